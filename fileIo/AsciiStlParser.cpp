@@ -1,0 +1,150 @@
+#include "fileIo/AsciiStlParser.h"
+
+#include <charconv>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace fileIo {
+
+namespace {
+
+constexpr size_t kChunk = 1 << 20;
+
+inline bool isSpace(char c) {
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\v' || c == '\f';
+}
+
+inline char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// keyword is given in lower case.
+bool equalsKeyword(std::string_view token, std::string_view keyword) {
+    if (token.size() != keyword.size())
+        return false;
+    for (size_t i = 0; i < token.size(); ++i)
+        if (lowerAscii(token[i]) != keyword[i])
+            return false;
+    return true;
+}
+
+} // namespace
+
+AsciiStlParser::AsciiStlParser(std::istream& in) : in_(in), buffer_(kChunk) {}
+
+bool AsciiStlParser::refill() {
+    if (eof_)
+        return false;
+    in_.read(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    const auto got = in_.gcount();
+    if (got <= 0) {
+        eof_ = true;
+        return false;
+    }
+    pos_ = 0;
+    end_ = static_cast<size_t>(got);
+    if (!in_)
+        eof_ = true;
+    return true;
+}
+
+bool AsciiStlParser::nextToken(std::string_view& token) {
+    // Skip white space, refilling as needed.
+    for (;;) {
+        while (pos_ < end_ && isSpace(buffer_[pos_]))
+            ++pos_;
+        if (pos_ < end_)
+            break;
+        if (!refill())
+            return false;
+    }
+    // Fast path: the token ends inside the buffer.
+    size_t start = pos_;
+    while (pos_ < end_ && !isSpace(buffer_[pos_]))
+        ++pos_;
+    if (pos_ < end_ && pos_ - start <= kMaxToken) {
+        token = std::string_view(buffer_.data() + start, pos_ - start);
+        return true;
+    }
+    // The token is long or crosses the buffer's end: gather it in token_.
+    size_t length = 0;
+    for (;;) {
+        const size_t take = std::min(pos_ - start, kMaxToken - length);
+        std::memcpy(token_ + length, buffer_.data() + start, take);
+        length += take;
+        if (pos_ < end_)
+            break;
+        if (!refill())
+            break;
+        start = pos_;
+        while (pos_ < end_ && !isSpace(buffer_[pos_]))
+            ++pos_;
+    }
+    token = std::string_view(token_, length);
+    return true;
+}
+
+float AsciiStlParser::parseNumber(std::string_view token) {
+    const char* first = token.data();
+    const char* last = first + token.size();
+    // The C conversion accepts a leading plus sign; from_chars does not.
+    if (first != last && *first == '+' && (last - first < 2 || first[1] != '-'))
+        ++first;
+    double value = 0.0;
+    const auto result = std::from_chars(first, last, value, std::chars_format::general);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Overflow gives an infinity like the C conversion; underflow gives 0.
+        // Only the magnitude of the digits decides, so look at the exponent.
+        const char* e = first;
+        while (e != last && *e != 'e' && *e != 'E')
+            ++e;
+        const bool negativeExponent = (e != last && e + 1 != last && e[1] == '-');
+        if (negativeExponent)
+            return 0.0f;
+        return (*first == '-') ? -std::numeric_limits<float>::infinity() : std::numeric_limits<float>::infinity();
+    }
+    if (result.ec != std::errc())
+        return 0.0f;
+    if (std::isfinite(value) && std::fabs(value) > static_cast<double>(FLT_MAX))
+        return value < 0 ? -std::numeric_limits<float>::infinity() : std::numeric_limits<float>::infinity();
+    return static_cast<float>(value);
+}
+
+bool AsciiStlParser::readHeader() {
+    std::string_view token;
+    return nextToken(token) && equalsKeyword(token, "solid");
+}
+
+bool AsciiStlParser::nextFacet(float facet[12]) {
+    std::string_view token;
+    // Skip to the next "normal".
+    for (;;) {
+        if (!nextToken(token) || equalsKeyword(token, "endsolid"))
+            return false;
+        if (equalsKeyword(token, "normal"))
+            break;
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (!nextToken(token))
+            return false;
+        facet[i] = parseNumber(token);
+    }
+    if (!nextToken(token) || !equalsKeyword(token, "outer"))
+        return false;
+    if (!nextToken(token) || !equalsKeyword(token, "loop"))
+        return false;
+    for (int v = 0; v < 3; ++v) {
+        if (!nextToken(token) || !equalsKeyword(token, "vertex"))
+            return false;
+        for (int i = 0; i < 3; ++i) {
+            if (!nextToken(token))
+                return false;
+            facet[3 + 3 * v + i] = parseNumber(token);
+        }
+    }
+    return true;
+}
+
+} // namespace fileIo

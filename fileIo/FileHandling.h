@@ -1,0 +1,57 @@
+#pragma once
+// Mesh file handlers: one class per format, each bound to one file name and
+// one target mesh for a single read or write. Results: kSuccess, kFailure, and
+// kNotEnoughMemory when the memory check refuses a binary STL.
+
+#include <cstdint>
+#include <string>
+
+namespace topolib {
+class StlObject;
+}
+
+namespace fileIo {
+
+class KBaseStream;
+
+constexpr int kFailure = 0;
+constexpr int kSuccess = 1;
+constexpr int kNotEnoughMemory = 4;
+
+class FileHandling {
+public:
+    virtual ~FileHandling();
+
+    // Reads the file: ASCII STL when isAsciiFile() says so, else binary.
+    virtual int load();
+    // Bytes the mesh of the file will need; 0 when unknown.
+    virtual uint64_t estimateMemory(KBaseStream* stream);
+    virtual int readAscii() = 0;
+    // Reads from a byte stream; 0 for formats that only read files.
+    virtual int readStream(KBaseStream* stream);
+    virtual int readBinary() = 0;
+    virtual int writeAscii() = 0;
+    // Writes to a byte stream; 0 for formats that only write files.
+    virtual int writeStream(KBaseStream* stream);
+    virtual int writeBinary() = 0;
+    virtual bool isAvailable();
+
+    // A file is read as ASCII only when its first 100 bytes can be read and
+    // none of them is zero; shorter or unopenable files count as binary.
+    bool isAsciiFile() const;
+
+    void setFileName(const std::wstring& name) { fileName_ = name; }
+    const std::wstring& fileName() const { return fileName_; }
+    // The mesh that readers fill and writers write; not owned.
+    void setTarget(topolib::StlObject* target) { target_ = target; }
+    topolib::StlObject* target() const { return target_; }
+    // Length of the last stream the geometry reader read.
+    uint64_t lastStreamLength() const { return streamLength_; }
+
+protected:
+    std::wstring fileName_;
+    topolib::StlObject* target_ = nullptr;
+    uint64_t streamLength_ = 0;
+};
+
+} // namespace fileIo

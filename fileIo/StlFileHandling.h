@@ -1,0 +1,61 @@
+#pragma once
+// STL files, ASCII and binary: the readers hand facets to the target mesh
+// (which welds them), the writers write a mesh or any list of triangles.
+
+#include "fileIo/FileHandling.h"
+
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <vector>
+
+namespace topolib {
+struct StlTriangle;
+}
+
+namespace fileIo {
+
+class StlFileHandling : public FileHandling {
+public:
+    // Upper bound of facets one binary file may bring in.
+    static constexpr uint32_t kMaxBinaryFacets = 50000000;
+    // Bytes per facet the mesh needs, for the memory estimate.
+    static constexpr uint64_t kBytesPerFacet = 330;
+
+    // The facet count (header count for binary, "endfacet" lines for ASCII)
+    // times kBytesPerFacet. The stream is ignored.
+    uint64_t estimateMemory(KBaseStream* stream) override;
+    // ASCII STL reader. 1 when the mesh has at least one triangle afterwards,
+    // else 0 (also for an unopenable file or a first word other than "solid").
+    int readAscii() override;
+    // Binary STL reader on the handler's file; 0 when it cannot be opened,
+    // else the result of readBinaryFrom.
+    int readBinary() override;
+    int writeAscii() override;
+    int writeBinary() override;
+
+    // Reads ASCII STL from an open stream into the target (same results as
+    // readAscii).
+    int readAsciiFrom(std::istream& in);
+    // Reads binary STL from an open stream into the target: 1 success, 0
+    // failure (no complete facet, zero count, no target), 4 when the memory
+    // check refuses or none is installed. A count larger than the data can
+    // hold is cut to the complete records present.
+    int readBinaryFrom(std::istream& in);
+    // Facets in the handler's file: the header count of a binary file
+    // (uncapped), the lines holding "endfacet" of an ASCII one.
+    uint32_t countFacets() const;
+
+    // Write the target mesh's live triangles; 0 when there is no target, the
+    // file cannot be opened or a write fails.
+    int writeAsciiMesh(const std::wstring& fileName);
+    int writeBinaryMesh(const std::wstring& fileName);
+};
+
+// Write the live (not deleted) triangles of a list as STL. 0 when the list is
+// empty (no file is created), the file cannot be opened or a write fails;
+// else 1. The binary header is "Save by Velar3D" padded with zero bytes.
+int exportAsciiStl(const std::wstring& path, const std::vector<topolib::StlTriangle*>& triangles);
+int exportBinaryStl(const std::wstring& path, const std::vector<topolib::StlTriangle*>& triangles);
+
+} // namespace fileIo

@@ -1,0 +1,41 @@
+#pragma once
+// The program's own geometry format: vertices, shells with their two
+// orientation classes of triangles, and edges, so that a project reopens
+// without re-welding. Read and written through a byte stream (a file or one
+// zip entry).
+
+#include "fileIo/FileHandling.h"
+
+#include <cstdint>
+#include <string>
+
+namespace fileIo {
+
+class VGeoFileHandling : public FileHandling {
+public:
+    // Most shells an entry may hold.
+    static constexpr uint32_t kMaxShells = 1000000;
+    static constexpr uint64_t kBytesPerTriangle = 330;
+
+    int load() override;
+    // Triangle count of the entry times kBytesPerTriangle; reads the first
+    // 260 bytes from the stream (consumed) or, without one, from the file.
+    uint64_t estimateMemory(KBaseStream* stream) override;
+    int readAscii() override;
+    int readStream(KBaseStream* stream) override;
+    int readBinary() override;
+    int writeAscii() override;
+    int writeStream(KBaseStream* stream) override;
+    int writeBinary() override;
+
+    int readFile(const std::wstring& fileName);
+    // 1 success; 0 for an empty or short stream, counts the data cannot back,
+    // indices out of range. The target must be empty; after a failure it
+    // holds what was read before the failure, consistently owned.
+    int readFromStream(KBaseStream* stream);
+    int writeFile(const std::wstring& fileName);
+    // 1 success, 0 when there is no target or a write fails.
+    int writeToStream(KBaseStream* stream);
+};
+
+} // namespace fileIo
