@@ -12,7 +12,5 @@ int StlFileHandling::readBinaryFrom(std::istream&) { return kFailure; }
 uint32_t StlFileHandling::countFacets() const { return 0; }
 int StlFileHandling::writeAsciiMesh(const std::wstring&) { return kFailure; }
 int StlFileHandling::writeBinaryMesh(const std::wstring&) { return kFailure; }
-int exportAsciiStl(const std::wstring&, const std::vector<topolib::StlTriangle*>&) { return kFailure; }
-int exportBinaryStl(const std::wstring&, const std::vector<topolib::StlTriangle*>&) { return kFailure; }
 
 } // namespace fileIo

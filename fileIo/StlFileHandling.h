@@ -10,7 +10,7 @@
 #include <vector>
 
 namespace topolib {
-struct StlTriangle;
+class StlTriangle;
 }
 
 namespace fileIo {

@@ -1,0 +1,125 @@
+// The ASCII STL grammar: which texts yield which facets.
+
+#include "fileIo/AsciiStlParser.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using fileIo::AsciiStlParser;
+
+namespace {
+
+struct Parsed {
+    bool header = false;
+    std::vector<std::vector<float>> facets;
+};
+
+Parsed parse(const std::string& text) {
+    std::istringstream in(text);
+    AsciiStlParser parser(in);
+    Parsed out;
+    out.header = parser.readHeader();
+    if (!out.header)
+        return out;
+    float f[12];
+    while (parser.nextFacet(f))
+        out.facets.emplace_back(f, f + 12);
+    return out;
+}
+
+const char* kFacet = " facet normal 0 0 1\n  outer loop\n   vertex 0 0 0\n   vertex 1 0 0\n   vertex 0 1 0\n"
+                     "  endloop\n endfacet\n";
+
+std::string solid(int facets, const std::string& name = "x") {
+    std::string s = "solid " + name + "\n";
+    for (int i = 0; i < facets; ++i)
+        s += kFacet;
+    return s + "endsolid " + name + "\n";
+}
+
+} // namespace
+
+TEST(AsciiStlParser, grammarCases) {
+    const struct {
+        const char* what;
+        std::string text;
+        bool header;
+        size_t facets;
+    } cases[] = {
+        {"plain", solid(2), true, 2},
+        {"several-word name", solid(1, "my part v2 final"), true, 1},
+        {"keywords in capitals", "SOLID a\nFACET NORMAL 0 0 1\nOUTER LOOP\nVERTEX 0 0 0\nVERTEX 1 0 0\n"
+                                 "VERTEX 0 1 0\nENDLOOP\nENDFACET\nENDSOLID\n", true, 1},
+        {"mixed case", "Solid\nfacet Normal 0 0 1 Outer Loop Vertex 0 0 0 vErTeX 1 0 0 vertex 0 1 0", true, 1},
+        {"no normal token", "solid a\nendsolid a\n", true, 0},
+        {"first word not solid", std::string("sold a\n") + kFacet, false, 0},
+        {"empty", "", false, 0},
+        {"misspelt loop keeps earlier facets", solid(2).substr(0, solid(2).size() - 12) +
+                                                   "facet normal 0 0 1 outer lop vertex 0 0 0", true, 2},
+        {"truncated in a number", "solid\nfacet normal 0 0 1 outer loop vertex 0 0 0 vertex 1 0", true, 0},
+        {"missing outer", "solid\nfacet normal 0 0 1 loop vertex 0 0 0 vertex 1 0 0 vertex 0 1 0", true, 0},
+        {"stops at endsolid", solid(1) + kFacet, true, 1},
+        {"no trailing newline", "solid\nfacet normal 0 0 1 outer loop vertex 0 0 0 vertex 1 0 0 vertex 0 1 0",
+         true, 1},
+        {"tabs and CRLF", "solid\r\n\tfacet\tnormal 0 0 1\r\n outer loop\r\nvertex 0 0 0\r\nvertex 1 0 0\r\n"
+                          "vertex 0 1 0\r\nendloop\r\nendfacet\r\nendsolid\r\n", true, 1},
+    };
+    for (const auto& c : cases) {
+        const Parsed p = parse(c.text);
+        EXPECT_EQ(p.header, c.header) << c.what;
+        EXPECT_EQ(p.facets.size(), c.facets) << c.what;
+    }
+}
+
+TEST(AsciiStlParser, facetValuesComeInFileOrder) {
+    const Parsed p = parse("solid\nfacet normal 1 2 3 outer loop vertex 4 5 6 vertex 7 8 9 vertex 10 11 1.25e1 "
+                           "endloop endfacet endsolid");
+    ASSERT_EQ(p.facets.size(), 1u);
+    for (int i = 0; i < 11; ++i)
+        EXPECT_EQ(p.facets[0][i], float(i + 1));
+    EXPECT_EQ(p.facets[0][11], 12.5f);
+}
+
+TEST(AsciiStlParser, numbersFollowTheCConversionWhateverTheLocale) {
+    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = previous ? previous : "C";
+    // A comma-decimal locale, when the machine has one, must not change numbers.
+    std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+    const struct {
+        const char* text;
+        float value;
+    } cases[] = {
+        {"1.5", 1.5f},     {"-2.25", -2.25f}, {"+3", 3.0f},       {"1e2", 100.0f},   {"-1.0E-1", -0.1f},
+        {"abc", 0.0f},     {"", 0.0f},        {"12abc", 12.0f},   {"1,5", 1.0f},     {".5", 0.5f},
+        {"1e-400", 0.0f},  {"-0", -0.0f},     {"7.", 7.0f},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AsciiStlParser::parseNumber(c.text), c.value) << c.text;
+    EXPECT_TRUE(std::isinf(AsciiStlParser::parseNumber("1e400")));
+    EXPECT_TRUE(std::isinf(AsciiStlParser::parseNumber("1e39"))); // beyond float range
+    EXPECT_LT(AsciiStlParser::parseNumber("-1e400"), 0.0f);
+    EXPECT_TRUE(std::isnan(AsciiStlParser::parseNumber("nan")));
+    EXPECT_TRUE(std::isinf(AsciiStlParser::parseNumber("-inf")));
+    std::setlocale(LC_NUMERIC, saved.c_str());
+}
+
+TEST(AsciiStlParser, overlongTokensAreCutAndTokensSpanningBufferRefillsSurvive) {
+    // A name token far longer than the token limit is skipped as one word.
+    std::string text = "solid " + std::string(5000, 'n') + "\n";
+    // Pad so that facets straddle the parser's 1 MiB refill boundary.
+    text += std::string((1 << 20) - text.size() - 7, ' ');
+    for (int i = 0; i < 10; ++i)
+        text += kFacet;
+    text += "facet normal 0 0 1 outer loop vertex " + std::string(1000, '1') + " 0 0 vertex 1 0 0 vertex 0 1 0";
+    const Parsed p = parse(text);
+    EXPECT_TRUE(p.header);
+    ASSERT_EQ(p.facets.size(), 11u);
+    EXPECT_EQ(p.facets[3][3], 0.0f);
+    EXPECT_EQ(p.facets[3][6], 1.0f);
+    EXPECT_TRUE(std::isinf(p.facets[10][3])); // the 256-digit cut still overflows float
+}
