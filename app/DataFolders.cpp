@@ -1,0 +1,88 @@
+#include "app/DataFolders.h"
+
+#include "app/Constants.h"
+#include "app/Log.h"
+#include "app/MainWindowHooks.h"
+#include "app/Platform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QObject>
+
+namespace {
+
+// Message box figures: Warning icon, the single button Ok, a fixed-size dialog.
+constexpr int ICON_WARNING = 2;
+constexpr int BUTTON_OK = 0x400;
+constexpr quint32 FIXED_DIALOG_FLAGS = 0x103;
+
+} // namespace
+
+QString getCommonAppDataDir() {
+    return platform::applicationDataBase() + QLatin1Char('/') + COMPANY_NAME;
+}
+
+QString getTempBaseDir() {
+    return QStringLiteral("%1/%2-%3/%4")
+        .arg(QDir::tempPath(), COMPANY_NAME, QString::number(platform::userId()), APP_VERSION);
+}
+
+QString createTempWorkDir() {
+    const QString guid = createGuidString(false);
+    // The shared temporary folder is writable by everyone: the per-user
+    // folder must be ours and private, or another user could read or plant
+    // files in it.
+    QString base = getTempBaseDir();
+    const QString userRoot = QFileInfo(base).path();
+    if (!platform::makePrivateDirectory(userRoot) || !platform::makePrivateDirectory(base)) {
+        logText("WARNING: PRIVATE TEMPORARY FOLDER UNAVAILABLE: ", false);
+        logString(userRoot.toStdString());
+        base = platform::makeUniquePrivateDirectory(QDir::tempPath() + QLatin1Char('/') + COMPANY_NAME);
+        if (base.isEmpty())
+            return QString();
+    }
+    const QString path = QStringLiteral("%1/%2").arg(base, guid);
+    platform::makePrivateDirectory(path);
+    return path;
+}
+
+QString createGuidString(bool stripBraces) {
+    return guidToString(QUuid::createUuid(), stripBraces);
+}
+
+QString guidToString(const QUuid& guid, bool stripBraces) {
+    const QString text = guid.toString(stripBraces ? QUuid::WithoutBraces : QUuid::WithBraces).toUpper();
+    return text;
+}
+
+QString fileNotExistMessage() {
+    return QObject::tr("It's impossible to open <i>'%1'</i>.<br>The file does not exist.");
+}
+
+QString fileUnreadableMessage() {
+    return QObject::tr("It is impossible to open <i>'%1'</i>.<br>The file cannot be read due to a permission issue.");
+}
+
+bool checkFileReadable(const QString& path, QWidget* parent) {
+    if (path.isEmpty()) {
+        logText("WARNING: FILE PATH EMPTY");
+        return false;
+    }
+    if (!QFile::exists(path)) {
+        logText("FILE NOT EXIST: ", false);
+        logString(path.toStdString());
+        if (parent)
+            showAppMessageBox(fileNotExistMessage().arg(path), ICON_WARNING, BUTTON_OK, BUTTON_OK, QString(),
+                              QString(), FIXED_DIALOG_FLAGS);
+        return false;
+    }
+    if (QFileInfo(path).isReadable())
+        return true;
+    logText("FILE UNREADABLE: ", false);
+    logString(path.toStdString());
+    if (parent)
+        showAppMessageBox(fileUnreadableMessage().arg(path), ICON_WARNING, BUTTON_OK, BUTTON_OK, QString(),
+                          QString(), FIXED_DIALOG_FLAGS);
+    return false;
+}

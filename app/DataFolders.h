@@ -1,0 +1,30 @@
+#pragma once
+// Where the program keeps its files: the data folder (base of "Logs" and
+// "Params"), fresh private work folders for exports, and the readability
+// check of files the user asked to open.
+#include <QString>
+#include <QUuid>
+
+class QWidget;
+
+// <data base>/Norvane, the data folder. Never empty; not created here.
+QString getCommonAppDataDir();
+// The per-user base of the work folders: <temp>/Norvane-<uid>/2.2.1. Not created here.
+QString getTempBaseDir();
+// A new work folder <base>/{GUID}, created (with its parents) readable by
+// this user only. Each call gives a different folder; nothing removes them.
+// When the per-user base belongs to someone else a fresh private folder
+// under the temporary folder is used as base instead; an empty text when no
+// private folder can be made at all.
+QString createTempWorkDir();
+// A new GUID as upper-case hexadecimal text, with braces (38 characters) or
+// without (36).
+QString createGuidString(bool stripBraces);
+QString guidToString(const QUuid& guid, bool stripBraces);
+
+// True when path names a readable file. An empty path only logs a warning.
+// A missing or unreadable file is logged and, when parent is not null,
+// reported to the user in a message box (from any thread).
+bool checkFileReadable(const QString& path, QWidget* parent);
+QString fileNotExistMessage();
+QString fileUnreadableMessage();

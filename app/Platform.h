@@ -1,0 +1,34 @@
+#pragma once
+// The few facts the program takes from the operating system, in one place:
+// processor count, memory figures, the per-user data base folder and GUIDs.
+#include <QString>
+#include <cstdint>
+
+namespace platform {
+
+// Number of processors online (at least 1).
+unsigned int processorCount();
+// Total physical memory in bytes (0 when unknown).
+uint64_t totalPhysicalMemory();
+// Physical memory available to new allocations: MemAvailable of
+// /proc/meminfo in bytes (0 when unreadable).
+uint64_t availablePhysicalMemory();
+// The process's private bytes: RssAnon + VmSwap of /proc/self/status in
+// bytes (0 when unreadable).
+uint64_t processPrivateBytes();
+// The per-user application-data base folder (XDG data home), the stand-in
+// for the machine-wide application-data folder. Never empty.
+QString applicationDataBase();
+// A new GUID as 38 upper-case characters: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
+QString newGuidText();
+// The current user's numeric id, used to keep temporary folders per user.
+unsigned int userId();
+// Makes path a folder only this user can use: creates it with mode 0700
+// (parents must exist), or accepts an existing real folder (not a link) that
+// this user owns, tightening its mode to 0700. False otherwise.
+bool makePrivateDirectory(const QString& path);
+// Creates a new uniquely named private folder "<prefix>-XXXXXX" and returns
+// its path (an empty text on failure).
+QString makeUniquePrivateDirectory(const QString& prefix);
+
+} // namespace platform

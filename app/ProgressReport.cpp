@@ -1,0 +1,15 @@
+#include "app/ProgressReport.h"
+
+#include <utility>
+
+ProgressCallbackFunction ProgressCallback;
+
+void setProgressCallback(ProgressCallbackFunction callback) {
+    std::swap(ProgressCallback, callback);
+}
+
+void reportProgress(int value, unsigned int textCode, const std::wstring& text1, const std::wstring& text2,
+                    const std::wstring& text3) {
+    if (ProgressCallback)
+        ProgressCallback(value, textCode, text1, text2, text3);
+}

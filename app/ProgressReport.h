@@ -1,0 +1,34 @@
+#pragma once
+// The global progress report. Long operations call it with a value and a
+// text code; the main window binds it to its progress dialog. It is empty
+// until then, so callers test it before calling (or use reportProgress).
+//
+// value: 0..100 percentage; -1 finished (the dialog closes); -2 change the
+// text only; -3 refresh the dialog from its stored state.
+// textCode: 0 no text, 1 " Loading Project <b>[%1]</b> ... ",
+// 2 " Saving Project <b>[%1]</b> ... ", 3 "<b>[%1]</b>: Importing object...",
+// 4 "Saving object...", 5 "Removing object...", 6 "Preparing data...",
+// 7 "Exporting to gcode...", 8 "Converting SLC to Triangles...",
+// 9 "Generating preview of hollow...". The three texts fill %1, %2, %3; a
+// text equal to NUL_WSTRING keeps the text shown so far in its slot.
+//
+// Safe to call from worker threads: a report from a worker never waits for
+// the GUI thread.
+#include <functional>
+#include <string>
+
+using ProgressCallbackFunction = std::function<void(int value, unsigned int textCode, const std::wstring& text1,
+                                                    const std::wstring& text2, const std::wstring& text3)>;
+
+extern ProgressCallbackFunction ProgressCallback;
+
+// The one-character wide text U+0000: "keep this text as it is".
+inline const std::wstring NUL_WSTRING(1, L'\0');
+
+// Swaps callback into ProgressCallback. Called once, by the main window,
+// before any worker runs.
+void setProgressCallback(ProgressCallbackFunction callback);
+
+// Calls ProgressCallback when it is set; does nothing otherwise.
+void reportProgress(int value, unsigned int textCode = 0, const std::wstring& text1 = std::wstring(),
+                    const std::wstring& text2 = std::wstring(), const std::wstring& text3 = std::wstring());

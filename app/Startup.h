@@ -1,0 +1,21 @@
+#pragma once
+// The start-up steps of the program that follow the main window's
+// construction: the data and log folders, the run's log and the system report.
+#include <QDateTime>
+#include <QString>
+#include <cstdint>
+
+// The log file name of a run started at time: "yyyy_MM_dd_HH_mm_ss.log".
+QString logFileNameFor(const QDateTime& time);
+
+// Creates dataDir and dataDir/Logs when missing and opens the run's log
+// there, named after time. Returns the log file's path (the run goes on
+// when any step fails; the log then stays silent).
+QString openRunLog(const QString& dataDir, const QDateTime& time);
+
+// Writes the system report (processor count, physical memory in GiB) between
+// banners, followed by an empty line.
+void writeSystemReport(unsigned int processors, uint64_t physicalBytes);
+
+// Gibibytes as the report states them: computed in single precision.
+double physicalGiB(uint64_t bytes);
