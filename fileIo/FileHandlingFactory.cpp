@@ -3,6 +3,8 @@
 #include "fileIo/StlFileHandling.h"
 #include "fileIo/VGeoFileHandling.h"
 
+#include "topolib/StlObject.h"
+
 #include <cctype>
 
 namespace fileIo {
@@ -58,6 +60,19 @@ std::unique_ptr<FileHandling> FileHandlingFactory::createForFile(const std::wstr
         handler->setTarget(target);
     }
     return handler;
+}
+
+namespace {
+
+int loadThroughHandler(topolib::StlObject& target, const std::wstring& path) {
+    auto handler = FileHandlingFactory::instance()->createForFile(path, &target);
+    return handler ? handler->load() : kFailure;
+}
+
+} // namespace
+
+void installFileHandlers() {
+    topolib::StlObject::setFileLoader(&loadThroughHandler);
 }
 
 } // namespace fileIo

@@ -37,4 +37,9 @@ public:
     std::unique_ptr<FileHandling> createForFile(const std::wstring& fileName, topolib::StlObject* target) const;
 };
 
+// Makes topolib::StlObject::loadFromFile read files through these handlers.
+// The mesh library does not link the file layer, so every program that loads
+// meshes calls this once at start-up.
+void installFileHandlers();
+
 } // namespace fileIo

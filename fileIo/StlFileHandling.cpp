@@ -1,16 +1,301 @@
 #include "fileIo/StlFileHandling.h"
 
+#include "fileIo/AsciiStlParser.h"
+#include "fileIo/ByteOrder.h"
+#include "fileIo/PathEncoding.h"
+#include "fileIo/StlWriter.h"
+
+#include "app/MemoryCheck.h"
+#include "app/ProgressReport.h"
+#include "topolib/StlObject.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <fstream>
+#include <new>
+
 namespace fileIo {
 
-uint64_t StlFileHandling::estimateMemory(KBaseStream*) { return 0; }
-int StlFileHandling::readAscii() { return kFailure; }
-int StlFileHandling::readBinary() { return kFailure; }
-int StlFileHandling::writeAscii() { return kFailure; }
-int StlFileHandling::writeBinary() { return kFailure; }
-int StlFileHandling::readAsciiFrom(std::istream&) { return kFailure; }
-int StlFileHandling::readBinaryFrom(std::istream&) { return kFailure; }
-uint32_t StlFileHandling::countFacets() const { return 0; }
-int StlFileHandling::writeAsciiMesh(const std::wstring&) { return kFailure; }
-int StlFileHandling::writeBinaryMesh(const std::wstring&) { return kFailure; }
+namespace {
+
+constexpr uint32_t kBinaryHeader = 84;
+constexpr uint32_t kBinaryRecord = 50;
+constexpr uint32_t kBinaryFacetBytes = 48;
+// Records read per block: big enough to make the stream cost vanish, small
+// enough to stay in the cache.
+constexpr uint32_t kRecordsPerBlock = 4096;
+// Progress reports per binary read.
+constexpr uint32_t kProgressSteps = 40;
+
+// Bounding box of the parsed facets. The first facet's first corner starts it;
+// each coordinate then lowers the minimum or raises the maximum.
+struct FacetBox {
+    double min[3] = {DBL_MAX, DBL_MAX, DBL_MAX};
+    double max[3] = {-DBL_MAX, -DBL_MAX, -DBL_MAX};
+    bool empty = true;
+
+    void add(const float facet[12]) {
+        if (empty) {
+            for (int k = 0; k < 3; ++k)
+                min[k] = max[k] = facet[3 + k];
+            empty = false;
+        }
+        for (int c = 0; c < 9; ++c) {
+            const double v = facet[3 + c];
+            const int k = c % 3;
+            if (min[k] > v)
+                min[k] = v;
+            else if (v > max[k])
+                max[k] = v;
+        }
+    }
+};
+
+// A facet with a NaN or infinite corner coordinate cannot be placed and is
+// dropped whole.
+bool cornersFinite(const float facet[12]) {
+    for (int c = 3; c < 12; ++c)
+        if (!std::isfinite(facet[c]))
+            return false;
+    return true;
+}
+
+// Welds the corners (and releases them). Result 1 when at least one triangle
+// was made.
+int finishImport(topolib::StlObject& mesh, std::vector<topolib::FacetCorner>& corners) {
+    mesh.weldFacetCorners(corners);
+    std::vector<topolib::FacetCorner>().swap(corners);
+    return mesh.triangleCount() >= 1 ? kSuccess : kFailure;
+}
+
+// Finalises the running sums of area and volume and stores the box.
+void finishSums(topolib::StlObject& mesh, const FacetBox& box) {
+    mesh.setVolume(mesh.volume() / 6.0);
+    mesh.setArea(mesh.area() * 0.5);
+    if (!box.empty) {
+        mesh.setBoundingBox(box.min, box.max);
+        mesh.setLoadedBox(box.min, box.max);
+    }
+}
+
+// Bytes left in a seekable stream from its current position; -1 when unknown.
+int64_t remainingBytes(std::istream& in) {
+    const auto here = in.tellg();
+    if (here < 0)
+        return -1;
+    in.seekg(0, std::ios::end);
+    const auto end = in.tellg();
+    in.clear();
+    in.seekg(here);
+    if (end < 0 || !in)
+        return -1;
+    return static_cast<int64_t>(end - here);
+}
+
+} // namespace
+
+uint64_t StlFileHandling::estimateMemory(KBaseStream*) {
+    return static_cast<uint64_t>(countFacets()) * kBytesPerFacet;
+}
+
+uint32_t StlFileHandling::countFacets() const {
+    std::ifstream in(encodePath(fileName_), std::ios::in | std::ios::binary);
+    if (!in.is_open() || in.peek() == std::char_traits<char>::eof())
+        return 0;
+    if (!isAsciiFile()) {
+        char head[kBinaryHeader];
+        in.read(head, kBinaryHeader);
+        return in.gcount() == kBinaryHeader ? loadU32(head + 80) : 0;
+    }
+    uint32_t count = 0;
+    std::string line;
+    while (std::getline(in, line))
+        if (line.find("endfacet") != std::string::npos)
+            ++count;
+    return count;
+}
+
+int StlFileHandling::readAscii() {
+    std::ifstream in(encodePath(fileName_), std::ios::in | std::ios::binary);
+    if (!in.is_open())
+        return kFailure;
+    return readAsciiFrom(in);
+}
+
+int StlFileHandling::readAsciiFrom(std::istream& in) {
+    if (!target_)
+        return kFailure;
+    topolib::StlObject& mesh = *target_;
+    try {
+        AsciiStlParser parser(in);
+        if (!parser.readHeader())
+            return kFailure;
+        std::vector<topolib::FacetCorner> corners;
+        uint32_t cornerCounter = 0;
+        double reference[3] = {0, 0, 0};
+        FacetBox box;
+        // The triangle array grows ahead of the facets; steps grow with the
+        // mesh so that a million facets cost a few dozen reallocations.
+        uint64_t room = 0;
+        float facet[12];
+        while (parser.nextFacet(facet)) {
+            if (!cornersFinite(facet))
+                continue;
+            if (corners.empty())
+                for (int k = 0; k < 3; ++k)
+                    reference[k] = facet[3 + k];
+            if (mesh.triangleCount() >= room) {
+                const uint32_t step = static_cast<uint32_t>(std::max<uint64_t>(1000, room / 2));
+                mesh.reserveTriangles(step);
+                room = mesh.triangleCount() + static_cast<uint64_t>(step);
+            }
+            mesh.addFacet(&cornerCounter, reference, facet, corners, true);
+            box.add(facet);
+        }
+        const int result = finishImport(mesh, corners);
+        finishSums(mesh, box);
+        return result;
+    } catch (const std::bad_alloc&) {
+        return kFailure;
+    }
+}
+
+int StlFileHandling::readBinary() {
+    std::ifstream in(encodePath(fileName_), std::ios::in | std::ios::binary);
+    if (!in.is_open())
+        return kFailure;
+    return readBinaryFrom(in);
+}
+
+int StlFileHandling::readBinaryFrom(std::istream& in) {
+    if (!target_ || !in || in.peek() == std::char_traits<char>::eof())
+        return kFailure;
+    topolib::StlObject& mesh = *target_;
+    char head[kBinaryHeader];
+    in.read(head, kBinaryHeader);
+    if (in.gcount() != kBinaryHeader)
+        return kFailure;
+    uint32_t count = loadU32(head + 80);
+    // A count the data cannot back is cut to the records present, so that a
+    // corrupt header neither reserves memory for nothing nor trips the
+    // memory check. The last record may lack its two attribute bytes.
+    const int64_t remaining = remainingBytes(in);
+    if (remaining >= 0) {
+        const uint64_t present = (static_cast<uint64_t>(remaining) + 2) / kBinaryRecord;
+        count = static_cast<uint32_t>(std::min<uint64_t>(count, present));
+    }
+    if (count == 0)
+        return kFailure;
+
+    const double wanted = static_cast<double>(static_cast<uint64_t>(count) * kBytesPerFacet) * 1.2;
+    if (!MemoryCheckCallback || !MemoryCheckCallback(static_cast<uint64_t>(wanted)))
+        return kNotEnoughMemory;
+    count = std::min(count, kMaxBinaryFacets);
+
+    mesh.setName(std::string(head, std::find(head, head + 80, '\0')));
+
+    try {
+        mesh.reserveTriangles(count);
+        std::vector<topolib::FacetCorner> corners(static_cast<size_t>(count) * 3);
+        uint32_t cornerCounter = 0;
+        double reference[3] = {0, 0, 0};
+        bool haveReference = false;
+        FacetBox box;
+
+        reportProgress(-2, 3, mesh.getFilePath(), std::wstring(), std::wstring());
+        reportProgress(0, 0);
+        const uint32_t progressEvery = count / kProgressSteps;
+        uint32_t progressCounter = 0;
+
+        std::vector<char> block(static_cast<size_t>(kRecordsPerBlock) * kBinaryRecord);
+        uint32_t index = 0;
+        bool ended = false;
+        float facet[12];
+        while (index < count && !ended) {
+            const size_t want = static_cast<size_t>(std::min(count - index, kRecordsPerBlock)) * kBinaryRecord;
+            in.read(block.data(), static_cast<std::streamsize>(want));
+            const size_t got = static_cast<size_t>(in.gcount());
+            size_t records = got / kBinaryRecord;
+            if (got < want) {
+                ended = true;
+                if (got % kBinaryRecord >= kBinaryFacetBytes)
+                    ++records;
+            }
+            const char* record = block.data();
+            for (size_t r = 0; r < records; ++r, ++index, record += kBinaryRecord) {
+                if (++progressCounter > progressEvery) {
+                    reportProgress(static_cast<int>(uint64_t(index) * kProgressSteps / count));
+                    progressCounter = 0;
+                }
+                for (int k = 0; k < 12; ++k)
+                    facet[k] = loadF32(record + 4 * k);
+                if (!cornersFinite(facet))
+                    continue;
+                if (!haveReference) {
+                    for (int k = 0; k < 3; ++k)
+                        reference[k] = facet[3 + k];
+                    haveReference = true;
+                }
+                mesh.addFacet(&cornerCounter, reference, facet, corners, false);
+                box.add(facet);
+            }
+        }
+        if (cornerCounter < corners.size())
+            corners.resize(cornerCounter);
+        const int result = finishImport(mesh, corners);
+        reportProgress(60);
+        finishSums(mesh, box);
+        return result;
+    } catch (const std::bad_alloc&) {
+        return kFailure;
+    }
+}
+
+namespace {
+
+template <typename Writer>
+void addLiveTriangles(Writer& writer, const topolib::StlObject& mesh) {
+    for (const auto* t : mesh.triangles())
+        if (t && !t->isDeleted())
+            writer.addFacet(t->normalData(), t->vertices[0]->pos.data(), t->vertices[1]->pos.data(),
+                            t->vertices[2]->pos.data());
+}
+
+} // namespace
+
+int StlFileHandling::writeAscii() {
+    return writeAsciiMesh(fileName_);
+}
+
+int StlFileHandling::writeBinary() {
+    return writeBinaryMesh(fileName_);
+}
+
+int StlFileHandling::writeAsciiMesh(const std::wstring& fileName) {
+    if (!target_)
+        return kFailure;
+    AsciiStlWriter writer(fileName);
+    if (!writer.isOpen())
+        return kFailure;
+    writer.begin();
+    addLiveTriangles(writer, *target_);
+    return writer.finish() ? kSuccess : kFailure;
+}
+
+int StlFileHandling::writeBinaryMesh(const std::wstring& fileName) {
+    if (!target_)
+        return kFailure;
+    BinaryStlWriter writer(fileName);
+    if (!writer.isOpen())
+        return kFailure;
+    uint32_t live = 0;
+    for (const auto* t : target_->triangles())
+        if (t && !t->isDeleted())
+            ++live;
+    writer.begin(target_->getName(), live);
+    addLiveTriangles(writer, *target_);
+    return writer.finish() ? kSuccess : kFailure;
+}
 
 } // namespace fileIo
