@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <utility>
+#include <vector>
+
+namespace topolib {
+
+// Stable storage for the records of one mesh. Records are constructed in large
+// blocks and never move, so the pointer webs of the mesh stay valid; a mesh of a
+// million triangles costs a handful of allocations. Records are not released one
+// by one: the pool destroys all of them when it goes (or on clear()).
+template <typename T>
+class RecordPool {
+public:
+    RecordPool() = default;
+    RecordPool(const RecordPool&) = delete;
+    RecordPool& operator=(const RecordPool&) = delete;
+    ~RecordPool() { clear(); }
+
+    // Makes sure the next `count` records come from one block.
+    void reserve(std::size_t count) {
+        if (m_blocks.empty() || m_blocks.back().capacity - m_blocks.back().used < count)
+            addBlock(count);
+    }
+
+    template <typename... Args>
+    T* create(Args&&... args) {
+        if (m_blocks.empty() || m_blocks.back().used == m_blocks.back().capacity)
+            addBlock(nextBlockSize());
+        Block& b = m_blocks.back();
+        T* p = new (b.slot(b.used)) T(std::forward<Args>(args)...);
+        ++b.used;
+        ++m_size;
+        return p;
+    }
+
+    // Number of records made since construction or the last clear().
+    std::size_t size() const { return m_size; }
+
+    // Destroys every record and releases the storage.
+    void clear() {
+        for (Block& b : m_blocks)
+            for (std::size_t i = 0; i < b.used; ++i)
+                reinterpret_cast<T*>(b.slot(i))->~T();
+        m_blocks.clear();
+        m_size = 0;
+    }
+
+private:
+    struct Block {
+        std::unique_ptr<unsigned char[]> storage;
+        std::size_t capacity = 0;
+        std::size_t used = 0;
+        void* slot(std::size_t i) { return storage.get() + i * sizeof(T); }
+    };
+
+    std::size_t nextBlockSize() const {
+        // Grow with the pool so that appends to a big mesh stay cheap, from a
+        // small first block so that tiny meshes stay small.
+        const std::size_t grown = m_size / 2;
+        return grown < 64 ? 64 : grown;
+    }
+
+    void addBlock(std::size_t capacity) {
+        Block b;
+        // operator new[] of unsigned char is aligned for every fundamental type.
+        static_assert(alignof(T) <= alignof(std::max_align_t), "over-aligned record");
+        b.storage.reset(new unsigned char[capacity * sizeof(T)]);
+        b.capacity = capacity;
+        m_blocks.push_back(std::move(b));
+    }
+
+    std::vector<Block> m_blocks;
+    std::size_t m_size = 0;
+};
+
+} // namespace topolib

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <cstdint>
+
+namespace topolib {
+
+class StlVertex;
+class StlTriangle;
+
+// Classes of a mesh edge.
+enum EdgeClass : uint32_t {
+    kEdgeSmooth = 0,      // two triangles, not a crease
+    kEdgeSharp = 1,       // two triangles meeting at a crease
+    kEdgeBoundary = 2,    // one triangle
+    kEdgeNonManifold = 3, // three or more triangles, or an edge along a drain-hole cut
+    kEdgeDetached = 5,    // no triangle left; every lookup and count skips it
+};
+
+// A side shared by the triangles that join the same two vertices.
+//
+// Entries 0 and 1 of the vertex list are the end points in the order of the
+// triangle side that created the edge; the triangle cutter may add further
+// vertices lying on it (at most 30). The triangle list holds at most 126
+// triangles. Both lists keep their first two entries inside the record, so the
+// common edge (two ends, two triangles) needs no allocation of its own.
+class StlEdge {
+public:
+    static constexpr uint32_t kMaxTriangles = 126;
+    static constexpr uint32_t kMaxVertices = 30;
+    static constexpr uint32_t kMarkMask = 0xF; // flag bits 0-3: visit marks of walks
+
+    StlEdge() = default;
+    StlEdge(StlVertex* a, StlVertex* b) { init(a, b); }
+    ~StlEdge();
+    StlEdge(const StlEdge&) = delete;
+    StlEdge& operator=(const StlEdge&) = delete;
+
+    uint32_t flags = 0;  // bits 0-3: walk marks
+    uint32_t index = 0;  // position in the mesh's edge array
+    uint32_t edgeClass = kEdgeSmooth;
+
+    // Resets the record to the edge a-b: marks cleared, class 0, vertex list {a, b},
+    // empty triangle list of capacity 2. Overflow lists are released.
+    StlEdge* init(StlVertex* a, StlVertex* b);
+
+    uint32_t marks() const { return flags & kMarkMask; }
+    void clearMarks() { flags &= ~kMarkMask; }
+
+    uint32_t vertexCount() const { return m_vertexCount; }
+    uint32_t vertexCapacity() const { return m_vertexCapacity; }
+    StlVertex* vertex(uint32_t i) const { return vertexData()[i]; }
+    StlVertex* const* vertices() const { return vertexData(); }
+
+    uint32_t triangleCount() const { return m_triangleCount; }
+    uint32_t triangleCapacity() const { return m_triangleCapacity; }
+    // Slot i of the triangle list (i < capacity); slots past the count are null.
+    StlTriangle* triangle(uint32_t i) const { return triangleData()[i]; }
+    StlTriangle* const* triangles() const { return triangleData(); }
+    StlTriangle* const* begin() const { return triangleData(); }
+    StlTriangle* const* end() const { return triangleData() + m_triangleCount; }
+
+    // Appends t (no duplicate test) and sets the class from the new count:
+    // 1 boundary, 2 smooth, more non-manifold. Refuses with 0, changing nothing,
+    // when the edge already holds 126 triangles. Returns the new count.
+    uint32_t addTriangle(StlTriangle* t);
+    // Removes the first entry equal to t (last entry moved into its place) and sets
+    // the class from the remaining count (also when t was not listed): 0 detached, 1 boundary, 2 smooth, more
+    // non-manifold. Returns whether t was listed.
+    bool removeTriangle(const StlTriangle* t);
+
+    // Appends v unless it is listed already. Returns 1 when appended, 0 when
+    // already present or when the edge holds 30 vertices.
+    int addVertex(StlVertex* v);
+
+    // Lowest-edge support test: true when a live, ungrouped incident triangle that
+    // contains the edge has its opposite vertex below the edge's line.
+    bool hasLowerOppositeVertex() const;
+    // The full lowest-edge test of the support search: a crease or non-manifold
+    // edge under a downward-facing triangle, within 5 degrees of horizontal, whose
+    // triangles all rise from it and none lies within 1 degree of horizontal.
+    bool isLowestHorizontalEdge() const;
+
+    // Which side (0, 1, 2) of t this edge is, or -1 when t does not link it.
+    int sideIn(const StlTriangle* t) const;
+
+private:
+    StlVertex** vertexData() { return m_vertexCapacity <= 2 ? m_v.inl : m_v.heap; }
+    StlVertex* const* vertexData() const { return m_vertexCapacity <= 2 ? m_v.inl : m_v.heap; }
+    StlTriangle** triangleData() { return m_triangleCapacity <= 2 ? m_t.inl : m_t.heap; }
+    StlTriangle* const* triangleData() const { return m_triangleCapacity <= 2 ? m_t.inl : m_t.heap; }
+    void releaseLists();
+
+    uint8_t m_vertexCount = 0;
+    uint8_t m_vertexCapacity = 2;
+    uint8_t m_triangleCount = 0;
+    uint8_t m_triangleCapacity = 2;
+    union {
+        StlVertex* inl[2];
+        StlVertex** heap;
+    } m_v{{nullptr, nullptr}};
+    union {
+        StlTriangle* inl[2];
+        StlTriangle** heap;
+    } m_t{{nullptr, nullptr}};
+};
+
+} // namespace topolib

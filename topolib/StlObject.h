@@ -1,0 +1,422 @@
+#pragma once
+
+#include "topolib/RecordPool.h"
+#include "topolib/StlEdge.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
+#include "topolib/Vector3D.h"
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace topolib {
+
+class StlShell;
+class MeshOctree;
+struct ShortPair;
+class ZSlabIndex;
+struct SliceContourSet;
+
+// One facet corner while a file is imported: the float position and its corner
+// number (3 × triangle index + corner slot 0, 1 or 2).
+struct FacetCorner {
+    float x;
+    float y;
+    float z;
+    int32_t corner;
+};
+static_assert(sizeof(FacetCorner) == 16, "FacetCorner is four packed 32-bit fields");
+
+// The triangle mesh every subsystem works on: vertex, triangle and edge records
+// with full topology, the shells, the octree, bounding box, area, volume and the
+// float arrays the view draws.
+//
+// Records. Every record in the vertex, triangle and edge arrays belongs to this
+// object and comes from its pools (newVertex, newTriangle, newEdge); records
+// never move, and they are released together when the object goes. Indices equal
+// positions: vertex i has index i, triangle i id i, edge i index i.
+//
+// Threads. A mesh is used by one thread at a time (its import worker, then the GUI
+// thread), except that the octree may be built on a worker while the GUI thread
+// picks: the octree is guarded by octreeMutex(); GUI-side queries try-lock it and
+// answer "nothing" while a build holds it.
+//
+// Loading files. The mesh library does not know the file layer; the file layer
+// installs its reader with StlObject::setFileLoader (see loadFromFile).
+class StlObject {
+public:
+    StlObject();
+    // Copies the centre, bounding box, loaded box and name only; no record. The
+    // caller copies the mesh with copyMeshTo and the octree with copyOctreeTo.
+    StlObject(const StlObject& other);
+    StlObject& operator=(const StlObject&) = delete;
+    virtual ~StlObject();
+
+    // ---- Hooks the scene object overrides -------------------------------------
+    virtual std::wstring getDescription() const;              // empty
+    virtual void setDescription(std::wstring description);   // ignored
+    virtual std::wstring getAuxiliaryPath() const;            // empty
+    // The scene object stores the path and starts its import; the base does nothing.
+    virtual void setFilePath(const std::wstring& path);
+    virtual std::wstring getFilePath() const;                 // empty
+
+    // ---- Identity and state flags ---------------------------------------------
+    int32_t id() const { return m_id; }
+    void setId(int32_t id) { m_id = id; }
+    std::string getName() const { return m_name; }
+    void setName(const std::string& name) { m_name = name; }
+    // Marks both render layouts for rebuilding (after moving vertices).
+    void setModified() { m_vertexRenderStale = m_triangleRenderStale = true; }
+    bool vertexRenderStale() const { return m_vertexRenderStale; }
+    bool triangleRenderStale() const { return m_triangleRenderStale; }
+    void setVertexRenderStale(bool on) { m_vertexRenderStale = on; }
+    void setTriangleRenderStale(bool on) { m_triangleRenderStale = on; }
+    // 2 the z-slab index must be rebuilt, 1 its height range refreshed, 0 valid.
+    int32_t slabState() const { return m_slabState; }
+    void setSlabState(int32_t s) { m_slabState = s; }
+
+    // ---- Bounding box and measures --------------------------------------------
+    // A new object has the empty box (+1e29 .. -1e29 on each axis).
+    void getBBoxMin(double out[3]) const;
+    void getBBoxMax(double out[3]) const;
+    void getBBox(double min[3], double max[3]) const;
+    double* getCenter(double out[3]) const;
+    const double* bboxMin() const { return m_bboxMin.data(); }
+    const double* bboxMax() const { return m_bboxMax.data(); }
+    const Vector3D& center() const { return m_center; }
+    // Stores the corners, centre = mid-point, diagonal = |max - min| and the octree
+    // origin = centre - diagonal/2 on each axis. Either argument may be the stored
+    // array itself.
+    void setBoundingBox(const double min[3], const double max[3]);
+    // Box over the vertices (centre updated; diagonal and octree origin are not).
+    // Does nothing without vertices.
+    void computeBoundingBox();
+    // The box as the file was read; not changed by transforms.
+    const double* loadedBoxMin() const { return m_loadedMin.data(); }
+    const double* loadedBoxMax() const { return m_loadedMax.data(); }
+    void setLoadedBox(const double min[3], const double max[3]);
+    double diagonal() const { return m_diagonal; }
+
+    // Area and signed volume (positive for outward normals). While a reader runs
+    // these hold running sums (twice the area, six times the volume); the reader
+    // finalises them.
+    double area() const { return m_area; }
+    double volume() const { return m_volume; }
+    void setArea(double a) { m_area = a; }
+    void setVolume(double v) { m_volume = v; }
+    const double* volumeReference() const { return m_volumeReference.data(); }
+    void setVolumeReference(const double p[3]) { m_volumeReference = Vector3D(p); }
+
+    // ---- Transforms -----------------------------------------------------------
+    // Moves box, centre, octree origin and every vertex by d. The octree stays
+    // valid (its cells hang off the origin), normals are unchanged; only the
+    // per-triangle render arrays become stale and the slab range must be refreshed.
+    void translate(const double d[3]);
+    // Scales every vertex by s per axis. A uniform factor scales area and volume
+    // and keeps the normals; otherwise normals, area and volume are recomputed.
+    // Box, centre and octree origin scale with s. Render arrays and octree are the
+    // caller's to refresh. Does nothing without a triangle array.
+    void scale(const double s[3]);
+
+    // ---- Records --------------------------------------------------------------
+    // New records from this object's pools. They are not placed in any array.
+    StlVertex* newVertex(const double p[3]);
+    StlTriangle* newTriangle();
+    StlEdge* newEdge(StlVertex* a, StlVertex* b);
+    // Appends v to the vertex vector (index = its position) and counts it.
+    void appendVertex(StlVertex* v);
+
+    std::vector<StlVertex*>& vertices() { return m_vertices; }
+    const std::vector<StlVertex*>& vertices() const { return m_vertices; }
+    uint32_t vertexCount() const { return m_vertexCount; }
+    void setVertexCount(uint32_t n) { m_vertexCount = n; }
+
+    std::vector<StlTriangle*>& triangles() { return m_triangles; }
+    const std::vector<StlTriangle*>& triangles() const { return m_triangles; }
+    uint32_t triangleCount() const { return static_cast<uint32_t>(m_triangles.size()); }
+    uint32_t triangleCapacity() const { return static_cast<uint32_t>(m_triangles.capacity()); }
+    StlTriangle* triangle(uint32_t i) const { return m_triangles[i]; }
+    bool hasTriangleArray() const { return m_triangles.capacity() != 0; }
+
+    std::vector<StlEdge*>& edges() { return m_edges; }
+    const std::vector<StlEdge*>& edges() const { return m_edges; }
+    uint32_t edgeCount() const { return static_cast<uint32_t>(m_edges.size()); }
+    uint32_t edgeCapacity() const { return static_cast<uint32_t>(m_edges.capacity()); }
+    StlEdge* edge(uint32_t i) const { return m_edges[i]; }
+
+    std::deque<StlShell*>& shells() { return m_shells; }
+    const std::deque<StlShell*>& shells() const { return m_shells; }
+
+    // Per-vertex offsets of the last XY calibration.
+    std::vector<std::pair<double, double>>& calibrationOffsets() { return m_calibrationOffsets; }
+
+    // The non-degenerate facets taken by addFacet plus the triangles appended by
+    // editing; never decremented. Stored in projects.
+    uint32_t facetCount() const { return m_facetCount; }
+    void setFacetCount(uint32_t n) { m_facetCount = n; }
+
+    // ---- Import and topology building -----------------------------------------
+    // Used by the STL readers, per file: reserveTriangles, addFacet per facet,
+    // weldFacetCorners once, finalise area and volume, setBoundingBox.
+
+    // Makes room for `count` more triangles (array and record pool).
+    void reserveTriangles(uint32_t count);
+    // Takes one facet: twelve floats in STL order (file normal, ignored, then the
+    // three corners). Drops a facet with two corners within the float tolerance and
+    // one that repeats the previous facet. With append false the corner records at
+    // *cornerCounter .. +2 must exist already (else the facet is dropped); with append
+    // true they are appended. A facet with three distinct collinear corners becomes
+    // a deleted triangle with a zero normal. Adds the facet's doubled area and six
+    // times its volume against `reference` to the running sums. Returns 0.
+    int addFacet(uint32_t* cornerCounter, const double reference[3], const float facet[12],
+                 std::vector<FacetCorner>& corners, bool append);
+    // Welds the facet corners into vertices (one sort; corners within the float
+    // tolerance of their run's first corner become one vertex) and links every
+    // triangle to its three vertices. The vertex vector is expected to be empty.
+    // Reorders `corners`. Returns 0.
+    int weldFacetCorners(std::vector<FacetCorner>& corners);
+    // Builds the edge array from the triangles' sides and classifies the edges
+    // (crease angle 25 degrees). A triangle with a side whose ends were welded into
+    // one vertex is marked deleted. Reports progress from `progressBase` over
+    // `progressSpan` when `report` is true. Returns 0.
+    int buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan);
+    // Edges with exactly two triangles become sharp (1) when their normals differ by
+    // more than the crease angle, else smooth (0); other classes stay. Returns 0.
+    int classifyEdges(double creaseAngleDegrees);
+
+    // Reads a file into this empty object through the installed file loader, then
+    // builds edges (progress 60 to 84) and shells (from 85); ends by closing the
+    // progress report (-1). Returns 1 on success, 4 when the memory check refused,
+    // 0 when no loader is installed or the path's type has no handler, otherwise
+    // the reader's failure code.
+    int loadFromFile(const std::wstring& path);
+    // The file layer's entry: picks a handler for the path and runs its load on
+    // `target`. Returns the handler's result, 0 when no handler fits.
+    using FileLoader = int (*)(StlObject& target, const std::wstring& path);
+    static void setFileLoader(FileLoader loader);
+    static FileLoader fileLoader();
+
+    // Repairs after reading the geometry format, in this order.
+    // Links every edge to the live triangles that have its two end points as a side.
+    int relinkEdges();
+    // A new triangle array filled shell by shell (ids renumbered, empty edge links
+    // completed); facet counter = triangle count.
+    int rebuildTriangleArrayFromShells();
+    // Area and volume over the live triangles, reference = the first vertex.
+    int computeAreaAndVolume();
+
+    // Validity as the geometry writer sees it. A vertex is invalid when its index
+    // is out of range, it has no incident list, more incident triangles than the
+    // mesh has triangles, or a non-finite position.
+    bool isValidTriangle(const StlTriangle* t) const;
+    bool isValidEdge(const StlEdge* e) const;
+    uint32_t countValidShellTriangles() const;
+    uint32_t countValidEdges() const;
+
+    // First triangle of the array whose id equals `id`; null when none.
+    StlTriangle* findTriangleById(int id) const;
+    // out[i] = the edge at indices[i]; an index outside the edge array gives null.
+    void collectEdgesByIndex(const int* indices, int count, std::deque<StlEdge*>& out) const;
+
+    // ---- Deep copy ------------------------------------------------------------
+    // Copies name, vertices, triangles (clones with the same ids), shells, counts,
+    // area, volume and octree cell size into the fresh object `target`. Edges are
+    // not copied (the caller runs buildEdges). Without a triangle array only the
+    // name is copied. Returns 0.
+    int copyMeshTo(StlObject* target) const;
+
+    // ---- Octree entry points (the tree itself is MeshOctree) -------------------
+    // Implemented in StlObjectOctree.cpp over MeshOctree's operations.
+    int buildVertexOctree(bool freeFirst);
+    int buildTriangleOctree();
+    int rebuildOctree();
+    int copyOctreeTo(StlObject* target) const;
+    // The triangle hit by the line (origin, dir) farthest along dir; hit receives the
+    // point. Null (hit untouched) without an octree or while one is being built.
+    StlTriangle* pickTriangle(const double origin[3], const double dir[3], double hit[3]);
+    // The vertex at p (within 1e-6), found through the octree or appended.
+    StlVertex* findOrAddVertex(const double p[3]);
+    // Files an appended vertex / triangle into the octree when one exists. Returns
+    // 1 when stored, 0 without an octree, -1 outside the tree's cube, -2 when an
+    // allocation failed (the item is then not in the tree).
+    int insertIntoOctree(StlVertex* v);
+    int insertIntoOctree(StlTriangle* t);
+    // The tree (null when none). Valid on the thread that owns the mesh; another
+    // thread must hold octreeMutex() while it uses the tree.
+    const MeshOctree* octree() const { return m_octreeRoot.get(); }
+    // The root cube (minimum corner and edge) that the queries pass to the tree.
+    double octreeEdge() const { return m_diagonal; }
+    const double* octreeOrigin() const { return m_octreeOrigin.data(); }
+    double octreeMinCell() const { return m_octreeMinCell; }
+    void setOctreeMinCell(double c) { m_octreeMinCell = c; }
+    bool octreeBuilding() const { return m_octreeBuilding.load(); }
+    // Held while the octree is built or released; GUI-side queries try-lock it.
+    std::mutex& octreeMutex() const { return m_octreeMutex; }
+
+    // ---- Render arrays --------------------------------------------------------
+    // Per-vertex layout: positions and normals (3 floats per vertex), then the
+    // triangle index array. Returns the vertex count.
+    uint32_t buildSmoothRenderArrays();
+    // Vertex indices of every triangle (deleted ones included); false when fresh.
+    bool buildTriangleIndexArray();
+    // Per-triangle layout: 9 floats of positions and normals per triangle, each
+    // non-boundary edge once as a line, live triangles indexed.
+    void buildFlatRenderArrays();
+    void freeRenderArrays();
+    const std::vector<float>& renderPositions() const { return m_renderPositions; }
+    const std::vector<float>& renderNormals() const { return m_renderNormals; }
+    const std::vector<uint32_t>& renderTriangleIndices() const { return m_renderTriangleIndices; }
+    const std::vector<uint32_t>& renderLineIndices() const { return m_renderLineIndices; }
+    uint32_t renderVertexCount() const { return m_renderVertexCount; }
+    uint32_t renderTriangleCount() const { return m_renderTriangleCount; }
+    uint32_t lineIndexCount() const { return m_lineIndexCount; }
+
+    // ---- Z-slab index and slicing (StlObjectSlicing.cpp) ---------------------
+    // Brings the z-slab index up to date: a full rebuild when marked so (or when
+    // triangles were appended since the last build), a refresh of its height range
+    // after a translation or scaling, nothing when valid.
+    void buildZSlabIndex();
+    // Every transform and edit calls this: rangeOnly for translations and scalings
+    // (the lists stay valid), otherwise the next slice rebuilds the index. A pending
+    // rebuild is never weakened to a range refresh.
+    void invalidateZSlabIndex(bool rangeOnly = false);
+    // The index as last built; null before the first slice.
+    const ZSlabIndex* zSlabIndex() const { return m_slabIndex.get(); }
+    // The outlines of the mesh at height z (cut at z rounded to single precision;
+    // a vertex within 1e-6 of the plane counts as lying just below it). Null when
+    // no outline results. Updates the index; otherwise reads the mesh only, so two
+    // threads may slice two different meshes at the same time.
+    std::unique_ptr<SliceContourSet> sliceAt(double z);
+
+    // ---- Editing, inside tests, XY calibration ---------------------------------
+    // StlObjectEditing.cpp, StlObjectInside.cpp, XYCalibration.cpp. Every edit that
+    // adds or removes triangles marks the z-slab index for rebuilding; none of them
+    // updates shells, box, area or volume unless it says so.
+    // A new edge a-b (marks clear, no triangle) appended to the edge array.
+    StlEdge* addEdge(StlVertex* a, StlVertex* b);
+    // Appends the edges in order (index = position).
+    void appendEdges(const std::deque<StlEdge*>& edges);
+    // Appends the vertices (index = position) and files them in the octree, if any.
+    void appendVertices(const std::deque<StlVertex*>& vertices);
+    // Appends the triangles (id = position, facet count + n) and files them in the
+    // octree, if any. Edges and shells are not touched.
+    void appendTriangles(const std::vector<StlTriangle*>& triangles);
+    // A triangle a, b, c between existing vertices, linked to (or creating) its
+    // edges; pushed at the back of *out when out is given. Null when two vertices
+    // coincide or the triangle is degenerate (|(b - a) x (c - a)| < 1e-6).
+    StlTriangle* addTriangle(StlVertex* a, StlVertex* b, StlVertex* c, std::deque<StlTriangle*>* out = nullptr);
+    // A piece of the cut triangle `model`: takes its normal, walk mark, orientation
+    // bit and shell, files it in the octree. Null for coincident corners (1e-9) or
+    // an area below 1e-12.
+    StlTriangle* addCutTriangle(StlVertex* a, StlVertex* b, StlVertex* c, const StlTriangle* model);
+    // Copies the live triangles of another mesh into this one with reversed
+    // winding, welding their corners onto this mesh's vertices, with edges. No shell.
+    void addTrianglesWithTopology(const std::vector<StlTriangle*>& triangles);
+    // Appends an indexed triangle list (xyz: 3 doubles per vertex, indices: 3 per
+    // triangle into these vertices) as one new shell, without edges. False, and
+    // nothing changed, when an index is out of range or a count is negative.
+    bool appendMesh(int vertexCount, uint32_t triangleCount, const double* xyz, const int* indices);
+    // The vertex pair at p[0..2] and p[3..5] (found or added); false, out untouched,
+    // when both are the same vertex.
+    bool makeShortPair(const double p[6], ShortPair* out);
+    // Replaces one cut triangle by pieces that follow its cut (appending them with
+    // addCutTriangle) and releases the triangle's cut context.
+    using CutRetriangulator = void (*)(StlObject& mesh, StlTriangle* t);
+    // Deletes every live triangle of `cut` that carries a cut context, detaches it
+    // from its edges and retriangulates it; the new pieces go to `added`, and every
+    // shell is split into its connected pieces, which go to `pieces`.
+    void deleteTriangles(const std::vector<StlTriangle*>& cut, std::vector<StlTriangle*>& added,
+                         std::vector<StlShell*>& pieces, CutRetriangulator retriangulate);
+    // Mean length of the live edges (class not 5); 0.0 with fewer than 2 edges.
+    double averageEdgeLength() const;
+    void clearTriangleMarks();  // walk marks (bits 4-6) of every triangle
+    void clearVertexMarks();    // mark bits 0-1 of every vertex
+    void resetTriangleGroups(); // group of every triangle to -1
+    // Octree queries of the scene (false without an octree or while it is built).
+    bool hasTriangleUnderPoint(const double p[3], double tolerance) const;
+    bool polygonCoversCell(const std::vector<const double*>& polygon, const double normal[3]) const;
+    // Whether a live triangle cuts the truncated cone from p1 (radius r1) to p2 (r2).
+    bool truncatedConeHitsMesh(const double p1[3], double r1, const double p2[3], double r2) const;
+    // Inside tests through the octree (false without one): the signed count of the
+    // crossings more than 0.001 below p, and the upward ray from p.
+    bool isInsideByDownwardCount(const double p[3]);
+    bool isInsideByUpwardRay(const double p[3]) const;
+    // Shifts every vertex in x and y by the corrections of the calibration tables
+    // (pairs (a, b): position a from `origin` was printed at b) and remembers the
+    // shifts; a calibration already applied is taken back first. False, nothing
+    // changed, when a table is empty.
+    bool applyXyCalibration(const std::vector<std::pair<double, double>>& xTable,
+                            const std::vector<std::pair<double, double>>& yTable, const double origin[2]);
+    // Takes the remembered shifts back; false when none are applied.
+    bool revertXyCalibration();
+
+protected:
+    // Releases every record, the arrays and the shells; the object is empty after.
+    void releaseMesh();
+
+private:
+    // Drops the octree (under octreeMutex). Defined with the octree entry points.
+    void releaseOctree();
+    // Shell bookkeeping of the mesh object (StlObjectShellLinks.cpp).
+    void releaseShells();
+    void copyShellsTo(StlObject* target) const;
+    void fileCopiedTriangle(const StlTriangle& source, StlTriangle& copy, StlObject* target) const;
+    // The shell search that ends a successful load.
+    void findShellsAfterLoad();
+
+    bool m_vertexRenderStale = true;
+    bool m_triangleRenderStale = true;
+    std::atomic<bool> m_octreeBuilding{false};
+    int32_t m_id = -1;
+
+    Vector3D m_octreeOrigin;
+    double m_diagonal = 0.0;
+    Vector3D m_center;
+    Vector3D m_bboxMin{1e29, 1e29, 1e29};
+    Vector3D m_bboxMax{-1e29, -1e29, -1e29};
+    Vector3D m_loadedMin;
+    Vector3D m_loadedMax;
+    std::string m_name;
+
+    uint32_t m_facetCount = 0;
+    uint32_t m_vertexCount = 0;
+
+    std::vector<float> m_renderPositions;
+    std::vector<float> m_renderNormals;
+    std::vector<uint32_t> m_renderTriangleIndices;
+    std::vector<uint32_t> m_renderLineIndices;
+    uint32_t m_renderVertexCount = 0;
+    uint32_t m_renderTriangleCount = 0;
+    uint32_t m_lineIndexCount = 0;
+
+    double m_volume = 0.0;
+    double m_area = 0.0;
+    Vector3D m_volumeReference;
+
+    // The octree. A build fills a tree of its own and publishes it under
+    // m_octreeMutex when complete, so a reader never sees a half-built tree.
+    std::shared_ptr<MeshOctree> m_octreeRoot;
+    mutable std::mutex m_octreeMutex;
+    std::shared_ptr<ZSlabIndex> m_slabIndex; // owned; the deleter comes with the index
+    int32_t m_slabState = 2;
+    double m_octreeMinCell = 3.0;
+
+    std::vector<StlVertex*> m_vertices;
+    std::vector<std::pair<double, double>> m_calibrationOffsets;
+    std::vector<StlTriangle*> m_triangles;
+    std::vector<StlEdge*> m_edges;
+    std::deque<StlShell*> m_shells;
+
+    // Record storage. The incident lists made by welding live in m_incidentBlocks.
+    RecordPool<StlVertex> m_vertexPool;
+    RecordPool<StlTriangle> m_trianglePool;
+    RecordPool<StlEdge> m_edgePool;
+    std::vector<std::unique_ptr<StlTriangle*[]>> m_incidentBlocks;
+};
+
+} // namespace topolib

@@ -1,0 +1,407 @@
+// Turning loose facets into topology: facets, welding, edges and their classes,
+// the file entry point, the repairs after reading the geometry format, validity
+// counts and the lookups of the project reader.
+#include "topolib/StlObject.h"
+
+#include "app/ProgressReport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace topolib {
+
+namespace {
+
+StlObject::FileLoader g_fileLoader = nullptr;
+
+const float* cornerPoint(const FacetCorner& c) { return &c.x; }
+
+// Sort key of a float that orders like the float itself (negative zero taken as
+// zero, so the two compare equal as they do in float comparison).
+inline uint32_t floatKey(float f) {
+    if (f == 0.0f)
+        f = 0.0f;
+    uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return (u & 0x80000000u) ? ~u : (u | 0x80000000u);
+}
+
+inline bool cornerLess(const FacetCorner& a, const FacetCorner& b) {
+    const uint32_t ax = floatKey(a.x), bx = floatKey(b.x);
+    if (ax != bx)
+        return ax < bx;
+    const uint32_t ay = floatKey(a.y), by = floatKey(b.y);
+    if (ay != by)
+        return ay < by;
+    return floatKey(a.z) < floatKey(b.z);
+}
+
+// Sorts the corners by x, then y, then z. One counting pass distributes them
+// into buckets by a monotone function of x (in place, no second buffer), then
+// each small bucket is sorted; a plain sort is the fallback when x is not
+// finite everywhere (NaN has no place on a line).
+void sortCorners(std::vector<FacetCorner>& corners) {
+    const std::size_t n = corners.size();
+    if (n < 4096) {
+        std::sort(corners.begin(), corners.end(), cornerLess);
+        return;
+    }
+    double lo = std::numeric_limits<double>::infinity();
+    double hi = -lo;
+    for (const FacetCorner& c : corners) {
+        lo = std::min(lo, static_cast<double>(c.x));
+        hi = std::max(hi, static_cast<double>(c.x));
+    }
+    bool finite = std::isfinite(lo) && std::isfinite(hi);
+    for (const FacetCorner& c : corners)
+        finite = finite && std::isfinite(c.x);
+    if (!finite || !(hi > lo)) {
+        std::sort(corners.begin(), corners.end(), cornerLess);
+        return;
+    }
+    const std::size_t bucketCount = std::min<std::size_t>(std::size_t(1) << 20, std::max<std::size_t>(n / 16, 1));
+    const double scale = static_cast<double>(bucketCount - 1) / (hi - lo);
+    auto bucketOf = [&](const FacetCorner& c) {
+        const double b = (static_cast<double>(c.x) - lo) * scale;
+        std::size_t i = static_cast<std::size_t>(b);
+        return i < bucketCount ? i : bucketCount - 1;
+    };
+    std::vector<uint32_t> start(bucketCount + 1, 0);
+    for (const FacetCorner& c : corners)
+        ++start[bucketOf(c) + 1];
+    for (std::size_t b = 0; b < bucketCount; ++b)
+        start[b + 1] += start[b];
+    std::vector<uint32_t> next(start.begin(), start.end() - 1);
+    // Cycle-leader permutation: every element moves straight to its bucket.
+    for (std::size_t b = 0; b < bucketCount; ++b) {
+        while (next[b] < start[b + 1]) {
+            FacetCorner c = corners[next[b]];
+            std::size_t target = bucketOf(c);
+            while (target != b) {
+                std::swap(c, corners[next[target]++]);
+                target = bucketOf(c);
+            }
+            corners[next[b]++] = c;
+        }
+    }
+    for (std::size_t b = 0; b < bucketCount; ++b)
+        if (start[b + 1] - start[b] > 1)
+            std::sort(corners.begin() + start[b], corners.begin() + start[b + 1], cornerLess);
+}
+
+} // namespace
+
+// ---- Facets and welding --------------------------------------------------------
+
+void StlObject::reserveTriangles(uint32_t count) {
+    m_triangles.reserve(m_triangles.size() + count);
+    m_trianglePool.reserve(count);
+}
+
+int StlObject::addFacet(uint32_t* cornerCounter, const double reference[3], const float facet[12],
+                        std::vector<FacetCorner>& corners, bool append) {
+    const float* p0 = facet + 3;
+    const float* p1 = facet + 6;
+    const float* p2 = facet + 9;
+    if (floatPointsEqual(p0, p1) || floatPointsEqual(p0, p2) || floatPointsEqual(p2, p1))
+        return 0;
+    const std::size_t n = m_triangles.size();
+    if (n >= 1 && corners.size() >= 3 * n) {
+        const FacetCorner* prev = &corners[3 * (n - 1)];
+        if (floatPointsEqual(cornerPoint(prev[0]), p0) && floatPointsEqual(cornerPoint(prev[1]), p1) &&
+            floatPointsEqual(cornerPoint(prev[2]), p2))
+            return 0;
+    }
+    if (!append && corners.size() < static_cast<std::size_t>(*cornerCounter) + 3)
+        return 0;
+
+    StlTriangle* t = newTriangle();
+    t->id = static_cast<int32_t>(n);
+    m_triangles.push_back(t);
+    if (append)
+        corners.resize(corners.size() + 3);
+    const float* p[3] = {p0, p1, p2};
+    for (int k = 0; k < 3; ++k) {
+        FacetCorner& c = corners[*cornerCounter + static_cast<uint32_t>(k)];
+        c.x = p[k][0];
+        c.y = p[k][1];
+        c.z = p[k][2];
+        c.corner = static_cast<int32_t>(3 * n + static_cast<std::size_t>(k));
+    }
+    *cornerCounter += 3;
+
+    const Vector3D q0(p0[0], p0[1], p0[2]);
+    const Vector3D q1(p1[0], p1[1], p1[2]);
+    const Vector3D q2(p2[0], p2[1], p2[2]);
+    Vector3D normal = (q1 - q0).cross(q2 - q0);
+    const double len = normal.normalize();
+    t->normal = normal;
+    if (len == 0.0) {
+        // Distinct but collinear corners: kept (it takes part in welding) but
+        // deleted, so that no live query sees a triangle without area.
+        t->setDeleted(true);
+        return 0;
+    }
+    ++m_facetCount;
+    m_area += len;
+    m_volume += (q0 - Vector3D(reference)).dot(normal) * len;
+    return 0;
+}
+
+int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
+    sortCorners(corners);
+    if (corners.empty())
+        return 0;
+    m_vertexCount = 0;
+
+    // Runs: a corner that is not within the tolerance of its run's first corner
+    // starts the next vertex. Comparing with the run's first corner (not with the
+    // neighbour) keeps a chain of near points from collapsing into one vertex.
+    std::vector<uint32_t> runStart;
+    runStart.reserve(corners.size() / 5 + 16);
+    runStart.push_back(0);
+    const float* rep = cornerPoint(corners[0]);
+    for (uint32_t i = 1; i < corners.size(); ++i) {
+        const float* p = cornerPoint(corners[i]);
+        if (!floatPointsEqual(rep, p)) {
+            runStart.push_back(i);
+            rep = p;
+        }
+    }
+    const std::size_t vertexTotal = runStart.size();
+    runStart.push_back(static_cast<uint32_t>(corners.size()));
+
+    // One block holds every incident list: a run of k corners gives its vertex
+    // room for k triangles (capped at the per-vertex limit).
+    std::size_t slots = 0;
+    for (std::size_t r = 0; r < vertexTotal; ++r)
+        slots += std::min<std::size_t>(runStart[r + 1] - runStart[r], StlVertex::kMaxTriangles);
+    m_incidentBlocks.emplace_back(new StlTriangle*[slots]);
+    StlTriangle** block = m_incidentBlocks.back().get();
+
+    m_vertexPool.reserve(vertexTotal);
+    m_vertices.reserve(m_vertices.size() + vertexTotal);
+    const std::size_t triangleTotal = m_triangles.size();
+    for (std::size_t r = 0; r < vertexTotal; ++r) {
+        const FacetCorner& first = corners[runStart[r]];
+        const double pos[3] = {first.x, first.y, first.z};
+        StlVertex* v = m_vertexPool.create(pos);
+        v->index = static_cast<int32_t>(m_vertices.size());
+        m_vertices.push_back(v);
+        const std::size_t runLength = std::min<std::size_t>(runStart[r + 1] - runStart[r], StlVertex::kMaxTriangles);
+        v->useExternalList(block, static_cast<uint32_t>(runLength));
+        block += runLength;
+        for (uint32_t i = runStart[r]; i < runStart[r + 1]; ++i) {
+            const uint32_t corner = static_cast<uint32_t>(corners[i].corner);
+            const std::size_t ti = corner / 3;
+            if (ti >= triangleTotal)
+                continue;
+            StlTriangle* t = m_triangles[ti];
+            t->vertices[corner % 3] = v;
+            v->addTriangle(t);
+        }
+    }
+    m_vertexCount = static_cast<uint32_t>(vertexTotal);
+    return 0;
+}
+
+// ---- Edges -----------------------------------------------------------------------
+
+int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan) {
+    const std::size_t n = m_triangles.size();
+    if (n == 0)
+        return 0;
+    // Sized for a closed mesh (1.5 edges per triangle); grows with what is left.
+    m_edges = std::vector<StlEdge*>();
+    m_edges.reserve((3 * n) / 2);
+    m_edgePool.reserve((3 * n) / 2);
+
+    const uint64_t step = progressSpan ? progressSpan : 1;
+    const uint64_t stepSize = n / step;
+    uint64_t running = 0;
+    uint64_t counter = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (report && ++counter > stepSize) {
+            counter = 0;
+            reportProgress(static_cast<int>(progressBase + running / n), 0);
+        }
+        running += step;
+        StlTriangle* t = m_triangles[i];
+        if (t->isDeleted())
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            StlVertex* a = t->vertices[k];
+            StlVertex* b = t->vertices[(k + 1) % 3];
+            StlEdge* e = StlVertex::findEdgeTo(a, b);
+            if (e) {
+                e->addTriangle(t);
+            } else if (a == b) {
+                // Two corners welded into one vertex: no side, no triangle.
+                t->setDeleted(true);
+                break;
+            } else {
+                if (m_edges.size() >= m_edges.capacity()) {
+                    const std::size_t left = n - i;
+                    const std::size_t more = k == 0 ? left : static_cast<std::size_t>(1.8 * static_cast<double>(left));
+                    m_edges.reserve(m_edges.size() + std::max<std::size_t>(more, 1));
+                }
+                e = m_edgePool.create(a, b);
+                e->addTriangle(t); // one triangle: class 2, boundary
+                e->index = static_cast<uint32_t>(m_edges.size());
+                m_edges.push_back(e);
+            }
+            t->edges[k] = e;
+        }
+    }
+    classifyEdges(25.0);
+    return 0;
+}
+
+int StlObject::classifyEdges(double creaseAngleDegrees) {
+    const double limit = std::cos(creaseAngleDegrees * 3.141592653 / 180.0);
+    for (StlEdge* e : m_edges) {
+        if (e->edgeClass == kEdgeBoundary || e->edgeClass == kEdgeDetached || e->triangleCount() != 2)
+            continue;
+        const StlTriangle* u = e->triangle(0);
+        const StlTriangle* w = e->triangle(1);
+        if (w == nullptr) {
+            e->edgeClass = kEdgeBoundary;
+            continue;
+        }
+        e->edgeClass = limit > u->normal.dot(w->normal) ? kEdgeSharp : kEdgeSmooth;
+    }
+    return 0;
+}
+
+// ---- Loading a file --------------------------------------------------------------
+
+void StlObject::setFileLoader(FileLoader loader) { g_fileLoader = loader; }
+
+StlObject::FileLoader StlObject::fileLoader() { return g_fileLoader; }
+
+int StlObject::loadFromFile(const std::wstring& path) {
+    int result = 0;
+    if (g_fileLoader) {
+        result = g_fileLoader(*this, path);
+        if (result == 1) {
+            buildEdges(true, 60, 25);
+            findShellsAfterLoad();
+        }
+    }
+    reportProgress(-1, 0);
+    return result;
+}
+
+// ---- Repairs after reading the geometry format -----------------------------------
+
+int StlObject::relinkEdges() {
+    for (StlEdge* e : m_edges) {
+        if (e == nullptr || e->vertexCount() < 2)
+            continue;
+        StlVertex* a = e->vertex(0);
+        StlVertex* b = e->vertex(1);
+        if (a == nullptr || b == nullptr)
+            continue;
+        for (StlTriangle* t : *a) {
+            if (t->isDeleted())
+                continue;
+            for (int k = 0; k < 3; ++k) {
+                const StlVertex* s0 = t->vertices[k];
+                const StlVertex* s1 = t->vertices[(k + 1) % 3];
+                if ((s0 == a && s1 == b) || (s0 == b && s1 == a)) {
+                    t->edges[k] = e;
+                    e->addTriangle(t);
+                    break;
+                }
+            }
+        }
+    }
+    return 0;
+}
+
+int StlObject::computeAreaAndVolume() {
+    if (m_vertices.empty())
+        return 0;
+    m_volumeReference = m_vertices.front()->pos;
+    double area = 0.0, volume = 0.0;
+    for (const StlTriangle* t : m_triangles) {
+        if (t->isDeleted())
+            continue;
+        const Vector3D& p0 = t->vertices[0]->pos;
+        Vector3D n = (t->vertices[1]->pos - p0).cross(t->vertices[2]->pos - p0);
+        const double len = n.normalize();
+        area += len;
+        volume += (p0 - m_volumeReference).dot(n) * len;
+    }
+    m_area = area / 2.0;
+    m_volume = volume / 6.0;
+    return 0;
+}
+
+// ---- Validity ------------------------------------------------------------------------
+
+namespace {
+
+// A vertex the geometry format can store: placed, linked and finite. A vertex
+// used by every triangle of the mesh (a single facet, a fan) is valid; only an
+// incident count above the triangle count marks a broken record.
+bool vertexValid(const StlVertex* v, uint32_t vertexCount, uint32_t triangleCount) {
+    return v != nullptr && static_cast<int64_t>(v->index) < static_cast<int64_t>(vertexCount) &&
+           v->hasTriangleList() && v->triangleCount() <= triangleCount && isFiniteVector(v->pos.data());
+}
+
+} // namespace
+
+bool StlObject::isValidTriangle(const StlTriangle* t) const {
+    if (t->isDeleted())
+        return false;
+    for (const StlVertex* v : t->vertices)
+        if (!vertexValid(v, m_vertexCount, triangleCount()))
+            return false;
+    if (!(triangleArea(t) > 1e-10))
+        return false;
+    const Vector3D& n = t->normal;
+    if (std::fabs(n.x) <= 1e-6 && std::fabs(n.y) <= 1e-6 && std::fabs(n.z) <= 1e-6)
+        return false;
+    return std::sqrt(n.dot(n)) > 1e-6;
+}
+
+bool StlObject::isValidEdge(const StlEdge* e) const {
+    if (e->edgeClass == kEdgeDetached || e->vertexCount() < 2)
+        return false;
+    const StlVertex* a = e->vertex(0);
+    const StlVertex* b = e->vertex(1);
+    if (!vertexValid(a, m_vertexCount, triangleCount()) || !vertexValid(b, m_vertexCount, triangleCount()))
+        return false;
+    return a != b && a->index != b->index;
+}
+
+uint32_t StlObject::countValidEdges() const {
+    uint32_t invalid = 0;
+    for (const StlEdge* e : m_edges)
+        if (e == nullptr || !isValidEdge(e))
+            ++invalid;
+    return edgeCount() - invalid;
+}
+
+// ---- Lookups of the project reader ------------------------------------------------
+
+StlTriangle* StlObject::findTriangleById(int id) const {
+    for (StlTriangle* t : m_triangles)
+        if (t->id == id)
+            return t;
+    return nullptr;
+}
+
+void StlObject::collectEdgesByIndex(const int* indices, int count, std::deque<StlEdge*>& out) const {
+    out.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+    for (int i = 0; i < count; ++i) {
+        const int idx = indices[i];
+        out[static_cast<std::size_t>(i)] =
+            idx >= 0 && static_cast<std::size_t>(idx) < m_edges.size() ? m_edges[static_cast<std::size_t>(idx)] : nullptr;
+    }
+}
+
+} // namespace topolib

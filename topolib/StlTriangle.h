@@ -1,0 +1,110 @@
+#pragma once
+
+#include "topolib/Vector3D.h"
+
+#include <cstdint>
+
+namespace topolib {
+
+class StlVertex;
+class StlEdge;
+class StlShell;
+class TriangleCutContext;
+
+// One facet of a mesh. Vertices are counter-clockwise seen from outside: the
+// normal is (p1 - p0) × (p2 - p0), normalised. Edge k joins vertex k and vertex
+// (k + 1) mod 3.
+//
+// Flag bits:
+//   0      deleted: the triangle stays in the mesh's array, every live query skips it
+//   1      orientation class from the shell search (wound against the shell's seed)
+//   2-3    unused, cleared by init
+//   4-6    walk mark, scratch state of one walk at a time
+//   7-26   signed 20-bit group id, -1 (all ones) for no group
+class StlTriangle {
+public:
+    static constexpr uint32_t kDeleted = 1u << 0;
+    static constexpr uint32_t kReversed = 1u << 1;
+    static constexpr uint32_t kWalkMarkShift = 4;
+    static constexpr uint32_t kWalkMarkMask = 0x7u << kWalkMarkShift;
+    static constexpr uint32_t kGroupShift = 7;
+    static constexpr uint32_t kGroupMask = 0xFFFFFu << kGroupShift;
+    // Bits 0-6 cleared, group -1.
+    static constexpr uint32_t kInitialFlags = kGroupMask;
+
+    StlTriangle() = default;
+    StlTriangle(const StlTriangle&) = delete;
+    StlTriangle& operator=(const StlTriangle&) = delete;
+
+    uint32_t flags = kInitialFlags;
+    int32_t id = 0;                       // position in the mesh's triangle array
+    Vector3D normal;                      // unit normal, zero for a degenerate triangle
+    StlEdge* edges[3] = {nullptr, nullptr, nullptr};
+    StlVertex* vertices[3] = {nullptr, nullptr, nullptr};
+    StlShell* shell = nullptr;            // the component holding the triangle
+    TriangleCutContext* cut = nullptr;    // only while a drain-hole cut runs
+
+    bool isDeleted() const { return (flags & kDeleted) != 0; }
+    void setDeleted(bool on) { flags = on ? (flags | kDeleted) : (flags & ~kDeleted); }
+    bool isReversed() const { return (flags & kReversed) != 0; }
+    void setReversed(bool on) { flags = on ? (flags | kReversed) : (flags & ~kReversed); }
+    uint32_t walkMark() const { return (flags & kWalkMarkMask) >> kWalkMarkShift; }
+    void setWalkMark(uint32_t m) { flags = (flags & ~kWalkMarkMask) | ((m << kWalkMarkShift) & kWalkMarkMask); }
+    // The sign-extended 20-bit group id; -1 means no group.
+    int32_t group() const { return static_cast<int32_t>(flags << 5) >> 12; }
+    void setGroup(int32_t g) {
+        flags = (flags & ~kGroupMask) | ((static_cast<uint32_t>(g) << kGroupShift) & kGroupMask);
+    }
+
+    StlVertex* vertex(int k) const { return vertices[k]; }
+    StlEdge* edge(int k) const { return edges[k]; }
+    const double* normalData() const { return normal.data(); }
+
+    // Resets the record (flags to the initial state, id 0, no edges, shell or cut
+    // context), sets the vertices (a, b, c), registers the triangle with a, b and c
+    // in that order and computes the normal. Returns this.
+    StlTriangle* init(StlVertex* a, StlVertex* b, StlVertex* c);
+    // The same with the shell set (used when a stored mesh is read back).
+    StlTriangle* initInShell(StlShell* s, StlVertex* a, StlVertex* b, StlVertex* c);
+    // Resets to the freshly initialised state without vertices.
+    void reset();
+    // Copies what a clone takes over from src: the deleted bit and the normal.
+    // Everything else is reset; the caller links vertices, edges and shell.
+    void cloneFrom(const StlTriangle& src);
+
+    // Removes the triangle from the incident lists of its vertices.
+    void detachFromVertices();
+    // Removes the triangle from its edges' triangle lists and reclassifies each by
+    // its remaining count (0 detached, 1 boundary, 2 smooth, more non-manifold). The
+    // triangle keeps its edge pointers.
+    void detachFromEdges();
+
+    // Sets the normal to the normalised (p1 - p0) × (p2 - p0) and returns the length
+    // before normalisation (twice the area); 0 and the zero normal when the squared
+    // length is below 1e-15.
+    double computeNormal();
+    void setNormal(const double n[3]) { normal = Vector3D(n); }
+
+    // Point and line tests of the octree queries (defined with the octree kernels).
+    // p projected on the plane lies inside the triangle (edges within 1e-10 count).
+    bool containsProjectedPoint(const double p[3]) const;
+    // 0 when p lies inside (no projection), else k + 1 for the first edge k it lies
+    // outside of (tolerance 1e-6).
+    int outsideEdge(const double p[3]) const;
+    // The infinite line q + s d meets the triangle; hit receives the plane point.
+    // False when |n . d| < 1e-6.
+    bool lineHit(const double q[3], const double d[3], double hit[3]) const;
+    // The line parallel to axis k through (uv[0], uv[1]) on axes k+1, k+2 counts as
+    // hitting; *t receives the plane's coordinate on axis k.
+    bool axisRayHit(int k, const double uv[2], double* t) const;
+    // p's x/y projection lies inside the triangle's x/y projection.
+    bool containsPointXY(const double p[3]) const;
+
+    // The vertex opposite side k (side 0 -> vertex 2, 1 -> 0, 2 -> 1).
+    StlVertex* oppositeVertex(int side) const { return vertices[(side + 2) % 3]; }
+};
+
+// Half the length of (p1 - p0) × (p2 - p0).
+double triangleArea(const StlTriangle* t);
+
+} // namespace topolib

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "topolib/Vector3D.h"
+
+#include <cstdint>
+#include <deque>
+
+namespace topolib {
+
+class StlTriangle;
+class StlEdge;
+class StlVertex;
+
+// Base of the extension records an algorithm may hang on a vertex for the length
+// of its run (hole filling hangs a GeoDistanceVertex). The mesh never deletes an
+// extension: the algorithm that hangs it removes it.
+class VBExtensionField {
+public:
+    virtual ~VBExtensionField();
+};
+
+// Geodesic bookkeeping of the hole filler: the vertex it was reached from and the
+// distance along the surface.
+class GeoDistanceVertex : public VBExtensionField {
+public:
+    StlVertex* predecessor = nullptr;
+    double distance = 0.0;
+
+    // One step of the geodesic distance propagation over triangle t, expanding
+    // `from`: corners without an extension get one (appended to reached) with the
+    // distance through their nearest reached neighbour; the others are relaxed.
+    // Returns whether target is a corner of t. Defined with the triangle kernels.
+    static bool relaxTriangle(StlTriangle* t, std::deque<StlVertex*>& reached, StlVertex* from,
+                              StlVertex* target);
+};
+
+// One distinct point of a mesh with the list of triangles that use it.
+//
+// The incident list either lives in a block the owning mesh hands out when it
+// welds (no allocation per vertex) or, once it has to grow past that block, in a
+// heap block the vertex owns. Capacities follow 5, 8, 11, ... up to 32765, which
+// is the most triangles a vertex can hold; further triangles are refused.
+class StlVertex {
+public:
+    static constexpr uint32_t kMaxTriangles = 32765;
+    static constexpr uint32_t kMarkMask = 0x3; // flag bits 0-1: the two-bit mark
+
+    StlVertex() = default;
+    explicit StlVertex(const double p[3]) : pos(p) {}
+    StlVertex(double x, double y, double z) : pos(x, y, z) {}
+    ~StlVertex();
+    StlVertex(const StlVertex&) = delete;
+    StlVertex& operator=(const StlVertex&) = delete;
+
+    Vector3D pos;                         // the position
+    VBExtensionField* extension = nullptr; // borrowed, see VBExtensionField
+    int32_t index = -1;                   // position in the mesh's vertex vector; -1 while unplaced
+    uint32_t flags = 0;                   // bits 0-1: the two-bit mark; other bits unused
+
+    double x() const { return pos.x; }
+    double y() const { return pos.y; }
+    double z() const { return pos.z; }
+
+    uint32_t mark() const { return flags & kMarkMask; }
+    void setMark(uint32_t m) { flags = (flags & ~kMarkMask) | (m & kMarkMask); }
+
+    // Incident triangles, in list order.
+    uint32_t triangleCount() const { return m_count; }
+    uint32_t triangleCapacity() const { return m_capacity; }
+    bool hasTriangleList() const { return m_list != nullptr; }
+    StlTriangle* triangle(uint32_t i) const { return m_list[i]; }
+    StlTriangle* const* triangles() const { return m_list; }
+    StlTriangle* const* begin() const { return m_list; }
+    StlTriangle* const* end() const { return m_list + m_count; }
+
+    // Appends t unless it is already listed. Returns 1 when appended, 0 when t was
+    // already there or the list holds kMaxTriangles (the caller cannot tell which).
+    int addTriangle(StlTriangle* t);
+    // Removes the first entry equal to t by moving the last entry into its place
+    // (order is not kept, the capacity stays). Returns whether t was listed.
+    bool removeTriangle(const StlTriangle* t);
+
+    // Replaces the position by M · (x, y, z, 1), M column-major (Matrix4D layout),
+    // without perspective division.
+    void transform(const double m[16]);
+
+    // Sum of the normals of the live incident triangles, normalised with
+    // Vector3D::normalize; the zero vector without live triangles.
+    void computeNormal(double out[3]) const;
+
+    // The first live edge (class not 5) between a and b found through a's live
+    // incident triangles, in list order, edges 0, 1, 2 of each; null when none.
+    static StlEdge* findEdgeTo(const StlVertex* a, const StlVertex* b);
+
+    // Gives the vertex an empty incident list of `capacity` slots in storage it
+    // does not own (the mesh's welding block). Any previous list is dropped
+    // (freed when owned); the count becomes 0.
+    void useExternalList(StlTriangle** slots, uint32_t capacity);
+    // Forgets the incident list without freeing it (count and capacity 0). Used
+    // when copies re-link vertices.
+    void clearList();
+
+private:
+    bool grow();
+
+    StlTriangle** m_list = nullptr;
+    uint16_t m_count = 0;
+    uint16_t m_capacity = 0;
+    bool m_ownsList = false;
+};
+
+// True when all three components are finite (neither infinite nor NaN).
+bool isFiniteVector(const double v[3]);
+
+// Float points within the import tolerance: the component differences are formed
+// in single precision; each must be within 1e-6 and the sum of their squares
+// (single precision) at most 1e-12.
+bool floatPointsEqual(const float a[3], const float b[3]);
+
+} // namespace topolib
