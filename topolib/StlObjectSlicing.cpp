@@ -1,0 +1,320 @@
+// Slicing a mesh into closed outlines at one height, through its z-slab index.
+//
+// The cut is taken with every vertex classified strictly: a vertex counts as
+// above the plane when it lies at least 1e-6 above it, otherwise as below (a
+// vertex within 1e-6 of the plane thus lies "just below" it). With no vertex on
+// the plane, every triangle that the plane cuts has exactly two crossed sides,
+// every crossed side is shared by the triangles on both sides of it, and the
+// crossings chain into outlines by walking from triangle to neighbouring triangle.
+// A crossed side whose lower end lies on the plane crosses at that vertex; the
+// walk then passes through the vertex once (consecutive crossings at the same
+// vertex give one point). Triangles lying in the plane, and triangles that only
+// touch it, are cut nowhere, so they add no stray segments: a box resting on
+// z = 0 cut at 0 gives its footprint, cut at its top height it gives nothing.
+
+#include "topolib/SliceContour.h"
+#include "topolib/StlObject.h"
+#include "topolib/ZSlabIndex.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+namespace topolib {
+
+namespace {
+
+// Vertices closer to the plane than this lie on it.
+constexpr double kOnPlane = 1e-6;
+// Extra reach of the bucket lookup, so that a triangle whose lowest vertex lies
+// just above the plane (on it within kOnPlane) is found even across a slab border.
+constexpr double kBucketReach = 2e-6;
+
+// Where the cut crosses a triangle side: strictly inside the side from `low` to
+// `high`, or at `low` itself (high null) when that end lies on the plane. Both
+// triangles of a side compute the same key and the same point.
+struct CrossingKey {
+    const StlVertex* low = nullptr;
+    const StlVertex* high = nullptr;
+    bool operator==(const CrossingKey& o) const { return low == o.low && high == o.high; }
+};
+
+// One slice of one mesh. All state lives here, so slicing needs no marks on the
+// mesh's records and leaves nothing behind for the next slice.
+class ContourWalker {
+public:
+    ContourWalker(const StlObject& mesh, const ZSlabIndex& index, double z)
+        : mesh_(mesh), index_(index), z_(z), visited_(mesh.triangleCount(), 0) {}
+
+    void run(SliceContourSet& out) {
+        if (!(z_ >= index_.zMin() && z_ <= index_.zMax()))
+            return;
+        collectStarts();
+        orderByShell();
+        for (StlTriangle* t : starts_)
+            if (!isVisited(t))
+                traceFrom(t, out);
+    }
+
+private:
+    bool above(const StlVertex* v) const { return v->pos.z - z_ >= kOnPlane; }
+    bool onPlane(const StlVertex* v) const { return std::fabs(v->pos.z - z_) < kOnPlane; }
+
+    // Bit k set when vertex k lies above the plane.
+    unsigned aboveMask(const StlTriangle* t) const {
+        return (above(t->vertices[0]) ? 1u : 0u) | (above(t->vertices[1]) ? 2u : 0u) |
+               (above(t->vertices[2]) ? 4u : 0u);
+    }
+    static bool isCut(unsigned mask) { return mask != 0u && mask != 7u; }
+    // Side k (vertex k to vertex k + 1) is crossed when its ends lie on opposite sides.
+    static bool sideCrossed(unsigned mask, int k) {
+        return (((mask >> k) ^ (mask >> ((k + 1) % 3))) & 1u) != 0u;
+    }
+
+    // Visited marks by triangle id. A triangle whose id does not index the mesh's
+    // array cannot be marked and counts as visited, so no walk enters it.
+    bool isVisited(const StlTriangle* t) const {
+        const auto id = static_cast<std::size_t>(t->id);
+        return t->id < 0 || id >= visited_.size() || visited_[id] != 0;
+    }
+    void markVisited(const StlTriangle* t) {
+        const auto id = static_cast<std::size_t>(t->id);
+        if (t->id >= 0 && id < visited_.size())
+            visited_[id] = 1;
+    }
+
+    // The live triangles that the plane cuts, from the buckets around z, in bucket
+    // order. A triangle listed in two buckets appears twice; the second copy is
+    // skipped as visited.
+    void collectStarts() {
+        std::uint32_t first = 0, last = 0;
+        if (!index_.bucketSpan(z_ - kBucketReach, z_ + kBucketReach, first, last))
+            return;
+        for (std::uint32_t k = first; k <= last; ++k)
+            for (StlTriangle* t : index_.bucket(k))
+                if (!t->isDeleted() && !isVisited(t) && isCut(aboveMask(t)))
+                    starts_.push_back(t);
+    }
+
+    // Outlines are started shell by shell, in the mesh's shell order, and within a
+    // shell in bucket order. Triangles of no known shell come last.
+    void orderByShell() {
+        if (starts_.empty())
+            return;
+        const StlShell* firstShell = starts_.front()->shell;
+        const bool oneShell = std::all_of(starts_.begin(), starts_.end(),
+                                          [&](const StlTriangle* t) { return t->shell == firstShell; });
+        if (oneShell)
+            return;
+        // Rank only the shells that occur here: one pass over the shell sequence.
+        std::vector<const StlShell*> present;
+        present.reserve(starts_.size());
+        for (const StlTriangle* t : starts_)
+            present.push_back(t->shell);
+        std::sort(present.begin(), present.end());
+        present.erase(std::unique(present.begin(), present.end()), present.end());
+        const std::uint32_t unknown = static_cast<std::uint32_t>(mesh_.shells().size());
+        std::vector<std::uint32_t> rank(present.size(), unknown);
+        std::uint32_t position = 0;
+        for (const StlShell* s : mesh_.shells()) {
+            const auto it = std::lower_bound(present.begin(), present.end(), s);
+            if (s && it != present.end() && *it == s) {
+                std::uint32_t& r = rank[static_cast<std::size_t>(it - present.begin())];
+                r = std::min(r, position);
+            }
+            ++position;
+        }
+        auto rankOf = [&](const StlTriangle* t) {
+            const auto it = std::lower_bound(present.begin(), present.end(), t->shell);
+            return rank[static_cast<std::size_t>(it - present.begin())];
+        };
+        std::vector<std::pair<std::uint32_t, StlTriangle*>> keyed;
+        keyed.reserve(starts_.size());
+        for (StlTriangle* t : starts_)
+            keyed.emplace_back(rankOf(t), t);
+        std::stable_sort(keyed.begin(), keyed.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (std::size_t i = 0; i < keyed.size(); ++i)
+            starts_[i] = keyed[i].second;
+    }
+
+    // Appends the crossing of side k of t, unless it is the crossing just appended.
+    void appendCrossing(const StlTriangle* t, int k) {
+        const StlVertex* u = t->vertices[k];
+        const StlVertex* w = t->vertices[(k + 1) % 3];
+        const StlVertex* low = above(u) ? w : u;
+        const StlVertex* high = above(u) ? u : w;
+        CrossingKey key{low, onPlane(low) ? nullptr : high};
+        if (!points_.empty() && key == lastKey_)
+            return;
+        lastKey_ = key;
+        SlicePoint p;
+        if (!key.high) {
+            p.x = static_cast<float>(low->pos.x);
+            p.y = static_cast<float>(low->pos.y);
+        } else {
+            // Interpolated from the lower end, so both triangles of the side agree
+            // to the last bit; high lies at least 1e-6 above and low not above the
+            // plane, so the denominator is never zero.
+            const double s = (z_ - low->pos.z) / (high->pos.z - low->pos.z);
+            p.x = static_cast<float>(low->pos.x + s * (high->pos.x - low->pos.x));
+            p.y = static_cast<float>(low->pos.y + s * (high->pos.y - low->pos.y));
+        }
+        points_.push_back(p);
+    }
+
+    // Side index (0, 1, 2) of t joining a and b in either order, -1 when none.
+    static int sideOf(const StlTriangle* t, const StlVertex* a, const StlVertex* b) {
+        for (int j = 0; j < 3; ++j) {
+            const StlVertex* p = t->vertices[j];
+            const StlVertex* q = t->vertices[(j + 1) % 3];
+            if ((p == a && q == b) || (p == b && q == a))
+                return j;
+        }
+        return -1;
+    }
+
+    // The triangle on the other side of side k of t: the first live one of the same
+    // shell, else (a drain-hole cut splits shells along the cut, so outlines cross
+    // from one shell to the next) the first live one of another shell, preferring
+    // one not yet visited. Found through the side's edge, or through the incident
+    // triangles of its first vertex when edges are not built. Null at a border.
+    StlTriangle* acrossSide(const StlTriangle* t, int k) const {
+        const StlVertex* a = t->vertices[k];
+        const StlVertex* b = t->vertices[(k + 1) % 3];
+        StlTriangle* other = nullptr;
+        auto sameShell = [&](StlTriangle* u) {
+            if (!u || u == t || u->isDeleted() || sideOf(u, a, b) < 0)
+                return false;
+            if (u->shell == t->shell)
+                return true;
+            if (!other || (isVisited(other) && !isVisited(u)))
+                other = u;
+            return false;
+        };
+        if (const StlEdge* e = t->edges[k]) {
+            for (StlTriangle* u : *e)
+                if (sameShell(u))
+                    return u;
+        } else if (a->hasTriangleList()) {
+            for (StlTriangle* u : *a)
+                if (sameShell(u))
+                    return u;
+        }
+        return other;
+    }
+
+    // Walks one outline from its start triangle until it closes, runs into the
+    // mesh's border or meets a triangle an earlier outline took. Keeps it when it
+    // has more than 3 points (the smallest closed outline is a triangle).
+    void traceFrom(StlTriangle* start, SliceContourSet& out) {
+        const unsigned mask = aboveMask(start);
+        int entry = -1, exit = -1;
+        for (int k = 0; k < 3; ++k) {
+            const bool fromAbove = ((mask >> k) & 1u) != 0u;
+            const bool toAbove = ((mask >> ((k + 1) % 3)) & 1u) != 0u;
+            if (fromAbove && !toAbove)
+                entry = k; // the outline, followed in vertex order, passes downwards
+            else if (!fromAbove && toAbove)
+                exit = k; // ... and back up: material lies to the left seen from above
+        }
+        markVisited(start);
+        if (entry < 0 || exit < 0)
+            return;
+        points_.clear();
+        appendCrossing(start, entry);
+        appendCrossing(start, exit);
+        bool closed = false;
+        const StlTriangle* current = start;
+        for (;;) {
+            StlTriangle* next = acrossSide(current, exit);
+            if (!next)
+                break;
+            if (isVisited(next)) {
+                closed = next == start;
+                break;
+            }
+            markVisited(next);
+            const int in = sideOf(next, current->vertices[exit], current->vertices[(exit + 1) % 3]);
+            const unsigned nextMask = aboveMask(next);
+            int outSide = -1;
+            for (int j = 0; j < 3 && in >= 0; ++j)
+                if (j != in && sideCrossed(nextMask, j))
+                    outSide = j;
+            if (outSide < 0)
+                break;
+            appendCrossing(next, outSide);
+            current = next;
+            exit = outSide;
+        }
+        if (points_.size() > 3) {
+            SliceContour contour;
+            contour.points = points_;
+            contour.closed = closed;
+            out.contours.push_back(std::move(contour));
+        }
+    }
+
+    const StlObject& mesh_;
+    const ZSlabIndex& index_;
+    const double z_;
+    std::vector<unsigned char> visited_;
+    std::vector<StlTriangle*> starts_;
+    std::vector<SlicePoint> points_;
+    CrossingKey lastKey_;
+};
+
+} // namespace
+
+void StlObject::invalidateZSlabIndex(bool rangeOnly) {
+    if (!rangeOnly)
+        m_slabState = 2;
+    else if (m_slabState == 0)
+        m_slabState = 1;
+}
+
+void StlObject::buildZSlabIndex() {
+    const std::uint32_t count = triangleCount();
+    // Triangles appended since the last build are not listed: rebuild.
+    if (m_slabIndex && m_slabIndex->sourceTriangleCount() != count)
+        m_slabState = 2;
+    if (m_slabIndex && m_slabState == 0)
+        return;
+    const double zMin = m_bboxMin.z - 1e-6;
+    const double zMax = m_bboxMax.z + 1e-6;
+    // A range refresh keeps the lists, which holds as long as the transform kept
+    // the triangles' order in z; a mirrored (inverted) range does not.
+    if (m_slabIndex && m_slabState == 1 && zMin <= zMax) {
+        m_slabIndex->setRange(zMin, zMax);
+        m_slabState = 0;
+        return;
+    }
+    m_slabIndex.reset();
+    auto index = std::make_shared<ZSlabIndex>(count, averageEdgeLength(), zMax, zMin);
+    index->addAll(m_triangles.data(), count);
+    index->setSourceTriangleCount(count);
+    m_slabIndex = std::move(index);
+    m_slabState = 0;
+}
+
+std::unique_ptr<SliceContourSet> StlObject::sliceAt(double z) {
+    // The height is carried in single precision; one outside float's range (or not
+    // a number) cannot meet a mesh.
+    if (!(std::fabs(z) <= static_cast<double>(FLT_MAX)))
+        return nullptr;
+    buildZSlabIndex();
+    auto result = std::make_unique<SliceContourSet>();
+    result->tolerance = 0.025f;
+    result->z = static_cast<float>(z);
+    if (m_slabIndex) {
+        ContourWalker walker(*this, *m_slabIndex, static_cast<double>(result->z));
+        walker.run(*result);
+    }
+    if (result->contours.empty())
+        return nullptr;
+    return result;
+}
+
+} // namespace topolib
