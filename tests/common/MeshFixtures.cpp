@@ -1,0 +1,246 @@
+#include "MeshFixtures.h"
+
+#include "topolib/StlObject.h"
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <utility>
+
+namespace meshfixtures {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+Point add(const Point& a, const Point& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
+
+// Quad a-b-c-d (counter-clockwise from outside) as two facets.
+void pushQuad(TriangleSoup& s, const Point& a, const Point& b, const Point& c, const Point& d) {
+    s.push_back({{a, b, c}});
+    s.push_back({{a, c, d}});
+}
+
+Point normalised(const Point& p) {
+    const double l = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+    return {p[0] / l, p[1] / l, p[2] / l};
+}
+
+} // namespace
+
+TriangleSoup box(const Point& size, const Point& o) {
+    const double x0 = o[0], y0 = o[1], z0 = o[2];
+    const double x1 = o[0] + size[0], y1 = o[1] + size[1], z1 = o[2] + size[2];
+    TriangleSoup s;
+    pushQuad(s, {x0, y0, z0}, {x0, y1, z0}, {x1, y1, z0}, {x1, y0, z0}); // bottom, -z
+    pushQuad(s, {x0, y0, z0}, {x1, y0, z0}, {x1, y0, z1}, {x0, y0, z1}); // front, -y
+    pushQuad(s, {x1, y0, z0}, {x1, y1, z0}, {x1, y1, z1}, {x1, y0, z1}); // right, +x
+    pushQuad(s, {x1, y1, z0}, {x0, y1, z0}, {x0, y1, z1}, {x1, y1, z1}); // back, +y
+    pushQuad(s, {x0, y1, z0}, {x0, y0, z0}, {x0, y0, z1}, {x0, y1, z1}); // left, -x
+    pushQuad(s, {x0, y0, z1}, {x1, y0, z1}, {x1, y1, z1}, {x0, y1, z1}); // top, +z
+    return s;
+}
+
+TriangleSoup cube(double size, const Point& origin) { return box({size, size, size}, origin); }
+
+TriangleSoup openBox(double size, const Point& origin) {
+    TriangleSoup s = cube(size, origin);
+    s.resize(s.size() - 2); // the top face is the last quad
+    return s;
+}
+
+TriangleSoup overlappingCubes(double size, const Point& origin) {
+    const double h = size / 2.0;
+    return concatenated(cube(size, origin), cube(size, add(origin, {h, h, h})));
+}
+
+TriangleSoup uvSphere(double radius, int slices, int stacks, const Point& c) {
+    // Rows i = 0 .. stacks from the north pole; the poles are single points.
+    auto at = [&](int i, int j) -> Point {
+        if (i == 0)
+            return {c[0], c[1], c[2] + radius};
+        if (i == stacks)
+            return {c[0], c[1], c[2] - radius};
+        const double theta = kPi * i / stacks;
+        const double phi = 2.0 * kPi * (j % slices) / slices;
+        return {c[0] + radius * std::sin(theta) * std::cos(phi), c[1] + radius * std::sin(theta) * std::sin(phi),
+                c[2] + radius * std::cos(theta)};
+    };
+    TriangleSoup s;
+    for (int i = 0; i < stacks; ++i) {
+        for (int j = 0; j < slices; ++j) {
+            const Point a = at(i, j), b = at(i + 1, j), cc = at(i + 1, j + 1), d = at(i, j + 1);
+            if (i != stacks - 1)
+                s.push_back({{a, b, cc}});
+            if (i != 0)
+                s.push_back({{a, cc, d}});
+        }
+    }
+    return s;
+}
+
+TriangleSoup icosphere(double radius, int level, const Point& centre) {
+    const double t = (1.0 + std::sqrt(5.0)) / 2.0;
+    std::vector<Point> v = {{-1, t, 0}, {1, t, 0}, {-1, -t, 0}, {1, -t, 0}, {0, -1, t}, {0, 1, t},
+                            {0, -1, -t}, {0, 1, -t}, {t, 0, -1}, {t, 0, 1}, {-t, 0, -1}, {-t, 0, 1}};
+    for (Point& p : v)
+        p = normalised(p);
+    std::vector<std::array<int, 3>> f = {{0, 11, 5}, {0, 5, 1},  {0, 1, 7},   {0, 7, 10}, {0, 10, 11},
+                                         {1, 5, 9},  {5, 11, 4}, {11, 10, 2}, {10, 7, 6}, {7, 1, 8},
+                                         {3, 9, 4},  {3, 4, 2},  {3, 2, 6},   {3, 6, 8},  {3, 8, 9},
+                                         {4, 9, 5},  {2, 4, 11}, {6, 2, 10},  {8, 6, 7},  {9, 8, 1}};
+    for (int l = 0; l < level; ++l) {
+        std::map<std::pair<int, int>, int> mid;
+        auto midpoint = [&](int a, int b) {
+            const auto key = std::make_pair(std::min(a, b), std::max(a, b));
+            const auto it = mid.find(key);
+            if (it != mid.end())
+                return it->second;
+            v.push_back(normalised({(v[a][0] + v[b][0]) / 2, (v[a][1] + v[b][1]) / 2, (v[a][2] + v[b][2]) / 2}));
+            const int idx = static_cast<int>(v.size()) - 1;
+            mid.emplace(key, idx);
+            return idx;
+        };
+        std::vector<std::array<int, 3>> next;
+        next.reserve(f.size() * 4);
+        for (const auto& tri : f) {
+            const int a = midpoint(tri[0], tri[1]), b = midpoint(tri[1], tri[2]), c = midpoint(tri[2], tri[0]);
+            next.push_back({tri[0], a, c});
+            next.push_back({tri[1], b, a});
+            next.push_back({tri[2], c, b});
+            next.push_back({a, b, c});
+        }
+        f.swap(next);
+    }
+    TriangleSoup s;
+    s.reserve(f.size());
+    for (const auto& tri : f) {
+        Facet facet;
+        for (int k = 0; k < 3; ++k) {
+            const Point& p = v[static_cast<std::size_t>(tri[k])];
+            facet.v[k] = {centre[0] + radius * p[0], centre[1] + radius * p[1], centre[2] + radius * p[2]};
+        }
+        s.push_back(facet);
+    }
+    return s;
+}
+
+TriangleSoup torus(double R, double r, int major, int minor, const Point& c) {
+    auto at = [&](int i, int j) -> Point {
+        const double u = 2.0 * kPi * (i % major) / major;
+        const double w = 2.0 * kPi * (j % minor) / minor;
+        const double ring = R + r * std::cos(w);
+        return {c[0] + ring * std::cos(u), c[1] + ring * std::sin(u), c[2] + r * std::sin(w)};
+    };
+    TriangleSoup s;
+    s.reserve(2 * static_cast<std::size_t>(major) * static_cast<std::size_t>(minor));
+    for (int i = 0; i < major; ++i)
+        for (int j = 0; j < minor; ++j)
+            pushQuad(s, at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1));
+    return s;
+}
+
+TriangleSoup singleFacet(double size) { return {{{{0, 0, 0}, {size, 0, 0}, {0, size, 0}}}}; }
+
+TriangleSoup fan(int blades, double radius, double spanDegrees) {
+    const bool closed = spanDegrees >= 360.0;
+    auto rim = [&](int i) -> Point {
+        if (closed)
+            i %= blades;
+        const double a = spanDegrees * kPi / 180.0 * i / blades;
+        return {radius * std::cos(a), radius * std::sin(a), 0.0};
+    };
+    TriangleSoup s;
+    for (int i = 0; i < blades; ++i)
+        s.push_back({{{0.0, 0.0, 0.0}, rim(i), rim(i + 1)}});
+    return s;
+}
+
+TriangleSoup translated(TriangleSoup soup, const Point& d) {
+    for (Facet& f : soup)
+        for (Point& p : f.v)
+            p = add(p, d);
+    return soup;
+}
+
+TriangleSoup flipped(TriangleSoup soup, long i) {
+    for (std::size_t k = 0; k < soup.size(); ++k)
+        if (i < 0 || static_cast<std::size_t>(i) == k)
+            std::swap(soup[k].v[1], soup[k].v[2]);
+    return soup;
+}
+
+TriangleSoup concatenated(TriangleSoup a, const TriangleSoup& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<std::array<float, 12>> toStlFacets(const TriangleSoup& soup) {
+    std::vector<std::array<float, 12>> out;
+    out.reserve(soup.size());
+    for (const Facet& f : soup) {
+        const Point& a = f.v[0];
+        const Point& b = f.v[1];
+        const Point& c = f.v[2];
+        const double u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+        const double w[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+        double n[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+        const double l = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        if (l > 0)
+            for (double& x : n)
+                x /= l;
+        std::array<float, 12> facet;
+        for (int k = 0; k < 3; ++k) {
+            facet[static_cast<std::size_t>(k)] = static_cast<float>(n[k]);
+            for (int v = 0; v < 3; ++v)
+                facet[static_cast<std::size_t>(3 + 3 * v + k)] = static_cast<float>(f.v[v][static_cast<std::size_t>(k)]);
+        }
+        out.push_back(facet);
+    }
+    return out;
+}
+
+void fillMesh(topolib::StlObject& mesh, const TriangleSoup& soup, BuildSteps steps) {
+    const auto facets = toStlFacets(soup);
+    std::vector<topolib::FacetCorner> corners;
+    corners.reserve(3 * facets.size());
+    mesh.reserveTriangles(static_cast<uint32_t>(facets.size()));
+    double reference[3] = {0.0, 0.0, 0.0};
+    if (!facets.empty())
+        for (int k = 0; k < 3; ++k)
+            reference[k] = facets.front()[static_cast<std::size_t>(3 + k)];
+    double lo[3], hi[3];
+    for (int k = 0; k < 3; ++k) {
+        lo[k] = std::numeric_limits<double>::max();
+        hi[k] = -std::numeric_limits<double>::max();
+    }
+    uint32_t counter = 0;
+    for (const auto& f : facets) {
+        mesh.addFacet(&counter, reference, f.data(), corners, true);
+        for (int v = 0; v < 3; ++v)
+            for (int k = 0; k < 3; ++k) {
+                const double c = f[static_cast<std::size_t>(3 + 3 * v + k)];
+                lo[k] = std::min(lo[k], c);
+                hi[k] = std::max(hi[k], c);
+            }
+    }
+    mesh.weldFacetCorners(corners);
+    mesh.setArea(mesh.area() / 2.0);
+    mesh.setVolume(mesh.volume() / 6.0);
+    mesh.setVolumeReference(reference);
+    if (!facets.empty()) {
+        mesh.setBoundingBox(lo, hi);
+        mesh.setLoadedBox(lo, hi);
+    }
+    if (steps.edges)
+        mesh.buildEdges(false, 60, 25);
+    (void)steps.shells;
+}
+
+std::unique_ptr<topolib::StlObject> buildMesh(const TriangleSoup& soup, BuildSteps steps) {
+    auto mesh = std::make_unique<topolib::StlObject>();
+    fillMesh(*mesh, soup, steps);
+    return mesh;
+}
+
+} // namespace meshfixtures

@@ -1,0 +1,73 @@
+#pragma once
+// Generated test meshes, shared by every test suite and benchmark. Meshes are
+// triangle soups (three corners per facet, every shared corner repeated, as a
+// mesh file delivers them) wound counter-clockwise seen from outside, plus a
+// helper that turns a soup into a topolib::StlObject the way the STL readers do.
+
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+namespace topolib {
+class StlObject;
+}
+
+namespace meshfixtures {
+
+using Point = std::array<double, 3>;
+
+struct Facet {
+    Point v[3];
+};
+
+using TriangleSoup = std::vector<Facet>;
+
+// Axis-aligned cube of edge `size` with its minimum corner at `origin`: 12 facets.
+TriangleSoup cube(double size = 10.0, const Point& origin = {0.0, 0.0, 0.0});
+// Box with edges (sx, sy, sz) from `origin`: 12 facets.
+TriangleSoup box(const Point& size, const Point& origin = {0.0, 0.0, 0.0});
+// The cube without its top face (z = max): 10 facets, an open rim of 4 edges.
+TriangleSoup openBox(double size = 10.0, const Point& origin = {0.0, 0.0, 0.0});
+// Two cubes of edge `size`, the second moved by size/2 on every axis so that the
+// two overlap: 24 facets, two components.
+TriangleSoup overlappingCubes(double size = 10.0, const Point& origin = {0.0, 0.0, 0.0});
+// Latitude-longitude sphere: `slices` around the z axis, `stacks` from pole to
+// pole (>= 2): 2 · slices · (stacks - 1) facets, slices · (stacks - 1) + 2 vertices.
+TriangleSoup uvSphere(double radius, int slices, int stacks, const Point& centre = {0.0, 0.0, 0.0});
+// Subdivided icosahedron: 20 · 4^level facets, 10 · 4^level + 2 vertices.
+TriangleSoup icosphere(double radius, int level, const Point& centre = {0.0, 0.0, 0.0});
+// Torus around the z axis: major radius R, tube radius r, `majorSegments` ×
+// `minorSegments` quads, 2 · major · minor facets, major · minor vertices,
+// 3 · major · minor edges. 1000 × 500 gives the million-facet import mesh.
+TriangleSoup torus(double majorRadius, double minorRadius, int majorSegments, int minorSegments,
+                   const Point& centre = {0.0, 0.0, 0.0});
+// One facet (0,0,0), (size,0,0), (0,size,0), normal +z.
+TriangleSoup singleFacet(double size = 1.0);
+// `blades` facets sharing the centre (0,0,0) in the z = 0 plane, spread over
+// `spanDegrees` (360 closes the fan into a disc); normals +z.
+TriangleSoup fan(int blades, double radius = 10.0, double spanDegrees = 180.0);
+
+// Soup helpers.
+TriangleSoup translated(TriangleSoup soup, const Point& d);
+// Reverses the winding of facet i (or of every facet when i < 0).
+TriangleSoup flipped(TriangleSoup soup, long i = -1);
+TriangleSoup concatenated(TriangleSoup a, const TriangleSoup& b);
+
+// Facets as an STL file stores them: file normal then the three corners, floats.
+std::vector<std::array<float, 12>> toStlFacets(const TriangleSoup& soup);
+
+// What buildMesh runs after the facets are in.
+struct BuildSteps {
+    bool edges = true;  // buildEdges (no progress report)
+    bool shells = true; // findShells, when the mesh library has shells
+};
+
+// Fills `mesh` (which must be empty) from the soup as the STL readers do: room for
+// the facets, addFacet for each (float corners, the first corner as the volume
+// reference), weldFacetCorners, area and volume finalised, bounding box and
+// loaded box from the float corners; then the requested topology steps.
+void fillMesh(topolib::StlObject& mesh, const TriangleSoup& soup, BuildSteps steps = BuildSteps());
+std::unique_ptr<topolib::StlObject> buildMesh(const TriangleSoup& soup, BuildSteps steps = BuildSteps());
+
+} // namespace meshfixtures
