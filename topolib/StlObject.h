@@ -223,6 +223,27 @@ public:
     // out[i] = the edge at indices[i]; an index outside the edge array gives null.
     void collectEdgesByIndex(const int* indices, int count, std::deque<StlEdge*>& out) const;
 
+    // ---- Shells (StlObjectShells.cpp) -----------------------------------------
+    // Rebuilds every shell: frees the old ones, floods each component from its
+    // first live triangle in index order (growShell) and leaves no walk mark or
+    // edge mark behind. Reports progress from progressBase towards
+    // progressBase + 15 when report is true. Returns 0.
+    int findShells(bool report, int progressBase);
+    // Floods the component of seed across edges of class 0 and 1 into a new shell
+    // (the caller owns it unless addToObject files it: negligible shells at the
+    // back of the shell list, others at the front). Reached triangles keep walk
+    // mark 1 (primary) or 2 (reversed, flag bit 1 set); the caller clears them.
+    StlShell* growShell(StlTriangle* seed, bool addToObject);
+    // Debris: fewer than 4 triangles, or small against this object (area, volume
+    // and count each below a thousandth) and open or flat.
+    bool isNegligibleShell(const StlShell* shell) const;
+    // (StlObjectRims.cpp) Traces the open rim of shell through the boundary or non-manifold edge
+    // start into loop (vertex order against the winding of the rim's triangles,
+    // first and last vertex distinct). Taken edges keep flag bit 1 until the next
+    // clearing. False, and nothing changed, when start is already traced or is not
+    // a side of its first triangle; false also when fewer than 3 vertices result.
+    bool traceRimLoop(StlShell* shell, StlEdge* start, std::deque<StlVertex*>& loop);
+
     // ---- Deep copy ------------------------------------------------------------
     // Copies name, vertices, triangles (clones with the same ids), shells, counts,
     // area, volume and octree cell size into the fresh object `target`. Edges are
