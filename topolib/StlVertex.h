@@ -9,6 +9,7 @@ namespace topolib {
 
 class StlTriangle;
 class StlEdge;
+class StlShell;
 class StlVertex;
 
 // Base of the extension records an algorithm may hang on a vertex for the length
@@ -91,6 +92,22 @@ public:
     // The first live edge (class not 5) between a and b found through a's live
     // incident triangles, in list order, edges 0, 1, 2 of each; null when none.
     static StlEdge* findEdgeTo(const StlVertex* a, const StlVertex* b);
+
+    // ---- Neighbourhood walks (NeighbourhoodWalks.cpp) ----------------------------
+    // One step along a chain of lowest, almost horizontal edges: the far end of the
+    // first unvisited edge of a live incident triangle that passes
+    // StlEdge::isLowestHorizontalEdge, adding its length to *length; null when
+    // none. Every edge examined gets visit mark bit 0 (the caller clears them).
+    StlVertex* nextLowestEdgeVertex(double* length);
+    // One step along an open rim: the boundary edge at this vertex not yet taken
+    // (edge flag bit 1 clear) that ends here (reverse false) or starts here
+    // (reverse true) in its triangle's order; where several qualify, the tightest
+    // clockwise turn from the incoming edge *edge. Sets *edge to the edge taken and
+    // returns its far end; null, *edge unchanged, when none qualifies.
+    StlVertex* nextRimVertex(StlEdge** edge, bool reverse) const;
+    // The same along the rim of one shell: also non-manifold edges with exactly one
+    // triangle of that shell qualify; reverse turns the other way.
+    StlVertex* nextShellRimVertex(StlEdge** edge, const StlShell* shell, bool reverse) const;
 
     // Gives the vertex an empty incident list of `capacity` slots in storage it
     // does not own (the mesh's welding block). Any previous list is dropped
