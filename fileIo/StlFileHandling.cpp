@@ -61,14 +61,6 @@ bool cornersFinite(const float facet[12]) {
     return true;
 }
 
-// Welds the corners (and releases them). Result 1 when at least one triangle
-// was made.
-int finishImport(topolib::StlObject& mesh, std::vector<topolib::FacetCorner>& corners) {
-    mesh.weldFacetCorners(corners);
-    std::vector<topolib::FacetCorner>().swap(corners);
-    return mesh.triangleCount() >= 1 ? kSuccess : kFailure;
-}
-
 // Finalises the running sums of area and volume and stores the box.
 void finishSums(topolib::StlObject& mesh, const FacetBox& box) {
     mesh.setVolume(mesh.volume() / 6.0);
@@ -94,6 +86,19 @@ int64_t remainingBytes(std::istream& in) {
 }
 
 } // namespace
+
+// Welds the corners (and releases them). Result 1 when at least one triangle
+// was made.
+int StlFileHandling::finishImport(topolib::StlObject& mesh, std::vector<topolib::FacetCorner>& corners) {
+    using Clock = std::chrono::steady_clock;
+    const auto weldStart = Clock::now();
+    mesh.weldFacetCorners(corners);
+    std::vector<topolib::FacetCorner>().swap(corners);
+    const auto weldEnd = Clock::now();
+    timings_.readMs = std::chrono::duration<double, std::milli>(weldStart - readStart_).count();
+    timings_.weldMs = std::chrono::duration<double, std::milli>(weldEnd - weldStart).count();
+    return mesh.triangleCount() >= 1 ? kSuccess : kFailure;
+}
 
 uint64_t StlFileHandling::estimateMemory(KBaseStream*) {
     return static_cast<uint64_t>(countFacets()) * kBytesPerFacet;
@@ -127,6 +132,8 @@ int StlFileHandling::readAsciiFrom(std::istream& in) {
     if (!target_)
         return kFailure;
     topolib::StlObject& mesh = *target_;
+    timings_ = ReadTimings();
+    readStart_ = std::chrono::steady_clock::now();
     try {
         AsciiStlParser parser(in);
         if (!parser.readHeader())
@@ -172,6 +179,8 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
     if (!target_ || !in || in.peek() == std::char_traits<char>::eof())
         return kFailure;
     topolib::StlObject& mesh = *target_;
+    timings_ = ReadTimings();
+    readStart_ = std::chrono::steady_clock::now();
     char head[kBinaryHeader];
     in.read(head, kBinaryHeader);
     if (in.gcount() != kBinaryHeader)

@@ -4,6 +4,7 @@
 
 #include "fileIo/FileHandling.h"
 
+#include <chrono>
 #include <cstdint>
 #include <istream>
 #include <string>
@@ -11,6 +12,7 @@
 
 namespace topolib {
 class StlTriangle;
+struct FacetCorner;
 }
 
 namespace fileIo {
@@ -50,6 +52,20 @@ public:
     // file cannot be opened or a write fails.
     int writeAsciiMesh(const std::wstring& fileName);
     int writeBinaryMesh(const std::wstring& fileName);
+
+    // Wall time of the last read, split into parsing and welding (for the
+    // development tools that profile imports).
+    struct ReadTimings {
+        double readMs = 0.0;
+        double weldMs = 0.0;
+    };
+    const ReadTimings& lastTimings() const { return timings_; }
+
+private:
+    int finishImport(topolib::StlObject& mesh, std::vector<topolib::FacetCorner>& corners);
+
+    ReadTimings timings_;
+    std::chrono::steady_clock::time_point readStart_;
 };
 
 // Write the live (not deleted) triangles of a list as STL. 0 when the list is

@@ -1,0 +1,246 @@
+// Reading STL files into a mesh: binary and ASCII readers, the ASCII test,
+// hostile counts and coordinates, memory check and progress.
+
+#include "StlFixtures.h"
+
+#include "app/MemoryCheck.h"
+#include "app/ProgressReport.h"
+#include "fileIo/FileHandlingFactory.h"
+#include "fileIo/StlFileHandling.h"
+#include "topolib/StlObject.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+using namespace fileIo;
+using namespace stlfixtures;
+
+namespace {
+
+class StlRead : public ::testing::Test {
+protected:
+    void SetUp() override {
+        installMemoryCheck([this](const uint64_t& bytes) {
+            askedBytes = bytes;
+            return allowMemory;
+        });
+    }
+    void TearDown() override {
+        installMemoryCheck(nullptr);
+        setProgressCallback(nullptr);
+    }
+
+    std::wstring file(const char* name, const std::string& bytes) {
+        const QString path = dir.filePath(name);
+        EXPECT_TRUE(writeFile(path.toStdString(), bytes));
+        return path.toStdWString();
+    }
+
+    int load(const std::wstring& path, topolib::StlObject& mesh) {
+        StlFileHandling handler;
+        handler.setFileName(path);
+        handler.setTarget(&mesh);
+        return handler.load();
+    }
+
+    int readBinaryBytes(const std::string& bytes, topolib::StlObject& mesh) {
+        std::istringstream in(bytes);
+        StlFileHandling handler;
+        handler.setTarget(&mesh);
+        return handler.readBinaryFrom(in);
+    }
+
+    QTemporaryDir dir;
+    bool allowMemory = true;
+    uint64_t askedBytes = 0;
+};
+
+std::vector<Facet> someFacets(int n) {
+    auto facets = torus(8, 8);
+    facets.resize(n);
+    return facets;
+}
+
+} // namespace
+
+TEST_F(StlRead, binaryCubeBecomesWeldedMeshWithNameBoxAreaAndVolume) {
+    topolib::StlObject mesh;
+    ASSERT_EQ(load(file("cube.stl", binaryStl(cube(10.f), "my cube")), mesh), kSuccess);
+    EXPECT_EQ(mesh.triangleCount(), 12u);
+    EXPECT_EQ(mesh.vertexCount(), 8u);
+    EXPECT_EQ(mesh.getName(), "my cube");
+    EXPECT_NEAR(mesh.area(), 600.0, 1e-9);
+    EXPECT_NEAR(mesh.volume(), 1000.0, 1e-9);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(mesh.bboxMin()[k], 0.0);
+        EXPECT_EQ(mesh.bboxMax()[k], 10.0);
+        EXPECT_EQ(mesh.loadedBoxMax()[k], 10.0);
+    }
+}
+
+TEST_F(StlRead, binaryCountsAndTruncationsGiveCompleteFacetsOrFailure) {
+    const auto five = someFacets(5);
+    const std::string full = binaryStl(five);
+    const struct {
+        const char* what;
+        std::string bytes;
+        int result;
+        uint32_t triangles;
+    } cases[] = {
+        {"exact", full, kSuccess, 5},
+        {"count 3 of 5 present", binaryStl(five, "h", 3), kSuccess, 3},
+        {"count 7, two records cut off", full.substr(0, 84 + 2 * 50), kSuccess, 2},
+        {"huge count, five records", binaryStl(five, "h", 0xffffffffLL), kSuccess, 5},
+        {"last record without attribute bytes", full.substr(0, full.size() - 2), kSuccess, 5},
+        {"last record cut inside", full.substr(0, full.size() - 3), kSuccess, 4},
+        {"zero count", binaryStl(five, "h", 0), kFailure, 0},
+        {"header and count only", full.substr(0, 84), kFailure, 0},
+        {"shorter than a header", full.substr(0, 60), kFailure, 0},
+        {"empty", std::string(), kFailure, 0},
+        {"first record cut inside", full.substr(0, 84 + 47), kFailure, 0},
+    };
+    for (const auto& c : cases) {
+        topolib::StlObject mesh;
+        EXPECT_EQ(readBinaryBytes(c.bytes, mesh), c.result) << c.what;
+        EXPECT_EQ(mesh.triangleCount(), c.triangles) << c.what;
+    }
+}
+
+TEST_F(StlRead, nonFiniteCoordinatesDropTheirFacetOnly) {
+    auto facets = someFacets(4);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    facets[1][4] = nan;
+    facets[2][11] = -inf;
+    facets[3][0] = nan; // the file's normal is not used
+    topolib::StlObject mesh;
+    ASSERT_EQ(readBinaryBytes(binaryStl(facets), mesh), kSuccess);
+    EXPECT_EQ(mesh.triangleCount(), 2u);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_TRUE(std::isfinite(mesh.bboxMin()[k]));
+        EXPECT_TRUE(std::isfinite(mesh.bboxMax()[k]));
+    }
+    std::string text = asciiStl(someFacets(3));
+    text.replace(text.find("vertex ") + 7, 15, "nan             ");
+    topolib::StlObject fromText;
+    EXPECT_EQ(load(file("nan.stl", text), fromText), kSuccess);
+    EXPECT_EQ(fromText.triangleCount(), 2u);
+
+    topolib::StlObject allBad;
+    facets = someFacets(1);
+    facets[0][3] = inf;
+    EXPECT_EQ(readBinaryBytes(binaryStl(facets), allBad), kFailure);
+}
+
+TEST_F(StlRead, memoryCheckSeesTheCountTheFileCanHoldAndCanRefuse) {
+    const std::string bytes = binaryStl(someFacets(5), "h", 60000000);
+    topolib::StlObject mesh;
+    EXPECT_EQ(readBinaryBytes(bytes, mesh), kSuccess);
+    EXPECT_EQ(askedBytes, uint64_t(5 * 330 * 1.2));
+
+    allowMemory = false;
+    topolib::StlObject refused;
+    EXPECT_EQ(readBinaryBytes(bytes, refused), kNotEnoughMemory);
+    EXPECT_EQ(refused.triangleCount(), 0u);
+
+    installMemoryCheck(nullptr);
+    topolib::StlObject unchecked;
+    EXPECT_EQ(readBinaryBytes(bytes, unchecked), kNotEnoughMemory);
+}
+
+TEST_F(StlRead, headerWithoutZeroByteGivesEightyByteName) {
+    topolib::StlObject mesh;
+    ASSERT_EQ(readBinaryBytes(binaryStl(someFacets(2), std::string(80, 'N') + "ignored"), mesh), kSuccess);
+    EXPECT_EQ(mesh.getName(), std::string(80, 'N'));
+}
+
+TEST_F(StlRead, binaryProgressOpensWithFileTextAndReportsAboutFortyTimes) {
+    struct Report {
+        int value;
+        unsigned code;
+    };
+    std::vector<Report> reports;
+    setProgressCallback([&](int v, unsigned code, const std::wstring&, const std::wstring&, const std::wstring&) {
+        reports.push_back({v, code});
+    });
+    topolib::StlObject mesh;
+    ASSERT_EQ(readBinaryBytes(binaryStl(torus(50, 100)), mesh), kSuccess); // 10000 facets
+    ASSERT_GE(reports.size(), 3u);
+    EXPECT_EQ(reports.front().value, -2);
+    EXPECT_EQ(reports.front().code, 3u);
+    EXPECT_EQ(reports[1].value, 0);
+    EXPECT_EQ(reports.back().value, 60);
+    const size_t percentReports = reports.size() - 3;
+    EXPECT_GE(percentReports, 38u);
+    EXPECT_LE(percentReports, 41u);
+    for (size_t i = 2; i + 1 < reports.size(); ++i) {
+        EXPECT_GE(reports[i].value, reports[i - 1].value);
+        EXPECT_LT(reports[i].value, 40);
+    }
+
+    reports.clear();
+    topolib::StlObject small;
+    ASSERT_EQ(readBinaryBytes(binaryStl(someFacets(7)), small), kSuccess);
+    EXPECT_EQ(reports.size(), 3u + 7u); // below 40 facets: one report per facet
+}
+
+TEST_F(StlRead, asciiTestRoutesEachFileToTheRightReader) {
+    const std::string asciiCube = asciiStl(cube());
+    std::string solidHeader = binaryStl(cube(), "solid binary part");
+    const struct {
+        const char* what;
+        std::string bytes;
+        int result;
+        uint32_t triangles;
+    } cases[] = {
+        {"ascii", asciiCube, kSuccess, 12},
+        {"binary whose header starts with solid", solidHeader, kSuccess, 12},
+        // Short files are never ASCII: the binary reader finds no complete facet.
+        {"60-byte ascii text", "solid a\nfacet normal 0 0 1 outer loop vertex 0 0 0 vertex 1 0", kFailure, 0},
+        // No zero byte in the first 100 bytes: the ASCII reader gets it.
+        {"binary without zero bytes up front", std::string(100, 'x') + binaryStl(cube()).substr(100), kFailure, 0},
+        {"ascii without any normal", "solid a\n" + std::string(200, ' ') + "endsolid a\n", kFailure, 0},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        topolib::StlObject mesh;
+        const std::string name = "route" + std::to_string(n++) + ".stl";
+        EXPECT_EQ(load(file(name.c_str(), c.bytes), mesh), c.result) << c.what;
+        EXPECT_EQ(mesh.triangleCount(), c.triangles) << c.what;
+    }
+    topolib::StlObject missing;
+    EXPECT_EQ(load(dir.filePath("missing.stl").toStdWString(), missing), kFailure);
+}
+
+TEST_F(StlRead, asciiAndBinaryOfTheSameFacetsGiveTheSameMesh) {
+    const auto facets = torus(20, 10);
+    topolib::StlObject fromBinary, fromAscii;
+    ASSERT_EQ(load(file("t.stl", binaryStl(facets)), fromBinary), kSuccess);
+    ASSERT_EQ(load(file("ta.stl", asciiStl(facets)), fromAscii), kSuccess);
+    EXPECT_EQ(fromAscii.triangleCount(), 400u);
+    EXPECT_EQ(fromAscii.vertexCount(), 200u);
+    EXPECT_EQ(fromBinary.vertexCount(), fromAscii.vertexCount());
+    EXPECT_DOUBLE_EQ(fromBinary.area(), fromAscii.area());
+    EXPECT_DOUBLE_EQ(fromBinary.volume(), fromAscii.volume());
+    EXPECT_GT(fromAscii.volume(), 0.0);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(fromBinary.bboxMax()[k], fromAscii.bboxMax()[k]);
+}
+
+TEST_F(StlRead, facetCountForMemoryEstimate) {
+    StlFileHandling binary;
+    binary.setFileName(file("c.stl", binaryStl(cube(), "h", 123456)));
+    EXPECT_EQ(binary.countFacets(), 123456u);
+    EXPECT_EQ(binary.estimateMemory(nullptr), 123456ull * 330);
+    StlFileHandling ascii;
+    ascii.setFileName(file("a.stl", asciiStl(cube())));
+    EXPECT_EQ(ascii.countFacets(), 12u);
+    StlFileHandling missing;
+    missing.setFileName(dir.filePath("none.stl").toStdWString());
+    EXPECT_EQ(missing.countFacets(), 0u);
+}
