@@ -1,0 +1,108 @@
+#include "app/DataFolders.h"
+#include "app/MainWindowHooks.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct ShownBox {
+    QString text;
+    int icon;
+    int buttons;
+    quint32 flags;
+};
+
+// Records the message boxes the frame asks the main window for.
+class MessageBoxRecorder {
+public:
+    MessageBoxRecorder() {
+        setMessageBoxHook([this](const QString& text, int icon, int buttons, int, const QString&, const QString&,
+                                 quint32 flags) {
+            shown.push_back({text, icon, buttons, flags});
+            return buttons;
+        });
+    }
+    ~MessageBoxRecorder() { setMessageBoxHook(nullptr); }
+    std::vector<ShownBox> shown;
+};
+
+TEST(DataFolders, dataFolderIsTheCompanyFolderUnderTheUserDataBase) {
+    QTemporaryDir data;
+    const QByteArray previous = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    EXPECT_EQ(getCommonAppDataDir(), data.path() + "/Norvane");
+    qputenv("XDG_DATA_HOME", previous);
+}
+
+TEST(DataFolders, workFoldersAreNewPrivateAndPerUser) {
+    const QString a = createTempWorkDir();
+    const QString b = createTempWorkDir();
+    ASSERT_FALSE(a.isEmpty());
+    EXPECT_NE(a, b);
+    for (const QString& dir : {a, b}) {
+        EXPECT_TRUE(QDir(dir).exists()) << dir.toStdString();
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(dir).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << dir.toStdString();
+        EXPECT_EQ(st.st_uid, getuid());
+        EXPECT_TRUE(QRegularExpression("/\\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\}$").match(dir).hasMatch())
+            << dir.toStdString();
+        QDir().rmdir(dir);
+    }
+    EXPECT_TRUE(a.startsWith(getTempBaseDir() + "/") || !a.contains(QString::number(getuid())));
+}
+
+TEST(DataFolders, guidTextIsUpperCaseWithOrWithoutBraces) {
+    const QString braced = createGuidString(false);
+    const QString bare = createGuidString(true);
+    EXPECT_EQ(braced.size(), 38);
+    EXPECT_EQ(bare.size(), 36);
+    EXPECT_EQ(braced, braced.toUpper());
+    EXPECT_TRUE(braced.startsWith('{') && braced.endsWith('}'));
+    const QUuid id = QUuid::createUuid();
+    EXPECT_EQ(guidToString(id, false).mid(1, 36), guidToString(id, true));
+}
+
+TEST(DataFolders, fileCheckTellsTheUserOnlyWhenGivenAParent) {
+    QTemporaryDir dir;
+    const QString readable = dir.path() + "/model.stl";
+    {
+        QFile f(readable);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("solid x\n");
+    }
+    const QString missing = dir.path() + "/missing.stl";
+    QWidget parent;
+    MessageBoxRecorder boxes;
+
+    EXPECT_TRUE(checkFileReadable(readable, &parent));
+    EXPECT_FALSE(checkFileReadable(QString(), &parent)); // logged only
+    EXPECT_FALSE(checkFileReadable(missing, nullptr));   // logged only
+    EXPECT_TRUE(boxes.shown.empty());
+
+    EXPECT_FALSE(checkFileReadable(missing, &parent));
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, fileNotExistMessage().arg(missing));
+    EXPECT_TRUE(boxes.shown[0].text.contains("The file does not exist."));
+    EXPECT_EQ(boxes.shown[0].icon, 2);
+    EXPECT_EQ(boxes.shown[0].buttons, 0x400);
+    EXPECT_EQ(boxes.shown[0].flags, 0x103u);
+
+    if (getuid() != 0) { // root reads everything
+        QFile::setPermissions(readable, QFileDevice::WriteOwner);
+        EXPECT_FALSE(checkFileReadable(readable, &parent));
+        ASSERT_EQ(boxes.shown.size(), 2u);
+        EXPECT_EQ(boxes.shown[1].text, fileUnreadableMessage().arg(readable));
+    }
+}
+
+} // namespace

@@ -1,0 +1,311 @@
+#include "ui/ProgressBar.h"
+
+#include "app/Constants.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QThread>
+
+namespace {
+
+// Puts texts[0..2] into %1, %2, %3 in one pass, so a text that itself holds
+// "%2" is not substituted again; a pattern without placeholders stays as is.
+QString fillTexts(const QString& pattern, const QString (&texts)[3]) {
+    QString result;
+    result.reserve(pattern.size());
+    for (int i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern[i];
+        if (c == QLatin1Char('%') && i + 1 < pattern.size()) {
+            const int slot = pattern[i + 1].unicode() - '1';
+            if (slot >= 0 && slot < 3) {
+                result += texts[slot];
+                ++i;
+                continue;
+            }
+        }
+        result += c;
+    }
+    return result;
+}
+
+} // namespace
+
+ProgressBar::ProgressBar(QWidget* parent, Qt::WindowFlags flags) : QProgressDialog(parent, flags) {
+    setCancelButton(nullptr);
+    _firstHeight = height();
+    resize(width(), _firstHeight);
+    setWindowFlags(Qt::SplashScreen);
+    _timer.setInterval(100);
+    connect(&_timer, &QTimer::timeout, this, &ProgressBar::handleTimeOut);
+    // QProgressDialog shows itself some seconds after construction unless
+    // reset; this dialog appears only when work reports progress.
+    QProgressDialog::reset();
+}
+
+ProgressBar::~ProgressBar() = default;
+
+bool ProgressBar::onGuiThread() const {
+    return QThread::currentThread() == thread();
+}
+
+void ProgressBar::processPendingEvents() {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+QString ProgressBar::progressText(int textCode) {
+    switch (textCode) {
+    case 1:
+        return tr(" Loading Project <b>[%1]</b> ... ");
+    case 2:
+        return tr(" Saving Project <b>[%1]</b> ... ");
+    case 3:
+        return tr("<b>[%1]</b>: Importing object...");
+    case 4:
+        return tr("Saving object...");
+    case 5:
+        return tr("Removing object...");
+    case 6:
+        return tr("Preparing data...");
+    case 7:
+        return tr("Exporting to gcode...");
+    case 8:
+        return tr("Converting SLC to Triangles...");
+    case 9:
+        return tr("Generating preview of hollow...");
+    default:
+        return QString();
+    }
+}
+
+void ProgressBar::updateProgress(int value, int textCode, const QString& text1, const QString& text2,
+                                 const QString& text3) {
+    QString label;
+    const QString* texts[3] = {&text1, &text2, &text3};
+    const bool gui = onGuiThread();
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        if (textCode != 0) {
+            const bool unchanged = textCode == _lastCode && text1 == _lastTexts[0] && text2 == _lastTexts[1] &&
+                                   text3 == _lastTexts[2];
+            if (!unchanged) {
+                _lastCode = textCode;
+                _textCode = textCode;
+                for (int i = 0; i < 3; ++i) {
+                    if (*texts[i] != NUL_STRING)
+                        _lastTexts[i] = *texts[i];
+                }
+                label = fillTexts(progressText(textCode), _lastTexts);
+            }
+        }
+        if (!gui) {
+            if (!_visible) {
+                // The latest request wins: a later -1 cancels a show that the
+                // GUI thread has not run yet.
+                _queuedValue = value;
+                if (!label.isEmpty())
+                    _queuedText = label;
+                if (!_showQueued) {
+                    _showQueued = true;
+                    QMetaObject::invokeMethod(this, "startQueuedShow", Qt::QueuedConnection);
+                }
+            } else if (value != 0) {
+                if (value >= -1)
+                    _value = value;
+                if (!label.isEmpty())
+                    _labelText = label;
+            }
+            return;
+        }
+    }
+
+    if (!isVisible()) {
+        startShowProgressDialog(value, label);
+        return;
+    }
+    if (value == 0)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        if (value >= -1)
+            _value = value;
+        if (!label.isEmpty())
+            _labelText = label;
+    }
+    if (value == -1)
+        finish();
+    else if (value >= 0)
+        processPendingEvents();
+}
+
+void ProgressBar::startQueuedShow() {
+    int value = -1;
+    QString text;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        _showQueued = false;
+        value = _queuedValue;
+        text = _queuedText;
+        _queuedText.clear();
+        if (_visible) {
+            // Shown meanwhile by the GUI thread: hand the request to the timer.
+            if (value >= -1 && value != 0)
+                _value = value;
+            if (!text.isEmpty())
+                _labelText = text;
+            return;
+        }
+    }
+    startShowProgressDialog(value, text);
+}
+
+void ProgressBar::startShowProgressDialog(int startValue, const QString& text) {
+    if (isVisible() || !(startValue >= 0 || startValue == -2))
+        return;
+    _timer.start();
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        _value = 0;
+        if (!text.isEmpty())
+            _labelText = text;
+        if (startValue >= -1)
+            _value = startValue;
+    }
+    setValue(0);
+    if (!text.isEmpty())
+        setLabelText(text);
+    if (startValue >= 0)
+        setValue(startValue);
+    showDialog();
+    processPendingEvents();
+}
+
+void ProgressBar::showDialog() {
+    show();
+    if (_cancelButton) {
+        if (!_cancelButtonPlaced) {
+            _cancelButtonPos = _cancelButton->pos();
+            _cancelButtonPlaced = true;
+        } else {
+            _cancelButton->move(_cancelButtonPos);
+        }
+    }
+    adjustSize();
+}
+
+void ProgressBar::handleTimeOut() {
+    bool valueChanged = false;
+    bool textChanged = false;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        valueChanged = _value != _shownValue;
+        textChanged = _labelText != _shownText;
+        _shownValue = _value;
+        _shownText = _labelText;
+    }
+    if (_shownValue == -1 && isVisible()) {
+        finish();
+        return;
+    }
+    if (!isVisible())
+        return;
+    if (valueChanged && _shownValue >= 0)
+        setValue(_shownValue);
+    if (textChanged)
+        setLabelText(_shownText);
+}
+
+void ProgressBar::refresh() {
+    if (onGuiThread())
+        refreshUI();
+    else
+        QMetaObject::invokeMethod(this, "refreshUI", Qt::QueuedConnection);
+}
+
+void ProgressBar::refreshUI() {
+    if (!isVisible())
+        return;
+    int value = 0;
+    QString text;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        value = _value;
+        text = _labelText;
+    }
+    if (value < 0 || value > 100)
+        return;
+    // 100 would make the dialog reset itself; the operation closes it with -1.
+    setValue(value == 100 ? 99 : value);
+    setLabelText(text);
+}
+
+void ProgressBar::finish() {
+    if (!isVisible())
+        return;
+    _closing = true;
+    _timer.stop();
+    close();
+}
+
+void ProgressBar::onCancelClicked() {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _value = -1;
+}
+
+void ProgressBar::setCancelButtonShown(bool show) {
+    if (show) {
+        if (_cancelButton)
+            return;
+        _cancelButton = new QPushButton(tr("Cancel"), this);
+        setCancelButton(_cancelButton);
+        _cancelButton->setVisible(true);
+        connect(_cancelButton, &QPushButton::clicked, this, &ProgressBar::onCancelClicked);
+    } else {
+        // setCancelButton deletes the previous button.
+        setCancelButton(nullptr);
+        _cancelButton = nullptr;
+        _cancelButtonPlaced = false;
+        resize(width(), _firstHeight);
+    }
+}
+
+int ProgressBar::storedValue() const {
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _value;
+}
+
+QString ProgressBar::storedLabelText() const {
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _labelText;
+}
+
+void ProgressBar::keyPressEvent(QKeyEvent* event) {
+    // Esc must not cancel the work; no key does anything here.
+    event->ignore();
+}
+
+void ProgressBar::closeEvent(QCloseEvent* event) {
+    if (isVisible() && !_closing) {
+        event->ignore();
+        return;
+    }
+    _closing = false;
+    QProgressDialog::closeEvent(event);
+}
+
+void ProgressBar::showEvent(QShowEvent* event) {
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        _visible = true;
+    }
+    QProgressDialog::showEvent(event);
+}
+
+void ProgressBar::hideEvent(QHideEvent* event) {
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        _visible = false;
+    }
+    QProgressDialog::hideEvent(event);
+}
