@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QShortcut>
 #include <QThread>
 
 namespace {
@@ -259,6 +260,10 @@ void ProgressBar::setCancelButtonShown(bool show) {
             return;
         _cancelButton = new QPushButton(tr("Cancel"), this);
         setCancelButton(_cancelButton);
+        // QProgressDialog binds Esc to cancel along with the button; here no
+        // key may stop the dialog.
+        for (QShortcut* shortcut : findChildren<QShortcut*>())
+            shortcut->setEnabled(false);
         _cancelButton->setVisible(true);
         connect(_cancelButton, &QPushButton::clicked, this, &ProgressBar::onCancelClicked);
     } else {

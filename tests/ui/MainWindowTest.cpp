@@ -1,0 +1,106 @@
+#include "app/MainWindowHooks.h"
+#include "app/ProgressReport.h"
+#include "ui/MainWindow.h"
+#include "ui/ProgressBar.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFontMetrics>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTimer>
+#include <atomic>
+#include <future>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+// Presses the button of the first message box that opens on the GUI thread.
+void answerNextMessageBox(QMessageBox::StandardButton button, QString* seenTitle, QString* seenText) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, button, seenTitle, seenText] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        *seenTitle = box->windowTitle();
+        *seenText = box->text();
+        timer->stop();
+        timer->deleteLater();
+        box->button(button)->click();
+    });
+    timer->start();
+}
+
+TEST(MainWindow, isOneWindowTitledVelar3D) {
+    ASSERT_NE(qApp, nullptr);
+    MainWindow* w = MainWindow::instance();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(MainWindow::instance(), w);
+    EXPECT_EQ(w->windowTitle(), "Velar3D");
+    EXPECT_TRUE(w->setApplication(qobject_cast<QApplication*>(qApp)));
+    EXPECT_EQ(w->application(), qApp);
+    const QStringList menus = [&] {
+        QStringList titles;
+        for (QAction* a : w->menuBar()->actions())
+            titles << a->text();
+        return titles;
+    }();
+    EXPECT_EQ(menus, QStringList({"File", "Edit", "View", "Help"}));
+}
+
+TEST(MainWindow, textUnitIsTheHeightOfXInTheMenuFont) {
+    MainWindow* w = MainWindow::instance();
+    const int unit = w->fontUnitHeight();
+    EXPECT_GT(unit, 0);
+    EXPECT_EQ(unit, QFontMetrics(QApplication::font()).boundingRect("X").height());
+    EXPECT_EQ(appFontUnitHeight(), unit); // what the panels read
+}
+
+TEST(MainWindow, messageBoxAskedFromAWorkerIsAnsweredOnTheGuiThread) {
+    MainWindow* w = MainWindow::instance();
+    QString title, text;
+    answerNextMessageBox(QMessageBox::No, &title, &text);
+    std::atomic<bool> finished{false};
+    std::promise<int> answer;
+    std::thread worker([&] {
+        answer.set_value(w->showMessageBoxDialog("Overwrite?", QMessageBox::Question,
+                                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, "", "",
+                                                 0x103));
+        finished = true;
+    });
+    // The GUI thread keeps running its events while the worker waits.
+    while (!finished)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    worker.join();
+    EXPECT_EQ(answer.get_future().get(), QMessageBox::No);
+    EXPECT_EQ(title, "Velar3D");
+    EXPECT_EQ(text, "Overwrite?");
+}
+
+TEST(MainWindow, frameMessageRequestsReachTheWindow) {
+    MainWindow::instance();
+    QString title, text;
+    answerNextMessageBox(QMessageBox::Ok, &title, &text);
+    EXPECT_EQ(showAppMessageBox("Load object fail!", QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok, "",
+                                "", 0x103),
+              QMessageBox::Ok);
+    EXPECT_EQ(text, "Load object fail!");
+}
+
+TEST(MainWindow, globalProgressReportDrivesTheWindowsDialog) {
+    MainWindow* w = MainWindow::instance();
+    ASSERT_TRUE(ProgressCallback);
+    reportProgress(-2, 3, L"W\u00fcrfel.stl");
+    ProgressBar* bar = w->progressBar();
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_EQ(bar->labelText(), QString::fromUtf8("<b>[Würfel.stl]</b>: Importing object..."));
+    reportProgress(40, 0);
+    reportProgress(-3);
+    EXPECT_EQ(bar->value(), 40);
+    reportProgress(-1);
+    EXPECT_FALSE(bar->isVisible());
+}
+
+} // namespace

@@ -1,0 +1,139 @@
+#include "app/Constants.h"
+#include "ui/ProgressBar.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QTest>
+#include <future>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+// A progress dialog set up as the main window sets up its own.
+class ProgressDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(qApp, nullptr) << "needs a QApplication (QT_QPA_PLATFORM=offscreen)";
+        bar.setAutoClose(false);
+        bar.setMinimumWidth(400);
+        bar.setMinimumDuration(0);
+        bar.setMaximum(100);
+        bar.setCancelButtonShown(true);
+    }
+    void TearDown() override { bar.finish(); }
+    ProgressBar bar;
+};
+
+const QString importing(const QString& name) {
+    return "<b>[" + name + "]</b>: Importing object...";
+}
+
+TEST_F(ProgressDialogTest, aReportShowsTheHiddenDialogWithItsText) {
+    bar.updateProgress(50, 3, "part.stl", "", "");
+    EXPECT_TRUE(bar.isVisible());
+    EXPECT_EQ(bar.value(), 50);
+    EXPECT_EQ(bar.labelText(), importing("part.stl"));
+}
+
+TEST_F(ProgressDialogTest, keepTextMarkerKeepsEachSlotAndOtherTextsReplaceIt) {
+    struct Step {
+        int code;
+        QString text1;
+        QString expectedLabel;
+    };
+    const Step steps[] = {
+        {3, "part.stl", importing("part.stl")},
+        {3, "part.stl", importing("part.stl")},                  // the same report again
+        {3, NUL_STRING, importing("part.stl")},                  // the marker keeps the text
+        {1, NUL_STRING, " Loading Project <b>[part.stl]</b> ... "}, // kept across codes
+        {2, "p.vpf", " Saving Project <b>[p.vpf]</b> ... "},
+        {2, "", " Saving Project <b>[]</b> ... "},               // an empty text replaces it
+        {4, NUL_STRING, "Saving object..."},
+    };
+    for (const Step& s : steps) {
+        bar.updateProgress(-2, s.code, s.text1, NUL_STRING, NUL_STRING);
+        bar.handleTimeOut(); // what the 100 ms timer does
+        EXPECT_EQ(bar.labelText(), s.expectedLabel) << s.code << " " << s.text1.toStdString();
+    }
+}
+
+TEST_F(ProgressDialogTest, textOnlyReportOnAHiddenDialogShowsItAtZero) {
+    bar.updateProgress(-2, 6, "", "", "");
+    EXPECT_TRUE(bar.isVisible());
+    EXPECT_EQ(bar.value(), 0);
+    EXPECT_EQ(bar.labelText(), "Preparing data...");
+}
+
+TEST_F(ProgressDialogTest, finishedOrRefreshReportsNeverShowAHiddenDialog) {
+    bar.updateProgress(-1, 3, "x", "", "");
+    EXPECT_FALSE(bar.isVisible());
+    bar.refresh();
+    EXPECT_FALSE(bar.isVisible());
+}
+
+TEST_F(ProgressDialogTest, refreshShowsAHundredAsNinetyNine) {
+    bar.updateProgress(10, 4, "", "", "");
+    bar.updateProgress(100, 4, "", "", "");
+    bar.refresh();
+    EXPECT_TRUE(bar.isVisible());
+    EXPECT_EQ(bar.value(), 99);
+}
+
+TEST_F(ProgressDialogTest, userCannotCloseTheDialogButCancelHidesItUntilTheNextReport) {
+    bar.updateProgress(20, 5, "", "", "");
+    ASSERT_TRUE(bar.isVisible());
+    QCloseEvent close;
+    QApplication::sendEvent(&bar, &close);
+    EXPECT_FALSE(close.isAccepted());
+    QTest::keyClick(&bar, Qt::Key_Escape);
+    EXPECT_TRUE(bar.isVisible());
+
+    auto* cancel = bar.findChild<QAbstractButton*>();
+    ASSERT_NE(cancel, nullptr);
+    cancel->click();
+    EXPECT_FALSE(bar.isVisible());
+    EXPECT_EQ(bar.storedValue(), -1);
+    bar.updateProgress(30, 5, "", "", "");
+    EXPECT_TRUE(bar.isVisible());
+    EXPECT_EQ(bar.value(), 30);
+}
+
+// A GUI thread that waits for a worker while the worker reports progress
+// must not deadlock: the worker's reports return at once.
+TEST_F(ProgressDialogTest, workerReportsNeverWaitForTheGuiThread) {
+    std::thread worker([this] {
+        bar.updateProgress(-2, 3, "w.stl", "", "");
+        for (int v = 0; v <= 60; v += 10)
+            bar.updateProgress(v, 0, "", "", "");
+    });
+    worker.join(); // the GUI thread runs no events meanwhile
+    EXPECT_FALSE(bar.isVisible());
+
+    QTRY_VERIFY(bar.isVisible()); // the queued show runs
+    EXPECT_EQ(bar.value(), 60);
+    EXPECT_EQ(bar.labelText(), importing("w.stl"));
+
+    std::thread more([this] { bar.updateProgress(80, 0, "", "", ""); });
+    more.join();
+    QTRY_COMPARE(bar.value(), 80); // picked up by the timer
+
+    std::thread done([this] { bar.updateProgress(-1, 0, "", "", ""); });
+    done.join();
+    QTRY_VERIFY(!bar.isVisible()); // closed at the next timer tick
+}
+
+TEST_F(ProgressDialogTest, aFinishReportBeforeTheQueuedShowRunsKeepsTheDialogHidden) {
+    std::thread worker([this] {
+        bar.updateProgress(40, 3, "quick.stl", "", "");
+        bar.updateProgress(-1, 0, "", "", "");
+    });
+    worker.join();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(bar.isVisible());
+}
+
+} // namespace
