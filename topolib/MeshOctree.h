@@ -1,0 +1,233 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <limits>
+#include <set>
+#include <vector>
+
+namespace Misc {
+class VBTruncatedCone;
+}
+
+namespace topolib {
+
+class StlVertex;
+class StlTriangle;
+struct SnapRecord;
+class StlObject;
+
+// The spatial index of one mesh: a single octree over its vertex and triangle
+// records. The tree stores no geometry: the caller passes the root cube
+// (minimum corner and edge) to every operation, so a translation of the mesh
+// only moves the cube it passes in. Items stand only in leaves whose edge is
+// below the minimum cell edge; a triangle stands in every leaf it may touch.
+//
+// Storage is contiguous: nodes live in one vector and are addressed by index;
+// the item lists of the leaves are chained chunks of a shared pool, so building
+// the tree for a large mesh costs a handful of allocations. Lists hold borrowed
+// pointers; the records belong to the mesh.
+//
+// A tree is not synchronised. The owning mesh builds a new tree privately and
+// publishes it complete (see StlObject), so a tree that readers can see is only
+// changed by the thread that owns the mesh.
+class MeshOctree {
+public:
+    // Result of an insertion.
+    enum class InsertResult {
+        Stored,      // the item stands in at least one leaf
+        Outside,     // no cube of the tree holds the item; nothing stored
+        OutOfMemory, // an allocation failed (or the memory budget was reached); the
+                     // item is not stored, everything stored before stays
+    };
+
+    // A tree whose node and list storage may not grow beyond memoryBudget bytes;
+    // reaching the budget behaves like a failed allocation.
+    explicit MeshOctree(std::size_t memoryBudget = std::numeric_limits<std::size_t>::max());
+
+    // --- insertion -----------------------------------------------------------------
+    // Files v into the first leaf (in child order) whose cube, widened by 1e-6,
+    // holds it. Vertices never split a leaf.
+    InsertResult insertVertex(double minCell, const double origin[3], double edge, StlVertex* v);
+    // Files t into every leaf whose cube (widened by edge/10000) it may touch; a
+    // leaf past 350 triangles splits while its level is below 20.
+    InsertResult insertTriangle(double minCell, const double origin[3], double edge, StlTriangle* t);
+    // The vertex of the leaf that holds p and that equals p (Vector3D::operator==),
+    // or a new one made by makeVertex(p) and filed in that leaf (*found = false).
+    // Null when no cube holds p, or when makeVertex returns null, or when filing the
+    // new vertex fails (then *outOfMemory is set and the vertex is still returned:
+    // the caller owns it either way).
+    StlVertex* findOrCreateVertex(double minCell, const double origin[3], double edge, const double p[3],
+                                  bool* found, const std::function<StlVertex*(const double p[3])>& makeVertex,
+                                  bool* outOfMemory = nullptr);
+
+    // A copy of this tree whose entries point at target's records with the same
+    // vertex index / triangle id. Every node of the copy has level 0. Entries whose
+    // index or id does not exist in target are dropped. Throws std::bad_alloc.
+    MeshOctree copyFor(const StlObject& target) const;
+
+    // --- queries (all take the root cube) ----------------------------------------
+    // The hit farthest along d of the infinite line q + s d; best is the running
+    // best point (in/out), *out receives the triangle of a better hit.
+    void pickTriangleOnLine(const double origin[3], double edge, const double q[3], const double d[3],
+                            double best[3], StlTriangle** out) const;
+    // A live triangle whose plane projection of p lies inside it, within the cells
+    // near p (tolerance tol on the cell bounds).
+    bool anyTriangleUnderPoint(const double origin[3], double edge, const double p[3], double tol) const;
+    // Whether the centre of some leaf, projected on the polygon's plane, lies inside
+    // the polygon (points in order; the last may repeat the first).
+    bool anyLeafCentreInPolygon(const double origin[3], double edge, const std::vector<const double*>& polygon,
+                                const double normal[3]) const;
+    // Lowest height >= -1e-6 of the triangles of group g on the vertical line through
+    // p; best is in/out (unchanged when nothing is lower), *out may be null.
+    void lowestTriangleAtXY(const double origin[3], double edge, const double p[3], int group, double* best,
+                            StlTriangle** out) const;
+    // Highest up-facing (normal z > sin 5 degrees) surface below upper on the
+    // vertical line through p; best and normalOut are in/out.
+    void highestUpFacingTriangleBelow(const double origin[3], double edge, const double p[3], double upper,
+                                      double* best, double normalOut[3]) const;
+    // Highest point below upper where a vertical column of radius r around p lands
+    // on triangles outside group g facing up; best (x, y, z) and normalOut in/out.
+    void highestUpFacingPointWithin(const double origin[3], double edge, int group, const double p[3], double r,
+                                    double upper, double best[3], double normalOut[3]) const;
+    // Signed count of the crossings of the vertical line below p (+1 for an
+    // up-facing triangle, -1 otherwise). Triangles through whose vertex or edge
+    // the line passes are counted once: they are walk-marked (mark 1) and
+    // collected in touched; the caller clears the marks.
+    void countCrossingsBelow(const double origin[3], double edge, const double p[3], int* count,
+                             std::vector<StlTriangle*>& touched) const;
+    // Whether a live triangle may cut the cylinder {radius, length, centre[3], axis[3]}.
+    bool anyTriangleInCylinder(const double origin[3], double edge, const double cylinder[8]) const;
+    // Whether a live triangle cuts the truncated cone.
+    bool anyTriangleInTruncatedCone(const double origin[3], double edge, const Misc::VBTruncatedCone& cone) const;
+    // Triangles hit by the ray q + s d (s > 0). With a set, every hit triangle is
+    // inserted once and the result is whether the set is non-empty; without one,
+    // the walk stops at the first hit.
+    bool collectRayHits(const double origin[3], double edge, const double q[3], const double d[3],
+                        std::set<StlTriangle*>* hits) const;
+
+    // The drain-hole cutter's side of the pair walk: whether the pair (s, t) has been
+    // recorded already, and recording it.
+    class CutterSink {
+    public:
+        virtual ~CutterSink() = default;
+        virtual bool alreadyRecorded(StlTriangle* s, StlTriangle* t) = 0;
+        virtual void record(StlTriangle* s, StlTriangle* t) = 0;
+    };
+    // Walks the trees a and b in pairs and, for every pair of live triangles in
+    // overlapping leaves: skips it when both carry walk mark 1; when the two are
+    // coplanar and overlap, gives each unmarked one mark 1 and appends it to
+    // *coplanar; otherwise, unless the sink has the pair already, runs the cutter's
+    // coarse test (TriangleCutter::prefilterPair, which may append to *snapList)
+    // and on a pass records the pair both ways and sets *found.
+    static void collectIntersectionSegments(const MeshOctree& a, const double originA[3], double edgeA,
+                                            const MeshOctree& b, const double originB[3], double edgeB,
+                                            std::deque<SnapRecord>* snapList,
+                                            std::vector<StlTriangle*>* coplanar, bool* found, CutterSink& sink);
+
+    // Walks this tree and other at once and calls visit(s, t) for every pair of live
+    // triangles s of this tree and t of other that stand in leaves whose cubes
+    // overlap. The same pair can be visited more than once (triangles stand in
+    // several leaves); pairs are visited as (this tree's, other's) triangle.
+    using PairVisitor = std::function<void(StlTriangle* mine, StlTriangle* theirs)>;
+    void forEachCandidatePair(const double origin[3], double edge, const MeshOctree& other,
+                              const double otherOrigin[3], double otherEdge, const PairVisitor& visit) const;
+
+    // --- inspection ----------------------------------------------------------------
+    std::size_t nodeCount() const { return nodes_.size(); }
+    std::size_t leafCount() const;
+    // Bytes of node and list storage in use (capacity of the containers).
+    std::size_t memoryBytes() const;
+    // Calls f(origin, edge, vertices, triangles) for every leaf that holds items.
+    using LeafVisitor = std::function<void(const double origin[3], double edge, const std::vector<StlVertex*>& vertices,
+                                           const std::vector<StlTriangle*>& triangles)>;
+    void forEachLeaf(const double origin[3], double edge, const LeafVisitor& f) const;
+
+    static constexpr int kSplitThreshold = 350;
+    static constexpr int kMaxSplitLevel = 20;
+
+private:
+    static constexpr std::uint32_t kNone = 0xffffffffu;
+    static constexpr std::uint16_t kLeafBit = 1;
+    static constexpr int kTriangleChunk = 15;
+    static constexpr int kVertexChunk = 7;
+
+    template <typename T, int N>
+    struct Chunk {
+        T items[N];
+        std::uint32_t next;
+    };
+    using TriangleChunk = Chunk<StlTriangle*, kTriangleChunk>;
+    using VertexChunk = Chunk<StlVertex*, kVertexChunk>;
+
+    // A list of chained chunks of one pool; count items in insertion order.
+    struct List {
+        std::uint32_t head = kNone;
+        std::uint32_t tail = kNone;
+        std::uint32_t count = 0;
+    };
+
+    struct Node {
+        std::uint32_t children[8] = {kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone};
+        List vertices;
+        List triangles;
+        std::uint16_t flags = kLeafBit; // bit 0 leaf, bits 1-8 level
+        bool isLeaf() const { return (flags & kLeafBit) != 0; }
+        int level() const { return (flags >> 1) & 0xff; }
+        void setLevel(int level) { flags = std::uint16_t((flags & kLeafBit) | ((level & 0xff) << 1)); }
+    };
+
+    template <typename Pool>
+    bool listAppend(Pool& pool, std::vector<std::uint32_t>& freeChunks, List& list,
+                    decltype(pool[0].items[0]) item);
+    template <typename Pool>
+    void listFree(Pool& pool, std::vector<std::uint32_t>& freeChunks, List& list);
+    // Calls f(item) in list order until it returns true; returns whether it did.
+    template <typename Pool, typename F>
+    static bool listForEach(const Pool& pool, const List& list, F&& f) {
+        using ChunkT = typename Pool::value_type;
+        constexpr std::uint32_t N = sizeof(ChunkT::items) / sizeof(ChunkT::items[0]);
+        std::uint32_t left = list.count;
+        for (std::uint32_t c = list.head; c != kNone && left > 0; c = pool[c].next) {
+            const std::uint32_t n = left < N ? left : N;
+            for (std::uint32_t i = 0; i < n; ++i) {
+                if (f(pool[c].items[i]))
+                    return true;
+            }
+            left -= n;
+        }
+        return false;
+    }
+
+    bool ensureRoot();
+    std::uint32_t makeChild(std::uint32_t node, int k, int level);
+    bool budgetAllows(std::size_t extraBytes) const;
+    bool addVertex(std::uint32_t node, StlVertex* v);
+    bool addTriangle(std::uint32_t node, StlTriangle* t);
+
+    struct TriangleBox;
+    InsertResult insertVertexAt(std::uint32_t node, double minCell, const double origin[3], double edge, StlVertex* v);
+    InsertResult insertTriangleAt(std::uint32_t node, double minCell, const double origin[3], double edge,
+                                  const TriangleBox& t);
+    bool splitNode(std::uint32_t node, const double origin[3], double edge);
+    StlVertex* findOrCreateAt(std::uint32_t node, double minCell, const double origin[3], double edge,
+                              const double p[3], bool* found,
+                              const std::function<StlVertex*(const double p[3])>& makeVertex, bool* outOfMemory);
+
+    template <typename ChildTest, typename LeafBody>
+    bool walk(std::uint32_t node, const double origin[3], double edge, ChildTest& childTest, LeafBody& leafBody) const;
+    static void pairWalk(const MeshOctree& ta, std::uint32_t a, const double originA[3], double edgeA,
+                         const MeshOctree& tb, std::uint32_t b, const double originB[3], double edgeB, bool swapped,
+                         const PairVisitor& visit);
+
+    std::vector<Node> nodes_;
+    std::vector<TriangleChunk> triangleChunks_;
+    std::vector<VertexChunk> vertexChunks_;
+    std::vector<std::uint32_t> freeTriangleChunks_;
+    std::vector<std::uint32_t> freeVertexChunks_;
+    std::size_t memoryBudget_;
+};
+
+} // namespace topolib

@@ -1,0 +1,213 @@
+// The octree entry points of the mesh object: building, copying, picking and
+// filing appended records. The tree itself is MeshOctree.
+//
+// Threads: a build runs on a worker while the GUI thread may pick. A build works
+// on a tree of its own (the previous tree, if any, is taken out first) and
+// publishes it under the octree mutex when complete; pickTriangle try-locks the
+// mutex and answers nothing while a build runs, so no reader ever sees a tree
+// that is being changed.
+
+#include "topolib/MeshOctree.h"
+#include "topolib/StlObject.h"
+
+#include <cmath>
+#include <new>
+
+namespace topolib {
+
+namespace {
+
+// Smallest cell edge for a mesh of n triangles and box diagonal d: d/15 for small
+// meshes, then d / trunc(sqrt(n / 60)) so that leaves keep a bounded number of
+// triangles as the mesh grows.
+double minimumCellFor(double d, std::uint32_t n) {
+    if (n <= 10000)
+        return d / 15.0;
+    const int k = static_cast<int>(std::sqrt(static_cast<float>(n / 60)));
+    return d / k;
+}
+
+// Clears the building flag on every way out.
+struct BuildingFlag {
+    std::atomic<bool>& flag;
+    explicit BuildingFlag(std::atomic<bool>& f) : flag(f) { flag.store(true); }
+    ~BuildingFlag() { flag.store(false); }
+};
+
+} // namespace
+
+void StlObject::releaseOctree() {
+    std::shared_ptr<MeshOctree> old;
+    {
+        std::lock_guard<std::mutex> lock(m_octreeMutex);
+        old.swap(m_octreeRoot);
+    }
+    // The tree is freed outside the lock.
+}
+
+// Recomputes the root cube from the bounding box and takes the current tree out
+// for a build (a fresh one, with a new minimum cell, when there is none). Returns
+// null when the box is too small for a tree.
+static std::shared_ptr<MeshOctree> takeTreeForBuild(std::shared_ptr<MeshOctree>& published, std::mutex& mutex,
+                                                    const Vector3D& bmin, const Vector3D& bmax, Vector3D& origin,
+                                                    double& diagonal, Vector3D& centre, double& minCell,
+                                                    std::uint32_t triangleCount, bool& ok) {
+    ok = true;
+    const double d = std::sqrt((bmax - bmin).lengthSquared());
+    if (d < 1e-6)
+        return nullptr;
+    const Vector3D c = (bmin + bmax) * 0.5;
+    const Vector3D o = c - d / 2.0;
+    std::lock_guard<std::mutex> lock(mutex);
+    // Readers take these under the mutex too; write only real changes.
+    if (diagonal != d)
+        diagonal = d;
+    if (centre.x != c.x || centre.y != c.y || centre.z != c.z)
+        centre = c;
+    if (origin.x != o.x || origin.y != o.y || origin.z != o.z)
+        origin = o;
+    std::shared_ptr<MeshOctree> tree;
+    tree.swap(published);
+    if (!tree) {
+        try {
+            tree = std::make_shared<MeshOctree>();
+        } catch (const std::bad_alloc&) {
+            ok = false;
+            return nullptr;
+        }
+        minCell = minimumCellFor(d, triangleCount);
+    }
+    return tree;
+}
+
+int StlObject::buildVertexOctree(bool freeFirst) {
+    BuildingFlag building(m_octreeBuilding);
+    if (freeFirst)
+        releaseOctree();
+    bool ok = true;
+    std::shared_ptr<MeshOctree> tree =
+        takeTreeForBuild(m_octreeRoot, m_octreeMutex, m_bboxMin, m_bboxMax, m_octreeOrigin, m_diagonal, m_center,
+                         m_octreeMinCell, triangleCount(), ok);
+    if (!ok)
+        return -1;
+    if (!tree)
+        return 0;
+    m_vertexCount = static_cast<uint32_t>(m_vertices.size());
+    const double origin[3] = {m_octreeOrigin.x, m_octreeOrigin.y, m_octreeOrigin.z};
+    for (StlVertex* v : m_vertices) {
+        // A failed allocation leaves the object without a tree rather than with one
+        // that silently misses records.
+        if (tree->insertVertex(m_octreeMinCell, origin, m_diagonal, v) == MeshOctree::InsertResult::OutOfMemory)
+            return -1;
+    }
+    std::lock_guard<std::mutex> lock(m_octreeMutex);
+    m_octreeRoot = std::move(tree);
+    return 0;
+}
+
+int StlObject::buildTriangleOctree() {
+    bool ok = true;
+    std::shared_ptr<MeshOctree> tree =
+        takeTreeForBuild(m_octreeRoot, m_octreeMutex, m_bboxMin, m_bboxMax, m_octreeOrigin, m_diagonal, m_center,
+                         m_octreeMinCell, triangleCount(), ok);
+    if (!ok)
+        return -1;
+    if (!tree)
+        return 0;
+    BuildingFlag building(m_octreeBuilding);
+    const double origin[3] = {m_octreeOrigin.x, m_octreeOrigin.y, m_octreeOrigin.z};
+    for (StlTriangle* t : m_triangles) {
+        if (t->isDeleted())
+            continue;
+        if (tree->insertTriangle(m_octreeMinCell, origin, m_diagonal, t) == MeshOctree::InsertResult::OutOfMemory)
+            return -1;
+    }
+    std::lock_guard<std::mutex> lock(m_octreeMutex);
+    m_octreeRoot = std::move(tree);
+    return 0;
+}
+
+int StlObject::rebuildOctree() {
+    releaseOctree();
+    if (buildVertexOctree(false) != 0)
+        return -1;
+    return buildTriangleOctree();
+}
+
+int StlObject::copyOctreeTo(StlObject* target) const {
+    std::shared_ptr<MeshOctree> copy;
+    {
+        std::lock_guard<std::mutex> lock(m_octreeMutex);
+        if (!m_octreeRoot)
+            return 0;
+        try {
+            copy = std::make_shared<MeshOctree>(m_octreeRoot->copyFor(*target));
+        } catch (const std::bad_alloc&) {
+            return -1;
+        }
+    }
+    std::lock_guard<std::mutex> lock(target->m_octreeMutex);
+    target->m_octreeRoot = std::move(copy);
+    return 0;
+}
+
+StlTriangle* StlObject::pickTriangle(const double origin[3], const double dir[3], double hit[3]) {
+    std::unique_lock<std::mutex> lock(m_octreeMutex, std::try_to_lock);
+    if (!lock.owns_lock() || m_octreeBuilding.load() || !m_octreeRoot)
+        return nullptr;
+    // Starting far behind the origin makes the first hit win.
+    for (int k = 0; k < 3; ++k)
+        hit[k] = origin[k] - dir[k] * 999999999.0;
+    StlTriangle* picked = nullptr;
+    m_octreeRoot->pickTriangleOnLine(m_octreeOrigin.data(), m_diagonal, origin, dir, hit, &picked);
+    return picked;
+}
+
+StlVertex* StlObject::findOrAddVertex(const double p[3]) {
+    {
+        std::lock_guard<std::mutex> lock(m_octreeMutex);
+        if (m_octreeRoot) {
+            bool found = false;
+            StlVertex* v = m_octreeRoot->findOrCreateVertex(
+                m_octreeMinCell, m_octreeOrigin.data(), m_diagonal, p, &found,
+                [this](const double q[3]) { return newVertex(q); });
+            if (v && found)
+                return v;
+            if (v) {
+                appendVertex(v);
+                return v;
+            }
+        }
+    }
+    StlVertex* v = newVertex(p);
+    appendVertex(v);
+    return v;
+}
+
+static int insertCode(MeshOctree::InsertResult r) {
+    switch (r) {
+    case MeshOctree::InsertResult::Stored:
+        return 1;
+    case MeshOctree::InsertResult::Outside:
+        return -1;
+    case MeshOctree::InsertResult::OutOfMemory:
+        break;
+    }
+    return -2;
+}
+
+int StlObject::insertIntoOctree(StlVertex* v) {
+    std::lock_guard<std::mutex> lock(m_octreeMutex);
+    if (!m_octreeRoot)
+        return 0;
+    return insertCode(m_octreeRoot->insertVertex(m_octreeMinCell, m_octreeOrigin.data(), m_diagonal, v));
+}
+
+int StlObject::insertIntoOctree(StlTriangle* t) {
+    std::lock_guard<std::mutex> lock(m_octreeMutex);
+    if (!m_octreeRoot)
+        return 0;
+    return insertCode(m_octreeRoot->insertTriangle(m_octreeMinCell, m_octreeOrigin.data(), m_diagonal, t));
+}
+
+} // namespace topolib
