@@ -41,14 +41,14 @@ struct FacetBox {
                 min[k] = max[k] = facet[3 + k];
             empty = false;
         }
-        for (int c = 0; c < 9; ++c) {
-            const double v = facet[3 + c];
-            const int k = c % 3;
-            if (min[k] > v)
-                min[k] = v;
-            else if (v > max[k])
-                max[k] = v;
-        }
+        for (const float* corner = facet + 3; corner != facet + 12; corner += 3)
+            for (int k = 0; k < 3; ++k) {
+                const double v = corner[k];
+                if (min[k] > v)
+                    min[k] = v;
+                else if (v > max[k])
+                    max[k] = v;
+            }
     }
 };
 
