@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QThread>
 #include <QVBoxLayout>
+#include <condition_variable>
 
 MainWindow* MainWindow::instance() {
     // Never destroyed: subsystems may call into the window until the process ends.
@@ -183,18 +184,67 @@ void MainWindow::showProgress(int value, unsigned int textCode, const std::wstri
                                  wstringToQString(text2), wstringToQString(text3));
 }
 
+// A worker's message box: the worker fills it, the GUI thread answers it.
+// All of it is handed over under mutex (never through the event's
+// arguments), so the hand-over is visible to thread checkers.
+struct MainWindow::MessageBoxRequest {
+    QString text;
+    QString informativeText;
+    QString detailedText;
+    int icon = 0;
+    int buttons = 0;
+    int defaultButton = 0;
+    uint windowFlags = 0;
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool done = false;
+    int answer = 0;
+};
+
 int MainWindow::showMessageBoxDialog(const QString& text, int icon, QMessageBox::StandardButtons buttons,
                                      QMessageBox::StandardButton defaultButton, const QString& informativeText,
                                      const QString& detailedText, quint32 windowFlags) {
     if (QThread::currentThread() == thread())
         return execMessageBox(text, informativeText, detailedText, icon, static_cast<int>(buttons),
                               static_cast<int>(defaultButton), windowFlags);
-    int answer = 0;
-    QMetaObject::invokeMethod(this, "execMessageBox", Qt::BlockingQueuedConnection, Q_RETURN_ARG(int, answer),
-                              Q_ARG(QString, text), Q_ARG(QString, informativeText), Q_ARG(QString, detailedText),
-                              Q_ARG(int, icon), Q_ARG(int, static_cast<int>(buttons)),
-                              Q_ARG(int, static_cast<int>(defaultButton)), Q_ARG(uint, windowFlags));
-    return answer;
+
+    auto request = std::make_shared<MessageBoxRequest>();
+    request->text = text;
+    request->informativeText = informativeText;
+    request->detailedText = detailedText;
+    request->icon = icon;
+    request->buttons = static_cast<int>(buttons);
+    request->defaultButton = static_cast<int>(defaultButton);
+    request->windowFlags = windowFlags;
+    {
+        std::lock_guard<std::mutex> lock(_messageBoxMutex);
+        _messageBoxRequests.push_back(request);
+    }
+    QMetaObject::invokeMethod(this, "runQueuedMessageBox", Qt::QueuedConnection);
+    // The worker blocks until the user has answered on the GUI thread.
+    std::unique_lock<std::mutex> lock(request->mutex);
+    request->answered.wait(lock, [&] { return request->done; });
+    return request->answer;
+}
+
+void MainWindow::runQueuedMessageBox() {
+    std::shared_ptr<MessageBoxRequest> request;
+    {
+        std::lock_guard<std::mutex> lock(_messageBoxMutex);
+        if (_messageBoxRequests.empty())
+            return;
+        request = _messageBoxRequests.front();
+        _messageBoxRequests.pop_front();
+    }
+    const int answer = execMessageBox(request->text, request->informativeText, request->detailedText,
+                                      request->icon, request->buttons, request->defaultButton,
+                                      request->windowFlags);
+    {
+        std::lock_guard<std::mutex> lock(request->mutex);
+        request->answer = answer;
+        request->done = true;
+    }
+    request->answered.notify_one();
 }
 
 int MainWindow::execMessageBox(const QString& text, const QString& informativeText, const QString& detailedText,

@@ -6,6 +6,9 @@
 // the tool panels size themselves.
 #include <QMainWindow>
 #include <QMessageBox>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <string>
 
 class QAction;
@@ -43,10 +46,13 @@ public:
 
     ProgressBar* progressBar() const { return _progressBar; }
 
-    // Runs the message box on the GUI thread; the cross-thread entry of showMessageBoxDialog.
-    Q_INVOKABLE int execMessageBox(const QString& text, const QString& informativeText,
-                                   const QString& detailedText, int icon, int buttons, int defaultButton,
-                                   uint windowFlags);
+    // Builds and runs the message box (GUI thread).
+    int execMessageBox(const QString& text, const QString& informativeText, const QString& detailedText, int icon,
+                       int buttons, int defaultButton, uint windowFlags);
+
+private slots:
+    // Runs the oldest message box a worker asked for (queued to the GUI thread).
+    void runQueuedMessageBox();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -66,6 +72,12 @@ private:
     void installServices();    // binds the progress report and the frame's hooks
     void restoreSettings();
     void saveWindowSettings();
+
+    struct MessageBoxRequest;
+
+    // Message boxes asked for by workers; each worker waits on its request.
+    std::mutex _messageBoxMutex;
+    std::deque<std::shared_ptr<MessageBoxRequest>> _messageBoxRequests;
 
     QApplication* _application = nullptr;
     ProgressBar* _progressBar = nullptr;
