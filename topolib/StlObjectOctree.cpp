@@ -146,7 +146,11 @@ int StlObject::copyOctreeTo(StlObject* target) const {
             return -1;
         }
     }
+    // The copied cells only mean something with the cube they were built in.
     std::lock_guard<std::mutex> lock(target->m_octreeMutex);
+    target->m_octreeOrigin = m_octreeOrigin;
+    target->m_diagonal = m_diagonal;
+    target->m_octreeMinCell = m_octreeMinCell;
     target->m_octreeRoot = std::move(copy);
     return 0;
 }
