@@ -41,6 +41,11 @@ struct CrossingKey {
     bool operator==(const CrossingKey& o) const { return low == o.low && high == o.high; }
 };
 
+struct Crossing {
+    CrossingKey key;
+    SlicePoint point;
+};
+
 // One slice of one mesh. All state lives here, so slicing needs no marks on the
 // mesh's records and leaves nothing behind for the next slice.
 class ContourWalker {
@@ -140,29 +145,33 @@ private:
             starts_[i] = keyed[i].second;
     }
 
-    // Appends the crossing of side k of t, unless it is the crossing just appended.
-    void appendCrossing(const StlTriangle* t, int k) {
+    // The crossing of side k of t: its key and its point.
+    Crossing crossingOf(const StlTriangle* t, int k) const {
         const StlVertex* u = t->vertices[k];
         const StlVertex* w = t->vertices[(k + 1) % 3];
         const StlVertex* low = above(u) ? w : u;
         const StlVertex* high = above(u) ? u : w;
-        CrossingKey key{low, onPlane(low) ? nullptr : high};
-        if (!points_.empty() && key == lastKey_)
-            return;
-        lastKey_ = key;
-        SlicePoint p;
-        if (!key.high) {
-            p.x = static_cast<float>(low->pos.x);
-            p.y = static_cast<float>(low->pos.y);
+        Crossing c;
+        c.key = CrossingKey{low, onPlane(low) ? nullptr : high};
+        if (!c.key.high) {
+            c.point.x = static_cast<float>(low->pos.x);
+            c.point.y = static_cast<float>(low->pos.y);
         } else {
             // Interpolated from the lower end, so both triangles of the side agree
             // to the last bit; high lies at least 1e-6 above and low not above the
             // plane, so the denominator is never zero.
             const double s = (z_ - low->pos.z) / (high->pos.z - low->pos.z);
-            p.x = static_cast<float>(low->pos.x + s * (high->pos.x - low->pos.x));
-            p.y = static_cast<float>(low->pos.y + s * (high->pos.y - low->pos.y));
+            c.point.x = static_cast<float>(low->pos.x + s * (high->pos.x - low->pos.x));
+            c.point.y = static_cast<float>(low->pos.y + s * (high->pos.y - low->pos.y));
         }
-        points_.push_back(p);
+        return c;
+    }
+
+    // Appends a crossing unless it is the one just appended (the walk passing
+    // through a vertex on the plane meets it on several sides in a row).
+    static void append(std::vector<Crossing>& to, const Crossing& c) {
+        if (to.empty() || !(to.back().key == c.key))
+            to.push_back(c);
     }
 
     // Side index (0, 1, 2) of t joining a and b in either order, -1 when none.
@@ -206,9 +215,40 @@ private:
         return other;
     }
 
-    // Walks one outline from its start triangle until it closes, runs into the
-    // mesh's border or meets a triangle an earlier outline took. Keeps it when it
-    // has more than 3 points (the smallest closed outline is a triangle).
+    enum class WalkEnd { Border, Start, Taken };
+
+    // Follows the cut from triangle `from` across its side `side`, triangle by
+    // triangle, appending the crossing where the cut leaves each one, until it
+    // reaches the mesh's border, comes back to `start` or meets a triangle an
+    // earlier walk took.
+    WalkEnd follow(const StlTriangle* start, const StlTriangle* from, int side, std::vector<Crossing>& to) {
+        const StlTriangle* current = from;
+        for (;;) {
+            StlTriangle* next = acrossSide(current, side);
+            if (!next)
+                return WalkEnd::Border;
+            if (isVisited(next))
+                return next == start ? WalkEnd::Start : WalkEnd::Taken;
+            markVisited(next);
+            const int in = sideOf(next, current->vertices[side], current->vertices[(side + 1) % 3]);
+            const unsigned nextMask = aboveMask(next);
+            int out = -1;
+            for (int j = 0; j < 3 && in >= 0; ++j)
+                if (j != in && sideCrossed(nextMask, j))
+                    out = j;
+            if (out < 0)
+                return WalkEnd::Taken; // not reached on a consistent mesh
+            append(to, crossingOf(next, out));
+            current = next;
+            side = out;
+        }
+    }
+
+    // Traces the outline through one start triangle. A closed outline ends with its
+    // first point again. When the cut runs into the mesh's border, the part before
+    // the start triangle is traced backwards as well, so an open cut gives one
+    // outline from border to border. Kept when it has more than 3 points (the
+    // smallest closed outline is a triangle).
     void traceFrom(StlTriangle* start, SliceContourSet& out) {
         const unsigned mask = aboveMask(start);
         int entry = -1, exit = -1;
@@ -223,38 +263,24 @@ private:
         markVisited(start);
         if (entry < 0 || exit < 0)
             return;
-        points_.clear();
-        appendCrossing(start, entry);
-        appendCrossing(start, exit);
-        bool closed = false;
-        const StlTriangle* current = start;
-        for (;;) {
-            StlTriangle* next = acrossSide(current, exit);
-            if (!next)
-                break;
-            if (isVisited(next)) {
-                closed = next == start;
-                break;
-            }
-            markVisited(next);
-            const int in = sideOf(next, current->vertices[exit], current->vertices[(exit + 1) % 3]);
-            const unsigned nextMask = aboveMask(next);
-            int outSide = -1;
-            for (int j = 0; j < 3 && in >= 0; ++j)
-                if (j != in && sideCrossed(nextMask, j))
-                    outSide = j;
-            if (outSide < 0)
-                break;
-            appendCrossing(next, outSide);
-            current = next;
-            exit = outSide;
+        forward_.clear();
+        backward_.clear();
+        append(forward_, crossingOf(start, entry));
+        append(forward_, crossingOf(start, exit));
+        const WalkEnd end = follow(start, start, exit, forward_);
+        if (end == WalkEnd::Border) {
+            backward_.push_back(forward_.front());
+            follow(start, start, entry, backward_);
         }
-        if (points_.size() > 3) {
-            SliceContour contour;
-            contour.points = points_;
-            contour.closed = closed;
+        SliceContour contour;
+        contour.closed = end == WalkEnd::Start;
+        contour.points.reserve(backward_.size() + forward_.size());
+        for (std::size_t i = backward_.size(); i-- > 1;)
+            contour.points.push_back(backward_[i].point);
+        for (const Crossing& c : forward_)
+            contour.points.push_back(c.point);
+        if (contour.points.size() > 3)
             out.contours.push_back(std::move(contour));
-        }
     }
 
     const StlObject& mesh_;
@@ -262,8 +288,8 @@ private:
     const double z_;
     std::vector<unsigned char> visited_;
     std::vector<StlTriangle*> starts_;
-    std::vector<SlicePoint> points_;
-    CrossingKey lastKey_;
+    std::vector<Crossing> forward_;
+    std::vector<Crossing> backward_;
 };
 
 } // namespace

@@ -53,10 +53,11 @@ void ZSlabIndex::bucketRange(double zLow, double zHigh, long long& first, long l
         last = 0;
         return;
     }
-    // Clamp in double before converting so that far-off or non-finite heights
+    // Rounded down, so that a triangle entirely below the range is listed nowhere.
+    // Clamped in double before converting, so that far-off or non-finite heights
     // never reach an undefined conversion.
     auto slabOf = [&](double z) {
-        double s = std::trunc((z - zMin_) / slabHeight_);
+        double s = std::floor((z - zMin_) / slabHeight_);
         if (!(s > -1.0))
             s = -1.0; // also catches NaN
         if (s > static_cast<double>(n) + 1.0)
