@@ -248,7 +248,12 @@ StlVertex* StlVertex::nextRimVertex(StlEdge** edge, bool reverse) const {
     }
     if (candidates.size() < 2)
         return takeRimCandidate(this, candidates, edge, Vector3D());
-    return takeRimCandidate(this, candidates, edge, rimReferenceNormal(this));
+    // Walking backwards the turn is mirrored; with the same reference the walk
+    // would change over to the other hole where two holes touch.
+    Vector3D n = rimReferenceNormal(this);
+    if (reverse)
+        n = -n;
+    return takeRimCandidate(this, candidates, edge, n);
 }
 
 StlVertex* StlVertex::nextShellRimVertex(StlEdge** edge, const StlShell* shell, bool reverse) const {
