@@ -110,7 +110,7 @@ void StlObject::translate(const double d[3]) {
     m_bboxMax += delta;
     for (StlVertex* v : m_vertices)
         v->pos += delta;
-    m_slabState = 1;
+    invalidateZSlabIndex(true);
     m_triangleRenderStale = true;
 }
 
@@ -149,7 +149,8 @@ void StlObject::scale(const double s[3]) {
     m_octreeMinCell *= s[0];
     const Vector3D d = m_bboxMax - m_bboxMin;
     m_diagonal = std::sqrt(d.dot(d));
-    m_slabState = 1;
+    // A mirroring factor in z reverses the order of the triangles in z: rebuild.
+    invalidateZSlabIndex(s[2] > 0.0);
 }
 
 // ---- Records -----------------------------------------------------------------
@@ -195,6 +196,9 @@ int StlObject::copyMeshTo(StlObject* target) const {
         const StlTriangle* src = m_triangles[i];
         StlTriangle* t = target->m_trianglePool.create();
         t->cloneFrom(*src);
+        // Keep the orientation class, so that the copied shells sort the clones
+        // into the same primary and reversed lists as the source's.
+        t->setReversed(src->isReversed());
         t->id = static_cast<int32_t>(i);
         for (int k = 0; k < 3; ++k) {
             const StlVertex* sv = src->vertices[k];

@@ -387,8 +387,6 @@ private:
     void releaseShells();
     void copyShellsTo(StlObject* target) const;
     void fileCopiedTriangle(const StlTriangle& source, StlTriangle& copy, StlObject* target) const;
-    // The shell search that ends a successful load.
-    void findShellsAfterLoad();
 
     bool m_vertexRenderStale = true;
     bool m_triangleRenderStale = true;

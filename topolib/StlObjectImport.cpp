@@ -287,7 +287,7 @@ int StlObject::loadFromFile(const std::wstring& path) {
         result = g_fileLoader(*this, path);
         if (result == 1) {
             buildEdges(true, 60, 25);
-            findShellsAfterLoad();
+            findShells(true, 85);
         }
     }
     reportProgress(-1, 0);

@@ -1,18 +1,57 @@
 // The parts of the mesh object that hold, copy and count its shells.
 #include "topolib/StlObject.h"
+#include "topolib/StlShell.h"
+
+#include <algorithm>
 
 namespace topolib {
 
-void StlObject::releaseShells() { m_shells.clear(); }
+void StlObject::releaseShells() {
+    for (StlShell* s : m_shells)
+        delete s;
+    m_shells.clear();
+}
 
-void StlObject::copyShellsTo(StlObject*) const {}
+void StlObject::copyShellsTo(StlObject* target) const {
+    uint32_t ordinal = 0;
+    for (StlShell* s : m_shells) {
+        s->number = ordinal++;
+        StlShell* copy = new StlShell(*s);
+        copy->owner = target;
+        target->m_shells.push_back(copy);
+    }
+}
 
-void StlObject::fileCopiedTriangle(const StlTriangle&, StlTriangle&, StlObject*) const {}
+void StlObject::fileCopiedTriangle(const StlTriangle& source, StlTriangle& copy, StlObject* target) const {
+    const StlShell* s = source.shell;
+    if (s == nullptr || s->number >= target->m_shells.size())
+        return;
+    target->m_shells[s->number]->addTriangle(&copy);
+}
 
-int StlObject::rebuildTriangleArrayFromShells() { return 0; }
+int StlObject::rebuildTriangleArrayFromShells() {
+    // Size by what the shells really hold: a stored count that falls short of
+    // the lists must not let the renumbering write past the array.
+    std::size_t total = 0;
+    for (const StlShell* s : m_shells)
+        total += std::max<std::size_t>(s->triangleCount, s->primaryTriangles.size() + s->reversedTriangles.size());
+    std::vector<StlTriangle*> array;
+    array.reserve(total + 100);
+    array.resize(total, nullptr);
+    uint32_t next = 0;
+    for (StlShell* s : m_shells)
+        s->renumberTriangles(array.data(), next);
+    array.resize(next);
+    m_triangles.swap(array);
+    m_facetCount = next;
+    return 0;
+}
 
-uint32_t StlObject::countValidShellTriangles() const { return 0; }
-
-void StlObject::findShellsAfterLoad() {}
+uint32_t StlObject::countValidShellTriangles() const {
+    uint32_t n = 0;
+    for (const StlShell* s : m_shells)
+        n += static_cast<uint32_t>(s->countValidPrimaryTriangles() + s->countValidReversedTriangles());
+    return n;
+}
 
 } // namespace topolib

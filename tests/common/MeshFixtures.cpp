@@ -234,7 +234,8 @@ void fillMesh(topolib::StlObject& mesh, const TriangleSoup& soup, BuildSteps ste
     }
     if (steps.edges)
         mesh.buildEdges(false, 60, 25);
-    (void)steps.shells;
+    if (steps.edges && steps.shells)
+        mesh.findShells(false, 85);
 }
 
 std::unique_ptr<topolib::StlObject> buildMesh(const TriangleSoup& soup, BuildSteps steps) {

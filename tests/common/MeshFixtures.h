@@ -60,7 +60,7 @@ std::vector<std::array<float, 12>> toStlFacets(const TriangleSoup& soup);
 // What buildMesh runs after the facets are in.
 struct BuildSteps {
     bool edges = true;  // buildEdges (no progress report)
-    bool shells = true; // findShells, when the mesh library has shells
+    bool shells = true; // findShells (only after edges)
 };
 
 // Fills `mesh` (which must be empty) from the soup as the STL readers do: room for

@@ -1,0 +1,284 @@
+// Bounding box, area, volume, transforms, copies and render arrays of the mesh
+// object on the generated meshes.
+#include "MeshFixtures.h"
+
+#include "topolib/StlObject.h"
+#include "topolib/StlShell.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace topolib;
+using namespace meshfixtures;
+
+namespace {
+
+// Independent measures of a soup: area and divergence-theorem volume in double.
+struct SoupMeasures {
+    double area = 0.0;
+    double volume = 0.0;
+    Point lo{1e300, 1e300, 1e300};
+    Point hi{-1e300, -1e300, -1e300};
+};
+
+SoupMeasures measure(const TriangleSoup& soup) {
+    SoupMeasures m;
+    for (const Facet& f : soup) {
+        const Point& a = f.v[0];
+        const Point& b = f.v[1];
+        const Point& c = f.v[2];
+        const double u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+        const double w[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+        const double n[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+        m.area += 0.5 * std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        m.volume += (a[0] * n[0] + a[1] * n[1] + a[2] * n[2]) / 6.0;
+        for (const Point& p : f.v)
+            for (int k = 0; k < 3; ++k) {
+                m.lo[k] = std::min(m.lo[k], p[k]);
+                m.hi[k] = std::max(m.hi[k], p[k]);
+            }
+    }
+    return m;
+}
+
+} // namespace
+
+TEST(StlObject, newObjectHasTheEmptyBox) {
+    StlObject mesh;
+    mesh.computeBoundingBox();
+    double lo[3], hi[3];
+    mesh.getBBox(lo, hi);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(lo[k], 1e29);
+        EXPECT_EQ(hi[k], -1e29);
+    }
+    EXPECT_EQ(mesh.id(), -1);
+    EXPECT_TRUE(mesh.vertexRenderStale());
+    EXPECT_TRUE(mesh.triangleRenderStale());
+    EXPECT_EQ(mesh.slabState(), 2);
+    EXPECT_EQ(mesh.octreeMinCell(), 3.0);
+    EXPECT_EQ(mesh.findTriangleById(0), nullptr);
+}
+
+TEST(StlObject, areaVolumeAndBoxMatchTheGeneratedMeshes) {
+    struct Case {
+        const char* name;
+        TriangleSoup soup;
+        double exactVolume; // 0: only compared with the soup's own sum
+    };
+    const Case cases[] = {
+        {"cube", cube(10.0), 1000.0},
+        {"moved box", box({10, 20, 30}, {-5, 7, 100}), 6000.0},
+        {"inside-out cube", flipped(cube(10.0)), -1000.0},
+        {"uv sphere", uvSphere(5.0, 48, 24, {1, 2, 3}), 0.0},
+        {"icosphere", icosphere(5.0, 3), 0.0},
+        {"torus", torus(20.0, 5.0, 64, 32), 0.0},
+        {"overlapping cubes", overlappingCubes(10.0), 2000.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const SoupMeasures m = measure(c.soup);
+        auto mesh = buildMesh(c.soup);
+        // Corners pass through float as in a file, hence the relative tolerance.
+        EXPECT_NEAR(mesh->area(), m.area, 1e-5 * m.area);
+        EXPECT_NEAR(mesh->volume(), m.volume, 1e-5 * std::fabs(m.volume));
+        if (c.exactVolume != 0.0) {
+            EXPECT_NEAR(mesh->volume(), c.exactVolume, 1e-9 * std::fabs(c.exactVolume));
+        }
+        mesh->computeBoundingBox();
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_NEAR(mesh->bboxMin()[k], m.lo[k], 1e-5);
+            EXPECT_NEAR(mesh->bboxMax()[k], m.hi[k], 1e-5);
+            EXPECT_NEAR(mesh->center()[k], (m.lo[k] + m.hi[k]) / 2, 1e-5);
+        }
+        // The repair sum over the welded mesh gives the same measures.
+        const double area = mesh->area(), volume = mesh->volume();
+        mesh->computeAreaAndVolume();
+        EXPECT_NEAR(mesh->area(), area, 1e-9 * area);
+        EXPECT_NEAR(mesh->volume(), volume, 1e-9 * std::fabs(volume));
+    }
+    auto sphere = buildMesh(icosphere(10.0, 5));
+    EXPECT_NEAR(sphere->volume(), 4.0 / 3.0 * 3.14159265358979 * 1000.0, 4.0); // within 0.1 %
+    EXPECT_NEAR(sphere->area(), 4.0 * 3.14159265358979 * 100.0, 1.3);
+}
+
+TEST(StlObject, setBoundingBoxDerivesCentreDiagonalAndOctreeCube) {
+    StlObject mesh;
+    const double lo[3] = {0, 0, 0}, hi[3] = {3, 4, 12};
+    mesh.setBoundingBox(lo, hi);
+    EXPECT_DOUBLE_EQ(mesh.diagonal(), 13.0);
+    EXPECT_DOUBLE_EQ(mesh.center()[2], 6.0);
+    EXPECT_DOUBLE_EQ(mesh.octreeOrigin()[0], 1.5 - 6.5);
+    EXPECT_DOUBLE_EQ(mesh.octreeOrigin()[2], 6.0 - 6.5);
+    mesh.setBoundingBox(mesh.bboxMin(), mesh.bboxMax()); // aliasing the stored corners
+    EXPECT_DOUBLE_EQ(mesh.diagonal(), 13.0);
+    EXPECT_DOUBLE_EQ(mesh.bboxMax()[1], 4.0);
+}
+
+TEST(StlObject, translationMovesEverythingButNormals) {
+    auto mesh = buildMesh(cube(10.0));
+    mesh->buildSmoothRenderArrays();
+    ASSERT_FALSE(mesh->vertexRenderStale());
+    ASSERT_FALSE(mesh->triangleRenderStale());
+    const Vector3D normal0 = mesh->triangle(0)->normal;
+    const Vector3D origin0(mesh->octreeOrigin());
+    const double d[3] = {1.5, -2.0, 30.0};
+    mesh->setSlabState(0);
+    mesh->translate(d);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_DOUBLE_EQ(mesh->bboxMin()[k], d[k]);
+        EXPECT_DOUBLE_EQ(mesh->bboxMax()[k], 10.0 + d[k]);
+        EXPECT_DOUBLE_EQ(mesh->center()[k], 5.0 + d[k]);
+        EXPECT_DOUBLE_EQ(mesh->octreeOrigin()[k], origin0[k] + d[k]);
+    }
+    EXPECT_EQ(mesh->triangle(0)->normal.x, normal0.x);
+    EXPECT_EQ(mesh->triangle(0)->normal.z, normal0.z);
+    double lo = 1e9;
+    for (const StlVertex* v : mesh->vertices())
+        lo = std::min(lo, v->z());
+    EXPECT_DOUBLE_EQ(lo, 30.0);
+    EXPECT_FALSE(mesh->vertexRenderStale());
+    EXPECT_TRUE(mesh->triangleRenderStale());
+    EXPECT_EQ(mesh->slabState(), 1);
+    EXPECT_DOUBLE_EQ(mesh->volume(), 1000.0);
+}
+
+TEST(StlObject, scalingScalesMeasuresAndRecomputesNormalsWhenNotUniform) {
+    {
+        auto mesh = buildMesh(cube(10.0));
+        const Vector3D n0 = mesh->triangle(3)->normal;
+        const double s[3] = {2, 2, 2};
+        mesh->setSlabState(0);
+        mesh->scale(s);
+        EXPECT_DOUBLE_EQ(mesh->volume(), 8000.0);
+        EXPECT_DOUBLE_EQ(mesh->area(), 2400.0);
+        EXPECT_EQ(mesh->triangle(3)->normal.x, n0.x);
+        EXPECT_DOUBLE_EQ(mesh->bboxMax()[0], 20.0);
+        EXPECT_DOUBLE_EQ(mesh->diagonal(), std::sqrt(3.0) * 20.0);
+        EXPECT_DOUBLE_EQ(mesh->octreeMinCell(), 6.0);
+        EXPECT_EQ(mesh->slabState(), 1);
+    }
+    {
+        // A sphere stretched along x: the normals must follow the new shape.
+        auto mesh = buildMesh(icosphere(5.0, 2));
+        const double s[3] = {2, 1, 1};
+        mesh->scale(s);
+        EXPECT_NEAR(mesh->volume(), 2.0 * measure(icosphere(5.0, 2)).volume, 1e-3);
+        for (const StlTriangle* t : mesh->triangles()) {
+            const Vector3D& p0 = t->vertices[0]->pos;
+            Vector3D n = (t->vertices[1]->pos - p0).cross(t->vertices[2]->pos - p0);
+            n.normalize();
+            EXPECT_NEAR(n.dot(t->normal), 1.0, 1e-12);
+        }
+        const double box[3] = {2, 1, 1};
+        auto cubeMesh = buildMesh(cube(10.0));
+        cubeMesh->scale(box);
+        EXPECT_NEAR(cubeMesh->volume(), 2000.0, 1e-9);
+        EXPECT_NEAR(cubeMesh->area(), 1000.0, 1e-9);
+    }
+    {
+        StlObject empty;
+        const double s[3] = {2, 3, 4};
+        empty.scale(s); // no triangle array: nothing happens
+        EXPECT_EQ(empty.bboxMin()[0], 1e29);
+    }
+}
+
+TEST(StlObject, copyTakesRecordsAndMeasuresButNoEdges) {
+    auto src = buildMesh(concatenated(cube(10.0), flipped(cube(2.0, {20, 0, 0}), 0)));
+    src->setName("part");
+    src->triangle(5)->setDeleted(true);
+    StlObject copy(*src);
+    EXPECT_EQ(copy.getName(), "part");
+    EXPECT_EQ(copy.bboxMax()[0], src->bboxMax()[0]);
+    EXPECT_EQ(copy.triangleCount(), 0u);
+    src->copyMeshTo(&copy);
+    ASSERT_EQ(copy.triangleCount(), src->triangleCount());
+    ASSERT_EQ(copy.vertices().size(), src->vertices().size());
+    EXPECT_EQ(copy.vertexCount(), src->vertexCount());
+    EXPECT_EQ(copy.area(), src->area());
+    EXPECT_EQ(copy.volume(), src->volume());
+    EXPECT_EQ(copy.edgeCount(), 0u);
+    for (uint32_t i = 0; i < src->triangleCount(); ++i) {
+        const StlTriangle* a = src->triangle(i);
+        const StlTriangle* b = copy.triangle(i);
+        EXPECT_EQ(b->id, static_cast<int32_t>(i));
+        EXPECT_EQ(b->isDeleted(), a->isDeleted());
+        EXPECT_EQ(b->normal.z, a->normal.z);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_NE(b->vertices[k], a->vertices[k]);
+            EXPECT_EQ(b->vertices[k]->index, a->vertices[k]->index);
+            EXPECT_EQ(b->vertices[k]->pos.y, a->vertices[k]->pos.y);
+        }
+    }
+    for (std::size_t i = 0; i < src->vertices().size(); ++i)
+        EXPECT_EQ(copy.vertices()[i]->triangleCount(), src->vertices()[i]->triangleCount());
+    // Shells come along in order, with the live triangles filed in the same
+    // orientation classes (the small cube has one triangle wound the other way).
+    ASSERT_EQ(copy.shells().size(), src->shells().size());
+    for (std::size_t i = 0; i < src->shells().size(); ++i) {
+        const StlShell* a = src->shells()[i];
+        const StlShell* b = copy.shells()[i];
+        EXPECT_EQ(b->owner, &copy);
+        EXPECT_EQ(b->number, a->number);
+        const std::size_t deleted = (src->triangle(5)->shell == a) ? 1 : 0;
+        EXPECT_EQ(b->primaryTriangles.size() + b->reversedTriangles.size(),
+                  a->primaryTriangles.size() + a->reversedTriangles.size() - deleted);
+        EXPECT_EQ(b->reversedTriangles.size(), a->reversedTriangles.size());
+    }
+    copy.buildEdges(false, 0, 0);
+    EXPECT_EQ(copy.edgeCount(), src->edgeCount());
+
+    StlObject empty, target;
+    empty.setName("nothing");
+    empty.copyMeshTo(&target);
+    EXPECT_EQ(target.getName(), "nothing");
+    EXPECT_FALSE(target.hasTriangleArray());
+}
+
+TEST(StlObject, flatRenderArraysDrawEachEdgeOnce) {
+    auto mesh = buildMesh(torus(20.0, 5.0, 24, 12));
+    const uint32_t t = mesh->triangleCount();
+    mesh->buildFlatRenderArrays();
+    EXPECT_EQ(mesh->renderPositions().size(), 9u * t);
+    EXPECT_EQ(mesh->renderNormals().size(), 9u * t);
+    EXPECT_EQ(mesh->lineIndexCount(), 3u * t); // 1.5 T edges, two indices each
+    EXPECT_EQ(mesh->renderTriangleCount(), t);
+    EXPECT_EQ(mesh->renderVertexCount(), 3u * t);
+    EXPECT_FALSE(mesh->triangleRenderStale());
+    for (const StlEdge* e : mesh->edges())
+        EXPECT_EQ(e->marks(), 0u);
+    const StlTriangle* t7 = mesh->triangle(7);
+    EXPECT_FLOAT_EQ(mesh->renderPositions()[9 * 7 + 3 + 1], static_cast<float>(t7->vertices[1]->y()));
+    EXPECT_FLOAT_EQ(mesh->renderNormals()[9 * 7 + 6 + 2], static_cast<float>(t7->normal.z));
+
+    // Open box: rim edges are not drawn, deleted triangles are not indexed.
+    auto open = buildMesh(openBox(10.0));
+    open->triangle(0)->setDeleted(true);
+    open->buildFlatRenderArrays();
+    EXPECT_EQ(open->renderTriangleCount(), 9u);
+    EXPECT_EQ(open->renderPositions().size(), 90u);
+    EXPECT_LT(open->lineIndexCount(), 2u * open->edgeCount());
+}
+
+TEST(StlObject, smoothRenderArraysHoldOneEntryPerVertex) {
+    auto mesh = buildMesh(icosphere(1.0, 2));
+    const uint32_t n = mesh->buildSmoothRenderArrays();
+    EXPECT_EQ(n, 162u);
+    ASSERT_EQ(mesh->renderPositions().size(), 3u * 162u);
+    ASSERT_EQ(mesh->renderTriangleIndices().size(), 3u * mesh->triangleCount());
+    for (uint32_t i = 0; i < n; ++i) {
+        // On a unit sphere the vertex normal points along the position.
+        const float* p = &mesh->renderPositions()[3 * i];
+        const float* q = &mesh->renderNormals()[3 * i];
+        EXPECT_NEAR(p[0] * q[0] + p[1] * q[1] + p[2] * q[2], 1.0, 1e-3);
+    }
+    EXPECT_EQ(mesh->renderTriangleIndices()[5], static_cast<uint32_t>(mesh->triangle(1)->vertices[2]->index));
+    EXPECT_FALSE(mesh->buildTriangleIndexArray()); // fresh
+    mesh->setModified();
+    EXPECT_EQ(mesh->buildSmoothRenderArrays(), n);
+    EXPECT_EQ(mesh->renderTriangleIndices().size(), 3u * mesh->triangleCount());
+    mesh->freeRenderArrays();
+    EXPECT_TRUE(mesh->renderPositions().empty());
+}
