@@ -100,6 +100,12 @@ public:
     // p's x/y projection lies inside the triangle's x/y projection.
     bool containsPointXY(const double p[3]) const;
 
+    // Fills every empty edge slot k with the live edge between vertex k and k + 1
+    // (taken as it is), or with a new edge of the shell owner's mesh that lists this
+    // triangle. Slots stay empty when a new edge is needed but the triangle has no
+    // shell.
+    void ensureEdges();
+
     // The vertex opposite side k (side 0 -> vertex 2, 1 -> 0, 2 -> 1).
     StlVertex* oppositeVertex(int side) const { return vertices[(side + 2) % 3]; }
 };
