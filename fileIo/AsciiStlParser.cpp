@@ -10,7 +10,8 @@ namespace fileIo {
 
 namespace {
 
-constexpr size_t kChunk = 1 << 20;
+// Read size per refill; the buffer is not cleared, so small inputs stay cheap.
+constexpr size_t kChunk = 1 << 16;
 
 inline bool isSpace(char c) {
     return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\v' || c == '\f';
@@ -32,12 +33,12 @@ bool equalsKeyword(std::string_view token, std::string_view keyword) {
 
 } // namespace
 
-AsciiStlParser::AsciiStlParser(std::istream& in) : in_(in), buffer_(kChunk) {}
+AsciiStlParser::AsciiStlParser(std::istream& in) : in_(in), buffer_(new char[kChunk]) {}
 
 bool AsciiStlParser::refill() {
     if (eof_)
         return false;
-    in_.read(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    in_.read(buffer_.get(), static_cast<std::streamsize>(kChunk));
     const auto got = in_.gcount();
     if (got <= 0) {
         eof_ = true;
@@ -65,14 +66,14 @@ bool AsciiStlParser::nextToken(std::string_view& token) {
     while (pos_ < end_ && !isSpace(buffer_[pos_]))
         ++pos_;
     if (pos_ < end_ && pos_ - start <= kMaxToken) {
-        token = std::string_view(buffer_.data() + start, pos_ - start);
+        token = std::string_view(buffer_.get() + start, pos_ - start);
         return true;
     }
     // The token is long or crosses the buffer's end: gather it in token_.
     size_t length = 0;
     for (;;) {
         const size_t take = std::min(pos_ - start, kMaxToken - length);
-        std::memcpy(token_ + length, buffer_.data() + start, take);
+        std::memcpy(token_ + length, buffer_.get() + start, take);
         length += take;
         if (pos_ < end_)
             break;

@@ -10,8 +10,8 @@
 
 #include <cstddef>
 #include <istream>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 namespace fileIo {
 
@@ -39,7 +39,7 @@ private:
     bool refill();
 
     std::istream& in_;
-    std::vector<char> buffer_;
+    std::unique_ptr<char[]> buffer_;
     size_t pos_ = 0;
     size_t end_ = 0;
     bool eof_ = false;

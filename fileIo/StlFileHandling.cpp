@@ -217,7 +217,7 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         const uint32_t progressEvery = count / kProgressSteps;
         uint32_t progressCounter = 0;
 
-        std::vector<char> block(static_cast<size_t>(kRecordsPerBlock) * kBinaryRecord);
+        std::vector<char> block(static_cast<size_t>(std::min(count, kRecordsPerBlock)) * kBinaryRecord);
         uint32_t index = 0;
         bool ended = false;
         float facet[12];

@@ -111,7 +111,7 @@ TEST(AsciiStlParser, numbersFollowTheCConversionWhateverTheLocale) {
 TEST(AsciiStlParser, overlongTokensAreCutAndTokensSpanningBufferRefillsSurvive) {
     // A name token far longer than the token limit is skipped as one word.
     std::string text = "solid " + std::string(5000, 'n') + "\n";
-    // Pad so that facets straddle the parser's 1 MiB refill boundary.
+    // Pad so that facets straddle a refill boundary of the parser (1 MiB is a multiple of any chunk size).
     text += std::string((1 << 20) - text.size() - 7, ' ');
     for (int i = 0; i < 10; ++i)
         text += kFacet;
