@@ -49,7 +49,8 @@ inline const QString ICON_IMPORT_OBJECT = QStringLiteral(":/MainWindow/Resources
 inline const QString ICON_TRANSLATE = QStringLiteral(":/MainWindow/Resources/toolbar/translate_32.png");
 inline const QString ICON_ROTATE = QStringLiteral(":/MainWindow/Resources/toolbar/rotate_32.png");
 inline const QString ICON_RESCALE = QStringLiteral(":/MainWindow/Resources/toolbar/rescale_32.png");
-inline const QString ICON_GENERATE_SUPPORT = QStringLiteral(":/MainWindow/Resources/toolbar/generateSupport.png");
+inline const QString ICON_GENERATE_SUPPORT =
+    QStringLiteral(":/MainWindow/Resources/toolbar/generateSupport.png");
 inline const QString ICON_EXPORT = QStringLiteral(":/MainWindow/Resources/toolbar/Export.png");
 inline const QString ICON_PRINT = QStringLiteral(":/MainWindow/Resources/toolbar/Print.png");
 inline const QString ICON_REMOVE = QStringLiteral(":/MainWindow/Resources/toolbar/remove.png");
@@ -58,18 +59,22 @@ inline const QString CURSOR_ROTATE = QStringLiteral(":/cursors/Resources/cursor/
 inline const QString CURSOR_RESCALE = QStringLiteral(":/cursors/Resources/cursor/object_rescale.png");
 inline const QString CURSOR_PANNING = QStringLiteral(":/cursors/Resources/cursor/panning_m_24.png");
 inline const QString CURSOR_ADD_SUPPORT = QStringLiteral(":/cursors/Resources/cursor/add_column_support.png");
-inline const QString CURSOR_DELETE_SUPPORT = QStringLiteral(":/cursors/Resources/cursor/delete_column_support.png");
+inline const QString CURSOR_DELETE_SUPPORT =
+    QStringLiteral(":/cursors/Resources/cursor/delete_column_support.png");
 inline const QString IMAGE_CLOSE = QStringLiteral(":/Velar3D/Resources/Dialog/close.png");
 inline const QString IMAGE_SCALE_DIALOG = QStringLiteral(":/Velar3D/Resources/Dialog/ScaleDialog.png");
 inline const QString BG_BLACK_GRADIENT = QStringLiteral(":/bkground/Resources/bkground/black_gradient.png");
 inline const QString BG_RADIAL_GRADIENT = QStringLiteral(":/bkground/Resources/bkground/RadGrad.png");
 inline const QString BG_STONE_GRAPHITE = QStringLiteral(":/bkground/Resources/bkground/stone_graphite.png");
-inline const QString BG_STONE_GRAPHITE_TARN = QStringLiteral(":/bkground/Resources/bkground/stone_graphite_tarn.png");
+inline const QString BG_STONE_GRAPHITE_TARN =
+    QStringLiteral(":/bkground/Resources/bkground/stone_graphite_tarn.png");
 inline const QString BG_STONE_GRAPHITE_TARN_200 =
     QStringLiteral(":/bkground/Resources/bkground/stone_graphite_tarn_200.png");
 inline const QString PLATFORM_IMAGE = QStringLiteral(":/bkground/Resources/bkground/platformBgr.png");
-inline const QString PLATFORM_IMAGE_TARN = QStringLiteral(":/bkground/Resources/bkground/platformBgr_tarn.png");
-inline const QString PLATFORM_IMAGE_TARN_200 = QStringLiteral(":/bkground/Resources/bkground/platformBgr_tarn200.png");
+inline const QString PLATFORM_IMAGE_TARN =
+    QStringLiteral(":/bkground/Resources/bkground/platformBgr_tarn.png");
+inline const QString PLATFORM_IMAGE_TARN_200 =
+    QStringLiteral(":/bkground/Resources/bkground/platformBgr_tarn200.png");
 inline const QString LANGUAGES_DIR = QStringLiteral("/languages");
 
 // Makes the embedded resources (icons, cursors, images) of the static

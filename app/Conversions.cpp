@@ -46,8 +46,8 @@ template <typename T> QString join(const T* values, unsigned int count) {
     return result;
 }
 
-template <typename T, typename Convert> unsigned int split(const QString& text, T* out, unsigned int count,
-                                                           Convert convert) {
+template <typename T, typename Convert>
+unsigned int split(const QString& text, T* out, unsigned int count, Convert convert) {
     const QStringList parts = text.split(QLatin1Char(';'), Qt::SkipEmptyParts, Qt::CaseSensitive);
     if (static_cast<unsigned int>(parts.size()) < count)
         return 0;

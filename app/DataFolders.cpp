@@ -61,7 +61,8 @@ QString fileNotExistMessage() {
 }
 
 QString fileUnreadableMessage() {
-    return QObject::tr("It is impossible to open <i>'%1'</i>.<br>The file cannot be read due to a permission issue.");
+    return QObject::tr(
+        "It is impossible to open <i>'%1'</i>.<br>The file cannot be read due to a permission issue.");
 }
 
 bool checkFileReadable(const QString& path, QWidget* parent) {

@@ -6,9 +6,9 @@
 #include <QString>
 #include <functional>
 
-using MessageBoxHook = std::function<int(const QString& text, int icon, int buttons, int defaultButton,
-                                         const QString& informativeText, const QString& detailedText,
-                                         quint32 windowFlags)>;
+using MessageBoxHook =
+    std::function<int(const QString& text, int icon, int buttons, int defaultButton,
+                      const QString& informativeText, const QString& detailedText, quint32 windowFlags)>;
 using FontUnitHook = std::function<int()>;
 
 void setMessageBoxHook(MessageBoxHook hook);

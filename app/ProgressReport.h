@@ -17,8 +17,9 @@
 #include <functional>
 #include <string>
 
-using ProgressCallbackFunction = std::function<void(int value, unsigned int textCode, const std::wstring& text1,
-                                                    const std::wstring& text2, const std::wstring& text3)>;
+using ProgressCallbackFunction =
+    std::function<void(int value, unsigned int textCode, const std::wstring& text1, const std::wstring& text2,
+                       const std::wstring& text3)>;
 
 extern ProgressCallbackFunction ProgressCallback;
 

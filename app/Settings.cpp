@@ -4,30 +4,31 @@
 #include "app/Platform.h"
 #include "app/SettingsStore.h"
 
-#include <QFileInfo>
 #include <QDir>
+#include <QFileInfo>
 #include <QVariant>
 #include <array>
 
 namespace {
 
 const std::array<const char*, BOOLEAN_SETTING_COUNT> booleanKeys = {
-    "MainWindowMaximized",   "RibbonMinimized",         "ObjectColorRandom",
-    "ShowSquaresEnable",     "ShowWelcomePageRepair",   "ShowWelcomePagePrint",
+    "MainWindowMaximized",     "RibbonMinimized",       "ObjectColorRandom",
+    "ShowSquaresEnable",       "ShowWelcomePageRepair", "ShowWelcomePagePrint",
     "KeepInchImportingObject", "ConvertOverSmall",      "ConvertOverBig"};
 
 const std::array<const char*, GENERAL_SETTING_COUNT> generalKeys = {
-    "MainWindowSize",    "PreferencesSquareWidth", "Language",          "FontSize",
-    "OverSmallConversion", "OverBigConversion",    "ZoomScale",         "CurrentPrinter",
-    "CurrentBuildSizeX", "CurrentBuildSizeY",      "CurrentBuildSizeZ", "CalibProfileIndex",
-    "CuraEngineProfileIndex", "HollowOffset",      "HollowDensity",     "CreateHoleRadius",
+    "MainWindowSize",         "PreferencesSquareWidth", "Language",          "FontSize",
+    "OverSmallConversion",    "OverBigConversion",      "ZoomScale",         "CurrentPrinter",
+    "CurrentBuildSizeX",      "CurrentBuildSizeY",      "CurrentBuildSizeZ", "CalibProfileIndex",
+    "CuraEngineProfileIndex", "HollowOffset",           "HollowDensity",     "CreateHoleRadius",
     "CreateHoleTaper"};
 
 const std::array<const char*, PATH_SETTING_COUNT> pathKeys = {
-    "CurrentMachinePath", "DefaultMachine", "MachinesLibrary", "Machines",      "Materials",
-    "CurrentSupport",     "Supports",       "PRV",             "Manufacturer",  "ExportSlice",
-    "ImportedObject",     "OpenedProject",  "SavedProject",    "RecentObjects", "RecentProjects",
-    "SavedObjects",       "SavedGcode"};
+    "CurrentMachinePath", "DefaultMachine", "MachinesLibrary", "Machines",
+    "Materials",          "CurrentSupport", "Supports",        "PRV",
+    "Manufacturer",       "ExportSlice",    "ImportedObject",  "OpenedProject",
+    "SavedProject",       "RecentObjects",  "RecentProjects",  "SavedObjects",
+    "SavedGcode"};
 
 const char* const dialogPositionKey = "PosMainWindow";
 
@@ -127,8 +128,8 @@ bool hasGeneralSetting(GeneralSetting key) {
 }
 
 QString getVersionDataDir() {
-    return platform::applicationDataBase() + QLatin1Char('/') + COMPANY_NAME + QLatin1Char('/') + APP_VERSION +
-           QLatin1Char('/');
+    return platform::applicationDataBase() + QLatin1Char('/') + COMPANY_NAME + QLatin1Char('/') +
+           APP_VERSION + QLatin1Char('/');
 }
 
 QString getPathSetting(PathSetting key, QString def) {

@@ -10,15 +10,15 @@
 #include <QStringList>
 
 enum BooleanSetting {
-    BOOL_MAIN_WINDOW_MAXIMIZED = 0, // "MainWindowMaximized"
-    BOOL_RIBBON_MINIMIZED,          // "RibbonMinimized"
-    BOOL_OBJECT_COLOR_RANDOM,       // "ObjectColorRandom"
-    BOOL_SHOW_SQUARES_ENABLE,       // "ShowSquaresEnable"
-    BOOL_SHOW_WELCOME_PAGE_REPAIR,  // "ShowWelcomePageRepair"
-    BOOL_SHOW_WELCOME_PAGE_PRINT,   // "ShowWelcomePagePrint"
+    BOOL_MAIN_WINDOW_MAXIMIZED = 0,  // "MainWindowMaximized"
+    BOOL_RIBBON_MINIMIZED,           // "RibbonMinimized"
+    BOOL_OBJECT_COLOR_RANDOM,        // "ObjectColorRandom"
+    BOOL_SHOW_SQUARES_ENABLE,        // "ShowSquaresEnable"
+    BOOL_SHOW_WELCOME_PAGE_REPAIR,   // "ShowWelcomePageRepair"
+    BOOL_SHOW_WELCOME_PAGE_PRINT,    // "ShowWelcomePagePrint"
     BOOL_KEEP_INCH_IMPORTING_OBJECT, // "KeepInchImportingObject"
-    BOOL_CONVERT_OVER_SMALL,        // "ConvertOverSmall"
-    BOOL_CONVERT_OVER_BIG,          // "ConvertOverBig"
+    BOOL_CONVERT_OVER_SMALL,         // "ConvertOverSmall"
+    BOOL_CONVERT_OVER_BIG,           // "ConvertOverBig"
     BOOLEAN_SETTING_COUNT
 };
 

@@ -133,10 +133,9 @@ void MainWindow::createProgressDialog() {
 }
 
 void MainWindow::installServices() {
-    setProgressCallback([this](int value, unsigned int textCode, const std::wstring& text1,
-                               const std::wstring& text2, const std::wstring& text3) {
-        showProgress(value, textCode, text1, text2, text3);
-    });
+    setProgressCallback(
+        [this](int value, unsigned int textCode, const std::wstring& text1, const std::wstring& text2,
+               const std::wstring& text3) { showProgress(value, textCode, text1, text2, text3); });
     _progressBar->finish();
     setMessageBoxHook([this](const QString& text, int icon, int buttons, int defaultButton,
                              const QString& informativeText, const QString& detailedText, quint32 flags) {
@@ -202,8 +201,9 @@ struct MainWindow::MessageBoxRequest {
 };
 
 int MainWindow::showMessageBoxDialog(const QString& text, int icon, QMessageBox::StandardButtons buttons,
-                                     QMessageBox::StandardButton defaultButton, const QString& informativeText,
-                                     const QString& detailedText, quint32 windowFlags) {
+                                     QMessageBox::StandardButton defaultButton,
+                                     const QString& informativeText, const QString& detailedText,
+                                     quint32 windowFlags) {
     if (QThread::currentThread() == thread())
         return execMessageBox(text, informativeText, detailedText, icon, static_cast<int>(buttons),
                               static_cast<int>(defaultButton), windowFlags);
@@ -236,9 +236,9 @@ void MainWindow::runQueuedMessageBox() {
         request = _messageBoxRequests.front();
         _messageBoxRequests.pop_front();
     }
-    const int answer = execMessageBox(request->text, request->informativeText, request->detailedText,
-                                      request->icon, request->buttons, request->defaultButton,
-                                      request->windowFlags);
+    const int answer =
+        execMessageBox(request->text, request->informativeText, request->detailedText, request->icon,
+                       request->buttons, request->defaultButton, request->windowFlags);
     {
         std::lock_guard<std::mutex> lock(request->mutex);
         request->answer = answer;
@@ -247,8 +247,9 @@ void MainWindow::runQueuedMessageBox() {
     request->answered.notify_one();
 }
 
-int MainWindow::execMessageBox(const QString& text, const QString& informativeText, const QString& detailedText,
-                               int icon, int buttons, int defaultButton, uint windowFlags) {
+int MainWindow::execMessageBox(const QString& text, const QString& informativeText,
+                               const QString& detailedText, int icon, int buttons, int defaultButton,
+                               uint windowFlags) {
     QMessageBox box(static_cast<QMessageBox::Icon>(icon), APP_NAME, text,
                     QMessageBox::StandardButtons(buttons), this, Qt::WindowFlags(windowFlags));
     box.setInformativeText(informativeText);

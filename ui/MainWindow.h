@@ -47,8 +47,8 @@ public:
     ProgressBar* progressBar() const { return _progressBar; }
 
     // Builds and runs the message box (GUI thread).
-    int execMessageBox(const QString& text, const QString& informativeText, const QString& detailedText, int icon,
-                       int buttons, int defaultButton, uint windowFlags);
+    int execMessageBox(const QString& text, const QString& informativeText, const QString& detailedText,
+                       int icon, int buttons, int defaultButton, uint windowFlags);
 
 private slots:
     // Runs the oldest message box a worker asked for (queued to the GUI thread).
@@ -63,13 +63,13 @@ private:
 
     // The window is put together in these steps; each is the place where
     // its part of the window grows.
-    void createCentralArea();  // central widget and the frame that holds the 3D view
-    void createMenus();        // File, Edit, View, Help with their actions
-    void createView();         // the 3D view inside the frame
-    void createToolButtons();  // the tool buttons floating over the view
-    void createContextMenu();  // the view's "Quick Action" menu
+    void createCentralArea(); // central widget and the frame that holds the 3D view
+    void createMenus();       // File, Edit, View, Help with their actions
+    void createView();        // the 3D view inside the frame
+    void createToolButtons(); // the tool buttons floating over the view
+    void createContextMenu(); // the view's "Quick Action" menu
     void createProgressDialog();
-    void installServices();    // binds the progress report and the frame's hooks
+    void installServices(); // binds the progress report and the frame's hooks
     void restoreSettings();
     void saveWindowSettings();
 

@@ -88,8 +88,8 @@ void ProgressBar::updateProgress(int value, int textCode, const QString& text1, 
     {
         std::lock_guard<std::mutex> lock(_mutex);
         if (textCode != 0) {
-            const bool unchanged = textCode == _lastCode && text1 == _lastTexts[0] && text2 == _lastTexts[1] &&
-                                   text3 == _lastTexts[2];
+            const bool unchanged = textCode == _lastCode && text1 == _lastTexts[0] &&
+                                   text2 == _lastTexts[1] && text3 == _lastTexts[2];
             if (!unchanged) {
                 _lastCode = textCode;
                 _textCode = textCode;

@@ -67,7 +67,7 @@ private:
     int _value = -1;
     QString _labelText;
     int _textCode = 0;
-    int _lastCode = 0;        // the keep-text rule: last code and texts per slot
+    int _lastCode = 0; // the keep-text rule: last code and texts per slot
     QString _lastTexts[3];
     bool _visible = false;    // the dialog's visibility, readable from workers
     bool _showQueued = false; // a worker asked the GUI thread to show the dialog

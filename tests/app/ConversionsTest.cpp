@@ -1,5 +1,5 @@
-#include "app/Constants.h"
 #include "app/Conversions.h"
+#include "app/Constants.h"
 
 #include <clocale>
 #include <gtest/gtest.h>
@@ -65,9 +65,9 @@ TEST_F(CommaLocaleTest, numbersWriteInCNotationWithSixSignificantDigits) {
         double value;
         const char* text;
     };
-    const Case cases[] = {{0.5, "0.5"},         {2.0, "2"},      {1234567.0, "1.23457e+06"},
-                          {0.00001, "1e-05"},   {0.1, "0.1"},    {123456789.0, "1.23457e+08"},
-                          {1e-7, "1e-07"},      {-3.25, "-3.25"}, {1234.5, "1234.5"}};
+    const Case cases[] = {{0.5, "0.5"},       {2.0, "2"},       {1234567.0, "1.23457e+06"},
+                          {0.00001, "1e-05"}, {0.1, "0.1"},     {123456789.0, "1.23457e+08"},
+                          {1e-7, "1e-07"},    {-3.25, "-3.25"}, {1234.5, "1234.5"}};
     for (const Case& c : cases)
         EXPECT_EQ(doubleToQString(c.value), QString(c.text)) << c.value;
     EXPECT_EQ(floatToQString(0.5f), "0.5");
@@ -116,9 +116,9 @@ TEST(Conversions, booleansAcceptOnlyTheirExactWords) {
         bool ok;
         bool value; // expected output; a refused text leaves the sentinel
     };
-    const Case cases[] = {{"true", true, true},   {"1", true, true},      {"false", true, false},
-                          {"0", true, false},     {"", true, false},      {"  ", true, false},
-                          {"yes", false, true},   {" true", false, true}, {"True", false, true}};
+    const Case cases[] = {{"true", true, true}, {"1", true, true},      {"false", true, false},
+                          {"0", true, false},   {"", true, false},      {"  ", true, false},
+                          {"yes", false, true}, {" true", false, true}, {"True", false, true}};
     for (const Case& c : cases) {
         bool out = true; // sentinel
         EXPECT_EQ(qstringToBool(c.text, &out), c.ok) << c.text;

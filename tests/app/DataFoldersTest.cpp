@@ -25,8 +25,8 @@ struct ShownBox {
 class MessageBoxRecorder {
 public:
     MessageBoxRecorder() {
-        setMessageBoxHook([this](const QString& text, int icon, int buttons, int, const QString&, const QString&,
-                                 quint32 flags) {
+        setMessageBoxHook([this](const QString& text, int icon, int buttons, int, const QString&,
+                                 const QString&, quint32 flags) {
             shown.push_back({text, icon, buttons, flags});
             return buttons;
         });
@@ -54,11 +54,12 @@ TEST(DataFolders, workFoldersAreNewPrivateAndPerUser) {
         ASSERT_EQ(::stat(QFile::encodeName(dir).constData(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0700u) << dir.toStdString();
         EXPECT_EQ(st.st_uid, getuid());
-        EXPECT_TRUE(QRegularExpression("/\\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\}$").match(dir).hasMatch())
+        EXPECT_TRUE(
+            QRegularExpression("/\\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\}$").match(dir).hasMatch())
             << dir.toStdString();
         QDir().rmdir(dir);
     }
-    EXPECT_TRUE(a.startsWith(getTempBaseDir() + "/") || !a.contains(QString::number(getuid())));
+    EXPECT_TRUE(a.startsWith(getTempBaseDir() + "/")) << a.toStdString();
 }
 
 TEST(DataFolders, guidTextIsUpperCaseWithOrWithoutBraces) {

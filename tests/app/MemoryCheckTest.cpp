@@ -14,10 +14,10 @@ TEST(MemoryCheck, availableMemoryIsTheSmallerOfFreeMemoryAndTheBudgetLeft) {
         uint64_t expected;
     };
     const Case cases[] = {
-        {1 * GiB, 8 * GiB, 8 * GiB},              // free memory is the limit
-        {3 * GiB, 12 * GiB, 7 * GiB},             // the 10 GiB budget is the limit
-        {10 * GiB + GiB / 2, 64 * GiB, 0},        // over budget
-        {10 * GiB, 64 * GiB, 0},                  // exactly at the budget
+        {1 * GiB, 8 * GiB, 8 * GiB},       // free memory is the limit
+        {3 * GiB, 12 * GiB, 7 * GiB},      // the 10 GiB budget is the limit
+        {10 * GiB + GiB / 2, 64 * GiB, 0}, // over budget
+        {10 * GiB, 64 * GiB, 0},           // exactly at the budget
         {0, 0, 0},
     };
     for (const Case& c : cases)

@@ -26,8 +26,8 @@ protected:
         dataDir.reset();
     }
     void SetUp() override {
-        for (SettingsGroup g : {SettingsGroup::Booleans, SettingsGroup::Colors, SettingsGroup::DialogsPosition,
-                                SettingsGroup::General, SettingsGroup::Paths})
+        for (SettingsGroup g : {SettingsGroup::Booleans, SettingsGroup::Colors,
+                                SettingsGroup::DialogsPosition, SettingsGroup::General, SettingsGroup::Paths})
             settingsGroup(g).clear();
     }
 
@@ -39,8 +39,8 @@ protected:
         return onDisk.value(key);
     }
     static void flushAll() {
-        for (SettingsGroup g : {SettingsGroup::Booleans, SettingsGroup::DialogsPosition, SettingsGroup::General,
-                                SettingsGroup::Paths})
+        for (SettingsGroup g : {SettingsGroup::Booleans, SettingsGroup::DialogsPosition,
+                                SettingsGroup::General, SettingsGroup::Paths})
             settingsGroup(g).sync();
     }
 
@@ -94,7 +94,8 @@ TEST_F(SettingsStoreTest, writtenValuesReadBackAndLandInTheirGroupFile) {
     EXPECT_DOUBLE_EQ(valueInFile("General", "CurrentBuildSizeX").toDouble(), 131.5);
     EXPECT_EQ(valueInFile("General", "MainWindowSize").toSize(), QSize(800, 600));
     EXPECT_EQ(valueInFile("Paths", "ImportedObject").toString(), QString::fromUtf8("/home/u/Modelle/Würfel"));
-    EXPECT_EQ(valueInFile("Paths", "RecentObjects").toStringList(), QStringList({"/a/one.stl", "/b/two.stl"}));
+    EXPECT_EQ(valueInFile("Paths", "RecentObjects").toStringList(),
+              QStringList({"/a/one.stl", "/b/two.stl"}));
     EXPECT_EQ(valueInFile("Dialogs Position", "PosMainWindow").toPoint(), QPoint(12, 34));
     // No file named after a backslash-joined group.
     EXPECT_TRUE(QDir(configDir->path() + "/Norvane").entryList({"*\\*"}).isEmpty());

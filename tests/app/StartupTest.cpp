@@ -1,5 +1,5 @@
-#include "app/Log.h"
 #include "app/Startup.h"
+#include "app/Log.h"
 #include "app/VlrBaseWidget.h"
 
 #include <QDir>

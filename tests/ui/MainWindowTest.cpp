@@ -1,6 +1,6 @@
+#include "ui/MainWindow.h"
 #include "app/MainWindowHooks.h"
 #include "app/ProgressReport.h"
-#include "ui/MainWindow.h"
 #include "ui/ProgressBar.h"
 
 #include <QAbstractButton>
@@ -83,8 +83,8 @@ TEST(MainWindow, frameMessageRequestsReachTheWindow) {
     MainWindow::instance();
     QString title, text;
     answerNextMessageBox(QMessageBox::Ok, &title, &text);
-    EXPECT_EQ(showAppMessageBox("Load object fail!", QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok, "",
-                                "", 0x103),
+    EXPECT_EQ(showAppMessageBox("Load object fail!", QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok,
+                                "", "", 0x103),
               QMessageBox::Ok);
     EXPECT_EQ(text, "Load object fail!");
 }

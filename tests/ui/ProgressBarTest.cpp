@@ -1,5 +1,5 @@
-#include "app/Constants.h"
 #include "ui/ProgressBar.h"
+#include "app/Constants.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -46,11 +46,11 @@ TEST_F(ProgressDialogTest, keepTextMarkerKeepsEachSlotAndOtherTextsReplaceIt) {
     };
     const Step steps[] = {
         {3, "part.stl", importing("part.stl")},
-        {3, "part.stl", importing("part.stl")},                  // the same report again
-        {3, NUL_STRING, importing("part.stl")},                  // the marker keeps the text
+        {3, "part.stl", importing("part.stl")},                     // the same report again
+        {3, NUL_STRING, importing("part.stl")},                     // the marker keeps the text
         {1, NUL_STRING, " Loading Project <b>[part.stl]</b> ... "}, // kept across codes
         {2, "p.vpf", " Saving Project <b>[p.vpf]</b> ... "},
-        {2, "", " Saving Project <b>[]</b> ... "},               // an empty text replaces it
+        {2, "", " Saving Project <b>[]</b> ... "}, // an empty text replaces it
         {4, NUL_STRING, "Saving object..."},
     };
     for (const Step& s : steps) {
