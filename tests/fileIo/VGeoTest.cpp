@@ -1,0 +1,345 @@
+// The geometry format: round trips through a zip entry and a file, and
+// entries that are truncated, forged or hostile.
+
+#include "MemoryStream.h"
+#include "StlFixtures.h"
+
+#include "app/MemoryCheck.h"
+#include "fileIo/ByteOrder.h"
+#include "fileIo/StlFileHandling.h"
+#include "fileIo/VGeoFileHandling.h"
+#include "fileIo/VlrZipFile.h"
+#include "topolib/StlObject.h"
+#include "topolib/StlShell.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <quazip/quazip.h>
+#include <quazip/quazipnewinfo.h>
+
+#include <map>
+#include <sstream>
+
+using namespace fileIo;
+using namespace stlfixtures;
+
+namespace {
+
+// Imports facets the way a file import does: read, weld, edges, shells.
+void buildMesh(const std::vector<Facet>& facets, topolib::StlObject& mesh) {
+    installMemoryCheck([](const uint64_t&) { return true; });
+    std::istringstream in(binaryStl(facets));
+    StlFileHandling reader;
+    reader.setTarget(&mesh);
+    ASSERT_EQ(reader.readBinaryFrom(in), kSuccess);
+    mesh.buildEdges(false, 60, 25);
+    mesh.findShells(false, 85);
+    installMemoryCheck(nullptr);
+}
+
+std::string writeEntry(topolib::StlObject& mesh) {
+    MemoryStream out;
+    VGeoFileHandling writer;
+    writer.setTarget(&mesh);
+    EXPECT_EQ(writer.writeStream(&out), kSuccess);
+    return out.bytes();
+}
+
+int readEntry(const std::string& bytes, topolib::StlObject& mesh) {
+    MemoryStream in(bytes);
+    VGeoFileHandling reader;
+    reader.setTarget(&mesh);
+    return reader.readStream(&in);
+}
+
+struct Summary {
+    uint32_t triangles = 0, vertices = 0, liveEdges = 0, shells = 0, reversed = 0;
+    std::map<uint32_t, uint32_t> edgeClasses;
+    std::vector<std::pair<size_t, size_t>> shellSizes;
+    double area = 0, volume = 0;
+};
+
+Summary summarize(const topolib::StlObject& mesh) {
+    Summary s;
+    s.triangles = mesh.triangleCount();
+    s.vertices = static_cast<uint32_t>(mesh.vertices().size());
+    for (const auto* e : mesh.edges())
+        if (e->edgeClass != topolib::kEdgeDetached) {
+            ++s.liveEdges;
+            ++s.edgeClasses[e->edgeClass];
+        }
+    s.shells = static_cast<uint32_t>(mesh.shells().size());
+    for (const auto* sh : mesh.shells())
+        s.shellSizes.emplace_back(sh->primaryTriangles.size(), sh->reversedTriangles.size());
+    for (const auto* t : mesh.triangles())
+        s.reversed += t->isReversed() ? 1 : 0;
+    s.area = mesh.area();
+    s.volume = mesh.volume();
+    return s;
+}
+
+void expectSameMesh(const topolib::StlObject& a, const topolib::StlObject& b) {
+    const Summary x = summarize(a), y = summarize(b);
+    EXPECT_EQ(x.triangles, y.triangles);
+    EXPECT_EQ(x.vertices, y.vertices);
+    EXPECT_EQ(x.liveEdges, y.liveEdges);
+    EXPECT_EQ(x.shells, y.shells);
+    EXPECT_EQ(x.shellSizes, y.shellSizes);
+    EXPECT_EQ(x.reversed, y.reversed);
+    // Boundary and non-manifold classes come back; creases are not recomputed
+    // by the reader, so 0 and 1 are compared together.
+    EXPECT_EQ(x.edgeClasses.count(2) ? x.edgeClasses.at(2) : 0, y.edgeClasses.count(2) ? y.edgeClasses.at(2) : 0);
+    EXPECT_EQ(x.edgeClasses.count(3) ? x.edgeClasses.at(3) : 0, y.edgeClasses.count(3) ? y.edgeClasses.at(3) : 0);
+    EXPECT_NEAR(x.area, y.area, 1e-4 * std::max(1.0, std::fabs(x.area)));
+    // The volume of an open surface depends on the reference point of the sum
+    // (the first vertex, which welding and reading choose differently).
+    if (x.edgeClasses.count(2) == 0) {
+        EXPECT_NEAR(x.volume, y.volume, 1e-4 * std::max(1.0, std::fabs(x.volume)));
+    }
+    for (size_t i = 0; i < std::min(a.shells().size(), b.shells().size()); ++i) {
+        EXPECT_FLOAT_EQ(float(std::fabs(a.shells()[i]->area)), float(b.shells()[i]->area));
+        EXPECT_FLOAT_EQ(float(a.shells()[i]->volume), float(b.shells()[i]->volume));
+    }
+}
+
+// A torus with a few facets wound the wrong way (reversed class) plus a
+// separate open strip (boundary edges, a second shell).
+std::vector<Facet> mixedMesh() {
+    auto facets = torus(12, 8);
+    for (int i : {3, 40, 77}) {
+        auto& f = facets[i];
+        std::swap(f[6], f[9]);
+        std::swap(f[7], f[10]);
+        std::swap(f[8], f[11]);
+    }
+    const float a[3] = {500, 0, 0}, b[3] = {510, 0, 0}, c[3] = {510, 10, 0}, d[3] = {500, 10, 0};
+    facets.push_back(makeFacet(a, b, c));
+    facets.push_back(makeFacet(a, c, d));
+    return facets;
+}
+
+} // namespace
+
+TEST(VGeo, meshThroughZipEntryComesBackWithCountsMeasuresAndClasses) {
+    topolib::StlObject mesh;
+    buildMesh(mixedMesh(), mesh);
+    ASSERT_EQ(mesh.shells().size(), 2u);
+    ASSERT_GT(summarize(mesh).reversed, 0u);
+
+    QTemporaryDir dir;
+    const QString zipPath = dir.filePath("project.zip");
+    {
+        QuaZip zip(zipPath);
+        zip.setUtf8Enabled(true);
+        ASSERT_TRUE(zip.open(QuaZip::mdCreate));
+        VlrZipFile entry(&zip);
+        QuaZipNewInfo info("ObjGeo/7.vsg");
+        info.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        ASSERT_TRUE(entry.open(QIODevice::WriteOnly, info, nullptr, 0, 8, -1, false, -15, 8, 0));
+        VGeoFileHandling writer;
+        writer.setTarget(&mesh);
+        EXPECT_EQ(writer.writeStream(&entry), kSuccess);
+        EXPECT_TRUE(entry.close());
+        zip.close();
+    }
+    QuaZip zip(zipPath);
+    ASSERT_TRUE(zip.open(QuaZip::mdUnzip));
+    ASSERT_TRUE(zip.goToFirstFile());
+    VlrZipFile entry(&zip);
+    ASSERT_TRUE(entry.device().open(QIODevice::ReadOnly));
+    topolib::StlObject back;
+    VGeoFileHandling reader;
+    reader.setTarget(&back);
+    ASSERT_EQ(reader.readStream(&entry), kSuccess);
+    EXPECT_EQ(reader.lastStreamLength(), uint64_t(entry.size()));
+    expectSameMesh(mesh, back);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_FLOAT_EQ(float(back.bboxMax()[k]), float(mesh.bboxMax()[k]));
+}
+
+TEST(VGeo, smallMeshesSurviveTheRoundTrip) {
+    const float a[3] = {0, 0, 0}, b[3] = {1, 0, 0}, c[3] = {0, 1, 0}, d[3] = {1, 1, 0};
+    const std::vector<std::vector<Facet>> cases = {
+        {makeFacet(a, b, c)},                     // a single facet
+        {makeFacet(a, b, d), makeFacet(a, d, c)}, // a quad
+        cube(),
+    };
+    for (const auto& facets : cases) {
+        topolib::StlObject mesh;
+        buildMesh(facets, mesh);
+        topolib::StlObject back;
+        ASSERT_EQ(readEntry(writeEntry(mesh), back), kSuccess) << facets.size();
+        expectSameMesh(mesh, back);
+        EXPECT_EQ(back.triangleCount(), facets.size());
+    }
+}
+
+TEST(VGeo, fileRoundTripAndMemoryEstimate) {
+    topolib::StlObject mesh;
+    buildMesh(cube(), mesh);
+    QTemporaryDir dir;
+    const std::wstring path = dir.filePath("m.vsg").toStdWString();
+    VGeoFileHandling writer;
+    writer.setTarget(&mesh);
+    writer.setFileName(path);
+    ASSERT_EQ(writer.writeBinary(), kSuccess);
+    VGeoFileHandling reader;
+    topolib::StlObject back;
+    reader.setTarget(&back);
+    reader.setFileName(path);
+    EXPECT_EQ(reader.estimateMemory(nullptr), 12u * 330);
+    ASSERT_EQ(reader.load(), kSuccess);
+    expectSameMesh(mesh, back);
+    MemoryStream stream(writeEntry(mesh));
+    EXPECT_EQ(reader.estimateMemory(&stream), 12u * 330);
+    EXPECT_EQ(writer.writeFile(L"/dev/full"), kFailure);
+    EXPECT_EQ(writer.writeFile(dir.filePath("no/dir/m.vsg").toStdWString()), kFailure);
+    VGeoFileHandling missing;
+    missing.setTarget(&back);
+    missing.setFileName(dir.filePath("none.vsg").toStdWString());
+    EXPECT_EQ(missing.load(), kFailure);
+}
+
+TEST(VGeo, failedStreamWriteIsReported) {
+    topolib::StlObject mesh;
+    buildMesh(torus(30, 30), mesh);
+    MemoryStream full;
+    full.setWriteLimit(1000);
+    VGeoFileHandling writer;
+    writer.setTarget(&mesh);
+    EXPECT_EQ(writer.writeStream(&full), kFailure);
+    VGeoFileHandling noTarget;
+    EXPECT_EQ(noTarget.writeStream(&full), kFailure);
+}
+
+TEST(VGeo, deletedTrianglesAndDetachedEdgesAreNotWritten) {
+    topolib::StlObject mesh;
+    buildMesh(cube(), mesh);
+    mesh.triangle(0)->setDeleted(true);
+    mesh.edge(0)->edgeClass = topolib::kEdgeDetached;
+    const std::string bytes = writeEntry(mesh);
+    EXPECT_EQ(loadU32(bytes.data() + 256), 11u);
+    // 540: V, then 8 vertices, padding, S, one shell, padding, E.
+    const size_t shellAt = 544 + 8 * 12 + 256 + 4;
+    EXPECT_EQ(loadU32(bytes.data() + shellAt - 4), 1u);
+    const uint32_t primary = loadU32(bytes.data() + shellAt + 11);
+    const size_t reversedAt = shellAt + 15 + 12 * primary;
+    const uint32_t reversed = loadU32(bytes.data() + reversedAt);
+    EXPECT_EQ(primary + reversed, 11u);
+    const size_t edgesAt = reversedAt + 4 + 12 * reversed + 256;
+    EXPECT_EQ(loadU32(bytes.data() + edgesAt), 17u);
+    EXPECT_EQ(bytes.size(), edgesAt + 4 + 17 * 8);
+}
+
+TEST(VGeo, trianglesOutsideEveryShellAreFiledBeforeWriting) {
+    topolib::StlObject mesh;
+    installMemoryCheck([](const uint64_t&) { return true; });
+    std::istringstream in(binaryStl(cube()));
+    StlFileHandling reader;
+    reader.setTarget(&mesh);
+    ASSERT_EQ(reader.readBinaryFrom(in), kSuccess);
+    installMemoryCheck(nullptr);
+    mesh.buildEdges(false, 60, 25); // no shell search
+    const std::string bytes = writeEntry(mesh);
+    EXPECT_EQ(loadU32(bytes.data() + 256), 12u);
+    topolib::StlObject back;
+    ASSERT_EQ(readEntry(bytes, back), kSuccess);
+    EXPECT_EQ(back.triangleCount(), 12u);
+}
+
+TEST(VGeo, truncatedEntriesFailAtEveryCut) {
+    topolib::StlObject mesh;
+    buildMesh(mixedMesh(), mesh);
+    const std::string bytes = writeEntry(mesh);
+    for (int sixteenth = 0; sixteenth < 16; ++sixteenth) {
+        topolib::StlObject back;
+        EXPECT_EQ(readEntry(bytes.substr(0, bytes.size() * sixteenth / 16), back), kFailure) << sixteenth;
+    }
+    // Cut inside the last edge record.
+    topolib::StlObject back;
+    EXPECT_EQ(readEntry(bytes.substr(0, bytes.size() - 1), back), kFailure);
+}
+
+TEST(VGeo, forgedCountsAndIndicesFail) {
+    topolib::StlObject mesh;
+    buildMesh(cube(), mesh);
+    const std::string good = writeEntry(mesh);
+    const size_t vAt = 540, sAt = 544 + 8 * 12 + 256;
+    const size_t pAt = sAt + 4 + 11, firstIndexAt = pAt + 4;
+    const uint32_t primary = loadU32(good.data() + pAt);
+    const size_t rAt = pAt + 4 + 12 * primary;
+    const size_t eAt = rAt + 4 + 12 * loadU32(good.data() + rAt) + 256;
+    auto with = [&good](size_t at, uint32_t value) {
+        std::string s = good;
+        storeU32(&s[at], value);
+        return s;
+    };
+    const struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"huge vertex count", with(vAt, 0xffffffffu)},
+        {"vertex count one too many", with(vAt, 9)},
+        {"too many shells", with(sAt, 1000001)},
+        {"shell count beyond the data", with(sAt, 999999)},
+        {"huge primary count", with(pAt, 0x40000000u)},
+        {"triangle index equal to V", with(firstIndexAt, 8)},
+        {"triangle index huge", with(firstIndexAt + 8, 0xffffffffu)},
+        {"triangle with a repeated vertex", with(firstIndexAt, loadU32(good.data() + firstIndexAt + 4))},
+        {"huge edge count", with(eAt, 0xfffffff0u)},
+        {"edge index out of range", with(eAt + 4, 8)},
+        {"empty", std::string()},
+        {"padding only", std::string(256, '\0')},
+    };
+    for (const auto& c : cases) {
+        topolib::StlObject back;
+        EXPECT_EQ(readEntry(c.bytes, back), kFailure) << c.what;
+    }
+}
+
+TEST(VGeo, badShellKeepsOnlyTheShellsBeforeIt) {
+    topolib::StlObject mesh;
+    buildMesh(mixedMesh(), mesh);
+    ASSERT_EQ(mesh.shells().size(), 2u);
+    std::string bytes = writeEntry(mesh);
+    const uint32_t v = loadU32(bytes.data() + 540);
+    const size_t sAt = 544 + size_t(v) * 12 + 256;
+    const size_t p0At = sAt + 4 + 11;
+    const size_t r0At = p0At + 4 + 12 * size_t(loadU32(bytes.data() + p0At));
+    const size_t shell1At = r0At + 4 + 12 * size_t(loadU32(bytes.data() + r0At));
+    storeU32(&bytes[shell1At + 15 + 4], v); // second index of the second shell's first triangle
+    topolib::StlObject back;
+    EXPECT_EQ(readEntry(bytes, back), kFailure);
+    EXPECT_EQ(back.shells().size(), 1u);
+    // Every vertex lists only triangles of the kept shell.
+    for (const auto* vertex : back.vertices())
+        for (uint32_t i = 0; i < vertex->triangleCount(); ++i)
+            EXPECT_EQ(vertex->triangle(i)->shell, back.shells().front());
+}
+
+TEST(VGeo, emptyShellsAndNoEdgesAreAccepted) {
+    std::string bytes(256, '\0');
+    auto u32 = [&bytes](uint32_t v) {
+        char b[4];
+        storeU32(b, v);
+        bytes.append(b, 4);
+    };
+    u32(0);
+    bytes.append(24, '\0'); // box
+    bytes.append(256, '\0');
+    u32(0); // no vertices
+    bytes.append(256, '\0');
+    u32(1000); // shells with no triangles
+    for (int s = 0; s < 1000; ++s) {
+        bytes.append(11, '\0');
+        u32(0);
+        u32(0);
+    }
+    bytes.append(256, '\0');
+    u32(0);
+    topolib::StlObject back;
+    EXPECT_EQ(readEntry(bytes, back), kSuccess);
+    EXPECT_EQ(back.shells().size(), 1000u);
+    EXPECT_EQ(back.triangleCount(), 0u);
+    EXPECT_TRUE(back.edges().empty());
+}
