@@ -31,6 +31,20 @@ struct MeshOctree::TriangleBox {
         }
     }
     bool overlaps(const double origin[3], double edge) const {
+        // The box rejection of triangleOverlapsCube, inline: most child cubes of a
+        // descent are rejected here without the call.
+        const double eps = edge * 0.0001;
+        const double E = edge + 2.0 * eps;
+        bool inside = true;
+        for (int k = 0; k < 3; ++k) {
+            const double lo = origin[k] - eps;
+            if (mn[k] > lo + E || lo > mx[k])
+                return false;
+            inside = inside && mn[k] >= lo && mx[k] <= lo + E;
+        }
+        // A triangle wholly inside the box meets it; the full test would agree.
+        if (inside)
+            return true;
         return triangleOverlapsCube(a, b, c, n, mn, mx, origin, edge);
     }
 };
@@ -180,15 +194,29 @@ MeshOctree::InsertResult MeshOctree::insertVertexAt(std::uint32_t node, double m
     for (;;) {
         if (nodes_[node].isLeaf() && minCell > edge)
             return addVertex(node, v) ? InsertResult::Stored : InsertResult::OutOfMemory;
-        // The first child cube in child order that holds the point takes it.
-        double o[3];
+        // The first child cube in child order that holds the point takes it. The
+        // order runs ix, iy, iz, so that is the lower half on each axis that holds
+        // it (closed cubes widened by 1e-6).
+        const double half = edge * 0.5;
         int k = 0;
-        for (; k < 8; ++k) {
-            childOrigin(cur, edge, k, o);
-            if (cubeHolds(o, edge * 0.5, p))
+        bool held = true;
+        double o[3];
+        for (int axis = 0; axis < 3; ++axis) {
+            const double lower = cur[axis];
+            const double upper = cur[axis] + half;
+            int i;
+            if (p[axis] >= lower - 1e-6 && !(p[axis] > lower + half + 1e-6))
+                i = 0;
+            else if (p[axis] >= upper - 1e-6 && !(p[axis] > upper + half + 1e-6))
+                i = 1;
+            else {
+                held = false;
                 break;
+            }
+            k = k * 2 + i;
+            o[axis] = i ? upper : lower;
         }
-        if (k == 8) {
+        if (!held) {
             nodes_[node].flags &= std::uint16_t(~kLeafBit);
             return InsertResult::Outside;
         }
@@ -225,7 +253,20 @@ MeshOctree::InsertResult MeshOctree::insertTriangleAt(std::uint32_t node, double
     bool stored = false;
     bool failed = false;
     const double half = edge * 0.5;
+    // Which halves of each axis the triangle's box reaches (the box test of the
+    // widened child cubes), so that only those children are looked at.
+    const double eps = half * 0.0001;
+    const double E = half + 2.0 * eps;
+    bool reach[3][2];
+    for (int axis = 0; axis < 3; ++axis) {
+        for (int i = 0; i < 2; ++i) {
+            const double lo = origin[axis] + i * half - eps;
+            reach[axis][i] = !(t.mn[axis] > lo + E || lo > t.mx[axis]);
+        }
+    }
     for (int k = 0; k < 8; ++k) {
+        if (!reach[0][(k >> 2) & 1] || !reach[1][(k >> 1) & 1] || !reach[2][k & 1])
+            continue;
         double o[3];
         childOrigin(origin, edge, k, o);
         if (!t.overlaps(o, half))

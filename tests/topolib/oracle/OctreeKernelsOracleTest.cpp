@@ -208,3 +208,104 @@ TEST(OctreeKernelsOracle, truncatedConeTestNeverMissesASampledHit) {
 }
 
 } // namespace
+
+// ---- the pair walk of two trees ----------------------------------------------------
+
+#include "MeshFixtures.h"
+#include "topolib/MeshOctree.h"
+#include "topolib/StlObject.h"
+#include "topolib/TriangleIntersection.h"
+
+#include <set>
+#include <utility>
+
+namespace {
+
+using Pair = std::pair<int, int>;
+
+std::unique_ptr<topolib::StlObject> sphereWithOctree(double radius, int level, const meshfixtures::Point& centre) {
+    meshfixtures::BuildSteps steps;
+    steps.shells = false;
+    auto mesh = meshfixtures::buildMesh(meshfixtures::icosphere(radius, level, centre), steps);
+    mesh->buildVertexOctree(false);
+    mesh->buildTriangleOctree();
+    return mesh;
+}
+
+K::Triangle_3 cgalTriangle(const StlTriangle* t) {
+    auto p = [&](int k) { return K::Point_3(t->vertices[k]->x(), t->vertices[k]->y(), t->vertices[k]->z()); };
+    return {p(0), p(1), p(2)};
+}
+
+class PairWalk : public ::testing::Test {
+protected:
+    void SetUp() override {
+        a = sphereWithOctree(10.0, 4, {0.0, 0.0, 0.0});
+        b = sphereWithOctree(7.0, 4, {9.0, 2.0, 1.0});
+    }
+    std::unique_ptr<topolib::StlObject> a, b;
+};
+
+TEST_F(PairWalk, visitsEveryPairOfTrianglesThatCgalFindsIntersecting) {
+    std::set<Pair> visited;
+    a->octree()->forEachCandidatePair(a->octreeOrigin(), a->octreeEdge(), *b->octree(), b->octreeOrigin(),
+                                      b->octreeEdge(), [&](StlTriangle* s, StlTriangle* t) {
+                                          visited.insert({s->id, t->id});
+                                      });
+    std::set<Pair> intersecting, found;
+    for (StlTriangle* s : a->triangles()) {
+        const K::Triangle_3 cs = cgalTriangle(s);
+        for (StlTriangle* t : b->triangles()) {
+            if (CGAL::do_intersect(cs, cgalTriangle(t))) {
+                intersecting.insert({s->id, t->id});
+                if (visited.count({s->id, t->id}))
+                    found.insert({s->id, t->id});
+            }
+        }
+    }
+    EXPECT_GT(intersecting.size(), 100u);
+    EXPECT_EQ(found, intersecting);
+}
+
+struct RecordingSink : topolib::MeshOctree::CutterSink {
+    std::set<std::pair<StlTriangle*, StlTriangle*>> recorded;
+    bool alreadyRecorded(StlTriangle* s, StlTriangle* t) override { return recorded.count({s, t}) != 0; }
+    void record(StlTriangle* s, StlTriangle* t) override { recorded.insert({s, t}); }
+};
+
+TEST_F(PairWalk, collectsExactlyTheIntersectingPairsTheCutterAccepts) {
+    RecordingSink sink;
+    std::deque<topolib::SnapRecord> snaps;
+    std::vector<StlTriangle*> coplanar;
+    bool found = false;
+    topolib::MeshOctree::collectIntersectionSegments(*a->octree(), a->octreeOrigin(), a->octreeEdge(), *b->octree(),
+                                                     b->octreeOrigin(), b->octreeEdge(), &snaps, &coplanar, &found,
+                                                     sink);
+    EXPECT_TRUE(found);
+    EXPECT_TRUE(coplanar.empty());
+    // Brute force: every pair that intersects (CGAL) and passes the cutter's coarse
+    // test must be recorded, both ways; every recorded pair passes the coarse test.
+    std::set<std::pair<StlTriangle*, StlTriangle*>> expected;
+    std::deque<topolib::SnapRecord> scratch;
+    for (StlTriangle* s : a->triangles()) {
+        const K::Triangle_3 cs = cgalTriangle(s);
+        for (StlTriangle* t : b->triangles()) {
+            if (CGAL::do_intersect(cs, cgalTriangle(t)) && topolib::TriangleCutter::prefilterPair(s, t, &scratch)) {
+                expected.insert({s, t});
+                expected.insert({t, s});
+            }
+        }
+    }
+    EXPECT_GT(expected.size(), 100u);
+    for (const auto& p : expected)
+        EXPECT_TRUE(sink.recorded.count(p)) << p.first->id << " " << p.second->id;
+    const std::set<StlTriangle*> ofA(a->triangles().begin(), a->triangles().end());
+    for (const auto& p : sink.recorded) {
+        const bool firstOfA = ofA.count(p.first) != 0;
+        EXPECT_TRUE(firstOfA ? topolib::TriangleCutter::prefilterPair(p.first, p.second, &scratch)
+                             : topolib::TriangleCutter::prefilterPair(p.second, p.first, &scratch));
+    }
+    EXPECT_EQ(sink.recorded, expected);
+}
+
+} // namespace

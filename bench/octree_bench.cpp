@@ -1,0 +1,56 @@
+// Octree build time and memory on a closed mesh of a million triangles, and the
+// time of one ray pick through it.
+
+#include "MeshFixtures.h"
+
+#include "topolib/MeshOctree.h"
+#include "topolib/StlObject.h"
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <random>
+
+namespace {
+
+topolib::StlObject& millionTriangleTorus() {
+    static std::unique_ptr<topolib::StlObject> mesh = [] {
+        meshfixtures::BuildSteps steps;
+        steps.shells = false;
+        return meshfixtures::buildMesh(meshfixtures::torus(50.0, 15.0, 1000, 500), steps);
+    }();
+    return *mesh;
+}
+
+void BM_OctreeBuild(benchmark::State& state) {
+    topolib::StlObject& mesh = millionTriangleTorus();
+    for (auto _ : state)
+        mesh.rebuildOctree();
+    const topolib::MeshOctree* tree = mesh.octree();
+    state.counters["triangles"] = mesh.triangleCount();
+    state.counters["bytes_per_triangle"] = double(tree->memoryBytes()) / mesh.triangleCount();
+    state.counters["nodes"] = double(tree->nodeCount());
+}
+BENCHMARK(BM_OctreeBuild)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_OctreeRayPick(benchmark::State& state) {
+    topolib::StlObject& mesh = millionTriangleTorus();
+    if (!mesh.octree())
+        mesh.rebuildOctree();
+    std::mt19937_64 rng(3);
+    std::uniform_real_distribution<double> u(-70.0, 70.0);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    long hits = 0;
+    for (auto _ : state) {
+        double q[3] = {u(rng), u(rng), u(rng)};
+        double d[3] = {unit(rng), unit(rng), unit(rng)};
+        double hit[3];
+        hits += mesh.pickTriangle(q, d, hit) != nullptr;
+    }
+    state.counters["hit_rate"] = double(hits) / double(state.iterations());
+}
+BENCHMARK(BM_OctreeRayPick)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
