@@ -22,16 +22,21 @@ void clearLiveEdgeMarks(std::vector<StlEdge*>& edges) {
 
 // How u is wound against t across t's side k: +1 alike (u runs the side the
 // other way), -1 against (u runs it the same way), 0 when u does not have the side.
-int relativeWinding(const StlTriangle* t, int k, const StlTriangle* u) {
+// *uSide receives the side of u that matched.
+int relativeWinding(const StlTriangle* t, int k, const StlTriangle* u, int* uSide) {
     const StlVertex* a = t->vertices[k];
     const StlVertex* b = t->vertices[(k + 1) % 3];
     for (int j = 0; j < 3; ++j) {
         const StlVertex* uj = u->vertices[j];
         const StlVertex* uj1 = u->vertices[(j + 1) % 3];
-        if (a == uj1 && b == uj)
+        if (a == uj1 && b == uj) {
+            *uSide = j;
             return 1;
-        if (a == uj && b == uj1)
+        }
+        if (a == uj && b == uj1) {
+            *uSide = j;
             return -1;
+        }
     }
     return 0;
 }
@@ -106,7 +111,8 @@ StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
             StlTriangle* u = otherTriangle(e, t);
             if (!u || u->walkMark() != 0 || u->isDeleted())
                 continue;
-            const int winding = relativeWinding(t, k, u);
+            int uSide = 0;
+            const int winding = relativeWinding(t, k, u, &uSide);
             if (winding == 0)
                 continue;
             const bool uPrimary = tReversed ? winding < 0 : winding > 0;
@@ -121,7 +127,8 @@ StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
                 shell->reversedTriangles.push_back(u);
                 work.push_back(u);
             }
-            shell->extendBox(u);
+            // The shared side's ends are in the box already (they are t's).
+            shell->extendBox(u->vertices[(uSide + 2) % 3]->pos);
             u->shell = shell;
         }
     }

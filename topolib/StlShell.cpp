@@ -178,15 +178,8 @@ void StlShell::renumberTriangles(StlTriangle** array, uint32_t& next) {
 }
 
 void StlShell::extendBox(const StlTriangle* t) {
-    for (const StlVertex* v : t->vertices) {
-        const Vector3D& p = v->pos;
-        boxMin.x = std::min(boxMin.x, p.x);
-        boxMin.y = std::min(boxMin.y, p.y);
-        boxMin.z = std::min(boxMin.z, p.z);
-        boxMax.x = std::max(boxMax.x, p.x);
-        boxMax.y = std::max(boxMax.y, p.y);
-        boxMax.z = std::max(boxMax.z, p.z);
-    }
+    for (const StlVertex* v : t->vertices)
+        extendBox(v->pos);
 }
 
 } // namespace topolib

@@ -108,8 +108,16 @@ public:
     // owner that is given the triangle; advances next.
     void renumberTriangles(StlTriangle** array, uint32_t& next);
 
-    // Widens the box by the three vertices of t.
+    // Widens the box by the three vertices of t, or by one point.
     void extendBox(const StlTriangle* t);
+    void extendBox(const Vector3D& p) {
+        boxMin.x = p.x < boxMin.x ? p.x : boxMin.x;
+        boxMin.y = p.y < boxMin.y ? p.y : boxMin.y;
+        boxMin.z = p.z < boxMin.z ? p.z : boxMin.z;
+        boxMax.x = p.x > boxMax.x ? p.x : boxMax.x;
+        boxMax.y = p.y > boxMax.y ? p.y : boxMax.y;
+        boxMax.z = p.z > boxMax.z ? p.z : boxMax.z;
+    }
 };
 
 } // namespace topolib

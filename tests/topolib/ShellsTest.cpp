@@ -513,3 +513,41 @@ TEST(ShellRims, startThatIsNoSideOfItsTriangleIsRefused) {
     t->edges[side] = start;
     EXPECT_FALSE(mesh->traceRimLoop(nullptr, start, loop));
 }
+
+TEST(ShellRims, cutRimIsTracedOncePerShellOnEitherSide) {
+    auto mesh = mf::buildMesh(mf::cube());
+    // The top face cut off along class 3 edges, as the drain-hole cut leaves them.
+    std::vector<StlEdge*> cut;
+    for (StlEdge* e : mesh->edges())
+        if (e->vertex(0)->z() == 10.0 && e->vertex(1)->z() == 10.0 &&
+            e->triangle(0)->normal.z != e->triangle(1)->normal.z) {
+            e->edgeClass = kEdgeNonManifold;
+            cut.push_back(e);
+        }
+    ASSERT_EQ(cut.size(), 4u);
+    mesh->findShells(false, 0);
+    ASSERT_EQ(mesh->shells().size(), 2u);
+    StlShell* sides = mesh->shells()[0]->triangleCount == 10 ? mesh->shells()[0] : mesh->shells()[1];
+    StlShell* top = sides == mesh->shells()[0] ? mesh->shells()[1] : mesh->shells()[0];
+    ASSERT_EQ(top->triangleCount, 2u);
+
+    std::deque<StlVertex*> loop;
+    ASSERT_TRUE(mesh->traceRimLoop(sides, cut[0], loop));
+    EXPECT_EQ(loop.size(), 4u);
+    EXPECT_NEAR(newellNormal(loop).z, 200.0, 1e-9);
+    EXPECT_EQ(std::set<StlEdge*>(sides->nonManifoldRimEdges.begin(), sides->nonManifoldRimEdges.end()),
+              std::set<StlEdge*>(cut.begin(), cut.end()));
+    for (const StlEdge* e : cut)
+        EXPECT_EQ(e->flags & StlShell::kRimTracedEdgeBit, 0u) << "cut edges stay open for the other side";
+
+    // The same shell again: its cut edges count as traced, nothing comes back.
+    std::deque<StlVertex*> again;
+    EXPECT_FALSE(mesh->traceRimLoop(sides, cut[0], again));
+
+    // The top's side of the same cut, found behind the start edge.
+    std::deque<StlVertex*> cap;
+    ASSERT_TRUE(mesh->traceRimLoop(top, cut[0], cap));
+    EXPECT_EQ(cap.size(), 4u);
+    EXPECT_EQ(std::set<StlVertex*>(cap.begin(), cap.end()), std::set<StlVertex*>(loop.begin(), loop.end()));
+    EXPECT_NE(cap.front(), cap.back());
+}
