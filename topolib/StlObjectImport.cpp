@@ -38,57 +38,84 @@ inline bool cornerLess(const FacetCorner& a, const FacetCorner& b) {
     return floatKey(a.z) < floatKey(b.z);
 }
 
-// Sorts the corners by x, then y, then z. One counting pass distributes them
-// into buckets by a monotone function of x (in place, no second buffer), then
-// each small bucket is sorted; a plain sort is the fallback when x is not
-// finite everywhere (NaN has no place on a line).
+// Sorts the corners by x, then y, then z. A least-significant-digit radix sort
+// on the (x, y) keys (11-bit digits, one scatter buffer, passes whose digit is
+// the same for every corner skipped), then the short runs of equal (x, y) are
+// put in z order. Streaming passes instead of comparisons keep a million-facet
+// weld at a fraction of a comparison sort.
 void sortCorners(std::vector<FacetCorner>& corners) {
     const std::size_t n = corners.size();
     if (n < 4096) {
         std::sort(corners.begin(), corners.end(), cornerLess);
         return;
     }
-    double lo = std::numeric_limits<double>::infinity();
-    double hi = -lo;
-    for (const FacetCorner& c : corners) {
-        lo = std::min(lo, static_cast<double>(c.x));
-        hi = std::max(hi, static_cast<double>(c.x));
-    }
-    bool finite = std::isfinite(lo) && std::isfinite(hi);
-    for (const FacetCorner& c : corners)
-        finite = finite && std::isfinite(c.x);
-    if (!finite || !(hi > lo)) {
-        std::sort(corners.begin(), corners.end(), cornerLess);
-        return;
-    }
-    const std::size_t bucketCount = std::min<std::size_t>(std::size_t(1) << 20, std::max<std::size_t>(n / 16, 1));
-    const double scale = static_cast<double>(bucketCount - 1) / (hi - lo);
-    auto bucketOf = [&](const FacetCorner& c) {
-        const double b = (static_cast<double>(c.x) - lo) * scale;
-        std::size_t i = static_cast<std::size_t>(b);
-        return i < bucketCount ? i : bucketCount - 1;
+    constexpr int kBits = 11;
+    constexpr int kPasses = 6; // 66 bits cover the 64-bit (x, y) key
+    constexpr uint32_t kRadix = 1u << kBits;
+    auto key = [](const FacetCorner& c) {
+        return (static_cast<uint64_t>(floatKey(c.x)) << 32) | floatKey(c.y);
     };
-    std::vector<uint32_t> start(bucketCount + 1, 0);
-    for (const FacetCorner& c : corners)
-        ++start[bucketOf(c) + 1];
-    for (std::size_t b = 0; b < bucketCount; ++b)
-        start[b + 1] += start[b];
-    std::vector<uint32_t> next(start.begin(), start.end() - 1);
-    // Cycle-leader permutation: every element moves straight to its bucket.
-    for (std::size_t b = 0; b < bucketCount; ++b) {
-        while (next[b] < start[b + 1]) {
-            FacetCorner c = corners[next[b]];
-            std::size_t target = bucketOf(c);
-            while (target != b) {
-                std::swap(c, corners[next[target]++]);
-                target = bucketOf(c);
-            }
-            corners[next[b]++] = c;
+    std::vector<uint32_t> counts(static_cast<std::size_t>(kPasses) * kRadix, 0);
+    for (const FacetCorner& c : corners) {
+        const uint64_t k = key(c);
+        for (int p = 0; p < kPasses; ++p)
+            ++counts[p * kRadix + ((k >> (p * kBits)) & (kRadix - 1))];
+    }
+    std::vector<FacetCorner> scratch(n);
+    FacetCorner* from = corners.data();
+    FacetCorner* to = scratch.data();
+    for (int p = 0; p < kPasses; ++p) {
+        uint32_t* c = &counts[static_cast<std::size_t>(p) * kRadix];
+        const uint64_t first = (key(from[0]) >> (p * kBits)) & (kRadix - 1);
+        if (c[first] == n)
+            continue; // every corner has this digit: the order stays
+        uint32_t sum = 0;
+        for (uint32_t d = 0; d < kRadix; ++d) {
+            const uint32_t k = c[d];
+            c[d] = sum;
+            sum += k;
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            const FacetCorner& corner = from[i];
+            to[c[(key(corner) >> (p * kBits)) & (kRadix - 1)]++] = corner;
+        }
+        std::swap(from, to);
+    }
+    if (from != corners.data())
+        std::copy(from, from + n, corners.data());
+    scratch = std::vector<FacetCorner>();
+    // z order inside runs of equal (x, y).
+    std::size_t runBegin = 0;
+    for (std::size_t i = 1; i <= n; ++i) {
+        if (i == n || key(corners[i]) != key(corners[runBegin])) {
+            if (i - runBegin > 1)
+                std::sort(corners.begin() + static_cast<std::ptrdiff_t>(runBegin),
+                          corners.begin() + static_cast<std::ptrdiff_t>(i),
+                          [](const FacetCorner& a, const FacetCorner& b) { return floatKey(a.z) < floatKey(b.z); });
+            runBegin = i;
         }
     }
-    for (std::size_t b = 0; b < bucketCount; ++b)
-        if (start[b + 1] - start[b] > 1)
-            std::sort(corners.begin() + start[b], corners.begin() + start[b + 1], cornerLess);
+}
+
+// The edge between a and b among the sides already linked to a's live
+// triangles. While buildEdges runs, the edge in slot k of a triangle always joins
+// the triangle's vertices k and k + 1, so the side's vertices identify it and
+// only the edge found is looked at (its class may have become 5).
+inline StlEdge* findBuiltEdge(const StlVertex* a, const StlVertex* b) {
+    for (const StlTriangle* u : *a) {
+        if (u->isDeleted())
+            continue;
+        for (int j = 0; j < 3; ++j) {
+            StlEdge* e = u->edges[j];
+            if (e == nullptr)
+                continue;
+            const StlVertex* s0 = u->vertices[j];
+            const StlVertex* s1 = u->vertices[j == 2 ? 0 : j + 1];
+            if (((s0 == a && s1 == b) || (s0 == b && s1 == a)) && e->edgeClass != kEdgeDetached)
+                return e;
+        }
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -194,13 +221,25 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
         v->useExternalList(block, static_cast<uint32_t>(runLength));
         block += runLength;
         for (uint32_t i = runStart[r]; i < runStart[r + 1]; ++i) {
+            // The triangles come in corner order, far apart in memory: ask for the
+            // ones a few corners ahead early.
+            if (i + 8 < corners.size()) {
+                const uint32_t ahead = static_cast<uint32_t>(corners[i + 8].corner) / 3;
+                if (ahead < triangleTotal)
+                    __builtin_prefetch(m_triangles[ahead], 1);
+            }
             const uint32_t corner = static_cast<uint32_t>(corners[i].corner);
             const std::size_t ti = corner / 3;
             if (ti >= triangleTotal)
                 continue;
             StlTriangle* t = m_triangles[ti];
-            t->vertices[corner % 3] = v;
-            v->addTriangle(t);
+            const uint32_t slot = corner % 3;
+            // A triangle is listed twice only when two of its corners fall into
+            // this run; then one of its other slots already holds v.
+            const bool listed = t->vertices[(slot + 1) % 3] == v || t->vertices[(slot + 2) % 3] == v;
+            t->vertices[slot] = v;
+            if (!listed && !v->appendUnlisted(t))
+                v->addTriangle(t);
         }
     }
     m_vertexCount = static_cast<uint32_t>(vertexTotal);
@@ -228,13 +267,23 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
             reportProgress(static_cast<int>(progressBase + running / n), 0);
         }
         running += step;
+        // Vertices and their incident lists are visited in triangle order but lie
+        // in welding order: fetch the vertices a few triangles ahead, then their
+        // lists a little later.
+        if (i + 8 < n)
+            for (const StlVertex* v : m_triangles[i + 8]->vertices)
+                __builtin_prefetch(v);
+        if (i + 4 < n)
+            for (const StlVertex* v : m_triangles[i + 4]->vertices)
+                if (v && v->hasTriangleList())
+                    __builtin_prefetch(v->triangles());
         StlTriangle* t = m_triangles[i];
         if (t->isDeleted())
             continue;
         for (int k = 0; k < 3; ++k) {
             StlVertex* a = t->vertices[k];
             StlVertex* b = t->vertices[(k + 1) % 3];
-            StlEdge* e = StlVertex::findEdgeTo(a, b);
+            StlEdge* e = findBuiltEdge(a, b);
             if (e) {
                 e->addTriangle(t);
             } else if (a == b) {

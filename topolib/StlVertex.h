@@ -77,6 +77,14 @@ public:
     // Appends t unless it is already listed. Returns 1 when appended, 0 when t was
     // already there or the list holds kMaxTriangles (the caller cannot tell which).
     int addTriangle(StlTriangle* t);
+    // Appends t, which the caller knows is not listed yet, when the list has a
+    // free slot; false (nothing changed) when it is full. The welding fast path.
+    bool appendUnlisted(StlTriangle* t) {
+        if (m_list == nullptr || m_count >= m_capacity)
+            return false;
+        m_list[m_count++] = t;
+        return true;
+    }
     // Removes the first entry equal to t by moving the last entry into its place
     // (order is not kept, the capacity stays). Returns whether t was listed.
     bool removeTriangle(const StlTriangle* t);
