@@ -10,9 +10,13 @@ namespace topolib {
 
 namespace {
 
-inline double dot3(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+inline double dot3(const double a[3], const double b[3]) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
 
-inline double cross2(double ax, double ay, double bx, double by) { return ax * by - ay * bx; }
+inline double cross2(double ax, double ay, double bx, double by) {
+    return ax * by - ay * bx;
+}
 
 // Axis of the largest absolute component; ties go to the lower axis.
 inline int dominantAxis(const double v[3]) {
@@ -24,8 +28,8 @@ inline int dominantAxis(const double v[3]) {
 
 // Shared body of the two in-plane segment tests: the parameters on a and b must lie
 // strictly inside (lo, hi).
-bool segmentsMeetInPlane(const double a1[3], const double a2[3], const double b1[3], const double b2[3], int k,
-                         double lo, double hi, double out[3]) {
+bool segmentsMeetInPlane(const double a1[3], const double a2[3], const double b1[3], const double b2[3],
+                         int k, double lo, double hi, double out[3]) {
     const int i = (k + 1) % 3, j = (k + 2) % 3;
     const double pai = a2[i] - a1[i], paj = a2[j] - a1[j];
     const double pbi = b2[i] - b1[i], pbj = b2[j] - b1[j];
@@ -181,8 +185,8 @@ int intersectRayPlane(const double origin[3], const double dir[3], const double 
     return 1;
 }
 
-bool segmentsIntersectInPlane(const double a1[3], const double a2[3], const double b1[3],
-                              const double b2[3], int k, double out[3]) {
+bool segmentsIntersectInPlane(const double a1[3], const double a2[3], const double b1[3], const double b2[3],
+                              int k, double out[3]) {
     return segmentsMeetInPlane(a1, a2, b1, b2, k, -1e-6, 1.000001, out);
 }
 

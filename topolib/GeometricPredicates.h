@@ -42,8 +42,8 @@ int intersectRayPlane(const double origin[3], const double dir[3], const double 
 // Segments a1-a2 and b1-b2 compared in the plane that drops axis k (0, 1, 2): true
 // when they meet, ends included (parameters within 1e-6 of [0, 1]); out is the point
 // on segment a, its dropped coordinate interpolated along a. Parallel: false.
-bool segmentsIntersectInPlane(const double a1[3], const double a2[3], const double b1[3],
-                              const double b2[3], int k, double out[3]);
+bool segmentsIntersectInPlane(const double a1[3], const double a2[3], const double b1[3], const double b2[3],
+                              int k, double out[3]);
 // As above but only when the interiors cross (parameters within (1e-6, 1 - 1e-6)).
 bool segmentsCrossInPlane(const double a1[3], const double a2[3], const double b1[3], const double b2[3],
                           int k, double out[3]);

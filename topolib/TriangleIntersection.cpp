@@ -14,9 +14,13 @@ namespace topolib {
 
 namespace {
 
-inline const double* pos(const StlTriangle* t, int k) { return t->vertices[k]->pos.data(); }
+inline const double* pos(const StlTriangle* t, int k) {
+    return t->vertices[k]->pos.data();
+}
 
-inline Vector3D corner(const StlTriangle* t, int k) { return t->vertices[k]->pos; }
+inline Vector3D corner(const StlTriangle* t, int k) {
+    return t->vertices[k]->pos;
+}
 
 inline int dominantAxis(const Vector3D& v) {
     const double ax = std::fabs(v.x), ay = std::fabs(v.y), az = std::fabs(v.z);
@@ -148,7 +152,9 @@ bool noSeparatingEdge2D(const StlTriangle* x, const StlTriangle* y, int droppedA
     for (int k = 0; k < 3; ++k) {
         const double* P = pos(x, k);
         const double* Q = pos(x, (k + 1) % 3);
-        auto g = [&](const double* p) { return (p[j] - P[j]) * (P[i] - Q[i]) + (p[i] - P[i]) * (Q[j] - P[j]); };
+        auto g = [&](const double* p) {
+            return (p[j] - P[j]) * (P[i] - Q[i]) + (p[i] - P[i]) * (Q[j] - P[j]);
+        };
         const double s0 = g(pos(y, 0)), s1 = g(pos(y, 1)), s2 = g(pos(y, 2));
         if (s1 * s0 < -1e-6)
             continue; // y straddles the edge's line
@@ -281,7 +287,9 @@ GeoDistanceVertex* geoOf(const StlVertex* v) {
     return v->extension ? dynamic_cast<GeoDistanceVertex*>(v->extension) : nullptr;
 }
 
-double edgeLength(const StlVertex* a, const StlVertex* b) { return std::sqrt((a->pos - b->pos).lengthSquared()); }
+double edgeLength(const StlVertex* a, const StlVertex* b) {
+    return std::sqrt((a->pos - b->pos).lengthSquared());
+}
 
 // dist(x) := |x - y| + dist(y) when that is shorter, with y as the predecessor.
 void relaxFrom(StlVertex* x, StlVertex* y) {

@@ -85,12 +85,12 @@ int vecRotateAboutAxis(double p[3], const double axis[3], const double* angle) {
     const double px = p[0], py = p[1], pz = p[2];
     // The diagonal is written as a² + (1 - a²) c with the complement spelled out, so a
     // slightly non-unit axis rotates exactly as the matrix builder does.
-    const double nx = (ax * ax + (ay * ay + az * az) * c) * px + (t * ax * ay - s * az) * py +
-                      (t * ax * az + s * ay) * pz;
-    const double ny = (t * ax * ay + s * az) * px + (ay * ay + (ax * ax + az * az) * c) * py +
-                      (t * ay * az - s * ax) * pz;
-    const double nz = (t * ax * az - s * ay) * px + (t * ay * az + s * ax) * py +
-                      (az * az + (ax * ax + ay * ay) * c) * pz;
+    const double nx =
+        (ax * ax + (ay * ay + az * az) * c) * px + (t * ax * ay - s * az) * py + (t * ax * az + s * ay) * pz;
+    const double ny =
+        (t * ax * ay + s * az) * px + (ay * ay + (ax * ax + az * az) * c) * py + (t * ay * az - s * ax) * pz;
+    const double nz =
+        (t * ax * az - s * ay) * px + (t * ay * az + s * ax) * py + (az * az + (ax * ax + ay * ay) * c) * pz;
     p[0] = nx;
     p[1] = ny;
     p[2] = nz;

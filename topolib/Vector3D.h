@@ -87,7 +87,9 @@ static_assert(std::is_standard_layout<Vector3D>::value, "Vector3D must be standa
 static_assert(offsetof(Vector3D, x) == 0 && offsetof(Vector3D, y) == 8 && offsetof(Vector3D, z) == 16,
               "Vector3D layout must match double[3]");
 
-inline Vector3D operator*(double s, const Vector3D& v) { return v * s; }
+inline Vector3D operator*(double s, const Vector3D& v) {
+    return v * s;
+}
 
 // The angle between a and b in radians, in [0, pi]; 0.0 when |a|·|b| <= 1e-9.
 double vecAngle(const double a[3], const double b[3]);

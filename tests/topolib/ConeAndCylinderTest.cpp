@@ -13,8 +13,7 @@ namespace {
 
 // Points of the cube used by the sampling oracles: a 5 × 5 × 5 grid that includes
 // the corners, edges and face centres.
-template <class Inside>
-bool anySampleInside(const double corner[3], double edge, Inside inside) {
+template <class Inside> bool anySampleInside(const double corner[3], double edge, Inside inside) {
     for (int i = 0; i <= 4; ++i)
         for (int j = 0; j <= 4; ++j)
             for (int k = 0; k <= 4; ++k) {
@@ -95,8 +94,8 @@ TEST(TruncatedCone, degenerateRadiiKeepEveryFieldFinite) {
         Misc::VBTruncatedCone cone;
         cone.set(p1, c.p2.data(), &c.r1, &c.r2);
         const double fields[] = {cone.cosHalfAngle, cone.nearDistance, cone.nearRadius, cone.apex[0],
-                                 cone.apex[1],     cone.apex[2],      cone.axis[0],     cone.axis[1],
-                                 cone.axis[2],     cone.farDistance,  cone.farRadius};
+                                 cone.apex[1],      cone.apex[2],      cone.axis[0],    cone.axis[1],
+                                 cone.axis[2],      cone.farDistance,  cone.farRadius};
         for (double f : fields)
             EXPECT_TRUE(std::isfinite(f)) << c.r1 << " " << c.r2;
         EXPECT_GT(cone.cosHalfAngle, 0.0);
@@ -131,9 +130,8 @@ TEST(TruncatedCone, cellTestNeverPrunesACellThatTouchesTheCone) {
         // Cells around the cone, so that a good share touches it.
         const Vector3D mid = a + (b - a) * std::uniform_real_distribution<double>(-0.2, 1.2)(rng);
         const Vector3D corner = mid + randomUnit(rng) * radius(rng) * 1.5 - edge / 2.0;
-        const bool touches = anySampleInside(corner.data(), edge, [&](const Vector3D& p) {
-            return insideTruncatedCone(p, a, b, ra, rb);
-        });
+        const bool touches = anySampleInside(
+            corner.data(), edge, [&](const Vector3D& p) { return insideTruncatedCone(p, a, b, ra, rb); });
         const bool kept = cone.intersectsCell(corner.data(), &edge);
         touching += touches;
         pruned += !kept;
@@ -146,7 +144,8 @@ TEST(TruncatedCone, cellTestNeverPrunesACellThatTouchesTheCone) {
 
 TEST(CylinderCubeTest, neverPrunesACellThatTouchesTheCylinder) {
     std::mt19937_64 rng(77);
-    std::uniform_real_distribution<double> coord(-5.0, 5.0), radius(0.01, 2.0), len(0.1, 8.0), size(0.05, 3.0);
+    std::uniform_real_distribution<double> coord(-5.0, 5.0), radius(0.01, 2.0), len(0.1, 8.0),
+        size(0.05, 3.0);
     int touching = 0, pruned = 0;
     for (int n = 0; n < 100000; ++n) {
         const Vector3D centre(coord(rng), coord(rng), coord(rng));
@@ -154,13 +153,11 @@ TEST(CylinderCubeTest, neverPrunesACellThatTouchesTheCylinder) {
         const double r = radius(rng), l = len(rng);
         const double cyl[8] = {r, l, centre.x, centre.y, centre.z, axis.x, axis.y, axis.z};
         const double edge = size(rng);
-        const Vector3D corner =
-            centre + axis * (l * std::uniform_real_distribution<double>(-0.7, 0.7)(rng)) +
-            randomUnit(rng) * (r * 1.5) - edge / 2.0;
+        const Vector3D corner = centre + axis * (l * std::uniform_real_distribution<double>(-0.7, 0.7)(rng)) +
+                                randomUnit(rng) * (r * 1.5) - edge / 2.0;
         const Vector3D a = centre - axis * (l / 2), b = centre + axis * (l / 2);
-        const bool touches = anySampleInside(corner.data(), edge, [&](const Vector3D& p) {
-            return insideTruncatedCone(p, a, b, r, r);
-        });
+        const bool touches = anySampleInside(
+            corner.data(), edge, [&](const Vector3D& p) { return insideTruncatedCone(p, a, b, r, r); });
         const bool kept = topolib::cylinderMayTouchCube(cyl, corner.data(), &edge);
         touching += touches;
         pruned += !kept;

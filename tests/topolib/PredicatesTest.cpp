@@ -79,7 +79,7 @@ TEST(LinePlane, rayReportsOnlyPointsInFrontAndLeavesOutputOtherwise) {
 TEST(SegmentsInPlane, endsCountForIntersectButNotForCross) {
     // Segments in the plane z = 0 compared with the z axis dropped (k = 2).
     const double a1[3] = {0, 0, 0}, a2[3] = {2, 0, 4};
-    const double b1[3] = {2, 0, 0}, b2[3] = {2, 2, 0}; // meets a at its end
+    const double b1[3] = {2, 0, 0}, b2[3] = {2, 2, 0};  // meets a at its end
     const double c1[3] = {1, -1, 0}, c2[3] = {1, 1, 0}; // crosses a's middle
     double out[3];
     EXPECT_FALSE(segmentsCrossInPlane(a1, a2, b1, b2, 2, out));
@@ -97,11 +97,11 @@ TEST(Segments2D, crossingTouchingCollinearAndSeparate) {
         bool meet;
     };
     const Case cases[] = {
-        {{0, 0}, {2, 2}, {0, 2}, {2, 0}, true},   // cross
-        {{0, 0}, {2, 0}, {1, 0}, {1, 5}, true},   // T touch
-        {{0, 0}, {2, 0}, {1, 0}, {3, 0}, true},   // collinear overlap
-        {{0, 0}, {2, 0}, {3, 0}, {4, 0}, false},  // collinear apart
-        {{0, 0}, {2, 0}, {0, 1}, {2, 1}, false},  // parallel
+        {{0, 0}, {2, 2}, {0, 2}, {2, 0}, true},    // cross
+        {{0, 0}, {2, 0}, {1, 0}, {1, 5}, true},    // T touch
+        {{0, 0}, {2, 0}, {1, 0}, {3, 0}, true},    // collinear overlap
+        {{0, 0}, {2, 0}, {3, 0}, {4, 0}, false},   // collinear apart
+        {{0, 0}, {2, 0}, {0, 1}, {2, 1}, false},   // parallel
         {{0, 0}, {2, 2}, {3, 0}, {2, 1.5}, false}, // would cross beyond q2
     };
     for (const Case& c : cases)
@@ -131,8 +131,8 @@ TEST(PointOnSegment, classifiesEndsInteriorAndOffPoints) {
         {{5, 2.5, 0}, 3, 3},
         {{-1e-7, -0.5e-7, 0}, 1, 1}, // just before a
         {{10, 5, 0}, 2, 2},
-        {{5, 2.5, 5e-6}, 0, 3},      // off the line by 5e-6: only the wide test accepts it
-        {{5e-4, 2.5e-4, 0}, 3, 1},   // t = 5e-5: an end for the wide test
+        {{5, 2.5, 5e-6}, 0, 3},    // off the line by 5e-6: only the wide test accepts it
+        {{5e-4, 2.5e-4, 0}, 3, 1}, // t = 5e-5: an end for the wide test
         {{11, 5.5, 0}, 0, 0},
         {{5, 3, 0}, 0, 0},
     };
@@ -155,7 +155,7 @@ TEST(PointInTriangle2D, cornersEdgesInsideAndOutside) {
         double p[2];
         bool inside;
     };
-    const Case cases[] = {{{1, 1}, true}, {{0, 0}, true}, {{4, 0}, true}, {{2, 0}, true},
+    const Case cases[] = {{{1, 1}, true}, {{0, 0}, true},  {{4, 0}, true},   {{2, 0}, true},
                           {{2, 2}, true}, {{3, 3}, false}, {{-1, 1}, false}, {{5, 0}, false}};
     for (const Case& k : cases) {
         EXPECT_EQ(pointInTriangle2D(k.p, a, b, c, &ccw), k.inside) << k.p[0] << "," << k.p[1];
@@ -169,7 +169,7 @@ TEST(PointInPolygon2D, closedSquareInsideOnEdgeOutsideAndTooShort) {
         double p[2];
         bool inside;
     };
-    const Case cases[] = {{{2, 2}, true}, {{4, 2}, true}, {{2, 0}, true}, {{0, 0}, true},
+    const Case cases[] = {{{2, 2}, true},  {{4, 2}, true},   {{2, 0}, true},   {{0, 0}, true},
                           {{5, 2}, false}, {{-1, 2}, false}, {{2, 4.5}, false}};
     for (const Case& c : cases) {
         std::vector<Point2D> polygon = square;
@@ -242,13 +242,12 @@ TEST(CubeTests, rectanglesPointsLinesAndRays) {
         bool line, ray;
     };
     const Case cases[] = {
-        {{-5, 1, 1}, {1, 0, 0}, true, true},
-        {{5, 1, 1}, {1, 0, 0}, true, false},           // cube behind the ray
-        {{-5, 3, 1}, {1, 0, 0}, false, false},          // passes above
-        {{-1, -1, 1}, {1, 1, 0}, true, true},           // through an edge region diagonally
-        {{1.9, 1.9, 1.9}, {1, 1, 1}, true, true},       // starts inside near a corner, heads out
-        {{3, 3, 3}, {1, 1, 1}, true, false},            // beyond that corner, heading away
-        {{-1, 2.5, 1}, {1, -1, 0}, true, true},          // enters through a side face
+        {{-5, 1, 1}, {1, 0, 0}, true, true},      {{5, 1, 1}, {1, 0, 0}, true, false}, // cube behind the ray
+        {{-5, 3, 1}, {1, 0, 0}, false, false},                                         // passes above
+        {{-1, -1, 1}, {1, 1, 0}, true, true},     // through an edge region diagonally
+        {{1.9, 1.9, 1.9}, {1, 1, 1}, true, true}, // starts inside near a corner, heads out
+        {{3, 3, 3}, {1, 1, 1}, true, false},      // beyond that corner, heading away
+        {{-1, 2.5, 1}, {1, -1, 0}, true, true},   // enters through a side face
     };
     for (const Case& c : cases) {
         EXPECT_EQ(lineMeetsCube(c.o.data(), c.d.data(), corner, &edge), c.line) << c.o.x << "," << c.o.y;

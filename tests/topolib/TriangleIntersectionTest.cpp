@@ -1,7 +1,7 @@
+#include "topolib/TriangleIntersection.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
-#include "topolib/TriangleIntersection.h"
 
 #include <gtest/gtest.h>
 
@@ -46,18 +46,12 @@ TEST(TrianglePosition, verticesEdgesInsideAndOutside) {
         int code;
     };
     const Case cases[] = {
-        {{0, 0, 0}, 1},       // a vertex wins although it lies on two edges
-        {{4, 0, 0}, 2},
-        {{0, 4, 0}, 3},
-        {{0, 0, 4e-7}, 1},    // Vector3D equality
-        {{2, 0, 0}, 4},
-        {{2, 2, 0}, 5},
-        {{0, 2, 0}, 6},
-        {{1, 1, 0}, 0},
-        {{5, 5, 0}, -1},
-        {{-1, 1, 0}, -1},
-        {{6, 0, 0}, -1},      // on edge 0's line beyond its end: placed by edge 1
-        {{2, -1e-5, 0}, -1},  // just outside edge 0
+        {{0, 0, 0}, 1}, // a vertex wins although it lies on two edges
+        {{4, 0, 0}, 2},      {{0, 4, 0}, 3},   {{0, 0, 4e-7}, 1}, // Vector3D equality
+        {{2, 0, 0}, 4},      {{2, 2, 0}, 5},   {{0, 2, 0}, 6},    {{1, 1, 0}, 0},
+        {{5, 5, 0}, -1},     {{-1, 1, 0}, -1}, {{6, 0, 0}, -1}, // on edge 0's line beyond its end: placed by
+                                                                // edge 1
+        {{2, -1e-5, 0}, -1},                                    // just outside edge 0
     };
     for (const Case& c : cases) {
         EXPECT_EQ(classifyPointInTriangle(t, c.p.data()), c.code) << c.p.x << "," << c.p.y;
@@ -72,16 +66,14 @@ TEST(RayTriangle, hitsThroughFaceVertexAndEdgeButNotFromOrAlongThePlane) {
         bool hit;
     };
     const Case cases[] = {
-        {{1, 1, 5}, {0, 0, -1}, true},
-        {{1, 1, -5}, {0, 0, 1}, true},      // from behind
-        {{1, 1, 5}, {0, 0, 1}, false},      // heading away
-        {{0, 0, 5}, {0, 0, -1}, true},      // through a vertex
-        {{2, 0, 5}, {0, 0, -1}, true},      // through an edge
-        {{-3, -3, 5}, {3, 4, -5}, true},    // oblique, through (0, 1, 0) on edge 2
-        {{5, 5, 5}, {0, 0, -1}, false},
-        {{1, 1, 5e-7}, {0, 0, -1}, false},  // starts in the plane
-        {{-1, 1, 0}, {1, 0, 0}, false},     // lies in the plane
-        {{1, 1, 5}, {0, 0, 0}, false},      // no direction
+        {{1, 1, 5}, {0, 0, -1}, true},   {{1, 1, -5}, {0, 0, 1}, true}, // from behind
+        {{1, 1, 5}, {0, 0, 1}, false},                                  // heading away
+        {{0, 0, 5}, {0, 0, -1}, true},                                  // through a vertex
+        {{2, 0, 5}, {0, 0, -1}, true},                                  // through an edge
+        {{-3, -3, 5}, {3, 4, -5}, true}, // oblique, through (0, 1, 0) on edge 2
+        {{5, 5, 5}, {0, 0, -1}, false},  {{1, 1, 5e-7}, {0, 0, -1}, false}, // starts in the plane
+        {{-1, 1, 0}, {1, 0, 0}, false},                                     // lies in the plane
+        {{1, 1, 5}, {0, 0, 0}, false},                                      // no direction
     };
     for (const Case& c : cases)
         EXPECT_EQ(rayHitsTriangle(t, c.origin.data(), c.dir.data()), c.hit)
@@ -98,12 +90,12 @@ TEST(CoplanarOverlap, overlappingSeparateTouchingAndTiltedPairs) {
     };
     const Case cases[] = {
         {{1, 1, 0}, {5, 1, 0}, {1, 5, 0}, true},
-        {{1, 1, 0}, {1, 5, 0}, {5, 1, 0}, true},          // opposite winding
-        {{0.5, 0.5, 0}, {1, 0.5, 0}, {0.5, 1, 0}, true},  // contained
+        {{1, 1, 0}, {1, 5, 0}, {5, 1, 0}, true},         // opposite winding
+        {{0.5, 0.5, 0}, {1, 0.5, 0}, {0.5, 1, 0}, true}, // contained
         {{5, 5, 0}, {9, 5, 0}, {5, 9, 0}, false},
-        {{4, 0, 0}, {4, 4, 0}, {0, 4, 0}, false},         // shares the hypotenuse only
+        {{4, 0, 0}, {4, 4, 0}, {0, 4, 0}, false},          // shares the hypotenuse only
         {{1, 1, 1e-3}, {5, 1, 1e-3}, {1, 5, 1e-3}, false}, // parallel plane
-        {{1, 1, 0}, {5, 1, 0}, {1, 5, 1}, false},         // tilted
+        {{1, 1, 0}, {5, 1, 0}, {1, 5, 1}, false},          // tilted
     };
     for (const Case& c : cases) {
         LoneTriangle b(c.p0, c.p1, c.p2);
@@ -118,9 +110,12 @@ TEST(PairPrefilter, crossingFarAndNearPlanePairs) {
         bool recorded;
     };
     const Case cases[] = {
-        {{1, 1, -1}, {1, 1, 1}, {2, 1, 0.5}, true},               // pierces the face
-        {{1, 1, 1}, {2, 1, 1}, {1, 2, 3}, false},                  // wholly above
-        {{4 + 5e-7, 10, -1}, {4 + 5e-7, 11, 1}, {4 + 5e-7, 10, 1}, true}, // a's vertex on b's plane, far apart
+        {{1, 1, -1}, {1, 1, 1}, {2, 1, 0.5}, true}, // pierces the face
+        {{1, 1, 1}, {2, 1, 1}, {1, 2, 3}, false},   // wholly above
+        {{4 + 5e-7, 10, -1},
+         {4 + 5e-7, 11, 1},
+         {4 + 5e-7, 10, 1},
+         true},                                                    // a's vertex on b's plane, far apart
         {{3 - 5e-7, 1, -1}, {3 - 5e-7, 1, 1}, {5, 1, 0.5}, false}, // spans overlap by 5e-7
         {{3 - 1e-5, 1, -1}, {3 - 1e-5, 1, 1}, {5, 1, 0.5}, true},  // spans overlap by 1e-5
         {{6, 1, -1}, {6, 1, 1}, {7, 1, 0.5}, false},               // crosses the plane beside a
@@ -167,8 +162,7 @@ TEST(SnapCandidate, sharedNearVertexEdgeAndFaceCases) {
         Vector3D p;
         int result;
     };
-    const Case cases[] = {
-        {{4 + 3e-5, 0, 1e-5}, 1}, {{2, 3e-5, 0}, 2}, {{1, 1, 3e-5}, 3}, {{5, 5, 3e-5}, 0}};
+    const Case cases[] = {{{4 + 3e-5, 0, 1e-5}, 1}, {{2, 3e-5, 0}, 2}, {{1, 1, 3e-5}, 3}, {{5, 5, 3e-5}, 0}};
     for (const Case& c : cases) {
         LoneTriangle x(c.p, {c.p.x, c.p.y + 1, 1}, {c.p.x + 1, c.p.y, 1});
         SnapCandidates vf, edge;
@@ -208,7 +202,9 @@ TEST(TriangleBox, growingAnEmptyBoxGivesTheTrianglesBounds) {
 
 namespace {
 
-double geoDistance(const StlVertex& v) { return static_cast<GeoDistanceVertex*>(v.extension)->distance; }
+double geoDistance(const StlVertex& v) {
+    return static_cast<GeoDistanceVertex*>(v.extension)->distance;
+}
 const StlVertex* geoPredecessor(const StlVertex& v) {
     return static_cast<GeoDistanceVertex*>(v.extension)->predecessor;
 }

@@ -34,11 +34,9 @@ TEST(Vector3D, normalizeHandlesTinyNearUnitAndGeneralVectors) {
         Vector3D out;
     };
     const Case cases[] = {
-        {{0, 0, 3e-8}, 0.0, {0, 0, 0}},      // squared length 9e-16 counts as zero
-        {{1, 0, 1e-7}, 1.0, {1, 0, 1e-7}},   // within 1e-12 of unit: left exactly as it was
-        {{3, 4, 0}, 5.0, {0.6, 0.8, 0}},
-        {{0, 0, 0}, 0.0, {0, 0, 0}},
-        {{0, -2, 0}, 2.0, {0, -1, 0}},
+        {{0, 0, 3e-8}, 0.0, {0, 0, 0}},    // squared length 9e-16 counts as zero
+        {{1, 0, 1e-7}, 1.0, {1, 0, 1e-7}}, // within 1e-12 of unit: left exactly as it was
+        {{3, 4, 0}, 5.0, {0.6, 0.8, 0}},   {{0, 0, 0}, 0.0, {0, 0, 0}}, {{0, -2, 0}, 2.0, {0, -1, 0}},
     };
     for (const Case& c : cases) {
         Vector3D v = c.in;
@@ -108,8 +106,7 @@ TEST(VectorAngles, signedAngleAboutAxisRunsCounterClockwiseInZeroToTwoPi) {
         double expected;
     };
     const Case cases[] = {
-        {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, kPi / 2},
-        {{1, 0, 0}, {0, 1, 0}, {0, 0, -1}, 3 * kPi / 2},
+        {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, kPi / 2},  {{1, 0, 0}, {0, 1, 0}, {0, 0, -1}, 3 * kPi / 2},
         {{2, 0, 0}, {5, 0, 0}, {0, 0, 1}, 2 * kPi}, // same direction
         {{1, 0, 0}, {-3, 0, 0}, {0, 0, 1}, kPi},    // opposite
         {{0, 0, 4}, {0, 2, 2}, {-1, 0, 0}, kPi / 4},

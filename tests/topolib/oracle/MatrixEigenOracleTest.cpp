@@ -15,9 +15,13 @@ using topolib::Vector3D;
 
 namespace {
 
-Eigen::Matrix4d toEigen(const Matrix4D& m) { return Eigen::Map<const Eigen::Matrix4d>(m.data()); }
+Eigen::Matrix4d toEigen(const Matrix4D& m) {
+    return Eigen::Map<const Eigen::Matrix4d>(m.data());
+}
 
-double maxDifference(const Matrix4D& m, const Eigen::Matrix4d& e) { return (toEigen(m) - e).cwiseAbs().maxCoeff(); }
+double maxDifference(const Matrix4D& m, const Eigen::Matrix4d& e) {
+    return (toEigen(m) - e).cwiseAbs().maxCoeff();
+}
 
 Matrix4D randomMatrix(std::mt19937_64& rng, double diagonalBoost) {
     std::uniform_real_distribution<double> u(-2.0, 2.0);

@@ -24,7 +24,9 @@ using topolib::Vector3D;
 
 constexpr int kCases = 100000;
 
-K::Point_3 cgalPoint(const Vector3D& p) { return {p.x, p.y, p.z}; }
+K::Point_3 cgalPoint(const Vector3D& p) {
+    return {p.x, p.y, p.z};
+}
 
 struct Facet {
     StlVertex v[3];
@@ -125,7 +127,8 @@ TEST(KernelOracle, pairPrefilterKeepsEveryCrossingPairCgalFinds) {
         // Spans shorter than 1e-6 on the common line are dropped by design: such a
         // contact disappears when both triangles shrink by a hair.
         ++marginal;
-        ASSERT_FALSE(CGAL::do_intersect(a->cgalScaled(1.0 - 1e-4), b->cgalScaled(1.0 - 1e-4))) << "case " << n;
+        ASSERT_FALSE(CGAL::do_intersect(a->cgalScaled(1.0 - 1e-4), b->cgalScaled(1.0 - 1e-4)))
+            << "case " << n;
     }
     EXPECT_GT(crossing, kCases / 20);
     EXPECT_LT(marginal, crossing / 1000 + 5);
