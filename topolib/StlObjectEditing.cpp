@@ -1,6 +1,7 @@
 // Growing and pruning a built mesh: appending records, adding triangles with
 // their edges, copying triangles of another mesh, appending an indexed mesh,
-// deleting cut triangles, and the measures and mark resets that go with them.
+// deleting cut triangles. Every change of the triangle set invalidates the z-slab
+// index as a whole: its lists are wrong, not only its range.
 
 #include "topolib/StlObject.h"
 
@@ -16,9 +17,6 @@
 namespace topolib {
 
 namespace {
-
-// Any change of the triangle set makes the slab lists wrong, not only their range.
-void invalidateSlabIndex(StlObject& mesh) { mesh.setSlabState(2); }
 
 // Crease limit of pieces added along a cut: cos 20 degrees. It is tighter than the
 // 25 degrees of the import so that the facets of a drilled wall stay separate.
@@ -73,7 +71,7 @@ void StlObject::appendTriangles(const std::vector<StlTriangle*>& triangles) {
         insertIntoOctree(t);
     }
     m_facetCount += static_cast<uint32_t>(triangles.size());
-    invalidateSlabIndex(*this);
+    invalidateZSlabIndex();
 }
 
 StlTriangle* StlObject::addTriangle(StlVertex* a, StlVertex* b, StlVertex* c, std::deque<StlTriangle*>* out) {
@@ -98,7 +96,7 @@ StlTriangle* StlObject::addTriangle(StlVertex* a, StlVertex* b, StlVertex* c, st
     placeTriangle(*this, t);
     if (out)
         out->push_back(t);
-    invalidateSlabIndex(*this);
+    invalidateZSlabIndex();
     return t;
 }
 
@@ -144,7 +142,7 @@ StlTriangle* StlObject::addCutTriangle(StlVertex* a, StlVertex* b, StlVertex* c,
         model->shell->addTriangle(t);
     insertIntoOctree(t);
     setModified();
-    invalidateSlabIndex(*this);
+    invalidateZSlabIndex();
     return t;
 }
 
@@ -181,7 +179,7 @@ void StlObject::addTrianglesWithTopology(const std::vector<StlTriangle*>& triang
         insertIntoOctree(t);
     }
     appendEdges(newEdges);
-    invalidateSlabIndex(*this);
+    invalidateZSlabIndex();
 }
 
 bool StlObject::appendMesh(int vertexCount, uint32_t triangleCount, const double* xyz, const int* indices) {
@@ -219,7 +217,7 @@ bool StlObject::appendMesh(int vertexCount, uint32_t triangleCount, const double
     m_facetCount = this->triangleCount();
     shell->triangleCount = triangleCount;
     m_shells.push_back(shell);
-    invalidateSlabIndex(*this);
+    invalidateZSlabIndex();
     return true;
 }
 
@@ -255,7 +253,7 @@ void StlObject::deleteTriangles(const std::vector<StlTriangle*>& cut, std::vecto
         shell->splitIntoPieces();
         shell->takePieces(pieces);
     }
-    invalidateSlabIndex(*this);
+    invalidateZSlabIndex();
 }
 
 } // namespace topolib
