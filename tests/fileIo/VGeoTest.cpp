@@ -251,9 +251,18 @@ TEST(VGeo, truncatedEntriesFailAtEveryCut) {
     topolib::StlObject mesh;
     buildMesh(mixedMesh(), mesh);
     const std::string bytes = writeEntry(mesh);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cut.vsg");
     for (int sixteenth = 0; sixteenth < 16; ++sixteenth) {
-        topolib::StlObject back;
-        EXPECT_EQ(readEntry(bytes.substr(0, bytes.size() * sixteenth / 16), back), kFailure) << sixteenth;
+        const std::string cut = bytes.substr(0, bytes.size() * sixteenth / 16);
+        topolib::StlObject fromMemory;
+        EXPECT_EQ(readEntry(cut, fromMemory), kFailure) << sixteenth;
+        // A plain file reports its end only after a read runs past it.
+        ASSERT_TRUE(writeFile(path.toStdString(), cut));
+        topolib::StlObject fromFile;
+        VGeoFileHandling reader;
+        reader.setTarget(&fromFile);
+        EXPECT_EQ(reader.readFile(path.toStdWString()), kFailure) << sixteenth;
     }
     // Cut inside the last edge record.
     topolib::StlObject back;
