@@ -52,10 +52,12 @@ StlTriangle* otherTriangle(const StlEdge* e, const StlTriangle* t) {
 
 int StlObject::findShells(bool report, int progressBase) {
     clearLiveEdgeMarks(m_edges);
-
-    for (StlShell* s : m_shells)
-        delete s;
-    m_shells.clear();
+    releaseShells();
+    // A walk mark left behind by an interrupted walk would keep its triangle out
+    // of every shell, and the geometry writer stores only filed triangles.
+    for (StlTriangle* t : m_triangles)
+        if (t)
+            t->setWalkMark(0);
 
     const uint32_t n = triangleCount();
     const uint32_t reportEvery = n / 15;

@@ -126,15 +126,18 @@ TEST(Shells, componentsOfGeneratedMeshes) {
     }
 }
 
-TEST(Shells, searchLeavesNoWalkOrEdgeMarks) {
+TEST(Shells, searchIgnoresStaleMarksAndLeavesNoneBehind) {
     auto mesh =
         mf::buildMesh(mf::concatenated(mf::openBox(), mf::flipped(mf::cube(5.0, {30.0, 0.0, 0.0}), 3)));
     for (StlEdge* e : mesh->edges())
         e->flags |= StlEdge::kMarkMask; // stale marks from an earlier walk
+    mesh->triangle(12)->setWalkMark(3);
     mesh->setVertexRenderStale(false);
     mesh->setTriangleRenderStale(false);
     mesh->findShells(false, 0);
     ASSERT_EQ(mesh->shells().size(), 2u);
+    EXPECT_EQ(mesh->shells()[0]->triangleCount + mesh->shells()[1]->triangleCount, 22u)
+        << "a stale walk mark keeps no triangle out of its shell";
     for (const StlTriangle* t : mesh->triangles())
         EXPECT_EQ(t->walkMark(), 0u);
     for (const StlEdge* e : mesh->edges())
