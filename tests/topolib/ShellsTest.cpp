@@ -34,13 +34,7 @@ size_t liveTriangles(const StlObject& mesh) {
                                              [](const StlTriangle* t) { return !t->isDeleted(); }));
 }
 
-void clearWalkMarks(StlObject& mesh) {
-    for (StlTriangle* t : mesh.triangles())
-        t->setWalkMark(0);
-}
-
-// Releases shells that a test took out of their mesh (pieces, shells grown
-// without filing them).
+// Releases the pieces a test took from a shell.
 struct ShellList {
     std::vector<StlShell*> shells;
     ~ShellList() {
@@ -276,20 +270,6 @@ TEST(Shells, progressReportsStayInTheirBand) {
     setProgressCallback(ProgressCallbackFunction());
 }
 
-TEST(Shells, growShellWithoutFilingLeavesTheShellToTheCaller) {
-    auto mesh = meshWithShells(mf::concatenated(mf::cube(), mf::cube(10.0, {20.0, 0.0, 0.0})));
-    clearWalkMarks(*mesh);
-    ShellList taken;
-    taken.shells.push_back(mesh->growShell(mesh->triangle(12), false));
-    EXPECT_EQ(mesh->shells().size(), 2u);
-    EXPECT_EQ(taken.shells[0]->triangleCount, 12u);
-    EXPECT_EQ(mesh->triangle(12)->shell, taken.shells[0]);
-    EXPECT_EQ(mesh->triangle(12)->walkMark(), 1u) << "marks stay for the caller to clear";
-    EXPECT_EQ(mesh->triangle(0)->walkMark(), 0u);
-    clearWalkMarks(*mesh);
-    mesh->findShells(false, 0); // re-points the triangles before the taken shell goes
-}
-
 TEST(Shells, filingFollowsTheOrientationBitOfTheListHeads) {
     // Each step files one triangle with the given orientation bit; the letters say
     // which list it must land in.
@@ -318,26 +298,6 @@ TEST(Shells, filingFollowsTheOrientationBitOfTheListHeads) {
         EXPECT_EQ(lists, c.lists);
         EXPECT_EQ(shell.triangleCount, triangles.size());
     }
-}
-
-TEST(Shells, copiedShellTakesOverMeasuresButNoTriangles) {
-    auto mesh = meshWithShells(mf::openBox());
-    StlShell& source = *mesh->shells().front();
-    source.number = 7;
-    source.spare = 1;
-    source.area = 500.0;
-    source.volume = -3.0;
-    source.changed = 0;
-    const StlShell copy(source);
-    EXPECT_EQ(copy.open, 1);
-    EXPECT_EQ(copy.spare, 1);
-    EXPECT_EQ(copy.number, 7u);
-    EXPECT_EQ(copy.area, 500.0);
-    EXPECT_EQ(copy.volume, -3.0);
-    EXPECT_EQ(copy.changed, 1);
-    EXPECT_EQ(copy.owner, nullptr);
-    EXPECT_EQ(copy.triangleCount, 0u);
-    EXPECT_TRUE(copy.primaryTriangles.empty());
 }
 
 TEST(Shells, validCountsSkipDeletedAndDegenerateTriangles) {
@@ -394,27 +354,6 @@ TEST(Shells, renumberingWritesPrimaryThenReversedAndCompletesEdges) {
             for (const StlEdge* e : t->edges)
                 EXPECT_NE(e->sideIn(t), -1);
     }
-}
-
-TEST(Shells, smallServices) {
-    auto mesh = meshWithShells(mf::flipped(mf::cube(), 0));
-    StlShell* s = mesh->shells().front();
-    std::vector<StlTriangle*> all;
-    EXPECT_EQ(s->appendTrianglesTo(all), 0);
-    ASSERT_EQ(all.size(), 12u);
-    EXPECT_EQ(all.front(), s->primaryTriangles.front());
-    EXPECT_EQ(all.back(), s->reversedTriangles.back());
-
-    EXPECT_EQ(s->firstLiveTriangle(), mesh->triangle(0));
-    mesh->triangle(0)->setDeleted(true);
-    EXPECT_EQ(s->firstLiveTriangle(), s->reversedTriangles.front());
-    s->markTrianglesDeleted();
-    EXPECT_EQ(s->firstLiveTriangle(), nullptr);
-    EXPECT_EQ(liveTriangles(*mesh), 0u);
-
-    s->destroy();
-    EXPECT_TRUE(s->primaryTriangles.empty());
-    EXPECT_TRUE(s->reversedTriangles.empty());
 }
 
 TEST(Shells, cutEdgesSplitAShellIntoPieces) {
