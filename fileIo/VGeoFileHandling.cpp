@@ -337,18 +337,37 @@ int VGeoFileHandling::writeToStream(KBaseStream* stream) {
         return kFailure;
     topolib::StlObject& mesh = *target_;
 
+    // Validity is tested once per record: each shell's two lists are filtered
+    // into `valid` (primary then reversed, per shell), the counts come from it.
+    std::vector<const topolib::StlTriangle*> valid;
+    std::vector<uint32_t> listSizes;
+    auto gatherShells = [&]() {
+        valid.clear();
+        listSizes.clear();
+        for (const auto* shell : mesh.shells())
+            for (const auto* list : {&shell->primaryTriangles, &shell->reversedTriangles}) {
+                const size_t before = valid.size();
+                for (const auto* t : *list)
+                    if (mesh.isValidTriangle(t))
+                        valid.push_back(t);
+                listSizes.push_back(static_cast<uint32_t>(valid.size() - before));
+            }
+    };
+    gatherShells();
     // Every valid triangle must stand in a shell, or the writer would drop it:
     // when the shells do not account for all of them, find the shells anew.
     uint32_t validInArray = 0;
     for (const auto* t : mesh.triangles())
         if (t && mesh.isValidTriangle(t))
             ++validInArray;
-    if (validInArray != mesh.countValidShellTriangles())
+    if (validInArray != valid.size()) {
         mesh.findShells(false, 0);
+        gatherShells();
+    }
 
     EntryWriter out(*stream);
     out.zeros(kPadding);
-    out.u32(mesh.countValidShellTriangles());
+    out.u32(static_cast<uint32_t>(valid.size()));
     for (const double* corner : {mesh.bboxMin(), mesh.bboxMax()})
         for (int k = 0; k < 3; ++k)
             out.f32(static_cast<float>(corner[k]));
@@ -363,27 +382,29 @@ int VGeoFileHandling::writeToStream(KBaseStream* stream) {
     out.zeros(kPadding);
     const auto& shells = mesh.shells();
     out.u32(static_cast<uint32_t>(shells.size()));
+    size_t next = 0, list = 0;
     for (const auto* shell : shells) {
         out.zeros(3);
         out.f32(static_cast<float>(std::fabs(shell->area)));
         out.f32(static_cast<float>(shell->volume));
-        out.u32(static_cast<uint32_t>(shell->countValidPrimaryTriangles()));
-        for (const auto* t : shell->primaryTriangles)
-            if (mesh.isValidTriangle(t))
-                writeTriangle(out, t);
-        out.u32(static_cast<uint32_t>(shell->countValidReversedTriangles()));
-        for (const auto* t : shell->reversedTriangles)
-            if (mesh.isValidTriangle(t))
-                writeTriangle(out, t);
+        for (int half = 0; half < 2; ++half, ++list) {
+            out.u32(listSizes[list]);
+            for (uint32_t i = 0; i < listSizes[list]; ++i)
+                writeTriangle(out, valid[next++]);
+        }
     }
 
     out.zeros(kPadding);
-    out.u32(mesh.countValidEdges());
+    std::vector<const topolib::StlEdge*> validEdges;
+    validEdges.reserve(mesh.edges().size());
     for (const auto* e : mesh.edges())
-        if (e && mesh.isValidEdge(e)) {
-            out.u32(static_cast<uint32_t>(e->vertex(0)->index));
-            out.u32(static_cast<uint32_t>(e->vertex(1)->index));
-        }
+        if (e && mesh.isValidEdge(e))
+            validEdges.push_back(e);
+    out.u32(static_cast<uint32_t>(validEdges.size()));
+    for (const auto* e : validEdges) {
+        out.u32(static_cast<uint32_t>(e->vertex(0)->index));
+        out.u32(static_cast<uint32_t>(e->vertex(1)->index));
+    }
     return out.finish() ? kSuccess : kFailure;
 }
 
