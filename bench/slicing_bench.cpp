@@ -44,7 +44,12 @@ void BM_ZSlabIndexBuild(benchmark::State& state) {
     state.counters["triangles"] = mesh.triangleCount();
     state.counters["slabs"] = index ? index->slabCount() : 0;
 }
-BENCHMARK(BM_ZSlabIndexBuild)->Arg(0)->Arg(1)->ArgName("sphere")->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ZSlabIndexBuild)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("sphere")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 
 // One slice at a random height inside the mesh, the index already built.
 void BM_SliceAt(benchmark::State& state) {

@@ -4,11 +4,18 @@
 //   volume= ms_read= ms_weld= ms_edges= ms_shells= ms_total=
 // boundary and nonmanifold count edges of class 2 and 3. Other tools and
 // benchmarks parse this line; keep its keys and their order.
+//
+// meshinfo FILE --slice Z: then cuts the mesh at height Z and prints a second line
+//   slice z=Z contours=K open=J areas=A1,A2,... ms=
+// with the signed area of each outline (positive counter-clockwise seen from
+// above) in the order StlObject::sliceAt returns them; J counts the outlines that
+// do not close; ms is the slice alone, after the z-slab index is built.
 
 #include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
 #include "fileIo/FileHandlingFactory.h"
 #include "fileIo/StlFileHandling.h"
+#include "topolib/SliceContour.h"
 #include "topolib/StlObject.h"
 
 #include <QString>
@@ -16,6 +23,10 @@
 #include <chrono>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
 
 namespace {
 
@@ -28,8 +39,16 @@ double msBetween(Clock::time_point a, Clock::time_point b) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: meshinfo FILE\n");
+    // --slice Z (optional).
+    bool slice = false;
+    double sliceZ = 0.0;
+    if (argc == 4 && std::strcmp(argv[2], "--slice") == 0) {
+        char* end = nullptr;
+        sliceZ = std::strtod(argv[3], &end);
+        slice = end != argv[3] && *end == '\0';
+    }
+    if (argc != 2 && !slice) {
+        std::fprintf(stderr, "usage: meshinfo FILE [--slice Z]\n");
         return 2;
     }
     std::setlocale(LC_ALL, "C");
@@ -80,5 +99,24 @@ int main(int argc, char** argv) {
                 result, triangles, static_cast<unsigned long>(mesh.vertices().size()), edges,
                 static_cast<unsigned long>(mesh.shells().size()), boundary, nonManifold, mesh.area(), mesh.volume(),
                 msRead, msWeld, msEdges, msShells, msTotal);
+    if (slice) {
+        mesh.buildZSlabIndex();
+        const auto sliceStart = Clock::now();
+        const std::unique_ptr<topolib::SliceContourSet> set = mesh.sliceAt(sliceZ);
+        const double msSlice = msBetween(sliceStart, Clock::now());
+        std::string areas;
+        unsigned long contours = 0, open = 0;
+        if (set) {
+            for (const topolib::SliceContour& c : set->contours) {
+                char text[64];
+                std::snprintf(text, sizeof text, "%s%.6f", contours ? "," : "", c.signedArea());
+                areas += text;
+                ++contours;
+                open += c.closed ? 0 : 1;
+            }
+        }
+        std::printf("slice z=%g contours=%lu open=%lu areas=%s ms=%.3f\n", sliceZ, contours, open,
+                    areas.c_str(), msSlice);
+    }
     return result == fileIo::kSuccess ? 0 : 1;
 }

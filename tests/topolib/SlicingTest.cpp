@@ -28,7 +28,9 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-std::unique_ptr<StlObject> meshOf(const meshfixtures::TriangleSoup& soup) { return meshfixtures::buildMesh(soup); }
+std::unique_ptr<StlObject> meshOf(const meshfixtures::TriangleSoup& soup) {
+    return meshfixtures::buildMesh(soup);
+}
 
 // Signed areas of the outlines, in the order sliceAt returns them.
 std::vector<double> areasOf(const SliceContourSet* set) {
@@ -40,7 +42,8 @@ std::vector<double> areasOf(const SliceContourSet* set) {
 }
 
 bool firstEqualsLast(const SliceContour& c) {
-    return !c.points.empty() && c.points.front().x == c.points.back().x && c.points.front().y == c.points.back().y;
+    return !c.points.empty() && c.points.front().x == c.points.back().x &&
+           c.points.front().y == c.points.back().y;
 }
 
 // No two consecutive points of an outline coincide.
@@ -78,9 +81,8 @@ TEST(ZSlabIndex, slabCountFollowsMeshSizeAndMeanEdgeLength) {
         std::uint32_t slabs;
     };
     const Case cases[] = {
-        {999, 0.0, 0.0, 10.0, 2},         {1000, 0.0, 0.0, 10.0, 10},
-        {99999, 0.0, 0.0, 10.0, 100},     {100000, 0.0, 0.0, 10.0, 500},
-        {4999999, 0.0, 0.0, 10.0, 1000},  {5000000, 0.001, 0.0, 10.0, 500},
+        {999, 0.0, 0.0, 10.0, 2},         {1000, 0.0, 0.0, 10.0, 10},      {99999, 0.0, 0.0, 10.0, 100},
+        {100000, 0.0, 0.0, 10.0, 500},    {4999999, 0.0, 0.0, 10.0, 1000}, {5000000, 0.001, 0.0, 10.0, 500},
         {20000000, 0.0, 0.0, 10.0, 2000}, {100000, 0.5, 0.0, 10.0, 20}, // slabs never thinner than 0.5
         {100000, 3.0, 0.0, 10.0, 3},      {100000, 20.0, 0.0, 10.0, 0}, // one bucket holds all
     };
@@ -134,8 +136,8 @@ TEST(Slicing, closedBoxGivesOneCounterClockwiseOutline) {
 
 TEST(Slicing, outlinesOfHolesRunClockwise) {
     // A hollow box: the outer shell and an inward-facing inner shell.
-    auto hollow = meshOf(meshfixtures::concatenated(meshfixtures::cube(10.0),
-                                                    meshfixtures::flipped(meshfixtures::cube(6.0, {2, 2, 2}))));
+    auto hollow = meshOf(meshfixtures::concatenated(
+        meshfixtures::cube(10.0), meshfixtures::flipped(meshfixtures::cube(6.0, {2, 2, 2}))));
     auto set = hollow->sliceAt(5.0);
     ASSERT_TRUE(set);
     std::vector<double> areas = areasOf(set.get());
