@@ -1,4 +1,4 @@
-// Slicing a mesh into closed outlines at one height, through its z-slab index.
+// Slicing a mesh into outlines at one height, through its z-slab index.
 //
 // The cut is taken with every vertex classified strictly: a vertex counts as
 // above the plane when it lies at least 1e-6 above it, otherwise as below (a
@@ -11,6 +11,8 @@
 // vertex give one point). Triangles lying in the plane, and triangles that only
 // touch it, are cut nowhere, so they add no stray segments: a box resting on
 // z = 0 cut at 0 gives its footprint, cut at its top height it gives nothing.
+// Where the mesh is open, a cut runs from border to border and gives one open
+// outline.
 
 #include "topolib/SliceContour.h"
 #include "topolib/StlObject.h"
