@@ -17,6 +17,7 @@
 namespace topolib {
 
 class StlShell;
+class FillPolygon;
 class MeshOctree;
 struct ShortPair;
 class ZSlabIndex;
@@ -243,6 +244,30 @@ public:
     // clearing. False, and nothing changed, when start is already traced or is not
     // a side of its first triangle; false also when fewer than 3 vertices result.
     bool traceRimLoop(StlShell* shell, StlEdge* start, std::deque<StlVertex*>& loop);
+
+    // ---- Hole filling and rim polygons (StlObjectFillHole.cpp, FillPolygonRims.cpp)
+    // Turns the open rim through the boundary edge start into a polygon owned by
+    // this object (the caller owns it until triangulateHolePolygon). A rim that
+    // does not close is closed across the surface by the shortest edge chain
+    // between its ends (or, touching fewer than two triangles, returned with state
+    // 1 and its triangle, unfitted). Null when start is not a side of its first
+    // triangle. Traced edges keep flag bit 1; the triangles of a closed rim keep
+    // walk mark 1 (clearTriangleMarks).
+    FillPolygon* fillHole(StlEdge* start);
+    // The inner vertices of the shortest edge chain from source to goal into out, in
+    // order (ends excluded); out unchanged when goal is never reached. Walk-marked
+    // triangles are not crossed. Returns 0.
+    int findGeodesicPath(StlVertex* source, StlVertex* goal, std::deque<StlVertex*>& out);
+    // Covers the polygon with triangles of this mesh (pushed to *out when given) and
+    // deletes it. A polygon of fewer than 3 nodes is left to the caller (true).
+    // False when part of it could not be covered; the triangles added so far stay.
+    bool triangulateHolePolygon(FillPolygon* polygon, std::deque<StlTriangle*>* out = nullptr);
+    // Traces every open rim (boundary edges, and non-manifold edges once per
+    // shell) into rim polygons of their shells; edge marks are clear afterwards.
+    void traceHoleRims();
+    // Traces one rim of shell from start into a fitted polygon appended to the
+    // shell's rim polygons; null when nothing was traced or fewer than 3 vertices.
+    FillPolygon* traceBoundaryLoop(StlShell* shell, StlEdge* start);
 
     // ---- Deep copy ------------------------------------------------------------
     // Copies name, vertices, triangles (clones with the same ids), shells, counts,

@@ -85,6 +85,12 @@ public:
     // Appends the pieces in order to out and forgets them.
     void takePieces(std::vector<StlShell*>& out);
 
+    // Covers every rim polygon with free-standing triangles (not in any mesh, not
+    // registered with their vertices) appended to out; the caller deletes them.
+    // The polygons are deleted and the list emptied. False when a rim could not be
+    // covered (FillPolygonRims.cpp).
+    bool triangulateRimPolygons(std::deque<StlTriangle*>& out);
+
     // Sets (on) or clears flag bit 1 of every non-manifold rim edge met so far, so
     // that a rim tracing treats them as traced.
     void setRimEdgeMarks(bool on);

@@ -1,0 +1,463 @@
+// FillPolygon: inserting the chains of a drain-hole cut into a piece polygon,
+// splitting it into two pieces.
+#include "topolib/FillPolygon.h"
+
+#include "topolib/GeometricPredicates.h"
+#include "topolib/StlObject.h"
+#include "topolib/StlVertex.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <vector>
+
+namespace topolib {
+
+namespace {
+
+const Vector3D& posOf(const FillPolygonNode* n) { return n->vertex->pos; }
+
+// Where a chain end lies on the rim.
+enum EndCode { kNotFound = 0, kAtStart = 1, kAtEnd = 2, kInside = 3 };
+
+struct ChainEnd {
+    StlVertex* vertex = nullptr;
+    FillPolygonNode* node = nullptr; // the corner, or the start of the edge it lies in
+    int code = kNotFound;
+    bool attached = false;             // joined to the nearest rim node
+    FillPolygonNode* first = nullptr;  // where its piece boundary leaves the rim
+    FillPolygonNode* second = nullptr; // where the other piece continues along the rim
+};
+
+void link(FillPolygonNode* a, FillPolygonNode* b) {
+    a->next = b;
+    b->prev = a;
+}
+
+// Orientation of a closed chain c0 … (the repeat of c0 excluded) about n.
+double loopOrientation(const std::deque<StlVertex*>& chain, std::size_t count, const Vector3D& n) {
+    double o = 0.0;
+    const Vector3D& c0 = chain[0]->pos;
+    for (std::size_t i = 1; i + 1 < count; ++i)
+        o += (chain[i]->pos - c0).cross(chain[i + 1]->pos - c0).dot(n);
+    return o;
+}
+
+// A new loop of nodes for the given vertices in order; returns its first node.
+FillPolygonNode* makeLoop(const std::vector<StlVertex*>& vertices) {
+    FillPolygonNode* first = nullptr;
+    FillPolygonNode* last = nullptr;
+    for (StlVertex* v : vertices) {
+        FillPolygonNode* n = FillPolygon::newNode(v);
+        if (last)
+            link(last, n);
+        else
+            first = n;
+        last = n;
+    }
+    if (first)
+        link(last, first);
+    return first;
+}
+
+int smallestAxis(const Vector3D& v) {
+    const double a[3] = {std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)};
+    int k = 0;
+    if (a[1] < a[k])
+        k = 1;
+    if (a[2] < a[k])
+        k = 2;
+    return k;
+}
+
+int largestAxis(const Vector3D& v) {
+    const double a[3] = {std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)};
+    int k = 0;
+    if (a[1] > a[k])
+        k = 1;
+    if (a[2] > a[k])
+        k = 2;
+    return k;
+}
+
+} // namespace
+
+// ---- Open chains ---------------------------------------------------------------------
+
+FillPolygon* FillPolygon::splitByChain(std::deque<StlVertex*>& chain) {
+    if (chain.size() < 2 || m_nodes.size() < 2)
+        return nullptr;
+    ChainEnd S, T;
+    S.vertex = chain.front();
+    T.vertex = chain.back();
+
+    // 1. Locate the ends on the rim edges (A, A.next).
+    FillPolygonNode* A = m_nodes.front();
+    for (std::size_t i = 0; i < m_nodes.size(); ++i, A = A->next) {
+        for (ChainEnd* end : {&S, &T}) {
+            if (end->code != kNotFound)
+                continue;
+            if (end->vertex == A->vertex) {
+                end->node = A;
+                end->code = kAtStart;
+            } else if (end->vertex == A->next->vertex) {
+                end->node = A->next;
+                end->code = kAtEnd;
+            } else {
+                const double* a = posOf(A).data();
+                const double* b = posOf(A->next).data();
+                const double* p = end->vertex->pos.data();
+                // A vertex marked as lying on this rim is held to the tight
+                // tolerance; a free chain end may lie a little off the edge.
+                const int where = end->vertex->mark() == 2 ? classifyPointOnSegment(a, b, p)
+                                                           : locatePointOnSegment(a, b, p);
+                if (where == 1) {
+                    end->node = A;
+                    end->code = kAtStart;
+                } else if (where == 2) {
+                    end->node = A->next;
+                    end->code = kAtEnd;
+                } else if (where == 3) {
+                    end->node = A;
+                    end->code = kInside;
+                }
+            }
+        }
+    }
+
+    // Ends off the rim are joined to the nearest rim node, never to the other end's.
+    const bool sFound = S.code != kNotFound;
+    const bool tFound = T.code != kNotFound;
+    if (!sFound) {
+        S.node = nearestNode(S.vertex->pos.data());
+        if (tFound && S.node == T.node)
+            S.node = S.node->prev;
+        S.attached = true;
+    }
+    if (!tFound) {
+        T.node = nearestNode(T.vertex->pos.data());
+        if (sFound && T.node == S.node)
+            T.node = T.node->prev;
+        else if (!sFound && T.node == S.node)
+            T.node = T.node->next;
+        T.attached = true;
+    }
+    for (ChainEnd* end : {&S, &T}) {
+        if (!end->attached)
+            continue;
+        FillPolygonNode* open = newNode(end->node->vertex, FillPolygonNode::kChainEnd);
+        link(open, end->node->next);
+        end->node->next = nullptr;
+        end->first = end->node;
+        end->second = open;
+    }
+
+    auto atCorner = [](const ChainEnd& e) { return e.code == kAtStart || e.code == kAtEnd; };
+    // Two nodes for an end inside the edge that starts at `start`: the first follows
+    // the edge's start (and ends there), the second leads on to the edge's end.
+    auto splitEdge = [&](ChainEnd& e, FillPolygonNode* start, FillPolygonNode* end) {
+        e.first = newNode(e.vertex, FillPolygonNode::kChainEnd);
+        e.second = newNode(e.vertex, FillPolygonNode::kChainEnd);
+        link(start, e.first);
+        e.first->next = nullptr;
+        link(e.second, end);
+    };
+
+    // 2. Open the rim at both ends.
+    if (S.node != T.node) {
+        if (!S.attached) {
+            if (atCorner(S)) {
+                S.first = S.node;
+                S.second = newNode(S.vertex);
+                link(S.second, S.node->next);
+                S.node->next = nullptr;
+            } else {
+                splitEdge(S, S.node, S.node->next);
+            }
+            chain.pop_front();
+        }
+        if (!T.attached) {
+            if (atCorner(T)) {
+                T.first = T.node;
+                T.second = newNode(T.vertex);
+                link(T.second, T.node->next);
+                T.node->next = nullptr;
+            } else {
+                splitEdge(T, T.node, T.node->next);
+            }
+            chain.pop_back();
+        }
+    } else {
+        FillPolygonNode* N = S.node;
+        FillPolygonNode* edgeEnd = N->next;
+        if (atCorner(S) && atCorner(T)) {
+            chain.pop_front();
+            chain.pop_back();
+            // Vertices between two ends at one corner would be a cut that is lost.
+            if (!chain.empty())
+                m_failed = true;
+            return nullptr;
+        }
+        if (!atCorner(S) && atCorner(T)) {
+            splitEdge(S, N, edgeEnd);
+            T.first = N;
+            T.second = newNode(T.vertex, FillPolygonNode::kChainEnd);
+            link(T.second, S.first);
+            N->next = nullptr;
+        } else if (atCorner(S) && !atCorner(T)) {
+            splitEdge(T, N, edgeEnd);
+            S.first = N;
+            S.second = newNode(S.vertex, FillPolygonNode::kChainEnd);
+            link(S.second, T.first);
+            N->next = nullptr;
+        } else {
+            const double ds = (S.vertex->pos - posOf(N)).lengthSquared();
+            const double dt = (T.vertex->pos - posOf(N)).lengthSquared();
+            if (chain.size() == 2 && dt > ds) {
+                // A chain lying along the edge only adds its points to it.
+                FillPolygonNode* s = newNode(S.vertex, FillPolygonNode::kChainEnd);
+                FillPolygonNode* t = newNode(T.vertex, FillPolygonNode::kChainEnd);
+                link(N, s);
+                link(s, t);
+                link(t, edgeEnd);
+                chain.clear();
+                rebuildFrom(N);
+                return nullptr;
+            }
+            ChainEnd& nearer = ds < dt ? S : T;
+            ChainEnd& farther = ds < dt ? T : S;
+            nearer.first = newNode(nearer.vertex, FillPolygonNode::kChainEnd);
+            nearer.second = newNode(nearer.vertex, FillPolygonNode::kChainEnd);
+            farther.first = newNode(farther.vertex, FillPolygonNode::kChainEnd);
+            farther.second = newNode(farther.vertex, FillPolygonNode::kChainEnd);
+            link(N, nearer.first);
+            nearer.first->next = nullptr;
+            link(nearer.second, farther.first);
+            farther.first->next = nullptr;
+            link(farther.second, edgeEnd);
+        }
+        chain.pop_front();
+        if (!chain.empty())
+            chain.pop_back();
+    }
+
+    // 3. Every branch above gives each end both of its nodes.
+    assert(S.first && S.second && T.first && T.second);
+
+    // 4. The chain's remaining vertices run from S's first node to T's second node
+    // in one piece, and backwards from T's first node to S's second in the other.
+    FillPolygonNode* last = S.first;
+    for (StlVertex* v : chain) {
+        FillPolygonNode* n = newNode(v);
+        link(last, n);
+        last = n;
+    }
+    link(last, T.second);
+    last = T.first;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        FillPolygonNode* n = newNode(*it);
+        link(last, n);
+        last = n;
+    }
+    link(last, S.second);
+
+    // 5. This polygon keeps S's side, the new one gets T's.
+    auto* piece = new FillPolygon(owner);
+    piece->normal = normal;
+    rebuildFrom(S.first);
+    piece->rebuildFrom(T.first);
+    return piece;
+}
+
+// ---- Closed chains -------------------------------------------------------------------
+
+FillPolygon* FillPolygon::insertChain(std::deque<StlVertex*>& chain) {
+    if (chain.empty())
+        return nullptr;
+    if (chain.front()->mark() == 0)
+        return insertInteriorLoop(chain);
+    return insertBoundaryLoop(chain);
+}
+
+FillPolygon* FillPolygon::insertBoundaryLoop(std::deque<StlVertex*>& chain) {
+    const std::size_t k = chain.size() - 1; // chain[k] repeats chain[0]
+    if (chain.size() < 4 || chain.back() != chain.front() || m_nodes.empty()) {
+        // Not a closed loop of three or more vertices: nothing with an inside.
+        m_failed = m_failed || chain.size() >= 4;
+        return nullptr;
+    }
+    const double o = loopOrientation(chain, k, normal);
+    FillPolygonNode* N = nullptr;
+    FillPolygonNode* x = m_nodes.front();
+    for (std::size_t i = 0; i < m_nodes.size(); ++i, x = x->next) {
+        if (x->vertex == chain[0]) {
+            N = x;
+            break;
+        }
+    }
+    if (!N)
+        return insertInteriorLoop(chain);
+
+    // The rim makes a detour around the loop against the normal's sense; the
+    // loop's inside runs with it.
+    FillPolygonNode* oldNext = N->next;
+    FillPolygonNode* last = N;
+    std::vector<StlVertex*> inside;
+    inside.reserve(k);
+    if (o >= 0.0) {
+        for (std::size_t i = k; i-- > 0;) {
+            FillPolygonNode* n = newNode(chain[i]);
+            link(last, n);
+            last = n;
+        }
+        for (std::size_t i = 0; i < k; ++i)
+            inside.push_back(chain[i]);
+    } else {
+        for (std::size_t i = 1; i <= k; ++i) {
+            FillPolygonNode* n = newNode(chain[i]);
+            link(last, n);
+            last = n;
+        }
+        for (std::size_t i = k; i >= 1; --i)
+            inside.push_back(chain[i]);
+    }
+    link(last, oldNext);
+
+    auto* piece = new FillPolygon(owner);
+    piece->normal = normal;
+    rebuildFrom(N);
+    piece->rebuildFrom(makeLoop(inside));
+    return piece;
+}
+
+FillPolygon* FillPolygon::insertInteriorLoop(std::deque<StlVertex*>& chain) {
+    if (chain.size() > 1 && chain.back() == chain.front())
+        chain.pop_back();
+    if (chain.size() < 3 || m_nodes.size() < 3) {
+        m_failed = true;
+        return nullptr;
+    }
+    const double o = loopOrientation(chain, chain.size(), normal);
+    std::vector<StlVertex*> inside(chain.begin(), chain.end());
+    if (o < 0.0)
+        std::reverse(inside.begin(), inside.end());
+    auto* hole = new FillPolygon(owner);
+    hole->normal = normal;
+    hole->rebuildFrom(makeLoop(inside));
+    if (hole->nodeCount() < 3) {
+        delete hole;
+        m_failed = true;
+        return nullptr;
+    }
+
+    // 2. The hole corner M: farthest along the axis in which the normal is
+    // smallest, ties broken along the middle axis.
+    const int ext = smallestAxis(normal);
+    const int dom = largestAxis(normal) != ext ? largestAxis(normal) : (ext + 1) % 3;
+    const int mid = 3 - ext - dom;
+    FillPolygonNode* M = hole->m_nodes.front();
+    for (FillPolygonNode* h : hole->m_nodes) {
+        if (h == M)
+            continue;
+        const double d = posOf(h)[ext] - posOf(M)[ext];
+        if (d > 1e-6 || (std::fabs(d) <= 1e-6 && posOf(h)[mid] > posOf(M)[mid]))
+            M = h;
+    }
+
+    // 3. The bridge end B: the nearest admissible rim node.
+    const Vector3D& m = posOf(M);
+    Vector3D toNext = posOf(M->next) - m;
+    Vector3D toPrev = posOf(M->prev) - m;
+    toNext.unitize();
+    toPrev.unitize();
+    FillPolygonNode* B = nullptr;
+    double bestDistance = 0.0;
+    for (FillPolygonNode* X : m_nodes) {
+        const Vector3D& xp = posOf(X);
+        if (!(xp[ext] > m[ext] - 1e-6))
+            continue;
+        if (X->mark && *X->mark != 0)
+            continue;
+        if ((xp - posOf(X->prev)).cross(m - xp).dot(normal) <= 1e-6)
+            continue;
+        Vector3D dir = xp - m;
+        dir.unitize();
+        if (std::fabs(dir.dot(toNext) - 1.0) < 1e-6 || std::fabs(dir.dot(toPrev) - 1.0) < 1e-6)
+            continue;
+        const double d = (xp - m).lengthSquared();
+        if (!B || d < bestDistance) {
+            B = X;
+            bestDistance = d;
+        }
+    }
+    if (!B) {
+        delete hole;
+        m_failed = true;
+        return nullptr;
+    }
+
+    // 4. A rim edge crossing the bridge moves its end to the crossing nearest M.
+    const int plane = largestAxis(normal);
+    FillPolygonNode* crossedEdge = nullptr;
+    Vector3D crossing;
+    double crossingDistance = 0.0;
+    for (FillPolygonNode* Y = B->next; Y != B; Y = Y->next) {
+        FillPolygonNode* Yn = Y->next;
+        if (Y->vertex == B->vertex || Yn->vertex == B->vertex)
+            continue;
+        Vector3D s;
+        if (!segmentsCrossInPlane(m.data(), posOf(B).data(), posOf(Y).data(), posOf(Yn).data(), plane, s.data()))
+            continue;
+        if ((m - s).cross(posOf(Yn) - posOf(Y)).dot(normal) >= -1e-6)
+            continue;
+        const double d = (s - m).lengthSquared();
+        if (!crossedEdge || d < crossingDistance) {
+            crossedEdge = Y;
+            crossing = s;
+            crossingDistance = d;
+        }
+    }
+    if (crossedEdge) {
+        if (!owner) {
+            delete hole;
+            m_failed = true;
+            return nullptr;
+        }
+        FillPolygonNode* c = newNode(owner->findOrAddVertex(crossing.data()));
+        FillPolygonNode* after = crossedEdge->next;
+        link(crossedEdge, c);
+        link(c, after);
+        B = c;
+    }
+
+    // 5. Count the bridge at both of its ends.
+    for (FillPolygonNode* end : {M, B}) {
+        if (!end->mark)
+            end->mark = std::make_shared<unsigned int>(0u);
+        ++*end->mark;
+    }
+
+    // 6. Out along the bridge, around the hole against the normal's sense, back.
+    FillPolygonNode* oldNext = B->next;
+    FillPolygonNode* last = B;
+    FillPolygonNode* h = M;
+    do {
+        FillPolygonNode* copy = newNode(h->vertex);
+        if (h == M)
+            copy->mark = M->mark;
+        link(last, copy);
+        last = copy;
+        h = h->prev;
+    } while (h != M);
+    FillPolygonNode* closing = newNode(M->vertex);
+    link(last, closing);
+    FillPolygonNode* back = newNode(B->vertex);
+    back->mark = B->mark;
+    link(closing, back);
+    link(back, oldNext);
+
+    rebuildFrom(B);
+    return hole;
+}
+
+} // namespace topolib

@@ -1,0 +1,507 @@
+// FillPolygon: ear selection and the three ear-clipping steps (hole filling, shell
+// caps, pieces of cut triangles) with their drivers.
+#include "topolib/FillPolygon.h"
+
+#include "topolib/GeometricPredicates.h"
+#include "topolib/StlObject.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
+#include "topolib/TriangleIntersection.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace topolib {
+
+namespace {
+
+constexpr double kCos5Degrees = 0.99619469;
+constexpr double kCos150Degrees = -0.8660254037844;
+constexpr double kCos105Degrees = -0.2588190451025;
+
+const Vector3D& posOf(const FillPolygonNode* n) { return n->vertex->pos; }
+
+Vector3D unitOf(Vector3D v) { return v.unitize(); }
+
+// Frees the nodes of the loop through start without touching any node list.
+void freeLoopNodes(FillPolygonNode* start) {
+    for (FillPolygonNode* x = start->next; x && x != start;) {
+        FillPolygonNode* following = x->next;
+        FillPolygon::freeNode(x);
+        x = following;
+    }
+    FillPolygon::freeNode(start);
+}
+
+// Axis of a vector's largest component, the lower axis on ties.
+int largestAxis(const Vector3D& v) {
+    const double a[3] = {std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)};
+    int k = 0;
+    if (a[1] > a[k])
+        k = 1;
+    if (a[2] > a[k])
+        k = 2;
+    return k;
+}
+
+// A triangle that belongs to no mesh: its vertices are set but it is not entered
+// in their incident lists. Null for coincident corners or no area.
+StlTriangle* makeFreeTriangle(StlVertex* a, StlVertex* b, StlVertex* c) {
+    if (a == b || b == c || a == c || a->pos == b->pos || b->pos == c->pos || a->pos == c->pos)
+        return nullptr;
+    auto* t = new StlTriangle();
+    t->vertices[0] = a;
+    t->vertices[1] = b;
+    t->vertices[2] = c;
+    if (t->computeNormal() < 1e-6) {
+        delete t;
+        return nullptr;
+    }
+    return t;
+}
+
+} // namespace
+
+// ---- Ear selection --------------------------------------------------------------------
+
+FillPolygonNode* FillPolygon::selectEar() const {
+    if (m_nodes.size() < 3)
+        return nullptr;
+    FillPolygonNode* first = m_nodes.front();
+    FillPolygonNode* choice = first;
+    for (FillPolygonNode* x = first->next; x != first; x = x->next) {
+        if (x->notEar == 0 && (choice->notEar != 0 || x->cosAngle > choice->cosAngle))
+            choice = x;
+    }
+    // Look-ahead: when the diagonal that clipping the choice would create runs on
+    // almost straight into a neighbour's other edge, that neighbour goes first, so
+    // that no corner of nearly 180 degrees is left behind.
+    FillPolygonNode* E = choice;
+    FillPolygonNode* P = E->prev;
+    FillPolygonNode* Q = E->next;
+    const Vector3D a = unitOf(posOf(Q) - posOf(P));
+    const Vector3D b = unitOf(posOf(Q->next) - posOf(Q));
+    const double ab = std::fabs(a.dot(b));
+    if (ab > kCos5Degrees && ab > E->cosAngle && Q->notEar == 0 && Q->cosAngle > kCos150Degrees)
+        return Q;
+    const Vector3D c = unitOf(posOf(P->prev) - posOf(P));
+    const double ac = std::fabs(a.dot(c));
+    if (ac > kCos5Degrees && ac > E->cosAngle && P->notEar == 0)
+        return P->cosAngle > kCos150Degrees ? P : E;
+    return E;
+}
+
+FillPolygonNode* FillPolygon::selectCutEar() const {
+    if (m_nodes.size() < 3)
+        return nullptr;
+    FillPolygonNode* first = m_nodes.front();
+    if (m_nodes.size() == 3)
+        return first;
+    // The cosines of the two corners that clipping e would leave at its neighbours
+    // (smaller is better).
+    auto quality = [](const FillPolygonNode* e, bool signedAtP) {
+        const FillPolygonNode* P = e->prev;
+        const FillPolygonNode* Q = e->next;
+        const Vector3D a = unitOf(posOf(Q) - posOf(P));
+        const Vector3D b = unitOf(posOf(Q->next) - posOf(Q));
+        const Vector3D c = unitOf(posOf(P->prev) - posOf(P));
+        const double atP = signedAtP ? c.dot(a) : std::fabs(c.dot(a));
+        return std::max(-a.dot(b), atP);
+    };
+    FillPolygonNode* choice = first;
+    double best = 1.0;
+    if (first->notEar == 0 && first->cosAngle > 0.0)
+        best = quality(first, true);
+    for (FillPolygonNode* x = first->next; x != first; x = x->next) {
+        if (x->notEar != 0)
+            continue;
+        if (x->cosAngle > kCos105Degrees) {
+            const double q = quality(x, false);
+            if (q < best) {
+                choice = x;
+                best = q;
+                if (q < kCos5Degrees)
+                    break;
+            }
+        } else if (choice->notEar != 0 || x->cosAngle > choice->cosAngle) {
+            choice = x;
+        }
+    }
+    return choice;
+}
+
+bool FillPolygon::isPinchCrossing(const FillPolygonNode* e, const FillPolygonNode* x) const {
+    const Vector3D& P = posOf(e->prev);
+    const Vector3D& Q = posOf(e->next);
+    const Vector3D& X = posOf(x);
+    const Vector3D u = Q - P;
+    const Vector3D w = posOf(x->next) - X;
+    const int k = largestAxis(normal);
+    const int i = (k + 1) % 3;
+    const int j = (k + 2) % 3;
+    const double det = w[i] * u[j] - w[j] * u[i];
+    if (std::fabs(det) < 1e-12)
+        return false;
+    const double t = ((X[j] - P[j]) * w[i] - (X[i] - P[i]) * w[j]) / det;
+    const Vector3D S = P + u * t;
+    if (locatePointOnSegment(Q.data(), P.data(), S.data()) == 0)
+        return false;
+    return (S - X).dot(w) > 0.0;
+}
+
+// ---- Steps --------------------------------------------------------------------------------
+
+FillPolygonNode* FillPolygon::reclassify(StepMode mode, FillPolygonNode* node) const {
+    if (mode == StepMode::Cut || planar)
+        return node->classifyInPlane(normal.data());
+    return node->classify();
+}
+
+void FillPolygon::emit(StepMode mode, StlVertex* a, StlVertex* b, StlVertex* c, std::deque<StlTriangle*>* out,
+                       const StlTriangle* source) {
+    switch (mode) {
+    case StepMode::Hole:
+        if (owner)
+            owner->addTriangle(a, b, c, out);
+        break;
+    case StepMode::Cap:
+        if (StlTriangle* t = makeFreeTriangle(a, b, c))
+            out->push_back(t);
+        break;
+    case StepMode::Cut:
+        if (owner && source)
+            owner->addCutTriangle(a, b, c, source);
+        break;
+    }
+}
+
+FillPolygon* FillPolygon::splitOffLoop(FillPolygonNode* start) const {
+    auto* split = new FillPolygon(owner);
+    split->rebuildFrom(start);
+    split->planar = planar;
+    split->normal = normal;
+    return split;
+}
+
+FillPolygon* FillPolygon::triangulate(std::deque<StlTriangle*>* out) { return step(StepMode::Hole, out, nullptr); }
+
+FillPolygon* FillPolygon::triangulateCap(std::deque<StlTriangle*>& out) { return step(StepMode::Cap, &out, nullptr); }
+
+FillPolygon* FillPolygon::triangulateCut(const StlTriangle* source) { return step(StepMode::Cut, nullptr, source); }
+
+FillPolygon* FillPolygon::step(StepMode mode, std::deque<StlTriangle*>* out, const StlTriangle* source) {
+    const bool cut = mode == StepMode::Cut;
+    if (cut && m_nodes.empty())
+        return nullptr;
+    auto finishTriangle = [&]() {
+        FillPolygonNode* f = m_nodes.front();
+        emit(mode, f->vertex, f->next->vertex, f->prev->vertex, out, source);
+        clearNodes();
+    };
+
+    // 1-3: finish small polygons, pick the ear, reclassify once when no corner is a
+    // candidate.
+    FillPolygonNode* E = nullptr;
+    for (int round = 0;; ++round) {
+        if (m_nodes.size() < 3) {
+            clearNodes();
+            return nullptr;
+        }
+        if (m_nodes.size() == 3) {
+            finishTriangle();
+            return nullptr;
+        }
+        E = cut ? selectCutEar() : selectEar();
+        if (E->notEar == 0)
+            break;
+        if (round > 0) {
+            finishWithFailure(nullptr);
+            return nullptr;
+        }
+        if (cut) {
+            const int count = classifyNodesInPlane(normal.data());
+            if (m_nodes.size() >= 3 && count < 2) {
+                finishWithFailure(nullptr);
+                return nullptr;
+            }
+        } else {
+            int count = classifyNodes();
+            if (m_nodes.size() >= 3 && count == 0) {
+                double average[3];
+                averageNormal(average);
+                count = classifyNodesInPlane(average);
+                if (m_nodes.size() >= 3 && count == 0) {
+                    finishWithFailure(nullptr);
+                    return nullptr;
+                }
+            }
+        }
+    }
+
+    // 4: the ear triangle (E, Q, P), a record of no mesh.
+    FillPolygonNode* P = E->prev;
+    FillPolygonNode* Q = E->next;
+    StlTriangle ear;
+    ear.vertices[0] = E->vertex;
+    ear.vertices[1] = Q->vertex;
+    ear.vertices[2] = P->vertex;
+    bool earHasArea = true;
+    if (cut)
+        ear.normal = source ? source->normal : normal;
+    else
+        earHasArea = ear.computeNormal() > 0.0;
+    const double R = (cut ? 1.1 : 1.01) *
+                     std::max((posOf(P) - posOf(E)).lengthSquared(), (posOf(Q) - posOf(E)).lengthSquared());
+
+    // 5: pinches (the loop touching itself at a corner of the ear) and blockers
+    // (corners inside the ear).
+    enum class Pinch { None, AtQ, AtP, AtE } pinch = Pinch::None;
+    FillPolygonNode* X = nullptr;
+    FillPolygonNode* blocker = nullptr;
+    double best = -1e-6;
+    std::size_t guard = m_nodes.size();
+    for (X = Q->next; X != P && guard > 0; X = X->next, --guard) {
+        if (!cut) {
+            if (X->vertex == E->vertex)
+                continue;
+            if (X->vertex == Q->vertex) {
+                if (Q->next->vertex != X->prev->vertex && X->next->vertex != E->vertex && chainTurnsLeft(X, Q) &&
+                    chainTurnsLeft(Q, X)) {
+                    pinch = Pinch::AtQ;
+                    break;
+                }
+                continue;
+            }
+            if (X->vertex == P->vertex) {
+                if (X->prev->vertex != E->vertex && P->prev->vertex != X->next->vertex && chainTurnsLeft(X, P) &&
+                    chainTurnsLeft(P, X)) {
+                    pinch = Pinch::AtP;
+                    break;
+                }
+                continue;
+            }
+            // A straight or needle ear has no inside: nothing can block it, and its
+            // zero normal would let every near corner pass the inside test.
+            if (!earHasArea || (posOf(E) - posOf(X)).lengthSquared() >= R)
+                continue;
+            if (!ear.containsProjectedPoint(posOf(X).data()))
+                continue;
+            if (mode == StepMode::Hole &&
+                !(pointPlaneDistSq(posOf(X).data(), posOf(E).data(), ear.normal.data()) < R / 25.0))
+                continue;
+            const double weight = pointSegmentDistSq(posOf(X).data(), posOf(P).data(), posOf(Q).data());
+            if (weight > best) {
+                best = weight;
+                blocker = X;
+            }
+        } else {
+            if (X->vertex == E->vertex) {
+                if (Q->vertex != X->prev->vertex && P->vertex != X->next->vertex && isPinchCrossing(E, X)) {
+                    pinch = Pinch::AtE;
+                    break;
+                }
+                continue;
+            }
+            if (X->vertex == Q->vertex || X->vertex == P->vertex)
+                continue;
+            if ((posOf(E) - posOf(X)).lengthSquared() >= R || !pointInTriangle(&ear, posOf(X).data()))
+                continue;
+            const double weight = pointSegmentDistSq(posOf(X).data(), posOf(P).data(), posOf(Q).data());
+            if (weight > best) {
+                best = weight;
+                blocker = X;
+            } else if (blocker && best - weight < 1e-6) {
+                // Of corners equally far from the base, prefer one whose outgoing
+                // edge turns towards the ear vertex.
+                const Vector3D& Xp = posOf(X);
+                const Vector3D& Xn = posOf(X->next);
+                if ((Xn - Xp).cross(posOf(E) - Xn).dot(normal) > 1e-6 && !Xn.isNear(Xp))
+                    blocker = X;
+            }
+        }
+    }
+
+    // 7, 8: a pinch splits the loop into two at the touching vertex.
+    if (pinch != Pinch::None) {
+        FillPolygonNode* A = nullptr;
+        if (pinch == Pinch::AtQ) {
+            FillPolygonNode* qNext = Q->next;
+            FillPolygonNode* xNext = X->next;
+            Q->next = xNext;
+            xNext->prev = Q;
+            X->next = qNext;
+            qNext->prev = X;
+            A = Q;
+        } else if (pinch == Pinch::AtP) {
+            FillPolygonNode* pPrev = P->prev;
+            FillPolygonNode* xPrev = X->prev;
+            P->prev = xPrev;
+            xPrev->next = P;
+            X->prev = pPrev;
+            pPrev->next = X;
+            A = P;
+        } else {
+            FillPolygonNode* xNext = X->next;
+            E->next = xNext;
+            xNext->prev = E;
+            X->next = Q;
+            Q->prev = X;
+            A = E;
+        }
+        FillPolygonNode* ra = reclassify(mode, A);
+        if (!ra) {
+            freeLoopNodes(A);
+            m_nodes.clear();
+        } else {
+            rebuildFrom(ra);
+        }
+        FillPolygonNode* rx = reclassify(mode, X);
+        if (!rx) {
+            // Only the other loop folds away; this polygon keeps its own loop.
+            freeLoopNodes(X);
+            return nullptr;
+        }
+        return splitOffLoop(rx);
+    }
+
+    // 9: a blocker splits along the diagonal E-X: this polygon keeps E, X … P, the
+    // other loop is X', E', Q … X's old predecessor.
+    if (blocker) {
+        X = blocker;
+        FillPolygonNode* E2 = newNode(E->vertex);
+        FillPolygonNode* X2 = newNode(X->vertex);
+        FillPolygonNode* xPrev = X->prev;
+        E->next = X;
+        X->prev = E;
+        E2->next = Q;
+        Q->prev = E2;
+        xPrev->next = X2;
+        X2->prev = xPrev;
+        X2->next = E2;
+        E2->prev = X2;
+
+        FillPolygonNode* r1 = reclassify(mode, E);
+        if (!r1) {
+            freeLoopNodes(E);
+            m_nodes.clear();
+        } else if (r1 == E) {
+            FillPolygonNode* rx = reclassify(mode, X);
+            if (!rx) {
+                freeLoopNodes(X);
+                m_nodes.clear();
+            } else {
+                rebuildFrom(rx);
+            }
+        } else {
+            // The needle cut out at E may have taken X with it.
+            rebuildFrom(r1);
+        }
+        FillPolygonNode* r2 = reclassify(mode, E2);
+        if (!r2) {
+            freeLoopNodes(E2);
+            return nullptr;
+        }
+        if (r2 == E2) {
+            r2 = reclassify(mode, X2);
+            if (!r2) {
+                freeLoopNodes(X2);
+                return nullptr;
+            }
+        }
+        return splitOffLoop(r2);
+    }
+
+    // 10: clip the ear.
+    P->next = Q;
+    Q->prev = P;
+    E->next = E->prev = nullptr;
+    emit(mode, E->vertex, Q->vertex, P->vertex, out, source);
+    freeNode(E);
+    FillPolygonNode* rp = reclassify(mode, P);
+    if (!rp) {
+        freeLoopNodes(P);
+        m_nodes.clear();
+        return nullptr;
+    }
+    FillPolygonNode* start = rp;
+    if (rp == P) {
+        FillPolygonNode* rq = reclassify(mode, Q);
+        if (!rq) {
+            freeLoopNodes(Q);
+            m_nodes.clear();
+            return nullptr;
+        }
+        if (!cut || rq != Q)
+            start = rq;
+    }
+    rebuildFrom(start);
+    if (m_nodes.size() == 3)
+        finishTriangle();
+    return nullptr;
+}
+
+// ---- Drivers ---------------------------------------------------------------------------
+
+namespace {
+
+// Steps a work list of polygons (take = which one is worked on) until it is empty.
+// Every step clips a corner, splits a loop into two smaller ones or finishes one,
+// so a correct run needs a few steps per corner; the cap turns a run that cycles
+// into a failure.
+template <bool lastFirst, typename Container, typename Step>
+bool driveSteps(Container& work, std::size_t stepCap, Step step) {
+    std::size_t corners = 0;
+    for (const FillPolygon* p : work)
+        corners += p->nodeCount();
+    std::size_t budget = stepCap ? stepCap : 8 * corners + 64;
+    bool ok = true;
+    while (!work.empty()) {
+        if (budget-- == 0) {
+            ok = false;
+            break;
+        }
+        FillPolygon* p;
+        if constexpr (lastFirst)
+            p = work.back();
+        else
+            p = work.front();
+        FillPolygon* split = step(p);
+        const bool failed = p->failed() || (split && split->failed());
+        if (p->nodeCount() == 0) {
+            if constexpr (lastFirst)
+                work.pop_back();
+            else
+                work.pop_front();
+            delete p;
+        }
+        if (split)
+            work.push_back(split);
+        if (failed) {
+            ok = false;
+            break;
+        }
+    }
+    for (FillPolygon* p : work)
+        delete p;
+    work.clear();
+    return ok;
+}
+
+} // namespace
+
+bool FillPolygon::triangulateCutPieces(std::vector<FillPolygon*>& stack, const StlTriangle* source,
+                                       std::size_t stepCap) {
+    return driveSteps<true>(stack, stepCap, [source](FillPolygon* p) { return p->triangulateCut(source); });
+}
+
+bool FillPolygon::triangulateCaps(std::vector<FillPolygon*>& polygons, std::deque<StlTriangle*>& out,
+                                  std::size_t stepCap) {
+    return driveSteps<true>(polygons, stepCap, [&out](FillPolygon* p) { return p->triangulateCap(out); });
+}
+
+bool FillPolygon::triangulateHoles(std::deque<FillPolygon*>& polygons, std::deque<StlTriangle*>* out,
+                                   std::size_t stepCap) {
+    return driveSteps<false>(polygons, stepCap, [out](FillPolygon* p) { return p->triangulate(out); });
+}
+
+} // namespace topolib
