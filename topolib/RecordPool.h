@@ -37,6 +37,12 @@ public:
         return p;
     }
 
+    // Exchanges the records of two pools (used to exchange whole meshes).
+    void swap(RecordPool& other) noexcept {
+        m_blocks.swap(other.m_blocks);
+        std::swap(m_size, other.m_size);
+    }
+
     // Number of records made since construction or the last clear().
     std::size_t size() const { return m_size; }
 

@@ -401,6 +401,12 @@ public:
     // Takes the remembered shifts back; false when none are applied.
     bool revertXyCalibration();
 
+    // ---- Exchanging contents (MeshBoolean.cpp) ---------------------------------
+    // Exchanges every mesh record, array, shell, octree, slab index, box and
+    // measure with other (name, id and the hooks stay); the shells' owners follow.
+    // The drain-hole boolean restores a model from its snapshot with it.
+    void swapMeshWith(StlObject& other);
+
 protected:
     // Releases every record, the arrays and the shells; the object is empty after.
     void releaseMesh();

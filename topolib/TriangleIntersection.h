@@ -1,5 +1,7 @@
 #pragma once
 
+#include "topolib/TriangleCutter.h"
+
 #include <cstdint>
 #include <deque>
 
@@ -64,26 +66,8 @@ struct SnapCandidates {
     }
 };
 
-// The drain-hole cutter's tests that run while the octrees are walked in pairs.
-class TriangleCutter {
-public:
-    // Coarse test of a non-coplanar candidate pair: true when the pair must go to the
-    // exact cutter. A vertex within 1e-6 of the other plane always passes; otherwise
-    // the pair passes when both triangles reach across the other's plane (beyond
-    // 5e-5) and their spans on the planes' common line overlap by at least 1e-6.
-    // Vertices within 5e-5 of the other triangle become snap records: on a pass the
-    // vertex and face records are appended to *snapList (when given) and vertices
-    // near an edge are added to that edge's vertex list with mark 1. Vertex and face
-    // snaps get mark 1 as soon as they are found, pass or not.
-    static bool prefilterPair(StlTriangle* a, StlTriangle* b, std::deque<SnapRecord>* snapList);
-
-    // Vertex k of x against triangle y (squared tolerance 2.5e-9): 0 no candidate (a
-    // shared vertex, or the projection misses y), 1 near a vertex of y, 2 near the
-    // interior of an edge of y (into `edge`), 3 over y's face. Kinds 1 and 3 go into
-    // vertexOrFace and mark the vertex 1.
-    static int collectSnapCandidate(StlTriangle* x, StlTriangle* y, int k, SnapCandidates& vertexOrFace,
-                                    SnapCandidates& edge);
-};
+// The drain-hole cutter's coarse pair test and snap candidates are members of
+// TriangleCutter (TriangleCutter.h), defined in TriangleIntersection.cpp.
 
 // True when both p and q lie within 1e-6 of the interior of one edge of t (edges
 // tested in order 0, 1, 2).

@@ -140,6 +140,36 @@ TriangleSoup torus(double R, double r, int major, int minor, const Point& c) {
     return s;
 }
 
+TriangleSoup cylinder(double radius, const Point& p0, const Point& p1, int sides) {
+    const double ax[3] = {p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
+    const double len = std::sqrt(ax[0] * ax[0] + ax[1] * ax[1] + ax[2] * ax[2]);
+    const double w[3] = {ax[0] / len, ax[1] / len, ax[2] / len};
+    // u: any unit vector across the axis; v = w × u completes a right-handed frame.
+    double u[3] = {0.0, 0.0, 0.0};
+    u[std::fabs(w[0]) < 0.9 ? 0 : 1] = 1.0;
+    const double d = u[0] * w[0] + u[1] * w[1] + u[2] * w[2];
+    for (int k = 0; k < 3; ++k)
+        u[k] -= d * w[k];
+    const double ul = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+    for (double& c : u)
+        c /= ul;
+    const double v[3] = {w[1] * u[2] - w[2] * u[1], w[2] * u[0] - w[0] * u[2], w[0] * u[1] - w[1] * u[0]};
+    auto rim = [&](const Point& c, int i) -> Point {
+        const double a = 2.0 * kPi * (i % sides) / sides;
+        const double ca = radius * std::cos(a), sa = radius * std::sin(a);
+        return {c[0] + ca * u[0] + sa * v[0], c[1] + ca * u[1] + sa * v[1], c[2] + ca * u[2] + sa * v[2]};
+    };
+    TriangleSoup s;
+    for (int i = 0; i < sides; ++i) {
+        const Point a0 = rim(p0, i), a1 = rim(p0, i + 1), b0 = rim(p1, i), b1 = rim(p1, i + 1);
+        s.push_back({{a0, a1, b1}});
+        s.push_back({{a0, b1, b0}});
+        s.push_back({{p0, a1, a0}});
+        s.push_back({{p1, b0, b1}});
+    }
+    return s;
+}
+
 TriangleSoup singleFacet(double size) { return {{{{0, 0, 0}, {size, 0, 0}, {0, size, 0}}}}; }
 
 TriangleSoup fan(int blades, double radius, double spanDegrees) {

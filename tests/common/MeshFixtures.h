@@ -42,6 +42,9 @@ TriangleSoup icosphere(double radius, int level, const Point& centre = {0.0, 0.0
 // 3 · major · minor edges. 1000 × 500 gives the million-facet import mesh.
 TriangleSoup torus(double majorRadius, double minorRadius, int majorSegments, int minorSegments,
                    const Point& centre = {0.0, 0.0, 0.0});
+// Closed cylinder of radius r from p0 to p1 with `sides` sides and flat caps (a fan
+// around each cap's centre): 4 · sides facets.
+TriangleSoup cylinder(double radius, const Point& p0, const Point& p1, int sides = 32);
 // One facet (0,0,0), (size,0,0), (0,size,0), normal +z.
 TriangleSoup singleFacet(double size = 1.0);
 // `blades` facets sharing the centre (0,0,0) in the z = 0 plane, spread over

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace topolib {
+
+class StlObject;
+
+// Subtracts a closed tool mesh (the merged drain holes) from a model: the model
+// keeps its surface outside the tool, loses its surface inside it and gains the
+// tool's surface inside the model, facing into the hole.
+//
+// Both meshes need their octrees (vertex and triangle), edges and shells. The
+// work is all or nothing: when any step cannot finish (a cut piece that cannot be
+// split or covered, crossings that do not settle, a piece that cannot be told
+// inside or outside, or a result that would leave the model with more open
+// edges than before), subtract returns false and both meshes are exactly as they
+// were before the call. The tool is consumed on success: the caller deletes it.
+class MeshBoolean {
+public:
+    enum class Failure : uint32_t {
+        None = 0,
+        NoOctree,           // a mesh has no octree
+        UnresolvedCrossing, // the crossings of one triangle did not settle
+        Retriangulation,    // a cut triangle could not be replaced by pieces
+        Unclassified,       // a piece could not be told inside or outside
+        OpenResult,         // the result would have more open edges than the model
+    };
+
+    MeshBoolean(StlObject* target, StlObject* tool) : target(target), tool(tool) {}
+
+    StlObject* target; // the model, changed in place
+    StlObject* tool;   // the merged holes
+
+    // Runs the subtraction. True on success, also when the meshes do not meet
+    // (nothing changes then); false on failure, with both meshes unchanged.
+    bool subtract();
+
+    // What the last subtract did.
+    Failure failure() const { return m_failure; }
+    std::size_t cutTargetTriangles() const { return m_cutTarget; }
+    std::size_t cutToolTriangles() const { return m_cutTool; }
+    std::size_t keptToolTriangles() const { return m_keptTool; }
+
+    // Steps allowed to the crossing resolution of one triangle; 0 for the default
+    // budget, which grows with the square of the triangle's segment count.
+    void setCrossingStepBudget(std::size_t steps) { m_crossingBudget = steps; }
+
+private:
+    bool run();
+
+    Failure m_failure = Failure::None;
+    std::size_t m_cutTarget = 0;
+    std::size_t m_cutTool = 0;
+    std::size_t m_keptTool = 0;
+    std::size_t m_crossingBudget = 0;
+};
+
+// Number of edges with at least one live triangle that do not have exactly two
+// live triangles (open or over-full edges, whatever their class).
+std::size_t countUnpairedEdges(const StlObject& mesh);
+// Signed volume enclosed by the live triangles (positive for outward normals).
+double liveVolume(const StlObject& mesh);
+
+} // namespace topolib
