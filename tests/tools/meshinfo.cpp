@@ -10,23 +10,37 @@
 // with the signed area of each outline (positive counter-clockwise seen from
 // above) in the order StlObject::sliceAt returns them; J counts the outlines that
 // do not close; ms is the slice alone, after the z-slab index is built.
+//
+// meshinfo FILE --drill X Y Z NX NY NZ R: then subtracts a 32-sided cylinder of
+// radius R whose axis runs through (X, Y, Z) along (NX, NY, NZ), long enough to
+// pass through the whole model, and prints a second line
+//   drill result= triangles= shells= boundary= nonmanifold= unpaired= volume= ms=
+// result 1 success, 0 failure (the model is then unchanged); triangles counts the
+// live triangles, boundary and nonmanifold the edges of class 2 and 3 that still
+// have a live triangle, unpaired the edges with live triangles but not exactly two;
+// volume is enclosed by the live triangles; ms is the subtraction alone.
 
 #include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
 #include "fileIo/FileHandlingFactory.h"
 #include "fileIo/StlFileHandling.h"
+#include "topolib/MeshBoolean.h"
 #include "topolib/SliceContour.h"
+#include "topolib/StlTriangle.h"
 #include "topolib/StlObject.h"
 
 #include <QString>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -36,9 +50,74 @@ double msBetween(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double, std::milli>(b - a).count();
 }
 
+// The 32-sided drill of --drill as a mesh ready for the boolean: a shell of its
+// own, edges, octree.
+std::unique_ptr<topolib::StlObject> makeDrill(const topolib::StlObject& model, const double c[3], const double n[3],
+                                              double r) {
+    const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    const double w[3] = {n[0] / len, n[1] / len, n[2] / len};
+    double u[3] = {0.0, 0.0, 0.0};
+    u[std::fabs(w[0]) < 0.9 ? 0 : 1] = 1.0;
+    const double d = u[0] * w[0] + u[1] * w[1] + u[2] * w[2];
+    double ul = 0.0;
+    for (int k = 0; k < 3; ++k) {
+        u[k] -= d * w[k];
+        ul += u[k] * u[k];
+    }
+    for (double& x : u)
+        x /= std::sqrt(ul);
+    const double v[3] = {w[1] * u[2] - w[2] * u[1], w[2] * u[0] - w[0] * u[2], w[0] * u[1] - w[1] * u[0]};
+    // Half length: from the axis point past the farthest corner of the model's box.
+    double half = r + 1.0;
+    for (int k = 0; k < 3; ++k) {
+        const double far = std::max(std::fabs(model.bboxMin()[k] - c[k]), std::fabs(model.bboxMax()[k] - c[k]));
+        half += far;
+    }
+    constexpr int kSides = 32;
+    std::vector<double> xyz;
+    std::vector<int> idx;
+    for (int end = 0; end < 2; ++end) {
+        const double s = end == 0 ? -half : half;
+        for (int i = 0; i < kSides; ++i) {
+            const double a = 2.0 * 3.141592653589793 * i / kSides;
+            for (int k = 0; k < 3; ++k)
+                xyz.push_back(c[k] + s * w[k] + r * (std::cos(a) * u[k] + std::sin(a) * v[k]));
+        }
+    }
+    for (int end = 0; end < 2; ++end)
+        for (int k = 0; k < 3; ++k)
+            xyz.push_back(c[k] + (end == 0 ? -half : half) * w[k]);
+    const int centre0 = 2 * kSides, centre1 = 2 * kSides + 1;
+    for (int i = 0; i < kSides; ++i) {
+        const int a0 = i, a1 = (i + 1) % kSides, b0 = kSides + i, b1 = kSides + (i + 1) % kSides;
+        for (int q : {a0, a1, b1, a0, b1, b0, centre0, a1, a0, centre1, b0, b1})
+            idx.push_back(q);
+    }
+    auto tool = std::make_unique<topolib::StlObject>();
+    tool->appendMesh(static_cast<int>(xyz.size() / 3), static_cast<uint32_t>(idx.size() / 3), xyz.data(), idx.data());
+    tool->computeBoundingBox();
+    tool->setBoundingBox(tool->bboxMin(), tool->bboxMax());
+    tool->buildEdges(false, 0, 25);
+    tool->rebuildOctree();
+    return tool;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // --drill X Y Z NX NY NZ R (optional).
+    bool drill = false;
+    double drillArgs[7] = {0, 0, 0, 0, 0, 0, 0};
+    if (argc == 10 && std::strcmp(argv[2], "--drill") == 0) {
+        drill = true;
+        for (int i = 0; i < 7; ++i) {
+            char* end = nullptr;
+            drillArgs[i] = std::strtod(argv[3 + i], &end);
+            drill = drill && end != argv[3 + i] && *end == '\0';
+        }
+        drill = drill && drillArgs[6] > 0.0 &&
+                drillArgs[3] * drillArgs[3] + drillArgs[4] * drillArgs[4] + drillArgs[5] * drillArgs[5] > 0.0;
+    }
     // --slice Z (optional).
     bool slice = false;
     double sliceZ = 0.0;
@@ -47,8 +126,8 @@ int main(int argc, char** argv) {
         sliceZ = std::strtod(argv[3], &end);
         slice = end != argv[3] && *end == '\0';
     }
-    if (argc != 2 && !slice) {
-        std::fprintf(stderr, "usage: meshinfo FILE [--slice Z]\n");
+    if (argc != 2 && !slice && !drill) {
+        std::fprintf(stderr, "usage: meshinfo FILE [--slice Z | --drill X Y Z NX NY NZ R]\n");
         return 2;
     }
     std::setlocale(LC_ALL, "C");
@@ -117,6 +196,30 @@ int main(int argc, char** argv) {
         }
         std::printf("slice z=%g contours=%lu open=%lu areas=%s ms=%.3f\n", sliceZ, contours, open,
                     areas.c_str(), msSlice);
+    }
+    if (drill && result == fileIo::kSuccess) {
+        mesh.rebuildOctree();
+        std::unique_ptr<topolib::StlObject> tool = makeDrill(mesh, drillArgs, drillArgs + 3, drillArgs[6]);
+        const auto drillStart = Clock::now();
+        topolib::MeshBoolean op(&mesh, tool.get());
+        const bool ok = op.subtract();
+        const double msDrill = msBetween(drillStart, Clock::now());
+        unsigned long live = 0, openEdges = 0, overfull = 0;
+        for (const topolib::StlTriangle* t : mesh.triangles())
+            live += t->isDeleted() ? 0 : 1;
+        for (const auto* e : mesh.edges()) {
+            bool used = false;
+            for (const topolib::StlTriangle* t : *e)
+                used = used || !t->isDeleted();
+            if (!used)
+                continue;
+            openEdges += e->edgeClass == topolib::kEdgeBoundary;
+            overfull += e->edgeClass == topolib::kEdgeNonManifold;
+        }
+        std::printf("drill result=%d triangles=%lu shells=%lu boundary=%lu nonmanifold=%lu unpaired=%lu volume=%.6f "
+                    "ms=%.1f\n",
+                    ok ? 1 : 0, live, static_cast<unsigned long>(mesh.shells().size()), openEdges, overfull,
+                    static_cast<unsigned long>(topolib::countUnpairedEdges(mesh)), topolib::liveVolume(mesh), msDrill);
     }
     return result == fileIo::kSuccess ? 0 : 1;
 }
