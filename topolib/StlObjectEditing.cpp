@@ -11,6 +11,7 @@
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 
@@ -36,6 +37,14 @@ void placeTriangle(StlObject& mesh, StlTriangle* t) {
     mesh.setFacetCount(mesh.facetCount() + 1);
 }
 
+// Room for `extra` more entries. Grows geometrically, so that many small batches
+// appended one after another stay linear in their total.
+template <typename T>
+void makeRoom(std::vector<T>& v, size_t extra) {
+    if (v.capacity() - v.size() < extra)
+        v.reserve(std::max(v.size() + extra, 2 * v.capacity()));
+}
+
 } // namespace
 
 // ---- Appending records ----------------------------------------------------------
@@ -48,7 +57,7 @@ StlEdge* StlObject::addEdge(StlVertex* a, StlVertex* b) {
 }
 
 void StlObject::appendEdges(const std::deque<StlEdge*>& edges) {
-    m_edges.reserve(m_edges.size() + edges.size());
+    makeRoom(m_edges, edges.size());
     for (StlEdge* e : edges) {
         e->index = edgeCount();
         m_edges.push_back(e);
@@ -56,7 +65,7 @@ void StlObject::appendEdges(const std::deque<StlEdge*>& edges) {
 }
 
 void StlObject::appendVertices(const std::deque<StlVertex*>& vertices) {
-    m_vertices.reserve(m_vertices.size() + vertices.size());
+    makeRoom(m_vertices, vertices.size());
     for (StlVertex* v : vertices) {
         appendVertex(v);
         insertIntoOctree(v);
@@ -64,7 +73,7 @@ void StlObject::appendVertices(const std::deque<StlVertex*>& vertices) {
 }
 
 void StlObject::appendTriangles(const std::vector<StlTriangle*>& triangles) {
-    m_triangles.reserve(m_triangles.size() + triangles.size());
+    makeRoom(m_triangles, triangles.size());
     for (StlTriangle* t : triangles) {
         t->id = static_cast<int32_t>(m_triangles.size());
         m_triangles.push_back(t);
@@ -192,7 +201,7 @@ bool StlObject::appendMesh(int vertexCount, uint32_t triangleCount, const double
             return false;
 
     const size_t first = m_vertices.size();
-    m_vertices.reserve(first + static_cast<size_t>(vertexCount));
+    makeRoom(m_vertices, static_cast<size_t>(vertexCount));
     for (int i = 0; i < vertexCount; ++i)
         appendVertex(newVertex(xyz + 3 * static_cast<size_t>(i)));
 

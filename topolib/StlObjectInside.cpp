@@ -1,0 +1,73 @@
+// Questions to a whole mesh answered through its octree: the two inside tests,
+// the truncated-cone test of the supports, and the hit and area tests of the scene.
+
+#include "topolib/StlObject.h"
+
+#include "topolib/MeshOctree.h"
+#include "topolib/RayHitCollector.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/TruncatedCone.h"
+
+#include <mutex>
+#include <set>
+#include <vector>
+
+namespace topolib {
+
+bool StlObject::hasTriangleUnderPoint(const double p[3], double tolerance) const {
+    // Asked by the GUI thread, which must not wait for an octree build.
+    std::unique_lock<std::mutex> lock(m_octreeMutex, std::try_to_lock);
+    if (!lock.owns_lock() || !m_octreeRoot)
+        return false;
+    return m_octreeRoot->anyTriangleUnderPoint(octreeOrigin(), octreeEdge(), p, tolerance);
+}
+
+bool StlObject::polygonCoversCell(const std::vector<const double*>& polygon, const double normal[3]) const {
+    std::unique_lock<std::mutex> lock(m_octreeMutex, std::try_to_lock);
+    if (!lock.owns_lock() || !m_octreeRoot || polygon.empty())
+        return false;
+    return m_octreeRoot->anyLeafCentreInPolygon(octreeOrigin(), octreeEdge(), polygon, normal);
+}
+
+bool StlObject::truncatedConeHitsMesh(const double p1[3], double r1, const double p2[3], double r2) const {
+    const MeshOctree* tree = octree();
+    if (!tree)
+        return false;
+    Misc::VBTruncatedCone cone;
+    cone.set(p1, p2, &r1, &r2);
+    return tree->anyTriangleInTruncatedCone(octreeOrigin(), octreeEdge(), cone);
+}
+
+bool StlObject::isInsideByDownwardCount(const double p[3]) {
+    const MeshOctree* tree = octree();
+    if (!tree)
+        return false;
+    // The query marks every triangle it counted (also those around a vertex or an
+    // edge the vertical line passes through, so that they count once) and hands
+    // them back for clearing.
+    thread_local std::vector<StlTriangle*> touched;
+    touched.clear();
+    int count = 0;
+    tree->countCrossingsBelow(octreeOrigin(), octreeEdge(), p, &count, touched);
+    for (StlTriangle* t : touched)
+        t->setWalkMark(0);
+    // Below an inside point the surface is left through more downward- than
+    // upward-facing triangles.
+    return count < 0;
+}
+
+bool StlObject::isInsideByUpwardRay(const double p[3]) const {
+    const MeshOctree* tree = octree();
+    if (!tree)
+        return false;
+    static const double kUp[3] = {0.0, 0.0, 1.0};
+    std::set<StlTriangle*> hits;
+    if (!tree->collectRayHits(octreeOrigin(), octreeEdge(), p, kUp, &hits))
+        return false;
+    RayHitCollector collector(p, kUp);
+    for (const StlTriangle* t : hits)
+        collector.add(t);
+    return collector.isInside();
+}
+
+} // namespace topolib
