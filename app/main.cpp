@@ -5,6 +5,7 @@
 #include "app/MemoryCheck.h"
 #include "app/Platform.h"
 #include "app/Startup.h"
+#include "fileIo/FileHandlingFactory.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
     writeSystemReport(platform::processorCount(), platform::totalPhysicalMemory());
 
     installMemoryCheck(hasEnoughMemory);
+    fileIo::installFileHandlers();
     window->setApplication(&app);
     window->show();
     return app.exec();
