@@ -499,9 +499,15 @@ int TriangleCutter::splitCrossingSegments(TriangleCutContext* ctx, std::size_t s
                         cut.b = farEnd;
                         cut.bOnOutline = farFlag;
                     }
-                    if (cut.aOnOutline && cut.bOnOutline &&
-                        segmentOnTriangleEdge(tri, cut.a->pos.data(), cut.b->pos.data()))
-                        cut.kind = kSegmentAlongEdge;
+                    // The kind follows the new ends (a kind that named the old end
+                    // would mislead the chain tracers).
+                    if (cut.aOnOutline && cut.bOnOutline)
+                        cut.kind = segmentOnTriangleEdge(tri, cut.a->pos.data(), cut.b->pos.data())
+                                       ? kSegmentAlongEdge
+                                       : kSegmentAcross;
+                    else
+                        cut.kind = cut.aOnOutline ? kSegmentFromOutline
+                                                  : cut.bOnOutline ? kSegmentToOutline : kSegmentInside;
                 }
                 ++j;
                 continue;
