@@ -106,22 +106,6 @@ TEST(MeshEditing, addingReversedCubeInsideCubeGivesClosedHollowOfRightVolume) {
     }
 }
 
-TEST(MeshEditing, addedTrianglesWeldOntoExistingVertices) {
-    // A second cube sharing its bottom face with the first one's top face: the
-    // shared corners are found, not duplicated.
-    auto mesh = withOctree(meshfixtures::box({10.0, 10.0, 20.0}));
-    auto top = buildMesh(meshfixtures::cube(10.0, {0.0, 0.0, 10.0}));
-    std::vector<StlTriangle*> upper;
-    for (StlTriangle* t : top->triangles())
-        if (t->normal.z > 0.5)
-            upper.push_back(t); // only the top face (z = 20) of the second cube
-    mesh->addTrianglesWithTopology(upper);
-    EXPECT_EQ(mesh->vertexCount(), 8u);
-    // The two copied facets lie on the box's own top face, reversed: every top
-    // edge is now shared by three or four triangles.
-    expectConsistentTopology(*mesh);
-}
-
 TEST(MeshEditing, addTriangleClosesOpenBoxAndRefusesDegenerateInput) {
     auto mesh = withOctree(meshfixtures::openBox(10.0));
     ASSERT_EQ(edgesOfClass(*mesh, kEdgeBoundary), 4);
@@ -334,24 +318,6 @@ TEST(MeshEditing, shortPairNeedsTwoDistinctVertices) {
     EXPECT_EQ(pair.a->index, vertexAt(*mesh, 0, 0, 0)->index) << "the existing corner is found";
     EXPECT_EQ(pair.b->index, 8);
     EXPECT_EQ(pair.flags, 0u);
-}
-
-TEST(MeshEditing, validityKeepsMeshesWhoseVerticesUseEveryTriangle) {
-    // A single facet's vertices each hold every triangle of the mesh: valid.
-    auto facet = buildMesh(meshfixtures::singleFacet());
-    EXPECT_TRUE(facet->isValidTriangle(facet->triangle(0)));
-    for (const StlEdge* e : facet->edges())
-        EXPECT_TRUE(facet->isValidEdge(e));
-    auto fan = buildMesh(meshfixtures::fan(5));
-    for (const StlTriangle* t : fan->triangles())
-        EXPECT_TRUE(fan->isValidTriangle(t));
-
-    auto cube = buildMesh(meshfixtures::cube());
-    cube->triangle(3)->setDeleted(true);
-    EXPECT_FALSE(cube->isValidTriangle(cube->triangle(3)));
-    StlEdge* e = cube->edge(0);
-    e->edgeClass = kEdgeDetached;
-    EXPECT_FALSE(cube->isValidEdge(e));
 }
 
 TEST(MeshEditing, octreeTestsOfWholeMesh) {
