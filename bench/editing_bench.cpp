@@ -26,7 +26,8 @@ const Scene& scene() {
         Scene out;
         meshfixtures::BuildSteps steps;
         steps.shells = false;
-        out.mesh = meshfixtures::buildMesh(meshfixtures::torus(40.0, 12.0, 1000, 500, {0.0, 0.0, 20.0}), steps);
+        out.mesh =
+            meshfixtures::buildMesh(meshfixtures::torus(40.0, 12.0, 1000, 500, {0.0, 0.0, 20.0}), steps);
         out.mesh->rebuildOctree();
         double lo[3], hi[3];
         out.mesh->getBBox(lo, hi);

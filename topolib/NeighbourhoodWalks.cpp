@@ -19,13 +19,15 @@ constexpr uint32_t kVertexVisited = 1u; // vertex mark bit 0
 constexpr uint32_t kEdgeVisited = 1u;   // edge flag bit 0: examined by the lowest-edge walk
 constexpr uint32_t kEdgeTaken = 2u;     // edge flag bit 1: taken by a rim walk
 
-bool vertexVisited(const StlVertex* v) { return (v->flags & kVertexVisited) != 0; }
+bool vertexVisited(const StlVertex* v) {
+    return (v->flags & kVertexVisited) != 0;
+}
 
 // Scratch lists of the lowest-point test. They keep their storage between calls,
 // so that testing every vertex of a large mesh does not allocate per vertex.
 struct LowestPointScratch {
-    std::vector<StlVertex*> marked;       // every vertex given mark bit 0
-    std::vector<StlTriangle*> visited;    // every triangle given walk mark 1
+    std::vector<StlVertex*> marked;    // every vertex given mark bit 0
+    std::vector<StlTriangle*> visited; // every triangle given walk mark 1
     std::vector<StlVertex*> frontier;
     std::vector<StlVertex*> nextFrontier;
 
@@ -125,7 +127,8 @@ StlVertex* takeRimCandidate(const StlVertex* v, std::vector<RimCandidate>& candi
                             const Vector3D& n) {
     if (candidates.empty())
         return nullptr;
-    const RimCandidate chosen = candidates.size() == 1 ? candidates.front() : chooseByTurn(v, candidates, *edge, n);
+    const RimCandidate chosen =
+        candidates.size() == 1 ? candidates.front() : chooseByTurn(v, candidates, *edge, n);
     *edge = chosen.edge;
     return chosen.far;
 }

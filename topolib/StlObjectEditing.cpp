@@ -6,8 +6,8 @@
 #include "topolib/StlObject.h"
 
 #include "topolib/ShortPair.h"
-#include "topolib/StlShell.h"
 #include "topolib/StlEdge.h"
+#include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
@@ -39,8 +39,7 @@ void placeTriangle(StlObject& mesh, StlTriangle* t) {
 
 // Room for `extra` more entries. Grows geometrically, so that many small batches
 // appended one after another stay linear in their total.
-template <typename T>
-void makeRoom(std::vector<T>& v, size_t extra) {
+template <typename T> void makeRoom(std::vector<T>& v, size_t extra) {
     if (v.capacity() - v.size() < extra)
         v.reserve(std::max(v.size() + extra, 2 * v.capacity()));
 }

@@ -77,8 +77,9 @@ TEST(XyCalibration, revertRestoresEveryVertexAlsoAfterDoubleApply) {
         const char* name;
         std::vector<std::pair<const Table*, const Table*>> applies;
     };
-    for (const Case& c : {Case{"once", {{&xTable, &yTable}}}, Case{"twice", {{&xTable, &yTable}, {&other, &xTable}}},
-                          Case{"same twice", {{&xTable, &yTable}, {&xTable, &yTable}}}}) {
+    for (const Case& c :
+         {Case{"once", {{&xTable, &yTable}}}, Case{"twice", {{&xTable, &yTable}, {&other, &xTable}}},
+          Case{"same twice", {{&xTable, &yTable}, {&xTable, &yTable}}}}) {
         for (const auto& a : c.applies)
             ASSERT_TRUE(mesh->applyXyCalibration(*a.first, *a.second, kOrigin)) << c.name;
         EXPECT_GT(std::abs(mesh->vertices()[0]->x() - before[0].x), 1e-3) << c.name;
@@ -86,7 +87,8 @@ TEST(XyCalibration, revertRestoresEveryVertexAlsoAfterDoubleApply) {
         expectPositions(*mesh, before, 1e-12);
         EXPECT_TRUE(mesh->calibrationOffsets().empty());
         for (std::size_t i = 0; i < normals.size(); ++i)
-            ASSERT_NEAR((mesh->triangle(static_cast<uint32_t>(i))->normal - normals[i]).lengthSquared(), 0.0, 1e-20);
+            ASSERT_NEAR((mesh->triangle(static_cast<uint32_t>(i))->normal - normals[i]).lengthSquared(), 0.0,
+                        1e-20);
     }
 }
 

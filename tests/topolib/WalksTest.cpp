@@ -119,13 +119,23 @@ TEST(NeighbourhoodWalks, lowestVertexNeedsAPitWithNothingLowerNearby) {
         bool expected;
     };
     const Case cases[] = {
-        {"tip of a cone standing on it, neighbours above the band", tipDownCone(5, 3, 12), {0, 0, 0}, 1.0, true},
+        {"tip of a cone standing on it, neighbours above the band",
+         tipDownCone(5, 3, 12),
+         {0, 0, 0},
+         1.0,
+         true},
         {"tip of a cone standing on it, region grown", tipDownCone(5, 3, 12), {0, 0, 0}, 10.0, true},
         {"bottom of a crater faces up", meshfixtures::flipped(tipDownCone(5, 3, 12)), {0, 0, 0}, 1.0, false},
-        {"cone tip on top has lower neighbours", meshfixtures::flipped(tipDownCone(5, -3, 12)), {0, 0, 0}, 1.0,
+        {"cone tip on top has lower neighbours",
+         meshfixtures::flipped(tipDownCone(5, -3, 12)),
+         {0, 0, 0},
+         1.0,
          false},
         {"neighbour at the same height", downwardHeightField(2, {0.0, 0.0, 1.0}), {0, 0, 0}, 1.0, false},
-        {"shallow dip, falling below beyond its rim", downwardHeightField(2, {0.0, 0.5, -1.0}), {0, 0, 0}, 2.0,
+        {"shallow dip, falling below beyond its rim",
+         downwardHeightField(2, {0.0, 0.5, -1.0}),
+         {0, 0, 0},
+         2.0,
          false},
         {"shallow dip inside a rising bowl", downwardHeightField(2, {0.0, 0.5, 3.0}), {0, 0, 0}, 2.0, true},
         {"dip deeper than the depth band", downwardHeightField(2, {0.0, 0.5, -1.0}), {0, 0, 0}, 0.25, true},
@@ -187,7 +197,8 @@ std::vector<StlVertex*> followRim(StlVertex* start, bool reverse, const StlShell
     StlEdge* edge = nullptr;
     StlVertex* v = start;
     for (int guard = 0; guard < 100; ++guard) {
-        StlVertex* next = shell ? v->nextShellRimVertex(&edge, shell, reverse) : v->nextRimVertex(&edge, reverse);
+        StlVertex* next =
+            shell ? v->nextShellRimVertex(&edge, shell, reverse) : v->nextRimVertex(&edge, reverse);
         if (!next)
             break;
         edge->flags |= 2u;

@@ -156,7 +156,8 @@ TEST(InsideOracle, insideTestsAgreeWithCgalAroundTorusCupAndOverlappingCubes) {
     const Scene scenes[] = {
         {"torus", {meshfixtures::torus(10.0, 3.0, 72, 36, {0.0, 0.0, 5.0})}},
         {"cup", {cup(20.0, 15.0, 2.0, 1.0)}},
-        {"overlapping cubes", {meshfixtures::cube(10.0, {0.0, 0.0, 1.0}), meshfixtures::cube(10.0, {5.0, 5.0, 6.0})}},
+        {"overlapping cubes",
+         {meshfixtures::cube(10.0, {0.0, 0.0, 1.0}), meshfixtures::cube(10.0, {5.0, 5.0, 6.0})}},
     };
     unsigned seed = 7;
     for (const Scene& s : scenes) {
