@@ -111,3 +111,86 @@ TEST(MeshBoolean, cubeDrilledAlongRandomAxesIsClosed) {
     }
     EXPECT_EQ(failures, 0);
 }
+
+TEST(MeshBoolean, slicingTheDrilledCubeAtTheHoleGivesClosedOutlinesAroundIt) {
+    auto cube = meshWithOctree(meshfixtures::cube(10.0));
+    auto tool = drill({5.0, 5.0, 5.0}, {1.0, 0.0, 0.0}, 1.0, 20.0);
+    ASSERT_TRUE(MeshBoolean(cube.get(), tool.get()).subtract());
+    // The hole's 32-gon has corners at angles 2 pi i / 32 in the (y, z) plane
+    // around (5, 5); the plane z = 5.2 meets it where its edge crosses height 0.2.
+    const double h = 0.2;
+    double halfWidth = 0.0;
+    for (int i = 0; i < 8; ++i) {
+        const double a0 = 2.0 * kPi * i / 32, a1 = 2.0 * kPi * (i + 1) / 32;
+        if (std::sin(a0) <= h && std::sin(a1) >= h) {
+            const double t = (h - std::sin(a0)) / (std::sin(a1) - std::sin(a0));
+            halfWidth = std::cos(a0) + t * (std::cos(a1) - std::cos(a0));
+        }
+    }
+    ASSERT_GT(halfWidth, 0.9);
+    const std::unique_ptr<SliceContourSet> set = cube->sliceAt(5.0 + h);
+    ASSERT_TRUE(set);
+    double net = 0.0;
+    for (const SliceContour& c : set->contours) {
+        EXPECT_TRUE(c.closed);
+        net += c.signedArea();
+    }
+    EXPECT_EQ(set->contours.size(), 2u);
+    EXPECT_NEAR(net, 10.0 * (10.0 - 2.0 * halfWidth), 1e-4);
+}
+
+TEST(MeshBoolean, holeThatMissesTheModelLeavesItUnchanged) {
+    auto cube = meshWithOctree(meshfixtures::cube(10.0));
+    auto tool = drill({20.0, 20.0, 5.0}, {0.0, 0.0, 1.0}, 1.0, 20.0);
+    const Fingerprint before = fingerprintOf(*cube);
+    MeshBoolean op(cube.get(), tool.get());
+    EXPECT_TRUE(op.subtract());
+    EXPECT_TRUE(fingerprintOf(*cube) == before);
+    EXPECT_EQ(op.cutTargetTriangles(), 0u);
+}
+
+TEST(MeshBoolean, everyFailureLeavesBothMeshesAsTheyWere) {
+    struct Case {
+        const char* name;
+        MeshBoolean::Failure expected;
+    } cases[] = {
+        {"tool without octree", MeshBoolean::Failure::NoOctree},
+        {"crossings that do not settle", MeshBoolean::Failure::UnresolvedCrossing},
+        {"tool open inside the model", MeshBoolean::Failure::OpenResult},
+    };
+    for (const Case& c : cases) {
+        auto cube = meshWithOctree(meshfixtures::cube(10.0));
+        std::unique_ptr<StlObject> tool;
+        MeshBoolean::Failure expected = c.expected;
+        if (expected == MeshBoolean::Failure::NoOctree) {
+            tool = meshfixtures::buildMesh(meshfixtures::cylinder(1.0, {-5, 5, 5}, {15, 5, 5}, 32));
+        } else if (expected == MeshBoolean::Failure::OpenResult) {
+            // A tube without its far cap that ends inside the cube: the wall kept
+            // inside the model would end in an open rim.
+            meshfixtures::TriangleSoup soup = meshfixtures::cylinder(1.0, {-5, 5, 5}, {5, 5, 5}, 32);
+            meshfixtures::TriangleSoup open;
+            for (std::size_t i = 0; i < soup.size(); ++i)
+                if (i % 4 != 3)
+                    open.push_back(soup[i]);
+            tool = meshWithOctree(open);
+        } else {
+            tool = drill({5.0, 5.0, 5.0}, {1.0, 0.0, 0.0}, 1.0, 20.0);
+        }
+        const Fingerprint cubeBefore = fingerprintOf(*cube);
+        const Fingerprint toolBefore = fingerprintOf(*tool);
+        MeshBoolean op(cube.get(), tool.get());
+        if (expected == MeshBoolean::Failure::UnresolvedCrossing)
+            op.setCrossingStepBudget(1);
+        EXPECT_FALSE(op.subtract()) << c.name;
+        EXPECT_EQ(op.failure(), expected) << c.name;
+        EXPECT_TRUE(fingerprintOf(*cube) == cubeBefore) << c.name;
+        EXPECT_TRUE(fingerprintOf(*tool) == toolBefore) << c.name;
+        EXPECT_EQ(countUnpairedEdges(*cube), 0u) << c.name;
+        // The restored model is fully usable: the same drilling now succeeds.
+        if (expected != MeshBoolean::Failure::OpenResult) {
+            auto again = drill({5.0, 5.0, 5.0}, {1.0, 0.0, 0.0}, 1.0, 20.0);
+            EXPECT_TRUE(MeshBoolean(cube.get(), again.get()).subtract()) << c.name;
+            EXPECT_EQ(countUnpairedEdges(*cube), 0u) << c.name;
+        }
+    }
+}
