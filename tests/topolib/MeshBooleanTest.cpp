@@ -187,7 +187,7 @@ TEST(MeshBoolean, everyFailureLeavesBothMeshesAsTheyWere) {
         EXPECT_TRUE(fingerprintOf(*tool) == toolBefore) << c.name;
         EXPECT_EQ(countUnpairedEdges(*cube), 0u) << c.name;
         // The restored model is fully usable: the same drilling now succeeds.
-        if (expected != MeshBoolean::Failure::OpenResult) {
+        {
             auto again = drill({5.0, 5.0, 5.0}, {1.0, 0.0, 0.0}, 1.0, 20.0);
             EXPECT_TRUE(MeshBoolean(cube.get(), again.get()).subtract()) << c.name;
             EXPECT_EQ(countUnpairedEdges(*cube), 0u) << c.name;
