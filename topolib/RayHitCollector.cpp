@@ -10,21 +10,14 @@
 namespace topolib {
 
 RayHitCollector::RayHitCollector(const double origin[3], const double direction[3])
-    : m_origin(origin), m_direction(direction) {
-    m_points.reserve(8);
-}
+    : m_origin(origin), m_direction(direction) {}
 
 void RayHitCollector::add(const StlTriangle* t) {
     if (!intersectRayPlane(m_origin.data(), m_direction.data(), t->vertices[0]->pos.data(), t->normal.data(),
                            m_hit.data()))
         return;
     const double along = t->normal.dot(m_direction);
-    const Vector3D* known = nullptr;
-    for (const Vector3D& q : m_points)
-        if (q.isNear(m_hit)) {
-            known = &q;
-            break;
-        }
+    const Vector3D* known = m_points.findNear(m_hit.data());
     if (known) {
         // Another triangle through the same point (a shared edge or vertex): at the
         // lowest point the normal facing along the ray is kept, at the highest the
@@ -35,7 +28,7 @@ void RayHitCollector::add(const StlTriangle* t) {
             m_highestNormal = t->normal;
         return;
     }
-    m_points.push_back(m_hit);
+    m_points.insert(m_hit.data());
     if (m_hit.z < m_lowest) {
         m_lowest = m_hit.z;
         m_lowestNormal = t->normal;

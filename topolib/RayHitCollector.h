@@ -1,10 +1,10 @@
 #pragma once
 
+#include "topolib/PointHashTable.h"
 #include "topolib/Vector3D.h"
 
 #include <cstddef>
 #include <limits>
-#include <vector>
 
 namespace topolib {
 
@@ -15,10 +15,9 @@ class StlTriangle;
 // of them. A ray through a shared edge or vertex meets several triangles at one
 // point; the point counts once.
 //
-// The points are kept in a plain list searched with Vector3D::isNear: a ray meets
-// a handful of triangles, and unlike hashing rounded coordinates, the search
-// never misses an equal point that lies across a rounding boundary (which would
-// count a vertex hit twice and flip the answer).
+// The points are kept in a PointHashTable whose lookup also searches the buckets
+// of neighbouring rounded values, so an equal point across a rounding boundary
+// is never counted twice (which would flip the answer).
 class RayHitCollector {
 public:
     RayHitCollector(const double origin[3], const double direction[3]);
@@ -34,7 +33,7 @@ public:
     // the number of hit points is odd.
     bool isInside() const;
 
-    std::size_t distinctHits() const { return m_points.size(); }
+    std::size_t distinctHits() const { return static_cast<std::size_t>(m_points.count()); }
     double lowestHeight() const { return m_lowest; }
     double highestHeight() const { return m_highest; }
     const Vector3D& lowestNormal() const { return m_lowestNormal; }
@@ -44,7 +43,7 @@ private:
     Vector3D m_origin;
     Vector3D m_direction;
     Vector3D m_hit;
-    std::vector<Vector3D> m_points;
+    PointHashTable m_points;
     double m_lowest = std::numeric_limits<double>::max();
     Vector3D m_lowestNormal;
     double m_highest = -std::numeric_limits<double>::max();
