@@ -7,6 +7,7 @@
 
 #include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
+#include "topolib/HugePageAdvice.h"
 #include "topolib/StlObject.h"
 
 #include <algorithm>
@@ -206,7 +207,10 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
 
     try {
         mesh.reserveTriangles(count);
-        std::vector<topolib::FacetCorner> corners(static_cast<size_t>(count) * 3);
+        std::vector<topolib::FacetCorner> corners;
+        corners.reserve(static_cast<size_t>(count) * 3);
+        topolib::adviseHugePagesForCapacity(corners);
+        corners.resize(static_cast<size_t>(count) * 3);
         uint32_t cornerCounter = 0;
         double reference[3] = {0, 0, 0};
         bool haveReference = false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "topolib/HugePageAdvice.h"
+
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -75,6 +77,7 @@ private:
         // operator new[] of unsigned char is aligned for every fundamental type.
         static_assert(alignof(T) <= alignof(std::max_align_t), "over-aligned record");
         b.storage.reset(new unsigned char[capacity * sizeof(T)]);
+        adviseHugePages(b.storage.get(), capacity * sizeof(T));
         b.capacity = capacity;
         m_blocks.push_back(std::move(b));
     }

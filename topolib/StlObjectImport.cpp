@@ -4,6 +4,7 @@
 #include "topolib/StlObject.h"
 
 #include "app/ProgressReport.h"
+#include "topolib/HugePageAdvice.h"
 
 #include <algorithm>
 #include <cmath>
@@ -39,34 +40,35 @@ inline bool cornerLess(const FacetCorner& a, const FacetCorner& b) {
 }
 
 // Sorts the corners by x, then y, then z. A least-significant-digit radix sort
-// on the (x, y) keys (11-bit digits, one scatter buffer, passes whose digit is
-// the same for every corner skipped), then the short runs of equal (x, y) are
-// put in z order. Streaming passes instead of comparisons keep a million-facet
-// weld at a fraction of a comparison sort.
+// on the x key (three 11-bit digits, one scatter buffer, passes whose digit is
+// the same for every corner skipped); inside each run of equal x a stable sort
+// by y, and inside each run of equal (x, y) a sort by z. Runs of equal x are
+// short in all but flat, axis-aligned parts. Streaming passes instead of
+// comparisons keep a million-facet weld at a fraction of a comparison sort.
+// Corners with identical points come out in the order of the corner numbers,
+// except inside runs of more than 16 equal (x, y), where the sort by z decides.
 void sortCorners(std::vector<FacetCorner>& corners) {
     const std::size_t n = corners.size();
     if (n < 4096) {
-        std::sort(corners.begin(), corners.end(), cornerLess);
+        std::sort(corners.begin(), corners.end(),
+                  [](const FacetCorner& a, const FacetCorner& b) { return cornerLess(a, b); });
         return;
     }
     constexpr int kBits = 11;
-    constexpr int kPasses = 6; // 66 bits cover the 64-bit (x, y) key
+    constexpr int kPasses = 3; // 33 bits cover the 32-bit x key
     constexpr uint32_t kRadix = 1u << kBits;
-    auto key = [](const FacetCorner& c) {
-        return (static_cast<uint64_t>(floatKey(c.x)) << 32) | floatKey(c.y);
-    };
     std::vector<uint32_t> counts(static_cast<std::size_t>(kPasses) * kRadix, 0);
     for (const FacetCorner& c : corners) {
-        const uint64_t k = key(c);
-        for (int p = 0; p < kPasses; ++p)
-            ++counts[p * kRadix + ((k >> (p * kBits)) & (kRadix - 1))];
+        const uint32_t k = floatKey(c.x);
+        ++counts[k & (kRadix - 1)];
+        ++counts[kRadix + ((k >> kBits) & (kRadix - 1))];
+        ++counts[2 * kRadix + (k >> (2 * kBits))];
     }
-    std::vector<FacetCorner> scratch(n);
-    FacetCorner* from = corners.data();
-    FacetCorner* to = scratch.data();
+    std::vector<FacetCorner> scratch;
     for (int p = 0; p < kPasses; ++p) {
         uint32_t* c = &counts[static_cast<std::size_t>(p) * kRadix];
-        const uint64_t first = (key(from[0]) >> (p * kBits)) & (kRadix - 1);
+        const int shift = p * kBits;
+        const uint32_t first = (floatKey(corners[0].x) >> shift) & (kRadix - 1);
         if (c[first] == n)
             continue; // every corner has this digit: the order stays
         uint32_t sum = 0;
@@ -75,25 +77,55 @@ void sortCorners(std::vector<FacetCorner>& corners) {
             c[d] = sum;
             sum += k;
         }
-        for (std::size_t i = 0; i < n; ++i) {
-            const FacetCorner& corner = from[i];
-            to[c[(key(corner) >> (p * kBits)) & (kRadix - 1)]++] = corner;
+        if (scratch.size() != n) {
+            scratch.reserve(n);
+            adviseHugePagesForCapacity(scratch);
+            scratch.resize(n);
         }
-        std::swap(from, to);
+        const FacetCorner* from = corners.data();
+        FacetCorner* to = scratch.data();
+        for (std::size_t i = 0; i < n; ++i)
+            to[c[(floatKey(from[i].x) >> shift) & (kRadix - 1)]++] = from[i];
+        corners.swap(scratch);
     }
-    if (from != corners.data())
-        std::copy(from, from + n, corners.data());
     scratch = std::vector<FacetCorner>();
-    // z order inside runs of equal (x, y).
-    std::size_t runBegin = 0;
-    for (std::size_t i = 1; i <= n; ++i) {
-        if (i == n || key(corners[i]) != key(corners[runBegin])) {
-            if (i - runBegin > 1)
-                std::sort(corners.begin() + static_cast<std::ptrdiff_t>(runBegin),
-                          corners.begin() + static_cast<std::ptrdiff_t>(i),
-                          [](const FacetCorner& a, const FacetCorner& b) { return floatKey(a.z) < floatKey(b.z); });
-            runBegin = i;
+
+    auto yLess = [](const FacetCorner& a, const FacetCorner& b) { return floatKey(a.y) < floatKey(b.y); };
+    auto zLess = [](const FacetCorner& a, const FacetCorner& b) { return floatKey(a.z) < floatKey(b.z); };
+    FacetCorner* const all = corners.data();
+    std::size_t xBegin = 0;
+    while (xBegin < n) {
+        const uint32_t xKey = floatKey(all[xBegin].x);
+        std::size_t xEnd = xBegin + 1;
+        while (xEnd < n && floatKey(all[xEnd].x) == xKey)
+            ++xEnd;
+        if (xEnd - xBegin > 1) {
+            FacetCorner* run = all + xBegin;
+            const std::size_t length = xEnd - xBegin;
+            if (length > 32) {
+                std::stable_sort(run, run + length, yLess);
+            } else {
+                for (std::size_t j = 1; j < length; ++j) {
+                    const FacetCorner c = run[j];
+                    std::size_t m = j;
+                    for (; m > 0 && yLess(c, run[m - 1]); --m)
+                        run[m] = run[m - 1];
+                    run[m] = c;
+                }
+            }
+            // z order inside runs of equal (x, y).
+            std::size_t yBegin = 0;
+            while (yBegin < length) {
+                const uint32_t yKey = floatKey(run[yBegin].y);
+                std::size_t yEnd = yBegin + 1;
+                while (yEnd < length && floatKey(run[yEnd].y) == yKey)
+                    ++yEnd;
+                if (yEnd - yBegin > 1)
+                    std::sort(run + yBegin, run + yEnd, zLess);
+                yBegin = yEnd;
+            }
         }
+        xBegin = xEnd;
     }
 }
 
@@ -118,12 +150,21 @@ inline StlEdge* findBuiltEdge(const StlVertex* a, const StlVertex* b) {
     return nullptr;
 }
 
+// Crease angle of an import, in degrees.
+constexpr double kImportCreaseAngle = 25.0;
+
+// Cosine below which two unit normals meet at a crease.
+inline double creaseCosine(double angleDegrees) { return std::cos(angleDegrees * 3.141592653 / 180.0); }
+
 } // namespace
 
 // ---- Facets and welding --------------------------------------------------------
 
 void StlObject::reserveTriangles(uint32_t count) {
-    m_triangles.reserve(m_triangles.size() + count);
+    if (m_triangles.capacity() < m_triangles.size() + count) {
+        m_triangles.reserve(m_triangles.size() + count);
+        adviseHugePagesForCapacity(m_triangles);
+    }
     m_trianglePool.reserve(count);
 }
 
@@ -207,9 +248,13 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
         slots += std::min<std::size_t>(runStart[r + 1] - runStart[r], StlVertex::kMaxTriangles);
     m_incidentBlocks.emplace_back(new StlTriangle*[slots]);
     StlTriangle** block = m_incidentBlocks.back().get();
+    adviseHugePages(block, slots * sizeof(StlTriangle*));
 
     m_vertexPool.reserve(vertexTotal);
-    m_vertices.reserve(m_vertices.size() + vertexTotal);
+    if (m_vertices.capacity() < m_vertices.size() + vertexTotal) {
+        m_vertices.reserve(m_vertices.size() + vertexTotal);
+        adviseHugePagesForCapacity(m_vertices);
+    }
     const std::size_t triangleTotal = m_triangles.size();
     for (std::size_t r = 0; r < vertexTotal; ++r) {
         const FacetCorner& first = corners[runStart[r]];
@@ -255,8 +300,10 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     // Sized for a closed mesh (1.5 edges per triangle); grows with what is left.
     m_edges = std::vector<StlEdge*>();
     m_edges.reserve((3 * n) / 2);
+    adviseHugePagesForCapacity(m_edges);
     m_edgePool.reserve((3 * n) / 2);
 
+    const double creaseLimit = creaseCosine(kImportCreaseAngle);
     const uint64_t step = progressSpan ? progressSpan : 1;
     const uint64_t stepSize = n / step;
     uint64_t running = 0;
@@ -285,7 +332,11 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
             StlVertex* b = t->vertices[(k + 1) % 3];
             StlEdge* e = findBuiltEdge(a, b);
             if (e) {
-                e->addTriangle(t);
+                // An edge that has just reached two triangles gets its crease class
+                // while both are in the cache; one that goes on to a third becomes
+                // class 3 and leaves the crease test, as in classifyEdges.
+                if (e->addTriangle(t) == 2 && e->edgeClass == kEdgeSmooth)
+                    e->edgeClass = creaseLimit > e->triangle(0)->normal.dot(t->normal) ? kEdgeSharp : kEdgeSmooth;
             } else if (a == b) {
                 // Two corners welded into one vertex: no side, no triangle.
                 t->setDeleted(true);
@@ -304,12 +355,14 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
             t->edges[k] = e;
         }
     }
-    classifyEdges(25.0);
+    // The crease classes were given above, when each edge reached its second
+    // triangle: the result of classifyEdges(kImportCreaseAngle) without another
+    // pass over every edge and its two triangles.
     return 0;
 }
 
 int StlObject::classifyEdges(double creaseAngleDegrees) {
-    const double limit = std::cos(creaseAngleDegrees * 3.141592653 / 180.0);
+    const double limit = creaseCosine(creaseAngleDegrees);
     for (StlEdge* e : m_edges) {
         if (e->edgeClass == kEdgeBoundary || e->edgeClass == kEdgeDetached || e->triangleCount() != 2)
             continue;

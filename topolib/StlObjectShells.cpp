@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace topolib {
 
@@ -48,6 +49,34 @@ StlTriangle* otherTriangle(const StlEdge* e, const StlTriangle* t) {
     return nullptr;
 }
 
+// Work arrays of a shell walk, see growShell.
+struct ShellWalk {
+    std::vector<StlTriangle*> stack;
+    std::vector<StlTriangle*> queue;
+    // Reached triangles of the whole search, one bit per record slot counted from
+    // `base` (the records of an imported mesh lie in one block). A reached
+    // neighbour is then recognised without loading its record; the triangles'
+    // own walk marks are not needed, since the search ends with them cleared.
+    const char* base = nullptr;
+    std::vector<uint64_t> reached;
+
+    std::size_t slot(const StlTriangle* t) const {
+        return static_cast<std::size_t>(reinterpret_cast<const char*>(t) - base) / sizeof(StlTriangle);
+    }
+    bool isReached(const StlTriangle* t) const {
+        const std::size_t i = slot(t);
+        return (reached[i >> 6] >> (i & 63)) & 1u;
+    }
+    void setReached(const StlTriangle* t) {
+        const std::size_t i = slot(t);
+        reached[i >> 6] |= uint64_t(1) << (i & 63);
+    }
+};
+
+// The work arrays of the shell search running on this thread, shared by the
+// shells it grows; null outside a search.
+thread_local ShellWalk* t_walk = nullptr;
+
 } // namespace
 
 int StlObject::findShells(bool report, int progressBase) {
@@ -55,26 +84,49 @@ int StlObject::findShells(bool report, int progressBase) {
     releaseShells();
     // A walk mark left behind by an interrupted walk would keep its triangle out
     // of every shell, and the geometry writer stores only filed triangles.
-    for (StlTriangle* t : m_triangles)
-        if (t)
-            t->setWalkMark(0);
+    const char* lowest = nullptr;
+    const char* highest = nullptr;
+    for (StlTriangle* t : m_triangles) {
+        if (!t)
+            continue;
+        t->setWalkMark(0);
+        const char* p = reinterpret_cast<const char*>(t);
+        if (!lowest || p < lowest)
+            lowest = p;
+        if (!highest || p > highest)
+            highest = p;
+    }
 
     const uint32_t n = triangleCount();
     const uint32_t reportEvery = n / 15;
     uint32_t counter = 0;
+    // One set of work arrays serves every shell of this search. Reached
+    // triangles are kept in a bit array when the records lie close together
+    // (always after an import); otherwise the walk marks serve.
+    ShellWalk walk;
+    if (lowest) {
+        const std::size_t slots = static_cast<std::size_t>(highest - lowest) / sizeof(StlTriangle) + 1;
+        if (slots <= 4 * static_cast<std::size_t>(n) + 4096) {
+            walk.base = lowest;
+            walk.reached.assign((slots + 63) / 64, 0);
+        }
+    }
+    t_walk = &walk;
     for (uint32_t i = 0; i < n; ++i) {
         if (report && ++counter > reportEvery) {
             counter = 0;
             reportProgress(progressBase + static_cast<int>((15ull * i) / n));
         }
         StlTriangle* t = m_triangles[i];
-        if (t && !t->isDeleted() && t->walkMark() == 0)
+        if (t && !t->isDeleted() && (walk.base ? !walk.isReached(t) : t->walkMark() == 0))
             growShell(t, true);
     }
+    t_walk = nullptr;
 
-    for (StlTriangle* t : m_triangles)
-        if (t)
-            t->setWalkMark(0);
+    if (!walk.base)
+        for (StlTriangle* t : m_triangles)
+            if (t)
+                t->setWalkMark(0);
     m_vertexRenderStale = true;
     m_triangleRenderStale = true;
     clearLiveEdgeMarks(m_edges);
@@ -82,24 +134,65 @@ int StlObject::findShells(bool report, int progressBase) {
 }
 
 StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
+    ShellWalk local;
+    ShellWalk& walk = t_walk ? *t_walk : local;
     auto* shell = new StlShell(this);
     constexpr double inf = std::numeric_limits<double>::infinity();
-    shell->boxMin = Vector3D(inf, inf, inf);
-    shell->boxMax = Vector3D(-inf, -inf, -inf);
+    Vector3D boxMin(inf, inf, inf);
+    Vector3D boxMax(-inf, -inf, -inf);
+    auto extend = [&](const Vector3D& p) {
+        boxMin.x = p.x < boxMin.x ? p.x : boxMin.x;
+        boxMin.y = p.y < boxMin.y ? p.y : boxMin.y;
+        boxMin.z = p.z < boxMin.z ? p.z : boxMin.z;
+        boxMax.x = p.x > boxMax.x ? p.x : boxMax.x;
+        boxMax.y = p.y > boxMax.y ? p.y : boxMax.y;
+        boxMax.z = p.z > boxMax.z ? p.z : boxMax.z;
+    };
 
     shell->primaryTriangles.push_back(seed);
-    shell->extendBox(seed);
-    seed->setWalkMark(1);
+    for (const StlVertex* v : seed->vertices)
+        extend(v->pos);
+    const bool bits = walk.base != nullptr;
+    if (bits)
+        walk.setReached(seed);
+    else
+        seed->setWalkMark(1);
     seed->setReversed(false);
     seed->shell = shell;
 
-    // Primary triangles are explored first (front of the work list), reversed ones
-    // last, so that a consistently wound region is swept before its misfits.
-    std::deque<StlTriangle*> work{seed};
-    while (!work.empty()) {
-        StlTriangle* t = work.front();
-        work.pop_front();
+    // The work list takes primary triangles at its front and reversed ones at its
+    // back and is worked from the front, so that a consistently wound region is
+    // swept before its misfits. Front insertions are always taken before anything
+    // inserted at the back, so the list is a stack (front part) followed by a
+    // queue (back part): two flat arrays reused from shell to shell.
+    std::vector<StlTriangle*>& stack = walk.stack;
+    std::vector<StlTriangle*>& queue = walk.queue;
+    stack.clear();
+    queue.clear();
+    std::size_t queueHead = 0;
+    stack.push_back(seed);
+    uint32_t primaryCount = 1, reversedCount = 0;
+    constexpr unsigned kPending = 16;
+    const StlVertex* pending[kPending] = {};
+    unsigned pendingNext = 0;
+    for (;;) {
+        StlTriangle* t;
+        if (!stack.empty()) {
+            t = stack.back();
+            stack.pop_back();
+        } else if (queueHead < queue.size()) {
+            t = queue[queueHead++];
+        } else {
+            break;
+        }
+        // Unless t reaches new triangles, the next one comes from deep in the
+        // stack and has long left the cache.
+        if (!stack.empty())
+            __builtin_prefetch(stack.back());
         const bool tReversed = t->isReversed();
+        StlTriangle* found[3];
+        const StlVertex* farCorner[3];
+        int foundCount = 0;
         for (int k = 0; k < 3; ++k) {
             StlEdge* e = t->edges[k];
             if (!e || e->marks() != 0)
@@ -111,33 +204,59 @@ StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
             if (e->edgeClass > kEdgeSharp)
                 continue;
             StlTriangle* u = otherTriangle(e, t);
-            if (!u || u->walkMark() != 0 || u->isDeleted())
+            if (!u || (bits ? walk.isReached(u) : u->walkMark() != 0) || u->isDeleted())
                 continue;
             int uSide = 0;
             const int winding = relativeWinding(t, k, u, &uSide);
             if (winding == 0)
                 continue;
             const bool uPrimary = tReversed ? winding < 0 : winding > 0;
+            if (bits)
+                walk.setReached(u);
             if (uPrimary) {
-                u->setWalkMark(1);
+                if (!bits)
+                    u->setWalkMark(1);
                 u->setReversed(false);
                 shell->primaryTriangles.push_back(u);
-                work.push_front(u);
+                stack.push_back(u);
+                ++primaryCount;
             } else {
-                u->setWalkMark(2);
+                if (!bits)
+                    u->setWalkMark(2);
                 u->setReversed(true);
                 shell->reversedTriangles.push_back(u);
-                work.push_back(u);
+                queue.push_back(u);
+                ++reversedCount;
             }
             // The shared side's ends are in the box already (they are t's).
-            shell->extendBox(u->vertices[(uSide + 2) % 3]->pos);
+            const StlVertex* far = u->vertices[(uSide + 2) % 3];
+            __builtin_prefetch(far);
+            farCorner[foundCount] = far;
+            found[foundCount++] = u;
             u->shell = shell;
         }
+        // The triangles just reached are taken soon (the last one next): ask for
+        // their edges now. Their far corners widen the box some steps later,
+        // when the loads asked for above have arrived (min and max do not
+        // depend on the order).
+        for (int f = 0; f < foundCount; ++f) {
+            for (const StlEdge* e : found[f]->edges)
+                if (e)
+                    __builtin_prefetch(e);
+            const StlVertex*& slot = pending[pendingNext++ & (kPending - 1)];
+            if (slot)
+                extend(slot->pos);
+            slot = farCorner[f];
+        }
     }
+    for (const StlVertex* v : pending)
+        if (v)
+            extend(v->pos);
+    shell->boxMin = boxMin;
+    shell->boxMax = boxMax;
 
     // The count is set before the shell is judged: the negligible test reads it.
-    shell->triangleCount =
-        static_cast<uint32_t>(shell->primaryTriangles.size() + shell->reversedTriangles.size());
+    shell->triangleCount = primaryCount + reversedCount;
     if (addToObject) {
         if (isNegligibleShell(shell))
             m_shells.push_back(shell);
