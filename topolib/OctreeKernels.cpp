@@ -412,14 +412,34 @@ bool triangleIntersectsCylinder(const StlTriangle* t, const double centre[3], co
 }
 
 bool triangleIntersectsTruncatedCone(const StlTriangle* t, const Misc::VBTruncatedCone* cone) {
-    const double c = cone->cosHalfAngle;
-    const double c2 = c * c;
+    const double c2 = cone->cosHalfAngle * cone->cosHalfAngle;
     const double d = cone->nearDistance;
     const double D2 = cone->farDistance;
     const Vector3D A(cone->apex);
     const Vector3D w(cone->axis);
     const Vector3D& n = t->normal;
     const Vector3D* v[3] = {&pos(t, 0), &pos(t, 1), &pos(t, 2)};
+    // Everything below is measured across the axis: the squared slope (radius over
+    // axial distance) against the squared distance from the axis, each formed
+    // explicitly. The form (w.X)^2 - cos^2 |X|^2 would subtract two values of the
+    // size of the apex distance squared, which for a nearly cylindrical cone (apex
+    // a million radii away) swamps the radius itself.
+    const double slope = D2 > 0.0 ? cone->farRadius / D2 : 0.0;
+    const double tan2 = slope * slope;
+    // g(P0 + sE) = a s^2 + 2 b s + k, with g(X) = tan^2 (w.X)^2 - |X - (w.X) w|^2 for X
+    // measured from the apex: positive inside the cone's infinite surface. scale is
+    // the size of the terms of k, the measure of the rounding in g.
+    struct Quadratic {
+        double a, b, k, scale;
+    };
+    auto edgeQuadratic = [&](const Vector3D& P0, const Vector3D& E) {
+        const double T0 = w.dot(P0), wE = w.dot(E);
+        const Vector3D q0 = P0 - w * T0;
+        const Vector3D qE = E - w * wE;
+        const double axial = tan2 * T0 * T0, across = q0.lengthSquared();
+        return Quadratic{tan2 * wE * wE - qE.lengthSquared(), tan2 * T0 * wE - q0.dot(qE), axial - across,
+                         axial + across};
+    };
 
     // Vertex classes along the axis: -2 behind the apex, -1 before the near cap,
     // 0 between the caps, 1 beyond the far cap. A vertex inside the solid settles it.
@@ -435,7 +455,7 @@ bool triangleIntersectsTruncatedCone(const StlTriangle* t, const Misc::VBTruncat
             cls[i] = 1;
         } else {
             cls[i] = 0;
-            if (T * T > c2 * X.lengthSquared())
+            if (tan2 * T * T > (X - w * T).lengthSquared())
                 return true;
         }
     }
@@ -449,16 +469,14 @@ bool triangleIntersectsTruncatedCone(const StlTriangle* t, const Misc::VBTruncat
             continue;
         const Vector3D& P = *v[i];
         const Vector3D E = *v[(i + 1) % 3] - P;
-        const Vector3D P0 = P - A;
-        const double wE = w.dot(E);
-        const double wP0 = w.dot(P0);
-        const double a = wE * wE - c2 * E.lengthSquared();
+        // Scaled by cos^2 to the form (w.X)^2 - cos^2 |X|^2 that the tolerances of
+        // solveQuadratic are set for.
+        const Quadratic g = edgeQuadratic(P - A, E);
+        const double a = c2 * g.a, b = c2 * g.b, k = c2 * g.k;
         if (!(a < 0.0))
             continue;
-        const double b = wP0 * wE - c2 * P0.dot(E);
         if (!(b >= 0.0 && b <= -a))
             continue;
-        const double k = wP0 * wP0 - c2 * P0.lengthSquared();
         if (b * b < a * k)
             continue;
         double roots[2];
@@ -495,19 +513,17 @@ bool triangleIntersectsTruncatedCone(const StlTriangle* t, const Misc::VBTruncat
             if (s0 > s1)
                 continue;
         }
-        // f(s) = (w.X)^2 - c^2 |X|^2 with X = P0 + s E is positive inside the cone
-        // (the axial distance is positive between the caps).
-        const double qa = wE * wE - c2 * E.lengthSquared();
-        const double qb = 2.0 * (T0 * wE - c2 * P0.dot(E));
-        const double qc = T0 * T0 - c2 * P0.lengthSquared();
-        auto f = [&](double s) { return (qa * s + qb) * s + qc; };
+        // g(s) is positive inside the cone (the axial distance is positive between
+        // the caps).
+        const Quadratic g = edgeQuadratic(P0, E);
+        auto f = [&](double s) { return (g.a * s + 2.0 * g.b) * s + g.k; };
         double best = std::max(f(s0), f(s1));
-        if (qa < 0.0) {
-            const double sv = -qb / (2.0 * qa);
+        if (g.a < 0.0) {
+            const double sv = -g.b / g.a;
             if (sv > s0 && sv < s1)
                 best = std::max(best, f(sv));
         }
-        if (best > -tol * std::max(1.0, P0.lengthSquared()))
+        if (best > -tol * std::max(1.0, g.scale))
             return true;
     }
     auto insideTriangle = [&](const Vector3D& X) { return t->containsProjectedPoint(X.data()); };
@@ -521,9 +537,8 @@ bool triangleIntersectsTruncatedCone(const StlTriangle* t, const Misc::VBTruncat
     Vector3D L = n.cross(w); // direction of the plane's trace on a cap plane
     const double LL = L.lengthSquared();
     if (LL > 1e-24) {
-        const double sinA = std::sqrt(std::max(0.0, 1.0 - c2));
         for (double Tc : {d, D2}) {
-            const double R = sinA * Tc / c;
+            const double R = Tc == d ? cone->nearRadius : cone->farRadius;
             const Vector3D C = A + w * Tc;
             // The point of the trace nearest to C: in the cap plane, move from C
             // along the in-plane direction M = w x L towards the triangle's plane.

@@ -110,4 +110,24 @@ TEST(OctreeKernels, supportShapesAtTheirBorders) {
     EXPECT_TRUE(topolib::triangleIntersectsTruncatedCone(&vertexInside.t, &cone));
 }
 
+TEST(OctreeKernels, cylindricalConeAnswersByItsRadiusNotByItsDistantApex) {
+    // Equal radii make a cone whose apex lies a million radii away; the answer must
+    // still follow the radius (walls crossing both cap planes, upright and tilted).
+    struct Case {
+        double x;
+        bool hit;
+    };
+    for (const Case& c : {Case{6.0, false}, Case{1.01, false}, Case{0.99, true}, Case{0.0, true}}) {
+        for (double tilt : {0.0, 0.3}) {
+            Misc::VBTruncatedCone cone;
+            const double p1[3] = {0, 0, 0}, p2[3] = {0, tilt * 10, 10};
+            const double r = 1.0;
+            cone.set(p1, p2, &r, &r);
+            Tri wall(c.x, -5, -5, c.x, 5, -5, c.x, 0, 15);
+            EXPECT_EQ(topolib::triangleIntersectsTruncatedCone(&wall.t, &cone), c.hit)
+                << c.x << " tilt " << tilt;
+        }
+    }
+}
+
 } // namespace
