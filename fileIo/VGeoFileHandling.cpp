@@ -265,7 +265,13 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
             !in.canHold(shellCount, kMinShellBytes))
             return kFailure;
         uint64_t trianglesRead = 0;
-        auto readTriangles = [&](topolib::StlShell* shell, std::deque<topolib::StlTriangle*>& list) {
+        // A shell record is made when its first triangle arrives: a record that
+        // lists no triangle holds nothing for the mesh and is passed over, so
+        // that every shell kept is backed by triangle records of the entry (an
+        // empty shell costs a few bytes in the file but far more in memory).
+        std::unique_ptr<topolib::StlShell> shell;
+        float shellArea = 0, shellVolume = 0;
+        auto readTriangles = [&](bool reversed) {
             uint32_t count = 0;
             if (!in.u32(count))
                 return false;
@@ -273,24 +279,28 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
                 const uint32_t a = loadU32(r), b = loadU32(r + 4), c = loadU32(r + 8);
                 if (a >= vertexCount || b >= vertexCount || c >= vertexCount || a == b || b == c || a == c)
                     return false;
+                if (!shell) {
+                    shell = std::make_unique<topolib::StlShell>(&mesh);
+                    shell->area = shellArea;
+                    shell->volume = shellVolume;
+                }
                 auto* t = mesh.newTriangle();
-                t->initInShell(shell, vertices[a], vertices[b], vertices[c]);
-                list.push_back(t);
+                t->initInShell(shell.get(), vertices[a], vertices[b], vertices[c]);
+                (reversed ? shell->reversedTriangles : shell->primaryTriangles).push_back(t);
                 return true;
             });
         };
         for (uint32_t s = 0; s < shellCount; ++s) {
-            float area = 0, volume = 0;
-            if (!in.skip(3) || !in.f32(area) || !in.f32(volume))
+            if (!in.skip(3) || !in.f32(shellArea) || !in.f32(shellVolume))
                 return kFailure;
-            auto shell = std::make_unique<topolib::StlShell>(&mesh);
-            shell->area = area;
-            shell->volume = volume;
-            if (!readTriangles(shell.get(), shell->primaryTriangles) ||
-                !readTriangles(shell.get(), shell->reversedTriangles)) {
-                discardShell(shell.release());
+            shell.reset();
+            if (!readTriangles(false) || !readTriangles(true)) {
+                if (shell)
+                    discardShell(shell.release());
                 return kFailure;
             }
+            if (!shell)
+                continue;
             for (auto* t : shell->reversedTriangles)
                 t->setReversed(true);
             shell->triangleCount =

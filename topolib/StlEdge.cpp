@@ -11,20 +11,23 @@ namespace topolib {
 
 namespace {
 
-// Grows a list kept inline while its capacity is 2 and on the heap beyond:
-// capacity + 2, the new slots null. Returns the new block or null.
+// Grows a list kept inline while its capacity is 2 and in a heap block beyond
+// (capacity + 2, the new slots null). The block's first slot holds the
+// capacity; the entries follow. Returns the entries of the new block or null.
 template <typename P>
 P* growList(P* current, bool onHeap, uint32_t capacity) {
     const uint32_t newCapacity = capacity + 2;
-    P* block = static_cast<P*>(std::malloc(newCapacity * sizeof(P)));
+    P* block = static_cast<P*>(std::malloc((newCapacity + 1) * sizeof(P)));
     if (!block)
         return nullptr;
-    std::memcpy(block, current, capacity * sizeof(P));
-    block[capacity] = nullptr;
-    block[capacity + 1] = nullptr;
+    block[0] = reinterpret_cast<P>(static_cast<std::uintptr_t>(newCapacity));
+    P* entries = block + 1;
+    std::memcpy(entries, current, capacity * sizeof(P));
+    entries[capacity] = nullptr;
+    entries[capacity + 1] = nullptr;
     if (onHeap)
-        std::free(current);
-    return block;
+        std::free(current - 1);
+    return entries;
 }
 
 uint32_t classForCount(uint32_t count) {
@@ -45,72 +48,79 @@ uint32_t classForCount(uint32_t count) {
 StlEdge::~StlEdge() { releaseLists(); }
 
 void StlEdge::releaseLists() {
-    if (m_vertexCapacity > 2)
-        std::free(m_v.heap);
-    if (m_triangleCapacity > 2)
-        std::free(m_t.heap);
-    m_vertexCapacity = 2;
-    m_triangleCapacity = 2;
+    if (m_vertexWord & kOnHeap)
+        std::free(m_v.heap - 1);
+    if (m_triangleWord & kOnHeap)
+        std::free(m_t.heap - 1);
+    m_vertexWord &= kCountMask;
+    m_triangleWord &= kCountMask;
 }
 
 StlEdge* StlEdge::init(StlVertex* a, StlVertex* b) {
     releaseLists();
     flags &= ~kMarkMask;
     edgeClass = kEdgeSmooth;
-    m_vertexCount = 2;
+    m_vertexWord = 2;
     m_v.inl[0] = a;
     m_v.inl[1] = b;
-    m_triangleCount = 0;
+    m_triangleWord = 0;
     m_t.inl[0] = nullptr;
     m_t.inl[1] = nullptr;
     return this;
 }
 
 uint32_t StlEdge::addTriangle(StlTriangle* t) {
-    if (m_triangleCount >= kMaxTriangles)
+    const uint32_t count = triangleCount();
+    if (count >= kMaxTriangles)
         return 0;
-    if (m_triangleCount >= m_triangleCapacity) {
-        StlTriangle** block = growList(triangleData(), m_triangleCapacity > 2, m_triangleCapacity);
+    const uint32_t capacity = triangleCapacity();
+    if (count >= capacity) {
+        StlTriangle** block = growList(triangleData(), (m_triangleWord & kOnHeap) != 0, capacity);
         if (!block)
             return 0;
         m_t.heap = block;
-        m_triangleCapacity = static_cast<uint8_t>(m_triangleCapacity + 2);
+        m_triangleWord |= kOnHeap;
     }
-    triangleData()[m_triangleCount++] = t;
-    edgeClass = m_triangleCount == 1 ? kEdgeBoundary : (m_triangleCount == 2 ? kEdgeSmooth : kEdgeNonManifold);
-    return m_triangleCount;
+    triangleData()[count] = t;
+    m_triangleWord = static_cast<uint8_t>((m_triangleWord & kOnHeap) | (count + 1));
+    edgeClass = static_cast<uint8_t>(classForCount(count + 1));
+    return count + 1;
 }
 
 bool StlEdge::removeTriangle(const StlTriangle* t) {
     StlTriangle** list = triangleData();
-    for (uint32_t i = 0; i < m_triangleCount; ++i) {
+    const uint32_t count = triangleCount();
+    for (uint32_t i = 0; i < count; ++i) {
         if (list[i] == t) {
-            list[i] = list[m_triangleCount - 1];
-            list[m_triangleCount - 1] = nullptr;
-            --m_triangleCount;
-            edgeClass = classForCount(m_triangleCount);
+            list[i] = list[count - 1];
+            list[count - 1] = nullptr;
+            m_triangleWord = static_cast<uint8_t>((m_triangleWord & kOnHeap) | (count - 1));
+            edgeClass = static_cast<uint8_t>(classForCount(count - 1));
             return true;
         }
     }
-    edgeClass = classForCount(m_triangleCount);
+    edgeClass = static_cast<uint8_t>(classForCount(count));
     return false;
 }
 
 int StlEdge::addVertex(StlVertex* v) {
-    if (m_vertexCount >= kMaxVertices)
+    const uint32_t count = vertexCount();
+    if (count >= kMaxVertices)
         return 0;
     StlVertex* const* list = vertexData();
-    for (uint32_t i = 0; i < m_vertexCount; ++i)
+    for (uint32_t i = 0; i < count; ++i)
         if (list[i] == v)
             return 0;
-    if (m_vertexCount >= m_vertexCapacity) {
-        StlVertex** block = growList(vertexData(), m_vertexCapacity > 2, m_vertexCapacity);
+    const uint32_t capacity = vertexCapacity();
+    if (count >= capacity) {
+        StlVertex** block = growList(vertexData(), (m_vertexWord & kOnHeap) != 0, capacity);
         if (!block)
             return 0;
         m_v.heap = block;
-        m_vertexCapacity = static_cast<uint8_t>(m_vertexCapacity + 2);
+        m_vertexWord |= kOnHeap;
     }
-    vertexData()[m_vertexCount++] = v;
+    vertexData()[count] = v;
+    m_vertexWord = static_cast<uint8_t>((m_vertexWord & kOnHeap) | (count + 1));
     return 1;
 }
 

@@ -35,9 +35,11 @@ public:
     StlEdge(const StlEdge&) = delete;
     StlEdge& operator=(const StlEdge&) = delete;
 
-    uint32_t flags = 0;  // bits 0-3: walk marks
-    uint32_t index = 0;  // position in the mesh's edge array
-    uint32_t edgeClass = kEdgeSmooth;
+    // The header is packed into eight bytes (a million-facet mesh has one and a
+    // half million edges): index, flags, class, and the two list words below.
+    uint32_t index = 0;             // position in the mesh's edge array
+    uint8_t flags = 0;              // bits 0-3: walk marks; the other bits carry nothing
+    uint8_t edgeClass = kEdgeSmooth; // an EdgeClass value
 
     // Resets the record to the edge a-b: marks cleared, class 0, vertex list {a, b},
     // empty triangle list of capacity 2. Overflow lists are released.
@@ -46,18 +48,18 @@ public:
     uint32_t marks() const { return flags & kMarkMask; }
     void clearMarks() { flags &= ~kMarkMask; }
 
-    uint32_t vertexCount() const { return m_vertexCount; }
-    uint32_t vertexCapacity() const { return m_vertexCapacity; }
+    uint32_t vertexCount() const { return m_vertexWord & kCountMask; }
+    uint32_t vertexCapacity() const { return listCapacity(m_vertexWord, m_v.heap); }
     StlVertex* vertex(uint32_t i) const { return vertexData()[i]; }
     StlVertex* const* vertices() const { return vertexData(); }
 
-    uint32_t triangleCount() const { return m_triangleCount; }
-    uint32_t triangleCapacity() const { return m_triangleCapacity; }
+    uint32_t triangleCount() const { return m_triangleWord & kCountMask; }
+    uint32_t triangleCapacity() const { return listCapacity(m_triangleWord, m_t.heap); }
     // Slot i of the triangle list (i < capacity); slots past the count are null.
     StlTriangle* triangle(uint32_t i) const { return triangleData()[i]; }
     StlTriangle* const* triangles() const { return triangleData(); }
     StlTriangle* const* begin() const { return triangleData(); }
-    StlTriangle* const* end() const { return triangleData() + m_triangleCount; }
+    StlTriangle* const* end() const { return triangleData() + triangleCount(); }
 
     // Appends t (no duplicate test) and sets the class from the new count:
     // 1 boundary, 2 smooth, more non-manifold. Refuses with 0, changing nothing,
@@ -84,16 +86,24 @@ public:
     int sideIn(const StlTriangle* t) const;
 
 private:
-    StlVertex** vertexData() { return m_vertexCapacity <= 2 ? m_v.inl : m_v.heap; }
-    StlVertex* const* vertexData() const { return m_vertexCapacity <= 2 ? m_v.inl : m_v.heap; }
-    StlTriangle** triangleData() { return m_triangleCapacity <= 2 ? m_t.inl : m_t.heap; }
-    StlTriangle* const* triangleData() const { return m_triangleCapacity <= 2 ? m_t.inl : m_t.heap; }
+    // A list word holds the count (bits 0-6) and, in bit 7, whether the list has
+    // moved from the record to a heap block; a heap block keeps its capacity in
+    // the slot before its first entry. The inline lists have capacity 2.
+    static constexpr uint8_t kCountMask = 0x7F;
+    static constexpr uint8_t kOnHeap = 0x80;
+    template <typename P>
+    static uint32_t listCapacity(uint8_t word, P* const* heap) {
+        return (word & kOnHeap) ? static_cast<uint32_t>(reinterpret_cast<std::uintptr_t>(heap[-1])) : 2u;
+    }
+
+    StlVertex** vertexData() { return (m_vertexWord & kOnHeap) ? m_v.heap : m_v.inl; }
+    StlVertex* const* vertexData() const { return (m_vertexWord & kOnHeap) ? m_v.heap : m_v.inl; }
+    StlTriangle** triangleData() { return (m_triangleWord & kOnHeap) ? m_t.heap : m_t.inl; }
+    StlTriangle* const* triangleData() const { return (m_triangleWord & kOnHeap) ? m_t.heap : m_t.inl; }
     void releaseLists();
 
-    uint8_t m_vertexCount = 0;
-    uint8_t m_vertexCapacity = 2;
-    uint8_t m_triangleCount = 0;
-    uint8_t m_triangleCapacity = 2;
+    uint8_t m_vertexWord = 0;
+    uint8_t m_triangleWord = 0;
     union {
         StlVertex* inl[2];
         StlVertex** heap;
@@ -103,5 +113,7 @@ private:
         StlTriangle** heap;
     } m_t{{nullptr, nullptr}};
 };
+
+static_assert(sizeof(void*) != 8 || sizeof(StlEdge) == 40, "edge header packed into eight bytes");
 
 } // namespace topolib

@@ -62,9 +62,11 @@ public:
 
     std::deque<StlTriangle*> primaryTriangles;  // wound like the seed, flag bit 1 clear
     std::deque<StlTriangle*> reversedTriangles; // wound against the seed, flag bit 1 set
-    std::deque<StlShell*> pieces;               // made by splitIntoPieces, not yet taken
+    // The lists below are empty in almost every shell; vectors cost nothing
+    // until they are used (a deque allocates when it is made).
+    std::vector<StlShell*> pieces;              // made by splitIntoPieces, not yet taken
     std::vector<FillPolygon*> rimPolygons;      // traced rims waiting to be covered
-    std::deque<StlEdge*> nonManifoldRimEdges;   // class 3 edges met while tracing rims
+    std::vector<StlEdge*> nonManifoldRimEdges;  // class 3 edges met while tracing rims
 
     // Files t into this shell: into the reversed list when t's orientation bit
     // matches the reversed list's first triangle, or differs from the primary

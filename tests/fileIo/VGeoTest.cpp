@@ -17,6 +17,7 @@
 #include <quazip/quazip.h>
 #include <quazip/quazipnewinfo.h>
 
+#include <cstring>
 #include <map>
 #include <sstream>
 
@@ -326,29 +327,75 @@ TEST(VGeo, badShellKeepsOnlyTheShellsBeforeIt) {
             EXPECT_EQ(vertex->triangle(i)->shell, back.shells().front());
 }
 
-TEST(VGeo, emptyShellsAndNoEdgesAreAccepted) {
+// An entry with three vertices, `emptyShells` shell records without triangles
+// and, when withTriangle, one last shell holding the facet (0, 1, 2); no edges.
+std::string entryWithEmptyShells(uint32_t emptyShells, bool withTriangle) {
     std::string bytes(256, '\0');
     auto u32 = [&bytes](uint32_t v) {
         char b[4];
         storeU32(b, v);
         bytes.append(b, 4);
     };
-    u32(0);
+    auto f32 = [&u32](float f) {
+        uint32_t bits;
+        std::memcpy(&bits, &f, 4);
+        u32(bits);
+    };
+    u32(withTriangle ? 1 : 0);
     bytes.append(24, '\0'); // box
     bytes.append(256, '\0');
-    u32(0); // no vertices
+    u32(3);
+    for (const float p : {0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, 0.f})
+        f32(p);
     bytes.append(256, '\0');
-    u32(1000); // shells with no triangles
-    for (int s = 0; s < 1000; ++s) {
+    u32(emptyShells + (withTriangle ? 1 : 0));
+    bytes.reserve(bytes.size() + size_t(emptyShells) * 19 + 300);
+    for (uint32_t s = 0; s < emptyShells; ++s) {
         bytes.append(11, '\0');
         u32(0);
         u32(0);
     }
+    if (withTriangle) {
+        bytes.append(3, '\0');
+        f32(0.5f);
+        f32(0.f);
+        u32(1);
+        u32(0);
+        u32(1);
+        u32(2);
+        u32(0);
+    }
     bytes.append(256, '\0');
     u32(0);
-    topolib::StlObject back;
-    EXPECT_EQ(readEntry(bytes, back), kSuccess);
-    EXPECT_EQ(back.shells().size(), 1000u);
-    EXPECT_EQ(back.triangleCount(), 0u);
-    EXPECT_TRUE(back.edges().empty());
+    return bytes;
+}
+
+// Shell records without triangles are read and passed over: they hold nothing,
+// and a million of them (19 bytes each in the entry) must not cost gigabytes.
+TEST(VGeo, shellRecordsWithoutTrianglesAreSkippedCheaply) {
+    const struct {
+        uint32_t emptyShells;
+        bool withTriangle;
+        uint32_t shells, triangles;
+    } cases[] = {
+        {1000, false, 0, 0},
+        {1000000, false, 0, 0},
+        {999999, true, 1, 1}, // the most shell records an entry may hold
+        {0, true, 1, 1},
+    };
+    for (const auto& c : cases) {
+        topolib::StlObject back;
+        EXPECT_EQ(readEntry(entryWithEmptyShells(c.emptyShells, c.withTriangle), back), kSuccess)
+            << c.emptyShells;
+        EXPECT_EQ(back.shells().size(), c.shells) << c.emptyShells;
+        EXPECT_EQ(back.triangleCount(), c.triangles) << c.emptyShells;
+        // The facet's sides are linked to new edges when the triangle array is rebuilt.
+        EXPECT_EQ(back.edges().size(), c.withTriangle ? 3u : 0u);
+        if (c.withTriangle && back.shells().size() == 1) {
+            const auto* shell = back.shells().front();
+            EXPECT_EQ(shell->triangleCount, 1u);
+            EXPECT_FLOAT_EQ(static_cast<float>(shell->area), 0.5f);
+            EXPECT_EQ(back.triangles().front()->shell, shell);
+        }
+    }
 }
