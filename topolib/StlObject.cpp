@@ -3,6 +3,7 @@
 #include "topolib/StlObject.h"
 
 #include <cmath>
+#include <utility>
 
 namespace topolib {
 
@@ -145,6 +146,9 @@ void StlObject::scale(const double s[3]) {
         m_center[a] *= s[a];
         m_bboxMin[a] *= s[a];
         m_bboxMax[a] *= s[a];
+        // A mirroring factor turns the box's corners round.
+        if (s[a] < 0.0)
+            std::swap(m_bboxMin[a], m_bboxMax[a]);
     }
     m_octreeMinCell *= s[0];
     const Vector3D d = m_bboxMax - m_bboxMin;

@@ -176,6 +176,12 @@ TEST(StlObject, scalingScalesMeasuresAndRecomputesNormalsWhenNotUniform) {
         cubeMesh->scale(box);
         EXPECT_NEAR(cubeMesh->volume(), 2000.0, 1e-9);
         EXPECT_NEAR(cubeMesh->area(), 1000.0, 1e-9);
+        // Mirroring keeps the box ordered; the mesh is then inside out.
+        const double mirror[3] = {-1, 1, 1};
+        cubeMesh->scale(mirror);
+        EXPECT_DOUBLE_EQ(cubeMesh->bboxMin()[0], -20.0);
+        EXPECT_DOUBLE_EQ(cubeMesh->bboxMax()[0], 0.0);
+        EXPECT_NEAR(cubeMesh->volume(), -2000.0, 1e-9);
     }
     {
         StlObject empty;
