@@ -235,8 +235,13 @@ void MeshOctree::countCrossingsBelow(const double origin[3], double edge, const 
             // another leaf.
             if (t->isDeleted() || t->walkMark() == 1)
                 return false;
+            // The kernel collects exactly the triangles it meets, so a grown list
+            // tells a crossing from a miss (-1.0). Judging by the height instead
+            // would drop every crossing at or below z = 0: an object resting on the
+            // platform would have no bottom, and its inside points would be outside.
+            const std::size_t before = touched.size();
             const double h = triangleHeightAtMarking(t, p[0], p[1], touched);
-            if (h > 0.0 && h < p[2] - 0.001)
+            if (touched.size() > before && h < p[2] - 0.001)
                 *count += t->normal.z > 0.0 ? 1 : -1;
             return false;
         });

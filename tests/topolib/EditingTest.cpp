@@ -335,6 +335,13 @@ TEST(MeshEditing, octreeTestsOfWholeMesh) {
     }
     for (const StlTriangle* t : mesh->triangles())
         EXPECT_EQ(t->walkMark(), 0u) << "the downward count leaves no mark";
+    // Bottoms on the platform (z = 0) and below it are crossed like any other.
+    for (const double base : {0.0, -4.0}) {
+        auto resting = withOctree(meshfixtures::cube(10.0, {0.0, 0.0, base}));
+        for (const Case& c :
+             {Case{{3, 4, base + 5}, true}, Case{{5, 5, base + 2}, true}, Case{{3, 4, base + 12}, false}})
+            EXPECT_EQ(resting->isInsideByDownwardCount(c.p.data()), c.inside) << base << " " << c.p.z;
+    }
 
     // Support cones: one standing under the cube misses it, one reaching into it hits.
     const double foot[3] = {5, 5, 0}, below[3] = {5, 5, 4}, into[3] = {5, 5, 6};

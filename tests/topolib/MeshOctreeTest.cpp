@@ -157,8 +157,9 @@ void expectQueriesMatchBruteForce(StlObject& mesh, unsigned seed, int cases) {
             for (StlTriangle* t : tris) {
                 if (t->isDeleted() || t->walkMark() == 1)
                     continue;
+                const std::size_t before = touched.size();
                 const double h = topolib::triangleHeightAtMarking(t, p[0], p[1], touched);
-                if (h > 0.0 && h < p[2] - 0.001)
+                if (touched.size() > before && h < p[2] - 0.001)
                     want += t->normal.z > 0.0 ? 1 : -1;
             }
             for (StlTriangle* t : touched)
