@@ -310,8 +310,22 @@ void StlObject::buildZSlabIndex() {
         m_slabState = 2;
     if (m_slabIndex && m_slabState == 0)
         return;
-    const double zMin = m_bboxMin.z - 1e-6;
-    const double zMax = m_bboxMax.z + 1e-6;
+    // The range is taken from the vertices rather than the bounding box: edits
+    // do not update the box, and triangles added beyond it would otherwise fall
+    // outside every slab. Translations and scalings move the vertices' range as
+    // they move the listed triangles, so a range refresh stays consistent too.
+    double lowZ = 0.0, highZ = 0.0;
+    bool any = false;
+    for (const StlVertex* v : m_vertices) {
+        const double z = v->pos.z;
+        if (!std::isfinite(z))
+            continue;
+        lowZ = any ? std::min(lowZ, z) : z;
+        highZ = any ? std::max(highZ, z) : z;
+        any = true;
+    }
+    const double zMin = lowZ - 1e-6;
+    const double zMax = highZ + 1e-6;
     // A range refresh keeps the lists, which holds as long as the transform kept
     // the triangles' order in z; a mirrored (inverted) range does not.
     if (m_slabIndex && m_slabState == 1 && zMin <= zMax) {

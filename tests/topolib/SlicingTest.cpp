@@ -322,6 +322,13 @@ TEST(Slicing, indexFollowsTransformsAndEdits) {
     EXPECT_EQ(areasOf(both.get()).size(), 2u);
     for (double a : areasOf(both.get()))
         EXPECT_NEAR(a, 100.0, 1e-4);
+    // Also beyond the mesh's bounding box, which edits leave as it was.
+    for (std::size_t i = 2; i < xyz.size(); i += 3)
+        xyz[i] += 20.0;
+    ASSERT_TRUE(two->appendMesh(8, 12, xyz.data(), corners));
+    const std::vector<double> above = areasOf(two->sliceAt(25.0).get());
+    ASSERT_EQ(above.size(), 1u);
+    EXPECT_NEAR(above[0], 100.0, 1e-4);
 
     // Rotation vertex by vertex: the caller invalidates the index.
     auto turned = meshOf(meshfixtures::box({10.0, 20.0, 30.0}));
