@@ -3,6 +3,7 @@
 // and two overlapping cubes.
 
 #include "MeshFixtures.h"
+#include "SurfaceMeshOracle.h"
 
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
@@ -22,28 +23,16 @@
 
 namespace {
 
-using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
-using Point3 = Kernel::Point_3;
-using Mesh = CGAL::Surface_mesh<Point3>;
+using oracle::Kernel;
+using oracle::Mesh;
+using oracle::Point3;
+using oracle::toSurfaceMesh;
 using Primitive = CGAL::AABB_face_graph_triangle_primitive<Mesh>;
 using Tree = CGAL::AABB_tree<CGAL::AABB_traits<Kernel, Primitive>>;
 using Side = CGAL::Side_of_triangle_mesh<Mesh, Kernel>;
 using meshfixtures::Facet;
 using meshfixtures::Point;
 using meshfixtures::TriangleSoup;
-
-Mesh toSurfaceMesh(const topolib::StlObject& mesh) {
-    Mesh out;
-    std::vector<Mesh::Vertex_index> ids;
-    for (const topolib::StlVertex* v : mesh.vertices())
-        ids.push_back(out.add_vertex(Point3(v->x(), v->y(), v->z())));
-    for (const topolib::StlTriangle* t : mesh.triangles())
-        if (!t->isDeleted())
-            out.add_face(ids[static_cast<std::size_t>(t->vertices[0]->index)],
-                         ids[static_cast<std::size_t>(t->vertices[1]->index)],
-                         ids[static_cast<std::size_t>(t->vertices[2]->index)]);
-    return out;
-}
 
 // A quad as two facets, wound so that its normal points along `outward`.
 void addQuad(TriangleSoup& soup, Point a, Point b, Point c, Point d, const Point& outward) {

@@ -2,6 +2,7 @@
 // and enclosed areas) at many heights of a generated mesh.
 
 #include "MeshFixtures.h"
+#include "SurfaceMeshOracle.h"
 
 #include "topolib/SliceContour.h"
 #include "topolib/StlObject.h"
@@ -19,25 +20,11 @@
 
 namespace {
 
-using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
-using Point3 = Kernel::Point_3;
-using Mesh = CGAL::Surface_mesh<Point3>;
+using oracle::Kernel;
+using oracle::Mesh;
+using oracle::Point3;
+using oracle::toSurfaceMesh;
 using Polyline = std::vector<Point3>;
-
-// The live triangles of the mesh, on the same vertex positions.
-Mesh toSurfaceMesh(const topolib::StlObject& mesh) {
-    Mesh out;
-    std::vector<Mesh::Vertex_index> ids;
-    ids.reserve(mesh.vertices().size());
-    for (const topolib::StlVertex* v : mesh.vertices())
-        ids.push_back(out.add_vertex(Point3(v->x(), v->y(), v->z())));
-    for (const topolib::StlTriangle* t : mesh.triangles())
-        if (!t->isDeleted())
-            out.add_face(ids[static_cast<std::size_t>(t->vertices[0]->index)],
-                         ids[static_cast<std::size_t>(t->vertices[1]->index)],
-                         ids[static_cast<std::size_t>(t->vertices[2]->index)]);
-    return out;
-}
 
 double polylineArea(const Polyline& p) {
     double twice = 0.0;
