@@ -123,12 +123,22 @@ int trianglesInShell(const StlEdge* e, const StlShell* shell) {
     return count;
 }
 
+// Takes the only candidate, or chooses among several by their turn about the sum
+// of the live normals at v. Walking backwards the turn is mirrored (the reference
+// is negated); with the same reference the walk would change over to the other
+// hole where two holes touch.
 StlVertex* takeRimCandidate(const StlVertex* v, std::vector<RimCandidate>& candidates, StlEdge** edge,
-                            const Vector3D& n) {
+                            bool reverse) {
     if (candidates.empty())
         return nullptr;
-    const RimCandidate chosen =
-        candidates.size() == 1 ? candidates.front() : chooseByTurn(v, candidates, *edge, n);
+    if (candidates.size() == 1) {
+        *edge = candidates.front().edge;
+        return candidates.front().far;
+    }
+    Vector3D n = rimReferenceNormal(v);
+    if (reverse)
+        n = -n;
+    const RimCandidate chosen = chooseByTurn(v, candidates, *edge, n);
     *edge = chosen.edge;
     return chosen.far;
 }
@@ -249,14 +259,7 @@ StlVertex* StlVertex::nextRimVertex(StlEdge** edge, bool reverse) const {
                 candidates.push_back({e, farEnd(e, this)});
         }
     }
-    if (candidates.size() < 2)
-        return takeRimCandidate(this, candidates, edge, Vector3D());
-    // Walking backwards the turn is mirrored; with the same reference the walk
-    // would change over to the other hole where two holes touch.
-    Vector3D n = rimReferenceNormal(this);
-    if (reverse)
-        n = -n;
-    return takeRimCandidate(this, candidates, edge, n);
+    return takeRimCandidate(this, candidates, edge, reverse);
 }
 
 StlVertex* StlVertex::nextShellRimVertex(StlEdge** edge, const StlShell* shell, bool reverse) const {
@@ -279,12 +282,7 @@ StlVertex* StlVertex::nextShellRimVertex(StlEdge** edge, const StlShell* shell, 
                 candidates.push_back({e, farEnd(e, this)});
         }
     }
-    if (candidates.size() < 2)
-        return takeRimCandidate(this, candidates, edge, Vector3D());
-    Vector3D n = rimReferenceNormal(this);
-    if (reverse)
-        n = -n;
-    return takeRimCandidate(this, candidates, edge, n);
+    return takeRimCandidate(this, candidates, edge, reverse);
 }
 
 } // namespace topolib
