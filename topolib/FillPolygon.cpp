@@ -360,14 +360,41 @@ bool FillPolygon::chainTurnsLeft(const FillPolygonNode* a, const FillPolygonNode
 bool FillPolygon::containsPoint(const double p[3]) const {
     if (m_nodes.empty())
         return false;
-    std::vector<const double*> points;
-    points.reserve(m_nodes.size());
-    for (const FillPolygonNode* n : m_nodes)
-        points.push_back(n->vertex->pos.data());
+    // In the plane that drops the normal's largest component (the lower axis on
+    // ties). A point within 1e-6 of the loop counts as inside; otherwise the
+    // crossings of a ray along +u are counted, each edge taken half-open in w so
+    // that a crossing through a corner counts exactly once. (Tolerances relative
+    // to an edge's length would leave a band next to a corner where the crossing
+    // is skipped on one edge and not caught on the next, and a point well inside
+    // the piece would test outside.)
+    const Vector3D& n = normal;
+    int m = 0;
+    if (std::fabs(n.y) > std::fabs(n.x))
+        m = 1;
+    if (std::fabs(n.z) > std::fabs(n[m]))
+        m = 2;
+    const int u = (m + 1) % 3;
+    const int w = (m + 2) % 3;
+    std::size_t count = m_nodes.size();
     // A list that ends on its first vertex counts that vertex once.
-    if (points.size() > 1 && m_nodes.back()->vertex == m_nodes.front()->vertex)
-        points.pop_back();
-    return pointInPolygon3D(p, points, normal.data());
+    if (count > 1 && m_nodes.back()->vertex == m_nodes.front()->vertex)
+        --count;
+    const double q[2] = {p[u], p[w]};
+    bool inside = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Vector3D& a3 = posOf(m_nodes[i == 0 ? count - 1 : i - 1]);
+        const Vector3D& b3 = posOf(m_nodes[i]);
+        const double a[2] = {a3[u], a3[w]};
+        const double b[2] = {b3[u], b3[w]};
+        if (pointSegmentDistSq2D(q, a, b) <= 1e-12)
+            return true;
+        if ((a[1] > q[1]) != (b[1] > q[1])) {
+            const double x = a[0] + (q[1] - a[1]) * (b[0] - a[0]) / (b[1] - a[1]);
+            if (x > q[0])
+                inside = !inside;
+        }
+    }
+    return inside;
 }
 
 void FillPolygon::markVertices(unsigned bits) const {

@@ -246,6 +246,29 @@ TEST(PolygonTriangulation, planeFitOfAnUnmeasuredOwnerUsesUnitScale) {
     EXPECT_NEAR(p->centroid.x, 1.0, 1e-15);
 }
 
+TEST(PolygonChains, pointsNextToACornerAreFoundInTheRightPiece) {
+    // The piece of a cut chain is found by a point just off the rim; next to a
+    // corner, within a few 1e-5 of one edge's level, it must still count as inside.
+    Corners c({{4, 0}, {0, 0}, {0, 4}});
+    struct Case {
+        double x, y;
+        bool inside;
+    } cases[] = {
+        {1.36569, 3.42e-5, true}, {3.42e-5, 1.36569, true}, {3.9999, 3.42e-5, true}, {2.0, 5e-7, true},
+        {2.0, 2.0, true},         {1.36569, -3.42e-5, false}, {-3.42e-5, 1.0, false}, {2.0, 2.00004, false},
+    };
+    // The same triangle from every start corner and in both windings.
+    const std::vector<std::vector<int>> orders{{0, 1, 2}, {1, 2, 0}, {2, 0, 1}, {2, 1, 0}, {1, 0, 2}, {0, 2, 1}};
+    for (const std::vector<int>& order : orders) {
+        auto piece = c.polygon(order);
+        for (const Case& k : cases) {
+            const double p[3] = {k.x, k.y, 0.0};
+            EXPECT_EQ(piece->containsPoint(p), k.inside)
+                << order[0] << order[1] << order[2] << ": " << k.x << " " << k.y;
+        }
+    }
+}
+
 TEST(PolygonChains, openChainsSplitPiecesThatCoverTheTriangle) {
     // A 10 × 10 square piece; chains run across it.
     Corners c({{0, 0}, {10, 0}, {10, 10}, {0, 10}, {4, 0}, {6, 10}, {5, 5}, {10, 4}, {0.5, 0}, {1.5, 0}});
