@@ -20,10 +20,9 @@
 #include "topolib/TriangleIntersection.h"
 
 #include <algorithm>
-#include <cmath>
 #include <deque>
 #include <memory>
-#include <set>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -132,83 +131,79 @@ public:
     void record(StlTriangle* s, StlTriangle* t) override { TriangleCutter::recordCutter(s, t); }
 };
 
-// Inside test by the parity of the crossings of a ray. Rays that pass within a
-// small margin of an edge or vertex, or graze a triangle, are ambiguous and give
-// way to the next direction. Returns 1 inside, 0 outside, -1 when every direction
-// was ambiguous (or p lies on the surface).
-int insideByRay(const StlObject& mesh, const Vector3D& p) {
-    const MeshOctree* tree = mesh.octree();
-    if (!tree)
-        return -1;
-    static const double kDirections[][3] = {
-        {0.2140, 0.3316, 0.9188},  {-0.5411, 0.1203, 0.8323}, {0.7071, -0.6124, 0.3536},
-        {-0.1310, -0.8722, 0.4713}, {0.9013, 0.3187, -0.2934}, {0.0432, 0.2817, -0.9585},
-        {-0.6633, -0.5011, -0.5558}, {0.4012, -0.9115, 0.0911},
-    };
-    std::set<StlTriangle*> hits;
-    for (const auto& dir : kDirections) {
-        Vector3D d(dir);
-        d.unitize();
-        hits.clear();
-        tree->collectRayHits(mesh.octreeOrigin(), mesh.octreeEdge(), p.data(), d.data(), &hits);
-        bool ambiguous = false;
-        int count = 0;
-        for (const StlTriangle* t : hits) {
-            const Vector3D& a = t->vertices[0]->pos;
-            const Vector3D e1 = t->vertices[1]->pos - a;
-            const Vector3D e2 = t->vertices[2]->pos - a;
-            const Vector3D h = d.cross(e2);
-            const double det = e1.dot(h);
-            const double scale = std::sqrt(e1.cross(e2).lengthSquared());
-            if (std::fabs(det) < 1e-9 * scale) {
-                ambiguous = true;
-                break;
-            }
-            const Vector3D s = p - a;
-            const double u = s.dot(h) / det;
-            const Vector3D q = s.cross(e1);
-            const double v = d.dot(q) / det;
-            const double w = 1.0 - u - v;
-            const double along = e2.dot(q) / det;
-            const double margin = 1e-7;
-            if (along < -1e-7)
-                continue;
-            if (along < 1e-7 || u < margin || v < margin || w < margin) {
-                if (u > -margin && v > -margin && w > -margin) {
-                    ambiguous = true;
-                    break;
-                }
-                continue;
-            }
-            ++count;
-        }
-        if (!ambiguous)
-            return count % 2;
-    }
-    return -1;
+// Whether a piece lies inside `other`, judged at the centroid of its first live
+// triangle by the upward-ray test; a piece without a live triangle is not.
+// (A wrong answer cannot pass silently: a piece kept or dropped wrongly leaves
+// cut edges with one or three live triangles, and the result check rolls back.)
+bool pieceInside(const StlShell* piece, const StlObject& other) {
+    const StlTriangle* t = piece->firstLiveTriangle();
+    if (!t)
+        return false;
+    const Vector3D c = (t->vertices[0]->pos + t->vertices[1]->pos + t->vertices[2]->pos) / 3.0;
+    return other.isInsideByUpwardRay(c.data());
 }
 
-// Whether a piece lies inside `other`: its triangles are tried largest first until
-// one centroid gives an unambiguous answer. -1 when none does.
-int pieceInside(const StlShell* piece, const StlObject& other) {
-    std::vector<std::pair<double, const StlTriangle*>> order;
-    for (const std::deque<StlTriangle*>* list : {&piece->primaryTriangles, &piece->reversedTriangles})
-        for (const StlTriangle* t : *list)
-            if (!t->isDeleted())
-                order.emplace_back(-triangleArea(t), t);
-    if (order.empty())
-        return -2; // no live triangle: nothing to decide
-    std::sort(order.begin(), order.end(),
-              [](const auto& x, const auto& y) { return x.first < y.first || (x.first == y.first && x.second->id < y.second->id); });
-    const std::size_t tries = order.size() < 16 ? order.size() : 16;
-    for (std::size_t i = 0; i < tries; ++i) {
-        const StlTriangle* t = order[i].second;
-        const Vector3D c = (t->vertices[0]->pos + t->vertices[1]->pos + t->vertices[2]->pos) / 3.0;
-        const int r = insideByRay(other, c);
-        if (r >= 0)
-            return r;
+bool boxesOverlap(const StlShell* a, const StlShell* b) {
+    for (int k = 0; k < 3; ++k)
+        if (a->boxMin[k] > b->boxMax[k] + 1e-6 || b->boxMin[k] > a->boxMax[k] + 1e-6)
+            return false;
+    return true;
+}
+
+// The tool's shells sorted into layers in which no two shells have overlapping
+// boxes, each layer as a mesh of its own with edges, shells and octree. Empty
+// when one layer takes every shell (the usual case: separate holes).
+std::vector<std::unique_ptr<StlObject>> overlapFreeLayers(const StlObject& tool) {
+    const std::deque<StlShell*>& shells = tool.shells();
+    std::vector<std::size_t> layerOf(shells.size(), 0);
+    std::size_t layerCount = shells.empty() ? 0 : 1;
+    for (std::size_t i = 0; i < shells.size(); ++i) {
+        auto clashes = [&](std::size_t layer) {
+            for (std::size_t j = 0; j < i; ++j)
+                if (layerOf[j] == layer && boxesOverlap(shells[i], shells[j]))
+                    return true;
+            return false;
+        };
+        while (clashes(layerOf[i]))
+            ++layerOf[i];
+        layerCount = std::max(layerCount, layerOf[i] + 1);
     }
-    return -1;
+    std::vector<std::unique_ptr<StlObject>> layers;
+    if (layerCount < 2)
+        return layers;
+    for (std::size_t layer = 0; layer < layerCount; ++layer) {
+        std::vector<int> slot(tool.vertices().size(), -1);
+        std::vector<double> xyz;
+        std::vector<int> indices;
+        for (std::size_t i = 0; i < shells.size(); ++i) {
+            if (layerOf[i] != layer)
+                continue;
+            for (const std::deque<StlTriangle*>* list : {&shells[i]->primaryTriangles, &shells[i]->reversedTriangles}) {
+                for (const StlTriangle* t : *list) {
+                    if (t->isDeleted())
+                        continue;
+                    for (const StlVertex* v : t->vertices) {
+                        int& s = slot[static_cast<std::size_t>(v->index)];
+                        if (s < 0) {
+                            s = static_cast<int>(xyz.size() / 3);
+                            xyz.insert(xyz.end(), {v->pos.x, v->pos.y, v->pos.z});
+                        }
+                        indices.push_back(s);
+                    }
+                }
+            }
+        }
+        auto mesh = std::make_unique<StlObject>();
+        mesh->appendMesh(static_cast<int>(xyz.size() / 3), static_cast<uint32_t>(indices.size() / 3), xyz.data(),
+                         indices.data());
+        mesh->computeBoundingBox();
+        mesh->setBoundingBox(mesh->bboxMin(), mesh->bboxMax());
+        mesh->buildEdges(false, 0, 0);
+        mesh->findShells(false, 0);
+        mesh->rebuildOctree();
+        layers.push_back(std::move(mesh));
+    }
+    return layers;
 }
 
 void freeContexts(StlObject& mesh) {
@@ -259,7 +254,19 @@ bool MeshBoolean::subtract() {
     std::unique_ptr<StlObject> targetCopy = snapshotOf(*target);
     std::unique_ptr<StlObject> toolCopy = snapshotOf(*tool);
 
-    bool ok = run();
+    // Tools that overlap each other are cut one layer after the other: cut
+    // together, neither wall would be cut by the other, and the part of one wall
+    // that runs inside the other hole would stay as a wall across the channel.
+    std::vector<std::unique_ptr<StlObject>> layers = overlapFreeLayers(*tool);
+    bool ok = true;
+    if (layers.empty()) {
+        ok = run(*tool);
+    } else {
+        for (std::size_t i = 0; i < layers.size() && ok; ++i) {
+            ok = run(*layers[i]);
+            freeContexts(*layers[i]);
+        }
+    }
     if (ok && countUnpairedEdges(*target) > openBefore) {
         m_failure = Failure::OpenResult;
         ok = false;
@@ -274,9 +281,8 @@ bool MeshBoolean::subtract() {
     return true;
 }
 
-bool MeshBoolean::run() {
+bool MeshBoolean::run(StlObject& B) {
     StlObject& A = *target;
-    StlObject& B = *tool;
 
     // 1. Pairs of crossing triangles.
     std::deque<SnapRecord> snaps;
@@ -306,8 +312,8 @@ bool MeshBoolean::run() {
     }
     for (StlTriangle* t : B.triangles())
         t->setWalkMark(0);
-    m_cutTarget = cutA.size();
-    m_cutTool = cutB.size();
+    m_cutTarget += cutA.size();
+    m_cutTool += cutB.size();
 
     if ((cutA.empty() || cutB.empty()) && coplanar.empty()) {
         A.clearVertexMarks();
@@ -353,35 +359,19 @@ bool MeshBoolean::run() {
     // 4. Tool pieces inside the model are kept; model pieces inside the tool go.
     std::vector<StlTriangle*> keep;
     for (StlShell* piece : piecesB) {
-        const int inside = pieceInside(piece, A);
-        if (inside == -2)
-            continue;
-        if (inside < 0) {
-            freePieces();
-            m_failure = Failure::Unclassified;
-            return false;
-        }
-        if (inside == 1)
+        if (pieceInside(piece, A))
             piece->appendTrianglesTo(keep);
     }
     std::vector<StlShell*> dropA;
     for (StlShell* piece : piecesA) {
-        const int inside = pieceInside(piece, B);
-        if (inside == -2)
-            continue;
-        if (inside < 0) {
-            freePieces();
-            m_failure = Failure::Unclassified;
-            return false;
-        }
-        if (inside == 1)
+        if (pieceInside(piece, B))
             dropA.push_back(piece);
     }
     for (StlShell* piece : dropA)
         piece->markTrianglesDeleted();
 
     // The walls of the hole face into it: addTrianglesWithTopology reverses them.
-    m_keptTool = keep.size();
+    m_keptTool += keep.size();
     A.addTrianglesWithTopology(keep);
     freePieces();
     A.clearVertexMarks();

@@ -13,10 +13,11 @@ class StlObject;
 //
 // Both meshes need their octrees (vertex and triangle), edges and shells. The
 // work is all or nothing: when any step cannot finish (a cut piece that cannot be
-// split or covered, crossings that do not settle, a piece that cannot be told
-// inside or outside, or a result that would leave the model with more open
-// edges than before), subtract returns false and both meshes are exactly as they
-// were before the call. The tool is consumed on success: the caller deletes it.
+// split or covered, crossings that do not settle, or a result that would leave
+// the model with more open edges than before), subtract returns false and both
+// meshes are exactly as they were before the call. Tool shells that overlap each
+// other (holes that cross) are cut one after the other. The tool is consumed on
+// success: the caller deletes it.
 class MeshBoolean {
 public:
     enum class Failure : uint32_t {
@@ -24,7 +25,6 @@ public:
         NoOctree,           // a mesh has no octree
         UnresolvedCrossing, // the crossings of one triangle did not settle
         Retriangulation,    // a cut triangle could not be replaced by pieces
-        Unclassified,       // a piece could not be told inside or outside
         OpenResult,         // the result would have more open edges than the model
     };
 
@@ -48,7 +48,7 @@ public:
     void setCrossingStepBudget(std::size_t steps) { m_crossingBudget = steps; }
 
 private:
-    bool run();
+    bool run(StlObject& cutTool);
 
     Failure m_failure = Failure::None;
     std::size_t m_cutTarget = 0;

@@ -60,20 +60,28 @@ std::unique_ptr<topolib::StlObject> meshWithOctree(const TriangleSoup& soup) {
 TriangleSoup drill(const Point& c, const Point& d, double r, double half) {
     const double l = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
     return meshfixtures::cylinder(r, {c[0] - d[0] / l * half, c[1] - d[1] / l * half, c[2] - d[2] / l * half},
-                                  {c[0] + d[0] / l * half, c[1] + d[1] / l * half, c[2] + d[2] / l * half}, 32);
+                                  {c[0] + d[0] / l * half, c[1] + d[1] / l * half, c[2] + d[2] / l * half},
+                                  32);
 }
 
-// Drills `tool` out of `model` and compares with CGAL's difference of the same
-// (float-rounded) meshes.
-void expectMatchesCgal(const TriangleSoup& model, const TriangleSoup& tool, const std::string& label) {
+// Drills the merged tools out of `model` and compares with CGAL's difference of
+// the same (float-rounded) meshes, the tools taken away one after the other.
+void expectMatchesCgal(const TriangleSoup& model, const std::vector<TriangleSoup>& tools,
+                       const std::string& label) {
     auto a = meshWithOctree(model);
-    auto b = meshWithOctree(tool);
+    TriangleSoup merged;
+    for (const TriangleSoup& t : tools)
+        merged = meshfixtures::concatenated(merged, t);
+    auto b = meshWithOctree(merged);
     int rejected = 0;
-    Mesh ca = toSurfaceMesh(*a, &rejected);
-    Mesh cb = toSurfaceMesh(*b, &rejected);
+    Mesh expected = toSurfaceMesh(*a, &rejected);
+    for (const TriangleSoup& t : tools) {
+        Mesh ct = toSurfaceMesh(*meshWithOctree(t), &rejected);
+        Mesh difference;
+        ASSERT_TRUE(PMP::corefine_and_compute_difference(expected, ct, difference)) << label;
+        expected = difference;
+    }
     ASSERT_EQ(rejected, 0) << label;
-    Mesh expected;
-    ASSERT_TRUE(PMP::corefine_and_compute_difference(ca, cb, expected)) << label;
     const double expectedVolume = CGAL::to_double(PMP::volume(expected));
 
     topolib::MeshBoolean op(a.get(), b.get());
@@ -91,7 +99,7 @@ void expectMatchesCgal(const TriangleSoup& model, const TriangleSoup& tool, cons
 } // namespace
 
 TEST(DrainHoleOracle, cubeDrilledAlongXMatchesCorefinement) {
-    expectMatchesCgal(meshfixtures::cube(10.0), drill({5, 5, 5}, {1, 0, 0}, 1.0, 20.0), "x axis");
+    expectMatchesCgal(meshfixtures::cube(10.0), {drill({5, 5, 5}, {1, 0, 0}, 1.0, 20.0)}, "x axis");
 }
 
 TEST(DrainHoleOracle, cubeDrilledAlongRandomAxesMatchesCorefinement) {
@@ -104,7 +112,7 @@ TEST(DrainHoleOracle, cubeDrilledAlongRandomAxesMatchesCorefinement) {
             d = {unit(rng), unit(rng), unit(rng)};
         while (d[0] * d[0] + d[1] * d[1] + d[2] * d[2] < 0.05);
         const Point c = {inner(rng), inner(rng), inner(rng)};
-        expectMatchesCgal(meshfixtures::cube(10.0), drill(c, d, 1.0, 30.0), "axis " + std::to_string(i));
+        expectMatchesCgal(meshfixtures::cube(10.0), {drill(c, d, 1.0, 30.0)}, "axis " + std::to_string(i));
         if (HasFatalFailure())
             return;
     }
@@ -114,8 +122,22 @@ TEST(DrainHoleOracle, icosphereDrilledByFourCylindersMatchesCorefinement) {
     // Four parallel holes, once along z and once along a tilted axis.
     for (const Point& d : {Point{0, 0, 1}, Point{0.3, 0.2, 1.0}}) {
         TriangleSoup tool;
-        for (const Point& c : {Point{2.2, 2.2, 0}, Point{-2.2, 2.2, 0}, Point{2.2, -2.2, 0}, Point{-2.2, -2.2, 0}})
+        for (const Point& c :
+             {Point{2.2, 2.2, 0}, Point{-2.2, 2.2, 0}, Point{2.2, -2.2, 0}, Point{-2.2, -2.2, 0}})
             tool = meshfixtures::concatenated(tool, drill(c, d, 0.8, 20.0));
-        expectMatchesCgal(meshfixtures::icosphere(5.0, 4), tool, "direction " + std::to_string(d[0]));
+        expectMatchesCgal(meshfixtures::icosphere(5.0, 4), {tool}, "direction " + std::to_string(d[0]));
     }
+}
+
+TEST(DrainHoleOracle, crossingHolesAreCutOneAfterTheOther) {
+    // Merged into one tool, each hole's wall would be kept where it runs inside the
+    // other hole; three holes through the middle and two crossing off-centre.
+    const std::vector<TriangleSoup> through{drill({5, 5, 5}, {1, 0, 0}, 1.0, 20.0),
+                                            drill({5, 5, 5}, {0, 1, 0}, 1.0, 20.0),
+                                            drill({5, 5, 5.3}, {0.2, 0.3, 1}, 0.8, 20.0)};
+    expectMatchesCgal(meshfixtures::cube(10.0), through, "three through the middle");
+    expectMatchesCgal(
+        meshfixtures::icosphere(5.0, 3),
+        {drill({1, 0.5, 0}, {1, 0.1, 0.2}, 1.2, 20.0), drill({1.5, 0, 0.5}, {-0.3, 1, 0.4}, 0.9, 20.0)},
+        "crossing off-centre");
 }
