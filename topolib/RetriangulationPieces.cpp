@@ -54,6 +54,34 @@ FillPolygon* containingPiece(TriangleCutContext* ctx, const Vector3D& p) {
     return nullptr;
 }
 
+// One piece step: cuts the piece that contains the midpoint of the chain's first
+// segment along the chain with `cut` (splitByChain for an open chain, insertChain
+// for a closed loop) and adds the piece split off, if any, to the pieces. Both
+// pieces and the chain are left without marks; chain vertices flagged on an
+// outline that no piece took would otherwise keep a 2 that ends the next chain
+// early. Returns false when no piece contains the chain or a piece failed (the
+// chain keeps its marks then: the caller gives up).
+bool cutContainingPiece(TriangleCutContext* ctx, Chain& chain, FillPolygon* (FillPolygon::*cut)(Chain&)) {
+    const Vector3D m = (chain[0]->pos + chain[1]->pos) * 0.5;
+    FillPolygon* P = containingPiece(ctx, m);
+    if (!P)
+        return false;
+    P->markVertices(2);
+    FillPolygon* R = (P->*cut)(chain);
+    P->markVertices(0);
+    checkPieceUnmarked(P);
+    if (R) {
+        R->markVertices(0);
+        checkPieceUnmarked(R);
+        ctx->pieces.push_back(R);
+    }
+    if (P->failed() || (R && R->failed()))
+        return false;
+    for (StlVertex* v : chain)
+        v->setMark(0);
+    return true;
+}
+
 void linkAfter(FillPolygonNode* p, FillPolygonNode* x) {
     FillPolygonNode* n = p->next;
     p->next = x;
@@ -335,25 +363,8 @@ int TriangleCutter::splitPieces(TriangleCutContext* ctx) {
             continue;
         }
 
-        const Vector3D m = (chain[0]->pos + chain[1]->pos) * 0.5;
-        FillPolygon* P = containingPiece(ctx, m);
-        if (!P)
+        if (!cutContainingPiece(ctx, chain, &FillPolygon::splitByChain))
             return giveUp();
-        P->markVertices(2);
-        FillPolygon* R = P->splitByChain(chain);
-        P->markVertices(0);
-        checkPieceUnmarked(P);
-        if (R) {
-            R->markVertices(0);
-            checkPieceUnmarked(R);
-            ctx->pieces.push_back(R);
-        }
-        if (P->failed() || (R && R->failed()))
-            return giveUp();
-        // Chain vertices flagged on an outline that no piece took keep their mark
-        // only until the next piece step; a stale 2 would end the next chain early.
-        for (StlVertex* v : chain)
-            v->setMark(0);
     }
 
     if (loops.size() >= 2) {
@@ -377,23 +388,8 @@ int TriangleCutter::splitPieces(TriangleCutContext* ctx) {
     while (!loops.empty()) {
         Chain loop = std::move(loops.back());
         loops.pop_back();
-        const Vector3D m = (loop[0]->pos + loop[1]->pos) * 0.5;
-        FillPolygon* P = containingPiece(ctx, m);
-        if (!P)
+        if (!cutContainingPiece(ctx, loop, &FillPolygon::insertChain))
             return giveUp();
-        P->markVertices(2);
-        FillPolygon* R = P->insertChain(loop);
-        P->markVertices(0);
-        checkPieceUnmarked(P);
-        if (R) {
-            R->markVertices(0);
-            checkPieceUnmarked(R);
-            ctx->pieces.push_back(R);
-        }
-        if (P->failed() || (R && R->failed()))
-            return giveUp();
-        for (StlVertex* v : loop)
-            v->setMark(0);
     }
     return 0;
 }
