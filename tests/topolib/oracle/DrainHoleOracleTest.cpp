@@ -3,17 +3,14 @@
 // same two meshes.
 
 #include "MeshFixtures.h"
+#include "SurfaceMeshOracle.h"
 
 #include "topolib/MeshBoolean.h"
 #include "topolib/StlObject.h"
-#include "topolib/StlTriangle.h"
-#include "topolib/StlVertex.h"
 
-#include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
 #include <CGAL/Polygon_mesh_processing/corefinement.h>
 #include <CGAL/Polygon_mesh_processing/measure.h>
 #include <CGAL/Polygon_mesh_processing/self_intersections.h>
-#include <CGAL/Surface_mesh.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -25,31 +22,10 @@
 namespace {
 
 namespace PMP = CGAL::Polygon_mesh_processing;
-using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
-using Point3 = Kernel::Point_3;
-using Mesh = CGAL::Surface_mesh<Point3>;
 using meshfixtures::Point;
 using meshfixtures::TriangleSoup;
-
-// The live triangles on the same vertex positions; *rejected counts the faces
-// that a valid surface could not take (non-manifold or flipped neighbours).
-Mesh toSurfaceMesh(const topolib::StlObject& mesh, int* rejected) {
-    Mesh out;
-    std::vector<Mesh::Vertex_index> ids;
-    ids.reserve(mesh.vertices().size());
-    for (const topolib::StlVertex* v : mesh.vertices())
-        ids.push_back(out.add_vertex(Point3(v->x(), v->y(), v->z())));
-    for (const topolib::StlTriangle* t : mesh.triangles()) {
-        if (t->isDeleted())
-            continue;
-        const auto f = out.add_face(ids[static_cast<std::size_t>(t->vertices[0]->index)],
-                                    ids[static_cast<std::size_t>(t->vertices[1]->index)],
-                                    ids[static_cast<std::size_t>(t->vertices[2]->index)]);
-        if (f == Mesh::null_face())
-            ++*rejected;
-    }
-    return out;
-}
+using oracle::Mesh;
+using oracle::toSurfaceMesh;
 
 std::unique_ptr<topolib::StlObject> meshWithOctree(const TriangleSoup& soup) {
     auto m = meshfixtures::buildMesh(soup);
