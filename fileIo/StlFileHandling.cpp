@@ -210,7 +210,12 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         std::vector<topolib::FacetCorner> corners;
         corners.reserve(static_cast<size_t>(count) * 3);
         topolib::adviseHugePagesForCapacity(corners);
-        corners.resize(static_cast<size_t>(count) * 3);
+        // The corners are appended facet by facet into the reserved room (no
+        // clearing pass over the whole array); the pages of the corner and
+        // triangle arrays are mapped ahead on a helper thread.
+        topolib::PagePopulator populator;
+        populator.start({{corners.data(), corners.capacity() * sizeof(topolib::FacetCorner)},
+                         {mesh.triangles().data(), mesh.triangleCapacity() * sizeof(topolib::StlTriangle*)}});
         uint32_t cornerCounter = 0;
         double reference[3] = {0, 0, 0};
         bool haveReference = false;
@@ -250,12 +255,11 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
                         reference[k] = facet[3 + k];
                     haveReference = true;
                 }
-                mesh.addFacet(&cornerCounter, reference, facet, corners, false);
+                mesh.addFacet(&cornerCounter, reference, facet, corners, true);
                 box.add(facet);
             }
         }
-        if (cornerCounter < corners.size())
-            corners.resize(cornerCounter);
+        populator.stop();
         const int result = finishImport(mesh, corners);
         reportProgress(60);
         finishSums(mesh, box);

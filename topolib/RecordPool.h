@@ -41,6 +41,8 @@ public:
 
     // Exchanges the records of two pools (used to exchange whole meshes).
     void swap(RecordPool& other) noexcept {
+        m_populator.stop();
+        other.m_populator.stop();
         m_blocks.swap(other.m_blocks);
         std::swap(m_size, other.m_size);
     }
@@ -50,6 +52,7 @@ public:
 
     // Destroys every record and releases the storage.
     void clear() {
+        m_populator.stop();
         for (Block& b : m_blocks)
             for (std::size_t i = 0; i < b.used; ++i)
                 reinterpret_cast<T*>(b.slot(i))->~T();
@@ -80,10 +83,13 @@ private:
         adviseHugePages(b.storage.get(), capacity * sizeof(T));
         b.capacity = capacity;
         m_blocks.push_back(std::move(b));
+        // The records are made from the block's front: map its pages ahead.
+        m_populator.start({{m_blocks.back().storage.get(), capacity * sizeof(T)}});
     }
 
     std::vector<Block> m_blocks;
     std::size_t m_size = 0;
+    PagePopulator m_populator; // maps the newest block's pages ahead of its records
 };
 
 } // namespace topolib

@@ -58,13 +58,19 @@ void sortCorners(std::vector<FacetCorner>& corners) {
     constexpr int kPasses = 3; // 33 bits cover the 32-bit x key
     constexpr uint32_t kRadix = 1u << kBits;
     std::vector<uint32_t> counts(static_cast<std::size_t>(kPasses) * kRadix, 0);
+    // The scatter buffer is taken now and its pages are mapped while the digits
+    // are counted.
+    std::vector<FacetCorner> scratch;
+    scratch.reserve(n);
+    adviseHugePagesForCapacity(scratch);
+    PagePopulator populator;
+    populator.start({{scratch.data(), n * sizeof(FacetCorner)}});
     for (const FacetCorner& c : corners) {
         const uint32_t k = floatKey(c.x);
         ++counts[k & (kRadix - 1)];
         ++counts[kRadix + ((k >> kBits) & (kRadix - 1))];
         ++counts[2 * kRadix + (k >> (2 * kBits))];
     }
-    std::vector<FacetCorner> scratch;
     for (int p = 0; p < kPasses; ++p) {
         uint32_t* c = &counts[static_cast<std::size_t>(p) * kRadix];
         const int shift = p * kBits;
@@ -78,8 +84,7 @@ void sortCorners(std::vector<FacetCorner>& corners) {
             sum += k;
         }
         if (scratch.size() != n) {
-            scratch.reserve(n);
-            adviseHugePagesForCapacity(scratch);
+            populator.stop();
             scratch.resize(n);
         }
         const FacetCorner* from = corners.data();
@@ -88,6 +93,7 @@ void sortCorners(std::vector<FacetCorner>& corners) {
             to[c[(floatKey(from[i].x) >> shift) & (kRadix - 1)]++] = from[i];
         corners.swap(scratch);
     }
+    populator.stop();
     scratch = std::vector<FacetCorner>();
 
     auto yLess = [](const FacetCorner& a, const FacetCorner& b) { return floatKey(a.y) < floatKey(b.y); };
@@ -255,7 +261,12 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
         m_vertices.reserve(m_vertices.size() + vertexTotal);
         adviseHugePagesForCapacity(m_vertices);
     }
+    // The incident lists and the vertex array are filled from their fronts below.
+    PagePopulator populator;
+    populator.start({{block, slots * sizeof(StlTriangle*)},
+                     {m_vertices.data() + m_vertices.size(), vertexTotal * sizeof(StlVertex*)}});
     const std::size_t triangleTotal = m_triangles.size();
+    const std::size_t cornerTotal = corners.size();
     for (std::size_t r = 0; r < vertexTotal; ++r) {
         const FacetCorner& first = corners[runStart[r]];
         const double pos[3] = {first.x, first.y, first.z};
@@ -267,9 +278,15 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
         block += runLength;
         for (uint32_t i = runStart[r]; i < runStart[r + 1]; ++i) {
             // The triangles come in corner order, far apart in memory: ask for the
-            // ones a few corners ahead early.
-            if (i + 8 < corners.size()) {
-                const uint32_t ahead = static_cast<uint32_t>(corners[i + 8].corner) / 3;
+            // array entries of the ones far ahead, and for the records of the ones
+            // nearer ahead (their entries have arrived by then).
+            if (i + 32 < cornerTotal) {
+                const uint32_t ahead = static_cast<uint32_t>(corners[i + 32].corner) / 3;
+                if (ahead < triangleTotal)
+                    __builtin_prefetch(&m_triangles[ahead]);
+            }
+            if (i + 16 < cornerTotal) {
+                const uint32_t ahead = static_cast<uint32_t>(corners[i + 16].corner) / 3;
                 if (ahead < triangleTotal)
                     __builtin_prefetch(m_triangles[ahead], 1);
             }
@@ -302,6 +319,9 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     m_edges.reserve((3 * n) / 2);
     adviseHugePagesForCapacity(m_edges);
     m_edgePool.reserve((3 * n) / 2);
+    // The edge array is filled from its front; stopped before it may grow.
+    PagePopulator populator;
+    populator.start({{m_edges.data(), m_edges.capacity() * sizeof(StlEdge*)}});
 
     const double creaseLimit = creaseCosine(kImportCreaseAngle);
     const uint64_t step = progressSpan ? progressSpan : 1;
@@ -343,6 +363,7 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
                 break;
             } else {
                 if (m_edges.size() >= m_edges.capacity()) {
+                    populator.stop();
                     const std::size_t left = n - i;
                     const std::size_t more = k == 0 ? left : static_cast<std::size_t>(1.8 * static_cast<double>(left));
                     m_edges.reserve(m_edges.size() + std::max<std::size_t>(more, 1));

@@ -8,6 +8,7 @@
 #include "topolib/StlVertex.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -49,6 +50,96 @@ StlTriangle* otherTriangle(const StlEdge* e, const StlTriangle* t) {
     return nullptr;
 }
 
+// What lies across each side of every triangle, packed into a few bits per side,
+// so that the shell search walks one dense table instead of chasing triangle ->
+// edge -> triangle through records scattered over the whole mesh. Filled before
+// the search from the triangles, edges and their classes, which the search does
+// not change.
+//
+// Rows are indexed by record slot (see ShellWalk). A row holds three side fields
+// of `bits + 1` bits: the neighbour's slot in the low `bits` bits and, above it,
+// whether the neighbour is wound alike (+1 in relativeWinding). The slot value
+// `none` marks a side the walk never crosses; with the upper bit set it is a
+// boundary side, which makes the shell open. Slots from the slot count up to
+// `none` name spill frames (see growShell).
+//
+// Once a triangle has been taken from the work list its row is not read again;
+// the walk then keeps a frame of its work list there: up to two reached
+// triangles still to be taken (`bits` bits each, `none` when absent) and the
+// frame below (`bits` bits). The work list thus needs no memory of its own.
+class NeighbourTable {
+public:
+    __extension__ typedef unsigned __int128 Row;
+
+    void init(std::size_t slots) {
+        m_slots = slots;
+        // One spare bit gives room for the spill frame names above the slots.
+        m_bits = 1;
+        while ((std::size_t(1) << m_bits) <= slots)
+            ++m_bits;
+        ++m_bits;
+        m_none = (uint64_t(1) << m_bits) - 1;
+        m_width = 3 * (m_bits + 1);
+        m_rowMask = (Row(1) << m_width) - 1;
+        m_fieldMask = (uint64_t(1) << (m_bits + 1)) - 1;
+        // 16 bytes of tail room: a row is read and written through a 16-byte window.
+        m_data.assign((slots * m_width + 7) / 8 + 16, 0);
+        m_filled.assign((slots + 63) / 64, 0);
+    }
+    void release() {
+        m_data = std::vector<unsigned char>();
+        m_filled = std::vector<uint64_t>();
+    }
+
+    std::size_t slots() const { return m_slots; }
+    unsigned bits() const { return m_bits; }
+    uint64_t none() const { return m_none; }
+
+    Row row(std::size_t slot) const {
+        const std::size_t bit = slot * m_width;
+        Row v;
+        std::memcpy(&v, m_data.data() + bit / 8, sizeof v);
+        return (v >> (bit & 7)) & m_rowMask;
+    }
+    void setRow(std::size_t slot, Row value) {
+        const std::size_t bit = slot * m_width;
+        unsigned char* p = m_data.data() + bit / 8;
+        Row v;
+        std::memcpy(&v, p, sizeof v);
+        v &= ~(m_rowMask << (bit & 7));
+        v |= (value & m_rowMask) << (bit & 7);
+        std::memcpy(p, &v, sizeof v);
+    }
+    void prefetchRow(std::size_t slot) const { __builtin_prefetch(m_data.data() + slot * m_width / 8); }
+
+    // Side field k of a row, and its parts.
+    uint64_t field(Row r, int k) const { return static_cast<uint64_t>(r >> (k * (m_bits + 1))) & m_fieldMask; }
+    uint64_t fieldSlot(uint64_t f) const { return f & m_none; }
+    bool fieldFlag(uint64_t f) const { return (f >> m_bits) != 0; }
+    Row makeField(int k, uint64_t slot, bool flag) const {
+        return Row(slot | (uint64_t(flag) << m_bits)) << (k * (m_bits + 1));
+    }
+
+    // Frame fields (see the class comment).
+    uint64_t frameField(Row r, int i) const { return static_cast<uint64_t>(r >> (i * m_bits)) & m_none; }
+    Row makeFrame(uint64_t first, uint64_t second, uint64_t below) const {
+        return Row(first) | (Row(second) << m_bits) | (Row(below) << (2 * m_bits));
+    }
+
+    bool filled(std::size_t slot) const { return (m_filled[slot >> 6] >> (slot & 63)) & 1u; }
+    void setFilled(std::size_t slot) { m_filled[slot >> 6] |= uint64_t(1) << (slot & 63); }
+
+private:
+    std::size_t m_slots = 0;
+    unsigned m_bits = 0;
+    unsigned m_width = 0;
+    uint64_t m_none = 0;
+    uint64_t m_fieldMask = 0;
+    Row m_rowMask = 0;
+    std::vector<unsigned char> m_data;
+    std::vector<uint64_t> m_filled;
+};
+
 // Work arrays of a shell walk, see growShell.
 struct ShellWalk {
     std::vector<StlTriangle*> stack;
@@ -67,15 +158,240 @@ struct ShellWalk {
         const std::size_t i = slot(t);
         return (reached[i >> 6] >> (i & 63)) & 1u;
     }
-    void setReached(const StlTriangle* t) {
-        const std::size_t i = slot(t);
-        reached[i >> 6] |= uint64_t(1) << (i & 63);
+    void setReached(const StlTriangle* t) { setReachedSlot(slot(t)); }
+    bool isReachedSlot(std::size_t i) const { return (reached[i >> 6] >> (i & 63)) & 1u; }
+    void setReachedSlot(std::size_t i) { reached[i >> 6] |= uint64_t(1) << (i & 63); }
+    StlTriangle* triangleAt(std::size_t i) const {
+        return reinterpret_cast<StlTriangle*>(const_cast<char*>(base) + i * sizeof(StlTriangle));
+    }
+
+    // The neighbour table, when the search walks it (table.slots() != 0).
+    NeighbourTable table;
+    // Spill frames of the table walk: one triangle still to be taken (or none)
+    // and the frame below.
+    struct Spill {
+        uint64_t waiting;
+        uint64_t below;
+    };
+    std::vector<Spill> spill;
+    std::vector<uint32_t> slotQueue;
+    // Triangles reached by the table walk whose records are not yet written, in
+    // the order they were reached: the neighbour, the triangle it was reached
+    // from, and the side (bits 0-1) and class (bit 2, reversed) in `how`.
+    struct Reached {
+        uint32_t u;
+        uint32_t from;
+        uint32_t how;
+    };
+    std::vector<Reached> log;
+
+    // The slot of a neighbour record, or false when it is not a record slot of
+    // the table's range.
+    bool slotOf(const StlTriangle* u, std::size_t* out) const {
+        const char* p = reinterpret_cast<const char*>(u);
+        if (p < base)
+            return false;
+        const std::size_t offset = static_cast<std::size_t>(p - base);
+        if (offset % sizeof(StlTriangle) != 0 || offset / sizeof(StlTriangle) >= table.slots())
+            return false;
+        *out = offset / sizeof(StlTriangle);
+        return true;
+    }
+
+    // Fills t's row from its edges, the edge classes and its neighbours: what
+    // growShell's pointer walk decides for each side, except whether the
+    // neighbour is reached. A neighbour outside the range gives false when
+    // `strict`, else a side that is not crossed.
+    bool fillRow(const StlTriangle* t, std::size_t tSlot, bool strict) {
+        NeighbourTable::Row r = 0;
+        for (int k = 0; k < 3; ++k) {
+            const StlEdge* e = t->edges[k];
+            uint64_t target = table.none();
+            bool flag = false;
+            if (!e || e->marks() != 0) {
+                // never crossed
+            } else if (e->edgeClass == kEdgeBoundary) {
+                flag = true; // open
+            } else if (e->edgeClass <= kEdgeSharp) {
+                const StlTriangle* u = otherTriangle(e, t);
+                int uSide = 0;
+                const int winding = u && !u->isDeleted() ? relativeWinding(t, k, u, &uSide) : 0;
+                if (winding != 0) {
+                    std::size_t uSlot = 0;
+                    if (slotOf(u, &uSlot)) {
+                        target = uSlot;
+                        flag = winding > 0;
+                    } else if (strict) {
+                        return false;
+                    }
+                }
+            }
+            r |= table.makeField(k, target, flag);
+        }
+        table.setRow(tSlot, r);
+        table.setFilled(tSlot);
+        return true;
     }
 };
 
 // The work arrays of the shell search running on this thread, shared by the
 // shells it grows; null outside a search.
 thread_local ShellWalk* t_walk = nullptr;
+
+// growShell's walk from a seed that is already filed, over the neighbour table:
+// the same triangles in the same order into the same lists, the same
+// orientation classes, the same open flag and the same sequence of box points
+// as the pointer walk, reading the triangle records only to write them and to
+// find the far corners (work the processor overlaps, as the walk does not wait
+// for it). Returns the number of triangles filed.
+template <typename Extend>
+uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell, Extend& extend) {
+    using Row = NeighbourTable::Row;
+    NeighbourTable& table = walk.table;
+    const uint64_t none = table.none();
+    const std::size_t slots = table.slots();
+    walk.spill.clear();
+    walk.slotQueue.clear();
+    walk.log.clear();
+    std::size_t queueHead = 0;
+
+    const std::size_t seedSlot = walk.slot(seed);
+    walk.setReachedSlot(seedSlot);
+    seed->setReversed(false);
+    seed->shell = shell;
+    // The work list: primary triangles in frames (taken last in, first out), the
+    // reversed ones in a queue taken when no frame holds any.
+    walk.spill.push_back({seedSlot, none});
+    uint64_t top = slots; // the seed's spill frame
+    uint32_t count = 1;
+    constexpr unsigned kPending = 16;
+    const StlVertex* pending[kPending] = {};
+    unsigned pendingNext = 0;
+
+    // Writes the records of the logged triangles, in the order they were
+    // reached: class and shell, list entry, and the far corner that widens the
+    // box some steps later, when its load has arrived (the same points in the
+    // same order as the pointer walk). The entries do not depend on each other,
+    // so the records are asked for well ahead.
+    constexpr std::size_t kAhead = 12;
+    auto writeLogged = [&]() {
+        const std::size_t total = walk.log.size();
+        const ShellWalk::Reached* entries = walk.log.data();
+        for (std::size_t i = 0; i < total && i < kAhead; ++i)
+            __builtin_prefetch(walk.triangleAt(entries[i].u), 1);
+        for (std::size_t i = 0; i < total; ++i) {
+            if (i + kAhead < total) {
+                const StlTriangle* next = walk.triangleAt(entries[i + kAhead].u);
+                __builtin_prefetch(next, 1);
+                __builtin_prefetch(reinterpret_cast<const char*>(next) + 64, 1);
+                __builtin_prefetch(walk.triangleAt(entries[i + kAhead].from));
+            }
+            const ShellWalk::Reached& r = entries[i];
+            StlTriangle* u = walk.triangleAt(r.u);
+            const StlTriangle* t = walk.triangleAt(r.from);
+            if (r.how & 4u) {
+                u->setReversed(true);
+                shell->reversedTriangles.push_back(u);
+            } else {
+                u->setReversed(false);
+                shell->primaryTriangles.push_back(u);
+            }
+            int uSide = 0;
+            relativeWinding(t, static_cast<int>(r.how & 3u), u, &uSide);
+            const StlVertex* far = u->vertices[(uSide + 2) % 3];
+            __builtin_prefetch(far);
+            u->shell = shell;
+            const StlVertex*& slot = pending[pendingNext++ & (kPending - 1)];
+            if (slot)
+                extend(slot->pos);
+            slot = far;
+        }
+        walk.log.clear();
+    };
+    constexpr std::size_t kLogBatch = 4096;
+
+    for (;;) {
+        std::size_t ts = 0;
+        bool tReversed = false;
+        if (top != none) {
+            if (top >= slots) {
+                const ShellWalk::Spill& f = walk.spill[top - slots];
+                ts = f.waiting;
+                top = f.below;
+            } else {
+                const Row frame = table.row(top);
+                const uint64_t first = table.frameField(frame, 0);
+                const uint64_t second = table.frameField(frame, 1);
+                const uint64_t below = table.frameField(frame, 2);
+                if (second != none) {
+                    ts = second;
+                    if (first == none)
+                        top = below;
+                    else
+                        table.setRow(top, table.makeFrame(first, none, below));
+                } else {
+                    ts = first;
+                    top = below;
+                }
+            }
+        } else if (queueHead < walk.slotQueue.size()) {
+            ts = walk.slotQueue[queueHead++];
+            tReversed = true;
+        } else {
+            break;
+        }
+
+        // A triangle outside the mesh's array (linked by an edge only) gets its
+        // row when it is reached.
+        if (!table.filled(ts))
+            walk.fillRow(walk.triangleAt(ts), ts, false);
+        const Row r = table.row(ts);
+        uint64_t children[3];
+        int childCount = 0;
+        for (int k = 0; k < 3; ++k) {
+            const uint64_t f = table.field(r, k);
+            const uint64_t us = table.fieldSlot(f);
+            if (us == none) {
+                if (table.fieldFlag(f))
+                    shell->open = 1;
+                continue;
+            }
+            if (walk.isReachedSlot(us))
+                continue;
+            const bool uPrimary = tReversed != table.fieldFlag(f);
+            walk.setReachedSlot(us);
+            if (uPrimary)
+                children[childCount++] = us;
+            else
+                walk.slotQueue.push_back(static_cast<uint32_t>(us));
+            walk.log.push_back({static_cast<uint32_t>(us), static_cast<uint32_t>(ts),
+                                static_cast<uint32_t>(k) | (uPrimary ? 0u : 4u)});
+            ++count;
+        }
+        // t's row is not read again: it keeps t's frame. A third primary
+        // neighbour (only a seed or a triangle reached across a side it does not
+        // link has one) goes to a spill frame below.
+        if (childCount == 3) {
+            walk.spill.push_back({children[0], top});
+            top = slots + walk.spill.size() - 1;
+            children[0] = children[1];
+            children[1] = children[2];
+            childCount = 2;
+        }
+        if (childCount > 0) {
+            table.setRow(ts, table.makeFrame(children[0], childCount == 2 ? children[1] : none, top));
+            top = ts;
+            table.prefetchRow(children[childCount - 1]);
+        }
+        if (walk.log.size() >= kLogBatch)
+            writeLogged();
+    }
+    writeLogged();
+    for (const StlVertex* v : pending)
+        if (v)
+            extend(v->pos);
+    return count;
+}
 
 } // namespace
 
@@ -110,6 +426,20 @@ int StlObject::findShells(bool report, int progressBase) {
             walk.base = lowest;
             walk.reached.assign((slots + 63) / 64, 0);
         }
+        // The neighbour table when the records lie in one run of slots (always
+        // after an import): a few bytes per triangle, given back at the end.
+        if (walk.base && slots <= static_cast<std::size_t>(n) + n / 8 + 64) {
+            walk.table.init(slots);
+            for (StlTriangle* t : m_triangles) {
+                if (!t || t->isDeleted())
+                    continue;
+                if (!walk.fillRow(t, walk.slot(t), true)) {
+                    walk.table.release();
+                    walk.table = NeighbourTable();
+                    break;
+                }
+            }
+        }
     }
     t_walk = &walk;
     for (uint32_t i = 0; i < n; ++i) {
@@ -122,6 +452,7 @@ int StlObject::findShells(bool report, int progressBase) {
             growShell(t, true);
     }
     t_walk = nullptr;
+    walk.table.release();
 
     if (!walk.base)
         for (StlTriangle* t : m_triangles)
@@ -152,6 +483,19 @@ StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
     shell->primaryTriangles.push_back(seed);
     for (const StlVertex* v : seed->vertices)
         extend(v->pos);
+    if (walk.table.slots() != 0) {
+        shell->triangleCount = walkTable(walk, seed, shell, extend);
+        shell->boxMin = boxMin;
+        shell->boxMax = boxMax;
+        // The count is set before the shell is judged: the negligible test reads it.
+        if (addToObject) {
+            if (isNegligibleShell(shell))
+                m_shells.push_back(shell);
+            else
+                m_shells.push_front(shell);
+        }
+        return shell;
+    }
     const bool bits = walk.base != nullptr;
     if (bits)
         walk.setReached(seed);
