@@ -205,16 +205,20 @@ TriangleSoup concatenated(TriangleSoup a, const TriangleSoup& b) {
     return a;
 }
 
+Point facetCross(const Facet& f) {
+    const Point& a = f.v[0];
+    const Point& b = f.v[1];
+    const Point& c = f.v[2];
+    const double u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+    const double w[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+    return {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+}
+
 std::vector<std::array<float, 12>> toStlFacets(const TriangleSoup& soup) {
     std::vector<std::array<float, 12>> out;
     out.reserve(soup.size());
     for (const Facet& f : soup) {
-        const Point& a = f.v[0];
-        const Point& b = f.v[1];
-        const Point& c = f.v[2];
-        const double u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
-        const double w[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
-        double n[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+        Point n = facetCross(f);
         const double l = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
         if (l > 0)
             for (double& x : n)

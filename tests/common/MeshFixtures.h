@@ -57,6 +57,10 @@ TriangleSoup translated(TriangleSoup soup, const Point& d);
 TriangleSoup flipped(TriangleSoup soup, long i = -1);
 TriangleSoup concatenated(TriangleSoup a, const TriangleSoup& b);
 
+// (b - a) x (c - a) for the corners a, b, c of f: it points outward on a facet
+// wound counter-clockwise from outside, and its length is twice the facet's area.
+Point facetCross(const Facet& f);
+
 // Facets as an STL file stores them: file normal then the three corners, floats.
 std::vector<std::array<float, 12>> toStlFacets(const TriangleSoup& soup);
 

@@ -26,11 +26,7 @@ SoupMeasures measure(const TriangleSoup& soup) {
     SoupMeasures m;
     for (const Facet& f : soup) {
         const Point& a = f.v[0];
-        const Point& b = f.v[1];
-        const Point& c = f.v[2];
-        const double u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
-        const double w[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
-        const double n[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+        const Point n = facetCross(f);
         m.area += 0.5 * std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
         m.volume += (a[0] * n[0] + a[1] * n[1] + a[2] * n[2]) / 6.0;
         for (const Point& p : f.v)

@@ -36,9 +36,7 @@ using meshfixtures::TriangleSoup;
 
 // A quad as two facets, wound so that its normal points along `outward`.
 void addQuad(TriangleSoup& soup, Point a, Point b, Point c, Point d, const Point& outward) {
-    const double u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
-    const double v[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
-    const double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+    const Point n = meshfixtures::facetCross(Facet{{a, b, c}});
     if (n[0] * outward[0] + n[1] * outward[1] + n[2] * outward[2] < 0)
         std::swap(b, d);
     soup.push_back(Facet{{a, b, c}});
