@@ -53,13 +53,18 @@ TriangleCutContext* contextOf(StlTriangle* t) {
     return t->cut;
 }
 
+// Frees t's cut context, as the boolean does once a cut is over.
+void freeCut(StlTriangle* t) {
+    delete t->cut;
+    t->cut = nullptr;
+}
+
 // Replaces t as StlObject::deleteTriangles does; returns retriangulate's result.
 int replace(StlTriangle* t) {
     t->setDeleted(true);
     t->detachFromEdges();
     const int r = TriangleCutter::retriangulate(t->cut);
-    delete t->cut;
-    t->cut = nullptr;
+    freeCut(t);
     return r;
 }
 
@@ -123,10 +128,8 @@ TEST(TriangleCutter, crossingPairFilesOneSegmentWithEachTriangleByWhereItsEndsLi
         if (c.kindInOther != kSegmentInside) {
             EXPECT_TRUE(sameSide(kb, c.kindInOther)) << c.name << " kind " << int(kb);
         }
-        delete a->triangle(0)->cut;
-        a->triangle(0)->cut = nullptr;
-        delete b->triangle(0)->cut;
-        b->triangle(0)->cut = nullptr;
+        freeCut(a->triangle(0));
+        freeCut(b->triangle(0));
     }
 }
 
@@ -137,10 +140,8 @@ TEST(TriangleCutter, trianglesTouchingInOnePointFileNothing) {
     std::vector<ShortPair> shortPairs;
     EXPECT_FALSE(TriangleCutter::intersectPair(a->triangle(0), b->triangle(0), shortPairs));
     EXPECT_TRUE(!a->triangle(0)->cut || a->triangle(0)->cut->segments.empty());
-    delete a->triangle(0)->cut;
-    a->triangle(0)->cut = nullptr;
-    delete b->triangle(0)->cut;
-    b->triangle(0)->cut = nullptr;
+    freeCut(a->triangle(0));
+    freeCut(b->triangle(0));
 }
 
 TEST(TriangleCutter, contextListsEachCutterOnceAndRefusesTinySegments) {
@@ -154,8 +155,7 @@ TEST(TriangleCutter, contextListsEachCutterOnceAndRefusesTinySegments) {
     StlVertex* q = at(*m, 1 + 5e-7, 1);
     EXPECT_EQ(t->cut->addSegment(segment(p, q, 0, 0, kSegmentInside)), 0);
     EXPECT_EQ(t->cut->addSegment(segment(p, at(*m, 2, 1), 0, 0, kSegmentInside)), 1);
-    delete t->cut;
-    t->cut = nullptr;
+    freeCut(t);
 }
 
 TEST(TriangleCutter, crossingResolutionSplitsDeduplicatesAndCutsBackOverlaps) {
@@ -203,8 +203,7 @@ TEST(TriangleCutter, crossingResolutionSplitsDeduplicatesAndCutsBackOverlaps) {
     ASSERT_EQ(ctx->segments.size(), 2u);
     EXPECT_TRUE((ctx->segments[0].a == q && ctx->segments[0].b == r) ||
                 (ctx->segments[0].a == r && ctx->segments[0].b == q));
-    delete t->cut;
-    t->cut = nullptr;
+    freeCut(t);
 }
 
 TEST(TriangleCutter, crossingResolutionGivesUpWhenItsBudgetRunsOut) {
@@ -215,8 +214,7 @@ TEST(TriangleCutter, crossingResolutionGivesUpWhenItsBudgetRunsOut) {
     ctx->segments.push_back(segment(at(*m, 1, 1), at(*m, 5, 2.5), 0, 0, kSegmentInside));
     EXPECT_EQ(TriangleCutter::splitCrossingSegments(ctx, 1), -1);
     EXPECT_TRUE(ctx->failed);
-    delete t->cut;
-    t->cut = nullptr;
+    freeCut(t);
 }
 
 TEST(TriangleCutter, cutTriangleIsReplacedByPiecesThatCoverItAndFollowTheCut) {
@@ -269,8 +267,7 @@ TEST(TriangleCutter, chainOutsideEveryPieceGivesTheTriangleUp) {
     EXPECT_TRUE(ctx->failed);
     EXPECT_TRUE(ctx->pieces.empty());
     EXPECT_TRUE(ctx->segments.empty());
-    delete t->cut;
-    t->cut = nullptr;
+    freeCut(t);
 }
 
 TEST(TriangleCutter, retriangulationForTheMeshCountsFailuresAndFreesTheContext) {
