@@ -15,14 +15,9 @@
 
 namespace {
 
+using meshfixtures::buildMeshWithOctree;
 using meshfixtures::Point;
 using meshfixtures::TriangleSoup;
-
-std::unique_ptr<topolib::StlObject> withOctree(const TriangleSoup& soup) {
-    auto m = meshfixtures::buildMesh(soup);
-    m->rebuildOctree();
-    return m;
-}
 
 // Parallel 32-sided holes of radius r along d through the given axis points.
 TriangleSoup holes(const std::vector<Point>& centres, const Point& d, double r, double half) {
@@ -40,8 +35,8 @@ void runBoolean(benchmark::State& state, const TriangleSoup& model, const Triang
     std::size_t failures = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        auto a = withOctree(model);
-        auto b = withOctree(tool);
+        auto a = buildMeshWithOctree(model);
+        auto b = buildMeshWithOctree(tool);
         state.ResumeTiming();
         topolib::MeshBoolean op(a.get(), b.get());
         failures += op.subtract() ? 0 : 1;

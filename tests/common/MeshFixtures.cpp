@@ -278,4 +278,10 @@ std::unique_ptr<topolib::StlObject> buildMesh(const TriangleSoup& soup, BuildSte
     return mesh;
 }
 
+std::unique_ptr<topolib::StlObject> buildMeshWithOctree(const TriangleSoup& soup) {
+    auto mesh = buildMesh(soup);
+    mesh->rebuildOctree();
+    return mesh;
+}
+
 } // namespace meshfixtures

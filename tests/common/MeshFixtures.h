@@ -76,5 +76,8 @@ struct BuildSteps {
 // loaded box from the float corners; then the requested topology steps.
 void fillMesh(topolib::StlObject& mesh, const TriangleSoup& soup, BuildSteps steps = BuildSteps());
 std::unique_ptr<topolib::StlObject> buildMesh(const TriangleSoup& soup, BuildSteps steps = BuildSteps());
+// buildMesh with every step, then the mesh's octree (rebuildOctree), for the
+// queries and edits that need one.
+std::unique_ptr<topolib::StlObject> buildMeshWithOctree(const TriangleSoup& soup);
 
 } // namespace meshfixtures

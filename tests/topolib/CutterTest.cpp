@@ -19,18 +19,13 @@
 #include <vector>
 
 using namespace topolib;
+using meshfixtures::buildMeshWithOctree;
 using meshfixtures::TriangleSoup;
 
 namespace {
 
-std::unique_ptr<StlObject> facetMesh(const TriangleSoup& soup) {
-    auto m = meshfixtures::buildMesh(soup);
-    m->rebuildOctree();
-    return m;
-}
-
 // The facet (0,0,0), (10,0,0), (0,10,0) in z = 0, normal +z.
-std::unique_ptr<StlObject> baseFacet() { return facetMesh(meshfixtures::singleFacet(10.0)); }
+std::unique_ptr<StlObject> baseFacet() { return buildMeshWithOctree(meshfixtures::singleFacet(10.0)); }
 
 StlVertex* at(StlObject& m, double x, double y, double z = 0.0) {
     const double p[3] = {x, y, z};
@@ -102,7 +97,7 @@ TEST(TriangleCutter, crossingPairFilesOneSegmentWithEachTriangleByWhereItsEndsLi
     };
     for (const Case& c : cases) {
         auto a = baseFacet();
-        auto b = facetMesh(c.other);
+        auto b = buildMeshWithOctree(c.other);
         std::vector<ShortPair> shortPairs;
         ASSERT_TRUE(TriangleCutter::intersectPair(a->triangle(0), b->triangle(0), shortPairs)) << c.name;
         const TriangleCutContext* ca = a->triangle(0)->cut;
@@ -136,7 +131,7 @@ TEST(TriangleCutter, crossingPairFilesOneSegmentWithEachTriangleByWhereItsEndsLi
 TEST(TriangleCutter, trianglesTouchingInOnePointFileNothing) {
     auto a = baseFacet();
     // Upright triangle whose lowest corner rests on the base at (2, 2, 0).
-    auto b = facetMesh({{{{2, 2, 0}, {4, 2, 5}, {0, 2, 5}}}});
+    auto b = buildMeshWithOctree({{{{2, 2, 0}, {4, 2, 5}, {0, 2, 5}}}});
     std::vector<ShortPair> shortPairs;
     EXPECT_FALSE(TriangleCutter::intersectPair(a->triangle(0), b->triangle(0), shortPairs));
     EXPECT_TRUE(!a->triangle(0)->cut || a->triangle(0)->cut->segments.empty());

@@ -20,14 +20,9 @@
 
 using namespace topolib;
 using meshfixtures::buildMesh;
+using meshfixtures::buildMeshWithOctree;
 
 namespace {
-
-std::unique_ptr<StlObject> withOctree(const meshfixtures::TriangleSoup& soup) {
-    auto mesh = buildMesh(soup);
-    mesh->rebuildOctree();
-    return mesh;
-}
 
 int edgesOfClass(const StlObject& mesh, uint32_t cls) {
     int n = 0;
@@ -78,7 +73,7 @@ StlVertex* vertexAt(StlObject& mesh, double x, double y, double z) {
 } // namespace
 
 TEST(MeshEditing, addingReversedCubeInsideCubeGivesClosedHollowOfRightVolume) {
-    auto outer = withOctree(meshfixtures::cube(20.0));
+    auto outer = buildMeshWithOctree(meshfixtures::cube(20.0));
     auto inner = buildMesh(meshfixtures::cube(10.0, {5.0, 5.0, 5.0}));
     outer->setSlabState(0);
 
@@ -107,7 +102,7 @@ TEST(MeshEditing, addingReversedCubeInsideCubeGivesClosedHollowOfRightVolume) {
 }
 
 TEST(MeshEditing, addTriangleClosesOpenBoxAndRefusesDegenerateInput) {
-    auto mesh = withOctree(meshfixtures::openBox(10.0));
+    auto mesh = buildMeshWithOctree(meshfixtures::openBox(10.0));
     ASSERT_EQ(edgesOfClass(*mesh, kEdgeBoundary), 4);
     StlVertex* a = vertexAt(*mesh, 0, 0, 10);
     StlVertex* b = vertexAt(*mesh, 10, 0, 10);
@@ -162,7 +157,7 @@ void splitAtCentroid(StlObject& mesh, StlTriangle* t) {
 } // namespace
 
 TEST(MeshEditing, deletingCutTrianglesKeepsTopologyClosed) {
-    auto mesh = withOctree(meshfixtures::cube(10.0));
+    auto mesh = buildMeshWithOctree(meshfixtures::cube(10.0));
     ASSERT_EQ(mesh->shells().size(), 1u);
     // Cut contexts are opaque here; any non-null pointer marks a triangle as cut.
     static int token;
@@ -256,7 +251,7 @@ TEST(MeshEditing, cutPiecesCreaseByTheirModelsNormals) {
 }
 
 TEST(MeshEditing, appendedIndexedMeshBecomesOneShellAndBadIndicesChangeNothing) {
-    auto mesh = withOctree(meshfixtures::cube(10.0));
+    auto mesh = buildMeshWithOctree(meshfixtures::cube(10.0));
     const std::size_t shells = mesh->shells().size();
     const double xyz[] = {20, 0, 0, 21, 0, 0, 20, 1, 0, 20, 0, 1};
     const int tetra[] = {0, 2, 1, 0, 1, 3, 1, 2, 3, 0, 3, 2};
@@ -308,7 +303,7 @@ TEST(MeshEditing, meanEdgeLengthSkipsDetachedEdges) {
 }
 
 TEST(MeshEditing, shortPairNeedsTwoDistinctVertices) {
-    auto mesh = withOctree(meshfixtures::cube(10.0));
+    auto mesh = buildMeshWithOctree(meshfixtures::cube(10.0));
     ShortPair pair;
     const double same[6] = {0, 0, 0, 0, 0, 5e-7};
     EXPECT_FALSE(mesh->makeShortPair(same, &pair));
@@ -321,7 +316,7 @@ TEST(MeshEditing, shortPairNeedsTwoDistinctVertices) {
 }
 
 TEST(MeshEditing, octreeTestsOfWholeMesh) {
-    auto mesh = withOctree(meshfixtures::cube(10.0, {0.0, 0.0, 5.0}));
+    auto mesh = buildMeshWithOctree(meshfixtures::cube(10.0, {0.0, 0.0, 5.0}));
     struct Case {
         Vector3D p;
         bool inside;
@@ -337,7 +332,7 @@ TEST(MeshEditing, octreeTestsOfWholeMesh) {
         EXPECT_EQ(t->walkMark(), 0u) << "the downward count leaves no mark";
     // Bottoms on the platform (z = 0) and below it are crossed like any other.
     for (const double base : {0.0, -4.0}) {
-        auto resting = withOctree(meshfixtures::cube(10.0, {0.0, 0.0, base}));
+        auto resting = buildMeshWithOctree(meshfixtures::cube(10.0, {0.0, 0.0, base}));
         for (const Case& c :
              {Case{{3, 4, base + 5}, true}, Case{{5, 5, base + 2}, true}, Case{{3, 4, base + 12}, false}})
             EXPECT_EQ(resting->isInsideByDownwardCount(c.p.data()), c.inside) << base << " " << c.p.z;

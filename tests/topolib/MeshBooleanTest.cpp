@@ -19,17 +19,12 @@
 #include <vector>
 
 using namespace topolib;
+using meshfixtures::buildMeshWithOctree;
 using meshfixtures::Point;
 
 namespace {
 
 constexpr double kPi = 3.141592653589793;
-
-std::unique_ptr<StlObject> meshWithOctree(const meshfixtures::TriangleSoup& soup) {
-    auto m = meshfixtures::buildMesh(soup);
-    m->rebuildOctree();
-    return m;
-}
 
 // A 32-sided cylinder of radius r along the line through c with direction d,
 // reaching `half` beyond c on both sides.
@@ -37,7 +32,7 @@ std::unique_ptr<StlObject> drill(const Point& c, const Point& d, double r, doubl
     const double l = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
     const Point p0 = {c[0] - d[0] / l * half, c[1] - d[1] / l * half, c[2] - d[2] / l * half};
     const Point p1 = {c[0] + d[0] / l * half, c[1] + d[1] / l * half, c[2] + d[2] / l * half};
-    return meshWithOctree(meshfixtures::cylinder(r, p0, p1, 32));
+    return buildMeshWithOctree(meshfixtures::cylinder(r, p0, p1, 32));
 }
 
 // The area of the 32-gon inscribed in a circle of radius r.
@@ -76,7 +71,7 @@ Fingerprint fingerprintOf(const StlObject& m) {
 } // namespace
 
 TEST(MeshBoolean, cubeDrilledAlongXIsClosedWithTheHoleRemoved) {
-    auto cube = meshWithOctree(meshfixtures::cube(10.0));
+    auto cube = buildMeshWithOctree(meshfixtures::cube(10.0));
     auto tool = drill({5.0, 5.0, 5.0}, {1.0, 0.0, 0.0}, 1.0, 20.0);
     MeshBoolean op(cube.get(), tool.get());
     ASSERT_TRUE(op.subtract()) << static_cast<int>(op.failure());
@@ -96,7 +91,7 @@ TEST(MeshBoolean, cubeDrilledAlongRandomAxesIsClosed) {
             d = {unit(rng), unit(rng), unit(rng)};
         while (d[0] * d[0] + d[1] * d[1] + d[2] * d[2] < 0.05);
         const Point c = {inner(rng), inner(rng), inner(rng)};
-        auto cube = meshWithOctree(meshfixtures::cube(10.0));
+        auto cube = buildMeshWithOctree(meshfixtures::cube(10.0));
         auto tool = drill(c, d, 1.0, 30.0);
         const Fingerprint before = fingerprintOf(*cube);
         MeshBoolean op(cube.get(), tool.get());
@@ -113,7 +108,7 @@ TEST(MeshBoolean, cubeDrilledAlongRandomAxesIsClosed) {
 }
 
 TEST(MeshBoolean, slicingTheDrilledCubeAtTheHoleGivesClosedOutlinesAroundIt) {
-    auto cube = meshWithOctree(meshfixtures::cube(10.0));
+    auto cube = buildMeshWithOctree(meshfixtures::cube(10.0));
     auto tool = drill({5.0, 5.0, 5.0}, {1.0, 0.0, 0.0}, 1.0, 20.0);
     ASSERT_TRUE(MeshBoolean(cube.get(), tool.get()).subtract());
     // The hole's 32-gon has corners at angles 2 pi i / 32 in the (y, z) plane
@@ -140,7 +135,7 @@ TEST(MeshBoolean, slicingTheDrilledCubeAtTheHoleGivesClosedOutlinesAroundIt) {
 }
 
 TEST(MeshBoolean, holeThatMissesTheModelLeavesItUnchanged) {
-    auto cube = meshWithOctree(meshfixtures::cube(10.0));
+    auto cube = buildMeshWithOctree(meshfixtures::cube(10.0));
     auto tool = drill({20.0, 20.0, 5.0}, {0.0, 0.0, 1.0}, 1.0, 20.0);
     const Fingerprint before = fingerprintOf(*cube);
     MeshBoolean op(cube.get(), tool.get());
@@ -159,7 +154,7 @@ TEST(MeshBoolean, everyFailureLeavesBothMeshesAsTheyWere) {
         {"tool open inside the model", MeshBoolean::Failure::OpenResult},
     };
     for (const Case& c : cases) {
-        auto cube = meshWithOctree(meshfixtures::cube(10.0));
+        auto cube = buildMeshWithOctree(meshfixtures::cube(10.0));
         std::unique_ptr<StlObject> tool;
         MeshBoolean::Failure expected = c.expected;
         if (expected == MeshBoolean::Failure::NoOctree) {
@@ -172,7 +167,7 @@ TEST(MeshBoolean, everyFailureLeavesBothMeshesAsTheyWere) {
             for (std::size_t i = 0; i < soup.size(); ++i)
                 if (i % 4 != 3)
                     open.push_back(soup[i]);
-            tool = meshWithOctree(open);
+            tool = buildMeshWithOctree(open);
         } else {
             tool = drill({5.0, 5.0, 5.0}, {1.0, 0.0, 0.0}, 1.0, 20.0);
         }

@@ -22,16 +22,11 @@
 namespace {
 
 namespace PMP = CGAL::Polygon_mesh_processing;
+using meshfixtures::buildMeshWithOctree;
 using meshfixtures::Point;
 using meshfixtures::TriangleSoup;
 using oracle::Mesh;
 using oracle::toSurfaceMesh;
-
-std::unique_ptr<topolib::StlObject> meshWithOctree(const TriangleSoup& soup) {
-    auto m = meshfixtures::buildMesh(soup);
-    m->rebuildOctree();
-    return m;
-}
 
 TriangleSoup drill(const Point& c, const Point& d, double r, double half) {
     const double l = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
@@ -44,15 +39,15 @@ TriangleSoup drill(const Point& c, const Point& d, double r, double half) {
 // the same (float-rounded) meshes, the tools taken away one after the other.
 void expectMatchesCgal(const TriangleSoup& model, const std::vector<TriangleSoup>& tools,
                        const std::string& label) {
-    auto a = meshWithOctree(model);
+    auto a = buildMeshWithOctree(model);
     TriangleSoup merged;
     for (const TriangleSoup& t : tools)
         merged = meshfixtures::concatenated(merged, t);
-    auto b = meshWithOctree(merged);
+    auto b = buildMeshWithOctree(merged);
     int rejected = 0;
     Mesh expected = toSurfaceMesh(*a, &rejected);
     for (const TriangleSoup& t : tools) {
-        Mesh ct = toSurfaceMesh(*meshWithOctree(t), &rejected);
+        Mesh ct = toSurfaceMesh(*buildMeshWithOctree(t), &rejected);
         Mesh difference;
         ASSERT_TRUE(PMP::corefine_and_compute_difference(expected, ct, difference)) << label;
         expected = difference;
