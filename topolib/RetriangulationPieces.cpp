@@ -159,16 +159,20 @@ StlVertex* extendChain(TriangleCutContext* ctx, Chain& chain, bool forward, bool
     return bestW;
 }
 
-// Takes the only segment as the whole chain.
-void takeSingleSegment(TriangleCutContext* ctx, Chain& chain) {
-    const CutSegment s = ctx->segments.front();
-    chain.push_back(s.a);
-    chain.push_back(s.b);
-    if (s.aOnOutline)
-        s.a->setMark(2);
-    if (s.bOnOutline)
-        s.b->setMark(2);
-    ctx->segments.clear();
+// Appends segment i to the chain, its end a first (its end b first when fromA is
+// false), marks each end 2 that the segment flags as on the outline, and consumes
+// the segment.
+void takeSegment(TriangleCutContext* ctx, Chain& chain, std::size_t i, bool fromA = true) {
+    const CutSegment s = ctx->segments[i];
+    StlVertex* first = fromA ? s.a : s.b;
+    StlVertex* second = fromA ? s.b : s.a;
+    chain.push_back(first);
+    chain.push_back(second);
+    if (fromA ? s.aOnOutline : s.bOnOutline)
+        first->setMark(2);
+    if (fromA ? s.bOnOutline : s.aOnOutline)
+        second->setMark(2);
+    ctx->removeSegment(i);
 }
 
 // The axis of the smallest absolute normal component (loop sort key) and the
@@ -397,7 +401,7 @@ int TriangleCutter::splitPieces(TriangleCutContext* ctx) {
 int TriangleCutter::traceChainFromOutline(TriangleCutContext* ctx, Chain& chain) {
     std::vector<CutSegment>& segs = ctx->segments;
     if (segs.size() == 1) {
-        takeSingleSegment(ctx, chain);
+        takeSegment(ctx, chain, 0);
         return 1;
     }
     std::size_t start = segs.size();
@@ -417,18 +421,9 @@ int TriangleCutter::traceChainFromOutline(TriangleCutContext* ctx, Chain& chain)
     }
     if (start == segs.size())
         return 0;
-    const CutSegment s = segs[start];
-    StlVertex* S = fromA ? s.a : s.b;
-    StlVertex* T = fromA ? s.b : s.a;
-    const uint8_t sFlag = fromA ? s.aOnOutline : s.bOnOutline;
-    const uint8_t tFlag = fromA ? s.bOnOutline : s.aOnOutline;
-    chain.push_back(S);
-    chain.push_back(T);
-    if (sFlag)
-        S->setMark(2);
-    if (tFlag)
-        T->setMark(2);
-    ctx->removeSegment(start);
+    takeSegment(ctx, chain, start, fromA);
+    StlVertex* S = chain[chain.size() - 2];
+    StlVertex* T = chain.back();
     if (S->mark() == 2 && T->mark() == 2)
         return 1;
     if (T->mark() != 0 && T != S)
@@ -444,7 +439,7 @@ int TriangleCutter::traceChainFromOutline(TriangleCutContext* ctx, Chain& chain)
 int TriangleCutter::traceChain(TriangleCutContext* ctx, Chain& chain) {
     std::vector<CutSegment>& segs = ctx->segments;
     if (segs.size() == 1) {
-        takeSingleSegment(ctx, chain);
+        takeSegment(ctx, chain, 0);
         return 1;
     }
     std::size_t start = 0;
@@ -454,14 +449,7 @@ int TriangleCutter::traceChain(TriangleCutContext* ctx, Chain& chain) {
         if (segs[start].kind == kSegmentAcross)
             break;
     }
-    const CutSegment s = segs[start];
-    chain.push_back(s.a);
-    chain.push_back(s.b);
-    if (s.aOnOutline)
-        s.a->setMark(2);
-    if (s.bOnOutline)
-        s.b->setMark(2);
-    ctx->removeSegment(start);
+    takeSegment(ctx, chain, start);
 
     bool several = false;
     while (StlVertex* W = extendChain(ctx, chain, true, &several))
