@@ -39,6 +39,120 @@ inline bool cornerLess(const FacetCorner& a, const FacetCorner& b) {
     return floatKey(a.z) < floatKey(b.z);
 }
 
+// Longest run of equal x that sortShortRun takes.
+constexpr std::size_t kShortRun = 32;
+
+// Sorts a run of at most kShortRun corners of equal x by y, then z, keeping the
+// order of corners with equal y and z: what a stable sort by y followed by a
+// sort by z of each run of equal y gives while those runs are at most 16 long
+// (a sort of at most 16 elements is an insertion sort, which keeps the order of
+// equal ones). False, the run unchanged, when a run of equal y is longer.
+bool sortShortRun(FacetCorner* run, std::size_t length) {
+    uint64_t key[kShortRun];
+    bool sorted = true;
+    for (std::size_t j = 0; j < length; ++j) {
+        key[j] = (uint64_t(floatKey(run[j].y)) << 32) | floatKey(run[j].z);
+        sorted = sorted && (j == 0 || key[j] >= key[j - 1]);
+    }
+    if (sorted && length <= 16)
+        return true;
+
+    // Where the run holds few distinct points (the corners of a few vertices,
+    // as in meshes with mirror symmetry), each corner goes to the place of its
+    // point, in the order it comes: a stable sort in two passes. Otherwise an
+    // insertion sort.
+    constexpr int kFewPoints = 8;
+    uint64_t point[kFewPoints];
+    uint8_t pointOf[kShortRun];
+    uint8_t place[kFewPoints + 1];
+    int points = 0;
+    for (std::size_t j = 0; j < length && points <= kFewPoints; ++j) {
+        int g = 0;
+        while (g < points && point[g] != key[j])
+            ++g;
+        if (g == points) {
+            if (points == kFewPoints) {
+                points = kFewPoints + 1; // too many: insertion sort below
+                break;
+            }
+            point[points++] = key[j];
+        }
+        pointOf[j] = static_cast<uint8_t>(g);
+    }
+
+    uint8_t order[kShortRun]; // the run position that goes to each place
+    if (points <= kFewPoints) {
+        // Rank the distinct points, then give each its block of places.
+        uint8_t rank[kFewPoints];
+        uint8_t count[kFewPoints] = {};
+        for (std::size_t j = 0; j < length; ++j)
+            ++count[pointOf[j]];
+        uint8_t byRank[kFewPoints];
+        for (int g = 0; g < points; ++g) {
+            int m = g;
+            for (; m > 0 && point[g] < point[byRank[m - 1]]; --m)
+                byRank[m] = byRank[m - 1];
+            byRank[m] = static_cast<uint8_t>(g);
+        }
+        uint8_t next = 0;
+        for (int r = 0; r < points; ++r) {
+            rank[byRank[r]] = static_cast<uint8_t>(r);
+            place[byRank[r]] = next;
+            next = static_cast<uint8_t>(next + count[byRank[r]]);
+        }
+        if (length > 16) {
+            // Runs of equal y: consecutive ranks with the same y.
+            std::size_t yLength = 0;
+            for (int r = 0; r < points; ++r) {
+                if (r > 0 && (point[byRank[r]] >> 32) != (point[byRank[r - 1]] >> 32))
+                    yLength = 0;
+                yLength += count[byRank[r]];
+                if (yLength > 16)
+                    return false;
+            }
+        }
+        (void)rank;
+        if (sorted)
+            return true;
+        for (std::size_t j = 0; j < length; ++j)
+            order[place[pointOf[j]]++] = static_cast<uint8_t>(j);
+    } else {
+        for (std::size_t j = 0; j < length; ++j)
+            order[j] = static_cast<uint8_t>(j);
+        for (std::size_t j = 1; j < length; ++j) {
+            const uint64_t k = key[j];
+            if (k >= key[j - 1])
+                continue;
+            const uint8_t o = order[j];
+            std::size_t m = j;
+            for (; m > 0 && k < key[m - 1]; --m) {
+                key[m] = key[m - 1];
+                order[m] = order[m - 1];
+            }
+            key[m] = k;
+            order[m] = o;
+        }
+        if (length > 16) {
+            std::size_t yBegin = 0;
+            while (yBegin < length) {
+                std::size_t yEnd = yBegin + 1;
+                while (yEnd < length && (key[yEnd] >> 32) == (key[yBegin] >> 32))
+                    ++yEnd;
+                if (yEnd - yBegin > 16)
+                    return false;
+                yBegin = yEnd;
+            }
+        }
+        if (sorted)
+            return true;
+    }
+    FacetCorner copy[kShortRun];
+    std::memcpy(copy, run, length * sizeof(FacetCorner));
+    for (std::size_t j = 0; j < length; ++j)
+        run[j] = copy[order[j]];
+    return true;
+}
+
 // Sorts the corners by x, then y, then z. A least-significant-digit radix sort
 // on the x key (three 11-bit digits, one scatter buffer, passes whose digit is
 // the same for every corner skipped); inside each run of equal x a stable sort
@@ -83,10 +197,8 @@ void sortCorners(std::vector<FacetCorner>& corners) {
             c[d] = sum;
             sum += k;
         }
-        if (scratch.size() != n) {
-            populator.stop();
-            scratch.resize(n);
-        }
+        if (scratch.size() != n)
+            scratch.resize(n); // the helper may still be mapping pages: that is fine
         const FacetCorner* from = corners.data();
         FacetCorner* to = scratch.data();
         for (std::size_t i = 0; i < n; ++i)
@@ -105,7 +217,9 @@ void sortCorners(std::vector<FacetCorner>& corners) {
         std::size_t xEnd = xBegin + 1;
         while (xEnd < n && floatKey(all[xEnd].x) == xKey)
             ++xEnd;
-        if (xEnd - xBegin > 1) {
+        if (xEnd - xBegin > 1 && xEnd - xBegin <= kShortRun && sortShortRun(all + xBegin, xEnd - xBegin)) {
+            // done
+        } else if (xEnd - xBegin > 1) {
             FacetCorner* run = all + xBegin;
             const std::size_t length = xEnd - xBegin;
             if (length > 32) {
@@ -194,15 +308,21 @@ int StlObject::addFacet(uint32_t* cornerCounter, const double reference[3], cons
     StlTriangle* t = newTriangle();
     t->id = static_cast<int32_t>(n);
     m_triangles.push_back(t);
-    if (append)
-        corners.resize(corners.size() + 3);
     const float* p[3] = {p0, p1, p2};
-    for (int k = 0; k < 3; ++k) {
-        FacetCorner& c = corners[*cornerCounter + static_cast<uint32_t>(k)];
-        c.x = p[k][0];
-        c.y = p[k][1];
-        c.z = p[k][2];
-        c.corner = static_cast<int32_t>(3 * n + static_cast<std::size_t>(k));
+    if (append && corners.size() == *cornerCounter) {
+        // The usual append: straight onto the end (no clearing of new slots).
+        for (int k = 0; k < 3; ++k)
+            corners.push_back({p[k][0], p[k][1], p[k][2], static_cast<int32_t>(3 * n + static_cast<std::size_t>(k))});
+    } else {
+        if (append)
+            corners.resize(corners.size() + 3);
+        for (int k = 0; k < 3; ++k) {
+            FacetCorner& c = corners[*cornerCounter + static_cast<uint32_t>(k)];
+            c.x = p[k][0];
+            c.y = p[k][1];
+            c.z = p[k][2];
+            c.corner = static_cast<int32_t>(3 * n + static_cast<std::size_t>(k));
+        }
     }
     *cornerCounter += 3;
 
@@ -280,13 +400,13 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
             // The triangles come in corner order, far apart in memory: ask for the
             // array entries of the ones far ahead, and for the records of the ones
             // nearer ahead (their entries have arrived by then).
-            if (i + 32 < cornerTotal) {
-                const uint32_t ahead = static_cast<uint32_t>(corners[i + 32].corner) / 3;
+            if (i + 64 < cornerTotal) {
+                const uint32_t ahead = static_cast<uint32_t>(corners[i + 64].corner) / 3;
                 if (ahead < triangleTotal)
                     __builtin_prefetch(&m_triangles[ahead]);
             }
-            if (i + 16 < cornerTotal) {
-                const uint32_t ahead = static_cast<uint32_t>(corners[i + 16].corner) / 3;
+            if (i + 32 < cornerTotal) {
+                const uint32_t ahead = static_cast<uint32_t>(corners[i + 32].corner) / 3;
                 if (ahead < triangleTotal)
                     __builtin_prefetch(m_triangles[ahead], 1);
             }

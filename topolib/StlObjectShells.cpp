@@ -346,6 +346,12 @@ uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell, Extend& 
         if (!table.filled(ts))
             walk.fillRow(walk.triangleAt(ts), ts, false);
         const Row r = table.row(ts);
+        // The neighbours' rows are wanted soon (the last primary one next).
+        for (int k = 0; k < 3; ++k) {
+            const uint64_t us = table.fieldSlot(table.field(r, k));
+            if (us != none)
+                table.prefetchRow(us);
+        }
         uint64_t children[3];
         int childCount = 0;
         for (int k = 0; k < 3; ++k) {
@@ -381,7 +387,9 @@ uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell, Extend& 
         if (childCount > 0) {
             table.setRow(ts, table.makeFrame(children[0], childCount == 2 ? children[1] : none, top));
             top = ts;
-            table.prefetchRow(children[childCount - 1]);
+        } else if (top != none && top < slots) {
+            // The next triangle comes from an older frame.
+            table.prefetchRow(top);
         }
         if (walk.log.size() >= kLogBatch)
             writeLogged();
@@ -398,14 +406,11 @@ uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell, Extend& 
 int StlObject::findShells(bool report, int progressBase) {
     clearLiveEdgeMarks(m_edges);
     releaseShells();
-    // A walk mark left behind by an interrupted walk would keep its triangle out
-    // of every shell, and the geometry writer stores only filed triangles.
     const char* lowest = nullptr;
     const char* highest = nullptr;
-    for (StlTriangle* t : m_triangles) {
+    for (const StlTriangle* t : m_triangles) {
         if (!t)
             continue;
-        t->setWalkMark(0);
         const char* p = reinterpret_cast<const char*>(t);
         if (!lowest || p < lowest)
             lowest = p;
@@ -420,6 +425,7 @@ int StlObject::findShells(bool report, int progressBase) {
     // triangles are kept in a bit array when the records lie close together
     // (always after an import); otherwise the walk marks serve.
     ShellWalk walk;
+    bool marksCleared = false;
     if (lowest) {
         const std::size_t slots = static_cast<std::size_t>(highest - lowest) / sizeof(StlTriangle) + 1;
         if (slots <= 4 * static_cast<std::size_t>(n) + 4096) {
@@ -430,25 +436,38 @@ int StlObject::findShells(bool report, int progressBase) {
         // after an import): a few bytes per triangle, given back at the end.
         if (walk.base && slots <= static_cast<std::size_t>(n) + n / 8 + 64) {
             walk.table.init(slots);
+            marksCleared = true;
             for (StlTriangle* t : m_triangles) {
-                if (!t || t->isDeleted())
+                if (!t)
+                    continue;
+                t->setWalkMark(0); // see below
+                if (t->isDeleted())
                     continue;
                 if (!walk.fillRow(t, walk.slot(t), true)) {
                     walk.table.release();
                     walk.table = NeighbourTable();
+                    marksCleared = false;
                     break;
                 }
             }
         }
     }
+    // A walk mark left behind by an interrupted walk would keep its triangle out
+    // of every shell, and the geometry writer stores only filed triangles.
+    if (!marksCleared)
+        for (StlTriangle* t : m_triangles)
+            if (t)
+                t->setWalkMark(0);
     t_walk = &walk;
     for (uint32_t i = 0; i < n; ++i) {
         if (report && ++counter > reportEvery) {
             counter = 0;
             reportProgress(progressBase + static_cast<int>((15ull * i) / n));
         }
+        // The reached bit first: it spares loading the records of the
+        // triangles already filed (after an import, nearly all of them).
         StlTriangle* t = m_triangles[i];
-        if (t && !t->isDeleted() && (walk.base ? !walk.isReached(t) : t->walkMark() == 0))
+        if (t && (walk.base ? !walk.isReached(t) : t->walkMark() == 0) && !t->isDeleted())
             growShell(t, true);
     }
     t_walk = nullptr;
@@ -460,7 +479,7 @@ int StlObject::findShells(bool report, int progressBase) {
                 t->setWalkMark(0);
     m_vertexRenderStale = true;
     m_triangleRenderStale = true;
-    clearLiveEdgeMarks(m_edges);
+    // The walks set no edge marks: the live edges are still clear.
     return 0;
 }
 
