@@ -44,6 +44,48 @@ int largestAxis(const Vector3D& v) {
     return k;
 }
 
+// Squared distance of x from the line through p and q (from p when p and q
+// coincide). A corner inside an ear that lies farthest from the line of the ear's
+// base is the one the ear vertex can always be joined to; measured from the base
+// segment instead, a corner beside an obtuse base corner would look farther than
+// it is and the diagonal to it could cross the loop.
+double baseLineDistSq(const Vector3D& x, const Vector3D& p, const Vector3D& q) {
+    const Vector3D d = q - p;
+    const Vector3D w = x - p;
+    const double dd = d.lengthSquared();
+    if (dd <= 0.0)
+        return w.lengthSquared();
+    return d.cross(w).lengthSquared() / dd;
+}
+
+// Whether the diagonal e-x crosses no edge of the loop, seen along `normal`. Only
+// proper crossings count; edges that end on e's or x's vertex are skipped.
+bool diagonalIsClear(const FillPolygonNode* e, const FillPolygonNode* x, const Vector3D& normal) {
+    const int k = largestAxis(normal);
+    const int i = (k + 1) % 3;
+    const int j = (k + 2) % 3;
+    auto side = [i, j](const Vector3D& a, const Vector3D& b, const Vector3D& c) {
+        const double s = (b[i] - a[i]) * (c[j] - a[j]) - (b[j] - a[j]) * (c[i] - a[i]);
+        return (s > 0.0) - (s < 0.0);
+    };
+    const Vector3D& A = posOf(e);
+    const Vector3D& B = posOf(x);
+    const FillPolygonNode* y = e;
+    do {
+        const FillPolygonNode* z = y->next;
+        const bool touches = y->vertex == e->vertex || y->vertex == x->vertex || z->vertex == e->vertex ||
+                             z->vertex == x->vertex;
+        if (!touches) {
+            const Vector3D& C = posOf(y);
+            const Vector3D& D = posOf(z);
+            if (side(A, B, C) * side(A, B, D) < 0 && side(C, D, A) * side(C, D, B) < 0)
+                return false;
+        }
+        y = z;
+    } while (y != e);
+    return true;
+}
+
 // A triangle that belongs to no mesh: its vertices are set but it is not entered
 // in their incident lists. Null for coincident corners or no area.
 StlTriangle* makeFreeTriangle(StlVertex* a, StlVertex* b, StlVertex* c) {
@@ -112,11 +154,17 @@ FillPolygonNode* FillPolygon::selectCutEar() const {
     double best = 1.0;
     if (first->notEar == 0 && first->cosAngle > 0.0)
         best = quality(first, true);
+    // A sharp candidate whose clipping would leave a straight corner has quality 1
+    // and never beats the start value; when no other candidate is found it is
+    // still an ear, and taking it beats giving the piece up.
+    FillPolygonNode* firstSharp = nullptr;
     for (FillPolygonNode* x = first->next; x != first; x = x->next) {
         if (x->notEar != 0)
             continue;
         if (x->cosAngle > kCos105Degrees) {
             const double q = quality(x, false);
+            if (!firstSharp)
+                firstSharp = x;
             if (q < best) {
                 choice = x;
                 best = q;
@@ -127,6 +175,8 @@ FillPolygonNode* FillPolygon::selectCutEar() const {
             choice = x;
         }
     }
+    if (choice->notEar != 0 && firstSharp)
+        choice = firstSharp;
     return choice;
 }
 
@@ -258,6 +308,9 @@ FillPolygon* FillPolygon::step(StepMode mode, std::deque<StlTriangle*>* out, con
     enum class Pinch { None, AtQ, AtP, AtE } pinch = Pinch::None;
     FillPolygonNode* X = nullptr;
     FillPolygonNode* blocker = nullptr;
+    // The blocker farthest from the base (the earliest of equal ones), kept apart
+    // from the one the cut step's tie rule may prefer.
+    FillPolygonNode* farthest = nullptr;
     double best = -1e-6;
     std::size_t guard = m_nodes.size();
     for (X = Q->next; X != P && guard > 0; X = X->next, --guard) {
@@ -289,10 +342,10 @@ FillPolygon* FillPolygon::step(StepMode mode, std::deque<StlTriangle*>* out, con
             if (mode == StepMode::Hole &&
                 !(pointPlaneDistSq(posOf(X).data(), posOf(E).data(), ear.normal.data()) < R / 25.0))
                 continue;
-            const double weight = pointSegmentDistSq(posOf(X).data(), posOf(P).data(), posOf(Q).data());
+            const double weight = baseLineDistSq(posOf(X), posOf(P), posOf(Q));
             if (weight > best) {
                 best = weight;
-                blocker = X;
+                blocker = farthest = X;
             }
         } else {
             if (X->vertex == E->vertex) {
@@ -306,10 +359,10 @@ FillPolygon* FillPolygon::step(StepMode mode, std::deque<StlTriangle*>* out, con
                 continue;
             if ((posOf(E) - posOf(X)).lengthSquared() >= R || !pointInTriangle(&ear, posOf(X).data()))
                 continue;
-            const double weight = pointSegmentDistSq(posOf(X).data(), posOf(P).data(), posOf(Q).data());
+            const double weight = baseLineDistSq(posOf(X), posOf(P), posOf(Q));
             if (weight > best) {
                 best = weight;
-                blocker = X;
+                blocker = farthest = X;
             } else if (blocker && best - weight < 1e-6) {
                 // Of corners equally far from the base, prefer one whose outgoing
                 // edge turns towards the ear vertex.
@@ -367,6 +420,20 @@ FillPolygon* FillPolygon::step(StepMode mode, std::deque<StlTriangle*>* out, con
     // 9: a blocker splits along the diagonal E-X: this polygon keeps E, X … P, the
     // other loop is X', E', Q … X's old predecessor.
     if (blocker) {
+        // The tie rule compares weights with an absolute tolerance, which on a small
+        // or thin piece also admits corners well short of the farthest one; such a
+        // corner is taken only when the diagonal to it stays inside the loop. In
+        // the plane the farthest corner always gives a clear diagonal; when rounding
+        // says otherwise the polygon cannot be split soundly and is given up.
+        if (cut || planar) {
+            const Vector3D& n = cut ? ear.normal : normal;
+            if (blocker != farthest && !diagonalIsClear(E, blocker, n))
+                blocker = farthest;
+            if (!diagonalIsClear(E, blocker, n)) {
+                finishWithFailure(nullptr);
+                return nullptr;
+            }
+        }
         X = blocker;
         FillPolygonNode* E2 = newNode(E->vertex);
         FillPolygonNode* X2 = newNode(X->vertex);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <deque>
 #include <memory>
 #include <vector>
@@ -244,6 +245,57 @@ TEST(PolygonTriangulation, planeFitOfAnUnmeasuredOwnerUsesUnitScale) {
     EXPECT_EQ(p->planar, 1);
     EXPECT_NEAR(p->normal.z, 1.0, 1e-12);
     EXPECT_NEAR(p->centroid.x, 1.0, 1e-15);
+}
+
+TEST(PolygonTriangulation, cutPiecesAreTiledWithoutOverlapOrGivingUp) {
+    struct Piece {
+        const char* name;
+        std::vector<std::array<double, 2>> corners; // counter-clockwise
+    };
+    std::vector<Piece> pieces{
+        // A thin piece whose widest ear holds two corners whose distances from the
+        // ear's base differ by less than the tie tolerance: the nearer one cannot
+        // be joined to the ear vertex without crossing the loop.
+        {"thin notch", {}},
+        // Every ear leaves a straight corner behind when clipped: all ears are of
+        // equal (worst) quality and one of them must still be taken.
+        {"ears leaving straight corners", {{2, -1}, {3, 5}, {2, 5}, {1, 7}, {1, 5}, {0, -1}, {1, -1}, {2, -2}}},
+    };
+    for (const auto& p : std::vector<std::array<double, 2>>{
+             {3.86, -1.88}, {3.18, -4.70}, {3.35, -5.05}, {3.40, -4.26}, {3.44, -4.33}, {3.71, -3.78}})
+        pieces[0].corners.push_back({p[0], p[1] * 1e-3});
+
+    for (const Piece& piece : pieces) {
+        SCOPED_TRACE(piece.name);
+        Corners c(piece.corners);
+        double area = 0.0;
+        for (std::size_t i = 0; i < piece.corners.size(); ++i) {
+            const auto& a = piece.corners[i];
+            const auto& b = piece.corners[(i + 1) % piece.corners.size()];
+            area += 0.5 * (a[0] * b[1] - b[0] * a[1]);
+        }
+        std::vector<int> order;
+        for (std::size_t i = 0; i < piece.corners.size(); ++i)
+            order.push_back(static_cast<int>(i));
+        auto* polygon = new FillPolygon(&c.mesh);
+        polygon->buildFromVertices(c.loop(order));
+        polygon->normal = Vector3D(0, 0, 1);
+        polygon->classifyNodesInPlane(polygon->normal.data());
+        std::vector<FillPolygon*> stack{polygon};
+        const UpwardSource source;
+        ASSERT_TRUE(FillPolygon::triangulateCutPieces(stack, &source));
+        ASSERT_EQ(c.mesh.triangles().size(), piece.corners.size() - 2);
+        // All counter-clockwise and summing to the piece: no triangle folds over
+        // another.
+        double sum = 0.0;
+        for (const StlTriangle* t : c.mesh.triangles()) {
+            const Vector3D& a = t->vertices[0]->pos;
+            const Vector3D turn = (t->vertices[1]->pos - a).cross(t->vertices[2]->pos - a);
+            EXPECT_GT(turn.z, 0.0);
+            sum += 0.5 * std::fabs(turn.z);
+        }
+        EXPECT_NEAR(sum, area, 1e-12 * area);
+    }
 }
 
 TEST(PolygonChains, pointsNextToACornerAreFoundInTheRightPiece) {
