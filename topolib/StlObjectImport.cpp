@@ -255,6 +255,9 @@ void sortCorners(std::vector<FacetCorner>& corners) {
 // only the edge found is looked at (its class may have become 5).
 inline StlEdge* findBuiltEdge(const StlVertex* a, const StlVertex* b) {
     for (const StlTriangle* u : *a) {
+        // Most of a's triangles do not have b at all.
+        if (u->vertices[0] != b && u->vertices[1] != b && u->vertices[2] != b)
+            continue;
         if (u->isDeleted())
             continue;
         for (int j = 0; j < 3; ++j) {

@@ -60,8 +60,8 @@ StlTriangle* otherTriangle(const StlEdge* e, const StlTriangle* t) {
 // of `bits + 1` bits: the neighbour's slot in the low `bits` bits and, above it,
 // whether the neighbour is wound alike (+1 in relativeWinding). The slot value
 // `none` marks a side the walk never crosses; with the upper bit set it is a
-// boundary side, which makes the shell open. Slots from the slot count up to
-// `none` name spill frames (see growShell).
+// boundary side, which makes the shell open. The value `spilled` (none - 1,
+// above every slot) names the top of the walk's spill stack (see walkTable).
 //
 // Once a triangle has been taken from the work list its row is not read again;
 // the walk then keeps a frame of its work list there: up to two reached
@@ -73,11 +73,10 @@ public:
 
     void init(std::size_t slots) {
         m_slots = slots;
-        // One spare bit gives room for the spill frame names above the slots.
+        // Room for every slot and the two values above them.
         m_bits = 1;
-        while ((std::size_t(1) << m_bits) <= slots)
+        while ((std::size_t(1) << m_bits) < slots + 2)
             ++m_bits;
-        ++m_bits;
         m_none = (uint64_t(1) << m_bits) - 1;
         m_width = 3 * (m_bits + 1);
         m_rowMask = (Row(1) << m_width) - 1;
@@ -94,6 +93,7 @@ public:
     std::size_t slots() const { return m_slots; }
     unsigned bits() const { return m_bits; }
     uint64_t none() const { return m_none; }
+    uint64_t spilled() const { return m_none - 1; }
 
     Row row(std::size_t slot) const {
         const std::size_t bit = slot * m_width;
@@ -167,7 +167,7 @@ struct ShellWalk {
 
     // The neighbour table, when the search walks it (table.slots() != 0).
     NeighbourTable table;
-    // Spill frames of the table walk: one triangle still to be taken (or none)
+    // Spill stack of the table walk: frames of one triangle still to be taken
     // and the frame below.
     struct Spill {
         uint64_t waiting;
@@ -262,7 +262,8 @@ uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell, Extend& 
     // The work list: primary triangles in frames (taken last in, first out), the
     // reversed ones in a queue taken when no frame holds any.
     walk.spill.push_back({seedSlot, none});
-    uint64_t top = slots; // the seed's spill frame
+    const uint64_t spilled = table.spilled();
+    uint64_t top = spilled; // the seed's spill frame
     uint32_t count = 1;
     constexpr unsigned kPending = 16;
     const StlVertex* pending[kPending] = {};
@@ -314,8 +315,9 @@ uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell, Extend& 
         std::size_t ts = 0;
         bool tReversed = false;
         if (top != none) {
-            if (top >= slots) {
-                const ShellWalk::Spill& f = walk.spill[top - slots];
+            if (top == spilled) {
+                const ShellWalk::Spill f = walk.spill.back();
+                walk.spill.pop_back();
                 ts = f.waiting;
                 top = f.below;
             } else {
@@ -379,7 +381,7 @@ uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell, Extend& 
         // link has one) goes to a spill frame below.
         if (childCount == 3) {
             walk.spill.push_back({children[0], top});
-            top = slots + walk.spill.size() - 1;
+            top = spilled;
             children[0] = children[1];
             children[1] = children[2];
             childCount = 2;
@@ -387,7 +389,7 @@ uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell, Extend& 
         if (childCount > 0) {
             table.setRow(ts, table.makeFrame(children[0], childCount == 2 ? children[1] : none, top));
             top = ts;
-        } else if (top != none && top < slots) {
+        } else if (top < slots) {
             // The next triangle comes from an older frame.
             table.prefetchRow(top);
         }
