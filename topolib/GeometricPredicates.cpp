@@ -274,45 +274,27 @@ bool pointInPolygon2D(std::vector<Point2D>&& polygon, const double p[2]) {
     const std::size_t n = polygon.size();
     bool inside = false;
     if (n >= 4) {
-        const double px = p[0], py = p[1];
-        int count = 0;
-        bool onBoundary = false;
-        // The edges run from point i - 1 to point i; the last point repeats the first,
-        // so the point after the last is point 1 (not the repeated point 0), which
-        // lets a vertex at the ray's height at the seam count like any other vertex.
-        for (std::size_t i = 1; i < n && !onBoundary; ++i) {
-            const Point2D& prev = polygon[i - 1];
-            const Point2D& cur = polygon[i];
-            if (py < std::min(prev[1], cur[1]) - 1e-6 || py > std::max(prev[1], cur[1]) + 1e-6)
-                continue;
-            if (std::fabs(py - prev[1]) < 1e-6) {
-                if (std::fabs(px - prev[0]) < 1e-6)
-                    onBoundary = true;
-                else if (prev[0] - 1e-6 > px)
-                    ++count;
-            } else if (std::fabs(py - cur[1]) < 1e-6) {
-                if (std::fabs(px - cur[0]) < 1e-6) {
-                    onBoundary = true;
-                } else if (cur[0] - 1e-6 > px) {
-                    // Counted here only when the outline touches the ray and turns back;
-                    // the next edge counts this vertex once more from its start.
-                    const Point2D& next = polygon[i + 1 < n ? i + 1 : 1];
-                    if ((py - next[1]) * (py - prev[1]) * 1e6 > 1e-6)
-                        ++count;
-                }
-            } else if (std::fabs(prev[1] - cur[1]) < 1e-6) {
-                if (std::min(prev[0], cur[0]) < px && px <= std::max(prev[0], cur[0]))
-                    onBoundary = true;
-            } else {
-                const double t = (py - prev[1]) / (cur[1] - prev[1]);
-                const double xi = prev[0] + t * (cur[0] - prev[0]);
-                if (std::fabs(xi - px) < 1e-6)
-                    onBoundary = true;
-                else if (xi > px + 1e-6)
-                    ++count;
+        // A point within 1e-6 of the outline is on it. Otherwise the crossings of a
+        // ray along +x are counted with every edge taken half-open in y (a corner
+        // belongs to the edges above it), so that a ray through a corner or along a
+        // horizontal edge counts each crossing exactly once. (Bands of tolerance
+        // around the ray's height would count a run of corners at that height once
+        // too often or not at all, and a point well clear of the outline would test
+        // on the wrong side.)
+        // The edges run from point i - 1 to point i; the last point repeats the first.
+        for (std::size_t i = 1; i < n; ++i) {
+            const double a[2] = {polygon[i - 1][0], polygon[i - 1][1]};
+            const double b[2] = {polygon[i][0], polygon[i][1]};
+            if (pointSegmentDistSq2D(p, a, b) <= 1e-12) {
+                inside = true;
+                break;
+            }
+            if ((a[1] > p[1]) != (b[1] > p[1])) {
+                const double x = a[0] + (p[1] - a[1]) * (b[0] - a[0]) / (b[1] - a[1]);
+                if (x > p[0])
+                    inside = !inside;
             }
         }
-        inside = onBoundary || (count % 2 == 1);
     }
     polygon.clear();
     polygon.shrink_to_fit();
@@ -328,56 +310,23 @@ bool pointInPolygon3D(const double p[3], const double* const* points, std::size_
     std::size_t n = count;
     if (n > 1 && Vector3D(points[n - 1]).isNear(Vector3D(points[0])))
         --n;
-    const double pu = p[u], pw = p[w];
+    // On the outline within 1e-6, else an odd count of half-open crossings of a
+    // ray along +u (as in pointInPolygon2D).
+    const double q[2] = {p[u], p[w]};
+    bool inside = false;
     const double* prev = points[n - 1];
-    int crossings = 0;
-    std::size_t i = 0;
-    while (i < n) {
-        const double* cur = points[i];
-        const double prevU = prev[u], prevW = prev[w], curU = cur[u], curW = cur[w];
-        if (pw >= std::min(prevW, curW) - 1e-5 && pw <= std::max(prevW, curW) + 1e-5) {
-            if (std::fabs(prevW - curW) < 1e-6) {
-                // An edge level with p: on it or not, it never counts as a crossing.
-                if (std::min(prevU, curU) <= pu && pu <= std::max(prevU, curU))
-                    return true;
-            } else {
-                const double s = (pw - prevW) / (curW - prevW);
-                if ((std::fabs(s) < 1e-6 && std::fabs(prevU - pu) < 1e-6) ||
-                    (std::fabs(s - 1.0) < 1e-6 && std::fabs(curU - pu) < 1e-6))
-                    return true;
-                if (s >= 1e-5 && s <= 1.000001) {
-                    if (s <= 0.99999) {
-                        const double x = prevU + s * (curU - prevU);
-                        if (std::fabs(x - pu) < 1e-6)
-                            return true;
-                        if (x > pu)
-                            ++crossings;
-                    } else if (curU > pu) {
-                        // p is level with cur, which lies on the ray: look at the
-                        // following edge to tell a crossing from a touch.
-                        const double* next = points[(i + 1) % n];
-                        const double nextU = next[u], nextW = next[w];
-                        if (std::fabs(nextW - curW) < 1e-6) {
-                            if (nextU < pu && pu < curU)
-                                return true;
-                            prev = next;
-                            i += 2;
-                            continue;
-                        }
-                        if ((nextW - curW) * (prevW - curW) < 0.0) {
-                            ++crossings;
-                            prev = next;
-                            i += 2;
-                            continue;
-                        }
-                    }
-                }
-            }
+    for (std::size_t i = 0; i < n; prev = points[i], ++i) {
+        const double a[2] = {prev[u], prev[w]};
+        const double b[2] = {points[i][u], points[i][w]};
+        if (pointSegmentDistSq2D(q, a, b) <= 1e-12)
+            return true;
+        if ((a[1] > q[1]) != (b[1] > q[1])) {
+            const double x = a[0] + (q[1] - a[1]) * (b[0] - a[0]) / (b[1] - a[1]);
+            if (x > q[0])
+                inside = !inside;
         }
-        prev = cur;
-        ++i;
     }
-    return crossings % 2 == 1;
+    return inside;
 }
 
 bool rectsOverlap2D(const double minA[2], const double maxA[2], const double minB[2], const double maxB[2]) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -215,6 +216,33 @@ TEST(PointInPolygon3D, countsCrossingVerticesOnceAndTouchingVerticesNotAtAll) {
     EXPECT_FALSE(pointInPolygon3D(Vector3D(-3, 0, 0).data(), vee, n));
     EXPECT_TRUE(pointInPolygon3D(Vector3D(2, 1, 0).data(), vee, n));
     EXPECT_FALSE(pointInPolygon3D(Vector3D(2, 1, 0).data(), std::vector<const double*>{}, n));
+}
+
+TEST(PointInPolygon, runsOfCornersLevelWithThePointCountOnce) {
+    // Outlines with a horizontal run (0,0)-(1,0)-(2,0) at the height of the ray of
+    // each point: the outline touches the ray there (M) or crosses it (Z).
+    const std::vector<Point2D> m = {{-3, -2}, {3, -2}, {3, 2}, {2, 0}, {1, 0}, {0, 0}, {-3, 2}, {-3, -2}};
+    const std::vector<Point2D> z = {{-3, -2}, {3, -2}, {3, 0}, {2, 0}, {1, 0}, {0, 0}, {-3, 2}, {-3, -2}};
+    struct Case {
+        const std::vector<Point2D>* outline;
+        double p[2];
+        bool inside;
+    };
+    const Case cases[] = {{&m, {-2.5, 0}, true},  {&m, {-4, 0}, false},    {&m, {2.5, 1}, true},
+                          {&m, {1.5, 0.5}, false}, {&z, {-2.5, 0}, true},  {&z, {-4, 0}, false},
+                          {&z, {2.5, 1}, false},   {&z, {1.5, 0}, true},   {&z, {1.5, 1e-7}, true}};
+    const double n[3] = {0, 0, 1};
+    for (const Case& c : cases) {
+        std::vector<std::array<double, 3>> corners;
+        for (const Point2D& q : *c.outline)
+            corners.push_back({q[0], q[1], 0.0});
+        std::vector<const double*> points;
+        for (const auto& q : corners)
+            points.push_back(q.data());
+        const double p3[3] = {c.p[0], c.p[1], 0.0};
+        EXPECT_EQ(pointInPolygon2D(std::vector<Point2D>(*c.outline), c.p), c.inside) << c.p[0] << "," << c.p[1];
+        EXPECT_EQ(pointInPolygon3D(p3, points, n), c.inside) << c.p[0] << "," << c.p[1];
+    }
 }
 
 TEST(PointInPolygon3D, dropsTheDominantNormalAxis) {
