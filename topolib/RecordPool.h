@@ -22,16 +22,18 @@ public:
     RecordPool& operator=(const RecordPool&) = delete;
     ~RecordPool() { clear(); }
 
-    // Makes sure the next `count` records come from one block.
-    void reserve(std::size_t count) {
+    // Makes sure the next `count` records come from one block. With `mapAhead`
+    // (for a reservation that is about to be filled), a new block's pages are
+    // mapped ahead of its records on a helper thread.
+    void reserve(std::size_t count, bool mapAhead = false) {
         if (m_blocks.empty() || m_blocks.back().capacity - m_blocks.back().used < count)
-            addBlock(count);
+            addBlock(count, mapAhead);
     }
 
     template <typename... Args>
     T* create(Args&&... args) {
         if (m_blocks.empty() || m_blocks.back().used == m_blocks.back().capacity)
-            addBlock(nextBlockSize());
+            addBlock(nextBlockSize(), false);
         Block& b = m_blocks.back();
         T* p = new (b.slot(b.used)) T(std::forward<Args>(args)...);
         ++b.used;
@@ -75,7 +77,7 @@ private:
         return grown < 64 ? 64 : grown;
     }
 
-    void addBlock(std::size_t capacity) {
+    void addBlock(std::size_t capacity, bool mapAhead) {
         Block b;
         // operator new[] of unsigned char is aligned for every fundamental type.
         static_assert(alignof(T) <= alignof(std::max_align_t), "over-aligned record");
@@ -83,13 +85,15 @@ private:
         adviseHugePages(b.storage.get(), capacity * sizeof(T));
         b.capacity = capacity;
         m_blocks.push_back(std::move(b));
-        // The records are made from the block's front: map its pages ahead.
-        m_populator.start({{m_blocks.back().storage.get(), capacity * sizeof(T)}});
+        // The records are made from the block's front. A block made for growth
+        // is not mapped ahead: much of it may stay unused.
+        if (mapAhead)
+            m_populator.start({{m_blocks.back().storage.get(), capacity * sizeof(T)}});
     }
 
     std::vector<Block> m_blocks;
     std::size_t m_size = 0;
-    PagePopulator m_populator; // maps the newest block's pages ahead of its records
+    PagePopulator m_populator; // maps a reserved block's pages ahead of its records
 };
 
 } // namespace topolib

@@ -284,11 +284,15 @@ inline double creaseCosine(double angleDegrees) { return std::cos(angleDegrees *
 // ---- Facets and welding --------------------------------------------------------
 
 void StlObject::reserveTriangles(uint32_t count) {
+    // A reservation for an empty mesh is all that a reader (binary STL) or a
+    // whole-mesh append is about to add: its records' pages are mapped ahead.
+    // Later, stepwise reservations may outrun what comes and are not.
+    const bool whole = m_triangles.empty();
     if (m_triangles.capacity() < m_triangles.size() + count) {
         m_triangles.reserve(m_triangles.size() + count);
         adviseHugePagesForCapacity(m_triangles);
     }
-    m_trianglePool.reserve(count);
+    m_trianglePool.reserve(count, whole);
 }
 
 int StlObject::addFacet(uint32_t* cornerCounter, const double reference[3], const float facet[12],
@@ -379,7 +383,7 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     StlTriangle** block = m_incidentBlocks.back().get();
     adviseHugePages(block, slots * sizeof(StlTriangle*));
 
-    m_vertexPool.reserve(vertexTotal);
+    m_vertexPool.reserve(vertexTotal, true);
     if (m_vertices.capacity() < m_vertices.size() + vertexTotal) {
         m_vertices.reserve(m_vertices.size() + vertexTotal);
         adviseHugePagesForCapacity(m_vertices);
@@ -441,7 +445,7 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     m_edges = std::vector<StlEdge*>();
     m_edges.reserve((3 * n) / 2);
     adviseHugePagesForCapacity(m_edges);
-    m_edgePool.reserve((3 * n) / 2);
+    m_edgePool.reserve((3 * n) / 2, true);
     // The edge array is filled from its front; stopped before it may grow.
     PagePopulator populator;
     populator.start({{m_edges.data(), m_edges.capacity() * sizeof(StlEdge*)}});

@@ -439,7 +439,29 @@ int StlObject::findShells(bool report, int progressBase) {
         if (walk.base && slots <= static_cast<std::size_t>(n) + n / 8 + 64) {
             walk.table.init(slots);
             marksCleared = true;
-            for (StlTriangle* t : m_triangles) {
+            // The rows do not depend on each other: ask for the edges of the
+            // triangles far ahead, and for the neighbours across the edges of
+            // those nearer ahead (their edges have arrived by then), so that
+            // meshes stored in no particular order cost little more.
+            constexpr std::size_t kEdgesAhead = 16;
+            constexpr std::size_t kNeighboursAhead = 8;
+            const std::size_t total = m_triangles.size();
+            for (std::size_t i = 0; i < total; ++i) {
+                if (i + kEdgesAhead < total)
+                    if (const StlTriangle* a = m_triangles[i + kEdgesAhead])
+                        for (const StlEdge* e : a->edges)
+                            if (e)
+                                __builtin_prefetch(e);
+                if (i + kNeighboursAhead < total)
+                    if (const StlTriangle* b = m_triangles[i + kNeighboursAhead])
+                        for (const StlEdge* e : b->edges)
+                            if (e)
+                                for (const StlTriangle* u : *e)
+                                    if (u != b) {
+                                        __builtin_prefetch(u);
+                                        __builtin_prefetch(reinterpret_cast<const char*>(u) + 64);
+                                    }
+                StlTriangle* t = m_triangles[i];
                 if (!t)
                     continue;
                 t->setWalkMark(0); // see below
