@@ -1,7 +1,6 @@
 #include "fileIo/StlWriter.h"
 
 #include "fileIo/ByteOrder.h"
-#include "fileIo/PathEncoding.h"
 
 #include <algorithm>
 #include <charconv>
@@ -13,25 +12,15 @@ namespace {
 // Output is gathered in memory and handed to the file in large blocks.
 constexpr size_t kFlushAt = 1 << 20;
 
-void writeBlock(std::ofstream& out, std::string& buffer) {
+void writeBlock(SafeFileWriter& out, std::string& buffer) {
     if (!buffer.empty())
-        out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        out.write(buffer.data(), static_cast<uint32_t>(buffer.size()));
     buffer.clear();
-}
-
-bool closeStream(std::ofstream& out) {
-    if (!out.is_open())
-        return false;
-    out.flush();
-    bool ok = !out.fail();
-    out.close();
-    return ok && !out.fail();
 }
 
 } // namespace
 
-BinaryStlWriter::BinaryStlWriter(const std::wstring& path)
-    : out_(encodePath(path), std::ios::out | std::ios::binary | std::ios::trunc) {
+BinaryStlWriter::BinaryStlWriter(const std::wstring& path) : out_(path) {
     buffer_.reserve(kFlushAt + 64);
 }
 
@@ -61,10 +50,10 @@ void BinaryStlWriter::flushBuffer() {
 
 bool BinaryStlWriter::finish() {
     flushBuffer();
-    return closeStream(out_);
+    return out_.commit();
 }
 
-AsciiStlWriter::AsciiStlWriter(const std::wstring& path) : out_(encodePath(path), std::ios::out | std::ios::trunc) {
+AsciiStlWriter::AsciiStlWriter(const std::wstring& path) : out_(path) {
     buffer_.reserve(kFlushAt + 512);
 }
 
@@ -105,7 +94,7 @@ void AsciiStlWriter::flushBuffer() {
 bool AsciiStlWriter::finish() {
     buffer_ += "endsolid\n";
     flushBuffer();
-    return closeStream(out_);
+    return out_.commit();
 }
 
 } // namespace fileIo

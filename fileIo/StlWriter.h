@@ -7,34 +7,37 @@
 // ASCII: "solid Kavet3D", seven lines per facet, "endsolid"; every number in
 // C-locale scientific notation with eight digits after the point.
 
+#include "fileIo/SafeFileWriter.h"
+
 #include <cstdint>
-#include <fstream>
 #include <string>
 
 namespace fileIo {
 
 class BinaryStlWriter {
 public:
-    // Opens (truncating) the file; check isOpen().
+    // Opens the file (an existing one is replaced only by a complete write);
+    // check isOpen().
     explicit BinaryStlWriter(const std::wstring& path);
-    bool isOpen() const { return out_.is_open(); }
+    bool isOpen() const { return out_.isOpen(); }
     // header: at most 80 bytes are taken, the rest is padded with zero bytes.
     void begin(const std::string& header, uint32_t facetCount);
     void addFacet(const double normal[3], const double v0[3], const double v1[3], const double v2[3]);
-    // Flushes and closes; false when any write failed.
+    // Flushes and puts the file in place; false when any write failed (an
+    // existing file is then left as it was).
     bool finish();
 
 private:
     void flushBuffer();
 
-    std::ofstream out_;
+    SafeFileWriter out_;
     std::string buffer_;
 };
 
 class AsciiStlWriter {
 public:
     explicit AsciiStlWriter(const std::wstring& path);
-    bool isOpen() const { return out_.is_open(); }
+    bool isOpen() const { return out_.isOpen(); }
     void begin();
     void addFacet(const double normal[3], const double v0[3], const double v1[3], const double v2[3]);
     bool finish();
@@ -45,7 +48,7 @@ public:
 private:
     void flushBuffer();
 
-    std::ofstream out_;
+    SafeFileWriter out_;
     std::string buffer_;
 };
 

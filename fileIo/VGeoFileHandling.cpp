@@ -2,6 +2,7 @@
 
 #include "fileIo/ByteOrder.h"
 #include "fileIo/KStdFile.h"
+#include "fileIo/SafeFileWriter.h"
 
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
@@ -213,11 +214,11 @@ int VGeoFileHandling::readFile(const std::wstring& fileName) {
 int VGeoFileHandling::writeFile(const std::wstring& fileName) {
     if (!target_)
         return kFailure;
-    KStdFile file(fileName, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!file.isOpen())
+    // An existing file is replaced only when the whole entry was written.
+    SafeFileWriter file(fileName);
+    if (!file.isOpen() || writeToStream(&file) != kSuccess)
         return kFailure;
-    const int result = writeToStream(&file);
-    return file.close() ? result : kFailure;
+    return file.commit() ? kSuccess : kFailure;
 }
 
 int VGeoFileHandling::readFromStream(KBaseStream* stream) {

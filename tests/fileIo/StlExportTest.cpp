@@ -6,11 +6,13 @@
 #include "fileIo/StlFileHandling.h"
 #include "topolib/StlObject.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <functional>
 
 using namespace fileIo;
 using namespace stlfixtures;
@@ -95,6 +97,30 @@ TEST_F(StlExport, asciiOutputReadsBackToTheSameTrianglesUnderCommaLocale) {
             for (int k = 0; k < 3; ++k)
                 EXPECT_EQ(float(back.triangle(i)->vertices[v]->pos.data()[k]),
                           float(mesh.triangle(i)->vertices[v]->pos.data()[k]));
+}
+
+TEST_F(StlExport, failedSaveKeepsThePreviousFile) {
+    const QString path = dir.filePath("kept.stl");
+    const std::string previous = "previous content";
+    StlFileHandling handler;
+    handler.setTarget(&mesh);
+    const std::function<int()> saves[] = {
+        [&] { return exportBinaryStl(path.toStdWString(), mesh.triangles()); },
+        [&] { return exportAsciiStl(path.toStdWString(), mesh.triangles()); },
+        [&] { return handler.writeBinaryMesh(path.toStdWString()); },
+        [&] { return handler.writeAsciiMesh(path.toStdWString()); },
+    };
+    for (const auto& save : saves) {
+        ASSERT_TRUE(writeFile(path.toStdString(), previous));
+        {
+            FileSizeLimit limit(256);
+            EXPECT_EQ(save(), kFailure);
+        }
+        EXPECT_EQ(readAll(path), previous);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"kept.stl", "src.stl"}));
+        EXPECT_EQ(save(), kSuccess);
+        EXPECT_GT(readAll(path).size(), 256u);
+    }
 }
 
 TEST_F(StlExport, handlerWritersUseTheMeshAndItsName) {

@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace stlfixtures {
 
 using Facet = std::array<float, 12>;
@@ -133,5 +136,28 @@ inline bool writeFile(const std::string& path, const std::string& bytes) {
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && ok;
 }
+
+// While alive, writes beyond `bytes` bytes of one file fail as on a full disk
+// (the file size limit of the process).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*previousHandler_)(int) = SIG_DFL;
+};
 
 } // namespace stlfixtures

@@ -194,6 +194,15 @@ TEST(VGeo, fileRoundTripAndMemoryEstimate) {
     MemoryStream stream(writeEntry(mesh));
     EXPECT_EQ(reader.estimateMemory(&stream), 12u * 330);
     EXPECT_EQ(writer.writeFile(L"/dev/full"), kFailure);
+    {
+        // A failed save leaves the file written before as it was.
+        FileSizeLimit limit(300);
+        EXPECT_EQ(writer.writeBinary(), kFailure);
+    }
+    topolib::StlObject again;
+    reader.setTarget(&again);
+    ASSERT_EQ(reader.load(), kSuccess);
+    expectSameMesh(mesh, again);
     EXPECT_EQ(writer.writeFile(dir.filePath("no/dir/m.vsg").toStdWString()), kFailure);
     VGeoFileHandling missing;
     missing.setTarget(&back);
