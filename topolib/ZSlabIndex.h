@@ -5,7 +5,7 @@
 
 namespace topolib {
 
-struct StlTriangle;
+class StlTriangle;
 
 // A mesh's z range cut into equal horizontal slabs; each slab lists the triangles
 // that reach into it, so that slicing at one height looks at one slab only.
