@@ -70,16 +70,6 @@ int smallestAxis(const Vector3D& v) {
     return k;
 }
 
-int largestAxis(const Vector3D& v) {
-    const double a[3] = {std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)};
-    int k = 0;
-    if (a[1] > a[k])
-        k = 1;
-    if (a[2] > a[k])
-        k = 2;
-    return k;
-}
-
 } // namespace
 
 // ---- Open chains ---------------------------------------------------------------------
@@ -353,7 +343,7 @@ FillPolygon* FillPolygon::insertInteriorLoop(std::deque<StlVertex*>& chain) {
     // 2. The hole corner M: farthest along the axis in which the normal is
     // smallest, ties broken along the middle axis.
     const int ext = smallestAxis(normal);
-    const int dom = largestAxis(normal) != ext ? largestAxis(normal) : (ext + 1) % 3;
+    const int dom = dominantAxis(normal) != ext ? dominantAxis(normal) : (ext + 1) % 3;
     const int mid = 3 - ext - dom;
     FillPolygonNode* M = hole->m_nodes.front();
     for (FillPolygonNode* h : hole->m_nodes) {
@@ -397,7 +387,7 @@ FillPolygon* FillPolygon::insertInteriorLoop(std::deque<StlVertex*>& chain) {
     }
 
     // 4. A rim edge crossing the bridge moves its end to the crossing nearest M.
-    const int plane = largestAxis(normal);
+    const int plane = dominantAxis(normal);
     FillPolygonNode* crossedEdge = nullptr;
     Vector3D crossing;
     double crossingDistance = 0.0;

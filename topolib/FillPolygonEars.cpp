@@ -33,17 +33,6 @@ void freeLoopNodes(FillPolygonNode* start) {
     FillPolygon::freeNode(start);
 }
 
-// Axis of a vector's largest component, the lower axis on ties.
-int largestAxis(const Vector3D& v) {
-    const double a[3] = {std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)};
-    int k = 0;
-    if (a[1] > a[k])
-        k = 1;
-    if (a[2] > a[k])
-        k = 2;
-    return k;
-}
-
 // Squared distance of x from the line through p and q (from p when p and q
 // coincide). A corner inside an ear that lies farthest from the line of the ear's
 // base is the one the ear vertex can always be joined to; measured from the base
@@ -61,7 +50,7 @@ double baseLineDistSq(const Vector3D& x, const Vector3D& p, const Vector3D& q) {
 // Whether the diagonal e-x crosses no edge of the loop, seen along `normal`. Only
 // proper crossings count; edges that end on e's or x's vertex are skipped.
 bool diagonalIsClear(const FillPolygonNode* e, const FillPolygonNode* x, const Vector3D& normal) {
-    const int k = largestAxis(normal);
+    const int k = dominantAxis(normal);
     const int i = (k + 1) % 3;
     const int j = (k + 2) % 3;
     auto side = [i, j](const Vector3D& a, const Vector3D& b, const Vector3D& c) {
@@ -186,7 +175,7 @@ bool FillPolygon::isPinchCrossing(const FillPolygonNode* e, const FillPolygonNod
     const Vector3D& X = posOf(x);
     const Vector3D u = Q - P;
     const Vector3D w = posOf(x->next) - X;
-    const int k = largestAxis(normal);
+    const int k = dominantAxis(normal);
     const int i = (k + 1) % 3;
     const int j = (k + 2) % 3;
     const double det = w[i] * u[j] - w[j] * u[i];

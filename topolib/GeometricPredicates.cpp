@@ -18,14 +18,6 @@ inline double cross2(double ax, double ay, double bx, double by) {
     return ax * by - ay * bx;
 }
 
-// Axis of the largest absolute component; ties go to the lower axis.
-inline int dominantAxis(const double v[3]) {
-    const double ax = std::fabs(v[0]), ay = std::fabs(v[1]), az = std::fabs(v[2]);
-    if (ax >= ay && ax >= az)
-        return 0;
-    return ay >= az ? 1 : 2;
-}
-
 // Shared body of the two in-plane segment tests: the parameters on a and b must lie
 // strictly inside (lo, hi).
 bool segmentsMeetInPlane(const double a1[3], const double a2[3], const double b1[3], const double b2[3],

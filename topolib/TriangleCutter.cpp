@@ -21,13 +21,6 @@ namespace topolib {
 
 namespace {
 
-int dominantAxis(const Vector3D& v) {
-    const double ax = std::fabs(v.x), ay = std::fabs(v.y), az = std::fabs(v.z);
-    if (ax >= ay && ax >= az)
-        return 0;
-    return ay >= az ? 1 : 2;
-}
-
 // Squared distance of p from the infinite line through a and b (|a - b| > 0).
 double pointLineDistSq(const Vector3D& p, const Vector3D& a, const Vector3D& b) {
     const Vector3D d = b - a;

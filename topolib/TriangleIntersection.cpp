@@ -22,13 +22,6 @@ inline Vector3D corner(const StlTriangle* t, int k) {
     return t->vertices[k]->pos;
 }
 
-inline int dominantAxis(const Vector3D& v) {
-    const double ax = std::fabs(v.x), ay = std::fabs(v.y), az = std::fabs(v.z);
-    if (ax >= ay && ax >= az)
-        return 0;
-    return ay >= az ? 1 : 2;
-}
-
 // n · ((p - a) × (p - b)): positive when p lies on the inner side of the edge a→b
 // of a counter-clockwise triangle with normal n.
 inline double edgeSide(const Vector3D& n, const Vector3D& p, const Vector3D& a, const Vector3D& b) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <type_traits>
 
@@ -102,5 +103,15 @@ double vecSignedAngleAbout(double a[3], double b[3], const double axis[3], bool 
 // Rotates p in place by *angle (radians, right-handed) about the axis through the
 // origin. The axis is expected to be unit and is not normalised. Returns 0.
 int vecRotateAboutAxis(double p[3], const double axis[3], const double* angle);
+
+// Axis (0, 1, 2) of the component with the largest magnitude; ties go to the
+// lower axis. Used to pick the plane a polygon or triangle is projected onto.
+inline int dominantAxis(const double v[3]) {
+    const double ax = std::fabs(v[0]), ay = std::fabs(v[1]), az = std::fabs(v[2]);
+    if (ax >= ay && ax >= az)
+        return 0;
+    return ay >= az ? 1 : 2;
+}
+inline int dominantAxis(const Vector3D& v) { return dominantAxis(v.data()); }
 
 } // namespace topolib
