@@ -155,26 +155,24 @@ FillPolygon* FillPolygon::splitByChain(std::deque<StlVertex*>& chain) {
 
     // 2. Open the rim at both ends.
     if (S.node != T.node) {
-        if (!S.attached) {
-            if (atCorner(S)) {
-                S.first = S.node;
-                S.second = newNode(S.vertex);
-                link(S.second, S.node->next);
-                S.node->next = nullptr;
+        // An end at a corner opens the loop after that corner; an end inside an
+        // edge splits the edge.
+        auto openAt = [&](ChainEnd& e) {
+            if (atCorner(e)) {
+                e.first = e.node;
+                e.second = newNode(e.vertex);
+                link(e.second, e.node->next);
+                e.node->next = nullptr;
             } else {
-                splitEdge(S, S.node, S.node->next);
+                splitEdge(e, e.node, e.node->next);
             }
+        };
+        if (!S.attached) {
+            openAt(S);
             chain.pop_front();
         }
         if (!T.attached) {
-            if (atCorner(T)) {
-                T.first = T.node;
-                T.second = newNode(T.vertex);
-                link(T.second, T.node->next);
-                T.node->next = nullptr;
-            } else {
-                splitEdge(T, T.node, T.node->next);
-            }
+            openAt(T);
             chain.pop_back();
         }
     } else {
