@@ -8,7 +8,10 @@
 #include <QTemporaryDir>
 #include <QWidget>
 #include <gtest/gtest.h>
+#include <functional>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -34,6 +37,26 @@ public:
     ~MessageBoxRecorder() { setMessageBoxHook(nullptr); }
     std::vector<ShownBox> shown;
 };
+
+// Runs check in this process, or, when the process is root, in a child that
+// has changed to the unprivileged user "nobody" (65534); true when check held.
+bool runWithoutRoot(const std::function<bool()>& check) {
+    if (geteuid() != 0)
+        return check();
+    const pid_t child = fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        const gid_t nobody = 65534;
+        if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0 || geteuid() == 0)
+            _exit(2);
+        _exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child)
+        return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 TEST(DataFolders, dataFolderIsTheCompanyFolderUnderTheUserDataBase) {
     QTemporaryDir data;
@@ -98,12 +121,16 @@ TEST(DataFolders, fileCheckTellsTheUserOnlyWhenGivenAParent) {
     EXPECT_EQ(boxes.shown[0].buttons, 0x400);
     EXPECT_EQ(boxes.shown[0].flags, 0x103u);
 
-    if (getuid() != 0) { // root reads everything
-        QFile::setPermissions(readable, QFileDevice::WriteOwner);
-        EXPECT_FALSE(checkFileReadable(readable, &parent));
-        ASSERT_EQ(boxes.shown.size(), 2u);
-        EXPECT_EQ(boxes.shown[1].text, fileUnreadableMessage().arg(readable));
-    }
+    // A file that exists but may not be read. Root reads everything, so as
+    // root the check runs in a child process that has given up root.
+    QFile::setPermissions(readable, QFileDevice::WriteOwner);
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                          QFileDevice::ExeGroup | QFileDevice::ExeOther);
+    const auto unreadableFileIsReported = [&] {
+        return !checkFileReadable(readable, &parent) && boxes.shown.size() == 2u &&
+               boxes.shown[1].text == fileUnreadableMessage().arg(readable);
+    };
+    EXPECT_TRUE(runWithoutRoot(unreadableFileIsReported));
 }
 
 } // namespace

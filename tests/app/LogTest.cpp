@@ -109,14 +109,30 @@ TEST(RunLog, manyThreadsWritingAtOnceKeepEveryLineWhole) {
 }
 
 TEST(RunLog, globalWritersAreSilentUntilTheLogOpens) {
-    // The global log may have been opened by another test in this process;
-    // only the closed state is exercised here.
+    // The program's log is opened at most once per process; CTest runs each
+    // test in a process of its own.
     if (logStream().isOpen())
         GTEST_SKIP() << "the program log is open in this process";
     logText("nowhere", true);
+    logString("lost", true);
+    logWString(L"lost", true);
     logInt(1, "n", true);
     logDouble(2.0, "d");
+    const double p[3] = {1, 2, 3};
+    logPoint(p, "p", true);
     EXPECT_FALSE(logStream().isOpen());
+
+    // Whatever was written before the open must not appear once the file is
+    // there, and the global writers must reach it after the open.
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/program.log";
+    ASSERT_TRUE(logOpen(path.toStdString()));
+    logText("opened", true);
+    logInt(3, "n", true);
+    logPoint(p, "p", true);
+    logDouble(0.5, "d");
+    logStream().close();
+    EXPECT_EQ(readAll(path), QByteArray("opened\nn=3\np=1, 2, 3\nd=0.5\n"));
 }
 
 } // namespace
