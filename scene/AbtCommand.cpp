@@ -1,0 +1,7 @@
+#include "scene/AbtCommand.h"
+
+AbtCommand::~AbtCommand() = default;
+
+void AbtCommand::redo() {
+    execute();
+}

@@ -1,0 +1,62 @@
+#pragma once
+// One worker thread of a scene object. Each object has nine; worker i serves
+// job i. Jobs: 0 import the object's file, 5 recompute the bounding box and
+// rebuild the octree (after a transform was baked), 7 build the octrees (after
+// an import was placed); every other job does nothing.
+//
+// A job is never lost: startJob on a busy worker asks the running job to stop
+// and waits until it has ended before starting the new one. Jobs stop
+// cooperatively (stopRequested); nothing is ever terminated. Only the GUI
+// thread starts jobs and waits for them.
+#include <QThread>
+
+#include <atomic>
+#include <cstdint>
+
+class ObjectEx;
+class QMutex;
+
+class ObjectCalcThread : public QThread {
+    Q_OBJECT
+public:
+    enum Job { ImportJob = 0, SelectJob = 1, NoWorkJob = 4, RebuildOctreeJob = 5, BuildOctreeJob = 7 };
+
+    explicit ObjectCalcThread(QObject* parent = nullptr);
+    // Asks the running job to stop and waits for it.
+    ~ObjectCalcThread() override;
+
+    // Set by the object's constructors.
+    void setOwner(ObjectEx* owner, QMutex* sharedMutex);
+    ObjectEx* owner() const { return m_owner; }
+
+    // Starts job on this worker (GUI thread). Job 1 first records the selection
+    // to restore: 1 with flag, else the owner's Selected. A running job is asked
+    // to stop and waited for. Does nothing without an owner. Returns 0.
+    int startJob(int job, bool flag);
+    int job() const { return m_job.load(); }
+
+    // Cooperative stop: set by startJob and by the owner's destruction, cleared
+    // when a job starts.
+    void requestStop() { m_stop.store(true); }
+    bool stopRequested() const { return m_stop.load(); }
+
+    // Waits until the running job (if any) has ended.
+    void waitForJob() { wait(); }
+
+signals:
+    // The import job ended, successfully or not; serial is the owner's ObjectEx::serial, which no
+    // other object ever had. Queued receivers look the object up by it.
+    void importFinished(quint64 serial);
+    // Any job ended.
+    void calcCompleted();
+
+protected:
+    void run() override;
+
+private:
+    ObjectEx* m_owner = nullptr;
+    QMutex* m_sharedMutex = nullptr;
+    std::atomic<int> m_restoreSelection{1};
+    std::atomic<int> m_job{1};
+    std::atomic<bool> m_stop{false};
+};

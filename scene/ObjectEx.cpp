@@ -1,0 +1,177 @@
+#include "scene/ObjectEx.h"
+
+#include "app/Log.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+
+namespace {
+std::atomic<quint64> g_nextSerial{1};
+} // namespace
+
+ObjectEx::ObjectEx() : m_serial(g_nextSerial.fetch_add(1)) {
+    initWorkers();
+}
+
+ObjectEx::ObjectEx(const ObjectEx& other)
+    : topolib::StlObject(other), m_visible(other.m_visible), m_transparency(other.m_transparency),
+      m_viewMode(other.m_viewMode), m_shade(other.m_shade), m_transparentValue(other.m_transparentValue),
+      m_name(other.m_name), m_serial(g_nextSerial.fetch_add(1)) {
+    initWorkers();
+}
+
+void ObjectEx::initWorkers() {
+    m_sharedMutex = std::make_unique<QMutex>();
+    for (auto& worker : m_workers) {
+        worker = std::make_unique<ObjectCalcThread>();
+        worker->setOwner(this, m_sharedMutex.get());
+    }
+}
+
+ObjectEx::~ObjectEx() {
+    // Jobs are asked to stop and waited for; a job is never killed, so the mesh
+    // is never released under a running worker.
+    requestStopJobs();
+    waitForJobs();
+    for (auto& worker : m_workers)
+        worker.reset();
+    m_support.reset();
+}
+
+ObjectEx* ObjectEx::clone(int newId, bool copyMesh, bool copyOctree) {
+    QMutexLocker lock(m_sharedMutex.get());
+    waitForJobs();
+    auto* copy = new ObjectEx(*this);
+    copy->setId(newId);
+    copy->setBoundingBox(bboxMin(), bboxMax());
+    if (copyMesh) {
+        copyMeshTo(copy);
+        if (copy->triangleCount() > 0) {
+            copy->buildEdges(false, 0, 25);
+            if (copyOctree)
+                copyOctreeTo(copy);
+        }
+    }
+    return copy;
+}
+
+void ObjectEx::setFilePath(const std::wstring& path) {
+    if (&path != &m_filePath)
+        m_filePath = path;
+    startJob(ObjectCalcThread::ImportJob, false);
+}
+
+void ObjectEx::setSelected(bool on) {
+    if (!isLocked())
+        m_selected.store(on);
+}
+
+void ObjectEx::setTransparent(bool on) {
+    m_transparency = on;
+    m_transparentValue = on ? 0.35f : 1.0f;
+}
+
+QColor ObjectEx::color() const {
+    return QColor(int(m_shade[0] * 255.0f), int(m_shade[1] * 255.0f), int(m_shade[2] * 255.0f), 255);
+}
+
+void ObjectEx::setColor(const QColor& c) {
+    m_shade = {float(c.red() / 255.0), float(c.green() / 255.0), float(c.blue() / 255.0)};
+}
+
+int ObjectEx::startJob(int job, bool flag) {
+    if (job >= 0 && job < kWorkerCount)
+        m_workers[job]->startJob(job, flag);
+    return 0;
+}
+
+void ObjectEx::waitForJobs() const {
+    for (const auto& worker : m_workers)
+        if (worker)
+            worker->waitForJob();
+}
+
+void ObjectEx::waitForBoxJobs() const {
+    m_workers[ObjectCalcThread::ImportJob]->waitForJob();
+    m_workers[ObjectCalcThread::RebuildOctreeJob]->waitForJob();
+}
+
+bool ObjectEx::readBox(double min[3], double max[3]) const {
+    waitForBoxJobs();
+    const double* lo = bboxMin();
+    const double* hi = bboxMax();
+    if (!(lo[0] <= hi[0] && lo[1] <= hi[1] && lo[2] <= hi[2]))
+        return false;
+    for (int k = 0; k < 3; ++k) {
+        min[k] = lo[k];
+        max[k] = hi[k];
+    }
+    return true;
+}
+
+void ObjectEx::requestStopJobs() {
+    for (auto& worker : m_workers)
+        if (worker && worker->isRunning())
+            worker->requestStop();
+}
+
+int ObjectEx::importJob(const ObjectCalcThread* worker) {
+    logText("----- Import object: begin -----");
+    logText("Object name:", false);
+    logWString(m_filePath, true);
+    m_loaded.store(false);
+    int result = 0;
+    if (!worker->stopRequested())
+        result = loadFromFile(m_filePath);
+    if (result == 1) {
+        m_loaded.store(true);
+        logInt(int(facetCount()), "Number triangle: ");
+        logInt(int(vertexCount()), "Number Vertex: ");
+    } else if (result == 4) {
+        logText("NOT ENOUGH MEMORY TO OPEN THIS OBJECT!");
+    } else {
+        logText("Load object fail!");
+    }
+    logText("----- Import object: end ----- ");
+    logText("");
+    m_importResult.store(result);
+    return result;
+}
+
+void ObjectEx::translate(const double offset[3]) {
+    waitForJobs();
+    logText("----- Translate: begin -----");
+    StlObject::translate(offset);
+    deleteSupport();
+    logText("----- Translate: end ----- ");
+    logText("");
+    resetTransform();
+}
+
+void ObjectEx::rotateByMatrix(const topolib::Matrix4D* m) {
+    waitForJobs();
+    logText("----- Rotate by matrix: begin -----");
+    const topolib::Matrix4D matrix = m ? *m : m_transform;
+    for (topolib::StlVertex* v : vertices())
+        v->transform(matrix.m);
+    for (topolib::StlTriangle* t : triangles())
+        t->computeNormal();
+    setModified();
+    invalidateZSlabIndex(false);
+    startJob(ObjectCalcThread::RebuildOctreeJob, false);
+    deleteSupport();
+    resetTransform();
+    logText("----- Rotate by matrix: end ----- ");
+    logText("");
+}
+
+void ObjectEx::collectTriangles(std::vector<topolib::StlTriangle*>& out) {
+    waitForJobs();
+    out.reserve(out.size() + triangleCount());
+    for (topolib::StlTriangle* t : triangles())
+        if (t && !t->isDeleted())
+            out.push_back(t);
+    appendSupportTriangles(out);
+}

@@ -1,0 +1,236 @@
+#pragma once
+// One object of the scene: a triangle mesh (its base) with what the scene needs
+// beyond the mesh: identity and name, display flags and colours, the pending
+// 4 × 4 transform the view shows before it is baked into the mesh, the object's
+// supports and nine workers (ObjectCalcThread) for the slow per-object jobs.
+//
+// The object list owns every object in it; a command owns an object that is out
+// of the list (by the command's state).
+//
+// Threads. A worker job owns the mesh while it runs: the GUI thread calls
+// waitForJobs() before it changes or queries the mesh (every operation below
+// that touches the mesh does so itself). Loaded and Selected are the only
+// fields a worker writes, and they are atomic. Deleting an object asks its
+// jobs to stop and waits for them.
+#include "scene/ObjectCalcThread.h"
+#include "topolib/Matrix4D.h"
+#include "topolib/StlObject.h"
+
+#include <QColor>
+#include <QPoint>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+class MainGLWidget;
+class QMutex;
+
+namespace support {
+class SupportGen;
+class AbtShape;
+class SupportAreaAbs;
+using ShapeDeque = std::deque<AbtShape*>;
+} // namespace support
+
+class ObjectEx : public topolib::StlObject {
+public:
+    static constexpr int kWorkerCount = 9;
+    // Default shade colour (6, 203, 212) / 255.
+    static constexpr float kDefaultShade[3] = {6.0f / 255.0f, 203.0f / 255.0f, 212.0f / 255.0f};
+
+    // An empty mesh: Selected and Visible set, every other flag clear, identity
+    // transform, nine idle workers.
+    ObjectEx();
+    // Stops and waits for every worker, then frees the supports and the mesh.
+    ~ObjectEx() override;
+    ObjectEx& operator=(const ObjectEx&) = delete;
+
+    // A copy with id newId: header (box, centre, name), Visible, Transparency,
+    // view mode, colours; with copyMesh the mesh and its edges, with copyOctree
+    // (only together with copyMesh) the octree. Loaded clear, Selected set, no
+    // supports, identity transform. Waits for this object's jobs first.
+    ObjectEx* clone(int newId, bool copyMesh, bool copyOctree);
+
+    // ---- Identity -------------------------------------------------------------
+    int id() const { return StlObject::id(); }
+    void setId(int id) { StlObject::setId(id); }
+    // A number no other object of this process ever had (matches worker
+    // signals to their object even after renumbering or deletion).
+    quint64 serial() const { return m_serial; }
+    QString name() const { return m_name; }
+    void setName(const QString& name) { m_name = name; }
+
+    // ---- File path (base hooks) -------------------------------------------------
+    // Stores the path and starts nothing.
+    void storeFilePath(const std::wstring& path) { m_filePath = path; }
+    // Stores the path and starts the import job (worker 0).
+    void setFilePath(const std::wstring& path) override;
+    std::wstring getFilePath() const override { return m_filePath; }
+    std::wstring filePath() const { return m_filePath; }
+    std::wstring getAuxiliaryPath() const override { return std::wstring(); }
+
+    // ---- Flags and display ------------------------------------------------------
+    bool isLoaded() const { return m_loaded.load(); }
+    void setLoaded(bool on) { m_loaded.store(on); }
+    bool isPointed() const { return m_pointed; }
+    void setPointed(bool on) { m_pointed = on; }
+    bool isLocked() const { return m_locked.load(); }
+    void setLocked(bool on) { m_locked.store(on); }
+    bool isSelected() const { return m_selected.load(); }
+    // No effect on a locked object.
+    void setSelected(bool on);
+    // The worker's end-of-job selection (the caller checked the lock).
+    void setSelectedByWorker(bool on) { m_selected.store(on); }
+    bool isVisible() const { return m_visible; }
+    void setVisible(bool on) { m_visible = on; }
+    bool isTransparent() const { return m_transparency; }
+    // Transparency on: alpha 0.35; off: 1.0.
+    void setTransparent(bool on);
+    float transparentValue() const { return m_transparentValue; }
+    void setTransparentValue(float alpha) { m_transparentValue = alpha; }
+    // 0 filled, 1 filled with black edges, 2 edges only.
+    int viewMode() const { return m_viewMode; }
+    void setViewMode(int mode) { m_viewMode = mode; }
+    // The shade colour (each float × 255 truncated, alpha 255) and its setter.
+    QColor color() const;
+    void setColor(const QColor& c);
+    const float* shadeColor() const { return m_shade.data(); }
+
+    // Readiness: set once the object's import completed and it was placed on
+    // the GUI thread (always set for objects that were not imported, such as
+    // project objects and clones). Only ready objects take part in selection,
+    // bounds, counts, commands, slicing and saving.
+    bool isReady() const { return !m_importPending; }
+    void setImportPending(bool on) { m_importPending = on; }
+    // The result of the last import job (1 success, 4 not enough memory, other
+    // failure; -1 before it ended).
+    int importResult() const { return m_importResult.load(); }
+
+    // ---- Pending transform ------------------------------------------------------
+    topolib::Matrix4D& transform() { return m_transform; }
+    const topolib::Matrix4D& transform() const { return m_transform; }
+    void setTransform(const topolib::Matrix4D& m) { m_transform = m; }
+    void resetTransform() { m_transform = topolib::Matrix4D(); }
+
+    // ---- Geometry changes (GUI thread; each waits for the object's jobs) -------
+    // Moves the mesh, deletes the supports, resets the transform to identity.
+    void translate(const double offset[3]);
+    // Bakes m (or, when null, the pending transform) into every vertex,
+    // recomputes the normals, starts job 5 (box and octree), deletes the
+    // supports and resets the transform.
+    void rotateByMatrix(const topolib::Matrix4D* m);
+
+    // ---- Jobs -------------------------------------------------------------------
+    // ObjectCalcThread::startJob on worker `job`. Returns 0.
+    int startJob(int job, bool flag);
+    ObjectCalcThread* worker(int index) const { return m_workers[index].get(); }
+    // Waits until no job of this object runs (GUI thread).
+    void waitForJobs() const;
+    // Waits for the jobs that write the bounding box (the import and the
+    // rebuild after a bake); the octree build only reads it.
+    void waitForBoxJobs() const;
+    // The bounding box after waitForBoxJobs; false (out untouched) while it is
+    // empty (no vertex yet).
+    bool readBox(double min[3], double max[3]) const;
+    // Asks every running job to stop (does not wait).
+    void requestStopJobs();
+    // The import job (worker thread): reads the file; on success sets Loaded.
+    // Returns the load result (1 success, 4 not enough memory, other failure).
+    int importJob(const ObjectCalcThread* worker);
+
+    // ---- Supports -------------------------------------------------------------
+    bool hasSupport() const { return m_support != nullptr; }
+    // The container, created for this object when missing.
+    std::shared_ptr<support::SupportGen> supportGen();
+    // The container or null, without creating one.
+    const std::shared_ptr<support::SupportGen>& supportGenIfAny() const { return m_support; }
+    // Read-outs for the project writer (0 / false without supports).
+    int supportAreaCount() const;
+    int supportBaseType() const;
+    double supportDensity() const;
+    double supportMaxAngle() const;
+    bool supportRemoveInternal() const;
+    // Parameter relays; each creates the container when missing.
+    void setSupportType(uint8_t type, bool regenerate);
+    void setSupportBaseType(int type, bool regenerate);
+    void setSupportBaseSize(const double* v);
+    void setSupportBaseThickness(const double* v);
+    void setSupportBranchRadius(const double* v);
+    void setSupportTrunkRadius(const double* v);
+    void setSupportTipRadius(const double* v);
+    void setSupportHeadExtend(const double* v);
+    void setSupportDensity(const double* v);
+    void setSupportMaxAngle(const double* v);
+    void setSupportRemoveInternal(bool on);
+    // Resets the triangle groups and runs the generation on the calling thread.
+    void generateSupport();
+    void previewConeAt(topolib::StlTriangle* facet, const double point[3]);
+    void clearConePreview();
+    // The support area made from the preview; null without supports.
+    support::SupportAreaAbs* takeConePreview();
+    // Marks the pointed support deleted (recorded in changes) and forgets it;
+    // false when there is none.
+    bool takePointedSupport(support::ShapeDeque* changes);
+    support::AbtShape* pointedSupport() const { return m_pointedSupport; }
+    void setPointedSupport(support::AbtShape* shape) { m_pointedSupport = shape; }
+    void clearPointedSupport() { m_pointedSupport = nullptr; }
+    // Queues the support's GL buffers for deletion and drops the container.
+    void deleteSupport();
+    // Appends every mesh triangle, then every support triangle.
+    void collectTriangles(std::vector<topolib::StlTriangle*>& out);
+
+    // ---- Drawing and picking (the view's files implement these) --------------
+    // Draws the mesh (only when Loaded and Visible).
+    void draw(bool useBuffers, int flag);
+    // Draws the supports, the cone preview and the pointed support.
+    void drawSupport();
+    // Rebuilds the support's GL buffers when the supports changed.
+    void buildSupportBuffer();
+    // Picks a support shape under the widget point p in GL selection mode: the
+    // smallest depth, or 0xFFFFFFFF when nothing was hit; sets the pointed
+    // support.
+    uint32_t pickSupportGL(MainGLWidget* view, const QPoint& p);
+
+    // GL object names (0 when absent) and the buffers awaiting deletion; the
+    // view's drawing code manages them.
+    uint32_t glVertexBuffer = 0;
+    uint32_t glTriangleBuffer = 0; // holds the display list in the fallback path
+    uint32_t glEdgeBuffer = 0;
+    std::vector<uint32_t>& buffersToDelete() { return m_buffersToDelete; }
+
+protected:
+    // Header copy used by clone.
+    ObjectEx(const ObjectEx& other);
+
+private:
+    void initWorkers();
+    // Appends the supports' triangles (nothing without supports).
+    void appendSupportTriangles(std::vector<topolib::StlTriangle*>& out);
+
+    std::atomic<bool> m_loaded{false};
+    bool m_pointed = false;
+    std::atomic<bool> m_locked{false};
+    std::atomic<bool> m_selected{true};
+    bool m_visible = true;
+    bool m_transparency = false;
+    bool m_importPending = false;
+    std::atomic<int> m_importResult{-1};
+    std::shared_ptr<support::SupportGen> m_support;
+    support::AbtShape* m_pointedSupport = nullptr;
+    int m_viewMode = 0;
+    std::array<float, 3> m_shade{{kDefaultShade[0], kDefaultShade[1], kDefaultShade[2]}};
+    float m_transparentValue = 1.0f;
+    QString m_name;
+    std::wstring m_filePath;
+    std::unique_ptr<QMutex> m_sharedMutex;
+    std::array<std::unique_ptr<ObjectCalcThread>, kWorkerCount> m_workers;
+    topolib::Matrix4D m_transform;
+    std::vector<uint32_t> m_buffersToDelete;
+    quint64 m_serial;
+};

@@ -1,0 +1,322 @@
+// Bounds and counts, display settings, list editing for the commands, the
+// moves behind the commands, fitting to the platform, calibration and STL
+// output of the object list.
+#include "app/Log.h"
+#include "fileIo/FileHandling.h"
+#include "fileIo/StlFileHandling.h"
+#include "scene/ObjectEx.h"
+#include "scene/ObjectTable.h"
+#include "scene/SceneHost.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+// ---- Bounds and counts ----------------------------------------------------------
+
+namespace {
+
+// Widens [min, max] by the box of every ready object passing the filters;
+// false when none counted.
+template <typename Filter>
+bool unionBox(const std::vector<ObjectEx*>& objects, Filter pass, double min[3], double max[3]) {
+    bool any = false;
+    for (ObjectEx* obj : objects) {
+        double bmin[3], bmax[3];
+        if (!obj->isReady() || !pass(obj) || !obj->readBox(bmin, bmax))
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            min[k] = any ? std::min(min[k], bmin[k]) : bmin[k];
+            max[k] = any ? std::max(max[k], bmax[k]) : bmax[k];
+        }
+        any = true;
+    }
+    return any;
+}
+
+} // namespace
+
+bool ObjectTable::visibleObjectsCenter(double out[3]) const {
+    double min[3], max[3];
+    if (!unionBox(m_objects, [](const ObjectEx* o) { return o->isVisible(); }, min, max)) {
+        out[0] = out[1] = out[2] = 0.0;
+        return false;
+    }
+    for (int k = 0; k < 3; ++k)
+        out[k] = (min[k] + max[k]) / 2.0;
+    return true;
+}
+
+bool ObjectTable::selectionBoundingBox(double min[3], double max[3]) const {
+    double lo[3], hi[3];
+    if (!unionBox(m_objects, [](const ObjectEx* o) { return o->isVisible() && o->isSelected(); }, lo, hi))
+        return false;
+    std::copy(lo, lo + 3, min);
+    std::copy(hi, hi + 3, max);
+    return true;
+}
+
+bool ObjectTable::minCorner(double out[3], bool visibleOnly, bool selectedOnly) const {
+    double lo[3], hi[3];
+    auto pass = [&](const ObjectEx* o) {
+        return (!visibleOnly || o->isVisible()) && (!selectedOnly || o->isSelected());
+    };
+    if (!unionBox(m_objects, pass, lo, hi))
+        return false;
+    std::copy(lo, lo + 3, out);
+    return true;
+}
+
+bool ObjectTable::maxCorner(double out[3], bool visibleOnly, bool selectedOnly) const {
+    double lo[3], hi[3];
+    auto pass = [&](const ObjectEx* o) {
+        return (!visibleOnly || o->isVisible()) && (!selectedOnly || o->isSelected());
+    };
+    if (!unionBox(m_objects, pass, lo, hi))
+        return false;
+    std::copy(hi, hi + 3, out);
+    return true;
+}
+
+bool ObjectTable::axisExtent(int axis, double range[2], bool selectedOnly) const {
+    if (axis < 0 || axis > 2)
+        return false;
+    double lo[3], hi[3];
+    auto pass = [&](const ObjectEx* o) { return o->isVisible() && (!selectedOnly || o->isSelected()); };
+    if (!unionBox(m_objects, pass, lo, hi))
+        return false;
+    range[0] = lo[axis];
+    range[1] = hi[axis];
+    return true;
+}
+
+int ObjectTable::triangleCount(bool selectedOnly) const {
+    long long n = 0;
+    for (const ObjectEx* obj : m_objects)
+        if (obj->isReady() && obj->isVisible() && (!selectedOnly || obj->isSelected()))
+            n += obj->facetCount();
+    return int(std::min<long long>(n, std::numeric_limits<int>::max()));
+}
+
+// ---- Display ----------------------------------------------------------------------
+
+void ObjectTable::setTransparent(bool on) {
+    for (ObjectEx* obj : m_objects)
+        obj->setTransparent(on);
+}
+
+void ObjectTable::setViewMode(int mode) {
+    m_viewMode = mode;
+    for (ObjectEx* obj : m_objects)
+        obj->setViewMode(mode);
+}
+
+void ObjectTable::resetPendingTransforms() {
+    for (ObjectEx* obj : m_objects)
+        obj->resetTransform();
+}
+
+// ---- Editing the list -------------------------------------------------------------
+
+void ObjectTable::removeObjectAt(int index, bool deleteObject) {
+    if (index < 0 || index >= count())
+        return;
+    ObjectEx* obj = m_objects[size_t(index)];
+    const bool wasPointed = obj->isPointed();
+    if (!obj->isReady())
+        forgetImport(obj);
+    if (obj == m_conePreviewObject)
+        m_conePreviewObject = nullptr;
+    m_objects.erase(m_objects.begin() + index);
+    renumberFrom(index);
+    if (deleteObject)
+        delete obj;
+    if (wasPointed && !m_objects.empty())
+        setPointedObject(index < count() ? index : count() - 1);
+}
+
+int ObjectTable::removeObject(ObjectEx* obj, bool deleteObject) {
+    const int index = indexOf(obj);
+    if (index < 0)
+        return 1;
+    removeObjectAt(index, deleteObject);
+    return 0;
+}
+
+int ObjectTable::removeObjects(const std::vector<ObjectEx*>& objs, bool deleteObject) {
+    for (ObjectEx* obj : objs)
+        removeObject(obj, deleteObject);
+    return 0;
+}
+
+void ObjectTable::removeSelectedObjects(std::vector<ObjectEx*>& out) {
+    for (int i = count() - 1; i >= 0; --i) {
+        ObjectEx* obj = m_objects[size_t(i)];
+        if (!obj->isReady() || !obj->isSelected())
+            continue;
+        if (obj == m_conePreviewObject)
+            m_conePreviewObject = nullptr;
+        m_objects.erase(m_objects.begin() + i);
+        out.push_back(obj);
+    }
+    renumberFrom(0);
+}
+
+bool ObjectTable::replaceObject(ObjectEx* old, ObjectEx* replacement) {
+    const int index = indexOf(old);
+    if (index < 0 || !replacement)
+        return false;
+    if (old == m_conePreviewObject)
+        m_conePreviewObject = nullptr;
+    m_objects[size_t(index)] = replacement;
+    replacement->setId(index);
+    return true;
+}
+
+// ---- Moves --------------------------------------------------------------------------
+
+namespace {
+
+void logTranslation(const ObjectEx* obj, const double offset[3]) {
+    logString(obj->name().toStdString(), false);
+    logText(". Translation dv: ", false);
+    logPoint(offset, nullptr, true);
+}
+
+} // namespace
+
+void ObjectTable::translateSelected(const double offset[3], OffsetRecord& record) {
+    for (ObjectEx* obj : m_objects) {
+        if (!obj->isReady() || !obj->isSelected() || !obj->isVisible())
+            continue;
+        obj->translate(offset);
+        m_modified = true;
+        record[obj] = {offset[0], offset[1], offset[2]};
+    }
+}
+
+void ObjectTable::moveSelectedToPlatformCenter(OffsetRecord& record) {
+    logText("------------Orientate: Move to center clicked.");
+    double volume[3];
+    sceneHost()->getBuildVolume(volume);
+    double min[3] = {0.0, 0.0, 0.0}, max[3] = {0.0, 0.0, 0.0};
+    selectionBoundingBox(min, max);
+    const double offset[3] = {volume[0] * 0.5 - (min[0] + max[0]) * 0.5, volume[1] * 0.5 - (min[1] + max[1]) * 0.5,
+                              -min[2]};
+    for (ObjectEx* obj : m_objects) {
+        if (!obj->isReady() || !obj->isSelected() || !obj->isVisible())
+            continue;
+        obj->translate(offset);
+        record[obj] = {offset[0], offset[1], offset[2]};
+        m_modified = true;
+        logTranslation(obj, offset);
+    }
+    logText("------------Orientate: Move to center end.");
+    sceneHost()->updateSelectionBox();
+}
+
+void ObjectTable::moveSelectedOntoPlatform(OffsetRecord& record) {
+    logText("------------Orientate: Move to platform clicked.");
+    for (ObjectEx* obj : m_objects) {
+        double min[3], max[3];
+        if (!obj->isReady() || !obj->isSelected() || !obj->isVisible() || !obj->readBox(min, max))
+            continue;
+        const double offset[3] = {0.0, 0.0, -min[2]};
+        obj->translate(offset);
+        record[obj] = {offset[0], offset[1], offset[2]};
+        m_modified = true;
+        logTranslation(obj, offset);
+    }
+    sceneHost()->updateSelectionBox();
+    logText("------------Orientate: Move to platform end.");
+}
+
+void ObjectTable::rotateSelected(MatrixRecord& record) {
+    for (ObjectEx* obj : m_objects) {
+        if (!obj->isReady() || !obj->isSelected() || !obj->isVisible())
+            continue;
+        record[obj] = obj->transform();
+        obj->rotateByMatrix(nullptr);
+        m_modified = true;
+    }
+}
+
+void ObjectTable::setSelectedObjectsZOffset(const double* z, ZOffsetRecords& records) {
+    for (ObjectEx* obj : m_objects) {
+        double min[3], max[3];
+        if (!obj->isReady() || !obj->isSelected() || !obj->isVisible() || !obj->readBox(min, max))
+            continue;
+        obj->waitForJobs();
+        const std::array<double, 3> offset = {0.0, 0.0, *z - min[2]};
+        obj->topolib::StlObject::translate(offset.data());
+        records.emplace_back(obj, offset);
+        m_modified = true;
+    }
+    sceneHost()->updateSelectionBox();
+}
+
+void ObjectTable::fitSelectionToPlatform(const double volume[3], const double* margin) {
+    double min[3], max[3];
+    if (!selectionBoundingBox(min, max))
+        return;
+    // Axes without extent (a flat object) say nothing about the factor.
+    double f = std::numeric_limits<double>::infinity();
+    for (int k = 0; k < 3; ++k) {
+        const double size = max[k] - min[k];
+        if (size > 0.0)
+            f = std::min(f, (volume[k] - 2.0 * *margin) / size);
+    }
+    if (!std::isfinite(f) || !(f > 0.0))
+        return;
+    const double offset[3] = {volume[0] * 0.5 - (min[0] + max[0]) * 0.5 * f,
+                              volume[1] * 0.5 - (min[1] + max[1]) * 0.5 * f, 5.0 - min[2] * f};
+    const double factors[3] = {f, f, f};
+    for (ObjectEx* obj : m_objects) {
+        if (!obj->isReady() || !obj->isSelected() || !obj->isVisible())
+            continue;
+        obj->waitForJobs();
+        obj->scale(factors);
+        obj->invalidateZSlabIndex(true);
+        obj->translate(offset);
+        // The octree was built for the old size.
+        obj->startJob(ObjectCalcThread::RebuildOctreeJob, false);
+        m_modified = true;
+        obj->setModified();
+    }
+}
+
+// ---- Calibration ----------------------------------------------------------------------
+
+void ObjectTable::applyCalibration(const std::vector<std::pair<double, double>>& xTable,
+                                   const std::vector<std::pair<double, double>>& yTable, const double origin[2],
+                                   bool selectedOnly) {
+    for (ObjectEx* obj : m_objects) {
+        if (!obj->isReady() || (selectedOnly && !obj->isSelected()))
+            continue;
+        obj->waitForJobs();
+        obj->applyXyCalibration(xTable, yTable, origin);
+    }
+}
+
+void ObjectTable::revertCalibration(bool selectedOnly) {
+    for (ObjectEx* obj : m_objects) {
+        if (!obj->isReady() || (selectedOnly && !obj->isSelected()))
+            continue;
+        obj->waitForJobs();
+        obj->revertXyCalibration();
+    }
+}
+
+// ---- STL output -------------------------------------------------------------------------
+
+bool ObjectTable::saveObjectsToStl(const QString& path, bool binary, bool selectedOnly) {
+    std::vector<topolib::StlTriangle*> triangles;
+    for (ObjectEx* obj : m_objects)
+        if (obj->isReady() && (!selectedOnly || obj->isSelected()))
+            obj->collectTriangles(triangles);
+    if (triangles.empty())
+        return false;
+    const std::wstring file = path.toStdWString();
+    const int result = binary ? fileIo::exportBinaryStl(file, triangles) : fileIo::exportAsciiStl(file, triangles);
+    return result == fileIo::kSuccess;
+}

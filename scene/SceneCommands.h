@@ -1,0 +1,116 @@
+#pragma once
+// The undoable commands that change the scene's objects. Each reaches the
+// command manager through SceneHost::pushCommand, which executes it; all run
+// on the GUI thread. A command that holds objects deletes, in its destructor,
+// only those that its state says it owns and that are not in the object list.
+#include "scene/AbtCommand.h"
+#include "scene/ObjectTable.h"
+
+#include <array>
+#include <deque>
+#include <utility>
+#include <vector>
+
+class ObjectEx;
+
+// The objects of one import batch (already in the list when it executes).
+// Refuses an empty batch. Owns its objects while undone.
+class ImportObjectCmd : public AbtCommand {
+public:
+    explicit ImportObjectCmd(std::vector<ObjectEx*> batch);
+    ~ImportObjectCmd() override;
+    bool execute() override;
+    void undo() override;
+    void redo() override;
+    const std::vector<ObjectEx*>& objects() const { return m_batch; }
+
+private:
+    std::vector<ObjectEx*> m_batch;
+};
+
+// Removes the object at index, or with index -1 every selected object.
+// Refuses when nothing was removed. Owns the removed objects while done.
+class UnloadObjectCmd : public AbtCommand {
+public:
+    explicit UnloadObjectCmd(int index = -1);
+    ~UnloadObjectCmd() override;
+    bool execute() override;
+    void undo() override;
+    void redo() override;
+    const std::vector<ObjectEx*>& removed() const { return m_removed; }
+
+private:
+    int m_index;
+    std::vector<ObjectEx*> m_removed;
+};
+
+// Replaces the hollowing's source object by its hollowed copy (taken from the
+// host). Refuses without a result, and when the source is not in the list (the
+// copy is then deleted). Owns the sources while done and the copies while
+// undone.
+class HollowCreationCmd : public AbtCommand {
+public:
+    HollowCreationCmd(int density, double offset, bool flag);
+    ~HollowCreationCmd() override;
+    bool execute() override;
+    void undo() override;
+    void redo() override;
+    const std::deque<std::pair<ObjectEx*, ObjectEx*>>& pairs() const { return m_pairs; }
+
+private:
+    int m_density;
+    double m_offset;
+    bool m_flag;
+    std::deque<std::pair<ObjectEx*, ObjectEx*>> m_pairs;
+};
+
+// Moves the selection: mode 0 by the offset, 1 to the platform centre, 2 onto
+// the platform (each object separately). Always kept.
+class TranslateCmd : public AbtCommand {
+public:
+    enum Mode { ByOffset = 0, ToPlatformCenter = 1, OntoPlatform = 2 };
+    TranslateCmd(int mode, const double offset[3]);
+    bool execute() override;
+    void undo() override;
+    void redo() override;
+    const OffsetRecord& record() const { return m_record; }
+
+private:
+    int m_mode;
+    std::array<double, 3> m_offset;
+    OffsetRecord m_record;
+};
+
+// Base of the commands that bake pending transforms: undo applies the inverse
+// of each recorded matrix, redo the matrix again (each then updates the
+// selection box and sets the modified flag).
+class BakeTransformCmd : public AbtCommand {
+public:
+    void undo() override;
+    void redo() override;
+    const MatrixRecord& record() const { return m_record; }
+
+protected:
+    MatrixRecord m_record;
+};
+
+// Bakes the pending rotation of every selected visible object. Always kept.
+class RoateCmd : public BakeTransformCmd {
+public:
+    bool execute() override;
+};
+
+// Bakes the pending scale of every selected object (visible or not). Always
+// kept; sets the list's modified flag.
+class RescaleCmd : public BakeTransformCmd {
+public:
+    bool execute() override;
+};
+
+// The rotate and rescale undo / redo: applies each recorded matrix (inverted
+// for undo) and updates the selection box; sets the modified flag.
+void applyMatrixRecord(const MatrixRecord& record, bool inverse);
+
+// Pushes the import command of a finished batch (no repaint); false when the
+// batch is empty or the command was refused.
+bool pushImportCommand(const std::vector<ObjectEx*>& batch);

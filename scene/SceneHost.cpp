@@ -1,0 +1,65 @@
+#include "scene/SceneHost.h"
+
+#include "app/Log.h"
+#include "app/Settings.h"
+#include "scene/AbtCommand.h"
+#include "scene/CommandManager.h"
+
+#include <QMessageBox>
+
+#include <atomic>
+
+SceneHost::~SceneHost() = default;
+
+BasicSceneHost::BasicSceneHost() : m_commands(std::make_unique<CommandManager>()) {}
+
+BasicSceneHost::~BasicSceneHost() = default;
+
+bool BasicSceneHost::pushCommand(AbtCommand* cmd, bool repaint) {
+    if (m_commands->addCommand(cmd)) {
+        if (repaint)
+            updateGLView();
+        return true;
+    }
+    delete cmd;
+    return false;
+}
+
+CommandManager* BasicSceneHost::commandManager() {
+    return m_commands.get();
+}
+
+int BasicSceneHost::showMessage(const QString& text, int, int, int defaultButton) {
+    logText("MESSAGE: ", false);
+    logString(text.toStdString(), true);
+    return defaultButton != 0 ? defaultButton : int(QMessageBox::Ok);
+}
+
+void BasicSceneHost::getBuildVolume(double out[3]) {
+    out[0] = getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_X, 130.0);
+    out[1] = getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Y, 130.0);
+    out[2] = getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Z, 180.0);
+}
+
+void BasicSceneHost::viewAxis(double out[3]) {
+    out[0] = 0.0;
+    out[1] = 0.0;
+    out[2] = -1.0;
+}
+
+namespace {
+std::atomic<SceneHost*> g_installedHost{nullptr};
+} // namespace
+
+SceneHost* sceneHost() {
+    if (SceneHost* host = g_installedHost.load())
+        return host;
+    // Built on first use; lives as long as the process (commands it holds may
+    // refer to the object list, which is never destroyed either).
+    static BasicSceneHost* fallback = new BasicSceneHost();
+    return fallback;
+}
+
+void setSceneHost(SceneHost* host) {
+    g_installedHost.store(host);
+}
