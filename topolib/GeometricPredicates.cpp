@@ -158,7 +158,13 @@ int intersectLinePlane(const double linePoint[3], const double lineDir[3], const
                        const double planeNormal[3], double out[3]) {
     const double d[3] = {planePoint[0] - linePoint[0], planePoint[1] - linePoint[1],
                          planePoint[2] - linePoint[2]};
-    const double t = dot3(planeNormal, d) / dot3(planeNormal, lineDir);
+    const double denominator = dot3(planeNormal, lineDir);
+    // A line parallel to the plane meets it nowhere (or everywhere): no point.
+    if (denominator == 0.0)
+        return 0;
+    const double t = dot3(planeNormal, d) / denominator;
+    if (!std::isfinite(t))
+        return 0;
     const double r[3] = {linePoint[0] + t * lineDir[0], linePoint[1] + t * lineDir[1],
                          linePoint[2] + t * lineDir[2]};
     out[0] = r[0], out[1] = r[1], out[2] = r[2];

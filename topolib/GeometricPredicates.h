@@ -31,8 +31,9 @@ double pointSegmentInteriorDistSq(const double p[3], const double a[3], const do
 
 // ---- Intersections -------------------------------------------------------------
 
-// Intersection of a line with a plane, written to out. No parallel test: a line
-// parallel to the plane gives infinities or NaN. Returns 1.
+// Intersection of a line with a plane, written to out; returns 1. A line
+// parallel to the plane (or one whose point would not be finite) returns 0 and
+// leaves out untouched.
 int intersectLinePlane(const double linePoint[3], const double lineDir[3], const double planePoint[3],
                        const double planeNormal[3], double out[3]);
 // As intersectLinePlane for a ray: returns 1 and writes the point when it lies in

@@ -75,6 +75,9 @@ TEST(LinePlane, rayReportsOnlyPointsInFrontAndLeavesOutputOtherwise) {
     EXPECT_EQ(Vector3D(out), Vector3D(0, 0, 1));
     const double side[3] = {1, 0, 0};
     EXPECT_EQ(intersectRayPlane(o, side, q, n, out), 0); // parallel
+    out[0] = out[1] = out[2] = 7;
+    EXPECT_EQ(intersectLinePlane(o, side, q, n, out), 0); // parallel: no point, nothing written
+    EXPECT_EQ(Vector3D(out), Vector3D(7, 7, 7));
 }
 
 TEST(SegmentsInPlane, endsCountForIntersectButNotForCross) {
