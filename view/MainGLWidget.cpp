@@ -1,0 +1,694 @@
+// The view's camera glue, modes, mouse, wheel and keys.
+#include "view/MainGLWidget.h"
+
+#include "app/Log.h"
+#include "scene/GLDrawBuffers.h"
+#include "scene/ObjectEx.h"
+#include "scene/ObjectTable.h"
+#include "scene/SceneHost.h"
+#include "topolib/GeometricPredicates.h"
+#include "topolib/StlTriangle.h"
+#include "view/GLDriverInfo.h"
+#include "view/SliceRender.h"
+#include "view/ViewTools.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QOpenGLContext>
+#include <QOpenGLTexture>
+#include <QScreen>
+#include <QThread>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <GL/glu.h>
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+const int MainGLWidget::kCubeFaces[6][4] = {{3, 0, 4, 7}, {1, 2, 6, 5}, {0, 1, 5, 4},
+                                            {2, 3, 7, 6}, {3, 2, 1, 0}, {4, 5, 6, 7}};
+
+namespace {
+
+bool controlHeld(Qt::KeyboardModifiers m) { return m & Qt::ControlModifier; }
+
+bool isClick(const QPoint& a, const QPoint& b) {
+    return std::abs(a.x() - b.x()) <= 2 && std::abs(a.y() - b.y()) <= 2;
+}
+
+} // namespace
+
+MainGLWidget::MainGLWidget(QGLContext* context, QWidget* parent, const QGLWidget* share, Qt::WindowFlags flags)
+    : QGLWidget(context, parent, share, flags),
+      _rotateCursor(QStringLiteral(":/cursors/Resources/cursor/object_rotate_left.png")),
+      _panCursor(QStringLiteral(":/cursors/Resources/cursor/panning_m_24.png")) {
+    setAcceptDrops(true);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    setAttribute(Qt::WA_MouseTracking, true);
+    setMouseTracking(true);
+    setMinimumSize(50, 50);
+    if (qEnvironmentVariableIsSet("VELAR_DISABLE_VBO"))
+        disableVertexBuffers();
+}
+
+MainGLWidget::~MainGLWidget() {
+    if (ObjectTable::instance()->view() == this)
+        ObjectTable::instance()->setView(nullptr);
+    if (isValid() && context()) {
+        makeCurrent();
+        freeCubeTextures();
+    }
+}
+
+// ---- Mode ---------------------------------------------------------------------
+
+void MainGLWidget::setMode(int mode) {
+    if (_mode == 1 && mode != 1)
+        _manipulatorShown = false;
+    updateSelectionBox();
+    _previousMode = _mode;
+    const bool tracked = mode == 0 || mode == 1 || mode == 5 || mode == 6 || mode == 7;
+    setMouseTracking(tracked);
+    _mode = mode;
+    updateModeCursor();
+}
+
+void MainGLWidget::updateSelectionBox() {
+    double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+    ObjectTable::instance()->minCorner(lo, true, true);
+    ObjectTable::instance()->maxCorner(hi, true, true);
+    if (_manipulator)
+        _manipulator->setBox(lo, hi);
+}
+
+void MainGLWidget::updateModeCursor() {
+    if (_mode == 3) {
+        setCursor(QCursor(_panCursor));
+    } else if (_mode == 4) {
+        setCursor(QCursor(_rotateCursor));
+    } else if (_mode == 5) {
+        setCursor(QCursor(QPixmap(QStringLiteral(":/cursors/Resources/cursor/delete_column_support.png")), 5, 5));
+    } else if (_mode == 6) {
+        setCursor(QCursor(QPixmap(QStringLiteral(":/cursors/Resources/cursor/add_column_support.png")), 5, 5));
+    } else {
+        if (QApplication::overrideCursor())
+            QApplication::restoreOverrideCursor();
+        unsetCursor();
+    }
+}
+
+// ---- Camera -------------------------------------------------------------------
+
+void MainGLWidget::setBuildVolume(const double size[3]) { std::copy(size, size + 3, _buildVolume); }
+
+void MainGLWidget::getBuildVolume(double out[3]) const { std::copy(_buildVolume, _buildVolume + 3, out); }
+
+void MainGLWidget::setRenderCenter(const double c[3]) { std::copy(c, c + 3, _camera.renderCenter); }
+
+void MainGLWidget::getModelViewMatrix(float out[16]) {
+    for (int i = 0; i < 16; ++i)
+        out[i] = static_cast<float>(_camera.modelView[i]);
+}
+
+void MainGLWidget::setModelViewMatrix(const float m[16]) {
+    for (int i = 0; i < 16; ++i)
+        _camera.modelView[i] = m[i];
+}
+
+void MainGLWidget::loadProjection() {
+    double p[16];
+    _camera.projectionMatrix(p);
+    glMultMatrixd(p);
+}
+
+void MainGLWidget::loadCameraIntoGL() {
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    loadProjection();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadMatrixd(_camera.modelView);
+}
+
+void MainGLWidget::resetView() {
+    if (isValid())
+        makeCurrent();
+    if (_camera.width < 0 || _camera.height < 0) {
+        _camera.width = width();
+        _camera.height = height();
+    }
+    double lo[3] = {0, 0, 0};
+    double hi[3] = {_buildVolume[0], _buildVolume[1], _buildVolume[2]};
+    ObjectTable* table = ObjectTable::instance();
+    table->minCorner(lo, true, false);
+    table->maxCorner(hi, true, false);
+    double centre[3];
+    table->sceneCenter(nullptr, nullptr, centre);
+    _camera.resetView(lo, hi, centre);
+    update();
+}
+
+float MainGLWidget::readDepth(const QPoint& pos) {
+    if (!isValid())
+        return 1.0f;
+    makeCurrent();
+    float depth = 1.0f;
+    glReadPixels(pos.x(), _camera.height - pos.y(), 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
+    return depth;
+}
+
+void MainGLWidget::unprojectScreenPoint(const QPoint& pos, double out[3], bool useGivenDepth, double depth) {
+    if (!useGivenDepth) {
+        depth = readDepth(pos);
+        // Nothing drawn there: start at the near side as rays do.
+        if (depth >= 1.0)
+            depth = ViewCamera::kNearDepth;
+    }
+    _camera.unprojectScreen(pos.x(), pos.y(), depth, out);
+}
+
+void MainGLWidget::projectToScreen(const double p[3], int out[2]) const { _camera.projectToScreen(p, out); }
+
+void MainGLWidget::viewAxis(double out[3]) const { _camera.viewAxis(out); }
+
+int MainGLWidget::labelTextHeight() {
+    QFont font(QStringLiteral("MS Shell Dlg 2"), 8, 75);
+    const int h = QFontMetrics(font).boundingRect(QStringLiteral("X")).height();
+    if (isValid()) {
+        makeCurrent();
+        renderText(10.0, 0.0, 0.0, QString::number(h), font);
+    }
+    return h;
+}
+
+void MainGLWidget::setStandardView(int face) {
+    if (face < 1 || face >= 8)
+        return;
+    _camera.setStandardView(face);
+    update();
+}
+
+// ---- GL set-up --------------------------------------------------------------------
+
+bool MainGLWidget::checkVertexBufferSupport() {
+    if (_vertexBuffers)
+        return true;
+    OpenGLDriverInfo info;
+    if (!queryOpenGLDriverInfo(info)) {
+        _vertexBuffers = false;
+        logText("Video card does NOT support VBO.");
+        // Never open a box inside initializeGL: post it.
+        QTimer::singleShot(0, [] {
+            sceneHost()->showMessage(
+                QStringLiteral(
+                    "Your video card doesn't support minimum OpenGL version require to run this Software!"),
+                QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok);
+        });
+        return false;
+    }
+    bool ok = false;
+    if (!_vertexBuffersForcedOff && driverHasVertexBuffers(info)) {
+        QOpenGLContext* ctx = QOpenGLContext::currentContext();
+        const bool arb = isExtensionSupported(info, "GL_ARB_vertex_buffer_object");
+        ok = ctx && resolveGLBufferFunctions([ctx, arb](const char* name) -> void* {
+                 const std::string full = std::string(name) + (arb ? "ARB" : "");
+                 return reinterpret_cast<void*>(ctx->getProcAddress(full.c_str()));
+             });
+    }
+    _vertexBuffers = ok;
+    logText(ok ? "Video card supports GL_ARB_vertex_buffer_object."
+               : "Video card does NOT support GL_ARB_vertex_buffer_object.");
+    printOpenGLDriverInfo(info);
+    return ok;
+}
+
+void MainGLWidget::initializeGL() {
+    glShadeModel(GL_SMOOTH);
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_LIGHTING);
+    glEnable(GL_LIGHT0);
+    glEnable(GL_NORMALIZE);
+    glEnable(GL_COLOR_MATERIAL);
+    glColorMaterial(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE);
+    glEnable(GL_POLYGON_SMOOTH);
+    glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, 1);
+    glHint(GL_POLYGON_SMOOTH_HINT, GL_NICEST);
+    checkVertexBufferSupport();
+    ObjectTable::instance()->setView(this);
+    resetView();
+}
+
+void MainGLWidget::resizeGL(int w, int h) {
+    _camera.resize(w, h);
+    glViewport(0, 0, w, h);
+    loadCameraIntoGL();
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    _cubeSize = (s ? s->geometry().height() : 1024) / 22.5;
+    if (!_faceTextures[0])
+        buildCubeTextures();
+}
+
+void MainGLWidget::paintGL() {
+    makeCurrent();
+    // Names of objects deleted since the last paint are freed with the context current.
+    flushDeletedGLNames();
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    loadCameraIntoGL();
+    drawBackground();
+    drawAxes();
+    drawPlatform();
+    drawOrientationCube();
+    if (_slicePreview)
+        _slicePreview->setClipPlane();
+    ObjectTable::instance()->renderObjects(_vertexBuffers, 0);
+    sceneHost()->drawHollowPreview();
+    glDisable(GL_CLIP_PLANE1);
+    if (_slicePreview) {
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        glEnable(GL_POINT_SMOOTH);
+        glEnable(GL_LINE_SMOOTH);
+        _slicePreview->draw();
+        glDisable(GL_BLEND);
+        glDisable(GL_POINT_SMOOTH);
+        glDisable(GL_LINE_SMOOTH);
+    }
+    if (_mode == 1 && _manipulatorShown && _manipulator) {
+        _manipulator->draw(false);
+        _manipulator->drawRotationArc();
+        _manipulator->drawGuides();
+        _manipulator->drawBoxes();
+    }
+    if (_mousePressed && _pressedButton == 1 &&
+        (_mode == 0 || (_mode == 1 && (!_manipulator || _manipulator->operation == 0))))
+        drawSelectionRectangle(_pressPos, _lastPos);
+}
+
+// ---- Rotation centre -------------------------------------------------------------
+
+void MainGLWidget::updateRotationCenter() {
+    ObjectTable* table = ObjectTable::instance();
+    double centre[3];
+    if (!table->visibleObjectsCenter(centre)) {
+        for (int a = 0; a < 3; ++a)
+            _camera.rotationCenter[a] = _buildVolume[a] * 0.5;
+        return;
+    }
+    double axis[3];
+    viewAxis(axis);
+    const double len = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+    if (len > 0)
+        for (double& v : axis)
+            v /= len;
+    double q[3];
+    unprojectScreenPoint(_pressPos, q, false, 0);
+    const double tolerance = std::max(0.01, 1.1 / _camera.zoom);
+    if (table->hitTestVisibleObjects(q, tolerance)) {
+        std::copy(q, q + 3, _camera.rotationCenter);
+        return;
+    }
+    if (_camera.isWellInside(_camera.rotationCenter, 15))
+        return;
+    _camera.screenPointOnPlane(int(_camera.width * 0.5), _camera.height / 2, centre, _camera.rotationCenter);
+}
+
+// ---- Mouse ----------------------------------------------------------------------
+
+void MainGLWidget::mousePressEvent(QMouseEvent* event) {
+    _mousePressed = true;
+    _lastPos = _pressPos = _currentPos = event->pos();
+    switch (event->button()) {
+    case Qt::LeftButton:
+        _pressedButton = 1;
+        if (_mode == 3) {
+            _dragAction = 3;
+        } else if (_mode == 4) {
+            updateRotationCenter();
+            _dragAction = 1;
+        } else if (_mode == 1 && _manipulator) {
+            if (_manipulator->operation != 0)
+                endManipulation(event->pos(), true);
+            if (_hoveredPart != 0)
+                beginManipulation(event->pos());
+        }
+        break;
+    case Qt::RightButton:
+        _pressedButton = 2;
+        updateRotationCenter();
+        _dragAction = 1;
+        break;
+    case Qt::MiddleButton:
+        _pressedButton = 3;
+        _dragAction = 3;
+        break;
+    default:
+        break;
+    }
+}
+
+bool MainGLWidget::inCubeCorner(const QPoint& pos) const {
+    return pos.x() > _camera.width - 3.5 * _cubeSize && pos.y() < 3.5 * _cubeSize;
+}
+
+void MainGLWidget::mouseMoveEvent(QMouseEvent* event) {
+    _currentPos = event->pos();
+    const Qt::MouseButtons buttons = event->buttons();
+    if (buttons & (Qt::MiddleButton | Qt::RightButton)) {
+        bool applied = true;
+        switch (_dragAction) {
+        case 1:
+            _camera.rotateDrag(_currentPos.x() - _lastPos.x(), _currentPos.y() - _lastPos.y());
+            break;
+        case 2:
+            _camera.zoomDrag(_lastPos.y(), _currentPos.y());
+            break;
+        case 3:
+            _camera.pan(_lastPos.x(), _lastPos.y(), _currentPos.x(), _currentPos.y());
+            break;
+        default:
+            applied = false;
+        }
+        if (applied)
+            _lastPos = _currentPos;
+        update(); // coalesced: many moves, one paint
+    } else if (buttons == Qt::NoButton) {
+        if (_mode == 1) {
+            updateHoveredPart(_currentPos);
+        } else if (_mode == 6) {
+            double origin[3], axis[3];
+            unprojectScreenPoint(_currentPos, origin, true, ViewCamera::kNearDepth);
+            viewAxis(axis);
+            ObjectTable::instance()->previewConeAt(origin, axis);
+        } else if (_mode == 5) {
+            makeCurrent();
+            ObjectTable::instance()->pickSupportAtCursor(_currentPos);
+        } else if (_mode == 7) {
+            previewHoleCutterAt(_currentPos);
+        }
+        if (_mode == 5 || _mode == 6 || _mode == 7)
+            update();
+        if (inCubeCorner(_currentPos)) {
+            const int before = _hoveredFace;
+            pickStandardView(_currentPos, true);
+            if (before != _hoveredFace)
+                update();
+            if (_hoveredFace != 0)
+                return;
+        } else if (_hoveredFace != 0) {
+            _hoveredFace = 0;
+            update();
+        }
+    } else if (buttons == Qt::LeftButton) {
+        if (_mode == 1 && _manipulator && _manipulator->operation != 0) {
+            if (!_manipulator->numberEntry)
+                dragManipulator(_currentPos);
+        } else if (_mode == 0 || _mode == 1) {
+            update();
+        } else if (_dragAction == 3) {
+            _camera.pan(_lastPos.x(), _lastPos.y(), _currentPos.x(), _currentPos.y());
+            update();
+        } else if (_dragAction == 1) {
+            _camera.rotateDrag(_currentPos.x() - _lastPos.x(), _currentPos.y() - _lastPos.y());
+            update();
+        }
+    }
+    _lastPos = event->pos();
+}
+
+void MainGLWidget::mouseReleaseEvent(QMouseEvent* event) {
+    _mousePressed = false;
+    _pressedButton = 0;
+    const QPoint pos = event->pos();
+    switch (event->button()) {
+    case Qt::LeftButton: {
+        _dragAction = 0;
+        if (pickCubeFace(pos) != 0) {
+            pickStandardView(pos, false);
+            update();
+            return;
+        }
+        _hoveredFace = 0;
+        switch (_mode) {
+        case 0:
+            selectAtRelease(pos, controlHeld(event->modifiers()));
+            break;
+        case 1:
+            releaseInTransformMode(pos);
+            break;
+        case 5:
+            sceneHost()->pushDeleteConeSupportCmd();
+            break;
+        case 6:
+            if (isClick(pos, _pressPos))
+                sceneHost()->pushAddConeSupportCmd();
+            break;
+        case 7:
+            addHoleCutterAt(pos);
+            break;
+        default:
+            break;
+        }
+        update();
+        break;
+    }
+    case Qt::RightButton:
+        _dragAction = 0;
+        if (_mode == 7 && sceneHost()->pickHole(pos)) {
+            update();
+            return;
+        }
+        if (isClick(pos, _pressPos))
+            emit customContextMenuRequested(pos);
+        update();
+        break;
+    case Qt::MiddleButton:
+        _dragAction = 0;
+        update();
+        break;
+    default:
+        break;
+    }
+}
+
+void MainGLWidget::wheelEvent(QWheelEvent* event) {
+    const int saved = _mode;
+    _mode = 2;
+    const QPoint pos = event->position().toPoint();
+    const int delta = event->angleDelta().y();
+    _camera.wheelZoom(pos.x(), pos.y(), delta);
+    _dragAction = 0;
+    repaint();
+    // The pause belongs to whole notches: a touchpad's small deltas add up
+    // to steps instead of pausing on every event.
+    _wheelRemainder += delta;
+    int steps = 0;
+    while (std::abs(_wheelRemainder) >= 120) {
+        _wheelRemainder -= _wheelRemainder > 0 ? 120 : -120;
+        ++steps;
+    }
+    if (steps > 0 && _wheelPauseMs > 0)
+        QThread::msleep(static_cast<unsigned long>(steps * _wheelPauseMs));
+    _mode = saved;
+    update();
+    event->accept();
+}
+
+void MainGLWidget::selectAtRelease(const QPoint& pos, bool add) {
+    ObjectTable* table = ObjectTable::instance();
+    if (isClick(pos, _pressPos)) {
+        table->selectObjectAtPoint(pos, add);
+    } else {
+        QPoint release = pos;
+        if (std::abs(release.x() - _pressPos.x()) < 2)
+            release.setX(_pressPos.x() + 1);
+        else if (std::abs(release.y() - _pressPos.y()) < 2)
+            release.setY(_pressPos.y() + 1);
+        table->selectObjectsInRectangle(_pressPos, release, add);
+    }
+    updateSelectionBox();
+}
+
+// ---- Transform mode -----------------------------------------------------------
+
+void MainGLWidget::updateHoveredPart(const QPoint& pos) {
+    _hoveredPart = pickManipulatorPart(pos);
+    if (_manipulator)
+        _manipulator->setHoveredPart(_hoveredPart);
+    if (_hoveredPart == 1 || _hoveredPart == 2 || _hoveredPart == 3 || _hoveredPart == 8)
+        setCursor(QCursor(_panCursor));
+    else if (_hoveredPart >= 9 && _hoveredPart <= 11)
+        setCursor(QCursor(_rotateCursor));
+    else
+        unsetCursor();
+    update();
+}
+
+void MainGLWidget::beginManipulation(const QPoint& pos) {
+    if (!_manipulator)
+        return;
+    if (_manipulator->operation != 0)
+        endManipulation(pos, true);
+    startManipulatorDrag(pos);
+    _manipulator->beginAt(pos);
+    _manipulator->activePart = _hoveredPart;
+}
+
+void MainGLWidget::startManipulatorDrag(const QPoint& pos) {
+    if (!_manipulator)
+        return;
+    const int p = _hoveredPart;
+    if (p == 1 || p == 2 || p == 3 || p == 8)
+        _manipulator->operation = 1;
+    else if (p >= 9 && p <= 11)
+        _manipulator->operation = 2;
+    _manipulator->started = false;
+    _manipulator->saveStartState();
+    if (p == 0) {
+        double origin[3], axis[3], hit[3];
+        unprojectScreenPoint(pos, origin, true, ViewCamera::kNearDepth);
+        viewAxis(axis);
+        ObjectEx* object = nullptr;
+        ObjectTable::instance()->rayPick(origin, axis, false, hit, &object, nullptr);
+        if (object) {
+            object->setSelected(true);
+            updateSelectionBox();
+            _manipulator->operation = 1;
+        } else {
+            _manipulator->operation = 0;
+        }
+        _manipulator->setHoveredPart(object ? 8 : 0);
+        update();
+    }
+}
+
+void MainGLWidget::dragManipulator(const QPoint& pos) {
+    if (!_manipulator)
+        return;
+    if (_manipulator->operation == 1)
+        _manipulator->dragMove(pos);
+    else if (_manipulator->operation == 2)
+        _manipulator->dragRotate(this, pos);
+    _manipulator->updateNumberBoxes();
+    update();
+}
+
+void MainGLWidget::releaseInTransformMode(const QPoint& pos) {
+    const bool add = QGuiApplication::keyboardModifiers() & Qt::ControlModifier;
+    if (!_manipulator || _manipulator->operation == 0 || isClick(pos, _pressPos)) {
+        selectAtRelease(pos, add);
+        if (_manipulator) {
+            _manipulator->numberEntry = false;
+            _manipulator->operation = 0;
+            _manipulator->started = false;
+        }
+        return;
+    }
+    if (_manipulator->numberEntry)
+        return;
+    if (add) {
+        _manipulator->numberEntry = true;
+        _manipulator->openNumberBox(0);
+    } else {
+        endManipulation(pos, true);
+    }
+}
+
+void MainGLWidget::endManipulation(const QPoint& pos, bool updateHover) {
+    if (!_manipulator)
+        return;
+    if (_manipulator->operation == 1)
+        _manipulator->finishMove();
+    else if (_manipulator->operation == 2)
+        _manipulator->finishRotate();
+    _manipulator->numberEntry = false;
+    _manipulator->operation = 0;
+    _manipulator->started = false;
+    if (updateHover)
+        updateHoveredPart(pos);
+    _manipulator->activePart = 0;
+    update();
+}
+
+void MainGLWidget::closeManipulation() {
+    update();
+    if (_manipulator) {
+        if (_manipulator->operation == 1)
+            _manipulator->finishMove();
+        else if (_manipulator->operation == 2)
+            _manipulator->finishRotate();
+        _manipulator->numberEntry = false;
+        _manipulator->activePart = 0;
+        _manipulator->operation = 0;
+        _manipulator->started = false;
+    }
+    update();
+}
+
+// ---- Keys -------------------------------------------------------------------------
+
+void MainGLWidget::keyPressEvent(QKeyEvent* event) {
+    if (_mode != 1)
+        return;
+    const int key = event->key();
+    // Control, Meta and AltGr alone keep a drag going: they switch snapping off
+    // or lead into number entry.
+    if (key == Qt::Key_Control || key == Qt::Key_Meta || key == Qt::Key_AltGr)
+        return;
+    if (key == Qt::Key_Shift) {
+        closeManipulation();
+        return;
+    }
+    const bool numberKey = (key >= Qt::Key_0 && key <= Qt::Key_9) || key == Qt::Key_Minus ||
+                           key == Qt::Key_Period || key == Qt::Key_Escape || key == Qt::Key_Tab ||
+                           key == Qt::Key_Backspace || key == Qt::Key_Return || key == Qt::Key_Enter ||
+                           key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up ||
+                           key == Qt::Key_Down || key == Qt::Key_Alt;
+    if (numberKey) {
+        if (_manipulator && _manipulator->numberEntry) {
+            _manipulator->keyInput(event);
+            if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter)
+                endManipulation(_currentPos, true);
+        }
+        return;
+    }
+    closeManipulation();
+}
+
+void MainGLWidget::keyReleaseEvent(QKeyEvent* event) {
+    if (_mode == 1 && event->key() == Qt::Key_Tab && _manipulator && _manipulator->numberEntry &&
+        !event->isAutoRepeat())
+        _manipulator->keyInput(event);
+}
+
+// ---- Drain holes ----------------------------------------------------------------
+
+void MainGLWidget::previewHoleCutterAt(const QPoint& pos) {
+    double p[3], axis[3];
+    unprojectScreenPoint(pos, p, false, 0);
+    viewAxis(axis);
+    topolib::StlTriangle* triangle = nullptr;
+    if (ObjectTable::instance()->pickSurfacePoint(p, axis, &triangle) && triangle) {
+        const double dir[3] = {-triangle->normal[0], -triangle->normal[1], -triangle->normal[2]};
+        sceneHost()->addHoleAt(p, dir);
+    }
+    update();
+}
+
+void MainGLWidget::addHoleCutterAt(const QPoint& pos) {
+    double p[3], axis[3];
+    unprojectScreenPoint(pos, p, false, 0);
+    viewAxis(axis);
+    topolib::StlTriangle* triangle = nullptr;
+    if (ObjectTable::instance()->pickSurfacePoint(p, axis, &triangle) && triangle) {
+        logText("----- Add hole cutter -----");
+        logInt(static_cast<int>(triangle->id), "Triangle position: ");
+        const double dir[3] = {-triangle->normal[0], -triangle->normal[1], -triangle->normal[2]};
+        sceneHost()->addHoleAt(p, dir);
+        sceneHost()->commitPendingHole();
+        logText("-----------------------------\n\n", false);
+    }
+    update();
+}
