@@ -92,6 +92,13 @@ public:
     // on triangles outside group g facing up; best (x, y, z) and normalOut in/out.
     void highestUpFacingPointWithin(const double origin[3], double edge, int group, const double p[3], double r,
                                     double upper, double best[3], double normalOut[3]) const;
+    // The support cones' landing search (MeshOctreeSupportQueries.cpp): where a
+    // trunk of `radius` around centre lands on up-facing triangles outside group
+    // skipGroup, below *heightBound. point (start at centre x, y, -1.0) and normal
+    // are in/out; a result counts only above 1e-6.
+    void lowestUpFacingTriangleAbove(const double origin[3], double edge, uint32_t skipGroup, const double centre[3],
+                                     double radius, const double* heightBound, double point[3],
+                                     double normal[3]) const;
     // Signed count of the crossings of the vertical line below p (+1 for an
     // up-facing triangle, -1 otherwise). Triangles through whose vertex or edge
     // the line passes are counted once: they are walk-marked (mark 1) and

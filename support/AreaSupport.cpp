@@ -1,0 +1,177 @@
+// Overhang regions: their facets, outline and the planar grid of cones over them.
+#include "support/ConeShape.h"
+#include "support/ScopeGuard.h"
+#include "support/SupportArea.h"
+#include "support/SupportGen.h"
+#include "topolib/MeshOctree.h"
+#include "topolib/StlEdge.h"
+#include "topolib/StlObject.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
+
+#include <cmath>
+
+namespace support {
+
+using topolib::StlEdge;
+using topolib::StlObject;
+using topolib::StlTriangle;
+using topolib::StlVertex;
+using topolib::Vector3D;
+
+void AreaSupport::setAreaId(uint32_t id) {
+    AreaID = id;
+    for (StlTriangle* t : triangles) {
+        if (t != nullptr)
+            t->setGroup(static_cast<int32_t>(id & 0xFFFFFu));
+    }
+}
+
+void AreaSupport::setBoundary(const std::deque<StlEdge*>& edges) {
+    if (!outline)
+        outline = std::make_unique<AreaOutline>();
+    outline->edges.clear();
+    bool first = true;
+    for (StlEdge* e : edges) {
+        if (e == nullptr || e->vertexCount() < 2)
+            continue;
+        outline->edges.push_back(e);
+        for (int k = 0; k < 2; ++k) {
+            const Vector3D& p = e->vertex(static_cast<uint32_t>(k))->pos;
+            if (first) {
+                boxMin = boxMax = p;
+                first = false;
+            }
+            for (int c = 0; c < 3; ++c) {
+                boxMin[c] = std::min(boxMin[c], p[c]);
+                boxMax[c] = std::max(boxMax[c], p[c]);
+            }
+        }
+    }
+}
+
+std::vector<uint32_t> AreaSupport::triangleIds() const {
+    std::vector<uint32_t> ids;
+    ids.reserve(triangles.size());
+    for (const StlTriangle* t : triangles) {
+        if (t != nullptr)
+            ids.push_back(static_cast<uint32_t>(t->id));
+    }
+    return ids;
+}
+
+std::vector<uint32_t> AreaSupport::boundaryEdgeIds() const {
+    return outline ? outline->edgeIds() : std::vector<uint32_t>();
+}
+
+void AreaSupport::reset(bool removeInternal) {
+    deleteShapes();
+    // The owner clears every group before it generates; the grid placement finds
+    // the region's facets by their group, so the region writes its id again.
+    setAreaId(AreaID);
+    placeContacts(removeInternal);
+}
+
+void AreaSupport::placeContacts(bool removeInternal) {
+    const double s = owner != nullptr ? owner->safeDensity() : 5.0;
+    Density = s;
+    const double tip = owner != nullptr && std::isfinite(owner->tipRadius) ? std::fabs(owner->tipRadius) : 0.5;
+    const double w = boxMax.x - boxMin.x, h = boxMax.y - boxMin.y;
+    if (!std::isfinite(w) || !std::isfinite(h) || w < 0.0 || h < 0.0)
+        return;
+    // Columns and rows: n steps over the box less its margins, counted by index;
+    // the margin never exceeds half the extent.
+    auto axis = [&](double extent, double& margin, double& step) {
+        const long n = static_cast<long>((s / 2.0 + extent) / s);
+        margin = std::min(2.2 * tip, extent / 2.0);
+        if (n == 0) {
+            margin = extent / 2.0;
+            step = 0.0;
+        } else {
+            step = (extent - 2.0 * margin) / static_cast<double>(n);
+        }
+        return n;
+    };
+    double mx, dx, my, dy;
+    const long nx = axis(w, mx, dx);
+    const long ny = axis(h, my, dy);
+
+    const StlObject* m = mesh();
+    const topolib::MeshOctree* tree = m != nullptr ? m->octree() : nullptr;
+    const int group = groupValue(AreaID); // as the group field reads back
+    int made = 0;
+    for (long i = 0; i <= nx; ++i) {
+        const double x = boxMin.x + mx + static_cast<double>(i) * dx;
+        for (long j = 0; j <= ny; ++j) {
+            const double y = boxMin.y + my + static_cast<double>(j) * dy;
+            const double p[3] = {x, y, 0.0};
+            double z = 999999999999.0;
+            StlTriangle* hit = nullptr;
+            if (tree != nullptr)
+                tree->lowestTriangleAtXY(m->octreeOrigin(), m->octreeEdge(), p, group, &z, &hit);
+            if (hit == nullptr)
+                z = -10.0;
+            if (z > 0.0001) {
+                const double c[3] = {x, y, z};
+                addCone(c, hit->normal.data(), removeInternal);
+                ++made;
+            }
+        }
+    }
+    if (made == 0)
+        placeFallback(removeInternal);
+}
+
+void AreaSupport::placeFallback(bool removeInternal) {
+    if (boxMax.z - boxMin.z <= 1.0) {
+        // A flat region: the cone goes to the centroid of the facet with the most
+        // outline edges.
+        if (!outline)
+            return;
+        for (StlEdge* e : outline->edges)
+            e->flags = static_cast<uint8_t>((e->flags & ~StlEdge::kMarkMask) | 1u);
+        auto clear = onScopeExit([&] {
+            for (StlEdge* e : outline->edges)
+                e->clearMarks();
+        });
+        StlTriangle* best = nullptr;
+        int bestCount = -1;
+        for (StlTriangle* t : triangles) {
+            if (t == nullptr)
+                continue;
+            int count = 0;
+            for (StlEdge* e : t->edges)
+                count += (e != nullptr && (e->flags & 1u)) ? 1 : 0;
+            if (count > bestCount) {
+                best = t;
+                bestCount = count;
+                if (count == 3)
+                    break;
+            }
+        }
+        if (best == nullptr)
+            return;
+        const Vector3D c = (best->vertices[0]->pos + best->vertices[1]->pos + best->vertices[2]->pos) / 3.0;
+        if (c.z > 0.0001)
+            addCone(c.data(), best->normal.data(), removeInternal);
+        return;
+    }
+    StlVertex* lowest = nullptr;
+    for (StlTriangle* t : triangles) {
+        if (t == nullptr)
+            continue;
+        StlVertex* v = t->vertices[0];
+        for (int k = 1; k < 3; ++k) {
+            if (t->vertices[k]->z() <= v->z())
+                v = t->vertices[k];
+        }
+        if (lowest == nullptr || v->z() < lowest->z())
+            lowest = v;
+    }
+    if (lowest != nullptr && lowest->z() > 0.0001) {
+        const Vector3D n = vertexNormal(lowest);
+        addCone(lowest->pos.data(), n.data(), removeInternal);
+    }
+}
+
+} // namespace support

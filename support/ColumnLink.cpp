@@ -1,0 +1,39 @@
+#include "support/ColumnLink.h"
+
+#include "support/ConeShape.h"
+#include "support/CylinderBar.h"
+#include "support/SupportGen.h"
+
+namespace support {
+
+ColumnLink::~ColumnLink() {
+    for (AbtShape* b : bars)
+        delete b;
+}
+
+void ColumnLink::appendTriangles(std::vector<topolib::StlTriangle*>& out, bool) const {
+    for (const AbtShape* b : bars) {
+        if (!b->isDeleted())
+            b->appendTriangles(out, false);
+    }
+}
+
+void ColumnLink::appendVertices(std::vector<topolib::StlVertex*>& out) const {
+    for (const AbtShape* b : bars)
+        b->appendVertices(out);
+}
+
+void ColumnLink::destroyBars() {
+    SupportGen* gen = first != nullptr ? first->container() : nullptr;
+    if (gen == nullptr && second != nullptr)
+        gen = second->container();
+    for (AbtShape* b : bars) {
+        if (gen != nullptr)
+            gen->retire(b);
+        else
+            delete b;
+    }
+    bars.clear();
+}
+
+} // namespace support

@@ -1,0 +1,358 @@
+#include "support/ConeShape.h"
+
+#include "support/ColumnLink.h"
+#include "support/CylinderBar.h"
+#include "support/ShapeMesh.h"
+#include "support/SupportArea.h"
+#include "support/SupportGen.h"
+#include "topolib/MeshOctree.h"
+#include "topolib/StlObject.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace support {
+
+using topolib::StlObject;
+using topolib::Vector3D;
+
+namespace {
+
+bool finite3(const Vector3D& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+
+double soundLength(double v, double fallback) { return std::isfinite(v) && v > 0.0 ? v : fallback; }
+
+double planarDistSq(const Vector3D& a, const Vector3D& b) {
+    const double dx = a.x - b.x, dy = a.y - b.y;
+    return dx * dx + dy * dy;
+}
+
+} // namespace
+
+ConeShape::ConeShape() = default;
+
+ConeShape::ConeShape(SupportAreaAbs* area, const double point[3], const double normal[3])
+    : area(area), ContactPoint(point), ContactNormal(normal) {}
+
+ConeShape::~ConeShape() {
+    freeShapeMesh(vertices, triangles);
+    for (AbtShape* l : links) {
+        auto* link = static_cast<ColumnLink*>(l);
+        if (ConeShape* other = link->other(this); other != nullptr && other != this)
+            other->removeLink(link);
+        delete link;
+    }
+}
+
+SupportGen* ConeShape::container() const { return area != nullptr ? area->owner : nullptr; }
+
+void ConeShape::addLink(ColumnLink* link) { links.push_back(link); }
+
+bool ConeShape::removeLink(const AbtShape* link) {
+    auto it = std::find(links.begin(), links.end(), link);
+    if (it == links.end())
+        return false;
+    links.erase(it);
+    return true;
+}
+
+// Values that may come from a project file are made usable before any geometry
+// depends on them: no non-finite number, no negative or zero radius.
+static void sanitise(ConeShape& c) {
+    c.ContactRadius = soundLength(c.ContactRadius, 0.5);
+    c.HeadRadius = soundLength(c.HeadRadius, 0.8 * c.ContactRadius);
+    c.CrossRadius = soundLength(c.CrossRadius, 0.8 * c.ContactRadius);
+    c.BottomRadius = soundLength(c.BottomRadius, 1.2);
+    c.NeckRadius = soundLength(c.NeckRadius, 0.8 * c.BottomRadius);
+    c.BeamRadius = soundLength(c.BeamRadius, 0.8);
+    c.HeadExtend = soundLength(c.HeadExtend, 5.0);
+    c.BaseThickness = soundLength(c.BaseThickness, 1.0);
+    c.BaseSize = soundLength(c.BaseSize, 4.0);
+    if (!finite3(c.ContactNormal))
+        c.ContactNormal = Vector3D(0, 0, -1);
+    if (!std::isfinite(c.FootZ))
+        c.FootZ = -1.0;
+    if (!finite3(c.ContactPoint))
+        c.deleted = 1;
+}
+
+bool ConeShape::place() {
+    sanitise(*this);
+    if (deleted)
+        return false;
+    const Vector3D C = ContactPoint;
+    const double r = ContactRadius;
+    Vector3D n = ContactNormal;
+    // A zero normal counts as straight down; so does any contact lower than the head.
+    if (n.normalize() == 0.0 || HeadExtend > C.z)
+        n = Vector3D(0, 0, -1);
+    // The head leans at most 45 degrees from the vertical. Pulling z down to the
+    // limit and normalising again converges to the direction with the same
+    // heading and z exactly at the limit, which is taken directly.
+    const double limit = -0.70710678;
+    if (n.z > limit) {
+        const double h = std::sqrt(n.x * n.x + n.y * n.y);
+        if (h < 1e-12) {
+            n = Vector3D(0, 0, -1);
+        } else {
+            const double s = std::sqrt(1.0 - limit * limit) / h;
+            n = Vector3D(n.x * s, n.y * s, limit);
+        }
+    }
+    ContactNormal = n;
+
+    double h = HeadExtend;
+    HeadEnd = C + n * h;
+    TipCentre = C + n * (0.5 * r);
+    if (HeadEnd.z < 0.001) {
+        h = 2.0 * C.z / 3.0;
+        HeadEnd = C + n * h;
+        if (TipCentre.z < 0.001)
+            TipCentre = C + n * (C.z / 3.0);
+    }
+
+    StlObject* mesh = area != nullptr ? area->mesh() : nullptr;
+    if (mesh != nullptr && mesh->truncatedConeHitsMesh(TipCentre.data(), HeadRadius, HeadEnd.data(), NeckRadius)) {
+        HeadEnd = C + n * (0.5 * h);
+        if (mesh->truncatedConeHitsMesh(TipCentre.data(), HeadRadius, HeadEnd.data(), NeckRadius)) {
+            deleted = 1;
+            return false;
+        }
+    }
+
+    FootPoint = Vector3D(HeadEnd.x, HeadEnd.y, 0.0);
+    TrunkFoot = FootPoint;
+    FootNormal = Vector3D(0, 0, 1);
+    FootZ = -1.0;
+    if (area != nullptr) {
+        double normal[3] = {0.0, 0.0, 1.0};
+        FootZ = area->modelHeightBelow(HeadEnd.data(), &HeadEnd.z, 0.0, normal);
+        if (FootZ >= 0.0)
+            FootNormal = Vector3D(normal);
+    }
+    if (FootZ < 0.0 && mesh != nullptr && mesh->octree() != nullptr) {
+        double point[3] = {HeadEnd.x, HeadEnd.y, -1.0};
+        double normal[3] = {0.0, 0.0, 1.0};
+        const double bound = C.z - r - BottomRadius;
+        mesh->octree()->lowestUpFacingTriangleAbove(mesh->octreeOrigin(), mesh->octreeEdge(), area->AreaID,
+                                                    HeadEnd.data(), BottomRadius, &bound, point, normal);
+        if (point[2] > 1e-6) {
+            FootPoint.x = point[0];
+            FootPoint.y = point[1];
+            FootZ = point[2];
+            FootNormal = Vector3D(normal);
+        }
+    }
+    if (FootZ <= 0.0) {
+        FootPoint = Vector3D(HeadEnd.x, HeadEnd.y, 0.0);
+        TrunkFoot = FootPoint;
+        FootNormal = Vector3D(0, 0, 1);
+        return true;
+    }
+    // On the model: the foot leans at most about 30 degrees from the vertical.
+    if (FootNormal.z < 0.8660254) {
+        FootNormal.z = 0.8660254;
+        FootNormal.normalize();
+    }
+    FootPoint.z = FootZ;
+    FootPoint -= FootNormal * (0.15 * r);
+    FootTipCentre = FootPoint + FootNormal * (0.5 * r);
+    TrunkFoot = FootPoint + FootNormal * (0.6 * HeadExtend);
+    if (TrunkFoot.z > HeadEnd.z)
+        deleted = 1;
+    return true;
+}
+
+void ConeShape::setDeleted(bool d, ShapeDeque* changes) {
+    AbtShape::setDeleted(d, changes);
+    for (AbtShape* link : links)
+        link->setDeleted(d, changes);
+}
+
+void ConeShape::collectLive(ShapeDeque& out) {
+    if (deleted)
+        return;
+    out.push_back(this);
+    for (AbtShape* l : links) {
+        if (l->isDeleted())
+            continue;
+        for (AbtShape* bar : static_cast<ColumnLink*>(l)->bars) {
+            if (!bar->isDeleted())
+                out.push_back(bar);
+        }
+    }
+}
+
+void ConeShape::appendTriangles(std::vector<topolib::StlTriangle*>& out, bool all) const {
+    if (deleted)
+        return;
+    for (const AbtShape* l : links) {
+        const auto* link = static_cast<const ColumnLink*>(l);
+        if ((all || link->first == this) && !link->isDeleted())
+            link->appendTriangles(out, false);
+    }
+    out.insert(out.end(), triangles.begin(), triangles.end());
+}
+
+void ConeShape::appendVertices(std::vector<topolib::StlVertex*>& out) const {
+    for (const AbtShape* l : links) {
+        const auto* link = static_cast<const ColumnLink*>(l);
+        if (link->first == this)
+            link->appendVertices(out);
+    }
+    out.insert(out.end(), vertices.begin(), vertices.end());
+}
+
+bool ConeShape::baseXY(double out[2]) const {
+    if (deleted || FootZ > 0.0)
+        return false;
+    out[0] = FootPoint.x;
+    out[1] = FootPoint.y;
+    return true;
+}
+
+void ConeShape::dropIfEndsOnModel() {
+    if (FootZ > 0.0)
+        deleted = 1;
+}
+
+void ConeShape::clearMesh() {
+    freeShapeMesh(vertices, triangles);
+    for (AbtShape* l : links)
+        static_cast<ColumnLink*>(l)->destroyBars();
+}
+
+// The link that carries the bars of the pair it joins: of the links between the
+// same two cones (a pair within range is linked once from each side), the
+// earliest made whose first cone is a cylinder support.
+static const ColumnLink* barCarrier(const ConeShape* cone, const ColumnLink* link) {
+    const ColumnLink* best = nullptr;
+    const ConeShape* other = link->other(cone);
+    for (const AbtShape* l : cone->links) {
+        const auto* cand = static_cast<const ColumnLink*>(l);
+        if (cand->other(cone) != other || cand->first == nullptr || cand->first->ConeSupportType == 0)
+            continue;
+        if (best == nullptr || cand->serial < best->serial)
+            best = cand;
+    }
+    return best;
+}
+
+bool ConeShape::buildMesh() {
+    if (deleted)
+        return false;
+    clearMesh();
+    sanitise(*this);
+    if (deleted)
+        return false;
+    if (FootPoint.z < -1e-6)
+        place();
+    if (ConeSupportType != 0) {
+        if (FootZ >= 0.0)
+            buildCylinderOnModel();
+        else if (GenerateBase)
+            buildCylinderWithBase();
+        else
+            buildCylinderOnPlatform();
+        buildBars();
+    } else if (FootZ >= 0.0) {
+        buildCrossOnModel();
+    } else {
+        buildCrossOnPlatform();
+        addCrossDisc();
+    }
+    // clearMesh took the bars of every link this cone takes part in, also of those
+    // that the other cone carries: have those made again, so that every linked
+    // pair keeps one set of bars whatever order the cones are rebuilt in.
+    for (AbtShape* l : links) {
+        auto* link = static_cast<ColumnLink*>(l);
+        ConeShape* carrier = link->first;
+        if (carrier != this && carrier != nullptr && link->bars.empty() && barCarrier(this, link) == link &&
+            carrier->FootPoint.z >= -1e-6)
+            carrier->buildBars();
+    }
+    return true;
+}
+
+void ConeShape::trimLinks() {
+    if (links.size() < 5)
+        return;
+    auto lengthSq = [](const AbtShape* l) {
+        const auto* link = static_cast<const ColumnLink*>(l);
+        return (link->first->FootPoint - link->second->FootPoint).lengthSquared();
+    };
+    // Stable, so that equal lengths keep their order and two runs agree.
+    std::stable_sort(links.begin(), links.end(),
+                     [&](const AbtShape* a, const AbtShape* b) { return lengthSq(a) < lengthSq(b); });
+    SupportGen* gen = container();
+    for (std::size_t i = 4; i < links.size(); ++i) {
+        auto* link = static_cast<ColumnLink*>(links[i]);
+        if (ConeShape* other = link->other(this); other != nullptr && other != this)
+            other->removeLink(link);
+        if (gen != nullptr) {
+            gen->retire(link);
+        } else {
+            delete link;
+        }
+    }
+    links.resize(4);
+}
+
+void ConeShape::buildBars() {
+    SupportGen* gen = container();
+    const double D = gen != nullptr ? gen->safeDensity() : 5.0;
+    Vector3D T = HeadEnd - TrunkFoot;
+    const double L = T.normalize();
+    if (!(L > 1.5 * D) || !(T.z > 1e-6))
+        return;
+    const double s = std::max(D, static_cast<double>(links.size()) * D / 2.0);
+    StlObject* mesh = area != nullptr ? area->mesh() : nullptr;
+    const topolib::MeshOctree* tree = mesh != nullptr ? mesh->octree() : nullptr;
+    // A cone deleted by placement or by its footing (not by the user, whose
+    // deletion also marks the links) gets no bars and none lead to it.
+    auto goneForGood = [](const ConeShape* c, const ColumnLink* link) { return c->deleted && !link->deleted; };
+
+    Vector3D P = TrunkFoot + T * (D / 2.0);
+    for (AbtShape* l : links) {
+        auto* link = static_cast<ColumnLink*>(l);
+        if (link->first != this || barCarrier(this, link) != link)
+            continue;
+        ConeShape* o = link->second;
+        if (o == nullptr || o == this || goneForGood(o, link) || goneForGood(this, link))
+            continue;
+        const double d2 = planarDistSq(TrunkFoot, o->TrunkFoot);
+        if ((2.1 * BottomRadius) * (2.1 * BottomRadius) > d2)
+            continue;
+        // Bar positions depend only on the two trunks and on the order of this
+        // cone's links, never on which bars exist already: rebuilding in any order
+        // gives the same bars.
+        if (link->bars.empty()) {
+            const double d = std::sqrt(d2);
+            Vector3D To = o->HeadEnd - o->TrunkFoot;
+            const double Lo = To.normalize();
+            if (Lo > 1.5 * s && P.z < HeadEnd.z && std::fabs(To.z) >= 1e-6) {
+                Vector3D Q = o->TrunkFoot + To * ((P.z + d - o->TrunkFoot.z) / To.z);
+                Vector3D Pb = P;
+                while (Pb.z < HeadEnd.z) {
+                    if (Pb.z > TrunkFoot.z && Q.z < o->HeadEnd.z && Q.z > o->TrunkFoot.z) {
+                        Vector3D axis = Q - Pb;
+                        const double len = axis.normalize();
+                        const Vector3D mid = (Pb + Q) * 0.5;
+                        const double cyl[8] = {BeamRadius, len, mid.x, mid.y, mid.z, axis.x, axis.y, axis.z};
+                        if (tree == nullptr ||
+                            !tree->anyTriangleInCylinder(mesh->octreeOrigin(), mesh->octreeEdge(), cyl)) {
+                            auto* bar = new CylinderBar(BeamRadius, Pb, Q);
+                            bar->buildPrism();
+                            link->bars.push_back(bar);
+                        }
+                    }
+                    Pb += T * s;
+                    Q += To * s;
+                }
+            }
+        }
+        P += T * (D / 2.0);
+    }
+}
+
+} // namespace support

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "support/AbtShape.h"
+#include "topolib/Vector3D.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace support {
+
+class ColumnLink;
+class SupportAreaAbs;
+class SupportGen;
+
+// One support column: a head from the contact point on the model along the
+// contact normal, a trunk down to the platform or onto a lower part of the model,
+// and, by support type, a circular column with bracing bars (cylinder, 1) or two
+// crossed plates (cross, 0). Lengths are in mm, points in the object's frame.
+//
+// The fields are public: the project reader and the drawing code read and write
+// them by name.
+class ConeShape : public AbtShape {
+public:
+    // The project reader's cone: unplaced (FootPoint.z = -1), placed by its first
+    // buildMesh.
+    ConeShape();
+    // A cone of `area` touching the model at point with the contact normal normal
+    // (pointing out of the model). Not placed yet: call place().
+    ConeShape(SupportAreaAbs* area, const double point[3], const double normal[3]);
+    // Frees the mesh and destroys the links (each unregistered from the other cone).
+    ~ConeShape() override;
+
+    Kind kind() const override { return Kind::Cone; }
+
+    void setContactPoint(const double p[3]) { ContactPoint = topolib::Vector3D(p); }
+    // Appends link to `links`.
+    void addLink(ColumnLink* link);
+    // The container through the area; null for a cone without one.
+    SupportGen* container() const;
+
+    // Computes the head, tests it against the model and finds the foot. False when
+    // the head meets the model even at half length (the cone is then deleted).
+    bool place();
+    // Frees the cone's own mesh and the bars of every link it takes part in.
+    void clearMesh();
+    // Keeps the four links whose foot points are nearest; the others are removed
+    // from both cones and retired.
+    void trimLinks();
+    // Makes the bracing bars of the links this cone owns (`first`) that have none.
+    void buildBars();
+    // Removes `link` from this cone's list (its first occurrence); false when absent.
+    bool removeLink(const AbtShape* link);
+
+    void setDeleted(bool d, ShapeDeque* changes) override;
+    void setCircleBase(bool on) override { GenerateBase = on ? 1 : 0; }
+    void collectLive(ShapeDeque& out) override;
+    // Dispatches to the mesh builder of the support type and footing (and the
+    // bars of a cylinder support). False for a deleted cone.
+    bool buildMesh() override;
+    // Nothing when deleted; otherwise the live bars of the live links this cone
+    // owns (every live link with `all`), then its own triangles.
+    void appendTriangles(std::vector<topolib::StlTriangle*>& out, bool all) const override;
+    void appendVertices(std::vector<topolib::StlVertex*>& out) const override;
+    bool baseXY(double out[2]) const override;
+    void dropIfEndsOnModel() override;
+
+    uint32_t ConeID = 0;
+    uint32_t visited = 0; // thinning mark, 0 outside it
+    SupportAreaAbs* area = nullptr;
+    uint8_t ConeSupportType = 1; // 0 cross, 1 cylinder
+    uint8_t GenerateBase = 1;    // a platform cone gets a circular base
+    double ContactRadius = 0.5;
+    double HeadRadius = 0.4;
+    double HeadExtend = 5.0;
+    double NeckRadius = 0.8;
+    double BottomRadius = 1.2;
+    double CrossRadius = 0.4;
+    double FootZ = -1.0; // height of the model surface under the cone; not above 0 on the platform
+    double BaseThickness = 1.0;
+    double BaseSize = 4.0;
+    double BeamRadius = 0.8;
+    topolib::Vector3D ContactPoint;
+    topolib::Vector3D TipCentre;
+    topolib::Vector3D HeadEnd;
+    topolib::Vector3D TrunkFoot;
+    topolib::Vector3D FootTipCentre;
+    topolib::Vector3D FootPoint{-1.0, -1.0, -1.0}; // z = -1: not placed yet
+    topolib::Vector3D FootNormal;
+    topolib::Vector3D ContactNormal{0.0, 0.0, -1.0};
+    std::vector<topolib::StlVertex*> vertices;   // owned
+    std::vector<topolib::StlTriangle*> triangles; // owned
+    std::vector<AbtShape*> links;                 // ColumnLinks, shared with the other cone
+
+private:
+    void buildCylinderOnPlatform();
+    void buildCylinderWithBase();
+    void buildCylinderOnModel();
+    void buildCrossOnPlatform();
+    void buildCrossOnModel();
+    void addCrossDisc();
+    void addRingTube(topolib::StlVertex* const* u, int n);
+};
+
+} // namespace support

@@ -1,0 +1,66 @@
+#include "support/ShapeGrid.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace support {
+
+void ShapeGrid::setUp(const double boxMin[3], const double boxMax[3], double h) {
+    double lo[3], hi[3];
+    for (int k = 0; k < 3; ++k) {
+        lo[k] = std::isfinite(boxMin[k]) ? boxMin[k] : 0.0;
+        hi[k] = std::isfinite(boxMax[k]) ? boxMax[k] : lo[k];
+        if (hi[k] < lo[k])
+            hi[k] = lo[k];
+    }
+    if (!std::isfinite(h) || h <= 0.0)
+        h = 1.0;
+    // Keep the cell count under the cap: a box far larger than the spacing (a
+    // hostile project, a huge plate) gets coarser cells, never a giant allocation.
+    const double wx = hi[0] - lo[0], wy = hi[1] - lo[1];
+    while ((wx / h + 2.5) * (wy / h + 2.5) > static_cast<double>(kMaxCells))
+        h *= 2.0;
+    for (int k = 0; k < 3; ++k)
+        origin[k] = lo[k] - h;
+    nx = static_cast<int32_t>((hi[0] - origin[0] + h + h / 2) / h);
+    ny = static_cast<int32_t>((hi[1] - origin[1] + h + h / 2) / h);
+    nx = std::max(nx, 1);
+    ny = std::max(ny, 1);
+    cellSize = std::max((hi[1] - origin[1] + h) / ny, (hi[0] - origin[0] + h) / nx);
+    m_buckets.assign(static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny), {});
+}
+
+int64_t ShapeGrid::cellIndex(double v, double o, int32_t n, bool clamp) const {
+    const double c = (v - o) / cellSize;
+    if (!std::isfinite(c))
+        return clamp ? 0 : -2;
+    // Far outside values are clamped before the conversion to an integer.
+    const double limited = std::max(-4.0, std::min(c, static_cast<double>(n) + 4.0));
+    int64_t i = static_cast<int64_t>(limited); // truncation, as the cell bounds say
+    if (clamp)
+        i = std::max<int64_t>(0, std::min<int64_t>(i, n - 1));
+    return i;
+}
+
+void ShapeGrid::insert(AbtShape* shape, const double p[2]) {
+    if (m_buckets.empty())
+        return;
+    const int64_t i = cellIndex(p[0], origin[0], nx, true);
+    const int64_t j = cellIndex(p[1], origin[1], ny, true);
+    m_buckets[static_cast<std::size_t>(i * ny + j)].push_back(shape);
+}
+
+void ShapeGrid::queryNeighbourhood(const double p[2], std::vector<AbtShape*>& out) const {
+    if (m_buckets.empty())
+        return;
+    const int64_t i = cellIndex(p[0], origin[0], nx, false);
+    const int64_t j = cellIndex(p[1], origin[1], ny, false);
+    for (int64_t a = std::max<int64_t>(i - 1, 0); a < std::min<int64_t>(i + 2, nx); ++a) {
+        for (int64_t b = std::max<int64_t>(j - 1, 0); b < std::min<int64_t>(j + 2, ny); ++b) {
+            const auto& bucket = m_buckets[static_cast<std::size_t>(a * ny + b)];
+            out.insert(out.end(), bucket.begin(), bucket.end());
+        }
+    }
+}
+
+} // namespace support

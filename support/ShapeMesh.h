@@ -1,0 +1,23 @@
+#pragma once
+
+#include "topolib/Vector3D.h"
+
+#include <vector>
+
+namespace topolib {
+class StlTriangle;
+class StlVertex;
+} // namespace topolib
+
+namespace support {
+
+// The free-standing mesh records of a support shape or the raft: vertices with
+// index -1 and no mesh, triangles without edges, shell or group, registered with
+// their vertices and with their normal computed from the stored order.
+topolib::StlVertex* addShapeVertex(std::vector<topolib::StlVertex*>& vertices, const topolib::Vector3D& p);
+topolib::StlTriangle* addShapeTriangle(std::vector<topolib::StlTriangle*>& triangles, topolib::StlVertex* a,
+                                       topolib::StlVertex* b, topolib::StlVertex* c);
+// Frees the records (each vertex with its incident list) and empties both lists.
+void freeShapeMesh(std::vector<topolib::StlVertex*>& vertices, std::vector<topolib::StlTriangle*>& triangles);
+
+} // namespace support

@@ -1,0 +1,244 @@
+#include "support/SupportArea.h"
+
+#include "support/ConeShape.h"
+#include "support/ScopeGuard.h"
+#include "support/SupportGen.h"
+#include "topolib/MeshOctree.h"
+#include "topolib/StlEdge.h"
+#include "topolib/StlObject.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace support {
+
+using topolib::StlEdge;
+using topolib::StlObject;
+using topolib::StlTriangle;
+using topolib::StlVertex;
+using topolib::Vector3D;
+
+namespace {
+
+void widenBox(Vector3D& lo, Vector3D& hi, const Vector3D& p) {
+    for (int k = 0; k < 3; ++k) {
+        lo[k] = std::min(lo[k], p[k]);
+        hi[k] = std::max(hi[k], p[k]);
+    }
+}
+
+} // namespace
+
+Vector3D vertexNormal(const StlVertex* v) {
+    Vector3D n;
+    if (v != nullptr && v->hasTriangleList())
+        v->computeNormal(n.data());
+    return n;
+}
+
+// ---- AreaOutline -----------------------------------------------------------------
+
+double AreaOutline::length() const {
+    double sum = 0.0;
+    for (const StlEdge* e : edges)
+        sum += std::sqrt((e->vertex(1)->pos - e->vertex(0)->pos).lengthSquared());
+    return sum;
+}
+
+std::vector<uint32_t> AreaOutline::edgeIds() const {
+    std::vector<uint32_t> ids;
+    ids.reserve(edges.size());
+    for (const StlEdge* e : edges)
+        ids.push_back(e->index);
+    return ids;
+}
+
+// ---- SupportAreaAbs ------------------------------------------------------------
+
+SupportAreaAbs::~SupportAreaAbs() {
+    for (AbtShape* s : shapes)
+        delete s;
+}
+
+void SupportAreaAbs::reset(bool) {}
+void SupportAreaAbs::placeContacts(bool) {}
+bool SupportAreaAbs::isNegligible(const double*, const double*) { return true; }
+
+StlObject* SupportAreaAbs::mesh() const { return owner != nullptr ? owner->owner : nullptr; }
+
+ConeShape* SupportAreaAbs::addCone(const double point[3], const double normal[3], bool removeInternal) {
+    auto* cone = new ConeShape(this, point, normal);
+    if (owner != nullptr) {
+        const SupportGen& g = *owner;
+        cone->ConeSupportType = g.supportType != 0 ? 1 : 0;
+        cone->ContactRadius = g.tipRadius;
+        cone->HeadRadius = 0.8 * g.tipRadius;
+        cone->CrossRadius = 0.8 * g.tipRadius;
+        cone->setCircleBase(g.baseType == 2);
+        cone->BottomRadius = g.trunkRadius;
+        cone->NeckRadius = 0.8 * g.trunkRadius;
+        cone->BeamRadius = g.branchRadius;
+        cone->HeadExtend = g.HeadExtend;
+        cone->BaseThickness = g.BaseThickness;
+        cone->BaseSize = g.baseSize;
+    }
+    cone->place();
+    shapes.push_back(cone);
+    if (removeInternal)
+        cone->dropIfEndsOnModel();
+    return cone;
+}
+
+double SupportAreaAbs::modelHeightBelow(const double p[3], const double* z, double offset, double normalOut[3]) const {
+    const StlObject* m = mesh();
+    if (m == nullptr || m->octree() == nullptr)
+        return -1.0;
+    double best = -1.0;
+    double normal[3] = {0.0, 0.0, 1.0};
+    m->octree()->highestUpFacingTriangleBelow(m->octreeOrigin(), m->octreeEdge(), p, *z + offset - 0.0001, &best,
+                                              normal);
+    if (best > -1.0) {
+        normalOut[0] = normal[0];
+        normalOut[1] = normal[1];
+        normalOut[2] = normal[2];
+        return best;
+    }
+    return -1.0;
+}
+
+void SupportAreaAbs::deleteShapes() {
+    for (AbtShape* s : shapes) {
+        if (owner != nullptr && owner->pending() != this)
+            owner->retire(s);
+        else
+            delete s;
+    }
+    shapes.clear();
+}
+
+void SupportAreaAbs::buildShapeMeshes() {
+    for (AbtShape* s : shapes)
+        s->buildMesh();
+}
+
+void SupportAreaAbs::rebuildConeBars() {
+    for (AbtShape* s : shapes) {
+        if (ConeShape* c = s->asCone(); c != nullptr && c->ConeSupportType != 0)
+            c->buildBars();
+    }
+}
+
+AbtShape* SupportAreaAbs::shapeAt(int i) const {
+    return i >= 0 && static_cast<std::size_t>(i) < shapes.size() ? shapes[static_cast<std::size_t>(i)] : nullptr;
+}
+
+void SupportAreaAbs::collectBasePoints(BasePoints& out) const {
+    for (const AbtShape* s : shapes) {
+        double xy[2];
+        if (s->baseXY(xy))
+            out.emplace_back(xy[0], xy[1]);
+    }
+}
+
+// ---- Lowest point, added point ---------------------------------------------------
+
+void LowestPointSupport::reset(bool removeInternal) {
+    deleteShapes();
+    placeContacts(removeInternal);
+}
+
+void LowestPointSupport::placeContacts(bool removeInternal) {
+    if (vertex == nullptr || !(vertex->z() > 0.0001))
+        return;
+    const Vector3D n = vertexNormal(vertex);
+    addCone(vertex->pos.data(), n.data(), removeInternal);
+}
+
+void LowestPointSupport::setVertex(StlVertex* v) {
+    vertex = v;
+    if (v != nullptr)
+        boxMin = boxMax = v->pos;
+}
+
+void AddedPointSupport::reset(bool removeInternal) {
+    deleteShapes();
+    placeContacts(removeInternal);
+}
+
+void AddedPointSupport::placeContacts(bool removeInternal) {
+    if (facet == nullptr || !(point.z > 0.0001))
+        return;
+    addCone(point.data(), facet->normal.data(), removeInternal);
+}
+
+// ---- Lowest curve ------------------------------------------------------------------
+
+void LowestCurveSupport::reset(bool removeInternal) {
+    deleteShapes();
+    placeContacts(removeInternal);
+}
+
+void LowestCurveSupport::setVertices(const std::vector<StlVertex*>& vs) {
+    for (StlVertex* v : vs) {
+        if (v == nullptr)
+            continue;
+        if (chain.empty())
+            boxMin = boxMax = v->pos;
+        else
+            widenBox(boxMin, boxMax, v->pos);
+        chain.push_back(v);
+    }
+}
+
+std::vector<uint32_t> LowestCurveSupport::vertexIds() const {
+    std::vector<uint32_t> ids;
+    ids.reserve(chain.size());
+    for (const StlVertex* v : chain)
+        ids.push_back(static_cast<uint32_t>(v->index));
+    return ids;
+}
+
+void LowestCurveSupport::placeContacts(bool removeInternal) {
+    if (chain.empty())
+        return;
+    const double s = owner != nullptr ? owner->safeDensity() : 5.0;
+    Density = s;
+    const Vector3D down(0, 0, -1);
+    auto coneAt = [&](const Vector3D& p, const Vector3D& n) {
+        if (p.z > 0.0001)
+            addCone(p.data(), n.data(), removeInternal);
+    };
+    coneAt(chain[0]->pos, vertexNormal(chain[0]));
+    double carried = 0.0;
+    for (std::size_t i = 1; i < chain.size(); ++i) {
+        const Vector3D a = chain[i - 1]->pos;
+        Vector3D e = chain[i]->pos - a;
+        const double len = std::sqrt(e.lengthSquared());
+        if (len * len < 1e-15)
+            e = Vector3D();
+        else
+            e = e / len;
+        if (len + carried > s) {
+            // The spacing is at least 1 (safeDensity), so the loop is short.
+            double along = s - carried;
+            coneAt(a + e * along, down);
+            carried = len - along;
+            while (carried > s) {
+                along += s;
+                coneAt(a + e * along, down);
+                carried -= s;
+            }
+        } else {
+            carried += len;
+        }
+    }
+    if (carried > 0.3 * s) {
+        const StlVertex* last = chain.back();
+        const Vector3D n = last->hasTriangleList() ? vertexNormal(last) : down;
+        coneAt(last->pos, n);
+    }
+}
+
+} // namespace support

@@ -1,0 +1,171 @@
+#pragma once
+
+#include "topolib/Vector3D.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace topolib {
+class StlEdge;
+class StlObject;
+class StlTriangle;
+class StlVertex;
+} // namespace topolib
+
+namespace support {
+
+class AbtShape;
+class ConeShape;
+class SupportGen;
+
+// Region kinds; the numbers are stored in project files.
+enum AreaType : int32_t {
+    kAreaSupport = 0,         // overhang region
+    kLowestPointSupport = 1,  // isolated lowest vertex
+    kLowestCurveSupport = 2,  // chain of lowest, almost horizontal edges
+    kAddedPointSupport = 3,   // point added by the user
+};
+
+// The outline of an overhang region: its boundary edges in the order the region
+// growing met them (an edge may occur twice).
+class AreaOutline {
+public:
+    double length() const; // sum of the 3D edge lengths
+    std::vector<uint32_t> edgeIds() const;
+
+    std::deque<topolib::StlEdge*> edges;
+};
+
+// One region of an object that needs support, with the cones placed for it.
+// Owned by its SupportGen; owns its shapes (always cones).
+class SupportAreaAbs {
+public:
+    using BasePoints = std::deque<std::pair<double, double>>;
+
+    SupportAreaAbs(AreaType kind, SupportGen* owner) : kind(kind), owner(owner) {}
+    SupportAreaAbs(const SupportAreaAbs&) = delete;
+    SupportAreaAbs& operator=(const SupportAreaAbs&) = delete;
+    // Deletes every shape (through the container's retired list when the
+    // container still lives).
+    virtual ~SupportAreaAbs();
+
+    // Deletes the shapes and places them again.
+    virtual void reset(bool removeInternal);
+    // Places the region's cones against the owner's mesh.
+    virtual void placeContacts(bool removeInternal);
+    // True when the region can be dropped (only overhang regions are asked).
+    virtual bool isNegligible(const double* minArea, const double* tolerance);
+    virtual void setAreaId(uint32_t id) { AreaID = id; }
+
+    // Makes a cone at point with the contact normal from the container's
+    // parameters, places it and appends it. With removeInternal a cone standing on
+    // the model is deleted at once.
+    ConeShape* addCone(const double point[3], const double normal[3], bool removeInternal);
+    // Height at (p.x, p.y) of the highest live up-facing triangle (normal z above
+    // sin 5 degrees) below *z + offset - 0.0001, with its normal; -1.0 when none
+    // or without an octree.
+    double modelHeightBelow(const double p[3], const double* z, double offset, double normalOut[3]) const;
+
+    void deleteShapes();
+    void buildShapeMeshes();
+    void rebuildConeBars();
+    AbtShape* shapeAt(int i) const;
+    void collectBasePoints(BasePoints& out) const;
+    // The mesh the region lies on; null without an owner.
+    topolib::StlObject* mesh() const;
+
+    AreaType kind;
+    SupportGen* owner = nullptr;
+    std::unique_ptr<AreaOutline> outline; // overhang regions only
+    uint32_t AreaID = 0;
+    topolib::Vector3D boxMin;
+    topolib::Vector3D boxMax;
+    std::vector<AbtShape*> shapes; // owned
+};
+
+// An overhang region: steep downward facets grown from a seed.
+class AreaSupport : public SupportAreaAbs {
+public:
+    explicit AreaSupport(SupportGen* owner = nullptr) : SupportAreaAbs(kAreaSupport, owner) {}
+
+    void reset(bool removeInternal) override;
+    // Cones on a planar grid over the region's box, on the region's own facets
+    // (selected by their group id); one fallback cone when the grid finds none.
+    void placeContacts(bool removeInternal) override;
+    bool isNegligible(const double* minArea, const double* tolerance) override;
+    // Stores the id and writes it into the group field of every own triangle.
+    void setAreaId(uint32_t id) override;
+
+    // The region's facets in joining order (entries may be null for a project
+    // that named a missing triangle; they are skipped).
+    void assignTriangles(std::vector<topolib::StlTriangle*> list) { triangles = std::move(list); }
+    // Replaces the outline's edges (null entries are dropped) and sets the box
+    // from their vertices.
+    void setBoundary(const std::deque<topolib::StlEdge*>& edges);
+    std::vector<uint32_t> triangleIds() const;
+    std::vector<uint32_t> boundaryEdgeIds() const;
+
+    // Summed area of the facets whose normal z < -cos(angle degrees).
+    double downFacingArea(const double* angle) const;
+    // The large-region rim test of the filter.
+    bool isLowestInNeighbourhood() const;
+    // The small-region rim walk of the filter; clears every mark it sets.
+    bool staysLowWithinTolerance(const double* tolerance) const;
+
+    double area = 0.0;
+    double Density = 5.0;
+    std::vector<topolib::StlTriangle*> triangles;
+
+private:
+    void placeFallback(bool removeInternal);
+};
+
+// One cone at an isolated lowest vertex.
+class LowestPointSupport : public SupportAreaAbs {
+public:
+    explicit LowestPointSupport(SupportGen* owner = nullptr) : SupportAreaAbs(kLowestPointSupport, owner) {}
+    void reset(bool removeInternal) override;
+    void placeContacts(bool removeInternal) override;
+    // Stores the vertex (may be null) and sets the box to its position.
+    void setVertex(topolib::StlVertex* v);
+
+    topolib::StlVertex* vertex = nullptr;
+};
+
+// Cones spaced along a chain of lowest edges.
+class LowestCurveSupport : public SupportAreaAbs {
+public:
+    explicit LowestCurveSupport(SupportGen* owner = nullptr) : SupportAreaAbs(kLowestCurveSupport, owner) {}
+    void reset(bool removeInternal) override;
+    void placeContacts(bool removeInternal) override;
+    // Appends the chain (null entries dropped) and widens the box over it.
+    void setVertices(const std::vector<topolib::StlVertex*>& vertices);
+    std::vector<uint32_t> vertexIds() const;
+
+    double Density = 5.0;
+    std::vector<topolib::StlVertex*> chain;
+};
+
+// One cone at a point the user picked on a facet.
+class AddedPointSupport : public SupportAreaAbs {
+public:
+    explicit AddedPointSupport(SupportGen* owner = nullptr) : SupportAreaAbs(kAddedPointSupport, owner) {}
+    void reset(bool removeInternal) override;
+    void placeContacts(bool removeInternal) override;
+    void setFacet(topolib::StlTriangle* t) { facet = t; }
+    void setPoint(const double p[3]) { point = topolib::Vector3D(p); }
+
+    topolib::StlTriangle* facet = nullptr;
+    topolib::Vector3D point;
+};
+
+// The value a triangle's 20-bit group field reads back after it was set to id.
+inline int32_t groupValue(uint32_t id) { return static_cast<int32_t>(id << 12) >> 12; }
+
+// The unit sum of the normals of v's live incident triangles (zero when none).
+topolib::Vector3D vertexNormal(const topolib::StlVertex* v);
+
+} // namespace support

@@ -1,0 +1,302 @@
+#include "support/SupportGen.h"
+
+#include "support/ColumnLink.h"
+#include "support/ConeShape.h"
+#include "support/CylinderBar.h"
+#include "support/ShapeMesh.h"
+#include "topolib/StlObject.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace support {
+
+using topolib::StlTriangle;
+using topolib::StlVertex;
+using topolib::Vector3D;
+
+SupportGen::SupportGen(topolib::StlObject* owner) : owner(owner) {}
+
+SupportGen::SupportGen() : MaxAngle(40.0), minArea(8.0) {}
+
+SupportGen::~SupportGen() {
+    // Regions first: their cones unregister and delete their links. Retired shapes
+    // no longer reference live ones.
+    delete pendingPoint;
+    pendingPoint = nullptr;
+    for (SupportAreaAbs* a : areas)
+        delete a;
+    areas.clear();
+    m_retired.clear();
+    m_retiredAreas.clear();
+    clearBase();
+}
+
+double SupportGen::safeDensity() const { return std::isfinite(Density) ? std::max(Density, 1.0) : 5.0; }
+
+void SupportGen::setSupportType(uint8_t type, bool regenerate) {
+    supportType = type;
+    for (SupportAreaAbs* a : areas) {
+        for (AbtShape* s : a->shapes)
+            s->setSupportType(type);
+    }
+    if (regenerate) {
+        changed = 1;
+        rebuildShapeMeshes();
+    }
+}
+
+void SupportGen::setBaseType(int type, bool regenerate) {
+    for (SupportAreaAbs* a : areas) {
+        for (AbtShape* s : a->shapes)
+            s->setCircleBase(type == 2);
+    }
+    baseType = type;
+    if (regenerate) {
+        changed = 1;
+        rebuildShapeMeshes();
+        buildBase();
+    }
+}
+
+void SupportGen::addArea(SupportAreaAbs* area) {
+    if (area == nullptr)
+        return;
+    area->owner = this;
+    areas.push_back(area);
+}
+
+void SupportGen::rebuildShapeMeshes() {
+    for (SupportAreaAbs* a : areas)
+        a->buildShapeMeshes();
+}
+
+void SupportGen::rebuildConeBars() {
+    for (SupportAreaAbs* a : areas)
+        a->rebuildConeBars();
+}
+
+void SupportGen::clear() {
+    clearAddedPoint();
+    for (SupportAreaAbs* a : areas)
+        retireArea(a);
+    areas.clear();
+    m_grid.reset();
+    clearBase();
+    changed = 1;
+}
+
+void SupportGen::retireArea(SupportAreaAbs* area) {
+    area->deleteShapes();
+    m_retiredAreas.emplace_back(area);
+}
+
+void SupportGen::retire(AbtShape* shape) {
+    if (shape == nullptr)
+        return;
+    switch (shape->kind()) {
+    case AbtShape::Kind::Cone: {
+        auto* cone = static_cast<ConeShape*>(shape);
+        cone->clearMesh();
+        for (AbtShape* l : cone->links) {
+            auto* link = static_cast<ColumnLink*>(l);
+            if (ConeShape* other = link->other(cone); other != nullptr && other != cone)
+                other->removeLink(link);
+            retire(link);
+        }
+        cone->links.clear();
+        break;
+    }
+    case AbtShape::Kind::Link:
+        static_cast<ColumnLink*>(shape)->destroyBars();
+        break;
+    case AbtShape::Kind::Bar:
+        static_cast<CylinderBar*>(shape)->freeMesh();
+        break;
+    }
+    m_retired.emplace_back(shape);
+}
+
+ColumnLink* SupportGen::makeLink(ConeShape* first, ConeShape* second) {
+    auto* link = new ColumnLink(first, second);
+    link->serial = ++m_linkSerial;
+    first->addLink(link);
+    second->addLink(link);
+    return link;
+}
+
+std::vector<ConeShape*> SupportGen::gatherCones() const {
+    std::vector<ConeShape*> cones;
+    for (const SupportAreaAbs* a : areas) {
+        for (AbtShape* s : a->shapes) {
+            if (ConeShape* c = s->asCone())
+                cones.push_back(c);
+        }
+    }
+    return cones;
+}
+
+// ---- Output ----------------------------------------------------------------------
+
+void SupportGen::appendAllTriangles(std::vector<StlTriangle*>& out) const {
+    for (const SupportAreaAbs* a : areas) {
+        for (const AbtShape* s : a->shapes)
+            s->appendTriangles(out, false);
+    }
+    out.insert(out.end(), baseTriangles.begin(), baseTriangles.end());
+}
+
+std::size_t SupportGen::supportTriangleCount() const {
+    std::vector<StlTriangle*> all;
+    appendAllTriangles(all);
+    return all.size();
+}
+
+void SupportGen::collectLiveShapes(ShapeDeque& out) const {
+    for (const SupportAreaAbs* a : areas) {
+        for (AbtShape* s : a->shapes)
+            s->collectLive(out);
+    }
+}
+
+void SupportGen::appendPendingTriangles(std::vector<StlTriangle*>& out) const {
+    if (pendingPoint == nullptr)
+        return;
+    for (const AbtShape* s : pendingPoint->shapes)
+        s->appendTriangles(out, false);
+}
+
+void SupportGen::releaseRenderBuffers(std::vector<uint32_t>& queue) {
+    if (vertexBuffer != 0)
+        queue.push_back(vertexBuffer);
+    if (indexBuffer != 0)
+        queue.push_back(indexBuffer);
+    vertexBuffer = 0;
+    indexBuffer = 0;
+    triangleCount = 0;
+    changed = 1;
+}
+
+// ---- Raft ------------------------------------------------------------------------
+
+void SupportGen::clearBase() {
+    freeShapeMesh(baseVertices, baseTriangles);
+}
+
+void SupportGen::buildBase() {
+    clearBase();
+    if (baseType != 1)
+        return;
+    SupportAreaAbs::BasePoints points;
+    for (const SupportAreaAbs* a : areas)
+        a->collectBasePoints(points);
+    if (points.empty())
+        return;
+    double xmin = points.front().first, xmax = xmin, ymin = points.front().second, ymax = ymin;
+    for (const auto& p : points) {
+        xmin = std::min(xmin, p.first);
+        xmax = std::max(xmax, p.first);
+        ymin = std::min(ymin, p.second);
+        ymax = std::max(ymax, p.second);
+    }
+    const double trunk = std::isfinite(trunkRadius) && trunkRadius > 0.0 ? trunkRadius : 1.0;
+    const double w = 1.5 * trunk;
+    const double x0 = xmin - w, x1 = xmax + w, y0 = ymin - w, y1 = ymax + w;
+    const double t = std::isfinite(BaseThickness) && BaseThickness > 0.0 ? BaseThickness : 1.0;
+    // The corner cut stays below half the smaller side, so a raft under a single
+    // cone keeps its cut corners apart and stays closed.
+    const double c = std::min(2.5, 0.45 * std::min(x1 - x0, y1 - y0));
+    const double xyz[24][3] = {
+        {x0, y0, t},     {x0, y0, 2 * t},     {x0 + c, y0, 0},     {x0 + c, y0, t},
+        {x1 - c, y0, 0}, {x1 - c, y0, t},     {x1, y0, t},         {x1, y0, 2 * t},
+        {x1, y0 + c, 0}, {x1, y0 + c, t},     {x1, y1 - c, 0},     {x1, y1 - c, t},
+        {x1, y1, t},     {x1, y1, 2 * t},     {x1 - c, y1, 0},     {x1 - c, y1, t},
+        {x0 + c, y1, 0}, {x0 + c, y1, t},     {x0, y1, t},         {x0, y1, 2 * t},
+        {x0, y1 - c, 0}, {x0, y1 - c, t},     {x0, y0 + c, 0},     {x0, y0 + c, t},
+    };
+    StlVertex* v[24];
+    for (int i = 0; i < 24; ++i)
+        v[i] = addShapeVertex(baseVertices, Vector3D(xyz[i]));
+    static const int kTriangles[][3] = {
+        // bottom
+        {0, 22, 2}, {2, 22, 20}, {2, 20, 16}, {20, 18, 16}, {2, 16, 4},
+        {4, 16, 14}, {4, 14, 8}, {4, 8, 6}, {8, 14, 10}, {10, 14, 12},
+        // top
+        {1, 3, 23}, {3, 21, 23}, {3, 17, 21}, {21, 17, 19}, {3, 5, 17},
+        {5, 15, 17}, {5, 7, 9}, {5, 9, 15}, {9, 11, 15}, {11, 13, 15},
+    };
+    for (const auto& tri : kTriangles)
+        addShapeTriangle(baseTriangles, v[tri[0]], v[tri[1]], v[tri[2]]);
+    for (int i = 0; i <= 20; i += 2) {
+        addShapeTriangle(baseTriangles, v[i], v[i + 3], v[i + 1]);
+        addShapeTriangle(baseTriangles, v[i], v[i + 2], v[i + 3]);
+    }
+    addShapeTriangle(baseTriangles, v[22], v[1], v[23]);
+    addShapeTriangle(baseTriangles, v[22], v[0], v[1]);
+}
+
+// ---- User points -----------------------------------------------------------------
+
+void SupportGen::clearAddedPoint() {
+    delete pendingPoint;
+    pendingPoint = nullptr;
+}
+
+void SupportGen::previewAddedPoint(StlTriangle* facet, const double point[3]) {
+    if (facet == nullptr || !(facet->normal.z <= -0.25881904)) {
+        clearAddedPoint();
+        return;
+    }
+    if (pendingPoint == nullptr)
+        pendingPoint = new AddedPointSupport(this);
+    pendingPoint->setFacet(facet);
+    pendingPoint->setPoint(point);
+    pendingPoint->reset(false);
+    pendingPoint->buildShapeMeshes();
+}
+
+SupportAreaAbs* SupportGen::linkCone() {
+    if (pendingPoint == nullptr)
+        return nullptr;
+    ConeShape* cone = pendingPoint->shapes.empty() ? nullptr : pendingPoint->shapes.front()->asCone();
+    if (cone == nullptr) {
+        // Nothing to commit (a point at the platform gets no cone). The pending
+        // region is dropped and no region is handed out: handing out the last
+        // committed region would let its undo delete someone else's support.
+        clearAddedPoint();
+        buildBase();
+        return nullptr;
+    }
+    if (!m_grid)
+        buildGrid();
+    const double a = (1.05 * tipRadius) * (1.05 * tipRadius);
+    const double D = safeDensity();
+    const double b = (2.1 * D) * (2.1 * D);
+    std::vector<AbtShape*> found;
+    const double foot[2] = {cone->FootPoint.x, cone->FootPoint.y};
+    m_grid->queryNeighbourhood(foot, found);
+    for (AbtShape* s : found) {
+        ConeShape* other = s->asCone();
+        if (other == nullptr || other == cone || other->isDeleted())
+            continue;
+        const double dx = other->FootPoint.x - foot[0], dy = other->FootPoint.y - foot[1];
+        const double s2 = dx * dx + dy * dy;
+        if (a < s2 && s2 < b) {
+            makeLink(cone, other);
+            other->trimLinks();
+        }
+    }
+    cone->trimLinks();
+    m_grid->insert(cone, foot);
+    AddedPointSupport* area = pendingPoint;
+    pendingPoint = nullptr;
+    areas.push_back(area);
+    area->buildShapeMeshes();
+    changed = 1;
+    buildBase();
+    return area;
+}
+
+} // namespace support

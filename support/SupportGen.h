@@ -1,0 +1,197 @@
+#pragma once
+
+#include "support/AbtShape.h"
+#include "support/ShapeGrid.h"
+#include "support/SupportArea.h"
+#include "topolib/Vector3D.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace topolib {
+class StlEdge;
+class StlObject;
+class StlTriangle;
+class StlVertex;
+} // namespace topolib
+
+namespace support {
+
+class ColumnLink;
+class ConeShape;
+
+// Everything that supports one object: the parameters, the support regions with
+// their cones, links and bars, the shape grid, the raft, the user's pending
+// support point and the state of the render buffer the view draws from.
+//
+// The mesh analysed is the owner's (not owned). Everything runs on the GUI
+// thread; the owner's octree must not be rebuilt while a container works on it.
+//
+// Shapes stay valid for the container's life: links and bars that a rebuild or a
+// trim destroys, and the shapes of regions that are re-placed or cleared, are
+// retired (their meshes freed) and deleted only with the container, because undo
+// commands may still name them.
+class SupportGen {
+public:
+    // Progress of a long step, 0 to 100.
+    using Progress = std::function<void(int percent)>;
+
+    // The object's container (MaxAngle 46, minArea 5).
+    explicit SupportGen(topolib::StlObject* owner);
+    // The project reader's container: no owner yet, MaxAngle 40, minArea 8.
+    SupportGen();
+    SupportGen(const SupportGen&) = delete;
+    SupportGen& operator=(const SupportGen&) = delete;
+    // Frees grid, pending point, regions (with their shapes), retired shapes and the
+    // raft. Never touches GL: call releaseRenderBuffers first to hand the buffer
+    // names to whoever deletes them.
+    ~SupportGen();
+
+    // ---- Parameters (plain fields below; these are conveniences) --------------
+    // Stores the type for cones made later; with regenerate, rebuilds every mesh.
+    void setSupportType(uint8_t type, bool regenerate);
+    // 0 none, 1 raft, 2 circular base per cone: marks every cone, stores the type;
+    // with regenerate, rebuilds every mesh and the raft.
+    void setBaseType(int type, bool regenerate);
+    uint8_t getSupportType() const { return supportType; }
+    int getBaseType() const { return baseType; }
+    void setTipRadius(double v) { tipRadius = v; }
+    void setTrunkRadius(double v) { trunkRadius = v; }
+    void setBranchRadius(double v) { branchRadius = v; }
+    void setHeadExtend(double v) { HeadExtend = v; }
+    void setDensity(double v) { Density = v; }
+    void setMaxAngle(double v) { MaxAngle = v; }
+    void setBaseThickness(double v) { BaseThickness = v; }
+    void setBaseSize(double v) { baseSize = v; }
+    void setRemoveInternal(bool on) { RemoveInternal = on ? 1 : 0; }
+    double getTipRadius() const { return tipRadius; }
+    double getTrunkRadius() const { return trunkRadius; }
+    double getBranchRadius() const { return branchRadius; }
+    double getHeadExtend() const { return HeadExtend; }
+    double getDensity() const { return Density; }
+    double getMaxAngle() const { return MaxAngle; }
+    double getBaseThickness() const { return BaseThickness; }
+    double getBaseSize() const { return baseSize; }
+    bool getRemoveInternal() const { return RemoveInternal != 0; }
+
+    // ---- Regions -------------------------------------------------------------
+    // Appends area and makes this container its owner (project reader).
+    void addArea(SupportAreaAbs* area);
+    std::size_t areaCount() const { return areas.size(); }
+    SupportAreaAbs* areaAt(std::size_t i) const { return i < areas.size() ? areas[i] : nullptr; }
+    ShapeGrid* shapeGrid() const { return m_grid.get(); }
+    topolib::StlObject* mesh() const { return owner; }
+
+    // ---- Generation ----------------------------------------------------------
+    // A container without regions detects them and builds the supports; one with
+    // regions re-places them with the current parameters. The raft follows; then
+    // changed := 1. Refuses (false, nothing changed) without an owner or while the
+    // owner's octree is being built. The owner's group fields should be reset to
+    // none before a first generation.
+    bool generate(const Progress& progress = Progress());
+    // The steps of generate, public for the project reader and tests.
+    void detectOverhangs();
+    void growOverhangRegion(topolib::StlTriangle* seed, double limit);
+    void filterAreas();
+    void findLowestCurves();
+    void findLowestPoints();
+    void buildSupports(const Progress& progress = Progress());
+    void rebuildSupports(const Progress& progress = Progress());
+    void buildGrid();
+    void insertConesIntoGrid();
+    void thinCrowdedCones();
+    void linkNeighbourCones();
+    // buildMesh of every shape of every region.
+    void rebuildShapeMeshes();
+    // Every cylinder cone (live or deleted) rebuilds its bars (after loading).
+    void rebuildConeBars();
+    // Retires every region, the pending point and the raft; changed := 1.
+    void clear();
+
+    // ---- Output --------------------------------------------------------------
+    // Every region's shapes' triangles (each pair's bars once), then the raft: the
+    // one list the render buffer and STL export are filled from.
+    void appendAllTriangles(std::vector<topolib::StlTriangle*>& out) const;
+    // Live shapes that support picking offers.
+    void collectLiveShapes(ShapeDeque& out) const;
+    // The pending point's triangles (the hover preview).
+    void appendPendingTriangles(std::vector<topolib::StlTriangle*>& out) const;
+    // Number of triangles appendAllTriangles gives.
+    std::size_t supportTriangleCount() const;
+
+    // ---- Raft ----------------------------------------------------------------
+    // With baseType 1: a plate under the feet of all live platform cones, corners
+    // lifted; otherwise (or without such cones) none.
+    void buildBase();
+    void clearBase();
+
+    // ---- User points ---------------------------------------------------------
+    // Shows (or, on a facet tilted more than 75 degrees from facing down, removes)
+    // the pending cone at point on facet.
+    void previewAddedPoint(topolib::StlTriangle* facet, const double point[3]);
+    // Commits the pending point: links its cone to its neighbours, appends its
+    // region and rebuilds the raft. Returns the committed region (the last of the
+    // list); null when there is no pending point.
+    SupportAreaAbs* linkCone();
+    void clearAddedPoint();
+    AddedPointSupport* pending() const { return pendingPoint; }
+
+    // ---- Render buffer state (the view code owns the GL calls) ----------------
+    // Appends the non-zero buffer names to queue, zeroes them and the triangle
+    // count, and sets changed so that the next draw rebuilds the buffers. A
+    // container detached from its object hands its names over this way.
+    void releaseRenderBuffers(std::vector<uint32_t>& queue);
+    void markChanged() { changed = 1; }
+
+    // ---- Shape lifetime --------------------------------------------------------
+    // Takes a shape that its owner no longer lists: frees its mesh and keeps the
+    // object until the container dies. A cone's links must be unregistered first.
+    void retire(AbtShape* shape);
+    std::size_t retiredCount() const { return m_retired.size(); }
+
+    // ---- Fields --------------------------------------------------------------
+    topolib::StlObject* owner = nullptr;
+    AddedPointSupport* pendingPoint = nullptr; // owned
+    uint8_t changed = 1;                       // the render buffer no longer matches
+    uint32_t vertexBuffer = 0;                 // GL buffer names (0 = none)
+    uint32_t indexBuffer = 0;
+    uint32_t triangleCount = 0;
+    int32_t baseType = 0; // 0 none, 1 raft, 2 circular base per cone
+    uint8_t RemoveInternal = 0;
+    double MaxAngle = 46.0;
+    double minArea = 5.0;
+    double Density = 5.0;
+    double minTolerance = 0.35;
+    uint8_t supportType = 1; // 0 cross, 1 cylinder
+    double tipRadius = 0.5;
+    double trunkRadius = 1.0;
+    double branchRadius = 0.6;
+    double HeadExtend = 5.0;
+    double BaseThickness = 1.0;
+    double baseSize = 4.0;
+    topolib::Vector3D boxMin;
+    topolib::Vector3D boxMax;
+    std::vector<SupportAreaAbs*> areas;           // owned, in order
+    std::vector<topolib::StlVertex*> baseVertices; // raft records, owned
+    std::vector<topolib::StlTriangle*> baseTriangles;
+
+    // Sanitised parameters as the pipeline uses them (finite, positive where a
+    // division or a grid depends on them).
+    double safeDensity() const;
+
+private:
+    // Every cone of every region in order (the gather order of the pipeline).
+    std::vector<ConeShape*> gatherCones() const;
+    void retireArea(SupportAreaAbs* area);
+    // A new link of first to second, registered with both.
+    ColumnLink* makeLink(ConeShape* first, ConeShape* second);
+
+    std::unique_ptr<ShapeGrid> m_grid;
+    uint64_t m_linkSerial = 0;
+    std::vector<std::unique_ptr<AbtShape>> m_retired;
+    std::vector<std::unique_ptr<SupportAreaAbs>> m_retiredAreas;
+};
+
+} // namespace support

@@ -1,0 +1,406 @@
+// The generation pipeline: overhang regions, their filter, lowest curves and
+// lowest points; cone placement, thinning, linking, meshes.
+#include "support/ColumnLink.h"
+#include "support/ConeShape.h"
+#include "support/SupportGen.h"
+#include "topolib/NeighbourhoodWalks.h"
+#include "topolib/StlEdge.h"
+#include "topolib/StlObject.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
+
+#include <cassert>
+#include <cmath>
+#include <unordered_map>
+
+namespace support {
+
+using topolib::StlEdge;
+using topolib::StlObject;
+using topolib::StlTriangle;
+using topolib::StlVertex;
+using topolib::Vector3D;
+
+namespace {
+
+void clearEdgeMarks(StlObject& mesh) {
+    for (StlEdge* e : mesh.edges()) {
+        if (e != nullptr && e->edgeClass != topolib::kEdgeDetached)
+            e->clearMarks();
+    }
+}
+
+#ifndef NDEBUG
+// Walk marks are scratch state: every step clears what it set.
+bool marksClear(const StlObject& mesh) {
+    for (const StlTriangle* t : mesh.triangles()) {
+        if (t != nullptr && t->walkMark() != 0)
+            return false;
+    }
+    for (const StlVertex* v : mesh.vertices()) {
+        if (v != nullptr && v->mark() != 0)
+            return false;
+    }
+    for (const StlEdge* e : mesh.edges()) {
+        if (e != nullptr && e->edgeClass != topolib::kEdgeDetached && e->marks() != 0)
+            return false;
+    }
+    return true;
+}
+#endif
+
+double zExtent(const StlObject& mesh) {
+    const double d = mesh.bboxMax()[2] - mesh.bboxMin()[2];
+    return std::isfinite(d) && d > 0.0 ? d : 0.0;
+}
+
+} // namespace
+
+bool SupportGen::generate(const Progress& progress) {
+    if (owner == nullptr || owner->octreeBuilding())
+        return false;
+    if (areas.empty()) {
+        detectOverhangs();
+        if (progress)
+            progress(20);
+        buildSupports(progress);
+    } else {
+        rebuildSupports(progress);
+    }
+    buildBase();
+    changed = 1;
+    assert(marksClear(*owner));
+    if (progress)
+        progress(100);
+    return true;
+}
+
+void SupportGen::detectOverhangs() {
+    StlObject& mesh = *owner;
+    const double angle = std::isfinite(MaxAngle) ? MaxAngle : 46.0;
+    const double limit = -std::cos(angle * 3.141592653 / 180.0);
+    for (StlTriangle* t : mesh.triangles()) {
+        if (t != nullptr && !t->isDeleted() && t->walkMark() == 0 && t->normal.z < limit)
+            growOverhangRegion(t, limit);
+    }
+    clearEdgeMarks(mesh);
+    mesh.clearTriangleMarks();
+    filterAreas();
+    findLowestCurves();
+    findLowestPoints();
+}
+
+void SupportGen::growOverhangRegion(StlTriangle* seed, double limit) {
+    if (!(seed->normal.z < limit))
+        return;
+    const uint32_t id = static_cast<uint32_t>(areas.size());
+    const int32_t group = groupValue(id);
+    std::vector<StlTriangle*> region{seed};
+    std::vector<StlTriangle*> stack{seed};
+    std::deque<StlEdge*> boundary;
+    double area = topolib::triangleArea(seed);
+    seed->setGroup(group);
+    seed->setWalkMark(2);
+    auto onBoundary = [&](StlEdge* e) {
+        boundary.push_back(e);
+        e->flags = static_cast<uint8_t>((e->flags & ~0xDu) | 0x2u);
+    };
+    while (!stack.empty()) {
+        StlTriangle* t = stack.back();
+        stack.pop_back();
+        for (StlEdge* e : t->edges) {
+            if (e == nullptr)
+                continue;
+            if (e->edgeClass == topolib::kEdgeNonManifold) {
+                onBoundary(e);
+                continue;
+            }
+            StlTriangle* n = nullptr;
+            for (StlTriangle* c : *e) {
+                if (c != t) {
+                    n = c;
+                    break;
+                }
+            }
+            if (n == nullptr || n->isDeleted()) {
+                onBoundary(e);
+                continue;
+            }
+            if (n->walkMark() == 2 || n->group() > 0) {
+                if (n->group() != group)
+                    onBoundary(e);
+                continue;
+            }
+            if (n->normal.z < limit) {
+                region.push_back(n);
+                stack.push_back(n);
+                area += topolib::triangleArea(n);
+                n->setGroup(group);
+                n->setWalkMark(2);
+            } else {
+                onBoundary(e);
+            }
+        }
+    }
+    auto abandon = [&] {
+        // The facets keep their walk mark until detection ends (no other region
+        // seeds there) but lose the id: a later region takes the same number.
+        for (StlTriangle* t : region)
+            t->setGroup(-1);
+    };
+    if (boundary.size() < 3) {
+        abandon();
+        return;
+    }
+    if (region.size() < 5 && area < minArea) {
+        for (const StlEdge* e : boundary) {
+            if (e->hasLowerOppositeVertex()) {
+                abandon();
+                return;
+            }
+        }
+    }
+    auto* a = new AreaSupport(this);
+    a->area = area;
+    a->assignTriangles(std::move(region));
+    a->setAreaId(id);
+    a->setBoundary(boundary);
+    areas.push_back(a);
+}
+
+void SupportGen::filterAreas() {
+    const StlObject& mesh = *owner;
+    double tol = std::max(minTolerance, 0.01 * zExtent(mesh));
+    if (!std::isfinite(tol))
+        tol = 0.35;
+    if (tol > 0.7)
+        tol = 0.7;
+    const double minA = minArea;
+    std::vector<SupportAreaAbs*> kept;
+    kept.reserve(areas.size());
+    for (SupportAreaAbs* a : areas) {
+        if (!a->isNegligible(&minA, &tol)) {
+            a->setAreaId(static_cast<uint32_t>(kept.size()));
+            kept.push_back(a);
+            continue;
+        }
+        // A dropped region's facets belong to no region: a surviving region that
+        // is renumbered to the same id must not place cones on them.
+        if (auto* over = dynamic_cast<AreaSupport*>(a)) {
+            for (StlTriangle* t : over->triangles) {
+                if (t != nullptr)
+                    t->setGroup(-1);
+            }
+        }
+        delete a;
+    }
+    areas.swap(kept);
+}
+
+void SupportGen::findLowestCurves() {
+    StlObject& mesh = *owner;
+    const double medium = 0.9 * safeDensity();
+    std::vector<StlVertex*> chain;
+    for (StlEdge* e : mesh.edges()) {
+        if (e == nullptr || e->marks() != 0 || e->vertexCount() < 2)
+            continue;
+        e->flags = static_cast<uint8_t>((e->flags & ~StlEdge::kMarkMask) | 1u);
+        if (!e->isLowestHorizontalEdge())
+            continue;
+        StlVertex* u0 = e->vertex(0);
+        StlVertex* u = e->vertex(1);
+        double length = std::sqrt((u->pos - u0->pos).lengthSquared());
+        u0->flags |= 1u;
+        chain.assign(1, u0);
+        while (u != nullptr) {
+            u->flags |= 1u;
+            chain.push_back(u);
+            u = u->nextLowestEdgeVertex(&length);
+        }
+        if (length > 10.0) {
+            auto* curve = new LowestCurveSupport(this);
+            curve->setVertices(chain);
+            curve->setAreaId(static_cast<uint32_t>(areas.size()));
+            areas.push_back(curve);
+        } else if (length > medium) {
+            for (StlVertex* v : chain)
+                v->flags |= 2u;
+        }
+    }
+    clearEdgeMarks(mesh);
+}
+
+void SupportGen::findLowestPoints() {
+    StlObject& mesh = *owner;
+    double tol = std::max(minTolerance, 0.02 * zExtent(mesh));
+    if (!std::isfinite(tol))
+        tol = 0.35;
+    if (tol > 1.0)
+        tol = 1.0;
+    std::vector<StlVertex*> candidates;
+    for (StlVertex* v : mesh.vertices()) {
+        if (v == nullptr)
+            continue;
+        if ((v->flags & 3u) == 0) {
+            if (v->hasTriangleList() && topolib::isLocalLowestVertex(v, tol) &&
+                !mesh.isInsideByDownwardCount(v->pos.data()) && v->triangleCount() >= 3)
+                candidates.push_back(v);
+        } else if (v->flags & 2u) {
+            candidates.push_back(v);
+        }
+        v->flags &= ~3u;
+    }
+    // Earlier candidates win: a candidate stays when no earlier kept one lies
+    // within 2.2 tip radii. A hash of cells of that size keeps this linear.
+    const double r = 2.0 * 1.1 * (std::isfinite(tipRadius) ? std::fabs(tipRadius) : 0.5);
+    const double r2 = r * r;
+    const double cell = r > 1e-9 ? r : 1.0;
+    auto key = [&](long i, long j, long k) {
+        return (static_cast<uint64_t>(i & 0x1FFFFF) << 42) | (static_cast<uint64_t>(j & 0x1FFFFF) << 21) |
+               static_cast<uint64_t>(k & 0x1FFFFF);
+    };
+    std::unordered_map<uint64_t, std::vector<StlVertex*>> kept;
+    for (StlVertex* v : candidates) {
+        const long ci = static_cast<long>(std::floor(v->x() / cell));
+        const long cj = static_cast<long>(std::floor(v->y() / cell));
+        const long ck = static_cast<long>(std::floor(v->z() / cell));
+        bool crowded = false;
+        for (long i = ci - 1; i <= ci + 1 && !crowded; ++i) {
+            for (long j = cj - 1; j <= cj + 1 && !crowded; ++j) {
+                for (long k = ck - 1; k <= ck + 1 && !crowded; ++k) {
+                    auto it = kept.find(key(i, j, k));
+                    if (it == kept.end())
+                        continue;
+                    for (const StlVertex* w : it->second) {
+                        if ((w->pos - v->pos).lengthSquared() < r2) {
+                            crowded = true;
+                            break;
+                        }
+                    }
+                }
+            }
+        }
+        if (crowded)
+            continue;
+        kept[key(ci, cj, ck)].push_back(v);
+        auto* point = new LowestPointSupport(this);
+        point->setVertex(v);
+        point->setAreaId(static_cast<uint32_t>(areas.size()));
+        areas.push_back(point);
+    }
+}
+
+void SupportGen::buildGrid() {
+    if (!areas.empty()) {
+        boxMin = areas.front()->boxMin;
+        boxMax = areas.front()->boxMax;
+        for (const SupportAreaAbs* a : areas) {
+            for (int k = 0; k < 3; ++k) {
+                boxMin[k] = std::min(boxMin[k], a->boxMin[k]);
+                boxMax[k] = std::max(boxMax[k], a->boxMax[k]);
+            }
+        }
+    } else if (owner != nullptr) {
+        boxMin = Vector3D(owner->bboxMin());
+        boxMax = Vector3D(owner->bboxMax());
+    }
+    m_grid = std::make_unique<ShapeGrid>();
+    m_grid->setUp(boxMin.data(), boxMax.data(), 1.5 * safeDensity());
+}
+
+void SupportGen::insertConesIntoGrid() {
+    if (!m_grid)
+        buildGrid();
+    for (ConeShape* c : gatherCones()) {
+        const double p[2] = {c->FootPoint.x, c->FootPoint.y};
+        m_grid->insert(c, p);
+    }
+}
+
+void SupportGen::thinCrowdedCones() {
+    if (!m_grid)
+        return;
+    const double tip = std::isfinite(tipRadius) ? tipRadius : 0.5;
+    const double r2 = 9.0 * tip * tip;
+    const std::vector<ConeShape*> cones = gatherCones();
+    std::vector<AbtShape*> found;
+    for (ConeShape* c : cones) {
+        c->visited = 1;
+        if (c->isDeleted())
+            continue;
+        found.clear();
+        const double p[2] = {c->FootPoint.x, c->FootPoint.y};
+        m_grid->queryNeighbourhood(p, found);
+        for (AbtShape* s : found) {
+            ConeShape* d = s->asCone();
+            if (d == nullptr || d->visited || d->isDeleted())
+                continue;
+            if ((d->ContactPoint - c->ContactPoint).lengthSquared() < r2)
+                d->setDeleted(true, nullptr);
+        }
+        c->trimLinks();
+    }
+    for (ConeShape* c : cones)
+        c->visited = 0;
+}
+
+void SupportGen::linkNeighbourCones() {
+    if (!m_grid)
+        return;
+    const double tip = std::isfinite(tipRadius) ? tipRadius : 0.5;
+    const double a = (1.05 * tip) * (1.05 * tip);
+    const double D = safeDensity();
+    const double b = (2.1 * D) * (2.1 * D);
+    std::vector<AbtShape*> found;
+    for (ConeShape* c : gatherCones()) {
+        if (c->isDeleted())
+            continue;
+        found.clear();
+        const double p[2] = {c->FootPoint.x, c->FootPoint.y};
+        m_grid->queryNeighbourhood(p, found);
+        for (AbtShape* s : found) {
+            ConeShape* d = s->asCone();
+            if (d == nullptr || d == c || d->isDeleted())
+                continue;
+            const double dx = d->FootPoint.x - p[0], dy = d->FootPoint.y - p[1];
+            const double s2 = dx * dx + dy * dy;
+            if (a < s2 && s2 < b)
+                makeLink(c, d);
+        }
+        c->trimLinks();
+    }
+}
+
+void SupportGen::buildSupports(const Progress& progress) {
+    buildGrid();
+    const std::size_t n = areas.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        areas[i]->placeContacts(RemoveInternal != 0);
+        if (progress && n > 0 && (i + 1) % std::max<std::size_t>(1, n / 10) == 0)
+            progress(20 + static_cast<int>(50 * (i + 1) / n));
+    }
+    insertConesIntoGrid();
+    thinCrowdedCones();
+    linkNeighbourCones();
+    if (progress)
+        progress(75);
+    rebuildShapeMeshes();
+}
+
+void SupportGen::rebuildSupports(const Progress& progress) {
+    buildGrid();
+    const std::size_t n = areas.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        areas[i]->reset(RemoveInternal != 0);
+        if (progress && n > 0 && (i + 1) % std::max<std::size_t>(1, n / 10) == 0)
+            progress(20 + static_cast<int>(50 * (i + 1) / n));
+    }
+    insertConesIntoGrid();
+    thinCrowdedCones();
+    linkNeighbourCones();
+    if (progress)
+        progress(75);
+    rebuildShapeMeshes();
+}
+
+} // namespace support
