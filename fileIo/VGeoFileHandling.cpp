@@ -394,6 +394,14 @@ int VGeoFileHandling::writeToStream(KBaseStream* stream) {
     const auto& shells = mesh.shells();
     out.u32(static_cast<uint32_t>(shells.size()));
     size_t next = 0, list = 0;
+    if (numbering_) {
+        numbering_->triangles.assign(mesh.triangles().size(), -1);
+        for (size_t k = 0; k < valid.size(); ++k) {
+            const auto id = static_cast<size_t>(valid[k]->id);
+            if (id < numbering_->triangles.size())
+                numbering_->triangles[id] = static_cast<int32_t>(k);
+        }
+    }
     for (const auto* shell : shells) {
         out.zeros(3);
         out.f32(static_cast<float>(std::fabs(shell->area)));
@@ -411,6 +419,12 @@ int VGeoFileHandling::writeToStream(KBaseStream* stream) {
     for (const auto* e : mesh.edges())
         if (e && mesh.isValidEdge(e))
             validEdges.push_back(e);
+    if (numbering_) {
+        numbering_->edges.assign(mesh.edges().size(), -1);
+        for (size_t k = 0; k < validEdges.size(); ++k)
+            if (validEdges[k]->index < numbering_->edges.size())
+                numbering_->edges[validEdges[k]->index] = static_cast<int32_t>(k);
+    }
     out.u32(static_cast<uint32_t>(validEdges.size()));
     for (const auto* e : validEdges) {
         out.u32(static_cast<uint32_t>(e->vertex(0)->index));

@@ -8,8 +8,19 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace fileIo {
+
+// Where the writer put each record. The writer renumbers triangles shell by
+// shell and leaves out invalid triangles and edges, so a record's position in
+// the entry (which is its id or index after reading the entry back) differs
+// from its id or index in the mesh that was written. triangles[id] and
+// edges[index] hold that position, -1 for a record that was not written.
+struct VGeoNumbering {
+    std::vector<int32_t> triangles;
+    std::vector<int32_t> edges;
+};
 
 class VGeoFileHandling : public FileHandling {
 public:
@@ -36,6 +47,12 @@ public:
     int writeFile(const std::wstring& fileName);
     // 1 success, 0 when there is no target or a write fails.
     int writeToStream(KBaseStream* stream);
+
+    // Makes the next writes fill *out (not owned; null stops it).
+    void recordNumbering(VGeoNumbering* out) { numbering_ = out; }
+
+private:
+    VGeoNumbering* numbering_ = nullptr;
 };
 
 } // namespace fileIo
