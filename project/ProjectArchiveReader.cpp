@@ -1,0 +1,260 @@
+#include "project/ProjectArchiveReader.h"
+
+#include "app/Log.h"
+#include "app/MemoryCheck.h"
+#include "fileIo/ByteOrder.h"
+#include "fileIo/VGeoFileHandling.h"
+#include "fileIo/VlrZipFile.h"
+#include "topolib/StlObject.h"
+
+#include <quazip/quazip.h>
+#include <quazip/quazipfile.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace project {
+
+namespace {
+
+const QString kDescriptorName = QStringLiteral("VlrProDesc.xml");
+const QString kGeometryFolder = QStringLiteral("ObjGeo");
+const QString kSupportFolder = QStringLiteral("Support");
+
+// XML entries are read whole; no descriptor or support entry comes near this.
+constexpr qint64 kMaxXmlEntry = 256ll << 20;
+// The geometry entry's head up to and including the vertex count: 256 zero
+// bytes, triangle count, six box floats, 256 zero bytes, vertex count.
+constexpr uint32_t kGeometryHead = 256 + 4 + 24 + 256 + 4;
+constexpr uint64_t kBytesPerVertex = 96;
+
+// The entry's head, read ahead for the checks, handed out again before the
+// rest of the entry, so that the geometry reader sees the whole entry.
+class HeadFirstStream : public fileIo::KBaseStream {
+public:
+    HeadFirstStream(const char* head, uint32_t headSize, fileIo::KBaseStream& rest)
+        : head_(head), headSize_(headSize), rest_(rest) {}
+    bool write(const char*, uint32_t) override { return false; }
+    bool read(char* buffer, uint32_t n) override {
+        const uint32_t fromHead = std::min(n, headSize_ - used_);
+        std::memcpy(buffer, head_ + used_, fromHead);
+        used_ += fromHead;
+        if (fromHead < n && !rest_.read(buffer + fromHead, n - fromHead))
+            return false;
+        position_ += n;
+        return true;
+    }
+    int64_t size() override { return rest_.size(); }
+    int64_t tell() override { return position_; }
+    bool atEnd() override { return used_ == headSize_ && rest_.atEnd(); }
+
+private:
+    const char* head_;
+    uint32_t headSize_;
+    uint32_t used_ = 0;
+    int64_t position_ = 0;
+    fileIo::KBaseStream& rest_;
+};
+
+bool memoryAllows(uint64_t bytes) {
+    return !MemoryCheckCallback || MemoryCheckCallback(bytes);
+}
+
+// Reads what is left of the open entry, so that its close can check the CRC.
+bool drain(QuaZipFile& file) {
+    char scratch[65536];
+    while (!file.atEnd()) {
+        const qint64 got = file.read(scratch, sizeof scratch);
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+    }
+    return file.getZipError() == UNZ_OK;
+}
+
+// Closes the entry; false on a zip error (a CRC mismatch shows here).
+bool closeEntry(QuaZipFile& file) {
+    file.close();
+    return file.getZipError() == UNZ_OK;
+}
+
+IO_ERROR readXmlEntry(QuaZipFile& file, QByteArray& out) {
+    const qint64 size = file.usize();
+    if (size < 0 || size > kMaxXmlEntry)
+        return IO_ZIP_FAILED;
+    if (!memoryAllows(static_cast<uint64_t>(size)))
+        return IO_NOT_ENOUGH_MEMORY;
+    try {
+        out.resize(static_cast<int>(size));
+    } catch (const std::bad_alloc&) {
+        return IO_NOT_ENOUGH_MEMORY;
+    }
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 got = file.read(out.data() + done, size - done);
+        if (got <= 0)
+            return IO_ZIP_FAILED;
+        done += got;
+    }
+    return drain(file) && closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
+}
+
+IO_ERROR readGeometryEntry(QuaZipFile& file, fileIo::VlrZipFile& stream, topolib::StlObject& mesh) {
+    const int64_t size = stream.size();
+    char head[kGeometryHead];
+    if (size < kGeometryHead || !stream.read(head, kGeometryHead))
+        return file.getZipError() != UNZ_OK ? IO_ZIP_FAILED : IO_LOAD_OBJECT_FAILED;
+    const uint64_t triangles = fileIo::loadU32(head + 256);
+    const uint64_t vertices = fileIo::loadU32(head + kGeometryHead - 4);
+    // Every triangle and vertex takes twelve bytes of the entry.
+    if (triangles * 12 > uint64_t(size) || vertices * 12 > uint64_t(size))
+        return IO_LOAD_OBJECT_FAILED;
+    if (!memoryAllows(triangles * fileIo::VGeoFileHandling::kBytesPerTriangle + vertices * kBytesPerVertex))
+        return IO_NOT_ENOUGH_MEMORY;
+    HeadFirstStream whole(head, kGeometryHead, stream);
+    fileIo::VGeoFileHandling reader;
+    reader.setTarget(&mesh);
+    int result = fileIo::kFailure;
+    try {
+        result = reader.readFromStream(&whole);
+    } catch (const std::exception& e) {
+        logString(std::string("Exception: ") + e.what());
+        return IO_MISC_ERROR;
+    }
+    // Damage in the compressed data shows as a zip error or, at the latest,
+    // as a CRC mismatch once the whole entry has been read.
+    if (!drain(file) || !closeEntry(file))
+        return IO_ZIP_FAILED;
+    return result == fileIo::kSuccess ? IO_SUCCESS : IO_LOAD_OBJECT_FAILED;
+}
+
+} // namespace
+
+int entryNumber(const QString& name, const QString& folder, const QString& extension) {
+    const int start = folder.size() + 1;
+    if (name.size() <= start + extension.size() || !name.startsWith(folder) || name.at(folder.size()) != QLatin1Char('/') ||
+        !name.endsWith(extension, Qt::CaseInsensitive))
+        return -1;
+    const int digits = name.size() - start - extension.size();
+    if (digits > 9)
+        return -1;
+    int value = 0;
+    for (int k = 0; k < digits; ++k) {
+        const QChar c = name.at(start + k);
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    return value;
+}
+
+IO_ERROR readProjectArchive(const QString& path, const MeshFactory& makeMesh, ProjectContents& out,
+                            const ProgressFunction& progress, int base, int range) {
+    out = ProjectContents();
+    QuaZip zip(path);
+    if (!zip.open(QuaZip::mdUnzip))
+        return IO_ZIP_FAILED;
+
+    bool haveDescriptor = false;
+    std::map<int, std::unique_ptr<topolib::StlObject>> meshes;
+    std::vector<double> weights;
+    double progressSum = 0;
+    size_t entries = 0;
+    IO_ERROR result = IO_SUCCESS;
+    const QString vsg = QStringLiteral(".vsg"), xml = QStringLiteral(".xml");
+
+    for (bool more = zip.goToFirstFile(); more && result == IO_SUCCESS; more = zip.goToNextFile()) {
+        if (++entries > 3 * kMaxProjectObjects + 1) {
+            result = IO_MISC_ERROR;
+            break;
+        }
+        const QString name = zip.getCurrentFileName();
+        const bool geometry = name.startsWith(kGeometryFolder + QLatin1Char('/')) && name.endsWith(vsg, Qt::CaseInsensitive);
+        const int supportNumber = entryNumber(name, kSupportFolder, xml);
+        const bool descriptor = name == kDescriptorName;
+        if (!geometry && !descriptor && supportNumber < 0)
+            continue;
+
+        fileIo::VlrZipFile stream(&zip);
+        QuaZipFile& file = stream.device();
+        if (!file.open(QIODevice::ReadOnly)) {
+            logString("Error Open curContentFile: " + file.errorString().toStdString());
+            result = IO_ZIP_FAILED;
+            break;
+        }
+        if (geometry) {
+            const int number = entryNumber(name, kGeometryFolder, vsg);
+            if (number < 0 || meshes.count(number) || meshes.size() >= kMaxProjectObjects) {
+                logString("Bad or repeated geometry entry: " + name.toStdString());
+                result = IO_MISC_ERROR;
+                break;
+            }
+            std::unique_ptr<topolib::StlObject> mesh = makeMesh();
+            result = readGeometryEntry(file, stream, *mesh);
+            if (result != IO_SUCCESS) {
+                logString("Load object file '" + name.toStdString() + "' failed");
+                break;
+            }
+            const size_t k = meshes.size();
+            meshes.emplace(number, std::move(mesh));
+            if (progress && k < weights.size()) {
+                progressSum += weights[k];
+                progress(base + static_cast<int>(progressSum));
+            }
+        } else if (descriptor) {
+            QByteArray bytes;
+            if (haveDescriptor) {
+                result = IO_MISC_ERROR;
+                break;
+            }
+            result = readXmlEntry(file, bytes);
+            if (result != IO_SUCCESS)
+                break;
+            haveDescriptor = true;
+            if (!readDescriptor(bytes, out.descriptor)) {
+                result = IO_XML_FAILED;
+                break;
+            }
+            // Weigh the geometry entries by their triangle counts; a scene of
+            // no triangles reports nothing in between.
+            double total = 0;
+            for (const ProjectObjectInfo& o : out.descriptor.objects)
+                total += o.numberTriangles;
+            if (range > 0 && total > 0)
+                for (const ProjectObjectInfo& o : out.descriptor.objects)
+                    weights.push_back(o.numberTriangles * (range / total));
+        } else {
+            QByteArray bytes;
+            result = readXmlEntry(file, bytes);
+            if (result == IO_SUCCESS && !out.supports.count(supportNumber))
+                out.supports.emplace(supportNumber, std::move(bytes));
+        }
+    }
+    if (result == IO_SUCCESS && zip.getZipError() != UNZ_OK)
+        result = IO_ZIP_FAILED;
+    zip.close();
+    if (result != IO_SUCCESS)
+        return result;
+
+    if (!haveDescriptor) {
+        logText("No project descriptor in the archive");
+        return IO_MISC_ERROR;
+    }
+    const size_t records = out.descriptor.objects.size();
+    if (meshes.size() != records || (records > 0 && meshes.rbegin()->first != static_cast<int>(records) - 1)) {
+        logText("_localObjectExList.size() != _qalmObjInforList.size");
+        return IO_MISC_ERROR;
+    }
+    // Distinct numbers, as many as records and the largest records - 1: they
+    // are exactly 0 .. records - 1.
+    out.meshes.reserve(records);
+    for (auto& entry : meshes)
+        out.meshes.push_back(std::move(entry.second));
+    for (auto it = out.supports.begin(); it != out.supports.end();)
+        it = it->first < static_cast<int>(records) ? std::next(it) : out.supports.erase(it);
+    return IO_SUCCESS;
+}
+
+} // namespace project

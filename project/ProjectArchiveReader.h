@@ -1,0 +1,56 @@
+#pragma once
+// Reads a project archive into plain values and new meshes, checking it
+// strictly before anything reaches the scene:
+// - geometry entries are exactly the names "ObjGeo/<digits>.vsg" (extension
+//   in any case); any other ".vsg" name under "ObjGeo/" and a number given
+//   twice fail the open;
+// - "VlrProDesc.xml" must be there once;
+// - every entry is read to its end and closed, so a CRC error is seen;
+// - the counts of a geometry entry are checked against the entry's
+//   uncompressed size and the memory check before its mesh is built;
+// - the object numbers must be 0 .. n-1 for the n descriptor records.
+// Entry names are only matched, never used as paths.
+#include "project/IoError.h"
+#include "project/ProjectDescriptor.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace topolib {
+class StlObject;
+}
+
+namespace project {
+
+struct ProjectContents {
+    ProjectDescriptor descriptor;
+    // meshes[r] is the object numbered r, which takes descriptor record r.
+    std::vector<std::unique_ptr<topolib::StlObject>> meshes;
+    // The support entries by object number; entries for no object are left out.
+    std::map<int, QByteArray> supports;
+};
+
+// Makes the empty mesh a geometry entry is read into (the scene's object).
+using MeshFactory = std::function<std::unique_ptr<topolib::StlObject>()>;
+// Progress of the geometry entries: the value from base to base + range.
+using ProgressFunction = std::function<void(int value)>;
+
+// Reads the archive at path. Returns IO_SUCCESS with out filled, or the
+// failure (every mesh made so far freed): 3 the archive or an entry cannot be
+// opened, read or closed (CRC); 4 a malformed descriptor; 5 the memory check
+// refused a geometry entry; 6 a geometry entry holds no valid mesh; 8 bad or
+// repeated entry names, a missing descriptor, numbers that do not match the
+// records.
+IO_ERROR readProjectArchive(const QString& path, const MeshFactory& makeMesh, ProjectContents& out,
+                            const ProgressFunction& progress = {}, int base = 0, int range = 0);
+
+// The number of an entry name "<folder>/<digits><extension>" (extension case
+// ignored); -1 when the name has another form or the number exceeds the int range.
+int entryNumber(const QString& name, const QString& folder, const QString& extension);
+
+} // namespace project

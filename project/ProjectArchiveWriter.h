@@ -1,0 +1,62 @@
+#pragma once
+// Writes a project archive so that the file it replaces survives any failure:
+// the entries go into a temporary file in the target's folder, every entry's
+// close and the archive's close are checked, the data is flushed to disk, and
+// only then the temporary file is renamed over the target. On any failure (or
+// when the writer is destroyed before commit) the temporary file is removed
+// and the target keeps its bytes.
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <memory>
+
+class QuaZip;
+
+namespace fileIo {
+class VlrZipFile;
+}
+
+namespace project {
+
+class ProjectArchiveWriter {
+public:
+    explicit ProjectArchiveWriter(const QString& target);
+    ~ProjectArchiveWriter();
+    ProjectArchiveWriter(const ProjectArchiveWriter&) = delete;
+    ProjectArchiveWriter& operator=(const ProjectArchiveWriter&) = delete;
+
+    // Creates the temporary file and opens the archive in it.
+    bool open();
+    // Opens a new deflated entry and returns its stream (owned by the writer,
+    // valid until endEntry); null when the entry cannot be opened.
+    fileIo::VlrZipFile* beginEntry(const QString& name);
+    // Closes the entry opened last; false when the zip layer reports an error.
+    bool endEntry();
+    // beginEntry, the bytes, endEntry.
+    bool writeEntry(const QString& name, const QByteArray& data);
+    // Closes the archive and puts it in place of the target. False when
+    // anything failed (the target is then untouched).
+    bool commit();
+
+    // The last failure, for the log.
+    const QString& errorString() const { return error_; }
+
+    // Tests only: every entry after the first n fails to open (-1: none).
+    static void setFailAfterEntriesForTesting(int n);
+
+private:
+    void discard();
+    bool fail(const QString& why);
+
+    QString target_;
+    QString tempPath_;
+    QFile file_;
+    std::unique_ptr<QuaZip> zip_;
+    std::unique_ptr<fileIo::VlrZipFile> entry_;
+    int entries_ = 0;
+    bool ok_ = false;
+    QString error_;
+};
+
+} // namespace project

@@ -1,0 +1,96 @@
+#include "project/ProjectXml.h"
+
+#include <QStringList>
+#include <QVector>
+
+namespace project {
+
+namespace {
+
+bool xmlChar(uint c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+           (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+bool toDouble(const QStringRef& text, double& out) {
+    bool ok = false;
+    const double v = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(v))
+        return false;
+    out = v;
+    return true;
+}
+
+} // namespace
+
+QString xmlSafeText(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            out.append(c);
+            out.append(text.at(++i));
+        } else if (!c.isSurrogate() && xmlChar(c.unicode())) {
+            out.append(c);
+        }
+    }
+    return out;
+}
+
+double attrDouble(const QXmlStreamAttributes& a, const char* name, double def, double lo, double hi) {
+    double v = 0;
+    if (!a.hasAttribute(QLatin1String(name)) || !toDouble(a.value(QLatin1String(name)), v) || v < lo || v > hi)
+        return def;
+    return v;
+}
+
+int attrInt(const QXmlStreamAttributes& a, const char* name, int def, int lo, int hi) {
+    bool ok = false;
+    const qlonglong v = a.value(QLatin1String(name)).trimmed().toLongLong(&ok);
+    if (!ok || v < lo || v > hi)
+        return def;
+    return static_cast<int>(v);
+}
+
+bool attrBool(const QXmlStreamAttributes& a, const char* name, bool def) {
+    const QStringRef v = a.value(QLatin1String(name));
+    if (v == QLatin1String("true") || v == QLatin1String("1"))
+        return true;
+    if (v == QLatin1String("false") || v == QLatin1String("0"))
+        return false;
+    return def;
+}
+
+bool attrDoubles(const QXmlStreamAttributes& a, const char* name, double* out, unsigned count, double limit) {
+    const QVector<QStringRef> parts = a.value(QLatin1String(name)).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    if (parts.size() < static_cast<int>(count))
+        return false;
+    double values[16];
+    if (count > 16)
+        return false;
+    for (unsigned k = 0; k < count; ++k)
+        if (!toDouble(parts[static_cast<int>(k)], values[k]) || std::fabs(values[k]) > limit)
+            return false;
+    std::copy(values, values + count, out);
+    return true;
+}
+
+std::vector<int> attrIntList(const QXmlStreamAttributes& a, const char* name, size_t maxCount) {
+    std::vector<int> out;
+    const QStringRef text = a.value(QLatin1String(name));
+    int start = 0;
+    while (start < text.size() && out.size() < maxCount) {
+        int end = text.indexOf(QLatin1Char(';'), start);
+        if (end < 0)
+            end = text.size();
+        bool ok = false;
+        const int v = text.mid(start, end - start).trimmed().toInt(&ok);
+        if (ok)
+            out.push_back(v);
+        start = end + 1;
+    }
+    return out;
+}
+
+} // namespace project

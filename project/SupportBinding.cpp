@@ -1,0 +1,217 @@
+#include "project/SupportBinding.h"
+
+#include "fileIo/VGeoFileHandling.h"
+#include "support/ConeShape.h"
+#include "support/SupportArea.h"
+#include "support/SupportGen.h"
+#include "topolib/StlObject.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
+
+#include <deque>
+
+namespace project {
+
+namespace {
+
+// The written position of id in table; -1 when it was not written.
+int mapped(const std::vector<int32_t>& table, uint32_t id) {
+    return id < table.size() ? table[id] : -1;
+}
+
+std::vector<int> mappedList(const std::vector<int32_t>& table, const std::vector<uint32_t>& ids) {
+    std::vector<int> out;
+    out.reserve(ids.size());
+    for (uint32_t id : ids) {
+        const int k = mapped(table, id);
+        if (k >= 0)
+            out.push_back(k);
+    }
+    return out;
+}
+
+ConeRecord coneRecord(const support::ConeShape& c) {
+    ConeRecord r;
+    r.coneId = static_cast<int>(c.ConeID);
+    r.supportType = c.ConeSupportType != 0 ? 1 : 0;
+    r.generateBase = c.GenerateBase != 0;
+    r.contactRadius = c.ContactRadius;
+    r.beamRadius = c.BeamRadius;
+    r.bottomRadius = c.BottomRadius;
+    r.baseThickness = c.BaseThickness;
+    r.baseSize = c.BaseSize;
+    r.headExtend = c.HeadExtend;
+    for (int k = 0; k < 3; ++k) {
+        r.contactPoint[k] = c.ContactPoint[k];
+        r.contactNormal[k] = c.ContactNormal[k];
+    }
+    return r;
+}
+
+// Live cones of the region: every shape of an overhang region or curve, the
+// first shape of a point region.
+void collectCones(const support::SupportAreaAbs& area, AreaRecord& out) {
+    const bool single = area.kind == support::kLowestPointSupport || area.kind == support::kAddedPointSupport;
+    for (size_t i = 0; i < area.shapes.size() && !(single && i > 0); ++i) {
+        const support::ConeShape* cone = area.shapes[i] ? area.shapes[i]->asCone() : nullptr;
+        if (cone && !cone->isDeleted())
+            out.cones.push_back(coneRecord(*cone));
+    }
+}
+
+support::ConeShape* makeCone(const ConeRecord& r, support::SupportAreaAbs* area) {
+    auto* c = new support::ConeShape();
+    c->area = area;
+    c->ConeID = static_cast<uint32_t>(r.coneId);
+    c->ConeSupportType = r.supportType != 0 ? 1 : 0;
+    c->setCircleBase(r.generateBase);
+    c->ContactRadius = r.contactRadius;
+    c->HeadRadius = c->CrossRadius = 0.8 * r.contactRadius;
+    c->BeamRadius = r.beamRadius;
+    c->BottomRadius = r.bottomRadius;
+    c->NeckRadius = 0.8 * r.bottomRadius;
+    c->BaseThickness = r.baseThickness;
+    c->BaseSize = r.baseSize;
+    c->HeadExtend = r.headExtend;
+    c->setContactPoint(r.contactPoint);
+    c->ContactNormal = topolib::Vector3D(r.contactNormal);
+    return c;
+}
+
+} // namespace
+
+MeshLimits meshLimits(const topolib::StlObject& mesh) {
+    MeshLimits m;
+    m.triangles = static_cast<int>(mesh.triangles().size());
+    m.edges = static_cast<int>(mesh.edges().size());
+    m.vertices = static_cast<int>(mesh.vertices().size());
+    return m;
+}
+
+SupportRecord supportRecordFrom(const support::SupportGen& gen, const fileIo::VGeoNumbering& numbering) {
+    SupportRecord s;
+    s.baseType = gen.baseType;
+    s.removeInternal = gen.RemoveInternal != 0;
+    s.maxAngle = gen.MaxAngle;
+    s.density = gen.Density;
+    for (const support::SupportAreaAbs* area : gen.areas) {
+        if (!area)
+            continue;
+        AreaRecord r;
+        r.type = static_cast<int>(area->kind);
+        r.areaId = static_cast<int>(area->AreaID);
+        bool written = true;
+        switch (area->kind) {
+        case support::kAreaSupport: {
+            const auto& a = static_cast<const support::AreaSupport&>(*area);
+            r.density = a.Density;
+            r.triangleIds = mappedList(numbering.triangles, a.triangleIds());
+            r.edgeIds = mappedList(numbering.edges, a.boundaryEdgeIds());
+            written = !r.triangleIds.empty();
+            break;
+        }
+        case support::kLowestPointSupport: {
+            const auto& a = static_cast<const support::LowestPointSupport&>(*area);
+            r.vertexId = a.vertex ? a.vertex->index : -1;
+            written = r.vertexId >= 0;
+            break;
+        }
+        case support::kLowestCurveSupport: {
+            const auto& a = static_cast<const support::LowestCurveSupport&>(*area);
+            r.density = a.Density;
+            for (uint32_t id : a.vertexIds())
+                r.vertexIds.push_back(static_cast<int>(id));
+            written = !r.vertexIds.empty();
+            break;
+        }
+        case support::kAddedPointSupport: {
+            const auto& a = static_cast<const support::AddedPointSupport&>(*area);
+            r.triangleId = a.facet && a.facet->id >= 0 ? mapped(numbering.triangles, uint32_t(a.facet->id)) : -1;
+            for (int k = 0; k < 3; ++k)
+                r.seedPoint[k] = a.point[k];
+            written = r.triangleId >= 0;
+            break;
+        }
+        default:
+            written = false;
+        }
+        if (!written)
+            continue;
+        collectCones(*area, r);
+        s.areas.push_back(std::move(r));
+    }
+    return s;
+}
+
+void fillSupportGen(support::SupportGen& gen, topolib::StlObject& mesh, const SupportRecord& record) {
+    gen.setBaseType(record.baseType, false);
+    gen.setRemoveInternal(record.removeInternal);
+    gen.setMaxAngle(record.maxAngle);
+    gen.setDensity(record.density);
+    const auto& triangles = mesh.triangles();
+    const auto& vertices = mesh.vertices();
+    auto triangleAt = [&](int id) -> topolib::StlTriangle* {
+        topolib::StlTriangle* t = id >= 0 && size_t(id) < triangles.size() ? triangles[size_t(id)] : nullptr;
+        return t && t->id == id ? t : mesh.findTriangleById(id);
+    };
+    auto vertexAt = [&](int id) { return id >= 0 && size_t(id) < vertices.size() ? vertices[size_t(id)] : nullptr; };
+
+    for (const AreaRecord& r : record.areas) {
+        support::SupportAreaAbs* area = nullptr;
+        switch (r.type) {
+        case kAreaOverhang: {
+            auto* a = new support::AreaSupport(&gen);
+            a->Density = r.density;
+            std::vector<topolib::StlTriangle*> list;
+            list.reserve(r.triangleIds.size());
+            for (int id : r.triangleIds)
+                list.push_back(triangleAt(id));
+            a->assignTriangles(std::move(list));
+            std::deque<topolib::StlEdge*> edges;
+            mesh.collectEdgesByIndex(r.edgeIds.data(), static_cast<int>(r.edgeIds.size()), edges);
+            a->setBoundary(edges);
+            area = a;
+            break;
+        }
+        case kAreaLowestPoint: {
+            auto* a = new support::LowestPointSupport(&gen);
+            a->setVertex(vertexAt(r.vertexId));
+            area = a;
+            break;
+        }
+        case kAreaLowestCurve: {
+            auto* a = new support::LowestCurveSupport(&gen);
+            a->Density = r.density;
+            std::vector<topolib::StlVertex*> chain;
+            for (int id : r.vertexIds)
+                chain.push_back(vertexAt(id));
+            a->setVertices(chain);
+            area = a;
+            break;
+        }
+        default: {
+            auto* a = new support::AddedPointSupport(&gen);
+            a->setFacet(triangleAt(r.triangleId));
+            a->setPoint(r.seedPoint);
+            area = a;
+            break;
+        }
+        }
+        // After the triangles: an overhang region writes its number into them.
+        area->setAreaId(static_cast<uint32_t>(r.areaId));
+        for (const ConeRecord& c : r.cones)
+            area->shapes.push_back(makeCone(c, area));
+        area->buildShapeMeshes();
+        gen.addArea(area);
+    }
+    gen.buildGrid();
+    gen.insertConesIntoGrid();
+    gen.linkNeighbourCones();
+    gen.rebuildConeBars();
+    // The raft is derived from the cones' feet like the bars.
+    if (gen.baseType == 1)
+        gen.buildBase();
+    gen.markChanged();
+}
+
+} // namespace project

@@ -1,0 +1,32 @@
+#pragma once
+// Between an object's support container and the records of its project entry.
+#include "project/SupportEntry.h"
+
+namespace fileIo {
+struct VGeoNumbering;
+}
+namespace support {
+class SupportGen;
+}
+namespace topolib {
+class StlObject;
+}
+
+namespace project {
+
+// The container as a record. Triangle and edge ids become the positions the
+// geometry writer gave them (numbering), so that they name the same facets
+// after the entry is read back; regions whose triangles, vertices or point
+// were not written are left out, and so are deleted cones.
+SupportRecord supportRecordFrom(const support::SupportGen& gen, const fileIo::VGeoNumbering& numbering);
+
+// Fills gen (a new, empty container of mesh) from a record that
+// readSupportEntry checked against mesh, then rebuilds the cones' meshes, the
+// shape grid, the links between cones and their bars. Each overhang region
+// writes its number into the group field of its facets again.
+void fillSupportGen(support::SupportGen& gen, topolib::StlObject& mesh, const SupportRecord& record);
+
+// The limits a support entry of mesh is checked against.
+MeshLimits meshLimits(const topolib::StlObject& mesh);
+
+} // namespace project

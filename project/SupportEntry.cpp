@@ -1,0 +1,220 @@
+#include "project/SupportEntry.h"
+
+#include "project/ProjectXml.h"
+
+#include "app/Conversions.h"
+
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace project {
+
+namespace {
+
+// The support panel's ranges (radii are half the panel's sizes) and presets.
+struct Range {
+    double lo, hi, preset;
+};
+constexpr Range kContactRadius{0.005, 5.0, 0.5};
+constexpr Range kBottomRadius{0.005, 10.0, 1.0};
+constexpr Range kBeamRadius{0.005, 10.0, 0.6};
+constexpr Range kHeadExtend{0.5, 20.0, 2.5};
+constexpr Range kBaseThickness{0.01, 10.0, 1.0};
+constexpr Range kBaseSize{0.01, 10.0, 4.0};
+constexpr Range kDensity{1.0, 99.99, 5.0};
+constexpr Range kMaxAngle{20.0, 60.0, 46.0};
+// Contact and seed points lie on the model; the build volume is far smaller.
+constexpr double kMaxCoordinate = 1e6;
+// Region numbers go into the 20-bit group field of the mesh's triangles.
+constexpr int kMaxAreaId = (1 << 19) - 1;
+constexpr size_t kMaxCones = 1000000;
+
+double clamped(const QXmlStreamAttributes& a, const char* name, const Range& r) {
+    bool ok = false;
+    const double v = a.value(QLatin1String(name)).trimmed().toDouble(&ok);
+    return ok ? clampOr(v, r.lo, r.hi, r.preset) : r.preset;
+}
+
+void writeList(QXmlStreamWriter& w, const char* count, const char* list, const std::vector<int>& ids) {
+    w.writeAttribute(QLatin1String(count), intToQString(static_cast<int>(ids.size())));
+    if (!ids.empty())
+        w.writeAttribute(QLatin1String(list), joinInts(ids.data(), static_cast<unsigned>(ids.size())));
+}
+
+void writeCone(QXmlStreamWriter& w, const ConeRecord& c) {
+    w.writeStartElement(QStringLiteral("ConeSupport"));
+    w.writeAttribute(QStringLiteral("ConeID"), intToQString(c.coneId));
+    w.writeAttribute(QStringLiteral("ConeSupportType"), intToQString(c.supportType != 0 ? 1 : 0));
+    w.writeAttribute(QStringLiteral("GenerateBase"), boolToQString(c.generateBase));
+    w.writeAttribute(QStringLiteral("ContactRadius"), doubleToQString(c.contactRadius));
+    w.writeAttribute(QStringLiteral("BeamRadius"), doubleToQString(c.beamRadius));
+    w.writeAttribute(QStringLiteral("BottomRadius"), doubleToQString(c.bottomRadius));
+    w.writeAttribute(QStringLiteral("BaseThickness"), doubleToQString(c.baseThickness));
+    w.writeAttribute(QStringLiteral("BaseSize"), doubleToQString(c.baseSize));
+    w.writeAttribute(QStringLiteral("HeadExtend"), doubleToQString(c.headExtend));
+    w.writeAttribute(QStringLiteral("ContactPoint"), joinDoubles(c.contactPoint, 3));
+    w.writeAttribute(QStringLiteral("ContactNormal"), joinDoubles(c.contactNormal, 3));
+    w.writeEndElement();
+}
+
+void writeArea(QXmlStreamWriter& w, const AreaRecord& area) {
+    w.writeStartElement(QStringLiteral("AreaSupport"));
+    w.writeAttribute(QStringLiteral("AreaType"), intToQString(area.type));
+    w.writeAttribute(QStringLiteral("AreaID"), intToQString(area.areaId));
+    switch (area.type) {
+    case kAreaOverhang:
+        w.writeAttribute(QStringLiteral("Density"), doubleToQString(area.density));
+        writeList(w, "NumTriangle", "TriangleMeshIndexs", area.triangleIds);
+        writeList(w, "NumEdge", "BoundaryEdgeIndexs", area.edgeIds);
+        break;
+    case kAreaLowestPoint:
+        w.writeAttribute(QStringLiteral("VertexID"), intToQString(area.vertexId));
+        break;
+    case kAreaLowestCurve:
+        w.writeAttribute(QStringLiteral("Density"), doubleToQString(area.density));
+        writeList(w, "NumVertex", "VertexIndexs", area.vertexIds);
+        break;
+    default:
+        w.writeAttribute(QStringLiteral("TriangleID"), uintToQString(static_cast<unsigned>(area.triangleId)));
+        w.writeAttribute(QStringLiteral("SeedPoint"), joinDoubles(area.seedPoint, 3));
+        break;
+    }
+    w.writeAttribute(QStringLiteral("NumConeShape"), intToQString(static_cast<int>(area.cones.size())));
+    for (const ConeRecord& c : area.cones)
+        writeCone(w, c);
+    w.writeEndElement();
+}
+
+// The listed ids that lie in [0, limit), at most `count` of them (a list may
+// be shorter than its count says).
+std::vector<int> idsWithin(const QXmlStreamAttributes& a, const char* countName, const char* listName, int limit) {
+    const int count = attrInt(a, countName, 0, 0, INT_MAX);
+    std::vector<int> ids = attrIntList(a, listName, static_cast<size_t>(std::min(count, std::max(limit, 0))));
+    ids.erase(std::remove_if(ids.begin(), ids.end(), [limit](int id) { return id < 0 || id >= limit; }), ids.end());
+    return ids;
+}
+
+// A region from its attributes; false when nothing of it is left.
+bool readArea(const QXmlStreamAttributes& a, const MeshLimits& limits, AreaRecord& area) {
+    area.type = attrInt(a, "AreaType", -1, 0, 3);
+    if (!a.hasAttribute(QLatin1String("AreaType")))
+        area.type = kAreaOverhang;
+    area.areaId = attrInt(a, "AreaID", -1, 0, kMaxAreaId);
+    if (area.type < 0 || area.areaId < 0)
+        return false;
+    switch (area.type) {
+    case kAreaOverhang:
+        area.density = clamped(a, "Density", kDensity);
+        area.triangleIds = idsWithin(a, "NumTriangle", "TriangleMeshIndexs", limits.triangles);
+        area.edgeIds = idsWithin(a, "NumEdge", "BoundaryEdgeIndexs", limits.edges);
+        return !area.triangleIds.empty();
+    case kAreaLowestPoint:
+        area.vertexId = attrInt(a, "VertexID", -1, 0, limits.vertices - 1);
+        return area.vertexId >= 0;
+    case kAreaLowestCurve:
+        area.density = clamped(a, "Density", kDensity);
+        area.vertexIds = idsWithin(a, "NumVertex", "VertexIndexs", limits.vertices);
+        return !area.vertexIds.empty();
+    default:
+        area.triangleId = attrInt(a, "TriangleID", -1, 0, limits.triangles - 1);
+        return area.triangleId >= 0 && attrDoubles(a, "SeedPoint", area.seedPoint, 3, kMaxCoordinate);
+    }
+}
+
+bool readCone(const QXmlStreamAttributes& a, ConeRecord& c) {
+    if (!attrDoubles(a, "ContactPoint", c.contactPoint, 3, kMaxCoordinate))
+        return false;
+    c.coneId = attrInt(a, "ConeID", 0, 0, INT_MAX);
+    c.supportType = attrInt(a, "ConeSupportType", 1, INT_MIN, INT_MAX) != 0 ? 1 : 0;
+    c.generateBase = attrBool(a, "GenerateBase", true);
+    c.contactRadius = clamped(a, "ContactRadius", kContactRadius);
+    c.beamRadius = clamped(a, "BeamRadius", kBeamRadius);
+    c.bottomRadius = clamped(a, "BottomRadius", kBottomRadius);
+    c.baseThickness = clamped(a, "BaseThickness", kBaseThickness);
+    c.baseSize = clamped(a, "BaseSize", kBaseSize);
+    c.headExtend = clamped(a, "HeadExtend", kHeadExtend);
+    double n[3];
+    if (attrDoubles(a, "ContactNormal", n, 3, kMaxCoordinate)) {
+        const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        if (len > 1e-12)
+            for (int k = 0; k < 3; ++k)
+                c.contactNormal[k] = n[k] / len;
+    }
+    return true;
+}
+
+} // namespace
+
+QByteArray writeSupportEntry(const SupportRecord& s) {
+    QByteArray bytes;
+    QXmlStreamWriter w(&bytes);
+    w.setAutoFormatting(true);
+    w.writeStartDocument();
+    w.writeStartElement(QStringLiteral("SupportGen"));
+    w.writeStartElement(QStringLiteral("Header"));
+    w.writeAttribute(QStringLiteral("SupportVersion"), intToQString(1));
+    w.writeEndElement();
+    w.writeStartElement(QStringLiteral("General"));
+    w.writeAttribute(QStringLiteral("BaseType"), intToQString(s.baseType));
+    w.writeAttribute(QStringLiteral("RemoveExternal"), boolToQString(s.removeInternal));
+    w.writeAttribute(QStringLiteral("MaxAngle"), doubleToQString(s.maxAngle));
+    w.writeAttribute(QStringLiteral("Density"), doubleToQString(s.density));
+    w.writeEndElement();
+    w.writeStartElement(QStringLiteral("AreaList"));
+    w.writeAttribute(QStringLiteral("NumberArea"), intToQString(static_cast<int>(s.areas.size())));
+    for (const AreaRecord& area : s.areas)
+        writeArea(w, area);
+    w.writeEndElement();
+    w.writeEndElement();
+    w.writeEndDocument();
+    return bytes;
+}
+
+SupportRecord readSupportEntry(const QByteArray& xml, const MeshLimits& limits) {
+    SupportRecord s;
+    QXmlStreamReader r(xml);
+    AreaRecord area;
+    bool inArea = false, areaValid = false;
+    size_t cones = 0;
+    auto endArea = [&]() {
+        if (inArea && areaValid)
+            s.areas.push_back(std::move(area));
+        area = AreaRecord();
+        inArea = areaValid = false;
+    };
+    while (!r.atEnd()) {
+        const QXmlStreamReader::TokenType token = r.readNext();
+        if (token == QXmlStreamReader::EndElement && r.name() == QLatin1String("AreaSupport")) {
+            endArea();
+            continue;
+        }
+        if (token != QXmlStreamReader::StartElement)
+            continue;
+        const QStringRef name = r.name();
+        const QXmlStreamAttributes a = r.attributes();
+        if (name == QLatin1String("General")) {
+            s.baseType = attrInt(a, "BaseType", 2, 0, 2);
+            s.removeInternal = attrBool(a, "RemoveExternal", false);
+            s.maxAngle = clamped(a, "MaxAngle", kMaxAngle);
+            s.density = clamped(a, "Density", kDensity);
+        } else if (name == QLatin1String("AreaSupport")) {
+            endArea();
+            inArea = true;
+            areaValid = readArea(a, limits, area);
+        } else if (name == QLatin1String("ConeSupport") && inArea && areaValid && cones < kMaxCones) {
+            ConeRecord c;
+            if (readCone(a, c)) {
+                area.cones.push_back(c);
+                ++cones;
+            }
+        }
+    }
+    // A document cut off inside a region keeps the region as read so far.
+    endArea();
+    return s;
+}
+
+} // namespace project

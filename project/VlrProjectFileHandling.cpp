@@ -1,0 +1,240 @@
+#include "project/VlrProjectFileHandling.h"
+
+#include "project/ProjectArchiveReader.h"
+#include "project/ProjectArchiveWriter.h"
+#include "project/SupportBinding.h"
+
+#include "app/Log.h"
+#include "app/ProgressReport.h"
+#include "fileIo/VGeoFileHandling.h"
+#include "fileIo/VlrZipFile.h"
+#include "scene/ObjectEx.h"
+#include "scene/ObjectTable.h"
+#include "support/SupportGen.h"
+#include "view/ViewCamera.h"
+
+#include <exception>
+
+namespace {
+
+const QString kDescriptorName = QStringLiteral("VlrProDesc.xml");
+
+QString geometryEntryName(int n) {
+    return QStringLiteral("ObjGeo/%1.vsg").arg(n);
+}
+
+QString supportEntryName(int n) {
+    return QStringLiteral("Support/%1.xml").arg(n);
+}
+
+// The objects a save writes: loaded and placed ones, in list order.
+std::vector<ObjectEx*> savedObjects(const ObjectTable& table) {
+    std::vector<ObjectEx*> out;
+    for (ObjectEx* o : table.objects())
+        if (o && o->isReady() && o->isLoaded())
+            out.push_back(o);
+    return out;
+}
+
+project::ProjectObjectInfo objectInfo(const ObjectEx& o, int number) {
+    project::ProjectObjectInfo r;
+    r.id = static_cast<unsigned>(number);
+    r.type = 0;
+    r.name = o.name();
+    r.viewMode = static_cast<unsigned short>(o.viewMode());
+    r.transparency = o.isTransparent();
+    r.selected = o.isSelected();
+    r.visible = o.isVisible();
+    r.pointed = o.isPointed();
+    r.locked = o.isLocked();
+    r.transparentValue = o.transparentValue();
+    r.numberTriangles = o.facetCount();
+    r.shadeColor = o.color();
+    return r;
+}
+
+void applyObjectInfo(const project::ProjectObjectInfo& r, ObjectEx& o) {
+    o.setName(r.name);
+    o.setColor(r.shadeColor.isValid() ? r.shadeColor : QColor(0, 0, 0));
+    o.setViewMode(r.viewMode);
+    o.setSelected(r.selected);
+    o.setVisible(r.visible);
+    o.setPointed(r.pointed);
+    o.setLocked(r.locked);
+    // The value decides, not the stored flag: a value below one is a
+    // transparent object whatever "Transparency" says.
+    o.setTransparent(double(r.transparentValue) <= 0.99999);
+    o.setTransparentValue(r.transparentValue);
+}
+
+} // namespace
+
+VlrProjectFileHandling* VlrProjectFileHandling::instance() {
+    static VlrProjectFileHandling* handling = new VlrProjectFileHandling();
+    return handling;
+}
+
+VlrProjectFileHandling::VlrProjectFileHandling() {
+    m_glInfo.renderScale = 2.0;
+    for (int k = 0; k < 4; ++k)
+        m_glInfo.modelView[k * 5] = 1.0f;
+}
+
+VlrProjectFileHandling::~VlrProjectFileHandling() = default;
+
+void VlrProjectFileHandling::setView(ViewCamera* camera, std::function<void()> repaint) {
+    m_camera = camera;
+    m_repaint = std::move(repaint);
+}
+
+bool VlrProjectFileHandling::saveGLInfo() {
+    if (!m_camera)
+        return true;
+    m_glInfo.renderScale = m_camera->zoom;
+    for (int k = 0; k < 16; ++k)
+        m_glInfo.modelView[k] = static_cast<float>(m_camera->modelView[k]);
+    for (int k = 0; k < 3; ++k)
+        m_glInfo.renderCenter[k] = m_camera->renderCenter[k];
+    return true;
+}
+
+void VlrProjectFileHandling::applyGLInfo(const project::ProjectDescriptor& d) {
+    // Parts the document did not hold usably keep what the view has.
+    if (d.hasScale)
+        m_glInfo.renderScale = d.view.renderScale;
+    if (d.hasMatrix)
+        std::copy(d.view.modelView, d.view.modelView + 16, m_glInfo.modelView);
+    if (d.hasCenter)
+        std::copy(d.view.renderCenter, d.view.renderCenter + 3, m_glInfo.renderCenter);
+    m_glInfo.lastPosX = d.view.lastPosX;
+    m_glInfo.lastPosY = d.view.lastPosY;
+    if (!m_camera)
+        return;
+    if (d.hasScale)
+        m_camera->zoom = std::min(std::max(d.view.renderScale, ViewCamera::kMinZoom), ViewCamera::kMaxZoom);
+    if (d.hasMatrix)
+        for (int k = 0; k < 16; ++k)
+            m_camera->modelView[k] = d.view.modelView[k];
+    if (d.hasCenter)
+        for (int k = 0; k < 3; ++k)
+            m_camera->renderCenter[k] = d.view.renderCenter[k];
+    if (m_repaint)
+        m_repaint();
+}
+
+IO_ERROR VlrProjectFileHandling::save(const QString& path) {
+    m_lastError.clear();
+    ObjectTable* table = ObjectTable::instance();
+    const std::vector<ObjectEx*> objects = savedObjects(*table);
+    for (ObjectEx* o : objects)
+        o->waitForJobs();
+
+    project::ProjectArchiveWriter writer(path);
+    auto failed = [&](IO_ERROR code) {
+        m_lastError = writer.errorString();
+        if (!m_lastError.isEmpty())
+            logString("Project save: " + m_lastError.toStdString());
+        return code;
+    };
+    if (!writer.open())
+        return failed(IO_ZIP_FAILED);
+    reportProgress(-2, 2);
+    reportProgress(0, 0);
+    reportProgress(1, 0);
+
+    try {
+        project::ProjectDescriptor d;
+        d.view = m_glInfo;
+        for (size_t k = 0; k < objects.size(); ++k)
+            d.objects.push_back(objectInfo(*objects[k], static_cast<int>(k)));
+        if (!writer.writeEntry(kDescriptorName, project::writeDescriptor(d)))
+            return failed(IO_XML_FAILED);
+        reportProgress(10, 0);
+
+        // Weights by triangle count over 80 points; none for a scene without triangles.
+        double total = 0;
+        for (ObjectEx* o : objects)
+            total += o->facetCount();
+        std::vector<fileIo::VGeoNumbering> numbering(objects.size());
+        double running = 10;
+        for (size_t k = 0; k < objects.size(); ++k) {
+            fileIo::VlrZipFile* entry = writer.beginEntry(geometryEntryName(static_cast<int>(k)));
+            if (!entry)
+                return failed(IO_ZIP_FAILED);
+            fileIo::VGeoFileHandling handler;
+            handler.setTarget(objects[k]);
+            handler.recordNumbering(&numbering[k]);
+            if (handler.writeToStream(entry) != fileIo::kSuccess) {
+                writer.endEntry();
+                return failed(IO_SAVE_OBJECT_FAILED);
+            }
+            if (!writer.endEntry())
+                return failed(IO_ZIP_FAILED);
+            if (total > 0) {
+                running += static_cast<int>(objects[k]->facetCount() * (80.0 / total));
+                reportProgress(static_cast<int>(running), 0);
+            }
+        }
+        reportProgress(90, 0);
+
+        for (size_t k = 0; k < objects.size(); ++k) {
+            const auto& gen = objects[k]->supportGenIfAny();
+            if (!gen || gen->areaCount() == 0)
+                continue;
+            const project::SupportRecord record = project::supportRecordFrom(*gen, numbering[k]);
+            if (!writer.writeEntry(supportEntryName(static_cast<int>(k)), project::writeSupportEntry(record)))
+                return failed(IO_ZIP_FAILED);
+        }
+        reportProgress(98, 0);
+    } catch (const std::exception& e) {
+        logString(std::string("zipObjectList()-Exception: ") + e.what());
+        return failed(IO_MISC_ERROR);
+    }
+    if (!writer.commit())
+        return failed(IO_ZIP_FAILED);
+    return IO_SUCCESS;
+}
+
+IO_ERROR VlrProjectFileHandling::open(int loadProjectType, const QString& path, ObjectTable* table) {
+    reportProgress(-2, 1);
+    reportProgress(0, 0);
+    if (loadProjectType != 0 || !table)
+        return IO_SUCCESS;
+    project::ProjectContents contents;
+    const IO_ERROR r = project::readProjectArchive(
+        path, [] { return std::unique_ptr<topolib::StlObject>(new ObjectEx()); }, contents,
+        [](int value) { reportProgress(value, 0); }, 0, 90);
+    if (r != IO_SUCCESS)
+        return r;
+    reportProgress(90, 0);
+    return finishLoad(contents, table);
+}
+
+IO_ERROR VlrProjectFileHandling::finishLoad(project::ProjectContents& contents, ObjectTable* table) {
+    const project::ProjectDescriptor& d = contents.descriptor;
+    m_docVersion = d.docVersion;
+    logInt(static_cast<int>(contents.meshes.size()), "Total objects");
+    if (!d.hasViewPort) {
+        logText("Read GL Infor failed!");
+        return IO_MISC_ERROR;
+    }
+    // Everything is checked; from here on nothing fails.
+    for (size_t r = 0; r < contents.meshes.size(); ++r) {
+        auto* object = static_cast<ObjectEx*>(contents.meshes[r].get());
+        object->rebuildOctree();
+        applyObjectInfo(d.objects[r], *object);
+        const auto support = contents.supports.find(static_cast<int>(r));
+        if (support != contents.supports.end()) {
+            const project::SupportRecord record =
+                project::readSupportEntry(support->second, project::meshLimits(*object));
+            if (!record.areas.empty())
+                if (const std::shared_ptr<support::SupportGen> gen = object->supportGen())
+                    project::fillSupportGen(*gen, *object, record);
+        }
+        object->setLoaded(true);
+    }
+    for (auto& mesh : contents.meshes)
+        table->addObject(static_cast<ObjectEx*>(mesh.release()));
+    applyGLInfo(d);
+    return IO_SUCCESS;
+}

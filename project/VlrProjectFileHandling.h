@@ -1,0 +1,70 @@
+#pragma once
+// Writes the scene into a project archive and reads one back into an empty
+// scene. One instance (instance()); GUI thread only, synchronous, progress
+// through the global progress report.
+//
+// Archive: "VlrProDesc.xml" (view and object records), "ObjGeo/<n>.vsg" (the
+// n-th object's mesh in the geometry format), "Support/<n>.xml" (its supports,
+// only for objects that have support regions). n counts the saved objects
+// from 0 in list order, which is their id.
+#include "project/IoError.h"
+#include "project/ProjectDescriptor.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class ObjectTable;
+class ViewCamera;
+
+namespace project {
+struct ProjectContents;
+}
+
+class VlrProjectFileHandling : public QObject {
+    Q_OBJECT
+public:
+    static VlrProjectFileHandling* instance();
+
+    // The camera whose state projects keep (not owned; null detaches it), and
+    // the repaint after it was restored. Without a camera (tools, tests) the
+    // view state last read or set here stands in for it.
+    void setView(ViewCamera* camera, std::function<void()> repaint);
+    ViewCamera* camera() const { return m_camera; }
+    const project::ProjectGLInfo& glInfo() const { return m_glInfo; }
+
+    // Takes the view state from the camera for the next save. Always true.
+    bool saveGLInfo();
+
+    // Writes every loaded object of the scene to path (replaced only when the
+    // whole archive was written; see ProjectArchiveWriter). 0 on success; 3
+    // archive or entry cannot be created, written or closed (a failed support
+    // entry included), 4 the descriptor failed, 7 a geometry entry failed, 8
+    // an exception.
+    IO_ERROR save(const QString& path);
+
+    // Reads the archive at path into table, which the caller has emptied.
+    // loadProjectType other than 0 loads nothing. Every check runs before the
+    // first object reaches the table; on failure no object was added and
+    // every object built was freed (codes in ProjectArchiveReader.h; 8 also
+    // when the descriptor has no view state). The view state is applied last.
+    IO_ERROR open(int loadProjectType, const QString& path, ObjectTable* table);
+
+    // The last save failure's detail, for the log.
+    const QString& lastError() const { return m_lastError; }
+
+private:
+    VlrProjectFileHandling();
+    ~VlrProjectFileHandling() override;
+
+    IO_ERROR finishLoad(project::ProjectContents& contents, ObjectTable* table);
+    void applyGLInfo(const project::ProjectDescriptor& d);
+
+    QString m_docVersion;
+    project::ProjectGLInfo m_glInfo;
+    ViewCamera* m_camera = nullptr;
+    std::function<void()> m_repaint;
+    QString m_lastError;
+};

@@ -1,0 +1,215 @@
+// A failed save leaves the previous project byte for byte and no temporary
+// file; a damaged or hostile archive fails with its code, adds nothing to the
+// scene and leaks nothing (the suite also runs under AddressSanitizer with
+// leak detection).
+#include "ProjectTestSupport.h"
+
+#include "project/ProjectArchiveWriter.h"
+#include "project/VlrProjectFileHandling.h"
+
+#include "app/MemoryCheck.h"
+#include "scene/ObjectEx.h"
+#include "scene/ObjectTable.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace projecttest;
+using meshfixtures::TriangleSoup;
+
+namespace {
+
+const QString kName = QStringLiteral("scene.vpf");
+
+class ProjectFailureTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        clearScene();
+        ASSERT_TRUE(dir.isValid());
+        path = dir.filePath(kName);
+    }
+    void TearDown() override {
+        project::ProjectArchiveWriter::setFailAfterEntriesForTesting(-1);
+        clearScene();
+    }
+    // A scene of n objects (spheres, so that entries are far above a few kB).
+    void fillScene(int n) {
+        clearScene();
+        for (int k = 0; k < n; ++k)
+            ObjectTable::instance()->addObject(
+                makeObject(meshfixtures::uvSphere(8, 48, 24, {20.0 * k, 0, 10}), QStringLiteral("s%1").arg(k)));
+    }
+    int save() { return VlrProjectFileHandling::instance()->save(path); }
+    int open() {
+        clearScene();
+        return VlrProjectFileHandling::instance()->open(0, path, ObjectTable::instance());
+    }
+
+    QTemporaryDir dir;
+    QString path;
+};
+
+} // namespace
+
+TEST_F(ProjectFailureTest, failedSavesLeaveTheOldProjectAndNoTemporaryFile) {
+    ObjectTable::instance()->addObject(makeObject(meshfixtures::cube(), QStringLiteral("old")));
+    ASSERT_EQ(save(), 0);
+    const QByteArray before = fileBytes(path);
+    ASSERT_FALSE(before.isEmpty());
+    fillScene(3);
+
+    // Injected failure: the third entry (second geometry entry) cannot be opened.
+    project::ProjectArchiveWriter::setFailAfterEntriesForTesting(2);
+    EXPECT_EQ(save(), 3);
+    project::ProjectArchiveWriter::setFailAfterEntriesForTesting(-1);
+    EXPECT_EQ(fileBytes(path), before);
+    EXPECT_TRUE(strayFiles(dir.path(), {kName}).isEmpty()) << strayFiles(dir.path(), {kName}).join(' ').toStdString();
+
+    // A file size limit far below the new archive: writes fail with EFBIG.
+    {
+        struct sigaction ignore = {}, old = {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGXFSZ, &ignore, &old);
+        rlimit saved = {};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit small = saved;
+        small.rlim_cur = 8192;
+        setrlimit(RLIMIT_FSIZE, &small);
+        const int r = save();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        sigaction(SIGXFSZ, &old, nullptr);
+        EXPECT_EQ(r, 3);
+    }
+    EXPECT_EQ(fileBytes(path), before);
+    EXPECT_TRUE(strayFiles(dir.path(), {kName}).isEmpty());
+
+    // A folder the user may not write into (as root, in a child that gives up
+    // root first, since root writes anywhere).
+    ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                                      QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+    int r = -1;
+    if (geteuid() == 0) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(100);
+            _exit(save());
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        r = WEXITSTATUS(status);
+    } else {
+        r = save();
+    }
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_EQ(r, 3);
+    EXPECT_EQ(fileBytes(path), before);
+    EXPECT_TRUE(strayFiles(dir.path(), {kName}).isEmpty());
+
+    // And the same scene saves once nothing is in the way.
+    EXPECT_EQ(save(), 0);
+    EXPECT_NE(fileBytes(path), before);
+    EXPECT_TRUE(strayFiles(dir.path(), {kName}).isEmpty());
+    EXPECT_EQ(open(), 0);
+    EXPECT_EQ(ObjectTable::instance()->count(), 3);
+}
+
+TEST_F(ProjectFailureTest, damagedArchivesFailWithTheirCodeAndAddNothing) {
+    const QByteArray cube = geometryEntry(meshfixtures::cube());
+    const QByteArray sphere = geometryEntry(meshfixtures::uvSphere(5, 64, 32, {0, 0, 5}));
+    QByteArray hugeVertices = cube;
+    const int vertexCountAt = 256 + 4 + 24 + 256;
+    std::memset(hugeVertices.data() + vertexCountAt, 0xFF, 4);
+
+    struct Case {
+        const char* what;
+        std::vector<std::pair<QString, QByteArray>> entries;
+        int code;
+        int objects;
+    };
+    const QString desc = QStringLiteral("VlrProDesc.xml");
+    const Case cases[] = {
+        {"valid", {{desc, descriptorEntry(2)}, {"ObjGeo/0.vsg", cube}, {"ObjGeo/1.VSG", sphere}}, 0, 2},
+        {"entry name with letters", {{desc, descriptorEntry(1)}, {"ObjGeo/abc.vsg", cube}}, 8, 0},
+        {"negative number", {{desc, descriptorEntry(1)}, {"ObjGeo/-1.vsg", cube}}, 8, 0},
+        {"duplicate numbers", {{desc, descriptorEntry(2)}, {"ObjGeo/0.vsg", cube}, {"ObjGeo/00.VSG", cube}}, 8, 0},
+        {"same name twice", {{desc, descriptorEntry(2)}, {"ObjGeo/1.vsg", cube}, {"ObjGeo/1.vsg", cube}}, 8, 0},
+        {"numbers not 0..n-1", {{desc, descriptorEntry(2)}, {"ObjGeo/0.vsg", cube}, {"ObjGeo/5.vsg", cube}}, 8, 0},
+        {"record without object", {{desc, descriptorEntry(2)}, {"ObjGeo/0.vsg", cube}}, 8, 0},
+        {"object without record", {{desc, descriptorEntry(0)}, {"ObjGeo/0.vsg", cube}}, 8, 0},
+        {"missing descriptor", {{"ObjGeo/0.vsg", cube}}, 8, 0},
+        {"two descriptors", {{desc, descriptorEntry(1)}, {desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", cube}}, 8, 0},
+        {"descriptor without view", {{desc, "<Project><Objects/></Project>"}}, 8, 0},
+        {"bad version", {{desc, "<Project><DocVersion>x</DocVersion></Project>"}}, 4, 0},
+        {"vertex count 0xFFFFFFFF", {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", hugeVertices}}, 6, 0},
+        {"empty geometry", {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", QByteArray()}}, 6, 0},
+        {"geometry cut short", {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", sphere.left(sphere.size() / 2)}}, 6, 0},
+        {"a bad entry after a good one",
+         {{desc, descriptorEntry(2)}, {"ObjGeo/0.vsg", sphere}, {"ObjGeo/1.vsg", cube.left(600)}},
+         6,
+         0},
+        // Support entries never fail an open.
+        {"hostile support entries",
+         {{desc, descriptorEntry(1)},
+          {"ObjGeo/0.vsg", cube},
+          {"Support/0.xml", "<SupportGen><General BaseType=\"-9\" MaxAngle=\"inf\"/><AreaList><AreaSupport "
+                            "AreaType=\"0\" AreaID=\"3\" NumTriangle=\"99\" TriangleMeshIndexs=\"1;-4;77777;2\">"
+                            "<ConeSupport ContactPoint=\"5;5;0\" ContactRadius=\"nan\" BottomRadius=\"1e99\"/>"
+                            "</AreaSupport><AreaSupport AreaType=\"1\" AreaID=\"2\" VertexID=\"123456\"/><AreaSupp"},
+          {"Support/7.xml", "<SupportGen/>"},
+          {"Support/x.xml", "garbage"}},
+         0,
+         1},
+    };
+    for (const Case& c : cases) {
+        writeArchive(path, c.entries);
+        EXPECT_EQ(open(), c.code) << c.what;
+        EXPECT_EQ(ObjectTable::instance()->count(), c.objects) << c.what;
+    }
+
+    // The memory check refusing a geometry entry gives 5.
+    writeArchive(path, {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", sphere}});
+    MemoryCheckFunction saved = MemoryCheckCallback;
+    MemoryCheckCallback = [](const uint64_t&) { return false; };
+    EXPECT_EQ(open(), 5);
+    MemoryCheckCallback = saved;
+    EXPECT_EQ(ObjectTable::instance()->count(), 0);
+
+    // Damage to the archive file itself.
+    writeArchive(path, {{desc, descriptorEntry(2)}, {"ObjGeo/0.vsg", sphere}, {"ObjGeo/1.vsg", cube}});
+    const QByteArray good = fileBytes(path);
+    auto rewrite = [&](const QByteArray& bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    };
+    rewrite(good.left(good.size() / 2));
+    EXPECT_EQ(open(), 3) << "truncated archive";
+    EXPECT_EQ(ObjectTable::instance()->count(), 0);
+
+    // A flipped byte in the middle of the first geometry entry's compressed data.
+    const int nameAt = good.indexOf("ObjGeo/0.vsg");
+    ASSERT_GT(nameAt, 30);
+    const int header = nameAt - 30;
+    ASSERT_EQ(good.mid(header, 4), QByteArray("PK\x03\x04", 4));
+    auto u16 = [&](int at) { return int(uchar(good[at])) | int(uchar(good[at + 1])) << 8; };
+    const int dataAt = nameAt + u16(header + 26) + u16(header + 28);
+    const int compressed = u16(header + 18) | u16(header + 20) << 16;
+    ASSERT_GT(compressed, 100);
+    for (int offset : {compressed / 2, compressed / 3, compressed - 5}) {
+        QByteArray flipped = good;
+        flipped[dataAt + offset] = char(flipped[dataAt + offset] ^ 0x10);
+        rewrite(flipped);
+        EXPECT_EQ(open(), 3) << "flipped byte at " << offset;
+        EXPECT_EQ(ObjectTable::instance()->count(), 0);
+    }
+}
