@@ -1,0 +1,465 @@
+#include "src/Features/lcm/HollowContext.h"
+
+#include "app/Log.h"
+#include "app/ProgressReport.h"
+#include "topolib/FillPolygon.h"
+#include "topolib/MeshBoolean.h"
+#include "topolib/StlEdge.h"
+#include "topolib/StlObject.h"
+#include "topolib/StlShell.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <deque>
+#include <new>
+
+namespace lcm {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
+
+// Closes the progress display however the preview ends.
+struct ProgressCloser {
+    ~ProgressCloser() { reportProgress(-1, 0); }
+};
+
+const char* const kWallDoesNotFit = "The wall is too thick for this object: no inner surface was made.";
+const char* const kDegenerate = "This object has no surface that can be hollowed.";
+const char* const kOutOfMemory = "Not enough memory to hollow this object.";
+const char* const kInternal = "Hollowing stopped on an internal error; the object was not changed.";
+
+// Takes the triangles of one shell out of the mesh: detached from edges and
+// vertices, marked deleted.
+void removeShellTriangles(topolib::StlShell* shell) {
+    for (auto* list : {&shell->primaryTriangles, &shell->reversedTriangles})
+        for (topolib::StlTriangle* t : *list) {
+            if (t->isDeleted())
+                continue;
+            t->detachFromEdges();
+            t->detachFromVertices();
+            t->setDeleted(true);
+        }
+}
+
+} // namespace
+
+CellChoice chooseHollowCellSize(double b, std::size_t n, const double extents[3], double t, int density) {
+    CellChoice out;
+    const double d = static_cast<double>(std::min(100, std::max(0, density)));
+    double coarse, fine;
+    if (n < 1000)
+        coarse = 1.0 * b, fine = 0.03 * b;
+    else if (n < 10000)
+        coarse = 1.7 * b, fine = 0.08 * b;
+    else if (n < 100000)
+        coarse = 3.5 * b, fine = 0.16 * b;
+    else if (n < 500000)
+        coarse = 7.5 * b, fine = 0.3 * b;
+    else if (n < 1000000)
+        coarse = 10.0 * b, fine = 0.6 * b;
+    else
+        coarse = 15.2 * b, fine = 1.0 * b;
+    double cell = coarse - (coarse - fine) * d / 100.0;
+    const double eMax = std::max({extents[0], extents[1], extents[2]});
+    const double eMin = std::min({extents[0], extents[1], extents[2]});
+    if (2.1 * t > eMin) {
+        out.wallFits = false;
+        return out;
+    }
+    if (!std::isfinite(cell) || cell <= 1e-6)
+        return out;
+    long nMax = static_cast<long>(eMax / cell);
+    if (static_cast<long>(eMin / cell) < 15) {
+        cell = eMin / 10.0 - (eMin / 10.0 - eMin / 50.0) * d / 100.0;
+        nMax = std::max(nMax, static_cast<long>(eMax / cell));
+    }
+    if (nMax > 400)
+        cell = eMax / 250.0 - (eMax / 250.0 - eMax / 400.0) * d / 100.0;
+    if (n > 10000 && cell < 0.5 * b)
+        cell = 2.0 * b - (2.0 * b - 0.5 * b) * d / 100.0;
+    // A thickness of a whole number of cells puts the eroded surface on grid
+    // lines; a slightly larger cell moves it off them.
+    const double m = std::round(t / cell);
+    if (std::fabs(m * cell - t) < 1e-5)
+        cell += 0.0001;
+    out.cell = std::isfinite(cell) && cell > 1e-6 ? cell : 0.0;
+    return out;
+}
+
+HollowContext::HollowContext() = default;
+HollowContext::~HollowContext() = default;
+
+const ZMapSurface* HollowContext::previewSurface() const { return m_stock ? &m_stock->surface() : nullptr; }
+
+HollowStatus HollowContext::fail(HollowStatus status, const std::string& message, const char* why) {
+    m_stock = std::make_unique<ZMapStock>();
+    m_message = message;
+    logText("Hollowing: ", false);
+    logText(why);
+    return status;
+}
+
+HollowStatus HollowContext::createPreview(double thickness, int density) {
+    logText("----- CreateHollowPreview -----");
+    logDouble(thickness, "Thickness: ");
+    logInt(density, "Density: ");
+    logText("-------------------------------");
+    reportProgress(-2, 9);
+    reportProgress(0, 0);
+    reportProgress(1, 0);
+    ProgressCloser closer;
+    m_message.clear();
+    m_thickness = thickness;
+    m_density = density;
+    m_timings = HollowTimings();
+    m_stock.reset();
+    try {
+        m_stock = std::make_unique<ZMapStock>();
+        m_stock->setThreadCount(m_threads);
+        topolib::StlObject* model = m_model;
+        if (model == nullptr || model->triangleCount() == 0)
+            return fail(HollowStatus::DegenerateMesh, kDegenerate, "no triangles");
+        const double b = model->averageEdgeLength();
+        const double ext[3] = {model->bboxMax()[0] - model->bboxMin()[0], model->bboxMax()[1] - model->bboxMin()[1],
+                               model->bboxMax()[2] - model->bboxMin()[2]};
+        if (!std::isfinite(b) || b <= 0.0 || !std::isfinite(ext[0] + ext[1] + ext[2]) || !std::isfinite(thickness) ||
+            thickness <= 0.0)
+            return fail(HollowStatus::DegenerateMesh, kDegenerate, "zero average edge, empty box or bad thickness");
+        const CellChoice choice = chooseHollowCellSize(b, model->triangleCount(), ext, thickness, density);
+        if (!choice.wallFits)
+            return fail(HollowStatus::WallDoesNotFit, kWallDoesNotFit, "the wall does not fit");
+        if (choice.cell <= 0.0)
+            return fail(HollowStatus::DegenerateMesh, kDegenerate, "unusable cell size");
+
+        const auto stockStart = Clock::now();
+        m_stock->setCellSize(choice.cell);
+        m_stock->setThickness(thickness);
+        m_stock->setBox(model->bboxMin(), model->bboxMax());
+        if (!m_stock->setUp())
+            return fail(HollowStatus::DegenerateMesh, kDegenerate, "grid could not be set up");
+        logDouble(choice.cell, "Cell: ");
+
+        model->traceHoleRims();
+        reportProgress(3, 0);
+        std::vector<const topolib::StlTriangle*> triangles;
+        for (topolib::StlShell* shell : model->shells()) {
+            shell->flags = 0;
+            // The caps close the open rims of this shell for the rasterising only.
+            std::deque<topolib::StlTriangle*> caps;
+            shell->triangulateRimPolygons(caps);
+            if (!model->isNegligibleShell(shell) && shell->spare == 0) {
+                triangles.clear();
+                triangles.insert(triangles.end(), shell->primaryTriangles.begin(), shell->primaryTriangles.end());
+                triangles.insert(triangles.end(), shell->reversedTriangles.begin(), shell->reversedTriangles.end());
+                triangles.insert(triangles.end(), caps.begin(), caps.end());
+                try {
+                    m_stock->addShell(triangles);
+                } catch (...) {
+                    for (topolib::StlTriangle* t : caps)
+                        delete t;
+                    throw;
+                }
+            }
+            for (topolib::StlTriangle* t : caps)
+                delete t;
+        }
+        m_stock->mergeSegments();
+        reportProgress(5, 0);
+        m_timings.stock = msSince(stockStart);
+        m_stock->buildOffsetSurface();
+        const ZMapTimings& zt = m_stock->timings();
+        m_timings.offset = zt.trace + zt.erode;
+        m_timings.mesh = zt.mesh;
+        if (m_stock->surface().triangles.empty()) {
+            m_message = kWallDoesNotFit;
+            logText("Hollowing: nothing remains inside the wall");
+            return HollowStatus::WallDoesNotFit;
+        }
+        return HollowStatus::Ok;
+    } catch (const std::bad_alloc&) {
+        return fail(HollowStatus::OutOfMemory, kOutOfMemory, "not enough memory for the preview");
+    } catch (const ZMapError& e) {
+        return fail(HollowStatus::InternalError, kInternal, e.what());
+    }
+}
+
+void CreateHollowPreview(HollowContext* context, const double* thickness, int density) {
+    if (context && thickness)
+        context->createPreview(*thickness, density);
+}
+
+void HollowContext::setPendingHole(const double position[3], const double direction[3], double radius,
+                                   double length, double taper) {
+    if (!m_pending)
+        m_pending = std::make_unique<DrainHole>();
+    DrainHole& h = *m_pending;
+    h.radius = radius;
+    for (int k = 0; k < 3; ++k) {
+        h.position[k] = position[k];
+        h.direction[k] = direction[k];
+    }
+    h.length = length;
+    h.taper = taper;
+    h.rebuild();
+}
+
+void HollowContext::commitPendingHole() {
+    if (!m_pending)
+        return;
+    const DrainHole& h = *m_pending;
+    logPoint(h.position, "Position: ");
+    logPoint(h.direction, "Direction: ");
+    logDouble(h.radius, "Radius: ");
+    logDouble(h.length, "Length: ");
+    logDouble(h.taper, "Taper: ");
+    m_holes.push_back(std::move(m_pending));
+}
+
+bool HollowContext::removeHole(int index) {
+    if (index < 0 || index >= static_cast<int>(m_holes.size()))
+        return false;
+    m_holes.erase(m_holes.begin() + index);
+    return true;
+}
+
+void HollowContext::setHolesRadius(double radius) {
+    for (auto& h : m_holes) {
+        h->radius = radius;
+        h->rebuild();
+    }
+}
+
+void HollowContext::setHolesTaper(double taper) {
+    for (auto& h : m_holes) {
+        h->taper = taper;
+        h->rebuild();
+    }
+}
+
+bool HollowContext::assembleShell() {
+    m_innerTriangles = 0;
+    topolib::StlObject* model = m_model;
+    if (model == nullptr || !m_stock || m_stock->surface().triangles.empty())
+        return false;
+    const auto start = Clock::now();
+    // Inner shells of an earlier hollowing go first: two inner shells would
+    // make a wrong solid.
+    auto& shells = model->shells();
+    for (auto it = shells.begin(); it != shells.end();) {
+        if ((*it)->spare != 0) {
+            removeShellTriangles(*it);
+            delete *it;
+            it = shells.erase(it);
+        } else {
+            ++it;
+        }
+    }
+
+    const ZMapSurface& surface = m_stock->surface();
+    std::deque<topolib::StlVertex*> vertices;
+    for (const topolib::Vector3D& p : surface.points)
+        vertices.push_back(model->newVertex(p.data()));
+    model->appendVertices(vertices);
+
+    std::vector<topolib::StlTriangle*> triangles;
+    triangles.reserve(surface.triangles.size());
+    for (const auto& tri : surface.triangles)
+        triangles.push_back(model->newTriangle()->init(vertices[tri[0]], vertices[tri[1]], vertices[tri[2]]));
+
+    // Edges: every vertex is new, so every edge is new; sides joining the same
+    // two vertices are found by sorting.
+    struct Side {
+        uint32_t lo, hi, triangle;
+        int slot;
+    };
+    std::vector<Side> sides;
+    sides.reserve(triangles.size() * 3);
+    for (std::size_t t = 0; t < surface.triangles.size(); ++t)
+        for (int k = 0; k < 3; ++k) {
+            const uint32_t a = surface.triangles[t][static_cast<std::size_t>(k)];
+            const uint32_t b = surface.triangles[t][static_cast<std::size_t>((k + 1) % 3)];
+            sides.push_back({std::min(a, b), std::max(a, b), static_cast<uint32_t>(t), k});
+        }
+    std::sort(sides.begin(), sides.end(), [](const Side& x, const Side& y) {
+        return x.lo < y.lo || (x.lo == y.lo && (x.hi < y.hi || (x.hi == y.hi && x.triangle < y.triangle)));
+    });
+    std::deque<topolib::StlEdge*> edges;
+    for (std::size_t s = 0; s < sides.size();) {
+        std::size_t e = s;
+        while (e < sides.size() && sides[e].lo == sides[s].lo && sides[e].hi == sides[s].hi)
+            ++e;
+        topolib::StlTriangle* first = triangles[sides[s].triangle];
+        topolib::StlEdge* edge =
+            model->newEdge(first->vertices[sides[s].slot], first->vertices[(sides[s].slot + 1) % 3]);
+        for (std::size_t k = s; k < e; ++k) {
+            topolib::StlTriangle* t = triangles[sides[k].triangle];
+            edge->addTriangle(t);
+            t->edges[sides[k].slot] = edge;
+        }
+        edges.push_back(edge);
+        s = e;
+    }
+    model->appendEdges(edges);
+    model->appendTriangles(triangles);
+
+    // Shells of the new surface, at the front of the shell list and marked as
+    // inner shells; debris is dropped.
+    for (topolib::StlTriangle* t : triangles) {
+        if (t->isDeleted() || t->walkMark() != 0)
+            continue;
+        topolib::StlShell* shell = model->growShell(t, false);
+        shell->spare = 1;
+        if (model->isNegligibleShell(shell)) {
+            removeShellTriangles(shell);
+            delete shell;
+        } else {
+            shells.push_front(shell);
+        }
+    }
+    for (topolib::StlTriangle* t : triangles)
+        t->setWalkMark(0);
+    for (std::size_t k = 0; k < shells.size(); ++k)
+        shells[k]->number = static_cast<uint32_t>(k);
+
+    // The surface is closed by construction; should an edge still be open,
+    // its hole is filled.
+    std::size_t open = 0;
+    for (topolib::StlEdge* e : edges) {
+        if (e->edgeClass != topolib::kEdgeBoundary || e->marks() != 0)
+            continue;
+        ++open;
+        if (topolib::FillPolygon* polygon = model->fillHole(e))
+            model->triangulateHolePolygon(polygon);
+    }
+    for (topolib::StlEdge* e : edges)
+        e->clearMarks();
+    model->clearTriangleMarks();
+    if (open != 0) {
+        logInt(static_cast<int>(open), "Hollowing: open inner edges filled: ");
+    }
+    for (topolib::StlTriangle* t : triangles)
+        m_innerTriangles += t->isDeleted() ? 0 : 1;
+    model->setModified();
+    m_timings.assemble = msSince(start);
+    return true;
+}
+
+int HollowContext::createHoles() {
+    topolib::StlObject* model = m_model;
+    if (model == nullptr || m_holes.empty())
+        return 0;
+    const auto start = Clock::now();
+    logText("----------- Create Holes Begin: ");
+    const DrainHole& first = *m_holes.front();
+    logPoint(first.position, "Center:");
+    logPoint(first.direction, "Direction:");
+    logDouble(first.radius, "Radius: ");
+    logDouble(first.taper, "Taper: ");
+
+    auto tool = std::make_unique<topolib::StlObject>();
+    std::vector<int> indices;
+    for (const auto& h : m_holes) {
+        if (h->vertexCount() == 0)
+            h->rebuild();
+        indices.assign(h->indices().begin(), h->indices().end());
+        tool->appendMesh(static_cast<int>(h->vertexCount()), h->triangleCount(), h->vertices().data(),
+                         indices.data());
+    }
+    tool->computeBoundingBox();
+    tool->setBoundingBox(tool->bboxMin(), tool->bboxMax());
+    tool->buildEdges(false, 0, 25);
+    tool->rebuildOctree();
+    if (model->octree() == nullptr)
+        model->rebuildOctree();
+
+    // A hole whose far end still lies in material did not reach the cavity.
+    int warnings = 0;
+    for (std::size_t k = 0; k < m_holes.size(); ++k) {
+        double end[3];
+        m_holes[k]->endCentre(end);
+        if (model->isInsideByUpwardRay(end)) {
+            ++warnings;
+            const std::string text = "Drain hole " + std::to_string(k + 1) + " does not reach the hollow inside.";
+            m_warnings.push_back(text);
+            logText(text.c_str());
+        }
+    }
+    topolib::MeshBoolean op(model, tool.get());
+    if (!op.subtract()) {
+        ++warnings;
+        const std::string text = "The drain holes could not be cut; the object keeps its closed wall.";
+        m_warnings.push_back(text);
+        logText(text.c_str());
+    }
+    logText("----------- Create Holes End: ");
+    m_timings.holes = msSince(start);
+    return warnings;
+}
+
+HollowStatus HollowContext::applyHollow() {
+    m_warnings.clear();
+    try {
+        const bool inner = assembleShell();
+        if (!inner && m_message.empty())
+            m_message = kWallDoesNotFit;
+        createHoles();
+        if (m_model)
+            m_model->computeAreaAndVolume();
+        return HollowStatus::Ok;
+    } catch (const std::bad_alloc&) {
+        m_message = kOutOfMemory;
+        logText("Hollowing: not enough memory to apply the hollow");
+        return HollowStatus::OutOfMemory;
+    } catch (const ZMapError& e) {
+        m_message = kInternal;
+        logText(e.what());
+        return HollowStatus::InternalError;
+    }
+}
+
+std::unique_ptr<topolib::StlObject> copyMeshForHollowing(const topolib::StlObject& source) {
+    auto copy = std::make_unique<topolib::StlObject>(source);
+    source.copyMeshTo(copy.get());
+    copy->buildEdges(false, 0, 25);
+    copy->rebuildOctree();
+    return copy;
+}
+
+std::unique_ptr<topolib::StlObject> hollowedCopy(HollowContext& context, topolib::StlObject& source,
+                                                 double thickness, int density,
+                                                 const std::vector<DrainHoleSpec>& holes, HollowStatus* status) {
+    context.setModel(&source);
+    HollowStatus s = context.createPreview(thickness, density);
+    if (s == HollowStatus::OutOfMemory || s == HollowStatus::InternalError) {
+        if (status)
+            *status = s;
+        return nullptr;
+    }
+    for (const DrainHoleSpec& h : holes) {
+        context.setPendingHole(h.position, h.direction, h.size / 2.0, thickness, h.taper);
+        context.commitPendingHole();
+    }
+    std::unique_ptr<topolib::StlObject> copy;
+    try {
+        copy = copyMeshForHollowing(source);
+    } catch (const std::bad_alloc&) {
+        if (status)
+            *status = HollowStatus::OutOfMemory;
+        return nullptr;
+    }
+    context.setModel(copy.get());
+    const HollowStatus applied = context.applyHollow();
+    context.setModel(&source);
+    if (status)
+        *status = applied == HollowStatus::Ok ? s : applied;
+    if (applied != HollowStatus::Ok)
+        return nullptr;
+    return copy;
+}
+
+} // namespace lcm

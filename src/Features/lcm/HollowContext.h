@@ -1,0 +1,157 @@
+#pragma once
+// The hollowing driver: the state behind the hollowing panel (the object being
+// hollowed, the stock of its last preview, the drain hole being placed and the
+// committed ones), the preview, and the final step that joins the inner surface
+// to the mesh as a second, inward-facing shell and cuts the drain holes.
+//
+// It works on a plain topolib::StlObject; the scene object derives from it. All
+// of it runs on the calling (GUI) thread; the stock parallelises internally.
+// Failures never leave a half-built stock: a preview that stops (wall does not
+// fit, degenerate mesh, not enough memory, broken internal invariant) leaves an
+// empty stock and a message for the user. applyHollow changes its model in
+// place, so callers apply it to a copy and throw the copy away on failure.
+
+#include "src/Features/lcm/DrainHole.h"
+#include "src/Features/lcm/ZMapStock.h"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace topolib {
+class StlObject;
+}
+
+namespace lcm {
+
+enum class HollowStatus {
+    Ok,
+    DegenerateMesh, // no surface to work on (no triangles, zero edges, unusable cell)
+    WallDoesNotFit, // 2.1 thickness above the smallest extent: no inner shell
+    OutOfMemory,
+    InternalError,
+};
+
+// The cell size chosen for a model: from the triangle count and the average edge
+// length, the density (0 coarse .. 100 fine), the extents and the thickness.
+// wallFits is false when 2.1 × thickness exceeds the smallest extent (the cell
+// is then not computed further); cell is 0 for degenerate input.
+struct CellChoice {
+    double cell = 0.0;
+    bool wallFits = true;
+};
+CellChoice chooseHollowCellSize(double averageEdge, std::size_t triangleCount, const double extents[3],
+                                double thickness, int density);
+
+// Milliseconds of the steps of the last preview and application.
+struct HollowTimings {
+    double stock = 0.0;   // grid set-up, rasterising, segments, merging
+    double offset = 0.0;  // wire cuts and erosion
+    double mesh = 0.0;    // triangulation of the inner surface
+    double assemble = 0.0; // joining the inner surface to the model
+    double holes = 0.0;   // cutting the drain holes
+};
+
+class HollowContext {
+public:
+    HollowContext();
+    ~HollowContext();
+    HollowContext(const HollowContext&) = delete;
+    HollowContext& operator=(const HollowContext&) = delete;
+
+    // The object previewed or changed; not owned.
+    void setModel(topolib::StlObject* model) { m_model = model; }
+    topolib::StlObject* model() const { return m_model; }
+    // Worker threads of the stock (0: every core); the result never depends on it.
+    void setThreadCount(unsigned n) { m_threads = n; }
+
+    // Builds a new stock for the model: cell size by the density, rasterising of
+    // every shell that is not negligible and not an inner shell of an earlier
+    // hollowing, erosion by the thickness and triangulation. Reports progress
+    // and always closes the progress display. On failure the stock is empty
+    // and message() says why.
+    HollowStatus createPreview(double thickness, int density);
+    const ZMapStock* stock() const { return m_stock.get(); }
+    // The inner surface of the last preview; null without a stock.
+    const ZMapSurface* previewSurface() const;
+    double thickness() const { return m_thickness; }
+    int density() const { return m_density; }
+
+    // ---- Drain holes ---------------------------------------------------------
+    // Creates the pending hole when there is none, sets its values, computes
+    // its frame and builds its mesh. radius is the radius (half the panel's size).
+    void setPendingHole(const double position[3], const double direction[3], double radius, double length,
+                        double taper);
+    DrainHole* pendingHole() const { return m_pending.get(); }
+    // Logs the pending hole and moves it to the committed holes; nothing without one.
+    void commitPendingHole();
+    // Deletes committed hole `index`; false when out of range.
+    bool removeHole(int index);
+    // Every committed hole (not the pending one) gets the radius or taper and
+    // a new mesh.
+    void setHolesRadius(double radius);
+    void setHolesTaper(double taper);
+    const std::vector<std::unique_ptr<DrainHole>>& holes() const { return m_holes; }
+
+    // ---- Applying --------------------------------------------------------------
+    // assembleShell, then createHoles, on the model; then the model's area and
+    // volume are recomputed. Ok also when the wall did not fit (no inner shell;
+    // holes are still cut): message() tells. OutOfMemory / InternalError leave
+    // the model in an unusable state: apply to a copy.
+    HollowStatus applyHollow();
+    // Removes the inner shells of an earlier hollowing, then joins the stock's
+    // surface to the model as a new inner shell (at the front of its shell
+    // list, marked as a hollow shell). False when there is no surface.
+    bool assembleShell();
+    // Subtracts every committed hole from the model. Returns the number of
+    // holes that were not cut through to the cavity (warnings, also logged).
+    int createHoles();
+
+    // The last message for the user (empty when there is nothing to say), and
+    // the warnings of the last application (one line each).
+    const std::string& message() const { return m_message; }
+    const std::vector<std::string>& warnings() const { return m_warnings; }
+    const HollowTimings& timings() const { return m_timings; }
+    std::size_t innerTriangleCount() const { return m_innerTriangles; }
+
+private:
+    HollowStatus fail(HollowStatus status, const std::string& message, const char* why);
+
+    topolib::StlObject* m_model = nullptr;
+    std::unique_ptr<ZMapStock> m_stock;
+    std::unique_ptr<DrainHole> m_pending;
+    std::vector<std::unique_ptr<DrainHole>> m_holes;
+    unsigned m_threads = 0;
+    double m_thickness = 0.0;
+    int m_density = 0;
+    std::string m_message;
+    std::vector<std::string> m_warnings;
+    HollowTimings m_timings;
+    std::size_t m_innerTriangles = 0;
+};
+
+// The preview as the panel calls it.
+void CreateHollowPreview(HollowContext* context, const double* thickness, int density);
+
+// A copy of a mesh ready for hollowing: records, shells, edges and octree.
+std::unique_ptr<topolib::StlObject> copyMeshForHollowing(const topolib::StlObject& source);
+
+// A drain hole as the user places it: the clicked point, the direction into the
+// object, the size (a diameter) and the taper.
+struct DrainHoleSpec {
+    double position[3];
+    double direction[3];
+    double size;
+    double taper;
+};
+
+// The whole hollowing of a mesh without a scene: preview on the source, then a
+// copy with the inner shell and the holes. Returns the copy, or null when the
+// hollowing failed (message and status in the context, which the caller
+// provides and may inspect afterwards).
+std::unique_ptr<topolib::StlObject> hollowedCopy(HollowContext& context, topolib::StlObject& source,
+                                                 double thickness, int density,
+                                                 const std::vector<DrainHoleSpec>& holes, HollowStatus* status);
+
+} // namespace lcm

@@ -1,0 +1,411 @@
+// Offset of the stock by a ball: the closed contours of every grid plane are
+// traced through the segment ends (wire cuts), then a ball of the wall thickness
+// is swept along every short contour edge and cut out of the dexels it crosses.
+//
+// Parallel plan. All contours are traced before any erosion, and every erosion
+// step removes an interval from one dexel. Tracing a plane touches only that
+// plane's dexels, so planes are traced in parallel. For the erosion, the dexels
+// in plane q receive the trims of the planes q - m + 1 .. q + m - 1; a task per
+// target plane applies them in the order of the planes and contour edges, which
+// is the order a single thread would use. The normal dexels receive the ball cuts
+// of every plane; they are split into blocks of rows, and each block applies the
+// cuts in plane and edge order. So every dexel sees the same operations in the
+// same order whatever the number of threads, and the result is identical.
+
+#include "src/Features/lcm/ZMapStock.h"
+
+#include "app/ProgressReport.h"
+#include "src/Features/lcm/ParallelFor.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace lcm {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
+
+constexpr double kInsideTolerance = 1e-6;  // an end this close to the removed interval is removed with it
+constexpr double kOverlapTolerance = 1e-5; // an interval must reach this far into a segment to change it
+
+// Removes [c0, c1] from the sorted, disjoint segments. A segment end within
+// 1e-6 of the interval goes with it; an interval reaching less than 1e-5 into
+// a segment leaves it alone. What remains is disjoint, sorted and each piece
+// longer than 1e-6.
+void subtractInterval(std::vector<AASegment>& segs, double c0, double c1) {
+    for (std::size_t k = 0; k < segs.size();) {
+        AASegment& s = segs[k];
+        if (s.bottom >= c1)
+            return; // sorted: nothing further up is reached
+        if (c1 <= s.bottom + kOverlapTolerance || c0 >= s.top - kOverlapTolerance) {
+            ++k;
+            continue;
+        }
+        const bool lowIn = c0 - kInsideTolerance < s.bottom;
+        const bool highIn = c1 + kInsideTolerance > s.top;
+        if (lowIn && highIn) {
+            segs.erase(segs.begin() + static_cast<std::ptrdiff_t>(k));
+            continue;
+        }
+        if (lowIn) {
+            ZMAP_CHECK(c1 < s.top);
+            s.bottom = c1;
+            ++k;
+        } else if (highIn) {
+            ZMAP_CHECK(c0 > s.bottom);
+            s.top = c0;
+            ++k;
+        } else {
+            ZMAP_CHECK(s.bottom < c0 && c0 < c1 && c1 < s.top);
+            const AASegment upper{c1, s.top, 0};
+            s.top = c0;
+            segs.insert(segs.begin() + static_cast<std::ptrdiff_t>(k) + 1, upper);
+            k += 2;
+        }
+    }
+}
+
+// The interval of the line {first coordinate = w}, parametrised by the second
+// coordinate, inside the capsule of radius r around the segment u-v: the union
+// of the two end discs and the band between them. False when the line misses.
+bool capsuleSection(double ua, double ub, double va, double vb, double r, double w, double& lo, double& hi) {
+    lo = std::numeric_limits<double>::infinity();
+    hi = -lo;
+    const double r2 = r * r;
+    auto disc = [&](double ca, double cb) {
+        const double d = w - ca;
+        const double h2 = r2 - d * d;
+        if (h2 > 0.0) {
+            const double h = std::sqrt(h2);
+            lo = std::min(lo, cb - h);
+            hi = std::max(hi, cb + h);
+        }
+    };
+    disc(ua, ub);
+    disc(va, vb);
+    const double da = va - ua, db = vb - ub;
+    const double len2 = da * da + db * db;
+    if (len2 > 1e-24) {
+        // Points (w, s): projection parameter t(s) in [0, 1] and distance
+        // |cross(d, p - u)| / |d| <= r, both linear in s.
+        const double wa = w - ua;
+        double s0 = -std::numeric_limits<double>::infinity(), s1 = -s0;
+        if (db != 0.0) {
+            const double x = ub + (0.0 - wa * da) / db, y = ub + (len2 - wa * da) / db;
+            s0 = std::min(x, y);
+            s1 = std::max(x, y);
+        } else {
+            const double t = wa * da / len2;
+            if (t < 0.0 || t > 1.0)
+                s1 = s0; // empty
+        }
+        const double rl = r * std::sqrt(len2);
+        if (da != 0.0) {
+            const double x = ub + (db * wa - rl) / da, y = ub + (db * wa + rl) / da;
+            s0 = std::max(s0, std::min(x, y));
+            s1 = std::min(s1, std::max(x, y));
+        } else if (std::fabs(db * wa) > rl) {
+            s1 = s0;
+        }
+        if (s0 < s1) {
+            lo = std::min(lo, s0);
+            hi = std::max(hi, s1);
+        }
+    }
+    return lo < hi;
+}
+
+inline double segmentDistSq(double pa, double pb, double ua, double ub, double va, double vb) {
+    const double da = va - ua, db = vb - ub;
+    const double len2 = da * da + db * db;
+    double t = len2 > 0.0 ? ((pa - ua) * da + (pb - ub) * db) / len2 : 0.0;
+    t = std::min(1.0, std::max(0.0, t));
+    const double x = ua + t * da - pa, y = ub + t * db - pb;
+    return x * x + y * y;
+}
+
+// Calls f(k, u, v) for every contour edge u = points[k], v = points[k + 1] of
+// the plane no longer than sqrt(maxEdge2): longer edges sweep nothing.
+template <typename F>
+void forEachSweptEdge(const WireCutPlane& w, double maxEdge2, F&& f) {
+    for (std::size_t ci = 0; ci < w.contourCount(); ++ci) {
+        for (uint32_t k = w.starts[ci]; k + 1 < w.starts[ci + 1]; ++k) {
+            const WirePoint& u = w.points[k];
+            const WirePoint& v = w.points[k + 1];
+            if ((v.a - u.a) * (v.a - u.a) + (v.b - u.b) * (v.b - u.b) <= maxEdge2)
+                f(k, u, v);
+        }
+    }
+}
+
+} // namespace
+
+void ZMapStock::traceWireCuts(int family) {
+    if (isEmpty())
+        return;
+    const auto start = Clock::now();
+    const int N = family, a = (N + 1) % 3, b = (N + 2) % 3;
+    const long na = m_n[a], nb = m_n[b];
+    const double c = m_cell;
+    std::vector<WireCutPlane>& planes = m_wire[N];
+    planes.assign(m_n[N], WireCutPlane());
+    parallelFor(m_n[N], threadCount(), [&](std::size_t plane) {
+        const uint32_t p = static_cast<uint32_t>(plane);
+        WireCutPlane& out = planes[plane];
+        auto P = [&](long i) -> ZMapElement& { return element(b, p, static_cast<uint32_t>(i)); };
+        auto S = [&](long j) -> ZMapElement& { return element(a, static_cast<uint32_t>(j), p); };
+        auto A = [&](long i) { return gridCoord(a, i); };
+        auto B = [&](long j) { return gridCoord(b, j); };
+        // A walk that moves this often without meeting a node circles inside
+        // material (dexel families that disagree by rounding); it is cut off.
+        const long moveLimit = 4 * (na + nb) + 8;
+        for (long i0 = 0; i0 < na; ++i0) {
+            for (;;) {
+                ZMapElement& first = P(i0);
+                const long si = first.firstUnvisitedSegment();
+                if (si < 0)
+                    break;
+                AASegment& s = first.segments[static_cast<std::size_t>(si)];
+                const std::size_t begin = out.points.size();
+                long i = i0, j;
+                bool f;
+                if (!(s.flags & AASegment::kBottomVisited)) {
+                    j = static_cast<long>((s.bottom - m_min[b]) / c) + 1;
+                    if (j >= nb)
+                        break;
+                    out.points.push_back({A(i), s.bottom});
+                    s.flags |= AASegment::kBottomVisited;
+                    f = true;
+                } else {
+                    j = static_cast<long>((s.top - m_min[b]) / c);
+                    if (j >= nb)
+                        break;
+                    out.points.push_back({A(i), s.top});
+                    s.flags |= AASegment::kTopVisited;
+                    f = false;
+                }
+                bool primaryMode = false; // the walk starts in mode S
+                long moves = 0;
+                // Marks a segment end visited and appends its point; false when
+                // it was visited already (the contour has closed).
+                auto take = [&](AASegment& g, bool top, WirePoint point) {
+                    const uint32_t bit = top ? AASegment::kTopVisited : AASegment::kBottomVisited;
+                    if (g.flags & bit)
+                        return false;
+                    g.flags |= bit;
+                    out.points.push_back(point);
+                    moves = 0;
+                    return true;
+                };
+                // Steps onto the segment of `dexel` containing `at` and takes its
+                // top (f) or bottom end, unless visited.
+                auto stepOnto = [&](ZMapElement& dexel, double at, bool primary) {
+                    const long t = dexel.segmentContaining(at);
+                    if (t < 0)
+                        return false;
+                    AASegment& g = dexel.segments[static_cast<std::size_t>(t)];
+                    const double v = f ? g.top : g.bottom;
+                    return take(g, f, primary ? WirePoint{A(i), v} : WirePoint{v, B(j)});
+                };
+                for (;;) {
+                    if (i < 0 || i >= na || j < 0 || j >= nb || moves > moveLimit)
+                        break;
+                    if (!primaryMode) {
+                        // Mode S: along the secondary dexel S_j, forward (+a) when f.
+                        ZMapElement& sj = S(j);
+                        const long k = sj.segmentContaining(A(i));
+                        if (k >= 0) {
+                            AASegment& g = sj.segments[static_cast<std::size_t>(k)];
+                            if (f ? g.top >= A(i + 1) : g.bottom <= A(i - 1)) {
+                                i += f ? 1 : -1;
+                                ++moves;
+                            } else {
+                                if (!take(g, f, {f ? g.top : g.bottom, B(j)}))
+                                    break;
+                                f = !f;
+                            }
+                            primaryMode = true;
+                        } else {
+                            j += f ? -1 : 1;
+                            if (j < 0 || j >= nb || !stepOnto(P(i), B(j), true))
+                                break;
+                            f = !f;
+                        }
+                    } else {
+                        // Mode P: along the primary dexel P_i, downward (-b) when f.
+                        ZMapElement& pi = P(i);
+                        const long k = pi.segmentContaining(B(j));
+                        if (k >= 0) {
+                            AASegment& g = pi.segments[static_cast<std::size_t>(k)];
+                            if (f ? g.bottom <= B(j - 1) : g.top >= B(j + 1)) {
+                                j += f ? -1 : 1;
+                                ++moves;
+                                f = !f;
+                            } else if (!take(g, !f, {A(i), f ? g.bottom : g.top})) {
+                                break;
+                            }
+                            primaryMode = false;
+                        } else {
+                            i += f ? -1 : 1;
+                            if (i < 0 || i >= na || !stepOnto(S(j), A(i), false))
+                                break;
+                            f = !f;
+                        }
+                    }
+                }
+                if (out.points.size() - begin < 3) {
+                    out.points.resize(begin);
+                } else {
+                    const WirePoint closing = out.points[begin];
+                    out.points.push_back(closing);
+                    out.starts.push_back(static_cast<uint32_t>(out.points.size()));
+                }
+            }
+        }
+    });
+    // The marks of this family's dexels are cleared before the next family.
+    for (int g : {a, b})
+        for (ZMapElement& e : m_grid[g])
+            for (AASegment& s : e.segments)
+                s.flags = 0;
+    m_timings.trace += msSince(start);
+}
+
+void ZMapStock::erodeByWireCuts(int family, int progressBase, int progressSpan) {
+    std::vector<WireCutPlane>& planes = m_wire[family];
+    if (isEmpty() || planes.empty())
+        return;
+    const auto start = Clock::now();
+    const int N = family, a = (N + 1) % 3, b = (N + 2) % 3;
+    const long na = m_n[a], nb = m_n[b], np = m_n[N];
+    const double c = m_cell, t = m_thickness;
+    const double inv = 1.0 / c;
+    const double maxEdge2 = 9.0 * c * c;
+    // Radius of the ball's section l planes from its centre.
+    const int levels = std::max(1, static_cast<int>((t - 1e-5) / c) + 1);
+    std::vector<double> radius(static_cast<std::size_t>(levels));
+    radius[0] = t;
+    double lc = 0.0;
+    for (int l = 1; l < levels; ++l) {
+        lc += c;
+        radius[static_cast<std::size_t>(l)] = std::sqrt(std::max(0.0, t * t - lc * lc));
+    }
+    auto range = [&](double lo, double hi, double r, int axis, long n, long& first, long& last) {
+        first = std::max(0L, static_cast<long>((lo - r + 1e-5 - m_min[axis]) * inv) + 1);
+        last = std::min(n - 1, static_cast<long>((hi + r - 1e-5 - m_min[axis]) * inv));
+    };
+
+    // Blocks of normal-dexel rows, each with the edges that reach it, in plane
+    // and edge order.
+    const std::size_t blocks = static_cast<std::size_t>(std::min<long>(na, std::max<long>(1, threadCount() * 8L)));
+    std::vector<long> blockFirst(blocks + 1);
+    for (std::size_t k = 0; k <= blocks; ++k)
+        blockFirst[k] = static_cast<long>(static_cast<std::size_t>(na) * k / blocks);
+    std::vector<std::vector<std::pair<uint32_t, uint32_t>>> blockEdges(blocks);
+    for (long p = 0; p < np; ++p) {
+        forEachSweptEdge(planes[static_cast<std::size_t>(p)], maxEdge2,
+                         [&](uint32_t k, const WirePoint& u, const WirePoint& v) {
+                             long i0, i1;
+                             range(std::min(u.a, v.a), std::max(u.a, v.a), t, a, na, i0, i1);
+                             if (i0 > i1)
+                                 return;
+                             const std::size_t b0 = static_cast<std::size_t>(
+                                 std::upper_bound(blockFirst.begin(), blockFirst.end(), i0) - blockFirst.begin() - 1);
+                             for (std::size_t bk = b0; bk < blocks && blockFirst[bk] <= i1; ++bk)
+                                 blockEdges[bk].push_back({static_cast<uint32_t>(p), k});
+                         });
+    }
+
+    const std::size_t tasks = static_cast<std::size_t>(np) + blocks;
+    parallelFor(
+        tasks, threadCount(),
+        [&](std::size_t task) {
+            if (task < static_cast<std::size_t>(np)) {
+                // In-plane trims of the dexels of plane q.
+                const long q = static_cast<long>(task);
+                for (long p = std::max(0L, q - levels + 1); p <= std::min(np - 1, q + levels - 1); ++p) {
+                    const double r = radius[static_cast<std::size_t>(std::labs(q - p))];
+                    if (r <= 0.0)
+                        continue;
+                    forEachSweptEdge(planes[static_cast<std::size_t>(p)], maxEdge2,
+                                     [&](uint32_t, const WirePoint& u, const WirePoint& v) {
+                        long i0, i1, j0, j1;
+                        range(std::min(u.a, v.a), std::max(u.a, v.a), r, a, na, i0, i1);
+                        range(std::min(u.b, v.b), std::max(u.b, v.b), r, b, nb, j0, j1);
+                        double lo, hi;
+                        for (long i = i0; i <= i1; ++i) {
+                            std::vector<AASegment>& segs =
+                                element(b, static_cast<uint32_t>(q), static_cast<uint32_t>(i)).segments;
+                            if (!segs.empty() && capsuleSection(u.a, u.b, v.a, v.b, r, gridCoord(a, i), lo, hi))
+                                subtractInterval(segs, lo, hi);
+                        }
+                        for (long j = j0; j <= j1; ++j) {
+                            std::vector<AASegment>& segs =
+                                element(a, static_cast<uint32_t>(j), static_cast<uint32_t>(q)).segments;
+                            if (!segs.empty() && capsuleSection(u.b, u.a, v.b, v.a, r, gridCoord(b, j), lo, hi))
+                                subtractInterval(segs, lo, hi);
+                        }
+                    });
+                }
+            } else {
+                // Ball cuts of the normal dexels in one block of rows.
+                const std::size_t bk = task - static_cast<std::size_t>(np);
+                const long rowFirst = blockFirst[bk], rowLast = blockFirst[bk + 1] - 1;
+                const double t2 = t * t, reach = t - 1e-6, reach2 = reach > 0.0 ? reach * reach : 0.0;
+                for (const auto& pe : blockEdges[bk]) {
+                    const WireCutPlane& w = planes[pe.first];
+                    const WirePoint& u = w.points[pe.second];
+                    const WirePoint& v = w.points[pe.second + 1];
+                    const double h = gridCoord(N, pe.first);
+                    long i0, i1, j0, j1;
+                    range(std::min(u.a, v.a), std::max(u.a, v.a), t, a, na, i0, i1);
+                    range(std::min(u.b, v.b), std::max(u.b, v.b), t, b, nb, j0, j1);
+                    i0 = std::max(i0, rowFirst);
+                    i1 = std::min(i1, rowLast);
+                    for (long i = i0; i <= i1; ++i) {
+                        const double pa = gridCoord(a, i);
+                        ZMapElement* row = &element(N, static_cast<uint32_t>(i), 0);
+                        for (long j = j0; j <= j1; ++j) {
+                            std::vector<AASegment>& segs = row[j].segments;
+                            if (segs.empty())
+                                continue;
+                            const double e2 = segmentDistSq(pa, gridCoord(b, j), u.a, u.b, v.a, v.b);
+                            if (!(e2 < reach2))
+                                continue;
+                            const double H = std::sqrt(t2 - e2);
+                            subtractInterval(segs, h - H, h + H);
+                        }
+                    }
+                }
+            }
+        },
+        [&](std::size_t done) {
+            if (progressSpan > 0)
+                reportProgress(progressBase + static_cast<int>(static_cast<long>(progressSpan) *
+                                                               static_cast<long>(done) / static_cast<long>(tasks)),
+                               0);
+        });
+    std::vector<WireCutPlane>().swap(planes);
+    m_timings.erode += msSince(start);
+}
+
+void ZMapStock::buildOffsetSurface() {
+    if (isEmpty())
+        return;
+    // Every contour is traced from the un-eroded segments before any erosion.
+    traceWireCuts(2);
+    reportProgress(9, 0);
+    traceWireCuts(0);
+    reportProgress(13, 0);
+    traceWireCuts(1);
+    reportProgress(17, 0);
+    erodeByWireCuts(2, 17, 28);
+    erodeByWireCuts(0, 45, 12);
+    erodeByWireCuts(1, 57, 12);
+    generateTriangles(69, 16);
+}
+
+} // namespace lcm
