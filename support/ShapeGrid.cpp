@@ -33,7 +33,7 @@ void ShapeGrid::setUp(const double boxMin[3], const double boxMax[3], double h) 
 int64_t ShapeGrid::cellIndex(double v, double o, int32_t n, bool clamp) const {
     const double c = (v - o) / cellSize;
     if (!std::isfinite(c))
-        return clamp ? 0 : -2;
+        return clamp ? 0 : -3;
     // Far outside values are clamped before the conversion to an integer.
     const double limited = std::max(-4.0, std::min(c, static_cast<double>(n) + 4.0));
     int64_t i = static_cast<int64_t>(limited); // truncation, as the cell bounds say
@@ -51,10 +51,12 @@ void ShapeGrid::insert(AbtShape* shape, const double p[2]) {
 }
 
 void ShapeGrid::queryNeighbourhood(const double p[2], std::vector<AbtShape*>& out) const {
-    if (m_buckets.empty())
+    if (m_buckets.empty() || !std::isfinite(p[0]) || !std::isfinite(p[1]))
         return;
-    const int64_t i = cellIndex(p[0], origin[0], nx, false);
-    const int64_t j = cellIndex(p[1], origin[1], ny, false);
+    // A point outside the grid sees the border cells next to it, where insert
+    // filed the shapes outside the box.
+    const int64_t i = std::max<int64_t>(-1, std::min<int64_t>(cellIndex(p[0], origin[0], nx, false), nx));
+    const int64_t j = std::max<int64_t>(-1, std::min<int64_t>(cellIndex(p[1], origin[1], ny, false), ny));
     for (int64_t a = std::max<int64_t>(i - 1, 0); a < std::min<int64_t>(i + 2, nx); ++a) {
         for (int64_t b = std::max<int64_t>(j - 1, 0); b < std::min<int64_t>(j + 2, ny); ++b) {
             const auto& bucket = m_buckets[static_cast<std::size_t>(a * ny + b)];

@@ -20,7 +20,9 @@ public:
     void setUp(const double boxMin[3], const double boxMax[3], double h);
     // Files shape in the cell of p (clamped into the grid).
     void insert(AbtShape* shape, const double p[2]);
-    // Appends the shapes of the 3 x 3 cells around p's cell (cells outside skipped).
+    // Appends the shapes of the 3 x 3 cells around p's cell (cells outside skipped;
+    // a point beyond the grid sees the border cells beside it; a non-finite one
+    // sees none).
     void queryNeighbourhood(const double p[2], std::vector<AbtShape*>& out) const;
 
     int32_t nx = 0;

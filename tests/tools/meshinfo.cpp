@@ -104,7 +104,22 @@ std::unique_ptr<topolib::StlObject> makeDrill(const topolib::StlObject& model, c
 
 } // namespace
 
+int runSupport(int argc, char** argv);
+
+int runProject(int argc, char** argv);
+int runOpen(int argc, char** argv);
+
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "--project") == 0)
+        return runProject(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "--open") == 0)
+        return runOpen(argc, argv);
+    if (argc >= 3 && std::strcmp(argv[2], "--support") == 0) {
+        std::setlocale(LC_ALL, "C");
+        installMemoryCheck([](const uint64_t&) { return true; });
+        fileIo::installFileHandlers();
+        return runSupport(argc, argv);
+    }
     // --drill X Y Z NX NY NZ R (optional).
     bool drill = false;
     double drillArgs[7] = {0, 0, 0, 0, 0, 0, 0};

@@ -1,0 +1,216 @@
+// Cone meshes: the counts of every builder, closed and outward for vertical and
+// tilted contact normals, on the platform and on the model; bars; the raft.
+#include "SupportTestUtil.h"
+#include "support/ColumnLink.h"
+#include "support/ConeShape.h"
+#include "support/CylinderBar.h"
+#include "support/SupportGen.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+using namespace supporttest;
+using support::ConeShape;
+using topolib::Vector3D;
+
+namespace {
+
+// A container over a model: a slab at z 14..19 over a ground block whose top is
+// flat (z = 1) or a wedge slanted 20 degrees about y.
+struct ModelScene {
+    explicit ModelScene(bool slantedGround) {
+        meshfixtures::TriangleSoup soup = meshfixtures::box({30, 30, 5}, {-5, -5, 14});
+        if (!slantedGround) {
+            soup = meshfixtures::concatenated(soup, meshfixtures::box({30, 30, 1}, {-5, -5, 0}));
+        } else {
+            // A wedge: bottom at 0, top rising from z 1 at x = 5 with slope tan 20.
+            const double k = std::tan(20.0 * 3.14159265358979 / 180.0);
+            auto top = [&](double x) { return 1.0 + k * (x - 5.0); };
+            using P = meshfixtures::Point;
+            const P b0{5, -5, 0}, b1{25, -5, 0}, b2{25, 25, 0}, b3{5, 25, 0};
+            const P t0{5, -5, top(5)}, t1{25, -5, top(25)}, t2{25, 25, top(25)}, t3{5, 25, top(5)};
+            meshfixtures::TriangleSoup w = {
+                {{b0, b2, b1}}, {{b0, b3, b2}}, {{t0, t1, t2}}, {{t0, t2, t3}}, {{b0, b1, t1}}, {{b0, t1, t0}},
+                {{b1, b2, t2}}, {{b1, t2, t1}}, {{b2, b3, t3}}, {{b2, t3, t2}}, {{b3, b0, t0}}, {{b3, t0, t3}},
+            };
+            soup = meshfixtures::concatenated(soup, w);
+        }
+        mesh = meshfixtures::buildMeshWithOctree(soup);
+        gen = std::make_unique<support::SupportGen>(mesh.get());
+        area = new support::AddedPointSupport(gen.get());
+        gen->addArea(area);
+    }
+    std::unique_ptr<topolib::StlObject> mesh;
+    std::unique_ptr<support::SupportGen> gen;
+    support::AddedPointSupport* area = nullptr;
+};
+
+std::unique_ptr<ConeShape> platformCone(const Vector3D& normal, uint8_t type, bool base) {
+    const double p[3] = {3.0, -2.0, 12.0};
+    auto cone = std::make_unique<ConeShape>(nullptr, p, normal.data());
+    cone->ConeSupportType = type;
+    cone->setCircleBase(base);
+    cone->place();
+    return cone;
+}
+
+} // namespace
+
+TEST(ConeMesh, everyBuilderGivesItsCountsAndAClosedOutwardMesh) {
+    const Vector3D vertical(0, 0, -1), tilted(0.3, 0.15, -0.94);
+    struct Case {
+        const char* name;
+        uint8_t type;
+        bool base;
+        bool onModel;
+        bool slantedGround;
+        Vector3D normal;
+        size_t vertices, triangles;
+    };
+    const Case cases[] = {
+        {"cylinder on platform, vertical", 1, false, false, false, vertical, 42, 80},
+        {"cylinder on platform, tilted", 1, false, false, false, tilted, 42, 80},
+        {"cylinder with base, vertical", 1, true, false, false, vertical, 92, 180},
+        {"cylinder with base, tilted", 1, true, false, false, tilted, 92, 180},
+        {"cylinder on model, vertical", 1, false, true, false, vertical, 62, 120},
+        {"cylinder on model, tilted", 1, false, true, false, tilted, 62, 120},
+        {"cylinder on slanted model, tilted", 1, false, true, true, tilted, 62, 120},
+        {"cross on platform, vertical", 0, false, false, false, vertical, 32, 56},
+        {"cross on platform, tilted", 0, false, false, false, tilted, 32, 56},
+        {"cross with disc, vertical", 0, true, false, false, vertical, 32 + 22, 56 + 40},
+        {"cross with disc, tilted", 0, true, false, false, tilted, 32 + 22, 56 + 40},
+        {"cross on model, vertical", 0, false, true, false, vertical, 48, 88},
+        {"cross on model, tilted", 0, false, true, true, tilted, 48, 88},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<ModelScene> scene;
+        std::unique_ptr<ConeShape> own;
+        ConeShape* cone = nullptr;
+        if (c.onModel) {
+            scene = std::make_unique<ModelScene>(c.slantedGround);
+            scene->gen->supportType = c.type;
+            const double p[3] = {10.0, 10.0, 14.0};
+            cone = scene->area->addCone(p, c.normal.data(), false);
+            ASSERT_GT(cone->FootZ, 0.0);
+            EXPECT_EQ(c.slantedGround, std::fabs(cone->FootNormal.x) > 1e-3);
+        } else {
+            own = platformCone(c.normal, c.type, c.base);
+            cone = own.get();
+            ASSERT_LT(cone->FootZ, 0.0);
+        }
+        ASSERT_FALSE(cone->isDeleted());
+        ASSERT_TRUE(cone->buildMesh());
+        ASSERT_FALSE(cone->isDeleted());
+        EXPECT_EQ(c.vertices, cone->vertices.size());
+        EXPECT_EQ(c.triangles, cone->triangles.size());
+        EXPECT_TRUE(closedAndConsistent(cone->triangles));
+        EXPECT_GT(signedVolume(cone->triangles), 0.0);
+        // A rebuild gives the same mesh again (placement happens once).
+        const Vector3D firstVertex = cone->vertices.front()->pos;
+        cone->buildMesh();
+        EXPECT_EQ(c.triangles, cone->triangles.size());
+        EXPECT_TRUE(cone->vertices.front()->pos == firstVertex);
+    }
+}
+
+TEST(ConeMesh, tiltedNeckRingLiesOnTheMitrePlaneAndOnTheLineFromItsBottomPartner) {
+    const Vector3D n(0.6, 0.0, -0.8);
+    auto cone = platformCone(n, 1, false);
+    cone->buildMesh();
+    const Vector3D m = -cone->ContactNormal;
+    Vector3D a(-m.y, m.x, 0.0);
+    a.unitize();
+    Vector3D w = m - Vector3D(0, 0, 1);
+    w.unitize();
+    const Vector3D nu = w.cross(a);
+    for (int k = 0; k < 10; ++k) {
+        const Vector3D& b = cone->vertices[k]->pos;       // bottom ring
+        const Vector3D& x = cone->vertices[10 + k]->pos;  // neck ring
+        EXPECT_NEAR(0.0, (x - cone->HeadEnd).dot(nu), 1e-9);
+        // On the vertical line through the bottom partner's horizontal ring point.
+        const Vector3D dir = x - b;
+        const Vector3D unmitred = cone->HeadEnd + (b - Vector3D(cone->FootPoint.x, cone->FootPoint.y, 0.0)) *
+                                                      (cone->NeckRadius / cone->BottomRadius);
+        EXPECT_NEAR(0.0, dir.cross(unmitred - b).lengthSquared(), 1e-9);
+    }
+    // Vertical: the neck ring stays horizontal at the head end.
+    auto straight = platformCone(Vector3D(0, 0, -1), 1, false);
+    straight->buildMesh();
+    for (int k = 0; k < 10; ++k)
+        EXPECT_DOUBLE_EQ(straight->HeadEnd.z, straight->vertices[10 + k]->pos.z);
+}
+
+TEST(ConeMesh, placementLimitsTheHeadAndShortensItNearThePlatform) {
+    // A sideways normal leans 45 degrees at most; a contact lower than the head
+    // gets the straight-down head; a zero normal counts as straight down.
+    const double p[3] = {0.0, 0.0, 10.0};
+    const double side[3] = {1.0, 0.0, 0.0};
+    ConeShape sideways(nullptr, p, side);
+    sideways.place();
+    EXPECT_NEAR(-0.70710678, sideways.ContactNormal.z, 1e-12);
+    EXPECT_NEAR(0.70710678, sideways.ContactNormal.x, 1e-8);
+
+    const double low[3] = {0.0, 0.0, 3.0};
+    ConeShape lowCone(nullptr, low, side);
+    lowCone.place();
+    EXPECT_TRUE(lowCone.ContactNormal == Vector3D(0, 0, -1));
+    // HeadExtend 5 would reach below the platform: the head is 2/3 of the height.
+    EXPECT_NEAR(1.0, lowCone.HeadEnd.z, 1e-12);
+    EXPECT_NEAR(3.0 - 0.25, lowCone.TipCentre.z, 1e-12);
+
+    const double zero[3] = {0.0, 0.0, 0.0};
+    ConeShape zeroCone(nullptr, p, zero);
+    zeroCone.place();
+    EXPECT_TRUE(zeroCone.ContactNormal == Vector3D(0, 0, -1));
+    EXPECT_FALSE(zeroCone.isDeleted());
+}
+
+TEST(ConeMesh, barPrismHasTwelveVerticesTwentyTrianglesAndIsClosed) {
+    const Vector3D ends[][2] = {{{0, 0, 0}, {0, 0, 5}}, {{1, 2, 3}, {4, -2, 7}}, {{0, 0, 0}, {6, 0, 0}}};
+    for (const auto& e : ends) {
+        support::CylinderBar bar(0.3, e[0], e[1]);
+        bar.buildPrism();
+        EXPECT_EQ(12u, bar.vertices.size());
+        EXPECT_EQ(20u, bar.triangles.size());
+        EXPECT_TRUE(closedAndConsistent(bar.triangles));
+        EXPECT_GT(signedVolume(bar.triangles), 0.0);
+        for (size_t i = 0; i < 12; ++i) {
+            const Vector3D& c = i < 6 ? e[1] : e[0];
+            EXPECT_NEAR(0.3, std::sqrt((bar.vertices[i]->pos - c).lengthSquared()), 1e-12);
+        }
+    }
+}
+
+TEST(ConeMesh, raftIsClosedUnderOneConeAndUnderMany) {
+    // Cones committed as user points on a facet facing down, without a model:
+    // each stands on the platform below its point.
+    topolib::StlVertex a(0, 0, 0), b(0, 1, 0), c(1, 0, 0);
+    topolib::StlTriangle facet;
+    facet.init(&a, &b, &c);
+    ASSERT_LT(facet.normal.z, -0.99);
+    for (int count : {1, 2, 10}) {
+        SCOPED_TRACE(count);
+        support::SupportGen gen;
+        gen.baseType = 1;
+        for (int i = 0; i < count; ++i) {
+            const double p[3] = {count == 2 ? 10.0 * i : 3.0 * (i % 4), count == 2 ? 4.0 * i : 3.0 * (i / 4), 10.0};
+            gen.previewAddedPoint(&facet, p);
+            ASSERT_NE(nullptr, gen.linkCone());
+        }
+        EXPECT_EQ(24u, gen.baseVertices.size());
+        EXPECT_EQ(44u, gen.baseTriangles.size());
+        EXPECT_TRUE(closedAndConsistent(gen.baseTriangles));
+        EXPECT_GT(signedVolume(gen.baseTriangles), 0.0);
+        if (count == 2) {
+            // Feet at (0, 0) and (10, 4), trunk radius 1: the plate spans
+            // -1.5 .. 11.5 by -1.5 .. 5.5.
+            EXPECT_TRUE(gen.baseVertices[2]->pos == Vector3D(1.0, -1.5, 0.0));
+            EXPECT_TRUE(gen.baseVertices[7]->pos == Vector3D(11.5, -1.5, 2.0));
+        }
+        gen.setBaseType(0, true);
+        EXPECT_TRUE(gen.baseTriangles.empty());
+    }
+}

@@ -1,0 +1,266 @@
+// The generation pipeline end to end on generated models: a bridge, a sphere and
+// a cube lifted off the platform.
+#include "SupportTestUtil.h"
+#include "support/ColumnLink.h"
+#include "support/ConeShape.h"
+#include "support/CylinderBar.h"
+#include "support/SupportGen.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <cmath>
+#include <memory>
+#include <random>
+#include <set>
+#include <tuple>
+#include <vector>
+
+using namespace supporttest;
+using support::ColumnLink;
+using support::ConeShape;
+using topolib::Vector3D;
+
+namespace {
+
+struct Generated {
+    std::unique_ptr<topolib::StlObject> mesh;
+    std::unique_ptr<support::SupportGen> gen;
+};
+
+// The support panel's preset parameters (sizes halved into radii).
+Generated generate(const meshfixtures::TriangleSoup& soup) {
+    Generated g;
+    g.mesh = meshfixtures::buildMeshWithOctree(soup);
+    g.mesh->resetTriangleGroups();
+    g.gen = std::make_unique<support::SupportGen>(g.mesh.get());
+    g.gen->setTipRadius(0.5);
+    g.gen->setTrunkRadius(1.0);
+    g.gen->setBranchRadius(0.6);
+    g.gen->setHeadExtend(2.5);
+    g.gen->setDensity(5.0);
+    EXPECT_TRUE(g.gen->generate());
+    EXPECT_TRUE(marksClear(*g.mesh));
+    return g;
+}
+
+std::vector<ConeShape*> cones(const support::SupportGen& gen, bool liveOnly) {
+    std::vector<ConeShape*> out;
+    for (auto* a : gen.areas) {
+        for (auto* s : a->shapes) {
+            if (ConeShape* c = s->asCone(); c && (!liveOnly || !c->isDeleted()))
+                out.push_back(c);
+        }
+    }
+    return out;
+}
+
+using BarKey = std::tuple<double, double, double, double, double, double>;
+
+// Every bar of every link, by its end points, with the pair it belongs to.
+std::multiset<BarKey> bars(const support::SupportGen& gen) {
+    std::multiset<BarKey> out;
+    std::set<const support::AbtShape*> seen;
+    for (ConeShape* c : cones(gen, false)) {
+        for (auto* l : c->links) {
+            if (!seen.insert(l).second)
+                continue;
+            for (auto* b : static_cast<ColumnLink*>(l)->bars) {
+                auto* bar = static_cast<support::CylinderBar*>(b);
+                out.emplace(bar->start.x, bar->start.y, bar->start.z, bar->end.x, bar->end.y, bar->end.z);
+            }
+        }
+    }
+    return out;
+}
+
+// Checks the link and bar rules on the current state: a cone made at most four
+// links of its own (it trimmed to four when it linked; later cones may add
+// theirs), links join live cones in range and are registered on both, and every
+// linked pair carries at most one set of bars: exactly one when the rules allow
+// bars for the pair's first-made link (trunks longer than 1.5 D and 1.5 s, s
+// growing with the building cone's link count, feet at least 2.1 trunk radii
+// apart). Nothing blocks a bar under the flat bridge span.
+void expectLinkAndBarRules(const support::SupportGen& gen) {
+    const double D = gen.Density;
+    using Pair = std::pair<const ConeShape*, const ConeShape*>;
+    std::map<Pair, int> sets;
+    std::map<Pair, const ColumnLink*> firstMade;
+    for (ConeShape* c : cones(gen, false)) {
+        EXPECT_LE(std::count_if(c->links.begin(), c->links.end(),
+                                [&](const support::AbtShape* l) { return static_cast<const ColumnLink*>(l)->first == c; }),
+                  4);
+        for (auto* l : c->links) {
+            auto* link = static_cast<ColumnLink*>(l);
+            ASSERT_TRUE(link->first == c || link->second == c);
+            const ConeShape* o = link->other(c);
+            EXPECT_FALSE(o->isDeleted());
+            const double dx = o->FootPoint.x - c->FootPoint.x, dy = o->FootPoint.y - c->FootPoint.y;
+            const double s2 = dx * dx + dy * dy;
+            EXPECT_GT(s2, 0.525 * 0.525);
+            EXPECT_LT(s2, (2.1 * D) * (2.1 * D));
+            EXPECT_NE(o->links.end(), std::find(o->links.begin(), o->links.end(), l));
+            if (link->first != c)
+                continue;
+            const Pair key = std::minmax(static_cast<const ConeShape*>(c), o);
+            if (!link->bars.empty())
+                ++sets[key];
+            if (!firstMade.count(key) || link->serial < firstMade[key]->serial)
+                firstMade[key] = link;
+        }
+    }
+    for (const auto& [key, link] : firstMade) {
+        const ConeShape* f = link->first;
+        const ConeShape* o = link->second;
+        const double s = std::max(D, static_cast<double>(f->links.size()) * D / 2.0);
+        const double trunk = std::sqrt((f->HeadEnd - f->TrunkFoot).lengthSquared());
+        const double other = std::sqrt((o->HeadEnd - o->TrunkFoot).lengthSquared());
+        const double dx = o->TrunkFoot.x - f->TrunkFoot.x, dy = o->TrunkFoot.y - f->TrunkFoot.y;
+        const bool allowed = trunk > 1.5 * D && other > 1.5 * s &&
+                             dx * dx + dy * dy >= (2.1 * f->BottomRadius) * (2.1 * f->BottomRadius);
+        const int n = sets.count(key) ? sets.at(key) : 0;
+        EXPECT_EQ(allowed ? 1 : 0, n) << "pair from " << f->FootPoint.x << "," << f->FootPoint.y << " to "
+                                      << o->FootPoint.x << "," << o->FootPoint.y;
+    }
+}
+
+} // namespace
+
+TEST(Generation, bridgeGetsConesUnderTheSpanWithLinksAndOneSetOfBarsPerPair) {
+    Generated g = generate(bridge(5.0));
+    const auto all = cones(*g.gen, false);
+    const auto live = cones(*g.gen, true);
+    ASSERT_FALSE(live.empty());
+    int underSpan = 0;
+    for (const ConeShape* c : live) {
+        EXPECT_GT(c->ContactPoint.z, 0.0001);
+        if (c->ContactPoint.x > 5.0 && c->ContactPoint.x < 35.0) {
+            EXPECT_NEAR(25.0, c->ContactPoint.z, 1e-9);
+            EXPECT_NEAR(0.0, c->FootPoint.z, 1e-12); // on the platform
+            ++underSpan;
+        }
+    }
+    // The span's underside (30 x 10, density 5): 7 columns of 3 rows.
+    EXPECT_EQ(21, underSpan);
+    // No two live contacts closer than three tip radii.
+    for (size_t i = 0; i < live.size(); ++i) {
+        for (size_t j = i + 1; j < live.size(); ++j)
+            EXPECT_GE((live[i]->ContactPoint - live[j]->ContactPoint).lengthSquared(), 9 * 0.25 - 1e-12);
+    }
+    expectLinkAndBarRules(*g.gen);
+    const auto original = bars(*g.gen);
+    EXPECT_FALSE(original.empty());
+
+    // Rebuilding the meshes, all together or cone by cone in any order, keeps
+    // exactly the same bars.
+    g.gen->rebuildShapeMeshes();
+    EXPECT_EQ(original, bars(*g.gen));
+    std::vector<ConeShape*> order = all;
+    std::reverse(order.begin(), order.end());
+    for (ConeShape* c : order)
+        c->buildMesh();
+    EXPECT_EQ(original, bars(*g.gen));
+    std::mt19937 rng(7);
+    for (int round = 0; round < 5; ++round) {
+        std::shuffle(order.begin(), order.end(), rng);
+        for (size_t i = 0; i < order.size() / 2; ++i)
+            order[i]->buildMesh();
+        EXPECT_EQ(original, bars(*g.gen));
+    }
+    expectLinkAndBarRules(*g.gen);
+    g.gen->setSupportType(1, true);
+    EXPECT_EQ(original, bars(*g.gen));
+
+    // A second run on a fresh copy gives the same cones.
+    Generated h = generate(bridge(5.0));
+    const auto again = cones(*h.gen, false);
+    ASSERT_EQ(all.size(), again.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+        EXPECT_TRUE(all[i]->ContactPoint == again[i]->ContactPoint);
+        EXPECT_TRUE(all[i]->FootPoint == again[i]->FootPoint);
+        EXPECT_EQ(all[i]->deleted, again[i]->deleted);
+        EXPECT_EQ(all[i]->links.size(), again[i]->links.size());
+    }
+    EXPECT_EQ(original, bars(*h.gen));
+}
+
+TEST(Generation, sphereAbovePlatformGetsAConeAtItsSouthPole) {
+    Generated g = generate(meshfixtures::uvSphere(10.0, 48, 24, {0, 0, 15}));
+    bool pole = false;
+    for (const ConeShape* c : cones(*g.gen, true)) {
+        EXPECT_GT(c->ContactPoint.z, 5.0 - 1e-9);
+        if ((c->ContactPoint - Vector3D(0, 0, 5)).lengthSquared() < 1e-12) {
+            pole = true;
+            EXPECT_TRUE(c->ContactNormal == Vector3D(0, 0, -1));
+            EXPECT_NEAR(0.0, c->FootPoint.z, 1e-12);
+        }
+    }
+    EXPECT_TRUE(pole);
+}
+
+TEST(Generation, liftedCubeGetsTheGridOfConesWithFeetOnThePlatform) {
+    Generated g = generate(meshfixtures::cube(20.0, {0, 0, 5}));
+    const auto live = cones(*g.gen, true);
+    // Box 20 x 20, density 5: trunc(22.5 / 5) = 4 steps of (20 - 2.2) / 4 from the
+    // margin 1.1, five columns and five rows.
+    ASSERT_EQ(25u, live.size());
+    std::set<std::pair<long, long>> expected, found;
+    for (int i = 0; i < 5; ++i) {
+        for (int j = 0; j < 5; ++j)
+            expected.emplace(std::lround((1.1 + i * 4.45) * 1000), std::lround((1.1 + j * 4.45) * 1000));
+    }
+    for (const ConeShape* c : live) {
+        EXPECT_NEAR(5.0, c->ContactPoint.z, 1e-9);
+        EXPECT_LE(c->FootZ, 0.0);
+        EXPECT_NEAR(0.0, c->FootPoint.z, 1e-12);
+        found.emplace(std::lround(c->ContactPoint.x * 1000), std::lround(c->ContactPoint.y * 1000));
+        EXPECT_TRUE(closedAndConsistent(c->triangles));
+    }
+    EXPECT_EQ(expected, found);
+    // Regenerating re-places the same regions with the same result.
+    EXPECT_TRUE(g.gen->generate());
+    EXPECT_EQ(25u, cones(*g.gen, true).size());
+    EXPECT_TRUE(marksClear(*g.mesh));
+}
+
+TEST(Generation, deletingAConeRecordsItAndItsLinksAndUndoRestoresThem) {
+    Generated g = generate(bridge(5.0));
+    ConeShape* target = nullptr;
+    for (ConeShape* c : cones(*g.gen, true)) {
+        if (c->links.size() >= 2) {
+            target = c;
+            break;
+        }
+    }
+    ASSERT_NE(nullptr, target);
+    std::vector<topolib::StlTriangle*> before;
+    g.gen->appendAllTriangles(before);
+    support::ShapeDeque changes;
+    target->setDeleted(true, &changes);
+    EXPECT_EQ(1 + target->links.size(), changes.size());
+    EXPECT_EQ(target, changes.front());
+    std::vector<topolib::StlTriangle*> hidden;
+    g.gen->appendAllTriangles(hidden);
+    EXPECT_LT(hidden.size(), before.size());
+    support::ShapeDeque live;
+    g.gen->collectLiveShapes(live);
+    EXPECT_EQ(live.end(), std::find(live.begin(), live.end(), target));
+    // Rebuilding while the cone is deleted, then undoing, keeps the bars.
+    g.gen->rebuildShapeMeshes();
+    for (auto* s : changes)
+        s->setDeleted(false, nullptr);
+    std::vector<topolib::StlTriangle*> after;
+    g.gen->appendAllTriangles(after);
+    EXPECT_EQ(before.size(), after.size());
+}
+
+TEST(Generation, refusesWithoutAnOwnerOrWhileNothingIsThere) {
+    support::SupportGen orphan;
+    EXPECT_FALSE(orphan.generate());
+    // A model standing on the platform with no overhang gets no supports.
+    Generated g = generate(meshfixtures::cube(10.0));
+    for (const ConeShape* c : cones(*g.gen, true))
+        ADD_FAILURE() << "cone at " << c->ContactPoint.x << "," << c->ContactPoint.y << "," << c->ContactPoint.z;
+    EXPECT_TRUE(g.gen->baseTriangles.empty());
+}

@@ -1,0 +1,133 @@
+// meshinfo FILE --support [--zoffset Z] [--type 0|1] [--base 0|1|2] [--out FILE]:
+// imports the file as the application does (read, edges, shells, octree), lifts
+// the model so that its lowest point lies at Z (default 5), generates supports
+// with the support panel's default parameters and prints one line
+//   support result= areas= cones= live= links= bars= triangles= closed_cones= ms=
+// result 1 when the generation ran; cones counts every cone of every region, live
+// the cones not deleted, links the distinct links of live and deleted cones, bars
+// the bars of those links; triangles is what SupportGen::appendAllTriangles
+// gives; closed_cones counts the live cones whose own mesh uses every edge exactly
+// twice, once in each direction; ms is the generation alone. With --out the model
+// and its supports are written as one binary STL file.
+
+#include "fileIo/FileHandlingFactory.h"
+#include "fileIo/StlFileHandling.h"
+#include "support/ColumnLink.h"
+#include "support/ConeShape.h"
+#include "support/ShapeMesh.h"
+#include "support/SupportGen.h"
+#include "topolib/StlObject.h"
+#include "topolib/StlTriangle.h"
+
+#include <QString>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+bool parseNumber(const char* text, double* out) {
+    char* end = nullptr;
+    *out = std::strtod(text, &end);
+    return end != text && *end == '\0';
+}
+
+} // namespace
+
+int runSupport(int argc, char** argv) {
+    double zOffset = 5.0, type = 1.0, base = 0.0;
+    std::string outPath;
+    bool ok = argc >= 3;
+    for (int i = 3; ok && i < argc; ++i) {
+        const bool hasValue = i + 1 < argc;
+        if (std::strcmp(argv[i], "--zoffset") == 0 && hasValue)
+            ok = parseNumber(argv[++i], &zOffset);
+        else if (std::strcmp(argv[i], "--type") == 0 && hasValue)
+            ok = parseNumber(argv[++i], &type) && (type == 0.0 || type == 1.0);
+        else if (std::strcmp(argv[i], "--base") == 0 && hasValue)
+            ok = parseNumber(argv[++i], &base) && (base == 0.0 || base == 1.0 || base == 2.0);
+        else if (std::strcmp(argv[i], "--out") == 0 && hasValue)
+            outPath = argv[++i];
+        else
+            ok = false;
+    }
+    if (!ok) {
+        std::fprintf(stderr, "usage: meshinfo FILE --support [--zoffset Z] [--type 0|1] [--base 0|1|2] [--out FILE]\n");
+        return 2;
+    }
+    topolib::StlObject mesh;
+    const int loaded = mesh.loadFromFile(QString::fromLocal8Bit(argv[1]).toStdWString());
+    if (loaded != 1) {
+        std::printf("support result=0 areas=0 cones=0 live=0 links=0 bars=0 triangles=0 closed_cones=0 ms=0\n");
+        return 1;
+    }
+    mesh.computeBoundingBox();
+    mesh.setBoundingBox(mesh.bboxMin(), mesh.bboxMax());
+    mesh.rebuildOctree();
+    const double lift[3] = {0.0, 0.0, zOffset - mesh.bboxMin()[2]};
+    mesh.translate(lift);
+    mesh.resetTriangleGroups();
+
+    // The support panel's preset: sizes are diameters, halved on the way in.
+    support::SupportGen gen(&mesh);
+    gen.setTipRadius(1.0 / 2);
+    gen.setTrunkRadius(2.0 / 2);
+    gen.setBranchRadius(1.2 / 2);
+    gen.setHeadExtend(2.5);
+    gen.setBaseSize(4.0);
+    gen.setBaseThickness(1.0);
+    gen.setDensity(5.0);
+    gen.setMaxAngle(46.0);
+    gen.setRemoveInternal(false);
+    gen.setSupportType(static_cast<uint8_t>(type), false);
+    gen.setBaseType(static_cast<int>(base), false);
+
+    const auto start = std::chrono::steady_clock::now();
+    const bool generated = gen.generate();
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+
+    unsigned long cones = 0, live = 0, bars = 0, closed = 0;
+    std::set<const support::AbtShape*> links;
+    for (const support::SupportAreaAbs* area : gen.areas) {
+        for (const support::AbtShape* shape : area->shapes) {
+            const support::ConeShape* cone = shape->asCone();
+            if (cone == nullptr)
+                continue;
+            ++cones;
+            if (!cone->isDeleted()) {
+                ++live;
+                closed += support::isClosedShapeMesh(cone->triangles) ? 1 : 0;
+            }
+            for (const support::AbtShape* l : cone->links) {
+                if (links.insert(l).second)
+                    bars += static_cast<const support::ColumnLink*>(l)->bars.size();
+            }
+        }
+    }
+    std::vector<topolib::StlTriangle*> triangles;
+    gen.appendAllTriangles(triangles);
+    std::printf("support result=%d areas=%lu cones=%lu live=%lu links=%lu bars=%lu triangles=%lu closed_cones=%lu "
+                "ms=%.1f\n",
+                generated ? 1 : 0, static_cast<unsigned long>(gen.areas.size()), cones, live,
+                static_cast<unsigned long>(links.size()), bars, static_cast<unsigned long>(triangles.size()), closed,
+                ms);
+    if (!outPath.empty()) {
+        std::vector<topolib::StlTriangle*> all;
+        for (topolib::StlTriangle* t : mesh.triangles()) {
+            if (!t->isDeleted())
+                all.push_back(t);
+        }
+        all.insert(all.end(), triangles.begin(), triangles.end());
+        if (fileIo::exportBinaryStl(QString::fromLocal8Bit(outPath.c_str()).toStdWString(), all) != 1) {
+            std::fprintf(stderr, "could not write %s\n", outPath.c_str());
+            return 1;
+        }
+    }
+    return generated ? 0 : 1;
+}
