@@ -1,0 +1,239 @@
+#include "export/GcodeExport.h"
+
+#include "app/DataFolders.h"
+#include "app/Log.h"
+#include "app/ProgressReport.h"
+#include "export/SlicerProfile.h"
+#include "export/XyCalibrationProfile.h"
+#include "scene/SceneHost.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace gcodeexport {
+
+namespace {
+
+const char* const kStlName = "stl2gcode.stl";
+const char* const kGcodeName = "stl2gcode.gcode";
+constexpr int kLastProgress = 97;
+
+} // namespace
+
+GcodeExport::GcodeExport(QObject* parent) : QObject(parent) {
+    m_showMessage = [](const QString& text) {
+        sceneHost()->showMessage(text, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok);
+    };
+    m_slicer = new SlicerProcess(this);
+    connect(m_slicer, &SlicerProcess::finished, this, &GcodeExport::onSlicerFinished);
+    m_progressTimer = new QTimer(this);
+    connect(m_progressTimer, &QTimer::timeout, this, &GcodeExport::onProgressTick);
+}
+
+GcodeExport::~GcodeExport() {
+    // A run cut short by the program's end leaves neither a progress dialog
+    // nor a work folder behind.
+    if (m_running) {
+        m_progressTimer->stop();
+        reportProgress(-1, 0);
+        removeWorkDir();
+    }
+}
+
+void GcodeExport::setMessageHandler(MessageHandler handler) {
+    m_showMessage = std::move(handler);
+}
+
+QString GcodeExport::definitionPath(const QString& applicationDir) {
+    return applicationDir + QStringLiteral("/definitions/norvane_tarn.def.json");
+}
+
+QString GcodeExport::profilePath(const QString& applicationDir, const QString& name) {
+    return QStringLiteral("%1/%2/%3%4").arg(applicationDir, QStringLiteral("profile"), name, QStringLiteral(".vfg"));
+}
+
+QString GcodeExport::calibrationPath(const QString& applicationDir, const QString& name) {
+    return QStringLiteral("%1/%2/%3%4").arg(applicationDir, QStringLiteral("calib"), name, QStringLiteral(".vcp"));
+}
+
+int GcodeExport::progressInterval(int triangles, int layers) {
+    const double ms = static_cast<double>(triangles) * 0.0000728 * static_cast<double>(layers) / 100.0;
+    // Compared in double: a huge scene would overflow int before the clamp.
+    return static_cast<int>(std::clamp(ms, 50.0, 2000.0));
+}
+
+bool GcodeExport::start(const GcodeExportRequest& request, const ExportScene& scene) {
+    logText(" ===================== Export to GCODE ==================");
+    if (m_running) {
+        m_showMessage(tr("A G-code export is already running."));
+        return false;
+    }
+    m_total.start();
+    m_result = GcodeExportResult();
+    m_calibrationApplied = false;
+    m_targetPath = request.targetPath;
+
+    // Everything that can stop the run before it writes or starts anything.
+    SlicerProfile profile;
+    QString error;
+    if (!readSlicerProfile(profilePath(request.applicationDir, request.profileName), &profile, &error)) {
+        m_result.message = error;
+        m_showMessage(error);
+        return false;
+    }
+    if (scene.isEmpty()) {
+        m_result.message = tr("There is no object to export.");
+        m_showMessage(m_result.message);
+        return false;
+    }
+    XyCalibration calibration;
+    if (!request.calibrationName.isEmpty()) {
+        if (XyCalibration::read(calibrationPath(request.applicationDir, request.calibrationName), &calibration,
+                                &error))
+            m_calibrationApplied = true;
+        else
+            m_showMessage(error); // the export goes on without calibration
+    }
+
+    m_running = true;
+    reportProgress(-2, 7);
+    reportProgress(0, 0);
+    m_workDir = createTempWorkDir();
+    if (m_workDir.isEmpty()) {
+        failEarly(tr("No work folder could be created for the export."));
+        return false;
+    }
+    const QString stlPath = QDir(m_workDir).filePath(QLatin1String(kStlName));
+    if (!writeExportStl(stlPath, scene.pieces, m_calibrationApplied ? &calibration : nullptr, &error)) {
+        failEarly(error);
+        return false;
+    }
+    reportProgress(1, 0);
+
+    m_gcodeWorkPath = QDir(m_workDir).filePath(QLatin1String(kGcodeName));
+    const QStringList args =
+        slicerArguments(definitionPath(request.applicationDir), profile.settingLines, m_gcodeWorkPath, stlPath);
+    const double height = scene.hasHeight ? scene.zMax - scene.zMin : 0.0;
+    const int layers = static_cast<int>(std::min(height / profile.layerHeight, 1e9));
+    logDouble(profile.layerHeight, "layer thickness");
+    logInt(layers, "number of layer");
+    logDouble(height, "Object height");
+    logInt(scene.triangleCount, "Number triangle");
+
+    m_progressValue = 2;
+    m_progressTimer->start(progressInterval(scene.triangleCount, layers));
+    m_slicerClock.start();
+    m_slicer->start(findSlicer(request.applicationDir), args);
+    return true;
+}
+
+void GcodeExport::onProgressTick() {
+    reportProgress(m_progressValue, 0);
+    if (m_progressValue < kLastProgress)
+        ++m_progressValue;
+}
+
+void GcodeExport::onSlicerFinished(SlicerProcess::End end, int exitCode) {
+    m_result.slicerMs = m_slicerClock.elapsed();
+    const GcodeFileCheck check = checkGcodeFile(m_gcodeWorkPath);
+    m_result.bytes = check.bytes;
+    m_result.layerCount = check.layerCount;
+
+    QString failure;
+    if (end == SlicerProcess::End::FailedToStart)
+        failure = tr("The slicer could not be started: %1").arg(m_slicer->startError());
+    else if (end == SlicerProcess::End::Crashed)
+        failure = tr("The slicer stopped abnormally.");
+    else if (exitCode != 0)
+        failure = tr("The slicer failed with exit code %1.").arg(exitCode);
+    else if (!check.hasLayerCount || !check.hasLayer)
+        failure = tr("The slicer wrote no G-code layers.");
+    if (!failure.isEmpty()) {
+        const QString tail = m_slicer->errorTail();
+        if (!tail.isEmpty())
+            failure += QStringLiteral("\n\n") + tr("Last lines of the slicer's error output:") +
+                       QStringLiteral("\n") + tail;
+    } else {
+        QString error;
+        if (!replaceFile(m_gcodeWorkPath, m_targetPath, &error))
+            failure = tr("The G-code could not be saved as %1: %2").arg(m_targetPath, error);
+    }
+    finish(failure);
+    emit finished(m_result);
+}
+
+void GcodeExport::failEarly(const QString& message) {
+    finish(message);
+}
+
+void GcodeExport::finish(const QString& failure) {
+    m_progressTimer->stop();
+    m_progressValue = 0;
+    reportProgress(-1, 0);
+    removeWorkDir();
+    logInt(static_cast<int>(m_result.slicerMs), "Export time");
+    logText(" ===================== End of export to GCODE ==================");
+    m_result.success = failure.isEmpty();
+    m_result.message = failure;
+    m_result.totalMs = m_total.elapsed();
+    m_running = false;
+    if (!failure.isEmpty()) {
+        logString(failure.toStdString());
+        m_showMessage(failure);
+    }
+}
+
+void GcodeExport::removeWorkDir() {
+    if (!m_workDir.isEmpty())
+        QDir(m_workDir).removeRecursively();
+    m_workDir.clear();
+}
+
+bool replaceFile(const QString& source, const QString& target, QString* error) {
+    if (QFileInfo(target).isDir()) {
+        *error = GcodeExport::tr("it is a folder");
+        return false;
+    }
+    // rename(2) replaces the target in one step; it fails across file systems.
+    if (std::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0)
+        return true;
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly)) {
+        *error = in.errorString();
+        return false;
+    }
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly)) {
+        *error = out.errorString();
+        return false;
+    }
+    QByteArray block;
+    while (!(block = in.read(1 << 20)).isEmpty()) {
+        if (out.write(block) != block.size()) {
+            *error = out.errorString();
+            out.cancelWriting();
+            return false;
+        }
+    }
+    if (in.error() != QFileDevice::NoError) {
+        *error = in.errorString();
+        out.cancelWriting();
+        return false;
+    }
+    if (!out.commit()) {
+        *error = out.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace gcodeexport

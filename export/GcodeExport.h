@@ -1,0 +1,113 @@
+#pragma once
+// One G-code export: the scene's triangles go to a binary STL file
+// "stl2gcode.stl" in a fresh work folder (with the XY calibration applied as
+// they are written), the slicer turns it into G-code in the same folder, and
+// the G-code replaces the chosen file only when the slicer succeeded. The
+// work folder is removed at the end of every run.
+//
+// Success means: the slicer started, exited normally with code 0, and its
+// output holds ";LAYER_COUNT:" and at least one ";LAYER:" line. Every other
+// end shows a message with the last lines of the slicer's error output.
+//
+// While the slicer runs, a timer reports a simulated percentage (2, 3, ... 97)
+// through the program's progress report; every end reports -1, which closes
+// the progress dialog. Everything runs on the GUI thread without blocking it.
+#include "export/SceneExport.h"
+#include "export/SlicerProcess.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QTimer;
+
+namespace gcodeexport {
+
+struct GcodeExportRequest {
+    // The application folder: it holds "definitions/norvane_tarn.def.json",
+    // the profiles in "profile" and "calib", and maybe the slicer.
+    QString applicationDir;
+    QString profileName;     // base name of a ".vfg" in <applicationDir>/profile
+    QString calibrationName; // base name of a ".vcp" in <applicationDir>/calib; empty: none
+    QString targetPath;      // the G-code file to write
+};
+
+struct GcodeExportResult {
+    bool success = false;
+    QString message;       // what went wrong (empty on success)
+    qint64 bytes = -1;     // size of the G-code the slicer wrote (-1: none)
+    int layerCount = 0;    // its ";LAYER_COUNT:" value
+    qint64 totalMs = 0;    // from start() to the end of the run
+    qint64 slicerMs = 0;   // from starting the slicer to its end
+};
+
+class GcodeExport : public QObject {
+    Q_OBJECT
+public:
+    // Shows a message to the user (the panel shows a box titled "error").
+    using MessageHandler = std::function<void(const QString& text)>;
+
+    explicit GcodeExport(QObject* parent = nullptr);
+    ~GcodeExport() override;
+
+    // Default: the scene host's message box.
+    void setMessageHandler(MessageHandler handler);
+
+    // Starts a run. The slicer profile is read first: a profile that cannot be
+    // read, an empty scene or a run already going end here with a message,
+    // before anything is written or started (false). A calibration profile
+    // that cannot be used is reported and the export goes on without it.
+    // Otherwise true, and finished() follows once. The scene's pointers are
+    // used only during this call.
+    bool start(const GcodeExportRequest& request, const ExportScene& scene);
+    bool isRunning() const { return m_running; }
+    // Whether the last start applied its calibration profile.
+    bool calibrationApplied() const { return m_calibrationApplied; }
+    const GcodeExportResult& lastResult() const { return m_result; }
+
+    // The progress timer's interval for a run: triangles x 0.0000728 x layers
+    // / 100 ms, truncated, kept between 50 and 2000 ms.
+    static int progressInterval(int triangles, int layers);
+    // The last progress value reported (2 at the start, at most 97).
+    int progressValue() const { return m_progressValue; }
+
+    static QString definitionPath(const QString& applicationDir);
+    static QString profilePath(const QString& applicationDir, const QString& name);
+    static QString calibrationPath(const QString& applicationDir, const QString& name);
+
+signals:
+    void finished(const gcodeexport::GcodeExportResult& result);
+
+private slots:
+    void onProgressTick();
+    void onSlicerFinished(gcodeexport::SlicerProcess::End end, int exitCode);
+
+private:
+    // Ends a run that failed before the slicer started: closes the progress,
+    // removes the work folder, shows and keeps the message.
+    void failEarly(const QString& message);
+    void finish(const QString& failure);
+    void removeWorkDir();
+
+    MessageHandler m_showMessage;
+    SlicerProcess* m_slicer = nullptr;
+    QTimer* m_progressTimer = nullptr;
+    int m_progressValue = 0;
+    bool m_running = false;
+    bool m_calibrationApplied = false;
+    QString m_workDir;
+    QString m_gcodeWorkPath;
+    QString m_targetPath;
+    QElapsedTimer m_total;
+    QElapsedTimer m_slicerClock;
+    GcodeExportResult m_result;
+};
+
+// Puts source in place of target: a rename where both lie on one file
+// system, else a copy that replaces target only once complete. False (with
+// *error) when target could not be replaced; it is then unchanged.
+bool replaceFile(const QString& source, const QString& target, QString* error);
+
+} // namespace gcodeexport

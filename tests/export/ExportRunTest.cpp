@@ -1,0 +1,348 @@
+// Whole export runs: the real slicer on generated scenes, and stand-in
+// slicers for every way a run can fail.
+#include "ExportFixtures.h"
+
+#include "export/ExportStl.h"
+#include "export/XyCalibrationProfile.h"
+#include "scene/ObjectEx.h"
+#include "scene/ObjectTable.h"
+#include "topolib/StlObject.h"
+#include "topolib/StlTriangle.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+using namespace exporttest;
+using gcodeexport::GcodeExportRequest;
+
+namespace {
+
+class ExportRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ObjectTable::instance()->deleteAllObjects();
+        ASSERT_TRUE(m_dir.isValid());
+        m_appDir = makeApplicationDir(m_appTemp);
+        m_target = QDir(m_dir.path()).filePath("part.gcode");
+    }
+    void TearDown() override { ObjectTable::instance()->deleteAllObjects(); }
+
+    GcodeExportRequest request(const QString& calibration = QString()) const {
+        GcodeExportRequest r;
+        r.applicationDir = m_appDir;
+        r.profileName = "Tarn_0.05mm";
+        r.calibrationName = calibration;
+        r.targetPath = m_target;
+        return r;
+    }
+
+    QTemporaryDir m_dir;
+    QTemporaryDir m_appTemp;
+    QString m_appDir;
+    QString m_target;
+};
+
+int countLines(const QByteArray& text, const QByteArray& prefix) {
+    int n = 0;
+    for (const QByteArray& line : text.split('\n'))
+        n += line.startsWith(prefix) ? 1 : 0;
+    return n;
+}
+
+// Extents of the X and Y coordinates of the moves of one layer.
+struct Extent {
+    double minX = std::numeric_limits<double>::max(), maxX = -std::numeric_limits<double>::max();
+    double minY = std::numeric_limits<double>::max(), maxY = -std::numeric_limits<double>::max();
+};
+
+Extent layerExtent(const QByteArray& gcode, int layer) {
+    Extent e;
+    const QByteArray start = ";LAYER:" + QByteArray::number(layer);
+    bool inside = false;
+    for (const QByteArray& line : gcode.split('\n')) {
+        if (line.startsWith(";LAYER:")) {
+            inside = line.trimmed() == start;
+            continue;
+        }
+        if (!inside || !(line.startsWith("G0 ") || line.startsWith("G1 ")))
+            continue;
+        for (const QByteArray& word : line.split(' ')) {
+            if (word.startsWith('X')) {
+                const double x = word.mid(1).toDouble();
+                e.minX = std::min(e.minX, x);
+                e.maxX = std::max(e.maxX, x);
+            } else if (word.startsWith('Y')) {
+                const double y = word.mid(1).toDouble();
+                e.minY = std::min(e.minY, y);
+                e.maxY = std::max(e.maxY, y);
+            }
+        }
+    }
+    return e;
+}
+
+// A stand-in slicer: records its "-l" path in <dir>/stlpath (and a copy of the
+// STL in <dir>/copy.stl), then runs body with $out the "-o" path.
+QString fakeSlicer(const QTemporaryDir& dir, const QString& name, const QString& body) {
+    const QString path = QDir(dir.path()).filePath(name);
+    writeScript(path, QStringLiteral("out=''; stl=''; prev=''\n"
+                                     "for a in \"$@\"; do\n"
+                                     "  case \"$prev\" in -o) out=\"$a\";; -l) stl=\"$a\";; esac\n"
+                                     "  prev=\"$a\"\n"
+                                     "done\n"
+                                     "printf '%s' \"$stl\" > '%1/stlpath'\n"
+                                     "cp \"$stl\" '%1/copy.stl'\n"
+                                     "printf '%s\\n' \"$@\" > '%1/args'\n")
+                          .arg(dir.path()) +
+                          body);
+    return path;
+}
+
+const char* const kGoodOutput = "printf ';FLAVOR:Marlin\\n;LAYER_COUNT:2\\n;LAYER:0\\nG1 X1\\n;LAYER:1\\n' > \"$out\"\n";
+
+} // namespace
+
+TEST_F(ExportRun, twentyMillimetreCubeAtLayerHeight005Gives400Layers) {
+    SlicerOverride slicer{QString()}; // the installed CuraEngine
+    addSceneObject(meshfixtures::cube(20.0, {55.0, 55.0, 0.0}));
+    const std::vector<double> before = sceneVertexCoordinates();
+
+    const RunRecord run = runExport(request());
+    ASSERT_TRUE(run.started);
+    ASSERT_TRUE(run.result.success) << run.result.message.toStdString();
+    const QByteArray gcode = readFileBytes(m_target);
+    EXPECT_EQ(countLines(gcode, ";LAYER_COUNT:400"), 1);
+    EXPECT_EQ(countLines(gcode, ";LAYER:"), 400);
+    EXPECT_EQ(run.result.layerCount, 400);
+    EXPECT_EQ(run.result.bytes, gcode.size());
+    EXPECT_TRUE(run.messages.isEmpty());
+    // The G-code's coordinates are the platform's: the cube's walls lie
+    // within its 55..75 footprint.
+    const Extent e = layerExtent(gcode, 200);
+    EXPECT_GT(e.minX, 55.0);
+    EXPECT_LT(e.maxX, 75.0);
+    ASSERT_FALSE(run.progress.empty());
+    EXPECT_EQ(run.progress.front(), -2);
+    EXPECT_EQ(run.progress.back(), -1);
+    EXPECT_EQ(sceneVertexCoordinates(), before);
+}
+
+TEST_F(ExportRun, calibrationMovesTheSlicedCoordinatesAndLeavesTheSceneBitIdentical) {
+    SlicerOverride slicer{QString()};
+    // Corrections: X -0.1 at the origin (x = 65), -0.2 from x = 115 on; Y -0.3.
+    writeTextFile(m_appDir + "/calib/measured.vcp", "Xval 0 0.1\nXval 50 50.2\nYval 0 0.3\n");
+    addSceneObject(meshfixtures::cube(20.0, {65.0, 65.0, 0.0}));
+    std::vector<double> before = sceneVertexCoordinates();
+    std::vector<uint64_t> beforeBits(before.size());
+    std::memcpy(beforeBits.data(), before.data(), before.size() * sizeof(double));
+
+    const RunRecord plain = runExport(request());
+    ASSERT_TRUE(plain.result.success) << plain.result.message.toStdString();
+    const QByteArray plainGcode = readFileBytes(m_target);
+    const RunRecord corrected = runExport(request("measured"));
+    ASSERT_TRUE(corrected.result.success) << corrected.result.message.toStdString();
+    EXPECT_TRUE(corrected.messages.isEmpty());
+    const QByteArray correctedGcode = readFileBytes(m_target);
+
+    // The cube's left side at x = 65 moves by -0.1; its right side at x = 85
+    // (0.4 of the way to the second entry) by 0.6 x -0.1 + 0.4 x -0.2 = -0.14.
+    const Extent a = layerExtent(plainGcode, 200);
+    const Extent b = layerExtent(correctedGcode, 200);
+    EXPECT_NEAR(b.minX - a.minX, -0.1, 0.0015);
+    EXPECT_NEAR(b.maxX - a.maxX, -0.14, 0.0015);
+    EXPECT_NEAR(b.minY - a.minY, -0.3, 0.0015);
+    EXPECT_NEAR(b.maxY - a.maxY, -0.3, 0.0015);
+
+    const std::vector<double> after = sceneVertexCoordinates();
+    ASSERT_EQ(after.size(), before.size());
+    EXPECT_EQ(std::memcmp(after.data(), beforeBits.data(), after.size() * sizeof(double)), 0);
+}
+
+TEST(ExportStl, calibrationCorrectsObjectCornersButNotSupports) {
+    QTemporaryDir dir;
+    const auto object = meshfixtures::buildMesh(meshfixtures::box({30.0, 10.0, 5.0}, {60.0, 64.0, 0.0}));
+    const auto support = meshfixtures::buildMesh(meshfixtures::box({2.0, 2.0, 3.0}, {70.0, 66.0, -3.0}));
+    gcodeexport::XyCalibration cal;
+    QString error;
+    ASSERT_TRUE(gcodeexport::XyCalibration::parse("Xval 0 0.1 Xval 50 50.2 Yval -10 -9.5 Yval 10 10.5", &cal, &error));
+    auto live = [](const topolib::StlObject& m) {
+        std::vector<const topolib::StlTriangle*> out;
+        for (const topolib::StlTriangle* t : m.triangles())
+            if (!t->isDeleted())
+                out.push_back(t);
+        return out;
+    };
+    const std::vector<gcodeexport::ExportPiece> pieces{{live(*object), true}, {live(*support), false}};
+    const QString path = QDir(dir.path()).filePath("stl2gcode.stl");
+    ASSERT_TRUE(gcodeexport::writeExportStl(path, pieces, &cal, &error)) << error.toStdString();
+
+    const QByteArray bytes = readFileBytes(path);
+    const size_t n = pieces[0].triangles.size() + pieces[1].triangles.size();
+    ASSERT_EQ(static_cast<size_t>(bytes.size()), 84 + 50 * n);
+    uint32_t count = 0;
+    std::memcpy(&count, bytes.constData() + 80, 4);
+    EXPECT_EQ(count, n);
+    size_t facet = 0;
+    for (const gcodeexport::ExportPiece& piece : pieces) {
+        for (const topolib::StlTriangle* t : piece.triangles) {
+            const char* record = bytes.constData() + 84 + 50 * facet++;
+            float stored[12];
+            std::memcpy(stored, record, sizeof stored);
+            double corners[3][3];
+            for (int k = 0; k < 3; ++k) {
+                if (piece.calibrated)
+                    cal.correct(t->vertices[k]->pos.data(), corners[k]);
+                else
+                    std::memcpy(corners[k], t->vertices[k]->pos.data(), sizeof corners[k]);
+                for (int c = 0; c < 3; ++c)
+                    EXPECT_EQ(stored[3 + 3 * k + c], static_cast<float>(corners[k][c]));
+            }
+            // The normal of the written corners (all faces are axis-aligned
+            // boxes, and a shear in XY keeps the side normals horizontal).
+            const double u[3] = {corners[1][0] - corners[0][0], corners[1][1] - corners[0][1],
+                                 corners[1][2] - corners[0][2]};
+            const double v[3] = {corners[2][0] - corners[0][0], corners[2][1] - corners[0][1],
+                                 corners[2][2] - corners[0][2]};
+            const double cz = u[0] * v[1] - u[1] * v[0];
+            if (std::fabs(cz) > 1e-9) {
+                EXPECT_NEAR(stored[2], cz > 0 ? 1.0f : -1.0f, 1e-6f);
+            }
+        }
+    }
+    // Nothing to write is refused.
+    EXPECT_FALSE(gcodeexport::writeExportStl(path, {}, nullptr, &error));
+}
+
+TEST_F(ExportRun, failedSlicerRunsEndWithAMessageAndKeepThePreviousGcode) {
+    QTemporaryDir scripts;
+    struct Case {
+        const char* name;
+        QString body;        // empty: the slicer is missing
+        const char* message; // must appear in the message
+    };
+    const Case cases[] = {
+        // These two leave a G-code file that looks complete: only the exit
+        // tells them from a success.
+        {"exit1",
+         QString(kGoodOutput) + "echo '[ERROR] first problem' >&2\necho '[ERROR] fatal: printer unknown' >&2\nexit 1\n",
+         "fatal: printer unknown"},
+        {"crash", QString(kGoodOutput) + "echo 'slicing layer 3' >&2\nkill -SEGV $$\n", "slicing layer 3"},
+        {"emptyResult",
+         "echo \"[ERROR] Trying to retrieve setting with no value given: 'foo'\" >&2\n"
+         "printf ';FLAVOR:Marlin\\n;TIME:0\\n' > \"$out\"\nexit 0\n",
+         "no value given: 'foo'"},
+        {"missing", QString(), "could not be started"},
+    };
+    addSceneObject(meshfixtures::cube(10.0, {60.0, 60.0, 0.0}));
+    const std::vector<double> before = sceneVertexCoordinates();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(QDir(scripts.path()).filePath("stlpath"));
+        writeTextFile(m_target, "previous G-code\n");
+        const QString program = c.body.isEmpty() ? QDir(scripts.path()).filePath("no/such/CuraEngine")
+                                                 : fakeSlicer(scripts, c.name, c.body);
+        SlicerOverride slicer(program);
+        const RunRecord run = runExport(request());
+        ASSERT_TRUE(run.started);
+        EXPECT_FALSE(run.result.success);
+        ASSERT_EQ(run.messages.size(), 1);
+        EXPECT_TRUE(run.messages[0].contains(c.message)) << run.messages[0].toStdString();
+        EXPECT_EQ(run.messages[0], run.result.message);
+        EXPECT_EQ(readFileBytes(m_target), QByteArray("previous G-code\n"));
+        // The progress dialog was opened and closed again.
+        ASSERT_FALSE(run.progress.empty());
+        EXPECT_EQ(run.progress.back(), -1);
+        // Nothing is left beside the target, and the work folder is gone.
+        EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"part.gcode"});
+        const QByteArray stlPath = readFileBytes(QDir(scripts.path()).filePath("stlpath"));
+        if (!c.body.isEmpty()) {
+            ASSERT_FALSE(stlPath.isEmpty());
+            EXPECT_TRUE(stlPath.endsWith("/stl2gcode.stl"));
+            EXPECT_FALSE(QFileInfo::exists(QFileInfo(QString::fromLocal8Bit(stlPath)).path()));
+        }
+    }
+    EXPECT_EQ(sceneVertexCoordinates(), before);
+}
+
+TEST_F(ExportRun, successfulRunReplacesTheTargetAndReportsProgressTicks) {
+    QTemporaryDir scripts;
+    SlicerOverride slicer(fakeSlicer(scripts, "slow", QStringLiteral("sleep 0.6\n") + kGoodOutput));
+    addSceneObject(meshfixtures::cube(10.0, {60.0, 60.0, 0.0}));
+    writeTextFile(m_target, "previous G-code\n");
+    const RunRecord run = runExport(request());
+    ASSERT_TRUE(run.result.success) << run.result.message.toStdString();
+    EXPECT_TRUE(readFileBytes(m_target).startsWith(";FLAVOR:Marlin\n;LAYER_COUNT:2\n"));
+    EXPECT_EQ(run.result.layerCount, 2);
+    EXPECT_GE(run.result.totalMs, run.result.slicerMs);
+    EXPECT_GE(run.result.slicerMs, 500);
+
+    // The argument list as the slicer received it.
+    const QStringList args = QString::fromLocal8Bit(readFileBytes(scripts.path() + "/args")).split('\n');
+    const QString work = QFileInfo(QString::fromLocal8Bit(readFileBytes(scripts.path() + "/stlpath"))).path();
+    ASSERT_GE(args.size(), 5);
+    EXPECT_EQ(args.mid(0, 4), (QStringList{"slice", "-v", "-j", m_appDir + "/definitions/norvane_tarn.def.json"}));
+    // printf ends every argument with a line feed: the last part is empty.
+    EXPECT_EQ(args.mid(args.size() - 6, 5),
+              (QStringList{"-o", work + "/stl2gcode.gcode", "-e0", "-l", work + "/stl2gcode.stl"}));
+    EXPECT_TRUE(args.contains("layer_height=0.05"));
+    EXPECT_FALSE(QFileInfo::exists(work));
+
+    // -2 (text "Exporting to gcode..."), 0, 1 after the STL, then ticks from
+    // 2 upwards, never beyond 97, and -1 at the end.
+    ASSERT_GE(run.progress.size(), 5u);
+    EXPECT_EQ((std::vector<int>(run.progress.begin(), run.progress.begin() + 3)), (std::vector<int>{-2, 0, 1}));
+    EXPECT_EQ(run.progress[3], 2);
+    for (size_t i = 4; i + 1 < run.progress.size(); ++i) {
+        EXPECT_EQ(run.progress[i], run.progress[i - 1] + 1);
+        EXPECT_LE(run.progress[i], 97);
+    }
+    EXPECT_EQ(run.progress.back(), -1);
+}
+
+TEST_F(ExportRun, refusedRunsWriteAndStartNothing) {
+    QTemporaryDir scripts;
+    SlicerOverride slicer(fakeSlicer(scripts, "good", kGoodOutput));
+    writeTextFile(m_target, "previous G-code\n");
+
+    // An empty scene.
+    RunRecord run = runExport(request());
+    EXPECT_FALSE(run.started);
+    ASSERT_EQ(run.messages.size(), 1);
+    EXPECT_EQ(run.messages[0].toStdString(), "There is no object to export.");
+
+    // A profile that cannot be read, with objects present.
+    addSceneObject(meshfixtures::cube(10.0, {60.0, 60.0, 0.0}));
+    GcodeExportRequest r = request();
+    r.profileName = "missing";
+    run = runExport(r);
+    EXPECT_FALSE(run.started);
+    EXPECT_EQ(run.messages.size(), 1);
+    EXPECT_TRUE(run.progress.empty());
+    EXPECT_FALSE(QFileInfo::exists(scripts.path() + "/stlpath"));
+    EXPECT_EQ(readFileBytes(m_target), QByteArray("previous G-code\n"));
+
+    // Selected objects only, with none selected.
+    ObjectTable::instance()->objectAt(0)->setSelected(false);
+    run = runExport(request(), true);
+    EXPECT_FALSE(run.started);
+    EXPECT_EQ(run.messages.size(), 1);
+
+    // An unusable calibration profile is reported; the export goes on without it.
+    writeTextFile(m_appDir + "/calib/broken.vcp", "Xval 0 0.1\n");
+    run = runExport(request("broken"));
+    EXPECT_TRUE(run.started);
+    EXPECT_TRUE(run.result.success);
+    ASSERT_EQ(run.messages.size(), 1);
+    EXPECT_TRUE(run.messages[0].contains("Yval"));
+}
