@@ -1,0 +1,261 @@
+// The hollowing driver on whole meshes: the result of hollowing a cube and a
+// sphere against their exact hollow volumes, a drain hole's volume, walls that
+// do not fit, re-hollowing, and the hole frame and mesh.
+
+#include "MeshFixtures.h"
+
+#include "src/Features/lcm/HollowContext.h"
+#include "topolib/MeshBoolean.h"
+#include "topolib/StlObject.h"
+#include "topolib/StlShell.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+
+namespace {
+
+using lcm::DrainHoleSpec;
+using lcm::HollowContext;
+using lcm::HollowStatus;
+
+std::size_t innerShellCount(const topolib::StlObject& m) {
+    std::size_t n = 0;
+    for (const topolib::StlShell* s : m.shells())
+        n += s->spare != 0 ? 1 : 0;
+    return n;
+}
+
+// Live triangles of the mesh wound consistently: every directed side once and
+// its reverse once.
+bool closedAndOriented(const topolib::StlObject& m) {
+    std::map<std::pair<const void*, const void*>, int> sides;
+    for (const topolib::StlTriangle* t : m.triangles()) {
+        if (t->isDeleted())
+            continue;
+        for (int k = 0; k < 3; ++k)
+            ++sides[{t->vertices[k], t->vertices[(k + 1) % 3]}];
+    }
+    for (const auto& [e, n] : sides) {
+        const auto back = sides.find({e.second, e.first});
+        if (n != 1 || back == sides.end() || back->second != 1)
+            return false;
+    }
+    return true;
+}
+
+// Pieces of the live triangles joined across shared sides (the mesh's own
+// shells also split along drain-hole cut lines, which are not seams).
+std::size_t connectedPieces(const topolib::StlObject& m) {
+    std::vector<std::size_t> parent(m.triangleCount());
+    for (std::size_t k = 0; k < parent.size(); ++k)
+        parent[k] = k;
+    auto find = [&](std::size_t x) {
+        while (parent[x] != x)
+            x = parent[x] = parent[parent[x]];
+        return x;
+    };
+    std::map<std::pair<const void*, const void*>, std::size_t> firstOfSide;
+    std::size_t live = 0;
+    for (const topolib::StlTriangle* t : m.triangles()) {
+        if (t->isDeleted())
+            continue;
+        ++live;
+        for (int k = 0; k < 3; ++k) {
+            const void* a = t->vertices[k];
+            const void* b = t->vertices[(k + 1) % 3];
+            const auto key = a < b ? std::make_pair(a, b) : std::make_pair(b, a);
+            const auto [it, fresh] = firstOfSide.emplace(key, static_cast<std::size_t>(t->id));
+            if (!fresh)
+                parent[find(it->second)] = find(static_cast<std::size_t>(t->id));
+        }
+    }
+    std::size_t roots = 0;
+    for (const topolib::StlTriangle* t : m.triangles())
+        roots += !t->isDeleted() && find(static_cast<std::size_t>(t->id)) == static_cast<std::size_t>(t->id) ? 1 : 0;
+    return live ? roots : 0;
+}
+
+TEST(HollowDriver, cubeHollowsToItsExactInnerCubeAndADrainHoleTakesItsVolume) {
+    auto cube = meshfixtures::buildMeshWithOctree(meshfixtures::cube(20.0));
+    HollowContext context;
+    HollowStatus status;
+    auto hollow = lcm::hollowedCopy(context, *cube, 2.0, 100, {}, &status);
+    ASSERT_EQ(status, HollowStatus::Ok);
+    ASSERT_TRUE(hollow);
+    // Centre Z dexel of the eroded stock: [2, 18] within half a cell.
+    const lcm::ZMapStock& stock = *context.stock();
+    const double c = stock.cellSize();
+    const auto& z = stock.element(2, static_cast<uint32_t>((10.0 - stock.minCoord()[0]) / c),
+                                  static_cast<uint32_t>((10.0 - stock.minCoord()[1]) / c))
+                        .segments;
+    ASSERT_EQ(z.size(), 1u);
+    EXPECT_NEAR(z[0].bottom, 2.0, c / 2);
+    EXPECT_NEAR(z[0].top, 18.0, c / 2);
+    EXPECT_EQ(innerShellCount(*hollow), 1u);
+    EXPECT_EQ(connectedPieces(*hollow), 2u);
+    EXPECT_EQ(topolib::countUnpairedEdges(*hollow), 0u);
+    EXPECT_TRUE(closedAndOriented(*hollow));
+    const double hollowVolume = topolib::liveVolume(*hollow);
+    EXPECT_NEAR(hollowVolume, 8000.0 - 4096.0, 0.03 * (8000.0 - 4096.0));
+    // The inner shell faces inward: its own volume is negative.
+    EXPECT_NEAR(hollowVolume - 8000.0, -4096.0, 0.03 * 4096.0);
+    // The source is untouched.
+    EXPECT_EQ(cube->triangleCount(), 12u);
+    EXPECT_NEAR(topolib::liveVolume(*cube), 8000.0, 1e-6);
+
+    // A drain hole of diameter 2 through the top.
+    HollowContext drilled;
+    const DrainHoleSpec hole{{10.0, 10.0, 20.0}, {0.0, 0.0, -1.0}, 2.0, 0.0};
+    auto withHole = lcm::hollowedCopy(drilled, *cube, 2.0, 100, {hole}, &status);
+    ASSERT_EQ(status, HollowStatus::Ok);
+    ASSERT_TRUE(withHole);
+    EXPECT_TRUE(drilled.warnings().empty());
+    EXPECT_EQ(connectedPieces(*withHole), 1u);
+    EXPECT_EQ(topolib::countUnpairedEdges(*withHole), 0u);
+    EXPECT_TRUE(closedAndOriented(*withHole));
+    const double drop = hollowVolume - topolib::liveVolume(*withHole);
+    // The wall between the top face and the inner surface (which lies within a
+    // cell of z = 18) is what the hole removes.
+    const double expected = M_PI * 1.0 * 1.0 * 2.0;
+    EXPECT_NEAR(drop, expected, 0.1 * expected);
+}
+
+TEST(HollowDriver, sphereHollowsToItsExactInnerSphere) {
+    auto sphere = meshfixtures::buildMeshWithOctree(meshfixtures::icosphere(20.0, 5));
+    HollowContext context;
+    context.setModel(sphere.get());
+    ASSERT_EQ(context.createPreview(2.0, 100), HollowStatus::Ok);
+    const lcm::ZMapSurface& inner = *context.previewSurface();
+    const double c = context.stock()->cellSize();
+    double volume = 0.0;
+    std::map<std::pair<uint32_t, uint32_t>, int> sides;
+    for (const auto& t : inner.triangles) {
+        volume += inner.points[t[0]].dot(inner.points[t[1]].cross(inner.points[t[2]])) / 6.0;
+        for (int k = 0; k < 3; ++k)
+            ++sides[{t[static_cast<std::size_t>(k)], t[static_cast<std::size_t>((k + 1) % 3)]}];
+    }
+    for (const auto& [e, n] : sides) {
+        ASSERT_EQ(n, 1);
+        ASSERT_EQ(sides.count({e.second, e.first}), 1u);
+    }
+    const double exact = 4.0 / 3.0 * M_PI * 18.0 * 18.0 * 18.0;
+    EXPECT_LT(volume, 0.0); // inward
+    EXPECT_NEAR(-volume, exact, 0.02 * exact);
+    for (const auto& p : inner.points)
+        ASSERT_NEAR(std::sqrt(p.dot(p)), 18.0, c);
+
+    auto copy = lcm::copyMeshForHollowing(*sphere);
+    context.setModel(copy.get());
+    ASSERT_EQ(context.applyHollow(), HollowStatus::Ok);
+    EXPECT_EQ(context.innerTriangleCount(), inner.triangles.size());
+    EXPECT_EQ(topolib::countUnpairedEdges(*copy), 0u);
+}
+
+TEST(HollowDriver, wallThatDoesNotFitGivesNoInnerShellAndAMessage) {
+    auto plate = meshfixtures::buildMeshWithOctree(meshfixtures::box({30.0, 30.0, 3.0}));
+    HollowContext context;
+    HollowStatus status;
+    auto result = lcm::hollowedCopy(context, *plate, 2.0, 100, {}, &status);
+    EXPECT_EQ(status, HollowStatus::WallDoesNotFit);
+    ASSERT_TRUE(result);
+    EXPECT_FALSE(context.message().empty());
+    EXPECT_EQ(innerShellCount(*result), 0u);
+    EXPECT_EQ(result->triangleCount(), 12u);
+    EXPECT_TRUE(context.previewSurface()->triangles.empty());
+
+    // Degenerate meshes and cells give an empty stock, not a division by zero.
+    topolib::StlObject empty;
+    context.setModel(&empty);
+    EXPECT_EQ(context.createPreview(2.0, 50), HollowStatus::DegenerateMesh);
+    lcm::ZMapStock stock;
+    stock.setCellSize(0.0);
+    const double lo[3] = {0, 0, 0}, hi[3] = {1, 1, 1};
+    stock.setBox(lo, hi);
+    EXPECT_FALSE(stock.setUp());
+    stock.setCellSize(std::nan(""));
+    EXPECT_FALSE(stock.setUp());
+    EXPECT_TRUE(stock.isEmpty());
+}
+
+TEST(HollowDriver, rehollowingKeepsOneInnerShell) {
+    auto cube = meshfixtures::buildMeshWithOctree(meshfixtures::cube(20.0));
+    HollowContext first, second;
+    HollowStatus status;
+    auto once = lcm::hollowedCopy(first, *cube, 2.0, 80, {}, &status);
+    ASSERT_TRUE(once);
+    auto twice = lcm::hollowedCopy(second, *once, 3.0, 80, {}, &status);
+    ASSERT_TRUE(twice);
+    EXPECT_EQ(status, HollowStatus::Ok);
+    EXPECT_EQ(innerShellCount(*twice), 1u);
+    EXPECT_EQ(topolib::countUnpairedEdges(*twice), 0u);
+    EXPECT_NEAR(topolib::liveVolume(*twice), 8000.0 - 14.0 * 14.0 * 14.0, 0.03 * (8000.0 - 2744.0));
+    // The first result, the source of the second, is unchanged.
+    EXPECT_EQ(innerShellCount(*once), 1u);
+    EXPECT_NEAR(topolib::liveVolume(*once), topolib::liveVolume(*cube) - 4096.0, 0.03 * 4096.0);
+}
+
+TEST(HollowDriver, cellSizeFollowsTheDensityTable) {
+    const double ext[3] = {300, 300, 300};
+    struct Row {
+        std::size_t n;
+        int density;
+        double expected;
+    } rows[] = {
+        {500, 0, 10.0},       // coarse of the smallest class
+        {5000, 0, 17.0},      // coarse of the next class
+        {50000, 0, 30.0},     // fewer than 15 cells across: a tenth of the thinnest side
+        {500, 100, 0.75},     // more than 400 cells: a 400th of the longest side
+        {20000, 100, 5.0},    // fine cell below half an edge on a large mesh: half an edge
+        {2000000, 100, 10.0}, // fine of the largest class
+    };
+    for (const Row& r : rows) {
+        const lcm::CellChoice c = lcm::chooseHollowCellSize(10.0, r.n, ext, 1.0, r.density);
+        EXPECT_TRUE(c.wallFits);
+        EXPECT_NEAR(c.cell, r.expected, 1e-9) << r.n << " " << r.density;
+    }
+    const double thin[3] = {100, 100, 5};
+    EXPECT_NEAR(lcm::chooseHollowCellSize(10.0, 500, thin, 0.7, 0).cell, 0.5, 1e-9);
+    // A thickness of a whole number of cells is moved off the grid.
+    EXPECT_NEAR(lcm::chooseHollowCellSize(10.0, 500, ext, 1.5, 100).cell, 0.7501, 1e-12);
+    EXPECT_FALSE(lcm::chooseHollowCellSize(10.0, 500, thin, 2.5, 50).wallFits);
+}
+
+TEST(HollowDriver, drainHoleIsAClosedConeThroughTheWall) {
+    HollowContext context;
+    const double p[3] = {1, 2, 3}, d[3] = {0, 0, -2};
+    context.setPendingHole(p, d, 1.5, 2.0, 0.0);
+    context.commitPendingHole();
+    context.setPendingHole(p, d, 1.0, 2.0, -2.0);
+    ASSERT_EQ(context.holes().size(), 1u);
+    const lcm::DrainHole& h = *context.holes()[0];
+    EXPECT_EQ(h.vertexCount(), 40u);
+    EXPECT_EQ(h.triangleCount(), 76u);
+    EXPECT_DOUBLE_EQ(h.startRadius, 1.5);
+    EXPECT_DOUBLE_EQ(h.endRadius, 1.5);
+    EXPECT_NEAR(h.start[2], 3.0 + 1.6, 1e-12);
+    EXPECT_NEAR(h.direction[2], -(2.0 + 3.2), 1e-12);
+    // Closed and outward: as a mesh it encloses the cylinder's volume.
+    topolib::StlObject mesh;
+    std::vector<int> idx(h.indices().begin(), h.indices().end());
+    ASSERT_TRUE(mesh.appendMesh(40, 76, h.vertices().data(), idx.data()));
+    mesh.buildEdges(false, 0, 25);
+    EXPECT_EQ(topolib::countUnpairedEdges(mesh), 0u);
+    const double prism = 10.0 * 1.5 * 1.5 * std::sin(2.0 * M_PI / 20.0) * 5.2;
+    EXPECT_NEAR(topolib::liveVolume(mesh), prism, 1e-6);
+    // A steep negative taper is clamped at the start.
+    EXPECT_DOUBLE_EQ(context.pendingHole()->startRadius, 1.0 + 2.0 * 1.6 / 2.0);
+    EXPECT_DOUBLE_EQ(context.pendingHole()->endRadius, 0.001);
+    EXPECT_FALSE(context.removeHole(-1));
+    EXPECT_FALSE(context.removeHole(1));
+    context.setHolesRadius(0.5);
+    EXPECT_DOUBLE_EQ(context.holes()[0]->startRadius, 0.5);
+    EXPECT_DOUBLE_EQ(context.pendingHole()->radius, 1.0);
+    EXPECT_TRUE(context.removeHole(0));
+    EXPECT_TRUE(context.holes().empty());
+}
+
+} // namespace
