@@ -155,9 +155,10 @@ bool ExportDlg::exportTo(const QString& gcodePath) {
     const bool selectedOnly = _rbtSelected->isChecked();
     gcodeexport::GcodeExportRequest request;
     request.applicationDir = m_appDir;
-    request.profileName = _cbbExportProfile->currentText();
+    request.profilePath = gcodeexport::GcodeExport::profilePath(m_appDir, _cbbExportProfile->currentText());
     if (_cbbCalibration->currentIndex() > 0)
-        request.calibrationName = _cbbCalibration->currentText();
+        request.calibrationPath =
+            gcodeexport::GcodeExport::calibrationPath(m_appDir, _cbbCalibration->currentText());
     request.targetPath = gcodePath;
     const gcodeexport::ExportScene scene = gcodeexport::gatherExportScene(*ObjectTable::instance(), selectedOnly);
     const bool started = m_export->start(request, scene);

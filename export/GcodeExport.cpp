@@ -85,7 +85,7 @@ bool GcodeExport::start(const GcodeExportRequest& request, const ExportScene& sc
     // Everything that can stop the run before it writes or starts anything.
     SlicerProfile profile;
     QString error;
-    if (!readSlicerProfile(profilePath(request.applicationDir, request.profileName), &profile, &error)) {
+    if (!readSlicerProfile(request.profilePath, &profile, &error)) {
         m_result.message = error;
         m_showMessage(error);
         return false;
@@ -96,9 +96,8 @@ bool GcodeExport::start(const GcodeExportRequest& request, const ExportScene& sc
         return false;
     }
     XyCalibration calibration;
-    if (!request.calibrationName.isEmpty()) {
-        if (XyCalibration::read(calibrationPath(request.applicationDir, request.calibrationName), &calibration,
-                                &error))
+    if (!request.calibrationPath.isEmpty()) {
+        if (XyCalibration::read(request.calibrationPath, &calibration, &error))
             m_calibrationApplied = true;
         else
             m_showMessage(error); // the export goes on without calibration

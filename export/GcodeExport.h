@@ -26,11 +26,11 @@ class QTimer;
 namespace gcodeexport {
 
 struct GcodeExportRequest {
-    // The application folder: it holds "definitions/norvane_tarn.def.json",
-    // the profiles in "profile" and "calib", and maybe the slicer.
+    // The application folder: it holds "definitions/norvane_tarn.def.json"
+    // and maybe the slicer (see findSlicer).
     QString applicationDir;
-    QString profileName;     // base name of a ".vfg" in <applicationDir>/profile
-    QString calibrationName; // base name of a ".vcp" in <applicationDir>/calib; empty: none
+    QString profilePath;     // the slicer profile (".vfg")
+    QString calibrationPath; // the calibration profile (".vcp"); empty: none
     QString targetPath;      // the G-code file to write
 };
 
@@ -73,7 +73,10 @@ public:
     // The last progress value reported (2 at the start, at most 97).
     int progressValue() const { return m_progressValue; }
 
+    // <applicationDir>/definitions/norvane_tarn.def.json
     static QString definitionPath(const QString& applicationDir);
+    // The profile named in the panel's lists: <applicationDir>/profile/<name>.vfg
+    // and <applicationDir>/calib/<name>.vcp.
     static QString profilePath(const QString& applicationDir, const QString& name);
     static QString calibrationPath(const QString& applicationDir, const QString& name);
 

@@ -41,8 +41,9 @@ protected:
     GcodeExportRequest request(const QString& calibration = QString()) const {
         GcodeExportRequest r;
         r.applicationDir = m_appDir;
-        r.profileName = "Tarn_0.05mm";
-        r.calibrationName = calibration;
+        r.profilePath = gcodeexport::GcodeExport::profilePath(m_appDir, "Tarn_0.05mm");
+        if (!calibration.isEmpty())
+            r.calibrationPath = gcodeexport::GcodeExport::calibrationPath(m_appDir, calibration);
         r.targetPath = m_target;
         return r;
     }
@@ -324,7 +325,7 @@ TEST_F(ExportRun, refusedRunsWriteAndStartNothing) {
     // A profile that cannot be read, with objects present.
     addSceneObject(meshfixtures::cube(10.0, {60.0, 60.0, 0.0}));
     GcodeExportRequest r = request();
-    r.profileName = "missing";
+    r.profilePath = m_appDir + "/profile/missing.vfg";
     run = runExport(r);
     EXPECT_FALSE(run.started);
     EXPECT_EQ(run.messages.size(), 1);

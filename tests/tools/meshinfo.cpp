@@ -105,15 +105,21 @@ std::unique_ptr<topolib::StlObject> makeDrill(const topolib::StlObject& model, c
 } // namespace
 
 int runSupport(int argc, char** argv);
+int runHollow(int argc, char** argv);
 
 int runProject(int argc, char** argv);
 int runOpen(int argc, char** argv);
+int runGcode(int argc, char** argv);
 
 int main(int argc, char** argv) {
+    if (argc >= 4 && std::strcmp(argv[2], "--gcode") == 0)
+        return runGcode(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "--project") == 0)
         return runProject(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "--open") == 0)
         return runOpen(argc, argv);
+    if (argc >= 3 && std::strcmp(argv[2], "--hollow") == 0)
+        return runHollow(argc, argv);
     if (argc >= 3 && std::strcmp(argv[2], "--support") == 0) {
         std::setlocale(LC_ALL, "C");
         installMemoryCheck([](const uint64_t&) { return true; });
