@@ -102,7 +102,7 @@ int runHollow(int argc, char** argv) {
                 "volume=%.6f cell=%.6f ms_stock=%.1f ms_offset=%.1f ms_mesh=%.1f ms_holes=%.1f ms=%.1f peak_mb=%.1f\n",
                 result && context.innerTriangleCount() > 0 ? 1 : 0, live,
                 static_cast<unsigned long>(context.innerTriangleCount()), static_cast<unsigned long>(out.shells().size()),
-                boundary, overfull, topolib::liveVolume(out), context.stock() ? context.stock()->cellSize() : 0.0,
+                boundary, overfull, topolib::liveVolume(out), context.stock() && !context.stock()->isEmpty() ? context.stock()->cellSize() : 0.0,
                 t.stock, t.offset, t.mesh + t.assemble, t.holes, ms, usage.ru_maxrss / 1024.0);
     return status == lcm::HollowStatus::Ok ? 0 : 1;
 }
