@@ -1,6 +1,7 @@
 // The view's camera glue, modes, mouse, wheel and keys.
 #include "view/MainGLWidget.h"
 
+#include "app/Constants.h"
 #include "app/Log.h"
 #include "scene/GLDrawBuffers.h"
 #include "scene/ObjectEx.h"
@@ -9,7 +10,6 @@
 #include "topolib/GeometricPredicates.h"
 #include "topolib/StlTriangle.h"
 #include "view/GLDriverInfo.h"
-#include "view/SliceRender.h"
 #include "view/ViewTools.h"
 
 #include <QApplication>
@@ -44,7 +44,8 @@ bool isClick(const QPoint& a, const QPoint& b) {
 
 MainGLWidget::MainGLWidget(QGLContext* context, QWidget* parent, const QGLWidget* share, Qt::WindowFlags flags)
     : QGLWidget(context, parent, share, flags),
-      _rotateCursor(QStringLiteral(":/cursors/Resources/cursor/object_rotate_left.png")),
+      // The images live in the application's resources, registered once here.
+      _rotateCursor((initResources(), QStringLiteral(":/cursors/Resources/cursor/object_rotate_left.png"))),
       _panCursor(QStringLiteral(":/cursors/Resources/cursor/panning_m_24.png")) {
     setAcceptDrops(true);
     setContextMenuPolicy(Qt::CustomContextMenu);
@@ -188,6 +189,8 @@ void MainGLWidget::setStandardView(int face) {
     if (face < 1 || face >= 8)
         return;
     _camera.setStandardView(face);
+    // Picking before the next paint sees the cube as it will be drawn.
+    placeOrientationCube();
     update();
 }
 

@@ -24,7 +24,7 @@
 
 class ManipulatorTool;
 class QOpenGLTexture;
-class SliceRender;
+class SlicePreviewTool;
 
 class MainGLWidget : public QGLWidget {
 public:
@@ -42,8 +42,8 @@ public:
     bool manipulatorShown() const { return _manipulatorShown; }
     void setManipulatorShown(bool on) { _manipulatorShown = on; }
     // The slice preview drawn after the objects (not owned; null: none).
-    void setSlicePreview(SliceRender* preview) { _slicePreview = preview; }
-    SliceRender* slicePreview() const { return _slicePreview; }
+    void setSlicePreview(SlicePreviewTool* preview) { _slicePreview = preview; }
+    SlicePreviewTool* slicePreview() const { return _slicePreview; }
     // The selection's box goes to the manipulator.
     void updateSelectionBox();
 
@@ -149,7 +149,7 @@ private:
     bool inCubeCorner(const QPoint& pos) const;
     void closeManipulation();
 
-    SliceRender* _slicePreview = nullptr;
+    SlicePreviewTool* _slicePreview = nullptr;
     ManipulatorTool* _manipulator = nullptr;
     int _mode = 0;
     int _previousMode = 0;

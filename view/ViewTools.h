@@ -41,3 +41,14 @@ public:
     virtual void drawGuides() = 0;
     virtual void drawBoxes() = 0;
 };
+
+// The slice preview as the view's paint uses it: the clip plane before the
+// objects are drawn, the cross-section after them.
+class SlicePreviewTool {
+public:
+    virtual ~SlicePreviewTool() = default;
+    // Sets and enables GL_CLIP_PLANE1 at the previewed height when enabled.
+    virtual void setClipPlane() = 0;
+    // Draws the cross-section (blending and smoothing are on).
+    virtual void draw() = 0;
+};

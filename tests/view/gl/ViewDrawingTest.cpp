@@ -1,0 +1,253 @@
+// The 3D view drawing for real under the virtual X server (Mesa's software
+// renderer): frames are grabbed and judged by colour statistics in the
+// regions the camera projects, not by exact pixels.
+#include "MeshFixtures.h"
+#include "scene/GLDrawBuffers.h"
+#include "scene/ObjectEx.h"
+#include "scene/ObjectTable.h"
+#include "scene/SceneHost.h"
+#include "view/MainGLWidget.h"
+
+#include <QApplication>
+#include <QGLContext>
+#include <QImage>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+// Routes the scene's picking questions to the view, as the main window does.
+class ViewHost : public BasicSceneHost {
+public:
+    explicit ViewHost(MainGLWidget* view) : m_view(view) {}
+    bool unprojectScreenPoint(const QPoint& p, double depth, double out[3]) override {
+        m_view->unprojectScreenPoint(p, out, depth >= 0, depth);
+        return true;
+    }
+    void viewAxis(double out[3]) override { m_view->viewAxis(out); }
+
+private:
+    MainGLWidget* m_view;
+};
+
+struct Stats {
+    int pixels = 0;
+    int matching = 0;
+    double fraction() const { return pixels ? double(matching) / pixels : 0.0; }
+};
+
+Stats countIn(const QImage& image, QRect region, const std::function<bool(QColor)>& test) {
+    Stats s;
+    region = region.intersected(image.rect());
+    for (int y = region.top(); y <= region.bottom(); ++y)
+        for (int x = region.left(); x <= region.right(); ++x) {
+            ++s.pixels;
+            if (test(image.pixelColor(x, y)))
+                ++s.matching;
+        }
+    return s;
+}
+
+bool isShade(QColor c) { return c.green() > c.red() + 40 && c.blue() > c.red() + 40; }
+bool isBackground(QColor c) { return c.red() < 110 && c.green() < 110 && c.blue() < 120; }
+bool isPlatform(QColor c) { return c.red() > 150 && c.green() > 150 && c.blue() > 150; }
+
+class ViewDrawing : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(qApp, nullptr);
+        view = new MainGLWidget(new QGLContext(QGLFormat()));
+        view->resize(800, 600);
+        view->setWheelStepPause(0);
+        view->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
+        host = std::make_unique<ViewHost>(view);
+        setSceneHost(host.get());
+        frame();
+    }
+    void TearDown() override {
+        ObjectTable::instance()->deleteAllObjects();
+        setSceneHost(nullptr);
+        delete view;
+    }
+
+    // A ready, loaded cube object of the given size at the origin given.
+    ObjectEx* addCube(double size, const meshfixtures::Point& origin) {
+        auto* obj = new ObjectEx();
+        meshfixtures::fillMesh(*obj, meshfixtures::cube(size, origin));
+        obj->rebuildOctree();
+        obj->setLoaded(true);
+        ObjectTable::instance()->addObject(obj);
+        return obj;
+    }
+
+    QImage frame() {
+        view->updateGL();
+        return view->grabFrameBuffer();
+    }
+
+    QRect projectedBox(const double lo[3], const double hi[3]) const {
+        int minX = 1 << 30, minY = 1 << 30, maxX = -(1 << 30), maxY = -(1 << 30);
+        for (int k = 0; k < 8; ++k) {
+            const double p[3] = {k & 1 ? hi[0] : lo[0], k & 2 ? hi[1] : lo[1], k & 4 ? hi[2] : lo[2]};
+            int s[2];
+            view->projectToScreen(p, s);
+            minX = std::min(minX, s[0]);
+            maxX = std::max(maxX, s[0]);
+            minY = std::min(minY, s[1]);
+            maxY = std::max(maxY, s[1]);
+        }
+        return QRect(QPoint(minX, minY), QPoint(maxX, maxY));
+    }
+
+    // The central part of a rectangle (where an object's silhouette surely is).
+    static QRect core(const QRect& r) { return r.adjusted(r.width() / 3, r.height() / 3, -r.width() / 3, -r.height() / 3); }
+
+    QPoint screenOf(double x, double y, double z) const {
+        const double p[3] = {x, y, z};
+        int s[2];
+        view->projectToScreen(p, s);
+        return QPoint(s[0], s[1]);
+    }
+
+    MainGLWidget* view = nullptr;
+    std::unique_ptr<ViewHost> host;
+};
+
+TEST_F(ViewDrawing, emptySceneShowsBackgroundPlatformAxesAndOrientationCube) {
+    const QImage image = frame();
+    if (qEnvironmentVariableIsSet("VELAR_TEST_SHOTS"))
+        image.save(qEnvironmentVariable("VELAR_TEST_SHOTS") + "/empty.png");
+    ASSERT_EQ(image.width(), 800);
+    // Background in the lower corners (the cube sits top right).
+    EXPECT_GT(countIn(image, QRect(0, 560, 40, 40), isBackground).fraction(), 0.95);
+    EXPECT_GT(countIn(image, QRect(760, 560, 40, 40), isBackground).fraction(), 0.95);
+    // The platform's middle is light.
+    const QPoint middle = screenOf(65, 65, 0);
+    EXPECT_GT(countIn(image, QRect(middle - QPoint(10, 10), QSize(20, 20)), isPlatform).fraction(), 0.8);
+    // The axes: red along x, green along y, blue along z, 50 pixels each.
+    const double len = 25.0 / view->zoom();
+    auto near = [&](QPoint p) { return QRect(p - QPoint(3, 3), QSize(7, 7)); };
+    EXPECT_GT(countIn(image, near(screenOf(len, 0, 0)), [](QColor c) { return c.red() > 180 && c.green() < 90 && c.blue() < 90; }).matching, 0);
+    EXPECT_GT(countIn(image, near(screenOf(0, len, 0)), [](QColor c) { return c.green() > 180 && c.red() < 90 && c.blue() < 90; }).matching, 0);
+    EXPECT_GT(countIn(image, near(screenOf(0, 0, len)), [](QColor c) { return c.blue() > 180 && c.red() < 90 && c.green() < 90; }).matching, 0);
+    // The orientation cube: coloured faces in the top-right corner.
+    const Stats cube = countIn(image, QRect(800 - int(2 * view->cubeSize()), 0, int(2 * view->cubeSize()),
+                                            int(2 * view->cubeSize())),
+                               [](QColor c) { return c.red() > 200 || c.green() > 200 || c.blue() > 200; });
+    EXPECT_GT(cube.matching, 200);
+}
+
+TEST_F(ViewDrawing, objectIsDrawnInItsShadeColourWithAndWithoutVertexBuffers) {
+    ASSERT_TRUE(view->vertexBuffersSupported());
+    for (bool buffers : {true, false}) {
+        SCOPED_TRACE(buffers ? "vertex buffers" : "display lists");
+        if (!buffers) {
+            ObjectTable::instance()->deleteAllObjects();
+            view->disableVertexBuffers();
+        }
+        addCube(40, {45, 45, 0});
+        view->resetView();
+        const QImage image = frame();
+        const double lo[3] = {45, 45, 0}, hi[3] = {85, 85, 40};
+        const QRect box = projectedBox(lo, hi);
+        EXPECT_GT(countIn(image, core(box), isShade).fraction(), 0.9);
+        // Not selected: grey.
+        ObjectTable::instance()->selectAll(false);
+        const QImage grey = frame();
+        EXPECT_EQ(countIn(grey, core(box), isShade).matching, 0);
+        EXPECT_GT(countIn(grey, core(box), [](QColor c) {
+                      return std::abs(c.red() - c.green()) < 12 && std::abs(c.green() - c.blue()) < 12;
+                  }).fraction(), 0.9);
+        // Edges only: the middle of a face shows what is behind it.
+        ObjectTable::instance()->setViewMode(2);
+        const QImage wire = frame();
+        EXPECT_LT(countIn(wire, core(box), isShade).fraction(), 0.2);
+        ObjectTable::instance()->setViewMode(0);
+    }
+}
+
+TEST_F(ViewDrawing, clicksAndRectanglesSelectAsTheUserExpects) {
+    ObjectEx* a = addCube(20, {10, 10, 0});
+    ObjectEx* b = addCube(20, {90, 90, 0});
+    view->resetView();
+    frame();
+    const QPoint pa = screenOf(20, 20, 20), pb = screenOf(100, 100, 20);
+    ObjectTable* table = ObjectTable::instance();
+
+    auto click = [&](QPoint p, Qt::KeyboardModifiers m = Qt::NoModifier) {
+        QTest::mousePress(view, Qt::LeftButton, m, p);
+        QTest::mouseRelease(view, Qt::LeftButton, m, p);
+        frame();
+    };
+    click(pa);
+    EXPECT_TRUE(a->isSelected());
+    EXPECT_FALSE(b->isSelected());
+    click(pb, Qt::ControlModifier); // Ctrl adds
+    EXPECT_TRUE(a->isSelected());
+    EXPECT_TRUE(b->isSelected());
+    click(pb); // a plain click selects only the hit object
+    EXPECT_FALSE(a->isSelected());
+    EXPECT_TRUE(b->isSelected());
+    click(QPoint(790, 590)); // background: the selection stays
+    EXPECT_TRUE(b->isSelected());
+    EXPECT_EQ(table->selectedObjectCount(), 1);
+
+    // A rectangle around both selects both.
+    const QRect both = projectedBox(std::array<double, 3>{10, 10, 0}.data(), std::array<double, 3>{110, 110, 20}.data());
+    QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, both.topLeft() - QPoint(10, 10));
+    QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, both.bottomRight() + QPoint(10, 10));
+    EXPECT_TRUE(a->isSelected());
+    EXPECT_TRUE(b->isSelected());
+}
+
+TEST_F(ViewDrawing, eachOrientationCubeFaceGivesItsStandardView) {
+    // Expected direction towards the viewer per face.
+    const double toViewer[6][3] = {{-1, 0, 0}, {1, 0, 0}, {0, -1, 0}, {0, 1, 0}, {0, 0, -1}, {0, 0, 1}};
+    static const int corners[6][4] = {{3, 0, 4, 7}, {1, 2, 6, 5}, {0, 1, 5, 4},
+                                      {2, 3, 7, 6}, {3, 2, 1, 0}, {4, 5, 6, 7}};
+    for (int face = 1; face <= 6; ++face) {
+        SCOPED_TRACE(face);
+        // A view from the face's side, turned away from its standard view.
+        ViewCamera& camera = view->camera();
+        ViewCamera::standardViewMatrix(face, camera.modelView);
+        std::fill(camera.rotationCenter, camera.rotationCenter + 3, 0.0);
+        camera.rotateDrag(camera.width * 30 / 380, 0);
+        camera.rotateDrag(0, camera.height * 25 / 380);
+        frame();
+        // Click the middle of the face as drawn (pixel units, the scene's rotation).
+        double centre[3] = {0, 0, 0};
+        for (int k : corners[face - 1])
+            for (int a = 0; a < 3; ++a)
+                centre[a] += view->cubeCorners()[k][a] / 4;
+        ViewCamera pixels = camera;
+        pixels.zoom = 1.0;
+        int s[2];
+        pixels.projectToScreen(centre, s);
+        const QPoint at(s[0], s[1]);
+        ASSERT_EQ(view->pickCubeFace(at), face);
+        QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, at);
+        double axis[3];
+        view->viewAxis(axis);
+        for (int a = 0; a < 3; ++a)
+            EXPECT_NEAR(axis[a], toViewer[face - 1][a], 1e-9);
+        EXPECT_EQ(view->hoveredFace(), face);
+    }
+}
+
+TEST_F(ViewDrawing, deletedObjectsGiveTheirBuffersBackOnTheNextPaint) {
+    ObjectEx* a = addCube(20, {10, 10, 0});
+    frame();
+    EXPECT_NE(a->glVertexBuffer, 0u);
+    ObjectTable::instance()->removeObject(a, false);
+    releaseObjectGLNames(a);
+    EXPECT_EQ(a->glVertexBuffer, 0u);
+    delete a;
+    frame(); // frees the names with the context current; nothing is drawn from them
+}
+
+} // namespace
