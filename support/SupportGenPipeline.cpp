@@ -2,6 +2,7 @@
 // lowest points; cone placement, thinning, linking, meshes.
 #include "support/ColumnLink.h"
 #include "support/ConeShape.h"
+#include "support/ScopeGuard.h"
 #include "support/SupportGen.h"
 #include "topolib/NeighbourhoodWalks.h"
 #include "topolib/StlEdge.h"
@@ -77,6 +78,13 @@ bool SupportGen::generate(const Progress& progress) {
 
 void SupportGen::detectOverhangs() {
     StlObject& mesh = *owner;
+    // Whatever happens on the way (an allocation failing included), the walk
+    // marks of the detection steps are gone when it ends.
+    auto clear = onScopeExit([&] {
+        clearEdgeMarks(mesh);
+        mesh.clearTriangleMarks();
+        mesh.clearVertexMarks();
+    });
     const double angle = std::isfinite(MaxAngle) ? MaxAngle : 46.0;
     const double limit = -std::cos(angle * 3.141592653 / 180.0);
     for (StlTriangle* t : mesh.triangles()) {

@@ -42,6 +42,19 @@ Generated generate(const meshfixtures::TriangleSoup& soup) {
     g.gen->setDensity(5.0);
     EXPECT_TRUE(g.gen->generate());
     EXPECT_TRUE(marksClear(*g.mesh));
+    // The group ids left on the mesh name exactly the facets of the surviving
+    // overhang regions: facets of dropped or abandoned regions carry none.
+    std::map<const topolib::StlTriangle*, int32_t> owner;
+    for (auto* a : g.gen->areas) {
+        if (auto* over = dynamic_cast<support::AreaSupport*>(a)) {
+            for (auto* t : over->triangles)
+                owner[t] = static_cast<int32_t>(over->AreaID);
+        }
+    }
+    for (const topolib::StlTriangle* t : g.mesh->triangles()) {
+        auto it = owner.find(t);
+        EXPECT_EQ(it == owner.end() ? -1 : it->second, t->group());
+    }
     return g;
 }
 
@@ -263,4 +276,52 @@ TEST(Generation, refusesWithoutAnOwnerOrWhileNothingIsThere) {
     for (const ConeShape* c : cones(*g.gen, true))
         ADD_FAILURE() << "cone at " << c->ContactPoint.x << "," << c->ContactPoint.y << "," << c->ContactPoint.z;
     EXPECT_TRUE(g.gen->baseTriangles.empty());
+}
+
+TEST(Generation, dirtyBumpyModelGivesClosedConesAboveThePlatformEveryRun) {
+    // A bumpy sphere with holes, flipped and duplicated facets, a box pushed
+    // through it and a few slivers: every live cone still gets a closed mesh.
+    meshfixtures::TriangleSoup soup = meshfixtures::uvSphere(20.0, 72, 36, {0, 0, 25});
+    for (auto& f : soup) {
+        for (auto& p : f.v) {
+            const double k = 1.0 + 0.1 * std::sin(0.5 * p[0]) * std::cos(0.4 * p[1]);
+            p = {p[0] * k, p[1] * k, 25 + (p[2] - 25) * k};
+        }
+    }
+    meshfixtures::TriangleSoup dirty;
+    for (size_t i = 0; i < soup.size(); ++i) {
+        if (i % 97 == 5)
+            continue; // hole
+        meshfixtures::Facet f = soup[i];
+        if (i % 89 == 3)
+            std::swap(f.v[1], f.v[2]); // flipped
+        dirty.push_back(f);
+        if (i % 151 == 7)
+            dirty.push_back(f); // duplicate
+        if (i % 173 == 11)
+            dirty.push_back({{f.v[0], f.v[1], {(f.v[0][0] + f.v[1][0]) / 2, (f.v[0][1] + f.v[1][1]) / 2,
+                                                (f.v[0][2] + f.v[1][2]) / 2}}}); // collinear
+    }
+    dirty = meshfixtures::concatenated(dirty, meshfixtures::box({50, 6, 4}, {-25, -3, 6}));
+    Generated g = generate(dirty);
+    Generated h = generate(dirty);
+    const auto first = cones(*g.gen, false), second = cones(*h.gen, false);
+    ASSERT_EQ(first.size(), second.size());
+    size_t live = 0;
+    for (size_t i = 0; i < first.size(); ++i) {
+        EXPECT_TRUE(first[i]->ContactPoint == second[i]->ContactPoint);
+        EXPECT_EQ(first[i]->deleted, second[i]->deleted);
+        if (first[i]->isDeleted())
+            continue;
+        ++live;
+        EXPECT_GT(first[i]->ContactPoint.z, 0.0001);
+        EXPECT_GE(first[i]->FootPoint.z, -1e-9);
+        EXPECT_TRUE(closedAndConsistent(first[i]->triangles));
+    }
+    EXPECT_GT(live, 10u);
+    EXPECT_EQ(bars(*g.gen), bars(*h.gen));
+    for (int base : {1, 2, 0})
+        g.gen->setBaseType(base, true);
+    g.gen->setSupportType(0, true);
+    EXPECT_TRUE(marksClear(*g.mesh));
 }
