@@ -144,6 +144,9 @@ bool ConeShape::place() {
         }
     }
     if (FootZ <= 0.0) {
+        // A surface found exactly at the platform counts as the platform: the
+        // mesh builders tell the two footings apart by the sign of FootZ.
+        FootZ = -1.0;
         FootPoint = Vector3D(HeadEnd.x, HeadEnd.y, 0.0);
         TrunkFoot = FootPoint;
         FootNormal = Vector3D(0, 0, 1);

@@ -214,3 +214,23 @@ TEST(ConeMesh, raftIsClosedUnderOneConeAndUnderMany) {
         EXPECT_TRUE(gen.baseTriangles.empty());
     }
 }
+
+TEST(ConeMesh, surfaceAtPlatformHeightCountsAsThePlatform) {
+    // An up-facing sheet lying exactly on the platform under a lifted slab.
+    using P = meshfixtures::Point;
+    meshfixtures::TriangleSoup soup = meshfixtures::box({20, 20, 5}, {0, 0, 10});
+    soup.push_back({{P{-5, -5, 0}, P{25, -5, 0}, P{25, 25, 0}}});
+    soup.push_back({{P{-5, -5, 0}, P{25, 25, 0}, P{-5, 25, 0}}});
+    auto mesh = meshfixtures::buildMeshWithOctree(soup);
+    support::SupportGen gen(mesh.get());
+    auto* area = new support::AddedPointSupport(&gen);
+    gen.addArea(area);
+    const double p[3] = {10, 10, 10}, n[3] = {0, 0, -1};
+    ConeShape* cone = area->addCone(p, n, true);
+    EXPECT_LT(cone->FootZ, 0.0);
+    EXPECT_FALSE(cone->isDeleted()); // RemoveInternal keeps platform cones
+    ASSERT_TRUE(cone->buildMesh());
+    EXPECT_EQ(42u, cone->vertices.size());
+    EXPECT_TRUE(closedAndConsistent(cone->triangles));
+    EXPECT_NEAR(0.0, cone->FootPoint.z, 1e-12);
+}
