@@ -1,0 +1,112 @@
+// The limits of single pipeline steps: seeding, abandoning tiny regions,
+// non-manifold edges between regions, thinning and linking distances.
+#include "SupportTestUtil.h"
+#include "support/ConeShape.h"
+#include "support/SupportGen.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace supporttest;
+using P = meshfixtures::Point;
+
+namespace {
+
+const double kLimit46 = -std::cos(46.0 * 3.141592653 / 180.0);
+
+// Cells of a flat grid at z = 0 facing down, `cells` quads of 0.5 along x.
+meshfixtures::TriangleSoup downStrip(int cells) {
+    meshfixtures::TriangleSoup s;
+    for (int i = 0; i < cells; ++i) {
+        const double x0 = 0.5 * i, x1 = x0 + 0.5;
+        const P a{x0, 0, 0}, b{x1, 0, 0}, c{x1, 0.5, 0}, d{x0, 0.5, 0};
+        s.push_back({{a, c, b}});
+        s.push_back({{a, d, c}});
+    }
+    return s;
+}
+
+size_t growAll(support::SupportGen& gen, topolib::StlObject& mesh, double limit) {
+    for (topolib::StlTriangle* t : mesh.triangles()) {
+        if (t->walkMark() == 0 && t->normal.z < limit)
+            gen.growOverhangRegion(t, limit);
+    }
+    mesh.clearTriangleMarks();
+    for (auto* e : mesh.edges())
+        e->clearMarks();
+    return gen.areaCount();
+}
+
+} // namespace
+
+TEST(PipelineSteps, seedingFollowsTheAngleAndTinyRegionsOverADropAreAbandoned) {
+    // One facet tilted about x so that its normal z is -0.70 or -0.69.
+    for (auto [nz, regions] : {std::pair{-0.70, 1u}, {-0.69, 0u}}) {
+        const double s = std::sqrt(1 - nz * nz);
+        meshfixtures::TriangleSoup soup = {{{P{0, 0, 0}, P{0, -nz, -s}, P{1, 0, 0}}}};
+        auto mesh = meshfixtures::buildMesh(soup);
+        ASSERT_NEAR(nz, mesh->triangle(0)->normal.z, 1e-6); // float corners
+        support::SupportGen gen(mesh.get());
+        EXPECT_EQ(regions, growAll(gen, *mesh, kLimit46)) << nz;
+    }
+    // Small flat regions (area below 5) whose rim has a facet hanging down from
+    // it: with 4 facets the region is abandoned and its facets lose their id;
+    // with 6 it is made.
+    for (auto [cells, regions] : {std::pair{2, 0u}, {3, 1u}}) {
+        meshfixtures::TriangleSoup soup = downStrip(cells);
+        const double x = 0.5 * cells;
+        soup.push_back({{P{x, 0, 0}, P{x, 0.5, 0}, P{x, 0.25, -1}}});
+        auto mesh = meshfixtures::buildMesh(soup);
+        support::SupportGen gen(mesh.get());
+        EXPECT_EQ(regions, growAll(gen, *mesh, kLimit46)) << cells;
+        for (topolib::StlTriangle* t : mesh->triangles())
+            EXPECT_EQ(regions == 0 || t->normal.z > kLimit46 ? -1 : 0, t->group());
+        EXPECT_TRUE(marksClear(*mesh));
+    }
+    // Two flat cells whose only joint, x = 0.5, also carries a third facet: the
+    // non-manifold edge keeps them apart.
+    meshfixtures::TriangleSoup soup = downStrip(2);
+    soup.push_back({{P{0.5, 0, 0}, P{0.5, 0.5, 0}, P{0.5, 0.25, 1}}});
+    auto mesh = meshfixtures::buildMesh(soup);
+    support::SupportGen gen(mesh.get());
+    EXPECT_EQ(2u, growAll(gen, *mesh, kLimit46));
+}
+
+TEST(PipelineSteps, thinningAndLinkingUseTheirDistances) {
+    topolib::StlVertex a(0, 0, 0), b(0, 1, 0), c(1, 0, 0);
+    topolib::StlTriangle down;
+    down.init(&a, &b, &c);
+    struct Case {
+        double dx;
+        bool secondLive;
+        bool linked;
+    };
+    // Contacts 1.4 apart crowd (3 tip radii = 1.5); 1.6 do not. Feet closer than
+    // 0.525 are never linked; 10.4 apart (limit 10.5) are.
+    const Case cases[] = {{1.4, false, false}, {1.6, true, true}, {0.5, false, false}, {10.4, true, true},
+                          {10.6, true, false}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.dx);
+        support::SupportGen gen;
+        for (double x : {0.0, k.dx}) {
+            auto* area = new support::AddedPointSupport(&gen);
+            area->setFacet(&down);
+            const double p[3] = {x, 0, 10};
+            area->setPoint(p);
+            gen.addArea(area);
+            area->placeContacts(false);
+        }
+        gen.buildGrid();
+        gen.insertConesIntoGrid();
+        gen.thinCrowdedCones();
+        gen.linkNeighbourCones();
+        support::ConeShape* first = gen.areas[0]->shapeAt(0)->asCone();
+        support::ConeShape* second = gen.areas[1]->shapeAt(0)->asCone();
+        EXPECT_FALSE(first->isDeleted());
+        EXPECT_EQ(k.secondLive, !second->isDeleted());
+        EXPECT_EQ(k.linked, !first->links.empty());
+        // A pair within range is linked once from each side.
+        EXPECT_EQ(k.linked ? 2u : 0u, first->links.size());
+    }
+}
