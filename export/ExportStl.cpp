@@ -16,6 +16,8 @@ namespace gcodeexport {
 
 namespace {
 
+constexpr size_t kPrefetchAhead = 16;
+
 // The unit normal of the corners (p1 - p0) x (p2 - p0); zero when degenerate.
 void facetNormal(const double p[3][3], double n[3]) {
     const double u[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
@@ -51,13 +53,24 @@ bool writeExportStl(const QString& path, const std::vector<ExportPiece>& pieces,
     writer.begin(std::string("Save by Velar3D"), static_cast<uint32_t>(count));
     for (const ExportPiece& piece : pieces) {
         const bool correct = calibration && piece.calibrated;
-        for (const topolib::StlTriangle* t : piece.triangles) {
+        const size_t n = piece.triangles.size();
+        for (size_t i = 0; i < n; ++i) {
+            // Vertices lie anywhere in memory: ask for the corners of a
+            // triangle some way ahead while this one is written.
+            if (i + kPrefetchAhead < n) {
+                const topolib::StlTriangle* ahead = piece.triangles[i + kPrefetchAhead];
+                for (int k = 0; k < 3; ++k)
+                    __builtin_prefetch(ahead->vertices[k]);
+            }
+            const topolib::StlTriangle* t = piece.triangles[i];
             if (!correct) {
                 writer.addFacet(t->normalData(), t->vertices[0]->pos.data(), t->vertices[1]->pos.data(),
                                 t->vertices[2]->pos.data());
                 continue;
             }
             double p[3][3];
+            // Corrected per corner: the vertex was just loaded for the
+            // triangle, and a per-vertex table would cost a cache miss more.
             for (int k = 0; k < 3; ++k)
                 calibration->correct(t->vertices[k]->pos.data(), p[k]);
             double n[3];

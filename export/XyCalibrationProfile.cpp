@@ -74,28 +74,4 @@ bool XyCalibration::read(const QString& path, XyCalibration* out, QString* error
     return parse(text, out, error);
 }
 
-double XyCalibration::correctionAt(const CalibrationTable& table, double u) {
-    const auto correction = [&table](size_t i) { return table[i].first - table[i].second; };
-    const size_t last = table.size() - 1;
-    if (table[0].first >= u)
-        return correction(0);
-    if (u >= table[last].first || last == 0)
-        return correction(last);
-    // The first entry from the second on beyond u; one exists because
-    // u < table[last].first, and its predecessor lies at or before u (the
-    // first entry does, and every earlier entry failed the test), so the span
-    // is never empty, even in a table out of order.
-    size_t k = 1;
-    while (!(table[k].first > u))
-        ++k;
-    const double t = (u - table[k - 1].first) / (table[k].first - table[k - 1].first);
-    return (1.0 - t) * correction(k - 1) + t * correction(k);
-}
-
-void XyCalibration::correct(const double p[3], double out[3]) const {
-    out[0] = p[0] + correctionAt(m_x, p[0] - kOriginX);
-    out[1] = p[1] + correctionAt(m_y, p[1] - kOriginY);
-    out[2] = p[2];
-}
-
 } // namespace gcodeexport

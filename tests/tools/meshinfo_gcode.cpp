@@ -89,6 +89,9 @@ int runGcode(int argc, char** argv) {
         table->setSelectedObjectsZOffset(&z, lifted);
         table->generateSupportForSelected();
     }
+    // Jobs the import started (the octree) are not part of the export.
+    for (const ObjectEx* o : table->objects())
+        o->waitForJobs();
     const std::vector<double> before = sceneCoordinates(*table);
 
     gcodeexport::GcodeExport exporter;
