@@ -15,6 +15,10 @@ void ShapeGrid::setUp(const double boxMin[3], const double boxMax[3], double h) 
     }
     if (!std::isfinite(h) || h <= 0.0)
         h = 1.0;
+    for (int k = 0; k < 2; ++k) {
+        if (!std::isfinite(hi[k] - lo[k]))
+            hi[k] = lo[k] = 0.0; // a box no grid can span: one cell block at the origin
+    }
     // Keep the cell count under the cap: a box far larger than the spacing (a
     // hostile project, a huge plate) gets coarser cells, never a giant allocation.
     const double wx = hi[0] - lo[0], wy = hi[1] - lo[1];

@@ -179,6 +179,10 @@ TEST(SupportContainer, shapeGridCellsFollowTheBoxAndNeverLeaveIt) {
     const double big[3] = {1e7, 1e7, 0};
     huge.setUp(lo, big, 0.01);
     EXPECT_LE(static_cast<int64_t>(huge.nx) * huge.ny, support::ShapeGrid::kMaxCells);
+    const double lowest[3] = {-1.7e308, 0, 0}, highest[3] = {1.7e308, 1, 0};
+    huge.setUp(lowest, highest, 7.5);
+    EXPECT_LE(static_cast<int64_t>(huge.nx) * huge.ny, support::ShapeGrid::kMaxCells);
+    huge.insert(&a, inside);
 }
 
 TEST(SupportContainer, lowestCurveConesFollowTheArcLength) {
