@@ -1,0 +1,325 @@
+#include "src/Features/lcm/HollowDlg.h"
+
+#include "app/Log.h"
+#include "app/Settings.h"
+#include "scene/ObjectEx.h"
+#include "scene/ObjectTable.h"
+#include "scene/SceneCommands.h"
+#include "scene/SceneHost.h"
+#include "src/Features/lcm/HollowContext.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDoubleSpinBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+QDoubleSpinBox* numberBox(QWidget* parent, const char* name, double lo, double hi, double value) {
+    auto* box = new QDoubleSpinBox(parent);
+    box->setObjectName(name);
+    box->setRange(lo, hi);
+    box->setSingleStep(0.1);
+    box->setDecimals(2);
+    box->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    box->setValue(value);
+    return box;
+}
+
+QFrame* line(QWidget* parent, const char* name) {
+    auto* f = new QFrame(parent);
+    f->setObjectName(name);
+    f->setFrameShape(QFrame::HLine);
+    f->setFrameShadow(QFrame::Sunken);
+    return f;
+}
+
+} // namespace
+
+HollowDlg::HollowDlg(QWidget* parent) : VlrBaseWidget(parent) {
+    buildForm();
+    panelWidth = scaledToTextUnit(219);
+    panelHeight = scaledToTextUnit(331);
+    m_fullHeight = panelHeight;
+    m_holeGroupHeight = scaledToTextUnit(80);
+    resize(panelWidth, panelHeight);
+    move(54, 150);
+    _holeParameters->hide();
+    connect(_checkMakeHoles, SIGNAL(clicked(bool)), this, SLOT(onCheckBoxMakeHoleClicked(bool)));
+    connect(_sliderDensity, SIGNAL(sliderMoved(int)), this, SLOT(changeDensityValue(int)));
+    connect(_dsbHoleSize, SIGNAL(valueChanged(double)), this, SLOT(onHoleRadiusValueChanged(double)));
+    connect(_dsbHoleTaper, SIGNAL(valueChanged(double)), this, SLOT(onHoleTaperValueChanged(double)));
+    connect(_btnUpdate, SIGNAL(clicked()), this, SLOT(onBtnUpdateClicked()));
+    connect(_btnOk, SIGNAL(clicked()), this, SLOT(onBtnOKClicked()));
+    connect(_btnCancel, SIGNAL(clicked()), this, SLOT(onBtnCancelClicked()));
+}
+
+HollowDlg::~HollowDlg() = default;
+
+void HollowDlg::buildForm() {
+    setWindowTitle(QStringLiteral("HollowDlg"));
+    auto* layout = new QVBoxLayout(this);
+    auto* offsetRow = new QHBoxLayout();
+    auto* label = new QLabel(tr("Offset"), this);
+    label->setObjectName("label");
+    _dsbOffset = numberBox(this, "_dsbOffset", 0.1, 10.0, 2.0);
+    auto* mm = new QLabel(tr("mm"), this);
+    mm->setObjectName("label_2");
+    offsetRow->addWidget(label);
+    offsetRow->addWidget(_dsbOffset);
+    offsetRow->addWidget(mm);
+    layout->addLayout(offsetRow);
+    _labelDensity = new QLabel(tr("Mesh Density: 50"), this);
+    _labelDensity->setObjectName("_labelDensity");
+    layout->addWidget(_labelDensity);
+    _sliderDensity = new QSlider(Qt::Horizontal, this);
+    _sliderDensity->setObjectName("_sliderDensity");
+    _sliderDensity->setRange(1, 100);
+    _sliderDensity->setValue(50);
+    layout->addWidget(_sliderDensity);
+    layout->addWidget(line(this, "line_2"));
+    _checkMakeHoles = new QCheckBox(tr("Make Holes"), this);
+    _checkMakeHoles->setObjectName("_checkMakeHoles");
+    _checkMakeHoles->setChecked(true);
+    layout->addWidget(_checkMakeHoles);
+
+    _holeParameters = new QWidget(this);
+    _holeParameters->setObjectName("_holeParameters");
+    auto* holes = new QVBoxLayout(_holeParameters);
+    holes->setContentsMargins(0, 0, 0, 0);
+    auto* sizeRow = new QHBoxLayout();
+    auto* sizeLabel = new QLabel(tr("size"), _holeParameters);
+    sizeLabel->setObjectName("label_4");
+    _dsbHoleSize = numberBox(_holeParameters, "_dsbHoleSize", 0.1, 5.0, 1.5);
+    auto* sizeMm = new QLabel(tr("mm"), _holeParameters);
+    sizeMm->setObjectName("label_5");
+    sizeRow->addWidget(sizeLabel);
+    sizeRow->addWidget(_dsbHoleSize);
+    sizeRow->addWidget(sizeMm);
+    holes->addLayout(sizeRow);
+    auto* taperRow = new QHBoxLayout();
+    auto* taperLabel = new QLabel(tr("Taper"), _holeParameters);
+    taperLabel->setObjectName("label_6");
+    _dsbHoleTaper = numberBox(_holeParameters, "_dsbHoleTaper", -2.0, 2.0, 0.0);
+    taperRow->addWidget(taperLabel);
+    taperRow->addWidget(_dsbHoleTaper);
+    holes->addLayout(taperRow);
+    layout->addWidget(_holeParameters);
+
+    layout->addWidget(line(this, "line"));
+    _btnUpdate = new QPushButton(tr("Update"), this);
+    _btnUpdate->setObjectName("_btnUpdate");
+    layout->addWidget(_btnUpdate);
+    auto* buttons = new QHBoxLayout();
+    _btnOk = new QPushButton(tr("Ok"), this);
+    _btnOk->setObjectName("_btnOk");
+    _btnCancel = new QPushButton(tr("Cancel"), this);
+    _btnCancel->setObjectName("_btnCancel");
+    buttons->addWidget(_btnOk);
+    buttons->addWidget(_btnCancel);
+    layout->addLayout(buttons);
+}
+
+void HollowDlg::setViewMode(int mode) {
+    if (m_setViewMode)
+        m_setViewMode(mode);
+}
+
+void HollowDlg::setObject(ObjectEx* object) {
+    m_object = object;
+    m_objectSerial = object ? object->serial() : 0;
+}
+
+ObjectEx* HollowDlg::object() const {
+    if (!m_object)
+        return nullptr;
+    // Only an object found in the list is dereferenced; its serial tells a new
+    // object at a reused address from the one the panel was given.
+    for (ObjectEx* o : ObjectTable::instance()->objects())
+        if (o == m_object)
+            return o->serial() == m_objectSerial ? o : nullptr;
+    return nullptr;
+}
+
+void HollowDlg::closeIfObjectGone() {
+    if (m_object && !object() && !isHidden())
+        close();
+}
+
+void HollowDlg::createContext() {
+    m_context = std::make_unique<lcm::HollowContext>();
+    m_previewPositions.clear();
+    m_previewNormals.clear();
+    onBtnUpdateClicked();
+}
+
+int HollowDlg::hiddenHoleGroupHeight() const { return _checkMakeHoles->isChecked() ? 0 : m_holeGroupHeight; }
+
+void HollowDlg::onCheckBoxMakeHoleClicked(bool) {
+    if (_checkMakeHoles->isChecked()) {
+        _holeParameters->show();
+        setFixedHeight(m_fullHeight);
+        setViewMode(7);
+    } else {
+        _holeParameters->hide();
+        setFixedHeight(m_fullHeight - m_holeGroupHeight);
+        setViewMode(8);
+    }
+}
+
+void HollowDlg::changeDensityValue(int val) {
+    _labelDensity->setText(QString("%1%2").arg(tr("Mesh Density: ")).arg(val));
+}
+
+void HollowDlg::onHoleRadiusValueChanged(double val) {
+    if (!m_context)
+        return;
+    // Committed holes follow the box as a diameter, like a new hole.
+    m_context->setHolesRadius(val / 2.0);
+    sceneHost()->updateGLView();
+    setGeneralDouble(GENERAL_CREATE_HOLE_RADIUS, val);
+}
+
+void HollowDlg::onHoleTaperValueChanged(double val) {
+    if (!m_context)
+        return;
+    m_context->setHolesTaper(val);
+    sceneHost()->updateGLView();
+    setGeneralDouble(GENERAL_CREATE_HOLE_TAPER, val);
+}
+
+void HollowDlg::onBtnUpdateClicked() {
+    const double offset = _dsbOffset->value();
+    const int density = _sliderDensity->value();
+    if (density == m_lastDensity && std::fabs(offset - m_lastOffset) <= 1e-6)
+        return;
+    m_lastOffset = offset;
+    m_lastDensity = density;
+    ObjectEx* obj = object();
+    if (obj && m_context) {
+        obj->waitForJobs();
+        m_context->setModel(obj);
+        const lcm::HollowStatus status = m_context->createPreview(offset, density);
+        ++m_previewCount;
+        rebuildPreviewArrays();
+        if (status != lcm::HollowStatus::Ok)
+            sceneHost()->showMessage(QString::fromStdString(m_context->message()), QMessageBox::Warning,
+                                     QMessageBox::Ok, QMessageBox::Ok);
+        sceneHost()->updateGLView();
+    }
+    setGeneralDouble(GENERAL_HOLLOW_OFFSET, offset);
+    setGeneralInt(GENERAL_HOLLOW_DENSITY, density);
+}
+
+void HollowDlg::onBtnOKClicked() {
+    if (ObjectEx* obj = object()) {
+        // The preview is brought up to date first, so that the command records
+        // the offset and density the hollowing really uses.
+        onBtnUpdateClicked();
+        // The source leaves the list with the command (and comes back on
+        // undo): it gets its normal look while the panel may still touch it.
+        obj->setTransparent(false);
+        obj->setTransparentValue(1.0f);
+        sceneHost()->pushCommand(new HollowCreationCmd(m_lastDensity, m_lastOffset, true), true);
+    }
+    close();
+}
+
+void HollowDlg::onBtnCancelClicked() { close(); }
+
+void HollowDlg::closeEvent(QCloseEvent* event) {
+    _checkMakeHoles->setChecked(false);
+    _holeParameters->hide();
+    setFixedHeight(m_fullHeight - m_holeGroupHeight);
+    setViewMode(8);
+    m_context.reset();
+    m_previewPositions.clear();
+    m_previewNormals.clear();
+    if (ObjectEx* obj = object()) {
+        obj->setTransparent(false);
+        obj->setTransparentValue(1.0f);
+    }
+    m_object = nullptr;
+    m_objectSerial = 0;
+    m_lastDensity = -1;
+    VlrBaseWidget::closeEvent(event);
+}
+
+void HollowDlg::placeHole(const double position[3], const double direction[3]) {
+    if (!m_context)
+        return;
+    m_context->setPendingHole(position, direction, _dsbHoleSize->value() / 2.0, _dsbOffset->value(),
+                              _dsbHoleTaper->value());
+}
+
+void HollowDlg::commitHole() {
+    if (m_context)
+        m_context->commitPendingHole();
+}
+
+bool HollowDlg::createHollowedObject(ObjectEx** source, ObjectEx** hollowed) {
+    ObjectEx* obj = object();
+    if (!obj || !m_context)
+        return false;
+    ObjectEx* copy = nullptr;
+    lcm::HollowStatus status = lcm::HollowStatus::Ok;
+    try {
+        copy = obj->clone(0, true, true);
+        onBtnUpdateClicked();
+        m_context->setModel(copy);
+        status = m_context->applyHollow();
+    } catch (const std::bad_alloc&) {
+        status = lcm::HollowStatus::OutOfMemory;
+    }
+    m_context->setModel(obj);
+    const bool changed = m_context->innerTriangleCount() > 0 || !m_context->holes().empty();
+    if (status != lcm::HollowStatus::Ok || !changed) {
+        delete copy;
+        QString text = QString::fromStdString(m_context->message());
+        if (text.isEmpty())
+            text = tr("Not enough memory to hollow this object.");
+        sceneHost()->showMessage(text, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
+        return false;
+    }
+    copy->setModified();
+    copy->clearTriangleMarks();
+    copy->clearVertexMarks();
+    copy->invalidateZSlabIndex();
+    copy->setTransparent(false);
+    copy->setTransparentValue(1.0f);
+    *source = obj;
+    *hollowed = copy;
+    return true;
+}
+
+void HollowDlg::rebuildPreviewArrays() {
+    m_previewPositions.clear();
+    m_previewNormals.clear();
+    const lcm::ZMapSurface* s = m_context ? m_context->previewSurface() : nullptr;
+    if (!s)
+        return;
+    m_previewPositions.reserve(s->triangles.size() * 9);
+    m_previewNormals.reserve(s->triangles.size() * 9);
+    for (const auto& t : s->triangles) {
+        const topolib::Vector3D& a = s->points[t[0]];
+        const topolib::Vector3D& b = s->points[t[1]];
+        const topolib::Vector3D& c = s->points[t[2]];
+        topolib::Vector3D n = (b - a).cross(c - a);
+        const double len = std::sqrt(n.dot(n));
+        if (len > 0.0)
+            n = n / len;
+        for (const topolib::Vector3D* p : {&a, &b, &c})
+            for (int k = 0; k < 3; ++k) {
+                m_previewPositions.push_back(static_cast<float>((*p)[static_cast<std::size_t>(k)]));
+                m_previewNormals.push_back(static_cast<float>(n[static_cast<std::size_t>(k)]));
+            }
+    }
+}

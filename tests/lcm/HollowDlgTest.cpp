@@ -1,0 +1,184 @@
+// The hollowing panel without a view: the update rule, hole placement, Ok as
+// one undoable command that replaces the object by its hollowed copy, closing,
+// and an object that leaves the list while the panel is open.
+
+#include "MeshFixtures.h"
+
+#include "scene/CommandManager.h"
+#include "scene/ObjectEx.h"
+#include "scene/ObjectTable.h"
+#include "scene/SceneHost.h"
+#include "src/Features/lcm/HollowContext.h"
+#include "src/Features/lcm/HollowDlg.h"
+#include "topolib/MeshBoolean.h"
+#include "topolib/StlShell.h"
+
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QSlider>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A window stand-in: forwards the hollowing command's request to the panel and
+// records messages.
+class PanelHost : public BasicSceneHost {
+public:
+    HollowDlg* panel = nullptr;
+    QStringList messages;
+    bool takeHollowResult(ObjectEx** source, ObjectEx** hollowed) override {
+        return panel && !panel->isHidden() && panel->createHollowedObject(source, hollowed);
+    }
+    int showMessage(const QString& text, int, int, int defaultButton) override {
+        messages << text;
+        return defaultButton;
+    }
+};
+
+ObjectEx* addObject(const meshfixtures::TriangleSoup& soup) {
+    auto* obj = new ObjectEx();
+    meshfixtures::fillMesh(*obj, soup);
+    obj->rebuildOctree();
+    obj->setLoaded(true);
+    ObjectTable::instance()->addObject(obj);
+    return obj;
+}
+
+struct PanelFixture : ::testing::Test {
+    PanelHost host;
+    HollowDlg dlg;
+    std::vector<int> modes;
+    void SetUp() override {
+        setSceneHost(&host);
+        host.panel = &dlg;
+        dlg.setViewModeHook([this](int m) { modes.push_back(m); });
+    }
+    void TearDown() override {
+        dlg.close();
+        host.commandManager()->clear();
+        ObjectTable::instance()->deleteAllObjects();
+        setSceneHost(nullptr);
+    }
+    void open(ObjectEx* obj) {
+        obj->setTransparent(true);
+        obj->setTransparentValue(0.3f);
+        dlg.setObject(obj);
+        dlg.createContext();
+        dlg.show();
+        dlg.onCheckBoxMakeHoleClicked(true);
+    }
+    template <typename T>
+    T* child(const char* name) {
+        return dlg.findChild<T*>(name);
+    }
+};
+
+TEST_F(PanelFixture, updateRecomputesOnlyWhenOffsetOrDensityChanged) {
+    ObjectEx* cube = addObject(meshfixtures::cube(20.0));
+    open(cube);
+    EXPECT_EQ(dlg.previewCount(), 1); // the first update always computes
+    ASSERT_TRUE(dlg.context()->previewSurface());
+    EXPECT_FALSE(dlg.context()->previewSurface()->triangles.empty());
+    dlg.onBtnUpdateClicked();
+    EXPECT_EQ(dlg.previewCount(), 1);
+    child<QDoubleSpinBox>("_dsbOffset")->setValue(2.01);
+    dlg.onBtnUpdateClicked();
+    EXPECT_EQ(dlg.previewCount(), 2);
+    child<QSlider>("_sliderDensity")->setValue(70);
+    dlg.onBtnUpdateClicked();
+    EXPECT_EQ(dlg.previewCount(), 3);
+    EXPECT_EQ(dlg.lastDensity(), 70);
+    dlg.changeDensityValue(70);
+    EXPECT_EQ(child<QLabel>("_labelDensity")->text(), QString("Mesh Density: 70"));
+    EXPECT_EQ(modes.back(), 7); // "Make Holes" is checked in the form
+    EXPECT_EQ(dlg.hiddenHoleGroupHeight(), 0);
+}
+
+TEST_F(PanelFixture, okReplacesTheObjectByItsHollowedCopyAsOneUndoableCommand) {
+    ObjectEx* cube = addObject(meshfixtures::cube(20.0));
+    const double volumeBefore = topolib::liveVolume(*cube);
+    open(cube);
+    child<QDoubleSpinBox>("_dsbHoleSize")->setValue(3.0);
+    const double p[3] = {10.0, 10.0, 20.0}, d[3] = {0.0, 0.0, -1.0};
+    dlg.placeHole(p, d);
+    ASSERT_TRUE(dlg.context()->pendingHole());
+    EXPECT_DOUBLE_EQ(dlg.context()->pendingHole()->radius, 1.5);
+    EXPECT_DOUBLE_EQ(dlg.context()->pendingHole()->length, 2.0);
+    dlg.commitHole();
+    ASSERT_EQ(dlg.context()->holes().size(), 1u);
+
+    ObjectTable::instance()->setModified(false);
+    dlg.onBtnOKClicked();
+    EXPECT_TRUE(dlg.isHidden());
+    EXPECT_EQ(modes.back(), 8);
+    ASSERT_TRUE(host.commandManager()->canUndo());
+    ASSERT_EQ(ObjectTable::instance()->count(), 1);
+    ObjectEx* hollowed = ObjectTable::instance()->objectAt(0);
+    ASSERT_NE(hollowed, cube);
+    EXPECT_TRUE(ObjectTable::instance()->isModified());
+    EXPECT_EQ(topolib::countUnpairedEdges(*hollowed), 0u);
+    const double drop = volumeBefore - topolib::liveVolume(*hollowed);
+    EXPECT_NEAR(drop, 4096.0 + M_PI * 1.5 * 1.5 * 2.0, 0.03 * 4096.0);
+    EXPECT_FALSE(hollowed->isTransparent());
+    EXPECT_TRUE(host.messages.isEmpty());
+
+    // Undo restores the very object, unchanged and opaque again.
+    ObjectTable::instance()->setModified(false);
+    ASSERT_TRUE(host.commandManager()->undo());
+    EXPECT_EQ(ObjectTable::instance()->objectAt(0), cube);
+    EXPECT_EQ(cube->triangleCount(), 12u);
+    EXPECT_DOUBLE_EQ(topolib::liveVolume(*cube), volumeBefore);
+    EXPECT_FALSE(cube->isTransparent());
+    EXPECT_TRUE(ObjectTable::instance()->isModified());
+    ASSERT_TRUE(host.commandManager()->redo());
+    EXPECT_EQ(ObjectTable::instance()->objectAt(0), hollowed);
+}
+
+TEST_F(PanelFixture, wallThatDoesNotFitTellsTheUserAndOkChangesNothing) {
+    ObjectEx* plate = addObject(meshfixtures::box({30.0, 30.0, 3.0}));
+    open(plate);
+    ASSERT_FALSE(host.messages.isEmpty());
+    dlg.onBtnOKClicked();
+    EXPECT_FALSE(host.commandManager()->canUndo());
+    EXPECT_EQ(ObjectTable::instance()->objectAt(0), plate);
+    EXPECT_EQ(host.messages.size(), 2);
+}
+
+TEST_F(PanelFixture, closingRestoresTheObjectAndForgetsTheHoles) {
+    ObjectEx* cube = addObject(meshfixtures::cube(20.0));
+    open(cube);
+    const double p[3] = {10.0, 10.0, 20.0}, d[3] = {0.0, 0.0, -1.0};
+    dlg.placeHole(p, d);
+    dlg.commitHole();
+    dlg.onBtnCancelClicked();
+    EXPECT_FALSE(cube->isTransparent());
+    EXPECT_FLOAT_EQ(cube->transparentValue(), 1.0f);
+    EXPECT_EQ(dlg.context(), nullptr);
+    EXPECT_EQ(dlg.object(), nullptr);
+    EXPECT_EQ(dlg.lastDensity(), -1);
+    EXPECT_FALSE(child<QCheckBox>("_checkMakeHoles")->isChecked());
+    EXPECT_GT(dlg.hiddenHoleGroupHeight(), 0);
+    EXPECT_EQ(modes.back(), 8);
+    // Reopening computes again, although the offset did not change.
+    open(cube);
+    EXPECT_EQ(dlg.previewCount(), 2);
+}
+
+TEST_F(PanelFixture, objectThatLeftTheListIsNeverTouched) {
+    ObjectEx* cube = addObject(meshfixtures::cube(20.0));
+    open(cube);
+    ObjectTable::instance()->removeObject(cube, true); // freed
+    EXPECT_EQ(dlg.object(), nullptr);
+    ObjectEx* other = addObject(meshfixtures::cube(10.0));
+    (void)other;
+    EXPECT_EQ(dlg.object(), nullptr); // even should the new one reuse the address
+    ObjectEx* source = nullptr;
+    ObjectEx* copy = nullptr;
+    EXPECT_FALSE(dlg.createHollowedObject(&source, &copy));
+    dlg.closeIfObjectGone();
+    EXPECT_TRUE(dlg.isHidden());
+}
+
+} // namespace
