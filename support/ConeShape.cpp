@@ -22,6 +22,8 @@ bool finite3(const Vector3D& v) { return std::isfinite(v.x) && std::isfinite(v.y
 
 double soundLength(double v, double fallback) { return std::isfinite(v) && v > 0.0 ? v : fallback; }
 
+constexpr int kMaxBarSteps = 1000;
+
 double planarDistSq(const Vector3D& a, const Vector3D& b) {
     const double dx = a.x - b.x, dy = a.y - b.y;
     return dx * dx + dy * dy;
@@ -336,7 +338,9 @@ void ConeShape::buildBars() {
             if (Lo > 1.5 * s && P.z < HeadEnd.z && std::fabs(To.z) >= 1e-6) {
                 Vector3D Q = o->TrunkFoot + To * ((P.z + d - o->TrunkFoot.z) / To.z);
                 Vector3D Pb = P;
-                while (Pb.z < HeadEnd.z) {
+                // A trunk that barely rises (a foot far off to the side) must not
+                // make the walk up it endless.
+                for (int steps = 0; Pb.z < HeadEnd.z && steps < kMaxBarSteps; ++steps) {
                     if (Pb.z > TrunkFoot.z && Q.z < o->HeadEnd.z && Q.z > o->TrunkFoot.z) {
                         Vector3D axis = Q - Pb;
                         const double len = axis.normalize();
