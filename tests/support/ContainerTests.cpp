@@ -11,6 +11,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <set>
 
 using namespace supporttest;
 using support::ConeShape;
@@ -220,5 +221,46 @@ TEST(SupportContainer, lowestCurveConesFollowTheArcLength) {
         for (size_t i = 0; i < arcs.size(); ++i)
             EXPECT_NEAR(c.expected[i], arcs[i], 1e-9);
         EXPECT_EQ(x, curve->boxMax.x);
+    }
+}
+
+TEST(SupportContainer, regionGridAndPointPlacementFollowTheirSpacing) {
+    // The underside of a lifted box is one overhang region; the grid samples its
+    // box from the margins (2.2 tip radii, at most half the extent).
+    struct Case {
+        double w, h;
+        std::vector<double> xs, ys; // sample offsets from the box minimum
+    };
+    const Case cases[] = {
+        {12.0, 3.0, {1.1, 6.0, 10.9}, {1.1, 1.9}},
+        {2.0, 10.0, {1.0}, {1.1, 5.0, 8.9}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.w);
+        auto mesh = meshfixtures::buildMeshWithOctree(meshfixtures::box({c.w, c.h, 2.0}, {3.0, 4.0, 10.0}));
+        mesh->resetTriangleGroups();
+        SupportGen gen(mesh.get());
+        ASSERT_TRUE(gen.generate());
+        ASSERT_EQ(1u, gen.areaCount());
+        std::set<std::pair<long, long>> expected, found;
+        for (double x : c.xs)
+            for (double y : c.ys)
+                expected.emplace(std::lround((3.0 + x) * 1000), std::lround((4.0 + y) * 1000));
+        for (auto* s : gen.areas[0]->shapes)
+            found.emplace(std::lround(s->asCone()->ContactPoint.x * 1000),
+                          std::lround(s->asCone()->ContactPoint.y * 1000));
+        EXPECT_EQ(expected, found);
+        EXPECT_TRUE(marksClear(*mesh));
+    }
+    // A lowest point needs some height above the platform.
+    for (auto [z, made] : {std::pair{0.00005, 0u}, {0.0002, 1u}}) {
+        topolib::StlVertex v(1.0, 2.0, z);
+        SupportGen gen;
+        auto* point = new support::LowestPointSupport(&gen);
+        point->setVertex(&v);
+        gen.addArea(point);
+        point->placeContacts(false);
+        EXPECT_EQ(made, point->shapes.size()) << z;
+        EXPECT_TRUE(point->boxMin == v.pos);
     }
 }
