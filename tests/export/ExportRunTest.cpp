@@ -5,6 +5,9 @@
 #include "export/ExportStl.h"
 #include "export/XyCalibrationProfile.h"
 #include "scene/ObjectEx.h"
+#ifdef VELAR_HAVE_LCM
+#include "src/Features/lcm/HollowContext.h"
+#endif
 #include "scene/ObjectTable.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
@@ -61,7 +64,53 @@ int countLines(const QByteArray& text, const QByteArray& prefix) {
     return n;
 }
 
-// Extents of the X and Y coordinates of the moves of one layer.
+// The extruding moves of one layer, from the previous position to the move's.
+struct Segment {
+    double x0, y0, x1, y1;
+};
+
+std::vector<Segment> extrusionSegments(const QByteArray& gcode, int layer) {
+    std::vector<Segment> out;
+    const QByteArray mark = ";LAYER:" + QByteArray::number(layer);
+    bool inside = false;
+    double x = 0, y = 0;
+    for (const QByteArray& line : gcode.split('\n')) {
+        if (line.startsWith(";LAYER:")) {
+            inside = line.trimmed() == mark;
+            continue;
+        }
+        if (!(line.startsWith("G0 ") || line.startsWith("G1 ")))
+            continue;
+        double nx = x, ny = y;
+        bool extrudes = false;
+        for (const QByteArray& word : line.split(' ')) {
+            if (word.startsWith('X'))
+                nx = word.mid(1).toDouble();
+            else if (word.startsWith('Y'))
+                ny = word.mid(1).toDouble();
+            else if (word.startsWith('E'))
+                extrudes = true;
+        }
+        if (inside && extrudes)
+            out.push_back({x, y, nx, ny});
+        x = nx;
+        y = ny;
+    }
+    return out;
+}
+
+// Whether a move passes through the open square (lo, hi)^2 (sampled finely).
+bool anyCrosses(const std::vector<Segment>& moves, double lo, double hi) {
+    for (const Segment& m : moves)
+        for (int k = 0; k <= 100; ++k) {
+            const double px = m.x0 + (m.x1 - m.x0) * k / 100.0, py = m.y0 + (m.y1 - m.y0) * k / 100.0;
+            if (px > lo && px < hi && py > lo && py < hi)
+                return true;
+        }
+    return false;
+}
+
+// Extents of the X and Y coordinates of the extruding moves of one layer.
 struct Extent {
     double minX = std::numeric_limits<double>::max(), maxX = -std::numeric_limits<double>::max();
     double minY = std::numeric_limits<double>::max(), maxY = -std::numeric_limits<double>::max();
@@ -69,27 +118,16 @@ struct Extent {
 
 Extent layerExtent(const QByteArray& gcode, int layer) {
     Extent e;
-    const QByteArray start = ";LAYER:" + QByteArray::number(layer);
-    bool inside = false;
-    for (const QByteArray& line : gcode.split('\n')) {
-        if (line.startsWith(";LAYER:")) {
-            inside = line.trimmed() == start;
-            continue;
+    for (const Segment& m : extrusionSegments(gcode, layer))
+        for (const double x : {m.x0, m.x1}) {
+            e.minX = std::min(e.minX, x);
+            e.maxX = std::max(e.maxX, x);
         }
-        if (!inside || !(line.startsWith("G0 ") || line.startsWith("G1 ")))
-            continue;
-        for (const QByteArray& word : line.split(' ')) {
-            if (word.startsWith('X')) {
-                const double x = word.mid(1).toDouble();
-                e.minX = std::min(e.minX, x);
-                e.maxX = std::max(e.maxX, x);
-            } else if (word.startsWith('Y')) {
-                const double y = word.mid(1).toDouble();
-                e.minY = std::min(e.minY, y);
-                e.maxY = std::max(e.maxY, y);
-            }
+    for (const Segment& m : extrusionSegments(gcode, layer))
+        for (const double y : {m.y0, m.y1}) {
+            e.minY = std::min(e.minY, y);
+            e.maxY = std::max(e.maxY, y);
         }
-    }
     return e;
 }
 
@@ -169,6 +207,61 @@ TEST_F(ExportRun, calibrationMovesTheSlicedCoordinatesAndLeavesTheSceneBitIdenti
     ASSERT_EQ(after.size(), before.size());
     EXPECT_EQ(std::memcmp(after.data(), beforeBits.data(), after.size() * sizeof(double)), 0);
 }
+
+TEST_F(ExportRun, hollowCubeKeepsItsCavityInTheMiddleLayer) {
+    SlicerOverride slicer{QString()};
+    // A 20 mm cube with a closed 10 mm cavity (its faces turned inwards).
+    addSceneObject(meshfixtures::concatenated(
+        meshfixtures::cube(20.0, {55.0, 55.0, 0.0}), meshfixtures::flipped(meshfixtures::cube(10.0, {60.0, 60.0, 5.0}))));
+    const RunRecord run = runExport(request());
+    ASSERT_TRUE(run.result.success) << run.result.message.toStdString();
+
+    // In layer 200 (z = 10) no extruding move crosses the cavity, and the
+    // cavity's outline is printed: one move along each of its four sides,
+    // half a line width into the material.
+    const std::vector<Segment> moves = extrusionSegments(readFileBytes(m_target), 200);
+    EXPECT_FALSE(anyCrosses(moves, 60.5, 69.5));
+    int outline = 0;
+    for (const Segment& m : moves) {
+        const bool alongX = m.y0 == m.y1 && (std::fabs(m.y0 - 59.8) < 0.05 || std::fabs(m.y0 - 70.2) < 0.05);
+        const bool alongY = m.x0 == m.x1 && (std::fabs(m.x0 - 59.8) < 0.05 || std::fabs(m.x0 - 70.2) < 0.05);
+        outline += (alongX && std::fabs(m.x1 - m.x0) > 9.0) || (alongY && std::fabs(m.y1 - m.y0) > 9.0);
+    }
+    EXPECT_EQ(outline, 4);
+}
+
+#ifdef VELAR_HAVE_LCM
+TEST_F(ExportRun, hollowedDrainedCubeKeepsItsCavity) {
+    SlicerOverride slicer{QString()};
+    ObjectEx* cube = addSceneObject(meshfixtures::cube(20.0, {55.0, 55.0, 0.0}));
+    cube->rebuildOctree();
+    // A 2 mm wall and a drain hole down through the middle of the top.
+    lcm::HollowContext hollow;
+    hollow.setModel(cube);
+    ASSERT_EQ(hollow.createPreview(2.0, 50), lcm::HollowStatus::Ok) << hollow.message();
+    const double at[3] = {65.0, 65.0, 20.0}, into[3] = {0.0, 0.0, -1.0};
+    hollow.setPendingHole(at, into, 1.5, 2.0, 0.0);
+    hollow.commitPendingHole();
+    ASSERT_EQ(hollow.applyHollow(), lcm::HollowStatus::Ok) << hollow.message();
+    ASSERT_GT(hollow.innerTriangleCount(), 0u);
+    ASSERT_TRUE(hollow.warnings().empty()); // the hole reached the cavity
+
+    const RunRecord run = runExport(request());
+    ASSERT_TRUE(run.result.success) << run.result.message.toStdString();
+    const QByteArray gcode = readFileBytes(m_target);
+    EXPECT_EQ(run.result.layerCount, 400);
+    // In the middle layer nothing is printed inside the cavity (about 57..73),
+    // but the wall around it is: moves run within 1 mm of the cavity's sides.
+    const std::vector<Segment> moves = extrusionSegments(gcode, 200);
+    EXPECT_FALSE(anyCrosses(moves, 58.5, 71.5));
+    int nearCavity = 0;
+    for (const Segment& m : moves)
+        nearCavity += (std::fabs(m.x0 - 57.0) < 1.0 && std::fabs(m.x1 - 57.0) < 1.0 && std::fabs(m.y1 - m.y0) > 8.0);
+    EXPECT_GE(nearCavity, 1);
+    // Near the top, where the drain hole runs, the hole is left open.
+    EXPECT_FALSE(anyCrosses(extrusionSegments(gcode, 390), 64.5, 65.5));
+}
+#endif
 
 TEST(ExportStl, calibrationCorrectsObjectCornersButNotSupports) {
     QTemporaryDir dir;
