@@ -161,6 +161,7 @@ bool ExportDlg::exportTo(const QString& gcodePath) {
             gcodeexport::GcodeExport::calibrationPath(m_appDir, _cbbCalibration->currentText());
     request.targetPath = gcodePath;
     const gcodeexport::ExportScene scene = gcodeexport::gatherExportScene(*ObjectTable::instance(), selectedOnly);
+    emit exportStarting();
     const bool started = m_export->start(request, scene);
     // The calibration choice is kept only when its profile could be used.
     if (m_export->calibrationApplied())

@@ -9,7 +9,9 @@
 // (createExportDlg below); each time the button is checked call
 // loadProfileList() and loadCalibrationList(), then show it. When a run has
 // started the panel hides itself and emits panelClosed(): uncheck the button
-// then (MainWindow::onExportDlgClosed).
+// then (MainWindow::onExportDlgClosed). exportStarting() comes just before a
+// run may open the progress dialog, whose Cancel button the window hides then
+// (MainWindow::setProgressCancelButton(false)): a run cannot be cancelled.
 #include "app/VlrBaseWidget.h"
 
 #include <QString>
@@ -52,6 +54,8 @@ public:
     QRadioButton* allButton() const { return _rbtAll; }
 
 signals:
+    // A run is about to start (it may still be refused).
+    void exportStarting();
     // A run has started and the panel has closed.
     void panelClosed();
 

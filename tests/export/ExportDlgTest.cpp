@@ -62,6 +62,7 @@ TEST(ExportDlg, listsFollowTheFoldersAndExportClosesThePanel) {
     obj->setSelected(false);
     dlg.show();
     QSignalSpy closed(&dlg, &ExportDlg::panelClosed);
+    QSignalSpy starting(&dlg, &ExportDlg::exportStarting);
     EXPECT_FALSE(dlg.exportTo(out.path() + "/a.gcode"));
     EXPECT_EQ(messages.size(), 1);
     EXPECT_TRUE(dlg.isVisible());
@@ -77,6 +78,7 @@ TEST(ExportDlg, listsFollowTheFoldersAndExportClosesThePanel) {
     ASSERT_TRUE(dlg.exportTo(out.path() + "/a.gcode"));
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(closed.count(), 1);
+    EXPECT_EQ(starting.count(), 2);
     EXPECT_EQ(getGeneralInt(GENERAL_CURA_ENGINE_PROFILE_INDEX, -1), 0);
     EXPECT_EQ(getGeneralInt(GENERAL_CALIB_PROFILE_INDEX, -1), 1);
     QTimer::singleShot(60000, &loop, &QEventLoop::quit);
