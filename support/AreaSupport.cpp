@@ -9,6 +9,7 @@
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace support {
@@ -82,7 +83,9 @@ void AreaSupport::placeContacts(bool removeInternal) {
     // Columns and rows: n steps over the box less its margins, counted by index;
     // the margin never exceeds half the extent.
     auto axis = [&](double extent, double& margin, double& step) {
-        const long n = static_cast<long>((s / 2.0 + extent) / s);
+        // No printer is 2048 spacings wide; a larger box (a broken file) is
+        // sampled as coarsely as that, never with an unbounded count.
+        const long n = static_cast<long>(std::min((s / 2.0 + extent) / s, 2048.0));
         margin = std::min(2.2 * tip, extent / 2.0);
         if (n == 0) {
             margin = extent / 2.0;

@@ -269,9 +269,10 @@ void SupportGen::findLowestPoints() {
     };
     std::unordered_map<uint64_t, std::vector<StlVertex*>> kept;
     for (StlVertex* v : candidates) {
-        const long ci = static_cast<long>(std::floor(v->x() / cell));
-        const long cj = static_cast<long>(std::floor(v->y() / cell));
-        const long ck = static_cast<long>(std::floor(v->z() / cell));
+        auto cellOf = [&](double c) {
+            return static_cast<long>(std::max(-1e15, std::min(std::floor(c / cell), 1e15)));
+        };
+        const long ci = cellOf(v->x()), cj = cellOf(v->y()), ck = cellOf(v->z());
         bool crowded = false;
         for (long i = ci - 1; i <= ci + 1 && !crowded; ++i) {
             for (long j = cj - 1; j <= cj + 1 && !crowded; ++j) {

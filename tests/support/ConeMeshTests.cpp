@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <memory>
+#include <random>
 
 using namespace supporttest;
 using support::ConeShape;
@@ -233,4 +235,56 @@ TEST(ConeMesh, surfaceAtPlatformHeightCountsAsThePlatform) {
     EXPECT_EQ(42u, cone->vertices.size());
     EXPECT_TRUE(closedAndConsistent(cone->triangles));
     EXPECT_NEAR(0.0, cone->FootPoint.z, 1e-12);
+}
+
+TEST(ConeMesh, conesFromAHostileProjectStaySoundWhateverTheirNumbers) {
+    // Cones as the project reader makes them (unplaced, fields straight from the
+    // file), with numbers no panel would give: each either builds a closed mesh
+    // or ends deleted; nothing reads outside its records.
+    const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
+    const double values[] = {nan, inf, -inf, -1.0, 0.0, 1e-12, 1e9, 0.5};
+    ModelScene scene(true);
+    scene.gen->Density = nan;
+    scene.gen->tipRadius = -inf;
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> pick(0, 7);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (int i = 0; i < 300; ++i) {
+        auto* cone = new ConeShape();
+        cone->area = scene.area;
+        cone->ConeSupportType = static_cast<uint8_t>(i % 2);
+        cone->setCircleBase(i % 3 == 0);
+        double* fields[] = {&cone->ContactRadius, &cone->HeadRadius, &cone->HeadExtend, &cone->NeckRadius,
+                            &cone->BottomRadius,  &cone->CrossRadius, &cone->BaseThickness, &cone->BaseSize,
+                            &cone->BeamRadius};
+        for (double* f : fields) {
+            if (pick(rng) < 3)
+                *f = values[pick(rng)];
+        }
+        const double p[3] = {10 + 5 * u(rng), 10 + 5 * u(rng), i % 10 == 0 ? values[pick(rng)] : 14.0};
+        cone->setContactPoint(p);
+        cone->ContactNormal = Vector3D(u(rng), u(rng), i % 7 == 0 ? values[pick(rng)] : u(rng));
+        scene.area->shapes.push_back(cone);
+    }
+    scene.gen->rebuildShapeMeshes();
+    scene.gen->buildGrid();
+    scene.gen->insertConesIntoGrid();
+    scene.gen->linkNeighbourCones();
+    scene.gen->rebuildConeBars();
+    scene.gen->setBaseType(1, true);
+    int live = 0;
+    for (auto* s : scene.area->shapes) {
+        ConeShape* c = s->asCone();
+        if (c->isDeleted())
+            continue;
+        ++live;
+        EXPECT_TRUE(closedAndConsistent(c->triangles));
+        for (auto* v : c->vertices)
+            EXPECT_TRUE(topolib::isFiniteVector(v->pos.data()));
+    }
+    EXPECT_GT(live, 50);
+    std::vector<topolib::StlTriangle*> all;
+    scene.gen->appendAllTriangles(all);
+    for (auto* t : all)
+        EXPECT_TRUE(std::isfinite(t->normal.x) && std::isfinite(t->normal.z));
 }
