@@ -1,6 +1,7 @@
 #include "project/ProjectArchiveWriter.h"
 
 #include "fileIo/VlrZipFile.h"
+#include "project/ParallelDeflate.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -18,6 +19,8 @@ namespace project {
 
 namespace {
 int failAfterEntries = -1;
+// Entries from this size on are compressed in parallel blocks.
+constexpr int kParallelFrom = 2 << 20;
 } // namespace
 
 void ProjectArchiveWriter::setFailAfterEntriesForTesting(int n) {
@@ -84,6 +87,10 @@ bool ProjectArchiveWriter::open() {
 }
 
 fileIo::VlrZipFile* ProjectArchiveWriter::beginEntry(const QString& name) {
+    return openEntry(name, false, 0, 0);
+}
+
+fileIo::VlrZipFile* ProjectArchiveWriter::openEntry(const QString& name, bool raw, uint32_t crc, qint64 size) {
     if (!ok_ || entry_)
         return nullptr;
     if (failAfterEntries >= 0 && entries_ >= failAfterEntries) {
@@ -93,9 +100,10 @@ fileIo::VlrZipFile* ProjectArchiveWriter::beginEntry(const QString& name) {
     QuaZipNewInfo info(name);
     info.dateTime = QDateTime::currentDateTime();
     info.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    info.uncompressedSize = static_cast<ulong>(size);
     entry_ = std::make_unique<fileIo::VlrZipFile>(zip_.get());
-    if (!entry_->open(QIODevice::WriteOnly, info, nullptr, 0, Z_DEFLATED, Z_DEFAULT_COMPRESSION, false, -MAX_WBITS,
-                      8, Z_DEFAULT_STRATEGY)) {
+    if (!entry_->open(QIODevice::WriteOnly, info, nullptr, crc, Z_DEFLATED, Z_DEFAULT_COMPRESSION, raw, -MAX_WBITS, 8,
+                      Z_DEFAULT_STRATEGY)) {
         const QString why = entry_->device().errorString();
         entry_.reset();
         fail(QStringLiteral("cannot open entry '%1': %2").arg(name, why));
@@ -117,10 +125,22 @@ bool ProjectArchiveWriter::endEntry() {
 }
 
 bool ProjectArchiveWriter::writeEntry(const QString& name, const QByteArray& data) {
-    fileIo::VlrZipFile* stream = beginEntry(name);
+    fileIo::VlrZipFile* stream = nullptr;
+    QByteArray compressed;
+    uint32_t crc = 0;
+    // Large entries are compressed on several threads and stored as they are.
+    const bool parallel = data.size() >= kParallelFrom;
+    if (parallel) {
+        if (!deflateParallel(data, Z_DEFAULT_COMPRESSION, compressed, crc))
+            return fail(QStringLiteral("compressing entry '%1' failed").arg(name));
+        stream = openEntry(name, true, crc, data.size());
+    } else {
+        stream = beginEntry(name);
+    }
     if (!stream)
         return false;
-    if (!data.isEmpty() && !stream->write(data.constData(), static_cast<uint32_t>(data.size())))
+    const QByteArray& bytes = parallel ? compressed : data;
+    if (!bytes.isEmpty() && !stream->write(bytes.constData(), static_cast<uint32_t>(bytes.size())))
         return fail(QStringLiteral("writing entry '%1' failed").arg(name));
     return endEntry();
 }

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 
 class QuaZip;
@@ -33,7 +34,7 @@ public:
     fileIo::VlrZipFile* beginEntry(const QString& name);
     // Closes the entry opened last; false when the zip layer reports an error.
     bool endEntry();
-    // beginEntry, the bytes, endEntry.
+    // An entry holding data; large data is compressed on several threads.
     bool writeEntry(const QString& name, const QByteArray& data);
     // Closes the archive and puts it in place of the target. False when
     // anything failed (the target is then untouched).
@@ -46,6 +47,8 @@ public:
     static void setFailAfterEntriesForTesting(int n);
 
 private:
+    // raw: data already deflated, with the CRC and length of the original.
+    fileIo::VlrZipFile* openEntry(const QString& name, bool raw, uint32_t crc, qint64 size);
     void discard();
     bool fail(const QString& why);
 

@@ -1,5 +1,6 @@
 #include "project/VlrProjectFileHandling.h"
 
+#include "project/ByteArraySink.h"
 #include "project/ProjectArchiveReader.h"
 #include "project/ProjectArchiveWriter.h"
 #include "project/SupportBinding.h"
@@ -7,7 +8,6 @@
 #include "app/Log.h"
 #include "app/ProgressReport.h"
 #include "fileIo/VGeoFileHandling.h"
-#include "fileIo/VlrZipFile.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "support/SupportGen.h"
@@ -158,17 +158,13 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
         std::vector<fileIo::VGeoNumbering> numbering(objects.size());
         double running = 10;
         for (size_t k = 0; k < objects.size(); ++k) {
-            fileIo::VlrZipFile* entry = writer.beginEntry(geometryEntryName(static_cast<int>(k)));
-            if (!entry)
-                return failed(IO_ZIP_FAILED);
+            project::ByteArraySink entry;
             fileIo::VGeoFileHandling handler;
             handler.setTarget(objects[k]);
             handler.recordNumbering(&numbering[k]);
-            if (handler.writeToStream(entry) != fileIo::kSuccess) {
-                writer.endEntry();
+            if (handler.writeToStream(&entry) != fileIo::kSuccess)
                 return failed(IO_SAVE_OBJECT_FAILED);
-            }
-            if (!writer.endEntry())
+            if (!writer.writeEntry(geometryEntryName(static_cast<int>(k)), entry.bytes))
                 return failed(IO_ZIP_FAILED);
             if (total > 0) {
                 running += static_cast<int>(objects[k]->facetCount() * (80.0 / total));

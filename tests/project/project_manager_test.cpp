@@ -1,0 +1,144 @@
+// The project commands as the user meets them: the question to save before
+// the scene is replaced, a failed save that must not let New or Open drop the
+// scene, a failed open that leaves an empty untitled project with a warning,
+// and panels closed before any object is deleted.
+#include "ProjectTestSupport.h"
+
+#include "project/ProjectManager.h"
+
+#include "app/MainWindowHooks.h"
+#include "scene/CommandManager.h"
+#include "scene/ObjectEx.h"
+#include "scene/ObjectTable.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <gtest/gtest.h>
+
+using namespace projecttest;
+
+namespace {
+
+class ProjectManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        clearScene();
+        ASSERT_TRUE(dir.isValid());
+        setMessageBoxHook([this](const QString& text, int icon, int, int, const QString&, const QString&, quint32) {
+            messages << text;
+            icons << icon;
+            return answers.isEmpty() ? int(QMessageBox::Cancel) : answers.takeFirst();
+        });
+        manager = std::make_unique<ProjectManager>();
+        manager->setProjectName(ProjectManager::defaultProjectName());
+        manager->setFileDialogs(
+            [this](const QString&, const QString& start, const QString&) {
+                suggested << start;
+                return saveName;
+            },
+            [this](const QString&, const QString&, const QString&) { return openName; });
+        ProjectManager::WindowHooks hooks;
+        hooks.closeSidePanels = [this] { objectsWhenPanelsClosed << ObjectTable::instance()->count(); };
+        hooks.historyCleared = [this] { ++historyCleared; };
+        manager->setWindowHooks(hooks);
+    }
+    void TearDown() override {
+        setMessageBoxHook({});
+        clearScene();
+    }
+    void addPart(const QString& name) {
+        ObjectTable::instance()->addObject(makeObject(meshfixtures::cube(), name));
+        ObjectTable::instance()->setModified(true);
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<ProjectManager> manager;
+    QStringList messages, suggested;
+    QList<int> icons, answers;
+    QList<int> objectsWhenPanelsClosed;
+    int historyCleared = 0;
+    QString saveName, openName;
+};
+
+} // namespace
+
+TEST_F(ProjectManagerTest, failedSaveStopsNewAndOpenAndKeepsTheScene) {
+    EXPECT_EQ(manager->askToSave(), ProjectManager::GoOn) << "an empty scene asks nothing";
+    EXPECT_TRUE(messages.isEmpty());
+    addPart(QStringLiteral("part"));
+    addPart(QStringLiteral("base"));
+
+    // Yes, but the folder does not exist: the save fails, New stops.
+    saveName = dir.filePath(QStringLiteral("missing/x.vpf"));
+    answers = {QMessageBox::Yes};
+    EXPECT_FALSE(manager->newProject());
+    EXPECT_EQ(ObjectTable::instance()->count(), 2);
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_TRUE(messages[1].contains(QStringLiteral("impossible to save")));
+    EXPECT_EQ(icons[1], int(QMessageBox::Warning));
+    EXPECT_TRUE(suggested.first().endsWith(QStringLiteral("/part_base.vpf"))) << suggested.first().toStdString();
+    EXPECT_TRUE(manager->isNewProject());
+
+    // Yes, then the dialog is cancelled: Open stops before reading anything.
+    saveName.clear();
+    openName = dir.filePath(QStringLiteral("other.vpf"));
+    answers = {QMessageBox::Yes};
+    EXPECT_EQ(manager->openProjectDialog(), 0);
+    EXPECT_EQ(ObjectTable::instance()->count(), 2);
+    EXPECT_TRUE(objectsWhenPanelsClosed.isEmpty());
+
+    // Cancel keeps the window open; No lets it close.
+    answers = {QMessageBox::Cancel};
+    EXPECT_FALSE(manager->confirmClose());
+    answers = {QMessageBox::No};
+    EXPECT_TRUE(manager->confirmClose());
+
+    // Yes with a name without extension: saved to that name with ".vpf".
+    saveName = dir.filePath(QStringLiteral("kept"));
+    answers = {QMessageBox::Yes};
+    EXPECT_TRUE(manager->newProject());
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("kept.vpf"))));
+    EXPECT_EQ(objectsWhenPanelsClosed, QList<int>({2})) << "panels close before the objects go";
+    EXPECT_EQ(ObjectTable::instance()->count(), 0);
+    EXPECT_EQ(manager->projectPath(), ProjectManager::defaultProjectName() + QStringLiteral(".vpf"));
+    EXPECT_EQ(historyCleared, 1);
+}
+
+TEST_F(ProjectManagerTest, openReplacesTheSceneAndAFailedOpenLeavesAnEmptyUntitledProject) {
+    addPart(QStringLiteral("first"));
+    const QString good = dir.filePath(QStringLiteral("good.VPF"));
+    saveName = good;
+    ASSERT_EQ(manager->saveProject(true), 1);
+    EXPECT_EQ(manager->projectPath(), good);
+    EXPECT_FALSE(ObjectTable::instance()->isModified());
+
+    // Saved and unchanged: opening asks nothing.
+    addPart(QStringLiteral("second"));
+    ObjectTable::instance()->setModified(false);
+    manager->commandManager()->clear();
+    openName = good;
+    EXPECT_EQ(manager->openProjectDialog(), 1);
+    EXPECT_TRUE(messages.isEmpty());
+    ASSERT_EQ(ObjectTable::instance()->count(), 1);
+    EXPECT_EQ(ObjectTable::instance()->objectAt(0)->name(), QStringLiteral("first"));
+    EXPECT_FALSE(manager->isNewProject());
+
+    // A damaged file: warning, empty scene, untitled new project.
+    const QString bad = dir.filePath(QStringLiteral("bad.vpf"));
+    QFile f(bad);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(fileBytes(good).left(100));
+    f.close();
+    EXPECT_EQ(manager->openProject(bad), 0);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("bad.vpf")));
+    EXPECT_EQ(ObjectTable::instance()->count(), 0);
+    EXPECT_TRUE(manager->isNewProject());
+    EXPECT_EQ(manager->projectPath(), ProjectManager::defaultProjectName() + QStringLiteral(".vpf"));
+
+    // A file without the project extension is ignored without a message.
+    QFile::copy(good, dir.filePath(QStringLiteral("x.zip")));
+    EXPECT_EQ(manager->openProject(dir.filePath(QStringLiteral("x.zip"))), 0);
+    EXPECT_EQ(messages.size(), 1);
+}

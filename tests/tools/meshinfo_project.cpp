@@ -1,0 +1,190 @@
+// meshinfo --project OUT.vpf FILE...: imports the files as one batch, lifts
+// each object to z = 5 and generates its supports with the support panel's
+// presets, saves the scene as a project, opens it again into an empty scene
+// and prints
+//   project result= bytes= save_ms= open_ms= objects= triangles= cones= same=
+// result is the save's code, or the open's when the save succeeded; same=1
+// only when every object's triangle and vertex counts, name and flags and
+// every live cone's contact point (within 1e-4) came back.
+//
+// meshinfo --open FILE.vpf: opens a project into an empty scene and prints
+//   open result= code= objects= triangles= cones= ms=
+// (result ok or failed, code the open's result).
+
+#include "project/VlrProjectFileHandling.h"
+
+#include "app/MemoryCheck.h"
+#include "fileIo/FileHandlingFactory.h"
+#include "scene/ObjectEx.h"
+#include "scene/ObjectTable.h"
+#include "support/ConeShape.h"
+#include "support/SupportGen.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <array>
+
+#include <chrono>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct ObjectSummary {
+    QString name;
+    uint32_t triangles = 0;
+    size_t vertices = 0;
+    bool visible = false, selected = false, locked = false, transparent = false;
+    std::vector<std::array<double, 3>> cones; // live contact points
+};
+
+std::vector<ObjectSummary> summarize(const ObjectTable& table) {
+    std::vector<ObjectSummary> out;
+    for (ObjectEx* o : table.objects()) {
+        ObjectSummary s;
+        s.name = o->name();
+        s.triangles = o->facetCount();
+        s.vertices = o->vertices().size();
+        s.visible = o->isVisible();
+        s.selected = o->isSelected();
+        s.locked = o->isLocked();
+        s.transparent = o->isTransparent();
+        if (const auto& gen = o->supportGenIfAny())
+            for (const support::SupportAreaAbs* area : gen->areas)
+                for (const support::AbtShape* shape : area->shapes)
+                    if (const support::ConeShape* c = shape ? shape->asCone() : nullptr)
+                        if (!c->isDeleted())
+                            s.cones.push_back({c->ContactPoint[0], c->ContactPoint[1], c->ContactPoint[2]});
+        out.push_back(std::move(s));
+    }
+    return out;
+}
+
+bool same(const std::vector<ObjectSummary>& a, const std::vector<ObjectSummary>& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t k = 0; k < a.size(); ++k) {
+        const ObjectSummary &x = a[k], &y = b[k];
+        if (x.name != y.name || x.triangles != y.triangles || x.vertices != y.vertices || x.visible != y.visible ||
+            x.selected != y.selected || x.locked != y.locked || x.transparent != y.transparent ||
+            x.cones.size() != y.cones.size())
+            return false;
+        for (size_t c = 0; c < x.cones.size(); ++c)
+            for (int i = 0; i < 3; ++i)
+                if (!(std::fabs(x.cones[c][i] - y.cones[c][i]) <= 1e-4))
+                    return false;
+    }
+    return true;
+}
+
+void totals(const std::vector<ObjectSummary>& s, unsigned long& triangles, unsigned long& cones) {
+    triangles = cones = 0;
+    for (const ObjectSummary& o : s) {
+        triangles += o.triangles;
+        cones += o.cones.size();
+    }
+}
+
+double msSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::unique_ptr<QCoreApplication> startTool(int& argc, char** argv) {
+    auto app = std::make_unique<QCoreApplication>(argc, argv);
+    std::setlocale(LC_ALL, "C");
+    installMemoryCheck(hasEnoughMemory);
+    fileIo::installFileHandlers();
+    return app;
+}
+
+void generateSupports(ObjectEx& o) {
+    const double lift[3] = {0.0, 0.0, 5.0 - o.bboxMin()[2]};
+    o.translate(lift);
+    // The support panel's presets (sizes are diameters, halved).
+    const double tip = 0.5, trunk = 1.0, branch = 0.6, head = 2.5, baseSize = 4.0, thickness = 1.0, density = 5.0,
+                 angle = 46.0;
+    o.setSupportTipRadius(&tip);
+    o.setSupportTrunkRadius(&trunk);
+    o.setSupportBranchRadius(&branch);
+    o.setSupportHeadExtend(&head);
+    o.setSupportBaseSize(&baseSize);
+    o.setSupportBaseThickness(&thickness);
+    o.setSupportDensity(&density);
+    o.setSupportMaxAngle(&angle);
+    o.generateSupport();
+}
+
+} // namespace
+
+int runProject(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: meshinfo --project OUT.vpf FILE...\n");
+        return 2;
+    }
+    auto app = startTool(argc, argv);
+    const QString out = QString::fromLocal8Bit(argv[2]);
+    QStringList files;
+    for (int i = 3; i < argc; ++i)
+        files << QString::fromLocal8Bit(argv[i]);
+
+    ObjectTable* table = ObjectTable::instance();
+    QEventLoop loop;
+    QObject::connect(table, &ObjectTable::allObjectImported, &loop, &QEventLoop::quit);
+    table->importObjects(files);
+    if (table->importsRunning())
+        loop.exec();
+    // Objects whose import failed stay unloaded and are not saved.
+    for (ObjectEx* o : table->objects())
+        if (o->isLoaded())
+            generateSupports(*o);
+    const std::vector<ObjectSummary> before = summarize(*table);
+
+    VlrProjectFileHandling* handling = VlrProjectFileHandling::instance();
+    auto start = std::chrono::steady_clock::now();
+    handling->saveGLInfo();
+    int result = handling->save(out);
+    const double saveMs = msSince(start);
+    const long long bytes = QFileInfo(out).exists() ? QFileInfo(out).size() : 0;
+
+    table->deleteAllObjects();
+    double openMs = 0;
+    if (result == 0) {
+        start = std::chrono::steady_clock::now();
+        result = handling->open(0, out, table);
+        openMs = msSince(start);
+    }
+    const std::vector<ObjectSummary> after = summarize(*table);
+    unsigned long triangles = 0, cones = 0;
+    totals(after, triangles, cones);
+    std::printf("project result=%d bytes=%lld save_ms=%.1f open_ms=%.1f objects=%zu triangles=%lu cones=%lu same=%d\n",
+                result, bytes, saveMs, openMs, after.size(), triangles, cones,
+                result == 0 && same(before, after) ? 1 : 0);
+    table->deleteAllObjects();
+    return result == 0 ? 0 : 1;
+}
+
+int runOpen(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: meshinfo --open FILE.vpf\n");
+        return 2;
+    }
+    auto app = startTool(argc, argv);
+    ObjectTable* table = ObjectTable::instance();
+    const auto start = std::chrono::steady_clock::now();
+    const int code = VlrProjectFileHandling::instance()->open(0, QString::fromLocal8Bit(argv[2]), table);
+    const double ms = msSince(start);
+    unsigned long triangles = 0, cones = 0;
+    const std::vector<ObjectSummary> loaded = summarize(*table);
+    totals(loaded, triangles, cones);
+    std::printf("open result=%s code=%d objects=%zu triangles=%lu cones=%lu ms=%.1f\n", code == 0 ? "ok" : "failed",
+                code, loaded.size(), triangles, cones, ms);
+    table->deleteAllObjects();
+    return code == 0 ? 0 : 1;
+}
