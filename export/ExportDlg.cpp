@@ -38,6 +38,11 @@ QStringList profileNames(const QString& folder, const QString& suffix) {
     return names;
 }
 
+// A stored index beyond the list (a profile was removed) selects the first entry.
+void selectStoredIndex(QComboBox* combo, int index) {
+    combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : 0);
+}
+
 QGroupBox* groupWith(const QString& title, QWidget* child, const char* name) {
     auto* box = new QGroupBox(title);
     box->setObjectName(QLatin1String(name));
@@ -126,14 +131,14 @@ ExportDlg::~ExportDlg() = default;
 void ExportDlg::loadProfileList() {
     _cbbExportProfile->clear();
     _cbbExportProfile->addItems(profileNames(m_appDir + QStringLiteral("/profile"), QStringLiteral(".vfg")));
-    _cbbExportProfile->setCurrentIndex(getGeneralInt(GENERAL_CURA_ENGINE_PROFILE_INDEX, 0));
+    selectStoredIndex(_cbbExportProfile, getGeneralInt(GENERAL_CURA_ENGINE_PROFILE_INDEX, 0));
 }
 
 void ExportDlg::loadCalibrationList() {
     _cbbCalibration->clear();
     _cbbCalibration->addItem(tr("None"));
     _cbbCalibration->addItems(profileNames(m_appDir + QStringLiteral("/calib"), QStringLiteral(".vcp")));
-    _cbbCalibration->setCurrentIndex(getGeneralInt(GENERAL_CALIB_PROFILE_INDEX, 0));
+    selectStoredIndex(_cbbCalibration, getGeneralInt(GENERAL_CALIB_PROFILE_INDEX, 0));
 }
 
 void ExportDlg::onBtnCloseClicked() {

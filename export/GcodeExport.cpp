@@ -108,12 +108,12 @@ bool GcodeExport::start(const GcodeExportRequest& request, const ExportScene& sc
     reportProgress(0, 0);
     m_workDir = createTempWorkDir();
     if (m_workDir.isEmpty()) {
-        failEarly(tr("No work folder could be created for the export."));
+        finish(tr("No work folder could be created for the export."));
         return false;
     }
     const QString stlPath = QDir(m_workDir).filePath(QLatin1String(kStlName));
     if (!writeExportStl(stlPath, scene.pieces, m_calibrationApplied ? &calibration : nullptr, &error)) {
-        failEarly(error);
+        finish(error);
         return false;
     }
     reportProgress(1, 0);
@@ -168,10 +168,6 @@ void GcodeExport::onSlicerFinished(SlicerProcess::End end, int exitCode) {
     }
     finish(failure);
     emit finished(m_result);
-}
-
-void GcodeExport::failEarly(const QString& message) {
-    finish(message);
 }
 
 void GcodeExport::finish(const QString& failure) {

@@ -88,9 +88,8 @@ private slots:
     void onSlicerFinished(gcodeexport::SlicerProcess::End end, int exitCode);
 
 private:
-    // Ends a run that failed before the slicer started: closes the progress,
-    // removes the work folder, shows and keeps the message.
-    void failEarly(const QString& message);
+    // Ends a run (failure empty: success): closes the progress, removes the
+    // work folder, logs, and shows and keeps a failure's message.
     void finish(const QString& failure);
     void removeWorkDir();
 

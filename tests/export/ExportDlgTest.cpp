@@ -48,6 +48,10 @@ TEST(ExportDlg, listsFollowTheFoldersAndExportClosesThePanel) {
     EXPECT_TRUE(dlg.selectedButton()->isChecked());
     EXPECT_EQ(dlg.panelWidth, VlrBaseWidget::scaledToTextUnit(240));
     EXPECT_EQ(dlg.panelHeight, VlrBaseWidget::scaledToTextUnit(341));
+    // A stored index beyond the list selects the first entry.
+    setGeneralInt(GENERAL_CALIB_PROFILE_INDEX, 5);
+    dlg.loadCalibrationList();
+    EXPECT_EQ(dlg.calibrationCombo()->currentIndex(), 0);
 
     QTemporaryDir scripts;
     const QString slicer = scripts.path() + "/CuraEngine";
