@@ -325,3 +325,17 @@ TEST(Generation, dirtyBumpyModelGivesClosedConesAboveThePlatformEveryRun) {
     g.gen->setSupportType(0, true);
     EXPECT_TRUE(marksClear(*g.mesh));
 }
+
+TEST(Generation, modelWithFarAwayFacetsFinishesAndStaysFinite) {
+    // A broken file: a sphere plus facets near the float range's end.
+    using P = meshfixtures::Point;
+    meshfixtures::TriangleSoup soup = meshfixtures::uvSphere(10.0, 24, 12, {0, 0, 20});
+    soup.push_back({{P{0, 0, -3e37}, P{0, 1e37, -3.1e37}, P{1e37, 0, -3e37}}});
+    soup.push_back({{P{5, 5, 1e30}, P{5, 6, 1e30}, P{6, 5, 1e30}}});
+    Generated g = generate(soup);
+    for (const ConeShape* c : cones(*g.gen, true)) {
+        EXPECT_TRUE(closedAndConsistent(c->triangles));
+        for (const auto* v : c->vertices)
+            EXPECT_TRUE(topolib::isFiniteVector(v->pos.data()));
+    }
+}
