@@ -49,8 +49,8 @@ struct ModelScene {
     support::AddedPointSupport* area = nullptr;
 };
 
-std::unique_ptr<ConeShape> platformCone(const Vector3D& normal, uint8_t type, bool base) {
-    const double p[3] = {3.0, -2.0, 12.0};
+std::unique_ptr<ConeShape> platformCone(const Vector3D& normal, uint8_t type, bool base, double z = 12.0) {
+    const double p[3] = {3.0, -2.0, z};
     auto cone = std::make_unique<ConeShape>(nullptr, p, normal.data());
     cone->ConeSupportType = type;
     cone->setCircleBase(base);
@@ -70,6 +70,7 @@ TEST(ConeMesh, everyBuilderGivesItsCountsAndAClosedOutwardMesh) {
         bool slantedGround;
         Vector3D normal;
         size_t vertices, triangles;
+        double contactZ = 12.0;
     };
     const Case cases[] = {
         {"cylinder on platform, vertical", 1, false, false, false, vertical, 42, 80},
@@ -85,6 +86,8 @@ TEST(ConeMesh, everyBuilderGivesItsCountsAndAClosedOutwardMesh) {
         {"cross with disc, tilted", 0, true, false, false, tilted, 32 + 22, 56 + 40},
         {"cross on model, vertical", 0, false, true, false, vertical, 48, 88},
         {"cross on model, tilted", 0, false, true, true, tilted, 48, 88},
+        // Head end at z 1, below 2.1 base thicknesses: no base.
+        {"cylinder with base, too low for it", 1, true, false, false, vertical, 42, 80, 3.0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -99,7 +102,7 @@ TEST(ConeMesh, everyBuilderGivesItsCountsAndAClosedOutwardMesh) {
             ASSERT_GT(cone->FootZ, 0.0);
             EXPECT_EQ(c.slantedGround, std::fabs(cone->FootNormal.x) > 1e-3);
         } else {
-            own = platformCone(c.normal, c.type, c.base);
+            own = platformCone(c.normal, c.type, c.base, c.contactZ);
             cone = own.get();
             ASSERT_LT(cone->FootZ, 0.0);
         }
@@ -116,6 +119,27 @@ TEST(ConeMesh, everyBuilderGivesItsCountsAndAClosedOutwardMesh) {
         EXPECT_EQ(c.triangles, cone->triangles.size());
         EXPECT_TRUE(cone->vertices.front()->pos == firstVertex);
     }
+}
+
+TEST(ConeMesh, lowBaseUsesTheShortFillet) {
+    // A head of 2.5 from a contact at 5 ends at 2.5: above 2.1 base thicknesses
+    // (a base is built) but below 3 trunk radii (3.6), so the fillet radius is
+    // (2.5 - 1.0) / 2.
+    const double p[3] = {0.0, 0.0, 5.0}, n[3] = {0, 0, -1};
+    ConeShape cone(nullptr, p, n);
+    cone.HeadExtend = 2.5;
+    cone.place();
+    ASSERT_NEAR(2.5, cone.HeadEnd.z, 1e-12);
+    cone.buildMesh();
+    ASSERT_EQ(92u, cone.vertices.size());
+    // Ring B (fourth ring) sits at zc = f + thickness; ring P0 at zc - f sin 30
+    // with radius f (1 - cos 30) + trunk radius.
+    const double f = 0.75, zc = 1.75;
+    EXPECT_NEAR(zc, cone.vertices[30]->pos.z, 1e-12);
+    EXPECT_NEAR(zc - f * 0.5, cone.vertices[40]->pos.z, 1e-9);
+    EXPECT_NEAR(f * (1 - std::cos(M_PI / 6)) + 1.2, std::hypot(cone.vertices[40]->pos.x, cone.vertices[40]->pos.y),
+                1e-9);
+    EXPECT_TRUE(closedAndConsistent(cone.triangles));
 }
 
 TEST(ConeMesh, tiltedNeckRingLiesOnTheMitrePlaneAndOnTheLineFromItsBottomPartner) {
