@@ -61,13 +61,12 @@ struct PanelFixture : ::testing::Test {
         ObjectTable::instance()->deleteAllObjects();
         setSceneHost(nullptr);
     }
+    // The Hollow button with obj the only selected object.
     void open(ObjectEx* obj) {
-        obj->setTransparent(true);
-        obj->setTransparentValue(0.3f);
-        dlg.setObject(obj);
-        dlg.createContext();
-        dlg.show();
-        dlg.onCheckBoxMakeHoleClicked(true);
+        for (ObjectEx* o : ObjectTable::instance()->objects())
+            o->setSelected(o == obj);
+        ASSERT_TRUE(dlg.openTool());
+        EXPECT_FLOAT_EQ(obj->transparentValue(), 0.3f);
     }
     template <typename T>
     T* child(const char* name) {
@@ -164,6 +163,22 @@ TEST_F(PanelFixture, closingRestoresTheObjectAndForgetsTheHoles) {
     // Reopening computes again, although the offset did not change.
     open(cube);
     EXPECT_EQ(dlg.previewCount(), 2);
+}
+
+TEST_F(PanelFixture, toolOpensOnlyForExactlyOneSelectedObject) {
+    ObjectEx* a = addObject(meshfixtures::cube(20.0));
+    ObjectEx* b = addObject(meshfixtures::cube(10.0));
+    a->setSelected(true);
+    b->setSelected(true);
+    EXPECT_FALSE(dlg.openTool());
+    a->setSelected(false);
+    b->setSelected(false);
+    EXPECT_FALSE(dlg.openTool());
+    ASSERT_EQ(host.messages.size(), 2);
+    EXPECT_TRUE(host.messages[0].startsWith("There are more than one object"));
+    EXPECT_TRUE(host.messages[1].startsWith("There aren't any object"));
+    EXPECT_TRUE(dlg.isHidden());
+    EXPECT_FALSE(a->isTransparent());
 }
 
 TEST_F(PanelFixture, objectThatLeftTheListIsNeverTouched) {

@@ -34,6 +34,22 @@ QDoubleSpinBox* numberBox(QWidget* parent, const char* name, double lo, double h
     return box;
 }
 
+// A row: a label, a number box and, when unitName is given, a unit label.
+QHBoxLayout* numberRow(QWidget* parent, const char* labelName, const QString& text, QDoubleSpinBox* box,
+                       const char* unitName) {
+    auto* row = new QHBoxLayout();
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(labelName);
+    row->addWidget(label);
+    row->addWidget(box);
+    if (unitName) {
+        auto* unit = new QLabel(QObject::tr("mm"), parent);
+        unit->setObjectName(unitName);
+        row->addWidget(unit);
+    }
+    return row;
+}
+
 QFrame* line(QWidget* parent, const char* name) {
     auto* f = new QFrame(parent);
     f->setObjectName(name);
@@ -67,16 +83,8 @@ HollowDlg::~HollowDlg() = default;
 void HollowDlg::buildForm() {
     setWindowTitle(QStringLiteral("HollowDlg"));
     auto* layout = new QVBoxLayout(this);
-    auto* offsetRow = new QHBoxLayout();
-    auto* label = new QLabel(tr("Offset"), this);
-    label->setObjectName("label");
     _dsbOffset = numberBox(this, "_dsbOffset", 0.1, 10.0, 2.0);
-    auto* mm = new QLabel(tr("mm"), this);
-    mm->setObjectName("label_2");
-    offsetRow->addWidget(label);
-    offsetRow->addWidget(_dsbOffset);
-    offsetRow->addWidget(mm);
-    layout->addLayout(offsetRow);
+    layout->addLayout(numberRow(this, "label", tr("Offset"), _dsbOffset, "label_2"));
     _labelDensity = new QLabel(tr("Mesh Density: 50"), this);
     _labelDensity->setObjectName("_labelDensity");
     layout->addWidget(_labelDensity);
@@ -95,23 +103,10 @@ void HollowDlg::buildForm() {
     _holeParameters->setObjectName("_holeParameters");
     auto* holes = new QVBoxLayout(_holeParameters);
     holes->setContentsMargins(0, 0, 0, 0);
-    auto* sizeRow = new QHBoxLayout();
-    auto* sizeLabel = new QLabel(tr("size"), _holeParameters);
-    sizeLabel->setObjectName("label_4");
     _dsbHoleSize = numberBox(_holeParameters, "_dsbHoleSize", 0.1, 5.0, 1.5);
-    auto* sizeMm = new QLabel(tr("mm"), _holeParameters);
-    sizeMm->setObjectName("label_5");
-    sizeRow->addWidget(sizeLabel);
-    sizeRow->addWidget(_dsbHoleSize);
-    sizeRow->addWidget(sizeMm);
-    holes->addLayout(sizeRow);
-    auto* taperRow = new QHBoxLayout();
-    auto* taperLabel = new QLabel(tr("Taper"), _holeParameters);
-    taperLabel->setObjectName("label_6");
+    holes->addLayout(numberRow(_holeParameters, "label_4", tr("size"), _dsbHoleSize, "label_5"));
     _dsbHoleTaper = numberBox(_holeParameters, "_dsbHoleTaper", -2.0, 2.0, 0.0);
-    taperRow->addWidget(taperLabel);
-    taperRow->addWidget(_dsbHoleTaper);
-    holes->addLayout(taperRow);
+    holes->addLayout(numberRow(_holeParameters, "label_6", tr("Taper"), _dsbHoleTaper, nullptr));
     layout->addWidget(_holeParameters);
 
     layout->addWidget(line(this, "line"));
@@ -152,6 +147,29 @@ ObjectEx* HollowDlg::object() const {
 void HollowDlg::closeIfObjectGone() {
     if (m_object && !object() && !isHidden())
         close();
+}
+
+bool HollowDlg::openTool() {
+    ObjectTable* table = ObjectTable::instance();
+    const int selected = table->selectedObjectCount();
+    if (selected != 1) {
+        sceneHost()->showMessage(
+            selected > 1 ? tr("There are more than one object were selected! \nPlease select one object to do Hollow!")
+                         : tr("There aren't any object were selected! \nPlease select one object to do Hollow!"),
+            QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok);
+        return false;
+    }
+    ObjectEx* obj = table->firstSelectedObject();
+    if (!obj)
+        return false;
+    obj->setTransparent(true); // alpha 0.35 by default; the hollowing shows 0.3
+    obj->setTransparentValue(0.3f);
+    setObject(obj);
+    createContext();
+    show();
+    onCheckBoxMakeHoleClicked(_checkMakeHoles->isChecked());
+    sceneHost()->updateGLView();
+    return true;
 }
 
 void HollowDlg::createContext() {

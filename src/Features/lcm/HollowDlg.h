@@ -47,6 +47,12 @@ public:
     void setViewModeHook(std::function<void(int)> hook) { m_setViewMode = std::move(hook); }
 
     // ---- Operations for the main window ------------------------------------------
+    // The Hollow tool button: with exactly one selected object, makes it
+    // see-through (alpha 0.3), takes it, creates the context (first preview),
+    // shows the panel and sets the hole group and view mode; true. With none or
+    // several the user is told and false is returned (the caller unchecks the
+    // button).
+    bool openTool();
     // The object to hollow (the one selected when the tool opened); not owned.
     void setObject(ObjectEx* object);
     // The object while it is still in the object list, else null.
