@@ -1,57 +1,108 @@
-// The object's support relays. Until the support container is available they
-// relay to no container: no object has supports, every read-out is zero.
+// The object's support relays: each creates the object's support container
+// when it has none and hands the value on.
+#include "app/Log.h"
 #include "scene/ObjectEx.h"
+#include "support/SupportGen.h"
 
 std::shared_ptr<support::SupportGen> ObjectEx::supportGen() {
+    if (!m_support)
+        m_support = std::make_shared<support::SupportGen>(this);
     return m_support;
 }
 
 int ObjectEx::supportAreaCount() const {
-    return 0;
+    return m_support ? int(m_support->areaCount()) : 0;
 }
 int ObjectEx::supportBaseType() const {
-    return 0;
+    return m_support ? m_support->getBaseType() : 0;
 }
 double ObjectEx::supportDensity() const {
-    return 0.0;
+    return m_support ? m_support->getDensity() : 0.0;
 }
 double ObjectEx::supportMaxAngle() const {
-    return 0.0;
+    return m_support ? m_support->getMaxAngle() : 0.0;
 }
 bool ObjectEx::supportRemoveInternal() const {
-    return false;
+    return m_support && m_support->getRemoveInternal();
 }
 
-void ObjectEx::setSupportType(uint8_t, bool) {}
-void ObjectEx::setSupportBaseType(int, bool) {}
-void ObjectEx::setSupportBaseSize(const double*) {}
-void ObjectEx::setSupportBaseThickness(const double*) {}
-void ObjectEx::setSupportBranchRadius(const double*) {}
-void ObjectEx::setSupportTrunkRadius(const double*) {}
-void ObjectEx::setSupportTipRadius(const double*) {}
-void ObjectEx::setSupportHeadExtend(const double*) {}
-void ObjectEx::setSupportDensity(const double*) {}
-void ObjectEx::setSupportMaxAngle(const double*) {}
-void ObjectEx::setSupportRemoveInternal(bool) {}
+void ObjectEx::setSupportType(uint8_t type, bool regenerate) {
+    supportGen()->setSupportType(type, regenerate);
+}
+void ObjectEx::setSupportBaseType(int type, bool regenerate) {
+    supportGen()->setBaseType(type, regenerate);
+}
+void ObjectEx::setSupportBaseSize(const double* v) {
+    supportGen()->setBaseSize(*v);
+}
+void ObjectEx::setSupportBaseThickness(const double* v) {
+    supportGen()->setBaseThickness(*v);
+}
+void ObjectEx::setSupportBranchRadius(const double* v) {
+    supportGen()->setBranchRadius(*v);
+}
+void ObjectEx::setSupportTrunkRadius(const double* v) {
+    supportGen()->setTrunkRadius(*v);
+}
+void ObjectEx::setSupportTipRadius(const double* v) {
+    supportGen()->setTipRadius(*v);
+}
+void ObjectEx::setSupportHeadExtend(const double* v) {
+    supportGen()->setHeadExtend(*v);
+}
+void ObjectEx::setSupportDensity(const double* v) {
+    supportGen()->setDensity(*v);
+}
+void ObjectEx::setSupportMaxAngle(const double* v) {
+    supportGen()->setMaxAngle(*v);
+}
+void ObjectEx::setSupportRemoveInternal(bool on) {
+    supportGen()->setRemoveInternal(on);
+}
 
 void ObjectEx::generateSupport() {
+    waitForJobs();
+    std::shared_ptr<support::SupportGen> supports = supportGen();
     resetTriangleGroups();
+    logText("----- Generate support: begin -----");
+    supports->generate();
+    logText("----- Generate support: end -----");
+    logText("");
 }
 
-void ObjectEx::previewConeAt(topolib::StlTriangle*, const double*) {}
-void ObjectEx::clearConePreview() {}
+void ObjectEx::previewConeAt(topolib::StlTriangle* facet, const double point[3]) {
+    supportGen()->previewAddedPoint(facet, point);
+}
+
+void ObjectEx::clearConePreview() {
+    if (m_support)
+        m_support->clearAddedPoint();
+}
 
 support::SupportAreaAbs* ObjectEx::takeConePreview() {
-    return nullptr;
+    return m_support ? m_support->linkCone() : nullptr;
 }
 
-bool ObjectEx::takePointedSupport(support::ShapeDeque*) {
-    return false;
+bool ObjectEx::takePointedSupport(support::ShapeDeque* changes) {
+    if (!m_pointedSupport)
+        return false;
+    m_pointedSupport->setDeleted(true, changes);
+    if (m_support)
+        m_support->markChanged();
+    m_pointedSupport = nullptr;
+    return true;
 }
 
 void ObjectEx::deleteSupport() {
-    m_support.reset();
     m_pointedSupport = nullptr;
+    if (!m_support)
+        return;
+    // The names are freed by the next draw, when the GL context is current.
+    m_support->releaseRenderBuffers(m_buffersToDelete);
+    m_support.reset();
 }
 
-void ObjectEx::appendSupportTriangles(std::vector<topolib::StlTriangle*>&) {}
+void ObjectEx::appendSupportTriangles(std::vector<topolib::StlTriangle*>& out) {
+    if (m_support)
+        m_support->appendAllTriangles(out);
+}

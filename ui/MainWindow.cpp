@@ -144,6 +144,7 @@ void MainWindow::installServices() {
                                     flags);
     });
     setFontUnitHook([this] { return fontUnitHeight(); });
+    installSceneServices();
 }
 
 void MainWindow::restoreSettings() {

@@ -4,6 +4,8 @@
 // itself it provides the services other subsystems reach it for: message
 // boxes from any thread, the progress display and the text unit by which
 // the tool panels size themselves.
+#include "scene/SceneHost.h"
+
 #include <QMainWindow>
 #include <QMessageBox>
 #include <deque>
@@ -17,7 +19,7 @@ class QFrame;
 class QMenu;
 class ProgressBar;
 
-class MainWindow : public QMainWindow {
+class MainWindow : public QMainWindow, public SceneHost {
     Q_OBJECT
 public:
     // The one window, built on the first call (on the GUI thread).
@@ -45,6 +47,54 @@ public:
     int fontUnitHeight() const;
 
     ProgressBar* progressBar() const { return _progressBar; }
+
+    // ---- Scene services (ui/MainWindowServices.cpp) ---------------------------
+    // The one road of new commands to the undo history: executes cmd through
+    // the command manager; on success updates Undo and Redo and repaints when
+    // asked; on failure deletes cmd and leaves the actions as they were.
+    bool pushCommand(AbtCommand* cmd, bool repaint) override;
+    // The window owns the command manager until the project manager hands it
+    // one of its own (null gives the window's own back).
+    CommandManager* commandManager() override;
+    void setCommandManager(CommandManager* manager);
+    // Undo is enabled while the undo stack holds a command, Redo while the
+    // redo stack does.
+    void updateUndoRedoActions();
+    int showMessage(const QString& text, int icon, int buttons, int defaultButton) override;
+    void updateGLView() override;
+    void updateSelectionBox() override;
+    void refreshZSliceView() override;
+    void getBuildVolume(double out[3]) override;
+    bool unprojectScreenPoint(const QPoint& p, double depth, double out[3]) override;
+    void viewAxis(double out[3]) override;
+    void commitPendingHole() override;
+    void addHoleAt(const double position[3], const double direction[3]) override;
+    bool pickHole(const QPoint& p) override;
+    void drawHollowPreview() override;
+    bool takeHollowResult(ObjectEx** source, ObjectEx** hollowed) override;
+    void pushAddConeSupportCmd() override;
+    void pushDeleteConeSupportCmd() override;
+    // Writes the (selected) objects as one binary STL file; a failure is shown.
+    bool saveObjectsAsStl(const QString& path, bool selectedOnly);
+    QString applicationDirPath() const;
+    QString defaultProjectName() const;
+    double dpiScaled(double v) const { return v; }
+    double scaleByScreenWidth(QWidget* w, const double& v) const;
+    double scaleByScreenHeight(QWidget* w, const double& v) const;
+    QSize screenSize(QWidget* w) const;
+    void setProgressCancelButton(bool show);
+    // Installs the window as the scene's host and connects the object list's
+    // end of an import batch (called once by the constructor).
+    void installSceneServices();
+
+public slots:
+    void menuEditUndo();
+    void menuEditRedo();
+    // Turns the batch just imported into one undoable import command.
+    void afterAllObjectImported();
+
+public:
+    // ---- end of scene services -------------------------------------------------
 
     // Builds and runs the message box (GUI thread).
     int execMessageBox(const QString& text, const QString& informativeText, const QString& detailedText,
@@ -78,6 +128,10 @@ private:
     // Message boxes asked for by workers; each worker waits on its request.
     std::mutex _messageBoxMutex;
     std::deque<std::shared_ptr<MessageBoxRequest>> _messageBoxRequests;
+
+    // Scene services: the window's own command manager and the one in use.
+    std::shared_ptr<CommandManager> _ownCommandManager;
+    CommandManager* _commandManager = nullptr;
 
     QApplication* _application = nullptr;
     ProgressBar* _progressBar = nullptr;

@@ -1,0 +1,169 @@
+// The main window's services to the scene: the one road of new commands to
+// the undo history, Undo and Redo, the end of an import batch, message boxes,
+// repaints and the forwarders to the panels.
+#include "app/Log.h"
+#include "app/Settings.h"
+#include "scene/CommandManager.h"
+#include "scene/ObjectTable.h"
+#include "scene/SceneCommands.h"
+#include "ui/MainWindow.h"
+#include "ui/ProgressBar.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QApplication>
+#include <QScreen>
+#include <QWindow>
+#include <QWidget>
+
+namespace {
+// Window flags of every message box: a dialog with a fixed-size hint.
+constexpr quint32 kMessageBoxFlags = 259;
+} // namespace
+
+void MainWindow::installSceneServices() {
+    _ownCommandManager = std::make_shared<CommandManager>();
+    _commandManager = _ownCommandManager.get();
+    setSceneHost(this);
+    connect(ObjectTable::instance(), &ObjectTable::allObjectImported, this, &MainWindow::afterAllObjectImported);
+}
+
+// ---- Commands ------------------------------------------------------------------
+
+CommandManager* MainWindow::commandManager() {
+    return _commandManager;
+}
+
+void MainWindow::setCommandManager(CommandManager* manager) {
+    _commandManager = manager ? manager : _ownCommandManager.get();
+    updateUndoRedoActions();
+}
+
+void MainWindow::updateUndoRedoActions() {
+    if (_menuEditUndo)
+        _menuEditUndo->setEnabled(_commandManager->canUndo());
+    if (_menuEditRedo)
+        _menuEditRedo->setEnabled(_commandManager->canRedo());
+}
+
+bool MainWindow::pushCommand(AbtCommand* cmd, bool repaint) {
+    if (!_commandManager->addCommand(cmd)) {
+        delete cmd;
+        // An exception in execute empties the history: the actions follow it.
+        if (!_commandManager->canUndo() && !_commandManager->canRedo())
+            updateUndoRedoActions();
+        return false;
+    }
+    updateUndoRedoActions();
+    if (repaint)
+        updateGLView();
+    return true;
+}
+
+void MainWindow::menuEditUndo() {
+    _commandManager->undo();
+    updateUndoRedoActions();
+    updateGLView();
+}
+
+void MainWindow::menuEditRedo() {
+    _commandManager->redo();
+    updateUndoRedoActions();
+    updateGLView();
+}
+
+void MainWindow::afterAllObjectImported() {
+    const std::vector<ObjectEx*> batch = ObjectTable::instance()->objectsBeingCalculated();
+    if (batch.empty())
+        return;
+    if (pushImportCommand(batch)) {
+        refreshZSliceView();
+        updateGLView();
+    }
+}
+
+// ---- Messages --------------------------------------------------------------------
+
+int MainWindow::showMessage(const QString& text, int icon, int buttons, int defaultButton) {
+    return showMessageBoxDialog(text, icon, QMessageBox::StandardButtons(buttons),
+                                QMessageBox::StandardButton(defaultButton), QString(), QString(), kMessageBoxFlags);
+}
+
+// ---- View ------------------------------------------------------------------------
+// Until the window holds its 3D view these answer as a window without one.
+
+void MainWindow::updateGLView() {}
+
+void MainWindow::updateSelectionBox() {}
+
+void MainWindow::getBuildVolume(double out[3]) {
+    out[0] = getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_X, 130.0);
+    out[1] = getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Y, 130.0);
+    out[2] = getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Z, 180.0);
+}
+
+bool MainWindow::unprojectScreenPoint(const QPoint&, double, double*) {
+    return false;
+}
+
+void MainWindow::viewAxis(double out[3]) {
+    out[0] = 0.0;
+    out[1] = 0.0;
+    out[2] = -1.0;
+}
+
+// ---- Forwarders to panels that later parts of the window provide ------------------
+// Each behaves as when its panel is absent or hidden.
+
+void MainWindow::refreshZSliceView() {}
+void MainWindow::commitPendingHole() {}
+void MainWindow::addHoleAt(const double*, const double*) {}
+bool MainWindow::pickHole(const QPoint&) {
+    return false;
+}
+void MainWindow::drawHollowPreview() {}
+bool MainWindow::takeHollowResult(ObjectEx**, ObjectEx**) {
+    return false;
+}
+void MainWindow::pushAddConeSupportCmd() {}
+void MainWindow::pushDeleteConeSupportCmd() {}
+
+// ---- Files and sizes ----------------------------------------------------------------
+
+bool MainWindow::saveObjectsAsStl(const QString& path, bool selectedOnly) {
+    if (ObjectTable::instance()->saveObjectsToStl(path, true, selectedOnly))
+        return true;
+    logText("Saving objects as STL failed: ", false);
+    logString(path.toStdString(), true);
+    showMessage(tr("The objects could not be saved to %1.").arg(path), QMessageBox::Warning, QMessageBox::Ok,
+                QMessageBox::Ok);
+    return false;
+}
+
+QString MainWindow::applicationDirPath() const {
+    return QCoreApplication::applicationDirPath();
+}
+
+QString MainWindow::defaultProjectName() const {
+    return tr("Velarproject");
+}
+
+QSize MainWindow::screenSize(QWidget* w) const {
+    QScreen* screen = w && w->window()->windowHandle() ? w->window()->windowHandle()->screen() : nullptr;
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? screen->geometry().size() : QSize(1920, 1080);
+}
+
+double MainWindow::scaleByScreenWidth(QWidget* w, const double& v) const {
+    return v * screenSize(w).width() / 1920.0;
+}
+
+double MainWindow::scaleByScreenHeight(QWidget* w, const double& v) const {
+    return v * screenSize(w).height() / 1080.0;
+}
+
+void MainWindow::setProgressCancelButton(bool show) {
+    if (_progressBar)
+        _progressBar->setCancelButtonShown(show);
+}
