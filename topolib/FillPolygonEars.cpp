@@ -76,15 +76,17 @@ bool diagonalIsClear(const FillPolygonNode* e, const FillPolygonNode* x, const V
 }
 
 // A triangle that belongs to no mesh: its vertices are set but it is not entered
-// in their incident lists. Null for coincident corners or no area.
-StlTriangle* makeFreeTriangle(StlVertex* a, StlVertex* b, StlVertex* c) {
-    if (a == b || b == c || a == c || a->pos == b->pos || b->pos == c->pos || a->pos == c->pos)
+// in their incident lists. Null for coincident corners or a doubled area below
+// 1e-6; both tolerances scaled by `scale` (lengths) and its square.
+StlTriangle* makeFreeTriangle(StlVertex* a, StlVertex* b, StlVertex* c, double scale) {
+    if (a == b || b == c || a == c || a->pos.sameAs(b->pos, scale) || b->pos.sameAs(c->pos, scale) ||
+        a->pos.sameAs(c->pos, scale))
         return nullptr;
     auto* t = new StlTriangle();
     t->vertices[0] = a;
     t->vertices[1] = b;
     t->vertices[2] = c;
-    if (t->computeNormal() < 1e-6) {
+    if (t->computeNormal() < 1e-6 * scale * scale) {
         delete t;
         return nullptr;
     }
@@ -204,7 +206,7 @@ void FillPolygon::emit(StepMode mode, StlVertex* a, StlVertex* b, StlVertex* c, 
             owner->addTriangle(a, b, c, out);
         break;
     case StepMode::Cap:
-        if (StlTriangle* t = makeFreeTriangle(a, b, c))
+        if (StlTriangle* t = makeFreeTriangle(a, b, c, owner ? owner->toleranceScale() : 1.0))
             out->push_back(t);
         break;
     case StepMode::Cut:

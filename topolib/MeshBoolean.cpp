@@ -20,6 +20,7 @@
 #include "topolib/TriangleIntersection.h"
 
 #include <algorithm>
+#include <cmath>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -206,6 +207,31 @@ std::vector<std::unique_ptr<StlObject>> overlapFreeLayers(const StlObject& tool)
     return layers;
 }
 
+// Scales a mesh by a power of two, which is exact for every coordinate: the
+// vertices, box, octree frame, measures, volume reference and shell records.
+void scaleByPowerOfTwo(StlObject& mesh, double f) {
+    const double s[3] = {f, f, f};
+    mesh.scale(s);
+    for (StlShell* shell : mesh.shells()) {
+        shell->boxMin *= f;
+        shell->boxMax *= f;
+        shell->area *= f * f;
+        shell->volume *= f * f * f;
+    }
+    Vector3D reference(mesh.volumeReference());
+    reference *= f;
+    mesh.setVolumeReference(reference.data());
+}
+
+// The power of two that brings a model of the given box diagonal to at least
+// the tolerance reference size; 1 for models that size or larger.
+double normalisingFactor(double diagonal) {
+    if (!(diagonal > 0.0) || !std::isfinite(diagonal) || diagonal >= StlObject::kToleranceReferenceSize)
+        return 1.0;
+    const int k = static_cast<int>(std::ceil(std::log2(StlObject::kToleranceReferenceSize / diagonal)));
+    return std::ldexp(1.0, std::min(k, 200));
+}
+
 void freeContexts(StlObject& mesh) {
     for (StlTriangle* t : mesh.triangles()) {
         if (t->cut) {
@@ -244,6 +270,22 @@ double liveVolume(const StlObject& mesh) {
 }
 
 bool MeshBoolean::subtract() {
+    // The cutter, the retriangulation and the inside tests decide with length
+    // tolerances meant for models of at least the reference size. A smaller
+    // model is cut at a size scaled up by a power of two (exact both ways), so
+    // that it meets the same decisions as the same model at that size.
+    const double f = target && tool ? normalisingFactor(target->diagonal()) : 1.0;
+    if (f == 1.0)
+        return subtractHere();
+    scaleByPowerOfTwo(*target, f);
+    scaleByPowerOfTwo(*tool, f);
+    const bool ok = subtractHere();
+    scaleByPowerOfTwo(*target, 1.0 / f);
+    scaleByPowerOfTwo(*tool, 1.0 / f);
+    return ok;
+}
+
+bool MeshBoolean::subtractHere() {
     m_failure = Failure::None;
     m_cutTarget = m_cutTool = m_keptTool = 0;
     if (!target || !tool || !target->octree() || !tool->octree()) {

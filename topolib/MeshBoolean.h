@@ -48,6 +48,8 @@ public:
     void setCrossingStepBudget(std::size_t steps) { m_crossingBudget = steps; }
 
 private:
+    // subtract at the meshes' present size.
+    bool subtractHere();
     bool run(StlObject& cutTool);
 
     Failure m_failure = Failure::None;

@@ -7,6 +7,7 @@
 #include "topolib/OctreeKernels.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
+#include "topolib/ToleranceScale.h"
 #include "topolib/TriangleIntersection.h"
 #include "topolib/TruncatedCone.h"
 
@@ -228,6 +229,11 @@ void MeshOctree::countCrossingsBelow(const double origin[3], double edge, const 
                                      std::vector<StlTriangle*>& touched) const {
     if (nodes_.empty())
         return;
+    // A crossing counts when it lies at least this far below p (a length, so it
+    // follows the tolerance scale of the mesh being asked).
+    const double below = 0.001 * toleranceScaleHere();
+    // The cell test's margin only lets more cells be visited; the triangle
+    // test decides.
     auto childTest = [&](const double o[3], double e) { return columnMeetsCell(o, e, p, 1e-5) && p[2] > o[2]; };
     auto leaf = [&](const Node& n) {
         listForEach(triangleChunks_, n.triangles, [&](StlTriangle* t) {
@@ -241,7 +247,7 @@ void MeshOctree::countCrossingsBelow(const double origin[3], double edge, const 
             // platform would have no bottom, and its inside points would be outside.
             const std::size_t before = touched.size();
             const double h = triangleHeightAtMarking(t, p[0], p[1], touched);
-            if (touched.size() > before && h < p[2] - 0.001)
+            if (touched.size() > before && h < p[2] - below)
                 *count += t->normal.z > 0.0 ? 1 : -1;
             return false;
         });

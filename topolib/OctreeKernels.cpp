@@ -4,6 +4,7 @@
 #include "topolib/StlEdge.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
+#include "topolib/ToleranceScale.h"
 #include "topolib/TruncatedCone.h"
 #include "topolib/Vector3D.h"
 
@@ -13,6 +14,14 @@
 namespace topolib {
 
 namespace {
+
+// Area tolerances (cross products of two lengths) follow the square of the
+// tolerance scale of the mesh being queried; unit-vector and parameter
+// tolerances do not depend on size.
+inline double areaTolerance() {
+    const double L = toleranceScaleHere();
+    return L * L;
+}
 
 inline const Vector3D& pos(const StlTriangle* t, int k) { return t->vertices[k]->pos; }
 
@@ -115,7 +124,7 @@ bool StlTriangle::containsProjectedPoint(const double p[3]) const {
     double q[3];
     projectPointOnPlane(p, vertices[0]->pos.data(), normal.data(), q);
     for (int k = 0; k < 3; ++k) {
-        if (edgeSide(normal, vertices[k]->pos, vertices[(k + 1) % 3]->pos, q) < -1e-10)
+        if (edgeSide(normal, vertices[k]->pos, vertices[(k + 1) % 3]->pos, q) < -1e-10 * areaTolerance())
             return false;
     }
     return true;
@@ -123,7 +132,7 @@ bool StlTriangle::containsProjectedPoint(const double p[3]) const {
 
 int StlTriangle::outsideEdge(const double p[3]) const {
     for (int k = 0; k < 3; ++k) {
-        if (edgeSide(normal, vertices[k]->pos, vertices[(k + 1) % 3]->pos, p) < -1e-6)
+        if (edgeSide(normal, vertices[k]->pos, vertices[(k + 1) % 3]->pos, p) < -1e-6 * areaTolerance())
             return k + 1;
     }
     return 0;
@@ -146,6 +155,7 @@ bool StlTriangle::axisRayHit(int k, const double uv[2], double* t) const {
     const double u1 = uv[0];
     const double u2 = uv[1];
     const double nk = normal[static_cast<std::size_t>(k)];
+    const double A = areaTolerance();
     int onEdge = -1;
     for (int i = 0; i < 3; ++i) {
         const Vector3D& P = vertices[i]->pos;
@@ -153,9 +163,9 @@ bool StlTriangle::axisRayHit(int k, const double uv[2], double* t) const {
         const double Pa = P[static_cast<std::size_t>(a)], Pb = P[static_cast<std::size_t>(b)];
         const double Qa = Q[static_cast<std::size_t>(a)], Qb = Q[static_cast<std::size_t>(b)];
         const double cr = ((u2 - Pb) * (Qa - Pa) - (u1 - Pa) * (Qb - Pb)) * nk;
-        if (cr < -1e-10)
+        if (cr < -1e-10 * A)
             return false;
-        if (cr < 1e-10) {
+        if (cr < 1e-10 * A) {
             const double ea = Qa - Pa, eb = Qb - Pb;
             const double wa = u1 - Pa, wb = u2 - Pb;
             const double tt = wa * ea + wb * eb;
@@ -170,7 +180,7 @@ bool StlTriangle::axisRayHit(int k, const double uv[2], double* t) const {
                 const double cross = wa * eb - wb * ea;
                 dist2 = cross * cross / ee;
             }
-            if (dist2 < 1e-10)
+            if (dist2 < 1e-10 * A)
                 onEdge = i;
             else if (cr < 0.0)
                 return false;
@@ -217,7 +227,7 @@ bool StlTriangle::containsPointXY(const double p[3]) const {
     for (int i = 0; i < 3; ++i) {
         const Vector3D& P = vertices[i]->pos;
         const Vector3D& Q = vertices[(i + 1) % 3]->pos;
-        if (((Q.x - P.x) * (p[1] - P.y) - (Q.y - P.y) * (p[0] - P.x)) * normal.z < -1e-10)
+        if (((Q.x - P.x) * (p[1] - P.y) - (Q.y - P.y) * (p[0] - P.x)) * normal.z < -1e-10 * areaTolerance())
             return false;
     }
     return true;
@@ -246,7 +256,7 @@ double triangleHeightAt(const StlTriangle* t, double x, double y) {
                 return -1.0;
             return P.z + r * (Q.z - P.z);
         }
-        if (cr * s < -1e-6)
+        if (cr * s < -1e-6 * areaTolerance())
             return -1.0;
     }
     const Vector3D& v0 = pos(t, 0);
@@ -258,6 +268,7 @@ double triangleHeightAtMarking(StlTriangle* t, double x, double y, std::vector<S
     if (std::fabs(n.z) < 1e-5)
         return -1.0;
     const double s = n.z < 0.0 ? -1.0 : 1.0;
+    const double A = areaTolerance();
     int onLine = -1;
     double dx = 0.0, dy = 0.0;
     for (int i = 0; i < 3; ++i) {
@@ -266,11 +277,11 @@ double triangleHeightAtMarking(StlTriangle* t, double x, double y, std::vector<S
         dx = Q.x - P.x;
         dy = Q.y - P.y;
         const double cr = (y - P.y) * dx - (x - P.x) * dy;
-        if (std::fabs(cr) < 1e-10) {
+        if (std::fabs(cr) < 1e-10 * A) {
             onLine = i;
             break;
         }
-        if (cr * s < -1e-6)
+        if (cr * s < -1e-6 * A)
             return -1.0;
     }
     if (onLine < 0) {

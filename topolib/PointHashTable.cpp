@@ -2,6 +2,8 @@
 
 #include "topolib/PointHashTable.h"
 
+#include "topolib/ToleranceScale.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -48,11 +50,14 @@ const Vector3D* PointHashTable::findNear(const double p[3]) const {
     // Rounding is monotone and the tolerance is far below the rounding step, so
     // a point within the tolerance rounds, on each axis, to the value of p - tol
     // or of p + tol: at most two candidates per axis.
+    // The tolerance follows the tolerance scale of the mesh being queried (at
+    // most 1, so it stays below the rounding step).
+    const double tol = kNearTolerance * toleranceScaleHere();
     double candidates[3][2];
     int counts[3];
     for (int a = 0; a < 3; ++a) {
-        candidates[a][0] = roundTo5Decimals(p[a] - kNearTolerance);
-        candidates[a][1] = roundTo5Decimals(p[a] + kNearTolerance);
+        candidates[a][0] = roundTo5Decimals(p[a] - tol);
+        candidates[a][1] = roundTo5Decimals(p[a] + tol);
         counts[a] = candidates[a][1] == candidates[a][0] ? 1 : 2;
     }
     const Vector3D target(p);
@@ -65,7 +70,8 @@ const Vector3D* PointHashTable::findNear(const double p[3]) const {
                     continue;
                 searched |= std::uint64_t(1) << b;
                 for (const Vector3D& q : m_buckets[b])
-                    if (q.isNear(target))
+                    if (std::fabs(q.x - target.x) <= tol && std::fabs(q.y - target.y) <= tol &&
+                        std::fabs(q.z - target.z) <= tol)
                         return &q;
             }
     return nullptr;

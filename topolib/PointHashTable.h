@@ -9,7 +9,8 @@
 namespace topolib {
 
 // A small set of 3D points for recognising a point met before within 1e-6 on
-// every axis (Vector3D::isNear). Meant for the handful of hit points of one ray:
+// every axis (Vector3D::isNear), times the thread's tolerance scale
+// (ToleranceScale.h). Meant for the handful of hit points of one ray:
 // 64 fixed buckets keyed by the coordinates rounded to 5 decimals, linear search
 // inside a bucket, no resizing.
 class PointHashTable {

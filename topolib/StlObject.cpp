@@ -133,7 +133,7 @@ void StlObject::scale(const double s[3]) {
         for (StlTriangle* t : m_triangles) {
             const Vector3D& p0 = t->vertices[0]->pos;
             Vector3D n = (t->vertices[1]->pos - p0).cross(t->vertices[2]->pos - p0);
-            const double len = n.normalize();
+            const double len = n.normalizeAnyLength();
             t->normal = n;
             area += len;
             volume += (p0 - reference).dot(n) * len;

@@ -102,6 +102,16 @@ public:
     const double* loadedBoxMax() const { return m_loadedMax.data(); }
     void setLoadedBox(const double min[3], const double max[3]);
     double diagonal() const { return m_diagonal; }
+    // Factor for the library's length tolerances (1e-6 and its kin): 1 for
+    // meshes whose box diagonal is at least kToleranceReferenceSize, else the
+    // diagonal over that size, so that a small model meets the tolerances as a
+    // model of the reference size does and topology never depends on scale.
+    // Areas scale by its square. 1 when the diagonal is unknown (0).
+    static constexpr double kToleranceReferenceSize = 10.0;
+    static double toleranceScaleFor(double diagonal) {
+        return diagonal > 0.0 && diagonal < kToleranceReferenceSize ? diagonal / kToleranceReferenceSize : 1.0;
+    }
+    double toleranceScale() const { return toleranceScaleFor(m_diagonal); }
 
     // Area and signed volume (positive for outward normals). While a reader runs
     // these hold running sums (twice the area, six times the volume); the reader
@@ -168,8 +178,8 @@ public:
     // Makes room for `count` more triangles (array and record pool).
     void reserveTriangles(uint32_t count);
     // Takes one facet: twelve floats in STL order (file normal, ignored, then the
-    // three corners). Drops a facet with two corners within the float tolerance and
-    // one that repeats the previous facet. With append false the corner records at
+    // three corners). Drops a facet with two identical corners and one that
+    // repeats the previous facet exactly. With append false the corner records at
     // *cornerCounter .. +2 must exist already (else the facet is dropped); with append
     // true they are appended. A facet with three distinct collinear corners becomes
     // a deleted triangle with a zero normal. Adds the facet's doubled area and six
@@ -177,7 +187,8 @@ public:
     int addFacet(uint32_t* cornerCounter, const double reference[3], const float facet[12],
                  std::vector<FacetCorner>& corners, bool append);
     // Welds the facet corners into vertices (one sort; corners within the float
-    // tolerance of their run's first corner become one vertex) and links every
+    // tolerance, scaled by toleranceScaleFor the corners' box diagonal, of their
+    // run's first corner become one vertex) and links every
     // triangle to its three vertices. The vertex vector is expected to be empty.
     // Reorders `corners`. Returns 0.
     int weldFacetCorners(std::vector<FacetCorner>& corners);
@@ -213,7 +224,9 @@ public:
 
     // Validity as the geometry writer sees it. A vertex is invalid when its index
     // is out of range, it has no incident list, more incident triangles than the
-    // mesh has triangles, or a non-finite position.
+    // mesh has triangles, or a non-finite position. A triangle is invalid when
+    // deleted, with an invalid vertex, a zero normal or an area at most 1e-10
+    // times toleranceScale() squared.
     bool isValidTriangle(const StlTriangle* t) const;
     bool isValidEdge(const StlEdge* e) const;
     uint32_t countValidShellTriangles() const;
@@ -354,11 +367,12 @@ public:
     void appendTriangles(const std::vector<StlTriangle*>& triangles);
     // A triangle a, b, c between existing vertices, linked to (or creating) its
     // edges; pushed at the back of *out when out is given. Null when two vertices
-    // coincide or the triangle is degenerate (|(b - a) x (c - a)| < 1e-6).
+    // coincide or the triangle is degenerate (|(b - a) x (c - a)| < 1e-6); lengths
+    // scaled by toleranceScale(), areas by its square.
     StlTriangle* addTriangle(StlVertex* a, StlVertex* b, StlVertex* c, std::deque<StlTriangle*>* out = nullptr);
     // A piece of the cut triangle `model`: takes its normal, walk mark, orientation
     // bit and shell, files it in the octree. Null for coincident corners (1e-9) or
-    // an area below 1e-12.
+    // an area below 1e-12 (scaled as in addTriangle).
     StlTriangle* addCutTriangle(StlVertex* a, StlVertex* b, StlVertex* c, const StlTriangle* model);
     // Copies the live triangles of another mesh into this one with reversed
     // winding, welding their corners onto this mesh's vertices, with edges. No shell.

@@ -23,10 +23,11 @@ namespace {
 // 25 degrees of the import so that the facets of a drilled wall stay separate.
 constexpr double kCutCreaseCos = 0.9396926;
 
-// Corners that agree within 1e-9 on every axis.
-bool cornersCoincide(const StlVertex* a, const StlVertex* b) {
-    return std::fabs(a->x() - b->x()) <= 1e-9 && std::fabs(a->y() - b->y()) <= 1e-9 &&
-           std::fabs(a->z() - b->z()) <= 1e-9;
+// Corners that agree within 1e-9 (times the mesh's tolerance scale) on every axis.
+bool cornersCoincide(const StlVertex* a, const StlVertex* b, double scale) {
+    const double tol = 1e-9 * scale;
+    return std::fabs(a->x() - b->x()) <= tol && std::fabs(a->y() - b->y()) <= tol &&
+           std::fabs(a->z() - b->z()) <= tol;
 }
 
 // Places a new triangle at the end of the array (id = position) and counts it.
@@ -83,10 +84,12 @@ void StlObject::appendTriangles(const std::vector<StlTriangle*>& triangles) {
 }
 
 StlTriangle* StlObject::addTriangle(StlVertex* a, StlVertex* b, StlVertex* c, std::deque<StlTriangle*>* out) {
-    if (a == b || b == c || a == c || a->pos == b->pos || b->pos == c->pos || a->pos == c->pos)
+    const double s = toleranceScale();
+    if (a == b || b == c || a == c || a->pos.sameAs(b->pos, s) || b->pos.sameAs(c->pos, s) ||
+        a->pos.sameAs(c->pos, s))
         return nullptr;
     const Vector3D n = (b->pos - a->pos).cross(c->pos - a->pos);
-    if (std::sqrt(n.lengthSquared()) < 1e-6)
+    if (std::sqrt(n.lengthSquared()) < 1e-6 * s * s)
         return nullptr;
 
     StlVertex* const corners[3] = {a, b, c};
@@ -109,11 +112,12 @@ StlTriangle* StlObject::addTriangle(StlVertex* a, StlVertex* b, StlVertex* c, st
 }
 
 StlTriangle* StlObject::addCutTriangle(StlVertex* a, StlVertex* b, StlVertex* c, const StlTriangle* model) {
-    if (cornersCoincide(a, b) || cornersCoincide(b, c) || cornersCoincide(a, c))
+    const double s = toleranceScale();
+    if (cornersCoincide(a, b, s) || cornersCoincide(b, c, s) || cornersCoincide(a, c, s))
         return nullptr;
     // The area is judged before a record is taken: pool records are not given back.
     const Vector3D n = (b->pos - a->pos).cross(c->pos - a->pos);
-    if (0.5 * std::sqrt(n.lengthSquared()) < 1e-12)
+    if (0.5 * std::sqrt(n.lengthSquared()) < 1e-12 * s * s)
         return nullptr;
 
     StlVertex* const corners[3] = {a, b, c};

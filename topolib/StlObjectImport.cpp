@@ -300,13 +300,16 @@ int StlObject::addFacet(uint32_t* cornerCounter, const double reference[3], cons
     const float* p0 = facet + 3;
     const float* p1 = facet + 6;
     const float* p2 = facet + 9;
-    if (floatPointsEqual(p0, p1) || floatPointsEqual(p0, p2) || floatPointsEqual(p2, p1))
+    // Only exact repeats are dropped here: the mesh's size, which scales the
+    // weld tolerance, is not known before every facet is read. Corners that the
+    // weld joins leave a triangle that edge building deletes.
+    if (floatPointsSame(p0, p1) || floatPointsSame(p0, p2) || floatPointsSame(p2, p1))
         return 0;
     const std::size_t n = m_triangles.size();
     if (n >= 1 && corners.size() >= 3 * n) {
         const FacetCorner* prev = &corners[3 * (n - 1)];
-        if (floatPointsEqual(cornerPoint(prev[0]), p0) && floatPointsEqual(cornerPoint(prev[1]), p1) &&
-            floatPointsEqual(cornerPoint(prev[2]), p2))
+        if (floatPointsSame(cornerPoint(prev[0]), p0) && floatPointsSame(cornerPoint(prev[1]), p1) &&
+            floatPointsSame(cornerPoint(prev[2]), p2))
             return 0;
     }
     if (!append && corners.size() < static_cast<std::size_t>(*cornerCounter) + 3)
@@ -337,7 +340,7 @@ int StlObject::addFacet(uint32_t* cornerCounter, const double reference[3], cons
     const Vector3D q1(p1[0], p1[1], p1[2]);
     const Vector3D q2(p2[0], p2[1], p2[2]);
     Vector3D normal = (q1 - q0).cross(q2 - q0);
-    const double len = normal.normalize();
+    const double len = normal.normalizeAnyLength();
     t->normal = normal;
     if (len == 0.0) {
         // Distinct but collinear corners: kept (it takes part in welding) but
@@ -357,6 +360,20 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
         return 0;
     m_vertexCount = 0;
 
+    // The tolerance follows the mesh's size (the corners are sorted by x, so
+    // the x extent is the ends').
+    float lo[2] = {corners[0].y, corners[0].z}, hi[2] = {lo[0], lo[1]};
+    for (const FacetCorner& c : corners) {
+        lo[0] = std::min(lo[0], c.y);
+        hi[0] = std::max(hi[0], c.y);
+        lo[1] = std::min(lo[1], c.z);
+        hi[1] = std::max(hi[1], c.z);
+    }
+    const double dx = static_cast<double>(corners.back().x) - static_cast<double>(corners.front().x);
+    const double dy = static_cast<double>(hi[0]) - static_cast<double>(lo[0]);
+    const double dz = static_cast<double>(hi[1]) - static_cast<double>(lo[1]);
+    const double scale = toleranceScaleFor(std::sqrt(dx * dx + dy * dy + dz * dz));
+
     // Runs: a corner that is not within the tolerance of its run's first corner
     // starts the next vertex. Comparing with the run's first corner (not with the
     // neighbour) keeps a chain of near points from collapsing into one vertex.
@@ -366,7 +383,7 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     const float* rep = cornerPoint(corners[0]);
     for (uint32_t i = 1; i < corners.size(); ++i) {
         const float* p = cornerPoint(corners[i]);
-        if (!floatPointsEqual(rep, p)) {
+        if (!floatPointsNear(rep, p, scale)) {
             runStart.push_back(i);
             rep = p;
         }
@@ -581,7 +598,7 @@ int StlObject::computeAreaAndVolume() {
             continue;
         const Vector3D& p0 = t->vertices[0]->pos;
         Vector3D n = (t->vertices[1]->pos - p0).cross(t->vertices[2]->pos - p0);
-        const double len = n.normalize();
+        const double len = n.normalizeAnyLength();
         area += len;
         volume += (p0 - m_volumeReference).dot(n) * len;
     }
@@ -610,7 +627,8 @@ bool StlObject::isValidTriangle(const StlTriangle* t) const {
     for (const StlVertex* v : t->vertices)
         if (!vertexValid(v, m_vertexCount, triangleCount()))
             return false;
-    if (!(triangleArea(t) > 1e-10))
+    const double s = toleranceScale();
+    if (!(triangleArea(t) > 1e-10 * s * s))
         return false;
     const Vector3D& n = t->normal;
     if (std::fabs(n.x) <= 1e-6 && std::fabs(n.y) <= 1e-6 && std::fabs(n.z) <= 1e-6)

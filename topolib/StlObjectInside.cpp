@@ -6,6 +6,7 @@
 #include "topolib/MeshOctree.h"
 #include "topolib/RayHitCollector.h"
 #include "topolib/StlTriangle.h"
+#include "topolib/ToleranceScale.h"
 #include "topolib/TruncatedCone.h"
 
 #include <mutex>
@@ -39,6 +40,7 @@ bool StlObject::truncatedConeHitsMesh(const double p1[3], double r1, const doubl
 }
 
 bool StlObject::isInsideByDownwardCount(const double p[3]) {
+    const ToleranceScope scope(toleranceScale());
     const MeshOctree* tree = octree();
     if (!tree)
         return false;
@@ -57,6 +59,7 @@ bool StlObject::isInsideByDownwardCount(const double p[3]) {
 }
 
 bool StlObject::isInsideByUpwardRay(const double p[3]) const {
+    const ToleranceScope scope(toleranceScale());
     const MeshOctree* tree = octree();
     if (!tree)
         return false;

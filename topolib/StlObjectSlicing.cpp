@@ -1,8 +1,9 @@
 // Slicing a mesh into outlines at one height, through its z-slab index.
 //
 // The cut is taken with every vertex classified strictly: a vertex counts as
-// above the plane when it lies at least 1e-6 above it, otherwise as below (a
-// vertex within 1e-6 of the plane thus lies "just below" it). With no vertex on
+// above the plane when it lies at least 1e-6 (times the mesh's tolerance scale,
+// so that the decision does not depend on the model's size) above it, otherwise
+// as below (a vertex that close to the plane thus lies "just below" it). With no vertex on
 // the plane, every triangle that the plane cuts has exactly two crossed sides,
 // every crossed side is shared by the triangles on both sides of it, and the
 // crossings chain into outlines by walking from triangle to neighbouring triangle.
@@ -28,11 +29,12 @@ namespace topolib {
 
 namespace {
 
-// Vertices closer to the plane than this lie on it.
+// Vertices closer to the plane than this (times the mesh's tolerance scale) lie
+// on it.
 constexpr double kOnPlane = 1e-6;
 // Extra reach of the bucket lookup, so that a triangle whose lowest vertex lies
 // just above the plane (on it within kOnPlane) is found even across a slab border.
-constexpr double kBucketReach = 2e-6;
+constexpr double kBucketReach = 2.0 * kOnPlane;
 
 // Where the cut crosses a triangle side: strictly inside the side from `low` to
 // `high`, or at `low` itself (high null) when that end lies on the plane. Both
@@ -53,7 +55,8 @@ struct Crossing {
 class ContourWalker {
 public:
     ContourWalker(const StlObject& mesh, const ZSlabIndex& index, double z)
-        : mesh_(mesh), index_(index), z_(z), visited_(mesh.triangleCount(), 0) {}
+        : mesh_(mesh), index_(index), z_(z), onPlane_(kOnPlane * mesh.toleranceScale()),
+          visited_(mesh.triangleCount(), 0) {}
 
     void run(SliceContourSet& out) {
         if (!(z_ >= index_.zMin() && z_ <= index_.zMax()))
@@ -66,8 +69,8 @@ public:
     }
 
 private:
-    bool above(const StlVertex* v) const { return v->pos.z - z_ >= kOnPlane; }
-    bool onPlane(const StlVertex* v) const { return std::fabs(v->pos.z - z_) < kOnPlane; }
+    bool above(const StlVertex* v) const { return v->pos.z - z_ >= onPlane_; }
+    bool onPlane(const StlVertex* v) const { return std::fabs(v->pos.z - z_) < onPlane_; }
 
     // Bit k set when vertex k lies above the plane.
     unsigned aboveMask(const StlTriangle* t) const {
@@ -97,7 +100,8 @@ private:
     // skipped as visited.
     void collectStarts() {
         std::uint32_t first = 0, last = 0;
-        if (!index_.bucketSpan(z_ - kBucketReach, z_ + kBucketReach, first, last))
+        const double reach = kBucketReach * mesh_.toleranceScale();
+        if (!index_.bucketSpan(z_ - reach, z_ + reach, first, last))
             return;
         for (std::uint32_t k = first; k <= last; ++k)
             for (StlTriangle* t : index_.bucket(k))
@@ -160,7 +164,7 @@ private:
             c.point.y = static_cast<float>(low->pos.y);
         } else {
             // Interpolated from the lower end, so both triangles of the side agree
-            // to the last bit; high lies at least 1e-6 above and low not above the
+            // to the last bit; high lies at least onPlane_ above and low not above the
             // plane, so the denominator is never zero.
             const double s = (z_ - low->pos.z) / (high->pos.z - low->pos.z);
             c.point.x = static_cast<float>(low->pos.x + s * (high->pos.x - low->pos.x));
@@ -288,6 +292,7 @@ private:
     const StlObject& mesh_;
     const ZSlabIndex& index_;
     const double z_;
+    const double onPlane_;
     std::vector<unsigned char> visited_;
     std::vector<StlTriangle*> starts_;
     std::vector<Crossing> forward_;
@@ -324,8 +329,9 @@ void StlObject::buildZSlabIndex() {
         highZ = any ? std::max(highZ, z) : z;
         any = true;
     }
-    const double zMin = lowZ - 1e-6;
-    const double zMax = highZ + 1e-6;
+    const double pad = kOnPlane * toleranceScale();
+    const double zMin = lowZ - pad;
+    const double zMax = highZ + pad;
     // A range refresh keeps the lists, which holds as long as the transform kept
     // the triangles' order in z; a mirrored (inverted) range does not.
     if (m_slabIndex && m_slabState == 1 && zMin <= zMax) {

@@ -58,7 +58,7 @@ void StlTriangle::detachFromEdges() {
 double StlTriangle::computeNormal() {
     const Vector3D& p0 = vertices[0]->pos;
     normal = (vertices[1]->pos - p0).cross(vertices[2]->pos - p0);
-    return normal.normalize();
+    return normal.normalizeAnyLength();
 }
 
 double triangleArea(const StlTriangle* t) {

@@ -141,5 +141,12 @@ bool isFiniteVector(const double v[3]);
 // in single precision; each must be within 1e-6 and the sum of their squares
 // (single precision) at most 1e-12.
 bool floatPointsEqual(const float a[3], const float b[3]);
+// As floatPointsEqual with the tolerance scaled by `scale` (0 < scale <= 1):
+// each difference within 1e-6 * scale, the squares' sum within 1e-12 * scale².
+bool floatPointsNear(const float a[3], const float b[3], double scale);
+// Exactly the same three floats.
+inline bool floatPointsSame(const float a[3], const float b[3]) {
+    return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+}
 
 } // namespace topolib

@@ -1,5 +1,7 @@
 #include "topolib/TriangleIntersection.h"
 
+#include "topolib/ToleranceScale.h"
+
 #include "topolib/GeometricPredicates.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlTriangle.h"
@@ -99,17 +101,21 @@ bool rayHitsTriangle(const StlTriangle* t, const double origin[3], const double 
     const Vector3D q(origin), d(dir);
     const Vector3D a = corner(t, 0), b = corner(t, 1), c = corner(t, 2);
     const Vector3D& n = t->normal;
+    // Lengths are judged against the mesh's tolerance scale, areas against its
+    // square and products of areas against its fourth power.
+    const double L = toleranceScaleHere();
+    const double A = L * L, AA = A * A;
     const double t0 = n.dot(q - a);
-    if (std::fabs(t0) < 1e-6)
+    if (std::fabs(t0) < 1e-6 * L)
         return false;
-    if (n.dot(d) * t0 > -1e-12)
+    if (n.dot(d) * t0 > -1e-12 * L)
         return false;
     // Signs of the ray against the three planes through the origin and each edge.
     double sAB = 1000.0 * d.dot((a - q).cross(b - a));
     double sCA = 1000.0 * d.dot((c - q).cross(a - c));
     double sBC = 1000.0 * d.dot((b - q).cross(c - b));
-    const bool zAB = std::fabs(sAB) < 1e-6, zCA = std::fabs(sCA) < 1e-6, zBC = std::fabs(sBC) < 1e-6;
-    if (!zAB && !zCA && sAB * sCA < -1e-12)
+    const bool zAB = std::fabs(sAB) < 1e-6 * A, zCA = std::fabs(sCA) < 1e-6 * A, zBC = std::fabs(sBC) < 1e-6 * A;
+    if (!zAB && !zCA && sAB * sCA < -1e-12 * AA)
         return false;
     const int zeros = int(zAB) + int(zCA) + int(zBC);
     if (zeros == 3)
@@ -117,10 +123,10 @@ bool rayHitsTriangle(const StlTriangle* t, const double origin[3], const double 
     if (zeros == 2)
         return true; // the ray passes through a vertex
     if (zCA)
-        return sBC * sAB > -1e-12;
+        return sBC * sAB > -1e-12 * AA;
     if (zBC)
-        return sAB * sCA > -1e-12;
-    return sBC * sCA > -1e-12; // no zero, or only sAB
+        return sAB * sCA > -1e-12 * AA;
+    return sBC * sCA > -1e-12 * AA; // no zero, or only sAB
 }
 
 bool trianglesCoplanarOverlap(const StlTriangle* a, const StlTriangle* b, double normalTol, double planeTol) {

@@ -1,5 +1,6 @@
 #include "topolib/Vector3D.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace topolib {
@@ -21,6 +22,27 @@ double Vector3D::normalize() {
     return len;
 }
 
+double Vector3D::normalizeAnyLength() {
+    const double q = x * x + y * y + z * z;
+    if (q >= 1e-15)
+        return normalize();
+    // Divide by the largest component first: the squares of tiny components
+    // underflow.
+    const double m = std::max(std::fabs(x), std::max(std::fabs(y), std::fabs(z)));
+    if (!(m > 0.0) || !std::isfinite(m)) {
+        x = y = z = 0.0;
+        return 0.0;
+    }
+    x /= m;
+    y /= m;
+    z /= m;
+    const double len = std::sqrt(x * x + y * y + z * z);
+    x /= len;
+    y /= len;
+    z /= len;
+    return m * len;
+}
+
 Vector3D& Vector3D::unitize() {
     const double q = x * x + y * y + z * z;
     if (q < 1e-15) {
@@ -35,10 +57,15 @@ Vector3D& Vector3D::unitize() {
 }
 
 bool Vector3D::operator==(const Vector3D& o) const {
+    return sameAs(o, 1.0);
+}
+
+bool Vector3D::sameAs(const Vector3D& o, double scale) const {
     const double dx = x - o.x, dy = y - o.y, dz = z - o.z;
-    if (std::fabs(dx) > 1e-6 || std::fabs(dy) > 1e-6 || std::fabs(dz) > 1e-6)
+    const double tol = 1e-6 * scale;
+    if (std::fabs(dx) > tol || std::fabs(dy) > tol || std::fabs(dz) > tol)
         return false;
-    return dx * dx + dy * dy + dz * dz <= 1e-12;
+    return dx * dx + dy * dy + dz * dz <= 1e-12 * (scale * scale);
 }
 
 bool Vector3D::isNear(const Vector3D& o) const {

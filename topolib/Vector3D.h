@@ -72,6 +72,11 @@ struct Vector3D {
     // squared length is below 1e-15 becomes the zero vector and 0.0 is returned; one
     // whose squared length is within 1e-12 of 1 is left unchanged and 1.0 is returned.
     double normalize();
+    // As normalize, but only the exact zero vector (or one that is not finite)
+    // becomes zero: a tiny triangle's normal is as good as a large one's, so
+    // the cross products that decide topology use this. Results for squared
+    // lengths from 1e-15 up equal normalize's.
+    double normalizeAnyLength();
     // Scales to unit length in place (no near-unit shortcut); a squared length below
     // 1e-15 gives the zero vector. Returns itself.
     Vector3D& unitize();
@@ -79,6 +84,9 @@ struct Vector3D {
     // Same point: every component within 1e-6 and squared distance at most 1e-12.
     bool operator==(const Vector3D& o) const;
     bool operator!=(const Vector3D& o) const { return !(*this == o); }
+    // operator== with both tolerances scaled: lengths by scale, squares by its
+    // square (see StlObject::toleranceScale).
+    bool sameAs(const Vector3D& o, double scale) const;
     // Every component within 1e-6 (a box test, looser than operator==).
     bool isNear(const Vector3D& o) const;
 };

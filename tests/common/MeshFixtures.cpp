@@ -3,8 +3,10 @@
 #include "topolib/StlObject.h"
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <map>
+#include <random>
 #include <utility>
 
 namespace meshfixtures {
@@ -79,7 +81,12 @@ TriangleSoup uvSphere(double radius, int slices, int stacks, const Point& c) {
     return s;
 }
 
-TriangleSoup icosphere(double radius, int level, const Point& centre) {
+namespace {
+
+// Subdivided icosahedron on the unit sphere: `split` places the new point of
+// each edge (once per edge) from its two ends.
+TriangleSoup subdividedIcosahedron(double radius, int level, const Point& centre,
+                                   const std::function<Point(const Point&, const Point&)>& split) {
     const double t = (1.0 + std::sqrt(5.0)) / 2.0;
     std::vector<Point> v = {{-1, t, 0}, {1, t, 0}, {-1, -t, 0}, {1, -t, 0}, {0, -1, t}, {0, 1, t},
                             {0, -1, -t}, {0, 1, -t}, {t, 0, -1}, {t, 0, 1}, {-t, 0, -1}, {-t, 0, 1}};
@@ -96,7 +103,7 @@ TriangleSoup icosphere(double radius, int level, const Point& centre) {
             const auto it = mid.find(key);
             if (it != mid.end())
                 return it->second;
-            v.push_back(normalised({(v[a][0] + v[b][0]) / 2, (v[a][1] + v[b][1]) / 2, (v[a][2] + v[b][2]) / 2}));
+            v.push_back(split(v[a], v[b]));
             const int idx = static_cast<int>(v.size()) - 1;
             mid.emplace(key, idx);
             return idx;
@@ -123,6 +130,25 @@ TriangleSoup icosphere(double radius, int level, const Point& centre) {
         s.push_back(facet);
     }
     return s;
+}
+
+} // namespace
+
+TriangleSoup icosphere(double radius, int level, const Point& centre) {
+    return subdividedIcosahedron(radius, level, centre, [](const Point& a, const Point& b) {
+        return normalised({(a[0] + b[0]) / 2, (a[1] + b[1]) / 2, (a[2] + b[2]) / 2});
+    });
+}
+
+TriangleSoup irregularIcosphere(double radius, int level, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> along(0.2, 0.8), jitter(0.98, 1.02);
+    return subdividedIcosahedron(radius, level, {0.0, 0.0, 0.0}, [&](const Point& a, const Point& b) {
+        const double f = along(random);
+        const Point p = normalised({a[0] + f * (b[0] - a[0]), a[1] + f * (b[1] - a[1]), a[2] + f * (b[2] - a[2])});
+        const double r = jitter(random);
+        return Point{p[0] * r, p[1] * r, p[2] * r};
+    });
 }
 
 TriangleSoup torus(double R, double r, int major, int minor, const Point& c) {

@@ -37,6 +37,10 @@ TriangleSoup overlappingCubes(double size = 10.0, const Point& origin = {0.0, 0.
 TriangleSoup uvSphere(double radius, int slices, int stacks, const Point& centre = {0.0, 0.0, 0.0});
 // Subdivided icosahedron: 20 · 4^level facets, 10 · 4^level + 2 vertices.
 TriangleSoup icosphere(double radius, int level, const Point& centre = {0.0, 0.0, 0.0});
+// A closed, irregular sphere around the origin: as icosphere, but each new point
+// lies at a random 20-80% of its edge and its radius is jittered by ±2%
+// (repeatable for a seed).
+TriangleSoup irregularIcosphere(double radius, int level, unsigned seed = 7);
 // Torus around the z axis: major radius R, tube radius r, `majorSegments` ×
 // `minorSegments` quads, 2 · major · minor facets, major · minor vertices,
 // 3 · major · minor edges. 1000 × 500 gives the million-facet import mesh.
