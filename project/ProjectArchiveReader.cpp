@@ -130,6 +130,9 @@ IO_ERROR readGeometryEntry(QuaZipFile& file, fileIo::VlrZipFile& stream, topolib
     return result == fileIo::kSuccess ? IO_SUCCESS : IO_LOAD_OBJECT_FAILED;
 }
 
+IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& out, const ProgressFunction& progress,
+                     int base, int range);
+
 } // namespace
 
 int entryNumber(const QString& name, const QString& folder, const QString& extension) {
@@ -152,8 +155,20 @@ int entryNumber(const QString& name, const QString& folder, const QString& exten
 
 IO_ERROR readProjectArchive(const QString& path, const MeshFactory& makeMesh, ProjectContents& out,
                             const ProgressFunction& progress, int base, int range) {
-    out = ProjectContents();
     QuaZip zip(path);
+    return readArchive(zip, makeMesh, out, progress, base, range);
+}
+
+IO_ERROR readProjectArchive(QIODevice* device, const MeshFactory& makeMesh, ProjectContents& out) {
+    QuaZip zip(device);
+    return readArchive(zip, makeMesh, out, {}, 0, 0);
+}
+
+namespace {
+
+IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& out, const ProgressFunction& progress,
+                     int base, int range) {
+    out = ProjectContents();
     if (!zip.open(QuaZip::mdUnzip))
         return IO_ZIP_FAILED;
 
@@ -256,5 +271,7 @@ IO_ERROR readProjectArchive(const QString& path, const MeshFactory& makeMesh, Pr
         it = it->first < static_cast<int>(records) ? std::next(it) : out.supports.erase(it);
     return IO_SUCCESS;
 }
+
+} // namespace
 
 } // namespace project

@@ -14,6 +14,7 @@
 #include "project/ProjectDescriptor.h"
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 
 #include <functional>
@@ -48,6 +49,9 @@ using ProgressFunction = std::function<void(int value)>;
 // records.
 IO_ERROR readProjectArchive(const QString& path, const MeshFactory& makeMesh, ProjectContents& out,
                             const ProgressFunction& progress = {}, int base = 0, int range = 0);
+
+// The same for an archive held by a device (not opened yet; not owned).
+IO_ERROR readProjectArchive(QIODevice* device, const MeshFactory& makeMesh, ProjectContents& out);
 
 // The number of an entry name "<folder>/<digits><extension>" (extension case
 // ignored); -1 when the name has another form or the number exceeds the int range.

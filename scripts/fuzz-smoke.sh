@@ -13,14 +13,23 @@ cmake -S . -B "$build" -G Ninja \
   -DVELAR_BUILD_FUZZ=ON -DVELAR_BUILD_TESTS=OFF -DVELAR_BUILD_BENCH=OFF \
   -DVELAR_SANITIZE=address,undefined \
   -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
-cmake --build "$build" --target fuzz_stl_binary fuzz_stl_ascii fuzz_vgeo fuzz_seeds
+cmake --build "$build" --target fuzz_stl_binary fuzz_stl_ascii fuzz_vgeo fuzz_project fuzz_seeds
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 ASAN_OPTIONS=detect_leaks=0 "$build/fuzz/fuzz_seeds" "$work/seeds"
+# A small project archive for the project reader: descriptor, one geometry
+# entry (the first geometry seed) and one support entry.
+(
+  mkdir -p "$work/seeds/project" "$work/vpf/ObjGeo" "$work/vpf/Support" && cd "$work/vpf"
+  cp "$(ls "$work/seeds/vgeo/"* | head -n 1)" ObjGeo/0.vsg
+  printf '<Project><Header><DocVersion>1.0</DocVersion></Header><General><ViewPort RenderScale="2" ModelViewMatrix="1;0;0;0;0;1;0;0;0;0;1;0;0;0;0;1" LastPosX="0" LastPosY="0" RenderCenter="0;0;0"/></General><Objects TotalObjectNo="1"><Object Name="a" ID="0" NumberTriangles="12"/></Objects></Project>' >VlrProDesc.xml
+  printf '<SupportGen><General BaseType="2" MaxAngle="46" Density="5"/><AreaList><AreaSupport AreaType="0" AreaID="1" Density="5" NumTriangle="2" TriangleMeshIndexs="0;1" NumEdge="1" BoundaryEdgeIndexs="0"><ConeSupport ContactPoint="1;2;3" ContactNormal="0;0;-1"/></AreaSupport><AreaSupport AreaType="3" AreaID="2" TriangleID="1" SeedPoint="1;1;1"/></AreaList></SupportGen>' >Support/0.xml
+  zip -q -X "$work/seeds/project/seed.vpf" VlrProDesc.xml ObjGeo/0.vsg Support/0.xml
+)
 
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-for target in stl_binary stl_ascii vgeo; do
+for target in stl_binary stl_ascii vgeo project; do
   mkdir -p "$work/corpus_$target"
   echo "fuzz_$target: ${seconds}s"
   "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
