@@ -365,16 +365,22 @@ int VGeoFileHandling::writeToStream(KBaseStream* stream) {
             }
     };
     gatherShells();
-    // Every valid triangle must stand in a shell, or the writer would drop it:
-    // when the shells do not account for all of them, find the shells anew.
-    uint32_t validInArray = 0;
-    for (const auto* t : mesh.triangles())
-        if (t && mesh.isValidTriangle(t))
-            ++validInArray;
-    if (validInArray != valid.size()) {
-        mesh.findShells(false, 0);
-        gatherShells();
+    // Every valid triangle must stand in a shell, or the reader would not get
+    // it back. Valid triangles that no shell lists (added since the last shell
+    // search) are written as one more shell record of their own; the mesh
+    // itself is not touched (its shells may be held elsewhere).
+    const size_t inShells = valid.size();
+    {
+        const auto& all = mesh.triangles();
+        std::vector<char> listed(all.size(), 0);
+        for (const auto* t : valid)
+            if (t->id >= 0 && static_cast<size_t>(t->id) < all.size() && all[static_cast<size_t>(t->id)] == t)
+                listed[static_cast<size_t>(t->id)] = 1;
+        for (size_t i = 0; i < all.size(); ++i)
+            if (all[i] && !listed[i] && mesh.isValidTriangle(all[i]))
+                valid.push_back(all[i]);
     }
+    const uint32_t strays = static_cast<uint32_t>(valid.size() - inShells);
 
     EntryWriter out(*stream);
     out.zeros(kPadding);
@@ -392,7 +398,7 @@ int VGeoFileHandling::writeToStream(KBaseStream* stream) {
 
     out.zeros(kPadding);
     const auto& shells = mesh.shells();
-    out.u32(static_cast<uint32_t>(shells.size()));
+    out.u32(static_cast<uint32_t>(shells.size()) + (strays ? 1u : 0u));
     size_t next = 0, list = 0;
     if (numbering_) {
         numbering_->triangles.assign(mesh.triangles().size(), -1);
@@ -411,6 +417,15 @@ int VGeoFileHandling::writeToStream(KBaseStream* stream) {
             for (uint32_t i = 0; i < listSizes[list]; ++i)
                 writeTriangle(out, valid[next++]);
         }
+    }
+    if (strays) {
+        out.zeros(3);
+        out.f32(0.0f);
+        out.f32(0.0f);
+        out.u32(strays);
+        for (uint32_t i = 0; i < strays; ++i)
+            writeTriangle(out, valid[next++]);
+        out.u32(0);
     }
 
     out.zeros(kPadding);

@@ -2,6 +2,10 @@
 // record creation and the deep copy.
 #include "topolib/StlObject.h"
 
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
+#include "topolib/TriangleCutter.h"
+
 #include <cmath>
 #include <utility>
 
@@ -215,6 +219,33 @@ int StlObject::copyMeshTo(StlObject* target) const {
         target->m_triangles.push_back(t);
         if (!t->isDeleted())
             fileCopiedTriangle(*src, *t, target);
+    }
+    target->m_facetCount = m_facetCount;
+    // Cut contexts: the clone gets its own, with the cutting triangles and the
+    // segments' ends taken at the same ids and indices in the target. Pieces are
+    // a cut's working state and are not carried.
+    for (std::size_t i = 0; i < m_triangles.size(); ++i) {
+        const StlTriangle* src = m_triangles[i];
+        if (!src->cut || src->isDeleted())
+            continue;
+        auto* context = new TriangleCutContext(target->m_triangles[i]);
+        for (const StlTriangle* c : src->cut->cutters)
+            if (c && c->id >= 0 && static_cast<std::size_t>(c->id) < target->m_triangles.size())
+                context->cutters.push_back(target->m_triangles[static_cast<std::size_t>(c->id)]);
+        auto vertexAt = [&](const StlVertex* v) -> StlVertex* {
+            return v && v->index >= 0 && static_cast<std::size_t>(v->index) < target->m_vertices.size()
+                       ? target->m_vertices[static_cast<std::size_t>(v->index)]
+                       : nullptr;
+        };
+        for (const CutSegment& s : src->cut->segments) {
+            CutSegment copy = s;
+            copy.a = vertexAt(s.a);
+            copy.b = vertexAt(s.b);
+            if (copy.a && copy.b)
+                context->segments.push_back(copy);
+        }
+        context->failed = src->cut->failed;
+        target->m_triangles[i]->cut = context;
     }
     return 0;
 }

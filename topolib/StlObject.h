@@ -201,8 +201,9 @@ public:
     // more than the crease angle, else smooth (0); other classes stay. Returns 0.
     int classifyEdges(double creaseAngleDegrees);
 
-    // Reads a file into this empty object through the installed file loader, then
-    // builds edges (progress 60 to 84) and shells (from 85); ends by closing the
+    // Reads a file into this empty object through the installed file loader, then,
+    // when the file brought neither edges nor shells (a mesh file, not the
+    // geometry format), builds edges (progress 60 to 84) and shells (from 85); ends by closing the
     // progress report (-1). Returns 1 on success, 4 when the memory check refused,
     // 0 when no loader is installed or the path's type has no handler, otherwise
     // the reader's failure code.
@@ -284,8 +285,11 @@ public:
 
     // ---- Deep copy ------------------------------------------------------------
     // Copies name, vertices, triangles (clones with the same ids), shells, counts,
-    // area, volume and octree cell size into the fresh object `target`. Edges are
-    // not copied (the caller runs buildEdges). Without a triangle array only the
+    // area, volume, facet counter and octree cell size into the fresh object
+    // `target`. A live triangle's cut context is copied for its clone (cutting
+    // triangles and segment ends at the same ids and indices in the target, no
+    // pieces; the caller frees them as the source's). Edges are not copied (the
+    // caller runs buildEdges). Without a triangle array only the
     // name is copied. Returns 0.
     int copyMeshTo(StlObject* target) const;
 

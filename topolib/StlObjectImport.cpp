@@ -552,7 +552,10 @@ int StlObject::loadFromFile(const std::wstring& path) {
     int result = 0;
     if (g_fileLoader) {
         result = g_fileLoader(*this, path);
-        if (result == 1) {
+        // A mesh file (STL) brings loose facets; the geometry format brings its
+        // edges and shells, which must stay exactly as written (the triangles
+        // point at those edges).
+        if (result == 1 && m_edges.empty() && m_shells.empty()) {
             buildEdges(true, 60, 25);
             findShells(true, 85);
         }

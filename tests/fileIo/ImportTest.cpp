@@ -3,10 +3,15 @@
 // ASCII files and under a comma-decimal locale.
 
 #include "StlFixtures.h"
+#include "MeshFixtures.h"
 
 #include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
 #include "fileIo/FileHandlingFactory.h"
+#include "fileIo/VGeoFileHandling.h"
+#include "topolib/MeshBoolean.h"
+#include "topolib/StlEdge.h"
+#include "topolib/StlTriangle.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
 
@@ -14,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <memory>
 
 using namespace stlfixtures;
 
@@ -113,4 +119,37 @@ TEST_F(Import, everyLoadClosesTheProgressReport) {
         ASSERT_FALSE(values.empty()) << c.name;
         EXPECT_EQ(values.back(), -1) << c.name;
     }
+}
+
+TEST_F(Import, geometryFileComesBackExactlyAsWrittenAndCanBeDrilled) {
+    topolib::StlObject written;
+    ASSERT_EQ(written.loadFromFile(QString(dir.filePath("cube.stl")).toStdWString()), 0); // not there yet
+    ASSERT_TRUE(writeFile(dir.filePath("cube.stl").toStdString(), binaryStl(cube())));
+    ASSERT_EQ(written.loadFromFile(dir.filePath("cube.stl").toStdWString()), 1);
+    fileIo::VGeoFileHandling writer;
+    writer.setTarget(&written);
+    ASSERT_EQ(writer.writeFile(dir.filePath("cube.vsg").toStdWString()), fileIo::kSuccess);
+
+    topolib::StlObject mesh;
+    ASSERT_EQ(mesh.loadFromFile(dir.filePath("cube.vsg").toStdWString()), 1);
+    EXPECT_EQ(countsOf(mesh), countsOf(written));
+    EXPECT_EQ(countsOf(mesh), (Counts{12, 8, 18, 1, 0, 0}));
+    // Every triangle points at edges of the mesh's own list.
+    for (const topolib::StlTriangle* t : mesh.triangles())
+        for (const topolib::StlEdge* e : t->edges) {
+            ASSERT_NE(e, nullptr);
+            ASSERT_LT(e->index, mesh.edges().size());
+            EXPECT_EQ(mesh.edges()[e->index], e);
+        }
+
+    mesh.rebuildOctree();
+    auto tool = std::make_unique<topolib::StlObject>();
+    ASSERT_TRUE(writeFile(dir.filePath("drill.stl").toStdString(),
+                          binaryStl(meshfixtures::toStlFacets(meshfixtures::cylinder(1.0, {-5, 5, 5}, {15, 5, 5})))));
+    ASSERT_EQ(tool->loadFromFile(dir.filePath("drill.stl").toStdWString()), 1);
+    tool->rebuildOctree();
+    topolib::MeshBoolean op(&mesh, tool.get());
+    ASSERT_TRUE(op.subtract());
+    EXPECT_EQ(topolib::countUnpairedEdges(mesh), 0u);
+    EXPECT_LT(topolib::liveVolume(mesh), 1000.0 - 10.0);
 }

@@ -11,6 +11,7 @@
 #include "fileIo/VlrZipFile.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
+#include "topolib/StlVertex.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -241,7 +242,8 @@ TEST(VGeo, deletedTrianglesAndDetachedEdgesAreNotWritten) {
     EXPECT_EQ(bytes.size(), edgesAt + 4 + 17 * 8);
 }
 
-TEST(VGeo, trianglesOutsideEveryShellAreFiledBeforeWriting) {
+TEST(VGeo, trianglesOutsideEveryShellAreWrittenWithoutChangingTheMesh) {
+    // No shell search at all: every triangle is a stray.
     topolib::StlObject mesh;
     installMemoryCheck([](const uint64_t&) { return true; });
     std::istringstream in(binaryStl(cube()));
@@ -249,12 +251,39 @@ TEST(VGeo, trianglesOutsideEveryShellAreFiledBeforeWriting) {
     reader.setTarget(&mesh);
     ASSERT_EQ(reader.readBinaryFrom(in), kSuccess);
     installMemoryCheck(nullptr);
-    mesh.buildEdges(false, 60, 25); // no shell search
-    const std::string bytes = writeEntry(mesh);
+    mesh.buildEdges(false, 60, 25);
+    std::string bytes = writeEntry(mesh);
     EXPECT_EQ(loadU32(bytes.data() + 256), 12u);
+    EXPECT_TRUE(mesh.shells().empty());
     topolib::StlObject back;
     ASSERT_EQ(readEntry(bytes, back), kSuccess);
     EXPECT_EQ(back.triangleCount(), 12u);
+
+    // Shells held elsewhere and a triangle added after the shell search: the
+    // shells keep their records, lists and measures.
+    topolib::StlObject model;
+    buildMesh(mixedMesh(), model);
+    const std::vector<topolib::StlShell*> held(model.shells().begin(), model.shells().end());
+    std::vector<std::pair<size_t, size_t>> sizes;
+    for (auto* shell : held) {
+        shell->area = 123.0;
+        sizes.emplace_back(shell->primaryTriangles.size(), shell->reversedTriangles.size());
+    }
+    topolib::StlVertex* corner[3] = {model.vertices()[0], model.vertices()[5], model.vertices()[9]};
+    ASSERT_NE(model.addTriangle(corner[0], corner[1], corner[2]), nullptr);
+    const uint32_t valid = model.triangleCount();
+    bytes = writeEntry(model);
+    EXPECT_EQ(loadU32(bytes.data() + 256), valid);
+    ASSERT_EQ(model.shells().size(), held.size());
+    for (size_t i = 0; i < held.size(); ++i) {
+        EXPECT_EQ(model.shells()[i], held[i]);
+        EXPECT_EQ(held[i]->area, 123.0);
+        EXPECT_EQ(sizes[i], std::make_pair(held[i]->primaryTriangles.size(), held[i]->reversedTriangles.size()));
+    }
+    topolib::StlObject again;
+    ASSERT_EQ(readEntry(bytes, again), kSuccess);
+    EXPECT_EQ(again.triangleCount(), valid);
+    EXPECT_EQ(again.shells().size(), held.size() + 1);
 }
 
 TEST(VGeo, truncatedEntriesFailAtEveryCut) {

@@ -4,6 +4,9 @@
 
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
+#include "topolib/TriangleCutter.h"
 
 #include <gtest/gtest.h>
 
@@ -231,6 +234,38 @@ TEST(StlObject, copyTakesRecordsAndMeasuresButNoEdges) {
     }
     copy.buildEdges(false, 0, 0);
     EXPECT_EQ(copy.edgeCount(), src->edgeCount());
+    EXPECT_EQ(copy.facetCount(), src->facetCount());
+    EXPECT_GT(copy.facetCount(), 0u);
+
+    // A triangle in the middle of a cut: its clone gets a context of its own
+    // with the same cutters and segments, taken in the copy.
+    StlTriangle* cutTriangle = src->triangle(2);
+    TriangleCutter::recordCutter(cutTriangle, src->triangle(7));
+    TriangleCutter::recordCutter(cutTriangle, src->triangle(9));
+    ASSERT_EQ(cutTriangle->cut->cutters.size(), 2u);
+    CutSegment segment;
+    segment.a = cutTriangle->vertices[0];
+    segment.b = cutTriangle->vertices[1];
+    segment.aOnOutline = 1;
+    cutTriangle->cut->segments.push_back(segment);
+    StlObject withCut(*src);
+    src->copyMeshTo(&withCut);
+    const TriangleCutContext* context = withCut.triangle(2)->cut;
+    ASSERT_NE(context, nullptr);
+    EXPECT_NE(context, cutTriangle->cut);
+    EXPECT_EQ(context->triangle, withCut.triangle(2));
+    ASSERT_EQ(context->cutters.size(), 2u);
+    EXPECT_EQ(context->cutters[0], withCut.triangle(7));
+    EXPECT_EQ(context->cutters[1], withCut.triangle(9));
+    ASSERT_EQ(context->segments.size(), 1u);
+    EXPECT_EQ(context->segments[0].a, withCut.triangle(2)->vertices[0]);
+    EXPECT_EQ(context->segments[0].b, withCut.triangle(2)->vertices[1]);
+    EXPECT_EQ(context->segments[0].aOnOutline, 1);
+    for (StlObject* m : {src.get(), &withCut})
+        for (StlTriangle* t : m->triangles()) {
+            delete t->cut;
+            t->cut = nullptr;
+        }
 
     StlObject empty, target;
     empty.setName("nothing");
