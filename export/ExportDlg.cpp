@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
@@ -74,7 +75,11 @@ ExportDlg::ExportDlg(QWidget* parent) : VlrBaseWidget(parent) {
     label->setSizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::Minimum);
     _btnClose = new QPushButton;
     _btnClose->setObjectName(QStringLiteral("_btnClose"));
-    _btnClose->setIcon(QIcon(QStringLiteral(":/Dialog/Resources/Dialog/close.png")));
+    const QString closeIcon = QStringLiteral(":/Dialog/Resources/Dialog/close.png");
+    _btnClose->setIcon(QIcon(closeIcon));
+    // Without the image the button would be blank.
+    if (!QFile::exists(closeIcon))
+        _btnClose->setText(QStringLiteral("x"));
     titleRow->addWidget(label);
     titleRow->addWidget(_btnClose);
     layout->addLayout(titleRow);
