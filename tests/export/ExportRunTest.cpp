@@ -426,6 +426,12 @@ TEST_F(ExportRun, refusedRunsWriteAndStartNothing) {
     EXPECT_FALSE(QFileInfo::exists(scripts.path() + "/stlpath"));
     EXPECT_EQ(readFileBytes(m_target), QByteArray("previous G-code\n"));
 
+    // A folder where the profile should be.
+    r.profilePath = m_appDir + "/profile";
+    run = runExport(r);
+    EXPECT_FALSE(run.started);
+    EXPECT_EQ(run.messages.size(), 1);
+
     // Selected objects only, with none selected.
     ObjectTable::instance()->objectAt(0)->setSelected(false);
     run = runExport(request(), true);
