@@ -233,6 +233,11 @@ void ZMapStock::rasterize(const double* corners, std::size_t begin, std::size_t 
     const double c = m_cell;
     for (std::size_t t = begin; t < end; ++t) {
         const double* p = corners + t * 9;
+        bool finite = true;
+        for (int k = 0; k < 9; ++k)
+            finite = finite && std::isfinite(p[k]);
+        if (!finite)
+            continue; // a corner without a position has no place on the grid
         for (int d = 0; d < 3; ++d) {
             const int a = (d + 1) % 3, b = (d + 2) % 3;
             const double a0 = p[a], b0 = p[b], a1 = p[3 + a], b1 = p[3 + b], a2 = p[6 + a], b2 = p[6 + b];
