@@ -181,6 +181,22 @@ TEST(HollowDriver, wallThatDoesNotFitGivesNoInnerShellAndAMessage) {
     EXPECT_TRUE(stock.isEmpty());
 }
 
+TEST(HollowDriver, openMeshIsHollowedAsIfItsHolesWereCapped) {
+    auto box = meshfixtures::buildMeshWithOctree(meshfixtures::openBox(20.0));
+    HollowContext context;
+    context.setModel(box.get());
+    ASSERT_EQ(context.createPreview(2.0, 100), HollowStatus::Ok);
+    const lcm::ZMapSurface& inner = *context.previewSurface();
+    double volume = 0.0;
+    for (const auto& t : inner.triangles)
+        volume += inner.points[t[0]].dot(inner.points[t[1]].cross(inner.points[t[2]])) / 6.0;
+    EXPECT_NEAR(-volume, 4096.0, 0.03 * 4096.0);
+    // The rim's caps were temporary: the model keeps its open rim and no polygons.
+    EXPECT_EQ(box->triangleCount(), 10u);
+    for (const topolib::StlShell* shell : box->shells())
+        EXPECT_TRUE(shell->rimPolygons.empty());
+}
+
 TEST(HollowDriver, rehollowingKeepsOneInnerShell) {
     auto cube = meshfixtures::buildMeshWithOctree(meshfixtures::cube(20.0));
     HollowContext first, second;
