@@ -92,7 +92,8 @@ void BM_ExportStl(benchmark::State& state) {
     gcodeexport::XyCalibration::parse(QString::fromLatin1(f.readAll()), &calibration, &error);
     const QString path = scratch->filePath(QStringLiteral("stl2gcode.stl"));
     for (auto _ : state) {
-        const gcodeexport::ExportScene scene = gcodeexport::gatherExportScene(*ObjectTable::instance(), false);
+        const gcodeexport::ExportScene scene =
+            gcodeexport::gatherExportScene(*ObjectTable::instance(), false);
         if (!gcodeexport::writeExportStl(path, scene.pieces, state.range(0) ? &calibration : nullptr, &error))
             state.SkipWithError("write failed");
     }

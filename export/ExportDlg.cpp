@@ -5,6 +5,7 @@
 #include "export/SceneExport.h"
 #include "scene/ObjectTable.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -14,7 +15,6 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QComboBox>
 #include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
@@ -170,7 +170,8 @@ bool ExportDlg::exportTo(const QString& gcodePath) {
         request.calibrationPath =
             gcodeexport::GcodeExport::calibrationPath(m_appDir, _cbbCalibration->currentText());
     request.targetPath = gcodePath;
-    const gcodeexport::ExportScene scene = gcodeexport::gatherExportScene(*ObjectTable::instance(), selectedOnly);
+    const gcodeexport::ExportScene scene =
+        gcodeexport::gatherExportScene(*ObjectTable::instance(), selectedOnly);
     emit exportStarting();
     const bool started = m_export->start(request, scene);
     // The calibration choice is kept only when its profile could be used.

@@ -32,8 +32,8 @@ void facetNormal(const double p[3][3], double n[3]) {
 
 } // namespace
 
-bool writeExportStl(const QString& path, const std::vector<ExportPiece>& pieces, const XyCalibration* calibration,
-                    QString* error) {
+bool writeExportStl(const QString& path, const std::vector<ExportPiece>& pieces,
+                    const XyCalibration* calibration, QString* error) {
     uint64_t count = 0;
     for (const ExportPiece& piece : pieces)
         count += piece.triangles.size();
@@ -42,7 +42,8 @@ bool writeExportStl(const QString& path, const std::vector<ExportPiece>& pieces,
         return false;
     }
     if (count > std::numeric_limits<uint32_t>::max()) {
-        *error = QCoreApplication::translate("ExportStl", "The scene has too many triangles for one STL file.");
+        *error =
+            QCoreApplication::translate("ExportStl", "The scene has too many triangles for one STL file.");
         return false;
     }
     fileIo::BinaryStlWriter writer(path.toStdWString());

@@ -28,7 +28,7 @@ struct ExportPiece {
 // normals recomputed from the corrected corners. False (with *error) when
 // there is nothing to write or any byte could not be written; an existing
 // file at path is then left as it was.
-bool writeExportStl(const QString& path, const std::vector<ExportPiece>& pieces, const XyCalibration* calibration,
-                    QString* error);
+bool writeExportStl(const QString& path, const std::vector<ExportPiece>& pieces,
+                    const XyCalibration* calibration, QString* error);
 
 } // namespace gcodeexport

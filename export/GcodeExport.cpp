@@ -58,11 +58,13 @@ QString GcodeExport::definitionPath(const QString& applicationDir) {
 }
 
 QString GcodeExport::profilePath(const QString& applicationDir, const QString& name) {
-    return QStringLiteral("%1/%2/%3%4").arg(applicationDir, QStringLiteral("profile"), name, QStringLiteral(".vfg"));
+    return QStringLiteral("%1/%2/%3%4")
+        .arg(applicationDir, QStringLiteral("profile"), name, QStringLiteral(".vfg"));
 }
 
 QString GcodeExport::calibrationPath(const QString& applicationDir, const QString& name) {
-    return QStringLiteral("%1/%2/%3%4").arg(applicationDir, QStringLiteral("calib"), name, QStringLiteral(".vcp"));
+    return QStringLiteral("%1/%2/%3%4")
+        .arg(applicationDir, QStringLiteral("calib"), name, QStringLiteral(".vcp"));
 }
 
 int GcodeExport::progressInterval(int triangles, int layers) {
@@ -119,8 +121,8 @@ bool GcodeExport::start(const GcodeExportRequest& request, const ExportScene& sc
     reportProgress(1, 0);
 
     m_gcodeWorkPath = QDir(m_workDir).filePath(QLatin1String(kGcodeName));
-    const QStringList args =
-        slicerArguments(definitionPath(request.applicationDir), profile.settingLines, m_gcodeWorkPath, stlPath);
+    const QStringList args = slicerArguments(definitionPath(request.applicationDir), profile.settingLines,
+                                             m_gcodeWorkPath, stlPath);
     const double height = scene.hasHeight ? scene.zMax - scene.zMin : 0.0;
     const int layers = static_cast<int>(std::min(height / profile.layerHeight, 1e9));
     logDouble(profile.layerHeight, "layer thickness");

@@ -36,11 +36,11 @@ struct GcodeExportRequest {
 
 struct GcodeExportResult {
     bool success = false;
-    QString message;       // what went wrong (empty on success)
-    qint64 bytes = -1;     // size of the G-code the slicer wrote (-1: none)
-    int layerCount = 0;    // its ";LAYER_COUNT:" value
-    qint64 totalMs = 0;    // from start() to the end of the run
-    qint64 slicerMs = 0;   // from starting the slicer to its end
+    QString message;     // what went wrong (empty on success)
+    qint64 bytes = -1;   // size of the G-code the slicer wrote (-1: none)
+    int layerCount = 0;  // its ";LAYER_COUNT:" value
+    qint64 totalMs = 0;  // from start() to the end of the run
+    qint64 slicerMs = 0; // from starting the slicer to its end
 };
 
 class GcodeExport : public QObject {

@@ -49,8 +49,8 @@ SlicerProfile parseSlicerProfile(const QString& text) {
         profile.settingLines.append(line.toString());
         if (line.left(lastEquals) == QLatin1String("layer_height")) {
             double v = 0.0;
-            layerHeightUsable = parseLocaleFreeDouble(line.mid(lastEquals + 1).toString(), &v) &&
-                                std::isfinite(v) && v > 0.0;
+            layerHeightUsable =
+                parseLocaleFreeDouble(line.mid(lastEquals + 1).toString(), &v) && std::isfinite(v) && v > 0.0;
             layerHeight = v;
         }
     }
@@ -77,8 +77,8 @@ bool readSlicerProfile(const QString& path, SlicerProfile* out, QString* error) 
     return true;
 }
 
-QStringList slicerArguments(const QString& definitionPath, const QStringList& settingLines, const QString& gcodePath,
-                            const QString& stlPath) {
+QStringList slicerArguments(const QString& definitionPath, const QStringList& settingLines,
+                            const QString& gcodePath, const QString& stlPath) {
     QStringList args{QStringLiteral("slice"), QStringLiteral("-v"), QStringLiteral("-j"), definitionPath};
     for (const QString& line : settingLines)
         args << QStringLiteral("-s") << line;

@@ -18,7 +18,7 @@ namespace gcodeexport {
 constexpr double kDefaultLayerHeight = 0.05;
 
 struct SlicerProfile {
-    QStringList settingLines;   // every line holding "=", in file order
+    QStringList settingLines; // every line holding "=", in file order
     double layerHeight = kDefaultLayerHeight;
     bool layerHeightGiven = false; // a usable layer_height line was found
 };
@@ -33,7 +33,7 @@ bool readSlicerProfile(const QString& path, SlicerProfile* out, QString* error);
 // The slicer's arguments: "slice", "-v", "-j", definition, then "-s" and the
 // line for each setting line, then "-o", gcodePath, "-e0", "-l", stlPath. The
 // extruder number is part of "-e0": the slicer aborts on a bare "-e".
-QStringList slicerArguments(const QString& definitionPath, const QStringList& settingLines, const QString& gcodePath,
-                            const QString& stlPath);
+QStringList slicerArguments(const QString& definitionPath, const QStringList& settingLines,
+                            const QString& gcodePath, const QString& stlPath);
 
 } // namespace gcodeexport

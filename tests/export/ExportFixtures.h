@@ -2,8 +2,8 @@
 // Helpers of the export tests: scene objects from generated meshes, an
 // application folder with the shipped slicer files, stand-in slicers, and a
 // run of the export to its end with everything it reported.
-#include "export/GcodeExport.h"
 #include "MeshFixtures.h"
+#include "export/GcodeExport.h"
 
 #include <QString>
 #include <QTemporaryDir>

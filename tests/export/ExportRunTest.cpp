@@ -143,12 +143,13 @@ QString fakeSlicer(const QTemporaryDir& dir, const QString& name, const QString&
                                      "printf '%s' \"$stl\" > '%1/stlpath'\n"
                                      "cp \"$stl\" '%1/copy.stl'\n"
                                      "printf '%s\\n' \"$@\" > '%1/args'\n")
-                          .arg(dir.path()) +
+                              .arg(dir.path()) +
                           body);
     return path;
 }
 
-const char* const kGoodOutput = "printf ';FLAVOR:Marlin\\n;LAYER_COUNT:2\\n;LAYER:0\\nG1 X1\\n;LAYER:1\\n' > \"$out\"\n";
+const char* const kGoodOutput =
+    "printf ';FLAVOR:Marlin\\n;LAYER_COUNT:2\\n;LAYER:0\\nG1 X1\\n;LAYER:1\\n' > \"$out\"\n";
 
 } // namespace
 
@@ -211,8 +212,9 @@ TEST_F(ExportRun, calibrationMovesTheSlicedCoordinatesAndLeavesTheSceneBitIdenti
 TEST_F(ExportRun, hollowCubeKeepsItsCavityInTheMiddleLayer) {
     SlicerOverride slicer{QString()};
     // A 20 mm cube with a closed 10 mm cavity (its faces turned inwards).
-    addSceneObject(meshfixtures::concatenated(
-        meshfixtures::cube(20.0, {55.0, 55.0, 0.0}), meshfixtures::flipped(meshfixtures::cube(10.0, {60.0, 60.0, 5.0}))));
+    addSceneObject(
+        meshfixtures::concatenated(meshfixtures::cube(20.0, {55.0, 55.0, 0.0}),
+                                   meshfixtures::flipped(meshfixtures::cube(10.0, {60.0, 60.0, 5.0}))));
     const RunRecord run = runExport(request());
     ASSERT_TRUE(run.result.success) << run.result.message.toStdString();
 
@@ -256,7 +258,8 @@ TEST_F(ExportRun, hollowedDrainedCubeKeepsItsCavity) {
     EXPECT_FALSE(anyCrosses(moves, 58.5, 71.5));
     int nearCavity = 0;
     for (const Segment& m : moves)
-        nearCavity += (std::fabs(m.x0 - 57.0) < 1.0 && std::fabs(m.x1 - 57.0) < 1.0 && std::fabs(m.y1 - m.y0) > 8.0);
+        nearCavity +=
+            (std::fabs(m.x0 - 57.0) < 1.0 && std::fabs(m.x1 - 57.0) < 1.0 && std::fabs(m.y1 - m.y0) > 8.0);
     EXPECT_GE(nearCavity, 1);
     // Near the top, where the drain hole runs, the hole is left open.
     EXPECT_FALSE(anyCrosses(extrusionSegments(gcode, 390), 64.5, 65.5));
@@ -269,7 +272,8 @@ TEST(ExportStl, calibrationCorrectsObjectCornersButNotSupports) {
     const auto support = meshfixtures::buildMesh(meshfixtures::box({2.0, 2.0, 3.0}, {70.0, 66.0, -3.0}));
     gcodeexport::XyCalibration cal;
     QString error;
-    ASSERT_TRUE(gcodeexport::XyCalibration::parse("Xval 0 0.1 Xval 50 50.2 Yval -10 -9.5 Yval 10 10.5", &cal, &error));
+    ASSERT_TRUE(gcodeexport::XyCalibration::parse("Xval 0 0.1 Xval 50 50.2 Yval -10 -9.5 Yval 10 10.5", &cal,
+                                                  &error));
     auto live = [](const topolib::StlObject& m) {
         std::vector<const topolib::StlTriangle*> out;
         for (const topolib::StlTriangle* t : m.triangles())
@@ -329,7 +333,8 @@ TEST_F(ExportRun, failedSlicerRunsEndWithAMessageAndKeepThePreviousGcode) {
         // These two leave a G-code file that looks complete: only the exit
         // tells them from a success.
         {"exit1",
-         QString(kGoodOutput) + "echo '[ERROR] first problem' >&2\necho '[ERROR] fatal: printer unknown' >&2\nexit 1\n",
+         QString(kGoodOutput) +
+             "echo '[ERROR] first problem' >&2\necho '[ERROR] fatal: printer unknown' >&2\nexit 1\n",
          "fatal: printer unknown"},
         {"crash", QString(kGoodOutput) + "echo 'slicing layer 3' >&2\nkill -SEGV $$\n", "slicing layer 3"},
         {"emptyResult",
@@ -385,7 +390,8 @@ TEST_F(ExportRun, successfulRunReplacesTheTargetAndReportsProgressTicks) {
     const QStringList args = QString::fromLocal8Bit(readFileBytes(scripts.path() + "/args")).split('\n');
     const QString work = QFileInfo(QString::fromLocal8Bit(readFileBytes(scripts.path() + "/stlpath"))).path();
     ASSERT_GE(args.size(), 5);
-    EXPECT_EQ(args.mid(0, 4), (QStringList{"slice", "-v", "-j", m_appDir + "/definitions/norvane_tarn.def.json"}));
+    EXPECT_EQ(args.mid(0, 4),
+              (QStringList{"slice", "-v", "-j", m_appDir + "/definitions/norvane_tarn.def.json"}));
     // printf ends every argument with a line feed: the last part is empty.
     EXPECT_EQ(args.mid(args.size() - 6, 5),
               (QStringList{"-o", work + "/stl2gcode.gcode", "-e0", "-l", work + "/stl2gcode.stl"}));
@@ -395,7 +401,8 @@ TEST_F(ExportRun, successfulRunReplacesTheTargetAndReportsProgressTicks) {
     // -2 (text "Exporting to gcode..."), 0, 1 after the STL, then ticks from
     // 2 upwards, never beyond 97, and -1 at the end.
     ASSERT_GE(run.progress.size(), 5u);
-    EXPECT_EQ((std::vector<int>(run.progress.begin(), run.progress.begin() + 3)), (std::vector<int>{-2, 0, 1}));
+    EXPECT_EQ((std::vector<int>(run.progress.begin(), run.progress.begin() + 3)),
+              (std::vector<int>{-2, 0, 1}));
     EXPECT_EQ(run.progress[3], 2);
     for (size_t i = 4; i + 1 < run.progress.size(); ++i) {
         EXPECT_EQ(run.progress[i], run.progress[i - 1] + 1);

@@ -62,7 +62,8 @@ int runGcode(int argc, char** argv) {
             ok = false;
     }
     if (!ok) {
-        std::fprintf(stderr, "usage: meshinfo FILE --gcode OUT.gcode [--profile P.vfg] [--calib C.vcp] [--support]\n");
+        std::fprintf(
+            stderr, "usage: meshinfo FILE --gcode OUT.gcode [--profile P.vfg] [--calib C.vcp] [--support]\n");
         return 2;
     }
     QCoreApplication app(argc, argv);
@@ -111,8 +112,8 @@ int runGcode(int argc, char** argv) {
     const qint64 ms = clock.elapsed();
     const gcodeexport::GcodeExportResult& r = exporter.lastResult();
     const std::vector<double> after = sceneCoordinates(*table);
-    const bool unchanged =
-        after.size() == before.size() && std::memcmp(after.data(), before.data(), after.size() * sizeof(double)) == 0;
+    const bool unchanged = after.size() == before.size() &&
+                           std::memcmp(after.data(), before.data(), after.size() * sizeof(double)) == 0;
     std::printf("gcode result=%s layers=%d bytes=%lld ms=%lld slicer_ms=%lld scene_unchanged=%d\n",
                 r.success ? "ok" : "failed", r.layerCount, static_cast<long long>(r.bytes),
                 static_cast<long long>(ms), static_cast<long long>(r.slicerMs), unchanged ? 1 : 0);
