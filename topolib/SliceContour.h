@@ -25,6 +25,12 @@ struct SliceContour {
     // Signed area of the outline closed by its first and last point, seen from
     // above: positive for counter-clockwise outlines. Computed in double.
     double signedArea() const;
+
+    // Frees every point and the point storage.
+    void clear() {
+        points.clear();
+        points.shrink_to_fit();
+    }
 };
 
 // The outlines of one mesh at one height, as returned by StlObject::sliceAt.
@@ -44,6 +50,11 @@ struct SliceContourSet {
         contours.shrink_to_fit();
     }
     bool empty() const { return contours.empty(); }
+    // The outline at index, or null when index is not below the outline count.
+    SliceContour* contourAt(unsigned index) { return index < contours.size() ? &contours[index] : nullptr; }
+    const SliceContour* contourAt(unsigned index) const {
+        return index < contours.size() ? &contours[index] : nullptr;
+    }
 };
 
 inline double SliceContour::signedArea() const {

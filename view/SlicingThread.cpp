@@ -1,0 +1,104 @@
+#include "view/SlicingThread.h"
+
+#include "view/SliceRender.h"
+
+#include <QMutexLocker>
+
+SlicingThread::SlicingThread(QObject* parent) : QThread(parent) {}
+
+SlicingThread::~SlicingThread() {
+    stop();
+}
+
+void SlicingThread::setHeight(const float* z) {
+    QMutexLocker locker(&_lock);
+    _requested = *z;
+    _computed = *z + 1.0f;
+    _wake.wakeAll();
+}
+
+float SlicingThread::requestedHeight() const {
+    QMutexLocker locker(&_lock);
+    return _requested;
+}
+
+void SlicingThread::stop() {
+    {
+        QMutexLocker locker(&_lock);
+        _stopRequested = true;
+        if (_renderer)
+            _renderer->setAbort(true);
+        _wake.wakeAll();
+    }
+    wait();
+    QMutexLocker locker(&_lock);
+    _stopRequested = false;
+    if (_renderer)
+        _renderer->setAbort(_pauseDepth > 0);
+}
+
+void SlicingThread::pause() {
+    QMutexLocker locker(&_lock);
+    ++_pauseDepth;
+    if (_renderer)
+        _renderer->setAbort(true);
+    while (_computing)
+        _idle.wait(&_lock);
+}
+
+void SlicingThread::resume() {
+    QMutexLocker locker(&_lock);
+    if (_pauseDepth == 0)
+        return;
+    if (--_pauseDepth > 0)
+        return;
+    if (_renderer)
+        _renderer->setAbort(false);
+    // The same height again must be cut again: the scene under it changed.
+    _computed = _requested + 1.0f;
+    _wake.wakeAll();
+}
+
+bool SlicingThread::isPaused() const {
+    QMutexLocker locker(&_lock);
+    return _pauseDepth > 0;
+}
+
+int SlicingThread::finishedCount() const {
+    QMutexLocker locker(&_lock);
+    return _finished;
+}
+
+void SlicingThread::run() {
+    QMutexLocker locker(&_lock);
+    _running = true;
+    for (;;) {
+        if (_stopRequested)
+            break;
+        // The float heights compare exactly: setHeight sets them apart on purpose.
+        if (_pauseDepth > 0 || !_renderer || _requested == _computed) {
+            // A wake-up comes with every request; the timeout keeps an idle
+            // poll as a safety net.
+            _wake.wait(&_lock, 100);
+            continue;
+        }
+        const float height = _requested;
+        _computing = true;
+        locker.unlock();
+        const bool done = _renderer->computeAt(height);
+        locker.relock();
+        _computing = false;
+        _idle.wakeAll();
+        if (done && _pauseDepth == 0) {
+            // A request that came in meanwhile keeps its own difference.
+            if (_requested == height)
+                _computed = height;
+            ++_finished;
+            locker.unlock();
+            emit slicingFinish();
+            locker.relock();
+        }
+    }
+    _running = false;
+    _idle.wakeAll();
+}
