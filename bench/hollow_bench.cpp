@@ -20,12 +20,15 @@ double peakMegabytes() {
     return usage.ru_maxrss / 1024.0;
 }
 
-void runHollow(benchmark::State& state, const meshfixtures::TriangleSoup& soup, double wall, int density) {
+// threads: the stock's worker threads (0 every core).
+void runHollow(benchmark::State& state, const meshfixtures::TriangleSoup& soup, double wall, int density,
+               unsigned threads = 0) {
     auto mesh = meshfixtures::buildMeshWithOctree(soup);
     lcm::HollowTimings sum;
     double copyMs = 0.0, innerTriangles = 0.0, cell = 0.0;
     for (auto _ : state) {
         lcm::HollowContext context;
+        context.setThreadCount(threads);
         lcm::HollowStatus status;
         const auto start = std::chrono::steady_clock::now();
         auto result = lcm::hollowedCopy(context, *mesh, wall, density, {}, &status);
@@ -61,9 +64,10 @@ BENCHMARK(BM_Hollow70kSphere60mmWall3Density50)->Unit(benchmark::kMillisecond)->
 
 void BM_HollowMillionTorus150mmWall2Density100(benchmark::State& state) {
     static const meshfixtures::TriangleSoup torus = meshfixtures::torus(50.0, 25.0, 1000, 500);
-    runHollow(state, torus, 2.0, 100);
+    runHollow(state, torus, 2.0, 100, static_cast<unsigned>(state.range(0)));
 }
-BENCHMARK(BM_HollowMillionTorus150mmWall2Density100)->Unit(benchmark::kMillisecond)->Iterations(2);
+// Argument: worker threads (0 every core, 1 a single thread).
+BENCHMARK(BM_HollowMillionTorus150mmWall2Density100)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 } // namespace
 
