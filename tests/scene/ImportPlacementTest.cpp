@@ -1,0 +1,184 @@
+// Importing batches of files through the object list: placement on the
+// platform, one end-of-batch signal and one command per batch, failed files,
+// and changes of the scene while a large import runs.
+#include "SceneTestHost.h"
+
+#include <QFile>
+
+namespace {
+
+using meshfixtures::box;
+using meshfixtures::cube;
+
+struct Box {
+    double min[3], max[3];
+};
+
+Box boxOf(ObjectEx* obj) {
+    Box b;
+    EXPECT_TRUE(obj->readBox(b.min, b.max));
+    return b;
+}
+
+bool footprintsOverlap(const Box& a, const Box& b) {
+    return a.min[0] < b.max[0] && a.min[1] < b.max[1] && b.min[0] < a.max[0] && b.min[1] < a.max[1];
+}
+
+const ImportObjectCmd* topImport(CommandManager* commands) {
+    return dynamic_cast<const ImportObjectCmd*>(commands->undoTop());
+}
+
+} // namespace
+
+TEST_F(SceneTest, batchWithMillionFacetsEndsOnceOnThePlatformWithoutOverlaps) {
+    const QStringList files = {file("small.stl", cube(10.0, {-50.0, 7.0, 3.0})),
+                               file("torus.stl", scenefixtures::millionFacetTorus()),
+                               file("plate.stl", box({30.0, 20.0, 2.0}, {200.0, 200.0, -40.0}))};
+    importAndWait(files);
+    // Nothing more arrives later.
+    scenefixtures::runEventsUntil([] { return false; }, 200);
+    ASSERT_EQ(host->batchSizes, std::vector<int>({3}));
+    ASSERT_EQ(table()->count(), 3);
+    ASSERT_EQ(commands()->undoCount(), 1u);
+    ASSERT_NE(topImport(commands()), nullptr);
+    EXPECT_EQ(topImport(commands())->objects(), table()->objects());
+    EXPECT_TRUE(host->messages.isEmpty());
+
+    std::vector<Box> boxes;
+    for (ObjectEx* obj : table()->objects()) {
+        EXPECT_TRUE(obj->isReady());
+        EXPECT_TRUE(obj->isLoaded());
+        boxes.push_back(boxOf(obj));
+        EXPECT_NEAR(boxes.back().min[2], 0.0, 1e-9) << obj->name().toStdString();
+    }
+    EXPECT_EQ(table()->objectAt(1)->name(), QStringLiteral("torus"));
+    EXPECT_EQ(table()->objectAt(1)->facetCount(), 1000000u);
+    for (size_t i = 0; i < boxes.size(); ++i)
+        for (size_t j = i + 1; j < boxes.size(); ++j)
+            EXPECT_FALSE(footprintsOverlap(boxes[i], boxes[j])) << i << " " << j;
+    // The octrees are built after placement; picking works once they are.
+    ObjectEx* torus = table()->objectAt(1);
+    torus->waitForJobs();
+    const Box t = boxes[1];
+    const double origin[3] = {(t.min[0] + t.max[0]) / 2 + 40.0, (t.min[1] + t.max[1]) / 2, 100.0};
+    const double down[3] = {0.0, 0.0, -1.0};
+    double hit[3];
+    ObjectEx* picked = nullptr;
+    EXPECT_EQ(table()->rayPick(origin, down, false, hit, &picked, nullptr), 1);
+    EXPECT_EQ(picked, torus);
+}
+
+TEST_F(SceneTest, placementAgainstOtherPlacedObjects) {
+    // {boxes already in the list (min, size)}, new object's size -> expected
+    // lower corner of the new object's box.
+    struct Case {
+        const char* what;
+        std::vector<std::pair<meshfixtures::Point, meshfixtures::Point>> placed;
+        meshfixtures::Point size;
+        double expectX, expectY;
+    };
+    const std::vector<Case> cases = {
+        {"lone object is centred", {}, {20.0, 40.0, 20.0}, 55.0, 45.0},
+        {"right of the only other object", {{{0, 0, 0}, {10, 10, 5}}}, {4.0, 6.0, 3.0}, 13.0, 0.0},
+        {"touching footprints are free", {{{0, 0, 0}, {10, 10, 5}}, {{17, 0, 0}, {10, 10, 5}}}, {4.0, 6.0, 3.0},
+         13.0, 0.0},
+        {"behind when the right is taken", {{{0, 0, 0}, {10, 10, 5}}, {{12, 0, 0}, {10, 10, 5}}}, {4.0, 6.0, 3.0},
+         0.0, 13.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        table()->deleteAllObjects();
+        for (const auto& p : c.placed)
+            addMesh(box(p.second, p.first));
+        // The lone case: box (10, 20, 5)..(30, 60, 25) moves by (45, 25, -5).
+        ObjectEx* obj = addMesh(box(c.size, {10.0, 20.0, 5.0}));
+        table()->placeObject(obj);
+        const Box b = boxOf(obj);
+        EXPECT_NEAR(b.min[0], c.expectX, 1e-9);
+        EXPECT_NEAR(b.min[1], c.expectY, 1e-9);
+        EXPECT_NEAR(b.min[2], 0.0, 1e-9);
+    }
+}
+
+TEST_F(SceneTest, failedFilesAreReportedOnceAndLeaveNothingBehind) {
+    const QString garbage = dir.filePath("garbage.stl");
+    {
+        QFile f(garbage);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(300, '\x7f'));
+    }
+    const QString missing = dir.filePath("missing.stl");
+    const QString good = file("good.stl", cube(5.0));
+
+    // {files, memory granted, expected messages, objects left}
+    struct Case {
+        const char* what;
+        QStringList files;
+        bool memory;
+        QStringList messages;
+        int objects;
+    };
+    const std::vector<Case> cases = {
+        {"garbage and missing", {garbage, missing}, true, {"Load object fail!", "Load object fail!"}, 0},
+        {"memory refused", {good}, false, {"NOT ENOUGH MEMORY TO OPEN THIS OBJECT!"}, 0},
+        {"one good, one garbage", {garbage, good}, true, {"Load object fail!"}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        commands()->clear();
+        table()->deleteAllObjects();
+        host->messages.clear();
+        host->batchSizes.clear();
+        installMemoryCheck([ok = c.memory](const uint64_t&) { return ok; });
+        importAndWait(c.files);
+        installMemoryCheck([](const uint64_t&) { return true; });
+        EXPECT_EQ(host->messages, c.messages);
+        EXPECT_EQ(table()->count(), c.objects);
+        EXPECT_EQ(host->batchSizes, std::vector<int>({c.objects}));
+        // A batch in which every file failed pushes no command.
+        EXPECT_EQ(commands()->undoCount(), c.objects > 0 ? 1u : 0u);
+        for (ObjectEx* obj : table()->objects())
+            EXPECT_EQ(obj->name(), QStringLiteral("good"));
+    }
+}
+
+TEST_F(SceneTest, sceneChangesWhileALargeImportRuns) {
+    const QString torus = file("torus.stl", scenefixtures::millionFacetTorus());
+    const QString small = file("part.old.stl", cube(8.0));
+    const QString other = file("other.stl", cube(4.0));
+
+    // Deleting the importing object: the batch ends with what is left.
+    table()->importObjects({torus, small});
+    table()->removeObjectAt(0, true);
+    ASSERT_TRUE(scenefixtures::runEventsUntil([&] { return !host->batchSizes.empty() && !table()->importsRunning(); }));
+    scenefixtures::runEventsUntil([] { return false; }, 100);
+    EXPECT_EQ(host->batchSizes, std::vector<int>({1}));
+    ASSERT_EQ(table()->count(), 1);
+    EXPECT_EQ(table()->objectAt(0)->name(), QStringLiteral("part.old"));
+    EXPECT_EQ(table()->objectAt(0)->id(), 0);
+
+    // A second batch while the first runs gets its own signal and command;
+    // an unload meanwhile takes only placed objects.
+    host->batchSizes.clear();
+    table()->importObjects({torus});
+    table()->importObjects({other, small});
+    table()->selectAll(true);
+    EXPECT_TRUE(sceneHost()->pushCommand(new UnloadObjectCmd(-1), false)); // the placed part.old
+    EXPECT_FALSE(sceneHost()->pushCommand(new UnloadObjectCmd(0), false)); // the torus is still importing
+    ASSERT_TRUE(scenefixtures::runEventsUntil([&] { return host->batchSizes.size() == 2 && !table()->importsRunning(); }));
+    std::vector<int> sizes = host->batchSizes;
+    std::sort(sizes.begin(), sizes.end());
+    EXPECT_EQ(sizes, std::vector<int>({1, 2}));
+    EXPECT_EQ(table()->count(), 3);
+    // import batch 1, unload, and the two new batches
+    EXPECT_EQ(commands()->undoCount(), 4u);
+
+    // Unloading and resetting the scene while the torus is being read.
+    table()->importObjects({torus, other});
+    table()->deleteAllObjects();
+    commands()->clear();
+    ASSERT_TRUE(scenefixtures::runEventsUntil([&] { return host->batchSizes.size() == 3 && !table()->importsRunning(); }));
+    EXPECT_EQ(host->batchSizes.back(), 0);
+    EXPECT_EQ(table()->count(), 0);
+    EXPECT_EQ(commands()->undoCount(), 0u);
+}
