@@ -123,6 +123,11 @@ void HollowDlg::buildForm() {
     layout->addLayout(buttons);
 }
 
+HollowDlg* HollowDlg::ifShown(QWidget* panel) {
+    auto* dlg = qobject_cast<HollowDlg*>(panel);
+    return dlg && !dlg->isHidden() ? dlg : nullptr;
+}
+
 void HollowDlg::setViewMode(int mode) {
     if (m_setViewMode)
         m_setViewMode(mode);

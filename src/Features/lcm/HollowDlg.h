@@ -43,6 +43,10 @@ public:
     explicit HollowDlg(QWidget* parent = nullptr);
     ~HollowDlg() override;
 
+    // The panel behind the main window's panel pointer when it exists and is
+    // shown, else null: the forwarders act only then.
+    static HollowDlg* ifShown(QWidget* panel);
+
     // Switches the view's mode (7 or 8); installed by the main window.
     void setViewModeHook(std::function<void(int)> hook) { m_setViewMode = std::move(hook); }
 

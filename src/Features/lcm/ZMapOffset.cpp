@@ -324,7 +324,9 @@ void ZMapStock::erodeByWireCuts(int family, int progressBase, int progressSpan) 
         tasks, threadCount(),
         [&](std::size_t task) {
             if (task < static_cast<std::size_t>(np)) {
-                // In-plane trims of the dexels of plane q.
+                // In-plane trims of the dexels of plane q, from the planes within
+                // the ball's reach in plane order. Planes beyond the grid do not
+                // exist; the widening by 2.5 thickness keeps material away from them.
                 const long q = static_cast<long>(task);
                 for (long p = std::max(0L, q - levels + 1); p <= std::min(np - 1, q + levels - 1); ++p) {
                     const double r = radius[static_cast<std::size_t>(std::labs(q - p))];

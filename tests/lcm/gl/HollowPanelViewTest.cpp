@@ -28,7 +28,7 @@ class WindowStandIn : public BasicSceneHost {
 public:
     MainGLWidget* view = nullptr;
     HollowDlg* panel = nullptr;
-    bool shown() const { return panel && !panel->isHidden(); }
+    bool shown() const { return HollowDlg::ifShown(panel) != nullptr; }
     bool unprojectScreenPoint(const QPoint& p, double depth, double out[3]) override {
         view->unprojectScreenPoint(p, out, depth >= 0, depth);
         return true;
