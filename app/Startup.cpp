@@ -2,6 +2,7 @@
 
 #include "app/Log.h"
 
+#include <csignal>
 #include <QDir>
 
 QString logFileNameFor(const QDateTime& time) {
@@ -31,4 +32,8 @@ void writeSystemReport(unsigned int processors, uint64_t physicalBytes) {
     logDouble(physicalGiB(physicalBytes));
     logText("===========================================", true);
     logText("", true);
+}
+
+void ignoreFileSizeSignal() {
+    std::signal(SIGXFSZ, SIG_IGN);
 }

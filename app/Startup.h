@@ -17,5 +17,10 @@ QString openRunLog(const QString& dataDir, const QDateTime& time);
 // banners, followed by an empty line.
 void writeSystemReport(unsigned int processors, uint64_t physicalBytes);
 
+// Ignores SIGXFSZ for the whole process: a write past the file size limit
+// then fails (EFBIG) and the save reports it, instead of the signal ending the
+// program with its unsaved work.
+void ignoreFileSizeSignal();
+
 // Gibibytes as the report states them: computed in single precision.
 double physicalGiB(uint64_t bytes);

@@ -13,6 +13,7 @@
 #include <clocale>
 
 int main(int argc, char** argv) {
+    ignoreFileSizeSignal();
     QApplication app(argc, argv);
     // QApplication adopts the environment's locale; numbers in files and logs
     // must keep the C notation.

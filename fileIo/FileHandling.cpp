@@ -10,7 +10,24 @@ namespace fileIo {
 FileHandling::~FileHandling() = default;
 
 int FileHandling::load() {
-    return isAsciiFile() ? readAscii() : readBinary();
+    if (!checkBeforeLoad())
+        return kFailure;
+    return noteLoadResult(isAsciiFile() ? readAscii() : readBinary());
+}
+
+bool FileHandling::checkBeforeLoad() {
+    failure_ = checkReadableFile(fileName_);
+    return failure_ == ReadFailure::None;
+}
+
+int FileHandling::noteLoadResult(int result) {
+    if (result == kSuccess)
+        failure_ = ReadFailure::None;
+    else if (result == kNotEnoughMemory)
+        failure_ = ReadFailure::TooLarge;
+    else if (failure_ == ReadFailure::None)
+        failure_ = ReadFailure::NotMeshFile;
+    return result;
 }
 
 uint64_t FileHandling::estimateMemory(KBaseStream*) {
@@ -30,8 +47,8 @@ bool FileHandling::isAvailable() {
 }
 
 bool FileHandling::isAsciiFile() const {
-    std::ifstream in(encodePath(fileName_), std::ios::in | std::ios::binary);
-    if (!in.is_open())
+    std::ifstream in;
+    if (!openRegularFile(in, fileName_))
         return false;
     char head[100] = {};
     in.read(head, sizeof head);

@@ -3,6 +3,8 @@
 // one target mesh for a single read or write. Results: kSuccess, kFailure, and
 // kNotEnoughMemory when the memory check refuses a binary STL.
 
+#include "fileIo/ReadCheck.h"
+
 #include <cstdint>
 #include <string>
 
@@ -22,8 +24,12 @@ class FileHandling {
 public:
     virtual ~FileHandling();
 
-    // Reads the file: ASCII STL when isAsciiFile() says so, else binary.
+    // Reads the file: ASCII STL when isAsciiFile() says so, else binary. Only
+    // an existing, readable, non-empty regular file is read; lastFailure()
+    // tells why a load failed.
     virtual int load();
+    // Why the last load failed; None after a success.
+    ReadFailure lastFailure() const { return failure_; }
     // Bytes the mesh of the file will need; 0 when unknown.
     virtual uint64_t estimateMemory(KBaseStream* stream);
     virtual int readAscii() = 0;
@@ -49,6 +55,12 @@ public:
     uint64_t lastStreamLength() const { return streamLength_; }
 
 protected:
+    // Checks the file before a load (sets failure_); true when it may be read.
+    bool checkBeforeLoad();
+    // Notes why a load that returned `result` failed, unless a reason is set.
+    int noteLoadResult(int result);
+
+    ReadFailure failure_ = ReadFailure::None;
     std::wstring fileName_;
     topolib::StlObject* target_ = nullptr;
     uint64_t streamLength_ = 0;

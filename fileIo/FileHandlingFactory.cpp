@@ -3,6 +3,7 @@
 #include "fileIo/StlFileHandling.h"
 #include "fileIo/VGeoFileHandling.h"
 
+#include "app/Log.h"
 #include "topolib/StlObject.h"
 
 #include <cctype>
@@ -64,12 +65,26 @@ std::unique_ptr<FileHandling> FileHandlingFactory::createForFile(const std::wstr
 
 namespace {
 
+thread_local ReadFailure t_lastFailure = ReadFailure::None;
+
 int loadThroughHandler(topolib::StlObject& target, const std::wstring& path) {
     auto handler = FileHandlingFactory::instance()->createForFile(path, &target);
-    return handler ? handler->load() : kFailure;
+    const int result = handler ? handler->load() : kFailure;
+    t_lastFailure = handler ? handler->lastFailure() : ReadFailure::NoHandler;
+    if (result != kSuccess) {
+        logText("READ FAILED (", false);
+        logText(readFailureText(t_lastFailure), false);
+        logText("): ", false);
+        logWString(path);
+    }
+    return result;
 }
 
 } // namespace
+
+ReadFailure lastLoadFailure() {
+    return t_lastFailure;
+}
 
 void installFileHandlers() {
     topolib::StlObject::setFileLoader(&loadThroughHandler);

@@ -41,5 +41,8 @@ public:
 // The mesh library does not link the file layer, so every program that loads
 // meshes calls this once at start-up.
 void installFileHandlers();
+// Why the last load through those handlers on this thread failed (None after a
+// success). Each failure is also written to the log with the reason and path.
+ReadFailure lastLoadFailure();
 
 } // namespace fileIo

@@ -1,10 +1,18 @@
 #include "fileIo/KStdFile.h"
 
 #include "fileIo/PathEncoding.h"
+#include "fileIo/ReadCheck.h"
 
 namespace fileIo {
 
 KStdFile::KStdFile(const std::wstring& path, std::ios::openmode mode) {
+    // A file only read is opened only when it is a regular file (a pipe
+    // without a writer would block the open).
+    if ((mode & std::ios::out) == 0) {
+        std::ifstream probe;
+        if (!openRegularFile(probe, path))
+            return;
+    }
     stream_.open(encodePath(path), mode);
 }
 

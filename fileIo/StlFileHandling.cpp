@@ -3,6 +3,7 @@
 #include "fileIo/AsciiStlParser.h"
 #include "fileIo/ByteOrder.h"
 #include "fileIo/PathEncoding.h"
+#include "fileIo/ReadCheck.h"
 #include "fileIo/StlWriter.h"
 
 #include "app/MemoryCheck.h"
@@ -28,6 +29,8 @@ constexpr uint32_t kBinaryFacetBytes = 48;
 constexpr uint32_t kRecordsPerBlock = 4096;
 // Progress reports per binary read.
 constexpr uint32_t kProgressSteps = 40;
+// First reservation, in facets, for input without a known size.
+constexpr uint32_t kUnsizedFirstStep = 1u << 16;
 
 // Bounding box of the parsed facets. The first facet's first corner starts it;
 // each coordinate then lowers the minimum or raises the maximum.
@@ -106,8 +109,8 @@ uint64_t StlFileHandling::estimateMemory(KBaseStream*) {
 }
 
 uint32_t StlFileHandling::countFacets() const {
-    std::ifstream in(encodePath(fileName_), std::ios::in | std::ios::binary);
-    if (!in.is_open() || in.peek() == std::char_traits<char>::eof())
+    std::ifstream in;
+    if (!openRegularFile(in, fileName_) || in.peek() == std::char_traits<char>::eof())
         return 0;
     if (!isAsciiFile()) {
         char head[kBinaryHeader];
@@ -123,8 +126,8 @@ uint32_t StlFileHandling::countFacets() const {
 }
 
 int StlFileHandling::readAscii() {
-    std::ifstream in(encodePath(fileName_), std::ios::in | std::ios::binary);
-    if (!in.is_open())
+    std::ifstream in;
+    if (!openRegularFile(in, fileName_))
         return kFailure;
     return readAsciiFrom(in);
 }
@@ -170,8 +173,8 @@ int StlFileHandling::readAsciiFrom(std::istream& in) {
 }
 
 int StlFileHandling::readBinary() {
-    std::ifstream in(encodePath(fileName_), std::ios::in | std::ios::binary);
-    if (!in.is_open())
+    std::ifstream in;
+    if (!openRegularFile(in, fileName_))
         return kFailure;
     return readBinaryFrom(in);
 }
@@ -191,31 +194,40 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
     // corrupt header neither reserves memory for nothing nor trips the
     // memory check. The last record may lack its two attribute bytes.
     const int64_t remaining = remainingBytes(in);
-    if (remaining >= 0) {
+    const bool sized = remaining >= 0;
+    if (sized) {
         const uint64_t present = (static_cast<uint64_t>(remaining) + 2) / kBinaryRecord;
         count = static_cast<uint32_t>(std::min<uint64_t>(count, present));
     }
     if (count == 0)
         return kFailure;
-
-    const double wanted = static_cast<double>(static_cast<uint64_t>(count) * kBytesPerFacet) * 1.2;
-    if (!MemoryCheckCallback || !MemoryCheckCallback(static_cast<uint64_t>(wanted)))
-        return kNotEnoughMemory;
     count = std::min(count, kMaxBinaryFacets);
+    // Input without a size (a pipe) cannot back its count: the arrays grow in
+    // steps with what arrives instead of being reserved for the count, and
+    // each step passes the memory check.
+    auto memoryFor = [](uint32_t facets) {
+        const double wanted = static_cast<double>(static_cast<uint64_t>(facets) * kBytesPerFacet) * 1.2;
+        return MemoryCheckCallback && MemoryCheckCallback(static_cast<uint64_t>(wanted));
+    };
+    uint32_t room = sized ? count : std::min(count, kUnsizedFirstStep);
+    if (!memoryFor(room))
+        return kNotEnoughMemory;
 
     mesh.setName(std::string(head, std::find(head, head + 80, '\0')));
 
     try {
-        mesh.reserveTriangles(count);
+        mesh.reserveTriangles(room);
         std::vector<topolib::FacetCorner> corners;
-        corners.reserve(static_cast<size_t>(count) * 3);
+        corners.reserve(static_cast<size_t>(room) * 3);
         topolib::adviseHugePagesForCapacity(corners);
         // The corners are appended facet by facet into the reserved room (no
         // clearing pass over the whole array); the pages of the corner and
-        // triangle arrays are mapped ahead on a helper thread.
+        // triangle arrays are mapped ahead on a helper thread (only when the
+        // arrays will not grow under it).
         topolib::PagePopulator populator;
-        populator.start({{corners.data(), corners.capacity() * sizeof(topolib::FacetCorner)},
-                         {mesh.triangles().data(), mesh.triangleCapacity() * sizeof(topolib::StlTriangle*)}});
+        if (sized)
+            populator.start({{corners.data(), corners.capacity() * sizeof(topolib::FacetCorner)},
+                             {mesh.triangles().data(), mesh.triangleCapacity() * sizeof(topolib::StlTriangle*)}});
         uint32_t cornerCounter = 0;
         double reference[3] = {0, 0, 0};
         bool haveReference = false;
@@ -239,6 +251,15 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
                 ended = true;
                 if (got % kBinaryRecord >= kBinaryFacetBytes)
                     ++records;
+            }
+            if (!sized && index + records > room) {
+                const uint32_t grown = static_cast<uint32_t>(
+                    std::min<uint64_t>(count, std::max<uint64_t>(uint64_t(room) * 2, index + records)));
+                if (!memoryFor(grown))
+                    return kNotEnoughMemory;
+                mesh.reserveTriangles(grown - room);
+                corners.reserve(static_cast<size_t>(grown) * 3);
+                room = grown;
             }
             const char* record = block.data();
             for (size_t r = 0; r < records; ++r, ++index, record += kBinaryRecord) {

@@ -164,7 +164,9 @@ void discardShell(topolib::StlShell* shell) {
 } // namespace
 
 int VGeoFileHandling::load() {
-    return readFile(fileName_);
+    if (!checkBeforeLoad())
+        return kFailure;
+    return noteLoadResult(readFile(fileName_));
 }
 
 int VGeoFileHandling::readAscii() {

@@ -1,3 +1,5 @@
+#include "WithoutRoot.h"
+
 #include "app/DataFolders.h"
 #include "app/MainWindowHooks.h"
 
@@ -8,10 +10,7 @@
 #include <QTemporaryDir>
 #include <QWidget>
 #include <gtest/gtest.h>
-#include <functional>
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -37,26 +36,6 @@ public:
     ~MessageBoxRecorder() { setMessageBoxHook(nullptr); }
     std::vector<ShownBox> shown;
 };
-
-// Runs check in this process, or, when the process is root, in a child that
-// has changed to the unprivileged user "nobody" (65534); true when check held.
-bool runWithoutRoot(const std::function<bool()>& check) {
-    if (geteuid() != 0)
-        return check();
-    const pid_t child = fork();
-    if (child < 0)
-        return false;
-    if (child == 0) {
-        const gid_t nobody = 65534;
-        if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0 || geteuid() == 0)
-            _exit(2);
-        _exit(check() ? 0 : 1);
-    }
-    int status = 0;
-    if (waitpid(child, &status, 0) != child)
-        return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 TEST(DataFolders, dataFolderIsTheCompanyFolderUnderTheUserDataBase) {
     QTemporaryDir data;
@@ -130,7 +109,7 @@ TEST(DataFolders, fileCheckTellsTheUserOnlyWhenGivenAParent) {
         return !checkFileReadable(readable, &parent) && boxes.shown.size() == 2u &&
                boxes.shown[1].text == fileUnreadableMessage().arg(readable);
     };
-    EXPECT_TRUE(runWithoutRoot(unreadableFileIsReported));
+    EXPECT_TRUE(testsupport::runWithoutRoot(unreadableFileIsReported));
 }
 
 } // namespace

@@ -23,6 +23,7 @@
 #include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
 #include "fileIo/FileHandlingFactory.h"
+#include "fileIo/PathEncoding.h"
 #include "fileIo/StlFileHandling.h"
 #include "topolib/MeshBoolean.h"
 #include "topolib/SliceContour.h"
@@ -155,7 +156,8 @@ int main(int argc, char** argv) {
     installMemoryCheck([](const uint64_t&) { return true; });
     fileIo::installFileHandlers();
 
-    const std::wstring path = QString::fromLocal8Bit(argv[1]).toStdWString();
+    // Byte names that do not decode (Latin-1 under UTF-8) are kept exactly.
+    const std::wstring path = fileIo::decodePath(argv[1]);
     topolib::StlObject mesh;
     double msRead = 0, msWeld = 0, msEdges = 0, msShells = 0;
 
@@ -172,7 +174,11 @@ int main(int argc, char** argv) {
         } else {
             msRead = msBetween(start, loaded);
         }
-        if (result == fileIo::kSuccess) {
+        if (result != fileIo::kSuccess)
+            std::fprintf(stderr, "meshinfo: cannot read %s: %s\n", argv[1],
+                         fileIo::readFailureText(handler->lastFailure()));
+        // As loadFromFile: the geometry format brings its edges and shells.
+        if (result == fileIo::kSuccess && mesh.edges().empty() && mesh.shells().empty()) {
             mesh.buildEdges(true, 60, 25);
             const auto edgesBuilt = Clock::now();
             mesh.findShells(true, 85);

@@ -1,0 +1,244 @@
+// Files and paths a user meets: names that are not UTF-8, saves into folders
+// that are not writable, hard links and files of other owners, a file size
+// limit, pipes, input without a size, and the reason a read failed.
+
+#include "StlFixtures.h"
+#include "WithoutRoot.h"
+
+#include "app/MemoryCheck.h"
+#include "app/Startup.h"
+#include "fileIo/FileHandlingFactory.h"
+#include "fileIo/PathEncoding.h"
+#include "fileIo/StlFileHandling.h"
+#include "fileIo/VGeoFileHandling.h"
+#include "topolib/StlObject.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <istream>
+#include <streambuf>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace fileIo;
+using namespace stlfixtures;
+using testsupport::kNobody;
+using testsupport::runWithoutRoot;
+
+namespace {
+
+class FilesAndPaths : public ::testing::Test {
+protected:
+    void SetUp() override {
+        installMemoryCheck([](const uint64_t&) { return true; });
+        installFileHandlers();
+        base = dir.path().toStdString();
+    }
+    void TearDown() override { installMemoryCheck(nullptr); }
+
+    std::string bytesOf(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    // Writes the cube of `mesh` as a binary STL to the (byte) path.
+    int saveStl(topolib::StlObject& mesh, const std::string& path) {
+        StlFileHandling writer;
+        writer.setTarget(&mesh);
+        return writer.writeBinaryMesh(decodePath(path));
+    }
+
+    QTemporaryDir dir;
+    std::string base;
+};
+
+// A read buffer over a string that cannot tell its size (like a pipe).
+class UnsizedBuffer : public std::streambuf {
+public:
+    explicit UnsizedBuffer(std::string bytes) : bytes_(std::move(bytes)) {
+        setg(bytes_.data(), bytes_.data(), bytes_.data() + bytes_.size());
+    }
+
+protected:
+    pos_type seekoff(off_type, std::ios_base::seekdir, std::ios_base::openmode) override { return pos_type(-1); }
+    pos_type seekpos(pos_type, std::ios_base::openmode) override { return pos_type(-1); }
+
+private:
+    std::string bytes_;
+};
+
+} // namespace
+
+TEST_F(FilesAndPaths, latin1FileNamesOpenAndSaveWithoutLoss) {
+    const std::string name = base + "/W\xfcrfel.stl";
+    ASSERT_TRUE(writeFile(name, binaryStl(cube())));
+    const std::wstring path = decodePath(name);
+    EXPECT_EQ(encodePath(path), name);
+    EXPECT_EQ(decodePath(base + "/Gr\xc3\xb6\xc3\x9f" "e.stl"), decodePath(base) + L"/Gr\u00f6\u00dfe.stl");
+
+    topolib::StlObject mesh;
+    ASSERT_EQ(mesh.loadFromFile(path), 1);
+    EXPECT_EQ(mesh.triangleCount(), 12u);
+
+    const std::string copy = base + "/Kopie \xe9t\xe9.stl";
+    ASSERT_EQ(saveStl(mesh, copy), kSuccess);
+    struct stat st {};
+    ASSERT_EQ(::stat(copy.c_str(), &st), 0);
+    EXPECT_EQ(bytesOf(copy).size(), 84u + 12u * 50u);
+    VGeoFileHandling vgeo;
+    vgeo.setTarget(&mesh);
+    ASSERT_EQ(vgeo.writeFile(decodePath(base + "/W\xfcrfel.vsg")), kSuccess);
+    topolib::StlObject back;
+    ASSERT_EQ(back.loadFromFile(decodePath(base + "/W\xfcrfel.vsg")), 1);
+    EXPECT_EQ(back.triangleCount(), 12u);
+}
+
+TEST_F(FilesAndPaths, savesKeepLinksAndOwnersAndWorkInFoldersThatAreNotWritable) {
+    topolib::StlObject mesh;
+    ASSERT_TRUE(writeFile(base + "/cube.stl", binaryStl(cube())));
+    ASSERT_EQ(mesh.loadFromFile(decodePath(base + "/cube.stl")), 1);
+    const std::string expected = [&] {
+        EXPECT_EQ(saveStl(mesh, base + "/reference.stl"), kSuccess);
+        return bytesOf(base + "/reference.stl");
+    }();
+
+    // A hard link: both names still show the one, new file.
+    const std::string linked = base + "/linked.stl", other = base + "/other-name.stl";
+    ASSERT_TRUE(writeFile(linked, "old"));
+    ASSERT_EQ(::link(linked.c_str(), other.c_str()), 0);
+    ASSERT_EQ(saveStl(mesh, linked), kSuccess);
+    struct stat st {};
+    ASSERT_EQ(::stat(other.c_str(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 2u);
+    EXPECT_EQ(bytesOf(other), expected);
+
+    // Mode bits of the replaced file stay.
+    const std::string modeFile = base + "/mode.stl";
+    ASSERT_TRUE(writeFile(modeFile, "old"));
+    ASSERT_EQ(::chmod(modeFile.c_str(), 0640), 0);
+    ASSERT_EQ(saveStl(mesh, modeFile), kSuccess);
+    ASSERT_EQ(::stat(modeFile.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    // A folder that only root may write, holding a file that "nobody" may.
+    const std::string locked = base + "/locked";
+    ASSERT_EQ(::mkdir(locked.c_str(), 0755), 0);
+    const std::string inside = locked + "/model.stl";
+    ASSERT_TRUE(writeFile(inside, "old"));
+    if (geteuid() == 0) {
+        ASSERT_EQ(::chmod(base.c_str(), 0755), 0);
+        ASSERT_EQ(::chown(inside.c_str(), kNobody, kNobody), 0);
+        // Another owner's file saved by root keeps its owner.
+        ASSERT_EQ(saveStl(mesh, inside), kSuccess);
+        ASSERT_EQ(::stat(inside.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, kNobody);
+        EXPECT_EQ(st.st_gid, kNobody);
+        ASSERT_TRUE(writeFile(inside, "old"));
+    } else {
+        ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
+    }
+    EXPECT_TRUE(runWithoutRoot([&] { return saveStl(mesh, inside) == kSuccess && bytesOf(inside) == expected; }));
+    // Nothing but the file itself was made in the folder.
+    EXPECT_TRUE(runWithoutRoot([&] { return saveStl(mesh, locked + "/new.stl") == kFailure; }));
+    ::chmod(locked.c_str(), 0755);
+}
+
+TEST_F(FilesAndPaths, aSaveBeyondTheFileSizeLimitFailsWithoutEndingTheProgram) {
+    topolib::StlObject mesh;
+    ASSERT_TRUE(writeFile(base + "/torus.stl", binaryStl(torus(40, 40))));
+    ASSERT_EQ(mesh.loadFromFile(decodePath(base + "/torus.stl")), 1);
+    const std::string target = base + "/big.stl";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // What the program does at start; then a limit far below the file.
+        ignoreFileSizeSignal();
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 4000;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(saveStl(mesh, target) == kFailure ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+}
+
+TEST_F(FilesAndPaths, inputWithoutASizeGrowsWithWhatArrives) {
+    // 234 bytes that claim 0xFFFFFFFF facets: three facets follow.
+    std::string bytes = binaryStl(cube()).substr(0, 84 + 3 * 50);
+    bytes[80] = bytes[81] = bytes[82] = bytes[83] = '\xff';
+    ASSERT_EQ(bytes.size(), 234u);
+    UnsizedBuffer buffer(bytes);
+    std::istream in(&buffer);
+    topolib::StlObject mesh;
+    StlFileHandling reader;
+    reader.setTarget(&mesh);
+    ASSERT_EQ(reader.readBinaryFrom(in), kSuccess);
+    EXPECT_EQ(mesh.triangleCount(), 3u);
+    EXPECT_LE(mesh.triangleCapacity(), 1u << 16);
+
+    // A long stream grows past its first step.
+    const auto many = torus(300, 300);
+    UnsizedBuffer longBuffer(binaryStl(many));
+    std::istream longIn(&longBuffer);
+    topolib::StlObject big;
+    reader.setTarget(&big);
+    ASSERT_EQ(reader.readBinaryFrom(longIn), kSuccess);
+    EXPECT_EQ(big.triangleCount(), many.size());
+}
+
+TEST_F(FilesAndPaths, aFailedReadSaysWhy) {
+    const std::string garbage = base + "/garbage.stl", empty = base + "/empty.stl", folder = base + "/folder.stl";
+    const std::string fifo = base + "/pipe.stl", locked = base + "/locked.stl", cube = base + "/cube.stl";
+    ASSERT_TRUE(writeFile(garbage, "0123456789"));
+    ASSERT_TRUE(writeFile(empty, ""));
+    ASSERT_TRUE(writeFile(cube, binaryStl(stlfixtures::cube())));
+    ASSERT_TRUE(writeFile(locked, binaryStl(stlfixtures::cube())));
+    ASSERT_EQ(::chmod(locked.c_str(), 0200), 0);
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(base.c_str(), 0755), 0);
+
+    const struct {
+        std::string path;
+        ReadFailure why;
+    } cases[] = {
+        {base + "/missing.stl", ReadFailure::Missing},
+        {garbage, ReadFailure::NotMeshFile},
+        {empty, ReadFailure::Empty},
+        {folder, ReadFailure::NotRegular},
+        {fifo, ReadFailure::NotRegular}, // a pipe without a writer: no hang
+        {base + "/model.xyz", ReadFailure::NoHandler},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        topolib::StlObject mesh;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_NE(mesh.loadFromFile(decodePath(c.path)), 1);
+        EXPECT_EQ(lastLoadFailure(), c.why) << readFailureText(lastLoadFailure());
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    }
+    EXPECT_TRUE(runWithoutRoot([&] {
+        topolib::StlObject mesh;
+        return mesh.loadFromFile(decodePath(locked)) != 1 && lastLoadFailure() == ReadFailure::NotReadable;
+    }));
+
+    installMemoryCheck([](const uint64_t&) { return false; });
+    topolib::StlObject refused;
+    EXPECT_EQ(refused.loadFromFile(decodePath(cube)), 4);
+    EXPECT_EQ(lastLoadFailure(), ReadFailure::TooLarge);
+    EXPECT_STREQ(readFailureText(ReadFailure::TooLarge), "too large for the available memory");
+
+    installMemoryCheck([](const uint64_t&) { return true; });
+    topolib::StlObject fine;
+    EXPECT_EQ(fine.loadFromFile(decodePath(cube)), 1);
+    EXPECT_EQ(lastLoadFailure(), ReadFailure::None);
+}
