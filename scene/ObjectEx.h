@@ -182,6 +182,11 @@ public:
     void clearPointedSupport() { m_pointedSupport = nullptr; }
     // Queues the support's GL buffers for deletion and drops the container.
     void deleteSupport();
+    // Makes gen (null: none) the object's container. The container it
+    // replaces is detached as by deleteSupport (its buffers queued, its
+    // pending point dropped); the pointed support is forgotten. The commands
+    // that share containers put them back this way.
+    void setSupportGen(std::shared_ptr<support::SupportGen> gen);
     // Appends every mesh triangle, then every support triangle.
     void collectTriangles(std::vector<topolib::StlTriangle*>& out);
 

@@ -94,12 +94,24 @@ bool ObjectEx::takePointedSupport(support::ShapeDeque* changes) {
 }
 
 void ObjectEx::deleteSupport() {
+    setSupportGen(nullptr);
+}
+
+void ObjectEx::setSupportGen(std::shared_ptr<support::SupportGen> gen) {
     m_pointedSupport = nullptr;
-    if (!m_support)
+    if (gen == m_support)
         return;
-    // The names are freed by the next draw, when the GL context is current.
-    m_support->releaseRenderBuffers(m_buffersToDelete);
-    m_support.reset();
+    if (m_support) {
+        // Undo commands may still hold the container and put it back: it
+        // keeps no buffer names (freed by the next draw, when the GL context
+        // is current) and no hover preview, and draws fresh buffers when it
+        // returns.
+        m_support->releaseRenderBuffers(m_buffersToDelete);
+        m_support->clearAddedPoint();
+    }
+    m_support = std::move(gen);
+    if (m_support)
+        m_support->markChanged();
 }
 
 void ObjectEx::appendSupportTriangles(std::vector<topolib::StlTriangle*>& out) {

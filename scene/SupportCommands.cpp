@@ -1,0 +1,165 @@
+#include "scene/SupportCommands.h"
+
+#include "scene/ObjectEx.h"
+#include "scene/ObjectTable.h"
+#include "scene/SceneHost.h"
+#include "support/AbtShape.h"
+#include "support/SupportArea.h"
+#include "support/SupportGen.h"
+#include "support/SupportParamFile.h"
+
+namespace {
+
+void markModified() {
+    ObjectTable::instance()->setModified(true);
+}
+
+} // namespace
+
+// ---- SupportGenCmd -------------------------------------------------------------------
+
+void SupportGenCmd::undo() {
+    for (const Entry& e : m_entries) {
+        e.object->waitForJobs();
+        const double back[3] = {-e.offset[0], -e.offset[1], -e.offset[2]};
+        e.object->topolib::StlObject::translate(back);
+        e.object->setSupportGen(e.previous);
+    }
+    markModified();
+    sceneHost()->updateSelectionBox();
+}
+
+void SupportGenCmd::redo() {
+    for (const Entry& e : m_entries) {
+        e.object->waitForJobs();
+        e.object->topolib::StlObject::translate(e.offset.data());
+        e.object->setSupportGen(e.generated);
+    }
+    markModified();
+    sceneHost()->updateSelectionBox();
+}
+
+// ---- AddConeSupportCmd ----------------------------------------------------------------
+
+bool AddConeSupportCmd::execute() {
+    support::SupportAreaAbs* area = nullptr;
+    ObjectEx* object = nullptr;
+    // A preview that committed to nothing (a point that gets no cone) is
+    // nothing to record.
+    if (!ObjectTable::instance()->takeConePreview(&area, &object) || !area || !object)
+        return false;
+    m_object = object;
+    m_added = area;
+    m_container = object->supportGenIfAny();
+    markModified();
+    return m_container != nullptr;
+}
+
+void AddConeSupportCmd::undo() {
+    if (m_changed.empty()) {
+        // Copy first: the list is the region's own.
+        const std::vector<support::AbtShape*> shapes = m_added->shapes;
+        for (support::AbtShape* s : shapes)
+            s->setDeleted(true, &m_changed);
+    } else {
+        for (support::AbtShape* s : m_changed)
+            s->setDeleted(true, nullptr);
+    }
+    finish();
+}
+
+void AddConeSupportCmd::redo() {
+    for (support::AbtShape* s : m_changed)
+        s->setDeleted(false, nullptr);
+    finish();
+}
+
+void AddConeSupportCmd::finish() {
+    // Committing the point rebuilt the raft around the new cone; the raft
+    // follows the cone's state so that undo and redo give back exactly the
+    // supports before and after the click.
+    m_container->buildBase();
+    m_container->markChanged();
+    m_object->clearPointedSupport();
+    markModified();
+    sceneHost()->updateGLView();
+}
+
+// ---- DeleteConeSupportCmd -------------------------------------------------------------
+
+bool DeleteConeSupportCmd::execute() {
+    ObjectEx* object = ObjectTable::instance()->takePointedSupport(&m_changed);
+    // A pointed support that was already deleted changes nothing.
+    if (!object || m_changed.empty())
+        return false;
+    m_object = object;
+    m_container = object->supportGenIfAny();
+    markModified();
+    return m_container != nullptr;
+}
+
+void DeleteConeSupportCmd::undo() {
+    setChangedDeleted(false);
+}
+
+void DeleteConeSupportCmd::redo() {
+    setChangedDeleted(true);
+}
+
+void DeleteConeSupportCmd::setChangedDeleted(bool deleted) {
+    for (support::AbtShape* s : m_changed)
+        s->setDeleted(deleted, nullptr);
+    m_container->markChanged();
+    m_object->clearPointedSupport();
+    markModified();
+    sceneHost()->updateGLView();
+}
+
+// ---- Generation -------------------------------------------------------------------------
+
+int generateSupportsForSelection(const support::SupportParams& params, uint8_t supportType, int baseType) {
+    using P = support::SupportParams;
+    ObjectTable* table = ObjectTable::instance();
+    ZOffsetRecords moves;
+    const double z = params[P::ZOffset];
+    table->setSelectedObjectsZOffset(&z, moves);
+
+    std::vector<SupportGenCmd::Entry> entries;
+    entries.reserve(moves.size());
+    for (const auto& move : moves) {
+        SupportGenCmd::Entry e;
+        e.object = move.first;
+        e.offset = move.second;
+        e.previous = move.first->supportGenIfAny();
+        e.generated = std::make_shared<support::SupportGen>(move.first);
+        move.first->setSupportGen(e.generated);
+        entries.push_back(std::move(e));
+    }
+    std::vector<ObjectEx*> lifted;
+    lifted.reserve(entries.size());
+    for (const SupportGenCmd::Entry& e : entries)
+        lifted.push_back(e.object);
+    sceneHost()->pushCommand(new SupportGenCmd(std::move(entries)), false);
+
+    const double tip = params[P::TipSize] / 2.0;
+    const double trunk = params[P::TrunkSize] / 2.0;
+    const double branch = params[P::BranchSize] / 2.0;
+    for (ObjectEx* obj : lifted) {
+        obj->setSupportMaxAngle(&params.values[P::Angle]);
+        obj->setSupportTipRadius(&tip);
+        obj->setSupportTrunkRadius(&trunk);
+        obj->setSupportBranchRadius(&branch);
+        obj->setSupportHeadExtend(&params.values[P::HeadExtend]);
+        obj->setSupportBaseThickness(&params.values[P::BaseThickness]);
+        obj->setSupportBaseSize(&params.values[P::BottomSize]);
+        obj->setSupportDensity(&params.values[P::Density]);
+        obj->setSupportType(supportType, false);
+        obj->setSupportBaseType(baseType, false);
+        obj->setSupportRemoveInternal(params.removeInternal);
+    }
+    for (ObjectEx* obj : lifted)
+        obj->generateSupport();
+    if (!lifted.empty())
+        table->setModified(true);
+    return static_cast<int>(lifted.size());
+}

@@ -1,0 +1,293 @@
+// The support commands: a generation as one command whose undo and redo
+// switch positions and whole containers; support points added and deleted
+// through the object list's preview and pointed support; sequences that mix
+// them with moves, Clear and rebuilds (run under AddressSanitizer they must
+// never touch a freed shape or container).
+#include "SceneTestHost.h"
+
+#include "scene/SupportCommands.h"
+#include "support/ColumnLink.h"
+#include "support/ConeShape.h"
+#include "support/SupportGen.h"
+#include "support/SupportParamFile.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
+
+#include <algorithm>
+#include <set>
+#include <tuple>
+
+namespace {
+
+using support::SupportGen;
+using P = support::SupportParams;
+
+double lowestZ(ObjectEx* obj) {
+    double min[3], max[3];
+    EXPECT_TRUE(obj->readBox(min, max));
+    return min[2];
+}
+
+// What a container shows: its live pickable shapes and every support
+// triangle's corners (raft included), sorted.
+struct SupportState {
+    std::vector<const support::AbtShape*> live;
+    std::vector<std::array<double, 9>> triangles;
+    bool operator==(const SupportState& o) const { return live == o.live && triangles == o.triangles; }
+};
+
+SupportState stateOf(const std::shared_ptr<SupportGen>& gen) {
+    SupportState s;
+    if (!gen)
+        return s;
+    support::ShapeDeque live;
+    gen->collectLiveShapes(live);
+    s.live.assign(live.begin(), live.end());
+    std::vector<topolib::StlTriangle*> all;
+    gen->appendAllTriangles(all);
+    for (const topolib::StlTriangle* t : all) {
+        std::array<double, 9> c;
+        for (int k = 0; k < 3; ++k)
+            for (int a = 0; a < 3; ++a)
+                c[3 * k + a] = t->vertices[k]->pos[a];
+        s.triangles.push_back(c);
+    }
+    std::sort(s.live.begin(), s.live.end());
+    std::sort(s.triangles.begin(), s.triangles.end());
+    return s;
+}
+
+int liveCones(const std::shared_ptr<SupportGen>& gen) {
+    support::ShapeDeque live;
+    gen->collectLiveShapes(live);
+    return int(std::count_if(live.begin(), live.end(), [](support::AbtShape* s) { return s->asCone() != nullptr; }));
+}
+
+class SupportCommandsTest : public SceneTest {
+protected:
+    ObjectEx* addCube(double size, double x, double z) {
+        ObjectEx* obj = addMesh(meshfixtures::cube(size, {x, 0.0, z}));
+        obj->rebuildOctree();
+        return obj;
+    }
+    // Generate as the panel does, with the presets and the given Z offset.
+    int generate(double z, double density = 5.0) {
+        P p = support::presetSupportParams();
+        p[P::ZOffset] = z;
+        p[P::Density] = density;
+        return generateSupportsForSelection(p, 1, 1);
+    }
+    // The support-point preview where the vertical line through (x, y) meets
+    // the selection's underside (picking takes the hit farthest along the
+    // direction, as seen by a camera below looking up).
+    void previewBelow(double x, double y) {
+        const double origin[3] = {x, y, 0.5};
+        const double down[3] = {0.0, 0.0, -1.0};
+        table()->previewConeAt(origin, down);
+    }
+    bool modifiedBy(const std::function<void()>& fn) {
+        table()->setModified(false);
+        fn();
+        return table()->isModified();
+    }
+};
+
+TEST_F(SupportCommandsTest, generateOnTwoObjectsIsOneCommandWhoseUndoAndRedoSwitchWholeContainers) {
+    ObjectEx* a = addCube(20.0, 0.0, 0.0);
+    ObjectEx* b = addCube(10.0, 40.0, 2.0);
+    ObjectEx* hidden = addCube(10.0, 80.0, 0.0);
+    hidden->setVisible(false);
+    // b already has supports of its own (generated at its old height).
+    b->generateSupport();
+    const std::shared_ptr<SupportGen> bBefore = b->supportGenIfAny();
+    ASSERT_TRUE(bBefore && bBefore->areaCount() > 0);
+    for (ObjectEx* o : {a, b, hidden})
+        o->setSelected(true);
+
+    table()->setModified(false);
+    EXPECT_EQ(generate(5.0), 2);
+    EXPECT_TRUE(table()->isModified());
+    ASSERT_EQ(commands()->undoCount(), 1u);
+    auto* cmd = dynamic_cast<const SupportGenCmd*>(commands()->undoTop());
+    ASSERT_NE(cmd, nullptr);
+    ASSERT_EQ(cmd->entries().size(), 2u);
+    EXPECT_NEAR(lowestZ(a), 5.0, 1e-9);
+    EXPECT_NEAR(lowestZ(b), 5.0, 1e-9);
+    // The hidden selected object is neither lifted nor given supports.
+    EXPECT_NEAR(lowestZ(hidden), 0.0, 1e-9);
+    EXPECT_FALSE(hidden->hasSupport());
+    const std::shared_ptr<SupportGen> aGen = a->supportGenIfAny(), bGen = b->supportGenIfAny();
+    ASSERT_TRUE(aGen && bGen);
+    EXPECT_NE(bGen, bBefore);
+    EXPECT_GT(liveCones(aGen), 4);
+    EXPECT_GT(liveCones(bGen), 0);
+    // The panel's sizes are diameters.
+    EXPECT_DOUBLE_EQ(aGen->getTipRadius(), 0.5);
+    EXPECT_DOUBLE_EQ(aGen->getTrunkRadius(), 1.0);
+    EXPECT_DOUBLE_EQ(aGen->getBaseSize(), 4.0);
+    const SupportState aState = stateOf(aGen), bState = stateOf(bGen);
+
+    EXPECT_TRUE(modifiedBy([&] { ASSERT_TRUE(commands()->undo()); }));
+    EXPECT_NEAR(lowestZ(a), 0.0, 1e-9);
+    EXPECT_NEAR(lowestZ(b), 2.0, 1e-9);
+    EXPECT_EQ(a->supportGenIfAny(), nullptr);
+    EXPECT_EQ(b->supportGenIfAny(), bBefore);
+
+    EXPECT_TRUE(modifiedBy([&] { ASSERT_TRUE(commands()->redo()); }));
+    EXPECT_NEAR(lowestZ(a), 5.0, 1e-9);
+    EXPECT_NEAR(lowestZ(b), 5.0, 1e-9);
+    // The very containers the generation filled, unchanged: nothing was computed.
+    EXPECT_EQ(a->supportGenIfAny(), aGen);
+    EXPECT_EQ(b->supportGenIfAny(), bGen);
+    EXPECT_TRUE(stateOf(aGen) == aState);
+    EXPECT_TRUE(stateOf(bGen) == bState);
+    EXPECT_TRUE(aGen->changed); // fresh render buffers after coming back
+}
+
+TEST_F(SupportCommandsTest, containersOutliveMovesClearAndRebuildsAcrossUndoAndRedo) {
+    ObjectEx* obj = addCube(20.0, 0.0, 0.0);
+    obj->setSelected(true);
+
+    // generate -> move -> undo move -> undo generate -> redo generate
+    generate(5.0);
+    const std::shared_ptr<SupportGen> first = obj->supportGenIfAny();
+    const SupportState firstState = stateOf(first);
+    obj->setPointedSupport(first->areaAt(0)->shapes.front());
+    const double by[3] = {3.0, 0.0, 0.0};
+    ASSERT_TRUE(host->pushCommand(new TranslateCmd(TranslateCmd::ByOffset, by), false));
+    EXPECT_FALSE(obj->hasSupport());
+    EXPECT_EQ(obj->pointedSupport(), nullptr); // removing supports forgets the pointed one
+    ASSERT_TRUE(commands()->undo());
+    ASSERT_TRUE(commands()->undo());
+    EXPECT_FALSE(obj->hasSupport());
+    ASSERT_TRUE(commands()->redo());
+    EXPECT_EQ(obj->supportGenIfAny(), first);
+    EXPECT_TRUE(stateOf(first) == firstState);
+
+    // generate again -> undo -> Clear -> undo -> redo -> redo
+    generate(20.0); // tall enough for bracing bars
+    const std::shared_ptr<SupportGen> second = obj->supportGenIfAny();
+    ASSERT_NE(second, first);
+    ASSERT_TRUE(commands()->undo());
+    EXPECT_EQ(obj->supportGenIfAny(), first);
+    table()->deleteSupportOfSelected();
+    EXPECT_FALSE(obj->hasSupport());
+    ASSERT_TRUE(commands()->undo()); // the first generation
+    EXPECT_NEAR(lowestZ(obj), 0.0, 1e-9);
+    EXPECT_FALSE(obj->hasSupport());
+    ASSERT_TRUE(commands()->redo());
+    EXPECT_EQ(obj->supportGenIfAny(), first);
+    EXPECT_TRUE(stateOf(first) == firstState);
+    ASSERT_TRUE(commands()->redo());
+    EXPECT_EQ(obj->supportGenIfAny(), second);
+    EXPECT_NEAR(lowestZ(obj), 20.0, 1e-9);
+
+    // add point -> change support type -> undo -> redo
+    previewBelow(6.0, 13.0);
+    EXPECT_TRUE(modifiedBy([&] { ASSERT_TRUE(host->pushCommand(new AddConeSupportCmd(), false)); }));
+    auto* addCmd = dynamic_cast<const AddConeSupportCmd*>(commands()->undoTop());
+    ASSERT_NE(addCmd, nullptr);
+    support::AbtShape* added = addCmd->addedSupport()->shapes.front();
+    table()->setSupportType(0, true);
+    EXPECT_TRUE(modifiedBy([&] { ASSERT_TRUE(commands()->undo()); }));
+    EXPECT_TRUE(added->isDeleted());
+    EXPECT_TRUE(modifiedBy([&] { ASSERT_TRUE(commands()->redo()); }));
+    EXPECT_FALSE(added->isDeleted());
+    table()->setSupportType(1, true);
+
+    // delete a bar -> rebuild -> undo
+    support::ShapeDeque live;
+    second->collectLiveShapes(live);
+    auto bar = std::find_if(live.begin(), live.end(), [](support::AbtShape* s) {
+        return s->kind() == support::AbtShape::Kind::Bar;
+    });
+    ASSERT_NE(bar, live.end());
+    obj->setPointedSupport(*bar);
+    EXPECT_TRUE(modifiedBy([&] { ASSERT_TRUE(host->pushCommand(new DeleteConeSupportCmd(), false)); }));
+    EXPECT_TRUE((*bar)->isDeleted());
+    table()->setSupportType(1, true); // rebuilds every mesh, bars included
+    EXPECT_TRUE(modifiedBy([&] { ASSERT_TRUE(commands()->undo()); }));
+    std::vector<topolib::StlTriangle*> triangles;
+    second->appendAllTriangles(triangles);
+    EXPECT_FALSE(triangles.empty());
+
+    // The commands go before the objects, as a new scene does it.
+    commands()->clear();
+    table()->deleteAllObjects();
+}
+
+TEST_F(SupportCommandsTest, addedAndDeletedPointsUndoAndRedoExactlyOnTheContainerTheyRecorded) {
+    ObjectEx* obj = addCube(20.0, 0.0, 0.0);
+    obj->setSelected(true);
+    generate(5.0, 12.0);
+    const std::shared_ptr<SupportGen> gen = obj->supportGenIfAny();
+    const int cones = liveCones(gen);
+    const SupportState before = stateOf(gen);
+
+    // Without a preview nothing is recorded.
+    EXPECT_FALSE(host->pushCommand(new AddConeSupportCmd(), false));
+    EXPECT_EQ(commands()->undoCount(), 1u);
+
+    previewBelow(3.0, 17.0);
+    ASSERT_NE(gen->pending(), nullptr);
+    ASSERT_TRUE(host->pushCommand(new AddConeSupportCmd(), false));
+    EXPECT_EQ(commands()->undoCount(), 2u);
+    auto* add = dynamic_cast<const AddConeSupportCmd*>(commands()->undoTop());
+    ASSERT_NE(add, nullptr);
+    EXPECT_EQ(add->container(), gen);
+    ASSERT_EQ(add->addedSupport()->shapes.size(), 1u);
+    auto* cone = add->addedSupport()->shapes.front()->asCone();
+    ASSERT_NE(cone, nullptr);
+    EXPECT_NEAR(cone->HeadEnd.x, 3.0, 0.01);
+    EXPECT_NEAR(cone->HeadEnd.y, 17.0, 0.01);
+    EXPECT_EQ(liveCones(gen), cones + 1);
+    ASSERT_FALSE(cone->links.empty());
+    const SupportState added = stateOf(gen);
+
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(commands()->undo());
+        EXPECT_TRUE(cone->isDeleted());
+        for (support::AbtShape* l : cone->links)
+            EXPECT_TRUE(l->isDeleted());
+        EXPECT_TRUE(stateOf(gen) == before);
+        ASSERT_TRUE(commands()->redo());
+        EXPECT_TRUE(stateOf(gen) == added);
+    }
+
+    // Delete the added cone with its links: one command; undo and redo exact.
+    obj->setPointedSupport(cone);
+    ASSERT_TRUE(host->pushCommand(new DeleteConeSupportCmd(), false));
+    auto* del = dynamic_cast<const DeleteConeSupportCmd*>(commands()->undoTop());
+    ASSERT_NE(del, nullptr);
+    EXPECT_EQ(del->object(), obj);
+    EXPECT_EQ(del->changedShapes().size(), 1u + cone->links.size());
+    EXPECT_EQ(obj->pointedSupport(), nullptr);
+    EXPECT_EQ(liveCones(gen), cones);
+    const SupportState deleted = stateOf(gen);
+    ASSERT_TRUE(commands()->undo());
+    EXPECT_TRUE(stateOf(gen) == added);
+    ASSERT_TRUE(commands()->redo());
+    EXPECT_TRUE(stateOf(gen) == deleted);
+    ASSERT_TRUE(commands()->undo());
+
+    // No pointed support, or one already deleted: nothing is recorded.
+    EXPECT_FALSE(host->pushCommand(new DeleteConeSupportCmd(), false));
+    obj->setPointedSupport(cone);
+    ASSERT_TRUE(commands()->undo()); // the add: the cone is deleted again
+    EXPECT_FALSE(host->pushCommand(new DeleteConeSupportCmd(), false));
+    ASSERT_TRUE(commands()->redo());
+
+    // A move drops the supports: undo and redo of the add still work on the
+    // container they recorded, which the object no longer holds.
+    const double by[3] = {0.0, 2.0, 0.0};
+    ASSERT_TRUE(host->pushCommand(new TranslateCmd(TranslateCmd::ByOffset, by), false));
+    EXPECT_FALSE(obj->hasSupport());
+    ASSERT_TRUE(commands()->undo()); // the move
+    ASSERT_TRUE(commands()->undo()); // the add
+    EXPECT_TRUE(cone->isDeleted());
+    EXPECT_TRUE(stateOf(gen) == before);
+    ASSERT_TRUE(commands()->redo());
+    EXPECT_TRUE(stateOf(gen) == added);
+}
+
+} // namespace
