@@ -75,8 +75,10 @@ bool ProjectArchiveWriter::open() {
     // the zip layer at once and not only at a final flush nobody checks.
     if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return fail(file_.errorString());
-    if (info.exists())
-        file_.setPermissions(QFile::permissions(target_));
+    // The temporary file is private; the project gets the permissions of the
+    // file it replaces, or those of a new document.
+    file_.setPermissions(info.exists() ? QFile::permissions(target_)
+                                       : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
     zip_ = std::make_unique<QuaZip>(&file_);
     zip_->setAutoClose(false);
     zip_->setUtf8Enabled(true);

@@ -61,6 +61,9 @@ protected:
 TEST_F(ProjectFailureTest, failedSavesLeaveTheOldProjectAndNoTemporaryFile) {
     ObjectTable::instance()->addObject(makeObject(meshfixtures::cube(), QStringLiteral("old")));
     ASSERT_EQ(save(), 0);
+    EXPECT_EQ(QFile::permissions(path) & (QFile::ReadOther | QFile::ReadGroup | QFile::WriteOwner),
+              QFile::ReadOther | QFile::ReadGroup | QFile::WriteOwner)
+        << "a new project is a normal document, not a private temporary file";
     const QByteArray before = fileBytes(path);
     ASSERT_FALSE(before.isEmpty());
     fillScene(3);
