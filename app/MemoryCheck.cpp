@@ -23,7 +23,10 @@ bool isRequestAffordable(uint64_t bytes, uint64_t available) {
 }
 
 uint64_t availableMemory() {
-    return availableMemoryFrom(platform::processPrivateBytes(), platform::availablePhysicalMemory());
+    // Inside a memory-limited container the machine's free memory over-promises:
+    // the group's remaining allowance counts as well.
+    const uint64_t free = std::min(platform::availablePhysicalMemory(), platform::cgroupMemoryAllowance());
+    return availableMemoryFrom(platform::processPrivateBytes(), free);
 }
 
 bool hasEnoughMemory(const uint64_t& bytes) {

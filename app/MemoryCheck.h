@@ -1,8 +1,9 @@
 #pragma once
 // The memory check consulted before large allocations (the mesh readers ask
 // it before they build a big mesh). The program allows itself at most 10 GiB
-// of private memory, further limited by the free physical memory, and keeps
-// 200 MiB in reserve.
+// of private memory, further limited by the free physical memory and by what
+// the process's memory control group still allows, and keeps 200 MiB in
+// reserve.
 #include <cstdint>
 #include <functional>
 

@@ -1,8 +1,10 @@
 #include "app/Platform.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QUuid>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -59,6 +61,86 @@ uint64_t availablePhysicalMemory() {
     bool ok = false;
     const uint64_t bytes = sumProcKilobytes("/proc/meminfo", {"MemAvailable"}, &ok);
     return ok ? bytes : 0;
+}
+
+namespace {
+
+// The first number of a control-group file; "max" (no limit) and numbers of
+// 2^62 and more (v1's "unlimited") give UINT64_MAX. ok false when unreadable.
+uint64_t readLimitFile(const QString& path, bool* ok) {
+    QFile f(path);
+    *ok = f.open(QIODevice::ReadOnly);
+    if (!*ok)
+        return 0;
+    const QByteArray text = f.readAll().trimmed();
+    if (text == "max")
+        return UINT64_MAX;
+    const qulonglong v = text.toULongLong(ok);
+    return v >= (1ull << 62) ? UINT64_MAX : static_cast<uint64_t>(v);
+}
+
+// A "key value" line of memory.stat; 0 when missing.
+uint64_t statValue(const QString& path, const QByteArray& key) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        const QList<QByteArray> parts = line.split(' ');
+        if (parts.size() == 2 && parts[0] == key)
+            return parts[1].toULongLong();
+    }
+    return 0;
+}
+
+// The allowance of one group folder; UINT64_MAX without a readable limit.
+uint64_t groupAllowance(const QString& folder, bool v2) {
+    bool ok = false;
+    const uint64_t limit = readLimitFile(folder + (v2 ? "/memory.max" : "/memory.limit_in_bytes"), &ok);
+    if (!ok || limit == UINT64_MAX)
+        return UINT64_MAX;
+    const uint64_t usage = readLimitFile(folder + (v2 ? "/memory.current" : "/memory.usage_in_bytes"), &ok);
+    if (!ok)
+        return UINT64_MAX;
+    const uint64_t cache = statValue(folder + "/memory.stat", v2 ? "inactive_file" : "total_inactive_file");
+    const uint64_t used = usage > cache ? usage - cache : 0;
+    return limit > used ? limit - used : 0;
+}
+
+} // namespace
+
+uint64_t cgroupMemoryAllowanceFrom(const QString& procCgroup, const QString& mountRoot) {
+    uint64_t allowance = UINT64_MAX;
+    for (const QString& line : procCgroup.split('\n', Qt::SkipEmptyParts)) {
+        // "hierarchy-id:controllers:path"; v2 has id 0 and no controllers.
+        const int first = line.indexOf(':');
+        const int second = first < 0 ? -1 : line.indexOf(':', first + 1);
+        if (second < 0)
+            continue;
+        const QString controllers = line.mid(first + 1, second - first - 1);
+        const QString path = line.mid(second + 1);
+        const bool v2 = line.left(first) == "0" && controllers.isEmpty();
+        if (!v2 && !controllers.split(',').contains("memory"))
+            continue;
+        const QString root = v2 ? mountRoot : mountRoot + "/memory";
+        QString folder = root + path;
+        if (!QFileInfo(folder).isDir())
+            folder = root;
+        // The group and its ancestors up to the hierarchy's root.
+        while (true) {
+            allowance = std::min(allowance, groupAllowance(folder, v2));
+            if (folder.size() <= root.size())
+                break;
+            folder = folder.left(folder.lastIndexOf('/'));
+        }
+    }
+    return allowance;
+}
+
+uint64_t cgroupMemoryAllowance() {
+    QFile f(QStringLiteral("/proc/self/cgroup"));
+    if (!f.open(QIODevice::ReadOnly))
+        return UINT64_MAX;
+    return cgroupMemoryAllowanceFrom(QString::fromUtf8(f.readAll()), QStringLiteral("/sys/fs/cgroup"));
 }
 
 uint64_t processPrivateBytes() {

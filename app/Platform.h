@@ -13,6 +13,18 @@ uint64_t totalPhysicalMemory();
 // Physical memory available to new allocations: MemAvailable of
 // /proc/meminfo in bytes (0 when unreadable).
 uint64_t availablePhysicalMemory();
+// What the process's memory control groups still allow: for each group from
+// the process's own up to the root of the hierarchy that has a limit (cgroup
+// v2 memory.max, v1 memory.limit_in_bytes), the limit minus the usage
+// (memory.current / memory.usage_in_bytes) plus the reclaimable file cache
+// (inactive_file / total_inactive_file of memory.stat); the smallest of them.
+// UINT64_MAX when no group sets a limit or the groups cannot be read.
+uint64_t cgroupMemoryAllowance();
+// The same from a /proc/self/cgroup text and the folder where the cgroup
+// file systems are mounted ("/sys/fs/cgroup"): v2 at the folder itself, v1 in
+// its "memory" subfolder. When the listed group's folder is not there (a
+// container sees its own group as the root), the mount's root is read.
+uint64_t cgroupMemoryAllowanceFrom(const QString& procCgroup, const QString& mountRoot);
 // The process's private bytes: RssAnon + VmSwap of /proc/self/status in
 // bytes (0 when unreadable).
 uint64_t processPrivateBytes();

@@ -1,5 +1,10 @@
 #include "app/MemoryCheck.h"
+#include "app/Platform.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -53,3 +58,40 @@ TEST(MemoryCheck, installedCheckIsWhatCallersReach) {
 }
 
 } // namespace
+
+namespace {
+
+void writeText(const QString& path, const QByteArray& text) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+}
+
+} // namespace
+
+TEST(MemoryCheck, controlGroupLimitsBoundTheAllowance) {
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    // v2: a limited parent and an unlimited own group; the cache counts as free.
+    writeText(root + "/app/memory.max", "4294967296\n");
+    writeText(root + "/app/memory.current", "1073741824\n");
+    writeText(root + "/app/memory.stat", "anon 900\ninactive_file 536870912\nactive_file 1\n");
+    writeText(root + "/app/run/memory.max", "max\n");
+    writeText(root + "/app/run/memory.current", "1073741824\n");
+    EXPECT_EQ(platform::cgroupMemoryAllowanceFrom("0::/app/run\n", root), 3584ull * MiB);
+    // v1, in the memory hierarchy, the group over its limit.
+    writeText(root + "/memory/box/memory.limit_in_bytes", "2147483648\n");
+    writeText(root + "/memory/box/memory.usage_in_bytes", "3221225472\n");
+    writeText(root + "/memory/memory.limit_in_bytes", "9223372036854771712\n");
+    EXPECT_EQ(platform::cgroupMemoryAllowanceFrom("4:memory:/box\n3:cpu:/\n", root), 0u);
+    // v1 as a container sees it: the listed group is the mount's root.
+    writeText(root + "/memory/memory.usage_in_bytes", "1073741824\n");
+    writeText(root + "/memory/memory.limit_in_bytes", "3221225472\n");
+    EXPECT_EQ(platform::cgroupMemoryAllowanceFrom("9:cpuacct,memory:/elsewhere/abc\n", root), 2 * GiB);
+    // No limit anywhere, or nothing readable.
+    EXPECT_EQ(platform::cgroupMemoryAllowanceFrom("0::/\n", root + "/none"), UINT64_MAX);
+    EXPECT_EQ(platform::cgroupMemoryAllowanceFrom("", root), UINT64_MAX);
+    // The live figure never exceeds the machine's.
+    EXPECT_LE(availableMemory(), platform::availablePhysicalMemory());
+}
