@@ -12,6 +12,7 @@ PACKAGES=(
   libcgal-dev libeigen3-dev libboost-dev
   clang libclang-rt-14-dev
   xvfb xauth locales cura-engine admesh
+  imagemagick xdotool
   unzip zip libxml2-utils
 )
 

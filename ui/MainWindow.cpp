@@ -4,17 +4,31 @@
 #include "app/Conversions.h"
 #include "app/MainWindowHooks.h"
 #include "app/ProgressReport.h"
+#include "app/Log.h"
 #include "app/Settings.h"
+#include "scene/ObjectEx.h"
+#include "scene/ObjectTable.h"
+#include "scene/SceneCommands.h"
+#include "ui/FileDialogProvider.h"
 #include "ui/ProgressBar.h"
+#include "view/MainGLWidget.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFontMetrics>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
+#include <QGLContext>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
 #include <QThread>
 #include <QVBoxLayout>
 #include <condition_variable>
@@ -105,21 +119,116 @@ void MainWindow::createMenus() {
 
     _menuHelp = bar->addMenu(tr("Help"));
     _menuHelpAbout = action(_menuHelp, "_menuHelpAbout", tr("About Velar3D"));
+
+    connect(_menuFileNew, SIGNAL(triggered()), this, SLOT(menuActionFileNew()));
+    connect(_menuFileOpenProj, SIGNAL(triggered()), this, SLOT(menuActionFileOpenProj()));
+    connect(_menuFileSaveProj, SIGNAL(triggered()), this, SLOT(menuActionFileSaveProj()));
+    connect(_menuFileSaveAsProj, SIGNAL(triggered()), this, SLOT(menuActionFileSaveAsProj()));
+    connect(_menuFileRecentProj, SIGNAL(triggered()), this, SLOT(menuActionFileRecentProj()));
+    connect(_menuFilePreferences, SIGNAL(triggered()), this, SLOT(menuActionFilePreferences()));
+    connect(_menuEditUndo, SIGNAL(triggered()), this, SLOT(menuEditUndo()));
+    connect(_menuEditRedo, SIGNAL(triggered()), this, SLOT(menuEditRedo()));
+    connect(_menuViewWireframe, SIGNAL(triggered()), this, SLOT(menuViewWireFrame()));
+    connect(_manuViewTransparent, SIGNAL(triggered()), this, SLOT(menuViewTransparent()));
+    connect(_menuViewTransparentSupport, SIGNAL(triggered()), this, SLOT(menuViewTransparentSupport()));
+    connect(_menuHelpAbout, SIGNAL(triggered()), this, SLOT(menuActionHelpAbout()));
+    // Entries whose feature is not part of the program yet stay disabled.
+    for (QAction* a : {_menuFileNew, _menuFileOpenProj, _menuFileSaveProj, _menuFileSaveAsProj, _menuFilePreferences,
+                       _menuHelpAbout})
+        a->setEnabled(false);
 }
 
 void MainWindow::createView() {
     // The 3D view fills _glFrame through a zero-margin layout; tool buttons
     // and side panels are children of _glFrame and float over it.
+    _glContext = new QGLContext(QGLFormat());
+    _glWidget = new MainGLWidget(_glContext, this, nullptr, Qt::WindowFlags());
     auto* layout = new QHBoxLayout(_glFrame);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(_glWidget);
+    connect(_glWidget, &QWidget::customContextMenuRequested, this, &MainWindow::showContextMenu);
+}
+
+QPushButton* MainWindow::makeToolButton(const char* name, const QString& toolTip, const QString& icon,
+                                        bool checkable) {
+    auto* b = new QPushButton(_glFrame);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setToolTip(toolTip);
+    b->setIcon(QIcon(icon));
+    b->setIconSize(QSize(32, 32));
+    b->setFixedSize(44, 44);
+    b->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+    b->setCheckable(checkable);
+    b->setVisible(true);
+    return b;
 }
 
 void MainWindow::createToolButtons() {
-    // The tool buttons are children of _glFrame along its left edge.
+    const QString dir = QStringLiteral(":/MainWindow/Resources/toolbar/");
+    _btnImportObject = makeToolButton("_btnImportObject", tr("Open STL file"), dir + "ImportObject.png", false);
+    _btnTranslate = makeToolButton("_btnTranslate", tr("Orientate"), dir + "translate_32.png", true);
+    _btnRescale = makeToolButton("_btnRescale", tr("Scale"), dir + "rescale_32.png", true);
+    _btnHollow = makeToolButton("_btnHollow", tr("Create Hollow and Holes"), dir + "Hollow_32.png", true);
+    _btnGenerateSupport =
+        makeToolButton("_btnGenerateSupport", tr("Generate Support"), dir + "generateSupport.png", true);
+    _btnExport = makeToolButton("_btnExport", tr("Save to STL file"), dir + "Export.png", true);
+    _btnExportGcode = makeToolButton("_btnExportGcode", tr("Export to gcode"), dir + "Export_Gcode.png", true);
+    _btnZSliceView = makeToolButton("_btnZSliceView", tr("Z Slice view"), dir + "ZSliceView.png", true);
+    _toolButtons = {_btnImportObject, _btnTranslate,  _btnRescale,     _btnHollow,
+                    _btnGenerateSupport, _btnExport, _btnExportGcode, _btnZSliceView};
+    connect(_btnImportObject, SIGNAL(clicked()), this, SLOT(onBtnImportObjectClicked()));
+    connect(_btnTranslate, SIGNAL(clicked()), this, SLOT(onBtnTranslateClicked()));
+    connect(_btnRescale, SIGNAL(clicked()), this, SLOT(onBtnRescaleClicked()));
+    connect(_btnHollow, SIGNAL(clicked()), this, SLOT(onBtnHollowClicked()));
+    connect(_btnGenerateSupport, SIGNAL(clicked()), this, SLOT(onBtnGenerateSupportClicked()));
+    connect(_btnExport, SIGNAL(clicked()), this, SLOT(onBtnExportClicked()));
+    connect(_btnExportGcode, SIGNAL(clicked()), this, SLOT(onBtnExportGcodeClicked()));
+    connect(_btnZSliceView, SIGNAL(clicked()), this, SLOT(onBtnZSliceViewClicked()));
+    // Panels whose feature is not part of the program yet.
+    for (QPushButton* b : {_btnTranslate, _btnRescale, _btnHollow, _btnGenerateSupport, _btnExportGcode, _btnZSliceView})
+        b->setEnabled(false);
+    layoutToolButtons();
+}
+
+void MainWindow::layoutToolButtons() {
+    for (std::size_t i = 0; i < _toolButtons.size(); ++i) {
+        _toolButtons[i]->setGeometry(5, 150 + int(i) * (kToolButtonSpacing + 44), 44, 44);
+        _toolButtons[i]->raise();
+    }
 }
 
 void MainWindow::createContextMenu() {
-    // The "Quick Action" menu is built here once its commands exist.
+    const QString dir = QStringLiteral(":/MainWindow/Resources/toolbar/");
+    _contextMenu = new QMenu(this);
+    _contextHeader = _contextMenu->addAction(tr("Quick Action"));
+    _contextHeader->setEnabled(false);
+    QFont bold = _contextHeader->font();
+    bold.setWeight(75);
+    bold.setPointSize(10);
+    _contextHeader->setFont(bold);
+    _contextMenu->addSeparator();
+    auto entry = [&](const QString& text, const QString& icon, const QString& tip, const char* slot) {
+        QAction* a = _contextMenu->addAction(QIcon(dir + icon), text);
+        a->setStatusTip(tip);
+        connect(a, SIGNAL(triggered()), this, slot);
+        return a;
+    };
+    _contextRotateMove = entry(tr("Rotate/Move"), "translate_32.png", tr("Rotate and move selected object"),
+                               SLOT(cmdContextRotateMove()));
+    _contextAutoSupport =
+        entry(tr("Auto Support"), "generateSupport.png", tr("Generate support"), SLOT(cmdContextAutoSupport()));
+    _contextImport =
+        entry(tr("Import Objects"), "ImportObject.png", tr("Import Objects"), SLOT(onBtnImportObjectClicked()));
+    _contextUnload = entry(tr("Unload Selected"), "remove.png", tr("Unload Selected Object"),
+                           SLOT(cmdUnloadSelectedObjects()));
+    _recentObjectsMenu = _contextMenu->addMenu(QIcon(dir + "recentObject.png"), tr("Recent Objects"));
+    _contextSave = entry(tr("Save"), "Export.png", tr("Save Selected Object"), SLOT(onBtnExportClicked()));
+    _contextRotateMove->setEnabled(false);
+    _contextAutoSupport->setEnabled(false);
+}
+
+void MainWindow::showContextMenu(const QPoint& pos) {
+    _contextMenu->exec(_glWidget->mapToGlobal(pos));
 }
 
 void MainWindow::createProgressDialog() {
@@ -151,13 +260,53 @@ void MainWindow::restoreSettings() {
     const QSize size = getGeneralSize(GENERAL_MAIN_WINDOW_SIZE);
     if (size.isValid())
         resize(size);
-    move(getDialogPosition(DIALOG_POS_MAIN_WINDOW, frameGeometry()));
+    QPoint pos = getDialogPosition(DIALOG_POS_MAIN_WINDOW, frameGeometry());
+    // A position off every screen (a monitor that is gone) comes back onto
+    // the primary screen.
+    bool onScreen = false;
+    for (const QScreen* screen : QGuiApplication::screens())
+        onScreen = onScreen || screen->availableGeometry().intersects(QRect(pos, QSize(100, 50)));
+    if (!onScreen && QGuiApplication::primaryScreen())
+        pos = QGuiApplication::primaryScreen()->availableGeometry().topLeft();
+    move(pos);
+    // A window larger than its screen (the first start on a small screen)
+    // would hide the view's right edge: fit it.
+    if (const QScreen* screen = QGuiApplication::screenAt(pos) ? QGuiApplication::screenAt(pos)
+                                                                : QGuiApplication::primaryScreen()) {
+        const QRect avail = screen->availableGeometry();
+        if (width() > avail.width() || height() > avail.height())
+            resize(std::min(width(), avail.width()), std::min(height(), avail.height()));
+    }
+    if (getBoolSetting(BOOL_MAIN_WINDOW_MAXIMIZED, true))
+        setWindowState(windowState() | Qt::WindowMaximized);
+    _lastImportPath = getPathSetting(PATH_IMPORTED_OBJECT, QString());
+    getPathList(PATH_RECENT_OBJECTS, &_recentObjects);
+    refillRecentObjectsMenu();
+
+    double volume[3] = {130, 130, 180};
+    const int printer = getGeneralInt(GENERAL_CURRENT_PRINTER, 0);
+    if (printer == 1) {
+        volume[0] = volume[1] = 200;
+        volume[2] = 250;
+    } else if (printer != 0) {
+        const GeneralSetting keys[3] = {GENERAL_CURRENT_BUILD_SIZE_X, GENERAL_CURRENT_BUILD_SIZE_Y,
+                                        GENERAL_CURRENT_BUILD_SIZE_Z};
+        for (int a = 0; a < 3; ++a) {
+            if (!hasGeneralSetting(keys[a]))
+                setGeneralDouble(keys[a], volume[a]);
+            volume[a] = getGeneralDouble(keys[a], volume[a]);
+        }
+    }
+    _glWidget->setBuildVolume(volume);
+    _glWidget->update();
 }
 
 void MainWindow::saveWindowSettings() {
     setGeneralSize(GENERAL_MAIN_WINDOW_SIZE, size());
     setDialogPosition(DIALOG_POS_MAIN_WINDOW, pos());
     setBoolSetting(BOOL_MAIN_WINDOW_MAXIMIZED, isMaximized());
+    setPathSetting(PATH_IMPORTED_OBJECT, _lastImportPath);
+    setPathList(PATH_RECENT_OBJECTS, _recentObjects);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -259,4 +408,265 @@ int MainWindow::execMessageBox(const QString& text, const QString& informativeTe
     if (defaultButton != QMessageBox::NoButton && (buttons & defaultButton))
         box.setDefaultButton(static_cast<QMessageBox::StandardButton>(defaultButton));
     return box.exec();
+}
+
+// ---- File dialogs ------------------------------------------------------------------
+
+QStringList QtFileDialogProvider::openFileNames(QWidget* parent, const QString& caption, const QString& dir,
+                                                const QString& filter) {
+    return QFileDialog::getOpenFileNames(parent, caption, dir, filter);
+}
+
+QString QtFileDialogProvider::saveFileName(QWidget* parent, const QString& caption, const QString& dir,
+                                           const QString& filter, QString* selectedFilter) {
+    return QFileDialog::getSaveFileName(parent, caption, dir, filter, selectedFilter);
+}
+
+void MainWindow::setFileDialogProvider(FileDialogProvider* provider) {
+    if (!_qtFileDialogs)
+        _qtFileDialogs = std::make_unique<QtFileDialogProvider>();
+    _fileDialogs = provider ? provider : _qtFileDialogs.get();
+}
+
+// ---- Import, recent objects, save ---------------------------------------------------
+
+void MainWindow::onBtnImportObjectClicked() {
+    if (!_fileDialogs)
+        setFileDialogProvider(nullptr);
+    const QString filter = QCoreApplication::translate("MainWindow", "All available formats (*.stl );;") +
+                           QCoreApplication::translate("MainWindow", "STL-STereoLithography files (*.stl);;");
+    const QStringList files = _fileDialogs->openFileNames(this, tr("Import file(s)"), _lastImportPath, filter);
+    if (files.isEmpty())
+        return;
+    ObjectTable::instance()->importObjects(files);
+    _lastImportPath = files.last();
+    addRecentObjects(files);
+    setPathSetting(PATH_IMPORTED_OBJECT, _lastImportPath);
+    _glWidget->update();
+}
+
+void MainWindow::addRecentObjects(const QStringList& files) {
+    for (const QString& file : files) {
+        const QString absolute = QFileInfo(file).absoluteFilePath();
+        for (int i = 0; i < _recentObjects.size(); ++i) {
+            if (QFileInfo(_recentObjects[i]).absoluteFilePath() == absolute) {
+                _recentObjects.removeAt(i);
+                break;
+            }
+        }
+        _recentObjects.prepend(file);
+        if (_recentObjects.size() > 5)
+            _recentObjects.removeLast();
+    }
+    refillRecentObjectsMenu();
+    setPathList(PATH_RECENT_OBJECTS, _recentObjects);
+}
+
+QList<QAction*> MainWindow::buildRecentObjectActions(bool namesOnly) {
+    QList<QAction*> actions;
+    for (int i = 0; i < _recentObjects.size(); ++i) {
+        const QFileInfo info(_recentObjects[i]);
+        if (!info.isReadable())
+            continue;
+        auto* a = new QAction(
+            QStringLiteral("%1 - %2").arg(i + 1).arg(namesOnly ? info.fileName() : info.absoluteFilePath()), this);
+        // The entry's list position travels in the action's data, not its text.
+        a->setData(i);
+        connect(a, SIGNAL(triggered()), this, SLOT(openRecentObject()));
+        actions << a;
+    }
+    return actions;
+}
+
+void MainWindow::refillRecentObjectsMenu() {
+    if (!_recentObjectsMenu)
+        return;
+    for (QAction* a : _recentObjectsMenu->actions())
+        a->deleteLater();
+    _recentObjectsMenu->clear();
+    _recentObjectsMenu->addActions(buildRecentObjectActions(true));
+}
+
+void MainWindow::openRecentObject() {
+    auto* action = qobject_cast<QAction*>(sender());
+    if (!action)
+        return;
+    bool ok = false;
+    const int index = action->data().toInt(&ok);
+    if (ok && index >= 0 && index < _recentObjects.size()) {
+        // A copy: the import reorders the list the entry lives in.
+        const QString path = _recentObjects[index];
+        importRecentFile(path);
+    }
+}
+
+void MainWindow::importRecentFile(const QString& path) {
+    // The file may have gone since the menu was built.
+    if (!QFileInfo(path).isReadable()) {
+        showMessage(tr("The file %1 cannot be found or read.").arg(path), QMessageBox::Warning, QMessageBox::Ok,
+                    QMessageBox::Ok);
+        return;
+    }
+    ObjectTable::instance()->importObjects(QStringList{path});
+    _lastImportPath = path;
+    addRecentObjects(QStringList{path});
+    _glWidget->update();
+    setPathSetting(PATH_IMPORTED_OBJECT, path);
+}
+
+void MainWindow::onBtnExportClicked() {
+    closeSidePanels();
+    saveObjectsDialog(true);
+}
+
+void MainWindow::saveObjectsDialog(bool selectedOnly) {
+    if (!_fileDialogs)
+        setFileDialogProvider(nullptr);
+    const QString start = getPathSetting(PATH_SAVED_OBJECTS, QString()) + "/";
+    const QString binary =
+        QCoreApplication::translate("MainWindow", "STL-STereoLithography File Format, Binary (*.stl)");
+    const QString filters =
+        QStringList{binary, QCoreApplication::translate("MainWindow", "STL-STereoLithography File Format, ASCII (*.stl)"),
+                    QCoreApplication::translate("MainWindow", "All available formats (*.*)")}
+            .join(";;");
+    QString selected = binary;
+    const QString file = _fileDialogs->saveFileName(this, tr("Save Object"), start, filters, &selected);
+    if (file.isEmpty())
+        return;
+    setPathSetting(PATH_SAVED_OBJECTS, QFileInfo(file).absolutePath());
+    const bool asBinary = selected == binary;
+    // The writer replaces the file only once every byte was written, so a
+    // failure leaves the previous file as it was; the user is told.
+    if (!ObjectTable::instance()->saveObjectsToStl(file, asBinary, selectedOnly)) {
+        logText("Saving objects as STL failed: ", false);
+        logString(file.toStdString(), true);
+        showMessage(tr("The objects could not be saved to %1.").arg(file), QMessageBox::Warning, QMessageBox::Ok,
+                    QMessageBox::Ok);
+    }
+}
+
+// ---- Side panels and tool buttons ------------------------------------------------------
+
+void MainWindow::closeSidePanels() {
+    for (QWidget* panel : {_scaleDlg, _orientateDlg, _hollowDlg, _exportDlg})
+        if (panel && !panel->testAttribute(Qt::WA_WState_Hidden))
+            panel->close();
+    if (_supportDlg && !_supportDlg->testAttribute(Qt::WA_WState_Hidden))
+        _supportDlg->hide();
+}
+
+void MainWindow::resetToolButtons(QAbstractButton* keep) {
+    if (keep != _btnGenerateSupport)
+        ObjectTable::instance()->clearConePreview();
+    if (!keep) {
+        for (QAbstractButton* b : _toolButtons)
+            b->setChecked(false);
+        ObjectTable::instance()->clearConePreview();
+    }
+    if (keep != _btnTranslate)
+        _glWidget->setManipulatorShown(false);
+}
+
+void MainWindow::makeActiveToolButton(QAbstractButton* button) {
+    if (_activeToolButton && _activeToolButton != button)
+        _activeToolButton->setChecked(false);
+    button->setChecked(true);
+    _activeToolButton = button;
+}
+
+// Panel buttons whose panel is not part of the program yet: they are disabled,
+// and a click that still arrives leaves every state as it was.
+void MainWindow::onBtnTranslateClicked() {}
+void MainWindow::onBtnRescaleClicked() {}
+void MainWindow::onBtnHollowClicked() {}
+void MainWindow::onBtnGenerateSupportClicked() {}
+void MainWindow::onBtnExportGcodeClicked() {}
+void MainWindow::onBtnZSliceViewClicked() {}
+void MainWindow::cmdContextRotateMove() {}
+void MainWindow::cmdContextAutoSupport() {}
+void MainWindow::menuActionFileNew() {}
+void MainWindow::menuActionFileOpenProj() {}
+void MainWindow::menuActionFileSaveProj() {}
+void MainWindow::menuActionFileSaveAsProj() {}
+void MainWindow::menuActionFileRecentProj() {}
+void MainWindow::menuActionFilePreferences() {}
+void MainWindow::menuActionHelpAbout() {}
+void MainWindow::newProject() {}
+
+void MainWindow::cmdUnloadSelectedObjects() {
+    if (ObjectTable::instance()->selectedObjectCount() == 0)
+        return;
+    pushCommand(new UnloadObjectCmd(-1), true);
+}
+
+// ---- View menu -------------------------------------------------------------------------
+
+void MainWindow::menuViewWireFrame() {
+    ObjectTable::instance()->setViewMode(_menuViewWireframe->isChecked() ? 1 : 0);
+    _glWidget->update();
+}
+
+void MainWindow::menuViewTransparent() {
+    ObjectTable::instance()->setTransparent(_manuViewTransparent->isChecked());
+    _glWidget->update();
+}
+
+void MainWindow::menuViewTransparentSupport() {
+    ObjectTable::instance()->setTransparentSupport(_menuViewTransparentSupport->isChecked());
+    _glWidget->update();
+}
+
+void MainWindow::applyBuildVolume(const double& x, const double& y, const double& z) {
+    const double volume[3] = {x, y, z};
+    _glWidget->setBuildVolume(volume);
+    setGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_X, x);
+    setGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Y, y);
+    setGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Z, z);
+    _glWidget->setReloadTextures();
+    _glWidget->update();
+}
+
+// ---- Keys ------------------------------------------------------------------------------
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    _glWidget->keyPressEvent(event);
+}
+
+void MainWindow::keyReleaseEvent(QKeyEvent* event) {
+    _glWidget->keyReleaseEvent(event);
+    // X11 repeats a held key as release-press pairs: only the real release acts.
+    if (event->isAutoRepeat())
+        return;
+    switch (event->key()) {
+    case Qt::Key_T:
+        _menuViewTransparentSupport->setChecked(!_menuViewTransparentSupport->isChecked());
+        ObjectTable::instance()->setTransparentSupport(_menuViewTransparentSupport->isChecked());
+        _glWidget->update();
+        break;
+    case Qt::Key_V:
+        _glWidget->resetView();
+        break;
+    case Qt::Key_Escape:
+        _glWidget->setMode(0);
+        _glWidget->setManipulatorShown(false);
+        _glWidget->update();
+        break;
+    case Qt::Key_S:
+        closeSidePanels();
+        saveObjectsDialog(true);
+        break;
+    case Qt::Key_G:
+        if (_contextAutoSupport->isEnabled())
+            cmdContextAutoSupport();
+        break;
+    case Qt::Key_L:
+        onBtnImportObjectClicked();
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
 }

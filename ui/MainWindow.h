@@ -8,15 +8,23 @@
 
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QStringList>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
+class FileDialogProvider;
+class MainGLWidget;
+class QAbstractButton;
 class QAction;
 class QApplication;
 class QFrame;
+class QGLContext;
 class QMenu;
+class QPushButton;
+class QScreen;
 class ProgressBar;
 
 class MainWindow : public QMainWindow, public SceneHost {
@@ -96,6 +104,60 @@ public slots:
 public:
     // ---- end of scene services -------------------------------------------------
 
+    // ---- The window: view, menus, tool buttons, context menu, recent objects --
+    MainGLWidget* glWidget() const { return _glWidget; }
+    QFrame* glFrame() const { return _glFrame; }
+    // The file dialogs the window asks (not owned; null restores the Qt ones).
+    void setFileDialogProvider(FileDialogProvider* provider);
+    // The eight tool buttons in layout order.
+    const std::vector<QAbstractButton*>& toolButtons() const { return _toolButtons; }
+    QAbstractButton* activeToolButton() const { return _activeToolButton; }
+    QMenu* contextMenu() const { return _contextMenu; }
+    QMenu* recentObjectsMenu() const { return _recentObjectsMenu; }
+    const QStringList& recentObjects() const { return _recentObjects; }
+    const QString& lastImportPath() const { return _lastImportPath; }
+    // Runs the "Quick Action" menu at a point of the view.
+    void showContextMenu(const QPoint& pos);
+    // A new build volume from the printer preferences: the view, the settings,
+    // the platform image reloaded at the next paint.
+    void applyBuildVolume(const double& x, const double& y, const double& z);
+    // Puts files at the top of the recent objects (at most 5, no duplicates).
+    void addRecentObjects(const QStringList& files);
+    // Opens the save dialog and writes the (selected) objects as STL.
+    void saveObjectsDialog(bool selectedOnly);
+    // Closes the scale, orientation, hollow and export panels, hides the support panel.
+    void closeSidePanels();
+    // Unchecks the tool buttons but keep (all of them for null) as the panels say.
+    void resetToolButtons(QAbstractButton* keep);
+    // File > New: asks, resets the scene, closes the panels.
+    void newProject();
+
+public slots:
+    void menuActionFileNew();
+    void menuActionFileOpenProj();
+    void menuActionFileSaveProj();
+    void menuActionFileSaveAsProj();
+    void menuActionFileRecentProj();
+    void menuActionFilePreferences();
+    void menuViewWireFrame();
+    void menuViewTransparent();
+    void menuViewTransparentSupport();
+    void menuActionHelpAbout();
+    void onBtnImportObjectClicked();
+    void onBtnTranslateClicked();
+    void onBtnRescaleClicked();
+    void onBtnHollowClicked();
+    void onBtnGenerateSupportClicked();
+    void onBtnExportClicked();
+    void onBtnZSliceViewClicked();
+    void onBtnExportGcodeClicked();
+    void cmdUnloadSelectedObjects();
+    void cmdContextRotateMove();
+    void cmdContextAutoSupport();
+    void openRecentObject();
+    void wscreenChanged(QScreen*) {}
+
+public:
     // Builds and runs the message box (GUI thread).
     int execMessageBox(const QString& text, const QString& informativeText, const QString& detailedText,
                        int icon, int buttons, int defaultButton, uint windowFlags);
@@ -105,6 +167,9 @@ private slots:
     void runQueuedMessageBox();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -122,6 +187,15 @@ private:
     void installServices(); // binds the progress report and the frame's hooks
     void restoreSettings();
     void saveWindowSettings();
+    void layoutToolButtons();
+    QPushButton* makeToolButton(const char* name, const QString& toolTip, const QString& icon, bool checkable);
+    // The recent-object actions, numbered by list position (unreadable files
+    // get none).
+    QList<QAction*> buildRecentObjectActions(bool namesOnly);
+    void refillRecentObjectsMenu();
+    void importRecentFile(const QString& path);
+    // Checks button as the active panel button (unchecking the previous one).
+    void makeActiveToolButton(QAbstractButton* button);
 
     struct MessageBoxRequest;
 
@@ -153,4 +227,40 @@ private:
     QAction* _manuViewTransparent = nullptr;
     QAction* _menuViewTransparentSupport = nullptr;
     QAction* _menuHelpAbout = nullptr;
+
+    // The window's own parts.
+    QGLContext* _glContext = nullptr;
+    MainGLWidget* _glWidget = nullptr;
+    FileDialogProvider* _fileDialogs = nullptr;
+    std::unique_ptr<FileDialogProvider> _qtFileDialogs;
+    static constexpr int kToolButtonCount = 8;
+    static constexpr int kToolButtonSpacing = 4;
+    // Side panels, each made on first use by its feature and kept.
+    QWidget* _aboutDlg = nullptr;
+    QWidget* _scaleDlg = nullptr;
+    QWidget* _orientateDlg = nullptr;
+    QWidget* _supportDlg = nullptr;
+    QWidget* _hollowDlg = nullptr;
+    QWidget* _exportDlg = nullptr;
+    QWidget* _zSliceDlg = nullptr;
+    QAbstractButton* _activeToolButton = nullptr;
+    std::vector<QAbstractButton*> _toolButtons;
+    QPushButton* _btnImportObject = nullptr;
+    QPushButton* _btnTranslate = nullptr;
+    QPushButton* _btnRescale = nullptr;
+    QPushButton* _btnHollow = nullptr;
+    QPushButton* _btnGenerateSupport = nullptr;
+    QPushButton* _btnExport = nullptr;
+    QPushButton* _btnExportGcode = nullptr;
+    QPushButton* _btnZSliceView = nullptr;
+    QMenu* _contextMenu = nullptr;
+    QAction* _contextHeader = nullptr;
+    QAction* _contextRotateMove = nullptr;
+    QAction* _contextAutoSupport = nullptr;
+    QMenu* _recentObjectsMenu = nullptr;
+    QAction* _contextImport = nullptr;
+    QAction* _contextUnload = nullptr;
+    QAction* _contextSave = nullptr;
+    QStringList _recentObjects; // newest first, at most 5
+    QString _lastImportPath;
 };

@@ -110,5 +110,6 @@ void printOpenGLDriverInfo(const OpenGLDriverInfo& info) {
     const std::string text = formatOpenGLDriverInfo(info);
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
-    logString(text, false);
+    // The report ends with its line break; the log adds its own and flushes.
+    logString(text.substr(0, text.size() - 1), true);
 }

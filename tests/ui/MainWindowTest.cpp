@@ -2,6 +2,7 @@
 #include "app/MainWindowHooks.h"
 #include "app/ProgressReport.h"
 #include "ui/ProgressBar.h"
+#include "MessageBoxAnswer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -15,23 +16,6 @@
 #include <thread>
 
 namespace {
-
-// Presses the button of the first message box that opens on the GUI thread.
-void answerNextMessageBox(QMessageBox::StandardButton button, QString* seenTitle, QString* seenText) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, button, seenTitle, seenText] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        *seenTitle = box->windowTitle();
-        *seenText = box->text();
-        timer->stop();
-        timer->deleteLater();
-        box->button(button)->click();
-    });
-    timer->start();
-}
 
 TEST(MainWindow, isOneWindowTitledVelar3D) {
     ASSERT_NE(qApp, nullptr);

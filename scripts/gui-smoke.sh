@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Drives the real program as a user would: starts velar3d on an X display,
+# presses L, types the path of a cube into the import dialog, presses Return,
+# takes a screenshot of the screen and checks that the cube is there in its
+# shade colour and that stdout and the run's log have the driver report and
+# the import lines. Without a display it starts its own Xvfb.
+#   gui-smoke.sh <velar3d> [--no-vbo] [--keep <folder for the screenshot>]
+set -euo pipefail
+bin=$(readlink -f "$1")
+shift
+novbo=0
+keep=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --no-vbo) novbo=1 ;;
+    --keep) keep=$2; shift ;;
+  esac
+  shift
+done
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$0" "$bin" $([ $novbo = 1 ] && echo --no-vbo) \
+    ${keep:+--keep "$keep"}
+fi
+for tool in xdotool import convert python3; do
+  command -v $tool >/dev/null || { echo "gui-smoke: $tool is missing"; exit 1; }
+done
+
+tmp=$(mktemp -d)
+app=""
+cleanup() {
+  [ -n "$app" ] && kill "$app" 2>/dev/null || true
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+mkdir -m 0700 "$tmp/runtime"
+export XDG_RUNTIME_DIR="$tmp/runtime" XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data"
+[ $novbo = 1 ] && export VELAR_DISABLE_VBO=1
+
+# A 20 mm cube.
+python3 - "$tmp/cube.stl" <<'PY'
+import sys
+v = [(0, 0, 0), (20, 0, 0), (20, 20, 0), (0, 20, 0), (0, 0, 20), (20, 0, 20), (20, 20, 20), (0, 20, 20)]
+f = [(0, 2, 1), (0, 3, 2), (4, 5, 6), (4, 6, 7), (0, 1, 5), (0, 5, 4), (1, 2, 6), (1, 6, 5), (2, 3, 7), (2, 7, 6),
+     (3, 0, 4), (3, 4, 7)]
+with open(sys.argv[1], 'w') as out:
+    out.write('solid cube\n')
+    for tri in f:
+        out.write(' facet normal 0 0 0\n  outer loop\n')
+        for i in tri:
+            out.write('   vertex %g %g %g\n' % v[i])
+        out.write('  endloop\n endfacet\n')
+    out.write('endsolid cube\n')
+PY
+
+"$bin" >"$tmp/stdout.txt" 2>"$tmp/stderr.txt" &
+app=$!
+fail() {
+  echo "gui-smoke: $*"
+  echo "--- stdout"; cat "$tmp/stdout.txt"; echo "--- stderr"; tail -20 "$tmp/stderr.txt"
+  find "$tmp/data" -name '*.log' -exec sh -c 'echo "--- $1"; cat "$1"' _ {} \;
+  exit 1
+}
+# The window, then the import dialog that L opens (on release).
+win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Velar3D$' | head -1) || fail "no main window"
+sleep 1
+xdotool windowfocus --sync "$win" 2>/dev/null || true
+xdotool key --clearmodifiers l
+dialog=$(timeout 10 xdotool search --sync --onlyvisible --name 'Import file' | head -1) || fail "no import dialog"
+xdotool windowfocus --sync "$dialog" 2>/dev/null || true
+sleep 0.5
+xdotool type --delay 5 "$tmp/cube.stl"
+xdotool key Return
+
+log=""
+for _ in $(seq 1 100); do
+  log=$(find "$tmp/data" -name '*.log' | head -1)
+  if [ -n "$log" ] && grep -q -- "----- Import object: end -----" "$log"; then break; fi
+  sleep 0.2
+done
+[ -n "$log" ] && grep -q -- "----- Import object: end -----" "$log" || fail "the import did not end"
+sleep 1.5
+import -window root "$tmp/shot.png"
+[ -n "$keep" ] && cp "$tmp/shot.png" "$keep/gui-smoke$([ $novbo = 1 ] && echo -novbo).png"
+
+grep -q "OpenGL Driver Info" "$tmp/stdout.txt" || fail "no driver report on stdout"
+grep -q "Total Number of Extensions" "$log" || fail "no driver report in the log"
+if [ $novbo = 1 ]; then
+  grep -q "Video card does NOT support GL_ARB_vertex_buffer_object." "$log" || fail "vertex buffers not switched off"
+else
+  grep -q "Video card supports GL_ARB_vertex_buffer_object." "$log" || fail "no vertex-buffer line"
+fi
+grep -q -- "----- Import object: begin -----" "$log" || fail "no import begin line"
+grep -q "cube.stl" "$log" || fail "no object name line"
+grep -q "Number triangle" "$log" || fail "no triangle count line"
+
+# The cube's shade colour (cyan: green and blue well above red), the
+# platform (light grey) and the background (dark) must all be on screen.
+convert "$tmp/shot.png" -depth 8 rgb:"$tmp/shot.rgb"
+python3 - "$tmp/shot.rgb" <<'PY' || fail "the screenshot does not show the scene"
+import sys
+data = open(sys.argv[1], 'rb').read()
+shade = light = dark = 0
+for i in range(0, len(data) - 2, 3):
+    r, g, b = data[i], data[i + 1], data[i + 2]
+    if g > r + 60 and b > r + 60 and g > 90:
+        shade += 1
+    elif r > 180 and g > 180 and b > 180:
+        light += 1
+    elif r < 90 and g < 90 and b < 100:
+        dark += 1
+print('shade', shade, 'platform', light, 'background', dark)
+sys.exit(0 if shade > 1500 and light > 20000 and dark > 100000 else 1)
+PY
+echo "gui-smoke: passed"
