@@ -8,6 +8,7 @@
 #include "project/VlrProjectFileHandling.h"
 
 #include "app/MemoryCheck.h"
+#include "app/ProgressReport.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 
@@ -215,4 +216,28 @@ TEST_F(ProjectFailureTest, damagedArchivesFailWithTheirCodeAndAddNothing) {
         EXPECT_EQ(open(), 3) << "flipped byte at " << offset;
         EXPECT_EQ(ObjectTable::instance()->count(), 0);
     }
+}
+
+TEST_F(ProjectFailureTest, progressIsWeightedByTrianglesAndAnEmptySceneDividesByNothing) {
+    std::vector<int> values;
+    setProgressCallback([&values](int value, unsigned, const std::wstring&, const std::wstring&,
+                                  const std::wstring&) { values.push_back(value); });
+    // An empty scene: only the descriptor, and it opens.
+    EXPECT_EQ(save(), 0);
+    EXPECT_EQ(values, (std::vector<int>{-2, 0, 1, 10, 90, 98}));
+    values.clear();
+    EXPECT_EQ(open(), 0);
+    EXPECT_EQ(values, (std::vector<int>{-2, 0, 90}));
+
+    // 100 and 300 triangles: 80 points shared 20 : 60 on save, 90 shared
+    // 22.5 : 67.5 (summed, then truncated) on open.
+    ObjectTable::instance()->addObject(makeObject(meshfixtures::uvSphere(3, 10, 6, {0, 0, 5}), QStringLiteral("a")));
+    ObjectTable::instance()->addObject(makeObject(meshfixtures::uvSphere(3, 30, 6, {9, 0, 5}), QStringLiteral("b")));
+    values.clear();
+    EXPECT_EQ(save(), 0);
+    EXPECT_EQ(values, (std::vector<int>{-2, 0, 1, 10, 30, 90, 90, 98}));
+    values.clear();
+    EXPECT_EQ(open(), 0);
+    EXPECT_EQ(values, (std::vector<int>{-2, 0, 22, 90, 90}));
+    setProgressCallback({});
 }
