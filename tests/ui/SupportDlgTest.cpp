@@ -1,0 +1,243 @@
+// The support panel without a window: boxes that reach the selected objects
+// at once, the type buttons, Generate as one command that also stores the
+// parameters, Clear, the Add/Delete modes and the parameter file at opening.
+#include "MeshFixtures.h"
+
+#include "scene/CommandManager.h"
+#include "scene/ObjectEx.h"
+#include "scene/ObjectTable.h"
+#include "scene/SceneHost.h"
+#include "scene/SupportCommands.h"
+#include "support/SupportGen.h"
+#include "support/SupportParamFile.h"
+#include "ui/SupportDlg.h"
+#include "view/MainGLWidget.h"
+
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QGLContext>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using P = support::SupportParams;
+
+class RepaintCountingHost : public BasicSceneHost {
+public:
+    void updateGLView() override { ++repaints; }
+    int repaints = 0;
+};
+
+class SupportDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_previousData = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", m_data.path().toUtf8());
+        setSceneHost(&host);
+        ObjectTable::instance()->deleteAllObjects();
+    }
+    void TearDown() override {
+        host.commandManager()->clear();
+        ObjectTable::instance()->deleteAllObjects();
+        setSceneHost(nullptr);
+        qputenv("XDG_DATA_HOME", m_previousData);
+    }
+    ObjectEx* addCube(double x, double z) {
+        auto* obj = new ObjectEx();
+        meshfixtures::fillMesh(*obj, meshfixtures::cube(10.0, {x, 0.0, z}));
+        obj->rebuildOctree();
+        obj->setLoaded(true);
+        ObjectTable::instance()->addObject(obj);
+        obj->setSelected(true);
+        return obj;
+    }
+    static double lowestZ(ObjectEx* obj) {
+        double min[3], max[3];
+        EXPECT_TRUE(obj->readBox(min, max));
+        return min[2];
+    }
+    template <typename T> T* child(const char* name) {
+        T* w = dlg.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    void click(const char* name) { child<QPushButton>(name)->click(); }
+
+    RepaintCountingHost host;
+    SupportDlg dlg;
+
+private:
+    QTemporaryDir m_data;
+    QByteArray m_previousData;
+};
+
+TEST_F(SupportDlgTest, boxesReachTheSelectedContainersAtOnce) {
+    ObjectEx* a = addCube(0.0, 0.0);
+    ObjectEx* b = addCube(20.0, 0.0);
+    ObjectEx* other = addCube(40.0, 0.0);
+    other->setSelected(false);
+    EXPECT_TRUE(child<QGroupBox>("_groupParameters")->isHidden());
+    struct Row {
+        const char* box;
+        double value;
+        double (support::SupportGen::*read)() const;
+        double expected;
+    };
+    // Sizes are diameters; "Trunk Size" feeds the trunk radius and "Bottom
+    // Size" the base size whatever their boxes are called.
+    const Row rows[] = {
+        {"_dsbTipSize", 3.0, &support::SupportGen::getTipRadius, 1.5},
+        {"_dsbBottomSize", 4.0, &support::SupportGen::getTrunkRadius, 2.0},
+        {"_dsbBeamSize", 2.2, &support::SupportGen::getBranchRadius, 1.1},
+        {"_dsbHeadExtend", 3.5, &support::SupportGen::getHeadExtend, 3.5},
+        {"_dsbBaseSize", 6.0, &support::SupportGen::getBaseSize, 6.0},
+        {"_dsbBaseThickness", 2.0, &support::SupportGen::getBaseThickness, 2.0},
+        {"_dsbDensity", 7.0, &support::SupportGen::getDensity, 7.0},
+        {"_dsbAngle", 30.0, &support::SupportGen::getMaxAngle, 30.0},
+        {"_dsbTipSize", 25.0, &support::SupportGen::getTipRadius, 5.0}, // clamped to 10
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.box);
+        child<QDoubleSpinBox>(r.box)->setValue(r.value);
+        for (ObjectEx* o : {a, b}) {
+            ASSERT_TRUE(o->hasSupport());
+            EXPECT_DOUBLE_EQ((o->supportGenIfAny().get()->*r.read)(), r.expected);
+        }
+        EXPECT_FALSE(other->hasSupport());
+    }
+    // Preset puts every box back; the check box stays.
+    child<QCheckBox>("_removeInternal")->setChecked(true);
+    click("_btnPresetParams");
+    P expected = support::presetSupportParams();
+    expected.removeInternal = true;
+    EXPECT_EQ(dlg.params(), expected);
+    EXPECT_DOUBLE_EQ(a->supportGenIfAny()->getTipRadius(), 0.5);
+    EXPECT_EQ(host.commandManager()->undoCount(), 0u);
+}
+
+TEST_F(SupportDlgTest, typeButtonsRebuildAndNameWhatTheNextClickSelects) {
+    ObjectEx* obj = addCube(0.0, 0.0);
+    auto* base = child<QPushButton>("_btnBaseType");
+    EXPECT_EQ(dlg.baseType(), 1);
+    EXPECT_EQ(base->toolTip(), "Circle Base");
+    struct Step {
+        int type;
+        const char* tip;
+    };
+    for (const Step& s : {Step{2, "No Base"}, Step{0, "Full Base"}, Step{1, "Circle Base"}}) {
+        ObjectTable::instance()->setModified(false);
+        const int repaints = host.repaints;
+        base->click();
+        EXPECT_EQ(dlg.baseType(), s.type);
+        EXPECT_EQ(base->toolTip(), s.tip);
+        EXPECT_EQ(obj->supportGenIfAny()->getBaseType(), s.type);
+        EXPECT_TRUE(ObjectTable::instance()->isModified());
+        EXPECT_EQ(host.repaints, repaints + 1);
+    }
+    auto* type = child<QPushButton>("_btnSupportType");
+    ObjectTable::instance()->setModified(false);
+    type->click();
+    EXPECT_EQ(dlg.supportType(), 0);
+    EXPECT_EQ(type->toolTip(), "Cylinder Support");
+    EXPECT_EQ(obj->supportGenIfAny()->getSupportType(), 0);
+    EXPECT_TRUE(ObjectTable::instance()->isModified());
+    type->click();
+    EXPECT_EQ(type->toolTip(), "Cross Support");
+    EXPECT_EQ(obj->supportGenIfAny()->getSupportType(), 1);
+}
+
+TEST_F(SupportDlgTest, generateIsOneCommandStoresTheParametersAndClearIsNotUndoable) {
+    ObjectEx* a = addCube(0.0, 0.0);
+    ObjectEx* b = addCube(20.0, 3.0);
+    child<QDoubleSpinBox>("_dsbDensity")->setValue(6.5);
+    child<QCheckBox>("_removeInternal")->setChecked(true);
+    ObjectTable::instance()->setModified(false);
+    click("_btnGenerate");
+    ASSERT_EQ(host.commandManager()->undoCount(), 1u);
+    EXPECT_NE(dynamic_cast<const SupportGenCmd*>(host.commandManager()->undoTop()), nullptr);
+    EXPECT_TRUE(ObjectTable::instance()->isModified());
+    for (ObjectEx* o : {a, b}) {
+        EXPECT_NEAR(lowestZ(o), 5.0, 1e-9);
+        ASSERT_TRUE(o->hasSupport());
+        EXPECT_GT(o->supportAreaCount(), 0);
+        EXPECT_DOUBLE_EQ(o->supportDensity(), 6.5);
+        EXPECT_TRUE(o->supportRemoveInternal());
+    }
+    // The file holds what the panel showed.
+    P stored = support::presetSupportParams();
+    ASSERT_TRUE(support::readSupportParamFile(support::supportParamFilePath(), stored));
+    EXPECT_EQ(stored, dlg.params());
+
+    ASSERT_TRUE(host.commandManager()->undo());
+    EXPECT_NEAR(lowestZ(a), 0.0, 1e-9);
+    EXPECT_NEAR(lowestZ(b), 3.0, 1e-9);
+    ASSERT_TRUE(host.commandManager()->redo());
+
+    ObjectTable::instance()->setModified(false);
+    click("_btnClear");
+    EXPECT_FALSE(a->hasSupport());
+    EXPECT_FALSE(b->hasSupport());
+    EXPECT_TRUE(ObjectTable::instance()->isModified());
+    EXPECT_EQ(host.commandManager()->undoCount(), 1u);
+
+    // At the next opening the file's values win over the presets.
+    dlg.onBtnPresetClicked();
+    EXPECT_DOUBLE_EQ(dlg.params()[P::Density], 5.0);
+    dlg.loadParams();
+    EXPECT_EQ(dlg.params(), stored);
+}
+
+TEST_F(SupportDlgTest, addAndDeleteSwitchTheViewModeOnlyWithAView) {
+    auto* add = child<QPushButton>("_btnAddItem");
+    auto* del = child<QPushButton>("_btnDeleteItem");
+    // No view stored: nothing happens but the button's own state.
+    dlg.activateAddItem();
+    EXPECT_TRUE(add->isChecked());
+    add->setChecked(false);
+
+    MainGLWidget view(new QGLContext(QGLFormat()));
+    dlg.setGLWidget(&view);
+    dlg.activateDeleteItem();
+    EXPECT_EQ(view.mode(), 5);
+    dlg.activateAddItem();
+    EXPECT_EQ(view.mode(), 6);
+    EXPECT_FALSE(del->isChecked());
+    add->click(); // unchecks
+    EXPECT_EQ(view.mode(), 0);
+    dlg.activateDeleteItem();
+    int closed = 0;
+    dlg.setCloseHook([&] { ++closed; });
+    click("_btnClose");
+    EXPECT_EQ(closed, 1);
+    EXPECT_EQ(view.mode(), 0);
+    EXPECT_FALSE(add->isChecked());
+    EXPECT_FALSE(del->isChecked());
+    dlg.setGLWidget(nullptr);
+}
+
+TEST_F(SupportDlgTest, parameterFileValuesPassThroughTheBoxes) {
+    QFile f(support::supportParamFilePath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("<Projects><SupportParams TipSize=\"25\" TrunkSize=\"3\" RemoveInternal=\"1\"/></Projects>");
+    f.close();
+    ObjectEx* obj = addCube(0.0, 0.0);
+    dlg.onBtnPresetClicked();
+    dlg.loadParams();
+    const P p = dlg.params();
+    EXPECT_DOUBLE_EQ(p[P::TipSize], 10.0);
+    EXPECT_DOUBLE_EQ(p[P::TrunkSize], 3.0);
+    EXPECT_DOUBLE_EQ(p[P::Angle], 20.0);
+    EXPECT_DOUBLE_EQ(p[P::Density], 1.0);
+    EXPECT_DOUBLE_EQ(p[P::ZOffset], 0.0);
+    EXPECT_TRUE(p.removeInternal);
+    // Each value read reached the selected object as a change of its box would.
+    EXPECT_DOUBLE_EQ(obj->supportGenIfAny()->getTipRadius(), 5.0);
+    EXPECT_DOUBLE_EQ(obj->supportMaxAngle(), 20.0);
+}
+
+} // namespace

@@ -1,0 +1,95 @@
+#pragma once
+// The support tool's side panel: nine parameter boxes and "Remove Internal ",
+// the support-type and base-type buttons, Add and Delete (the view's modes 6
+// and 5 for single support points), Generate, Clear and Preset.
+//
+// Every change of a box reaches the selected objects' containers at once
+// through the object list's relays. Generate lifts the visible selected
+// objects to the Z offset and generates for them as one undoable command,
+// then stores the parameters in the parameter file. Clear and the two type
+// buttons change existing supports directly (not undoable) and mark the
+// scene modified. Repaints go through the scene host.
+#include "app/VlrBaseWidget.h"
+#include "support/SupportParamFile.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+class MainGLWidget;
+class QCheckBox;
+class QDoubleSpinBox;
+class QGroupBox;
+class QPushButton;
+
+class SupportDlg : public VlrBaseWidget {
+    Q_OBJECT
+public:
+    explicit SupportDlg(QWidget* parent = nullptr);
+    ~SupportDlg() override;
+
+    // The view whose mode Add and Delete switch (not owned; null: they do nothing).
+    void setGLWidget(MainGLWidget* view) { m_view = view; }
+    // Run when the panel closes itself; the main window unchecks its tool buttons.
+    void setCloseHook(std::function<void()> hook) { m_closeHook = std::move(hook); }
+    // Subtracted from the panel's height while the parameters are hidden.
+    int paramGroupHeight() const { return m_paramGroupHeight; }
+    // Check Add (Delete) and run its slot (keys A and D).
+    void activateAddItem();
+    void activateDeleteItem();
+    // The parameter file: read into the boxes (each value forwarded as any
+    // change is), written from them.
+    void loadParams();
+    void saveParams();
+
+    // The boxes' and the check box's values; setting them goes through the
+    // boxes (clamped, forwarded).
+    support::SupportParams params() const;
+    void setParams(const support::SupportParams& params);
+    uint8_t supportType() const { return m_supportType; }
+    int baseType() const { return m_baseType; }
+
+public slots:
+    void onBtnShowHideParamClicked();
+    void onBtnAddItemClicked();
+    void onBtnDeleteItemClicked();
+    void onBtnCloseClicked();
+    void onBtnSupportTypeClicked();
+    void onBtnBaseTypeClicked();
+    void onTipSizeValueChanged(double val);
+    void onBottomSizeValueChanged(double val);
+    void onBeamSizeValueChanged(double val);
+    void onHeadExtendValueChanged(double val);
+    void onZOffsetValueChanged(double val);
+    void onBaseThicknessValueChanged(double val);
+    void onBaseSizeValueChanged(double val);
+    void onDensityValueChanged(double val);
+    void onAngleValueChanged(double val);
+    void onBtnGenerateClicked();
+    void onBtnClearClicked();
+    void onBtnPresetClicked();
+
+private:
+    QDoubleSpinBox* box(support::SupportParams::Index i) const { return m_boxes[i]; }
+    // A relay of one box: reads the box's current value.
+    void forward(support::SupportParams::Index i);
+    void setViewMode(int mode);
+    // Icon and tool tip of the base-type button for the current type.
+    void showBaseType();
+
+    uint8_t m_supportType = 1;
+    bool m_paramsShown = false;
+    int m_baseType = 1;
+    int m_paramGroupHeight = 0;
+    MainGLWidget* m_view = nullptr;
+    std::function<void()> m_closeHook;
+
+    std::array<QDoubleSpinBox*, support::SupportParams::kCount> m_boxes{};
+    QGroupBox* _groupParameters = nullptr;
+    QPushButton* _btnShowHideParam = nullptr;
+    QCheckBox* _removeInternal = nullptr;
+    QPushButton* _btnSupportType = nullptr;
+    QPushButton* _btnBaseType = nullptr;
+    QPushButton* _btnAddItem = nullptr;
+    QPushButton* _btnDeleteItem = nullptr;
+};
