@@ -11,7 +11,12 @@
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
 #include <QFile>
 #include <QMessageBox>
 #include <gtest/gtest.h>
@@ -141,4 +146,38 @@ TEST_F(ProjectManagerTest, openReplacesTheSceneAndAFailedOpenLeavesAnEmptyUntitl
     QFile::copy(good, dir.filePath(QStringLiteral("x.zip")));
     EXPECT_EQ(manager->openProject(dir.filePath(QStringLiteral("x.zip"))), 0);
     EXPECT_EQ(messages.size(), 1);
+}
+
+TEST_F(ProjectManagerTest, saveDialogAsksAboutOverwritingTheNameWithItsExtension) {
+    // The real dialog: a name typed without extension that exists with it.
+    ProjectManager real;
+    addPart(QStringLiteral("part"));
+    const QString existing = dir.filePath(QStringLiteral("name.vpf"));
+    QFile old(existing);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old");
+    old.close();
+
+    QString question;
+    int step = 0;
+    QTimer timer;
+    timer.setInterval(20);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* dialog = qobject_cast<QFileDialog*>(modal); dialog && step == 0) {
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(dir.filePath(QStringLiteral("name")));
+            step = 1;
+            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+        } else if (auto* box = qobject_cast<QMessageBox*>(modal); box && step == 1) {
+            question = box->text();
+            step = 2;
+            box->button(QMessageBox::Yes)->click();
+        }
+    });
+    timer.start();
+    EXPECT_EQ(real.saveProject(true), 1);
+    timer.stop();
+    EXPECT_TRUE(question.contains(QStringLiteral("name.vpf"))) << question.toStdString();
+    EXPECT_EQ(real.projectPath(), existing);
+    EXPECT_NE(fileBytes(existing), QByteArray("old"));
 }
