@@ -185,7 +185,7 @@ void MainWindow::createToolButtons() {
     connect(_btnExportGcode, SIGNAL(clicked()), this, SLOT(onBtnExportGcodeClicked()));
     connect(_btnZSliceView, SIGNAL(clicked()), this, SLOT(onBtnZSliceViewClicked()));
     // Panels whose feature is not part of the program yet.
-    for (QPushButton* b : {_btnTranslate, _btnRescale, _btnHollow, _btnGenerateSupport, _btnExportGcode, _btnZSliceView})
+    for (QPushButton* b : {_btnTranslate, _btnRescale, _btnHollow, _btnExportGcode, _btnZSliceView})
         b->setEnabled(false);
     layoutToolButtons();
 }
@@ -224,7 +224,6 @@ void MainWindow::createContextMenu() {
     _recentObjectsMenu = _contextMenu->addMenu(QIcon(dir + "recentObject.png"), tr("Recent Objects"));
     _contextSave = entry(tr("Save"), "Export.png", tr("Save Selected Object"), SLOT(onBtnExportClicked()));
     _contextRotateMove->setEnabled(false);
-    _contextAutoSupport->setEnabled(false);
 }
 
 void MainWindow::showContextMenu(const QPoint& pos) {
@@ -579,11 +578,9 @@ void MainWindow::makeActiveToolButton(QAbstractButton* button) {
 void MainWindow::onBtnTranslateClicked() {}
 void MainWindow::onBtnRescaleClicked() {}
 void MainWindow::onBtnHollowClicked() {}
-void MainWindow::onBtnGenerateSupportClicked() {}
 void MainWindow::onBtnExportGcodeClicked() {}
 void MainWindow::onBtnZSliceViewClicked() {}
 void MainWindow::cmdContextRotateMove() {}
-void MainWindow::cmdContextAutoSupport() {}
 void MainWindow::menuActionFileNew() {}
 void MainWindow::menuActionFileOpenProj() {}
 void MainWindow::menuActionFileSaveProj() {}
@@ -654,6 +651,12 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event) {
     case Qt::Key_S:
         closeSidePanels();
         saveObjectsDialog(true);
+        break;
+    case Qt::Key_A:
+        activateSupportItem(true);
+        break;
+    case Qt::Key_D:
+        activateSupportItem(false);
         break;
     case Qt::Key_G:
         if (_contextAutoSupport->isEnabled())

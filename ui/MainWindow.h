@@ -26,6 +26,7 @@ class QMenu;
 class QPushButton;
 class QScreen;
 class ProgressBar;
+class SupportDlg;
 
 class MainWindow : public QMainWindow, public SceneHost {
     Q_OBJECT
@@ -196,6 +197,10 @@ private:
     void importRecentFile(const QString& path);
     // Checks button as the active panel button (unchecking the previous one).
     void makeActiveToolButton(QAbstractButton* button);
+    // The support panel, made on first use (ui/MainWindowSupport.cpp).
+    SupportDlg* supportPanel();
+    // Keys A and D: the support panel's Add or Delete, when the panel exists.
+    void activateSupportItem(bool add);
 
     struct MessageBoxRequest;
 

@@ -6,6 +6,7 @@
 #include "scene/CommandManager.h"
 #include "scene/ObjectTable.h"
 #include "scene/SceneCommands.h"
+#include "scene/SupportCommands.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgressBar.h"
 
@@ -125,8 +126,13 @@ void MainWindow::drawHollowPreview() {}
 bool MainWindow::takeHollowResult(ObjectEx**, ObjectEx**) {
     return false;
 }
-void MainWindow::pushAddConeSupportCmd() {}
-void MainWindow::pushDeleteConeSupportCmd() {}
+void MainWindow::pushAddConeSupportCmd() {
+    pushCommand(new AddConeSupportCmd(), false);
+}
+
+void MainWindow::pushDeleteConeSupportCmd() {
+    pushCommand(new DeleteConeSupportCmd(), false);
+}
 
 // ---- Files and sizes ----------------------------------------------------------------
 

@@ -10,14 +10,18 @@
 #include "scene/SupportCommands.h"
 #include "support/SupportGen.h"
 #include "support/SupportParamFile.h"
+#include "ui/MainWindow.h"
 #include "ui/SupportDlg.h"
 #include "view/MainGLWidget.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QGLContext>
 #include <QGroupBox>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -238,6 +242,83 @@ TEST_F(SupportDlgTest, parameterFileValuesPassThroughTheBoxes) {
     // Each value read reached the selected object as a change of its box would.
     EXPECT_DOUBLE_EQ(obj->supportGenIfAny()->getTipRadius(), 5.0);
     EXPECT_DOUBLE_EQ(obj->supportMaxAngle(), 20.0);
+}
+
+// The main window's support tool: key G (as "Auto Support") opens the panel
+// and generates for the selection as one command, A and D switch the view's
+// support modes, the view's requests become the point commands, and the tool
+// button closes the panel again.
+TEST(MainWindowSupportTool, autoSupportKeysAndPointCommandsThroughTheWindow) {
+    QTemporaryDir data;
+    const QByteArray previousData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    MainWindow* w = MainWindow::instance();
+    ObjectTable* table = ObjectTable::instance();
+    table->deleteAllObjects();
+    auto* obj = new ObjectEx();
+    meshfixtures::fillMesh(*obj, meshfixtures::cube(20.0));
+    obj->rebuildOctree();
+    obj->setLoaded(true);
+    table->addObject(obj);
+    obj->setSelected(true);
+    auto release = [w](int key) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(w, &press);
+        QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier);
+        QApplication::sendEvent(w, &up);
+    };
+    QAbstractButton* button = w->toolButtons()[4];
+    ASSERT_TRUE(button->isEnabled());
+    QAction* autoSupport = nullptr;
+    for (QAction* a : w->contextMenu()->actions())
+        if (a->text() == "Auto Support")
+            autoSupport = a;
+    ASSERT_NE(autoSupport, nullptr);
+    EXPECT_TRUE(autoSupport->isEnabled());
+
+    const std::size_t commands = w->commandManager()->undoCount();
+    release(Qt::Key_G);
+    auto* panel = w->findChild<SupportDlg*>();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_FALSE(panel->isHidden());
+    EXPECT_TRUE(button->isChecked());
+    EXPECT_EQ(w->activeToolButton(), button);
+    EXPECT_EQ(w->commandManager()->undoCount(), commands + 1);
+    ASSERT_TRUE(obj->hasSupport());
+    EXPECT_GT(obj->supportAreaCount(), 0);
+    EXPECT_TRUE(QFile::exists(support::supportParamFilePath()));
+
+    release(Qt::Key_A);
+    EXPECT_EQ(w->glWidget()->mode(), 6);
+    // The view's click in add mode, after its preview on the underside.
+    const double origin[3] = {6.0, 13.0, 0.5}, down[3] = {0.0, 0.0, -1.0};
+    table->previewConeAt(origin, down);
+    w->pushAddConeSupportCmd();
+    EXPECT_EQ(w->commandManager()->undoCount(), commands + 2);
+    release(Qt::Key_D);
+    EXPECT_EQ(w->glWidget()->mode(), 5);
+    auto* add = dynamic_cast<const AddConeSupportCmd*>(w->commandManager()->undoTop());
+    ASSERT_NE(add, nullptr);
+    obj->setPointedSupport(add->addedSupport()->shapes.front());
+    w->pushDeleteConeSupportCmd();
+    EXPECT_EQ(w->commandManager()->undoCount(), commands + 3);
+    EXPECT_TRUE(add->addedSupport()->shapes.front()->isDeleted());
+
+    // The tool button closes the panel and puts the view back to selecting.
+    button->click();
+    EXPECT_TRUE(panel->isHidden());
+    EXPECT_FALSE(button->isChecked());
+    EXPECT_EQ(w->activeToolButton(), nullptr);
+    EXPECT_EQ(w->glWidget()->mode(), 0);
+    // And opens it again with the stored parameters.
+    button->click();
+    EXPECT_FALSE(panel->isHidden());
+    EXPECT_EQ(panel->params()[P::ZOffset], 5.0);
+
+    w->commandManager()->clear();
+    w->updateUndoRedoActions();
+    table->deleteAllObjects();
+    qputenv("XDG_DATA_HOME", previousData);
 }
 
 } // namespace

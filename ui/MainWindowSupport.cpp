@@ -1,0 +1,66 @@
+// The main window's support tool: the "Generate Support" button, the context
+// menu's "Auto Support" (also key G), keys A and D, and the view's requests
+// for the support-point commands.
+#include "scene/ObjectTable.h"
+#include "scene/SupportCommands.h"
+#include "ui/MainWindow.h"
+#include "ui/SupportDlg.h"
+#include "view/MainGLWidget.h"
+
+#include <QFrame>
+#include <QPushButton>
+
+SupportDlg* MainWindow::supportPanel() {
+    if (!_supportDlg) {
+        auto* panel = new SupportDlg(_glFrame);
+        panel->setAutoFillBackground(true);
+        // The parameters start hidden: the panel starts that much shorter.
+        panel->setGeometry(54, 150, panel->panelWidth, panel->panelHeight - panel->paramGroupHeight());
+        panel->setGLWidget(_glWidget);
+        panel->setCloseHook([this] { resetToolButtons(nullptr); });
+        panel->hide();
+        _supportDlg = panel;
+    }
+    return static_cast<SupportDlg*>(_supportDlg);
+}
+
+void MainWindow::onBtnGenerateSupportClicked() {
+    closeSidePanels();
+    SupportDlg* panel = supportPanel();
+    if (_btnGenerateSupport->isChecked()) {
+        panel->show();
+        panel->raise();
+        panel->onBtnPresetClicked();
+        panel->loadParams();
+        makeActiveToolButton(_btnGenerateSupport);
+    } else {
+        panel->hide();
+        ObjectTable::instance()->clearConePreview();
+        _activeToolButton = nullptr;
+    }
+    _glWidget->setMode(0);
+    resetToolButtons(_btnGenerateSupport);
+}
+
+void MainWindow::cmdContextAutoSupport() {
+    SupportDlg* panel = supportPanel();
+    _btnGenerateSupport->setChecked(true);
+    panel->show();
+    panel->raise();
+    panel->onBtnPresetClicked();
+    makeActiveToolButton(_btnGenerateSupport);
+    panel->loadParams();
+    _glWidget->setMode(0);
+    resetToolButtons(_btnGenerateSupport);
+    panel->onBtnGenerateClicked();
+    _glWidget->update();
+}
+
+void MainWindow::activateSupportItem(bool add) {
+    if (!_supportDlg)
+        return;
+    if (add)
+        supportPanel()->activateAddItem();
+    else
+        supportPanel()->activateDeleteItem();
+}
