@@ -111,6 +111,7 @@ int runHollow(int argc, char** argv);
 int runProject(int argc, char** argv);
 int runOpen(int argc, char** argv);
 int runGcode(int argc, char** argv);
+int runScene(int argc, char** argv);
 
 int main(int argc, char** argv) {
     if (argc >= 4 && std::strcmp(argv[2], "--gcode") == 0)
@@ -119,6 +120,8 @@ int main(int argc, char** argv) {
         return runProject(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "--open") == 0)
         return runOpen(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "--scene") == 0)
+        return runScene(argc, argv);
     if (argc >= 3 && std::strcmp(argv[2], "--hollow") == 0)
         return runHollow(argc, argv);
     if (argc >= 3 && std::strcmp(argv[2], "--support") == 0) {

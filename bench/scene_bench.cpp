@@ -1,0 +1,132 @@
+// The scene on a million-facet file: the import of one file through the
+// object list (from importObjects to allObjectImported) next to the plain
+// import that meshinfo times (read, weld, edges, shells: its ms_total), and a
+// 90-degree rotation command and its undo on the imported object.
+#include "SceneFixtures.h"
+#include "app/MemoryCheck.h"
+#include "fileIo/FileHandlingFactory.h"
+#include "scene/CommandManager.h"
+#include "scene/ObjectEx.h"
+#include "scene/ObjectTable.h"
+#include "scene/SceneCommands.h"
+#include "scene/SceneHost.h"
+#include "topolib/Matrix4D.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QEventLoop>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <clocale>
+#include <cmath>
+#include <memory>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+QString millionFacetFile() {
+    static const QString path = [] {
+        const QString p = QDir::temp().filePath(QStringLiteral("velar_scene_bench_torus.stl"));
+        if (!QFileInfo::exists(p))
+            scenefixtures::writeBinaryStl(p, scenefixtures::millionFacetTorus());
+        return p;
+    }();
+    return path;
+}
+
+// Imports the file as one batch and returns when its batch has ended.
+void importOneBatch(const QString& file) {
+    ObjectTable* table = ObjectTable::instance();
+    QEventLoop loop;
+    bool done = false;
+    QObject::connect(table, &ObjectTable::allObjectImported, &loop, [&] {
+        pushImportCommand(table->objectsBeingCalculated());
+        done = true;
+        loop.quit();
+    });
+    table->importObjects({file});
+    if (!done)
+        loop.exec();
+}
+
+void resetScene() {
+    ObjectTable* table = ObjectTable::instance();
+    for (ObjectEx* obj : table->objects())
+        obj->waitForJobs();
+    sceneHost()->commandManager()->clear();
+    table->deleteAllObjects();
+}
+
+void BM_PlainImport1M(benchmark::State& state) {
+    const std::wstring path = millionFacetFile().toStdWString();
+    for (auto _ : state) {
+        auto mesh = std::make_unique<topolib::StlObject>();
+        if (mesh->loadFromFile(path) != 1)
+            state.SkipWithError("import failed");
+        state.PauseTiming();
+        mesh.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_PlainImport1M)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_SceneImport1M(benchmark::State& state) {
+    const QString file = millionFacetFile();
+    for (auto _ : state) {
+        importOneBatch(file);
+        state.PauseTiming();
+        resetScene();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_SceneImport1M)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// Rotation (arg 0) or its undo (arg 1), timed by hand around the command alone;
+// the octree rebuild that a bake starts on the worker is waited for outside.
+void BM_Rotate90AndUndo1M(benchmark::State& state) {
+    importOneBatch(millionFacetFile());
+    ObjectTable* table = ObjectTable::instance();
+    ObjectEx* obj = table->objectAt(0);
+    obj->waitForJobs();
+    const bool undo = state.range(0) == 1;
+    for (auto _ : state) {
+        double min[3], max[3];
+        obj->readBox(min, max);
+        const double centre[3] = {(min[0] + max[0]) / 2, (min[1] + max[1]) / 2, (min[2] + max[2]) / 2};
+        const double quarter = M_PI / 2, axis[3] = {0.0, 0.0, 1.0};
+        topolib::Matrix4D m;
+        topolib::makeAxisRotationMatrix(&quarter, centre, axis, m);
+        obj->setTransform(m);
+        obj->setSelected(true);
+        auto start = Clock::now();
+        sceneHost()->pushCommand(new RoateCmd(), false);
+        auto end = Clock::now();
+        obj->waitForJobs();
+        if (undo) {
+            start = Clock::now();
+            sceneHost()->commandManager()->undo();
+            end = Clock::now();
+            obj->waitForJobs();
+        }
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+    }
+    resetScene();
+}
+BENCHMARK(BM_Rotate90AndUndo1M)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    std::setlocale(LC_ALL, "C");
+    installMemoryCheck([](const uint64_t&) { return true; });
+    fileIo::installFileHandlers();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
