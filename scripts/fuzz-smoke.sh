@@ -22,7 +22,8 @@ ASAN_OPTIONS=detect_leaks=0 "$build/fuzz/fuzz_seeds" "$work/seeds"
 # entry (the first geometry seed) and one support entry.
 (
   mkdir -p "$work/seeds/project" "$work/vpf/ObjGeo" "$work/vpf/Support" && cd "$work/vpf"
-  cp "$(ls "$work/seeds/vgeo/"* | head -n 1)" ObjGeo/0.vsg
+  set -- "$work/seeds/vgeo/"*
+  cp "$1" ObjGeo/0.vsg
   printf '<Project><Header><DocVersion>1.0</DocVersion></Header><General><ViewPort RenderScale="2" ModelViewMatrix="1;0;0;0;0;1;0;0;0;0;1;0;0;0;0;1" LastPosX="0" LastPosY="0" RenderCenter="0;0;0"/></General><Objects TotalObjectNo="1"><Object Name="a" ID="0" NumberTriangles="12"/></Objects></Project>' >VlrProDesc.xml
   printf '<SupportGen><General BaseType="2" MaxAngle="46" Density="5"/><AreaList><AreaSupport AreaType="0" AreaID="1" Density="5" NumTriangle="2" TriangleMeshIndexs="0;1" NumEdge="1" BoundaryEdgeIndexs="0"><ConeSupport ContactPoint="1;2;3" ContactNormal="0;0;-1"/></AreaSupport><AreaSupport AreaType="3" AreaID="2" TriangleID="1" SeedPoint="1;1;1"/></AreaList></SupportGen>' >Support/0.xml
   zip -q -X "$work/seeds/project/seed.vpf" VlrProDesc.xml ObjGeo/0.vsg Support/0.xml
