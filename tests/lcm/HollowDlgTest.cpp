@@ -151,7 +151,10 @@ TEST_F(PanelFixture, closingRestoresTheObjectAndForgetsTheHoles) {
     const double p[3] = {10.0, 10.0, 20.0}, d[3] = {0.0, 0.0, -1.0};
     dlg.placeHole(p, d);
     dlg.commitHole();
+    int closes = 0;
+    dlg.setCloseHook([&closes] { ++closes; });
     dlg.onBtnCancelClicked();
+    EXPECT_EQ(closes, 1);
     EXPECT_FALSE(cube->isTransparent());
     EXPECT_FLOAT_EQ(cube->transparentValue(), 1.0f);
     EXPECT_EQ(dlg.context(), nullptr);

@@ -274,6 +274,8 @@ void HollowDlg::closeEvent(QCloseEvent* event) {
     m_objectSerial = 0;
     m_lastDensity = -1;
     VlrBaseWidget::closeEvent(event);
+    if (m_closeHook)
+        m_closeHook();
 }
 
 void HollowDlg::placeHole(const double position[3], const double direction[3]) {

@@ -49,6 +49,9 @@ public:
 
     // Switches the view's mode (7 or 8); installed by the main window.
     void setViewModeHook(std::function<void(int)> hook) { m_setViewMode = std::move(hook); }
+    // Called at the end of every close (Ok, Cancel, hiding by the window), so
+    // that the window can uncheck its tool button.
+    void setCloseHook(std::function<void()> hook) { m_closeHook = std::move(hook); }
 
     // ---- Operations for the main window ------------------------------------------
     // The Hollow tool button: with exactly one selected object, makes it
@@ -107,6 +110,7 @@ private:
     void rebuildPreviewArrays();
 
     std::function<void(int)> m_setViewMode;
+    std::function<void()> m_closeHook;
     std::unique_ptr<lcm::HollowContext> m_context;
     ObjectEx* m_object = nullptr;
     quint64 m_objectSerial = 0;
