@@ -4,6 +4,8 @@
 // height, and the drawing. Records are computed on the slicing thread
 // (computeAt) and drawn on the GUI thread; painting never waits for a
 // computation (it skips a frame instead).
+#include "view/ViewTools.h"
+
 #include <QMutex>
 #include <QObject>
 
@@ -23,7 +25,7 @@ class StlObject;
 struct SliceContourSet;
 } // namespace topolib
 
-class SliceRender : public QObject {
+class SliceRender : public QObject, public SlicePreviewTool {
     Q_OBJECT
 public:
     using Point = std::array<double, 3>;
@@ -71,8 +73,8 @@ public:
 
     // GL: clip plane GL_CLIP_PLANE1 at the height (enabled only), and the
     // cross-section's drawing (GUI thread, current context).
-    void setClipPlane();
-    void draw();
+    void setClipPlane() override;
+    void draw() override;
 
     bool isEnabled() const { return _enabled; }
     void setEnabled(bool on) { _enabled = on; }
