@@ -107,11 +107,12 @@ void beginEdges() {
 } // namespace
 
 void ObjectEx::draw(bool useBuffers, int /*flag*/) {
+    const GLBufferFunctions& gl = glBufferFunctions();
+    // Names handed back while the context was not current (dropped supports).
+    deleteBufferNames(buffersToDelete());
     if (!isLoaded() || !isVisible())
         return;
-    const GLBufferFunctions& gl = glBufferFunctions();
     if (useBuffers && gl.genBuffers) {
-        deleteBufferNames(buffersToDelete());
         if (triangleRenderStale() || glVertexBuffer == 0) {
             setTriangleRenderStale(true);
             buildFlatRenderArrays();

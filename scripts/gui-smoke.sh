@@ -78,6 +78,12 @@ for _ in $(seq 1 100); do
   sleep 0.2
 done
 [ -n "$log" ] && grep -q -- "----- Import object: end -----" "$log" || fail "the import did not end"
+# The import frames the cube; sixteen wheel notches back out show the
+# whole platform around it.
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$win")"
+xdotool mousemove --window "$win" $((WIDTH / 2)) $((HEIGHT / 2))
+for _ in $(seq 1 16); do xdotool click 5; done
 sleep 1.5
 import -window root "$tmp/shot.png"
 [ -n "$keep" ] && cp "$tmp/shot.png" "$keep/gui-smoke$([ $novbo = 1 ] && echo -novbo).png"
@@ -99,7 +105,9 @@ convert "$tmp/shot.png" -depth 8 rgb:"$tmp/shot.rgb"
 python3 - "$tmp/shot.rgb" <<'PY' || fail "the screenshot does not show the scene"
 import sys
 data = open(sys.argv[1], 'rb').read()
+width = 1280
 shade = light = dark = 0
+cube = set()
 for i in range(0, len(data) - 2, 3):
     r, g, b = data[i], data[i + 1], data[i + 2]
     if g > r + 60 and b > r + 60 and g > 90:
@@ -108,7 +116,13 @@ for i in range(0, len(data) - 2, 3):
         light += 1
     elif r < 90 and g < 90 and b < 100:
         dark += 1
-print('shade', shade, 'platform', light, 'background', dark)
-sys.exit(0 if shade > 1500 and light > 20000 and dark > 100000 else 1)
+    # The orientation cube's faces in the top-right corner.
+    x, y = (i // 3) % width, (i // 3) // width
+    if x > width - 200 and y < 200:
+        for name, (cr, cg, cb) in {'X': (255, 128, 128), 'Y': (128, 255, 128), 'Z': (128, 128, 255)}.items():
+            if abs(r - cr) < 12 and abs(g - cg) < 12 and abs(b - cb) < 12:
+                cube.add(name)
+print('shade', shade, 'platform', light, 'background', dark, 'cube faces', sorted(cube))
+sys.exit(0 if shade > 500 and light > 20000 and dark > 100000 and len(cube) == 3 else 1)
 PY
 echo "gui-smoke: passed"

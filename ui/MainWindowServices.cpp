@@ -9,6 +9,7 @@
 #include "scene/SupportCommands.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgressBar.h"
+#include "view/MainGLWidget.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -78,6 +79,8 @@ void MainWindow::afterAllObjectImported() {
     if (batch.empty())
         return;
     if (pushImportCommand(batch)) {
+        if (_glWidget)
+            _glWidget->resetView();
         refreshZSliceView();
         updateGLView();
     }
@@ -91,11 +94,17 @@ int MainWindow::showMessage(const QString& text, int icon, int buttons, int defa
 }
 
 // ---- View ------------------------------------------------------------------------
-// Until the window holds its 3D view these answer as a window without one.
+// The window's 3D view answers (null only while the window is being built).
 
-void MainWindow::updateGLView() {}
+void MainWindow::updateGLView() {
+    if (_glWidget)
+        _glWidget->update();
+}
 
-void MainWindow::updateSelectionBox() {}
+void MainWindow::updateSelectionBox() {
+    if (_glWidget)
+        _glWidget->updateSelectionBox();
+}
 
 void MainWindow::getBuildVolume(double out[3]) {
     out[0] = getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_X, 130.0);
@@ -103,11 +112,18 @@ void MainWindow::getBuildVolume(double out[3]) {
     out[2] = getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Z, 180.0);
 }
 
-bool MainWindow::unprojectScreenPoint(const QPoint&, double, double*) {
-    return false;
+bool MainWindow::unprojectScreenPoint(const QPoint& p, double depth, double out[3]) {
+    if (!_glWidget)
+        return false;
+    _glWidget->unprojectScreenPoint(p, out, depth >= 0, depth);
+    return true;
 }
 
 void MainWindow::viewAxis(double out[3]) {
+    if (_glWidget) {
+        _glWidget->viewAxis(out);
+        return;
+    }
     out[0] = 0.0;
     out[1] = 0.0;
     out[2] = -1.0;
