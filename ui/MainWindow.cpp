@@ -9,7 +9,9 @@
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "scene/SceneCommands.h"
+#include "ui/AboutDlg.h"
 #include "ui/FileDialogProvider.h"
+#include "ui/PreferenceDlg.h"
 #include "ui/ProgressBar.h"
 #include "view/MainGLWidget.h"
 
@@ -133,8 +135,7 @@ void MainWindow::createMenus() {
     connect(_menuViewTransparentSupport, SIGNAL(triggered()), this, SLOT(menuViewTransparentSupport()));
     connect(_menuHelpAbout, SIGNAL(triggered()), this, SLOT(menuActionHelpAbout()));
     // Entries whose feature is not part of the program yet stay disabled.
-    for (QAction* a : {_menuFileNew, _menuFileOpenProj, _menuFileSaveProj, _menuFileSaveAsProj, _menuFilePreferences,
-                       _menuHelpAbout})
+    for (QAction* a : {_menuFileNew, _menuFileOpenProj, _menuFileSaveProj, _menuFileSaveAsProj})
         a->setEnabled(false);
 }
 
@@ -586,8 +587,17 @@ void MainWindow::menuActionFileOpenProj() {}
 void MainWindow::menuActionFileSaveProj() {}
 void MainWindow::menuActionFileSaveAsProj() {}
 void MainWindow::menuActionFileRecentProj() {}
-void MainWindow::menuActionFilePreferences() {}
-void MainWindow::menuActionHelpAbout() {}
+void MainWindow::menuActionFilePreferences() {
+    PreferenceDlg dlg(this);
+    dlg.initPrinterList();
+    dlg.exec();
+}
+
+void MainWindow::menuActionHelpAbout() {
+    if (!_aboutDlg)
+        _aboutDlg = new AboutDlg(this);
+    _aboutDlg->show();
+}
 void MainWindow::newProject() {}
 
 void MainWindow::cmdUnloadSelectedObjects() {

@@ -1,0 +1,98 @@
+#include "ui/AboutDlg.h"
+
+#include "app/Constants.h"
+
+#include <QLabel>
+#include <QPixmap>
+#include <QSpacerItem>
+#include <QVBoxLayout>
+
+namespace {
+
+// Addresses shown in the box. They are placeholders under the reserved
+// example domains until the maker publishes its own.
+const char* const kMakerSite = "https://www.example.com/velar";
+const char* const kSlicerSources = "https://www.example.org/curaengine";
+const char* const kLicenceText = "https://www.example.org/licenses/agpl-3.0";
+const char* const kSupportMail = "support@example.com";
+
+QLabel* makeLabel(QWidget* parent, const char* name, int pointSize, bool bold = false) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    QFont font = label->font();
+    font.setPointSize(pointSize);
+    if (bold)
+        font.setWeight(75);
+    label->setFont(font);
+    return label;
+}
+
+QString link(const char* url) {
+    return QStringLiteral("<a href=\"%1\">%1</a>").arg(QString::fromLatin1(url));
+}
+
+} // namespace
+
+AboutDlg::AboutDlg(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("AboutDlg"));
+    resize(584, 495);
+    setWindowTitle(tr("About Velar3D"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setObjectName(QStringLiteral("verticalLayout"));
+    layout->setSpacing(6);
+    layout->setContentsMargins(11, 11, 11, 11);
+    layout->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
+
+    auto* logo = new QLabel(this);
+    logo->setObjectName(QStringLiteral("label_2"));
+    logo->setPixmap(QPixmap(QStringLiteral(":/Dialog/Resources/Dialog/logo_norvane.png")));
+    logo->setAlignment(Qt::AlignCenter);
+    layout->addWidget(logo);
+
+    QLabel* title = makeLabel(this, "_lbInfo_2", 14);
+    title->setAlignment(Qt::AlignCenter);
+    title->setText(tr("\n Velar, a 3D printing software  by Norvane"));
+    layout->addWidget(title);
+
+    QLabel* info = makeLabel(this, "_lbInfo", 14);
+    info->setAlignment(Qt::AlignCenter);
+    info->setTextFormat(Qt::RichText);
+    info->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse |
+                                  Qt::LinksAccessibleByKeyboard);
+    info->setOpenExternalLinks(true);
+    info->setText(tr("For more information, visit %1").arg(link(kMakerSite)));
+    layout->addWidget(info);
+
+    QLabel* version = makeLabel(this, "_labelVersion", 10, true);
+    version->setAlignment(Qt::AlignCenter);
+    version->setText(QStringLiteral("%1 %2").arg(tr("\nVersion"), APP_VERSION));
+    layout->addWidget(version);
+
+    layout->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
+
+    QLabel* notice = makeLabel(this, "label_3", 10);
+    notice->setWordWrap(true);
+    notice->setText(
+        tr("GCode generation is provided by Ultimaker CuraEngine. CuraEngine is released under terms "
+           "of the AGPLv3 License."));
+    layout->addWidget(notice);
+
+    QLabel* slicerUrl = makeLabel(this, "_labelCuraURL", 10);
+    slicerUrl->setOpenExternalLinks(true);
+    slicerUrl->setText(tr("CureEngine has a URL: ") + link(kSlicerSources));
+    layout->addWidget(slicerUrl);
+
+    QLabel* licenceUrl = makeLabel(this, "_labelAPGL_URL", 10);
+    licenceUrl->setOpenExternalLinks(true);
+    licenceUrl->setText(tr("APGLv3 has a URL: ") + link(kLicenceText));
+    layout->addWidget(licenceUrl);
+
+    QLabel* mail = makeLabel(this, "label", 10);
+    mail->setMinimumSize(0, 28);
+    mail->setAlignment(Qt::AlignCenter);
+    mail->setText(tr("Email: ") + QString::fromLatin1(kSupportMail));
+    layout->addWidget(mail);
+}
+
+AboutDlg::~AboutDlg() = default;
