@@ -110,6 +110,9 @@ TEST(PreferenceDlg, okStoresAndAppliesCancelStoresNothing) {
     EXPECT_EQ(volume[2], 300.25);
     EXPECT_EQ(getGeneralInt(GENERAL_CURRENT_PRINTER, -1), 2);
     EXPECT_EQ(getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Z, 0), 300.25);
+    // The window is shared with later tests of this process.
+    window->applyBuildVolume(130.0, 130.0, 180.0);
+    setGeneralInt(GENERAL_CURRENT_PRINTER, 0);
 }
 
 TEST(AboutDlg, showsNameVersionAndSlicerNotice) {
