@@ -142,6 +142,10 @@ TEST_F(SupportCommandsTest, generateOnTwoObjectsIsOneCommandWhoseUndoAndRedoSwit
     EXPECT_TRUE(stateOf(aGen) == aState);
     EXPECT_TRUE(stateOf(bGen) == bState);
     EXPECT_TRUE(aGen->changed); // fresh render buffers after coming back
+
+    // A new scene may delete the objects before the history: the containers
+    // the commands still hold must not reach back to their deleted owners.
+    table()->deleteAllObjects();
 }
 
 TEST_F(SupportCommandsTest, containersOutliveMovesClearAndRebuildsAcrossUndoAndRedo) {
