@@ -378,6 +378,7 @@ TEST(MainWindowRestart, windowSettingsSurviveARestart) {
         setBoolSetting(BOOL_MAIN_WINDOW_MAXIMIZED, false);
         setPathSetting(PATH_IMPORTED_OBJECT, import);
         setPathList(PATH_RECENT_OBJECTS, {import});
+        setGeneralInt(GENERAL_CURRENT_PRINTER, 2); // a custom printer without its build size
         return;
     }
     if (phase == "window") {
@@ -388,6 +389,9 @@ TEST(MainWindowRestart, windowSettingsSurviveARestart) {
         EXPECT_FALSE(w->isMaximized());
         EXPECT_EQ(w->lastImportPath(), import);
         EXPECT_EQ(w->recentObjects(), QStringList{import});
+        double volume[3];
+        w->glWidget()->getBuildVolume(volume);
+        EXPECT_EQ(std::vector<double>(volume, volume + 3), (std::vector<double>{130, 130, 180}));
         w->resize(640, 480);
         w->close();
         return;
@@ -399,6 +403,11 @@ TEST(MainWindowRestart, windowSettingsSurviveARestart) {
         QStringList recent;
         getPathList(PATH_RECENT_OBJECTS, &recent);
         EXPECT_EQ(recent, QStringList{import});
+        // The missing build size was written with its defaults.
+        EXPECT_TRUE(hasGeneralSetting(GENERAL_CURRENT_BUILD_SIZE_X));
+        EXPECT_EQ(getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_X, 0), 130.0);
+        EXPECT_EQ(getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Y, 0), 130.0);
+        EXPECT_EQ(getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Z, 0), 180.0);
         return;
     }
     QTemporaryDir config;
