@@ -186,7 +186,7 @@ void MainWindow::createToolButtons() {
     connect(_btnExportGcode, SIGNAL(clicked()), this, SLOT(onBtnExportGcodeClicked()));
     connect(_btnZSliceView, SIGNAL(clicked()), this, SLOT(onBtnZSliceViewClicked()));
     // Panels whose feature is not part of the program yet.
-    for (QPushButton* b : {_btnTranslate, _btnRescale, _btnHollow, _btnExportGcode, _btnZSliceView})
+    for (QPushButton* b : {_btnHollow, _btnExportGcode})
         b->setEnabled(false);
     layoutToolButtons();
 }
@@ -224,7 +224,6 @@ void MainWindow::createContextMenu() {
                            SLOT(cmdUnloadSelectedObjects()));
     _recentObjectsMenu = _contextMenu->addMenu(QIcon(dir + "recentObject.png"), tr("Recent Objects"));
     _contextSave = entry(tr("Save"), "Export.png", tr("Save Selected Object"), SLOT(onBtnExportClicked()));
-    _contextRotateMove->setEnabled(false);
 }
 
 void MainWindow::showContextMenu(const QPoint& pos) {
@@ -576,12 +575,8 @@ void MainWindow::makeActiveToolButton(QAbstractButton* button) {
 
 // Panel buttons whose panel is not part of the program yet: they are disabled,
 // and a click that still arrives leaves every state as it was.
-void MainWindow::onBtnTranslateClicked() {}
-void MainWindow::onBtnRescaleClicked() {}
 void MainWindow::onBtnHollowClicked() {}
 void MainWindow::onBtnExportGcodeClicked() {}
-void MainWindow::onBtnZSliceViewClicked() {}
-void MainWindow::cmdContextRotateMove() {}
 void MainWindow::menuActionFileNew() {}
 void MainWindow::menuActionFileOpenProj() {}
 void MainWindow::menuActionFileSaveProj() {}

@@ -27,6 +27,9 @@ class QPushButton;
 class QScreen;
 class ProgressBar;
 class SupportDlg;
+class OrientateDlg;
+class ScaleDlg;
+class ZSliceDlg;
 
 class MainWindow : public QMainWindow, public SceneHost {
     Q_OBJECT
@@ -199,6 +202,12 @@ private:
     void makeActiveToolButton(QAbstractButton* button);
     // The support panel, made on first use (ui/MainWindowSupport.cpp).
     SupportDlg* supportPanel();
+    // The orientation, scale and slice panels, each made on first use (ui/MainWindowTools.cpp).
+    OrientateDlg* orientatePanel();
+    ScaleDlg* scalePanel();
+    ZSliceDlg* zSlicePanel();
+    // The slice panel when it exists (null otherwise): scene changes pause its slicing.
+    ZSliceDlg* zSlicePanelIfAny() const;
     // Keys A and D: the support panel's Add or Delete, when the panel exists.
     void activateSupportItem(bool add);
 

@@ -10,6 +10,7 @@
 #include "ui/MainWindow.h"
 #include "ui/ProgressBar.h"
 #include "view/MainGLWidget.h"
+#include "view/ZSliceDlg.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -49,6 +50,8 @@ void MainWindow::updateUndoRedoActions() {
 }
 
 bool MainWindow::pushCommand(AbtCommand* cmd, bool repaint) {
+    // The slice preview's worker must not read meshes while a command changes them.
+    const ZSliceDlg::SceneChange sliceGuard(zSlicePanelIfAny());
     if (!_commandManager->addCommand(cmd)) {
         delete cmd;
         // An exception in execute empties the history: the actions follow it.
@@ -63,12 +66,14 @@ bool MainWindow::pushCommand(AbtCommand* cmd, bool repaint) {
 }
 
 void MainWindow::menuEditUndo() {
+    const ZSliceDlg::SceneChange sliceGuard(zSlicePanelIfAny());
     _commandManager->undo();
     updateUndoRedoActions();
     updateGLView();
 }
 
 void MainWindow::menuEditRedo() {
+    const ZSliceDlg::SceneChange sliceGuard(zSlicePanelIfAny());
     _commandManager->redo();
     updateUndoRedoActions();
     updateGLView();
@@ -132,7 +137,6 @@ void MainWindow::viewAxis(double out[3]) {
 // ---- Forwarders to panels that later parts of the window provide ------------------
 // Each behaves as when its panel is absent or hidden.
 
-void MainWindow::refreshZSliceView() {}
 void MainWindow::commitPendingHole() {}
 void MainWindow::addHoleAt(const double*, const double*) {}
 bool MainWindow::pickHole(const QPoint&) {

@@ -158,8 +158,6 @@ TEST(SlicePreview, openCloseCyclesWhileTheSceneChanges) {
     relist();
 
     std::mt19937 random(11);
-    QElapsedTimer clock;
-    clock.start();
     float height = 5.0f;
     for (int cycle = 0; cycle < 200; ++cycle) {
         thread.setHeight(&height);
@@ -189,7 +187,6 @@ TEST(SlicePreview, openCloseCyclesWhileTheSceneChanges) {
         }
         thread.stop();
         ASSERT_FALSE(thread.isRunning());
-        ASSERT_LT(clock.elapsed(), 30000) << "slicing stalled at cycle " << cycle;
     }
 
     // The last height, computed to the end, matches a fresh slice of the scene.

@@ -1,0 +1,150 @@
+// The main window's direct tools: the Orientate button (orientation panel and
+// the manipulator), the Scale button, the slice preview's button, and the
+// context menu's Rotate/Move.
+#include "scene/ObjectTable.h"
+#include "scene/OrientateDlg.h"
+#include "scene/ScaleDlg.h"
+#include "ui/MainWindow.h"
+#include "view/MainGLWidget.h"
+#include "view/Manipulator.h"
+#include "view/SliceRender.h"
+#include "view/ZSliceDlg.h"
+
+#include <QFrame>
+#include <QPushButton>
+
+namespace {
+
+template <class Panel> void placePanel(Panel* panel) {
+    panel->setAutoFillBackground(true);
+    panel->setGeometry(54, 150, panel->panelWidth, panel->panelHeight);
+    panel->hide();
+}
+
+// Transform mode with the manipulator on the selection, and the orientation panel.
+void showWithManipulator(MainGLWidget* view, QWidget* panel) {
+    view->setMode(1);
+    view->updateSelectionBox();
+    view->setManipulatorShown(true);
+    panel->show();
+    panel->raise();
+}
+
+} // namespace
+
+OrientateDlg* MainWindow::orientatePanel() {
+    if (!_orientateDlg) {
+        auto* panel = new OrientateDlg(_glFrame);
+        placePanel(panel);
+        connect(panel, &OrientateDlg::closeRequested, this, [this] {
+            _glWidget->setMode(0);
+            resetToolButtons(nullptr);
+            updateGLView();
+        });
+        _orientateDlg = panel;
+        if (!_glWidget->manipulator())
+            TransformHandle::install(_glWidget);
+    }
+    return static_cast<OrientateDlg*>(_orientateDlg);
+}
+
+ScaleDlg* MainWindow::scalePanel() {
+    if (!_scaleDlg) {
+        auto* panel = new ScaleDlg(_glFrame);
+        placePanel(panel);
+        connect(panel, &ScaleDlg::closeRequested, this, [this] { resetToolButtons(nullptr); });
+        // Fit To Platform changes meshes outside the command history.
+        connect(panel, &ScaleDlg::meshesAboutToChange, this, [this] {
+            if (ZSliceDlg* slice = zSlicePanelIfAny())
+                slice->beginSceneChange();
+        });
+        connect(panel, &ScaleDlg::meshesChanged, this, [this] {
+            if (ZSliceDlg* slice = zSlicePanelIfAny())
+                slice->endSceneChange();
+            updateSelectionBox();
+        });
+        _scaleDlg = panel;
+    }
+    return static_cast<ScaleDlg*>(_scaleDlg);
+}
+
+ZSliceDlg* MainWindow::zSlicePanelIfAny() const {
+    return static_cast<ZSliceDlg*>(_zSliceDlg);
+}
+
+ZSliceDlg* MainWindow::zSlicePanel() {
+    if (!_zSliceDlg) {
+        auto* panel = new ZSliceDlg(_glFrame);
+        panel->setAutoFillBackground(true);
+        const int y = (kToolButtonSpacing + 44) * kToolButtonCount + 155;
+        panel->setGeometry(5, y, panel->panelWidth, std::max(1, _glFrame->height() - 10 - y));
+        panel->hide();
+        panel->setView(_glWidget);
+        _zSliceDlg = panel;
+        panel->startPreview();
+        _glWidget->setSlicePreview(panel->renderer());
+    }
+    return static_cast<ZSliceDlg*>(_zSliceDlg);
+}
+
+void MainWindow::onBtnTranslateClicked() {
+    closeSidePanels();
+    OrientateDlg* panel = orientatePanel();
+    if (_btnTranslate->isChecked()) {
+        showWithManipulator(_glWidget, panel);
+        makeActiveToolButton(_btnTranslate);
+    } else {
+        _glWidget->setMode(0);
+        _glWidget->setManipulatorShown(false);
+        panel->hide();
+        _activeToolButton = nullptr;
+    }
+    resetToolButtons(_btnTranslate);
+    updateGLView();
+}
+
+void MainWindow::cmdContextRotateMove() {
+    OrientateDlg* panel = orientatePanel();
+    _btnTranslate->setChecked(true);
+    showWithManipulator(_glWidget, panel);
+    makeActiveToolButton(_btnTranslate);
+    resetToolButtons(_btnTranslate);
+    updateGLView();
+}
+
+void MainWindow::onBtnRescaleClicked() {
+    closeSidePanels();
+    ScaleDlg* panel = scalePanel();
+    if (_btnRescale->isChecked()) {
+        panel->refreshFields();
+        panel->show();
+        panel->raise();
+        makeActiveToolButton(_btnRescale);
+    } else {
+        panel->hide();
+        _activeToolButton = nullptr;
+    }
+    _glWidget->setMode(0);
+    resetToolButtons(_btnRescale);
+}
+
+void MainWindow::onBtnZSliceViewClicked() {
+    ZSliceDlg* panel = zSlicePanel();
+    if (_btnZSliceView->isChecked()) {
+        panel->initSlicing();
+        panel->show();
+        panel->raise();
+    } else {
+        panel->hide();
+        panel->stopSlicing();
+    }
+    updateGLView();
+}
+
+void MainWindow::refreshZSliceView() {
+    ZSliceDlg* panel = zSlicePanelIfAny();
+    if (!panel || !_btnZSliceView->isChecked())
+        return;
+    panel->updateRange();
+    updateGLView();
+}
