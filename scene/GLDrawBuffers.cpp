@@ -6,6 +6,7 @@
 #endif
 
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -17,6 +18,19 @@ struct PendingNames {
     std::vector<uint32_t> buffers;
     std::vector<uint32_t> lists;
 };
+
+// The names one object drew with; the triangle name is a display list when
+// the object drew without vertex buffers.
+struct ObjectNames {
+    uint32_t vertex = 0, triangle = 0, edge = 0, supportVertex = 0, supportIndex = 0;
+    bool triangleIsList = false;
+};
+
+// GUI thread only (drawing).
+std::unordered_map<quint64, ObjectNames>& recorded() {
+    static std::unordered_map<quint64, ObjectNames> names;
+    return names;
+}
 
 PendingNames& pending() {
     static PendingNames p;
@@ -47,10 +61,11 @@ bool resolveGLBufferFunctions(const std::function<void*(const char*)>& resolve) 
 void releaseObjectGLNames(ObjectEx* object) {
     if (object == nullptr)
         return;
+    recorded().erase(object->serial());
     PendingNames& p = pending();
     std::lock_guard<std::mutex> lock(p.mutex);
-    // Without buffer entry points the triangle name is a display list.
-    const bool buffers = g_functions.deleteBuffers != nullptr;
+    // Drawn without vertex buffers, the triangle name is a display list.
+    const bool buffers = g_functions.deleteBuffers != nullptr && object->glVertexBuffer != 0;
     for (uint32_t name : {object->glVertexBuffer, object->glEdgeBuffer})
         if (name)
             p.buffers.push_back(name);
@@ -79,4 +94,68 @@ void flushDeletedGLNames() {
         g_functions.deleteBuffers(static_cast<GLsizei>(buffers.size()), buffers.data());
     for (uint32_t list : lists)
         glDeleteLists(list, 1);
+}
+
+void recordObjectGLNames(const ObjectEx* object) {
+    ObjectNames n;
+    n.vertex = object->glVertexBuffer;
+    n.triangle = object->glTriangleBuffer;
+    n.edge = object->glEdgeBuffer;
+    n.triangleIsList = g_functions.deleteBuffers == nullptr || object->glVertexBuffer == 0;
+#ifdef VELAR_HAVE_SUPPORT
+    if (const auto& gen = object->supportGenIfAny()) {
+        n.supportVertex = gen->vertexBuffer;
+        n.supportIndex = gen->indexBuffer;
+    }
+#endif
+    if (n.vertex || n.triangle || n.edge || n.supportVertex || n.supportIndex)
+        recorded()[object->serial()] = n;
+    else
+        recorded().erase(object->serial());
+}
+
+void releaseGLNamesOfObjectsNotIn(const std::vector<ObjectEx*>& live) {
+    auto& names = recorded();
+    if (names.size() <= live.size()) {
+        // Quick path: every recorded object is still listed.
+        std::size_t found = 0;
+        for (const ObjectEx* o : live)
+            found += names.count(o->serial());
+        if (found == names.size())
+            return;
+    }
+    std::unordered_map<quint64, bool> listed;
+    for (const ObjectEx* o : live)
+        listed[o->serial()] = true;
+    PendingNames& p = pending();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    for (auto it = names.begin(); it != names.end();) {
+        if (listed.count(it->first)) {
+            ++it;
+            continue;
+        }
+        const ObjectNames& n = it->second;
+        for (uint32_t name : {n.vertex, n.edge, n.supportVertex, n.supportIndex})
+            if (name)
+                p.buffers.push_back(name);
+        if (n.triangle)
+            (n.triangleIsList ? p.lists : p.buffers).push_back(n.triangle);
+        it = names.erase(it);
+    }
+}
+
+void dropStaleGLNames(ObjectEx* object) {
+    if (recorded().count(object->serial()))
+        return;
+    if (object->glVertexBuffer || object->glTriangleBuffer || object->glEdgeBuffer) {
+        object->glVertexBuffer = object->glTriangleBuffer = object->glEdgeBuffer = 0;
+        object->setTriangleRenderStale(true);
+    }
+#ifdef VELAR_HAVE_SUPPORT
+    if (const auto& gen = object->supportGenIfAny(); gen && (gen->vertexBuffer || gen->indexBuffer)) {
+        gen->vertexBuffer = gen->indexBuffer = 0;
+        gen->triangleCount = 0;
+        gen->markChanged();
+    }
+#endif
 }

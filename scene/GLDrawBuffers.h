@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class ObjectEx;
 
@@ -30,7 +31,19 @@ bool resolveGLBufferFunctions(const std::function<void*(const char*)>& resolve);
 
 // Queues every GL name an object holds (buffers, display list, support
 // buffers, names already awaiting deletion) and zeroes them in the object.
-// For an object that is being deleted; needs no context.
+// Needs no context.
 void releaseObjectGLNames(ObjectEx* object);
 // Deletes the queued names; call with the view's context current.
 void flushDeletedGLNames();
+
+// The names drawn for each object are also recorded by the object's serial,
+// so that those of an object that left the list (deleted, or kept by the undo
+// history) are given back without touching the object: records the object's
+// current names (after it drew).
+void recordObjectGLNames(const ObjectEx* object);
+// Queues the recorded names of every object not in live and forgets them.
+void releaseGLNamesOfObjectsNotIn(const std::vector<ObjectEx*>& live);
+// An object whose names were given back while it was out of the list still
+// holds them: clears them (they may belong to other objects by now) so that
+// its next draw builds new ones. Call before drawing an object.
+void dropStaleGLNames(ObjectEx* object);

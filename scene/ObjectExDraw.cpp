@@ -135,6 +135,7 @@ void ObjectEx::draw(bool useBuffers, int /*flag*/) {
             freeRenderArrays();
         }
         buildSupportBuffer();
+        recordObjectGLNames(this);
         glPushMatrix();
         glMultMatrixd(transform().data());
         if (glVertexBuffer) {
@@ -190,6 +191,7 @@ void ObjectEx::draw(bool useBuffers, int /*flag*/) {
         glEnd();
         glEndList();
         setTriangleRenderStale(false);
+        recordObjectGLNames(this);
     }
     glPushMatrix();
     glMultMatrixd(transform().data());
@@ -269,8 +271,8 @@ void ObjectEx::drawSupport() {
         gl.bindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
         glDisableClientState(GL_VERTEX_ARRAY);
         glDisableClientState(GL_NORMAL_ARRAY);
-    } else if (!gl.bindBuffer) {
-        // Without vertex buffers the supports are drawn directly.
+    } else if (gen->vertexBuffer == 0) {
+        // Drawing without vertex buffers: the supports go directly.
         std::vector<topolib::StlTriangle*> triangles;
         gen->appendAllTriangles(triangles);
         drawTrianglesImmediate(triangles);

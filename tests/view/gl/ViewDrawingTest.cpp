@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QGLContext>
 #include <QImage>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -239,15 +241,30 @@ TEST_F(ViewDrawing, eachOrientationCubeFaceGivesItsStandardView) {
     }
 }
 
-TEST_F(ViewDrawing, deletedObjectsGiveTheirBuffersBackOnTheNextPaint) {
-    ObjectEx* a = addCube(20, {10, 10, 0});
+TEST_F(ViewDrawing, objectsLeavingTheListGiveTheirBuffersBackAndRebuildOnReturn) {
+    ObjectEx* kept = addCube(20, {10, 10, 0});
+    ObjectEx* doomed = addCube(20, {60, 60, 0});
     frame();
-    EXPECT_NE(a->glVertexBuffer, 0u);
-    ObjectTable::instance()->removeObject(a, false);
-    releaseObjectGLNames(a);
-    EXPECT_EQ(a->glVertexBuffer, 0u);
-    delete a;
-    frame(); // frees the names with the context current; nothing is drawn from them
+    const GLuint keptName = kept->glVertexBuffer, doomedName = doomed->glVertexBuffer;
+    ASSERT_NE(keptName, 0u);
+    ASSERT_NE(doomedName, 0u);
+    view->makeCurrent();
+    QOpenGLFunctions* gl = QOpenGLContext::currentContext()->functions();
+    EXPECT_TRUE(gl->glIsBuffer(doomedName));
+    // One object is deleted, the other waits in the undo history.
+    ObjectTable::instance()->removeObject(doomed, true);
+    ObjectTable::instance()->removeObject(kept, false);
+    frame();
+    view->makeCurrent();
+    EXPECT_FALSE(gl->glIsBuffer(doomedName));
+    EXPECT_FALSE(gl->glIsBuffer(keptName));
+    // Back in the list it draws again, from new buffers.
+    ObjectTable::instance()->addObject(kept);
+    const QImage image = frame();
+    const double lo[3] = {10, 10, 0}, hi[3] = {30, 30, 20};
+    EXPECT_GT(countIn(image, core(projectedBox(lo, hi)), isShade).fraction(), 0.9);
+    view->makeCurrent();
+    EXPECT_TRUE(gl->glIsBuffer(kept->glVertexBuffer));
 }
 
 } // namespace
