@@ -8,7 +8,9 @@
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>
+#include <QFile>
 #include <QFrame>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -21,6 +23,15 @@ using P = support::SupportParams;
 namespace {
 
 const QString kIcons = QStringLiteral(":/Dialog/Resources/Dialog/");
+
+// Shows the panel image file on b; where the program's resources lack it, a
+// short text instead, so that no button is left blank and unusable.
+void setImage(QPushButton* b, const char* file, const QString& fallback) {
+    const QString path = kIcons + QLatin1String(file);
+    const bool present = QFile::exists(path);
+    b->setIcon(present ? QIcon(path) : QIcon());
+    b->setText(present ? QString() : fallback);
+}
 
 // Label and object name of each number box, in parameter order.
 struct BoxForm {
@@ -92,7 +103,7 @@ SupportDlg::SupportDlg(QWidget* parent) : VlrBaseWidget(parent) {
     title->setObjectName(QStringLiteral("label"));
     auto* close = button(this, "_btnClose", QString(), false);
     close->setFlat(true);
-    close->setIcon(QIcon(kIcons + "close.png"));
+    setImage(close, "close.png", QStringLiteral("\u00d7"));
     layout->addLayout(row(title, close));
     layout->addWidget(line(this, "line"));
 
@@ -105,7 +116,7 @@ SupportDlg::SupportDlg(QWidget* parent) : VlrBaseWidget(parent) {
     _groupParameters = new QGroupBox(this);
     _groupParameters->setObjectName(QStringLiteral("_groupParameters"));
     _groupParameters->setFlat(true);
-    auto* params = new QVBoxLayout(_groupParameters);
+    auto* params = new QGridLayout(_groupParameters);
     for (int i = 0; i < P::kCount; ++i) {
         const support::SupportParamRange& range = support::supportParamRange(P::Index(i));
         auto* b = new QDoubleSpinBox(_groupParameters);
@@ -116,13 +127,14 @@ SupportDlg::SupportDlg(QWidget* parent) : VlrBaseWidget(parent) {
         b->setSingleStep(range.step);
         b->setValue(range.preset);
         m_boxes[i] = b;
-        params->addLayout(row(new QLabel(tr(kBoxForms[i].label), _groupParameters), b));
+        params->addWidget(new QLabel(tr(kBoxForms[i].label), _groupParameters), i, 0);
+        params->addWidget(b, i, 1);
     }
     auto* preset = button(_groupParameters, "_btnPresetParams", tr("Preset"), false);
     auto* presetRow = new QHBoxLayout();
     presetRow->addStretch();
     presetRow->addWidget(preset);
-    params->addLayout(presetRow);
+    params->addLayout(presetRow, P::kCount, 0, 1, 2);
     layout->addWidget(_groupParameters);
 
     _removeInternal = new QCheckBox(tr("Remove Internal "), this);
@@ -132,7 +144,7 @@ SupportDlg::SupportDlg(QWidget* parent) : VlrBaseWidget(parent) {
     layout->addWidget(line(this, "line_2"));
 
     _btnSupportType = button(this, "_btnSupportType", QString(), true);
-    _btnSupportType->setIcon(QIcon(kIcons + "CircleSupport24.png"));
+    setImage(_btnSupportType, "CircleSupport24.png", tr("Cylinder"));
     _btnSupportType->setToolTip(tr("Cross Support"));
     _btnBaseType = button(this, "_btnBaseType", QString(), false);
     layout->addLayout(row(_btnSupportType, _btnBaseType));
@@ -168,7 +180,7 @@ SupportDlg::SupportDlg(QWidget* parent) : VlrBaseWidget(parent) {
     connect(preset, &QPushButton::clicked, this, &SupportDlg::onBtnPresetClicked);
 
     showBaseType();
-    _btnShowHideParam->setIcon(QIcon(kIcons + "TriangleShow.png"));
+    setImage(_btnShowHideParam, "TriangleShow.png", QStringLiteral("\u25be"));
     _btnShowHideParam->setToolTip(tr("Show parameters"));
     _groupParameters->hide();
 }
@@ -288,10 +300,10 @@ void SupportDlg::onBtnClearClicked() {
 void SupportDlg::onBtnSupportTypeClicked() {
     m_supportType = m_supportType ? 0 : 1;
     if (m_supportType == 1) {
-        _btnSupportType->setIcon(QIcon(kIcons + "CircleSupport24.png"));
+        setImage(_btnSupportType, "CircleSupport24.png", tr("Cylinder"));
         _btnSupportType->setToolTip(tr("Cross Support"));
     } else {
-        _btnSupportType->setIcon(QIcon(kIcons + "CrossSupport24.png"));
+        setImage(_btnSupportType, "CrossSupport24.png", tr("Cross"));
         _btnSupportType->setToolTip(tr("Cylinder Support"));
     }
     ObjectTable::instance()->setSupportType(m_supportType, true);
@@ -307,7 +319,7 @@ void SupportDlg::onBtnBaseTypeClicked() {
 
 void SupportDlg::showBaseType() {
     static const char* const icons[3] = {"SupportNoBase.png", "SupportBaseFull.png", "SupportBaseCircle.png"};
-    _btnBaseType->setIcon(QIcon(kIcons + icons[m_baseType]));
+    setImage(_btnBaseType, icons[m_baseType], baseTypeName(m_baseType));
     _btnBaseType->setToolTip(baseTypeName((m_baseType + 1) % 3));
 }
 
@@ -355,12 +367,12 @@ void SupportDlg::activateDeleteItem() {
 void SupportDlg::onBtnShowHideParamClicked() {
     int height = panelHeight;
     if (m_paramsShown) {
-        _btnShowHideParam->setIcon(QIcon(kIcons + "TriangleShow.png"));
+        setImage(_btnShowHideParam, "TriangleShow.png", QStringLiteral("\u25be"));
         _btnShowHideParam->setToolTip(tr("Show parameters"));
         _groupParameters->hide();
         height = panelHeight - m_paramGroupHeight;
     } else {
-        _btnShowHideParam->setIcon(QIcon(kIcons + "TriangleHide.png"));
+        setImage(_btnShowHideParam, "TriangleHide.png", QStringLiteral("\u25b4"));
         _btnShowHideParam->setToolTip(tr("Hide parameters"));
         _groupParameters->show();
     }

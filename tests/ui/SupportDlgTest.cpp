@@ -144,6 +144,11 @@ TEST_F(SupportDlgTest, typeButtonsRebuildAndNameWhatTheNextClickSelects) {
         EXPECT_EQ(host.repaints, repaints + 1);
     }
     auto* type = child<QPushButton>("_btnSupportType");
+    // Every image button shows something, whether or not the images are built in.
+    for (const char* name : {"_btnClose", "_btnShowHideParam", "_btnSupportType", "_btnBaseType"}) {
+        auto* b = child<QPushButton>(name);
+        EXPECT_TRUE(!b->icon().isNull() || !b->text().isEmpty()) << name;
+    }
     ObjectTable::instance()->setModified(false);
     type->click();
     EXPECT_EQ(dlg.supportType(), 0);
