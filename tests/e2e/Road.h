@@ -1,0 +1,98 @@
+#pragma once
+// The whole road a user takes through the real main window, one step per
+// function: the window is built and started as the program's main does, file
+// dialogs are answered by a stand-in provider, everything else goes through
+// the window's buttons, keys, menus and the 3D view's mouse. The end-to-end
+// test checks what each step shows; the road benchmark times them.
+#include "ui/FileDialogProvider.h"
+
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+class MainWindow;
+class ObjectEx;
+
+namespace road {
+
+// Answers the window's file dialogs with prepared names.
+class AnsweringDialogs : public FileDialogProvider {
+public:
+    QStringList openFileNames(QWidget*, const QString& caption, const QString&, const QString&) override {
+        lastCaption = caption;
+        return openAnswer;
+    }
+    QString saveFileName(QWidget*, const QString& caption, const QString&, const QString&,
+                         QString*) override {
+        lastCaption = caption;
+        return saveAnswer;
+    }
+    QStringList openAnswer;
+    QString saveAnswer;
+    QString lastCaption;
+};
+
+// Pixels of an image region by what a user would call them.
+struct ColourCount {
+    int cyan = 0;    // the selected object's shade
+    int grey = 0;    // an unselected object (mid grey, lit)
+    int support = 0; // supports: red and green well above blue
+    int total = 0;
+};
+ColourCount countColours(const QImage& image, const QRect& region);
+
+class Road {
+public:
+    // workDir receives the models, the project and the G-code; the program's
+    // data folder (log, parameters) goes to workDir/data.
+    explicit Road(const QString& workDir);
+    ~Road();
+
+    // Writes the two models: a 20 mm sphere of 1280 facets and a torus of
+    // 1,000,000 facets (binary STL).
+    void writeModels();
+    // The program's start as main does it, the window shown at 1400 x 900.
+    bool start();
+    // The Import button with both files chosen in the dialog; waits for the
+    // batch's end.
+    bool importModels();
+    // A left click on the sphere in the view.
+    bool selectSphere();
+    // Undo and Redo from the Edit menu.
+    void undo();
+    void redo();
+    // Key G (Auto Support) for the selection.
+    bool generateSupports();
+    // Key A, then a click on the sphere's side: one cone more.
+    bool addSupportPoint();
+    // Key D, then a click on one of the sphere's cones: one cone fewer.
+    bool deleteSupportPoint();
+
+    // What the user sees and gets.
+    QImage screenshot();
+    // The screen rectangle of an object's bounding box in the view's pixels.
+    QRect screenBox(const ObjectEx* obj);
+    QString logText() const;
+    int liveCones(const ObjectEx* obj) const;
+
+    MainWindow* window = nullptr;
+    ObjectEx* sphere = nullptr;
+    ObjectEx* torus = nullptr;
+    QString spherePath, torusPath, dataDir;
+    AnsweringDialogs dialogs;
+
+private:
+    void releaseKey(int key);
+    // Presses key and checks the view's mode; the sphere's live cones, or -1.
+    int enterSupportMode(int key, int mode);
+    void clickView(const QPoint& p);
+    void hoverView(const QPoint& p);
+    QPoint screenOf(double x, double y, double z);
+    QString _workDir;
+    QString _logPath;
+    int _shots = 0;
+};
+
+} // namespace road
