@@ -2,6 +2,7 @@
 
 #include "app/Constants.h"
 #include "app/Conversions.h"
+#include "app/DataFolders.h"
 #include "app/MainWindowHooks.h"
 #include "app/ProgressReport.h"
 #include "app/Log.h"
@@ -501,11 +502,8 @@ void MainWindow::openRecentObject() {
 
 void MainWindow::importRecentFile(const QString& path) {
     // The file may have gone since the menu was built.
-    if (!QFileInfo(path).isReadable()) {
-        showMessage(tr("The file %1 cannot be found or read.").arg(path), QMessageBox::Warning, QMessageBox::Ok,
-                    QMessageBox::Ok);
+    if (!checkFileReadable(path, this))
         return;
-    }
     ObjectTable::instance()->importObjects(QStringList{path});
     _lastImportPath = path;
     addRecentObjects(QStringList{path});
