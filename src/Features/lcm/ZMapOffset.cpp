@@ -68,55 +68,68 @@ void subtractInterval(std::vector<AASegment>& segs, double c0, double c1) {
     }
 }
 
-// The interval of the line {first coordinate = w}, parametrised by the second
-// coordinate, inside the capsule of radius r around the segment u-v: the union
-// of the two end discs and the band between them. False when the line misses.
-bool capsuleSection(double ua, double ub, double va, double vb, double r, double w, double& lo, double& hi) {
-    lo = std::numeric_limits<double>::infinity();
-    hi = -lo;
-    const double r2 = r * r;
-    auto disc = [&](double ca, double cb) {
-        const double d = w - ca;
-        const double h2 = r2 - d * d;
-        if (h2 > 0.0) {
-            const double h = std::sqrt(h2);
-            lo = std::min(lo, cb - h);
-            hi = std::max(hi, cb + h);
-        }
-    };
-    disc(ua, ub);
-    disc(va, vb);
-    const double da = va - ua, db = vb - ub;
-    const double len2 = da * da + db * db;
-    if (len2 > 1e-24) {
-        // Points (w, s): projection parameter t(s) in [0, 1] and distance
-        // |cross(d, p - u)| / |d| <= r, both linear in s.
-        const double wa = w - ua;
-        double s0 = -std::numeric_limits<double>::infinity(), s1 = -s0;
-        if (db != 0.0) {
-            const double x = ub + (0.0 - wa * da) / db, y = ub + (len2 - wa * da) / db;
-            s0 = std::min(x, y);
-            s1 = std::max(x, y);
-        } else {
-            const double t = wa * da / len2;
-            if (t < 0.0 || t > 1.0)
-                s1 = s0; // empty
-        }
-        const double rl = r * std::sqrt(len2);
-        if (da != 0.0) {
-            const double x = ub + (db * wa - rl) / da, y = ub + (db * wa + rl) / da;
-            s0 = std::max(s0, std::min(x, y));
-            s1 = std::min(s1, std::max(x, y));
-        } else if (std::fabs(db * wa) > rl) {
-            s1 = s0;
-        }
-        if (s0 < s1) {
-            lo = std::min(lo, s0);
-            hi = std::max(hi, s1);
-        }
+// The capsule of radius r around the segment u-v, seen in a plane's two axes
+// (first, second); what depends only on the tool is computed once per edge.
+struct Capsule {
+    double ua, ub, va, vb, r, r2, da, db, len2, rl;
+    double lowSecond, highSecond; // the capsule's extent along the second axis
+
+    Capsule(double ua_, double ub_, double va_, double vb_, double r_)
+        : ua(ua_), ub(ub_), va(va_), vb(vb_), r(r_), r2(r_ * r_), da(va_ - ua_), db(vb_ - ub_),
+          len2(da * da + db * db), rl(r_ * std::sqrt(len2)), lowSecond(std::min(ub_, vb_) - r_),
+          highSecond(std::max(ub_, vb_) + r_) {}
+
+    // Whether the sorted segments reach the capsule's extent at all.
+    bool mayTouch(const std::vector<AASegment>& segs) const {
+        return !segs.empty() && segs.front().bottom < highSecond && segs.back().top > lowSecond;
     }
-    return lo < hi;
-}
+
+    // The interval of the line {first = w}, parametrised by the second
+    // coordinate, inside the capsule: the union of the two end discs and the
+    // band between them. False when the line misses.
+    bool section(double w, double& lo, double& hi) const {
+        lo = std::numeric_limits<double>::infinity();
+        hi = -lo;
+        auto disc = [&](double ca, double cb) {
+            const double d = w - ca;
+            const double h2 = r2 - d * d;
+            if (h2 > 0.0) {
+                const double h = std::sqrt(h2);
+                lo = std::min(lo, cb - h);
+                hi = std::max(hi, cb + h);
+            }
+        };
+        disc(ua, ub);
+        disc(va, vb);
+        if (len2 > 1e-24) {
+            // Points (w, s): projection parameter t(s) in [0, 1] and distance
+            // |cross(d, p - u)| / |d| <= r, both linear in s.
+            const double wa = w - ua;
+            double s0 = -std::numeric_limits<double>::infinity(), s1 = -s0;
+            if (db != 0.0) {
+                const double x = ub + (0.0 - wa * da) / db, y = ub + (len2 - wa * da) / db;
+                s0 = std::min(x, y);
+                s1 = std::max(x, y);
+            } else {
+                const double t = wa * da / len2;
+                if (t < 0.0 || t > 1.0)
+                    s1 = s0; // empty
+            }
+            if (da != 0.0) {
+                const double x = ub + (db * wa - rl) / da, y = ub + (db * wa + rl) / da;
+                s0 = std::max(s0, std::min(x, y));
+                s1 = std::min(s1, std::max(x, y));
+            } else if (std::fabs(db * wa) > rl) {
+                s1 = s0;
+            }
+            if (s0 < s1) {
+                lo = std::min(lo, s0);
+                hi = std::max(hi, s1);
+            }
+        }
+        return lo < hi;
+    }
+};
 
 inline double segmentDistSq(double pa, double pb, double ua, double ub, double va, double vb) {
     const double da = va - ua, db = vb - ub;
@@ -338,16 +351,17 @@ void ZMapStock::erodeByWireCuts(int family, int progressBase, int progressSpan) 
                         range(std::min(u.a, v.a), std::max(u.a, v.a), r, a, na, i0, i1);
                         range(std::min(u.b, v.b), std::max(u.b, v.b), r, b, nb, j0, j1);
                         double lo, hi;
+                        const Capsule alongB(u.a, u.b, v.a, v.b, r), alongA(u.b, u.a, v.b, v.a, r);
                         for (long i = i0; i <= i1; ++i) {
                             std::vector<AASegment>& segs =
                                 element(b, static_cast<uint32_t>(q), static_cast<uint32_t>(i)).segments;
-                            if (!segs.empty() && capsuleSection(u.a, u.b, v.a, v.b, r, gridCoord(a, i), lo, hi))
+                            if (alongB.mayTouch(segs) && alongB.section(gridCoord(a, i), lo, hi))
                                 subtractInterval(segs, lo, hi);
                         }
                         for (long j = j0; j <= j1; ++j) {
                             std::vector<AASegment>& segs =
                                 element(a, static_cast<uint32_t>(j), static_cast<uint32_t>(q)).segments;
-                            if (!segs.empty() && capsuleSection(u.b, u.a, v.b, v.a, r, gridCoord(b, j), lo, hi))
+                            if (alongA.mayTouch(segs) && alongA.section(gridCoord(b, j), lo, hi))
                                 subtractInterval(segs, lo, hi);
                         }
                     });
