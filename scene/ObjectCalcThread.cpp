@@ -1,12 +1,13 @@
 #include "scene/ObjectCalcThread.h"
 
 #include "scene/ObjectEx.h"
+#include "scene/ObjectTable.h"
 
-ObjectCalcThread::ObjectCalcThread(QObject* parent) : QThread(parent) {}
+#include <cassert>
 
 ObjectCalcThread::~ObjectCalcThread() {
     requestStop();
-    wait();
+    waitForJob();
 }
 
 void ObjectCalcThread::setOwner(ObjectEx* owner, QMutex* sharedMutex) {
@@ -14,30 +15,34 @@ void ObjectCalcThread::setOwner(ObjectEx* owner, QMutex* sharedMutex) {
     m_sharedMutex = sharedMutex;
 }
 
+void ObjectCalcThread::waitForJob() {
+    assert(!m_thread.joinable() || m_thread.get_id() != std::this_thread::get_id());
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
 int ObjectCalcThread::startJob(int job, bool flag) {
     if (!m_owner)
         return 0;
-    Q_ASSERT(QThread::currentThread() != this);
-    // The earlier job must end first: QThread::start does nothing on a running
-    // thread, and the new job would be lost.
-    if (isRunning()) {
+    // The earlier job must end first, or the new one would be lost.
+    if (isRunning())
         requestStop();
-        wait();
-    }
+    waitForJob();
     if (job == SelectJob)
         m_restoreSelection.store(flag ? 1 : (m_owner->isSelected() ? 1 : 0));
     m_job.store(job);
-    start();
+    m_stop.store(false);
+    m_finished.store(false);
+    m_thread = std::thread([this] { run(); });
     return 0;
 }
 
 void ObjectCalcThread::run() {
-    m_stop.store(false);
     ObjectEx* owner = m_owner;
     switch (m_job.load()) {
     case ImportJob:
         owner->importJob(this);
-        emit importFinished(owner->serial());
+        ObjectTable::postImportFinished(owner->serial());
         break;
     case RebuildOctreeJob:
         if (!stopRequested()) {
@@ -59,5 +64,5 @@ void ObjectCalcThread::run() {
     // otherwise; a locked object keeps its selection.
     if (!owner->isLocked())
         owner->setSelectedByWorker(m_restoreSelection.load() != 0);
-    emit calcCompleted();
+    m_finished.store(true);
 }

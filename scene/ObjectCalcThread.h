@@ -8,22 +8,27 @@
 // and waits until it has ended before starting the new one. Jobs stop
 // cooperatively (stopRequested); nothing is ever terminated. Only the GUI
 // thread starts jobs and waits for them.
-#include <QThread>
+//
+// The worker is a plain std::thread and talks to the GUI thread only through
+// the object list's completion queue (ObjectTable::postImportFinished), so the
+// hand-over of a mesh is a join or a lock that every tool can see.
+#include <QtGlobal>
 
 #include <atomic>
-#include <cstdint>
+#include <thread>
 
 class ObjectEx;
 class QMutex;
 
-class ObjectCalcThread : public QThread {
-    Q_OBJECT
+class ObjectCalcThread {
 public:
     enum Job { ImportJob = 0, SelectJob = 1, NoWorkJob = 4, RebuildOctreeJob = 5, BuildOctreeJob = 7 };
 
-    explicit ObjectCalcThread(QObject* parent = nullptr);
+    ObjectCalcThread() = default;
+    ObjectCalcThread(const ObjectCalcThread&) = delete;
+    ObjectCalcThread& operator=(const ObjectCalcThread&) = delete;
     // Asks the running job to stop and waits for it.
-    ~ObjectCalcThread() override;
+    ~ObjectCalcThread();
 
     // Set by the object's constructors.
     void setOwner(ObjectEx* owner, QMutex* sharedMutex);
@@ -34,29 +39,25 @@ public:
     // to stop and waited for. Does nothing without an owner. Returns 0.
     int startJob(int job, bool flag);
     int job() const { return m_job.load(); }
+    // Whether a job was started and has not been waited for yet.
+    bool isRunning() const { return m_thread.joinable() && !m_finished.load(); }
 
     // Cooperative stop: set by startJob and by the owner's destruction, cleared
     // when a job starts.
     void requestStop() { m_stop.store(true); }
     bool stopRequested() const { return m_stop.load(); }
 
-    // Waits until the running job (if any) has ended.
-    void waitForJob() { wait(); }
-
-signals:
-    // The import job ended, successfully or not; serial is the owner's ObjectEx::serial, which no
-    // other object ever had. Queued receivers look the object up by it.
-    void importFinished(quint64 serial);
-    // Any job ended.
-    void calcCompleted();
-
-protected:
-    void run() override;
+    // Waits until the running job (if any) has ended (GUI thread).
+    void waitForJob();
 
 private:
+    void run();
+
     ObjectEx* m_owner = nullptr;
     QMutex* m_sharedMutex = nullptr;
     std::atomic<int> m_restoreSelection{1};
     std::atomic<int> m_job{1};
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_finished{true};
+    std::thread m_thread;
 };

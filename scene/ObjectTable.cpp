@@ -8,8 +8,10 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
+#include <mutex>
 
 // One import batch: its objects in file order (failed and removed ones taken
 // out) and those whose import has not been placed yet.
@@ -47,7 +49,40 @@ ObjectTable* ObjectTable::instance() {
     return table;
 }
 
-ObjectTable::ObjectTable(QObject* parent) : QObject(parent) {}
+namespace {
+
+// Imports that ended on their workers and wait for the GUI thread. Workers
+// hand over through this lock (not through queued Qt events), so the mesh a
+// worker filled is visibly theirs until the GUI thread takes it here.
+std::mutex g_completionMutex;
+std::vector<quint64> g_completedImports;
+
+// How often the GUI thread looks for ended imports while some run.
+constexpr int kCompletionPollMs = 2;
+
+} // namespace
+
+void ObjectTable::postImportFinished(quint64 serial) {
+    std::lock_guard<std::mutex> lock(g_completionMutex);
+    g_completedImports.push_back(serial);
+}
+
+void ObjectTable::drainImportCompletions() {
+    std::vector<quint64> done;
+    {
+        std::lock_guard<std::mutex> lock(g_completionMutex);
+        done.swap(g_completedImports);
+    }
+    for (quint64 serial : done)
+        onImportFinished(serial);
+    if (m_runningImports.empty() && m_waitingImports.empty())
+        m_completionTimer->stop();
+}
+
+ObjectTable::ObjectTable(QObject* parent) : QObject(parent), m_completionTimer(new QTimer(this)) {
+    m_completionTimer->setInterval(kCompletionPollMs);
+    connect(m_completionTimer, &QTimer::timeout, this, &ObjectTable::drainImportCompletions);
+}
 
 ObjectTable::~ObjectTable() {
     deleteAllObjects();
@@ -96,8 +131,6 @@ void ObjectTable::importObjects(const QStringList& files) {
     auto batch = std::make_shared<ImportBatch>();
     for (const QString& file : files) {
         auto* obj = new ObjectEx();
-        connect(obj->worker(ObjectCalcThread::ImportJob), &ObjectCalcThread::importFinished, this,
-                &ObjectTable::onImportFinished, Qt::QueuedConnection);
         obj->setName(objectNameForFile(file));
         obj->setId(count());
         obj->setImportPending(true);
@@ -110,6 +143,8 @@ void ObjectTable::importObjects(const QStringList& files) {
     m_modified = true;
     m_batches.push_back(batch);
     startWaitingImports();
+    if (!m_completionTimer->isActive())
+        m_completionTimer->start();
 }
 
 bool ObjectTable::importsRunning() const {

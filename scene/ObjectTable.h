@@ -25,6 +25,7 @@
 
 class MainGLWidget;
 class ObjectEx;
+class QTimer;
 
 namespace topolib {
 class StlTriangle;
@@ -196,10 +197,16 @@ signals:
     // Emitted once per batch after its last object was placed (or failed).
     void allObjectImported();
 
-private slots:
-    void onImportFinished(quint64 serial);
+public:
+    // Called by an object's import worker when its job has ended (any
+    // thread): the list places the object on its next poll (GUI thread).
+    static void postImportFinished(quint64 serial);
 
 private:
+    // Takes the ended imports off the completion queue and handles each.
+    void drainImportCompletions();
+    void onImportFinished(quint64 serial);
+
     struct ImportBatch;
 
     explicit ObjectTable(QObject* parent = nullptr);
@@ -222,4 +229,5 @@ private:
     std::vector<std::shared_ptr<ImportBatch>> m_batches;
     std::deque<ObjectEx*> m_waitingImports;
     std::vector<ObjectEx*> m_runningImports;
+    QTimer* m_completionTimer = nullptr;
 };
