@@ -141,6 +141,42 @@ CURSORS = {
 }
 
 
+# Panel buttons and marks (24 pixels).
+DIALOG = {
+    'close.png': ([(0.25, 0.25, 0.75, 0.75), (0.75, 0.25, 0.25, 0.75)], DARK, ()),
+    'CircleSupport24.png': ([(0.35, 0.2, 0.35, 0.85), (0.65, 0.2, 0.65, 0.85), (0.35, 0.2, 0.65, 0.2),
+                             (0.35, 0.85, 0.65, 0.85)], ORANGE, ()),
+    'CrossSupport24.png': ([(0.5, 0.15, 0.5, 0.85), (0.25, 0.3, 0.75, 0.7), (0.75, 0.3, 0.25, 0.7)], ORANGE, ()),
+    'SupportNoBase.png': ([(0.5, 0.15, 0.5, 0.85)], ORANGE, ()),
+    'SupportBaseFull.png': ([(0.5, 0.15, 0.5, 0.75), (0.1, 0.82, 0.9, 0.82)], ORANGE, ()),
+    'SupportBaseCircle.png': ([(0.5, 0.15, 0.5, 0.75), (0.3, 0.82, 0.7, 0.82)], ORANGE, ()),
+    'TriangleShow.png': ([(0.25, 0.4, 0.5, 0.65), (0.5, 0.65, 0.75, 0.4)], DARK, ()),
+    'TriangleHide.png': ([(0.25, 0.6, 0.5, 0.35), (0.5, 0.35, 0.75, 0.6)], DARK, ()),
+    'Slice_ViewHatching.png': ([(0.15, 0.55, 0.55, 0.15), (0.3, 0.7, 0.7, 0.3), (0.45, 0.85, 0.85, 0.45)], BLUE, ()),
+    'Slice_ViewPart.png': ([(0.2, 0.2, 0.8, 0.2), (0.8, 0.2, 0.8, 0.8), (0.8, 0.8, 0.2, 0.8), (0.2, 0.8, 0.2, 0.2),
+                            (0.1, 0.5, 0.9, 0.5)], BLUE, ()),
+    'ScaleDialog.png': (TOOLBAR['rescale_32.png'][0], BLUE, ()),
+}
+
+
+def logo(x, y):
+    """The maker's mark for the About box: the icon's drop beside three bars."""
+    if 4 <= x < 60 and 4 <= y < 60:
+        return pixel(x - 4, y - 4, 56)
+    if 72 <= x < 188 and y in range(14, 22) or 72 <= x < 160 and y in range(28, 36) or 72 <= x < 130 and \
+            y in range(42, 50):
+        return (40, 48, 60, 255)
+    return (0, 0, 0, 0)
+
+
+def gradient(top, bottom, radial=False):
+    """A 256 x 256 gradient, vertical or radial from the centre."""
+    def fn(x, y):
+        t = min(1.0, math.hypot(x - 128, y - 128) / 181.0) if radial else y / 255.0
+        return tuple(int(a + (b - a) * t) for a, b in zip(top, bottom)) + (255,)
+    return fn
+
+
 def stone(tint):
     """A dark graphite background: a vertical gradient with a faint grain."""
     def fn(x, y):
@@ -161,10 +197,38 @@ def platform(border):
     return fn
 
 
+def write_qrc(path):
+    """The resource list: every image under the names the program asks for."""
+    lines = ['<!DOCTYPE RCC>', '<RCC version="1.0">']
+
+    def group(prefix, entries):
+        lines.append('  <qresource prefix="%s">' % prefix)
+        for alias, source in entries:
+            lines.append('    <file alias="%s">%s</file>' % (alias, source))
+        lines.append('  </qresource>')
+
+    def folder(alias_dir, source_dir, names=None):
+        return [('%s/%s' % (alias_dir, f), '%s/%s' % (source_dir, f))
+                for f in sorted(names or os.listdir(source_dir))]
+
+    group('/MainWindow', [('Resources/Velar.ico', 'Velar.ico')] + folder('Resources/toolbar', 'toolbar'))
+    group('/cursors', folder('Resources/cursor', 'cursor'))
+    group('/bkground', folder('Resources/bkground', 'bkground'))
+    group('/Dialog', folder('Resources/Dialog', 'dialog'))
+    group('/Velar3D', folder('Resources/Dialog', 'dialog', ['ScaleDialog.png', 'close.png']))
+    lines.append('</RCC>')
+    with open(path, 'w') as f:
+        f.write('\n'.join(lines) + '\n')
+
+
 if __name__ == '__main__':
     write_ico('Velar.ico', [16, 32, 48])
     for name, (strokes, colour, discs) in TOOLBAR.items():
         write_png(os.path.join('toolbar', name), 32, 32, glyph(strokes, colour, 32, 2.6, discs))
+    for name, (strokes, colour, discs) in DIALOG.items():
+        write_png(os.path.join('dialog', name), 24, 24, glyph(strokes, colour, 24, 2.0, discs))
+    write_png(os.path.join('dialog', 'logo_norvane.png'), 192, 64, logo)
+    CURSORS['object_rescale.png'] = (TOOLBAR['rescale_32.png'][0], DARK, ())
     for name, (strokes, colour, discs) in CURSORS.items():
         write_png(os.path.join('cursor', name), 24, 24, glyph(strokes, colour, 24, 2.0, discs))
     backgrounds = {
@@ -174,6 +238,9 @@ if __name__ == '__main__':
         'platformBgr_tarn.png': platform((90, 100, 115)),
         'platformBgr_tarn200.png': platform((110, 95, 90)),
         'platformBgr.png': platform((95, 95, 95)),
+        'black_gradient.png': gradient((60, 60, 66), (0, 0, 0)),
+        'RadGrad.png': gradient((120, 125, 135), (30, 32, 38), radial=True),
     }
     for name, fn in backgrounds.items():
         write_png(os.path.join('bkground', name), 256, 256, fn)
+    write_qrc('velar.qrc')
