@@ -145,9 +145,11 @@ void ScaleDlg::refreshFields() {
 
 void ScaleDlg::updatePreview() {
     const bool sizeTab = _tabWidget->currentIndex() == 0;
+    _previewed.clear();
     for (ObjectEx* obj : ObjectTable::instance()->objects()) {
         if (!obj->isReady() || !obj->isSelected())
             continue;
+        _previewed.push_back(obj);
         const Sizes s = sizesOf(obj);
         double f[3];
         const double* c = s.center;
@@ -246,6 +248,7 @@ void ScaleDlg::onBtnResetClicked() {
 }
 
 void ScaleDlg::dropPreview() {
+    _previewed.clear();
     ObjectTable::instance()->resetPendingTransforms();
     sceneHost()->updateGLView();
 }
@@ -261,7 +264,12 @@ void ScaleDlg::onBtnCloseClicked() {
 }
 
 void ScaleDlg::selectionChanged() {
-    dropPreview();
+    std::vector<const ObjectEx*> selected;
+    for (const ObjectEx* obj : ObjectTable::instance()->objects())
+        if (obj->isReady() && obj->isSelected())
+            selected.push_back(obj);
+    if (!_previewed.empty() && selected != _previewed)
+        dropPreview();
     refreshFields();
 }
 

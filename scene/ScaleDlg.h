@@ -8,6 +8,7 @@
 #include "app/VlrBaseWidget.h"
 
 #include <array>
+#include <vector>
 
 class QCheckBox;
 class QDoubleSpinBox;
@@ -57,7 +58,8 @@ public slots:
     void onBtnResetClicked();
     void onCurrentTabChange(int index);
     void onBtnCloseClicked();
-    // The selection changed: the preview is dropped and the boxes re-read.
+    // The selection (or its box) may have changed: a preview shown on other
+    // objects than the selected ones is dropped, and the boxes are re-read.
     void selectionChanged();
     void wscreenChanged(QScreen* ssc);
 
@@ -78,4 +80,6 @@ private:
     QPushButton* _btnFitPlatform = nullptr;
     QPushButton* _btnApply = nullptr;
     QPushButton* _btnReset = nullptr;
+    // The objects the shown preview was given to (compared by address only).
+    std::vector<const ObjectEx*> _previewed;
 };

@@ -64,6 +64,14 @@ ScaleDlg* MainWindow::scalePanel() {
             updateSelectionBox();
         });
         _scaleDlg = panel;
+        // The view tells the manipulator of every selection change.
+        auto* handle = dynamic_cast<TransformHandle*>(_glWidget->manipulator());
+        if (!handle)
+            handle = TransformHandle::install(_glWidget);
+        connect(handle, &TransformHandle::selectionBoxChanged, panel, [panel] {
+            if (panel->isVisible())
+                panel->selectionChanged();
+        });
     }
     return static_cast<ScaleDlg*>(_scaleDlg);
 }

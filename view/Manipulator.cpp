@@ -106,6 +106,7 @@ void TransformHandle::setBox(const double min[3], const double max[3]) {
         for (int k = 0; k < 3; ++k)
             _axes[i][k] = _startAxes[i][k] = i == k ? 1.0 : 0.0;
     }
+    emit selectionBoxChanged();
 }
 
 void TransformHandle::setHoveredPart(int part) {

@@ -61,6 +61,10 @@ public:
     Qt::KeyboardModifiers modifiers() const { return _modifiers; }
     void setModifiers(Qt::KeyboardModifiers m) { _modifiers = m; }
 
+signals:
+    // setBox ran: the selection or its box changed.
+    void selectionBoxChanged();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

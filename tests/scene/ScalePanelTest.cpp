@@ -105,6 +105,8 @@ TEST_F(SceneTest, scalePanelFollowsTheExamples) {
     // A changed selection drops the preview too; Apply without a selection
     // still records a (empty) command.
     panel.factorBox(0)->setValue(60);
+    panel.selectionChanged(); // the same selection keeps it
+    expectSize(previewSize(obj), {6, 3, 1.2});
     table()->selectAll(false);
     panel.selectionChanged();
     expectSize(previewSize(obj), {10, 5, 2});
