@@ -121,11 +121,12 @@ void ObjectEx::draw(bool useBuffers, int /*flag*/) {
             // Positions, then normals, three floats each per array vertex.
             const std::vector<float>& pos = renderPositions();
             const std::vector<float>& nor = renderNormals();
-            std::vector<float> packed;
-            packed.reserve(pos.size() + nor.size());
-            packed.insert(packed.end(), pos.begin(), pos.end());
-            packed.insert(packed.end(), nor.begin(), nor.end());
-            glVertexBuffer = makeBuffer(GL_ARRAY_BUFFER, packed.data(), packed.size() * sizeof(float), GL_STREAM_DRAW);
+            const std::size_t half = pos.size() * sizeof(float);
+            glVertexBuffer = makeBuffer(GL_ARRAY_BUFFER, nullptr, 2 * half, GL_STREAM_DRAW);
+            gl.bindBuffer(GL_ARRAY_BUFFER, glVertexBuffer);
+            gl.bufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(half), pos.data());
+            gl.bufferSubData(GL_ARRAY_BUFFER, static_cast<GLintptr>(half), static_cast<GLsizeiptr>(half), nor.data());
+            gl.bindBuffer(GL_ARRAY_BUFFER, 0);
             const std::vector<uint32_t>& lines = renderLineIndices();
             glEdgeBuffer = makeBuffer(GL_ELEMENT_ARRAY_BUFFER, lines.data(), lines.size() * sizeof(uint32_t),
                                       GL_STATIC_DRAW);
