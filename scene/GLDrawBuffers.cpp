@@ -39,7 +39,9 @@ PendingNames& pending() {
 
 } // namespace
 
-const GLBufferFunctions& glBufferFunctions() { return g_functions; }
+const GLBufferFunctions& glBufferFunctions() {
+    return g_functions;
+}
 
 bool resolveGLBufferFunctions(const std::function<void*(const char*)>& resolve) {
     GLBufferFunctions f;
@@ -48,7 +50,8 @@ bool resolveGLBufferFunctions(const std::function<void*(const char*)>& resolve) 
     f.bufferData = reinterpret_cast<PFNGLBUFFERDATAPROC>(resolve("glBufferData"));
     f.bufferSubData = reinterpret_cast<PFNGLBUFFERSUBDATAPROC>(resolve("glBufferSubData"));
     f.deleteBuffers = reinterpret_cast<PFNGLDELETEBUFFERSPROC>(resolve("glDeleteBuffers"));
-    f.getBufferParameteriv = reinterpret_cast<PFNGLGETBUFFERPARAMETERIVPROC>(resolve("glGetBufferParameteriv"));
+    f.getBufferParameteriv =
+        reinterpret_cast<PFNGLGETBUFFERPARAMETERIVPROC>(resolve("glGetBufferParameteriv"));
     f.mapBuffer = reinterpret_cast<PFNGLMAPBUFFERPROC>(resolve("glMapBuffer"));
     f.unmapBuffer = reinterpret_cast<PFNGLUNMAPBUFFERPROC>(resolve("glUnmapBuffer"));
     if (!f.genBuffers || !f.bindBuffer || !f.bufferData || !f.bufferSubData || !f.deleteBuffers ||

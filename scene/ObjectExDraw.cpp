@@ -125,14 +125,15 @@ void ObjectEx::draw(bool useBuffers, int /*flag*/) {
             glVertexBuffer = makeBuffer(GL_ARRAY_BUFFER, nullptr, 2 * half, GL_STREAM_DRAW);
             gl.bindBuffer(GL_ARRAY_BUFFER, glVertexBuffer);
             gl.bufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(half), pos.data());
-            gl.bufferSubData(GL_ARRAY_BUFFER, static_cast<GLintptr>(half), static_cast<GLsizeiptr>(half), nor.data());
+            gl.bufferSubData(GL_ARRAY_BUFFER, static_cast<GLintptr>(half), static_cast<GLsizeiptr>(half),
+                             nor.data());
             gl.bindBuffer(GL_ARRAY_BUFFER, 0);
             const std::vector<uint32_t>& lines = renderLineIndices();
             glEdgeBuffer = makeBuffer(GL_ELEMENT_ARRAY_BUFFER, lines.data(), lines.size() * sizeof(uint32_t),
                                       GL_STATIC_DRAW);
             const std::vector<uint32_t>& tris = renderTriangleIndices();
-            glTriangleBuffer = makeBuffer(GL_ELEMENT_ARRAY_BUFFER, tris.data(), tris.size() * sizeof(uint32_t),
-                                          GL_STATIC_DRAW);
+            glTriangleBuffer = makeBuffer(GL_ELEMENT_ARRAY_BUFFER, tris.data(),
+                                          tris.size() * sizeof(uint32_t), GL_STATIC_DRAW);
             freeRenderArrays();
         }
         buildSupportBuffer();
@@ -158,8 +159,8 @@ void ObjectEx::draw(bool useBuffers, int /*flag*/) {
             beginEdges();
             if (viewMode() != 0 && glEdgeBuffer) {
                 gl.bindBuffer(GL_ELEMENT_ARRAY_BUFFER, glEdgeBuffer);
-                glDrawElements(GL_LINES, static_cast<GLsizei>(bufferSize(GL_ELEMENT_ARRAY_BUFFER) / 4), GL_UNSIGNED_INT,
-                               nullptr);
+                glDrawElements(GL_LINES, static_cast<GLsizei>(bufferSize(GL_ELEMENT_ARRAY_BUFFER) / 4),
+                               GL_UNSIGNED_INT, nullptr);
             }
             glEnable(GL_LIGHTING);
             gl.bindBuffer(GL_ARRAY_BUFFER, 0);
@@ -243,8 +244,8 @@ void ObjectEx::buildSupportBuffer() {
             indices[3 * i + k] = static_cast<uint32_t>(3 * i + k);
     }
     gen->vertexBuffer = makeBuffer(GL_ARRAY_BUFFER, data.data(), data.size() * sizeof(float), GL_STREAM_DRAW);
-    gen->indexBuffer =
-        makeBuffer(GL_ELEMENT_ARRAY_BUFFER, indices.data(), indices.size() * sizeof(uint32_t), GL_STATIC_DRAW);
+    gen->indexBuffer = makeBuffer(GL_ELEMENT_ARRAY_BUFFER, indices.data(), indices.size() * sizeof(uint32_t),
+                                  GL_STATIC_DRAW);
     gen->triangleCount = static_cast<uint32_t>(n);
 }
 
@@ -263,7 +264,8 @@ void ObjectEx::drawSupport() {
     if (gen->triangleCount > 0 && gen->vertexBuffer && gl.bindBuffer) {
         gl.bindBuffer(GL_ARRAY_BUFFER, gen->vertexBuffer);
         glVertexPointer(3, GL_FLOAT, 0, nullptr);
-        glNormalPointer(GL_FLOAT, 0, reinterpret_cast<const void*>(std::size_t(9) * gen->triangleCount * sizeof(float)));
+        glNormalPointer(GL_FLOAT, 0,
+                        reinterpret_cast<const void*>(std::size_t(9) * gen->triangleCount * sizeof(float)));
         glEnableClientState(GL_VERTEX_ARRAY);
         glEnableClientState(GL_NORMAL_ARRAY);
         gl.bindBuffer(GL_ELEMENT_ARRAY_BUFFER, gen->indexBuffer);

@@ -14,8 +14,8 @@ public:
                                       const QString& filter) = 0;
     // QFileDialog::getSaveFileName; selectedFilter is read (the initial filter)
     // and written (the chosen one). Empty when cancelled.
-    virtual QString saveFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter,
-                                 QString* selectedFilter) = 0;
+    virtual QString saveFileName(QWidget* parent, const QString& caption, const QString& dir,
+                                 const QString& filter, QString* selectedFilter) = 0;
 };
 
 // The Qt dialogs.

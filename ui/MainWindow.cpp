@@ -3,9 +3,9 @@
 #include "app/Constants.h"
 #include "app/Conversions.h"
 #include "app/DataFolders.h"
+#include "app/Log.h"
 #include "app/MainWindowHooks.h"
 #include "app/ProgressReport.h"
-#include "app/Log.h"
 #include "app/Settings.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
@@ -19,9 +19,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFontMetrics>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGLContext>
 #include <QGuiApplication>
@@ -167,17 +167,19 @@ QPushButton* MainWindow::makeToolButton(const char* name, const QString& toolTip
 
 void MainWindow::createToolButtons() {
     const QString dir = QStringLiteral(":/MainWindow/Resources/toolbar/");
-    _btnImportObject = makeToolButton("_btnImportObject", tr("Open STL file"), dir + "ImportObject.png", false);
+    _btnImportObject =
+        makeToolButton("_btnImportObject", tr("Open STL file"), dir + "ImportObject.png", false);
     _btnTranslate = makeToolButton("_btnTranslate", tr("Orientate"), dir + "translate_32.png", true);
     _btnRescale = makeToolButton("_btnRescale", tr("Scale"), dir + "rescale_32.png", true);
     _btnHollow = makeToolButton("_btnHollow", tr("Create Hollow and Holes"), dir + "Hollow_32.png", true);
     _btnGenerateSupport =
         makeToolButton("_btnGenerateSupport", tr("Generate Support"), dir + "generateSupport.png", true);
     _btnExport = makeToolButton("_btnExport", tr("Save to STL file"), dir + "Export.png", true);
-    _btnExportGcode = makeToolButton("_btnExportGcode", tr("Export to gcode"), dir + "Export_Gcode.png", true);
+    _btnExportGcode =
+        makeToolButton("_btnExportGcode", tr("Export to gcode"), dir + "Export_Gcode.png", true);
     _btnZSliceView = makeToolButton("_btnZSliceView", tr("Z Slice view"), dir + "ZSliceView.png", true);
-    _toolButtons = {_btnImportObject, _btnTranslate,  _btnRescale,     _btnHollow,
-                    _btnGenerateSupport, _btnExport, _btnExportGcode, _btnZSliceView};
+    _toolButtons = {_btnImportObject,    _btnTranslate, _btnRescale,     _btnHollow,
+                    _btnGenerateSupport, _btnExport,    _btnExportGcode, _btnZSliceView};
     connect(_btnImportObject, SIGNAL(clicked()), this, SLOT(onBtnImportObjectClicked()));
     connect(_btnTranslate, SIGNAL(clicked()), this, SLOT(onBtnTranslateClicked()));
     connect(_btnRescale, SIGNAL(clicked()), this, SLOT(onBtnRescaleClicked()));
@@ -217,10 +219,10 @@ void MainWindow::createContextMenu() {
     };
     _contextRotateMove = entry(tr("Rotate/Move"), "translate_32.png", tr("Rotate and move selected object"),
                                SLOT(cmdContextRotateMove()));
-    _contextAutoSupport =
-        entry(tr("Auto Support"), "generateSupport.png", tr("Generate support"), SLOT(cmdContextAutoSupport()));
-    _contextImport =
-        entry(tr("Import Objects"), "ImportObject.png", tr("Import Objects"), SLOT(onBtnImportObjectClicked()));
+    _contextAutoSupport = entry(tr("Auto Support"), "generateSupport.png", tr("Generate support"),
+                                SLOT(cmdContextAutoSupport()));
+    _contextImport = entry(tr("Import Objects"), "ImportObject.png", tr("Import Objects"),
+                           SLOT(onBtnImportObjectClicked()));
     _contextUnload = entry(tr("Unload Selected"), "remove.png", tr("Unload Selected Object"),
                            SLOT(cmdUnloadSelectedObjects()));
     _recentObjectsMenu = _contextMenu->addMenu(QIcon(dir + "recentObject.png"), tr("Recent Objects"));
@@ -272,7 +274,7 @@ void MainWindow::restoreSettings() {
     // A window larger than its screen (the first start on a small screen)
     // would hide the view's right edge: fit it.
     if (const QScreen* screen = QGuiApplication::screenAt(pos) ? QGuiApplication::screenAt(pos)
-                                                                : QGuiApplication::primaryScreen()) {
+                                                               : QGuiApplication::primaryScreen()) {
         const QRect avail = screen->availableGeometry();
         if (width() > avail.width() || height() > avail.height())
             resize(std::min(width(), avail.width()), std::min(height(), avail.height()));
@@ -435,7 +437,8 @@ void MainWindow::onBtnImportObjectClicked() {
         setFileDialogProvider(nullptr);
     const QString filter = QCoreApplication::translate("MainWindow", "All available formats (*.stl );;") +
                            QCoreApplication::translate("MainWindow", "STL-STereoLithography files (*.stl);;");
-    const QStringList files = _fileDialogs->openFileNames(this, tr("Import file(s)"), _lastImportPath, filter);
+    const QStringList files =
+        _fileDialogs->openFileNames(this, tr("Import file(s)"), _lastImportPath, filter);
     if (files.isEmpty())
         return;
     ObjectTable::instance()->importObjects(files);
@@ -469,7 +472,8 @@ QList<QAction*> MainWindow::buildRecentObjectActions(bool namesOnly) {
         if (!info.isReadable())
             continue;
         auto* a = new QAction(
-            QStringLiteral("%1 - %2").arg(i + 1).arg(namesOnly ? info.fileName() : info.absoluteFilePath()), this);
+            QStringLiteral("%1 - %2").arg(i + 1).arg(namesOnly ? info.fileName() : info.absoluteFilePath()),
+            this);
         // The entry's list position travels in the action's data, not its text.
         a->setData(i);
         connect(a, SIGNAL(triggered()), this, SLOT(openRecentObject()));
@@ -523,8 +527,10 @@ void MainWindow::saveObjectsDialog(bool selectedOnly) {
     const QString binary =
         QCoreApplication::translate("MainWindow", "STL-STereoLithography File Format, Binary (*.stl)");
     const QString filters =
-        QStringList{binary, QCoreApplication::translate("MainWindow", "STL-STereoLithography File Format, ASCII (*.stl)"),
-                    QCoreApplication::translate("MainWindow", "All available formats (*.*)")}
+        QStringList{
+            binary,
+            QCoreApplication::translate("MainWindow", "STL-STereoLithography File Format, ASCII (*.stl)"),
+            QCoreApplication::translate("MainWindow", "All available formats (*.*)")}
             .join(";;");
     QString selected = binary;
     const QString file = _fileDialogs->saveFileName(this, tr("Save Object"), start, filters, &selected);
@@ -537,8 +543,8 @@ void MainWindow::saveObjectsDialog(bool selectedOnly) {
     if (!ObjectTable::instance()->saveObjectsToStl(file, asBinary, selectedOnly)) {
         logText("Saving objects as STL failed: ", false);
         logString(file.toStdString(), true);
-        showMessage(tr("The objects could not be saved to %1.").arg(file), QMessageBox::Warning, QMessageBox::Ok,
-                    QMessageBox::Ok);
+        showMessage(tr("The objects could not be saved to %1.").arg(file), QMessageBox::Warning,
+                    QMessageBox::Ok, QMessageBox::Ok);
     }
 }
 

@@ -192,7 +192,8 @@ private:
     void restoreSettings();
     void saveWindowSettings();
     void layoutToolButtons();
-    QPushButton* makeToolButton(const char* name, const QString& toolTip, const QString& icon, bool checkable);
+    QPushButton* makeToolButton(const char* name, const QString& toolTip, const QString& icon,
+                                bool checkable);
     // The recent-object actions, numbered by list position (unreadable files
     // get none).
     QList<QAction*> buildRecentObjectActions(bool namesOnly);

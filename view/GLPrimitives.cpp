@@ -106,8 +106,8 @@ void drawRing(const double centre[3], const double axis[3], const double* radius
     glPopMatrix();
 }
 
-void drawStippledLine(const double a[3], const double b[3], const double colour[3], const float* width, int factor,
-                      unsigned short pattern) {
+void drawStippledLine(const double a[3], const double b[3], const double colour[3], const float* width,
+                      int factor, unsigned short pattern) {
     glLineWidth(*width);
     glDisable(GL_LIGHTING);
     if (factor > 0) {
@@ -122,8 +122,8 @@ void drawStippledLine(const double a[3], const double b[3], const double colour[
     glDisable(GL_LINE_STIPPLE);
 }
 
-void drawStippledRectangle(const double a[3], const double b[3], const double colour[3], int plane, double width,
-                           bool stippled) {
+void drawStippledRectangle(const double a[3], const double b[3], const double colour[3], int plane,
+                           double width, bool stippled) {
     glLineWidth(static_cast<float>(width));
     glDisable(GL_LIGHTING);
     if (stippled) {

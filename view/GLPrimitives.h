@@ -28,9 +28,9 @@ void drawCircleSegments(const double* radius, const double* colour, int first, i
 void circleSegmentAngles(int k, double* from, double* to);
 
 // A line a-b; stippled with factor > 0.
-void drawStippledLine(const double a[3], const double b[3], const double colour[3], const float* width, int factor,
-                      unsigned short pattern);
+void drawStippledLine(const double a[3], const double b[3], const double colour[3], const float* width,
+                      int factor, unsigned short pattern);
 // The outline of the axis-aligned rectangle from a to b in a plane of
 // constant y (plane 1), x (plane 0) or z (any other value).
-void drawStippledRectangle(const double a[3], const double b[3], const double colour[3], int plane, double width,
-                           bool stippled);
+void drawStippledRectangle(const double a[3], const double b[3], const double colour[3], int plane,
+                           double width, bool stippled);

@@ -34,7 +34,9 @@ const int MainGLWidget::kCubeFaces[6][4] = {{3, 0, 4, 7}, {1, 2, 6, 5}, {0, 1, 5
 
 namespace {
 
-bool controlHeld(Qt::KeyboardModifiers m) { return m & Qt::ControlModifier; }
+bool controlHeld(Qt::KeyboardModifiers m) {
+    return m & Qt::ControlModifier;
+}
 
 bool isClick(const QPoint& a, const QPoint& b) {
     return std::abs(a.x() - b.x()) <= 2 && std::abs(a.y() - b.y()) <= 2;
@@ -42,7 +44,8 @@ bool isClick(const QPoint& a, const QPoint& b) {
 
 } // namespace
 
-MainGLWidget::MainGLWidget(QGLContext* context, QWidget* parent, const QGLWidget* share, Qt::WindowFlags flags)
+MainGLWidget::MainGLWidget(QGLContext* context, QWidget* parent, const QGLWidget* share,
+                           Qt::WindowFlags flags)
     : QGLWidget(context, parent, share, flags),
       // The images live in the application's resources, registered once here.
       _rotateCursor((initResources(), QStringLiteral(":/cursors/Resources/cursor/object_rotate_left.png"))),
@@ -92,9 +95,11 @@ void MainGLWidget::updateModeCursor() {
     } else if (_mode == 4) {
         setCursor(QCursor(_rotateCursor));
     } else if (_mode == 5) {
-        setCursor(QCursor(QPixmap(QStringLiteral(":/cursors/Resources/cursor/delete_column_support.png")), 5, 5));
+        setCursor(
+            QCursor(QPixmap(QStringLiteral(":/cursors/Resources/cursor/delete_column_support.png")), 5, 5));
     } else if (_mode == 6) {
-        setCursor(QCursor(QPixmap(QStringLiteral(":/cursors/Resources/cursor/add_column_support.png")), 5, 5));
+        setCursor(
+            QCursor(QPixmap(QStringLiteral(":/cursors/Resources/cursor/add_column_support.png")), 5, 5));
     } else {
         if (QApplication::overrideCursor())
             QApplication::restoreOverrideCursor();
@@ -104,11 +109,17 @@ void MainGLWidget::updateModeCursor() {
 
 // ---- Camera -------------------------------------------------------------------
 
-void MainGLWidget::setBuildVolume(const double size[3]) { std::copy(size, size + 3, _buildVolume); }
+void MainGLWidget::setBuildVolume(const double size[3]) {
+    std::copy(size, size + 3, _buildVolume);
+}
 
-void MainGLWidget::getBuildVolume(double out[3]) const { std::copy(_buildVolume, _buildVolume + 3, out); }
+void MainGLWidget::getBuildVolume(double out[3]) const {
+    std::copy(_buildVolume, _buildVolume + 3, out);
+}
 
-void MainGLWidget::setRenderCenter(const double c[3]) { std::copy(c, c + 3, _camera.renderCenter); }
+void MainGLWidget::setRenderCenter(const double c[3]) {
+    std::copy(c, c + 3, _camera.renderCenter);
+}
 
 void MainGLWidget::getModelViewMatrix(float out[16]) {
     for (int i = 0; i < 16; ++i)
@@ -171,9 +182,13 @@ void MainGLWidget::unprojectScreenPoint(const QPoint& pos, double out[3], bool u
     _camera.unprojectScreen(pos.x(), pos.y(), depth, out);
 }
 
-void MainGLWidget::projectToScreen(const double p[3], int out[2]) const { _camera.projectToScreen(p, out); }
+void MainGLWidget::projectToScreen(const double p[3], int out[2]) const {
+    _camera.projectToScreen(p, out);
+}
 
-void MainGLWidget::viewAxis(double out[3]) const { _camera.viewAxis(out); }
+void MainGLWidget::viewAxis(double out[3]) const {
+    _camera.viewAxis(out);
+}
 
 int MainGLWidget::labelTextHeight() {
     QFont font(QStringLiteral("MS Shell Dlg 2"), 8, 75);

@@ -87,7 +87,10 @@ public:
     // ---- Vertex buffers ----------------------------------------------------------
     bool vertexBuffersSupported() const { return _vertexBuffers; }
     // Forces drawing without vertex buffers (the display-list path).
-    void disableVertexBuffers() { _vertexBuffers = false; _vertexBuffersForcedOff = true; }
+    void disableVertexBuffers() {
+        _vertexBuffers = false;
+        _vertexBuffersForcedOff = true;
+    }
     bool checkVertexBufferSupport();
 
     // The printer changed: the next paint reloads the background and platform

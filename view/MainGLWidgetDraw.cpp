@@ -33,7 +33,8 @@ PrinterImages printerImages() {
         return {":/bkground/Resources/bkground/stone_graphite_tarn_200.png",
                 ":/bkground/Resources/bkground/platformBgr_tarn200.png"};
     default:
-        return {":/bkground/Resources/bkground/stone_graphite.png", ":/bkground/Resources/bkground/platformBgr.png"};
+        return {":/bkground/Resources/bkground/stone_graphite.png",
+                ":/bkground/Resources/bkground/platformBgr.png"};
     }
 }
 
@@ -71,8 +72,8 @@ void MainGLWidget::drawBackground() {
         _backgroundTexture = _platformTexture = 0;
     }
     if (!_backgroundTexture) {
-        _backgroundTexture = bindTexture(QImage(QString::fromLatin1(printerImages().background)), GL_TEXTURE_2D,
-                                         GL_RGBA);
+        _backgroundTexture =
+            bindTexture(QImage(QString::fromLatin1(printerImages().background)), GL_TEXTURE_2D, GL_RGBA);
         _reloadTextures = false;
     } else {
         glBindTexture(GL_TEXTURE_2D, _backgroundTexture);
@@ -164,8 +165,7 @@ void MainGLWidget::drawPlatform() {
         glVertex3d(c[0], c[1], 0);
         glVertex3d(c[0], c[1], Z);
     }
-    const double top[4][6] = {
-        {0, 0, Z, X, 0, Z}, {0, 0, Z, 0, Y, Z}, {0, Y, Z, X, Y, Z}, {X, 0, Z, X, Y, Z}};
+    const double top[4][6] = {{0, 0, Z, X, 0, Z}, {0, 0, Z, 0, Y, Z}, {0, Y, Z, X, Y, Z}, {X, 0, Z, X, Y, Z}};
     for (const auto& e : top) {
         glVertex3d(e[0], e[1], e[2]);
         glVertex3d(e[3], e[4], e[5]);
@@ -328,7 +328,8 @@ void MainGLWidget::freeCubeTextures() {
 
 // ---- Picking --------------------------------------------------------------------
 
-int MainGLWidget::pickNearest(const QPoint& pos, double regionSize, double scale, void (MainGLWidget::*draw)()) {
+int MainGLWidget::pickNearest(const QPoint& pos, double regionSize, double scale,
+                              void (MainGLWidget::*draw)()) {
     if (!isValid() || _camera.width <= 0)
         return 0;
     makeCurrent();
@@ -369,7 +370,9 @@ int MainGLWidget::pickNearest(const QPoint& pos, double regionSize, double scale
     return name;
 }
 
-int MainGLWidget::pickCubeFace(const QPoint& pos) { return pickNearest(pos, 1.0, 1.0, &MainGLWidget::drawCubeFacesForSelection); }
+int MainGLWidget::pickCubeFace(const QPoint& pos) {
+    return pickNearest(pos, 1.0, 1.0, &MainGLWidget::drawCubeFacesForSelection);
+}
 
 bool MainGLWidget::pickStandardView(const QPoint& pos, bool hoverOnly) {
     const int face = pickCubeFace(pos);

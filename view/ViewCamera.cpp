@@ -59,7 +59,9 @@ void translationMatrix(double x, double y, double z, double m[16]) {
 
 } // namespace
 
-ViewCamera::ViewCamera() { identity(modelView); }
+ViewCamera::ViewCamera() {
+    identity(modelView);
+}
 
 void ViewCamera::orthoBounds(double out[6]) const {
     const double w = width, h = height, z = zoom;

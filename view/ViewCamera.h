@@ -14,8 +14,8 @@ public:
     ViewCamera();
 
     // ---- State ---------------------------------------------------------------
-    double modelView[16];         // column order, as GL_MODELVIEW_MATRIX
-    double zoom = 2.0;            // pixels per millimetre
+    double modelView[16]; // column order, as GL_MODELVIEW_MATRIX
+    double zoom = 2.0;    // pixels per millimetre
     double renderCenter[3] = {0, 0, 0};
     double rotationCenter[3] = {0, 0, 0};
     int width = -1; // -1 until the first size is given

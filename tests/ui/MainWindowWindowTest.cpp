@@ -20,10 +20,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFrame>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
-#include <QFrame>
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -37,7 +37,8 @@ namespace {
 
 class StandInDialogs : public FileDialogProvider {
 public:
-    QStringList openFileNames(QWidget*, const QString& caption, const QString& dir, const QString& filter) override {
+    QStringList openFileNames(QWidget*, const QString& caption, const QString& dir,
+                              const QString& filter) override {
         ++opens;
         lastCaption = caption;
         lastDir = dir;
@@ -122,7 +123,9 @@ bool waitUntil(const std::function<bool()>& done) {
     return true;
 }
 
-QAction* findAction(QWidget* root, const QString& name) { return root->findChild<QAction*>(name); }
+QAction* findAction(QWidget* root, const QString& name) {
+    return root->findChild<QAction*>(name);
+}
 
 TEST_F(MainWindowUse, menusButtonsAndQuickActionAreThoseOfTheWindow) {
     struct MenuRow {
@@ -164,10 +167,14 @@ TEST_F(MainWindowUse, menusButtonsAndQuickActionAreThoseOfTheWindow) {
         bool checkable;
     };
     const ButtonRow buttons[] = {
-        {"_btnImportObject", "Open STL file", false}, {"_btnTranslate", "Orientate", true},
-        {"_btnRescale", "Scale", true},               {"_btnHollow", "Create Hollow and Holes", true},
-        {"_btnGenerateSupport", "Generate Support", true}, {"_btnExport", "Save to STL file", true},
-        {"_btnExportGcode", "Export to gcode", true}, {"_btnZSliceView", "Z Slice view", true},
+        {"_btnImportObject", "Open STL file", false},
+        {"_btnTranslate", "Orientate", true},
+        {"_btnRescale", "Scale", true},
+        {"_btnHollow", "Create Hollow and Holes", true},
+        {"_btnGenerateSupport", "Generate Support", true},
+        {"_btnExport", "Save to STL file", true},
+        {"_btnExportGcode", "Export to gcode", true},
+        {"_btnZSliceView", "Z Slice view", true},
     };
     ASSERT_EQ(w->toolButtons().size(), 8u);
     for (int i = 0; i < 8; ++i) {
@@ -192,9 +199,14 @@ TEST_F(MainWindowUse, menusButtonsAndQuickActionAreThoseOfTheWindow) {
     EXPECT_FALSE(entries[0]->isEnabled());
     EXPECT_TRUE(entries[0]->font().bold());
     EXPECT_TRUE(entries[1]->isSeparator());
-    const char* texts[] = {"Rotate/Move", "Auto Support", "Import Objects", "Unload Selected", "Recent Objects", "Save"};
-    const char* tips[] = {"Rotate and move selected object", "Generate support", "Import Objects",
-                          "Unload Selected Object", "", "Save Selected Object"};
+    const char* texts[] = {"Rotate/Move",     "Auto Support",   "Import Objects",
+                           "Unload Selected", "Recent Objects", "Save"};
+    const char* tips[] = {"Rotate and move selected object",
+                          "Generate support",
+                          "Import Objects",
+                          "Unload Selected Object",
+                          "",
+                          "Save Selected Object"};
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(entries[i + 2]->text(), texts[i]);
         EXPECT_EQ(entries[i + 2]->statusTip(), tips[i]);
@@ -287,7 +299,8 @@ TEST_F(MainWindowUse, importButtonImportsAndRemembersTheFile) {
     const QString cube = writeCube("cube.stl");
     dialogs.openAnswer = QStringList{cube};
     w->toolButtons()[0]->click();
-    ASSERT_TRUE(waitUntil([this] { return !ObjectTable::instance()->importsRunning() && w->commandManager()->canUndo(); }));
+    ASSERT_TRUE(waitUntil(
+        [this] { return !ObjectTable::instance()->importsRunning() && w->commandManager()->canUndo(); }));
     ASSERT_EQ(ObjectTable::instance()->count(), 1);
     EXPECT_EQ(ObjectTable::instance()->objectAt(0)->facetCount(), 12u);
     EXPECT_EQ(w->lastImportPath(), cube);

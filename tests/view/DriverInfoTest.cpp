@@ -14,10 +14,8 @@ TEST(DriverInfo, splitsAtEveryDelimiter) {
         std::vector<std::string> pieces;
     };
     const Row rows[] = {
-        {"a b c", false, {"a", "b", "c"}},
-        {"a  b ", true, {"a", "", "b", ""}},
-        {"a  b ", false, {"a", "b"}},
-        {"", true, {""}},
+        {"a b c", false, {"a", "b", "c"}},     {"a  b ", true, {"a", "", "b", ""}},
+        {"a  b ", false, {"a", "b"}},          {"", true, {""}},
         {"GL_A GL_B", true, {"GL_A", "GL_B"}},
     };
     for (const Row& r : rows) {

@@ -53,9 +53,15 @@ Stats countIn(const QImage& image, QRect region, const std::function<bool(QColor
     return s;
 }
 
-bool isShade(QColor c) { return c.green() > c.red() + 40 && c.blue() > c.red() + 40; }
-bool isBackground(QColor c) { return c.red() < 110 && c.green() < 110 && c.blue() < 120; }
-bool isPlatform(QColor c) { return c.red() > 150 && c.green() > 150 && c.blue() > 150; }
+bool isShade(QColor c) {
+    return c.green() > c.red() + 40 && c.blue() > c.red() + 40;
+}
+bool isBackground(QColor c) {
+    return c.red() < 110 && c.green() < 110 && c.blue() < 120;
+}
+bool isPlatform(QColor c) {
+    return c.red() > 150 && c.green() > 150 && c.blue() > 150;
+}
 
 class ViewDrawing : public ::testing::Test {
 protected:
@@ -106,7 +112,9 @@ protected:
     }
 
     // The central part of a rectangle (where an object's silhouette surely is).
-    static QRect core(const QRect& r) { return r.adjusted(r.width() / 3, r.height() / 3, -r.width() / 3, -r.height() / 3); }
+    static QRect core(const QRect& r) {
+        return r.adjusted(r.width() / 3, r.height() / 3, -r.width() / 3, -r.height() / 3);
+    }
 
     QPoint screenOf(double x, double y, double z) const {
         const double p[3] = {x, y, z};
@@ -133,13 +141,23 @@ TEST_F(ViewDrawing, emptySceneShowsBackgroundPlatformAxesAndOrientationCube) {
     // The axes: red along x, green along y, blue along z, 50 pixels each.
     const double len = 25.0 / view->zoom();
     auto near = [&](QPoint p) { return QRect(p - QPoint(3, 3), QSize(7, 7)); };
-    EXPECT_GT(countIn(image, near(screenOf(len, 0, 0)), [](QColor c) { return c.red() > 180 && c.green() < 90 && c.blue() < 90; }).matching, 0);
-    EXPECT_GT(countIn(image, near(screenOf(0, len, 0)), [](QColor c) { return c.green() > 180 && c.red() < 90 && c.blue() < 90; }).matching, 0);
-    EXPECT_GT(countIn(image, near(screenOf(0, 0, len)), [](QColor c) { return c.blue() > 180 && c.red() < 90 && c.green() < 90; }).matching, 0);
+    EXPECT_GT(countIn(image, near(screenOf(len, 0, 0)),
+                      [](QColor c) { return c.red() > 180 && c.green() < 90 && c.blue() < 90; })
+                  .matching,
+              0);
+    EXPECT_GT(countIn(image, near(screenOf(0, len, 0)),
+                      [](QColor c) { return c.green() > 180 && c.red() < 90 && c.blue() < 90; })
+                  .matching,
+              0);
+    EXPECT_GT(countIn(image, near(screenOf(0, 0, len)),
+                      [](QColor c) { return c.blue() > 180 && c.red() < 90 && c.green() < 90; })
+                  .matching,
+              0);
     // The orientation cube: coloured faces in the top-right corner.
-    const Stats cube = countIn(image, QRect(800 - int(2 * view->cubeSize()), 0, int(2 * view->cubeSize()),
-                                            int(2 * view->cubeSize())),
-                               [](QColor c) { return c.red() > 200 || c.green() > 200 || c.blue() > 200; });
+    const Stats cube = countIn(
+        image,
+        QRect(800 - int(2 * view->cubeSize()), 0, int(2 * view->cubeSize()), int(2 * view->cubeSize())),
+        [](QColor c) { return c.red() > 200 || c.green() > 200 || c.blue() > 200; });
     EXPECT_GT(cube.matching, 200);
 }
 
@@ -161,9 +179,13 @@ TEST_F(ViewDrawing, objectIsDrawnInItsShadeColourWithAndWithoutVertexBuffers) {
         ObjectTable::instance()->selectAll(false);
         const QImage grey = frame();
         EXPECT_EQ(countIn(grey, core(box), isShade).matching, 0);
-        EXPECT_GT(countIn(grey, core(box), [](QColor c) {
-                      return std::abs(c.red() - c.green()) < 12 && std::abs(c.green() - c.blue()) < 12;
-                  }).fraction(), 0.9);
+        EXPECT_GT(countIn(grey, core(box),
+                          [](QColor c) {
+                              return std::abs(c.red() - c.green()) < 12 &&
+                                     std::abs(c.green() - c.blue()) < 12;
+                          })
+                      .fraction(),
+                  0.9);
         // Edges only: the middle of a face shows what is behind it.
         ObjectTable::instance()->setViewMode(2);
         const QImage wire = frame();
@@ -199,7 +221,8 @@ TEST_F(ViewDrawing, clicksAndRectanglesSelectAsTheUserExpects) {
     EXPECT_EQ(table->selectedObjectCount(), 1);
 
     // A rectangle around both selects both.
-    const QRect both = projectedBox(std::array<double, 3>{10, 10, 0}.data(), std::array<double, 3>{110, 110, 20}.data());
+    const QRect both =
+        projectedBox(std::array<double, 3>{10, 10, 0}.data(), std::array<double, 3>{110, 110, 20}.data());
     QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, both.topLeft() - QPoint(10, 10));
     QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, both.bottomRight() + QPoint(10, 10));
     EXPECT_TRUE(a->isSelected());
