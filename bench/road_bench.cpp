@@ -12,6 +12,7 @@
 
 #include <clocale>
 #include <functional>
+#include <utility>
 
 namespace {
 
@@ -34,20 +35,34 @@ void BM_Road(benchmark::State& state) {
                 state.SkipWithError(name);
             return ok;
         };
-        step("0_write_models_ms", [&] {
+        step("00_write_models_ms", [&] {
             r.writeModels();
             return true;
         });
-        step("1_start_ms", [&] { return r.start(); }) &&
-            step("2_import_ms", [&] { return r.importModels(); }) &&
-            step("3_select_ms", [&] { return r.selectSphere(); }) &&
-            step("4_supports_ms", [&] { return r.generateSupports(); }) &&
-            step("5_add_point_ms", [&] { return r.addSupportPoint(); }) &&
-            step("6_delete_point_ms", [&] { return r.deleteSupportPoint(); }) && step("7_undo_redo_ms", [&] {
-                r.undo();
-                r.redo();
-                return true;
-            });
+        const std::pair<const char*, std::function<bool()>> road[] = {
+            {"01_start_ms", [&] { return r.start(); }},
+            {"02_import_ms", [&] { return r.importModels(); }},
+            {"03_select_ms", [&] { return r.selectSphere(); }},
+            {"04_move_ms", [&] { return r.moveSphere(); }},
+            {"05_rotate_ms", [&] { return r.rotateSphere(); }},
+            {"06_undo_redo_ms",
+             [&] {
+                 r.undo();
+                 r.undo();
+                 r.redo();
+                 r.redo();
+                 return true;
+             }},
+            {"07_scale_ms", [&] { return r.scaleSphereHalf(); }},
+            {"08_supports_ms", [&] { return r.generateSupports(); }},
+            {"09_add_point_ms", [&] { return r.addSupportPoint(); }},
+            {"10_delete_point_ms", [&] { return r.deleteSupportPoint(); }},
+            {"11_slice_preview_ms", [&] { return r.openSlicePreview(); }},
+            {"12_slice_slider_ms", [&] { return r.moveSliceSlider(20) && r.moveSliceSlider(80); }},
+        };
+        for (const auto& s : road)
+            if (!step(s.first, s.second))
+                break;
     }
     state.counters["peak_mb"] = peakMegabytes();
 }

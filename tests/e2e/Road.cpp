@@ -9,25 +9,33 @@
 #include "fileIo/FileHandlingFactory.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
+#include "scene/ScaleDlg.h"
 #include "support/AbtShape.h"
 #include "support/ConeShape.h"
 #include "support/SupportGen.h"
 #include "ui/MainWindow.h"
 #include "view/MainGLWidget.h"
+#include "view/Manipulator.h"
+#include "view/SliceRender.h"
+#include "view/ZSliceDlg.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QScreen>
+#include <QSlider>
 #include <QTest>
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace road {
 
@@ -41,8 +49,10 @@ ColourCount countColours(const QImage& image, const QRect& region) {
             ++c.total;
             if (green > red + 60 && blue > red + 60 && green > 90)
                 ++c.cyan;
-            else if (red > blue + 50 && green > blue + 30)
+            else if (red > blue + 50 && green > blue + 30 && red > green - 40)
                 ++c.support;
+            else if (green > red + 40 && green > blue + 40)
+                ++c.section;
             else if (std::abs(red - green) < 12 && std::abs(green - blue) < 12 && red > 60 && red < 200)
                 ++c.grey;
         }
@@ -183,6 +193,136 @@ bool Road::selectSphere() {
     window->glWidget()->updateGL();
     clickView(screenBox(sphere).center());
     return sphere->isSelected() && !torus->isSelected();
+}
+
+void Road::dragView(const QPoint& a, const QPoint& b) {
+    dragView(a, [&](int k) { return a + (b - a) * k / 6; });
+}
+
+void Road::dragView(const QPoint& a, const std::function<QPoint(int)>& at) {
+    hoverView(a);
+    QTest::mousePress(window->glWidget(), Qt::LeftButton, Qt::NoModifier, a);
+    for (int k = 1; k <= 6; ++k) {
+        QMouseEvent move(QEvent::MouseMove, at(k), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window->glWidget(), &move);
+    }
+    QTest::mouseRelease(window->glWidget(), Qt::LeftButton, Qt::NoModifier, at(6));
+    QCoreApplication::processEvents();
+}
+
+double Road::findManipulatorPart(int part, double dx, double dy) {
+    auto* handle = dynamic_cast<TransformHandle*>(window->glWidget()->manipulator());
+    if (!handle)
+        return -1;
+    window->glWidget()->updateGL();
+    const double* c = handle->boxCenter();
+    for (double t = 0.25; t < 80.0; t += 0.25) {
+        hoverView(screenOf(c[0] + t * dx, c[1] + t * dy, c[2]));
+        if (handle->hoveredPart() == part)
+            return t;
+    }
+    return -1;
+}
+
+bool Road::moveSphere() {
+    window->toolButtons()[1]->click();
+    if (window->glWidget()->mode() != 1)
+        return false;
+    const double t = findManipulatorPart(1, 1.0, 0.0);
+    if (t < 0)
+        return false;
+    // 60 pixels along the arrow as the screen shows it.
+    const double* c = dynamic_cast<TransformHandle*>(window->glWidget()->manipulator())->boxCenter();
+    const QPoint a = screenOf(c[0] + t, c[1], c[2]);
+    const QPoint along = screenOf(c[0] + t + 10.0, c[1], c[2]) - a;
+    const double len = std::hypot(along.x(), along.y());
+    if (len <= 0)
+        return false;
+    dragView(a, a + QPoint(int(60 * along.x() / len), int(60 * along.y() / len)));
+    return true;
+}
+
+bool Road::rotateSphere() {
+    auto* handle = dynamic_cast<TransformHandle*>(window->glWidget()->manipulator());
+    if (!handle)
+        return false;
+    window->glWidget()->updateSelectionBox();
+    const double start = M_PI / 6;
+    const double radius = findManipulatorPart(11, std::cos(start), std::sin(start));
+    if (radius < 0)
+        return false;
+    // Round the ring by 45 degrees in five moves.
+    const double* c = handle->boxCenter();
+    auto onRing = [&](double angle) {
+        return screenOf(c[0] + radius * std::cos(angle), c[1] + radius * std::sin(angle), c[2]);
+    };
+    dragView(onRing(start), [&](int k) { return onRing(start + k * M_PI / 24); });
+    return true;
+}
+
+bool Road::scaleSphereHalf() {
+    window->toolButtons()[2]->click();
+    auto* panel = window->findChild<ScaleDlg*>();
+    if (!panel || panel->isHidden())
+        return false;
+    panel->tabs()->setCurrentIndex(1);
+    QDoubleSpinBox* box = panel->factorBox(0);
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, "50");
+    QTest::keyClick(box, Qt::Key_Return);
+    QPushButton* apply = nullptr;
+    for (QPushButton* b : panel->findChildren<QPushButton*>())
+        if (b->text() == "Apply")
+            apply = b;
+    if (!apply)
+        return false;
+    apply->click();
+    QCoreApplication::processEvents();
+    window->toolButtons()[2]->click();
+    return panel->isHidden();
+}
+
+bool Road::openSlicePreview() {
+    window->toolButtons()[7]->click();
+    auto* panel = window->findChild<ZSliceDlg*>();
+    if (!panel || panel->isHidden())
+        return false;
+    return scenefixtures::runEventsUntil([&] { return std::isfinite(sliceHeight()); }, 60000);
+}
+
+double Road::sliceHeight() {
+    auto* panel = window->findChild<ZSliceDlg*>();
+    double shown = std::numeric_limits<double>::quiet_NaN();
+    if (!panel || !panel->renderer())
+        return shown;
+    panel->renderer()->visitRecords(
+        [&](const std::vector<SliceRender::Record>& records, double height) {
+            for (const auto& r : records)
+                if (r.contours)
+                    shown = height;
+        },
+        false);
+    return shown;
+}
+
+bool Road::moveSliceSlider(int value) {
+    auto* panel = window->findChild<ZSliceDlg*>();
+    if (!panel)
+        return false;
+    QSlider* slider = panel->slider();
+    const double target = panel->lowestZ() + (panel->highestZ() - panel->lowestZ()) * value / 100.0;
+    // A user drags the handle; the slider reports each value it passes.
+    const int from = slider->value();
+    const int to = slider->minimum() + (slider->maximum() - slider->minimum()) * value / 100;
+    for (int k = 1; k <= 4; ++k)
+        slider->setValue(from + (to - from) * k / 4);
+    return scenefixtures::runEventsUntil(
+        [&] {
+            const double h = sliceHeight();
+            return std::isfinite(h) && std::abs(h - target) <= panel->step() + 1e-6;
+        },
+        60000);
 }
 
 void Road::undo() {

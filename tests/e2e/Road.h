@@ -12,6 +12,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class MainWindow;
 class ObjectEx;
 
@@ -39,6 +41,7 @@ struct ColourCount {
     int cyan = 0;    // the selected object's shade
     int grey = 0;    // an unselected object (mid grey, lit)
     int support = 0; // supports: red and green well above blue
+    int section = 0; // the slice preview's cross-section: green
     int total = 0;
 };
 ColourCount countColours(const QImage& image, const QRect& region);
@@ -60,6 +63,20 @@ public:
     bool importModels();
     // A left click on the sphere in the view.
     bool selectSphere();
+    // The Orientate button, then a drag of the manipulator's +X arrow by
+    // 60 pixels: one move command.
+    bool moveSphere();
+    // A drag round the manipulator's Z ring by 45 degrees: one rotate command.
+    bool rotateSphere();
+    // The Scale button, 50 typed into the X factor (the ratio kept), Apply.
+    bool scaleSphereHalf();
+    // The Z slice button: the cross-section at the middle of the scene.
+    bool openSlicePreview();
+    // Moves the slider to value (0..100 of the scene's height); waits for
+    // the cross-section at the new height.
+    bool moveSliceSlider(int value);
+    // The height of the shown cross-section (NaN without one).
+    double sliceHeight();
     // Undo and Redo from the Edit menu.
     void undo();
     void redo();
@@ -89,6 +106,12 @@ private:
     int enterSupportMode(int key, int mode);
     void clickView(const QPoint& p);
     void hoverView(const QPoint& p);
+    // A left-button drag from a through at(1) .. at(6), released at at(6).
+    void dragView(const QPoint& a, const QPoint& b);
+    void dragView(const QPoint& a, const std::function<QPoint(int)>& at);
+    // How far along the line (dx, dy) from the manipulator's centre, in
+    // steps of 0.25 mm, the view first hovers part; -1 when nowhere.
+    double findManipulatorPart(int part, double dx, double dy);
     QPoint screenOf(double x, double y, double z);
     QString _workDir;
     QString _logPath;

@@ -2,6 +2,7 @@
 // user drives it; after each step the test looks at what the user would see
 // or get: the view's pixels, the log, the object list, the files written.
 #include "Road.h"
+#include "SceneFixtures.h"
 
 #include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
@@ -11,6 +12,10 @@
 #include <QApplication>
 #include <QTemporaryDir>
 
+#include <array>
+#include <cmath>
+#include <limits>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -19,12 +24,30 @@ using road::countColours;
 
 // The torus's part of the view: its screen box right of the sphere's, which
 // stands in front of it.
+std::array<double, 6> boxOf(const ObjectEx* o) {
+    double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+    o->waitForBoxJobs();
+    o->readBox(lo, hi);
+    return {lo[0], lo[1], lo[2], hi[0], hi[1], hi[2]};
+}
+
+double largestDifference(const std::vector<std::array<double, 3>>& a,
+                         const std::vector<std::array<double, 3>>& b) {
+    if (a.size() != b.size())
+        return std::numeric_limits<double>::infinity();
+    double d = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        for (int k = 0; k < 3; ++k)
+            d = std::max(d, std::abs(a[i][k] - b[i][k]));
+    return d;
+}
+
 QRect torusRegion(road::Road& r) {
     const QRect t = r.screenBox(r.torus);
     return QRect(QPoint(r.screenBox(r.sphere).right() + 5, t.top()), t.bottomRight());
 }
 
-TEST(Road, importSelectSupportAndEditThroughTheWindow) {
+TEST(Road, aUsersWholeRoadThroughTheWindow) {
     if (!qApp)
         GTEST_SKIP() << "no display";
     QTemporaryDir dir;
@@ -84,17 +107,65 @@ TEST(Road, importSelectSupportAndEditThroughTheWindow) {
         EXPECT_GT(t.grey, t.total / 5);
     }
 
+    // The Orientate button and a drag of the +X arrow: the sphere moves
+    // along X by whole millimetres, and its shade follows it on the screen.
+    CommandManager* history = r.window->commandManager();
+    const std::array<double, 6> original = boxOf(r.sphere);
+    std::size_t commands = history->undoCount();
+    ASSERT_TRUE(r.moveSphere());
+    ASSERT_EQ(history->undoCount(), commands + 1);
+    const std::array<double, 6> moved = boxOf(r.sphere);
+    const double dx = moved[0] - original[0];
+    EXPECT_GT(dx, 1.0);
+    EXPECT_NEAR(dx, std::round(dx), 1e-6);
+    for (int i : {1, 2, 4, 5})
+        EXPECT_NEAR(moved[i], original[i], 1e-6);
+    {
+        const QImage shot = r.screenshot();
+        const road::ColourCount c = countColours(shot, r.screenBox(r.sphere));
+        EXPECT_GT(c.cyan, c.total / 5);
+    }
+    // A drag round the Z ring: one rotation, the vertices turn about the
+    // box's vertical axis (the height range stays).
+    const auto beforeTurn = scenefixtures::vertexPositions(*r.sphere);
+    ASSERT_TRUE(r.rotateSphere());
+    ASSERT_EQ(history->undoCount(), commands + 2);
+    const auto turned = scenefixtures::vertexPositions(*r.sphere);
+    EXPECT_GT(largestDifference(beforeTurn, turned), 1.0);
+    EXPECT_NEAR(boxOf(r.sphere)[2], moved[2], 1e-6);
+    EXPECT_NEAR(boxOf(r.sphere)[5], moved[5], 1e-6);
+
+    // Undo twice: back where it was imported; Redo twice: turned again.
+    r.undo();
+    EXPECT_LT(largestDifference(scenefixtures::vertexPositions(*r.sphere), beforeTurn), 1e-6);
+    r.undo();
+    const std::array<double, 6> back = boxOf(r.sphere);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_NEAR(back[i], original[i], 1e-6);
+    r.redo();
+    r.redo();
+    EXPECT_LT(largestDifference(scenefixtures::vertexPositions(*r.sphere), turned), 1e-6);
+    EXPECT_EQ(history->undoCount(), commands + 2);
+
+    // The Scale button, factor 50 % with the ratio kept, Apply: half the size
+    // it was loaded with in every direction, one command.
+    ASSERT_TRUE(r.scaleSphereHalf());
+    EXPECT_EQ(history->undoCount(), commands + 3);
+    const std::array<double, 6> half = boxOf(r.sphere);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(half[i + 3] - half[i], (original[i + 3] - original[i]) / 2, 1e-6);
+    EXPECT_EQ(r.torus->triangleCount(), 1000000u);
+
     // Key G: supports under the sphere, drawn in their colour below it.
-    const std::size_t commandsBefore = r.window->commandManager()->undoCount();
+    commands = history->undoCount();
     ASSERT_TRUE(r.generateSupports());
-    EXPECT_EQ(r.window->commandManager()->undoCount(), commandsBefore + 1);
+    EXPECT_EQ(history->undoCount(), commands + 1);
     const int cones = r.liveCones(r.sphere);
     EXPECT_GT(cones, 3);
     EXPECT_EQ(r.liveCones(r.torus), 0);
     {
         const QImage shot = r.screenshot();
-        const QRect box = r.screenBox(r.sphere);
-        const road::ColourCount c = countColours(shot, box);
+        const road::ColourCount c = countColours(shot, r.screenBox(r.sphere));
         EXPECT_GT(c.support, c.total / 50);
         const road::ColourCount t = countColours(shot, torusRegion(r));
         EXPECT_LT(t.support, t.total / 100);
@@ -103,16 +174,26 @@ TEST(Road, importSelectSupportAndEditThroughTheWindow) {
     // Key A and a click on the sphere: one cone more, one command more.
     ASSERT_TRUE(r.addSupportPoint());
     EXPECT_EQ(r.liveCones(r.sphere), cones + 1);
-    EXPECT_EQ(r.window->commandManager()->undoCount(), commandsBefore + 2);
+    EXPECT_EQ(history->undoCount(), commands + 2);
     // Key D and a click on a cone: one fewer.
     ASSERT_TRUE(r.deleteSupportPoint());
     EXPECT_EQ(r.liveCones(r.sphere), cones);
-    EXPECT_EQ(r.window->commandManager()->undoCount(), commandsBefore + 3);
-    // Undo brings the deleted cone back, Redo deletes it again.
-    r.undo();
-    EXPECT_EQ(r.liveCones(r.sphere), cones + 1);
-    r.redo();
-    EXPECT_EQ(r.liveCones(r.sphere), cones);
+    EXPECT_EQ(history->undoCount(), commands + 3);
+
+    // The slice preview: a cross-section at the scene's middle height, then
+    // low and high by the slider; the view above the cut is cleared, so the
+    // torus shows more of itself at the higher cut.
+    ASSERT_TRUE(r.openSlicePreview());
+    ASSERT_TRUE(r.moveSliceSlider(20));
+    const double low = r.sliceHeight();
+    const road::ColourCount lowCut = countColours(r.screenshot(), torusRegion(r));
+    ASSERT_TRUE(r.moveSliceSlider(80));
+    const double high = r.sliceHeight();
+    const road::ColourCount highCut = countColours(r.screenshot(), torusRegion(r));
+    EXPECT_GT(high, low + 1.0);
+    EXPECT_GT(lowCut.section, lowCut.total / 50);
+    EXPECT_GT(highCut.section, highCut.total / 50);
+    EXPECT_NE(lowCut.grey + lowCut.cyan, highCut.grey + highCut.cyan);
 }
 
 } // namespace
