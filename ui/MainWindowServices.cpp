@@ -146,6 +146,9 @@ void MainWindow::drawHollowPreview() {}
 bool MainWindow::takeHollowResult(ObjectEx**, ObjectEx**) {
     return false;
 }
+
+// ---- Support-point commands requested by the view's add and delete clicks ---------
+
 void MainWindow::pushAddConeSupportCmd() {
     pushCommand(new AddConeSupportCmd(), false);
 }
