@@ -31,17 +31,6 @@ std::array<double, 6> boxOf(const ObjectEx* o) {
     return {lo[0], lo[1], lo[2], hi[0], hi[1], hi[2]};
 }
 
-double largestDifference(const std::vector<std::array<double, 3>>& a,
-                         const std::vector<std::array<double, 3>>& b) {
-    if (a.size() != b.size())
-        return std::numeric_limits<double>::infinity();
-    double d = 0;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        for (int k = 0; k < 3; ++k)
-            d = std::max(d, std::abs(a[i][k] - b[i][k]));
-    return d;
-}
-
 QRect torusRegion(road::Road& r) {
     const QRect t = r.screenBox(r.torus);
     return QRect(QPoint(r.screenBox(r.sphere).right() + 5, t.top()), t.bottomRight());
@@ -131,20 +120,20 @@ TEST(Road, aUsersWholeRoadThroughTheWindow) {
     ASSERT_TRUE(r.rotateSphere());
     ASSERT_EQ(history->undoCount(), commands + 2);
     const auto turned = scenefixtures::vertexPositions(*r.sphere);
-    EXPECT_GT(largestDifference(beforeTurn, turned), 1.0);
+    EXPECT_GT(scenefixtures::maxDifference(beforeTurn, turned), 1.0);
     EXPECT_NEAR(boxOf(r.sphere)[2], moved[2], 1e-6);
     EXPECT_NEAR(boxOf(r.sphere)[5], moved[5], 1e-6);
 
     // Undo twice: back where it was imported; Redo twice: turned again.
     r.undo();
-    EXPECT_LT(largestDifference(scenefixtures::vertexPositions(*r.sphere), beforeTurn), 1e-6);
+    EXPECT_LT(scenefixtures::maxDifference(scenefixtures::vertexPositions(*r.sphere), beforeTurn), 1e-6);
     r.undo();
     const std::array<double, 6> back = boxOf(r.sphere);
     for (int i = 0; i < 6; ++i)
         EXPECT_NEAR(back[i], original[i], 1e-6);
     r.redo();
     r.redo();
-    EXPECT_LT(largestDifference(scenefixtures::vertexPositions(*r.sphere), turned), 1e-6);
+    EXPECT_LT(scenefixtures::maxDifference(scenefixtures::vertexPositions(*r.sphere), turned), 1e-6);
     EXPECT_EQ(history->undoCount(), commands + 2);
 
     // The Scale button, factor 50 % with the ratio kept, Apply: half the size
