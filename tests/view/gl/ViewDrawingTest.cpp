@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QGLContext>
 #include <QImage>
+#include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QTest>
@@ -159,6 +160,34 @@ TEST_F(ViewDrawing, emptySceneShowsBackgroundPlatformAxesAndOrientationCube) {
         QRect(800 - int(2 * view->cubeSize()), 0, int(2 * view->cubeSize()), int(2 * view->cubeSize())),
         [](QColor c) { return c.red() > 200 || c.green() > 200 || c.blue() > 200; });
     EXPECT_GT(cube.matching, 200);
+}
+
+TEST_F(ViewDrawing, rightDragRotatesAboutTheVolumeCentreOrTheObjectUnderTheCursor) {
+    // Without objects: the build volume's centre.
+    QTest::mousePress(view, Qt::RightButton, Qt::NoModifier, QPoint(400, 300));
+    QTest::mouseRelease(view, Qt::RightButton, Qt::NoModifier, QPoint(400, 300));
+    const double* r = view->camera().rotationCenter;
+    EXPECT_DOUBLE_EQ(r[0], 65);
+    EXPECT_DOUBLE_EQ(r[1], 65);
+    EXPECT_DOUBLE_EQ(r[2], 90);
+    // On an object: the point under the cursor, on its surface (the top face).
+    addCube(40, {45, 45, 0});
+    view->resetView();
+    frame();
+    const QPoint top = screenOf(65, 65, 40);
+    QTest::mousePress(view, Qt::RightButton, Qt::NoModifier, top);
+    EXPECT_NEAR(r[2], 40, 0.5);
+    EXPECT_NEAR(r[0], 65, 1.0);
+    EXPECT_NEAR(r[1], 65, 1.0);
+    // A drag turns the view about that point: it stays where it was on screen.
+    QMouseEvent move(QEvent::MouseMove, top + QPoint(120, 0), Qt::NoButton, Qt::RightButton, Qt::NoModifier);
+    QApplication::sendEvent(view, &move);
+    const double centre[3] = {r[0], r[1], r[2]};
+    int s[2];
+    view->projectToScreen(centre, s);
+    EXPECT_NEAR(s[0], top.x(), 1);
+    EXPECT_NEAR(s[1], top.y(), 1);
+    QTest::mouseRelease(view, Qt::RightButton, Qt::NoModifier, top + QPoint(120, 0));
 }
 
 TEST_F(ViewDrawing, objectIsDrawnInItsShadeColourWithAndWithoutVertexBuffers) {
