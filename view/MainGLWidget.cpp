@@ -437,6 +437,7 @@ void MainGLWidget::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void MainGLWidget::mouseReleaseEvent(QMouseEvent* event) {
+    _releaseModifiers = event->modifiers();
     _mousePressed = false;
     _pressedButton = 0;
     const QPoint pos = event->pos();
@@ -594,7 +595,7 @@ void MainGLWidget::dragManipulator(const QPoint& pos) {
 }
 
 void MainGLWidget::releaseInTransformMode(const QPoint& pos) {
-    const bool add = QGuiApplication::keyboardModifiers() & Qt::ControlModifier;
+    const bool add = _releaseModifiers & Qt::ControlModifier;
     if (!_manipulator || _manipulator->operation == 0 || isClick(pos, _pressPos)) {
         selectAtRelease(pos, add);
         if (_manipulator) {

@@ -166,6 +166,7 @@ private:
     bool _mousePressed = false;
     ViewCamera _camera;
     QPoint _lastPos, _currentPos, _pressPos;
+    Qt::KeyboardModifiers _releaseModifiers; // of the release being handled
     bool _vertexBuffers = false;
     bool _vertexBuffersForcedOff = false;
     double _buildVolume[3] = {130, 130, 180};
