@@ -4,6 +4,7 @@
 
 #include "app/Conversions.h"
 
+#include <QStringList>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
@@ -38,6 +39,17 @@ double clamped(const QXmlStreamAttributes& a, const char* name, const Range& r) 
     return ok ? clampOr(v, r.lo, r.hi, r.preset) : r.preset;
 }
 
+// Contact and seed points are written with nine significant digits: with the six
+// of the other numbers a point 100 mm or more from the origin would come back up
+// to 0.5 micrometres off, and the cones would no longer sit where they were.
+// Readers take any number of digits.
+QString joinPoint(const double p[3]) {
+    QStringList parts;
+    for (int i = 0; i < 3; ++i)
+        parts << QString::number(p[i], 'g', 9);
+    return parts.join(QLatin1Char(';'));
+}
+
 void writeList(QXmlStreamWriter& w, const char* count, const char* list, const std::vector<int>& ids) {
     w.writeAttribute(QLatin1String(count), intToQString(static_cast<int>(ids.size())));
     if (!ids.empty())
@@ -55,7 +67,7 @@ void writeCone(QXmlStreamWriter& w, const ConeRecord& c) {
     w.writeAttribute(QStringLiteral("BaseThickness"), doubleToQString(c.baseThickness));
     w.writeAttribute(QStringLiteral("BaseSize"), doubleToQString(c.baseSize));
     w.writeAttribute(QStringLiteral("HeadExtend"), doubleToQString(c.headExtend));
-    w.writeAttribute(QStringLiteral("ContactPoint"), joinDoubles(c.contactPoint, 3));
+    w.writeAttribute(QStringLiteral("ContactPoint"), joinPoint(c.contactPoint));
     w.writeAttribute(QStringLiteral("ContactNormal"), joinDoubles(c.contactNormal, 3));
     w.writeEndElement();
 }
@@ -79,7 +91,7 @@ void writeArea(QXmlStreamWriter& w, const AreaRecord& area) {
         break;
     default:
         w.writeAttribute(QStringLiteral("TriangleID"), uintToQString(static_cast<unsigned>(area.triangleId)));
-        w.writeAttribute(QStringLiteral("SeedPoint"), joinDoubles(area.seedPoint, 3));
+        w.writeAttribute(QStringLiteral("SeedPoint"), joinPoint(area.seedPoint));
         break;
     }
     w.writeAttribute(QStringLiteral("NumConeShape"), intToQString(static_cast<int>(area.cones.size())));
