@@ -75,7 +75,13 @@ TransformHandle::~TransformHandle() {
 
 TransformHandle* TransformHandle::install(MainGLWidget* view) {
     auto* handle = new TransformHandle(view);
-    handle->setParent(view);
+    // The handle goes with the view. It is not the view's child: children are
+    // deleted inside the widget's destructor, when the view is no longer a
+    // view to detach from.
+    QObject::connect(view, &QObject::destroyed, [handle] {
+        handle->_view = nullptr;
+        delete handle;
+    });
     view->setManipulator(handle);
     view->updateSelectionBox();
     return handle;

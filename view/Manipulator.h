@@ -25,7 +25,7 @@ public:
     explicit TransformHandle(MainGLWidget* view);
     ~TransformHandle() override;
 
-    // Makes the handle the view's manipulator.
+    // Makes a handle the view's manipulator; it is deleted with the view.
     static TransformHandle* install(MainGLWidget* view);
 
     void setBox(const double min[3], const double max[3]) override;
