@@ -20,6 +20,7 @@
 #include "topolib/TriangleIntersection.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <deque>
 #include <memory>
@@ -151,6 +152,132 @@ bool boxesOverlap(const StlShell* a, const StlShell* b) {
     return true;
 }
 
+// A mesh of the listed shells of `tool` (by position in its shell list), with
+// edges, shells and octree.
+std::unique_ptr<StlObject> meshOfShells(const StlObject& tool, const std::vector<std::size_t>& which) {
+    const std::deque<StlShell*>& shells = tool.shells();
+    std::vector<int> slot(tool.vertices().size(), -1);
+    std::vector<double> xyz;
+    std::vector<int> indices;
+    for (std::size_t i : which) {
+        for (const std::deque<StlTriangle*>* list : {&shells[i]->primaryTriangles, &shells[i]->reversedTriangles}) {
+            for (const StlTriangle* t : *list) {
+                if (t->isDeleted())
+                    continue;
+                for (const StlVertex* v : t->vertices) {
+                    int& s = slot[static_cast<std::size_t>(v->index)];
+                    if (s < 0) {
+                        s = static_cast<int>(xyz.size() / 3);
+                        xyz.insert(xyz.end(), {v->pos.x, v->pos.y, v->pos.z});
+                    }
+                    indices.push_back(s);
+                }
+            }
+        }
+    }
+    auto mesh = std::make_unique<StlObject>();
+    mesh->appendMesh(static_cast<int>(xyz.size() / 3), static_cast<uint32_t>(indices.size() / 3), xyz.data(),
+                     indices.data());
+    mesh->computeBoundingBox();
+    mesh->setBoundingBox(mesh->bboxMin(), mesh->bboxMax());
+    mesh->buildEdges(false, 0, 0);
+    mesh->findShells(false, 0);
+    mesh->rebuildOctree();
+    return mesh;
+}
+
+// The live triangles of a shell.
+std::vector<const StlTriangle*> liveTrianglesOf(const StlShell* shell) {
+    std::vector<const StlTriangle*> out;
+    for (const std::deque<StlTriangle*>* list : {&shell->primaryTriangles, &shell->reversedTriangles})
+        for (const StlTriangle* t : *list)
+            if (!t->isDeleted())
+                out.push_back(t);
+    return out;
+}
+
+// Whether every corner of the shell lies on the inner side of (or on) every
+// triangle's plane: a convex solid such as a drain-hole cylinder.
+bool isConvex(const std::vector<const StlTriangle*>& triangles, const std::vector<std::array<double, 3>>& corners,
+              double tolerance) {
+    for (const StlTriangle* t : triangles) {
+        const Vector3D& a = t->vertices[0]->pos;
+        const Vector3D n = (t->vertices[1]->pos - a).cross(t->vertices[2]->pos - a);
+        const double len = std::sqrt(n.lengthSquared());
+        if (!(len > 0.0))
+            continue;
+        for (const std::array<double, 3>& c : corners)
+            if ((Vector3D(c.data()) - a).dot(n) > tolerance * len)
+                return false;
+    }
+    return true;
+}
+
+// Whether every corner of a has one of b within the tolerance on every axis
+// and the other way round (corner lists of shells, a few hundred at most).
+bool sameCorners(const std::vector<std::array<double, 3>>& a, const std::vector<std::array<double, 3>>& b,
+                 double tolerance) {
+    auto covered = [&](const std::vector<std::array<double, 3>>& from, const std::vector<std::array<double, 3>>& in) {
+        return std::all_of(from.begin(), from.end(), [&](const std::array<double, 3>& p) {
+            return std::any_of(in.begin(), in.end(), [&](const std::array<double, 3>& q) {
+                return std::fabs(p[0] - q[0]) <= tolerance && std::fabs(p[1] - q[1]) <= tolerance &&
+                       std::fabs(p[2] - q[2]) <= tolerance;
+            });
+        });
+    };
+    return covered(a, b) && covered(b, a);
+}
+
+// The positions of tool shells that do not repeat an earlier shell: the same
+// triangles at the same corners (each triangle started at its smallest corner,
+// so that the winding is kept), in any order; or, for convex shells, the same
+// corners however they are triangulated (a convex solid is the hull of its
+// corners).
+std::vector<std::size_t> distinctShells(const StlObject& tool) {
+    struct Shape {
+        std::vector<std::array<double, 9>> triangles;
+        std::vector<std::array<double, 3>> corners;
+        bool convex = false;
+    };
+    // Corners computed along opposite directions differ in the last bits.
+    const double tolerance = 1e-9 * std::max(1.0, tool.diagonal());
+    std::vector<Shape> kept;
+    std::vector<std::size_t> positions;
+    const std::deque<StlShell*>& shells = tool.shells();
+    for (std::size_t i = 0; i < shells.size(); ++i) {
+        Shape shape;
+        const std::vector<const StlTriangle*> live = liveTrianglesOf(shells[i]);
+        for (const StlTriangle* t : live) {
+            int first = 0;
+            for (int k = 1; k < 3; ++k)
+                if (std::lexicographical_compare(t->vertices[k]->pos.data(), t->vertices[k]->pos.data() + 3,
+                                                 t->vertices[first]->pos.data(), t->vertices[first]->pos.data() + 3))
+                    first = k;
+            std::array<double, 9> corners{};
+            for (int k = 0; k < 3; ++k) {
+                const Vector3D& p = t->vertices[(first + k) % 3]->pos;
+                for (int a = 0; a < 3; ++a)
+                    corners[static_cast<std::size_t>(3 * k + a)] = p[a];
+                shape.corners.push_back({p.x, p.y, p.z});
+            }
+            shape.triangles.push_back(corners);
+        }
+        std::sort(shape.triangles.begin(), shape.triangles.end());
+        std::sort(shape.corners.begin(), shape.corners.end());
+        shape.corners.erase(std::unique(shape.corners.begin(), shape.corners.end()), shape.corners.end());
+        shape.convex = isConvex(live, shape.corners, tolerance);
+        const bool repeated = std::any_of(kept.begin(), kept.end(), [&](const Shape& k) {
+            return k.triangles == shape.triangles ||
+                   (k.convex && shape.convex && sameCorners(k.corners, shape.corners, tolerance));
+        });
+        if (!repeated) {
+            kept.push_back(std::move(shape));
+            positions.push_back(i);
+        }
+    }
+    return positions;
+}
+
 // The tool's shells sorted into layers in which no two shells have overlapping
 // boxes, each layer as a mesh of its own with edges, shells and octree. Empty
 // when one layer takes every shell (the usual case: separate holes).
@@ -173,38 +300,161 @@ std::vector<std::unique_ptr<StlObject>> overlapFreeLayers(const StlObject& tool)
     if (layerCount < 2)
         return layers;
     for (std::size_t layer = 0; layer < layerCount; ++layer) {
-        std::vector<int> slot(tool.vertices().size(), -1);
-        std::vector<double> xyz;
-        std::vector<int> indices;
-        for (std::size_t i = 0; i < shells.size(); ++i) {
-            if (layerOf[i] != layer)
-                continue;
-            for (const std::deque<StlTriangle*>* list : {&shells[i]->primaryTriangles, &shells[i]->reversedTriangles}) {
-                for (const StlTriangle* t : *list) {
-                    if (t->isDeleted())
-                        continue;
-                    for (const StlVertex* v : t->vertices) {
-                        int& s = slot[static_cast<std::size_t>(v->index)];
-                        if (s < 0) {
-                            s = static_cast<int>(xyz.size() / 3);
-                            xyz.insert(xyz.end(), {v->pos.x, v->pos.y, v->pos.z});
-                        }
-                        indices.push_back(s);
-                    }
-                }
-            }
-        }
-        auto mesh = std::make_unique<StlObject>();
-        mesh->appendMesh(static_cast<int>(xyz.size() / 3), static_cast<uint32_t>(indices.size() / 3), xyz.data(),
-                         indices.data());
-        mesh->computeBoundingBox();
-        mesh->setBoundingBox(mesh->bboxMin(), mesh->bboxMax());
-        mesh->buildEdges(false, 0, 0);
-        mesh->findShells(false, 0);
-        mesh->rebuildOctree();
-        layers.push_back(std::move(mesh));
+        std::vector<std::size_t> which;
+        for (std::size_t i = 0; i < shells.size(); ++i)
+            if (layerOf[i] == layer)
+                which.push_back(i);
+        layers.push_back(meshOfShells(tool, which));
     }
     return layers;
+}
+
+// Tool corners that lie on a face of the model (a cap flush with a face, a
+// tool resting on the model or tangent to it) would make the cut coplanar or
+// let it graze. Each such corner moves by `shift` along the outward normal of
+// the model's faces it lies on: a flush cap then reaches just beyond the face
+// (a through hole or an open pocket), a tool that only touches comes off the
+// model (nothing is cut). A corner counts as on a face within `onFace` of its
+// plane and inside it. Returns whether a corner moved; the tool's normals and
+// octree are renewed then.
+bool releaseContacts(StlObject& model, StlObject& tool, double onFace, double shift) {
+    std::vector<Vector3D> push(tool.vertices().size());
+    std::vector<std::vector<const StlTriangle*>> faces(tool.vertices().size());
+    model.octree()->forEachCandidatePair(
+        model.octreeOrigin(), model.octreeEdge(), *tool.octree(), tool.octreeOrigin(),
+        tool.octreeEdge(), [&](StlTriangle* s, StlTriangle* t) {
+            const Vector3D& n = s->normal;
+            const Vector3D& a = s->vertices[0]->pos;
+            auto onPlane = [&](const StlVertex* v) { return std::fabs((v->pos - a).dot(n)) <= onFace; };
+            // Side of p against the line through s's corners k, k + 1, in s's plane
+            // (positive inside), as a distance.
+            auto sideOf = [&](int k, const Vector3D& p) {
+                const Vector3D& c0 = s->vertices[k]->pos;
+                const Vector3D edge = s->vertices[(k + 1) % 3]->pos - c0;
+                const double len = std::sqrt(edge.lengthSquared());
+                return len > 0.0 ? edge.cross(p - c0).dot(n) / len : -1.0;
+            };
+            auto inside = [&](const Vector3D& p) {
+                return sideOf(0, p) >= -onFace && sideOf(1, p) >= -onFace && sideOf(2, p) >= -onFace;
+            };
+            // Whether the segment pq (in s's plane) meets s: an end inside, or a
+            // crossing of one of s's sides.
+            auto meets = [&](const Vector3D& p, const Vector3D& q) {
+                if (inside(p) || inside(q))
+                    return true;
+                for (int k = 0; k < 3; ++k) {
+                    const Vector3D& c0 = s->vertices[k]->pos;
+                    const Vector3D& c1 = s->vertices[(k + 1) % 3]->pos;
+                    const double d0 = sideOf(k, p), d1 = sideOf(k, q);
+                    const Vector3D pq = q - p;
+                    const double e0 = pq.cross(c0 - p).dot(n), e1 = pq.cross(c1 - p).dot(n);
+                    if (d0 * d1 < 0.0 && e0 * e1 < 0.0)
+                        return true;
+                }
+                return false;
+            };
+            auto pushAlong = [&](StlVertex* v) {
+                std::vector<const StlTriangle*>& seen = faces[static_cast<std::size_t>(v->index)];
+                if (std::find(seen.begin(), seen.end(), s) != seen.end())
+                    return;
+                // One push per face plane: triangles of one flat face add their
+                // normal once.
+                bool samePlane = false;
+                for (const StlTriangle* o : seen)
+                    samePlane = samePlane || o->normal.dot(n) > 1.0 - 1e-12;
+                seen.push_back(s);
+                if (!samePlane)
+                    push[static_cast<std::size_t>(v->index)] += n;
+            };
+            // Corners on the face, and sides lying in its plane across it.
+            for (int k = 0; k < 3; ++k) {
+                StlVertex* v = t->vertices[k];
+                StlVertex* w = t->vertices[(k + 1) % 3];
+                if (onPlane(v) && inside(v->pos))
+                    pushAlong(v);
+                if (onPlane(v) && onPlane(w) && meets(v->pos, w->pos)) {
+                    pushAlong(v);
+                    pushAlong(w);
+                }
+            }
+        });
+    bool moved = false;
+    for (StlVertex* v : tool.vertices()) {
+        Vector3D d = push[static_cast<std::size_t>(v->index)];
+        if (d.normalize() == 0.0)
+            continue;
+        v->pos += d * shift;
+        moved = true;
+    }
+    if (!moved)
+        return false;
+    for (StlTriangle* t : tool.triangles())
+        if (!t->isDeleted())
+            t->computeNormal();
+    tool.computeBoundingBox();
+    tool.setBoundingBox(tool.bboxMin(), tool.bboxMax());
+    tool.rebuildOctree();
+    return true;
+}
+
+// The signed volume enclosed by the live triangles of one shell.
+double shellVolume(const StlShell* shell) {
+    double v = 0.0;
+    for (const StlTriangle* t : liveTrianglesOf(shell))
+        v += t->vertices[0]->pos.dot(t->vertices[1]->pos.cross(t->vertices[2]->pos));
+    return v / 6.0;
+}
+
+// The checks a clean subtraction passes (see the class comment). `box` bounds
+// the tool; `before` and `toolVolume` are the volumes before the cut.
+bool resultIsClean(const StlObject& A, const Vector3D& boxMin, const Vector3D& boxMax, double before,
+                   double toolVolume) {
+    const double size = std::max(A.diagonal(), (boxMax - boxMin).dot(Vector3D(1.0, 1.0, 1.0)));
+    // Sides near the tool, welded by position: each exactly twice.
+    const double margin = 1e-6 * size;
+    auto near = [&](const Vector3D& p) {
+        for (int k = 0; k < 3; ++k)
+            if (p[k] < boxMin[k] - margin || p[k] > boxMax[k] + margin)
+                return false;
+        return true;
+    };
+    // Positions in single precision, as a saved file holds them.
+    std::vector<std::array<float, 6>> sides;
+    for (const StlTriangle* t : A.triangles()) {
+        if (t->isDeleted() || !(near(t->vertices[0]->pos) || near(t->vertices[1]->pos) || near(t->vertices[2]->pos)))
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            // Both triangles of a side with an end near the tool are listed.
+            if (!near(t->vertices[k]->pos) && !near(t->vertices[(k + 1) % 3]->pos))
+                continue;
+            std::array<float, 3> a{}, b{};
+            for (int c = 0; c < 3; ++c) {
+                a[static_cast<std::size_t>(c)] = static_cast<float>(t->vertices[k]->pos[c]);
+                b[static_cast<std::size_t>(c)] = static_cast<float>(t->vertices[(k + 1) % 3]->pos[c]);
+            }
+            if (b < a)
+                std::swap(a, b);
+            sides.push_back({a[0], a[1], a[2], b[0], b[1], b[2]});
+        }
+    }
+    std::sort(sides.begin(), sides.end());
+    for (std::size_t i = 0; i < sides.size();) {
+        std::size_t j = i + 1;
+        while (j < sides.size() && sides[j] == sides[i])
+            ++j;
+        if (j - i != 2)
+            return false;
+        i = j;
+    }
+    // No shell of next to no volume (slivers between coincident faces).
+    const double tiny = 1e-9 * size * size * size;
+    for (const StlShell* shell : A.shells())
+        if (std::fabs(shellVolume(shell)) <= tiny)
+            return false;
+    // The volume lost lies between nothing and the whole tool.
+    const double after = liveVolume(A);
+    const double slack = 1e-6 * std::fabs(before) + tiny;
+    return after <= before + slack && after >= before - std::fabs(toolVolume) - slack;
 }
 
 // Scales a mesh by a power of two, which is exact for every coordinate: the
@@ -293,16 +543,38 @@ bool MeshBoolean::subtractHere() {
         return false;
     }
     const std::size_t openBefore = countUnpairedEdges(*target);
+    const double volumeBefore = liveVolume(*target);
     std::unique_ptr<StlObject> targetCopy = snapshotOf(*target);
     std::unique_ptr<StlObject> toolCopy = snapshotOf(*tool);
+
+    // A shell that repeats another exactly (a hole placed twice at one spot)
+    // is cut once: cut again, its wall would lie on the hole's wall.
+    std::unique_ptr<StlObject> distinct;
+    const std::vector<std::size_t> kept = distinctShells(*tool);
+    if (kept.size() < tool->shells().size())
+        distinct = meshOfShells(*tool, kept);
+    StlObject& cutTool = distinct ? *distinct : *tool;
+    // Sizes here are at least the reference size (see subtract). A corner within
+    // 1e-4 of the size from a face touches it and moves off by 1e-3 of the size:
+    // the cutter handles tool walls that pass a face by that much, while walls
+    // that pass it by much less leave slivers it cannot always settle.
+    const double size = std::max(target->diagonal(), StlObject::kToleranceReferenceSize);
+    releaseContacts(*target, cutTool, 1e-4 * size, 1e-3 * size);
+    const double toolVolume = liveVolume(cutTool);
+    Vector3D toolMin(1e300, 1e300, 1e300), toolMax(-1e300, -1e300, -1e300);
+    for (const StlVertex* v : cutTool.vertices())
+        for (int k = 0; k < 3; ++k) {
+            toolMin[k] = std::min(toolMin[k], v->pos[k]);
+            toolMax[k] = std::max(toolMax[k], v->pos[k]);
+        }
 
     // Tools that overlap each other are cut one layer after the other: cut
     // together, neither wall would be cut by the other, and the part of one wall
     // that runs inside the other hole would stay as a wall across the channel.
-    std::vector<std::unique_ptr<StlObject>> layers = overlapFreeLayers(*tool);
+    std::vector<std::unique_ptr<StlObject>> layers = overlapFreeLayers(cutTool);
     bool ok = true;
     if (layers.empty()) {
-        ok = run(*tool);
+        ok = run(cutTool);
     } else {
         for (std::size_t i = 0; i < layers.size() && ok; ++i) {
             ok = run(*layers[i]);
@@ -313,8 +585,14 @@ bool MeshBoolean::subtractHere() {
         m_failure = Failure::OpenResult;
         ok = false;
     }
+    if (ok && m_cutTarget > 0 && !resultIsClean(*target, toolMin, toolMax, volumeBefore, toolVolume)) {
+        m_failure = Failure::BrokenResult;
+        ok = false;
+    }
     freeContexts(*target);
     freeContexts(*tool);
+    if (distinct)
+        freeContexts(*distinct);
     if (!ok) {
         target->swapMeshWith(*targetCopy);
         tool->swapMeshWith(*toolCopy);

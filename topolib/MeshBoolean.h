@@ -15,9 +15,14 @@ class StlObject;
 // work is all or nothing: when any step cannot finish (a cut piece that cannot be
 // split or covered, crossings that do not settle, or a result that would leave
 // the model with more open edges than before), subtract returns false and both
-// meshes are exactly as they were before the call. Tool shells that overlap each
-// other (holes that cross) are cut one after the other. The tool is consumed on
-// success: the caller deletes it.
+// meshes are exactly as they were before the call. Tool shells that repeat
+// another shell exactly (a hole placed twice) are cut once; tool shells that
+// overlap each other (holes that cross) are cut one after the other. Besides
+// open edges, the result is refused when, welded by position as a saved file
+// would be, a triangle side near the tool is not shared by exactly two sides,
+// when a shell of the result encloses next to no volume, or when the volume
+// is not between the model's and the model's minus the tool's. The tool is
+// consumed on success: the caller deletes it.
 class MeshBoolean {
 public:
     enum class Failure : uint32_t {
@@ -26,6 +31,8 @@ public:
         UnresolvedCrossing, // the crossings of one triangle did not settle
         Retriangulation,    // a cut triangle could not be replaced by pieces
         OpenResult,         // the result would have more open edges than the model
+        BrokenResult,       // sides not paired by position, sliver shells, or a
+                            // volume no subtraction of the tool can give
     };
 
     MeshBoolean(StlObject* target, StlObject* tool) : target(target), tool(tool) {}

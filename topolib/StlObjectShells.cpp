@@ -50,6 +50,31 @@ StlTriangle* otherTriangle(const StlEdge* e, const StlTriangle* t) {
     return nullptr;
 }
 
+// The triangle the shell search reaches from t across e, or null when the
+// search stops there. Smooth and sharp edges lead to their other triangle. An
+// edge of class 3 with exactly two live triangles (an edge along a drain-hole
+// cut keeps that class) is crossed too, so that a drilled solid stays one
+// shell; an edge with three or more live triangles is not.
+StlTriangle* triangleAcross(const StlEdge* e, const StlTriangle* t) {
+    if (e->edgeClass <= kEdgeSharp)
+        return otherTriangle(e, t);
+    if (e->edgeClass != kEdgeNonManifold)
+        return nullptr;
+    StlTriangle* other = nullptr;
+    int live = 0;
+    bool hasT = false;
+    for (StlTriangle* u : *e) {
+        if (u->isDeleted())
+            continue;
+        ++live;
+        if (u == t)
+            hasT = true;
+        else
+            other = u;
+    }
+    return live == 2 && hasT ? other : nullptr;
+}
+
 // What lies across each side of every triangle, packed into a few bits per side,
 // so that the shell search walks one dense table instead of chasing triangle ->
 // edge -> triangle through records scattered over the whole mesh. Filled before
@@ -212,8 +237,7 @@ struct ShellWalk {
                 // never crossed
             } else if (e->edgeClass == kEdgeBoundary) {
                 flag = true; // open
-            } else if (e->edgeClass <= kEdgeSharp) {
-                const StlTriangle* u = otherTriangle(e, t);
+            } else if (const StlTriangle* u = triangleAcross(e, t)) {
                 int uSide = 0;
                 const int winding = u && !u->isDeleted() ? relativeWinding(t, k, u, &uSide) : 0;
                 if (winding != 0) {
@@ -588,9 +612,7 @@ StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
                 shell->open = 1;
                 continue;
             }
-            if (e->edgeClass > kEdgeSharp)
-                continue;
-            StlTriangle* u = otherTriangle(e, t);
+            StlTriangle* u = triangleAcross(e, t);
             if (!u || (bits ? walk.isReached(u) : u->walkMark() != 0) || u->isDeleted())
                 continue;
             int uSide = 0;

@@ -11,9 +11,10 @@
 // above) in the order StlObject::sliceAt returns them; J counts the outlines that
 // do not close; ms is the slice alone, after the z-slab index is built.
 //
-// meshinfo FILE --drill X Y Z NX NY NZ R: then subtracts a 32-sided cylinder of
-// radius R whose axis runs through (X, Y, Z) along (NX, NY, NZ), long enough to
-// pass through the whole model, and prints a second line
+// meshinfo FILE --drill X Y Z NX NY NZ R [--drill ...]: then subtracts a 32-sided
+// cylinder of radius R whose axis runs through (X, Y, Z) along (NX, NY, NZ), long
+// enough to pass through the whole model (several --drill options make one tool
+// of several shells, as the hollowing's drain holes), and prints a second line
 //   drill result= triangles= shells= boundary= nonmanifold= unpaired= volume= ms=
 // result 1 success, 0 failure (the model is then unchanged); triangles counts the
 // live triangles, boundary and nonmanifold the edges of class 2 and 3 that still
@@ -33,6 +34,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <clocale>
@@ -51,10 +53,9 @@ double msBetween(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double, std::milli>(b - a).count();
 }
 
-// The 32-sided drill of --drill as a mesh ready for the boolean: a shell of its
-// own, edges, octree.
-std::unique_ptr<topolib::StlObject> makeDrill(const topolib::StlObject& model, const double c[3], const double n[3],
-                                              double r) {
+// Appends the 32-sided drill of one --drill to `tool` as a shell of its own.
+void appendDrill(topolib::StlObject& tool, const topolib::StlObject& model, const double c[3], const double n[3],
+                 double r) {
     const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
     const double w[3] = {n[0] / len, n[1] / len, n[2] / len};
     double u[3] = {0.0, 0.0, 0.0};
@@ -94,8 +95,15 @@ std::unique_ptr<topolib::StlObject> makeDrill(const topolib::StlObject& model, c
         for (int q : {a0, a1, b1, a0, b1, b0, centre0, a1, a0, centre1, b0, b1})
             idx.push_back(q);
     }
+    tool.appendMesh(static_cast<int>(xyz.size() / 3), static_cast<uint32_t>(idx.size() / 3), xyz.data(), idx.data());
+}
+
+// The drills of every --drill as one tool of several shells, ready for the
+// boolean (edges, octree), as the hollowing merges its drain holes.
+std::unique_ptr<topolib::StlObject> makeTool(const topolib::StlObject& model, const std::vector<std::array<double, 7>>& drills) {
     auto tool = std::make_unique<topolib::StlObject>();
-    tool->appendMesh(static_cast<int>(xyz.size() / 3), static_cast<uint32_t>(idx.size() / 3), xyz.data(), idx.data());
+    for (const std::array<double, 7>& d : drills)
+        appendDrill(*tool, model, d.data(), d.data() + 3, d[6]);
     tool->computeBoundingBox();
     tool->setBoundingBox(tool->bboxMin(), tool->bboxMax());
     tool->buildEdges(false, 0, 25);
@@ -130,18 +138,19 @@ int main(int argc, char** argv) {
         fileIo::installFileHandlers();
         return runSupport(argc, argv);
     }
-    // --drill X Y Z NX NY NZ R (optional).
-    bool drill = false;
-    double drillArgs[7] = {0, 0, 0, 0, 0, 0, 0};
-    if (argc == 10 && std::strcmp(argv[2], "--drill") == 0) {
-        drill = true;
-        for (int i = 0; i < 7; ++i) {
+    // --drill X Y Z NX NY NZ R (optional, repeatable: the drills form one tool).
+    std::vector<std::array<double, 7>> drills;
+    bool drill = argc >= 10 && (argc - 2) % 8 == 0;
+    for (int at = 2; drill && at + 8 <= argc; at += 8) {
+        std::array<double, 7> d{};
+        drill = std::strcmp(argv[at], "--drill") == 0;
+        for (int i = 0; drill && i < 7; ++i) {
             char* end = nullptr;
-            drillArgs[i] = std::strtod(argv[3 + i], &end);
-            drill = drill && end != argv[3 + i] && *end == '\0';
+            d[i] = std::strtod(argv[at + 1 + i], &end);
+            drill = end != argv[at + 1 + i] && *end == '\0';
         }
-        drill = drill && drillArgs[6] > 0.0 &&
-                drillArgs[3] * drillArgs[3] + drillArgs[4] * drillArgs[4] + drillArgs[5] * drillArgs[5] > 0.0;
+        drill = drill && d[6] > 0.0 && d[3] * d[3] + d[4] * d[4] + d[5] * d[5] > 0.0;
+        drills.push_back(d);
     }
     // --slice Z (optional).
     bool slice = false;
@@ -152,7 +161,7 @@ int main(int argc, char** argv) {
         slice = end != argv[3] && *end == '\0';
     }
     if (argc != 2 && !slice && !drill) {
-        std::fprintf(stderr, "usage: meshinfo FILE [--slice Z | --drill X Y Z NX NY NZ R]\n");
+        std::fprintf(stderr, "usage: meshinfo FILE [--slice Z | --drill X Y Z NX NY NZ R ...]\n");
         return 2;
     }
     std::setlocale(LC_ALL, "C");
@@ -229,7 +238,7 @@ int main(int argc, char** argv) {
     }
     if (drill && result == fileIo::kSuccess) {
         mesh.rebuildOctree();
-        std::unique_ptr<topolib::StlObject> tool = makeDrill(mesh, drillArgs, drillArgs + 3, drillArgs[6]);
+        std::unique_ptr<topolib::StlObject> tool = makeTool(mesh, drills);
         const auto drillStart = Clock::now();
         topolib::MeshBoolean op(&mesh, tool.get());
         const bool ok = op.subtract();

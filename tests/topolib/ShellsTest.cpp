@@ -458,20 +458,35 @@ TEST(ShellRims, startThatIsNoSideOfItsTriangleIsRefused) {
 
 TEST(ShellRims, cutRimIsTracedOncePerShellOnEitherSide) {
     auto mesh = mf::buildMesh(mf::cube());
-    // The top face cut off along class 3 edges, as the drain-hole cut leaves them.
+    // The top face cut off along class 3 edges: each top rim edge gets a third
+    // triangle (a fin standing out of the cube), so the shell search stops there.
     std::vector<StlEdge*> cut;
     for (StlEdge* e : mesh->edges())
         if (e->vertex(0)->z() == 10.0 && e->vertex(1)->z() == 10.0 &&
-            e->triangle(0)->normal.z != e->triangle(1)->normal.z) {
-            e->edgeClass = kEdgeNonManifold;
+            e->triangle(0)->normal.z != e->triangle(1)->normal.z)
             cut.push_back(e);
-        }
     ASSERT_EQ(cut.size(), 4u);
+    std::deque<StlVertex*> tips;
+    for (StlEdge* e : cut) {
+        const Vector3D mid = (e->vertex(0)->pos + e->vertex(1)->pos) * 0.5;
+        const Vector3D out = (mid - Vector3D(5.0, 5.0, 10.0)) * 0.5 + mid + Vector3D(0.0, 0.0, 1.0);
+        tips.push_back(mesh->newVertex(out.data()));
+    }
+    mesh->appendVertices(tips);
+    for (std::size_t i = 0; i < cut.size(); ++i)
+        ASSERT_NE(mesh->addTriangle(cut[i]->vertex(0), cut[i]->vertex(1), tips[i]), nullptr);
+    for (StlEdge* e : cut)
+        ASSERT_EQ(e->edgeClass, kEdgeNonManifold);
     mesh->findShells(false, 0);
-    ASSERT_EQ(mesh->shells().size(), 2u);
-    StlShell* sides = mesh->shells()[0]->triangleCount == 10 ? mesh->shells()[0] : mesh->shells()[1];
-    StlShell* top = sides == mesh->shells()[0] ? mesh->shells()[1] : mesh->shells()[0];
-    ASSERT_EQ(top->triangleCount, 2u);
+    StlShell* sides = nullptr;
+    StlShell* top = nullptr;
+    for (StlShell* s : mesh->shells()) {
+        if (s->triangleCount == 10)
+            sides = s;
+        if (s->triangleCount == 2)
+            top = s;
+    }
+    ASSERT_TRUE(sides && top);
 
     std::deque<StlVertex*> loop;
     ASSERT_TRUE(mesh->traceRimLoop(sides, cut[0], loop));
