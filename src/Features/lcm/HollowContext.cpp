@@ -395,6 +395,7 @@ int HollowContext::createHoles() {
         const std::string text = "The drain holes could not be cut; the object keeps its closed wall.";
         m_warnings.push_back(text);
         logText(text.c_str());
+        logInt(static_cast<int>(op.failure()), "Drain-hole boolean failure: ");
     }
     logText("----------- Create Holes End: ");
     m_timings.holes = msSince(start);
