@@ -80,11 +80,9 @@ void useBuffers(bool on) {
     s.view->makeCurrent();
     releaseObjectGLNames(s.object);
     flushDeletedGLNames();
-    if (on) {
-        s.view->checkVertexBufferSupport();
-    } else {
-        s.view->disableVertexBuffers();
-    }
+    s.view->setVertexBuffersAllowed(on);
+    if (on && !s.view->checkVertexBufferSupport())
+        qFatal("no vertex buffers");
 }
 
 void BM_FirstFrame(benchmark::State& state) {

@@ -96,7 +96,7 @@ void flushDeletedGLNames() {
     if (!buffers.empty() && g_functions.deleteBuffers)
         g_functions.deleteBuffers(static_cast<GLsizei>(buffers.size()), buffers.data());
     for (uint32_t list : lists)
-        glDeleteLists(list, 1);
+        glDeleteLists(list, kDisplayListCount);
 }
 
 void recordObjectGLNames(const ObjectEx* object) {

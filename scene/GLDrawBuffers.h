@@ -11,6 +11,10 @@
 
 class ObjectEx;
 
+// Drawn without vertex buffers, an object holds this many consecutive display
+// lists from its triangle name on: the triangles, then the edges.
+constexpr int kDisplayListCount = 2;
+
 struct GLBufferFunctions {
     PFNGLGENBUFFERSPROC genBuffers = nullptr;
     PFNGLBINDBUFFERPROC bindBuffer = nullptr;

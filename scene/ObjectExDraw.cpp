@@ -172,27 +172,33 @@ void ObjectEx::draw(bool useBuffers, int /*flag*/) {
         return;
     }
 
-    // Without vertex buffers: one display list of the geometry, compiled again
-    // only after the mesh changed; colour and material are set around it as
-    // in the buffer path, so both paths look alike.
+    // Without vertex buffers: two consecutive display lists, the triangles
+    // and the edges (each once, as in the buffer path), compiled again only
+    // after the mesh changed; colour and material are set around them as in
+    // the buffer path, so both paths look alike.
     if (glTriangleBuffer == 0 || triangleRenderStale()) {
         if (glTriangleBuffer)
-            glDeleteLists(glTriangleBuffer, 1);
-        glTriangleBuffer = glGenLists(1);
+            glDeleteLists(glTriangleBuffer, kDisplayListCount);
+        setTriangleRenderStale(true);
+        buildFlatRenderArrays();
+        const std::vector<float>& pos = renderPositions();
+        const std::vector<float>& nor = renderNormals();
+        glTriangleBuffer = glGenLists(kDisplayListCount);
         glNewList(glTriangleBuffer, GL_COMPILE);
         glBegin(GL_TRIANGLES);
-        for (const topolib::StlTriangle* t : triangles()) {
-            if (t->isDeleted())
-                continue;
-            glNormal3f(float(t->normal[0]), float(t->normal[1]), float(t->normal[2]));
-            for (int k = 0; k < 3; ++k) {
-                const double* p = t->vertices[k]->pos.data();
-                glVertex3f(float(p[0]), float(p[1]), float(p[2]));
-            }
+        for (uint32_t i : renderTriangleIndices()) {
+            glNormal3fv(&nor[3 * i]);
+            glVertex3fv(&pos[3 * i]);
         }
         glEnd();
         glEndList();
-        setTriangleRenderStale(false);
+        glNewList(glTriangleBuffer + 1, GL_COMPILE);
+        glBegin(GL_LINES);
+        for (uint32_t i : renderLineIndices())
+            glVertex3fv(&pos[3 * i]);
+        glEnd();
+        glEndList();
+        freeRenderArrays();
         recordObjectGLNames(this);
     }
     glPushMatrix();
@@ -205,9 +211,7 @@ void ObjectEx::draw(bool useBuffers, int /*flag*/) {
     }
     if (viewMode() != 0) {
         beginEdges();
-        glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
-        glCallList(glTriangleBuffer);
-        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+        glCallList(glTriangleBuffer + 1);
         glEnable(GL_LIGHTING);
     }
     glPopMatrix();

@@ -86,11 +86,14 @@ public:
 
     // ---- Vertex buffers ----------------------------------------------------------
     bool vertexBuffersSupported() const { return _vertexBuffers; }
-    // Forces drawing without vertex buffers (the display-list path).
-    void disableVertexBuffers() {
+    // Forces drawing without vertex buffers (the display-list path), or
+    // allows them again for the next checkVertexBufferSupport. Objects drawn
+    // before must give their GL names back first (releaseObjectGLNames).
+    void setVertexBuffersAllowed(bool allowed) {
         _vertexBuffers = false;
-        _vertexBuffersForcedOff = true;
+        _vertexBuffersForcedOff = !allowed;
     }
+    void disableVertexBuffers() { setVertexBuffersAllowed(false); }
     bool checkVertexBufferSupport();
 
     // The printer changed: the next paint reloads the background and platform
