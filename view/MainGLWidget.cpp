@@ -65,6 +65,10 @@ MainGLWidget::~MainGLWidget() {
     if (isValid() && context()) {
         makeCurrent();
         freeCubeTextures();
+        // The objects' names die with this context; objects drawn again by
+        // another view build new ones.
+        releaseGLNamesOfObjectsNotIn({});
+        flushDeletedGLNames();
     }
 }
 
