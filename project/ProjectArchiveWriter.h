@@ -48,7 +48,7 @@ public:
 
 private:
     // raw: data already deflated, with the CRC and length of the original.
-    fileIo::VlrZipFile* openEntry(const QString& name, bool raw, uint32_t crc, qint64 size);
+    fileIo::VlrZipFile* openEntry(const QString& name, bool raw, uint32_t crc, qint64 size, int level);
     void discard();
     bool fail(const QString& why);
 

@@ -14,6 +14,7 @@
 #include "project/VlrProjectFileHandling.h"
 
 #include "app/MemoryCheck.h"
+#include "app/Startup.h"
 #include "fileIo/FileHandlingFactory.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
@@ -99,6 +100,9 @@ double msSince(std::chrono::steady_clock::time_point start) {
 std::unique_ptr<QCoreApplication> startTool(int& argc, char** argv) {
     auto app = std::make_unique<QCoreApplication>(argc, argv);
     std::setlocale(LC_ALL, "C");
+    // As the application: a save past the file size limit fails with EFBIG
+    // instead of killing the tool with its temporary file left behind.
+    ignoreFileSizeSignal();
     installMemoryCheck(hasEnoughMemory);
     fileIo::installFileHandlers();
     return app;
