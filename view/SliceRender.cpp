@@ -31,14 +31,14 @@ const GLubyte kHatch[128] = {
 SliceRender::SliceRender(QWidget* view) : _view(view) {}
 
 SliceRender::~SliceRender() {
-    QMutexLocker compute(&_computeLock);
-    QMutexLocker result(&_resultLock);
+    std::lock_guard<std::mutex> compute(_computeLock);
+    std::lock_guard<std::mutex> result(_resultLock);
     _records.clear();
 }
 
 bool SliceRender::computeAt(float z) {
     clearRecords();
-    if (!_computeLock.tryLock())
+    if (!_computeLock.try_lock())
         return false;
     _computeHeight = z;
     const bool done = sliceAll();
@@ -72,7 +72,7 @@ bool SliceRender::sliceAll() {
         fresh.push_back(std::move(record));
     }
     {
-        QMutexLocker result(&_resultLock);
+        std::lock_guard<std::mutex> result(_resultLock);
         std::swap(_records, fresh);
         _recordsHeight = _computeHeight;
     }
@@ -106,14 +106,14 @@ int SliceRender::tessellateContours(const topolib::SliceContourSet* set, std::ve
 }
 
 void SliceRender::setSources(std::vector<Source> sources) {
-    QMutexLocker compute(&_computeLock);
+    std::lock_guard<std::mutex> compute(_computeLock);
     _sources = std::move(sources);
 }
 
 void SliceRender::clearRecords() {
     std::vector<Record> old;
     {
-        QMutexLocker result(&_resultLock);
+        std::lock_guard<std::mutex> result(_resultLock);
         std::swap(old, _records);
     }
 }
@@ -121,7 +121,7 @@ void SliceRender::clearRecords() {
 bool SliceRender::visitRecords(const std::function<void(const std::vector<Record>&, double)>& fn, bool wait) {
     if (wait)
         _resultLock.lock();
-    else if (!_resultLock.tryLock())
+    else if (!_resultLock.try_lock())
         return false;
     fn(_records, _recordsHeight);
     _resultLock.unlock();
@@ -146,7 +146,7 @@ void SliceRender::draw() {
         return;
     // The paint never waits for the slicing thread: a frame that finds the
     // records being replaced shows no cross-section; slicingFinish repaints.
-    if (!_resultLock.tryLock())
+    if (!_resultLock.try_lock())
         return;
     glPushAttrib(0xBFB);
     glDisable(GL_LIGHTING);

@@ -6,7 +6,6 @@
 // computation (it skips a frame instead).
 #include "view/ViewTools.h"
 
-#include <QMutex>
 #include <QObject>
 
 #include <array>
@@ -15,6 +14,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class ObjectEx;
@@ -119,6 +119,6 @@ private:
 
     QWidget* _view = nullptr;
     VisibilityTest _isVisible;
-    QMutex _computeLock;
-    QMutex _resultLock;
+    std::mutex _computeLock;
+    std::mutex _resultLock;
 };

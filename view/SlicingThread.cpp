@@ -2,7 +2,7 @@
 
 #include "view/SliceRender.h"
 
-#include <QMutexLocker>
+#include <chrono>
 
 SlicingThread::SlicingThread(QObject* parent) : QThread(parent) {}
 
@@ -11,43 +11,43 @@ SlicingThread::~SlicingThread() {
 }
 
 void SlicingThread::setHeight(const float* z) {
-    QMutexLocker locker(&_lock);
+    std::unique_lock<std::mutex> locker(_lock);
     _requested = *z;
     _computed = *z + 1.0f;
-    _wake.wakeAll();
+    _wake.notify_all();
 }
 
 float SlicingThread::requestedHeight() const {
-    QMutexLocker locker(&_lock);
+    std::unique_lock<std::mutex> locker(_lock);
     return _requested;
 }
 
 void SlicingThread::stop() {
     {
-        QMutexLocker locker(&_lock);
+        std::unique_lock<std::mutex> locker(_lock);
         _stopRequested = true;
         if (_renderer)
             _renderer->setAbort(true);
-        _wake.wakeAll();
+        _wake.notify_all();
     }
     wait();
-    QMutexLocker locker(&_lock);
+    std::unique_lock<std::mutex> locker(_lock);
     _stopRequested = false;
     if (_renderer)
         _renderer->setAbort(_pauseDepth > 0);
 }
 
 void SlicingThread::pause() {
-    QMutexLocker locker(&_lock);
+    std::unique_lock<std::mutex> locker(_lock);
     ++_pauseDepth;
     if (_renderer)
         _renderer->setAbort(true);
     while (_computing)
-        _idle.wait(&_lock);
+        _idle.wait(locker);
 }
 
 void SlicingThread::resume() {
-    QMutexLocker locker(&_lock);
+    std::unique_lock<std::mutex> locker(_lock);
     if (_pauseDepth == 0)
         return;
     if (--_pauseDepth > 0)
@@ -56,21 +56,21 @@ void SlicingThread::resume() {
         _renderer->setAbort(false);
     // The same height again must be cut again: the scene under it changed.
     _computed = _requested + 1.0f;
-    _wake.wakeAll();
+    _wake.notify_all();
 }
 
 bool SlicingThread::isPaused() const {
-    QMutexLocker locker(&_lock);
+    std::unique_lock<std::mutex> locker(_lock);
     return _pauseDepth > 0;
 }
 
 int SlicingThread::finishedCount() const {
-    QMutexLocker locker(&_lock);
+    std::unique_lock<std::mutex> locker(_lock);
     return _finished;
 }
 
 void SlicingThread::run() {
-    QMutexLocker locker(&_lock);
+    std::unique_lock<std::mutex> locker(_lock);
     _running = true;
     for (;;) {
         if (_stopRequested)
@@ -79,16 +79,16 @@ void SlicingThread::run() {
         if (_pauseDepth > 0 || !_renderer || _requested == _computed) {
             // A wake-up comes with every request; the timeout keeps an idle
             // poll as a safety net.
-            _wake.wait(&_lock, 100);
+            _wake.wait_for(locker, std::chrono::milliseconds(100));
             continue;
         }
         const float height = _requested;
         _computing = true;
         locker.unlock();
         const bool done = _renderer->computeAt(height);
-        locker.relock();
+        locker.lock();
         _computing = false;
-        _idle.wakeAll();
+        _idle.notify_all();
         if (done && _pauseDepth == 0) {
             // A request that came in meanwhile keeps its own difference.
             if (_requested == height)
@@ -96,9 +96,9 @@ void SlicingThread::run() {
             ++_finished;
             locker.unlock();
             emit slicingFinish();
-            locker.relock();
+            locker.lock();
         }
     }
     _running = false;
-    _idle.wakeAll();
+    _idle.notify_all();
 }

@@ -3,9 +3,10 @@
 // the scene there through its SliceRender. It is stopped by asking (stop), and
 // paused around every change of the scene, so it never reads a mesh that the
 // GUI thread is changing.
-#include <QMutex>
 #include <QThread>
-#include <QWaitCondition>
+
+#include <condition_variable>
+#include <mutex>
 
 class SliceRender;
 
@@ -44,7 +45,8 @@ public:
 signals:
     void slicingValueChanged(float value);
     void slicingValueChanged(int value, int maximum);
-    // A computation finished; queued to the GUI thread.
+    // A computation finished (emitted on the worker; the panel itself polls
+    // finishedCount instead of receiving it).
     void slicingFinish();
 
 protected:
@@ -53,9 +55,10 @@ protected:
 private:
     SliceRender* _renderer = nullptr;
 
-    mutable QMutex _lock; // guards everything below
-    QWaitCondition _wake; // the loop waits here for a request, a resume or stop
-    QWaitCondition _idle; // pause waits here for a computation to end
+    // Standard mutex and conditions: thread checkers see their ordering.
+    mutable std::mutex _lock;      // guards everything below
+    std::condition_variable _wake; // the loop waits here for a request, a resume or stop
+    std::condition_variable _idle; // pause waits here for a computation to end
     float _requested = 9999999.0f;
     float _computed = 9999999.0f;
     bool _running = false;

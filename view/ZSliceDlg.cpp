@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -86,8 +87,18 @@ void ZSliceDlg::startPreview() {
     _renderer->setVisibilityTest([](const ObjectEx* o) { return o->isVisible(); });
     _thread = std::make_unique<SlicingThread>();
     _thread->setRenderer(_renderer.get());
-    connect(_thread.get(), &SlicingThread::slicingFinish, _renderer.get(), &SliceRender::updateSlice,
-            Qt::QueuedConnection);
+    // Finished cuts are noticed by polling the thread's counter on the GUI
+    // thread: no event crosses from the worker, so nothing the worker hands
+    // over depends on Qt's internal event queue locking.
+    _finishPoll = new QTimer(this);
+    _finishPoll->setInterval(30);
+    connect(_finishPoll, &QTimer::timeout, this, [this] {
+        const int finished = _thread->finishedCount();
+        if (finished != _finishedShown) {
+            _finishedShown = finished;
+            _renderer->updateSlice();
+        }
+    });
     initSlicing();
 }
 
@@ -125,8 +136,10 @@ void ZSliceDlg::showRange() {
 
 void ZSliceDlg::showEmptyScene() {
     // Nothing to cut: no thread keeps polling an empty scene.
-    if (_thread)
+    if (_thread) {
         _thread->stop();
+        _finishPoll->stop();
+    }
     if (_renderer) {
         _renderer->setEnabled(false);
         _renderer->clearRecords();
@@ -145,6 +158,7 @@ void ZSliceDlg::run() {
     _renderer->setEnabled(true);
     if (!_thread->isRunning())
         _thread->start(QThread::InheritPriority);
+    _finishPoll->start();
 }
 
 void ZSliceDlg::initSlicing() {
@@ -164,8 +178,10 @@ void ZSliceDlg::initSlicing() {
 
 void ZSliceDlg::stopSlicing() {
     _open = false;
-    if (_thread)
+    if (_thread) {
         _thread->stop();
+        _finishPoll->stop();
+    }
     if (_renderer) {
         _renderer->setEnabled(false);
         _renderer->clearRecords();

@@ -14,6 +14,7 @@
 class QDoubleSpinBox;
 class QPushButton;
 class QSlider;
+class QTimer;
 class SliceRender;
 class SlicingThread;
 
@@ -107,6 +108,8 @@ private:
     bool _open = false;
     int _sceneChangeDepth = 0;
     QWidget* _view = nullptr;
+    QTimer* _finishPoll = nullptr; // repaints after finished cuts while slicing runs
+    int _finishedShown = 0;
     // The thread is declared after the renderer so that it is destroyed
     // (stopped) first.
     std::unique_ptr<SliceRender> _renderer;
