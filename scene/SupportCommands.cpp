@@ -56,6 +56,9 @@ bool AddConeSupportCmd::execute() {
 }
 
 void AddConeSupportCmd::undo() {
+    // The neighbours get back the links they had, also those the commit's
+    // trims took from them.
+    m_container->setPointLinksCommitted(m_added, false);
     if (m_changed.empty()) {
         // Copy first: the list is the region's own.
         const std::vector<support::AbtShape*> shapes = m_added->shapes;
@@ -69,6 +72,7 @@ void AddConeSupportCmd::undo() {
 }
 
 void AddConeSupportCmd::redo() {
+    m_container->setPointLinksCommitted(m_added, true);
     for (support::AbtShape* s : m_changed)
         s->setDeleted(false, nullptr);
     finish();

@@ -279,7 +279,7 @@ bool ConeShape::buildMesh() {
     return true;
 }
 
-void ConeShape::trimLinks() {
+void ConeShape::trimLinks(std::vector<ColumnLink*>* removed) {
     if (links.size() < 5)
         return;
     auto lengthSq = [](const AbtShape* l) {
@@ -294,7 +294,9 @@ void ConeShape::trimLinks() {
         auto* link = static_cast<ColumnLink*>(links[i]);
         if (ConeShape* other = link->other(this); other != nullptr && other != this)
             other->removeLink(link);
-        if (gen != nullptr) {
+        if (removed != nullptr) {
+            removed->push_back(link);
+        } else if (gen != nullptr) {
             gen->retire(link);
         } else {
             delete link;

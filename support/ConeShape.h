@@ -44,8 +44,9 @@ public:
     // Frees the cone's own mesh and the bars of every link it takes part in.
     void clearMesh();
     // Keeps the four links whose foot points are nearest; the others are removed
-    // from both cones and retired.
-    void trimLinks();
+    // from both cones and retired, or, when `removed` is given, handed to the
+    // caller there (bars intact) instead.
+    void trimLinks(std::vector<ColumnLink*>* removed = nullptr);
     // Makes the bracing bars of the links this cone owns (`first`) that have none.
     void buildBars();
     // Removes `link` from this cone's list (its first occurrence); false when absent.

@@ -26,6 +26,28 @@ SupportGen::~SupportGen() {
     // no longer reference live ones.
     delete pendingPoint;
     pendingPoint = nullptr;
+    // An undone user point keeps links that its neighbours no longer list, so
+    // links are not always registered on both sides: free each link once,
+    // after taking every one out of every cone, before any cone goes.
+    std::vector<AbtShape*> links;
+    for (SupportAreaAbs* a : areas) {
+        for (AbtShape* s : a->shapes) {
+            if (ConeShape* c = s->asCone()) {
+                links.insert(links.end(), c->links.begin(), c->links.end());
+                c->links.clear();
+            }
+        }
+    }
+    std::sort(links.begin(), links.end());
+    links.erase(std::unique(links.begin(), links.end()), links.end());
+    for (AbtShape* l : links)
+        delete l;
+    for (auto& [area, edit] : m_pointLinkEdits) {
+        if (edit.committed) {
+            for (ColumnLink* l : edit.trimmed)
+                delete l;
+        }
+    }
     for (SupportAreaAbs* a : areas)
         delete a;
     areas.clear();
@@ -98,6 +120,7 @@ void SupportGen::retire(AbtShape* shape) {
         return;
     switch (shape->kind()) {
     case AbtShape::Kind::Cone: {
+        ++m_coneEpoch;
         auto* cone = static_cast<ConeShape*>(shape);
         cone->clearMesh();
         for (AbtShape* l : cone->links) {
@@ -277,26 +300,70 @@ SupportAreaAbs* SupportGen::linkCone() {
     std::vector<AbtShape*> found;
     const double foot[2] = {cone->FootPoint.x, cone->FootPoint.y};
     m_grid->queryNeighbourhood(foot, found);
+    std::vector<ConeShape*> neighbours;
     for (AbtShape* s : found) {
         ConeShape* other = s->asCone();
         if (other == nullptr || other == cone || other->isDeleted())
             continue;
         const double dx = other->FootPoint.x - foot[0], dy = other->FootPoint.y - foot[1];
         const double s2 = dx * dx + dy * dy;
-        if (a < s2 && s2 < b) {
-            makeLink(cone, other);
-            other->trimLinks();
-        }
+        if (a < s2 && s2 < b)
+            neighbours.push_back(other);
     }
-    cone->trimLinks();
+    // The trims below may change the lists of the neighbours and of the cones
+    // their links lead to: remember those lists, so that undo can give them back.
+    PointLinkEdit edit;
+    edit.coneEpoch = m_coneEpoch;
+    std::vector<ConeShape*> touched;
+    for (ConeShape* n : neighbours) {
+        touched.push_back(n);
+        for (AbtShape* l : n->links)
+            touched.push_back(static_cast<ColumnLink*>(l)->other(n));
+    }
+    std::sort(touched.begin(), touched.end());
+    touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+    for (ConeShape* c : touched)
+        edit.before.emplace_back(c, c->links);
+
+    std::vector<ColumnLink*> removed;
+    std::vector<ColumnLink*> made;
+    for (ConeShape* other : neighbours) {
+        made.push_back(makeLink(cone, other));
+        other->trimLinks(&removed);
+    }
+    cone->trimLinks(&removed);
+    for (ColumnLink* l : removed) {
+        if (std::find(made.begin(), made.end(), l) != made.end())
+            retire(l);
+        else
+            edit.trimmed.push_back(l);
+    }
+    auto unchanged = [](const std::pair<ConeShape*, std::vector<AbtShape*>>& e) { return e.first->links == e.second; };
+    edit.before.erase(std::remove_if(edit.before.begin(), edit.before.end(), unchanged), edit.before.end());
+    for (const auto& e : edit.before)
+        edit.after.emplace_back(e.first, e.first->links);
     m_grid->insert(cone, foot);
     AddedPointSupport* area = pendingPoint;
+    if (!edit.after.empty())
+        m_pointLinkEdits[area] = std::move(edit);
     pendingPoint = nullptr;
     areas.push_back(area);
     area->buildShapeMeshes();
     changed = 1;
     buildBase();
     return area;
+}
+
+void SupportGen::setPointLinksCommitted(const SupportAreaAbs* area, bool committed) {
+    auto it = m_pointLinkEdits.find(area);
+    if (it == m_pointLinkEdits.end())
+        return;
+    PointLinkEdit& edit = it->second;
+    if (edit.committed == committed || edit.coneEpoch != m_coneEpoch)
+        return;
+    for (auto& [cone, links] : committed ? edit.after : edit.before)
+        cone->links = links;
+    edit.committed = committed;
 }
 
 } // namespace support

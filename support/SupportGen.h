@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -137,6 +138,12 @@ public:
     SupportAreaAbs* linkCone();
     void clearAddedPoint();
     AddedPointSupport* pending() const { return pendingPoint; }
+    // Undo and redo of a committed point (area as linkCone returned it): gives the
+    // cones that were there before the commit their link lists as they were
+    // before (committed false) or after it (true), with the links the commit's
+    // trims took and their bars. Nothing once those cones were re-placed or
+    // cleared. The point's own cone and links are the caller's to mark.
+    void setPointLinksCommitted(const SupportAreaAbs* area, bool committed);
 
     // ---- Render buffer state (the view code owns the GL calls) ----------------
     // Appends the non-zero buffer names to queue, zeroes them and the triangle
@@ -188,8 +195,22 @@ private:
     // A new link of first to second, registered with both.
     ColumnLink* makeLink(ConeShape* first, ConeShape* second);
 
+    // What committing a user point did to the links of the cones that were
+    // there before: their lists before and after, and the older links its trims
+    // removed. While committed, the record owns those links (bars intact);
+    // while undone, the cones own them again.
+    struct PointLinkEdit {
+        std::vector<std::pair<ConeShape*, std::vector<AbtShape*>>> before, after;
+        std::vector<ColumnLink*> trimmed;
+        bool committed = true;
+        uint64_t coneEpoch = 0;
+    };
+
     std::unique_ptr<ShapeGrid> m_grid;
     uint64_t m_linkSerial = 0;
+    // Counts cone retirements: a record made before one no longer applies.
+    uint64_t m_coneEpoch = 0;
+    std::map<const SupportAreaAbs*, PointLinkEdit> m_pointLinkEdits;
     std::vector<std::unique_ptr<AbtShape>> m_retired;
     std::vector<std::unique_ptr<SupportAreaAbs>> m_retiredAreas;
 };

@@ -10,10 +10,13 @@
 #include "support/ConeShape.h"
 #include "support/SupportGen.h"
 #include "support/SupportParamFile.h"
+#include "topolib/Matrix4D.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
 #include <algorithm>
+#include <map>
+#include <random>
 #include <set>
 #include <tuple>
 
@@ -295,3 +298,234 @@ TEST_F(SupportCommandsTest, addedAndDeletedPointsUndoAndRedoExactlyOnTheContaine
 }
 
 } // namespace
+
+namespace {
+
+using LinkLists = std::map<const support::ConeShape*, std::vector<support::AbtShape*>>;
+
+LinkLists linkListsOf(const std::shared_ptr<SupportGen>& gen) {
+    LinkLists lists;
+    for (const support::SupportAreaAbs* a : gen->areas)
+        for (support::AbtShape* s : a->shapes)
+            if (const support::ConeShape* c = s->asCone())
+                lists[c] = c->links;
+    return lists;
+}
+
+// Live cylinder pairs whose bars are missing or doubled: every live link of a
+// pair is counted, each pair must have at most one link carrying bars.
+int pairsWithDoubledBars(const std::shared_ptr<SupportGen>& gen) {
+    std::map<std::pair<const void*, const void*>, int> carriers;
+    for (const auto& [cone, links] : linkListsOf(gen))
+        for (support::AbtShape* l : links) {
+            auto* link = static_cast<support::ColumnLink*>(l);
+            if (link->isDeleted() || link->first != cone || link->bars.empty())
+                continue;
+            const void* a = link->first;
+            const void* b = link->second;
+            ++carriers[{std::min(a, b), std::max(a, b)}];
+        }
+    return int(std::count_if(carriers.begin(), carriers.end(), [](const auto& e) { return e.second > 1; }));
+}
+
+} // namespace
+
+// A point committed next to a cone that already has four links takes that
+// cone's longest link away; undo gives it back with its bars, in its place in
+// both cones' lists, and redo takes it again. Rebuilds, Clear and the end of
+// everything in between stay clean.
+TEST_F(SupportCommandsTest, undoOfAPointGivesTheNeighboursBackTheLinksItsTrimsTook) {
+    ObjectEx* obj = addCube(30.0, 0.0, 0.0);
+    obj->setSelected(true);
+    generate(20.0, 5.0); // trunks long enough for bars
+    const std::shared_ptr<SupportGen> gen = obj->supportGenIfAny();
+    const support::ConeShape* full = nullptr;
+    for (const auto& [cone, links] : linkListsOf(gen))
+        if (!cone->isDeleted() && links.size() == 4 && cone->FootZ < 0.0)
+            full = cone;
+    ASSERT_NE(full, nullptr);
+    const SupportState before = stateOf(gen);
+    const LinkLists listsBefore = linkListsOf(gen);
+
+    previewBelow(full->FootPoint.x + 1.0, full->FootPoint.y + 0.7);
+    ASSERT_TRUE(host->pushCommand(new AddConeSupportCmd(), false));
+    const SupportState added = stateOf(gen);
+    const LinkLists listsAdded = linkListsOf(gen);
+    ASSERT_LE(listsAdded.at(full).size(), 4u);
+    int taken = 0;
+    for (support::AbtShape* l : listsBefore.at(full))
+        taken += std::count(listsAdded.at(full).begin(), listsAdded.at(full).end(), l) == 0;
+    ASSERT_GE(taken, 1);
+    ASSERT_NE(added.triangles.size(), before.triangles.size());
+
+    for (int round = 0; round < 2; ++round) {
+        table()->setModified(false);
+        ASSERT_TRUE(commands()->undo());
+        EXPECT_TRUE(table()->isModified());
+        EXPECT_TRUE(stateOf(gen) == before);
+        LinkLists undone = linkListsOf(gen);
+        undone.erase(dynamic_cast<const AddConeSupportCmd*>(commands()->redoTop())->addedSupport()->shapes[0]->asCone());
+        EXPECT_TRUE(undone == listsBefore);
+        ASSERT_TRUE(commands()->redo());
+        EXPECT_TRUE(stateOf(gen) == added);
+        EXPECT_TRUE(linkListsOf(gen) == listsAdded);
+    }
+    EXPECT_EQ(pairsWithDoubledBars(gen), 0);
+
+    // Rebuilds by type changes on either side of undo and redo; Clear while
+    // undone; then the history and the object go (ASan checks the order).
+    ASSERT_TRUE(commands()->undo());
+    table()->setSupportType(0, true);
+    table()->setSupportType(1, true);
+    EXPECT_EQ(pairsWithDoubledBars(gen), 0);
+    ASSERT_TRUE(commands()->redo());
+    table()->setSupportBaseType(2, true);
+    EXPECT_EQ(pairsWithDoubledBars(gen), 0);
+    ASSERT_TRUE(commands()->undo());
+    table()->deleteSupportOfSelected();
+    ASSERT_TRUE(commands()->redo());
+    ASSERT_TRUE(commands()->undo());
+    table()->deleteAllObjects();
+    commands()->clear();
+}
+
+// Random sequences of everything that touches supports, on two objects whose
+// selection and visibility change too. After each step: a support change set
+// the modified flag, a hidden selected object was neither lifted nor given
+// supports, and every container the objects and the history can reach still
+// gives its triangles (AddressSanitizer reports any freed shape touched).
+TEST_F(SupportCommandsTest, randomEditSequencesKeepEveryReachableContainerSound) {
+    std::map<int, int> done; // successful steps by operation
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 rng(seed);
+        auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+        auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
+        std::vector<ObjectEx*> objects = {addCube(16.0, 0.0, 0.0), addMesh(meshfixtures::icosphere(8.0, 3, {40, 8, 8}))};
+        objects[1]->rebuildOctree();
+        // Weak: only what an object or the history still holds is looked at.
+        std::vector<std::weak_ptr<SupportGen>> seen;
+        for (int step = 0; step < 60; ++step) {
+            for (ObjectEx* o : objects) {
+                if (pick(4) == 0)
+                    o->setSelected(!o->isSelected());
+                if (pick(6) == 0)
+                    o->setVisible(!o->isVisible());
+            }
+            std::vector<std::pair<double, std::shared_ptr<SupportGen>>> hidden;
+            for (ObjectEx* o : objects)
+                hidden.emplace_back(lowestZ(o), o->supportGenIfAny());
+            table()->setModified(false);
+            const int roll = pick(15);
+            const int op = roll >= 12 ? 9 + roll % 2 : roll; // undo and redo twice as often
+            std::vector<ObjectEx*> selected;
+            for (ObjectEx* o : objects)
+                if (o->isSelected())
+                    selected.push_back(o);
+            ObjectEx* target = selected.empty() ? objects[pick(2)] : selected[pick(int(selected.size()))];
+            // Points are added and deleted on supports, which moves, turns and
+            // Clear take away often: generate first when there are none.
+            if ((op == 1 || op == 2) && !target->hasSupport())
+                generate(uniform(2.0, 15.0), uniform(2.0, 8.0));
+            table()->setModified(false);
+            bool changesSupports = true;
+            switch (op) {
+            case 0:
+                changesSupports = generate(uniform(2.0, 15.0), uniform(2.0, 8.0)) > 0;
+                break;
+            case 1: {
+                double min[3], max[3];
+                target->readBox(min, max);
+                previewBelow(uniform(min[0], max[0]), uniform(min[1], max[1]));
+                changesSupports = host->pushCommand(new AddConeSupportCmd(), false);
+                break;
+            }
+            case 2: {
+                support::ShapeDeque live;
+                if (target->hasSupport())
+                    target->supportGenIfAny()->collectLiveShapes(live);
+                if (!live.empty())
+                    target->setPointedSupport(live[pick(int(live.size()))]);
+                changesSupports = host->pushCommand(new DeleteConeSupportCmd(), false);
+                break;
+            }
+            case 3: {
+                const double by[3] = {uniform(-3, 3), uniform(-3, 3), uniform(0, 3)};
+                host->pushCommand(new TranslateCmd(TranslateCmd::ByOffset, by), false);
+                changesSupports = false;
+                break;
+            }
+            case 4:
+            case 5:
+                for (ObjectEx* o : objects) {
+                    if (op == 4) {
+                        const double angle = uniform(0.1, 1.0), at[3] = {8, 8, 8}, axis[3] = {0, 1, 0};
+                        topolib::makeAxisRotationMatrix(&angle, at, axis, o->transform());
+                    } else {
+                        o->resetTransform();
+                        o->transform()[0] = o->transform()[5] = o->transform()[10] = uniform(0.7, 1.3);
+                    }
+                }
+                host->pushCommand(op == 4 ? static_cast<AbtCommand*>(new RoateCmd()) : new RescaleCmd(), false);
+                for (ObjectEx* o : objects) {
+                    o->resetTransform();
+                    o->waitForJobs();
+                }
+                changesSupports = false;
+                break;
+            case 6:
+                ObjectTable::instance()->deleteSupportOfSelected();
+                table()->setModified(true); // the panel's Clear sets it (checked in the panel test)
+                break;
+            case 7:
+                table()->setSupportType(uint8_t(pick(2)), true);
+                table()->setModified(true);
+                break;
+            case 8:
+                table()->setSupportBaseType(pick(3), true);
+                table()->setModified(true);
+                break;
+            case 9:
+            case 10: {
+                changesSupports = op == 9 ? commands()->undo() : commands()->redo();
+                const AbtCommand* cmd = op == 9 ? commands()->redoTop() : commands()->undoTop();
+                changesSupports = changesSupports && (dynamic_cast<const SupportGenCmd*>(cmd) ||
+                                                      dynamic_cast<const AddConeSupportCmd*>(cmd) ||
+                                                      dynamic_cast<const DeleteConeSupportCmd*>(cmd));
+                break;
+            }
+            default:
+                if (target->hasSupport())
+                    target->supportGenIfAny()->rebuildShapeMeshes();
+                changesSupports = false;
+                break;
+            }
+            done[op] += changesSupports;
+            if (changesSupports) {
+                EXPECT_TRUE(table()->isModified()) << "step " << step << " op " << op;
+            }
+            if (op <= 2) {
+                for (size_t i = 0; i < objects.size(); ++i) {
+                    if (objects[i]->isSelected() && !objects[i]->isVisible()) {
+                        EXPECT_EQ(lowestZ(objects[i]), hidden[i].first);
+                        EXPECT_EQ(objects[i]->supportGenIfAny(), hidden[i].second);
+                    }
+                }
+            }
+            for (ObjectEx* o : objects)
+                if (o->hasSupport())
+                    seen.push_back(o->supportGenIfAny());
+            for (const auto& weak : seen)
+                if (std::shared_ptr<SupportGen> gen = weak.lock())
+                    stateOf(gen);
+        }
+        // The history goes first, as a new scene does it; then the objects.
+        seen.clear();
+        commands()->clear();
+        table()->deleteAllObjects();
+    }
+    // Generations, points added and deleted, and undo and redo of generations
+    // really happened.
+    for (int op : {0, 1, 2, 9, 10})
+        EXPECT_GE(done[op], 3) << "op " << op;
+}
