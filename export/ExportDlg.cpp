@@ -5,6 +5,7 @@
 #include "export/SceneExport.h"
 #include "scene/ObjectTable.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -181,8 +182,13 @@ bool ExportDlg::exportTo(const QString& gcodePath) {
         return false;
     setGeneralInt(GENERAL_CURA_ENGINE_PROFILE_INDEX, _cbbExportProfile->currentIndex());
     close();
-    emit panelClosed();
     return true;
+}
+
+void ExportDlg::closeEvent(QCloseEvent* event) {
+    VlrBaseWidget::closeEvent(event);
+    // Every way of closing reaches the window, which unchecks its tool button.
+    emit panelClosed();
 }
 
 ExportDlg* createExportDlg(QWidget* parent) {

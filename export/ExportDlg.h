@@ -7,9 +7,9 @@
 // Use from the main window: create it once, on the first use of the "Export
 // to gcode" tool button, as a child of the frame that holds the 3D view
 // (createExportDlg below); each time the button is checked call
-// loadProfileList() and loadCalibrationList(), then show it. When a run has
-// started the panel hides itself and emits panelClosed(): uncheck the button
-// then (MainWindow::onExportDlgClosed). exportStarting() comes just before a
+// loadProfileList() and loadCalibrationList(), then show it. The panel emits
+// panelClosed() whenever it closes (its close button, a started run, or the
+// window's close()): uncheck the tool button then. exportStarting() comes just before a
 // run may open the progress dialog, whose Cancel button the window hides then
 // (MainWindow::setProgressCancelButton(false)): a run cannot be cancelled.
 #include "app/VlrBaseWidget.h"
@@ -56,8 +56,11 @@ public:
 signals:
     // A run is about to start (it may still be refused).
     void exportStarting();
-    // A run has started and the panel has closed.
+    // The panel has closed (its close button, a started run, or close()).
     void panelClosed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private slots:
     void onBtnCloseClicked();

@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -90,5 +91,14 @@ TEST(ExportDlg, listsFollowTheFoldersAndExportClosesThePanel) {
     EXPECT_TRUE(dlg.exporter()->lastResult().success) << dlg.exporter()->lastResult().message.toStdString();
     EXPECT_TRUE(readFileBytes(out.path() + "/a.gcode").startsWith(";LAYER_COUNT:1"));
     EXPECT_EQ(messages.size(), 1);
+
+    // Closed by its own close button, the panel tells the window as well, so
+    // that the tool button does not stay checked beside a hidden panel.
+    dlg.show();
+    QPushButton* closeButton = dlg.findChild<QPushButton*>("_btnClose");
+    ASSERT_NE(closeButton, nullptr);
+    closeButton->click();
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(closed.count(), 2);
     ObjectTable::instance()->deleteAllObjects();
 }
