@@ -91,7 +91,7 @@ TEST(SlicePreviewWindow, openCloseWhileTheSceneChangesThroughTheWindow) {
             table->selectAll(false);
             if (table->count() > 0)
                 table->objectAt(int(random() % table->count()))->setSelected(true);
-            switch (random() % 4) {
+            switch (random() % 5) {
             case 0:
             case 1: {
                 const double d[3] = {double(random() % 7) - 3.0, 1.0, (random() % 2) ? 0.5 : -0.5};
@@ -102,6 +102,18 @@ TEST(SlicePreviewWindow, openCloseWhileTheSceneChangesThroughTheWindow) {
                 if (table->count() > 1)
                     window->pushCommand(new UnloadObjectCmd(-1), true);
                 break;
+            case 3: {
+                // A turn baked into the selected mesh (its box and octree are
+                // then rebuilt on the object's worker).
+                const double angle = 0.3, centre[3] = {5, 5, 5}, axis[3] = {0, 0, 1};
+                topolib::Matrix4D turn;
+                topolib::makeAxisRotationMatrix(&angle, centre, axis, turn);
+                for (ObjectEx* obj : table->objects())
+                    if (obj->isSelected())
+                        obj->setTransform(turn);
+                window->pushCommand(new RoateCmd(), true);
+                break;
+            }
             default:
                 if (random() % 4 == 0)
                     window->menuEditUndo();
