@@ -9,11 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <cmath>
+#include <map>
 #include <memory>
 #include <random>
 #include <set>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -102,7 +103,9 @@ void expectLinkAndBarRules(const support::SupportGen& gen) {
     std::map<Pair, const ColumnLink*> firstMade;
     for (ConeShape* c : cones(gen, false)) {
         EXPECT_LE(std::count_if(c->links.begin(), c->links.end(),
-                                [&](const support::AbtShape* l) { return static_cast<const ColumnLink*>(l)->first == c; }),
+                                [&](const support::AbtShape* l) {
+                                    return static_cast<const ColumnLink*>(l)->first == c;
+                                }),
                   4);
         for (auto* l : c->links) {
             auto* link = static_cast<ColumnLink*>(l);
@@ -274,7 +277,8 @@ TEST(Generation, refusesWithoutAnOwnerOrWhileNothingIsThere) {
     // A model standing on the platform with no overhang gets no supports.
     Generated g = generate(meshfixtures::cube(10.0));
     for (const ConeShape* c : cones(*g.gen, true))
-        ADD_FAILURE() << "cone at " << c->ContactPoint.x << "," << c->ContactPoint.y << "," << c->ContactPoint.z;
+        ADD_FAILURE() << "cone at " << c->ContactPoint.x << "," << c->ContactPoint.y << ","
+                      << c->ContactPoint.z;
     EXPECT_TRUE(g.gen->baseTriangles.empty());
 }
 
@@ -299,8 +303,10 @@ TEST(Generation, dirtyBumpyModelGivesClosedConesAboveThePlatformEveryRun) {
         if (i % 151 == 7)
             dirty.push_back(f); // duplicate
         if (i % 173 == 11)
-            dirty.push_back({{f.v[0], f.v[1], {(f.v[0][0] + f.v[1][0]) / 2, (f.v[0][1] + f.v[1][1]) / 2,
-                                                (f.v[0][2] + f.v[1][2]) / 2}}}); // collinear
+            dirty.push_back({{f.v[0],
+                              f.v[1],
+                              {(f.v[0][0] + f.v[1][0]) / 2, (f.v[0][1] + f.v[1][1]) / 2,
+                               (f.v[0][2] + f.v[1][2]) / 2}}}); // collinear
     }
     dirty = meshfixtures::concatenated(dirty, meshfixtures::box({50, 6, 4}, {-25, -3, 6}));
     Generated g = generate(dirty);
@@ -338,4 +344,87 @@ TEST(Generation, modelWithFarAwayFacetsFinishesAndStaysFinite) {
         for (const auto* v : c->vertices)
             EXPECT_TRUE(topolib::isFiniteVector(v->pos.data()));
     }
+}
+
+namespace {
+
+// Turns every point about the x axis through `centre` by `angle` (radians).
+meshfixtures::TriangleSoup turnedAboutX(meshfixtures::TriangleSoup soup, double angle,
+                                        const meshfixtures::Point& c) {
+    const double ca = std::cos(angle), sa = std::sin(angle);
+    for (auto& f : soup) {
+        for (auto& p : f.v) {
+            const double y = p[1] - c[1], z = p[2] - c[2];
+            p = {p[0], c[1] + y * ca - z * sa, c[2] + y * sa + z * ca};
+        }
+    }
+    return soup;
+}
+
+} // namespace
+
+// Models with curved, tilted and hanging undersides, some standing on others:
+// every live cone touches the model above the platform and is closed and
+// outward, every linked pair has at most one set of bars (none where the rules
+// forbid them), and rebuilding in any order keeps exactly those bars.
+TEST(Generation, variedModelsKeepTheConeAndBarRulesThroughRebuilds) {
+    using meshfixtures::concatenated;
+    const std::pair<const char*, meshfixtures::TriangleSoup> models[] = {
+        {"standing ring",
+         turnedAboutX(meshfixtures::torus(18.0, 5.0, 96, 24, {0, 0, 28}), 1.5707963, {0, 0, 28})},
+        {"tilted box", turnedAboutX(meshfixtures::box({20, 14, 8}, {0, 0, 16}), 0.6, {10, 7, 20})},
+        {"box over a box",
+         concatenated(meshfixtures::box({30, 20, 4}, {0, 0, 18}), meshfixtures::box({8, 8, 6}, {11, 6, 2}))},
+    };
+    size_t totalBars = 0;
+    for (const auto& [name, soup] : models) {
+        SCOPED_TRACE(name);
+        Generated g = generate(soup);
+        const auto all = cones(*g.gen, false);
+        size_t live = 0, onModel = 0;
+        for (const ConeShape* c : all) {
+            if (c->isDeleted())
+                continue;
+            ++live;
+            onModel += c->FootZ > 0.0;
+            EXPECT_GT(c->ContactPoint.z, 0.0001);
+            EXPECT_GE(c->FootPoint.z, -1e-9);
+            EXPECT_TRUE(closedAndConsistent(c->triangles));
+            EXPECT_GT(signedVolume(c->triangles), 0.0);
+        }
+        EXPECT_GT(live, 5u);
+        if (std::string(name) == "box over a box") {
+            EXPECT_GT(onModel, 0u);
+        }
+        // At most one set of bars per pair, none where the rules forbid them.
+        const double D = g.gen->Density;
+        std::map<std::pair<const ConeShape*, const ConeShape*>, int> sets;
+        for (ConeShape* c : all) {
+            for (auto* l : c->links) {
+                auto* link = static_cast<ColumnLink*>(l);
+                if (link->first != c || link->bars.empty())
+                    continue;
+                ++sets[std::minmax<const ConeShape*>(c, link->second)];
+                const double s = std::max(D, static_cast<double>(c->links.size()) * D / 2.0);
+                EXPECT_GT((c->HeadEnd - c->TrunkFoot).lengthSquared(), 2.25 * D * D);
+                EXPECT_GT((link->second->HeadEnd - link->second->TrunkFoot).lengthSquared(), 2.25 * s * s);
+            }
+        }
+        for (const auto& [pair, n] : sets)
+            EXPECT_EQ(1, n);
+        const auto original = bars(*g.gen);
+        totalBars += original.size();
+        std::vector<ConeShape*> order = all;
+        std::mt19937 rng(3);
+        for (int round = 0; round < 4; ++round) {
+            std::shuffle(order.begin(), order.end(), rng);
+            for (size_t i = 0; i < order.size() / (round + 1); ++i)
+                order[i]->buildMesh();
+            EXPECT_EQ(original, bars(*g.gen));
+        }
+        Generated h = generate(soup);
+        EXPECT_EQ(original, bars(*h.gen));
+        EXPECT_EQ(all.size(), cones(*h.gen, false).size());
+    }
+    EXPECT_GT(totalBars, 0u);
 }
