@@ -75,7 +75,9 @@ std::size_t connectedPieces(const topolib::StlObject& m) {
     }
     std::size_t roots = 0;
     for (const topolib::StlTriangle* t : m.triangles())
-        roots += !t->isDeleted() && find(static_cast<std::size_t>(t->id)) == static_cast<std::size_t>(t->id) ? 1 : 0;
+        roots += !t->isDeleted() && find(static_cast<std::size_t>(t->id)) == static_cast<std::size_t>(t->id)
+                     ? 1
+                     : 0;
     return live ? roots : 0;
 }
 
@@ -89,8 +91,9 @@ TEST(HollowDriver, cubeHollowsToItsExactInnerCubeAndADrainHoleTakesItsVolume) {
     // Centre Z dexel of the eroded stock: [2, 18] within half a cell.
     const lcm::ZMapStock& stock = *context.stock();
     const double c = stock.cellSize();
-    const auto& z = stock.element(2, static_cast<uint32_t>((10.0 - stock.minCoord()[0]) / c),
-                                  static_cast<uint32_t>((10.0 - stock.minCoord()[1]) / c))
+    const auto& z = stock
+                        .element(2, static_cast<uint32_t>((10.0 - stock.minCoord()[0]) / c),
+                                 static_cast<uint32_t>((10.0 - stock.minCoord()[1]) / c))
                         .segments;
     ASSERT_EQ(z.size(), 1u);
     EXPECT_NEAR(z[0].bottom, 2.0, c / 2);
@@ -275,3 +278,41 @@ TEST(HollowDriver, drainHoleIsAClosedConeThroughTheWall) {
 }
 
 } // namespace
+
+// Holes that cannot reach the cavity are reported, and holes from a
+// degenerate pick (non-finite values) are not placed at all; in every case
+// the result stays one closed, consistently wound solid (or the closed hollow).
+TEST(HollowDriver, holesThatMissTheCavityWarnAndNonFiniteHolesAreNotPlaced) {
+    auto cube = meshfixtures::buildMeshWithOctree(meshfixtures::cube(20.0));
+    const double nan = std::nan(""), inf = HUGE_VAL;
+    struct Case {
+        const char* what;
+        DrainHoleSpec hole;
+        bool warns;         // "does not reach" reported
+        std::size_t pieces; // 1: the cavity is open to the outside
+    };
+    const Case cases[] = {
+        {"inward through the top", {{7.0, 11.0, 20.0}, {0.0, 0.0, -1.0}, 3.0, 0.0}, false, 1},
+        {"pointing out of the top", {{10.0, 10.0, 20.0}, {0.0, 0.0, 1.0}, 3.0, 0.0}, true, 2},
+        {"beside the object", {{60.0, 11.0, 20.0}, {0.0, 0.0, -1.0}, 3.0, 0.0}, true, 2},
+        {"not-a-number direction", {{7.0, 11.0, 20.0}, {nan, 0.0, -1.0}, 3.0, 0.0}, false, 2},
+        {"infinite position", {{inf, 11.0, 20.0}, {0.0, 0.0, -1.0}, 3.0, 0.0}, false, 2},
+        {"infinite size", {{7.0, 11.0, 20.0}, {0.0, 0.0, -1.0}, inf, 0.0}, false, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HollowContext context;
+        HollowStatus status;
+        auto hollow = lcm::hollowedCopy(context, *cube, 2.0, 100, {c.hole}, &status);
+        ASSERT_EQ(status, HollowStatus::Ok);
+        ASSERT_TRUE(hollow);
+        bool warned = false;
+        for (const std::string& w : context.warnings())
+            warned = warned || w.find("does not reach") != std::string::npos;
+        EXPECT_EQ(warned, c.warns);
+        EXPECT_EQ(connectedPieces(*hollow), c.pieces);
+        EXPECT_EQ(topolib::countUnpairedEdges(*hollow), 0u);
+        EXPECT_TRUE(closedAndOriented(*hollow));
+        EXPECT_GT(topolib::liveVolume(*hollow), 0.0);
+    }
+}

@@ -21,7 +21,9 @@ namespace lcm {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
+double msSince(Clock::time_point t) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
 
 // Closes the progress display however the preview ends.
 struct ProgressCloser {
@@ -44,6 +46,61 @@ void removeShellTriangles(topolib::StlShell* shell) {
             t->detachFromVertices();
             t->setDeleted(true);
         }
+}
+
+// Whether the segment from a to b crosses triangle t (ends and sides included).
+bool segmentCrossesTriangle(const double a[3], const double b[3], const topolib::StlTriangle* t) {
+    const topolib::Vector3D& p0 = t->vertices[0]->pos;
+    const topolib::Vector3D& p1 = t->vertices[1]->pos;
+    const topolib::Vector3D& p2 = t->vertices[2]->pos;
+    const double d[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+    const double e1[3] = {p1.x - p0.x, p1.y - p0.y, p1.z - p0.z};
+    const double e2[3] = {p2.x - p0.x, p2.y - p0.y, p2.z - p0.z};
+    const double h[3] = {d[1] * e2[2] - d[2] * e2[1], d[2] * e2[0] - d[0] * e2[2],
+                         d[0] * e2[1] - d[1] * e2[0]};
+    const double det = e1[0] * h[0] + e1[1] * h[1] + e1[2] * h[2];
+    if (det == 0.0)
+        return false;
+    const double s[3] = {a[0] - p0.x, a[1] - p0.y, a[2] - p0.z};
+    const double u = (s[0] * h[0] + s[1] * h[1] + s[2] * h[2]) / det;
+    if (u < 0.0 || u > 1.0)
+        return false;
+    const double q[3] = {s[1] * e1[2] - s[2] * e1[1], s[2] * e1[0] - s[0] * e1[2],
+                         s[0] * e1[1] - s[1] * e1[0]};
+    const double v = (d[0] * q[0] + d[1] * q[1] + d[2] * q[2]) / det;
+    if (v < 0.0 || u + v > 1.0)
+        return false;
+    const double along = (e2[0] * q[0] + e2[1] * q[1] + e2[2] * q[2]) / det;
+    return along >= 0.0 && along <= 1.0;
+}
+
+// Whether the axis of hole h crosses a live triangle of an inner shell.
+bool axisReachesInnerShell(const topolib::StlObject& model, const DrainHole& h) {
+    double end[3];
+    h.endCentre(end);
+    double lo[3], hi[3];
+    for (int k = 0; k < 3; ++k) {
+        lo[k] = std::min(h.start[k], end[k]);
+        hi[k] = std::max(h.start[k], end[k]);
+    }
+    for (const topolib::StlShell* shell : model.shells()) {
+        if (shell->spare == 0)
+            continue;
+        for (const auto* list : {&shell->primaryTriangles, &shell->reversedTriangles})
+            for (const topolib::StlTriangle* t : *list) {
+                if (t->isDeleted())
+                    continue;
+                bool apart = false;
+                for (int k = 0; k < 3 && !apart; ++k) {
+                    const double c0 = t->vertices[0]->pos.data()[k], c1 = t->vertices[1]->pos.data()[k],
+                                 c2 = t->vertices[2]->pos.data()[k];
+                    apart = std::max({c0, c1, c2}) < lo[k] || std::min({c0, c1, c2}) > hi[k];
+                }
+                if (!apart && segmentCrossesTriangle(h.start, end, t))
+                    return true;
+            }
+    }
+    return false;
 }
 
 } // namespace
@@ -94,7 +151,9 @@ CellChoice chooseHollowCellSize(double b, std::size_t n, const double extents[3]
 HollowContext::HollowContext() = default;
 HollowContext::~HollowContext() = default;
 
-const ZMapSurface* HollowContext::previewSurface() const { return m_stock ? &m_stock->surface() : nullptr; }
+const ZMapSurface* HollowContext::previewSurface() const {
+    return m_stock ? &m_stock->surface() : nullptr;
+}
 
 HollowStatus HollowContext::fail(HollowStatus status, const std::string& message, const char* why) {
     m_stock = std::make_unique<ZMapStock>();
@@ -125,11 +184,13 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
         if (model == nullptr || model->triangleCount() == 0)
             return fail(HollowStatus::DegenerateMesh, kDegenerate, "no triangles");
         const double b = model->averageEdgeLength();
-        const double ext[3] = {model->bboxMax()[0] - model->bboxMin()[0], model->bboxMax()[1] - model->bboxMin()[1],
+        const double ext[3] = {model->bboxMax()[0] - model->bboxMin()[0],
+                               model->bboxMax()[1] - model->bboxMin()[1],
                                model->bboxMax()[2] - model->bboxMin()[2]};
-        if (!std::isfinite(b) || b <= 0.0 || !std::isfinite(ext[0] + ext[1] + ext[2]) || !std::isfinite(thickness) ||
-            thickness <= 0.0)
-            return fail(HollowStatus::DegenerateMesh, kDegenerate, "zero average edge, empty box or bad thickness");
+        if (!std::isfinite(b) || b <= 0.0 || !std::isfinite(ext[0] + ext[1] + ext[2]) ||
+            !std::isfinite(thickness) || thickness <= 0.0)
+            return fail(HollowStatus::DegenerateMesh, kDegenerate,
+                        "zero average edge, empty box or bad thickness");
         const CellChoice choice = chooseHollowCellSize(b, model->triangleCount(), ext, thickness, density);
         if (!choice.wallFits)
             return fail(HollowStatus::WallDoesNotFit, kWallDoesNotFit, "the wall does not fit");
@@ -154,8 +215,10 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
             shell->triangulateRimPolygons(caps);
             if (!model->isNegligibleShell(shell) && shell->spare == 0) {
                 triangles.clear();
-                triangles.insert(triangles.end(), shell->primaryTriangles.begin(), shell->primaryTriangles.end());
-                triangles.insert(triangles.end(), shell->reversedTriangles.begin(), shell->reversedTriangles.end());
+                triangles.insert(triangles.end(), shell->primaryTriangles.begin(),
+                                 shell->primaryTriangles.end());
+                triangles.insert(triangles.end(), shell->reversedTriangles.begin(),
+                                 shell->reversedTriangles.end());
                 triangles.insert(triangles.end(), caps.begin(), caps.end());
                 try {
                     m_stock->addShell(triangles);
@@ -195,6 +258,17 @@ void CreateHollowPreview(HollowContext* context, const double* thickness, int de
 
 void HollowContext::setPendingHole(const double position[3], const double direction[3], double radius,
                                    double length, double taper) {
+    // A hole from a degenerate pick (a normal of a zero-area triangle, a
+    // depth read outside the model) would give the tool non-finite corners,
+    // which no cut can handle: such a hole is not placed.
+    bool finite = std::isfinite(radius) && radius > 0.0 && std::isfinite(length) && std::isfinite(taper);
+    for (int k = 0; k < 3; ++k)
+        finite = finite && std::isfinite(position[k]) && std::isfinite(direction[k]);
+    if (!finite) {
+        logText("Hollowing: drain hole with a non-finite position, direction or size not placed");
+        m_pending.reset();
+        return;
+    }
     if (!m_pending)
         m_pending = std::make_unique<DrainHole>();
     DrainHole& h = *m_pending;
@@ -377,14 +451,17 @@ int HollowContext::createHoles() {
     if (model->octree() == nullptr)
         model->rebuildOctree();
 
-    // A hole whose far end still lies in material did not reach the cavity.
+    // A hole reaches the cavity when its axis crosses an inner shell and its
+    // far end does not lie in material (a hole pointing out of the object, or
+    // placed beside it, crosses no inner shell).
     int warnings = 0;
     for (std::size_t k = 0; k < m_holes.size(); ++k) {
         double end[3];
         m_holes[k]->endCentre(end);
-        if (model->isInsideByUpwardRay(end)) {
+        if (model->isInsideByUpwardRay(end) || !axisReachesInnerShell(*model, *m_holes[k])) {
             ++warnings;
-            const std::string text = "Drain hole " + std::to_string(k + 1) + " does not reach the hollow inside.";
+            const std::string text =
+                "Drain hole " + std::to_string(k + 1) + " does not reach the hollow inside.";
             m_warnings.push_back(text);
             logText(text.c_str());
         }
@@ -433,7 +510,8 @@ std::unique_ptr<topolib::StlObject> copyMeshForHollowing(const topolib::StlObjec
 
 std::unique_ptr<topolib::StlObject> hollowedCopy(HollowContext& context, topolib::StlObject& source,
                                                  double thickness, int density,
-                                                 const std::vector<DrainHoleSpec>& holes, HollowStatus* status) {
+                                                 const std::vector<DrainHoleSpec>& holes,
+                                                 HollowStatus* status) {
     context.setModel(&source);
     HollowStatus s = context.createPreview(thickness, density);
     if (s == HollowStatus::OutOfMemory || s == HollowStatus::InternalError) {

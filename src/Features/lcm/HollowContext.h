@@ -81,6 +81,8 @@ public:
     // ---- Drain holes ---------------------------------------------------------
     // Creates the pending hole when there is none, sets its values, computes
     // its frame and builds its mesh. radius is the radius (half the panel's size).
+    // A non-finite value or a radius not above zero places nothing (the
+    // pending hole is dropped).
     void setPendingHole(const double position[3], const double direction[3], double radius, double length,
                         double taper);
     DrainHole* pendingHole() const { return m_pending.get(); }
