@@ -57,6 +57,7 @@ MainWindow::MainWindow() : QMainWindow(nullptr) {
     createContextMenu();
     createProgressDialog();
     installServices();
+    createProjectManager();
     restoreSettings();
 }
 
@@ -135,9 +136,6 @@ void MainWindow::createMenus() {
     connect(_manuViewTransparent, SIGNAL(triggered()), this, SLOT(menuViewTransparent()));
     connect(_menuViewTransparentSupport, SIGNAL(triggered()), this, SLOT(menuViewTransparentSupport()));
     connect(_menuHelpAbout, SIGNAL(triggered()), this, SLOT(menuActionHelpAbout()));
-    // Entries whose feature is not part of the program yet stay disabled.
-    for (QAction* a : {_menuFileNew, _menuFileOpenProj, _menuFileSaveProj, _menuFileSaveAsProj})
-        a->setEnabled(false);
 }
 
 void MainWindow::createView() {
@@ -188,9 +186,6 @@ void MainWindow::createToolButtons() {
     connect(_btnExport, SIGNAL(clicked()), this, SLOT(onBtnExportClicked()));
     connect(_btnExportGcode, SIGNAL(clicked()), this, SLOT(onBtnExportGcodeClicked()));
     connect(_btnZSliceView, SIGNAL(clicked()), this, SLOT(onBtnZSliceViewClicked()));
-    // Panels whose feature is not part of the program yet.
-    for (QPushButton* b : {_btnHollow, _btnExportGcode})
-        b->setEnabled(false);
     layoutToolButtons();
 }
 
@@ -309,11 +304,6 @@ void MainWindow::saveWindowSettings() {
     setBoolSetting(BOOL_MAIN_WINDOW_MAXIMIZED, isMaximized());
     setPathSetting(PATH_IMPORTED_OBJECT, _lastImportPath);
     setPathList(PATH_RECENT_OBJECTS, _recentObjects);
-}
-
-void MainWindow::closeEvent(QCloseEvent* event) {
-    saveWindowSettings();
-    event->accept();
 }
 
 bool MainWindow::setApplication(QApplication* application) {
@@ -577,15 +567,6 @@ void MainWindow::makeActiveToolButton(QAbstractButton* button) {
     _activeToolButton = button;
 }
 
-// Panel buttons whose panel is not part of the program yet: they are disabled,
-// and a click that still arrives leaves every state as it was.
-void MainWindow::onBtnHollowClicked() {}
-void MainWindow::onBtnExportGcodeClicked() {}
-void MainWindow::menuActionFileNew() {}
-void MainWindow::menuActionFileOpenProj() {}
-void MainWindow::menuActionFileSaveProj() {}
-void MainWindow::menuActionFileSaveAsProj() {}
-void MainWindow::menuActionFileRecentProj() {}
 void MainWindow::menuActionFilePreferences() {
     PreferenceDlg dlg(this);
     dlg.initPrinterList();
@@ -597,7 +578,6 @@ void MainWindow::menuActionHelpAbout() {
         _aboutDlg = new AboutDlg(this);
     _aboutDlg->show();
 }
-void MainWindow::newProject() {}
 
 void MainWindow::cmdUnloadSelectedObjects() {
     if (ObjectTable::instance()->selectedObjectCount() == 0)

@@ -26,7 +26,10 @@ class QMenu;
 class QPushButton;
 class QScreen;
 class ProgressBar;
+class ProjectManager;
+class ExportDlg;
 class SupportDlg;
+class HollowDlg;
 class OrientateDlg;
 class ScaleDlg;
 class ZSliceDlg;
@@ -135,6 +138,9 @@ public:
     void resetToolButtons(QAbstractButton* keep);
     // File > New: asks, resets the scene, closes the panels.
     void newProject();
+    // New, Open, Save, Save As and the question to save changes; owns the undo
+    // history the window uses.
+    ProjectManager* projectManager() const { return _projectManager; }
 
 public slots:
     void menuActionFileNew();
@@ -160,6 +166,9 @@ public slots:
     void cmdContextAutoSupport();
     void openRecentObject();
     void wscreenChanged(QScreen*) {}
+    // The export panel closed (by its Close button, after starting a run or by
+    // another panel's button): no panel is open, its button is unchecked.
+    void onExportDlgClosed();
 
 public:
     // Builds and runs the message box (GUI thread).
@@ -203,12 +212,27 @@ private:
     void makeActiveToolButton(QAbstractButton* button);
     // The support panel, made on first use (ui/MainWindowSupport.cpp).
     SupportDlg* supportPanel();
+    // The hollowing panel, made on first use (MainWindowHollow.cpp).
+    HollowDlg* hollowPanel();
+    // Closes the hollowing panel when its object has left the list.
+    void closeHollowPanelIfObjectGone();
     // The orientation, scale and slice panels, each made on first use (ui/MainWindowTools.cpp).
     OrientateDlg* orientatePanel();
     ScaleDlg* scalePanel();
     ZSliceDlg* zSlicePanel();
     // The slice panel when it exists (null otherwise): scene changes pause its slicing.
     ZSliceDlg* zSlicePanelIfAny() const;
+    // The project manager takes the undo history over (MainWindowProject.cpp).
+    void createProjectManager();
+    // Before the scene is replaced: every side panel but the slice preview is
+    // closed and its button unchecked, so no panel keeps an object that goes.
+    void closePanelsForNewScene();
+    // The project file dialogs: the stand-in provider when one is set, else
+    // the real dialogs (the save dialog adds ".vpf" before it asks about
+    // overwriting).
+    QString projectFileDialog(bool save, const QString& caption, const QString& start, const QString& filter);
+    // The G-code export panel, made on first use (MainWindowExport.cpp).
+    ExportDlg* exportPanel();
     // Keys A and D: the support panel's Add or Delete, when the panel exists.
     void activateSupportItem(bool add);
 
@@ -222,6 +246,7 @@ private:
     std::shared_ptr<CommandManager> _ownCommandManager;
     CommandManager* _commandManager = nullptr;
 
+    ProjectManager* _projectManager = nullptr;
     QApplication* _application = nullptr;
     ProgressBar* _progressBar = nullptr;
     QFrame* _glFrame = nullptr;

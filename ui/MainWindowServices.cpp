@@ -60,6 +60,7 @@ bool MainWindow::pushCommand(AbtCommand* cmd, bool repaint) {
         return false;
     }
     updateUndoRedoActions();
+    closeHollowPanelIfObjectGone();
     if (repaint)
         updateGLView();
     return true;
@@ -69,6 +70,7 @@ void MainWindow::menuEditUndo() {
     const ZSliceDlg::SceneChange sliceGuard(zSlicePanelIfAny());
     _commandManager->undo();
     updateUndoRedoActions();
+    closeHollowPanelIfObjectGone();
     updateGLView();
 }
 
@@ -76,6 +78,7 @@ void MainWindow::menuEditRedo() {
     const ZSliceDlg::SceneChange sliceGuard(zSlicePanelIfAny());
     _commandManager->redo();
     updateUndoRedoActions();
+    closeHollowPanelIfObjectGone();
     updateGLView();
 }
 
@@ -132,19 +135,6 @@ void MainWindow::viewAxis(double out[3]) {
     out[0] = 0.0;
     out[1] = 0.0;
     out[2] = -1.0;
-}
-
-// ---- Forwarders to panels that later parts of the window provide ------------------
-// Each behaves as when its panel is absent or hidden.
-
-void MainWindow::commitPendingHole() {}
-void MainWindow::addHoleAt(const double*, const double*) {}
-bool MainWindow::pickHole(const QPoint&) {
-    return false;
-}
-void MainWindow::drawHollowPreview() {}
-bool MainWindow::takeHollowResult(ObjectEx**, ObjectEx**) {
-    return false;
 }
 
 // ---- Support-point commands requested by the view's add and delete clicks ---------

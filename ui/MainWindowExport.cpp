@@ -1,0 +1,44 @@
+// The main window's G-code export: the "Export to gcode" tool button and its panel.
+#include "export/ExportDlg.h"
+#include "scene/ObjectTable.h"
+#include "ui/MainWindow.h"
+#include "view/MainGLWidget.h"
+
+#include <QFrame>
+#include <QPushButton>
+
+ExportDlg* MainWindow::exportPanel() {
+    if (!_exportDlg) {
+        ExportDlg* panel = createExportDlg(_glFrame);
+        panel->setAutoFillBackground(true);
+        panel->hide();
+        connect(panel, &ExportDlg::panelClosed, this, &MainWindow::onExportDlgClosed);
+        // A run cannot be cancelled: its progress dialog shows no Cancel button.
+        connect(panel, &ExportDlg::exportStarting, this, [this] { setProgressCancelButton(false); });
+        _exportDlg = panel;
+    }
+    return static_cast<ExportDlg*>(_exportDlg);
+}
+
+void MainWindow::onBtnExportGcodeClicked() {
+    closeSidePanels();
+    ExportDlg* panel = exportPanel();
+    if (_btnExportGcode->isChecked()) {
+        panel->loadProfileList();
+        panel->loadCalibrationList();
+        panel->show();
+        panel->raise();
+        makeActiveToolButton(_btnExportGcode);
+    } else {
+        panel->hide();
+        ObjectTable::instance()->clearConePreview();
+        _activeToolButton = nullptr;
+    }
+    resetToolButtons(_btnExportGcode);
+}
+
+void MainWindow::onExportDlgClosed() {
+    if (_activeToolButton == _btnExportGcode)
+        _activeToolButton = nullptr;
+    _btnExportGcode->setChecked(false);
+}

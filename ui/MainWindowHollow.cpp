@@ -1,0 +1,89 @@
+// The main window's hollowing tool: the "Create Hollow and Holes" button and the
+// forwarders through which the view (which does not know the hollowing) and
+// HollowCreationCmd reach the hollowing panel.
+#include "scene/ObjectTable.h"
+#include "src/Features/lcm/HollowDlg.h"
+#include "ui/MainWindow.h"
+#include "view/MainGLWidget.h"
+
+#include <QFrame>
+#include <QPushButton>
+
+HollowDlg* MainWindow::hollowPanel() {
+    if (!_hollowDlg) {
+        auto* panel = new HollowDlg(_glFrame);
+        panel->setAutoFillBackground(true);
+        panel->setGeometry(54, 150, panel->panelWidth, panel->panelHeight);
+        panel->setViewModeHook([this](int mode) { _glWidget->setMode(mode); });
+        panel->setCloseHook([this] {
+            if (_activeToolButton == _btnHollow)
+                _activeToolButton = nullptr;
+            _btnHollow->setChecked(false);
+        });
+        panel->hide();
+        _hollowDlg = panel;
+    }
+    return static_cast<HollowDlg*>(_hollowDlg);
+}
+
+void MainWindow::closeHollowPanelIfObjectGone() {
+    if (HollowDlg* panel = HollowDlg::ifShown(_hollowDlg))
+        panel->closeIfObjectGone();
+}
+
+void MainWindow::onBtnHollowClicked() {
+    closeSidePanels();
+    if (!_btnHollow->isChecked()) {
+        // Closing the panel (above) forgot it as the active one.
+        if (_activeToolButton == _btnHollow)
+            _activeToolButton = nullptr;
+        _glWidget->setMode(0);
+        resetToolButtons(_btnHollow);
+        _glWidget->update();
+        return;
+    }
+    HollowDlg* panel = hollowPanel();
+    if (!panel->openTool()) {
+        // None or several objects selected: the user was told. The panel that
+        // was open is closed all the same, so its button goes too.
+        _btnHollow->setChecked(false);
+        if (_activeToolButton && _activeToolButton != _btnHollow)
+            _activeToolButton->setChecked(false);
+        _activeToolButton = nullptr;
+        _glWidget->setMode(0);
+        resetToolButtons(_btnHollow);
+        return;
+    }
+    panel->raise();
+    makeActiveToolButton(_btnHollow);
+    resetToolButtons(_btnHollow);
+    _glWidget->update();
+}
+
+void MainWindow::commitPendingHole() {
+    if (HollowDlg* panel = HollowDlg::ifShown(_hollowDlg))
+        panel->commitHole();
+}
+
+void MainWindow::addHoleAt(const double* position, const double* direction) {
+    if (HollowDlg* panel = HollowDlg::ifShown(_hollowDlg))
+        panel->placeHole(position, direction);
+}
+
+bool MainWindow::pickHole(const QPoint& p) {
+    HollowDlg* panel = HollowDlg::ifShown(_hollowDlg);
+    if (!panel)
+        return false;
+    _glWidget->makeCurrent();
+    return panel->removeHoleAt(p);
+}
+
+void MainWindow::drawHollowPreview() {
+    if (HollowDlg* panel = HollowDlg::ifShown(_hollowDlg))
+        panel->drawPreview();
+}
+
+bool MainWindow::takeHollowResult(ObjectEx** source, ObjectEx** hollowed) {
+    HollowDlg* panel = HollowDlg::ifShown(_hollowDlg);
+    return panel && panel->createHollowedObject(source, hollowed);
+}

@@ -1,0 +1,114 @@
+// The main window's project commands: New, Open, Save, Save As and the
+// question to save changes when the window closes. The project manager owns
+// the undo history; the window only routes its menus and panels to it.
+#include "app/FileTypes.h"
+#include "app/Log.h"
+#include "app/ProgressReport.h"
+#include "project/ProjectManager.h"
+#include "scene/ObjectTable.h"
+#include "ui/FileDialogProvider.h"
+#include "ui/MainWindow.h"
+#include "view/MainGLWidget.h"
+#include "view/ZSliceDlg.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QPushButton>
+
+void MainWindow::createProjectManager() {
+    _projectManager = new ProjectManager(this);
+    _projectManager->setParent(this);
+    setCommandManager(_projectManager->commandManager());
+    _projectManager->setProjectName(ProjectManager::defaultProjectName());
+    _projectManager->attachView(&_glWidget->camera(), [this] { _glWidget->update(); });
+    _projectManager->setWindowHooks({[this] { closePanelsForNewScene(); }, [this] { updateUndoRedoActions(); }});
+    _projectManager->setFileDialogs(
+        [this](const QString& caption, const QString& start, const QString& filter) {
+            return projectFileDialog(true, caption, start, filter);
+        },
+        [this](const QString& caption, const QString& start, const QString& filter) {
+            return projectFileDialog(false, caption, start, filter);
+        });
+}
+
+QString MainWindow::projectFileDialog(bool save, const QString& caption, const QString& start,
+                                      const QString& filter) {
+    if (_fileDialogs && _fileDialogs != _qtFileDialogs.get()) {
+        if (save)
+            return _fileDialogs->saveFileName(this, caption, start, filter, nullptr);
+        const QStringList files = _fileDialogs->openFileNames(this, caption, start, filter);
+        return files.isEmpty() ? QString() : files.first();
+    }
+    if (!save)
+        return QFileDialog::getOpenFileName(this, caption, start, filter);
+    QFileDialog dialog(this, caption, start, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(fileTypeExtension(FILE_TYPE_VPF).mid(1));
+    // A native dialog would ask about overwriting the typed name, before the suffix is added.
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().first();
+}
+
+void MainWindow::closePanelsForNewScene() {
+    closeSidePanels();
+    for (QAbstractButton* b : _toolButtons)
+        if (b != _btnZSliceView)
+            b->setChecked(false);
+    _activeToolButton = nullptr;
+    ObjectTable::instance()->clearConePreview();
+    _glWidget->setManipulatorShown(false);
+    _glWidget->setMode(0);
+}
+
+void MainWindow::newProject() {
+    // The slice preview's worker must not read the objects being deleted.
+    {
+        const ZSliceDlg::SceneChange sliceGuard(zSlicePanelIfAny());
+        if (!_projectManager->newProject())
+            return;
+    }
+    refreshZSliceView();
+}
+
+void MainWindow::menuActionFileNew() {
+    newProject();
+    updateGLView();
+}
+
+void MainWindow::menuActionFileOpenProj() {
+    logText("PROJECT-OPEN");
+    {
+        const ZSliceDlg::SceneChange sliceGuard(zSlicePanelIfAny());
+        _projectManager->openProjectDialog();
+    }
+    refreshZSliceView();
+    reportProgress(-1);
+}
+
+void MainWindow::menuActionFileSaveProj() {
+    _projectManager->saveProject(false);
+    reportProgress(-1);
+}
+
+void MainWindow::menuActionFileSaveAsProj() {
+    _projectManager->saveProject(true);
+    reportProgress(-1);
+}
+
+// Recent projects are not offered: the action stays hidden.
+void MainWindow::menuActionFileRecentProj() {}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // Unsaved changes are asked about as New Project does; Cancel (or a failed
+    // save) keeps the window open.
+    if (!_projectManager->confirmClose()) {
+        event->ignore();
+        return;
+    }
+    saveWindowSettings();
+    event->accept();
+}
