@@ -63,7 +63,8 @@ SupportState stateOf(const std::shared_ptr<SupportGen>& gen) {
 int liveCones(const std::shared_ptr<SupportGen>& gen) {
     support::ShapeDeque live;
     gen->collectLiveShapes(live);
-    return int(std::count_if(live.begin(), live.end(), [](support::AbtShape* s) { return s->asCone() != nullptr; }));
+    return int(
+        std::count_if(live.begin(), live.end(), [](support::AbtShape* s) { return s->asCone() != nullptr; }));
 }
 
 class SupportCommandsTest : public SceneTest {
@@ -205,9 +206,8 @@ TEST_F(SupportCommandsTest, containersOutliveMovesClearAndRebuildsAcrossUndoAndR
     // delete a bar -> rebuild -> undo
     support::ShapeDeque live;
     second->collectLiveShapes(live);
-    auto bar = std::find_if(live.begin(), live.end(), [](support::AbtShape* s) {
-        return s->kind() == support::AbtShape::Kind::Bar;
-    });
+    auto bar = std::find_if(live.begin(), live.end(),
+                            [](support::AbtShape* s) { return s->kind() == support::AbtShape::Kind::Bar; });
     ASSERT_NE(bar, live.end());
     obj->setPointedSupport(*bar);
     EXPECT_TRUE(modifiedBy([&] { ASSERT_TRUE(host->pushCommand(new DeleteConeSupportCmd(), false)); }));
@@ -364,7 +364,10 @@ TEST_F(SupportCommandsTest, undoOfAPointGivesTheNeighboursBackTheLinksItsTrimsTo
         EXPECT_TRUE(table()->isModified());
         EXPECT_TRUE(stateOf(gen) == before);
         LinkLists undone = linkListsOf(gen);
-        undone.erase(dynamic_cast<const AddConeSupportCmd*>(commands()->redoTop())->addedSupport()->shapes[0]->asCone());
+        undone.erase(dynamic_cast<const AddConeSupportCmd*>(commands()->redoTop())
+                         ->addedSupport()
+                         ->shapes[0]
+                         ->asCone());
         EXPECT_TRUE(undone == listsBefore);
         ASSERT_TRUE(commands()->redo());
         EXPECT_TRUE(stateOf(gen) == added);
@@ -400,8 +403,11 @@ TEST_F(SupportCommandsTest, randomEditSequencesKeepEveryReachableContainerSound)
         SCOPED_TRACE(seed);
         std::mt19937 rng(seed);
         auto pick = [&](int n) { return int(rng() % unsigned(n)); };
-        auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
-        std::vector<ObjectEx*> objects = {addCube(16.0, 0.0, 0.0), addMesh(meshfixtures::icosphere(8.0, 3, {40, 8, 8}))};
+        auto uniform = [&](double lo, double hi) {
+            return std::uniform_real_distribution<double>(lo, hi)(rng);
+        };
+        std::vector<ObjectEx*> objects = {addCube(16.0, 0.0, 0.0),
+                                          addMesh(meshfixtures::icosphere(8.0, 3, {40, 8, 8}))};
         objects[1]->rebuildOctree();
         // Weak: only what an object or the history still holds is looked at.
         std::vector<std::weak_ptr<SupportGen>> seen;
@@ -437,7 +443,25 @@ TEST_F(SupportCommandsTest, randomEditSequencesKeepEveryReachableContainerSound)
                 double min[3], max[3];
                 target->readBox(min, max);
                 previewBelow(uniform(min[0], max[0]), uniform(min[1], max[1]));
+                const std::shared_ptr<SupportGen> gen = target->supportGenIfAny();
+                const SupportState before = stateOf(gen);
+                const LinkLists listsBefore = gen ? linkListsOf(gen) : LinkLists();
                 changesSupports = host->pushCommand(new AddConeSupportCmd(), false);
+                if (changesSupports && gen) {
+                    // Undone and redone at once, the point leaves no trace and
+                    // comes back exactly.
+                    const SupportState added = stateOf(gen);
+                    const LinkLists listsAdded = linkListsOf(gen);
+                    ASSERT_TRUE(commands()->undo());
+                    EXPECT_TRUE(stateOf(gen) == before);
+                    LinkLists undone = linkListsOf(gen);
+                    for (auto it = undone.begin(); it != undone.end();)
+                        it = listsBefore.count(it->first) ? std::next(it) : undone.erase(it);
+                    EXPECT_TRUE(undone == listsBefore);
+                    ASSERT_TRUE(commands()->redo());
+                    EXPECT_TRUE(stateOf(gen) == added);
+                    EXPECT_TRUE(linkListsOf(gen) == listsAdded);
+                }
                 break;
             }
             case 2: {
@@ -466,7 +490,8 @@ TEST_F(SupportCommandsTest, randomEditSequencesKeepEveryReachableContainerSound)
                         o->transform()[0] = o->transform()[5] = o->transform()[10] = uniform(0.7, 1.3);
                     }
                 }
-                host->pushCommand(op == 4 ? static_cast<AbtCommand*>(new RoateCmd()) : new RescaleCmd(), false);
+                host->pushCommand(op == 4 ? static_cast<AbtCommand*>(new RoateCmd()) : new RescaleCmd(),
+                                  false);
                 for (ObjectEx* o : objects) {
                     o->resetTransform();
                     o->waitForJobs();
