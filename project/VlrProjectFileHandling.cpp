@@ -214,10 +214,15 @@ IO_ERROR VlrProjectFileHandling::finishLoad(project::ProjectContents& contents, 
         logText("Read GL Infor failed!");
         return IO_MISC_ERROR;
     }
-    // Everything is checked; from here on nothing fails.
+    // Everything is checked; from here on nothing fails. The objects' octrees
+    // are built side by side, each on its object's own worker, and every
+    // worker has ended before its object is touched again (the end of a job
+    // also sets the selection, which the record then overrides).
+    for (auto& mesh : contents.meshes)
+        static_cast<ObjectEx*>(mesh.get())->startJob(ObjectCalcThread::BuildOctreeJob, false);
     for (size_t r = 0; r < contents.meshes.size(); ++r) {
         auto* object = static_cast<ObjectEx*>(contents.meshes[r].get());
-        object->rebuildOctree();
+        object->waitForJobs();
         applyObjectInfo(d.objects[r], *object);
         const auto support = contents.supports.find(static_cast<int>(r));
         if (support != contents.supports.end()) {
