@@ -21,9 +21,11 @@ ExportDlg* MainWindow::exportPanel() {
 }
 
 void MainWindow::onBtnExportGcodeClicked() {
+    // Read first: closing an open export panel unchecks the button.
+    const bool checked = _btnExportGcode->isChecked();
     closeSidePanels();
     ExportDlg* panel = exportPanel();
-    if (_btnExportGcode->isChecked()) {
+    if (checked) {
         panel->loadProfileList();
         panel->loadCalibrationList();
         panel->show();

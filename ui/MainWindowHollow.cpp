@@ -32,8 +32,10 @@ void MainWindow::closeHollowPanelIfObjectGone() {
 }
 
 void MainWindow::onBtnHollowClicked() {
+    // Read first: closing an open hollowing panel unchecks the button.
+    const bool checked = _btnHollow->isChecked();
     closeSidePanels();
-    if (!_btnHollow->isChecked()) {
+    if (!checked) {
         // Closing the panel (above) forgot it as the active one.
         if (_activeToolButton == _btnHollow)
             _activeToolButton = nullptr;

@@ -247,6 +247,17 @@ TEST_F(MainWindowWiring, hollowAndExportButtonsOpenTheirPanels) {
     EXPECT_EQ(w->activeToolButton(), hollow);
     EXPECT_EQ(hollowDlg->object(), cube);
     EXPECT_EQ(w->glWidget()->mode(), 7);
+    // Rotate/Move from the context menu takes the active button and leaves the
+    // panel open; the Hollow button then opens it again instead of closing it.
+    w->cmdContextRotateMove();
+    EXPECT_FALSE(hollow->isChecked());
+    EXPECT_FALSE(hollowDlg->isHidden());
+    hollow->click();
+    EXPECT_TRUE(hollow->isChecked());
+    EXPECT_FALSE(hollowDlg->isHidden());
+    EXPECT_FALSE(w->toolButtons()[1]->isChecked());
+    EXPECT_EQ(w->activeToolButton(), hollow);
+    EXPECT_EQ(hollowDlg->object(), cube);
     // The button again closes it, view back to selecting.
     hollow->click();
     EXPECT_TRUE(hollowDlg->isHidden());
