@@ -190,10 +190,13 @@ bool ObjectTable::hitTestVisibleObjects(const double p[3], double tolerance) {
 
 namespace {
 
+// Supports belong to what the user sees selected: a hidden selected object was
+// not lifted to the support offset, so generation and the support relays leave
+// it alone.
 template <typename Fn>
 void forEachSelected(const std::vector<ObjectEx*>& objects, Fn fn) {
     for (ObjectEx* obj : objects)
-        if (obj->isReady() && obj->isSelected())
+        if (obj->isReady() && obj->isSelected() && obj->isVisible())
             fn(obj);
 }
 
@@ -290,7 +293,9 @@ void ObjectTable::pickSupportAtCursor(const QPoint& p) {
 }
 
 void ObjectTable::clearPointedSupports() {
-    forEachSelected(m_objects, [](ObjectEx* o) { o->clearPointedSupport(); });
+    for (ObjectEx* o : m_objects)
+        if (o->isReady())
+            o->clearPointedSupport();
 }
 
 ObjectEx* ObjectTable::takePointedSupport(support::ShapeDeque* changes) {
