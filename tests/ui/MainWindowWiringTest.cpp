@@ -294,4 +294,40 @@ TEST_F(MainWindowWiring, hollowAndExportButtonsOpenTheirPanels) {
     }
 }
 
+// The hollowing panel's Ok through the window: one undoable command replaces
+// the object by a hollowed copy (smaller volume, an inner shell), the panel
+// closes and lets go; Undo and Redo swap the two objects.
+TEST_F(MainWindowWiring, hollowOkIsOneUndoableReplacement) {
+    ObjectTable* table = ObjectTable::instance();
+    ObjectEx* cube = addObject(meshfixtures::cube(20.0), "cube");
+    ASSERT_TRUE(w->pushCommand(new ImportObjectCmd({cube}), false));
+    cube->setSelected(true);
+    QAbstractButton* hollow = w->toolButtons()[3];
+    hollow->click();
+    auto* panel = w->findChild<HollowDlg*>();
+    ASSERT_NE(panel, nullptr);
+    ASSERT_FALSE(panel->isHidden());
+    const std::size_t commands = w->commandManager()->undoCount();
+    auto* ok = panel->findChild<QPushButton*>("_btnOk");
+    ASSERT_NE(ok, nullptr);
+    ok->click();
+    EXPECT_EQ(w->commandManager()->undoCount(), commands + 1);
+    EXPECT_TRUE(panel->isHidden());
+    EXPECT_FALSE(hollow->isChecked());
+    EXPECT_EQ(w->activeToolButton(), nullptr);
+    ASSERT_EQ(table->count(), 1);
+    ObjectEx* hollowed = table->objects().front();
+    EXPECT_NE(hollowed, cube);
+    EXPECT_GT(hollowed->triangleCount(), cube->triangleCount());
+    EXPECT_TRUE(table->isModified());
+
+    w->menuEditUndo();
+    ASSERT_EQ(table->count(), 1);
+    EXPECT_EQ(table->objects().front(), cube);
+    EXPECT_EQ(cube->triangleCount(), 12u);
+    w->menuEditRedo();
+    ASSERT_EQ(table->count(), 1);
+    EXPECT_EQ(table->objects().front(), hollowed);
+}
+
 } // namespace
