@@ -11,6 +11,7 @@
 #include "topolib/StlVertex.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <deque>
@@ -74,14 +75,35 @@ bool segmentCrossesTriangle(const double a[3], const double b[3], const topolib:
     return along >= 0.0 && along <= 1.0;
 }
 
-// Whether the axis of hole h crosses a live triangle of an inner shell.
-bool axisReachesInnerShell(const topolib::StlObject& model, const DrainHole& h) {
+// Whether hole h's tool meets an inner shell: its axis or one of its side
+// lines (start ring corner to end ring corner) crosses a live triangle of an
+// inner shell. The side lines count for a hole whose axis runs outside the
+// material (along a face or an edge) while its body still opens the cavity.
+bool holeReachesInnerShell(const topolib::StlObject& model, DrainHole& h) {
+    if (h.vertexCount() == 0)
+        h.rebuild();
+    std::vector<std::array<double, 6>> lines;
+    std::array<double, 6> axis{};
     double end[3];
     h.endCentre(end);
+    for (int k = 0; k < 3; ++k) {
+        axis[static_cast<std::size_t>(k)] = h.start[k];
+        axis[static_cast<std::size_t>(k + 3)] = end[k];
+    }
+    lines.push_back(axis);
+    const std::vector<double>& v = h.vertices();
+    const std::size_t n = DrainHole::kSides;
+    for (std::size_t i = 0; i < n && v.size() >= 6 * n; ++i)
+        lines.push_back(
+            {v[3 * i], v[3 * i + 1], v[3 * i + 2], v[3 * (n + i)], v[3 * (n + i) + 1], v[3 * (n + i) + 2]});
     double lo[3], hi[3];
     for (int k = 0; k < 3; ++k) {
-        lo[k] = std::min(h.start[k], end[k]);
-        hi[k] = std::max(h.start[k], end[k]);
+        lo[k] = HUGE_VAL;
+        hi[k] = -HUGE_VAL;
+        for (const auto& l : lines) {
+            lo[k] = std::min({lo[k], l[static_cast<std::size_t>(k)], l[static_cast<std::size_t>(k + 3)]});
+            hi[k] = std::max({hi[k], l[static_cast<std::size_t>(k)], l[static_cast<std::size_t>(k + 3)]});
+        }
     }
     for (const topolib::StlShell* shell : model.shells()) {
         if (shell->spare == 0)
@@ -96,8 +118,11 @@ bool axisReachesInnerShell(const topolib::StlObject& model, const DrainHole& h) 
                                  c2 = t->vertices[2]->pos.data()[k];
                     apart = std::max({c0, c1, c2}) < lo[k] || std::min({c0, c1, c2}) > hi[k];
                 }
-                if (!apart && segmentCrossesTriangle(h.start, end, t))
-                    return true;
+                if (apart)
+                    continue;
+                for (const auto& l : lines)
+                    if (segmentCrossesTriangle(l.data(), l.data() + 3, t))
+                        return true;
             }
     }
     return false;
@@ -451,14 +476,14 @@ int HollowContext::createHoles() {
     if (model->octree() == nullptr)
         model->rebuildOctree();
 
-    // A hole reaches the cavity when its axis crosses an inner shell and its
-    // far end does not lie in material (a hole pointing out of the object, or
-    // placed beside it, crosses no inner shell).
+    // A hole reaches the cavity when its tool meets an inner shell and its far
+    // end does not lie in material (a hole pointing out of the object, or
+    // placed beside it, meets no inner shell).
     int warnings = 0;
     for (std::size_t k = 0; k < m_holes.size(); ++k) {
         double end[3];
         m_holes[k]->endCentre(end);
-        if (model->isInsideByUpwardRay(end) || !axisReachesInnerShell(*model, *m_holes[k])) {
+        if (model->isInsideByUpwardRay(end) || !holeReachesInnerShell(*model, *m_holes[k])) {
             ++warnings;
             const std::string text =
                 "Drain hole " + std::to_string(k + 1) + " does not reach the hollow inside.";
