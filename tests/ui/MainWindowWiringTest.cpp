@@ -12,6 +12,7 @@
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "scene/SceneCommands.h"
+#include "scene/SceneHost.h"
 #include "src/Features/lcm/HollowDlg.h"
 #include "ui/FileDialogProvider.h"
 #include "ui/MainWindow.h"
@@ -20,6 +21,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QCheckBox>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileInfo>
@@ -52,6 +54,8 @@ protected:
         fileIo::installFileHandlers();
         installMemoryCheck([](const uint64_t&) { return true; });
         w = MainWindow::instance();
+        // Another suite in the same process may have left its own host.
+        setSceneHost(w);
         w->setFileDialogProvider(&dialogs);
         w->projectManager()->resetProject();
     }
@@ -232,7 +236,8 @@ TEST_F(MainWindowWiring, hollowAndExportButtonsOpenTheirPanels) {
     EXPECT_FALSE(hollow->isChecked());
     EXPECT_EQ(HollowDlg::ifShown(w->findChild<HollowDlg*>()), nullptr);
 
-    // With one object: the panel holds it, the view places holes (mode 7).
+    // With one object: the panel holds it; the view places holes (mode 7) while
+    // "Make Holes" is checked (only the panel's first opening), else idles (8).
     ObjectEx* cube = addObject(meshfixtures::cube(20.0), "cube");
     cube->setSelected(true);
     gcode->click();
@@ -246,7 +251,11 @@ TEST_F(MainWindowWiring, hollowAndExportButtonsOpenTheirPanels) {
     EXPECT_TRUE(hollow->isChecked());
     EXPECT_EQ(w->activeToolButton(), hollow);
     EXPECT_EQ(hollowDlg->object(), cube);
-    EXPECT_EQ(w->glWidget()->mode(), 7);
+    auto* makeHoles = hollowDlg->findChild<QCheckBox*>("_checkMakeHoles");
+    ASSERT_NE(makeHoles, nullptr);
+    EXPECT_EQ(w->glWidget()->mode(), makeHoles->isChecked() ? 7 : 8);
+    makeHoles->click();
+    EXPECT_EQ(w->glWidget()->mode(), makeHoles->isChecked() ? 7 : 8);
     // Rotate/Move from the context menu takes the active button and leaves the
     // panel open; the Hollow button then opens it again instead of closing it.
     w->cmdContextRotateMove();
