@@ -7,7 +7,9 @@
 // - "VlrProDesc.xml" must be there once;
 // - every entry is read to its end and closed, so a CRC error is seen;
 // - the counts of a geometry entry are checked against the entry's
-//   uncompressed size and the memory check before its mesh is built;
+//   uncompressed size and the memory check before its mesh is built; a mesh
+//   with a position that is not finite is refused, and its bounding box is
+//   computed from its vertices rather than taken from the entry;
 // - the object numbers must be 0 .. n-1 for the n descriptor records.
 // Entry names are only matched, never used as paths.
 #include "project/IoError.h"

@@ -18,6 +18,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <limits>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -133,6 +134,17 @@ TEST_F(ProjectFailureTest, damagedArchivesFailWithTheirCodeAndAddNothing) {
     QByteArray hugeVertices = cube;
     const int vertexCountAt = 256 + 4 + 24 + 256;
     std::memset(hugeVertices.data() + vertexCountAt, 0xFF, 4);
+    // A stored box of NaN (the octree would divide it for ever) and a vertex
+    // at infinity.
+    auto putFloat = [](QByteArray& bytes, int at, float v) {
+        char raw[4];
+        std::memcpy(raw, &v, 4);
+        bytes.replace(at, 4, raw, 4);
+    };
+    QByteArray nanBox = sphere, infiniteVertex = sphere;
+    for (int k = 0; k < 6; ++k)
+        putFloat(nanBox, 256 + 4 + 4 * k, std::numeric_limits<float>::quiet_NaN());
+    putFloat(infiniteVertex, vertexCountAt + 4 + 12 * 3 + 4, std::numeric_limits<float>::infinity());
 
     struct Case {
         const char* what;
@@ -155,6 +167,8 @@ TEST_F(ProjectFailureTest, damagedArchivesFailWithTheirCodeAndAddNothing) {
         {"descriptor without view", {{desc, "<Project><Objects/></Project>"}}, 8, 0},
         {"bad version", {{desc, "<Project><DocVersion>x</DocVersion></Project>"}}, 4, 0},
         {"vertex count 0xFFFFFFFF", {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", hugeVertices}}, 6, 0},
+        {"box not finite", {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", nanBox}}, 0, 1},
+        {"vertex not finite", {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", infiniteVertex}}, 6, 0},
         {"empty geometry", {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", QByteArray()}}, 6, 0},
         {"geometry cut short", {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", sphere.left(sphere.size() / 2)}}, 6, 0},
         {"a bad entry after a good one",
