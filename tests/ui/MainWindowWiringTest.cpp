@@ -114,6 +114,12 @@ TEST_F(MainWindowWiring, projectMenuRoundTripsTheScene) {
     trigger("_menuFileSaveProj");
     EXPECT_EQ(dialogs.saves, 1);
 
+    // The slice preview stays open through New and Open (its worker pauses
+    // while the scene is replaced).
+    QAbstractButton* slice = w->toolButtons()[7];
+    slice->click();
+    ASSERT_TRUE(slice->isChecked());
+
     // A change that can be undone, then New: nothing was changed since the
     // save except by a command, so New asks; No discards.
     for (ObjectEx* o : table->objects())
@@ -136,6 +142,8 @@ TEST_F(MainWindowWiring, projectMenuRoundTripsTheScene) {
     EXPECT_EQ(sceneSummary(), saved);
     EXPECT_EQ(w->projectManager()->projectPath(), path);
     EXPECT_FALSE(w->progressBar()->isVisible());
+    EXPECT_TRUE(slice->isChecked());
+    slice->click();
 
     // Save As writes a second file with the same scene.
     const QString copy = dir.filePath("copy.vpf");
