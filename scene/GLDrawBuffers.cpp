@@ -1,9 +1,7 @@
 #include "scene/GLDrawBuffers.h"
 
 #include "scene/ObjectEx.h"
-#ifdef VELAR_HAVE_SUPPORT
 #include "support/SupportGen.h"
-#endif
 
 #include <mutex>
 #include <unordered_map>
@@ -79,10 +77,8 @@ void releaseObjectGLNames(ObjectEx* object) {
         if (name)
             p.buffers.push_back(name);
     object->buffersToDelete().clear();
-#ifdef VELAR_HAVE_SUPPORT
     if (const auto& gen = object->supportGenIfAny())
         gen->releaseRenderBuffers(p.buffers);
-#endif
 }
 
 void flushDeletedGLNames() {
@@ -105,12 +101,10 @@ void recordObjectGLNames(const ObjectEx* object) {
     n.triangle = object->glTriangleBuffer;
     n.edge = object->glEdgeBuffer;
     n.triangleIsList = g_functions.deleteBuffers == nullptr || object->glVertexBuffer == 0;
-#ifdef VELAR_HAVE_SUPPORT
     if (const auto& gen = object->supportGenIfAny()) {
         n.supportVertex = gen->vertexBuffer;
         n.supportIndex = gen->indexBuffer;
     }
-#endif
     if (n.vertex || n.triangle || n.edge || n.supportVertex || n.supportIndex)
         recorded()[object->serial()] = n;
     else
@@ -154,11 +148,9 @@ void dropStaleGLNames(ObjectEx* object) {
         object->glVertexBuffer = object->glTriangleBuffer = object->glEdgeBuffer = 0;
         object->setTriangleRenderStale(true);
     }
-#ifdef VELAR_HAVE_SUPPORT
     if (const auto& gen = object->supportGenIfAny(); gen && (gen->vertexBuffer || gen->indexBuffer)) {
         gen->vertexBuffer = gen->indexBuffer = 0;
         gen->triangleCount = 0;
         gen->markChanged();
     }
-#endif
 }

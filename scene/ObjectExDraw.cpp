@@ -110,7 +110,8 @@ void ObjectEx::draw(bool useBuffers, int /*flag*/) {
     const GLBufferFunctions& gl = glBufferFunctions();
     // Names handed back while the context was not current (dropped supports).
     deleteBufferNames(buffersToDelete());
-    if (!isLoaded() || !isVisible())
+    // An import still waiting for its place on the platform is not shown yet.
+    if (!isReady() || !isLoaded() || !isVisible())
         return;
     if (useBuffers && gl.genBuffers) {
         if (triangleRenderStale() || glVertexBuffer == 0) {

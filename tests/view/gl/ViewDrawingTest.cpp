@@ -6,6 +6,7 @@
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "scene/SceneHost.h"
+#include "support/SupportGen.h"
 #include "view/MainGLWidget.h"
 
 #include <QApplication>
@@ -198,11 +199,15 @@ TEST_F(ViewDrawing, objectIsDrawnInItsShadeColourWithAndWithoutVertexBuffers) {
             ObjectTable::instance()->deleteAllObjects();
             view->disableVertexBuffers();
         }
-        addCube(40, {45, 45, 0});
+        ObjectEx* cube = addCube(40, {45, 45, 0});
         view->resetView();
-        const QImage image = frame();
         const double lo[3] = {45, 45, 0}, hi[3] = {85, 85, 40};
         const QRect box = projectedBox(lo, hi);
+        // Loaded but still waiting for its place on the platform: not shown.
+        cube->setImportPending(true);
+        EXPECT_EQ(countIn(frame(), core(box), isShade).matching, 0);
+        cube->setImportPending(false);
+        const QImage image = frame();
         EXPECT_GT(countIn(image, core(box), isShade).fraction(), 0.9);
         // Not selected: grey.
         ObjectTable::instance()->selectAll(false);
@@ -231,23 +236,45 @@ TEST_F(ViewDrawing, clicksAndRectanglesSelectAsTheUserExpects) {
     const QPoint pa = screenOf(20, 20, 20), pb = screenOf(100, 100, 20);
     ObjectTable* table = ObjectTable::instance();
 
+    // The modifiers travel only with the events (sent, not spontaneous: the
+    // application's own keyboard state knows nothing of Control).
+    auto send = [&](QEvent::Type type, QPoint p, Qt::KeyboardModifiers m) {
+        QMouseEvent e(type, p, Qt::LeftButton, type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                      m);
+        QApplication::sendEvent(view, &e);
+    };
     auto click = [&](QPoint p, Qt::KeyboardModifiers m = Qt::NoModifier) {
-        QTest::mousePress(view, Qt::LeftButton, m, p);
-        QTest::mouseRelease(view, Qt::LeftButton, m, p);
+        send(QEvent::MouseButtonPress, p, m);
+        send(QEvent::MouseButtonRelease, p, m);
         frame();
     };
-    click(pa);
-    EXPECT_TRUE(a->isSelected());
-    EXPECT_FALSE(b->isSelected());
-    click(pb, Qt::ControlModifier); // Ctrl adds
-    EXPECT_TRUE(a->isSelected());
-    EXPECT_TRUE(b->isSelected());
-    click(pb); // a plain click selects only the hit object
-    EXPECT_FALSE(a->isSelected());
-    EXPECT_TRUE(b->isSelected());
-    click(QPoint(790, 590)); // background: the selection stays
-    EXPECT_TRUE(b->isSelected());
-    EXPECT_EQ(table->selectedObjectCount(), 1);
+    // The plain view and the transform mode (without a manipulator shown) select alike.
+    for (int mode : {0, 1}) {
+        SCOPED_TRACE(mode);
+        view->setMode(mode);
+        table->selectAll(false);
+        click(pa);
+        EXPECT_TRUE(a->isSelected());
+        EXPECT_FALSE(b->isSelected());
+        click(pb, Qt::ControlModifier); // Ctrl adds
+        EXPECT_TRUE(a->isSelected());
+        EXPECT_TRUE(b->isSelected());
+        click(pb); // a plain click selects only the hit object
+        EXPECT_FALSE(a->isSelected());
+        EXPECT_TRUE(b->isSelected());
+        click(QPoint(790, 590)); // background: the selection stays
+        EXPECT_TRUE(b->isSelected());
+        EXPECT_EQ(table->selectedObjectCount(), 1);
+        // A rectangle with Control around a adds it.
+        const QRect aBox =
+            projectedBox(std::array<double, 3>{10, 10, 0}.data(), std::array<double, 3>{30, 30, 20}.data());
+        send(QEvent::MouseButtonPress, aBox.topLeft() - QPoint(5, 5), Qt::ControlModifier);
+        send(QEvent::MouseButtonRelease, aBox.bottomRight() + QPoint(5, 5), Qt::ControlModifier);
+        EXPECT_TRUE(a->isSelected());
+        EXPECT_TRUE(b->isSelected());
+    }
+    view->setMode(0);
+    table->selectAll(false);
 
     // A rectangle around both selects both.
     const QRect both =
@@ -294,15 +321,24 @@ TEST_F(ViewDrawing, eachOrientationCubeFaceGivesItsStandardView) {
 }
 
 TEST_F(ViewDrawing, objectsLeavingTheListGiveTheirBuffersBackAndRebuildOnReturn) {
-    ObjectEx* kept = addCube(20, {10, 10, 0});
-    ObjectEx* doomed = addCube(20, {60, 60, 0});
+    // Both stand on supports, so their support buffers are given back too.
+    ObjectEx* kept = addCube(20, {10, 10, 5});
+    ObjectEx* doomed = addCube(20, {60, 60, 5});
+    ASSERT_TRUE(kept->supportGen()->generate());
+    ASSERT_TRUE(doomed->supportGen()->generate());
     frame();
     const GLuint keptName = kept->glVertexBuffer, doomedName = doomed->glVertexBuffer;
+    const GLuint keptSupport = kept->supportGenIfAny()->vertexBuffer;
+    const GLuint doomedSupport[2] = {doomed->supportGenIfAny()->vertexBuffer,
+                                     doomed->supportGenIfAny()->indexBuffer};
     ASSERT_NE(keptName, 0u);
     ASSERT_NE(doomedName, 0u);
+    ASSERT_NE(keptSupport, 0u);
     view->makeCurrent();
     QOpenGLFunctions* gl = QOpenGLContext::currentContext()->functions();
     EXPECT_TRUE(gl->glIsBuffer(doomedName));
+    for (GLuint name : doomedSupport)
+        EXPECT_TRUE(gl->glIsBuffer(name));
     // One object is deleted, the other waits in the undo history.
     ObjectTable::instance()->removeObject(doomed, true);
     ObjectTable::instance()->removeObject(kept, false);
@@ -310,13 +346,18 @@ TEST_F(ViewDrawing, objectsLeavingTheListGiveTheirBuffersBackAndRebuildOnReturn)
     view->makeCurrent();
     EXPECT_FALSE(gl->glIsBuffer(doomedName));
     EXPECT_FALSE(gl->glIsBuffer(keptName));
-    // Back in the list it draws again, from new buffers.
+    EXPECT_FALSE(gl->glIsBuffer(keptSupport));
+    for (GLuint name : doomedSupport)
+        EXPECT_FALSE(gl->glIsBuffer(name));
+    // Back in the list it draws again, from new buffers, supports included.
     ObjectTable::instance()->addObject(kept);
     const QImage image = frame();
-    const double lo[3] = {10, 10, 0}, hi[3] = {30, 30, 20};
+    const double lo[3] = {10, 10, 5}, hi[3] = {30, 30, 25};
     EXPECT_GT(countIn(image, core(projectedBox(lo, hi)), isShade).fraction(), 0.9);
     view->makeCurrent();
     EXPECT_TRUE(gl->glIsBuffer(kept->glVertexBuffer));
+    EXPECT_NE(kept->supportGenIfAny()->triangleCount, 0u);
+    EXPECT_TRUE(gl->glIsBuffer(kept->supportGenIfAny()->vertexBuffer));
 }
 
 } // namespace
