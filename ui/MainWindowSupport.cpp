@@ -18,6 +18,7 @@ SupportDlg* MainWindow::supportPanel() {
         panel->setGeometry(54, 150, panel->panelWidth, panel->panelHeight - panel->paramGroupHeight());
         panel->setGLWidget(_glWidget);
         panel->setCloseHook([this] { resetToolButtons(nullptr); });
+        panel->setSlicePreview([this] { return zSlicePanelIfAny(); });
         panel->hide();
         _supportDlg = panel;
     }

@@ -15,6 +15,8 @@
 
 namespace {
 
+constexpr int kMinSlicePanelHeight = 100;
+
 template <class Panel> void placePanel(Panel* panel) {
     panel->setAutoFillBackground(true);
     panel->setGeometry(54, 150, panel->panelWidth, panel->panelHeight);
@@ -85,7 +87,8 @@ ZSliceDlg* MainWindow::zSlicePanel() {
         auto* panel = new ZSliceDlg(_glFrame);
         panel->setAutoFillBackground(true);
         const int y = (kToolButtonSpacing + 44) * kToolButtonCount + 155;
-        panel->setGeometry(5, y, panel->panelWidth, std::max(1, _glFrame->height() - 10 - y));
+        // A short window still gives the panel room for its slider and buttons.
+        panel->setGeometry(5, y, panel->panelWidth, std::max(kMinSlicePanelHeight, _glFrame->height() - 10 - y));
         panel->hide();
         panel->setView(_glWidget);
         _zSliceDlg = panel;

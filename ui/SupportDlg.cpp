@@ -5,6 +5,7 @@
 #include "scene/SceneHost.h"
 #include "scene/SupportCommands.h"
 #include "view/MainGLWidget.h"
+#include "view/ZSliceDlg.h"
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>
@@ -284,7 +285,12 @@ void SupportDlg::onAngleValueChanged(double) {
 
 void SupportDlg::onBtnGenerateClicked() {
     logText("------------ Start Generate Support --------");
-    generateSupportsForSelection(params(), m_supportType, m_baseType);
+    {
+        // The lift to the Z offset moves meshes outside a command: the slice
+        // preview's worker must not cut them meanwhile.
+        const ZSliceDlg::SceneChange sliceGuard(m_slicePreview ? m_slicePreview() : nullptr);
+        generateSupportsForSelection(params(), m_supportType, m_baseType);
+    }
     sceneHost()->updateGLView();
     saveParams();
     logText("------------ End Generate Support --------");

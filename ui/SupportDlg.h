@@ -17,6 +17,7 @@
 #include <functional>
 
 class MainGLWidget;
+class ZSliceDlg;
 class QCheckBox;
 class QDoubleSpinBox;
 class QGroupBox;
@@ -32,6 +33,9 @@ public:
     void setGLWidget(MainGLWidget* view) { m_view = view; }
     // Run when the panel closes itself; the main window unchecks its tool buttons.
     void setCloseHook(std::function<void()> hook) { m_closeHook = std::move(hook); }
+    // The slice preview to pause while Generate lifts the selection (null or
+    // unset: none is open).
+    void setSlicePreview(std::function<ZSliceDlg*()> panel) { m_slicePreview = std::move(panel); }
     // Subtracted from the panel's height while the parameters are hidden.
     int paramGroupHeight() const { return m_paramGroupHeight; }
     // Check Add (Delete) and run its slot (keys A and D).
@@ -83,6 +87,7 @@ private:
     int m_paramGroupHeight = 0;
     MainGLWidget* m_view = nullptr;
     std::function<void()> m_closeHook;
+    std::function<ZSliceDlg*()> m_slicePreview;
 
     std::array<QDoubleSpinBox*, support::SupportParams::kCount> m_boxes{};
     QGroupBox* _groupParameters = nullptr;

@@ -12,6 +12,8 @@
 #include "scene/ObjectTable.h"
 #include "scene/SceneCommands.h"
 #include "ui/MainWindow.h"
+#include "view/MainGLWidget.h"
+#include "view/Manipulator.h"
 #include "view/SliceRender.h"
 #include "view/SliceTesselator.h"
 #include "view/SlicingThread.h"
@@ -68,6 +70,8 @@ TEST(SlicePreviewWindow, openCloseWhileTheSceneChangesThroughTheWindow) {
     button->click();
     auto* panel = window->findChild<ZSliceDlg*>("ZSliceDlg");
     ASSERT_NE(panel, nullptr);
+    // However short the view, the panel keeps room for its slider and buttons.
+    EXPECT_GE(panel->height(), 100);
     EXPECT_FALSE(panel->thread()->isRunning());
     EXPECT_EQ(panel->slider()->value(), 50);
     EXPECT_EQ(panel->slider()->maximum(), 100);
@@ -165,10 +169,38 @@ TEST(SlicePreviewWindow, openCloseWhileTheSceneChangesThroughTheWindow) {
         size_t one = 0;
         expected += recordsArea(&single, &one);
     }
-    button->click();
     EXPECT_EQ(shown, visible);
     EXPECT_GT(expected, 0.0);
     EXPECT_NEAR(area, expected, 1e-9 * expected);
+
+    // Generate Support lifts the models 5 mm above the platform outside the
+    // command: the preview drops the cut at 3.0 and cuts the lifted scene,
+    // where nothing is left at that height.
+    auto* supportButton = window->findChild<QAbstractButton*>("_btnGenerateSupport");
+    ASSERT_NE(supportButton, nullptr);
+    supportButton->click();
+    auto* generate = window->findChild<QAbstractButton*>("_btnGenerate");
+    ASSERT_NE(generate, nullptr);
+    // The lift tells the view of the new selection box right after moving
+    // the meshes: slicing must already be paused then.
+    auto* handle = dynamic_cast<TransformHandle*>(window->glWidget()->manipulator());
+    if (!handle)
+        handle = TransformHandle::install(window->glWidget());
+    int boxUpdates = 0, pausedAtUpdate = 0;
+    const QMetaObject::Connection watch = QObject::connect(handle, &TransformHandle::selectionBoxChanged, [&] {
+        ++boxUpdates;
+        pausedAtUpdate += panel->thread()->isPaused() ? 1 : 0;
+    });
+    const int cuts = panel->thread()->finishedCount();
+    generate->click();
+    QObject::disconnect(watch);
+    EXPECT_GT(boxUpdates, 0);
+    EXPECT_EQ(pausedAtUpdate, boxUpdates);
+    EXPECT_EQ(recordsArea(panel->renderer(), &shown), 0.0);
+    ASSERT_TRUE(scenefixtures::runEventsUntil([&] { return panel->thread()->finishedCount() > cuts; }, 30000));
+    EXPECT_EQ(recordsArea(panel->renderer(), &shown), 0.0);
+    supportButton->click();
+    button->click();
     table->deleteAllObjects();
     window->commandManager()->clear();
 }
