@@ -13,23 +13,29 @@
 #include <algorithm>
 #include <mutex>
 
-// One import batch: its objects in file order (failed and removed ones taken
-// out) and those whose import has not been placed yet.
+// One import batch: the serials of its objects in file order (failed and
+// forgotten ones taken out) and the objects whose import has not been placed
+// yet. Placed objects are known by serial only: the batch never owns them,
+// and one of them may be deleted (by a scene reset or by a command that took
+// it out of the list) before the batch ends.
 struct ObjectTable::ImportBatch {
-    std::vector<ObjectEx*> objects;
+    std::vector<quint64> objects;
     std::vector<ObjectEx*> pending;
     bool signalled = false;
 };
 
 namespace {
 
-template <typename T>
-bool eraseValue(T& container, ObjectEx* obj) {
+template <typename T> bool eraseValue(T& container, ObjectEx* obj) {
     auto it = std::find(container.begin(), container.end(), obj);
     if (it == container.end())
         return false;
     container.erase(it);
     return true;
+}
+
+void eraseSerial(std::vector<quint64>& serials, quint64 serial) {
+    serials.erase(std::remove(serials.begin(), serials.end(), serial), serials.end());
 }
 
 // The file name without its last extension ("part.old.stl" gives "part.old").
@@ -136,7 +142,7 @@ void ObjectTable::importObjects(const QStringList& files) {
         obj->setImportPending(true);
         obj->storeFilePath(file.toStdWString());
         m_objects.push_back(obj);
-        batch->objects.push_back(obj);
+        batch->objects.push_back(obj->serial());
         batch->pending.push_back(obj);
         m_waitingImports.push_back(obj);
     }
@@ -165,7 +171,7 @@ void ObjectTable::startWaitingImports() {
 
 std::shared_ptr<ObjectTable::ImportBatch> ObjectTable::batchOf(const ObjectEx* obj) const {
     for (const auto& batch : m_batches)
-        if (std::find(batch->objects.begin(), batch->objects.end(), obj) != batch->objects.end())
+        if (std::find(batch->objects.begin(), batch->objects.end(), obj->serial()) != batch->objects.end())
             return batch;
     return nullptr;
 }
@@ -174,13 +180,15 @@ void ObjectTable::forgetImport(ObjectEx* obj) {
     eraseValue(m_waitingImports, obj);
     const bool wasRunning = eraseValue(m_runningImports, obj);
     if (std::shared_ptr<ImportBatch> batch = batchOf(obj)) {
-        eraseValue(batch->objects, obj);
+        eraseSerial(batch->objects, obj->serial());
         eraseValue(batch->pending, obj);
         if (batch->pending.empty())
-            QMetaObject::invokeMethod(this, [this, batch] { finishBatchIfDone(batch); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, batch] { finishBatchIfDone(batch); }, Qt::QueuedConnection);
     }
     if (wasRunning)
-        QMetaObject::invokeMethod(this, [this] { startWaitingImports(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { startWaitingImports(); }, Qt::QueuedConnection);
 }
 
 void ObjectTable::finishBatchIfDone(const std::shared_ptr<ImportBatch>& batch) {
@@ -188,7 +196,16 @@ void ObjectTable::finishBatchIfDone(const std::shared_ptr<ImportBatch>& batch) {
         return;
     batch->signalled = true;
     m_batches.erase(std::remove(m_batches.begin(), m_batches.end(), batch), m_batches.end());
-    m_finishedBatch = batch->objects;
+    // Only the batch's objects still in the list: one that a command took out
+    // after it was placed (an unload, a hollowing that replaced it) belongs to
+    // that command, and one deleted by a scene reset is gone.
+    m_finishedBatch.clear();
+    for (quint64 serial : batch->objects) {
+        auto it = std::find_if(m_objects.begin(), m_objects.end(),
+                               [serial](const ObjectEx* o) { return o->serial() == serial; });
+        if (it != m_objects.end())
+            m_finishedBatch.push_back(*it);
+    }
     emit allObjectImported();
     m_finishedBatch.clear();
 }
@@ -216,7 +233,7 @@ void ObjectTable::onImportFinished(quint64 serial) {
         failure = result == 4 ? QStringLiteral("NOT ENOUGH MEMORY TO OPEN THIS OBJECT!")
                               : QStringLiteral("Load object fail!");
         if (batch) {
-            eraseValue(batch->objects, obj);
+            eraseSerial(batch->objects, obj->serial());
             eraseValue(batch->pending, obj);
         }
         const int index = indexOf(obj);
@@ -240,7 +257,8 @@ void ObjectTable::onImportFinished(quint64 serial) {
 
 namespace {
 
-bool footprintsOverlap(const double aMin[2], const double aMax[2], const double bMin[2], const double bMax[2]) {
+bool footprintsOverlap(const double aMin[2], const double aMax[2], const double bMin[2],
+                       const double bMax[2]) {
     return aMin[0] < bMax[0] && aMin[1] < bMax[1] && bMin[0] < aMax[0] && bMin[1] < aMax[1];
 }
 
