@@ -26,6 +26,7 @@ void BM_Road(benchmark::State& state) {
     for (auto _ : state) {
         QTemporaryDir dir;
         road::Road r(dir.path());
+        const QString project = dir.filePath("road.vpf");
         auto step = [&](const char* name, const std::function<bool()>& run) {
             QElapsedTimer t;
             t.start();
@@ -57,8 +58,13 @@ void BM_Road(benchmark::State& state) {
             {"08_supports_ms", [&] { return r.generateSupports(); }},
             {"09_add_point_ms", [&] { return r.addSupportPoint(); }},
             {"10_delete_point_ms", [&] { return r.deleteSupportPoint(); }},
-            {"11_slice_preview_ms", [&] { return r.openSlicePreview(); }},
-            {"12_slice_slider_ms", [&] { return r.moveSliceSlider(20) && r.moveSliceSlider(80); }},
+            {"11_hollow_ms", [&] { return r.hollowTorus(); }},
+            {"12_slice_preview_ms", [&] { return r.openSlicePreview(); }},
+            {"13_slice_slider_ms", [&] { return r.moveSliceSlider(20) && r.moveSliceSlider(80); }},
+            {"14_save_project_ms", [&] { return r.saveProject(project); }},
+            {"15_new_project_ms", [&] { return r.newProject(); }},
+            {"16_open_project_ms", [&] { return r.openProject(project, 2); }},
+            {"17_export_gcode_ms", [&] { return r.exportSphereGcode(dir.filePath("sphere.gcode")) > 0; }},
         };
         for (const auto& s : road)
             if (!step(s.first, s.second))

@@ -6,10 +6,14 @@
 #include "app/MemoryCheck.h"
 #include "app/Platform.h"
 #include "app/Startup.h"
+#include "export/ExportDlg.h"
+#include "export/GcodeExport.h"
 #include "fileIo/FileHandlingFactory.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "scene/ScaleDlg.h"
+#include "src/Features/lcm/HollowContext.h"
+#include "src/Features/lcm/HollowDlg.h"
 #include "support/AbtShape.h"
 #include "support/ConeShape.h"
 #include "support/SupportGen.h"
@@ -22,16 +26,25 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QSlider>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -57,6 +70,24 @@ ColourCount countColours(const QImage& image, const QRect& region) {
                 ++c.grey;
         }
     return c;
+}
+
+QTimer* typeIntoNextFileDialog(const QString& path) {
+    auto* timer = new QTimer;
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, [timer, path] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        auto* name = dialog ? dialog->findChild<QLineEdit*>("fileNameEdit") : nullptr;
+        if (!name || !name->isVisible())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        name->setFocus();
+        QTest::keyClicks(name, path);
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    timer->start();
+    return timer;
 }
 
 Road::Road(const QString& workDir) : _workDir(workDir) {
@@ -86,6 +117,21 @@ bool Road::start() {
     fileIo::installFileHandlers();
     window->setApplication(qApp);
     window->setFileDialogProvider(&dialogs);
+    // A message box on the road is recorded and answered with its default
+    // button, so that the road goes on and the test can tell what it said.
+    auto* guard = new QTimer(window);
+    guard->setInterval(50);
+    QObject::connect(guard, &QTimer::timeout, [this] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        messages << box->text();
+        if (QAbstractButton* b = box->defaultButton() ? box->defaultButton() : box->escapeButton())
+            b->click();
+        else
+            box->reject();
+    });
+    guard->start();
     window->resize(1200, 900);
     window->show();
     return QTest::qWaitForWindowExposed(window) && !_logPath.isEmpty();
@@ -283,6 +329,54 @@ bool Road::scaleSphereHalf() {
     return panel->isHidden();
 }
 
+void Road::torusTop(double out[3]) {
+    double lo[3], hi[3];
+    torus->waitForBoxJobs();
+    torus->readBox(lo, hi);
+    const double tube = (hi[2] - lo[2]) / 2;
+    out[0] = hi[0] - tube;
+    out[1] = (lo[1] + hi[1]) / 2;
+    out[2] = hi[2];
+}
+
+bool Road::hollowTorus() {
+    // The support panel (still open in its delete mode) goes by its button.
+    if (window->toolButtons()[4]->isChecked())
+        window->toolButtons()[4]->click();
+    double top[3];
+    torusTop(top);
+    window->glWidget()->updateGL();
+    // Slightly inside the top edge as the view shows it.
+    const QPoint at = screenOf(top[0], top[1], top[2] - 0.5);
+    clickView(at);
+    if (!torus->isSelected() || sphere->isSelected())
+        return false;
+    window->toolButtons()[3]->click();
+    auto* panel = window->findChild<HollowDlg*>();
+    if (!panel || panel->isHidden())
+        return false;
+    auto* offset = panel->findChild<QDoubleSpinBox*>("_dsbOffset");
+    offset->setFocus();
+    offset->selectAll();
+    QTest::keyClicks(offset, "2");
+    QTest::keyClick(offset, Qt::Key_Return);
+    auto* makeHoles = panel->findChild<QCheckBox*>("_checkMakeHoles");
+    if (!makeHoles->isChecked())
+        makeHoles->click();
+    if (window->glWidget()->mode() != 7)
+        return false;
+    window->glWidget()->updateGL();
+    clickView(at);
+    if (!panel->context() || panel->context()->holes().size() != 1)
+        return false;
+    panel->findChild<QPushButton*>("_btnOk")->click();
+    QCoreApplication::processEvents();
+    for (ObjectEx* o : ObjectTable::instance()->objects())
+        if (o != sphere)
+            torus = o;
+    return panel->isHidden();
+}
+
 bool Road::openSlicePreview() {
     window->toolButtons()[7]->click();
     auto* panel = window->findChild<ZSliceDlg*>();
@@ -323,6 +417,75 @@ bool Road::moveSliceSlider(int value) {
             return std::isfinite(h) && std::abs(h - target) <= panel->step() + 1e-6;
         },
         60000);
+}
+
+int Road::exportSphereGcode(const QString& gcodePath) {
+    window->glWidget()->updateGL();
+    clickView(screenBox(sphere).center());
+    if (!sphere->isSelected())
+        return -1;
+    window->toolButtons()[6]->click();
+    auto* panel = window->findChild<ExportDlg*>();
+    if (!panel || panel->isHidden() || panel->profileCombo()->count() == 0)
+        return -1;
+    panel->selectedButton()->click();
+    panel->profileCombo()->setCurrentIndex(0);
+    bool ended = false;
+    gcodeexport::GcodeExportResult result;
+    QObject::connect(panel->exporter(), &gcodeexport::GcodeExport::finished, panel,
+                     [&](const gcodeexport::GcodeExportResult& r) {
+                         result = r;
+                         ended = true;
+                     });
+    QPushButton* exportButton = nullptr;
+    for (QPushButton* b : panel->findChildren<QPushButton*>())
+        if (b->text() == "Export")
+            exportButton = b;
+    if (!exportButton)
+        return -1;
+    QPointer<QTimer> typing = typeIntoNextFileDialog(gcodePath);
+    exportButton->click();
+    delete typing.data();
+    scenefixtures::runEventsUntil([&] { return ended; }, 300000);
+    QObject::disconnect(panel->exporter(), &gcodeexport::GcodeExport::finished, panel, nullptr);
+    return ended && result.success ? result.layerCount : -1;
+}
+
+void Road::triggerWithFileAnswer(const char* action, const QString& path) {
+    dialogs.saveAnswer = path;
+    dialogs.openAnswer = QStringList{path};
+    QPointer<QTimer> typing = typeIntoNextFileDialog(path);
+    window->findChild<QAction*>(action)->trigger();
+    delete typing.data();
+    QCoreApplication::processEvents();
+}
+
+bool Road::saveProject(const QString& path) {
+    triggerWithFileAnswer("_menuFileSaveProj", path);
+    return scenefixtures::runEventsUntil([&] { return QFileInfo(path).size() > 0; }, 120000);
+}
+
+bool Road::newProject() {
+    window->findChild<QAction*>("_menuFileNew")->trigger();
+    QCoreApplication::processEvents();
+    sphere = torus = nullptr;
+    return ObjectTable::instance()->count() == 0;
+}
+
+bool Road::openProject(const QString& path, int objects) {
+    ObjectTable* table = ObjectTable::instance();
+    triggerWithFileAnswer("_menuFileOpenProj", path);
+    if (!scenefixtures::runEventsUntil([&] { return table->count() == objects && !table->importsRunning(); },
+                                       120000))
+        return false;
+    for (ObjectEx* o : table->objects()) {
+        o->waitForJobs();
+        if (o->hasSupport())
+            sphere = o;
+        else
+            torus = o;
+    }
+    return sphere && torus;
 }
 
 void Road::undo() {

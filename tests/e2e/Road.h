@@ -15,6 +15,7 @@
 #include <functional>
 
 class MainWindow;
+class QTimer;
 class ObjectEx;
 
 namespace road {
@@ -46,6 +47,11 @@ struct ColourCount {
 };
 ColourCount countColours(const QImage& image, const QRect& region);
 
+// Answers the next modal file dialog as a user does: types path into its
+// file name box and presses Return. The returned timer keeps looking for the
+// dialog until it answered or is deleted.
+QTimer* typeIntoNextFileDialog(const QString& path);
+
 class Road {
 public:
     // workDir receives the models, the project and the G-code; the program's
@@ -70,6 +76,12 @@ public:
     bool rotateSphere();
     // The Scale button, 50 typed into the X factor (the ratio kept), Apply.
     bool scaleSphereHalf();
+    // A click on the torus's top, the Hollow button, a 2 mm wall typed into
+    // "Offset", "Make Holes" and a click on the torus's top for one drain
+    // hole, "Ok": the torus replaced by its hollowed copy.
+    bool hollowTorus();
+    // The point at the top of the torus's tube on its +X side.
+    void torusTop(double out[3]);
     // The Z slice button: the cross-section at the middle of the scene.
     bool openSlicePreview();
     // Moves the slider to value (0..100 of the scene's height); waits for
@@ -77,6 +89,17 @@ public:
     bool moveSliceSlider(int value);
     // The height of the shown cross-section (NaN without one).
     double sliceHeight();
+    // A click on the sphere, the "Export to gcode" button, "Selected", the
+    // first profile, "Export" with gcodePath typed into the save dialog;
+    // waits for the slicer. The run's layer count, or -1 when it failed.
+    int exportSphereGcode(const QString& gcodePath);
+    // File > Save Project with path given in the save dialog; waits for the
+    // file.
+    bool saveProject(const QString& path);
+    // File > New Project: an empty scene.
+    bool newProject();
+    // File > Open Project with path chosen; waits until the objects are back.
+    bool openProject(const QString& path, int objects);
     // Undo and Redo from the Edit menu.
     void undo();
     void redo();
@@ -99,9 +122,15 @@ public:
     ObjectEx* torus = nullptr;
     QString spherePath, torusPath, dataDir;
     AnsweringDialogs dialogs;
+    // The texts of the message boxes that came up (each answered with its
+    // default button).
+    QStringList messages;
 
 private:
     void releaseKey(int key);
+    // Triggers a menu action with its file dialog answered by path (through
+    // the window's dialog provider, or typed into a real dialog).
+    void triggerWithFileAnswer(const char* action, const QString& path);
     // Presses key and checks the view's mode; the sphere's live cones, or -1.
     int enterSupportMode(int key, int mode);
     void clickView(const QPoint& p);

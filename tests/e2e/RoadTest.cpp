@@ -7,10 +7,14 @@
 #include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
+#include "topolib/StlTriangle.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <quazip/quazip.h>
 
 #include <array>
 #include <cmath>
@@ -29,6 +33,21 @@ std::array<double, 6> boxOf(const ObjectEx* o) {
     o->waitForBoxJobs();
     o->readBox(lo, hi);
     return {lo[0], lo[1], lo[2], hi[0], hi[1], hi[2]};
+}
+
+int liveTriangles(const ObjectEx* o) {
+    int n = 0;
+    for (const topolib::StlTriangle* t : o->triangles())
+        n += t && !t->isDeleted() ? 1 : 0;
+    return n;
+}
+
+// The entry names of a project archive.
+QStringList projectEntries(const QString& path) {
+    QuaZip zip(path);
+    if (!zip.open(QuaZip::mdUnzip))
+        return {};
+    return zip.getFileNameList();
 }
 
 QRect torusRegion(road::Road& r) {
@@ -169,6 +188,27 @@ TEST(Road, aUsersWholeRoadThroughTheWindow) {
     EXPECT_EQ(r.liveCones(r.sphere), cones);
     EXPECT_EQ(history->undoCount(), commands + 3);
 
+    // The torus hollowed with a 2 mm wall and one drain hole through its top:
+    // one command; the object list holds the hollowed copy in its place, with
+    // an inner shell (more triangles) and a hole (the surface opened and
+    // closed again by the hole's wall).
+    const std::size_t beforeHollow = history->undoCount();
+    ObjectEx* solid = r.torus;
+    const uint32_t solidTriangles = solid->triangleCount();
+    ASSERT_TRUE(r.hollowTorus());
+    EXPECT_EQ(history->undoCount(), beforeHollow + 1);
+    ASSERT_EQ(table->count(), 2);
+    EXPECT_NE(r.torus, solid);
+    EXPECT_GT(r.torus->triangleCount(), solidTriangles);
+    EXPECT_EQ(r.liveCones(r.sphere), cones);
+    {
+        // Hollowed and solid look alike from outside; the top is opened by
+        // the hole, which shows the dark inside.
+        const QImage shot = r.screenshot();
+        const road::ColourCount t = countColours(shot, torusRegion(r));
+        EXPECT_GT(t.grey + t.cyan, t.total / 5);
+    }
+
     // The slice preview: a cross-section at the scene's middle height, then
     // low and high by the slider; the view above the cut is cleared, so the
     // torus shows more of itself at the higher cut.
@@ -180,9 +220,50 @@ TEST(Road, aUsersWholeRoadThroughTheWindow) {
     const double high = r.sliceHeight();
     const road::ColourCount highCut = countColours(r.screenshot(), torusRegion(r));
     EXPECT_GT(high, low + 1.0);
-    EXPECT_GT(lowCut.section, lowCut.total / 50);
-    EXPECT_GT(highCut.section, highCut.total / 50);
+    EXPECT_GT(lowCut.section, lowCut.total / 100);
+    EXPECT_GT(highCut.section, highCut.total / 100);
     EXPECT_NE(lowCut.grey + lowCut.cyan, highCut.grey + highCut.cyan);
+
+    // File > Save Project: one archive with the descriptor, both objects'
+    // geometry and the sphere's supports.
+    const QString project = dir.filePath("road.vpf");
+    const int sphereTriangles = liveTriangles(r.sphere), torusTriangles = liveTriangles(r.torus);
+    ASSERT_TRUE(r.saveProject(project));
+    {
+        const QStringList entries = projectEntries(project);
+        EXPECT_TRUE(entries.contains("VlrProDesc.xml")) << entries.join(' ').toStdString();
+        EXPECT_EQ(entries.filter(QRegularExpression("^ObjGeo/.*\\.vsg$")).size(), 2);
+        EXPECT_EQ(entries.filter(QRegularExpression("^Support/.*\\.xml$")).size(), 1);
+    }
+    // File > New Project: an empty scene and no history.
+    ASSERT_TRUE(r.newProject());
+    EXPECT_EQ(history->undoCount(), 0u);
+    {
+        const QImage shot = r.screenshot();
+        const road::ColourCount all = countColours(shot, shot.rect().adjusted(60, 120, 0, 0));
+        EXPECT_EQ(all.cyan + all.support, 0);
+    }
+    // File > Open Project: both objects back with their triangles and the
+    // sphere's cones.
+    ASSERT_TRUE(r.openProject(project, 2));
+    EXPECT_EQ(liveTriangles(r.sphere), sphereTriangles);
+    EXPECT_EQ(liveTriangles(r.torus), torusTriangles);
+    EXPECT_EQ(r.liveCones(r.sphere), cones);
+    EXPECT_TRUE(r.logText().contains("PROJECT-OPEN"));
+
+    // G-code of the sphere with its supports through the real slicer: one
+    // layer per 0.05 mm of its height, each announced in the file.
+    const QString gcode = dir.filePath("sphere.gcode");
+    double lo[3], hi[3];
+    ASSERT_TRUE(r.sphere->readBox(lo, hi));
+    const int layers = r.exportSphereGcode(gcode);
+    EXPECT_NEAR(layers, hi[2] / 0.05, 2.0);
+    QFile file(gcode);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    EXPECT_TRUE(text.contains(";LAYER_COUNT:" + QByteArray::number(layers)));
+    EXPECT_EQ(text.count("\n;LAYER:"), layers);
+    EXPECT_TRUE(r.messages.isEmpty()) << r.messages.join(" | ").toStdString();
 }
 
 } // namespace
