@@ -307,6 +307,19 @@ void MainGLWidget::paintGL() {
     if (_mousePressed && _pressedButton == 1 &&
         (_mode == 0 || (_mode == 1 && (!_manipulator || _manipulator->operation == 0))))
         drawSelectionRectangle(_pressPos, _lastPos);
+    if (!_siblingsRepainted) {
+        // The tool buttons and panels floating over the view are native
+        // windows of their own; under load X can map one after its first
+        // contents were flushed, leaving it black until it repaints. One
+        // repaint of them shortly after the view's first frame shows them.
+        _siblingsRepainted = true;
+        QTimer::singleShot(250, this, [this] {
+            if (QWidget* frame = parentWidget())
+                for (QWidget* w : frame->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+                    if (w != this && w->isVisible())
+                        w->update();
+        });
+    }
 }
 
 // ---- Rotation centre -------------------------------------------------------------

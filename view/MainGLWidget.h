@@ -167,6 +167,7 @@ private:
     unsigned _platformTexture = 0;
     bool _manipulatorShown = false;
     bool _mousePressed = false;
+    bool _siblingsRepainted = false; // the floating widgets were repainted after the first frame
     ViewCamera _camera;
     QPoint _lastPos, _currentPos, _pressPos;
     Qt::KeyboardModifiers _releaseModifiers; // of the release being handled

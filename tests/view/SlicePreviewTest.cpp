@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <random>
 #include <stdexcept>
@@ -31,6 +32,22 @@ struct SliceCase {
     size_t contours;
     double area;
 };
+
+// A 30 × 15 × 10 box centred on the origin, turned by 30 degrees about x.
+meshfixtures::TriangleSoup tiltedBox() {
+    meshfixtures::TriangleSoup s = meshfixtures::box({30.0, 15.0, 10.0}, {-15.0, -7.5, -5.0});
+    const double c = std::cos(M_PI / 6.0), sn = std::sin(M_PI / 6.0);
+    for (meshfixtures::Facet& f : s)
+        for (meshfixtures::Point& p : f.v)
+            p = {p[0], c * p[1] - sn * p[2], sn * p[1] + c * p[2]};
+    return s;
+}
+
+// The ring between the torus's outer and inner equator polygons (64 sides).
+double torusEquatorArea(double major, double minor) {
+    const double polygon = 32.0 * std::sin(2.0 * M_PI / 64.0);
+    return polygon * ((major + minor) * (major + minor) - (major - minor) * (major - minor));
+}
 
 double recordArea(const SliceRender::Record& r) {
     return triangleAreaXY(r.fillVertices, r.fillIndices);
@@ -59,6 +76,11 @@ TEST(SlicePreview, crossSectionsFillExactlyTheMaterial) {
         // the overlap counted once (non-zero winding).
         {"overlapping cubes", meshfixtures::overlappingCubes(10.0), 7.0, 2, 175.0},
         {"above the cube", meshfixtures::cube(10.0), 12.0, 0, 0.0},
+        // Cut through the ring of vertices of its equator: the hole stays open.
+        {"torus at its equator", meshfixtures::torus(20.0, 6.0, 64, 32, {0.0, 0.0, 6.0}), 6.0, 2,
+         torusEquatorArea(20.0, 6.0)},
+        // The cut through a tilted box is 30 long and 15 / cos 30° wide.
+        {"tilted box", tiltedBox(), 0.5, 1, 30.0 * 15.0 / std::cos(M_PI / 6.0)},
     };
     for (const SliceCase& c : cases) {
         SCOPED_TRACE(c.name);
