@@ -24,10 +24,12 @@
 #include "view/ZSliceDlg.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDateTime>
 #include <QDir>
 #include <QDoubleSpinBox>
@@ -74,16 +76,22 @@ ColourCount countColours(const QImage& image, const QRect& region) {
 
 QTimer* typeIntoNextFileDialog(const QString& path) {
     auto* timer = new QTimer;
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, [timer, path] {
+    timer->setInterval(200);
+    QObject::connect(timer, &QTimer::timeout, [path] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         auto* name = dialog ? dialog->findChild<QLineEdit*>("fileNameEdit") : nullptr;
         if (!name || !name->isVisible())
             return;
-        timer->stop();
-        timer->deleteLater();
         name->setFocus();
-        QTest::keyClicks(name, path);
+        if (name->text() != path) {
+            name->clear();
+            QTest::keyClicks(name, path);
+        }
+        // The name box's completer may have opened its list while typing; a
+        // Return would go to the list. While the dialog stays, it is asked
+        // again at the next tick.
+        if (name->completer() && name->completer()->popup())
+            name->completer()->popup()->hide();
         QTest::keyClick(name, Qt::Key_Return);
     });
     timer->start();

@@ -47,9 +47,8 @@ struct ColourCount {
 };
 ColourCount countColours(const QImage& image, const QRect& region);
 
-// Answers the next modal file dialog as a user does: types path into its
-// file name box and presses Return. The returned timer keeps looking for the
-// dialog until it answered or is deleted.
+// Answers modal file dialogs as a user does: types path into the file name
+// box and presses Return, as long as the returned timer lives.
 QTimer* typeIntoNextFileDialog(const QString& path);
 
 class Road {
