@@ -38,7 +38,7 @@ done
 printf "%-14s %10s %10s %8s %12s %12s\n" file ours_s admesh_s ratio ours_B/facet admesh_B/facet
 for name in 1m 1m_shuffled 5m 5m_shuffled; do
   f="$work/$name.stl"
-  facets=$(( ($(stat -c %s "$f") - 84) / 50 ))
+  facets=$(( ($(stat -L -c %s "$f") - 84) / 50 ))
   ours=$( { /usr/bin/time -f "%e %M" "$meshinfo" "$f" >/dev/null; } 2>&1 | tail -1)
   theirs=$( { /usr/bin/time -f "%e %M" admesh -e "$f" >/dev/null; } 2>&1 | tail -1)
   set -- $ours $theirs

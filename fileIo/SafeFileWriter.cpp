@@ -28,6 +28,14 @@ int makeTemporaryBeside(const std::string& target, std::string* name) {
 } // namespace
 
 SafeFileWriter::SafeFileWriter(const std::wstring& path) : target_(encodePath(path)) {
+    // A symbolic link stays a link: the file it points at is replaced.
+    struct stat link {};
+    if (::lstat(target_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        if (char* resolved = ::realpath(target_.c_str(), nullptr)) {
+            target_ = resolved;
+            std::free(resolved);
+        }
+    }
     struct stat st {};
     const bool exists = ::stat(target_.c_str(), &st) == 0;
     bool inPlace = exists && !S_ISREG(st.st_mode);

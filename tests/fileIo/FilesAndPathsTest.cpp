@@ -118,6 +118,16 @@ TEST_F(FilesAndPaths, savesKeepLinksAndOwnersAndWorkInFoldersThatAreNotWritable)
     EXPECT_EQ(st.st_nlink, 2u);
     EXPECT_EQ(bytesOf(other), expected);
 
+    // A symbolic link stays a link to the new file.
+    const std::string pointer = base + "/pointer.stl", pointed = base + "/pointed.stl";
+    ASSERT_TRUE(writeFile(pointed, "old"));
+    ASSERT_EQ(::symlink(pointed.c_str(), pointer.c_str()), 0);
+    ASSERT_EQ(saveStl(mesh, pointer), kSuccess);
+    struct stat ls {};
+    ASSERT_EQ(::lstat(pointer.c_str(), &ls), 0);
+    EXPECT_TRUE(S_ISLNK(ls.st_mode));
+    EXPECT_EQ(bytesOf(pointed), expected);
+
     // Mode bits of the replaced file stay.
     const std::string modeFile = base + "/mode.stl";
     ASSERT_TRUE(writeFile(modeFile, "old"));
