@@ -25,6 +25,8 @@ int FileHandling::noteLoadResult(int result) {
         failure_ = ReadFailure::None;
     else if (result == kNotEnoughMemory)
         failure_ = ReadFailure::TooLarge;
+    else if (result == kCancelled)
+        failure_ = ReadFailure::Cancelled;
     else if (failure_ == ReadFailure::None)
         failure_ = ReadFailure::NotMeshFile;
     return result;

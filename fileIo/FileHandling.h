@@ -1,10 +1,12 @@
 #pragma once
 // Mesh file handlers: one class per format, each bound to one file name and
 // one target mesh for a single read or write. Results: kSuccess, kFailure, and
-// kNotEnoughMemory when the memory check refuses a binary STL.
+// kNotEnoughMemory when the memory check refuses a binary STL, kCancelled when
+// the caller's cancel flag stopped a read.
 
 #include "fileIo/ReadCheck.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +21,7 @@ class KBaseStream;
 constexpr int kFailure = 0;
 constexpr int kSuccess = 1;
 constexpr int kNotEnoughMemory = 4;
+constexpr int kCancelled = 5;
 
 class FileHandling {
 public:
@@ -53,6 +56,10 @@ public:
     topolib::StlObject* target() const { return target_; }
     // Length of the last stream the geometry reader read.
     uint64_t lastStreamLength() const { return streamLength_; }
+    // A flag another thread may raise to stop a read; the STL reader looks at
+    // it once per block of records and returns kCancelled. Not owned.
+    void setCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
+    bool cancelRequested() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
 
 protected:
     // Checks the file before a load (sets failure_); true when it may be read.
@@ -64,6 +71,7 @@ protected:
     std::wstring fileName_;
     topolib::StlObject* target_ = nullptr;
     uint64_t streamLength_ = 0;
+    const std::atomic<bool>* cancel_ = nullptr;
 };
 
 } // namespace fileIo

@@ -67,11 +67,18 @@ namespace {
 
 thread_local ReadFailure t_lastFailure = ReadFailure::None;
 
-int loadThroughHandler(topolib::StlObject& target, const std::wstring& path) {
+static_assert(kCancelled == topolib::StlObject::kLoadCancelled, "one code for a cancelled read");
+
+int loadThroughHandler(topolib::StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel) {
     auto handler = FileHandlingFactory::instance()->createForFile(path, &target);
+    if (handler)
+        handler->setCancelFlag(cancel);
     const int result = handler ? handler->load() : kFailure;
     t_lastFailure = handler ? handler->lastFailure() : ReadFailure::NoHandler;
-    if (result != kSuccess) {
+    if (result == kCancelled) {
+        logText("READ CANCELLED: ", false);
+        logWString(path);
+    } else if (result != kSuccess) {
         logText("READ FAILED (", false);
         logText(readFailureText(t_lastFailure), false);
         logText("): ", false);

@@ -35,6 +35,8 @@ const char* readFailureText(ReadFailure failure) {
         return "too large for the available memory";
     case ReadFailure::NoHandler:
         return "no reader for this file type";
+    case ReadFailure::Cancelled:
+        return "cancelled";
     }
     return "";
 }

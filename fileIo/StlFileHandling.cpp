@@ -150,7 +150,13 @@ int StlFileHandling::readAsciiFrom(std::istream& in) {
         // mesh so that a million facets cost a few dozen reallocations.
         uint64_t room = 0;
         float facet[12];
+        uint32_t untilCancelCheck = kRecordsPerBlock;
         while (parser.nextFacet(facet)) {
+            if (--untilCancelCheck == 0) {
+                if (cancelRequested())
+                    return kCancelled;
+                untilCancelCheck = kRecordsPerBlock;
+            }
             if (!cornersFinite(facet))
                 continue;
             if (corners.empty())
@@ -164,6 +170,8 @@ int StlFileHandling::readAsciiFrom(std::istream& in) {
             mesh.addFacet(&cornerCounter, reference, facet, corners, true);
             box.add(facet);
         }
+        if (cancelRequested())
+            return kCancelled;
         const int result = finishImport(mesh, corners);
         finishSums(mesh, box);
         return result;
@@ -243,6 +251,10 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         bool ended = false;
         float facet[12];
         while (index < count && !ended) {
+            if (cancelRequested()) {
+                populator.stop();
+                return kCancelled;
+            }
             const size_t want = static_cast<size_t>(std::min(count - index, kRecordsPerBlock)) * kBinaryRecord;
             in.read(block.data(), static_cast<std::streamsize>(want));
             const size_t got = static_cast<size_t>(in.gcount());
@@ -281,6 +293,8 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
             }
         }
         populator.stop();
+        if (cancelRequested())
+            return kCancelled;
         const int result = finishImport(mesh, corners);
         reportProgress(60);
         finishSums(mesh, box);

@@ -122,15 +122,19 @@ int ObjectEx::importJob(const ObjectCalcThread* worker) {
     logText("Object name:", false);
     logWString(m_filePath, true);
     m_loaded.store(false);
-    int result = 0;
+    // Deleting the object raises the stop flag before it waits for this job:
+    // the reader then gives up within one block of records.
+    int result = topolib::StlObject::kLoadCancelled;
     if (!worker->stopRequested())
-        result = loadFromFile(m_filePath);
+        result = loadFromFile(m_filePath, worker->stopFlag());
     if (result == 1) {
         m_loaded.store(true);
         logInt(int(facetCount()), "Number triangle: ");
         logInt(int(vertexCount()), "Number Vertex: ");
     } else if (result == 4) {
         logText("NOT ENOUGH MEMORY TO OPEN THIS OBJECT!");
+    } else if (result == topolib::StlObject::kLoadCancelled) {
+        logText("Load object cancelled");
     } else {
         logText("Load object fail!");
     }

@@ -230,8 +230,11 @@ void ObjectTable::onImportFinished(quint64 serial) {
             eraseValue(batch->pending, obj);
         obj->startJob(ObjectCalcThread::BuildOctreeJob, false);
     } else {
-        failure = result == 4 ? QStringLiteral("NOT ENOUGH MEMORY TO OPEN THIS OBJECT!")
-                              : QStringLiteral("Load object fail!");
+        // A cancelled read was stopped by the user's own action: no message.
+        if (result == 4)
+            failure = QStringLiteral("NOT ENOUGH MEMORY TO OPEN THIS OBJECT!");
+        else if (result != topolib::StlObject::kLoadCancelled)
+            failure = QStringLiteral("Load object fail!");
         if (batch) {
             eraseSerial(batch->objects, obj->serial());
             eraseValue(batch->pending, obj);

@@ -205,12 +205,16 @@ public:
     // when the file brought neither edges nor shells (a mesh file, not the
     // geometry format), builds edges (progress 60 to 84) and shells (from 85); ends by closing the
     // progress report (-1). Returns 1 on success, 4 when the memory check refused,
-    // 0 when no loader is installed or the path's type has no handler, otherwise
-    // the reader's failure code.
-    int loadFromFile(const std::wstring& path);
+    // 0 when no loader is installed or the path's type has no handler,
+    // kLoadCancelled when `cancel` was raised (looked at once per block of
+    // records and between the steps; the mesh is released), otherwise the
+    // reader's failure code.
+    static constexpr int kLoadCancelled = 5;
+    int loadFromFile(const std::wstring& path, const std::atomic<bool>* cancel = nullptr);
     // The file layer's entry: picks a handler for the path and runs its load on
-    // `target`. Returns the handler's result, 0 when no handler fits.
-    using FileLoader = int (*)(StlObject& target, const std::wstring& path);
+    // `target`, stopping when `cancel` (may be null) is raised. Returns the
+    // handler's result, 0 when no handler fits.
+    using FileLoader = int (*)(StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel);
     static void setFileLoader(FileLoader loader);
     static FileLoader fileLoader();
 

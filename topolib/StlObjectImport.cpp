@@ -548,17 +548,24 @@ void StlObject::setFileLoader(FileLoader loader) { g_fileLoader = loader; }
 
 StlObject::FileLoader StlObject::fileLoader() { return g_fileLoader; }
 
-int StlObject::loadFromFile(const std::wstring& path) {
+int StlObject::loadFromFile(const std::wstring& path, const std::atomic<bool>* cancel) {
+    auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
     int result = 0;
     if (g_fileLoader) {
-        result = g_fileLoader(*this, path);
+        result = g_fileLoader(*this, path, cancel);
         // A mesh file (STL) brings loose facets; the geometry format brings its
         // edges and shells, which must stay exactly as written (the triangles
         // point at those edges).
         if (result == 1 && m_edges.empty() && m_shells.empty()) {
-            buildEdges(true, 60, 25);
-            findShells(true, 85);
+            if (!cancelled())
+                buildEdges(true, 60, 25);
+            if (!cancelled())
+                findShells(true, 85);
         }
+        if (cancelled())
+            result = kLoadCancelled;
+        if (result == kLoadCancelled)
+            releaseMesh();
     }
     reportProgress(-1, 0);
     return result;

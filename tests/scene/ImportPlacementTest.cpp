@@ -1,9 +1,18 @@
 // Importing batches of files through the object list: placement on the
 // platform, one end-of-batch signal and one command per batch, failed files,
-// and changes of the scene while a large import runs.
+// changes of the scene while a large import runs, and a deleted import's
+// read that stops early.
 #include "SceneTestHost.h"
+#include "app/ProgressReport.h"
+#include "scene/ObjectCalcThread.h"
 
 #include <QFile>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -224,4 +233,61 @@ TEST_F(SceneTest, sceneChangesWhileALargeImportRuns) {
     EXPECT_EQ(last, std::vector<int>({0, 1}));
     EXPECT_EQ(table()->count(), 1);
     EXPECT_EQ(commands()->undoCount(), 1u);
+}
+
+TEST_F(SceneTest, deletingAnImportingObjectCancelsItsRead) {
+    const QString torus = file("torus.stl", scenefixtures::millionFacetTorus());
+    // The reader's first progress step holds the import until the deletion has
+    // raised the worker's stop flag. A full read reports steps 1 .. 39, then 60
+    // and the edge and shell steps; a cancelled one ends within the block of
+    // records it was in (4096 records, a step is 25000), so step 1 is its last.
+    std::atomic<const ObjectCalcThread*> importer{nullptr};
+    std::atomic<bool> held{false};
+    std::mutex valuesMutex;
+    std::vector<int> values;
+    setProgressCallback([&](int v, unsigned, const std::wstring&, const std::wstring&, const std::wstring&) {
+        {
+            std::lock_guard<std::mutex> lock(valuesMutex);
+            values.push_back(v);
+        }
+        if (v > 0 && !held.exchange(true))
+            for (int i = 0; i < 60000; ++i) {
+                const ObjectCalcThread* worker = importer.load();
+                if (worker && worker->stopRequested())
+                    break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+    });
+    table()->importObjects({torus});
+    ASSERT_EQ(table()->count(), 1);
+    importer.store(table()->objectAt(0)->worker(ObjectCalcThread::ImportJob));
+    ASSERT_TRUE(scenefixtures::runEventsUntil([&] { return held.load(); }));
+    table()->removeObjectAt(0, true); // waits for the import job
+    ASSERT_TRUE(scenefixtures::runEventsUntil([&] { return !table()->importsRunning(); }));
+    scenefixtures::runEventsUntil([] { return false; }, 100);
+    setProgressCallback(ProgressCallbackFunction());
+    ASSERT_FALSE(values.empty());
+    EXPECT_EQ(*std::max_element(values.begin(), values.end()), 1);
+    EXPECT_EQ(values.back(), -1);
+    EXPECT_EQ(table()->count(), 0);
+    EXPECT_EQ(host->batchSizes, std::vector<int>({0}));
+    // The user's own delete is not reported as a failed load.
+    EXPECT_TRUE(host->messages.isEmpty()) << host->messages.join(QLatin1Char('|')).toStdString();
+
+    // Cancelled before the read started: the mesh stays empty, the reason is
+    // told and the progress is closed.
+    values.clear();
+    setProgressCallback([&](int v, unsigned, const std::wstring&, const std::wstring&, const std::wstring&) {
+        values.push_back(v);
+    });
+    const std::atomic<bool> cancel{true};
+    topolib::StlObject mesh;
+    EXPECT_EQ(mesh.loadFromFile(torus.toStdWString(), &cancel), topolib::StlObject::kLoadCancelled);
+    setProgressCallback(ProgressCallbackFunction());
+    EXPECT_EQ(fileIo::lastLoadFailure(), fileIo::ReadFailure::Cancelled);
+    EXPECT_EQ(mesh.triangleCount(), 0u);
+    EXPECT_EQ(mesh.vertexCount(), 0u);
+    EXPECT_EQ(mesh.edgeCount(), 0u);
+    ASSERT_FALSE(values.empty());
+    EXPECT_EQ(values.back(), -1);
 }

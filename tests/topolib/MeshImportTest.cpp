@@ -329,7 +329,7 @@ TEST(MeshImport, loadWithoutAHandlerFailsAndClosesTheProgress) {
         values.push_back(v);
     });
     const StlObject::FileLoader saved = StlObject::fileLoader();
-    StlObject::setFileLoader([](StlObject&, const std::wstring&) { return 0; });
+    StlObject::setFileLoader([](StlObject&, const std::wstring&, const std::atomic<bool>*) { return 0; });
     StlObject mesh;
     EXPECT_EQ(mesh.loadFromFile(L"/nowhere/model.xyz"), 0);
     EXPECT_EQ(mesh.edgeCount(), 0u);
@@ -342,7 +342,7 @@ TEST(MeshImport, loadWithoutAHandlerFailsAndClosesTheProgress) {
 
 TEST(MeshImport, loadBuildsEdgesAfterASuccessfulRead) {
     const StlObject::FileLoader saved = StlObject::fileLoader();
-    StlObject::setFileLoader([](StlObject& target, const std::wstring&) {
+    StlObject::setFileLoader([](StlObject& target, const std::wstring&, const std::atomic<bool>*) {
         fillMesh(target, torus(20, 5, 30, 12), BuildSteps{false, false});
         return 1;
     });
