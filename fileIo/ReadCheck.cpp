@@ -37,6 +37,8 @@ const char* readFailureText(ReadFailure failure) {
         return "no reader for this file type";
     case ReadFailure::Cancelled:
         return "cancelled";
+    case ReadFailure::NotFinite:
+        return "a vertex position is not finite";
     }
     return "";
 }

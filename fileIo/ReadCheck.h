@@ -18,12 +18,13 @@ enum class ReadFailure {
     TooLarge,    // the memory check refused the mesh
     NoHandler,   // no reader for the file's extension
     Cancelled,   // the caller stopped the read
+    NotFinite,   // a vertex position is not a finite number
 };
 
 // The reason in words, for the log and for tools: "missing", "not readable",
 // "not a regular file", "empty", "not a mesh file of its type", "too large for
-// the available memory", "no reader for this file type", "cancelled"; "" for
-// None.
+// the available memory", "no reader for this file type", "cancelled", "a
+// vertex position is not finite"; "" for None.
 const char* readFailureText(ReadFailure failure);
 
 // Checks that path names an existing, regular, non-empty file that this

@@ -243,9 +243,13 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
         for (float& v : box)
             if (!in.f32(v))
                 return kFailure;
+        // The stored box is not trusted: it is computed from the vertices at the
+        // end (the octree divides the box down towards the vertices, and a box
+        // that is not finite would never end that division).
         const double boxMin[3] = {box[0], box[1], box[2]};
         const double boxMax[3] = {box[3], box[4], box[5]};
-        mesh.setBoundingBox(boxMin, boxMax);
+        if (topolib::isFiniteVector(boxMin) && topolib::isFiniteVector(boxMax))
+            mesh.setBoundingBox(boxMin, boxMax);
 
         // Vertices.
         uint32_t vertexCount = 0;
@@ -253,8 +257,12 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
             return kFailure;
         auto& vertices = mesh.vertices();
         vertices.reserve(std::min(vertexCount, kMaxReserve));
-        const bool verticesRead = in.records(vertexCount, kVertexBytes, [&mesh](const char* r) {
+        const bool verticesRead = in.records(vertexCount, kVertexBytes, [this, &mesh](const char* r) {
             const double p[3] = {loadF32(r), loadF32(r + 4), loadF32(r + 8)};
+            if (!topolib::isFiniteVector(p)) {
+                failure_ = ReadFailure::NotFinite;
+                return false;
+            }
             mesh.appendVertex(mesh.newVertex(p));
             return true;
         });
@@ -338,6 +346,10 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
             mesh.relinkEdges();
             mesh.rebuildTriangleArrayFromShells();
             mesh.computeAreaAndVolume();
+        }
+        if (!vertices.empty()) {
+            mesh.computeBoundingBox();
+            mesh.setBoundingBox(mesh.bboxMin(), mesh.bboxMax());
         }
         return kSuccess;
     } catch (const std::bad_alloc&) {

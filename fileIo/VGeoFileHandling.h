@@ -41,8 +41,10 @@ public:
 
     int readFile(const std::wstring& fileName);
     // 1 success; 0 for an empty or short stream, counts the data cannot back,
-    // indices out of range. The target must be empty; after a failure it
-    // holds what was read before the failure, consistently owned.
+    // indices out of range, a vertex position that is not finite (reason
+    // NotFinite). The bounding box is computed from the vertices, not taken
+    // from the entry. The target must be empty; after a failure it holds what
+    // was read before the failure, consistently owned.
     int readFromStream(KBaseStream* stream);
     int writeFile(const std::wstring& fileName);
     // 1 success, 0 when there is no target or a write fails.

@@ -6,13 +6,11 @@
 #include "fileIo/VGeoFileHandling.h"
 #include "fileIo/VlrZipFile.h"
 #include "topolib/StlObject.h"
-#include "topolib/StlVertex.h"
 
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -103,13 +101,6 @@ IO_ERROR readXmlEntry(QuaZipFile& file, QByteArray& out) {
     return drain(file) && closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
 }
 
-bool hasFinitePositions(const topolib::StlObject& mesh) {
-    for (const topolib::StlVertex* v : mesh.vertices())
-        if (!std::isfinite(v->pos.x) || !std::isfinite(v->pos.y) || !std::isfinite(v->pos.z))
-            return false;
-    return true;
-}
-
 IO_ERROR readGeometryEntry(QuaZipFile& file, fileIo::VlrZipFile& stream, topolib::StlObject& mesh) {
     const int64_t size = stream.size();
     char head[kGeometryHead];
@@ -136,13 +127,9 @@ IO_ERROR readGeometryEntry(QuaZipFile& file, fileIo::VlrZipFile& stream, topolib
     // as a CRC mismatch once the whole entry has been read.
     if (!drain(file) || !closeEntry(file))
         return IO_ZIP_FAILED;
-    if (result != fileIo::kSuccess || !hasFinitePositions(mesh))
-        return IO_LOAD_OBJECT_FAILED;
-    // The stored box is not trusted: the octree divides it down towards the
-    // vertices, and a box that is not finite would never end that division.
-    mesh.computeBoundingBox();
-    mesh.setBoundingBox(mesh.bboxMin(), mesh.bboxMax());
-    return IO_SUCCESS;
+    // The geometry reader refuses positions that are not finite and computes
+    // the box from the vertices.
+    return result == fileIo::kSuccess ? IO_SUCCESS : IO_LOAD_OBJECT_FAILED;
 }
 
 IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& out, const ProgressFunction& progress,

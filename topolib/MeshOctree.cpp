@@ -7,6 +7,7 @@
 #include "topolib/StlVertex.h"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 namespace topolib {
@@ -181,7 +182,19 @@ std::uint32_t MeshOctree::makeChild(std::uint32_t node, int k, int level) {
 
 // ---- insertion ----------------------------------------------------------------------------
 
+namespace {
+
+// The descent halves the cube until it is smaller than minCell: a cube, cell
+// size or point that is not finite would never end it.
+bool finiteCube(double minCell, const double origin[3], double edge) {
+    return std::isfinite(minCell) && std::isfinite(edge) && isFiniteVector(origin);
+}
+
+} // namespace
+
 MeshOctree::InsertResult MeshOctree::insertVertex(double minCell, const double origin[3], double edge, StlVertex* v) {
+    if (!finiteCube(minCell, origin, edge) || !isFiniteVector(v->pos.data()))
+        return InsertResult::Outside;
     if (!ensureRoot())
         return InsertResult::OutOfMemory;
     return insertVertexAt(0, minCell, origin, edge, v);
@@ -234,6 +247,11 @@ MeshOctree::InsertResult MeshOctree::insertVertexAt(std::uint32_t node, double m
 
 MeshOctree::InsertResult MeshOctree::insertTriangle(double minCell, const double origin[3], double edge,
                                                     StlTriangle* t) {
+    if (!finiteCube(minCell, origin, edge))
+        return InsertResult::Outside;
+    for (const StlVertex* v : t->vertices)
+        if (!isFiniteVector(v->pos.data()))
+            return InsertResult::Outside;
     if (!ensureRoot())
         return InsertResult::OutOfMemory;
     const TriangleBox box(t);

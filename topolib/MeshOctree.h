@@ -48,6 +48,8 @@ public:
     explicit MeshOctree(std::size_t memoryBudget = std::numeric_limits<std::size_t>::max());
 
     // --- insertion -----------------------------------------------------------------
+    // An item with a corner that is not finite, or a cube or cell size that is not
+    // finite, is refused (Outside): the descent would never reach minCell.
     // Files v into the first leaf (in child order) whose cube, widened by 1e-6,
     // holds it. Vertices never split a leaf.
     InsertResult insertVertex(double minCell, const double origin[3], double edge, StlVertex* v);

@@ -9,16 +9,19 @@
 #include "fileIo/StlFileHandling.h"
 #include "fileIo/VGeoFileHandling.h"
 #include "fileIo/VlrZipFile.h"
+#include "topolib/MeshOctree.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
 #include "topolib/StlVertex.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <quazip/quazip.h>
 #include <quazip/quazipnewinfo.h>
 
 #include <cstring>
+#include <limits>
 #include <map>
 #include <sstream>
 
@@ -435,5 +438,79 @@ TEST(VGeo, shellRecordsWithoutTrianglesAreSkippedCheaply) {
             EXPECT_FLOAT_EQ(static_cast<float>(shell->area), 0.5f);
             EXPECT_EQ(back.triangles().front()->shell, shell);
         }
+    }
+}
+
+TEST(VGeo, storedBoxIsNotTrustedAndNonFiniteVerticesAreRefused) {
+    topolib::StlObject mesh;
+    buildMesh(cube(), mesh);
+    const std::string good = writeEntry(mesh);
+    // Header: 256 zero bytes, T, six f32 box corners; then 256 zero bytes, V
+    // and the vertices from byte 544.
+    const size_t boxAt = 260, vertexAt = 544;
+    auto withFloat = [&good](size_t at, float value) {
+        std::string s = good;
+        std::memcpy(&s[at], &value, 4);
+        return s;
+    };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        const char* what;
+        std::string bytes;
+        bool read;
+    } cases[] = {
+        {"NaN box corner", withFloat(boxAt, nan), true},
+        {"infinite box corner", withFloat(boxAt + 20, -inf), true},
+        {"wrong finite box", withFloat(boxAt + 12, 1e6f), true},
+        {"infinite vertex x", withFloat(vertexAt, inf), false},
+        {"NaN vertex z", withFloat(vertexAt + 12 * 5 + 8, nan), false},
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        const QString path = dir.filePath("case.vsg");
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(file.write(c.bytes.data(), qint64(c.bytes.size())), qint64(c.bytes.size()));
+        file.close();
+        topolib::StlObject back;
+        VGeoFileHandling reader;
+        reader.setTarget(&back);
+        reader.setFileName(path.toStdWString());
+        if (!c.read) {
+            EXPECT_EQ(reader.load(), kFailure) << c.what;
+            EXPECT_EQ(reader.lastFailure(), ReadFailure::NotFinite) << c.what;
+            continue;
+        }
+        ASSERT_EQ(reader.load(), kSuccess) << c.what;
+        // The box is the vertices' extent, and the octrees over it are built.
+        for (int k = 0; k < 3; ++k) {
+            double lo = back.vertices().front()->pos[k], hi = lo;
+            for (const auto* v : back.vertices()) {
+                lo = std::min(lo, v->pos[k]);
+                hi = std::max(hi, v->pos[k]);
+            }
+            EXPECT_EQ(back.bboxMin()[k], lo) << c.what;
+            EXPECT_EQ(back.bboxMax()[k], hi) << c.what;
+        }
+        EXPECT_EQ(back.buildVertexOctree(true), 0) << c.what;
+        EXPECT_EQ(back.buildTriangleOctree(), 0) << c.what;
+    }
+
+    // The octree itself refuses items and cubes that are not finite instead of
+    // dividing for ever.
+    topolib::MeshOctree tree;
+    const double origin[3] = {-1, -1, -1};
+    topolib::StlTriangle* t = mesh.triangles().front();
+    EXPECT_EQ(tree.insertTriangle(0.5, origin, 64.0, t), topolib::MeshOctree::InsertResult::Stored);
+    EXPECT_EQ(tree.insertTriangle(0.5, origin, double(inf), t), topolib::MeshOctree::InsertResult::Outside);
+    EXPECT_EQ(tree.insertTriangle(0.5, origin, double(nan), t), topolib::MeshOctree::InsertResult::Outside);
+    topolib::StlVertex* corner = t->vertices[1];
+    for (const double bad : {double(nan), double(inf)}) {
+        const topolib::Vector3D kept = corner->pos;
+        corner->pos.y = bad;
+        EXPECT_EQ(tree.insertTriangle(0.5, origin, 64.0, t), topolib::MeshOctree::InsertResult::Outside) << bad;
+        EXPECT_EQ(tree.insertVertex(0.5, origin, 64.0, corner), topolib::MeshOctree::InsertResult::Outside) << bad;
+        corner->pos = kept;
     }
 }
