@@ -7,9 +7,12 @@
 #include "topolib/HugePageAdvice.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <thread>
 
 namespace topolib {
 
@@ -153,6 +156,180 @@ bool sortShortRun(FacetCorner* run, std::size_t length) {
     return true;
 }
 
+// Sorts each run of equal x in all[begin, n) by y, then z (the second stage of
+// sortCorners; runs of equal x never cross a range of equal top x digits).
+void sortEqualXRuns(FacetCorner* const all, std::size_t begin, std::size_t n) {
+    auto yLess = [](const FacetCorner& a, const FacetCorner& b) { return floatKey(a.y) < floatKey(b.y); };
+    auto zLess = [](const FacetCorner& a, const FacetCorner& b) { return floatKey(a.z) < floatKey(b.z); };
+    std::size_t xBegin = begin;
+    while (xBegin < n) {
+        const uint32_t xKey = floatKey(all[xBegin].x);
+        std::size_t xEnd = xBegin + 1;
+        while (xEnd < n && floatKey(all[xEnd].x) == xKey)
+            ++xEnd;
+        if (xEnd - xBegin > 1 && xEnd - xBegin <= kShortRun && sortShortRun(all + xBegin, xEnd - xBegin)) {
+            // done
+        } else if (xEnd - xBegin > 1) {
+            FacetCorner* run = all + xBegin;
+            const std::size_t length = xEnd - xBegin;
+            if (length > 32) {
+                std::stable_sort(run, run + length, yLess);
+            } else {
+                for (std::size_t j = 1; j < length; ++j) {
+                    const FacetCorner c = run[j];
+                    std::size_t m = j;
+                    for (; m > 0 && yLess(c, run[m - 1]); --m)
+                        run[m] = run[m - 1];
+                    run[m] = c;
+                }
+            }
+            // z order inside runs of equal (x, y).
+            std::size_t yBegin = 0;
+            while (yBegin < length) {
+                const uint32_t yKey = floatKey(run[yBegin].y);
+                std::size_t yEnd = yBegin + 1;
+                while (yEnd < length && floatKey(run[yEnd].y) == yKey)
+                    ++yEnd;
+                if (yEnd - yBegin > 1)
+                    std::sort(run + yBegin, run + yEnd, zLess);
+                yBegin = yEnd;
+            }
+        }
+        xBegin = xEnd;
+    }
+}
+
+// Runs body(0) .. body(threads - 1), body(0) on the calling thread.
+template <typename Body>
+void runOnThreads(unsigned threads, const Body& body) {
+    std::vector<std::thread> helpers;
+    helpers.reserve(threads - 1);
+    for (unsigned t = 1; t < threads; ++t)
+        helpers.emplace_back([&body, t] { body(t); });
+    body(0);
+    for (std::thread& h : helpers)
+        h.join();
+}
+
+// Threads that share a corner sort: one for small meshes (the threads cost more
+// than they save), otherwise one per core up to eight.
+unsigned cornerSortThreads(std::size_t n) {
+    if (n < (std::size_t(1) << 18))
+        return 1;
+    const unsigned cores = std::thread::hardware_concurrency();
+    const std::size_t byWork = n >> 16;
+    return static_cast<unsigned>(std::min<std::size_t>({cores == 0 ? 1 : cores, 8, byWork}));
+}
+
+// Sorts from[0, m) (corners whose x keys share their top 11 bits) stably by the
+// low 21 bits of the x key into to[0, m): two counting passes, or one, or none
+// where every corner has the same digit; from is used as the second buffer.
+void sortBucketByLowX(FacetCorner* from, FacetCorner* to, std::size_t m) {
+    if (m <= 64) {
+        std::memcpy(to, from, m * sizeof(FacetCorner));
+        for (std::size_t j = 1; j < m; ++j) {
+            const FacetCorner c = to[j];
+            const uint32_t k = floatKey(c.x);
+            std::size_t i = j;
+            for (; i > 0 && k < floatKey(to[i - 1].x); --i)
+                to[i] = to[i - 1];
+            to[i] = c;
+        }
+        return;
+    }
+    constexpr uint32_t kLow = 1u << 11, kHigh = 1u << 10;
+    uint32_t low[kLow] = {}, high[kHigh] = {};
+    for (std::size_t i = 0; i < m; ++i) {
+        const uint32_t k = floatKey(from[i].x);
+        ++low[k & (kLow - 1)];
+        ++high[(k >> 11) & (kHigh - 1)];
+    }
+    const uint32_t k0 = floatKey(from[0].x);
+    const bool lowPass = low[k0 & (kLow - 1)] != m;
+    const bool highPass = high[(k0 >> 11) & (kHigh - 1)] != m;
+    auto prefix = [](uint32_t* c, uint32_t size) {
+        uint32_t sum = 0;
+        for (uint32_t d = 0; d < size; ++d) {
+            const uint32_t k = c[d];
+            c[d] = sum;
+            sum += k;
+        }
+    };
+    if (lowPass && highPass) {
+        prefix(low, kLow);
+        for (std::size_t i = 0; i < m; ++i)
+            to[low[floatKey(from[i].x) & (kLow - 1)]++] = from[i];
+        prefix(high, kHigh);
+        for (std::size_t i = 0; i < m; ++i)
+            from[high[(floatKey(to[i].x) >> 11) & (kHigh - 1)]++] = to[i];
+        std::memcpy(to, from, m * sizeof(FacetCorner));
+    } else if (lowPass) {
+        prefix(low, kLow);
+        for (std::size_t i = 0; i < m; ++i)
+            to[low[floatKey(from[i].x) & (kLow - 1)]++] = from[i];
+    } else if (highPass) {
+        prefix(high, kHigh);
+        for (std::size_t i = 0; i < m; ++i)
+            to[high[(floatKey(from[i].x) >> 11) & (kHigh - 1)]++] = from[i];
+    } else {
+        std::memcpy(to, from, m * sizeof(FacetCorner));
+    }
+}
+
+// sortCorners on several threads, with the same result: the corners are first
+// split stably by the top 11 bits of their x key (each thread counts and then
+// scatters its own slice, so corners of equal key keep their order); each
+// range of equal top bits is then sorted stably by the rest of the key and its
+// runs of equal x by y and z, ranges taken by the threads largest first. A
+// stable sort by the x key is the same whatever digits it goes by, and runs of
+// equal x never cross ranges.
+void sortCornersParallel(std::vector<FacetCorner>& corners, unsigned threads) {
+    const std::size_t n = corners.size();
+    constexpr uint32_t kTop = 1u << 11;
+    std::unique_ptr<FacetCorner[]> scratch(new FacetCorner[n]);
+    FacetCorner* const all = corners.data();
+    FacetCorner* const other = scratch.get();
+    std::vector<uint32_t> counts(static_cast<std::size_t>(threads) * kTop, 0);
+    auto slice = [n, threads](unsigned t) { return n * t / threads; };
+    runOnThreads(threads, [&](unsigned t) {
+        uint32_t* c = &counts[static_cast<std::size_t>(t) * kTop];
+        for (std::size_t i = slice(t); i < slice(t + 1); ++i)
+            ++c[floatKey(all[i].x) >> 21];
+    });
+    std::vector<std::size_t> rangeBegin(kTop + 1);
+    std::size_t sum = 0;
+    for (uint32_t d = 0; d < kTop; ++d) {
+        rangeBegin[d] = sum;
+        for (unsigned t = 0; t < threads; ++t) {
+            uint32_t& c = counts[static_cast<std::size_t>(t) * kTop + d];
+            const uint32_t k = c;
+            c = static_cast<uint32_t>(sum);
+            sum += k;
+        }
+    }
+    rangeBegin[kTop] = n;
+    runOnThreads(threads, [&](unsigned t) {
+        uint32_t* c = &counts[static_cast<std::size_t>(t) * kTop];
+        for (std::size_t i = slice(t); i < slice(t + 1); ++i)
+            other[c[floatKey(all[i].x) >> 21]++] = all[i];
+    });
+    std::vector<uint32_t> order;
+    for (uint32_t d = 0; d < kTop; ++d)
+        if (rangeBegin[d + 1] > rangeBegin[d])
+            order.push_back(d);
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        return rangeBegin[a + 1] - rangeBegin[a] > rangeBegin[b + 1] - rangeBegin[b];
+    });
+    std::atomic<std::size_t> next{0};
+    runOnThreads(threads, [&](unsigned) {
+        for (std::size_t r = next++; r < order.size(); r = next++) {
+            const std::size_t b = rangeBegin[order[r]], e = rangeBegin[order[r] + 1];
+            sortBucketByLowX(other + b, all + b, e - b);
+            sortEqualXRuns(all, b, e);
+        }
+    });
+}
+
 // Sorts the corners by x, then y, then z. A least-significant-digit radix sort
 // on the x key (three 11-bit digits, one scatter buffer, passes whose digit is
 // the same for every corner skipped); inside each run of equal x a stable sort
@@ -166,6 +343,11 @@ void sortCorners(std::vector<FacetCorner>& corners) {
     if (n < 4096) {
         std::sort(corners.begin(), corners.end(),
                   [](const FacetCorner& a, const FacetCorner& b) { return cornerLess(a, b); });
+        return;
+    }
+    const unsigned threads = cornerSortThreads(n);
+    if (threads > 1) {
+        sortCornersParallel(corners, threads);
         return;
     }
     constexpr int kBits = 11;
@@ -208,45 +390,7 @@ void sortCorners(std::vector<FacetCorner>& corners) {
     populator.stop();
     scratch = std::vector<FacetCorner>();
 
-    auto yLess = [](const FacetCorner& a, const FacetCorner& b) { return floatKey(a.y) < floatKey(b.y); };
-    auto zLess = [](const FacetCorner& a, const FacetCorner& b) { return floatKey(a.z) < floatKey(b.z); };
-    FacetCorner* const all = corners.data();
-    std::size_t xBegin = 0;
-    while (xBegin < n) {
-        const uint32_t xKey = floatKey(all[xBegin].x);
-        std::size_t xEnd = xBegin + 1;
-        while (xEnd < n && floatKey(all[xEnd].x) == xKey)
-            ++xEnd;
-        if (xEnd - xBegin > 1 && xEnd - xBegin <= kShortRun && sortShortRun(all + xBegin, xEnd - xBegin)) {
-            // done
-        } else if (xEnd - xBegin > 1) {
-            FacetCorner* run = all + xBegin;
-            const std::size_t length = xEnd - xBegin;
-            if (length > 32) {
-                std::stable_sort(run, run + length, yLess);
-            } else {
-                for (std::size_t j = 1; j < length; ++j) {
-                    const FacetCorner c = run[j];
-                    std::size_t m = j;
-                    for (; m > 0 && yLess(c, run[m - 1]); --m)
-                        run[m] = run[m - 1];
-                    run[m] = c;
-                }
-            }
-            // z order inside runs of equal (x, y).
-            std::size_t yBegin = 0;
-            while (yBegin < length) {
-                const uint32_t yKey = floatKey(run[yBegin].y);
-                std::size_t yEnd = yBegin + 1;
-                while (yEnd < length && floatKey(run[yEnd].y) == yKey)
-                    ++yEnd;
-                if (yEnd - yBegin > 1)
-                    std::sort(run + yBegin, run + yEnd, zLess);
-                yBegin = yEnd;
-            }
-        }
-        xBegin = xEnd;
-    }
+    sortEqualXRuns(corners.data(), 0, n);
 }
 
 // The edge between a and b among the sides already linked to a's live
