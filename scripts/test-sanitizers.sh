@@ -13,5 +13,5 @@ export VELAR_TEST_BUILD=build/$kind
 export VELAR_CMAKE_ARGS="-DVELAR_SANITIZE=$san -DVELAR_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1 suppressions=$PWD/scripts/tsan.supp}
 exec bash scripts/test.sh
