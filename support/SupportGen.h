@@ -189,6 +189,7 @@ public:
     double safeDensity() const;
 
 private:
+    void placeAndBuild(const Progress& progress, bool reset);
     // Every cone of every region in order (the gather order of the pipeline).
     std::vector<ConeShape*> gatherCones() const;
     void retireArea(SupportAreaAbs* area);

@@ -380,27 +380,20 @@ void SupportGen::linkNeighbourCones() {
     }
 }
 
-void SupportGen::buildSupports(const Progress& progress) {
-    buildGrid();
-    const std::size_t n = areas.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        areas[i]->placeContacts(RemoveInternal != 0);
-        if (progress && n > 0 && (i + 1) % std::max<std::size_t>(1, n / 10) == 0)
-            progress(20 + static_cast<int>(50 * (i + 1) / n));
-    }
-    insertConesIntoGrid();
-    thinCrowdedCones();
-    linkNeighbourCones();
-    if (progress)
-        progress(75);
-    rebuildShapeMeshes();
-}
+void SupportGen::buildSupports(const Progress& progress) { placeAndBuild(progress, false); }
 
-void SupportGen::rebuildSupports(const Progress& progress) {
+void SupportGen::rebuildSupports(const Progress& progress) { placeAndBuild(progress, true); }
+
+// Every region places its cones afresh (or, with reset, puts back the cones it
+// placed before), then the cones are thinned, linked and meshed.
+void SupportGen::placeAndBuild(const Progress& progress, bool reset) {
     buildGrid();
     const std::size_t n = areas.size();
     for (std::size_t i = 0; i < n; ++i) {
-        areas[i]->reset(RemoveInternal != 0);
+        if (reset)
+            areas[i]->reset(RemoveInternal != 0);
+        else
+            areas[i]->placeContacts(RemoveInternal != 0);
         if (progress && n > 0 && (i + 1) % std::max<std::size_t>(1, n / 10) == 0)
             progress(20 + static_cast<int>(50 * (i + 1) / n));
     }
