@@ -21,19 +21,8 @@ if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$0" "$bin" $([ $novbo = 1 ] && echo --no-vbo) \
     ${keep:+--keep "$keep"}
 fi
-for tool in xdotool import convert python3; do
-  command -v $tool >/dev/null || { echo "gui-smoke: $tool is missing"; exit 1; }
-done
-
-tmp=$(mktemp -d)
-app=""
-cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-mkdir -m 0700 "$tmp/runtime"
-export XDG_RUNTIME_DIR="$tmp/runtime" XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data"
+. "$(dirname "$(readlink -f "$0")")/gui-session.sh"
+gui_session_start gui-smoke
 [ $novbo = 1 ] && export VELAR_DISABLE_VBO=1
 
 # A 20 mm cube.

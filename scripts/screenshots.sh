@@ -19,19 +19,8 @@ if [ -z "${VELAR_SCREENSHOTS_DISPLAY:-}" ]; then
   export VELAR_SCREENSHOTS_DISPLAY=1
   exec xvfb-run -a -s "-screen 0 1600x1000x24 -nolisten tcp" bash "$0" "$bin" "$out"
 fi
-for tool in xdotool import convert python3; do
-  command -v $tool >/dev/null || { echo "screenshots: $tool is missing"; exit 1; }
-done
-
-tmp=$(mktemp -d)
-app=""
-cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-mkdir -m 0700 "$tmp/runtime"
-export XDG_RUNTIME_DIR="$tmp/runtime" XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data"
+. scripts/gui-session.sh
+gui_session_start screenshots
 
 # A ring standing on its rim (major radius 20 mm, tube 6 mm): its lower half
 # overhangs, so it gets supports all round.
