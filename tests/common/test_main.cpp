@@ -6,19 +6,51 @@
 // opening one virtual display at once make some of them fail). A drawing suite
 // creates its application on the display when there is one. No application is
 // created while CTest only lists the tests at build time.
+//
+// Every test process gets settings and data folders of its own: tests running
+// side by side would otherwise read each other's settings (a hollowing wall, a
+// printer, a recent file) from the one folder the test command gives them.
+// Child processes a test starts inherit them and keep what the test gave them.
 #include <QApplication>
+
 #include <clocale>
 #include <gtest/gtest.h>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <string>
+#include <unistd.h>
 
 #ifndef VELAR_TEST_SUITE_DRAWS
 #define VELAR_TEST_SUITE_DRAWS 0
 #endif
 
+namespace {
+std::string& privateHome() {
+    static std::string path;
+    return path;
+}
+} // namespace
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (::testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();
+    if (!qEnvironmentVariableIsSet("VELAR_TEST_HOME")) {
+        std::string pattern = (std::filesystem::temp_directory_path() / "velar-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data())) {
+            privateHome() = pattern;
+            // Settings objects that live until static destruction write their
+            // files then, after main has returned: the folder goes last.
+            std::atexit([] {
+                std::error_code ignored;
+                std::filesystem::remove_all(privateHome(), ignored);
+            });
+            qputenv("VELAR_TEST_HOME", pattern.c_str());
+            qputenv("XDG_CONFIG_HOME", (pattern + "/config").c_str());
+            qputenv("XDG_DATA_HOME", (pattern + "/data").c_str());
+        }
+    }
     std::unique_ptr<QApplication> app;
     if (!VELAR_TEST_SUITE_DRAWS) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
