@@ -4,14 +4,20 @@
 #include "fileIo/KStdFile.h"
 #include "fileIo/SafeFileWriter.h"
 
+#include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 // Layout of an entry (little-endian): 256 zero bytes, u32 T (triangles in the
@@ -31,76 +37,138 @@ constexpr uint32_t kTriangleBytes = 12;
 constexpr uint32_t kEdgeBytes = 8;
 // The smallest shell record: 3 zero bytes, area, volume and two zero counts.
 constexpr uint32_t kMinShellBytes = 19;
-// Records read or written per block.
-constexpr uint32_t kRecordsPerBlock = 4096;
-// Lists are sized from their counts only up to this many entries ahead of the
-// data; beyond it they grow as records actually arrive, so a forged count in
-// an archive cannot make the reader reserve what the entry does not hold.
-constexpr uint32_t kMaxReserve = 1u << 20;
 
-// Reads an entry front to back and keeps track of the bytes its length
-// still allows, so that every count can be checked before it sizes a list.
-class EntryReader {
+// Bytes of an entry read whole into memory, taken front to back; every count
+// is checked against what is left before it sizes anything.
+class Cursor {
 public:
-    EntryReader(KBaseStream& stream, int64_t remaining) : stream_(stream), remaining_(remaining) {}
+    Cursor(const char* begin, const char* end) : p_(begin), end_(end) {}
 
-    bool bytes(char* out, uint32_t n) {
-        if (uint64_t(remaining_) < n || !stream_.read(out, n))
+    size_t left() const { return static_cast<size_t>(end_ - p_); }
+    bool canHold(uint32_t count, uint32_t size) const { return uint64_t(count) * size <= left(); }
+    bool skip(size_t n) {
+        if (left() < n)
             return false;
-        remaining_ -= n;
-        return true;
-    }
-    bool skip(uint32_t n) {
-        char scratch[kPadding];
-        while (n > 0) {
-            const uint32_t take = std::min<uint32_t>(n, sizeof scratch);
-            if (!bytes(scratch, take))
-                return false;
-            n -= take;
-        }
+        p_ += n;
         return true;
     }
     bool u32(uint32_t& v) {
-        char b[4];
-        if (!bytes(b, 4))
+        if (left() < 4)
             return false;
-        v = loadU32(b);
+        v = loadU32(p_);
+        p_ += 4;
         return true;
     }
     bool f32(float& v) {
-        char b[4];
-        if (!bytes(b, 4))
+        if (left() < 4)
             return false;
-        v = loadF32(b);
+        v = loadF32(p_);
+        p_ += 4;
         return true;
     }
-    // Whether `count` records of `size` bytes fit in what is left.
-    bool canHold(uint32_t count, uint32_t size) const { return uint64_t(count) * size <= uint64_t(remaining_); }
-
-    // Reads `count` records of `size` bytes block by block; `each` gets a
-    // pointer to one record and returns false to stop with failure.
-    template <typename Each>
-    bool records(uint32_t count, uint32_t size, Each each) {
+    // `count` records of `size` bytes: their first byte, or null when the
+    // entry does not hold them.
+    const char* records(uint32_t count, uint32_t size) {
         if (!canHold(count, size))
-            return false;
-        block_.resize(size_t(std::min(count, kRecordsPerBlock)) * size);
-        while (count > 0) {
-            const uint32_t n = std::min(count, kRecordsPerBlock);
-            if (!bytes(block_.data(), n * size))
-                return false;
-            for (uint32_t i = 0; i < n; ++i)
-                if (!each(block_.data() + size_t(i) * size))
-                    return false;
-            count -= n;
-        }
-        return true;
+            return nullptr;
+        const char* r = p_;
+        p_ += size_t(count) * size;
+        return r;
     }
 
 private:
-    KBaseStream& stream_;
-    int64_t remaining_;
-    std::vector<char> block_;
+    const char* p_;
+    const char* end_;
 };
+
+// Reads the stream's remaining `length` bytes into out, growing it as the
+// data arrives (a forged length costs nothing beyond the bytes really there).
+bool readWhole(KBaseStream& stream, int64_t length, std::vector<char>& out) {
+    constexpr int64_t kChunk = int64_t(4) << 20;
+    out.clear();
+    while (length > 0) {
+        const size_t have = out.size();
+        const auto take = static_cast<uint32_t>(std::min(length, kChunk));
+        out.resize(have + take);
+        if (!stream.read(out.data() + have, take))
+            return false;
+        length -= take;
+    }
+    return true;
+}
+
+// The index triple of a triangle record when it is usable: three distinct
+// vertices below vertexCount.
+bool triangleIndices(const char* r, uint32_t vertexCount, uint32_t (&v)[3]) {
+    v[0] = loadU32(r);
+    v[1] = loadU32(r + 4);
+    v[2] = loadU32(r + 8);
+    return v[0] < vertexCount && v[1] < vertexCount && v[2] < vertexCount && v[0] != v[1] && v[1] != v[2] &&
+           v[0] != v[2];
+}
+
+// Work split over threads for the per-record passes of big meshes: one thread
+// below 64Ki records, else one per core up to eight.
+unsigned threadsFor(size_t records) {
+    if (records < (size_t(1) << 16))
+        return 1;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return static_cast<unsigned>(std::min<size_t>({cores, 8, records >> 15}));
+}
+
+// Runs body(begin, end) over [0, n) in `threads` contiguous ranges, the first
+// on the calling thread; a helper that cannot be started leaves its range to
+// the calling thread.
+template <typename Body>
+void forRanges(size_t n, unsigned threads, const Body& body) {
+    std::vector<std::thread> helpers;
+    std::vector<std::pair<size_t, size_t>> leftOver;
+    helpers.reserve(threads);
+    leftOver.reserve(threads);
+    for (unsigned t = 1; t < threads; ++t) {
+        const size_t begin = n * t / threads, end = n * (t + 1) / threads;
+        try {
+            helpers.emplace_back([&body, begin, end] { body(begin, end); });
+        } catch (const std::system_error&) {
+            leftOver.emplace_back(begin, end);
+        }
+    }
+    body(0, n / threads);
+    for (const auto& range : leftOver)
+        body(range.first, range.second);
+    for (std::thread& h : helpers)
+        h.join();
+}
+
+// Links edge e to every live triangle in its first vertex's incident list
+// that has e's two end points as a side, in list order. A side that several
+// edges match keeps the last of them in the edge array (the highest index),
+// whichever thread links it first.
+void linkEdge(topolib::StlEdge* e) {
+    if (e->vertexCount() < 2)
+        return;
+    const topolib::StlVertex* a = e->vertex(0);
+    const topolib::StlVertex* b = e->vertex(1);
+    if (a == nullptr || b == nullptr)
+        return;
+    for (topolib::StlTriangle* t : *a) {
+        if (t->isDeleted())
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            const topolib::StlVertex* s0 = t->vertices[k];
+            const topolib::StlVertex* s1 = t->vertices[(k + 1) % 3];
+            if ((s0 == a && s1 == b) || (s0 == b && s1 == a)) {
+                topolib::StlEdge** slot = &t->edges[k];
+                topolib::StlEdge* held = __atomic_load_n(slot, __ATOMIC_RELAXED);
+                while ((held == nullptr || held->index < e->index) &&
+                       !__atomic_compare_exchange_n(slot, &held, e, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
+                }
+                e->addTriangle(t);
+                break;
+            }
+        }
+    }
+}
 
 // Gathers the entry in memory and hands it to the stream in large blocks;
 // remembers whether any write failed.
@@ -231,10 +299,16 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
     if (length < 1)
         return kFailure;
     const int64_t position = stream->tell();
-    EntryReader in(*stream, length - std::max<int64_t>(position, 0));
     topolib::StlObject& mesh = *target_;
 
     try {
+        // The entry is taken whole, so that every count below is backed by
+        // bytes really read before it sizes a list or a pool.
+        std::vector<char> bytes;
+        if (!readWhole(*stream, length - std::max<int64_t>(position, 0), bytes))
+            return kFailure;
+        Cursor in(bytes.data(), bytes.data() + bytes.size());
+
         // Header: triangle count and box.
         uint32_t declaredTriangles = 0;
         float box[6];
@@ -253,19 +327,24 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
 
         // Vertices.
         uint32_t vertexCount = 0;
-        if (!in.skip(kPadding) || !in.u32(vertexCount) || !in.canHold(vertexCount, kVertexBytes))
+        const char* vertexRecords = nullptr;
+        if (!in.skip(kPadding) || !in.u32(vertexCount) ||
+            !(vertexRecords = in.records(vertexCount, kVertexBytes)))
             return kFailure;
         auto& vertices = mesh.vertices();
-        vertices.reserve(std::min(vertexCount, kMaxReserve));
-        const bool verticesRead = in.records(vertexCount, kVertexBytes, [this, &mesh](const char* r) {
+        mesh.reserveRecords(vertexCount, 0, 0);
+        vertices.reserve(vertices.size() + vertexCount);
+        bool verticesRead = true;
+        for (uint32_t i = 0; i < vertexCount; ++i) {
+            const char* r = vertexRecords + size_t(i) * kVertexBytes;
             const double p[3] = {loadF32(r), loadF32(r + 4), loadF32(r + 8)};
             if (!topolib::isFiniteVector(p)) {
                 failure_ = ReadFailure::NotFinite;
-                return false;
+                verticesRead = false;
+                break;
             }
             mesh.appendVertex(mesh.newVertex(p));
-            return true;
-        });
+        }
         mesh.setVertexCount(static_cast<uint32_t>(vertices.size()));
         if (!verticesRead)
             return kFailure;
@@ -275,6 +354,53 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
         if (!in.skip(kPadding) || !in.u32(shellCount) || shellCount > kMaxShells ||
             !in.canHold(shellCount, kMinShellBytes))
             return kFailure;
+
+        // A first pass over the shell records counts the usable triangles and
+        // each vertex's share of them, up to the first fault: the triangle
+        // records come from one block and every incident list gets its room
+        // in one shared block (a failure further on keeps what was read).
+        std::vector<uint32_t> incidence(vertexCount, 0);
+        size_t usableTriangles = 0;
+        {
+            Cursor scan = in;
+            bool ok = true;
+            for (uint32_t s = 0; s < shellCount && ok; ++s) {
+                ok = scan.skip(11);
+                for (int half = 0; half < 2 && ok; ++half) {
+                    uint32_t count = 0;
+                    const char* r = nullptr;
+                    ok = scan.u32(count) && (r = scan.records(count, kTriangleBytes));
+                    for (uint32_t i = 0; i < count && ok; ++i) {
+                        uint32_t v[3];
+                        ok = triangleIndices(r + size_t(i) * kTriangleBytes, vertexCount, v);
+                        if (ok) {
+                            ++usableTriangles;
+                            for (const uint32_t x : v)
+                                ++incidence[x];
+                        }
+                    }
+                }
+            }
+        }
+        {
+            size_t slots = 0;
+            for (const uint32_t n : incidence)
+                slots += std::min<uint32_t>(n, topolib::StlVertex::kMaxTriangles);
+            topolib::StlTriangle** block = slots > 0 ? mesh.newIncidentBlock(slots) : nullptr;
+            for (uint32_t i = 0; i < vertexCount; ++i)
+                if (incidence[i] > 0) {
+                    const uint32_t room = std::min<uint32_t>(incidence[i], topolib::StlVertex::kMaxTriangles);
+                    vertices[i]->useExternalList(block, room);
+                    block += room;
+                }
+        }
+        std::vector<uint32_t>().swap(incidence);
+        mesh.reserveRecords(0, static_cast<uint32_t>(usableTriangles), 0);
+
+        // The triangles made, in order; their normals are computed after the
+        // pass, on several threads for big meshes.
+        std::vector<topolib::StlTriangle*> made;
+        made.reserve(usableTriangles);
         uint64_t trianglesRead = 0;
         // A shell record is made when its first triangle arrives: a record that
         // lists no triangle holds nothing for the mesh and is passed over, so
@@ -284,66 +410,95 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
         float shellArea = 0, shellVolume = 0;
         auto readTriangles = [&](bool reversed) {
             uint32_t count = 0;
-            if (!in.u32(count))
+            const char* r = nullptr;
+            if (!in.u32(count) || !(r = in.records(count, kTriangleBytes)))
                 return false;
-            return in.records(count, kTriangleBytes, [&](const char* r) {
-                const uint32_t a = loadU32(r), b = loadU32(r + 4), c = loadU32(r + 8);
-                if (a >= vertexCount || b >= vertexCount || c >= vertexCount || a == b || b == c || a == c)
+            for (uint32_t i = 0; i < count; ++i) {
+                uint32_t v[3];
+                if (!triangleIndices(r + size_t(i) * kTriangleBytes, vertexCount, v))
                     return false;
                 if (!shell) {
                     shell = std::make_unique<topolib::StlShell>(&mesh);
                     shell->area = shellArea;
                     shell->volume = shellVolume;
                 }
+                // The state initInShell gives a fresh record, with the normal
+                // left for later.
                 auto* t = mesh.newTriangle();
-                t->initInShell(shell.get(), vertices[a], vertices[b], vertices[c]);
+                t->shell = shell.get();
+                if (reversed)
+                    t->setReversed(true);
+                for (int k = 0; k < 3; ++k) {
+                    topolib::StlVertex* corner = vertices[v[k]];
+                    t->vertices[k] = corner;
+                    if (!corner->appendUnlisted(t))
+                        corner->addTriangle(t);
+                }
                 (reversed ? shell->reversedTriangles : shell->primaryTriangles).push_back(t);
-                return true;
-            });
+                made.push_back(t);
+            }
+            return true;
         };
-        for (uint32_t s = 0; s < shellCount; ++s) {
-            if (!in.skip(3) || !in.f32(shellArea) || !in.f32(shellVolume))
-                return kFailure;
+        bool shellsRead = true;
+        for (uint32_t s = 0; s < shellCount && shellsRead; ++s) {
+            if (!in.skip(3) || !in.f32(shellArea) || !in.f32(shellVolume)) {
+                shellsRead = false;
+                break;
+            }
             shell.reset();
             if (!readTriangles(false) || !readTriangles(true)) {
                 if (shell)
                     discardShell(shell.release());
-                return kFailure;
+                shellsRead = false;
+                break;
             }
             if (!shell)
                 continue;
-            for (auto* t : shell->reversedTriangles)
-                t->setReversed(true);
             shell->triangleCount =
                 static_cast<uint32_t>(shell->primaryTriangles.size() + shell->reversedTriangles.size());
             trianglesRead += shell->triangleCount;
             mesh.shells().push_back(shell.release());
         }
+        forRanges(made.size(), threadsFor(made.size()), [&made](size_t begin, size_t end) {
+            for (size_t i = begin; i < end; ++i)
+                made[i]->computeNormal();
+        });
+        std::vector<topolib::StlTriangle*>().swap(made);
+        if (!shellsRead)
+            return kFailure;
 
         // Edges as vertex pairs.
         uint32_t edgeCount = 0;
-        if (!in.skip(kPadding) || !in.u32(edgeCount) || !in.canHold(edgeCount, kEdgeBytes))
+        const char* edgeRecords = nullptr;
+        if (!in.skip(kPadding) || !in.u32(edgeCount) || !(edgeRecords = in.records(edgeCount, kEdgeBytes)))
             return kFailure;
         if (edgeCount > 0) {
             auto& edges = mesh.edges();
-            edges.reserve(std::min(edgeCount, kMaxReserve));
-            const bool edgesRead = in.records(edgeCount, kEdgeBytes, [&](const char* r) {
+            mesh.reserveRecords(0, 0, edgeCount);
+            edges.reserve(edges.size() + edgeCount);
+            for (uint32_t i = 0; i < edgeCount; ++i) {
+                const char* r = edgeRecords + size_t(i) * kEdgeBytes;
                 const uint32_t a = loadU32(r), b = loadU32(r + 4);
                 if (a >= vertexCount || b >= vertexCount)
-                    return false;
+                    return kFailure;
                 auto* e = mesh.newEdge(vertices[a], vertices[b]);
                 e->index = static_cast<uint32_t>(edges.size());
                 edges.push_back(e);
-                return true;
-            });
-            if (!edgesRead)
-                return kFailure;
+            }
         }
 
         // The repairs run when triangles were actually read (the declared
-        // count is not trusted for that decision).
+        // count is not trusted for that decision): every edge is linked to the
+        // triangles that have its end points as a side (edges side by side on
+        // several threads; each edge's list is its own), then the triangle
+        // array is rebuilt shell by shell.
         if (trianglesRead > 0) {
-            mesh.relinkEdges();
+            auto& edges = mesh.edges();
+            forRanges(edges.size(), threadsFor(edges.size()), [&edges](size_t begin, size_t end) {
+                for (size_t i = begin; i < end; ++i)
+                    if (edges[i])
+                        linkEdge(edges[i]);
+            });
             mesh.rebuildTriangleArrayFromShells();
             mesh.computeAreaAndVolume();
         }

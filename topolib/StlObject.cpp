@@ -169,6 +169,22 @@ StlTriangle* StlObject::newTriangle() { return m_trianglePool.create(); }
 
 StlEdge* StlObject::newEdge(StlVertex* a, StlVertex* b) { return m_edgePool.create(a, b); }
 
+void StlObject::reserveRecords(uint32_t vertices, uint32_t triangles, uint32_t edges) {
+    if (vertices > 0)
+        m_vertexPool.reserve(vertices, true);
+    if (triangles > 0)
+        m_trianglePool.reserve(triangles, true);
+    if (edges > 0)
+        m_edgePool.reserve(edges, true);
+}
+
+StlTriangle** StlObject::newIncidentBlock(std::size_t slots) {
+    m_incidentBlocks.emplace_back(new StlTriangle*[slots]);
+    StlTriangle** block = m_incidentBlocks.back().get();
+    adviseHugePages(block, slots * sizeof(StlTriangle*));
+    return block;
+}
+
 void StlObject::appendVertex(StlVertex* v) {
     v->index = static_cast<int32_t>(m_vertices.size());
     m_vertices.push_back(v);

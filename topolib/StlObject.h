@@ -141,6 +141,13 @@ public:
     StlEdge* newEdge(StlVertex* a, StlVertex* b);
     // Appends v to the vertex vector (index = its position) and counts it.
     void appendVertex(StlVertex* v);
+    // Makes the next `vertices`, `triangles` and `edges` records of the pools
+    // come from one block each, with their pages mapped ahead (for a reader
+    // that is about to make them all; the arrays are not touched).
+    void reserveRecords(uint32_t vertices, uint32_t triangles, uint32_t edges);
+    // Storage for `slots` incident-list entries (StlVertex::useExternalList),
+    // kept until the mesh releases its records.
+    StlTriangle** newIncidentBlock(std::size_t slots);
 
     std::vector<StlVertex*>& vertices() { return m_vertices; }
     const std::vector<StlVertex*>& vertices() const { return m_vertices; }
