@@ -17,3 +17,22 @@ gui_session_cleanup() {
   [ -n "$app" ] && kill "$app" 2>/dev/null || true
   rm -rf "$tmp"
 }
+
+# Presses L in the main window (id $1) and types the path $2 into the import
+# dialog it opens. On a loaded machine the first key can reach the window
+# before it handles keys, so L is pressed again until the dialog shows, and
+# the file-name field is cleared before typing. Returns 1 without a dialog.
+gui_import_file() {
+  local dialog=""
+  for _ in 1 2 3 4 5; do
+    xdotool windowfocus --sync "$1" 2>/dev/null || true
+    xdotool key --clearmodifiers l
+    dialog=$(timeout 8 xdotool search --sync --onlyvisible --name 'Import file' | head -1) && break
+  done
+  [ -n "$dialog" ] || return 1
+  xdotool windowfocus --sync "$dialog" 2>/dev/null || true
+  sleep 0.5
+  xdotool key --clearmodifiers ctrl+a
+  xdotool type --delay 5 "$2"
+  xdotool key Return
+}

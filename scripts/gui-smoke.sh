@@ -52,13 +52,7 @@ fail() {
 # The window, then the import dialog that L opens (on release).
 win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Velar3D$' | head -1) || fail "no main window"
 sleep 1
-xdotool windowfocus --sync "$win" 2>/dev/null || true
-xdotool key --clearmodifiers l
-dialog=$(timeout 10 xdotool search --sync --onlyvisible --name 'Import file' | head -1) || fail "no import dialog"
-xdotool windowfocus --sync "$dialog" 2>/dev/null || true
-sleep 0.5
-xdotool type --delay 5 "$tmp/cube.stl"
-xdotool key Return
+gui_import_file "$win" "$tmp/cube.stl" || fail "no import dialog"
 
 log=""
 for _ in $(seq 1 100); do

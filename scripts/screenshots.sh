@@ -63,13 +63,7 @@ log_has() {
 win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Velar3D$' | head -1) || fail "no main window"
 xdotool windowmove "$win" 0 0 windowsize "$win" 1400 900
 sleep 1
-xdotool windowfocus --sync "$win" 2>/dev/null || true
-xdotool key --clearmodifiers l
-dialog=$(timeout 10 xdotool search --sync --onlyvisible --name 'Import file' | head -1) || fail "no import dialog"
-xdotool windowfocus --sync "$dialog" 2>/dev/null || true
-sleep 0.5
-xdotool type --delay 5 "$tmp/ring.stl"
-xdotool key Return
+gui_import_file "$win" "$tmp/ring.stl" || fail "no import dialog"
 for _ in $(seq 1 100); do
   log_has "----- Import object: end -----" && break
   sleep 0.2
