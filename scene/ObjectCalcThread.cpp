@@ -53,8 +53,7 @@ void ObjectCalcThread::run() {
         break;
     case BuildOctreeJob:
         if (!stopRequested()) {
-            owner->buildVertexOctree(false);
-            owner->buildTriangleOctree();
+            owner->buildOctree();
         }
         break;
     default:

@@ -7,8 +7,11 @@
 #include "topolib/StlVertex.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <limits>
 #include <new>
+#include <thread>
 
 namespace topolib {
 
@@ -63,6 +66,56 @@ inline void childOrigin(const double origin[3], double edge, int k, double out[3
     out[0] = origin[0] + ((k >> 2) & 1) * half;
     out[1] = origin[1] + ((k >> 1) & 1) * half;
     out[2] = origin[2] + (k & 1) * half;
+}
+
+// The child of the cube (minimum corner cur, edge) in which the descent of a
+// vertex at p goes on: the first in child order whose cube, closed and widened by
+// 1e-6, holds p. The order runs ix, iy, iz, so that is the lower half on each
+// axis that holds it. Returns the child's index with its corner in o, or -1 when
+// no child holds p.
+inline int vertexChild(const double p[3], const double cur[3], double edge, double o[3]) {
+    const double half = edge * 0.5;
+    int k = 0;
+    for (int axis = 0; axis < 3; ++axis) {
+        const double lower = cur[axis];
+        const double upper = cur[axis] + half;
+        int i;
+        if (p[axis] >= lower - 1e-6 && !(p[axis] > lower + half + 1e-6))
+            i = 0;
+        else if (p[axis] >= upper - 1e-6 && !(p[axis] > upper + half + 1e-6))
+            i = 1;
+        else
+            return -1;
+        k = k * 2 + i;
+        o[axis] = i ? upper : lower;
+    }
+    return k;
+}
+
+// Calls f(k, childOrigin, childEdge) in child order for every child cube of the
+// cube (origin, edge) that the triangle t (a TriangleBox) may touch. The box
+// test of the widened child cubes first picks the halves of each axis that the
+// triangle's box reaches, so that only those children are looked at.
+template <typename Box, typename F>
+inline void forEachChildReached(const Box& t, const double origin[3], double edge, F&& f) {
+    const double half = edge * 0.5;
+    const double eps = half * 0.0001;
+    const double E = half + 2.0 * eps;
+    bool reach[3][2];
+    for (int axis = 0; axis < 3; ++axis) {
+        for (int i = 0; i < 2; ++i) {
+            const double lo = origin[axis] + i * half - eps;
+            reach[axis][i] = !(t.mn[axis] > lo + E || lo > t.mx[axis]);
+        }
+    }
+    for (int k = 0; k < 8; ++k) {
+        if (!reach[0][(k >> 2) & 1] || !reach[1][(k >> 1) & 1] || !reach[2][k & 1])
+            continue;
+        double o[3];
+        childOrigin(origin, edge, k, o);
+        if (t.overlaps(o, half))
+            f(k, o, half);
+    }
 }
 
 } // namespace
@@ -207,29 +260,9 @@ MeshOctree::InsertResult MeshOctree::insertVertexAt(std::uint32_t node, double m
     for (;;) {
         if (nodes_[node].isLeaf() && minCell > edge)
             return addVertex(node, v) ? InsertResult::Stored : InsertResult::OutOfMemory;
-        // The first child cube in child order that holds the point takes it. The
-        // order runs ix, iy, iz, so that is the lower half on each axis that holds
-        // it (closed cubes widened by 1e-6).
-        const double half = edge * 0.5;
-        int k = 0;
-        bool held = true;
         double o[3];
-        for (int axis = 0; axis < 3; ++axis) {
-            const double lower = cur[axis];
-            const double upper = cur[axis] + half;
-            int i;
-            if (p[axis] >= lower - 1e-6 && !(p[axis] > lower + half + 1e-6))
-                i = 0;
-            else if (p[axis] >= upper - 1e-6 && !(p[axis] > upper + half + 1e-6))
-                i = 1;
-            else {
-                held = false;
-                break;
-            }
-            k = k * 2 + i;
-            o[axis] = i ? upper : lower;
-        }
-        if (!held) {
+        const int k = vertexChild(p, cur, edge, o);
+        if (k < 0) {
             nodes_[node].flags &= std::uint16_t(~kLeafBit);
             return InsertResult::Outside;
         }
@@ -270,31 +303,13 @@ MeshOctree::InsertResult MeshOctree::insertTriangleAt(std::uint32_t node, double
     }
     bool stored = false;
     bool failed = false;
-    const double half = edge * 0.5;
-    // Which halves of each axis the triangle's box reaches (the box test of the
-    // widened child cubes), so that only those children are looked at.
-    const double eps = half * 0.0001;
-    const double E = half + 2.0 * eps;
-    bool reach[3][2];
-    for (int axis = 0; axis < 3; ++axis) {
-        for (int i = 0; i < 2; ++i) {
-            const double lo = origin[axis] + i * half - eps;
-            reach[axis][i] = !(t.mn[axis] > lo + E || lo > t.mx[axis]);
-        }
-    }
-    for (int k = 0; k < 8; ++k) {
-        if (!reach[0][(k >> 2) & 1] || !reach[1][(k >> 1) & 1] || !reach[2][k & 1])
-            continue;
-        double o[3];
-        childOrigin(origin, edge, k, o);
-        if (!t.overlaps(o, half))
-            continue;
+    forEachChildReached(t, origin, edge, [&](int k, const double o[3], double half) {
         std::uint32_t child = nodes_[node].children[k];
         if (child == kNone) {
             child = makeChild(node, k, 0);
             if (child == kNone) {
                 failed = true;
-                continue;
+                return;
             }
         }
         switch (insertTriangleAt(child, minCell, o, half, t)) {
@@ -307,7 +322,7 @@ MeshOctree::InsertResult MeshOctree::insertTriangleAt(std::uint32_t node, double
         case InsertResult::Outside:
             break;
         }
-    }
+    });
     nodes_[node].flags &= std::uint16_t(~kLeafBit);
     if (failed)
         return InsertResult::OutOfMemory;
@@ -428,6 +443,331 @@ StlVertex* MeshOctree::findOrCreateAt(std::uint32_t node, double minCell, const 
             return nullptr;
     }
     return nullptr;
+}
+
+// ---- building from nothing ------------------------------------------------------------------
+
+namespace {
+
+// Runs work(i) for every i in [0, count) on up to `threads` threads, the calling
+// thread among them; each thread takes the next index in turn. work must not throw.
+template <typename Work>
+void parallelFor(unsigned threads, std::size_t count, const Work& work) {
+    std::atomic<std::size_t> next{0};
+    auto run = [&] {
+        for (std::size_t i = next.fetch_add(1); i < count; i = next.fetch_add(1))
+            work(i);
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threads && t < count; ++t) {
+        try {
+            helpers.emplace_back(run);
+        } catch (const std::exception&) {
+            break; // the threads already running take the rest
+        }
+    }
+    run();
+    for (std::thread& h : helpers)
+        h.join();
+}
+
+// The levels above the cubes that a parallel build gives to its threads: at most
+// three, so 512 cubes at most.
+constexpr int kCellLevels = 3;
+constexpr std::uint8_t kReached = 1;  // some record passes through the cube
+constexpr std::uint8_t kByVertex = 2; // a vertex does
+
+bool finiteCorners(const StlTriangle* t) {
+    for (const StlVertex* v : t->vertices)
+        if (!isFiniteVector(v->pos.data()))
+            return false;
+    return true;
+}
+
+// The positions of a mesh's vertices lie all over memory and the build would wait
+// for each one in turn: records are asked for this far ahead of their insertion.
+constexpr std::size_t kPrefetchDistance = 8;
+
+inline void prefetchPosition(const StlVertex* v) { __builtin_prefetch(v->pos.data()); }
+
+inline void prefetchCorners(const StlTriangle* t) {
+    for (const StlVertex* v : t->vertices)
+        prefetchPosition(v);
+}
+
+// Corner and edge of the cube of the given level whose child digits from the
+// root (most significant first) make up slot.
+void cubeOfSlot(const double origin[3], double edge, int level, std::size_t slot, double o[3], double* e) {
+    std::copy(origin, origin + 3, o);
+    *e = edge;
+    for (int l = level - 1; l >= 0; --l) {
+        double child[3];
+        childOrigin(o, *e, static_cast<int>((slot >> (3 * l)) & 7), child);
+        std::copy(child, child + 3, o);
+        *e *= 0.5;
+    }
+}
+
+} // namespace
+
+bool MeshOctree::build(double minCell, const double origin[3], double edge, const std::vector<StlVertex*>& vertices,
+                       const std::vector<StlTriangle*>& triangles, unsigned threads) {
+    // The cubes above the cells must only pass records on: none may be below minCell.
+    int levels = 0;
+    if (finiteCube(minCell, origin, edge)) {
+        for (double e = edge; levels < kCellLevels && !(minCell > e); e *= 0.5)
+            ++levels;
+    }
+    if (threads > 1 && levels > 0 && nodes_.empty() && memoryBudget_ == std::numeric_limits<std::size_t>::max() &&
+        vertices.size() < kNone && triangles.size() < kNone)
+        return buildByCells(minCell, origin, edge, levels, vertices, triangles, threads);
+    for (std::size_t i = 0; i < vertices.size(); ++i) {
+        if (i + kPrefetchDistance < vertices.size())
+            prefetchPosition(vertices[i + kPrefetchDistance]);
+        if (insertVertex(minCell, origin, edge, vertices[i]) == InsertResult::OutOfMemory)
+            return false;
+    }
+    for (std::size_t i = 0; i < triangles.size(); ++i) {
+        if (i + kPrefetchDistance < triangles.size())
+            prefetchCorners(triangles[i + kPrefetchDistance]);
+        StlTriangle* t = triangles[i];
+        if (!t->isDeleted() && insertTriangle(minCell, origin, edge, t) == InsertResult::OutOfMemory)
+            return false;
+    }
+    return true;
+}
+
+// Every record passes through the cubes above the cells, none of which is below
+// minCell, so the cells a record reaches do not depend on the tree. The build
+// first routes the records to the cells, each thread a contiguous range of them;
+// then builds the subtree of every cell by inserting the cell's records in their
+// order, as insertion would build it below that cube, into storage of its own;
+// then makes the nodes above the cells and copies the subtrees behind them in the
+// order of their cells.
+bool MeshOctree::buildByCells(double minCell, const double origin[3], double edge, int levels,
+                              const std::vector<StlVertex*>& vertices, const std::vector<StlTriangle*>& triangles,
+                              unsigned threads) {
+    const std::size_t cellCount = std::size_t(1) << (3 * levels);
+    // What one range of records sends to each cell, and which cube of each level
+    // (index: its child digits from the root) they pass through.
+    struct Routes {
+        std::vector<std::vector<std::uint32_t>> vertices;
+        std::vector<std::vector<std::uint32_t>> triangles;
+        std::vector<std::uint8_t> reached[kCellLevels + 1];
+    };
+    struct TriangleRouter {
+        const TriangleBox& box;
+        Routes& out;
+        int levels;
+        std::uint32_t index;
+        void operator()(int level, std::size_t slot, const double o[3], double e) const {
+            if (level > kCellLevels)
+                return; // never: levels is at most kCellLevels
+            out.reached[level][slot] |= kReached;
+            if (level >= levels) {
+                out.triangles[slot].push_back(index);
+                return;
+            }
+            forEachChildReached(box, o, e, [&](int k, const double co[3], double half) {
+                (*this)(level + 1, slot * 8 + static_cast<std::size_t>(k), co, half);
+            });
+        }
+    };
+    const unsigned ranges = threads;
+    std::vector<Routes> routes(ranges);
+    std::atomic<bool> failed{false};
+    parallelFor(threads, ranges, [&](std::size_t r) {
+        try {
+            Routes& out = routes[r];
+            out.vertices.resize(cellCount);
+            out.triangles.resize(cellCount);
+            for (int l = 0; l <= levels; ++l)
+                out.reached[l].assign(std::size_t(1) << (3 * l), 0);
+            const std::size_t vEnd = vertices.size() * (r + 1) / ranges;
+            for (std::size_t i = vertices.size() * r / ranges; i < vEnd; ++i) {
+                if (i + kPrefetchDistance < vEnd)
+                    prefetchPosition(vertices[i + kPrefetchDistance]);
+                const double* p = vertices[i]->pos.data();
+                if (!isFiniteVector(p))
+                    continue;
+                double cur[3] = {origin[0], origin[1], origin[2]};
+                double e = edge;
+                std::size_t slot = 0;
+                for (int l = 0;; ++l) {
+                    out.reached[l][slot] |= kReached | kByVertex;
+                    if (l == levels) {
+                        out.vertices[slot].push_back(static_cast<std::uint32_t>(i));
+                        break;
+                    }
+                    double o[3];
+                    const int k = vertexChild(p, cur, e, o);
+                    if (k < 0)
+                        break;
+                    slot = slot * 8 + static_cast<std::size_t>(k);
+                    std::copy(o, o + 3, cur);
+                    e *= 0.5;
+                }
+            }
+            const std::size_t tEnd = triangles.size() * (r + 1) / ranges;
+            for (std::size_t i = triangles.size() * r / ranges; i < tEnd; ++i) {
+                if (i + kPrefetchDistance < tEnd)
+                    prefetchCorners(triangles[i + kPrefetchDistance]);
+                StlTriangle* t = triangles[i];
+                if (t->isDeleted() || !finiteCorners(t))
+                    continue;
+                const TriangleBox box(t);
+                TriangleRouter{box, out, levels, static_cast<std::uint32_t>(i)}(0, 0, origin, edge);
+            }
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+    });
+    if (failed)
+        return false;
+    std::vector<std::uint8_t> reached[kCellLevels + 1];
+    for (int l = 0; l <= levels; ++l) {
+        reached[l] = std::move(routes[0].reached[l]);
+        for (unsigned r = 1; r < ranges; ++r)
+            for (std::size_t i = 0; i < reached[l].size(); ++i)
+                reached[l][i] |= routes[r].reached[l][i];
+    }
+    // The cells, largest first so that no thread is left with a big one at the end.
+    std::vector<std::size_t> cells;
+    std::vector<std::size_t> weight(cellCount, 0);
+    for (std::size_t c = 0; c < cellCount; ++c) {
+        if (!reached[levels][c])
+            continue;
+        cells.push_back(c);
+        for (const Routes& r : routes)
+            weight[c] += r.vertices[c].size() + 2 * r.triangles[c].size();
+    }
+    std::stable_sort(cells.begin(), cells.end(), [&](std::size_t a, std::size_t b) { return weight[a] > weight[b]; });
+
+    std::vector<MeshOctree> subtrees(cellCount);
+    parallelFor(threads, cells.size(), [&](std::size_t j) {
+        const std::size_t c = cells[j];
+        MeshOctree& sub = subtrees[c];
+        double o[3];
+        double e;
+        cubeOfSlot(origin, edge, levels, c, o, &e);
+        try {
+            sub.nodes_.emplace_back();
+            // Vertices go in first, so a cube that a vertex reaches was made by one.
+            sub.nodes_[0].setLevel((reached[levels][c] & kByVertex) ? levels : 0);
+            for (const Routes& r : routes) {
+                const std::vector<std::uint32_t>& list = r.vertices[c];
+                for (std::size_t j = 0; j < list.size(); ++j) {
+                    if (j + kPrefetchDistance < list.size())
+                        prefetchPosition(vertices[list[j + kPrefetchDistance]]);
+                    if (sub.insertVertexAt(0, minCell, o, e, vertices[list[j]]) == InsertResult::OutOfMemory) {
+                        failed = true;
+                        return;
+                    }
+                }
+            }
+            for (const Routes& r : routes) {
+                const std::vector<std::uint32_t>& list = r.triangles[c];
+                for (std::size_t j = 0; j < list.size(); ++j) {
+                    if (j + kPrefetchDistance < list.size())
+                        prefetchCorners(triangles[list[j + kPrefetchDistance]]);
+                    const TriangleBox box(triangles[list[j]]);
+                    if (sub.insertTriangleAt(0, minCell, o, e, box) == InsertResult::OutOfMemory) {
+                        failed = true;
+                        return;
+                    }
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+    });
+    routes.clear();
+    if (failed)
+        return false;
+
+    // Node numbers: the cubes above the cells level by level, the root first, then
+    // the subtrees in the order of their cells.
+    std::vector<std::uint32_t> index[kCellLevels + 1];
+    std::size_t nodeCount = 0;
+    for (int l = 0; l < levels; ++l) {
+        index[l].assign(reached[l].size(), kNone);
+        for (std::size_t c = 0; c < reached[l].size(); ++c)
+            if (reached[l][c])
+                index[l][c] = static_cast<std::uint32_t>(nodeCount++);
+    }
+    index[levels].assign(cellCount, kNone);
+    std::vector<std::uint32_t> triangleBase(cellCount, 0);
+    std::vector<std::uint32_t> vertexBase(cellCount, 0);
+    std::size_t triangleChunkCount = 0;
+    std::size_t vertexChunkCount = 0;
+    for (std::size_t c = 0; c < cellCount; ++c) {
+        if (!reached[levels][c])
+            continue;
+        index[levels][c] = static_cast<std::uint32_t>(nodeCount);
+        triangleBase[c] = static_cast<std::uint32_t>(triangleChunkCount);
+        vertexBase[c] = static_cast<std::uint32_t>(vertexChunkCount);
+        nodeCount += subtrees[c].nodes_.size();
+        triangleChunkCount += subtrees[c].triangleChunks_.size();
+        vertexChunkCount += subtrees[c].vertexChunks_.size();
+        if (nodeCount >= kNone - 1 || triangleChunkCount >= kNone - 1 || vertexChunkCount >= kNone - 1)
+            return false;
+    }
+    try {
+        nodes_.resize(nodeCount);
+        triangleChunks_.resize(triangleChunkCount);
+        vertexChunks_.resize(vertexChunkCount);
+        for (std::size_t c : cells) {
+            for (std::uint32_t f : subtrees[c].freeTriangleChunks_)
+                freeTriangleChunks_.push_back(f + triangleBase[c]);
+            for (std::uint32_t f : subtrees[c].freeVertexChunks_)
+                freeVertexChunks_.push_back(f + vertexBase[c]);
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (int l = 0; l < levels; ++l) {
+        for (std::size_t c = 0; c < reached[l].size(); ++c) {
+            if (!reached[l][c])
+                continue;
+            // Every record that reached the cube went on below it, or was refused
+            // there: the cube is no leaf, whether or not it has children.
+            Node& n = nodes_[index[l][c]];
+            n.flags = 0;
+            n.setLevel((reached[l][c] & kByVertex) ? l : 0);
+            for (int k = 0; k < 8; ++k)
+                n.children[k] = index[l + 1][c * 8 + static_cast<std::size_t>(k)];
+        }
+    }
+    parallelFor(threads, cells.size(), [&](std::size_t j) {
+        const std::size_t c = cells[j];
+        MeshOctree& sub = subtrees[c];
+        const std::uint32_t nodeBase = index[levels][c];
+        auto shift = [](std::uint32_t i, std::uint32_t base) { return i == kNone ? kNone : i + base; };
+        auto shiftList = [&](List& list, std::uint32_t base) {
+            list.head = shift(list.head, base);
+            list.tail = shift(list.tail, base);
+        };
+        for (std::size_t i = 0; i < sub.nodes_.size(); ++i) {
+            Node n = sub.nodes_[i];
+            for (std::uint32_t& child : n.children)
+                child = shift(child, nodeBase);
+            shiftList(n.triangles, triangleBase[c]);
+            shiftList(n.vertices, vertexBase[c]);
+            nodes_[nodeBase + i] = n;
+        }
+        for (std::size_t i = 0; i < sub.triangleChunks_.size(); ++i) {
+            TriangleChunk& chunk = triangleChunks_[triangleBase[c] + i];
+            chunk = sub.triangleChunks_[i];
+            chunk.next = shift(chunk.next, triangleBase[c]);
+        }
+        for (std::size_t i = 0; i < sub.vertexChunks_.size(); ++i) {
+            VertexChunk& chunk = vertexChunks_[vertexBase[c] + i];
+            chunk = sub.vertexChunks_[i];
+            chunk.next = shift(chunk.next, vertexBase[c]);
+        }
+        sub = MeshOctree(); // its storage goes on this thread
+    });
+    return true;
 }
 
 // ---- copy -------------------------------------------------------------------------------

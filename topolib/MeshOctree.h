@@ -5,7 +5,9 @@
 #include <deque>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace Misc {
@@ -56,6 +58,16 @@ public:
     // Files t into every leaf whose cube (widened by edge/10000) it may touch; a
     // leaf past 350 triangles splits while its level is below 20.
     InsertResult insertTriangle(double minCell, const double origin[3], double edge, StlTriangle* t);
+    // Builds the tree from nothing: the result is the tree that insertVertex for
+    // every vertex in order, then insertTriangle for every triangle that is not
+    // deleted, in order, would make. With threads > 1 the cubes of the third level
+    // (a higher one when minCell stops the descent sooner) are built side by side,
+    // each in storage of its own, and joined in the order of their cubes, so the
+    // tree is the same whatever the number of threads. A tree that holds nodes
+    // already, or has a memory budget, is built by insertion on the calling
+    // thread. False when an allocation failed; the tree is then incomplete.
+    bool build(double minCell, const double origin[3], double edge, const std::vector<StlVertex*>& vertices,
+               const std::vector<StlTriangle*>& triangles, unsigned threads);
     // The vertex of the leaf that holds p and that equals p (Vector3D::operator==),
     // or a new one made by makeVertex(p) and filed in that leaf (*found = false).
     // Null when no cube holds p, or when makeVertex returns null, or when filing the
@@ -221,6 +233,9 @@ private:
     InsertResult insertTriangleAt(std::uint32_t node, double minCell, const double origin[3], double edge,
                                   const TriangleBox& t);
     bool splitNode(std::uint32_t node, const double origin[3], double edge);
+    bool buildByCells(double minCell, const double origin[3], double edge, int levels,
+                      const std::vector<StlVertex*>& vertices, const std::vector<StlTriangle*>& triangles,
+                      unsigned threads);
     StlVertex* findOrCreateAt(std::uint32_t node, double minCell, const double origin[3], double edge,
                               const double p[3], bool* found,
                               const std::function<StlVertex*(const double p[3])>& makeVertex, bool* outOfMemory);
@@ -231,9 +246,31 @@ private:
                          const MeshOctree& tb, std::uint32_t b, const double originB[3], double edgeB, bool swapped,
                          const PairVisitor& visit);
 
+    // Chunks made without a value are left uninitialised (their items are only
+    // read up to the list's count), so that sizing a pool that is then filled
+    // costs no pass over its memory.
+    template <typename T>
+    struct ChunkAllocator : std::allocator<T> {
+        template <typename U>
+        struct rebind {
+            using other = ChunkAllocator<U>;
+        };
+        ChunkAllocator() = default;
+        template <typename U>
+        ChunkAllocator(const ChunkAllocator<U>&) noexcept {}
+        template <typename U>
+        void construct(U* p) noexcept {
+            ::new (static_cast<void*>(p)) U;
+        }
+        template <typename U, typename... Args>
+        void construct(U* p, Args&&... args) {
+            ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+        }
+    };
+
     std::vector<Node> nodes_;
-    std::vector<TriangleChunk> triangleChunks_;
-    std::vector<VertexChunk> vertexChunks_;
+    std::vector<TriangleChunk, ChunkAllocator<TriangleChunk>> triangleChunks_;
+    std::vector<VertexChunk, ChunkAllocator<VertexChunk>> vertexChunks_;
     std::vector<std::uint32_t> freeTriangleChunks_;
     std::vector<std::uint32_t> freeVertexChunks_;
     std::size_t memoryBudget_;

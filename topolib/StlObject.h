@@ -308,6 +308,11 @@ public:
     // Implemented in StlObjectOctree.cpp over MeshOctree's operations.
     int buildVertexOctree(bool freeFirst);
     int buildTriangleOctree();
+    // The two steps above at once: a mesh without a tree gets it in one build, on
+    // several threads for a large mesh (the same tree as the two steps make).
+    // Returns 0, or -1 when an allocation failed (the object is then left
+    // without a tree).
+    int buildOctree();
     int rebuildOctree();
     int copyOctreeTo(StlObject* target) const;
     // The triangle hit by the line (origin, dir) farthest along dir; hit receives the
@@ -443,6 +448,10 @@ protected:
 private:
     // Drops the octree (under octreeMutex). Defined with the octree entry points.
     void releaseOctree();
+    // Files the vertices and/or the live triangles into the tree taken for a build
+    // (a new one when there is none) and publishes it. 0, or -1 when an allocation
+    // failed.
+    int fillOctree(bool withVertices, bool withTriangles);
     // Shell bookkeeping of the mesh object (StlObjectShellLinks.cpp).
     void releaseShells();
     void copyShellsTo(StlObject* target) const;

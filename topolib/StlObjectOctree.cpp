@@ -5,13 +5,16 @@
 // on a tree of its own (the previous tree, if any, is taken out first) and
 // publishes it under the octree mutex when complete; pickTriangle try-locks the
 // mutex and answers nothing while a build runs, so no reader ever sees a tree
-// that is being changed.
+// that is being changed. A large mesh's tree is built on several threads
+// (MeshOctree::build), which have all ended before it is published.
 
 #include "topolib/MeshOctree.h"
 #include "topolib/StlObject.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
+#include <thread>
 
 namespace topolib {
 
@@ -81,31 +84,31 @@ static std::shared_ptr<MeshOctree> takeTreeForBuild(std::shared_ptr<MeshOctree>&
 }
 
 int StlObject::buildVertexOctree(bool freeFirst) {
-    BuildingFlag building(m_octreeBuilding);
     if (freeFirst)
         releaseOctree();
-    bool ok = true;
-    std::shared_ptr<MeshOctree> tree =
-        takeTreeForBuild(m_octreeRoot, m_octreeMutex, m_bboxMin, m_bboxMax, m_octreeOrigin, m_diagonal, m_center,
-                         m_octreeMinCell, triangleCount(), ok);
-    if (!ok)
-        return -1;
-    if (!tree)
-        return 0;
-    m_vertexCount = static_cast<uint32_t>(m_vertices.size());
-    const double origin[3] = {m_octreeOrigin.x, m_octreeOrigin.y, m_octreeOrigin.z};
-    for (StlVertex* v : m_vertices) {
-        // A failed allocation leaves the object without a tree rather than with one
-        // that silently misses records.
-        if (tree->insertVertex(m_octreeMinCell, origin, m_diagonal, v) == MeshOctree::InsertResult::OutOfMemory)
-            return -1;
-    }
-    std::lock_guard<std::mutex> lock(m_octreeMutex);
-    m_octreeRoot = std::move(tree);
-    return 0;
+    return fillOctree(true, false);
 }
 
-int StlObject::buildTriangleOctree() {
+int StlObject::buildTriangleOctree() { return fillOctree(false, true); }
+
+namespace {
+
+// Threads for the tree of a mesh of n triangles: one below 100,000 triangles (a
+// build of a few tens of milliseconds, where the threads cost more than they
+// save), otherwise one per core up to eight.
+unsigned octreeBuildThreads(std::size_t n) {
+    if (n < 100000)
+        return 1;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::min(cores == 0 ? 1u : cores, 8u);
+}
+
+} // namespace
+
+int StlObject::buildOctree() { return fillOctree(true, true); }
+
+int StlObject::fillOctree(bool withVertices, bool withTriangles) {
+    BuildingFlag building(m_octreeBuilding);
     bool ok = true;
     std::shared_ptr<MeshOctree> tree =
         takeTreeForBuild(m_octreeRoot, m_octreeMutex, m_bboxMin, m_bboxMax, m_octreeOrigin, m_diagonal, m_center,
@@ -114,14 +117,18 @@ int StlObject::buildTriangleOctree() {
         return -1;
     if (!tree)
         return 0;
-    BuildingFlag building(m_octreeBuilding);
+    if (withVertices)
+        m_vertexCount = static_cast<uint32_t>(m_vertices.size());
     const double origin[3] = {m_octreeOrigin.x, m_octreeOrigin.y, m_octreeOrigin.z};
-    for (StlTriangle* t : m_triangles) {
-        if (t->isDeleted())
-            continue;
-        if (tree->insertTriangle(m_octreeMinCell, origin, m_diagonal, t) == MeshOctree::InsertResult::OutOfMemory)
-            return -1;
-    }
+    // A tree taken over (one existed) is filled by insertion. A failed allocation
+    // leaves the object without a tree rather than with one that silently misses
+    // records.
+    static const std::vector<StlVertex*> noVertices;
+    static const std::vector<StlTriangle*> noTriangles;
+    if (!tree->build(m_octreeMinCell, origin, m_diagonal, withVertices ? m_vertices : noVertices,
+                     withTriangles ? m_triangles : noTriangles,
+                     withTriangles ? octreeBuildThreads(m_triangles.size()) : 1))
+        return -1;
     std::lock_guard<std::mutex> lock(m_octreeMutex);
     m_octreeRoot = std::move(tree);
     return 0;
@@ -129,9 +136,7 @@ int StlObject::buildTriangleOctree() {
 
 int StlObject::rebuildOctree() {
     releaseOctree();
-    if (buildVertexOctree(false) != 0)
-        return -1;
-    return buildTriangleOctree();
+    return buildOctree();
 }
 
 int StlObject::copyOctreeTo(StlObject* target) const {

@@ -1,0 +1,324 @@
+// Building a mesh octree at once (MeshOctree::build, on several threads) against
+// the tree that inserting the records one by one makes: the same leaves with the
+// same lists in the same order, the same node and leaf counts, the same answers
+// and visiting orders of the queries, and the same tree after further insertions
+// (which depend on the levels and list tails the build left).
+
+#include "MeshFixtures.h"
+
+#include "topolib/MeshOctree.h"
+#include "topolib/StlObject.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <random>
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using meshfixtures::Facet;
+using meshfixtures::TriangleSoup;
+using topolib::MeshOctree;
+using topolib::StlObject;
+using topolib::StlTriangle;
+using topolib::StlVertex;
+
+struct Cube {
+    double origin[3];
+    double edge;
+    double minCell;
+};
+
+// Clusters of small facets and long slivers across the box; when dense, also a
+// fan of many blades round one corner and a stack of identical facets (which no split separates, so the splits stop at the
+// level limit).
+TriangleSoup randomSoup(unsigned seed, int clusters, bool dense) {
+    std::mt19937_64 g(seed);
+    auto u = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(g); };
+    TriangleSoup soup;
+    for (int c = 0; c < clusters; ++c) {
+        const double cx = u(-40, 40), cy = u(-40, 40), cz = u(-20, 20), s = u(0.2, 3.0);
+        // At most 300 facets: no cube of a cluster holds more than the split count.
+        const int n = static_cast<int>(u(50, 300));
+        for (int i = 0; i < n; ++i) {
+            Facet f;
+            for (auto& p : f.v)
+                p = {cx + u(-s, s), cy + u(-s, s), cz + u(-s, s)};
+            soup.push_back(f);
+        }
+    }
+    for (int i = 0; i < 60; ++i) {
+        Facet f;
+        f.v[0] = {u(-45, 45), u(-45, 45), u(-25, 25)};
+        f.v[1] = {u(-45, 45), u(-45, 45), u(-25, 25)};
+        f.v[2] = {f.v[0][0] + u(-0.1, 0.1), f.v[0][1] + u(-0.1, 0.1), f.v[0][2] + u(-0.1, 0.1)};
+        soup.push_back(f);
+    }
+    const meshfixtures::Point hub = {u(-30, 30), u(-30, 30), u(-10, 10)};
+    for (int i = 0; i < (dense ? 900 : 0); ++i) {
+        const double a = i * 0.0069, b = (i + 1) * 0.0069;
+        Facet f;
+        f.v[0] = hub;
+        f.v[1] = {hub[0] + 2 * std::cos(a), hub[1] + 2 * std::sin(a), hub[2] + 0.3};
+        f.v[2] = {hub[0] + 2 * std::cos(b), hub[1] + 2 * std::sin(b), hub[2] - 0.3};
+        soup.push_back(f);
+    }
+    Facet same;
+    same.v[0] = {u(-30, 30), u(-30, 30), u(-10, 10)};
+    same.v[1] = {same.v[0][0] + 0.001, same.v[0][1], same.v[0][2]};
+    same.v[2] = {same.v[0][0], same.v[0][1] + 0.001, same.v[0][2]};
+    for (int i = 0; i < (dense ? 372 : 0); ++i)
+        soup.push_back(same);
+    std::shuffle(soup.begin(), soup.end(), g);
+    return soup;
+}
+
+std::unique_ptr<StlObject> meshOf(const TriangleSoup& soup) {
+    meshfixtures::BuildSteps steps;
+    steps.shells = false;
+    return meshfixtures::buildMesh(soup, steps);
+}
+
+// The root cube round the mesh's box as the object makes it, scaled by `scale`
+// (below 1 leaves records outside), with minCell = edge / cells.
+Cube cubeFor(const StlObject& mesh, double scale, double cells) {
+    Cube c;
+    double d2 = 0.0;
+    for (int k = 0; k < 3; ++k)
+        d2 += (mesh.bboxMax()[k] - mesh.bboxMin()[k]) * (mesh.bboxMax()[k] - mesh.bboxMin()[k]);
+    c.edge = std::sqrt(d2) * scale;
+    for (int k = 0; k < 3; ++k)
+        c.origin[k] = (mesh.bboxMin()[k] + mesh.bboxMax()[k]) * 0.5 - c.edge / 2.0;
+    c.minCell = c.edge / cells;
+    return c;
+}
+
+// The reference: every vertex, then every live triangle, inserted in order.
+MeshOctree insertedOneByOne(const StlObject& mesh, const Cube& c) {
+    MeshOctree tree;
+    for (StlVertex* v : mesh.vertices()) {
+        EXPECT_NE(tree.insertVertex(c.minCell, c.origin, c.edge, v), MeshOctree::InsertResult::OutOfMemory);
+    }
+    for (StlTriangle* t : mesh.triangles()) {
+        if (!t->isDeleted()) {
+            EXPECT_NE(tree.insertTriangle(c.minCell, c.origin, c.edge, t), MeshOctree::InsertResult::OutOfMemory);
+        }
+    }
+    return tree;
+}
+
+struct Leaf {
+    double origin[3];
+    double edge;
+    std::vector<int> vertices;
+    std::vector<int> triangles;
+    bool operator==(const Leaf& o) const {
+        return origin[0] == o.origin[0] && origin[1] == o.origin[1] && origin[2] == o.origin[2] && edge == o.edge &&
+               vertices == o.vertices && triangles == o.triangles;
+    }
+};
+
+std::vector<Leaf> leavesOf(const MeshOctree& tree, const Cube& c) {
+    std::vector<Leaf> leaves;
+    tree.forEachLeaf(c.origin, c.edge,
+                     [&](const double* o, double e, const std::vector<StlVertex*>& vs,
+                         const std::vector<StlTriangle*>& ts) {
+                         Leaf leaf{{o[0], o[1], o[2]}, e, {}, {}};
+                         for (StlVertex* v : vs)
+                             leaf.vertices.push_back(v->index);
+                         for (StlTriangle* t : ts)
+                             leaf.triangles.push_back(t->id);
+                         leaves.push_back(std::move(leaf));
+                     });
+    return leaves;
+}
+
+void expectSameStructure(const MeshOctree& want, const MeshOctree& got, const Cube& c) {
+    EXPECT_EQ(got.nodeCount(), want.nodeCount());
+    EXPECT_EQ(got.leafCount(), want.leafCount());
+    const std::vector<Leaf> a = leavesOf(want, c);
+    const std::vector<Leaf> b = leavesOf(got, c);
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t i = 0; i < a.size(); ++i)
+        ASSERT_TRUE(a[i] == b[i]) << "leaf " << i;
+}
+
+// Every query whose answer or visiting order a caller sees, asked of both trees
+// at the same random places.
+void expectSameAnswers(const MeshOctree& want, const MeshOctree& got, const Cube& c,
+                       const MeshOctree& other, const Cube& otherCube, unsigned seed) {
+    std::mt19937_64 g(seed);
+    auto u = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(g); };
+    for (int i = 0; i < 150; ++i) {
+        SCOPED_TRACE(i);
+        double p[3], d[3];
+        for (int k = 0; k < 3; ++k) {
+            p[k] = u(c.origin[k], c.origin[k] + c.edge);
+            d[k] = u(-1, 1);
+        }
+        double bestA[3] = {p[0] - d[0] * 1e9, p[1] - d[1] * 1e9, p[2] - d[2] * 1e9};
+        double bestB[3] = {bestA[0], bestA[1], bestA[2]};
+        StlTriangle* pickA = nullptr;
+        StlTriangle* pickB = nullptr;
+        want.pickTriangleOnLine(c.origin, c.edge, p, d, bestA, &pickA);
+        got.pickTriangleOnLine(c.origin, c.edge, p, d, bestB, &pickB);
+        EXPECT_EQ(pickA, pickB);
+        EXPECT_TRUE(bestA[0] == bestB[0] && bestA[1] == bestB[1] && bestA[2] == bestB[2]);
+
+        // The crossing count marks triangles as it goes: the order matters.
+        int countA = 0, countB = 0;
+        std::vector<StlTriangle*> touchedA, touchedB;
+        want.countCrossingsBelow(c.origin, c.edge, p, &countA, touchedA);
+        for (StlTriangle* t : touchedA)
+            t->setWalkMark(0);
+        got.countCrossingsBelow(c.origin, c.edge, p, &countB, touchedB);
+        for (StlTriangle* t : touchedB)
+            t->setWalkMark(0);
+        EXPECT_EQ(countA, countB);
+        EXPECT_EQ(touchedA, touchedB);
+
+        double lowA = 1e12, lowB = 1e12;
+        StlTriangle* lowTA = nullptr;
+        StlTriangle* lowTB = nullptr;
+        want.lowestTriangleAtXY(c.origin, c.edge, p, -1, &lowA, &lowTA);
+        got.lowestTriangleAtXY(c.origin, c.edge, p, -1, &lowB, &lowTB);
+        EXPECT_EQ(lowA, lowB);
+        EXPECT_EQ(lowTA, lowTB);
+
+        const double r = u(0.05, 3.0);
+        double landA[3] = {p[0], p[1], -1.0}, landB[3] = {p[0], p[1], -1.0}, nA[3] = {0, 0, 0}, nB[3] = {0, 0, 0};
+        want.highestUpFacingPointWithin(c.origin, c.edge, 5, p, r, p[2], landA, nA);
+        got.highestUpFacingPointWithin(c.origin, c.edge, 5, p, r, p[2], landB, nB);
+        EXPECT_TRUE(landA[0] == landB[0] && landA[1] == landB[1] && landA[2] == landB[2]);
+
+        std::set<StlTriangle*> hitsA, hitsB;
+        EXPECT_EQ(want.collectRayHits(c.origin, c.edge, p, d, &hitsA), got.collectRayHits(c.origin, c.edge, p, d, &hitsB));
+        EXPECT_EQ(hitsA, hitsB);
+        EXPECT_EQ(want.anyTriangleUnderPoint(c.origin, c.edge, p, 1e-5), got.anyTriangleUnderPoint(c.origin, c.edge, p, 1e-5));
+
+        // Empty leaves count here: their centres are tested too.
+        const double q1[3] = {p[0] + u(-9, 9), p[1] + u(-9, 9), p[2]};
+        const double q2[3] = {p[0] + u(-9, 9), p[1] + u(-9, 9), p[2]};
+        const std::vector<const double*> polygon = {p, q1, q2};
+        const double up[3] = {0, 0, 1};
+        EXPECT_EQ(want.anyLeafCentreInPolygon(c.origin, c.edge, polygon, up),
+                  got.anyLeafCentreInPolygon(c.origin, c.edge, polygon, up));
+    }
+    // The drain-hole cut walks two trees in pairs and keeps the first pairs it meets.
+    std::vector<std::pair<StlTriangle*, StlTriangle*>> pairsA, pairsB;
+    want.forEachCandidatePair(c.origin, c.edge, other, otherCube.origin, otherCube.edge,
+                              [&](StlTriangle* s, StlTriangle* t) { pairsA.emplace_back(s, t); });
+    got.forEachCandidatePair(c.origin, c.edge, other, otherCube.origin, otherCube.edge,
+                             [&](StlTriangle* s, StlTriangle* t) { pairsB.emplace_back(s, t); });
+    EXPECT_FALSE(pairsA.empty());
+    EXPECT_EQ(pairsA, pairsB);
+}
+
+TEST(MeshOctreeBuild, treeBuiltOnThreadsEqualsTheTreeOfInsertionsOneByOne) {
+    // A second mesh: the other side of the pair walk, and records inserted after the build.
+    auto extra = meshOf(randomSoup(99, 6, false));
+    const Cube extraCube = cubeFor(*extra, 1.0, 12.0);
+    const MeshOctree extraTree = insertedOneByOne(*extra, extraCube);
+
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        auto mesh = meshOf(randomSoup(seed, 12, true));
+        // Some triangles deleted: the build skips them as insertion does.
+        for (std::size_t i = seed; i < mesh->triangles().size(); i += 37)
+            mesh->triangles()[i]->setDeleted(true);
+        // Cubes with 1, 2, 3 and more levels above the leaf level, and cubes that
+        // leave records outside (refused vertices leave nodes without children).
+        const std::pair<double, double> shapes[] = {{1.0, 3.0}, {1.0, 6.0}, {1.0, 12.0}, {1.0, 40.0},
+                                                    {0.55, 12.0}, {0.3, 40.0}};
+        for (const auto& shape : shapes) {
+            const Cube c = cubeFor(*mesh, shape.first, shape.second);
+            SCOPED_TRACE(testing::Message() << "seed " << seed << " scale " << shape.first << " cells "
+                                            << shape.second);
+            MeshOctree want = insertedOneByOne(*mesh, c);
+            for (unsigned threads : {1u, 2u, 3u, 8u}) {
+                SCOPED_TRACE(threads);
+                MeshOctree got;
+                ASSERT_TRUE(got.build(c.minCell, c.origin, c.edge, mesh->vertices(), mesh->triangles(), threads));
+                expectSameStructure(want, got, c);
+                if (threads == 3)
+                    expectSameAnswers(want, got, c, extraTree, extraCube, seed);
+            }
+            // Records filed after the build land in the same leaves, split them at
+            // the same levels and append to the same lists.
+            MeshOctree got;
+            ASSERT_TRUE(got.build(c.minCell, c.origin, c.edge, mesh->vertices(), mesh->triangles(), 4));
+            for (MeshOctree* tree : {&want, &got}) {
+                for (StlVertex* v : extra->vertices())
+                    tree->insertVertex(c.minCell, c.origin, c.edge, v);
+                for (StlTriangle* t : extra->triangles())
+                    tree->insertTriangle(c.minCell, c.origin, c.edge, t);
+            }
+            // The extra mesh's records have ids of their own: compare by pointer.
+            auto pointers = [&](const MeshOctree& tree) {
+                std::vector<std::vector<const void*>> out;
+                tree.forEachLeaf(c.origin, c.edge,
+                                 [&](const double*, double, const std::vector<StlVertex*>& vs,
+                                     const std::vector<StlTriangle*>& ts) {
+                                     out.emplace_back(vs.begin(), vs.end());
+                                     out.back().push_back(nullptr);
+                                     out.back().insert(out.back().end(), ts.begin(), ts.end());
+                                 });
+                return out;
+            };
+            EXPECT_EQ(pointers(got), pointers(want));
+            EXPECT_EQ(got.nodeCount(), want.nodeCount());
+            EXPECT_EQ(got.leafCount(), want.leafCount());
+        }
+    }
+}
+
+TEST(MeshOctreeBuild, emptyInputAndCubesThatAreNotFiniteMakeNoTree) {
+    auto mesh = meshOf(randomSoup(5, 2, true));
+    const Cube c = cubeFor(*mesh, 1.0, 12.0);
+    MeshOctree empty;
+    ASSERT_TRUE(empty.build(c.minCell, c.origin, c.edge, {}, {}, 4));
+    EXPECT_EQ(empty.nodeCount(), 0u);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    MeshOctree refused;
+    ASSERT_TRUE(refused.build(nan, c.origin, c.edge, mesh->vertices(), mesh->triangles(), 4));
+    EXPECT_EQ(refused.nodeCount(), 0u);
+    // A vertex that is not finite is refused with the triangles that use it.
+    mesh->vertices()[3]->pos.x = nan;
+    MeshOctree want = insertedOneByOne(*mesh, c);
+    MeshOctree got;
+    ASSERT_TRUE(got.build(c.minCell, c.origin, c.edge, mesh->vertices(), mesh->triangles(), 4));
+    expectSameStructure(want, got, c);
+}
+
+// The object's own build: a mesh above the size where several threads take part
+// gets the tree of the two steps (vertices, then triangles) on a copy of it.
+TEST(MeshOctreeBuild, largeObjectGetsTheTreeOfTheTwoSteps) {
+    const TriangleSoup soup = meshfixtures::torus(40.0, 12.0, 400, 160);
+    auto byThreads = meshOf(soup);
+    auto bySteps = meshOf(soup);
+    ASSERT_GE(byThreads->triangleCount(), 100000u);
+    ASSERT_EQ(byThreads->rebuildOctree(), 0);
+    ASSERT_EQ(bySteps->buildVertexOctree(true), 0);
+    ASSERT_EQ(bySteps->buildTriangleOctree(), 0);
+    Cube c;
+    for (int k = 0; k < 3; ++k)
+        c.origin[k] = byThreads->octreeOrigin()[k];
+    c.edge = byThreads->octreeEdge();
+    c.minCell = 0.0;
+    ASSERT_EQ(bySteps->octreeEdge(), c.edge);
+    expectSameStructure(*bySteps->octree(), *byThreads->octree(), c);
+    // Building over a tree (the worker's job on an object that has one) inserts
+    // into it, as the two steps do.
+    ASSERT_EQ(byThreads->buildOctree(), 0);
+    ASSERT_EQ(bySteps->buildVertexOctree(false), 0);
+    ASSERT_EQ(bySteps->buildTriangleOctree(), 0);
+    expectSameStructure(*bySteps->octree(), *byThreads->octree(), c);
+}
+
+} // namespace
