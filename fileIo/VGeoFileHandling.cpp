@@ -467,6 +467,33 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
         if (!shellsRead)
             return kFailure;
 
+        // The triangle array, shell by shell (primary then reversed), and the
+        // box from the vertices: what is left to read and repair concerns the
+        // edges alone. The triangle array is made only when triangles were
+        // actually read (the declared count is not trusted for that decision).
+        if (trianglesRead > 0) {
+            size_t total = 0;
+            for (const topolib::StlShell* sh : mesh.shells())
+                total += std::max<size_t>(sh->triangleCount,
+                                          sh->primaryTriangles.size() + sh->reversedTriangles.size());
+            auto& array = mesh.triangles();
+            array.clear();
+            array.reserve(total + 100);
+            for (topolib::StlShell* sh : mesh.shells())
+                for (auto* list : {&sh->primaryTriangles, &sh->reversedTriangles})
+                    for (topolib::StlTriangle* t : *list) {
+                        t->id = static_cast<int32_t>(array.size());
+                        array.push_back(t);
+                    }
+            mesh.setFacetCount(static_cast<uint32_t>(array.size()));
+        }
+        if (!vertices.empty()) {
+            mesh.computeBoundingBox();
+            mesh.setBoundingBox(mesh.bboxMin(), mesh.bboxMax());
+        }
+        if (trianglesReady_)
+            trianglesReady_();
+
         // Edges as vertex pairs.
         uint32_t edgeCount = 0;
         const char* edgeRecords = nullptr;
@@ -487,11 +514,11 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
             }
         }
 
-        // The repairs run when triangles were actually read (the declared
-        // count is not trusted for that decision): every edge is linked to the
-        // triangles that have its end points as a side (edges side by side on
-        // several threads; each edge's list is its own), then the triangle
-        // array is rebuilt shell by shell.
+        // Every edge is linked to the triangles that have its end points as a
+        // side (edges side by side on several threads; each edge's list is its
+        // own); then, in the order of the triangle array, a side that no edge
+        // of the entry took gets the live edge between its ends found through
+        // their triangles, or a new edge, and that edge lists the triangle.
         if (trianglesRead > 0) {
             auto& edges = mesh.edges();
             forRanges(edges.size(), threadsFor(edges.size()), [&edges](size_t begin, size_t end) {
@@ -499,12 +526,20 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
                     if (edges[i])
                         linkEdge(edges[i]);
             });
-            mesh.rebuildTriangleArrayFromShells();
+            for (topolib::StlTriangle* t : mesh.triangles())
+                for (int k = 0; k < 3; ++k) {
+                    if (t->edges[k])
+                        continue;
+                    topolib::StlVertex* a = t->vertices[k];
+                    topolib::StlVertex* b = t->vertices[(k + 1) % 3];
+                    topolib::StlEdge* e = topolib::StlVertex::findEdgeTo(a, b);
+                    if (!e)
+                        e = mesh.addEdge(a, b);
+                    if (std::find(e->begin(), e->end(), t) == e->end())
+                        e->addTriangle(t);
+                    t->edges[k] = e;
+                }
             mesh.computeAreaAndVolume();
-        }
-        if (!vertices.empty()) {
-            mesh.computeBoundingBox();
-            mesh.setBoundingBox(mesh.bboxMin(), mesh.bboxMax());
         }
         return kSuccess;
     } catch (const std::bad_alloc&) {

@@ -7,7 +7,9 @@
 #include "fileIo/FileHandling.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fileIo {
@@ -53,8 +55,17 @@ public:
     // Makes the next writes fill *out (not owned; null stops it).
     void recordNumbering(VGeoNumbering* out) { numbering_ = out; }
 
+    // Called during a read once the vertices, the triangle array (ids,
+    // normals, shells) and the bounding box are final; the read goes on
+    // with the edges (edge array and records, the triangles' edge slots) and
+    // area and volume. The hook may start work that reads the rest, such as
+    // the octree build, on another thread; that work must end before the mesh
+    // is used or freed, whatever the read returns.
+    void onTrianglesReady(std::function<void()> hook) { trianglesReady_ = std::move(hook); }
+
 private:
     VGeoNumbering* numbering_ = nullptr;
+    std::function<void()> trianglesReady_;
 };
 
 } // namespace fileIo

@@ -101,7 +101,8 @@ IO_ERROR readXmlEntry(QuaZipFile& file, QByteArray& out) {
     return drain(file) && closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
 }
 
-IO_ERROR readGeometryEntry(QuaZipFile& file, fileIo::VlrZipFile& stream, topolib::StlObject& mesh) {
+IO_ERROR readGeometryEntry(QuaZipFile& file, fileIo::VlrZipFile& stream, topolib::StlObject& mesh,
+                           const MeshReadyFunction& meshReady) {
     const int64_t size = stream.size();
     char head[kGeometryHead];
     if (size < kGeometryHead || !stream.read(head, kGeometryHead))
@@ -116,6 +117,8 @@ IO_ERROR readGeometryEntry(QuaZipFile& file, fileIo::VlrZipFile& stream, topolib
     HeadFirstStream whole(head, kGeometryHead, stream);
     fileIo::VGeoFileHandling reader;
     reader.setTarget(&mesh);
+    if (meshReady)
+        reader.onTrianglesReady([&meshReady, &mesh] { meshReady(mesh); });
     int result = fileIo::kFailure;
     try {
         result = reader.readFromStream(&whole);
@@ -133,7 +136,7 @@ IO_ERROR readGeometryEntry(QuaZipFile& file, fileIo::VlrZipFile& stream, topolib
 }
 
 IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& out, const ProgressFunction& progress,
-                     int base, int range);
+                     int base, int range, const MeshReadyFunction& meshReady);
 
 } // namespace
 
@@ -156,20 +159,21 @@ int entryNumber(const QString& name, const QString& folder, const QString& exten
 }
 
 IO_ERROR readProjectArchive(const QString& path, const MeshFactory& makeMesh, ProjectContents& out,
-                            const ProgressFunction& progress, int base, int range) {
+                            const ProgressFunction& progress, int base, int range,
+                            const MeshReadyFunction& meshReady) {
     QuaZip zip(path);
-    return readArchive(zip, makeMesh, out, progress, base, range);
+    return readArchive(zip, makeMesh, out, progress, base, range, meshReady);
 }
 
 IO_ERROR readProjectArchive(QIODevice* device, const MeshFactory& makeMesh, ProjectContents& out) {
     QuaZip zip(device);
-    return readArchive(zip, makeMesh, out, {}, 0, 0);
+    return readArchive(zip, makeMesh, out, {}, 0, 0, {});
 }
 
 namespace {
 
 IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& out, const ProgressFunction& progress,
-                     int base, int range) {
+                     int base, int range, const MeshReadyFunction& meshReady) {
     out = ProjectContents();
     if (!zip.open(QuaZip::mdUnzip))
         return IO_ZIP_FAILED;
@@ -209,7 +213,7 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
                 break;
             }
             std::unique_ptr<topolib::StlObject> mesh = makeMesh();
-            result = readGeometryEntry(file, stream, *mesh);
+            result = readGeometryEntry(file, stream, *mesh, meshReady);
             if (result != IO_SUCCESS) {
                 logString("Load object file '" + name.toStdString() + "' failed");
                 break;

@@ -42,6 +42,11 @@ struct ProjectContents {
 using MeshFactory = std::function<std::unique_ptr<topolib::StlObject>()>;
 // Progress of the geometry entries: the value from base to base + range.
 using ProgressFunction = std::function<void(int value)>;
+// Called for a mesh while its entry is read, once its vertices, triangles and
+// box are final (see VGeoFileHandling::onTrianglesReady): it may start work
+// on the mesh on another thread (the octree build) that must end before the
+// mesh is used or freed; the mesh may still be refused afterwards.
+using MeshReadyFunction = std::function<void(topolib::StlObject& mesh)>;
 
 // Reads the archive at path. Returns IO_SUCCESS with out filled, or the
 // failure (every mesh made so far freed): 3 the archive or an entry cannot be
@@ -50,7 +55,8 @@ using ProgressFunction = std::function<void(int value)>;
 // repeated entry names, a missing descriptor, numbers that do not match the
 // records.
 IO_ERROR readProjectArchive(const QString& path, const MeshFactory& makeMesh, ProjectContents& out,
-                            const ProgressFunction& progress = {}, int base = 0, int range = 0);
+                            const ProgressFunction& progress = {}, int base = 0, int range = 0,
+                            const MeshReadyFunction& meshReady = {});
 
 // The same for an archive held by a device (not opened yet; not owned).
 IO_ERROR readProjectArchive(QIODevice* device, const MeshFactory& makeMesh, ProjectContents& out);

@@ -14,6 +14,7 @@
 #include "view/ViewCamera.h"
 
 #include <exception>
+#include <set>
 
 namespace {
 
@@ -197,16 +198,26 @@ IO_ERROR VlrProjectFileHandling::open(int loadProjectType, const QString& path, 
     if (loadProjectType != 0 || !table)
         return IO_SUCCESS;
     project::ProjectContents contents;
+    // Each object's octree is built on its worker as soon as its triangles
+    // are read, while the reader links the edges and goes on with the
+    // archive. A mesh that is refused later waits for its worker when it is
+    // freed.
+    std::set<const topolib::StlObject*> building;
     const IO_ERROR r = project::readProjectArchive(
         path, [] { return std::unique_ptr<topolib::StlObject>(new ObjectEx()); }, contents,
-        [](int value) { reportProgress(value, 0); }, 0, 90);
+        [](int value) { reportProgress(value, 0); }, 0, 90,
+        [&building](topolib::StlObject& mesh) {
+            static_cast<ObjectEx&>(mesh).startJob(ObjectCalcThread::BuildOctreeJob, false);
+            building.insert(&mesh);
+        });
     if (r != IO_SUCCESS)
         return r;
     reportProgress(90, 0);
-    return finishLoad(contents, table);
+    return finishLoad(contents, table, building);
 }
 
-IO_ERROR VlrProjectFileHandling::finishLoad(project::ProjectContents& contents, ObjectTable* table) {
+IO_ERROR VlrProjectFileHandling::finishLoad(project::ProjectContents& contents, ObjectTable* table,
+                                            const std::set<const topolib::StlObject*>& building) {
     const project::ProjectDescriptor& d = contents.descriptor;
     m_docVersion = d.docVersion;
     logInt(static_cast<int>(contents.meshes.size()), "Total objects");
@@ -215,11 +226,13 @@ IO_ERROR VlrProjectFileHandling::finishLoad(project::ProjectContents& contents, 
         return IO_MISC_ERROR;
     }
     // Everything is checked; from here on nothing fails. The objects' octrees
-    // are built side by side, each on its object's own worker, and every
-    // worker has ended before its object is touched again (the end of a job
-    // also sets the selection, which the record then overrides).
+    // are built side by side, each on its object's own worker (started while
+    // the archive was read), and every worker has ended before its object is
+    // touched again (the end of a job also sets the selection, which the
+    // record then overrides).
     for (auto& mesh : contents.meshes)
-        static_cast<ObjectEx*>(mesh.get())->startJob(ObjectCalcThread::BuildOctreeJob, false);
+        if (!building.count(mesh.get()))
+            static_cast<ObjectEx*>(mesh.get())->startJob(ObjectCalcThread::BuildOctreeJob, false);
     for (size_t r = 0; r < contents.meshes.size(); ++r) {
         auto* object = static_cast<ObjectEx*>(contents.meshes[r].get());
         object->waitForJobs();

@@ -15,12 +15,16 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 
 class ObjectTable;
 class ViewCamera;
 
 namespace project {
 struct ProjectContents;
+}
+namespace topolib {
+class StlObject;
 }
 
 class VlrProjectFileHandling : public QObject {
@@ -59,7 +63,9 @@ private:
     VlrProjectFileHandling();
     ~VlrProjectFileHandling() override;
 
-    IO_ERROR finishLoad(project::ProjectContents& contents, ObjectTable* table);
+    // building: the meshes whose octree build was started while reading.
+    IO_ERROR finishLoad(project::ProjectContents& contents, ObjectTable* table,
+                        const std::set<const topolib::StlObject*>& building);
     void applyGLInfo(const project::ProjectDescriptor& d);
 
     QString m_docVersion;

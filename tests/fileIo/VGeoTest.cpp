@@ -20,6 +20,7 @@
 #include <quazip/quazip.h>
 #include <quazip/quazipnewinfo.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -513,4 +514,79 @@ TEST(VGeo, storedBoxIsNotTrustedAndNonFiniteVerticesAreRefused) {
         EXPECT_EQ(tree.insertVertex(0.5, origin, 64.0, corner), topolib::MeshOctree::InsertResult::Outside) << bad;
         corner->pos = kept;
     }
+}
+
+// A mesh big enough for the reader's threads, with a third of its edge
+// records repeated (end points swapped): the links come out as a brute-force
+// search defines them. Every vertex lists the triangles that use it in array
+// order; every edge lists the live triangles that have its end points as a
+// side, in its first end's list order; every side holds the last edge of the
+// array between its ends. The hook sees the triangle array and the box final
+// and no edge yet, and the entry written back from the result is unchanged.
+TEST(VGeo, bigEntryWithRepeatedEdgesLinksAsABruteForceSearch) {
+    topolib::StlObject mesh;
+    buildMesh(torus(220, 160), mesh);
+    const std::string plain = writeEntry(mesh);
+    const uint32_t v = loadU32(plain.data() + 540);
+    const size_t edgeCountAt = plain.size() - 4 - 8 * size_t(mesh.edges().size());
+    ASSERT_EQ(loadU32(plain.data() + edgeCountAt), mesh.edges().size());
+    std::string bytes = plain;
+    uint32_t edges = static_cast<uint32_t>(mesh.edges().size());
+    for (uint32_t i = 0; i < mesh.edges().size(); i += 3) {
+        const char* r = plain.data() + edgeCountAt + 4 + 8 * size_t(i);
+        char swapped[8];
+        std::memcpy(swapped, r + 4, 4);
+        std::memcpy(swapped + 4, r, 4);
+        bytes.append(swapped, 8);
+        ++edges;
+    }
+    storeU32(&bytes[edgeCountAt], edges);
+    ASSERT_GT(edges, 1u << 16);
+
+    topolib::StlObject back;
+    MemoryStream in(bytes);
+    VGeoFileHandling reader;
+    reader.setTarget(&back);
+    int hookCalls = 0;
+    reader.onTrianglesReady([&] {
+        ++hookCalls;
+        EXPECT_EQ(back.triangleCount(), mesh.triangleCount());
+        EXPECT_EQ(back.edges().size(), 0u);
+        EXPECT_EQ(back.vertices().size(), v);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_FLOAT_EQ(float(back.bboxMax()[k]), float(mesh.bboxMax()[k]));
+    });
+    ASSERT_EQ(reader.readStream(&in), kSuccess);
+    EXPECT_EQ(hookCalls, 1);
+    ASSERT_EQ(back.edges().size(), edges);
+
+    auto side = [](const topolib::StlVertex* x, const topolib::StlVertex* y) {
+        return std::make_pair(std::min(x->index, y->index), std::max(x->index, y->index));
+    };
+    std::map<std::pair<int32_t, int32_t>, uint32_t> lastEdge;
+    for (const auto* e : back.edges())
+        lastEdge[side(e->vertex(0), e->vertex(1))] = e->index;
+    std::vector<std::vector<const topolib::StlTriangle*>> users(v);
+    for (const auto* t : back.triangles()) {
+        ASSERT_EQ(t, back.triangles()[size_t(t->id)]);
+        for (int k = 0; k < 3; ++k) {
+            users[size_t(t->vertices[k]->index)].push_back(t);
+            ASSERT_TRUE(t->edges[k]);
+            EXPECT_EQ(t->edges[k]->index, lastEdge.at(side(t->vertices[k], t->vertices[(k + 1) % 3])));
+        }
+    }
+    for (const auto* vertex : back.vertices())
+        EXPECT_TRUE(std::equal(vertex->begin(), vertex->end(), users[size_t(vertex->index)].begin(),
+                               users[size_t(vertex->index)].end()));
+    for (const auto* e : back.edges()) {
+        std::vector<const topolib::StlTriangle*> expected;
+        const auto* a = e->vertex(0);
+        const auto* b = e->vertex(1);
+        for (const auto* t : *a)
+            for (int k = 0; k < 3; ++k)
+                if (side(t->vertices[k], t->vertices[(k + 1) % 3]) == side(a, b))
+                    expected.push_back(t);
+        EXPECT_TRUE(std::equal(e->begin(), e->end(), expected.begin(), expected.end())) << e->index;
+    }
+    EXPECT_EQ(writeEntry(back), bytes);
 }

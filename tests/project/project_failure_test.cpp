@@ -145,6 +145,10 @@ TEST_F(ProjectFailureTest, damagedArchivesFailWithTheirCodeAndAddNothing) {
     for (int k = 0; k < 6; ++k)
         putFloat(nanBox, 256 + 4 + 4 * k, std::numeric_limits<float>::quiet_NaN());
     putFloat(infiniteVertex, vertexCountAt + 4 + 12 * 3 + 4, std::numeric_limits<float>::infinity());
+    // The last edge record points past the vertices: the fault shows after
+    // the triangles were read, when the object's octree build has started.
+    QByteArray badLastEdge = sphere;
+    std::memset(badLastEdge.data() + badLastEdge.size() - 4, 0xFF, 4);
 
     struct Case {
         const char* what;
@@ -171,6 +175,7 @@ TEST_F(ProjectFailureTest, damagedArchivesFailWithTheirCodeAndAddNothing) {
         {"vertex not finite", {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", infiniteVertex}}, 6, 0},
         {"empty geometry", {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", QByteArray()}}, 6, 0},
         {"geometry cut short", {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", sphere.left(sphere.size() / 2)}}, 6, 0},
+        {"bad last edge record", {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", badLastEdge}}, 6, 0},
         {"a bad entry after a good one",
          {{desc, descriptorEntry(2)}, {"ObjGeo/0.vsg", sphere}, {"ObjGeo/1.vsg", cube.left(600)}},
          6,
