@@ -13,9 +13,23 @@ gui_session_start() {
   export XDG_RUNTIME_DIR="$tmp/runtime" XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data"
 }
 
+# The program is waited for, so its window is gone before the next session on
+# the same display looks for one.
 gui_session_cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null || true
+  if [ -n "$app" ] && kill "$app" 2>/dev/null; then
+    for _ in $(seq 1 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$app" 2>/dev/null || true
+    wait "$app" 2>/dev/null || true
+  fi
   rm -rf "$tmp"
+}
+
+# Prints the id of the program's own main window (a window of another program
+# on the same display never counts); returns 1 when none shows within 20 s.
+gui_main_window() {
+  local win
+  win=$(timeout 20 xdotool search --all --sync --onlyvisible --pid "$app" --name '^Velar3D$' | head -1) || return 1
+  [ -n "$win" ] && echo "$win"
 }
 
 # Presses L in the main window (id $1) and types the path $2 into the import
@@ -27,12 +41,12 @@ gui_import_file() {
   for _ in 1 2 3 4 5; do
     xdotool windowfocus --sync "$1" 2>/dev/null || true
     xdotool key --clearmodifiers l
-    dialog=$(timeout 8 xdotool search --sync --onlyvisible --name 'Import file' | head -1) && break
+    dialog=$(timeout 8 xdotool search --all --sync --onlyvisible --pid "$app" --name 'Import file' | head -1) && break
   done
   [ -n "$dialog" ] || return 1
   xdotool windowfocus --sync "$dialog" 2>/dev/null || true
   sleep 0.5
-  xdotool key --clearmodifiers ctrl+a
+  xdotool key ctrl+a
   xdotool type --delay 5 "$2"
   xdotool key Return
 }

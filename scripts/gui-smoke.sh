@@ -50,7 +50,7 @@ fail() {
   exit 1
 }
 # The window, then the import dialog that L opens (on release).
-win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Velar3D$' | head -1) || fail "no main window"
+win=$(gui_main_window) || fail "no main window"
 sleep 1
 gui_import_file "$win" "$tmp/cube.stl" || fail "no import dialog"
 

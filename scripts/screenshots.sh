@@ -60,7 +60,7 @@ log_has() {
   log=$(find "$tmp/data" -name '*.log' | head -1)
   [ -n "$log" ] && grep -q -- "$1" "$log"
 }
-win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Velar3D$' | head -1) || fail "no main window"
+win=$(gui_main_window) || fail "no main window"
 xdotool windowmove "$win" 0 0 windowsize "$win" 1400 900
 sleep 1
 gui_import_file "$win" "$tmp/ring.stl" || fail "no import dialog"
