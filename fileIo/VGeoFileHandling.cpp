@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -171,21 +172,31 @@ void linkEdge(topolib::StlEdge* e) {
 }
 
 // Gathers the entry in memory and hands it to the stream in large blocks;
-// remembers whether any write failed.
+// remembers whether any write failed. Records are filled in place: `take`
+// hands out room for n bytes at the end of the buffer.
 class EntryWriter {
 public:
-    explicit EntryWriter(KBaseStream& stream) : stream_(stream) { buffer_.reserve(kFlushAt + 64); }
+    explicit EntryWriter(KBaseStream& stream) : stream_(stream) {}
 
-    void zeros(uint32_t n) { buffer_.append(n, '\0'); }
-    void u32(uint32_t v) {
-        char b[4];
-        storeU32(b, v);
-        append(b, 4);
+    char* take(size_t n) {
+        if (buffer_.size() + n > kFlushAt)
+            flush();
+        const size_t at = buffer_.size();
+        buffer_.resize(at + n);
+        return buffer_.data() + at;
     }
-    void f32(float v) {
-        char b[4];
-        storeF32(b, v);
-        append(b, 4);
+    void zeros(uint32_t n) { std::memset(take(n), 0, n); }
+    void u32(uint32_t v) { storeU32(take(4), v); }
+    void f32(float v) { storeF32(take(4), v); }
+    // `count` records of `size` bytes, filled by fill(first, n, out) for n
+    // records from record `first` on, block by block.
+    template <typename Fill>
+    void records(size_t count, uint32_t size, const Fill& fill) {
+        const size_t perBlock = kFlushAt / size;
+        for (size_t first = 0; first < count; first += perBlock) {
+            const size_t n = std::min(perBlock, count - first);
+            fill(first, n, take(n * size));
+        }
     }
     bool finish() {
         flush();
@@ -193,13 +204,8 @@ public:
     }
 
 private:
-    static constexpr size_t kFlushAt = 1 << 20;
+    static constexpr size_t kFlushAt = 4 << 20;
 
-    void append(const char* p, size_t n) {
-        buffer_.append(p, n);
-        if (buffer_.size() >= kFlushAt)
-            flush();
-    }
     void flush() {
         if (!buffer_.empty() && ok_)
             ok_ = stream_.write(buffer_.data(), static_cast<uint32_t>(buffer_.size()));
@@ -207,13 +213,17 @@ private:
     }
 
     KBaseStream& stream_;
-    std::string buffer_;
+    std::vector<char> buffer_;
     bool ok_ = true;
 };
 
-void writeTriangle(EntryWriter& out, const topolib::StlTriangle* t) {
-    for (int k = 0; k < 3; ++k)
-        out.u32(static_cast<uint32_t>(t->vertices[k]->index));
+// The index triples of triangles[0, count) as records.
+void writeTriangles(EntryWriter& out, const topolib::StlTriangle* const* triangles, size_t count) {
+    out.records(count, kTriangleBytes, [triangles](size_t first, size_t n, char* r) {
+        for (size_t i = 0; i < n; ++i, r += kTriangleBytes)
+            for (int k = 0; k < 3; ++k)
+                storeU32(r + 4 * k, static_cast<uint32_t>(triangles[first + i]->vertices[k]->index));
+    });
 }
 
 // Gives up on a shell whose triangle list broke off: its triangles leave their
@@ -552,23 +562,33 @@ int VGeoFileHandling::writeToStream(KBaseStream* stream) {
         return kFailure;
     topolib::StlObject& mesh = *target_;
 
-    // Validity is tested once per record: each shell's two lists are filtered
-    // into `valid` (primary then reversed, per shell), the counts come from it.
+    // Validity is tested once per record, on several threads for big meshes:
+    // each shell's two lists are filtered into `valid` (primary then
+    // reversed, per shell), the counts come from it.
     std::vector<const topolib::StlTriangle*> valid;
     std::vector<uint32_t> listSizes;
-    auto gatherShells = [&]() {
-        valid.clear();
-        listSizes.clear();
+    {
+        std::vector<const topolib::StlTriangle*> listed;
         for (const auto* shell : mesh.shells())
             for (const auto* list : {&shell->primaryTriangles, &shell->reversedTriangles}) {
-                const size_t before = valid.size();
-                for (const auto* t : *list)
-                    if (mesh.isValidTriangle(t))
-                        valid.push_back(t);
-                listSizes.push_back(static_cast<uint32_t>(valid.size() - before));
+                listed.insert(listed.end(), list->begin(), list->end());
+                listSizes.push_back(static_cast<uint32_t>(list->size()));
             }
-    };
-    gatherShells();
+        std::vector<char> ok(listed.size());
+        forRanges(listed.size(), threadsFor(listed.size()), [&](size_t begin, size_t end) {
+            for (size_t i = begin; i < end; ++i)
+                ok[i] = mesh.isValidTriangle(listed[i]);
+        });
+        valid.reserve(listed.size());
+        size_t at = 0;
+        for (uint32_t& size : listSizes) {
+            const size_t before = valid.size();
+            for (const size_t end = at + size; at < end; ++at)
+                if (ok[at])
+                    valid.push_back(listed[at]);
+            size = static_cast<uint32_t>(valid.size() - before);
+        }
+    }
     // Every valid triangle must stand in a shell, or the reader would not get
     // it back. Valid triangles that no shell lists (added since the last shell
     // search) are written as one more shell record of their own; the mesh
@@ -596,9 +616,11 @@ int VGeoFileHandling::writeToStream(KBaseStream* stream) {
     out.zeros(kPadding);
     const auto& vertices = mesh.vertices();
     out.u32(static_cast<uint32_t>(vertices.size()));
-    for (const auto* v : vertices)
-        for (int k = 0; k < 3; ++k)
-            out.f32(static_cast<float>(v->pos.data()[k]));
+    out.records(vertices.size(), kVertexBytes, [&vertices](size_t first, size_t n, char* r) {
+        for (size_t i = 0; i < n; ++i, r += kVertexBytes)
+            for (int k = 0; k < 3; ++k)
+                storeF32(r + 4 * k, static_cast<float>(vertices[first + i]->pos.data()[k]));
+    });
 
     out.zeros(kPadding);
     const auto& shells = mesh.shells();
@@ -618,8 +640,8 @@ int VGeoFileHandling::writeToStream(KBaseStream* stream) {
         out.f32(static_cast<float>(shell->volume));
         for (int half = 0; half < 2; ++half, ++list) {
             out.u32(listSizes[list]);
-            for (uint32_t i = 0; i < listSizes[list]; ++i)
-                writeTriangle(out, valid[next++]);
+            writeTriangles(out, valid.data() + next, listSizes[list]);
+            next += listSizes[list];
         }
     }
     if (strays) {
@@ -627,28 +649,35 @@ int VGeoFileHandling::writeToStream(KBaseStream* stream) {
         out.f32(0.0f);
         out.f32(0.0f);
         out.u32(strays);
-        for (uint32_t i = 0; i < strays; ++i)
-            writeTriangle(out, valid[next++]);
+        writeTriangles(out, valid.data() + next, strays);
         out.u32(0);
     }
 
     out.zeros(kPadding);
+    const auto& edges = mesh.edges();
+    std::vector<char> edgeOk(edges.size());
+    forRanges(edges.size(), threadsFor(edges.size()), [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i)
+            edgeOk[i] = edges[i] && mesh.isValidEdge(edges[i]);
+    });
     std::vector<const topolib::StlEdge*> validEdges;
-    validEdges.reserve(mesh.edges().size());
-    for (const auto* e : mesh.edges())
-        if (e && mesh.isValidEdge(e))
-            validEdges.push_back(e);
+    validEdges.reserve(edges.size());
+    for (size_t i = 0; i < edges.size(); ++i)
+        if (edgeOk[i])
+            validEdges.push_back(edges[i]);
     if (numbering_) {
-        numbering_->edges.assign(mesh.edges().size(), -1);
+        numbering_->edges.assign(edges.size(), -1);
         for (size_t k = 0; k < validEdges.size(); ++k)
             if (validEdges[k]->index < numbering_->edges.size())
                 numbering_->edges[validEdges[k]->index] = static_cast<int32_t>(k);
     }
     out.u32(static_cast<uint32_t>(validEdges.size()));
-    for (const auto* e : validEdges) {
-        out.u32(static_cast<uint32_t>(e->vertex(0)->index));
-        out.u32(static_cast<uint32_t>(e->vertex(1)->index));
-    }
+    out.records(validEdges.size(), kEdgeBytes, [&validEdges](size_t first, size_t n, char* r) {
+        for (size_t i = 0; i < n; ++i, r += kEdgeBytes) {
+            storeU32(r, static_cast<uint32_t>(validEdges[first + i]->vertex(0)->index));
+            storeU32(r + 4, static_cast<uint32_t>(validEdges[first + i]->vertex(1)->index));
+        }
+    });
     return out.finish() ? kSuccess : kFailure;
 }
 
