@@ -407,10 +407,15 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
         std::vector<uint32_t>().swap(incidence);
         mesh.reserveRecords(0, static_cast<uint32_t>(usableTriangles), 0);
 
-        // The triangles made, in order; their normals are computed after the
-        // pass, on several threads for big meshes.
+        // The triangle records are made in order with their shell and class;
+        // corners, normals and incident lists are filled afterwards, on
+        // several threads for big meshes. made[i] comes from the index triple
+        // at records[i]; the first `kept` belong to shells that were kept.
         std::vector<topolib::StlTriangle*> made;
+        std::vector<const char*> records;
         made.reserve(usableTriangles);
+        records.reserve(usableTriangles);
+        size_t kept = 0;
         uint64_t trianglesRead = 0;
         // A shell record is made when its first triangle arrives: a record that
         // lists no triangle holds nothing for the mesh and is passed over, so
@@ -423,29 +428,22 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
             const char* r = nullptr;
             if (!in.u32(count) || !(r = in.records(count, kTriangleBytes)))
                 return false;
-            for (uint32_t i = 0; i < count; ++i) {
+            for (uint32_t i = 0; i < count; ++i, r += kTriangleBytes) {
                 uint32_t v[3];
-                if (!triangleIndices(r + size_t(i) * kTriangleBytes, vertexCount, v))
+                if (!triangleIndices(r, vertexCount, v))
                     return false;
                 if (!shell) {
                     shell = std::make_unique<topolib::StlShell>(&mesh);
                     shell->area = shellArea;
                     shell->volume = shellVolume;
                 }
-                // The state initInShell gives a fresh record, with the normal
-                // left for later.
                 auto* t = mesh.newTriangle();
                 t->shell = shell.get();
                 if (reversed)
                     t->setReversed(true);
-                for (int k = 0; k < 3; ++k) {
-                    topolib::StlVertex* corner = vertices[v[k]];
-                    t->vertices[k] = corner;
-                    if (!corner->appendUnlisted(t))
-                        corner->addTriangle(t);
-                }
                 (reversed ? shell->reversedTriangles : shell->primaryTriangles).push_back(t);
                 made.push_back(t);
+                records.push_back(r);
             }
             return true;
         };
@@ -468,12 +466,34 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
                 static_cast<uint32_t>(shell->primaryTriangles.size() + shell->reversedTriangles.size());
             trianglesRead += shell->triangleCount;
             mesh.shells().push_back(shell.release());
+            kept = made.size();
         }
-        forRanges(made.size(), threadsFor(made.size()), [&made](size_t begin, size_t end) {
-            for (size_t i = begin; i < end; ++i)
-                made[i]->computeNormal();
+        // Every triangle made gets its corners and normal (as initInShell
+        // gives them); the incident lists, in the order the triangles were
+        // made, take only those of kept shells. The lists are split by vertex
+        // index, so that each is filled by one thread.
+        const unsigned threads = threadsFor(made.size());
+        forRanges(made.size(), threads, [&](size_t begin, size_t end) {
+            for (size_t i = begin; i < end; ++i) {
+                topolib::StlTriangle* t = made[i];
+                for (int k = 0; k < 3; ++k)
+                    t->vertices[k] = vertices[loadU32(records[i] + 4 * k)];
+                t->computeNormal();
+            }
+        });
+        forRanges(vertexCount, threads, [&](size_t begin, size_t end) {
+            for (size_t i = 0; i < kept; ++i)
+                for (int k = 0; k < 3; ++k) {
+                    const uint32_t x = loadU32(records[i] + 4 * k);
+                    if (x < begin || x >= end)
+                        continue;
+                    topolib::StlVertex* corner = vertices[x];
+                    if (!corner->appendUnlisted(made[i]))
+                        corner->addTriangle(made[i]);
+                }
         });
         std::vector<topolib::StlTriangle*>().swap(made);
+        std::vector<const char*>().swap(records);
         if (!shellsRead)
             return kFailure;
 
