@@ -189,13 +189,18 @@ public:
     void u32(uint32_t v) { storeU32(take(4), v); }
     void f32(float v) { storeF32(take(4), v); }
     // `count` records of `size` bytes, filled by fill(first, n, out) for n
-    // records from record `first` on, block by block.
+    // records from record `first` on, block by block, each block's records
+    // side by side on several threads for big counts (fill must only read
+    // the mesh).
     template <typename Fill>
     void records(size_t count, uint32_t size, const Fill& fill) {
         const size_t perBlock = kFlushAt / size;
+        const unsigned threads = threadsFor(count);
         for (size_t first = 0; first < count; first += perBlock) {
             const size_t n = std::min(perBlock, count - first);
-            fill(first, n, take(n * size));
+            char* out = take(n * size);
+            forRanges(n, threads,
+                      [&](size_t begin, size_t end) { fill(first + begin, end - begin, out + begin * size); });
         }
     }
     bool finish() {
@@ -469,16 +474,22 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
             kept = made.size();
         }
         // Every triangle made gets its corners and normal (as initInShell
-        // gives them); the incident lists, in the order the triangles were
+        // gives them), and its terms of the mesh's area and volume sums
+        // (twice its area, and that times the distance of its plane from the
+        // first vertex); the incident lists, in the order the triangles were
         // made, take only those of kept shells. The lists are split by vertex
         // index, so that each is filled by one thread.
         const unsigned threads = threadsFor(made.size());
+        std::vector<double> areaTerms(made.size()), volumeTerms(made.size());
+        const topolib::Vector3D reference = vertices.empty() ? topolib::Vector3D() : vertices.front()->pos;
         forRanges(made.size(), threads, [&](size_t begin, size_t end) {
             for (size_t i = begin; i < end; ++i) {
                 topolib::StlTriangle* t = made[i];
                 for (int k = 0; k < 3; ++k)
                     t->vertices[k] = vertices[loadU32(records[i] + 4 * k)];
-                t->computeNormal();
+                const double twiceArea = t->computeNormal();
+                areaTerms[i] = twiceArea;
+                volumeTerms[i] = (t->vertices[0]->pos - reference).dot(t->normal) * twiceArea;
             }
         });
         forRanges(vertexCount, threads, [&](size_t begin, size_t end) {
@@ -569,7 +580,16 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
                         e->addTriangle(t);
                     t->edges[k] = e;
                 }
-            mesh.computeAreaAndVolume();
+            // Area and volume as StlObject::computeAreaAndVolume sums them, in
+            // the order of the triangle array.
+            double area = 0.0, volume = 0.0;
+            for (size_t i = 0; i < kept; ++i) {
+                area += areaTerms[i];
+                volume += volumeTerms[i];
+            }
+            mesh.setVolumeReference(reference.data());
+            mesh.setArea(area / 2.0);
+            mesh.setVolume(volume / 6.0);
         }
         return kSuccess;
     } catch (const std::bad_alloc&) {
