@@ -471,8 +471,8 @@ void parallelFor(unsigned threads, std::size_t count, const Work& work) {
         h.join();
 }
 
-// The levels above the cubes that a parallel build gives to its threads: at most
-// three, so 512 cubes at most.
+// The levels above the cubes that a parallel build gives to its threads (its
+// cells): at most three, so 512 cells at most.
 constexpr int kCellLevels = 3;
 constexpr std::uint8_t kReached = 1;  // some record passes through the cube
 constexpr std::uint8_t kByVertex = 2; // a vertex does

@@ -227,7 +227,7 @@ TEST(MeshOctreeBuild, treeBuiltOnThreadsEqualsTheTreeOfInsertionsOneByOne) {
     const Cube extraCube = cubeFor(*extra, 1.0, 12.0);
     const MeshOctree extraTree = insertedOneByOne(*extra, extraCube);
 
-    for (unsigned seed = 1; seed <= 3; ++seed) {
+    for (unsigned seed = 1; seed <= 2; ++seed) {
         auto mesh = meshOf(randomSoup(seed, 12, true));
         // Some triangles deleted: the build skips them as insertion does.
         for (std::size_t i = seed; i < mesh->triangles().size(); i += 37)
@@ -241,7 +241,7 @@ TEST(MeshOctreeBuild, treeBuiltOnThreadsEqualsTheTreeOfInsertionsOneByOne) {
             SCOPED_TRACE(testing::Message() << "seed " << seed << " scale " << shape.first << " cells "
                                             << shape.second);
             MeshOctree want = insertedOneByOne(*mesh, c);
-            for (unsigned threads : {1u, 2u, 3u, 8u}) {
+            for (unsigned threads : {1u, 3u, 8u}) {
                 SCOPED_TRACE(threads);
                 MeshOctree got;
                 ASSERT_TRUE(got.build(c.minCell, c.origin, c.edge, mesh->vertices(), mesh->triangles(), threads));
