@@ -9,12 +9,14 @@
 #include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
 #include "topolib/HugePageAdvice.h"
+#include "topolib/ParallelRuns.h"
 #include "topolib/StlObject.h"
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <fstream>
+#include <memory>
 #include <new>
 
 namespace fileIo {
@@ -27,6 +29,8 @@ constexpr uint32_t kBinaryFacetBytes = 48;
 // Records read per block: big enough to make the stream cost vanish, small
 // enough to stay in the cache.
 constexpr uint32_t kRecordsPerBlock = 4096;
+// Records parsed per block when several threads take part.
+constexpr uint32_t kRecordsPerParallelBlock = 1u << 18;
 // Progress reports per binary read.
 constexpr uint32_t kProgressSteps = 40;
 // First reservation, in facets, for input without a known size.
@@ -53,6 +57,23 @@ struct FacetBox {
                 else if (v > max[k])
                     max[k] = v;
             }
+    }
+
+    // Takes in the box of the facets after these (the extremes one pass over
+    // all of them finds).
+    void merge(const FacetBox& later) {
+        if (later.empty)
+            return;
+        if (empty) {
+            *this = later;
+            return;
+        }
+        for (int k = 0; k < 3; ++k) {
+            if (min[k] > later.min[k])
+                min[k] = later.min[k];
+            if (later.max[k] > max[k])
+                max[k] = later.max[k];
+        }
     }
 };
 
@@ -246,17 +267,13 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         const uint32_t progressEvery = count / kProgressSteps;
         uint32_t progressCounter = 0;
 
-        std::vector<char> block(static_cast<size_t>(std::min(count, kRecordsPerBlock)) * kBinaryRecord);
         uint32_t index = 0;
         bool ended = false;
-        float facet[12];
-        while (index < count && !ended) {
-            if (cancelRequested()) {
-                populator.stop();
-                return kCancelled;
-            }
-            const size_t want = static_cast<size_t>(std::min(count - index, kRecordsPerBlock)) * kBinaryRecord;
-            in.read(block.data(), static_cast<std::streamsize>(want));
+        // Reads up to `most` records into `into`; the records present, the last
+        // one counted when only its attribute bytes are missing.
+        auto readBlock = [&](char* into, uint32_t most) {
+            const size_t want = static_cast<size_t>(std::min(count - index, most)) * kBinaryRecord;
+            in.read(into, static_cast<std::streamsize>(want));
             const size_t got = static_cast<size_t>(in.gcount());
             size_t records = got / kBinaryRecord;
             if (got < want) {
@@ -264,6 +281,56 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
                 if (got % kBinaryRecord >= kBinaryFacetBytes)
                     ++records;
             }
+            return records;
+        };
+        // Big files: blocks of records are parsed, boxed and turned into
+        // triangles on several threads (the same triangles, corners and sums).
+        const unsigned threads = sized ? topolib::importThreads(count) : 1;
+        if (threads > 1) {
+            const size_t blockRecords = std::min(count, kRecordsPerParallelBlock);
+            // Filled before they are read: no clearing of either.
+            std::unique_ptr<char[]> bytes(new char[blockRecords * kBinaryRecord]);
+            std::unique_ptr<float[]> facets(new float[blockRecords * 12]);
+            std::vector<FacetBox> boxes(threads);
+            while (index < count && !ended) {
+                if (cancelRequested()) {
+                    populator.stop();
+                    return kCancelled;
+                }
+                const size_t records = readBlock(bytes.get(), kRecordsPerParallelBlock);
+                topolib::runOnThreads(threads, [&](unsigned t) {
+                    FacetBox& part = boxes[t];
+                    part = FacetBox();
+                    const size_t end = topolib::partBegin(records, t + 1, threads);
+                    for (size_t r = topolib::partBegin(records, t, threads); r < end; ++r) {
+                        float* facet = &facets[12 * r];
+                        for (size_t k = 0; k < 12; ++k)
+                            facet[k] = loadF32(bytes.get() + kBinaryRecord * r + 4 * k);
+                        if (cornersFinite(facet))
+                            part.add(facet);
+                    }
+                });
+                for (size_t r = 0; r < records && !haveReference; ++r)
+                    if (cornersFinite(&facets[12 * r])) {
+                        for (size_t k = 0; k < 3; ++k)
+                            reference[k] = facets[12 * r + 3 + k];
+                        haveReference = true;
+                    }
+                for (const FacetBox& part : boxes)
+                    box.merge(part);
+                mesh.addFacets(&cornerCounter, reference, facets.get(), records, corners, threads);
+                index += static_cast<uint32_t>(records);
+                reportProgress(static_cast<int>(uint64_t(index) * kProgressSteps / count));
+            }
+        }
+        std::vector<char> block(threads > 1 ? 0 : static_cast<size_t>(std::min(count, kRecordsPerBlock)) * kBinaryRecord);
+        float facet[12];
+        while (index < count && !ended) {
+            if (cancelRequested()) {
+                populator.stop();
+                return kCancelled;
+            }
+            const size_t records = readBlock(block.data(), kRecordsPerBlock);
             if (!sized && index + records > room) {
                 const uint32_t grown = static_cast<uint32_t>(
                     std::min<uint64_t>(count, std::max<uint64_t>(uint64_t(room) * 2, index + records)));

@@ -41,6 +41,18 @@ public:
         return p;
     }
 
+    // Takes `count` consecutive slots of one block and counts them as records.
+    // The caller constructs every slot (placement new) before the pool is used
+    // again; records can so be made on several threads.
+    T* takeSlots(std::size_t count) {
+        reserve(count, true);
+        Block& b = m_blocks.back();
+        T* first = reinterpret_cast<T*>(b.slot(b.used));
+        b.used += count;
+        m_size += count;
+        return first;
+    }
+
     // Exchanges the records of two pools (used to exchange whole meshes).
     void swap(RecordPool& other) noexcept {
         m_populator.stop();

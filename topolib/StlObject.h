@@ -193,6 +193,13 @@ public:
     // times its volume against `reference` to the running sums. Returns 0.
     int addFacet(uint32_t* cornerCounter, const double reference[3], const float facet[12],
                  std::vector<FacetCorner>& corners, bool append);
+    // addFacet (appending) for `count` facets in order, on `threads` threads:
+    // facet i is facets[12 i, 12 i + 12). A facet with a corner coordinate that
+    // is not finite is passed over. The record pool must have room for them
+    // (reserveTriangles), and `corners` must hold the corners of every triangle
+    // so far. Returns the number of triangles made.
+    std::size_t addFacets(uint32_t* cornerCounter, const double reference[3], const float* facets, std::size_t count,
+                          std::vector<FacetCorner>& corners, unsigned threads);
     // Welds the facet corners into vertices (one sort; corners within the float
     // tolerance, scaled by toleranceScaleFor the corners' box diagonal, of their
     // run's first corner become one vertex) and links every
@@ -456,6 +463,11 @@ private:
     void releaseShells();
     void copyShellsTo(StlObject* target) const;
     void fileCopiedTriangle(const StlTriangle& source, StlTriangle& copy, StlObject* target) const;
+    // buildEdges for a mesh fresh from weldFacetCorners, on `threads` threads,
+    // from the corners' vertex numbers it left (released on the way): the same
+    // edges, lists and classes. False, nothing changed, when the mesh is not in
+    // the state it expects (the caller then builds them in order).
+    bool buildEdgesOnThreads(unsigned threads, std::unique_ptr<uint32_t[]>& welded);
 
     bool m_vertexRenderStale = true;
     bool m_triangleRenderStale = true;
@@ -473,6 +485,11 @@ private:
 
     uint32_t m_facetCount = 0;
     uint32_t m_vertexCount = 0;
+    // The vertex number of every triangle's corners (3 × triangle + slot; all
+    // three 0xFFFFFFFF for a deleted triangle), left by weldFacetCorners for a
+    // big mesh it welded from empty with complete incident lists; buildEdges
+    // reads it on several threads and releases it.
+    std::unique_ptr<uint32_t[]> m_weldedCorners;
 
     std::vector<float> m_renderPositions;
     std::vector<float> m_renderNormals;

@@ -5,8 +5,10 @@
 
 #include "app/ProgressReport.h"
 #include "topolib/HugePageAdvice.h"
+#include "topolib/ParallelRuns.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -199,28 +201,6 @@ void sortEqualXRuns(FacetCorner* const all, std::size_t begin, std::size_t n) {
     }
 }
 
-// Runs body(0) .. body(threads - 1), body(0) on the calling thread.
-template <typename Body>
-void runOnThreads(unsigned threads, const Body& body) {
-    std::vector<std::thread> helpers;
-    helpers.reserve(threads - 1);
-    for (unsigned t = 1; t < threads; ++t)
-        helpers.emplace_back([&body, t] { body(t); });
-    body(0);
-    for (std::thread& h : helpers)
-        h.join();
-}
-
-// Threads that share a corner sort: one for small meshes (the threads cost more
-// than they save), otherwise one per core up to eight.
-unsigned cornerSortThreads(std::size_t n) {
-    if (n < (std::size_t(1) << 18))
-        return 1;
-    const unsigned cores = std::thread::hardware_concurrency();
-    const std::size_t byWork = n >> 16;
-    return static_cast<unsigned>(std::min<std::size_t>({cores == 0 ? 1 : cores, 8, byWork}));
-}
-
 // Sorts from[0, m) (corners whose x keys share their top 11 bits) stably by the
 // low 21 bits of the x key into to[0, m): two counting passes, or one, or none
 // where every corner has the same digit; from is used as the second buffer.
@@ -345,7 +325,7 @@ void sortCorners(std::vector<FacetCorner>& corners) {
                   [](const FacetCorner& a, const FacetCorner& b) { return cornerLess(a, b); });
         return;
     }
-    const unsigned threads = cornerSortThreads(n);
+    const unsigned threads = importThreads(n);
     if (threads > 1) {
         sortCornersParallel(corners, threads);
         return;
@@ -427,6 +407,31 @@ inline double creaseCosine(double angleDegrees) { return std::cos(angleDegrees *
 
 // ---- Facets and welding --------------------------------------------------------
 
+namespace {
+
+// The normal of a taken facet's triangle, and the facet's doubled area and six
+// times its volume against `reference`. A facet with distinct but collinear
+// corners gives false: its triangle is kept (it takes part in welding) but
+// deleted, so that no live query sees a triangle without area.
+bool setFacetNormal(StlTriangle* t, const float* p0, const float* p1, const float* p2, const double reference[3],
+                    double* area, double* volume) {
+    const Vector3D q0(p0[0], p0[1], p0[2]);
+    const Vector3D q1(p1[0], p1[1], p1[2]);
+    const Vector3D q2(p2[0], p2[1], p2[2]);
+    Vector3D normal = (q1 - q0).cross(q2 - q0);
+    const double len = normal.normalizeAnyLength();
+    t->normal = normal;
+    if (len == 0.0) {
+        t->setDeleted(true);
+        return false;
+    }
+    *area = len;
+    *volume = (q0 - Vector3D(reference)).dot(normal) * len;
+    return true;
+}
+
+} // namespace
+
 void StlObject::reserveTriangles(uint32_t count) {
     // A reservation for an empty mesh is all that a reader (binary STL) or a
     // whole-mesh append is about to add: its records' pages are mapped ahead.
@@ -480,38 +485,150 @@ int StlObject::addFacet(uint32_t* cornerCounter, const double reference[3], cons
     }
     *cornerCounter += 3;
 
-    const Vector3D q0(p0[0], p0[1], p0[2]);
-    const Vector3D q1(p1[0], p1[1], p1[2]);
-    const Vector3D q2(p2[0], p2[1], p2[2]);
-    Vector3D normal = (q1 - q0).cross(q2 - q0);
-    const double len = normal.normalizeAnyLength();
-    t->normal = normal;
-    if (len == 0.0) {
-        // Distinct but collinear corners: kept (it takes part in welding) but
-        // deleted, so that no live query sees a triangle without area.
-        t->setDeleted(true);
+    double area = 0.0, volume = 0.0;
+    if (!setFacetNormal(t, p0, p1, p2, reference, &area, &volume))
         return 0;
-    }
     ++m_facetCount;
-    m_area += len;
-    m_volume += (q0 - Vector3D(reference)).dot(normal) * len;
+    m_area += area;
+    m_volume += volume;
     return 0;
 }
 
+std::size_t StlObject::addFacets(uint32_t* cornerCounter, const double reference[3], const float* facets,
+                                 std::size_t count, std::vector<FacetCorner>& corners, unsigned threads) {
+    const std::size_t first = m_triangles.size();
+    if (count == 0 || corners.size() != 3 * first || *cornerCounter != corners.size())
+        return 0;
+    auto corner = [facets](std::size_t i, int k) { return facets + 12 * i + 3 + 3 * k; };
+    auto finite = [facets](std::size_t i) {
+        for (int c = 3; c < 12; ++c)
+            if (!std::isfinite(facets[12 * i + c]))
+                return false;
+        return true;
+    };
+    auto usable = [&](std::size_t i) {
+        return finite(i) && !floatPointsSame(corner(i, 0), corner(i, 1)) &&
+               !floatPointsSame(corner(i, 0), corner(i, 2)) && !floatPointsSame(corner(i, 2), corner(i, 1));
+    };
+    auto sameFacet = [](const float* a0, const float* a1, const float* a2, const float* b) {
+        return floatPointsSame(a0, b) && floatPointsSame(a1, b + 3) && floatPointsSame(a2, b + 6);
+    };
+    // addFacet compares a facet with the last facet it took; that one has the
+    // corners of the last facet before it that was usable at all (a repeat
+    // has the corners of the facet it repeats), which each part finds alone.
+    // taken[i]: the facet becomes a triangle.
+    std::vector<uint8_t> taken(count);
+    std::vector<std::size_t> partTaken(threads + 1, 0);
+    runOnThreads(threads, [&](unsigned t) {
+        const std::size_t begin = partBegin(count, t, threads), end = partBegin(count, t + 1, threads);
+        if (begin == end)
+            return;
+        const float* last = nullptr; // the three corners of the last usable facet
+        float lastTaken[9];
+        for (std::size_t i = begin; i-- > 0 && !last;)
+            if (usable(i))
+                last = corner(i, 0);
+        if (!last && first > 0) {
+            const FacetCorner* prev = &corners[3 * (first - 1)];
+            for (int k = 0; k < 3; ++k) {
+                lastTaken[3 * k] = prev[k].x;
+                lastTaken[3 * k + 1] = prev[k].y;
+                lastTaken[3 * k + 2] = prev[k].z;
+            }
+            last = lastTaken;
+        }
+        std::size_t made = 0;
+        for (std::size_t i = begin; i < end; ++i) {
+            taken[i] = 0;
+            if (!usable(i))
+                continue;
+            if (!last || !sameFacet(last, last + 3, last + 6, corner(i, 0))) {
+                taken[i] = 1;
+                ++made;
+            }
+            last = corner(i, 0);
+        }
+        partTaken[t + 1] = made;
+    });
+    for (unsigned t = 0; t < threads; ++t)
+        partTaken[t + 1] += partTaken[t];
+    const std::size_t made = partTaken[threads];
+    if (made == 0)
+        return 0;
+
+    // The triangles in record slots and array entries by number, their corners
+    // and normals; the sums are added in facet order afterwards.
+    StlTriangle* const records = m_trianglePool.takeSlots(made);
+    m_triangles.resize(first + made);
+    corners.resize(3 * (first + made));
+    std::unique_ptr<double[]> sums(new double[2 * made]); // doubled area, six times the volume
+    runOnThreads(threads, [&](unsigned t) {
+        std::size_t number = partTaken[t];
+        const std::size_t end = partBegin(count, t + 1, threads);
+        for (std::size_t i = partBegin(count, t, threads); i < end; ++i) {
+            if (!taken[i])
+                continue;
+            const std::size_t n = first + number;
+            StlTriangle* tri = new (records + number) StlTriangle();
+            tri->id = static_cast<int32_t>(n);
+            m_triangles[n] = tri;
+            for (int k = 0; k < 3; ++k) {
+                const float* p = corner(i, k);
+                corners[3 * n + static_cast<std::size_t>(k)] = {p[0], p[1], p[2], static_cast<int32_t>(3 * n + static_cast<std::size_t>(k))};
+            }
+            if (!setFacetNormal(tri, corner(i, 0), corner(i, 1), corner(i, 2), reference, &sums[2 * number],
+                                &sums[2 * number + 1]))
+                sums[2 * number] = std::numeric_limits<double>::quiet_NaN(); // collinear: not counted
+            ++number;
+        }
+    });
+    for (std::size_t number = 0; number < made; ++number) {
+        if (std::isnan(sums[2 * number]))
+            continue;
+        ++m_facetCount;
+        m_area += sums[2 * number];
+        m_volume += sums[2 * number + 1];
+    }
+    *cornerCounter += static_cast<uint32_t>(3 * made);
+    return made;
+}
+
 int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
+    m_weldedCorners.reset();
+    const bool wasEmpty = m_vertices.empty();
     sortCorners(corners);
     if (corners.empty())
         return 0;
     m_vertexCount = 0;
+    const std::size_t cornerTotal = corners.size();
+    const unsigned threads = importThreads(cornerTotal);
+    const FacetCorner* const all = corners.data();
 
     // The tolerance follows the mesh's size (the corners are sorted by x, so
-    // the x extent is the ends').
-    float lo[2] = {corners[0].y, corners[0].z}, hi[2] = {lo[0], lo[1]};
-    for (const FacetCorner& c : corners) {
-        lo[0] = std::min(lo[0], c.y);
-        hi[0] = std::max(hi[0], c.y);
-        lo[1] = std::min(lo[1], c.z);
-        hi[1] = std::max(hi[1], c.z);
+    // the x extent is the ends'). Each part's box, then the parts' in order:
+    // the same extremes as one pass.
+    std::vector<std::array<float, 4>> partBox(threads); // y and z minimum, maximum
+    runOnThreads(threads, [&](unsigned t) {
+        const std::size_t begin = partBegin(cornerTotal, t, threads), end = partBegin(cornerTotal, t + 1, threads);
+        if (begin == end)
+            return;
+        float lo[2] = {all[begin].y, all[begin].z}, hi[2] = {lo[0], lo[1]};
+        for (std::size_t i = begin; i < end; ++i) {
+            lo[0] = std::min(lo[0], all[i].y);
+            hi[0] = std::max(hi[0], all[i].y);
+            lo[1] = std::min(lo[1], all[i].z);
+            hi[1] = std::max(hi[1], all[i].z);
+        }
+        partBox[t] = {lo[0], lo[1], hi[0], hi[1]};
+    });
+    float lo[2] = {all[0].y, all[0].z}, hi[2] = {lo[0], lo[1]};
+    for (unsigned t = 0; t < threads; ++t) {
+        if (partBegin(cornerTotal, t, threads) == partBegin(cornerTotal, t + 1, threads))
+            continue;
+        lo[0] = std::min(lo[0], partBox[t][0]);
+        lo[1] = std::min(lo[1], partBox[t][1]);
+        hi[0] = std::max(hi[0], partBox[t][2]);
+        hi[1] = std::max(hi[1], partBox[t][3]);
     }
     const double dx = static_cast<double>(corners.back().x) - static_cast<double>(corners.front().x);
     const double dy = static_cast<double>(hi[0]) - static_cast<double>(lo[0]);
@@ -521,77 +638,159 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     // Runs: a corner that is not within the tolerance of its run's first corner
     // starts the next vertex. Comparing with the run's first corner (not with the
     // neighbour) keeps a chain of near points from collapsing into one vertex.
-    std::vector<uint32_t> runStart;
-    runStart.reserve(corners.size() / 5 + 16);
-    runStart.push_back(0);
-    const float* rep = cornerPoint(corners[0]);
-    for (uint32_t i = 1; i < corners.size(); ++i) {
-        const float* p = cornerPoint(corners[i]);
-        if (!floatPointsNear(rep, p, scale)) {
-            runStart.push_back(i);
-            rep = p;
+    // A corner whose x lies beyond the tolerance from the previous corner's
+    // starts a run whatever came before (the run's first corner lies at or
+    // below that x): each part's runs begin at the first such corner in it and
+    // go on to the next part's, so the parts find the runs of one pass.
+    const double tolerance = 1e-6 * scale;
+    auto startsAnyRun = [all, tolerance](std::size_t i) {
+        return std::fabs(static_cast<double>(all[i - 1].x - all[i].x)) > tolerance;
+    };
+    struct Part {
+        std::vector<uint32_t> runStart; // then the end of the last run
+        std::size_t firstVertex = 0;
+        std::size_t firstSlot = 0;
+        std::size_t slots = 0;
+        bool capped = false;
+    };
+    std::vector<Part> parts(threads);
+    runOnThreads(threads, [&](unsigned t) {
+        Part& part = parts[t];
+        const std::size_t partEnd = partBegin(cornerTotal, t + 1, threads);
+        std::size_t i = partBegin(cornerTotal, t, threads);
+        if (i > 0)
+            while (i < cornerTotal && !startsAnyRun(i))
+                ++i;
+        if (i >= partEnd)
+            return; // the part before goes on to the first run of a part after
+        part.runStart.reserve((partEnd - std::min(i, partEnd)) / 5 + 16);
+        part.runStart.push_back(static_cast<uint32_t>(i));
+        const float* rep = cornerPoint(all[i]);
+        for (++i; i < cornerTotal; ++i) {
+            if (i >= partEnd && startsAnyRun(i))
+                break;
+            const float* p = cornerPoint(all[i]);
+            if (!floatPointsNear(rep, p, scale)) {
+                part.runStart.push_back(static_cast<uint32_t>(i));
+                rep = p;
+            }
         }
+        part.runStart.push_back(static_cast<uint32_t>(i));
+        // One block holds every incident list: a run of k corners gives its
+        // vertex room for k triangles (capped at the per-vertex limit).
+        for (std::size_t r = 0; r + 1 < part.runStart.size(); ++r) {
+            const std::size_t length = part.runStart[r + 1] - part.runStart[r];
+            part.slots += std::min<std::size_t>(length, StlVertex::kMaxTriangles);
+            part.capped = part.capped || length > StlVertex::kMaxTriangles;
+        }
+    });
+    std::size_t vertexTotal = 0, slots = 0;
+    bool capped = false;
+    for (Part& part : parts) {
+        part.firstVertex = vertexTotal;
+        part.firstSlot = slots;
+        vertexTotal += part.runStart.empty() ? 0 : part.runStart.size() - 1;
+        slots += part.slots;
+        capped = capped || part.capped;
     }
-    const std::size_t vertexTotal = runStart.size();
-    runStart.push_back(static_cast<uint32_t>(corners.size()));
 
-    // One block holds every incident list: a run of k corners gives its vertex
-    // room for k triangles (capped at the per-vertex limit).
-    std::size_t slots = 0;
-    for (std::size_t r = 0; r < vertexTotal; ++r)
-        slots += std::min<std::size_t>(runStart[r + 1] - runStart[r], StlVertex::kMaxTriangles);
     m_incidentBlocks.emplace_back(new StlTriangle*[slots]);
-    StlTriangle** block = m_incidentBlocks.back().get();
+    StlTriangle** const block = m_incidentBlocks.back().get();
     adviseHugePages(block, slots * sizeof(StlTriangle*));
-
-    m_vertexPool.reserve(vertexTotal, true);
-    if (m_vertices.capacity() < m_vertices.size() + vertexTotal) {
-        m_vertices.reserve(m_vertices.size() + vertexTotal);
+    const std::size_t firstIndex = m_vertices.size();
+    if (m_vertices.capacity() < firstIndex + vertexTotal) {
+        m_vertices.reserve(firstIndex + vertexTotal);
         adviseHugePagesForCapacity(m_vertices);
     }
     // The incident lists and the vertex array are filled from their fronts below.
     PagePopulator populator;
     populator.start({{block, slots * sizeof(StlTriangle*)},
-                     {m_vertices.data() + m_vertices.size(), vertexTotal * sizeof(StlVertex*)}});
+                     {m_vertices.data() + firstIndex, vertexTotal * sizeof(StlVertex*)}});
+    m_vertices.resize(firstIndex + vertexTotal);
+    StlVertex* const records = m_vertexPool.takeSlots(vertexTotal);
     const std::size_t triangleTotal = m_triangles.size();
-    const std::size_t cornerTotal = corners.size();
-    for (std::size_t r = 0; r < vertexTotal; ++r) {
-        const FacetCorner& first = corners[runStart[r]];
-        const double pos[3] = {first.x, first.y, first.z};
-        StlVertex* v = m_vertexPool.create(pos);
-        v->index = static_cast<int32_t>(m_vertices.size());
-        m_vertices.push_back(v);
-        const std::size_t runLength = std::min<std::size_t>(runStart[r + 1] - runStart[r], StlVertex::kMaxTriangles);
-        v->useExternalList(block, static_cast<uint32_t>(runLength));
-        block += runLength;
-        for (uint32_t i = runStart[r]; i < runStart[r + 1]; ++i) {
-            // The triangles come in corner order, far apart in memory: ask for the
-            // array entries of the ones far ahead, and for the records of the ones
-            // nearer ahead (their entries have arrived by then).
-            if (i + 64 < cornerTotal) {
-                const uint32_t ahead = static_cast<uint32_t>(corners[i + 64].corner) / 3;
-                if (ahead < triangleTotal)
-                    __builtin_prefetch(&m_triangles[ahead]);
-            }
-            if (i + 32 < cornerTotal) {
-                const uint32_t ahead = static_cast<uint32_t>(corners[i + 32].corner) / 3;
-                if (ahead < triangleTotal)
-                    __builtin_prefetch(m_triangles[ahead], 1);
-            }
-            const uint32_t corner = static_cast<uint32_t>(corners[i].corner);
-            const std::size_t ti = corner / 3;
-            if (ti >= triangleTotal)
-                continue;
-            StlTriangle* t = m_triangles[ti];
-            const uint32_t slot = corner % 3;
-            // A triangle is listed twice only when two of its corners fall into
-            // this run; then one of its other slots already holds v.
-            const bool listed = t->vertices[(slot + 1) % 3] == v || t->vertices[(slot + 2) % 3] == v;
-            t->vertices[slot] = v;
-            if (!listed && !v->appendUnlisted(t))
-                v->addTriangle(t);
-        }
+    std::atomic<bool> unnumbered{false};
+    // The corners' vertex numbers for the edges built on several threads.
+    uint32_t* welded = nullptr;
+    if (wasEmpty && !capped && threads > 1 && cornerTotal == 3 * triangleTotal && importThreads(triangleTotal) > 1 &&
+        vertexTotal < (std::size_t(1) << 31)) {
+        m_weldedCorners.reset(new uint32_t[cornerTotal]);
+        welded = m_weldedCorners.get();
+        adviseHugePages(welded, cornerTotal * sizeof(uint32_t));
     }
+    runOnThreads(threads, [&](unsigned t) {
+        const Part& part = parts[t];
+        StlTriangle** lists = block + part.firstSlot;
+        std::vector<std::pair<uint32_t, uint32_t>> inRun; // (triangle, corner) of a long run
+        std::vector<uint8_t> repeated;
+        for (std::size_t r = 0; r + 1 < part.runStart.size(); ++r) {
+            const uint32_t runBegin = part.runStart[r], runEnd = part.runStart[r + 1];
+            const FacetCorner& first = all[runBegin];
+            const double pos[3] = {first.x, first.y, first.z};
+            const std::size_t number = part.firstVertex + r;
+            StlVertex* v = new (records + number) StlVertex(pos);
+            v->index = static_cast<int32_t>(firstIndex + number);
+            m_vertices[firstIndex + number] = v;
+            const std::size_t runLength = std::min<std::size_t>(runEnd - runBegin, StlVertex::kMaxTriangles);
+            v->useExternalList(lists, static_cast<uint32_t>(runLength));
+            lists += runLength;
+            // A triangle is listed twice only when two of its corners fall into
+            // this run: the later corner finds the earlier one in the run (on
+            // one thread, in the triangle's other slots, which hold v only then).
+            constexpr uint32_t kShortRunLength = 16;
+            const bool shortRun = runEnd - runBegin <= kShortRunLength;
+            if (threads > 1 && !shortRun) {
+                inRun.clear();
+                for (uint32_t i = runBegin; i < runEnd; ++i)
+                    inRun.push_back({static_cast<uint32_t>(all[i].corner) / 3, i - runBegin});
+                std::sort(inRun.begin(), inRun.end());
+                repeated.assign(runEnd - runBegin, 0);
+                for (std::size_t m = 1; m < inRun.size(); ++m)
+                    if (inRun[m].first == inRun[m - 1].first)
+                        repeated[inRun[m].second] = 1;
+            }
+            for (uint32_t i = runBegin; i < runEnd; ++i) {
+                // The triangles come in corner order, far apart in memory: ask for the
+                // array entries of the ones far ahead, and for the records of the ones
+                // nearer ahead (their entries have arrived by then).
+                if (i + 64 < cornerTotal) {
+                    const uint32_t ahead = static_cast<uint32_t>(all[i + 64].corner) / 3;
+                    if (ahead < triangleTotal)
+                        __builtin_prefetch(&m_triangles[ahead]);
+                }
+                if (i + 32 < cornerTotal) {
+                    const uint32_t ahead = static_cast<uint32_t>(all[i + 32].corner) / 3;
+                    if (ahead < triangleTotal)
+                        __builtin_prefetch(m_triangles[ahead], 1);
+                }
+                const uint32_t corner = static_cast<uint32_t>(all[i].corner);
+                const std::size_t ti = corner / 3;
+                if (ti >= triangleTotal) {
+                    unnumbered.store(true, std::memory_order_relaxed);
+                    continue;
+                }
+                StlTriangle* t = m_triangles[ti];
+                const uint32_t slot = corner % 3;
+                bool listed;
+                if (threads == 1) {
+                    listed = t->vertices[(slot + 1) % 3] == v || t->vertices[(slot + 2) % 3] == v;
+                } else if (shortRun) {
+                    listed = false;
+                    for (uint32_t j = runBegin; j < i && !listed; ++j)
+                        listed = static_cast<uint32_t>(all[j].corner) / 3 == ti;
+                } else {
+                    listed = repeated[i - runBegin] != 0;
+                }
+                t->vertices[slot] = v;
+                if (welded)
+                    welded[corner] = t->isDeleted() ? 0xFFFFFFFFu : static_cast<uint32_t>(number);
+                if (!listed && !v->appendUnlisted(t))
+                    v->addTriangle(t);
+            }
+        }
+    });
+    if (unnumbered.load())
+        m_weldedCorners.reset(); // some triangle's corner is missing
     m_vertexCount = static_cast<uint32_t>(vertexTotal);
     return 0;
 }
@@ -600,8 +799,19 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
 
 int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan) {
     const std::size_t n = m_triangles.size();
+    std::unique_ptr<uint32_t[]> welded = std::move(m_weldedCorners);
     if (n == 0)
         return 0;
+    const unsigned threads = importThreads(n);
+    if (welded && threads > 1) {
+        if (report)
+            reportProgress(static_cast<int>(progressBase), 0);
+        if (buildEdgesOnThreads(threads, welded)) {
+            if (report)
+                reportProgress(static_cast<int>(progressBase + progressSpan), 0);
+            return 0;
+        }
+    }
     // Sized for a closed mesh (1.5 edges per triangle); grows with what is left.
     m_edges = std::vector<StlEdge*>();
     m_edges.reserve((3 * n) / 2);
@@ -668,6 +878,197 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     // triangle: the result of classifyEdges(kImportCreaseAngle) without another
     // pass over every edge and its two triangles.
     return 0;
+}
+
+// The sides that buildEdges walks in order, grouped by the pair of vertices
+// they join: a side (triangle i, slot k) takes the edge of an earlier side of
+// its pair when that side's triangle is i itself or a triangle that stays live
+// (all of those share one edge), and makes a new edge otherwise; a triangle is
+// walked up to its first side whose ends are one vertex, and is then deleted.
+// Each pair is decided by the thread that owns its lower vertex, from that
+// vertex's incident list; the edges are numbered in the order of the sides
+// that make them and filled by the same threads, each edge's triangles in side
+// order, so the classes come out as in buildEdges.
+bool StlObject::buildEdgesOnThreads(unsigned threads, std::unique_ptr<uint32_t[]>& welded) {
+    const uint32_t* const corner = welded.get();
+    const std::size_t n = m_triangles.size();
+    if (n == 0 || 3 * n >= (std::size_t(1) << 30))
+        return false;
+    constexpr uint32_t kNone = 0xFFFFFFFFu;
+    // The records of a welded mesh lie in array order in one block (checked
+    // below): a triangle's number follows from its address.
+    char* const base = reinterpret_cast<char*>(m_triangles.front());
+    auto numberOf = [base](const StlTriangle* t) {
+        return static_cast<std::size_t>(reinterpret_cast<const char*>(t) - base) / sizeof(StlTriangle);
+    };
+    auto triangleAt = [base](std::size_t i) { return reinterpret_cast<StlTriangle*>(base + i * sizeof(StlTriangle)); };
+    std::atomic<bool> usable{true};
+    runOnThreads(threads, [&](unsigned t) {
+        for (std::size_t i = partBegin(n, t, threads); i < partBegin(n, t + 1, threads); ++i)
+            if (m_triangles[i] != triangleAt(i)) {
+                usable.store(false, std::memory_order_relaxed);
+                return;
+            }
+    });
+    if (!usable.load())
+        return false;
+    // Sides buildEdges walks in triangle i: up to the first whose ends are one vertex.
+    auto walkedSides = [corner](std::size_t i) -> uint32_t {
+        const uint32_t* c = &corner[3 * i];
+        if (c[0] == kNone)
+            return 0;
+        return c[0] == c[1] ? 0 : c[1] == c[2] ? 1 : c[2] == c[0] ? 2 : 3;
+    };
+    auto joins = [corner](std::size_t i, uint32_t j, uint32_t a, uint32_t b) {
+        const uint32_t s0 = corner[3 * i + j], s1 = corner[3 * i + (j == 2 ? 0 : j + 1)];
+        return (s0 == a && s1 == b) || (s0 == b && s1 == a);
+    };
+
+    // Pass 1, per side: the side that makes its edge and its place in the
+    // edge's triangle list (0, 1, or 2 for any later place), as
+    // place << 30 | making side; kNone for a side that is not walked.
+    // In buildEdges a side of triangle i takes the edge of its pair that a
+    // triangle before i which stays live has (all such share one edge: the
+    // one the first of them made), else the edge of an earlier side of i
+    // itself, else makes one. Its place counts the sides of the pair before it
+    // that took the same edge: those of the triangles from the first live one
+    // up to i, and the earlier ones of i.
+    std::unique_ptr<uint32_t[]> sideInfo(new uint32_t[3 * n]);
+    adviseHugePages(sideInfo.get(), 3 * n * sizeof(uint32_t));
+    std::vector<std::size_t> makers(threads + 1, 0);
+    runOnThreads(threads, [&](unsigned t) {
+        struct Earlier {
+            uint32_t triangle;
+            uint32_t sides;
+        };
+        std::vector<Earlier> earlier;
+        std::size_t made = 0;
+        const std::size_t end = partBegin(n, t + 1, threads);
+        for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
+            // The vertices lie in welding order: fetch those of a triangle some
+            // steps ahead, then their lists a little later, as buildEdges does.
+            if (i + 8 < end)
+                for (uint32_t k = 0; k < 3; ++k)
+                    if (corner[3 * (i + 8) + k] != kNone)
+                        __builtin_prefetch(m_vertices[corner[3 * (i + 8) + k]]);
+            if (i + 4 < end)
+                for (uint32_t k = 0; k < 3; ++k)
+                    if (corner[3 * (i + 4) + k] != kNone)
+                        __builtin_prefetch(m_vertices[corner[3 * (i + 4) + k]]->triangles());
+            const uint32_t walked = walkedSides(i);
+            for (uint32_t k = walked; k < 3; ++k)
+                sideInfo[3 * i + k] = kNone;
+            for (uint32_t k = 0; k < walked; ++k) {
+                const uint32_t a = corner[3 * i + k], b = corner[3 * i + (k == 2 ? 0 : k + 1)];
+                earlier.clear();
+                std::size_t firstLive = kNone;
+                uint32_t firstLiveSide = 0;
+                for (const StlTriangle* u : *m_vertices[a]) {
+                    const std::size_t ui = numberOf(u);
+                    if (ui >= i) {
+                        if (ui >= n)
+                            usable.store(false, std::memory_order_relaxed);
+                        continue;
+                    }
+                    const uint32_t uWalked = walkedSides(ui);
+                    uint32_t count = 0, first = 0;
+                    for (uint32_t j = 0; j < uWalked; ++j)
+                        if (joins(ui, j, a, b) && count++ == 0)
+                            first = j;
+                    if (count == 0)
+                        continue;
+                    earlier.push_back({static_cast<uint32_t>(ui), count});
+                    if (uWalked == 3 && (firstLive == kNone || ui < firstLive)) {
+                        firstLive = ui;
+                        firstLiveSide = first;
+                    }
+                }
+                uint32_t own = 0, ownFirst = 0;
+                for (uint32_t j = 0; j < k; ++j)
+                    if (joins(i, j, a, b) && own++ == 0)
+                        ownFirst = j;
+                uint32_t maker, place = own;
+                if (firstLive != kNone) {
+                    maker = static_cast<uint32_t>(3 * firstLive + firstLiveSide);
+                    for (const Earlier& e : earlier)
+                        if (e.triangle >= firstLive)
+                            place += e.sides;
+                } else {
+                    maker = static_cast<uint32_t>(3 * i + (own ? ownFirst : k));
+                }
+                sideInfo[3 * i + k] = (std::min<uint32_t>(place, 2) << 30) | maker;
+                made += maker == 3 * i + k;
+            }
+        }
+        makers[t + 1] = made;
+    });
+    if (!usable.load())
+        return false;
+    welded.reset(); // before the records take their room
+    for (unsigned t = 0; t < threads; ++t)
+        makers[t + 1] += makers[t];
+    const std::size_t edgeTotal = makers[threads];
+
+    // Pass 2: the making sides, in side order, make the records (in pool slots
+    // by number) with their first triangle; their entries then hold the
+    // number (place 3).
+    m_edges = std::vector<StlEdge*>();
+    m_edges.reserve(edgeTotal);
+    adviseHugePagesForCapacity(m_edges);
+    m_edges.resize(edgeTotal);
+    StlEdge* const records = edgeTotal ? m_edgePool.takeSlots(edgeTotal) : nullptr;
+    constexpr uint32_t kMakerMask = (1u << 30) - 1;
+    runOnThreads(threads, [&](unsigned t) {
+        uint32_t number = static_cast<uint32_t>(makers[t]);
+        const std::size_t end = partBegin(n, t + 1, threads);
+        for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
+            StlTriangle* tri = triangleAt(i);
+            for (uint32_t k = 0; k < 3; ++k) {
+                uint32_t& info = sideInfo[3 * i + k];
+                if (info != 3 * i + k) // not walked, or another side makes the edge
+                    continue;
+                StlEdge* e = new (records + number) StlEdge(tri->vertices[k], tri->vertices[k == 2 ? 0 : k + 1]);
+                e->addTriangle(tri);
+                e->index = number;
+                m_edges[number] = e;
+                tri->edges[k] = e;
+                info = (3u << 30) | number++;
+            }
+        }
+    });
+
+    // Pass 3: the other sides are linked to their edges; the second triangle
+    // of an edge is added at once (with the crease class), later ones after
+    // the threads, in side order. Triangles with a side whose ends were welded
+    // into one vertex are deleted.
+    const double creaseLimit = creaseCosine(kImportCreaseAngle);
+    std::vector<std::vector<uint32_t>> later(threads);
+    runOnThreads(threads, [&](unsigned t) {
+        const std::size_t end = partBegin(n, t + 1, threads);
+        for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
+            StlTriangle* tri = triangleAt(i);
+            for (uint32_t k = 0; k < 3; ++k) {
+                const uint32_t info = sideInfo[3 * i + k];
+                if (info == kNone) {
+                    tri->setDeleted(true); // (already so when it was deleted before)
+                    break;
+                }
+                if (info >> 30 == 3)
+                    continue;
+                StlEdge* e = records + (sideInfo[info & kMakerMask] & kMakerMask);
+                tri->edges[k] = e;
+                if (info >> 30 == 2) {
+                    later[t].push_back(static_cast<uint32_t>(3 * i + k));
+                } else if (e->addTriangle(tri) == 2 && e->edgeClass == kEdgeSmooth) {
+                    e->edgeClass = creaseLimit > e->triangle(0)->normal.dot(tri->normal) ? kEdgeSharp : kEdgeSmooth;
+                }
+            }
+        }
+    });
+    for (const std::vector<uint32_t>& sides : later)
+        for (const uint32_t side : sides)
+            records[sideInfo[sideInfo[side] & kMakerMask] & kMakerMask].addTriangle(triangleAt(side / 3));
+    return true;
 }
 
 int StlObject::classifyEdges(double creaseAngleDegrees) {

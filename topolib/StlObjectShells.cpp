@@ -1,12 +1,14 @@
 // The shell search of the mesh object: connected components with their two
 // orientation classes and the negligible-shell test.
 #include "app/ProgressReport.h"
+#include "topolib/ParallelRuns.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -256,6 +258,98 @@ struct ShellWalk {
         table.setFilled(tSlot);
         return true;
     }
+
+    // Fills the rows of triangles[begin, end) (strict) and clears their walk
+    // marks, or with `marked` only tells whether one is set (a thread that
+    // writes a triangle's flags while another reads them is not allowed). Ask
+    // for the edges of the triangles far ahead, and for the neighbours across
+    // the edges of those nearer ahead (their edges have arrived by then), so
+    // that meshes stored in no particular order cost little more. False at the
+    // first neighbour outside the table's range.
+    bool fillRows(const std::vector<StlTriangle*>& triangles, std::size_t begin, std::size_t end,
+                  bool* marked = nullptr) {
+        constexpr std::size_t kEdgesAhead = 16;
+        constexpr std::size_t kNeighboursAhead = 8;
+        for (std::size_t i = begin; i < end; ++i) {
+            if (i + kEdgesAhead < end)
+                if (const StlTriangle* a = triangles[i + kEdgesAhead])
+                    for (const StlEdge* e : a->edges)
+                        if (e)
+                            __builtin_prefetch(e);
+            if (i + kNeighboursAhead < end)
+                if (const StlTriangle* b = triangles[i + kNeighboursAhead])
+                    for (const StlEdge* e : b->edges)
+                        if (e)
+                            for (const StlTriangle* u : *e)
+                                if (u != b) {
+                                    __builtin_prefetch(u);
+                                    __builtin_prefetch(reinterpret_cast<const char*>(u) + 64);
+                                }
+            StlTriangle* t = triangles[i];
+            if (!t)
+                continue;
+            if (!marked)
+                t->setWalkMark(0); // see findShells
+            else if (t->walkMark() != 0)
+                *marked = true;
+            if (t->isDeleted())
+                continue;
+            if (!fillRow(t, slot(t), true))
+                return false;
+        }
+        return true;
+    }
+
+    // Fills the whole table from the mesh's triangle array. Where triangle i
+    // lies in record slot i (an imported mesh) and the mesh is big, parts of
+    // 64-slot multiples go to several threads: their rows and filled bits lie
+    // in bytes of their own, except the rows whose 16-byte window reaches into
+    // the next part, which are filled after the threads. The rows are the same
+    // in any order. False when a neighbour lies outside the table's range.
+    bool fillTable(const std::vector<StlTriangle*>& triangles) {
+        const std::size_t total = triangles.size();
+        unsigned threads = importThreads(total);
+        if (threads > 1 && (total != table.slots() || slot(triangles.front()) != 0 ||
+                            triangles.back() != triangleAt(total - 1)))
+            threads = 1;
+        if (threads > 1)
+            for (std::size_t i = 0; i < total && threads > 1; ++i)
+                if (triangles[i] != triangleAt(i))
+                    threads = 1;
+        if (threads == 1)
+            return fillRows(triangles, 0, total);
+        const std::size_t width = 3 * (table.bits() + 1);
+        std::vector<std::size_t> begin(threads + 1), safeEnd(threads);
+        for (unsigned t = 0; t <= threads; ++t)
+            begin[t] = t == threads ? total : partBegin(total / 64, t, threads) * 64;
+        for (unsigned t = 0; t < threads; ++t) {
+            // Rows whose window stays inside the part's bytes.
+            const std::size_t endByte = begin[t + 1] * width / 8;
+            std::size_t e = begin[t + 1];
+            while (e > begin[t] && (e - 1) * width / 8 + 16 > endByte && t + 1 < threads)
+                --e;
+            safeEnd[t] = e;
+        }
+        std::atomic<bool> ok{true}, anyMarked{false};
+        runOnThreads(threads, [&](unsigned t) {
+            bool marked = false;
+            if (!fillRows(triangles, begin[t], safeEnd[t], &marked))
+                ok.store(false, std::memory_order_relaxed);
+            if (marked)
+                anyMarked.store(true, std::memory_order_relaxed);
+        });
+        if (anyMarked.load())
+            runOnThreads(threads, [&](unsigned t) {
+                for (std::size_t i = begin[t]; i < begin[t + 1]; ++i)
+                    triangles[i]->setWalkMark(0);
+            });
+        if (!ok.load())
+            return false;
+        for (unsigned t = 0; t + 1 < threads; ++t)
+            if (!fillRows(triangles, safeEnd[t], begin[t + 1]))
+                return false;
+        return true;
+    }
 };
 
 // The work arrays of the shell search running on this thread, shared by the
@@ -463,40 +557,12 @@ int StlObject::findShells(bool report, int progressBase) {
         if (walk.base && slots <= static_cast<std::size_t>(n) + n / 8 + 64) {
             walk.table.init(slots);
             marksCleared = true;
-            // The rows do not depend on each other: ask for the edges of the
-            // triangles far ahead, and for the neighbours across the edges of
-            // those nearer ahead (their edges have arrived by then), so that
-            // meshes stored in no particular order cost little more.
-            constexpr std::size_t kEdgesAhead = 16;
-            constexpr std::size_t kNeighboursAhead = 8;
-            const std::size_t total = m_triangles.size();
-            for (std::size_t i = 0; i < total; ++i) {
-                if (i + kEdgesAhead < total)
-                    if (const StlTriangle* a = m_triangles[i + kEdgesAhead])
-                        for (const StlEdge* e : a->edges)
-                            if (e)
-                                __builtin_prefetch(e);
-                if (i + kNeighboursAhead < total)
-                    if (const StlTriangle* b = m_triangles[i + kNeighboursAhead])
-                        for (const StlEdge* e : b->edges)
-                            if (e)
-                                for (const StlTriangle* u : *e)
-                                    if (u != b) {
-                                        __builtin_prefetch(u);
-                                        __builtin_prefetch(reinterpret_cast<const char*>(u) + 64);
-                                    }
-                StlTriangle* t = m_triangles[i];
-                if (!t)
-                    continue;
-                t->setWalkMark(0); // see below
-                if (t->isDeleted())
-                    continue;
-                if (!walk.fillRow(t, walk.slot(t), true)) {
-                    walk.table.release();
-                    walk.table = NeighbourTable();
-                    marksCleared = false;
-                    break;
-                }
+            // The rows do not depend on each other; big meshes whose records
+            // lie in array order fill them on several threads.
+            if (!walk.fillTable(m_triangles)) {
+                walk.table.release();
+                walk.table = NeighbourTable();
+                marksCleared = false;
             }
         }
     }

@@ -1,12 +1,14 @@
 // Reading STL files into a mesh: binary and ASCII readers, the ASCII test,
 // hostile counts and coordinates, memory check and progress.
 
+#include "MeshStateHash.h"
 #include "StlFixtures.h"
 
 #include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
 #include "fileIo/FileHandlingFactory.h"
 #include "fileIo/StlFileHandling.h"
+#include "topolib/ParallelRuns.h"
 #include "topolib/StlObject.h"
 
 #include <QTemporaryDir>
@@ -15,6 +17,7 @@
 #include <clocale>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <sstream>
 
 using namespace fileIo;
@@ -243,4 +246,56 @@ TEST_F(StlRead, facetCountForMemoryEstimate) {
     StlFileHandling missing;
     missing.setFileName(dir.filePath("none.stl").toStdWString());
     EXPECT_EQ(missing.countFacets(), 0u);
+}
+
+TEST_F(StlRead, binaryReadOnThreadsGivesTheMeshOfOneThread) {
+    // Repeats right after their facet and after a facet with two equal corners
+    // or with a corner that is not finite between them (still repeats of the
+    // last facet taken), such facets alone, collinear facets, all scattered so
+    // that parts of the block begin among them; the last record lacks its
+    // attribute bytes.
+    auto facets = torusOfAbout(6000);
+    std::mt19937 rng(17);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (int i = 0; i < 300; ++i) {
+        const std::size_t at = rng() % facets.size();
+        Facet same = facets[at];
+        Facet twoEqual = same;
+        for (int k = 0; k < 3; ++k)
+            twoEqual[6 + k] = twoEqual[3 + k];
+        Facet notFinite = same;
+        notFinite[4 + rng() % 8] = nan;
+        Facet collinear = same;
+        for (int k = 0; k < 3; ++k)
+            collinear[9 + k] = 2 * collinear[6 + k] - collinear[3 + k];
+        const std::vector<Facet> inserted[] = {{same}, {twoEqual, same}, {notFinite, same}, {twoEqual},
+                                               {notFinite}, {collinear}, {same, same}};
+        const auto& add = inserted[i % 7];
+        facets.insert(facets.begin() + static_cast<std::ptrdiff_t>(at) + 1, add.begin(), add.end());
+    }
+    std::string bytes = binaryStl(facets);
+    bytes.resize(bytes.size() - 2);
+
+    auto imported = [&](unsigned threads, topolib::StlObject& mesh) {
+        topolib::forceImportThreads(threads);
+        const int result = readBinaryBytes(bytes, mesh);
+        mesh.buildEdges(false, 60, 25);
+        mesh.findShells(false, 85);
+        topolib::forceImportThreads(0);
+        return result;
+    };
+    topolib::StlObject one;
+    ASSERT_EQ(imported(1, one), kSuccess);
+    EXPECT_LT(one.triangleCount(), facets.size() - 300);
+    for (unsigned threads : {2u, 3u, 8u}) {
+        SCOPED_TRACE(threads);
+        topolib::StlObject mesh;
+        ASSERT_EQ(imported(threads, mesh), kSuccess);
+        EXPECT_EQ(meshstate::stateHash(mesh), meshstate::stateHash(one));
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(mesh.bboxMin()[k], one.bboxMin()[k]);
+            EXPECT_EQ(mesh.bboxMax()[k], one.bboxMax()[k]);
+        }
+        EXPECT_EQ(mesh.getName(), one.getName());
+    }
 }

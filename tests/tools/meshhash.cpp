@@ -12,105 +12,12 @@
 #include "app/MemoryCheck.h"
 #include "fileIo/FileHandlingFactory.h"
 #include "fileIo/PathEncoding.h"
-#include "topolib/StlEdge.h"
-#include "topolib/StlObject.h"
-#include "topolib/StlShell.h"
-#include "topolib/StlTriangle.h"
-#include "topolib/StlVertex.h"
+#include "tests/common/MeshStateHash.h"
 
 #include <clocale>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-
-namespace {
-
-// FNV-1a over bytes, 64-bit.
-struct Hash {
-    uint64_t h = 0xcbf29ce484222325ull;
-    void bytes(const void* p, std::size_t n) {
-        const auto* b = static_cast<const unsigned char*>(p);
-        for (std::size_t i = 0; i < n; ++i) {
-            h ^= b[i];
-            h *= 0x100000001b3ull;
-        }
-    }
-    template <typename T>
-    void add(const T& v) {
-        bytes(&v, sizeof v);
-    }
-};
-
-int64_t vertexIndex(const topolib::StlVertex* v) { return v ? v->index : -2; }
-int64_t edgeIndex(const topolib::StlEdge* e) { return e ? static_cast<int64_t>(e->index) : -2; }
-int64_t triangleId(const topolib::StlTriangle* t) { return t ? t->id : -2; }
-
-uint64_t stateHash(const topolib::StlObject& mesh) {
-    Hash h;
-    h.add(mesh.vertexCount());
-    h.add(mesh.triangleCount());
-    h.add(mesh.edgeCount());
-    h.add(mesh.facetCount());
-    h.add(mesh.area());
-    h.add(mesh.volume());
-    for (const topolib::StlVertex* v : mesh.vertices()) {
-        h.add(v->pos.x);
-        h.add(v->pos.y);
-        h.add(v->pos.z);
-        h.add(v->index);
-        h.add(v->triangleCount());
-        for (const topolib::StlTriangle* t : *v)
-            h.add(triangleId(t));
-    }
-    for (const topolib::StlTriangle* t : mesh.triangles()) {
-        h.add(t->flags);
-        h.add(t->id);
-        h.add(t->normal.x);
-        h.add(t->normal.y);
-        h.add(t->normal.z);
-        for (int k = 0; k < 3; ++k) {
-            h.add(vertexIndex(t->vertices[k]));
-            h.add(edgeIndex(t->edges[k]));
-        }
-    }
-    for (const topolib::StlEdge* e : mesh.edges()) {
-        h.add(edgeIndex(e));
-        if (!e)
-            continue;
-        h.add(e->flags);
-        h.add(e->edgeClass);
-        h.add(e->vertexCount());
-        for (uint32_t i = 0; i < e->vertexCount(); ++i)
-            h.add(vertexIndex(e->vertex(i)));
-        h.add(e->triangleCount());
-        for (uint32_t i = 0; i < e->triangleCount(); ++i)
-            h.add(triangleId(e->triangle(i)));
-    }
-    h.add(mesh.shells().size());
-    for (const topolib::StlShell* s : mesh.shells()) {
-        h.add(s->flags);
-        h.add(s->open);
-        h.add(s->spare);
-        h.add(s->changed);
-        h.add(s->number);
-        h.add(s->triangleCount);
-        h.add(s->boxMin.x);
-        h.add(s->boxMin.y);
-        h.add(s->boxMin.z);
-        h.add(s->boxMax.x);
-        h.add(s->boxMax.y);
-        h.add(s->boxMax.z);
-        h.add(s->primaryTriangles.size());
-        for (const topolib::StlTriangle* t : s->primaryTriangles)
-            h.add(triangleId(t));
-        h.add(s->reversedTriangles.size());
-        for (const topolib::StlTriangle* t : s->reversedTriangles)
-            h.add(triangleId(t));
-    }
-    return h.h;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -125,7 +32,7 @@ int main(int argc, char** argv) {
         topolib::StlObject mesh;
         const int result = mesh.loadFromFile(fileIo::decodePath(argv[i]));
         std::printf("%s result=%d hash=%016llx triangles=%u vertices=%u edges=%u shells=%zu\n", argv[i], result,
-                    static_cast<unsigned long long>(stateHash(mesh)), mesh.triangleCount(), mesh.vertexCount(),
+                    static_cast<unsigned long long>(meshstate::stateHash(mesh)), mesh.triangleCount(), mesh.vertexCount(),
                     mesh.edgeCount(), mesh.shells().size());
         if (result != 1)
             status = 1;

@@ -5,6 +5,10 @@
 // boundary and nonmanifold count edges of class 2 and 3. Other tools and
 // benchmarks parse this line; keep its keys and their order.
 //
+// With MESHINFO_IMPORT_THREADS=N in the environment every import step runs on N
+// threads whatever the mesh size (1: the path of small meshes and one-core
+// machines), for comparing the import's single- and multi-threaded paths.
+//
 // meshinfo FILE --slice Z: then cuts the mesh at height Z and prints a second line
 //   slice z=Z contours=K open=J areas=A1,A2,... ms=
 // with the signed area of each outline (positive counter-clockwise seen from
@@ -27,6 +31,7 @@
 #include "fileIo/PathEncoding.h"
 #include "fileIo/StlFileHandling.h"
 #include "topolib/MeshBoolean.h"
+#include "topolib/ParallelRuns.h"
 #include "topolib/SliceContour.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlObject.h"
@@ -167,6 +172,8 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "C");
     installMemoryCheck([](const uint64_t&) { return true; });
     fileIo::installFileHandlers();
+    if (const char* threads = std::getenv("MESHINFO_IMPORT_THREADS"))
+        topolib::forceImportThreads(static_cast<unsigned>(std::strtoul(threads, nullptr, 10)));
 
     // Byte names that do not decode (Latin-1 under UTF-8) are kept exactly.
     const std::wstring path = fileIo::decodePath(argv[1]);

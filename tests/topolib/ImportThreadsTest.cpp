@@ -1,0 +1,134 @@
+// The import steps on several threads (corner sort, weld, edge building, the
+// shell search's neighbour table) against the same steps on one thread: every
+// mesh must come out in the same state, awkward input included.
+#include "MeshFixtures.h"
+#include "MeshStateHash.h"
+
+#include "topolib/ParallelRuns.h"
+#include "topolib/StlObject.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+using namespace topolib;
+using namespace meshfixtures;
+
+namespace {
+
+// Restores the thread rule when a test ends.
+struct ForcedThreads {
+    explicit ForcedThreads(unsigned threads) { forceImportThreads(threads); }
+    ~ForcedThreads() { forceImportThreads(0); }
+};
+
+// A big closed torus for the mesh's size (so that the weld tolerance is 1e-6)
+// and, near the origin where floats resolve that tolerance, the cases the
+// steps must decide alike: points within the tolerance of a run's first
+// corner and chains that are not; triangles whose corners weld into one
+// vertex (their earlier sides keep edges of their own, later live triangles
+// on the same pair make new ones); collinear facets; exact repeats apart
+// from each other (edges of four triangles); a flat grid at one x (long runs
+// of equal x); reversed facets and separate shells. Then shuffled.
+TriangleSoup awkwardSoup(unsigned seed) {
+    std::mt19937 rng(seed);
+    TriangleSoup soup = torus(60.0, 20.0, 90, 40, {100.0, 0.0, 0.0});
+    const TriangleSoup ball = icosphere(0.5, 3, {0.0, 0.0, 3.0});
+    soup = concatenated(soup, ball);
+    soup = concatenated(soup, flipped(icosphere(0.25, 2, {0.0, 2.0, 3.0})));
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    for (int i = 0; i < 400; ++i) {
+        const Point a = {0.25 * unit(rng), 0.25 * unit(rng), 0.25 * unit(rng)};
+        const Point b = {a[0] + 0.01, a[1] + 0.02 * unit(rng), a[2]};
+        const double d = (i % 4) * 4e-7; // 0 to 1.2e-6: some weld, some do not
+        const Point aNear = {a[0] + d, a[1], a[2] + d * 0.5};
+        const Point c = {a[0] + 0.005, a[1] + 0.01, a[2] + 0.01};
+        soup.push_back({{a, b, aNear}});                    // weld: a b a
+        soup.push_back({{a, b, c}});                        // a live triangle on pair a-b
+        soup.push_back({{b, aNear, c}});                    // and one on b-a'
+        soup.push_back({{a, c, {c[0] + 0.01, c[1], c[2]}}});
+        soup.push_back({{a, {a[0] + 0.5, a[1], a[2]}, {a[0] + 1.0, a[1], a[2]}}}); // collinear
+    }
+    // A chain of corners 0.9e-6 apart in x: each within the tolerance of its
+    // neighbour, not of the run's first.
+    for (int i = 0; i < 300; ++i) {
+        const double x = -0.5 + i * 0.9e-6;
+        soup.push_back({{{x, 0.7, 0.7}, {x + 0.02, 0.75, 0.7}, {x, 0.75, 0.72}}});
+    }
+    // A flat grid in the plane x = 0.9.
+    for (int i = 0; i < 60; ++i)
+        for (int j = 0; j < 60; ++j) {
+            const Point p00 = {0.9, i * 0.01, j * 0.01}, p10 = {0.9, (i + 1) * 0.01, j * 0.01};
+            const Point p01 = {0.9, i * 0.01, (j + 1) * 0.01}, p11 = {0.9, (i + 1) * 0.01, (j + 1) * 0.01};
+            soup.push_back({{p00, p10, p11}});
+            soup.push_back({{p00, p11, p01}});
+        }
+    std::shuffle(soup.begin(), soup.end(), rng);
+    // Exact repeats, none next to its original.
+    const std::size_t base = soup.size();
+    for (std::size_t i = 0; i < base; i += 37)
+        soup.push_back(soup[i]);
+    std::shuffle(soup.begin() + static_cast<std::ptrdiff_t>(base / 2), soup.end(), rng);
+    return soup;
+}
+
+uint64_t importedHash(const TriangleSoup& soup, unsigned threads) {
+    ForcedThreads forced(threads);
+    auto mesh = buildMesh(soup);
+    return meshstate::stateHash(*mesh);
+}
+
+} // namespace
+
+TEST(ImportThreads, everyStepGivesTheStateOfOneThread) {
+    struct Case {
+        const char* name;
+        TriangleSoup soup;
+    };
+    TriangleSoup shuffledTorus = torus(30.0, 10.0, 200, 100);
+    std::shuffle(shuffledTorus.begin(), shuffledTorus.end(), std::mt19937(3));
+    const Case cases[] = {
+        {"torus", torus(30.0, 10.0, 200, 100)},
+        {"shuffled torus", shuffledTorus},
+        {"awkward", awkwardSoup(11)},
+        {"awkward, other order", awkwardSoup(12)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const uint64_t one = importedHash(c.soup, 1);
+        for (unsigned threads : {2u, 3u, 8u}) {
+            SCOPED_TRACE(threads);
+            EXPECT_EQ(importedHash(c.soup, threads), one);
+        }
+    }
+
+    // The awkward soup does reach the cases it is made for.
+    ForcedThreads forced(3);
+    auto mesh = buildMesh(awkwardSoup(11));
+    std::size_t deleted = 0, fourfold = 0, boundary = 0;
+    for (const StlTriangle* t : mesh->triangles())
+        deleted += t->isDeleted();
+    for (const StlEdge* e : mesh->edges()) {
+        fourfold += e->triangleCount() >= 4;
+        boundary += e->edgeClass == kEdgeBoundary;
+    }
+    EXPECT_GT(deleted, 600u); // 400 collinear, the others welded
+    EXPECT_GT(fourfold, 10u);
+    EXPECT_GT(boundary, 100u);
+    EXPECT_GT(mesh->shells().size(), 3u);
+}
+
+TEST(ImportThreads, anEdgeOverItsTriangleLimitIsBuiltAsOnOneThread) {
+    // 130 blades on one edge among many facets: the edge keeps 126 triangles,
+    // the others still point to it.
+    TriangleSoup soup = torus(30.0, 10.0, 60, 30);
+    for (int i = 0; i < 130; ++i) {
+        const double a = 2.0 * 3.14159265358979 * i / 130;
+        soup.push_back({{{0, 0, 0}, {0, 0, 10}, {5 * std::cos(a), 5 * std::sin(a), 5}}});
+    }
+    std::shuffle(soup.begin(), soup.end(), std::mt19937(5));
+    const uint64_t one = importedHash(soup, 1);
+    EXPECT_EQ(importedHash(soup, 4), one);
+}
