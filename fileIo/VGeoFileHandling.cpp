@@ -176,14 +176,15 @@ void linkEdge(topolib::StlEdge* e) {
 // hands out room for n bytes at the end of the buffer.
 class EntryWriter {
 public:
-    explicit EntryWriter(KBaseStream& stream) : stream_(stream) {}
+    explicit EntryWriter(KBaseStream& stream) : stream_(stream), buffer_(new char[kFlushAt]) {}
 
+    // n is at most kFlushAt.
     char* take(size_t n) {
-        if (buffer_.size() + n > kFlushAt)
+        if (used_ + n > kFlushAt)
             flush();
-        const size_t at = buffer_.size();
-        buffer_.resize(at + n);
-        return buffer_.data() + at;
+        char* at = buffer_.get() + used_;
+        used_ += n;
+        return at;
     }
     void zeros(uint32_t n) { std::memset(take(n), 0, n); }
     void u32(uint32_t v) { storeU32(take(4), v); }
@@ -212,13 +213,14 @@ private:
     static constexpr size_t kFlushAt = 4 << 20;
 
     void flush() {
-        if (!buffer_.empty() && ok_)
-            ok_ = stream_.write(buffer_.data(), static_cast<uint32_t>(buffer_.size()));
-        buffer_.clear();
+        if (used_ > 0 && ok_)
+            ok_ = stream_.write(buffer_.get(), static_cast<uint32_t>(used_));
+        used_ = 0;
     }
 
     KBaseStream& stream_;
-    std::vector<char> buffer_;
+    std::unique_ptr<char[]> buffer_;
+    size_t used_ = 0;
     bool ok_ = true;
 };
 

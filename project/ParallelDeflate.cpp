@@ -12,7 +12,11 @@ namespace project {
 
 namespace {
 
+// Blocks of 1 MiB; entries below 8 MiB are cut into blocks of 256 KiB, so
+// that they too are spread over the threads.
 constexpr int64_t kBlock = 1 << 20;
+constexpr int64_t kSmallBlock = 256 << 10;
+constexpr int64_t kSmallBlocksBelow = 8 << 20;
 constexpr int64_t kWindow = 32768;
 constexpr unsigned kMaxThreads = 8;
 
@@ -53,12 +57,13 @@ void compressBlock(const char* data, int64_t begin, int64_t end, bool last, int 
 
 bool deflateParallel(const QByteArray& in, int level, QByteArray& out, uint32_t& crc) {
     const int64_t size = in.size();
-    const int64_t count = std::max<int64_t>(1, (size + kBlock - 1) / kBlock);
+    const int64_t block = size < kSmallBlocksBelow ? kSmallBlock : kBlock;
+    const int64_t count = std::max<int64_t>(1, (size + block - 1) / block);
     std::vector<Block> blocks(static_cast<size_t>(count));
     std::atomic<int64_t> next{0};
     auto work = [&]() {
         for (int64_t k = next++; k < count; k = next++) {
-            const int64_t begin = k * kBlock, end = std::min(size, begin + kBlock);
+            const int64_t begin = k * block, end = std::min(size, begin + block);
             compressBlock(in.constData(), begin, end, k == count - 1, level, blocks[size_t(k)]);
         }
     };
@@ -90,7 +95,7 @@ bool deflateParallel(const QByteArray& in, int level, QByteArray& out, uint32_t&
     crc = uint32_t(crc32(0, nullptr, 0));
     for (size_t k = 0; k < blocks.size(); ++k) {
         out.append(blocks[k].out);
-        const int64_t length = std::min(size, int64_t(k + 1) * kBlock) - int64_t(k) * kBlock;
+        const int64_t length = std::min(size, int64_t(k + 1) * block) - int64_t(k) * block;
         crc = uint32_t(crc32_combine(crc, blocks[k].crc, z_off_t(length)));
     }
     return true;

@@ -43,15 +43,16 @@ QByteArray inflateRaw(const QByteArray& in, int expected) {
 } // namespace
 
 TEST(ProjectDeflate, blocksJoinIntoOneStreamWithTheInputsCrc) {
-    const int block = 1 << 20;
-    for (int size : {0, 1, 5000, block - 1, block, block + 1, 3 * block + 12345}) {
+    // Blocks of 256 KiB below 8 MiB, of 1 MiB from there on.
+    const int small = 256 << 10, block = 1 << 20;
+    for (int size : {0, 1, 5000, small - 1, small, small + 1, 3 * block + 12345, 8 * block, 9 * block + 77}) {
         const QByteArray in = sample(size, unsigned(size));
         QByteArray out;
         uint32_t crc = 0;
         ASSERT_TRUE(project::deflateParallel(in, Z_DEFAULT_COMPRESSION, out, crc)) << size;
         EXPECT_EQ(inflateRaw(out, size), in) << size;
         EXPECT_EQ(crc, uint32_t(crc32(0, reinterpret_cast<const Bytef*>(in.constData()), uInt(in.size())))) << size;
-        if (size > block) {
+        if (size > small) {
             EXPECT_LT(out.size(), size / 2) << "blocks primed with the data before them still compress";
         }
     }
