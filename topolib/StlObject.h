@@ -24,8 +24,11 @@ class ZSlabIndex;
 struct SliceContourSet;
 
 // One facet corner while a file is imported: the float position and its corner
-// number (3 × triangle index + corner slot 0, 1 or 2).
+// number (3 × triangle index + corner slot 0, 1 or 2). A default-made corner is
+// left uninitialised: the import's arrays of corners are sized and then filled.
 struct FacetCorner {
+    FacetCorner() {}
+    FacetCorner(float px, float py, float pz, int32_t number) : x(px), y(py), z(pz), corner(number) {}
     float x;
     float y;
     float z;
