@@ -83,10 +83,12 @@ QTimer* typeIntoNextFileDialog(const QString& path) {
         if (!name || !name->isVisible())
             return;
         name->setFocus();
-        if (name->text() != path) {
-            name->clear();
-            QTest::keyClicks(name, path);
-        }
+        // Typed again at every tick: the dialog judges a typed name against
+        // its folder model, which fills on a thread of its own; a name typed
+        // before the folder was known leaves Save disabled until the text
+        // changes.
+        name->clear();
+        QTest::keyClicks(name, path);
         // The name box's completer may have opened its list while typing; a
         // Return would go to the list. While the dialog stays, it is asked
         // again at the next tick.
