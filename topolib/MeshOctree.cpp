@@ -651,6 +651,17 @@ bool MeshOctree::buildByCells(double minCell, const double origin[3], double edg
         double e;
         cubeOfSlot(origin, edge, levels, c, o, &e);
         try {
+            // Room for a typical surface mesh's subtree (a nine-node, four-chunk
+            // share per triangle), so that the pools seldom move as they grow.
+            std::size_t cellVertices = 0;
+            std::size_t cellTriangles = 0;
+            for (const Routes& r : routes) {
+                cellVertices += r.vertices[c].size();
+                cellTriangles += r.triangles[c].size();
+            }
+            sub.nodes_.reserve(cellTriangles / 8 + 1);
+            sub.triangleChunks_.reserve(cellTriangles / 4 + 1);
+            sub.vertexChunks_.reserve(cellVertices / 4 + 1);
             sub.nodes_.emplace_back();
             // Vertices go in first, so a cube that a vertex reaches was made by one.
             sub.nodes_[0].setLevel((reached[levels][c] & kByVertex) ? levels : 0);
