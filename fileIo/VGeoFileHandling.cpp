@@ -4,6 +4,7 @@
 #include "fileIo/KStdFile.h"
 #include "fileIo/SafeFileWriter.h"
 
+#include "topolib/HugePageAdvice.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
@@ -11,15 +12,22 @@
 #include "topolib/StlVertex.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 // Layout of an entry (little-endian): 256 zero bytes, u32 T (triangles in the
 // shell section), six f32 box corners; 256 zero bytes, u32 V, V vertices of
@@ -39,32 +47,116 @@ constexpr uint32_t kEdgeBytes = 8;
 // The smallest shell record: 3 zero bytes, area, volume and two zero counts.
 constexpr uint32_t kMinShellBytes = 19;
 
-// Bytes of an entry read whole into memory, taken front to back; every count
-// is checked against what is left before it sizes anything.
+// The rest of an entry, read into one block on a helper thread while the
+// caller decodes what has arrived. The block is only address space until
+// the bytes arrive (a forged length costs nothing beyond the bytes really
+// there); wait(n) returns once the first n bytes are in, false when the
+// stream ended or failed before. The stream is the helper's until the
+// object is destroyed.
+class EntryBytes {
+public:
+    EntryBytes(KBaseStream& stream, uint64_t length) : stream_(stream), length_(length) {
+        if (length_ > 0) {
+#if defined(__linux__)
+            void* block = ::mmap(nullptr, length_, PROT_READ | PROT_WRITE,
+                                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+            if (block == MAP_FAILED)
+                throw std::bad_alloc();
+            data_ = static_cast<char*>(block);
+            topolib::adviseHugePages(data_, length_);
+#else
+            data_ = new char[length_];
+#endif
+        }
+        try {
+            helper_ = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            run();
+        }
+    }
+    ~EntryBytes() {
+        stop_.store(true, std::memory_order_relaxed);
+        if (helper_.joinable())
+            helper_.join();
+#if defined(__linux__)
+        if (data_)
+            ::munmap(data_, length_);
+#else
+        delete[] data_;
+#endif
+    }
+    EntryBytes(const EntryBytes&) = delete;
+    EntryBytes& operator=(const EntryBytes&) = delete;
+
+    const char* data() const { return data_; }
+    uint64_t length() const { return length_; }
+    bool wait(uint64_t n) {
+        if (n > length_)
+            return false;
+        if (arrived_.load(std::memory_order_acquire) >= n)
+            return true;
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return ended_ || arrived_.load(std::memory_order_acquire) >= n; });
+        return arrived_.load(std::memory_order_acquire) >= n;
+    }
+
+private:
+    static constexpr uint64_t kChunk = 1 << 20;
+
+    void run() {
+        uint64_t have = 0;
+        while (have < length_ && !stop_.load(std::memory_order_relaxed)) {
+            const auto take = static_cast<uint32_t>(std::min(length_ - have, kChunk));
+            if (!stream_.read(data_ + have, take))
+                break;
+            have += take;
+            std::lock_guard<std::mutex> lock(mutex_);
+            arrived_.store(have, std::memory_order_release);
+            changed_.notify_all();
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        ended_ = true;
+        changed_.notify_all();
+    }
+
+    KBaseStream& stream_;
+    const uint64_t length_;
+    char* data_ = nullptr;
+    std::atomic<uint64_t> arrived_{0};
+    std::atomic<bool> stop_{false};
+    bool ended_ = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread helper_;
+};
+
+// An entry's bytes taken front to back; every count is checked against what
+// is left before it sizes anything, and every byte is waited for before it
+// is read.
 class Cursor {
 public:
-    Cursor(const char* begin, const char* end) : p_(begin), end_(end) {}
+    explicit Cursor(EntryBytes& bytes) : bytes_(&bytes) {}
 
-    size_t left() const { return static_cast<size_t>(end_ - p_); }
+    uint64_t left() const { return bytes_->length() - at_; }
     bool canHold(uint32_t count, uint32_t size) const { return uint64_t(count) * size <= left(); }
-    bool skip(size_t n) {
-        if (left() < n)
+    bool skip(uint64_t n) {
+        if (left() < n || !bytes_->wait(at_ + n))
             return false;
-        p_ += n;
+        at_ += n;
         return true;
     }
     bool u32(uint32_t& v) {
-        if (left() < 4)
+        const char* p = take(4);
+        if (!p)
             return false;
-        v = loadU32(p_);
-        p_ += 4;
+        v = loadU32(p);
         return true;
     }
     bool f32(float& v) {
-        if (left() < 4)
+        const char* p = take(4);
+        if (!p)
             return false;
-        v = loadF32(p_);
-        p_ += 4;
+        v = loadF32(p);
         return true;
     }
     // `count` records of `size` bytes: their first byte, or null when the
@@ -72,31 +164,21 @@ public:
     const char* records(uint32_t count, uint32_t size) {
         if (!canHold(count, size))
             return nullptr;
-        const char* r = p_;
-        p_ += size_t(count) * size;
-        return r;
+        return take(uint64_t(count) * size);
     }
 
 private:
-    const char* p_;
-    const char* end_;
-};
-
-// Reads the stream's remaining `length` bytes into out, growing it as the
-// data arrives (a forged length costs nothing beyond the bytes really there).
-bool readWhole(KBaseStream& stream, int64_t length, std::vector<char>& out) {
-    constexpr int64_t kChunk = int64_t(4) << 20;
-    out.clear();
-    while (length > 0) {
-        const size_t have = out.size();
-        const auto take = static_cast<uint32_t>(std::min(length, kChunk));
-        out.resize(have + take);
-        if (!stream.read(out.data() + have, take))
-            return false;
-        length -= take;
+    const char* take(uint64_t n) {
+        if (left() < n || !bytes_->wait(at_ + n))
+            return nullptr;
+        const char* p = bytes_->data() + at_;
+        at_ += n;
+        return p;
     }
-    return true;
-}
+
+    EntryBytes* bytes_;
+    uint64_t at_ = 0;
+};
 
 // The index triple of a triangle record when it is usable: three distinct
 // vertices below vertexCount.
@@ -319,12 +401,11 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
     topolib::StlObject& mesh = *target_;
 
     try {
-        // The entry is taken whole, so that every count below is backed by
-        // bytes really read before it sizes a list or a pool.
-        std::vector<char> bytes;
-        if (!readWhole(*stream, length - std::max<int64_t>(position, 0), bytes))
-            return kFailure;
-        Cursor in(bytes.data(), bytes.data() + bytes.size());
+        // The rest of the entry arrives on a helper thread while it is
+        // decoded; every count below is backed by bytes really read before
+        // it sizes a list or a pool.
+        EntryBytes bytes(*stream, uint64_t(length - std::max<int64_t>(position, 0)));
+        Cursor in(bytes);
 
         // Header: triangle count and box.
         uint32_t declaredTriangles = 0;

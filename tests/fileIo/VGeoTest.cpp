@@ -349,6 +349,37 @@ TEST(VGeo, forgedCountsAndIndicesFail) {
     }
 }
 
+// A stream that claims far more bytes than it holds, as a forged zip header
+// does: the read fails at the first count the data cannot back, whatever the
+// claimed length, and a whole entry under a too long claim fails at its end.
+TEST(VGeo, streamClaimingMoreBytesThanItHoldsFails) {
+    class Claiming : public MemoryStream {
+    public:
+        Claiming(std::string bytes, int64_t claim) : MemoryStream(std::move(bytes)), claim_(claim) {}
+        int64_t size() override { return claim_; }
+
+    private:
+        int64_t claim_;
+    };
+    topolib::StlObject mesh;
+    buildMesh(cube(), mesh);
+    const std::string good = writeEntry(mesh);
+    for (const int64_t claim : {int64_t(good.size()) + 1, int64_t(3) << 30, int64_t(1) << 40}) {
+        Claiming in(good, claim);
+        topolib::StlObject back;
+        VGeoFileHandling reader;
+        reader.setTarget(&back);
+        EXPECT_EQ(reader.readStream(&in), kFailure) << claim;
+        std::string forged = good;
+        storeU32(&forged[540], 0x10000000u); // vertex count far beyond the data
+        Claiming forgedIn(forged, claim);
+        topolib::StlObject none;
+        reader.setTarget(&none);
+        EXPECT_EQ(reader.readStream(&forgedIn), kFailure) << claim;
+        EXPECT_TRUE(none.vertices().empty());
+    }
+}
+
 TEST(VGeo, badShellKeepsOnlyTheShellsBeforeIt) {
     topolib::StlObject mesh;
     buildMesh(mixedMesh(), mesh);
