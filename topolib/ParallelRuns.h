@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -30,11 +32,121 @@ inline unsigned importThreads(std::size_t n) {
     return static_cast<unsigned>(std::min<std::size_t>({cores == 0 ? 1 : cores, 8, byWork}));
 }
 
-// Runs body(0) .. body(threads - 1), body(0) on the calling thread. Where a
-// thread cannot be started its part runs on the calling thread after body(0),
-// so every part runs exactly once whatever the system allows.
+namespace detail {
+
+// Threads kept for the import's passes: an import runs a few dozen of them,
+// and starting threads for each costs milliseconds on a busy machine (the
+// system maps a stack while the import's other threads fault pages in). One
+// caller at a time; the workers wait between passes and end with the program.
+class ImportWorkers {
+public:
+    static ImportWorkers& instance() {
+        static ImportWorkers workers;
+        return workers;
+    }
+
+    ImportWorkers(const ImportWorkers&) = delete;
+    ImportWorkers& operator=(const ImportWorkers&) = delete;
+    ~ImportWorkers() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        for (std::thread& w : m_threads)
+            w.join();
+    }
+
+    // Runs body(1) .. body(threads - 1) on the workers and body(0) here, and
+    // waits for all. False, nothing run, while another caller's pass runs or
+    // when the workers cannot be started.
+    template <typename Body>
+    bool run(unsigned threads, const Body& body) {
+        if (callerHere()) // a pass started from inside a pass of this thread
+            return false;
+        std::unique_lock<std::mutex> single(m_caller, std::try_to_lock);
+        if (!single.owns_lock())
+            return false;
+        try {
+            while (m_threads.size() + 1 < threads)
+                m_threads.emplace_back([this, index = static_cast<unsigned>(m_threads.size() + 1)] { work(index); });
+        } catch (const std::system_error&) {
+            if (m_threads.size() + 1 < threads)
+                return false;
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_part = [](const void* b, unsigned t) { (*static_cast<const Body*>(b))(t); };
+            m_body = &body;
+            m_parts = threads;
+            m_left = threads - 1;
+            ++m_round;
+        }
+        m_wake.notify_all();
+        callerHere() = true;
+        body(0);
+        callerHere() = false;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_done.wait(lock, [this] { return m_left == 0; });
+        return true;
+    }
+
+private:
+    ImportWorkers() = default;
+
+    static bool& callerHere() {
+        thread_local bool here = false;
+        return here;
+    }
+
+    void work(unsigned index) {
+        unsigned seen = 0;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [&] { return m_stop || m_round != seen; });
+            if (m_stop)
+                return;
+            seen = m_round;
+            if (index >= m_parts)
+                continue; // not needed this time
+            void (*part)(const void*, unsigned) = m_part;
+            const void* body = m_body;
+            lock.unlock();
+            part(body, index);
+            lock.lock();
+            if (--m_left == 0)
+                m_done.notify_one();
+        }
+    }
+
+    std::mutex m_caller; // held by the caller whose pass runs
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_done;
+    std::vector<std::thread> m_threads; // worker i + 1 runs part i + 1
+    void (*m_part)(const void*, unsigned) = nullptr;
+    const void* m_body = nullptr;
+    unsigned m_parts = 0;
+    unsigned m_left = 0;
+    unsigned m_round = 0;
+    bool m_stop = false;
+};
+
+} // namespace detail
+
+// Runs body(0) .. body(threads - 1), body(0) on the calling thread, the others
+// on the import's workers (or on threads of their own while the workers serve
+// another caller). Where a thread cannot be started its part runs on the
+// calling thread after body(0), so every part runs exactly once whatever the
+// system allows.
 template <typename Body>
 void runOnThreads(unsigned threads, const Body& body) {
+    if (threads <= 1) {
+        body(0);
+        return;
+    }
+    if (detail::ImportWorkers::instance().run(threads, body))
+        return;
     std::vector<std::thread> helpers;
     helpers.reserve(threads > 0 ? threads - 1 : 0);
     unsigned started = 1;
