@@ -51,7 +51,10 @@ std::vector<ObjectSummary> summarize(const ObjectTable& table) {
     for (ObjectEx* o : table.objects()) {
         ObjectSummary s;
         s.name = o->name();
-        s.triangles = o->facetCount();
+        // Live triangles: a collinear facet is kept from the import as a
+        // deleted triangle, which is not part of the model and is not saved.
+        for (const topolib::StlTriangle* t : o->triangles())
+            s.triangles += t && !t->isDeleted() ? 1 : 0;
         s.vertices = o->vertices().size();
         s.visible = o->isVisible();
         s.selected = o->isSelected();
