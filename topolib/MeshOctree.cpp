@@ -2,6 +2,7 @@
 
 #include "topolib/GeometricPredicates.h"
 #include "topolib/OctreeKernels.h"
+#include "topolib/ParallelRuns.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
@@ -11,7 +12,6 @@
 #include <cmath>
 #include <limits>
 #include <new>
-#include <thread>
 
 namespace topolib {
 
@@ -449,26 +449,16 @@ StlVertex* MeshOctree::findOrCreateAt(std::uint32_t node, double minCell, const 
 
 namespace {
 
-// Runs work(i) for every i in [0, count) on up to `threads` threads, the calling
-// thread among them; each thread takes the next index in turn. work must not throw.
+// Runs work(i) for every i in [0, count) on up to `threads` threads (the calling
+// thread and the kept workers of runOnThreads); each thread takes the next index
+// in turn. work must not throw.
 template <typename Work>
 void parallelFor(unsigned threads, std::size_t count, const Work& work) {
     std::atomic<std::size_t> next{0};
-    auto run = [&] {
+    runOnThreads(static_cast<unsigned>(std::min<std::size_t>(threads, count)), [&](unsigned) {
         for (std::size_t i = next.fetch_add(1); i < count; i = next.fetch_add(1))
             work(i);
-    };
-    std::vector<std::thread> helpers;
-    for (unsigned t = 1; t < threads && t < count; ++t) {
-        try {
-            helpers.emplace_back(run);
-        } catch (const std::exception&) {
-            break; // the threads already running take the rest
-        }
-    }
-    run();
-    for (std::thread& h : helpers)
-        h.join();
+    });
 }
 
 // The levels above the cubes that a parallel build gives to its threads (its
