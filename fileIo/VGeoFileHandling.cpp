@@ -5,6 +5,7 @@
 #include "fileIo/SafeFileWriter.h"
 
 #include "topolib/HugePageAdvice.h"
+#include "topolib/ParallelRuns.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
@@ -199,29 +200,7 @@ unsigned threadsFor(size_t records) {
     return static_cast<unsigned>(std::min<size_t>({cores, 8, records >> 15}));
 }
 
-// Runs body(begin, end) over [0, n) in `threads` contiguous ranges, the first
-// on the calling thread; a helper that cannot be started leaves its range to
-// the calling thread.
-template <typename Body>
-void forRanges(size_t n, unsigned threads, const Body& body) {
-    std::vector<std::thread> helpers;
-    std::vector<std::pair<size_t, size_t>> leftOver;
-    helpers.reserve(threads);
-    leftOver.reserve(threads);
-    for (unsigned t = 1; t < threads; ++t) {
-        const size_t begin = n * t / threads, end = n * (t + 1) / threads;
-        try {
-            helpers.emplace_back([&body, begin, end] { body(begin, end); });
-        } catch (const std::system_error&) {
-            leftOver.emplace_back(begin, end);
-        }
-    }
-    body(0, n / threads);
-    for (const auto& range : leftOver)
-        body(range.first, range.second);
-    for (std::thread& h : helpers)
-        h.join();
-}
+using topolib::forRanges;
 
 // Links edge e to every live triangle in its first vertex's incident list
 // that has e's two end points as a side, in list order. A side that several

@@ -167,4 +167,11 @@ inline std::size_t partBegin(std::size_t n, unsigned t, unsigned parts) {
     return n / parts * t + n % parts * t / parts;
 }
 
+// Runs body(begin, end) over [0, n) in `threads` nearly equal contiguous
+// ranges through runOnThreads.
+template <typename Body>
+void forRanges(std::size_t n, unsigned threads, const Body& body) {
+    runOnThreads(threads, [&](unsigned t) { body(partBegin(n, t, threads), partBegin(n, t + 1, threads)); });
+}
+
 } // namespace topolib
