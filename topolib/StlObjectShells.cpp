@@ -10,8 +10,11 @@
 
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <limits>
+#include <mutex>
 #include <vector>
 
 namespace topolib {
@@ -204,13 +207,196 @@ struct ShellWalk {
     std::vector<uint32_t> slotQueue;
     // Triangles reached by the table walk whose records are not yet written, in
     // the order they were reached: the neighbour, the triangle it was reached
-    // from, and the side (bits 0-1) and class (bit 2, reversed) in `how`.
+    // from, and the side (bits 0-1) and class (bit 2, reversed) in `how`. An
+    // entry with u == kShellBegins starts the entries of the shell whose state
+    // is shells[from].
     struct Reached {
         uint32_t u;
         uint32_t from;
         uint32_t how;
     };
+    static constexpr uint32_t kShellBegins = 0xFFFFFFFFu;
     std::vector<Reached> log;
+
+    // What the record writer keeps of a shell: its box and the far corners
+    // that widen it once their loads have arrived.
+    static constexpr unsigned kPending = 16;
+    struct ShellState {
+        StlShell* shell = nullptr;
+        Vector3D boxMin, boxMax;
+        const StlVertex* pending[kPending] = {};
+        unsigned pendingNext = 0;
+    };
+    std::deque<ShellState> shells; // stable addresses: the writer holds one
+
+    // The records are written from the log in batches, in log order: here, or
+    // on a writer thread while the walk goes on (see findShells). Whoever
+    // writes holds `writing`, so the batches are written one at a time and in
+    // the order they were handed over.
+    std::mutex writerMutex;
+    std::condition_variable writerWake;
+    std::condition_variable writerIdle;
+    std::deque<std::vector<Reached>> handed;
+    std::vector<std::vector<Reached>> spareLogs;
+    bool writing = false;
+    bool closed = false;
+    bool threaded = false;    // a writer thread takes the batches
+    ShellState* current = nullptr; // the shell being written (held with `writing`)
+
+    // Starts the entries of a new shell whose box holds `seedCorners`.
+    void beginShell(StlShell* shell, const StlVertex* const* seedCorners) {
+        constexpr double inf = std::numeric_limits<double>::infinity();
+        shells.emplace_back();
+        ShellState& st = shells.back();
+        st.shell = shell;
+        st.boxMin = Vector3D(inf, inf, inf);
+        st.boxMax = Vector3D(-inf, -inf, -inf);
+        for (int k = 0; k < 3; ++k)
+            extendBox(st, seedCorners[k]->pos);
+        log.push_back({kShellBegins, static_cast<uint32_t>(shells.size() - 1), 0});
+    }
+
+    static void extendBox(ShellState& st, const Vector3D& p) {
+        st.boxMin.x = p.x < st.boxMin.x ? p.x : st.boxMin.x;
+        st.boxMin.y = p.y < st.boxMin.y ? p.y : st.boxMin.y;
+        st.boxMin.z = p.z < st.boxMin.z ? p.z : st.boxMin.z;
+        st.boxMax.x = p.x > st.boxMax.x ? p.x : st.boxMax.x;
+        st.boxMax.y = p.y > st.boxMax.y ? p.y : st.boxMax.y;
+        st.boxMax.z = p.z > st.boxMax.z ? p.z : st.boxMax.z;
+    }
+
+    // The last far corners widen the shell's box, which the shell then takes.
+    void finishShell(ShellState& st) {
+        for (const StlVertex* v : st.pending)
+            if (v)
+                extendBox(st, v->pos);
+        st.shell->boxMin = st.boxMin;
+        st.shell->boxMax = st.boxMax;
+    }
+
+    // Writes the records of the logged triangles, in the order they were
+    // reached: class and shell, list entry, and the far corner that widens the
+    // box some steps later, when its load has arrived (the same points in the
+    // same order as the pointer walk). The entries do not depend on each
+    // other, so the records are asked for well ahead.
+    void writeEntries(const std::vector<Reached>& entries) {
+        constexpr std::size_t kAhead = 12;
+        const std::size_t total = entries.size();
+        const Reached* e = entries.data();
+        for (std::size_t i = 0; i < total && i < kAhead; ++i)
+            if (e[i].u != kShellBegins)
+                __builtin_prefetch(triangleAt(e[i].u), 1);
+        for (std::size_t i = 0; i < total; ++i) {
+            if (i + kAhead < total && e[i + kAhead].u != kShellBegins) {
+                const StlTriangle* next = triangleAt(e[i + kAhead].u);
+                __builtin_prefetch(next, 1);
+                __builtin_prefetch(reinterpret_cast<const char*>(next) + 64, 1);
+                __builtin_prefetch(triangleAt(e[i + kAhead].from));
+            }
+            const Reached& r = e[i];
+            if (r.u == kShellBegins) {
+                if (current)
+                    finishShell(*current);
+                current = &shells[r.from];
+                continue;
+            }
+            StlTriangle* u = triangleAt(r.u);
+            const StlTriangle* t = triangleAt(r.from);
+            StlShell* shell = current->shell;
+            if (r.how & 4u) {
+                u->setReversed(true);
+                shell->reversedTriangles.push_back(u);
+            } else {
+                u->setReversed(false);
+                shell->primaryTriangles.push_back(u);
+            }
+            int uSide = 0;
+            relativeWinding(t, static_cast<int>(r.how & 3u), u, &uSide);
+            const StlVertex* far = u->vertices[(uSide + 2) % 3];
+            __builtin_prefetch(far);
+            u->shell = shell;
+            const StlVertex*& slot = current->pending[current->pendingNext++ & (kPending - 1)];
+            if (slot)
+                extendBox(*current, slot->pos);
+            slot = far;
+        }
+    }
+
+    // Hands the log over to be written (written here without a writer
+    // thread) and starts an empty one.
+    void submitLog() {
+        if (log.empty())
+            return;
+        if (!threaded) {
+            writeEntries(log);
+            log.clear();
+            return;
+        }
+        std::vector<Reached> next;
+        {
+            std::lock_guard<std::mutex> lock(writerMutex);
+            handed.push_back(std::move(log));
+            if (!spareLogs.empty()) {
+                next = std::move(spareLogs.back());
+                spareLogs.pop_back();
+            }
+        }
+        writerWake.notify_one();
+        next.clear();
+        log = std::move(next);
+    }
+
+    // Writes handed batches while any is waiting and no one else writes; the
+    // lock is held on entry and on return.
+    void writeHanded(std::unique_lock<std::mutex>& lock) {
+        while (!handed.empty() && !writing) {
+            std::vector<Reached> batch = std::move(handed.front());
+            handed.pop_front();
+            writing = true;
+            lock.unlock();
+            writeEntries(batch);
+            lock.lock();
+            writing = false;
+            batch.clear();
+            spareLogs.push_back(std::move(batch));
+        }
+        if (handed.empty() && !writing)
+            writerIdle.notify_all();
+    }
+
+    // The writer thread: writes batches until the walk is over.
+    void writerLoop() {
+        std::unique_lock<std::mutex> lock(writerMutex);
+        for (;;) {
+            writeHanded(lock);
+            if (closed && handed.empty())
+                return;
+            writerWake.wait(lock, [this] { return closed || (!handed.empty() && !writing); });
+        }
+    }
+
+    // Every record logged so far is written when this returns (this thread
+    // writes what the writer has not taken yet).
+    void drain() {
+        submitLog();
+        if (!threaded)
+            return;
+        std::unique_lock<std::mutex> lock(writerMutex);
+        for (;;) {
+            writeHanded(lock);
+            if (handed.empty() && !writing)
+                return;
+            writerIdle.wait(lock, [this] { return !writing; });
+        }
+    }
+
+    void close() {
+        {
+            std::lock_guard<std::mutex> lock(writerMutex);
+            closed = true;
+        }
+        writerWake.notify_all();
+    }
 
     // The slot of a neighbour record, or false when it is not a record slot of
     // the table's range.
@@ -359,75 +545,30 @@ thread_local ShellWalk* t_walk = nullptr;
 // growShell's walk from a seed that is already filed, over the neighbour table:
 // the same triangles in the same order into the same lists, the same
 // orientation classes, the same open flag and the same sequence of box points
-// as the pointer walk, reading the triangle records only to write them and to
-// find the far corners (work the processor overlaps, as the walk does not wait
-// for it). Returns the number of triangles filed.
-template <typename Extend>
-uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell, Extend& extend) {
+// as the pointer walk. The walk reads only the table; the triangles it reaches
+// go to the log, whose records are written later in the same order (see
+// ShellWalk::writeEntries). Returns the number of triangles filed.
+uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell) {
     using Row = NeighbourTable::Row;
     NeighbourTable& table = walk.table;
     const uint64_t none = table.none();
     const std::size_t slots = table.slots();
     walk.spill.clear();
     walk.slotQueue.clear();
-    walk.log.clear();
     std::size_t queueHead = 0;
 
     const std::size_t seedSlot = walk.slot(seed);
     walk.setReachedSlot(seedSlot);
     seed->setReversed(false);
     seed->shell = shell;
+    walk.beginShell(shell, seed->vertices);
     // The work list: primary triangles in frames (taken last in, first out), the
     // reversed ones in a queue taken when no frame holds any.
     walk.spill.push_back({seedSlot, none});
     const uint64_t spilled = table.spilled();
     uint64_t top = spilled; // the seed's spill frame
     uint32_t count = 1;
-    constexpr unsigned kPending = 16;
-    const StlVertex* pending[kPending] = {};
-    unsigned pendingNext = 0;
-
-    // Writes the records of the logged triangles, in the order they were
-    // reached: class and shell, list entry, and the far corner that widens the
-    // box some steps later, when its load has arrived (the same points in the
-    // same order as the pointer walk). The entries do not depend on each other,
-    // so the records are asked for well ahead.
-    constexpr std::size_t kAhead = 12;
-    auto writeLogged = [&]() {
-        const std::size_t total = walk.log.size();
-        const ShellWalk::Reached* entries = walk.log.data();
-        for (std::size_t i = 0; i < total && i < kAhead; ++i)
-            __builtin_prefetch(walk.triangleAt(entries[i].u), 1);
-        for (std::size_t i = 0; i < total; ++i) {
-            if (i + kAhead < total) {
-                const StlTriangle* next = walk.triangleAt(entries[i + kAhead].u);
-                __builtin_prefetch(next, 1);
-                __builtin_prefetch(reinterpret_cast<const char*>(next) + 64, 1);
-                __builtin_prefetch(walk.triangleAt(entries[i + kAhead].from));
-            }
-            const ShellWalk::Reached& r = entries[i];
-            StlTriangle* u = walk.triangleAt(r.u);
-            const StlTriangle* t = walk.triangleAt(r.from);
-            if (r.how & 4u) {
-                u->setReversed(true);
-                shell->reversedTriangles.push_back(u);
-            } else {
-                u->setReversed(false);
-                shell->primaryTriangles.push_back(u);
-            }
-            int uSide = 0;
-            relativeWinding(t, static_cast<int>(r.how & 3u), u, &uSide);
-            const StlVertex* far = u->vertices[(uSide + 2) % 3];
-            __builtin_prefetch(far);
-            u->shell = shell;
-            const StlVertex*& slot = pending[pendingNext++ & (kPending - 1)];
-            if (slot)
-                extend(slot->pos);
-            slot = far;
-        }
-        walk.log.clear();
-    };
-    constexpr std::size_t kLogBatch = 4096;
+    constexpr std::size_t kLogBatch = 8192;
 
     for (;;) {
         std::size_t ts = 0;
@@ -463,8 +604,10 @@ uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell, Extend& 
 
         // A triangle outside the mesh's array (linked by an edge only) gets its
         // row when it is reached.
-        if (!table.filled(ts))
+        if (!table.filled(ts)) {
+            walk.drain(); // the row reads records the writer may be writing
             walk.fillRow(walk.triangleAt(ts), ts, false);
+        }
         const Row r = table.row(ts);
         // The neighbours' rows are wanted soon (the last primary one next).
         for (int k = 0; k < 3; ++k) {
@@ -512,12 +655,8 @@ uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell, Extend& 
             table.prefetchRow(top);
         }
         if (walk.log.size() >= kLogBatch)
-            writeLogged();
+            walk.submitLog();
     }
-    writeLogged();
-    for (const StlVertex* v : pending)
-        if (v)
-            extend(v->pos);
     return count;
 }
 
@@ -572,19 +711,44 @@ int StlObject::findShells(bool report, int progressBase) {
         for (StlTriangle* t : m_triangles)
             if (t)
                 t->setWalkMark(0);
-    t_walk = &walk;
-    for (uint32_t i = 0; i < n; ++i) {
-        if (report && ++counter > reportEvery) {
-            counter = 0;
-            reportProgress(progressBase + static_cast<int>((15ull * i) / n));
+    auto search = [&] {
+        t_walk = &walk;
+        for (uint32_t i = 0; i < n; ++i) {
+            if (report && ++counter > reportEvery) {
+                counter = 0;
+                reportProgress(progressBase + static_cast<int>((15ull * i) / n));
+            }
+            // The reached bit first: it spares loading the records of the
+            // triangles already filed (after an import, nearly all of them).
+            // A triangle not yet reached is not in the log, so the writer
+            // does not touch its record.
+            StlTriangle* t = m_triangles[i];
+            if (t && (walk.base ? !walk.isReached(t) : t->walkMark() == 0) && !t->isDeleted())
+                growShell(t, true);
         }
-        // The reached bit first: it spares loading the records of the
-        // triangles already filed (after an import, nearly all of them).
-        StlTriangle* t = m_triangles[i];
-        if (t && (walk.base ? !walk.isReached(t) : t->walkMark() == 0) && !t->isDeleted())
-            growShell(t, true);
+        t_walk = nullptr;
+    };
+    // The table walk of a big mesh hands the writing of the records it
+    // reaches to a second thread and goes on walking: both take about as
+    // long, and the records are written in the same order either way.
+    if (walk.table.slots() != 0 && importThreads(n) > 1) {
+        walk.threaded = true;
+        runOnThreads(2, [&](unsigned part) {
+            if (part == 0) {
+                search();
+                walk.submitLog();
+                walk.close();
+            } else {
+                walk.writerLoop();
+            }
+        });
+        walk.threaded = false;
+    } else {
+        search();
     }
-    t_walk = nullptr;
+    walk.drain();
+    if (walk.current)
+        walk.finishShell(*walk.current);
     walk.table.release();
 
     if (!walk.base)
@@ -614,12 +778,9 @@ StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
     };
 
     shell->primaryTriangles.push_back(seed);
-    for (const StlVertex* v : seed->vertices)
-        extend(v->pos);
     if (walk.table.slots() != 0) {
-        shell->triangleCount = walkTable(walk, seed, shell, extend);
-        shell->boxMin = boxMin;
-        shell->boxMax = boxMax;
+        // The box is the writer's (see ShellWalk::writeEntries).
+        shell->triangleCount = walkTable(walk, seed, shell);
         // The count is set before the shell is judged: the negligible test reads it.
         if (addToObject) {
             if (isNegligibleShell(shell))
@@ -629,6 +790,8 @@ StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
         }
         return shell;
     }
+    for (const StlVertex* v : seed->vertices)
+        extend(v->pos);
     const bool bits = walk.base != nullptr;
     if (bits)
         walk.setReached(seed);

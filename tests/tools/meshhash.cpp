@@ -13,13 +13,18 @@
 #include "fileIo/FileHandlingFactory.h"
 #include "fileIo/PathEncoding.h"
 #include "tests/common/MeshStateHash.h"
+#include "topolib/ParallelRuns.h"
 
 #include <clocale>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 int main(int argc, char** argv) {
+    // As in meshinfo: MESHINFO_IMPORT_THREADS=N runs every import step on N threads.
+    if (const char* threads = std::getenv("MESHINFO_IMPORT_THREADS"))
+        topolib::forceImportThreads(static_cast<unsigned>(std::strtoul(threads, nullptr, 10)));
     if (argc < 2) {
         std::fprintf(stderr, "usage: meshhash FILE...\n");
         return 2;
