@@ -208,8 +208,9 @@ struct ShellWalk {
     // Triangles reached by the table walk whose records are not yet written, in
     // the order they were reached: the neighbour, the triangle it was reached
     // from, and the side (bits 0-1) and class (bit 2, reversed) in `how`. An
-    // entry with u == kShellBegins starts the entries of the shell whose state
-    // is shells[from].
+    // entry with u == kShellBegins starts the entries of a shell: `from` and
+    // `how` hold the low and high half of its state's address (the writer
+    // does not look into `shells`, which the walk extends meanwhile).
     struct Reached {
         uint32_t u;
         uint32_t from;
@@ -253,7 +254,8 @@ struct ShellWalk {
         st.boxMax = Vector3D(-inf, -inf, -inf);
         for (int k = 0; k < 3; ++k)
             extendBox(st, seedCorners[k]->pos);
-        log.push_back({kShellBegins, static_cast<uint32_t>(shells.size() - 1), 0});
+        const auto address = reinterpret_cast<std::uintptr_t>(&st);
+        log.push_back({kShellBegins, static_cast<uint32_t>(address), static_cast<uint32_t>(uint64_t(address) >> 32)});
     }
 
     static void extendBox(ShellState& st, const Vector3D& p) {
@@ -297,7 +299,7 @@ struct ShellWalk {
             if (r.u == kShellBegins) {
                 if (current)
                     finishShell(*current);
-                current = &shells[r.from];
+                current = reinterpret_cast<ShellState*>(static_cast<std::uintptr_t>(uint64_t(r.how) << 32 | r.from));
                 continue;
             }
             StlTriangle* u = triangleAt(r.u);
