@@ -2,9 +2,13 @@
 
 #include "topolib/HugePageAdvice.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <new>
+#include <system_error>
+#include <thread>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -41,6 +45,23 @@ public:
         return p;
     }
 
+    // Room for the next `count` records, in one block, that the caller may use
+    // as plain memory (the import sorts and numbers corners there) until
+    // records are made in it: the next create() or takeSlots() of up to
+    // `count` records takes this room, whose pages are then mapped already.
+    void* spareRoom(std::size_t count) {
+        reserve(count, false);
+        Block& b = m_blocks.back();
+        return b.slot(b.used);
+    }
+    // Where the next record goes, or null before the first block.
+    const void* nextSlot() const {
+        if (m_blocks.empty())
+            return nullptr;
+        const Block& b = m_blocks.back();
+        return b.storage.get() + b.used * sizeof(T);
+    }
+
     // Takes `count` consecutive slots of one block and counts them as records.
     // The caller constructs every slot (placement new) before the pool is used
     // again; records can so be made on several threads.
@@ -64,12 +85,14 @@ public:
     // Number of records made since construction or the last clear().
     std::size_t size() const { return m_size; }
 
-    // Destroys every record and releases the storage.
+    // Destroys every record and releases the storage. The records of a big
+    // pool are destroyed on several threads: a mesh of millions of edges
+    // would otherwise take tens of milliseconds to look at each one.
     void clear() {
         m_populator.stop();
-        for (Block& b : m_blocks)
-            for (std::size_t i = 0; i < b.used; ++i)
-                reinterpret_cast<T*>(b.slot(i))->~T();
+        if (!std::is_trivially_destructible<T>::value)
+            for (Block& b : m_blocks)
+                destroyRecords(b);
         m_blocks.clear();
         m_size = 0;
     }
@@ -82,6 +105,32 @@ private:
         void* slot(std::size_t i) { return storage.get() + i * sizeof(T); }
     };
 
+    // Threads of their own, not the import's workers: a pool may go at
+    // program exit, after those.
+    static void destroyRecords(Block& b) {
+        auto destroy = [&b](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i)
+                reinterpret_cast<T*>(b.slot(i))->~T();
+        };
+        constexpr std::size_t kPerThread = std::size_t(1) << 20;
+        const unsigned cores = std::thread::hardware_concurrency();
+        const std::size_t threads = std::min<std::size_t>({b.used / kPerThread, std::size_t(cores), std::size_t(8)});
+        std::vector<std::thread> helpers;
+        std::size_t done = 0; // records [0, done) are destroyed or being destroyed
+        if (threads > 1) {
+            const std::size_t part = b.used / threads;
+            try {
+                for (std::size_t t = 1; t < threads; ++t, done += part)
+                    helpers.emplace_back(destroy, done, done + part);
+            } catch (const std::system_error&) {
+                // the rest is destroyed here
+            }
+        }
+        destroy(done, b.used);
+        for (std::thread& h : helpers)
+            h.join();
+    }
+
     std::size_t nextBlockSize() const {
         // Grow with the pool so that appends to a big mesh stay cheap, from a
         // small first block so that tiny meshes stay small.
@@ -90,6 +139,12 @@ private:
     }
 
     void addBlock(std::size_t capacity, bool mapAhead) {
+        // A block that holds no record yet (spare room too small for what
+        // comes) is replaced, not left empty behind the new one.
+        if (!m_blocks.empty() && m_blocks.back().used == 0) {
+            m_populator.stop();
+            m_blocks.pop_back();
+        }
         Block b;
         // operator new[] of unsigned char is aligned for every fundamental type.
         static_assert(alignof(T) <= alignof(std::max_align_t), "over-aligned record");

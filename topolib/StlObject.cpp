@@ -30,7 +30,7 @@ void StlObject::releaseMesh() {
     m_edges.clear();
     m_edges.shrink_to_fit();
     m_vertexCount = 0;
-    m_weldedCorners.reset();
+    m_weldedCorners = nullptr;
     // Vertices first: their destructors only look at their own lists, and the
     // welding blocks they may point into go afterwards.
     m_vertexPool.clear();

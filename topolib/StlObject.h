@@ -467,10 +467,10 @@ private:
     void copyShellsTo(StlObject* target) const;
     void fileCopiedTriangle(const StlTriangle& source, StlTriangle& copy, StlObject* target) const;
     // buildEdges for a mesh fresh from weldFacetCorners, on `threads` threads,
-    // from the corners' vertex numbers it left (released on the way): the same
+    // from the corners' vertex numbers it left (overwritten on the way): the same
     // edges, lists and classes. False, nothing changed, when the mesh is not in
     // the state it expects (the caller then builds them in order).
-    bool buildEdgesOnThreads(unsigned threads, std::unique_ptr<uint32_t[]>& welded);
+    bool buildEdgesOnThreads(unsigned threads, const uint32_t* welded);
 
     bool m_vertexRenderStale = true;
     bool m_triangleRenderStale = true;
@@ -491,8 +491,9 @@ private:
     // The vertex number of every triangle's corners (3 × triangle + slot; all
     // three 0xFFFFFFFF for a deleted triangle), left by weldFacetCorners for a
     // big mesh it welded from empty with complete incident lists; buildEdges
-    // reads it on several threads and releases it.
-    std::unique_ptr<uint32_t[]> m_weldedCorners;
+    // reads it on several threads. It lies in the edge pool's spare room,
+    // where the edge records go next: valid while no edge record is made.
+    uint32_t* m_weldedCorners = nullptr;
 
     std::vector<float> m_renderPositions;
     std::vector<float> m_renderNormals;

@@ -263,12 +263,12 @@ void sortBucketByLowX(FacetCorner* from, FacetCorner* to, std::size_t m) {
 // runs of equal x by y and z, ranges taken by the threads largest first. A
 // stable sort by the x key is the same whatever digits it goes by, and runs of
 // equal x never cross ranges.
-void sortCornersParallel(std::vector<FacetCorner>& corners, unsigned threads) {
+void sortCornersParallel(std::vector<FacetCorner>& corners, unsigned threads, FacetCorner* room) {
     const std::size_t n = corners.size();
     constexpr uint32_t kTop = 1u << 11;
-    std::unique_ptr<FacetCorner[]> scratch(new FacetCorner[n]);
+    std::unique_ptr<FacetCorner[]> scratch(room ? nullptr : new FacetCorner[n]);
     FacetCorner* const all = corners.data();
-    FacetCorner* const other = scratch.get();
+    FacetCorner* const other = room ? room : scratch.get();
     std::vector<uint32_t> counts(static_cast<std::size_t>(threads) * kTop, 0);
     auto slice = [n, threads](unsigned t) { return n * t / threads; };
     runOnThreads(threads, [&](unsigned t) {
@@ -318,7 +318,9 @@ void sortCornersParallel(std::vector<FacetCorner>& corners, unsigned threads) {
 // comparisons keep a million-facet weld at a fraction of a comparison sort.
 // Corners with identical points come out in the order of the corner numbers,
 // except inside runs of more than 16 equal (x, y), where the sort by z decides.
-void sortCorners(std::vector<FacetCorner>& corners) {
+// `room`, when given, holds n corners and serves the sort on several threads
+// as its scatter buffer.
+void sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room = nullptr) {
     const std::size_t n = corners.size();
     if (n < 4096) {
         std::sort(corners.begin(), corners.end(),
@@ -327,7 +329,7 @@ void sortCorners(std::vector<FacetCorner>& corners) {
     }
     const unsigned threads = importThreads(n);
     if (threads > 1) {
-        sortCornersParallel(corners, threads);
+        sortCornersParallel(corners, threads, room);
         return;
     }
     constexpr int kBits = 11;
@@ -594,9 +596,20 @@ std::size_t StlObject::addFacets(uint32_t* cornerCounter, const double reference
 }
 
 int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
-    m_weldedCorners.reset();
+    m_weldedCorners = nullptr;
     const bool wasEmpty = m_vertices.empty();
-    sortCorners(corners);
+    // A big mesh welded from empty gets its edges next: the room of its edge
+    // records (one and a half per triangle when it is closed) serves first as
+    // the sort's scatter buffer and then holds the corners' vertex numbers,
+    // so that those pages are mapped once, not three times.
+    const bool useEdgeRoom = wasEmpty && m_edges.empty() && m_edgePool.size() == 0;
+    auto edgeRoom = [this, &corners]() {
+        const std::size_t bytes = corners.size() * sizeof(FacetCorner);
+        const std::size_t records = std::max((3 * m_triangles.size()) / 2, (bytes + sizeof(StlEdge) - 1) / sizeof(StlEdge));
+        return m_edgePool.spareRoom(records);
+    };
+    const bool sortInRoom = useEdgeRoom && corners.size() >= 4096 && importThreads(corners.size()) > 1;
+    sortCorners(corners, sortInRoom ? static_cast<FacetCorner*>(edgeRoom()) : nullptr);
     if (corners.empty())
         return 0;
     m_vertexCount = 0;
@@ -712,11 +725,10 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     std::atomic<bool> unnumbered{false};
     // The corners' vertex numbers for the edges built on several threads.
     uint32_t* welded = nullptr;
-    if (wasEmpty && !capped && threads > 1 && cornerTotal == 3 * triangleTotal && importThreads(triangleTotal) > 1 &&
+    if (useEdgeRoom && !capped && threads > 1 && cornerTotal == 3 * triangleTotal && importThreads(triangleTotal) > 1 &&
         vertexTotal < (std::size_t(1) << 31)) {
-        m_weldedCorners.reset(new uint32_t[cornerTotal]);
-        welded = m_weldedCorners.get();
-        adviseHugePages(welded, cornerTotal * sizeof(uint32_t));
+        welded = static_cast<uint32_t*>(edgeRoom());
+        m_weldedCorners = welded;
     }
     runOnThreads(threads, [&](unsigned t) {
         const Part& part = parts[t];
@@ -790,7 +802,7 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
         }
     });
     if (unnumbered.load())
-        m_weldedCorners.reset(); // some triangle's corner is missing
+        m_weldedCorners = nullptr; // some triangle's corner is missing
     m_vertexCount = static_cast<uint32_t>(vertexTotal);
     return 0;
 }
@@ -799,7 +811,9 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
 
 int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan) {
     const std::size_t n = m_triangles.size();
-    std::unique_ptr<uint32_t[]> welded = std::move(m_weldedCorners);
+    // The corners' vertex numbers, unless an edge record has taken their room.
+    const uint32_t* welded = m_weldedCorners == m_edgePool.nextSlot() ? m_weldedCorners : nullptr;
+    m_weldedCorners = nullptr;
     if (n == 0)
         return 0;
     const unsigned threads = importThreads(n);
@@ -889,8 +903,8 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
 // vertex's incident list; the edges are numbered in the order of the sides
 // that make them and filled by the same threads, each edge's triangles in side
 // order, so the classes come out as in buildEdges.
-bool StlObject::buildEdgesOnThreads(unsigned threads, std::unique_ptr<uint32_t[]>& welded) {
-    const uint32_t* const corner = welded.get();
+bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
+    const uint32_t* const corner = welded;
     const std::size_t n = m_triangles.size();
     if (n == 0 || 3 * n >= (std::size_t(1) << 30))
         return false;
@@ -1004,7 +1018,7 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, std::unique_ptr<uint32_t[]
     });
     if (!usable.load())
         return false;
-    welded.reset(); // before the records take their room
+    // The records take the room of the corners' vertex numbers from here.
     for (unsigned t = 0; t < threads; ++t)
         makers[t + 1] += makers[t];
     const std::size_t edgeTotal = makers[threads];
