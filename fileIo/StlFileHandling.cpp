@@ -18,6 +18,8 @@
 #include <fstream>
 #include <memory>
 #include <new>
+#include <system_error>
+#include <thread>
 
 namespace fileIo {
 
@@ -271,8 +273,8 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         bool ended = false;
         // Reads up to `most` records into `into`; the records present, the last
         // one counted when only its attribute bytes are missing.
-        auto readBlock = [&](char* into, uint32_t most) {
-            const size_t want = static_cast<size_t>(std::min(count - index, most)) * kBinaryRecord;
+        auto readBlockAt = [&](uint32_t at, char* into, uint32_t most) {
+            const size_t want = static_cast<size_t>(std::min(count - at, most)) * kBinaryRecord;
             in.read(into, static_cast<std::streamsize>(want));
             const size_t got = static_cast<size_t>(in.gcount());
             size_t records = got / kBinaryRecord;
@@ -283,33 +285,60 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
             }
             return records;
         };
+        auto readBlock = [&](char* into, uint32_t most) { return readBlockAt(index, into, most); };
         // Big files: blocks of records are parsed, boxed and turned into
         // triangles on several threads (the same triangles, corners and sums).
         const unsigned threads = sized ? topolib::importThreads(count) : 1;
         if (threads > 1) {
             const size_t blockRecords = std::min(count, kRecordsPerParallelBlock);
-            // Filled before they are read: no clearing of either.
+            // Filled before they are read: no clearing of either. The next
+            // block's bytes are read on a thread of their own while this
+            // block is turned into triangles.
             std::unique_ptr<char[]> bytes(new char[blockRecords * kBinaryRecord]);
+            std::unique_ptr<char[]> ahead(new char[blockRecords * kBinaryRecord]);
             std::unique_ptr<float[]> facets(new float[blockRecords * 12]);
             std::vector<FacetBox> boxes(threads);
-            while (index < count && !ended) {
-                if (cancelRequested()) {
+            uint32_t readIndex = index; // records read so far
+            auto readNext = [&](char* into) {
+                const size_t records = readBlockAt(readIndex, into, kRecordsPerParallelBlock);
+                readIndex += static_cast<uint32_t>(records);
+                return records;
+            };
+            size_t records = readNext(bytes.get());
+            while (records > 0) {
+                const bool more = !ended && readIndex < count;
+                size_t nextRecords = 0;
+                std::thread reader;
+                if (more) {
+                    try {
+                        reader = std::thread([&] { nextRecords = readNext(ahead.get()); });
+                    } catch (const std::system_error&) {
+                        // read after this block instead
+                    }
+                }
+                const bool cancel = cancelRequested();
+                if (!cancel) {
+                    topolib::runOnThreads(threads, [&](unsigned t) {
+                        FacetBox& part = boxes[t];
+                        part = FacetBox();
+                        const size_t end = topolib::partBegin(records, t + 1, threads);
+                        for (size_t r = topolib::partBegin(records, t, threads); r < end; ++r) {
+                            float* facet = &facets[12 * r];
+                            for (size_t k = 0; k < 12; ++k)
+                                facet[k] = loadF32(bytes.get() + kBinaryRecord * r + 4 * k);
+                            if (cornersFinite(facet))
+                                part.add(facet);
+                        }
+                    });
+                }
+                if (reader.joinable())
+                    reader.join();
+                else if (more && !cancel)
+                    nextRecords = readNext(ahead.get());
+                if (cancel) {
                     populator.stop();
                     return kCancelled;
                 }
-                const size_t records = readBlock(bytes.get(), kRecordsPerParallelBlock);
-                topolib::runOnThreads(threads, [&](unsigned t) {
-                    FacetBox& part = boxes[t];
-                    part = FacetBox();
-                    const size_t end = topolib::partBegin(records, t + 1, threads);
-                    for (size_t r = topolib::partBegin(records, t, threads); r < end; ++r) {
-                        float* facet = &facets[12 * r];
-                        for (size_t k = 0; k < 12; ++k)
-                            facet[k] = loadF32(bytes.get() + kBinaryRecord * r + 4 * k);
-                        if (cornersFinite(facet))
-                            part.add(facet);
-                    }
-                });
                 for (size_t r = 0; r < records && !haveReference; ++r)
                     if (cornersFinite(&facets[12 * r])) {
                         for (size_t k = 0; k < 3; ++k)
@@ -321,6 +350,8 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
                 mesh.addFacets(&cornerCounter, reference, facets.get(), records, corners, threads);
                 index += static_cast<uint32_t>(records);
                 reportProgress(static_cast<int>(uint64_t(index) * kProgressSteps / count));
+                std::swap(bytes, ahead);
+                records = nextRecords;
             }
         }
         std::vector<char> block(threads > 1 ? 0 : static_cast<size_t>(std::min(count, kRecordsPerBlock)) * kBinaryRecord);

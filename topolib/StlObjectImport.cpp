@@ -969,6 +969,13 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
                 for (uint32_t k = 0; k < 3; ++k)
                     if (corner[3 * (i + 4) + k] != kNone)
                         __builtin_prefetch(m_vertices[corner[3 * (i + 4) + k]]->triangles());
+            // And the corners of the triangles in those lists, which lie
+            // anywhere when the file's facets come in no particular order.
+            if (i + 2 < end)
+                for (uint32_t k = 0; k < 3; ++k)
+                    if (corner[3 * (i + 2) + k] != kNone)
+                        for (const StlTriangle* u : *m_vertices[corner[3 * (i + 2) + k]])
+                            __builtin_prefetch(&corner[3 * numberOf(u)]);
             const uint32_t walked = walkedSides(i);
             for (uint32_t k = walked; k < 3; ++k)
                 sideInfo[3 * i + k] = kNone;
@@ -1059,7 +1066,31 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     std::vector<std::vector<uint32_t>> later(threads);
     runOnThreads(threads, [&](unsigned t) {
         const std::size_t end = partBegin(n, t + 1, threads);
+        // A side's edge and the edge's first triangle lie anywhere when the
+        // file's facets come in no particular order: ask for the making
+        // side's entry far ahead, for the edge nearer ahead (the entry has
+        // arrived by then) and for its first triangle last.
+        auto ahead = [&](std::size_t j, int depth) {
+            for (uint32_t k = 0; k < 3; ++k) {
+                const uint32_t info = sideInfo[3 * j + k];
+                if (info == kNone || info >> 30 == 3)
+                    continue;
+                const uint32_t& making = sideInfo[info & kMakerMask];
+                if (depth == 0)
+                    __builtin_prefetch(&making);
+                else if (depth == 1)
+                    __builtin_prefetch(records + (making & kMakerMask), 1);
+                else
+                    __builtin_prefetch(records[making & kMakerMask].triangle(0));
+            }
+        };
         for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
+            if (i + 24 < end)
+                ahead(i + 24, 0);
+            if (i + 12 < end)
+                ahead(i + 12, 1);
+            if (i + 4 < end)
+                ahead(i + 4, 2);
             StlTriangle* tri = triangleAt(i);
             for (uint32_t k = 0; k < 3; ++k) {
                 const uint32_t info = sideInfo[3 * i + k];
