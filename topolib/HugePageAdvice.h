@@ -35,6 +35,23 @@ inline void adviseHugePages(void* data, std::size_t bytes) {
 #endif
 }
 
+// Gives the whole big pages inside [data, data + bytes) back to the system:
+// memory whose contents are no longer wanted, while the block stays allocated
+// (its pages read as zero if touched again). Lowers the peak of a pass that
+// builds new records while it reads old ones for the last time.
+inline void releasePages(void* data, std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_DONTNEED)
+    constexpr std::uintptr_t kBig = std::uintptr_t(2) << 20;
+    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + kBig - 1) & ~(kBig - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kBig - 1);
+    if (data != nullptr && end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
 // The same for the unused capacity of a vector that is about to be filled.
 template <typename Vector>
 inline void adviseHugePagesForCapacity(Vector& v) {

@@ -64,9 +64,10 @@ public:
 
     // Takes `count` consecutive slots of one block and counts them as records.
     // The caller constructs every slot (placement new) before the pool is used
-    // again; records can so be made on several threads.
-    T* takeSlots(std::size_t count) {
-        reserve(count, true);
+    // again; records can so be made on several threads. A new block's pages
+    // are mapped ahead unless `mapAhead` is false.
+    T* takeSlots(std::size_t count, bool mapAhead = true) {
+        reserve(count, mapAhead);
         Block& b = m_blocks.back();
         T* first = reinterpret_cast<T*>(b.slot(b.used));
         b.used += count;

@@ -207,7 +207,8 @@ public:
     // tolerance, scaled by toleranceScaleFor the corners' box diagonal, of their
     // run's first corner become one vertex) and links every
     // triangle to its three vertices. The vertex vector is expected to be empty.
-    // Reorders `corners`. Returns 0.
+    // Reorders `corners`; those of a big mesh are used up on the way (their
+    // contents are gone afterwards, the caller discards them). Returns 0.
     int weldFacetCorners(std::vector<FacetCorner>& corners);
     // Builds the edge array from the triangles' sides and classifies the edges
     // (crease angle 25 degrees). A triangle with a side whose ends were welded into

@@ -715,12 +715,20 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
         m_vertices.reserve(firstIndex + vertexTotal);
         adviseHugePagesForCapacity(m_vertices);
     }
-    // The incident lists and the vertex array are filled from their fronts below.
+    // The corners a part has passed are not read again (the part before
+    // reads up to this part's first run, and every part reads at most 64
+    // corners ahead): a big mesh gives their pages back while its vertices
+    // are made, so that the corners and the new records do not peak
+    // together. Its threads then map the new records' pages as they go;
+    // otherwise they are mapped ahead, as the incident lists and the vertex
+    // array are filled from their fronts.
+    const bool release = threads > 1 && cornerTotal >= (std::size_t(1) << 18);
     PagePopulator populator;
-    populator.start({{block, slots * sizeof(StlTriangle*)},
-                     {m_vertices.data() + firstIndex, vertexTotal * sizeof(StlVertex*)}});
+    if (!release)
+        populator.start({{block, slots * sizeof(StlTriangle*)},
+                         {m_vertices.data() + firstIndex, vertexTotal * sizeof(StlVertex*)}});
     m_vertices.resize(firstIndex + vertexTotal);
-    StlVertex* const records = m_vertexPool.takeSlots(vertexTotal);
+    StlVertex* const records = m_vertexPool.takeSlots(vertexTotal, !release);
     const std::size_t triangleTotal = m_triangles.size();
     std::atomic<bool> unnumbered{false};
     // The corners' vertex numbers for the edges built on several threads.
@@ -730,13 +738,25 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
         welded = static_cast<uint32_t*>(edgeRoom());
         m_weldedCorners = welded;
     }
+    constexpr std::size_t kMargin = 64;
+    constexpr std::size_t kReleaseStep = (std::size_t(4) << 20) / sizeof(FacetCorner);
     runOnThreads(threads, [&](unsigned t) {
         const Part& part = parts[t];
         StlTriangle** lists = block + part.firstSlot;
         std::vector<std::pair<uint32_t, uint32_t>> inRun; // (triangle, corner) of a long run
         std::vector<uint8_t> repeated;
+        std::size_t releasedTo = part.runStart.empty() ? 0 : part.runStart.front() + kMargin;
         for (std::size_t r = 0; r + 1 < part.runStart.size(); ++r) {
             const uint32_t runBegin = part.runStart[r], runEnd = part.runStart[r + 1];
+            if (release && runBegin >= releasedTo + kReleaseStep + kMargin) {
+                // Whole big pages only; the rest of the last one goes with the next step.
+                const std::size_t end = runBegin - kMargin;
+                releasePages(const_cast<FacetCorner*>(all) + releasedTo, (end - releasedTo) * sizeof(FacetCorner));
+                const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(all);
+                const std::uintptr_t pageEnd = reinterpret_cast<std::uintptr_t>(all + end) & ~((std::uintptr_t(2) << 20) - 1);
+                if (pageEnd > from)
+                    releasedTo = std::max(releasedTo, static_cast<std::size_t>((pageEnd - from) / sizeof(FacetCorner)));
+            }
             const FacetCorner& first = all[runBegin];
             const double pos[3] = {first.x, first.y, first.z};
             const std::size_t number = part.firstVertex + r;
@@ -947,8 +967,17 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     // itself, else makes one. Its place counts the sides of the pair before it
     // that took the same edge: those of the triangles from the first live one
     // up to i, and the earlier ones of i.
-    std::unique_ptr<uint32_t[]> sideInfo(new uint32_t[3 * n]);
-    adviseHugePages(sideInfo.get(), 3 * n * sizeof(uint32_t));
+    //
+    // A side's entry is kept in the triangle's edge slot until the side gets
+    // its edge (no array of its own: the slots are there and still empty).
+    // Pass 2 marks the making sides in the triangle's walk mark.
+    auto entrySlot = [&](std::size_t side) -> StlEdge*& { return triangleAt(side / 3)->edges[side % 3]; };
+    auto entry = [&](std::size_t side) {
+        return static_cast<uint32_t>(reinterpret_cast<std::uintptr_t>(entrySlot(side)));
+    };
+    auto setEntry = [&](std::size_t side, uint32_t value) {
+        entrySlot(side) = reinterpret_cast<StlEdge*>(static_cast<std::uintptr_t>(value));
+    };
     std::vector<std::size_t> makers(threads + 1, 0);
     runOnThreads(threads, [&](unsigned t) {
         struct Earlier {
@@ -978,7 +1007,7 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
                             __builtin_prefetch(&corner[3 * numberOf(u)]);
             const uint32_t walked = walkedSides(i);
             for (uint32_t k = walked; k < 3; ++k)
-                sideInfo[3 * i + k] = kNone;
+                setEntry(3 * i + k, kNone);
             for (uint32_t k = 0; k < walked; ++k) {
                 const uint32_t a = corner[3 * i + k], b = corner[3 * i + (k == 2 ? 0 : k + 1)];
                 earlier.clear();
@@ -1017,22 +1046,28 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
                 } else {
                     maker = static_cast<uint32_t>(3 * i + (own ? ownFirst : k));
                 }
-                sideInfo[3 * i + k] = (std::min<uint32_t>(place, 2) << 30) | maker;
+                setEntry(3 * i + k, (std::min<uint32_t>(place, 2) << 30) | maker);
                 made += maker == 3 * i + k;
             }
         }
         makers[t + 1] = made;
     });
-    if (!usable.load())
+    if (!usable.load()) {
+        // The slots go back to empty for buildEdges.
+        forRanges(n, threads, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i)
+                for (StlEdge*& e : triangleAt(i)->edges)
+                    e = nullptr;
+        });
         return false;
+    }
     // The records take the room of the corners' vertex numbers from here.
     for (unsigned t = 0; t < threads; ++t)
         makers[t + 1] += makers[t];
     const std::size_t edgeTotal = makers[threads];
 
     // Pass 2: the making sides, in side order, make the records (in pool slots
-    // by number) with their first triangle; their entries then hold the
-    // number (place 3).
+    // by number) with their first triangle, which take their slots.
     m_edges = std::vector<StlEdge*>();
     m_edges.reserve(edgeTotal);
     adviseHugePagesForCapacity(m_edges);
@@ -1044,17 +1079,18 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
         const std::size_t end = partBegin(n, t + 1, threads);
         for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
             StlTriangle* tri = triangleAt(i);
+            uint32_t making = 0;
             for (uint32_t k = 0; k < 3; ++k) {
-                uint32_t& info = sideInfo[3 * i + k];
-                if (info != 3 * i + k) // not walked, or another side makes the edge
+                if (entry(3 * i + k) != 3 * i + k) // not walked, or another side makes the edge
                     continue;
                 StlEdge* e = new (records + number) StlEdge(tri->vertices[k], tri->vertices[k == 2 ? 0 : k + 1]);
                 e->addTriangle(tri);
-                e->index = number;
-                m_edges[number] = e;
+                e->index = number++;
+                m_edges[e->index] = e;
                 tri->edges[k] = e;
-                info = (3u << 30) | number++;
+                making |= 1u << k;
             }
+            tri->setWalkMark(making);
         }
     });
 
@@ -1071,17 +1107,18 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
         // side's entry far ahead, for the edge nearer ahead (the entry has
         // arrived by then) and for its first triangle last.
         auto ahead = [&](std::size_t j, int depth) {
+            const uint32_t making = triangleAt(j)->walkMark();
             for (uint32_t k = 0; k < 3; ++k) {
-                const uint32_t info = sideInfo[3 * j + k];
-                if (info == kNone || info >> 30 == 3)
+                const uint32_t info = entry(3 * j + k);
+                if (info == kNone || (making >> k & 1u))
                     continue;
-                const uint32_t& making = sideInfo[info & kMakerMask];
+                StlEdge* const& e = entrySlot(info & kMakerMask);
                 if (depth == 0)
-                    __builtin_prefetch(&making);
+                    __builtin_prefetch(&e);
                 else if (depth == 1)
-                    __builtin_prefetch(records + (making & kMakerMask), 1);
+                    __builtin_prefetch(e, 1);
                 else
-                    __builtin_prefetch(records[making & kMakerMask].triangle(0));
+                    __builtin_prefetch(e->triangle(0));
             }
         };
         for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
@@ -1092,15 +1129,19 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
             if (i + 4 < end)
                 ahead(i + 4, 2);
             StlTriangle* tri = triangleAt(i);
+            const uint32_t making = tri->walkMark();
+            tri->setWalkMark(0);
             for (uint32_t k = 0; k < 3; ++k) {
-                const uint32_t info = sideInfo[3 * i + k];
+                if (making >> k & 1u)
+                    continue;
+                const uint32_t info = entry(3 * i + k);
                 if (info == kNone) {
                     tri->setDeleted(true); // (already so when it was deleted before)
+                    for (uint32_t j = k; j < 3; ++j)
+                        tri->edges[j] = nullptr;
                     break;
                 }
-                if (info >> 30 == 3)
-                    continue;
-                StlEdge* e = records + (sideInfo[info & kMakerMask] & kMakerMask);
+                StlEdge* e = entrySlot(info & kMakerMask); // the making side's edge
                 tri->edges[k] = e;
                 if (info >> 30 == 2) {
                     later[t].push_back(static_cast<uint32_t>(3 * i + k));
@@ -1112,7 +1153,7 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     });
     for (const std::vector<uint32_t>& sides : later)
         for (const uint32_t side : sides)
-            records[sideInfo[sideInfo[side] & kMakerMask] & kMakerMask].addTriangle(triangleAt(side / 3));
+            entrySlot(side)->addTriangle(triangleAt(side / 3));
     return true;
 }
 
