@@ -1112,13 +1112,15 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
                 const uint32_t info = entry(3 * j + k);
                 if (info == kNone || (making >> k & 1u))
                     continue;
+                // (The edge's first triangle is the making side's: no look
+                // into the edge, which another thread may be changing.)
                 StlEdge* const& e = entrySlot(info & kMakerMask);
                 if (depth == 0)
                     __builtin_prefetch(&e);
                 else if (depth == 1)
                     __builtin_prefetch(e, 1);
                 else
-                    __builtin_prefetch(e->triangle(0));
+                    __builtin_prefetch(triangleAt((info & kMakerMask) / 3));
             }
         };
         for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
