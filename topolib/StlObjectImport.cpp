@@ -978,6 +978,22 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     auto setEntry = [&](std::size_t side, uint32_t value) {
         entrySlot(side) = reinterpret_cast<StlEdge*>(static_cast<std::uintptr_t>(value));
     };
+    // Whether the triangles around a vertex lie far apart in the array (a file
+    // whose facets come in no particular order), judged on a sample.
+    bool scattered = false;
+    {
+        constexpr std::size_t kSamples = 1024;
+        std::size_t near = 0, far = 0;
+        for (std::size_t i = 0; i < n; i += std::max<std::size_t>(1, n / kSamples)) {
+            if (corner[3 * i] == kNone)
+                continue;
+            for (const StlTriangle* u : *m_vertices[corner[3 * i]]) {
+                const std::size_t ui = numberOf(u);
+                (ui + 65536 > i && ui < i + 65536 ? near : far) += 1;
+            }
+        }
+        scattered = far > near;
+    }
     std::vector<std::size_t> makers(threads + 1, 0);
     runOnThreads(threads, [&](unsigned t) {
         struct Earlier {
@@ -1000,7 +1016,7 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
                         __builtin_prefetch(m_vertices[corner[3 * (i + 4) + k]]->triangles());
             // And the corners of the triangles in those lists, which lie
             // anywhere when the file's facets come in no particular order.
-            if (i + 2 < end)
+            if (scattered && i + 2 < end)
                 for (uint32_t k = 0; k < 3; ++k)
                     if (corner[3 * (i + 2) + k] != kNone)
                         for (const StlTriangle* u : *m_vertices[corner[3 * (i + 2) + k]])
@@ -1020,6 +1036,10 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
                             usable.store(false, std::memory_order_relaxed);
                         continue;
                     }
+                    // u has a; most do not have b.
+                    const uint32_t* uc = &corner[3 * ui];
+                    if (uc[0] != b && uc[1] != b && uc[2] != b)
+                        continue;
                     const uint32_t uWalked = walkedSides(ui);
                     uint32_t count = 0, first = 0;
                     for (uint32_t j = 0; j < uWalked; ++j)
