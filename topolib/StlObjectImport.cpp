@@ -983,95 +983,159 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     bool scattered = false;
     {
         constexpr std::size_t kSamples = 1024;
+        const std::size_t window = std::min<std::size_t>(std::max<std::size_t>(n / 64, 64), 65536);
         std::size_t near = 0, far = 0;
         for (std::size_t i = 0; i < n; i += std::max<std::size_t>(1, n / kSamples)) {
             if (corner[3 * i] == kNone)
                 continue;
             for (const StlTriangle* u : *m_vertices[corner[3 * i]]) {
                 const std::size_t ui = numberOf(u);
-                (ui + 65536 > i && ui < i + 65536 ? near : far) += 1;
+                (ui + window > i && ui < i + window ? near : far) += 1;
             }
         }
         scattered = far > near;
     }
-    std::vector<std::size_t> makers(threads + 1, 0);
-    runOnThreads(threads, [&](unsigned t) {
-        struct Earlier {
-            uint32_t triangle;
-            uint32_t sides;
-        };
-        std::vector<Earlier> earlier;
+    // The edge array and the part of the records' room the corner sort did
+    // not use get their pages on a helper while the sides are decided.
+    m_edges = std::vector<StlEdge*>();
+    m_edges.reserve((3 * n) / 2);
+    adviseHugePagesForCapacity(m_edges);
+    PagePopulator mapping;
+    {
+        char* const room = static_cast<char*>(const_cast<void*>(m_edgePool.nextSlot()));
+        const std::size_t sorted = 3 * n * sizeof(FacetCorner), needed = (3 * n) / 2 * sizeof(StlEdge);
+        mapping.start({{m_edges.data(), m_edges.capacity() * sizeof(StlEdge*)},
+                       {room == reinterpret_cast<const char*>(welded) && needed > sorted ? room + sorted : nullptr,
+                        needed > sorted ? needed - sorted : 0}});
+    }
+    struct Earlier {
+        uint32_t triangle;
+        uint32_t sides;
+    };
+    // Decides the entries of triangle i's sides; returns how many make their edge.
+    auto decide = [&](std::size_t i, std::vector<Earlier>& earlier) {
         std::size_t made = 0;
-        const std::size_t end = partBegin(n, t + 1, threads);
-        for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
-            // The vertices lie in welding order: fetch those of a triangle some
-            // steps ahead, then their lists a little later, as buildEdges does.
-            if (i + 8 < end)
-                for (uint32_t k = 0; k < 3; ++k)
-                    if (corner[3 * (i + 8) + k] != kNone)
-                        __builtin_prefetch(m_vertices[corner[3 * (i + 8) + k]]);
-            if (i + 4 < end)
-                for (uint32_t k = 0; k < 3; ++k)
-                    if (corner[3 * (i + 4) + k] != kNone)
-                        __builtin_prefetch(m_vertices[corner[3 * (i + 4) + k]]->triangles());
-            // And the corners of the triangles in those lists, which lie
-            // anywhere when the file's facets come in no particular order.
-            if (scattered && i + 2 < end)
-                for (uint32_t k = 0; k < 3; ++k)
-                    if (corner[3 * (i + 2) + k] != kNone)
-                        for (const StlTriangle* u : *m_vertices[corner[3 * (i + 2) + k]])
-                            __builtin_prefetch(&corner[3 * numberOf(u)]);
-            const uint32_t walked = walkedSides(i);
-            for (uint32_t k = walked; k < 3; ++k)
-                setEntry(3 * i + k, kNone);
-            for (uint32_t k = 0; k < walked; ++k) {
-                const uint32_t a = corner[3 * i + k], b = corner[3 * i + (k == 2 ? 0 : k + 1)];
-                earlier.clear();
-                std::size_t firstLive = kNone;
-                uint32_t firstLiveSide = 0;
-                for (const StlTriangle* u : *m_vertices[a]) {
-                    const std::size_t ui = numberOf(u);
-                    if (ui >= i) {
-                        if (ui >= n)
-                            usable.store(false, std::memory_order_relaxed);
-                        continue;
-                    }
-                    // u has a; most do not have b.
-                    const uint32_t* uc = &corner[3 * ui];
-                    if (uc[0] != b && uc[1] != b && uc[2] != b)
-                        continue;
-                    const uint32_t uWalked = walkedSides(ui);
-                    uint32_t count = 0, first = 0;
-                    for (uint32_t j = 0; j < uWalked; ++j)
-                        if (joins(ui, j, a, b) && count++ == 0)
-                            first = j;
-                    if (count == 0)
-                        continue;
-                    earlier.push_back({static_cast<uint32_t>(ui), count});
-                    if (uWalked == 3 && (firstLive == kNone || ui < firstLive)) {
-                        firstLive = ui;
-                        firstLiveSide = first;
-                    }
+        const uint32_t walked = walkedSides(i);
+        for (uint32_t k = walked; k < 3; ++k)
+            setEntry(3 * i + k, kNone);
+        for (uint32_t k = 0; k < walked; ++k) {
+            const uint32_t a = corner[3 * i + k], b = corner[3 * i + (k == 2 ? 0 : k + 1)];
+            earlier.clear();
+            std::size_t firstLive = kNone;
+            uint32_t firstLiveSide = 0;
+            for (const StlTriangle* u : *m_vertices[a]) {
+                const std::size_t ui = numberOf(u);
+                if (ui >= i) {
+                    if (ui >= n)
+                        usable.store(false, std::memory_order_relaxed);
+                    continue;
                 }
-                uint32_t own = 0, ownFirst = 0;
-                for (uint32_t j = 0; j < k; ++j)
-                    if (joins(i, j, a, b) && own++ == 0)
-                        ownFirst = j;
-                uint32_t maker, place = own;
-                if (firstLive != kNone) {
-                    maker = static_cast<uint32_t>(3 * firstLive + firstLiveSide);
-                    for (const Earlier& e : earlier)
-                        if (e.triangle >= firstLive)
-                            place += e.sides;
-                } else {
-                    maker = static_cast<uint32_t>(3 * i + (own ? ownFirst : k));
+                // u has a; most do not have b.
+                const uint32_t* uc = &corner[3 * ui];
+                if (uc[0] != b && uc[1] != b && uc[2] != b)
+                    continue;
+                const uint32_t uWalked = walkedSides(ui);
+                uint32_t count = 0, first = 0;
+                for (uint32_t j = 0; j < uWalked; ++j)
+                    if (joins(ui, j, a, b) && count++ == 0)
+                        first = j;
+                if (count == 0)
+                    continue;
+                earlier.push_back({static_cast<uint32_t>(ui), count});
+                if (uWalked == 3 && (firstLive == kNone || ui < firstLive)) {
+                    firstLive = ui;
+                    firstLiveSide = first;
                 }
-                setEntry(3 * i + k, (std::min<uint32_t>(place, 2) << 30) | maker);
-                made += maker == 3 * i + k;
             }
+            uint32_t own = 0, ownFirst = 0;
+            for (uint32_t j = 0; j < k; ++j)
+                if (joins(i, j, a, b) && own++ == 0)
+                    ownFirst = j;
+            uint32_t maker, place = own;
+            if (firstLive != kNone) {
+                maker = static_cast<uint32_t>(3 * firstLive + firstLiveSide);
+                for (const Earlier& e : earlier)
+                    if (e.triangle >= firstLive)
+                        place += e.sides;
+            } else {
+                maker = static_cast<uint32_t>(3 * i + (own ? ownFirst : k));
+            }
+            setEntry(3 * i + k, (std::min<uint32_t>(place, 2) << 30) | maker);
+            made += maker == 3 * i + k;
         }
-        makers[t + 1] = made;
-    });
+        return made;
+    };
+    // makers[t + 1]: the making sides among the triangles of part t.
+    std::vector<std::size_t> makers(threads + 1, 0);
+    if (!scattered) {
+        runOnThreads(threads, [&](unsigned t) {
+            std::vector<Earlier> earlier;
+            std::size_t made = 0;
+            const std::size_t end = partBegin(n, t + 1, threads);
+            for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
+                // The vertices lie in welding order: fetch those of a triangle some
+                // steps ahead, then their lists a little later, as buildEdges does.
+                if (i + 8 < end)
+                    for (uint32_t k = 0; k < 3; ++k)
+                        if (corner[3 * (i + 8) + k] != kNone)
+                            __builtin_prefetch(m_vertices[corner[3 * (i + 8) + k]]);
+                if (i + 4 < end)
+                    for (uint32_t k = 0; k < 3; ++k)
+                        if (corner[3 * (i + 4) + k] != kNone)
+                            __builtin_prefetch(m_vertices[corner[3 * (i + 4) + k]]->triangles());
+                made += decide(i, earlier);
+            }
+            makers[t + 1] = made;
+        });
+    } else {
+        // The triangles lie in no particular order: they are taken vertex by
+        // vertex instead (each at its first corner), so that the triangles
+        // around a vertex, whose corners every side looks at, are taken
+        // together while those are at hand. The entries do not depend on
+        // the order they are decided in.
+        const std::size_t vertexTotal = m_vertices.size();
+        std::vector<std::size_t> madeIn(static_cast<std::size_t>(threads) * threads, 0);
+        auto partOf = [&](std::size_t i) {
+            unsigned p = 0;
+            while (p + 1 < threads && i >= partBegin(n, p + 1, threads))
+                ++p;
+            return p;
+        };
+        runOnThreads(threads, [&](unsigned t) {
+            std::vector<Earlier> earlier;
+            std::size_t* made = &madeIn[static_cast<std::size_t>(t) * threads];
+            const std::size_t end = partBegin(vertexTotal, t + 1, threads);
+            for (std::size_t v = partBegin(vertexTotal, t, threads); v < end; ++v) {
+                if (v + 4 < end)
+                    __builtin_prefetch(m_vertices[v + 4]->triangles());
+                if (v + 2 < end)
+                    for (const StlTriangle* u : *m_vertices[v + 2]) {
+                        const std::size_t ui = numberOf(u);
+                        if (ui < n)
+                            __builtin_prefetch(&corner[3 * ui]);
+                    }
+                for (const StlTriangle* u : *m_vertices[v]) {
+                    const std::size_t ui = numberOf(u);
+                    if (ui >= n) {
+                        usable.store(false, std::memory_order_relaxed);
+                        continue;
+                    }
+                    if (corner[3 * ui] == v)
+                        made[partOf(ui)] += decide(ui, earlier);
+                }
+            }
+        });
+        // Deleted triangles are in no list by their corner numbers.
+        forRanges(n, threads, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i)
+                if (corner[3 * i] == kNone)
+                    for (uint32_t k = 0; k < 3; ++k)
+                        setEntry(3 * i + k, kNone);
+        });
+        for (unsigned t = 0; t < threads; ++t)
+            for (unsigned p = 0; p < threads; ++p)
+                makers[p + 1] += madeIn[static_cast<std::size_t>(t) * threads + p];
+    }
     if (!usable.load()) {
         // The slots go back to empty for buildEdges.
         forRanges(n, threads, [&](std::size_t begin, std::size_t end) {
@@ -1088,9 +1152,12 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
 
     // Pass 2: the making sides, in side order, make the records (in pool slots
     // by number) with their first triangle, which take their slots.
-    m_edges = std::vector<StlEdge*>();
-    m_edges.reserve(edgeTotal);
-    adviseHugePagesForCapacity(m_edges);
+    mapping.stop();
+    if (m_edges.capacity() < edgeTotal) {
+        m_edges = std::vector<StlEdge*>();
+        m_edges.reserve(edgeTotal);
+        adviseHugePagesForCapacity(m_edges);
+    }
     m_edges.resize(edgeTotal);
     StlEdge* const records = edgeTotal ? m_edgePool.takeSlots(edgeTotal) : nullptr;
     constexpr uint32_t kMakerMask = (1u << 30) - 1;
@@ -1120,59 +1187,89 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     // into one vertex are deleted.
     const double creaseLimit = creaseCosine(kImportCreaseAngle);
     std::vector<std::vector<uint32_t>> later(threads);
-    runOnThreads(threads, [&](unsigned t) {
-        const std::size_t end = partBegin(n, t + 1, threads);
-        // A side's edge and the edge's first triangle lie anywhere when the
-        // file's facets come in no particular order: ask for the making
-        // side's entry far ahead, for the edge nearer ahead (the entry has
-        // arrived by then) and for its first triangle last.
-        auto ahead = [&](std::size_t j, int depth) {
-            const uint32_t making = triangleAt(j)->walkMark();
-            for (uint32_t k = 0; k < 3; ++k) {
-                const uint32_t info = entry(3 * j + k);
-                if (info == kNone || (making >> k & 1u))
-                    continue;
-                // (The edge's first triangle is the making side's: no look
-                // into the edge, which another thread may be changing.)
-                StlEdge* const& e = entrySlot(info & kMakerMask);
-                if (depth == 0)
-                    __builtin_prefetch(&e);
-                else if (depth == 1)
-                    __builtin_prefetch(e, 1);
-                else
-                    __builtin_prefetch(triangleAt((info & kMakerMask) / 3));
+    // Links triangle i's sides that do not make their edge.
+    auto link = [&](std::size_t i, std::vector<uint32_t>& laterSides) {
+        StlTriangle* tri = triangleAt(i);
+        const uint32_t making = tri->walkMark();
+        tri->setWalkMark(0);
+        for (uint32_t k = 0; k < 3; ++k) {
+            if (making >> k & 1u)
+                continue;
+            const uint32_t info = entry(3 * i + k);
+            if (info == kNone) {
+                tri->setDeleted(true); // (already so when it was deleted before)
+                for (uint32_t j = k; j < 3; ++j)
+                    tri->edges[j] = nullptr;
+                break;
             }
-        };
-        for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
-            if (i + 24 < end)
-                ahead(i + 24, 0);
-            if (i + 12 < end)
-                ahead(i + 12, 1);
-            if (i + 4 < end)
-                ahead(i + 4, 2);
-            StlTriangle* tri = triangleAt(i);
-            const uint32_t making = tri->walkMark();
-            tri->setWalkMark(0);
-            for (uint32_t k = 0; k < 3; ++k) {
-                if (making >> k & 1u)
-                    continue;
-                const uint32_t info = entry(3 * i + k);
-                if (info == kNone) {
-                    tri->setDeleted(true); // (already so when it was deleted before)
-                    for (uint32_t j = k; j < 3; ++j)
-                        tri->edges[j] = nullptr;
-                    break;
-                }
-                StlEdge* e = entrySlot(info & kMakerMask); // the making side's edge
-                tri->edges[k] = e;
-                if (info >> 30 == 2) {
-                    later[t].push_back(static_cast<uint32_t>(3 * i + k));
-                } else if (e->addTriangle(tri) == 2 && e->edgeClass == kEdgeSmooth) {
-                    e->edgeClass = creaseLimit > e->triangle(0)->normal.dot(tri->normal) ? kEdgeSharp : kEdgeSmooth;
-                }
+            StlEdge* e = entrySlot(info & kMakerMask); // the making side's edge
+            tri->edges[k] = e;
+            if (info >> 30 == 2) {
+                laterSides.push_back(static_cast<uint32_t>(3 * i + k));
+            } else if (e->addTriangle(tri) == 2 && e->edgeClass == kEdgeSmooth) {
+                e->edgeClass = creaseLimit > e->triangle(0)->normal.dot(tri->normal) ? kEdgeSharp : kEdgeSmooth;
             }
         }
-    });
+    };
+    if (!scattered) {
+        runOnThreads(threads, [&](unsigned t) {
+            const std::size_t end = partBegin(n, t + 1, threads);
+            // A side's edge and the edge's first triangle lie anywhere when the
+            // file's facets come in no particular order: ask for the making
+            // side's entry far ahead, for the edge nearer ahead (the entry has
+            // arrived by then) and for its first triangle last.
+            auto ahead = [&](std::size_t j, int depth) {
+                const uint32_t making = triangleAt(j)->walkMark();
+                for (uint32_t k = 0; k < 3; ++k) {
+                    const uint32_t info = entry(3 * j + k);
+                    if (info == kNone || (making >> k & 1u))
+                        continue;
+                    // (The edge's first triangle is the making side's: no look
+                    // into the edge, which another thread may be changing.)
+                    StlEdge* const& e = entrySlot(info & kMakerMask);
+                    if (depth == 0)
+                        __builtin_prefetch(&e);
+                    else if (depth == 1)
+                        __builtin_prefetch(e, 1);
+                    else
+                        __builtin_prefetch(triangleAt((info & kMakerMask) / 3));
+                }
+            };
+            for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
+                if (i + 24 < end)
+                    ahead(i + 24, 0);
+                if (i + 12 < end)
+                    ahead(i + 12, 1);
+                if (i + 4 < end)
+                    ahead(i + 4, 2);
+                link(i, later[t]);
+            }
+        });
+    } else {
+        // Vertex by vertex, as the sides were decided: a side's making side
+        // lies in a triangle next to it, at hand. Every triangle is in the
+        // incident list of its first vertex (lists are complete here) and is
+        // linked there.
+        const std::size_t vertexTotal = m_vertices.size();
+        runOnThreads(threads, [&](unsigned t) {
+            const std::size_t end = partBegin(vertexTotal, t + 1, threads);
+            for (std::size_t v = partBegin(vertexTotal, t, threads); v < end; ++v) {
+                const StlVertex* vertex = m_vertices[v];
+                if (v + 2 < end)
+                    __builtin_prefetch(m_vertices[v + 2]->triangles());
+                for (const StlTriangle* u : *vertex)
+                    if (u->vertices[0] == vertex)
+                        link(numberOf(u), later[t]);
+            }
+        });
+        // The later sides are added in side order.
+        std::vector<uint32_t>& all = later[0];
+        for (unsigned t = 1; t < threads; ++t)
+            all.insert(all.end(), later[t].begin(), later[t].end());
+        std::sort(all.begin(), all.end());
+        for (unsigned t = 1; t < threads; ++t)
+            later[t].clear();
+    }
     for (const std::vector<uint32_t>& sides : later)
         for (const uint32_t side : sides)
             entrySlot(side)->addTriangle(triangleAt(side / 3));
