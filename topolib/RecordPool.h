@@ -113,7 +113,7 @@ private:
             for (std::size_t i = begin; i < end; ++i)
                 reinterpret_cast<T*>(b.slot(i))->~T();
         };
-        constexpr std::size_t kPerThread = std::size_t(1) << 20;
+        constexpr std::size_t kPerThread = std::size_t(1) << 18;
         const unsigned cores = std::thread::hardware_concurrency();
         const std::size_t threads = std::min<std::size_t>({b.used / kPerThread, std::size_t(cores), std::size_t(8)});
         std::vector<std::thread> helpers;
