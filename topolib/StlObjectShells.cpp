@@ -14,6 +14,7 @@
 #include <cstring>
 #include <deque>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -111,12 +112,16 @@ public:
         m_width = 3 * (m_bits + 1);
         m_rowMask = (Row(1) << m_width) - 1;
         m_fieldMask = (uint64_t(1) << (m_bits + 1)) - 1;
-        // 16 bytes of tail room: a row is read and written through a 16-byte window.
-        m_data.assign((slots * m_width + 7) / 8 + 16, 0);
+        // 16 bytes of tail room: a row is read and written through a 16-byte
+        // window. The bytes are cleared by clearBytes before rows go there
+        // (on the threads that fill them, for a big table).
+        m_bytes = (slots * m_width + 7) / 8 + 16;
+        m_data.reset(new unsigned char[m_bytes]);
         m_filled.assign((slots + 63) / 64, 0);
     }
     void release() {
-        m_data = std::vector<unsigned char>();
+        m_data.reset();
+        m_bytes = 0;
         m_filled = std::vector<uint64_t>();
     }
 
@@ -128,19 +133,28 @@ public:
     Row row(std::size_t slot) const {
         const std::size_t bit = slot * m_width;
         Row v;
-        std::memcpy(&v, m_data.data() + bit / 8, sizeof v);
+        std::memcpy(&v, m_data.get() + bit / 8, sizeof v);
         return (v >> (bit & 7)) & m_rowMask;
     }
     void setRow(std::size_t slot, Row value) {
         const std::size_t bit = slot * m_width;
-        unsigned char* p = m_data.data() + bit / 8;
+        unsigned char* p = m_data.get() + bit / 8;
         Row v;
         std::memcpy(&v, p, sizeof v);
         v &= ~(m_rowMask << (bit & 7));
         v |= (value & m_rowMask) << (bit & 7);
         std::memcpy(p, &v, sizeof v);
     }
-    void prefetchRow(std::size_t slot) const { __builtin_prefetch(m_data.data() + slot * m_width / 8); }
+    void prefetchRow(std::size_t slot) const { __builtin_prefetch(m_data.get() + slot * m_width / 8); }
+
+    // Clears the bytes from the one holding row `begin`'s first bit up to the
+    // one holding row `end`'s first bit (the whole rest for end == slots()).
+    void clearBytes(std::size_t begin, std::size_t end) {
+        const std::size_t from = begin * m_width / 8;
+        const std::size_t to = end >= m_slots ? m_bytes : end * m_width / 8;
+        if (to > from)
+            std::memset(m_data.get() + from, 0, to - from);
+    }
 
     // Side field k of a row, and its parts.
     uint64_t field(Row r, int k) const { return static_cast<uint64_t>(r >> (k * (m_bits + 1))) & m_fieldMask; }
@@ -166,7 +180,8 @@ private:
     uint64_t m_none = 0;
     uint64_t m_fieldMask = 0;
     Row m_rowMask = 0;
-    std::vector<unsigned char> m_data;
+    std::unique_ptr<unsigned char[]> m_data;
+    std::size_t m_bytes = 0;
     std::vector<uint64_t> m_filled;
 };
 
@@ -504,8 +519,10 @@ struct ShellWalk {
             for (std::size_t i = 0; i < total && threads > 1; ++i)
                 if (triangles[i] != triangleAt(i))
                     threads = 1;
-        if (threads == 1)
+        if (threads == 1) {
+            table.clearBytes(0, table.slots());
             return fillRows(triangles, 0, total);
+        }
         const std::size_t width = 3 * (table.bits() + 1);
         std::vector<std::size_t> begin(threads + 1), safeEnd(threads);
         for (unsigned t = 0; t <= threads; ++t)
@@ -520,6 +537,8 @@ struct ShellWalk {
         }
         std::atomic<bool> ok{true}, anyMarked{false};
         runOnThreads(threads, [&](unsigned t) {
+            // Each part's own bytes: the rows below safeEnd stay inside them.
+            table.clearBytes(begin[t], t + 1 == threads ? table.slots() : begin[t + 1]);
             bool marked = false;
             if (!fillRows(triangles, begin[t], safeEnd[t], &marked))
                 ok.store(false, std::memory_order_relaxed);
