@@ -8,6 +8,7 @@
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
@@ -206,6 +207,30 @@ struct ShellWalk {
     void setReached(const StlTriangle* t) { setReachedSlot(slot(t)); }
     bool isReachedSlot(std::size_t i) const { return (reached[i >> 6] >> (i & 63)) & 1u; }
     void setReachedSlot(std::size_t i) { reached[i >> 6] |= uint64_t(1) << (i & 63); }
+
+    // The table's rows lie in record slot order, or, for a big mesh whose
+    // records lie in no particular order (a file of shuffled facets), in an
+    // order that keeps neighbours near each other: then indexOfSlot and
+    // slotOfIndex map between the two and the walk keeps its reached bits by
+    // row (reachedRow) besides those by slot. The walk is the same either way;
+    // only its memory accesses differ.
+    bool relabelled = false;
+    std::vector<uint32_t> indexOfSlot;
+    std::vector<uint32_t> slotOfIndex;
+    std::vector<uint64_t> reachedRow;
+    std::size_t indexOf(std::size_t slot) const { return relabelled ? indexOfSlot[slot] : slot; }
+    std::size_t slotAt(std::size_t index) const { return relabelled ? slotOfIndex[index] : index; }
+    bool isReachedRow(std::size_t i) const {
+        return relabelled ? (reachedRow[i >> 6] >> (i & 63)) & 1u : isReachedSlot(i);
+    }
+    void setReachedRow(std::size_t i) {
+        if (relabelled) {
+            reachedRow[i >> 6] |= uint64_t(1) << (i & 63);
+            setReachedSlot(slotOfIndex[i]);
+        } else {
+            setReachedSlot(i);
+        }
+    }
     StlTriangle* triangleAt(std::size_t i) const {
         return reinterpret_cast<StlTriangle*>(const_cast<char*>(base) + i * sizeof(StlTriangle));
     }
@@ -432,7 +457,7 @@ struct ShellWalk {
     // growShell's pointer walk decides for each side, except whether the
     // neighbour is reached. A neighbour outside the range gives false when
     // `strict`, else a side that is not crossed.
-    bool fillRow(const StlTriangle* t, std::size_t tSlot, bool strict) {
+    bool fillRow(const StlTriangle* t, std::size_t tRow, bool strict) {
         NeighbourTable::Row r = 0;
         for (int k = 0; k < 3; ++k) {
             const StlEdge* e = t->edges[k];
@@ -448,7 +473,7 @@ struct ShellWalk {
                 if (winding != 0) {
                     std::size_t uSlot = 0;
                     if (slotOf(u, &uSlot)) {
-                        target = uSlot;
+                        target = indexOf(uSlot);
                         flag = winding > 0;
                     } else if (strict) {
                         return false;
@@ -457,8 +482,8 @@ struct ShellWalk {
             }
             r |= table.makeField(k, target, flag);
         }
-        table.setRow(tSlot, r);
-        table.setFilled(tSlot);
+        table.setRow(tRow, r);
+        table.setFilled(tRow);
         return true;
     }
 
@@ -469,18 +494,22 @@ struct ShellWalk {
     // the edges of those nearer ahead (their edges have arrived by then), so
     // that meshes stored in no particular order cost little more. False at the
     // first neighbour outside the table's range.
+    // Relabelled, [begin, end) are rows, each filled from its triangle.
     bool fillRows(const std::vector<StlTriangle*>& triangles, std::size_t begin, std::size_t end,
                   bool* marked = nullptr) {
         constexpr std::size_t kEdgesAhead = 16;
         constexpr std::size_t kNeighboursAhead = 8;
+        auto at = [&](std::size_t i) { return relabelled ? triangleAt(slotOfIndex[i]) : triangles[i]; };
         for (std::size_t i = begin; i < end; ++i) {
+            if (relabelled && i + 2 * kEdgesAhead < end)
+                __builtin_prefetch(at(i + 2 * kEdgesAhead));
             if (i + kEdgesAhead < end)
-                if (const StlTriangle* a = triangles[i + kEdgesAhead])
+                if (const StlTriangle* a = at(i + kEdgesAhead))
                     for (const StlEdge* e : a->edges)
                         if (e)
                             __builtin_prefetch(e);
             if (i + kNeighboursAhead < end)
-                if (const StlTriangle* b = triangles[i + kNeighboursAhead])
+                if (const StlTriangle* b = at(i + kNeighboursAhead))
                     for (const StlEdge* e : b->edges)
                         if (e)
                             for (const StlTriangle* u : *e)
@@ -488,7 +517,7 @@ struct ShellWalk {
                                     __builtin_prefetch(u);
                                     __builtin_prefetch(reinterpret_cast<const char*>(u) + 64);
                                 }
-            StlTriangle* t = triangles[i];
+            StlTriangle* t = at(i);
             if (!t)
                 continue;
             if (!marked)
@@ -497,7 +526,7 @@ struct ShellWalk {
                 *marked = true;
             if (t->isDeleted())
                 continue;
-            if (!fillRow(t, slot(t), true))
+            if (!fillRow(t, relabelled ? i : slot(t), true))
                 return false;
         }
         return true;
@@ -523,6 +552,8 @@ struct ShellWalk {
             table.clearBytes(0, table.slots());
             return fillRows(triangles, 0, total);
         }
+        if (scattered(triangles))
+            relabel(threads);
         const std::size_t width = 3 * (table.bits() + 1);
         std::vector<std::size_t> begin(threads + 1), safeEnd(threads);
         for (unsigned t = 0; t <= threads; ++t)
@@ -557,6 +588,85 @@ struct ShellWalk {
                 return false;
         return true;
     }
+
+    // Whether most triangles' neighbours lie far away in the record block, as
+    // in a file whose facets come in no particular order (judged on a sample).
+    bool scattered(const std::vector<StlTriangle*>& triangles) const {
+        constexpr std::size_t kSamples = 4096;
+        const std::size_t total = triangles.size();
+        const std::size_t window = std::min<std::size_t>(std::max<std::size_t>(total / 64, 64), 65536);
+        std::size_t near = 0, far = 0;
+        for (std::size_t i = 0; i < total; i += std::max<std::size_t>(1, total / kSamples)) {
+            const StlTriangle* t = triangles[i];
+            if (!t || t->isDeleted())
+                continue;
+            for (const StlEdge* e : t->edges)
+                if (e)
+                    for (const StlTriangle* u : *e)
+                        if (u != t) {
+                            const std::size_t j = slot(u);
+                            (j + window > i && j < i + window ? near : far) += 1;
+                        }
+        }
+        return far > 2 * near;
+    }
+
+    // Rows in breadth-first order over the triangles' edges, so that the rows
+    // of a triangle's neighbours lie near its own, as in a mesh stored strip
+    // by strip. Each thread grows patches from the slots of its part not yet
+    // taken, breadth first, and takes what no other thread has taken; the
+    // threads' rows follow one another. (Which thread takes a triangle at the
+    // seams may vary from run to run; the walk does not depend on the rows'
+    // order.)
+    void relabel(unsigned threads) {
+        const std::size_t total = table.slots();
+        indexOfSlot.assign(total, 0);
+        slotOfIndex.assign(total, 0);
+        std::unique_ptr<std::atomic<uint64_t>[]> taken(new std::atomic<uint64_t>[(total + 63) / 64]);
+        for (std::size_t w = 0; w < (total + 63) / 64; ++w)
+            taken[w].store(0, std::memory_order_relaxed);
+        auto take = [&](std::size_t i) {
+            const uint64_t bit = uint64_t(1) << (i & 63);
+            return (taken[i >> 6].load(std::memory_order_relaxed) & bit) == 0 &&
+                   (taken[i >> 6].fetch_or(bit, std::memory_order_relaxed) & bit) == 0;
+        };
+        std::vector<std::vector<uint32_t>> order(threads);
+        runOnThreads(threads, [&](unsigned t) {
+            std::vector<uint32_t>& rows = order[t];
+            rows.reserve(total / threads + 1024);
+            std::size_t head = 0;
+            const std::size_t end = partBegin(total, t + 1, threads);
+            for (std::size_t seed = partBegin(total, t, threads); seed < end; ++seed) {
+                if (!take(seed))
+                    continue;
+                rows.push_back(static_cast<uint32_t>(seed));
+                for (; head < rows.size(); ++head) {
+                    if (head + 4 < rows.size())
+                        for (const StlEdge* e : triangleAt(rows[head + 4])->edges)
+                            __builtin_prefetch(e);
+                    const StlTriangle* tri = triangleAt(rows[head]);
+                    for (const StlEdge* e : tri->edges)
+                        if (e)
+                            for (const StlTriangle* u : *e) {
+                                std::size_t j = 0;
+                                if (u != tri && slotOf(u, &j) && take(j))
+                                    rows.push_back(static_cast<uint32_t>(j));
+                            }
+                }
+            }
+        });
+        std::size_t placed = 0;
+        for (const std::vector<uint32_t>& rows : order) {
+            std::copy(rows.begin(), rows.end(), slotOfIndex.begin() + static_cast<std::ptrdiff_t>(placed));
+            placed += rows.size();
+        }
+        forRanges(total, threads, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t r = begin; r < end; ++r)
+                indexOfSlot[slotOfIndex[r]] = static_cast<uint32_t>(r);
+        });
+        reachedRow.assign((total + 63) / 64, 0);
+        relabelled = true;
+    }
 };
 
 // The work arrays of the shell search running on this thread, shared by the
@@ -578,8 +688,9 @@ uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell) {
     walk.slotQueue.clear();
     std::size_t queueHead = 0;
 
-    const std::size_t seedSlot = walk.slot(seed);
-    walk.setReachedSlot(seedSlot);
+    // Table rows, which are record slots unless the table is relabelled.
+    const std::size_t seedSlot = walk.indexOf(walk.slot(seed));
+    walk.setReachedRow(seedSlot);
     seed->setReversed(false);
     seed->shell = shell;
     walk.beginShell(shell, seed->vertices);
@@ -627,7 +738,7 @@ uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell) {
         // row when it is reached.
         if (!table.filled(ts)) {
             walk.drain(); // the row reads records the writer may be writing
-            walk.fillRow(walk.triangleAt(ts), ts, false);
+            walk.fillRow(walk.triangleAt(walk.slotAt(ts)), ts, false);
         }
         const Row r = table.row(ts);
         // The neighbours' rows are wanted soon (the last primary one next).
@@ -646,15 +757,15 @@ uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell) {
                     shell->open = 1;
                 continue;
             }
-            if (walk.isReachedSlot(us))
+            if (walk.isReachedRow(us))
                 continue;
             const bool uPrimary = tReversed != table.fieldFlag(f);
-            walk.setReachedSlot(us);
+            walk.setReachedRow(us);
             if (uPrimary)
                 children[childCount++] = us;
             else
                 walk.slotQueue.push_back(static_cast<uint32_t>(us));
-            walk.log.push_back({static_cast<uint32_t>(us), static_cast<uint32_t>(ts),
+            walk.log.push_back({static_cast<uint32_t>(walk.slotAt(us)), static_cast<uint32_t>(walk.slotAt(ts)),
                                 static_cast<uint32_t>(k) | (uPrimary ? 0u : 4u)});
             ++count;
         }
