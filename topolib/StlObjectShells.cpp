@@ -24,9 +24,12 @@ namespace topolib {
 namespace {
 
 void clearLiveEdgeMarks(std::vector<StlEdge*>& edges) {
-    for (StlEdge* e : edges)
-        if (e && e->edgeClass != kEdgeDetached)
-            e->clearMarks();
+    forRanges(edges.size(), importThreads(edges.size()), [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i)
+            if (StlEdge* e = edges[i])
+                if (e->edgeClass != kEdgeDetached)
+                    e->clearMarks();
+    });
 }
 
 // How u is wound against t across t's side k: +1 alike (u runs the side the
