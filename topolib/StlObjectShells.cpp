@@ -519,6 +519,9 @@ struct ShellWalk {
                                 if (u != b) {
                                     __builtin_prefetch(u);
                                     __builtin_prefetch(reinterpret_cast<const char*>(u) + 64);
+                                    std::size_t uSlot = 0;
+                                    if (relabelled && slotOf(u, &uSlot))
+                                        __builtin_prefetch(&indexOfSlot[uSlot]);
                                 }
             StlTriangle* t = at(i);
             if (!t)
