@@ -53,18 +53,6 @@ int relativeWinding(const StlTriangle* t, int k, const StlTriangle* u, int* uSid
     return 0;
 }
 
-// Widens the box [lo, hi] to p. A coordinate equal to the bound keeps the
-// bound (the first of equal values stays, signed zeros included), so that
-// the box depends on the order of the points exactly as the walks give them.
-inline void widenBox(Vector3D& lo, Vector3D& hi, const Vector3D& p) {
-    lo.x = p.x < lo.x ? p.x : lo.x;
-    lo.y = p.y < lo.y ? p.y : lo.y;
-    lo.z = p.z < lo.z ? p.z : lo.z;
-    hi.x = p.x > hi.x ? p.x : hi.x;
-    hi.y = p.y > hi.y ? p.y : hi.y;
-    hi.z = p.z > hi.z ? p.z : hi.z;
-}
-
 StlTriangle* otherTriangle(const StlEdge* e, const StlTriangle* t) {
     for (StlTriangle* u : *e)
         if (u != t)
@@ -313,7 +301,7 @@ struct ShellWalk {
         log.push_back({kShellBegins, static_cast<uint32_t>(address), static_cast<uint32_t>(uint64_t(address) >> 32)});
     }
 
-    static void extendBox(ShellState& st, const Vector3D& p) { widenBox(st.boxMin, st.boxMax, p); }
+    static void extendBox(ShellState& st, const Vector3D& p) { StlShell::widenBox(st.boxMin, st.boxMax, p); }
 
     // The last far corners widen the shell's box, which the shell then takes.
     void finishShell(ShellState& st) {
@@ -911,7 +899,7 @@ StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
     constexpr double inf = std::numeric_limits<double>::infinity();
     Vector3D boxMin(inf, inf, inf);
     Vector3D boxMax(-inf, -inf, -inf);
-    auto extend = [&](const Vector3D& p) { widenBox(boxMin, boxMax, p); };
+    auto extend = [&](const Vector3D& p) { StlShell::widenBox(boxMin, boxMax, p); };
 
     shell->primaryTriangles.push_back(seed);
     if (walk.table.slots() != 0) {

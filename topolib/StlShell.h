@@ -118,13 +118,17 @@ public:
 
     // Widens the box by the three vertices of t, or by one point.
     void extendBox(const StlTriangle* t);
-    void extendBox(const Vector3D& p) {
-        boxMin.x = p.x < boxMin.x ? p.x : boxMin.x;
-        boxMin.y = p.y < boxMin.y ? p.y : boxMin.y;
-        boxMin.z = p.z < boxMin.z ? p.z : boxMin.z;
-        boxMax.x = p.x > boxMax.x ? p.x : boxMax.x;
-        boxMax.y = p.y > boxMax.y ? p.y : boxMax.y;
-        boxMax.z = p.z > boxMax.z ? p.z : boxMax.z;
+    void extendBox(const Vector3D& p) { widenBox(boxMin, boxMax, p); }
+    // Widens the box [lo, hi] to p. A coordinate equal to a bound keeps the
+    // bound (the first of equal values stays, signed zeros included), so the
+    // box follows the order in which the points come.
+    static void widenBox(Vector3D& lo, Vector3D& hi, const Vector3D& p) {
+        lo.x = p.x < lo.x ? p.x : lo.x;
+        lo.y = p.y < lo.y ? p.y : lo.y;
+        lo.z = p.z < lo.z ? p.z : lo.z;
+        hi.x = p.x > hi.x ? p.x : hi.x;
+        hi.y = p.y > hi.y ? p.y : hi.y;
+        hi.z = p.z > hi.z ? p.z : hi.z;
     }
 };
 
