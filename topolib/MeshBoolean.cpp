@@ -16,6 +16,7 @@
 #include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
+#include "topolib/TriangleCutContexts.h"
 #include "topolib/TriangleCutter.h"
 #include "topolib/TriangleIntersection.h"
 
@@ -94,8 +95,10 @@ std::unique_ptr<StlObject> snapshotOf(StlObject& mesh) {
         cvs[i]->flags = vs[i]->flags;
     const std::vector<StlTriangle*>& ts = mesh.triangles();
     const std::vector<StlTriangle*>& cts = copy->triangles();
+    // The clone's cut-context bit stays its own: it goes with its table entry.
     for (std::size_t i = 0; i < ts.size() && i < cts.size(); ++i)
-        cts[i]->flags = ts[i]->flags;
+        cts[i]->flags =
+            (ts[i]->flags & ~StlTriangle::kHasCutContext) | (cts[i]->flags & StlTriangle::kHasCutContext);
 
     std::deque<StlEdge*> edges;
     for (const StlEdge* e : mesh.edges()) {
@@ -123,9 +126,10 @@ std::unique_ptr<StlObject> snapshotOf(StlObject& mesh) {
 class CutterRecorder : public MeshOctree::CutterSink {
 public:
     bool alreadyRecorded(StlTriangle* s, StlTriangle* t) override {
-        if (!s->cut)
+        const TriangleCutContext* ctx = cutContext(s);
+        if (!ctx)
             return false;
-        for (const StlTriangle* c : s->cut->cutters)
+        for (const StlTriangle* c : ctx->cutters)
             if (c == t)
                 return true;
         return false;
@@ -484,9 +488,9 @@ double normalisingFactor(double diagonal) {
 
 void freeContexts(StlObject& mesh) {
     for (StlTriangle* t : mesh.triangles()) {
-        if (t->cut) {
-            delete t->cut;
-            t->cut = nullptr;
+        if (TriangleCutContext* ctx = cutContext(t)) {
+            setCutContext(t, nullptr);
+            delete ctx;
         }
     }
 }
@@ -625,9 +629,10 @@ bool MeshBoolean::run(StlObject& B) {
     const std::size_t countA = A.triangles().size();
     for (std::size_t i = 0; i < countA; ++i) {
         StlTriangle* t = A.triangles()[i];
-        if (t->isDeleted() || !t->cut || t->cut->cutters.empty())
+        TriangleCutContext* ctx = t->isDeleted() ? nullptr : cutContext(t);
+        if (!ctx || ctx->cutters.empty())
             continue;
-        if (TriangleCutter::intersectTrianglePairs(t->cut, shortPairs, &cutB) == 1)
+        if (TriangleCutter::intersectTrianglePairs(ctx, shortPairs, &cutB) == 1)
             cutA.push_back(t);
     }
     for (StlTriangle* t : B.triangles())
@@ -647,9 +652,10 @@ bool MeshBoolean::run(StlObject& B) {
     TriangleCutter::setCrossingStepBudget(m_crossingBudget);
     for (std::vector<StlTriangle*>* list : {&cutA, &cutB}) {
         for (StlTriangle* t : *list) {
-            if (t->isDeleted() || !t->cut)
+            TriangleCutContext* ctx = t->isDeleted() ? nullptr : cutContext(t);
+            if (!ctx)
                 continue;
-            if (TriangleCutter::splitCrossingSegments(t->cut, m_crossingBudget) != 0) {
+            if (TriangleCutter::splitCrossingSegments(ctx, m_crossingBudget) != 0) {
                 TriangleCutter::setCrossingStepBudget(0);
                 m_failure = Failure::UnresolvedCrossing;
                 return false;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -81,6 +82,17 @@ public:
         other.m_populator.stop();
         m_blocks.swap(other.m_blocks);
         std::swap(m_size, other.m_size);
+    }
+
+    // Whether p points into this pool's storage (a record made by it).
+    bool holds(const T* p) const {
+        const std::less<const T*> before;
+        for (const Block& b : m_blocks) {
+            const T* first = reinterpret_cast<const T*>(b.storage.get());
+            if (!before(p, first) && before(p, first + b.used))
+                return true;
+        }
+        return false;
     }
 
     // Number of records made since construction or the last clear().

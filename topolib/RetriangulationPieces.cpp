@@ -12,6 +12,7 @@
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
+#include "topolib/TriangleCutContexts.h"
 #include "topolib/TriangleCutter.h"
 
 #include <algorithm>
@@ -204,13 +205,13 @@ void TriangleCutter::setCrossingStepBudget(std::size_t steps) { t_crossingBudget
 
 void TriangleCutter::retriangulateForMesh(StlObject& mesh, StlTriangle* t) {
     (void)mesh;
-    TriangleCutContext* ctx = t->cut;
+    TriangleCutContext* ctx = cutContext(t);
     if (!ctx)
         return;
     if (ctx->failed || retriangulate(ctx) != 0)
         ++t_failures;
+    setCutContext(t, nullptr);
     delete ctx;
-    t->cut = nullptr;
 }
 
 int TriangleCutter::retriangulate(TriangleCutContext* ctx) {

@@ -4,6 +4,7 @@
 
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
+#include "topolib/TriangleCutContexts.h"
 #include "topolib/TriangleCutter.h"
 
 #include <cmath>
@@ -35,6 +36,9 @@ void StlObject::releaseMesh() {
     // welding blocks they may point into go afterwards.
     m_vertexPool.clear();
     m_incidentBlocks.clear();
+    // Contexts still filed for these triangles belong to whoever filed them; only
+    // their entries go, so that the table does not grow with every cut mesh.
+    forgetCutContexts([this](const StlTriangle* t) { return m_trianglePool.holds(t); });
     m_trianglePool.clear();
     m_edgePool.clear();
 }
@@ -243,10 +247,11 @@ int StlObject::copyMeshTo(StlObject* target) const {
     // a cut's working state and are not carried.
     for (std::size_t i = 0; i < m_triangles.size(); ++i) {
         const StlTriangle* src = m_triangles[i];
-        if (!src->cut || src->isDeleted())
+        const TriangleCutContext* from = src->isDeleted() ? nullptr : cutContext(src);
+        if (!from)
             continue;
         auto* context = new TriangleCutContext(target->m_triangles[i]);
-        for (const StlTriangle* c : src->cut->cutters)
+        for (const StlTriangle* c : from->cutters)
             if (c && c->id >= 0 && static_cast<std::size_t>(c->id) < target->m_triangles.size())
                 context->cutters.push_back(target->m_triangles[static_cast<std::size_t>(c->id)]);
         auto vertexAt = [&](const StlVertex* v) -> StlVertex* {
@@ -254,15 +259,15 @@ int StlObject::copyMeshTo(StlObject* target) const {
                        ? target->m_vertices[static_cast<std::size_t>(v->index)]
                        : nullptr;
         };
-        for (const CutSegment& s : src->cut->segments) {
+        for (const CutSegment& s : from->segments) {
             CutSegment copy = s;
             copy.a = vertexAt(s.a);
             copy.b = vertexAt(s.b);
             if (copy.a && copy.b)
                 context->segments.push_back(copy);
         }
-        context->failed = src->cut->failed;
-        target->m_triangles[i]->cut = context;
+        context->failed = from->failed;
+        setCutContext(target->m_triangles[i], context);
     }
     return 0;
 }

@@ -10,6 +10,7 @@
 #include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
+#include "topolib/TriangleCutContexts.h"
 
 #include <algorithm>
 #include <cassert>
@@ -252,12 +253,12 @@ void StlObject::deleteTriangles(const std::vector<StlTriangle*>& cut, std::vecto
     const size_t k = m_triangles.size();
     if (retriangulate) {
         for (StlTriangle* t : cut) {
-            if (t->isDeleted() || !t->cut)
+            if (t->isDeleted() || !t->hasCutContext())
                 continue;
             t->setDeleted(true);
             t->detachFromEdges();
             retriangulate(*this, t);
-            t->cut = nullptr;
+            setCutContext(t, nullptr);
         }
     }
     added.insert(added.end(), m_triangles.begin() + static_cast<std::ptrdiff_t>(k), m_triangles.end());

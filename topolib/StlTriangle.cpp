@@ -2,12 +2,16 @@
 
 #include "topolib/StlEdge.h"
 #include "topolib/StlVertex.h"
+#include "topolib/TriangleCutContexts.h"
 
 #include <cmath>
 
 namespace topolib {
 
 void StlTriangle::reset() {
+    // The entry goes with the bit, so that the table does not keep it for a
+    // record that no longer claims it.
+    setCutContext(this, nullptr);
     flags = kInitialFlags;
     id = 0;
     normal = Vector3D();
@@ -16,7 +20,6 @@ void StlTriangle::reset() {
         vertices[k] = nullptr;
     }
     shell = nullptr;
-    cut = nullptr;
 }
 
 StlTriangle* StlTriangle::init(StlVertex* a, StlVertex* b, StlVertex* c) {

@@ -9,7 +9,6 @@ namespace topolib {
 class StlVertex;
 class StlEdge;
 class StlShell;
-class TriangleCutContext;
 
 // One facet of a mesh. Vertices are counter-clockwise seen from outside: the
 // normal is (p1 - p0) × (p2 - p0), normalised. Edge k joins vertex k and vertex
@@ -18,18 +17,21 @@ class TriangleCutContext;
 // Flag bits:
 //   0      deleted: the triangle stays in the mesh's array, every live query skips it
 //   1      orientation class from the shell search (wound against the shell's seed)
-//   2-3    unused, cleared by init
+//   2      a cut context is filed for the triangle (see TriangleCutContexts.h)
+//   3      unused, cleared by init
 //   4-6    walk mark, scratch state of one walk at a time
 //   7-26   signed 20-bit group id, -1 (all ones) for no group
 class StlTriangle {
 public:
     static constexpr uint32_t kDeleted = 1u << 0;
     static constexpr uint32_t kReversed = 1u << 1;
+    // Set and cleared only by setCutContext, together with the table entry.
+    static constexpr uint32_t kHasCutContext = 1u << 2;
     static constexpr uint32_t kWalkMarkShift = 4;
     static constexpr uint32_t kWalkMarkMask = 0x7u << kWalkMarkShift;
     static constexpr uint32_t kGroupShift = 7;
     static constexpr uint32_t kGroupMask = 0xFFFFFu << kGroupShift;
-    // Bits 0-6 cleared, group -1.
+    // Bits 0-6 cleared (no cut context), group -1.
     static constexpr uint32_t kInitialFlags = kGroupMask;
 
     StlTriangle() = default;
@@ -41,13 +43,15 @@ public:
     Vector3D normal;                      // unit normal, zero for a degenerate triangle
     StlEdge* edges[3] = {nullptr, nullptr, nullptr};
     StlVertex* vertices[3] = {nullptr, nullptr, nullptr};
-    StlShell* shell = nullptr;            // the component holding the triangle
-    TriangleCutContext* cut = nullptr;    // only while a drain-hole cut runs
+    StlShell* shell = nullptr; // the component holding the triangle
 
     bool isDeleted() const { return (flags & kDeleted) != 0; }
     void setDeleted(bool on) { flags = on ? (flags | kDeleted) : (flags & ~kDeleted); }
     bool isReversed() const { return (flags & kReversed) != 0; }
     void setReversed(bool on) { flags = on ? (flags | kReversed) : (flags & ~kReversed); }
+    // Whether a drain-hole cut has filed a context for the triangle; cutContext()
+    // fetches it.
+    bool hasCutContext() const { return (flags & kHasCutContext) != 0; }
     uint32_t walkMark() const { return (flags & kWalkMarkMask) >> kWalkMarkShift; }
     void setWalkMark(uint32_t m) { flags = (flags & ~kWalkMarkMask) | ((m << kWalkMarkShift) & kWalkMarkMask); }
     // The sign-extended 20-bit group id; -1 means no group.
@@ -61,8 +65,9 @@ public:
     const double* normalData() const { return normal.data(); }
 
     // Resets the record (flags to the initial state, id 0, no edges, shell or cut
-    // context), sets the vertices (a, b, c), registers the triangle with a, b and c
-    // in that order and computes the normal. Returns this.
+    // context; a context is dropped, not freed), sets the vertices (a, b, c),
+    // registers the triangle with a, b and c in that order and computes the
+    // normal. Returns this.
     StlTriangle* init(StlVertex* a, StlVertex* b, StlVertex* c);
     // The same with the shell set (used when a stored mesh is read back).
     StlTriangle* initInShell(StlShell* s, StlVertex* a, StlVertex* b, StlVertex* c);
@@ -109,6 +114,11 @@ public:
     // The vertex opposite side k (side 0 -> vertex 2, 1 -> 0, 2 -> 1).
     StlVertex* oppositeVertex(int side) const { return vertices[(side + 2) % 3]; }
 };
+
+// A million-triangle mesh holds a million of these: the cut context, needed by
+// a few hundred triangles during a cut, lives in a side table so that every
+// record stays this small.
+static_assert(sizeof(void*) != 8 || sizeof(StlTriangle) == 88, "StlTriangle grew");
 
 // Half the length of (p1 - p0) × (p2 - p0).
 double triangleArea(const StlTriangle* t);

@@ -12,6 +12,7 @@
 #include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
+#include "topolib/TriangleCutContexts.h"
 #include "topolib/TriangleIntersection.h"
 
 #include <algorithm>
@@ -139,9 +140,7 @@ StlObject* TriangleCutter::meshOf(const StlTriangle* t) { return t->shell ? t->s
 // ---- Recording and intersecting pairs --------------------------------------------
 
 int TriangleCutter::recordCutter(StlTriangle* t, StlTriangle* other) {
-    if (!t->cut)
-        t->cut = new TriangleCutContext(t);
-    t->cut->addCutter(other);
+    ensureCutContext(t)->addCutter(other);
     return 0;
 }
 
@@ -161,8 +160,8 @@ int TriangleCutter::intersectTrianglePairs(TriangleCutContext* ctx, std::vector<
         }
         if (!b->isDeleted() && !a->isDeleted())
             intersectPair(a, b, shortPairs);
-        if (b->cut)
-            b->cut->removeCutter(a);
+        if (TriangleCutContext* other = cutContext(b))
+            other->removeCutter(a);
     }
     ctx->cutters.clear();
     return 1;
@@ -347,8 +346,7 @@ int TriangleCutter::makeSegments(StlTriangle* a, const double hits[2][3], const 
 }
 
 int TriangleCutter::addSegmentToTriangle(StlTriangle* t, CutSegment s, const int codes[2]) {
-    if (!t->cut)
-        t->cut = new TriangleCutContext(t);
+    TriangleCutContext* ctx = ensureCutContext(t);
     const int c0 = codes[0];
     const int c1 = codes[1];
     if (c0 <= 0) {
@@ -369,7 +367,7 @@ int TriangleCutter::addSegmentToTriangle(StlTriangle* t, CutSegment s, const int
             s.kind = kSegmentAlongEdge;
         }
     }
-    t->cut->addSegment(s);
+    ctx->addSegment(s);
     return 0;
 }
 
@@ -382,10 +380,11 @@ int TriangleCutter::prepareVertexMove(StlVertex* v, const double target[3]) {
         if (i >= v->triangleCount())
             continue;
         StlTriangle* t = v->triangle(i);
-        if (t->isDeleted() || !t->cut)
+        TriangleCutContext* ctx = t->isDeleted() ? nullptr : cutContext(t);
+        if (!ctx)
             continue;
         const int k = t->vertices[0] == v ? 0 : t->vertices[1] == v ? 1 : 2;
-        moveTriangleVertex(t->cut, k, target);
+        moveTriangleVertex(ctx, k, target);
     }
     return 0;
 }
@@ -426,8 +425,8 @@ int TriangleCutter::moveTriangleVertex(TriangleCutContext* ctx, int k, const dou
 
 int TriangleCutter::forgetCutters(TriangleCutContext* ctx) {
     for (StlTriangle* c : ctx->cutters)
-        if (c->cut)
-            c->cut->removeCutter(ctx->triangle);
+        if (TriangleCutContext* other = cutContext(c))
+            other->removeCutter(ctx->triangle);
     return 0;
 }
 

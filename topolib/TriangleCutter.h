@@ -37,8 +37,9 @@ struct CutSegment {
 
 // The working state of one triangle crossed by the other mesh of a cut: the
 // triangles of the other mesh that cross it, the segments along which they do,
-// and the pieces of its replacement. Hung on the triangle (StlTriangle::cut) from
-// the first recorded cutter or segment until the triangle has been replaced.
+// and the pieces of its replacement. Filed for the triangle (cutContext(), see
+// TriangleCutContexts.h) from the first recorded cutter or segment until the
+// triangle has been replaced.
 class TriangleCutContext {
 public:
     explicit TriangleCutContext(StlTriangle* t) : triangle(t) {}

@@ -9,6 +9,7 @@
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
+#include "topolib/TriangleCutContexts.h"
 #include "topolib/TriangleCutter.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <new>
 #include <vector>
 
 using namespace topolib;
@@ -42,23 +44,17 @@ CutSegment segment(StlVertex* a, StlVertex* b, uint8_t aOn, uint8_t bOn, uint8_t
     return s;
 }
 
-TriangleCutContext* contextOf(StlTriangle* t) {
-    if (!t->cut)
-        t->cut = new TriangleCutContext(t);
-    return t->cut;
-}
-
 // Frees t's cut context, as the boolean does once a cut is over.
 void freeCut(StlTriangle* t) {
-    delete t->cut;
-    t->cut = nullptr;
+    delete cutContext(t);
+    setCutContext(t, nullptr);
 }
 
 // Replaces t as StlObject::deleteTriangles does; returns retriangulate's result.
 int replace(StlTriangle* t) {
     t->setDeleted(true);
     t->detachFromEdges();
-    const int r = TriangleCutter::retriangulate(t->cut);
+    const int r = TriangleCutter::retriangulate(cutContext(t));
     freeCut(t);
     return r;
 }
@@ -100,8 +96,8 @@ TEST(TriangleCutter, crossingPairFilesOneSegmentWithEachTriangleByWhereItsEndsLi
         auto b = buildMeshWithOctree(c.other);
         std::vector<ShortPair> shortPairs;
         ASSERT_TRUE(TriangleCutter::intersectPair(a->triangle(0), b->triangle(0), shortPairs)) << c.name;
-        const TriangleCutContext* ca = a->triangle(0)->cut;
-        const TriangleCutContext* cb = b->triangle(0)->cut;
+        const TriangleCutContext* ca = cutContext(a->triangle(0));
+        const TriangleCutContext* cb = cutContext(b->triangle(0));
         ASSERT_TRUE(ca && cb) << c.name;
         ASSERT_EQ(ca->segments.size(), 1u) << c.name;
         ASSERT_EQ(cb->segments.size(), 1u) << c.name;
@@ -134,7 +130,7 @@ TEST(TriangleCutter, trianglesTouchingInOnePointFileNothing) {
     auto b = buildMeshWithOctree({{{{2, 2, 0}, {4, 2, 5}, {0, 2, 5}}}});
     std::vector<ShortPair> shortPairs;
     EXPECT_FALSE(TriangleCutter::intersectPair(a->triangle(0), b->triangle(0), shortPairs));
-    EXPECT_TRUE(!a->triangle(0)->cut || a->triangle(0)->cut->segments.empty());
+    EXPECT_TRUE(!cutContext(a->triangle(0)) || cutContext(a->triangle(0))->segments.empty());
     freeCut(a->triangle(0));
     freeCut(b->triangle(0));
 }
@@ -145,18 +141,18 @@ TEST(TriangleCutter, contextListsEachCutterOnceAndRefusesTinySegments) {
     StlTriangle other;
     TriangleCutter::recordCutter(t, &other);
     TriangleCutter::recordCutter(t, &other);
-    EXPECT_EQ(t->cut->cutters.size(), 1u);
+    EXPECT_EQ(cutContext(t)->cutters.size(), 1u);
     StlVertex* p = at(*m, 1, 1);
     StlVertex* q = at(*m, 1 + 5e-7, 1);
-    EXPECT_EQ(t->cut->addSegment(segment(p, q, 0, 0, kSegmentInside)), 0);
-    EXPECT_EQ(t->cut->addSegment(segment(p, at(*m, 2, 1), 0, 0, kSegmentInside)), 1);
+    EXPECT_EQ(cutContext(t)->addSegment(segment(p, q, 0, 0, kSegmentInside)), 0);
+    EXPECT_EQ(cutContext(t)->addSegment(segment(p, at(*m, 2, 1), 0, 0, kSegmentInside)), 1);
     freeCut(t);
 }
 
 TEST(TriangleCutter, crossingResolutionSplitsDeduplicatesAndCutsBackOverlaps) {
     auto m = baseFacet();
     StlTriangle* t = m->triangle(0);
-    TriangleCutContext* ctx = contextOf(t);
+    TriangleCutContext* ctx = ensureCutContext(t);
     // Two segments crossing inside: kind 3 from edge 2 to edge 0, and an inner one.
     StlVertex* a = at(*m, 0, 3);
     StlVertex* b = at(*m, 6, 0);
@@ -204,7 +200,7 @@ TEST(TriangleCutter, crossingResolutionSplitsDeduplicatesAndCutsBackOverlaps) {
 TEST(TriangleCutter, crossingResolutionGivesUpWhenItsBudgetRunsOut) {
     auto m = baseFacet();
     StlTriangle* t = m->triangle(0);
-    TriangleCutContext* ctx = contextOf(t);
+    TriangleCutContext* ctx = ensureCutContext(t);
     ctx->segments.push_back(segment(at(*m, 0, 3), at(*m, 6, 0), 1, 1, kSegmentAcross));
     ctx->segments.push_back(segment(at(*m, 1, 1), at(*m, 5, 2.5), 0, 0, kSegmentInside));
     EXPECT_EQ(TriangleCutter::splitCrossingSegments(ctx, 1), -1);
@@ -227,7 +223,7 @@ TEST(TriangleCutter, cutTriangleIsReplacedByPiecesThatCoverItAndFollowTheCut) {
     for (const Case& c : cases) {
         auto m = baseFacet();
         StlTriangle* t = m->triangle(0);
-        TriangleCutContext* ctx = contextOf(t);
+        TriangleCutContext* ctx = ensureCutContext(t);
         std::vector<std::pair<StlVertex*, StlVertex*>> ends;
         for (std::size_t i = 0; i < c.segments.size(); ++i) {
             const auto& s = c.segments[i];
@@ -255,7 +251,7 @@ TEST(TriangleCutter, cutTriangleIsReplacedByPiecesThatCoverItAndFollowTheCut) {
 TEST(TriangleCutter, chainOutsideEveryPieceGivesTheTriangleUp) {
     auto m = baseFacet();
     StlTriangle* t = m->triangle(0);
-    TriangleCutContext* ctx = contextOf(t);
+    TriangleCutContext* ctx = ensureCutContext(t);
     // A chain beyond the long edge: its midpoint lies in no piece.
     ctx->segments.push_back(segment(at(*m, 8, 8), at(*m, 9, 7), 0, 0, kSegmentInside));
     EXPECT_EQ(TriangleCutter::retriangulate(ctx), -1);
@@ -268,13 +264,45 @@ TEST(TriangleCutter, chainOutsideEveryPieceGivesTheTriangleUp) {
 TEST(TriangleCutter, retriangulationForTheMeshCountsFailuresAndFreesTheContext) {
     auto m = baseFacet();
     StlTriangle* t = m->triangle(0);
-    TriangleCutContext* ctx = contextOf(t);
+    TriangleCutContext* ctx = ensureCutContext(t);
     ctx->segments.push_back(segment(at(*m, 8, 8), at(*m, 9, 7), 0, 0, kSegmentInside));
     TriangleCutter::resetFailureCount();
     t->setDeleted(true);
     t->detachFromEdges();
     TriangleCutter::retriangulateForMesh(*m, t);
     EXPECT_EQ(TriangleCutter::failureCount(), 1u);
-    EXPECT_EQ(t->cut, nullptr);
+    EXPECT_EQ(cutContext(t), nullptr);
     TriangleCutter::resetFailureCount();
+}
+
+TEST(TriangleCutContexts, aContextIsSeenOnlyByTheRecordItWasFiledFor) {
+    const std::size_t before = cutContextCount();
+    TriangleCutContext first(nullptr), second(nullptr);
+
+    // A record made where a freed one lay (no reset in between, so the table
+    // still holds the freed one's entry) starts without a context; filing one
+    // replaces the old entry, and reset() takes it out again.
+    alignas(StlTriangle) unsigned char slot[sizeof(StlTriangle)];
+    setCutContext(new (slot) StlTriangle(), &first);
+    StlTriangle* fresh = new (slot) StlTriangle();
+    EXPECT_EQ(cutContext(fresh), nullptr);
+    setCutContext(fresh, &second);
+    EXPECT_EQ(cutContext(fresh), &second);
+    EXPECT_EQ(cutContextCount(), before + 1);
+    fresh->reset();
+    EXPECT_EQ(cutContext(fresh), nullptr);
+    EXPECT_EQ(cutContextCount(), before);
+
+    // A mesh released in the middle of a cut takes its triangles' entries with
+    // it; the contexts stay with whoever filed them.
+    auto m = buildMeshWithOctree(meshfixtures::cube(10.0));
+    std::vector<std::unique_ptr<TriangleCutContext>> filed;
+    for (StlTriangle* t : m->triangles()) {
+        filed.push_back(std::make_unique<TriangleCutContext>(t));
+        setCutContext(t, filed.back().get());
+    }
+    EXPECT_EQ(cutContext(m->triangle(5)), filed[5].get());
+    EXPECT_EQ(cutContextCount(), before + m->triangles().size());
+    m.reset();
+    EXPECT_EQ(cutContextCount(), before);
 }

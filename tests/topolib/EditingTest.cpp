@@ -10,6 +10,7 @@
 #include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
+#include "topolib/TriangleCutContexts.h"
 
 #include <gtest/gtest.h>
 
@@ -165,8 +166,8 @@ TEST(MeshEditing, deletingCutTrianglesKeepsTopologyClosed) {
     StlTriangle* cut0 = mesh->triangle(0);
     StlTriangle* cut1 = mesh->triangle(5);
     StlTriangle* plain = mesh->triangle(7);
-    cut0->cut = context;
-    cut1->cut = context;
+    setCutContext(cut0, context);
+    setCutContext(cut1, context);
     mesh->setSlabState(0);
 
     std::vector<StlTriangle*> added;
@@ -176,7 +177,7 @@ TEST(MeshEditing, deletingCutTrianglesKeepsTopologyClosed) {
     EXPECT_TRUE(cut0->isDeleted());
     EXPECT_TRUE(cut1->isDeleted());
     EXPECT_FALSE(plain->isDeleted()) << "a triangle without a cut context is left alone";
-    EXPECT_EQ(cut0->cut, nullptr);
+    EXPECT_EQ(cutContext(cut0), nullptr);
     EXPECT_EQ(added.size(), 6u);
     EXPECT_EQ(liveTriangles(*mesh), 16);
     EXPECT_EQ(edgesOfClass(*mesh, kEdgeBoundary), 0);

@@ -10,12 +10,15 @@
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
+#include "topolib/TriangleCutContexts.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <memory>
 #include <random>
+#include <thread>
+#include <utility>
 #include <vector>
 
 using namespace topolib;
@@ -132,6 +135,34 @@ TEST(MeshBoolean, slicingTheDrilledCubeAtTheHoleGivesClosedOutlinesAroundIt) {
     }
     EXPECT_EQ(set->contours.size(), 2u);
     EXPECT_NEAR(net, 10.0 * (10.0 - 2.0 * halfWidth), 1e-4);
+}
+
+TEST(MeshBoolean, modelsDrilledOnSeveralThreadsAtOnceComeOutAsDrilledOneAtATime) {
+    // The cuts share the table of cut contexts; each must see only its own.
+    const Point axes[] = {{1, 0, 0}, {0, 1, 0.3}, {0.2, 0.1, 1}, {1, 1, 1}};
+    constexpr std::size_t kModels = sizeof(axes) / sizeof(axes[0]);
+    auto drilled = [&](std::size_t i) {
+        auto model = buildMeshWithOctree(meshfixtures::icosphere(10.0, 3));
+        auto tool = drill({0.5, 0.3, 0.2}, axes[i], 2.0, 30.0);
+        MeshBoolean op(model.get(), tool.get());
+        const bool ok = op.subtract() && op.cutTargetTriangles() > 0;
+        return std::make_pair(ok, fingerprintOf(*model));
+    };
+    const std::size_t contextsBefore = cutContextCount();
+    std::vector<std::pair<bool, Fingerprint>> alone, together(kModels);
+    for (std::size_t i = 0; i < kModels; ++i)
+        alone.push_back(drilled(i));
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < kModels; ++i)
+        threads.emplace_back([&, i] { together[i] = drilled(i); });
+    for (std::thread& t : threads)
+        t.join();
+    for (std::size_t i = 0; i < kModels; ++i) {
+        EXPECT_TRUE(alone[i].first) << "axis " << i;
+        EXPECT_TRUE(together[i].first) << "axis " << i;
+        EXPECT_TRUE(together[i].second == alone[i].second) << "axis " << i;
+    }
+    EXPECT_EQ(cutContextCount(), contextsBefore);
 }
 
 TEST(MeshBoolean, holeThatMissesTheModelLeavesItUnchanged) {

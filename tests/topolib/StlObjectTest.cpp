@@ -6,6 +6,7 @@
 #include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
+#include "topolib/TriangleCutContexts.h"
 #include "topolib/TriangleCutter.h"
 
 #include <gtest/gtest.h>
@@ -242,17 +243,17 @@ TEST(StlObject, copyTakesRecordsAndMeasuresButNoEdges) {
     StlTriangle* cutTriangle = src->triangle(2);
     TriangleCutter::recordCutter(cutTriangle, src->triangle(7));
     TriangleCutter::recordCutter(cutTriangle, src->triangle(9));
-    ASSERT_EQ(cutTriangle->cut->cutters.size(), 2u);
+    ASSERT_EQ(cutContext(cutTriangle)->cutters.size(), 2u);
     CutSegment segment;
     segment.a = cutTriangle->vertices[0];
     segment.b = cutTriangle->vertices[1];
     segment.aOnOutline = 1;
-    cutTriangle->cut->segments.push_back(segment);
+    cutContext(cutTriangle)->segments.push_back(segment);
     StlObject withCut(*src);
     src->copyMeshTo(&withCut);
-    const TriangleCutContext* context = withCut.triangle(2)->cut;
+    const TriangleCutContext* context = cutContext(withCut.triangle(2));
     ASSERT_NE(context, nullptr);
-    EXPECT_NE(context, cutTriangle->cut);
+    EXPECT_NE(context, cutContext(cutTriangle));
     EXPECT_EQ(context->triangle, withCut.triangle(2));
     ASSERT_EQ(context->cutters.size(), 2u);
     EXPECT_EQ(context->cutters[0], withCut.triangle(7));
@@ -263,8 +264,8 @@ TEST(StlObject, copyTakesRecordsAndMeasuresButNoEdges) {
     EXPECT_EQ(context->segments[0].aOnOutline, 1);
     for (StlObject* m : {src.get(), &withCut})
         for (StlTriangle* t : m->triangles()) {
-            delete t->cut;
-            t->cut = nullptr;
+            delete cutContext(t);
+            setCutContext(t, nullptr);
         }
 
     StlObject empty, target;
