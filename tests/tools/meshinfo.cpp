@@ -24,6 +24,8 @@
 // live triangles, boundary and nonmanifold the edges of class 2 and 3 that still
 // have a live triangle, unpaired the edges with live triangles but not exactly two;
 // volume is enclosed by the live triangles; ms is the subtraction alone.
+//
+// meshinfo FILE --fill-holes: fills every open rim instead (meshinfo_fillholes.cpp).
 
 #include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
@@ -125,6 +127,7 @@ int runProject(int argc, char** argv);
 int runOpen(int argc, char** argv);
 int runGcode(int argc, char** argv);
 int runScene(int argc, char** argv);
+int runFillHoles(int argc, char** argv);
 
 int main(int argc, char** argv) {
     if (argc >= 4 && std::strcmp(argv[2], "--gcode") == 0)
@@ -135,6 +138,8 @@ int main(int argc, char** argv) {
         return runOpen(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "--scene") == 0)
         return runScene(argc, argv);
+    if (argc == 3 && std::strcmp(argv[2], "--fill-holes") == 0)
+        return runFillHoles(argc, argv);
     if (argc >= 3 && std::strcmp(argv[2], "--hollow") == 0)
         return runHollow(argc, argv);
     if (argc >= 3 && std::strcmp(argv[2], "--support") == 0) {
