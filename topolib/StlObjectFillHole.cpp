@@ -1,6 +1,7 @@
 // Hole filling: turning an open rim into a polygon (closing a broken rim along the
 // shortest edge chain over the surface) and covering hole polygons with triangles.
 #include "topolib/FillPolygon.h"
+#include "topolib/GeoDistance.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
@@ -25,16 +26,6 @@ std::size_t countMarkedTriangles(const StlObject& mesh) {
         n += t->walkMark() != 0 ? 1 : 0;
     return n;
 }
-
-bool searchLeftNoState(const StlObject& mesh, const std::vector<StlVertex*>& touched) {
-    for (const StlVertex* v : touched)
-        if (v->extension || (v->flags & StlVertex::kMarkMask) != 0)
-            return false;
-    for (const StlVertex* v : mesh.vertices())
-        if (v->extension && dynamic_cast<const GeoDistanceVertex*>(v->extension))
-            return false;
-    return true;
-}
 #endif
 
 } // namespace
@@ -45,8 +36,8 @@ int StlObject::findGeodesicPath(StlVertex* source, StlVertex* goal, std::deque<S
 #ifndef NDEBUG
     const std::size_t markedBefore = countMarkedTriangles(*this);
 #endif
-    auto* start = new GeoDistanceVertex();
-    source->extension = start;
+    GeoDistanceTable geo;
+    geo[source]; // distance 0, no predecessor
     source->flags = (source->flags & ~StlVertex::kMarkMask) | kHasDistance;
 
     std::vector<StlVertex*> touched{source};
@@ -64,7 +55,7 @@ int StlObject::findGeodesicPath(StlVertex* source, StlVertex* goal, std::deque<S
                 if (t->isDeleted() || t->walkMark() != 0)
                     continue;
                 const std::size_t before = next.size();
-                if (GeoDistanceVertex::relaxTriangle(t, next, x, goal))
+                if (GeoDistanceVertex::relaxTriangle(t, geo, next, x, goal))
                     reached = true;
                 for (std::size_t k = before; k < next.size(); ++k) {
                     next[k]->flags = (next[k]->flags & ~StlVertex::kMarkMask) | kHasDistance;
@@ -80,26 +71,21 @@ int StlObject::findGeodesicPath(StlVertex* source, StlVertex* goal, std::deque<S
         ++layerNumber;
     }
 
-    if (reached && goal->extension) {
-        if (const auto* g = dynamic_cast<const GeoDistanceVertex*>(goal->extension)) {
-            // The cap ends the walk even if the predecessor links formed a loop.
-            StlVertex* p = g->predecessor;
-            for (uint32_t n = 0; p && p != source && n < layerNumber + 5; ++n) {
-                out.push_front(p);
-                const auto* gp = dynamic_cast<const GeoDistanceVertex*>(p->extension);
-                p = gp ? gp->predecessor : nullptr;
-            }
+    const auto g = geo.find(goal);
+    if (reached && g != geo.end()) {
+        // The cap ends the walk even if the predecessor links formed a loop.
+        StlVertex* p = g->second.predecessor;
+        for (uint32_t n = 0; p && p != source && n < layerNumber + 5; ++n) {
+            out.push_front(p);
+            const auto gp = geo.find(p);
+            p = gp != geo.end() ? gp->second.predecessor : nullptr;
         }
     }
 
-    for (StlVertex* v : touched) {
-        delete v->extension;
-        v->extension = nullptr;
+    for (StlVertex* v : touched)
         v->flags &= ~StlVertex::kMarkMask;
-    }
     for (StlTriangle* t : swept)
         t->setWalkMark(0);
-    assert(searchLeftNoState(*this, touched));
     assert(countMarkedTriangles(*this) == markedBefore);
     return 0;
 }

@@ -9,8 +9,6 @@
 
 namespace topolib {
 
-VBExtensionField::~VBExtensionField() = default;
-
 StlVertex::~StlVertex() {
     if (m_ownsList)
         std::free(m_list);

@@ -3,37 +3,12 @@
 #include "topolib/Vector3D.h"
 
 #include <cstdint>
-#include <deque>
 
 namespace topolib {
 
 class StlTriangle;
 class StlEdge;
 class StlShell;
-class StlVertex;
-
-// Base of the extension records an algorithm may hang on a vertex for the length
-// of its run (hole filling hangs a GeoDistanceVertex). The mesh never deletes an
-// extension: the algorithm that hangs it removes it.
-class VBExtensionField {
-public:
-    virtual ~VBExtensionField();
-};
-
-// Geodesic bookkeeping of the hole filler: the vertex it was reached from and the
-// distance along the surface.
-class GeoDistanceVertex : public VBExtensionField {
-public:
-    StlVertex* predecessor = nullptr;
-    double distance = 0.0;
-
-    // One step of the geodesic distance propagation over triangle t, expanding
-    // `from`: corners without an extension get one (appended to reached) with the
-    // distance through their nearest reached neighbour; the others are relaxed.
-    // Returns whether target is a corner of t. Defined with the triangle kernels.
-    static bool relaxTriangle(StlTriangle* t, std::deque<StlVertex*>& reached, StlVertex* from,
-                              StlVertex* target);
-};
 
 // One distinct point of a mesh with the list of triangles that use it.
 //
@@ -54,7 +29,6 @@ public:
     StlVertex& operator=(const StlVertex&) = delete;
 
     Vector3D pos;                         // the position
-    VBExtensionField* extension = nullptr; // borrowed, see VBExtensionField
     int32_t index = -1;                   // position in the mesh's vertex vector; -1 while unplaced
     uint32_t flags = 0;                   // bits 0-1: the two-bit mark; other bits unused
 
@@ -133,6 +107,11 @@ private:
     uint16_t m_capacity = 0;
     bool m_ownsList = false;
 };
+
+// A big mesh holds millions of vertices, so their record is kept at 48 bytes on
+// 64-bit builds: the position, index and flags, the list pointer and its counts.
+// Algorithms that need more per vertex keep it in tables of their own.
+static_assert(sizeof(void*) != 8 || sizeof(StlVertex) == 48, "StlVertex grew past 48 bytes");
 
 // True when all three components are finite (neither infinite nor NaN).
 bool isFiniteVector(const double v[3]);

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <vector>
 #include <deque>
+#include <map>
 #include <memory>
 
 using topolib::FillPolygon;
@@ -238,10 +239,8 @@ TEST(FillHole, shortestSurfaceChainAvoidsMarkedTrianglesAndCleansUp) {
     ASSERT_EQ(path.size(), 4u);
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(path[i], at(i + 1, 0));
-    for (const StlVertex* v : mesh->vertices()) {
-        EXPECT_EQ(v->extension, nullptr);
+    for (const StlVertex* v : mesh->vertices())
         EXPECT_EQ(v->mark(), 0u);
-    }
     EXPECT_TRUE(noTriangleMarks(*mesh));
 
     // With the middle square's triangles marked the goal cannot be reached: the
@@ -252,6 +251,81 @@ TEST(FillHole, shortestSurfaceChainAvoidsMarkedTrianglesAndCleansUp) {
     std::deque<StlVertex*> blocked{at(0, 1)};
     mesh->findGeodesicPath(at(0, 0), at(5, 0), blocked);
     EXPECT_EQ(blocked.size(), 1u);
+}
+
+TEST(FillHole, surfaceChainOnAnUnevenGridGoesAroundMarkedTrianglesAlongEdges) {
+    // A 9 × 9 grid of unevenly placed points on a wavy surface, its squares split
+    // along alternating diagonals, so that distances differ everywhere and the
+    // chain's choices follow from the relaxation order. The triangles of columns
+    // 4 and 5 below row 6 are marked: the chain has to go round their end.
+    constexpr int n = 9;
+    auto point = [](int i, int j) -> meshfixtures::Point {
+        return {i + 0.3 * std::sin(1.7 * i + 2.3 * j), j + 0.3 * std::cos(2.9 * i - 1.1 * j),
+                0.5 * std::sin(0.8 * i) * std::cos(0.6 * j)};
+    };
+    meshfixtures::TriangleSoup soup;
+    for (int i = 0; i + 1 < n; ++i)
+        for (int j = 0; j + 1 < n; ++j) {
+            const auto a = point(i, j), b = point(i + 1, j), c = point(i + 1, j + 1), d = point(i, j + 1);
+            if ((i + j) % 2 == 0) {
+                soup.push_back({{a, b, c}});
+                soup.push_back({{a, c, d}});
+            } else {
+                soup.push_back({{a, b, d}});
+                soup.push_back({{b, c, d}});
+            }
+        }
+    auto mesh = meshfixtures::buildMesh(soup);
+    std::map<const StlVertex*, std::pair<int, int>> cell;
+    std::vector<StlVertex*> grid(n * n, nullptr);
+    for (StlVertex* v : mesh->vertices())
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < n; ++j) {
+                const auto p = point(i, j);
+                if (v->pos == asImported(p[0], p[1], p[2])) {
+                    grid[i * n + j] = v;
+                    cell[v] = {i, j};
+                }
+            }
+    ASSERT_EQ(cell.size(), std::size_t(n * n));
+    std::size_t marked = 0;
+    for (StlTriangle* t : mesh->triangles()) {
+        int lo = n, hi = -1, top = -1;
+        for (const StlVertex* v : t->vertices) {
+            lo = std::min(lo, cell[v].first);
+            hi = std::max(hi, cell[v].first);
+            top = std::max(top, cell[v].second);
+        }
+        if (lo == 4 && hi == 5 && top <= 6) {
+            t->setWalkMark(1);
+            ++marked;
+        }
+    }
+    ASSERT_EQ(marked, 12u);
+
+    StlVertex* source = grid[0 * n + 1];
+    StlVertex* goal = grid[8 * n + 2];
+    std::deque<StlVertex*> path;
+    mesh->findGeodesicPath(source, goal, path);
+    std::vector<std::pair<int, int>> cells;
+    for (const StlVertex* v : path)
+        cells.push_back(cell[v]);
+    // Up the diagonal, over the marked block's top corners and down again.
+    const std::vector<std::pair<int, int>> expected = {{0, 2}, {1, 3}, {2, 4}, {3, 5}, {4, 6},
+                                                       {5, 6}, {5, 5}, {6, 4}, {7, 3}};
+    EXPECT_EQ(cells, expected);
+    // Every step is an edge of the mesh.
+    path.push_front(source);
+    path.push_back(goal);
+    for (std::size_t k = 0; k + 1 < path.size(); ++k)
+        EXPECT_NE(StlVertex::findEdgeTo(path[k], path[k + 1]), nullptr) << k;
+    // The marks set by the caller stay; the search's own are gone.
+    std::size_t stillMarked = 0;
+    for (const StlTriangle* t : mesh->triangles())
+        stillMarked += t->walkMark() != 0 ? 1 : 0;
+    EXPECT_EQ(stillMarked, marked);
+    for (const StlVertex* v : mesh->vertices())
+        EXPECT_EQ(v->mark(), 0u);
 }
 
 TEST(ShellRimCaps, capsCoverEveryRimWithFreeStandingTriangles) {

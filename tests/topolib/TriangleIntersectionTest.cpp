@@ -1,4 +1,5 @@
 #include "topolib/TriangleIntersection.h"
+#include "topolib/GeoDistance.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
@@ -200,60 +201,40 @@ TEST(TriangleBox, growingAnEmptyBoxGivesTheTrianglesBounds) {
     EXPECT_EQ(Vector3D(hi), Vector3D(2, 5, 7));
 }
 
-namespace {
-
-double geoDistance(const StlVertex& v) {
-    return static_cast<GeoDistanceVertex*>(v.extension)->distance;
-}
-const StlVertex* geoPredecessor(const StlVertex& v) {
-    return static_cast<GeoDistanceVertex*>(v.extension)->predecessor;
-}
-void releaseGeo(LoneTriangle& t) {
-    for (StlVertex& v : t.v) {
-        delete v.extension;
-        v.extension = nullptr;
-    }
-}
-
-} // namespace
-
 TEST(GeodesicStep, newCornersTakeTheirNearestReachedNeighbour) {
     LoneTriangle t({0, 0, 0}, {3, 0, 0}, {0, 4, 0});
-    auto* start = new GeoDistanceVertex();
-    start->distance = 0.0;
-    t.v[0].extension = start;
+    GeoDistanceTable geo;
+    geo[&t.v[0]].distance = 0.0;
     std::deque<StlVertex*> reached;
-    EXPECT_TRUE(GeoDistanceVertex::relaxTriangle(&t.t, reached, &t.v[0], &t.v[2]));
+    EXPECT_TRUE(GeoDistanceVertex::relaxTriangle(&t.t, geo, reached, &t.v[0], &t.v[2]));
     ASSERT_EQ(reached.size(), 2u);
     EXPECT_EQ(reached[0], &t.v[1]);
     EXPECT_EQ(reached[1], &t.v[2]);
-    EXPECT_DOUBLE_EQ(geoDistance(t.v[1]), 3.0);
-    EXPECT_EQ(geoPredecessor(t.v[1]), &t.v[0]);
-    EXPECT_DOUBLE_EQ(geoDistance(t.v[2]), 4.0); // via v0, not 5 + 3 via v1
-    EXPECT_EQ(geoPredecessor(t.v[2]), &t.v[0]);
-    EXPECT_FALSE(GeoDistanceVertex::relaxTriangle(&t.t, reached, &t.v[1], nullptr));
+    EXPECT_DOUBLE_EQ(geo[&t.v[1]].distance, 3.0);
+    EXPECT_EQ(geo[&t.v[1]].predecessor, &t.v[0]);
+    EXPECT_DOUBLE_EQ(geo[&t.v[2]].distance, 4.0); // via v0, not 5 + 3 via v1
+    EXPECT_EQ(geo[&t.v[2]].predecessor, &t.v[0]);
+    EXPECT_FALSE(GeoDistanceVertex::relaxTriangle(&t.t, geo, reached, &t.v[1], nullptr));
     EXPECT_EQ(reached.size(), 2u);
-    releaseGeo(t);
+    EXPECT_EQ(geo.size(), 3u);
 }
 
 TEST(GeodesicStep, onlyTheSecondCandidateReachedAndExistingCornersRelaxed) {
     LoneTriangle t({0, 0, 0}, {3, 0, 0}, {0, 4, 0});
-    auto* g2 = new GeoDistanceVertex();
-    g2->distance = 1.5;
-    t.v[2].extension = g2;
+    GeoDistanceTable geo;
+    geo[&t.v[2]].distance = 1.5;
     std::deque<StlVertex*> reached;
-    EXPECT_FALSE(GeoDistanceVertex::relaxTriangle(&t.t, reached, &t.v[2], nullptr));
-    EXPECT_DOUBLE_EQ(geoDistance(t.v[0]), 5.5); // |v0 - v2| + 1.5; v1 is not reached yet
-    EXPECT_EQ(geoPredecessor(t.v[0]), &t.v[2]);
-    EXPECT_DOUBLE_EQ(geoDistance(t.v[1]), 6.5); // 5 + 1.5 beats 3 + 5.5
-    EXPECT_EQ(geoPredecessor(t.v[1]), &t.v[2]);
+    EXPECT_FALSE(GeoDistanceVertex::relaxTriangle(&t.t, geo, reached, &t.v[2], nullptr));
+    EXPECT_DOUBLE_EQ(geo[&t.v[0]].distance, 5.5); // |v0 - v2| + 1.5; v1 is not reached yet
+    EXPECT_EQ(geo[&t.v[0]].predecessor, &t.v[2]);
+    EXPECT_DOUBLE_EQ(geo[&t.v[1]].distance, 6.5); // 5 + 1.5 beats 3 + 5.5
+    EXPECT_EQ(geo[&t.v[1]].predecessor, &t.v[2]);
 
     // A corner reached before with a longer way is relaxed from the expanded vertex.
-    static_cast<GeoDistanceVertex*>(t.v[1].extension)->distance = 100.0;
-    static_cast<GeoDistanceVertex*>(t.v[0].extension)->distance = 0.0;
-    GeoDistanceVertex::relaxTriangle(&t.t, reached, &t.v[0], nullptr);
-    EXPECT_DOUBLE_EQ(geoDistance(t.v[1]), 3.0);
-    EXPECT_EQ(geoPredecessor(t.v[1]), &t.v[0]);
-    EXPECT_DOUBLE_EQ(geoDistance(t.v[2]), 1.5);
-    releaseGeo(t);
+    geo[&t.v[1]].distance = 100.0;
+    geo[&t.v[0]].distance = 0.0;
+    GeoDistanceVertex::relaxTriangle(&t.t, geo, reached, &t.v[0], nullptr);
+    EXPECT_DOUBLE_EQ(geo[&t.v[1]].distance, 3.0);
+    EXPECT_EQ(geo[&t.v[1]].predecessor, &t.v[0]);
+    EXPECT_DOUBLE_EQ(geo[&t.v[2]].distance, 1.5);
 }
