@@ -1,5 +1,6 @@
 // Overhang regions: their facets, outline and the planar grid of cones over them.
 #include "support/ConeShape.h"
+#include "support/RegionGrid.h"
 #include "support/ScopeGuard.h"
 #include "support/SupportArea.h"
 #include "support/SupportGen.h"
@@ -101,22 +102,22 @@ void AreaSupport::placeContacts(bool removeInternal) {
 
     const StlObject* m = mesh();
     const topolib::MeshOctree* tree = m != nullptr ? m->octree() : nullptr;
-    const int group = groupValue(AreaID); // as the group field reads back
     int made = 0;
-    for (long i = 0; i <= nx; ++i) {
-        const double x = boxMin.x + mx + static_cast<double>(i) * dx;
-        for (long j = 0; j <= ny; ++j) {
-            const double y = boxMin.y + my + static_cast<double>(j) * dy;
-            const double p[3] = {x, y, 0.0};
-            double z = 999999999999.0;
-            StlTriangle* hit = nullptr;
-            if (tree != nullptr)
-                tree->lowestTriangleAtXY(m->octreeOrigin(), m->octreeEdge(), p, group, &z, &hit);
-            if (hit == nullptr)
-                z = -10.0;
-            if (z > 0.0001) {
-                const double c[3] = {x, y, z};
-                addCone(c, hit->normal.data(), removeInternal);
+    // Without an octree the model has no searchable surface: no grid cone.
+    if (tree != nullptr) {
+        const int group = groupValue(AreaID); // as the group field reads back
+        const GridAxis xs{boxMin.x + mx, dx, nx};
+        const GridAxis ys{boxMin.y + my, dy, ny};
+        auto columnSearch = [&](const double p[3], double* z, StlTriangle** hit) {
+            tree->lowestTriangleAtXY(m->octreeOrigin(), m->octreeEdge(), p, group, z, hit);
+        };
+        // The facets that carry the group are this region's own: the owner
+        // clears every group before it generates and each region writes its id.
+        for (const GridHit& g : lowestFacetsOnGrid(triangles, group, xs, ys, columnSearch,
+                                                   owner != nullptr ? &owner->gridSearchWork : nullptr)) {
+            if (g.z > 0.0001) {
+                const double c[3] = {xs.at(g.i), ys.at(g.j), g.z};
+                addCone(c, g.facet->normal.data(), removeInternal);
                 ++made;
             }
         }

@@ -6,6 +6,10 @@
 
 namespace support {
 
+double ColumnLink::footDistanceSq(const ConeShape* a, const ConeShape* b) {
+    return (a->FootPoint - b->FootPoint).lengthSquared();
+}
+
 ColumnLink::~ColumnLink() {
     for (AbtShape* b : bars)
         delete b;

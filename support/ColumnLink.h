@@ -24,6 +24,10 @@ public:
     // Retires every bar (through the container when there is one) and empties the list.
     void destroyBars();
     ConeShape* other(const ConeShape* c) const { return c == first ? second : first; }
+    // The squared distance of the two foot points: cones keep their nearest links.
+    double lengthSq() const { return footDistanceSq(first, second); }
+    // What lengthSq would give for a link of a to b, before it exists.
+    static double footDistanceSq(const ConeShape* a, const ConeShape* b);
 
     ConeShape* first = nullptr;
     ConeShape* second = nullptr;

@@ -280,17 +280,14 @@ bool ConeShape::buildMesh() {
 }
 
 void ConeShape::trimLinks(std::vector<ColumnLink*>* removed) {
-    if (links.size() < 5)
+    if (links.size() <= kKeptLinks)
         return;
-    auto lengthSq = [](const AbtShape* l) {
-        const auto* link = static_cast<const ColumnLink*>(l);
-        return (link->first->FootPoint - link->second->FootPoint).lengthSquared();
-    };
+    auto lengthSq = [](const AbtShape* l) { return static_cast<const ColumnLink*>(l)->lengthSq(); };
     // Stable, so that equal lengths keep their order and two runs agree.
     std::stable_sort(links.begin(), links.end(),
                      [&](const AbtShape* a, const AbtShape* b) { return lengthSq(a) < lengthSq(b); });
     SupportGen* gen = container();
-    for (std::size_t i = 4; i < links.size(); ++i) {
+    for (std::size_t i = kKeptLinks; i < links.size(); ++i) {
         auto* link = static_cast<ColumnLink*>(links[i]);
         if (ConeShape* other = link->other(this); other != nullptr && other != this)
             other->removeLink(link);
@@ -302,7 +299,7 @@ void ConeShape::trimLinks(std::vector<ColumnLink*>* removed) {
             delete link;
         }
     }
-    links.resize(4);
+    links.resize(kKeptLinks);
 }
 
 void ConeShape::buildBars() {

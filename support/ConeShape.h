@@ -43,6 +43,8 @@ public:
     bool place();
     // Frees the cone's own mesh and the bars of every link it takes part in.
     void clearMesh();
+    // How many links trimLinks keeps.
+    static constexpr std::size_t kKeptLinks = 4;
     // Keeps the four links whose foot points are nearest; the others are removed
     // from both cones and retired, or, when `removed` is given, handed to the
     // caller there (bars intact) instead.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/AbtShape.h"
+#include "support/RegionGrid.h"
 #include "support/ShapeGrid.h"
 #include "support/SupportArea.h"
 #include "topolib/Vector3D.h"
@@ -183,6 +184,9 @@ public:
     std::vector<SupportAreaAbs*> areas;           // owned, in order
     std::vector<topolib::StlVertex*> baseVertices; // raft records, owned
     std::vector<topolib::StlTriangle*> baseTriangles;
+    // What the grid search of the last placement (generate, buildSupports,
+    // rebuildSupports) cost; regions placed by hand add to it.
+    GridSearchWork gridSearchWork;
 
     // Sanitised parameters as the pipeline uses them (finite, positive where a
     // division or a grid depends on them).
@@ -195,6 +199,8 @@ private:
     void retireArea(SupportAreaAbs* area);
     // A new link of first to second, registered with both.
     ColumnLink* makeLink(ConeShape* first, ConeShape* second);
+    // Links c to the cones of near (in order) and keeps c's nearest links.
+    void linkNearest(ConeShape* c, const std::vector<ConeShape*>& near);
 
     // What committing a user point did to the links of the cones that were
     // there before: their lists before and after, and the older links its trims

@@ -361,10 +361,12 @@ void SupportGen::linkNeighbourCones() {
     const double D = safeDensity();
     const double b = (2.1 * D) * (2.1 * D);
     std::vector<AbtShape*> found;
+    std::vector<ConeShape*> near;
     for (ConeShape* c : gatherCones()) {
         if (c->isDeleted())
             continue;
         found.clear();
+        near.clear();
         const double p[2] = {c->FootPoint.x, c->FootPoint.y};
         m_grid->queryNeighbourhood(p, found);
         for (AbtShape* s : found) {
@@ -374,10 +376,67 @@ void SupportGen::linkNeighbourCones() {
             const double dx = d->FootPoint.x - p[0], dy = d->FootPoint.y - p[1];
             const double s2 = dx * dx + dy * dy;
             if (a < s2 && s2 < b)
-                makeLink(c, d);
+                near.push_back(d);
         }
-        c->trimLinks();
+        linkNearest(c, near);
     }
+}
+
+// The links c ends up with when it is linked to every cone of near in turn and
+// then trimmed to its nearest: the same links, serials, list orders and
+// retirements, but a link that the trim would drop at once is never made. Cones
+// stacked over each other (many levels of a model) may put hundreds of
+// candidates in reach of every cone; making and retiring a link for each would
+// cost memory for the container's whole life.
+void SupportGen::linkNearest(ConeShape* c, const std::vector<ConeShape*>& near) {
+    const uint64_t firstSerial = m_linkSerial + 1;
+    m_linkSerial += near.size();
+    const std::size_t had = c->links.size();
+    auto make = [&](std::size_t k) {
+        auto* link = new ColumnLink(c, near[k]);
+        link->serial = firstSerial + k;
+        near[k]->addLink(link);
+        return link;
+    };
+    if (had + near.size() <= ConeShape::kKeptLinks) {
+        for (std::size_t k = 0; k < near.size(); ++k)
+            c->addLink(make(k));
+        return;
+    }
+    // The trim's order: by length, and among equal lengths the order of the
+    // list (the links c had, then the new ones in turn).
+    std::vector<std::pair<double, std::size_t>> ranked;
+    ranked.reserve(had + near.size());
+    for (std::size_t i = 0; i < had; ++i)
+        ranked.emplace_back(static_cast<const ColumnLink*>(c->links[i])->lengthSq(), i);
+    for (std::size_t k = 0; k < near.size(); ++k)
+        ranked.emplace_back(ColumnLink::footDistanceSq(c, near[k]), had + k);
+    const auto kept = ranked.begin() + static_cast<std::ptrdiff_t>(ConeShape::kKeptLinks);
+    std::partial_sort(ranked.begin(), kept, ranked.end());
+    // The new links are made in turn, so that each other cone lists them in
+    // the order the trim would have left them.
+    std::vector<ColumnLink*> made(near.size(), nullptr);
+    std::vector<std::size_t> madeNow;
+    for (auto it = ranked.begin(); it != kept; ++it) {
+        if (it->second >= had)
+            madeNow.push_back(it->second - had);
+    }
+    std::sort(madeNow.begin(), madeNow.end());
+    for (std::size_t k : madeNow)
+        made[k] = make(k);
+    std::vector<AbtShape*> links;
+    links.reserve(ConeShape::kKeptLinks);
+    for (auto it = ranked.begin(); it != kept; ++it)
+        links.push_back(it->second < had ? c->links[it->second] : made[it->second - had]);
+    for (auto it = kept; it != ranked.end(); ++it) {
+        if (it->second >= had)
+            continue;
+        auto* link = static_cast<ColumnLink*>(c->links[it->second]);
+        if (ConeShape* other = link->other(c); other != nullptr && other != c)
+            other->removeLink(link);
+        retire(link);
+    }
+    c->links.swap(links);
 }
 
 void SupportGen::buildSupports(const Progress& progress) { placeAndBuild(progress, false); }
@@ -388,6 +447,7 @@ void SupportGen::rebuildSupports(const Progress& progress) { placeAndBuild(progr
 // placed before), then the cones are thinned, linked and meshed.
 void SupportGen::placeAndBuild(const Progress& progress, bool reset) {
     buildGrid();
+    gridSearchWork = GridSearchWork();
     const std::size_t n = areas.size();
     for (std::size_t i = 0; i < n; ++i) {
         if (reset)

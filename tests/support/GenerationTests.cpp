@@ -5,6 +5,7 @@
 #include "support/ConeShape.h"
 #include "support/CylinderBar.h"
 #include "support/SupportGen.h"
+#include "topolib/MeshOctree.h"
 
 #include <gtest/gtest.h>
 
@@ -427,4 +428,79 @@ TEST(Generation, variedModelsKeepTheConeAndBarRulesThroughRebuilds) {
         EXPECT_EQ(all.size(), cones(*h.gen, false).size());
     }
     EXPECT_GT(totalBars, 0u);
+}
+
+// A soup of large random facets (every vertical line crosses hundreds of them)
+// and a stack of plates (every cone has hundreds of others within linking
+// reach, on the plates above and below): the grid search of the placement
+// tests each facet only at the grid points of its own box, asks the octree
+// only to break exact ties, and still answers as the octree does point by
+// point; linking makes no link that the trim drops at once, so the retired
+// links stay within four per cone instead of growing with the stack.
+TEST(Generation, soupAndStackedPlatesKeepPlacementAndLinkingWorkInProportion) {
+    meshfixtures::TriangleSoup soup;
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> u(0.0, 100.0);
+    for (int i = 0; i < 3000; ++i) {
+        meshfixtures::Facet f;
+        for (auto& p : f.v)
+            p = {u(rng), u(rng), 5.0 + u(rng)};
+        soup.push_back(f);
+    }
+    meshfixtures::TriangleSoup plates;
+    for (int k = 0; k < 30; ++k)
+        plates = meshfixtures::concatenated(plates, meshfixtures::box({40, 40, 1}, {0, 0, 5.0 + 12.0 * k}));
+    const std::pair<const char*, const meshfixtures::TriangleSoup*> models[] = {{"soup", &soup},
+                                                                                {"plates", &plates}};
+    for (const auto& [name, model] : models) {
+        SCOPED_TRACE(name);
+        Generated g = generate(*model);
+        const support::GridSearchWork& work = g.gen->gridSearchWork;
+        const size_t all = cones(*g.gen, false).size();
+        EXPECT_GT(cones(*g.gen, true).size(), 100u);
+        EXPECT_GT(work.gridPoints, all / 2);
+        EXPECT_LE(work.facetTests, 2 * work.gridPoints + g.mesh->triangleCount());
+        EXPECT_LE(100 * work.columnSearches, work.gridPoints);
+        EXPECT_LE(g.gen->retiredCount(), 4 * all);
+        if (model != &soup) {
+            expectLinkAndBarRules(*g.gen);
+            continue;
+        }
+        // The octree, point by point, on a finer grid over every region.
+        const topolib::StlObject& m = *g.mesh;
+        size_t hits = 0;
+        for (auto* a : g.gen->areas) {
+            auto* over = dynamic_cast<support::AreaSupport*>(a);
+            if (over == nullptr)
+                continue;
+            const int group = support::groupValue(over->AreaID);
+            auto octreeAt = [&](const double p[3], double* z, topolib::StlTriangle** hit) {
+                m.octree()->lowestTriangleAtXY(m.octreeOrigin(), m.octreeEdge(), p, group, z, hit);
+            };
+            auto steps = [](double lo, double hi) { return static_cast<long>((hi - lo) / 2.5); };
+            const support::GridAxis xs{over->boxMin.x, 2.5, steps(over->boxMin.x, over->boxMax.x)};
+            const support::GridAxis ys{over->boxMin.y, 2.5, steps(over->boxMin.y, over->boxMax.y)};
+            const auto found = support::lowestFacetsOnGrid(over->triangles, group, xs, ys, octreeAt);
+            size_t next = 0;
+            for (long i = 0; i <= xs.last; ++i) {
+                for (long j = 0; j <= ys.last; ++j) {
+                    const double p[3] = {xs.at(i), ys.at(j), 0.0};
+                    double z = 999999999999.0;
+                    topolib::StlTriangle* hit = nullptr;
+                    octreeAt(p, &z, &hit);
+                    if (hit == nullptr)
+                        continue;
+                    ++hits;
+                    ASSERT_LT(next, found.size());
+                    EXPECT_EQ(i, found[next].i);
+                    EXPECT_EQ(j, found[next].j);
+                    EXPECT_EQ(z, found[next].z);
+                    EXPECT_EQ(hit, found[next].facet); // random facets never tie
+                    ++next;
+                }
+            }
+            EXPECT_EQ(found.size(), next);
+        }
+        EXPECT_GT(hits, 1000u);
+    }
 }
