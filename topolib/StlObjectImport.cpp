@@ -1012,57 +1012,63 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
         uint32_t triangle;
         uint32_t sides;
     };
+    // Decides the entry of side k of triangle i, a walked side, looking for the
+    // triangles with both its ends in the list of its first end (every such
+    // triangle is in it: the lists are complete here); true when the side
+    // makes its edge.
+    auto decideSide = [&](std::size_t i, uint32_t k, std::vector<Earlier>& earlier) {
+        const uint32_t a = corner[3 * i + k], b = corner[3 * i + (k == 2 ? 0 : k + 1)];
+        earlier.clear();
+        std::size_t firstLive = kNone;
+        uint32_t firstLiveSide = 0;
+        for (const StlTriangle* u : *m_vertices[a]) {
+            const std::size_t ui = numberOf(u);
+            if (ui >= i) {
+                if (ui >= n)
+                    usable.store(false, std::memory_order_relaxed);
+                continue;
+            }
+            // u has a; most do not have b.
+            const uint32_t* uc = &corner[3 * ui];
+            if (uc[0] != b && uc[1] != b && uc[2] != b)
+                continue;
+            const uint32_t uWalked = walkedSides(ui);
+            uint32_t count = 0, first = 0;
+            for (uint32_t j = 0; j < uWalked; ++j)
+                if (joins(ui, j, a, b) && count++ == 0)
+                    first = j;
+            if (count == 0)
+                continue;
+            earlier.push_back({static_cast<uint32_t>(ui), count});
+            if (uWalked == 3 && (firstLive == kNone || ui < firstLive)) {
+                firstLive = ui;
+                firstLiveSide = first;
+            }
+        }
+        uint32_t own = 0, ownFirst = 0;
+        for (uint32_t j = 0; j < k; ++j)
+            if (joins(i, j, a, b) && own++ == 0)
+                ownFirst = j;
+        uint32_t maker, place = own;
+        if (firstLive != kNone) {
+            maker = static_cast<uint32_t>(3 * firstLive + firstLiveSide);
+            for (const Earlier& e : earlier)
+                if (e.triangle >= firstLive)
+                    place += e.sides;
+        } else {
+            maker = static_cast<uint32_t>(3 * i + (own ? ownFirst : k));
+        }
+        setEntry(3 * i + k, (std::min<uint32_t>(place, 2) << 30) | maker);
+        return maker == 3 * i + k;
+    };
     // Decides the entries of triangle i's sides; returns how many make their edge.
     auto decide = [&](std::size_t i, std::vector<Earlier>& earlier) {
         std::size_t made = 0;
         const uint32_t walked = walkedSides(i);
         for (uint32_t k = walked; k < 3; ++k)
             setEntry(3 * i + k, kNone);
-        for (uint32_t k = 0; k < walked; ++k) {
-            const uint32_t a = corner[3 * i + k], b = corner[3 * i + (k == 2 ? 0 : k + 1)];
-            earlier.clear();
-            std::size_t firstLive = kNone;
-            uint32_t firstLiveSide = 0;
-            for (const StlTriangle* u : *m_vertices[a]) {
-                const std::size_t ui = numberOf(u);
-                if (ui >= i) {
-                    if (ui >= n)
-                        usable.store(false, std::memory_order_relaxed);
-                    continue;
-                }
-                // u has a; most do not have b.
-                const uint32_t* uc = &corner[3 * ui];
-                if (uc[0] != b && uc[1] != b && uc[2] != b)
-                    continue;
-                const uint32_t uWalked = walkedSides(ui);
-                uint32_t count = 0, first = 0;
-                for (uint32_t j = 0; j < uWalked; ++j)
-                    if (joins(ui, j, a, b) && count++ == 0)
-                        first = j;
-                if (count == 0)
-                    continue;
-                earlier.push_back({static_cast<uint32_t>(ui), count});
-                if (uWalked == 3 && (firstLive == kNone || ui < firstLive)) {
-                    firstLive = ui;
-                    firstLiveSide = first;
-                }
-            }
-            uint32_t own = 0, ownFirst = 0;
-            for (uint32_t j = 0; j < k; ++j)
-                if (joins(i, j, a, b) && own++ == 0)
-                    ownFirst = j;
-            uint32_t maker, place = own;
-            if (firstLive != kNone) {
-                maker = static_cast<uint32_t>(3 * firstLive + firstLiveSide);
-                for (const Earlier& e : earlier)
-                    if (e.triangle >= firstLive)
-                        place += e.sides;
-            } else {
-                maker = static_cast<uint32_t>(3 * i + (own ? ownFirst : k));
-            }
-            setEntry(3 * i + k, (std::min<uint32_t>(place, 2) << 30) | maker);
-            made += maker == 3 * i + k;
-        }
+        for (uint32_t k = 0; k < walked; ++k)
+            made += decideSide(i, k, earlier);
         return made;
     };
     // makers[t + 1]: the making sides among the triangles of part t.
@@ -1088,9 +1094,9 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
             makers[t + 1] = made;
         });
     } else {
-        // The triangles lie in no particular order: they are taken vertex by
-        // vertex instead (each at its first corner), so that the triangles
-        // around a vertex, whose corners every side looks at, are taken
+        // The triangles lie in no particular order: the sides are taken vertex
+        // by vertex instead (each at its first end), so that the triangles
+        // around a vertex, whose corners every side there looks at, are taken
         // together while those are at hand. The entries do not depend on
         // the order they are decided in.
         const std::size_t vertexTotal = m_vertices.size();
@@ -1114,14 +1120,23 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
                         if (ui < n)
                             __builtin_prefetch(&corner[3 * ui]);
                     }
+                // Each side at its first end: the triangles it looks at are
+                // v's own, whose corners are at hand.
                 for (const StlTriangle* u : *m_vertices[v]) {
                     const std::size_t ui = numberOf(u);
                     if (ui >= n) {
                         usable.store(false, std::memory_order_relaxed);
                         continue;
                     }
-                    if (corner[3 * ui] == v)
-                        made[partOf(ui)] += decide(ui, earlier);
+                    const uint32_t walked = walkedSides(ui);
+                    for (uint32_t k = 0; k < 3; ++k) {
+                        if (corner[3 * ui + k] != v)
+                            continue;
+                        if (k >= walked)
+                            setEntry(3 * ui + k, kNone);
+                        else if (decideSide(ui, k, earlier))
+                            ++made[partOf(ui)];
+                    }
                 }
             }
         });
