@@ -796,16 +796,31 @@ uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell) {
 int StlObject::findShells(bool report, int progressBase) {
     clearLiveEdgeMarks(m_edges);
     releaseShells();
+    // The range of the records' addresses (on threads for a big mesh).
+    const unsigned scanThreads = importThreads(m_triangles.size());
+    std::vector<std::pair<const char*, const char*>> ranges(scanThreads, {nullptr, nullptr});
+    runOnThreads(scanThreads, [&](unsigned part) {
+        const char* low = nullptr;
+        const char* high = nullptr;
+        const std::size_t end = partBegin(m_triangles.size(), part + 1, scanThreads);
+        for (std::size_t i = partBegin(m_triangles.size(), part, scanThreads); i < end; ++i) {
+            const char* p = reinterpret_cast<const char*>(m_triangles[i]);
+            if (!p)
+                continue;
+            if (!low || p < low)
+                low = p;
+            if (!high || p > high)
+                high = p;
+        }
+        ranges[part] = {low, high};
+    });
     const char* lowest = nullptr;
     const char* highest = nullptr;
-    for (const StlTriangle* t : m_triangles) {
-        if (!t)
-            continue;
-        const char* p = reinterpret_cast<const char*>(t);
-        if (!lowest || p < lowest)
-            lowest = p;
-        if (!highest || p > highest)
-            highest = p;
+    for (const auto& r : ranges) {
+        if (r.first && (!lowest || r.first < lowest))
+            lowest = r.first;
+        if (r.second && (!highest || r.second > highest))
+            highest = r.second;
     }
 
     const uint32_t n = triangleCount();
