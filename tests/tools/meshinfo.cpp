@@ -214,13 +214,26 @@ int main(int argc, char** argv) {
     reportProgress(-1, 0);
     const double msTotal = msBetween(start, Clock::now());
 
+    // Counted on threads: a big mesh's edge records span hundreds of megabytes.
+    const unsigned countThreads = topolib::importThreads(mesh.edges().size());
+    std::vector<std::array<unsigned long, 3>> counts(countThreads, {0, 0, 0});
+    topolib::runOnThreads(countThreads, [&](unsigned part) {
+        const std::size_t total = mesh.edges().size();
+        const std::size_t end = topolib::partBegin(total, part + 1, countThreads);
+        for (std::size_t i = topolib::partBegin(total, part, countThreads); i < end; ++i) {
+            const auto* e = mesh.edges()[i];
+            if (e->edgeClass == topolib::kEdgeDetached)
+                continue;
+            ++counts[part][0];
+            counts[part][1] += e->edgeClass == topolib::kEdgeBoundary;
+            counts[part][2] += e->edgeClass == topolib::kEdgeNonManifold;
+        }
+    });
     unsigned long edges = 0, boundary = 0, nonManifold = 0;
-    for (const auto* e : mesh.edges()) {
-        if (e->edgeClass == topolib::kEdgeDetached)
-            continue;
-        ++edges;
-        boundary += e->edgeClass == topolib::kEdgeBoundary;
-        nonManifold += e->edgeClass == topolib::kEdgeNonManifold;
+    for (const auto& c : counts) {
+        edges += c[0];
+        boundary += c[1];
+        nonManifold += c[2];
     }
     const unsigned long triangles = mesh.triangleCount();
 
