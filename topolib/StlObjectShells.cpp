@@ -260,6 +260,8 @@ struct ShellWalk {
         uint32_t how;
     };
     static constexpr uint32_t kShellBegins = 0xFFFFFFFFu;
+    // Reached entries are handed to the writer in batches of this many.
+    static constexpr std::size_t kLogBatch = 8192;
     std::vector<Reached> log;
 
     // What the record writer keeps of a shell: its box and the far corners
@@ -381,6 +383,9 @@ struct ShellWalk {
         }
         writerWake.notify_one();
         next.clear();
+        // A new log is sized for a whole batch at once (no regrowth by copies).
+        if (next.capacity() < kLogBatch)
+            next.reserve(kLogBatch);
         log = std::move(next);
     }
 
@@ -699,7 +704,6 @@ uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell) {
     const uint64_t spilled = table.spilled();
     uint64_t top = spilled; // the seed's spill frame
     uint32_t count = 1;
-    constexpr std::size_t kLogBatch = 8192;
 
     for (;;) {
         std::size_t ts = 0;
@@ -785,7 +789,7 @@ uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell) {
             // The next triangle comes from an older frame.
             table.prefetchRow(top);
         }
-        if (walk.log.size() >= kLogBatch)
+        if (walk.log.size() >= ShellWalk::kLogBatch)
             walk.submitLog();
     }
     return count;
