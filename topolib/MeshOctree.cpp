@@ -296,9 +296,8 @@ MeshOctree::InsertResult MeshOctree::insertTriangleAt(std::uint32_t node, double
     if (minCell > edge && nodes_[node].isLeaf()) {
         if (!addTriangle(node, t.t))
             return InsertResult::OutOfMemory;
-        if (nodes_[node].triangles.count > static_cast<std::uint32_t>(kSplitThreshold) &&
-            nodes_[node].level() < kMaxSplitLevel)
-            splitNode(node, origin, edge); // a failed split keeps the leaf whole
+        if (nodes_[node].triangles.count > nodes_[node].splitCount() && nodes_[node].level() < kMaxSplitLevel)
+            splitNode(node, origin, edge); // a refused or failed split keeps the leaf whole
         return InsertResult::Stored;
     }
     bool stored = false;
@@ -329,20 +328,63 @@ MeshOctree::InsertResult MeshOctree::insertTriangleAt(std::uint32_t node, double
     return stored ? InsertResult::Stored : InsertResult::Outside;
 }
 
+bool MeshOctree::splitPays(const std::uint32_t perChild[8], std::uint32_t n) {
+    std::uint64_t most = 0;
+    std::uint64_t sum = 0;
+    for (int k = 0; k < 8; ++k) {
+        most = std::max<std::uint64_t>(most, perChild[k]);
+        sum += perChild[k];
+    }
+    const std::uint64_t all = n;
+    if (sum * 2 > all * 5)
+        return false;
+    return most * 8 <= all * 7 || sum * 2 <= all * 3;
+}
+
 bool MeshOctree::splitNode(std::uint32_t node, const double origin[3], double edge) {
+    const List tris = nodes_[node].triangles;
+    const List verts = nodes_[node].vertices;
+    // The children each triangle reaches (bit k: child k), found once for the
+    // decision and for the split itself.
+    std::vector<std::uint8_t> reach;
+    try {
+        reach.reserve(tris.count);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    std::uint32_t perChild[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    const double half = edge * 0.5;
+    listForEach(triangleChunks_, tris, [&](StlTriangle* t) {
+        const TriangleBox box(t);
+        std::uint8_t bits = 0;
+        for (int k = 0; k < 8; ++k) {
+            double o[3];
+            childOrigin(origin, edge, k, o);
+            if (box.overlaps(o, half)) {
+                bits = std::uint8_t(bits | (1u << k));
+                ++perChild[k];
+            }
+        }
+        reach.push_back(bits);
+        return false;
+    });
+    if (!splitPays(perChild, tris.count)) {
+        // Waiting until the count doubles keeps the cost of asking again in
+        // proportion to the triangles filed.
+        nodes_[node].setRefusedSplits(std::min(nodes_[node].refusedSplits() + 1, 24));
+        return false;
+    }
     // A leaf has no children, so every node made here is new and sits at the end
     // of the node vector: a failure can undo the split completely.
     const std::size_t firstNew = nodes_.size();
     const int level = nodes_[node].level() + 1;
-    const List tris = nodes_[node].triangles;
-    const List verts = nodes_[node].vertices;
     bool ok = true;
     for (int k = 0; k < 8 && ok; ++k) {
         double o[3];
         childOrigin(origin, edge, k, o);
-        const double half = edge * 0.5;
+        std::size_t i = 0;
         listForEach(triangleChunks_, tris, [&](StlTriangle* t) {
-            if (!TriangleBox(t).overlaps(o, half))
+            if (!(reach[i++] & (1u << k)))
                 return false;
             std::uint32_t child = nodes_[node].children[k];
             if (child == kNone)

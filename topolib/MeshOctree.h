@@ -56,7 +56,9 @@ public:
     // holds it. Vertices never split a leaf.
     InsertResult insertVertex(double minCell, const double origin[3], double edge, StlVertex* v);
     // Files t into every leaf whose cube (widened by edge/10000) it may touch; a
-    // leaf past 350 triangles splits while its level is below 20.
+    // leaf past 350 triangles splits while its level is below 20, unless the split
+    // would not pay (see splitPays); such a leaf tries again when its count has
+    // doubled.
     InsertResult insertTriangle(double minCell, const double origin[3], double edge, StlTriangle* t);
     // Builds the tree from nothing: the result is the tree that insertVertex for
     // every vertex in order, then insertTriangle for every triangle that is not
@@ -172,6 +174,8 @@ public:
 private:
     static constexpr std::uint32_t kNone = 0xffffffffu;
     static constexpr std::uint16_t kLeafBit = 1;
+    static constexpr std::uint16_t kLevelBits = 0xff << 1;
+    static constexpr std::uint16_t kRefusedBits = 0x3f << 9;
     static constexpr int kTriangleChunk = 15;
     static constexpr int kVertexChunk = 7;
 
@@ -194,10 +198,15 @@ private:
         std::uint32_t children[8] = {kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone};
         List vertices;
         List triangles;
-        std::uint16_t flags = kLeafBit; // bit 0 leaf, bits 1-8 level
+        // bit 0 leaf, bits 1-8 level, bits 9-14 the splits the leaf has refused
+        std::uint16_t flags = kLeafBit;
         bool isLeaf() const { return (flags & kLeafBit) != 0; }
         int level() const { return (flags >> 1) & 0xff; }
-        void setLevel(int level) { flags = std::uint16_t((flags & kLeafBit) | ((level & 0xff) << 1)); }
+        void setLevel(int level) { flags = std::uint16_t((flags & ~kLevelBits) | ((level & 0xff) << 1)); }
+        int refusedSplits() const { return (flags & kRefusedBits) >> 9; }
+        void setRefusedSplits(int n) { flags = std::uint16_t((flags & ~kRefusedBits) | ((n & 0x3f) << 9)); }
+        // The count past which the leaf tries to split: 350, doubled at each refusal.
+        std::uint64_t splitCount() const { return std::uint64_t(kSplitThreshold) << refusedSplits(); }
     };
 
     template <typename Pool>
@@ -232,6 +241,16 @@ private:
     InsertResult insertVertexAt(std::uint32_t node, double minCell, const double origin[3], double edge, StlVertex* v);
     InsertResult insertTriangleAt(std::uint32_t node, double minCell, const double origin[3], double edge,
                                   const TriangleBox& t);
+    // Whether splitting a leaf of n triangles, perChild[k] of which its child k
+    // would hold, pays. It does not when the children would hold more than 5/2 n
+    // entries: most triangles are then large against the children and cross
+    // several of them, and every further split copies them again (a surface of
+    // small facets stays below 2). Nor when one child would keep more than 7/8 of
+    // them and the children more than 3/2 n: the triangles all reach one small
+    // place (facets round a shared point, a stack of equal facets), which no split
+    // ever separates. A dense cluster in one corner of the leaf (one child keeps
+    // all, nearly without copies) still splits: the next splits separate it.
+    static bool splitPays(const std::uint32_t perChild[8], std::uint32_t n);
     bool splitNode(std::uint32_t node, const double origin[3], double edge);
     bool buildByCells(double minCell, const double origin[3], double edge, int levels,
                       const std::vector<StlVertex*>& vertices, const std::vector<StlTriangle*>& triangles,

@@ -37,8 +37,9 @@ struct Cube {
 };
 
 // Clusters of small facets and long slivers across the box; when dense, also a
-// fan of many blades round one corner and a stack of identical facets (which no split separates, so the splits stop at the
-// level limit).
+// fan of many blades round one corner and a stack of identical facets (which no
+// split separates, so the leaves round them refuse to split and try again as they
+// fill).
 TriangleSoup randomSoup(unsigned seed, int clusters, bool dense) {
     std::mt19937_64 g(seed);
     auto u = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(g); };

@@ -57,8 +57,10 @@ struct Rng {
 };
 
 // Runs every single-tree query at random places and compares it with the same
-// leaf test applied to every live triangle of the mesh.
-void expectQueriesMatchBruteForce(StlObject& mesh, unsigned seed, int cases) {
+// leaf test applied to every live triangle of the mesh. With a focus, the places
+// lie within `spread` of it instead of anywhere in the box.
+void expectQueriesMatchBruteForce(StlObject& mesh, unsigned seed, int cases, const double* focus = nullptr,
+                                  double spread = 0.0) {
     const MeshOctree* tree = mesh.octree();
     ASSERT_NE(tree, nullptr);
     const double* o = mesh.octreeOrigin();
@@ -68,7 +70,12 @@ void expectQueriesMatchBruteForce(StlObject& mesh, unsigned seed, int cases) {
     for (int i = 0; i < cases; ++i) {
         SCOPED_TRACE(i);
         double p[3], d[3];
-        rng.inBox(mesh, p, 1.0);
+        if (focus) {
+            for (int k = 0; k < 3; ++k)
+                p[k] = focus[k] + rng.u(-spread, spread);
+        } else {
+            rng.inBox(mesh, p, 1.0);
+        }
         rng.unit(d);
 
         // Picking: the hit farthest along d.
@@ -200,6 +207,63 @@ void expectQueriesMatchBruteForce(StlObject& mesh, unsigned seed, int cases) {
 TEST(MeshOctree, queriesMatchBruteForceOnTheTorus) {
     auto mesh = meshWithOctree(meshfixtures::torus(20.0, 6.0, 60, 30));
     expectQueriesMatchBruteForce(*mesh, 11, 300);
+}
+
+// A broken file can hold thousands of facets round one shared point. No split
+// ever separates them (each child round the point holds them all again), so the
+// tree must stop splitting there rather than copy them down to the level limit:
+// it stays in proportion to the facets, and answers as a scan of all of them,
+// near the point too.
+TEST(MeshOctree, facetsRoundOneSharedPointKeepTheTreeInProportion) {
+    // The hub sits at the centre of the box, so that it lies on the corner shared
+    // by the eight children of every cube round it: the worst place for copies.
+    const meshfixtures::Point hub = {10.0, 10.0, 10.0};
+    meshfixtures::TriangleSoup soup = meshfixtures::cube(20.0);
+    std::mt19937_64 g(17);
+    auto u = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(g); };
+    auto towards = [&](double len) -> meshfixtures::Point {
+        double d[3], l2;
+        do {
+            for (double& x : d)
+                x = u(-1, 1);
+            l2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+        } while (l2 < 1e-3 || l2 > 1);
+        const double s = len / std::sqrt(l2);
+        return {hub[0] + d[0] * s, hub[1] + d[1] * s, hub[2] + d[2] * s};
+    };
+    // Blades in every direction, and a few loose facets near the hub. The blades
+    // face down: the column landing keeps the first of equal candidates it meets,
+    // which depends on the order of the leaves, so it is asked of the other facets.
+    for (int i = 0; i < 3000; ++i) {
+        meshfixtures::Facet f{{hub, towards(u(0.5, 2.0)), towards(u(0.5, 2.0))}};
+        if (meshfixtures::facetCross(f)[2] > 0.0)
+            std::swap(f.v[1], f.v[2]);
+        soup.push_back(f);
+    }
+    for (int i = 0; i < 20; ++i) {
+        const meshfixtures::Point a = towards(u(0.2, 3.0));
+        soup.push_back({{a, {a[0] + 0.3, a[1], a[2]}, {a[0], a[1] + 0.3, a[2] + 0.1}}});
+    }
+    auto mesh = meshWithOctree(soup);
+    const MeshOctree* tree = mesh->octree();
+    ASSERT_NE(tree, nullptr);
+    const std::size_t facets = mesh->triangleCount();
+    ASSERT_EQ(facets, 3032u);
+
+    std::size_t entries = 0;
+    std::set<StlTriangle*> filed;
+    tree->forEachLeaf(mesh->octreeOrigin(), mesh->octreeEdge(),
+                      [&](const double*, double, const std::vector<StlVertex*>&, const std::vector<StlTriangle*>& ts) {
+                          entries += ts.size();
+                          filed.insert(ts.begin(), ts.end());
+                      });
+    EXPECT_EQ(filed.size(), facets);
+    EXPECT_LE(tree->nodeCount(), facets / 2);
+    EXPECT_LE(entries, 16 * facets);
+
+    expectQueriesMatchBruteForce(*mesh, 23, 150);
+    expectQueriesMatchBruteForce(*mesh, 29, 150, hub.data(), 0.01);
+    expectQueriesMatchBruteForce(*mesh, 31, 150, hub.data(), 1.5);
 }
 
 // The icosphere of about 1.3 million triangles is built once for the suite.
