@@ -247,10 +247,30 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
     mesh.setName(std::string(head, std::find(head, head + 80, '\0')));
 
     try {
-        mesh.reserveTriangles(room);
+        // Big files: blocks of records are parsed, boxed and turned into
+        // triangles on several threads (the same triangles, corners and sums).
+        const unsigned threads = sized ? topolib::importThreads(count) : 1;
+        const size_t blockRecords = threads > 1 ? std::min(count, kRecordsPerParallelBlock) : 0;
+        // Every array is mapped before the helpers that fill the mesh's
+        // arrays' pages ahead start: mapping (and advising) waits for the
+        // piece such a helper is working on.
+        // The block buffers are filled before they are read: no clearing of
+        // either. Fresh blocks of megabytes each, written once by the read:
+        // big pages spare thousands of page faults before the first record.
+        std::unique_ptr<char[]> bytes, ahead;
+        std::unique_ptr<float[]> facets;
+        if (threads > 1) {
+            bytes.reset(new char[blockRecords * kBinaryRecord]);
+            ahead.reset(new char[blockRecords * kBinaryRecord]);
+            facets.reset(new float[blockRecords * 12]);
+            topolib::adviseHugePages(bytes.get(), blockRecords * kBinaryRecord);
+            topolib::adviseHugePages(ahead.get(), blockRecords * kBinaryRecord);
+            topolib::adviseHugePages(facets.get(), blockRecords * 12 * sizeof(float));
+        }
         std::vector<topolib::FacetCorner> corners;
         corners.reserve(static_cast<size_t>(room) * 3);
         topolib::adviseHugePagesForCapacity(corners);
+        mesh.reserveTriangles(room);
         // The corners are appended facet by facet into the reserved room (no
         // clearing pass over the whole array); the pages of the corner and
         // triangle arrays are mapped ahead on a helper thread (only when the
@@ -286,22 +306,9 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
             return records;
         };
         auto readBlock = [&](char* into, uint32_t most) { return readBlockAt(index, into, most); };
-        // Big files: blocks of records are parsed, boxed and turned into
-        // triangles on several threads (the same triangles, corners and sums).
-        const unsigned threads = sized ? topolib::importThreads(count) : 1;
         if (threads > 1) {
-            const size_t blockRecords = std::min(count, kRecordsPerParallelBlock);
-            // Filled before they are read: no clearing of either. The next
-            // block's bytes are read on a thread of their own while this
-            // block is turned into triangles.
-            std::unique_ptr<char[]> bytes(new char[blockRecords * kBinaryRecord]);
-            std::unique_ptr<char[]> ahead(new char[blockRecords * kBinaryRecord]);
-            std::unique_ptr<float[]> facets(new float[blockRecords * 12]);
-            // Fresh blocks of megabytes each, written once by the read: big
-            // pages spare thousands of page faults before the first record.
-            topolib::adviseHugePages(bytes.get(), blockRecords * kBinaryRecord);
-            topolib::adviseHugePages(ahead.get(), blockRecords * kBinaryRecord);
-            topolib::adviseHugePages(facets.get(), blockRecords * 12 * sizeof(float));
+            // The next block's bytes are read on a thread of their own while
+            // this block is turned into triangles.
             std::vector<FacetBox> boxes(threads);
             uint32_t readIndex = index; // records read so far
             auto readNext = [&](char* into) {
@@ -358,6 +365,10 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
                 std::swap(bytes, ahead);
                 records = nextRecords;
             }
+            // Given back before the weld, which needs room of its own.
+            bytes.reset();
+            ahead.reset();
+            facets.reset();
         }
         std::vector<char> block(threads > 1 ? 0 : static_cast<size_t>(std::min(count, kRecordsPerBlock)) * kBinaryRecord);
         float facet[12];
