@@ -169,7 +169,9 @@ public:
     void setSupportMaxAngle(const double* v);
     void setSupportRemoveInternal(bool on);
     // Resets the triangle groups and runs the generation on the calling thread.
-    void generateSupport();
+    // When the generation refuses or fails (see SupportGen::generate), the
+    // reason is logged and shown through the scene host; false.
+    bool generateSupport();
     void previewConeAt(topolib::StlTriangle* facet, const double point[3]);
     void clearConePreview();
     // The support area made from the preview; null without supports.

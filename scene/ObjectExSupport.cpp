@@ -2,7 +2,10 @@
 // when it has none and hands the value on.
 #include "app/Log.h"
 #include "scene/ObjectEx.h"
+#include "scene/SceneHost.h"
 #include "support/SupportGen.h"
+
+#include <QMessageBox>
 
 std::shared_ptr<support::SupportGen> ObjectEx::supportGen() {
     if (!m_support)
@@ -60,14 +63,25 @@ void ObjectEx::setSupportRemoveInternal(bool on) {
     supportGen()->setRemoveInternal(on);
 }
 
-void ObjectEx::generateSupport() {
+bool ObjectEx::generateSupport() {
     waitForJobs();
     std::shared_ptr<support::SupportGen> supports = supportGen();
     resetTriangleGroups();
     logText("----- Generate support: begin -----");
-    supports->generate();
+    const bool generated = supports->generate();
+    QString failure;
+    if (!generated) {
+        failure = QString::fromStdString(supports->failureText());
+        if (!name().isEmpty())
+            failure = QStringLiteral("%1: %2").arg(name(), failure);
+        logText(failure.toUtf8().constData());
+    }
     logText("----- Generate support: end -----");
     logText("");
+    // The box runs an event loop: the container is complete before it opens.
+    if (!generated)
+        sceneHost()->showMessage(failure, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
+    return generated;
 }
 
 void ObjectEx::previewConeAt(topolib::StlTriangle* facet, const double point[3]) {

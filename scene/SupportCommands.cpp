@@ -161,9 +161,10 @@ int generateSupportsForSelection(const support::SupportParams& params, uint8_t s
         obj->setSupportBaseType(baseType, false);
         obj->setSupportRemoveInternal(params.removeInternal);
     }
+    int generated = 0;
     for (ObjectEx* obj : lifted)
-        obj->generateSupport();
+        generated += obj->generateSupport() ? 1 : 0;
     if (!lifted.empty())
         table->setModified(true);
-    return static_cast<int>(lifted.size());
+    return generated;
 }

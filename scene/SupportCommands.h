@@ -102,5 +102,6 @@ private:
 // one SupportGenCmd through the scene host, hands the parameters to those
 // containers (sizes are diameters: radii are half of them) and generates on
 // the calling thread. Selected hidden objects are left alone. Returns the
-// number of objects that got new supports.
+// number of objects that got new supports; an object whose generation
+// refused or failed has shown why.
 int generateSupportsForSelection(const support::SupportParams& params, uint8_t supportType, int baseType);

@@ -61,6 +61,8 @@ public:
     virtual void dropIfEndsOnModel();
 
     uint8_t deleted = 0; // 0 live, 1 deleted
+    // The next shape its container retired after this one (the container's).
+    AbtShape* retiredNext = nullptr;
 };
 
 } // namespace support

@@ -74,13 +74,11 @@ void AreaSupport::reset(bool removeInternal) {
     placeContacts(removeInternal);
 }
 
-void AreaSupport::placeContacts(bool removeInternal) {
-    const double s = owner != nullptr ? owner->safeDensity() : 5.0;
-    Density = s;
+bool AreaSupport::coneGrid(double s, GridAxis* xs, GridAxis* ys) const {
     const double tip = owner != nullptr && std::isfinite(owner->tipRadius) ? std::fabs(owner->tipRadius) : 0.5;
     const double w = boxMax.x - boxMin.x, h = boxMax.y - boxMin.y;
     if (!std::isfinite(w) || !std::isfinite(h) || w < 0.0 || h < 0.0)
-        return;
+        return false;
     // Columns and rows: n steps over the box less its margins, counted by index;
     // the margin never exceeds half the extent.
     auto axis = [&](double extent, double& margin, double& step) {
@@ -99,6 +97,34 @@ void AreaSupport::placeContacts(bool removeInternal) {
     double mx, dx, my, dy;
     const long nx = axis(w, mx, dx);
     const long ny = axis(h, my, dy);
+    *xs = GridAxis{boxMin.x + mx, dx, nx};
+    *ys = GridAxis{boxMin.y + my, dy, ny};
+    return true;
+}
+
+std::uint64_t AreaSupport::coneBound() const {
+    // Placement makes cones above the platform only: a region whose facets all
+    // lie at or below it (a broken file) makes none, however wide its box.
+    bool above = false;
+    for (const StlTriangle* t : triangles) {
+        for (int k = 0; t != nullptr && k < 3 && !above; ++k)
+            above = !(t->vertices[k]->pos.z <= 0.0);
+        if (above)
+            break;
+    }
+    GridAxis xs, ys;
+    if (!above || !coneGrid(owner != nullptr ? owner->safeDensity() : 5.0, &xs, &ys))
+        return 0;
+    // Each axis has at most 2049 points, so the product cannot overflow.
+    return static_cast<std::uint64_t>(xs.last + 1) * static_cast<std::uint64_t>(ys.last + 1);
+}
+
+void AreaSupport::placeContacts(bool removeInternal) {
+    const double s = owner != nullptr ? owner->safeDensity() : 5.0;
+    Density = s;
+    GridAxis xs, ys;
+    if (!coneGrid(s, &xs, &ys))
+        return;
 
     const StlObject* m = mesh();
     const topolib::MeshOctree* tree = m != nullptr ? m->octree() : nullptr;
@@ -106,8 +132,6 @@ void AreaSupport::placeContacts(bool removeInternal) {
     // Without an octree the model has no searchable surface: no grid cone.
     if (tree != nullptr) {
         const int group = groupValue(AreaID); // as the group field reads back
-        const GridAxis xs{boxMin.x + mx, dx, nx};
-        const GridAxis ys{boxMin.y + my, dy, ny};
         auto columnSearch = [&](const double p[3], double* z, StlTriangle** hit) {
             tree->lowestTriangleAtXY(m->octreeOrigin(), m->octreeEdge(), p, group, z, hit);
         };

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace support {
 
@@ -69,7 +70,9 @@ bool SupportAreaAbs::isNegligible(const double*, const double*) { return true; }
 StlObject* SupportAreaAbs::mesh() const { return owner != nullptr ? owner->owner : nullptr; }
 
 ConeShape* SupportAreaAbs::addCone(const double point[3], const double normal[3], bool removeInternal) {
-    auto* cone = new ConeShape(this, point, normal);
+    // Owned here until listed: a failed allocation on the way frees it.
+    auto owned = std::make_unique<ConeShape>(this, point, normal);
+    ConeShape* cone = owned.get();
     if (owner != nullptr) {
         const SupportGen& g = *owner;
         cone->ConeSupportType = g.supportType != 0 ? 1 : 0;
@@ -86,6 +89,7 @@ ConeShape* SupportAreaAbs::addCone(const double point[3], const double normal[3]
     }
     cone->place();
     shapes.push_back(cone);
+    owned.release();
     if (removeInternal)
         cone->dropIfEndsOnModel();
     return cone;
@@ -198,6 +202,21 @@ std::vector<uint32_t> LowestCurveSupport::vertexIds() const {
     for (const StlVertex* v : chain)
         ids.push_back(static_cast<uint32_t>(v->index));
     return ids;
+}
+
+std::uint64_t LowestCurveSupport::coneBound() const {
+    if (chain.empty())
+        return 0;
+    const double s = owner != nullptr ? owner->safeDensity() : 5.0;
+    double length = 0.0;
+    for (std::size_t i = 1; i < chain.size(); ++i)
+        length += std::sqrt((chain[i]->pos - chain[i - 1]->pos).lengthSquared());
+    // The ends, one per spacing, and one per edge for the rounding of the
+    // length carried from edge to edge.
+    const double bound = 2.0 + std::ceil(length / s) + static_cast<double>(chain.size());
+    if (!(bound < 1.8e19)) // also a length that is not a number
+        return std::numeric_limits<std::uint64_t>::max();
+    return static_cast<std::uint64_t>(bound);
 }
 
 void LowestCurveSupport::placeContacts(bool removeInternal) {

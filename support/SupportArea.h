@@ -20,6 +20,7 @@ namespace support {
 class AbtShape;
 class ConeShape;
 class SupportGen;
+struct GridAxis;
 
 // Region kinds; the numbers are stored in project files.
 enum AreaType : int32_t {
@@ -58,6 +59,9 @@ public:
     virtual void placeContacts(bool removeInternal);
     // True when the region can be dropped (only overhang regions are asked).
     virtual bool isNegligible(const double* minArea, const double* tolerance);
+    // The most cones placeContacts could make with the owner's parameters,
+    // found without allocating (the owner checks it before any placement).
+    virtual std::uint64_t coneBound() const { return 0; }
     virtual void setAreaId(uint32_t id) { AreaID = id; }
 
     // Makes a cone at point with the contact normal from the container's
@@ -95,6 +99,12 @@ public:
     // Cones on a planar grid over the region's box, on the region's own facets
     // (selected by their group id); one fallback cone when the grid finds none.
     void placeContacts(bool removeInternal) override;
+    // Every point of the grid (at least the fallback's one); none when every
+    // corner of the region's facets lies at or below the platform.
+    std::uint64_t coneBound() const override;
+    // The grid placeContacts samples at spacing s (the owner's safeDensity):
+    // false when the box is not a finite, non-negative extent (no grid).
+    bool coneGrid(double s, GridAxis* xs, GridAxis* ys) const;
     bool isNegligible(const double* minArea, const double* tolerance) override;
     // Stores the id and writes it into the group field of every own triangle.
     void setAreaId(uint32_t id) override;
@@ -129,6 +139,7 @@ public:
     explicit LowestPointSupport(SupportGen* owner = nullptr) : SupportAreaAbs(kLowestPointSupport, owner) {}
     void reset(bool removeInternal) override;
     void placeContacts(bool removeInternal) override;
+    std::uint64_t coneBound() const override { return 1; }
     // Stores the vertex (may be null) and sets the box to its position.
     void setVertex(topolib::StlVertex* v);
 
@@ -141,6 +152,9 @@ public:
     explicit LowestCurveSupport(SupportGen* owner = nullptr) : SupportAreaAbs(kLowestCurveSupport, owner) {}
     void reset(bool removeInternal) override;
     void placeContacts(bool removeInternal) override;
+    // One cone per spacing along the chain and one at each end; a chain whose
+    // length is not finite gets the largest count.
+    std::uint64_t coneBound() const override;
     // Appends the chain (null entries dropped) and widens the box over it.
     void setVertices(const std::vector<topolib::StlVertex*>& vertices);
     std::vector<uint32_t> vertexIds() const;
@@ -155,6 +169,7 @@ public:
     explicit AddedPointSupport(SupportGen* owner = nullptr) : SupportAreaAbs(kAddedPointSupport, owner) {}
     void reset(bool removeInternal) override;
     void placeContacts(bool removeInternal) override;
+    std::uint64_t coneBound() const override { return 1; }
     void setFacet(topolib::StlTriangle* t) { facet = t; }
     void setPoint(const double p[3]) { point = topolib::Vector3D(p); }
 

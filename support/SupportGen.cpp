@@ -51,7 +51,13 @@ SupportGen::~SupportGen() {
     for (SupportAreaAbs* a : areas)
         delete a;
     areas.clear();
-    m_retired.clear();
+    while (m_retiredFirst != nullptr) {
+        AbtShape* next = m_retiredFirst->retiredNext;
+        delete m_retiredFirst;
+        m_retiredFirst = next;
+    }
+    m_retiredLast = nullptr;
+    m_retiredCount = 0;
     m_retiredAreas.clear();
     clearBase();
 }
@@ -101,6 +107,9 @@ void SupportGen::rebuildConeBars() {
 }
 
 void SupportGen::clear() {
+    // The only allocation, made first: the loop below cannot stop halfway with
+    // a region both listed and retired.
+    m_retiredAreas.reserve(m_retiredAreas.size() + areas.size());
     clearAddedPoint();
     for (SupportAreaAbs* a : areas)
         retireArea(a);
@@ -115,7 +124,7 @@ void SupportGen::retireArea(SupportAreaAbs* area) {
     m_retiredAreas.emplace_back(area);
 }
 
-void SupportGen::retire(AbtShape* shape) {
+void SupportGen::retire(AbtShape* shape) noexcept {
     if (shape == nullptr)
         return;
     switch (shape->kind()) {
@@ -139,7 +148,13 @@ void SupportGen::retire(AbtShape* shape) {
         static_cast<CylinderBar*>(shape)->freeMesh();
         break;
     }
-    m_retired.emplace_back(shape);
+    shape->retiredNext = nullptr;
+    if (m_retiredLast != nullptr)
+        m_retiredLast->retiredNext = shape;
+    else
+        m_retiredFirst = shape;
+    m_retiredLast = shape;
+    ++m_retiredCount;
 }
 
 ColumnLink* SupportGen::makeLink(ConeShape* first, ConeShape* second) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace topolib {
@@ -87,20 +88,54 @@ public:
     topolib::StlObject* mesh() const { return owner; }
 
     // ---- Generation ----------------------------------------------------------
+    // Why the last generate returned false.
+    enum class Failure {
+        None,
+        NoSurface,    // no owner, or its octree is being built
+        TooManyCones, // the placement would exceed kMaxPlannedCones
+        OutOfMemory,  // an allocation failed on the way
+    };
+    // Most cones one placement may make: a larger plannedConeCount is refused.
+    // A cone with its mesh and bars costs some 15 to 35 kB, so this is already
+    // tens of gigabytes; a model that fits a printer stays far below it (a
+    // region 500 mm square at the finest 1 mm spacing plans about 251,000). A
+    // model a metre wide at that spacing, or many metres wide at the usual 5 mm
+    // (a file in the wrong unit), reaches it and would otherwise allocate until
+    // the process dies.
+    static constexpr std::uint64_t kMaxPlannedCones = std::uint64_t(1) << 20;
+
     // A container without regions detects them and builds the supports; one with
     // regions re-places them with the current parameters. The raft follows; then
-    // changed := 1. Refuses (false, nothing changed) without an owner or while the
-    // owner's octree is being built. The owner's group fields should be reset to
-    // none before a first generation.
+    // changed := 1; true. The owner's group fields should be reset to none before
+    // a first generation. On false, failure() says why:
+    // - NoSurface: nothing changed.
+    // - TooManyCones: refused before any cone was made. A first generation keeps
+    //   no region and resets the owner's groups; regions that were there keep
+    //   their supports. refusedConeCount() gives the plan that was refused.
+    // - OutOfMemory: the container is cleared (as clear()) when that is still
+    //   possible, else keeps whole regions whose shapes may lack meshes; the
+    //   owner's groups are reset. Never throws std::bad_alloc.
     bool generate(const Progress& progress = Progress());
+    Failure failure() const { return m_failure; }
+    std::uint64_t refusedConeCount() const { return m_refusedCones; }
+    // What the user reads about the last failure (empty when there is none):
+    // one or two sentences in English that say what was not done, why, and what
+    // to change.
+    std::string failureText() const;
+    // The most cones placing every region with the current parameters could
+    // make: each overhang region's grid points, each curve's spacings and one per
+    // point. Needs no allocation; saturates instead of overflowing.
+    std::uint64_t plannedConeCount() const;
     // The steps of generate, public for the project reader and tests.
     void detectOverhangs();
     void growOverhangRegion(topolib::StlTriangle* seed, double limit);
     void filterAreas();
     void findLowestCurves();
     void findLowestPoints();
-    void buildSupports(const Progress& progress = Progress());
-    void rebuildSupports(const Progress& progress = Progress());
+    // Place the regions' cones and build them. False (failure() TooManyCones,
+    // nothing placed or retired) when plannedConeCount exceeds kMaxPlannedCones.
+    bool buildSupports(const Progress& progress = Progress());
+    bool rebuildSupports(const Progress& progress = Progress());
     void buildGrid();
     void insertConesIntoGrid();
     void thinCrowdedCones();
@@ -109,7 +144,9 @@ public:
     void rebuildShapeMeshes();
     // Every cylinder cone (live or deleted) rebuilds its bars (after loading).
     void rebuildConeBars();
-    // Retires every region, the pending point and the raft; changed := 1.
+    // Retires every region, the pending point and the raft; changed := 1. Should
+    // the one allocation it needs fail, it throws std::bad_alloc and changes
+    // nothing.
     void clear();
 
     // ---- Output --------------------------------------------------------------
@@ -156,8 +193,10 @@ public:
     // ---- Shape lifetime --------------------------------------------------------
     // Takes a shape that its owner no longer lists: frees its mesh and keeps the
     // object until the container dies. A cone's links must be unregistered first.
-    void retire(AbtShape* shape);
-    std::size_t retiredCount() const { return m_retired.size(); }
+    // Allocates nothing, so a step that fails on an allocation never leaves a
+    // shape half retired.
+    void retire(AbtShape* shape) noexcept;
+    std::size_t retiredCount() const { return m_retiredCount; }
 
     // ---- Fields --------------------------------------------------------------
     topolib::StlObject* owner = nullptr;
@@ -193,7 +232,11 @@ public:
     double safeDensity() const;
 
 private:
-    void placeAndBuild(const Progress& progress, bool reset);
+    bool placeAndBuild(const Progress& progress, bool reset);
+    bool runGeneration(const Progress& progress);
+    // After an allocation failed midway: clears the container if that is
+    // possible, and the owner's groups.
+    void dropAfterAllocationFailure() noexcept;
     // Every cone of every region in order (the gather order of the pipeline).
     std::vector<ConeShape*> gatherCones() const;
     void retireArea(SupportAreaAbs* area);
@@ -218,8 +261,13 @@ private:
     // Counts cone retirements: a record made before one no longer applies.
     uint64_t m_coneEpoch = 0;
     std::map<const SupportAreaAbs*, PointLinkEdit> m_pointLinkEdits;
-    std::vector<std::unique_ptr<AbtShape>> m_retired;
+    // Retired shapes in the order they came, chained through retiredNext.
+    AbtShape* m_retiredFirst = nullptr;
+    AbtShape* m_retiredLast = nullptr;
+    std::size_t m_retiredCount = 0;
     std::vector<std::unique_ptr<SupportAreaAbs>> m_retiredAreas;
+    Failure m_failure = Failure::None;
+    std::uint64_t m_refusedCones = 0;
 };
 
 } // namespace support

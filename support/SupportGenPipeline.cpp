@@ -12,6 +12,10 @@
 
 #include <cassert>
 #include <cmath>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <new>
 #include <unordered_map>
 
 namespace support {
@@ -58,15 +62,37 @@ double zExtent(const StlObject& mesh) {
 } // namespace
 
 bool SupportGen::generate(const Progress& progress) {
-    if (owner == nullptr || owner->octreeBuilding())
+    m_failure = Failure::None;
+    m_refusedCones = 0;
+    if (owner == nullptr || owner->octreeBuilding()) {
+        m_failure = Failure::NoSurface;
         return false;
+    }
+    try {
+        return runGeneration(progress);
+    } catch (const std::bad_alloc&) {
+        m_failure = Failure::OutOfMemory;
+        dropAfterAllocationFailure();
+        return false;
+    }
+}
+
+bool SupportGen::runGeneration(const Progress& progress) {
     if (areas.empty()) {
         detectOverhangs();
         if (progress)
             progress(20);
-        buildSupports(progress);
-    } else {
-        rebuildSupports(progress);
+        if (!buildSupports(progress)) {
+            // The regions just detected have no shapes and nobody else knows
+            // them: they go at once, and their facets belong to no region.
+            for (SupportAreaAbs* a : areas)
+                delete a;
+            areas.clear();
+            owner->resetTriangleGroups();
+            return false;
+        }
+    } else if (!rebuildSupports(progress)) {
+        return false;
     }
     buildBase();
     changed = 1;
@@ -74,6 +100,70 @@ bool SupportGen::generate(const Progress& progress) {
     if (progress)
         progress(100);
     return true;
+}
+
+void SupportGen::dropAfterAllocationFailure() noexcept {
+    // The steps leave the regions whole at any failed allocation (retiring
+    // allocates nothing); what they made so far goes, as far as memory allows.
+    // The meshes hold most of the memory and go first, without allocating, so
+    // that clear finds room for its one allocation.
+    for (SupportAreaAbs* a : areas) {
+        for (AbtShape* s : a->shapes) {
+            if (ConeShape* c = s->asCone())
+                c->clearMesh();
+        }
+    }
+    try {
+        clear();
+    } catch (const std::bad_alloc&) {
+        m_grid.reset();
+        clearBase();
+        changed = 1;
+    }
+    // Walk marks were cleared by the detection's guard; the groups name no
+    // region now.
+    if (owner != nullptr)
+        owner->resetTriangleGroups();
+}
+
+std::string SupportGen::failureText() const {
+    char text[512];
+    switch (m_failure) {
+    case Failure::None:
+        return std::string();
+    case Failure::NoSurface:
+        return "Supports were not generated: the model is not ready yet. Try again once it has loaded.";
+    case Failure::OutOfMemory:
+        return "Supports were not generated: there was not enough memory. Raise the Density value (the "
+               "spacing of the support points), or generate supports for fewer objects at a time.";
+    case Failure::TooManyCones: {
+        double size[3] = {0.0, 0.0, 0.0};
+        if (owner != nullptr) {
+            for (int k = 0; k < 3; ++k)
+                size[k] = owner->bboxMax()[k] - owner->bboxMin()[k];
+        }
+        std::snprintf(
+            text, sizeof text,
+            "Supports were not generated: at a density of %.2f mm the overhangs would take up to %llu "
+            "support points, more than the %llu that one generation may place. The model measures "
+            "%.0f x %.0f x %.0f mm; scale it to the printer's size or raise the Density value (the "
+            "spacing of the support points).",
+            safeDensity(), static_cast<unsigned long long>(m_refusedCones),
+            static_cast<unsigned long long>(kMaxPlannedCones), size[0], size[1], size[2]);
+        return text;
+    }
+    }
+    return std::string();
+}
+
+std::uint64_t SupportGen::plannedConeCount() const {
+    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t sum = 0;
+    for (const SupportAreaAbs* a : areas) {
+        const std::uint64_t n = a->coneBound();
+        sum = n > kMax - sum ? kMax : sum + n;
+    }
+    return sum;
 }
 
 void SupportGen::detectOverhangs() {
@@ -168,12 +258,13 @@ void SupportGen::growOverhangRegion(StlTriangle* seed, double limit) {
             }
         }
     }
-    auto* a = new AreaSupport(this);
+    auto a = std::make_unique<AreaSupport>(this);
     a->area = area;
     a->assignTriangles(std::move(region));
     a->setAreaId(id);
     a->setBoundary(boundary);
-    areas.push_back(a);
+    areas.push_back(a.get());
+    a.release();
 }
 
 void SupportGen::filterAreas() {
@@ -226,10 +317,11 @@ void SupportGen::findLowestCurves() {
             u = u->nextLowestEdgeVertex(&length);
         }
         if (length > 10.0) {
-            auto* curve = new LowestCurveSupport(this);
+            auto curve = std::make_unique<LowestCurveSupport>(this);
             curve->setVertices(chain);
             curve->setAreaId(static_cast<uint32_t>(areas.size()));
-            areas.push_back(curve);
+            areas.push_back(curve.get());
+            curve.release();
         } else if (length > medium) {
             for (StlVertex* v : chain)
                 v->flags |= 2u;
@@ -292,10 +384,11 @@ void SupportGen::findLowestPoints() {
         if (crowded)
             continue;
         kept[key(ci, cj, ck)].push_back(v);
-        auto* point = new LowestPointSupport(this);
+        auto point = std::make_unique<LowestPointSupport>(this);
         point->setVertex(v);
         point->setAreaId(static_cast<uint32_t>(areas.size()));
-        areas.push_back(point);
+        areas.push_back(point.get());
+        point.release();
     }
 }
 
@@ -439,13 +532,24 @@ void SupportGen::linkNearest(ConeShape* c, const std::vector<ConeShape*>& near) 
     c->links.swap(links);
 }
 
-void SupportGen::buildSupports(const Progress& progress) { placeAndBuild(progress, false); }
+bool SupportGen::buildSupports(const Progress& progress) {
+    return placeAndBuild(progress, false);
+}
 
-void SupportGen::rebuildSupports(const Progress& progress) { placeAndBuild(progress, true); }
+bool SupportGen::rebuildSupports(const Progress& progress) {
+    return placeAndBuild(progress, true);
+}
 
 // Every region places its cones afresh (or, with reset, puts back the cones it
-// placed before), then the cones are thinned, linked and meshed.
-void SupportGen::placeAndBuild(const Progress& progress, bool reset) {
+// placed before), then the cones are thinned, linked and meshed. A plan beyond
+// the bound is refused before anything is placed or retired.
+bool SupportGen::placeAndBuild(const Progress& progress, bool reset) {
+    const std::uint64_t planned = plannedConeCount();
+    if (planned > kMaxPlannedCones) {
+        m_failure = Failure::TooManyCones;
+        m_refusedCones = planned;
+        return false;
+    }
     buildGrid();
     gridSearchWork = GridSearchWork();
     const std::size_t n = areas.size();
@@ -463,6 +567,7 @@ void SupportGen::placeAndBuild(const Progress& progress, bool reset) {
     if (progress)
         progress(75);
     rebuildShapeMeshes();
+    return true;
 }
 
 } // namespace support

@@ -8,7 +8,8 @@
 // the bars of those links; triangles is what SupportGen::appendAllTriangles
 // gives; closed_cones counts the live cones whose own mesh uses every edge exactly
 // twice, once in each direction; ms is the generation alone. With --out the model
-// and its supports are written as one binary STL file.
+// and its supports are written as one binary STL file. A refused or failed
+// generation also writes its reason to stderr.
 
 #include "fileIo/FileHandlingFactory.h"
 #include "fileIo/StlFileHandling.h"
@@ -110,6 +111,8 @@ int runSupport(int argc, char** argv) {
             }
         }
     }
+    if (!generated)
+        std::fprintf(stderr, "%s\n", gen.failureText().c_str());
     std::vector<topolib::StlTriangle*> triangles;
     gen.appendAllTriangles(triangles);
     std::printf("support result=%d areas=%lu cones=%lu live=%lu links=%lu bars=%lu triangles=%lu closed_cones=%lu "
