@@ -220,10 +220,12 @@ void linkEdge(topolib::StlEdge* e) {
             const topolib::StlVertex* s0 = t->vertices[k];
             const topolib::StlVertex* s1 = t->vertices[(k + 1) % 3];
             if ((s0 == a && s1 == b) || (s0 == b && s1 == a)) {
-                topolib::StlEdge** slot = &t->edges[k];
-                topolib::StlEdge* held = __atomic_load_n(slot, __ATOMIC_RELAXED);
-                while ((held == nullptr || held->index < e->index) &&
-                       !__atomic_compare_exchange_n(slot, &held, e, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
+                using EdgeRef = topolib::Ref<topolib::StlEdge>;
+                auto* slot = reinterpret_cast<uint32_t*>(&t->edges[k]);
+                const uint32_t mine = EdgeRef(e).raw();
+                uint32_t held = __atomic_load_n(slot, __ATOMIC_RELAXED);
+                while ((held == 0 || EdgeRef::fromRaw(held)->index < e->index) &&
+                       !__atomic_compare_exchange_n(slot, &held, mine, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
                 }
                 e->addTriangle(t);
                 break;
@@ -299,7 +301,7 @@ void writeTriangles(EntryWriter& out, const topolib::StlTriangle* const* triangl
 // without a shell) and the shell is freed.
 void discardShell(topolib::StlShell* shell) {
     for (auto* list : {&shell->primaryTriangles, &shell->reversedTriangles})
-        for (auto* t : *list) {
+        for (topolib::StlTriangle* t : *list) {
             t->detachFromVertices();
             t->setDeleted(true);
             t->shell = nullptr;
@@ -463,7 +465,7 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
             size_t slots = 0;
             for (const uint32_t n : incidence)
                 slots += std::min<uint32_t>(n, topolib::StlVertex::kMaxTriangles);
-            topolib::StlTriangle** block = slots > 0 ? mesh.newIncidentBlock(slots) : nullptr;
+            topolib::Ref<topolib::StlTriangle>* block = slots > 0 ? mesh.newIncidentBlock(slots) : nullptr;
             for (uint32_t i = 0; i < vertexCount; ++i)
                 if (incidence[i] > 0) {
                     const uint32_t room = std::min<uint32_t>(incidence[i], topolib::StlVertex::kMaxTriangles);

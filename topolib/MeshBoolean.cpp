@@ -164,7 +164,7 @@ std::unique_ptr<StlObject> meshOfShells(const StlObject& tool, const std::vector
     std::vector<double> xyz;
     std::vector<int> indices;
     for (std::size_t i : which) {
-        for (const std::deque<StlTriangle*>* list : {&shells[i]->primaryTriangles, &shells[i]->reversedTriangles}) {
+        for (const StlShell::TriangleList* list : {&shells[i]->primaryTriangles, &shells[i]->reversedTriangles}) {
             for (const StlTriangle* t : *list) {
                 if (t->isDeleted())
                     continue;
@@ -193,7 +193,7 @@ std::unique_ptr<StlObject> meshOfShells(const StlObject& tool, const std::vector
 // The live triangles of a shell.
 std::vector<const StlTriangle*> liveTrianglesOf(const StlShell* shell) {
     std::vector<const StlTriangle*> out;
-    for (const std::deque<StlTriangle*>* list : {&shell->primaryTriangles, &shell->reversedTriangles})
+    for (const StlShell::TriangleList* list : {&shell->primaryTriangles, &shell->reversedTriangles})
         for (const StlTriangle* t : *list)
             if (!t->isDeleted())
                 out.push_back(t);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "topolib/HugePageAdvice.h"
+#include "topolib/RecordArena.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -111,8 +112,14 @@ public:
     }
 
 private:
+    // Blocks come from the record window, so that records can name each other
+    // with 32-bit references.
+    struct BlockRelease {
+        std::size_t bytes = 0;
+        void operator()(unsigned char* p) const { arena::freeBlock(p, bytes); }
+    };
     struct Block {
-        std::unique_ptr<unsigned char[]> storage;
+        std::unique_ptr<unsigned char[], BlockRelease> storage;
         std::size_t capacity = 0;
         std::size_t used = 0;
         void* slot(std::size_t i) { return storage.get() + i * sizeof(T); }
@@ -159,9 +166,11 @@ private:
             m_blocks.pop_back();
         }
         Block b;
-        // operator new[] of unsigned char is aligned for every fundamental type.
+        // Window blocks are page aligned.
         static_assert(alignof(T) <= alignof(std::max_align_t), "over-aligned record");
-        b.storage.reset(new unsigned char[capacity * sizeof(T)]);
+        const std::size_t bytes = capacity * sizeof(T);
+        b.storage = std::unique_ptr<unsigned char[], BlockRelease>(
+            static_cast<unsigned char*>(arena::allocateBlock(bytes)), BlockRelease{bytes});
         adviseHugePages(b.storage.get(), capacity * sizeof(T));
         b.capacity = capacity;
         m_blocks.push_back(std::move(b));

@@ -20,7 +20,7 @@ P* growList(P* current, bool onHeap, uint32_t capacity) {
     P* block = static_cast<P*>(std::malloc((newCapacity + 1) * sizeof(P)));
     if (!block)
         return nullptr;
-    block[0] = reinterpret_cast<P>(static_cast<std::uintptr_t>(newCapacity));
+    block[0] = P::fromRaw(newCapacity);
     P* entries = block + 1;
     std::memcpy(entries, current, capacity * sizeof(P));
     entries[capacity] = nullptr;
@@ -75,7 +75,7 @@ uint32_t StlEdge::addTriangle(StlTriangle* t) {
         return 0;
     const uint32_t capacity = triangleCapacity();
     if (count >= capacity) {
-        StlTriangle** block = growList(triangleData(), (m_triangleWord & kOnHeap) != 0, capacity);
+        Ref<StlTriangle>* block = growList(triangleData(), (m_triangleWord & kOnHeap) != 0, capacity);
         if (!block)
             return 0;
         m_t.heap = block;
@@ -88,7 +88,7 @@ uint32_t StlEdge::addTriangle(StlTriangle* t) {
 }
 
 bool StlEdge::removeTriangle(const StlTriangle* t) {
-    StlTriangle** list = triangleData();
+    Ref<StlTriangle>* list = triangleData();
     const uint32_t count = triangleCount();
     for (uint32_t i = 0; i < count; ++i) {
         if (list[i] == t) {
@@ -107,13 +107,13 @@ int StlEdge::addVertex(StlVertex* v) {
     const uint32_t count = vertexCount();
     if (count >= kMaxVertices)
         return 0;
-    StlVertex* const* list = vertexData();
+    const Ref<StlVertex>* list = vertexData();
     for (uint32_t i = 0; i < count; ++i)
         if (list[i] == v)
             return 0;
     const uint32_t capacity = vertexCapacity();
     if (count >= capacity) {
-        StlVertex** block = growList(vertexData(), (m_vertexWord & kOnHeap) != 0, capacity);
+        Ref<StlVertex>* block = growList(vertexData(), (m_vertexWord & kOnHeap) != 0, capacity);
         if (!block)
             return 0;
         m_v.heap = block;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "topolib/RecordArena.h"
+
 #include <cstdint>
 
 namespace topolib {
@@ -33,6 +35,10 @@ public:
     StlEdge(StlVertex* a, StlVertex* b) { init(a, b); }
     ~StlEdge();
     StlEdge(const StlEdge&) = delete;
+    static void* operator new(std::size_t bytes) { return arena::allocateRecord(bytes); }
+    static void operator delete(void* p, std::size_t bytes) { arena::freeRecord(p, bytes); }
+    static void* operator new(std::size_t, void* where) noexcept { return where; }
+    static void operator delete(void*, void*) noexcept {}
     StlEdge& operator=(const StlEdge&) = delete;
 
     // The header is packed into eight bytes (a million-facet mesh has one and a
@@ -51,15 +57,15 @@ public:
     uint32_t vertexCount() const { return m_vertexWord & kCountMask; }
     uint32_t vertexCapacity() const { return listCapacity(m_vertexWord, m_v.heap); }
     StlVertex* vertex(uint32_t i) const { return vertexData()[i]; }
-    StlVertex* const* vertices() const { return vertexData(); }
+    const Ref<StlVertex>* vertices() const { return vertexData(); }
 
     uint32_t triangleCount() const { return m_triangleWord & kCountMask; }
     uint32_t triangleCapacity() const { return listCapacity(m_triangleWord, m_t.heap); }
     // Slot i of the triangle list (i < capacity); slots past the count are null.
     StlTriangle* triangle(uint32_t i) const { return triangleData()[i]; }
-    StlTriangle* const* triangles() const { return triangleData(); }
-    StlTriangle* const* begin() const { return triangleData(); }
-    StlTriangle* const* end() const { return triangleData() + triangleCount(); }
+    const Ref<StlTriangle>* triangles() const { return triangleData(); }
+    const Ref<StlTriangle>* begin() const { return triangleData(); }
+    const Ref<StlTriangle>* end() const { return triangleData() + triangleCount(); }
 
     // Appends t (no duplicate test) and sets the class from the new count:
     // 1 boundary, 2 smooth, more non-manifold. Refuses with 0, changing nothing,
@@ -91,29 +97,31 @@ private:
     // the slot before its first entry. The inline lists have capacity 2.
     static constexpr uint8_t kCountMask = 0x7F;
     static constexpr uint8_t kOnHeap = 0x80;
-    template <typename P>
-    static uint32_t listCapacity(uint8_t word, P* const* heap) {
-        return (word & kOnHeap) ? static_cast<uint32_t>(reinterpret_cast<std::uintptr_t>(heap[-1])) : 2u;
+    template <typename R>
+    static uint32_t listCapacity(uint8_t word, const R* heap) {
+        return (word & kOnHeap) ? heap[-1].raw() : 2u;
     }
 
-    StlVertex** vertexData() { return (m_vertexWord & kOnHeap) ? m_v.heap : m_v.inl; }
-    StlVertex* const* vertexData() const { return (m_vertexWord & kOnHeap) ? m_v.heap : m_v.inl; }
-    StlTriangle** triangleData() { return (m_triangleWord & kOnHeap) ? m_t.heap : m_t.inl; }
-    StlTriangle* const* triangleData() const { return (m_triangleWord & kOnHeap) ? m_t.heap : m_t.inl; }
+    Ref<StlVertex>* vertexData() { return (m_vertexWord & kOnHeap) ? m_v.heap : m_v.inl; }
+    const Ref<StlVertex>* vertexData() const { return (m_vertexWord & kOnHeap) ? m_v.heap : m_v.inl; }
+    Ref<StlTriangle>* triangleData() { return (m_triangleWord & kOnHeap) ? m_t.heap : m_t.inl; }
+    const Ref<StlTriangle>* triangleData() const { return (m_triangleWord & kOnHeap) ? m_t.heap : m_t.inl; }
     void releaseLists();
 
     uint8_t m_vertexWord = 0;
     uint8_t m_triangleWord = 0;
+    // Two references inline, or the heap block's entries (a heap block's first
+    // slot holds its capacity).
     union {
-        StlVertex* inl[2];
-        StlVertex** heap;
+        Ref<StlVertex> inl[2];
+        Ref<StlVertex>* heap;
     } m_v{{nullptr, nullptr}};
     union {
-        StlTriangle* inl[2];
-        StlTriangle** heap;
+        Ref<StlTriangle> inl[2];
+        Ref<StlTriangle>* heap;
     } m_t{{nullptr, nullptr}};
 };
 
-static_assert(sizeof(void*) != 8 || sizeof(StlEdge) == 40, "edge header packed into eight bytes");
+static_assert(sizeof(void*) != 8 || sizeof(StlEdge) == 24, "edge header packed into eight bytes");
 
 } // namespace topolib

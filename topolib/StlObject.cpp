@@ -7,7 +7,10 @@
 #include "topolib/TriangleCutContexts.h"
 #include "topolib/TriangleCutter.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <new>
 #include <utility>
 
 namespace topolib {
@@ -183,10 +186,12 @@ void StlObject::reserveRecords(uint32_t vertices, uint32_t triangles, uint32_t e
         m_edgePool.reserve(edges, true);
 }
 
-StlTriangle** StlObject::newIncidentBlock(std::size_t slots) {
-    m_incidentBlocks.emplace_back(new StlTriangle*[slots]);
-    StlTriangle** block = m_incidentBlocks.back().get();
-    adviseHugePages(block, slots * sizeof(StlTriangle*));
+Ref<StlTriangle>* StlObject::newIncidentBlock(std::size_t slots) {
+    auto* block = static_cast<Ref<StlTriangle>*>(std::malloc(std::max<std::size_t>(slots, 1) * sizeof(Ref<StlTriangle>)));
+    if (block == nullptr)
+        throw std::bad_alloc();
+    m_incidentBlocks.emplace_back(block);
+    adviseHugePages(block, slots * sizeof(Ref<StlTriangle>));
     return block;
 }
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -150,7 +151,7 @@ public:
     void reserveRecords(uint32_t vertices, uint32_t triangles, uint32_t edges);
     // Storage for `slots` incident-list entries (StlVertex::useExternalList),
     // kept until the mesh releases its records.
-    StlTriangle** newIncidentBlock(std::size_t slots);
+    Ref<StlTriangle>* newIncidentBlock(std::size_t slots);
 
     std::vector<StlVertex*>& vertices() { return m_vertices; }
     const std::vector<StlVertex*>& vertices() const { return m_vertices; }
@@ -526,7 +527,10 @@ private:
     RecordPool<StlVertex> m_vertexPool;
     RecordPool<StlTriangle> m_trianglePool;
     RecordPool<StlEdge> m_edgePool;
-    std::vector<std::unique_ptr<StlTriangle*[]>> m_incidentBlocks;
+    struct FreeIncidentBlock {
+        void operator()(Ref<StlTriangle>* p) const { std::free(p); }
+    };
+    std::vector<std::unique_ptr<Ref<StlTriangle>[], FreeIncidentBlock>> m_incidentBlocks;
 };
 
 } // namespace topolib

@@ -612,6 +612,14 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     sortCorners(corners, sortInRoom ? static_cast<FacetCorner*>(edgeRoom()) : nullptr);
     if (corners.empty())
         return 0;
+    if (sortInRoom) {
+        // The sort is done with the room. Until the edges are made there it
+        // holds at most the corners' vertex numbers: the rest of its pages go
+        // back now, so that they do not add to the vertices made next.
+        char* const room = static_cast<char*>(edgeRoom());
+        const std::size_t keep = corners.size() * sizeof(uint32_t);
+        releasePages(room + keep, corners.size() * sizeof(FacetCorner) - keep);
+    }
     m_vertexCount = 0;
     const std::size_t cornerTotal = corners.size();
     const unsigned threads = importThreads(cornerTotal);
@@ -707,9 +715,7 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
         capped = capped || part.capped;
     }
 
-    m_incidentBlocks.emplace_back(new StlTriangle*[slots]);
-    StlTriangle** const block = m_incidentBlocks.back().get();
-    adviseHugePages(block, slots * sizeof(StlTriangle*));
+    Ref<StlTriangle>* const block = newIncidentBlock(slots);
     const std::size_t firstIndex = m_vertices.size();
     if (m_vertices.capacity() < firstIndex + vertexTotal) {
         m_vertices.reserve(firstIndex + vertexTotal);
@@ -725,7 +731,7 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     const bool release = threads > 1 && cornerTotal >= (std::size_t(1) << 18);
     PagePopulator populator;
     if (!release)
-        populator.start({{block, slots * sizeof(StlTriangle*)},
+        populator.start({{block, slots * sizeof(Ref<StlTriangle>)},
                          {m_vertices.data() + firstIndex, vertexTotal * sizeof(StlVertex*)}});
     m_vertices.resize(firstIndex + vertexTotal);
     StlVertex* const records = m_vertexPool.takeSlots(vertexTotal, !release);
@@ -742,7 +748,7 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     constexpr std::size_t kReleaseStep = (std::size_t(4) << 20) / sizeof(FacetCorner);
     runOnThreads(threads, [&](unsigned t) {
         const Part& part = parts[t];
-        StlTriangle** lists = block + part.firstSlot;
+        Ref<StlTriangle>* lists = block + part.firstSlot;
         std::vector<std::pair<uint32_t, uint32_t>> inRun; // (triangle, corner) of a long run
         std::vector<uint8_t> repeated;
         std::size_t releasedTo = part.runStart.empty() ? 0 : part.runStart.front() + kMargin;
@@ -971,13 +977,9 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     // A side's entry is kept in the triangle's edge slot until the side gets
     // its edge (no array of its own: the slots are there and still empty).
     // Pass 2 marks the making sides in the triangle's walk mark.
-    auto entrySlot = [&](std::size_t side) -> StlEdge*& { return triangleAt(side / 3)->edges[side % 3]; };
-    auto entry = [&](std::size_t side) {
-        return static_cast<uint32_t>(reinterpret_cast<std::uintptr_t>(entrySlot(side)));
-    };
-    auto setEntry = [&](std::size_t side, uint32_t value) {
-        entrySlot(side) = reinterpret_cast<StlEdge*>(static_cast<std::uintptr_t>(value));
-    };
+    auto entrySlot = [&](std::size_t side) -> Ref<StlEdge>& { return triangleAt(side / 3)->edges[side % 3]; };
+    auto entry = [&](std::size_t side) { return entrySlot(side).raw(); };
+    auto setEntry = [&](std::size_t side, uint32_t value) { entrySlot(side) = Ref<StlEdge>::fromRaw(value); };
     // Whether the triangles around a vertex lie far apart in the array (a file
     // whose facets come in no particular order), judged on a sample.
     bool scattered = false;
@@ -1155,7 +1157,7 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
         // The slots go back to empty for buildEdges.
         forRanges(n, threads, [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i)
-                for (StlEdge*& e : triangleAt(i)->edges)
+                for (Ref<StlEdge>& e : triangleAt(i)->edges)
                     e = nullptr;
         });
         return false;

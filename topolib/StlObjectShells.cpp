@@ -290,7 +290,7 @@ struct ShellWalk {
     ShellState* current = nullptr; // the shell being written (held with `writing`)
 
     // Starts the entries of a new shell whose box holds `seedCorners`.
-    void beginShell(StlShell* shell, const StlVertex* const* seedCorners) {
+    void beginShell(StlShell* shell, const Ref<StlVertex>* seedCorners) {
         constexpr double inf = std::numeric_limits<double>::infinity();
         shells.emplace_back();
         ShellState& st = shells.back();

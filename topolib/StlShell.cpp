@@ -18,7 +18,7 @@ template <typename Container> void releaseStorage(Container& c) {
     Container().swap(c);
 }
 
-int countValid(const StlObject* owner, const std::deque<StlTriangle*>& list) {
+int countValid(const StlObject* owner, const StlShell::TriangleList& list) {
     if (!owner)
         return 0;
     int n = 0;
@@ -64,7 +64,7 @@ int StlShell::addTriangle(StlTriangle* t) {
 }
 
 int StlShell::splitIntoPieces() {
-    for (std::deque<StlTriangle*>* list : {&primaryTriangles, &reversedTriangles}) {
+    for (TriangleList* list : {&primaryTriangles, &reversedTriangles}) {
         for (StlTriangle* t : *list) {
             if (t->walkMark() == 0 && !t->isDeleted())
                 splitOffPiece(t);
@@ -154,7 +154,7 @@ int StlShell::countValidReversedTriangles() const {
 
 void StlShell::renumberTriangles(StlTriangle** array, uint32_t& next) {
     assert(owner && "a shell must belong to a mesh before its triangles are renumbered");
-    for (std::deque<StlTriangle*>* list : {&primaryTriangles, &reversedTriangles}) {
+    for (TriangleList* list : {&primaryTriangles, &reversedTriangles}) {
         for (StlTriangle* t : *list) {
             array[next] = t;
             t->id = static_cast<int32_t>(next);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "topolib/RecordArena.h"
 #include "topolib/Vector3D.h"
 
 #include <cstdint>
@@ -60,8 +61,10 @@ public:
     Vector3D boxMin;     // over the vertices of the shell's triangles
     Vector3D boxMax;
 
-    std::deque<StlTriangle*> primaryTriangles;  // wound like the seed, flag bit 1 clear
-    std::deque<StlTriangle*> reversedTriangles; // wound against the seed, flag bit 1 set
+    // 32-bit references: a shell lists every triangle of its component.
+    using TriangleList = std::deque<Ref<StlTriangle>>;
+    TriangleList primaryTriangles;  // wound like the seed, flag bit 1 clear
+    TriangleList reversedTriangles; // wound against the seed, flag bit 1 set
     // The lists below are empty in almost every shell; vectors cost nothing
     // until they are used (a deque allocates when it is made).
     std::vector<StlShell*> pieces;              // made by splitIntoPieces, not yet taken

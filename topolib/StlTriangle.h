@@ -1,5 +1,6 @@
 #pragma once
 
+#include "topolib/RecordArena.h"
 #include "topolib/Vector3D.h"
 
 #include <cstdint>
@@ -36,13 +37,18 @@ public:
 
     StlTriangle() = default;
     StlTriangle(const StlTriangle&) = delete;
+    // Records live in the record window (see RecordArena.h).
+    static void* operator new(std::size_t bytes) { return arena::allocateRecord(bytes); }
+    static void operator delete(void* p, std::size_t bytes) { arena::freeRecord(p, bytes); }
+    static void* operator new(std::size_t, void* where) noexcept { return where; }
+    static void operator delete(void*, void*) noexcept {}
     StlTriangle& operator=(const StlTriangle&) = delete;
 
     uint32_t flags = kInitialFlags;
     int32_t id = 0;                       // position in the mesh's triangle array
     Vector3D normal;                      // unit normal, zero for a degenerate triangle
-    StlEdge* edges[3] = {nullptr, nullptr, nullptr};
-    StlVertex* vertices[3] = {nullptr, nullptr, nullptr};
+    Ref<StlEdge> edges[3];
+    Ref<StlVertex> vertices[3];
     StlShell* shell = nullptr; // the component holding the triangle
 
     bool isDeleted() const { return (flags & kDeleted) != 0; }
@@ -118,7 +124,7 @@ public:
 // A million-triangle mesh holds a million of these: the cut context, needed by
 // a few hundred triangles during a cut, lives in a side table so that every
 // record stays this small.
-static_assert(sizeof(void*) != 8 || sizeof(StlTriangle) == 88, "StlTriangle grew");
+static_assert(sizeof(void*) != 8 || sizeof(StlTriangle) == 64, "StlTriangle grew");
 
 // Half the length of (p1 - p0) × (p2 - p0).
 double triangleArea(const StlTriangle* t);

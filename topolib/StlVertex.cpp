@@ -21,17 +21,17 @@ bool StlVertex::grow() {
     uint32_t newCapacity = m_capacity == 0 ? 5u : m_capacity + 3u;
     if (newCapacity > kMaxTriangles)
         newCapacity = kMaxTriangles;
-    StlTriangle** block;
+    Ref<StlTriangle>* block;
     if (m_ownsList) {
-        block = static_cast<StlTriangle**>(std::realloc(m_list, newCapacity * sizeof(StlTriangle*)));
+        block = static_cast<Ref<StlTriangle>*>(std::realloc(m_list, newCapacity * sizeof(Ref<StlTriangle>)));
         if (!block)
             return false;
     } else {
-        block = static_cast<StlTriangle**>(std::malloc(newCapacity * sizeof(StlTriangle*)));
+        block = static_cast<Ref<StlTriangle>*>(std::malloc(newCapacity * sizeof(Ref<StlTriangle>)));
         if (!block)
             return false;
         if (m_count)
-            std::memcpy(block, m_list, m_count * sizeof(StlTriangle*));
+            std::memcpy(block, m_list, m_count * sizeof(Ref<StlTriangle>));
     }
     m_list = block;
     m_capacity = static_cast<uint16_t>(newCapacity);
@@ -62,7 +62,7 @@ bool StlVertex::removeTriangle(const StlTriangle* t) {
     return false;
 }
 
-void StlVertex::useExternalList(StlTriangle** slots, uint32_t capacity) {
+void StlVertex::useExternalList(Ref<StlTriangle>* slots, uint32_t capacity) {
     if (m_ownsList)
         std::free(m_list);
     m_list = slots;

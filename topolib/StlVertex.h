@@ -1,5 +1,6 @@
 #pragma once
 
+#include "topolib/RecordArena.h"
 #include "topolib/Vector3D.h"
 
 #include <cstdint>
@@ -26,6 +27,10 @@ public:
     StlVertex(double x, double y, double z) : pos(x, y, z) {}
     ~StlVertex();
     StlVertex(const StlVertex&) = delete;
+    static void* operator new(std::size_t bytes) { return arena::allocateRecord(bytes); }
+    static void operator delete(void* p, std::size_t bytes) { arena::freeRecord(p, bytes); }
+    static void* operator new(std::size_t, void* where) noexcept { return where; }
+    static void operator delete(void*, void*) noexcept {}
     StlVertex& operator=(const StlVertex&) = delete;
 
     Vector3D pos;                         // the position
@@ -44,9 +49,9 @@ public:
     uint32_t triangleCapacity() const { return m_capacity; }
     bool hasTriangleList() const { return m_list != nullptr; }
     StlTriangle* triangle(uint32_t i) const { return m_list[i]; }
-    StlTriangle* const* triangles() const { return m_list; }
-    StlTriangle* const* begin() const { return m_list; }
-    StlTriangle* const* end() const { return m_list + m_count; }
+    const Ref<StlTriangle>* triangles() const { return m_list; }
+    const Ref<StlTriangle>* begin() const { return m_list; }
+    const Ref<StlTriangle>* end() const { return m_list + m_count; }
 
     // Appends t unless it is already listed. Returns 1 when appended, 0 when t was
     // already there or the list holds kMaxTriangles (the caller cannot tell which).
@@ -94,7 +99,7 @@ public:
     // Gives the vertex an empty incident list of `capacity` slots in storage it
     // does not own (the mesh's welding block). Any previous list is dropped
     // (freed when owned); the count becomes 0.
-    void useExternalList(StlTriangle** slots, uint32_t capacity);
+    void useExternalList(Ref<StlTriangle>* slots, uint32_t capacity);
     // Forgets the incident list without freeing it (count and capacity 0). Used
     // when copies re-link vertices.
     void clearList();
@@ -102,7 +107,7 @@ public:
 private:
     bool grow();
 
-    StlTriangle** m_list = nullptr;
+    Ref<StlTriangle>* m_list = nullptr;
     uint16_t m_count = 0;
     uint16_t m_capacity = 0;
     bool m_ownsList = false;

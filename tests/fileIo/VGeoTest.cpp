@@ -613,7 +613,7 @@ TEST(VGeo, bigEntryWithRepeatedEdgesLinksAsABruteForceSearch) {
         std::vector<const topolib::StlTriangle*> expected;
         const auto* a = e->vertex(0);
         const auto* b = e->vertex(1);
-        for (const auto* t : *a)
+        for (const topolib::StlTriangle* t : *a)
             for (int k = 0; k < 3; ++k)
                 if (side(t->vertices[k], t->vertices[(k + 1) % 3]) == side(a, b))
                     expected.push_back(t);

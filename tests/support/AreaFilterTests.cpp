@@ -39,7 +39,7 @@ std::unique_ptr<AreaSupport> regionAroundCentre(topolib::StlObject& mesh, uint32
     auto region = std::make_unique<AreaSupport>(nullptr);
     std::vector<StlTriangle*> tris;
     for (StlTriangle* t : mesh.triangles()) {
-        for (auto* v : t->vertices) {
+        for (topolib::StlVertex* v : t->vertices) {
             if (std::fabs(v->x()) < 1e-9 && std::fabs(v->y()) < 1e-9)
                 tris.push_back(t);
         }

@@ -44,7 +44,7 @@ TEST(MeshRecords, vertexKeepsEachTriangleOnceAndRefusesPastItsLimit) {
 
 TEST(MeshRecords, vertexListGrowsFromExternalBlockWithoutLosingEntries) {
     StlVertex v(0, 0, 0);
-    std::vector<StlTriangle*> block(2);
+    std::vector<Ref<StlTriangle>> block(2);
     StlTriangle t[4];
     v.useExternalList(block.data(), 2);
     for (StlTriangle& x : t)

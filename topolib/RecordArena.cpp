@@ -1,0 +1,236 @@
+#include "topolib/RecordArena.h"
+
+#include <sys/mman.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <new>
+#include <unordered_map>
+#include <vector>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELAR_ARENA_LSAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define VELAR_ARENA_LSAN 1
+#endif
+#ifdef VELAR_ARENA_LSAN
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace topolib {
+namespace arena {
+
+namespace {
+
+constexpr std::size_t kPage = 4096;
+constexpr std::size_t kBigPage = std::size_t(2) << 20;
+// The window is made readable and writable in steps of this size as it fills.
+constexpr std::size_t kOpenStep = std::size_t(64) << 20;
+constexpr std::size_t kMaxWindow = std::size_t(kOutsideBit) << 3; // 16 GiB
+constexpr std::size_t kMinWindow = std::size_t(256) << 20;
+constexpr uint32_t kMaxOutside = 1u << 20;
+constexpr std::size_t kRecordChunk = std::size_t(64) << 10;
+
+struct Window {
+    char* base = nullptr;
+    std::size_t size = 0;
+};
+
+// Reserves the largest window the process may have (an address-space limit can
+// refuse the full size), aligned to a big page. The window starts
+// inaccessible: only its used front is opened, so that a scan of readable
+// memory (the leak checker's) stays small.
+Window reserveWindow() {
+    for (std::size_t size = kMaxWindow; size >= kMinWindow; size /= 2) {
+        void* p = mmap(nullptr, size + kBigPage, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (p == MAP_FAILED)
+            continue;
+        const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(p);
+        const std::uintptr_t aligned = (start + kBigPage - 1) & ~(std::uintptr_t(kBigPage) - 1);
+        if (aligned > start)
+            munmap(p, aligned - start);
+        const std::uintptr_t end = start + size + kBigPage;
+        if (end > aligned + size)
+            munmap(reinterpret_cast<void*>(aligned + size), end - (aligned + size));
+#ifdef VELAR_ARENA_LSAN
+        __lsan_register_root_region(reinterpret_cast<void*>(aligned), size);
+#endif
+        return {reinterpret_cast<char*>(aligned), size};
+    }
+    std::fputs("Cannot reserve address space for mesh records.\n", stderr);
+    std::abort();
+}
+
+const Window& window() {
+    static const Window w = reserveWindow();
+    return w;
+}
+
+struct State {
+    std::mutex mutex;
+    // The first eight bytes stay unused: offset 0 is the null reference.
+    std::size_t top = kPage;
+    std::size_t open = 0;
+    std::size_t inUse = 0;
+    std::map<std::size_t, std::size_t> freeRanges; // offset -> length
+    std::map<std::size_t, std::vector<void*>> recordLists; // size -> free records
+
+    std::mutex outsideMutex;
+    std::unordered_map<const void*, uint32_t> outsideIndex;
+    uint32_t outsideCount = 0;
+};
+
+State& state() {
+    static State* s = new State; // never destroyed: records may go at exit
+    return *s;
+}
+
+const void* g_outside[kMaxOutside];
+
+std::size_t roundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
+
+void takeFromRange(State& s, std::map<std::size_t, std::size_t>::iterator it, std::size_t at, std::size_t bytes) {
+    const std::size_t begin = it->first;
+    const std::size_t end = it->first + it->second;
+    s.freeRanges.erase(it);
+    if (at > begin)
+        s.freeRanges.emplace(begin, at - begin);
+    if (at + bytes < end)
+        s.freeRanges.emplace(at + bytes, end - (at + bytes));
+}
+
+std::size_t placeBlock(State& s, std::size_t bytes, std::size_t align) {
+    for (auto it = s.freeRanges.begin(); it != s.freeRanges.end(); ++it) {
+        const std::size_t at = roundUp(it->first, align);
+        if (at + bytes <= it->first + it->second) {
+            takeFromRange(s, it, at, bytes);
+            return at;
+        }
+    }
+    const Window& w = window();
+    const std::size_t at = roundUp(s.top, align);
+    if (at + bytes > w.size || at + bytes < at)
+        throw std::bad_alloc();
+    if (at > s.top)
+        s.freeRanges.emplace(s.top, at - s.top);
+    s.top = at + bytes;
+    if (s.top > s.open) {
+        const std::size_t open = std::min(roundUp(s.top, kOpenStep), w.size);
+        if (mprotect(w.base + s.open, open - s.open, PROT_READ | PROT_WRITE) != 0)
+            throw std::bad_alloc();
+        s.open = open;
+    }
+    return at;
+}
+
+} // namespace
+
+// A reference made before this is set (by a static initialiser elsewhere)
+// goes through the table of outside records, which stays valid.
+char* const g_base = window().base;
+
+void* allocateBlock(std::size_t bytes) {
+    const std::size_t size = roundUp(bytes == 0 ? 1 : bytes, kPage);
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    const std::size_t at = placeBlock(s, size, size >= kBigPage ? kBigPage : kPage);
+    s.inUse += size;
+    return window().base + at;
+}
+
+void freeBlock(void* block, std::size_t bytes) {
+    if (block == nullptr)
+        return;
+    const std::size_t size = roundUp(bytes == 0 ? 1 : bytes, kPage);
+    char* const p = static_cast<char*>(block);
+    madvise(p, size, MADV_DONTNEED);
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.inUse -= size;
+    std::size_t begin = static_cast<std::size_t>(p - window().base);
+    std::size_t end = begin + size;
+    auto next = s.freeRanges.lower_bound(begin);
+    if (next != s.freeRanges.end() && next->first == end) {
+        end += next->second;
+        next = s.freeRanges.erase(next);
+    }
+    if (next != s.freeRanges.begin()) {
+        auto prev = std::prev(next);
+        if (prev->first + prev->second == begin) {
+            begin = prev->first;
+            s.freeRanges.erase(prev);
+        }
+    }
+    if (end == s.top)
+        s.top = begin;
+    else
+        s.freeRanges.emplace(begin, end - begin);
+}
+
+void* allocateRecord(std::size_t bytes) {
+    const std::size_t size = roundUp(bytes == 0 ? 1 : bytes, 8);
+    State& s = state();
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        std::vector<void*>& list = s.recordLists[size];
+        if (!list.empty()) {
+            void* p = list.back();
+            list.pop_back();
+            s.inUse += size;
+            return p;
+        }
+    }
+    // A fresh chunk: one record is returned, the rest go to the list.
+    char* chunk = static_cast<char*>(allocateBlock(kRecordChunk));
+    const std::size_t count = kRecordChunk / size;
+    std::lock_guard<std::mutex> lock(s.mutex);
+    std::vector<void*>& list = s.recordLists[size];
+    for (std::size_t i = count; i-- > 1;)
+        list.push_back(chunk + i * size);
+    s.inUse -= kRecordChunk;
+    s.inUse += size;
+    return chunk;
+}
+
+void freeRecord(void* record, std::size_t bytes) {
+    if (record == nullptr)
+        return;
+    const std::size_t size = roundUp(bytes == 0 ? 1 : bytes, 8);
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.recordLists[size].push_back(record);
+    s.inUse -= size;
+}
+
+std::size_t bytesInUse() {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.inUse;
+}
+
+uint32_t outsideReference(const void* p) {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.outsideMutex);
+    auto found = s.outsideIndex.find(p);
+    if (found != s.outsideIndex.end())
+        return found->second;
+    if (s.outsideCount + 1 >= kMaxOutside) {
+        std::fputs("Too many mesh records outside the record window.\n", stderr);
+        std::abort();
+    }
+    const uint32_t index = ++s.outsideCount;
+    g_outside[index] = p;
+    const uint32_t reference = kOutsideBit | index;
+    s.outsideIndex.emplace(p, reference);
+    return reference;
+}
+
+const void* outsideAddress(uint32_t reference) { return g_outside[reference & ~kOutsideBit]; }
+
+} // namespace arena
+} // namespace topolib
