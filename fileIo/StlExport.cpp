@@ -13,25 +13,25 @@ namespace fileIo {
 
 namespace {
 
-uint32_t countLive(const std::vector<topolib::StlTriangle*>& triangles) {
+template <typename List>
+uint32_t countLive(const List& triangles) {
     uint32_t n = 0;
-    for (const auto* t : triangles)
+    for (const topolib::StlTriangle* t : triangles)
         if (t && !t->isDeleted())
             ++n;
     return n;
 }
 
-template <typename Writer>
-void addLive(Writer& writer, const std::vector<topolib::StlTriangle*>& triangles) {
-    for (const auto* t : triangles)
+template <typename Writer, typename List>
+void addLive(Writer& writer, const List& triangles) {
+    for (const topolib::StlTriangle* t : triangles)
         if (t && !t->isDeleted())
             writer.addFacet(t->normalData(), t->vertices[0]->pos.data(), t->vertices[1]->pos.data(),
                             t->vertices[2]->pos.data());
 }
 
-} // namespace
-
-int exportAsciiStl(const std::wstring& path, const std::vector<topolib::StlTriangle*>& triangles) {
+template <typename List>
+int writeAscii(const std::wstring& path, const List& triangles) {
     if (triangles.empty())
         return kFailure;
     AsciiStlWriter writer(path);
@@ -42,7 +42,8 @@ int exportAsciiStl(const std::wstring& path, const std::vector<topolib::StlTrian
     return writer.finish() ? kSuccess : kFailure;
 }
 
-int exportBinaryStl(const std::wstring& path, const std::vector<topolib::StlTriangle*>& triangles) {
+template <typename List>
+int writeBinary(const std::wstring& path, const List& triangles) {
     if (triangles.empty())
         return kFailure;
     BinaryStlWriter writer(path);
@@ -52,6 +53,21 @@ int exportBinaryStl(const std::wstring& path, const std::vector<topolib::StlTria
     writer.begin(std::string("Save by Velar3D"), countLive(triangles));
     addLive(writer, triangles);
     return writer.finish() ? kSuccess : kFailure;
+}
+
+} // namespace
+
+int exportAsciiStl(const std::wstring& path, const std::vector<topolib::StlTriangle*>& triangles) {
+    return writeAscii(path, triangles);
+}
+int exportAsciiStl(const std::wstring& path, const topolib::RefArray<topolib::StlTriangle>& triangles) {
+    return writeAscii(path, triangles);
+}
+int exportBinaryStl(const std::wstring& path, const std::vector<topolib::StlTriangle*>& triangles) {
+    return writeBinary(path, triangles);
+}
+int exportBinaryStl(const std::wstring& path, const topolib::RefArray<topolib::StlTriangle>& triangles) {
+    return writeBinary(path, triangles);
 }
 
 } // namespace fileIo

@@ -422,7 +422,7 @@ namespace {
 
 template <typename Writer>
 void addLiveTriangles(Writer& writer, const topolib::StlObject& mesh) {
-    for (const auto* t : mesh.triangles())
+    for (const topolib::StlTriangle* t : mesh.triangles())
         if (t && !t->isDeleted())
             writer.addFacet(t->normalData(), t->vertices[0]->pos.data(), t->vertices[1]->pos.data(),
                             t->vertices[2]->pos.data());
@@ -456,7 +456,7 @@ int StlFileHandling::writeBinaryMesh(const std::wstring& fileName) {
     if (!writer.isOpen())
         return kFailure;
     uint32_t live = 0;
-    for (const auto* t : target_->triangles())
+    for (const topolib::StlTriangle* t : target_->triangles())
         if (t && !t->isDeleted())
             ++live;
     writer.begin(target_->getName(), live);

@@ -3,6 +3,7 @@
 // (which welds them), the writers write a mesh or any list of triangles.
 
 #include "fileIo/FileHandling.h"
+#include "topolib/RecordArena.h"
 
 #include <chrono>
 #include <cstdint>
@@ -73,5 +74,8 @@ private:
 // else 1. The binary header is "Save by Velar3D" padded with zero bytes.
 int exportAsciiStl(const std::wstring& path, const std::vector<topolib::StlTriangle*>& triangles);
 int exportBinaryStl(const std::wstring& path, const std::vector<topolib::StlTriangle*>& triangles);
+// The same for a mesh's own triangle array.
+int exportAsciiStl(const std::wstring& path, const topolib::RefArray<topolib::StlTriangle>& triangles);
+int exportBinaryStl(const std::wstring& path, const topolib::RefArray<topolib::StlTriangle>& triangles);
 
 } // namespace fileIo

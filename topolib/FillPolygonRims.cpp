@@ -11,7 +11,7 @@ namespace topolib {
 
 namespace {
 
-void clearLiveEdgeMarks(std::vector<StlEdge*>& edges) {
+void clearLiveEdgeMarks(RefArray<StlEdge>& edges) {
     for (StlEdge* e : edges)
         if (e->edgeClass != kEdgeDetached)
             e->clearMarks();

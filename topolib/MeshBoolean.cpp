@@ -89,12 +89,12 @@ namespace {
 std::unique_ptr<StlObject> snapshotOf(StlObject& mesh) {
     auto copy = std::make_unique<StlObject>(mesh);
     mesh.copyMeshTo(copy.get());
-    const std::vector<StlVertex*>& vs = mesh.vertices();
-    const std::vector<StlVertex*>& cvs = copy->vertices();
+    const RefArray<StlVertex>& vs = mesh.vertices();
+    const RefArray<StlVertex>& cvs = copy->vertices();
     for (std::size_t i = 0; i < vs.size() && i < cvs.size(); ++i)
         cvs[i]->flags = vs[i]->flags;
-    const std::vector<StlTriangle*>& ts = mesh.triangles();
-    const std::vector<StlTriangle*>& cts = copy->triangles();
+    const RefArray<StlTriangle>& ts = mesh.triangles();
+    const RefArray<StlTriangle>& cts = copy->triangles();
     // The clone's cut-context bit stays its own: it goes with its table entry.
     for (std::size_t i = 0; i < ts.size() && i < cts.size(); ++i)
         cts[i]->flags =
@@ -111,7 +111,7 @@ std::unique_ptr<StlObject> snapshotOf(StlObject& mesh) {
         edges.push_back(c);
     }
     copy->appendEdges(edges);
-    const std::vector<StlEdge*>& ces = copy->edges();
+    const RefArray<StlEdge>& ces = copy->edges();
     for (std::size_t i = 0; i < ts.size() && i < cts.size(); ++i)
         for (int k = 0; k < 3; ++k)
             cts[i]->edges[k] = ts[i]->edges[k] ? ces[ts[i]->edges[k]->index] : nullptr;

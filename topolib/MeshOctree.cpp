@@ -542,8 +542,8 @@ void cubeOfSlot(const double origin[3], double edge, int level, std::size_t slot
 
 } // namespace
 
-bool MeshOctree::build(double minCell, const double origin[3], double edge, const std::vector<StlVertex*>& vertices,
-                       const std::vector<StlTriangle*>& triangles, unsigned threads) {
+bool MeshOctree::build(double minCell, const double origin[3], double edge, const RefArray<StlVertex>& vertices,
+                       const RefArray<StlTriangle>& triangles, unsigned threads) {
     // The cubes above the cells must only pass records on: none may be below minCell.
     int levels = 0;
     if (finiteCube(minCell, origin, edge)) {
@@ -577,7 +577,7 @@ bool MeshOctree::build(double minCell, const double origin[3], double edge, cons
 // then makes the nodes above the cells and copies the subtrees behind them in the
 // order of their cells.
 bool MeshOctree::buildByCells(double minCell, const double origin[3], double edge, int levels,
-                              const std::vector<StlVertex*>& vertices, const std::vector<StlTriangle*>& triangles,
+                              const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
                               unsigned threads) {
     const std::size_t cellCount = std::size_t(1) << (3 * levels);
     // What one range of records sends to each cell, and which cube of each level
@@ -818,7 +818,7 @@ bool MeshOctree::buildByCells(double minCell, const double origin[3], double edg
 MeshOctree MeshOctree::copyFor(const StlObject& target) const {
     MeshOctree copy(memoryBudget_);
     copy.nodes_.reserve(nodes_.size());
-    const std::vector<StlVertex*>& targetVertices = target.vertices();
+    const RefArray<StlVertex>& targetVertices = target.vertices();
     const std::size_t targetTriangles = target.triangleCount();
     for (const Node& src : nodes_) {
         Node dst;

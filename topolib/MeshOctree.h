@@ -1,5 +1,7 @@
 #pragma once
 
+#include "topolib/RecordArena.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -68,8 +70,8 @@ public:
     // tree is the same whatever the number of threads. A tree that holds nodes
     // already, or has a memory budget, is built by insertion on the calling
     // thread. False when an allocation failed; the tree is then incomplete.
-    bool build(double minCell, const double origin[3], double edge, const std::vector<StlVertex*>& vertices,
-               const std::vector<StlTriangle*>& triangles, unsigned threads);
+    bool build(double minCell, const double origin[3], double edge, const RefArray<StlVertex>& vertices,
+               const RefArray<StlTriangle>& triangles, unsigned threads);
     // The vertex of the leaf that holds p and that equals p (Vector3D::operator==),
     // or a new one made by makeVertex(p) and filed in that leaf (*found = false).
     // Null when no cube holds p, or when makeVertex returns null, or when filing the
@@ -253,7 +255,7 @@ private:
     static bool splitPays(const std::uint32_t perChild[8], std::uint32_t n);
     bool splitNode(std::uint32_t node, const double origin[3], double edge);
     bool buildByCells(double minCell, const double origin[3], double edge, int levels,
-                      const std::vector<StlVertex*>& vertices, const std::vector<StlTriangle*>& triangles,
+                      const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
                       unsigned threads);
     StlVertex* findOrCreateAt(std::uint32_t node, double minCell, const double origin[3], double edge,
                               const double p[3], bool* found,

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace topolib {
 
@@ -92,5 +93,9 @@ public:
 private:
     uint32_t m_ref = 0;
 };
+
+// An array of references: a mesh's vertex, triangle and edge arrays.
+template <typename T>
+using RefArray = std::vector<Ref<T>>;
 
 } // namespace topolib

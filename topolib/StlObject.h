@@ -153,20 +153,20 @@ public:
     // kept until the mesh releases its records.
     Ref<StlTriangle>* newIncidentBlock(std::size_t slots);
 
-    std::vector<StlVertex*>& vertices() { return m_vertices; }
-    const std::vector<StlVertex*>& vertices() const { return m_vertices; }
+    std::vector<Ref<StlVertex>>& vertices() { return m_vertices; }
+    const std::vector<Ref<StlVertex>>& vertices() const { return m_vertices; }
     uint32_t vertexCount() const { return m_vertexCount; }
     void setVertexCount(uint32_t n) { m_vertexCount = n; }
 
-    std::vector<StlTriangle*>& triangles() { return m_triangles; }
-    const std::vector<StlTriangle*>& triangles() const { return m_triangles; }
+    std::vector<Ref<StlTriangle>>& triangles() { return m_triangles; }
+    const std::vector<Ref<StlTriangle>>& triangles() const { return m_triangles; }
     uint32_t triangleCount() const { return static_cast<uint32_t>(m_triangles.size()); }
     uint32_t triangleCapacity() const { return static_cast<uint32_t>(m_triangles.capacity()); }
     StlTriangle* triangle(uint32_t i) const { return m_triangles[i]; }
     bool hasTriangleArray() const { return m_triangles.capacity() != 0; }
 
-    std::vector<StlEdge*>& edges() { return m_edges; }
-    const std::vector<StlEdge*>& edges() const { return m_edges; }
+    std::vector<Ref<StlEdge>>& edges() { return m_edges; }
+    const std::vector<Ref<StlEdge>>& edges() const { return m_edges; }
     uint32_t edgeCount() const { return static_cast<uint32_t>(m_edges.size()); }
     uint32_t edgeCapacity() const { return static_cast<uint32_t>(m_edges.capacity()); }
     StlEdge* edge(uint32_t i) const { return m_edges[i]; }
@@ -517,10 +517,10 @@ private:
     int32_t m_slabState = 2;
     double m_octreeMinCell = 3.0;
 
-    std::vector<StlVertex*> m_vertices;
+    std::vector<Ref<StlVertex>> m_vertices;
     std::vector<std::pair<double, double>> m_calibrationOffsets;
-    std::vector<StlTriangle*> m_triangles;
-    std::vector<StlEdge*> m_edges;
+    std::vector<Ref<StlTriangle>> m_triangles;
+    std::vector<Ref<StlEdge>> m_edges;
     std::deque<StlShell*> m_shells;
 
     // Record storage. The incident lists made by welding live in m_incidentBlocks.

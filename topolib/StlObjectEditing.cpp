@@ -33,7 +33,7 @@ bool cornersCoincide(const StlVertex* a, const StlVertex* b, double scale) {
 
 // Places a new triangle at the end of the array (id = position) and counts it.
 void placeTriangle(StlObject& mesh, StlTriangle* t) {
-    std::vector<StlTriangle*>& array = mesh.triangles();
+    RefArray<StlTriangle>& array = mesh.triangles();
     t->id = static_cast<int32_t>(array.size());
     array.push_back(t);
     mesh.setFacetCount(mesh.facetCount() + 1);

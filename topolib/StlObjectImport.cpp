@@ -853,7 +853,7 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
         }
     }
     // Sized for a closed mesh (1.5 edges per triangle); grows with what is left.
-    m_edges = std::vector<StlEdge*>();
+    m_edges = RefArray<StlEdge>();
     m_edges.reserve((3 * n) / 2);
     adviseHugePagesForCapacity(m_edges);
     m_edgePool.reserve((3 * n) / 2, true);
@@ -937,7 +937,7 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     constexpr uint32_t kNone = 0xFFFFFFFFu;
     // The records of a welded mesh lie in array order in one block (checked
     // below): a triangle's number follows from its address.
-    char* const base = reinterpret_cast<char*>(m_triangles.front());
+    char* const base = reinterpret_cast<char*>(m_triangles.front().get());
     auto numberOf = [base](const StlTriangle* t) {
         return static_cast<std::size_t>(reinterpret_cast<const char*>(t) - base) / sizeof(StlTriangle);
     };
@@ -999,7 +999,7 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     }
     // The edge array and the part of the records' room the corner sort did
     // not use get their pages on a helper while the sides are decided.
-    m_edges = std::vector<StlEdge*>();
+    m_edges = RefArray<StlEdge>();
     m_edges.reserve((3 * n) / 2);
     adviseHugePagesForCapacity(m_edges);
     PagePopulator mapping;
@@ -1171,7 +1171,7 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     // by number) with their first triangle, which take their slots.
     mapping.stop();
     if (m_edges.capacity() < edgeTotal) {
-        m_edges = std::vector<StlEdge*>();
+        m_edges = RefArray<StlEdge>();
         m_edges.reserve(edgeTotal);
         adviseHugePagesForCapacity(m_edges);
     }

@@ -123,8 +123,8 @@ int StlObject::fillOctree(bool withVertices, bool withTriangles) {
     // A tree taken over (one existed) is filled by insertion. A failed allocation
     // leaves the object without a tree rather than with one that silently misses
     // records.
-    static const std::vector<StlVertex*> noVertices;
-    static const std::vector<StlTriangle*> noTriangles;
+    static const RefArray<StlVertex> noVertices;
+    static const RefArray<StlTriangle> noTriangles;
     if (!tree->build(m_octreeMinCell, origin, m_diagonal, withVertices ? m_vertices : noVertices,
                      withTriangles ? m_triangles : noTriangles,
                      withTriangles ? octreeBuildThreads(m_triangles.size()) : 1))

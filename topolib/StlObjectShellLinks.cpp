@@ -35,7 +35,7 @@ int StlObject::rebuildTriangleArrayFromShells() {
     std::size_t total = 0;
     for (const StlShell* s : m_shells)
         total += std::max<std::size_t>(s->triangleCount, s->primaryTriangles.size() + s->reversedTriangles.size());
-    std::vector<StlTriangle*> array;
+    RefArray<StlTriangle> array;
     array.reserve(total + 100);
     array.resize(total, nullptr);
     uint32_t next = 0;

@@ -23,7 +23,7 @@ namespace topolib {
 
 namespace {
 
-void clearLiveEdgeMarks(std::vector<StlEdge*>& edges) {
+void clearLiveEdgeMarks(RefArray<StlEdge>& edges) {
     forRanges(edges.size(), importThreads(edges.size()), [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i)
             if (StlEdge* e = edges[i])
@@ -496,11 +496,11 @@ struct ShellWalk {
     // that meshes stored in no particular order cost little more. False at the
     // first neighbour outside the table's range.
     // Relabelled, [begin, end) are rows, each filled from its triangle.
-    bool fillRows(const std::vector<StlTriangle*>& triangles, std::size_t begin, std::size_t end,
+    bool fillRows(const RefArray<StlTriangle>& triangles, std::size_t begin, std::size_t end,
                   bool* marked = nullptr) {
         constexpr std::size_t kEdgesAhead = 16;
         constexpr std::size_t kNeighboursAhead = 8;
-        auto at = [&](std::size_t i) { return relabelled ? triangleAt(slotOfIndex[i]) : triangles[i]; };
+        auto at = [&](std::size_t i) { return relabelled ? triangleAt(slotOfIndex[i]) : triangles[i].get(); };
         for (std::size_t i = begin; i < end; ++i) {
             if (relabelled && i + 2 * kEdgesAhead < end)
                 __builtin_prefetch(at(i + 2 * kEdgesAhead));
@@ -542,7 +542,7 @@ struct ShellWalk {
     // in bytes of their own, except the rows whose 16-byte window reaches into
     // the next part, which are filled after the threads. The rows are the same
     // in any order. False when a neighbour lies outside the table's range.
-    bool fillTable(const std::vector<StlTriangle*>& triangles) {
+    bool fillTable(const RefArray<StlTriangle>& triangles) {
         const std::size_t total = triangles.size();
         unsigned threads = importThreads(total);
         if (threads > 1 && (total != table.slots() || slot(triangles.front()) != 0 ||
@@ -595,7 +595,7 @@ struct ShellWalk {
 
     // Whether most triangles' neighbours lie far away in the record block, as
     // in a file whose facets come in no particular order (judged on a sample).
-    bool scattered(const std::vector<StlTriangle*>& triangles) const {
+    bool scattered(const RefArray<StlTriangle>& triangles) const {
         constexpr std::size_t kSamples = 4096;
         const std::size_t total = triangles.size();
         const std::size_t window = std::min<std::size_t>(std::max<std::size_t>(total / 64, 64), 65536);
@@ -808,7 +808,7 @@ int StlObject::findShells(bool report, int progressBase) {
         const char* high = nullptr;
         const std::size_t end = partBegin(m_triangles.size(), part + 1, scanThreads);
         for (std::size_t i = partBegin(m_triangles.size(), part, scanThreads); i < end; ++i) {
-            const char* p = reinterpret_cast<const char*>(m_triangles[i]);
+            const char* p = reinterpret_cast<const char*>(m_triangles[i].get());
             if (!p)
                 continue;
             if (!low || p < low)

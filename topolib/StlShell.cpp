@@ -152,7 +152,7 @@ int StlShell::countValidReversedTriangles() const {
     return countValid(owner, reversedTriangles);
 }
 
-void StlShell::renumberTriangles(StlTriangle** array, uint32_t& next) {
+void StlShell::renumberTriangles(Ref<StlTriangle>* array, uint32_t& next) {
     assert(owner && "a shell must belong to a mesh before its triangles are renumbered");
     for (TriangleList* list : {&primaryTriangles, &reversedTriangles}) {
         for (StlTriangle* t : *list) {

@@ -117,7 +117,7 @@ public:
     // (the caller sized it), sets each id to its slot and fills every empty edge
     // link with the existing edge between its two vertices or a new edge of the
     // owner that is given the triangle; advances next.
-    void renumberTriangles(StlTriangle** array, uint32_t& next);
+    void renumberTriangles(Ref<StlTriangle>* array, uint32_t& next);
 
     // Widens the box by the three vertices of t, or by one point.
     void extendBox(const StlTriangle* t);

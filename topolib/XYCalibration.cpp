@@ -34,7 +34,7 @@ double correctionAt(const CalibrationTable& table, double u) {
     return (1.0 - t) * correction(k - 1) + t * correction(k);
 }
 
-void recomputeNormals(std::vector<StlTriangle*>& triangles) {
+void recomputeNormals(RefArray<StlTriangle>& triangles) {
     for (StlTriangle* t : triangles)
         t->computeNormal();
 }

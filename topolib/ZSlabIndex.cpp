@@ -117,7 +117,7 @@ void ZSlabIndex::add(StlTriangle* t) {
     add(t, lo, hi);
 }
 
-void ZSlabIndex::addAll(StlTriangle* const* triangles, std::uint32_t count) {
+void ZSlabIndex::addAll(const Ref<StlTriangle>* triangles, std::uint32_t count) {
     // Two passes: count every bucket's entries, reserve exactly, then fill. The
     // bucket range of each triangle is kept between the passes so the vertices are
     // read once.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "topolib/RecordArena.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -30,7 +32,7 @@ public:
     void add(StlTriangle* t, double zLow, double zHigh);
     // Lists many triangles at once, sizing every bucket exactly first; null and
     // deleted triangles are skipped.
-    void addAll(StlTriangle* const* triangles, std::uint32_t count);
+    void addAll(const Ref<StlTriangle>* triangles, std::uint32_t count);
 
     // Moves the range without touching the lists: valid after a translation or
     // scaling of the mesh, which keep every triangle's relative place in z.

@@ -44,7 +44,7 @@ Counts countsOf(const topolib::StlObject& mesh) {
     c.vertices = static_cast<uint32_t>(mesh.vertices().size());
     c.edges = mesh.edgeCount();
     c.shells = static_cast<uint32_t>(mesh.shells().size());
-    for (const auto* e : mesh.edges()) {
+    for (const topolib::StlEdge* e : mesh.edges()) {
         c.boundary += e->edgeClass == topolib::kEdgeBoundary;
         c.nonManifold += e->edgeClass == topolib::kEdgeNonManifold;
     }

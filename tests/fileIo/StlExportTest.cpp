@@ -66,7 +66,7 @@ TEST_F(StlExport, binaryCubeIsHeaderCountAndTwelveRecords) {
 
 TEST_F(StlExport, deletedTrianglesAreSkippedAndEmptyListsWriteNothing) {
     auto triangles = mesh.triangles();
-    for (auto* t : triangles)
+    for (topolib::StlTriangle* t : triangles)
         t->setDeleted(true);
     const QString deletedPath = dir.filePath("deleted.stl");
     ASSERT_EQ(exportBinaryStl(deletedPath.toStdWString(), triangles), kSuccess);
@@ -74,10 +74,10 @@ TEST_F(StlExport, deletedTrianglesAreSkippedAndEmptyListsWriteNothing) {
     EXPECT_EQ(readAll(deletedPath).substr(80), std::string(4, '\0'));
 
     const QString emptyPath = dir.filePath("empty.stl");
-    EXPECT_EQ(exportBinaryStl(emptyPath.toStdWString(), {}), kFailure);
-    EXPECT_EQ(exportAsciiStl(emptyPath.toStdWString(), {}), kFailure);
+    EXPECT_EQ(exportBinaryStl(emptyPath.toStdWString(), std::vector<topolib::StlTriangle*>()), kFailure);
+    EXPECT_EQ(exportAsciiStl(emptyPath.toStdWString(), std::vector<topolib::StlTriangle*>()), kFailure);
     EXPECT_FALSE(QFile::exists(emptyPath));
-    for (auto* t : triangles)
+    for (topolib::StlTriangle* t : triangles)
         t->setDeleted(false);
 }
 

@@ -69,7 +69,7 @@ Summary summarize(const topolib::StlObject& mesh) {
     Summary s;
     s.triangles = mesh.triangleCount();
     s.vertices = static_cast<uint32_t>(mesh.vertices().size());
-    for (const auto* e : mesh.edges())
+    for (const topolib::StlEdge* e : mesh.edges())
         if (e->edgeClass != topolib::kEdgeDetached) {
             ++s.liveEdges;
             ++s.edgeClasses[e->edgeClass];
@@ -77,7 +77,7 @@ Summary summarize(const topolib::StlObject& mesh) {
     s.shells = static_cast<uint32_t>(mesh.shells().size());
     for (const auto* sh : mesh.shells())
         s.shellSizes.emplace_back(sh->primaryTriangles.size(), sh->reversedTriangles.size());
-    for (const auto* t : mesh.triangles())
+    for (const topolib::StlTriangle* t : mesh.triangles())
         s.reversed += t->isReversed() ? 1 : 0;
     s.area = mesh.area();
     s.volume = mesh.volume();
@@ -395,7 +395,7 @@ TEST(VGeo, badShellKeepsOnlyTheShellsBeforeIt) {
     EXPECT_EQ(readEntry(bytes, back), kFailure);
     EXPECT_EQ(back.shells().size(), 1u);
     // Every vertex lists only triangles of the kept shell.
-    for (const auto* vertex : back.vertices())
+    for (const topolib::StlVertex* vertex : back.vertices())
         for (uint32_t i = 0; i < vertex->triangleCount(); ++i)
             EXPECT_EQ(vertex->triangle(i)->shell, back.shells().front());
 }
@@ -518,7 +518,7 @@ TEST(VGeo, storedBoxIsNotTrustedAndNonFiniteVerticesAreRefused) {
         // The box is the vertices' extent, and the octrees over it are built.
         for (int k = 0; k < 3; ++k) {
             double lo = back.vertices().front()->pos[k], hi = lo;
-            for (const auto* v : back.vertices()) {
+            for (const topolib::StlVertex* v : back.vertices()) {
                 lo = std::min(lo, v->pos[k]);
                 hi = std::max(hi, v->pos[k]);
             }
@@ -595,10 +595,10 @@ TEST(VGeo, bigEntryWithRepeatedEdgesLinksAsABruteForceSearch) {
         return std::make_pair(std::min(x->index, y->index), std::max(x->index, y->index));
     };
     std::map<std::pair<int32_t, int32_t>, uint32_t> lastEdge;
-    for (const auto* e : back.edges())
+    for (const topolib::StlEdge* e : back.edges())
         lastEdge[side(e->vertex(0), e->vertex(1))] = e->index;
     std::vector<std::vector<const topolib::StlTriangle*>> users(v);
-    for (const auto* t : back.triangles()) {
+    for (const topolib::StlTriangle* t : back.triangles()) {
         ASSERT_EQ(t, back.triangles()[size_t(t->id)]);
         for (int k = 0; k < 3; ++k) {
             users[size_t(t->vertices[k]->index)].push_back(t);
@@ -606,10 +606,10 @@ TEST(VGeo, bigEntryWithRepeatedEdgesLinksAsABruteForceSearch) {
             EXPECT_EQ(t->edges[k]->index, lastEdge.at(side(t->vertices[k], t->vertices[(k + 1) % 3])));
         }
     }
-    for (const auto* vertex : back.vertices())
+    for (const topolib::StlVertex* vertex : back.vertices())
         EXPECT_TRUE(std::equal(vertex->begin(), vertex->end(), users[size_t(vertex->index)].begin(),
                                users[size_t(vertex->index)].end()));
-    for (const auto* e : back.edges()) {
+    for (const topolib::StlEdge* e : back.edges()) {
         std::vector<const topolib::StlTriangle*> expected;
         const auto* a = e->vertex(0);
         const auto* b = e->vertex(1);

@@ -33,7 +33,7 @@ size_t growAll(support::SupportGen& gen, topolib::StlObject& mesh, double limit)
             gen.growOverhangRegion(t, limit);
     }
     mesh.clearTriangleMarks();
-    for (auto* e : mesh.edges())
+    for (topolib::StlEdge* e : mesh.edges())
         e->clearMarks();
     return gen.areaCount();
 }

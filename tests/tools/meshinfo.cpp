@@ -221,7 +221,7 @@ int main(int argc, char** argv) {
         const std::size_t total = mesh.edges().size();
         const std::size_t end = topolib::partBegin(total, part + 1, countThreads);
         for (std::size_t i = topolib::partBegin(total, part, countThreads); i < end; ++i) {
-            const auto* e = mesh.edges()[i];
+            const topolib::StlEdge* e = mesh.edges()[i];
             if (e->edgeClass == topolib::kEdgeDetached)
                 continue;
             ++counts[part][0];
@@ -271,7 +271,7 @@ int main(int argc, char** argv) {
         unsigned long live = 0, openEdges = 0, overfull = 0;
         for (const topolib::StlTriangle* t : mesh.triangles())
             live += t->isDeleted() ? 0 : 1;
-        for (const auto* e : mesh.edges()) {
+        for (const topolib::StlEdge* e : mesh.edges()) {
             bool used = false;
             for (const topolib::StlTriangle* t : *e)
                 used = used || !t->isDeleted();

@@ -78,7 +78,7 @@ TEST(MeshEditing, addingReversedCubeInsideCubeGivesClosedHollowOfRightVolume) {
     auto inner = buildMesh(meshfixtures::cube(10.0, {5.0, 5.0, 5.0}));
     outer->setSlabState(0);
 
-    outer->addTrianglesWithTopology(inner->triangles());
+    outer->addTrianglesWithTopology({inner->triangles().begin(), inner->triangles().end()});
     outer->computeAreaAndVolume();
 
     EXPECT_EQ(outer->triangleCount(), 24u);

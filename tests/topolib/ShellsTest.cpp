@@ -325,7 +325,7 @@ TEST(Shells, renumberingWritesPrimaryThenReversedAndCompletesEdges) {
     {
         auto mesh = meshWithShells(mf::flipped(mf::cube(), 2));
         StlShell* s = mesh->shells().front();
-        std::vector<StlTriangle*> array(20, nullptr);
+        RefArray<StlTriangle> array(20, nullptr);
         uint32_t next = 3;
         s->renumberTriangles(array.data(), next);
         EXPECT_EQ(next, 15u);
@@ -340,7 +340,7 @@ TEST(Shells, renumberingWritesPrimaryThenReversedAndCompletesEdges) {
         auto mesh = mf::buildMesh(mf::cube(), {false, false});
         mesh->findShells(false, 0); // no edges: every triangle is its own shell
         ASSERT_EQ(mesh->shells().size(), 12u);
-        std::vector<StlTriangle*> array(12, nullptr);
+        RefArray<StlTriangle> array(12, nullptr);
         uint32_t next = 0;
         for (StlShell* s : mesh->shells())
             s->renumberTriangles(array.data(), next);
