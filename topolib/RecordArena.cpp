@@ -1,6 +1,7 @@
 #include "topolib/RecordArena.h"
 
 #include <sys/mman.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +36,7 @@ constexpr std::size_t kMaxWindow = std::size_t(kOutsideBit) << 3; // 16 GiB
 constexpr std::size_t kMinWindow = std::size_t(256) << 20;
 constexpr uint32_t kMaxOutside = 1u << 20;
 constexpr std::size_t kRecordChunk = std::size_t(64) << 10;
+constexpr std::size_t kMaxRecordBytes = 256;
 
 struct Window {
     char* base = nullptr;
@@ -46,7 +48,13 @@ struct Window {
 // inaccessible: only its used front is opened, so that a scan of readable
 // memory (the leak checker's) stays small.
 Window reserveWindow() {
-    for (std::size_t size = kMaxWindow; size >= kMinWindow; size /= 2) {
+    // Under an address-space limit the window takes at most half of it.
+    std::size_t most = kMaxWindow;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        while (most > kMinWindow && most > limit.rlim_cur / 2)
+            most /= 2;
+    for (std::size_t size = most; size >= kMinWindow; size /= 2) {
         void* p = mmap(nullptr, size + kBigPage, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (p == MAP_FAILED)
             continue;
@@ -78,7 +86,14 @@ struct State {
     std::size_t open = 0;
     std::size_t inUse = 0;
     std::map<std::size_t, std::size_t> freeRanges; // offset -> length
-    std::map<std::size_t, std::vector<void*>> recordLists; // size -> free records
+    // Single records by size in steps of eight bytes: a list of freed ones
+    // (linked through their first word) and the rest of the chunk in use.
+    struct RecordClass {
+        void* freed = nullptr;
+        char* next = nullptr;
+        char* end = nullptr;
+    };
+    RecordClass records[kMaxRecordBytes / 8 + 1];
 
     std::mutex outsideMutex;
     std::unordered_map<const void*, uint32_t> outsideIndex;
@@ -143,6 +158,9 @@ void* allocateBlock(std::size_t bytes) {
     return window().base + at;
 }
 
+// Never throws: it runs from destructors. Should the list of free ranges
+// itself fail to grow, the range stays unused (its pages are given back all
+// the same).
 void freeBlock(void* block, std::size_t bytes) {
     if (block == nullptr)
         return;
@@ -166,44 +184,52 @@ void freeBlock(void* block, std::size_t bytes) {
             s.freeRanges.erase(prev);
         }
     }
-    if (end == s.top)
+    if (end == s.top) {
         s.top = begin;
-    else
+        return;
+    }
+    try {
         s.freeRanges.emplace(begin, end - begin);
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 void* allocateRecord(std::size_t bytes) {
     const std::size_t size = roundUp(bytes == 0 ? 1 : bytes, 8);
+    if (size > kMaxRecordBytes)
+        return allocateBlock(size);
     State& s = state();
-    {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        std::vector<void*>& list = s.recordLists[size];
-        if (!list.empty()) {
-            void* p = list.back();
-            list.pop_back();
-            s.inUse += size;
-            return p;
-        }
-    }
-    // A fresh chunk: one record is returned, the rest go to the list.
-    char* chunk = static_cast<char*>(allocateBlock(kRecordChunk));
-    const std::size_t count = kRecordChunk / size;
     std::lock_guard<std::mutex> lock(s.mutex);
-    std::vector<void*>& list = s.recordLists[size];
-    for (std::size_t i = count; i-- > 1;)
-        list.push_back(chunk + i * size);
-    s.inUse -= kRecordChunk;
+    State::RecordClass& c = s.records[size / 8];
+    void* p = c.freed;
+    if (p != nullptr) {
+        c.freed = *static_cast<void**>(p);
+    } else {
+        if (c.next == nullptr || c.next + size > c.end) {
+            const std::size_t at = placeBlock(s, kRecordChunk, kPage);
+            c.next = window().base + at;
+            c.end = c.next + kRecordChunk;
+        }
+        p = c.next;
+        c.next += size;
+    }
     s.inUse += size;
-    return chunk;
+    return p;
 }
 
 void freeRecord(void* record, std::size_t bytes) {
     if (record == nullptr)
         return;
     const std::size_t size = roundUp(bytes == 0 ? 1 : bytes, 8);
+    if (size > kMaxRecordBytes) {
+        freeBlock(record, size);
+        return;
+    }
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    s.recordLists[size].push_back(record);
+    State::RecordClass& c = s.records[size / 8];
+    *static_cast<void**>(record) = c.freed;
+    c.freed = record;
     s.inUse -= size;
 }
 
