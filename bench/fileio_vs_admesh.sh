@@ -37,7 +37,7 @@ for spec in "1m 1000 500" "1m_shuffled 1000 500 s" "5m 2500 1000" "5m_shuffled 2
 done
 # ROUNDS=N (default 1) runs each pair N times in turn and prints the medians:
 # a single run after the machine sat idle pays for mapping fresh pages, which
-# costs the import (about 260 bytes per facet) far more than admesh (about 70).
+# costs the import (about 185 bytes per facet) far more than admesh (about 70).
 # admesh takes minutes on the shuffled files: ADMESH_SHUFFLED=0 skips it there.
 rounds=${ROUNDS:-1}
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
