@@ -45,8 +45,6 @@ uint32_t classForCount(uint32_t count) {
 
 } // namespace
 
-StlEdge::~StlEdge() { releaseLists(); }
-
 void StlEdge::releaseLists() {
     if (m_vertexWord & kOnHeap)
         std::free(m_v.heap - 1);

@@ -33,7 +33,12 @@ public:
 
     StlEdge() = default;
     StlEdge(StlVertex* a, StlVertex* b) { init(a, b); }
-    ~StlEdge();
+    // Inline and read-only for the common edge whose lists are in the record:
+    // a pool of millions of edges is destroyed without writing to them.
+    ~StlEdge() {
+        if ((m_vertexWord | m_triangleWord) & kOnHeap)
+            releaseLists();
+    }
     StlEdge(const StlEdge&) = delete;
     static void* operator new(std::size_t bytes) { return arena::allocateRecord(bytes); }
     static void operator delete(void* p, std::size_t bytes) { arena::freeRecord(p, bytes); }

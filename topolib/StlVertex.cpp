@@ -9,10 +9,7 @@
 
 namespace topolib {
 
-StlVertex::~StlVertex() {
-    if (m_ownsList)
-        std::free(m_list);
-}
+void StlVertex::freeList() { std::free(m_list); }
 
 bool StlVertex::grow() {
     // First list: 5 slots; then +3 at a time up to the 32765-triangle limit.

@@ -25,7 +25,10 @@ public:
     StlVertex() = default;
     explicit StlVertex(const double p[3]) : pos(p) {}
     StlVertex(double x, double y, double z) : pos(x, y, z) {}
-    ~StlVertex();
+    ~StlVertex() {
+        if (m_ownsList)
+            freeList();
+    }
     StlVertex(const StlVertex&) = delete;
     static void* operator new(std::size_t bytes) { return arena::allocateRecord(bytes); }
     static void operator delete(void* p, std::size_t bytes) { arena::freeRecord(p, bytes); }
@@ -106,6 +109,7 @@ public:
 
 private:
     bool grow();
+    void freeList();
 
     Ref<StlTriangle>* m_list = nullptr;
     uint16_t m_count = 0;

@@ -220,14 +220,17 @@ int main(int argc, char** argv) {
     topolib::runOnThreads(countThreads, [&](unsigned part) {
         const std::size_t total = mesh.edges().size();
         const std::size_t end = topolib::partBegin(total, part + 1, countThreads);
+        // Counted in locals: the parts' slots share cache lines.
+        unsigned long live = 0, open = 0, many = 0;
         for (std::size_t i = topolib::partBegin(total, part, countThreads); i < end; ++i) {
             const topolib::StlEdge* e = mesh.edges()[i];
             if (e->edgeClass == topolib::kEdgeDetached)
                 continue;
-            ++counts[part][0];
-            counts[part][1] += e->edgeClass == topolib::kEdgeBoundary;
-            counts[part][2] += e->edgeClass == topolib::kEdgeNonManifold;
+            ++live;
+            open += e->edgeClass == topolib::kEdgeBoundary;
+            many += e->edgeClass == topolib::kEdgeNonManifold;
         }
+        counts[part] = {live, open, many};
     });
     unsigned long edges = 0, boundary = 0, nonManifold = 0;
     for (const auto& c : counts) {
