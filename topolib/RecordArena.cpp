@@ -3,13 +3,14 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <new>
 #include <unordered_map>
-#include <vector>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
