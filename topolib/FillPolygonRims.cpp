@@ -9,16 +9,6 @@
 
 namespace topolib {
 
-namespace {
-
-void clearLiveEdgeMarks(RefArray<StlEdge>& edges) {
-    for (StlEdge* e : edges)
-        if (e->edgeClass != kEdgeDetached)
-            e->clearMarks();
-}
-
-} // namespace
-
 FillPolygon* StlObject::traceBoundaryLoop(StlShell* shell, StlEdge* start) {
     std::deque<StlVertex*> loop;
     if (!traceRimLoop(shell, start, loop))
@@ -32,7 +22,7 @@ FillPolygon* StlObject::traceBoundaryLoop(StlShell* shell, StlEdge* start) {
 }
 
 void StlObject::traceHoleRims() {
-    clearLiveEdgeMarks(edges());
+    clearLiveEdgeMarks();
     for (StlEdge* e : edges()) {
         if (e->flags & StlShell::kRimTracedEdgeBit)
             continue;
@@ -46,7 +36,7 @@ void StlObject::traceHoleRims() {
                     traceBoundaryLoop(s, e);
         }
     }
-    clearLiveEdgeMarks(edges());
+    clearLiveEdgeMarks();
 }
 
 bool StlShell::triangulateRimPolygons(std::deque<StlTriangle*>& out) {

@@ -305,6 +305,8 @@ public:
     // Traces one rim of shell from start into a fitted polygon appended to the
     // shell's rim polygons; null when nothing was traced or fewer than 3 vertices.
     FillPolygon* traceBoundaryLoop(StlShell* shell, StlEdge* start);
+    // Clears the walk marks of every live edge (on threads for a big mesh).
+    void clearLiveEdgeMarks();
 
     // ---- Deep copy ------------------------------------------------------------
     // Copies name, vertices, triangles (clones with the same ids), shells, counts,

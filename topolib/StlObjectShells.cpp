@@ -23,15 +23,6 @@ namespace topolib {
 
 namespace {
 
-void clearLiveEdgeMarks(RefArray<StlEdge>& edges) {
-    forRanges(edges.size(), importThreads(edges.size()), [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i)
-            if (StlEdge* e = edges[i])
-                if (e->edgeClass != kEdgeDetached)
-                    e->clearMarks();
-    });
-}
-
 // How u is wound against t across t's side k: +1 alike (u runs the side the
 // other way), -1 against (u runs it the same way), 0 when u does not have the side.
 // *uSide receives the side of u that matched.
@@ -798,7 +789,7 @@ uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell) {
 } // namespace
 
 int StlObject::findShells(bool report, int progressBase) {
-    clearLiveEdgeMarks(m_edges);
+    clearLiveEdgeMarks();
     releaseShells();
     // The range of the records' addresses (on threads for a big mesh).
     const unsigned scanThreads = importThreads(m_triangles.size());
@@ -1062,6 +1053,15 @@ bool StlObject::isNegligibleShell(const StlShell* shell) const {
     // Flat and thin: less than a fifteenth of the volume of a cube with the same surface.
     const double face = a / 6.0;
     return std::sqrt(face) * face / 15.0 > v;
+}
+
+void StlObject::clearLiveEdgeMarks() {
+    forRanges(m_edges.size(), importThreads(m_edges.size()), [this](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i)
+            if (StlEdge* e = m_edges[i])
+                if (e->edgeClass != kEdgeDetached)
+                    e->clearMarks();
+    });
 }
 
 } // namespace topolib
