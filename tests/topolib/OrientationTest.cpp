@@ -123,3 +123,35 @@ TEST(ShellOrientation, inconsistentlyWoundShellIsLeftAlone) {
     EXPECT_EQ(mesh->orientClosedShellsOutward(), 0);
     EXPECT_EQ(windings(*mesh), before);
 }
+
+TEST(ShellOrientation, nestedShellsFollowTheirContainer) {
+    // A hollowed ball: the outer surface faces out, the cavity's faces in.
+    const mf::TriangleSoup outer = mf::icosphere(10.0, 2);
+    const mf::TriangleSoup cavity = mf::flipped(mf::icosphere(7.0, 2));
+    const mf::TriangleSoup hollow = mf::concatenated(outer, cavity);
+    // Two solids, one inside the other, both facing out: a union, no cavity.
+    const mf::TriangleSoup solidInSolid = mf::concatenated(outer, mf::icosphere(7.0, 2));
+    // Two cubes pushed into each other, neither inside the other.
+    const mf::TriangleSoup overlapping = mf::overlappingCubes(6.0);
+    struct Case {
+        const char* name;
+        mf::TriangleSoup given;
+        mf::TriangleSoup expected;
+        int turned;
+    };
+    const Case cases[] = {
+        {"hollow ball as it should be", hollow, hollow, 0},
+        {"hollow ball inside out", mf::flipped(hollow), hollow, 2},
+        {"solid in a solid", solidInSolid, solidInSolid, 0},
+        {"overlapping cubes inside out", mf::flipped(overlapping), overlapping, 2},
+        {"overlapping cubes, one inside out", mf::concatenated(mf::cube(6.0), mf::flipped(mf::cube(6.0, {3, 3, 3}))),
+         overlapping, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto mesh = mf::buildMesh(c.given);
+        EXPECT_EQ(mesh->orientClosedShellsOutward(), c.turned);
+        EXPECT_EQ(windings(*mesh), windings(*mf::buildMesh(c.expected)));
+        expectConsistentTopology(*mesh);
+    }
+}
