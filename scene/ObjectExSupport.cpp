@@ -69,16 +69,23 @@ bool ObjectEx::generateSupport() {
     resetTriangleGroups();
     logText("----- Generate support: begin -----");
     const bool generated = supports->generate();
-    QString failure;
-    if (!generated) {
-        failure = QString::fromStdString(supports->failureText());
+    // The object's name before a message, and the message into the log.
+    auto note = [this](const std::string& text) {
+        QString s = QString::fromStdString(text);
+        if (s.isEmpty())
+            return s;
         if (!name().isEmpty())
-            failure = QStringLiteral("%1: %2").arg(name(), failure);
-        logText(failure.toUtf8().constData());
-    }
+            s = QStringLiteral("%1: %2").arg(name(), s);
+        logText(s.toUtf8().constData());
+        return s;
+    };
+    const QString turned = note(supports->turnedShellText());
+    const QString failure = generated ? QString() : note(supports->failureText());
     logText("----- Generate support: end -----");
     logText("");
     // The box runs an event loop: the container is complete before it opens.
+    if (!turned.isEmpty())
+        sceneHost()->showMessage(turned, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok);
     if (!generated)
         sceneHost()->showMessage(failure, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
     return generated;

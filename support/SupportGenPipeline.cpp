@@ -17,6 +17,7 @@
 #include <memory>
 #include <new>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace support {
 
@@ -64,6 +65,7 @@ double zExtent(const StlObject& mesh) {
 bool SupportGen::generate(const Progress& progress) {
     m_failure = Failure::None;
     m_refusedCones = 0;
+    m_turnedShells = 0;
     if (owner == nullptr || owner->octreeBuilding()) {
         m_failure = Failure::NoSurface;
         return false;
@@ -79,6 +81,9 @@ bool SupportGen::generate(const Progress& progress) {
 
 bool SupportGen::runGeneration(const Progress& progress) {
     if (areas.empty()) {
+        // Every step below reads the facet normals as pointing out of the
+        // model: an inside-out surface would get its supports from above.
+        m_turnedShells = owner->orientClosedShellsOutward();
         detectOverhangs();
         if (progress)
             progress(20);
@@ -154,6 +159,13 @@ std::string SupportGen::failureText() const {
     }
     }
     return std::string();
+}
+
+std::string SupportGen::turnedShellText() const {
+    if (m_turnedShells == 0)
+        return std::string();
+    return "The model's surface was inside out (its faces pointed into the model). It has been turned the right "
+           "way out before supports were generated.";
 }
 
 std::uint64_t SupportGen::plannedConeCount() const {
@@ -420,8 +432,22 @@ void SupportGen::insertConesIntoGrid() {
 }
 
 void SupportGen::thinCrowdedCones() {
+    thinCrowdedCones(std::vector<SurfaceMinimum>());
+}
+
+void SupportGen::thinCrowdedCones(const std::vector<SurfaceMinimum>& spared) {
     if (!m_grid)
         return;
+    // The only cone at an island may stand closer to others than cones
+    // usually do: without it that part prints into nothing.
+    std::unordered_set<const StlVertex*> minima;
+    for (const SurfaceMinimum& m : spared)
+        minima.insert(m.vertex);
+    auto isSpared = [&](const ConeShape* d) {
+        const SupportAreaAbs* a = d->area;
+        return a != nullptr && a->kind == kLowestPointSupport &&
+               minima.count(static_cast<const LowestPointSupport*>(a)->vertex) != 0;
+    };
     const double tip = std::isfinite(tipRadius) ? tipRadius : 0.5;
     const double r2 = 9.0 * tip * tip;
     const std::vector<ConeShape*> cones = gatherCones();
@@ -435,7 +461,7 @@ void SupportGen::thinCrowdedCones() {
         m_grid->queryNeighbourhood(p, found);
         for (AbtShape* s : found) {
             ConeShape* d = s->asCone();
-            if (d == nullptr || d->visited || d->isDeleted())
+            if (d == nullptr || d->visited || d->isDeleted() || isSpared(d))
                 continue;
             if ((d->ContactPoint - c->ContactPoint).lengthSquared() < r2)
                 d->setDeleted(true, nullptr);
@@ -552,6 +578,7 @@ bool SupportGen::placeAndBuild(const Progress& progress, bool reset) {
     }
     buildGrid();
     gridSearchWork = GridSearchWork();
+    const std::vector<SurfaceMinimum> minima = findSurfaceMinima();
     const std::size_t n = areas.size();
     for (std::size_t i = 0; i < n; ++i) {
         if (reset)
@@ -562,7 +589,8 @@ bool SupportGen::placeAndBuild(const Progress& progress, bool reset) {
             progress(20 + static_cast<int>(50 * (i + 1) / n));
     }
     insertConesIntoGrid();
-    thinCrowdedCones();
+    thinCrowdedCones(minima);
+    holdUntouchedMinima(minima);
     linkNeighbourCones();
     if (progress)
         progress(75);
