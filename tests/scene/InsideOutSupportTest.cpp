@@ -1,0 +1,46 @@
+// A model wound inside out is turned outward when its supports are first
+// generated: it gets the supports of the outward model and its user is told
+// once.
+#include "SceneTestHost.h"
+
+#include "support/ConeShape.h"
+#include "support/SupportGen.h"
+
+#include <vector>
+
+namespace {
+
+std::vector<std::array<double, 3>> liveContacts(ObjectEx* obj) {
+    std::vector<std::array<double, 3>> out;
+    const auto gen = obj->supportGenIfAny();
+    for (std::size_t i = 0; gen && i < gen->areaCount(); ++i)
+        for (const support::AbtShape* s : gen->areaAt(i)->shapes)
+            if (const support::ConeShape* c = s->asCone(); c != nullptr && !c->isDeleted())
+                out.push_back({c->ContactPoint.x, c->ContactPoint.y, c->ContactPoint.z});
+    return out;
+}
+
+} // namespace
+
+TEST_F(SceneTest, insideOutModelIsTurnedOutwardBeforeItsSupportsAndTheUserIsToldOnce) {
+    const meshfixtures::TriangleSoup ball = meshfixtures::uvSphere(8.0, 24, 12, {0.0, 0.0, 13.0});
+    ObjectEx* outward = addMesh(ball);
+    ObjectEx* insideOut = addMesh(meshfixtures::flipped(ball));
+    for (ObjectEx* o : {outward, insideOut})
+        o->rebuildOctree();
+    ASSERT_LT(insideOut->volume(), 0.0);
+
+    ASSERT_TRUE(outward->generateSupport());
+    EXPECT_TRUE(host->messages.isEmpty());
+    ASSERT_TRUE(insideOut->generateSupport());
+    ASSERT_EQ(host->messages.size(), 1);
+    EXPECT_TRUE(host->messages.front().contains(QStringLiteral("inside out")));
+    EXPECT_GT(insideOut->volume(), 0.0);
+    EXPECT_EQ(liveContacts(insideOut), liveContacts(outward));
+
+    // Supports made again from scratch: nothing is left to turn.
+    insideOut->deleteSupport();
+    ASSERT_TRUE(insideOut->generateSupport());
+    EXPECT_EQ(host->messages.size(), 1);
+    EXPECT_EQ(liveContacts(insideOut), liveContacts(outward));
+}
