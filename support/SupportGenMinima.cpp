@@ -117,15 +117,22 @@ std::vector<SupportGen::SurfaceMinimum> SupportGen::findSurfaceMinima() const {
         m.z = z0;
         m.plateau.push_back(v);
         done[static_cast<std::size_t>(v->index)] = 1;
+        basin.next();
+        basin.see(v);
         bool minimum = true;
         for (std::size_t i = 0; i < m.plateau.size(); ++i) {
             forEachNeighbour(m.plateau[i], [&](StlVertex* w) {
-                if (!indexed(w, n))
+                if (!indexed(w, n) || basin.seen(w))
                     return;
-                if (w->z() < z0 - flat)
+                if (w->z() < z0 - flat) {
                     minimum = false;
-                else if (w->z() <= z0 + flat && !done[static_cast<std::size_t>(w->index)]) {
+                } else if (w->z() <= z0 + flat) {
+                    // A vertex at this height that was settled before has a
+                    // lower neighbour: so has the plateau.
+                    if (done[static_cast<std::size_t>(w->index)])
+                        minimum = false;
                     done[static_cast<std::size_t>(w->index)] = 1;
+                    basin.see(w);
                     m.plateau.push_back(w);
                 }
             });

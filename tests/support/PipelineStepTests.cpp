@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -198,6 +199,61 @@ TEST(PipelineSteps, lowestChainsByLengthAndLowestPointsThinnedInVertexOrder) {
         gen.setTipRadius(tipRadius);
         gen.findLowestPoints();
         EXPECT_EQ(kept, pointVertices(gen));
+        EXPECT_TRUE(marksClear(*mesh));
+    }
+}
+
+TEST(PipelineSteps, surfaceMinimaAreThePlateausWithNoLowerNeighbour) {
+    // Random terraced undersides: heights 0, 1 or 2 per grid point give flat
+    // patches of every shape. The oracle settles each plateau by brute force.
+    std::mt19937 random(5);
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        const int n = 8;
+        std::vector<double> height((n + 1) * (n + 1));
+        for (double& h : height)
+            h = 5.0 + static_cast<double>(random() % 3);
+        meshfixtures::TriangleSoup soup;
+        auto at = [&](int i, int j) { return P{double(i), double(j), height[std::size_t(i * (n + 1) + j)]}; };
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < n; ++j) {
+                soup.push_back({{at(i, j), at(i + 1, j + 1), at(i + 1, j)}});
+                soup.push_back({{at(i, j), at(i, j + 1), at(i + 1, j + 1)}});
+            }
+        auto mesh = meshfixtures::buildMeshWithOctree(soup);
+        const auto& vs = mesh->vertices();
+        auto neighbours = [](const topolib::StlVertex* v) {
+            std::set<const topolib::StlVertex*> out;
+            for (const topolib::StlTriangle* t : *v)
+                for (const topolib::StlVertex* w : t->vertices)
+                    if (w != v)
+                        out.insert(w);
+            return out;
+        };
+        std::set<std::set<const topolib::StlVertex*>> expected;
+        for (const topolib::StlVertex* v : vs) {
+            std::set<const topolib::StlVertex*> plateau{v};
+            for (bool grew = true; grew;) {
+                grew = false;
+                for (const topolib::StlVertex* p : std::set<const topolib::StlVertex*>(plateau))
+                    for (const topolib::StlVertex* w : neighbours(p))
+                        if (w->z() == v->z())
+                            grew = plateau.insert(w).second || grew;
+            }
+            bool lowest = true;
+            for (const topolib::StlVertex* p : plateau)
+                for (const topolib::StlVertex* w : neighbours(p))
+                    lowest = lowest && w->z() >= v->z();
+            if (lowest)
+                expected.insert(plateau);
+        }
+        support::SupportGen gen(mesh.get());
+        std::set<std::set<const topolib::StlVertex*>> found;
+        for (const support::SupportGen::SurfaceMinimum& m : gen.findSurfaceMinima()) {
+            EXPECT_EQ(1, std::count(m.plateau.begin(), m.plateau.end(), m.vertex));
+            found.insert(std::set<const topolib::StlVertex*>(m.plateau.begin(), m.plateau.end()));
+        }
+        EXPECT_EQ(expected, found);
         EXPECT_TRUE(marksClear(*mesh));
     }
 }
