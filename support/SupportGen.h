@@ -156,7 +156,9 @@ public:
         std::vector<topolib::StlVertex*> plateau;  // the vertices at its height, vertex among them
         std::vector<topolib::StlTriangle*> flat;   // the live triangles lying in it
     };
-    static constexpr double kMinimumDepth = 0.02; // mm
+    // A basin shallower than this is rounding noise; any deeper one becomes an
+    // island whenever a layer starts inside it, whatever the layer height.
+    static constexpr double kMinimumDepth = 0.001; // mm
     // Every surface minimum of the owner's mesh, in vertex order. Leaves no
     // mark behind.
     std::vector<SurfaceMinimum> findSurfaceMinima() const;

@@ -173,6 +173,37 @@ TriangleSoup stalactites() {
     return outward(std::move(s));
 }
 
+} // namespace
+
+TriangleSoup slab(int n, const std::function<double(int, int)>& bottom, double top) {
+    auto low = [&](int i, int j) { return Point{double(i), double(j), bottom(i, j)}; };
+    auto high = [&](int i, int j) { return Point{double(i), double(j), top}; };
+    TriangleSoup s;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            s.push_back({{high(i, j), high(i + 1, j), high(i + 1, j + 1)}});
+            s.push_back({{high(i, j), high(i + 1, j + 1), high(i, j + 1)}});
+            s.push_back({{low(i, j), low(i + 1, j + 1), low(i + 1, j)}});
+            s.push_back({{low(i, j), low(i, j + 1), low(i + 1, j + 1)}});
+        }
+    for (int k = 0; k < n; ++k) {
+        // Each wall cell counter-clockwise seen from outside.
+        const std::pair<int, int> walls[4][2] = {{{k, 0}, {k + 1, 0}},
+                                                 {{n, k}, {n, k + 1}},
+                                                 {{k + 1, n}, {k, n}},
+                                                 {{0, k + 1}, {0, k}}};
+        for (const auto& w : walls) {
+            const Point a = low(w[0].first, w[0].second), b = low(w[1].first, w[1].second);
+            const Point c = high(w[1].first, w[1].second), d = high(w[0].first, w[0].second);
+            s.push_back({{a, b, c}});
+            s.push_back({{a, c, d}});
+        }
+    }
+    return outward(std::move(s));
+}
+
+namespace {
+
 Point rotate(const Point& p, const Point& k, double radians) {
     const double c = std::cos(radians), s = std::sin(radians);
     const double d = k[0] * p[0] + k[1] * p[1] + k[2] * p[2];

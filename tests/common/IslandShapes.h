@@ -5,6 +5,7 @@
 
 #include "MeshFixtures.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,11 @@ struct Shape {
 // sphere, standing torus, arch, bridge, downward cone tip, V-shaped keel,
 // column with an overhanging ledge at mid-height, plate with stalactites.
 std::vector<Shape> all();
+
+// A closed slab over the n x n grid of unit cells from the origin: its
+// underside z = bottom(i, j) at grid point (i, j), a flat top at z = top
+// (above every bottom height) and upright walls.
+meshfixtures::TriangleSoup slab(int n, const std::function<double(int, int)>& bottom, double top);
 
 // The soup turned by `degrees` about the unit `axis` through the origin, then
 // moved so that its lowest point lies at z = 0.

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,4 +73,23 @@ TEST(IslandSupport, everyIslandOfTurnedModelsIsHeldAndInsideOutCopiesGetTheSameS
                     EXPECT_NEAR(turnedCones[i][k], cones[i][k], 1e-9);
         }
     }
+}
+
+TEST(IslandSupport, shallowPitInASlopingUndersideGetsItsOwnCone) {
+    // The underside falls 0.297 per cell towards x = 0; at (8, 8), away from
+    // the overhang grid's points, it dips 0.015 below its lowest neighbour.
+    // Lifted 5 mm, the pit's bottom lies at 7.064 and its rim at 7.079, so the
+    // layer cut at 7.075 holds the pit apart from the rest of the slope: an
+    // island of its own.
+    const auto bottom = [](int i, int j) { return i == 8 && j == 8 ? 2.064 : 0.297 * i; };
+    Generated model = supported(islandshapes::slab(12, bottom, 8.0));
+    std::vector<topolib::StlTriangle*> triangles;
+    model.gen->appendAllTriangles(triangles);
+    const islandcheck::Result found = islandcheck::findIslands(*model.mesh, triangles);
+    EXPECT_EQ(found.islands, 2);
+    EXPECT_EQ(found.unsupported, 0);
+    bool pit = false;
+    for (const islandcheck::Island& i : found.list)
+        pit = pit || std::fabs(i.z - 7.075) < 1e-9;
+    EXPECT_TRUE(pit);
 }
