@@ -13,6 +13,7 @@
 #include "view/ViewTools.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -351,6 +352,20 @@ void MainGLWidget::updateRotationCenter() {
 }
 
 // ---- Mouse ----------------------------------------------------------------------
+
+bool MainGLWidget::event(QEvent* event) {
+    // The window system turns the right button into a context-menu request on
+    // its own (X11 on the press, before any drag). The view decides at the
+    // release instead: a drag turns the camera, a click on a drain hole in
+    // mode 7 removes it, any other click opens the menu. Requests from the
+    // keyboard's menu key still open it.
+    if (event->type() == QEvent::ContextMenu &&
+        static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Mouse) {
+        event->accept();
+        return true;
+    }
+    return QGLWidget::event(event);
+}
 
 void MainGLWidget::mousePressEvent(QMouseEvent* event) {
     _mousePressed = true;

@@ -119,6 +119,7 @@ public:
     void setWheelStepPause(int ms) { _wheelPauseMs = ms; }
 
 protected:
+    bool event(QEvent* event) override;
     void initializeGL() override;
     void resizeGL(int w, int h) override;
     void paintGL() override;
