@@ -10,6 +10,7 @@
 #include "topolib/GeometricPredicates.h"
 #include "topolib/StlTriangle.h"
 #include "view/GLDriverInfo.h"
+#include "view/GLPrimitives.h"
 #include "view/ViewTools.h"
 
 #include <QApplication>
@@ -290,14 +291,9 @@ void MainGLWidget::paintGL() {
     sceneHost()->drawHollowPreview();
     glDisable(GL_CLIP_PLANE1);
     if (_slicePreview) {
-        glEnable(GL_BLEND);
-        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-        glEnable(GL_POINT_SMOOTH);
-        glEnable(GL_LINE_SMOOTH);
+        enableSmoothBlend();
         _slicePreview->draw();
-        glDisable(GL_BLEND);
-        glDisable(GL_POINT_SMOOTH);
-        glDisable(GL_LINE_SMOOTH);
+        disableSmoothBlend();
     }
     if (_mode == 1 && _manipulatorShown && _manipulator) {
         _manipulator->draw(false);

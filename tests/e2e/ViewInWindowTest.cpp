@@ -5,18 +5,21 @@
 #include "Road.h"
 #include "SceneFixtures.h"
 
+#include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "src/Features/lcm/HollowContext.h"
 #include "src/Features/lcm/HollowDlg.h"
 #include "ui/MainWindow.h"
 #include "view/MainGLWidget.h"
+#include "view/Manipulator.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QMenu>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -96,6 +99,23 @@ protected:
         return cube;
     }
     QPoint screenOf(double x, double y, double z) const { return road->screenOf(x, y, z); }
+    // The Hollow button with "Make Holes" on: the panel, the view in mode 7.
+    HollowDlg* openHollowPanelPlacingHoles() {
+        road->window->toolButtons()[3]->click();
+        auto* panel = road->window->findChild<HollowDlg*>();
+        if (!panel || panel->isHidden())
+            return nullptr;
+        auto* makeHoles = panel->findChild<QCheckBox*>("_checkMakeHoles");
+        if (!makeHoles->isChecked())
+            makeHoles->click();
+        view->updateGL();
+        return view->mode() == 7 ? panel : nullptr;
+    }
+    void leftClick(const QPoint& p) {
+        road->moveInView(p);
+        road->pressInView(Qt::LeftButton, p);
+        road->releaseInView(Qt::LeftButton, p);
+    }
     // A right click one pixel wide; popups note kPressing or kReleasing.
     void rightClick(const QPoint& p) {
         popups.step = kPressing;
@@ -148,18 +168,10 @@ TEST_F(ViewInWindow, rightButtonTurnsTheViewOrOpensQuickActionOnRelease) {
     // right click on it removes it without a menu.
     road->releaseKey(Qt::Key_V);
     view->updateGL();
-    road->window->toolButtons()[3]->click();
-    auto* panel = road->window->findChild<HollowDlg*>();
-    ASSERT_TRUE(panel && !panel->isHidden());
-    auto* makeHoles = panel->findChild<QCheckBox*>("_checkMakeHoles");
-    if (!makeHoles->isChecked())
-        makeHoles->click();
-    ASSERT_EQ(view->mode(), 7);
-    view->updateGL();
+    HollowDlg* panel = openHollowPanelPlacingHoles();
+    ASSERT_NE(panel, nullptr);
     const QPoint top = screenOf((lo[0] + hi[0]) / 2, (lo[1] + hi[1]) / 2, hi[2]);
-    road->moveInView(top);
-    road->pressInView(Qt::LeftButton, top);
-    road->releaseInView(Qt::LeftButton, top);
+    leftClick(top);
     ASSERT_EQ(panel->context()->holes().size(), 1u);
     view->updateGL();
     popups.seen.clear();
@@ -168,9 +180,76 @@ TEST_F(ViewInWindow, rightButtonTurnsTheViewOrOpensQuickActionOnRelease) {
     EXPECT_TRUE(popups.seen.empty()) << popups.seen.front().entries.join(", ").toStdString();
     // Away from any hole the click is the menu's again.
     rightClick(QPoint(view->width() / 2, view->height() - 20));
-    ASSERT_EQ(popups.seen.size(), 1u);
+    ASSERT_EQ(popups.seen.size(), 1u) << "mode " << view->mode() << " holes " << panel->context()->holes().size()
+                                      << " hidden " << panel->isHidden();
     EXPECT_EQ(popups.seen[0].step, kReleasing);
     EXPECT_EQ(ObjectTable::instance()->count(), 1);
+}
+
+// After a ring rotation, and after Undo and Redo of it, the manipulator sits
+// on the selection's new box along the world axes, and each arrow ends in a
+// point cone: colour of its axis a few pixels beyond the arrow's line.
+TEST_F(ViewInWindow, manipulatorArrowsEndInPointConesAlongWorldAxesAfterRotateAndRedo) {
+    ObjectEx* cube = importCube();
+    ASSERT_NE(cube, nullptr);
+    road->window->toolButtons()[1]->click();
+    ASSERT_EQ(view->mode(), 1);
+    auto* handle = dynamic_cast<TransformHandle*>(view->manipulator());
+    ASSERT_NE(handle, nullptr);
+
+    auto expectWorldFrameWithConeHeads = [&](const char* when) {
+        SCOPED_TRACE(when);
+        double lo[3], hi[3];
+        ASSERT_TRUE(cube->readBox(lo, hi));
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_NEAR(handle->boxCenter()[k], (lo[k] + hi[k]) / 2, 1e-6);
+            for (int i = 0; i < 3; ++i)
+                EXPECT_NEAR(handle->handleAxis(k)[i], i == k ? 1.0 : 0.0, 1e-12);
+        }
+        // Away from the handle, so that no part is drawn hovered (twice: Qt
+        // drops a move to where the cursor already is).
+        const QPoint away(view->width() / 2, view->height() - 10);
+        road->moveInView(away + QPoint(1, 0));
+        road->moveInView(away);
+        EXPECT_EQ(handle->hoveredPart() % 8, 0);
+        const QImage shot = road->screenshot();
+        const double* c = handle->boxCenter();
+        const double unit = 1.0 / view->zoom(); // one pixel, in millimetres
+        // 8 pixels beyond the end of the line, where a cone still is and a
+        // round head of 8 pixels is not; X red and Z blue (their rings keep
+        // well inside these points on the screen).
+        const double beyond = (100.0 + 30.0 + 8.0) * unit;
+        struct Probe {
+            int axis;
+            double side;
+            bool (*colour)(QRgb);
+        } probes[] = {
+            {0, 1, [](QRgb p) { return qRed(p) > 150 && qGreen(p) < 90 && qBlue(p) < 90; }},
+            {0, -1, [](QRgb p) { return qRed(p) > 150 && qGreen(p) < 90 && qBlue(p) < 90; }},
+            {2, 1, [](QRgb p) { return qBlue(p) > 150 && qRed(p) < 90 && qGreen(p) < 90; }},
+            {2, -1, [](QRgb p) { return qBlue(p) > 150 && qRed(p) < 90 && qGreen(p) < 90; }},
+        };
+        for (const Probe& probe : probes) {
+            double p[3] = {c[0], c[1], c[2]};
+            p[probe.axis] += probe.side * beyond;
+            const QPoint at = screenOf(p[0], p[1], p[2]);
+            int hits = 0;
+            for (int dy = -2; dy <= 2; ++dy)
+                for (int dx = -2; dx <= 2; ++dx)
+                    if (shot.rect().contains(at + QPoint(dx, dy)))
+                        hits += probe.colour(shot.pixel(at + QPoint(dx, dy))) ? 1 : 0;
+            EXPECT_GE(hits, 2) << "axis " << probe.axis << " side " << probe.side;
+        }
+    };
+    expectWorldFrameWithConeHeads("before");
+    const std::size_t commands = road->window->commandManager()->undoCount();
+    ASSERT_TRUE(road->rotateSphere());
+    ASSERT_EQ(road->window->commandManager()->undoCount(), commands + 1);
+    expectWorldFrameWithConeHeads("after the ring rotation");
+    road->undo();
+    expectWorldFrameWithConeHeads("after Undo");
+    road->redo();
+    expectWorldFrameWithConeHeads("after Redo");
 }
 
 } // namespace
