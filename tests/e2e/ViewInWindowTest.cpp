@@ -252,4 +252,28 @@ TEST_F(ViewInWindow, manipulatorArrowsEndInPointConesAlongWorldAxesAfterRotateAn
     expectWorldFrameWithConeHeads("after Redo");
 }
 
+// A drain hole that ends in the wall (placed 1 mm in from the side, where a
+// 2 mm wall leaves no cavity below it) is cut, and the user is told in the
+// window that it does not reach the hollow inside.
+TEST_F(ViewInWindow, drainHoleThatMissesTheCavityIsToldInTheWindow) {
+    ObjectEx* cube = importCube();
+    ASSERT_NE(cube, nullptr);
+    double lo[3], hi[3];
+    ASSERT_TRUE(cube->readBox(lo, hi));
+    HollowDlg* panel = openHollowPanelPlacingHoles();
+    ASSERT_NE(panel, nullptr);
+    const QPoint nearSide = screenOf(lo[0] + 1.0, (lo[1] + hi[1]) / 2, hi[2]);
+    leftClick(nearSide);
+    ASSERT_EQ(panel->context()->holes().size(), 1u);
+    EXPECT_NEAR(panel->context()->holes()[0]->position[0], lo[0] + 1.0, 0.3);
+    EXPECT_TRUE(road->messages.isEmpty()) << road->messages.join(" | ").toStdString();
+
+    panel->findChild<QPushButton*>("_btnOk")->click();
+    ASSERT_TRUE(scenefixtures::runEventsUntil([&] { return !road->messages.isEmpty(); }, 10000));
+    EXPECT_EQ(road->messages.join(" | "), "Drain hole 1 does not reach the hollow inside.");
+    // The hollowing itself went through: the hollowed copy took the cube's place.
+    EXPECT_EQ(ObjectTable::instance()->count(), 1);
+    EXPECT_NE(ObjectTable::instance()->objects().back(), cube);
+}
+
 } // namespace
