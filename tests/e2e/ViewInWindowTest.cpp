@@ -276,4 +276,60 @@ TEST_F(ViewInWindow, drainHoleThatMissesTheCavityIsToldInTheWindow) {
     EXPECT_NE(ObjectTable::instance()->objects().back(), cube);
 }
 
+// A scene that reaches absurdly far (an object around -3e23, as a hostile
+// file gives) is not framed: V, the framing after an import, right-drags and
+// Undo all leave the platform and the orientation cube in view.
+TEST_F(ViewInWindow, cameraKeepsThePlatformInViewWhenTheSceneIsAbsurdlyFar) {
+    auto platformAndCubeShown = [&](const char* when) {
+        SCOPED_TRACE(when);
+        // Centres within a kilometre of the platform.
+        for (const double* p : {view->camera().renderCenter, view->camera().rotationCenter})
+            for (int k = 0; k < 3; ++k)
+                EXPECT_LE(std::fabs(p[k]), 1e6) << k; // false for a NaN too
+        const QImage shot = road->screenshot();
+        int platform = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x) {
+                const QRgb p = shot.pixel(x, y);
+                platform += qRed(p) > 180 && qGreen(p) > 180 && qBlue(p) > 180 ? 1 : 0;
+            }
+        EXPECT_GT(platform, shot.width() * shot.height() / 50);
+        // The cube's faces in the view's top-right corner.
+        int faces = 0;
+        const QRect corner(shot.width() - 200, 0, 200, 200);
+        for (int y = corner.top(); y <= corner.bottom(); ++y)
+            for (int x = corner.left(); x <= corner.right(); ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                const bool face = (c.red() > 230 && c.green() > 100 && c.green() < 150) ||
+                                  (c.green() > 230 && c.red() > 100 && c.red() < 150) ||
+                                  (c.blue() > 230 && c.red() > 100 && c.red() < 150);
+                faces += face ? 1 : 0;
+            }
+        EXPECT_GT(faces, 200);
+    };
+    platformAndCubeShown("at the start");
+
+    auto* far = new ObjectEx();
+    meshfixtures::fillMesh(*far, meshfixtures::cube(1e20, {-3e23, -3e23, -3e23}));
+    far->rebuildOctree();
+    far->setLoaded(true);
+    ObjectTable::instance()->addObject(far);
+    road->releaseKey(Qt::Key_V);
+    platformAndCubeShown("after V");
+
+    const QPoint centre(view->width() / 2, view->height() / 2);
+    road->pressInView(Qt::RightButton, centre);
+    for (int k = 1; k <= 6; ++k)
+        road->moveInView(centre + QPoint(15 * k, 10 * k));
+    road->releaseInView(Qt::RightButton, centre + QPoint(90, 60));
+    road->releaseKey(Qt::Key_V);
+    platformAndCubeShown("after a right-drag and V");
+
+    ASSERT_NE(importCube(), nullptr);
+    platformAndCubeShown("after an import");
+    road->undo();
+    road->releaseKey(Qt::Key_V);
+    platformAndCubeShown("after Undo and V");
+}
+
 } // namespace
