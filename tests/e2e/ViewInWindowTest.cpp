@@ -18,8 +18,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -84,6 +87,12 @@ protected:
         if (!qApp)
             GTEST_SKIP() << "no display";
         ASSERT_TRUE(dir.isValid());
+        // The display's real pointer (which other tests may have left over the
+        // screen's middle) goes to a corner the window does not cover: X
+        // would otherwise send the window real crossing and motion events,
+        // with no buttons, between the test's presses and releases.
+        if (QScreen* screen = QGuiApplication::primaryScreen())
+            QCursor::setPos(screen->geometry().bottomRight());
         road = std::make_unique<road::Road>(dir.path());
         ASSERT_TRUE(road->start());
         view = road->window->glWidget();
