@@ -162,14 +162,16 @@ public:
     // Every surface minimum of the owner's mesh, in vertex order. Leaves no
     // mark behind.
     std::vector<SurfaceMinimum> findSurfaceMinima() const;
+    // A cone touches a minimum when its contact lies within 0.1 mm of the
+    // minimum's height and within r (a tip radius) of one of its vertices, or
+    // over one of its flat triangles.
+    static bool touchesMinimum(const ConeShape& c, const SurfaceMinimum& m, double r);
     // Every minimum that no live cone touches gets a lowest-point region with
     // a cone at its vertex (inserted into the grid), unless a lowest-point
-    // region holds that vertex already. A cone touches a minimum when its
-    // contact lies within 0.1 mm of the minimum's height and within a tip
-    // radius of one of its vertices, or over one of its flat triangles.
-    // Returns the number of regions added.
+    // region holds that vertex already. Returns the number of regions added.
     int holdUntouchedMinima(const std::vector<SurfaceMinimum>& minima);
-    // Thinning spares the cones of lowest-point regions at these vertices.
+    // Thinning spares the cone of a lowest-point region at one of these
+    // minima from a crowding cone that does not touch the minimum itself.
     void thinCrowdedCones(const std::vector<SurfaceMinimum>& spared);
     void thinCrowdedCones();
     void linkNeighbourCones();
@@ -266,6 +268,8 @@ public:
 
 private:
     bool placeAndBuild(const Progress& progress, bool reset);
+    // How far from a minimum a cone's contact may lie and still hold it.
+    double minimumReach() const;
     bool runGeneration(const Progress& progress);
     // After an allocation failed midway: clears the container if that is
     // possible, and the owner's groups.

@@ -201,8 +201,27 @@ std::vector<SupportGen::SurfaceMinimum> SupportGen::findSurfaceMinima() const {
     return out;
 }
 
+bool SupportGen::touchesMinimum(const ConeShape& c, const SurfaceMinimum& m, double r) {
+    const Vector3D& q = c.ContactPoint;
+    if (std::fabs(q.z - m.z) > 0.1)
+        return false;
+    for (const StlVertex* p : m.plateau) {
+        const double dx = p->x() - q.x, dy = p->y() - q.y;
+        if (dx * dx + dy * dy <= r * r)
+            return true;
+    }
+    for (const StlTriangle* t : m.flat)
+        if (t->containsPointXY(q.data()))
+            return true;
+    return false;
+}
+
+double SupportGen::minimumReach() const {
+    return std::isfinite(tipRadius) && tipRadius > 0.0 ? tipRadius : 0.5;
+}
+
 int SupportGen::holdUntouchedMinima(const std::vector<SurfaceMinimum>& minima) {
-    const double r = std::isfinite(tipRadius) && tipRadius > 0.0 ? tipRadius : 0.5;
+    const double r = minimumReach();
     std::unordered_set<const StlVertex*> held;
     for (const SupportAreaAbs* a : areas)
         if (a->kind == kLowestPointSupport)
@@ -216,20 +235,7 @@ int SupportGen::holdUntouchedMinima(const std::vector<SurfaceMinimum>& minima) {
                 lo[k] = std::min(lo[k], p->pos[k]);
                 hi[k] = std::max(hi[k], p->pos[k]);
             }
-        const auto touches = [&](const ConeShape* c) {
-            const Vector3D& q = c->ContactPoint;
-            if (std::fabs(q.z - m.z) > 0.1)
-                return false;
-            for (const StlVertex* p : m.plateau) {
-                const double dx = p->x() - q.x, dy = p->y() - q.y;
-                if (dx * dx + dy * dy <= r * r)
-                    return true;
-            }
-            for (const StlTriangle* t : m.flat)
-                if (t->containsPointXY(q.data()))
-                    return true;
-            return false;
-        };
+        const auto touches = [&](const ConeShape* c) { return touchesMinimum(*c, m, r); };
         if (contacts.any(lo[0] - r, lo[1] - r, hi[0] + r, hi[1] + r, touches) || held.count(m.vertex) != 0)
             continue;
         auto point = std::make_unique<LowestPointSupport>(this);

@@ -444,13 +444,16 @@ void SupportGen::thinCrowdedCones(const std::vector<SurfaceMinimum>& spared) {
         return;
     // The only cone at an island may stand closer to others than cones
     // usually do: without it that part prints into nothing.
-    std::unordered_set<const StlVertex*> minima;
+    std::unordered_map<const StlVertex*, const SurfaceMinimum*> minima;
     for (const SurfaceMinimum& m : spared)
-        minima.insert(m.vertex);
-    auto isSpared = [&](const ConeShape* d) {
+        minima.emplace(m.vertex, &m);
+    const double reach = minimumReach();
+    auto isSpared = [&](const ConeShape* d, const ConeShape* by) {
         const SupportAreaAbs* a = d->area;
-        return a != nullptr && a->kind == kLowestPointSupport &&
-               minima.count(static_cast<const LowestPointSupport*>(a)->vertex) != 0;
+        if (a == nullptr || a->kind != kLowestPointSupport)
+            return false;
+        auto it = minima.find(static_cast<const LowestPointSupport*>(a)->vertex);
+        return it != minima.end() && !touchesMinimum(*by, *it->second, reach);
     };
     const double tip = std::isfinite(tipRadius) ? tipRadius : 0.5;
     const double r2 = 9.0 * tip * tip;
@@ -465,9 +468,9 @@ void SupportGen::thinCrowdedCones(const std::vector<SurfaceMinimum>& spared) {
         m_grid->queryNeighbourhood(p, found);
         for (AbtShape* s : found) {
             ConeShape* d = s->asCone();
-            if (d == nullptr || d->visited || d->isDeleted() || isSpared(d))
+            if (d == nullptr || d->visited || d->isDeleted())
                 continue;
-            if ((d->ContactPoint - c->ContactPoint).lengthSquared() < r2)
+            if ((d->ContactPoint - c->ContactPoint).lengthSquared() < r2 && !isSpared(d, c))
                 d->setDeleted(true, nullptr);
         }
         c->trimLinks();
