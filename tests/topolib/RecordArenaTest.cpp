@@ -123,6 +123,16 @@ long dataKb() {
     return kb;
 }
 
+// The tests that limit the address space need a process whose window is not
+// reserved yet, and no sanitizer (its shadow memory fills the address space).
+void skipUnlessTheWindowIsUnreserved() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory fills the address space";
+#endif
+    if (topolib::arena::base() != reinterpret_cast<char*>(std::uintptr_t(0) - topolib::arena::kMaxWindowBytes))
+        GTEST_SKIP() << "an earlier test of this process reserved the window already";
+}
+
 } // namespace
 
 // What the window gives back and forgets: a big freed block no longer counts
@@ -163,8 +173,9 @@ TEST(RecordArena, freedMemoryAndDestroyedOutsideRecordsAreGivenBack) {
 // Without room for the window (an address-space limit below it), making a
 // record fails as any allocation does instead of ending the program.
 TEST(RecordArena, noRoomForTheWindowIsAnAllocationFailure) {
-    if (topolib::arena::base() != reinterpret_cast<char*>(std::uintptr_t(0) - topolib::arena::kMaxWindowBytes))
-        GTEST_SKIP() << "an earlier test of this process reserved the window already";
+    skipUnlessTheWindowIsUnreserved();
+    if (::testing::Test::IsSkipped())
+        return;
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -217,8 +228,9 @@ TEST(RecordArenaDeathTest, useOfAFreedRecordIsReported) {
 // own budget: the check promises a mesh no more than the window (and the
 // limit) can hold.
 TEST(RecordArena, theMemoryCheckAgreesWithTheWindow) {
-    if (topolib::arena::base() != reinterpret_cast<char*>(std::uintptr_t(0) - topolib::arena::kMaxWindowBytes))
-        GTEST_SKIP() << "an earlier test of this process reserved the window already";
+    skipUnlessTheWindowIsUnreserved();
+    if (::testing::Test::IsSkipped())
+        return;
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
