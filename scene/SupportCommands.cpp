@@ -98,6 +98,8 @@ bool DeleteConeSupportCmd::execute() {
         return false;
     m_object = object;
     m_container = object->supportGenIfAny();
+    if (m_container)
+        m_container->buildBase();
     markModified();
     return m_container != nullptr;
 }
@@ -113,6 +115,8 @@ void DeleteConeSupportCmd::redo() {
 void DeleteConeSupportCmd::setChangedDeleted(bool deleted) {
     for (support::AbtShape* s : m_changed)
         s->setDeleted(deleted, nullptr);
+    // The raft stands under the live cones only, as after adding a point.
+    m_container->buildBase();
     m_container->markChanged();
     m_object->clearPointedSupport();
     markModified();
