@@ -83,8 +83,12 @@ public:
     }
 
 private:
-    long cellOf(double v) const { return static_cast<long>(std::floor(std::max(-1e12, std::min(v / m_cell, 1e12)))); }
-    static uint64_t key(long i, long j) { return (static_cast<uint64_t>(i) << 32) ^ static_cast<uint64_t>(j & 0xFFFFFFFF); }
+    long cellOf(double v) const {
+        return static_cast<long>(std::floor(std::max(-1e12, std::min(v / m_cell, 1e12))));
+    }
+    static uint64_t key(long i, long j) {
+        return (static_cast<uint64_t>(i) << 32) ^ static_cast<uint64_t>(j & 0xFFFFFFFF);
+    }
     double m_cell;
     std::unordered_map<uint64_t, std::vector<const ConeShape*>> m_buckets;
 };

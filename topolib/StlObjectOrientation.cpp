@@ -208,7 +208,8 @@ int StlObject::orientClosedShellsOutward() {
     std::vector<std::size_t> order(closed.size());
     for (std::size_t i = 0; i < order.size(); ++i)
         order[i] = i;
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return closed[a].size > closed[b].size; });
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return closed[a].size > closed[b].size; });
     for (std::size_t i : order) {
         Closed& c = closed[i];
         if (c.container < 0)

@@ -88,19 +88,23 @@ double segmentDistanceSq(const P& p, const P& a, const P& b) {
     return ex * ex + ey * ey;
 }
 
-double cross(const P& o, const P& a, const P& b) { return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x); }
+double cross(const P& o, const P& a, const P& b) {
+    return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
+}
 
 // Squared distance of two segments (0 when they cross).
 double segmentsDistanceSq(const P& a, const P& b, const P& c, const P& d) {
     const double d1 = cross(c, d, a), d2 = cross(c, d, b), d3 = cross(a, b, c), d4 = cross(a, b, d);
-    if (((d1 > 0.0 && d2 < 0.0) || (d1 < 0.0 && d2 > 0.0)) && ((d3 > 0.0 && d4 < 0.0) || (d3 < 0.0 && d4 > 0.0)))
+    if (((d1 > 0.0 && d2 < 0.0) || (d1 < 0.0 && d2 > 0.0)) &&
+        ((d3 > 0.0 && d4 < 0.0) || (d3 < 0.0 && d4 > 0.0)))
         return 0.0;
     return std::min(std::min(segmentDistanceSq(a, c, d), segmentDistanceSq(b, c, d)),
                     std::min(segmentDistanceSq(c, a, b), segmentDistanceSq(d, a, b)));
 }
 
 bool boxesNear(const Loop& a, const Loop& b, double r) {
-    return a.lo[0] - r <= b.hi[0] && b.lo[0] - r <= a.hi[0] && a.lo[1] - r <= b.hi[1] && b.lo[1] - r <= a.hi[1];
+    return a.lo[0] - r <= b.hi[0] && b.lo[0] - r <= a.hi[0] && a.lo[1] - r <= b.hi[1] &&
+           b.lo[1] - r <= a.hi[1];
 }
 
 bool outlinesNear(const Loop& a, const Loop& b, double r) {

@@ -40,7 +40,8 @@ std::vector<std::array<int, 3>> earClip(const Profile& p) {
     while (left.size() > 3) {
         bool clipped = false;
         for (std::size_t k = 0; k < left.size() && !clipped; ++k) {
-            const int a = left[(k + left.size() - 1) % left.size()], b = left[k], c = left[(k + 1) % left.size()];
+            const int a = left[(k + left.size() - 1) % left.size()], b = left[k],
+                      c = left[(k + 1) % left.size()];
             if (sense * turn(p[a], p[b], p[c]) <= 1e-12)
                 continue;
             bool empty = true;
@@ -77,7 +78,9 @@ double signedVolume(const TriangleSoup& s) {
     return v / 6.0;
 }
 
-TriangleSoup outward(TriangleSoup s) { return signedVolume(s) < 0.0 ? mf::flipped(std::move(s)) : s; }
+TriangleSoup outward(TriangleSoup s) {
+    return signedVolume(s) < 0.0 ? mf::flipped(std::move(s)) : s;
+}
 
 // The profile in the x-z plane swept from y = 0 to y = depth.
 TriangleSoup extruded(const Profile& p, double depth) {
@@ -188,10 +191,8 @@ TriangleSoup slab(int n, const std::function<double(int, int)>& bottom, double t
         }
     for (int k = 0; k < n; ++k) {
         // Each wall cell counter-clockwise seen from outside.
-        const std::pair<int, int> walls[4][2] = {{{k, 0}, {k + 1, 0}},
-                                                 {{n, k}, {n, k + 1}},
-                                                 {{k + 1, n}, {k, n}},
-                                                 {{0, k + 1}, {0, k}}};
+        const std::pair<int, int> walls[4][2] = {
+            {{k, 0}, {k + 1, 0}}, {{n, k}, {n, k + 1}}, {{k + 1, n}, {k, n}}, {{0, k + 1}, {0, k}}};
         for (const auto& w : walls) {
             const Point a = low(w[0].first, w[0].second), b = low(w[1].first, w[1].second);
             const Point c = high(w[1].first, w[1].second), d = high(w[0].first, w[0].second);

@@ -51,7 +51,8 @@ TEST(IslandSupport, everyIslandOfTurnedModelsIsHeldAndInsideOutCopiesGetTheSameS
     for (const islandshapes::Shape& shape : islandshapes::all()) {
         for (std::size_t k = 0; k < rotations.size(); ++k) {
             SCOPED_TRACE(shape.name + " turned " + std::to_string(rotations[k].degrees));
-            const mf::TriangleSoup soup = islandshapes::turned(shape.soup, rotations[k].axis, rotations[k].degrees);
+            const mf::TriangleSoup soup =
+                islandshapes::turned(shape.soup, rotations[k].axis, rotations[k].degrees);
             Generated model = supported(soup);
             EXPECT_EQ(model.gen->turnedShellCount(), 0);
             std::vector<topolib::StlTriangle*> triangles;

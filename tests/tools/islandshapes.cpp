@@ -26,13 +26,16 @@ int main(int argc, char** argv) {
         rotations.push_back(r);
     for (const islandshapes::Shape& shape : islandshapes::all()) {
         for (std::size_t k = 0; k < rotations.size(); ++k) {
-            const mf::TriangleSoup soup = islandshapes::turned(shape.soup, rotations[k].axis, rotations[k].degrees);
+            const mf::TriangleSoup soup =
+                islandshapes::turned(shape.soup, rotations[k].axis, rotations[k].degrees);
             for (bool insideOut : {false, true}) {
                 const std::string path = dir + "/" + shape.name + "_r" + std::to_string(k) +
                                          (insideOut ? "_inside_out" : "") + ".stl";
                 auto mesh = mf::buildMesh(insideOut ? mf::flipped(soup) : soup, mf::BuildSteps{false, false});
-                std::vector<topolib::StlTriangle*> triangles(mesh->triangles().begin(), mesh->triangles().end());
-                if (fileIo::exportBinaryStl(QString::fromLocal8Bit(path.c_str()).toStdWString(), triangles) != 1) {
+                std::vector<topolib::StlTriangle*> triangles(mesh->triangles().begin(),
+                                                             mesh->triangles().end());
+                if (fileIo::exportBinaryStl(QString::fromLocal8Bit(path.c_str()).toStdWString(), triangles) !=
+                    1) {
                     std::fprintf(stderr, "could not write %s\n", path.c_str());
                     return 1;
                 }
