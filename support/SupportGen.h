@@ -151,10 +151,10 @@ public:
     // kMinimumDepth. A print grows into such a place from nothing: it is an
     // island and needs a cone of its own.
     struct SurfaceMinimum {
-        topolib::StlVertex* vertex = nullptr;      // where its cone goes: the one nearest the middle
+        topolib::StlVertex* vertex = nullptr; // where its cone goes: the one nearest the middle
         double z = 0.0;
-        std::vector<topolib::StlVertex*> plateau;  // the vertices at its height, vertex among them
-        std::vector<topolib::StlTriangle*> flat;   // the live triangles lying in it
+        std::vector<topolib::StlVertex*> plateau; // the vertices at its height, vertex among them
+        std::vector<topolib::StlTriangle*> flat;  // the live triangles lying in it
     };
     // A basin shallower than this is rounding noise; any deeper one becomes an
     // island whenever a layer starts inside it, whatever the layer height.

@@ -165,8 +165,8 @@ std::string SupportGen::failureText() const {
 std::string SupportGen::turnedShellText() const {
     if (m_turnedShells == 0)
         return std::string();
-    return "The model's surface was inside out (its faces pointed into the model). It has been turned the right "
-           "way out before supports were generated.";
+    return "The model's surface was inside out (its faces pointed into the model). It has been turned the "
+           "right way out before supports were generated.";
 }
 
 std::uint64_t SupportGen::plannedConeCount() const {

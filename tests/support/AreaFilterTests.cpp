@@ -177,8 +177,9 @@ TEST(AreaFilter, toleranceOfTheFilterGrowsWithTheModelHeightWithinItsBounds) {
                 };
                 // The tolerance the filter must use, from the model as built.
                 const auto build = [&](double bump) {
-                    return meshfixtures::buildMesh(meshfixtures::concatenated(
-                        heightField(6, pocket(bump)), meshfixtures::box({2, 2, height}, {20, 0, bump - 1.5})));
+                    using meshfixtures::concatenated;
+                    const auto column = meshfixtures::box({2, 2, height}, {20, 0, bump - 1.5});
+                    return meshfixtures::buildMesh(concatenated(heightField(6, pocket(bump)), column));
                 };
                 const auto probe = build(0.0);
                 const double zExtent = probe->bboxMax()[2] - probe->bboxMin()[2];

@@ -166,7 +166,8 @@ TEST(PipelineSteps, lowestChainsByLengthAndLowestPointsThinnedInVertexOrder) {
                 curves.push_back(static_cast<const support::LowestCurveSupport*>(a));
         EXPECT_EQ(c.expect == Curve ? 1u : 0u, curves.size());
         if (!curves.empty()) {
-            EXPECT_EQ(bottom, std::set<const topolib::StlVertex*>(curves[0]->chain.begin(), curves[0]->chain.end()));
+            const auto& chain = curves[0]->chain;
+            EXPECT_EQ(bottom, std::set<const topolib::StlVertex*>(chain.begin(), chain.end()));
         }
         EXPECT_EQ(c.expect == Points ? bottom : std::set<const topolib::StlVertex*>(), pointVertices(gen));
     }
@@ -175,7 +176,8 @@ TEST(PipelineSteps, lowestChainsByLengthAndLowestPointsThinnedInVertexOrder) {
     // 2.2 tip radii to one kept earlier in vertex order is dropped. The oracle
     // finds the tips from the mesh (every neighbour higher) and keeps them
     // greedily by brute force.
-    auto mesh = meshfixtures::buildMeshWithOctree(meshfixtures::translated(islandshapes::all().back().soup, {0, 0, 5}));
+    const meshfixtures::TriangleSoup plate = islandshapes::all().back().soup;
+    auto mesh = meshfixtures::buildMeshWithOctree(meshfixtures::translated(plate, {0, 0, 5}));
     std::vector<const topolib::StlVertex*> tips;
     for (const topolib::StlVertex* v : mesh->vertices()) {
         bool lowest = true;

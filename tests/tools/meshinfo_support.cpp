@@ -69,8 +69,8 @@ int runSupport(int argc, char** argv) {
     topolib::StlObject mesh;
     const int loaded = mesh.loadFromFile(QString::fromLocal8Bit(argv[1]).toStdWString());
     if (loaded != 1) {
-        std::printf("support result=0 areas=0 cones=0 live=0 links=0 bars=0 triangles=0 closed_cones=0 islands=0 "
-                    "unsupported=0 ms=0\n");
+        std::printf("support result=0 areas=0 cones=0 live=0 links=0 bars=0 triangles=0 closed_cones=0 "
+                    "islands=0 unsupported=0 ms=0\n");
         return 1;
     }
     mesh.computeBoundingBox();
