@@ -1,9 +1,11 @@
 // The main window's G-code export: the "Export to gcode" tool button and its panel.
 #include "export/ExportDlg.h"
+#include "export/GcodeExport.h"
 #include "project/ProjectManager.h"
 #include "scene/ObjectTable.h"
 #include "ui/FileDialogProvider.h"
 #include "ui/MainWindow.h"
+#include "ui/ProgressBar.h"
 #include "view/MainGLWidget.h"
 
 #include <QFileInfo>
@@ -16,8 +18,9 @@ ExportDlg* MainWindow::exportPanel() {
         panel->setAutoFillBackground(true);
         panel->hide();
         connect(panel, &ExportDlg::panelClosed, this, &MainWindow::onExportDlgClosed);
-        // A run cannot be cancelled: its progress dialog shows no Cancel button.
-        connect(panel, &ExportDlg::exportStarting, this, [this] { setProgressCancelButton(false); });
+        // Cancel in the progress dialog stops the slicer; the target file stays.
+        connect(panel, &ExportDlg::exportStarting, this, [this] { setProgressCancelButton(true); });
+        connect(_progressBar, &ProgressBar::cancelRequested, panel->exporter(), &gcodeexport::GcodeExport::cancel);
         panel->setSaveDialog(
             [this, panel](const QString& caption, const QString& start, const QString& filter) {
                 if (!_fileDialogs)
