@@ -34,8 +34,10 @@ QLabel* makeLabel(QWidget* parent, const char* name, int pointSize, bool bold = 
     return label;
 }
 
-QString link(const char* url) {
-    return QStringLiteral("<a href=\"%1\">%1</a>").arg(QString::fromLatin1(url));
+// A link showing its address, or text when given.
+QString link(const char* url, const QString& text = QString()) {
+    const QString address = QString::fromLatin1(url);
+    return QStringLiteral("<a href=\"%1\">%2</a>").arg(address, text.isEmpty() ? address : text);
 }
 
 } // namespace
@@ -91,7 +93,8 @@ AboutDlg::AboutDlg(QWidget* parent) : QDialog(parent) {
     layout->addWidget(slicerUrl);
 
     QLabel* licenceUrl = makeLabel(this, "_labelAPGL_URL", 10);
-    licenceUrl->setText(tr("APGLv3 has a URL: ") + link(kLicenceText));
+    licenceUrl->setText(tr("APGLv3 has a URL: ") +
+                        link(kLicenceText, tr("GNU Affero General Public License, version 3")));
     connect(licenceUrl, &QLabel::linkActivated, this, &AboutDlg::showLicence);
     layout->addWidget(licenceUrl);
 
