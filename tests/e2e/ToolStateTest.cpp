@@ -191,7 +191,7 @@ protected:
 // A move typed after a Control release and then left open goes with the tool:
 // closing it, switching to another tool, Save and the Quick Action entries
 // leave the cube where it is, drawn there, with no command; a later press
-// pushes nothing for it either.
+// pushes nothing for it either. Undo then undoes only the move before it.
 TEST_F(ToolState, anAbandonedTypedMoveLeavesNoPreviewAndNoCommand) {
     start();
     ObjectEx* cube = importCube();
@@ -251,6 +251,26 @@ TEST_F(ToolState, anAbandonedTypedMoveLeavesNoPreviewAndNoCommand) {
         click(screenOf((placed[0] + placed[3]) / 2, (placed[1] + placed[4]) / 2, placed[5]));
         ASSERT_TRUE(cube->isSelected());
     }
+
+    // Undo with a typed move open undoes the move before it, and only that.
+    if (!button(Orientate)->isChecked())
+        button(Orientate)->click();
+    const std::size_t before = commands();
+    drag(xArrow(cube), xArrow(cube) + QPoint(30, 0));
+    ASSERT_EQ(commands(), before + 1);
+    const auto moved = box(cube);
+    ASSERT_NE(moved, placed);
+    drag(xArrow(cube), xArrow(cube) + QPoint(25, 0), Qt::ControlModifier);
+    ASSERT_TRUE(view->manipulator()->numberEntry);
+    typeKey(Qt::Key_2, "2");
+    w->findChild<QAction*>("_menuEditUndo")->trigger();
+    EXPECT_EQ(commands(), before);
+    EXPECT_EQ(box(cube), placed);
+    EXPECT_TRUE(isIdentity(cube->transform()));
+    EXPECT_FALSE(view->manipulator()->numberEntry);
+    w->findChild<QAction*>("_menuEditRedo")->trigger();
+    EXPECT_EQ(commands(), before + 1);
+    EXPECT_EQ(box(cube), moved);
     EXPECT_TRUE(road->messages.isEmpty()) << road->messages.join(" | ").toStdString();
 }
 
