@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -180,6 +182,22 @@ QString makeUniquePrivateDirectory(const QString& prefix) {
     if (!::mkdtemp(pattern.data()))
         return QString();
     return QFile::decodeName(pattern);
+}
+
+bool processRunning(long pid) {
+    if (pid <= 0)
+        return false;
+    // Signal 0 only checks: EPERM means the process exists under another user.
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+QString hostTag() {
+    char name[256] = {};
+    ::gethostname(name, sizeof name - 1);
+    uint32_t hash = 2166136261u; // FNV-1a
+    for (const char* c = name; *c; ++c)
+        hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+    return QStringLiteral("%1").arg(hash, 8, 16, QLatin1Char('0'));
 }
 
 } // namespace platform

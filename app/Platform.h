@@ -33,6 +33,12 @@ uint64_t processPrivateBytes();
 QString applicationDataBase();
 // A new GUID as 38 upper-case characters: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 QString newGuidText();
+// Whether a process with this id runs now (of any user). Used to tell the
+// temporary files of a killed save from those of a save still running.
+bool processRunning(long pid);
+// A short tag of this host's name (eight hexadecimal digits), so that files
+// named after a process id are told apart from another host's in a shared folder.
+QString hostTag();
 // The current user's numeric id, used to keep temporary folders per user.
 unsigned int userId();
 // Makes path a folder only this user can use: creates it with mode 0700
