@@ -13,6 +13,8 @@
 #include "support/SupportGen.h"
 #include "view/ViewCamera.h"
 
+#include <QCoreApplication>
+
 #include <exception>
 #include <set>
 
@@ -130,11 +132,19 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
     for (ObjectEx* o : objects)
         o->waitForJobs();
 
+    m_lastReason.clear();
     project::ProjectArchiveWriter writer(path);
     auto failed = [&](IO_ERROR code) {
         m_lastError = writer.errorString();
         if (!m_lastError.isEmpty())
             logString("Project save: " + m_lastError.toStdString());
+        // A file that could not be written or put in place (a full disk, a
+        // folder without room for a new file) is that, whichever entry met it.
+        if (writer.fileFailure() != fileIo::SaveFailure::None) {
+            m_lastReason = QCoreApplication::translate("VlrProjectFileHandling",
+                                                       fileIo::saveFailureText(writer.fileFailure()));
+            return IO_FILE_FAILED;
+        }
         return code;
     };
     if (!writer.open())

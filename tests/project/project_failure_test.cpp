@@ -3,17 +3,20 @@
 // scene and leaks nothing (the suite also runs under AddressSanitizer with
 // leak detection).
 #include "ProjectTestSupport.h"
+#include "SmallDisk.h"
 
 #include "project/ProjectArchiveWriter.h"
 #include "project/VlrProjectFileHandling.h"
 
 #include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
+#include "fileIo/ReplacementFile.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -90,7 +93,9 @@ TEST_F(ProjectFailureTest, failedSavesLeaveTheOldProjectAndNoTemporaryFile) {
         const int r = save();
         setrlimit(RLIMIT_FSIZE, &saved);
         sigaction(SIGXFSZ, &old, nullptr);
-        EXPECT_EQ(r, 3);
+        EXPECT_EQ(r, 2);
+        EXPECT_EQ(VlrProjectFileHandling::instance()->lastReason(),
+                  QStringLiteral("The file would exceed the file size limit."));
     }
     EXPECT_EQ(fileBytes(path), before);
     EXPECT_TRUE(strayFiles(dir.path(), {kName}).isEmpty());
@@ -116,7 +121,7 @@ TEST_F(ProjectFailureTest, failedSavesLeaveTheOldProjectAndNoTemporaryFile) {
         r = save();
     }
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_EQ(r, 3);
+    EXPECT_EQ(r, 2);
     EXPECT_EQ(fileBytes(path), before);
     EXPECT_TRUE(strayFiles(dir.path(), {kName}).isEmpty());
 
@@ -126,6 +131,71 @@ TEST_F(ProjectFailureTest, failedSavesLeaveTheOldProjectAndNoTemporaryFile) {
     EXPECT_TRUE(strayFiles(dir.path(), {kName}).isEmpty());
     EXPECT_EQ(open(), 0);
     EXPECT_EQ(ObjectTable::instance()->count(), 3);
+}
+
+TEST_F(ProjectFailureTest, savesFollowLinksNameAFullDiskAndSweepUpWhatKilledSavesLeft) {
+    fillScene(2);
+    // A symbolic link to the project stays a link; the project it names is replaced.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("real")));
+    const QString real = dir.filePath(QStringLiteral("real/target.vpf"));
+    ASSERT_TRUE(QFile::link(real, path));
+    EXPECT_EQ(save(), 0);
+    EXPECT_TRUE(QFileInfo(path).isSymLink());
+    EXPECT_TRUE(QFileInfo(real).isFile());
+    EXPECT_EQ(open(), 0);
+    EXPECT_EQ(ObjectTable::instance()->count(), 2);
+    ASSERT_TRUE(QFile::remove(path));
+
+    // Ten saves killed after their geometry entries, each in a process of its own.
+    fillScene(3);
+    for (int k = 0; k < 10; ++k) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            setProgressCallback([](int value, unsigned, const std::wstring&, const std::wstring&,
+                                   const std::wstring&) {
+                if (value == 90)
+                    raise(SIGKILL);
+            });
+            save();
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status));
+    }
+    // Each save swept up what the killed one before it had left.
+    const QStringList left = strayFiles(dir.path(), {QStringLiteral("real")});
+    ASSERT_EQ(left.size(), 1) << left.join(' ').toStdString();
+    // What a save still running and another host's save have: never touched.
+    const QString running = QStringLiteral(".scene.vpf") + QString::fromStdString(
+        fileIo::temporaryPrefix("").substr(1)) + QStringLiteral("abcdef");
+    const QString otherHost = QStringLiteral(".scene.vpf.velar-zzzzzzzz-1-abcdef");
+    for (const QString& name : {running, otherHost}) {
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    EXPECT_EQ(save(), 0);
+    EXPECT_EQ(strayFiles(dir.path(), {kName, QStringLiteral("real")}), QStringList({running, otherHost}));
+    QFile::remove(dir.filePath(running));
+    QFile::remove(dir.filePath(otherHost));
+
+    // A full disk: the old project stays and the reason is the disk, not the
+    // entry that met it.
+    const QString small = dir.filePath(QStringLiteral("small"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("small")));
+    testsupport::SmallDisk disk(small.toStdString(), 96);
+    if (!disk.mounted())
+        GTEST_SKIP() << testsupport::SmallDisk::skipReason();
+    path = small + QStringLiteral("/") + kName;
+    fillScene(1);
+    ASSERT_EQ(save(), 0);
+    const QByteArray before = fileBytes(path);
+    fillScene(12);
+    EXPECT_EQ(save(), 2);
+    EXPECT_EQ(VlrProjectFileHandling::instance()->lastReason(), QStringLiteral("The disk is full."));
+    EXPECT_EQ(fileBytes(path), before);
+    EXPECT_TRUE(strayFiles(small, {kName}).isEmpty());
 }
 
 TEST_F(ProjectFailureTest, damagedArchivesFailWithTheirCodeAndAddNothing) {
