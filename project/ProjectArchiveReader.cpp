@@ -7,12 +7,16 @@
 #include "fileIo/VlrZipFile.h"
 #include "topolib/StlObject.h"
 
+#include <QFile>
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace project {
 
@@ -161,7 +165,26 @@ int entryNumber(const QString& name, const QString& folder, const QString& exten
 IO_ERROR readProjectArchive(const QString& path, const MeshFactory& makeMesh, ProjectContents& out,
                             const ProgressFunction& progress, int base, int range,
                             const MeshReadyFunction& meshReady) {
-    QuaZip zip(path);
+    out = ProjectContents();
+    // Only a regular file is read: opening a pipe without a writer would
+    // block for ever. The open itself does not block, and the type is taken
+    // from what was opened, not from the name.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return IO_ZIP_FAILED;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        logString("Not a regular file: " + path.toStdString());
+        return IO_FILE_FAILED;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return IO_ZIP_FAILED;
+    }
+    QuaZip zip(&file);
     return readArchive(zip, makeMesh, out, progress, base, range, meshReady);
 }
 

@@ -49,7 +49,8 @@ using ProgressFunction = std::function<void(int value)>;
 using MeshReadyFunction = std::function<void(topolib::StlObject& mesh)>;
 
 // Reads the archive at path. Returns IO_SUCCESS with out filled, or the
-// failure (every mesh made so far freed): 3 the archive or an entry cannot be
+// failure (every mesh made so far freed): 2 path is not a regular file (a
+// pipe is never waited for); 3 the archive or an entry cannot be
 // opened, read or closed (CRC); 4 a malformed descriptor; 5 the memory check
 // refused a geometry entry; 6 a geometry entry holds no valid mesh; 8 bad or
 // repeated entry names, a missing descriptor, numbers that do not match the

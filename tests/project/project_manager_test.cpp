@@ -5,6 +5,9 @@
 #include "ProjectTestSupport.h"
 
 #include "project/ProjectManager.h"
+#include "project/VlrProjectFileHandling.h"
+
+#include "app/DataFolders.h"
 
 #include "app/MainWindowHooks.h"
 #include "scene/CommandManager.h"
@@ -20,6 +23,13 @@
 #include <QFile>
 #include <QMessageBox>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace projecttest;
 
@@ -180,4 +190,35 @@ TEST_F(ProjectManagerTest, saveDialogAsksAboutOverwritingTheNameWithItsExtension
     EXPECT_TRUE(question.contains(QStringLiteral("name.vpf"))) << question.toStdString();
     EXPECT_EQ(real.projectPath(), existing);
     EXPECT_NE(fileBytes(existing), QByteArray("old"));
+}
+
+TEST_F(ProjectManagerTest, aPipeNamedLikeAProjectIsRefusedWithoutWaitingForAWriter) {
+    const QString fifo = dir.filePath(QStringLiteral("pipe.vpf"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+    // Should an open wait for a writer, this one unblocks it after a while and
+    // notes that it had to.
+    std::atomic<bool> done{false}, hadToUnblock{false};
+    std::thread unblocker([&] {
+        for (int k = 0; k < 400 && !done; ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (done)
+            return;
+        hadToUnblock = true;
+        const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
+        if (fd >= 0)
+            ::close(fd);
+    });
+    const int direct = VlrProjectFileHandling::instance()->open(0, fifo, ObjectTable::instance());
+    const int byManager = manager->openProject(fifo);
+    done = true;
+    unblocker.join();
+    EXPECT_FALSE(hadToUnblock);
+    EXPECT_EQ(direct, 2);
+    EXPECT_EQ(byManager, 0);
+    ASSERT_EQ(messages.size(), 0) << "no parent window: logged only";
+    QWidget window;
+    ProjectManager withWindow(&window);
+    EXPECT_EQ(withWindow.openProject(fifo), 0);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], fileNotRegularMessage().arg(fifo));
 }
