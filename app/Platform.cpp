@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -184,13 +182,6 @@ QString makeUniquePrivateDirectory(const QString& prefix) {
     return QFile::decodeName(pattern);
 }
 
-bool processRunning(long pid) {
-    if (pid <= 0)
-        return false;
-    // Signal 0 only checks: EPERM means the process exists under another user.
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
-}
-
 QString hostTag() {
     char name[256] = {};
     ::gethostname(name, sizeof name - 1);
@@ -198,6 +189,37 @@ QString hostTag() {
     for (const char* c = name; *c; ++c)
         hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
     return QStringLiteral("%1").arg(hash, 8, 16, QLatin1Char('0'));
+}
+
+QByteArray processMark(qint64 pid) {
+    if (pid <= 0)
+        return QByteArray();
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return QByteArray();
+    // The command name (field 2) may hold blanks and parentheses: the fields
+    // after it start behind the last ')'. The start time is field 22.
+    const QByteArray text = stat.readAll();
+    const int close = text.lastIndexOf(')');
+    if (close < 0)
+        return QByteArray();
+    const QList<QByteArray> fields = text.mid(close + 1).simplified().split(' ');
+    if (fields.size() < 20)
+        return QByteArray();
+    return QByteArray::number(pid) + ' ' + fields[19];
+}
+
+QByteArray currentProcessMark() {
+    return processMark(static_cast<qint64>(::getpid()));
+}
+
+bool processMarkIsLive(const QByteArray& mark) {
+    const QList<QByteArray> parts = mark.trimmed().split(' ');
+    if (parts.size() != 2)
+        return false;
+    bool ok = false;
+    const qint64 pid = parts[0].toLongLong(&ok);
+    return ok && !mark.trimmed().isEmpty() && processMark(pid) == mark.trimmed();
 }
 
 } // namespace platform

@@ -97,11 +97,16 @@ SaveFailure saveFailureFromErrno(int error) {
 }
 
 std::string temporaryPrefix(const std::string& targetName) {
-    return "." + targetName.substr(0, kMaxNamePart) + kMarker + hostPart() + "-" + std::to_string(::getpid()) + "-";
+    // The process mark "<pid> <start time>" with '_' for the blank: a later
+    // process given the same id does not make the file look live.
+    std::string mark = platform::currentProcessMark().toStdString();
+    for (char& c : mark)
+        c = c == ' ' ? '_' : c;
+    return "." + targetName.substr(0, kMaxNamePart) + kMarker + hostPart() + "-" + mark + "-";
 }
 
 bool isStaleTemporaryName(const std::string& name) {
-    // ".<name>.velar-<host>-<pid>-XXXXXX"
+    // ".<name>.velar-<host>-<pid>_<start>-XXXXXX"
     if (name.size() < 2 || name[0] != '.')
         return false;
     const size_t marker = name.rfind(kMarker);
@@ -109,19 +114,19 @@ bool isStaleTemporaryName(const std::string& name) {
         return false;
     const std::string rest = name.substr(marker + sizeof kMarker - 1);
     const std::string host = hostPart();
-    if (rest.compare(0, host.size(), host) != 0 || rest.size() < host.size() + 1 || rest[host.size()] != '-')
+    if (rest.size() < host.size() + 1 || rest.compare(0, host.size(), host) != 0 || rest[host.size()] != '-')
         return false;
-    const size_t pidAt = host.size() + 1;
-    const size_t dash = rest.find('-', pidAt);
-    if (dash == std::string::npos || dash == pidAt || rest.size() != dash + 7)
+    const size_t markAt = host.size() + 1;
+    const size_t dash = rest.find('-', markAt);
+    if (dash == std::string::npos || rest.size() != dash + 7)
         return false;
-    long pid = 0;
-    for (size_t i = pidAt; i < dash; ++i) {
-        if (rest[i] < '0' || rest[i] > '9' || pid > 100000000)
-            return false;
-        pid = pid * 10 + (rest[i] - '0');
-    }
-    return !platform::processRunning(pid);
+    std::string mark = rest.substr(markAt, dash - markAt);
+    const size_t blank = mark.find('_');
+    if (blank == std::string::npos || blank == 0 || blank + 1 == mark.size() ||
+        mark.find_first_not_of("0123456789_") != std::string::npos || mark.find('_', blank + 1) != std::string::npos)
+        return false;
+    mark[blank] = ' ';
+    return !platform::processMarkIsLive(QByteArray::fromStdString(mark));
 }
 
 int removeStaleTemporaries(const std::string& folder) {

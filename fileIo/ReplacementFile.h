@@ -17,10 +17,10 @@
 // The replacement gets the target's permission bits (a new file those of a
 // plain create).
 //
-// Temporary names are hidden and carry the host and the process id:
-// ".<name>.velar-<host>-<pid>-XXXXXX". Those that a process which no longer
-// runs left behind (a save that was killed) are removed by the next open()
-// in that folder.
+// Temporary names are hidden and carry the host and the process's mark (id
+// and start time): ".<name>.velar-<host>-<pid>_<start>-XXXXXX". Those that a
+// process which no longer runs left behind (a save that was killed) are
+// removed by the next open() in that folder.
 
 #include <cstdint>
 #include <string>

@@ -170,7 +170,7 @@ TEST_F(ProjectFailureTest, savesFollowLinksNameAFullDiskAndSweepUpWhatKilledSave
     // What a save still running and another host's save have: never touched.
     const QString running = QStringLiteral(".scene.vpf") + QString::fromStdString(
         fileIo::temporaryPrefix("").substr(1)) + QStringLiteral("abcdef");
-    const QString otherHost = QStringLiteral(".scene.vpf.velar-zzzzzzzz-1-abcdef");
+    const QString otherHost = QStringLiteral(".scene.vpf.velar-zzzzzzzz-1_1-abcdef");
     for (const QString& name : {running, otherHost}) {
         QFile f(dir.filePath(name));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
