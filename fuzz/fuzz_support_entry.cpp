@@ -8,17 +8,6 @@
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
-
-size_t coneCount(const project::SupportRecord& s) {
-    size_t n = 0;
-    for (const project::AreaRecord& a : s.areas)
-        n += a.cones.size();
-    return n;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     project::MeshLimits limits;
     limits.triangles = 64;
@@ -27,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray xml(reinterpret_cast<const char*>(data), static_cast<int>(size));
     const project::SupportRecord read = project::readSupportEntry(xml, limits);
     const project::SupportRecord again = project::readSupportEntry(project::writeSupportEntry(read), limits);
-    if (again.areas.size() != read.areas.size() || coneCount(again) != coneCount(read))
+    if (again.areas.size() != read.areas.size() || project::coneCount(again) != project::coneCount(read))
         std::abort();
     return 0;
 }

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <set>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -113,8 +114,7 @@ IO_ERROR readGeometryEntry(QuaZipFile& file, fileIo::VlrZipFile& stream, topolib
         return file.getZipError() != UNZ_OK ? IO_ZIP_FAILED : IO_LOAD_OBJECT_FAILED;
     const uint64_t triangles = fileIo::loadU32(head + 256);
     const uint64_t vertices = fileIo::loadU32(head + kGeometryHead - 4);
-    // Every triangle and vertex takes twelve bytes of the entry.
-    if (triangles * 12 > uint64_t(size) || vertices * 12 > uint64_t(size))
+    if (!fileIo::VGeoFileHandling::countsFit(triangles, vertices, uint64_t(size)))
         return IO_LOAD_OBJECT_FAILED;
     if (!memoryAllows(triangles * fileIo::VGeoFileHandling::kBytesPerTriangle + vertices * kBytesPerVertex))
         return IO_NOT_ENOUGH_MEMORY;
@@ -143,6 +143,14 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
                      int base, int range, const MeshReadyFunction& meshReady);
 
 } // namespace
+
+MeshLimits meshLimits(const topolib::StlObject& mesh) {
+    MeshLimits m;
+    m.triangles = static_cast<int>(mesh.triangles().size());
+    m.edges = static_cast<int>(mesh.edges().size());
+    m.vertices = static_cast<int>(mesh.vertices().size());
+    return m;
+}
 
 int entryNumber(const QString& name, const QString& folder, const QString& extension) {
     const int start = folder.size() + 1;
@@ -200,6 +208,14 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
     out = ProjectContents();
     if (!zip.open(QuaZip::mdUnzip))
         return IO_ZIP_FAILED;
+    // The names come from the archive's directory, without reading any entry:
+    // a support entry whose object has no geometry entry is passed over unread.
+    std::set<int> geometryNumbers;
+    for (const QString& name : zip.getFileNameList())
+        if (name.startsWith(kGeometryFolder + QLatin1Char('/')))
+            geometryNumbers.insert(entryNumber(name, kGeometryFolder, QStringLiteral(".vsg")));
+    // Support entries met before their object's geometry entry, read once it is there.
+    std::map<int, QByteArray> pendingSupports;
 
     bool haveDescriptor = false;
     std::map<int, std::unique_ptr<topolib::StlObject>> meshes;
@@ -219,6 +235,11 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
         const int supportNumber = entryNumber(name, kSupportFolder, xml);
         const bool descriptor = name == kDescriptorName;
         if (!geometry && !descriptor && supportNumber < 0)
+            continue;
+        if (supportNumber >= 0 &&
+            (!geometryNumbers.count(supportNumber) || out.supports.count(supportNumber) ||
+             pendingSupports.count(supportNumber) ||
+             (haveDescriptor && size_t(supportNumber) >= out.descriptor.objects.size())))
             continue;
 
         fileIo::VlrZipFile stream(&zip);
@@ -269,11 +290,15 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
             if (range > 0 && total > 0)
                 for (const ProjectObjectInfo& o : out.descriptor.objects)
                     weights.push_back(o.numberTriangles * (range / total));
+        } else if (const auto mesh = meshes.find(supportNumber); mesh != meshes.end()) {
+            // Read as it is inflated, into the record alone.
+            out.supports.emplace(supportNumber, readSupportEntry(&file, meshLimits(*mesh->second)));
+            result = drain(file) && closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
         } else {
             QByteArray bytes;
             result = readXmlEntry(file, bytes);
-            if (result == IO_SUCCESS && !out.supports.count(supportNumber))
-                out.supports.emplace(supportNumber, std::move(bytes));
+            if (result == IO_SUCCESS)
+                pendingSupports.emplace(supportNumber, std::move(bytes));
         }
     }
     if (result == IO_SUCCESS && zip.getZipError() != UNZ_OK)
@@ -296,8 +321,34 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
     out.meshes.reserve(records);
     for (auto& entry : meshes)
         out.meshes.push_back(std::move(entry.second));
+    // The descriptor counts each object's triangles: an entry that brings none
+    // of them, or more, is not the object that was saved. (Files of earlier
+    // versions may count a few triangles their entry left out.)
+    for (size_t r = 0; r < records; ++r) {
+        const uint64_t declared = out.descriptor.objects[r].numberTriangles;
+        const uint64_t read = out.meshes[r]->triangles().size();
+        if (declared > 0 && (read == 0 || read > declared)) {
+            logString("Object " + std::to_string(r) + ": the geometry entry holds " + std::to_string(read) +
+                      " triangles, the descriptor " + std::to_string(declared));
+            out = ProjectContents();
+            return IO_LOAD_OBJECT_FAILED;
+        }
+    }
+    for (auto& [number, bytes] : pendingSupports)
+        if (number < static_cast<int>(records))
+            out.supports.emplace(number, readSupportEntry(bytes, meshLimits(*out.meshes[size_t(number)])));
     for (auto it = out.supports.begin(); it != out.supports.end();)
         it = it->first < static_cast<int>(records) ? std::next(it) : out.supports.erase(it);
+    // The cones' meshes are built when the objects enter the scene: their
+    // memory is asked for now, before anything reaches it.
+    uint64_t cones = 0;
+    for (const auto& entry : out.supports)
+        cones += coneCount(entry.second);
+    if (cones > 0 && !memoryAllows(cones * kConeMeshBytes)) {
+        logText("Not enough memory for the support cones of the project");
+        out = ProjectContents();
+        return IO_NOT_ENOUGH_MEMORY;
+    }
     return IO_SUCCESS;
 }
 

@@ -14,6 +14,7 @@
 // Entry names are only matched, never used as paths.
 #include "project/IoError.h"
 #include "project/ProjectDescriptor.h"
+#include "project/SupportEntry.h"
 
 #include <QByteArray>
 #include <QIODevice>
@@ -34,8 +35,9 @@ struct ProjectContents {
     ProjectDescriptor descriptor;
     // meshes[r] is the object numbered r, which takes descriptor record r.
     std::vector<std::unique_ptr<topolib::StlObject>> meshes;
-    // The support entries by object number; entries for no object are left out.
-    std::map<int, QByteArray> supports;
+    // The support entries by object number, checked against the object's
+    // mesh; entries for no object are passed over unread.
+    std::map<int, SupportRecord> supports;
 };
 
 // Makes the empty mesh a geometry entry is read into (the scene's object).
@@ -61,6 +63,13 @@ IO_ERROR readProjectArchive(const QString& path, const MeshFactory& makeMesh, Pr
 
 // The same for an archive held by a device (not opened yet; not owned).
 IO_ERROR readProjectArchive(QIODevice* device, const MeshFactory& makeMesh, ProjectContents& out);
+
+// The limits a support entry of mesh is checked against.
+MeshLimits meshLimits(const topolib::StlObject& mesh);
+
+// Memory the meshes of one support cone take (the bound the memory check is
+// asked for before the cones of a project are built).
+constexpr uint64_t kConeMeshBytes = 12 << 10;
 
 // The number of an entry name "<folder>/<digits><extension>" (extension case
 // ignored); -1 when the name has another form or the number exceeds the int range.
