@@ -85,25 +85,72 @@ bool closeEntry(QuaZipFile& file) {
     return file.getZipError() == UNZ_OK;
 }
 
+// An XML entry as it is inflated, with every run of blanks (space, tab, line
+// ends) outside quoted values cut to its first blank. The readers give blanks
+// between elements no meaning, and an entry padded with megabytes of them
+// would otherwise be held whole (the XML reader gathers them into one text).
+class SqueezedXml : public QIODevice {
+public:
+    explicit SqueezedXml(QIODevice& source) : source_(source) { open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return true; }
+    bool atEnd() const override { return at_ == chunk_.size() && source_.atEnd(); }
+    // The source failed (a zip error); what was delivered ends there.
+    bool failed() const { return failed_; }
+
+protected:
+    qint64 readData(char* out, qint64 max) override {
+        qint64 n = 0;
+        while (n == 0 && max > 0) {
+            if (at_ == chunk_.size()) {
+                chunk_.resize(kChunk);
+                const qint64 got = source_.read(chunk_.data(), kChunk);
+                chunk_.resize(got > 0 ? int(got) : 0);
+                at_ = 0;
+                if (got < 0)
+                    failed_ = true;
+                if (got <= 0)
+                    return n;
+            }
+            for (; at_ < chunk_.size() && n < max; ++at_) {
+                const char c = chunk_[at_];
+                const bool blank = quote_ == 0 && (c == ' ' || c == '\t' || c == '\n' || c == '\r');
+                if (quote_ != 0)
+                    quote_ = c == quote_ ? 0 : quote_;
+                else if (c == '"' || c == '\'')
+                    quote_ = c;
+                if (blank && lastBlank_)
+                    continue;
+                lastBlank_ = blank;
+                out[n++] = c;
+            }
+        }
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    static constexpr int kChunk = 64 << 10;
+    QIODevice& source_;
+    QByteArray chunk_;
+    int at_ = 0;
+    char quote_ = 0;
+    bool lastBlank_ = false;
+    bool failed_ = false;
+};
+
 IO_ERROR readXmlEntry(QuaZipFile& file, QByteArray& out) {
     const qint64 size = file.usize();
     if (size < 0 || size > kMaxXmlEntry)
         return IO_ZIP_FAILED;
     if (!memoryAllows(static_cast<uint64_t>(size)))
         return IO_NOT_ENOUGH_MEMORY;
+    SqueezedXml squeezed(file);
     try {
-        out.resize(static_cast<int>(size));
+        out = squeezed.readAll();
     } catch (const std::bad_alloc&) {
         return IO_NOT_ENOUGH_MEMORY;
     }
-    qint64 done = 0;
-    while (done < size) {
-        const qint64 got = file.read(out.data() + done, size - done);
-        if (got <= 0)
-            return IO_ZIP_FAILED;
-        done += got;
-    }
-    return drain(file) && closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
+    return !squeezed.failed() && drain(file) && closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
 }
 
 IO_ERROR readGeometryEntry(QuaZipFile& file, fileIo::VlrZipFile& stream, topolib::StlObject& mesh,
@@ -292,8 +339,9 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
                     weights.push_back(o.numberTriangles * (range / total));
         } else if (const auto mesh = meshes.find(supportNumber); mesh != meshes.end()) {
             // Read as it is inflated, into the record alone.
-            out.supports.emplace(supportNumber, readSupportEntry(&file, meshLimits(*mesh->second)));
-            result = drain(file) && closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
+            SqueezedXml squeezed(file);
+            out.supports.emplace(supportNumber, readSupportEntry(&squeezed, meshLimits(*mesh->second)));
+            result = !squeezed.failed() && drain(file) && closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
         } else {
             QByteArray bytes;
             result = readXmlEntry(file, bytes);
