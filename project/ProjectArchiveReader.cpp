@@ -93,7 +93,8 @@ class SqueezedXml : public QIODevice {
 public:
     explicit SqueezedXml(QIODevice& source) : source_(source) { open(QIODevice::ReadOnly); }
     bool isSequential() const override { return true; }
-    bool atEnd() const override { return at_ == chunk_.size() && source_.atEnd(); }
+    // A source that failed ends the text there (it would never report its end).
+    bool atEnd() const override { return failed_ || (at_ == chunk_.size() && source_.atEnd()); }
     // The source failed (a zip error); what was delivered ends there.
     bool failed() const { return failed_; }
 

@@ -200,7 +200,9 @@ SupportRecord readEntry(QXmlStreamReader& r, const MeshLimits& limits) {
         area = AreaRecord();
         inArea = areaValid = false;
     };
-    while (!r.atEnd()) {
+    // An error ends the document, also one the reader would wait out for
+    // more data (a device that stops delivering).
+    while (!r.atEnd() && !r.hasError()) {
         const QXmlStreamReader::TokenType token = r.readNext();
         if (token == QXmlStreamReader::EndElement && r.name() == QLatin1String("AreaSupport")) {
             endArea();

@@ -331,6 +331,16 @@ TEST_F(ProjectFailureTest, damagedArchivesFailWithTheirCodeAndAddNothing) {
         f.close();
         EXPECT_EQ(open(), 0) << "support entry of no object";
         EXPECT_EQ(ObjectTable::instance()->count(), 1);
+        // The same damage in the object's own entry is read, and ends the open.
+        writeArchive(path, {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", cube}, {"Support/0.xml", xml}});
+        bytes = fileBytes(path);
+        const int own = bytes.indexOf("Support/0.xml") + 13 + 40;
+        bytes[own] = char(bytes[own] ^ 0x5a);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+        f.close();
+        EXPECT_EQ(open(), 3) << "damaged support entry of the object";
+        EXPECT_EQ(ObjectTable::instance()->count(), 0);
     }
 
     // The cones' meshes are asked for before anything reaches the scene.
