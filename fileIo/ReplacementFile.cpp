@@ -66,6 +66,8 @@ const char* saveFailureText(SaveFailure failure) {
         return "";
     case SaveFailure::NotRegular:
         return "The target is not a regular file.";
+    case SaveFailure::FolderMissing:
+        return "The folder does not exist.";
     case SaveFailure::FolderLocked:
         return "No new file can be created in its folder, so the file cannot be replaced safely; it was left as "
                "it was.";
@@ -193,7 +195,9 @@ bool ReplacementFile::open() {
     buffer.push_back('\0');
     fd_ = ::mkostemp(buffer.data(), O_CLOEXEC);
     if (fd_ < 0)
-        return fail(errno == ENOSPC || errno == EDQUOT ? SaveFailure::DiskFull : SaveFailure::FolderLocked);
+        return fail(errno == ENOSPC || errno == EDQUOT ? SaveFailure::DiskFull
+                    : errno == ENOENT || errno == ENOTDIR ? SaveFailure::FolderMissing
+                                                          : SaveFailure::FolderLocked);
     temporary_.assign(buffer.data());
 
     if (exists) {

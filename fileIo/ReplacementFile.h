@@ -30,6 +30,7 @@ namespace fileIo {
 enum class SaveFailure {
     None,
     NotRegular,      // the target is a folder, pipe, device or socket
+    FolderMissing,   // the target's folder does not exist
     FolderLocked,    // no new file can be made in the target's folder
     OtherOwner,      // the replacement could not keep the target's owner or group
     DiskFull,        // no space left (or the disk quota is used up)

@@ -8,6 +8,7 @@
 #include "project/VlrProjectFileHandling.h"
 
 #include "app/DataFolders.h"
+#include "fileIo/ReplacementFile.h"
 
 #include "app/MainWindowHooks.h"
 #include "scene/CommandManager.h"
@@ -40,8 +41,10 @@ protected:
     void SetUp() override {
         clearScene();
         ASSERT_TRUE(dir.isValid());
-        setMessageBoxHook([this](const QString& text, int icon, int, int, const QString&, const QString&, quint32) {
+        setMessageBoxHook([this](const QString& text, int icon, int, int, const QString& informative, const QString&,
+                                 quint32) {
             messages << text;
+            informatives << informative;
             icons << icon;
             return answers.isEmpty() ? int(QMessageBox::Cancel) : answers.takeFirst();
         });
@@ -69,7 +72,7 @@ protected:
 
     QTemporaryDir dir;
     std::unique_ptr<ProjectManager> manager;
-    QStringList messages, suggested;
+    QStringList messages, informatives, suggested;
     QList<int> icons, answers;
     QList<int> objectsWhenPanelsClosed;
     int historyCleared = 0;
@@ -91,6 +94,8 @@ TEST_F(ProjectManagerTest, failedSaveStopsNewAndOpenAndKeepsTheScene) {
     EXPECT_EQ(ObjectTable::instance()->count(), 2);
     ASSERT_EQ(messages.size(), 2);
     EXPECT_TRUE(messages[1].contains(QStringLiteral("impossible to save")));
+    EXPECT_EQ(informatives[1], QString::fromLatin1(fileIo::saveFailureText(fileIo::SaveFailure::FolderMissing)))
+        << "the reason goes under the warning";
     EXPECT_EQ(icons[1], int(QMessageBox::Warning));
     EXPECT_TRUE(suggested.first().endsWith(QStringLiteral("/part_base.vpf"))) << suggested.first().toStdString();
     EXPECT_TRUE(manager->isNewProject());
