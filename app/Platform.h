@@ -29,6 +29,10 @@ uint64_t cgroupMemoryAllowanceFrom(const QString& procCgroup, const QString& mou
 // The process's private bytes: RssAnon + VmSwap of /proc/self/status in
 // bytes (0 when unreadable).
 uint64_t processPrivateBytes();
+// The process's address-space limit in bytes (UINT64_MAX: none).
+uint64_t addressSpaceLimit();
+// The bytes of address space the process has mapped (its virtual size).
+uint64_t mappedBytes();
 // The per-user application-data base folder (XDG data home), the stand-in
 // for the machine-wide application-data folder. Never empty.
 QString applicationDataBase();
