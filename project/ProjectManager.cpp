@@ -27,8 +27,9 @@ QString projectExtension() {
     return fileTypeExtension(FILE_TYPE_VPF).toLower();
 }
 
-int warn(const QString& text) {
-    return showAppMessageBox(text, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok, QString(), QString(),
+// reason: the informative text under the message (may be empty).
+int warn(const QString& text, const QString& reason = QString()) {
+    return showAppMessageBox(text, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok, reason, QString(),
                              kMessageFlags);
 }
 
@@ -169,7 +170,7 @@ int ProjectManager::saveProject(bool saveAs) {
         setProjectName(path);
         clearModified();
     } else {
-        warn(tr("It's impossible to save project to '%1'.").arg(path));
+        warn(tr("It's impossible to save project to '%1'.").arg(path), m_files->lastReason());
     }
     logText("#### SAVE PROJECT ENDED ####");
     return saved ? 1 : 0;

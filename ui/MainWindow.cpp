@@ -532,12 +532,11 @@ void MainWindow::saveObjectsDialog(bool selectedOnly) {
     const bool asBinary = selected == binary;
     // The writer replaces the file only once every byte was written, so a
     // failure leaves the previous file as it was; the user is told.
-    if (!ObjectTable::instance()->saveObjectsToStl(file, asBinary, selectedOnly)) {
-        logText("Saving objects as STL failed: ", false);
-        logString(file.toStdString(), true);
-        showMessage(tr("The objects could not be saved to %1.").arg(file), QMessageBox::Warning,
-                    QMessageBox::Ok, QMessageBox::Ok);
-    }
+    QString note;
+    if (!ObjectTable::instance()->saveObjectsToStl(file, asBinary, selectedOnly, &note))
+        reportStlSaveFailure(file, note);
+    else if (!note.isEmpty())
+        showMessage(note, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok);
 }
 
 // ---- Side panels and tool buttons ------------------------------------------------------

@@ -162,13 +162,19 @@ void MainWindow::pushDeleteConeSupportCmd() {
 // ---- Files and sizes ----------------------------------------------------------------
 
 bool MainWindow::saveObjectsAsStl(const QString& path, bool selectedOnly) {
-    if (ObjectTable::instance()->saveObjectsToStl(path, true, selectedOnly))
+    QString note;
+    if (ObjectTable::instance()->saveObjectsToStl(path, true, selectedOnly, &note))
         return true;
-    logText("Saving objects as STL failed: ", false);
-    logString(path.toStdString(), true);
-    showMessage(tr("The objects could not be saved to %1.").arg(path), QMessageBox::Warning, QMessageBox::Ok,
-                QMessageBox::Ok);
+    reportStlSaveFailure(path, note);
     return false;
+}
+
+void MainWindow::reportStlSaveFailure(const QString& path, const QString& why) {
+    logText("Saving objects as STL failed: ", false);
+    logString(path.toStdString() + (why.isEmpty() ? std::string() : " - " + why.toStdString()), true);
+    const QString text = tr("The objects could not be saved to %1.").arg(path);
+    showMessage(why.isEmpty() ? text : text + QStringLiteral("<br>") + why, QMessageBox::Warning, QMessageBox::Ok,
+                QMessageBox::Ok);
 }
 
 QString MainWindow::applicationDirPath() const {
