@@ -4,6 +4,8 @@
 
 #include "MeshFixtures.h"
 
+#include "fileIo/FileHandling.h"
+#include "fileIo/VGeoFileHandling.h"
 #include "src/Features/lcm/HollowContext.h"
 #include "topolib/MeshBoolean.h"
 #include "topolib/StlObject.h"
@@ -11,6 +13,7 @@
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -215,6 +218,61 @@ TEST(HollowDriver, rehollowingKeepsOneInnerShell) {
     // The first result, the source of the second, is unchanged.
     EXPECT_EQ(innerShellCount(*once), 1u);
     EXPECT_NEAR(topolib::liveVolume(*once), topolib::liveVolume(*cube) - 4096.0, 0.03 * 4096.0);
+}
+
+// A model that already has a closed inward cavity (an STL of both shells, or
+// the result of an earlier hollowing) hollows to one outer and one inner shell:
+// the cavity gives way to the new inner shell. The inner shell keeps its mark
+// through the geometry entry a project stores, and hollowing the reopened
+// result again gives the same solid.
+TEST(HollowDriver, cavityGivesWayToTheNewInnerShellAlsoAfterTheGeometryRoundTrip) {
+    using meshfixtures::concatenated;
+    using meshfixtures::flipped;
+    const double sphereShell = 4.0 / 3.0 * M_PI * (20.0 * 20.0 * 20.0 - 18.0 * 18.0 * 18.0);
+    const struct {
+        const char* what;
+        meshfixtures::TriangleSoup soup;
+        double volume;
+    } cases[] = {
+        {"cube with a 16 mm cavity", concatenated(meshfixtures::cube(20.0), flipped(meshfixtures::cube(16.0, {2, 2, 2}))),
+         8000.0 - 4096.0},
+        {"sphere with a radius-10 cavity",
+         concatenated(meshfixtures::icosphere(20.0, 5), flipped(meshfixtures::icosphere(10.0, 5))), sphereShell},
+    };
+    // One outer and one inner shell around the expected volume.
+    auto hollowOf = [](topolib::StlObject& source, double volume) {
+        HollowContext context;
+        HollowStatus status;
+        auto hollow = lcm::hollowedCopy(context, source, 2.0, 100, {}, &status);
+        EXPECT_EQ(status, HollowStatus::Ok);
+        if (hollow) {
+            EXPECT_EQ(hollow->shells().size(), 2u);
+            EXPECT_EQ(innerShellCount(*hollow), 1u);
+            EXPECT_TRUE(closedAndOriented(*hollow));
+            EXPECT_NEAR(topolib::liveVolume(*hollow), volume, 0.03 * volume);
+        }
+        return hollow;
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto source = meshfixtures::buildMeshWithOctree(c.soup);
+        ASSERT_EQ(source->shells().size(), 2u);
+        auto hollow = hollowOf(*source, c.volume);
+        ASSERT_TRUE(hollow);
+
+        const std::wstring path = dir.filePath("hollow.vsg").toStdWString();
+        fileIo::VGeoFileHandling writer;
+        writer.setTarget(hollow.get());
+        ASSERT_EQ(writer.writeFile(path), fileIo::kSuccess);
+        topolib::StlObject reopened;
+        fileIo::VGeoFileHandling reader;
+        reader.setTarget(&reopened);
+        ASSERT_EQ(reader.readFile(path), fileIo::kSuccess);
+        reopened.rebuildOctree();
+        EXPECT_EQ(innerShellCount(reopened), 1u);
+        EXPECT_TRUE(hollowOf(reopened, c.volume));
+    }
 }
 
 TEST(HollowDriver, cellSizeFollowsTheDensityTable) {

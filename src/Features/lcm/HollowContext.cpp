@@ -1,5 +1,7 @@
 #include "src/Features/lcm/HollowContext.h"
 
+#include "src/Features/lcm/HollowShells.h"
+
 #include "app/Log.h"
 #include "app/ProgressReport.h"
 #include "topolib/FillPolygon.h"
@@ -128,6 +130,18 @@ bool holeReachesInnerShell(const topolib::StlObject& model, DrainHole& h) {
     return false;
 }
 
+void logShellRoles(const std::vector<ShellRole>& roles) {
+    int cavities = 0, insideOut = 0;
+    for (ShellRole r : roles) {
+        cavities += r == ShellRole::Cavity ? 1 : 0;
+        insideOut += r == ShellRole::InsideOut ? 1 : 0;
+    }
+    if (cavities > 0)
+        logInt(cavities, "Hollowing: cavities replaced by the new inner shell: ");
+    if (insideOut > 0)
+        logInt(insideOut, "Hollowing: shells wound inside out: ");
+}
+
 } // namespace
 
 CellChoice chooseHollowCellSize(double b, std::size_t n, const double extents[3], double t, int density) {
@@ -208,7 +222,13 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
         topolib::StlObject* model = m_model;
         if (model == nullptr || model->triangleCount() == 0)
             return fail(HollowStatus::DegenerateMesh, kDegenerate, "no triangles");
-        const double b = model->averageEdgeLength();
+        // The stock is the material the shells bound together: cavities (and
+        // inner shells of an earlier hollowing) give way to the new inner
+        // shell, shells wound inside out are read the other way round.
+        const std::vector<ShellRole> roles = hollowShellRoles(*model);
+        logShellRoles(roles);
+        const StockSurface surface = stockSurface(*model, roles);
+        const double b = surface.averageEdge;
         const double ext[3] = {model->bboxMax()[0] - model->bboxMin()[0],
                                model->bboxMax()[1] - model->bboxMin()[1],
                                model->bboxMax()[2] - model->bboxMin()[2]};
@@ -216,7 +236,7 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
             !std::isfinite(thickness) || thickness <= 0.0)
             return fail(HollowStatus::DegenerateMesh, kDegenerate,
                         "zero average edge, empty box or bad thickness");
-        const CellChoice choice = chooseHollowCellSize(b, model->triangleCount(), ext, thickness, density);
+        const CellChoice choice = chooseHollowCellSize(b, surface.triangles, ext, thickness, density);
         if (!choice.wallFits)
             return fail(HollowStatus::WallDoesNotFit, kWallDoesNotFit, "the wall does not fit");
         if (choice.cell <= 0.0)
@@ -233,12 +253,13 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
         model->traceHoleRims();
         reportProgress(3, 0);
         std::vector<const topolib::StlTriangle*> triangles;
-        for (topolib::StlShell* shell : model->shells()) {
+        for (std::size_t s = 0; s < model->shells().size(); ++s) {
+            topolib::StlShell* shell = model->shells()[s];
             shell->flags = 0;
             // The caps close the open rims of this shell for the rasterising only.
             std::deque<topolib::StlTriangle*> caps;
             shell->triangulateRimPolygons(caps);
-            if (!model->isNegligibleShell(shell) && shell->spare == 0) {
+            if (roles[s] == ShellRole::Solid || roles[s] == ShellRole::InsideOut) {
                 triangles.clear();
                 triangles.insert(triangles.end(), shell->primaryTriangles.begin(),
                                  shell->primaryTriangles.end());
@@ -246,7 +267,7 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
                                  shell->reversedTriangles.end());
                 triangles.insert(triangles.end(), caps.begin(), caps.end());
                 try {
-                    m_stock->addShell(triangles);
+                    m_stock->addShell(triangles, roles[s] == ShellRole::InsideOut);
                 } catch (...) {
                     for (topolib::StlTriangle* t : caps)
                         delete t;
@@ -346,16 +367,20 @@ bool HollowContext::assembleShell() {
     if (model == nullptr || !m_stock || m_stock->surface().triangles.empty())
         return false;
     const auto start = Clock::now();
-    // Inner shells of an earlier hollowing go first: two inner shells would
-    // make a wrong solid.
+    // Cavities and inner shells of an earlier hollowing go first: the new
+    // inner shell takes their place (the stock was built without them).
     auto& shells = model->shells();
-    for (auto it = shells.begin(); it != shells.end();) {
-        if ((*it)->spare != 0) {
-            removeShellTriangles(*it);
-            delete *it;
-            it = shells.erase(it);
-        } else {
-            ++it;
+    {
+        const std::vector<ShellRole> roles = hollowShellRoles(*model);
+        std::size_t s = 0;
+        for (auto it = shells.begin(); it != shells.end(); ++s) {
+            if (roles[s] == ShellRole::Cavity) {
+                removeShellTriangles(*it);
+                delete *it;
+                it = shells.erase(it);
+            } else {
+                ++it;
+            }
         }
     }
 

@@ -71,7 +71,39 @@ inline int perturbedSide(double pa, double pb, double qa, double qb, double xa, 
     return qa > pa ? 1 : -1;
 }
 
+// Whether the point (xa, xb), moved by the perturbation, lies inside the
+// projected triangle of orientation `orient` (not 0).
+inline bool projectionHolds(double a0, double b0, double a1, double b1, double a2, double b2, int orient, double xa,
+                            double xb) {
+    return perturbedSide(a0, b0, a1, b1, xa, xb) == orient && perturbedSide(a1, b1, a2, b2, xa, xb) == orient &&
+           perturbedSide(a2, b2, a0, b0, xa, xb) == orient;
+}
+
+// The height along the line where it crosses the triangle (corner heights d0,
+// d1, d2), kept within the corners' range.
+inline double crossingHeight(double a0, double b0, double a1, double b1, double a2, double b2, double d0, double d1,
+                             double d2, double xa, double xb) {
+    // Barycentric weights of the line's point in the projection.
+    const double w0 = (a1 - xa) * (b2 - xb) - (b1 - xb) * (a2 - xa);
+    const double w1 = (a2 - xa) * (b0 - xb) - (b2 - xb) * (a0 - xa);
+    const double w2 = (a0 - xa) * (b1 - xb) - (b0 - xb) * (a1 - xa);
+    const double sum = w0 + w1 + w2;
+    const double coord = sum != 0.0 ? (w0 * d0 + w1 * d1 + w2 * d2) / sum : (d0 + d1 + d2) / 3.0;
+    return std::min(std::max(coord, std::min({d0, d1, d2})), std::max({d0, d1, d2}));
+}
+
 } // namespace
+
+int axisLineCrossing(const double* p, int axis, double xa, double xb, double* height) {
+    const int a = (axis + 1) % 3, b = (axis + 2) % 3;
+    const int orient = orient2dSign(p[a], p[b], p[3 + a], p[3 + b], p[6 + a], p[6 + b]);
+    if (orient == 0 || !projectionHolds(p[a], p[b], p[3 + a], p[3 + b], p[6 + a], p[6 + b], orient, xa, xb))
+        return 0;
+    if (height)
+        *height = crossingHeight(p[a], p[b], p[3 + a], p[3 + b], p[6 + a], p[6 + b], p[axis], p[3 + axis],
+                                 p[6 + axis], xa, xb);
+    return orient;
+}
 
 int orient2dSign(double px, double py, double qx, double qy, double rx, double ry) {
     const double l = (px - rx) * (qy - ry);
@@ -184,7 +216,7 @@ std::size_t ZMapStock::segmentCount() const {
     return n;
 }
 
-void ZMapStock::addShell(const std::vector<const topolib::StlTriangle*>& triangles) {
+void ZMapStock::addShell(const std::vector<const topolib::StlTriangle*>& triangles, bool insideOut) {
     std::vector<double> corners;
     corners.reserve(triangles.size() * 9);
     for (const topolib::StlTriangle* t : triangles) {
@@ -194,14 +226,14 @@ void ZMapStock::addShell(const std::vector<const topolib::StlTriangle*>& triangl
             for (int a = 0; a < 3; ++a)
                 corners.push_back(t->vertices[k]->pos[static_cast<std::size_t>(a)]);
     }
-    addShellCorners(corners.data(), corners.size() / 9);
+    addShellCorners(corners.data(), corners.size() / 9, insideOut);
 }
 
-void ZMapStock::addShell(const std::vector<std::array<double, 9>>& triangles) {
-    addShellCorners(triangles.empty() ? nullptr : triangles[0].data(), triangles.size());
+void ZMapStock::addShell(const std::vector<std::array<double, 9>>& triangles, bool insideOut) {
+    addShellCorners(triangles.empty() ? nullptr : triangles[0].data(), triangles.size(), insideOut);
 }
 
-void ZMapStock::addShellCorners(const double* corners, std::size_t triangleCount) {
+void ZMapStock::addShellCorners(const double* corners, std::size_t triangleCount, bool insideOut) {
     if (isEmpty() || triangleCount == 0)
         return;
     const auto start = Clock::now();
@@ -210,7 +242,7 @@ void ZMapStock::addShellCorners(const double* corners, std::size_t triangleCount
     std::vector<std::vector<Hit>> hits(chunks * 3);
     parallelFor(chunks, threads, [&](std::size_t c) {
         const std::size_t b = triangleCount * c / chunks, e = triangleCount * (c + 1) / chunks;
-        rasterize(corners, b, e, &hits[c * 3]);
+        rasterize(corners, b, e, insideOut, &hits[c * 3]);
     });
     Pending pending[3];
     parallelFor(3, threads, [&](std::size_t d) {
@@ -229,7 +261,8 @@ void ZMapStock::addShellCorners(const double* corners, std::size_t triangleCount
     m_timings.stock += msSince(start);
 }
 
-void ZMapStock::rasterize(const double* corners, std::size_t begin, std::size_t end, std::vector<Hit> hits[3]) const {
+void ZMapStock::rasterize(const double* corners, std::size_t begin, std::size_t end, bool insideOut,
+                          std::vector<Hit> hits[3]) const {
     const double c = m_cell;
     for (std::size_t t = begin; t < end; ++t) {
         const double* p = corners + t * 9;
@@ -257,25 +290,16 @@ void ZMapStock::rasterize(const double* corners, std::size_t begin, std::size_t 
             ia1 = std::min(ia1, static_cast<long>(m_n[a]) - 1);
             ib1 = std::min(ib1, static_cast<long>(m_n[b]) - 1);
             const double d0 = p[d], d1 = p[3 + d], d2 = p[6 + d];
-            const double loD = std::min({d0, d1, d2}), hiD = std::max({d0, d1, d2});
             for (long ia = ia0; ia <= ia1; ++ia) {
                 const double xa = gridCoord(a, ia);
                 for (long ib = ib0; ib <= ib1; ++ib) {
                     const double xb = gridCoord(b, ib);
-                    if (perturbedSide(a0, b0, a1, b1, xa, xb) != orient ||
-                        perturbedSide(a1, b1, a2, b2, xa, xb) != orient ||
-                        perturbedSide(a2, b2, a0, b0, xa, xb) != orient)
+                    if (!projectionHolds(a0, b0, a1, b1, a2, b2, orient, xa, xb))
                         continue;
-                    // Barycentric weights of the line's point in the projection.
-                    const double w0 = (a1 - xa) * (b2 - xb) - (b1 - xb) * (a2 - xa);
-                    const double w1 = (a2 - xa) * (b0 - xb) - (b2 - xb) * (a0 - xa);
-                    const double w2 = (a0 - xa) * (b1 - xb) - (b0 - xb) * (a1 - xa);
-                    const double sum = w0 + w1 + w2;
-                    double coord = sum != 0.0 ? (w0 * d0 + w1 * d1 + w2 * d2) / sum : (d0 + d1 + d2) / 3.0;
-                    coord = std::min(std::max(coord, loD), hiD);
+                    const double coord = crossingHeight(a0, b0, a1, b1, a2, b2, d0, d1, d2, xa, xb);
                     ZMAP_CHECK(coord + kHitEpsilon > m_min[d] && coord - kHitEpsilon < m_max[d]);
-                    hits[d].push_back(
-                        Hit{coord, static_cast<uint32_t>(ia * static_cast<long>(m_n[b]) + ib), orient > 0 ? 1u : 0u});
+                    hits[d].push_back(Hit{coord, static_cast<uint32_t>(ia * static_cast<long>(m_n[b]) + ib),
+                                          (orient > 0) != insideOut ? 1u : 0u});
                 }
             }
         }
