@@ -275,7 +275,7 @@ TEST(HollowDriver, cavityGivesWayToTheNewInnerShellAlsoAfterTheGeometryRoundTrip
     }
 }
 
-TEST(HollowDriver, cellSizeFollowsTheDensityTable) {
+TEST(HollowDriver, cellSizeFollowsTheDensityTableWithinAQuarterOfTheWall) {
     const double ext[3] = {300, 300, 300};
     struct Row {
         std::size_t n;
@@ -289,16 +289,52 @@ TEST(HollowDriver, cellSizeFollowsTheDensityTable) {
         {20000, 100, 5.0},    // fine cell below half an edge on a large mesh: half an edge
         {2000000, 100, 10.0}, // fine of the largest class
     };
+    // A wall of 127 leaves every cell of the table below a quarter of it.
     for (const Row& r : rows) {
-        const lcm::CellChoice c = lcm::chooseHollowCellSize(10.0, r.n, ext, 1.0, r.density);
+        const lcm::CellChoice c = lcm::chooseHollowCellSize(10.0, r.n, ext, 127.0, r.density);
         EXPECT_TRUE(c.wallFits);
         EXPECT_NEAR(c.cell, r.expected, 1e-9) << r.n << " " << r.density;
     }
     const double thin[3] = {100, 100, 5};
-    EXPECT_NEAR(lcm::chooseHollowCellSize(10.0, 500, thin, 0.7, 0).cell, 0.5, 1e-9);
+    EXPECT_NEAR(lcm::chooseHollowCellSize(10.0, 500, thin, 2.3, 0).cell, 0.5, 1e-9);
     // A thickness of a whole number of cells is moved off the grid.
-    EXPECT_NEAR(lcm::chooseHollowCellSize(10.0, 500, ext, 1.5, 100).cell, 0.7501, 1e-12);
+    EXPECT_NEAR(lcm::chooseHollowCellSize(10.0, 500, ext, 3.75, 100).cell, 0.7501, 1e-12);
     EXPECT_FALSE(lcm::chooseHollowCellSize(10.0, 500, thin, 2.5, 50).wallFits);
+    // Whatever the table gives, the cell is at most a quarter of the wall
+    // (moved off the grid downwards): the big triangles of a 200 mm cube, and
+    // a wall of exactly four table cells.
+    const double cube200[3] = {200, 200, 200};
+    EXPECT_NEAR(lcm::chooseHollowCellSize(227.6, 12, cube200, 2.0, 50).cell, 0.4999, 1e-12);
+    EXPECT_NEAR(lcm::chooseHollowCellSize(10.0, 500, ext, 3.0, 100).cell, 0.7499, 1e-12);
+}
+
+// Walls come out as thick as asked however large the model's triangles: a
+// 200 mm cube of 12 facets gets walls within 10 % of 2 mm on every side. A
+// 10 m cube would need a grid far beyond the program's memory for a 2 mm wall:
+// it is refused with a message instead of getting a thicker wall.
+TEST(HollowDriver, wallIsAsThickAsAskedOrTheHollowingIsRefused) {
+    auto cube = meshfixtures::buildMeshWithOctree(meshfixtures::cube(200.0));
+    HollowContext context;
+    context.setModel(cube.get());
+    ASSERT_EQ(context.createPreview(2.0, 50), HollowStatus::Ok);
+    const lcm::ZMapSurface& inner = *context.previewSurface();
+    ASSERT_FALSE(inner.points.empty());
+    topolib::Vector3D lo(HUGE_VAL, HUGE_VAL, HUGE_VAL), hi(-HUGE_VAL, -HUGE_VAL, -HUGE_VAL);
+    for (const topolib::Vector3D& p : inner.points)
+        for (std::size_t k = 0; k < 3; ++k) {
+            lo[k] = std::min(lo[k], p[k]);
+            hi[k] = std::max(hi[k], p[k]);
+        }
+    for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_NEAR(lo[k], 2.0, 0.2) << k;
+        EXPECT_NEAR(200.0 - hi[k], 2.0, 0.2) << k;
+    }
+
+    auto huge = meshfixtures::buildMeshWithOctree(meshfixtures::cube(10000.0));
+    context.setModel(huge.get());
+    EXPECT_EQ(context.createPreview(2.0, 50), HollowStatus::OutOfMemory);
+    EXPECT_NE(context.message().find("too thin"), std::string::npos) << context.message();
+    EXPECT_TRUE(context.stock()->isEmpty());
 }
 
 TEST(HollowDriver, drainHoleIsAClosedConeThroughTheWall) {

@@ -3,6 +3,7 @@
 #include "src/Features/lcm/HollowShells.h"
 
 #include "app/Log.h"
+#include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
 #include "topolib/FillPolygon.h"
 #include "topolib/MeshBoolean.h"
@@ -36,6 +37,9 @@ struct ProgressCloser {
 const char* const kWallDoesNotFit = "The wall is too thick for this object: no inner surface was made.";
 const char* const kDegenerate = "This object has no surface that can be hollowed.";
 const char* const kOutOfMemory = "Not enough memory to hollow this object.";
+const char* const kGridTooLarge =
+    "The wall is too thin for an object of this size: hollowing it would need more "
+    "memory than is available. Choose a thicker wall.";
 const char* const kInternal = "Hollowing stopped on an internal error; the object was not changed.";
 
 // Takes the triangles of one shell out of the mesh: detached from edges and
@@ -178,11 +182,18 @@ CellChoice chooseHollowCellSize(double b, std::size_t n, const double extents[3]
         cell = eMax / 250.0 - (eMax / 250.0 - eMax / 400.0) * d / 100.0;
     if (n > 10000 && cell < 0.5 * b)
         cell = 2.0 * b - (2.0 * b - 0.5 * b) * d / 100.0;
+    // The wall is cut along grid lines: a cell of more than a quarter of the
+    // thickness would leave walls up to a cell thicker than asked. Large
+    // triangles or a large object never make the cell coarser than that.
+    const bool limitedByWall = cell >= t / 4.0;
+    if (limitedByWall)
+        cell = t / 4.0;
     // A thickness of a whole number of cells puts the eroded surface on grid
-    // lines; a slightly larger cell moves it off them.
+    // lines; a slightly different cell moves it off them (smaller when the
+    // wall limits the cell).
     const double m = std::round(t / cell);
     if (std::fabs(m * cell - t) < 1e-5)
-        cell += 0.0001;
+        cell += limitedByWall ? -0.0001 : 0.0001;
     out.cell = std::isfinite(cell) && cell > 1e-6 ? cell : 0.0;
     return out;
 }
@@ -246,6 +257,14 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
         m_stock->setCellSize(choice.cell);
         m_stock->setThickness(thickness);
         m_stock->setBox(model->bboxMin(), model->bboxMax());
+        // A wall this thin on an object this large needs a grid beyond the
+        // program's memory: refused, never made coarser (a thicker wall).
+        const uint64_t gridBytes = m_stock->plannedBytes();
+        if (gridBytes > PRIVATE_MEMORY_BUDGET || (MemoryCheckCallback && !MemoryCheckCallback(gridBytes))) {
+            logDouble(static_cast<double>(gridBytes) / (1024.0 * 1024.0), "Hollowing grid (MiB): ");
+            return fail(HollowStatus::OutOfMemory, kGridTooLarge,
+                        "the grid for this wall does not fit in memory");
+        }
         if (!m_stock->setUp())
             return fail(HollowStatus::DegenerateMesh, kDegenerate, "grid could not be set up");
         logDouble(choice.cell, "Cell: ");

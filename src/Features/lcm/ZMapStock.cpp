@@ -171,30 +171,57 @@ unsigned ZMapStock::threadCount() const {
     return hw == 0 ? 1 : hw;
 }
 
-bool ZMapStock::setUp() {
-    clear();
+bool ZMapStock::planGrid(topolib::Vector3D& min, topolib::Vector3D& max, uint32_t n[3]) const {
     const double c = m_cell;
     if (!std::isfinite(c) || c <= 1e-6 || !std::isfinite(m_thickness) || m_thickness < 0.0)
         return false;
     const double w = 2.5 * m_thickness;
+    min = m_min;
+    max = m_max;
     for (int a = 0; a < 3; ++a) {
-        if (!std::isfinite(m_min[a]) || !std::isfinite(m_max[a]) || m_max[a] < m_min[a])
+        if (!std::isfinite(min[a]) || !std::isfinite(max[a]) || max[a] < min[a])
             return false;
-        m_min[a] -= w;
-        m_max[a] += w;
-        const double cells = (m_max[a] - m_min[a]) / c;
+        min[a] -= w;
+        max[a] += w;
+        const double cells = (max[a] - min[a]) / c;
         if (!(cells < 1e7))
             return false;
-        m_n[a] = static_cast<uint32_t>(static_cast<long>(cells) + 1);
-        m_max[a] = m_min[a] + m_n[a] * c;
+        n[a] = static_cast<uint32_t>(static_cast<long>(cells) + 1);
+        max[a] = min[a] + n[a] * c;
     }
     for (int d = 0; d < 3; ++d) {
-        const std::size_t count = static_cast<std::size_t>(m_n[(d + 1) % 3]) * m_n[(d + 2) % 3];
-        if (count >= (std::size_t(1) << 31)) {
-            clear();
+        const std::size_t count = static_cast<std::size_t>(n[(d + 1) % 3]) * n[(d + 2) % 3];
+        if (count >= (std::size_t(1) << 31))
             return false;
-        }
     }
+    return true;
+}
+
+uint64_t ZMapStock::plannedBytes() const {
+    topolib::Vector3D min, max;
+    uint32_t n[3];
+    if (!planGrid(min, max, n))
+        return 0;
+    // Per dexel: the element, about two segments, the pending room and two
+    // hits of the shell being added.
+    const uint64_t perDexel =
+        sizeof(ZMapElement) + 2 * sizeof(AASegment) + 2 * sizeof(Hit) + sizeof(uint32_t);
+    uint64_t dexels = 0;
+    for (int d = 0; d < 3; ++d)
+        dexels += uint64_t(n[(d + 1) % 3]) * n[(d + 2) % 3];
+    return dexels * perDexel;
+}
+
+bool ZMapStock::setUp() {
+    clear();
+    topolib::Vector3D min, max;
+    uint32_t n[3];
+    if (!planGrid(min, max, n))
+        return false;
+    m_min = min;
+    m_max = max;
+    for (int a = 0; a < 3; ++a)
+        m_n[a] = n[a];
     for (int d = 0; d < 3; ++d)
         m_grid[d].resize(static_cast<std::size_t>(m_n[(d + 1) % 3]) * m_n[(d + 2) % 3]);
     return true;

@@ -122,6 +122,9 @@ public:
     // A cell size that is not finite or not above 1e-6, or a grid that would
     // need more than 2^31 dexels per family, leaves the stock empty (false).
     bool setUp();
+    // The bytes the grid of setUp would take with about two segments per
+    // dexel (0 when setUp would refuse): what the memory check is asked for.
+    uint64_t plannedBytes() const;
     bool isEmpty() const { return m_grid[0].empty(); }
     uint32_t count(int axis) const { return m_n[axis]; }
     double gridCoord(int axis, long index) const { return m_min[axis] + static_cast<double>(index) * m_cell; }
@@ -193,6 +196,8 @@ private:
         std::vector<AASegment> segs;
     };
 
+    // The widened, snapped box and the line counts of setUp; false when it would refuse.
+    bool planGrid(topolib::Vector3D& min, topolib::Vector3D& max, uint32_t n[3]) const;
     void addShellCorners(const double* corners, std::size_t triangleCount, bool insideOut);
     void rasterize(const double* corners, std::size_t begin, std::size_t end, bool insideOut,
                    std::vector<Hit> hits[3]) const;
