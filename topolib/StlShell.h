@@ -120,6 +120,10 @@ public:
     // owner that is given the triangle; advances next.
     void renumberTriangles(Ref<StlTriangle>* array, uint32_t& next);
 
+    // Sets the box over the vertices of the live triangles of both lists
+    // (mesh copies and the geometry reader leave it empty); a shell without a
+    // live triangle keeps its box.
+    void recomputeBox();
     // Widens the box by the three vertices of t, or by one point.
     void extendBox(const StlTriangle* t);
     void extendBox(const Vector3D& p) { widenBox(boxMin, boxMax, p); }

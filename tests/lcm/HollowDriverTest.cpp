@@ -275,6 +275,40 @@ TEST(HollowDriver, cavityGivesWayToTheNewInnerShellAlsoAfterTheGeometryRoundTrip
     }
 }
 
+// A closed model wound inside out hollows to the same solid as the upright
+// one: the same positive volume, one closed and outward-wound result, the
+// source untouched. The torus checks the stock too: a line through its tube
+// meets the surface four times, which pairs wrongly when read the wrong way.
+TEST(HollowDriver, insideOutModelHollowsLikeTheUprightOne) {
+    const struct {
+        const char* what;
+        meshfixtures::TriangleSoup soup;
+    } cases[] = {
+        {"cube", meshfixtures::cube(20.0)},
+        {"torus", meshfixtures::torus(20.0, 6.0, 48, 24)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto upright = meshfixtures::buildMeshWithOctree(c.soup);
+        auto inverted = meshfixtures::buildMeshWithOctree(meshfixtures::flipped(c.soup));
+        ASSERT_LT(topolib::liveVolume(*inverted), 0.0);
+        HollowContext first, second;
+        HollowStatus status;
+        auto expected = lcm::hollowedCopy(first, *upright, 2.0, 60, {}, &status);
+        ASSERT_EQ(status, HollowStatus::Ok);
+        auto hollow = lcm::hollowedCopy(second, *inverted, 2.0, 60, {}, &status);
+        ASSERT_EQ(status, HollowStatus::Ok);
+        ASSERT_TRUE(expected && hollow);
+        EXPECT_EQ(second.innerTriangleCount(), first.innerTriangleCount());
+        EXPECT_GT(topolib::liveVolume(*hollow), 0.0);
+        EXPECT_NEAR(topolib::liveVolume(*hollow), topolib::liveVolume(*expected),
+                    1e-9 * topolib::liveVolume(*upright));
+        EXPECT_EQ(innerShellCount(*hollow), 1u);
+        EXPECT_TRUE(closedAndOriented(*hollow));
+        EXPECT_LT(topolib::liveVolume(*inverted), 0.0);
+    }
+}
+
 TEST(HollowDriver, cellSizeFollowsTheDensityTableWithinAQuarterOfTheWall) {
     const double ext[3] = {300, 300, 300};
     struct Row {

@@ -551,6 +551,18 @@ int HollowContext::createHoles() {
 HollowStatus HollowContext::applyHollow() {
     m_warnings.clear();
     try {
+        // A shell wound inside out is turned outward first, or the result
+        // would be an inside-out solid around an inward cavity (a negative
+        // volume); the preview read such a shell the other way round already.
+        if (m_model) {
+            // The nesting of the shells is judged by their boxes, which a mesh
+            // copy or a geometry entry does not carry.
+            for (topolib::StlShell* shell : m_model->shells())
+                shell->recomputeBox();
+            const int turned = m_model->orientClosedShellsOutward();
+            if (turned > 0)
+                logInt(turned, "Hollowing: shells turned outward: ");
+        }
         const bool inner = assembleShell();
         if (!inner && m_message.empty())
             m_message = kWallDoesNotFit;

@@ -98,8 +98,9 @@ public:
     const std::vector<std::unique_ptr<DrainHole>>& holes() const { return m_holes; }
 
     // ---- Applying --------------------------------------------------------------
-    // assembleShell, then createHoles, on the model; then the model's area and
-    // volume are recomputed. Ok also when the wall did not fit (no inner shell;
+    // Turns the model's closed inside-out shells outward, then assembleShell
+    // and createHoles, on the model; then the model's area and volume are
+    // recomputed. Ok also when the wall did not fit (no inner shell;
     // holes are still cut): message() tells. OutOfMemory / InternalError leave
     // the model in an unusable state: apply to a copy.
     HollowStatus applyHollow();
