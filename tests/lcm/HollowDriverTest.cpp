@@ -1,6 +1,8 @@
 // The hollowing driver on whole meshes: the result of hollowing a cube and a
 // sphere against their exact hollow volumes, a drain hole's volume, walls that
-// do not fit, re-hollowing, and the hole frame and mesh.
+// do not fit, re-hollowing (also of models that come with a cavity, and after
+// the geometry entry's round trip), models wound inside out, walls as thick as
+// asked on big triangles, and the hole frame and mesh.
 
 #include "MeshFixtures.h"
 
