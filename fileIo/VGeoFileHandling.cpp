@@ -33,9 +33,11 @@
 // Layout of an entry (little-endian): 256 zero bytes, u32 T (triangles in the
 // shell section), six f32 box corners; 256 zero bytes, u32 V, V vertices of
 // three f32; 256 zero bytes, u32 S, S shell records; 256 zero bytes, u32 E,
-// E edges of two u32 vertex indices. A shell record: 3 zero bytes, f32 |area|,
+// E edges of two u32 vertex indices. A shell record: 3 spare bytes, f32 |area|,
 // f32 volume, u32 P, P index triples (primary class), u32 R, R index triples
-// (reversed class).
+// (reversed class). Of the spare bytes, the third holds 1 for an inner shell
+// made by hollowing (the shell's hollow byte) and the others are zero; readers
+// that know no such byte skip all three, and older entries hold zeros there.
 
 namespace fileIo {
 
@@ -45,8 +47,11 @@ constexpr uint32_t kPadding = 256;
 constexpr uint32_t kVertexBytes = 12;
 constexpr uint32_t kTriangleBytes = 12;
 constexpr uint32_t kEdgeBytes = 8;
-// The smallest shell record: 3 zero bytes, area, volume and two zero counts.
+// The smallest shell record: 3 spare bytes, area, volume and two zero counts.
 constexpr uint32_t kMinShellBytes = 19;
+// Where in the spare bytes of a shell record the hollow byte is kept.
+constexpr uint32_t kShellSpareBytes = 3;
+constexpr uint32_t kHollowByte = 2;
 
 // The rest of an entry, read into one block on a helper thread while the
 // caller decodes what has arrived. The block is only address space until
@@ -542,6 +547,7 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
         // empty shell costs a few bytes in the file but far more in memory).
         std::unique_ptr<topolib::StlShell> shell;
         float shellArea = 0, shellVolume = 0;
+        uint8_t shellHollow = 0;
         auto readTriangles = [&](bool reversed) {
             uint32_t count = 0;
             const char* r = nullptr;
@@ -555,6 +561,7 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
                     shell = std::make_unique<topolib::StlShell>(&mesh);
                     shell->area = shellArea;
                     shell->volume = shellVolume;
+                    shell->spare = shellHollow;
                 }
                 auto* t = mesh.newTriangle();
                 t->shell = shell.get();
@@ -568,10 +575,12 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
         };
         bool shellsRead = true;
         for (uint32_t s = 0; s < shellCount && shellsRead; ++s) {
-            if (!in.skip(3) || !in.f32(shellArea) || !in.f32(shellVolume)) {
+            const char* spare = in.records(1, kShellSpareBytes);
+            if (!spare || !in.f32(shellArea) || !in.f32(shellVolume)) {
                 shellsRead = false;
                 break;
             }
+            shellHollow = spare[kHollowByte] != 0 ? 1 : 0;
             shell.reset();
             if (!readTriangles(false) || !readTriangles(true)) {
                 if (shell)
@@ -753,7 +762,9 @@ int VGeoFileHandling::writeToStream(KBaseStream* stream) {
         }
     }
     for (const auto* shell : shells) {
-        out.zeros(3);
+        char* spare = out.take(kShellSpareBytes);
+        std::memset(spare, 0, kShellSpareBytes);
+        spare[kHollowByte] = shell->spare != 0 ? 1 : 0;
         out.f32(static_cast<float>(std::fabs(shell->area)));
         out.f32(static_cast<float>(shell->volume));
         for (int half = 0; half < 2; ++half, ++list) {
@@ -763,7 +774,7 @@ int VGeoFileHandling::writeToStream(KBaseStream* stream) {
         }
     }
     if (strays) {
-        out.zeros(3);
+        out.zeros(kShellSpareBytes);
         out.f32(0.0f);
         out.f32(0.0f);
         out.u32(strays);
