@@ -183,6 +183,15 @@ QString makeUniquePrivateDirectory(const QString& prefix) {
     return QFile::decodeName(pattern);
 }
 
+QString hostTag() {
+    char name[256] = {};
+    ::gethostname(name, sizeof name - 1);
+    uint32_t hash = 2166136261u; // FNV-1a
+    for (const char* c = name; *c; ++c)
+        hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+    return QStringLiteral("%1").arg(hash, 8, 16, QLatin1Char('0'));
+}
+
 uint64_t addressSpaceLimit() {
     rlimit limit{};
     if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)

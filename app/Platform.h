@@ -38,6 +38,9 @@ uint64_t mappedBytes();
 QString applicationDataBase();
 // A new GUID as 38 upper-case characters: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 QString newGuidText();
+// A short tag of this host's name (eight hexadecimal digits), so that files
+// named after a process id are told apart from another host's in a shared folder.
+QString hostTag();
 // The current user's numeric id, used to keep temporary folders per user.
 unsigned int userId();
 // Makes path a folder only this user can use: creates it with mode 0700

@@ -194,8 +194,11 @@ public:
 
     // ---- STL output ---------------------------------------------------------------
     // Writes the mesh and support triangles of every (or every selected) ready
-    // object as one STL file; true only when every byte was written.
-    bool saveObjectsToStl(const QString& path, bool binary, bool selectedOnly);
+    // object as one STL file; true only when every byte was written (a file
+    // that was there is otherwise left as it was). note (optional) receives
+    // why a save failed, or after a save over a file with other hard links
+    // that those still show the old content; empty otherwise.
+    bool saveObjectsToStl(const QString& path, bool binary, bool selectedOnly, QString* note = nullptr);
 
     // ---- Modified flag ------------------------------------------------------------
     bool isModified() const { return m_modified; }

@@ -3,10 +3,13 @@
 // output of the object list.
 #include "app/Log.h"
 #include "fileIo/FileHandling.h"
+#include "fileIo/ReplacementFile.h"
 #include "fileIo/StlFileHandling.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "scene/SceneHost.h"
+
+#include <QCoreApplication>
 
 #include <algorithm>
 #include <cmath>
@@ -309,7 +312,9 @@ void ObjectTable::revertCalibration(bool selectedOnly) {
 
 // ---- STL output -------------------------------------------------------------------------
 
-bool ObjectTable::saveObjectsToStl(const QString& path, bool binary, bool selectedOnly) {
+bool ObjectTable::saveObjectsToStl(const QString& path, bool binary, bool selectedOnly, QString* note) {
+    if (note)
+        note->clear();
     std::vector<topolib::StlTriangle*> triangles;
     for (ObjectEx* obj : m_objects)
         if (obj->isReady() && (!selectedOnly || obj->isSelected()))
@@ -317,6 +322,13 @@ bool ObjectTable::saveObjectsToStl(const QString& path, bool binary, bool select
     if (triangles.empty())
         return false;
     const std::wstring file = path.toStdWString();
-    const int result = binary ? fileIo::exportBinaryStl(file, triangles) : fileIo::exportAsciiStl(file, triangles);
+    fileIo::SaveReport report;
+    const int result = binary ? fileIo::exportBinaryStl(file, triangles, &report)
+                              : fileIo::exportAsciiStl(file, triangles, &report);
+    if (note && result != fileIo::kSuccess)
+        *note = QCoreApplication::translate("ObjectTable", fileIo::saveFailureText(report.failure));
+    else if (note && report.linksLeftBehind)
+        *note = QCoreApplication::translate("ObjectTable", "The file has other names (hard links); they still "
+                                                           "show its previous content.");
     return result == fileIo::kSuccess;
 }

@@ -105,6 +105,7 @@ void MainWindow::onBtnTranslateClicked() {
 }
 
 void MainWindow::cmdContextRotateMove() {
+    closeSidePanels();
     OrientateDlg* panel = orientatePanel();
     _btnTranslate->setChecked(true);
     showWithManipulator(_glWidget, panel);

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <cstring>
 #include <new>
 #include <sys/resource.h>
@@ -133,6 +134,22 @@ void skipUnlessTheWindowIsUnreserved() {
         GTEST_SKIP() << "an earlier test of this process reserved the window already";
 }
 
+// Runs body in a child process whose address space is limited to what it has
+// mapped plus extra bytes; returns the child's exit code (body's result), or
+// -1 when it ended by a signal.
+int exitCodeUnderAddressLimit(uint64_t extra, const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child == 0) {
+        const uint64_t limit = platform::mappedBytes() + extra;
+        rlimit tight{rlim_t(limit), rlim_t(limit)};
+        _exit(setrlimit(RLIMIT_AS, &tight) == 0 ? body() : 100);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
 } // namespace
 
 // What the window gives back and forgets: a big freed block no longer counts
@@ -176,36 +193,15 @@ TEST(RecordArena, noRoomForTheWindowIsAnAllocationFailure) {
     skipUnlessTheWindowIsUnreserved();
     if (::testing::Test::IsSkipped())
         return;
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        rlimit tight{64u << 20, 64u << 20};
-        rlimit old{};
-        getrlimit(RLIMIT_AS, &old);
-        // Whatever the process has mapped already, plus a little.
-        std::FILE* f = std::fopen("/proc/self/status", "r");
-        char line[256];
-        long vmKb = 0;
-        while (f && std::fgets(line, sizeof line, f))
-            if (std::sscanf(line, "VmSize: %ld kB", &vmKb) == 1)
-                break;
-        if (f)
-            std::fclose(f);
-        tight.rlim_cur = tight.rlim_max = rlim_t(vmKb) * 1024 + (32u << 20);
-        if (setrlimit(RLIMIT_AS, &tight) != 0)
-            _exit(3);
+    const int code = exitCodeUnderAddressLimit(uint64_t(32) << 20, [] {
         try {
-            // The window is reserved on first use, in this child.
-            void* p = topolib::arena::allocateBlock(std::size_t(64) << 20);
-            _exit(p != nullptr ? 1 : 2);
+            // The window is reserved on first use, in the child.
+            return topolib::arena::allocateBlock(std::size_t(64) << 20) != nullptr ? 1 : 2;
         } catch (const std::bad_alloc&) {
-            _exit(0);
+            return 0;
         }
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "the child ended by a signal";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    });
+    EXPECT_EQ(code, 0);
 }
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -231,24 +227,17 @@ TEST(RecordArena, theMemoryCheckAgreesWithTheWindow) {
     skipUnlessTheWindowIsUnreserved();
     if (::testing::Test::IsSkipped())
         return;
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const uint64_t limit = platform::mappedBytes() + (uint64_t(3) << 30);
-        rlimit tight{rlim_t(limit), rlim_t(limit)};
-        if (setrlimit(RLIMIT_AS, &tight) != 0)
-            _exit(3);
+    const uint64_t extra = uint64_t(3) << 30;
+    const int code = exitCodeUnderAddressLimit(extra, [extra] {
+        const uint64_t limit = platform::addressSpaceLimit();
         const uint64_t room = topolib::arena::bytesFree(); // reserves the window
-        if (room == 0 || room >= (uint64_t(3) << 30))
-            _exit(4);
+        if (room == 0 || room >= extra)
+            return 4;
         const uint64_t available = availableMemory();
         if (available > 2 * room || available > limit)
-            _exit(5);
+            return 5;
         // A mesh the window cannot hold is refused before it is read.
-        _exit(hasEnoughMemory(2 * room + (uint64_t(1) << 30)) ? 6 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "the child ended by a signal";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+        return hasEnoughMemory(2 * room + (uint64_t(1) << 30)) ? 6 : 0;
+    });
+    EXPECT_EQ(code, 0);
 }
