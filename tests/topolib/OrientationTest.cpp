@@ -156,4 +156,11 @@ TEST(ShellOrientation, nestedShellsFollowTheirContainer) {
         EXPECT_EQ(windings(*mesh), windings(*mf::buildMesh(c.expected)));
         expectConsistentTopology(*mesh);
     }
+    // A copy's shells carry no box: the nesting is measured all the same.
+    auto source = mf::buildMesh(hollow);
+    StlObject copy(*source);
+    source->copyMeshTo(&copy);
+    copy.buildEdges(false, 0, 0);
+    EXPECT_EQ(copy.orientClosedShellsOutward(), 0);
+    EXPECT_EQ(windings(copy), windings(*source));
 }
