@@ -29,6 +29,7 @@
 
 #include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
+#include "app/Startup.h"
 #include "fileIo/FileHandlingFactory.h"
 #include "fileIo/PathEncoding.h"
 #include "fileIo/StlFileHandling.h"
@@ -130,6 +131,9 @@ int runScene(int argc, char** argv);
 int runFillHoles(int argc, char** argv);
 
 int main(int argc, char** argv) {
+    // As the application starts: a write past the file size limit fails and is
+    // reported instead of ending the tool.
+    ignoreFileSizeSignal();
     if (argc >= 4 && std::strcmp(argv[2], "--gcode") == 0)
         return runGcode(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "--project") == 0)
