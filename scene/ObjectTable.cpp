@@ -4,6 +4,8 @@
 #include "scene/ObjectEx.h"
 #include "scene/SceneHost.h"
 
+#include "fileIo/PathEncoding.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -140,7 +142,7 @@ void ObjectTable::importObjects(const QStringList& files) {
         obj->setName(objectNameForFile(file));
         obj->setId(count());
         obj->setImportPending(true);
-        obj->storeFilePath(file.toStdWString());
+        obj->storeFilePath(fileIo::pathFromQString(file));
         m_objects.push_back(obj);
         batch->objects.push_back(obj->serial());
         batch->pending.push_back(obj);

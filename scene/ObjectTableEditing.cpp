@@ -3,6 +3,7 @@
 // output of the object list.
 #include "app/Log.h"
 #include "fileIo/FileHandling.h"
+#include "fileIo/PathEncoding.h"
 #include "fileIo/StlFileHandling.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
@@ -316,7 +317,7 @@ bool ObjectTable::saveObjectsToStl(const QString& path, bool binary, bool select
             obj->collectTriangles(triangles);
     if (triangles.empty())
         return false;
-    const std::wstring file = path.toStdWString();
+    const std::wstring file = fileIo::pathFromQString(path);
     const int result = binary ? fileIo::exportBinaryStl(file, triangles) : fileIo::exportAsciiStl(file, triangles);
     return result == fileIo::kSuccess;
 }

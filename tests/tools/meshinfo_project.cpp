@@ -11,6 +11,7 @@
 //   open result= code= objects= triangles= cones= ms=
 // (result ok or failed, code the open's result).
 
+#include "fileIo/PathEncoding.h"
 #include "project/VlrProjectFileHandling.h"
 
 #include "app/MemoryCheck.h"
@@ -139,7 +140,7 @@ int runProject(int argc, char** argv) {
     const QString out = QString::fromLocal8Bit(argv[2]);
     QStringList files;
     for (int i = 3; i < argc; ++i)
-        files << QString::fromLocal8Bit(argv[i]);
+        files << fileIo::pathToQString(std::string(argv[i]));
 
     ObjectTable* table = ObjectTable::instance();
     QEventLoop loop;
