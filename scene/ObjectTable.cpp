@@ -224,8 +224,13 @@ void ObjectTable::onImportFinished(quint64 serial) {
     obj->worker(ObjectCalcThread::ImportJob)->waitForJob();
     std::shared_ptr<ImportBatch> batch = batchOf(obj);
     const int result = obj->importResult();
+    // The reader's findings follow the message, after the file's name.
+    const QString file = QFileInfo(fileIo::pathToQString(obj->filePath())).fileName();
+    const QString notes = obj->importNotes().join(QLatin1Char(' '));
     QString failure;
     if (result == 1) {
+        if (!notes.isEmpty())
+            failure = file + QStringLiteral(": ") + notes;
         placeObject(obj);
         obj->setImportPending(false);
         if (batch)
@@ -236,7 +241,7 @@ void ObjectTable::onImportFinished(quint64 serial) {
         if (result == 4)
             failure = QStringLiteral("NOT ENOUGH MEMORY TO OPEN THIS OBJECT!");
         else if (result != topolib::StlObject::kLoadCancelled)
-            failure = QStringLiteral("Load object fail!");
+            failure = QStringLiteral("Load object fail!\n") + file + QStringLiteral(": ") + notes;
         if (batch) {
             eraseSerial(batch->objects, obj->serial());
             eraseValue(batch->pending, obj);

@@ -410,6 +410,14 @@ inline double creaseCosine(double angleDegrees) { return std::cos(angleDegrees *
 
 // ---- Facets and welding --------------------------------------------------------
 
+bool facetCornersUsable(const float facet[12]) {
+    // The comparison is false for NaN, so NaN fails it too.
+    for (int c = 3; c < 12; ++c)
+        if (!(std::fabs(facet[c]) <= kMaxImportCoordinate))
+            return false;
+    return true;
+}
+
 namespace {
 
 // The normal of a taken facet's triangle, and the facet's doubled area and six
@@ -503,14 +511,8 @@ std::size_t StlObject::addFacets(uint32_t* cornerCounter, const double reference
     if (count == 0 || corners.size() != 3 * first || *cornerCounter != corners.size())
         return 0;
     auto corner = [facets](std::size_t i, int k) { return facets + 12 * i + 3 + 3 * k; };
-    auto finite = [facets](std::size_t i) {
-        for (int c = 3; c < 12; ++c)
-            if (!std::isfinite(facets[12 * i + c]))
-                return false;
-        return true;
-    };
     auto usable = [&](std::size_t i) {
-        return finite(i) && !floatPointsSame(corner(i, 0), corner(i, 1)) &&
+        return facetCornersUsable(facets + 12 * i) && !floatPointsSame(corner(i, 0), corner(i, 1)) &&
                !floatPointsSame(corner(i, 0), corner(i, 2)) && !floatPointsSame(corner(i, 2), corner(i, 1));
     };
     auto sameFacet = [](const float* a0, const float* a1, const float* a2, const float* b) {

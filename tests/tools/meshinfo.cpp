@@ -205,6 +205,8 @@ int main(int argc, char** argv) {
         if (result != fileIo::kSuccess)
             std::fprintf(stderr, "meshinfo: cannot read %s: %s\n", argv[1],
                          fileIo::readFailureText(handler->lastFailure()));
+        for (const std::string& note : handler->loadNotes())
+            std::fprintf(stderr, "meshinfo: %s: %s\n", argv[1], note.c_str());
         // As loadFromFile: the geometry format brings its edges and shells.
         if (result == fileIo::kSuccess && mesh.edges().empty() && mesh.shells().empty()) {
             mesh.buildEdges(true, 60, 25);
