@@ -42,13 +42,16 @@ void WeldRuns::cut(std::size_t begin, std::size_t limit, std::size_t end) {
     m_runStart.reserve((std::max(limit, begin) - begin) / 5 + 16);
     startRun(static_cast<uint32_t>(begin));
     const float* rep = representative(0);
+    // Held in locals: the loop below runs once per corner of the mesh.
+    const FacetCorner* const all = m_all;
+    const double scale = m_scale;
+    auto startsAnyRun = [this, all](std::size_t at) { return xBeyondTolerance(all[at - 1].x, all[at].x); };
     std::size_t i = begin + 1;
-    auto startsAnyRun = [this](std::size_t at) { return xBeyondTolerance(m_all[at - 1].x, m_all[at].x); };
     for (; i < end; ++i) {
         if (i >= limit && startsAnyRun(i))
             break;
-        const float* p = &m_all[i].x;
-        if (floatPointsNear(rep, p, m_scale))
+        const float* p = &all[i].x;
+        if (floatPointsNear(rep, p, scale))
             continue;
         if (startsAnyRun(i)) {
             clearWindow(); // every earlier corner lies beyond the tolerance in x
