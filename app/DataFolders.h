@@ -12,11 +12,16 @@ QString getCommonAppDataDir();
 // The per-user base of the work folders: <temp>/Norvane-<uid>/2.2.1. Not created here.
 QString getTempBaseDir();
 // A new work folder <base>/{GUID}, created (with its parents) readable by
-// this user only. Each call gives a different folder; nothing removes them.
+// this user only, holding a hidden mark of the process that made it. Each call
+// gives a different folder and first removes the folders under base whose
+// process has ended (a run killed before it could remove its own).
 // When the per-user base belongs to someone else a fresh private folder
 // under the temporary folder is used as base instead; an empty text when no
 // private folder can be made at all.
 QString createTempWorkDir();
+// Removes the work folders under base whose mark names a process that has
+// ended; returns how many. Folders without a mark are left alone.
+int removeStaleWorkDirs(const QString& base);
 // A new GUID as upper-case hexadecimal text, with braces (38 characters) or
 // without (36).
 QString createGuidString(bool stripBraces);

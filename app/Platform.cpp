@@ -182,4 +182,35 @@ QString makeUniquePrivateDirectory(const QString& prefix) {
     return QFile::decodeName(pattern);
 }
 
+QByteArray processMark(qint64 pid) {
+    if (pid <= 0)
+        return QByteArray();
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return QByteArray();
+    // The command name (field 2) may hold blanks and parentheses: the fields
+    // after it start behind the last ')'. The start time is field 22.
+    const QByteArray text = stat.readAll();
+    const int close = text.lastIndexOf(')');
+    if (close < 0)
+        return QByteArray();
+    const QList<QByteArray> fields = text.mid(close + 1).simplified().split(' ');
+    if (fields.size() < 20)
+        return QByteArray();
+    return QByteArray::number(pid) + ' ' + fields[19];
+}
+
+QByteArray currentProcessMark() {
+    return processMark(static_cast<qint64>(::getpid()));
+}
+
+bool processMarkIsLive(const QByteArray& mark) {
+    const QList<QByteArray> parts = mark.trimmed().split(' ');
+    if (parts.size() != 2)
+        return false;
+    bool ok = false;
+    const qint64 pid = parts[0].toLongLong(&ok);
+    return ok && !mark.trimmed().isEmpty() && processMark(pid) == mark.trimmed();
+}
+
 } // namespace platform

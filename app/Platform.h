@@ -1,6 +1,7 @@
 #pragma once
 // The few facts the program takes from the operating system, in one place:
 // processor count, memory figures, the per-user data base folder and GUIDs.
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 
@@ -42,5 +43,14 @@ bool makePrivateDirectory(const QString& path);
 // Creates a new uniquely named private folder "<prefix>-XXXXXX" and returns
 // its path (an empty text on failure).
 QString makeUniquePrivateDirectory(const QString& prefix);
+// A text that names a running process for as long as it runs: its id and
+// its start time, so that a later process given the same id does not match.
+// Empty when no process pid runs.
+QByteArray processMark(qint64 pid);
+// processMark of this process.
+QByteArray currentProcessMark();
+// Whether the process a mark names still runs (false for an empty or
+// malformed mark).
+bool processMarkIsLive(const QByteArray& mark);
 
 } // namespace platform

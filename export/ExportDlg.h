@@ -10,8 +10,8 @@
 // loadProfileList() and loadCalibrationList(), then show it. The panel emits
 // panelClosed() whenever it closes (its close button, a started run, or the
 // window's close()): uncheck the tool button then. exportStarting() comes just before a
-// run may open the progress dialog, whose Cancel button the window hides then
-// (MainWindow::setProgressCancelButton(false)): a run cannot be cancelled.
+// run may open the progress dialog; the dialog's Cancel button stops the run
+// (exporter()->cancel()).
 #include "app/VlrBaseWidget.h"
 
 #include <QString>

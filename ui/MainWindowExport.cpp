@@ -1,5 +1,7 @@
 // The main window's G-code export: the "Export to gcode" tool button and its panel.
 #include "export/ExportDlg.h"
+#include "export/GcodeExport.h"
+#include "ui/ProgressBar.h"
 #include "scene/ObjectTable.h"
 #include "ui/MainWindow.h"
 #include "view/MainGLWidget.h"
@@ -13,8 +15,9 @@ ExportDlg* MainWindow::exportPanel() {
         panel->setAutoFillBackground(true);
         panel->hide();
         connect(panel, &ExportDlg::panelClosed, this, &MainWindow::onExportDlgClosed);
-        // A run cannot be cancelled: its progress dialog shows no Cancel button.
-        connect(panel, &ExportDlg::exportStarting, this, [this] { setProgressCancelButton(false); });
+        // Cancel in the progress dialog stops the slicer; the target file stays.
+        connect(panel, &ExportDlg::exportStarting, this, [this] { setProgressCancelButton(true); });
+        connect(_progressBar, &ProgressBar::cancelRequested, panel->exporter(), &gcodeexport::GcodeExport::cancel);
         _exportDlg = panel;
     }
     return static_cast<ExportDlg*>(_exportDlg);

@@ -2,10 +2,12 @@
 // each object to z = 5 and generates its supports with the support panel's
 // presets, saves the scene as a project, opens it again into an empty scene
 // and prints
-//   project result= bytes= save_ms= open_ms= objects= triangles= cones= same=
-// result is the save's code, or the open's when the save succeeded; same=1
-// only when every object's triangle and vertex counts, name and flags and
-// every live cone's contact point (within 1e-4) came back.
+//   project result= bytes= save_ms= open_ms= objects= triangles= cones= links= bars= same=
+// result is the save's code, or the open's when the save succeeded; links and
+// bars count the live links between live cones and their bars after the open;
+// same=1 only when every object's triangle and vertex counts, name and flags,
+// every live cone's contact point (within 1e-4), and which cones are linked
+// and how many bars each link has came back.
 //
 // meshinfo --open FILE.vpf: opens a project into an empty scene and prints
 //   open result= code= objects= triangles= cones= ms=
@@ -19,6 +21,7 @@
 #include "fileIo/FileHandlingFactory.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
+#include "support/ColumnLink.h"
 #include "support/ConeShape.h"
 #include "support/SupportGen.h"
 
@@ -27,7 +30,10 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
+#include <map>
+#include <set>
 
 #include <chrono>
 #include <clocale>
@@ -45,7 +51,36 @@ struct ObjectSummary {
     size_t vertices = 0;
     bool visible = false, selected = false, locked = false, transparent = false;
     std::vector<std::array<double, 3>> cones; // live contact points
+    // Live links between live cones: the two cones' places in cones (the
+    // smaller first) and the link's bar count, sorted.
+    std::vector<std::array<size_t, 3>> links;
+    unsigned long bars = 0;
 };
+
+void summarizeLinks(const support::SupportGen& gen, ObjectSummary& s) {
+    std::map<const support::ConeShape*, size_t> place;
+    for (const support::SupportAreaAbs* area : gen.areas)
+        for (const support::AbtShape* shape : area->shapes)
+            if (const support::ConeShape* c = shape ? shape->asCone() : nullptr)
+                if (!c->isDeleted())
+                    place.emplace(c, place.size());
+    std::set<const support::ColumnLink*> seen;
+    for (const auto& [cone, index] : place)
+        for (const support::AbtShape* l : cone->links) {
+            const auto* link = static_cast<const support::ColumnLink*>(l);
+            if (link->isDeleted() || !seen.insert(link).second)
+                continue;
+            const auto a = place.find(link->first), b = place.find(link->second);
+            if (a == place.end() || b == place.end())
+                continue;
+            size_t bars = 0;
+            for (const support::AbtShape* bar : link->bars)
+                bars += bar->isDeleted() ? 0 : 1;
+            s.links.push_back({std::min(a->second, b->second), std::max(a->second, b->second), bars});
+            s.bars += bars;
+        }
+    std::sort(s.links.begin(), s.links.end());
+}
 
 std::vector<ObjectSummary> summarize(const ObjectTable& table) {
     std::vector<ObjectSummary> out;
@@ -67,6 +102,8 @@ std::vector<ObjectSummary> summarize(const ObjectTable& table) {
                     if (const support::ConeShape* c = shape ? shape->asCone() : nullptr)
                         if (!c->isDeleted())
                             s.cones.push_back({c->ContactPoint[0], c->ContactPoint[1], c->ContactPoint[2]});
+        if (const auto& gen = o->supportGenIfAny())
+            summarizeLinks(*gen, s);
         out.push_back(std::move(s));
     }
     return out;
@@ -79,7 +116,7 @@ bool same(const std::vector<ObjectSummary>& a, const std::vector<ObjectSummary>&
         const ObjectSummary &x = a[k], &y = b[k];
         if (x.name != y.name || x.triangles != y.triangles || x.vertices != y.vertices || x.visible != y.visible ||
             x.selected != y.selected || x.locked != y.locked || x.transparent != y.transparent ||
-            x.cones.size() != y.cones.size())
+            x.cones.size() != y.cones.size() || x.links != y.links)
             return false;
         for (size_t c = 0; c < x.cones.size(); ++c)
             for (int i = 0; i < 3; ++i)
@@ -89,12 +126,19 @@ bool same(const std::vector<ObjectSummary>& a, const std::vector<ObjectSummary>&
     return true;
 }
 
-void totals(const std::vector<ObjectSummary>& s, unsigned long& triangles, unsigned long& cones) {
-    triangles = cones = 0;
+struct Totals {
+    unsigned long triangles = 0, cones = 0, links = 0, bars = 0;
+};
+
+Totals totals(const std::vector<ObjectSummary>& s) {
+    Totals t;
     for (const ObjectSummary& o : s) {
-        triangles += o.triangles;
-        cones += o.cones.size();
+        t.triangles += o.triangles;
+        t.cones += o.cones.size();
+        t.links += o.links.size();
+        t.bars += o.bars;
     }
+    return t;
 }
 
 double msSince(std::chrono::steady_clock::time_point start) {
@@ -169,10 +213,10 @@ int runProject(int argc, char** argv) {
         openMs = msSince(start);
     }
     const std::vector<ObjectSummary> after = summarize(*table);
-    unsigned long triangles = 0, cones = 0;
-    totals(after, triangles, cones);
-    std::printf("project result=%d bytes=%lld save_ms=%.1f open_ms=%.1f objects=%zu triangles=%lu cones=%lu same=%d\n",
-                result, bytes, saveMs, openMs, after.size(), triangles, cones,
+    const Totals t = totals(after);
+    std::printf("project result=%d bytes=%lld save_ms=%.1f open_ms=%.1f objects=%zu triangles=%lu cones=%lu links=%lu "
+                "bars=%lu same=%d\n",
+                result, bytes, saveMs, openMs, after.size(), t.triangles, t.cones, t.links, t.bars,
                 result == 0 && same(before, after) ? 1 : 0);
     table->deleteAllObjects();
     return result == 0 ? 0 : 1;
@@ -188,11 +232,9 @@ int runOpen(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     const int code = VlrProjectFileHandling::instance()->open(0, QString::fromLocal8Bit(argv[2]), table);
     const double ms = msSince(start);
-    unsigned long triangles = 0, cones = 0;
-    const std::vector<ObjectSummary> loaded = summarize(*table);
-    totals(loaded, triangles, cones);
+    const Totals t = totals(summarize(*table));
     std::printf("open result=%s code=%d objects=%zu triangles=%lu cones=%lu ms=%.1f\n", code == 0 ? "ok" : "failed",
-                code, loaded.size(), triangles, cones, ms);
+                code, static_cast<size_t>(table->count()), t.triangles, t.cones, ms);
     table->deleteAllObjects();
     return code == 0 ? 0 : 1;
 }
