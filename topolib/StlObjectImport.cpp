@@ -667,9 +667,6 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     // or below that x): each part's runs begin at the first such corner in it
     // and go on to the next part's, so the parts find the runs of one pass.
     const double tolerance = 1e-6 * scale;
-    auto startsAnyRun = [all, tolerance](std::size_t i) {
-        return std::fabs(static_cast<double>(all[i - 1].x - all[i].x)) > tolerance;
-    };
     struct Part {
         WeldRuns runs;
         std::size_t firstVertex = 0;
@@ -698,7 +695,7 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
         const std::size_t partEnd = partBegin(cornerTotal, t + 1, threads);
         std::size_t i = partBegin(cornerTotal, t, threads);
         if (i > 0)
-            while (i < cornerTotal && !startsAnyRun(i))
+            while (i < cornerTotal && !part.runs.startsAnyRun(i))
                 ++i;
         if (i >= partEnd)
             return; // the part before goes on to the first run of a part after

@@ -30,11 +30,6 @@ uint64_t cellKey(int64_t cy, int64_t cz) {
 WeldRuns::WeldRuns(FacetCorner* all, double tolerance, double scale)
     : m_all(all), m_tolerance(tolerance), m_scale(scale) {}
 
-// As the x test of floatPointsNear: the difference formed in single precision.
-bool WeldRuns::xBeyondTolerance(float a, float b) const {
-    return std::fabs(static_cast<double>(a - b)) > m_tolerance;
-}
-
 void WeldRuns::cut(std::size_t begin, std::size_t limit, std::size_t end) {
     m_runStart.clear();
     m_joined.clear();
@@ -45,7 +40,6 @@ void WeldRuns::cut(std::size_t begin, std::size_t limit, std::size_t end) {
     // Held in locals: the loop below runs once per corner of the mesh.
     const FacetCorner* const all = m_all;
     const double scale = m_scale;
-    auto startsAnyRun = [this, all](std::size_t at) { return xBeyondTolerance(all[at - 1].x, all[at].x); };
     std::size_t i = begin + 1;
     for (; i < end; ++i) {
         if (i >= limit && startsAnyRun(i))

@@ -21,6 +21,7 @@
 
 #include "topolib/StlObject.h"
 
+#include <cmath>
 #include <cstdint>
 #include <unordered_map>
 #include <utility>
@@ -46,13 +47,18 @@ public:
     // of the next one).
     bool regroup();
 
+    // True when corner i (> 0) starts a run whatever came before: its x lies
+    // beyond the tolerance from the previous corner's.
+    bool startsAnyRun(std::size_t i) const { return xBeyondTolerance(m_all[i - 1].x, m_all[i].x); }
+
     // The first corner of each run, then the end of the last run (empty when
     // nothing was cut).
     const std::vector<uint32_t>& runStarts() const { return m_runStart; }
 
 private:
     const float* representative(std::size_t run) const { return &m_all[m_runStart[run]].x; }
-    bool xBeyondTolerance(float a, float b) const;
+    // As the x test of floatPointsNear: the difference formed in single precision.
+    bool xBeyondTolerance(float a, float b) const { return std::fabs(static_cast<double>(a - b)) > m_tolerance; }
     // The earliest run before the current (last) one whose representative is
     // near p; -1 when none. p sorts after every representative.
     int64_t earlierNearRun(const float* p);
