@@ -309,7 +309,56 @@ void discardShell(topolib::StlShell* shell) {
     delete shell;
 }
 
+// The triangles an entry of mesh holds, in the order written: each shell's
+// valid primary then reversed triangles (listSizes gets each list's count),
+// then the valid triangles no shell lists. Validity is tested once per
+// record, on several threads for big meshes.
+void collectWritten(const topolib::StlObject& mesh, std::vector<const topolib::StlTriangle*>& valid,
+                    std::vector<uint32_t>& listSizes) {
+    {
+        std::vector<const topolib::StlTriangle*> listed;
+        for (const auto* shell : mesh.shells())
+            for (const auto* list : {&shell->primaryTriangles, &shell->reversedTriangles}) {
+                listed.insert(listed.end(), list->begin(), list->end());
+                listSizes.push_back(static_cast<uint32_t>(list->size()));
+            }
+        std::vector<char> ok(listed.size());
+        forRanges(listed.size(), threadsFor(listed.size()), [&](size_t begin, size_t end) {
+            for (size_t i = begin; i < end; ++i)
+                ok[i] = mesh.isValidTriangle(listed[i]);
+        });
+        valid.reserve(listed.size());
+        size_t at = 0;
+        for (uint32_t& size : listSizes) {
+            const size_t before = valid.size();
+            for (const size_t end = at + size; at < end; ++at)
+                if (ok[at])
+                    valid.push_back(listed[at]);
+            size = static_cast<uint32_t>(valid.size() - before);
+        }
+    }
+    // Every valid triangle must stand in a shell, or the reader would not get
+    // it back. Valid triangles that no shell lists (added since the last shell
+    // search) are written as one more shell record of their own; the mesh
+    // itself is not touched (its shells may be held elsewhere).
+    const auto& all = mesh.triangles();
+    std::vector<char> listed(all.size(), 0);
+    for (const auto* t : valid)
+        if (t->id >= 0 && static_cast<size_t>(t->id) < all.size() && all[static_cast<size_t>(t->id)] == t)
+            listed[static_cast<size_t>(t->id)] = 1;
+    for (size_t i = 0; i < all.size(); ++i)
+        if (all[i] && !listed[i] && mesh.isValidTriangle(all[i]))
+            valid.push_back(all[i]);
+}
+
 } // namespace
+
+uint32_t VGeoFileHandling::countWrittenTriangles(const topolib::StlObject& mesh) {
+    std::vector<const topolib::StlTriangle*> valid;
+    std::vector<uint32_t> listSizes;
+    collectWritten(mesh, valid, listSizes);
+    return static_cast<uint32_t>(valid.size());
+}
 
 int VGeoFileHandling::load() {
     if (!checkBeforeLoad())
@@ -408,6 +457,7 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
         uint32_t vertexCount = 0;
         const char* vertexRecords = nullptr;
         if (!in.skip(kPadding) || !in.u32(vertexCount) ||
+            !countsFit(declaredTriangles, vertexCount, in.left()) ||
             !(vertexRecords = in.records(vertexCount, kVertexBytes)))
             return kFailure;
         auto& vertices = mesh.vertices();
@@ -569,7 +619,7 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
         });
         std::vector<topolib::StlTriangle*>().swap(made);
         std::vector<const char*>().swap(records);
-        if (!shellsRead)
+        if (!shellsRead || trianglesRead != declaredTriangles)
             return kFailure;
 
         // The triangle array, shell by shell (primary then reversed), and the
@@ -666,48 +716,12 @@ int VGeoFileHandling::writeToStream(KBaseStream* stream) {
         return kFailure;
     topolib::StlObject& mesh = *target_;
 
-    // Validity is tested once per record, on several threads for big meshes:
-    // each shell's two lists are filtered into `valid` (primary then
-    // reversed, per shell), the counts come from it.
     std::vector<const topolib::StlTriangle*> valid;
     std::vector<uint32_t> listSizes;
-    {
-        std::vector<const topolib::StlTriangle*> listed;
-        for (const auto* shell : mesh.shells())
-            for (const auto* list : {&shell->primaryTriangles, &shell->reversedTriangles}) {
-                listed.insert(listed.end(), list->begin(), list->end());
-                listSizes.push_back(static_cast<uint32_t>(list->size()));
-            }
-        std::vector<char> ok(listed.size());
-        forRanges(listed.size(), threadsFor(listed.size()), [&](size_t begin, size_t end) {
-            for (size_t i = begin; i < end; ++i)
-                ok[i] = mesh.isValidTriangle(listed[i]);
-        });
-        valid.reserve(listed.size());
-        size_t at = 0;
-        for (uint32_t& size : listSizes) {
-            const size_t before = valid.size();
-            for (const size_t end = at + size; at < end; ++at)
-                if (ok[at])
-                    valid.push_back(listed[at]);
-            size = static_cast<uint32_t>(valid.size() - before);
-        }
-    }
-    // Every valid triangle must stand in a shell, or the reader would not get
-    // it back. Valid triangles that no shell lists (added since the last shell
-    // search) are written as one more shell record of their own; the mesh
-    // itself is not touched (its shells may be held elsewhere).
-    const size_t inShells = valid.size();
-    {
-        const auto& all = mesh.triangles();
-        std::vector<char> listed(all.size(), 0);
-        for (const auto* t : valid)
-            if (t->id >= 0 && static_cast<size_t>(t->id) < all.size() && all[static_cast<size_t>(t->id)] == t)
-                listed[static_cast<size_t>(t->id)] = 1;
-        for (size_t i = 0; i < all.size(); ++i)
-            if (all[i] && !listed[i] && mesh.isValidTriangle(all[i]))
-                valid.push_back(all[i]);
-    }
+    collectWritten(mesh, valid, listSizes);
+    size_t inShells = 0;
+    for (const uint32_t size : listSizes)
+        inShells += size;
     const uint32_t strays = static_cast<uint32_t>(valid.size() - inShells);
 
     EntryWriter out(*stream);

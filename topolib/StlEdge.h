@@ -38,6 +38,7 @@ public:
     ~StlEdge() {
         if ((m_vertexWord | m_triangleWord) & kOnHeap)
             releaseLists();
+        arena::recordDestroyed(this);
     }
     StlEdge(const StlEdge&) = delete;
     static void* operator new(std::size_t bytes) { return arena::allocateRecord(bytes); }

@@ -417,9 +417,11 @@ std::string entryWithEmptyShells(uint32_t emptyShells, bool withTriangle) {
     u32(withTriangle ? 1 : 0);
     bytes.append(24, '\0'); // box
     bytes.append(256, '\0');
-    u32(3);
-    for (const float p : {0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, 0.f})
-        f32(p);
+    // Vertices only with the triangle that uses them.
+    u32(withTriangle ? 3 : 0);
+    if (withTriangle)
+        for (const float p : {0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, 0.f})
+            f32(p);
     bytes.append(256, '\0');
     u32(emptyShells + (withTriangle ? 1 : 0));
     bytes.reserve(bytes.size() + size_t(emptyShells) * 19 + 300);
