@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace topolib {
 class StlObject;
@@ -33,6 +35,11 @@ public:
     virtual int load();
     // Why the last load failed; None after a success.
     ReadFailure lastFailure() const { return failure_; }
+    // What the last read found that the user should be told, in the order
+    // found: what made it fail, or what a read that succeeded left out or
+    // doubted ("The file declares 1000 facets but its size holds 52; ...").
+    // Sentences in English; empty when there is nothing to tell.
+    const std::vector<std::string>& loadNotes() const { return notes_; }
     // Bytes the mesh of the file will need; 0 when unknown.
     virtual uint64_t estimateMemory(KBaseStream* stream);
     virtual int readAscii() = 0;
@@ -66,8 +73,10 @@ protected:
     bool checkBeforeLoad();
     // Notes why a load that returned `result` failed, unless a reason is set.
     int noteLoadResult(int result);
+    void addNote(std::string note) { notes_.push_back(std::move(note)); }
 
     ReadFailure failure_ = ReadFailure::None;
+    std::vector<std::string> notes_;
     std::wstring fileName_;
     topolib::StlObject* target_ = nullptr;
     uint64_t streamLength_ = 0;

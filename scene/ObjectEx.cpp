@@ -1,6 +1,7 @@
 #include "scene/ObjectEx.h"
 
 #include "app/Log.h"
+#include "fileIo/FileHandlingFactory.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
@@ -125,8 +126,14 @@ int ObjectEx::importJob(const ObjectCalcThread* worker) {
     // Deleting the object raises the stop flag before it waits for this job:
     // the reader then gives up within one block of records.
     int result = topolib::StlObject::kLoadCancelled;
-    if (!worker->stopRequested())
+    m_importNotes.clear();
+    if (!worker->stopRequested()) {
         result = loadFromFile(m_filePath, worker->stopFlag());
+        for (const std::string& note : fileIo::lastLoadNotes())
+            m_importNotes.push_back(QString::fromStdString(note));
+        if (result != 1 && result != 4 && result != kLoadCancelled && m_importNotes.isEmpty())
+            m_importNotes.push_back(QString::fromUtf8(fileIo::readFailureText(fileIo::lastLoadFailure())));
+    }
     if (result == 1) {
         m_loaded.store(true);
         logInt(int(facetCount()), "Number triangle: ");

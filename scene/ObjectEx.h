@@ -19,6 +19,7 @@
 #include <QColor>
 #include <QPoint>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <atomic>
@@ -111,6 +112,10 @@ public:
     // The result of the last import job (1 success, 4 not enough memory, other
     // failure; -1 before it ended).
     int importResult() const { return m_importResult.load(); }
+    // What the reader of the last import job found that the user should be
+    // told (the cause of a failure, or what a successful read left out); read
+    // once the job has ended.
+    const QStringList& importNotes() const { return m_importNotes; }
 
     // ---- Pending transform ------------------------------------------------------
     topolib::Matrix4D& transform() { return m_transform; }
@@ -228,6 +233,7 @@ private:
     bool m_transparency = false;
     bool m_importPending = false;
     std::atomic<int> m_importResult{-1};
+    QStringList m_importNotes;
     std::shared_ptr<support::SupportGen> m_support;
     support::AbtShape* m_pointedSupport = nullptr;
     int m_viewMode = 0;

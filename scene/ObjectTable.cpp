@@ -4,6 +4,8 @@
 #include "scene/ObjectEx.h"
 #include "scene/SceneHost.h"
 
+#include "fileIo/PathEncoding.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -140,7 +142,7 @@ void ObjectTable::importObjects(const QStringList& files) {
         obj->setName(objectNameForFile(file));
         obj->setId(count());
         obj->setImportPending(true);
-        obj->storeFilePath(file.toStdWString());
+        obj->storeFilePath(fileIo::pathFromQString(file));
         m_objects.push_back(obj);
         batch->objects.push_back(obj->serial());
         batch->pending.push_back(obj);
@@ -222,8 +224,13 @@ void ObjectTable::onImportFinished(quint64 serial) {
     obj->worker(ObjectCalcThread::ImportJob)->waitForJob();
     std::shared_ptr<ImportBatch> batch = batchOf(obj);
     const int result = obj->importResult();
+    // The reader's findings follow the message, after the file's name.
+    const QString file = QFileInfo(fileIo::pathToQString(obj->filePath())).fileName();
+    const QString notes = obj->importNotes().join(QLatin1Char(' '));
     QString failure;
     if (result == 1) {
+        if (!notes.isEmpty())
+            failure = file + QStringLiteral(": ") + notes;
         placeObject(obj);
         obj->setImportPending(false);
         if (batch)
@@ -234,7 +241,7 @@ void ObjectTable::onImportFinished(quint64 serial) {
         if (result == 4)
             failure = QStringLiteral("NOT ENOUGH MEMORY TO OPEN THIS OBJECT!");
         else if (result != topolib::StlObject::kLoadCancelled)
-            failure = QStringLiteral("Load object fail!");
+            failure = QStringLiteral("Load object fail!\n") + file + QStringLiteral(": ") + notes;
         if (batch) {
             eraseSerial(batch->objects, obj->serial());
             eraseValue(batch->pending, obj);

@@ -37,6 +37,15 @@ struct FacetCorner {
 };
 static_assert(sizeof(FacetCorner) == 16, "FacetCorner is four packed 32-bit fields");
 
+// Largest magnitude, in mm, of a corner coordinate that an import takes: a
+// facet reaching beyond a kilometre fits no printer and comes from a broken or
+// foreign file, as does one with a coordinate that is not finite.
+constexpr float kMaxImportCoordinate = 1e6f;
+// True when the nine corner coordinates of an STL facet record (facet[3] to
+// facet[11]; the normal is not looked at) are finite and within
+// ±kMaxImportCoordinate.
+bool facetCornersUsable(const float facet[12]);
+
 // The triangle mesh every subsystem works on: vertex, triangle and edge records
 // with full topology, the shells, the octree, bounding box, area, volume and the
 // float arrays the view draws.
@@ -198,15 +207,16 @@ public:
     int addFacet(uint32_t* cornerCounter, const double reference[3], const float facet[12],
                  std::vector<FacetCorner>& corners, bool append);
     // addFacet (appending) for `count` facets in order, on `threads` threads:
-    // facet i is facets[12 i, 12 i + 12). A facet with a corner coordinate that
-    // is not finite is passed over. The record pool must have room for them
+    // facet i is facets[12 i, 12 i + 12). A facet whose corners are not
+    // usable (facetCornersUsable) is passed over. The record pool must have room for them
     // (reserveTriangles), and `corners` must hold the corners of every triangle
     // so far. Returns the number of triangles made.
     std::size_t addFacets(uint32_t* cornerCounter, const double reference[3], const float* facets, std::size_t count,
                           std::vector<FacetCorner>& corners, unsigned threads);
     // Welds the facet corners into vertices (one sort; corners within the float
-    // tolerance, scaled by toleranceScaleFor the corners' box diagonal, of their
-    // run's first corner become one vertex) and links every
+    // tolerance, scaled by toleranceScaleFor the corners' box diagonal, of an
+    // earlier corner that made a vertex join that vertex, whatever the order
+    // put between them) and links every
     // triangle to its three vertices. The vertex vector is expected to be empty.
     // Reorders `corners`; those of a big mesh are used up on the way (their
     // contents are gone afterwards, the caller discards them). Returns 0.

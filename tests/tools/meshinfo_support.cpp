@@ -16,6 +16,7 @@
 
 #include "IslandCheck.h"
 #include "fileIo/FileHandlingFactory.h"
+#include "fileIo/PathEncoding.h"
 #include "fileIo/StlFileHandling.h"
 #include "support/ColumnLink.h"
 #include "support/ConeShape.h"
@@ -67,7 +68,7 @@ int runSupport(int argc, char** argv) {
         return 2;
     }
     topolib::StlObject mesh;
-    const int loaded = mesh.loadFromFile(QString::fromLocal8Bit(argv[1]).toStdWString());
+    const int loaded = mesh.loadFromFile(fileIo::decodePath(argv[1]));
     if (loaded != 1) {
         std::printf("support result=0 areas=0 cones=0 live=0 links=0 bars=0 triangles=0 closed_cones=0 "
                     "islands=0 unsupported=0 ms=0\n");
@@ -137,7 +138,7 @@ int runSupport(int argc, char** argv) {
                 all.push_back(t);
         }
         all.insert(all.end(), triangles.begin(), triangles.end());
-        if (fileIo::exportBinaryStl(QString::fromLocal8Bit(outPath.c_str()).toStdWString(), all) != 1) {
+        if (fileIo::exportBinaryStl(fileIo::decodePath(outPath), all) != 1) {
             std::fprintf(stderr, "could not write %s\n", outPath.c_str());
             return 1;
         }
