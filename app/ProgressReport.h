@@ -16,6 +16,7 @@
 // the GUI thread.
 #include <functional>
 #include <string>
+#include <utility>
 
 using ProgressCallbackFunction =
     std::function<void(int value, unsigned int textCode, const std::wstring& text1, const std::wstring& text2,
@@ -33,3 +34,23 @@ void setProgressCallback(ProgressCallbackFunction callback);
 // Calls ProgressCallback when it is set; does nothing otherwise.
 void reportProgress(int value, unsigned int textCode = 0, const std::wstring& text1 = std::wstring(),
                     const std::wstring& text2 = std::wstring(), const std::wstring& text3 = std::wstring());
+
+// Where one piece of work sends its progress, with the values and text codes
+// of the global report. The work is handed its sink by whoever started it; a
+// default sink forwards to the global report (reportProgress). A sink with a
+// target calls it on the reporting thread, so the target must be safe there.
+class ProgressSink {
+public:
+    ProgressSink() = default;
+    explicit ProgressSink(ProgressCallbackFunction target) : m_target(std::move(target)) {}
+
+    // `sink`, or the global report's sink when it is null.
+    static const ProgressSink& orGlobal(const ProgressSink* sink);
+
+    void operator()(int value, unsigned int textCode = 0, const std::wstring& text1 = std::wstring(),
+                    const std::wstring& text2 = std::wstring(),
+                    const std::wstring& text3 = std::wstring()) const;
+
+private:
+    ProgressCallbackFunction m_target;
+};

@@ -69,10 +69,13 @@ thread_local ReadFailure t_lastFailure = ReadFailure::None;
 
 static_assert(kCancelled == topolib::StlObject::kLoadCancelled, "one code for a cancelled read");
 
-int loadThroughHandler(topolib::StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel) {
+int loadThroughHandler(topolib::StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel,
+                       const ProgressSink* progress) {
     auto handler = FileHandlingFactory::instance()->createForFile(path, &target);
-    if (handler)
+    if (handler) {
         handler->setCancelFlag(cancel);
+        handler->setProgressSink(progress);
+    }
     const int result = handler ? handler->load() : kFailure;
     t_lastFailure = handler ? handler->lastFailure() : ReadFailure::NoHandler;
     if (result == kCancelled) {
