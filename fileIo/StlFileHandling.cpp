@@ -285,8 +285,8 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         FacetBox box;
 
         const ProgressSink& progress = ProgressSink::orGlobal(progress_);
-        progress(-2, 3, mesh.getFilePath(), std::wstring(), std::wstring());
-        progress(0, 0);
+        progress.setText(ProgressText::ImportingObject, mesh.getFilePath());
+        progress.setPercent(0);
         const uint32_t progressEvery = count / kProgressSteps;
         uint32_t progressCounter = 0;
 
@@ -362,7 +362,7 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
                     box.merge(part);
                 mesh.addFacets(&cornerCounter, reference, facets.get(), records, corners, threads);
                 index += static_cast<uint32_t>(records);
-                progress(static_cast<int>(uint64_t(index) * kProgressSteps / count));
+                progress.setPercent(static_cast<int>(uint64_t(index) * kProgressSteps / count));
                 std::swap(bytes, ahead);
                 records = nextRecords;
             }
@@ -391,7 +391,7 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
             const char* record = block.data();
             for (size_t r = 0; r < records; ++r, ++index, record += kBinaryRecord) {
                 if (++progressCounter > progressEvery) {
-                    progress(static_cast<int>(uint64_t(index) * kProgressSteps / count));
+                    progress.setPercent(static_cast<int>(uint64_t(index) * kProgressSteps / count));
                     progressCounter = 0;
                 }
                 for (int k = 0; k < 12; ++k)
@@ -411,7 +411,7 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         if (cancelRequested())
             return kCancelled;
         const int result = finishImport(mesh, corners);
-        progress(60);
+        progress.setPercent(60);
         finishSums(mesh, box);
         return result;
     } catch (const std::bad_alloc&) {

@@ -111,13 +111,14 @@ void ObjectTable::showBatchProgress(bool start) {
     if (m_batches.empty())
         return;
     ImportBatch& batch = *m_batches.front();
+    const ProgressSink dialog;
     if (start || !batch.showsProgress) {
         batch.showsProgress = true;
-        reportProgress(-2, 3, batch.title);
+        dialog.setText(ProgressText::ImportingObject, batch.title);
     }
     const int value = batch.progress->takeRise();
     if (value > 0)
-        reportProgress(value);
+        dialog.setPercent(value);
 }
 
 ObjectTable::~ObjectTable() {
@@ -235,7 +236,7 @@ void ObjectTable::finishBatchIfDone(const std::shared_ptr<ImportBatch>& batch) {
     batch->signalled = true;
     // The dialog closes once, when the batch that showed it has ended.
     if (batch->showsProgress)
-        reportProgress(-1);
+        ProgressSink().finish();
     m_batches.erase(std::remove(m_batches.begin(), m_batches.end(), batch), m_batches.end());
     // Only the batch's objects still in the list: one that a command took out
     // after it was placed (an unload, a hollowing that replaced it) belongs to

@@ -847,10 +847,10 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     const unsigned threads = importThreads(n);
     if (welded && threads > 1) {
         if (report)
-            sink(static_cast<int>(progressBase), 0);
+            sink.setPercent(static_cast<int>(progressBase));
         if (buildEdgesOnThreads(threads, welded)) {
             if (report)
-                sink(static_cast<int>(progressBase + progressSpan), 0);
+                sink.setPercent(static_cast<int>(progressBase + progressSpan));
             return 0;
         }
     }
@@ -871,7 +871,7 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     for (std::size_t i = 0; i < n; ++i) {
         if (report && ++counter > stepSize) {
             counter = 0;
-            sink(static_cast<int>(progressBase + running / n), 0);
+            sink.setPercent(static_cast<int>(progressBase + running / n));
         }
         running += step;
         // Vertices and their incident lists are visited in triangle order but lie
@@ -1337,7 +1337,7 @@ int StlObject::loadFromFile(const std::wstring& path, const std::atomic<bool>* c
         if (result == kLoadCancelled)
             releaseMesh();
     }
-    ProgressSink::orGlobal(progress)(-1, 0);
+    ProgressSink::orGlobal(progress).finish();
     return result;
 }
 

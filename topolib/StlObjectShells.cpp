@@ -858,7 +858,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
         for (uint32_t i = 0; i < n; ++i) {
             if (report && ++counter > reportEvery) {
                 counter = 0;
-                sink(progressBase + static_cast<int>((15ull * i) / n));
+                sink.setPercent(progressBase + static_cast<int>((15ull * i) / n));
             }
             // The reached bit first: it spares loading the records of the
             // triangles already filed (after an import, nearly all of them).

@@ -248,13 +248,14 @@ struct HeldRead {
 
     static int load(topolib::StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel,
                     const ProgressSink* progress) {
-        const ProgressSink holding([cancel, progress](int v, unsigned code, const std::wstring& a,
-                                                      const std::wstring& b, const std::wstring& c) {
+        const ProgressSink holding([cancel, progress](int v, unsigned, const std::wstring&,
+                                                      const std::wstring&, const std::wstring&) {
             {
                 std::lock_guard<std::mutex> lock(valuesMutex);
                 readerValues.push_back(v);
             }
-            ProgressSink::orGlobal(progress)(v, code, a, b, c);
+            if (v >= 0)
+                ProgressSink::orGlobal(progress).setPercent(v);
             if (v <= 0 || held.load())
                 return;
             heldStep.store(v);
