@@ -110,13 +110,17 @@ void ObjectTable::handleWorkerNews() {
 void ObjectTable::showBatchProgress(bool start) {
     if (m_batches.empty())
         return;
-    ImportBatch& batch = *m_batches.front();
+    const std::shared_ptr<ImportBatch> batch = m_batches.front();
     const ProgressSink dialog;
-    if (start || !batch.showsProgress) {
-        batch.showsProgress = true;
-        dialog.setText(ProgressText::ImportingObject, batch.title);
+    if (start || !batch->showsProgress) {
+        batch->showsProgress = true;
+        dialog.setText(ProgressText::ImportingObject, batch->title);
     }
-    const int value = batch.progress->takeRise();
+    // Showing the dialog runs events, in which the whole batch may have been
+    // placed and its dialog closed: a percentage now would open it again.
+    if (batch->signalled)
+        return;
+    const int value = batch->progress->takeRise();
     if (value > 0)
         dialog.setPercent(value);
 }
