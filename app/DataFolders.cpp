@@ -28,6 +28,33 @@ QString getTempBaseDir() {
         .arg(QDir::tempPath(), COMPANY_NAME, QString::number(platform::userId()), APP_VERSION);
 }
 
+namespace {
+
+const char* const kOwnerFile = ".owner";
+
+} // namespace
+
+int removeStaleWorkDirs(const QString& base) {
+    // Only folders that carry the mark of a process that has ended: a
+    // folder without one, or of a process still running, may be in use.
+    int removed = 0;
+    const QFileInfoList dirs = QDir(base).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QFileInfo& dir : dirs) {
+        if (dir.isSymLink())
+            continue;
+        QFile owner(QDir(dir.filePath()).filePath(QLatin1String(kOwnerFile)));
+        if (!owner.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray mark = owner.read(64);
+        owner.close();
+        if (mark.isEmpty() || platform::processMarkIsLive(mark))
+            continue;
+        if (QDir(dir.filePath()).removeRecursively())
+            ++removed;
+    }
+    return removed;
+}
+
 QString createTempWorkDir() {
     const QString guid = createGuidString(false);
     // The shared temporary folder is writable by everyone: the per-user
@@ -42,8 +69,18 @@ QString createTempWorkDir() {
         if (base.isEmpty())
             return QString();
     }
+    const int stale = removeStaleWorkDirs(base);
+    if (stale > 0) {
+        logText("Removed work folders of ended runs: ", false);
+        logInt(stale, nullptr);
+    }
     const QString path = QStringLiteral("%1/%2").arg(base, guid);
     platform::makePrivateDirectory(path);
+    // The mark lets a later run remove the folder when this process is
+    // killed before it could.
+    QFile owner(QDir(path).filePath(QLatin1String(kOwnerFile)));
+    if (owner.open(QIODevice::WriteOnly))
+        owner.write(platform::currentProcessMark());
     return path;
 }
 
@@ -65,6 +102,10 @@ QString fileUnreadableMessage() {
         "It is impossible to open <i>'%1'</i>.<br>The file cannot be read due to a permission issue.");
 }
 
+QString fileNotRegularMessage() {
+    return QObject::tr("It's impossible to open <i>'%1'</i>.<br>It is not a regular file.");
+}
+
 bool checkFileReadable(const QString& path, QWidget* parent) {
     if (path.isEmpty()) {
         logText("WARNING: FILE PATH EMPTY");
@@ -75,6 +116,16 @@ bool checkFileReadable(const QString& path, QWidget* parent) {
         logString(path.toStdString());
         if (parent)
             showAppMessageBox(fileNotExistMessage().arg(path), ICON_WARNING, BUTTON_OK, BUTTON_OK, QString(),
+                              QString(), FIXED_DIALOG_FLAGS);
+        return false;
+    }
+    // A pipe without a writer would block the reader for ever, and a device
+    // or folder is no document.
+    if (!QFileInfo(path).isFile()) {
+        logText("FILE NOT REGULAR: ", false);
+        logString(path.toStdString());
+        if (parent)
+            showAppMessageBox(fileNotRegularMessage().arg(path), ICON_WARNING, BUTTON_OK, BUTTON_OK, QString(),
                               QString(), FIXED_DIALOG_FLAGS);
         return false;
     }

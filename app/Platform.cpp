@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -180,6 +181,65 @@ QString makeUniquePrivateDirectory(const QString& prefix) {
     if (!::mkdtemp(pattern.data()))
         return QString();
     return QFile::decodeName(pattern);
+}
+
+QString hostTag() {
+    char name[256] = {};
+    ::gethostname(name, sizeof name - 1);
+    uint32_t hash = 2166136261u; // FNV-1a
+    for (const char* c = name; *c; ++c)
+        hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+    return QStringLiteral("%1").arg(hash, 8, 16, QLatin1Char('0'));
+}
+
+uint64_t addressSpaceLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return UINT64_MAX;
+    return static_cast<uint64_t>(limit.rlim_cur);
+}
+
+uint64_t mappedBytes() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    while (!status.atEnd()) {
+        const QByteArray line = status.readLine();
+        if (line.startsWith("VmSize:"))
+            return line.mid(7).trimmed().split(' ').value(0).toULongLong() * 1024;
+    }
+    return 0;
+}
+
+QByteArray processMark(qint64 pid) {
+    if (pid <= 0)
+        return QByteArray();
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return QByteArray();
+    // The command name (field 2) may hold blanks and parentheses: the fields
+    // after it start behind the last ')'. The start time is field 22.
+    const QByteArray text = stat.readAll();
+    const int close = text.lastIndexOf(')');
+    if (close < 0)
+        return QByteArray();
+    const QList<QByteArray> fields = text.mid(close + 1).simplified().split(' ');
+    if (fields.size() < 20)
+        return QByteArray();
+    return QByteArray::number(pid) + ' ' + fields[19];
+}
+
+QByteArray currentProcessMark() {
+    return processMark(static_cast<qint64>(::getpid()));
+}
+
+bool processMarkIsLive(const QByteArray& mark) {
+    const QList<QByteArray> parts = mark.trimmed().split(' ');
+    if (parts.size() != 2)
+        return false;
+    bool ok = false;
+    const qint64 pid = parts[0].toLongLong(&ok);
+    return ok && !mark.trimmed().isEmpty() && processMark(pid) == mark.trimmed();
 }
 
 } // namespace platform

@@ -11,13 +11,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 namespace gcodeexport {
 
@@ -82,6 +78,7 @@ bool GcodeExport::start(const GcodeExportRequest& request, const ExportScene& sc
     m_total.start();
     m_result = GcodeExportResult();
     m_calibrationApplied = false;
+    m_cancelled = false;
     m_targetPath = request.targetPath;
 
     // Everything that can stop the run before it writes or starts anything.
@@ -122,8 +119,16 @@ bool GcodeExport::start(const GcodeExportRequest& request, const ExportScene& sc
     progress.setPercent(1);
 
     m_gcodeWorkPath = QDir(m_workDir).filePath(QLatin1String(kGcodeName));
-    const QStringList args = slicerArguments(definitionPath(request.applicationDir), profile.settingLines,
-                                             m_gcodeWorkPath, stlPath);
+    // The slicer's machine is the current printer: the build volume the scene
+    // was placed in overrides the definition's (and the profile's).
+    QStringList settings = profile.settingLines;
+    double volume[3];
+    sceneHost()->getBuildVolume(volume);
+    const char* const machineKeys[3] = {"machine_width", "machine_depth", "machine_height"};
+    for (int a = 0; a < 3; ++a)
+        settings << QStringLiteral("%1=%2").arg(QLatin1String(machineKeys[a])).arg(volume[a]);
+    const QStringList args =
+        slicerArguments(definitionPath(request.applicationDir), settings, m_gcodeWorkPath, stlPath);
     const double height = scene.hasHeight ? scene.zMax - scene.zMin : 0.0;
     const int layers = static_cast<int>(std::min(height / profile.layerHeight, 1e9));
     logDouble(profile.layerHeight, "layer thickness");
@@ -144,30 +149,41 @@ void GcodeExport::onProgressTick() {
         ++m_progressValue;
 }
 
+void GcodeExport::cancel() {
+    if (!m_running)
+        return;
+    m_cancelled = true;
+    m_slicer->stop();
+}
+
 void GcodeExport::onSlicerFinished(SlicerProcess::End end, int exitCode) {
     m_result.slicerMs = m_slicerClock.elapsed();
-    const GcodeFileCheck check = checkGcodeFile(m_gcodeWorkPath);
-    m_result.bytes = check.bytes;
-    m_result.layerCount = check.layerCount;
-
     QString failure;
     if (end == SlicerProcess::End::FailedToStart)
         failure = tr("The slicer could not be started: %1").arg(m_slicer->startError());
+    else if (end == SlicerProcess::End::Stopped)
+        failure = tr("The export was cancelled.");
+    else if (end == SlicerProcess::End::Silent)
+        failure = m_slicer->startError();
     else if (end == SlicerProcess::End::Crashed)
         failure = tr("The slicer stopped abnormally.");
     else if (exitCode != 0)
         failure = tr("The slicer failed with exit code %1.").arg(exitCode);
-    else if (!check.hasLayerCount || !check.hasLayer)
-        failure = tr("The slicer wrote no G-code layers.");
-    if (!failure.isEmpty()) {
+    GcodeFileCheck check;
+    if (failure.isEmpty()) {
+        QString error;
+        if (!installGcode(m_gcodeWorkPath, m_targetPath, m_slicer->slicedHeader(), &check, &error))
+            failure = error;
+    } else {
+        check = checkGcodeFile(m_gcodeWorkPath);
+    }
+    m_result.bytes = check.bytes;
+    m_result.layerCount = check.layerCount;
+    if (!failure.isEmpty() && !m_cancelled) {
         const QString tail = m_slicer->errorTail();
         if (!tail.isEmpty())
             failure += QStringLiteral("\n\n") + tr("Last lines of the slicer's error output:") +
                        QStringLiteral("\n") + tail;
-    } else {
-        QString error;
-        if (!replaceFile(m_gcodeWorkPath, m_targetPath, &error))
-            failure = tr("The G-code could not be saved as %1: %2").arg(m_targetPath, error);
     }
     finish(failure);
     emit finished(m_result);
@@ -186,52 +202,17 @@ void GcodeExport::finish(const QString& failure) {
     m_running = false;
     if (!failure.isEmpty()) {
         logString(failure.toStdString());
-        m_showMessage(failure);
+        // The user who cancelled needs no message about it.
+        if (!m_cancelled)
+            m_showMessage(failure);
     }
+    m_cancelled = false;
 }
 
 void GcodeExport::removeWorkDir() {
     if (!m_workDir.isEmpty())
         QDir(m_workDir).removeRecursively();
     m_workDir.clear();
-}
-
-bool replaceFile(const QString& source, const QString& target, QString* error) {
-    if (QFileInfo(target).isDir()) {
-        *error = GcodeExport::tr("it is a folder");
-        return false;
-    }
-    // rename(2) replaces the target in one step; it fails across file systems.
-    if (std::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0)
-        return true;
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly)) {
-        *error = in.errorString();
-        return false;
-    }
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly)) {
-        *error = out.errorString();
-        return false;
-    }
-    QByteArray block;
-    while (!(block = in.read(1 << 20)).isEmpty()) {
-        if (out.write(block) != block.size()) {
-            *error = out.errorString();
-            out.cancelWriting();
-            return false;
-        }
-    }
-    if (in.error() != QFileDevice::NoError) {
-        *error = in.errorString();
-        out.cancelWriting();
-        return false;
-    }
-    if (!out.commit()) {
-        *error = out.errorString();
-        return false;
-    }
-    return true;
 }
 
 } // namespace gcodeexport

@@ -6,8 +6,10 @@
 // work folder is removed at the end of every run.
 //
 // Success means: the slicer started, exited normally with code 0, and its
-// output holds ";LAYER_COUNT:" and at least one ";LAYER:" line. Every other
-// end shows a message with the last lines of the slicer's error output.
+// output is whole (installGcode: every layer its header counts and the end
+// mark), and the copy with the real header reached the target. Every other
+// end shows a message with the last lines of the slicer's error output; a
+// cancelled run ends quietly. The target is replaced only on success.
 //
 // While the slicer runs, a timer reports a simulated percentage (2, 3, ... 97)
 // through the program's progress report; every end reports -1, which closes
@@ -63,6 +65,11 @@ public:
     // used only during this call.
     bool start(const GcodeExportRequest& request, const ExportScene& scene);
     bool isRunning() const { return m_running; }
+    // Stops a running export (the slicer is killed, the target stays as it
+    // was); finished() follows with the failure "The export was cancelled.".
+    void cancel();
+    // The slicer process, for its silence limit.
+    SlicerProcess* slicer() const { return m_slicer; }
     // Whether the last start applied its calibration profile.
     bool calibrationApplied() const { return m_calibrationApplied; }
     const GcodeExportResult& lastResult() const { return m_result; }
@@ -99,6 +106,7 @@ private:
     int m_progressValue = 0;
     bool m_running = false;
     bool m_calibrationApplied = false;
+    bool m_cancelled = false;
     QString m_workDir;
     QString m_gcodeWorkPath;
     QString m_targetPath;
@@ -106,10 +114,5 @@ private:
     QElapsedTimer m_slicerClock;
     GcodeExportResult m_result;
 };
-
-// Puts source in place of target: a rename where both lie on one file
-// system, else a copy that replaces target only once complete. False (with
-// *error) when target could not be replaced; it is then unchanged.
-bool replaceFile(const QString& source, const QString& target, QString* error);
 
 } // namespace gcodeexport

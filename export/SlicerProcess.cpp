@@ -10,32 +10,6 @@
 
 namespace gcodeexport {
 
-GcodeFileCheck checkGcodeFile(const QString& path) {
-    GcodeFileCheck check;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return check;
-    check.bytes = file.size();
-    static const QByteArray countMark(";LAYER_COUNT:");
-    static const QByteArray layerMark(";LAYER:");
-    // Line by line; both marks stand at the start of their lines near the top
-    // of the file, so a good file is read only a little way.
-    while (!(check.hasLayerCount && check.hasLayer)) {
-        const QByteArray line = file.readLine(4096);
-        if (line.isEmpty())
-            break;
-        if (!check.hasLayerCount && line.startsWith(countMark)) {
-            bool ok = false;
-            const int n = line.mid(countMark.size()).trimmed().toInt(&ok);
-            check.hasLayerCount = true;
-            check.layerCount = ok ? n : 0;
-        } else if (line.startsWith(layerMark)) {
-            check.hasLayer = true;
-        }
-    }
-    return check;
-}
-
 QString findSlicer(const QString& applicationDir) {
     const QString override = qEnvironmentVariable("VELAR_CURAENGINE");
     if (!override.isEmpty())
@@ -46,7 +20,11 @@ QString findSlicer(const QString& applicationDir) {
     return QStandardPaths::findExecutable(QStringLiteral("CuraEngine"));
 }
 
-SlicerProcess::SlicerProcess(QObject* parent) : QObject(parent) {}
+SlicerProcess::SlicerProcess(QObject* parent) : QObject(parent) {
+    m_silence = new QTimer(this);
+    m_silence->setSingleShot(true);
+    connect(m_silence, &QTimer::timeout, this, &SlicerProcess::onSilent);
+}
 
 SlicerProcess::~SlicerProcess() {
     if (m_process) {
@@ -61,9 +39,10 @@ bool SlicerProcess::start(const QString& program, const QStringList& arguments) 
     if (m_running)
         return false;
     m_running = true;
-    m_pendingOutput.clear();
-    m_pendingError.clear();
+    m_pendingOutput = Pending();
+    m_pendingError = Pending();
     m_tail.clear();
+    m_header.clear();
     m_startError.clear();
     if (m_process) {
         // This may run inside the old process's own finished signal.
@@ -86,32 +65,70 @@ bool SlicerProcess::start(const QString& program, const QStringList& arguments) 
         return true;
     }
     m_process->start(QIODevice::ReadOnly);
+    m_silence->start(m_silenceLimitMs);
     return true;
 }
 
-void SlicerProcess::takeLines(const QByteArray& bytes, QByteArray& pending, bool tail) {
-    pending += bytes;
-    int from = 0;
-    for (int nl = pending.indexOf('\n', from); nl >= 0; nl = pending.indexOf('\n', from)) {
-        QByteArray line = pending.mid(from, nl - from);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        from = nl + 1;
-        logString(line.toStdString());
-        if (tail && !line.trimmed().isEmpty()) {
-            m_tail.push_back(QString::fromLocal8Bit(line.left(kTailLineLength)));
-            if (m_tail.size() > static_cast<size_t>(kTailLines))
-                m_tail.pop_front();
-        }
+void SlicerProcess::stop() {
+    if (m_running)
+        kill(End::Stopped);
+}
+
+void SlicerProcess::onSilent() {
+    if (!m_running)
+        return;
+    m_startError = tr("The slicer wrote nothing for %1 minutes and was stopped.").arg(m_silenceLimitMs / 60000.0);
+    kill(End::Silent);
+}
+
+void SlicerProcess::kill(End how) {
+    // The process's own end must not report a second time.
+    m_process->disconnect(this);
+    m_process->kill();
+    m_process->waitForFinished(2000);
+    takeLines(m_process->readAllStandardOutput(), m_pendingOutput, false);
+    takeLines(m_process->readAllStandardError(), m_pendingError, true);
+    flushPending();
+    end(how, -1);
+}
+
+void SlicerProcess::takeLine(QByteArray line, bool tail) {
+    if (line.endsWith('\r'))
+        line.chop(1);
+    logString(line.toStdString());
+    m_header.addLine(line);
+    if (tail && !line.trimmed().isEmpty()) {
+        m_tail.push_back(QString::fromLocal8Bit(line.left(kTailLineLength)));
+        if (m_tail.size() > static_cast<size_t>(kTailLines))
+            m_tail.pop_front();
     }
-    pending.remove(0, from);
+}
+
+void SlicerProcess::takeLines(const QByteArray& bytes, Pending& pending, bool tail) {
+    if (bytes.isEmpty())
+        return;
+    m_silence->start(m_silenceLimitMs);
+    pending.bytes += bytes;
+    // Only the new bytes are searched for line ends.
+    int from = 0;
+    for (int nl = pending.bytes.indexOf('\n', pending.scanned); nl >= 0; nl = pending.bytes.indexOf('\n', from)) {
+        takeLine(pending.bytes.mid(from, nl - from), tail);
+        from = nl + 1;
+    }
+    while (pending.bytes.size() - from >= kMaxLineBytes) {
+        takeLine(pending.bytes.mid(from, kMaxLineBytes), tail);
+        from += kMaxLineBytes;
+    }
+    pending.bytes.remove(0, from);
+    pending.scanned = pending.bytes.size();
 }
 
 void SlicerProcess::flushPending() {
-    if (!m_pendingOutput.isEmpty())
-        takeLines(QByteArrayLiteral("\n"), m_pendingOutput, false);
-    if (!m_pendingError.isEmpty())
-        takeLines(QByteArrayLiteral("\n"), m_pendingError, true);
+    for (Pending* p : {&m_pendingOutput, &m_pendingError}) {
+        if (!p->bytes.isEmpty())
+            takeLine(p->bytes, p == &m_pendingError);
+        *p = Pending();
+    }
 }
 
 void SlicerProcess::onReadyReadOutput() {
@@ -142,6 +159,7 @@ void SlicerProcess::end(End how, int exitCode) {
     if (!m_running)
         return;
     m_running = false;
+    m_silence->stop();
     emit finished(how, exitCode);
 }
 

@@ -3,7 +3,9 @@
 // calling (GUI) thread: the process is started asynchronously, its standard
 // output and error output are written to the log line by line as they arrive,
 // and finished() reports the end exactly once, also when the program could
-// not be started at all.
+// not be started at all, was stopped, or fell silent for too long.
+#include "export/GcodeOutput.h"
+
 #include <QObject>
 #include <QProcess>
 #include <QString>
@@ -11,19 +13,9 @@
 
 #include <deque>
 
+class QTimer;
+
 namespace gcodeexport {
-
-// What the slicer left: the G-code file's size and whether it holds the
-// header ";LAYER_COUNT:" (with its number) and at least one ";LAYER:" line.
-struct GcodeFileCheck {
-    qint64 bytes = -1; // -1 when the file is missing
-    bool hasLayerCount = false;
-    int layerCount = 0;
-    bool hasLayer = false;
-};
-
-// Reads the file only as far as needed to find both marks.
-GcodeFileCheck checkGcodeFile(const QString& path);
 
 // Where the slicer is: the override in VELAR_CURAENGINE when set (tests),
 // else <applicationDir>/CuraEngine when it is an executable, else
@@ -35,7 +27,7 @@ class SlicerProcess : public QObject {
 public:
     // How a run ended. Only Finished with exit code 0 can be a success; the
     // caller judges the output file.
-    enum class End { Finished, Crashed, FailedToStart };
+    enum class End { Finished, Crashed, FailedToStart, Stopped, Silent };
 
     explicit SlicerProcess(QObject* parent = nullptr);
     ~SlicerProcess() override;
@@ -44,6 +36,15 @@ public:
     // Only one run at a time: false when one is running.
     bool start(const QString& program, const QStringList& arguments);
     bool isRunning() const { return m_running; }
+    // Ends a running slicer: the process is killed and finished() reports
+    // Stopped. Nothing happens when none runs.
+    void stop();
+    // A slicer that writes nothing on either stream for this long is killed and
+    // reported as Silent (default ten minutes).
+    void setSilenceLimit(int ms) { m_silenceLimitMs = ms; }
+    int silenceLimit() const { return m_silenceLimitMs; }
+    // The header the slicer printed after slicing (see SlicedHeaderCollector).
+    const QStringList& slicedHeader() const { return m_header.lines(); }
 
     // The last lines of the error output (at most kTailLines, each cut to
     // kTailLineLength characters), for messages after a failure.
@@ -52,6 +53,9 @@ public:
     QString startError() const { return m_startError; }
     static constexpr int kTailLines = 8;
     static constexpr int kTailLineLength = 300;
+    // Output without a line end is logged in pieces of this many bytes, so a
+    // slicer that floods one endless line costs linear time and bounded memory.
+    static constexpr int kMaxLineBytes = 64 * 1024;
 
 signals:
     void finished(gcodeexport::SlicerProcess::End end, int exitCode);
@@ -61,19 +65,30 @@ private slots:
     void onReadyReadError();
     void onFinished(int exitCode, QProcess::ExitStatus status);
     void onErrorOccurred(QProcess::ProcessError error);
+    void onSilent();
 
 private:
+    // Bytes of one stream that wait for their line end.
+    struct Pending {
+        QByteArray bytes;
+        int scanned = 0; // bytes already known to hold no line end
+    };
     // Logs every complete line of the new bytes (kept in pending until their
     // line end arrives); with tail, keeps the last lines too.
-    void takeLines(const QByteArray& bytes, QByteArray& pending, bool tail);
+    void takeLines(const QByteArray& bytes, Pending& pending, bool tail);
+    void takeLine(QByteArray line, bool tail);
     void flushPending();
+    void kill(End how);
     void end(End how, int exitCode);
 
     QProcess* m_process = nullptr;
+    QTimer* m_silence = nullptr;
+    int m_silenceLimitMs = 10 * 60 * 1000;
     bool m_running = false;
-    QByteArray m_pendingOutput;
-    QByteArray m_pendingError;
+    Pending m_pendingOutput;
+    Pending m_pendingError;
     std::deque<QString> m_tail;
+    SlicedHeaderCollector m_header;
     QString m_startError;
 };
 

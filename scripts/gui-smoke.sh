@@ -83,29 +83,35 @@ grep -q "cube.stl" "$log" || fail "no object name line"
 grep -q "Number triangle" "$log" || fail "no triangle count line"
 
 # The cube's shade colour (cyan: green and blue well above red), the
-# platform (light grey) and the background (dark) must all be on screen.
+# platform (light grey) and the background (dark) must all be in the window,
+# and the orientation cube in its top-right corner. Positions come from the
+# window's geometry and the screenshot's size: the screen may be of any size
+# and the window need not fill it.
 convert "$tmp/shot.png" -depth 8 rgb:"$tmp/shot.rgb"
-python3 - "$tmp/shot.rgb" <<'PY' || fail "the screenshot does not show the scene"
+python3 - "$tmp/shot.rgb" "$(identify -format %w "$tmp/shot.png")" "$X" "$Y" "$WIDTH" "$HEIGHT" <<'PY' || fail "the screenshot does not show the scene"
 import sys
 data = open(sys.argv[1], 'rb').read()
-width = 1280
+width = int(sys.argv[2])
+left, top, right, bottom = int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[3]) + int(sys.argv[5]), int(sys.argv[4]) + int(sys.argv[6])
 shade = light = dark = 0
 cube = set()
-for i in range(0, len(data) - 2, 3):
-    r, g, b = data[i], data[i + 1], data[i + 2]
-    if g > r + 60 and b > r + 60 and g > 90:
-        shade += 1
-    elif r > 180 and g > 180 and b > 180:
-        light += 1
-    elif r < 90 and g < 90 and b < 100:
-        dark += 1
-    # The orientation cube's faces in the top-right corner.
-    x, y = (i // 3) % width, (i // 3) // width
-    if x > width - 200 and y < 200:
-        for name, (cr, cg, cb) in {'X': (255, 128, 128), 'Y': (128, 255, 128), 'Z': (128, 128, 255)}.items():
-            if abs(r - cr) < 12 and abs(g - cg) < 12 and abs(b - cb) < 12:
-                cube.add(name)
-print('shade', shade, 'platform', light, 'background', dark, 'cube faces', sorted(cube))
+for y in range(max(top, 0), min(bottom, len(data) // 3 // width)):
+    row = y * width
+    for x in range(max(left, 0), min(right, width)):
+        i = 3 * (row + x)
+        r, g, b = data[i], data[i + 1], data[i + 2]
+        if g > r + 60 and b > r + 60 and g > 90:
+            shade += 1
+        elif r > 180 and g > 180 and b > 180:
+            light += 1
+        elif r < 90 and g < 90 and b < 100:
+            dark += 1
+        # The orientation cube's faces in the window's top-right corner.
+        if x > right - 200 and y < top + 200:
+            for name, (cr, cg, cb) in {'X': (255, 128, 128), 'Y': (128, 255, 128), 'Z': (128, 128, 255)}.items():
+                if abs(r - cr) < 12 and abs(g - cg) < 12 and abs(b - cb) < 12:
+                    cube.add(name)
+print('window', left, top, right, bottom, 'shade', shade, 'platform', light, 'background', dark, 'cube faces', sorted(cube))
 sys.exit(0 if shade > 500 and light > 20000 and dark > 100000 and len(cube) == 3 else 1)
 PY
 echo "gui-smoke: passed"

@@ -5,6 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+# Layering: no library includes a header of one above it.
+bash scripts/check-includes.sh
 build=${VELAR_TEST_BUILD:-build/ci}
 bash scripts/build.sh "$build" -DVELAR_WERROR=ON ${VELAR_CMAKE_ARGS:-}
 

@@ -1,5 +1,8 @@
 #include "support/ColumnLink.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "support/ConeShape.h"
 #include "support/CylinderBar.h"
 #include "support/SupportGen.h"
@@ -8,6 +11,15 @@ namespace support {
 
 double ColumnLink::footDistanceSq(const ConeShape* a, const ConeShape* b) {
     return (a->FootPoint - b->FootPoint).lengthSquared();
+}
+
+ColumnLink::Rank ColumnLink::rank(double lengthSq, const ConeShape* to) {
+    Rank r;
+    const double microns = std::sqrt(std::max(lengthSq, 0.0)) * 1000.0;
+    // Any length beyond the build volume ranks last alike.
+    r.microns = microns < 1e15 ? std::llround(microns) : static_cast<int64_t>(1e15);
+    r.otherSerial = to != nullptr ? to->serial : 0;
+    return r;
 }
 
 ColumnLink::~ColumnLink() {

@@ -29,6 +29,20 @@ public:
     // What lengthSq would give for a link of a to b, before it exists.
     static double footDistanceSq(const ConeShape* a, const ConeShape* b);
 
+    // Where a link from a cone to `to` of squared length lengthSq stands among
+    // that cone's links: shorter first, lengths within a micron alike and then
+    // the other cone's serial. Foot points that differ only by rounding (a
+    // reopened project stores them narrowed) thus keep the same links.
+    struct Rank {
+        int64_t microns = 0;
+        uint32_t otherSerial = 0;
+        bool operator<(const Rank& r) const {
+            return microns != r.microns ? microns < r.microns : otherSerial < r.otherSerial;
+        }
+    };
+    static Rank rank(double lengthSq, const ConeShape* to);
+    Rank rankFrom(const ConeShape* c) const { return rank(lengthSq(), other(c)); }
+
     ConeShape* first = nullptr;
     ConeShape* second = nullptr;
     // Creation order within the container: of the links that join the same pair,

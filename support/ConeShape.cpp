@@ -282,10 +282,10 @@ bool ConeShape::buildMesh() {
 void ConeShape::trimLinks(std::vector<ColumnLink*>* removed) {
     if (links.size() <= kKeptLinks)
         return;
-    auto lengthSq = [](const AbtShape* l) { return static_cast<const ColumnLink*>(l)->lengthSq(); };
-    // Stable, so that equal lengths keep their order and two runs agree.
+    auto rank = [this](const AbtShape* l) { return static_cast<const ColumnLink*>(l)->rankFrom(this); };
+    // Stable, so that equal ranks (two links to one cone) keep their order.
     std::stable_sort(links.begin(), links.end(),
-                     [&](const AbtShape* a, const AbtShape* b) { return lengthSq(a) < lengthSq(b); });
+                     [&](const AbtShape* a, const AbtShape* b) { return rank(a) < rank(b); });
     SupportGen* gen = container();
     for (std::size_t i = kKeptLinks; i < links.size(); ++i) {
         auto* link = static_cast<ColumnLink*>(links[i]);

@@ -54,15 +54,34 @@ void ShapeGrid::insert(AbtShape* shape, const double p[2]) {
     m_buckets[static_cast<std::size_t>(i * ny + j)].push_back(shape);
 }
 
-void ShapeGrid::queryNeighbourhood(const double p[2], std::vector<AbtShape*>& out) const {
+bool ShapeGrid::cellOf(const double p[2], int64_t& i, int64_t& j) const {
+    if (m_buckets.empty())
+        return false;
+    i = cellIndex(p[0], origin[0], nx, true);
+    j = cellIndex(p[1], origin[1], ny, true);
+    return true;
+}
+
+bool ShapeGrid::neighbourhoodOf(const double p[2], int64_t& i0, int64_t& i1, int64_t& j0, int64_t& j1) const {
     if (m_buckets.empty() || !std::isfinite(p[0]) || !std::isfinite(p[1]))
-        return;
+        return false;
     // A point outside the grid sees the border cells next to it, where insert
     // filed the shapes outside the box.
     const int64_t i = std::max<int64_t>(-1, std::min<int64_t>(cellIndex(p[0], origin[0], nx, false), nx));
     const int64_t j = std::max<int64_t>(-1, std::min<int64_t>(cellIndex(p[1], origin[1], ny, false), ny));
-    for (int64_t a = std::max<int64_t>(i - 1, 0); a < std::min<int64_t>(i + 2, nx); ++a) {
-        for (int64_t b = std::max<int64_t>(j - 1, 0); b < std::min<int64_t>(j + 2, ny); ++b) {
+    i0 = std::max<int64_t>(i - 1, 0);
+    i1 = std::min<int64_t>(i + 2, nx) - 1;
+    j0 = std::max<int64_t>(j - 1, 0);
+    j1 = std::min<int64_t>(j + 2, ny) - 1;
+    return i0 <= i1 && j0 <= j1;
+}
+
+void ShapeGrid::queryNeighbourhood(const double p[2], std::vector<AbtShape*>& out) const {
+    int64_t i0 = 0, i1 = 0, j0 = 0, j1 = 0;
+    if (!neighbourhoodOf(p, i0, i1, j0, j1))
+        return;
+    for (int64_t a = i0; a <= i1; ++a) {
+        for (int64_t b = j0; b <= j1; ++b) {
             const auto& bucket = m_buckets[static_cast<std::size_t>(a * ny + b)];
             out.insert(out.end(), bucket.begin(), bucket.end());
         }

@@ -24,6 +24,11 @@ public:
     // a point beyond the grid sees the border cells beside it; a non-finite one
     // sees none).
     void queryNeighbourhood(const double p[2], std::vector<AbtShape*>& out) const;
+    // The cell insert files p in. False for an empty grid.
+    bool cellOf(const double p[2], int64_t& i, int64_t& j) const;
+    // The cells queryNeighbourhood visits for p: columns i0..i1 and rows
+    // j0..j1, inclusive. False when it visits none.
+    bool neighbourhoodOf(const double p[2], int64_t& i0, int64_t& i1, int64_t& j0, int64_t& j1) const;
 
     int32_t nx = 0;
     int32_t ny = 0;

@@ -309,6 +309,7 @@ SupportAreaAbs* SupportGen::linkCone() {
     }
     if (!m_grid)
         buildGrid();
+    cone->serial = m_nextConeSerial++;
     const double a = (1.05 * tipRadius) * (1.05 * tipRadius);
     const double D = safeDensity();
     const double b = (2.1 * D) * (2.1 * D);

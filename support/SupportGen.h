@@ -258,6 +258,7 @@ private:
 
     std::unique_ptr<ShapeGrid> m_grid;
     uint64_t m_linkSerial = 0;
+    uint32_t m_nextConeSerial = 1;
     // Counts cone retirements: a record made before one no longer applies.
     uint64_t m_coneEpoch = 0;
     std::map<const SupportAreaAbs*, PointLinkEdit> m_pointLinkEdits;

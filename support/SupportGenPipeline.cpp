@@ -2,6 +2,7 @@
 // lowest points; cone placement, thinning, linking, meshes.
 #include "support/ColumnLink.h"
 #include "support/ConeShape.h"
+#include "support/NearestCones.h"
 #include "support/ScopeGuard.h"
 #include "support/SupportGen.h"
 #include "topolib/NeighbourhoodWalks.h"
@@ -413,10 +414,13 @@ void SupportGen::buildGrid() {
 void SupportGen::insertConesIntoGrid() {
     if (!m_grid)
         buildGrid();
+    uint32_t serial = 0;
     for (ConeShape* c : gatherCones()) {
         const double p[2] = {c->FootPoint.x, c->FootPoint.y};
         m_grid->insert(c, p);
+        c->serial = ++serial;
     }
+    m_nextConeSerial = serial + 1;
 }
 
 void SupportGen::thinCrowdedCones() {
@@ -453,24 +457,15 @@ void SupportGen::linkNeighbourCones() {
     const double a = (1.05 * tip) * (1.05 * tip);
     const double D = safeDensity();
     const double b = (2.1 * D) * (2.1 * D);
-    std::vector<AbtShape*> found;
+    // A cone keeps only its nearest links, so only those candidates are
+    // looked for (see NearestCones).
+    const std::vector<ConeShape*> cones = gatherCones();
+    const NearestCones nearest(cones, *m_grid);
     std::vector<ConeShape*> near;
-    for (ConeShape* c : gatherCones()) {
+    for (ConeShape* c : cones) {
         if (c->isDeleted())
             continue;
-        found.clear();
-        near.clear();
-        const double p[2] = {c->FootPoint.x, c->FootPoint.y};
-        m_grid->queryNeighbourhood(p, found);
-        for (AbtShape* s : found) {
-            ConeShape* d = s->asCone();
-            if (d == nullptr || d == c || d->isDeleted())
-                continue;
-            const double dx = d->FootPoint.x - p[0], dy = d->FootPoint.y - p[1];
-            const double s2 = dx * dx + dy * dy;
-            if (a < s2 && s2 < b)
-                near.push_back(d);
-        }
+        nearest.find(c, a, b, ConeShape::kKeptLinks, near);
         linkNearest(c, near);
     }
 }
@@ -496,14 +491,14 @@ void SupportGen::linkNearest(ConeShape* c, const std::vector<ConeShape*>& near) 
             c->addLink(make(k));
         return;
     }
-    // The trim's order: by length, and among equal lengths the order of the
-    // list (the links c had, then the new ones in turn).
-    std::vector<std::pair<double, std::size_t>> ranked;
+    // The trim's order: by rank, and among equal ranks the order of the list
+    // (the links c had, then the new ones in turn).
+    std::vector<std::pair<ColumnLink::Rank, std::size_t>> ranked;
     ranked.reserve(had + near.size());
     for (std::size_t i = 0; i < had; ++i)
-        ranked.emplace_back(static_cast<const ColumnLink*>(c->links[i])->lengthSq(), i);
+        ranked.emplace_back(static_cast<const ColumnLink*>(c->links[i])->rankFrom(c), i);
     for (std::size_t k = 0; k < near.size(); ++k)
-        ranked.emplace_back(ColumnLink::footDistanceSq(c, near[k]), had + k);
+        ranked.emplace_back(ColumnLink::rank(ColumnLink::footDistanceSq(c, near[k]), near[k]), had + k);
     const auto kept = ranked.begin() + static_cast<std::ptrdiff_t>(ConeShape::kKeptLinks);
     std::partial_sort(ranked.begin(), kept, ranked.end());
     // The new links are made in turn, so that each other cone lists them in

@@ -256,8 +256,11 @@ void ProgressBar::finish() {
 }
 
 void ProgressBar::onCancelClicked() {
-    std::lock_guard<std::mutex> lock(_mutex);
-    _value = -1;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        _value = -1;
+    }
+    emit cancelRequested();
 }
 
 void ProgressBar::setCancelButtonShown(bool show) {

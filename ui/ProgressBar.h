@@ -32,8 +32,8 @@ public:
     // Closes the dialog when it is visible (GUI thread).
     void finish();
     // Adds ("Cancel") or removes the cancel button (GUI thread). Cancel hides
-    // the dialog; the reporting work is not told and its next report shows
-    // the dialog again.
+    // the dialog and emits cancelRequested(); work that does not listen to it
+    // shows the dialog again with its next report.
     void setCancelButtonShown(bool show);
     // The untranslated-source texts of the text codes 0..9 (empty for others).
     static QString progressText(int textCode);
@@ -43,6 +43,10 @@ public:
     // The state the timer shows next.
     int storedValue() const;
     QString storedLabelText() const;
+
+signals:
+    // The user clicked Cancel (GUI thread).
+    void cancelRequested();
 
 public slots:
     void handleTimeOut();

@@ -10,9 +10,11 @@
 #include "topolib/GeometricPredicates.h"
 #include "topolib/StlTriangle.h"
 #include "view/GLDriverInfo.h"
+#include "view/GLPrimitives.h"
 #include "view/ViewTools.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -75,8 +77,10 @@ MainGLWidget::~MainGLWidget() {
 // ---- Mode ---------------------------------------------------------------------
 
 void MainGLWidget::setMode(int mode) {
-    if (_mode == 1 && mode != 1)
+    if (_mode == 1 && mode != 1) {
         _manipulatorShown = false;
+        cancelManipulation();
+    }
     updateSelectionBox();
     _previousMode = _mode;
     const bool tracked = mode == 0 || mode == 1 || mode == 5 || mode == 6 || mode == 7;
@@ -122,7 +126,7 @@ void MainGLWidget::getBuildVolume(double out[3]) const {
 }
 
 void MainGLWidget::setRenderCenter(const double c[3]) {
-    std::copy(c, c + 3, _camera.renderCenter);
+    _camera.setRenderCenter(c);
 }
 
 void MainGLWidget::getModelViewMatrix(float out[16]) {
@@ -131,8 +135,9 @@ void MainGLWidget::getModelViewMatrix(float out[16]) {
 }
 
 void MainGLWidget::setModelViewMatrix(const float m[16]) {
-    for (int i = 0; i < 16; ++i)
-        _camera.modelView[i] = m[i];
+    double d[16];
+    std::copy(m, m + 16, d);
+    _camera.setModelView(d);
 }
 
 void MainGLWidget::loadProjection() {
@@ -163,7 +168,13 @@ void MainGLWidget::resetView() {
     table->maxCorner(hi, true, false);
     double centre[3];
     table->sceneCenter(nullptr, nullptr, centre);
-    _camera.resetView(lo, hi, centre);
+    // A scene that reaches absurdly far (or holds non-finite points) cannot be
+    // framed: the platform is, so that the user still sees where things are.
+    if (!_camera.resetView(lo, hi, centre)) {
+        const double platformMin[3] = {0, 0, 0};
+        const double platformCentre[3] = {_buildVolume[0] / 2, _buildVolume[1] / 2, _buildVolume[2] / 2};
+        _camera.resetView(platformMin, _buildVolume, platformCentre);
+    }
     update();
 }
 
@@ -289,14 +300,9 @@ void MainGLWidget::paintGL() {
     sceneHost()->drawHollowPreview();
     glDisable(GL_CLIP_PLANE1);
     if (_slicePreview) {
-        glEnable(GL_BLEND);
-        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-        glEnable(GL_POINT_SMOOTH);
-        glEnable(GL_LINE_SMOOTH);
+        enableSmoothBlend();
         _slicePreview->draw();
-        glDisable(GL_BLEND);
-        glDisable(GL_POINT_SMOOTH);
-        glDisable(GL_LINE_SMOOTH);
+        disableSmoothBlend();
     }
     if (_mode == 1 && _manipulatorShown && _manipulator) {
         _manipulator->draw(false);
@@ -327,9 +333,9 @@ void MainGLWidget::paintGL() {
 void MainGLWidget::updateRotationCenter() {
     ObjectTable* table = ObjectTable::instance();
     double centre[3];
+    const double volumeCentre[3] = {_buildVolume[0] * 0.5, _buildVolume[1] * 0.5, _buildVolume[2] * 0.5};
     if (!table->visibleObjectsCenter(centre)) {
-        for (int a = 0; a < 3; ++a)
-            _camera.rotationCenter[a] = _buildVolume[a] * 0.5;
+        _camera.setRotationCenter(volumeCentre);
         return;
     }
     double axis[3];
@@ -341,16 +347,34 @@ void MainGLWidget::updateRotationCenter() {
     double q[3];
     unprojectScreenPoint(_pressPos, q, false, 0);
     const double tolerance = std::max(0.01, 1.1 / _camera.zoom);
-    if (table->hitTestVisibleObjects(q, tolerance)) {
-        std::copy(q, q + 3, _camera.rotationCenter);
+    if (table->hitTestVisibleObjects(q, tolerance) && _camera.setRotationCenter(q))
         return;
-    }
     if (_camera.isWellInside(_camera.rotationCenter, 15))
         return;
-    _camera.screenPointOnPlane(int(_camera.width * 0.5), _camera.height / 2, centre, _camera.rotationCenter);
+    // The window centre on the plane through the objects' centre; objects
+    // absurdly far away give no usable plane, the build volume's centre does.
+    double onPlane[3];
+    _camera.screenPointOnPlane(int(_camera.width * 0.5), _camera.height / 2,
+                               ViewCamera::isSanePoint(centre) ? centre : volumeCentre, onPlane);
+    if (!_camera.setRotationCenter(onPlane))
+        _camera.setRotationCenter(volumeCentre);
 }
 
 // ---- Mouse ----------------------------------------------------------------------
+
+bool MainGLWidget::event(QEvent* event) {
+    // The window system turns the right button into a context-menu request on
+    // its own (X11 on the press, before any drag). The view decides at the
+    // release instead: a drag turns the camera, a click on a drain hole in
+    // mode 7 removes it, any other click opens the menu. Requests from the
+    // keyboard's menu key still open it.
+    if (event->type() == QEvent::ContextMenu &&
+        static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Mouse) {
+        event->accept();
+        return true;
+    }
+    return QGLWidget::event(event);
+}
 
 void MainGLWidget::mousePressEvent(QMouseEvent* event) {
     _mousePressed = true;
@@ -645,6 +669,13 @@ void MainGLWidget::endManipulation(const QPoint& pos, bool updateHover) {
     if (updateHover)
         updateHoveredPart(pos);
     _manipulator->activePart = 0;
+    update();
+}
+
+void MainGLWidget::cancelManipulation() {
+    if (!_manipulator)
+        return;
+    _manipulator->cancel();
     update();
 }
 

@@ -52,16 +52,18 @@ public:
     const ViewCamera& camera() const { return _camera; }
     void setBuildVolume(const double size[3]);
     void getBuildVolume(double out[3]) const;
+    // Centre, zoom and matrix as the camera takes them: values it refuses
+    // (ViewCamera's setters) leave it unchanged.
     void setRenderCenter(const double c[3]);
     double zoom() const { return _camera.zoom; }
-    void setZoom(double z) { _camera.zoom = z; }
+    void setZoom(double z) { _camera.setZoom(z); }
     // The model-view matrix as floats (stored in projects).
     void getModelViewMatrix(float out[16]);
     void setModelViewMatrix(const float m[16]);
     // Multiplies the current GL matrix by the view's orthographic projection.
     void loadProjection();
     // The default oblique view fitted to the visible objects (or the build
-    // volume when none); repaints.
+    // volume when none, or when they reach absurdly far); repaints.
     void resetView();
     // The world point under a widget point: at the depth read from the depth
     // buffer unless useGivenDepth; where nothing was drawn (depth 1.0) at the
@@ -107,6 +109,9 @@ public:
     void dragManipulator(const QPoint& pos);
     void releaseInTransformMode(const QPoint& pos);
     void endManipulation(const QPoint& pos, bool updateHover);
+    // Abandons the manipulator's open operation (a typed value waiting for
+    // Return) without a command; its preview goes. Leaving mode 1 does it.
+    void cancelManipulation();
 
     // ---- Keys: the main window passes its key events on -------------------------
     void keyPressEvent(QKeyEvent* event) override;
@@ -119,6 +124,7 @@ public:
     void setWheelStepPause(int ms) { _wheelPauseMs = ms; }
 
 protected:
+    bool event(QEvent* event) override;
     void initializeGL() override;
     void resizeGL(int w, int h) override;
     void paintGL() override;

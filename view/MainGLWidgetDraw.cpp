@@ -2,9 +2,10 @@
 // box, selection rectangle and orientation cube, and its GL-selection picking.
 #include "view/MainGLWidget.h"
 
-#include "app/Settings.h"
+#include "app/PrinterVolume.h"
 #include "scene/ObjectTable.h"
 #include "topolib/GeometricPredicates.h"
+#include "view/GLPrimitives.h"
 #include "view/ViewTools.h"
 
 #include <QFont>
@@ -25,11 +26,11 @@ struct PrinterImages {
 };
 
 PrinterImages printerImages() {
-    switch (getGeneralInt(GENERAL_CURRENT_PRINTER, 0)) {
-    case 0:
+    switch (currentPrinter()) {
+    case PRINTER_TARN:
         return {":/bkground/Resources/bkground/stone_graphite_tarn.png",
                 ":/bkground/Resources/bkground/platformBgr_tarn.png"};
-    case 1:
+    case PRINTER_TARN_200:
         return {":/bkground/Resources/bkground/stone_graphite_tarn_200.png",
                 ":/bkground/Resources/bkground/platformBgr_tarn200.png"};
     default:
@@ -53,9 +54,7 @@ void renderLabelImage(QImage& out, const QString& text, const QFont& font, int s
 }
 
 void MainGLWidget::drawBackground() {
-    glDisable(GL_BLEND);
-    glDisable(GL_POINT_SMOOTH);
-    glDisable(GL_LINE_SMOOTH);
+    disableSmoothBlend();
     glDisable(GL_DEPTH_TEST);
     glPushMatrix();
     glLoadIdentity();
@@ -151,10 +150,7 @@ void MainGLWidget::drawPlatform() {
     glEnd();
     glDisable(GL_TEXTURE_2D);
 
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    glEnable(GL_POINT_SMOOTH);
-    glEnable(GL_LINE_SMOOTH);
+    enableSmoothBlend();
     drawPlatformGrid();
 
     glLineWidth(1.0f);
@@ -172,9 +168,7 @@ void MainGLWidget::drawPlatform() {
     }
     glEnd();
 
-    glDisable(GL_BLEND);
-    glDisable(GL_POINT_SMOOTH);
-    glDisable(GL_LINE_SMOOTH);
+    disableSmoothBlend();
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     glEnable(GL_DEPTH_TEST);
     glEnable(GL_LIGHTING);
@@ -294,9 +288,7 @@ void MainGLWidget::drawCubeFaces(bool selectionMode) {
     glDisable(GL_TEXTURE_2D);
     if (selectionMode)
         glPopName();
-    glDisable(GL_BLEND);
-    glDisable(GL_POINT_SMOOTH);
-    glDisable(GL_LINE_SMOOTH);
+    disableSmoothBlend();
 }
 
 void MainGLWidget::buildCubeTextures() {

@@ -8,6 +8,7 @@
 #include "topolib/GeometricPredicates.h"
 #include "topolib/Matrix4D.h"
 #include "topolib/Vector3D.h"
+#include "view/GLPrimitives.h"
 #include "view/MainGLWidget.h"
 #include "view/ViewCamera.h"
 #include "view/VlDoubleSpinBox.h"
@@ -125,10 +126,6 @@ void TransformHandle::beginAt(const QPoint& pos) {
     // The free move learns its part only after the press picked an object.
     if (_part == 8)
         saveStartState();
-}
-
-const double* TransformHandle::handleAxis(int index) const {
-    return _axes[index];
 }
 
 void TransformHandle::ensureBoxes() {
@@ -317,12 +314,14 @@ bool TransformHandle::finishMove() {
     const double offset[3] = {_offset[0], _offset[1], _offset[2]};
     _offset[0] = _offset[1] = _offset[2] = 0.0;
     resetPendingTransforms();
-    sceneHost()->pushCommand(new TranslateCmd(TranslateCmd::ByOffset, offset), true);
+    // The box follows the move before the command runs: a host that places
+    // the box on the moved selection itself has the last word.
     for (int i = 0; i < 3; ++i) {
         _min[i] += offset[i];
         _max[i] += offset[i];
         _center[i] += offset[i];
     }
+    sceneHost()->pushCommand(new TranslateCmd(TranslateCmd::ByOffset, offset), true);
     operation = 0;
     activePart = 0;
     sceneHost()->refreshZSliceView();
@@ -348,18 +347,39 @@ bool TransformHandle::finishRotate() {
                 _axes[j][i] = _startAxes[j][i];
         return false;
     }
-    for (int j = 0; j < 3; ++j)
-        for (int i = 0; i < 3; ++i)
-            _startAxes[j][i] = _axes[j][i];
     // The command bakes the pending transforms, so they stay until it ran.
     sceneHost()->pushCommand(new RoateCmd(), true);
     clearRotation();
     resetPendingTransforms();
+    // As after every transform command (its Undo and Redo included), the
+    // handle goes to the selection's new box along the world axes.
+    sceneHost()->updateSelectionBox();
     sceneHost()->refreshZSliceView();
     operation = 0;
     _part = 0;
     activePart = 0;
     return true;
+}
+
+void TransformHandle::cancel() {
+    for (VlDoubleSpinBox* b : _boxes) {
+        if (!b)
+            continue;
+        b->setEdited(false);
+        b->setFocused(false);
+    }
+    if (operation != 0 || numberEntry)
+        resetPendingTransforms();
+    _offset[0] = _offset[1] = _offset[2] = 0.0;
+    clearRotation();
+    for (int j = 0; j < 3; ++j)
+        for (int i = 0; i < 3; ++i)
+            _axes[j][i] = _startAxes[j][i];
+    _start = QPoint(-1, -1);
+    operation = 0;
+    activePart = 0;
+    numberEntry = false;
+    started = false;
 }
 
 void TransformHandle::applyBoxValue(VlDoubleSpinBox* box) {
@@ -438,25 +458,19 @@ void TransformHandle::updateNumberBoxes() {
 
 namespace {
 
-// A circle of radius r about axis through c.
-void circle(const double c[3], const double axis[3], double r) {
-    double u[3] = {1, 0, 0};
-    if (std::fabs(axis[0]) > 0.9)
-        u[0] = 0, u[1] = 1;
-    // u := unit(u - (u·axis) axis), v := axis × u
-    const double ua = dot(u, axis);
-    for (int i = 0; i < 3; ++i)
-        u[i] -= ua * axis[i];
-    normalise(u);
-    const double v[3] = {axis[1] * u[2] - axis[2] * u[1], axis[2] * u[0] - axis[0] * u[2],
-                         axis[0] * u[1] - axis[1] * u[0]};
-    glBegin(GL_LINE_LOOP);
-    for (int k = 0; k < 72; ++k) {
-        const double t = 2.0 * kPi * k / 72.0;
-        glVertex3d(c[0] + r * (std::cos(t) * u[0] + std::sin(t) * v[0]),
-                   c[1] + r * (std::cos(t) * u[1] + std::sin(t) * v[1]),
-                   c[2] + r * (std::cos(t) * u[2] + std::sin(t) * v[2]));
-    }
+// Arrow heads: a point cone of 8 pixels at its base, half as long again,
+// from the end of the arrow's line outwards.
+constexpr double kHeadSize = 8.0;
+constexpr double kHeadLength = 1.5;
+
+const double kAxisColours[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+const double kHovered[3] = {1, 1, 0};
+const double kGuideColour[3] = {0.203125, 0.390625, 0.578125};
+
+void pointAt(const double p[3], float size) {
+    glPointSize(size);
+    glBegin(GL_POINTS);
+    glVertex3dv(p);
     glEnd();
 }
 
@@ -471,15 +485,10 @@ void TransformHandle::draw(bool selectionMode) {
     glPushAttrib(GL_ALL_ATTRIB_BITS);
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_LIGHTING);
-    glDisable(GL_BLEND);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    glEnable(GL_POINT_SMOOTH);
-    glEnable(GL_LINE_SMOOTH);
+    enableSmoothBlend();
     glHint(GL_POINT_SMOOTH_HINT, GL_NICEST);
     glHint(GL_LINE_SMOOTH_HINT, GL_NICEST);
-    static const float colours[3][4] = {{1, 0, 0, 1}, {0, 1, 0, 1}, {0, 0, 1, 1}};
     if (selectionMode) {
         glInitNames();
         glPushName(0);
@@ -487,50 +496,37 @@ void TransformHandle::draw(bool selectionMode) {
     for (int k = 0; k < 3; ++k) {
         const bool hovered = !selectionMode && _part == k + 1;
         const double width = hovered ? 1.3 : 1.0;
-        if (hovered)
-            glColor4f(1, 1, 0, 1);
-        else
-            glColor4fv(colours[k]);
+        const double* colour = hovered ? kHovered : kAxisColours[k];
         if (selectionMode)
             glLoadName(static_cast<GLuint>(k + 1));
         const double* axis = _axes[k];
         const double len = 30.0 / zoom * width;
-        glLineWidth(static_cast<float>(1.3 * width));
+        const double headSize = kHeadSize * width;
+        const double headLength = kHeadLength * headSize / zoom;
+        const float lineWidth = static_cast<float>(1.3 * width);
         for (int side = -1; side <= 1; side += 2) {
-            double a[3], b[3];
+            double a[3], b[3], tip[3];
             for (int i = 0; i < 3; ++i) {
                 a[i] = _center[i] + side * axis[i] * r;
                 b[i] = _center[i] + side * axis[i] * (r + len);
+                tip[i] = b[i] + side * axis[i] * headLength;
             }
-            glBegin(GL_LINES);
-            glVertex3dv(a);
-            glVertex3dv(b);
-            glEnd();
-            glPointSize(static_cast<float>(8.0 * width));
-            glBegin(GL_POINTS);
-            glVertex3dv(b);
-            glEnd();
+            drawStippledLine(a, b, colour, &lineWidth, 0, 0);
+            drawPointCone(b, tip, &headSize);
         }
     }
     for (int k = 0; k < 3; ++k) {
         const bool hovered = !selectionMode && _part == k + 9;
-        if (hovered)
-            glColor4f(1, 1, 0, 1);
-        else
-            glColor4fv(colours[k]);
         if (selectionMode)
             glLoadName(static_cast<GLuint>(k + 9));
         glLineWidth(hovered ? 2.0f : 1.0f);
-        circle(_center, _axes[k], r);
+        drawRing(_center, _axes[k], &r, hovered ? kHovered : kAxisColours[k]);
     }
     if (selectionMode) {
         glPopName();
     } else {
-        glPointSize(9.0f);
         glColor3f(1.0f, 0.6f, 0.3f);
-        glBegin(GL_POINTS);
-        glVertex3dv(_center);
-        glEnd();
+        pointAt(_center, 9.0f);
     }
     glPopAttrib();
 }
@@ -546,16 +542,7 @@ void TransformHandle::drawRotationArc() {
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glColor4d(0.7686274509803922, 0.9411764705882353, 0.38823529411764707, 0.35);
-    glBegin(GL_TRIANGLE_FAN);
-    glVertex3dv(_center);
-    const int steps = std::max(2, static_cast<int>(std::fabs(_angle) / kPi * 64));
-    for (int k = 0; k <= steps; ++k) {
-        double d[3] = {_startDir[0], _startDir[1], _startDir[2]};
-        const double t = _angle * k / steps;
-        topolib::vecRotateAboutAxis(d, _rotationAxis, &t);
-        glVertex3d(_center[0] + r * d[0], _center[1] + r * d[1], _center[2] + r * d[2]);
-    }
-    glEnd();
+    drawSector(_center, _startDir, _rotationAxis, &_angle, &r);
     glPopAttrib();
     if (_view && _activeCount > 0) {
         double half = _angle / 2.0;
@@ -586,32 +573,16 @@ void TransformHandle::drawGuides() {
     const double Q[3] = {P[0] + _offset[0], P[1] + _offset[1], P[2] + _offset[2]};
     glPushAttrib(GL_ALL_ATTRIB_BITS);
     glDisable(GL_LIGHTING);
-    glEnable(GL_BLEND);
-    glEnable(GL_LINE_SMOOTH);
-    glPointSize(5.0f);
-    glColor3d(0.203125, 0.390625, 0.578125);
-    glEnable(GL_LINE_STIPPLE);
-    glLineStipple(3, 0xAAAA);
-    glLineWidth(1.0f);
-    glBegin(GL_LINES);
+    enableSmoothBlend();
+    const float width = 1.0f;
     if (part == 8) {
-        const double corners[4][3] = {
-            {P[0], P[1], P[2]}, {Q[0], P[1], P[2]}, {Q[0], Q[1], P[2]}, {P[0], Q[1], P[2]}};
-        for (int k = 0; k < 4; ++k) {
-            glVertex3dv(corners[k]);
-            glVertex3dv(corners[(k + 1) % 4]);
-        }
-        glVertex3d(Q[0], Q[1], P[2]);
-        glVertex3dv(Q);
+        drawStippledRectangle(P, Q, kGuideColour, 2, width, true);
+        const double foot[3] = {Q[0], Q[1], P[2]};
+        drawStippledLine(foot, Q, kGuideColour, &width, 3, 0xAAAA);
     } else {
-        glVertex3dv(P);
-        glVertex3dv(Q);
+        drawStippledLine(P, Q, kGuideColour, &width, 3, 0xAAAA);
     }
-    glEnd();
-    glDisable(GL_LINE_STIPPLE);
-    glBegin(GL_POINTS);
-    glVertex3dv(P);
-    glEnd();
+    pointAt(P, 5.0f);
     glPopAttrib();
     if (!_view)
         return;

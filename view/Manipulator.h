@@ -37,6 +37,7 @@ public:
     void updateNumberBoxes() override;
     bool finishMove() override;
     bool finishRotate() override;
+    void cancel() override;
     void keyInput(QKeyEvent* event) override;
     void openNumberBox(int index) override;
     void draw(bool selectionMode) override;
@@ -54,6 +55,8 @@ public:
     double angle() const { return _angle; }
     const double* rotationValue() const { return _rotationValue; }
     const double* boxCenter() const { return _center; }
+    // Handle axis 0, 1 or 2 (X, Y, Z) as drawn: turned while a ring is dragged.
+    const double* handleAxis(int index) const { return _axes[index]; }
     VlDoubleSpinBox* box(int axis) const { return _boxes[axis]; }
     int activeBoxCount() const { return _activeCount; }
     VlDoubleSpinBox* activeBox(int i) const { return i < _activeCount ? _active[i] : nullptr; }
@@ -70,7 +73,6 @@ protected:
 
 private:
     void ensureBoxes();
-    const double* handleAxis(int index) const;
     // s' and p': the view rays through the start and current positions met
     // with the plane through the box centre with the given normal; false when
     // a ray runs parallel to it.

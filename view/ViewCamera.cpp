@@ -57,7 +57,62 @@ void translationMatrix(double x, double y, double z, double m[16]) {
     m[14] = z;
 }
 
+bool allFinite(const double* v, int n) {
+    return std::all_of(v, v + n, [](double x) { return std::isfinite(x); });
+}
+
+// How far the model-view matrix carries the world origin from the eye.
+double eyeDistance(const double m[16]) {
+    return std::sqrt(m[12] * m[12] + m[13] * m[13] + m[14] * m[14]);
+}
+
+// The eye may be as far from the world origin as a framed box's centre can
+// lie (each coordinate within kMaxCoordinate), and no farther.
+constexpr double kMaxEyeDistance = 2.0 * ViewCamera::kMaxCoordinate;
+
 } // namespace
+
+bool ViewCamera::isSanePoint(const double p[3]) {
+    return allFinite(p, 3) &&
+           std::all_of(p, p + 3, [](double x) { return std::fabs(x) <= kMaxCoordinate; });
+}
+
+bool ViewCamera::setRenderCenter(const double c[3]) {
+    if (!isSanePoint(c))
+        return false;
+    std::copy(c, c + 3, renderCenter);
+    return true;
+}
+
+bool ViewCamera::setRotationCenter(const double c[3]) {
+    if (!isSanePoint(c))
+        return false;
+    std::copy(c, c + 3, rotationCenter);
+    return true;
+}
+
+bool ViewCamera::setZoom(double z) {
+    if (!std::isfinite(z) || z <= 0.0)
+        return false;
+    zoom = std::clamp(z, kMinZoom, kMaxZoom);
+    return true;
+}
+
+bool ViewCamera::setModelView(const double m[16]) {
+    if (!allFinite(m, 16) || eyeDistance(m) > kMaxEyeDistance)
+        return false;
+    std::copy(m, m + 16, modelView);
+    return true;
+}
+
+template <class Move>
+void ViewCamera::guarded(Move&& move) {
+    const ViewCamera before = *this;
+    move();
+    const bool farther = eyeDistance(modelView) > std::max(kMaxEyeDistance, eyeDistance(before.modelView));
+    if (!allFinite(modelView, 16) || farther || !std::isfinite(zoom) || zoom <= 0.0)
+        *this = before;
+}
 
 ViewCamera::ViewCamera() {
     identity(modelView);
@@ -170,14 +225,16 @@ void ViewCamera::resize(int w, int h) {
         const double rx = std::fabs(double(w - width)) / width;
         const double ry = std::fabs(double(h - height)) / height;
         const float factor = rx > ry ? float(h) / float(height) : float(w) / float(width);
-        if (factor > 0.0001f)
-            zoom *= factor;
+        if (factor > 0.0001f && std::isfinite(factor))
+            zoom = std::clamp(zoom * factor, kMinZoom, kMaxZoom);
     }
     width = w;
     height = h;
 }
 
-void ViewCamera::resetView(const double boxMin[3], const double boxMax[3], const double sceneCenter[3]) {
+bool ViewCamera::resetView(const double boxMin[3], const double boxMax[3], const double sceneCenter[3]) {
+    if (!isSanePoint(boxMin) || !isSanePoint(boxMax))
+        return false;
     double s[3], c[3];
     for (int a = 0; a < 3; ++a) {
         s[a] = boxMax[a] - boxMin[a];
@@ -195,13 +252,23 @@ void ViewCamera::resetView(const double boxMin[3], const double boxMax[3], const
     for (int r = 0; r < 3; ++r)
         modelView[12 + r] = -(modelView[r] * c[0] + modelView[4 + r] * c[1] + modelView[8 + r] * c[2]);
 
-    screenPointOnPlane(width / 2, height / 2, sceneCenter, renderCenter);
+    double render[3];
+    screenPointOnPlane(width / 2, height / 2, isSanePoint(sceneCenter) ? sceneCenter : c, render);
+    if (!setRenderCenter(render))
+        setRenderCenter(c);
+    // A rotation centre is chosen at every rotation start; until then it
+    // must not stretch the depth range beyond the framed box.
+    if (!isSanePoint(rotationCenter))
+        setRotationCenter(c);
+    return true;
 }
 
 void ViewCamera::multiply(const double m[16]) {
-    double out[16];
-    mul(modelView, m, out);
-    std::memcpy(modelView, out, sizeof out);
+    guarded([&] {
+        double out[16];
+        mul(modelView, m, out);
+        std::memcpy(modelView, out, sizeof out);
+    });
 }
 
 void ViewCamera::rotateAbout(const double c[3], double angleDeg, const double axis[3]) {
@@ -215,6 +282,8 @@ void ViewCamera::rotateAbout(const double c[3], double angleDeg, const double ax
 }
 
 void ViewCamera::rotateDrag(int dx, int dy) {
+    if (width <= 0 || height <= 0)
+        return;
     if (std::abs(dx) > std::abs(dy)) {
         float angle = float(dx) * 380.0f / float(width);
         while (angle > 180.0f)
@@ -249,14 +318,19 @@ void ViewCamera::pan(double ax, double ay, double bx, double by) {
 
 void ViewCamera::zoomDrag(int lastY, int targetY) {
     const float factor = static_cast<float>(std::pow(2.0, (lastY - targetY) * 0.005));
-    zoom = std::clamp(zoom * factor, kMinZoom, kMaxZoom);
+    if (std::isfinite(factor))
+        zoom = std::clamp(zoom * factor, kMinZoom, kMaxZoom);
 }
 
 void ViewCamera::wheelZoom(int x, int y, int delta) {
-    const int d = delta / 3;
-    pan(x, y, width / 2, height / 2);
-    zoomDrag(y, y - d);
-    pan(width / 2, height / 2, x, y);
+    // One step as a whole: a pan that is refused must not leave the zoom
+    // about another point.
+    guarded([&] {
+        const int d = delta / 3;
+        pan(x, y, width / 2, height / 2);
+        zoomDrag(y, y - d);
+        pan(width / 2, height / 2, x, y);
+    });
 }
 
 void ViewCamera::standardViewMatrix(int face, double m[16]) {
@@ -288,10 +362,12 @@ void ViewCamera::standardViewMatrix(int face, double m[16]) {
 void ViewCamera::setStandardView(int face) {
     if (face < 1 || face >= 8)
         return;
-    standardViewMatrix(face, modelView);
-    int p[2];
-    projectToScreen(renderCenter, p);
-    pan(p[0], p[1], std::lround(width * 0.5), height / 2);
+    guarded([&] {
+        standardViewMatrix(face, modelView);
+        int p[2];
+        projectToScreen(renderCenter, p);
+        pan(p[0], p[1], std::lround(width * 0.5), height / 2);
+    });
 }
 
 bool ViewCamera::isWellInside(const double p[3], int margin) const {

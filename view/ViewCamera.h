@@ -8,6 +8,14 @@
 //
 // Widget points have x to the right and y down; window points (as GL uses
 // them) have y up. Angles are in degrees unless said otherwise.
+//
+// Through its setters, framing and moves the camera never takes a
+// non-finite value, nor a centre or a distance absurdly far beyond any build
+// volume: the setters refuse them, a box out of reach is not framed and a
+// move that would produce one is not made. Such a camera would show nothing
+// at all (not even the platform), since the depth range and the
+// single-precision GL matrices are sized by those centres. Code that writes
+// the fields directly must keep to the same bounds.
 
 class ViewCamera {
 public:
@@ -25,6 +33,21 @@ public:
     static constexpr double kMaxZoom = 1000000.0;
     // Window depth of the near side: where rays into the scene start.
     static constexpr double kNearDepth = 0.001;
+    // The farthest any coordinate of a centre or a framed box may lie from the
+    // origin (mm): a kilometre, thousands of times any build volume, while the
+    // depth buffer still tells apart points a millimetre apart.
+    static constexpr double kMaxCoordinate = 1e6;
+
+    // True when every coordinate is finite and within kMaxCoordinate.
+    static bool isSanePoint(const double p[3]);
+    // Setters that refuse (false, nothing changed) a point that is not sane,
+    // a zoom that is not finite and positive (a finite one is clamped to
+    // [kMinZoom, kMaxZoom]), or a matrix with a non-finite entry or a
+    // translation beyond the centres' reach.
+    bool setRenderCenter(const double c[3]);
+    bool setRotationCenter(const double c[3]);
+    bool setZoom(double z);
+    bool setModelView(const double m[16]);
 
     // ---- Projection -------------------------------------------------------------
     // The six glOrtho arguments (left, right, bottom, top, near, far): a view
@@ -58,8 +81,10 @@ public:
     void resize(int w, int h);
     // The default oblique view of the box (min, max), fitted to the view; the
     // render centre becomes the window centre's point on the plane through
-    // sceneCenter. Keeps a finite, positive zoom for an empty or flat box.
-    void resetView(const double boxMin[3], const double boxMax[3], const double sceneCenter[3]);
+    // sceneCenter (the box centre when sceneCenter is not sane). Keeps a
+    // finite, positive zoom for an empty or flat box. A box with a corner
+    // that is not sane is not framed: false, and the camera is unchanged.
+    bool resetView(const double boxMin[3], const double boxMax[3], const double sceneCenter[3]);
     // A drag step by (dx, dy) pixels: horizontal turns about the vertical line
     // through the rotation centre (380 degrees per view width), vertical tilts
     // about the screen's horizontal axis laid into the platform plane.
@@ -90,4 +115,8 @@ public:
 private:
     // projection × model-view (column order).
     void combined(double out[16]) const;
+    // Runs a move; when it left a non-finite value or carried the eye farther
+    // beyond the centres' reach, the camera goes back to where it was.
+    template <class Move>
+    void guarded(Move&& move);
 };

@@ -1,5 +1,6 @@
 #include "view/VlDoubleSpinBox.h"
 
+#include "view/GLPrimitives.h"
 #include "view/MainGLWidget.h"
 #include "view/ViewCamera.h"
 
@@ -159,9 +160,7 @@ void VlDoubleSpinBox::draw() {
     const int w = r.width(), h = r.height();
     const int x = _position.x(), y = _position.y();
 
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    glEnable(GL_LINE_SMOOTH);
+    enableSmoothBlend();
     glDisable(GL_LIGHTING);
     glDisable(GL_DEPTH_TEST);
     const ViewCamera& camera = _view->camera();
@@ -181,8 +180,7 @@ void VlDoubleSpinBox::draw() {
     glEnd();
     glColor3f(_textColor[0], _textColor[1], _textColor[2]);
     _view->renderText(anchor[0], anchor[1], anchor[2], shown, _font);
-    glDisable(GL_BLEND);
-    glDisable(GL_LINE_SMOOTH);
+    disableSmoothBlend();
     glEnable(GL_LIGHTING);
     glEnable(GL_DEPTH_TEST);
 }

@@ -59,9 +59,34 @@ TEST(DataFolders, workFoldersAreNewPrivateAndPerUser) {
         EXPECT_TRUE(
             QRegularExpression("/\\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\}$").match(dir).hasMatch())
             << dir.toStdString();
-        QDir().rmdir(dir);
     }
     EXPECT_TRUE(a.startsWith(getTempBaseDir() + "/")) << a.toStdString();
+
+    // A folder left by a run that was killed is removed by the next one; the
+    // folders of running processes (these two) and folders without a mark stay.
+    const QString base = getTempBaseDir();
+    const auto leftBehind = [&](const QString& name, const QByteArray& mark) {
+        const QString dir = base + "/" + name;
+        EXPECT_TRUE(QDir().mkpath(dir + "/inner"));
+        if (!mark.isNull()) {
+            QFile owner(dir + "/.owner");
+            EXPECT_TRUE(owner.open(QIODevice::WriteOnly));
+            owner.write(mark);
+        }
+        return dir;
+    };
+    const QByteArray self = QByteArray::number(static_cast<qint64>(getpid()));
+    const QString ended = leftBehind(createGuidString(false), "999999999 12345");
+    const QString reused = leftBehind(createGuidString(false), self + " 1"); // our id, another start
+    const QString unmarked = leftBehind(createGuidString(false), QByteArray());
+    const QString c = createTempWorkDir();
+    EXPECT_FALSE(QFileInfo::exists(ended));
+    EXPECT_FALSE(QFileInfo::exists(reused));
+    EXPECT_TRUE(QFileInfo::exists(unmarked));
+    for (const QString& dir : {a, b, c, unmarked}) {
+        EXPECT_TRUE(QFileInfo::exists(dir)) << dir.toStdString();
+        QDir(dir).removeRecursively();
+    }
 }
 
 TEST(DataFolders, guidTextIsUpperCaseWithOrWithoutBraces) {

@@ -1,17 +1,27 @@
 // Test entry shared by every suite, compiled into each one.
 //
-// A suite that does not draw (VELAR_TEST_SUITE_DRAWS 0) gets a QApplication on
-// the offscreen platform whatever the environment holds, and forgets the X
-// display, so that nothing in it can connect to the display (many processes
-// opening one virtual display at once make some of them fail). A drawing suite
-// creates its application on the display when there is one. No application is
-// created while CTest only lists the tests at build time.
+// A suite of the libraries below the widgets (VELAR_TEST_SUITE_CORE 1) gets a
+// QCoreApplication and links no GUI code. A suite that does not draw
+// (VELAR_TEST_SUITE_DRAWS 0) gets a QApplication on the offscreen platform
+// whatever the environment holds, and forgets the X display, so that nothing
+// in it can connect to the display (many processes opening one virtual
+// display at once make some of them fail). A drawing suite creates its
+// application on the display when there is one, and skips every test with
+// the reason when there is none. No application is created while CTest only
+// lists the tests at build time.
 //
 // Every test process gets settings and data folders of its own: tests running
 // side by side would otherwise read each other's settings (a hollowing wall, a
 // printer, a recent file) from the one folder the test command gives them.
 // Child processes a test starts inherit them and keep what the test gave them.
+#ifndef VELAR_TEST_SUITE_CORE
+#define VELAR_TEST_SUITE_CORE 0
+#endif
+#if VELAR_TEST_SUITE_CORE
+#include <QCoreApplication>
+#else
 #include <QApplication>
+#endif
 
 #include <clocale>
 #include <gtest/gtest.h>
@@ -26,6 +36,12 @@
 #endif
 
 namespace {
+// Skips every test of a drawing suite started without a display.
+class NoDisplay : public ::testing::Environment {
+public:
+    void SetUp() override { GTEST_SKIP() << "this suite draws with OpenGL and needs an X display (run it under xvfb-run)"; }
+};
+
 std::string& privateHome() {
     static std::string path;
     return path;
@@ -51,6 +67,9 @@ int main(int argc, char** argv) {
             qputenv("XDG_DATA_HOME", (pattern + "/data").c_str());
         }
     }
+#if VELAR_TEST_SUITE_CORE
+    QCoreApplication app(argc, argv);
+#else
     std::unique_ptr<QApplication> app;
     if (!VELAR_TEST_SUITE_DRAWS) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -59,7 +78,10 @@ int main(int argc, char** argv) {
         app = std::make_unique<QApplication>(argc, argv);
     } else if (qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
         app = std::make_unique<QApplication>(argc, argv);
+    } else {
+        ::testing::AddGlobalTestEnvironment(new NoDisplay);
     }
+#endif
     std::setlocale(LC_NUMERIC, "C");
     return RUN_ALL_TESTS();
 }

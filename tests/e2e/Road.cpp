@@ -47,6 +47,7 @@
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -147,14 +148,14 @@ bool Road::start() {
     return QTest::qWaitForWindowExposed(window) && !_logPath.isEmpty();
 }
 
-bool Road::importModels() {
-    dialogs.openAnswer = QStringList{spherePath, torusPath};
+bool Road::importFiles(const QStringList& files) {
+    dialogs.openAnswer = files;
     ObjectTable* table = ObjectTable::instance();
     const int before = table->count();
     window->toolButtons()[0]->click();
     const bool done = scenefixtures::runEventsUntil(
         [&] {
-            if (table->count() != before + 2 || table->importsRunning())
+            if (table->count() != before + files.size() || table->importsRunning())
                 return false;
             for (ObjectEx* o : table->objects())
                 if (!o->isLoaded())
@@ -162,8 +163,14 @@ bool Road::importModels() {
             return true;
         },
         120000);
-    if (!done)
+    QCoreApplication::processEvents();
+    return done;
+}
+
+bool Road::importModels() {
+    if (!importFiles(QStringList{spherePath, torusPath}))
         return false;
+    ObjectTable* table = ObjectTable::instance();
     for (ObjectEx* o : table->objects()) {
         o->waitForJobs();
         if (o->triangleCount() == 1000000)
@@ -231,6 +238,39 @@ void Road::releaseKey(int key) {
     QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
     QApplication::sendEvent(window, &release);
     QCoreApplication::processEvents();
+}
+
+namespace {
+
+// The window that receives the view's mouse events from the window system,
+// and p in its coordinates.
+QWindow* viewWindow(QWidget* view, const QPoint& p, QPoint* local) {
+    if (QWindow* own = view->windowHandle()) {
+        *local = p;
+        return own;
+    }
+    *local = view->mapTo(view->window(), p);
+    return view->window()->windowHandle();
+}
+
+} // namespace
+
+void Road::pressInView(Qt::MouseButton button, const QPoint& p) {
+    QPoint local;
+    QWindow* w = viewWindow(window->glWidget(), p, &local);
+    QTest::mousePress(w, button, Qt::NoModifier, local);
+}
+
+void Road::moveInView(const QPoint& p) {
+    QPoint local;
+    QWindow* w = viewWindow(window->glWidget(), p, &local);
+    QTest::mouseMove(w, local);
+}
+
+void Road::releaseInView(Qt::MouseButton button, const QPoint& p) {
+    QPoint local;
+    QWindow* w = viewWindow(window->glWidget(), p, &local);
+    QTest::mouseRelease(w, button, Qt::NoModifier, local);
 }
 
 void Road::hoverView(const QPoint& p) {
@@ -453,6 +493,7 @@ int Road::exportSphereGcode(const QString& gcodePath) {
             exportButton = b;
     if (!exportButton)
         return -1;
+    dialogs.saveAnswer = gcodePath;
     QPointer<QTimer> typing = typeIntoNextFileDialog(gcodePath);
     exportButton->click();
     delete typing.data();

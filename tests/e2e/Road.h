@@ -23,18 +23,23 @@ namespace road {
 // Answers the window's file dialogs with prepared names.
 class AnsweringDialogs : public FileDialogProvider {
 public:
-    QStringList openFileNames(QWidget*, const QString& caption, const QString&, const QString&) override {
+    QStringList openFileNames(QWidget*, const QString& caption, const QString& start,
+                              const QString&) override {
         lastCaption = caption;
+        lastStart = start;
         return openAnswer;
     }
-    QString saveFileName(QWidget*, const QString& caption, const QString&, const QString&,
+    QString saveFileName(QWidget*, const QString& caption, const QString& start, const QString&,
                          QString*) override {
         lastCaption = caption;
+        lastStart = start;
         return saveAnswer;
     }
     QStringList openAnswer;
     QString saveAnswer;
+    // The caption and the start folder or path of the last dialog asked.
     QString lastCaption;
+    QString lastStart;
 };
 
 // Pixels of an image region by what a user would call them.
@@ -66,6 +71,9 @@ public:
     // The Import button with both files chosen in the dialog; waits for the
     // batch's end.
     bool importModels();
+    // The Import button with files chosen in the dialog; waits until each is
+    // loaded. False when the scene did not grow by that many objects.
+    bool importFiles(const QStringList& files);
     // A left click on the sphere in the view.
     bool selectSphere();
     // The Orientate button, then a drag of the manipulator's +X arrow by
@@ -113,8 +121,19 @@ public:
     QImage screenshot();
     // The screen rectangle of an object's bounding box in the view's pixels.
     QRect screenBox(const ObjectEx* obj);
+    // The view pixel of a world point.
+    QPoint screenOf(double x, double y, double z);
     QString logText() const;
     int liveCones(const ObjectEx* obj) const;
+
+    // A key pressed and released in the window (its shortcuts act on release).
+    void releaseKey(int key);
+    // Mouse events at a point of the view as the window system delivers them:
+    // through the view's native window, where Qt also derives its context-menu
+    // event from the right button, as it does for a real mouse.
+    void pressInView(Qt::MouseButton button, const QPoint& p);
+    void moveInView(const QPoint& p); // with the buttons pressed before held
+    void releaseInView(Qt::MouseButton button, const QPoint& p);
 
     MainWindow* window = nullptr;
     ObjectEx* sphere = nullptr;
@@ -126,7 +145,6 @@ public:
     QStringList messages;
 
 private:
-    void releaseKey(int key);
     // Triggers a menu action with its file dialog answered by path (through
     // the window's dialog provider, or typed into a real dialog).
     void triggerWithFileAnswer(const char* action, const QString& path);
@@ -140,7 +158,6 @@ private:
     // How far along the line (dx, dy) from the manipulator's centre, in
     // steps of 0.25 mm, the view first hovers part; -1 when nowhere.
     double findManipulatorPart(int part, double dx, double dy);
-    QPoint screenOf(double x, double y, double z);
     QString _workDir;
     QString _logPath;
     int _shots = 0;

@@ -57,7 +57,7 @@ TEST(ExportDlg, listsFollowTheFoldersAndExportClosesThePanel) {
     QTemporaryDir scripts;
     const QString slicer = scripts.path() + "/CuraEngine";
     writeScript(slicer, "prev=''\nfor a in \"$@\"; do [ \"$prev\" = -o ] && out=\"$a\"; prev=\"$a\"; done\n"
-                        "printf ';LAYER_COUNT:1\\n;LAYER:0\\n' > \"$out\"\n");
+                        "printf ';LAYER_COUNT:1\\n;LAYER:0\\n;End of Gcode\\n' > \"$out\"\n");
     SlicerOverride override(slicer);
     QStringList messages;
     dlg.exporter()->setMessageHandler([&messages](const QString& text) { messages << text; });

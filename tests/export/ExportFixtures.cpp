@@ -61,7 +61,8 @@ void writeScript(const QString& path, const QString& body) {
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
-RunRecord runExport(const gcodeexport::GcodeExportRequest& request, bool selectedOnly) {
+RunRecord runExport(const gcodeexport::GcodeExportRequest& request, bool selectedOnly,
+                    const std::function<void(gcodeexport::GcodeExport&)>& setUp) {
     RunRecord record;
     setProgressCallback([&record](int value, unsigned int, const std::wstring&, const std::wstring&,
                                   const std::wstring&) { record.progress.push_back(value); });
@@ -76,6 +77,8 @@ RunRecord runExport(const gcodeexport::GcodeExportRequest& request, bool selecte
         });
         const gcodeexport::ExportScene scene =
             gcodeexport::gatherExportScene(*ObjectTable::instance(), selectedOnly);
+        if (setUp)
+            setUp(exporter);
         record.started = exporter.start(request, scene);
         if (record.started && !ended) {
             QTimer::singleShot(180000, &loop, &QEventLoop::quit);

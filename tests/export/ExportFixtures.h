@@ -8,6 +8,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <vector>
 
 class ObjectEx;
@@ -35,8 +36,10 @@ struct RunRecord {
     QStringList messages;      // every message shown to the user
 };
 
-// Starts the export of the whole scene (all objects) and waits for its end.
-RunRecord runExport(const gcodeexport::GcodeExportRequest& request, bool selectedOnly = false);
+// Starts the export of the whole scene (all objects) and waits for its end;
+// setUp sees the exporter just before the start.
+RunRecord runExport(const gcodeexport::GcodeExportRequest& request, bool selectedOnly = false,
+                    const std::function<void(gcodeexport::GcodeExport&)>& setUp = {});
 
 // Sets VELAR_CURAENGINE for the lifetime of the object (empty: unset).
 class SlicerOverride {

@@ -2,6 +2,7 @@
 // slicers for every way a run can fail.
 #include "ExportFixtures.h"
 
+#include "app/Settings.h"
 #include "export/ExportStl.h"
 #include "export/XyCalibrationProfile.h"
 #include "scene/ObjectEx.h"
@@ -14,6 +15,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -22,6 +25,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <functional>
+#include <sys/resource.h>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -149,7 +155,7 @@ QString fakeSlicer(const QTemporaryDir& dir, const QString& name, const QString&
 }
 
 const char* const kGoodOutput =
-    "printf ';FLAVOR:Marlin\\n;LAYER_COUNT:2\\n;LAYER:0\\nG1 X1\\n;LAYER:1\\n' > \"$out\"\n";
+    "printf ';FLAVOR:Marlin\\n;LAYER_COUNT:2\\n;LAYER:0\\nG1 X1\\n;LAYER:1\\n;End of Gcode\\n' > \"$out\"\n";
 
 } // namespace
 
@@ -167,6 +173,20 @@ TEST_F(ExportRun, twentyMillimetreCubeAtLayerHeight005Gives400Layers) {
     EXPECT_EQ(run.result.layerCount, 400);
     EXPECT_EQ(run.result.bytes, gcode.size());
     EXPECT_TRUE(run.messages.isEmpty());
+    // The header holds the slicer's figures, not the placeholders it writes
+    // before slicing: a print time, the material and the bounds of the cube.
+    const QList<QByteArray> lines = gcode.left(1000).split('\n');
+    const auto headerValue = [&](const QByteArray& key) {
+        for (const QByteArray& line : lines)
+            if (line.startsWith(key))
+                return line.mid(key.size()).trimmed();
+        return QByteArray();
+    };
+    EXPECT_GT(headerValue(";TIME:").toInt(), 0);
+    EXPECT_NE(headerValue(";TIME:"), "6666");
+    EXPECT_NE(headerValue(";Filament used:"), "0m");
+    EXPECT_NEAR(headerValue(";MAXZ:").toDouble(), 20.0, 0.1);
+    EXPECT_LT(headerValue(";MINX:").toDouble(), headerValue(";MAXX:").toDouble());
     // The G-code's coordinates are the platform's: the cube's walls lie
     // within its 55..75 footprint.
     const Extent e = layerExtent(gcode, 200);
@@ -374,11 +394,95 @@ TEST_F(ExportRun, failedSlicerRunsEndWithAMessageAndKeepThePreviousGcode) {
     EXPECT_EQ(sceneVertexCoordinates(), before);
 }
 
+// Runs that end without a whole G-code file, or do not end by themselves: the
+// previous file stays, and only a run the user stopped ends without a message.
+TEST_F(ExportRun, unfinishedRunsKeepThePreviousGcode) {
+    QTemporaryDir scripts;
+    // A file cut short as on a full disk: the header counts 800 layers.
+    const QString cutShort = "{ printf ';FLAVOR:Marlin\\n;LAYER_COUNT:800\\n'\n"
+                             "  i=0; while [ $i -lt 252 ]; do printf ';LAYER:%d\\nG1 X1\\n' $i; i=$((i+1)); done\n"
+                             "} > \"$out\"\n";
+    // Two megabytes of layers, written past a one-megabyte file size limit
+    // that the stand-in lifts for itself but that the export's copy keeps.
+    const QString big = "ulimit -f unlimited\n"
+                        "{ printf ';LAYER_COUNT:20000\\n'\n"
+                        "  i=0; while [ $i -lt 20000 ]; do\n"
+                        "    printf ';LAYER:%d\\nG1 X1.000000000 Y1.000000000 Z1.000000000 E1.00000000000000000000000000000000\\n' $i\n"
+                        "    i=$((i+1)); done\n"
+                        "  printf ';End of Gcode\\n'; } > \"$out\"\n";
+    struct Case {
+        const char* name;
+        QString body;
+        const char* message; // empty: the run ends quietly
+        std::function<void(gcodeexport::GcodeExport&)> setUp;
+        bool limitFileSize;
+    };
+    const Case cases[] = {
+        {"cutShort", cutShort, "252 of 800 layers", {}, false},
+        {"noEndMark", "printf ';LAYER_COUNT:1\\n;LAYER:0\\nG1 X1\\n' > \"$out\"\n", "no end mark", {}, false},
+        {"silent", QString("exec sleep 30\n"), "wrote nothing",
+         [](gcodeexport::GcodeExport& e) { e.slicer()->setSilenceLimit(300); }, false},
+        {"cancelled", QString("exec sleep 30\n"), "",
+         [](gcodeexport::GcodeExport& e) { QTimer::singleShot(300, &e, [&e] { e.cancel(); }); }, false},
+        {"fileSizeLimit", big, "could not be saved", {}, true},
+    };
+    addSceneObject(meshfixtures::cube(10.0, {60.0, 60.0, 0.0}));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeTextFile(m_target, "previous G-code\n");
+        SlicerOverride slicer(fakeSlicer(scripts, c.name, c.body));
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        if (c.limitFileSize) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit small = old;
+            small.rlim_cur = 1 << 20;
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        }
+        QElapsedTimer clock;
+        clock.start();
+        const RunRecord run = runExport(request(), false, c.setUp);
+        setrlimit(RLIMIT_FSIZE, &old);
+        ASSERT_TRUE(run.started);
+        EXPECT_FALSE(run.result.success);
+        EXPECT_LT(clock.elapsed(), 20000) << "the stand-in was not stopped";
+        EXPECT_TRUE(run.result.message.contains(c.message)) << run.result.message.toStdString();
+        EXPECT_EQ(run.messages.size(), *c.message ? 1 : 0);
+        EXPECT_EQ(readFileBytes(m_target), QByteArray("previous G-code\n"));
+        EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"part.gcode"});
+        ASSERT_FALSE(run.progress.empty());
+        EXPECT_EQ(run.progress.back(), -1);
+    }
+}
+
+// A slicer that floods its output without line ends, then prints the header
+// it computed: the run succeeds and the header reaches the file.
+TEST_F(ExportRun, floodedOutputAndTheSlicedHeader) {
+    QTemporaryDir scripts;
+    const QString body = "head -c 5000000 /dev/zero | tr '\\0' x >&2\n"
+                         "printf '\\nGcode header after slicing:\\n;TIME:42\\n;MINX:1.5\\nEnd of gcode header.\\n' >&2\n"
+                         "printf ';FLAVOR:Marlin\\n;TIME:6666\\n;MINX:2.14748e+06\\n;Layer height: 0.05\\n\\n"
+                         ";LAYER_COUNT:1\\n;LAYER:0\\n;TIME:7\\n;End of Gcode\\n' > \"$out\"\n";
+    SlicerOverride slicer(fakeSlicer(scripts, "flood", body));
+    addSceneObject(meshfixtures::cube(10.0, {60.0, 60.0, 0.0}));
+    const RunRecord run = runExport(request());
+    ASSERT_TRUE(run.result.success) << run.result.message.toStdString();
+    // Only the header block is rewritten; a later line with the same key stays.
+    EXPECT_EQ(readFileBytes(m_target), QByteArray(";FLAVOR:Marlin\n;TIME:42\n;MINX:1.5\n;Layer height: 0.05\n\n"
+                                                  ";LAYER_COUNT:1\n;LAYER:0\n;TIME:7\n;End of Gcode\n"));
+    EXPECT_EQ(run.result.bytes, readFileBytes(m_target).size());
+}
+
 TEST_F(ExportRun, successfulRunReplacesTheTargetAndReportsProgressTicks) {
     QTemporaryDir scripts;
     SlicerOverride slicer(fakeSlicer(scripts, "slow", QStringLiteral("sleep 0.6\n") + kGoodOutput));
     addSceneObject(meshfixtures::cube(10.0, {60.0, 60.0, 0.0}));
     writeTextFile(m_target, "previous G-code\n");
+    // A custom printer: the slicer's machine is its build volume.
+    setGeneralInt(GENERAL_CURRENT_PRINTER, 2);
+    setGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_X, 150.5);
+    setGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Y, 99.0);
+    setGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Z, 320.0);
     const RunRecord run = runExport(request());
     ASSERT_TRUE(run.result.success) << run.result.message.toStdString();
     EXPECT_TRUE(readFileBytes(m_target).startsWith(";FLAVOR:Marlin\n;LAYER_COUNT:2\n"));
@@ -396,6 +500,11 @@ TEST_F(ExportRun, successfulRunReplacesTheTargetAndReportsProgressTicks) {
     EXPECT_EQ(args.mid(args.size() - 6, 5),
               (QStringList{"-o", work + "/stl2gcode.gcode", "-e0", "-l", work + "/stl2gcode.stl"}));
     EXPECT_TRUE(args.contains("layer_height=0.05"));
+    // After the profile's settings, so that the printer has the last word.
+    const int machine = args.indexOf("machine_width=150.5");
+    EXPECT_GT(machine, args.indexOf("layer_height=0.05"));
+    EXPECT_EQ(args.mid(machine - 1, 6), (QStringList{"-s", "machine_width=150.5", "-s", "machine_depth=99",
+                                                     "-s", "machine_height=320"}));
     EXPECT_FALSE(QFileInfo::exists(work));
 
     // -2 (text "Exporting to gcode..."), 0, 1 after the STL, then ticks from

@@ -1,12 +1,17 @@
 // The limits of single pipeline steps: seeding, abandoning tiny regions,
 // non-manifold edges between regions, thinning and linking distances.
 #include "SupportTestUtil.h"
+#include "support/ColumnLink.h"
 #include "support/ConeShape.h"
 #include "support/SupportGen.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <map>
+#include <vector>
 
 using namespace supporttest;
 using P = meshfixtures::Point;
@@ -108,5 +113,94 @@ TEST(PipelineSteps, thinningAndLinkingUseTheirDistances) {
         EXPECT_EQ(k.linked, !first->links.empty());
         // A pair within range is linked once from each side.
         EXPECT_EQ(k.linked ? 2u : 0u, first->links.size());
+    }
+}
+
+// Linking against every pair: cones packed far closer than the grid's cells
+// (a lattice, whose links tie in length, and a random scatter) get exactly
+// the links that linking every pair in reach and trimming each cone to its
+// four first-ranked links gives.
+TEST(PipelineSteps, packedConesLinkAsEveryPairWouldBeLinked) {
+    topolib::StlVertex a(0, 0, 0), b(0, 1, 0), c(1, 0, 0);
+    topolib::StlTriangle down;
+    down.init(&a, &b, &c);
+    std::vector<std::array<double, 2>> lattice, scatter;
+    for (int i = 0; i < 11; ++i)
+        for (int j = 0; j < 11; ++j)
+            lattice.push_back({0.6 * i + 0.013, 0.6 * j + 0.027});
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) / double(1 << 24);
+    };
+    for (int n = 0; n < 400; ++n)
+        scatter.push_back({7.0 * next(), 7.0 * next()});
+    for (const auto* points : {&lattice, &scatter}) {
+        support::SupportGen gen;
+        for (const auto& p : *points) {
+            auto* area = new support::AddedPointSupport(&gen);
+            area->setFacet(&down);
+            const double at[3] = {p[0], p[1], 10};
+            area->setPoint(at);
+            gen.addArea(area);
+            area->placeContacts(false);
+        }
+        gen.buildGrid();
+        gen.insertConesIntoGrid();
+        gen.linkNeighbourCones();
+
+        // Every cone lies within one grid cell of every other (7 mm < 1.5 x
+        // density), so every pair in range is a candidate.
+        std::vector<support::ConeShape*> cones;
+        for (support::SupportAreaAbs* area : gen.areas)
+            cones.push_back(area->shapeAt(0)->asCone());
+        const size_t n = cones.size();
+        const double tip = gen.tipRadius, D = gen.safeDensity();
+        const double lo = (1.05 * tip) * (1.05 * tip), hi = (2.1 * D) * (2.1 * D);
+        struct Link {
+            size_t other;
+            int id;
+        };
+        std::vector<std::vector<Link>> lists(n);
+        auto rank = [&](size_t from, size_t to) {
+            const double dx = cones[from]->FootPoint.x - cones[to]->FootPoint.x;
+            const double dy = cones[from]->FootPoint.y - cones[to]->FootPoint.y;
+            const double dz = cones[from]->FootPoint.z - cones[to]->FootPoint.z;
+            return std::make_pair(std::llround(std::sqrt(dx * dx + dy * dy + dz * dz) * 1000.0), to);
+        };
+        int ids = 0;
+        for (size_t i = 0; i < n; ++i) {
+            for (size_t j = 0; j < n; ++j) {
+                const double dx = cones[i]->FootPoint.x - cones[j]->FootPoint.x;
+                const double dy = cones[i]->FootPoint.y - cones[j]->FootPoint.y;
+                const double s2 = dx * dx + dy * dy;
+                if (j != i && lo < s2 && s2 < hi) {
+                    lists[i].push_back({j, ids});
+                    lists[j].push_back({i, ids++});
+                }
+            }
+            std::stable_sort(lists[i].begin(), lists[i].end(),
+                             [&](const Link& x, const Link& y) { return rank(i, x.other) < rank(i, y.other); });
+            while (lists[i].size() > 4) {
+                const Link gone = lists[i].back();
+                lists[i].pop_back();
+                auto& other = lists[gone.other];
+                other.erase(std::find_if(other.begin(), other.end(), [&](const Link& l) { return l.id == gone.id; }));
+            }
+        }
+        std::map<const support::ConeShape*, size_t> index;
+        for (size_t i = 0; i < n; ++i)
+            index[cones[i]] = i;
+        size_t compared = 0;
+        for (size_t i = 0; i < n; ++i) {
+            std::vector<size_t> expected, got;
+            for (const Link& l : lists[i])
+                expected.push_back(l.other);
+            for (const support::AbtShape* l : cones[i]->links)
+                got.push_back(index.at(static_cast<const support::ColumnLink*>(l)->other(cones[i])));
+            EXPECT_EQ(got, expected) << "cone " << i;
+            compared += got.size();
+        }
+        EXPECT_GT(compared, 2 * n);
     }
 }

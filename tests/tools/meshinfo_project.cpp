@@ -2,14 +2,29 @@
 // each object to z = 5 and generates its supports with the support panel's
 // presets, saves the scene as a project, opens it again into an empty scene
 // and prints
-//   project result= bytes= save_ms= open_ms= objects= triangles= cones= same=
-// result is the save's code, or the open's when the save succeeded; same=1
-// only when every object's triangle and vertex counts, name and flags and
-// every live cone's contact point (within 1e-4) came back.
+//   project result= bytes= save_ms= open_ms= objects= triangles= cones= links= bars= same=
+// result is the save's code, or the open's when the save succeeded; links and
+// bars count the live links between live cones and their bars after the open;
+// same=1 only when every object's triangle and vertex counts, name and flags,
+// every live cone's contact point (within 1e-4), and which cones are linked
+// and how many bars each link has came back.
 //
 // meshinfo --open FILE.vpf: opens a project into an empty scene and prints
 //   open result= code= objects= triangles= cones= ms=
 // (result ok or failed, code the open's result).
+//
+// meshinfo --project-hollow OUT.vpf WALL DENSITY FILE: imports the file, hollows
+// the object as the hollowing panel's "Ok" does (preview on the object, the
+// inner shell joined to a copy that takes the object's place), saves the scene
+// as a project, opens it into an empty scene, hollows the reopened object again
+// the same way and prints
+//   project_hollow result= shells= hollow_shells= volume= reopened_shells=
+//   reopened_hollow_shells= reopened_volume= again_shells= again_hollow_shells=
+//   again_volume=
+// result is the save's code, or the open's when the save succeeded; shells
+// counts the shells of the hollowed object, hollow_shells those marked as
+// inner shells of a hollowing, volume its signed volume; reopened_* describe
+// the object as the project brought it back, again_* the second hollowing.
 
 #include "project/VlrProjectFileHandling.h"
 
@@ -18,20 +33,28 @@
 #include "fileIo/FileHandlingFactory.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
+#include "src/Features/lcm/HollowContext.h"
+#include "support/ColumnLink.h"
 #include "support/ConeShape.h"
 #include "support/SupportGen.h"
+#include "topolib/MeshBoolean.h"
+#include "topolib/StlShell.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
+#include <map>
+#include <set>
 
 #include <chrono>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -44,7 +67,36 @@ struct ObjectSummary {
     size_t vertices = 0;
     bool visible = false, selected = false, locked = false, transparent = false;
     std::vector<std::array<double, 3>> cones; // live contact points
+    // Live links between live cones: the two cones' places in cones (the
+    // smaller first) and the link's bar count, sorted.
+    std::vector<std::array<size_t, 3>> links;
+    unsigned long bars = 0;
 };
+
+void summarizeLinks(const support::SupportGen& gen, ObjectSummary& s) {
+    std::map<const support::ConeShape*, size_t> place;
+    for (const support::SupportAreaAbs* area : gen.areas)
+        for (const support::AbtShape* shape : area->shapes)
+            if (const support::ConeShape* c = shape ? shape->asCone() : nullptr)
+                if (!c->isDeleted())
+                    place.emplace(c, place.size());
+    std::set<const support::ColumnLink*> seen;
+    for (const auto& [cone, index] : place)
+        for (const support::AbtShape* l : cone->links) {
+            const auto* link = static_cast<const support::ColumnLink*>(l);
+            if (link->isDeleted() || !seen.insert(link).second)
+                continue;
+            const auto a = place.find(link->first), b = place.find(link->second);
+            if (a == place.end() || b == place.end())
+                continue;
+            size_t bars = 0;
+            for (const support::AbtShape* bar : link->bars)
+                bars += bar->isDeleted() ? 0 : 1;
+            s.links.push_back({std::min(a->second, b->second), std::max(a->second, b->second), bars});
+            s.bars += bars;
+        }
+    std::sort(s.links.begin(), s.links.end());
+}
 
 std::vector<ObjectSummary> summarize(const ObjectTable& table) {
     std::vector<ObjectSummary> out;
@@ -66,6 +118,8 @@ std::vector<ObjectSummary> summarize(const ObjectTable& table) {
                     if (const support::ConeShape* c = shape ? shape->asCone() : nullptr)
                         if (!c->isDeleted())
                             s.cones.push_back({c->ContactPoint[0], c->ContactPoint[1], c->ContactPoint[2]});
+        if (const auto& gen = o->supportGenIfAny())
+            summarizeLinks(*gen, s);
         out.push_back(std::move(s));
     }
     return out;
@@ -78,7 +132,7 @@ bool same(const std::vector<ObjectSummary>& a, const std::vector<ObjectSummary>&
         const ObjectSummary &x = a[k], &y = b[k];
         if (x.name != y.name || x.triangles != y.triangles || x.vertices != y.vertices || x.visible != y.visible ||
             x.selected != y.selected || x.locked != y.locked || x.transparent != y.transparent ||
-            x.cones.size() != y.cones.size())
+            x.cones.size() != y.cones.size() || x.links != y.links)
             return false;
         for (size_t c = 0; c < x.cones.size(); ++c)
             for (int i = 0; i < 3; ++i)
@@ -88,12 +142,19 @@ bool same(const std::vector<ObjectSummary>& a, const std::vector<ObjectSummary>&
     return true;
 }
 
-void totals(const std::vector<ObjectSummary>& s, unsigned long& triangles, unsigned long& cones) {
-    triangles = cones = 0;
+struct Totals {
+    unsigned long triangles = 0, cones = 0, links = 0, bars = 0;
+};
+
+Totals totals(const std::vector<ObjectSummary>& s) {
+    Totals t;
     for (const ObjectSummary& o : s) {
-        triangles += o.triangles;
-        cones += o.cones.size();
+        t.triangles += o.triangles;
+        t.cones += o.cones.size();
+        t.links += o.links.size();
+        t.bars += o.bars;
     }
+    return t;
 }
 
 double msSince(std::chrono::steady_clock::time_point start) {
@@ -128,7 +189,91 @@ void generateSupports(ObjectEx& o) {
     o.generateSupport();
 }
 
+struct HollowSummary {
+    unsigned long shells = 0, hollowShells = 0;
+    double volume = 0.0;
+};
+
+HollowSummary hollowSummary(const ObjectEx& o) {
+    HollowSummary s;
+    s.shells = static_cast<unsigned long>(o.shells().size());
+    for (const topolib::StlShell* shell : o.shells())
+        s.hollowShells += shell->spare != 0 ? 1 : 0;
+    s.volume = topolib::liveVolume(o);
+    return s;
+}
+
+// The first object of the table hollowed as the panel's "Ok" does: the preview
+// on the object, the hollow applied to a copy that takes its place. Returns the
+// object now in the table.
+ObjectEx* hollowInTable(ObjectTable& table, double wall, int density) {
+    ObjectEx* source = table.objects().front();
+    source->waitForJobs();
+    lcm::HollowContext context;
+    context.setModel(source);
+    context.createPreview(wall, density);
+    ObjectEx* copy = source->clone(0, true, true);
+    context.setModel(copy);
+    const lcm::HollowStatus status = context.applyHollow();
+    if (!context.message().empty())
+        std::fprintf(stderr, "%s\n", context.message().c_str());
+    if (status != lcm::HollowStatus::Ok || context.innerTriangleCount() == 0 ||
+        !table.replaceObject(source, copy)) {
+        delete copy;
+        return source;
+    }
+    copy->setLoaded(true);
+    delete source;
+    return copy;
+}
+
 } // namespace
+
+int runProjectHollow(int argc, char** argv) {
+    double wall = 0.0;
+    int density = 0;
+    char* end = nullptr;
+    if (argc == 6) {
+        wall = std::strtod(argv[3], &end);
+        density = static_cast<int>(std::strtol(argv[4], nullptr, 10));
+    }
+    if (argc != 6 || end == argv[3] || !(wall > 0.0)) {
+        std::fprintf(stderr, "usage: meshinfo --project-hollow OUT.vpf WALL DENSITY FILE\n");
+        return 2;
+    }
+    auto app = startTool(argc, argv);
+    const QString out = QString::fromLocal8Bit(argv[2]);
+    ObjectTable* table = ObjectTable::instance();
+    QEventLoop loop;
+    QObject::connect(table, &ObjectTable::allObjectImported, &loop, &QEventLoop::quit);
+    table->importObjects(QStringList() << QString::fromLocal8Bit(argv[5]));
+    if (table->importsRunning())
+        loop.exec();
+    if (table->objects().empty() || !table->objects().front()->isLoaded()) {
+        std::fprintf(stderr, "import failed\n");
+        return 1;
+    }
+    const HollowSummary hollowed = hollowSummary(*hollowInTable(*table, wall, density));
+
+    VlrProjectFileHandling* handling = VlrProjectFileHandling::instance();
+    handling->saveGLInfo();
+    int result = handling->save(out);
+    table->deleteAllObjects();
+    if (result == 0)
+        result = handling->open(0, out, table);
+    HollowSummary reopened, again;
+    if (result == 0 && !table->objects().empty()) {
+        reopened = hollowSummary(*table->objects().front());
+        again = hollowSummary(*hollowInTable(*table, wall, density));
+    }
+    std::printf("project_hollow result=%d shells=%lu hollow_shells=%lu volume=%.6f reopened_shells=%lu "
+                "reopened_hollow_shells=%lu reopened_volume=%.6f again_shells=%lu again_hollow_shells=%lu "
+                "again_volume=%.6f\n",
+                result, hollowed.shells, hollowed.hollowShells, hollowed.volume, reopened.shells,
+                reopened.hollowShells, reopened.volume, again.shells, again.hollowShells, again.volume);
+    table->deleteAllObjects();
+    return result == 0 ? 0 : 1;
+}
 
 int runProject(int argc, char** argv) {
     if (argc < 4) {
@@ -168,10 +313,10 @@ int runProject(int argc, char** argv) {
         openMs = msSince(start);
     }
     const std::vector<ObjectSummary> after = summarize(*table);
-    unsigned long triangles = 0, cones = 0;
-    totals(after, triangles, cones);
-    std::printf("project result=%d bytes=%lld save_ms=%.1f open_ms=%.1f objects=%zu triangles=%lu cones=%lu same=%d\n",
-                result, bytes, saveMs, openMs, after.size(), triangles, cones,
+    const Totals t = totals(after);
+    std::printf("project result=%d bytes=%lld save_ms=%.1f open_ms=%.1f objects=%zu triangles=%lu cones=%lu links=%lu "
+                "bars=%lu same=%d\n",
+                result, bytes, saveMs, openMs, after.size(), t.triangles, t.cones, t.links, t.bars,
                 result == 0 && same(before, after) ? 1 : 0);
     table->deleteAllObjects();
     return result == 0 ? 0 : 1;
@@ -187,11 +332,9 @@ int runOpen(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     const int code = VlrProjectFileHandling::instance()->open(0, QString::fromLocal8Bit(argv[2]), table);
     const double ms = msSince(start);
-    unsigned long triangles = 0, cones = 0;
-    const std::vector<ObjectSummary> loaded = summarize(*table);
-    totals(loaded, triangles, cones);
+    const Totals t = totals(summarize(*table));
     std::printf("open result=%s code=%d objects=%zu triangles=%lu cones=%lu ms=%.1f\n", code == 0 ? "ok" : "failed",
-                code, loaded.size(), triangles, cones, ms);
+                code, static_cast<size_t>(table->count()), t.triangles, t.cones, ms);
     table->deleteAllObjects();
     return code == 0 ? 0 : 1;
 }

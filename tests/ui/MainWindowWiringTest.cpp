@@ -6,6 +6,7 @@
 #include "SceneFixtures.h"
 #include "app/MemoryCheck.h"
 #include "export/ExportDlg.h"
+#include "export/GcodeExport.h"
 #include "fileIo/FileHandlingFactory.h"
 #include "project/ProjectManager.h"
 #include "scene/CommandManager.h"
@@ -28,6 +29,7 @@
 #include <QFrame>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -230,9 +232,43 @@ TEST_F(MainWindowWiring, hollowAndExportButtonsOpenTheirPanels) {
     ASSERT_EQ(ObjectTable::instance()->count(), 0);
     answerNextMessageBox(QMessageBox::Ok, nullptr, nullptr);
     EXPECT_FALSE(exportDlg->exportTo(dir.filePath("none.gcode")));
-    EXPECT_TRUE(w->progressBar()->findChildren<QPushButton*>().isEmpty());
-    w->setProgressCancelButton(true);
-    gcode->click();
+    // A run that hangs is stopped by the progress dialog's Cancel; the
+    // previous G-code stays.
+    addObject(meshfixtures::cube(10.0), "cube");
+    const QString slicerPath = dir.filePath("hangingSlicer");
+    {
+        QFile script(slicerPath);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nexec sleep 30\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+    }
+    const QByteArray oldSlicer = qgetenv("VELAR_CURAENGINE");
+    qputenv("VELAR_CURAENGINE", QFile::encodeName(slicerPath));
+    const QString target = dir.filePath("kept.gcode");
+    {
+        QFile previous(target);
+        ASSERT_TRUE(previous.open(QIODevice::WriteOnly));
+        previous.write("previous G-code\n");
+    }
+    ASSERT_TRUE(exportDlg->exportTo(target));
+    ASSERT_TRUE(exportDlg->exporter()->isRunning());
+    const QList<QPushButton*> cancel = w->progressBar()->findChildren<QPushButton*>();
+    ASSERT_EQ(cancel.size(), 1);
+    cancel[0]->click();
+    for (int i = 0; i < 200 && exportDlg->exporter()->isRunning(); ++i)
+        QTest::qWait(10);
+    qputenv("VELAR_CURAENGINE", oldSlicer);
+    EXPECT_FALSE(exportDlg->exporter()->isRunning());
+    EXPECT_EQ(exportDlg->exporter()->lastResult().message.toStdString(), "The export was cancelled.");
+    {
+        QFile kept(target);
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), QByteArray("previous G-code\n"));
+    }
+    ObjectTable::instance()->deleteAllObjects();
+    // The started run closed the panel and unchecked its button.
+    EXPECT_FALSE(gcode->isChecked());
     EXPECT_TRUE(exportDlg->isHidden());
     EXPECT_EQ(w->activeToolButton(), nullptr);
 
@@ -264,11 +300,12 @@ TEST_F(MainWindowWiring, hollowAndExportButtonsOpenTheirPanels) {
     EXPECT_EQ(w->glWidget()->mode(), makeHoles->isChecked() ? 7 : 8);
     makeHoles->click();
     EXPECT_EQ(w->glWidget()->mode(), makeHoles->isChecked() ? 7 : 8);
-    // Rotate/Move from the context menu takes the active button and leaves the
-    // panel open; the Hollow button then opens it again instead of closing it.
+    // Rotate/Move from the context menu closes the panel as its button would;
+    // the Hollow button then opens it again and ends the transform tool.
     w->cmdContextRotateMove();
     EXPECT_FALSE(hollow->isChecked());
-    EXPECT_FALSE(hollowDlg->isHidden());
+    EXPECT_TRUE(hollowDlg->isHidden());
+    EXPECT_EQ(w->activeToolButton(), w->toolButtons()[1]);
     hollow->click();
     EXPECT_TRUE(hollow->isChecked());
     EXPECT_FALSE(hollowDlg->isHidden());

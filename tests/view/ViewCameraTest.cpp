@@ -187,4 +187,63 @@ TEST(ViewCamera, standardViewsShowEachFaceUpright) {
     }
 }
 
+// A sane camera stays sane: non-finite or absurdly far centres, zooms and
+// matrices are refused, a box it cannot frame leaves it as it was, and moves
+// that would break it are not made.
+TEST(ViewCamera, refusesNonFiniteOrAbsurdValuesAndStaysAsItWas) {
+    const double nan = std::nan(""), inf = HUGE_VAL;
+    ViewCamera c = cameraOfSize(800, 600);
+    const double lo[3] = {0, 0, 0}, hi[3] = {130, 130, 180}, mid[3] = {65, 65, 90};
+    ASSERT_TRUE(c.resetView(lo, hi, mid));
+    const ViewCamera framed = c;
+    auto expectUnchanged = [&](const char* what) {
+        SCOPED_TRACE(what);
+        for (int i = 0; i < 16; ++i)
+            EXPECT_EQ(c.modelView[i], framed.modelView[i]) << i;
+        EXPECT_EQ(c.zoom, framed.zoom);
+        for (int a = 0; a < 3; ++a) {
+            EXPECT_EQ(c.renderCenter[a], framed.renderCenter[a]);
+            EXPECT_EQ(c.rotationCenter[a], framed.rotationCenter[a]);
+        }
+    };
+    const double badPoints[][3] = {{nan, 0, 0}, {0, inf, 0}, {0, 0, -inf}, {-3e23, -3e23, -3e23}, {2e6, 0, 0}};
+    for (const auto& p : badPoints) {
+        EXPECT_FALSE(c.setRenderCenter(p));
+        EXPECT_FALSE(c.setRotationCenter(p));
+        // A box with such a corner is not framed.
+        EXPECT_FALSE(c.resetView(p, hi, mid));
+        EXPECT_FALSE(c.resetView(lo, p, mid));
+    }
+    for (double z : {nan, inf, -inf, 0.0, -2.0})
+        EXPECT_FALSE(c.setZoom(z));
+    double m[16];
+    std::copy(framed.modelView, framed.modelView + 16, m);
+    m[5] = nan;
+    EXPECT_FALSE(c.setModelView(m));
+    m[5] = framed.modelView[5];
+    m[13] = 3e23;
+    EXPECT_FALSE(c.setModelView(m));
+    expectUnchanged("after refused values");
+
+    // A move that would carry the eye there is not made.
+    c.pan(0, 0, 1e9, 0);
+    expectUnchanged("after a pan by a billion pixels");
+
+    // A scene centre that is not sane: the render centre is taken on the
+    // plane through the box's centre.
+    const double far[3] = {-3e23, -3e23, -3e23};
+    ASSERT_TRUE(c.resetView(lo, hi, far));
+    EXPECT_TRUE(ViewCamera::isSanePoint(c.renderCenter));
+    int s[2];
+    c.projectToScreen(mid, s);
+    EXPECT_EQ(s[0], 400);
+    EXPECT_EQ(s[1], 300);
+
+    // Values within reach are taken (a large zoom is clamped).
+    const double near[3] = {-5e5, 1e3, 7};
+    EXPECT_TRUE(c.setRotationCenter(near));
+    EXPECT_TRUE(c.setZoom(1e12));
+    EXPECT_EQ(c.zoom, ViewCamera::kMaxZoom);
+}
+
 } // namespace

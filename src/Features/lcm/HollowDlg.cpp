@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
+#include <QStringList>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -322,6 +323,13 @@ bool HollowDlg::createHollowedObject(ObjectEx** source, ObjectEx** hollowed) {
     copy->setTransparentValue(1.0f);
     *source = obj;
     *hollowed = copy;
+    // The hollowing went through, but holes that end in the wall (or a cut
+    // that failed) leave the cavity closed: the user must know.
+    QStringList warnings;
+    for (const std::string& w : m_context->warnings())
+        warnings << QString::fromStdString(w);
+    if (!warnings.isEmpty())
+        sceneHost()->showMessage(warnings.join('\n'), QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
     return true;
 }
 

@@ -81,6 +81,7 @@ public:
     // The hollowed copy for HollowCreationCmd: the source object and its copy
     // with the inner shell and the holes cut. False (and a message to the
     // user) when there is no object or the hollowing failed or changed nothing.
+    // Holes that do not reach the cavity are told to the user too.
     bool createHollowedObject(ObjectEx** source, ObjectEx** hollowed);
     // Closes the panel when its object has left the object list.
     void closeIfObjectGone();

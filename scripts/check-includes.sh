@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Fails when a library includes a header of a library above it. The layers,
+# lowest first, are those the CMake files link: the frame's core, the mesh
+# library, the file readers, supports, the scene, hollowing, the view,
+# projects, export, and the window on top (with the frame's widget part beside
+# the core). Each folder may include its own headers and those of the layers
+# listed for it below; tests, benchmarks, fuzz targets and the program's entry
+# (app/main.cpp) may include anything.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+folders="app topolib fileIo support scene src/Features/lcm view project export ui"
+grep -rnE --include='*.cpp' --include='*.h' '^#include "[^"]+/' $folders |
+  grep -v '^app/main\.cpp:' |
+  awk -F: '
+    BEGIN {
+      split("Log MemoryCheck Platform ProgressReport Startup", c, " ")
+      for (i in c) core["app/" c[i] ".h"] = 1; for (i in c) core["app/" c[i] ".cpp"] = 1
+      allow["app/core"] = "app/core"
+      allow["app"] = "app/core app"
+      allow["topolib"] = "app/core topolib"
+      allow["fileIo"] = "app/core topolib fileIo"
+      allow["support"] = "app/core app topolib support"
+      allow["scene"] = "app/core app topolib fileIo support scene"
+      allow["src/Features/lcm"] = "app/core app topolib fileIo support scene src/Features/lcm"
+      allow["view"] = "app/core app topolib fileIo support scene view"
+      allow["project"] = "app/core app topolib fileIo support scene view project"
+      allow["export"] = "app/core app topolib fileIo support scene export"
+      allow["ui"] = "app/core app topolib fileIo support scene src/Features/lcm view project export ui"
+    }
+    function layer(path) {
+      if (path in core) return "app/core"
+      if (path ~ /^src\/Features\/lcm\//) return "src/Features/lcm"
+      sub(/\/.*/, "", path)
+      return path
+    }
+    {
+      file = $1; line = $2
+      inc = $0; sub(/^[^"]*"/, "", inc); sub(/".*/, "", inc)
+      from = layer(file); to = layer(inc)
+      if (!(to in allow)) next
+      if (index(" " allow[from] " ", " " to " ") == 0) {
+        printf "%s:%s: includes \"%s\" (%s), above %s\n", file, line, inc, to, from > "/dev/stderr"
+        bad = 1
+      }
+    }
+    END {
+      if (bad) exit 1
+      print "includes: every library includes only its own layer and those below"
+    }'
