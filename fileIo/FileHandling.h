@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+class ProgressSink;
 namespace topolib {
 class StlObject;
 }
@@ -67,6 +68,9 @@ public:
     // it once per block of records and returns kCancelled. Not owned.
     void setCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
     bool cancelRequested() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
+    // Where a read reports its progress; null (the default) is the global
+    // report. Not owned; it must outlive the read.
+    void setProgressSink(const ProgressSink* progress) { progress_ = progress; }
 
 protected:
     // Checks the file before a load (sets failure_); true when it may be read.
@@ -81,6 +85,7 @@ protected:
     topolib::StlObject* target_ = nullptr;
     uint64_t streamLength_ = 0;
     const std::atomic<bool>* cancel_ = nullptr;
+    const ProgressSink* progress_ = nullptr;
 };
 
 } // namespace fileIo

@@ -70,10 +70,13 @@ thread_local std::vector<std::string> t_lastNotes;
 
 static_assert(kCancelled == topolib::StlObject::kLoadCancelled, "one code for a cancelled read");
 
-int loadThroughHandler(topolib::StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel) {
+int loadThroughHandler(topolib::StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel,
+                       const ProgressSink* progress) {
     auto handler = FileHandlingFactory::instance()->createForFile(path, &target);
-    if (handler)
+    if (handler) {
         handler->setCancelFlag(cancel);
+        handler->setProgressSink(progress);
+    }
     const int result = handler ? handler->load() : kFailure;
     t_lastFailure = handler ? handler->lastFailure() : ReadFailure::NoHandler;
     t_lastNotes = handler ? handler->loadNotes() : std::vector<std::string>();

@@ -312,8 +312,9 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         FacetBox box;
         uint64_t unusable = 0;
 
-        reportProgress(-2, 3, mesh.getFilePath(), std::wstring(), std::wstring());
-        reportProgress(0, 0);
+        const ProgressSink& progress = ProgressSink::orGlobal(progress_);
+        progress.setText(ProgressText::ImportingObject, mesh.getFilePath());
+        progress.setPercent(0);
         const uint32_t progressEvery = count / kProgressSteps;
         uint32_t progressCounter = 0;
 
@@ -396,7 +397,7 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
                     unusable += passedOver;
                 mesh.addFacets(&cornerCounter, reference, facets.get(), records, corners, threads);
                 index += static_cast<uint32_t>(records);
-                reportProgress(static_cast<int>(uint64_t(index) * kProgressSteps / count));
+                progress.setPercent(static_cast<int>(uint64_t(index) * kProgressSteps / count));
                 std::swap(bytes, ahead);
                 records = nextRecords;
             }
@@ -425,7 +426,7 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
             const char* record = block.data();
             for (size_t r = 0; r < records; ++r, ++index, record += kBinaryRecord) {
                 if (++progressCounter > progressEvery) {
-                    reportProgress(static_cast<int>(uint64_t(index) * kProgressSteps / count));
+                    progress.setPercent(static_cast<int>(uint64_t(index) * kProgressSteps / count));
                     progressCounter = 0;
                 }
                 for (int k = 0; k < 12; ++k)
@@ -447,7 +448,7 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         if (cancelRequested())
             return kCancelled;
         int result = finishImport(mesh, corners, unusable);
-        reportProgress(60);
+        progress.setPercent(60);
         finishSums(mesh, box);
         // The count of a binary file and its size must agree; input without a
         // size disagrees when it ends early.

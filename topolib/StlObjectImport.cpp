@@ -839,7 +839,9 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
 
 // ---- Edges -----------------------------------------------------------------------
 
-int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan) {
+int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan,
+                          const ProgressSink* progress) {
+    const ProgressSink& sink = ProgressSink::orGlobal(progress);
     const std::size_t n = m_triangles.size();
     // The corners' vertex numbers, unless an edge record has taken their room.
     const uint32_t* welded = m_weldedCorners == m_edgePool.nextSlot() ? m_weldedCorners : nullptr;
@@ -849,10 +851,10 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     const unsigned threads = importThreads(n);
     if (welded && threads > 1) {
         if (report)
-            reportProgress(static_cast<int>(progressBase), 0);
+            sink.setPercent(static_cast<int>(progressBase));
         if (buildEdgesOnThreads(threads, welded)) {
             if (report)
-                reportProgress(static_cast<int>(progressBase + progressSpan), 0);
+                sink.setPercent(static_cast<int>(progressBase + progressSpan));
             return 0;
         }
     }
@@ -873,7 +875,7 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     for (std::size_t i = 0; i < n; ++i) {
         if (report && ++counter > stepSize) {
             counter = 0;
-            reportProgress(static_cast<int>(progressBase + running / n), 0);
+            sink.setPercent(static_cast<int>(progressBase + running / n));
         }
         running += step;
         // Vertices and their incident lists are visited in triangle order but lie
@@ -1319,26 +1321,27 @@ void StlObject::setFileLoader(FileLoader loader) { g_fileLoader = loader; }
 
 StlObject::FileLoader StlObject::fileLoader() { return g_fileLoader; }
 
-int StlObject::loadFromFile(const std::wstring& path, const std::atomic<bool>* cancel) {
+int StlObject::loadFromFile(const std::wstring& path, const std::atomic<bool>* cancel,
+                            const ProgressSink* progress) {
     auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
     int result = 0;
     if (g_fileLoader) {
-        result = g_fileLoader(*this, path, cancel);
+        result = g_fileLoader(*this, path, cancel, progress);
         // A mesh file (STL) brings loose facets; the geometry format brings its
         // edges and shells, which must stay exactly as written (the triangles
         // point at those edges).
         if (result == 1 && m_edges.empty() && m_shells.empty()) {
             if (!cancelled())
-                buildEdges(true, 60, 25);
+                buildEdges(true, 60, 25, progress);
             if (!cancelled())
-                findShells(true, 85);
+                findShells(true, 85, progress);
         }
         if (cancelled())
             result = kLoadCancelled;
         if (result == kLoadCancelled)
             releaseMesh();
     }
-    reportProgress(-1, 0);
+    ProgressSink::orGlobal(progress).finish();
     return result;
 }
 

@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
             msShells = msBetween(edgesBuilt, shellsFound);
         }
     }
-    reportProgress(-1, 0);
+    ProgressSink().finish();
     const double msTotal = msBetween(start, Clock::now());
 
     // Counted on threads: a big mesh's edge records span hundreds of megabytes.

@@ -20,6 +20,7 @@
 // builds); std::bad_alloc passes through. The hollowing driver turns both into a
 // clean abort with a message.
 
+#include "app/ProgressReport.h"
 #include "topolib/Vector3D.h"
 
 #include <array>
@@ -27,6 +28,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace topolib {
@@ -133,6 +135,9 @@ public:
     // The result never depends on it.
     void setThreadCount(unsigned n) { m_threads = n; }
     unsigned threadCount() const;
+    // Where the offset and triangulation steps report their percentages (the
+    // global report by default).
+    void setProgressSink(ProgressSink progress) { m_progress = std::move(progress); }
 
     // ---- Building from a mesh, per shell ------------------------------------
     // Rasterises the triangles (deleted ones skipped) into dexel hits and turns
@@ -207,6 +212,7 @@ private:
     void storePending(int axis, const Pending& pending);
 
     unsigned m_threads = 0;
+    ProgressSink m_progress;
     double m_cell = 0.5;
     double m_thickness = 0.5;
     topolib::Vector3D m_min;
