@@ -1,11 +1,39 @@
 #include "scene/ObjectCalcThread.h"
 
+#include <algorithm>
 #include <cassert>
+#include <mutex>
 #include <utility>
+#include <vector>
+
+namespace {
+
+// Workers whose job has ended and whose thread nobody has joined yet. A
+// finished thread keeps its stack mapped until it is joined: a scene of many
+// objects whose jobs are never waited for would hold one stack (and two
+// memory mappings) per object, until the kernel refuses new mappings.
+std::mutex g_endedMutex;
+std::vector<ObjectCalcThread*> g_ended;
+
+} // namespace
 
 ObjectCalcThread::~ObjectCalcThread() {
     requestStop();
     waitForJob();
+    // Joined: the thread can no longer put this worker on the list.
+    std::lock_guard<std::mutex> lock(g_endedMutex);
+    g_ended.erase(std::remove(g_ended.begin(), g_ended.end(), this), g_ended.end());
+}
+
+void ObjectCalcThread::joinEndedWorkers() {
+    std::vector<ObjectCalcThread*> ended;
+    {
+        std::lock_guard<std::mutex> lock(g_endedMutex);
+        ended.swap(g_ended);
+    }
+    // Each has ended its job (or is returning from it): the joins are quick.
+    for (ObjectCalcThread* worker : ended)
+        worker->waitForJob();
 }
 
 void ObjectCalcThread::waitForJob() {
@@ -15,6 +43,9 @@ void ObjectCalcThread::waitForJob() {
 }
 
 void ObjectCalcThread::start(Task task, Completion done) {
+    // This worker too, when its last job has ended, leaves the list of ended
+    // workers here, before its thread is replaced.
+    joinEndedWorkers();
     // The earlier job must end first, or the new one would be lost.
     if (isRunning())
         requestStop();
@@ -26,5 +57,7 @@ void ObjectCalcThread::start(Task task, Completion done) {
         if (done)
             done();
         m_finished.store(true);
+        std::lock_guard<std::mutex> lock(g_endedMutex);
+        g_ended.push_back(this);
     });
 }

@@ -47,6 +47,9 @@ public:
 
     // Waits until the running job (if any) has ended (GUI thread).
     void waitForJob();
+    // Joins the threads of every worker whose job has ended (GUI thread;
+    // start does it first), so that ended jobs do not keep their stacks.
+    static void joinEndedWorkers();
 
 private:
     std::atomic<bool> m_stop{false};
