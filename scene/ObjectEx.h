@@ -182,6 +182,9 @@ public:
     // When the generation refuses or fails (see SupportGen::generate), the
     // reason is logged and shown through the scene host; false.
     bool generateSupport();
+    // The warning for a model above the platform that got no cone at all (empty
+    // when it stands on the platform or has one).
+    std::string floatingWithoutSupportText(const support::SupportGen& supports) const;
     void previewConeAt(topolib::StlTriangle* facet, const double point[3]);
     void clearConePreview();
     // The support area made from the preview; null without supports.

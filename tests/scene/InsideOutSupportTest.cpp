@@ -44,3 +44,31 @@ TEST_F(SceneTest, insideOutModelIsTurnedOutwardBeforeItsSupportsAndTheUserIsTold
     EXPECT_EQ(host->messages.size(), 1);
     EXPECT_EQ(liveContacts(insideOut), liveContacts(outward));
 }
+
+// A model above the platform that no cone can hold (an up-facing plate, a lone
+// triangle standing upright) is reported, not left floating silently; a
+// model on the platform or one that got cones is not.
+TEST_F(SceneTest, aFloatingModelThatGetsNoSupportIsReported) {
+    using P = meshfixtures::Point;
+    const meshfixtures::TriangleSoup plateUp = {{{P{0, 0, 10}, P{20, 0, 10}, P{20, 20, 10}}},
+                                                {{P{0, 0, 10}, P{20, 20, 10}, P{0, 20, 10}}}};
+    const meshfixtures::TriangleSoup upright = {{{P{0, 0, 10}, P{10, 0, 10}, P{0, 0, 20}}}};
+    const meshfixtures::TriangleSoup plateDown = {{{P{0, 0, 10}, P{20, 20, 10}, P{20, 0, 10}}},
+                                                  {{P{0, 0, 10}, P{0, 20, 10}, P{20, 20, 10}}}};
+    struct Case {
+        meshfixtures::TriangleSoup soup;
+        bool told;
+    };
+    const Case cases[] = {{plateUp, true}, {upright, true}, {plateDown, false}, {meshfixtures::cube(10.0), false}};
+    for (const Case& c : cases) {
+        host->messages.clear();
+        ObjectEx* o = addMesh(c.soup);
+        o->rebuildOctree();
+        ASSERT_TRUE(o->generateSupport());
+        EXPECT_EQ(host->messages.size(), c.told ? 1 : 0);
+        if (c.told && !host->messages.isEmpty()) {
+            EXPECT_TRUE(host->messages.front().contains(QStringLiteral("floats 10.00 mm above the platform")))
+                << host->messages.front().toStdString();
+        }
+    }
+}
