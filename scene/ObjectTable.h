@@ -125,7 +125,6 @@ public:
     void previewConeAt(const double origin[3], const double dir[3]);
     void clearConePreview();
     bool takeConePreview(support::SupportAreaAbs** area, ObjectEx** object);
-    ObjectEx* conePreviewObject() const { return m_conePreviewObject; }
     void pickSupportAtCursor(const QPoint& p);
     void clearPointedSupports();
     ObjectEx* takePointedSupport(support::ShapeDeque* changes);

@@ -84,7 +84,6 @@ public:
     void addArea(SupportAreaAbs* area);
     std::size_t areaCount() const { return areas.size(); }
     SupportAreaAbs* areaAt(std::size_t i) const { return i < areas.size() ? areas[i] : nullptr; }
-    ShapeGrid* shapeGrid() const { return m_grid.get(); }
     topolib::StlObject* mesh() const { return owner; }
 
     // ---- Generation ----------------------------------------------------------

@@ -318,11 +318,6 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
     }
 }
 
-void CreateHollowPreview(HollowContext* context, const double* thickness, int density) {
-    if (context && thickness)
-        context->createPreview(*thickness, density);
-}
-
 void HollowContext::setPendingHole(const double position[3], const double direction[3], double radius,
                                    double length, double taper) {
     // A hole from a degenerate pick (a normal of a zero-area triangle, a

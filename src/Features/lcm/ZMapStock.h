@@ -118,7 +118,6 @@ public:
     double cellSize() const { return m_cell; }
     double thickness() const { return m_thickness; }
     const double* minCoord() const { return m_min.data(); }
-    const double* maxCoord() const { return m_max.data(); }
 
     // Widens the box, snaps it to whole cells and allocates the three grids.
     // A cell size that is not finite or not above 1e-6, or a grid that would
@@ -162,7 +161,6 @@ public:
     void erodeByWireCuts(int family, int progressBase, int progressSpan);
     void generateTriangles(int progressBase, int progressSpan);
 
-    const std::vector<WireCutPlane>& wireCuts(int family) const { return m_wire[family]; }
     const ZMapSurface& surface() const { return m_surface; }
     ZMapSurface& surface() { return m_surface; }
     const ZMapTimings& timings() const { return m_timings; }
@@ -175,11 +173,6 @@ public:
     }
     const ZMapElement& element(int axis, uint32_t ia, uint32_t ib) const {
         return m_grid[axis][static_cast<std::size_t>(ia) * m_n[(axis + 2) % 3] + ib];
-    }
-    // The dexel along `axis` through the grid point with indices idx[0..2]
-    // (the entry of idx on `axis` itself is ignored).
-    ZMapElement& elementAt(int axis, const long idx[3]) {
-        return element(axis, static_cast<uint32_t>(idx[(axis + 1) % 3]), static_cast<uint32_t>(idx[(axis + 2) % 3]));
     }
     std::vector<ZMapElement>& grid(int axis) { return m_grid[axis]; }
     const std::vector<ZMapElement>& grid(int axis) const { return m_grid[axis]; }
