@@ -9,8 +9,10 @@
 #include "export/ExportDlg.h"
 #include "export/GcodeExport.h"
 #include "fileIo/FileHandlingFactory.h"
+#include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
+#include "scene/SceneHost.h"
 #include "scene/ScaleDlg.h"
 #include "src/Features/lcm/HollowContext.h"
 #include "src/Features/lcm/HollowDlg.h"
@@ -107,6 +109,13 @@ Road::Road(const QString& workDir) : _workDir(workDir) {
 }
 
 Road::~Road() {
+    // The window is the process's one main window and outlives the road: the
+    // next test of the same program starts with an empty scene and history
+    // and no timer that reads this road.
+    delete _messageGuard;
+    ObjectTable::instance()->deleteAllObjects();
+    if (CommandManager* commands = sceneHost() ? sceneHost()->commandManager() : nullptr)
+        commands->clear();
     if (window)
         window->setFileDialogProvider(nullptr);
 }
@@ -130,7 +139,7 @@ bool Road::start() {
     window->setFileDialogProvider(&dialogs);
     // A message box on the road is recorded and answered with its default
     // button, so that the road goes on and the test can tell what it said.
-    auto* guard = new QTimer(window);
+    auto* guard = _messageGuard = new QTimer(window);
     guard->setInterval(50);
     QObject::connect(guard, &QTimer::timeout, [this] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());

@@ -161,6 +161,8 @@ private:
     QString _workDir;
     QString _logPath;
     int _shots = 0;
+    // Answers message boxes for this road; it reads the road, so it goes with it.
+    QTimer* _messageGuard = nullptr;
 };
 
 } // namespace road

@@ -35,8 +35,11 @@
 
 namespace {
 
-// Closes every popup menu as soon as it shows and notes at which step of the
-// test it came up and what it offered.
+// Notes every menu the view asks for (its context menu request), at which step
+// of the test and with what the window's menu offers, and closes every popup
+// menu as soon as it shows. The request is noted, not the menu window: other
+// test programs share the display, and a popup of theirs holding the pointer
+// can keep this one from showing at all.
 class PopupWatch {
 public:
     struct Seen {
@@ -45,17 +48,21 @@ public:
     };
     PopupWatch() {
         m_timer.setInterval(20);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+        QObject::connect(&m_timer, &QTimer::timeout, [] {
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            if (!menu || !menu->isVisible())
-                return;
+            if (menu && menu->isVisible())
+                menu->close();
+        });
+        m_timer.start();
+    }
+    // Watches view's menu requests; menu is the menu the window shows for them.
+    void watch(QWidget* view, const QMenu* menu) {
+        QObject::connect(view, &QWidget::customContextMenuRequested, &m_timer, [this, menu] {
             QStringList entries;
             for (QAction* a : menu->actions())
                 entries << a->text();
             seen.push_back({step, entries});
-            menu->close();
         });
-        m_timer.start();
     }
     int step = 0;
     std::vector<Seen> seen;
@@ -96,6 +103,9 @@ protected:
         road = std::make_unique<road::Road>(dir.path());
         ASSERT_TRUE(road->start());
         view = road->window->glWidget();
+        for (const QMenu* menu : road->window->findChildren<QMenu*>())
+            if (!menu->actions().isEmpty() && menu->actions().first()->text() == "Quick Action")
+                popups.watch(view, menu);
     }
     // A 20 mm cube imported through the Import button (framed by the import).
     ObjectEx* importCube() {
