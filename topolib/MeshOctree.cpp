@@ -1,6 +1,7 @@
 #include "topolib/MeshOctree.h"
 
 #include "topolib/GeometricPredicates.h"
+#include "topolib/HugePageAdvice.h"
 #include "topolib/OctreeKernels.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/StlObject.h"
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <limits>
 #include <new>
+#include <type_traits>
 
 namespace topolib {
 
@@ -848,6 +850,56 @@ MeshOctree MeshOctree::copyFor(const StlObject& target) const {
         });
     }
     return copy;
+}
+
+bool MeshOctree::relocatedCopy(const Relocation& relocation, unsigned threads, MeshOctree& out) const {
+    MeshOctree copy(memoryBudget_);
+    copy.nodes_ = nodes_;
+    copy.freeTriangleChunks_ = freeTriangleChunks_;
+    copy.freeVertexChunks_ = freeVertexChunks_;
+    // Sized without a pass over the memory; the threads copy the chunks whole
+    // (their links stay valid: the numbering is the same) and then put the
+    // copy's records into the entries that lists hold.
+    copy.triangleChunks_.resize(triangleChunks_.size());
+    copy.vertexChunks_.resize(vertexChunks_.size());
+    auto copyChunks = [threads](const auto& from, auto& to) {
+        using ChunkT = typename std::decay_t<decltype(from)>::value_type;
+        forRanges(from.size(), threads, [&](std::size_t begin, std::size_t end) {
+            populatePages(to.data() + begin, (end - begin) * sizeof(ChunkT));
+            std::copy(from.data() + begin, from.data() + end, to.data() + begin);
+        });
+    };
+    copyChunks(triangleChunks_, copy.triangleChunks_);
+    copyChunks(vertexChunks_, copy.vertexChunks_);
+    std::atomic<bool> lost{false};
+    auto relocate = [&](auto& pool, const List& list, auto&& map) {
+        using ChunkT = typename std::decay_t<decltype(pool)>::value_type;
+        constexpr std::uint32_t N = sizeof(ChunkT::items) / sizeof(ChunkT::items[0]);
+        std::uint32_t left = list.count;
+        for (std::uint32_t c = list.head; c != kNone && left > 0; c = pool[c].next) {
+            const std::uint32_t n = left < N ? left : N;
+            for (std::uint32_t i = 0; i < n; ++i) {
+                auto* moved = map(pool[c].items[i]);
+                if (moved == nullptr)
+                    lost.store(true, std::memory_order_relaxed);
+                pool[c].items[i] = moved;
+            }
+            left -= n;
+        }
+    };
+    forRanges(nodes_.size(), threads, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            // Only leaves hold entries; the others' lists are empty.
+            const Node& n = copy.nodes_[i];
+            relocate(copy.vertexChunks_, n.vertices, [&](const StlVertex* v) { return relocation.vertex(v); });
+            relocate(copy.triangleChunks_, n.triangles,
+                     [&](const StlTriangle* t) { return relocation.triangle(t); });
+        }
+    });
+    if (lost.load())
+        return false;
+    out = std::move(copy);
+    return true;
 }
 
 } // namespace topolib
