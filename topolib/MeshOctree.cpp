@@ -27,14 +27,25 @@ struct MeshOctree::TriangleBox {
     const double* n;
     double mn[3];
     double mx[3];
+    double reach; // the largest magnitude of a corner coordinate
 
     explicit TriangleBox(StlTriangle* tri)
         : t(tri), a(tri->vertices[0]->pos.data()), b(tri->vertices[1]->pos.data()), c(tri->vertices[2]->pos.data()),
-          n(tri->normal.data()) {
+          n(tri->normal.data()), reach(0.0) {
         for (int k = 0; k < 3; ++k) {
             mn[k] = std::min(a[k], std::min(b[k], c[k]));
             mx[k] = std::max(a[k], std::max(b[k], c[k]));
+            reach = std::max(reach, std::max(std::fabs(mn[k]), std::fabs(mx[k])));
         }
+    }
+    // Whether a corner lies inside the box (lo, E) by margin m on every axis.
+    bool cornerInside(const double lo[3], double E, double m) const {
+        for (const double* p : {a, b, c}) {
+            if (p[0] > lo[0] + m && p[0] < lo[0] + E - m && p[1] > lo[1] + m && p[1] < lo[1] + E - m &&
+                p[2] > lo[2] + m && p[2] < lo[2] + E - m)
+                return true;
+        }
+        return false;
     }
     bool overlaps(const double origin[3], double edge) const {
         // The box rejection of triangleOverlapsCube, inline: most child cubes of a
@@ -50,6 +61,14 @@ struct MeshOctree::TriangleBox {
         }
         // A triangle wholly inside the box meets it; the full test would agree.
         if (inside)
+            return true;
+        // So does one with a corner inside the box by a margin far above the
+        // rounding of the full test (a few units in the last place of the
+        // largest coordinate it handles): the full test would accept it too.
+        // Most triangles that cross a cube's face have a corner on each side.
+        const double lo[3] = {origin[0] - eps, origin[1] - eps, origin[2] - eps};
+        const double far = std::max(reach, std::max(std::fabs(lo[0]), std::max(std::fabs(lo[1]), std::fabs(lo[2]))));
+        if (cornerInside(lo, E, 1e-12 * (far + 2.0 * E)))
             return true;
         return triangleOverlapsCube(a, b, c, n, mn, mx, origin, edge);
     }
@@ -110,13 +129,17 @@ inline void forEachChildReached(const Box& t, const double origin[3], double edg
             reach[axis][i] = !(t.mn[axis] > lo + E || lo > t.mx[axis]);
         }
     }
-    for (int k = 0; k < 8; ++k) {
-        if (!reach[0][(k >> 2) & 1] || !reach[1][(k >> 1) & 1] || !reach[2][k & 1])
-            continue;
-        double o[3];
-        childOrigin(origin, edge, k, o);
-        if (t.overlaps(o, half))
-            f(k, o, half);
+    // The reached children in child order (ix outer, iy, iz inner).
+    for (int ix = reach[0][0] ? 0 : 1; ix <= (reach[0][1] ? 1 : 0); ++ix) {
+        for (int iy = reach[1][0] ? 0 : 1; iy <= (reach[1][1] ? 1 : 0); ++iy) {
+            for (int iz = reach[2][0] ? 0 : 1; iz <= (reach[2][1] ? 1 : 0); ++iz) {
+                const int k = (ix * 2 + iy) * 2 + iz;
+                double o[3];
+                childOrigin(origin, edge, k, o);
+                if (t.overlaps(o, half))
+                    f(k, o, half);
+            }
+        }
     }
 }
 
