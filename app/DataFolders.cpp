@@ -102,6 +102,10 @@ QString fileUnreadableMessage() {
         "It is impossible to open <i>'%1'</i>.<br>The file cannot be read due to a permission issue.");
 }
 
+QString fileNotRegularMessage() {
+    return QObject::tr("It's impossible to open <i>'%1'</i>.<br>It is not a regular file.");
+}
+
 bool checkFileReadable(const QString& path, QWidget* parent) {
     if (path.isEmpty()) {
         logText("WARNING: FILE PATH EMPTY");
@@ -112,6 +116,16 @@ bool checkFileReadable(const QString& path, QWidget* parent) {
         logString(path.toStdString());
         if (parent)
             showAppMessageBox(fileNotExistMessage().arg(path), ICON_WARNING, BUTTON_OK, BUTTON_OK, QString(),
+                              QString(), FIXED_DIALOG_FLAGS);
+        return false;
+    }
+    // A pipe without a writer would block the reader for ever, and a device
+    // or folder is no document.
+    if (!QFileInfo(path).isFile()) {
+        logText("FILE NOT REGULAR: ", false);
+        logString(path.toStdString());
+        if (parent)
+            showAppMessageBox(fileNotRegularMessage().arg(path), ICON_WARNING, BUTTON_OK, BUTTON_OK, QString(),
                               QString(), FIXED_DIALOG_FLAGS);
         return false;
     }

@@ -27,9 +27,11 @@ int removeStaleWorkDirs(const QString& base);
 QString createGuidString(bool stripBraces);
 QString guidToString(const QUuid& guid, bool stripBraces);
 
-// True when path names a readable file. An empty path only logs a warning.
-// A missing or unreadable file is logged and, when parent is not null,
-// reported to the user in a message box (from any thread).
+// True when path names a readable regular file. An empty path only logs a
+// warning. A missing or unreadable file, or one that is not a regular file (a
+// pipe, device or folder), is logged and, when parent is not null, reported
+// to the user in a message box (from any thread).
 bool checkFileReadable(const QString& path, QWidget* parent);
 QString fileNotExistMessage();
 QString fileUnreadableMessage();
+QString fileNotRegularMessage();

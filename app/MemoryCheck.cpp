@@ -3,9 +3,21 @@
 #include "app/Platform.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <utility>
 
 MemoryCheckFunction MemoryCheckCallback;
+
+namespace {
+
+std::atomic<RecordRoomFunction> g_recordRoom{nullptr};
+
+} // namespace
+
+void setRecordRoomProvider(RecordRoomFunction provider) {
+    g_recordRoom.store(provider);
+}
 
 void installMemoryCheck(MemoryCheckFunction check) {
     MemoryCheckCallback = std::move(check);
@@ -26,7 +38,20 @@ uint64_t availableMemory() {
     // Inside a memory-limited container the machine's free memory over-promises:
     // the group's remaining allowance counts as well.
     const uint64_t free = std::min(platform::availablePhysicalMemory(), platform::cgroupMemoryAllowance());
-    return availableMemoryFrom(platform::processPrivateBytes(), free);
+    uint64_t available = availableMemoryFrom(platform::processPrivateBytes(), free);
+    const RecordRoomFunction recordRoom = g_recordRoom.load();
+    const uint64_t records = recordRoom ? recordRoom() : UINT64_MAX;
+    if (recordRoom)
+        available = std::min(available, records > UINT64_MAX / 2 ? UINT64_MAX : 2 * records);
+    // The record window's reservation is mapped but free for records.
+    const uint64_t limit = platform::addressSpaceLimit();
+    if (limit != UINT64_MAX) {
+        const uint64_t mapped = platform::mappedBytes();
+        const uint64_t unusedWindow = recordRoom ? records : 0;
+        const uint64_t used = mapped > unusedWindow ? mapped - unusedWindow : 0;
+        available = std::min(available, limit > used ? limit - used : 0);
+    }
+    return available;
 }
 
 bool hasEnoughMemory(const uint64_t& bytes) {

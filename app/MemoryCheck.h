@@ -1,9 +1,10 @@
 #pragma once
 // The memory check consulted before large allocations (the mesh readers ask
 // it before they build a big mesh). The program allows itself at most 10 GiB
-// of private memory, further limited by the free physical memory and by what
-// the process's memory control group still allows, and keeps 200 MiB in
-// reserve.
+// of private memory, further limited by the free physical memory, by what
+// the process's memory control group still allows, by an address-space limit
+// and by the room left in the mesh record window (the records are about half
+// of a mesh's memory), and keeps 200 MiB in reserve.
 #include <cstdint>
 #include <functional>
 
@@ -26,8 +27,15 @@ uint64_t availableMemoryFrom(uint64_t privateBytes, uint64_t freePhysical);
 // True when available exceeds bytes + the safety margin (strictly).
 bool isRequestAffordable(uint64_t bytes, uint64_t available);
 
-// availableMemoryFrom with this process's figures. Keeps no state; safe from
-// any thread.
+// The room left for mesh records (bytes), given by the mesh library when it is
+// linked; null: no such limit.
+using RecordRoomFunction = uint64_t (*)();
+void setRecordRoomProvider(RecordRoomFunction provider);
+
+// availableMemoryFrom with this process's figures, then limited by twice the
+// record room and by the address-space limit (the limit less what is mapped,
+// the record window's unused reservation counted as free). Keeps no state;
+// safe from any thread.
 uint64_t availableMemory();
 // isRequestAffordable(bytes, availableMemory()).
 bool hasEnoughMemory(const uint64_t& bytes);

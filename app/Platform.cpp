@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -180,6 +181,34 @@ QString makeUniquePrivateDirectory(const QString& prefix) {
     if (!::mkdtemp(pattern.data()))
         return QString();
     return QFile::decodeName(pattern);
+}
+
+QString hostTag() {
+    char name[256] = {};
+    ::gethostname(name, sizeof name - 1);
+    uint32_t hash = 2166136261u; // FNV-1a
+    for (const char* c = name; *c; ++c)
+        hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+    return QStringLiteral("%1").arg(hash, 8, 16, QLatin1Char('0'));
+}
+
+uint64_t addressSpaceLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return UINT64_MAX;
+    return static_cast<uint64_t>(limit.rlim_cur);
+}
+
+uint64_t mappedBytes() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    while (!status.atEnd()) {
+        const QByteArray line = status.readLine();
+        if (line.startsWith("VmSize:"))
+            return line.mid(7).trimmed().split(' ').value(0).toULongLong() * 1024;
+    }
+    return 0;
 }
 
 QByteArray processMark(qint64 pid) {

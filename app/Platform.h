@@ -29,11 +29,18 @@ uint64_t cgroupMemoryAllowanceFrom(const QString& procCgroup, const QString& mou
 // The process's private bytes: RssAnon + VmSwap of /proc/self/status in
 // bytes (0 when unreadable).
 uint64_t processPrivateBytes();
+// The process's address-space limit in bytes (UINT64_MAX: none).
+uint64_t addressSpaceLimit();
+// The bytes of address space the process has mapped (its virtual size).
+uint64_t mappedBytes();
 // The per-user application-data base folder (XDG data home), the stand-in
 // for the machine-wide application-data folder. Never empty.
 QString applicationDataBase();
 // A new GUID as 38 upper-case characters: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 QString newGuidText();
+// A short tag of this host's name (eight hexadecimal digits), so that files
+// named after a process id are told apart from another host's in a shared folder.
+QString hostTag();
 // The current user's numeric id, used to keep temporary folders per user.
 unsigned int userId();
 // Makes path a folder only this user can use: creates it with mode 0700

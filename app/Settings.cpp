@@ -157,6 +157,19 @@ void setPathSetting(PathSetting key, QString value) {
     paths().setValue(keyName(pathKeys, key), value);
 }
 
+QString dialogStartFolder(PathSetting key) {
+    const QString stored = getPathSetting(key, QString());
+    if (!stored.isEmpty()) {
+        const QFileInfo info(stored);
+        // A relative or empty text would start in whatever folder the program
+        // was launched from.
+        const QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+        if (info.isAbsolute() && QFileInfo(folder).isDir())
+            return QDir::cleanPath(folder);
+    }
+    return QDir::homePath();
+}
+
 void getPathList(PathSetting key, QStringList* out) {
     *out = paths().value(keyName(pathKeys, key)).toStringList();
 }

@@ -88,6 +88,10 @@ bool hasGeneralSetting(GeneralSetting key);
 // returned. Every other key gives its stored text, else def.
 QString getPathSetting(PathSetting key, QString def);
 void setPathSetting(PathSetting key, QString value);
+// Where a file dialog starts: the folder stored under key (the folder of the
+// file, for keys that keep a file) while it exists, else the user's home
+// folder. Always an existing absolute folder.
+QString dialogStartFolder(PathSetting key);
 // Replaces *out with the stored list, or with an empty list when missing.
 void getPathList(PathSetting key, QStringList* out);
 void setPathList(PathSetting key, QStringList list);

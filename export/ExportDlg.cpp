@@ -152,9 +152,15 @@ void ExportDlg::onBtnCloseClicked() {
 }
 
 void ExportDlg::onBtnExportClicked() {
-    const QString start = getPathSetting(PATH_SAVED_GCODE, QString()) + QStringLiteral("/");
-    const QString name =
-        QFileDialog::getSaveFileName(this, tr("Exported file"), start, tr("G-code File (*.gcode)"));
+    // The folder G-code was last written to, with the proposed name.
+    const QString folder = dialogStartFolder(PATH_SAVED_GCODE);
+    const QString proposed = m_proposeName ? m_proposeName() : QString();
+    const QString start = proposed.isEmpty() ? folder + QStringLiteral("/")
+                                             : QDir(folder).filePath(proposed + QStringLiteral(".gcode"));
+    const QString caption = tr("Exported file");
+    const QString filter = tr("G-code File (*.gcode)");
+    const QString name = m_saveDialog ? m_saveDialog(caption, start, filter)
+                                      : QFileDialog::getSaveFileName(this, caption, start, filter);
     if (name.isEmpty())
         return;
     // Only a chosen name moves the dialog's starting folder.

@@ -16,6 +16,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QButtonGroup;
 class QComboBox;
 class QLabel;
@@ -48,6 +50,14 @@ public:
     QString applicationDir() const { return m_appDir; }
     gcodeexport::GcodeExport* exporter() const { return m_export; }
 
+    // The save dialog "Export" asks for the G-code name (caption, start path,
+    // filter; an empty result cancels); Qt's dialog unless set.
+    using SaveDialog =
+        std::function<QString(const QString& caption, const QString& start, const QString& filter)>;
+    void setSaveDialog(SaveDialog dialog) { m_saveDialog = std::move(dialog); }
+    // The name (without extension) the dialog proposes; none unless set.
+    void setNameProposal(std::function<QString()> propose) { m_proposeName = std::move(propose); }
+
     QComboBox* profileCombo() const { return _cbbExportProfile; }
     QComboBox* calibrationCombo() const { return _cbbCalibration; }
     QRadioButton* selectedButton() const { return _rbtSelected; }
@@ -77,6 +87,8 @@ private:
 
     QString m_appDir;
     gcodeexport::GcodeExport* m_export = nullptr;
+    SaveDialog m_saveDialog;
+    std::function<QString()> m_proposeName;
 };
 
 // Makes the panel as a child of parent, sized and placed as every side panel.

@@ -118,8 +118,16 @@ bool GcodeExport::start(const GcodeExportRequest& request, const ExportScene& sc
     reportProgress(1, 0);
 
     m_gcodeWorkPath = QDir(m_workDir).filePath(QLatin1String(kGcodeName));
-    const QStringList args = slicerArguments(definitionPath(request.applicationDir), profile.settingLines,
-                                             m_gcodeWorkPath, stlPath);
+    // The slicer's machine is the current printer: the build volume the scene
+    // was placed in overrides the definition's (and the profile's).
+    QStringList settings = profile.settingLines;
+    double volume[3];
+    sceneHost()->getBuildVolume(volume);
+    const char* const machineKeys[3] = {"machine_width", "machine_depth", "machine_height"};
+    for (int a = 0; a < 3; ++a)
+        settings << QStringLiteral("%1=%2").arg(QLatin1String(machineKeys[a])).arg(volume[a]);
+    const QStringList args =
+        slicerArguments(definitionPath(request.applicationDir), settings, m_gcodeWorkPath, stlPath);
     const double height = scene.hasHeight ? scene.zMax - scene.zMin : 0.0;
     const int layers = static_cast<int>(std::min(height / profile.layerHeight, 1e9));
     logDouble(profile.layerHeight, "layer thickness");

@@ -1,21 +1,14 @@
 #pragma once
-// A file written as a whole, as a byte stream. By default the bytes go to a
-// temporary file beside the target, which replaces the target only when
-// every byte was written: a save that fails (full disk, quota, file size
-// limit) leaves an existing file as it was and leaves no temporary behind.
-// The replacement keeps the target's permission bits and, where the process
-// may set them, its owner and group.
-//
-// The target is written in place (truncated and rewritten) instead when the
-// safe way is impossible or would change what the user has:
-// - it exists but is not a regular file (a device, a pipe);
-// - no temporary file can be made beside it (a folder that is not writable,
-//   holding a file that is);
-// - it has several hard links (a rename would split them);
-// - it belongs to another user or group that the replacement cannot be given.
-// A failed in-place write leaves the target incomplete; it is reported.
+// A file written as a whole, as a byte stream: the bytes go to a temporary
+// file beside the target, which replaces the target only when every byte was
+// written (ReplacementFile). A save that fails (full disk, quota, file size
+// limit) or that cannot replace the target safely (a folder without room for
+// a new file, a target of another owner, not a regular file) leaves an
+// existing file as it was and leaves no temporary behind; failure() says why.
+// The target is never truncated or written in place.
 
 #include "fileIo/KBaseStream.h"
+#include "fileIo/ReplacementFile.h"
 
 #include <string>
 
@@ -25,13 +18,12 @@ class SafeFileWriter : public KBaseStream {
 public:
     explicit SafeFileWriter(const std::wstring& path);
     // Discards the temporary file when commit() was not reached.
-    ~SafeFileWriter() override;
+    ~SafeFileWriter() override = default;
     SafeFileWriter(const SafeFileWriter&) = delete;
     SafeFileWriter& operator=(const SafeFileWriter&) = delete;
 
-    bool isOpen() const { return fd_ >= 0; }
-    // True when the target is written in place (see above).
-    bool writesInPlace() const { return temporary_.empty() && fd_ >= 0; }
+    // False when the target cannot be replaced (see failure()).
+    bool isOpen() const { return file_.fd() >= 0; }
 
     // False once any write has failed; later writes are not attempted.
     bool write(const char* data, uint32_t n) override;
@@ -42,15 +34,16 @@ public:
     bool atEnd() override { return true; }
 
     // Puts the file in place. False when any write, the flush or the rename
-    // failed; the target is then untouched (unless written in place).
+    // failed; the target is then untouched.
     bool commit();
 
-private:
-    void discard();
+    // Why opening, a write or the commit failed; None otherwise.
+    SaveFailure failure() const { return file_.failure(); }
+    // After a commit: the target had other hard links, which keep the old content.
+    bool linksLeftBehind() const { return file_.linksLeftBehind(); }
 
-    int fd_ = -1;
-    std::string target_;    // encoded path
-    std::string temporary_; // encoded path of the temporary file; empty in place
+private:
+    ReplacementFile file_;
     bool ok_ = true;
     int64_t written_ = 0;
 };

@@ -30,44 +30,52 @@ void addLive(Writer& writer, const List& triangles) {
                             t->vertices[2]->pos.data());
 }
 
-template <typename List>
-int writeAscii(const std::wstring& path, const List& triangles) {
-    if (triangles.empty())
-        return kFailure;
-    AsciiStlWriter writer(path);
-    if (!writer.isOpen())
-        return kFailure;
-    writer.begin();
-    addLive(writer, triangles);
-    return writer.finish() ? kSuccess : kFailure;
+template <typename Writer>
+int finishAndReport(Writer& writer, SaveReport* report) {
+    const bool done = writer.isOpen() && writer.finish();
+    if (report)
+        *report = writer.report();
+    return done ? kSuccess : kFailure;
 }
 
 template <typename List>
-int writeBinary(const std::wstring& path, const List& triangles) {
+int writeAscii(const std::wstring& path, const List& triangles, SaveReport* report) {
+    if (triangles.empty())
+        return kFailure;
+    AsciiStlWriter writer(path);
+    if (writer.isOpen()) {
+        writer.begin();
+        addLive(writer, triangles);
+    }
+    return finishAndReport(writer, report);
+}
+
+template <typename List>
+int writeBinary(const std::wstring& path, const List& triangles, SaveReport* report) {
     if (triangles.empty())
         return kFailure;
     BinaryStlWriter writer(path);
-    if (!writer.isOpen())
-        return kFailure;
-    // The header text with its terminating zero; the writer pads to 80 bytes.
-    writer.begin(std::string("Save by Velar3D"), countLive(triangles));
-    addLive(writer, triangles);
-    return writer.finish() ? kSuccess : kFailure;
+    if (writer.isOpen()) {
+        // The header text with its terminating zero; the writer pads to 80 bytes.
+        writer.begin(std::string("Save by Velar3D"), countLive(triangles));
+        addLive(writer, triangles);
+    }
+    return finishAndReport(writer, report);
 }
 
 } // namespace
 
-int exportAsciiStl(const std::wstring& path, const std::vector<topolib::StlTriangle*>& triangles) {
-    return writeAscii(path, triangles);
+int exportAsciiStl(const std::wstring& path, const std::vector<topolib::StlTriangle*>& triangles, SaveReport* report) {
+    return writeAscii(path, triangles, report);
 }
-int exportAsciiStl(const std::wstring& path, const topolib::RefArray<topolib::StlTriangle>& triangles) {
-    return writeAscii(path, triangles);
+int exportAsciiStl(const std::wstring& path, const topolib::RefArray<topolib::StlTriangle>& triangles, SaveReport* report) {
+    return writeAscii(path, triangles, report);
 }
-int exportBinaryStl(const std::wstring& path, const std::vector<topolib::StlTriangle*>& triangles) {
-    return writeBinary(path, triangles);
+int exportBinaryStl(const std::wstring& path, const std::vector<topolib::StlTriangle*>& triangles, SaveReport* report) {
+    return writeBinary(path, triangles, report);
 }
-int exportBinaryStl(const std::wstring& path, const topolib::RefArray<topolib::StlTriangle>& triangles) {
-    return writeBinary(path, triangles);
+int exportBinaryStl(const std::wstring& path, const topolib::RefArray<topolib::StlTriangle>& triangles, SaveReport* report) {
+    return writeBinary(path, triangles, report);
 }
 
 } // namespace fileIo

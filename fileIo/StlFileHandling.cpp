@@ -199,7 +199,8 @@ int StlFileHandling::readAsciiFrom(std::istream& in) {
         finishSums(mesh, box);
         return result;
     } catch (const std::bad_alloc&) {
-        return kFailure;
+        // Out of memory (or of room for the mesh records) part way through.
+        return kNotEnoughMemory;
     }
 }
 
@@ -414,7 +415,8 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         finishSums(mesh, box);
         return result;
     } catch (const std::bad_alloc&) {
-        return kFailure;
+        // Out of memory (or of room for the mesh records) part way through.
+        return kNotEnoughMemory;
     }
 }
 

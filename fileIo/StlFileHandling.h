@@ -18,6 +18,8 @@ struct FacetCorner;
 
 namespace fileIo {
 
+struct SaveReport;
+
 class StlFileHandling : public FileHandling {
 public:
     // Upper bound of facets one binary file may bring in.
@@ -70,12 +72,18 @@ private:
 };
 
 // Write the live (not deleted) triangles of a list as STL. 0 when the list is
-// empty (no file is created), the file cannot be opened or a write fails;
-// else 1. The binary header is "Save by Velar3D" padded with zero bytes.
-int exportAsciiStl(const std::wstring& path, const std::vector<topolib::StlTriangle*>& triangles);
-int exportBinaryStl(const std::wstring& path, const std::vector<topolib::StlTriangle*>& triangles);
+// empty (no file is created), the file cannot be replaced safely or a write
+// fails (an existing file is then left as it was); else 1. The binary header
+// is "Save by Velar3D" padded with zero bytes. report (optional) receives why
+// a save failed and whether other hard links keep the old content.
+int exportAsciiStl(const std::wstring& path, const std::vector<topolib::StlTriangle*>& triangles,
+                   SaveReport* report = nullptr);
+int exportBinaryStl(const std::wstring& path, const std::vector<topolib::StlTriangle*>& triangles,
+                    SaveReport* report = nullptr);
 // The same for a mesh's own triangle array.
-int exportAsciiStl(const std::wstring& path, const topolib::RefArray<topolib::StlTriangle>& triangles);
-int exportBinaryStl(const std::wstring& path, const topolib::RefArray<topolib::StlTriangle>& triangles);
+int exportAsciiStl(const std::wstring& path, const topolib::RefArray<topolib::StlTriangle>& triangles,
+                   SaveReport* report = nullptr);
+int exportBinaryStl(const std::wstring& path, const topolib::RefArray<topolib::StlTriangle>& triangles,
+                    SaveReport* report = nullptr);
 
 } // namespace fileIo

@@ -26,6 +26,9 @@ public:
     // Flushes and puts the file in place; false when any write failed (an
     // existing file is then left as it was).
     bool finish();
+    // Why opening or finishing failed, and whether other hard links of the
+    // replaced file keep the old content.
+    SaveReport report() const { return {out_.failure(), out_.linksLeftBehind()}; }
 
 private:
     void flushBuffer();
@@ -41,6 +44,7 @@ public:
     void begin();
     void addFacet(const double normal[3], const double v0[3], const double v1[3], const double v2[3]);
     bool finish();
+    SaveReport report() const { return {out_.failure(), out_.linksLeftBehind()}; }
 
     // "%.8e" in the C locale, whatever the process locale is.
     static void appendNumber(std::string& out, double value);

@@ -33,9 +33,11 @@
 // Layout of an entry (little-endian): 256 zero bytes, u32 T (triangles in the
 // shell section), six f32 box corners; 256 zero bytes, u32 V, V vertices of
 // three f32; 256 zero bytes, u32 S, S shell records; 256 zero bytes, u32 E,
-// E edges of two u32 vertex indices. A shell record: 3 zero bytes, f32 |area|,
+// E edges of two u32 vertex indices. A shell record: 3 spare bytes, f32 |area|,
 // f32 volume, u32 P, P index triples (primary class), u32 R, R index triples
-// (reversed class).
+// (reversed class). Of the spare bytes, the third holds 1 for an inner shell
+// made by hollowing (the shell's hollow byte) and the others are zero; readers
+// that know no such byte skip all three, and older entries hold zeros there.
 
 namespace fileIo {
 
@@ -45,8 +47,11 @@ constexpr uint32_t kPadding = 256;
 constexpr uint32_t kVertexBytes = 12;
 constexpr uint32_t kTriangleBytes = 12;
 constexpr uint32_t kEdgeBytes = 8;
-// The smallest shell record: 3 zero bytes, area, volume and two zero counts.
+// The smallest shell record: 3 spare bytes, area, volume and two zero counts.
 constexpr uint32_t kMinShellBytes = 19;
+// Where in the spare bytes of a shell record the hollow byte is kept.
+constexpr uint32_t kShellSpareBytes = 3;
+constexpr uint32_t kHollowByte = 2;
 
 // The rest of an entry, read into one block on a helper thread while the
 // caller decodes what has arrived. The block is only address space until
@@ -309,7 +314,56 @@ void discardShell(topolib::StlShell* shell) {
     delete shell;
 }
 
+// The triangles an entry of mesh holds, in the order written: each shell's
+// valid primary then reversed triangles (listSizes gets each list's count),
+// then the valid triangles no shell lists. Validity is tested once per
+// record, on several threads for big meshes.
+void collectWritten(const topolib::StlObject& mesh, std::vector<const topolib::StlTriangle*>& valid,
+                    std::vector<uint32_t>& listSizes) {
+    {
+        std::vector<const topolib::StlTriangle*> listed;
+        for (const auto* shell : mesh.shells())
+            for (const auto* list : {&shell->primaryTriangles, &shell->reversedTriangles}) {
+                listed.insert(listed.end(), list->begin(), list->end());
+                listSizes.push_back(static_cast<uint32_t>(list->size()));
+            }
+        std::vector<char> ok(listed.size());
+        forRanges(listed.size(), threadsFor(listed.size()), [&](size_t begin, size_t end) {
+            for (size_t i = begin; i < end; ++i)
+                ok[i] = mesh.isValidTriangle(listed[i]);
+        });
+        valid.reserve(listed.size());
+        size_t at = 0;
+        for (uint32_t& size : listSizes) {
+            const size_t before = valid.size();
+            for (const size_t end = at + size; at < end; ++at)
+                if (ok[at])
+                    valid.push_back(listed[at]);
+            size = static_cast<uint32_t>(valid.size() - before);
+        }
+    }
+    // Every valid triangle must stand in a shell, or the reader would not get
+    // it back. Valid triangles that no shell lists (added since the last shell
+    // search) are written as one more shell record of their own; the mesh
+    // itself is not touched (its shells may be held elsewhere).
+    const auto& all = mesh.triangles();
+    std::vector<char> listed(all.size(), 0);
+    for (const auto* t : valid)
+        if (t->id >= 0 && static_cast<size_t>(t->id) < all.size() && all[static_cast<size_t>(t->id)] == t)
+            listed[static_cast<size_t>(t->id)] = 1;
+    for (size_t i = 0; i < all.size(); ++i)
+        if (all[i] && !listed[i] && mesh.isValidTriangle(all[i]))
+            valid.push_back(all[i]);
+}
+
 } // namespace
+
+uint32_t VGeoFileHandling::countWrittenTriangles(const topolib::StlObject& mesh) {
+    std::vector<const topolib::StlTriangle*> valid;
+    std::vector<uint32_t> listSizes;
+    collectWritten(mesh, valid, listSizes);
+    return static_cast<uint32_t>(valid.size());
+}
 
 int VGeoFileHandling::load() {
     if (!checkBeforeLoad())
@@ -408,6 +462,7 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
         uint32_t vertexCount = 0;
         const char* vertexRecords = nullptr;
         if (!in.skip(kPadding) || !in.u32(vertexCount) ||
+            !countsFit(declaredTriangles, vertexCount, in.left()) ||
             !(vertexRecords = in.records(vertexCount, kVertexBytes)))
             return kFailure;
         auto& vertices = mesh.vertices();
@@ -492,6 +547,7 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
         // empty shell costs a few bytes in the file but far more in memory).
         std::unique_ptr<topolib::StlShell> shell;
         float shellArea = 0, shellVolume = 0;
+        uint8_t shellHollow = 0;
         auto readTriangles = [&](bool reversed) {
             uint32_t count = 0;
             const char* r = nullptr;
@@ -505,6 +561,7 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
                     shell = std::make_unique<topolib::StlShell>(&mesh);
                     shell->area = shellArea;
                     shell->volume = shellVolume;
+                    shell->spare = shellHollow;
                 }
                 auto* t = mesh.newTriangle();
                 t->shell = shell.get();
@@ -518,10 +575,12 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
         };
         bool shellsRead = true;
         for (uint32_t s = 0; s < shellCount && shellsRead; ++s) {
-            if (!in.skip(3) || !in.f32(shellArea) || !in.f32(shellVolume)) {
+            const char* spare = in.records(1, kShellSpareBytes);
+            if (!spare || !in.f32(shellArea) || !in.f32(shellVolume)) {
                 shellsRead = false;
                 break;
             }
+            shellHollow = spare[kHollowByte] != 0 ? 1 : 0;
             shell.reset();
             if (!readTriangles(false) || !readTriangles(true)) {
                 if (shell)
@@ -569,7 +628,7 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
         });
         std::vector<topolib::StlTriangle*>().swap(made);
         std::vector<const char*>().swap(records);
-        if (!shellsRead)
+        if (!shellsRead || trianglesRead != declaredTriangles)
             return kFailure;
 
         // The triangle array, shell by shell (primary then reversed), and the
@@ -666,48 +725,12 @@ int VGeoFileHandling::writeToStream(KBaseStream* stream) {
         return kFailure;
     topolib::StlObject& mesh = *target_;
 
-    // Validity is tested once per record, on several threads for big meshes:
-    // each shell's two lists are filtered into `valid` (primary then
-    // reversed, per shell), the counts come from it.
     std::vector<const topolib::StlTriangle*> valid;
     std::vector<uint32_t> listSizes;
-    {
-        std::vector<const topolib::StlTriangle*> listed;
-        for (const auto* shell : mesh.shells())
-            for (const auto* list : {&shell->primaryTriangles, &shell->reversedTriangles}) {
-                listed.insert(listed.end(), list->begin(), list->end());
-                listSizes.push_back(static_cast<uint32_t>(list->size()));
-            }
-        std::vector<char> ok(listed.size());
-        forRanges(listed.size(), threadsFor(listed.size()), [&](size_t begin, size_t end) {
-            for (size_t i = begin; i < end; ++i)
-                ok[i] = mesh.isValidTriangle(listed[i]);
-        });
-        valid.reserve(listed.size());
-        size_t at = 0;
-        for (uint32_t& size : listSizes) {
-            const size_t before = valid.size();
-            for (const size_t end = at + size; at < end; ++at)
-                if (ok[at])
-                    valid.push_back(listed[at]);
-            size = static_cast<uint32_t>(valid.size() - before);
-        }
-    }
-    // Every valid triangle must stand in a shell, or the reader would not get
-    // it back. Valid triangles that no shell lists (added since the last shell
-    // search) are written as one more shell record of their own; the mesh
-    // itself is not touched (its shells may be held elsewhere).
-    const size_t inShells = valid.size();
-    {
-        const auto& all = mesh.triangles();
-        std::vector<char> listed(all.size(), 0);
-        for (const auto* t : valid)
-            if (t->id >= 0 && static_cast<size_t>(t->id) < all.size() && all[static_cast<size_t>(t->id)] == t)
-                listed[static_cast<size_t>(t->id)] = 1;
-        for (size_t i = 0; i < all.size(); ++i)
-            if (all[i] && !listed[i] && mesh.isValidTriangle(all[i]))
-                valid.push_back(all[i]);
-    }
+    collectWritten(mesh, valid, listSizes);
+    size_t inShells = 0;
+    for (const uint32_t size : listSizes)
+        inShells += size;
     const uint32_t strays = static_cast<uint32_t>(valid.size() - inShells);
 
     EntryWriter out(*stream);
@@ -739,7 +762,9 @@ int VGeoFileHandling::writeToStream(KBaseStream* stream) {
         }
     }
     for (const auto* shell : shells) {
-        out.zeros(3);
+        char* spare = out.take(kShellSpareBytes);
+        std::memset(spare, 0, kShellSpareBytes);
+        spare[kHollowByte] = shell->spare != 0 ? 1 : 0;
         out.f32(static_cast<float>(std::fabs(shell->area)));
         out.f32(static_cast<float>(shell->volume));
         for (int half = 0; half < 2; ++half, ++list) {
@@ -749,7 +774,7 @@ int VGeoFileHandling::writeToStream(KBaseStream* stream) {
         }
     }
     if (strays) {
-        out.zeros(3);
+        out.zeros(kShellSpareBytes);
         out.f32(0.0f);
         out.f32(0.0f);
         out.u32(strays);

@@ -41,8 +41,20 @@ public:
     int writeStream(KBaseStream* stream) override;
     int writeBinary() override;
 
+    // Loose vertices (of no triangle) an entry may hold beyond three per
+    // triangle: a mesh keeps the vertices of deleted triangles until it is
+    // compacted, and its entry holds them too.
+    static constexpr uint64_t kSpareVertices = 1 << 16;
+    // Whether an entry of entryBytes bytes can hold the counts its head
+    // declares: every triangle and vertex takes twelve bytes, and vertices
+    // are at most three per triangle (and kSpareVertices).
+    static bool countsFit(uint64_t triangles, uint64_t vertices, uint64_t entryBytes) {
+        return vertices <= 3 * triangles + kSpareVertices && 12 * (triangles + vertices) <= entryBytes;
+    }
+
     int readFile(const std::wstring& fileName);
-    // 1 success; 0 for an empty or short stream, counts the data cannot back,
+    // 1 success; 0 for an empty or short stream, counts the data cannot back
+    // (countsFit; shells holding other than the declared triangle count),
     // indices out of range, a vertex position that is not finite (reason
     // NotFinite). The bounding box is computed from the vertices, not taken
     // from the entry. The target must be empty; after a failure it holds what
@@ -51,6 +63,10 @@ public:
     int writeFile(const std::wstring& fileName);
     // 1 success, 0 when there is no target or a write fails.
     int writeToStream(KBaseStream* stream);
+
+    // The triangle count T an entry of mesh holds (its valid triangles), as
+    // writeToStream will write it.
+    static uint32_t countWrittenTriangles(const topolib::StlObject& mesh);
 
     // Makes the next writes fill *out (not owned; null stops it).
     void recordNumbering(VGeoNumbering* out) { numbering_ = out; }

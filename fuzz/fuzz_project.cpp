@@ -1,6 +1,6 @@
 // Project reader on arbitrary archives: entry names, the descriptor, the
-// geometry entries and the support entries, checked against the meshes read,
-// as an open does before anything reaches the scene.
+// geometry entries and the support entries (read against the meshes read), as
+// an open does before anything reaches the scene.
 #include "project/ProjectArchiveReader.h"
 #include "project/SupportEntry.h"
 
@@ -22,15 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     project::ProjectContents contents;
     const IO_ERROR r = project::readProjectArchive(
         &device, [] { return std::make_unique<topolib::StlObject>(); }, contents);
-    if (r == IO_SUCCESS) {
-        for (const auto& [number, xml] : contents.supports) {
-            const topolib::StlObject& mesh = *contents.meshes[size_t(number)];
-            project::MeshLimits limits;
-            limits.triangles = static_cast<int>(mesh.triangles().size());
-            limits.edges = static_cast<int>(mesh.edges().size());
-            limits.vertices = static_cast<int>(mesh.vertices().size());
-            project::readSupportEntry(xml, limits);
-        }
-    }
+    (void)r;
     return 0;
 }

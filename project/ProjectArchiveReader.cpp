@@ -7,12 +7,17 @@
 #include "fileIo/VlrZipFile.h"
 #include "topolib/StlObject.h"
 
+#include <QFile>
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <set>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace project {
 
@@ -80,25 +85,73 @@ bool closeEntry(QuaZipFile& file) {
     return file.getZipError() == UNZ_OK;
 }
 
+// An XML entry as it is inflated, with every run of blanks (space, tab, line
+// ends) outside quoted values cut to its first blank. The readers give blanks
+// between elements no meaning, and an entry padded with megabytes of them
+// would otherwise be held whole (the XML reader gathers them into one text).
+class SqueezedXml : public QIODevice {
+public:
+    explicit SqueezedXml(QIODevice& source) : source_(source) { open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return true; }
+    // A source that failed ends the text there (it would never report its end).
+    bool atEnd() const override { return failed_ || (at_ == chunk_.size() && source_.atEnd()); }
+    // The source failed (a zip error); what was delivered ends there.
+    bool failed() const { return failed_; }
+
+protected:
+    qint64 readData(char* out, qint64 max) override {
+        qint64 n = 0;
+        while (n == 0 && max > 0) {
+            if (at_ == chunk_.size()) {
+                chunk_.resize(kChunk);
+                const qint64 got = source_.read(chunk_.data(), kChunk);
+                chunk_.resize(got > 0 ? int(got) : 0);
+                at_ = 0;
+                if (got < 0)
+                    failed_ = true;
+                if (got <= 0)
+                    return n;
+            }
+            for (; at_ < chunk_.size() && n < max; ++at_) {
+                const char c = chunk_[at_];
+                const bool blank = quote_ == 0 && (c == ' ' || c == '\t' || c == '\n' || c == '\r');
+                if (quote_ != 0)
+                    quote_ = c == quote_ ? 0 : quote_;
+                else if (c == '"' || c == '\'')
+                    quote_ = c;
+                if (blank && lastBlank_)
+                    continue;
+                lastBlank_ = blank;
+                out[n++] = c;
+            }
+        }
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    static constexpr int kChunk = 64 << 10;
+    QIODevice& source_;
+    QByteArray chunk_;
+    int at_ = 0;
+    char quote_ = 0;
+    bool lastBlank_ = false;
+    bool failed_ = false;
+};
+
 IO_ERROR readXmlEntry(QuaZipFile& file, QByteArray& out) {
     const qint64 size = file.usize();
     if (size < 0 || size > kMaxXmlEntry)
         return IO_ZIP_FAILED;
     if (!memoryAllows(static_cast<uint64_t>(size)))
         return IO_NOT_ENOUGH_MEMORY;
+    SqueezedXml squeezed(file);
     try {
-        out.resize(static_cast<int>(size));
+        out = squeezed.readAll();
     } catch (const std::bad_alloc&) {
         return IO_NOT_ENOUGH_MEMORY;
     }
-    qint64 done = 0;
-    while (done < size) {
-        const qint64 got = file.read(out.data() + done, size - done);
-        if (got <= 0)
-            return IO_ZIP_FAILED;
-        done += got;
-    }
-    return drain(file) && closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
+    return !squeezed.failed() && drain(file) && closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
 }
 
 IO_ERROR readGeometryEntry(QuaZipFile& file, fileIo::VlrZipFile& stream, topolib::StlObject& mesh,
@@ -109,8 +162,7 @@ IO_ERROR readGeometryEntry(QuaZipFile& file, fileIo::VlrZipFile& stream, topolib
         return file.getZipError() != UNZ_OK ? IO_ZIP_FAILED : IO_LOAD_OBJECT_FAILED;
     const uint64_t triangles = fileIo::loadU32(head + 256);
     const uint64_t vertices = fileIo::loadU32(head + kGeometryHead - 4);
-    // Every triangle and vertex takes twelve bytes of the entry.
-    if (triangles * 12 > uint64_t(size) || vertices * 12 > uint64_t(size))
+    if (!fileIo::VGeoFileHandling::countsFit(triangles, vertices, uint64_t(size)))
         return IO_LOAD_OBJECT_FAILED;
     if (!memoryAllows(triangles * fileIo::VGeoFileHandling::kBytesPerTriangle + vertices * kBytesPerVertex))
         return IO_NOT_ENOUGH_MEMORY;
@@ -140,6 +192,14 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
 
 } // namespace
 
+MeshLimits meshLimits(const topolib::StlObject& mesh) {
+    MeshLimits m;
+    m.triangles = static_cast<int>(mesh.triangles().size());
+    m.edges = static_cast<int>(mesh.edges().size());
+    m.vertices = static_cast<int>(mesh.vertices().size());
+    return m;
+}
+
 int entryNumber(const QString& name, const QString& folder, const QString& extension) {
     const int start = folder.size() + 1;
     if (name.size() <= start + extension.size() || !name.startsWith(folder) || name.at(folder.size()) != QLatin1Char('/') ||
@@ -161,7 +221,26 @@ int entryNumber(const QString& name, const QString& folder, const QString& exten
 IO_ERROR readProjectArchive(const QString& path, const MeshFactory& makeMesh, ProjectContents& out,
                             const ProgressFunction& progress, int base, int range,
                             const MeshReadyFunction& meshReady) {
-    QuaZip zip(path);
+    out = ProjectContents();
+    // Only a regular file is read: opening a pipe without a writer would
+    // block for ever. The open itself does not block, and the type is taken
+    // from what was opened, not from the name.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return IO_ZIP_FAILED;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        logString("Not a regular file: " + path.toStdString());
+        return IO_FILE_FAILED;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return IO_ZIP_FAILED;
+    }
+    QuaZip zip(&file);
     return readArchive(zip, makeMesh, out, progress, base, range, meshReady);
 }
 
@@ -177,6 +256,14 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
     out = ProjectContents();
     if (!zip.open(QuaZip::mdUnzip))
         return IO_ZIP_FAILED;
+    // The names come from the archive's directory, without reading any entry:
+    // a support entry whose object has no geometry entry is passed over unread.
+    std::set<int> geometryNumbers;
+    for (const QString& name : zip.getFileNameList())
+        if (name.startsWith(kGeometryFolder + QLatin1Char('/')))
+            geometryNumbers.insert(entryNumber(name, kGeometryFolder, QStringLiteral(".vsg")));
+    // Support entries met before their object's geometry entry, read once it is there.
+    std::map<int, QByteArray> pendingSupports;
 
     bool haveDescriptor = false;
     std::map<int, std::unique_ptr<topolib::StlObject>> meshes;
@@ -196,6 +283,11 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
         const int supportNumber = entryNumber(name, kSupportFolder, xml);
         const bool descriptor = name == kDescriptorName;
         if (!geometry && !descriptor && supportNumber < 0)
+            continue;
+        if (supportNumber >= 0 &&
+            (!geometryNumbers.count(supportNumber) || out.supports.count(supportNumber) ||
+             pendingSupports.count(supportNumber) ||
+             (haveDescriptor && size_t(supportNumber) >= out.descriptor.objects.size())))
             continue;
 
         fileIo::VlrZipFile stream(&zip);
@@ -246,11 +338,16 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
             if (range > 0 && total > 0)
                 for (const ProjectObjectInfo& o : out.descriptor.objects)
                     weights.push_back(o.numberTriangles * (range / total));
+        } else if (const auto mesh = meshes.find(supportNumber); mesh != meshes.end()) {
+            // Read as it is inflated, into the record alone.
+            SqueezedXml squeezed(file);
+            out.supports.emplace(supportNumber, readSupportEntry(&squeezed, meshLimits(*mesh->second)));
+            result = !squeezed.failed() && drain(file) && closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
         } else {
             QByteArray bytes;
             result = readXmlEntry(file, bytes);
-            if (result == IO_SUCCESS && !out.supports.count(supportNumber))
-                out.supports.emplace(supportNumber, std::move(bytes));
+            if (result == IO_SUCCESS)
+                pendingSupports.emplace(supportNumber, std::move(bytes));
         }
     }
     if (result == IO_SUCCESS && zip.getZipError() != UNZ_OK)
@@ -273,8 +370,34 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
     out.meshes.reserve(records);
     for (auto& entry : meshes)
         out.meshes.push_back(std::move(entry.second));
+    // The descriptor counts each object's triangles: an entry that brings none
+    // of them, or more, is not the object that was saved. (Files of earlier
+    // versions may count a few triangles their entry left out.)
+    for (size_t r = 0; r < records; ++r) {
+        const uint64_t declared = out.descriptor.objects[r].numberTriangles;
+        const uint64_t read = out.meshes[r]->triangles().size();
+        if (declared > 0 && (read == 0 || read > declared)) {
+            logString("Object " + std::to_string(r) + ": the geometry entry holds " + std::to_string(read) +
+                      " triangles, the descriptor " + std::to_string(declared));
+            out = ProjectContents();
+            return IO_LOAD_OBJECT_FAILED;
+        }
+    }
+    for (auto& [number, bytes] : pendingSupports)
+        if (number < static_cast<int>(records))
+            out.supports.emplace(number, readSupportEntry(bytes, meshLimits(*out.meshes[size_t(number)])));
     for (auto it = out.supports.begin(); it != out.supports.end();)
         it = it->first < static_cast<int>(records) ? std::next(it) : out.supports.erase(it);
+    // The cones' meshes are built when the objects enter the scene: their
+    // memory is asked for now, before anything reaches it.
+    uint64_t cones = 0;
+    for (const auto& entry : out.supports)
+        cones += coneCount(entry.second);
+    if (cones > 0 && !memoryAllows(cones * kConeMeshBytes)) {
+        logText("Not enough memory for the support cones of the project");
+        out = ProjectContents();
+        return IO_NOT_ENOUGH_MEMORY;
+    }
     return IO_SUCCESS;
 }
 

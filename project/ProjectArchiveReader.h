@@ -14,6 +14,7 @@
 // Entry names are only matched, never used as paths.
 #include "project/IoError.h"
 #include "project/ProjectDescriptor.h"
+#include "project/SupportEntry.h"
 
 #include <QByteArray>
 #include <QIODevice>
@@ -34,8 +35,9 @@ struct ProjectContents {
     ProjectDescriptor descriptor;
     // meshes[r] is the object numbered r, which takes descriptor record r.
     std::vector<std::unique_ptr<topolib::StlObject>> meshes;
-    // The support entries by object number; entries for no object are left out.
-    std::map<int, QByteArray> supports;
+    // The support entries by object number, checked against the object's
+    // mesh; entries for no object are passed over unread.
+    std::map<int, SupportRecord> supports;
 };
 
 // Makes the empty mesh a geometry entry is read into (the scene's object).
@@ -49,7 +51,8 @@ using ProgressFunction = std::function<void(int value)>;
 using MeshReadyFunction = std::function<void(topolib::StlObject& mesh)>;
 
 // Reads the archive at path. Returns IO_SUCCESS with out filled, or the
-// failure (every mesh made so far freed): 3 the archive or an entry cannot be
+// failure (every mesh made so far freed): 2 path is not a regular file (a
+// pipe is never waited for); 3 the archive or an entry cannot be
 // opened, read or closed (CRC); 4 a malformed descriptor; 5 the memory check
 // refused a geometry entry; 6 a geometry entry holds no valid mesh; 8 bad or
 // repeated entry names, a missing descriptor, numbers that do not match the
@@ -60,6 +63,14 @@ IO_ERROR readProjectArchive(const QString& path, const MeshFactory& makeMesh, Pr
 
 // The same for an archive held by a device (not opened yet; not owned).
 IO_ERROR readProjectArchive(QIODevice* device, const MeshFactory& makeMesh, ProjectContents& out);
+
+// The limits a support entry of mesh is checked against.
+MeshLimits meshLimits(const topolib::StlObject& mesh);
+
+// Memory one support cone takes once built (its meshes, bars and links; an
+// open of 50,000 cones peaks at about 23.5 KiB per cone): the memory check is
+// asked for this per cone before the cones of a project are built.
+constexpr uint64_t kConeMeshBytes = 24 << 10;
 
 // The number of an entry name "<folder>/<digits><extension>" (extension case
 // ignored); -1 when the name has another form or the number exceeds the int range.

@@ -5,10 +5,11 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QTemporaryFile>
+#include <QFile>
 #include <quazip/quazip.h>
 #include <quazip/quazipnewinfo.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,41 @@ namespace project {
 
 namespace {
 int failAfterEntries = -1;
+
+// The zip layer's view of the temporary file: unbuffered writes at the
+// device's position, so that a failing write (full disk, size limit) is seen
+// by the zip layer at once, with its error number noted for the reason.
+class ReplacementDevice : public QIODevice {
+public:
+    explicit ReplacementDevice(fileIo::ReplacementFile& file) : file_(file) {}
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return size_; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 n) override {
+        qint64 done = 0;
+        while (done < n) {
+            const ssize_t w = ::pwrite(file_.fd(), data + done, size_t(n - done), pos() + done);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                const int error = w < 0 ? errno : ENOSPC;
+                file_.noteWriteError(error);
+                setErrorString(QString::fromLocal8Bit(std::strerror(error)));
+                return -1;
+            }
+            done += w;
+        }
+        size_ = std::max(size_, pos() + done);
+        return done;
+    }
+
+private:
+    fileIo::ReplacementFile& file_;
+    qint64 size_ = 0;
+};
+
 // Entries from this size on are compressed in parallel blocks. From
 // kFastFrom on they are geometry (float coordinates and indices), which the
 // fastest level packs within about 6 % of the default level at a quarter of
@@ -31,7 +67,8 @@ void ProjectArchiveWriter::setFailAfterEntriesForTesting(int n) {
     failAfterEntries = n;
 }
 
-ProjectArchiveWriter::ProjectArchiveWriter(const QString& target) : target_(QFileInfo(target).absoluteFilePath()) {}
+ProjectArchiveWriter::ProjectArchiveWriter(const QString& target)
+    : target_(QFileInfo(target).absoluteFilePath()), file_(QFile::encodeName(target_).toStdString()) {}
 
 ProjectArchiveWriter::~ProjectArchiveWriter() {
     discard();
@@ -54,36 +91,16 @@ void ProjectArchiveWriter::discard() {
         zip_->close();
         zip_.reset();
     }
-    if (file_.isOpen())
-        file_.close();
-    if (!tempPath_.isEmpty()) {
-        QFile::remove(tempPath_);
-        tempPath_.clear();
-    }
+    device_.reset();
+    file_.discard();
 }
 
 bool ProjectArchiveWriter::open() {
-    const QFileInfo info(target_);
-    // A unique name in the target's folder, so that the final rename stays on
-    // one file system and cannot clash with another save.
-    {
-        QTemporaryFile temp(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                            QStringLiteral(".XXXXXX"));
-        temp.setAutoRemove(false);
-        if (!temp.open())
-            return fail(QStringLiteral("cannot create a file in '%1': %2").arg(info.absolutePath(), temp.errorString()));
-        tempPath_ = temp.fileName();
-    }
-    file_.setFileName(tempPath_);
-    // Unbuffered, so that a failing write (full disk, size limit) is seen by
-    // the zip layer at once and not only at a final flush nobody checks.
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        return fail(file_.errorString());
-    // The temporary file is private; the project gets the permissions of the
-    // file it replaces, or those of a new document.
-    file_.setPermissions(info.exists() ? QFile::permissions(target_)
-                                       : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    zip_ = std::make_unique<QuaZip>(&file_);
+    if (!file_.open())
+        return fail(QStringLiteral("cannot write '%1': %2").arg(target_, fileIo::saveFailureText(file_.failure())));
+    device_ = std::make_unique<ReplacementDevice>(file_);
+    device_->open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    zip_ = std::make_unique<QuaZip>(device_.get());
     zip_->setAutoClose(false);
     zip_->setUtf8Enabled(true);
     if (!zip_->open(QuaZip::mdCreate))
@@ -161,19 +178,9 @@ bool ProjectArchiveWriter::commit() {
     zip_.reset();
     if (zipError != 0)
         return fail(QStringLiteral("closing the archive failed (zip error %1)").arg(zipError));
-    if (file_.error() != QFileDevice::NoError)
-        return fail(file_.errorString());
-    // The data must be on disk before the name points at it, or a crash
-    // right after the rename could leave an empty project.
-    if (::fsync(file_.handle()) != 0)
-        return fail(QStringLiteral("flushing the archive failed: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
-    file_.close();
-    if (file_.error() != QFileDevice::NoError)
-        return fail(file_.errorString());
-    if (::rename(QFile::encodeName(tempPath_).constData(), QFile::encodeName(target_).constData()) != 0)
-        return fail(QStringLiteral("cannot replace '%1': %2")
-                        .arg(target_, QString::fromLocal8Bit(std::strerror(errno))));
-    tempPath_.clear();
+    device_.reset();
+    if (!file_.commit())
+        return fail(QStringLiteral("cannot replace '%1': %2").arg(target_, fileIo::saveFailureText(file_.failure())));
     ok_ = false;
     return true;
 }

@@ -1,12 +1,15 @@
 #pragma once
 // Writes a project archive so that the file it replaces survives any failure:
-// the entries go into a temporary file in the target's folder, every entry's
-// close and the archive's close are checked, the data is flushed to disk, and
-// only then the temporary file is renamed over the target. On any failure (or
-// when the writer is destroyed before commit) the temporary file is removed
-// and the target keeps its bytes.
+// the entries go into a temporary file in the target's folder
+// (fileIo::ReplacementFile: a symbolic link is followed, a target that cannot
+// be replaced whole is refused), every entry's close and the archive's close
+// are checked, the data is flushed to disk, and only then the temporary file
+// is renamed over the target. On any failure (or when the writer is destroyed
+// before commit) the temporary file is removed and the target keeps its bytes.
+#include "fileIo/ReplacementFile.h"
+
 #include <QByteArray>
-#include <QFile>
+#include <QIODevice>
 #include <QString>
 
 #include <cstdint>
@@ -42,6 +45,10 @@ public:
 
     // The last failure, for the log.
     const QString& errorString() const { return error_; }
+    // Why the file could not be written or put in place (a full disk, a
+    // folder without room for a new file...); None when the failure lay
+    // elsewhere (an entry the caller could not make) or nothing failed.
+    fileIo::SaveFailure fileFailure() const { return file_.failure(); }
 
     // Tests only: every entry after the first n fails to open (-1: none).
     static void setFailAfterEntriesForTesting(int n);
@@ -53,8 +60,8 @@ private:
     bool fail(const QString& why);
 
     QString target_;
-    QString tempPath_;
-    QFile file_;
+    fileIo::ReplacementFile file_;
+    std::unique_ptr<QIODevice> device_;
     std::unique_ptr<QuaZip> zip_;
     std::unique_ptr<fileIo::VlrZipFile> entry_;
     int entries_ = 0;

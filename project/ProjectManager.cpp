@@ -13,6 +13,7 @@
 #include "scene/ObjectTable.h"
 #include "scene/SceneHost.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -26,8 +27,9 @@ QString projectExtension() {
     return fileTypeExtension(FILE_TYPE_VPF).toLower();
 }
 
-int warn(const QString& text) {
-    return showAppMessageBox(text, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok, QString(), QString(),
+// reason: the informative text under the message (may be empty).
+int warn(const QString& text, const QString& reason = QString()) {
+    return showAppMessageBox(text, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok, reason, QString(),
                              kMessageFlags);
 }
 
@@ -136,8 +138,12 @@ int ProjectManager::saveProject(bool saveAs) {
     QString path;
     if (m_newProject || saveAs) {
         const QString name = suggestProjectName(saveAs);
+        // Save As of a project with a file starts at that file; otherwise the
+        // suggested name in the folder projects were last saved to.
         const QString start =
-            saveAs ? m_projectPath : QStringLiteral("%1/%2%3").arg(m_savedProjectDir, name, projectExtension());
+            saveAs && !m_newProject
+                ? m_projectPath
+                : QDir(dialogStartFolder(PATH_SAVED_PROJECT)).filePath(name + projectExtension());
         path = m_saveDialog ? m_saveDialog(tr("Save Project As"), start, projectFilter()) : QString();
         if (!path.isEmpty()) {
             m_savedProjectDir = QFileInfo(path).absolutePath();
@@ -164,7 +170,7 @@ int ProjectManager::saveProject(bool saveAs) {
         setProjectName(path);
         clearModified();
     } else {
-        warn(tr("It's impossible to save project to '%1'.").arg(path));
+        warn(tr("It's impossible to save project to '%1'.").arg(path), m_files->lastReason());
     }
     logText("#### SAVE PROJECT ENDED ####");
     return saved ? 1 : 0;
@@ -188,8 +194,14 @@ bool ProjectManager::writeProjectFile(const QString& path) {
 }
 
 int ProjectManager::openProjectDialog() {
-    const QString path = m_openDialog ? m_openDialog(tr("Open Project File"), m_openedProjectPath, projectFilter())
-                                      : QString();
+    // The project opened last while it is there, else its folder, else the
+    // folder projects were saved to, else home.
+    const QString start =
+        QFileInfo(m_openedProjectPath).isFile() && QFileInfo(m_openedProjectPath).isAbsolute()
+            ? m_openedProjectPath
+            : dialogStartFolder(m_openedProjectPath.isEmpty() ? PATH_SAVED_PROJECT : PATH_OPENED_PROJECT);
+    const QString path =
+        m_openDialog ? m_openDialog(tr("Open Project File"), start, projectFilter()) : QString();
     if (path.isEmpty())
         return 0;
     if (askToSave() == Stop)

@@ -80,14 +80,6 @@ support::ConeShape* makeCone(const ConeRecord& r, support::SupportAreaAbs* area)
 
 } // namespace
 
-MeshLimits meshLimits(const topolib::StlObject& mesh) {
-    MeshLimits m;
-    m.triangles = static_cast<int>(mesh.triangles().size());
-    m.edges = static_cast<int>(mesh.edges().size());
-    m.vertices = static_cast<int>(mesh.vertices().size());
-    return m;
-}
-
 SupportRecord supportRecordFrom(const support::SupportGen& gen, const fileIo::VGeoNumbering& numbering) {
     SupportRecord s;
     s.baseType = gen.baseType;

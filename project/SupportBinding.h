@@ -26,7 +26,4 @@ SupportRecord supportRecordFrom(const support::SupportGen& gen, const fileIo::VG
 // writes its number into the group field of its facets again.
 void fillSupportGen(support::SupportGen& gen, topolib::StlObject& mesh, const SupportRecord& record);
 
-// The limits a support entry of mesh is checked against.
-MeshLimits meshLimits(const topolib::StlObject& mesh);
-
 } // namespace project

@@ -3,6 +3,7 @@
 #include "project/ProjectXml.h"
 
 #include "app/Conversions.h"
+#include "support/SupportGen.h"
 
 #include <QStringList>
 #include <QXmlStreamReader>
@@ -31,7 +32,8 @@ constexpr Range kMaxAngle{20.0, 60.0, 46.0};
 constexpr double kMaxCoordinate = 1e6;
 // Region numbers go into the 20-bit group field of the mesh's triangles.
 constexpr int kMaxAreaId = (1 << 19) - 1;
-constexpr size_t kMaxCones = 1000000;
+// An entry holds at most the cones one generation may make.
+constexpr size_t kMaxCones = support::SupportGen::kMaxPlannedCones;
 
 double clamped(const QXmlStreamAttributes& a, const char* name, const Range& r) {
     bool ok = false;
@@ -185,9 +187,10 @@ QByteArray writeSupportEntry(const SupportRecord& s) {
     return bytes;
 }
 
-SupportRecord readSupportEntry(const QByteArray& xml, const MeshLimits& limits) {
+namespace {
+
+SupportRecord readEntry(QXmlStreamReader& r, const MeshLimits& limits) {
     SupportRecord s;
-    QXmlStreamReader r(xml);
     AreaRecord area;
     bool inArea = false, areaValid = false;
     size_t cones = 0;
@@ -197,7 +200,9 @@ SupportRecord readSupportEntry(const QByteArray& xml, const MeshLimits& limits) 
         area = AreaRecord();
         inArea = areaValid = false;
     };
-    while (!r.atEnd()) {
+    // An error ends the document, also one the reader would wait out for
+    // more data (a device that stops delivering).
+    while (!r.atEnd() && !r.hasError()) {
         const QXmlStreamReader::TokenType token = r.readNext();
         if (token == QXmlStreamReader::EndElement && r.name() == QLatin1String("AreaSupport")) {
             endArea();
@@ -227,6 +232,25 @@ SupportRecord readSupportEntry(const QByteArray& xml, const MeshLimits& limits) 
     // A document cut off inside a region keeps the region as read so far.
     endArea();
     return s;
+}
+
+} // namespace
+
+SupportRecord readSupportEntry(const QByteArray& xml, const MeshLimits& limits) {
+    QXmlStreamReader r(xml);
+    return readEntry(r, limits);
+}
+
+SupportRecord readSupportEntry(QIODevice* device, const MeshLimits& limits) {
+    QXmlStreamReader r(device);
+    return readEntry(r, limits);
+}
+
+size_t coneCount(const SupportRecord& s) {
+    size_t n = 0;
+    for (const AreaRecord& a : s.areas)
+        n += a.cones.size();
+    return n;
 }
 
 } // namespace project

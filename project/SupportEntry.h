@@ -6,6 +6,8 @@
 
 #include <vector>
 
+class QIODevice;
+
 namespace project {
 
 struct ConeRecord {
@@ -56,7 +58,15 @@ QByteArray writeSupportEntry(const SupportRecord& s);
 // triangles, vertices or point is left out, a cone without a finite contact
 // point is left out; numbers are clamped to the support panel's ranges and
 // those that are not finite take the panel's presets; a missing or unusable
-// contact normal reads as (0, 0, -1).
+// contact normal reads as (0, 0, -1). An entry keeps at most the cones one
+// generation may make (support::SupportGen::kMaxPlannedCones); cones beyond
+// are left out.
 SupportRecord readSupportEntry(const QByteArray& xml, const MeshLimits& limits);
+// The same from a device open for reading, read as it arrives (the document
+// is never held whole).
+SupportRecord readSupportEntry(QIODevice* device, const MeshLimits& limits);
+
+// The cones of all regions.
+size_t coneCount(const SupportRecord& s);
 
 } // namespace project

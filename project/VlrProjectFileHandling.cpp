@@ -11,9 +11,16 @@
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "support/SupportGen.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
 #include "view/ViewCamera.h"
 
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cmath>
 #include <exception>
+#include <limits>
 #include <set>
 
 namespace {
@@ -37,7 +44,34 @@ std::vector<ObjectEx*> savedObjects(const ObjectTable& table) {
     return out;
 }
 
-project::ProjectObjectInfo objectInfo(const ObjectEx& o, int number) {
+// Why the object cannot be stored so that the reader gets it back (user's
+// words); empty when it can. The entry holds positions as floats: a
+// coordinate beyond their range would read back as infinite, and a model
+// whose triangles have no area left would read back empty.
+QString unstorableReason(const ObjectEx& o, uint32_t written) {
+    constexpr double kFloatMax = std::numeric_limits<float>::max();
+    for (const topolib::StlVertex* v : o.vertices())
+        for (int k = 0; v && k < 3; ++k)
+            if (!(std::fabs(v->pos.data()[k]) <= kFloatMax))
+                return QCoreApplication::translate("VlrProjectFileHandling",
+                                                   "The object '%1' lies too far out to be stored in a project.")
+                    .arg(o.name());
+    const bool hasTriangles = std::any_of(o.triangles().begin(), o.triangles().end(),
+                                          [](const topolib::StlTriangle* t) { return t && !t->isDeleted(); });
+    if (hasTriangles && written == 0)
+        return QCoreApplication::translate("VlrProjectFileHandling",
+                                           "The object '%1' is too small to be stored in a project: none of its "
+                                           "triangles keeps an area.")
+            .arg(o.name());
+    if (!fileIo::VGeoFileHandling::countsFit(written, o.vertices().size(), UINT64_MAX))
+        return QCoreApplication::translate("VlrProjectFileHandling",
+                                           "The object '%1' holds too many vertices of no triangle to be stored "
+                                           "in a project.")
+            .arg(o.name());
+    return QString();
+}
+
+project::ProjectObjectInfo objectInfo(const ObjectEx& o, int number, uint32_t written) {
     project::ProjectObjectInfo r;
     r.id = static_cast<unsigned>(number);
     r.type = 0;
@@ -49,7 +83,8 @@ project::ProjectObjectInfo objectInfo(const ObjectEx& o, int number) {
     r.pointed = o.isPointed();
     r.locked = o.isLocked();
     r.transparentValue = o.transparentValue();
-    r.numberTriangles = o.facetCount();
+    // The triangles the geometry entry holds, which the reader checks.
+    r.numberTriangles = written;
     r.shadeColor = o.color();
     return r;
 }
@@ -130,11 +165,31 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
     for (ObjectEx* o : objects)
         o->waitForJobs();
 
+    m_lastReason.clear();
+    // Only what the reader reads back is written: an object that would not
+    // come back refuses the save before anything is written.
+    std::vector<uint32_t> written(objects.size());
+    for (size_t k = 0; k < objects.size(); ++k) {
+        written[k] = fileIo::VGeoFileHandling::countWrittenTriangles(*objects[k]);
+        m_lastReason = unstorableReason(*objects[k], written[k]);
+        if (!m_lastReason.isEmpty()) {
+            m_lastError = m_lastReason;
+            logString("Project save: " + m_lastReason.toStdString());
+            return IO_SAVE_OBJECT_FAILED;
+        }
+    }
     project::ProjectArchiveWriter writer(path);
     auto failed = [&](IO_ERROR code) {
         m_lastError = writer.errorString();
         if (!m_lastError.isEmpty())
             logString("Project save: " + m_lastError.toStdString());
+        // A file that could not be written or put in place (a full disk, a
+        // folder without room for a new file) is that, whichever entry met it.
+        if (writer.fileFailure() != fileIo::SaveFailure::None) {
+            m_lastReason = QCoreApplication::translate("VlrProjectFileHandling",
+                                                       fileIo::saveFailureText(writer.fileFailure()));
+            return IO_FILE_FAILED;
+        }
         return code;
     };
     if (!writer.open())
@@ -147,7 +202,7 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
         project::ProjectDescriptor d;
         d.view = m_glInfo;
         for (size_t k = 0; k < objects.size(); ++k)
-            d.objects.push_back(objectInfo(*objects[k], static_cast<int>(k)));
+            d.objects.push_back(objectInfo(*objects[k], static_cast<int>(k), written[k]));
         if (!writer.writeEntry(kDescriptorName, project::writeDescriptor(d)))
             return failed(IO_XML_FAILED);
         reportProgress(10, 0);
@@ -239,8 +294,7 @@ IO_ERROR VlrProjectFileHandling::finishLoad(project::ProjectContents& contents, 
         applyObjectInfo(d.objects[r], *object);
         const auto support = contents.supports.find(static_cast<int>(r));
         if (support != contents.supports.end()) {
-            const project::SupportRecord record =
-                project::readSupportEntry(support->second, project::meshLimits(*object));
+            const project::SupportRecord& record = support->second;
             if (!record.areas.empty())
                 if (const std::shared_ptr<support::SupportGen> gen = object->supportGen())
                     project::fillSupportGen(*gen, *object, record);

@@ -43,7 +43,8 @@ public:
     bool saveGLInfo();
 
     // Writes every loaded object of the scene to path (replaced only when the
-    // whole archive was written; see ProjectArchiveWriter). 0 on success; 3
+    // whole archive was written; see ProjectArchiveWriter). 0 on success; 2
+    // the file cannot be written or put in place (lastReason() says why); 3
     // archive or entry cannot be created, written or closed (a failed support
     // entry included), 4 the descriptor failed, 7 a geometry entry failed, 8
     // an exception.
@@ -58,6 +59,9 @@ public:
 
     // The last save failure's detail, for the log.
     const QString& lastError() const { return m_lastError; }
+    // The reason of the last failed save in the user's words (translated);
+    // empty when there is none to tell.
+    const QString& lastReason() const { return m_lastReason; }
 
 private:
     VlrProjectFileHandling();
@@ -73,4 +77,5 @@ private:
     ViewCamera* m_camera = nullptr;
     std::function<void()> m_repaint;
     QString m_lastError;
+    QString m_lastReason;
 };

@@ -16,6 +16,7 @@
 #include <QStringList>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -173,10 +174,17 @@ public:
     void moveSelectedToPlatformCenter(OffsetRecord& record);
     void moveSelectedOntoPlatform(OffsetRecord& record);
     void rotateSelected(MatrixRecord& record);
-    // Scales the selection to fit the volume less the margin on every side and
-    // centres it with its lowest point at z = 5. Does nothing unless the factor
-    // is finite and above zero (zero extents are left out of it).
-    void fitSelectionToPlatform(const double volume[3], const double* margin);
+    // Scales the selection uniformly to fit the volume less the margin on every
+    // side and centres it over the platform: a selection that rested on the
+    // platform (restsOnPlatform) rests on it after, any other has its lowest
+    // point at z = 5. Bakes one matrix per selected visible object and records
+    // it. Does nothing unless the factor is finite and above zero (zero extents
+    // are left out of it).
+    void fitSelectionToPlatform(const double volume[3], const double* margin, MatrixRecord& record);
+    // Whether a lowest point at z = lowestZ counts as standing on the platform:
+    // within kRestTolerance of z = 0 (what moves and undo leave of an exact 0).
+    static constexpr double kRestTolerance = 1e-6;
+    static bool restsOnPlatform(double lowestZ) { return std::fabs(lowestZ) <= kRestTolerance; }
 
     // ---- Calibration --------------------------------------------------------------
     void applyCalibration(const std::vector<std::pair<double, double>>& xTable,
@@ -186,8 +194,11 @@ public:
 
     // ---- STL output ---------------------------------------------------------------
     // Writes the mesh and support triangles of every (or every selected) ready
-    // object as one STL file; true only when every byte was written.
-    bool saveObjectsToStl(const QString& path, bool binary, bool selectedOnly);
+    // object as one STL file; true only when every byte was written (a file
+    // that was there is otherwise left as it was). note (optional) receives
+    // why a save failed, or after a save over a file with other hard links
+    // that those still show the old content; empty otherwise.
+    bool saveObjectsToStl(const QString& path, bool binary, bool selectedOnly, QString* note = nullptr);
 
     // ---- Modified flag ------------------------------------------------------------
     bool isModified() const { return m_modified; }

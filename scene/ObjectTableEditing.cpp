@@ -3,10 +3,13 @@
 // output of the object list.
 #include "app/Log.h"
 #include "fileIo/FileHandling.h"
+#include "fileIo/ReplacementFile.h"
 #include "fileIo/StlFileHandling.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "scene/SceneHost.h"
+
+#include <QCoreApplication>
 
 #include <algorithm>
 #include <cmath>
@@ -255,7 +258,7 @@ void ObjectTable::setSelectedObjectsZOffset(const double* z, ZOffsetRecords& rec
     sceneHost()->updateSelectionBox();
 }
 
-void ObjectTable::fitSelectionToPlatform(const double volume[3], const double* margin) {
+void ObjectTable::fitSelectionToPlatform(const double volume[3], const double* margin, MatrixRecord& record) {
     double min[3], max[3];
     if (!selectionBoundingBox(min, max))
         return;
@@ -268,20 +271,20 @@ void ObjectTable::fitSelectionToPlatform(const double volume[3], const double* m
     }
     if (!std::isfinite(f) || !(f > 0.0))
         return;
-    const double offset[3] = {volume[0] * 0.5 - (min[0] + max[0]) * 0.5 * f,
-                              volume[1] * 0.5 - (min[1] + max[1]) * 0.5 * f, 5.0 - min[2] * f};
-    const double factors[3] = {f, f, f};
+    // f min + (0 - f min) is exactly 0: a resting selection stays on the platform.
+    const double lowest = restsOnPlatform(min[2]) ? 0.0 : 5.0;
+    topolib::Matrix4D m;
+    for (int k = 0; k < 3; ++k)
+        m.at(k, k) = f;
+    m.at(0, 3) = volume[0] * 0.5 - (min[0] + max[0]) * 0.5 * f;
+    m.at(1, 3) = volume[1] * 0.5 - (min[1] + max[1]) * 0.5 * f;
+    m.at(2, 3) = lowest - min[2] * f;
     for (ObjectEx* obj : m_objects) {
         if (!obj->isReady() || !obj->isSelected() || !obj->isVisible())
             continue;
-        obj->waitForJobs();
-        obj->scale(factors);
-        obj->invalidateZSlabIndex(true);
-        obj->translate(offset);
-        // The octree was built for the old size.
-        obj->startJob(ObjectCalcThread::RebuildOctreeJob, false);
+        record[obj] = m;
+        obj->rotateByMatrix(&m);
         m_modified = true;
-        obj->setModified();
     }
 }
 
@@ -309,7 +312,9 @@ void ObjectTable::revertCalibration(bool selectedOnly) {
 
 // ---- STL output -------------------------------------------------------------------------
 
-bool ObjectTable::saveObjectsToStl(const QString& path, bool binary, bool selectedOnly) {
+bool ObjectTable::saveObjectsToStl(const QString& path, bool binary, bool selectedOnly, QString* note) {
+    if (note)
+        note->clear();
     std::vector<topolib::StlTriangle*> triangles;
     for (ObjectEx* obj : m_objects)
         if (obj->isReady() && (!selectedOnly || obj->isSelected()))
@@ -317,6 +322,13 @@ bool ObjectTable::saveObjectsToStl(const QString& path, bool binary, bool select
     if (triangles.empty())
         return false;
     const std::wstring file = path.toStdWString();
-    const int result = binary ? fileIo::exportBinaryStl(file, triangles) : fileIo::exportAsciiStl(file, triangles);
+    fileIo::SaveReport report;
+    const int result = binary ? fileIo::exportBinaryStl(file, triangles, &report)
+                              : fileIo::exportAsciiStl(file, triangles, &report);
+    if (note && result != fileIo::kSuccess)
+        *note = QCoreApplication::translate("ObjectTable", fileIo::saveFailureText(report.failure));
+    else if (note && report.linksLeftBehind)
+        *note = QCoreApplication::translate("ObjectTable", "The file has other names (hard links); they still "
+                                                           "show its previous content.");
     return result == fileIo::kSuccess;
 }

@@ -20,7 +20,8 @@ namespace {
 struct Sizes {
     double current[3];
     double loaded[3];
-    double center[3];
+    double min[3];
+    double max[3];
 };
 
 // The object's box after its box jobs ended; an empty mesh is flat on every axis.
@@ -32,13 +33,25 @@ Sizes sizesOf(const ObjectEx* obj) {
     for (int i = 0; i < 3; ++i) {
         s.current[i] = max[i] - min[i];
         s.loaded[i] = obj->loadedBoxMax()[i] - obj->loadedBoxMin()[i];
-        s.center[i] = (min[i] + max[i]) * 0.5;
+        s.min[i] = min[i];
+        s.max[i] = max[i];
     }
     return s;
 }
 
 bool flat(const Sizes& s, int axis) {
     return !(s.current[axis] >= ScaleDlg::kFlatSize) || !(s.loaded[axis] >= ScaleDlg::kFlatSize);
+}
+
+// The factor from the current size to a size box value (mm) or to a factor
+// box value (% of the load-time size).
+double factorOf(const Sizes& s, int axis, bool size, double value) {
+    return size ? value / s.current[axis] : value * 0.01 * s.loaded[axis] / s.current[axis];
+}
+
+// What a box of that kind shows for the factor f.
+double shownFor(const Sizes& s, int axis, bool size, double f) {
+    return size ? s.current[axis] * f : s.current[axis] * f / s.loaded[axis] * 100.0;
 }
 
 QDoubleSpinBox* makeBox(QWidget* parent, const char* name, int decimals, double min, double max) {
@@ -78,8 +91,10 @@ ScaleDlg::ScaleDlg(QWidget* parent) : VlrBaseWidget(parent) {
     const char* sizeNames[3] = {"_dsbXSize", "_dsbYSize", "_dsbZSize"};
     const char* factorNames[3] = {"_dsbFactorX", "_dsbFactorY", "_dsbFactorZ"};
     for (int i = 0; i < 3; ++i) {
-        _size[i] = makeBox(this, sizeNames[i], 3, 0.1, 999.0);
+        _size[i] = makeBox(this, sizeNames[i], 3, kSmallestSize, kLargestSize);
         _size[i]->setButtonSymbols(QAbstractSpinBox::NoButtons);
+        // The widest value the range allows must not set the panel's width.
+        _size[i]->setSizePolicy(QSizePolicy::Ignored, _size[i]->sizePolicy().verticalPolicy());
         _factor[i] = makeBox(this, factorNames[i], 0, 1.0, 10000.0);
         _factor[i]->setSingleStep(1.0);
         _factor[i]->setValue(100.0);
@@ -128,6 +143,9 @@ ScaleDlg::ScaleDlg(QWidget* parent) : VlrBaseWidget(parent) {
 ScaleDlg::~ScaleDlg() = default;
 
 void ScaleDlg::refreshFields() {
+    _set = {};
+    _uniformAxis = -1;
+    _kind = _tabWidget->currentIndex() == 0 ? Kind::Size : Kind::Factor;
     const ObjectEx* obj = ObjectTable::instance()->firstSelectedObject();
     if (!obj)
         return;
@@ -136,15 +154,29 @@ void ScaleDlg::refreshFields() {
         const bool isFlat = flat(s, i);
         const QSignalBlocker factorBlock(_factor[i]);
         const QSignalBlocker sizeBlock(_size[i]);
-        _factor[i]->setValue(isFlat ? 100.0 : s.current[i] / s.loaded[i] * 100.0);
+        _factor[i]->setValue(isFlat ? 100.0 : shownFor(s, i, false, 1.0));
         _size[i]->setValue(s.current[i]);
         _factor[i]->setEnabled(!isFlat);
         _size[i]->setEnabled(!isFlat);
     }
 }
 
+void ScaleDlg::factorsFor(const ObjectEx* obj, double f[3]) const {
+    const Sizes s = sizesOf(obj);
+    const bool size = _kind == Kind::Size;
+    const bool uniform = _uniformAxis >= 0 && !flat(s, _uniformAxis);
+    const double common = uniform ? factorOf(s, _uniformAxis, size, _value[_uniformAxis]) : 1.0;
+    for (int i = 0; i < 3; ++i) {
+        if (flat(s, i))
+            f[i] = 1.0;
+        else if (_uniformAxis >= 0)
+            f[i] = common;
+        else
+            f[i] = _set[i] ? factorOf(s, i, size, _value[i]) : 1.0;
+    }
+}
+
 void ScaleDlg::updatePreview() {
-    const bool sizeTab = _tabWidget->currentIndex() == 0;
     _previewed.clear();
     for (ObjectEx* obj : ObjectTable::instance()->objects()) {
         if (!obj->isReady() || !obj->isSelected())
@@ -152,99 +184,106 @@ void ScaleDlg::updatePreview() {
         _previewed.push_back(obj);
         const Sizes s = sizesOf(obj);
         double f[3];
-        const double* c = s.center;
-        for (int i = 0; i < 3; ++i) {
-            if (flat(s, i)) {
-                f[i] = 1.0;
-                continue;
-            }
-            // (box / loaded size) / (current / loaded size): the factor from the
-            // current size to the one shown.
-            f[i] = sizeTab ? _size[i]->value() / s.current[i]
-                           : _factor[i]->value() * 0.01 * s.loaded[i] / s.current[i];
-        }
-        topolib::Matrix4D m;
-        m.multiplyByTranslation(c);
-        topolib::Matrix4D scale;
-        scale.at(0, 0) = f[0];
-        scale.at(1, 1) = f[1];
-        scale.at(2, 2) = f[2];
-        m = m * scale;
-        const double back[3] = {-c[0], -c[1], -c[2]};
-        m.multiplyByTranslation(back);
-        obj->setTransform(m);
+        factorsFor(obj, f);
+        obj->setTransform(scaleInPlace(s.min, s.max, f));
     }
 }
 
-void ScaleDlg::sizeChanged(int axis, double value) {
+void ScaleDlg::valueSet(Kind kind, int axis, double value) {
+    if (kind != _kind) {
+        // Values of the other tab say nothing about these boxes.
+        _set = {};
+        _uniformAxis = -1;
+        _kind = kind;
+    }
+    _value[axis] = value;
+    _set[axis] = true;
+    _uniformAxis = _checkUniform->isChecked() ? axis : -1;
+    showValues(kind, axis);
+    updatePreview();
+    sceneHost()->updateGLView();
+}
+
+void ScaleDlg::showValues(Kind kind, int editedAxis) {
     const ObjectEx* first = ObjectTable::instance()->firstSelectedObject();
-    if (_checkUniform->isChecked() && first) {
-        const Sizes s = sizesOf(first);
-        if (!flat(s, axis)) {
+    if (!first) {
+        // Without an object the ratio can only link percentages.
+        if (_uniformAxis >= 0 && kind == Kind::Factor)
             for (int i = 0; i < 3; ++i) {
-                if (i == axis || flat(s, i))
-                    continue;
-                const QSignalBlocker block(_size[i]);
-                _size[i]->setValue(s.current[i] * value / s.current[axis]);
+                const QSignalBlocker block(_factor[i]);
+                _value[i] = _value[_uniformAxis];
+                _set[i] = true;
+                if (i != editedAxis)
+                    _factor[i]->setValue(_value[i]);
             }
-        }
+        return;
     }
-    updatePreview();
-    sceneHost()->updateGLView();
-}
-
-void ScaleDlg::factorChanged(int axis, double value) {
-    if (_checkUniform->isChecked()) {
-        for (int i = 0; i < 3; ++i) {
-            if (i == axis)
-                continue;
-            const QSignalBlocker block(_factor[i]);
-            _factor[i]->setValue(value);
+    const Sizes s = sizesOf(first);
+    double f[3];
+    factorsFor(first, f);
+    for (int i = 0; i < 3; ++i) {
+        if (flat(s, i))
+            continue;
+        if (_uniformAxis >= 0 && i != _uniformAxis) {
+            // The linked axes hold what the common factor makes of them.
+            _value[i] = shownFor(s, i, kind == Kind::Size, f[i]);
+            _set[i] = true;
         }
+        const QSignalBlocker sizeBlock(_size[i]);
+        const QSignalBlocker factorBlock(_factor[i]);
+        if (!(kind == Kind::Size && i == editedAxis))
+            _size[i]->setValue(shownFor(s, i, true, f[i]));
+        if (!(kind == Kind::Factor && i == editedAxis))
+            _factor[i]->setValue(shownFor(s, i, false, f[i]));
     }
-    updatePreview();
-    sceneHost()->updateGLView();
 }
 
 void ScaleDlg::onXSizeValueChanged(double value) {
-    sizeChanged(0, value);
+    valueSet(Kind::Size, 0, value);
 }
 void ScaleDlg::onYSizeValueChanged(double value) {
-    sizeChanged(1, value);
+    valueSet(Kind::Size, 1, value);
 }
 void ScaleDlg::onZSizeValueChanged(double value) {
-    sizeChanged(2, value);
+    valueSet(Kind::Size, 2, value);
 }
 void ScaleDlg::onFactorXValueChanged(double value) {
-    factorChanged(0, value);
+    valueSet(Kind::Factor, 0, value);
 }
 void ScaleDlg::onFactorYValueChanged(double value) {
-    factorChanged(1, value);
+    valueSet(Kind::Factor, 1, value);
 }
 void ScaleDlg::onFactorZValueChanged(double value) {
-    factorChanged(2, value);
+    valueSet(Kind::Factor, 2, value);
 }
 
 void ScaleDlg::onBtnApplyClicked() {
     sceneHost()->pushCommand(new RescaleCmd(), true);
+    _previewed.clear();
+    refreshFields();
 }
 
 void ScaleDlg::onBtnFitClicked() {
-    double volume[3];
-    sceneHost()->getBuildVolume(volume);
-    const double margin = 5.0;
-    emit meshesAboutToChange();
-    ObjectTable::instance()->fitSelectionToPlatform(volume, &margin);
-    emit meshesChanged();
+    // The fit bakes its own matrix: a shown preview is not part of it.
+    _previewed.clear();
+    sceneHost()->pushCommand(new FitToPlatformCmd(), true);
     refreshFields();
-    sceneHost()->updateGLView();
 }
 
 void ScaleDlg::onBtnResetClicked() {
-    for (QDoubleSpinBox* box : _factor)
-        box->setValue(100.0);
-    updatePreview();
-    sceneHost()->updateGLView();
+    // Back to the load-time size: with "Maintain ratio" by the factor X asks
+    // for, else every axis by its own.
+    {
+        const QSignalBlocker block(_factor[0]);
+        _factor[0]->setValue(100.0);
+    }
+    valueSet(Kind::Factor, 0, 100.0);
+    if (!_checkUniform->isChecked())
+        for (int i = 1; i < 3; ++i) {
+            const QSignalBlocker block(_factor[i]);
+            _factor[i]->setValue(100.0);
+            valueSet(Kind::Factor, i, 100.0);
+        }
 }
 
 void ScaleDlg::dropPreview() {

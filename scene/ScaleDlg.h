@@ -2,9 +2,14 @@
 // The scale panel: shows the size of the first selected object (in mm, or as
 // a percentage of its size when it was loaded), previews a new size or factor
 // on every selected object through its pending transform, applies the preview
-// as one undoable rescale, fits the selection to the platform (not undoable)
-// and resets the factors. Hiding the panel, switching tabs and changing the
-// selection drop an unapplied preview.
+// as one undoable rescale, fits the selection to the platform (one undoable
+// command too) and resets the factors. Hiding the panel, switching tabs and
+// changing the selection drop an unapplied preview.
+//
+// The panel keeps what the user set at full precision: a box shows its value
+// rounded, and an axis nobody set since the boxes were last read keeps the
+// factor 1 exactly. With "Maintain ratio" every axis is scaled by the one
+// factor the changed axis asks for, so the object keeps its proportions.
 #include "app/VlrBaseWidget.h"
 
 #include <array>
@@ -24,6 +29,11 @@ public:
     // keeps the factor 1 and its boxes are disabled, so no division by a
     // vanishing size reaches a mesh.
     static constexpr double kFlatSize = 1e-9;
+    // The range of the size boxes (mm): the smallest size they show, and the
+    // largest that keeps coordinates well inside the mesh's empty-box bound
+    // (±1e29), which no real coordinate may reach.
+    static constexpr double kSmallestSize = 0.001;
+    static constexpr double kLargestSize = 1e27;
 
     explicit ScaleDlg(QWidget* parent = nullptr);
     ~ScaleDlg() override;
@@ -42,9 +52,6 @@ public:
 
 signals:
     void closeRequested();
-    // Fit To Platform is about to change meshes directly, and has changed them.
-    void meshesAboutToChange();
-    void meshesChanged();
 
 public slots:
     void onXSizeValueChanged(double value);
@@ -68,8 +75,15 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void sizeChanged(int axis, double value);
-    void factorChanged(int axis, double value);
+    // Which boxes the kept values came from.
+    enum class Kind { Size, Factor };
+    // A value typed into (or linked to) a box of that kind on axis.
+    void valueSet(Kind kind, int axis, double value);
+    // Shows, in every box but the one the user is typing in, what the kept
+    // values make of the first selected object.
+    void showValues(Kind kind, int editedAxis);
+    // The factor the kept values give an object on each axis.
+    void factorsFor(const ObjectEx* obj, double f[3]) const;
     // Drops the preview on every object and repaints.
     void dropPreview();
 
@@ -82,4 +96,11 @@ private:
     QPushButton* _btnReset = nullptr;
     // The objects the shown preview was given to (compared by address only).
     std::vector<const ObjectEx*> _previewed;
+    // What the user set since the boxes were last read, at full precision.
+    Kind _kind = Kind::Factor;
+    std::array<double, 3> _value{{100.0, 100.0, 100.0}};
+    std::array<bool, 3> _set{};
+    // The axis whose value gives the one factor of every axis ("Maintain
+    // ratio" was checked when it was set); -1 when each axis has its own.
+    int _uniformAxis = -1;
 };

@@ -2,6 +2,9 @@
 
 #include "scene/ObjectEx.h"
 #include "scene/SceneHost.h"
+#include "support/SupportGen.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -145,12 +148,31 @@ void HollowCreationCmd::redo() {
     sceneHost()->updateGLView();
 }
 
+// ---- Supports taken by moves ----------------------------------------------------------
+
+void KeptSupports::recordBefore() {
+    m_entries.clear();
+    for (ObjectEx* obj : table()->objects())
+        m_entries[obj].before = obj->supportGenIfAny();
+}
+
+void KeptSupports::recordAfter() {
+    for (auto& entry : m_entries)
+        entry.second.after = entry.first->supportGenIfAny();
+}
+
+void KeptSupports::giveBack(bool before) const {
+    for (const auto& entry : m_entries)
+        entry.first->setSupportGen(before ? entry.second.before : entry.second.after);
+}
+
 // ---- Moves --------------------------------------------------------------------------
 
 TranslateCmd::TranslateCmd(int mode, const double offset[3])
     : m_mode(mode), m_offset{offset ? offset[0] : 0.0, offset ? offset[1] : 0.0, offset ? offset[2] : 0.0} {}
 
 bool TranslateCmd::execute() {
+    m_supports.recordBefore();
     switch (m_mode) {
     case ByOffset:
         table()->translateSelected(m_offset.data(), m_record);
@@ -164,14 +186,17 @@ bool TranslateCmd::execute() {
     default:
         break;
     }
+    m_supports.keepOnly(m_record);
     return true;
 }
 
 void TranslateCmd::undo() {
+    m_supports.recordAfter();
     for (auto& entry : m_record) {
         const double back[3] = {-entry.second[0], -entry.second[1], -entry.second[2]};
         entry.first->translate(back);
     }
+    m_supports.giveBack(true);
     table()->setModified(true);
     sceneHost()->updateSelectionBox();
 }
@@ -179,6 +204,7 @@ void TranslateCmd::undo() {
 void TranslateCmd::redo() {
     for (auto& entry : m_record)
         entry.first->translate(entry.second.data());
+    m_supports.giveBack(false);
     table()->setModified(true);
     sceneHost()->updateSelectionBox();
 }
@@ -197,25 +223,62 @@ void applyMatrixRecord(const MatrixRecord& record, bool inverse) {
 }
 
 bool RoateCmd::execute() {
-    table()->rotateSelected(m_record);
+    bake([this] { table()->rotateSelected(m_record); });
     return true;
 }
 
 void BakeTransformCmd::undo() {
+    m_supports.recordAfter();
     applyMatrixRecord(m_record, true);
+    m_supports.giveBack(true);
 }
 
 void BakeTransformCmd::redo() {
     applyMatrixRecord(m_record, false);
+    m_supports.giveBack(false);
 }
 
 bool RescaleCmd::execute() {
-    for (ObjectEx* obj : table()->objects()) {
-        if (!obj->isReady() || !obj->isSelected())
-            continue;
-        m_record[obj] = obj->transform();
-        obj->rotateByMatrix(nullptr);
-    }
+    bake([this] {
+        for (ObjectEx* obj : table()->objects()) {
+            if (!obj->isReady() || !obj->isSelected())
+                continue;
+            m_record[obj] = obj->transform();
+            obj->rotateByMatrix(nullptr);
+        }
+    });
     table()->setModified(true);
     return true;
+}
+
+bool FitToPlatformCmd::execute() {
+    double volume[3];
+    sceneHost()->getBuildVolume(volume);
+    const double margin = kMargin;
+    bake([&] { table()->fitSelectionToPlatform(volume, &margin, m_record); });
+    if (m_record.empty())
+        return false;
+    sceneHost()->updateSelectionBox();
+    return true;
+}
+
+topolib::Matrix4D scaleInPlace(const double min[3], const double max[3], const double f[3]) {
+    double pivot[3];
+    for (int k = 0; k < 3; ++k)
+        pivot[k] = (min[k] + max[k]) * 0.5;
+    if (ObjectTable::restsOnPlatform(min[2]))
+        pivot[2] = min[2];
+    // x' = f (x - p) + p; the lowest point goes to f (min - p) + p.
+    double t[3];
+    for (int k = 0; k < 3; ++k)
+        t[k] = pivot[k] - f[k] * pivot[k];
+    const double lowest = f[2] * min[2] + t[2];
+    if (lowest < 0.0)
+        t[2] = -f[2] * min[2]; // exactly 0 for the lowest vertex: f min - f min
+    topolib::Matrix4D m;
+    for (int k = 0; k < 3; ++k) {
+        m.at(k, k) = f[k];
+        m.at(k, 3) = t[k];
+    }
+    return m;
 }

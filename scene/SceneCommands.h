@@ -8,10 +8,16 @@
 
 #include <array>
 #include <deque>
+#include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
 class ObjectEx;
+
+namespace support {
+class SupportGen;
+}
 
 // The objects of one import batch (already in the list when it executes).
 // Refuses an empty batch. Owns its objects while undone.
@@ -64,6 +70,33 @@ private:
     std::deque<std::pair<ObjectEx*, ObjectEx*>> m_pairs;
 };
 
+// The supports a move, rotation or scale takes from its objects. The change
+// drops each moved object's supports (they no longer fit the mesh); the
+// command keeps those containers, with every cone, link, bar and user edit, so
+// that undo gives each object exactly the supports it had before and redo the
+// ones it had after (none, unless later commands, since undone, made some).
+class KeptSupports {
+public:
+    // Before the change: what every object of the list holds (maybe nothing).
+    void recordBefore();
+    // After the change: forgets the objects it left alone.
+    template <typename Record> void keepOnly(const Record& changed) {
+        for (auto it = m_entries.begin(); it != m_entries.end();)
+            it = changed.count(it->first) ? std::next(it) : m_entries.erase(it);
+    }
+    // Undo, before the geometry goes back: remembers what redo gives back.
+    void recordAfter();
+    // Hands each object the containers it had before (undo) or after (redo)
+    // the change, once its geometry is back in that state.
+    void giveBack(bool before) const;
+
+private:
+    struct Held {
+        std::shared_ptr<support::SupportGen> before, after;
+    };
+    std::map<ObjectEx*, Held> m_entries;
+};
+
 // Moves the selection: mode 0 by the offset, 1 to the platform centre, 2 onto
 // the platform (each object separately). Always kept.
 class TranslateCmd : public AbtCommand {
@@ -79,11 +112,13 @@ private:
     int m_mode;
     std::array<double, 3> m_offset;
     OffsetRecord m_record;
+    KeptSupports m_supports;
 };
 
-// Base of the commands that bake pending transforms: undo applies the inverse
-// of each recorded matrix, redo the matrix again (each then updates the
-// selection box and sets the modified flag).
+// Base of the commands that bake matrices into meshes: undo applies the
+// inverse of each recorded matrix, redo the matrix again (each then updates
+// the selection box and sets the modified flag); both give the objects back
+// the supports they had in that state.
 class BakeTransformCmd : public AbtCommand {
 public:
     void undo() override;
@@ -91,7 +126,16 @@ public:
     const MatrixRecord& record() const { return m_record; }
 
 protected:
+    // Records what every object holds, runs change (which fills m_record) and
+    // keeps the supports of the objects it baked.
+    template <typename Change> void bake(Change change) {
+        m_supports.recordBefore();
+        change();
+        m_supports.keepOnly(m_record);
+    }
+
     MatrixRecord m_record;
+    KeptSupports m_supports;
 };
 
 // Bakes the pending rotation of every selected visible object. Always kept.
@@ -106,6 +150,21 @@ class RescaleCmd : public BakeTransformCmd {
 public:
     bool execute() override;
 };
+
+// Scales the selection to fit the host's build volume less kMargin on every
+// side and centres it over the platform (ObjectTable::fitSelectionToPlatform).
+// Refused when it changed nothing.
+class FitToPlatformCmd : public BakeTransformCmd {
+public:
+    static constexpr double kMargin = 5.0;
+    bool execute() override;
+};
+
+// The matrix that scales an object of box [min, max] by f per axis about the
+// centre of its box, except in z for an object that rests on the platform
+// (ObjectTable::restsOnPlatform): that one keeps its lowest point, so it still
+// rests there. Whatever the scale would put below z = 0 is lifted onto it.
+topolib::Matrix4D scaleInPlace(const double min[3], const double max[3], const double f[3]);
 
 // The rotate and rescale undo / redo: applies each recorded matrix (inverted
 // for undo) and updates the selection box; sets the modified flag.

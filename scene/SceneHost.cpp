@@ -1,7 +1,7 @@
 #include "scene/SceneHost.h"
 
 #include "app/Log.h"
-#include "app/Settings.h"
+#include "app/PrinterVolume.h"
 #include "scene/AbtCommand.h"
 #include "scene/CommandManager.h"
 
@@ -36,9 +36,7 @@ int BasicSceneHost::showMessage(const QString& text, int, int, int defaultButton
 }
 
 void BasicSceneHost::getBuildVolume(double out[3]) {
-    out[0] = getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_X, 130.0);
-    out[1] = getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Y, 130.0);
-    out[2] = getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Z, 180.0);
+    currentBuildVolume(out);
 }
 
 void BasicSceneHost::viewAxis(double out[3]) {

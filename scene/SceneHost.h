@@ -5,7 +5,7 @@
 // and the support commands. The main window implements it; until one is
 // installed (tools, tests without a window) a BasicSceneHost answers: it keeps
 // its own command manager, logs every message and answers it with the default
-// button, repaints nothing and reads the build volume from the settings.
+// button, repaints nothing and reads the current printer's build volume.
 #include <QString>
 
 #include <memory>
@@ -80,7 +80,7 @@ public:
     void updateGLView() override {}
     void updateSelectionBox() override {}
     void refreshZSliceView() override {}
-    // The build size settings (defaults 130, 130, 180).
+    // The current printer's build volume (currentBuildVolume).
     void getBuildVolume(double out[3]) override;
     bool unprojectScreenPoint(const QPoint&, double, double*) override { return false; }
     void viewAxis(double out[3]) override;

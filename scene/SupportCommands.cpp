@@ -4,6 +4,8 @@
 #include "scene/ObjectTable.h"
 #include "scene/SceneHost.h"
 #include "support/AbtShape.h"
+#include "support/ColumnLink.h"
+#include "support/ConeShape.h"
 #include "support/SupportArea.h"
 #include "support/SupportGen.h"
 #include "support/SupportParamFile.h"
@@ -98,6 +100,8 @@ bool DeleteConeSupportCmd::execute() {
         return false;
     m_object = object;
     m_container = object->supportGenIfAny();
+    if (m_container)
+        m_container->buildBase();
     markModified();
     return m_container != nullptr;
 }
@@ -113,8 +117,91 @@ void DeleteConeSupportCmd::redo() {
 void DeleteConeSupportCmd::setChangedDeleted(bool deleted) {
     for (support::AbtShape* s : m_changed)
         s->setDeleted(deleted, nullptr);
+    // The raft stands under the live cones only, as after adding a point.
+    m_container->buildBase();
     m_container->markChanged();
     m_object->clearPointedSupport();
+    markModified();
+    sceneHost()->updateGLView();
+}
+
+// ---- SupportTypeCmd -------------------------------------------------------------------
+
+SupportTypeCmd::~SupportTypeCmd() {
+    // Retired, not deleted: other records may still name them while their
+    // container lives.
+    for (Entry& e : m_entries)
+        for (auto& held : e.heldBars)
+            for (support::AbtShape* bar : held.second)
+                e.container->retire(bar);
+}
+
+bool SupportTypeCmd::execute() {
+    for (ObjectEx* obj : ObjectTable::instance()->objects()) {
+        if (!obj->isReady() || !obj->isSelected() || !obj->isVisible() || !obj->hasSupport())
+            continue;
+        Entry e;
+        e.object = obj;
+        e.container = obj->supportGenIfAny();
+        e.typeBefore = e.container->getSupportType();
+        for (const support::SupportAreaAbs* area : e.container->areas)
+            for (support::AbtShape* s : area->shapes)
+                if (support::ConeShape* c = s->asCone())
+                    e.conesBefore.emplace_back(c, c->ConeSupportType);
+        m_entries.push_back(std::move(e));
+    }
+    if (m_entries.empty())
+        return false;
+    redo();
+    return true;
+}
+
+void SupportTypeCmd::undo() {
+    for (Entry& e : m_entries)
+        switchTo(e, false);
+    finish();
+}
+
+void SupportTypeCmd::redo() {
+    for (Entry& e : m_entries)
+        switchTo(e, true);
+    finish();
+}
+
+void SupportTypeCmd::switchTo(Entry& e, bool after) {
+    // Take every link's bars out first: the rebuild below then retires none
+    // of them, and they come back untouched when the command switches back.
+    std::map<support::ColumnLink*, std::vector<support::AbtShape*>> taken;
+    for (const auto& cone : e.conesBefore)
+        for (support::AbtShape* l : cone.first->links) {
+            auto* link = static_cast<support::ColumnLink*>(l);
+            if (!taken.count(link))
+                taken[link] = std::move(link->bars);
+            link->bars.clear();
+        }
+    for (const auto& cone : e.conesBefore)
+        cone.first->ConeSupportType = after ? m_type : cone.second;
+    e.container->setSupportType(after ? m_type : e.typeBefore, true);
+    if (e.holdsBars) {
+        // The bars this state had: the rebuild's new ones go.
+        for (auto& held : e.heldBars) {
+            if (!taken.count(held.first)) {
+                // A link that no cone lists any more gets nothing back.
+                for (support::AbtShape* bar : held.second)
+                    e.container->retire(bar);
+                continue;
+            }
+            held.first->destroyBars();
+            held.first->bars = std::move(held.second);
+        }
+    }
+    e.heldBars = std::move(taken);
+    e.holdsBars = true;
+    e.container->markChanged();
+    e.object->clearPointedSupport();
+}
+
+void SupportTypeCmd::finish() {
     markModified();
     sceneHost()->updateGLView();
 }

@@ -14,13 +14,17 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class ObjectEx;
 
 namespace support {
 class AbtShape;
+class ColumnLink;
+class ConeShape;
 class SupportAreaAbs;
 class SupportGen;
 struct SupportParams;
@@ -95,6 +99,41 @@ private:
     ObjectEx* m_object = nullptr;
     std::shared_ptr<support::SupportGen> m_container;
     std::deque<support::AbtShape*> m_changed;
+};
+
+// The support panel's type button: the supports of every selected visible
+// object that has some are rebuilt with the type (0 cross, 1 cylinder), every
+// cone included, and later cones get it too. Undo gives each cone its former
+// type back and each link the very bars it had, deleted ones included (redo
+// likewise), so the other commands' records of those shapes stay good.
+// Refused when no selected visible object has supports.
+class SupportTypeCmd : public AbtCommand {
+public:
+    explicit SupportTypeCmd(uint8_t type) : m_type(type) {}
+    // Frees the bars of the state the containers are not in.
+    ~SupportTypeCmd() override;
+    bool execute() override;
+    void undo() override;
+    void redo() override;
+
+private:
+    struct Entry {
+        ObjectEx* object = nullptr;
+        std::shared_ptr<support::SupportGen> container;
+        uint8_t typeBefore = 1;
+        std::vector<std::pair<support::ConeShape*, uint8_t>> conesBefore;
+        // Per link, the bars of the state the container is not in (owned
+        // here); empty until the first switch.
+        std::map<support::ColumnLink*, std::vector<support::AbtShape*>> heldBars;
+        bool holdsBars = false;
+    };
+    // Rebuilds the entry's supports with the types after (true) or before the
+    // command, swapping the bars with the held ones.
+    void switchTo(Entry& e, bool after);
+    void finish();
+
+    uint8_t m_type;
+    std::vector<Entry> m_entries;
 };
 
 // The support panel's Generate: lifts every selected visible object so that

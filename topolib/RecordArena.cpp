@@ -1,5 +1,7 @@
 #include "topolib/RecordArena.h"
 
+#include "app/MemoryCheck.h"
+
 #include <sys/mman.h>
 #include <sys/resource.h>
 
@@ -21,7 +23,13 @@
 #define VELAR_ARENA_LSAN 1
 #endif
 #ifdef VELAR_ARENA_LSAN
+#include <sanitizer/asan_interface.h>
 #include <sanitizer/lsan_interface.h>
+#define ARENA_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define ARENA_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define ARENA_POISON(p, n) ((void)(p), (void)(n))
+#define ARENA_UNPOISON(p, n) ((void)(p), (void)(n))
 #endif
 
 namespace topolib {
@@ -33,9 +41,12 @@ constexpr std::size_t kPage = 4096;
 constexpr std::size_t kBigPage = std::size_t(2) << 20;
 // The window is made readable and writable in steps of this size as it fills.
 constexpr std::size_t kOpenStep = std::size_t(64) << 20;
-constexpr std::size_t kMaxWindow = std::size_t(kOutsideBit) << 3; // 16 GiB
+constexpr std::size_t kMaxWindow = kMaxWindowBytes;
 constexpr std::size_t kMinWindow = std::size_t(256) << 20;
 constexpr uint32_t kMaxOutside = 1u << 20;
+// Freed blocks of this size and more give their commitment back (they no
+// longer count as the process's data); smaller ones only their pages.
+constexpr std::size_t kGiveBackBytes = std::size_t(1) << 20;
 constexpr std::size_t kRecordChunk = std::size_t(64) << 10;
 constexpr std::size_t kMaxRecordBytes = 256;
 
@@ -45,9 +56,9 @@ struct Window {
 };
 
 // Reserves the largest window the process may have (an address-space limit can
-// refuse the full size), aligned to a big page. The window starts
-// inaccessible: only its used front is opened, so that a scan of readable
-// memory (the leak checker's) stays small.
+// refuse the full size), aligned to a big page; an empty window when none can
+// be had. The window starts inaccessible: only its used front is opened, so
+// that a scan of readable memory (the leak checker's) stays small.
 Window reserveWindow() {
     // Under an address-space limit the window takes at most half of it.
     std::size_t most = kMaxWindow;
@@ -71,17 +82,12 @@ Window reserveWindow() {
 #endif
         return {reinterpret_cast<char*>(aligned), size};
     }
-    std::fputs("Cannot reserve address space for mesh records.\n", stderr);
-    std::abort();
-}
-
-const Window& window() {
-    static const Window w = reserveWindow();
-    return w;
+    return {};
 }
 
 struct State {
     std::mutex mutex;
+    Window window; // empty until the first allocation reserves it
     // The first eight bytes stay unused: offset 0 is the null reference.
     std::size_t top = kPage;
     std::size_t open = 0;
@@ -98,12 +104,25 @@ struct State {
 
     std::mutex outsideMutex;
     std::unordered_map<const void*, uint32_t> outsideIndex;
+    std::vector<uint32_t> outsideFree; // forgotten slots, reused first
     uint32_t outsideCount = 0;
 };
 
 State& state() {
     static State* s = new State; // never destroyed: records may go at exit
     return *s;
+}
+
+// The window, reserved on first use (with s.mutex held). Throws std::bad_alloc
+// when it cannot be reserved; a later call tries again.
+const Window& window(State& s) {
+    if (s.window.base == nullptr) {
+        s.window = reserveWindow();
+        if (s.window.base == nullptr)
+            throw std::bad_alloc();
+        g_base.store(s.window.base, std::memory_order_release);
+    }
+    return s.window;
 }
 
 const void* g_outside[kMaxOutside];
@@ -128,7 +147,7 @@ std::size_t placeBlock(State& s, std::size_t bytes, std::size_t align) {
             return at;
         }
     }
-    const Window& w = window();
+    const Window& w = window(s);
     const std::size_t at = roundUp(s.top, align);
     if (at + bytes > w.size || at + bytes < at)
         throw std::bad_alloc();
@@ -144,19 +163,42 @@ std::size_t placeBlock(State& s, std::size_t bytes, std::size_t align) {
     return at;
 }
 
+// Makes a placed range usable: it may lie in a big block that was given back
+// when it was freed.
+void openRange(State& s, std::size_t at, std::size_t bytes) {
+    if (mprotect(s.window.base + at, bytes, PROT_READ | PROT_WRITE) != 0)
+        throw std::bad_alloc();
+    ARENA_UNPOISON(s.window.base + at, bytes);
+}
+
 } // namespace
 
-// A reference made before this is set (by a static initialiser elsewhere)
-// goes through the table of outside records, which stays valid.
-char* const g_base = window().base;
+std::atomic<char*> g_base{reinterpret_cast<char*>(std::uintptr_t(0) - kMaxWindowBytes)};
+
+namespace {
+
+// The memory check learns how much room the window has left, so that it
+// never promises a mesh more than its records can get.
+const bool g_roomProvided = [] {
+    setRecordRoomProvider([]() -> uint64_t { return bytesFree(); });
+    return true;
+}();
+
+} // namespace
 
 void* allocateBlock(std::size_t bytes) {
     const std::size_t size = roundUp(bytes == 0 ? 1 : bytes, kPage);
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     const std::size_t at = placeBlock(s, size, size >= kBigPage ? kBigPage : kPage);
+    try {
+        openRange(s, at, size);
+    } catch (const std::bad_alloc&) {
+        s.freeRanges.emplace(at, size);
+        throw;
+    }
     s.inUse += size;
-    return window().base + at;
+    return s.window.base + at;
 }
 
 // Never throws: it runs from destructors. Should the list of free ranges
@@ -167,11 +209,16 @@ void freeBlock(void* block, std::size_t bytes) {
         return;
     const std::size_t size = roundUp(bytes == 0 ? 1 : bytes, kPage);
     char* const p = static_cast<char*>(block);
+    // A big block gives its commitment back too: otherwise the data size
+    // (what a limit on it counts) only ever grows.
     madvise(p, size, MADV_DONTNEED);
+    if (size >= kGiveBackBytes)
+        mprotect(p, size, PROT_NONE);
+    ARENA_POISON(p, size);
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.inUse -= size;
-    std::size_t begin = static_cast<std::size_t>(p - window().base);
+    std::size_t begin = static_cast<std::size_t>(p - s.window.base);
     std::size_t end = begin + size;
     auto next = s.freeRanges.lower_bound(begin);
     if (next != s.freeRanges.end() && next->first == end) {
@@ -204,15 +251,23 @@ void* allocateRecord(std::size_t bytes) {
     State::RecordClass& c = s.records[size / 8];
     void* p = c.freed;
     if (p != nullptr) {
+        ARENA_UNPOISON(p, size);
         c.freed = *static_cast<void**>(p);
+        // A reused record reads as zero, as a new one does.
+        *static_cast<void**>(p) = nullptr;
     } else {
         if (c.next == nullptr || c.next + size > c.end) {
             const std::size_t at = placeBlock(s, kRecordChunk, kPage);
-            c.next = window().base + at;
+            openRange(s, at, kRecordChunk);
+            c.next = s.window.base + at;
             c.end = c.next + kRecordChunk;
+            // The chunk's records are handed out one by one; the rest stays
+            // poisoned so that an overrun of a record is reported.
+            ARENA_POISON(c.next, kRecordChunk);
         }
         p = c.next;
         c.next += size;
+        ARENA_UNPOISON(p, size);
     }
     s.inUse += size;
     return p;
@@ -232,6 +287,7 @@ void freeRecord(void* record, std::size_t bytes) {
     *static_cast<void**>(record) = c.freed;
     c.freed = record;
     s.inUse -= size;
+    ARENA_POISON(record, size);
 }
 
 std::size_t bytesInUse() {
@@ -240,17 +296,36 @@ std::size_t bytesInUse() {
     return s.inUse;
 }
 
+std::size_t bytesFree() {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    try {
+        window(s);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    return s.window.size - std::min(s.window.size, s.inUse + kPage);
+}
+
 uint32_t outsideReference(const void* p) {
     State& s = state();
     std::lock_guard<std::mutex> lock(s.outsideMutex);
     auto found = s.outsideIndex.find(p);
     if (found != s.outsideIndex.end())
         return found->second;
-    if (s.outsideCount + 1 >= kMaxOutside) {
-        std::fputs("Too many mesh records outside the record window.\n", stderr);
-        std::abort();
+    uint32_t index = 0;
+    if (!s.outsideFree.empty()) {
+        index = s.outsideFree.back();
+        s.outsideFree.pop_back();
+    } else {
+        if (s.outsideCount + 1 >= kMaxOutside) {
+            // A million records alive outside the window at once: nothing the
+            // program makes comes near it (records it makes live in the window).
+            std::fputs("Too many mesh records outside the record window.\n", stderr);
+            std::abort();
+        }
+        index = ++s.outsideCount;
     }
-    const uint32_t index = ++s.outsideCount;
     g_outside[index] = p;
     const uint32_t reference = kOutsideBit | index;
     s.outsideIndex.emplace(p, reference);
@@ -258,6 +333,28 @@ uint32_t outsideReference(const void* p) {
 }
 
 const void* outsideAddress(uint32_t reference) { return g_outside[reference & ~kOutsideBit]; }
+
+void forgetOutside(const void* p) {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.outsideMutex);
+    auto found = s.outsideIndex.find(p);
+    if (found == s.outsideIndex.end())
+        return;
+    const uint32_t index = found->second & ~kOutsideBit;
+    s.outsideIndex.erase(found);
+    g_outside[index] = nullptr;
+    try {
+        s.outsideFree.push_back(index);
+    } catch (const std::bad_alloc&) {
+        // The slot stays unused.
+    }
+}
+
+std::size_t outsideCount() {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.outsideMutex);
+    return s.outsideIndex.size();
+}
 
 } // namespace arena
 } // namespace topolib

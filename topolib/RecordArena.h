@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -12,22 +13,34 @@ namespace topolib {
 // edge two vertices and two triangles, a vertex lists every triangle round it.
 // Halving those words takes about a quarter off a big mesh.
 //
-// The window is reserved once, unmapped in the system's sense until used, and
-// handed out in blocks (the record pools of the meshes) and single records
-// (made with new). A reference is the record's offset in the window in units
-// of eight bytes; 0 is the null reference. A record outside the window (one
-// made on the stack or inside another object) is named through a small table
-// of such addresses instead.
+// The window is reserved on first use (up to 16 GiB of address space, none of
+// it backed until used; under an address-space limit at most half the limit),
+// and handed out in blocks (the record pools of the meshes) and single
+// records (made with new). When no window can be reserved, allocations throw
+// std::bad_alloc and the import fails as on any lack of memory. A reference
+// is the record's offset in the window in units of eight bytes; 0 is the null
+// reference. A record outside the window (one made on the stack or inside
+// another object) is named through a table of such addresses instead, from
+// which it is removed when it is destroyed.
+//
+// Freed records and blocks are poisoned for AddressSanitizer, so that a use
+// after free of a mesh record is reported; freed blocks of a megabyte and
+// more give their pages and their commitment back to the system.
 namespace arena {
 
-// Start of the window; set before main runs.
-extern char* const g_base;
+// Start of the window. Until the window is reserved it lies at the top of the
+// address space, where no record can be, so that every address is outside.
+extern std::atomic<char*> g_base;
 // References with this bit set are indices into the table of outside records.
 constexpr uint32_t kOutsideBit = 0x80000000u;
+// The largest window.
+constexpr std::size_t kMaxWindowBytes = std::size_t(kOutsideBit) << 3; // 16 GiB
+
+inline char* base() { return g_base.load(std::memory_order_relaxed); }
 
 // Takes `bytes` from the window, aligned to the page (or to the big page for a
 // few megabytes and more). The memory reads as zero. Throws std::bad_alloc when
-// the window is full.
+// the window is full or cannot be reserved.
 void* allocateBlock(std::size_t bytes);
 // Gives a block back; its pages go back to the system at once.
 void freeBlock(void* block, std::size_t bytes);
@@ -37,18 +50,30 @@ void freeRecord(void* record, std::size_t bytes);
 
 // Bytes of the window in use by blocks and records (for tests and figures).
 std::size_t bytesInUse();
+// Bytes the window can still hand out, reserving it first when that has not
+// happened yet (0 when it cannot be reserved).
+std::size_t bytesFree();
 
 // The reference of an address outside the window (registered on first use).
 uint32_t outsideReference(const void* p);
 // The address behind an outside reference.
 const void* outsideAddress(uint32_t reference);
+// Removes p from the table of outside records (a record being destroyed).
+void forgetOutside(const void* p);
+// How many outside records the table holds (for tests).
+std::size_t outsideCount();
+
+inline bool isOutside(const void* p) {
+    const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(p) - reinterpret_cast<std::uintptr_t>(base());
+    return offset >= kMaxWindowBytes;
+}
 
 // The reference of p (null gives 0).
 inline uint32_t reference(const void* p) {
     if (p == nullptr)
         return 0;
-    const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(p) - reinterpret_cast<std::uintptr_t>(g_base);
-    if (offset < (std::uintptr_t(kOutsideBit) << 3) && (offset & 7) == 0)
+    const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(p) - reinterpret_cast<std::uintptr_t>(base());
+    if (offset < kMaxWindowBytes && (offset & 7) == 0)
         return static_cast<uint32_t>(offset >> 3);
     return outsideReference(p);
 }
@@ -56,7 +81,13 @@ inline uint32_t reference(const void* p) {
 inline void* address(uint32_t reference) {
     if (reference & kOutsideBit)
         return const_cast<void*>(outsideAddress(reference));
-    return reference != 0 ? g_base + (std::size_t(reference) << 3) : nullptr;
+    return reference != 0 ? base() + (std::size_t(reference) << 3) : nullptr;
+}
+
+// Called by a record's destructor: a record outside the window leaves the table.
+inline void recordDestroyed(const void* p) {
+    if (isOutside(p))
+        forgetOutside(p);
 }
 
 } // namespace arena

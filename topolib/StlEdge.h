@@ -38,6 +38,7 @@ public:
     ~StlEdge() {
         if ((m_vertexWord | m_triangleWord) & kOnHeap)
             releaseLists();
+        arena::recordDestroyed(this);
     }
     StlEdge(const StlEdge&) = delete;
     static void* operator new(std::size_t bytes) { return arena::allocateRecord(bytes); }
@@ -63,6 +64,14 @@ public:
     uint32_t vertexCapacity() const { return listCapacity(m_vertexWord, m_v.heap); }
     StlVertex* vertex(uint32_t i) const { return vertexData()[i]; }
     const Ref<StlVertex>* vertices() const { return vertexData(); }
+    // Exchanges entries 0 and 1 of the vertex list: the edge then runs the way
+    // its creating triangle runs it after that triangle's winding was reversed.
+    void swapEnds() {
+        Ref<StlVertex>* list = vertexData();
+        const Ref<StlVertex> first = list[0];
+        list[0] = list[1];
+        list[1] = first;
+    }
 
     uint32_t triangleCount() const { return m_triangleWord & kCountMask; }
     uint32_t triangleCapacity() const { return listCapacity(m_triangleWord, m_t.heap); }

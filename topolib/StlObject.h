@@ -275,6 +275,22 @@ public:
     // Debris: fewer than 4 triangles, or small against this object (area, volume
     // and count each below a thousandth) and open or flat.
     bool isNegligibleShell(const StlShell* shell) const;
+    // (StlObjectOrientation.cpp) Turns closed shells that are wound inside out
+    // outward. A shell counts as closed when each of its edges is run as often
+    // in one direction as in the other by the shell's live triangles (a
+    // watertight, consistently wound surface); its signed volume then tells
+    // outward (positive) from inside out (negative). A closed shell that lies
+    // in no other one is turned when its volume is negative. A shell nested in
+    // another (a cavity, which is inward-facing, or a part inside a cavity)
+    // is turned only together with its container, when its sign was the
+    // opposite of the container's. Turning reverses every triangle's winding (vertices 1
+    // and 2 and edges 0 and 2 exchanged, normal recomputed) and the ends of
+    // the shell's own edges. Open, flat or inconsistently wound shells and
+    // shells in the middle of a cut keep their winding. Needs the shells
+    // (findShells). When a shell was turned, area and volume are recomputed,
+    // the render arrays and z-slab indices marked stale. Returns the number of
+    // shells turned.
+    int orientClosedShellsOutward();
     // (StlObjectRims.cpp) Traces the open rim of shell through the boundary or non-manifold edge
     // start into loop (vertex order against the winding of the rim's triangles,
     // first and last vertex distinct). Taken edges keep flag bit 1 until the next

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <limits>
 
 namespace topolib {
 
@@ -174,6 +175,20 @@ void StlShell::renumberTriangles(Ref<StlTriangle>* array, uint32_t& next) {
             }
             ++next;
         }
+    }
+}
+
+void StlShell::recomputeBox() {
+    const double inf = std::numeric_limits<double>::infinity();
+    Vector3D lo(inf, inf, inf), hi(-inf, -inf, -inf);
+    for (const auto* list : {&primaryTriangles, &reversedTriangles})
+        for (const StlTriangle* t : *list)
+            if (!t->isDeleted())
+                for (const StlVertex* v : t->vertices)
+                    widenBox(lo, hi, v->pos);
+    if (lo.x <= hi.x) {
+        boxMin = lo;
+        boxMax = hi;
     }
 }
 

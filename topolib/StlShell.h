@@ -48,7 +48,8 @@ public:
 
     uint8_t flags = 0;   // cleared by the hollow preview before it judges the shell
     uint8_t open = 0;    // 1 when the flood fill met a boundary edge
-    uint8_t spare = 0;   // the hollow preview processes only shells where this is 0
+    uint8_t spare = 0;   // 1 on an inner shell made by hollowing (stored in geometry entries);
+                         // a later hollowing replaces such shells
     uint8_t changed = 1; // set whenever a triangle is filed
     uint32_t number = 0; // position in the owner's shell sequence (set by the mesh copy)
     uint32_t triangleCount = 0;
@@ -119,6 +120,10 @@ public:
     // owner that is given the triangle; advances next.
     void renumberTriangles(Ref<StlTriangle>* array, uint32_t& next);
 
+    // Sets the box over the vertices of the live triangles of both lists
+    // (mesh copies and the geometry reader leave it empty); a shell without a
+    // live triangle keeps its box.
+    void recomputeBox();
     // Widens the box by the three vertices of t, or by one point.
     void extendBox(const StlTriangle* t);
     void extendBox(const Vector3D& p) { widenBox(boxMin, boxMax, p); }

@@ -36,6 +36,8 @@ public:
     static constexpr uint32_t kInitialFlags = kGroupMask;
 
     StlTriangle() = default;
+    // A triangle outside the record window leaves the table of such records.
+    ~StlTriangle() { arena::recordDestroyed(this); }
     StlTriangle(const StlTriangle&) = delete;
     // Records live in the record window (see RecordArena.h).
     static void* operator new(std::size_t bytes) { return arena::allocateRecord(bytes); }

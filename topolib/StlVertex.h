@@ -28,6 +28,7 @@ public:
     ~StlVertex() {
         if (m_ownsList)
             freeList();
+        arena::recordDestroyed(this);
     }
     StlVertex(const StlVertex&) = delete;
     static void* operator new(std::size_t bytes) { return arena::allocateRecord(bytes); }

@@ -2,19 +2,26 @@
 
 #include "app/Constants.h"
 
+#include <QFile>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QSpacerItem>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
 
-// Addresses shown in the box. They are placeholders under the reserved
-// example domains until the maker publishes its own.
+// The maker's addresses are placeholders under the reserved example domains
+// until the maker publishes its own.
 const char* const kMakerSite = "https://www.example.com/velar";
-const char* const kSlicerSources = "https://www.example.org/curaengine";
-const char* const kLicenceText = "https://www.example.org/licenses/agpl-3.0";
 const char* const kSupportMail = "support@example.com";
+// The slicer's sources, as its Debian package's copyright file names them.
+const char* const kSlicerSources = "https://github.com/Ultimaker/CuraEngine";
+// The slicer's licence, shipped with the program as a resource and shown by
+// the box itself (a browser cannot open a resource).
+const char* const kLicenceText = "qrc:/Licences/AGPL-3.0.txt";
 
 QLabel* makeLabel(QWidget* parent, const char* name, int pointSize, bool bold = false) {
     auto* label = new QLabel(parent);
@@ -27,8 +34,10 @@ QLabel* makeLabel(QWidget* parent, const char* name, int pointSize, bool bold = 
     return label;
 }
 
-QString link(const char* url) {
-    return QStringLiteral("<a href=\"%1\">%1</a>").arg(QString::fromLatin1(url));
+// A link showing its address, or text when given.
+QString link(const char* url, const QString& text = QString()) {
+    const QString address = QString::fromLatin1(url);
+    return QStringLiteral("<a href=\"%1\">%2</a>").arg(address, text.isEmpty() ? address : text);
 }
 
 } // namespace
@@ -84,8 +93,9 @@ AboutDlg::AboutDlg(QWidget* parent) : QDialog(parent) {
     layout->addWidget(slicerUrl);
 
     QLabel* licenceUrl = makeLabel(this, "_labelAPGL_URL", 10);
-    licenceUrl->setOpenExternalLinks(true);
-    licenceUrl->setText(tr("APGLv3 has a URL: ") + link(kLicenceText));
+    licenceUrl->setText(tr("APGLv3 has a URL: ") +
+                        link(kLicenceText, tr("GNU Affero General Public License, version 3")));
+    connect(licenceUrl, &QLabel::linkActivated, this, &AboutDlg::showLicence);
     layout->addWidget(licenceUrl);
 
     QLabel* mail = makeLabel(this, "label", 10);
@@ -96,3 +106,22 @@ AboutDlg::AboutDlg(QWidget* parent) : QDialog(parent) {
 }
 
 AboutDlg::~AboutDlg() = default;
+
+void AboutDlg::showLicence() {
+    if (!_licenceDlg) {
+        QFile file(QUrl(QString::fromLatin1(kLicenceText)).path().prepend(QLatin1Char(':')));
+        file.open(QIODevice::ReadOnly);
+        _licenceDlg = new QDialog(this);
+        _licenceDlg->setObjectName(QStringLiteral("LicenceDlg"));
+        _licenceDlg->setWindowTitle(tr("AGPLv3"));
+        _licenceDlg->resize(640, 600);
+        auto* layout = new QVBoxLayout(_licenceDlg);
+        auto* text = new QPlainTextEdit(QString::fromUtf8(file.readAll()), _licenceDlg);
+        text->setObjectName(QStringLiteral("_licenceText"));
+        text->setReadOnly(true);
+        text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        layout->addWidget(text);
+    }
+    _licenceDlg->show();
+    _licenceDlg->raise();
+}

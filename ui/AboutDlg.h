@@ -9,4 +9,11 @@ class AboutDlg : public QDialog {
 public:
     explicit AboutDlg(QWidget* parent = nullptr);
     ~AboutDlg() override;
+
+    // Shows the slicer's licence text shipped with the program (the licence
+    // link's target), in a window of its own made on first use.
+    void showLicence();
+
+private:
+    QDialog* _licenceDlg = nullptr;
 };

@@ -5,6 +5,7 @@
 #include "app/DataFolders.h"
 #include "app/Log.h"
 #include "app/MainWindowHooks.h"
+#include "app/PrinterVolume.h"
 #include "app/ProgressReport.h"
 #include "app/Settings.h"
 #include "scene/ObjectEx.h"
@@ -280,20 +281,11 @@ void MainWindow::restoreSettings() {
     getPathList(PATH_RECENT_OBJECTS, &_recentObjects);
     refillRecentObjectsMenu();
 
-    double volume[3] = {130, 130, 180};
-    const int printer = getGeneralInt(GENERAL_CURRENT_PRINTER, 0);
-    if (printer == 1) {
-        volume[0] = volume[1] = 200;
-        volume[2] = 250;
-    } else if (printer != 0) {
-        const GeneralSetting keys[3] = {GENERAL_CURRENT_BUILD_SIZE_X, GENERAL_CURRENT_BUILD_SIZE_Y,
-                                        GENERAL_CURRENT_BUILD_SIZE_Z};
-        for (int a = 0; a < 3; ++a) {
-            if (!hasGeneralSetting(keys[a]))
-                setGeneralDouble(keys[a], volume[a]);
-            volume[a] = getGeneralDouble(keys[a], volume[a]);
-        }
-    }
+    // A custom printer without its build size gets the defaults written.
+    if (currentPrinter() == PRINTER_CUSTOM)
+        storeMissingBuildSize();
+    double volume[3];
+    currentBuildVolume(volume);
     _glWidget->setBuildVolume(volume);
     _glWidget->update();
 }
@@ -427,10 +419,12 @@ void MainWindow::onBtnImportObjectClicked() {
         setFileDialogProvider(nullptr);
     const QString filter = QCoreApplication::translate("MainWindow", "All available formats (*.stl );;") +
                            QCoreApplication::translate("MainWindow", "STL-STereoLithography files (*.stl);;");
-    const QStringList files =
-        _fileDialogs->openFileNames(this, tr("Import file(s)"), _lastImportPath, filter);
+    const QStringList files = _fileDialogs->openFileNames(this, tr("Import file(s)"),
+                                                          dialogStartFolder(PATH_IMPORTED_OBJECT), filter);
     if (files.isEmpty())
         return;
+    // The new objects must not take part in a typed move left open.
+    _glWidget->cancelManipulation();
     ObjectTable::instance()->importObjects(files);
     _lastImportPath = files.last();
     addRecentObjects(files);
@@ -498,6 +492,7 @@ void MainWindow::importRecentFile(const QString& path) {
     // The file may have gone since the menu was built.
     if (!checkFileReadable(path, this))
         return;
+    _glWidget->cancelManipulation();
     ObjectTable::instance()->importObjects(QStringList{path});
     _lastImportPath = path;
     addRecentObjects(QStringList{path});
@@ -507,13 +502,20 @@ void MainWindow::importRecentFile(const QString& path) {
 
 void MainWindow::onBtnExportClicked() {
     closeSidePanels();
+    // The Save button opens no panel: it never stays checked.
+    _btnExport->setChecked(false);
     saveObjectsDialog(true);
 }
 
 void MainWindow::saveObjectsDialog(bool selectedOnly) {
     if (!_fileDialogs)
         setFileDialogProvider(nullptr);
-    const QString start = getPathSetting(PATH_SAVED_OBJECTS, QString()) + "/";
+    if (selectedOnly && ObjectTable::instance()->selectedObjectCount() == 0) {
+        showMessage(tr("No object is selected. Select the objects to save first."), QMessageBox::Information,
+                    QMessageBox::Ok, QMessageBox::Ok);
+        return;
+    }
+    const QString start = dialogStartFolder(PATH_SAVED_OBJECTS) + "/";
     const QString binary =
         QCoreApplication::translate("MainWindow", "STL-STereoLithography File Format, Binary (*.stl)");
     const QString filters =
@@ -530,30 +532,57 @@ void MainWindow::saveObjectsDialog(bool selectedOnly) {
     const bool asBinary = selected == binary;
     // The writer replaces the file only once every byte was written, so a
     // failure leaves the previous file as it was; the user is told.
-    if (!ObjectTable::instance()->saveObjectsToStl(file, asBinary, selectedOnly)) {
-        logText("Saving objects as STL failed: ", false);
-        logString(file.toStdString(), true);
-        showMessage(tr("The objects could not be saved to %1.").arg(file), QMessageBox::Warning,
-                    QMessageBox::Ok, QMessageBox::Ok);
-    }
+    QString note;
+    if (!ObjectTable::instance()->saveObjectsToStl(file, asBinary, selectedOnly, &note))
+        reportStlSaveFailure(file, note);
+    else if (!note.isEmpty())
+        showMessage(note, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok);
 }
 
 // ---- Side panels and tool buttons ------------------------------------------------------
 
 void MainWindow::closeSidePanels() {
-    for (QWidget* panel : {_scaleDlg, _orientateDlg, _hollowDlg, _exportDlg})
-        if (panel && !panel->testAttribute(Qt::WA_WState_Hidden))
+    // Each open panel's tool ends as its own button would end it: the panel
+    // goes, its button is unchecked, the view leaves the tool's mode (which
+    // abandons a typed move) and shows no manipulator or cone preview.
+    const std::pair<QWidget*, QAbstractButton*> tools[] = {{_scaleDlg, _btnRescale},
+                                                           {_orientateDlg, _btnTranslate},
+                                                           {_hollowDlg, _btnHollow},
+                                                           {_exportDlg, _btnExportGcode},
+                                                           {_supportDlg, _btnGenerateSupport}};
+    bool closed = false;
+    for (const auto& tool : tools) {
+        QWidget* panel = tool.first;
+        if (!panel || panel->testAttribute(Qt::WA_WState_Hidden))
+            continue;
+        // The support panel is hidden, never closed: it keeps its parameters.
+        if (panel == _supportDlg)
+            panel->hide();
+        else
             panel->close();
-    if (_supportDlg && !_supportDlg->testAttribute(Qt::WA_WState_Hidden))
-        _supportDlg->hide();
+        tool.second->setChecked(false);
+        if (_activeToolButton == tool.second)
+            _activeToolButton = nullptr;
+        closed = true;
+    }
+    _glWidget->cancelManipulation();
+    if (!closed)
+        return;
+    ObjectTable::instance()->clearConePreview();
+    _glWidget->setManipulatorShown(false);
+    _glWidget->setMode(0);
+    _glWidget->update();
 }
 
 void MainWindow::resetToolButtons(QAbstractButton* keep) {
     if (keep != _btnGenerateSupport)
         ObjectTable::instance()->clearConePreview();
     if (!keep) {
+        // The slice preview is no panel tool: it stays open with its button.
         for (QAbstractButton* b : _toolButtons)
-            b->setChecked(false);
+            if (b != _btnZSliceView)
+                b->setChecked(false);
+        _activeToolButton = nullptr;
         ObjectTable::instance()->clearConePreview();
     }
     if (keep != _btnTranslate)
@@ -569,6 +598,7 @@ void MainWindow::makeActiveToolButton(QAbstractButton* button) {
 
 void MainWindow::menuActionFilePreferences() {
     PreferenceDlg dlg(this);
+    dlg.setBuildVolumeApplier([this](double x, double y, double z) { applyBuildVolume(x, y, z); });
     dlg.initPrinterList();
     dlg.exec();
 }
@@ -582,6 +612,8 @@ void MainWindow::menuActionHelpAbout() {
 void MainWindow::cmdUnloadSelectedObjects() {
     if (ObjectTable::instance()->selectedObjectCount() == 0)
         return;
+    // A typed move must not follow the objects out of the list.
+    _glWidget->cancelManipulation();
     pushCommand(new UnloadObjectCmd(-1), true);
 }
 
@@ -638,8 +670,7 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event) {
         _glWidget->update();
         break;
     case Qt::Key_S:
-        closeSidePanels();
-        saveObjectsDialog(true);
+        onBtnExportClicked();
         break;
     case Qt::Key_A:
         activateSupportItem(true);

@@ -132,6 +132,8 @@ public:
     void addRecentObjects(const QStringList& files);
     // Opens the save dialog and writes the (selected) objects as STL.
     void saveObjectsDialog(bool selectedOnly);
+    // Logs a failed STL save and tells the user, with the reason when there is one.
+    void reportStlSaveFailure(const QString& path, const QString& why);
     // Closes the scale, orientation, hollow and export panels, hides the support panel.
     void closeSidePanels();
     // Unchecks the tool buttons but keep (all of them for null) as the panels say.

@@ -1,11 +1,14 @@
 // The main window's G-code export: the "Export to gcode" tool button and its panel.
 #include "export/ExportDlg.h"
 #include "export/GcodeExport.h"
-#include "ui/ProgressBar.h"
+#include "project/ProjectManager.h"
 #include "scene/ObjectTable.h"
+#include "ui/FileDialogProvider.h"
 #include "ui/MainWindow.h"
+#include "ui/ProgressBar.h"
 #include "view/MainGLWidget.h"
 
+#include <QFileInfo>
 #include <QFrame>
 #include <QPushButton>
 
@@ -18,6 +21,18 @@ ExportDlg* MainWindow::exportPanel() {
         // Cancel in the progress dialog stops the slicer; the target file stays.
         connect(panel, &ExportDlg::exportStarting, this, [this] { setProgressCancelButton(true); });
         connect(_progressBar, &ProgressBar::cancelRequested, panel->exporter(), &gcodeexport::GcodeExport::cancel);
+        panel->setSaveDialog(
+            [this, panel](const QString& caption, const QString& start, const QString& filter) {
+                if (!_fileDialogs)
+                    setFileDialogProvider(nullptr);
+                return _fileDialogs->saveFileName(panel, caption, start, filter, nullptr);
+            });
+        // G-code is named as the project is, or as Save Project would name it.
+        panel->setNameProposal([this] {
+            return _projectManager->isNewProject()
+                       ? _projectManager->suggestProjectName(false)
+                       : QFileInfo(_projectManager->projectPath()).completeBaseName();
+        });
         _exportDlg = panel;
     }
     return static_cast<ExportDlg*>(_exportDlg);

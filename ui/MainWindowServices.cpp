@@ -2,7 +2,7 @@
 // the undo history, Undo and Redo, the end of an import batch, message boxes,
 // repaints and the forwarders to the panels.
 #include "app/Log.h"
-#include "app/Settings.h"
+#include "app/PrinterVolume.h"
 #include "scene/CommandManager.h"
 #include "scene/ObjectTable.h"
 #include "scene/SceneCommands.h"
@@ -61,6 +61,9 @@ bool MainWindow::pushCommand(AbtCommand* cmd, bool repaint) {
     }
     updateUndoRedoActions();
     closeHollowPanelIfObjectGone();
+    // A command may have changed the list or the selection: the manipulator
+    // follows what is selected now.
+    updateSelectionBox();
     if (repaint)
         updateGLView();
     return true;
@@ -68,17 +71,23 @@ bool MainWindow::pushCommand(AbtCommand* cmd, bool repaint) {
 
 void MainWindow::menuEditUndo() {
     const ZSliceDlg::SceneChange sliceGuard(zSlicePanelIfAny());
+    if (_glWidget)
+        _glWidget->cancelManipulation();
     _commandManager->undo();
     updateUndoRedoActions();
     closeHollowPanelIfObjectGone();
+    updateSelectionBox();
     updateGLView();
 }
 
 void MainWindow::menuEditRedo() {
     const ZSliceDlg::SceneChange sliceGuard(zSlicePanelIfAny());
+    if (_glWidget)
+        _glWidget->cancelManipulation();
     _commandManager->redo();
     updateUndoRedoActions();
     closeHollowPanelIfObjectGone();
+    updateSelectionBox();
     updateGLView();
 }
 
@@ -114,10 +123,13 @@ void MainWindow::updateSelectionBox() {
         _glWidget->updateSelectionBox();
 }
 
+// The platform the view draws, set from the current printer, is the one
+// objects are placed on, centred on and fitted to.
 void MainWindow::getBuildVolume(double out[3]) {
-    out[0] = getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_X, 130.0);
-    out[1] = getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Y, 130.0);
-    out[2] = getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Z, 180.0);
+    if (_glWidget)
+        _glWidget->getBuildVolume(out);
+    else
+        currentBuildVolume(out);
 }
 
 bool MainWindow::unprojectScreenPoint(const QPoint& p, double depth, double out[3]) {
@@ -150,13 +162,19 @@ void MainWindow::pushDeleteConeSupportCmd() {
 // ---- Files and sizes ----------------------------------------------------------------
 
 bool MainWindow::saveObjectsAsStl(const QString& path, bool selectedOnly) {
-    if (ObjectTable::instance()->saveObjectsToStl(path, true, selectedOnly))
+    QString note;
+    if (ObjectTable::instance()->saveObjectsToStl(path, true, selectedOnly, &note))
         return true;
-    logText("Saving objects as STL failed: ", false);
-    logString(path.toStdString(), true);
-    showMessage(tr("The objects could not be saved to %1.").arg(path), QMessageBox::Warning, QMessageBox::Ok,
-                QMessageBox::Ok);
+    reportStlSaveFailure(path, note);
     return false;
+}
+
+void MainWindow::reportStlSaveFailure(const QString& path, const QString& why) {
+    logText("Saving objects as STL failed: ", false);
+    logString(path.toStdString() + (why.isEmpty() ? std::string() : " - " + why.toStdString()), true);
+    const QString text = tr("The objects could not be saved to %1.").arg(path);
+    showMessage(why.isEmpty() ? text : text + QStringLiteral("<br>") + why, QMessageBox::Warning, QMessageBox::Ok,
+                QMessageBox::Ok);
 }
 
 QString MainWindow::applicationDirPath() const {

@@ -44,6 +44,7 @@ void MainWindow::onBtnGenerateSupportClicked() {
 }
 
 void MainWindow::cmdContextAutoSupport() {
+    closeSidePanels();
     SupportDlg* panel = supportPanel();
     _btnGenerateSupport->setChecked(true);
     panel->show();

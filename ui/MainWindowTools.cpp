@@ -55,16 +55,6 @@ ScaleDlg* MainWindow::scalePanel() {
         auto* panel = new ScaleDlg(_glFrame);
         placePanel(panel);
         connect(panel, &ScaleDlg::closeRequested, this, [this] { resetToolButtons(nullptr); });
-        // Fit To Platform changes meshes outside the command history.
-        connect(panel, &ScaleDlg::meshesAboutToChange, this, [this] {
-            if (ZSliceDlg* slice = zSlicePanelIfAny())
-                slice->beginSceneChange();
-        });
-        connect(panel, &ScaleDlg::meshesChanged, this, [this] {
-            if (ZSliceDlg* slice = zSlicePanelIfAny())
-                slice->endSceneChange();
-            updateSelectionBox();
-        });
         _scaleDlg = panel;
         // The view tells the manipulator of every selection change.
         auto* handle = dynamic_cast<TransformHandle*>(_glWidget->manipulator());
@@ -115,6 +105,7 @@ void MainWindow::onBtnTranslateClicked() {
 }
 
 void MainWindow::cmdContextRotateMove() {
+    closeSidePanels();
     OrientateDlg* panel = orientatePanel();
     _btnTranslate->setChecked(true);
     showWithManipulator(_glWidget, panel);

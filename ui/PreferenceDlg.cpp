@@ -1,7 +1,7 @@
 #include "ui/PreferenceDlg.h"
 
+#include "app/PrinterVolume.h"
 #include "app/Settings.h"
-#include "ui/MainWindow.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -10,20 +10,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-namespace {
-
-struct PrinterVolume {
-    double x, y, z;
-};
-// The fixed models' build volumes; the custom printer's come from the settings.
-constexpr PrinterVolume kTarn = {130.0, 130.0, 180.0};
-constexpr PrinterVolume kTarn200 = {200.0, 200.0, 250.0};
-
-const GeneralSetting kSizeKeys[3] = {GENERAL_CURRENT_BUILD_SIZE_X, GENERAL_CURRENT_BUILD_SIZE_Y,
-                                     GENERAL_CURRENT_BUILD_SIZE_Z};
-
-} // namespace
 
 PreferenceDlg::PreferenceDlg(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("PreferenceDlg"));
@@ -112,9 +98,7 @@ void PreferenceDlg::initPrinterList() {
         _cbbSelectPrinter->addItem(tr("Tarn 200"));
         _cbbSelectPrinter->addItem(tr("Custom"));
     }
-    int printer = getGeneralInt(GENERAL_CURRENT_PRINTER, Tarn);
-    if (printer < Tarn || printer > Custom)
-        printer = Tarn;
+    const int printer = currentPrinter();
     {
         const QSignalBlocker block(_cbbSelectPrinter);
         _cbbSelectPrinter->setCurrentIndex(printer);
@@ -123,19 +107,14 @@ void PreferenceDlg::initPrinterList() {
 }
 
 void PreferenceDlg::onComboPrinterIndexChanged(int index) {
-    const bool custom = index != Tarn && index != Tarn200;
-    for (QDoubleSpinBox* box : _sizeBoxes)
-        box->setReadOnly(!custom);
-    if (index == Tarn || index == Tarn200) {
-        const PrinterVolume& v = index == Tarn ? kTarn : kTarn200;
-        _sizeBoxes[0]->setValue(v.x);
-        _sizeBoxes[1]->setValue(v.y);
-        _sizeBoxes[2]->setValue(v.z);
-        return;
+    double volume[3];
+    const bool fixed = fixedPrinterVolume(index, volume);
+    if (!fixed)
+        storedBuildSize(volume);
+    for (int i = 0; i < 3; ++i) {
+        _sizeBoxes[i]->setReadOnly(fixed);
+        _sizeBoxes[i]->setValue(volume[i]);
     }
-    const double defaults[3] = {kTarn.x, kTarn.y, kTarn.z};
-    for (int i = 0; i < 3; ++i)
-        _sizeBoxes[i]->setValue(getGeneralDouble(kSizeKeys[i], defaults[i]));
 }
 
 void PreferenceDlg::onBtnOKClicked() {
@@ -145,15 +124,11 @@ void PreferenceDlg::onBtnOKClicked() {
     const double z = _sizeBoxes[2]->value();
     if (_applier)
         _applier(x, y, z);
-    else if (auto* window = qobject_cast<MainWindow*>(parentWidget()))
-        window->applyBuildVolume(x, y, z);
     accept();
 }
 
 void PreferenceDlg::onBtnCancelClicked() {
-    int printer = getGeneralInt(GENERAL_CURRENT_PRINTER, Tarn);
-    if (printer < Tarn || printer > Custom)
-        printer = Tarn;
+    const int printer = currentPrinter();
     onComboPrinterIndexChanged(printer);
     reject();
 }

@@ -23,8 +23,8 @@ public:
     // Fills the combo with the models and selects the stored one.
     void initPrinterList();
 
-    // Applies a chosen build volume (x, y, z in mm). Without one, OK calls the
-    // main window's applyBuildVolume when the parent is the main window.
+    // Applies the build volume chosen with OK (x, y, z in mm); the main window
+    // sets its own. Without one OK only stores the choice.
     using BuildVolumeApplier = std::function<void(double, double, double)>;
     void setBuildVolumeApplier(BuildVolumeApplier applier) { _applier = std::move(applier); }
 

@@ -312,7 +312,10 @@ void SupportDlg::onBtnSupportTypeClicked() {
         setImage(_btnSupportType, "CrossSupport24.png", tr("Cross"));
         _btnSupportType->setToolTip(tr("Cylinder Support"));
     }
-    ObjectTable::instance()->setSupportType(m_supportType, true);
+    // Existing supports take the type at once, as one undoable step; the
+    // selected objects' support points added later get it as well.
+    sceneHost()->pushCommand(new SupportTypeCmd(m_supportType), false);
+    ObjectTable::instance()->setSupportType(m_supportType, false);
     markModifiedAndRepaint();
 }
 

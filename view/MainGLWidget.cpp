@@ -77,8 +77,10 @@ MainGLWidget::~MainGLWidget() {
 // ---- Mode ---------------------------------------------------------------------
 
 void MainGLWidget::setMode(int mode) {
-    if (_mode == 1 && mode != 1)
+    if (_mode == 1 && mode != 1) {
         _manipulatorShown = false;
+        cancelManipulation();
+    }
     updateSelectionBox();
     _previousMode = _mode;
     const bool tracked = mode == 0 || mode == 1 || mode == 5 || mode == 6 || mode == 7;
@@ -667,6 +669,13 @@ void MainGLWidget::endManipulation(const QPoint& pos, bool updateHover) {
     if (updateHover)
         updateHoveredPart(pos);
     _manipulator->activePart = 0;
+    update();
+}
+
+void MainGLWidget::cancelManipulation() {
+    if (!_manipulator)
+        return;
+    _manipulator->cancel();
     update();
 }
 

@@ -109,6 +109,9 @@ public:
     void dragManipulator(const QPoint& pos);
     void releaseInTransformMode(const QPoint& pos);
     void endManipulation(const QPoint& pos, bool updateHover);
+    // Abandons the manipulator's open operation (a typed value waiting for
+    // Return) without a command; its preview goes. Leaving mode 1 does it.
+    void cancelManipulation();
 
     // ---- Keys: the main window passes its key events on -------------------------
     void keyPressEvent(QKeyEvent* event) override;

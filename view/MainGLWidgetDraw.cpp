@@ -2,7 +2,7 @@
 // box, selection rectangle and orientation cube, and its GL-selection picking.
 #include "view/MainGLWidget.h"
 
-#include "app/Settings.h"
+#include "app/PrinterVolume.h"
 #include "scene/ObjectTable.h"
 #include "topolib/GeometricPredicates.h"
 #include "view/GLPrimitives.h"
@@ -26,11 +26,11 @@ struct PrinterImages {
 };
 
 PrinterImages printerImages() {
-    switch (getGeneralInt(GENERAL_CURRENT_PRINTER, 0)) {
-    case 0:
+    switch (currentPrinter()) {
+    case PRINTER_TARN:
         return {":/bkground/Resources/bkground/stone_graphite_tarn.png",
                 ":/bkground/Resources/bkground/platformBgr_tarn.png"};
-    case 1:
+    case PRINTER_TARN_200:
         return {":/bkground/Resources/bkground/stone_graphite_tarn_200.png",
                 ":/bkground/Resources/bkground/platformBgr_tarn200.png"};
     default:

@@ -314,12 +314,14 @@ bool TransformHandle::finishMove() {
     const double offset[3] = {_offset[0], _offset[1], _offset[2]};
     _offset[0] = _offset[1] = _offset[2] = 0.0;
     resetPendingTransforms();
-    sceneHost()->pushCommand(new TranslateCmd(TranslateCmd::ByOffset, offset), true);
+    // The box follows the move before the command runs: a host that places
+    // the box on the moved selection itself has the last word.
     for (int i = 0; i < 3; ++i) {
         _min[i] += offset[i];
         _max[i] += offset[i];
         _center[i] += offset[i];
     }
+    sceneHost()->pushCommand(new TranslateCmd(TranslateCmd::ByOffset, offset), true);
     operation = 0;
     activePart = 0;
     sceneHost()->refreshZSliceView();
@@ -357,6 +359,27 @@ bool TransformHandle::finishRotate() {
     _part = 0;
     activePart = 0;
     return true;
+}
+
+void TransformHandle::cancel() {
+    for (VlDoubleSpinBox* b : _boxes) {
+        if (!b)
+            continue;
+        b->setEdited(false);
+        b->setFocused(false);
+    }
+    if (operation != 0 || numberEntry)
+        resetPendingTransforms();
+    _offset[0] = _offset[1] = _offset[2] = 0.0;
+    clearRotation();
+    for (int j = 0; j < 3; ++j)
+        for (int i = 0; i < 3; ++i)
+            _axes[j][i] = _startAxes[j][i];
+    _start = QPoint(-1, -1);
+    operation = 0;
+    activePart = 0;
+    numberEntry = false;
+    started = false;
 }
 
 void TransformHandle::applyBoxValue(VlDoubleSpinBox* box) {

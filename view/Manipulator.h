@@ -37,6 +37,7 @@ public:
     void updateNumberBoxes() override;
     bool finishMove() override;
     bool finishRotate() override;
+    void cancel() override;
     void keyInput(QKeyEvent* event) override;
     void openNumberBox(int index) override;
     void draw(bool selectionMode) override;

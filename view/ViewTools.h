@@ -31,6 +31,10 @@ public:
     // End an operation; each pushes its command when something changed.
     virtual bool finishMove() = 0;
     virtual bool finishRotate() = 0;
+    // Abandons the open operation (a drag or a typed value) without a
+    // command: its value and its preview on the objects go, the state above
+    // is cleared.
+    virtual void cancel() = 0;
     // Keys while a number is typed.
     virtual void keyInput(QKeyEvent* event) = 0;
     virtual void openNumberBox(int index) = 0;

@@ -493,6 +493,7 @@ int Road::exportSphereGcode(const QString& gcodePath) {
             exportButton = b;
     if (!exportButton)
         return -1;
+    dialogs.saveAnswer = gcodePath;
     QPointer<QTimer> typing = typeIntoNextFileDialog(gcodePath);
     exportButton->click();
     delete typing.data();

@@ -23,18 +23,23 @@ namespace road {
 // Answers the window's file dialogs with prepared names.
 class AnsweringDialogs : public FileDialogProvider {
 public:
-    QStringList openFileNames(QWidget*, const QString& caption, const QString&, const QString&) override {
+    QStringList openFileNames(QWidget*, const QString& caption, const QString& start,
+                              const QString&) override {
         lastCaption = caption;
+        lastStart = start;
         return openAnswer;
     }
-    QString saveFileName(QWidget*, const QString& caption, const QString&, const QString&,
+    QString saveFileName(QWidget*, const QString& caption, const QString& start, const QString&,
                          QString*) override {
         lastCaption = caption;
+        lastStart = start;
         return saveAnswer;
     }
     QStringList openAnswer;
     QString saveAnswer;
+    // The caption and the start folder or path of the last dialog asked.
     QString lastCaption;
+    QString lastStart;
 };
 
 // Pixels of an image region by what a user would call them.

@@ -2,6 +2,7 @@
 // slicers for every way a run can fail.
 #include "ExportFixtures.h"
 
+#include "app/Settings.h"
 #include "export/ExportStl.h"
 #include "export/XyCalibrationProfile.h"
 #include "scene/ObjectEx.h"
@@ -477,6 +478,11 @@ TEST_F(ExportRun, successfulRunReplacesTheTargetAndReportsProgressTicks) {
     SlicerOverride slicer(fakeSlicer(scripts, "slow", QStringLiteral("sleep 0.6\n") + kGoodOutput));
     addSceneObject(meshfixtures::cube(10.0, {60.0, 60.0, 0.0}));
     writeTextFile(m_target, "previous G-code\n");
+    // A custom printer: the slicer's machine is its build volume.
+    setGeneralInt(GENERAL_CURRENT_PRINTER, 2);
+    setGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_X, 150.5);
+    setGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Y, 99.0);
+    setGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Z, 320.0);
     const RunRecord run = runExport(request());
     ASSERT_TRUE(run.result.success) << run.result.message.toStdString();
     EXPECT_TRUE(readFileBytes(m_target).startsWith(";FLAVOR:Marlin\n;LAYER_COUNT:2\n"));
@@ -494,6 +500,11 @@ TEST_F(ExportRun, successfulRunReplacesTheTargetAndReportsProgressTicks) {
     EXPECT_EQ(args.mid(args.size() - 6, 5),
               (QStringList{"-o", work + "/stl2gcode.gcode", "-e0", "-l", work + "/stl2gcode.stl"}));
     EXPECT_TRUE(args.contains("layer_height=0.05"));
+    // After the profile's settings, so that the printer has the last word.
+    const int machine = args.indexOf("machine_width=150.5");
+    EXPECT_GT(machine, args.indexOf("layer_height=0.05"));
+    EXPECT_EQ(args.mid(machine - 1, 6), (QStringList{"-s", "machine_width=150.5", "-s", "machine_depth=99",
+                                                     "-s", "machine_height=320"}));
     EXPECT_FALSE(QFileInfo::exists(work));
 
     // -2 (text "Exporting to gcode..."), 0, 1 after the STL, then ticks from

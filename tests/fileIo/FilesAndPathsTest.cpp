@@ -3,12 +3,14 @@
 // limit, pipes, input without a size, and the reason a read failed.
 
 #include "StlFixtures.h"
+#include "SmallDisk.h"
 #include "WithoutRoot.h"
 
 #include "app/MemoryCheck.h"
 #include "app/Startup.h"
 #include "fileIo/FileHandlingFactory.h"
 #include "fileIo/PathEncoding.h"
+#include "fileIo/ReplacementFile.h"
 #include "fileIo/StlFileHandling.h"
 #include "fileIo/VGeoFileHandling.h"
 #include "topolib/StlObject.h"
@@ -16,7 +18,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <dirent.h>
 #include <csignal>
 #include <fcntl.h>
 #include <istream>
@@ -31,6 +35,7 @@ using namespace fileIo;
 using namespace stlfixtures;
 using testsupport::kNobody;
 using testsupport::runWithoutRoot;
+using testsupport::SmallDisk;
 
 namespace {
 
@@ -99,64 +104,136 @@ TEST_F(FilesAndPaths, latin1FileNamesOpenAndSaveWithoutLoss) {
     EXPECT_EQ(back.triangleCount(), 12u);
 }
 
-TEST_F(FilesAndPaths, savesKeepLinksAndOwnersAndWorkInFoldersThatAreNotWritable) {
+TEST_F(FilesAndPaths, savesReplaceTheFileWholeOrLeaveItAsItWasAndSayWhy) {
     topolib::StlObject mesh;
     ASSERT_TRUE(writeFile(base + "/cube.stl", binaryStl(cube())));
     ASSERT_EQ(mesh.loadFromFile(decodePath(base + "/cube.stl")), 1);
+    auto save = [&](const std::string& path, SaveReport* report) {
+        return exportBinaryStl(decodePath(path), mesh.triangles(), report) == kSuccess;
+    };
     const std::string expected = [&] {
-        EXPECT_EQ(saveStl(mesh, base + "/reference.stl"), kSuccess);
+        EXPECT_TRUE(save(base + "/reference.stl", nullptr));
         return bytesOf(base + "/reference.stl");
     }();
+    // Only the listed names (and nothing hidden) are left in a folder.
+    auto onlyFiles = [](const std::string& folder, std::vector<std::string> names) {
+        std::vector<std::string> found;
+        if (DIR* d = ::opendir(folder.c_str())) {
+            while (const dirent* e = ::readdir(d))
+                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                    found.emplace_back(e->d_name);
+            ::closedir(d);
+        }
+        std::sort(found.begin(), found.end());
+        std::sort(names.begin(), names.end());
+        return found == names;
+    };
+    struct stat st {};
 
-    // A hard link: both names still show the one, new file.
+    // A hard link: the chosen name gets the new file, the other name keeps
+    // the old one, and the caller hears of it.
     const std::string linked = base + "/linked.stl", other = base + "/other-name.stl";
     ASSERT_TRUE(writeFile(linked, "old"));
     ASSERT_EQ(::link(linked.c_str(), other.c_str()), 0);
-    ASSERT_EQ(saveStl(mesh, linked), kSuccess);
-    struct stat st {};
-    ASSERT_EQ(::stat(other.c_str(), &st), 0);
-    EXPECT_EQ(st.st_nlink, 2u);
-    EXPECT_EQ(bytesOf(other), expected);
+    SaveReport report;
+    ASSERT_TRUE(save(linked, &report));
+    EXPECT_TRUE(report.linksLeftBehind);
+    EXPECT_EQ(bytesOf(linked), expected);
+    EXPECT_EQ(bytesOf(other), "old");
+    ASSERT_TRUE(save(base + "/reference.stl", &report));
+    EXPECT_FALSE(report.linksLeftBehind);
 
-    // A symbolic link stays a link to the new file.
+    // A symbolic link stays a link to the new file, also when the file it
+    // names does not exist yet.
     const std::string pointer = base + "/pointer.stl", pointed = base + "/pointed.stl";
+    const std::string dangling = base + "/dangling.stl", created = base + "/created.stl";
     ASSERT_TRUE(writeFile(pointed, "old"));
     ASSERT_EQ(::symlink(pointed.c_str(), pointer.c_str()), 0);
-    ASSERT_EQ(saveStl(mesh, pointer), kSuccess);
-    struct stat ls {};
-    ASSERT_EQ(::lstat(pointer.c_str(), &ls), 0);
-    EXPECT_TRUE(S_ISLNK(ls.st_mode));
+    ASSERT_EQ(::symlink("created.stl", dangling.c_str()), 0);
+    for (const std::string& link : {pointer, dangling}) {
+        ASSERT_TRUE(save(link, nullptr)) << link;
+        struct stat ls {};
+        ASSERT_EQ(::lstat(link.c_str(), &ls), 0);
+        EXPECT_TRUE(S_ISLNK(ls.st_mode)) << link;
+    }
     EXPECT_EQ(bytesOf(pointed), expected);
+    EXPECT_EQ(bytesOf(created), expected);
 
     // Mode bits of the replaced file stay.
     const std::string modeFile = base + "/mode.stl";
     ASSERT_TRUE(writeFile(modeFile, "old"));
     ASSERT_EQ(::chmod(modeFile.c_str(), 0640), 0);
-    ASSERT_EQ(saveStl(mesh, modeFile), kSuccess);
+    ASSERT_TRUE(save(modeFile, nullptr));
     ASSERT_EQ(::stat(modeFile.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 
-    // A folder that only root may write, holding a file that "nobody" may.
-    const std::string locked = base + "/locked";
+    // What cannot be replaced whole is refused, never written in place.
+    const std::string fifo = base + "/pipe.stl";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+    EXPECT_FALSE(save(fifo, &report));
+    EXPECT_EQ(report.failure, SaveFailure::NotRegular);
+    ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    // A folder that "nobody" may not write, holding a file that "nobody" may;
+    // and a file of another owner (root) in a folder everybody may write.
+    const std::string locked = base + "/locked", open = base + "/open";
     ASSERT_EQ(::mkdir(locked.c_str(), 0755), 0);
-    const std::string inside = locked + "/model.stl";
-    ASSERT_TRUE(writeFile(inside, "old"));
+    ASSERT_EQ(::mkdir(open.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(open.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(base.c_str(), 0755), 0);
+    const std::string inLocked = locked + "/model.stl", foreign = open + "/model.stl";
+    ASSERT_TRUE(writeFile(inLocked, "old"));
+    ASSERT_TRUE(writeFile(foreign, "old"));
+    ASSERT_EQ(::chmod(foreign.c_str(), 0666), 0);
     if (geteuid() == 0) {
-        ASSERT_EQ(::chmod(base.c_str(), 0755), 0);
-        ASSERT_EQ(::chown(inside.c_str(), kNobody, kNobody), 0);
-        // Another owner's file saved by root keeps its owner.
-        ASSERT_EQ(saveStl(mesh, inside), kSuccess);
-        ASSERT_EQ(::stat(inside.c_str(), &st), 0);
+        ASSERT_EQ(::chown(inLocked.c_str(), kNobody, kNobody), 0);
+        // Root may give the replacement the owner of the file it replaces.
+        ASSERT_TRUE(save(inLocked, nullptr));
+        ASSERT_EQ(::stat(inLocked.c_str(), &st), 0);
         EXPECT_EQ(st.st_uid, kNobody);
         EXPECT_EQ(st.st_gid, kNobody);
-        ASSERT_TRUE(writeFile(inside, "old"));
+        ASSERT_TRUE(writeFile(inLocked, "old"));
     } else {
         ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
     }
-    EXPECT_TRUE(runWithoutRoot([&] { return saveStl(mesh, inside) == kSuccess && bytesOf(inside) == expected; }));
-    // Nothing but the file itself was made in the folder.
-    EXPECT_TRUE(runWithoutRoot([&] { return saveStl(mesh, locked + "/new.stl") == kFailure; }));
+    const struct {
+        std::string path;
+        SaveFailure why;
+    } refused[] = {{inLocked, SaveFailure::FolderLocked}, {foreign, SaveFailure::OtherOwner}};
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.path);
+        if (geteuid() != 0 && c.why == SaveFailure::OtherOwner)
+            continue; // the file is this user's own: nothing to refuse
+        EXPECT_TRUE(runWithoutRoot([&] {
+            SaveReport r;
+            return !save(c.path, &r) && r.failure == c.why;
+        }));
+        EXPECT_EQ(bytesOf(c.path), "old");
+    }
+    EXPECT_TRUE(onlyFiles(locked, {"model.stl"}));
+    EXPECT_TRUE(onlyFiles(open, {"model.stl"}));
+    // Nothing but the new file itself would be made in the folder.
+    EXPECT_TRUE(runWithoutRoot([&] { return !save(locked + "/new.stl", nullptr); }));
+    EXPECT_TRUE(onlyFiles(locked, {"model.stl"}));
     ::chmod(locked.c_str(), 0755);
+
+    // A full disk: the old file stays whole and the reason is the disk.
+    const std::string small = base + "/small";
+    ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
+    SmallDisk disk(small, 64);
+    if (!disk.mounted())
+        GTEST_SKIP() << SmallDisk::skipReason();
+    const std::string old(36 * 1024, 'x'), full = small + "/model.stl";
+    ASSERT_TRUE(writeFile(full, old));
+    topolib::StlObject big;
+    ASSERT_TRUE(writeFile(base + "/torus.stl", binaryStl(torus(40, 40))));
+    ASSERT_EQ(big.loadFromFile(decodePath(base + "/torus.stl")), 1);
+    ASSERT_NE(exportBinaryStl(decodePath(full), big.triangles(), &report), kSuccess);
+    EXPECT_EQ(report.failure, SaveFailure::DiskFull);
+    EXPECT_STREQ(saveFailureText(report.failure), "The disk is full.");
+    EXPECT_EQ(bytesOf(full), old);
+    EXPECT_TRUE(onlyFiles(small, {"model.stl"}));
 }
 
 TEST_F(FilesAndPaths, aSaveBeyondTheFileSizeLimitFailsWithoutEndingTheProgram) {

@@ -1,5 +1,7 @@
 // The bytes of STL output.
 
+#include "StlFixtures.h"
+
 #include "fileIo/StlWriter.h"
 
 #include <QFile>
@@ -92,14 +94,22 @@ TEST(StlWriter, numbersMatchPrintfScientificEight) {
     }
 }
 
-TEST(StlWriter, failedWriteIsReported) {
-    BinaryStlWriter w(L"/dev/full");
-    if (!w.isOpen())
-        GTEST_SKIP() << "/dev/full not available";
-    w.begin("x", 1);
-    w.addFacet(kN, kA, kB, kC);
+TEST(StlWriter, devicesAreNeverWrittenAndAFailedWriteIsReported) {
+    // A device cannot be replaced whole: refused before any byte.
+    BinaryStlWriter device(L"/dev/full");
+    EXPECT_FALSE(device.isOpen());
+    EXPECT_FALSE(device.finish());
+    EXPECT_EQ(device.report().failure, SaveFailure::NotRegular);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("limited.stl");
+    stlfixtures::FileSizeLimit limit(100);
+    BinaryStlWriter w(path.toStdWString());
+    ASSERT_TRUE(w.isOpen());
+    w.begin("x", 4);
+    for (int i = 0; i < 4; ++i)
+        w.addFacet(kN, kA, kB, kC);
     EXPECT_FALSE(w.finish());
-    AsciiStlWriter a(L"/dev/full");
-    a.begin();
-    EXPECT_FALSE(a.finish());
+    EXPECT_EQ(w.report().failure, SaveFailure::TooLarge);
+    EXPECT_FALSE(QFile::exists(path));
 }

@@ -400,6 +400,44 @@ TEST(VGeo, badShellKeepsOnlyTheShellsBeforeIt) {
             EXPECT_EQ(vertex->triangle(i)->shell, back.shells().front());
 }
 
+// The hollow byte of a shell (an inner shell made by hollowing) is the third
+// spare byte of its record: it comes back, an entry from an older writer (zero
+// there) reads as shells without it, and the other spare bytes stay ignored.
+TEST(VGeo, hollowByteOfAShellIsKeptInItsRecordsSpareBytes) {
+    topolib::StlObject mesh;
+    buildMesh(mixedMesh(), mesh);
+    ASSERT_EQ(mesh.shells().size(), 2u);
+    mesh.shells()[1]->spare = 1;
+    std::string bytes = writeEntry(mesh);
+    const uint32_t v = loadU32(bytes.data() + 540);
+    const size_t shell0At = 544 + size_t(v) * 12 + 256 + 4;
+    const size_t p0At = shell0At + 11;
+    const size_t r0At = p0At + 4 + 12 * size_t(loadU32(bytes.data() + p0At));
+    const size_t shell1At = r0At + 4 + 12 * size_t(loadU32(bytes.data() + r0At));
+    EXPECT_EQ(bytes.substr(shell0At, 3), std::string(3, '\0'));
+    EXPECT_EQ(bytes.substr(shell1At, 3), std::string("\0\0\1", 3));
+
+    const struct {
+        const char* what;
+        char spare[3];
+        uint8_t hollow;
+    } cases[] = {
+        {"as written", {0, 0, 1}, 1},
+        {"older writer", {0, 0, 0}, 0},
+        {"other spare bytes", {7, 9, 0}, 0},
+    };
+    for (const auto& c : cases) {
+        std::string entry = bytes;
+        entry.replace(shell1At, 3, c.spare, 3);
+        topolib::StlObject back;
+        ASSERT_EQ(readEntry(entry, back), kSuccess) << c.what;
+        ASSERT_EQ(back.shells().size(), 2u) << c.what;
+        EXPECT_EQ(back.shells()[0]->spare, 0) << c.what;
+        EXPECT_EQ(back.shells()[1]->spare, c.hollow) << c.what;
+        expectSameMesh(mesh, back);
+    }
+}
+
 // An entry with three vertices, `emptyShells` shell records without triangles
 // and, when withTriangle, one last shell holding the facet (0, 1, 2); no edges.
 std::string entryWithEmptyShells(uint32_t emptyShells, bool withTriangle) {
@@ -417,9 +455,11 @@ std::string entryWithEmptyShells(uint32_t emptyShells, bool withTriangle) {
     u32(withTriangle ? 1 : 0);
     bytes.append(24, '\0'); // box
     bytes.append(256, '\0');
-    u32(3);
-    for (const float p : {0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, 0.f})
-        f32(p);
+    // Vertices only with the triangle that uses them.
+    u32(withTriangle ? 3 : 0);
+    if (withTriangle)
+        for (const float p : {0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, 0.f})
+            f32(p);
     bytes.append(256, '\0');
     u32(emptyShells + (withTriangle ? 1 : 0));
     bytes.reserve(bytes.size() + size_t(emptyShells) * 19 + 300);

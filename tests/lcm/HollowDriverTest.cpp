@@ -1,9 +1,13 @@
 // The hollowing driver on whole meshes: the result of hollowing a cube and a
 // sphere against their exact hollow volumes, a drain hole's volume, walls that
-// do not fit, re-hollowing, and the hole frame and mesh.
+// do not fit, re-hollowing (also of models that come with a cavity, and after
+// the geometry entry's round trip), models wound inside out, walls as thick as
+// asked on big triangles, and the hole frame and mesh.
 
 #include "MeshFixtures.h"
 
+#include "fileIo/FileHandling.h"
+#include "fileIo/VGeoFileHandling.h"
 #include "src/Features/lcm/HollowContext.h"
 #include "topolib/MeshBoolean.h"
 #include "topolib/StlObject.h"
@@ -11,6 +15,7 @@
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -217,7 +222,96 @@ TEST(HollowDriver, rehollowingKeepsOneInnerShell) {
     EXPECT_NEAR(topolib::liveVolume(*once), topolib::liveVolume(*cube) - 4096.0, 0.03 * 4096.0);
 }
 
-TEST(HollowDriver, cellSizeFollowsTheDensityTable) {
+// A model that already has a closed inward cavity (an STL of both shells, or
+// the result of an earlier hollowing) hollows to one outer and one inner shell:
+// the cavity gives way to the new inner shell. The inner shell keeps its mark
+// through the geometry entry a project stores, and hollowing the reopened
+// result again gives the same solid.
+TEST(HollowDriver, cavityGivesWayToTheNewInnerShellAlsoAfterTheGeometryRoundTrip) {
+    using meshfixtures::concatenated;
+    using meshfixtures::flipped;
+    const double sphereShell = 4.0 / 3.0 * M_PI * (20.0 * 20.0 * 20.0 - 18.0 * 18.0 * 18.0);
+    const struct {
+        const char* what;
+        meshfixtures::TriangleSoup soup;
+        double volume;
+    } cases[] = {
+        {"cube with a 16 mm cavity", concatenated(meshfixtures::cube(20.0), flipped(meshfixtures::cube(16.0, {2, 2, 2}))),
+         8000.0 - 4096.0},
+        {"sphere with a radius-10 cavity",
+         concatenated(meshfixtures::icosphere(20.0, 5), flipped(meshfixtures::icosphere(10.0, 5))), sphereShell},
+    };
+    // One outer and one inner shell around the expected volume.
+    auto hollowOf = [](topolib::StlObject& source, double volume) {
+        HollowContext context;
+        HollowStatus status;
+        auto hollow = lcm::hollowedCopy(context, source, 2.0, 100, {}, &status);
+        EXPECT_EQ(status, HollowStatus::Ok);
+        if (hollow) {
+            EXPECT_EQ(hollow->shells().size(), 2u);
+            EXPECT_EQ(innerShellCount(*hollow), 1u);
+            EXPECT_TRUE(closedAndOriented(*hollow));
+            EXPECT_NEAR(topolib::liveVolume(*hollow), volume, 0.03 * volume);
+        }
+        return hollow;
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto source = meshfixtures::buildMeshWithOctree(c.soup);
+        ASSERT_EQ(source->shells().size(), 2u);
+        auto hollow = hollowOf(*source, c.volume);
+        ASSERT_TRUE(hollow);
+
+        const std::wstring path = dir.filePath("hollow.vsg").toStdWString();
+        fileIo::VGeoFileHandling writer;
+        writer.setTarget(hollow.get());
+        ASSERT_EQ(writer.writeFile(path), fileIo::kSuccess);
+        topolib::StlObject reopened;
+        fileIo::VGeoFileHandling reader;
+        reader.setTarget(&reopened);
+        ASSERT_EQ(reader.readFile(path), fileIo::kSuccess);
+        reopened.rebuildOctree();
+        EXPECT_EQ(innerShellCount(reopened), 1u);
+        EXPECT_TRUE(hollowOf(reopened, c.volume));
+    }
+}
+
+// A closed model wound inside out hollows to the same solid as the upright
+// one: the same positive volume, one closed and outward-wound result, the
+// source untouched. The torus checks the stock too: a line through its tube
+// meets the surface four times, which pairs wrongly when read the wrong way.
+TEST(HollowDriver, insideOutModelHollowsLikeTheUprightOne) {
+    const struct {
+        const char* what;
+        meshfixtures::TriangleSoup soup;
+    } cases[] = {
+        {"cube", meshfixtures::cube(20.0)},
+        {"torus", meshfixtures::torus(20.0, 6.0, 48, 24)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto upright = meshfixtures::buildMeshWithOctree(c.soup);
+        auto inverted = meshfixtures::buildMeshWithOctree(meshfixtures::flipped(c.soup));
+        ASSERT_LT(topolib::liveVolume(*inverted), 0.0);
+        HollowContext first, second;
+        HollowStatus status;
+        auto expected = lcm::hollowedCopy(first, *upright, 2.0, 60, {}, &status);
+        ASSERT_EQ(status, HollowStatus::Ok);
+        auto hollow = lcm::hollowedCopy(second, *inverted, 2.0, 60, {}, &status);
+        ASSERT_EQ(status, HollowStatus::Ok);
+        ASSERT_TRUE(expected && hollow);
+        EXPECT_EQ(second.innerTriangleCount(), first.innerTriangleCount());
+        EXPECT_GT(topolib::liveVolume(*hollow), 0.0);
+        EXPECT_NEAR(topolib::liveVolume(*hollow), topolib::liveVolume(*expected),
+                    1e-9 * topolib::liveVolume(*upright));
+        EXPECT_EQ(innerShellCount(*hollow), 1u);
+        EXPECT_TRUE(closedAndOriented(*hollow));
+        EXPECT_LT(topolib::liveVolume(*inverted), 0.0);
+    }
+}
+
+TEST(HollowDriver, cellSizeFollowsTheDensityTableWithinAQuarterOfTheWall) {
     const double ext[3] = {300, 300, 300};
     struct Row {
         std::size_t n;
@@ -231,16 +325,52 @@ TEST(HollowDriver, cellSizeFollowsTheDensityTable) {
         {20000, 100, 5.0},    // fine cell below half an edge on a large mesh: half an edge
         {2000000, 100, 10.0}, // fine of the largest class
     };
+    // A wall of 127 leaves every cell of the table below a quarter of it.
     for (const Row& r : rows) {
-        const lcm::CellChoice c = lcm::chooseHollowCellSize(10.0, r.n, ext, 1.0, r.density);
+        const lcm::CellChoice c = lcm::chooseHollowCellSize(10.0, r.n, ext, 127.0, r.density);
         EXPECT_TRUE(c.wallFits);
         EXPECT_NEAR(c.cell, r.expected, 1e-9) << r.n << " " << r.density;
     }
     const double thin[3] = {100, 100, 5};
-    EXPECT_NEAR(lcm::chooseHollowCellSize(10.0, 500, thin, 0.7, 0).cell, 0.5, 1e-9);
+    EXPECT_NEAR(lcm::chooseHollowCellSize(10.0, 500, thin, 2.3, 0).cell, 0.5, 1e-9);
     // A thickness of a whole number of cells is moved off the grid.
-    EXPECT_NEAR(lcm::chooseHollowCellSize(10.0, 500, ext, 1.5, 100).cell, 0.7501, 1e-12);
+    EXPECT_NEAR(lcm::chooseHollowCellSize(10.0, 500, ext, 3.75, 100).cell, 0.7501, 1e-12);
     EXPECT_FALSE(lcm::chooseHollowCellSize(10.0, 500, thin, 2.5, 50).wallFits);
+    // Whatever the table gives, the cell is at most a quarter of the wall
+    // (moved off the grid downwards): the big triangles of a 200 mm cube, and
+    // a wall of exactly four table cells.
+    const double cube200[3] = {200, 200, 200};
+    EXPECT_NEAR(lcm::chooseHollowCellSize(227.6, 12, cube200, 2.0, 50).cell, 0.4999, 1e-12);
+    EXPECT_NEAR(lcm::chooseHollowCellSize(10.0, 500, ext, 3.0, 100).cell, 0.7499, 1e-12);
+}
+
+// Walls come out as thick as asked however large the model's triangles: a
+// 200 mm cube of 12 facets gets walls within 10 % of 2 mm on every side. A
+// 10 m cube would need a grid far beyond the program's memory for a 2 mm wall:
+// it is refused with a message instead of getting a thicker wall.
+TEST(HollowDriver, wallIsAsThickAsAskedOrTheHollowingIsRefused) {
+    auto cube = meshfixtures::buildMeshWithOctree(meshfixtures::cube(200.0));
+    HollowContext context;
+    context.setModel(cube.get());
+    ASSERT_EQ(context.createPreview(2.0, 50), HollowStatus::Ok);
+    const lcm::ZMapSurface& inner = *context.previewSurface();
+    ASSERT_FALSE(inner.points.empty());
+    topolib::Vector3D lo(HUGE_VAL, HUGE_VAL, HUGE_VAL), hi(-HUGE_VAL, -HUGE_VAL, -HUGE_VAL);
+    for (const topolib::Vector3D& p : inner.points)
+        for (std::size_t k = 0; k < 3; ++k) {
+            lo[k] = std::min(lo[k], p[k]);
+            hi[k] = std::max(hi[k], p[k]);
+        }
+    for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_NEAR(lo[k], 2.0, 0.2) << k;
+        EXPECT_NEAR(200.0 - hi[k], 2.0, 0.2) << k;
+    }
+
+    auto huge = meshfixtures::buildMeshWithOctree(meshfixtures::cube(10000.0));
+    context.setModel(huge.get());
+    EXPECT_EQ(context.createPreview(2.0, 50), HollowStatus::OutOfMemory);
+    EXPECT_NE(context.message().find("too thin"), std::string::npos) << context.message();
+    EXPECT_TRUE(context.stock()->isEmpty());
 }
 
 TEST(HollowDriver, drainHoleIsAClosedConeThroughTheWall) {

@@ -36,7 +36,7 @@ QByteArray geometryEntry(const meshfixtures::TriangleSoup& soup) {
     return fileBytes(path);
 }
 
-QByteArray descriptorEntry(int records) {
+QByteArray descriptorEntry(int records, const std::vector<unsigned>& triangles) {
     project::ProjectDescriptor d;
     d.view.renderScale = 2;
     for (int k = 0; k < records; ++k) {
@@ -44,7 +44,7 @@ QByteArray descriptorEntry(int records) {
         o.id = static_cast<unsigned>(k);
         o.name = QStringLiteral("part%1").arg(k);
         o.visible = true;
-        o.numberTriangles = 12;
+        o.numberTriangles = size_t(k) < triangles.size() ? triangles[size_t(k)] : 0;
         d.objects.push_back(o);
     }
     return project::writeDescriptor(d);

@@ -20,8 +20,9 @@ ObjectEx* makeObject(const meshfixtures::TriangleSoup& soup, const QString& name
 void clearScene();
 // The bytes of the geometry entry the writer makes for soup.
 QByteArray geometryEntry(const meshfixtures::TriangleSoup& soup);
-// A descriptor with a view port and `records` object records.
-QByteArray descriptorEntry(int records);
+// A descriptor with a view port and `records` object records; record k
+// declares triangles[k] triangles (0, "not given", when the list is shorter).
+QByteArray descriptorEntry(int records, const std::vector<unsigned>& triangles = {});
 // Writes an archive holding exactly these entries, in order.
 void writeArchive(const QString& path, const std::vector<std::pair<QString, QByteArray>>& entries);
 QByteArray fileBytes(const QString& path);

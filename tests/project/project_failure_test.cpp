@@ -3,17 +3,21 @@
 // scene and leaks nothing (the suite also runs under AddressSanitizer with
 // leak detection).
 #include "ProjectTestSupport.h"
+#include "SmallDisk.h"
 
+#include "project/ProjectArchiveReader.h"
 #include "project/ProjectArchiveWriter.h"
 #include "project/VlrProjectFileHandling.h"
 
 #include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
+#include "fileIo/ReplacementFile.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -90,7 +94,9 @@ TEST_F(ProjectFailureTest, failedSavesLeaveTheOldProjectAndNoTemporaryFile) {
         const int r = save();
         setrlimit(RLIMIT_FSIZE, &saved);
         sigaction(SIGXFSZ, &old, nullptr);
-        EXPECT_EQ(r, 3);
+        EXPECT_EQ(r, 2);
+        EXPECT_EQ(VlrProjectFileHandling::instance()->lastReason(),
+                  QStringLiteral("The file would exceed the file size limit."));
     }
     EXPECT_EQ(fileBytes(path), before);
     EXPECT_TRUE(strayFiles(dir.path(), {kName}).isEmpty());
@@ -116,7 +122,7 @@ TEST_F(ProjectFailureTest, failedSavesLeaveTheOldProjectAndNoTemporaryFile) {
         r = save();
     }
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_EQ(r, 3);
+    EXPECT_EQ(r, 2);
     EXPECT_EQ(fileBytes(path), before);
     EXPECT_TRUE(strayFiles(dir.path(), {kName}).isEmpty());
 
@@ -126,6 +132,101 @@ TEST_F(ProjectFailureTest, failedSavesLeaveTheOldProjectAndNoTemporaryFile) {
     EXPECT_TRUE(strayFiles(dir.path(), {kName}).isEmpty());
     EXPECT_EQ(open(), 0);
     EXPECT_EQ(ObjectTable::instance()->count(), 3);
+}
+
+TEST_F(ProjectFailureTest, aSaveWritesOnlyWhatItsReaderReadsBack) {
+    ObjectTable::instance()->addObject(makeObject(meshfixtures::cube(), QStringLiteral("old")));
+    ASSERT_EQ(save(), 0);
+    const QByteArray before = fileBytes(path);
+    const struct {
+        const char* what;
+        meshfixtures::TriangleSoup soup;
+        double offset[3];
+        const char* reason;
+    } cases[] = {
+        // Placed on the platform its top goes to 6e38, beyond float range.
+        {"beyond float range", meshfixtures::box({10, 10, 6e38}, {0, 0, -3e38}), {0, 0, 3e38}, "too far out"},
+        // Moved to the platform's middle its corners fall together.
+        {"too small to keep an area", meshfixtures::cube(1e-30), {60, 60, 0}, "too small"},
+    };
+    for (const auto& c : cases) {
+        fillScene(1);
+        ObjectEx* o = makeObject(c.soup, QStringLiteral("odd"));
+        o->translate(c.offset);
+        ObjectTable::instance()->addObject(o);
+        EXPECT_EQ(save(), 7) << c.what;
+        EXPECT_TRUE(VlrProjectFileHandling::instance()->lastReason().contains(QLatin1String(c.reason)))
+            << c.what << ": " << VlrProjectFileHandling::instance()->lastReason().toStdString();
+        EXPECT_EQ(fileBytes(path), before) << c.what;
+        EXPECT_TRUE(strayFiles(dir.path(), {kName}).isEmpty());
+    }
+    EXPECT_EQ(open(), 0);
+    EXPECT_EQ(ObjectTable::instance()->count(), 1);
+}
+
+TEST_F(ProjectFailureTest, savesFollowLinksNameAFullDiskAndSweepUpWhatKilledSavesLeft) {
+    fillScene(2);
+    // A symbolic link to the project stays a link; the project it names is replaced.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("real")));
+    const QString real = dir.filePath(QStringLiteral("real/target.vpf"));
+    ASSERT_TRUE(QFile::link(real, path));
+    EXPECT_EQ(save(), 0);
+    EXPECT_TRUE(QFileInfo(path).isSymLink());
+    EXPECT_TRUE(QFileInfo(real).isFile());
+    EXPECT_EQ(open(), 0);
+    EXPECT_EQ(ObjectTable::instance()->count(), 2);
+    ASSERT_TRUE(QFile::remove(path));
+
+    // Ten saves killed after their geometry entries, each in a process of its own.
+    fillScene(3);
+    for (int k = 0; k < 10; ++k) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            setProgressCallback([](int value, unsigned, const std::wstring&, const std::wstring&,
+                                   const std::wstring&) {
+                if (value == 90)
+                    raise(SIGKILL);
+            });
+            save();
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status));
+    }
+    // Each save swept up what the killed one before it had left.
+    const QStringList left = strayFiles(dir.path(), {QStringLiteral("real")});
+    ASSERT_EQ(left.size(), 1) << left.join(' ').toStdString();
+    // What a save still running and another host's save have: never touched.
+    const QString running = QStringLiteral(".scene.vpf") + QString::fromStdString(
+        fileIo::temporaryPrefix("").substr(1)) + QStringLiteral("abcdef");
+    const QString otherHost = QStringLiteral(".scene.vpf.velar-zzzzzzzz-1_1-abcdef");
+    for (const QString& name : {running, otherHost}) {
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    EXPECT_EQ(save(), 0);
+    EXPECT_EQ(strayFiles(dir.path(), {kName, QStringLiteral("real")}), QStringList({running, otherHost}));
+    QFile::remove(dir.filePath(running));
+    QFile::remove(dir.filePath(otherHost));
+
+    // A full disk: the old project stays and the reason is the disk, not the
+    // entry that met it.
+    const QString small = dir.filePath(QStringLiteral("small"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("small")));
+    testsupport::SmallDisk disk(small.toStdString(), 96);
+    if (!disk.mounted())
+        GTEST_SKIP() << testsupport::SmallDisk::skipReason();
+    path = small + QStringLiteral("/") + kName;
+    fillScene(1);
+    ASSERT_EQ(save(), 0);
+    const QByteArray before = fileBytes(path);
+    fillScene(12);
+    EXPECT_EQ(save(), 2);
+    EXPECT_EQ(VlrProjectFileHandling::instance()->lastReason(), QStringLiteral("The disk is full."));
+    EXPECT_EQ(fileBytes(path), before);
+    EXPECT_TRUE(strayFiles(small, {kName}).isEmpty());
 }
 
 TEST_F(ProjectFailureTest, damagedArchivesFailWithTheirCodeAndAddNothing) {
@@ -149,6 +250,14 @@ TEST_F(ProjectFailureTest, damagedArchivesFailWithTheirCodeAndAddNothing) {
     // the triangles were read, when the object's octree build has started.
     QByteArray badLastEdge = sphere;
     std::memset(badLastEdge.data() + badLastEdge.size() - 4, 0xFF, 4);
+
+    QByteArray looseVertices(256 + 4 + 24 + 256, '\0');
+    {
+        const uint32_t counts[2] = {1, 70000};
+        looseVertices.replace(256, 4, reinterpret_cast<const char*>(&counts[0]), 4);
+        looseVertices.append(reinterpret_cast<const char*>(&counts[1]), 4);
+        looseVertices.append(QByteArray(12 * 70000 + 12 + 256 + 4 + 256 + 4, '\0'));
+    }
 
     struct Case {
         const char* what;
@@ -180,7 +289,13 @@ TEST_F(ProjectFailureTest, damagedArchivesFailWithTheirCodeAndAddNothing) {
          {{desc, descriptorEntry(2)}, {"ObjGeo/0.vsg", sphere}, {"ObjGeo/1.vsg", cube.left(600)}},
          6,
          0},
-        // Support entries never fail an open.
+        // The descriptor counts each object's triangles.
+    {"geometry entry of zeros", {{desc, descriptorEntry(1, {12})}, {"ObjGeo/0.vsg", QByteArray(600, '\0')}}, 6, 0},
+    {"more triangles than declared", {{desc, descriptorEntry(1, {11})}, {"ObjGeo/0.vsg", cube}}, 6, 0},
+    {"as many as declared", {{desc, descriptorEntry(1, {12})}, {"ObjGeo/0.vsg", cube}}, 0, 1},
+    // 70,000 vertices of zeros for one triangle.
+    {"vertices beyond three per triangle", {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", looseVertices}}, 6, 0},
+    // Support entries never fail an open.
         {"hostile support entries",
          {{desc, descriptorEntry(1)},
           {"ObjGeo/0.vsg", cube},
@@ -197,6 +312,51 @@ TEST_F(ProjectFailureTest, damagedArchivesFailWithTheirCodeAndAddNothing) {
         writeArchive(path, c.entries);
         EXPECT_EQ(open(), c.code) << c.what;
         EXPECT_EQ(ObjectTable::instance()->count(), c.objects) << c.what;
+    }
+
+    // A support entry of an object that does not exist is passed over unread:
+    // damage in it (a flipped byte, a CRC error once read) does not show.
+    {
+        QByteArray xml = "<SupportGen><AreaList>";
+        for (int k = 0; k < 200; ++k)
+            xml += "<AreaSupport AreaType=\"1\" AreaID=\"" + QByteArray::number(k) + "\" VertexID=\"1\"/>";
+        xml += "</AreaList></SupportGen>";
+        writeArchive(path, {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", cube}, {"Support/3.xml", xml}});
+        QByteArray bytes = fileBytes(path);
+        const int at = bytes.indexOf("Support/3.xml") + 13 + 40;
+        bytes[at] = char(bytes[at] ^ 0x5a);
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+        f.close();
+        EXPECT_EQ(open(), 0) << "support entry of no object";
+        EXPECT_EQ(ObjectTable::instance()->count(), 1);
+        // The same damage in the object's own entry is read, and ends the open.
+        writeArchive(path, {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", cube}, {"Support/0.xml", xml}});
+        bytes = fileBytes(path);
+        const int own = bytes.indexOf("Support/0.xml") + 13 + 40;
+        bytes[own] = char(bytes[own] ^ 0x5a);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+        f.close();
+        EXPECT_EQ(open(), 3) << "damaged support entry of the object";
+        EXPECT_EQ(ObjectTable::instance()->count(), 0);
+    }
+
+    // The cones' meshes are asked for before anything reaches the scene.
+    {
+        QByteArray xml = "<SupportGen><AreaList><AreaSupport AreaType=\"1\" AreaID=\"1\" VertexID=\"0\">";
+        for (int k = 0; k < 5; ++k)
+            xml += "<ConeSupport ContactPoint=\"" + QByteArray::number(k) + ";0;0\"/>";
+        xml += "</AreaSupport></AreaList></SupportGen>";
+        writeArchive(path, {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", cube}, {"Support/0.xml", xml}});
+        MemoryCheckFunction kept = MemoryCheckCallback;
+        MemoryCheckCallback = [](const uint64_t& bytes) { return bytes < 3 * project::kConeMeshBytes; };
+        EXPECT_EQ(open(), 5) << "five cones, room for three";
+        EXPECT_EQ(ObjectTable::instance()->count(), 0);
+        MemoryCheckCallback = [](const uint64_t& bytes) { return bytes < 6 * project::kConeMeshBytes; };
+        EXPECT_EQ(open(), 0) << "five cones, room for six";
+        MemoryCheckCallback = kept;
     }
 
     // The memory check refusing a geometry entry gives 5.

@@ -5,6 +5,10 @@
 #include "ProjectTestSupport.h"
 
 #include "project/ProjectManager.h"
+#include "project/VlrProjectFileHandling.h"
+
+#include "app/DataFolders.h"
+#include "fileIo/ReplacementFile.h"
 
 #include "app/MainWindowHooks.h"
 #include "scene/CommandManager.h"
@@ -21,6 +25,13 @@
 #include <QMessageBox>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
 using namespace projecttest;
 
 namespace {
@@ -30,8 +41,10 @@ protected:
     void SetUp() override {
         clearScene();
         ASSERT_TRUE(dir.isValid());
-        setMessageBoxHook([this](const QString& text, int icon, int, int, const QString&, const QString&, quint32) {
+        setMessageBoxHook([this](const QString& text, int icon, int, int, const QString& informative, const QString&,
+                                 quint32) {
             messages << text;
+            informatives << informative;
             icons << icon;
             return answers.isEmpty() ? int(QMessageBox::Cancel) : answers.takeFirst();
         });
@@ -59,7 +72,7 @@ protected:
 
     QTemporaryDir dir;
     std::unique_ptr<ProjectManager> manager;
-    QStringList messages, suggested;
+    QStringList messages, informatives, suggested;
     QList<int> icons, answers;
     QList<int> objectsWhenPanelsClosed;
     int historyCleared = 0;
@@ -81,6 +94,8 @@ TEST_F(ProjectManagerTest, failedSaveStopsNewAndOpenAndKeepsTheScene) {
     EXPECT_EQ(ObjectTable::instance()->count(), 2);
     ASSERT_EQ(messages.size(), 2);
     EXPECT_TRUE(messages[1].contains(QStringLiteral("impossible to save")));
+    EXPECT_EQ(informatives[1], QString::fromLatin1(fileIo::saveFailureText(fileIo::SaveFailure::FolderMissing)))
+        << "the reason goes under the warning";
     EXPECT_EQ(icons[1], int(QMessageBox::Warning));
     EXPECT_TRUE(suggested.first().endsWith(QStringLiteral("/part_base.vpf"))) << suggested.first().toStdString();
     EXPECT_TRUE(manager->isNewProject());
@@ -180,4 +195,35 @@ TEST_F(ProjectManagerTest, saveDialogAsksAboutOverwritingTheNameWithItsExtension
     EXPECT_TRUE(question.contains(QStringLiteral("name.vpf"))) << question.toStdString();
     EXPECT_EQ(real.projectPath(), existing);
     EXPECT_NE(fileBytes(existing), QByteArray("old"));
+}
+
+TEST_F(ProjectManagerTest, aPipeNamedLikeAProjectIsRefusedWithoutWaitingForAWriter) {
+    const QString fifo = dir.filePath(QStringLiteral("pipe.vpf"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+    // Should an open wait for a writer, this one unblocks it after a while and
+    // notes that it had to.
+    std::atomic<bool> done{false}, hadToUnblock{false};
+    std::thread unblocker([&] {
+        for (int k = 0; k < 400 && !done; ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (done)
+            return;
+        hadToUnblock = true;
+        const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
+        if (fd >= 0)
+            ::close(fd);
+    });
+    const int direct = VlrProjectFileHandling::instance()->open(0, fifo, ObjectTable::instance());
+    const int byManager = manager->openProject(fifo);
+    done = true;
+    unblocker.join();
+    EXPECT_FALSE(hadToUnblock);
+    EXPECT_EQ(direct, 2);
+    EXPECT_EQ(byManager, 0);
+    ASSERT_EQ(messages.size(), 0) << "no parent window: logged only";
+    QWidget window;
+    ProjectManager withWindow(&window);
+    EXPECT_EQ(withWindow.openProject(fifo), 0);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], fileNotRegularMessage().arg(fifo));
 }

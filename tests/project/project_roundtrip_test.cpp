@@ -139,7 +139,7 @@ TEST(ProjectRoundTrip, sceneWithSupportsReopensAsItWasSaved) {
     ObjectTable* table = ObjectTable::instance();
     ObjectEx* cube = makeObject(meshfixtures::box({60.3, 60.7, 2.0}, {-81.37, 0.113, 6.29}), QStringLiteral("cube"));
     ObjectEx* sphere = makeObject(meshfixtures::uvSphere(7, 32, 16, {30, 0, 14}), QStringLiteral("sphere"));
-    ObjectEx* shells = makeObject(interleavedShells(), QStringLiteral("two shells"));
+    ObjectEx* shells = makeObject(interleavedShells(), QStringLiteral("two  shells  'apart'"));
     ObjectEx* special = makeObject(meshfixtures::box({4, 5, 6}, {0, 30, 0}), QStringLiteral("hidden & locked"));
     for (ObjectEx* o : {cube, sphere, shells, special})
         table->addObject(o);

@@ -12,6 +12,8 @@
 
 #include <cmath>
 
+#include "topolib/Matrix4D.h"
+
 namespace {
 
 // Where the pending transform puts a point.
@@ -57,8 +59,9 @@ TEST_F(SceneTest, scalePanelFollowsTheExamples) {
     EXPECT_EQ(panel.factorBox(1)->value(), 50.0);
     EXPECT_EQ(panel.factorBox(2)->value(), 50.0);
     expectSize(previewSize(obj), {5, 2.5, 1});
-    const auto centre = apply(obj->transform(), {8, 6.5, 1});
-    expectSize(centre, {8, 6.5, 1});
+    // About the centre of its footprint: it rests on the platform.
+    const auto foot = apply(obj->transform(), {8, 6.5, 0});
+    expectSize(foot, {8, 6.5, 0});
     // Without it, 80 into Y changes only Y.
     panel.uniformCheck()->setChecked(false);
     panel.factorBox(1)->setValue(80);
@@ -116,7 +119,7 @@ TEST_F(SceneTest, scalePanelFollowsTheExamples) {
     expectSize(previewSize(obj), {10, 5, 2});
 }
 
-TEST_F(SceneTest, flatAxisKeepsFactorOneAndFitLeavesNoUndoStep) {
+TEST_F(SceneTest, flatAxisKeepsFactorOne) {
     // A single facet: no extent in z.
     ObjectEx* obj = addMesh(meshfixtures::singleFacet(10.0));
     ScaleDlg panel;
@@ -138,18 +141,179 @@ TEST_F(SceneTest, flatAxisKeepsFactorOneAndFitLeavesNoUndoStep) {
     ASSERT_TRUE(obj->readBox(min, max));
     EXPECT_NEAR(max[0] - min[0], 40.0, 1e-9);
     EXPECT_EQ(max[2] - min[2], 0.0);
-
-    // Fit To Platform changes the mesh directly, with no undo step.
-    const size_t undo = commands()->undoCount();
-    int about = 0, changed = 0;
-    QObject::connect(&panel, &ScaleDlg::meshesAboutToChange, [&] { ++about; });
-    QObject::connect(&panel, &ScaleDlg::meshesChanged, [&] { ++changed; });
     click(&panel, "_btnFitPlatform");
-    EXPECT_EQ(commands()->undoCount(), undo);
-    EXPECT_EQ(about, 1);
-    EXPECT_EQ(changed, 1);
     ASSERT_TRUE(obj->readBox(min, max));
     EXPECT_NEAR(max[0] - min[0], 120.0, 1e-6);
+}
+
+// Fit To Platform is one step of the history like Apply: undoing it, and then
+// the scale before it, gives back every vertex the user had, and redo the
+// fitted ones. A selection resting on the platform still rests on it after
+// the fit; a raised one ends 5 mm above it.
+TEST_F(SceneTest, fitAndApplyUndoStepByStepToTheVerticesTheUserHad) {
+    struct Case {
+        double factor; // applied before the fit, in %
+        double z;      // lowest point before
+        double fitted; // the fitted cube's edge (130 x 130 x 180 less 5 mm margins)
+        double lowest; // lowest point after the fit
+    };
+    for (const Case& c : {Case{200, 0, 120, 0}, Case{50, 0, 120, 0}, Case{100, 3, 120, 5}}) {
+        SCOPED_TRACE(c.factor);
+        commands()->clear();
+        table()->deleteAllObjects();
+        ObjectEx* obj = addMesh(meshfixtures::cube(10.0, {20, 30, c.z}));
+        ScaleDlg panel;
+        panel.refreshFields();
+        const Snapshot loaded = snapshot();
+        panel.factorBox(0)->setValue(c.factor);
+        click(&panel, "_btnApply");
+        const Snapshot scaled = snapshot();
+        click(&panel, "_btnFitPlatform");
+        ASSERT_EQ(commands()->undoCount(), 2u);
+        double min[3], max[3];
+        ASSERT_TRUE(obj->readBox(min, max));
+        expectSize({max[0] - min[0], max[1] - min[1], max[2] - min[2]}, {c.fitted, c.fitted, c.fitted});
+        expectSize({(min[0] + max[0]) / 2, (min[1] + max[1]) / 2, min[2]}, {65, 65, c.lowest});
+        const Snapshot fitted = snapshot();
+
+        ASSERT_TRUE(commands()->undo());
+        EXPECT_LE(difference(scaled, snapshot()), 1e-9);
+        ASSERT_TRUE(commands()->undo());
+        EXPECT_LE(difference(loaded, snapshot()), 1e-9);
+        ASSERT_TRUE(commands()->redo());
+        EXPECT_LE(difference(scaled, snapshot()), 1e-9);
+        ASSERT_TRUE(commands()->redo());
+        EXPECT_LE(difference(fitted, snapshot()), 1e-9);
+    }
+}
+
+// With "Maintain ratio" the object is scaled by one factor, the one the
+// changed box asks for on its axis, whatever its box looks like: a cube
+// turned by 70 degrees stays a cube. Every distance between two vertices
+// then scales by that factor.
+TEST_F(SceneTest, maintainRatioScalesByOneFactorAfterARotation) {
+    ObjectEx* obj = addMesh(meshfixtures::cube(10.0, {40, 40, 0}));
+    const double angle = 70.0 * M_PI / 180.0;
+    const double centre[3] = {45, 45, 5}, up[3] = {0, 0, 1};
+    topolib::Matrix4D turn;
+    topolib::makeAxisRotationMatrix(&angle, centre, up, turn);
+    obj->setTransform(turn);
+    ASSERT_TRUE(sceneHost()->pushCommand(new RoateCmd(), false));
+    const double turned = 10.0 * (std::cos(angle) + std::sin(angle)); // its box in x and y
+
+    struct Case {
+        int tab, axis;
+        double value;
+        double factor; // expected, from the changed axis alone
+    };
+    for (const Case& c : {Case{1, 0, 50, 0.5 * 10.0 / turned}, Case{1, 2, 50, 0.5}, Case{0, 2, 5.0, 0.5},
+                          Case{0, 1, 30.0, 30.0 / turned}}) {
+        SCOPED_TRACE(testing::Message() << "tab " << c.tab << " axis " << c.axis);
+        ScaleDlg panel;
+        panel.tabs()->setCurrentIndex(c.tab);
+        panel.refreshFields();
+        ASSERT_TRUE(panel.uniformCheck()->isChecked());
+        const auto before = scenefixtures::vertexPositions(*obj);
+        (c.tab == 0 ? panel.sizeBox(c.axis) : panel.factorBox(c.axis))->setValue(c.value);
+        click(&panel, "_btnApply");
+        const auto after = scenefixtures::vertexPositions(*obj);
+        ASSERT_EQ(before.size(), after.size());
+        for (size_t i = 1; i < before.size(); ++i) {
+            const double d0 = std::hypot(before[i][0] - before[0][0], before[i][1] - before[0][1],
+                                         before[i][2] - before[0][2]);
+            const double d1 =
+                std::hypot(after[i][0] - after[0][0], after[i][1] - after[0][1], after[i][2] - after[0][2]);
+            EXPECT_NEAR(d1, d0 * c.factor, 1e-9) << "vertex " << i;
+        }
+        ASSERT_TRUE(commands()->undo());
+    }
+}
+
+// The boxes show values rounded, but the panel keeps what was typed or linked
+// at full precision, and an axis nobody changed keeps its size to the last
+// bit; sizes far outside 0.1 to 999 mm are accepted.
+TEST_F(SceneTest, axesTheUserDidNotChangeKeepTheirSizeExactly) {
+    ObjectEx* obj = addMesh(meshfixtures::box({1200, 6, 3}));
+    auto sizes = [&] {
+        double min[3], max[3];
+        EXPECT_TRUE(obj->readBox(min, max));
+        return std::array<double, 3>{max[0] - min[0], max[1] - min[1], max[2] - min[2]};
+    };
+    ScaleDlg panel;
+    panel.uniformCheck()->setChecked(false);
+    // {tab, axis, value, sizes after Apply (0: the axis must keep its size exactly)}
+    struct Step {
+        int tab, axis;
+        double value;
+        std::array<double, 3> want;
+    };
+    const Step steps[] = {
+        {0, 1, 17.0, {0, 17, 0}},               // Y only: X is not clamped to 999
+        {1, 2, 200.0, {0, 0, 6}},               // 17 mm shows 283 %, and stays 17 mm
+        {0, 1, 0.001, {0, 0.001, 0}},           // far below 0.1 mm
+        {0, 2, 250000.125, {0, 0, 250000.125}}, // far above 999 mm
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(testing::Message() << "tab " << s.tab << " axis " << s.axis << " value " << s.value);
+        panel.tabs()->setCurrentIndex(s.tab);
+        panel.refreshFields();
+        const auto before = sizes();
+        (s.tab == 0 ? panel.sizeBox(s.axis) : panel.factorBox(s.axis))->setValue(s.value);
+        click(&panel, "_btnApply");
+        const auto after = sizes();
+        for (int k = 0; k < 3; ++k) {
+            if (s.want[k] == 0.0)
+                EXPECT_EQ(after[k], before[k]) << "axis " << k;
+            else
+                EXPECT_NEAR(after[k], s.want[k], 1e-9 * s.want[k]) << "axis " << k;
+        }
+    }
+    // Linked by the ratio, Y shows the smallest size the box has, yet gets
+    // exactly the factor X asks for, as every other axis.
+    panel.tabs()->setCurrentIndex(0);
+    panel.refreshFields();
+    const auto before = sizes();
+    panel.uniformCheck()->setChecked(true);
+    panel.sizeBox(0)->setValue(1000.0);
+    EXPECT_EQ(panel.sizeBox(1)->text(), QStringLiteral("0.001"));
+    click(&panel, "_btnApply");
+    const auto after = sizes();
+    for (int k = 0; k < 3; ++k)
+        EXPECT_NEAR(after[k], before[k] * 1000.0 / 1200.0, 1e-12 * before[k]) << "axis " << k;
+}
+
+// Scaling an object that rests on the platform leaves it resting there;
+// scaling never leaves any part of an object below the platform; a raised
+// object is scaled about the centre of its box.
+TEST_F(SceneTest, scalingKeepsRestingObjectsOnThePlatformAndNothingBelowIt) {
+    struct Case {
+        const char* what;
+        double edge, z; // the cube and its lowest point
+        int tab;
+        double value;  // typed into X (ratio kept)
+        double lowest; // after Apply
+    };
+    const Case cases[] = {
+        {"half of a resting cube", 10, 0, 1, 50, 0},
+        {"a 2 mm resting cube to 60 mm", 2, 0, 0, 60, 0},
+        {"a raised 2 mm cube to 60 mm", 2, 1, 0, 60, 0},
+        {"half of a raised cube", 10, 20, 1, 50, 22.5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        commands()->clear();
+        table()->deleteAllObjects();
+        ObjectEx* obj = addMesh(meshfixtures::cube(c.edge, {10, 10, c.z}));
+        ScaleDlg panel;
+        panel.tabs()->setCurrentIndex(c.tab);
+        panel.refreshFields();
+        (c.tab == 0 ? panel.sizeBox(0) : panel.factorBox(0))->setValue(c.value);
+        click(&panel, "_btnApply");
+        double min[3], max[3];
+        ASSERT_TRUE(obj->readBox(min, max));
+        EXPECT_NEAR(min[2], c.lowest, 1e-12);
+        EXPECT_GE(min[2], 0.0);
+    }
 }
 
 TEST_F(SceneTest, orientationPanelPushesOneMovePerButton) {

@@ -198,17 +198,18 @@ TEST_F(SceneTest, hollowReplacementKeepsTheSlotAndFreesWhatIsOutOfTheList) {
 
 TEST_F(SceneTest, fitToPlatformNeverProducesNonFiniteOrCollapsedCoordinates) {
     const double margin = 5.0;
-    // {soup, volume, expected factor (0: nothing happens)}
+    // {soup, volume, expected factor (0: nothing happens), lowest point after}
     struct Case {
         const char* what;
         meshfixtures::TriangleSoup soup;
         double volume[3];
         double factor;
+        double lowest;
     };
     const std::vector<Case> cases = {
-        {"box 10 x 20 x 40", box({10, 20, 40}, {3, 3, 3}), {130, 130, 180}, 4.25},
-        {"flat facet", meshfixtures::singleFacet(10.0), {130, 130, 180}, 12.0},
-        {"volume no larger than the margins", box({10, 20, 40}), {10, 10, 10}, 0.0},
+        {"box 10 x 20 x 40", box({10, 20, 40}, {3, 3, 3}), {130, 130, 180}, 4.25, 5.0},
+        {"flat facet on the platform", meshfixtures::singleFacet(10.0), {130, 130, 180}, 12.0, 0.0},
+        {"volume no larger than the margins", box({10, 20, 40}), {10, 10, 10}, 0.0, 0.0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -216,7 +217,9 @@ TEST_F(SceneTest, fitToPlatformNeverProducesNonFiniteOrCollapsedCoordinates) {
         ObjectEx* obj = addMesh(c.soup);
         double min0[3], max0[3];
         ASSERT_TRUE(obj->readBox(min0, max0));
-        table()->fitSelectionToPlatform(c.volume, &margin);
+        MatrixRecord record;
+        table()->fitSelectionToPlatform(c.volume, &margin, record);
+        EXPECT_EQ(record.size(), c.factor == 0.0 ? 0u : 1u);
         double min[3], max[3];
         ASSERT_TRUE(obj->readBox(min, max));
         for (const auto& p : scenefixtures::vertexPositions(*obj))
@@ -231,7 +234,7 @@ TEST_F(SceneTest, fitToPlatformNeverProducesNonFiniteOrCollapsedCoordinates) {
             EXPECT_NEAR(max[k] - min[k], (max0[k] - min0[k]) * c.factor, 1e-9);
         EXPECT_NEAR((min[0] + max[0]) / 2, c.volume[0] / 2, 1e-9);
         EXPECT_NEAR((min[1] + max[1]) / 2, c.volume[1] / 2, 1e-9);
-        EXPECT_NEAR(min[2], 5.0, 1e-9);
+        EXPECT_NEAR(min[2], c.lowest, 1e-9);
     }
 }
 

@@ -4,7 +4,9 @@
 // them with moves, Clear and rebuilds (run under AddressSanitizer they must
 // never touch a freed shape or container).
 #include "SceneTestHost.h"
+#include "SupportDump.h"
 
+#include "scene/ScaleDlg.h"
 #include "scene/SupportCommands.h"
 #include "support/ColumnLink.h"
 #include "support/ConeShape.h"
@@ -13,6 +15,9 @@
 #include "topolib/Matrix4D.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
+
+#include <QDoubleSpinBox>
+#include <QPushButton>
 
 #include <algorithm>
 #include <map>
@@ -204,14 +209,11 @@ TEST_F(SupportCommandsTest, containersOutliveMovesClearAndRebuildsAcrossUndoAndR
     table()->setSupportType(1, true);
 
     // delete a bar -> rebuild -> undo
-    support::ShapeDeque live;
-    second->collectLiveShapes(live);
-    auto bar = std::find_if(live.begin(), live.end(),
-                            [](support::AbtShape* s) { return s->kind() == support::AbtShape::Kind::Bar; });
-    ASSERT_NE(bar, live.end());
-    obj->setPointedSupport(*bar);
+    support::AbtShape* bar = supportdump::firstLiveBar(second);
+    ASSERT_NE(bar, nullptr);
+    obj->setPointedSupport(bar);
     EXPECT_TRUE(modifiedBy([&] { ASSERT_TRUE(host->pushCommand(new DeleteConeSupportCmd(), false)); }));
-    EXPECT_TRUE((*bar)->isDeleted());
+    EXPECT_TRUE(bar->isDeleted());
     table()->setSupportType(1, true); // rebuilds every mesh, bars included
     EXPECT_TRUE(modifiedBy([&] { ASSERT_TRUE(commands()->undo()); }));
     std::vector<topolib::StlTriangle*> triangles;
@@ -221,6 +223,100 @@ TEST_F(SupportCommandsTest, containersOutliveMovesClearAndRebuildsAcrossUndoAndR
     // The commands go before the objects, as a new scene does it.
     commands()->clear();
     table()->deleteAllObjects();
+}
+
+// Moving, turning, scaling or fitting a supported object takes its supports
+// away; undo gives back the very supports it had (generated cones, links and
+// bars, the point the user added, the cone and bar the user deleted) down to
+// the last bit, redo takes them away again, and the edits before the move
+// still undo on them afterwards.
+TEST_F(SupportCommandsTest, undoOfAMoveTurnScaleOrFitGivesBackExactlyTheSupportsItTook) {
+    ObjectEx* obj = addCube(20.0, 0.0, 0.0);
+    obj->setSelected(true);
+    generate(20.0, 5.0); // tall enough for bars
+    const std::shared_ptr<SupportGen> gen = obj->supportGenIfAny();
+    previewBelow(6.0, 13.0);
+    ASSERT_TRUE(host->pushCommand(new AddConeSupportCmd(), false));
+    support::AbtShape* bar = supportdump::firstLiveBar(gen);
+    ASSERT_NE(bar, nullptr);
+    obj->setPointedSupport(bar);
+    ASSERT_TRUE(host->pushCommand(new DeleteConeSupportCmd(), false));
+    obj->setPointedSupport(gen->areaAt(0)->shapes.front());
+    ASSERT_TRUE(host->pushCommand(new DeleteConeSupportCmd(), false));
+    const std::string supported = supportdump::dump(gen);
+    ASSERT_NE(supported.find("bar deleted 1"), std::string::npos);
+    ASSERT_NE(supported.find("bar deleted 0"), std::string::npos);
+    ASSERT_NE(supported.find(" deleted 1 type"), std::string::npos); // a cone
+    const size_t edits = commands()->undoCount();
+
+    ScaleDlg panel;
+    const double by[3] = {3.0, -2.0, 1.0};
+    struct Case {
+        const char* what;
+        std::function<void()> run; // pushes one command
+    };
+    const Case cases[] = {
+        {"move",
+         [&] { ASSERT_TRUE(host->pushCommand(new TranslateCmd(TranslateCmd::ByOffset, by), false)); }},
+        {"to the centre", [&] { ASSERT_TRUE(host->pushCommand(new TranslateCmd(1, nullptr), false)); }},
+        {"onto the platform", [&] { ASSERT_TRUE(host->pushCommand(new TranslateCmd(2, nullptr), false)); }},
+        {"turn",
+         [&] {
+             const double angle = 0.7, at[3] = {10, 10, 30}, axis[3] = {0, 1, 0};
+             topolib::makeAxisRotationMatrix(&angle, at, axis, obj->transform());
+             ASSERT_TRUE(host->pushCommand(new RoateCmd(), false));
+         }},
+        {"scale",
+         [&] {
+             panel.refreshFields();
+             panel.factorBox(0)->setValue(150);
+             panel.findChild<QPushButton*>("_btnApply")->click();
+         }},
+        {"fit", [&] { panel.findChild<QPushButton*>("_btnFitPlatform")->click(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.run();
+        ASSERT_EQ(commands()->undoCount(), edits + 1);
+        EXPECT_FALSE(obj->hasSupport());
+        for (int round = 0; round < 2; ++round) {
+            ASSERT_TRUE(commands()->undo());
+            EXPECT_EQ(obj->supportGenIfAny(), gen);
+            EXPECT_EQ(supportdump::firstDifference(supported, supportdump::dump(gen)), "");
+            if (round == 0) {
+                ASSERT_TRUE(commands()->redo());
+                EXPECT_FALSE(obj->hasSupport());
+            }
+        }
+    }
+
+    // Supports made after the move are the ones redo gives back.
+    cases[0].run();
+    previewBelow(6.0, 13.0);
+    ASSERT_TRUE(host->pushCommand(new AddConeSupportCmd(), false));
+    const auto* add = dynamic_cast<const AddConeSupportCmd*>(commands()->undoTop());
+    ASSERT_NE(add, nullptr);
+    const std::shared_ptr<SupportGen> after = add->container();
+    ASSERT_NE(after, gen);
+    const std::string added = supportdump::dump(after);
+    ASSERT_TRUE(commands()->undo()); // the point
+    ASSERT_TRUE(commands()->undo()); // the move
+    EXPECT_EQ(obj->supportGenIfAny(), gen);
+    ASSERT_TRUE(commands()->redo());
+    EXPECT_EQ(obj->supportGenIfAny(), after);
+    ASSERT_TRUE(commands()->redo());
+    EXPECT_EQ(supportdump::firstDifference(added, supportdump::dump(obj->supportGenIfAny())), "");
+    ASSERT_TRUE(commands()->undo());
+    ASSERT_TRUE(commands()->undo());
+
+    // The user's edits undo on the supports the move gave back.
+    const int cones = liveCones(gen);
+    ASSERT_TRUE(commands()->undo()); // the deleted cone
+    EXPECT_EQ(liveCones(gen), cones + 1);
+    ASSERT_TRUE(commands()->undo()); // the deleted bar
+    EXPECT_FALSE(bar->isDeleted());
+    ASSERT_TRUE(commands()->undo()); // the added point
+    EXPECT_EQ(liveCones(gen), cones);
 }
 
 TEST_F(SupportCommandsTest, addedAndDeletedPointsUndoAndRedoExactlyOnTheContainerTheyRecorded) {

@@ -124,6 +124,7 @@ int runSupport(int argc, char** argv);
 int runHollow(int argc, char** argv);
 
 int runProject(int argc, char** argv);
+int runProjectHollow(int argc, char** argv);
 int runOpen(int argc, char** argv);
 int runGcode(int argc, char** argv);
 int runScene(int argc, char** argv);
@@ -134,6 +135,8 @@ int main(int argc, char** argv) {
         return runGcode(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "--project") == 0)
         return runProject(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "--project-hollow") == 0)
+        return runProjectHollow(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "--open") == 0)
         return runOpen(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "--scene") == 0)

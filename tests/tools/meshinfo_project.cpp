@@ -12,6 +12,19 @@
 // meshinfo --open FILE.vpf: opens a project into an empty scene and prints
 //   open result= code= objects= triangles= cones= ms=
 // (result ok or failed, code the open's result).
+//
+// meshinfo --project-hollow OUT.vpf WALL DENSITY FILE: imports the file, hollows
+// the object as the hollowing panel's "Ok" does (preview on the object, the
+// inner shell joined to a copy that takes the object's place), saves the scene
+// as a project, opens it into an empty scene, hollows the reopened object again
+// the same way and prints
+//   project_hollow result= shells= hollow_shells= volume= reopened_shells=
+//   reopened_hollow_shells= reopened_volume= again_shells= again_hollow_shells=
+//   again_volume=
+// result is the save's code, or the open's when the save succeeded; shells
+// counts the shells of the hollowed object, hollow_shells those marked as
+// inner shells of a hollowing, volume its signed volume; reopened_* describe
+// the object as the project brought it back, again_* the second hollowing.
 
 #include "project/VlrProjectFileHandling.h"
 
@@ -20,9 +33,12 @@
 #include "fileIo/FileHandlingFactory.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
+#include "src/Features/lcm/HollowContext.h"
 #include "support/ColumnLink.h"
 #include "support/ConeShape.h"
 #include "support/SupportGen.h"
+#include "topolib/MeshBoolean.h"
+#include "topolib/StlShell.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -38,6 +54,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -172,7 +189,91 @@ void generateSupports(ObjectEx& o) {
     o.generateSupport();
 }
 
+struct HollowSummary {
+    unsigned long shells = 0, hollowShells = 0;
+    double volume = 0.0;
+};
+
+HollowSummary hollowSummary(const ObjectEx& o) {
+    HollowSummary s;
+    s.shells = static_cast<unsigned long>(o.shells().size());
+    for (const topolib::StlShell* shell : o.shells())
+        s.hollowShells += shell->spare != 0 ? 1 : 0;
+    s.volume = topolib::liveVolume(o);
+    return s;
+}
+
+// The first object of the table hollowed as the panel's "Ok" does: the preview
+// on the object, the hollow applied to a copy that takes its place. Returns the
+// object now in the table.
+ObjectEx* hollowInTable(ObjectTable& table, double wall, int density) {
+    ObjectEx* source = table.objects().front();
+    source->waitForJobs();
+    lcm::HollowContext context;
+    context.setModel(source);
+    context.createPreview(wall, density);
+    ObjectEx* copy = source->clone(0, true, true);
+    context.setModel(copy);
+    const lcm::HollowStatus status = context.applyHollow();
+    if (!context.message().empty())
+        std::fprintf(stderr, "%s\n", context.message().c_str());
+    if (status != lcm::HollowStatus::Ok || context.innerTriangleCount() == 0 ||
+        !table.replaceObject(source, copy)) {
+        delete copy;
+        return source;
+    }
+    copy->setLoaded(true);
+    delete source;
+    return copy;
+}
+
 } // namespace
+
+int runProjectHollow(int argc, char** argv) {
+    double wall = 0.0;
+    int density = 0;
+    char* end = nullptr;
+    if (argc == 6) {
+        wall = std::strtod(argv[3], &end);
+        density = static_cast<int>(std::strtol(argv[4], nullptr, 10));
+    }
+    if (argc != 6 || end == argv[3] || !(wall > 0.0)) {
+        std::fprintf(stderr, "usage: meshinfo --project-hollow OUT.vpf WALL DENSITY FILE\n");
+        return 2;
+    }
+    auto app = startTool(argc, argv);
+    const QString out = QString::fromLocal8Bit(argv[2]);
+    ObjectTable* table = ObjectTable::instance();
+    QEventLoop loop;
+    QObject::connect(table, &ObjectTable::allObjectImported, &loop, &QEventLoop::quit);
+    table->importObjects(QStringList() << QString::fromLocal8Bit(argv[5]));
+    if (table->importsRunning())
+        loop.exec();
+    if (table->objects().empty() || !table->objects().front()->isLoaded()) {
+        std::fprintf(stderr, "import failed\n");
+        return 1;
+    }
+    const HollowSummary hollowed = hollowSummary(*hollowInTable(*table, wall, density));
+
+    VlrProjectFileHandling* handling = VlrProjectFileHandling::instance();
+    handling->saveGLInfo();
+    int result = handling->save(out);
+    table->deleteAllObjects();
+    if (result == 0)
+        result = handling->open(0, out, table);
+    HollowSummary reopened, again;
+    if (result == 0 && !table->objects().empty()) {
+        reopened = hollowSummary(*table->objects().front());
+        again = hollowSummary(*hollowInTable(*table, wall, density));
+    }
+    std::printf("project_hollow result=%d shells=%lu hollow_shells=%lu volume=%.6f reopened_shells=%lu "
+                "reopened_hollow_shells=%lu reopened_volume=%.6f again_shells=%lu again_hollow_shells=%lu "
+                "again_volume=%.6f\n",
+                result, hollowed.shells, hollowed.hollowShells, hollowed.volume, reopened.shells,
+                reopened.hollowShells, reopened.volume, again.shells, again.hollowShells, again.volume);
+    table->deleteAllObjects();
+    return result == 0 ? 0 : 1;
+}
 
 int runProject(int argc, char** argv) {
     if (argc < 4) {

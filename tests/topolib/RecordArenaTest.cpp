@@ -1,5 +1,7 @@
 // The record window: 32-bit references to records made anywhere, block reuse,
 // and records made and dropped on many threads at once.
+#include "app/MemoryCheck.h"
+#include "app/Platform.h"
 #include "topolib/RecordArena.h"
 #include "topolib/RecordPool.h"
 #include "topolib/StlEdge.h"
@@ -8,7 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
 #include <cstring>
+#include <new>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -97,4 +105,139 @@ TEST(RecordArena, threadsMakeAndDropRecordsTogether) {
         th.join();
     for (int w : wrong)
         EXPECT_EQ(w, 0);
+}
+
+namespace {
+
+// The process's data size (writable private memory) in kB, as a data-size
+// limit counts it.
+long dataKb() {
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f)
+        return -1;
+    char line[256];
+    long kb = -1;
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "VmData: %ld kB", &kb) == 1)
+            break;
+    std::fclose(f);
+    return kb;
+}
+
+// The tests that limit the address space need a process whose window is not
+// reserved yet, and no sanitizer (its shadow memory fills the address space).
+void skipUnlessTheWindowIsUnreserved() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory fills the address space";
+#endif
+    if (topolib::arena::base() != reinterpret_cast<char*>(std::uintptr_t(0) - topolib::arena::kMaxWindowBytes))
+        GTEST_SKIP() << "an earlier test of this process reserved the window already";
+}
+
+// Runs body in a child process whose address space is limited to what it has
+// mapped plus extra bytes; returns the child's exit code (body's result), or
+// -1 when it ended by a signal.
+int exitCodeUnderAddressLimit(uint64_t extra, const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child == 0) {
+        const uint64_t limit = platform::mappedBytes() + extra;
+        rlimit tight{rlim_t(limit), rlim_t(limit)};
+        _exit(setrlimit(RLIMIT_AS, &tight) == 0 ? body() : 100);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+} // namespace
+
+// What the window gives back and forgets: a big freed block no longer counts
+// as data (a data-size limit would refuse later allocations otherwise) and
+// its range serves again; records made outside the window and destroyed
+// leave the table of outside addresses, however many come and go.
+TEST(RecordArena, freedMemoryAndDestroyedOutsideRecordsAreGivenBack) {
+    constexpr std::size_t kBig = std::size_t(512) << 20;
+    void* warm = topolib::arena::allocateRecord(sizeof(topolib::StlVertex)); // the window exists
+    topolib::arena::freeRecord(warm, sizeof(topolib::StlVertex));
+    const long before = dataKb();
+    char* big = static_cast<char*>(topolib::arena::allocateBlock(kBig));
+    big[0] = 1;
+    big[kBig - 1] = 2;
+    EXPECT_GT(dataKb(), before + 400 * 1024);
+    topolib::arena::freeBlock(big, kBig);
+    EXPECT_LT(dataKb(), before + 100 * 1024);
+    // The range is usable again, by a block and by records.
+    char* again = static_cast<char*>(topolib::arena::allocateBlock(kBig / 4));
+    again[kBig / 4 - 1] = 3;
+    EXPECT_EQ(again[0], 0);
+    std::vector<topolib::StlVertex*> records;
+    for (int i = 0; i < 20000; ++i)
+        records.push_back(new topolib::StlVertex(i, 0, 0));
+    for (topolib::StlVertex* v : records)
+        delete v;
+    topolib::arena::freeBlock(again, kBig / 4);
+
+    const std::size_t outside = topolib::arena::outsideCount();
+    for (int i = 0; i < 1200000; ++i) {
+        topolib::StlVertex v(i, 0, 0);
+        topolib::Ref<topolib::StlVertex> r(&v);
+        ASSERT_EQ(r.get(), &v);
+    }
+    EXPECT_EQ(topolib::arena::outsideCount(), outside);
+}
+
+// Without room for the window (an address-space limit below it), making a
+// record fails as any allocation does instead of ending the program.
+TEST(RecordArena, noRoomForTheWindowIsAnAllocationFailure) {
+    skipUnlessTheWindowIsUnreserved();
+    if (::testing::Test::IsSkipped())
+        return;
+    const int code = exitCodeUnderAddressLimit(uint64_t(32) << 20, [] {
+        try {
+            // The window is reserved on first use, in the child.
+            return topolib::arena::allocateBlock(std::size_t(64) << 20) != nullptr ? 1 : 2;
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
+    });
+    EXPECT_EQ(code, 0);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// A record read after it was freed is reported by AddressSanitizer, although
+// its slot stays in the window.
+TEST(RecordArenaDeathTest, useOfAFreedRecordIsReported) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            auto* t = new topolib::StlTriangle;
+            delete t;
+            volatile uint32_t flags = t->flags;
+            (void)flags;
+        },
+        "AddressSanitizer");
+}
+#endif
+
+// Under an address-space limit the window is smaller than the memory check's
+// own budget: the check promises a mesh no more than the window (and the
+// limit) can hold.
+TEST(RecordArena, theMemoryCheckAgreesWithTheWindow) {
+    skipUnlessTheWindowIsUnreserved();
+    if (::testing::Test::IsSkipped())
+        return;
+    const uint64_t extra = uint64_t(3) << 30;
+    const int code = exitCodeUnderAddressLimit(extra, [extra] {
+        const uint64_t limit = platform::addressSpaceLimit();
+        const uint64_t room = topolib::arena::bytesFree(); // reserves the window
+        if (room == 0 || room >= extra)
+            return 4;
+        const uint64_t available = availableMemory();
+        if (available > 2 * room || available > limit)
+            return 5;
+        // A mesh the window cannot hold is refused before it is read.
+        return hasEnoughMemory(2 * room + (uint64_t(1) << 30)) ? 6 : 0;
+    });
+    EXPECT_EQ(code, 0);
 }

@@ -268,7 +268,8 @@ TEST_F(MainWindowUse, keysActOnReleaseAndIgnoreAutoRepeat) {
     EXPECT_EQ(dialogs.lastFilter, "All available formats (*.stl );;STL-STereoLithography files (*.stl);;");
     releaseKey(Qt::Key_L, Qt::NoModifier, true); // X11's auto-repeat release
     EXPECT_EQ(dialogs.opens, 1);
-    // S: the save dialog, also with Control held.
+    // S: the save dialog for the selection, also with Control held.
+    addCube(10)->setSelected(true);
     releaseKey(Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(dialogs.saves, 1);
     EXPECT_EQ(dialogs.lastCaption, "Save Object");
@@ -306,10 +307,10 @@ TEST_F(MainWindowUse, importButtonImportsAndRemembersTheFile) {
     EXPECT_EQ(w->lastImportPath(), cube);
     EXPECT_EQ(w->recentObjects().first(), cube);
     EXPECT_TRUE(findAction(w, "_menuEditUndo")->isEnabled());
-    // The next dialog starts at the last import.
+    // The next dialog starts in the last import's folder.
     dialogs.openAnswer.clear();
     w->toolButtons()[0]->click();
-    EXPECT_EQ(dialogs.lastDir, cube);
+    EXPECT_EQ(dialogs.lastDir, QFileInfo(cube).absolutePath());
     // Unload Selected removes it through an undoable command.
     QAction* unload = w->contextMenu()->actions()[5];
     unload->trigger();

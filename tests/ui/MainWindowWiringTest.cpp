@@ -300,11 +300,12 @@ TEST_F(MainWindowWiring, hollowAndExportButtonsOpenTheirPanels) {
     EXPECT_EQ(w->glWidget()->mode(), makeHoles->isChecked() ? 7 : 8);
     makeHoles->click();
     EXPECT_EQ(w->glWidget()->mode(), makeHoles->isChecked() ? 7 : 8);
-    // Rotate/Move from the context menu takes the active button and leaves the
-    // panel open; the Hollow button then opens it again instead of closing it.
+    // Rotate/Move from the context menu closes the panel as its button would;
+    // the Hollow button then opens it again and ends the transform tool.
     w->cmdContextRotateMove();
     EXPECT_FALSE(hollow->isChecked());
-    EXPECT_FALSE(hollowDlg->isHidden());
+    EXPECT_TRUE(hollowDlg->isHidden());
+    EXPECT_EQ(w->activeToolButton(), w->toolButtons()[1]);
     hollow->click();
     EXPECT_TRUE(hollow->isChecked());
     EXPECT_FALSE(hollowDlg->isHidden());

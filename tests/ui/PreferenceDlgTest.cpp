@@ -8,10 +8,18 @@
 #include "ui/MainWindow.h"
 #include "view/MainGLWidget.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFile>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +33,21 @@ void storeCustom(double x, double y, double z) {
 
 std::array<double, 3> shown(const PreferenceDlg& dlg) {
     return {dlg.sizeBox(0)->value(), dlg.sizeBox(1)->value(), dlg.sizeBox(2)->value()};
+}
+
+// File > Preferences... of the window, its modal dialog driven by use.
+void throughPreferencesMenu(MainWindow* window, const std::function<void(PreferenceDlg&)>& use) {
+    bool used = false;
+    QTimer::singleShot(0, window, [&] {
+        if (auto* dlg = window->findChild<PreferenceDlg*>()) {
+            used = true;
+            use(*dlg);
+            if (dlg->isVisible())
+                dlg->reject();
+        }
+    });
+    window->findChild<QAction*>("_menuFilePreferences")->trigger();
+    EXPECT_TRUE(used);
 }
 
 } // namespace
@@ -72,9 +95,7 @@ TEST(PreferenceDlg, okStoresAndAppliesCancelStoresNothing) {
     storeCustom(111, 122, 133);
 
     // Cancel after choosing another model and editing: nothing changes.
-    {
-        PreferenceDlg dlg(window);
-        dlg.initPrinterList();
+    throughPreferencesMenu(window, [](PreferenceDlg& dlg) {
         dlg.sizeBox(0)->setValue(140);
         dlg.printerCombo()->setCurrentIndex(1);
         dlg.findChild<QPushButton*>("_btnCancel")->click();
@@ -82,15 +103,13 @@ TEST(PreferenceDlg, okStoresAndAppliesCancelStoresNothing) {
         EXPECT_EQ(getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_X, 0), 111.0);
         EXPECT_EQ(dlg.printerCombo()->currentIndex(), 1); // the combo is not stored
         EXPECT_EQ(shown(dlg), (std::array<double, 3>{111, 122, 133}));
-    }
+    });
     // A fixed model with OK overwrites the custom sizes and moves the platform.
-    {
-        PreferenceDlg dlg(window);
-        dlg.initPrinterList();
+    throughPreferencesMenu(window, [](PreferenceDlg& dlg) {
         dlg.printerCombo()->setCurrentIndex(1);
         dlg.findChild<QPushButton*>("_btnOk")->click();
         EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    }
+    });
     EXPECT_EQ(getGeneralInt(GENERAL_CURRENT_PRINTER, -1), 1);
     EXPECT_EQ(getGeneralDouble(GENERAL_CURRENT_BUILD_SIZE_Y, 0), 200.0);
     double volume[3] = {0, 0, 0};
@@ -98,14 +117,12 @@ TEST(PreferenceDlg, okStoresAndAppliesCancelStoresNothing) {
     EXPECT_EQ(volume[0], 200.0);
     EXPECT_EQ(volume[2], 250.0);
     // ... so a later switch to Custom starts from them; edited sizes are applied.
-    {
-        PreferenceDlg dlg(window);
-        dlg.initPrinterList();
+    throughPreferencesMenu(window, [](PreferenceDlg& dlg) {
         dlg.printerCombo()->setCurrentIndex(2);
         EXPECT_EQ(shown(dlg), (std::array<double, 3>{200, 200, 250}));
         dlg.sizeBox(2)->setValue(300.25);
         dlg.findChild<QPushButton*>("_btnOk")->click();
-    }
+    });
     window->glWidget()->getBuildVolume(volume);
     EXPECT_EQ(volume[2], 300.25);
     EXPECT_EQ(getGeneralInt(GENERAL_CURRENT_PRINTER, -1), 2);
@@ -132,4 +149,34 @@ TEST(AboutDlg, showsNameVersionAndSlicerNotice) {
     EXPECT_TRUE(text("label").startsWith("Email: "));
     EXPECT_TRUE(text("_lbInfo").contains("<a href=\"https://www.example.com/"));
     EXPECT_TRUE(about.findChild<QLabel*>("_lbInfo")->openExternalLinks());
+
+    // The slicer's link is its sources as the installed package names them.
+    const auto href = [&](const char* name) {
+        const QRegularExpressionMatch m = QRegularExpression("href=\"([^\"]+)\"").match(text(name));
+        return m.hasMatch() ? m.captured(1) : QString();
+    };
+    QFile copyright("/usr/share/doc/cura-engine/copyright");
+    if (copyright.open(QIODevice::ReadOnly)) {
+        const QRegularExpressionMatch source =
+            QRegularExpression("^Source: (\\S+)$", QRegularExpression::MultilineOption)
+                .match(QString::fromUtf8(copyright.readAll()));
+        ASSERT_TRUE(source.hasMatch());
+        EXPECT_EQ(href("_labelCuraURL"), source.captured(1));
+    }
+    EXPECT_TRUE(about.findChild<QLabel*>("_labelCuraURL")->openExternalLinks());
+    // The licence link opens the licence text shipped with the program.
+    const QString licence = href("_labelAPGL_URL");
+    ASSERT_TRUE(licence.startsWith("qrc:/")) << licence.toStdString();
+    QFile shipped(":" + QUrl(licence).path());
+    ASSERT_TRUE(shipped.open(QIODevice::ReadOnly)) << licence.toStdString();
+    const QByteArray licenceText = shipped.readAll();
+    EXPECT_TRUE(
+        licenceText.startsWith("GNU AFFERO GENERAL PUBLIC LICENSE\n                       Version 3"));
+    EXPECT_TRUE(
+        licenceText.contains("13. Remote Network Interaction; Use with the GNU General Public License."));
+    emit about.findChild<QLabel*>("_labelAPGL_URL")->linkActivated(licence);
+    auto* shown = about.findChild<QPlainTextEdit*>();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_EQ(shown->toPlainText().trimmed(), QString::fromUtf8(licenceText).trimmed());
 }

@@ -2,12 +2,14 @@
 // at once, the type buttons, Generate as one command that also stores the
 // parameters, Clear, the Add/Delete modes and the parameter file at opening.
 #include "MeshFixtures.h"
+#include "SupportDump.h"
 
 #include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "scene/SceneHost.h"
 #include "scene/SupportCommands.h"
+#include "support/ConeShape.h"
 #include "support/SupportGen.h"
 #include "support/SupportParamFile.h"
 #include "ui/MainWindow.h"
@@ -158,6 +160,52 @@ TEST_F(SupportDlgTest, typeButtonsRebuildAndNameWhatTheNextClickSelects) {
     type->click();
     EXPECT_EQ(type->toolTip(), "Cross Support");
     EXPECT_EQ(obj->supportGenIfAny()->getSupportType(), 1);
+}
+
+// The support-type button rebuilds the selected objects' supports with the
+// new type at once, every cone included, as one step of the history: undo
+// gives back the former supports exactly, the bars the user deleted still
+// deleted, and the edits before it undo as they would have.
+TEST_F(SupportDlgTest, supportTypeButtonRebuildsExistingSupportsAsOneUndoableStep) {
+    ObjectEx* obj = addCube(0.0, 0.0);
+    child<QDoubleSpinBox>("_dsbZOffset")->setValue(20.0); // tall enough for bars
+    click("_btnGenerate");
+    const std::shared_ptr<support::SupportGen> gen = obj->supportGenIfAny();
+    ASSERT_TRUE(gen);
+    support::AbtShape* bar = supportdump::firstLiveBar(gen);
+    ASSERT_NE(bar, nullptr);
+    obj->setPointedSupport(bar);
+    ASSERT_TRUE(host.pushCommand(new DeleteConeSupportCmd(), false));
+    const std::string cylinders = supportdump::dump(gen);
+    ASSERT_NE(cylinders.find("bar deleted 1"), std::string::npos);
+    const size_t steps = host.commandManager()->undoCount();
+
+    child<QPushButton>("_btnSupportType")->click();
+    EXPECT_EQ(dlg.supportType(), 0);
+    ASSERT_EQ(host.commandManager()->undoCount(), steps + 1);
+    EXPECT_EQ(obj->supportGenIfAny(), gen);
+    EXPECT_EQ(gen->getSupportType(), 0);
+    int cones = 0;
+    for (std::size_t a = 0; a < gen->areaCount(); ++a)
+        for (support::AbtShape* s : gen->areaAt(a)->shapes)
+            if (const support::ConeShape* c = s->asCone()) {
+                ++cones;
+                EXPECT_EQ(c->ConeSupportType, 0);
+            }
+    EXPECT_GT(cones, 1);
+    const std::string crosses = supportdump::dump(gen);
+    EXPECT_EQ(crosses.find("bar deleted"), std::string::npos); // crosses have no bars
+
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(host.commandManager()->undo());
+        EXPECT_EQ(supportdump::firstDifference(cylinders, supportdump::dump(gen)), "");
+        ASSERT_TRUE(host.commandManager()->redo());
+        EXPECT_EQ(supportdump::firstDifference(crosses, supportdump::dump(gen)), "");
+    }
+    ASSERT_TRUE(host.commandManager()->undo());
+    ASSERT_TRUE(host.commandManager()->undo()); // the deleted bar
+    EXPECT_FALSE(bar->isDeleted());
+    EXPECT_NE(supportdump::dump(gen).find(" bar deleted 0"), std::string::npos);
 }
 
 TEST_F(SupportDlgTest, generateIsOneCommandStoresTheParametersAndClearIsNotUndoable) {

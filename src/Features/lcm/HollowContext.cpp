@@ -1,6 +1,9 @@
 #include "src/Features/lcm/HollowContext.h"
 
+#include "src/Features/lcm/HollowShells.h"
+
 #include "app/Log.h"
+#include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
 #include "topolib/FillPolygon.h"
 #include "topolib/MeshBoolean.h"
@@ -34,6 +37,9 @@ struct ProgressCloser {
 const char* const kWallDoesNotFit = "The wall is too thick for this object: no inner surface was made.";
 const char* const kDegenerate = "This object has no surface that can be hollowed.";
 const char* const kOutOfMemory = "Not enough memory to hollow this object.";
+const char* const kGridTooLarge =
+    "The wall is too thin for an object of this size: hollowing it would need more "
+    "memory than is available. Choose a thicker wall.";
 const char* const kInternal = "Hollowing stopped on an internal error; the object was not changed.";
 
 // Takes the triangles of one shell out of the mesh: detached from edges and
@@ -128,6 +134,18 @@ bool holeReachesInnerShell(const topolib::StlObject& model, DrainHole& h) {
     return false;
 }
 
+void logShellRoles(const std::vector<ShellRole>& roles) {
+    int cavities = 0, insideOut = 0;
+    for (ShellRole r : roles) {
+        cavities += r == ShellRole::Cavity ? 1 : 0;
+        insideOut += r == ShellRole::InsideOut ? 1 : 0;
+    }
+    if (cavities > 0)
+        logInt(cavities, "Hollowing: cavities replaced by the new inner shell: ");
+    if (insideOut > 0)
+        logInt(insideOut, "Hollowing: shells wound inside out: ");
+}
+
 } // namespace
 
 CellChoice chooseHollowCellSize(double b, std::size_t n, const double extents[3], double t, int density) {
@@ -164,11 +182,18 @@ CellChoice chooseHollowCellSize(double b, std::size_t n, const double extents[3]
         cell = eMax / 250.0 - (eMax / 250.0 - eMax / 400.0) * d / 100.0;
     if (n > 10000 && cell < 0.5 * b)
         cell = 2.0 * b - (2.0 * b - 0.5 * b) * d / 100.0;
+    // The wall is cut along grid lines: a cell of more than a quarter of the
+    // thickness would leave walls up to a cell thicker than asked. Large
+    // triangles or a large object never make the cell coarser than that.
+    const bool limitedByWall = cell >= t / 4.0;
+    if (limitedByWall)
+        cell = t / 4.0;
     // A thickness of a whole number of cells puts the eroded surface on grid
-    // lines; a slightly larger cell moves it off them.
+    // lines; a slightly different cell moves it off them (smaller when the
+    // wall limits the cell).
     const double m = std::round(t / cell);
     if (std::fabs(m * cell - t) < 1e-5)
-        cell += 0.0001;
+        cell += limitedByWall ? -0.0001 : 0.0001;
     out.cell = std::isfinite(cell) && cell > 1e-6 ? cell : 0.0;
     return out;
 }
@@ -208,7 +233,13 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
         topolib::StlObject* model = m_model;
         if (model == nullptr || model->triangleCount() == 0)
             return fail(HollowStatus::DegenerateMesh, kDegenerate, "no triangles");
-        const double b = model->averageEdgeLength();
+        // The stock is the material the shells bound together: cavities (and
+        // inner shells of an earlier hollowing) give way to the new inner
+        // shell, shells wound inside out are read the other way round.
+        const std::vector<ShellRole> roles = hollowShellRoles(*model);
+        logShellRoles(roles);
+        const StockSurface surface = stockSurface(*model, roles);
+        const double b = surface.averageEdge;
         const double ext[3] = {model->bboxMax()[0] - model->bboxMin()[0],
                                model->bboxMax()[1] - model->bboxMin()[1],
                                model->bboxMax()[2] - model->bboxMin()[2]};
@@ -216,7 +247,7 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
             !std::isfinite(thickness) || thickness <= 0.0)
             return fail(HollowStatus::DegenerateMesh, kDegenerate,
                         "zero average edge, empty box or bad thickness");
-        const CellChoice choice = chooseHollowCellSize(b, model->triangleCount(), ext, thickness, density);
+        const CellChoice choice = chooseHollowCellSize(b, surface.triangles, ext, thickness, density);
         if (!choice.wallFits)
             return fail(HollowStatus::WallDoesNotFit, kWallDoesNotFit, "the wall does not fit");
         if (choice.cell <= 0.0)
@@ -226,6 +257,14 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
         m_stock->setCellSize(choice.cell);
         m_stock->setThickness(thickness);
         m_stock->setBox(model->bboxMin(), model->bboxMax());
+        // A wall this thin on an object this large needs a grid beyond the
+        // program's memory: refused, never made coarser (a thicker wall).
+        const uint64_t gridBytes = m_stock->plannedBytes();
+        if (gridBytes > PRIVATE_MEMORY_BUDGET || (MemoryCheckCallback && !MemoryCheckCallback(gridBytes))) {
+            logDouble(static_cast<double>(gridBytes) / (1024.0 * 1024.0), "Hollowing grid (MiB): ");
+            return fail(HollowStatus::OutOfMemory, kGridTooLarge,
+                        "the grid for this wall does not fit in memory");
+        }
         if (!m_stock->setUp())
             return fail(HollowStatus::DegenerateMesh, kDegenerate, "grid could not be set up");
         logDouble(choice.cell, "Cell: ");
@@ -233,12 +272,13 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
         model->traceHoleRims();
         reportProgress(3, 0);
         std::vector<const topolib::StlTriangle*> triangles;
-        for (topolib::StlShell* shell : model->shells()) {
+        for (std::size_t s = 0; s < model->shells().size(); ++s) {
+            topolib::StlShell* shell = model->shells()[s];
             shell->flags = 0;
             // The caps close the open rims of this shell for the rasterising only.
             std::deque<topolib::StlTriangle*> caps;
             shell->triangulateRimPolygons(caps);
-            if (!model->isNegligibleShell(shell) && shell->spare == 0) {
+            if (roles[s] == ShellRole::Solid || roles[s] == ShellRole::InsideOut) {
                 triangles.clear();
                 triangles.insert(triangles.end(), shell->primaryTriangles.begin(),
                                  shell->primaryTriangles.end());
@@ -246,7 +286,7 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
                                  shell->reversedTriangles.end());
                 triangles.insert(triangles.end(), caps.begin(), caps.end());
                 try {
-                    m_stock->addShell(triangles);
+                    m_stock->addShell(triangles, roles[s] == ShellRole::InsideOut);
                 } catch (...) {
                     for (topolib::StlTriangle* t : caps)
                         delete t;
@@ -346,16 +386,20 @@ bool HollowContext::assembleShell() {
     if (model == nullptr || !m_stock || m_stock->surface().triangles.empty())
         return false;
     const auto start = Clock::now();
-    // Inner shells of an earlier hollowing go first: two inner shells would
-    // make a wrong solid.
+    // Cavities and inner shells of an earlier hollowing go first: the new
+    // inner shell takes their place (the stock was built without them).
     auto& shells = model->shells();
-    for (auto it = shells.begin(); it != shells.end();) {
-        if ((*it)->spare != 0) {
-            removeShellTriangles(*it);
-            delete *it;
-            it = shells.erase(it);
-        } else {
-            ++it;
+    {
+        const std::vector<ShellRole> roles = hollowShellRoles(*model);
+        std::size_t s = 0;
+        for (auto it = shells.begin(); it != shells.end(); ++s) {
+            if (roles[s] == ShellRole::Cavity) {
+                removeShellTriangles(*it);
+                delete *it;
+                it = shells.erase(it);
+            } else {
+                ++it;
+            }
         }
     }
 
@@ -507,6 +551,18 @@ int HollowContext::createHoles() {
 HollowStatus HollowContext::applyHollow() {
     m_warnings.clear();
     try {
+        // A shell wound inside out is turned outward first, or the result
+        // would be an inside-out solid around an inward cavity (a negative
+        // volume); the preview read such a shell the other way round already.
+        if (m_model) {
+            // The nesting of the shells is judged by their boxes, which a mesh
+            // copy or a geometry entry does not carry.
+            for (topolib::StlShell* shell : m_model->shells())
+                shell->recomputeBox();
+            const int turned = m_model->orientClosedShellsOutward();
+            if (turned > 0)
+                logInt(turned, "Hollowing: shells turned outward: ");
+        }
         const bool inner = assembleShell();
         if (!inner && m_message.empty())
             m_message = kWallDoesNotFit;

@@ -68,8 +68,9 @@ public:
     void setThreadCount(unsigned n) { m_threads = n; }
 
     // Builds a new stock for the model: cell size by the density, rasterising of
-    // every shell that is not negligible and not an inner shell of an earlier
-    // hollowing, erosion by the thickness and triangulation. Reports progress
+    // the material the shells bound together (hollowShellRoles: cavities and
+    // inner shells of an earlier hollowing left out, shells wound inside out
+    // read the other way round), erosion by the thickness and triangulation. Reports progress
     // and always closes the progress display. On failure the stock is empty
     // and message() says why.
     HollowStatus createPreview(double thickness, int density);
@@ -98,14 +99,16 @@ public:
     const std::vector<std::unique_ptr<DrainHole>>& holes() const { return m_holes; }
 
     // ---- Applying --------------------------------------------------------------
-    // assembleShell, then createHoles, on the model; then the model's area and
-    // volume are recomputed. Ok also when the wall did not fit (no inner shell;
+    // Turns the model's closed inside-out shells outward, then assembleShell
+    // and createHoles, on the model; then the model's area and volume are
+    // recomputed. Ok also when the wall did not fit (no inner shell;
     // holes are still cut): message() tells. OutOfMemory / InternalError leave
     // the model in an unusable state: apply to a copy.
     HollowStatus applyHollow();
-    // Removes the inner shells of an earlier hollowing, then joins the stock's
-    // surface to the model as a new inner shell (at the front of its shell
-    // list, marked as a hollow shell). False when there is no surface.
+    // Removes the cavities and the inner shells of an earlier hollowing, then
+    // joins the stock's surface to the model as a new inner shell (at the
+    // front of its shell list, marked as a hollow shell). False when there is
+    // no surface (the model is then unchanged).
     bool assembleShell();
     // Subtracts every committed hole from the model. Returns the number of
     // holes that were not cut through to the cavity (warnings, also logged).

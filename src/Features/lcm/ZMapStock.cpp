@@ -71,7 +71,39 @@ inline int perturbedSide(double pa, double pb, double qa, double qb, double xa, 
     return qa > pa ? 1 : -1;
 }
 
+// Whether the point (xa, xb), moved by the perturbation, lies inside the
+// projected triangle of orientation `orient` (not 0).
+inline bool projectionHolds(double a0, double b0, double a1, double b1, double a2, double b2, int orient, double xa,
+                            double xb) {
+    return perturbedSide(a0, b0, a1, b1, xa, xb) == orient && perturbedSide(a1, b1, a2, b2, xa, xb) == orient &&
+           perturbedSide(a2, b2, a0, b0, xa, xb) == orient;
+}
+
+// The height along the line where it crosses the triangle (corner heights d0,
+// d1, d2), kept within the corners' range.
+inline double crossingHeight(double a0, double b0, double a1, double b1, double a2, double b2, double d0, double d1,
+                             double d2, double xa, double xb) {
+    // Barycentric weights of the line's point in the projection.
+    const double w0 = (a1 - xa) * (b2 - xb) - (b1 - xb) * (a2 - xa);
+    const double w1 = (a2 - xa) * (b0 - xb) - (b2 - xb) * (a0 - xa);
+    const double w2 = (a0 - xa) * (b1 - xb) - (b0 - xb) * (a1 - xa);
+    const double sum = w0 + w1 + w2;
+    const double coord = sum != 0.0 ? (w0 * d0 + w1 * d1 + w2 * d2) / sum : (d0 + d1 + d2) / 3.0;
+    return std::min(std::max(coord, std::min({d0, d1, d2})), std::max({d0, d1, d2}));
+}
+
 } // namespace
+
+int axisLineCrossing(const double* p, int axis, double xa, double xb, double* height) {
+    const int a = (axis + 1) % 3, b = (axis + 2) % 3;
+    const int orient = orient2dSign(p[a], p[b], p[3 + a], p[3 + b], p[6 + a], p[6 + b]);
+    if (orient == 0 || !projectionHolds(p[a], p[b], p[3 + a], p[3 + b], p[6 + a], p[6 + b], orient, xa, xb))
+        return 0;
+    if (height)
+        *height = crossingHeight(p[a], p[b], p[3 + a], p[3 + b], p[6 + a], p[6 + b], p[axis], p[3 + axis],
+                                 p[6 + axis], xa, xb);
+    return orient;
+}
 
 int orient2dSign(double px, double py, double qx, double qy, double rx, double ry) {
     const double l = (px - rx) * (qy - ry);
@@ -139,30 +171,57 @@ unsigned ZMapStock::threadCount() const {
     return hw == 0 ? 1 : hw;
 }
 
-bool ZMapStock::setUp() {
-    clear();
+bool ZMapStock::planGrid(topolib::Vector3D& min, topolib::Vector3D& max, uint32_t n[3]) const {
     const double c = m_cell;
     if (!std::isfinite(c) || c <= 1e-6 || !std::isfinite(m_thickness) || m_thickness < 0.0)
         return false;
     const double w = 2.5 * m_thickness;
+    min = m_min;
+    max = m_max;
     for (int a = 0; a < 3; ++a) {
-        if (!std::isfinite(m_min[a]) || !std::isfinite(m_max[a]) || m_max[a] < m_min[a])
+        if (!std::isfinite(min[a]) || !std::isfinite(max[a]) || max[a] < min[a])
             return false;
-        m_min[a] -= w;
-        m_max[a] += w;
-        const double cells = (m_max[a] - m_min[a]) / c;
+        min[a] -= w;
+        max[a] += w;
+        const double cells = (max[a] - min[a]) / c;
         if (!(cells < 1e7))
             return false;
-        m_n[a] = static_cast<uint32_t>(static_cast<long>(cells) + 1);
-        m_max[a] = m_min[a] + m_n[a] * c;
+        n[a] = static_cast<uint32_t>(static_cast<long>(cells) + 1);
+        max[a] = min[a] + n[a] * c;
     }
     for (int d = 0; d < 3; ++d) {
-        const std::size_t count = static_cast<std::size_t>(m_n[(d + 1) % 3]) * m_n[(d + 2) % 3];
-        if (count >= (std::size_t(1) << 31)) {
-            clear();
+        const std::size_t count = static_cast<std::size_t>(n[(d + 1) % 3]) * n[(d + 2) % 3];
+        if (count >= (std::size_t(1) << 31))
             return false;
-        }
     }
+    return true;
+}
+
+uint64_t ZMapStock::plannedBytes() const {
+    topolib::Vector3D min, max;
+    uint32_t n[3];
+    if (!planGrid(min, max, n))
+        return 0;
+    // Per dexel: the element, about two segments, the pending room and two
+    // hits of the shell being added.
+    const uint64_t perDexel =
+        sizeof(ZMapElement) + 2 * sizeof(AASegment) + 2 * sizeof(Hit) + sizeof(uint32_t);
+    uint64_t dexels = 0;
+    for (int d = 0; d < 3; ++d)
+        dexels += uint64_t(n[(d + 1) % 3]) * n[(d + 2) % 3];
+    return dexels * perDexel;
+}
+
+bool ZMapStock::setUp() {
+    clear();
+    topolib::Vector3D min, max;
+    uint32_t n[3];
+    if (!planGrid(min, max, n))
+        return false;
+    m_min = min;
+    m_max = max;
+    for (int a = 0; a < 3; ++a)
+        m_n[a] = n[a];
     for (int d = 0; d < 3; ++d)
         m_grid[d].resize(static_cast<std::size_t>(m_n[(d + 1) % 3]) * m_n[(d + 2) % 3]);
     return true;
@@ -184,7 +243,7 @@ std::size_t ZMapStock::segmentCount() const {
     return n;
 }
 
-void ZMapStock::addShell(const std::vector<const topolib::StlTriangle*>& triangles) {
+void ZMapStock::addShell(const std::vector<const topolib::StlTriangle*>& triangles, bool insideOut) {
     std::vector<double> corners;
     corners.reserve(triangles.size() * 9);
     for (const topolib::StlTriangle* t : triangles) {
@@ -194,14 +253,14 @@ void ZMapStock::addShell(const std::vector<const topolib::StlTriangle*>& triangl
             for (int a = 0; a < 3; ++a)
                 corners.push_back(t->vertices[k]->pos[static_cast<std::size_t>(a)]);
     }
-    addShellCorners(corners.data(), corners.size() / 9);
+    addShellCorners(corners.data(), corners.size() / 9, insideOut);
 }
 
-void ZMapStock::addShell(const std::vector<std::array<double, 9>>& triangles) {
-    addShellCorners(triangles.empty() ? nullptr : triangles[0].data(), triangles.size());
+void ZMapStock::addShell(const std::vector<std::array<double, 9>>& triangles, bool insideOut) {
+    addShellCorners(triangles.empty() ? nullptr : triangles[0].data(), triangles.size(), insideOut);
 }
 
-void ZMapStock::addShellCorners(const double* corners, std::size_t triangleCount) {
+void ZMapStock::addShellCorners(const double* corners, std::size_t triangleCount, bool insideOut) {
     if (isEmpty() || triangleCount == 0)
         return;
     const auto start = Clock::now();
@@ -210,7 +269,7 @@ void ZMapStock::addShellCorners(const double* corners, std::size_t triangleCount
     std::vector<std::vector<Hit>> hits(chunks * 3);
     parallelFor(chunks, threads, [&](std::size_t c) {
         const std::size_t b = triangleCount * c / chunks, e = triangleCount * (c + 1) / chunks;
-        rasterize(corners, b, e, &hits[c * 3]);
+        rasterize(corners, b, e, insideOut, &hits[c * 3]);
     });
     Pending pending[3];
     parallelFor(3, threads, [&](std::size_t d) {
@@ -229,7 +288,8 @@ void ZMapStock::addShellCorners(const double* corners, std::size_t triangleCount
     m_timings.stock += msSince(start);
 }
 
-void ZMapStock::rasterize(const double* corners, std::size_t begin, std::size_t end, std::vector<Hit> hits[3]) const {
+void ZMapStock::rasterize(const double* corners, std::size_t begin, std::size_t end, bool insideOut,
+                          std::vector<Hit> hits[3]) const {
     const double c = m_cell;
     for (std::size_t t = begin; t < end; ++t) {
         const double* p = corners + t * 9;
@@ -257,25 +317,16 @@ void ZMapStock::rasterize(const double* corners, std::size_t begin, std::size_t 
             ia1 = std::min(ia1, static_cast<long>(m_n[a]) - 1);
             ib1 = std::min(ib1, static_cast<long>(m_n[b]) - 1);
             const double d0 = p[d], d1 = p[3 + d], d2 = p[6 + d];
-            const double loD = std::min({d0, d1, d2}), hiD = std::max({d0, d1, d2});
             for (long ia = ia0; ia <= ia1; ++ia) {
                 const double xa = gridCoord(a, ia);
                 for (long ib = ib0; ib <= ib1; ++ib) {
                     const double xb = gridCoord(b, ib);
-                    if (perturbedSide(a0, b0, a1, b1, xa, xb) != orient ||
-                        perturbedSide(a1, b1, a2, b2, xa, xb) != orient ||
-                        perturbedSide(a2, b2, a0, b0, xa, xb) != orient)
+                    if (!projectionHolds(a0, b0, a1, b1, a2, b2, orient, xa, xb))
                         continue;
-                    // Barycentric weights of the line's point in the projection.
-                    const double w0 = (a1 - xa) * (b2 - xb) - (b1 - xb) * (a2 - xa);
-                    const double w1 = (a2 - xa) * (b0 - xb) - (b2 - xb) * (a0 - xa);
-                    const double w2 = (a0 - xa) * (b1 - xb) - (b0 - xb) * (a1 - xa);
-                    const double sum = w0 + w1 + w2;
-                    double coord = sum != 0.0 ? (w0 * d0 + w1 * d1 + w2 * d2) / sum : (d0 + d1 + d2) / 3.0;
-                    coord = std::min(std::max(coord, loD), hiD);
+                    const double coord = crossingHeight(a0, b0, a1, b1, a2, b2, d0, d1, d2, xa, xb);
                     ZMAP_CHECK(coord + kHitEpsilon > m_min[d] && coord - kHitEpsilon < m_max[d]);
-                    hits[d].push_back(
-                        Hit{coord, static_cast<uint32_t>(ia * static_cast<long>(m_n[b]) + ib), orient > 0 ? 1u : 0u});
+                    hits[d].push_back(Hit{coord, static_cast<uint32_t>(ia * static_cast<long>(m_n[b]) + ib),
+                                          (orient > 0) != insideOut ? 1u : 0u});
                 }
             }
         }

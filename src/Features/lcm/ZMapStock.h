@@ -122,6 +122,9 @@ public:
     // A cell size that is not finite or not above 1e-6, or a grid that would
     // need more than 2^31 dexels per family, leaves the stock empty (false).
     bool setUp();
+    // The bytes the grid of setUp would take with about two segments per
+    // dexel (0 when setUp would refuse): what the memory check is asked for.
+    uint64_t plannedBytes() const;
     bool isEmpty() const { return m_grid[0].empty(); }
     uint32_t count(int axis) const { return m_n[axis]; }
     double gridCoord(int axis, long index) const { return m_min[axis] + static_cast<double>(index) * m_cell; }
@@ -134,10 +137,13 @@ public:
     // ---- Building from a mesh, per shell ------------------------------------
     // Rasterises the triangles (deleted ones skipped) into dexel hits and turns
     // them into the pending segments of this shell, fills their gaps and stores
-    // them; the four steps of one shell in one call.
-    void addShell(const std::vector<const topolib::StlTriangle*>& triangles);
+    // them; the four steps of one shell in one call. A line leaves the solid
+    // where it crosses a triangle wound counter-clockwise seen from the line's
+    // far end; insideOut reads every triangle the other way round (a closed
+    // shell wound inside out still bounds its solid).
+    void addShell(const std::vector<const topolib::StlTriangle*>& triangles, bool insideOut = false);
     // The same from plain corner triples (9 doubles a triangle).
-    void addShell(const std::vector<std::array<double, 9>>& triangles);
+    void addShell(const std::vector<std::array<double, 9>>& triangles, bool insideOut = false);
     // Joins the segments of all shells: overlapping ones (within 1e-5) merge.
     void mergeSegments();
 
@@ -190,8 +196,11 @@ private:
         std::vector<AASegment> segs;
     };
 
-    void addShellCorners(const double* corners, std::size_t triangleCount);
-    void rasterize(const double* corners, std::size_t begin, std::size_t end, std::vector<Hit> hits[3]) const;
+    // The widened, snapped box and the line counts of setUp; false when it would refuse.
+    bool planGrid(topolib::Vector3D& min, topolib::Vector3D& max, uint32_t n[3]) const;
+    void addShellCorners(const double* corners, std::size_t triangleCount, bool insideOut);
+    void rasterize(const double* corners, std::size_t begin, std::size_t end, bool insideOut,
+                   std::vector<Hit> hits[3]) const;
     void buildPending(int axis, std::vector<std::vector<Hit>>& perChunk, Pending& out) const;
     void fillGaps(int axis, Pending pending[3]) const;
     bool isGapInside(const double p[3], double a, double b, int axis, const Pending pending[3]) const;
@@ -208,6 +217,13 @@ private:
     ZMapSurface m_surface;
     ZMapTimings m_timings;
 };
+
+// Where the line along `axis` through the point (xa, xb) of the two other axes
+// a = (axis + 1) % 3, b = (axis + 2) % 3 crosses the triangle with corners p
+// (9 doubles), decided as the rasterising decides it (the tie rule above):
+// 0 when it misses, +1 where the line leaves the triangle's solid, -1 where it
+// enters; *height (when given) receives the crossing's coordinate on `axis`.
+int axisLineCrossing(const double* p, int axis, double xa, double xb, double* height);
 
 // Exact sign of the orientation of (p, q, r) in the plane: +1 counter-clockwise,
 // -1 clockwise, 0 collinear. Exact for every finite double input.
