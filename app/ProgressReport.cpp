@@ -13,3 +13,30 @@ void reportProgress(int value, unsigned int textCode, const std::wstring& text1,
     if (ProgressCallback)
         ProgressCallback(value, textCode, text1, text2, text3);
 }
+
+void ProgressSink::send(int value, ProgressText text, const std::wstring& text1, const std::wstring& text2,
+                        const std::wstring& text3) const {
+    const auto code = static_cast<unsigned int>(text);
+    if (m_target)
+        m_target(value, code, text1, text2, text3);
+    else
+        reportProgress(value, code, text1, text2, text3);
+}
+
+void ProgressSink::setText(ProgressText text, const std::wstring& text1, const std::wstring& text2,
+                           const std::wstring& text3) const {
+    send(static_cast<int>(ProgressValue::TextOnly), text, text1, text2, text3);
+}
+
+void ProgressSink::setPercent(int percent) const {
+    send(percent, ProgressText::None);
+}
+
+void ProgressSink::finish() const {
+    send(static_cast<int>(ProgressValue::Finished), ProgressText::None);
+}
+
+const ProgressSink& ProgressSink::orGlobal(const ProgressSink* sink) {
+    static const ProgressSink global;
+    return sink ? *sink : global;
+}

@@ -16,6 +16,7 @@
 // the GUI thread.
 #include <functional>
 #include <string>
+#include <utility>
 
 using ProgressCallbackFunction =
     std::function<void(int value, unsigned int textCode, const std::wstring& text1, const std::wstring& text2,
@@ -33,3 +34,50 @@ void setProgressCallback(ProgressCallbackFunction callback);
 // Calls ProgressCallback when it is set; does nothing otherwise.
 void reportProgress(int value, unsigned int textCode = 0, const std::wstring& text1 = std::wstring(),
                     const std::wstring& text2 = std::wstring(), const std::wstring& text3 = std::wstring());
+
+// The texts of the progress dialog (the global report's text codes).
+enum class ProgressText : unsigned int {
+    None = 0,
+    LoadingProject = 1,  // " Loading Project <b>[%1]</b> ... "
+    SavingProject = 2,   // " Saving Project <b>[%1]</b> ... "
+    ImportingObject = 3, // "<b>[%1]</b>: Importing object..."
+    SavingObject = 4,
+    RemovingObject = 5,
+    PreparingData = 6,
+    ExportingGcode = 7,
+    ConvertingSlc = 8,
+    HollowPreview = 9,
+};
+
+// The report values that are not a percentage.
+enum class ProgressValue : int { Finished = -1, TextOnly = -2, Refresh = -3 };
+
+// Where one piece of work sends its progress. The work is handed its sink by
+// whoever started it; a default sink forwards to the global report
+// (reportProgress). A sink with a target calls it, with the global report's
+// values and text codes, on the reporting thread, so the target must be safe
+// there.
+class ProgressSink {
+public:
+    ProgressSink() = default;
+    explicit ProgressSink(ProgressCallbackFunction target) : m_target(std::move(target)) {}
+
+    // `sink`, or the global report's sink when it is null.
+    static const ProgressSink& orGlobal(const ProgressSink* sink);
+
+    // Shows `text` with %1, %2, %3 filled from the texts (NUL_WSTRING keeps
+    // a slot's text); the percentage stays.
+    void setText(ProgressText text, const std::wstring& text1 = std::wstring(),
+                 const std::wstring& text2 = std::wstring(),
+                 const std::wstring& text3 = std::wstring()) const;
+    // A percentage, 0..100.
+    void setPercent(int percent) const;
+    // The work has ended: the dialog closes.
+    void finish() const;
+
+private:
+    void send(int value, ProgressText text, const std::wstring& text1 = std::wstring(),
+              const std::wstring& text2 = std::wstring(), const std::wstring& text3 = std::wstring()) const;
+
+    ProgressCallbackFunction m_target;
+};

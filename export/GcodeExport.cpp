@@ -40,7 +40,7 @@ GcodeExport::~GcodeExport() {
     // nor a work folder behind.
     if (m_running) {
         m_progressTimer->stop();
-        reportProgress(-1, 0);
+        ProgressSink().finish();
         removeWorkDir();
     }
 }
@@ -103,8 +103,9 @@ bool GcodeExport::start(const GcodeExportRequest& request, const ExportScene& sc
     }
 
     m_running = true;
-    reportProgress(-2, 7);
-    reportProgress(0, 0);
+    const ProgressSink progress;
+    progress.setText(ProgressText::ExportingGcode);
+    progress.setPercent(0);
     m_workDir = createTempWorkDir();
     if (m_workDir.isEmpty()) {
         finish(tr("No work folder could be created for the export."));
@@ -115,7 +116,7 @@ bool GcodeExport::start(const GcodeExportRequest& request, const ExportScene& sc
         finish(error);
         return false;
     }
-    reportProgress(1, 0);
+    progress.setPercent(1);
 
     m_gcodeWorkPath = QDir(m_workDir).filePath(QLatin1String(kGcodeName));
     // The slicer's machine is the current printer: the build volume the scene
@@ -143,7 +144,7 @@ bool GcodeExport::start(const GcodeExportRequest& request, const ExportScene& sc
 }
 
 void GcodeExport::onProgressTick() {
-    reportProgress(m_progressValue, 0);
+    ProgressSink().setPercent(m_progressValue);
     if (m_progressValue < kLastProgress)
         ++m_progressValue;
 }
@@ -191,7 +192,7 @@ void GcodeExport::onSlicerFinished(SlicerProcess::End end, int exitCode) {
 void GcodeExport::finish(const QString& failure) {
     m_progressTimer->stop();
     m_progressValue = 0;
-    reportProgress(-1, 0);
+    ProgressSink().finish();
     removeWorkDir();
     logInt(static_cast<int>(m_result.slicerMs), "Export time");
     logText(" ===================== End of export to GCODE ==================");

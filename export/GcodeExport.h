@@ -77,8 +77,6 @@ public:
     // The progress timer's interval for a run: triangles x 0.0000728 x layers
     // / 100 ms, truncated, kept between 50 and 2000 ms.
     static int progressInterval(int triangles, int layers);
-    // The last progress value reported (2 at the start, at most 97).
-    int progressValue() const { return m_progressValue; }
 
     // <applicationDir>/definitions/norvane_tarn.def.json
     static QString definitionPath(const QString& applicationDir);

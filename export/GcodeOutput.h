@@ -24,7 +24,6 @@ struct GcodeFileCheck {
     int layersFound = 0;
     bool hasEndMark = false;
 
-    bool hasLayer() const { return layersFound > 0; }
     bool isWhole() const { return hasLayerCount && layerCount > 0 && layersFound == layerCount && hasEndMark; }
 };
 

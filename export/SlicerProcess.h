@@ -42,7 +42,6 @@ public:
     // A slicer that writes nothing on either stream for this long is killed and
     // reported as Silent (default ten minutes).
     void setSilenceLimit(int ms) { m_silenceLimitMs = ms; }
-    int silenceLimit() const { return m_silenceLimitMs; }
     // The header the slicer printed after slicing (see SlicedHeaderCollector).
     const QStringList& slicedHeader() const { return m_header.lines(); }
 

@@ -54,13 +54,16 @@ bool AsciiStlParser::refill() {
 bool AsciiStlParser::nextToken(std::string_view& token) {
     // Skip white space, refilling as needed.
     for (;;) {
-        while (pos_ < end_ && isSpace(buffer_[pos_]))
+        while (pos_ < end_ && isSpace(buffer_[pos_])) {
+            line_ += buffer_[pos_] == '\n';
             ++pos_;
+        }
         if (pos_ < end_)
             break;
         if (!refill())
             return false;
     }
+    tokenLine_ = line_;
     // Fast path: the token ends inside the buffer.
     size_t start = pos_;
     while (pos_ < end_ && !isSpace(buffer_[pos_]))
@@ -87,14 +90,17 @@ bool AsciiStlParser::nextToken(std::string_view& token) {
     return true;
 }
 
-float AsciiStlParser::parseNumber(std::string_view token) {
+bool AsciiStlParser::parseNumber(std::string_view token, float* value) {
     const char* first = token.data();
     const char* last = first + token.size();
     // The C conversion accepts a leading plus sign; from_chars does not.
     if (first != last && *first == '+' && (last - first < 2 || first[1] != '-'))
         ++first;
-    double value = 0.0;
-    const auto result = std::from_chars(first, last, value, std::chars_format::general);
+    double parsed = 0.0;
+    const auto result = std::from_chars(first, last, parsed, std::chars_format::general);
+    // The whole token must be the number: "0,5" or "0x1p3" are not read as 0.
+    if (result.ptr != last || first == last)
+        return false;
     if (result.ec == std::errc::result_out_of_range) {
         // Overflow gives an infinity like the C conversion; underflow gives 0.
         // Only the magnitude of the digits decides, so look at the exponent.
@@ -103,14 +109,29 @@ float AsciiStlParser::parseNumber(std::string_view token) {
             ++e;
         const bool negativeExponent = (e != last && e + 1 != last && e[1] == '-');
         if (negativeExponent)
-            return 0.0f;
-        return (*first == '-') ? -std::numeric_limits<float>::infinity() : std::numeric_limits<float>::infinity();
+            *value = 0.0f;
+        else
+            *value = (*first == '-') ? -std::numeric_limits<float>::infinity() : std::numeric_limits<float>::infinity();
+        return true;
     }
     if (result.ec != std::errc())
-        return 0.0f;
-    if (std::isfinite(value) && std::fabs(value) > static_cast<double>(FLT_MAX))
-        return value < 0 ? -std::numeric_limits<float>::infinity() : std::numeric_limits<float>::infinity();
-    return static_cast<float>(value);
+        return false;
+    if (std::isfinite(parsed) && std::fabs(parsed) > static_cast<double>(FLT_MAX))
+        *value = parsed < 0 ? -std::numeric_limits<float>::infinity() : std::numeric_limits<float>::infinity();
+    else
+        *value = static_cast<float>(parsed);
+    return true;
+}
+
+bool AsciiStlParser::nextNumber(float* value) {
+    std::string_view token;
+    if (!nextToken(token))
+        return false;
+    if (parseNumber(token, value))
+        return true;
+    error_ = "Line " + std::to_string(tokenLine_) + ": \"" + std::string(token.substr(0, 32)) +
+             (token.size() > 32 ? "..." : "") + "\" is not a number.";
+    return false;
 }
 
 bool AsciiStlParser::readHeader() {
@@ -120,18 +141,16 @@ bool AsciiStlParser::readHeader() {
 
 bool AsciiStlParser::nextFacet(float facet[12]) {
     std::string_view token;
-    // Skip to the next "normal".
+    // Skip to the next "normal", past the ends and starts of solids.
     for (;;) {
-        if (!nextToken(token) || equalsKeyword(token, "endsolid"))
+        if (!nextToken(token))
             return false;
         if (equalsKeyword(token, "normal"))
             break;
     }
-    for (int i = 0; i < 3; ++i) {
-        if (!nextToken(token))
+    for (int i = 0; i < 3; ++i)
+        if (!nextNumber(&facet[i]))
             return false;
-        facet[i] = parseNumber(token);
-    }
     if (!nextToken(token) || !equalsKeyword(token, "outer"))
         return false;
     if (!nextToken(token) || !equalsKeyword(token, "loop"))
@@ -139,11 +158,9 @@ bool AsciiStlParser::nextFacet(float facet[12]) {
     for (int v = 0; v < 3; ++v) {
         if (!nextToken(token) || !equalsKeyword(token, "vertex"))
             return false;
-        for (int i = 0; i < 3; ++i) {
-            if (!nextToken(token))
+        for (int i = 0; i < 3; ++i)
+            if (!nextNumber(&facet[3 + 3 * v + i]))
                 return false;
-            facet[3 + 3 * v + i] = parseNumber(token);
-        }
     }
     return true;
 }

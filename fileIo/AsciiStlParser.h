@@ -4,13 +4,18 @@
 // from them is the caller's work.
 //
 // Keywords ignore case; every token other than "normal" between facets is
-// skipped (facet, endloop, endfacet, words of the solid's name). A facet that
-// breaks the grammar ends the parse; facets before it stay valid. Numbers are
-// read locale-free, so a comma-decimal locale cannot change them.
+// skipped (facet, endloop, endfacet, solid, endsolid, words of the solids'
+// names), so a file of several solids yields the facets of all of them. A
+// facet that breaks the grammar ends the parse; facets before it stay valid.
+// A number must be a plain decimal float ("-1.5e+3", ".5", "7."; "nan" and
+// "inf" stand for the values they name); anything else ("0,5", "0x1p3",
+// "12abc") ends the parse with an error naming its line. Numbers are read
+// locale-free, so a comma-decimal locale cannot change them.
 
 #include <cstddef>
 #include <istream>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace fileIo {
@@ -26,16 +31,22 @@ public:
 
     // Reads the first token; true when it is "solid" (case ignored).
     bool readHeader();
-    // The next complete facet in file order. False at "endsolid", at the end
-    // of the data, or at the first facet that breaks the grammar.
+    // The next complete facet in file order. False at the end of the data or
+    // at the first facet that breaks the grammar (error() then tells a number
+    // that is not one).
     bool nextFacet(float facet[12]);
+    // Why the parse stopped early, "" when it did not: for a token that is
+    // not a number, "Line 7: \"0,5\" is not a number."
+    const std::string& error() const { return error_; }
 
-    // Exposed for tests: the number rule (a token that is not a number gives
-    // 0; values beyond float range give an infinity of their sign).
-    static float parseNumber(std::string_view token);
+    // Exposed for tests: the number rule. False when the token is not a plain
+    // decimal float (nor "nan" or "inf"); values beyond float range give an
+    // infinity of their sign, values below it zero.
+    static bool parseNumber(std::string_view token, float* value);
 
 private:
     bool nextToken(std::string_view& token);
+    bool nextNumber(float* value);
     bool refill();
 
     std::istream& in_;
@@ -43,6 +54,10 @@ private:
     size_t pos_ = 0;
     size_t end_ = 0;
     bool eof_ = false;
+    // Line of the last token (1 for the first line).
+    size_t line_ = 1;
+    size_t tokenLine_ = 1;
+    std::string error_;
     char token_[kMaxToken];
 };
 

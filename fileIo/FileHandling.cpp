@@ -10,6 +10,7 @@ namespace fileIo {
 FileHandling::~FileHandling() = default;
 
 int FileHandling::load() {
+    notes_.clear();
     if (!checkBeforeLoad())
         return kFailure;
     return noteLoadResult(isAsciiFile() ? readAscii() : readBinary());

@@ -9,7 +9,10 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
+class ProgressSink;
 namespace topolib {
 class StlObject;
 }
@@ -33,6 +36,11 @@ public:
     virtual int load();
     // Why the last load failed; None after a success.
     ReadFailure lastFailure() const { return failure_; }
+    // What the last read found that the user should be told, in the order
+    // found: what made it fail, or what a read that succeeded left out or
+    // doubted ("The file declares 1000 facets but its size holds 52; ...").
+    // Sentences in English; empty when there is nothing to tell.
+    const std::vector<std::string>& loadNotes() const { return notes_; }
     // Bytes the mesh of the file will need; 0 when unknown.
     virtual uint64_t estimateMemory(KBaseStream* stream);
     virtual int readAscii() = 0;
@@ -60,18 +68,24 @@ public:
     // it once per block of records and returns kCancelled. Not owned.
     void setCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
     bool cancelRequested() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
+    // Where a read reports its progress; null (the default) is the global
+    // report. Not owned; it must outlive the read.
+    void setProgressSink(const ProgressSink* progress) { progress_ = progress; }
 
 protected:
     // Checks the file before a load (sets failure_); true when it may be read.
     bool checkBeforeLoad();
     // Notes why a load that returned `result` failed, unless a reason is set.
     int noteLoadResult(int result);
+    void addNote(std::string note) { notes_.push_back(std::move(note)); }
 
     ReadFailure failure_ = ReadFailure::None;
+    std::vector<std::string> notes_;
     std::wstring fileName_;
     topolib::StlObject* target_ = nullptr;
     uint64_t streamLength_ = 0;
     const std::atomic<bool>* cancel_ = nullptr;
+    const ProgressSink* progress_ = nullptr;
 };
 
 } // namespace fileIo

@@ -66,15 +66,24 @@ std::unique_ptr<FileHandling> FileHandlingFactory::createForFile(const std::wstr
 namespace {
 
 thread_local ReadFailure t_lastFailure = ReadFailure::None;
+thread_local std::vector<std::string> t_lastNotes;
 
 static_assert(kCancelled == topolib::StlObject::kLoadCancelled, "one code for a cancelled read");
 
-int loadThroughHandler(topolib::StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel) {
+int loadThroughHandler(topolib::StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel,
+                       const ProgressSink* progress) {
     auto handler = FileHandlingFactory::instance()->createForFile(path, &target);
-    if (handler)
+    if (handler) {
         handler->setCancelFlag(cancel);
+        handler->setProgressSink(progress);
+    }
     const int result = handler ? handler->load() : kFailure;
     t_lastFailure = handler ? handler->lastFailure() : ReadFailure::NoHandler;
+    t_lastNotes = handler ? handler->loadNotes() : std::vector<std::string>();
+    for (const std::string& note : t_lastNotes) {
+        logText("READ NOTE: ", false);
+        logString(note, true);
+    }
     if (result == kCancelled) {
         logText("READ CANCELLED: ", false);
         logWString(path);
@@ -91,6 +100,10 @@ int loadThroughHandler(topolib::StlObject& target, const std::wstring& path, con
 
 ReadFailure lastLoadFailure() {
     return t_lastFailure;
+}
+
+const std::vector<std::string>& lastLoadNotes() {
+    return t_lastNotes;
 }
 
 void installFileHandlers() {

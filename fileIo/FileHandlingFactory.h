@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace fileIo {
 
@@ -44,5 +45,8 @@ void installFileHandlers();
 // Why the last load through those handlers on this thread failed (None after a
 // success). Each failure is also written to the log with the reason and path.
 ReadFailure lastLoadFailure();
+// What the last load through those handlers on this thread found that the
+// user should be told (FileHandling::loadNotes); each note is also logged.
+const std::vector<std::string>& lastLoadNotes();
 
 } // namespace fileIo

@@ -93,4 +93,28 @@ std::wstring decodePath(const std::string& bytes) {
     return out;
 }
 
+QString pathToQString(const std::wstring& path) {
+    return QString::fromStdWString(path);
+}
+
+QString pathToQString(const std::string& bytes) {
+    return pathToQString(decodePath(bytes));
+}
+
+std::wstring pathFromQString(const QString& path) {
+    std::wstring out;
+    out.reserve(static_cast<std::size_t>(path.size()));
+    const int n = path.size();
+    for (int i = 0; i < n; ++i) {
+        const QChar c = path.at(i);
+        if (c.isHighSurrogate() && i + 1 < n && path.at(i + 1).isLowSurrogate()) {
+            out += static_cast<wchar_t>(QChar::surrogateToUcs4(c, path.at(i + 1)));
+            ++i;
+        } else {
+            out += static_cast<wchar_t>(c.unicode()); // lone surrogates included
+        }
+    }
+    return out;
+}
+
 } // namespace fileIo

@@ -79,15 +79,6 @@ struct FacetBox {
     }
 };
 
-// A facet with a NaN or infinite corner coordinate cannot be placed and is
-// dropped whole.
-bool cornersFinite(const float facet[12]) {
-    for (int c = 3; c < 12; ++c)
-        if (!std::isfinite(facet[c]))
-            return false;
-    return true;
-}
-
 // Finalises the running sums of area and volume and stores the box.
 void finishSums(topolib::StlObject& mesh, const FacetBox& box) {
     mesh.setVolume(mesh.volume() / 6.0);
@@ -112,11 +103,23 @@ int64_t remainingBytes(std::istream& in) {
     return static_cast<int64_t>(end - here);
 }
 
+// True when some triangle keeps its area once its edges are built: it is not
+// deleted and its corners were not welded together.
+bool hasValidTriangle(const topolib::StlObject& mesh) {
+    for (const topolib::StlTriangle* t : mesh.triangles()) {
+        const auto& v = t->vertices;
+        if (!t->isDeleted() && v[0] != v[1] && v[1] != v[2] && v[2] != v[0])
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
-// Welds the corners (and releases them). Result 1 when at least one triangle
-// was made.
-int StlFileHandling::finishImport(topolib::StlObject& mesh, std::vector<topolib::FacetCorner>& corners) {
+// Welds the corners (and releases them). Result 1 when at least one valid
+// triangle was made; `unusable` facets were passed over for their coordinates.
+int StlFileHandling::finishImport(topolib::StlObject& mesh, std::vector<topolib::FacetCorner>& corners,
+                                  uint64_t unusable) {
     using Clock = std::chrono::steady_clock;
     const auto weldStart = Clock::now();
     mesh.weldFacetCorners(corners);
@@ -124,7 +127,15 @@ int StlFileHandling::finishImport(topolib::StlObject& mesh, std::vector<topolib:
     const auto weldEnd = Clock::now();
     timings_.readMs = std::chrono::duration<double, std::milli>(weldStart - readStart_).count();
     timings_.weldMs = std::chrono::duration<double, std::milli>(weldEnd - weldStart).count();
-    return mesh.triangleCount() >= 1 ? kSuccess : kFailure;
+    if (unusable > 0)
+        addNote(std::to_string(unusable) + (unusable == 1 ? " facet was" : " facets were") +
+                " left out: a corner coordinate is not a finite number or lies beyond " +
+                std::to_string(static_cast<long>(topolib::kMaxImportCoordinate)) + " mm.");
+    if (!hasValidTriangle(mesh)) {
+        addNote("The file holds no valid facet.");
+        return kFailure;
+    }
+    return kSuccess;
 }
 
 uint64_t StlFileHandling::estimateMemory(KBaseStream*) {
@@ -161,6 +172,7 @@ int StlFileHandling::readAsciiFrom(std::istream& in) {
     topolib::StlObject& mesh = *target_;
     timings_ = ReadTimings();
     readStart_ = std::chrono::steady_clock::now();
+    notes_.clear();
     try {
         AsciiStlParser parser(in);
         if (!parser.readHeader())
@@ -173,6 +185,7 @@ int StlFileHandling::readAsciiFrom(std::istream& in) {
         // mesh so that a million facets cost a few dozen reallocations.
         uint64_t room = 0;
         float facet[12];
+        uint64_t unusable = 0;
         uint32_t untilCancelCheck = kRecordsPerBlock;
         while (parser.nextFacet(facet)) {
             if (--untilCancelCheck == 0) {
@@ -180,8 +193,10 @@ int StlFileHandling::readAsciiFrom(std::istream& in) {
                     return kCancelled;
                 untilCancelCheck = kRecordsPerBlock;
             }
-            if (!cornersFinite(facet))
+            if (!topolib::facetCornersUsable(facet)) {
+                ++unusable;
                 continue;
+            }
             if (corners.empty())
                 for (int k = 0; k < 3; ++k)
                     reference[k] = facet[3 + k];
@@ -195,7 +210,11 @@ int StlFileHandling::readAsciiFrom(std::istream& in) {
         }
         if (cancelRequested())
             return kCancelled;
-        const int result = finishImport(mesh, corners);
+        if (!parser.error().empty()) {
+            addNote(parser.error());
+            return kFailure;
+        }
+        const int result = finishImport(mesh, corners, unusable);
         finishSums(mesh, box);
         return result;
     } catch (const std::bad_alloc&) {
@@ -217,22 +236,29 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
     topolib::StlObject& mesh = *target_;
     timings_ = ReadTimings();
     readStart_ = std::chrono::steady_clock::now();
+    notes_.clear();
     char head[kBinaryHeader];
     in.read(head, kBinaryHeader);
-    if (in.gcount() != kBinaryHeader)
+    if (in.gcount() != kBinaryHeader) {
+        addNote("The file is shorter than the 84 bytes of a binary STL header.");
         return kFailure;
-    uint32_t count = loadU32(head + 80);
+    }
+    const uint32_t declared = loadU32(head + 80);
+    uint32_t count = declared;
     // A count the data cannot back is cut to the records present, so that a
     // corrupt header neither reserves memory for nothing nor trips the
     // memory check. The last record may lack its two attribute bytes.
     const int64_t remaining = remainingBytes(in);
     const bool sized = remaining >= 0;
-    if (sized) {
-        const uint64_t present = (static_cast<uint64_t>(remaining) + 2) / kBinaryRecord;
+    const uint64_t present = sized ? (static_cast<uint64_t>(remaining) + 2) / kBinaryRecord : 0;
+    if (sized)
         count = static_cast<uint32_t>(std::min<uint64_t>(count, present));
-    }
-    if (count == 0)
+    if (count == 0) {
+        addNote(declared == 0 ? std::string("The file declares no facets.")
+                              : "The file declares " + std::to_string(declared) +
+                                    " facets but its size holds none.");
         return kFailure;
+    }
     count = std::min(count, kMaxBinaryFacets);
     // Input without a size (a pipe) cannot back its count: the arrays grow in
     // steps with what arrives instead of being reserved for the count, and
@@ -284,9 +310,11 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         double reference[3] = {0, 0, 0};
         bool haveReference = false;
         FacetBox box;
+        uint64_t unusable = 0;
 
-        reportProgress(-2, 3, mesh.getFilePath(), std::wstring(), std::wstring());
-        reportProgress(0, 0);
+        const ProgressSink& progress = ProgressSink::orGlobal(progress_);
+        progress.setText(ProgressText::ImportingObject, mesh.getFilePath());
+        progress.setPercent(0);
         const uint32_t progressEvery = count / kProgressSteps;
         uint32_t progressCounter = 0;
 
@@ -311,6 +339,7 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
             // The next block's bytes are read on a thread of their own while
             // this block is turned into triangles.
             std::vector<FacetBox> boxes(threads);
+            std::vector<uint64_t> unusableParts(threads);
             uint32_t readIndex = index; // records read so far
             auto readNext = [&](char* into) {
                 const size_t records = readBlockAt(readIndex, into, kRecordsPerParallelBlock);
@@ -334,14 +363,18 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
                     topolib::runOnThreads(threads, [&](unsigned t) {
                         FacetBox& part = boxes[t];
                         part = FacetBox();
+                        uint64_t passedOver = 0;
                         const size_t end = topolib::partBegin(records, t + 1, threads);
                         for (size_t r = topolib::partBegin(records, t, threads); r < end; ++r) {
                             float* facet = &facets[12 * r];
                             for (size_t k = 0; k < 12; ++k)
                                 facet[k] = loadF32(bytes.get() + kBinaryRecord * r + 4 * k);
-                            if (cornersFinite(facet))
+                            if (topolib::facetCornersUsable(facet))
                                 part.add(facet);
+                            else
+                                ++passedOver;
                         }
+                        unusableParts[t] = passedOver;
                     });
                 }
                 if (reader.joinable())
@@ -353,16 +386,18 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
                     return kCancelled;
                 }
                 for (size_t r = 0; r < records && !haveReference; ++r)
-                    if (cornersFinite(&facets[12 * r])) {
+                    if (topolib::facetCornersUsable(&facets[12 * r])) {
                         for (size_t k = 0; k < 3; ++k)
                             reference[k] = facets[12 * r + 3 + k];
                         haveReference = true;
                     }
                 for (const FacetBox& part : boxes)
                     box.merge(part);
+                for (uint64_t passedOver : unusableParts)
+                    unusable += passedOver;
                 mesh.addFacets(&cornerCounter, reference, facets.get(), records, corners, threads);
                 index += static_cast<uint32_t>(records);
-                reportProgress(static_cast<int>(uint64_t(index) * kProgressSteps / count));
+                progress.setPercent(static_cast<int>(uint64_t(index) * kProgressSteps / count));
                 std::swap(bytes, ahead);
                 records = nextRecords;
             }
@@ -391,13 +426,15 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
             const char* record = block.data();
             for (size_t r = 0; r < records; ++r, ++index, record += kBinaryRecord) {
                 if (++progressCounter > progressEvery) {
-                    reportProgress(static_cast<int>(uint64_t(index) * kProgressSteps / count));
+                    progress.setPercent(static_cast<int>(uint64_t(index) * kProgressSteps / count));
                     progressCounter = 0;
                 }
                 for (int k = 0; k < 12; ++k)
                     facet[k] = loadF32(record + 4 * k);
-                if (!cornersFinite(facet))
+                if (!topolib::facetCornersUsable(facet)) {
+                    ++unusable;
                     continue;
+                }
                 if (!haveReference) {
                     for (int k = 0; k < 3; ++k)
                         reference[k] = facet[3 + k];
@@ -410,9 +447,24 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         populator.stop();
         if (cancelRequested())
             return kCancelled;
-        const int result = finishImport(mesh, corners);
-        reportProgress(60);
+        int result = finishImport(mesh, corners, unusable);
+        progress.setPercent(60);
         finishSums(mesh, box);
+        // The count of a binary file and its size must agree; input without a
+        // size disagrees when it ends early.
+        const uint64_t holds = sized ? present : index;
+        if (sized ? declared != present : ended) {
+            const std::string counts = std::to_string(declared) + " facets, its size holds " + std::to_string(holds);
+            if (mesh.facetCount() * 2 < static_cast<uint64_t>(index)) {
+                notes_.clear();
+                addNote("This is not a binary STL file: it declares " + counts + ", and only " +
+                        std::to_string(mesh.facetCount()) + " of them make valid triangles.");
+                result = kFailure;
+            } else {
+                notes_.insert(notes_.begin(), "The file declares " + counts + "; " + std::to_string(index) +
+                                                  " facets were read.");
+            }
+        }
         return result;
     } catch (const std::bad_alloc&) {
         // Out of memory (or of room for the mesh records) part way through.

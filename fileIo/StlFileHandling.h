@@ -30,8 +30,10 @@ public:
     // The facet count (header count for binary, "endfacet" lines for ASCII)
     // times kBytesPerFacet. The stream is ignored.
     uint64_t estimateMemory(KBaseStream* stream) override;
-    // ASCII STL reader. 1 when the mesh has at least one triangle afterwards,
-    // else 0 (also for an unopenable file or a first word other than "solid").
+    // ASCII STL reader, every solid of the file. 1 when the mesh has at least
+    // one valid triangle afterwards, else 0 (also for an unopenable file, a
+    // first word other than "solid", or a number that is not one, which
+    // loadNotes() names with its line).
     int readAscii() override;
     // Binary STL reader on the handler's file; 0 when it cannot be opened,
     // else the result of readBinaryFrom.
@@ -43,9 +45,14 @@ public:
     // readAscii).
     int readAsciiFrom(std::istream& in);
     // Reads binary STL from an open stream into the target: 1 success, 0
-    // failure (no complete facet, zero count, no target), 4 when the memory
+    // failure (no valid facet, zero count, no target), 4 when the memory
     // check refuses or none is installed. A count larger than the data can
-    // hold is cut to the complete records present.
+    // hold is cut to the complete records present. A count that disagrees
+    // with the records present is told in loadNotes() with both numbers; when
+    // besides fewer than half of the records present make valid triangles,
+    // the file is not binary STL (an image, an archive, a program) and the
+    // read fails. Facets with a coordinate that is not finite or beyond
+    // ±kMaxImportCoordinate are left out and counted in a note.
     int readBinaryFrom(std::istream& in);
     // Facets in the handler's file: the header count of a binary file
     // (uncapped), the lines holding "endfacet" of an ASCII one.
@@ -65,7 +72,7 @@ public:
     const ReadTimings& lastTimings() const { return timings_; }
 
 private:
-    int finishImport(topolib::StlObject& mesh, std::vector<topolib::FacetCorner>& corners);
+    int finishImport(topolib::StlObject& mesh, std::vector<topolib::FacetCorner>& corners, uint64_t unusable);
 
     ReadTimings timings_;
     std::chrono::steady_clock::time_point readStart_;

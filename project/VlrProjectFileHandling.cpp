@@ -194,9 +194,10 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
     };
     if (!writer.open())
         return failed(IO_ZIP_FAILED);
-    reportProgress(-2, 2);
-    reportProgress(0, 0);
-    reportProgress(1, 0);
+    const ProgressSink progress;
+    progress.setText(ProgressText::SavingProject);
+    progress.setPercent(0);
+    progress.setPercent(1);
 
     try {
         project::ProjectDescriptor d;
@@ -205,7 +206,7 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
             d.objects.push_back(objectInfo(*objects[k], static_cast<int>(k), written[k]));
         if (!writer.writeEntry(kDescriptorName, project::writeDescriptor(d)))
             return failed(IO_XML_FAILED);
-        reportProgress(10, 0);
+        progress.setPercent(10);
 
         // Weights by triangle count over 80 points; none for a scene without triangles.
         double total = 0;
@@ -224,10 +225,10 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
                 return failed(IO_ZIP_FAILED);
             if (total > 0) {
                 running += static_cast<int>(objects[k]->facetCount() * (80.0 / total));
-                reportProgress(static_cast<int>(running), 0);
+                progress.setPercent(static_cast<int>(running));
             }
         }
-        reportProgress(90, 0);
+        progress.setPercent(90);
 
         for (size_t k = 0; k < objects.size(); ++k) {
             const auto& gen = objects[k]->supportGenIfAny();
@@ -237,7 +238,7 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
             if (!writer.writeEntry(supportEntryName(static_cast<int>(k)), project::writeSupportEntry(record)))
                 return failed(IO_ZIP_FAILED);
         }
-        reportProgress(98, 0);
+        progress.setPercent(98);
     } catch (const std::exception& e) {
         logString(std::string("zipObjectList()-Exception: ") + e.what());
         return failed(IO_MISC_ERROR);
@@ -248,8 +249,9 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
 }
 
 IO_ERROR VlrProjectFileHandling::open(int loadProjectType, const QString& path, ObjectTable* table) {
-    reportProgress(-2, 1);
-    reportProgress(0, 0);
+    const ProgressSink progress;
+    progress.setText(ProgressText::LoadingProject);
+    progress.setPercent(0);
     if (loadProjectType != 0 || !table)
         return IO_SUCCESS;
     project::ProjectContents contents;
@@ -260,14 +262,14 @@ IO_ERROR VlrProjectFileHandling::open(int loadProjectType, const QString& path, 
     std::set<const topolib::StlObject*> building;
     const IO_ERROR r = project::readProjectArchive(
         path, [] { return std::unique_ptr<topolib::StlObject>(new ObjectEx()); }, contents,
-        [](int value) { reportProgress(value, 0); }, 0, 90,
+        [&progress](int value) { progress.setPercent(value); }, 0, 90,
         [&building](topolib::StlObject& mesh) {
             static_cast<ObjectEx&>(mesh).startJob(ObjectCalcThread::BuildOctreeJob, false);
             building.insert(&mesh);
         });
     if (r != IO_SUCCESS)
         return r;
-    reportProgress(90, 0);
+    progress.setPercent(90);
     return finishLoad(contents, table, building);
 }
 

@@ -37,7 +37,6 @@ public:
     // view state last read or set here stands in for it.
     void setView(ViewCamera* camera, std::function<void()> repaint);
     ViewCamera* camera() const { return m_camera; }
-    const project::ProjectGLInfo& glInfo() const { return m_glInfo; }
 
     // Takes the view state from the camera for the next save. Always true.
     bool saveGLInfo();

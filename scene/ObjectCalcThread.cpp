@@ -1,18 +1,39 @@
 #include "scene/ObjectCalcThread.h"
 
-#include "scene/ObjectEx.h"
-#include "scene/ObjectTable.h"
-
+#include <algorithm>
 #include <cassert>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Workers whose job has ended and whose thread nobody has joined yet. A
+// finished thread keeps its stack mapped until it is joined: a scene of many
+// objects whose jobs are never waited for would hold one stack (and two
+// memory mappings) per object, until the kernel refuses new mappings.
+std::mutex g_endedMutex;
+std::vector<ObjectCalcThread*> g_ended;
+
+} // namespace
 
 ObjectCalcThread::~ObjectCalcThread() {
     requestStop();
     waitForJob();
+    // Joined: the thread can no longer put this worker on the list.
+    std::lock_guard<std::mutex> lock(g_endedMutex);
+    g_ended.erase(std::remove(g_ended.begin(), g_ended.end(), this), g_ended.end());
 }
 
-void ObjectCalcThread::setOwner(ObjectEx* owner, QMutex* sharedMutex) {
-    m_owner = owner;
-    m_sharedMutex = sharedMutex;
+void ObjectCalcThread::joinEndedWorkers() {
+    std::vector<ObjectCalcThread*> ended;
+    {
+        std::lock_guard<std::mutex> lock(g_endedMutex);
+        ended.swap(g_ended);
+    }
+    // Each has ended its job (or is returning from it): the joins are quick.
+    for (ObjectCalcThread* worker : ended)
+        worker->waitForJob();
 }
 
 void ObjectCalcThread::waitForJob() {
@@ -21,47 +42,22 @@ void ObjectCalcThread::waitForJob() {
         m_thread.join();
 }
 
-int ObjectCalcThread::startJob(int job, bool flag) {
-    if (!m_owner)
-        return 0;
+void ObjectCalcThread::start(Task task, Completion done) {
+    // This worker too, when its last job has ended, leaves the list of ended
+    // workers here, before its thread is replaced.
+    joinEndedWorkers();
     // The earlier job must end first, or the new one would be lost.
     if (isRunning())
         requestStop();
     waitForJob();
-    if (job == SelectJob)
-        m_restoreSelection.store(flag ? 1 : (m_owner->isSelected() ? 1 : 0));
-    m_job.store(job);
     m_stop.store(false);
     m_finished.store(false);
-    m_thread = std::thread([this] { run(); });
-    return 0;
-}
-
-void ObjectCalcThread::run() {
-    ObjectEx* owner = m_owner;
-    switch (m_job.load()) {
-    case ImportJob:
-        owner->importJob(this);
-        ObjectTable::postImportFinished(owner->serial());
-        break;
-    case RebuildOctreeJob:
-        if (!stopRequested()) {
-            owner->computeBoundingBox();
-            owner->setBoundingBox(owner->bboxMin(), owner->bboxMax());
-            owner->rebuildOctree();
-        }
-        break;
-    case BuildOctreeJob:
-        if (!stopRequested()) {
-            owner->buildOctree();
-        }
-        break;
-    default:
-        break;
-    }
-    // Every finished job leaves its object selected unless job 1 recorded
-    // otherwise; a locked object keeps its selection.
-    if (!owner->isLocked())
-        owner->setSelectedByWorker(m_restoreSelection.load() != 0);
-    m_finished.store(true);
+    m_thread = std::thread([this, task = std::move(task), done = std::move(done)] {
+        task(*this);
+        if (done)
+            done();
+        m_finished.store(true);
+        std::lock_guard<std::mutex> lock(g_endedMutex);
+        g_ended.push_back(this);
+    });
 }

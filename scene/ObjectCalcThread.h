@@ -2,27 +2,29 @@
 // One worker thread of a scene object. Each object has nine; worker i serves
 // job i. Jobs: 0 import the object's file, 5 recompute the bounding box and
 // rebuild the octree (after a transform was baked), 7 build the octrees (after
-// an import was placed); every other job does nothing.
+// an import was placed); every other job does nothing. The object decides what
+// a job does and hands it to start(); the worker only runs it.
 //
-// A job is never lost: startJob on a busy worker asks the running job to stop
+// A job is never lost: start on a busy worker asks the running job to stop
 // and waits until it has ended before starting the new one. Jobs stop
 // cooperatively (stopRequested); nothing is ever terminated. Only the GUI
 // thread starts jobs and waits for them.
 //
-// The worker is a plain std::thread and talks to the GUI thread only through
-// the object list's completion queue (ObjectTable::postImportFinished), so the
-// hand-over of a mesh is a join or a lock that every tool can see.
-#include <QtGlobal>
-
+// The worker is a plain std::thread. It tells whoever started a job that the
+// job has ended through the completion callback given to start(), called on
+// the worker thread; the hand-over of what the job computed is then a join
+// (waitForJob) or a lock that every tool can see.
 #include <atomic>
+#include <functional>
 #include <thread>
-
-class ObjectEx;
-class QMutex;
 
 class ObjectCalcThread {
 public:
     enum Job { ImportJob = 0, SelectJob = 1, NoWorkJob = 4, RebuildOctreeJob = 5, BuildOctreeJob = 7 };
+    // The work of one job; it may look at the worker's stop flag while it runs.
+    using Task = std::function<void(const ObjectCalcThread& worker)>;
+    // Called on the worker thread once the task has returned.
+    using Completion = std::function<void()>;
 
     ObjectCalcThread() = default;
     ObjectCalcThread(const ObjectCalcThread&) = delete;
@@ -30,19 +32,13 @@ public:
     // Asks the running job to stop and waits for it.
     ~ObjectCalcThread();
 
-    // Set by the object's constructors.
-    void setOwner(ObjectEx* owner, QMutex* sharedMutex);
-    ObjectEx* owner() const { return m_owner; }
-
-    // Starts job on this worker (GUI thread). Job 1 first records the selection
-    // to restore: 1 with flag, else the owner's Selected. A running job is asked
-    // to stop and waited for. Does nothing without an owner. Returns 0.
-    int startJob(int job, bool flag);
-    int job() const { return m_job.load(); }
-    // Whether a job was started and has not been waited for yet.
+    // Runs task on this worker's thread, then done (when set) (GUI thread). A
+    // running job is asked to stop and waited for first.
+    void start(Task task, Completion done = Completion());
+    // Whether a job was started and has not ended yet.
     bool isRunning() const { return m_thread.joinable() && !m_finished.load(); }
 
-    // Cooperative stop: set by startJob and by the owner's destruction, cleared
+    // Cooperative stop: set by start and by the owner's destruction, cleared
     // when a job starts.
     void requestStop() { m_stop.store(true); }
     bool stopRequested() const { return m_stop.load(); }
@@ -51,14 +47,11 @@ public:
 
     // Waits until the running job (if any) has ended (GUI thread).
     void waitForJob();
+    // Joins the threads of every worker whose job has ended (GUI thread;
+    // start does it first), so that ended jobs do not keep their stacks.
+    static void joinEndedWorkers();
 
 private:
-    void run();
-
-    ObjectEx* m_owner = nullptr;
-    QMutex* m_sharedMutex = nullptr;
-    std::atomic<int> m_restoreSelection{1};
-    std::atomic<int> m_job{1};
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_finished{true};
     std::thread m_thread;

@@ -1,11 +1,15 @@
 #include "scene/ObjectEx.h"
 
 #include "app/Log.h"
+#include "app/ProgressReport.h"
+#include "fileIo/FileHandlingFactory.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
 #include <QMutex>
 #include <QMutexLocker>
+
+#include <utility>
 
 namespace {
 std::atomic<quint64> g_nextSerial{1};
@@ -24,10 +28,8 @@ ObjectEx::ObjectEx(const ObjectEx& other)
 
 void ObjectEx::initWorkers() {
     m_sharedMutex = std::make_unique<QMutex>();
-    for (auto& worker : m_workers) {
+    for (auto& worker : m_workers)
         worker = std::make_unique<ObjectCalcThread>();
-        worker->setOwner(this, m_sharedMutex.get());
-    }
 }
 
 ObjectEx::~ObjectEx() {
@@ -58,7 +60,11 @@ ObjectEx* ObjectEx::clone(int newId, bool copyMesh, bool copyOctree) {
 void ObjectEx::setFilePath(const std::wstring& path) {
     if (&path != &m_filePath)
         m_filePath = path;
-    startJob(ObjectCalcThread::ImportJob, false);
+    startImport(ProgressSink(), ObjectCalcThread::Completion());
+}
+
+void ObjectEx::startImport(const ProgressSink& progress, ObjectCalcThread::Completion done) {
+    startWorker(ObjectCalcThread::ImportJob, false, progress, std::move(done));
 }
 
 void ObjectEx::setSelected(bool on) {
@@ -81,8 +87,45 @@ void ObjectEx::setColor(const QColor& c) {
 
 int ObjectEx::startJob(int job, bool flag) {
     if (job >= 0 && job < kWorkerCount)
-        m_workers[job]->startJob(job, flag);
+        startWorker(job, flag, ProgressSink(), ObjectCalcThread::Completion());
     return 0;
+}
+
+void ObjectEx::startWorker(int job, bool flag, const ProgressSink& progress,
+                           ObjectCalcThread::Completion done) {
+    ObjectCalcThread& worker = *m_workers[size_t(job)];
+    // The earlier run of this job must end before the selection is read.
+    if (worker.isRunning())
+        worker.requestStop();
+    worker.waitForJob();
+    const bool restoreSelection = job != ObjectCalcThread::SelectJob || flag || isSelected();
+    worker.start([this, job, restoreSelection,
+                  progress](const ObjectCalcThread& self) { runJob(job, restoreSelection, self, progress); },
+                 std::move(done));
+}
+
+void ObjectEx::runJob(int job, bool restoreSelection, const ObjectCalcThread& worker,
+                      const ProgressSink& progress) {
+    switch (job) {
+    case ObjectCalcThread::ImportJob:
+        importJob(worker, progress);
+        break;
+    case ObjectCalcThread::RebuildOctreeJob:
+        if (!worker.stopRequested()) {
+            computeBoundingBox();
+            setBoundingBox(bboxMin(), bboxMax());
+            rebuildOctree();
+        }
+        break;
+    case ObjectCalcThread::BuildOctreeJob:
+        if (!worker.stopRequested())
+            buildOctree();
+        break;
+    default:
+        break;
+    }
+    if (!isLocked())
+        setSelectedByWorker(restoreSelection);
 }
 
 void ObjectEx::waitForJobs() const {
@@ -115,7 +158,7 @@ void ObjectEx::requestStopJobs() {
             worker->requestStop();
 }
 
-int ObjectEx::importJob(const ObjectCalcThread* worker) {
+int ObjectEx::importJob(const ObjectCalcThread& worker, const ProgressSink& progress) {
     logText("----- Import object: begin -----");
     logText("Object name:", false);
     logWString(m_filePath, true);
@@ -123,8 +166,14 @@ int ObjectEx::importJob(const ObjectCalcThread* worker) {
     // Deleting the object raises the stop flag before it waits for this job:
     // the reader then gives up within one block of records.
     int result = topolib::StlObject::kLoadCancelled;
-    if (!worker->stopRequested())
-        result = loadFromFile(m_filePath, worker->stopFlag());
+    m_importNotes.clear();
+    if (!worker.stopRequested()) {
+        result = loadFromFile(m_filePath, worker.stopFlag(), &progress);
+        for (const std::string& note : fileIo::lastLoadNotes())
+            m_importNotes.push_back(QString::fromStdString(note));
+        if (result != 1 && result != 4 && result != kLoadCancelled && m_importNotes.isEmpty())
+            m_importNotes.push_back(QString::fromUtf8(fileIo::readFailureText(fileIo::lastLoadFailure())));
+    }
     if (result == 1) {
         m_loaded.store(true);
         logInt(int(facetCount()), "Number triangle: ");

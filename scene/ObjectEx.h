@@ -19,6 +19,7 @@
 #include <QColor>
 #include <QPoint>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <atomic>
@@ -29,6 +30,7 @@
 #include <vector>
 
 class MainGLWidget;
+class ProgressSink;
 class QMutex;
 
 namespace support {
@@ -69,8 +71,15 @@ public:
     // ---- File path (base hooks) -------------------------------------------------
     // Stores the path and starts nothing.
     void storeFilePath(const std::wstring& path) { m_filePath = path; }
-    // Stores the path and starts the import job (worker 0).
+    // Stores the path and starts the import job (worker 0), which reports to
+    // the global progress report and tells nobody when it has ended.
     void setFilePath(const std::wstring& path) override;
+    // Starts the import job (worker 0) of the stored path: it reports its
+    // progress to `progress` and calls `done` on the worker thread when it has
+    // ended, after a failure or a cancel too (then importResult() holds the
+    // result). Whoever receives `done` takes the mesh over with
+    // worker(ImportJob)->waitForJob() on the GUI thread.
+    void startImport(const ProgressSink& progress, ObjectCalcThread::Completion done);
     std::wstring getFilePath() const override { return m_filePath; }
     std::wstring filePath() const { return m_filePath; }
     std::wstring getAuxiliaryPath() const override { return std::wstring(); }
@@ -111,6 +120,10 @@ public:
     // The result of the last import job (1 success, 4 not enough memory, other
     // failure; -1 before it ended).
     int importResult() const { return m_importResult.load(); }
+    // What the reader of the last import job found that the user should be
+    // told (the cause of a failure, or what a successful read left out); read
+    // once the job has ended.
+    const QStringList& importNotes() const { return m_importNotes; }
 
     // ---- Pending transform ------------------------------------------------------
     topolib::Matrix4D& transform() { return m_transform; }
@@ -140,9 +153,6 @@ public:
     bool readBox(double min[3], double max[3]) const;
     // Asks every running job to stop (does not wait).
     void requestStopJobs();
-    // The import job (worker thread): reads the file; on success sets Loaded.
-    // Returns the load result (1 success, 4 not enough memory, other failure).
-    int importJob(const ObjectCalcThread* worker);
 
     // ---- Supports -------------------------------------------------------------
     bool hasSupport() const { return m_support != nullptr; }
@@ -172,6 +182,9 @@ public:
     // When the generation refuses or fails (see SupportGen::generate), the
     // reason is logged and shown through the scene host; false.
     bool generateSupport();
+    // The warning for a model above the platform that got no cone at all (empty
+    // when it stands on the platform or has one).
+    std::string floatingWithoutSupportText(const support::SupportGen& supports) const;
     void previewConeAt(topolib::StlTriangle* facet, const double point[3]);
     void clearConePreview();
     // The support area made from the preview; null without supports.
@@ -217,6 +230,15 @@ protected:
 
 private:
     void initWorkers();
+    // Starts job on its worker; job 1 first records the selection to restore
+    // (set with flag, else the current Selected).
+    void startWorker(int job, bool flag, const ProgressSink& progress, ObjectCalcThread::Completion done);
+    // One job on its worker thread; every finished job leaves the object
+    // selected as recorded (a locked object keeps its selection).
+    void runJob(int job, bool restoreSelection, const ObjectCalcThread& worker, const ProgressSink& progress);
+    // The import job (worker thread): reads the file; on success sets Loaded.
+    // Returns the load result (1 success, 4 not enough memory, other failure).
+    int importJob(const ObjectCalcThread& worker, const ProgressSink& progress);
     // Appends the supports' triangles (nothing without supports).
     void appendSupportTriangles(std::vector<topolib::StlTriangle*>& out);
 
@@ -228,6 +250,7 @@ private:
     bool m_transparency = false;
     bool m_importPending = false;
     std::atomic<int> m_importResult{-1};
+    QStringList m_importNotes;
     std::shared_ptr<support::SupportGen> m_support;
     support::AbtShape* m_pointedSupport = nullptr;
     int m_viewMode = 0;

@@ -3,9 +3,15 @@
 #include "app/Log.h"
 #include "scene/ObjectEx.h"
 #include "scene/SceneHost.h"
+#include "support/ConeShape.h"
+#include "support/SupportArea.h"
 #include "support/SupportGen.h"
 
 #include <QMessageBox>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
 
 std::shared_ptr<support::SupportGen> ObjectEx::supportGen() {
     if (!m_support)
@@ -63,24 +69,53 @@ void ObjectEx::setSupportRemoveInternal(bool on) {
     supportGen()->setRemoveInternal(on);
 }
 
+std::string ObjectEx::floatingWithoutSupportText(const support::SupportGen& supports) const {
+    // A model standing on the platform needs no support to print; one above
+    // it with no cone at all (an up-facing plate, a lone triangle, an open
+    // surface) would print into nothing.
+    constexpr double kOnPlatform = 0.01;
+    const double lowest = bboxMin()[2];
+    if (!(lowest > kOnPlatform) || !std::isfinite(lowest))
+        return std::string();
+    for (std::size_t i = 0; i < supports.areaCount(); ++i)
+        for (const support::AbtShape* shape : supports.areaAt(i)->shapes)
+            if (const support::ConeShape* cone = shape ? shape->asCone() : nullptr; cone && !cone->isDeleted())
+                return std::string();
+    char height[32];
+    std::snprintf(height, sizeof height, "%.2f", lowest);
+    return std::string("No support could be placed under the model, which floats ") + height +
+           " mm above the platform: it would print into nothing. Place it on the platform or add support "
+           "points by hand.";
+}
+
 bool ObjectEx::generateSupport() {
     waitForJobs();
     std::shared_ptr<support::SupportGen> supports = supportGen();
     resetTriangleGroups();
     logText("----- Generate support: begin -----");
     const bool generated = supports->generate();
-    QString failure;
-    if (!generated) {
-        failure = QString::fromStdString(supports->failureText());
+    // The object's name before a message, and the message into the log.
+    auto note = [this](const std::string& text) {
+        QString s = QString::fromStdString(text);
+        if (s.isEmpty())
+            return s;
         if (!name().isEmpty())
-            failure = QStringLiteral("%1: %2").arg(name(), failure);
-        logText(failure.toUtf8().constData());
-    }
+            s = QStringLiteral("%1: %2").arg(name(), s);
+        logText(s.toUtf8().constData());
+        return s;
+    };
+    const QString turned = note(supports->turnedShellText());
+    const QString failure = generated ? QString() : note(supports->failureText());
+    const QString floating = generated ? note(floatingWithoutSupportText(*supports)) : QString();
     logText("----- Generate support: end -----");
     logText("");
     // The box runs an event loop: the container is complete before it opens.
+    if (!turned.isEmpty())
+        sceneHost()->showMessage(turned, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok);
     if (!generated)
         sceneHost()->showMessage(failure, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
+    if (!floating.isEmpty())
+        sceneHost()->showMessage(floating, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
     return generated;
 }
 

@@ -1,17 +1,19 @@
 // The object list itself: membership, numbering, import batches and placement.
 #include "scene/ObjectTable.h"
 
+#include "app/ProgressReport.h"
+#include "scene/ImportProgress.h"
 #include "scene/ObjectEx.h"
 #include "scene/SceneHost.h"
+
+#include "fileIo/PathEncoding.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QThread>
-#include <QTimer>
 
 #include <algorithm>
-#include <mutex>
 
 // One import batch: the serials of its objects in file order (failed and
 // forgotten ones taken out) and the objects whose import has not been placed
@@ -22,6 +24,11 @@ struct ObjectTable::ImportBatch {
     std::vector<quint64> objects;
     std::vector<ObjectEx*> pending;
     bool signalled = false;
+    // The batch's one progress: a slot per file, in file order.
+    std::vector<quint64> files;
+    std::shared_ptr<ImportProgress> progress;
+    std::wstring title;
+    bool showsProgress = false;
 };
 
 namespace {
@@ -38,6 +45,10 @@ void eraseSerial(std::vector<quint64>& serials, quint64 serial) {
     serials.erase(std::remove(serials.begin(), serials.end(), serial), serials.end());
 }
 
+size_t fileSlot(const std::vector<quint64>& files, quint64 serial) {
+    return size_t(std::find(files.begin(), files.end(), serial) - files.begin());
+}
+
 // The file name without its last extension ("part.old.stl" gives "part.old").
 QString objectNameForFile(const QString& file) {
     const QString fileName = QFileInfo(file).fileName();
@@ -48,6 +59,17 @@ QString objectNameForFile(const QString& file) {
     return parts.join(QLatin1Char('.'));
 }
 
+// What the progress dialog names a batch by: the file's path for one file,
+// the file names for several.
+std::wstring batchTitle(const QStringList& files) {
+    if (files.size() == 1)
+        return files.front().toStdWString();
+    QStringList names;
+    for (const QString& file : files)
+        names << QFileInfo(file).fileName();
+    return names.join(QStringLiteral(", ")).toStdWString();
+}
+
 } // namespace
 
 ObjectTable* ObjectTable::instance() {
@@ -55,39 +77,54 @@ ObjectTable* ObjectTable::instance() {
     return table;
 }
 
-namespace {
-
-// Imports that ended on their workers and wait for the GUI thread. Workers
-// hand over through this lock (not through queued Qt events), so the mesh a
-// worker filled is visibly theirs until the GUI thread takes it here.
-std::mutex g_completionMutex;
-std::vector<quint64> g_completedImports;
-
-// How often the GUI thread looks for ended imports while some run.
-constexpr int kCompletionPollMs = 2;
-
-} // namespace
+ObjectTable::ObjectTable(QObject* parent) : QObject(parent) {}
 
 void ObjectTable::postImportFinished(quint64 serial) {
-    std::lock_guard<std::mutex> lock(g_completionMutex);
-    g_completedImports.push_back(serial);
-}
-
-void ObjectTable::drainImportCompletions() {
-    std::vector<quint64> done;
     {
-        std::lock_guard<std::mutex> lock(g_completionMutex);
-        done.swap(g_completedImports);
+        std::lock_guard<std::mutex> lock(m_handOffMutex);
+        m_endedImports.push_back(serial);
     }
-    for (quint64 serial : done)
-        onImportFinished(serial);
-    if (m_runningImports.empty() && m_waitingImports.empty())
-        m_completionTimer->stop();
+    wakeGuiThread();
 }
 
-ObjectTable::ObjectTable(QObject* parent) : QObject(parent), m_completionTimer(new QTimer(this)) {
-    m_completionTimer->setInterval(kCompletionPollMs);
-    connect(m_completionTimer, &QTimer::timeout, this, &ObjectTable::drainImportCompletions);
+void ObjectTable::wakeGuiThread() {
+    std::lock_guard<std::mutex> lock(m_handOffMutex);
+    if (m_wakePending)
+        return;
+    m_wakePending = true;
+    QMetaObject::invokeMethod(this, "handleWorkerNews", Qt::QueuedConnection);
+}
+
+void ObjectTable::handleWorkerNews() {
+    std::vector<quint64> ended;
+    {
+        std::lock_guard<std::mutex> lock(m_handOffMutex);
+        ended.swap(m_endedImports);
+        m_wakePending = false;
+    }
+    for (quint64 serial : ended)
+        onImportFinished(serial);
+    // Last: reporting lets the dialog process events, in which further news
+    // may be handled.
+    showBatchProgress(false);
+}
+
+void ObjectTable::showBatchProgress(bool start) {
+    if (m_batches.empty())
+        return;
+    const std::shared_ptr<ImportBatch> batch = m_batches.front();
+    const ProgressSink dialog;
+    if (start || !batch->showsProgress) {
+        batch->showsProgress = true;
+        dialog.setText(ProgressText::ImportingObject, batch->title);
+    }
+    // Showing the dialog runs events, in which the whole batch may have been
+    // placed and its dialog closed: a percentage now would open it again.
+    if (batch->signalled)
+        return;
+    const int value = batch->progress->takeRise();
+    if (value > 0)
+        dialog.setPercent(value);
 }
 
 ObjectTable::~ObjectTable() {
@@ -135,22 +172,25 @@ void ObjectTable::importObjects(const QStringList& files) {
     if (files.isEmpty())
         return;
     auto batch = std::make_shared<ImportBatch>();
+    batch->progress = ImportProgress::create(size_t(files.size()), [this] { wakeGuiThread(); });
+    batch->title = batchTitle(files);
     for (const QString& file : files) {
         auto* obj = new ObjectEx();
         obj->setName(objectNameForFile(file));
         obj->setId(count());
         obj->setImportPending(true);
-        obj->storeFilePath(file.toStdWString());
+        obj->storeFilePath(fileIo::pathFromQString(file));
         m_objects.push_back(obj);
         batch->objects.push_back(obj->serial());
+        batch->files.push_back(obj->serial());
         batch->pending.push_back(obj);
         m_waitingImports.push_back(obj);
     }
     m_modified = true;
     m_batches.push_back(batch);
     startWaitingImports();
-    if (!m_completionTimer->isActive())
-        m_completionTimer->start();
+    if (m_batches.front() == batch)
+        showBatchProgress(true);
 }
 
 bool ObjectTable::importsRunning() const {
@@ -165,7 +205,11 @@ void ObjectTable::startWaitingImports() {
         ObjectEx* obj = m_waitingImports.front();
         m_waitingImports.pop_front();
         m_runningImports.push_back(obj);
-        obj->setFilePath(obj->filePath());
+        ProgressSink progress;
+        if (std::shared_ptr<ImportBatch> batch = batchOf(obj))
+            progress = batch->progress->sinkForFile(fileSlot(batch->files, obj->serial()));
+        const quint64 serial = obj->serial();
+        obj->startImport(progress, [this, serial] { postImportFinished(serial); });
     }
 }
 
@@ -180,6 +224,7 @@ void ObjectTable::forgetImport(ObjectEx* obj) {
     eraseValue(m_waitingImports, obj);
     const bool wasRunning = eraseValue(m_runningImports, obj);
     if (std::shared_ptr<ImportBatch> batch = batchOf(obj)) {
+        batch->progress->finishFile(fileSlot(batch->files, obj->serial()));
         eraseSerial(batch->objects, obj->serial());
         eraseValue(batch->pending, obj);
         if (batch->pending.empty())
@@ -195,6 +240,9 @@ void ObjectTable::finishBatchIfDone(const std::shared_ptr<ImportBatch>& batch) {
     if (batch->signalled || !batch->pending.empty())
         return;
     batch->signalled = true;
+    // The dialog closes once, when the batch that showed it has ended.
+    if (batch->showsProgress)
+        ProgressSink().finish();
     m_batches.erase(std::remove(m_batches.begin(), m_batches.end(), batch), m_batches.end());
     // Only the batch's objects still in the list: one that a command took out
     // after it was placed (an unload, a hollowing that replaced it) belongs to
@@ -208,6 +256,9 @@ void ObjectTable::finishBatchIfDone(const std::shared_ptr<ImportBatch>& batch) {
     }
     emit allObjectImported();
     m_finishedBatch.clear();
+    // A batch started while this one ran shows its progress now.
+    if (batch->showsProgress && !m_batches.empty() && !m_batches.front()->showsProgress)
+        showBatchProgress(true);
 }
 
 void ObjectTable::onImportFinished(quint64 serial) {
@@ -221,9 +272,16 @@ void ObjectTable::onImportFinished(quint64 serial) {
     m_runningImports.erase(it);
     obj->worker(ObjectCalcThread::ImportJob)->waitForJob();
     std::shared_ptr<ImportBatch> batch = batchOf(obj);
+    if (batch)
+        batch->progress->finishFile(fileSlot(batch->files, serial));
     const int result = obj->importResult();
+    // The reader's findings follow the message, after the file's name.
+    const QString file = QFileInfo(fileIo::pathToQString(obj->filePath())).fileName();
+    const QString notes = obj->importNotes().join(QLatin1Char(' '));
     QString failure;
     if (result == 1) {
+        if (!notes.isEmpty())
+            failure = file + QStringLiteral(": ") + notes;
         placeObject(obj);
         obj->setImportPending(false);
         if (batch)
@@ -234,7 +292,7 @@ void ObjectTable::onImportFinished(quint64 serial) {
         if (result == 4)
             failure = QStringLiteral("NOT ENOUGH MEMORY TO OPEN THIS OBJECT!");
         else if (result != topolib::StlObject::kLoadCancelled)
-            failure = QStringLiteral("Load object fail!");
+            failure = QStringLiteral("Load object fail!\n") + file + QStringLiteral(": ") + notes;
         if (batch) {
             eraseSerial(batch->objects, obj->serial());
             eraseValue(batch->pending, obj);

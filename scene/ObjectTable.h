@@ -21,12 +21,12 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
 class MainGLWidget;
 class ObjectEx;
-class QTimer;
 
 namespace topolib {
 class StlTriangle;
@@ -66,7 +66,9 @@ public:
     // ---- Import and placement -----------------------------------------------------
     // Starts a batch: one object per file, named after the file without its last
     // extension, listed at once and read on its worker, at most as many at a
-    // time as there are cores. An empty list does nothing.
+    // time as there are cores. The batch has one progress (ImportProgress),
+    // reported from the GUI thread: named after its files, only rising, closed
+    // once when the batch has ended. An empty list does nothing.
     void importObjects(const QStringList& files);
     // The objects of the batch that just ended, in file order, failed ones left
     // out; valid while allObjectImported() is being delivered.
@@ -123,7 +125,6 @@ public:
     void previewConeAt(const double origin[3], const double dir[3]);
     void clearConePreview();
     bool takeConePreview(support::SupportAreaAbs** area, ObjectEx** object);
-    ObjectEx* conePreviewObject() const { return m_conePreviewObject; }
     void pickSupportAtCursor(const QPoint& p);
     void clearPointedSupports();
     ObjectEx* takePointedSupport(support::ShapeDeque* changes);
@@ -208,15 +209,20 @@ signals:
     // Emitted once per batch after its last object was placed (or failed).
     void allObjectImported();
 
-public:
-    // Called by an object's import worker when its job has ended (any
-    // thread): the list places the object on its next poll (GUI thread).
-    static void postImportFinished(quint64 serial);
+private slots:
+    // Woken by the workers (a queued call): handles the imports that ended,
+    // then reports the progress of the batch that shows it.
+    void handleWorkerNews();
 
 private:
-    // Takes the ended imports off the completion queue and handles each.
-    void drainImportCompletions();
+    // Worker threads: an import has ended / a batch's progress rose. Both
+    // wake the GUI thread once for everything that arrived meanwhile.
+    void postImportFinished(quint64 serial);
+    void wakeGuiThread();
     void onImportFinished(quint64 serial);
+    // The batch at the front of the list owns the progress dialog: its text
+    // (naming its files) and its percentage whenever that rose.
+    void showBatchProgress(bool start);
 
     struct ImportBatch;
 
@@ -240,5 +246,10 @@ private:
     std::vector<std::shared_ptr<ImportBatch>> m_batches;
     std::deque<ObjectEx*> m_waitingImports;
     std::vector<ObjectEx*> m_runningImports;
-    QTimer* m_completionTimer = nullptr;
+
+    // The hand-off from the workers: ended imports wait here, under the lock,
+    // until the GUI thread takes them; one queued call is pending at most.
+    std::mutex m_handOffMutex;
+    std::vector<quint64> m_endedImports;
+    bool m_wakePending = false;
 };

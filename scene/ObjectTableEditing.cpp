@@ -3,6 +3,7 @@
 // output of the object list.
 #include "app/Log.h"
 #include "fileIo/FileHandling.h"
+#include "fileIo/PathEncoding.h"
 #include "fileIo/ReplacementFile.h"
 #include "fileIo/StlFileHandling.h"
 #include "scene/ObjectEx.h"
@@ -321,7 +322,7 @@ bool ObjectTable::saveObjectsToStl(const QString& path, bool binary, bool select
             obj->collectTriangles(triangles);
     if (triangles.empty())
         return false;
-    const std::wstring file = path.toStdWString();
+    const std::wstring file = fileIo::pathFromQString(path);
     fileIo::SaveReport report;
     const int result = binary ? fileIo::exportBinaryStl(file, triangles, &report)
                               : fileIo::exportAsciiStl(file, triangles, &report);

@@ -157,7 +157,16 @@ void LowestPointSupport::placeContacts(bool removeInternal) {
     if (vertex == nullptr || !(vertex->z() > 0.0001))
         return;
     const Vector3D n = vertexNormal(vertex);
-    addCone(vertex->pos.data(), n.data(), removeInternal);
+    ConeShape* cone = addCone(vertex->pos.data(), n.data(), false);
+    // A head along the normal may meet the model beside the point; straight
+    // down from a lowest point it usually does not.
+    const Vector3D down(0.0, 0.0, -1.0);
+    if (cone->isDeleted() && !(cone->ContactNormal == down)) {
+        deleteShapes();
+        cone = addCone(vertex->pos.data(), down.data(), false);
+    }
+    if (removeInternal)
+        cone->dropIfEndsOnModel();
 }
 
 void LowestPointSupport::setVertex(StlVertex* v) {

@@ -84,7 +84,6 @@ public:
     void addArea(SupportAreaAbs* area);
     std::size_t areaCount() const { return areas.size(); }
     SupportAreaAbs* areaAt(std::size_t i) const { return i < areas.size() ? areas[i] : nullptr; }
-    ShapeGrid* shapeGrid() const { return m_grid.get(); }
     topolib::StlObject* mesh() const { return owner; }
 
     // ---- Generation ----------------------------------------------------------
@@ -117,6 +116,12 @@ public:
     //   owner's groups are reset. Never throws std::bad_alloc.
     bool generate(const Progress& progress = Progress());
     Failure failure() const { return m_failure; }
+    // Closed shells of the owner's mesh that the last generation found wound
+    // inside out and turned outward before it looked at the normals (a first
+    // generation only; 0 otherwise).
+    int turnedShellCount() const { return m_turnedShells; }
+    // What the user reads when shells were turned (empty when none were).
+    std::string turnedShellText() const;
     std::uint64_t refusedConeCount() const { return m_refusedCones; }
     // What the user reads about the last failure (empty when there is none):
     // one or two sentences in English that say what was not done, why, and what
@@ -138,6 +143,35 @@ public:
     bool rebuildSupports(const Progress& progress = Progress());
     void buildGrid();
     void insertConesIntoGrid();
+    // A local minimum of the owner's surface: a vertex, or a connected set of
+    // vertices at one height (a horizontal edge chain or a flat patch), lower
+    // than every vertex around it, facing down, above the platform and outside
+    // the model, from which no lower place is reached without first climbing
+    // kMinimumDepth. A print grows into such a place from nothing: it is an
+    // island and needs a cone of its own.
+    struct SurfaceMinimum {
+        topolib::StlVertex* vertex = nullptr; // where its cone goes: the one nearest the middle
+        double z = 0.0;
+        std::vector<topolib::StlVertex*> plateau; // the vertices at its height, vertex among them
+        std::vector<topolib::StlTriangle*> flat;  // the live triangles lying in it
+    };
+    // A basin shallower than this is rounding noise; any deeper one becomes an
+    // island whenever a layer starts inside it, whatever the layer height.
+    static constexpr double kMinimumDepth = 0.001; // mm
+    // Every surface minimum of the owner's mesh, in vertex order. Leaves no
+    // mark behind.
+    std::vector<SurfaceMinimum> findSurfaceMinima() const;
+    // A cone touches a minimum when its contact lies within 0.1 mm of the
+    // minimum's height and within r (a tip radius) of one of its vertices, or
+    // over one of its flat triangles.
+    static bool touchesMinimum(const ConeShape& c, const SurfaceMinimum& m, double r);
+    // Every minimum that no live cone touches gets a lowest-point region with
+    // a cone at its vertex (inserted into the grid), unless a lowest-point
+    // region holds that vertex already. Returns the number of regions added.
+    int holdUntouchedMinima(const std::vector<SurfaceMinimum>& minima);
+    // Thinning spares the cone of a lowest-point region at one of these
+    // minima from a crowding cone that does not touch the minimum itself.
+    void thinCrowdedCones(const std::vector<SurfaceMinimum>& spared);
     void thinCrowdedCones();
     void linkNeighbourCones();
     // buildMesh of every shape of every region.
@@ -233,6 +267,8 @@ public:
 
 private:
     bool placeAndBuild(const Progress& progress, bool reset);
+    // How far from a minimum a cone's contact may lie and still hold it.
+    double minimumReach() const;
     bool runGeneration(const Progress& progress);
     // After an allocation failed midway: clears the container if that is
     // possible, and the owner's groups.
@@ -269,6 +305,7 @@ private:
     std::vector<std::unique_ptr<SupportAreaAbs>> m_retiredAreas;
     Failure m_failure = Failure::None;
     std::uint64_t m_refusedCones = 0;
+    int m_turnedShells = 0;
 };
 
 } // namespace support

@@ -18,6 +18,7 @@
 #include <memory>
 #include <new>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace support {
 
@@ -65,6 +66,7 @@ double zExtent(const StlObject& mesh) {
 bool SupportGen::generate(const Progress& progress) {
     m_failure = Failure::None;
     m_refusedCones = 0;
+    m_turnedShells = 0;
     if (owner == nullptr || owner->octreeBuilding()) {
         m_failure = Failure::NoSurface;
         return false;
@@ -80,6 +82,9 @@ bool SupportGen::generate(const Progress& progress) {
 
 bool SupportGen::runGeneration(const Progress& progress) {
     if (areas.empty()) {
+        // Every step below reads the facet normals as pointing out of the
+        // model: an inside-out surface would get its supports from above.
+        m_turnedShells = owner->orientClosedShellsOutward();
         detectOverhangs();
         if (progress)
             progress(20);
@@ -155,6 +160,13 @@ std::string SupportGen::failureText() const {
     }
     }
     return std::string();
+}
+
+std::string SupportGen::turnedShellText() const {
+    if (m_turnedShells == 0)
+        return std::string();
+    return "The model's surface was inside out (its faces pointed into the model). It has been turned the "
+           "right way out before supports were generated.";
 }
 
 std::uint64_t SupportGen::plannedConeCount() const {
@@ -424,8 +436,25 @@ void SupportGen::insertConesIntoGrid() {
 }
 
 void SupportGen::thinCrowdedCones() {
+    thinCrowdedCones(std::vector<SurfaceMinimum>());
+}
+
+void SupportGen::thinCrowdedCones(const std::vector<SurfaceMinimum>& spared) {
     if (!m_grid)
         return;
+    // The only cone at an island may stand closer to others than cones
+    // usually do: without it that part prints into nothing.
+    std::unordered_map<const StlVertex*, const SurfaceMinimum*> minima;
+    for (const SurfaceMinimum& m : spared)
+        minima.emplace(m.vertex, &m);
+    const double reach = minimumReach();
+    auto isSpared = [&](const ConeShape* d, const ConeShape* by) {
+        const SupportAreaAbs* a = d->area;
+        if (a == nullptr || a->kind != kLowestPointSupport)
+            return false;
+        auto it = minima.find(static_cast<const LowestPointSupport*>(a)->vertex);
+        return it != minima.end() && !touchesMinimum(*by, *it->second, reach);
+    };
     const double tip = std::isfinite(tipRadius) ? tipRadius : 0.5;
     const double r2 = 9.0 * tip * tip;
     const std::vector<ConeShape*> cones = gatherCones();
@@ -441,7 +470,7 @@ void SupportGen::thinCrowdedCones() {
             ConeShape* d = s->asCone();
             if (d == nullptr || d->visited || d->isDeleted())
                 continue;
-            if ((d->ContactPoint - c->ContactPoint).lengthSquared() < r2)
+            if ((d->ContactPoint - c->ContactPoint).lengthSquared() < r2 && !isSpared(d, c))
                 d->setDeleted(true, nullptr);
         }
         c->trimLinks();
@@ -547,6 +576,7 @@ bool SupportGen::placeAndBuild(const Progress& progress, bool reset) {
     }
     buildGrid();
     gridSearchWork = GridSearchWork();
+    const std::vector<SurfaceMinimum> minima = findSurfaceMinima();
     const std::size_t n = areas.size();
     for (std::size_t i = 0; i < n; ++i) {
         if (reset)
@@ -557,7 +587,8 @@ bool SupportGen::placeAndBuild(const Progress& progress, bool reset) {
             progress(20 + static_cast<int>(50 * (i + 1) / n));
     }
     insertConesIntoGrid();
-    thinCrowdedCones();
+    thinCrowdedCones(minima);
+    holdUntouchedMinima(minima);
     linkNeighbourCones();
     if (progress)
         progress(75);

@@ -47,7 +47,6 @@ public:
     // What the last subtract did.
     Failure failure() const { return m_failure; }
     std::size_t cutTargetTriangles() const { return m_cutTarget; }
-    std::size_t cutToolTriangles() const { return m_cutTool; }
     std::size_t keptToolTriangles() const { return m_keptTool; }
 
     // Steps allowed to the crossing resolution of one triangle; 0 for the default

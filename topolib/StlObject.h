@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+class ProgressSink;
+
 namespace topolib {
 
 class StlShell;
@@ -36,6 +38,15 @@ struct FacetCorner {
     int32_t corner;
 };
 static_assert(sizeof(FacetCorner) == 16, "FacetCorner is four packed 32-bit fields");
+
+// Largest magnitude, in mm, of a corner coordinate that an import takes: a
+// facet reaching beyond a kilometre fits no printer and comes from a broken or
+// foreign file, as does one with a coordinate that is not finite.
+constexpr float kMaxImportCoordinate = 1e6f;
+// True when the nine corner coordinates of an STL facet record (facet[3] to
+// facet[11]; the normal is not looked at) are finite and within
+// ±kMaxImportCoordinate.
+bool facetCornersUsable(const float facet[12]);
 
 // The triangle mesh every subsystem works on: vertex, triangle and edge records
 // with full topology, the shells, the octree, bounding box, area, volume and the
@@ -198,15 +209,16 @@ public:
     int addFacet(uint32_t* cornerCounter, const double reference[3], const float facet[12],
                  std::vector<FacetCorner>& corners, bool append);
     // addFacet (appending) for `count` facets in order, on `threads` threads:
-    // facet i is facets[12 i, 12 i + 12). A facet with a corner coordinate that
-    // is not finite is passed over. The record pool must have room for them
+    // facet i is facets[12 i, 12 i + 12). A facet whose corners are not
+    // usable (facetCornersUsable) is passed over. The record pool must have room for them
     // (reserveTriangles), and `corners` must hold the corners of every triangle
     // so far. Returns the number of triangles made.
     std::size_t addFacets(uint32_t* cornerCounter, const double reference[3], const float* facets, std::size_t count,
                           std::vector<FacetCorner>& corners, unsigned threads);
     // Welds the facet corners into vertices (one sort; corners within the float
-    // tolerance, scaled by toleranceScaleFor the corners' box diagonal, of their
-    // run's first corner become one vertex) and links every
+    // tolerance, scaled by toleranceScaleFor the corners' box diagonal, of an
+    // earlier corner that made a vertex join that vertex, whatever the order
+    // put between them) and links every
     // triangle to its three vertices. The vertex vector is expected to be empty.
     // Reorders `corners`; those of a big mesh are used up on the way (their
     // contents are gone afterwards, the caller discards them). Returns 0.
@@ -214,8 +226,10 @@ public:
     // Builds the edge array from the triangles' sides and classifies the edges
     // (crease angle 25 degrees). A triangle with a side whose ends were welded into
     // one vertex is marked deleted. Reports progress from `progressBase` over
-    // `progressSpan` when `report` is true. Returns 0.
-    int buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan);
+    // `progressSpan` to `progress` (null: the global report) when `report` is
+    // true. Returns 0.
+    int buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan,
+                   const ProgressSink* progress = nullptr);
     // Edges with exactly two triangles become sharp (1) when their normals differ by
     // more than the crease angle, else smooth (0); other classes stay. Returns 0.
     int classifyEdges(double creaseAngleDegrees);
@@ -223,17 +237,21 @@ public:
     // Reads a file into this empty object through the installed file loader, then,
     // when the file brought neither edges nor shells (a mesh file, not the
     // geometry format), builds edges (progress 60 to 84) and shells (from 85); ends by closing the
-    // progress report (-1). Returns 1 on success, 4 when the memory check refused,
+    // progress report (-1). Every report goes to `progress` (null: the global
+    // report), from the calling thread. Returns 1 on success, 4 when the memory check refused,
     // 0 when no loader is installed or the path's type has no handler,
     // kLoadCancelled when `cancel` was raised (looked at once per block of
     // records and between the steps; the mesh is released), otherwise the
     // reader's failure code.
     static constexpr int kLoadCancelled = 5;
-    int loadFromFile(const std::wstring& path, const std::atomic<bool>* cancel = nullptr);
+    int loadFromFile(const std::wstring& path, const std::atomic<bool>* cancel = nullptr,
+                     const ProgressSink* progress = nullptr);
     // The file layer's entry: picks a handler for the path and runs its load on
-    // `target`, stopping when `cancel` (may be null) is raised. Returns the
-    // handler's result, 0 when no handler fits.
-    using FileLoader = int (*)(StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel);
+    // `target`, stopping when `cancel` (may be null) is raised and reporting to
+    // `progress` (null: the global report). Returns the handler's result, 0
+    // when no handler fits.
+    using FileLoader = int (*)(StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel,
+                               const ProgressSink* progress);
     static void setFileLoader(FileLoader loader);
     static FileLoader fileLoader();
 
@@ -265,8 +283,9 @@ public:
     // Rebuilds every shell: frees the old ones, floods each component from its
     // first live triangle in index order (growShell) and leaves no walk mark or
     // edge mark behind. Reports progress from progressBase towards
-    // progressBase + 15 when report is true. Returns 0.
-    int findShells(bool report, int progressBase);
+    // progressBase + 15 to `progress` (null: the global report) when report is
+    // true. Returns 0.
+    int findShells(bool report, int progressBase, const ProgressSink* progress = nullptr);
     // Floods the component of seed across edges of class 0 and 1 into a new shell
     // (the caller owns it unless addToObject files it: negligible shells at the
     // back of the shell list, others at the front). Reached triangles keep walk

@@ -6,6 +6,7 @@
 #include "app/ProgressReport.h"
 #include "topolib/HugePageAdvice.h"
 #include "topolib/ParallelRuns.h"
+#include "topolib/WeldRuns.h"
 
 #include <algorithm>
 #include <array>
@@ -409,6 +410,14 @@ inline double creaseCosine(double angleDegrees) { return std::cos(angleDegrees *
 
 // ---- Facets and welding --------------------------------------------------------
 
+bool facetCornersUsable(const float facet[12]) {
+    // The comparison is false for NaN, so NaN fails it too.
+    for (int c = 3; c < 12; ++c)
+        if (!(std::fabs(facet[c]) <= kMaxImportCoordinate))
+            return false;
+    return true;
+}
+
 namespace {
 
 // The normal of a taken facet's triangle, and the facet's doubled area and six
@@ -502,14 +511,8 @@ std::size_t StlObject::addFacets(uint32_t* cornerCounter, const double reference
     if (count == 0 || corners.size() != 3 * first || *cornerCounter != corners.size())
         return 0;
     auto corner = [facets](std::size_t i, int k) { return facets + 12 * i + 3 + 3 * k; };
-    auto finite = [facets](std::size_t i) {
-        for (int c = 3; c < 12; ++c)
-            if (!std::isfinite(facets[12 * i + c]))
-                return false;
-        return true;
-    };
     auto usable = [&](std::size_t i) {
-        return finite(i) && !floatPointsSame(corner(i, 0), corner(i, 1)) &&
+        return facetCornersUsable(facets + 12 * i) && !floatPointsSame(corner(i, 0), corner(i, 1)) &&
                !floatPointsSame(corner(i, 0), corner(i, 2)) && !floatPointsSame(corner(i, 2), corner(i, 1));
     };
     auto sameFacet = [](const float* a0, const float* a1, const float* a2, const float* b) {
@@ -656,61 +659,61 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     const double dz = static_cast<double>(hi[1]) - static_cast<double>(lo[1]);
     const double scale = toleranceScaleFor(std::sqrt(dx * dx + dy * dy + dz * dz));
 
-    // Runs: a corner that is not within the tolerance of its run's first corner
-    // starts the next vertex. Comparing with the run's first corner (not with the
-    // neighbour) keeps a chain of near points from collapsing into one vertex.
-    // A corner whose x lies beyond the tolerance from the previous corner's
-    // starts a run whatever came before (the run's first corner lies at or
-    // below that x): each part's runs begin at the first such corner in it and
-    // go on to the next part's, so the parts find the runs of one pass.
+    // Runs (WeldRuns): a corner that is near no earlier representative of its
+    // window starts the next vertex. Comparing with representatives (not with
+    // the neighbour) keeps a chain of near points from collapsing into one
+    // vertex. A corner whose x lies beyond the tolerance from the previous
+    // corner's starts a run whatever came before (the representatives lie at
+    // or below that x): each part's runs begin at the first such corner in it
+    // and go on to the next part's, so the parts find the runs of one pass.
     const double tolerance = 1e-6 * scale;
-    auto startsAnyRun = [all, tolerance](std::size_t i) {
-        return std::fabs(static_cast<double>(all[i - 1].x - all[i].x)) > tolerance;
-    };
     struct Part {
-        std::vector<uint32_t> runStart; // then the end of the last run
+        WeldRuns runs;
         std::size_t firstVertex = 0;
         std::size_t firstSlot = 0;
         std::size_t slots = 0;
         bool capped = false;
     };
-    std::vector<Part> parts(threads);
+    std::vector<Part> parts;
+    parts.reserve(threads);
+    for (unsigned t = 0; t < threads; ++t)
+        parts.push_back(Part{WeldRuns(corners.data(), tolerance, scale)});
+    // One block holds every incident list: a run of k corners gives its
+    // vertex room for k triangles (capped at the per-vertex limit).
+    auto countSlots = [](Part& part) {
+        const std::vector<uint32_t>& runStart = part.runs.runStarts();
+        part.slots = 0;
+        part.capped = false;
+        for (std::size_t r = 0; r + 1 < runStart.size(); ++r) {
+            const std::size_t length = runStart[r + 1] - runStart[r];
+            part.slots += std::min<std::size_t>(length, StlVertex::kMaxTriangles);
+            part.capped = part.capped || length > StlVertex::kMaxTriangles;
+        }
+    };
     runOnThreads(threads, [&](unsigned t) {
         Part& part = parts[t];
         const std::size_t partEnd = partBegin(cornerTotal, t + 1, threads);
         std::size_t i = partBegin(cornerTotal, t, threads);
         if (i > 0)
-            while (i < cornerTotal && !startsAnyRun(i))
+            while (i < cornerTotal && !part.runs.startsAnyRun(i))
                 ++i;
         if (i >= partEnd)
             return; // the part before goes on to the first run of a part after
-        part.runStart.reserve((partEnd - std::min(i, partEnd)) / 5 + 16);
-        part.runStart.push_back(static_cast<uint32_t>(i));
-        const float* rep = cornerPoint(all[i]);
-        for (++i; i < cornerTotal; ++i) {
-            if (i >= partEnd && startsAnyRun(i))
-                break;
-            const float* p = cornerPoint(all[i]);
-            if (!floatPointsNear(rep, p, scale)) {
-                part.runStart.push_back(static_cast<uint32_t>(i));
-                rep = p;
-            }
-        }
-        part.runStart.push_back(static_cast<uint32_t>(i));
-        // One block holds every incident list: a run of k corners gives its
-        // vertex room for k triangles (capped at the per-vertex limit).
-        for (std::size_t r = 0; r + 1 < part.runStart.size(); ++r) {
-            const std::size_t length = part.runStart[r + 1] - part.runStart[r];
-            part.slots += std::min<std::size_t>(length, StlVertex::kMaxTriangles);
-            part.capped = part.capped || length > StlVertex::kMaxTriangles;
-        }
+        part.runs.cut(i, partEnd, cornerTotal);
+        countSlots(part);
     });
+    // Rare (corners of one point that the order by x set apart): every part
+    // has read the corners it needs before any is moved.
+    for (Part& part : parts)
+        if (part.runs.regroup())
+            countSlots(part);
     std::size_t vertexTotal = 0, slots = 0;
     bool capped = false;
     for (Part& part : parts) {
         part.firstVertex = vertexTotal;
         part.firstSlot = slots;
-        vertexTotal += part.runStart.empty() ? 0 : part.runStart.size() - 1;
+        const std::size_t runBoundaries = part.runs.runStarts().size();
+        vertexTotal += runBoundaries == 0 ? 0 : runBoundaries - 1;
         slots += part.slots;
         capped = capped || part.capped;
     }
@@ -751,9 +754,10 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
         Ref<StlTriangle>* lists = block + part.firstSlot;
         std::vector<std::pair<uint32_t, uint32_t>> inRun; // (triangle, corner) of a long run
         std::vector<uint8_t> repeated;
-        std::size_t releasedTo = part.runStart.empty() ? 0 : part.runStart.front() + kMargin;
-        for (std::size_t r = 0; r + 1 < part.runStart.size(); ++r) {
-            const uint32_t runBegin = part.runStart[r], runEnd = part.runStart[r + 1];
+        const std::vector<uint32_t>& runStart = part.runs.runStarts();
+        std::size_t releasedTo = runStart.empty() ? 0 : runStart.front() + kMargin;
+        for (std::size_t r = 0; r + 1 < runStart.size(); ++r) {
+            const uint32_t runBegin = runStart[r], runEnd = runStart[r + 1];
             if (release && runBegin >= releasedTo + kReleaseStep + kMargin) {
                 // Whole big pages only; the rest of the last one goes with the next step.
                 const std::size_t end = runBegin - kMargin;
@@ -835,7 +839,9 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
 
 // ---- Edges -----------------------------------------------------------------------
 
-int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan) {
+int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan,
+                          const ProgressSink* progress) {
+    const ProgressSink& sink = ProgressSink::orGlobal(progress);
     const std::size_t n = m_triangles.size();
     // The corners' vertex numbers, unless an edge record has taken their room.
     const uint32_t* welded = m_weldedCorners == m_edgePool.nextSlot() ? m_weldedCorners : nullptr;
@@ -845,10 +851,10 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     const unsigned threads = importThreads(n);
     if (welded && threads > 1) {
         if (report)
-            reportProgress(static_cast<int>(progressBase), 0);
+            sink.setPercent(static_cast<int>(progressBase));
         if (buildEdgesOnThreads(threads, welded)) {
             if (report)
-                reportProgress(static_cast<int>(progressBase + progressSpan), 0);
+                sink.setPercent(static_cast<int>(progressBase + progressSpan));
             return 0;
         }
     }
@@ -869,7 +875,7 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     for (std::size_t i = 0; i < n; ++i) {
         if (report && ++counter > stepSize) {
             counter = 0;
-            reportProgress(static_cast<int>(progressBase + running / n), 0);
+            sink.setPercent(static_cast<int>(progressBase + running / n));
         }
         running += step;
         // Vertices and their incident lists are visited in triangle order but lie
@@ -1315,26 +1321,27 @@ void StlObject::setFileLoader(FileLoader loader) { g_fileLoader = loader; }
 
 StlObject::FileLoader StlObject::fileLoader() { return g_fileLoader; }
 
-int StlObject::loadFromFile(const std::wstring& path, const std::atomic<bool>* cancel) {
+int StlObject::loadFromFile(const std::wstring& path, const std::atomic<bool>* cancel,
+                            const ProgressSink* progress) {
     auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
     int result = 0;
     if (g_fileLoader) {
-        result = g_fileLoader(*this, path, cancel);
+        result = g_fileLoader(*this, path, cancel, progress);
         // A mesh file (STL) brings loose facets; the geometry format brings its
         // edges and shells, which must stay exactly as written (the triangles
         // point at those edges).
         if (result == 1 && m_edges.empty() && m_shells.empty()) {
             if (!cancelled())
-                buildEdges(true, 60, 25);
+                buildEdges(true, 60, 25, progress);
             if (!cancelled())
-                findShells(true, 85);
+                findShells(true, 85, progress);
         }
         if (cancelled())
             result = kLoadCancelled;
         if (result == kLoadCancelled)
             releaseMesh();
     }
-    reportProgress(-1, 0);
+    ProgressSink::orGlobal(progress).finish();
     return result;
 }
 

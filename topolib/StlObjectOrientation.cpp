@@ -25,12 +25,16 @@ void forEachShellTriangle(const StlShell& shell, F&& f) {
 }
 
 // Measures one shell: whether its live triangles form a closed, consistently
-// wound surface (every edge run as often forward as backward), and its signed
-// volume and area. `balance` is indexed by edge index, zero on entry and on return.
+// wound surface (every edge run as often forward as backward), its signed
+// volume, area and box. The box is taken here, not from the shell: a mesh copy
+// or a stored mesh leaves the shells' boxes empty. `balance` is indexed by
+// edge index, zero on entry and on return.
 struct ShellMeasure {
     bool closed = false;
     double volume = 0.0;
     double area = 0.0;
+    Vector3D lo{1e300, 1e300, 1e300};
+    Vector3D hi{-1e300, -1e300, -1e300};
 };
 
 ShellMeasure measureShell(const StlShell& shell, std::vector<int32_t>& balance) {
@@ -49,6 +53,8 @@ ShellMeasure measureShell(const StlShell& shell, std::vector<int32_t>& balance) 
             reference = p0;
             anyLive = true;
         }
+        for (const StlVertex* v : t->vertices)
+            StlShell::widenBox(m.lo, m.hi, v->pos);
         const Vector3D n = (t->vertices[1]->pos - p0).cross(t->vertices[2]->pos - p0);
         m.volume += (p0 - reference).dot(n);
         m.area += std::sqrt(n.dot(n));
@@ -140,12 +146,14 @@ bool insideShell(const StlShell& shell, const Vector3D& p) {
     return (crossings & 1) != 0;
 }
 
-// Whether `inner` lies within the closed surface of `outer`: its box inside
-// outer's and a handful of its vertices, spread over its triangles, inside.
-// Two shells that merely overlap (a part pushed into another) fail this.
-bool nestedIn(const StlShell& inner, const StlShell& outer) {
+// Whether `inner` (box innerBox) lies within the closed surface of `outer`
+// (box outerBox): its box inside outer's and a handful of its vertices,
+// spread over its triangles, inside. Two shells that merely overlap (a part
+// pushed into another) fail this.
+bool nestedIn(const StlShell& inner, const ShellMeasure& innerBox, const StlShell& outer,
+              const ShellMeasure& outerBox) {
     for (int k = 0; k < 3; ++k)
-        if (inner.boxMin[k] < outer.boxMin[k] || inner.boxMax[k] > outer.boxMax[k])
+        if (innerBox.lo[k] < outerBox.lo[k] || innerBox.hi[k] > outerBox.hi[k])
             return false;
     std::vector<const StlTriangle*> live;
     forEachShellTriangle(inner, [&](const StlTriangle* t) {
@@ -168,7 +176,7 @@ int StlObject::orientClosedShellsOutward() {
     // The closed shells with their volumes.
     struct Closed {
         StlShell* shell;
-        double volume;
+        ShellMeasure measure;
         double size;
         int container = -1; // the smallest closed shell this one lies in
         bool turn = false;
@@ -179,13 +187,13 @@ int StlObject::orientClosedShellsOutward() {
         const ShellMeasure m = measureShell(*shell, balance);
         if (!m.closed)
             continue;
-        const Vector3D extent = shell->boxMax - shell->boxMin;
+        const Vector3D extent = m.hi - m.lo;
         const double size = std::sqrt(extent.dot(extent));
         // A flat, two-sided shell encloses nothing: its volume is rounding noise
         // and says nothing about the winding.
         if (!(std::fabs(m.volume) > 1e-9 * m.area * size))
             continue;
-        closed.push_back({shell, m.volume, size});
+        closed.push_back({shell, m, size});
     }
     for (std::size_t i = 0; i < closed.size(); ++i) {
         for (std::size_t j = 0; j < closed.size(); ++j) {
@@ -194,7 +202,7 @@ int StlObject::orientClosedShellsOutward() {
             const int c = closed[i].container;
             if (c >= 0 && closed[c].size <= closed[j].size)
                 continue;
-            if (nestedIn(*closed[i].shell, *closed[j].shell))
+            if (nestedIn(*closed[i].shell, closed[i].measure, *closed[j].shell, closed[j].measure))
                 closed[i].container = static_cast<int>(j);
         }
     }
@@ -208,13 +216,15 @@ int StlObject::orientClosedShellsOutward() {
     std::vector<std::size_t> order(closed.size());
     for (std::size_t i = 0; i < order.size(); ++i)
         order[i] = i;
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return closed[a].size > closed[b].size; });
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return closed[a].size > closed[b].size; });
     for (std::size_t i : order) {
         Closed& c = closed[i];
         if (c.container < 0)
-            c.turn = c.volume < 0.0;
+            c.turn = c.measure.volume < 0.0;
         else
-            c.turn = closed[c.container].turn && (c.volume < 0.0) != (closed[c.container].volume < 0.0);
+            c.turn = closed[c.container].turn &&
+                     (c.measure.volume < 0.0) != (closed[c.container].measure.volume < 0.0);
     }
     std::vector<bool> seen(m_edges.size(), false);
     int turned = 0;

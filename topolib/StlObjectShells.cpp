@@ -788,7 +788,8 @@ uint32_t walkTable(ShellWalk& walk, StlTriangle* seed, StlShell* shell) {
 
 } // namespace
 
-int StlObject::findShells(bool report, int progressBase) {
+int StlObject::findShells(bool report, int progressBase, const ProgressSink* progress) {
+    const ProgressSink& sink = ProgressSink::orGlobal(progress);
     clearLiveEdgeMarks();
     releaseShells();
     // The range of the records' addresses (on threads for a big mesh).
@@ -857,7 +858,7 @@ int StlObject::findShells(bool report, int progressBase) {
         for (uint32_t i = 0; i < n; ++i) {
             if (report && ++counter > reportEvery) {
                 counter = 0;
-                reportProgress(progressBase + static_cast<int>((15ull * i) / n));
+                sink.setPercent(progressBase + static_cast<int>((15ull * i) / n));
             }
             // The reached bit first: it spares loading the records of the
             // triangles already filed (after an import, nearly all of them).

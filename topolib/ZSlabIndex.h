@@ -39,7 +39,6 @@ public:
     void setRange(double zMin, double zMax);
 
     std::uint32_t slabCount() const { return slabCount_; }
-    double slabHeight() const { return slabHeight_; }
     double zMin() const { return zMin_; }
     double zMax() const { return zMax_; }
     std::uint32_t bucketCount() const { return static_cast<std::uint32_t>(buckets_.size()); }

@@ -93,7 +93,6 @@ public:
     bool saveObjectsAsStl(const QString& path, bool selectedOnly);
     QString applicationDirPath() const;
     QString defaultProjectName() const;
-    double dpiScaled(double v) const { return v; }
     double scaleByScreenWidth(QWidget* w, const double& v) const;
     double scaleByScreenHeight(QWidget* w, const double& v) const;
     QSize screenSize(QWidget* w) const;

@@ -86,17 +86,17 @@ void MainWindow::menuActionFileOpenProj() {
         _projectManager->openProjectDialog();
     }
     refreshZSliceView();
-    reportProgress(-1);
+    ProgressSink().finish();
 }
 
 void MainWindow::menuActionFileSaveProj() {
     _projectManager->saveProject(false);
-    reportProgress(-1);
+    ProgressSink().finish();
 }
 
 void MainWindow::menuActionFileSaveAsProj() {
     _projectManager->saveProject(true);
-    reportProgress(-1);
+    ProgressSink().finish();
 }
 
 // Recent projects are not offered: the action stays hidden.

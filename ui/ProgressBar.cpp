@@ -100,6 +100,12 @@ void ProgressBar::updateProgress(int value, int textCode, const QString& text1, 
                 label = fillTexts(progressText(textCode), _lastTexts);
             }
         }
+        // A close on the GUI thread also drops a show that a worker asked
+        // for and the GUI thread has not run yet: that show would otherwise
+        // open the dialog after its work has ended, with nothing left to
+        // close it.
+        if (gui && value == -1 && _showQueued)
+            _queuedValue = -1;
         if (!gui) {
             if (!_visible) {
                 // The latest request wins: a later -1 cancels a show that the

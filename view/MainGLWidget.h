@@ -34,7 +34,6 @@ public:
 
     // ---- Mode and tools ---------------------------------------------------------
     int mode() const { return _mode; }
-    int previousMode() const { return _previousMode; }
     void setMode(int mode);
     // The manipulator driven in mode 1 (not owned; null: mode 1 selects only).
     void setManipulator(ManipulatorTool* tool) { _manipulator = tool; }
@@ -43,7 +42,6 @@ public:
     void setManipulatorShown(bool on) { _manipulatorShown = on; }
     // The slice preview drawn after the objects (not owned; null: none).
     void setSlicePreview(SlicePreviewTool* preview) { _slicePreview = preview; }
-    SlicePreviewTool* slicePreview() const { return _slicePreview; }
     // The selection's box goes to the manipulator.
     void updateSelectionBox();
 

@@ -53,16 +53,12 @@ public:
     int hoveredPart() const { return _part; }
     const double* moveOffset() const { return _offset; }
     double angle() const { return _angle; }
-    const double* rotationValue() const { return _rotationValue; }
     const double* boxCenter() const { return _center; }
     // Handle axis 0, 1 or 2 (X, Y, Z) as drawn: turned while a ring is dragged.
     const double* handleAxis(int index) const { return _axes[index]; }
     VlDoubleSpinBox* box(int axis) const { return _boxes[axis]; }
-    int activeBoxCount() const { return _activeCount; }
-    VlDoubleSpinBox* activeBox(int i) const { return i < _activeCount ? _active[i] : nullptr; }
     // The modifiers of the last mouse or key event the view received.
     Qt::KeyboardModifiers modifiers() const { return _modifiers; }
-    void setModifiers(Qt::KeyboardModifiers m) { _modifiers = m; }
 
 signals:
     // setBox ran: the selection or its box changed.

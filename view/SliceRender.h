@@ -78,11 +78,8 @@ public:
 
     bool isEnabled() const { return _enabled; }
     void setEnabled(bool on) { _enabled = on; }
-    bool keepBelow() const { return _keepBelow; }
     void setKeepBelow(bool on) { _keepBelow = on; }
-    bool drawOutline() const { return _drawOutline; }
     void setDrawOutline(bool on) { _drawOutline = on; }
-    bool drawFill() const { return _drawFill; }
     void setDrawFill(bool on) { _drawFill = on; }
     // The height the GUI last asked for (drawing and the clip plane use it).
     double height() const { return _height.load(); }

@@ -47,7 +47,6 @@ public:
     double minimum() const { return _minimum; }
     double maximum() const { return _maximum; }
     void setDecimals(int d) { _decimals = d; }
-    void setStep(double s) { _step = s; }
     void setPosition(const QPoint& p) { _position = p; }
     QPoint position() const { return _position; }
     void setColors(const float text[3], const float background[3]);

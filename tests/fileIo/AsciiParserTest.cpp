@@ -17,6 +17,7 @@ namespace {
 struct Parsed {
     bool header = false;
     std::vector<std::vector<float>> facets;
+    std::string error;
 };
 
 Parsed parse(const std::string& text) {
@@ -29,6 +30,7 @@ Parsed parse(const std::string& text) {
     float f[12];
     while (parser.nextFacet(f))
         out.facets.emplace_back(f, f + 12);
+    out.error = parser.error();
     return out;
 }
 
@@ -63,7 +65,8 @@ TEST(AsciiStlParser, grammarCases) {
                                                    "facet normal 0 0 1 outer lop vertex 0 0 0", true, 2},
         {"truncated in a number", "solid\nfacet normal 0 0 1 outer loop vertex 0 0 0 vertex 1 0", true, 0},
         {"missing outer", "solid\nfacet normal 0 0 1 loop vertex 0 0 0 vertex 1 0 0 vertex 0 1 0", true, 0},
-        {"stops at endsolid", solid(1) + kFacet, true, 1},
+        {"facets after endsolid", solid(1) + kFacet, true, 2},
+        {"three solids", solid(4, "a") + solid(4, "b b") + "\n\n" + solid(4, "c"), true, 12},
         {"no trailing newline", "solid\nfacet normal 0 0 1 outer loop vertex 0 0 0 vertex 1 0 0 vertex 0 1 0",
          true, 1},
         {"tabs and CRLF", "solid\r\n\tfacet\tnormal 0 0 1\r\n outer loop\r\nvertex 0 0 0\r\nvertex 1 0 0\r\n"
@@ -85,7 +88,7 @@ TEST(AsciiStlParser, facetValuesComeInFileOrder) {
     EXPECT_EQ(p.facets[0][11], 12.5f);
 }
 
-TEST(AsciiStlParser, numbersFollowTheCConversionWhateverTheLocale) {
+TEST(AsciiStlParser, numbersArePlainDecimalFloatsWhateverTheLocale) {
     const char* previous = std::setlocale(LC_NUMERIC, nullptr);
     const std::string saved = previous ? previous : "C";
     // A comma-decimal locale, when the machine has one, must not change numbers.
@@ -93,19 +96,31 @@ TEST(AsciiStlParser, numbersFollowTheCConversionWhateverTheLocale) {
     const struct {
         const char* text;
         float value;
-    } cases[] = {
-        {"1.5", 1.5f},     {"-2.25", -2.25f}, {"+3", 3.0f},       {"1e2", 100.0f},   {"-1.0E-1", -0.1f},
-        {"abc", 0.0f},     {"", 0.0f},        {"12abc", 12.0f},   {"1,5", 1.0f},     {".5", 0.5f},
-        {"1e-400", 0.0f},  {"-0", -0.0f},     {"7.", 7.0f},
+    } numbers[] = {
+        {"1.5", 1.5f}, {"-2.25", -2.25f}, {"+3", 3.0f}, {"1e2", 100.0f}, {"-1.0E-1", -0.1f},
+        {".5", 0.5f},  {"1e-400", 0.0f},  {"-0", -0.0f}, {"7.", 7.0f},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(AsciiStlParser::parseNumber(c.text), c.value) << c.text;
-    EXPECT_TRUE(std::isinf(AsciiStlParser::parseNumber("1e400")));
-    EXPECT_TRUE(std::isinf(AsciiStlParser::parseNumber("1e39"))); // beyond float range
-    EXPECT_LT(AsciiStlParser::parseNumber("-1e400"), 0.0f);
-    EXPECT_TRUE(std::isnan(AsciiStlParser::parseNumber("nan")));
-    EXPECT_TRUE(std::isinf(AsciiStlParser::parseNumber("-inf")));
+    for (const auto& c : numbers) {
+        float value = 42.0f;
+        EXPECT_TRUE(AsciiStlParser::parseNumber(c.text, &value)) << c.text;
+        EXPECT_EQ(value, c.value) << c.text;
+    }
+    float value = 0.0f;
+    EXPECT_TRUE(AsciiStlParser::parseNumber("1e400", &value) && std::isinf(value));
+    EXPECT_TRUE(AsciiStlParser::parseNumber("1e39", &value) && std::isinf(value)); // beyond float range
+    EXPECT_TRUE(AsciiStlParser::parseNumber("-1e400", &value) && value < 0.0f);
+    EXPECT_TRUE(AsciiStlParser::parseNumber("nan", &value) && std::isnan(value));
+    EXPECT_TRUE(AsciiStlParser::parseNumber("-inf", &value) && std::isinf(value));
+    for (const char* notNumber : {"abc", "", "12abc", "1,5", "0,5", "0x1p3", "0X10", "1e", "1.5.3", "+-1", "--1", "1e+",
+                                  "1_000", "\xff"})
+        EXPECT_FALSE(AsciiStlParser::parseNumber(notNumber, &value)) << notNumber;
     std::setlocale(LC_NUMERIC, saved.c_str());
+
+    // In a file such a token ends the parse with its line.
+    const Parsed p = parse(solid(2) + "facet normal 0 0 1\n outer loop\n  vertex 0 0 0\n  vertex 0,5 0 0\n");
+    EXPECT_EQ(p.facets.size(), 2u);
+    EXPECT_EQ(p.error, "Line 20: \"0,5\" is not a number.");
+    EXPECT_EQ(parse(solid(3)).error, "");
 }
 
 TEST(AsciiStlParser, overlongTokensAreCutAndTokensSpanningBufferRefillsSurvive) {

@@ -10,6 +10,7 @@
 #include "fileIo/FileHandlingFactory.h"
 #include "fileIo/VGeoFileHandling.h"
 #include "topolib/MeshBoolean.h"
+#include "topolib/ParallelRuns.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlObject.h"
@@ -19,7 +20,9 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
 #include <memory>
+#include <random>
 
 using namespace stlfixtures;
 
@@ -152,4 +155,81 @@ TEST_F(Import, geometryFileComesBackExactlyAsWrittenAndCanBeDrilled) {
     ASSERT_TRUE(op.subtract());
     EXPECT_EQ(topolib::countUnpairedEdges(mesh), 0u);
     EXPECT_LT(topolib::liveVolume(mesh), 1000.0 - 10.0);
+}
+
+namespace {
+
+// A latitude-longitude sphere of `segments` around the z axis and
+// `segments / 2` bands, written as an exporter that computes every facet's
+// corners on its own would: the angles of a facet are its first row and
+// column plus one step, so the corners it shares with its neighbours differ
+// from theirs in the last bits. Closed before the corners became floats:
+// segments × (segments / 2 - 1) + 2 points.
+std::vector<Facet> sphereWithCornersPerFacet(int segments, double radius) {
+    const int bands = segments / 2;
+    const double pi = 3.141592653589793;
+    const double dTheta = pi / bands, dPhi = 2.0 * pi / segments;
+    std::vector<Facet> facets;
+    for (int i = 0; i < bands; ++i)
+        for (int j = 0; j < segments; ++j) {
+            const double theta0 = i * dTheta, phi0 = j * dPhi;
+            float p[4][3];
+            for (int k = 0; k < 4; ++k) {
+                const double theta = theta0 + (k == 1 || k == 2 ? dTheta : 0.0);
+                const double phi = phi0 + (k >= 2 ? dPhi : 0.0);
+                p[k][0] = float(radius * std::sin(theta) * std::cos(phi));
+                p[k][1] = float(radius * std::sin(theta) * std::sin(phi));
+                p[k][2] = float(radius * std::cos(theta));
+            }
+            // Quad (i, j), (i + 1, j), (i + 1, j + 1), (i, j + 1), outward;
+            // the bands at the poles have one facet per segment.
+            if (i > 0)
+                facets.push_back(makeFacet(p[0], p[1], p[3]));
+            if (i < bands - 1)
+                facets.push_back(makeFacet(p[1], p[2], p[3]));
+        }
+    return facets;
+}
+
+} // namespace
+
+TEST_F(Import, sphereWhoseSharedCornersDifferInTheLastBitsImportsClosed) {
+    // Near the poles and the meridians at ±90 degrees the coordinates are
+    // tiny, so the float corners of one point differ, and corners of other
+    // points fall between them in the weld's order by x.
+    for (int segments : {8, 16, 32, 128, 360}) {
+        for (unsigned threads : {1u, 3u}) {
+            SCOPED_TRACE(testing::Message() << segments << " segments, " << threads << " threads");
+            const std::string path = dir.filePath("sphere" + QString::number(segments) + ".stl").toStdString();
+            ASSERT_TRUE(writeFile(path, binaryStl(sphereWithCornersPerFacet(segments, 10.0))));
+            topolib::forceImportThreads(threads);
+            topolib::StlObject mesh;
+            const int result = mesh.loadFromFile(QString::fromStdString(path).toStdWString());
+            topolib::forceImportThreads(0);
+            ASSERT_EQ(result, 1);
+            const uint32_t facets = uint32_t(segments) * uint32_t(segments - 2);
+            const uint32_t points = uint32_t(segments) * uint32_t(segments / 2 - 1) + 2;
+            EXPECT_EQ(countsOf(mesh), (Counts{facets, points, facets * 3 / 2, 1, 0, 0}));
+            EXPECT_GT(mesh.volume(), 0.0);
+        }
+    }
+    // A flat grid at x = 0 whose facets carry their own rounding noise in x:
+    // every corner of the face shares the window of the order by x.
+    const int n = 60;
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> noise(-1e-8f, 1e-8f);
+    std::vector<Facet> grid;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            auto at = [&](int di, int dj) { return std::array<float, 3>{noise(rng), float(i + di), float(j + dj)}; };
+            const auto a = at(0, 0), b = at(1, 0), c = at(1, 1), d = at(0, 1), e = at(0, 0), f = at(1, 1);
+            grid.push_back(makeFacet(a.data(), b.data(), c.data()));
+            grid.push_back(makeFacet(e.data(), f.data(), d.data()));
+        }
+    const std::string path = dir.filePath("noisy.stl").toStdString();
+    ASSERT_TRUE(writeFile(path, binaryStl(grid)));
+    topolib::StlObject mesh;
+    ASSERT_EQ(mesh.loadFromFile(QString::fromStdString(path).toStdWString()), 1);
+    const uint32_t facets = 2 * n * n;
+    EXPECT_EQ(countsOf(mesh), (Counts{facets, uint32_t((n + 1) * (n + 1)), facets * 3 / 2 + 2 * n, 1, 4 * n, 0}));
 }

@@ -159,3 +159,44 @@ TEST(AreaFilter, smallRegionStaysInAPocketAndIsDroppedOnASlope) {
     bare.area = 1.0;
     EXPECT_FALSE(bare.isNegligible(&minArea, &tol));
 }
+
+TEST(AreaFilter, toleranceOfTheFilterGrowsWithTheModelHeightWithinItsBounds) {
+    // A small pocket region whose rim is ringed by a bump `bump` high, with
+    // lower places beyond it: the region is dropped exactly when the rim walk
+    // passes over the bump, that is when the bump is lower than the filter's
+    // tolerance: 1% of the model's height, at least the container's
+    // minTolerance and at most 0.7. A column beside it sets the model's height.
+    for (double height : {10.0, 35.0, 50.0, 69.0, 80.0, 400.0}) {
+        for (double minTolerance : {0.35, 0.5}) {
+            for (double below : {-0.05, 0.05}) {
+                const auto pocket = [&](double bump) {
+                    return [bump](double x, double y) {
+                        const double r = std::max(std::fabs(x), std::fabs(y));
+                        return r <= 1 ? 0.5 * r : r <= 2 ? 0.5 + bump : bump - 1.5;
+                    };
+                };
+                // The tolerance the filter must use, from the model as built.
+                const auto build = [&](double bump) {
+                    using meshfixtures::concatenated;
+                    const auto column = meshfixtures::box({2, 2, height}, {20, 0, bump - 1.5});
+                    return meshfixtures::buildMesh(concatenated(heightField(6, pocket(bump)), column));
+                };
+                const auto probe = build(0.0);
+                const double zExtent = probe->bboxMax()[2] - probe->bboxMin()[2];
+                const double expected = std::min(0.7, std::max(minTolerance, 0.01 * zExtent));
+                const double bump = expected + below;
+                SCOPED_TRACE(::testing::Message() << "height " << height << " minTolerance " << minTolerance
+                                                  << " bump " << bump);
+                auto mesh = build(bump);
+                support::SupportGen gen(mesh.get());
+                gen.minTolerance = minTolerance;
+                auto region = regionAroundCentre(*mesh, 0, 1.0);
+                region->owner = &gen;
+                gen.areas.push_back(region.release());
+                gen.filterAreas();
+                EXPECT_EQ(bump < expected ? 0u : 1u, gen.areaCount());
+                EXPECT_TRUE(marksClear(*mesh));
+            }
+        }
+    }
+}

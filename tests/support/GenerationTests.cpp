@@ -26,22 +26,11 @@ using topolib::Vector3D;
 
 namespace {
 
-struct Generated {
-    std::unique_ptr<topolib::StlObject> mesh;
-    std::unique_ptr<support::SupportGen> gen;
-};
-
-// The support panel's preset parameters (sizes halved into radii).
 Generated generate(const meshfixtures::TriangleSoup& soup) {
     Generated g;
     g.mesh = meshfixtures::buildMeshWithOctree(soup);
     g.mesh->resetTriangleGroups();
-    g.gen = std::make_unique<support::SupportGen>(g.mesh.get());
-    g.gen->setTipRadius(0.5);
-    g.gen->setTrunkRadius(1.0);
-    g.gen->setBranchRadius(0.6);
-    g.gen->setHeadExtend(2.5);
-    g.gen->setDensity(5.0);
+    g.gen = presetSupports(g.mesh.get());
     EXPECT_TRUE(g.gen->generate());
     EXPECT_TRUE(marksClear(*g.mesh));
     // The group ids left on the mesh name exactly the facets of the surviving

@@ -1,5 +1,6 @@
 // The limits of single pipeline steps: seeding, abandoning tiny regions,
 // non-manifold edges between regions, thinning and linking distances.
+#include "IslandShapes.h"
 #include "SupportTestUtil.h"
 #include "support/ColumnLink.h"
 #include "support/ConeShape.h"
@@ -11,6 +12,8 @@
 #include <array>
 #include <cmath>
 #include <map>
+#include <random>
+#include <set>
 #include <vector>
 
 using namespace supporttest;
@@ -41,6 +44,22 @@ size_t growAll(support::SupportGen& gen, topolib::StlObject& mesh, double limit)
     for (topolib::StlEdge* e : mesh.edges())
         e->clearMarks();
     return gen.areaCount();
+}
+
+// A keel: the V profile (-8, 10), (0, 0), (8, 10) swept along y over `length`
+// in one piece, its bottom edge (one segment) at z = 5.
+meshfixtures::TriangleSoup keel(double length) {
+    const P b0{0, 0, 5}, b1{0, length, 5}, l0{-8, 0, 15}, l1{-8, length, 15}, r0{8, 0, 15}, r1{8, length, 15};
+    return {{{b0, l1, b1}}, {{b0, l0, l1}}, {{b0, b1, r1}}, {{b0, r1, r0}}, {{l0, r0, r1}},
+            {{l0, r1, l1}}, {{b0, r0, l0}}, {{b1, l1, r1}}};
+}
+
+std::set<const topolib::StlVertex*> pointVertices(const support::SupportGen& gen) {
+    std::set<const topolib::StlVertex*> out;
+    for (const support::SupportAreaAbs* a : gen.areas)
+        if (a->kind == support::kLowestPointSupport)
+            out.insert(static_cast<const support::LowestPointSupport*>(a)->vertex);
+    return out;
 }
 
 } // namespace
@@ -113,6 +132,134 @@ TEST(PipelineSteps, thinningAndLinkingUseTheirDistances) {
         EXPECT_EQ(k.linked, !first->links.empty());
         // A pair within range is linked once from each side.
         EXPECT_EQ(k.linked ? 2u : 0u, first->links.size());
+    }
+}
+
+TEST(PipelineSteps, lowestChainsByLengthAndLowestPointsThinnedInVertexOrder) {
+    // A lowest chain longer than 10 becomes a curve whatever the density; one
+    // longer than 0.9 x Density gives its vertices to the lowest points; a
+    // shorter one gives nothing.
+    enum Expect { Nothing, Points, Curve };
+    struct Case {
+        double length;
+        double density;
+        Expect expect;
+    };
+    const Case cases[] = {{4.4, 5, Nothing}, {4.6, 5, Points},  {7.0, 8, Nothing}, {7.3, 8, Points},
+                          {9.9, 5, Points},  {10.1, 5, Curve}, {10.5, 12, Curve}, {3.0, 2, Points}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "length " << c.length << " density " << c.density);
+        auto mesh = meshfixtures::buildMeshWithOctree(keel(c.length));
+        ASSERT_GT(mesh->volume(), 0.0);
+        std::set<const topolib::StlVertex*> bottom;
+        for (const topolib::StlVertex* v : mesh->vertices())
+            if (v->z() < 5.5)
+                bottom.insert(v);
+        ASSERT_EQ(2u, bottom.size());
+        support::SupportGen gen(mesh.get());
+        gen.setDensity(c.density);
+        gen.detectOverhangs();
+        EXPECT_TRUE(marksClear(*mesh));
+        std::vector<const support::LowestCurveSupport*> curves;
+        for (const support::SupportAreaAbs* a : gen.areas)
+            if (a->kind == support::kLowestCurveSupport)
+                curves.push_back(static_cast<const support::LowestCurveSupport*>(a));
+        EXPECT_EQ(c.expect == Curve ? 1u : 0u, curves.size());
+        if (!curves.empty()) {
+            const auto& chain = curves[0]->chain;
+            EXPECT_EQ(bottom, std::set<const topolib::StlVertex*>(chain.begin(), chain.end()));
+        }
+        EXPECT_EQ(c.expect == Points ? bottom : std::set<const topolib::StlVertex*>(), pointVertices(gen));
+    }
+
+    // The tips of a plate's stalactites are lowest points; a tip closer than
+    // 2.2 tip radii to one kept earlier in vertex order is dropped. The oracle
+    // finds the tips from the mesh (every neighbour higher) and keeps them
+    // greedily by brute force.
+    const meshfixtures::TriangleSoup plate = islandshapes::all().back().soup;
+    auto mesh = meshfixtures::buildMeshWithOctree(meshfixtures::translated(plate, {0, 0, 5}));
+    std::vector<const topolib::StlVertex*> tips;
+    for (const topolib::StlVertex* v : mesh->vertices()) {
+        bool lowest = true;
+        for (const topolib::StlTriangle* t : *v)
+            for (const topolib::StlVertex* w : t->vertices)
+                lowest = lowest && (w == v || w->z() > v->z() + 1e-3);
+        if (lowest)
+            tips.push_back(v);
+    }
+    ASSERT_GT(tips.size(), 20u);
+    std::sort(tips.begin(), tips.end(), [](auto* a, auto* b) { return a->index < b->index; });
+    for (double tipRadius : {0.5, 1.0, 1.5}) {
+        SCOPED_TRACE(::testing::Message() << "tip radius " << tipRadius);
+        const double limit = 2.2 * tipRadius;
+        std::set<const topolib::StlVertex*> kept;
+        for (const topolib::StlVertex* v : tips) {
+            bool crowded = false;
+            for (const topolib::StlVertex* k : kept)
+                crowded = crowded || (k->pos - v->pos).lengthSquared() < limit * limit;
+            if (!crowded)
+                kept.insert(v);
+        }
+        support::SupportGen gen(mesh.get());
+        gen.setTipRadius(tipRadius);
+        gen.findLowestPoints();
+        EXPECT_EQ(kept, pointVertices(gen));
+        EXPECT_TRUE(marksClear(*mesh));
+    }
+}
+
+TEST(PipelineSteps, surfaceMinimaAreThePlateausWithNoLowerNeighbour) {
+    // Random terraced undersides: heights 0, 1 or 2 per grid point give flat
+    // patches of every shape. The oracle settles each plateau by brute force.
+    std::mt19937 random(5);
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        const int n = 8;
+        std::vector<double> height((n + 1) * (n + 1));
+        for (double& h : height)
+            h = 5.0 + static_cast<double>(random() % 3);
+        meshfixtures::TriangleSoup soup;
+        auto at = [&](int i, int j) { return P{double(i), double(j), height[std::size_t(i * (n + 1) + j)]}; };
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < n; ++j) {
+                soup.push_back({{at(i, j), at(i + 1, j + 1), at(i + 1, j)}});
+                soup.push_back({{at(i, j), at(i, j + 1), at(i + 1, j + 1)}});
+            }
+        auto mesh = meshfixtures::buildMeshWithOctree(soup);
+        const auto& vs = mesh->vertices();
+        auto neighbours = [](const topolib::StlVertex* v) {
+            std::set<const topolib::StlVertex*> out;
+            for (const topolib::StlTriangle* t : *v)
+                for (const topolib::StlVertex* w : t->vertices)
+                    if (w != v)
+                        out.insert(w);
+            return out;
+        };
+        std::set<std::set<const topolib::StlVertex*>> expected;
+        for (const topolib::StlVertex* v : vs) {
+            std::set<const topolib::StlVertex*> plateau{v};
+            for (bool grew = true; grew;) {
+                grew = false;
+                for (const topolib::StlVertex* p : std::set<const topolib::StlVertex*>(plateau))
+                    for (const topolib::StlVertex* w : neighbours(p))
+                        if (w->z() == v->z())
+                            grew = plateau.insert(w).second || grew;
+            }
+            bool lowest = true;
+            for (const topolib::StlVertex* p : plateau)
+                for (const topolib::StlVertex* w : neighbours(p))
+                    lowest = lowest && w->z() >= v->z();
+            if (lowest)
+                expected.insert(plateau);
+        }
+        support::SupportGen gen(mesh.get());
+        std::set<std::set<const topolib::StlVertex*>> found;
+        for (const support::SupportGen::SurfaceMinimum& m : gen.findSurfaceMinima()) {
+            EXPECT_EQ(1, std::count(m.plateau.begin(), m.plateau.end(), m.vertex));
+            found.insert(std::set<const topolib::StlVertex*>(m.plateau.begin(), m.plateau.end()));
+        }
+        EXPECT_EQ(expected, found);
+        EXPECT_TRUE(marksClear(*mesh));
     }
 }
 

@@ -3,11 +3,13 @@
 
 #include "MeshFixtures.h"
 #include "support/ShapeMesh.h"
+#include "support/SupportGen.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
+#include <memory>
 #include <vector>
 
 namespace supporttest {
@@ -25,6 +27,24 @@ inline double signedVolume(const std::vector<topolib::StlTriangle*>& ts) {
         v += a.dot(b.cross(c)) / 6.0;
     }
     return v;
+}
+
+// A model with its support container.
+struct Generated {
+    std::unique_ptr<topolib::StlObject> mesh;
+    std::unique_ptr<support::SupportGen> gen;
+};
+
+// A container for mesh with the support panel's preset parameters (sizes
+// halved into radii).
+inline std::unique_ptr<support::SupportGen> presetSupports(topolib::StlObject* mesh) {
+    auto gen = std::make_unique<support::SupportGen>(mesh);
+    gen->setTipRadius(0.5);
+    gen->setTrunkRadius(1.0);
+    gen->setBranchRadius(0.6);
+    gen->setHeadExtend(2.5);
+    gen->setDensity(5.0);
+    return gen;
 }
 
 // The walk marks every support step must leave cleared.

@@ -29,6 +29,7 @@
 
 #include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
+#include "app/Startup.h"
 #include "fileIo/FileHandlingFactory.h"
 #include "fileIo/PathEncoding.h"
 #include "fileIo/StlFileHandling.h"
@@ -131,6 +132,9 @@ int runScene(int argc, char** argv);
 int runFillHoles(int argc, char** argv);
 
 int main(int argc, char** argv) {
+    // As the application starts: a write past the file size limit fails and is
+    // reported instead of ending the tool.
+    ignoreFileSizeSignal();
     if (argc >= 4 && std::strcmp(argv[2], "--gcode") == 0)
         return runGcode(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "--project") == 0)
@@ -204,6 +208,8 @@ int main(int argc, char** argv) {
         if (result != fileIo::kSuccess)
             std::fprintf(stderr, "meshinfo: cannot read %s: %s\n", argv[1],
                          fileIo::readFailureText(handler->lastFailure()));
+        for (const std::string& note : handler->loadNotes())
+            std::fprintf(stderr, "meshinfo: %s: %s\n", argv[1], note.c_str());
         // As loadFromFile: the geometry format brings its edges and shells.
         if (result == fileIo::kSuccess && mesh.edges().empty() && mesh.shells().empty()) {
             mesh.buildEdges(true, 60, 25);
@@ -214,7 +220,7 @@ int main(int argc, char** argv) {
             msShells = msBetween(edgesBuilt, shellsFound);
         }
     }
-    reportProgress(-1, 0);
+    ProgressSink().finish();
     const double msTotal = msBetween(start, Clock::now());
 
     // Counted on threads: a big mesh's edge records span hundreds of megabytes.

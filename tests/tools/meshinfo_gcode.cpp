@@ -14,6 +14,7 @@
 #include "export/GcodeExport.h"
 #include "export/SceneExport.h"
 #include "fileIo/FileHandlingFactory.h"
+#include "fileIo/PathEncoding.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "topolib/StlVertex.h"
@@ -47,7 +48,7 @@ int runGcode(int argc, char** argv) {
     bool withSupport = false;
     bool ok = argc >= 4;
     if (ok) {
-        file = QString::fromLocal8Bit(argv[1]);
+        file = fileIo::pathToQString(std::string(argv[1]));
         target = QString::fromLocal8Bit(argv[3]);
     }
     for (int i = 4; ok && i < argc; ++i) {

@@ -26,6 +26,7 @@
 // inner shells of a hollowing, volume its signed volume; reopened_* describe
 // the object as the project brought it back, again_* the second hollowing.
 
+#include "fileIo/PathEncoding.h"
 #include "project/VlrProjectFileHandling.h"
 
 #include "app/MemoryCheck.h"
@@ -284,7 +285,7 @@ int runProject(int argc, char** argv) {
     const QString out = QString::fromLocal8Bit(argv[2]);
     QStringList files;
     for (int i = 3; i < argc; ++i)
-        files << QString::fromLocal8Bit(argv[i]);
+        files << fileIo::pathToQString(std::string(argv[i]));
 
     ObjectTable* table = ObjectTable::instance();
     QEventLoop loop;

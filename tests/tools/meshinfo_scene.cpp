@@ -13,6 +13,7 @@
 
 #include "app/MemoryCheck.h"
 #include "fileIo/FileHandlingFactory.h"
+#include "fileIo/PathEncoding.h"
 #include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
@@ -54,7 +55,7 @@ int runScene(int argc, char** argv) {
         if (std::strcmp(argv[i], "--rotate-undo") == 0)
             rotateUndo = true;
         else
-            files << QString::fromLocal8Bit(argv[i]);
+            files << fileIo::pathToQString(std::string(argv[i]));
     }
     if (files.isEmpty()) {
         std::fprintf(stderr, "usage: meshinfo --scene FILE... [--rotate-undo]\n");

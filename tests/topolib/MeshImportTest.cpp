@@ -329,7 +329,8 @@ TEST(MeshImport, loadWithoutAHandlerFailsAndClosesTheProgress) {
         values.push_back(v);
     });
     const StlObject::FileLoader saved = StlObject::fileLoader();
-    StlObject::setFileLoader([](StlObject&, const std::wstring&, const std::atomic<bool>*) { return 0; });
+    StlObject::setFileLoader(
+        [](StlObject&, const std::wstring&, const std::atomic<bool>*, const ProgressSink*) { return 0; });
     StlObject mesh;
     EXPECT_EQ(mesh.loadFromFile(L"/nowhere/model.xyz"), 0);
     EXPECT_EQ(mesh.edgeCount(), 0u);
@@ -342,10 +343,11 @@ TEST(MeshImport, loadWithoutAHandlerFailsAndClosesTheProgress) {
 
 TEST(MeshImport, loadBuildsEdgesAfterASuccessfulRead) {
     const StlObject::FileLoader saved = StlObject::fileLoader();
-    StlObject::setFileLoader([](StlObject& target, const std::wstring&, const std::atomic<bool>*) {
-        fillMesh(target, torus(20, 5, 30, 12), BuildSteps{false, false});
-        return 1;
-    });
+    StlObject::setFileLoader(
+        [](StlObject& target, const std::wstring&, const std::atomic<bool>*, const ProgressSink*) {
+            fillMesh(target, torus(20, 5, 30, 12), BuildSteps{false, false});
+            return 1;
+        });
     StlObject mesh;
     EXPECT_EQ(mesh.loadFromFile(L"ring.stl"), 1);
     StlObject::setFileLoader(saved);

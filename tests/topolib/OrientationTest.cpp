@@ -23,7 +23,9 @@ namespace {
 using Corner = std::array<double, 3>;
 using Facet = std::array<Corner, 3>;
 
-Corner cornerOf(const StlVertex* v) { return {v->x(), v->y(), v->z()}; }
+Corner cornerOf(const StlVertex* v) {
+    return {v->x(), v->y(), v->z()};
+}
 
 // Every live triangle as its corners, rotated to start at the smallest corner
 // (the winding is kept).
@@ -144,8 +146,8 @@ TEST(ShellOrientation, nestedShellsFollowTheirContainer) {
         {"hollow ball inside out", mf::flipped(hollow), hollow, 2},
         {"solid in a solid", solidInSolid, solidInSolid, 0},
         {"overlapping cubes inside out", mf::flipped(overlapping), overlapping, 2},
-        {"overlapping cubes, one inside out", mf::concatenated(mf::cube(6.0), mf::flipped(mf::cube(6.0, {3, 3, 3}))),
-         overlapping, 1},
+        {"overlapping cubes, one inside out",
+         mf::concatenated(mf::cube(6.0), mf::flipped(mf::cube(6.0, {3, 3, 3}))), overlapping, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -154,4 +156,11 @@ TEST(ShellOrientation, nestedShellsFollowTheirContainer) {
         EXPECT_EQ(windings(*mesh), windings(*mf::buildMesh(c.expected)));
         expectConsistentTopology(*mesh);
     }
+    // A copy's shells carry no box: the nesting is measured all the same.
+    auto source = mf::buildMesh(hollow);
+    StlObject copy(*source);
+    source->copyMeshTo(&copy);
+    copy.buildEdges(false, 0, 0);
+    EXPECT_EQ(copy.orientClosedShellsOutward(), 0);
+    EXPECT_EQ(windings(copy), windings(*source));
 }

@@ -31,7 +31,7 @@ double msSince(Clock::time_point t) {
 
 // Closes the progress display however the preview ends.
 struct ProgressCloser {
-    ~ProgressCloser() { reportProgress(-1, 0); }
+    ~ProgressCloser() { ProgressSink().finish(); }
 };
 
 const char* const kWallDoesNotFit = "The wall is too thick for this object: no inner surface was made.";
@@ -218,9 +218,10 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
     logDouble(thickness, "Thickness: ");
     logInt(density, "Density: ");
     logText("-------------------------------");
-    reportProgress(-2, 9);
-    reportProgress(0, 0);
-    reportProgress(1, 0);
+    const ProgressSink progress;
+    progress.setText(ProgressText::HollowPreview);
+    progress.setPercent(0);
+    progress.setPercent(1);
     ProgressCloser closer;
     m_message.clear();
     m_thickness = thickness;
@@ -230,6 +231,7 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
     try {
         m_stock = std::make_unique<ZMapStock>();
         m_stock->setThreadCount(m_threads);
+        m_stock->setProgressSink(progress);
         topolib::StlObject* model = m_model;
         if (model == nullptr || model->triangleCount() == 0)
             return fail(HollowStatus::DegenerateMesh, kDegenerate, "no triangles");
@@ -270,7 +272,7 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
         logDouble(choice.cell, "Cell: ");
 
         model->traceHoleRims();
-        reportProgress(3, 0);
+        progress.setPercent(3);
         std::vector<const topolib::StlTriangle*> triangles;
         for (std::size_t s = 0; s < model->shells().size(); ++s) {
             topolib::StlShell* shell = model->shells()[s];
@@ -297,7 +299,7 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
                 delete t;
         }
         m_stock->mergeSegments();
-        reportProgress(5, 0);
+        progress.setPercent(5);
         m_timings.stock = msSince(stockStart);
         m_stock->buildOffsetSurface();
         const ZMapTimings& zt = m_stock->timings();
@@ -314,11 +316,6 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
     } catch (const ZMapError& e) {
         return fail(HollowStatus::InternalError, kInternal, e.what());
     }
-}
-
-void CreateHollowPreview(HollowContext* context, const double* thickness, int density) {
-    if (context && thickness)
-        context->createPreview(*thickness, density);
 }
 
 void HollowContext::setPendingHole(const double position[3], const double direction[3], double radius,

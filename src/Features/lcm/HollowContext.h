@@ -138,9 +138,6 @@ private:
     std::size_t m_innerTriangles = 0;
 };
 
-// The preview as the panel calls it.
-void CreateHollowPreview(HollowContext* context, const double* thickness, int density);
-
 // A copy of a mesh ready for hollowing: records, shells, edges and octree.
 std::unique_ptr<topolib::StlObject> copyMeshForHollowing(const topolib::StlObject& source);
 

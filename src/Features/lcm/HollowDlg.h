@@ -87,7 +87,6 @@ public:
     void closeIfObjectGone();
 
     lcm::HollowContext* context() const { return m_context.get(); }
-    double lastOffset() const { return m_lastOffset; }
     int lastDensity() const { return m_lastDensity; }
     // How many previews the panel computed (tests count recomputations).
     int previewCount() const { return m_previewCount; }

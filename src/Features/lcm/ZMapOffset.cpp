@@ -400,9 +400,9 @@ void ZMapStock::erodeByWireCuts(int family, int progressBase, int progressSpan) 
         },
         [&](std::size_t done) {
             if (progressSpan > 0)
-                reportProgress(progressBase + static_cast<int>(static_cast<long>(progressSpan) *
-                                                               static_cast<long>(done) / static_cast<long>(tasks)),
-                               0);
+                m_progress.setPercent(progressBase +
+                                      static_cast<int>(static_cast<long>(progressSpan) *
+                                                       static_cast<long>(done) / static_cast<long>(tasks)));
         });
     std::vector<WireCutPlane>().swap(planes);
     m_timings.erode += msSince(start);
@@ -413,11 +413,11 @@ void ZMapStock::buildOffsetSurface() {
         return;
     // Every contour is traced from the un-eroded segments before any erosion.
     traceWireCuts(2);
-    reportProgress(9, 0);
+    m_progress.setPercent(9);
     traceWireCuts(0);
-    reportProgress(13, 0);
+    m_progress.setPercent(13);
     traceWireCuts(1);
-    reportProgress(17, 0);
+    m_progress.setPercent(17);
     erodeByWireCuts(2, 17, 28);
     erodeByWireCuts(0, 45, 12);
     erodeByWireCuts(1, 57, 12);

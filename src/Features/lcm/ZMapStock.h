@@ -20,6 +20,7 @@
 // builds); std::bad_alloc passes through. The hollowing driver turns both into a
 // clean abort with a message.
 
+#include "app/ProgressReport.h"
 #include "topolib/Vector3D.h"
 
 #include <array>
@@ -27,6 +28,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace topolib {
@@ -116,7 +118,6 @@ public:
     double cellSize() const { return m_cell; }
     double thickness() const { return m_thickness; }
     const double* minCoord() const { return m_min.data(); }
-    const double* maxCoord() const { return m_max.data(); }
 
     // Widens the box, snaps it to whole cells and allocates the three grids.
     // A cell size that is not finite or not above 1e-6, or a grid that would
@@ -133,6 +134,9 @@ public:
     // The result never depends on it.
     void setThreadCount(unsigned n) { m_threads = n; }
     unsigned threadCount() const;
+    // Where the offset and triangulation steps report their percentages (the
+    // global report by default).
+    void setProgressSink(ProgressSink progress) { m_progress = std::move(progress); }
 
     // ---- Building from a mesh, per shell ------------------------------------
     // Rasterises the triangles (deleted ones skipped) into dexel hits and turns
@@ -157,7 +161,6 @@ public:
     void erodeByWireCuts(int family, int progressBase, int progressSpan);
     void generateTriangles(int progressBase, int progressSpan);
 
-    const std::vector<WireCutPlane>& wireCuts(int family) const { return m_wire[family]; }
     const ZMapSurface& surface() const { return m_surface; }
     ZMapSurface& surface() { return m_surface; }
     const ZMapTimings& timings() const { return m_timings; }
@@ -170,11 +173,6 @@ public:
     }
     const ZMapElement& element(int axis, uint32_t ia, uint32_t ib) const {
         return m_grid[axis][static_cast<std::size_t>(ia) * m_n[(axis + 2) % 3] + ib];
-    }
-    // The dexel along `axis` through the grid point with indices idx[0..2]
-    // (the entry of idx on `axis` itself is ignored).
-    ZMapElement& elementAt(int axis, const long idx[3]) {
-        return element(axis, static_cast<uint32_t>(idx[(axis + 1) % 3]), static_cast<uint32_t>(idx[(axis + 2) % 3]));
     }
     std::vector<ZMapElement>& grid(int axis) { return m_grid[axis]; }
     const std::vector<ZMapElement>& grid(int axis) const { return m_grid[axis]; }
@@ -207,6 +205,7 @@ private:
     void storePending(int axis, const Pending& pending);
 
     unsigned m_threads = 0;
+    ProgressSink m_progress;
     double m_cell = 0.5;
     double m_thickness = 0.5;
     topolib::Vector3D m_min;

@@ -233,7 +233,7 @@ void ZMapStock::generateTriangles(int progressBase, int progressSpan) {
     fill(*A, 0);
     for (long k = 1; k < nZ; ++k) {
         if (progressSpan > 0)
-            reportProgress(progressBase + static_cast<int>(static_cast<long>(progressSpan) * k / nZ), 0);
+            m_progress.setPercent(progressBase + static_cast<int>(static_cast<long>(progressSpan) * k / nZ));
         fill(*B, k);
         const double z0 = gridCoord(2, k - 1), z1 = gridCoord(2, k);
         for (long j = 0; j < nY; ++j) {

@@ -1,0 +1,295 @@
+#include "IslandCheck.h"
+
+#include "MeshFixtures.h"
+#include "topolib/SliceContour.h"
+#include "topolib/StlObject.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+
+namespace islandcheck {
+
+namespace {
+
+struct P {
+    double x, y;
+};
+
+// One outline of a layer as a closed polygon (the last point joins the first).
+struct Loop {
+    std::vector<P> pts;
+    double lo[2] = {std::numeric_limits<double>::max(), std::numeric_limits<double>::max()};
+    double hi[2] = {-std::numeric_limits<double>::max(), -std::numeric_limits<double>::max()};
+};
+
+std::vector<Loop> loopsAt(topolib::StlObject& mesh, double z) {
+    std::vector<Loop> out;
+    std::unique_ptr<topolib::SliceContourSet> set = mesh.sliceAt(z);
+    if (!set)
+        return out;
+    for (const topolib::SliceContour& c : set->contours) {
+        Loop l;
+        for (const topolib::SlicePoint& p : c.points) {
+            if (!l.pts.empty() && l.pts.back().x == p.x && l.pts.back().y == p.y)
+                continue;
+            l.pts.push_back({p.x, p.y});
+            l.lo[0] = std::min(l.lo[0], double(p.x));
+            l.lo[1] = std::min(l.lo[1], double(p.y));
+            l.hi[0] = std::max(l.hi[0], double(p.x));
+            l.hi[1] = std::max(l.hi[1], double(p.y));
+        }
+        if (l.pts.size() > 1 && l.pts.front().x == l.pts.back().x && l.pts.front().y == l.pts.back().y)
+            l.pts.pop_back();
+        if (l.pts.size() >= 3)
+            out.push_back(std::move(l));
+    }
+    return out;
+}
+
+// The winding number of one loop about p (0 outside, +1 inside a
+// counter-clockwise loop, -1 inside a clockwise one).
+int windingOf(const Loop& l, const P& p) {
+    if (p.y < l.lo[1] || p.y > l.hi[1] || p.x > l.hi[0])
+        return 0;
+    int w = 0;
+    const std::size_t n = l.pts.size();
+    for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
+        const P& a = l.pts[j];
+        const P& b = l.pts[i];
+        const double side = (b.x - a.x) * (p.y - a.y) - (p.x - a.x) * (b.y - a.y);
+        if (a.y <= p.y) {
+            if (b.y > p.y && side > 0.0)
+                ++w;
+        } else if (b.y <= p.y && side < 0.0) {
+            --w;
+        }
+    }
+    return w;
+}
+
+double signedArea(const Loop& l) {
+    double twice = 0.0;
+    const std::vector<P>& q = l.pts;
+    for (std::size_t k = 0, k0 = q.size() - 1; k < q.size(); k0 = k++)
+        twice += q[k0].x * q[k].y - q[k].x * q[k0].y;
+    return twice / 2.0;
+}
+
+double segmentDistanceSq(const P& p, const P& a, const P& b) {
+    const double dx = b.x - a.x, dy = b.y - a.y;
+    const double len = dx * dx + dy * dy;
+    double t = len > 0.0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / len : 0.0;
+    t = std::max(0.0, std::min(1.0, t));
+    const double ex = a.x + t * dx - p.x, ey = a.y + t * dy - p.y;
+    return ex * ex + ey * ey;
+}
+
+double cross(const P& o, const P& a, const P& b) {
+    return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
+}
+
+// Squared distance of two segments (0 when they cross).
+double segmentsDistanceSq(const P& a, const P& b, const P& c, const P& d) {
+    const double d1 = cross(c, d, a), d2 = cross(c, d, b), d3 = cross(a, b, c), d4 = cross(a, b, d);
+    if (((d1 > 0.0 && d2 < 0.0) || (d1 < 0.0 && d2 > 0.0)) &&
+        ((d3 > 0.0 && d4 < 0.0) || (d3 < 0.0 && d4 > 0.0)))
+        return 0.0;
+    return std::min(std::min(segmentDistanceSq(a, c, d), segmentDistanceSq(b, c, d)),
+                    std::min(segmentDistanceSq(c, a, b), segmentDistanceSq(d, a, b)));
+}
+
+bool boxesNear(const Loop& a, const Loop& b, double r) {
+    return a.lo[0] - r <= b.hi[0] && b.lo[0] - r <= a.hi[0] && a.lo[1] - r <= b.hi[1] &&
+           b.lo[1] - r <= a.hi[1];
+}
+
+bool outlinesNear(const Loop& a, const Loop& b, double r) {
+    if (!boxesNear(a, b, r))
+        return false;
+    const double r2 = r * r;
+    const std::size_t n = a.pts.size(), m = b.pts.size();
+    for (std::size_t i = 0, i0 = n - 1; i < n; i0 = i++) {
+        const P& p = a.pts[i0];
+        const P& q = a.pts[i];
+        const double lx = std::min(p.x, q.x) - r, hx = std::max(p.x, q.x) + r;
+        const double ly = std::min(p.y, q.y) - r, hy = std::max(p.y, q.y) + r;
+        for (std::size_t j = 0, j0 = m - 1; j < m; j0 = j++) {
+            const P& s = b.pts[j0];
+            const P& t = b.pts[j];
+            if (std::max(s.x, t.x) < lx || std::min(s.x, t.x) > hx || std::max(s.y, t.y) < ly ||
+                std::min(s.y, t.y) > hy)
+                continue;
+            if (segmentsDistanceSq(p, q, s, t) <= r2)
+                return true;
+        }
+    }
+    return false;
+}
+
+// The material of a layer: what lies inside its outlines by the non-zero
+// rule, so that overlapping shells (and overlapping support shapes) add up
+// and a mesh wound inside out still has its material inside.
+struct Layer {
+    std::vector<Loop> loops;
+
+    bool covers(const P& p) const {
+        int w = 0;
+        for (const Loop& l : loops)
+            w += windingOf(l, p);
+        return w != 0;
+    }
+};
+
+// A region of a layer: outlines that bound one connected piece of material
+// (an outer outline, the outlines of its holes, and outlines of shells that
+// overlap it).
+struct Region {
+    std::vector<const Loop*> loops;
+    bool covers(const P& p) const {
+        int w = 0;
+        for (const Loop* l : loops)
+            w += windingOf(*l, p);
+        return w != 0;
+    }
+};
+
+std::vector<Region> regionsOf(const std::vector<Loop>& loops) {
+    const std::size_t n = loops.size();
+    std::vector<double> area(n);
+    for (std::size_t i = 0; i < n; ++i)
+        area[i] = signedArea(loops[i]);
+    // Largest first, so that every loop's holder is settled before it.
+    std::vector<std::size_t> order(n);
+    for (std::size_t i = 0; i < n; ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return std::fabs(area[a]) > std::fabs(area[b]); });
+    std::vector<std::size_t> cluster(n);
+    std::vector<bool> hole(n, false);
+    auto find = [&](std::size_t i) {
+        while (cluster[i] != i)
+            i = cluster[i] = cluster[cluster[i]];
+        return i;
+    };
+    for (std::size_t oi = 0; oi < n; ++oi) {
+        const std::size_t i = order[oi];
+        cluster[i] = i;
+        // The smallest larger loop holding this one.
+        std::size_t holder = n;
+        for (std::size_t oj = 0; oj < oi; ++oj) {
+            const std::size_t j = order[oj];
+            if (boxesNear(loops[i], loops[j], 0.0) && windingOf(loops[j], loops[i].pts.front()) != 0 &&
+                (holder == n || std::fabs(area[j]) < std::fabs(area[holder])))
+                holder = j;
+        }
+        if (holder == n)
+            continue;
+        const bool sameTurn = (area[i] > 0.0) == (area[holder] > 0.0);
+        if (!hole[holder]) {
+            // In material: a hole of it, or a shell overlapping it.
+            hole[i] = !sameTurn;
+            cluster[i] = find(holder);
+        } else if (sameTurn) {
+            // Turning as the hole does: part of the hole's rim.
+            hole[i] = true;
+            cluster[i] = find(holder);
+        }
+        // Otherwise material inside a hole: a region of its own.
+    }
+    // Outer outlines that cross belong to one region.
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = i + 1; j < n; ++j)
+            if (!hole[i] && !hole[j] && find(i) != find(j) && outlinesNear(loops[i], loops[j], 0.0))
+                cluster[find(i)] = find(j);
+    std::vector<Region> regions;
+    std::vector<int> index(n, -1);
+    for (std::size_t oi = 0; oi < n; ++oi) {
+        const std::size_t i = order[oi];
+        const std::size_t c = find(i);
+        if (index[c] < 0) {
+            index[c] = static_cast<int>(regions.size());
+            regions.emplace_back();
+        }
+        regions[static_cast<std::size_t>(index[c])].loops.push_back(&loops[i]);
+    }
+    return regions;
+}
+
+// Whether some material of `below` lies within r of the region: a point of
+// the region on it, a point of it in the region, or outlines that close.
+bool touches(const Region& region, const Layer& below, double r) {
+    for (const Loop* l : region.loops)
+        for (const P& p : l->pts)
+            if (below.covers(p))
+                return true;
+    Loop box; // the region's box (no points)
+    for (const Loop* l : region.loops)
+        for (int k = 0; k < 2; ++k) {
+            box.lo[k] = std::min(box.lo[k], l->lo[k]);
+            box.hi[k] = std::max(box.hi[k], l->hi[k]);
+        }
+    for (const Loop& l : below.loops) {
+        if (!boxesNear(box, l, r))
+            continue;
+        for (const P& p : l.pts)
+            if (region.covers(p))
+                return true;
+        for (const Loop* own : region.loops)
+            if (outlinesNear(*own, l, r))
+                return true;
+    }
+    return false;
+}
+
+} // namespace
+
+Result findIslands(topolib::StlObject& model, const std::vector<topolib::StlTriangle*>& supports,
+                   const Settings& settings) {
+    Result result;
+    meshfixtures::TriangleSoup soup;
+    soup.reserve(supports.size());
+    for (const topolib::StlTriangle* t : supports) {
+        meshfixtures::Facet f;
+        for (int k = 0; k < 3; ++k)
+            f.v[k] = {t->vertices[k]->x(), t->vertices[k]->y(), t->vertices[k]->z()};
+        soup.push_back(f);
+    }
+    auto supportMesh = meshfixtures::buildMesh(soup, meshfixtures::BuildSteps{true, false});
+
+    double top = -std::numeric_limits<double>::max();
+    for (const topolib::StlVertex* v : model.vertices())
+        top = std::max(top, v->z());
+    const double h = settings.layer;
+    Layer modelBelow, supportBelow;
+    bool platform = true; // the layer below is the platform
+    for (long k = 0; (static_cast<double>(k) + 0.5) * h <= top; ++k) {
+        const double z = (static_cast<double>(k) + 0.5) * h;
+        Layer modelHere, supportHere;
+        modelHere.loops = loopsAt(model, z);
+        supportHere.loops = soup.empty() ? std::vector<Loop>() : loopsAt(*supportMesh, z);
+        if (!platform) {
+            for (const Region& r : regionsOf(modelHere.loops)) {
+                if (touches(r, modelBelow, settings.touch))
+                    continue;
+                Island island;
+                island.x = r.loops.front()->pts.front().x;
+                island.y = r.loops.front()->pts.front().y;
+                island.z = z;
+                island.supported = touches(r, supportBelow, settings.touch);
+                ++result.islands;
+                result.unsupported += island.supported ? 0 : 1;
+                result.list.push_back(island);
+            }
+        }
+        platform = false;
+        modelBelow = std::move(modelHere);
+        supportBelow = std::move(supportHere);
+    }
+    return result;
+}
+
+} // namespace islandcheck

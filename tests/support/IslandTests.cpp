@@ -1,0 +1,96 @@
+// Supports hold every island: the models with known minima, lifted and turned,
+// sliced layer by layer with their supports, have no model region that rests
+// on nothing; an inside-out copy gets the same supports.
+#include "IslandCheck.h"
+#include "IslandShapes.h"
+#include "SupportTestUtil.h"
+#include "support/ConeShape.h"
+#include "support/SupportGen.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace mf = meshfixtures;
+
+namespace {
+
+using supporttest::Generated;
+
+// The model lifted 5 mm with supports from the support panel's preset.
+Generated supported(const mf::TriangleSoup& soup) {
+    Generated s;
+    s.mesh = mf::buildMeshWithOctree(mf::translated(soup, {0.0, 0.0, 5.0}));
+    s.mesh->resetTriangleGroups();
+    s.gen = supporttest::presetSupports(s.mesh.get());
+    EXPECT_TRUE(s.gen->generate());
+    EXPECT_TRUE(supporttest::marksClear(*s.mesh));
+    return s;
+}
+
+std::vector<std::array<double, 6>> liveCones(const support::SupportGen& gen) {
+    std::vector<std::array<double, 6>> out;
+    for (const support::SupportAreaAbs* a : gen.areas)
+        for (const support::AbtShape* s : a->shapes)
+            if (const support::ConeShape* c = s->asCone(); c != nullptr && !c->isDeleted())
+                out.push_back({c->ContactPoint.x, c->ContactPoint.y, c->ContactPoint.z, c->FootPoint.x,
+                               c->FootPoint.y, c->FootPoint.z});
+    return out;
+}
+
+} // namespace
+
+TEST(IslandSupport, everyIslandOfTurnedModelsIsHeldAndInsideOutCopiesGetTheSameSupports) {
+    std::vector<islandshapes::Rotation> rotations{{{1, 0, 0}, 0.0}};
+    for (const islandshapes::Rotation& r : islandshapes::randomRotations(3, islandshapes::kRotationSeed))
+        rotations.push_back(r);
+    for (const islandshapes::Shape& shape : islandshapes::all()) {
+        for (std::size_t k = 0; k < rotations.size(); ++k) {
+            SCOPED_TRACE(shape.name + " turned " + std::to_string(rotations[k].degrees));
+            const mf::TriangleSoup soup =
+                islandshapes::turned(shape.soup, rotations[k].axis, rotations[k].degrees);
+            Generated model = supported(soup);
+            EXPECT_EQ(model.gen->turnedShellCount(), 0);
+            std::vector<topolib::StlTriangle*> triangles;
+            model.gen->appendAllTriangles(triangles);
+            const islandcheck::Result found = islandcheck::findIslands(*model.mesh, triangles);
+            EXPECT_GE(found.islands, 1);
+            EXPECT_EQ(found.unsupported, 0);
+            for (const islandcheck::Island& i : found.list)
+                EXPECT_TRUE(i.supported) << "island at " << i.x << " " << i.y << " " << i.z;
+
+            Generated insideOut = supported(mf::flipped(soup));
+            EXPECT_EQ(insideOut.gen->turnedShellCount(), 1);
+            EXPECT_FALSE(insideOut.gen->turnedShellText().empty());
+            // The same cones, up to the rounding of normals summed in another order.
+            const auto turnedCones = liveCones(*insideOut.gen), cones = liveCones(*model.gen);
+            ASSERT_EQ(turnedCones.size(), cones.size());
+            for (std::size_t i = 0; i < cones.size(); ++i)
+                for (std::size_t k = 0; k < 6; ++k)
+                    EXPECT_NEAR(turnedCones[i][k], cones[i][k], 1e-9);
+        }
+    }
+}
+
+TEST(IslandSupport, shallowPitInASlopingUndersideGetsItsOwnCone) {
+    // The underside falls 0.297 per cell towards x = 0; at (8, 8), away from
+    // the overhang grid's points, it dips 0.015 below its lowest neighbour.
+    // Lifted 5 mm, the pit's bottom lies at 7.064 and its rim at 7.079, so the
+    // layer cut at 7.075 holds the pit apart from the rest of the slope: an
+    // island of its own.
+    const auto bottom = [](int i, int j) { return i == 8 && j == 8 ? 2.064 : 0.297 * i; };
+    Generated model = supported(islandshapes::slab(12, bottom, 8.0));
+    std::vector<topolib::StlTriangle*> triangles;
+    model.gen->appendAllTriangles(triangles);
+    const islandcheck::Result found = islandcheck::findIslands(*model.mesh, triangles);
+    EXPECT_EQ(found.islands, 2);
+    EXPECT_EQ(found.unsupported, 0);
+    bool pit = false;
+    for (const islandcheck::Island& i : found.list)
+        pit = pit || std::fabs(i.z - 7.075) < 1e-9;
+    EXPECT_TRUE(pit);
+}

@@ -1,0 +1,47 @@
+// islandshapes DIR: writes the island test models as binary STL files into
+// DIR: for each shape NAME, NAME_r0.stl as made and NAME_r1.stl to
+// NAME_r3.stl turned by the rotations the support tests use, and an inside-out
+// copy of each (NAME_rK_inside_out.stl). Lines "wrote PATH" go to stdout.
+
+#include "IslandShapes.h"
+#include "MeshFixtures.h"
+#include "fileIo/StlFileHandling.h"
+#include "topolib/StlObject.h"
+
+#include <QString>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: islandshapes DIR\n");
+        return 2;
+    }
+    namespace mf = meshfixtures;
+    const std::string dir = argv[1];
+    std::vector<islandshapes::Rotation> rotations{{{1, 0, 0}, 0.0}};
+    for (const islandshapes::Rotation& r : islandshapes::randomRotations(3, islandshapes::kRotationSeed))
+        rotations.push_back(r);
+    for (const islandshapes::Shape& shape : islandshapes::all()) {
+        for (std::size_t k = 0; k < rotations.size(); ++k) {
+            const mf::TriangleSoup soup =
+                islandshapes::turned(shape.soup, rotations[k].axis, rotations[k].degrees);
+            for (bool insideOut : {false, true}) {
+                const std::string path = dir + "/" + shape.name + "_r" + std::to_string(k) +
+                                         (insideOut ? "_inside_out" : "") + ".stl";
+                auto mesh = mf::buildMesh(insideOut ? mf::flipped(soup) : soup, mf::BuildSteps{false, false});
+                std::vector<topolib::StlTriangle*> triangles(mesh->triangles().begin(),
+                                                             mesh->triangles().end());
+                if (fileIo::exportBinaryStl(QString::fromLocal8Bit(path.c_str()).toStdWString(), triangles) !=
+                    1) {
+                    std::fprintf(stderr, "could not write %s\n", path.c_str());
+                    return 1;
+                }
+                std::printf("wrote %s\n", path.c_str());
+            }
+        }
+    }
+    return 0;
+}
