@@ -49,12 +49,10 @@ ObjectEx* ObjectEx::clone(int newId, bool copyMesh, bool copyOctree) {
     copy->setId(newId);
     copy->setBoundingBox(bboxMin(), bboxMax());
     if (copyMesh) {
+        // The copy takes the edges and the octree with the records.
         copyMeshTo(copy);
-        if (copy->triangleCount() > 0) {
-            copy->buildEdges(false, 0, 25);
-            if (copyOctree)
-                copyOctreeTo(copy);
-        }
+        if (!copyOctree)
+            copy->releaseOctree();
     }
     return copy;
 }

@@ -52,6 +52,23 @@ inline void releasePages(void* data, std::size_t bytes) {
 #endif
 }
 
+// Maps the whole pages inside [data, data + bytes) for writing, in one call:
+// a thread about to fill its part of a new block takes the pages at once
+// instead of one fault at a time (a first touch of fresh memory costs more
+// than the copy into it). Nothing happens where the system cannot do it.
+inline void populatePages(void* data, std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    constexpr std::uintptr_t kPage = 4096;
+    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kPage - 1);
+    if (data != nullptr && end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
 // The same for the unused capacity of a vector that is about to be filled.
 template <typename Vector>
 inline void adviseHugePagesForCapacity(Vector& v) {

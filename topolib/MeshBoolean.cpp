@@ -89,36 +89,6 @@ namespace {
 std::unique_ptr<StlObject> snapshotOf(StlObject& mesh) {
     auto copy = std::make_unique<StlObject>(mesh);
     mesh.copyMeshTo(copy.get());
-    const RefArray<StlVertex>& vs = mesh.vertices();
-    const RefArray<StlVertex>& cvs = copy->vertices();
-    for (std::size_t i = 0; i < vs.size() && i < cvs.size(); ++i)
-        cvs[i]->flags = vs[i]->flags;
-    const RefArray<StlTriangle>& ts = mesh.triangles();
-    const RefArray<StlTriangle>& cts = copy->triangles();
-    // The clone's cut-context bit stays its own: it goes with its table entry.
-    for (std::size_t i = 0; i < ts.size() && i < cts.size(); ++i)
-        cts[i]->flags =
-            (ts[i]->flags & ~StlTriangle::kHasCutContext) | (cts[i]->flags & StlTriangle::kHasCutContext);
-
-    std::deque<StlEdge*> edges;
-    for (const StlEdge* e : mesh.edges()) {
-        StlEdge* c = copy->newEdge(cvs[static_cast<std::size_t>(e->vertex(0)->index)],
-                                   cvs[static_cast<std::size_t>(e->vertex(1)->index)]);
-        for (const StlTriangle* t : *e)
-            c->addTriangle(cts[static_cast<std::size_t>(t->id)]);
-        c->edgeClass = e->edgeClass;
-        c->flags = e->flags;
-        edges.push_back(c);
-    }
-    copy->appendEdges(edges);
-    const RefArray<StlEdge>& ces = copy->edges();
-    for (std::size_t i = 0; i < ts.size() && i < cts.size(); ++i)
-        for (int k = 0; k < 3; ++k)
-            cts[i]->edges[k] = ts[i]->edges[k] ? ces[ts[i]->edges[k]->index] : nullptr;
-    copy->calibrationOffsets() = mesh.calibrationOffsets();
-    copy->setVolumeReference(mesh.volumeReference());
-    copy->setFacetCount(mesh.facetCount());
-    mesh.copyOctreeTo(copy.get());
     return copy;
 }
 

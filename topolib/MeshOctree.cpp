@@ -1,6 +1,7 @@
 #include "topolib/MeshOctree.h"
 
 #include "topolib/GeometricPredicates.h"
+#include "topolib/HugePageAdvice.h"
 #include "topolib/OctreeKernels.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/StlObject.h"
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <limits>
 #include <new>
+#include <type_traits>
 
 namespace topolib {
 
@@ -25,14 +27,25 @@ struct MeshOctree::TriangleBox {
     const double* n;
     double mn[3];
     double mx[3];
+    double reach; // the largest magnitude of a corner coordinate
 
     explicit TriangleBox(StlTriangle* tri)
         : t(tri), a(tri->vertices[0]->pos.data()), b(tri->vertices[1]->pos.data()), c(tri->vertices[2]->pos.data()),
-          n(tri->normal.data()) {
+          n(tri->normal.data()), reach(0.0) {
         for (int k = 0; k < 3; ++k) {
             mn[k] = std::min(a[k], std::min(b[k], c[k]));
             mx[k] = std::max(a[k], std::max(b[k], c[k]));
+            reach = std::max(reach, std::max(std::fabs(mn[k]), std::fabs(mx[k])));
         }
+    }
+    // Whether a corner lies inside the box (lo, E) by margin m on every axis.
+    bool cornerInside(const double lo[3], double E, double m) const {
+        for (const double* p : {a, b, c}) {
+            if (p[0] > lo[0] + m && p[0] < lo[0] + E - m && p[1] > lo[1] + m && p[1] < lo[1] + E - m &&
+                p[2] > lo[2] + m && p[2] < lo[2] + E - m)
+                return true;
+        }
+        return false;
     }
     bool overlaps(const double origin[3], double edge) const {
         // The box rejection of triangleOverlapsCube, inline: most child cubes of a
@@ -48,6 +61,14 @@ struct MeshOctree::TriangleBox {
         }
         // A triangle wholly inside the box meets it; the full test would agree.
         if (inside)
+            return true;
+        // So does one with a corner inside the box by a margin far above the
+        // rounding of the full test (a few units in the last place of the
+        // largest coordinate it handles): the full test would accept it too.
+        // Most triangles that cross a cube's face have a corner on each side.
+        const double lo[3] = {origin[0] - eps, origin[1] - eps, origin[2] - eps};
+        const double far = std::max(reach, std::max(std::fabs(lo[0]), std::max(std::fabs(lo[1]), std::fabs(lo[2]))));
+        if (cornerInside(lo, E, 1e-12 * (far + 2.0 * E)))
             return true;
         return triangleOverlapsCube(a, b, c, n, mn, mx, origin, edge);
     }
@@ -108,13 +129,17 @@ inline void forEachChildReached(const Box& t, const double origin[3], double edg
             reach[axis][i] = !(t.mn[axis] > lo + E || lo > t.mx[axis]);
         }
     }
-    for (int k = 0; k < 8; ++k) {
-        if (!reach[0][(k >> 2) & 1] || !reach[1][(k >> 1) & 1] || !reach[2][k & 1])
-            continue;
-        double o[3];
-        childOrigin(origin, edge, k, o);
-        if (t.overlaps(o, half))
-            f(k, o, half);
+    // The reached children in child order (ix outer, iy, iz inner).
+    for (int ix = reach[0][0] ? 0 : 1; ix <= (reach[0][1] ? 1 : 0); ++ix) {
+        for (int iy = reach[1][0] ? 0 : 1; iy <= (reach[1][1] ? 1 : 0); ++iy) {
+            for (int iz = reach[2][0] ? 0 : 1; iz <= (reach[2][1] ? 1 : 0); ++iz) {
+                const int k = (ix * 2 + iy) * 2 + iz;
+                double o[3];
+                childOrigin(origin, edge, k, o);
+                if (t.overlaps(o, half))
+                    f(k, o, half);
+            }
+        }
     }
 }
 
@@ -848,6 +873,56 @@ MeshOctree MeshOctree::copyFor(const StlObject& target) const {
         });
     }
     return copy;
+}
+
+bool MeshOctree::relocatedCopy(const Relocation& relocation, unsigned threads, MeshOctree& out) const {
+    MeshOctree copy(memoryBudget_);
+    copy.nodes_ = nodes_;
+    copy.freeTriangleChunks_ = freeTriangleChunks_;
+    copy.freeVertexChunks_ = freeVertexChunks_;
+    // Sized without a pass over the memory; the threads copy the chunks whole
+    // (their links stay valid: the numbering is the same) and then put the
+    // copy's records into the entries that lists hold.
+    copy.triangleChunks_.resize(triangleChunks_.size());
+    copy.vertexChunks_.resize(vertexChunks_.size());
+    auto copyChunks = [threads](const auto& from, auto& to) {
+        using ChunkT = typename std::decay_t<decltype(from)>::value_type;
+        forRanges(from.size(), threads, [&](std::size_t begin, std::size_t end) {
+            populatePages(to.data() + begin, (end - begin) * sizeof(ChunkT));
+            std::copy(from.data() + begin, from.data() + end, to.data() + begin);
+        });
+    };
+    copyChunks(triangleChunks_, copy.triangleChunks_);
+    copyChunks(vertexChunks_, copy.vertexChunks_);
+    std::atomic<bool> lost{false};
+    auto relocate = [&](auto& pool, const List& list, auto&& map) {
+        using ChunkT = typename std::decay_t<decltype(pool)>::value_type;
+        constexpr std::uint32_t N = sizeof(ChunkT::items) / sizeof(ChunkT::items[0]);
+        std::uint32_t left = list.count;
+        for (std::uint32_t c = list.head; c != kNone && left > 0; c = pool[c].next) {
+            const std::uint32_t n = left < N ? left : N;
+            for (std::uint32_t i = 0; i < n; ++i) {
+                auto* moved = map(pool[c].items[i]);
+                if (moved == nullptr)
+                    lost.store(true, std::memory_order_relaxed);
+                pool[c].items[i] = moved;
+            }
+            left -= n;
+        }
+    };
+    forRanges(nodes_.size(), threads, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            // Only leaves hold entries; the others' lists are empty.
+            const Node& n = copy.nodes_[i];
+            relocate(copy.vertexChunks_, n.vertices, [&](const StlVertex* v) { return relocation.vertex(v); });
+            relocate(copy.triangleChunks_, n.triangles,
+                     [&](const StlTriangle* t) { return relocation.triangle(t); });
+        }
+    });
+    if (lost.load())
+        return false;
+    out = std::move(copy);
+    return true;
 }
 
 } // namespace topolib

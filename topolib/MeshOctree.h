@@ -86,6 +86,20 @@ public:
     // index or id does not exist in target are dropped. Throws std::bad_alloc.
     MeshOctree copyFor(const StlObject& target) const;
 
+    // The record of a copied mesh that stands for a record of the original
+    // (null when the copy has none).
+    class Relocation {
+    public:
+        virtual ~Relocation() = default;
+        virtual StlVertex* vertex(const StlVertex* v) const = 0;
+        virtual StlTriangle* triangle(const StlTriangle* t) const = 0;
+    };
+    // This tree node for node (levels and lists as they are, so the copy
+    // answers and grows as this tree does) with every entry relocated, made on
+    // `threads` threads. False, out untouched, when an entry has no record in
+    // the copy (copyFor then drops it instead). Throws std::bad_alloc.
+    bool relocatedCopy(const Relocation& relocation, unsigned threads, MeshOctree& out) const;
+
     // --- queries (all take the root cube) ----------------------------------------
     // The hit farthest along d of the infinite line q + s d; best is the running
     // best point (in/out), *out receives the triangle of a better hit.

@@ -30,6 +30,18 @@ P* growList(P* current, bool onHeap, uint32_t capacity) {
     return entries;
 }
 
+// A heap list of `capacity` null entries in the layout of growList.
+template <typename P>
+P* emptyBlock(uint32_t capacity) {
+    P* block = static_cast<P*>(std::malloc((capacity + 1) * sizeof(P)));
+    if (!block)
+        return nullptr;
+    block[0] = P::fromRaw(capacity);
+    for (uint32_t i = 1; i <= capacity; ++i)
+        block[i] = nullptr;
+    return block + 1;
+}
+
 uint32_t classForCount(uint32_t count) {
     switch (count) {
     case 0:
@@ -52,6 +64,32 @@ void StlEdge::releaseLists() {
         std::free(m_t.heap - 1);
     m_vertexWord &= kCountMask;
     m_triangleWord &= kCountMask;
+}
+
+bool StlEdge::prepareLists(uint32_t vertexCapacity, uint32_t triangleCapacity) {
+    releaseLists();
+    m_vertexWord = 0;
+    m_triangleWord = 0;
+    m_v.inl[0] = m_v.inl[1] = nullptr;
+    m_t.inl[0] = m_t.inl[1] = nullptr;
+    if (vertexCapacity > 2) {
+        Ref<StlVertex>* block = emptyBlock<Ref<StlVertex>>(vertexCapacity);
+        if (!block)
+            return false;
+        m_v.heap = block;
+        m_vertexWord = kOnHeap;
+    }
+    if (triangleCapacity > 2) {
+        Ref<StlTriangle>* block = emptyBlock<Ref<StlTriangle>>(triangleCapacity);
+        if (!block) {
+            releaseLists();
+            m_v.inl[0] = m_v.inl[1] = nullptr;
+            return false;
+        }
+        m_t.heap = block;
+        m_triangleWord = kOnHeap;
+    }
+    return true;
 }
 
 StlEdge* StlEdge::init(StlVertex* a, StlVertex* b) {

@@ -105,6 +105,34 @@ public:
     // Which side (0, 1, 2) of t this edge is, or -1 when t does not link it.
     int sideIn(const StlTriangle* t) const;
 
+    // Makes this edge (fresh, or with inline lists only) a copy of src for
+    // another mesh: index, marks, class, and both lists in order, each entry
+    // replaced by mapVertex / mapTriangle of it (each takes and returns a
+    // reference). A list that src keeps on the heap gets a heap block of the
+    // same capacity. False, the lists left empty, when a block cannot be had.
+    template <typename MapVertex, typename MapTriangle>
+    bool copyFrom(const StlEdge& src, const MapVertex& mapVertex, const MapTriangle& mapTriangle) {
+        index = src.index;
+        flags = src.flags;
+        edgeClass = src.edgeClass;
+        if (!prepareLists((src.m_vertexWord & kOnHeap) ? src.vertexCapacity() : 0,
+                          (src.m_triangleWord & kOnHeap) ? src.triangleCapacity() : 0))
+            return false;
+        const uint32_t nv = src.vertexCount();
+        const uint32_t nt = src.triangleCount();
+        const Ref<StlVertex>* sv = src.vertexData();
+        const Ref<StlTriangle>* st = src.triangleData();
+        Ref<StlVertex>* dv = vertexData();
+        Ref<StlTriangle>* dt = triangleData();
+        for (uint32_t i = 0; i < nv; ++i)
+            dv[i] = mapVertex(sv[i]);
+        for (uint32_t i = 0; i < nt; ++i)
+            dt[i] = mapTriangle(st[i]);
+        m_vertexWord = static_cast<uint8_t>((m_vertexWord & kOnHeap) | nv);
+        m_triangleWord = static_cast<uint8_t>((m_triangleWord & kOnHeap) | nt);
+        return true;
+    }
+
 private:
     // A list word holds the count (bits 0-6) and, in bit 7, whether the list has
     // moved from the record to a heap block; a heap block keeps its capacity in
@@ -121,6 +149,9 @@ private:
     Ref<StlTriangle>* triangleData() { return (m_triangleWord & kOnHeap) ? m_t.heap : m_t.inl; }
     const Ref<StlTriangle>* triangleData() const { return (m_triangleWord & kOnHeap) ? m_t.heap : m_t.inl; }
     void releaseLists();
+    // Empty lists: inline, or a null-filled heap block of the given capacity
+    // where it is above 2. False, both lists empty and inline, on failure.
+    bool prepareLists(uint32_t vertexCapacity, uint32_t triangleCapacity);
 
     uint8_t m_vertexWord = 0;
     uint8_t m_triangleWord = 0;

@@ -1,11 +1,10 @@
 // Core of the mesh object: construction and release, bounding box, transforms,
-// record creation and the deep copy.
+// record creation. The deep copy is StlObjectCopy.cpp.
 #include "topolib/StlObject.h"
 
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 #include "topolib/TriangleCutContexts.h"
-#include "topolib/TriangleCutter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -199,82 +198,6 @@ void StlObject::appendVertex(StlVertex* v) {
     v->index = static_cast<int32_t>(m_vertices.size());
     m_vertices.push_back(v);
     ++m_vertexCount;
-}
-
-// ---- Deep copy ---------------------------------------------------------------
-
-int StlObject::copyMeshTo(StlObject* target) const {
-    if (target != this)
-        target->m_name = m_name;
-    if (!hasTriangleArray() || target == this)
-        return 0;
-    target->m_vertexCount = m_vertexCount;
-    target->m_volume = m_volume;
-    target->m_area = m_area;
-    target->m_octreeMinCell = m_octreeMinCell;
-    target->m_octreeRoot = nullptr;
-
-    target->m_vertexPool.reserve(m_vertices.size());
-    target->m_vertices.reserve(target->m_vertices.size() + m_vertices.size());
-    for (const StlVertex* v : m_vertices) {
-        StlVertex* copy = target->m_vertexPool.create(v->pos.data());
-        copy->index = v->index;
-        target->m_vertices.push_back(copy);
-    }
-
-    copyShellsTo(target);
-
-    target->m_trianglePool.reserve(m_triangles.size());
-    target->m_triangles.reserve(m_triangles.capacity());
-    for (std::size_t i = 0; i < m_triangles.size(); ++i) {
-        const StlTriangle* src = m_triangles[i];
-        StlTriangle* t = target->m_trianglePool.create();
-        t->cloneFrom(*src);
-        // Keep the orientation class, so that the copied shells sort the clones
-        // into the same primary and reversed lists as the source's.
-        t->setReversed(src->isReversed());
-        t->id = static_cast<int32_t>(i);
-        for (int k = 0; k < 3; ++k) {
-            const StlVertex* sv = src->vertices[k];
-            if (sv == nullptr || sv->index < 0 || static_cast<std::size_t>(sv->index) >= target->m_vertices.size())
-                continue;
-            StlVertex* v = target->m_vertices[static_cast<std::size_t>(sv->index)];
-            t->vertices[k] = v;
-            v->addTriangle(t);
-        }
-        target->m_triangles.push_back(t);
-        if (!t->isDeleted())
-            fileCopiedTriangle(*src, *t, target);
-    }
-    target->m_facetCount = m_facetCount;
-    // Cut contexts: the clone gets its own, with the cutting triangles and the
-    // segments' ends taken at the same ids and indices in the target. Pieces are
-    // a cut's working state and are not carried.
-    for (std::size_t i = 0; i < m_triangles.size(); ++i) {
-        const StlTriangle* src = m_triangles[i];
-        const TriangleCutContext* from = src->isDeleted() ? nullptr : cutContext(src);
-        if (!from)
-            continue;
-        auto* context = new TriangleCutContext(target->m_triangles[i]);
-        for (const StlTriangle* c : from->cutters)
-            if (c && c->id >= 0 && static_cast<std::size_t>(c->id) < target->m_triangles.size())
-                context->cutters.push_back(target->m_triangles[static_cast<std::size_t>(c->id)]);
-        auto vertexAt = [&](const StlVertex* v) -> StlVertex* {
-            return v && v->index >= 0 && static_cast<std::size_t>(v->index) < target->m_vertices.size()
-                       ? target->m_vertices[static_cast<std::size_t>(v->index)]
-                       : nullptr;
-        };
-        for (const CutSegment& s : from->segments) {
-            CutSegment copy = s;
-            copy.a = vertexAt(s.a);
-            copy.b = vertexAt(s.b);
-            if (copy.a && copy.b)
-                context->segments.push_back(copy);
-        }
-        context->failed = from->failed;
-        setCutContext(target->m_triangles[i], context);
-    }
-    return 0;
 }
 
 } // namespace topolib

@@ -343,14 +343,19 @@ public:
     // Clears the walk marks of every live edge (on threads for a big mesh).
     void clearLiveEdgeMarks();
 
-    // ---- Deep copy ------------------------------------------------------------
-    // Copies name, vertices, triangles (clones with the same ids), shells, counts,
-    // area, volume, facet counter and octree cell size into the fresh object
-    // `target`. A live triangle's cut context is copied for its clone (cutting
-    // triangles and segment ends at the same ids and indices in the target, no
-    // pieces; the caller frees them as the source's). Edges are not copied (the
-    // caller runs buildEdges). Without a triangle array only the
-    // name is copied. Returns 0.
+    // ---- Deep copy (StlObjectCopy.cpp) -----------------------------------------
+    // Makes `target` a copy of this mesh whose state is this one's: name,
+    // vertices (positions, marks, incident lists in order), triangles (flags,
+    // ids, normals, vertices, edges, shells), edges (marks, classes, lists),
+    // shells (numbered by position here and there) with their lists, counts,
+    // area, volume, facet counter, calibration offsets and the octree (its
+    // cube, cell size and leaves, at the copy's records). A live triangle's cut
+    // context is copied for its clone (cutting triangles and segment ends at
+    // the same positions in the target, no pieces; the caller frees them as
+    // the source's). Records the target held are released first. Runs on
+    // several threads for a big mesh, at about the speed of copying its memory.
+    // Without a triangle array only the name is copied. Returns 0; throws
+    // std::bad_alloc when memory runs out (the target is then incomplete).
     int copyMeshTo(StlObject* target) const;
 
     // ---- Octree entry points (the tree itself is MeshOctree) -------------------
@@ -363,6 +368,11 @@ public:
     // without a tree).
     int buildOctree();
     int rebuildOctree();
+    // Drops the octree (under octreeMutex).
+    void releaseOctree();
+    // Gives target a copy of the octree (with its cube and cell size) whose
+    // entries are target's records at the same positions; entries without one
+    // are dropped. Nothing without a tree. 0, or -1 when memory ran out.
     int copyOctreeTo(StlObject* target) const;
     // The triangle hit by the line (origin, dir) farthest along dir; hit receives the
     // point. Null (hit untouched) without an octree or while one is being built.
@@ -495,16 +505,12 @@ protected:
     void releaseMesh();
 
 private:
-    // Drops the octree (under octreeMutex). Defined with the octree entry points.
-    void releaseOctree();
     // Files the vertices and/or the live triangles into the tree taken for a build
     // (a new one when there is none) and publishes it. 0, or -1 when an allocation
     // failed.
     int fillOctree(bool withVertices, bool withTriangles);
     // Shell bookkeeping of the mesh object (StlObjectShellLinks.cpp).
     void releaseShells();
-    void copyShellsTo(StlObject* target) const;
-    void fileCopiedTriangle(const StlTriangle& source, StlTriangle& copy, StlObject* target) const;
     // buildEdges for a mesh fresh from weldFacetCorners, on `threads` threads,
     // from the corners' vertex numbers it left (overwritten on the way): the same
     // edges, lists and classes. False, nothing changed, when the mesh is not in

@@ -1,5 +1,5 @@
-// The octree entry points of the mesh object: building, copying, picking and
-// filing appended records. The tree itself is MeshOctree.
+// The octree entry points of the mesh object: building, picking and filing
+// appended records (copying is StlObjectCopy.cpp). The tree itself is MeshOctree.
 //
 // Threads: a build runs on a worker while the GUI thread may pick. A build works
 // on a tree of its own (the previous tree, if any, is taken out first) and
@@ -137,27 +137,6 @@ int StlObject::fillOctree(bool withVertices, bool withTriangles) {
 int StlObject::rebuildOctree() {
     releaseOctree();
     return buildOctree();
-}
-
-int StlObject::copyOctreeTo(StlObject* target) const {
-    std::shared_ptr<MeshOctree> copy;
-    {
-        std::lock_guard<std::mutex> lock(m_octreeMutex);
-        if (!m_octreeRoot)
-            return 0;
-        try {
-            copy = std::make_shared<MeshOctree>(m_octreeRoot->copyFor(*target));
-        } catch (const std::bad_alloc&) {
-            return -1;
-        }
-    }
-    // The copied cells only mean something with the cube they were built in.
-    std::lock_guard<std::mutex> lock(target->m_octreeMutex);
-    target->m_octreeOrigin = m_octreeOrigin;
-    target->m_diagonal = m_diagonal;
-    target->m_octreeMinCell = m_octreeMinCell;
-    target->m_octreeRoot = std::move(copy);
-    return 0;
 }
 
 StlTriangle* StlObject::pickTriangle(const double origin[3], const double dir[3], double hit[3]) {

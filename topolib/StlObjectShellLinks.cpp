@@ -12,23 +12,6 @@ void StlObject::releaseShells() {
     m_shells.clear();
 }
 
-void StlObject::copyShellsTo(StlObject* target) const {
-    uint32_t ordinal = 0;
-    for (StlShell* s : m_shells) {
-        s->number = ordinal++;
-        StlShell* copy = new StlShell(*s);
-        copy->owner = target;
-        target->m_shells.push_back(copy);
-    }
-}
-
-void StlObject::fileCopiedTriangle(const StlTriangle& source, StlTriangle& copy, StlObject* target) const {
-    const StlShell* s = source.shell;
-    if (s == nullptr || s->number >= target->m_shells.size())
-        return;
-    target->m_shells[s->number]->addTriangle(&copy);
-}
-
 int StlObject::rebuildTriangleArrayFromShells() {
     // Size by what the shells really hold: a stored count that falls short of
     // the lists must not let the renumbering write past the array.

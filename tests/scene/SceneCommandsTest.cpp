@@ -1,5 +1,6 @@
 // Every scene command undone and redone restores the scene; the failure rule
 // of the history; hollowing replacement; fit to the platform; STL output.
+#include "MeshStateHash.h"
 #include "SceneTestHost.h"
 
 #include "topolib/Matrix4D.h"
@@ -8,6 +9,7 @@
 
 #include <cmath>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -194,6 +196,34 @@ TEST_F(SceneTest, hollowReplacementKeepsTheSlotAndFreesWhatIsOutOfTheList) {
     EXPECT_TRUE(copyDeleted);
     EXPECT_FALSE(sourceDeleted);
     delete stray;
+}
+
+TEST_F(SceneTest, aCloneTakesTheMeshWithItsEdgesAndOctreeAsTheyAre) {
+    ObjectEx* source = addMesh(meshfixtures::torus(20.0, 5.0, 40, 20));
+    source->rebuildOctree();
+    const double shift[3] = {30.0, 5.0, 1.0};
+    source->translate(shift);
+    std::unique_ptr<ObjectEx> copy(source->clone(7, true, true));
+    EXPECT_EQ(copy->id(), 7);
+    EXPECT_EQ(meshstate::stateHash(*copy), meshstate::stateHash(*source));
+    ASSERT_GT(copy->edgeCount(), 0u);
+    ASSERT_NE(copy->octree(), nullptr);
+    // The tree keeps the cube it was built in (moved with the mesh), so the
+    // copy picks the same triangles at the moved place.
+    EXPECT_EQ(copy->octreeOrigin()[0], source->octreeOrigin()[0]);
+    for (int i = 0; i < 20; ++i) {
+        const double q[3] = {10.0 + 2.0 * i, 5.0, 40.0}, d[3] = {0.0, 0.01 * i, -1.0};
+        double a[3], b[3];
+        const topolib::StlTriangle* hitSource = source->pickTriangle(q, d, a);
+        const topolib::StlTriangle* hitCopy = copy->pickTriangle(q, d, b);
+        ASSERT_EQ(hitSource == nullptr, hitCopy == nullptr);
+        if (hitSource) {
+            EXPECT_EQ(hitCopy, copy->triangle(static_cast<uint32_t>(hitSource->id)));
+        }
+    }
+    std::unique_ptr<ObjectEx> withoutTree(source->clone(8, true, false));
+    EXPECT_EQ(withoutTree->octree(), nullptr);
+    EXPECT_EQ(meshstate::stateHash(*withoutTree), meshstate::stateHash(*source));
 }
 
 TEST_F(SceneTest, fitToPlatformNeverProducesNonFiniteOrCollapsedCoordinates) {

@@ -1,7 +1,10 @@
 // Bounding box, area, volume, transforms, copies and render arrays of the mesh
 // object on the generated meshes.
 #include "MeshFixtures.h"
+#include "MeshStateHash.h"
 
+#include "topolib/MeshOctree.h"
+#include "topolib/ParallelRuns.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"
@@ -191,52 +194,99 @@ TEST(StlObject, scalingScalesMeasuresAndRecomputesNormalsWhenNotUniform) {
     }
 }
 
-TEST(StlObject, copyTakesRecordsAndMeasuresButNoEdges) {
-    auto src = buildMesh(concatenated(cube(10.0), flipped(cube(2.0, {20, 0, 0}), 0)));
-    src->setName("part");
-    src->triangle(5)->setDeleted(true);
-    StlObject copy(*src);
-    EXPECT_EQ(copy.getName(), "part");
-    EXPECT_EQ(copy.bboxMax()[0], src->bboxMax()[0]);
-    EXPECT_EQ(copy.triangleCount(), 0u);
-    src->copyMeshTo(&copy);
-    ASSERT_EQ(copy.triangleCount(), src->triangleCount());
-    ASSERT_EQ(copy.vertices().size(), src->vertices().size());
-    EXPECT_EQ(copy.vertexCount(), src->vertexCount());
-    EXPECT_EQ(copy.area(), src->area());
-    EXPECT_EQ(copy.volume(), src->volume());
-    EXPECT_EQ(copy.edgeCount(), 0u);
-    for (uint32_t i = 0; i < src->triangleCount(); ++i) {
-        const StlTriangle* a = src->triangle(i);
-        const StlTriangle* b = copy.triangle(i);
-        EXPECT_EQ(b->id, static_cast<int32_t>(i));
-        EXPECT_EQ(b->isDeleted(), a->isDeleted());
-        EXPECT_EQ(b->normal.z, a->normal.z);
-        for (int k = 0; k < 3; ++k) {
-            EXPECT_NE(b->vertices[k], a->vertices[k]);
-            EXPECT_EQ(b->vertices[k]->index, a->vertices[k]->index);
-            EXPECT_EQ(b->vertices[k]->pos.y, a->vertices[k]->pos.y);
+namespace {
+
+// Every leaf of a mesh's octree: cube, vertex indices and triangle ids in order.
+std::vector<std::vector<double>> octreeLeaves(const StlObject& mesh) {
+    std::vector<std::vector<double>> leaves;
+    mesh.octree()->forEachLeaf(mesh.octreeOrigin(), mesh.octreeEdge(),
+                               [&](const double* o, double e, const std::vector<StlVertex*>& vs,
+                                   const std::vector<StlTriangle*>& ts) {
+                                   std::vector<double> leaf{o[0], o[1], o[2], e, double(vs.size())};
+                                   for (const StlVertex* v : vs)
+                                       leaf.push_back(v->index);
+                                   for (const StlTriangle* t : ts)
+                                       leaf.push_back(t->id);
+                                   leaves.push_back(std::move(leaf));
+                               });
+    return leaves;
+}
+
+} // namespace
+
+TEST(StlObject, copyHasTheOriginalsStateEdgesAndOctree) {
+    // Records in array order (as a file gives them) and out of it (the copy
+    // then finds positions through the records' own indices), on one thread
+    // and on several.
+    for (const bool permuted : {false, true}) {
+        for (const unsigned threads : {1u, 3u}) {
+            SCOPED_TRACE(testing::Message() << "permuted " << permuted << " threads " << threads);
+            auto src = buildMeshWithOctree(concatenated(torus(20.0, 5.0, 48, 24), flipped(cube(2.0, {40, 0, 0}), 0)));
+            src->setName("part");
+            src->triangle(5)->setDeleted(true);
+            src->vertices()[3]->setMark(2);
+            src->edge(4)->flags = 1;
+            if (permuted) {
+                RefArray<StlVertex>& vs = src->vertices();
+                std::swap(vs[0], vs[7]);
+                vs[0]->index = 0;
+                vs[7]->index = 7;
+            }
+            src->rebuildOctree();
+            forceImportThreads(threads);
+            StlObject copy(*src);
+            EXPECT_EQ(copy.triangleCount(), 0u);
+            src->copyMeshTo(&copy);
+            forceImportThreads(0);
+            EXPECT_EQ(copy.getName(), "part");
+            // (The copy numbers the original's shells by position, as it does
+            // the copy's.)
+            EXPECT_EQ(meshstate::stateHash(copy), meshstate::stateHash(*src));
+            ASSERT_GT(copy.edgeCount(), 0u);
+            // The copy's records are its own, and name only each other.
+            for (uint32_t i = 0; i < copy.triangleCount(); ++i) {
+                const StlTriangle* t = copy.triangle(i);
+                EXPECT_NE(t, src->triangle(i));
+                for (int k = 0; k < 3; ++k) {
+                    EXPECT_EQ(t->vertices[k], copy.vertices()[static_cast<std::size_t>(t->vertices[k]->index)]);
+                    EXPECT_EQ(t->edges[k], copy.edge(t->edges[k]->index));
+                }
+                if (!t->isDeleted()) {
+                    EXPECT_EQ(t->shell->owner, &copy);
+                }
+            }
+            ASSERT_EQ(copy.shells().size(), src->shells().size());
+            for (std::size_t i = 0; i < copy.shells().size(); ++i) {
+                EXPECT_EQ(copy.shells()[i]->owner, &copy);
+                EXPECT_EQ(copy.shells()[i]->boxMax.x, src->shells()[i]->boxMax.x);
+            }
+
+            // The octree: the original's leaves at the copy's records, which is
+            // the tree a build on the copy makes, and it answers alike.
+            ASSERT_NE(copy.octree(), nullptr);
+            EXPECT_EQ(copy.octreeEdge(), src->octreeEdge());
+            EXPECT_EQ(copy.octreeMinCell(), src->octreeMinCell());
+            EXPECT_EQ(copy.octree()->nodeCount(), src->octree()->nodeCount());
+            const auto leaves = octreeLeaves(copy);
+            EXPECT_EQ(leaves, octreeLeaves(*src));
+            StlObject rebuilt(*src);
+            src->copyMeshTo(&rebuilt);
+            rebuilt.rebuildOctree();
+            EXPECT_EQ(leaves, octreeLeaves(rebuilt));
+            for (int i = 0; i < 40; ++i) {
+                const double q[3] = {-30.0 + 2.0 * i, 0.5 * i - 8.0, 30.0}, d[3] = {0.01 * i, 0.02, -1.0};
+                double hitA[3], hitB[3];
+                const StlTriangle* a = src->pickTriangle(q, d, hitA);
+                const StlTriangle* b = copy.pickTriangle(q, d, hitB);
+                ASSERT_EQ(a == nullptr, b == nullptr);
+                if (a) {
+                    EXPECT_EQ(b, copy.triangle(static_cast<uint32_t>(a->id)));
+                    EXPECT_EQ(hitA[2], hitB[2]);
+                }
+            }
         }
     }
-    for (std::size_t i = 0; i < src->vertices().size(); ++i)
-        EXPECT_EQ(copy.vertices()[i]->triangleCount(), src->vertices()[i]->triangleCount());
-    // Shells come along in order, with the live triangles filed in the same
-    // orientation classes (the small cube has one triangle wound the other way).
-    ASSERT_EQ(copy.shells().size(), src->shells().size());
-    for (std::size_t i = 0; i < src->shells().size(); ++i) {
-        const StlShell* a = src->shells()[i];
-        const StlShell* b = copy.shells()[i];
-        EXPECT_EQ(b->owner, &copy);
-        EXPECT_EQ(b->number, a->number);
-        const std::size_t deleted = (src->triangle(5)->shell == a) ? 1 : 0;
-        EXPECT_EQ(b->primaryTriangles.size() + b->reversedTriangles.size(),
-                  a->primaryTriangles.size() + a->reversedTriangles.size() - deleted);
-        EXPECT_EQ(b->reversedTriangles.size(), a->reversedTriangles.size());
-    }
-    copy.buildEdges(false, 0, 0);
-    EXPECT_EQ(copy.edgeCount(), src->edgeCount());
-    EXPECT_EQ(copy.facetCount(), src->facetCount());
-    EXPECT_GT(copy.facetCount(), 0u);
+    auto src = buildMesh(concatenated(cube(10.0), flipped(cube(2.0, {20, 0, 0}), 0)));
 
     // A triangle in the middle of a cut: its clone gets a context of its own
     // with the same cutters and segments, taken in the copy.

@@ -581,8 +581,10 @@ HollowStatus HollowContext::applyHollow() {
 std::unique_ptr<topolib::StlObject> copyMeshForHollowing(const topolib::StlObject& source) {
     auto copy = std::make_unique<topolib::StlObject>(source);
     source.copyMeshTo(copy.get());
-    copy->buildEdges(false, 0, 25);
-    copy->rebuildOctree();
+    // The copy brings the source's edges and octree; a source without a tree
+    // gives one here.
+    if (copy->octree() == nullptr)
+        copy->rebuildOctree();
     return copy;
 }
 
@@ -603,7 +605,9 @@ std::unique_ptr<topolib::StlObject> hollowedCopy(HollowContext& context, topolib
     }
     std::unique_ptr<topolib::StlObject> copy;
     try {
+        const auto copyStart = Clock::now();
         copy = copyMeshForHollowing(source);
+        context.setCopyTime(msSince(copyStart));
     } catch (const std::bad_alloc&) {
         if (status)
             *status = HollowStatus::OutOfMemory;

@@ -51,6 +51,7 @@ struct HollowTimings {
     double mesh = 0.0;    // triangulation of the inner surface
     double assemble = 0.0; // joining the inner surface to the model
     double holes = 0.0;   // cutting the drain holes
+    double copy = 0.0;    // copying the model that receives the hollow (hollowedCopy)
 };
 
 class HollowContext {
@@ -118,6 +119,7 @@ public:
     const std::string& message() const { return m_message; }
     const std::vector<std::string>& warnings() const { return m_warnings; }
     const HollowTimings& timings() const { return m_timings; }
+    void setCopyTime(double ms) { m_timings.copy = ms; }
     std::size_t innerTriangleCount() const { return m_innerTriangles; }
 
 private:
