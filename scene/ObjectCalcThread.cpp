@@ -56,8 +56,10 @@ void ObjectCalcThread::start(Task task, Completion done) {
         task(*this);
         if (done)
             done();
+        {
+            std::lock_guard<std::mutex> lock(g_endedMutex);
+            g_ended.push_back(this);
+        }
         m_finished.store(true);
-        std::lock_guard<std::mutex> lock(g_endedMutex);
-        g_ended.push_back(this);
     });
 }

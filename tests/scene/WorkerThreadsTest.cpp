@@ -34,7 +34,14 @@ TEST(WorkerThreads, endedJobsKeepNoThreadStacks) {
         workers.push_back(std::make_unique<ObjectCalcThread>());
         workers.back()->start([](const ObjectCalcThread&) {}, [&ended] { ++ended; });
     }
-    while (ended.load() < kWorkers)
+    // Every job has ended (its worker no longer runs), none was waited for.
+    auto running = [&] {
+        for (const auto& w : workers)
+            if (w->isRunning())
+                return true;
+        return false;
+    };
+    while (ended.load() < kWorkers || running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     // One more job, as the next object's import would start it.
     auto next = std::make_unique<ObjectCalcThread>();
