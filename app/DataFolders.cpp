@@ -111,30 +111,22 @@ bool checkFileReadable(const QString& path, QWidget* parent) {
         logText("WARNING: FILE PATH EMPTY");
         return false;
     }
-    if (!QFile::exists(path)) {
-        logText("FILE NOT EXIST: ", false);
+    // Logs why the file cannot be opened and tells the user when there is a parent.
+    auto refuse = [&](const char* logLine, const QString& message) {
+        logText(logLine, false);
         logString(path.toStdString());
         if (parent)
-            showAppMessageBox(fileNotExistMessage().arg(path), ICON_WARNING, BUTTON_OK, BUTTON_OK, QString(),
-                              QString(), FIXED_DIALOG_FLAGS);
+            showAppMessageBox(message.arg(path), ICON_WARNING, BUTTON_OK, BUTTON_OK, QString(), QString(),
+                              FIXED_DIALOG_FLAGS);
         return false;
-    }
+    };
+    if (!QFile::exists(path))
+        return refuse("FILE NOT EXIST: ", fileNotExistMessage());
     // A pipe without a writer would block the reader for ever, and a device
     // or folder is no document.
-    if (!QFileInfo(path).isFile()) {
-        logText("FILE NOT REGULAR: ", false);
-        logString(path.toStdString());
-        if (parent)
-            showAppMessageBox(fileNotRegularMessage().arg(path), ICON_WARNING, BUTTON_OK, BUTTON_OK, QString(),
-                              QString(), FIXED_DIALOG_FLAGS);
-        return false;
-    }
-    if (QFileInfo(path).isReadable())
-        return true;
-    logText("FILE UNREADABLE: ", false);
-    logString(path.toStdString());
-    if (parent)
-        showAppMessageBox(fileUnreadableMessage().arg(path), ICON_WARNING, BUTTON_OK, BUTTON_OK, QString(),
-                          QString(), FIXED_DIALOG_FLAGS);
-    return false;
+    if (!QFileInfo(path).isFile())
+        return refuse("FILE NOT REGULAR: ", fileNotRegularMessage());
+    if (!QFileInfo(path).isReadable())
+        return refuse("FILE UNREADABLE: ", fileUnreadableMessage());
+    return true;
 }

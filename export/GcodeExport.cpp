@@ -160,11 +160,11 @@ void GcodeExport::onSlicerFinished(SlicerProcess::End end, int exitCode) {
     m_result.slicerMs = m_slicerClock.elapsed();
     QString failure;
     if (end == SlicerProcess::End::FailedToStart)
-        failure = tr("The slicer could not be started: %1").arg(m_slicer->startError());
+        failure = tr("The slicer could not be started: %1").arg(m_slicer->endText());
     else if (end == SlicerProcess::End::Stopped)
         failure = tr("The export was cancelled.");
     else if (end == SlicerProcess::End::Silent)
-        failure = m_slicer->startError();
+        failure = m_slicer->endText();
     else if (end == SlicerProcess::End::Crashed)
         failure = tr("The slicer stopped abnormally.");
     else if (exitCode != 0)

@@ -43,7 +43,7 @@ bool SlicerProcess::start(const QString& program, const QStringList& arguments) 
     m_pendingError = Pending();
     m_tail.clear();
     m_header.clear();
-    m_startError.clear();
+    m_endText.clear();
     if (m_process) {
         // This may run inside the old process's own finished signal.
         m_process->disconnect(this);
@@ -60,7 +60,7 @@ bool SlicerProcess::start(const QString& program, const QStringList& arguments) 
     if (program.isEmpty()) {
         // Nothing to start: end as a failed start, from the event loop like
         // every other end.
-        m_startError = tr("No slicer program was found.");
+        m_endText = tr("No slicer program was found.");
         QTimer::singleShot(0, this, [this] { end(End::FailedToStart, -1); });
         return true;
     }
@@ -77,7 +77,7 @@ void SlicerProcess::stop() {
 void SlicerProcess::onSilent() {
     if (!m_running)
         return;
-    m_startError = tr("The slicer wrote nothing for %1 minutes and was stopped.").arg(m_silenceLimitMs / 60000.0);
+    m_endText = tr("The slicer wrote nothing for %1 minutes and was stopped.").arg(m_silenceLimitMs / 60000.0);
     kill(End::Silent);
 }
 
@@ -151,7 +151,7 @@ void SlicerProcess::onErrorOccurred(QProcess::ProcessError error) {
     // Every other error is followed by finished(); a failed start is not.
     if (error != QProcess::FailedToStart)
         return;
-    m_startError = m_process->errorString();
+    m_endText = m_process->errorString();
     end(End::FailedToStart, -1);
 }
 

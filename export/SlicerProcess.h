@@ -48,8 +48,9 @@ public:
     // The last lines of the error output (at most kTailLines, each cut to
     // kTailLineLength characters), for messages after a failure.
     QString errorTail() const;
-    // The process's error text after FailedToStart.
-    QString startError() const { return m_startError; }
+    // Why the run ended as it did: the process's error text after
+    // FailedToStart, the silence limit after Silent; empty otherwise.
+    QString endText() const { return m_endText; }
     static constexpr int kTailLines = 8;
     static constexpr int kTailLineLength = 300;
     // Output without a line end is logged in pieces of this many bytes, so a
@@ -88,7 +89,7 @@ private:
     Pending m_pendingError;
     std::deque<QString> m_tail;
     SlicedHeaderCollector m_header;
-    QString m_startError;
+    QString m_endText;
 };
 
 } // namespace gcodeexport

@@ -182,9 +182,6 @@ public:
     // When the generation refuses or fails (see SupportGen::generate), the
     // reason is logged and shown through the scene host; false.
     bool generateSupport();
-    // The warning for a model above the platform that got no cone at all (empty
-    // when it stands on the platform or has one).
-    std::string floatingWithoutSupportText(const support::SupportGen& supports) const;
     void previewConeAt(topolib::StlTriangle* facet, const double point[3]);
     void clearConePreview();
     // The support area made from the preview; null without supports.
@@ -229,6 +226,9 @@ protected:
     ObjectEx(const ObjectEx& other);
 
 private:
+    // The warning for a model above the platform that got no cone at all (empty
+    // when it stands on the platform or has one).
+    std::string floatingWithoutSupportText(const support::SupportGen& supports) const;
     void initWorkers();
     // Starts job on its worker; job 1 first records the selection to restore
     // (set with flag, else the current Selected).

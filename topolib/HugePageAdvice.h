@@ -13,6 +13,17 @@
 
 namespace topolib {
 
+#if defined(__linux__)
+// Gives madvise the whole pages of `page` bytes inside [data, data + bytes)
+// with advice; nothing when there is no whole page.
+inline void adviseWholePages(void* data, std::size_t bytes, std::uintptr_t page, int advice) {
+    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(page - 1);
+    if (data != nullptr && end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, advice);
+}
+#endif
+
 // Asks the system to back a large, not yet touched block with huge pages. The
 // mesh's big arrays (records, incidence lists, sort buffers) are filled once and
 // then walked in an order unrelated to memory order; with 4 KiB pages a
@@ -22,13 +33,8 @@ namespace topolib {
 inline void adviseHugePages(void* data, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     constexpr std::size_t kMinBytes = std::size_t(4) << 20;
-    constexpr std::uintptr_t kPage = 4096;
-    if (data == nullptr || bytes < kMinBytes)
-        return;
-    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
-    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kPage - 1);
-    if (end > begin)
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    if (bytes >= kMinBytes)
+        adviseWholePages(data, bytes, 4096, MADV_HUGEPAGE);
 #else
     (void)data;
     (void)bytes;
@@ -41,11 +47,7 @@ inline void adviseHugePages(void* data, std::size_t bytes) {
 // builds new records while it reads old ones for the last time.
 inline void releasePages(void* data, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_DONTNEED)
-    constexpr std::uintptr_t kBig = std::uintptr_t(2) << 20;
-    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + kBig - 1) & ~(kBig - 1);
-    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kBig - 1);
-    if (data != nullptr && end > begin)
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+    adviseWholePages(data, bytes, std::uintptr_t(2) << 20, MADV_DONTNEED);
 #else
     (void)data;
     (void)bytes;
@@ -58,11 +60,7 @@ inline void releasePages(void* data, std::size_t bytes) {
 // than the copy into it). Nothing happens where the system cannot do it.
 inline void populatePages(void* data, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    constexpr std::uintptr_t kPage = 4096;
-    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
-    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kPage - 1);
-    if (data != nullptr && end > begin)
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+    adviseWholePages(data, bytes, 4096, MADV_POPULATE_WRITE);
 #else
     (void)data;
     (void)bytes;
