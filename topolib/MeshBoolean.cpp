@@ -51,7 +51,8 @@ struct StlObjectLayout {
     int32_t id;
     std::string name;
 };
-static_assert(sizeof(StlObject) == sizeof(StlObjectLayout), "a field of StlObject is not in a unit that swapMeshWith moves");
+static_assert(sizeof(StlObject) == sizeof(StlObjectLayout),
+              "a field of StlObject is not in a unit that swapMeshWith moves");
 
 void StlObject::swapMeshWith(StlObject& other) {
     if (&other == this)

@@ -168,11 +168,17 @@ void StlObject::scale(const double s[3]) {
 
 // ---- Records -----------------------------------------------------------------
 
-StlVertex* StlObject::newVertex(const double p[3]) { return m_records.vertexPool.create(p); }
+StlVertex* StlObject::newVertex(const double p[3]) {
+    return m_records.vertexPool.create(p);
+}
 
-StlTriangle* StlObject::newTriangle() { return m_records.trianglePool.create(); }
+StlTriangle* StlObject::newTriangle() {
+    return m_records.trianglePool.create();
+}
 
-StlEdge* StlObject::newEdge(StlVertex* a, StlVertex* b) { return m_records.edgePool.create(a, b); }
+StlEdge* StlObject::newEdge(StlVertex* a, StlVertex* b) {
+    return m_records.edgePool.create(a, b);
+}
 
 void StlObject::reserveRecords(uint32_t vertices, uint32_t triangles, uint32_t edges) {
     if (vertices > 0)

@@ -74,8 +74,8 @@ int StlObject::copyMeshTo(StlObject* target) const {
         target->m_name = m_name;
     if (!hasTriangleArray() || target == this)
         return 0;
-    if (!target->m_records.vertices.empty() || target->hasTriangleArray() || !target->m_records.edges.empty() ||
-        !target->m_records.shells.empty())
+    if (!target->m_records.vertices.empty() || target->hasTriangleArray() ||
+        !target->m_records.edges.empty() || !target->m_records.shells.empty())
         target->releaseMesh();
 
     const std::size_t nv = m_records.vertices.size();
@@ -256,9 +256,9 @@ int StlObject::copyOctreeTo(StlObject* target) const {
             copy.root = std::make_shared<MeshOctree>();
             // A copy made for records at other positions drops what it cannot
             // find, as copyFor does.
-            if (!m_octree.root->relocatedCopy(ArrayRelocation(*this, *target),
-                                              importThreads(m_records.triangles.size() + m_records.vertices.size()),
-                                              *copy.root))
+            if (!m_octree.root->relocatedCopy(
+                    ArrayRelocation(*this, *target),
+                    importThreads(m_records.triangles.size() + m_records.vertices.size()), *copy.root))
                 *copy.root = m_octree.root->copyFor(*target);
         } catch (const std::bad_alloc&) {
             return -1;

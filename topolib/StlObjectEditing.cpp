@@ -261,7 +261,8 @@ void StlObject::deleteTriangles(const std::vector<StlTriangle*>& cut, std::vecto
             setCutContext(t, nullptr);
         }
     }
-    added.insert(added.end(), m_records.triangles.begin() + static_cast<std::ptrdiff_t>(k), m_records.triangles.end());
+    added.insert(added.end(), m_records.triangles.begin() + static_cast<std::ptrdiff_t>(k),
+                 m_records.triangles.end());
     for (StlShell* shell : m_records.shells) {
         shell->splitIntoPieces();
         shell->takePieces(pieces);

@@ -608,7 +608,8 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     const bool useEdgeRoom = wasEmpty && m_records.edges.empty() && m_records.edgePool.size() == 0;
     auto edgeRoom = [this, &corners]() {
         const std::size_t bytes = corners.size() * sizeof(FacetCorner);
-        const std::size_t records = std::max((3 * m_records.triangles.size()) / 2, (bytes + sizeof(StlEdge) - 1) / sizeof(StlEdge));
+        const std::size_t records =
+            std::max((3 * m_records.triangles.size()) / 2, (bytes + sizeof(StlEdge) - 1) / sizeof(StlEdge));
         return m_records.edgePool.spareRoom(records);
     };
     const bool sortInRoom = useEdgeRoom && corners.size() >= 4096 && importThreads(corners.size()) > 1;
@@ -844,7 +845,8 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
     const std::size_t n = m_records.triangles.size();
     // The corners' vertex numbers, unless an edge record has taken their room.
-    const uint32_t* welded = m_records.weldedCorners == m_records.edgePool.nextSlot() ? m_records.weldedCorners : nullptr;
+    const uint32_t* welded =
+        m_records.weldedCorners == m_records.edgePool.nextSlot() ? m_records.weldedCorners : nullptr;
     m_records.weldedCorners = nullptr;
     if (n == 0)
         return 0;
@@ -1012,9 +1014,10 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     {
         char* const room = static_cast<char*>(const_cast<void*>(m_records.edgePool.nextSlot()));
         const std::size_t sorted = 3 * n * sizeof(FacetCorner), needed = (3 * n) / 2 * sizeof(StlEdge);
-        mapping.start({{m_records.edges.data(), m_records.edges.capacity() * sizeof(StlEdge*)},
-                       {room == reinterpret_cast<const char*>(welded) && needed > sorted ? room + sorted : nullptr,
-                        needed > sorted ? needed - sorted : 0}});
+        mapping.start(
+            {{m_records.edges.data(), m_records.edges.capacity() * sizeof(StlEdge*)},
+             {room == reinterpret_cast<const char*>(welded) && needed > sorted ? room + sorted : nullptr,
+              needed > sorted ? needed - sorted : 0}});
     }
     struct Earlier {
         uint32_t triangle;
@@ -1425,7 +1428,8 @@ bool StlObject::isValidEdge(const StlEdge* e) const {
         return false;
     const StlVertex* a = e->vertex(0);
     const StlVertex* b = e->vertex(1);
-    if (!vertexValid(a, m_measures.vertexCount, triangleCount()) || !vertexValid(b, m_measures.vertexCount, triangleCount()))
+    if (!vertexValid(a, m_measures.vertexCount, triangleCount()) ||
+        !vertexValid(b, m_measures.vertexCount, triangleCount()))
         return false;
     return a != b && a->index != b->index;
 }
@@ -1451,8 +1455,9 @@ void StlObject::collectEdgesByIndex(const int* indices, int count, std::deque<St
     out.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
     for (int i = 0; i < count; ++i) {
         const int idx = indices[i];
-        out[static_cast<std::size_t>(i)] =
-            idx >= 0 && static_cast<std::size_t>(idx) < m_records.edges.size() ? m_records.edges[static_cast<std::size_t>(idx)] : nullptr;
+        out[static_cast<std::size_t>(i)] = idx >= 0 && static_cast<std::size_t>(idx) < m_records.edges.size()
+                                               ? m_records.edges[static_cast<std::size_t>(idx)]
+                                               : nullptr;
     }
 }
 

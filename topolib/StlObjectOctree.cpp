@@ -110,9 +110,9 @@ int StlObject::buildOctree() { return fillOctree(true, true); }
 int StlObject::fillOctree(bool withVertices, bool withTriangles) {
     BuildingFlag building(m_octreeBuilding);
     bool ok = true;
-    std::shared_ptr<MeshOctree> tree =
-        takeTreeForBuild(m_octree.root, m_octreeMutex, m_placement.bboxMin, m_placement.bboxMax, m_octree.origin, m_octree.diagonal, m_placement.center,
-                         m_octree.minCell, triangleCount(), ok);
+    std::shared_ptr<MeshOctree> tree = takeTreeForBuild(
+        m_octree.root, m_octreeMutex, m_placement.bboxMin, m_placement.bboxMax, m_octree.origin,
+        m_octree.diagonal, m_placement.center, m_octree.minCell, triangleCount(), ok);
     if (!ok)
         return -1;
     if (!tree)
@@ -125,7 +125,8 @@ int StlObject::fillOctree(bool withVertices, bool withTriangles) {
     // records.
     static const RefArray<StlVertex> noVertices;
     static const RefArray<StlTriangle> noTriangles;
-    if (!tree->build(m_octree.minCell, origin, m_octree.diagonal, withVertices ? m_records.vertices : noVertices,
+    if (!tree->build(m_octree.minCell, origin, m_octree.diagonal,
+                     withVertices ? m_records.vertices : noVertices,
                      withTriangles ? m_records.triangles : noTriangles,
                      withTriangles ? octreeBuildThreads(m_records.triangles.size()) : 1))
         return -1;
@@ -188,14 +189,16 @@ int StlObject::insertIntoOctree(StlVertex* v) {
     std::lock_guard<std::mutex> lock(m_octreeMutex);
     if (!m_octree.root)
         return 0;
-    return insertCode(m_octree.root->insertVertex(m_octree.minCell, m_octree.origin.data(), m_octree.diagonal, v));
+    return insertCode(
+        m_octree.root->insertVertex(m_octree.minCell, m_octree.origin.data(), m_octree.diagonal, v));
 }
 
 int StlObject::insertIntoOctree(StlTriangle* t) {
     std::lock_guard<std::mutex> lock(m_octreeMutex);
     if (!m_octree.root)
         return 0;
-    return insertCode(m_octree.root->insertTriangle(m_octree.minCell, m_octree.origin.data(), m_octree.diagonal, t));
+    return insertCode(
+        m_octree.root->insertTriangle(m_octree.minCell, m_octree.origin.data(), m_octree.diagonal, t));
 }
 
 } // namespace topolib

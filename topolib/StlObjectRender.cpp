@@ -50,7 +50,8 @@ bool StlObject::buildTriangleIndexArray() {
     m_render.triangleIndices.assign(3 * m_records.triangles.size(), 0);
     for (std::size_t i = 0; i < m_records.triangles.size(); ++i)
         for (int k = 0; k < 3; ++k)
-            m_render.triangleIndices[3 * i + k] = static_cast<uint32_t>(m_records.triangles[i]->vertices[k]->index);
+            m_render.triangleIndices[3 * i + k] =
+                static_cast<uint32_t>(m_records.triangles[i]->vertices[k]->index);
     m_render.triangleStale = false;
     return true;
 }

@@ -1057,12 +1057,13 @@ bool StlObject::isNegligibleShell(const StlShell* shell) const {
 }
 
 void StlObject::clearLiveEdgeMarks() {
-    forRanges(m_records.edges.size(), importThreads(m_records.edges.size()), [this](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i)
-            if (StlEdge* e = m_records.edges[i])
-                if (e->edgeClass != kEdgeDetached)
-                    e->clearMarks();
-    });
+    forRanges(m_records.edges.size(), importThreads(m_records.edges.size()),
+              [this](std::size_t begin, std::size_t end) {
+                  for (std::size_t i = begin; i < end; ++i)
+                      if (StlEdge* e = m_records.edges[i])
+                          if (e->edgeClass != kEdgeDetached)
+                              e->clearMarks();
+              });
 }
 
 } // namespace topolib

@@ -353,12 +353,18 @@ UnitState unitState(StlObject& mesh) {
         v.insert(v.end(), p, p + 3);
     for (const auto& o : mesh.calibrationOffsets())
         v.insert(v.end(), {o.first, o.second});
-    u.drawnValues = {double(mesh.slabState()),         double(mesh.vertexRenderStale()),
+    u.drawnValues = {double(mesh.slabState()),           double(mesh.vertexRenderStale()),
                      double(mesh.triangleRenderStale()), double(mesh.renderVertexCount()),
                      double(mesh.renderTriangleCount()), double(mesh.lineIndexCount())};
-    u.storage = {mesh.vertices().data(), mesh.triangles().data(), mesh.edges().data(),
-                 mesh.shells().empty() ? nullptr : mesh.shells().front(), mesh.octree(), mesh.zSlabIndex(),
-                 mesh.renderPositions().data(), mesh.renderNormals().data(), mesh.renderTriangleIndices().data(),
+    u.storage = {mesh.vertices().data(),
+                 mesh.triangles().data(),
+                 mesh.edges().data(),
+                 mesh.shells().empty() ? nullptr : mesh.shells().front(),
+                 mesh.octree(),
+                 mesh.zSlabIndex(),
+                 mesh.renderPositions().data(),
+                 mesh.renderNormals().data(),
+                 mesh.renderTriangleIndices().data(),
                  mesh.renderLineIndices().data()};
     return u;
 }
