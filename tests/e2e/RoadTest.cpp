@@ -9,6 +9,8 @@
 #include "scene/ObjectTable.h"
 #include "topolib/StlTriangle.h"
 #include "ui/MainWindow.h"
+#include "view/MainGLWidget.h"
+#include "view/ViewCamera.h"
 
 #include <QApplication>
 #include <QFile>
@@ -232,6 +234,8 @@ TEST(Road, aUsersWholeRoadThroughTheWindow) {
     // geometry and the sphere's supports.
     const QString project = dir.filePath("road.vpf");
     const int sphereTriangles = liveTriangles(r.sphere), torusTriangles = liveTriangles(r.torus);
+    ViewCamera& camera = r.window->glWidget()->camera();
+    const CameraState savedView = camera.state();
     ASSERT_TRUE(r.saveProject(project));
     {
         const QStringList entries = projectEntries(project);
@@ -248,8 +252,15 @@ TEST(Road, aUsersWholeRoadThroughTheWindow) {
         EXPECT_EQ(all.cyan + all.support, 0);
     }
     // File > Open Project: both objects back with their triangles and the
-    // sphere's cones.
+    // sphere's cones, and the view as it was saved.
+    camera.setZoom(savedView.zoom * 3);
+    camera.rotateDrag(60, 20);
     ASSERT_TRUE(r.openProject(project, 2));
+    EXPECT_NEAR(camera.zoom, savedView.zoom, savedView.zoom * 1e-5) << "stored with six digits";
+    for (int k = 0; k < 16; ++k)
+        EXPECT_FLOAT_EQ(float(camera.modelView[k]), float(savedView.modelView[k])) << k;
+    for (int k = 0; k < 3; ++k)
+        EXPECT_DOUBLE_EQ(camera.renderCenter[k], savedView.renderCenter[k]);
     EXPECT_EQ(liveTriangles(r.sphere), sphereTriangles);
     EXPECT_EQ(liveTriangles(r.torus), torusTriangles);
     EXPECT_EQ(r.liveCones(r.sphere), cones);

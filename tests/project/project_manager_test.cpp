@@ -4,8 +4,8 @@
 // and panels closed before any object is deleted.
 #include "ProjectTestSupport.h"
 
-#include "project/ProjectManager.h"
 #include "project/VlrProjectFileHandling.h"
+#include "ui/ProjectManager.h"
 
 #include "app/DataFolders.h"
 #include "fileIo/ReplacementFile.h"
