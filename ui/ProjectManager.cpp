@@ -67,7 +67,11 @@ QString ProjectManager::askOpenFileName(QWidget* parent, const QString& caption,
     return QFileDialog::getOpenFileName(parent, caption, start, filter);
 }
 
-ProjectManager::~ProjectManager() = default;
+ProjectManager::~ProjectManager() {
+    // The handler outlives the window; the camera does not.
+    if (m_viewAttached)
+        m_files->setView({}, {});
+}
 
 void ProjectManager::setFileDialogs(FileDialog saveDialog, FileDialog openDialog) {
     m_saveDialog = std::move(saveDialog);
@@ -75,6 +79,7 @@ void ProjectManager::setFileDialogs(FileDialog saveDialog, FileDialog openDialog
 }
 
 void ProjectManager::attachView(ViewCamera* camera, std::function<void()> repaint) {
+    m_viewAttached = camera != nullptr;
     if (!camera) {
         m_files->setView({}, {});
         return;

@@ -59,7 +59,8 @@ public:
     void setWindowHooks(WindowHooks hooks) { m_hooks = std::move(hooks); }
     void setFileDialogs(FileDialog saveDialog, FileDialog openDialog);
     // The camera whose state projects keep (not owned; null detaches it) and
-    // the repaint after an open restored it.
+    // the repaint after an open restored it. The manager detaches it when it
+    // is destroyed.
     void attachView(ViewCamera* camera, std::function<void()> repaint);
 
     // The translated untitled name "Velarproject".
@@ -100,6 +101,7 @@ private:
     QString m_savedProjectDir;
     QString m_openedProjectPath;
     VlrProjectFileHandling* m_files;
+    bool m_viewAttached = false;
     QWidget* m_window;
     WindowHooks m_hooks;
     FileDialog m_saveDialog;
