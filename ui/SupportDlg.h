@@ -10,6 +10,7 @@
 // buttons change existing supports directly (not undoable) and mark the
 // scene modified. Repaints go through the scene host.
 #include "app/VlrBaseWidget.h"
+#include "scene/ViewMode.h"
 #include "support/SupportParamFile.h"
 
 #include <array>
@@ -77,7 +78,7 @@ private:
     QDoubleSpinBox* box(support::SupportParams::Index i) const { return m_boxes[i]; }
     // A relay of one box: reads the box's current value.
     void forward(support::SupportParams::Index i);
-    void setViewMode(int mode);
+    void setViewMode(ViewMode mode);
     // Icon and tool tip of the base-type button for the current type.
     void showBaseType();
 
