@@ -193,15 +193,25 @@ TEST_F(ViewDrawing, rightDragRotatesAboutTheVolumeCentreOrTheObjectUnderTheCurso
 
 TEST_F(ViewDrawing, objectIsDrawnInItsShadeColourWithAndWithoutVertexBuffers) {
     ASSERT_TRUE(view->vertexBuffersSupported());
+    const double lo[3] = {45, 45, 0}, hi[3] = {85, 85, 40};
+    ObjectEx* previous = nullptr;
     for (bool buffers : {true, false}) {
         SCOPED_TRACE(buffers ? "vertex buffers" : "display lists");
         if (!buffers) {
-            ObjectTable::instance()->deleteAllObjects();
+            // The cube drawn from buffers is drawn from lists after the switch,
+            // its buffers given back.
+            ASSERT_TRUE(GLDrawCache::instance().find(*previous));
+            const GLuint old = GLDrawCache::instance().find(*previous)->vertex;
+            previous->setSelected(true);
             view->disableVertexBuffers();
+            EXPECT_GT(countIn(frame(), core(projectedBox(lo, hi)), isShade).fraction(), 0.9);
+            view->makeCurrent();
+            EXPECT_FALSE(QOpenGLContext::currentContext()->functions()->glIsBuffer(old));
+            EXPECT_TRUE(GLDrawCache::instance().find(*previous)->asLists);
+            ObjectTable::instance()->deleteAllObjects();
         }
-        ObjectEx* cube = addCube(40, {45, 45, 0});
+        ObjectEx* cube = previous = addCube(40, {45, 45, 0});
         view->resetView();
-        const double lo[3] = {45, 45, 0}, hi[3] = {85, 85, 40};
         const QRect box = projectedBox(lo, hi);
         // Loaded but still waiting for its place on the platform: not shown.
         cube->setImportPending(true);
