@@ -1,7 +1,8 @@
 #pragma once
 // The support tool's side panel: nine parameter boxes and "Remove Internal ",
-// the support-type and base-type buttons, Add and Delete (the view's modes 6
-// and 5 for single support points), Generate, Clear and Preset.
+// the support-type and base-type buttons, Add and Delete (the view's modes
+// AddSupport and DeleteSupport for single support points), Generate, Clear
+// and Preset.
 //
 // Every change of a box reaches the selected objects' containers at once
 // through the object list's relays. Generate lifts the visible selected

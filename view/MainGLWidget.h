@@ -108,7 +108,7 @@ public:
     void releaseInTransformMode(const QPoint& pos);
     void endManipulation(const QPoint& pos, bool updateHover);
     // Abandons the manipulator's open operation (a typed value waiting for
-    // Return) without a command; its preview goes. Leaving mode 1 does it.
+    // Return) without a command; its preview goes. Leaving the transform mode does it.
     void cancelManipulation();
 
     // ---- Keys: the main window passes its key events on -------------------------

@@ -118,7 +118,7 @@ protected:
         return cube;
     }
     QPoint screenOf(double x, double y, double z) const { return road->screenOf(x, y, z); }
-    // The Hollow button with "Make Holes" on: the panel, the view in mode 7.
+    // The Hollow button with "Make Holes" on: the panel, the view placing holes.
     HollowDlg* openHollowPanelPlacingHoles() {
         road->window->toolButtons()[3]->click();
         auto* panel = road->window->findChild<HollowDlg*>();

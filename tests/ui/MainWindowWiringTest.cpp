@@ -280,7 +280,7 @@ TEST_F(MainWindowWiring, hollowAndExportButtonsOpenTheirPanels) {
     EXPECT_FALSE(hollow->isChecked());
     EXPECT_EQ(HollowDlg::ifShown(w->findChild<HollowDlg*>()), nullptr);
 
-    // With one object: the panel holds it; the view places holes (mode 7) while
+    // With one object: the panel holds it; the view places holes (PlaceHoles) while
     // "Make Holes" is checked (only the panel's first opening), else idles (8).
     ObjectEx* cube = addObject(meshfixtures::cube(20.0), "cube");
     cube->setSelected(true);
