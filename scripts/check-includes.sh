@@ -4,9 +4,10 @@
 # library, the file readers, supports, the scene, the scene's drawing
 # (view/draw), hollowing, the view, projects, export, and the window on top
 # (with the frame's widget part beside the core). The libraries up to the
-# scene never include a GL header (GL/*, GLEW, QOpenGL*, QGL*). Each folder may include its own headers and those of the layers
-# listed for it below; tests, benchmarks, fuzz targets and the program's entry
-# (app/main.cpp) may include anything.
+# scene never include a GL header (GL/*, GLEW, QOpenGL*, QGL*). Each folder
+# may include its own headers and those of the layers listed for it below;
+# tests, benchmarks, fuzz targets and the program's entry (app/main.cpp) may
+# include anything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,7 +35,7 @@ grep -rnE --include='*.cpp' --include='*.h' '^#include "[^"]+/' $folders |
       allow["view/draw"] = "app/core app topolib fileIo support scene view/draw"
       allow["src/Features/lcm"] = "app/core app topolib fileIo support scene view/draw src/Features/lcm"
       allow["view"] = "app/core app topolib fileIo support scene view/draw view"
-      allow["project"] = "app/core app topolib fileIo support scene view/draw view project"
+      allow["project"] = "app/core app topolib fileIo support scene project"
       allow["export"] = "app/core app topolib fileIo support scene export"
       allow["ui"] = "app/core app topolib fileIo support scene view/draw src/Features/lcm view project export ui"
     }
@@ -59,3 +60,17 @@ grep -rnE --include='*.cpp' --include='*.h' '^#include "[^"]+/' $folders |
       if (bad) exit 1
       print "includes: every library includes only its own layer and those below; no GL up to the scene"
     }'
+
+# The mesh library, the file readers, supports and projects include no Qt
+# Widgets header: they run in tools and workers without a window, and the
+# project commands with their dialogs are the window's.
+widgets="$(pkg-config --variable=includedir Qt5Widgets 2>/dev/null || true)/QtWidgets"
+if [ -d "$widgets" ]; then
+  names=$(ls "$widgets" | grep -E '^Q[A-Za-z0-9]+$' | paste -sd'|')
+  if grep -rnE --include='*.cpp' --include='*.h' "^#include <((QtWidgets/)?($names)|QtWidgets)>" \
+      topolib fileIo support project >&2; then
+    echo "includes: Qt Widgets included above, in a library below the widgets" >&2
+    exit 1
+  fi
+  echo "includes: no Qt Widgets header in topolib, fileIo, support or project"
+fi
