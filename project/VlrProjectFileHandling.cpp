@@ -91,7 +91,7 @@ project::ProjectObjectInfo objectInfo(const ObjectEx& o, int number, uint32_t wr
 void applyObjectInfo(const project::ProjectObjectInfo& r, ObjectEx& o) {
     o.setName(r.name);
     o.setColor(r.shadeColor.isValid() ? r.shadeColor : QColor(0, 0, 0));
-    o.setViewMode(r.viewMode);
+    o.setViewMode(meshStyleFromNumber(r.viewMode));
     o.setSelected(r.selected);
     o.setVisible(r.visible);
     o.setPointed(r.pointed);

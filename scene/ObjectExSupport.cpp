@@ -149,10 +149,7 @@ void ObjectEx::setSupportGen(std::shared_ptr<support::SupportGen> gen) {
         return;
     if (m_support) {
         // Undo commands may still hold the container and put it back: it
-        // keeps no buffer names (freed by the next draw, when the GL context
-        // is current) and no hover preview, and draws fresh buffers when it
-        // returns.
-        m_support->releaseRenderBuffers(m_buffersToDelete);
+        // keeps no hover preview, and is drawn afresh when it returns.
         m_support->clearAddedPoint();
     }
     m_support = std::move(gen);

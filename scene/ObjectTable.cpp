@@ -158,7 +158,7 @@ void ObjectTable::deleteAllObjects() {
     std::vector<ObjectEx*> doomed;
     doomed.swap(m_objects);
     m_conePreviewObject = nullptr;
-    m_viewMode = 0;
+    m_viewMode = MeshStyle::Filled;
     for (ObjectEx* obj : doomed) {
         if (!obj->isReady())
             forgetImport(obj);

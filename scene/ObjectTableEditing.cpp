@@ -109,7 +109,7 @@ void ObjectTable::setTransparent(bool on) {
         obj->setTransparent(on);
 }
 
-void ObjectTable::setViewMode(int mode) {
+void ObjectTable::setViewMode(MeshStyle mode) {
     m_viewMode = mode;
     for (ObjectEx* obj : m_objects)
         obj->setViewMode(mode);

@@ -570,7 +570,7 @@ void MainWindow::closeSidePanels() {
         return;
     ObjectTable::instance()->clearConePreview();
     _glWidget->setManipulatorShown(false);
-    _glWidget->setMode(0);
+    _glWidget->setMode(ViewMode::Select);
     _glWidget->update();
 }
 
@@ -620,7 +620,8 @@ void MainWindow::cmdUnloadSelectedObjects() {
 // ---- View menu -------------------------------------------------------------------------
 
 void MainWindow::menuViewWireFrame() {
-    ObjectTable::instance()->setViewMode(_menuViewWireframe->isChecked() ? 1 : 0);
+    ObjectTable::instance()->setViewMode(_menuViewWireframe->isChecked() ? MeshStyle::FilledWithEdges
+                                                                         : MeshStyle::Filled);
     _glWidget->update();
 }
 
@@ -665,7 +666,7 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event) {
         _glWidget->resetView();
         break;
     case Qt::Key_Escape:
-        _glWidget->setMode(0);
+        _glWidget->setMode(ViewMode::Select);
         _glWidget->setManipulatorShown(false);
         _glWidget->update();
         break;

@@ -50,7 +50,7 @@ void MainWindow::closePanelsForNewScene() {
     _activeToolButton = nullptr;
     ObjectTable::instance()->clearConePreview();
     _glWidget->setManipulatorShown(false);
-    _glWidget->setMode(0);
+    _glWidget->setMode(ViewMode::Select);
 }
 
 void MainWindow::newProject() {

@@ -149,7 +149,7 @@ TEST(ProjectRoundTrip, sceneWithSupportsReopensAsItWasSaved) {
     special->setSelected(false);
     special->setLocked(true);
     special->setColor(QColor(200, 40, 90));
-    special->setViewMode(2);
+    special->setViewMode(MeshStyle::EdgesOnly);
     special->setTransparent(true);
 
     // One cone deleted by the user: it must not come back.
@@ -182,7 +182,7 @@ TEST(ProjectRoundTrip, sceneWithSupportsReopensAsItWasSaved) {
         QString name;
         uint32_t triangles, vertices;
         bool visible, selected, locked, transparent;
-        int viewMode;
+        MeshStyle viewMode;
         QColor color;
         SupportState supports;
     };
