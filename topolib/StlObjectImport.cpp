@@ -625,7 +625,7 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     auto edgeRoom = [this, cornerTotal]() {
         const std::size_t bytes = cornerTotal * sizeof(FacetCorner);
         const std::size_t records = std::max((3 * m_triangles.size()) / 2, (bytes + sizeof(StlEdge) - 1) / sizeof(StlEdge));
-        return m_edgePool.spareRoom(records);
+        return m_edgePool.lendRoom(records);
     };
     const bool sortInRoom = useEdgeRoom && cornerTotal >= 4096;
     const bool sortOnThreads = importThreads(cornerTotal) > 1;
@@ -868,8 +868,9 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
                           const ProgressSink* progress) {
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
     const std::size_t n = m_triangles.size();
-    // The corners' vertex numbers, unless an edge record has taken their room.
-    const uint32_t* welded = m_weldedCorners == m_edgePool.nextSlot() ? m_weldedCorners : nullptr;
+    // The corners' vertex numbers, while the edge pool's loan of their room
+    // lasts (no edge record has been made over them).
+    const uint32_t* welded = m_edgePool.lentRoom() ? m_weldedCorners : nullptr;
     m_weldedCorners = nullptr;
     if (n == 0)
         return 0;
@@ -1035,11 +1036,11 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     adviseHugePagesForCapacity(m_edges);
     PagePopulator mapping;
     {
-        char* const room = static_cast<char*>(const_cast<void*>(m_edgePool.nextSlot()));
+        // (The room lent to the weld, which holds the vertex numbers.)
+        char* const room = static_cast<char*>(m_edgePool.lentRoom());
         const std::size_t sorted = 3 * n * sizeof(FacetCorner), needed = (3 * n) / 2 * sizeof(StlEdge);
         mapping.start({{m_edges.data(), m_edges.capacity() * sizeof(StlEdge*)},
-                       {room == reinterpret_cast<const char*>(welded) && needed > sorted ? room + sorted : nullptr,
-                        needed > sorted ? needed - sorted : 0}});
+                       {room && needed > sorted ? room + sorted : nullptr, needed > sorted ? needed - sorted : 0}});
     }
     struct Earlier {
         uint32_t triangle;
