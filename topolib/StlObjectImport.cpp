@@ -610,6 +610,43 @@ std::size_t StlObject::addFacets(uint32_t* cornerCounter, const double reference
     return made;
 }
 
+namespace {
+
+// The weld's tolerance scale for corners sorted by x: toleranceScaleFor the
+// diagonal of their box. The x extent is the ends'; y and z come from each
+// part's box, then the parts' in order: the same extremes as one pass.
+double weldScaleOf(const FacetCorner* const all, std::size_t cornerTotal, unsigned threads) {
+    std::vector<std::array<float, 4>> partBox(threads); // y and z minimum, maximum
+    runOnThreads(threads, [&](unsigned t) {
+        const std::size_t begin = partBegin(cornerTotal, t, threads), end = partBegin(cornerTotal, t + 1, threads);
+        if (begin == end)
+            return;
+        float lo[2] = {all[begin].y, all[begin].z}, hi[2] = {lo[0], lo[1]};
+        for (std::size_t i = begin; i < end; ++i) {
+            lo[0] = std::min(lo[0], all[i].y);
+            hi[0] = std::max(hi[0], all[i].y);
+            lo[1] = std::min(lo[1], all[i].z);
+            hi[1] = std::max(hi[1], all[i].z);
+        }
+        partBox[t] = {lo[0], lo[1], hi[0], hi[1]};
+    });
+    float lo[2] = {all[0].y, all[0].z}, hi[2] = {lo[0], lo[1]};
+    for (unsigned t = 0; t < threads; ++t) {
+        if (partBegin(cornerTotal, t, threads) == partBegin(cornerTotal, t + 1, threads))
+            continue;
+        lo[0] = std::min(lo[0], partBox[t][0]);
+        lo[1] = std::min(lo[1], partBox[t][1]);
+        hi[0] = std::max(hi[0], partBox[t][2]);
+        hi[1] = std::max(hi[1], partBox[t][3]);
+    }
+    const double dx = static_cast<double>(all[cornerTotal - 1].x) - static_cast<double>(all[0].x);
+    const double dy = static_cast<double>(hi[0]) - static_cast<double>(lo[0]);
+    const double dz = static_cast<double>(hi[1]) - static_cast<double>(lo[1]);
+    return StlObject::toleranceScaleFor(std::sqrt(dx * dx + dy * dy + dz * dz));
+}
+
+} // namespace
+
 int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     m_records.weldedCorners = nullptr;
     const bool wasEmpty = m_records.vertices.empty();
@@ -647,36 +684,7 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     const unsigned threads = importThreads(cornerTotal);
     const FacetCorner* const all = sorted;
 
-    // The tolerance follows the mesh's size (the corners are sorted by x, so
-    // the x extent is the ends'). Each part's box, then the parts' in order:
-    // the same extremes as one pass.
-    std::vector<std::array<float, 4>> partBox(threads); // y and z minimum, maximum
-    runOnThreads(threads, [&](unsigned t) {
-        const std::size_t begin = partBegin(cornerTotal, t, threads), end = partBegin(cornerTotal, t + 1, threads);
-        if (begin == end)
-            return;
-        float lo[2] = {all[begin].y, all[begin].z}, hi[2] = {lo[0], lo[1]};
-        for (std::size_t i = begin; i < end; ++i) {
-            lo[0] = std::min(lo[0], all[i].y);
-            hi[0] = std::max(hi[0], all[i].y);
-            lo[1] = std::min(lo[1], all[i].z);
-            hi[1] = std::max(hi[1], all[i].z);
-        }
-        partBox[t] = {lo[0], lo[1], hi[0], hi[1]};
-    });
-    float lo[2] = {all[0].y, all[0].z}, hi[2] = {lo[0], lo[1]};
-    for (unsigned t = 0; t < threads; ++t) {
-        if (partBegin(cornerTotal, t, threads) == partBegin(cornerTotal, t + 1, threads))
-            continue;
-        lo[0] = std::min(lo[0], partBox[t][0]);
-        lo[1] = std::min(lo[1], partBox[t][1]);
-        hi[0] = std::max(hi[0], partBox[t][2]);
-        hi[1] = std::max(hi[1], partBox[t][3]);
-    }
-    const double dx = static_cast<double>(all[cornerTotal - 1].x) - static_cast<double>(all[0].x);
-    const double dy = static_cast<double>(hi[0]) - static_cast<double>(lo[0]);
-    const double dz = static_cast<double>(hi[1]) - static_cast<double>(lo[1]);
-    const double scale = toleranceScaleFor(std::sqrt(dx * dx + dy * dy + dz * dz));
+    const double scale = weldScaleOf(all, cornerTotal, threads);
 
     // Runs (WeldRuns): a corner that is near no earlier representative of its
     // window starts the next vertex. Comparing with representatives (not with
