@@ -82,7 +82,6 @@ public:
     void startImport(const ProgressSink& progress, ObjectCalcThread::Completion done);
     std::wstring getFilePath() const override { return m_filePath; }
     std::wstring filePath() const { return m_filePath; }
-    std::wstring getAuxiliaryPath() const override { return std::wstring(); }
 
     // ---- Flags and display ------------------------------------------------------
     bool isLoaded() const { return m_loaded.load(); }
@@ -117,9 +116,8 @@ public:
     // bounds, counts, commands, slicing and saving.
     bool isReady() const { return !m_importPending; }
     void setImportPending(bool on) { m_importPending = on; }
-    // The result of the last import job (1 success, 4 not enough memory, other
-    // failure; -1 before it ended).
-    int importResult() const { return m_importResult.load(); }
+    // The result of the last import job (Failure before it ended).
+    topolib::LoadResult importResult() const { return m_importResult.load(); }
     // What the reader of the last import job found that the user should be
     // told (the cause of a failure, or what a successful read left out); read
     // once the job has ended.
@@ -162,7 +160,6 @@ public:
     const std::shared_ptr<support::SupportGen>& supportGenIfAny() const { return m_support; }
     // Read-outs for the project writer (0 / false without supports).
     int supportAreaCount() const;
-    int supportBaseType() const;
     double supportDensity() const;
     double supportMaxAngle() const;
     bool supportRemoveInternal() const;
@@ -237,8 +234,8 @@ private:
     // selected as recorded (a locked object keeps its selection).
     void runJob(int job, bool restoreSelection, const ObjectCalcThread& worker, const ProgressSink& progress);
     // The import job (worker thread): reads the file; on success sets Loaded.
-    // Returns the load result (1 success, 4 not enough memory, other failure).
-    int importJob(const ObjectCalcThread& worker, const ProgressSink& progress);
+    // Returns the load result.
+    topolib::LoadResult importJob(const ObjectCalcThread& worker, const ProgressSink& progress);
     // Appends the supports' triangles (nothing without supports).
     void appendSupportTriangles(std::vector<topolib::StlTriangle*>& out);
 
@@ -249,7 +246,8 @@ private:
     bool m_visible = true;
     bool m_transparency = false;
     bool m_importPending = false;
-    std::atomic<int> m_importResult{-1};
+    // Failure until the import job has ended.
+    std::atomic<topolib::LoadResult> m_importResult{topolib::LoadResult::Failure};
     QStringList m_importNotes;
     std::shared_ptr<support::SupportGen> m_support;
     support::AbtShape* m_pointedSupport = nullptr;

@@ -22,9 +22,6 @@ std::shared_ptr<support::SupportGen> ObjectEx::supportGen() {
 int ObjectEx::supportAreaCount() const {
     return m_support ? int(m_support->areaCount()) : 0;
 }
-int ObjectEx::supportBaseType() const {
-    return m_support ? m_support->getBaseType() : 0;
-}
 double ObjectEx::supportDensity() const {
     return m_support ? m_support->getDensity() : 0.0;
 }

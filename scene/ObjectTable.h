@@ -187,12 +187,6 @@ public:
     static constexpr double kRestTolerance = 1e-6;
     static bool restsOnPlatform(double lowestZ) { return std::fabs(lowestZ) <= kRestTolerance; }
 
-    // ---- Calibration --------------------------------------------------------------
-    void applyCalibration(const std::vector<std::pair<double, double>>& xTable,
-                          const std::vector<std::pair<double, double>>& yTable, const double origin[2],
-                          bool selectedOnly);
-    void revertCalibration(bool selectedOnly);
-
     // ---- STL output ---------------------------------------------------------------
     // Writes the mesh and support triangles of every (or every selected) ready
     // object as one STL file; true only when every byte was written (a file

@@ -289,28 +289,6 @@ void ObjectTable::fitSelectionToPlatform(const double volume[3], const double* m
     }
 }
 
-// ---- Calibration ----------------------------------------------------------------------
-
-void ObjectTable::applyCalibration(const std::vector<std::pair<double, double>>& xTable,
-                                   const std::vector<std::pair<double, double>>& yTable, const double origin[2],
-                                   bool selectedOnly) {
-    for (ObjectEx* obj : m_objects) {
-        if (!obj->isReady() || (selectedOnly && !obj->isSelected()))
-            continue;
-        obj->waitForJobs();
-        obj->applyXyCalibration(xTable, yTable, origin);
-    }
-}
-
-void ObjectTable::revertCalibration(bool selectedOnly) {
-    for (ObjectEx* obj : m_objects) {
-        if (!obj->isReady() || (selectedOnly && !obj->isSelected()))
-            continue;
-        obj->waitForJobs();
-        obj->revertXyCalibration();
-    }
-}
-
 // ---- STL output -------------------------------------------------------------------------
 
 bool ObjectTable::saveObjectsToStl(const QString& path, bool binary, bool selectedOnly, QString* note) {

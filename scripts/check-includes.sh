@@ -24,7 +24,7 @@ grep -rnE --include='*.cpp' --include='*.h' '^#include "[^"]+/' $folders |
       allow["scene"] = "app/core app topolib fileIo support scene"
       allow["src/Features/lcm"] = "app/core app topolib fileIo support scene src/Features/lcm"
       allow["view"] = "app/core app topolib fileIo support scene view"
-      allow["project"] = "app/core app topolib fileIo support scene view project"
+      allow["project"] = "app/core app topolib fileIo support scene project"
       allow["export"] = "app/core app topolib fileIo support scene export"
       allow["ui"] = "app/core app topolib fileIo support scene src/Features/lcm view project export ui"
     }
@@ -48,3 +48,17 @@ grep -rnE --include='*.cpp' --include='*.h' '^#include "[^"]+/' $folders |
       if (bad) exit 1
       print "includes: every library includes only its own layer and those below"
     }'
+
+# The mesh library, the file readers, supports and projects include no Qt
+# Widgets header: they run in tools and workers without a window, and the
+# project commands with their dialogs are the window's.
+widgets="$(pkg-config --variable=includedir Qt5Widgets 2>/dev/null || true)/QtWidgets"
+if [ -d "$widgets" ]; then
+  names=$(ls "$widgets" | grep -E '^Q[A-Za-z0-9]+$' | paste -sd'|')
+  if grep -rnE --include='*.cpp' --include='*.h' "^#include <((QtWidgets/)?($names)|QtWidgets)>" \
+      topolib fileIo support project >&2; then
+    echo "includes: Qt Widgets included above, in a library below the widgets" >&2
+    exit 1
+  fi
+  echo "includes: no Qt Widgets header in topolib, fileIo, support or project"
+fi

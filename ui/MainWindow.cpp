@@ -309,11 +309,11 @@ int MainWindow::fontUnitHeight() const {
 
 void MainWindow::showProgress(int value, unsigned int textCode, const std::wstring& text1,
                               const std::wstring& text2, const std::wstring& text3) {
-    if (value == -3) {
+    if (value == progressValue(ProgressValue::Refresh)) {
         _progressBar->refresh();
         return;
     }
-    _progressBar->updateProgress(value, static_cast<int>(textCode), wstringToQString(text1),
+    _progressBar->updateProgress(value, static_cast<ProgressText>(textCode), wstringToQString(text1),
                                  wstringToQString(text2), wstringToQString(text3));
 }
 

@@ -129,17 +129,6 @@ void MainGLWidget::setRenderCenter(const double c[3]) {
     _camera.setRenderCenter(c);
 }
 
-void MainGLWidget::getModelViewMatrix(float out[16]) {
-    for (int i = 0; i < 16; ++i)
-        out[i] = static_cast<float>(_camera.modelView[i]);
-}
-
-void MainGLWidget::setModelViewMatrix(const float m[16]) {
-    double d[16];
-    std::copy(m, m + 16, d);
-    _camera.setModelView(d);
-}
-
 void MainGLWidget::loadProjection() {
     double p[16];
     _camera.projectionMatrix(p);
@@ -203,16 +192,6 @@ void MainGLWidget::projectToScreen(const double p[3], int out[2]) const {
 
 void MainGLWidget::viewAxis(double out[3]) const {
     _camera.viewAxis(out);
-}
-
-int MainGLWidget::labelTextHeight() {
-    QFont font(QStringLiteral("MS Shell Dlg 2"), 8, 75);
-    const int h = QFontMetrics(font).boundingRect(QStringLiteral("X")).height();
-    if (isValid()) {
-        makeCurrent();
-        renderText(10.0, 0.0, 0.0, QString::number(h), font);
-    }
-    return h;
 }
 
 void MainGLWidget::setStandardView(int face) {

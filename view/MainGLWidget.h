@@ -55,9 +55,6 @@ public:
     void setRenderCenter(const double c[3]);
     double zoom() const { return _camera.zoom; }
     void setZoom(double z) { _camera.setZoom(z); }
-    // The model-view matrix as floats (stored in projects).
-    void getModelViewMatrix(float out[16]);
-    void setModelViewMatrix(const float m[16]);
     // Multiplies the current GL matrix by the view's orthographic projection.
     void loadProjection();
     // The default oblique view fitted to the visible objects (or the build
@@ -69,7 +66,6 @@ public:
     void unprojectScreenPoint(const QPoint& pos, double out[3], bool useGivenDepth, double depth);
     void projectToScreen(const double p[3], int out[2]) const;
     void viewAxis(double out[3]) const;
-    int labelTextHeight();
     // The depth buffer's value under a widget point (1.0 where nothing was drawn).
     float readDepth(const QPoint& pos);
 

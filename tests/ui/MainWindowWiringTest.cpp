@@ -8,7 +8,6 @@
 #include "export/ExportDlg.h"
 #include "export/GcodeExport.h"
 #include "fileIo/FileHandlingFactory.h"
-#include "project/ProjectManager.h"
 #include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
@@ -18,6 +17,7 @@
 #include "ui/FileDialogProvider.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgressBar.h"
+#include "ui/ProjectManager.h"
 #include "view/MainGLWidget.h"
 
 #include <QAbstractButton>
