@@ -64,5 +64,5 @@ for name in $sizes; do
   col() { awk -v c="$1" '{ print $c }' "$work/rounds.txt" | median; }
   o=$(col 1) p=$(col 2)
   awk -v n="$name" -v o="$o" -v p="$p" -v s="$(col 3)/$(col 4)/$(col 5)/$(col 6)" 'BEGIN {
-    printf "%-6s %10.1f %10.1f %7.2f %s\n", n, o, p, p > 0 ? o / p : 0, s }'
+    printf "%-6s %10.1f %10.1f %7.2f %s\n", n, o, p, (p > 0 ? o / p : 0), s }'
 done
