@@ -33,6 +33,27 @@ namespace topolib {
 
 // ---- Exchanging the contents of two meshes ------------------------------------------
 
+// Every field of StlObject in declaration order. A field added to the object
+// outside its units makes the object larger than this and stops the build:
+// put it in the unit it belongs to (which swapMeshWith and the copies move
+// whole), or exchange it in swapMeshWith and list it here.
+struct StlObjectLayout {
+    virtual ~StlObjectLayout() = default;
+    StlObject::Records records;
+    StlObject::Placement placement;
+    StlObject::Measures measures;
+    StlObject::Octree octree;
+    StlObject::RenderArrays render;
+    StlObject::SlabIndex slab;
+    std::vector<std::pair<double, double>> calibrationOffsets;
+    std::mutex octreeMutex;
+    std::atomic<bool> octreeBuilding;
+    int32_t id;
+    std::string name;
+};
+static_assert(sizeof(StlObject) == sizeof(StlObjectLayout),
+              "a field of StlObject is not in a unit that swapMeshWith moves");
+
 void StlObject::swapMeshWith(StlObject& other) {
     if (&other == this)
         return;
@@ -40,44 +61,18 @@ void StlObject::swapMeshWith(StlObject& other) {
         std::lock(m_octreeMutex, other.m_octreeMutex);
         std::lock_guard<std::mutex> mine(m_octreeMutex, std::adopt_lock);
         std::lock_guard<std::mutex> theirs(other.m_octreeMutex, std::adopt_lock);
-        m_octreeRoot.swap(other.m_octreeRoot);
-        std::swap(m_octreeOrigin, other.m_octreeOrigin);
-        std::swap(m_diagonal, other.m_diagonal);
-        std::swap(m_octreeMinCell, other.m_octreeMinCell);
+        std::swap(m_octree, other.m_octree);
     }
-    std::swap(m_vertexRenderStale, other.m_vertexRenderStale);
-    std::swap(m_triangleRenderStale, other.m_triangleRenderStale);
-    std::swap(m_center, other.m_center);
-    std::swap(m_bboxMin, other.m_bboxMin);
-    std::swap(m_bboxMax, other.m_bboxMax);
-    std::swap(m_loadedMin, other.m_loadedMin);
-    std::swap(m_loadedMax, other.m_loadedMax);
-    std::swap(m_facetCount, other.m_facetCount);
-    std::swap(m_vertexCount, other.m_vertexCount);
-    m_renderPositions.swap(other.m_renderPositions);
-    m_renderNormals.swap(other.m_renderNormals);
-    m_renderTriangleIndices.swap(other.m_renderTriangleIndices);
-    m_renderLineIndices.swap(other.m_renderLineIndices);
-    std::swap(m_renderVertexCount, other.m_renderVertexCount);
-    std::swap(m_renderTriangleCount, other.m_renderTriangleCount);
-    std::swap(m_lineIndexCount, other.m_lineIndexCount);
-    std::swap(m_volume, other.m_volume);
-    std::swap(m_area, other.m_area);
-    std::swap(m_volumeReference, other.m_volumeReference);
-    m_slabIndex.swap(other.m_slabIndex);
-    std::swap(m_slabState, other.m_slabState);
-    m_vertices.swap(other.m_vertices);
+    std::swap(m_records, other.m_records);
+    std::swap(m_placement, other.m_placement);
+    std::swap(m_measures, other.m_measures);
+    std::swap(m_render, other.m_render);
+    std::swap(m_slab, other.m_slab);
     m_calibrationOffsets.swap(other.m_calibrationOffsets);
-    m_triangles.swap(other.m_triangles);
-    m_edges.swap(other.m_edges);
-    m_shells.swap(other.m_shells);
-    m_vertexPool.swap(other.m_vertexPool);
-    m_trianglePool.swap(other.m_trianglePool);
-    m_edgePool.swap(other.m_edgePool);
-    m_incidentBlocks.swap(other.m_incidentBlocks);
-    for (StlShell* s : m_shells)
+    // The shells name their mesh.
+    for (StlShell* s : m_records.shells)
         s->owner = this;
-    for (StlShell* s : other.m_shells)
+    for (StlShell* s : other.m_records.shells)
         s->owner = &other;
 }
 

@@ -26,6 +26,13 @@ public:
     RecordPool() = default;
     RecordPool(const RecordPool&) = delete;
     RecordPool& operator=(const RecordPool&) = delete;
+    // Moving takes the records along (they stay where they are); the moved-from
+    // pool is left with the target's former records, which go with it.
+    RecordPool(RecordPool&& other) noexcept { swap(other); }
+    RecordPool& operator=(RecordPool&& other) noexcept {
+        swap(other);
+        return *this;
+    }
     ~RecordPool() { clear(); }
 
     // Makes sure the next `count` records come from one block. With `mapAhead`

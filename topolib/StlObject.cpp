@@ -16,33 +16,31 @@ namespace topolib {
 
 StlObject::StlObject() = default;
 
-StlObject::StlObject(const StlObject& other)
-    : m_center(other.m_center), m_bboxMin(other.m_bboxMin), m_bboxMax(other.m_bboxMax),
-      m_loadedMin(other.m_loadedMin), m_loadedMax(other.m_loadedMax), m_name(other.m_name) {}
+StlObject::StlObject(const StlObject& other) : m_placement(other.m_placement), m_name(other.m_name) {}
 
 StlObject::~StlObject() { releaseMesh(); }
 
 void StlObject::releaseMesh() {
     releaseOctree();
-    m_slabIndex.reset();
+    m_slab.index.reset();
     releaseShells();
     freeRenderArrays();
-    m_vertices.clear();
-    m_triangles.clear();
-    m_triangles.shrink_to_fit();
-    m_edges.clear();
-    m_edges.shrink_to_fit();
-    m_vertexCount = 0;
-    m_weldedCorners = nullptr;
+    m_records.vertices.clear();
+    m_records.triangles.clear();
+    m_records.triangles.shrink_to_fit();
+    m_records.edges.clear();
+    m_records.edges.shrink_to_fit();
+    m_measures.vertexCount = 0;
+    m_records.weldedCorners = nullptr;
     // Vertices first: their destructors only look at their own lists, and the
     // welding blocks they may point into go afterwards.
-    m_vertexPool.clear();
-    m_incidentBlocks.clear();
+    m_records.vertexPool.clear();
+    m_records.incidentBlocks.clear();
     // Contexts still filed for these triangles belong to whoever filed them; only
     // their entries go, so that the table does not grow with every cut mesh.
-    forgetCutContexts([this](const StlTriangle* t) { return m_trianglePool.holds(t); });
-    m_trianglePool.clear();
-    m_edgePool.clear();
+    forgetCutContexts([this](const StlTriangle* t) { return m_records.trianglePool.holds(t); });
+    m_records.trianglePool.clear();
+    m_records.edgePool.clear();
 }
 
 std::wstring StlObject::getDescription() const { return std::wstring(); }
@@ -54,15 +52,15 @@ std::wstring StlObject::getFilePath() const { return std::wstring(); }
 // ---- Bounding box ------------------------------------------------------------
 
 void StlObject::getBBoxMin(double out[3]) const {
-    out[0] = m_bboxMin.x;
-    out[1] = m_bboxMin.y;
-    out[2] = m_bboxMin.z;
+    out[0] = m_placement.bboxMin.x;
+    out[1] = m_placement.bboxMin.y;
+    out[2] = m_placement.bboxMin.z;
 }
 
 void StlObject::getBBoxMax(double out[3]) const {
-    out[0] = m_bboxMax.x;
-    out[1] = m_bboxMax.y;
-    out[2] = m_bboxMax.z;
+    out[0] = m_placement.bboxMax.x;
+    out[1] = m_placement.bboxMax.y;
+    out[2] = m_placement.bboxMax.z;
 }
 
 void StlObject::getBBox(double min[3], double max[3]) const {
@@ -71,29 +69,29 @@ void StlObject::getBBox(double min[3], double max[3]) const {
 }
 
 double* StlObject::getCenter(double out[3]) const {
-    out[0] = m_center.x;
-    out[1] = m_center.y;
-    out[2] = m_center.z;
+    out[0] = m_placement.center.x;
+    out[1] = m_placement.center.y;
+    out[2] = m_placement.center.z;
     return out;
 }
 
 void StlObject::setBoundingBox(const double min[3], const double max[3]) {
     // Copy through temporaries: either argument may alias the stored corners.
     const Vector3D lo(min), hi(max);
-    m_bboxMin = lo;
-    m_bboxMax = hi;
-    m_center = (lo + hi) * 0.5;
+    m_placement.bboxMin = lo;
+    m_placement.bboxMax = hi;
+    m_placement.center = (lo + hi) * 0.5;
     const Vector3D d = hi - lo;
-    m_diagonal = std::sqrt(d.dot(d));
-    m_octreeOrigin = m_center - m_diagonal / 2.0;
+    m_octree.diagonal = std::sqrt(d.dot(d));
+    m_octree.origin = m_placement.center - m_octree.diagonal / 2.0;
 }
 
 void StlObject::computeBoundingBox() {
-    if (m_vertices.empty())
+    if (m_records.vertices.empty())
         return;
-    Vector3D lo = m_vertices.front()->pos;
+    Vector3D lo = m_records.vertices.front()->pos;
     Vector3D hi = lo;
-    for (const StlVertex* v : m_vertices) {
+    for (const StlVertex* v : m_records.vertices) {
         for (int a = 0; a < 3; ++a) {
             const double c = v->pos[a];
             if (c < lo[a])
@@ -102,46 +100,46 @@ void StlObject::computeBoundingBox() {
                 hi[a] = c;
         }
     }
-    m_bboxMin = lo;
-    m_bboxMax = hi;
-    m_center = (lo + hi) * 0.5;
+    m_placement.bboxMin = lo;
+    m_placement.bboxMax = hi;
+    m_placement.center = (lo + hi) * 0.5;
 }
 
 void StlObject::setLoadedBox(const double min[3], const double max[3]) {
-    m_loadedMin = Vector3D(min);
-    m_loadedMax = Vector3D(max);
+    m_placement.loadedMin = Vector3D(min);
+    m_placement.loadedMax = Vector3D(max);
 }
 
 // ---- Transforms --------------------------------------------------------------
 
 void StlObject::translate(const double d[3]) {
     const Vector3D delta(d);
-    m_octreeOrigin += delta;
-    m_center += delta;
-    m_bboxMin += delta;
-    m_bboxMax += delta;
-    for (StlVertex* v : m_vertices)
+    m_octree.origin += delta;
+    m_placement.center += delta;
+    m_placement.bboxMin += delta;
+    m_placement.bboxMax += delta;
+    for (StlVertex* v : m_records.vertices)
         v->pos += delta;
     invalidateZSlabIndex(true);
-    m_triangleRenderStale = true;
+    m_render.triangleStale = true;
 }
 
 void StlObject::scale(const double s[3]) {
     if (!hasTriangleArray())
         return;
-    for (StlVertex* v : m_vertices) {
+    for (StlVertex* v : m_records.vertices) {
         v->pos.x *= s[0];
         v->pos.y *= s[1];
         v->pos.z *= s[2];
     }
     if (s[0] == s[1] && s[1] == s[2]) {
         // Similar shapes: the normals stay, the measures scale.
-        m_volume *= s[0] * s[1] * s[2];
-        m_area *= s[0] * s[0];
-    } else if (!m_triangles.empty()) {
-        const Vector3D reference = m_triangles.front()->vertices[0]->pos;
+        m_measures.volume *= s[0] * s[1] * s[2];
+        m_measures.area *= s[0] * s[0];
+    } else if (!m_records.triangles.empty()) {
+        const Vector3D reference = m_records.triangles.front()->vertices[0]->pos;
         double area = 0.0, volume = 0.0;
-        for (StlTriangle* t : m_triangles) {
+        for (StlTriangle* t : m_records.triangles) {
             const Vector3D& p0 = t->vertices[0]->pos;
             Vector3D n = (t->vertices[1]->pos - p0).cross(t->vertices[2]->pos - p0);
             const double len = n.normalizeAnyLength();
@@ -149,55 +147,61 @@ void StlObject::scale(const double s[3]) {
             area += len;
             volume += (p0 - reference).dot(n) * len;
         }
-        m_area = area / 2.0;
-        m_volume = volume / 6.0;
+        m_measures.area = area / 2.0;
+        m_measures.volume = volume / 6.0;
     }
     for (int a = 0; a < 3; ++a) {
-        m_octreeOrigin[a] *= s[a];
-        m_center[a] *= s[a];
-        m_bboxMin[a] *= s[a];
-        m_bboxMax[a] *= s[a];
+        m_octree.origin[a] *= s[a];
+        m_placement.center[a] *= s[a];
+        m_placement.bboxMin[a] *= s[a];
+        m_placement.bboxMax[a] *= s[a];
         // A mirroring factor turns the box's corners round.
         if (s[a] < 0.0)
-            std::swap(m_bboxMin[a], m_bboxMax[a]);
+            std::swap(m_placement.bboxMin[a], m_placement.bboxMax[a]);
     }
-    m_octreeMinCell *= s[0];
-    const Vector3D d = m_bboxMax - m_bboxMin;
-    m_diagonal = std::sqrt(d.dot(d));
+    m_octree.minCell *= s[0];
+    const Vector3D d = m_placement.bboxMax - m_placement.bboxMin;
+    m_octree.diagonal = std::sqrt(d.dot(d));
     // A mirroring factor in z reverses the order of the triangles in z: rebuild.
     invalidateZSlabIndex(s[2] > 0.0);
 }
 
 // ---- Records -----------------------------------------------------------------
 
-StlVertex* StlObject::newVertex(const double p[3]) { return m_vertexPool.create(p); }
+StlVertex* StlObject::newVertex(const double p[3]) {
+    return m_records.vertexPool.create(p);
+}
 
-StlTriangle* StlObject::newTriangle() { return m_trianglePool.create(); }
+StlTriangle* StlObject::newTriangle() {
+    return m_records.trianglePool.create();
+}
 
-StlEdge* StlObject::newEdge(StlVertex* a, StlVertex* b) { return m_edgePool.create(a, b); }
+StlEdge* StlObject::newEdge(StlVertex* a, StlVertex* b) {
+    return m_records.edgePool.create(a, b);
+}
 
 void StlObject::reserveRecords(uint32_t vertices, uint32_t triangles, uint32_t edges) {
     if (vertices > 0)
-        m_vertexPool.reserve(vertices, true);
+        m_records.vertexPool.reserve(vertices, true);
     if (triangles > 0)
-        m_trianglePool.reserve(triangles, true);
+        m_records.trianglePool.reserve(triangles, true);
     if (edges > 0)
-        m_edgePool.reserve(edges, true);
+        m_records.edgePool.reserve(edges, true);
 }
 
 Ref<StlTriangle>* StlObject::newIncidentBlock(std::size_t slots) {
     auto* block = static_cast<Ref<StlTriangle>*>(std::malloc(std::max<std::size_t>(slots, 1) * sizeof(Ref<StlTriangle>)));
     if (block == nullptr)
         throw std::bad_alloc();
-    m_incidentBlocks.emplace_back(block);
+    m_records.incidentBlocks.emplace_back(block);
     adviseHugePages(block, slots * sizeof(Ref<StlTriangle>));
     return block;
 }
 
 void StlObject::appendVertex(StlVertex* v) {
-    v->index = static_cast<int32_t>(m_vertices.size());
-    m_vertices.push_back(v);
-    ++m_vertexCount;
+    v->index = static_cast<int32_t>(m_records.vertices.size());
+    m_records.vertices.push_back(v);
+    ++m_measures.vertexCount;
 }
 
 } // namespace topolib

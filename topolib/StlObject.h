@@ -87,14 +87,14 @@ public:
     std::string getName() const { return m_name; }
     void setName(const std::string& name) { m_name = name; }
     // Marks both render layouts for rebuilding (after moving vertices).
-    void setModified() { m_vertexRenderStale = m_triangleRenderStale = true; }
-    bool vertexRenderStale() const { return m_vertexRenderStale; }
-    bool triangleRenderStale() const { return m_triangleRenderStale; }
-    void setVertexRenderStale(bool on) { m_vertexRenderStale = on; }
-    void setTriangleRenderStale(bool on) { m_triangleRenderStale = on; }
+    void setModified() { m_render.vertexStale = m_render.triangleStale = true; }
+    bool vertexRenderStale() const { return m_render.vertexStale; }
+    bool triangleRenderStale() const { return m_render.triangleStale; }
+    void setVertexRenderStale(bool on) { m_render.vertexStale = on; }
+    void setTriangleRenderStale(bool on) { m_render.triangleStale = on; }
     // 2 the z-slab index must be rebuilt, 1 its height range refreshed, 0 valid.
-    int32_t slabState() const { return m_slabState; }
-    void setSlabState(int32_t s) { m_slabState = s; }
+    int32_t slabState() const { return m_slab.state; }
+    void setSlabState(int32_t s) { m_slab.state = s; }
 
     // ---- Bounding box and measures --------------------------------------------
     // A new object has the empty box (+1e29 .. -1e29 on each axis).
@@ -102,9 +102,9 @@ public:
     void getBBoxMax(double out[3]) const;
     void getBBox(double min[3], double max[3]) const;
     double* getCenter(double out[3]) const;
-    const double* bboxMin() const { return m_bboxMin.data(); }
-    const double* bboxMax() const { return m_bboxMax.data(); }
-    const Vector3D& center() const { return m_center; }
+    const double* bboxMin() const { return m_placement.bboxMin.data(); }
+    const double* bboxMax() const { return m_placement.bboxMax.data(); }
+    const Vector3D& center() const { return m_placement.center; }
     // Stores the corners, centre = mid-point, diagonal = |max - min| and the octree
     // origin = centre - diagonal/2 on each axis. Either argument may be the stored
     // array itself.
@@ -113,10 +113,10 @@ public:
     // Does nothing without vertices.
     void computeBoundingBox();
     // The box as the file was read; not changed by transforms.
-    const double* loadedBoxMin() const { return m_loadedMin.data(); }
-    const double* loadedBoxMax() const { return m_loadedMax.data(); }
+    const double* loadedBoxMin() const { return m_placement.loadedMin.data(); }
+    const double* loadedBoxMax() const { return m_placement.loadedMax.data(); }
     void setLoadedBox(const double min[3], const double max[3]);
-    double diagonal() const { return m_diagonal; }
+    double diagonal() const { return m_octree.diagonal; }
     // Factor for the library's length tolerances (1e-6 and its kin): 1 for
     // meshes whose box diagonal is at least kToleranceReferenceSize, else the
     // diagonal over that size, so that a small model meets the tolerances as a
@@ -126,17 +126,17 @@ public:
     static double toleranceScaleFor(double diagonal) {
         return diagonal > 0.0 && diagonal < kToleranceReferenceSize ? diagonal / kToleranceReferenceSize : 1.0;
     }
-    double toleranceScale() const { return toleranceScaleFor(m_diagonal); }
+    double toleranceScale() const { return toleranceScaleFor(m_octree.diagonal); }
 
     // Area and signed volume (positive for outward normals). While a reader runs
     // these hold running sums (twice the area, six times the volume); the reader
     // finalises them.
-    double area() const { return m_area; }
-    double volume() const { return m_volume; }
-    void setArea(double a) { m_area = a; }
-    void setVolume(double v) { m_volume = v; }
-    const double* volumeReference() const { return m_volumeReference.data(); }
-    void setVolumeReference(const double p[3]) { m_volumeReference = Vector3D(p); }
+    double area() const { return m_measures.area; }
+    double volume() const { return m_measures.volume; }
+    void setArea(double a) { m_measures.area = a; }
+    void setVolume(double v) { m_measures.volume = v; }
+    const double* volumeReference() const { return m_measures.volumeReference.data(); }
+    void setVolumeReference(const double p[3]) { m_measures.volumeReference = Vector3D(p); }
 
     // ---- Transforms -----------------------------------------------------------
     // Moves box, centre, octree origin and every vertex by d. The octree stays
@@ -164,34 +164,34 @@ public:
     // kept until the mesh releases its records.
     Ref<StlTriangle>* newIncidentBlock(std::size_t slots);
 
-    std::vector<Ref<StlVertex>>& vertices() { return m_vertices; }
-    const std::vector<Ref<StlVertex>>& vertices() const { return m_vertices; }
-    uint32_t vertexCount() const { return m_vertexCount; }
-    void setVertexCount(uint32_t n) { m_vertexCount = n; }
+    std::vector<Ref<StlVertex>>& vertices() { return m_records.vertices; }
+    const std::vector<Ref<StlVertex>>& vertices() const { return m_records.vertices; }
+    uint32_t vertexCount() const { return m_measures.vertexCount; }
+    void setVertexCount(uint32_t n) { m_measures.vertexCount = n; }
 
-    std::vector<Ref<StlTriangle>>& triangles() { return m_triangles; }
-    const std::vector<Ref<StlTriangle>>& triangles() const { return m_triangles; }
-    uint32_t triangleCount() const { return static_cast<uint32_t>(m_triangles.size()); }
-    uint32_t triangleCapacity() const { return static_cast<uint32_t>(m_triangles.capacity()); }
-    StlTriangle* triangle(uint32_t i) const { return m_triangles[i]; }
-    bool hasTriangleArray() const { return m_triangles.capacity() != 0; }
+    std::vector<Ref<StlTriangle>>& triangles() { return m_records.triangles; }
+    const std::vector<Ref<StlTriangle>>& triangles() const { return m_records.triangles; }
+    uint32_t triangleCount() const { return static_cast<uint32_t>(m_records.triangles.size()); }
+    uint32_t triangleCapacity() const { return static_cast<uint32_t>(m_records.triangles.capacity()); }
+    StlTriangle* triangle(uint32_t i) const { return m_records.triangles[i]; }
+    bool hasTriangleArray() const { return m_records.triangles.capacity() != 0; }
 
-    std::vector<Ref<StlEdge>>& edges() { return m_edges; }
-    const std::vector<Ref<StlEdge>>& edges() const { return m_edges; }
-    uint32_t edgeCount() const { return static_cast<uint32_t>(m_edges.size()); }
-    uint32_t edgeCapacity() const { return static_cast<uint32_t>(m_edges.capacity()); }
-    StlEdge* edge(uint32_t i) const { return m_edges[i]; }
+    std::vector<Ref<StlEdge>>& edges() { return m_records.edges; }
+    const std::vector<Ref<StlEdge>>& edges() const { return m_records.edges; }
+    uint32_t edgeCount() const { return static_cast<uint32_t>(m_records.edges.size()); }
+    uint32_t edgeCapacity() const { return static_cast<uint32_t>(m_records.edges.capacity()); }
+    StlEdge* edge(uint32_t i) const { return m_records.edges[i]; }
 
-    std::deque<StlShell*>& shells() { return m_shells; }
-    const std::deque<StlShell*>& shells() const { return m_shells; }
+    std::deque<StlShell*>& shells() { return m_records.shells; }
+    const std::deque<StlShell*>& shells() const { return m_records.shells; }
 
     // Per-vertex offsets of the last XY calibration.
     std::vector<std::pair<double, double>>& calibrationOffsets() { return m_calibrationOffsets; }
 
     // The non-degenerate facets taken by addFacet plus the triangles appended by
     // editing; never decremented. Stored in projects.
-    uint32_t facetCount() const { return m_facetCount; }
-    void setFacetCount(uint32_t n) { m_facetCount = n; }
+    uint32_t facetCount() const { return m_measures.facetCount; }
+    void setFacetCount(uint32_t n) { m_measures.facetCount = n; }
 
     // ---- Import and topology building -----------------------------------------
     // Used by the STL readers, per file: reserveTriangles, addFacet per facet,
@@ -386,12 +386,12 @@ public:
     int insertIntoOctree(StlTriangle* t);
     // The tree (null when none). Valid on the thread that owns the mesh; another
     // thread must hold octreeMutex() while it uses the tree.
-    const MeshOctree* octree() const { return m_octreeRoot.get(); }
+    const MeshOctree* octree() const { return m_octree.root.get(); }
     // The root cube (minimum corner and edge) that the queries pass to the tree.
-    double octreeEdge() const { return m_diagonal; }
-    const double* octreeOrigin() const { return m_octreeOrigin.data(); }
-    double octreeMinCell() const { return m_octreeMinCell; }
-    void setOctreeMinCell(double c) { m_octreeMinCell = c; }
+    double octreeEdge() const { return m_octree.diagonal; }
+    const double* octreeOrigin() const { return m_octree.origin.data(); }
+    double octreeMinCell() const { return m_octree.minCell; }
+    void setOctreeMinCell(double c) { m_octree.minCell = c; }
     bool octreeBuilding() const { return m_octreeBuilding.load(); }
     // Held while the octree is built or released; GUI-side queries try-lock it.
     std::mutex& octreeMutex() const { return m_octreeMutex; }
@@ -406,13 +406,13 @@ public:
     // non-boundary edge once as a line, live triangles indexed.
     void buildFlatRenderArrays();
     void freeRenderArrays();
-    const std::vector<float>& renderPositions() const { return m_renderPositions; }
-    const std::vector<float>& renderNormals() const { return m_renderNormals; }
-    const std::vector<uint32_t>& renderTriangleIndices() const { return m_renderTriangleIndices; }
-    const std::vector<uint32_t>& renderLineIndices() const { return m_renderLineIndices; }
-    uint32_t renderVertexCount() const { return m_renderVertexCount; }
-    uint32_t renderTriangleCount() const { return m_renderTriangleCount; }
-    uint32_t lineIndexCount() const { return m_lineIndexCount; }
+    const std::vector<float>& renderPositions() const { return m_render.positions; }
+    const std::vector<float>& renderNormals() const { return m_render.normals; }
+    const std::vector<uint32_t>& renderTriangleIndices() const { return m_render.triangleIndices; }
+    const std::vector<uint32_t>& renderLineIndices() const { return m_render.lineIndices; }
+    uint32_t renderVertexCount() const { return m_render.vertexCount; }
+    uint32_t renderTriangleCount() const { return m_render.triangleCount; }
+    uint32_t lineIndexCount() const { return m_render.lineIndexCount; }
 
     // ---- Z-slab index and slicing (StlObjectSlicing.cpp) ---------------------
     // Brings the z-slab index up to date: a full rebuild when marked so (or when
@@ -424,7 +424,7 @@ public:
     // rebuild is never weakened to a range refresh.
     void invalidateZSlabIndex(bool rangeOnly = false);
     // The index as last built; null before the first slice.
-    const ZSlabIndex* zSlabIndex() const { return m_slabIndex.get(); }
+    const ZSlabIndex* zSlabIndex() const { return m_slab.index.get(); }
     // The outlines of the mesh at height z (cut at z rounded to single precision;
     // a vertex within 1e-6 of the plane counts as lying just below it). Null when
     // no outline results. Updates the index; otherwise reads the mesh only, so two
@@ -517,63 +517,96 @@ private:
     // the state it expects (the caller then builds them in order).
     bool buildEdgesOnThreads(unsigned threads, const uint32_t* welded);
 
-    bool m_vertexRenderStale = true;
-    bool m_triangleRenderStale = true;
+    // The state is kept in units that move between meshes whole: swapMeshWith
+    // exchanges each unit with std::swap and the copies assign whole units, so a
+    // field added to a unit travels without further code. Outside the units stay
+    // what belongs to the object rather than to its mesh (id, name), the octree
+    // mutex (a mutex does not move) and the build flag, which tells about the
+    // mutex holder, not about the tree.
+
+    // Records and their storage. Records never move, so a unit swap hands them
+    // over untouched; only the shells' owner pointers must follow (swapMeshWith).
+    struct Records {
+        std::vector<Ref<StlVertex>> vertices;
+        std::vector<Ref<StlTriangle>> triangles;
+        std::vector<Ref<StlEdge>> edges;
+        std::deque<StlShell*> shells;
+        // The incident lists made by welding live in incidentBlocks.
+        RecordPool<StlVertex> vertexPool;
+        RecordPool<StlTriangle> trianglePool;
+        RecordPool<StlEdge> edgePool;
+        struct FreeIncidentBlock {
+            void operator()(Ref<StlTriangle>* p) const { std::free(p); }
+        };
+        std::vector<std::unique_ptr<Ref<StlTriangle>[], FreeIncidentBlock>> incidentBlocks;
+        // The vertex number of every triangle's corners (3 × triangle + slot; all
+        // three 0xFFFFFFFF for a deleted triangle), left by weldFacetCorners for a
+        // big mesh it welded from empty with complete incident lists; buildEdges
+        // reads it on several threads. It lies in the edge pool's spare room,
+        // where the edge records go next: valid while no edge record is made.
+        uint32_t* weldedCorners = nullptr;
+    };
+    // Where the mesh stands: its box and centre now and as the file was read.
+    // The copy constructor takes this unit.
+    struct Placement {
+        Vector3D center;
+        Vector3D bboxMin{1e29, 1e29, 1e29};
+        Vector3D bboxMax{-1e29, -1e29, -1e29};
+        Vector3D loadedMin;
+        Vector3D loadedMax;
+    };
+    // Counts and measures that go with the records; copyMeshTo takes this unit.
+    struct Measures {
+        uint32_t facetCount = 0;
+        uint32_t vertexCount = 0;
+        double volume = 0.0;
+        double area = 0.0;
+        Vector3D volumeReference;
+    };
+    // The octree with the cube it hangs off (origin, and the box diagonal as its
+    // edge); exchanged and copied under octreeMutex. A build fills a tree of its
+    // own and publishes it under the mutex when complete, so a reader never sees
+    // a half-built tree.
+    struct Octree {
+        Vector3D origin;
+        double diagonal = 0.0;
+        double minCell = 3.0;
+        std::shared_ptr<MeshOctree> root;
+    };
+    // The float arrays the view draws, with the flags that say they are stale.
+    struct RenderArrays {
+        std::vector<float> positions;
+        std::vector<float> normals;
+        std::vector<uint32_t> triangleIndices;
+        std::vector<uint32_t> lineIndices;
+        uint32_t vertexCount = 0;
+        uint32_t triangleCount = 0;
+        uint32_t lineIndexCount = 0;
+        bool vertexStale = true;
+        bool triangleStale = true;
+    };
+    // The z-slab index (owned; the deleter comes with the index) and its state
+    // (see slabState()).
+    struct SlabIndex {
+        std::shared_ptr<ZSlabIndex> index;
+        int32_t state = 2;
+    };
+
+    Records m_records;
+    Placement m_placement;
+    Measures m_measures;
+    Octree m_octree;
+    RenderArrays m_render;
+    SlabIndex m_slab;
+    // Per-vertex offsets of the last XY calibration; copied and exchanged whole.
+    std::vector<std::pair<double, double>> m_calibrationOffsets;
+
+    mutable std::mutex m_octreeMutex;
     std::atomic<bool> m_octreeBuilding{false};
     int32_t m_id = -1;
-
-    Vector3D m_octreeOrigin;
-    double m_diagonal = 0.0;
-    Vector3D m_center;
-    Vector3D m_bboxMin{1e29, 1e29, 1e29};
-    Vector3D m_bboxMax{-1e29, -1e29, -1e29};
-    Vector3D m_loadedMin;
-    Vector3D m_loadedMax;
     std::string m_name;
 
-    uint32_t m_facetCount = 0;
-    uint32_t m_vertexCount = 0;
-    // The vertex number of every triangle's corners (3 × triangle + slot; all
-    // three 0xFFFFFFFF for a deleted triangle), left by weldFacetCorners for a
-    // big mesh it welded from empty with complete incident lists; buildEdges
-    // reads it on several threads. It lies in the edge pool's spare room,
-    // where the edge records go next: valid while no edge record is made.
-    uint32_t* m_weldedCorners = nullptr;
-
-    std::vector<float> m_renderPositions;
-    std::vector<float> m_renderNormals;
-    std::vector<uint32_t> m_renderTriangleIndices;
-    std::vector<uint32_t> m_renderLineIndices;
-    uint32_t m_renderVertexCount = 0;
-    uint32_t m_renderTriangleCount = 0;
-    uint32_t m_lineIndexCount = 0;
-
-    double m_volume = 0.0;
-    double m_area = 0.0;
-    Vector3D m_volumeReference;
-
-    // The octree. A build fills a tree of its own and publishes it under
-    // m_octreeMutex when complete, so a reader never sees a half-built tree.
-    std::shared_ptr<MeshOctree> m_octreeRoot;
-    mutable std::mutex m_octreeMutex;
-    std::shared_ptr<ZSlabIndex> m_slabIndex; // owned; the deleter comes with the index
-    int32_t m_slabState = 2;
-    double m_octreeMinCell = 3.0;
-
-    std::vector<Ref<StlVertex>> m_vertices;
-    std::vector<std::pair<double, double>> m_calibrationOffsets;
-    std::vector<Ref<StlTriangle>> m_triangles;
-    std::vector<Ref<StlEdge>> m_edges;
-    std::deque<StlShell*> m_shells;
-
-    // Record storage. The incident lists made by welding live in m_incidentBlocks.
-    RecordPool<StlVertex> m_vertexPool;
-    RecordPool<StlTriangle> m_trianglePool;
-    RecordPool<StlEdge> m_edgePool;
-    struct FreeIncidentBlock {
-        void operator()(Ref<StlTriangle>* p) const { std::free(p); }
-    };
-    std::vector<std::unique_ptr<Ref<StlTriangle>[], FreeIncidentBlock>> m_incidentBlocks;
+    friend struct StlObjectLayout;
 };
 
 } // namespace topolib

@@ -74,29 +74,29 @@ int StlObject::copyMeshTo(StlObject* target) const {
         target->m_name = m_name;
     if (!hasTriangleArray() || target == this)
         return 0;
-    if (!target->m_vertices.empty() || target->hasTriangleArray() || !target->m_edges.empty() ||
-        !target->m_shells.empty())
+    if (!target->m_records.vertices.empty() || target->hasTriangleArray() ||
+        !target->m_records.edges.empty() || !target->m_records.shells.empty())
         target->releaseMesh();
 
-    const std::size_t nv = m_vertices.size();
-    const std::size_t nt = m_triangles.size();
-    const std::size_t ne = m_edges.size();
+    const std::size_t nv = m_records.vertices.size();
+    const std::size_t nt = m_records.triangles.size();
+    const std::size_t ne = m_records.edges.size();
     const unsigned threads = importThreads(nv + nt + ne);
 
     // The copy's records, each kind in one block, made by the threads below.
     // Their pages are mapped by the threads that write them.
-    StlVertex* vertices = nv ? target->m_vertexPool.takeSlots(nv, false) : nullptr;
-    StlTriangle* triangles = nt ? target->m_trianglePool.takeSlots(nt, false) : nullptr;
-    StlEdge* edges = ne ? target->m_edgePool.takeSlots(ne, false) : nullptr;
-    const CopyMap<StlVertex> vertexOf(m_vertices, vertices);
-    const CopyMap<StlTriangle> triangleOf(m_triangles, triangles);
-    const CopyMap<StlEdge> edgeOf(m_edges, edges);
+    StlVertex* vertices = nv ? target->m_records.vertexPool.takeSlots(nv, false) : nullptr;
+    StlTriangle* triangles = nt ? target->m_records.trianglePool.takeSlots(nt, false) : nullptr;
+    StlEdge* edges = ne ? target->m_records.edgePool.takeSlots(ne, false) : nullptr;
+    const CopyMap<StlVertex> vertexOf(m_records.vertices, vertices);
+    const CopyMap<StlTriangle> triangleOf(m_records.triangles, triangles);
+    const CopyMap<StlEdge> edgeOf(m_records.edges, edges);
 
-    target->m_vertices.resize(nv);
-    target->m_triangles.reserve(m_triangles.capacity());
-    target->m_triangles.resize(nt);
-    target->m_edges.reserve(m_edges.capacity());
-    target->m_edges.resize(ne);
+    target->m_records.vertices.resize(nv);
+    target->m_records.triangles.reserve(m_records.triangles.capacity());
+    target->m_records.triangles.resize(nt);
+    target->m_records.edges.reserve(m_records.edges.capacity());
+    target->m_records.edges.resize(ne);
 
     // Incident lists: one block, each vertex's list exactly as long as the
     // original's count.
@@ -104,7 +104,7 @@ int StlObject::copyMeshTo(StlObject* target) const {
     runOnThreads(threads, [&](unsigned part) {
         std::size_t slots = 0;
         for (std::size_t i = partBegin(nv, part, threads), end = partBegin(nv, part + 1, threads); i < end; ++i)
-            slots += m_vertices[i]->triangleCount();
+            slots += m_records.vertices[i]->triangleCount();
         listStart[part + 1] = slots;
     });
     for (unsigned t = 0; t < threads; ++t)
@@ -115,10 +115,10 @@ int StlObject::copyMeshTo(StlObject* target) const {
     // shells' positions, as the copy of a shell carries it.
     std::unordered_map<const StlShell*, StlShell*> shellOf;
     uint32_t ordinal = 0;
-    for (StlShell* s : m_shells) {
+    for (StlShell* s : m_records.shells) {
         s->number = ordinal++;
         auto* copy = new StlShell(*s);
-        target->m_shells.push_back(copy);
+        target->m_records.shells.push_back(copy);
         copy->owner = target;
         copy->flags = s->flags;
         copy->changed = s->changed;
@@ -155,7 +155,7 @@ int StlObject::copyMeshTo(StlObject* target) const {
         const std::size_t eBegin = partBegin(ne, part, threads);
         populatePages(edges + eBegin, (partBegin(ne, part + 1, threads) - eBegin) * sizeof(StlEdge));
         for (std::size_t i = begin; i < end; ++i) {
-            const StlVertex* s = m_vertices[i];
+            const StlVertex* s = m_records.vertices[i];
             StlVertex* d = new (vertices + i) StlVertex(s->pos.data());
             d->index = s->index;
             d->flags = s->flags;
@@ -165,7 +165,7 @@ int StlObject::copyMeshTo(StlObject* target) const {
                     d->appendUnlisted(triangleOf(t));
                 slot += s->triangleCount();
             }
-            target->m_vertices[i] = vertexOf.at(i);
+            target->m_records.vertices[i] = vertexOf.at(i);
         }
 
         begin = partBegin(nt, part, threads);
@@ -174,7 +174,7 @@ int StlObject::copyMeshTo(StlObject* target) const {
         StlShell* lastCopy = nullptr;
         try {
             for (std::size_t i = begin; i < end; ++i) {
-                const StlTriangle* s = m_triangles[i];
+                const StlTriangle* s = m_records.triangles[i];
                 StlTriangle* d = new (triangles + i) StlTriangle();
                 // A cut context goes with its table entry, made below.
                 d->flags = s->flags & ~StlTriangle::kHasCutContext;
@@ -190,7 +190,7 @@ int StlObject::copyMeshTo(StlObject* target) const {
                     lastCopy = it == shellOf.end() ? nullptr : it->second;
                 }
                 d->shell = lastCopy;
-                target->m_triangles[i] = triangleOf.at(i);
+                target->m_records.triangles[i] = triangleOf.at(i);
                 if (s->hasCutContext() && !s->isDeleted())
                     cutTriangles[part].push_back(i);
             }
@@ -202,20 +202,16 @@ int StlObject::copyMeshTo(StlObject* target) const {
         end = partBegin(ne, part + 1, threads);
         for (std::size_t i = begin; i < end; ++i) {
             StlEdge* d = new (edges + i) StlEdge();
-            if (!d->copyFrom(*m_edges[i], vertexOf, triangleOf))
+            if (!d->copyFrom(*m_records.edges[i], vertexOf, triangleOf))
                 outOfMemory = true;
-            target->m_edges[i] = edgeOf.at(i);
+            target->m_records.edges[i] = edgeOf.at(i);
         }
     });
     if (outOfMemory)
         throw std::bad_alloc();
 
-    target->m_vertexCount = m_vertexCount;
-    target->m_facetCount = m_facetCount;
-    target->m_volume = m_volume;
-    target->m_area = m_area;
-    target->m_volumeReference = m_volumeReference;
-    target->m_octreeMinCell = m_octreeMinCell;
+    target->m_measures = m_measures;
+    target->m_octree.minCell = m_octree.minCell;
     target->m_calibrationOffsets = m_calibrationOffsets;
 
     // Cut contexts: the clone gets its own, with the cutting triangles and the
@@ -223,10 +219,10 @@ int StlObject::copyMeshTo(StlObject* target) const {
     // cut's working state and are not carried.
     for (const std::vector<std::size_t>& list : cutTriangles) {
         for (std::size_t i : list) {
-            const TriangleCutContext* from = cutContext(m_triangles[i]);
+            const TriangleCutContext* from = cutContext(m_records.triangles[i]);
             if (!from)
                 continue;
-            auto context = std::make_unique<TriangleCutContext>(target->m_triangles[i]);
+            auto context = std::make_unique<TriangleCutContext>(target->m_records.triangles[i]);
             for (const StlTriangle* c : from->cutters)
                 if (StlTriangle* copy = triangleOf(c))
                     context->cutters.push_back(copy);
@@ -238,7 +234,7 @@ int StlObject::copyMeshTo(StlObject* target) const {
                     context->segments.push_back(copy);
             }
             context->failed = from->failed;
-            setCutContext(target->m_triangles[i], context.release());
+            setCutContext(target->m_records.triangles[i], context.release());
         }
     }
 
@@ -248,28 +244,28 @@ int StlObject::copyMeshTo(StlObject* target) const {
 }
 
 int StlObject::copyOctreeTo(StlObject* target) const {
-    std::shared_ptr<MeshOctree> copy;
+    Octree copy;
     {
         std::lock_guard<std::mutex> lock(m_octreeMutex);
-        if (!m_octreeRoot)
+        if (!m_octree.root)
             return 0;
+        // The copied cells only mean something with the cube they were built
+        // in: the copy takes the whole unit, with a tree of its own.
+        copy = m_octree;
         try {
-            copy = std::make_shared<MeshOctree>();
+            copy.root = std::make_shared<MeshOctree>();
             // A copy made for records at other positions drops what it cannot
             // find, as copyFor does.
-            if (!m_octreeRoot->relocatedCopy(ArrayRelocation(*this, *target),
-                                             importThreads(m_triangles.size() + m_vertices.size()), *copy))
-                *copy = m_octreeRoot->copyFor(*target);
+            if (!m_octree.root->relocatedCopy(
+                    ArrayRelocation(*this, *target),
+                    importThreads(m_records.triangles.size() + m_records.vertices.size()), *copy.root))
+                *copy.root = m_octree.root->copyFor(*target);
         } catch (const std::bad_alloc&) {
             return -1;
         }
     }
-    // The copied cells only mean something with the cube they were built in.
     std::lock_guard<std::mutex> lock(target->m_octreeMutex);
-    target->m_octreeOrigin = m_octreeOrigin;
-    target->m_diagonal = m_diagonal;
-    target->m_octreeMinCell = m_octreeMinCell;
-    target->m_octreeRoot = std::move(copy);
+    target->m_octree = std::move(copy);
     return 0;
 }
 

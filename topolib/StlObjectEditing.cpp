@@ -53,20 +53,20 @@ template <typename T> void makeRoom(std::vector<T>& v, size_t extra) {
 StlEdge* StlObject::addEdge(StlVertex* a, StlVertex* b) {
     StlEdge* e = newEdge(a, b);
     e->index = edgeCount();
-    m_edges.push_back(e);
+    m_records.edges.push_back(e);
     return e;
 }
 
 void StlObject::appendEdges(const std::deque<StlEdge*>& edges) {
-    makeRoom(m_edges, edges.size());
+    makeRoom(m_records.edges, edges.size());
     for (StlEdge* e : edges) {
         e->index = edgeCount();
-        m_edges.push_back(e);
+        m_records.edges.push_back(e);
     }
 }
 
 void StlObject::appendVertices(const std::deque<StlVertex*>& vertices) {
-    makeRoom(m_vertices, vertices.size());
+    makeRoom(m_records.vertices, vertices.size());
     for (StlVertex* v : vertices) {
         appendVertex(v);
         insertIntoOctree(v);
@@ -74,13 +74,13 @@ void StlObject::appendVertices(const std::deque<StlVertex*>& vertices) {
 }
 
 void StlObject::appendTriangles(const std::vector<StlTriangle*>& triangles) {
-    makeRoom(m_triangles, triangles.size());
+    makeRoom(m_records.triangles, triangles.size());
     for (StlTriangle* t : triangles) {
-        t->id = static_cast<int32_t>(m_triangles.size());
-        m_triangles.push_back(t);
+        t->id = static_cast<int32_t>(m_records.triangles.size());
+        m_records.triangles.push_back(t);
         insertIntoOctree(t);
     }
-    m_facetCount += static_cast<uint32_t>(triangles.size());
+    m_measures.facetCount += static_cast<uint32_t>(triangles.size());
     invalidateZSlabIndex();
 }
 
@@ -204,8 +204,8 @@ bool StlObject::appendMesh(int vertexCount, uint32_t triangleCount, const double
         if (indices[i] < 0 || indices[i] >= vertexCount)
             return false;
 
-    const size_t first = m_vertices.size();
-    makeRoom(m_vertices, static_cast<size_t>(vertexCount));
+    const size_t first = m_records.vertices.size();
+    makeRoom(m_records.vertices, static_cast<size_t>(vertexCount));
     for (int i = 0; i < vertexCount; ++i)
         appendVertex(newVertex(xyz + 3 * static_cast<size_t>(i)));
 
@@ -214,22 +214,22 @@ bool StlObject::appendMesh(int vertexCount, uint32_t triangleCount, const double
     shell->primaryTriangles.resize(triangleCount);
     for (uint32_t j = 0; j < triangleCount; ++j) {
         StlTriangle* t = newTriangle();
-        t->init(m_vertices[first + static_cast<size_t>(indices[3 * j])],
-                m_vertices[first + static_cast<size_t>(indices[3 * j + 1])],
-                m_vertices[first + static_cast<size_t>(indices[3 * j + 2])]);
+        t->init(m_records.vertices[first + static_cast<size_t>(indices[3 * j])],
+                m_records.vertices[first + static_cast<size_t>(indices[3 * j + 1])],
+                m_records.vertices[first + static_cast<size_t>(indices[3 * j + 2])]);
         t->shell = shell;
         shell->primaryTriangles[j] = t;
-        t->id = static_cast<int32_t>(m_triangles.size());
-        m_triangles.push_back(t);
+        t->id = static_cast<int32_t>(m_records.triangles.size());
+        m_records.triangles.push_back(t);
     }
     if (triangleCount > 0) {
         shell->boxMin = shell->boxMax = shell->primaryTriangles[0]->vertices[0]->pos;
         for (const StlTriangle* t : shell->primaryTriangles)
             shell->extendBox(t);
     }
-    m_facetCount = this->triangleCount();
+    m_measures.facetCount = this->triangleCount();
     shell->triangleCount = triangleCount;
-    m_shells.push_back(shell);
+    m_records.shells.push_back(shell);
     invalidateZSlabIndex();
     return true;
 }
@@ -250,7 +250,7 @@ bool StlObject::makeShortPair(const double p[6], ShortPair* out) {
 void StlObject::deleteTriangles(const std::vector<StlTriangle*>& cut, std::vector<StlTriangle*>& added,
                                 std::vector<StlShell*>& pieces, CutRetriangulator retriangulate) {
     assert(retriangulate && "cut triangles need their retriangulation");
-    const size_t k = m_triangles.size();
+    const size_t k = m_records.triangles.size();
     if (retriangulate) {
         for (StlTriangle* t : cut) {
             if (t->isDeleted() || !t->hasCutContext())
@@ -261,8 +261,9 @@ void StlObject::deleteTriangles(const std::vector<StlTriangle*>& cut, std::vecto
             setCutContext(t, nullptr);
         }
     }
-    added.insert(added.end(), m_triangles.begin() + static_cast<std::ptrdiff_t>(k), m_triangles.end());
-    for (StlShell* shell : m_shells) {
+    added.insert(added.end(), m_records.triangles.begin() + static_cast<std::ptrdiff_t>(k),
+                 m_records.triangles.end());
+    for (StlShell* shell : m_records.shells) {
         shell->splitIntoPieces();
         shell->takePieces(pieces);
     }

@@ -447,12 +447,12 @@ void StlObject::reserveTriangles(uint32_t count) {
     // A reservation for an empty mesh is all that a reader (binary STL) or a
     // whole-mesh append is about to add: its records' pages are mapped ahead.
     // Later, stepwise reservations may outrun what comes and are not.
-    const bool whole = m_triangles.empty();
-    if (m_triangles.capacity() < m_triangles.size() + count) {
-        m_triangles.reserve(m_triangles.size() + count);
-        adviseHugePagesForCapacity(m_triangles);
+    const bool whole = m_records.triangles.empty();
+    if (m_records.triangles.capacity() < m_records.triangles.size() + count) {
+        m_records.triangles.reserve(m_records.triangles.size() + count);
+        adviseHugePagesForCapacity(m_records.triangles);
     }
-    m_trianglePool.reserve(count, whole);
+    m_records.trianglePool.reserve(count, whole);
 }
 
 int StlObject::addFacet(uint32_t* cornerCounter, const double reference[3], const float facet[12],
@@ -465,7 +465,7 @@ int StlObject::addFacet(uint32_t* cornerCounter, const double reference[3], cons
     // weld joins leave a triangle that edge building deletes.
     if (floatPointsSame(p0, p1) || floatPointsSame(p0, p2) || floatPointsSame(p2, p1))
         return 0;
-    const std::size_t n = m_triangles.size();
+    const std::size_t n = m_records.triangles.size();
     if (n >= 1 && corners.size() >= 3 * n) {
         const FacetCorner* prev = &corners[3 * (n - 1)];
         if (floatPointsSame(cornerPoint(prev[0]), p0) && floatPointsSame(cornerPoint(prev[1]), p1) &&
@@ -477,7 +477,7 @@ int StlObject::addFacet(uint32_t* cornerCounter, const double reference[3], cons
 
     StlTriangle* t = newTriangle();
     t->id = static_cast<int32_t>(n);
-    m_triangles.push_back(t);
+    m_records.triangles.push_back(t);
     const float* p[3] = {p0, p1, p2};
     if (append && corners.size() == *cornerCounter) {
         // The usual append: straight onto the end (no clearing of new slots).
@@ -499,15 +499,15 @@ int StlObject::addFacet(uint32_t* cornerCounter, const double reference[3], cons
     double area = 0.0, volume = 0.0;
     if (!setFacetNormal(t, p0, p1, p2, reference, &area, &volume))
         return 0;
-    ++m_facetCount;
-    m_area += area;
-    m_volume += volume;
+    ++m_measures.facetCount;
+    m_measures.area += area;
+    m_measures.volume += volume;
     return 0;
 }
 
 std::size_t StlObject::addFacets(uint32_t* cornerCounter, const double reference[3], const float* facets,
                                  std::size_t count, std::vector<FacetCorner>& corners, unsigned threads) {
-    const std::size_t first = m_triangles.size();
+    const std::size_t first = m_records.triangles.size();
     if (count == 0 || corners.size() != 3 * first || *cornerCounter != corners.size())
         return 0;
     auto corner = [facets](std::size_t i, int k) { return facets + 12 * i + 3 + 3 * k; };
@@ -563,8 +563,8 @@ std::size_t StlObject::addFacets(uint32_t* cornerCounter, const double reference
 
     // The triangles in record slots and array entries by number, their corners
     // and normals; the sums are added in facet order afterwards.
-    StlTriangle* const records = m_trianglePool.takeSlots(made);
-    m_triangles.resize(first + made);
+    StlTriangle* const records = m_records.trianglePool.takeSlots(made);
+    m_records.triangles.resize(first + made);
     corners.resize(3 * (first + made));
     std::unique_ptr<double[]> sums(new double[2 * made]); // doubled area, six times the volume
     runOnThreads(threads, [&](unsigned t) {
@@ -576,7 +576,7 @@ std::size_t StlObject::addFacets(uint32_t* cornerCounter, const double reference
             const std::size_t n = first + number;
             StlTriangle* tri = new (records + number) StlTriangle();
             tri->id = static_cast<int32_t>(n);
-            m_triangles[n] = tri;
+            m_records.triangles[n] = tri;
             for (int k = 0; k < 3; ++k) {
                 const float* p = corner(i, k);
                 corners[3 * n + static_cast<std::size_t>(k)] = {p[0], p[1], p[2], static_cast<int32_t>(3 * n + static_cast<std::size_t>(k))};
@@ -590,26 +590,27 @@ std::size_t StlObject::addFacets(uint32_t* cornerCounter, const double reference
     for (std::size_t number = 0; number < made; ++number) {
         if (std::isnan(sums[2 * number]))
             continue;
-        ++m_facetCount;
-        m_area += sums[2 * number];
-        m_volume += sums[2 * number + 1];
+        ++m_measures.facetCount;
+        m_measures.area += sums[2 * number];
+        m_measures.volume += sums[2 * number + 1];
     }
     *cornerCounter += static_cast<uint32_t>(3 * made);
     return made;
 }
 
 int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
-    m_weldedCorners = nullptr;
-    const bool wasEmpty = m_vertices.empty();
+    m_records.weldedCorners = nullptr;
+    const bool wasEmpty = m_records.vertices.empty();
     // A big mesh welded from empty gets its edges next: the room of its edge
     // records (one and a half per triangle when it is closed) serves first as
     // the sort's scatter buffer and then holds the corners' vertex numbers,
     // so that those pages are mapped once, not three times.
-    const bool useEdgeRoom = wasEmpty && m_edges.empty() && m_edgePool.size() == 0;
+    const bool useEdgeRoom = wasEmpty && m_records.edges.empty() && m_records.edgePool.size() == 0;
     auto edgeRoom = [this, &corners]() {
         const std::size_t bytes = corners.size() * sizeof(FacetCorner);
-        const std::size_t records = std::max((3 * m_triangles.size()) / 2, (bytes + sizeof(StlEdge) - 1) / sizeof(StlEdge));
-        return m_edgePool.spareRoom(records);
+        const std::size_t records =
+            std::max((3 * m_records.triangles.size()) / 2, (bytes + sizeof(StlEdge) - 1) / sizeof(StlEdge));
+        return m_records.edgePool.spareRoom(records);
     };
     const bool sortInRoom = useEdgeRoom && corners.size() >= 4096 && importThreads(corners.size()) > 1;
     sortCorners(corners, sortInRoom ? static_cast<FacetCorner*>(edgeRoom()) : nullptr);
@@ -623,7 +624,7 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
         const std::size_t keep = corners.size() * sizeof(uint32_t);
         releasePages(room + keep, corners.size() * sizeof(FacetCorner) - keep);
     }
-    m_vertexCount = 0;
+    m_measures.vertexCount = 0;
     const std::size_t cornerTotal = corners.size();
     const unsigned threads = importThreads(cornerTotal);
     const FacetCorner* const all = corners.data();
@@ -719,10 +720,10 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     }
 
     Ref<StlTriangle>* const block = newIncidentBlock(slots);
-    const std::size_t firstIndex = m_vertices.size();
-    if (m_vertices.capacity() < firstIndex + vertexTotal) {
-        m_vertices.reserve(firstIndex + vertexTotal);
-        adviseHugePagesForCapacity(m_vertices);
+    const std::size_t firstIndex = m_records.vertices.size();
+    if (m_records.vertices.capacity() < firstIndex + vertexTotal) {
+        m_records.vertices.reserve(firstIndex + vertexTotal);
+        adviseHugePagesForCapacity(m_records.vertices);
     }
     // The corners a part has passed are not read again (the part before
     // reads up to this part's first run, and every part reads at most 64
@@ -735,17 +736,17 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     PagePopulator populator;
     if (!release)
         populator.start({{block, slots * sizeof(Ref<StlTriangle>)},
-                         {m_vertices.data() + firstIndex, vertexTotal * sizeof(StlVertex*)}});
-    m_vertices.resize(firstIndex + vertexTotal);
-    StlVertex* const records = m_vertexPool.takeSlots(vertexTotal, !release);
-    const std::size_t triangleTotal = m_triangles.size();
+                         {m_records.vertices.data() + firstIndex, vertexTotal * sizeof(StlVertex*)}});
+    m_records.vertices.resize(firstIndex + vertexTotal);
+    StlVertex* const records = m_records.vertexPool.takeSlots(vertexTotal, !release);
+    const std::size_t triangleTotal = m_records.triangles.size();
     std::atomic<bool> unnumbered{false};
     // The corners' vertex numbers for the edges built on several threads.
     uint32_t* welded = nullptr;
     if (useEdgeRoom && !capped && threads > 1 && cornerTotal == 3 * triangleTotal && importThreads(triangleTotal) > 1 &&
         vertexTotal < (std::size_t(1) << 31)) {
         welded = static_cast<uint32_t*>(edgeRoom());
-        m_weldedCorners = welded;
+        m_records.weldedCorners = welded;
     }
     constexpr std::size_t kMargin = 64;
     constexpr std::size_t kReleaseStep = (std::size_t(4) << 20) / sizeof(FacetCorner);
@@ -772,7 +773,7 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
             const std::size_t number = part.firstVertex + r;
             StlVertex* v = new (records + number) StlVertex(pos);
             v->index = static_cast<int32_t>(firstIndex + number);
-            m_vertices[firstIndex + number] = v;
+            m_records.vertices[firstIndex + number] = v;
             const std::size_t runLength = std::min<std::size_t>(runEnd - runBegin, StlVertex::kMaxTriangles);
             v->useExternalList(lists, static_cast<uint32_t>(runLength));
             lists += runLength;
@@ -798,12 +799,12 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
                 if (i + 64 < cornerTotal) {
                     const uint32_t ahead = static_cast<uint32_t>(all[i + 64].corner) / 3;
                     if (ahead < triangleTotal)
-                        __builtin_prefetch(&m_triangles[ahead]);
+                        __builtin_prefetch(&m_records.triangles[ahead]);
                 }
                 if (i + 32 < cornerTotal) {
                     const uint32_t ahead = static_cast<uint32_t>(all[i + 32].corner) / 3;
                     if (ahead < triangleTotal)
-                        __builtin_prefetch(m_triangles[ahead], 1);
+                        __builtin_prefetch(m_records.triangles[ahead], 1);
                 }
                 const uint32_t corner = static_cast<uint32_t>(all[i].corner);
                 const std::size_t ti = corner / 3;
@@ -811,7 +812,7 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
                     unnumbered.store(true, std::memory_order_relaxed);
                     continue;
                 }
-                StlTriangle* t = m_triangles[ti];
+                StlTriangle* t = m_records.triangles[ti];
                 const uint32_t slot = corner % 3;
                 bool listed;
                 if (threads == 1) {
@@ -832,8 +833,8 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
         }
     });
     if (unnumbered.load())
-        m_weldedCorners = nullptr; // some triangle's corner is missing
-    m_vertexCount = static_cast<uint32_t>(vertexTotal);
+        m_records.weldedCorners = nullptr; // some triangle's corner is missing
+    m_measures.vertexCount = static_cast<uint32_t>(vertexTotal);
     return 0;
 }
 
@@ -842,10 +843,11 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
 int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan,
                           const ProgressSink* progress) {
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
-    const std::size_t n = m_triangles.size();
+    const std::size_t n = m_records.triangles.size();
     // The corners' vertex numbers, unless an edge record has taken their room.
-    const uint32_t* welded = m_weldedCorners == m_edgePool.nextSlot() ? m_weldedCorners : nullptr;
-    m_weldedCorners = nullptr;
+    const uint32_t* welded =
+        m_records.weldedCorners == m_records.edgePool.nextSlot() ? m_records.weldedCorners : nullptr;
+    m_records.weldedCorners = nullptr;
     if (n == 0)
         return 0;
     const unsigned threads = importThreads(n);
@@ -859,13 +861,13 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
         }
     }
     // Sized for a closed mesh (1.5 edges per triangle); grows with what is left.
-    m_edges = RefArray<StlEdge>();
-    m_edges.reserve((3 * n) / 2);
-    adviseHugePagesForCapacity(m_edges);
-    m_edgePool.reserve((3 * n) / 2, true);
+    m_records.edges = RefArray<StlEdge>();
+    m_records.edges.reserve((3 * n) / 2);
+    adviseHugePagesForCapacity(m_records.edges);
+    m_records.edgePool.reserve((3 * n) / 2, true);
     // The edge array is filled from its front; stopped before it may grow.
     PagePopulator populator;
-    populator.start({{m_edges.data(), m_edges.capacity() * sizeof(StlEdge*)}});
+    populator.start({{m_records.edges.data(), m_records.edges.capacity() * sizeof(StlEdge*)}});
 
     const double creaseLimit = creaseCosine(kImportCreaseAngle);
     const uint64_t step = progressSpan ? progressSpan : 1;
@@ -882,13 +884,13 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
         // in welding order: fetch the vertices a few triangles ahead, then their
         // lists a little later.
         if (i + 8 < n)
-            for (const StlVertex* v : m_triangles[i + 8]->vertices)
+            for (const StlVertex* v : m_records.triangles[i + 8]->vertices)
                 __builtin_prefetch(v);
         if (i + 4 < n)
-            for (const StlVertex* v : m_triangles[i + 4]->vertices)
+            for (const StlVertex* v : m_records.triangles[i + 4]->vertices)
                 if (v && v->hasTriangleList())
                     __builtin_prefetch(v->triangles());
-        StlTriangle* t = m_triangles[i];
+        StlTriangle* t = m_records.triangles[i];
         if (t->isDeleted())
             continue;
         for (int k = 0; k < 3; ++k) {
@@ -906,16 +908,16 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
                 t->setDeleted(true);
                 break;
             } else {
-                if (m_edges.size() >= m_edges.capacity()) {
+                if (m_records.edges.size() >= m_records.edges.capacity()) {
                     populator.stop();
                     const std::size_t left = n - i;
                     const std::size_t more = k == 0 ? left : static_cast<std::size_t>(1.8 * static_cast<double>(left));
-                    m_edges.reserve(m_edges.size() + std::max<std::size_t>(more, 1));
+                    m_records.edges.reserve(m_records.edges.size() + std::max<std::size_t>(more, 1));
                 }
-                e = m_edgePool.create(a, b);
+                e = m_records.edgePool.create(a, b);
                 e->addTriangle(t); // one triangle: class 2, boundary
-                e->index = static_cast<uint32_t>(m_edges.size());
-                m_edges.push_back(e);
+                e->index = static_cast<uint32_t>(m_records.edges.size());
+                m_records.edges.push_back(e);
             }
             t->edges[k] = e;
         }
@@ -937,13 +939,13 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
 // order, so the classes come out as in buildEdges.
 bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     const uint32_t* const corner = welded;
-    const std::size_t n = m_triangles.size();
+    const std::size_t n = m_records.triangles.size();
     if (n == 0 || 3 * n >= (std::size_t(1) << 30))
         return false;
     constexpr uint32_t kNone = 0xFFFFFFFFu;
     // The records of a welded mesh lie in array order in one block (checked
     // below): a triangle's number follows from its address.
-    char* const base = reinterpret_cast<char*>(m_triangles.front().get());
+    char* const base = reinterpret_cast<char*>(m_records.triangles.front().get());
     auto numberOf = [base](const StlTriangle* t) {
         return static_cast<std::size_t>(reinterpret_cast<const char*>(t) - base) / sizeof(StlTriangle);
     };
@@ -951,7 +953,7 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     std::atomic<bool> usable{true};
     runOnThreads(threads, [&](unsigned t) {
         for (std::size_t i = partBegin(n, t, threads); i < partBegin(n, t + 1, threads); ++i)
-            if (m_triangles[i] != triangleAt(i)) {
+            if (m_records.triangles[i] != triangleAt(i)) {
                 usable.store(false, std::memory_order_relaxed);
                 return;
             }
@@ -996,7 +998,7 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
         for (std::size_t i = 0; i < n; i += std::max<std::size_t>(1, n / kSamples)) {
             if (corner[3 * i] == kNone)
                 continue;
-            for (const StlTriangle* u : *m_vertices[corner[3 * i]]) {
+            for (const StlTriangle* u : *m_records.vertices[corner[3 * i]]) {
                 const std::size_t ui = numberOf(u);
                 (ui + window > i && ui < i + window ? near : far) += 1;
             }
@@ -1005,16 +1007,17 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     }
     // The edge array and the part of the records' room the corner sort did
     // not use get their pages on a helper while the sides are decided.
-    m_edges = RefArray<StlEdge>();
-    m_edges.reserve((3 * n) / 2);
-    adviseHugePagesForCapacity(m_edges);
+    m_records.edges = RefArray<StlEdge>();
+    m_records.edges.reserve((3 * n) / 2);
+    adviseHugePagesForCapacity(m_records.edges);
     PagePopulator mapping;
     {
-        char* const room = static_cast<char*>(const_cast<void*>(m_edgePool.nextSlot()));
+        char* const room = static_cast<char*>(const_cast<void*>(m_records.edgePool.nextSlot()));
         const std::size_t sorted = 3 * n * sizeof(FacetCorner), needed = (3 * n) / 2 * sizeof(StlEdge);
-        mapping.start({{m_edges.data(), m_edges.capacity() * sizeof(StlEdge*)},
-                       {room == reinterpret_cast<const char*>(welded) && needed > sorted ? room + sorted : nullptr,
-                        needed > sorted ? needed - sorted : 0}});
+        mapping.start(
+            {{m_records.edges.data(), m_records.edges.capacity() * sizeof(StlEdge*)},
+             {room == reinterpret_cast<const char*>(welded) && needed > sorted ? room + sorted : nullptr,
+              needed > sorted ? needed - sorted : 0}});
     }
     struct Earlier {
         uint32_t triangle;
@@ -1029,7 +1032,7 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
         earlier.clear();
         std::size_t firstLive = kNone;
         uint32_t firstLiveSide = 0;
-        for (const StlTriangle* u : *m_vertices[a]) {
+        for (const StlTriangle* u : *m_records.vertices[a]) {
             const std::size_t ui = numberOf(u);
             if (ui >= i) {
                 if (ui >= n)
@@ -1092,11 +1095,11 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
                 if (i + 8 < end)
                     for (uint32_t k = 0; k < 3; ++k)
                         if (corner[3 * (i + 8) + k] != kNone)
-                            __builtin_prefetch(m_vertices[corner[3 * (i + 8) + k]]);
+                            __builtin_prefetch(m_records.vertices[corner[3 * (i + 8) + k]]);
                 if (i + 4 < end)
                     for (uint32_t k = 0; k < 3; ++k)
                         if (corner[3 * (i + 4) + k] != kNone)
-                            __builtin_prefetch(m_vertices[corner[3 * (i + 4) + k]]->triangles());
+                            __builtin_prefetch(m_records.vertices[corner[3 * (i + 4) + k]]->triangles());
                 made += decide(i, earlier);
             }
             makers[t + 1] = made;
@@ -1107,7 +1110,7 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
         // around a vertex, whose corners every side there looks at, are taken
         // together while those are at hand. The entries do not depend on
         // the order they are decided in.
-        const std::size_t vertexTotal = m_vertices.size();
+        const std::size_t vertexTotal = m_records.vertices.size();
         std::vector<std::size_t> madeIn(static_cast<std::size_t>(threads) * threads, 0);
         auto partOf = [&](std::size_t i) {
             unsigned p = 0;
@@ -1121,16 +1124,16 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
             const std::size_t end = partBegin(vertexTotal, t + 1, threads);
             for (std::size_t v = partBegin(vertexTotal, t, threads); v < end; ++v) {
                 if (v + 4 < end)
-                    __builtin_prefetch(m_vertices[v + 4]->triangles());
+                    __builtin_prefetch(m_records.vertices[v + 4]->triangles());
                 if (v + 2 < end)
-                    for (const StlTriangle* u : *m_vertices[v + 2]) {
+                    for (const StlTriangle* u : *m_records.vertices[v + 2]) {
                         const std::size_t ui = numberOf(u);
                         if (ui < n)
                             __builtin_prefetch(&corner[3 * ui]);
                     }
                 // Each side at its first end: the triangles it looks at are
                 // v's own, whose corners are at hand.
-                for (const StlTriangle* u : *m_vertices[v]) {
+                for (const StlTriangle* u : *m_records.vertices[v]) {
                     const std::size_t ui = numberOf(u);
                     if (ui >= n) {
                         usable.store(false, std::memory_order_relaxed);
@@ -1176,13 +1179,13 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     // Pass 2: the making sides, in side order, make the records (in pool slots
     // by number) with their first triangle, which take their slots.
     mapping.stop();
-    if (m_edges.capacity() < edgeTotal) {
-        m_edges = RefArray<StlEdge>();
-        m_edges.reserve(edgeTotal);
-        adviseHugePagesForCapacity(m_edges);
+    if (m_records.edges.capacity() < edgeTotal) {
+        m_records.edges = RefArray<StlEdge>();
+        m_records.edges.reserve(edgeTotal);
+        adviseHugePagesForCapacity(m_records.edges);
     }
-    m_edges.resize(edgeTotal);
-    StlEdge* const records = edgeTotal ? m_edgePool.takeSlots(edgeTotal) : nullptr;
+    m_records.edges.resize(edgeTotal);
+    StlEdge* const records = edgeTotal ? m_records.edgePool.takeSlots(edgeTotal) : nullptr;
     constexpr uint32_t kMakerMask = (1u << 30) - 1;
     runOnThreads(threads, [&](unsigned t) {
         uint32_t number = static_cast<uint32_t>(makers[t]);
@@ -1196,7 +1199,7 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
                 StlEdge* e = new (records + number) StlEdge(tri->vertices[k], tri->vertices[k == 2 ? 0 : k + 1]);
                 e->addTriangle(tri);
                 e->index = number++;
-                m_edges[e->index] = e;
+                m_records.edges[e->index] = e;
                 tri->edges[k] = e;
                 making |= 1u << k;
             }
@@ -1273,13 +1276,13 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
         // lies in a triangle next to it, at hand. Every triangle is in the
         // incident list of its first vertex (lists are complete here) and is
         // linked there.
-        const std::size_t vertexTotal = m_vertices.size();
+        const std::size_t vertexTotal = m_records.vertices.size();
         runOnThreads(threads, [&](unsigned t) {
             const std::size_t end = partBegin(vertexTotal, t + 1, threads);
             for (std::size_t v = partBegin(vertexTotal, t, threads); v < end; ++v) {
-                const StlVertex* vertex = m_vertices[v];
+                const StlVertex* vertex = m_records.vertices[v];
                 if (v + 2 < end)
-                    __builtin_prefetch(m_vertices[v + 2]->triangles());
+                    __builtin_prefetch(m_records.vertices[v + 2]->triangles());
                 for (const StlTriangle* u : *vertex)
                     if (u->vertices[0] == vertex)
                         link(numberOf(u), later[t]);
@@ -1301,7 +1304,7 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
 
 int StlObject::classifyEdges(double creaseAngleDegrees) {
     const double limit = creaseCosine(creaseAngleDegrees);
-    for (StlEdge* e : m_edges) {
+    for (StlEdge* e : m_records.edges) {
         if (e->edgeClass == kEdgeBoundary || e->edgeClass == kEdgeDetached || e->triangleCount() != 2)
             continue;
         const StlTriangle* u = e->triangle(0);
@@ -1330,7 +1333,7 @@ int StlObject::loadFromFile(const std::wstring& path, const std::atomic<bool>* c
         // A mesh file (STL) brings loose facets; the geometry format brings its
         // edges and shells, which must stay exactly as written (the triangles
         // point at those edges).
-        if (result == 1 && m_edges.empty() && m_shells.empty()) {
+        if (result == 1 && m_records.edges.empty() && m_records.shells.empty()) {
             if (!cancelled())
                 buildEdges(true, 60, 25, progress);
             if (!cancelled())
@@ -1348,7 +1351,7 @@ int StlObject::loadFromFile(const std::wstring& path, const std::atomic<bool>* c
 // ---- Repairs after reading the geometry format -----------------------------------
 
 int StlObject::relinkEdges() {
-    for (StlEdge* e : m_edges) {
+    for (StlEdge* e : m_records.edges) {
         if (e == nullptr || e->vertexCount() < 2)
             continue;
         StlVertex* a = e->vertex(0);
@@ -1373,21 +1376,21 @@ int StlObject::relinkEdges() {
 }
 
 int StlObject::computeAreaAndVolume() {
-    if (m_vertices.empty())
+    if (m_records.vertices.empty())
         return 0;
-    m_volumeReference = m_vertices.front()->pos;
+    m_measures.volumeReference = m_records.vertices.front()->pos;
     double area = 0.0, volume = 0.0;
-    for (const StlTriangle* t : m_triangles) {
+    for (const StlTriangle* t : m_records.triangles) {
         if (t->isDeleted())
             continue;
         const Vector3D& p0 = t->vertices[0]->pos;
         Vector3D n = (t->vertices[1]->pos - p0).cross(t->vertices[2]->pos - p0);
         const double len = n.normalizeAnyLength();
         area += len;
-        volume += (p0 - m_volumeReference).dot(n) * len;
+        volume += (p0 - m_measures.volumeReference).dot(n) * len;
     }
-    m_area = area / 2.0;
-    m_volume = volume / 6.0;
+    m_measures.area = area / 2.0;
+    m_measures.volume = volume / 6.0;
     return 0;
 }
 
@@ -1409,7 +1412,7 @@ bool StlObject::isValidTriangle(const StlTriangle* t) const {
     if (t->isDeleted())
         return false;
     for (const StlVertex* v : t->vertices)
-        if (!vertexValid(v, m_vertexCount, triangleCount()))
+        if (!vertexValid(v, m_measures.vertexCount, triangleCount()))
             return false;
     const double s = toleranceScale();
     if (!(triangleArea(t) > 1e-10 * s * s))
@@ -1425,14 +1428,15 @@ bool StlObject::isValidEdge(const StlEdge* e) const {
         return false;
     const StlVertex* a = e->vertex(0);
     const StlVertex* b = e->vertex(1);
-    if (!vertexValid(a, m_vertexCount, triangleCount()) || !vertexValid(b, m_vertexCount, triangleCount()))
+    if (!vertexValid(a, m_measures.vertexCount, triangleCount()) ||
+        !vertexValid(b, m_measures.vertexCount, triangleCount()))
         return false;
     return a != b && a->index != b->index;
 }
 
 uint32_t StlObject::countValidEdges() const {
     uint32_t invalid = 0;
-    for (const StlEdge* e : m_edges)
+    for (const StlEdge* e : m_records.edges)
         if (e == nullptr || !isValidEdge(e))
             ++invalid;
     return edgeCount() - invalid;
@@ -1441,7 +1445,7 @@ uint32_t StlObject::countValidEdges() const {
 // ---- Lookups of the project reader ------------------------------------------------
 
 StlTriangle* StlObject::findTriangleById(int id) const {
-    for (StlTriangle* t : m_triangles)
+    for (StlTriangle* t : m_records.triangles)
         if (t->id == id)
             return t;
     return nullptr;
@@ -1451,8 +1455,9 @@ void StlObject::collectEdgesByIndex(const int* indices, int count, std::deque<St
     out.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
     for (int i = 0; i < count; ++i) {
         const int idx = indices[i];
-        out[static_cast<std::size_t>(i)] =
-            idx >= 0 && static_cast<std::size_t>(idx) < m_edges.size() ? m_edges[static_cast<std::size_t>(idx)] : nullptr;
+        out[static_cast<std::size_t>(i)] = idx >= 0 && static_cast<std::size_t>(idx) < m_records.edges.size()
+                                               ? m_records.edges[static_cast<std::size_t>(idx)]
+                                               : nullptr;
     }
 }
 

@@ -18,16 +18,16 @@ namespace topolib {
 bool StlObject::hasTriangleUnderPoint(const double p[3], double tolerance) const {
     // Asked by the GUI thread, which must not wait for an octree build.
     std::unique_lock<std::mutex> lock(m_octreeMutex, std::try_to_lock);
-    if (!lock.owns_lock() || !m_octreeRoot)
+    if (!lock.owns_lock() || !m_octree.root)
         return false;
-    return m_octreeRoot->anyTriangleUnderPoint(octreeOrigin(), octreeEdge(), p, tolerance);
+    return m_octree.root->anyTriangleUnderPoint(octreeOrigin(), octreeEdge(), p, tolerance);
 }
 
 bool StlObject::polygonCoversCell(const std::vector<const double*>& polygon, const double normal[3]) const {
     std::unique_lock<std::mutex> lock(m_octreeMutex, std::try_to_lock);
-    if (!lock.owns_lock() || !m_octreeRoot || polygon.empty())
+    if (!lock.owns_lock() || !m_octree.root || polygon.empty())
         return false;
-    return m_octreeRoot->anyLeafCentreInPolygon(octreeOrigin(), octreeEdge(), polygon, normal);
+    return m_octree.root->anyLeafCentreInPolygon(octreeOrigin(), octreeEdge(), polygon, normal);
 }
 
 bool StlObject::truncatedConeHitsMesh(const double p1[3], double r1, const double p2[3], double r2) const {

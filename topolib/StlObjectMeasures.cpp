@@ -12,11 +12,11 @@
 namespace topolib {
 
 double StlObject::averageEdgeLength() const {
-    if (m_edges.size() < 2)
+    if (m_records.edges.size() < 2)
         return 0.0;
     double sum = 0.0;
     size_t live = 0;
-    for (const StlEdge* e : m_edges) {
+    for (const StlEdge* e : m_records.edges) {
         if (e->edgeClass == kEdgeDetached)
             continue;
         sum += std::sqrt((e->vertex(1)->pos - e->vertex(0)->pos).lengthSquared());
@@ -27,17 +27,17 @@ double StlObject::averageEdgeLength() const {
 }
 
 void StlObject::clearTriangleMarks() {
-    for (StlTriangle* t : m_triangles)
+    for (StlTriangle* t : m_records.triangles)
         t->setWalkMark(0);
 }
 
 void StlObject::clearVertexMarks() {
-    for (StlVertex* v : m_vertices)
+    for (StlVertex* v : m_records.vertices)
         v->setMark(0);
 }
 
 void StlObject::resetTriangleGroups() {
-    for (StlTriangle* t : m_triangles)
+    for (StlTriangle* t : m_records.triangles)
         t->setGroup(-1);
 }
 

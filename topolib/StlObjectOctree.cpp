@@ -43,7 +43,7 @@ void StlObject::releaseOctree() {
     std::shared_ptr<MeshOctree> old;
     {
         std::lock_guard<std::mutex> lock(m_octreeMutex);
-        old.swap(m_octreeRoot);
+        old.swap(m_octree.root);
     }
     // The tree is freed outside the lock.
 }
@@ -110,27 +110,28 @@ int StlObject::buildOctree() { return fillOctree(true, true); }
 int StlObject::fillOctree(bool withVertices, bool withTriangles) {
     BuildingFlag building(m_octreeBuilding);
     bool ok = true;
-    std::shared_ptr<MeshOctree> tree =
-        takeTreeForBuild(m_octreeRoot, m_octreeMutex, m_bboxMin, m_bboxMax, m_octreeOrigin, m_diagonal, m_center,
-                         m_octreeMinCell, triangleCount(), ok);
+    std::shared_ptr<MeshOctree> tree = takeTreeForBuild(
+        m_octree.root, m_octreeMutex, m_placement.bboxMin, m_placement.bboxMax, m_octree.origin,
+        m_octree.diagonal, m_placement.center, m_octree.minCell, triangleCount(), ok);
     if (!ok)
         return -1;
     if (!tree)
         return 0;
     if (withVertices)
-        m_vertexCount = static_cast<uint32_t>(m_vertices.size());
-    const double origin[3] = {m_octreeOrigin.x, m_octreeOrigin.y, m_octreeOrigin.z};
+        m_measures.vertexCount = static_cast<uint32_t>(m_records.vertices.size());
+    const double origin[3] = {m_octree.origin.x, m_octree.origin.y, m_octree.origin.z};
     // A tree taken over (one existed) is filled by insertion. A failed allocation
     // leaves the object without a tree rather than with one that silently misses
     // records.
     static const RefArray<StlVertex> noVertices;
     static const RefArray<StlTriangle> noTriangles;
-    if (!tree->build(m_octreeMinCell, origin, m_diagonal, withVertices ? m_vertices : noVertices,
-                     withTriangles ? m_triangles : noTriangles,
-                     withTriangles ? octreeBuildThreads(m_triangles.size()) : 1))
+    if (!tree->build(m_octree.minCell, origin, m_octree.diagonal,
+                     withVertices ? m_records.vertices : noVertices,
+                     withTriangles ? m_records.triangles : noTriangles,
+                     withTriangles ? octreeBuildThreads(m_records.triangles.size()) : 1))
         return -1;
     std::lock_guard<std::mutex> lock(m_octreeMutex);
-    m_octreeRoot = std::move(tree);
+    m_octree.root = std::move(tree);
     return 0;
 }
 
@@ -141,23 +142,23 @@ int StlObject::rebuildOctree() {
 
 StlTriangle* StlObject::pickTriangle(const double origin[3], const double dir[3], double hit[3]) {
     std::unique_lock<std::mutex> lock(m_octreeMutex, std::try_to_lock);
-    if (!lock.owns_lock() || m_octreeBuilding.load() || !m_octreeRoot)
+    if (!lock.owns_lock() || m_octreeBuilding.load() || !m_octree.root)
         return nullptr;
     // Starting far behind the origin makes the first hit win.
     for (int k = 0; k < 3; ++k)
         hit[k] = origin[k] - dir[k] * 999999999.0;
     StlTriangle* picked = nullptr;
-    m_octreeRoot->pickTriangleOnLine(m_octreeOrigin.data(), m_diagonal, origin, dir, hit, &picked);
+    m_octree.root->pickTriangleOnLine(m_octree.origin.data(), m_octree.diagonal, origin, dir, hit, &picked);
     return picked;
 }
 
 StlVertex* StlObject::findOrAddVertex(const double p[3]) {
     {
         std::lock_guard<std::mutex> lock(m_octreeMutex);
-        if (m_octreeRoot) {
+        if (m_octree.root) {
             bool found = false;
-            StlVertex* v = m_octreeRoot->findOrCreateVertex(
-                m_octreeMinCell, m_octreeOrigin.data(), m_diagonal, p, &found,
+            StlVertex* v = m_octree.root->findOrCreateVertex(
+                m_octree.minCell, m_octree.origin.data(), m_octree.diagonal, p, &found,
                 [this](const double q[3]) { return newVertex(q); });
             if (v && found)
                 return v;
@@ -186,16 +187,18 @@ static int insertCode(MeshOctree::InsertResult r) {
 
 int StlObject::insertIntoOctree(StlVertex* v) {
     std::lock_guard<std::mutex> lock(m_octreeMutex);
-    if (!m_octreeRoot)
+    if (!m_octree.root)
         return 0;
-    return insertCode(m_octreeRoot->insertVertex(m_octreeMinCell, m_octreeOrigin.data(), m_diagonal, v));
+    return insertCode(
+        m_octree.root->insertVertex(m_octree.minCell, m_octree.origin.data(), m_octree.diagonal, v));
 }
 
 int StlObject::insertIntoOctree(StlTriangle* t) {
     std::lock_guard<std::mutex> lock(m_octreeMutex);
-    if (!m_octreeRoot)
+    if (!m_octree.root)
         return 0;
-    return insertCode(m_octreeRoot->insertTriangle(m_octreeMinCell, m_octreeOrigin.data(), m_diagonal, t));
+    return insertCode(
+        m_octree.root->insertTriangle(m_octree.minCell, m_octree.origin.data(), m_octree.diagonal, t));
 }
 
 } // namespace topolib

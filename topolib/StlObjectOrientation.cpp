@@ -181,9 +181,9 @@ int StlObject::orientClosedShellsOutward() {
         int container = -1; // the smallest closed shell this one lies in
         bool turn = false;
     };
-    std::vector<int32_t> balance(m_edges.size(), 0);
+    std::vector<int32_t> balance(m_records.edges.size(), 0);
     std::vector<Closed> closed;
-    for (StlShell* shell : m_shells) {
+    for (StlShell* shell : m_records.shells) {
         const ShellMeasure m = measureShell(*shell, balance);
         if (!m.closed)
             continue;
@@ -226,7 +226,7 @@ int StlObject::orientClosedShellsOutward() {
             c.turn = closed[c.container].turn &&
                      (c.measure.volume < 0.0) != (closed[c.container].measure.volume < 0.0);
     }
-    std::vector<bool> seen(m_edges.size(), false);
+    std::vector<bool> seen(m_records.edges.size(), false);
     int turned = 0;
     for (const Closed& c : closed) {
         if (!c.turn)

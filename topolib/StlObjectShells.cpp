@@ -793,14 +793,14 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
     clearLiveEdgeMarks();
     releaseShells();
     // The range of the records' addresses (on threads for a big mesh).
-    const unsigned scanThreads = importThreads(m_triangles.size());
+    const unsigned scanThreads = importThreads(m_records.triangles.size());
     std::vector<std::pair<const char*, const char*>> ranges(scanThreads, {nullptr, nullptr});
     runOnThreads(scanThreads, [&](unsigned part) {
         const char* low = nullptr;
         const char* high = nullptr;
-        const std::size_t end = partBegin(m_triangles.size(), part + 1, scanThreads);
-        for (std::size_t i = partBegin(m_triangles.size(), part, scanThreads); i < end; ++i) {
-            const char* p = reinterpret_cast<const char*>(m_triangles[i].get());
+        const std::size_t end = partBegin(m_records.triangles.size(), part + 1, scanThreads);
+        for (std::size_t i = partBegin(m_records.triangles.size(), part, scanThreads); i < end; ++i) {
+            const char* p = reinterpret_cast<const char*>(m_records.triangles[i].get());
             if (!p)
                 continue;
             if (!low || p < low)
@@ -840,7 +840,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
             marksCleared = true;
             // The rows do not depend on each other; big meshes whose records
             // lie in array order fill them on several threads.
-            if (!walk.fillTable(m_triangles)) {
+            if (!walk.fillTable(m_records.triangles)) {
                 walk.table.release();
                 walk.table = NeighbourTable();
                 marksCleared = false;
@@ -850,7 +850,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
     // A walk mark left behind by an interrupted walk would keep its triangle out
     // of every shell, and the geometry writer stores only filed triangles.
     if (!marksCleared)
-        for (StlTriangle* t : m_triangles)
+        for (StlTriangle* t : m_records.triangles)
             if (t)
                 t->setWalkMark(0);
     auto search = [&] {
@@ -864,7 +864,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
             // triangles already filed (after an import, nearly all of them).
             // A triangle not yet reached is not in the log, so the writer
             // does not touch its record.
-            StlTriangle* t = m_triangles[i];
+            StlTriangle* t = m_records.triangles[i];
             if (t && (walk.base ? !walk.isReached(t) : t->walkMark() == 0) && !t->isDeleted())
                 growShell(t, true);
         }
@@ -894,11 +894,11 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
     walk.table.release();
 
     if (!walk.base)
-        for (StlTriangle* t : m_triangles)
+        for (StlTriangle* t : m_records.triangles)
             if (t)
                 t->setWalkMark(0);
-    m_vertexRenderStale = true;
-    m_triangleRenderStale = true;
+    m_render.vertexStale = true;
+    m_render.triangleStale = true;
     // The walks set no edge marks: the live edges are still clear.
     return 0;
 }
@@ -919,9 +919,9 @@ StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
         // The count is set before the shell is judged: the negligible test reads it.
         if (addToObject) {
             if (isNegligibleShell(shell))
-                m_shells.push_back(shell);
+                m_records.shells.push_back(shell);
             else
-                m_shells.push_front(shell);
+                m_records.shells.push_front(shell);
         }
         return shell;
     }
@@ -1032,9 +1032,9 @@ StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
     shell->triangleCount = primaryCount + reversedCount;
     if (addToObject) {
         if (isNegligibleShell(shell))
-            m_shells.push_back(shell);
+            m_records.shells.push_back(shell);
         else
-            m_shells.push_front(shell);
+            m_records.shells.push_front(shell);
     }
     return shell;
 }
@@ -1045,8 +1045,8 @@ bool StlObject::isNegligibleShell(const StlShell* shell) const {
     const uint32_t c = shell->triangleCount;
     if (c < 4)
         return true;
-    const bool small = m_area * 0.001 > std::fabs(a) && m_volume * 0.001 > std::fabs(v) &&
-                       static_cast<double>(m_facetCount) * 0.001 > static_cast<double>(c);
+    const bool small = m_measures.area * 0.001 > std::fabs(a) && m_measures.volume * 0.001 > std::fabs(v) &&
+                       static_cast<double>(m_measures.facetCount) * 0.001 > static_cast<double>(c);
     if (!small)
         return false;
     if (shell->open)
@@ -1057,12 +1057,13 @@ bool StlObject::isNegligibleShell(const StlShell* shell) const {
 }
 
 void StlObject::clearLiveEdgeMarks() {
-    forRanges(m_edges.size(), importThreads(m_edges.size()), [this](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i)
-            if (StlEdge* e = m_edges[i])
-                if (e->edgeClass != kEdgeDetached)
-                    e->clearMarks();
-    });
+    forRanges(m_records.edges.size(), importThreads(m_records.edges.size()),
+              [this](std::size_t begin, std::size_t end) {
+                  for (std::size_t i = begin; i < end; ++i)
+                      if (StlEdge* e = m_records.edges[i])
+                          if (e->edgeClass != kEdgeDetached)
+                              e->clearMarks();
+              });
 }
 
 } // namespace topolib

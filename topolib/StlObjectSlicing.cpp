@@ -303,17 +303,17 @@ private:
 
 void StlObject::invalidateZSlabIndex(bool rangeOnly) {
     if (!rangeOnly)
-        m_slabState = 2;
-    else if (m_slabState == 0)
-        m_slabState = 1;
+        m_slab.state = 2;
+    else if (m_slab.state == 0)
+        m_slab.state = 1;
 }
 
 void StlObject::buildZSlabIndex() {
     const std::uint32_t count = triangleCount();
     // Triangles appended since the last build are not listed: rebuild.
-    if (m_slabIndex && m_slabIndex->sourceTriangleCount() != count)
-        m_slabState = 2;
-    if (m_slabIndex && m_slabState == 0)
+    if (m_slab.index && m_slab.index->sourceTriangleCount() != count)
+        m_slab.state = 2;
+    if (m_slab.index && m_slab.state == 0)
         return;
     // The range is taken from the vertices rather than the bounding box: edits
     // do not update the box, and triangles added beyond it would otherwise fall
@@ -321,7 +321,7 @@ void StlObject::buildZSlabIndex() {
     // they move the listed triangles, so a range refresh stays consistent too.
     double lowZ = 0.0, highZ = 0.0;
     bool any = false;
-    for (const StlVertex* v : m_vertices) {
+    for (const StlVertex* v : m_records.vertices) {
         const double z = v->pos.z;
         if (!std::isfinite(z))
             continue;
@@ -334,17 +334,17 @@ void StlObject::buildZSlabIndex() {
     const double zMax = highZ + pad;
     // A range refresh keeps the lists, which holds as long as the transform kept
     // the triangles' order in z; a mirrored (inverted) range does not.
-    if (m_slabIndex && m_slabState == 1 && zMin <= zMax) {
-        m_slabIndex->setRange(zMin, zMax);
-        m_slabState = 0;
+    if (m_slab.index && m_slab.state == 1 && zMin <= zMax) {
+        m_slab.index->setRange(zMin, zMax);
+        m_slab.state = 0;
         return;
     }
-    m_slabIndex.reset();
+    m_slab.index.reset();
     auto index = std::make_shared<ZSlabIndex>(count, averageEdgeLength(), zMax, zMin);
-    index->addAll(m_triangles.data(), count);
+    index->addAll(m_records.triangles.data(), count);
     index->setSourceTriangleCount(count);
-    m_slabIndex = std::move(index);
-    m_slabState = 0;
+    m_slab.index = std::move(index);
+    m_slab.state = 0;
 }
 
 std::unique_ptr<SliceContourSet> StlObject::sliceAt(double z) {
@@ -356,8 +356,8 @@ std::unique_ptr<SliceContourSet> StlObject::sliceAt(double z) {
     auto result = std::make_unique<SliceContourSet>();
     result->tolerance = 0.025f;
     result->z = static_cast<float>(z);
-    if (m_slabIndex) {
-        ContourWalker walker(*this, *m_slabIndex, static_cast<double>(result->z));
+    if (m_slab.index) {
+        ContourWalker walker(*this, *m_slab.index, static_cast<double>(result->z));
         walker.run(*result);
     }
     if (result->contours.empty())

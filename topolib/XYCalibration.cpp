@@ -49,9 +49,9 @@ bool StlObject::applyXyCalibration(const CalibrationTable& xTable, const Calibra
     // revert would leave the first shift in the mesh for good.
     revertXyCalibration();
 
-    m_calibrationOffsets.assign(m_vertices.size(), {0.0, 0.0});
-    for (size_t i = 0; i < m_vertices.size(); ++i) {
-        Vector3D& p = m_vertices[i]->pos;
+    m_calibrationOffsets.assign(m_records.vertices.size(), {0.0, 0.0});
+    for (size_t i = 0; i < m_records.vertices.size(); ++i) {
+        Vector3D& p = m_records.vertices[i]->pos;
         // Both corrections are taken at the vertex's position before any shift.
         const double dx = correctionAt(xTable, p.x - origin[0]);
         const double dy = correctionAt(yTable, p.y - origin[1]);
@@ -60,7 +60,7 @@ bool StlObject::applyXyCalibration(const CalibrationTable& xTable, const Calibra
         p.y += dy;
     }
     // Deleted triangles too: a revert restores all of them alike.
-    recomputeNormals(m_triangles);
+    recomputeNormals(m_records.triangles);
     return true;
 }
 
@@ -69,13 +69,13 @@ bool StlObject::revertXyCalibration() {
         return false;
     // Vertices must not be added or removed between apply and revert; should it
     // happen anyway, only the vertices that were shifted are shifted back.
-    const size_t n = std::min(m_calibrationOffsets.size(), m_vertices.size());
+    const size_t n = std::min(m_calibrationOffsets.size(), m_records.vertices.size());
     for (size_t i = 0; i < n; ++i) {
-        Vector3D& p = m_vertices[i]->pos;
+        Vector3D& p = m_records.vertices[i]->pos;
         p.x -= m_calibrationOffsets[i].first;
         p.y -= m_calibrationOffsets[i].second;
     }
-    recomputeNormals(m_triangles);
+    recomputeNormals(m_records.triangles);
     m_calibrationOffsets.clear();
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include "topolib/MeshOctree.h"
 #include "topolib/ParallelRuns.h"
+#include "topolib/SliceContour.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"
@@ -323,6 +324,126 @@ TEST(StlObject, copyHasTheOriginalsStateEdgesAndOctree) {
     empty.copyMeshTo(&target);
     EXPECT_EQ(target.getName(), "nothing");
     EXPECT_FALSE(target.hasTriangleArray());
+}
+
+namespace {
+
+// What each state unit of a mesh holds, as its public accessors show it: the
+// values a copy takes, those of the render arrays and slab index (made again
+// when drawn or sliced), and the storage (records, tree, arrays, index) by
+// address, which an exchange hands over and a copy does not share.
+struct UnitState {
+    std::vector<double> meshValues;
+    std::vector<double> drawnValues;
+    std::vector<const void*> storage;
+    bool operator==(const UnitState& o) const {
+        return meshValues == o.meshValues && drawnValues == o.drawnValues && storage == o.storage;
+    }
+};
+
+UnitState unitState(StlObject& mesh) {
+    UnitState u;
+    std::vector<double>& v = u.meshValues;
+    v.push_back(static_cast<double>(meshstate::stateHash(mesh) % (uint64_t(1) << 52)));
+    v.insert(v.end(), {double(mesh.vertexCount()), double(mesh.facetCount()), double(mesh.triangleCount()),
+                       double(mesh.edgeCount()), double(mesh.shells().size()), mesh.area(), mesh.volume(),
+                       mesh.diagonal(), mesh.octreeEdge(), mesh.octreeMinCell()});
+    for (const double* p : {mesh.bboxMin(), mesh.bboxMax(), mesh.center().data(), mesh.loadedBoxMin(),
+                            mesh.loadedBoxMax(), mesh.volumeReference(), mesh.octreeOrigin()})
+        v.insert(v.end(), p, p + 3);
+    for (const auto& o : mesh.calibrationOffsets())
+        v.insert(v.end(), {o.first, o.second});
+    u.drawnValues = {double(mesh.slabState()),           double(mesh.vertexRenderStale()),
+                     double(mesh.triangleRenderStale()), double(mesh.renderVertexCount()),
+                     double(mesh.renderTriangleCount()), double(mesh.lineIndexCount())};
+    u.storage = {mesh.vertices().data(),
+                 mesh.triangles().data(),
+                 mesh.edges().data(),
+                 mesh.shells().empty() ? nullptr : mesh.shells().front(),
+                 mesh.octree(),
+                 mesh.zSlabIndex(),
+                 mesh.renderPositions().data(),
+                 mesh.renderNormals().data(),
+                 mesh.renderTriangleIndices().data(),
+                 mesh.renderLineIndices().data()};
+    return u;
+}
+
+// A mesh with every unit set: records with shells, box and loaded box,
+// measures, octree (with its own smallest cell), flat render arrays, a built
+// slab index and applied calibration offsets.
+std::unique_ptr<StlObject> meshWithEveryUnit(const TriangleSoup& soup, double minCell, double shift) {
+    auto mesh = buildMesh(soup);
+    const double lo[3] = {-shift, -2 * shift, -3 * shift}, hi[3] = {shift, 2 * shift, 3 * shift};
+    mesh->setLoadedBox(lo, hi);
+    mesh->setOctreeMinCell(minCell);
+    mesh->rebuildOctree();
+    mesh->buildFlatRenderArrays();
+    mesh->sliceAt(0.5);
+    const std::vector<std::pair<double, double>> table = {{0.0, 0.0}, {100.0, 100.0 + shift}};
+    const double origin[2] = {0.0, 0.0};
+    EXPECT_TRUE(mesh->applyXyCalibration(table, table, origin));
+    mesh->setSlabState(1);
+    return mesh;
+}
+
+} // namespace
+
+// swapMeshWith exchanges every state unit and the copies take theirs whole;
+// a field that an exchange or a copy missed would leave one side's value or
+// storage behind.
+TEST(StlObject, exchangeMovesEveryUnitAndTheCopyTakesTheMeshState) {
+    auto a = meshWithEveryUnit(cube(10.0), 2.0, 0.25);
+    auto b = meshWithEveryUnit(concatenated(icosphere(6.0, 2), cube(2.0, {20, 0, 0})), 0.5, 0.5);
+    a->setName("a");
+    a->setId(1);
+    b->setName("b");
+    b->setId(2);
+    b->setVertexRenderStale(false);
+    const UnitState before[2] = {unitState(*a), unitState(*b)};
+    ASSERT_NE(before[0].meshValues, before[1].meshValues);
+    ASSERT_NE(before[0].drawnValues, before[1].drawnValues);
+    for (std::size_t i = 0; i < before[0].storage.size(); ++i)
+        EXPECT_NE(before[0].storage[i], before[1].storage[i]) << "storage " << i;
+
+    a->swapMeshWith(*b);
+    EXPECT_EQ(unitState(*a), before[1]);
+    EXPECT_EQ(unitState(*b), before[0]);
+    EXPECT_EQ(a->getName(), "a");
+    EXPECT_EQ(b->id(), 2);
+    for (const StlObject* m : {a.get(), b.get()}) {
+        for (const StlShell* s : m->shells())
+            EXPECT_EQ(s->owner, m);
+        for (const StlTriangle* t : m->triangles())
+            if (!t->isDeleted()) {
+                EXPECT_EQ(t->shell->owner, m);
+            }
+    }
+    // Each exchanged tree answers with the records it came with.
+    for (StlObject* m : {a.get(), b.get()}) {
+        const double q[3] = {0.1, 0.2, 50.0}, d[3] = {0.0, 0.0, -1.0};
+        double hit[3];
+        const StlTriangle* picked = m->pickTriangle(q, d, hit);
+        ASSERT_NE(picked, nullptr);
+        EXPECT_EQ(picked, m->triangle(static_cast<uint32_t>(picked->id)));
+    }
+    a->swapMeshWith(*b);
+    EXPECT_EQ(unitState(*a), before[0]);
+
+    // A copy has the state of every unit but the render arrays and slab index
+    // (made again when drawn or sliced), in storage of its own.
+    StlObject copy(*b);
+    b->copyMeshTo(&copy);
+    const UnitState copied = unitState(copy);
+    // (The copy numbers the original's shells by position, as it does the
+    // copy's: the original is looked at after the copy.)
+    const UnitState original = unitState(*b);
+    EXPECT_EQ(original.storage, before[1].storage);
+    StlObject fresh;
+    EXPECT_EQ(copied.meshValues, original.meshValues);
+    EXPECT_EQ(copied.drawnValues, unitState(fresh).drawnValues);
+    for (std::size_t i = 0; i < copied.storage.size(); ++i)
+        EXPECT_NE(copied.storage[i], before[1].storage[i]) << "storage " << i;
 }
 
 TEST(StlObject, flatRenderArraysDrawEachEdgeOnce) {
