@@ -116,22 +116,17 @@ inline int vertexChild(const double p[3], const double cur[3], double edge, doub
 // Calls f(k, childOrigin, childEdge) in child order for every child cube of the
 // cube (origin, edge) that the triangle t (a TriangleBox) may touch. The box
 // test of the widened child cubes first picks the halves of each axis that the
-// triangle's box reaches, so that only those children are looked at; a child
-// whose widened cube holds the whole box is touched without further test (the
-// first answer of TriangleBox::overlaps, found here with the same arithmetic),
-// which is the way of most children on a descent through small facets.
+// triangle's box reaches, so that only those children are looked at.
 template <typename Box, typename F>
 inline void forEachChildReached(const Box& t, const double origin[3], double edge, F&& f) {
     const double half = edge * 0.5;
     const double eps = half * 0.0001;
     const double E = half + 2.0 * eps;
     bool reach[3][2];
-    bool holds[3][2];
     for (int axis = 0; axis < 3; ++axis) {
         for (int i = 0; i < 2; ++i) {
             const double lo = origin[axis] + i * half - eps;
             reach[axis][i] = !(t.mn[axis] > lo + E || lo > t.mx[axis]);
-            holds[axis][i] = t.mn[axis] >= lo && t.mx[axis] <= lo + E;
         }
     }
     // The reached children in child order (ix outer, iy, iz inner).
@@ -141,7 +136,7 @@ inline void forEachChildReached(const Box& t, const double origin[3], double edg
                 const int k = (ix * 2 + iy) * 2 + iz;
                 double o[3];
                 childOrigin(origin, edge, k, o);
-                if ((holds[0][ix] && holds[1][iy] && holds[2][iz]) || t.overlaps(o, half))
+                if (t.overlaps(o, half))
                     f(k, o, half);
             }
         }
