@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QUuid>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -153,10 +152,6 @@ uint64_t processPrivateBytes() {
 QString applicationDataBase() {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     return base.isEmpty() ? QStringLiteral("/tmp") : base;
-}
-
-QString newGuidText() {
-    return QUuid::createUuid().toString().toUpper();
 }
 
 unsigned int userId() {

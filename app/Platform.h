@@ -36,8 +36,6 @@ uint64_t mappedBytes();
 // The per-user application-data base folder (XDG data home), the stand-in
 // for the machine-wide application-data folder. Never empty.
 QString applicationDataBase();
-// A new GUID as 38 upper-case characters: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
-QString newGuidText();
 // A short tag of this host's name (eight hexadecimal digits), so that files
 // named after a process id are told apart from another host's in a shared folder.
 QString hostTag();

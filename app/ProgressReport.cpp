@@ -25,7 +25,7 @@ void ProgressSink::send(int value, ProgressText text, const std::wstring& text1,
 
 void ProgressSink::setText(ProgressText text, const std::wstring& text1, const std::wstring& text2,
                            const std::wstring& text3) const {
-    send(static_cast<int>(ProgressValue::TextOnly), text, text1, text2, text3);
+    send(progressValue(ProgressValue::TextOnly), text, text1, text2, text3);
 }
 
 void ProgressSink::setPercent(int percent) const {
@@ -33,7 +33,7 @@ void ProgressSink::setPercent(int percent) const {
 }
 
 void ProgressSink::finish() const {
-    send(static_cast<int>(ProgressValue::Finished), ProgressText::None);
+    send(progressValue(ProgressValue::Finished), ProgressText::None);
 }
 
 const ProgressSink& ProgressSink::orGlobal(const ProgressSink* sink) {

@@ -3,14 +3,15 @@
 // text code; the main window binds it to its progress dialog. It is empty
 // until then, so callers test it before calling (or use reportProgress).
 //
-// value: 0..100 percentage; -1 finished (the dialog closes); -2 change the
-// text only; -3 refresh the dialog from its stored state.
-// textCode: 0 no text, 1 " Loading Project <b>[%1]</b> ... ",
+// value: 0..100 percentage, or a ProgressValue: Finished (-1, the dialog
+// closes), TextOnly (-2, change the text only), Refresh (-3, show the stored
+// state again).
+// textCode: a ProgressText: 0 no text, 1 " Loading Project <b>[%1]</b> ... ",
 // 2 " Saving Project <b>[%1]</b> ... ", 3 "<b>[%1]</b>: Importing object...",
 // 4 "Saving object...", 5 "Removing object...", 6 "Preparing data...",
 // 7 "Exporting to gcode...", 8 "Converting SLC to Triangles...",
 // 9 "Generating preview of hollow...". The three texts fill %1, %2, %3; a
-// text equal to NUL_WSTRING keeps the text shown so far in its slot.
+// text of the one character U+0000 keeps the text shown so far in its slot.
 //
 // Safe to call from worker threads: a report from a worker never waits for
 // the GUI thread.
@@ -23,9 +24,6 @@ using ProgressCallbackFunction =
                        const std::wstring& text3)>;
 
 extern ProgressCallbackFunction ProgressCallback;
-
-// The one-character wide text U+0000: "keep this text as it is".
-inline const std::wstring NUL_WSTRING(1, L'\0');
 
 // Swaps callback into ProgressCallback. Called once, by the main window,
 // before any worker runs.
@@ -52,6 +50,11 @@ enum class ProgressText : unsigned int {
 // The report values that are not a percentage.
 enum class ProgressValue : int { Finished = -1, TextOnly = -2, Refresh = -3 };
 
+// The value a report carries for `value`.
+constexpr int progressValue(ProgressValue value) {
+    return static_cast<int>(value);
+}
+
 // Where one piece of work sends its progress. The work is handed its sink by
 // whoever started it; a default sink forwards to the global report
 // (reportProgress). A sink with a target calls it, with the global report's
@@ -65,7 +68,7 @@ public:
     // `sink`, or the global report's sink when it is null.
     static const ProgressSink& orGlobal(const ProgressSink* sink);
 
-    // Shows `text` with %1, %2, %3 filled from the texts (NUL_WSTRING keeps
+    // Shows `text` with %1, %2, %3 filled from the texts (U+0000 alone keeps
     // a slot's text); the percentage stays.
     void setText(ProgressText text, const std::wstring& text1 = std::wstring(),
                  const std::wstring& text2 = std::wstring(),

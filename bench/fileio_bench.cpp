@@ -53,7 +53,7 @@ void importFile(benchmark::State& state, bool ascii) {
     const std::wstring path = wide(benchFile(uint32_t(state.range(0)), ascii));
     for (auto _ : state) {
         auto mesh = std::make_unique<topolib::StlObject>();
-        if (mesh->loadFromFile(path) != 1)
+        if (mesh->loadFromFile(path) != topolib::LoadResult::Success)
             state.SkipWithError("import failed");
         benchmark::DoNotOptimize(mesh->triangleCount());
         state.PauseTiming();

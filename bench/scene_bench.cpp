@@ -65,7 +65,7 @@ void BM_PlainImport1M(benchmark::State& state) {
     const std::wstring path = millionFacetFile().toStdWString();
     for (auto _ : state) {
         auto mesh = std::make_unique<topolib::StlObject>();
-        if (mesh->loadFromFile(path) != 1)
+        if (mesh->loadFromFile(path) != topolib::LoadResult::Success)
             state.SkipWithError("import failed");
         state.PauseTiming();
         mesh.reset();

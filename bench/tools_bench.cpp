@@ -67,7 +67,7 @@ void BM_ManipulatorDragStep(benchmark::State& state) {
     view->camera().resize(800, 600);
     ObjectTable::instance()->setView(view);
     TransformHandle* handle = TransformHandle::install(view);
-    view->setMode(1);
+    view->setMode(ViewMode::Transform);
     view->updateSelectionBox();
     handle->setHoveredPart(1);
     handle->operation = 1;

@@ -5,11 +5,11 @@
 // the object (press and release as the user makes them); a right-button
 // rotate drag of 50 moves, each painted.
 #include "MeshFixtures.h"
-#include "scene/GLDrawBuffers.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "scene/SceneHost.h"
 #include "view/MainGLWidget.h"
+#include "view/draw/GLDrawBuffers.h"
 
 #include <QApplication>
 #include <QGLContext>
@@ -72,14 +72,13 @@ void paintAndWait(MainGLWidget* view) {
     glFinish();
 }
 
-// Switches the drawing path; the object's GL names are given back first.
+// Switches the drawing path; every GL name is given back first.
 void useBuffers(bool on) {
     Scene& s = scene();
     if (s.view->vertexBuffersSupported() == on)
         return;
     s.view->makeCurrent();
-    releaseObjectGLNames(s.object);
-    flushDeletedGLNames();
+    GLDrawCache::instance().clear();
     s.view->setVertexBuffersAllowed(on);
     if (on && !s.view->checkVertexBufferSupport())
         qFatal("no vertex buffers");
@@ -88,13 +87,13 @@ void useBuffers(bool on) {
 void BM_FirstFrame(benchmark::State& state) {
     Scene& s = scene();
     useBuffers(state.range(0) != 0);
-    ObjectTable::instance()->setViewMode(state.range(1) ? 2 : 0);
+    ObjectTable::instance()->setViewMode(state.range(1) ? MeshStyle::EdgesOnly : MeshStyle::Filled);
     for (auto _ : state) {
         s.object->setModified(); // the arrays are built and uploaded again
         paintAndWait(s.view);
     }
     state.counters["triangles"] = s.object->facetCount();
-    ObjectTable::instance()->setViewMode(0);
+    ObjectTable::instance()->setViewMode(MeshStyle::Filled);
 }
 BENCHMARK(BM_FirstFrame)
     ->ArgsProduct({{1, 0}, {0, 1}})
@@ -106,11 +105,11 @@ BENCHMARK(BM_FirstFrame)
 void BM_Redraw(benchmark::State& state) {
     Scene& s = scene();
     useBuffers(state.range(0) != 0);
-    ObjectTable::instance()->setViewMode(state.range(1) ? 2 : 0);
+    ObjectTable::instance()->setViewMode(state.range(1) ? MeshStyle::EdgesOnly : MeshStyle::Filled);
     paintAndWait(s.view);
     for (auto _ : state)
         paintAndWait(s.view);
-    ObjectTable::instance()->setViewMode(0);
+    ObjectTable::instance()->setViewMode(MeshStyle::Filled);
 }
 BENCHMARK(BM_Redraw)
     ->ArgsProduct({{1, 0}, {0, 1}})

@@ -2,9 +2,11 @@
 // Mesh file handlers: one class per format, each bound to one file name and
 // one target mesh for a single read or write. Results: kSuccess, kFailure, and
 // kNotEnoughMemory when the memory check refuses a binary STL, kCancelled when
-// the caller's cancel flag stopped a read.
+// the caller's cancel flag stopped a read: the values of topolib::LoadResult,
+// which a load hands to the mesh's import.
 
 #include "fileIo/ReadCheck.h"
+#include "topolib/LoadResult.h"
 
 #include <atomic>
 #include <cstdint>
@@ -21,10 +23,10 @@ namespace fileIo {
 
 class KBaseStream;
 
-constexpr int kFailure = 0;
-constexpr int kSuccess = 1;
-constexpr int kNotEnoughMemory = 4;
-constexpr int kCancelled = 5;
+constexpr int kFailure = static_cast<int>(topolib::LoadResult::Failure);
+constexpr int kSuccess = static_cast<int>(topolib::LoadResult::Success);
+constexpr int kNotEnoughMemory = static_cast<int>(topolib::LoadResult::NotEnoughMemory);
+constexpr int kCancelled = static_cast<int>(topolib::LoadResult::Cancelled);
 
 class FileHandling {
 public:

@@ -68,10 +68,8 @@ namespace {
 thread_local ReadFailure t_lastFailure = ReadFailure::None;
 thread_local std::vector<std::string> t_lastNotes;
 
-static_assert(kCancelled == topolib::StlObject::kLoadCancelled, "one code for a cancelled read");
-
-int loadThroughHandler(topolib::StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel,
-                       const ProgressSink* progress) {
+topolib::LoadResult loadThroughHandler(topolib::StlObject& target, const std::wstring& path,
+                                       const std::atomic<bool>* cancel, const ProgressSink* progress) {
     auto handler = FileHandlingFactory::instance()->createForFile(path, &target);
     if (handler) {
         handler->setCancelFlag(cancel);
@@ -93,7 +91,7 @@ int loadThroughHandler(topolib::StlObject& target, const std::wstring& path, con
         logText("): ", false);
         logWString(path);
     }
-    return result;
+    return static_cast<topolib::LoadResult>(result);
 }
 
 } // namespace

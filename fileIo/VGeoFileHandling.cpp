@@ -716,7 +716,8 @@ int VGeoFileHandling::readFromStream(KBaseStream* stream) {
         }
         return kSuccess;
     } catch (const std::bad_alloc&) {
-        return kFailure;
+        // Out of memory, or of room for the mesh records (no record window).
+        return kNotEnoughMemory;
     }
 }
 

@@ -57,8 +57,9 @@ public:
     // (countsFit; shells holding other than the declared triangle count),
     // indices out of range, a vertex position that is not finite (reason
     // NotFinite). The bounding box is computed from the vertices, not taken
-    // from the entry. The target must be empty; after a failure it holds what
-    // was read before the failure, consistently owned.
+    // from the entry; kNotEnoughMemory when memory (or room for the mesh
+    // records) ran out. The target must be empty; after a failure it holds
+    // what was read before the failure, consistently owned.
     int readFromStream(KBaseStream* stream);
     int writeFile(const std::wstring& fileName);
     // 1 success, 0 when there is no target or a write fails.

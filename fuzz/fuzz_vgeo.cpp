@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (std::fclose(f) == 0 && written) {
             topolib::StlObject opened;
             const std::string& path = scratchFile();
-            if (opened.loadFromFile(std::wstring(path.begin(), path.end())) == 1) {
+            if (opened.loadFromFile(std::wstring(path.begin(), path.end())) == topolib::LoadResult::Success) {
                 checkEdgesAreOwn(opened);
                 MemoryStream out;
                 fileIo::VGeoFileHandling writer;

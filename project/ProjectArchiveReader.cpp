@@ -184,6 +184,8 @@ IO_ERROR readGeometryEntry(QuaZipFile& file, fileIo::VlrZipFile& stream, topolib
         return IO_ZIP_FAILED;
     // The geometry reader refuses positions that are not finite and computes
     // the box from the vertices.
+    if (result == fileIo::kNotEnoughMemory)
+        return IO_NOT_ENOUGH_MEMORY;
     return result == fileIo::kSuccess ? IO_SUCCESS : IO_LOAD_OBJECT_FAILED;
 }
 

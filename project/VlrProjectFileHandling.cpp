@@ -13,7 +13,6 @@
 #include "support/SupportGen.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
-#include "view/ViewCamera.h"
 
 #include <QCoreApplication>
 
@@ -92,7 +91,7 @@ project::ProjectObjectInfo objectInfo(const ObjectEx& o, int number, uint32_t wr
 void applyObjectInfo(const project::ProjectObjectInfo& r, ObjectEx& o) {
     o.setName(r.name);
     o.setColor(r.shadeColor.isValid() ? r.shadeColor : QColor(0, 0, 0));
-    o.setViewMode(r.viewMode);
+    o.setViewMode(meshStyleFromNumber(r.viewMode));
     o.setSelected(r.selected);
     o.setVisible(r.visible);
     o.setPointed(r.pointed);
@@ -118,19 +117,20 @@ VlrProjectFileHandling::VlrProjectFileHandling() {
 
 VlrProjectFileHandling::~VlrProjectFileHandling() = default;
 
-void VlrProjectFileHandling::setView(ViewCamera* camera, std::function<void()> repaint) {
-    m_camera = camera;
-    m_repaint = std::move(repaint);
+void VlrProjectFileHandling::setView(std::function<CameraState()> current,
+                                     std::function<void(const CameraState&)> apply) {
+    m_currentView = std::move(current);
+    m_applyView = std::move(apply);
 }
 
 bool VlrProjectFileHandling::saveGLInfo() {
-    if (!m_camera)
+    if (!m_currentView)
         return true;
-    m_glInfo.renderScale = m_camera->zoom;
+    const CameraState s = m_currentView();
+    m_glInfo.renderScale = s.zoom;
     for (int k = 0; k < 16; ++k)
-        m_glInfo.modelView[k] = static_cast<float>(m_camera->modelView[k]);
-    for (int k = 0; k < 3; ++k)
-        m_glInfo.renderCenter[k] = m_camera->renderCenter[k];
+        m_glInfo.modelView[k] = static_cast<float>(s.modelView[k]);
+    std::copy(s.renderCenter, s.renderCenter + 3, m_glInfo.renderCenter);
     return true;
 }
 
@@ -144,18 +144,16 @@ void VlrProjectFileHandling::applyGLInfo(const project::ProjectDescriptor& d) {
         std::copy(d.view.renderCenter, d.view.renderCenter + 3, m_glInfo.renderCenter);
     m_glInfo.lastPosX = d.view.lastPosX;
     m_glInfo.lastPosY = d.view.lastPosY;
-    if (!m_camera)
+    if (!m_currentView || !m_applyView)
         return;
+    CameraState s = m_currentView();
     if (d.hasScale)
-        m_camera->zoom = std::min(std::max(d.view.renderScale, ViewCamera::kMinZoom), ViewCamera::kMaxZoom);
+        s.zoom = d.view.renderScale;
     if (d.hasMatrix)
-        for (int k = 0; k < 16; ++k)
-            m_camera->modelView[k] = d.view.modelView[k];
+        std::copy(d.view.modelView, d.view.modelView + 16, s.modelView);
     if (d.hasCenter)
-        for (int k = 0; k < 3; ++k)
-            m_camera->renderCenter[k] = d.view.renderCenter[k];
-    if (m_repaint)
-        m_repaint();
+        std::copy(d.view.renderCenter, d.view.renderCenter + 3, s.renderCenter);
+    m_applyView(s);
 }
 
 IO_ERROR VlrProjectFileHandling::save(const QString& path) {

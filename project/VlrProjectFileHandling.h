@@ -9,6 +9,7 @@
 // from 0 in list order, which is their id.
 #include "project/IoError.h"
 #include "project/ProjectDescriptor.h"
+#include "scene/CameraState.h"
 
 #include <QObject>
 #include <QString>
@@ -18,7 +19,6 @@
 #include <set>
 
 class ObjectTable;
-class ViewCamera;
 
 namespace project {
 struct ProjectContents;
@@ -32,13 +32,14 @@ class VlrProjectFileHandling : public QObject {
 public:
     static VlrProjectFileHandling* instance();
 
-    // The camera whose state projects keep (not owned; null detaches it), and
-    // the repaint after it was restored. Without a camera (tools, tests) the
-    // view state last read or set here stands in for it.
-    void setView(ViewCamera* camera, std::function<void()> repaint);
-    ViewCamera* camera() const { return m_camera; }
+    // How projects reach the view's camera, without knowing it: current gives
+    // its state for a save and before an open (parts a project lacks keep
+    // it), apply sets the state an open read and repaints. Give both, or
+    // neither to detach the view; without one (tools, tests) the state last
+    // read or taken here stands in.
+    void setView(std::function<CameraState()> current, std::function<void(const CameraState&)> apply);
 
-    // Takes the view state from the camera for the next save. Always true.
+    // Takes the view state from the view for the next save. Always true.
     bool saveGLInfo();
 
     // Writes every loaded object of the scene to path (replaced only when the
@@ -73,8 +74,8 @@ private:
 
     QString m_docVersion;
     project::ProjectGLInfo m_glInfo;
-    ViewCamera* m_camera = nullptr;
-    std::function<void()> m_repaint;
+    std::function<CameraState()> m_currentView;
+    std::function<void(const CameraState&)> m_applyView;
     QString m_lastError;
     QString m_lastReason;
 };

@@ -54,10 +54,10 @@ void ImportProgress::raise(std::size_t index, int value) {
         m_wake();
 }
 
-int ImportProgress::takeRise() {
+std::optional<int> ImportProgress::takeRise() {
     const int now = percent();
     if (now <= m_reported)
-        return -1;
+        return std::nullopt;
     m_reported = now;
     return now;
 }

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class ImportProgress : public std::enable_shared_from_this<ImportProgress> {
@@ -32,8 +33,8 @@ public:
     int percent() const;
 
     // GUI thread: the percentage to report when it rose since the last call,
-    // else -1.
-    int takeRise();
+    // else nothing.
+    std::optional<int> takeRise();
 
 private:
     ImportProgress(std::size_t files, std::function<void()> wake);
@@ -43,5 +44,5 @@ private:
     std::size_t m_files;
     std::function<void()> m_wake;
     std::atomic<int> m_woken{0};
-    int m_reported = -1;
+    int m_reported = -1; // below every percentage: nothing reported yet
 };

@@ -158,29 +158,30 @@ void ObjectEx::requestStopJobs() {
             worker->requestStop();
 }
 
-int ObjectEx::importJob(const ObjectCalcThread& worker, const ProgressSink& progress) {
+topolib::LoadResult ObjectEx::importJob(const ObjectCalcThread& worker, const ProgressSink& progress) {
     logText("----- Import object: begin -----");
     logText("Object name:", false);
     logWString(m_filePath, true);
     m_loaded.store(false);
     // Deleting the object raises the stop flag before it waits for this job:
     // the reader then gives up within one block of records.
-    int result = topolib::StlObject::kLoadCancelled;
+    using topolib::LoadResult;
+    LoadResult result = LoadResult::Cancelled;
     m_importNotes.clear();
     if (!worker.stopRequested()) {
         result = loadFromFile(m_filePath, worker.stopFlag(), &progress);
         for (const std::string& note : fileIo::lastLoadNotes())
             m_importNotes.push_back(QString::fromStdString(note));
-        if (result != 1 && result != 4 && result != kLoadCancelled && m_importNotes.isEmpty())
+        if (result == LoadResult::Failure && m_importNotes.isEmpty())
             m_importNotes.push_back(QString::fromUtf8(fileIo::readFailureText(fileIo::lastLoadFailure())));
     }
-    if (result == 1) {
+    if (result == LoadResult::Success) {
         m_loaded.store(true);
         logInt(int(facetCount()), "Number triangle: ");
         logInt(int(vertexCount()), "Number Vertex: ");
-    } else if (result == 4) {
+    } else if (result == LoadResult::NotEnoughMemory) {
         logText("NOT ENOUGH MEMORY TO OPEN THIS OBJECT!");
-    } else if (result == topolib::StlObject::kLoadCancelled) {
+    } else if (result == LoadResult::Cancelled) {
         logText("Load object cancelled");
     } else {
         logText("Load object fail!");

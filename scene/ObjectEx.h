@@ -13,6 +13,7 @@
 // fields a worker writes, and they are atomic. Deleting an object asks its
 // jobs to stop and waits for them.
 #include "scene/ObjectCalcThread.h"
+#include "scene/ViewMode.h"
 #include "topolib/Matrix4D.h"
 #include "topolib/StlObject.h"
 
@@ -29,7 +30,6 @@
 #include <string>
 #include <vector>
 
-class MainGLWidget;
 class ProgressSink;
 class QMutex;
 
@@ -82,7 +82,6 @@ public:
     void startImport(const ProgressSink& progress, ObjectCalcThread::Completion done);
     std::wstring getFilePath() const override { return m_filePath; }
     std::wstring filePath() const { return m_filePath; }
-    std::wstring getAuxiliaryPath() const override { return std::wstring(); }
 
     // ---- Flags and display ------------------------------------------------------
     bool isLoaded() const { return m_loaded.load(); }
@@ -103,9 +102,9 @@ public:
     void setTransparent(bool on);
     float transparentValue() const { return m_transparentValue; }
     void setTransparentValue(float alpha) { m_transparentValue = alpha; }
-    // 0 filled, 1 filled with black edges, 2 edges only.
-    int viewMode() const { return m_viewMode; }
-    void setViewMode(int mode) { m_viewMode = mode; }
+    // How the drawing shows the mesh.
+    MeshStyle viewMode() const { return m_viewMode; }
+    void setViewMode(MeshStyle style) { m_viewMode = style; }
     // The shade colour (each float × 255 truncated, alpha 255) and its setter.
     QColor color() const;
     void setColor(const QColor& c);
@@ -117,9 +116,8 @@ public:
     // bounds, counts, commands, slicing and saving.
     bool isReady() const { return !m_importPending; }
     void setImportPending(bool on) { m_importPending = on; }
-    // The result of the last import job (1 success, 4 not enough memory, other
-    // failure; -1 before it ended).
-    int importResult() const { return m_importResult.load(); }
+    // The result of the last import job (Failure before it ended).
+    topolib::LoadResult importResult() const { return m_importResult.load(); }
     // What the reader of the last import job found that the user should be
     // told (the cause of a failure, or what a successful read left out); read
     // once the job has ended.
@@ -162,7 +160,6 @@ public:
     const std::shared_ptr<support::SupportGen>& supportGenIfAny() const { return m_support; }
     // Read-outs for the project writer (0 / false without supports).
     int supportAreaCount() const;
-    int supportBaseType() const;
     double supportDensity() const;
     double supportMaxAngle() const;
     bool supportRemoveInternal() const;
@@ -192,34 +189,15 @@ public:
     support::AbtShape* pointedSupport() const { return m_pointedSupport; }
     void setPointedSupport(support::AbtShape* shape) { m_pointedSupport = shape; }
     void clearPointedSupport() { m_pointedSupport = nullptr; }
-    // Queues the support's GL buffers for deletion and drops the container.
+    // Drops the container (the drawing frees its buffers on its next paint).
     void deleteSupport();
     // Makes gen (null: none) the object's container. The container it
-    // replaces is detached as by deleteSupport (its buffers queued, its
-    // pending point dropped); the pointed support is forgotten. The commands
+    // replaces is detached as by deleteSupport (its pending point dropped);
+    // the pointed support is forgotten. The commands
     // that share containers put them back this way.
     void setSupportGen(std::shared_ptr<support::SupportGen> gen);
     // Appends every mesh triangle, then every support triangle.
     void collectTriangles(std::vector<topolib::StlTriangle*>& out);
-
-    // ---- Drawing and picking (the view's files implement these) --------------
-    // Draws the mesh (only when Loaded and Visible).
-    void draw(bool useBuffers, int flag);
-    // Draws the supports, the cone preview and the pointed support.
-    void drawSupport();
-    // Rebuilds the support's GL buffers when the supports changed.
-    void buildSupportBuffer();
-    // Picks a support shape under the widget point p in GL selection mode: the
-    // smallest depth, or 0xFFFFFFFF when nothing was hit; sets the pointed
-    // support.
-    uint32_t pickSupportGL(MainGLWidget* view, const QPoint& p);
-
-    // GL object names (0 when absent) and the buffers awaiting deletion; the
-    // view's drawing code manages them.
-    uint32_t glVertexBuffer = 0;
-    uint32_t glTriangleBuffer = 0; // holds the display list in the fallback path
-    uint32_t glEdgeBuffer = 0;
-    std::vector<uint32_t>& buffersToDelete() { return m_buffersToDelete; }
 
 protected:
     // Header copy used by clone.
@@ -237,8 +215,8 @@ private:
     // selected as recorded (a locked object keeps its selection).
     void runJob(int job, bool restoreSelection, const ObjectCalcThread& worker, const ProgressSink& progress);
     // The import job (worker thread): reads the file; on success sets Loaded.
-    // Returns the load result (1 success, 4 not enough memory, other failure).
-    int importJob(const ObjectCalcThread& worker, const ProgressSink& progress);
+    // Returns the load result.
+    topolib::LoadResult importJob(const ObjectCalcThread& worker, const ProgressSink& progress);
     // Appends the supports' triangles (nothing without supports).
     void appendSupportTriangles(std::vector<topolib::StlTriangle*>& out);
 
@@ -249,11 +227,12 @@ private:
     bool m_visible = true;
     bool m_transparency = false;
     bool m_importPending = false;
-    std::atomic<int> m_importResult{-1};
+    // Failure until the import job has ended.
+    std::atomic<topolib::LoadResult> m_importResult{topolib::LoadResult::Failure};
     QStringList m_importNotes;
     std::shared_ptr<support::SupportGen> m_support;
     support::AbtShape* m_pointedSupport = nullptr;
-    int m_viewMode = 0;
+    MeshStyle m_viewMode = MeshStyle::Filled;
     std::array<float, 3> m_shade{{kDefaultShade[0], kDefaultShade[1], kDefaultShade[2]}};
     float m_transparentValue = 1.0f;
     QString m_name;
@@ -261,6 +240,5 @@ private:
     std::unique_ptr<QMutex> m_sharedMutex;
     std::array<std::unique_ptr<ObjectCalcThread>, kWorkerCount> m_workers;
     topolib::Matrix4D m_transform;
-    std::vector<uint32_t> m_buffersToDelete;
     quint64 m_serial;
 };

@@ -22,9 +22,6 @@ std::shared_ptr<support::SupportGen> ObjectEx::supportGen() {
 int ObjectEx::supportAreaCount() const {
     return m_support ? int(m_support->areaCount()) : 0;
 }
-int ObjectEx::supportBaseType() const {
-    return m_support ? m_support->getBaseType() : 0;
-}
 double ObjectEx::supportDensity() const {
     return m_support ? m_support->getDensity() : 0.0;
 }
@@ -152,10 +149,7 @@ void ObjectEx::setSupportGen(std::shared_ptr<support::SupportGen> gen) {
         return;
     if (m_support) {
         // Undo commands may still hold the container and put it back: it
-        // keeps no buffer names (freed by the next draw, when the GL context
-        // is current) and no hover preview, and draws fresh buffers when it
-        // returns.
-        m_support->releaseRenderBuffers(m_buffersToDelete);
+        // keeps no hover preview, and is drawn afresh when it returns.
         m_support->clearAddedPoint();
     }
     m_support = std::move(gen);

@@ -122,9 +122,9 @@ void ObjectTable::showBatchProgress(bool start) {
     // placed and its dialog closed: a percentage now would open it again.
     if (batch->signalled)
         return;
-    const int value = batch->progress->takeRise();
-    if (value > 0)
-        dialog.setPercent(value);
+    const std::optional<int> value = batch->progress->takeRise();
+    if (value && *value > 0)
+        dialog.setPercent(*value);
 }
 
 ObjectTable::~ObjectTable() {
@@ -158,7 +158,7 @@ void ObjectTable::deleteAllObjects() {
     std::vector<ObjectEx*> doomed;
     doomed.swap(m_objects);
     m_conePreviewObject = nullptr;
-    m_viewMode = 0;
+    m_viewMode = MeshStyle::Filled;
     for (ObjectEx* obj : doomed) {
         if (!obj->isReady())
             forgetImport(obj);
@@ -274,12 +274,12 @@ void ObjectTable::onImportFinished(quint64 serial) {
     std::shared_ptr<ImportBatch> batch = batchOf(obj);
     if (batch)
         batch->progress->finishFile(fileSlot(batch->files, serial));
-    const int result = obj->importResult();
+    const topolib::LoadResult result = obj->importResult();
     // The reader's findings follow the message, after the file's name.
     const QString file = QFileInfo(fileIo::pathToQString(obj->filePath())).fileName();
     const QString notes = obj->importNotes().join(QLatin1Char(' '));
     QString failure;
-    if (result == 1) {
+    if (result == topolib::LoadResult::Success) {
         if (!notes.isEmpty())
             failure = file + QStringLiteral(": ") + notes;
         placeObject(obj);
@@ -289,9 +289,9 @@ void ObjectTable::onImportFinished(quint64 serial) {
         obj->startJob(ObjectCalcThread::BuildOctreeJob, false);
     } else {
         // A cancelled read was stopped by the user's own action: no message.
-        if (result == 4)
+        if (result == topolib::LoadResult::NotEnoughMemory)
             failure = QStringLiteral("NOT ENOUGH MEMORY TO OPEN THIS OBJECT!");
-        else if (result != topolib::StlObject::kLoadCancelled)
+        else if (result != topolib::LoadResult::Cancelled)
             failure = QStringLiteral("Load object fail!\n") + file + QStringLiteral(": ") + notes;
         if (batch) {
             eraseSerial(batch->objects, obj->serial());

@@ -8,6 +8,7 @@
 // but take part in no selection, bound, count, command, slicing or saving
 // until they were placed (ObjectEx::isReady). Every operation that reads or
 // changes a mesh waits for that object's running jobs first.
+#include "scene/ViewMode.h"
 #include "topolib/Matrix4D.h"
 
 #include <QObject>
@@ -60,7 +61,7 @@ public:
     // Pointed object becomes the current one.
     void addObject(ObjectEx* obj);
     // Deletes every object (their imports are cancelled), forgets the cone
-    // preview, view mode 0. Batches still running end with what was placed.
+    // preview, style Filled. Batches still running end with what was placed.
     void deleteAllObjects();
 
     // ---- Import and placement -----------------------------------------------------
@@ -125,7 +126,6 @@ public:
     void previewConeAt(const double origin[3], const double dir[3]);
     void clearConePreview();
     bool takeConePreview(support::SupportAreaAbs** area, ObjectEx** object);
-    void pickSupportAtCursor(const QPoint& p);
     void clearPointedSupports();
     ObjectEx* takePointedSupport(support::ShapeDeque* changes);
     // Lifts each selected visible object's mesh (not its supports) so that its
@@ -146,12 +146,11 @@ public:
     int triangleCount(bool selectedOnly) const;
 
     // ---- Display ----------------------------------------------------------------
-    // Draws every object and its supports in the right order (the view's files
-    // implement it).
-    void renderObjects(bool useBuffers, int flag);
+    // (The drawing of the list lives with the view: view/draw/SceneDraw.h.)
     void setTransparent(bool on);
-    void setViewMode(int mode);
-    int viewMode() const { return m_viewMode; }
+    // The list's style and every object's.
+    void setViewMode(MeshStyle mode);
+    MeshStyle viewMode() const { return m_viewMode; }
     void resetPendingTransforms();
     bool transparentSupport() const { return m_transparentSupport; }
     void setTransparentSupport(bool on) { m_transparentSupport = on; }
@@ -186,12 +185,6 @@ public:
     // within kRestTolerance of z = 0 (what moves and undo leave of an exact 0).
     static constexpr double kRestTolerance = 1e-6;
     static bool restsOnPlatform(double lowestZ) { return std::fabs(lowestZ) <= kRestTolerance; }
-
-    // ---- Calibration --------------------------------------------------------------
-    void applyCalibration(const std::vector<std::pair<double, double>>& xTable,
-                          const std::vector<std::pair<double, double>>& yTable, const double origin[2],
-                          bool selectedOnly);
-    void revertCalibration(bool selectedOnly);
 
     // ---- STL output ---------------------------------------------------------------
     // Writes the mesh and support triangles of every (or every selected) ready
@@ -240,7 +233,7 @@ private:
     MainGLWidget* m_view = nullptr;
     bool m_transparentSupport = true;
     bool m_modified = true;
-    int m_viewMode = 0;
+    MeshStyle m_viewMode = MeshStyle::Filled;
     std::vector<ObjectEx*> m_objects;
     std::vector<ObjectEx*> m_finishedBatch;
     std::vector<std::shared_ptr<ImportBatch>> m_batches;

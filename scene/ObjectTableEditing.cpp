@@ -109,7 +109,7 @@ void ObjectTable::setTransparent(bool on) {
         obj->setTransparent(on);
 }
 
-void ObjectTable::setViewMode(int mode) {
+void ObjectTable::setViewMode(MeshStyle mode) {
     m_viewMode = mode;
     for (ObjectEx* obj : m_objects)
         obj->setViewMode(mode);
@@ -286,28 +286,6 @@ void ObjectTable::fitSelectionToPlatform(const double volume[3], const double* m
         record[obj] = m;
         obj->rotateByMatrix(&m);
         m_modified = true;
-    }
-}
-
-// ---- Calibration ----------------------------------------------------------------------
-
-void ObjectTable::applyCalibration(const std::vector<std::pair<double, double>>& xTable,
-                                   const std::vector<std::pair<double, double>>& yTable, const double origin[2],
-                                   bool selectedOnly) {
-    for (ObjectEx* obj : m_objects) {
-        if (!obj->isReady() || (selectedOnly && !obj->isSelected()))
-            continue;
-        obj->waitForJobs();
-        obj->applyXyCalibration(xTable, yTable, origin);
-    }
-}
-
-void ObjectTable::revertCalibration(bool selectedOnly) {
-    for (ObjectEx* obj : m_objects) {
-        if (!obj->isReady() || (selectedOnly && !obj->isSelected()))
-            continue;
-        obj->waitForJobs();
-        obj->revertXyCalibration();
     }
 }
 

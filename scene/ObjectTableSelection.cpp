@@ -276,22 +276,6 @@ bool ObjectTable::takeConePreview(support::SupportAreaAbs** area, ObjectEx** obj
     return true;
 }
 
-void ObjectTable::pickSupportAtCursor(const QPoint& p) {
-    uint32_t best = 0xFFFFFFFFu;
-    ObjectEx* bestObject = nullptr;
-    forEachSelected(m_objects, [&](ObjectEx* o) {
-        const uint32_t depth = o->pickSupportGL(m_view, p);
-        if (depth < best) {
-            if (bestObject)
-                bestObject->clearPointedSupport();
-            best = depth;
-            bestObject = o;
-        } else {
-            o->clearPointedSupport();
-        }
-    });
-}
-
 void ObjectTable::clearPointedSupports() {
     for (ObjectEx* o : m_objects)
         if (o->isReady())

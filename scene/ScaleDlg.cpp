@@ -312,8 +312,6 @@ void ScaleDlg::selectionChanged() {
     refreshFields();
 }
 
-void ScaleDlg::wscreenChanged(QScreen*) {}
-
 void ScaleDlg::hideEvent(QHideEvent* event) {
     dropPreview();
     VlrBaseWidget::hideEvent(event);

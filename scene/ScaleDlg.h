@@ -68,7 +68,6 @@ public slots:
     // The selection (or its box) may have changed: a preview shown on other
     // objects than the selected ones is dropped, and the boxes are re-read.
     void selectionChanged();
-    void wscreenChanged(QScreen* ssc);
 
 protected:
     void hideEvent(QHideEvent* event) override;

@@ -206,17 +206,6 @@ void SupportGen::appendPendingTriangles(std::vector<StlTriangle*>& out) const {
         s->appendTriangles(out, false);
 }
 
-void SupportGen::releaseRenderBuffers(std::vector<uint32_t>& queue) {
-    if (vertexBuffer != 0)
-        queue.push_back(vertexBuffer);
-    if (indexBuffer != 0)
-        queue.push_back(indexBuffer);
-    vertexBuffer = 0;
-    indexBuffer = 0;
-    triangleCount = 0;
-    changed = 1;
-}
-
 // ---- Raft ------------------------------------------------------------------------
 
 void SupportGen::clearBase() {

@@ -48,8 +48,8 @@ public:
     SupportGen(const SupportGen&) = delete;
     SupportGen& operator=(const SupportGen&) = delete;
     // Frees grid, pending point, regions (with their shapes), retired shapes and the
-    // raft. Never touches GL: call releaseRenderBuffers first to hand the buffer
-    // names to whoever deletes them.
+    // raft. Holds no GL name: the drawing keeps those and frees them once the
+    // container is gone.
     ~SupportGen();
 
     // ---- Parameters (plain fields below; these are conveniences) --------------
@@ -217,11 +217,9 @@ public:
     // cleared. The point's own cone and links are the caller's to mark.
     void setPointLinksCommitted(const SupportAreaAbs* area, bool committed);
 
-    // ---- Render buffer state (the view code owns the GL calls) ----------------
-    // Appends the non-zero buffer names to queue, zeroes them and the triangle
-    // count, and sets changed so that the next draw rebuilds the buffers. A
-    // container detached from its object hands its names over this way.
-    void releaseRenderBuffers(std::vector<uint32_t>& queue);
+    // ---- Render state (the drawing owns the GL names and calls) ---------------
+    // The triangles no longer match what the drawing uploaded: it uploads them
+    // again at its next draw (and clears changed).
     void markChanged() { changed = 1; }
 
     // ---- Shape lifetime --------------------------------------------------------
@@ -235,10 +233,7 @@ public:
     // ---- Fields --------------------------------------------------------------
     topolib::StlObject* owner = nullptr;
     AddedPointSupport* pendingPoint = nullptr; // owned
-    uint8_t changed = 1;                       // the render buffer no longer matches
-    uint32_t vertexBuffer = 0;                 // GL buffer names (0 = none)
-    uint32_t indexBuffer = 0;
-    uint32_t triangleCount = 0;
+    uint8_t changed = 1;                       // the drawing's upload no longer matches
     int32_t baseType = 0; // 0 none, 1 raft, 2 circular base per cone
     uint8_t RemoveInternal = 0;
     double MaxAngle = 46.0;

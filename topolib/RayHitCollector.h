@@ -36,8 +36,6 @@ public:
     std::size_t distinctHits() const { return static_cast<std::size_t>(m_points.count()); }
     double lowestHeight() const { return m_lowest; }
     double highestHeight() const { return m_highest; }
-    const Vector3D& lowestNormal() const { return m_lowestNormal; }
-    const Vector3D& highestNormal() const { return m_highestNormal; }
 
 private:
     Vector3D m_origin;

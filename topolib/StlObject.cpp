@@ -68,13 +68,6 @@ void StlObject::getBBox(double min[3], double max[3]) const {
     getBBoxMax(max);
 }
 
-double* StlObject::getCenter(double out[3]) const {
-    out[0] = m_placement.center.x;
-    out[1] = m_placement.center.y;
-    out[2] = m_placement.center.z;
-    return out;
-}
-
 void StlObject::setBoundingBox(const double min[3], const double max[3]) {
     // Copy through temporaries: either argument may alias the stored corners.
     const Vector3D lo(min), hi(max);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "topolib/LoadResult.h"
 #include "topolib/RecordPool.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlTriangle.h"
@@ -101,7 +102,6 @@ public:
     void getBBoxMin(double out[3]) const;
     void getBBoxMax(double out[3]) const;
     void getBBox(double min[3], double max[3]) const;
-    double* getCenter(double out[3]) const;
     const double* bboxMin() const { return m_placement.bboxMin.data(); }
     const double* bboxMax() const { return m_placement.bboxMax.data(); }
     const Vector3D& center() const { return m_placement.center; }
@@ -179,7 +179,6 @@ public:
     std::vector<Ref<StlEdge>>& edges() { return m_records.edges; }
     const std::vector<Ref<StlEdge>>& edges() const { return m_records.edges; }
     uint32_t edgeCount() const { return static_cast<uint32_t>(m_records.edges.size()); }
-    uint32_t edgeCapacity() const { return static_cast<uint32_t>(m_records.edges.capacity()); }
     StlEdge* edge(uint32_t i) const { return m_records.edges[i]; }
 
     std::deque<StlShell*>& shells() { return m_records.shells; }
@@ -237,21 +236,20 @@ public:
     // Reads a file into this empty object through the installed file loader, then,
     // when the file brought neither edges nor shells (a mesh file, not the
     // geometry format), builds edges (progress 60 to 84) and shells (from 85); ends by closing the
-    // progress report (-1). Every report goes to `progress` (null: the global
-    // report), from the calling thread. Returns 1 on success, 4 when the memory check refused,
-    // 0 when no loader is installed or the path's type has no handler,
-    // kLoadCancelled when `cancel` was raised (looked at once per block of
-    // records and between the steps; the mesh is released), otherwise the
-    // reader's failure code.
-    static constexpr int kLoadCancelled = 5;
-    int loadFromFile(const std::wstring& path, const std::atomic<bool>* cancel = nullptr,
-                     const ProgressSink* progress = nullptr);
+    // progress report. Every report goes to `progress` (null: the global
+    // report), from the calling thread. Returns Success, NotEnoughMemory when
+    // the memory check refused, Failure when no loader is installed, the
+    // path's type has no handler or the reader failed, Cancelled when `cancel`
+    // was raised (looked at once per block of records and between the steps;
+    // the mesh is released).
+    LoadResult loadFromFile(const std::wstring& path, const std::atomic<bool>* cancel = nullptr,
+                            const ProgressSink* progress = nullptr);
     // The file layer's entry: picks a handler for the path and runs its load on
     // `target`, stopping when `cancel` (may be null) is raised and reporting to
-    // `progress` (null: the global report). Returns the handler's result, 0
-    // when no handler fits.
-    using FileLoader = int (*)(StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel,
-                               const ProgressSink* progress);
+    // `progress` (null: the global report). Returns the handler's result,
+    // Failure when no handler fits.
+    using FileLoader = LoadResult (*)(StlObject& target, const std::wstring& path,
+                                      const std::atomic<bool>* cancel, const ProgressSink* progress);
     static void setFileLoader(FileLoader loader);
     static FileLoader fileLoader();
 

@@ -1324,24 +1324,24 @@ void StlObject::setFileLoader(FileLoader loader) { g_fileLoader = loader; }
 
 StlObject::FileLoader StlObject::fileLoader() { return g_fileLoader; }
 
-int StlObject::loadFromFile(const std::wstring& path, const std::atomic<bool>* cancel,
-                            const ProgressSink* progress) {
+LoadResult StlObject::loadFromFile(const std::wstring& path, const std::atomic<bool>* cancel,
+                                   const ProgressSink* progress) {
     auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
-    int result = 0;
+    LoadResult result = LoadResult::Failure;
     if (g_fileLoader) {
         result = g_fileLoader(*this, path, cancel, progress);
         // A mesh file (STL) brings loose facets; the geometry format brings its
         // edges and shells, which must stay exactly as written (the triangles
         // point at those edges).
-        if (result == 1 && m_records.edges.empty() && m_records.shells.empty()) {
+        if (result == LoadResult::Success && m_records.edges.empty() && m_records.shells.empty()) {
             if (!cancelled())
                 buildEdges(true, 60, 25, progress);
             if (!cancelled())
                 findShells(true, 85, progress);
         }
         if (cancelled())
-            result = kLoadCancelled;
-        if (result == kLoadCancelled)
+            result = LoadResult::Cancelled;
+        if (result == LoadResult::Cancelled)
             releaseMesh();
     }
     ProgressSink::orGlobal(progress).finish();

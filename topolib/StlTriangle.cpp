@@ -34,18 +34,6 @@ StlTriangle* StlTriangle::init(StlVertex* a, StlVertex* b, StlVertex* c) {
     return this;
 }
 
-StlTriangle* StlTriangle::initInShell(StlShell* s, StlVertex* a, StlVertex* b, StlVertex* c) {
-    init(a, b, c);
-    shell = s;
-    return this;
-}
-
-void StlTriangle::cloneFrom(const StlTriangle& src) {
-    reset();
-    setDeleted(src.isDeleted());
-    normal = src.normal;
-}
-
 void StlTriangle::detachFromVertices() {
     for (StlVertex* v : vertices)
         if (v)

@@ -77,13 +77,8 @@ public:
     // registers the triangle with a, b and c in that order and computes the
     // normal. Returns this.
     StlTriangle* init(StlVertex* a, StlVertex* b, StlVertex* c);
-    // The same with the shell set (used when a stored mesh is read back).
-    StlTriangle* initInShell(StlShell* s, StlVertex* a, StlVertex* b, StlVertex* c);
     // Resets to the freshly initialised state without vertices.
     void reset();
-    // Copies what a clone takes over from src: the deleted bit and the normal.
-    // Everything else is reset; the caller links vertices, edges and shell.
-    void cloneFrom(const StlTriangle& src);
 
     // Removes the triangle from the incident lists of its vertices.
     void detachFromVertices();

@@ -68,15 +68,6 @@ void StlVertex::useExternalList(Ref<StlTriangle>* slots, uint32_t capacity) {
     m_ownsList = false;
 }
 
-void StlVertex::clearList() {
-    if (m_ownsList)
-        std::free(m_list);
-    m_list = nullptr;
-    m_count = 0;
-    m_capacity = 0;
-    m_ownsList = false;
-}
-
 void StlVertex::transform(const double m[16]) {
     const double x0 = pos.x, y0 = pos.y, z0 = pos.z;
     pos.x = m[0] * x0 + m[4] * y0 + m[8] * z0 + m[12];

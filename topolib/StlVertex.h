@@ -104,9 +104,6 @@ public:
     // does not own (the mesh's welding block). Any previous list is dropped
     // (freed when owned); the count becomes 0.
     void useExternalList(Ref<StlTriangle>* slots, uint32_t capacity);
-    // Forgets the incident list without freeing it (count and capacity 0). Used
-    // when copies re-link vertices.
-    void clearList();
 
 private:
     bool grow();

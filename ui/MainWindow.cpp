@@ -309,11 +309,11 @@ int MainWindow::fontUnitHeight() const {
 
 void MainWindow::showProgress(int value, unsigned int textCode, const std::wstring& text1,
                               const std::wstring& text2, const std::wstring& text3) {
-    if (value == -3) {
+    if (value == progressValue(ProgressValue::Refresh)) {
         _progressBar->refresh();
         return;
     }
-    _progressBar->updateProgress(value, static_cast<int>(textCode), wstringToQString(text1),
+    _progressBar->updateProgress(value, static_cast<ProgressText>(textCode), wstringToQString(text1),
                                  wstringToQString(text2), wstringToQString(text3));
 }
 
@@ -570,7 +570,7 @@ void MainWindow::closeSidePanels() {
         return;
     ObjectTable::instance()->clearConePreview();
     _glWidget->setManipulatorShown(false);
-    _glWidget->setMode(0);
+    _glWidget->setMode(ViewMode::Select);
     _glWidget->update();
 }
 
@@ -620,7 +620,8 @@ void MainWindow::cmdUnloadSelectedObjects() {
 // ---- View menu -------------------------------------------------------------------------
 
 void MainWindow::menuViewWireFrame() {
-    ObjectTable::instance()->setViewMode(_menuViewWireframe->isChecked() ? 1 : 0);
+    ObjectTable::instance()->setViewMode(_menuViewWireframe->isChecked() ? MeshStyle::FilledWithEdges
+                                                                         : MeshStyle::Filled);
     _glWidget->update();
 }
 
@@ -665,7 +666,7 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event) {
         _glWidget->resetView();
         break;
     case Qt::Key_Escape:
-        _glWidget->setMode(0);
+        _glWidget->setMode(ViewMode::Select);
         _glWidget->setManipulatorShown(false);
         _glWidget->update();
         break;

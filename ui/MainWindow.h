@@ -89,13 +89,8 @@ public:
     bool takeHollowResult(ObjectEx** source, ObjectEx** hollowed) override;
     void pushAddConeSupportCmd() override;
     void pushDeleteConeSupportCmd() override;
-    // Writes the (selected) objects as one binary STL file; a failure is shown.
-    bool saveObjectsAsStl(const QString& path, bool selectedOnly);
     QString applicationDirPath() const;
     QString defaultProjectName() const;
-    double scaleByScreenWidth(QWidget* w, const double& v) const;
-    double scaleByScreenHeight(QWidget* w, const double& v) const;
-    QSize screenSize(QWidget* w) const;
     void setProgressCancelButton(bool show);
     // Installs the window as the scene's host and connects the object list's
     // end of an import batch (called once by the constructor).
@@ -166,7 +161,6 @@ public slots:
     void cmdContextRotateMove();
     void cmdContextAutoSupport();
     void openRecentObject();
-    void wscreenChanged(QScreen*) {}
     // The export panel closed (by its Close button, after starting a run or by
     // another panel's button): no panel is open, its button is unchecked.
     void onExportDlgClosed();

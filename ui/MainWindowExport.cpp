@@ -1,11 +1,11 @@
 // The main window's G-code export: the "Export to gcode" tool button and its panel.
 #include "export/ExportDlg.h"
 #include "export/GcodeExport.h"
-#include "project/ProjectManager.h"
 #include "scene/ObjectTable.h"
 #include "ui/FileDialogProvider.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgressBar.h"
+#include "ui/ProjectManager.h"
 #include "view/MainGLWidget.h"
 
 #include <QFileInfo>

@@ -14,7 +14,7 @@ HollowDlg* MainWindow::hollowPanel() {
         auto* panel = new HollowDlg(_glFrame);
         panel->setAutoFillBackground(true);
         panel->setGeometry(54, 150, panel->panelWidth, panel->panelHeight);
-        panel->setViewModeHook([this](int mode) { _glWidget->setMode(mode); });
+        panel->setViewModeHook([this](ViewMode mode) { _glWidget->setMode(mode); });
         panel->setCloseHook([this] {
             if (_activeToolButton == _btnHollow)
                 _activeToolButton = nullptr;
@@ -39,7 +39,7 @@ void MainWindow::onBtnHollowClicked() {
         // Closing the panel (above) forgot it as the active one.
         if (_activeToolButton == _btnHollow)
             _activeToolButton = nullptr;
-        _glWidget->setMode(0);
+        _glWidget->setMode(ViewMode::Select);
         resetToolButtons(_btnHollow);
         _glWidget->update();
         return;
@@ -52,7 +52,7 @@ void MainWindow::onBtnHollowClicked() {
         if (_activeToolButton && _activeToolButton != _btnHollow)
             _activeToolButton->setChecked(false);
         _activeToolButton = nullptr;
-        _glWidget->setMode(0);
+        _glWidget->setMode(ViewMode::Select);
         resetToolButtons(_btnHollow);
         return;
     }

@@ -1,19 +1,17 @@
 // The main window's project commands: New, Open, Save, Save As and the
 // question to save changes when the window closes. The project manager owns
 // the undo history; the window only routes its menus and panels to it.
-#include "app/FileTypes.h"
 #include "app/Log.h"
 #include "app/ProgressReport.h"
-#include "project/ProjectManager.h"
 #include "scene/ObjectTable.h"
 #include "ui/FileDialogProvider.h"
 #include "ui/MainWindow.h"
+#include "ui/ProjectManager.h"
 #include "view/MainGLWidget.h"
 #include "view/ZSliceDlg.h"
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QPushButton>
 
 void MainWindow::createProjectManager() {
@@ -40,17 +38,8 @@ QString MainWindow::projectFileDialog(bool save, const QString& caption, const Q
         const QStringList files = _fileDialogs->openFileNames(this, caption, start, filter);
         return files.isEmpty() ? QString() : files.first();
     }
-    if (!save)
-        return QFileDialog::getOpenFileName(this, caption, start, filter);
-    QFileDialog dialog(this, caption, start, filter);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(fileTypeExtension(FILE_TYPE_VPF).mid(1));
-    // A native dialog would ask about overwriting the typed name, before the suffix is added.
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return QString();
-    return dialog.selectedFiles().first();
+    return save ? ProjectManager::askSaveFileName(this, caption, start, filter)
+                : ProjectManager::askOpenFileName(this, caption, start, filter);
 }
 
 void MainWindow::closePanelsForNewScene() {
@@ -61,7 +50,7 @@ void MainWindow::closePanelsForNewScene() {
     _activeToolButton = nullptr;
     ObjectTable::instance()->clearConePreview();
     _glWidget->setManipulatorShown(false);
-    _glWidget->setMode(0);
+    _glWidget->setMode(ViewMode::Select);
 }
 
 void MainWindow::newProject() {

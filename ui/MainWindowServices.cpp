@@ -161,14 +161,6 @@ void MainWindow::pushDeleteConeSupportCmd() {
 
 // ---- Files and sizes ----------------------------------------------------------------
 
-bool MainWindow::saveObjectsAsStl(const QString& path, bool selectedOnly) {
-    QString note;
-    if (ObjectTable::instance()->saveObjectsToStl(path, true, selectedOnly, &note))
-        return true;
-    reportStlSaveFailure(path, note);
-    return false;
-}
-
 void MainWindow::reportStlSaveFailure(const QString& path, const QString& why) {
     logText("Saving objects as STL failed: ", false);
     logString(path.toStdString() + (why.isEmpty() ? std::string() : " - " + why.toStdString()), true);
@@ -183,21 +175,6 @@ QString MainWindow::applicationDirPath() const {
 
 QString MainWindow::defaultProjectName() const {
     return tr("Velarproject");
-}
-
-QSize MainWindow::screenSize(QWidget* w) const {
-    QScreen* screen = w && w->window()->windowHandle() ? w->window()->windowHandle()->screen() : nullptr;
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    return screen ? screen->geometry().size() : QSize(1920, 1080);
-}
-
-double MainWindow::scaleByScreenWidth(QWidget* w, const double& v) const {
-    return v * screenSize(w).width() / 1920.0;
-}
-
-double MainWindow::scaleByScreenHeight(QWidget* w, const double& v) const {
-    return v * screenSize(w).height() / 1080.0;
 }
 
 void MainWindow::setProgressCancelButton(bool show) {

@@ -39,7 +39,7 @@ void MainWindow::onBtnGenerateSupportClicked() {
         ObjectTable::instance()->clearConePreview();
         _activeToolButton = nullptr;
     }
-    _glWidget->setMode(0);
+    _glWidget->setMode(ViewMode::Select);
     resetToolButtons(_btnGenerateSupport);
 }
 
@@ -52,7 +52,7 @@ void MainWindow::cmdContextAutoSupport() {
     panel->onBtnPresetClicked();
     makeActiveToolButton(_btnGenerateSupport);
     panel->loadParams();
-    _glWidget->setMode(0);
+    _glWidget->setMode(ViewMode::Select);
     resetToolButtons(_btnGenerateSupport);
     panel->onBtnGenerateClicked();
     _glWidget->update();

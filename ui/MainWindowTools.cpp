@@ -25,7 +25,7 @@ template <class Panel> void placePanel(Panel* panel) {
 
 // Transform mode with the manipulator on the selection, and the orientation panel.
 void showWithManipulator(MainGLWidget* view, QWidget* panel) {
-    view->setMode(1);
+    view->setMode(ViewMode::Transform);
     view->updateSelectionBox();
     view->setManipulatorShown(true);
     panel->show();
@@ -39,7 +39,7 @@ OrientateDlg* MainWindow::orientatePanel() {
         auto* panel = new OrientateDlg(_glFrame);
         placePanel(panel);
         connect(panel, &OrientateDlg::closeRequested, this, [this] {
-            _glWidget->setMode(0);
+            _glWidget->setMode(ViewMode::Select);
             resetToolButtons(nullptr);
             updateGLView();
         });
@@ -95,7 +95,7 @@ void MainWindow::onBtnTranslateClicked() {
         showWithManipulator(_glWidget, panel);
         makeActiveToolButton(_btnTranslate);
     } else {
-        _glWidget->setMode(0);
+        _glWidget->setMode(ViewMode::Select);
         _glWidget->setManipulatorShown(false);
         panel->hide();
         _activeToolButton = nullptr;
@@ -126,7 +126,7 @@ void MainWindow::onBtnRescaleClicked() {
         panel->hide();
         _activeToolButton = nullptr;
     }
-    _glWidget->setMode(0);
+    _glWidget->setMode(ViewMode::Select);
     resetToolButtons(_btnRescale);
 }
 

@@ -55,61 +55,61 @@ void ProgressBar::processPendingEvents() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-QString ProgressBar::progressText(int textCode) {
-    switch (textCode) {
-    case 1:
+QString ProgressBar::progressText(ProgressText text) {
+    switch (text) {
+    case ProgressText::None:
+        break;
+    case ProgressText::LoadingProject:
         return tr(" Loading Project <b>[%1]</b> ... ");
-    case 2:
+    case ProgressText::SavingProject:
         return tr(" Saving Project <b>[%1]</b> ... ");
-    case 3:
+    case ProgressText::ImportingObject:
         return tr("<b>[%1]</b>: Importing object...");
-    case 4:
+    case ProgressText::SavingObject:
         return tr("Saving object...");
-    case 5:
+    case ProgressText::RemovingObject:
         return tr("Removing object...");
-    case 6:
+    case ProgressText::PreparingData:
         return tr("Preparing data...");
-    case 7:
+    case ProgressText::ExportingGcode:
         return tr("Exporting to gcode...");
-    case 8:
+    case ProgressText::ConvertingSlc:
         return tr("Converting SLC to Triangles...");
-    case 9:
+    case ProgressText::HollowPreview:
         return tr("Generating preview of hollow...");
-    default:
-        return QString();
     }
+    return QString();
 }
 
-void ProgressBar::updateProgress(int value, int textCode, const QString& text1, const QString& text2,
+void ProgressBar::updateProgress(int value, ProgressText text, const QString& text1, const QString& text2,
                                  const QString& text3) {
     QString label;
     const QString* texts[3] = {&text1, &text2, &text3};
     const bool gui = onGuiThread();
     {
         std::lock_guard<std::mutex> lock(_mutex);
-        if (textCode != 0) {
-            const bool unchanged = textCode == _lastCode && text1 == _lastTexts[0] &&
-                                   text2 == _lastTexts[1] && text3 == _lastTexts[2];
+        if (text != ProgressText::None) {
+            const bool unchanged = text == _lastText && text1 == _lastTexts[0] && text2 == _lastTexts[1] &&
+                                   text3 == _lastTexts[2];
             if (!unchanged) {
-                _lastCode = textCode;
-                _textCode = textCode;
+                _lastText = text;
                 for (int i = 0; i < 3; ++i) {
                     if (*texts[i] != NUL_STRING)
                         _lastTexts[i] = *texts[i];
                 }
-                label = fillTexts(progressText(textCode), _lastTexts);
+                label = fillTexts(progressText(text), _lastTexts);
             }
         }
         // A close on the GUI thread also drops a show that a worker asked
         // for and the GUI thread has not run yet: that show would otherwise
         // open the dialog after its work has ended, with nothing left to
         // close it.
-        if (gui && value == -1 && _showQueued)
-            _queuedValue = -1;
+        if (gui && value == kFinished && _showQueued)
+            _queuedValue = kFinished;
         if (!gui) {
             if (!_visible) {
-                // The latest request wins: a later -1 cancels a show that the
-                // GUI thread has not run yet.
+                // The latest request wins: a later finish cancels a show that
+                // the GUI thread has not run yet.
                 _queuedValue = value;
                 if (!label.isEmpty())
                     _queuedText = label;
@@ -118,7 +118,7 @@ void ProgressBar::updateProgress(int value, int textCode, const QString& text1, 
                     QMetaObject::invokeMethod(this, "startQueuedShow", Qt::QueuedConnection);
                 }
             } else if (value != 0) {
-                if (value >= -1)
+                if (value >= kFinished) // a percentage or the finish
                     _value = value;
                 if (!label.isEmpty())
                     _labelText = label;
@@ -135,19 +135,19 @@ void ProgressBar::updateProgress(int value, int textCode, const QString& text1, 
         return;
     {
         std::lock_guard<std::mutex> lock(_mutex);
-        if (value >= -1)
+        if (value >= kFinished) // a percentage or the finish
             _value = value;
         if (!label.isEmpty())
             _labelText = label;
     }
-    if (value == -1)
+    if (value == kFinished)
         finish();
     else if (value >= 0)
         processPendingEvents();
 }
 
 void ProgressBar::startQueuedShow() {
-    int value = -1;
+    int value = kFinished;
     QString text;
     {
         std::lock_guard<std::mutex> lock(_mutex);
@@ -157,7 +157,7 @@ void ProgressBar::startQueuedShow() {
         _queuedText.clear();
         if (_visible) {
             // Shown meanwhile by the GUI thread: hand the request to the timer.
-            if (value >= -1 && value != 0)
+            if (value >= kFinished && value != 0)
                 _value = value;
             if (!text.isEmpty())
                 _labelText = text;
@@ -168,7 +168,7 @@ void ProgressBar::startQueuedShow() {
 }
 
 void ProgressBar::startShowProgressDialog(int startValue, const QString& text) {
-    if (isVisible() || !(startValue >= 0 || startValue == -2))
+    if (isVisible() || !(startValue >= 0 || startValue == kTextOnly))
         return;
     _timer.start();
     {
@@ -176,7 +176,7 @@ void ProgressBar::startShowProgressDialog(int startValue, const QString& text) {
         _value = 0;
         if (!text.isEmpty())
             _labelText = text;
-        if (startValue >= -1)
+        if (startValue >= kFinished)
             _value = startValue;
     }
     setValue(0);
@@ -211,7 +211,7 @@ void ProgressBar::handleTimeOut() {
         _shownValue = _value;
         _shownText = _labelText;
     }
-    if (_shownValue == -1 && isVisible()) {
+    if (_shownValue == kFinished && isVisible()) {
         finish();
         return;
     }
@@ -242,7 +242,8 @@ void ProgressBar::refreshUI() {
     }
     if (value < 0 || value > 100)
         return;
-    // 100 would make the dialog reset itself; the operation closes it with -1.
+    // 100 would make the dialog reset itself; the operation closes it with a
+    // finish report.
     setValue(value == 100 ? 99 : value);
     setLabelText(text);
 }
@@ -258,7 +259,7 @@ void ProgressBar::finish() {
 void ProgressBar::onCancelClicked() {
     {
         std::lock_guard<std::mutex> lock(_mutex);
-        _value = -1;
+        _value = kFinished;
     }
     emit cancelRequested();
 }
@@ -287,11 +288,6 @@ void ProgressBar::setCancelButtonShown(bool show) {
 int ProgressBar::storedValue() const {
     std::lock_guard<std::mutex> lock(_mutex);
     return _value;
-}
-
-QString ProgressBar::storedLabelText() const {
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _labelText;
 }
 
 void ProgressBar::keyPressEvent(QKeyEvent* event) {

@@ -7,6 +7,8 @@
 //   a hidden dialog is shown by a queued call and a visible one picks the
 //   state up on its 100 ms timer. A worker never waits for the GUI thread, so
 //   a GUI thread that waits for that worker cannot deadlock.
+#include "app/ProgressReport.h"
+
 #include <QPoint>
 #include <QProgressDialog>
 #include <QString>
@@ -21,11 +23,12 @@ public:
     explicit ProgressBar(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
     ~ProgressBar() override;
 
-    // value: 0..100 percentage, -1 finished, -2 text only (any thread; see
-    // the class comment). textCode selects the text (progressText); a text
-    // equal to NUL_STRING keeps the previous text of its slot, any other text,
-    // the empty one included, replaces it. A visible dialog ignores value 0.
-    void updateProgress(int value, int textCode, const QString& text1, const QString& text2,
+    // value: 0..100 percentage, or ProgressValue Finished or TextOnly (any
+    // thread; see the class comment). text selects the text (progressText); a
+    // text equal to NUL_STRING keeps the previous text of its slot, any other
+    // text, the empty one included, replaces it. A visible dialog ignores
+    // value 0.
+    void updateProgress(int value, ProgressText text, const QString& text1, const QString& text2,
                         const QString& text3);
     // Shows the stored value and text again (any thread).
     void refresh();
@@ -35,14 +38,13 @@ public:
     // the dialog and emits cancelRequested(); work that does not listen to it
     // shows the dialog again with its next report.
     void setCancelButtonShown(bool show);
-    // The untranslated-source texts of the text codes 0..9 (empty for others).
-    static QString progressText(int textCode);
+    // The untranslated-source text of `text` (empty for None).
+    static QString progressText(ProgressText text);
     // Shows the dialog, keeps the cancel button in place, fits the size.
     void showDialog();
 
     // The state the timer shows next.
     int storedValue() const;
-    QString storedLabelText() const;
 
 signals:
     // The user clicked Cancel (GUI thread).
@@ -64,23 +66,28 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    static constexpr int kFinished = progressValue(ProgressValue::Finished);
+    static constexpr int kTextOnly = progressValue(ProgressValue::TextOnly);
+    // Below every stored value (a percentage or kFinished): the timer's first
+    // tick always shows the stored state.
+    static constexpr int kNothingShown = kFinished - 1;
+
     bool onGuiThread() const;
     void processPendingEvents();
 
     mutable std::mutex _mutex; // guards everything below up to _queuedText
-    int _value = -1;
+    int _value = kFinished;    // a percentage or kFinished (never below it)
     QString _labelText;
-    int _textCode = 0;
-    int _lastCode = 0; // the keep-text rule: last code and texts per slot
+    ProgressText _lastText = ProgressText::None; // the keep-text rule: last text and texts per slot
     QString _lastTexts[3];
     bool _visible = false;    // the dialog's visibility, readable from workers
     bool _showQueued = false; // a worker asked the GUI thread to show the dialog
-    int _queuedValue = -1;
+    int _queuedValue = kFinished;
     QString _queuedText;
 
     // GUI thread only.
     QTimer _timer;
-    int _shownValue = -2;
+    int _shownValue = kNothingShown;
     QString _shownText;
     QPushButton* _cancelButton = nullptr;
     bool _closing = false;

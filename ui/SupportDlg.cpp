@@ -334,7 +334,7 @@ void SupportDlg::showBaseType() {
 
 // ---- Modes, parameters shown, close ---------------------------------------------------------
 
-void SupportDlg::setViewMode(int mode) {
+void SupportDlg::setViewMode(ViewMode mode) {
     if (m_view)
         m_view->setMode(mode);
 }
@@ -343,10 +343,10 @@ void SupportDlg::onBtnAddItemClicked() {
     if (!m_view)
         return;
     if (_btnAddItem->isChecked()) {
-        setViewMode(6);
+        setViewMode(ViewMode::AddSupport);
         _btnDeleteItem->setChecked(false);
     } else {
-        setViewMode(0);
+        setViewMode(ViewMode::Select);
     }
     ObjectTable::instance()->clearPointedSupports();
 }
@@ -355,10 +355,10 @@ void SupportDlg::onBtnDeleteItemClicked() {
     if (!m_view)
         return;
     if (_btnDeleteItem->isChecked()) {
-        setViewMode(5);
+        setViewMode(ViewMode::DeleteSupport);
         _btnAddItem->setChecked(false);
     } else {
-        setViewMode(0);
+        setViewMode(ViewMode::Select);
         ObjectTable::instance()->clearPointedSupports();
     }
 }
@@ -394,7 +394,7 @@ void SupportDlg::onBtnCloseClicked() {
     if (m_closeHook)
         m_closeHook();
     ObjectTable::instance()->clearPointedSupports();
-    setViewMode(0);
+    setViewMode(ViewMode::Select);
     _btnAddItem->setChecked(false);
     _btnDeleteItem->setChecked(false);
 }

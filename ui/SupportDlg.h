@@ -1,7 +1,8 @@
 #pragma once
 // The support tool's side panel: nine parameter boxes and "Remove Internal ",
-// the support-type and base-type buttons, Add and Delete (the view's modes 6
-// and 5 for single support points), Generate, Clear and Preset.
+// the support-type and base-type buttons, Add and Delete (the view's modes
+// AddSupport and DeleteSupport for single support points), Generate, Clear
+// and Preset.
 //
 // Every change of a box reaches the selected objects' containers at once
 // through the object list's relays. Generate lifts the visible selected
@@ -10,6 +11,7 @@
 // buttons change existing supports directly (not undoable) and mark the
 // scene modified. Repaints go through the scene host.
 #include "app/VlrBaseWidget.h"
+#include "scene/ViewMode.h"
 #include "support/SupportParamFile.h"
 
 #include <array>
@@ -77,7 +79,7 @@ private:
     QDoubleSpinBox* box(support::SupportParams::Index i) const { return m_boxes[i]; }
     // A relay of one box: reads the box's current value.
     void forward(support::SupportParams::Index i);
-    void setViewMode(int mode);
+    void setViewMode(ViewMode mode);
     // Icon and tool tip of the base-type button for the current type.
     void showBaseType();
 

@@ -3,7 +3,6 @@
 
 #include "app/Constants.h"
 #include "app/Log.h"
-#include "scene/GLDrawBuffers.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "scene/SceneHost.h"
@@ -12,6 +11,8 @@
 #include "view/GLDriverInfo.h"
 #include "view/GLPrimitives.h"
 #include "view/ViewTools.h"
+#include "view/draw/GLDrawBuffers.h"
+#include "view/draw/SceneDraw.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -69,21 +70,22 @@ MainGLWidget::~MainGLWidget() {
         freeCubeTextures();
         // The objects' names die with this context; objects drawn again by
         // another view build new ones.
-        releaseGLNamesOfObjectsNotIn({});
-        flushDeletedGLNames();
+        GLDrawCache::instance().clear();
     }
 }
 
 // ---- Mode ---------------------------------------------------------------------
 
-void MainGLWidget::setMode(int mode) {
-    if (_mode == 1 && mode != 1) {
+void MainGLWidget::setMode(ViewMode mode) {
+    if (_mode == ViewMode::Transform && mode != ViewMode::Transform) {
         _manipulatorShown = false;
         cancelManipulation();
     }
     updateSelectionBox();
     _previousMode = _mode;
-    const bool tracked = mode == 0 || mode == 1 || mode == 5 || mode == 6 || mode == 7;
+    const bool tracked = mode == ViewMode::Select || mode == ViewMode::Transform ||
+                         mode == ViewMode::DeleteSupport || mode == ViewMode::AddSupport ||
+                         mode == ViewMode::PlaceHoles;
     setMouseTracking(tracked);
     _mode = mode;
     updateModeCursor();
@@ -98,14 +100,14 @@ void MainGLWidget::updateSelectionBox() {
 }
 
 void MainGLWidget::updateModeCursor() {
-    if (_mode == 3) {
+    if (_mode == ViewMode::Pan) {
         setCursor(QCursor(_panCursor));
-    } else if (_mode == 4) {
+    } else if (_mode == ViewMode::Rotate) {
         setCursor(QCursor(_rotateCursor));
-    } else if (_mode == 5) {
+    } else if (_mode == ViewMode::DeleteSupport) {
         setCursor(
             QCursor(QPixmap(QStringLiteral(":/cursors/Resources/cursor/delete_column_support.png")), 5, 5));
-    } else if (_mode == 6) {
+    } else if (_mode == ViewMode::AddSupport) {
         setCursor(
             QCursor(QPixmap(QStringLiteral(":/cursors/Resources/cursor/add_column_support.png")), 5, 5));
     } else {
@@ -127,17 +129,6 @@ void MainGLWidget::getBuildVolume(double out[3]) const {
 
 void MainGLWidget::setRenderCenter(const double c[3]) {
     _camera.setRenderCenter(c);
-}
-
-void MainGLWidget::getModelViewMatrix(float out[16]) {
-    for (int i = 0; i < 16; ++i)
-        out[i] = static_cast<float>(_camera.modelView[i]);
-}
-
-void MainGLWidget::setModelViewMatrix(const float m[16]) {
-    double d[16];
-    std::copy(m, m + 16, d);
-    _camera.setModelView(d);
 }
 
 void MainGLWidget::loadProjection() {
@@ -203,16 +194,6 @@ void MainGLWidget::projectToScreen(const double p[3], int out[2]) const {
 
 void MainGLWidget::viewAxis(double out[3]) const {
     _camera.viewAxis(out);
-}
-
-int MainGLWidget::labelTextHeight() {
-    QFont font(QStringLiteral("MS Shell Dlg 2"), 8, 75);
-    const int h = QFontMetrics(font).boundingRect(QStringLiteral("X")).height();
-    if (isValid()) {
-        makeCurrent();
-        renderText(10.0, 0.0, 0.0, QString::number(h), font);
-    }
-    return h;
 }
 
 void MainGLWidget::setStandardView(int face) {
@@ -286,8 +267,6 @@ void MainGLWidget::resizeGL(int w, int h) {
 
 void MainGLWidget::paintGL() {
     makeCurrent();
-    // Names of objects deleted since the last paint are freed with the context current.
-    flushDeletedGLNames();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     loadCameraIntoGL();
     drawBackground();
@@ -296,7 +275,7 @@ void MainGLWidget::paintGL() {
     drawOrientationCube();
     if (_slicePreview)
         _slicePreview->setClipPlane();
-    ObjectTable::instance()->renderObjects(_vertexBuffers, 0);
+    renderObjects(*ObjectTable::instance(), _vertexBuffers);
     sceneHost()->drawHollowPreview();
     glDisable(GL_CLIP_PLANE1);
     if (_slicePreview) {
@@ -304,14 +283,15 @@ void MainGLWidget::paintGL() {
         _slicePreview->draw();
         disableSmoothBlend();
     }
-    if (_mode == 1 && _manipulatorShown && _manipulator) {
+    if (_mode == ViewMode::Transform && _manipulatorShown && _manipulator) {
         _manipulator->draw(false);
         _manipulator->drawRotationArc();
         _manipulator->drawGuides();
         _manipulator->drawBoxes();
     }
     if (_mousePressed && _pressedButton == 1 &&
-        (_mode == 0 || (_mode == 1 && (!_manipulator || _manipulator->operation == 0))))
+        (_mode == ViewMode::Select ||
+         (_mode == ViewMode::Transform && (!_manipulator || _manipulator->operation == 0))))
         drawSelectionRectangle(_pressPos, _lastPos);
     if (!_siblingsRepainted) {
         // The tool buttons and panels floating over the view are native
@@ -366,7 +346,7 @@ bool MainGLWidget::event(QEvent* event) {
     // The window system turns the right button into a context-menu request on
     // its own (X11 on the press, before any drag). The view decides at the
     // release instead: a drag turns the camera, a click on a drain hole in
-    // mode 7 removes it, any other click opens the menu. Requests from the
+    // the hole mode removes it, any other click opens the menu. Requests from the
     // keyboard's menu key still open it.
     if (event->type() == QEvent::ContextMenu &&
         static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Mouse) {
@@ -382,12 +362,12 @@ void MainGLWidget::mousePressEvent(QMouseEvent* event) {
     switch (event->button()) {
     case Qt::LeftButton:
         _pressedButton = 1;
-        if (_mode == 3) {
+        if (_mode == ViewMode::Pan) {
             _dragAction = 3;
-        } else if (_mode == 4) {
+        } else if (_mode == ViewMode::Rotate) {
             updateRotationCenter();
             _dragAction = 1;
-        } else if (_mode == 1 && _manipulator) {
+        } else if (_mode == ViewMode::Transform && _manipulator) {
             if (_manipulator->operation != 0)
                 endManipulation(event->pos(), true);
             if (_hoveredPart != 0)
@@ -434,20 +414,21 @@ void MainGLWidget::mouseMoveEvent(QMouseEvent* event) {
             _lastPos = _currentPos;
         update(); // coalesced: many moves, one paint
     } else if (buttons == Qt::NoButton) {
-        if (_mode == 1) {
+        if (_mode == ViewMode::Transform) {
             updateHoveredPart(_currentPos);
-        } else if (_mode == 6) {
+        } else if (_mode == ViewMode::AddSupport) {
             double origin[3], axis[3];
             unprojectScreenPoint(_currentPos, origin, true, ViewCamera::kNearDepth);
             viewAxis(axis);
             ObjectTable::instance()->previewConeAt(origin, axis);
-        } else if (_mode == 5) {
+        } else if (_mode == ViewMode::DeleteSupport) {
             makeCurrent();
-            ObjectTable::instance()->pickSupportAtCursor(_currentPos);
-        } else if (_mode == 7) {
+            pickSupportAtCursor(*ObjectTable::instance(), _currentPos);
+        } else if (_mode == ViewMode::PlaceHoles) {
             previewHoleCutterAt(_currentPos);
         }
-        if (_mode == 5 || _mode == 6 || _mode == 7)
+        if (_mode == ViewMode::DeleteSupport || _mode == ViewMode::AddSupport ||
+            _mode == ViewMode::PlaceHoles)
             update();
         if (inCubeCorner(_currentPos)) {
             const int before = _hoveredFace;
@@ -461,10 +442,10 @@ void MainGLWidget::mouseMoveEvent(QMouseEvent* event) {
             update();
         }
     } else if (buttons == Qt::LeftButton) {
-        if (_mode == 1 && _manipulator && _manipulator->operation != 0) {
+        if (_mode == ViewMode::Transform && _manipulator && _manipulator->operation != 0) {
             if (!_manipulator->numberEntry)
                 dragManipulator(_currentPos);
-        } else if (_mode == 0 || _mode == 1) {
+        } else if (_mode == ViewMode::Select || _mode == ViewMode::Transform) {
             update();
         } else if (_dragAction == 3) {
             _camera.pan(_lastPos.x(), _lastPos.y(), _currentPos.x(), _currentPos.y());
@@ -492,20 +473,20 @@ void MainGLWidget::mouseReleaseEvent(QMouseEvent* event) {
         }
         _hoveredFace = 0;
         switch (_mode) {
-        case 0:
+        case ViewMode::Select:
             selectAtRelease(pos, controlHeld(event->modifiers()));
             break;
-        case 1:
+        case ViewMode::Transform:
             releaseInTransformMode(pos);
             break;
-        case 5:
+        case ViewMode::DeleteSupport:
             sceneHost()->pushDeleteConeSupportCmd();
             break;
-        case 6:
+        case ViewMode::AddSupport:
             if (isClick(pos, _pressPos))
                 sceneHost()->pushAddConeSupportCmd();
             break;
-        case 7:
+        case ViewMode::PlaceHoles:
             addHoleCutterAt(pos);
             break;
         default:
@@ -516,7 +497,7 @@ void MainGLWidget::mouseReleaseEvent(QMouseEvent* event) {
     }
     case Qt::RightButton:
         _dragAction = 0;
-        if (_mode == 7 && sceneHost()->pickHole(pos)) {
+        if (_mode == ViewMode::PlaceHoles && sceneHost()->pickHole(pos)) {
             update();
             return;
         }
@@ -534,8 +515,8 @@ void MainGLWidget::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void MainGLWidget::wheelEvent(QWheelEvent* event) {
-    const int saved = _mode;
-    _mode = 2;
+    const ViewMode saved = _mode;
+    _mode = ViewMode::ZoomStep;
     const QPoint pos = event->position().toPoint();
     const int delta = event->angleDelta().y();
     _camera.wheelZoom(pos.x(), pos.y(), delta);
@@ -697,7 +678,7 @@ void MainGLWidget::closeManipulation() {
 // ---- Keys -------------------------------------------------------------------------
 
 void MainGLWidget::keyPressEvent(QKeyEvent* event) {
-    if (_mode != 1)
+    if (_mode != ViewMode::Transform)
         return;
     const int key = event->key();
     // Control, Meta and AltGr alone keep a drag going: they switch snapping off
@@ -725,8 +706,8 @@ void MainGLWidget::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainGLWidget::keyReleaseEvent(QKeyEvent* event) {
-    if (_mode == 1 && event->key() == Qt::Key_Tab && _manipulator && _manipulator->numberEntry &&
-        !event->isAutoRepeat())
+    if (_mode == ViewMode::Transform && event->key() == Qt::Key_Tab && _manipulator &&
+        _manipulator->numberEntry && !event->isAutoRepeat())
         _manipulator->keyInput(event);
 }
 

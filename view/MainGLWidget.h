@@ -6,13 +6,12 @@
 // into camera moves, selection, manipulator drags, support-point editing and
 // drain-hole placing, according to the mode the tool panels set.
 //
-// Modes: 0 select, 1 transform (manipulator), 2 one wheel step, 3 left drag
-// pans, 4 left drag rotates, 5 delete a support point, 6 add one, 7 place
-// drain holes, 8 hollowing panel idle.
+// Modes: see ViewMode (scene/ViewMode.h).
 //
 // The camera is a ViewCamera loaded into GL by every paint; only depth reads
 // and GL-selection picking need the context, and each routine that needs it
 // makes it current itself.
+#include "scene/ViewMode.h"
 #include "view/ViewCamera.h"
 
 #include <QGLWidget>
@@ -33,9 +32,10 @@ public:
     ~MainGLWidget() override;
 
     // ---- Mode and tools ---------------------------------------------------------
-    int mode() const { return _mode; }
-    void setMode(int mode);
-    // The manipulator driven in mode 1 (not owned; null: mode 1 selects only).
+    ViewMode mode() const { return _mode; }
+    void setMode(ViewMode mode);
+    // The manipulator driven in the transform mode (not owned; null: that
+    // mode selects only).
     void setManipulator(ManipulatorTool* tool) { _manipulator = tool; }
     ManipulatorTool* manipulator() const { return _manipulator; }
     bool manipulatorShown() const { return _manipulatorShown; }
@@ -55,9 +55,6 @@ public:
     void setRenderCenter(const double c[3]);
     double zoom() const { return _camera.zoom; }
     void setZoom(double z) { _camera.setZoom(z); }
-    // The model-view matrix as floats (stored in projects).
-    void getModelViewMatrix(float out[16]);
-    void setModelViewMatrix(const float m[16]);
     // Multiplies the current GL matrix by the view's orthographic projection.
     void loadProjection();
     // The default oblique view fitted to the visible objects (or the build
@@ -69,7 +66,6 @@ public:
     void unprojectScreenPoint(const QPoint& pos, double out[3], bool useGivenDepth, double depth);
     void projectToScreen(const double p[3], int out[2]) const;
     void viewAxis(double out[3]) const;
-    int labelTextHeight();
     // The depth buffer's value under a widget point (1.0 where nothing was drawn).
     float readDepth(const QPoint& pos);
 
@@ -88,7 +84,7 @@ public:
     bool vertexBuffersSupported() const { return _vertexBuffers; }
     // Forces drawing without vertex buffers (the display-list path), or
     // allows them again for the next checkVertexBufferSupport. Objects drawn
-    // before must give their GL names back first (releaseObjectGLNames).
+    // before are built again in the other form at their next draw.
     void setVertexBuffersAllowed(bool allowed) {
         _vertexBuffers = false;
         _vertexBuffersForcedOff = !allowed;
@@ -108,7 +104,7 @@ public:
     void releaseInTransformMode(const QPoint& pos);
     void endManipulation(const QPoint& pos, bool updateHover);
     // Abandons the manipulator's open operation (a typed value waiting for
-    // Return) without a command; its preview goes. Leaving mode 1 does it.
+    // Return) without a command; its preview goes. Leaving the transform mode does it.
     void cancelManipulation();
 
     // ---- Keys: the main window passes its key events on -------------------------
@@ -161,8 +157,8 @@ private:
 
     SlicePreviewTool* _slicePreview = nullptr;
     ManipulatorTool* _manipulator = nullptr;
-    int _mode = 0;
-    int _previousMode = 0;
+    ViewMode _mode = ViewMode::Select;
+    ViewMode _previousMode = ViewMode::Select;
     int _dragAction = 0;    // 0 none, 1 rotate, 2 zoom, 3 pan
     int _pressedButton = 0; // 0 none, 1 left, 2 right, 3 middle
     int _hoveredPart = 0;

@@ -381,7 +381,7 @@ bool MainGLWidget::pickStandardView(const QPoint& pos, bool hoverOnly) {
 }
 
 void MainGLWidget::drawManipulatorForSelection() {
-    if (_mode == 1 && _manipulatorShown && _manipulator)
+    if (_mode == ViewMode::Transform && _manipulatorShown && _manipulator)
         _manipulator->draw(true);
 }
 

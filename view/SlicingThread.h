@@ -43,8 +43,6 @@ public:
     int finishedCount() const;
 
 signals:
-    void slicingValueChanged(float value);
-    void slicingValueChanged(int value, int maximum);
     // A computation finished (emitted on the worker; the panel itself polls
     // finishedCount instead of receiving it).
     void slicingFinish();

@@ -105,6 +105,20 @@ bool ViewCamera::setModelView(const double m[16]) {
     return true;
 }
 
+CameraState ViewCamera::state() const {
+    CameraState s;
+    s.zoom = zoom;
+    std::copy(modelView, modelView + 16, s.modelView);
+    std::copy(renderCenter, renderCenter + 3, s.renderCenter);
+    return s;
+}
+
+void ViewCamera::setState(const CameraState& s) {
+    zoom = std::clamp(s.zoom, kMinZoom, kMaxZoom);
+    std::copy(s.modelView, s.modelView + 16, modelView);
+    std::copy(s.renderCenter, s.renderCenter + 3, renderCenter);
+}
+
 template <class Move>
 void ViewCamera::guarded(Move&& move) {
     const ViewCamera before = *this;

@@ -16,6 +16,7 @@
 // at all (not even the platform), since the depth range and the
 // single-precision GL matrices are sized by those centres. Code that writes
 // the fields directly must keep to the same bounds.
+#include "scene/CameraState.h"
 
 class ViewCamera {
 public:
@@ -48,6 +49,13 @@ public:
     bool setRotationCenter(const double c[3]);
     bool setZoom(double z);
     bool setModelView(const double m[16]);
+
+    // What a project keeps of the camera: zoom, model-view matrix, render centre.
+    CameraState state() const;
+    // Takes a kept state back: the zoom clamped to [kMinZoom, kMaxZoom], the
+    // matrix and the centre as given (the project reader has bounded them).
+    // The rotation centre and the view size stay.
+    void setState(const CameraState& s);
 
     // ---- Projection -------------------------------------------------------------
     // The six glOrtho arguments (left, right, bottom, top, near, far): a view

@@ -1,6 +1,6 @@
 #pragma once
 // The entry points through which the 3D view drives its move-and-rotate
-// manipulator in transform mode (mode 1). The manipulator implements them; the
+// manipulator in transform mode (ViewMode::Transform). The manipulator implements them; the
 // view owns none of its drawing or geometry, only when each is called.
 #include <QPoint>
 

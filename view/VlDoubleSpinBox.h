@@ -56,7 +56,6 @@ public:
 signals:
     void valueChanged(double value);
     void valueChanged(const QString& text);
-    void endSelect();
 
 private:
     // The value rounded to the decimals (single precision), as text.

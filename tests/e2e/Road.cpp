@@ -331,7 +331,7 @@ double Road::findManipulatorPart(int part, double dx, double dy) {
 
 bool Road::moveSphere() {
     window->toolButtons()[1]->click();
-    if (window->glWidget()->mode() != 1)
+    if (window->glWidget()->mode() != ViewMode::Transform)
         return false;
     const double t = findManipulatorPart(1, 1.0, 0.0);
     if (t < 0)
@@ -422,7 +422,7 @@ bool Road::hollowTorus() {
     auto* makeHoles = panel->findChild<QCheckBox*>("_checkMakeHoles");
     if (!makeHoles->isChecked())
         makeHoles->click();
-    if (window->glWidget()->mode() != 7)
+    if (window->glWidget()->mode() != ViewMode::PlaceHoles)
         return false;
     window->glWidget()->updateGL();
     clickView(at);
@@ -563,7 +563,7 @@ bool Road::generateSupports() {
     return scenefixtures::runEventsUntil([&] { return liveCones(sphere) > 0; }, 60000);
 }
 
-int Road::enterSupportMode(int key, int mode) {
+int Road::enterSupportMode(int key, ViewMode mode) {
     releaseKey(key);
     if (window->glWidget()->mode() != mode)
         return -1;
@@ -572,7 +572,7 @@ int Road::enterSupportMode(int key, int mode) {
 }
 
 bool Road::addSupportPoint() {
-    const int before = enterSupportMode(Qt::Key_A, 6);
+    const int before = enterSupportMode(Qt::Key_A, ViewMode::AddSupport);
     if (before < 0)
         return false;
     // Down the sphere's left side, where the surface faces the viewer and
@@ -588,7 +588,7 @@ bool Road::addSupportPoint() {
 }
 
 bool Road::deleteSupportPoint() {
-    const int before = enterSupportMode(Qt::Key_D, 5);
+    const int before = enterSupportMode(Qt::Key_D, ViewMode::DeleteSupport);
     if (before < 0)
         return false;
     support::ShapeDeque live;

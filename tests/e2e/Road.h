@@ -4,6 +4,7 @@
 // dialogs are answered by a stand-in provider, everything else goes through
 // the window's buttons, keys, menus and the 3D view's mouse. The end-to-end
 // test checks what each step shows; the road benchmark times them.
+#include "scene/ViewMode.h"
 #include "ui/FileDialogProvider.h"
 
 #include <QImage>
@@ -149,7 +150,7 @@ private:
     // the window's dialog provider, or typed into a real dialog).
     void triggerWithFileAnswer(const char* action, const QString& path);
     // Presses key and checks the view's mode; the sphere's live cones, or -1.
-    int enterSupportMode(int key, int mode);
+    int enterSupportMode(int key, ViewMode mode);
     void clickView(const QPoint& p);
     void hoverView(const QPoint& p);
     // A left-button drag from a through at(1) .. at(6), released at at(6).

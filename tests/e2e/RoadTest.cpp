@@ -9,6 +9,8 @@
 #include "scene/ObjectTable.h"
 #include "topolib/StlTriangle.h"
 #include "ui/MainWindow.h"
+#include "view/MainGLWidget.h"
+#include "view/ViewCamera.h"
 
 #include <QApplication>
 #include <QFile>
@@ -16,6 +18,7 @@
 #include <QTemporaryDir>
 #include <quazip/quazip.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -232,6 +235,8 @@ TEST(Road, aUsersWholeRoadThroughTheWindow) {
     // geometry and the sphere's supports.
     const QString project = dir.filePath("road.vpf");
     const int sphereTriangles = liveTriangles(r.sphere), torusTriangles = liveTriangles(r.torus);
+    ViewCamera& camera = r.window->glWidget()->camera();
+    const CameraState savedView = camera.state();
     ASSERT_TRUE(r.saveProject(project));
     {
         const QStringList entries = projectEntries(project);
@@ -248,8 +253,19 @@ TEST(Road, aUsersWholeRoadThroughTheWindow) {
         EXPECT_EQ(all.cyan + all.support, 0);
     }
     // File > Open Project: both objects back with their triangles and the
-    // sphere's cones.
+    // sphere's cones, and the view as it was saved.
+    camera.setZoom(savedView.zoom * 3);
+    camera.rotateDrag(60, 20);
     ASSERT_TRUE(r.openProject(project, 2));
+    // The descriptor holds six significant digits of each number.
+    const auto sameStored = [](double back, double saved) {
+        return std::fabs(back - saved) <= 1e-5 * std::max(1.0, std::fabs(saved));
+    };
+    EXPECT_TRUE(sameStored(camera.zoom, savedView.zoom)) << camera.zoom << " " << savedView.zoom;
+    for (int k = 0; k < 16; ++k)
+        EXPECT_TRUE(sameStored(camera.modelView[k], savedView.modelView[k])) << k;
+    for (int k = 0; k < 3; ++k)
+        EXPECT_TRUE(sameStored(camera.renderCenter[k], savedView.renderCenter[k])) << k;
     EXPECT_EQ(liveTriangles(r.sphere), sphereTriangles);
     EXPECT_EQ(liveTriangles(r.torus), torusTriangles);
     EXPECT_EQ(r.liveCones(r.sphere), cones);

@@ -173,7 +173,7 @@ protected:
         }
         EXPECT_FALSE(button(Save)->isChecked());
         EXPECT_EQ(w->activeToolButton(), open >= 0 ? button(Tool(open)) : nullptr);
-        EXPECT_EQ(view->mode() == 1, open == Orientate);
+        EXPECT_EQ(view->mode() == ViewMode::Transform, open == Orientate);
         EXPECT_EQ(view->manipulatorShown(), open == Orientate);
         if (view->manipulator()) {
             EXPECT_EQ(view->manipulator()->operation, 0);
@@ -225,7 +225,7 @@ TEST_F(ToolState, anAbandonedTypedMoveLeavesNoPreviewAndNoCommand) {
         SCOPED_TRACE(leave.how);
         if (!button(Orientate)->isChecked())
             button(Orientate)->click();
-        ASSERT_EQ(view->mode(), 1);
+        ASSERT_EQ(view->mode(), ViewMode::Transform);
         ASSERT_EQ(partAt(xArrow(cube)), 1);
         const std::size_t before = commands();
         drag(xArrow(cube), xArrow(cube) + QPoint(25, 0), Qt::ControlModifier);

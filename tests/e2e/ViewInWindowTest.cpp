@@ -118,7 +118,7 @@ protected:
         return cube;
     }
     QPoint screenOf(double x, double y, double z) const { return road->screenOf(x, y, z); }
-    // The Hollow button with "Make Holes" on: the panel, the view in mode 7.
+    // The Hollow button with "Make Holes" on: the panel, the view placing holes.
     HollowDlg* openHollowPanelPlacingHoles() {
         road->window->toolButtons()[3]->click();
         auto* panel = road->window->findChild<HollowDlg*>();
@@ -128,7 +128,7 @@ protected:
         if (!makeHoles->isChecked())
             makeHoles->click();
         view->updateGL();
-        return view->mode() == 7 ? panel : nullptr;
+        return view->mode() == ViewMode::PlaceHoles ? panel : nullptr;
     }
     void leftClick(const QPoint& p) {
         road->moveInView(p);
@@ -199,7 +199,7 @@ TEST_F(ViewInWindow, rightButtonTurnsTheViewOrOpensQuickActionOnRelease) {
     EXPECT_TRUE(popups.seen.empty()) << popups.seen.front().entries.join(", ").toStdString();
     // Away from any hole the click is the menu's again.
     rightClick(QPoint(view->width() / 2, view->height() - 20));
-    ASSERT_EQ(popups.seen.size(), 1u) << "mode " << view->mode() << " holes " << panel->context()->holes().size()
+    ASSERT_EQ(popups.seen.size(), 1u) << "mode " << static_cast<int>(view->mode()) << " holes " << panel->context()->holes().size()
                                       << " hidden " << panel->isHidden();
     EXPECT_EQ(popups.seen[0].step, kReleasing);
     EXPECT_EQ(ObjectTable::instance()->count(), 1);
@@ -212,7 +212,7 @@ TEST_F(ViewInWindow, manipulatorArrowsEndInPointConesAlongWorldAxesAfterRotateAn
     ObjectEx* cube = importCube();
     ASSERT_NE(cube, nullptr);
     road->window->toolButtons()[1]->click();
-    ASSERT_EQ(view->mode(), 1);
+    ASSERT_EQ(view->mode(), ViewMode::Transform);
     auto* handle = dynamic_cast<TransformHandle*>(view->manipulator());
     ASSERT_NE(handle, nullptr);
 

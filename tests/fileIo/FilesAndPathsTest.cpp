@@ -13,6 +13,8 @@
 #include "fileIo/ReplacementFile.h"
 #include "fileIo/StlFileHandling.h"
 #include "fileIo/VGeoFileHandling.h"
+#include "app/Platform.h"
+#include "topolib/RecordArena.h"
 #include "topolib/StlObject.h"
 
 #include <QTemporaryDir>
@@ -23,6 +25,7 @@
 #include <dirent.h>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <istream>
 #include <streambuf>
 #include <sys/resource.h>
@@ -88,7 +91,7 @@ TEST_F(FilesAndPaths, latin1FileNamesOpenAndSaveWithoutLoss) {
     EXPECT_EQ(decodePath(base + "/Gr\xc3\xb6\xc3\x9f" "e.stl"), decodePath(base) + L"/Gr\u00f6\u00dfe.stl");
 
     topolib::StlObject mesh;
-    ASSERT_EQ(mesh.loadFromFile(path), 1);
+    ASSERT_EQ(mesh.loadFromFile(path), topolib::LoadResult::Success);
     EXPECT_EQ(mesh.triangleCount(), 12u);
 
     const std::string copy = base + "/Kopie \xe9t\xe9.stl";
@@ -100,14 +103,14 @@ TEST_F(FilesAndPaths, latin1FileNamesOpenAndSaveWithoutLoss) {
     vgeo.setTarget(&mesh);
     ASSERT_EQ(vgeo.writeFile(decodePath(base + "/W\xfcrfel.vsg")), kSuccess);
     topolib::StlObject back;
-    ASSERT_EQ(back.loadFromFile(decodePath(base + "/W\xfcrfel.vsg")), 1);
+    ASSERT_EQ(back.loadFromFile(decodePath(base + "/W\xfcrfel.vsg")), topolib::LoadResult::Success);
     EXPECT_EQ(back.triangleCount(), 12u);
 }
 
 TEST_F(FilesAndPaths, savesReplaceTheFileWholeOrLeaveItAsItWasAndSayWhy) {
     topolib::StlObject mesh;
     ASSERT_TRUE(writeFile(base + "/cube.stl", binaryStl(cube())));
-    ASSERT_EQ(mesh.loadFromFile(decodePath(base + "/cube.stl")), 1);
+    ASSERT_EQ(mesh.loadFromFile(decodePath(base + "/cube.stl")), topolib::LoadResult::Success);
     auto save = [&](const std::string& path, SaveReport* report) {
         return exportBinaryStl(decodePath(path), mesh.triangles(), report) == kSuccess;
     };
@@ -228,7 +231,7 @@ TEST_F(FilesAndPaths, savesReplaceTheFileWholeOrLeaveItAsItWasAndSayWhy) {
     ASSERT_TRUE(writeFile(full, old));
     topolib::StlObject big;
     ASSERT_TRUE(writeFile(base + "/torus.stl", binaryStl(torus(40, 40))));
-    ASSERT_EQ(big.loadFromFile(decodePath(base + "/torus.stl")), 1);
+    ASSERT_EQ(big.loadFromFile(decodePath(base + "/torus.stl")), topolib::LoadResult::Success);
     ASSERT_NE(exportBinaryStl(decodePath(full), big.triangles(), &report), kSuccess);
     EXPECT_EQ(report.failure, SaveFailure::DiskFull);
     EXPECT_STREQ(saveFailureText(report.failure), "The disk is full.");
@@ -239,7 +242,7 @@ TEST_F(FilesAndPaths, savesReplaceTheFileWholeOrLeaveItAsItWasAndSayWhy) {
 TEST_F(FilesAndPaths, aSaveBeyondTheFileSizeLimitFailsWithoutEndingTheProgram) {
     topolib::StlObject mesh;
     ASSERT_TRUE(writeFile(base + "/torus.stl", binaryStl(torus(40, 40))));
-    ASSERT_EQ(mesh.loadFromFile(decodePath(base + "/torus.stl")), 1);
+    ASSERT_EQ(mesh.loadFromFile(decodePath(base + "/torus.stl")), topolib::LoadResult::Success);
     const std::string target = base + "/big.stl";
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -309,23 +312,76 @@ TEST_F(FilesAndPaths, aFailedReadSaysWhy) {
         SCOPED_TRACE(c.path);
         topolib::StlObject mesh;
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_NE(mesh.loadFromFile(decodePath(c.path)), 1);
+        EXPECT_NE(mesh.loadFromFile(decodePath(c.path)), topolib::LoadResult::Success);
         EXPECT_EQ(lastLoadFailure(), c.why) << readFailureText(lastLoadFailure());
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     }
     EXPECT_TRUE(runWithoutRoot([&] {
         topolib::StlObject mesh;
-        return mesh.loadFromFile(decodePath(locked)) != 1 && lastLoadFailure() == ReadFailure::NotReadable;
+        return mesh.loadFromFile(decodePath(locked)) != topolib::LoadResult::Success &&
+               lastLoadFailure() == ReadFailure::NotReadable;
     }));
 
     installMemoryCheck([](const uint64_t&) { return false; });
     topolib::StlObject refused;
-    EXPECT_EQ(refused.loadFromFile(decodePath(cube)), 4);
+    EXPECT_EQ(refused.loadFromFile(decodePath(cube)), topolib::LoadResult::NotEnoughMemory);
     EXPECT_EQ(lastLoadFailure(), ReadFailure::TooLarge);
     EXPECT_STREQ(readFailureText(ReadFailure::TooLarge), "too large for the available memory");
 
     installMemoryCheck([](const uint64_t&) { return true; });
     topolib::StlObject fine;
-    EXPECT_EQ(fine.loadFromFile(decodePath(cube)), 1);
+    EXPECT_EQ(fine.loadFromFile(decodePath(cube)), topolib::LoadResult::Success);
     EXPECT_EQ(lastLoadFailure(), ReadFailure::None);
+}
+
+// Without room for the record window (an address-space limit below it) no
+// mesh can be made: the import of any file, in either format, fails as one
+// too large for the memory (the message the user knows), never as a damaged
+// file, and the program goes on. Each step runs in a child process: the
+// window of this one must stay unreserved.
+TEST_F(FilesAndPaths, withoutTheRecordWindowEveryImportFailsForLackOfMemory) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory fills the address space";
+#endif
+    if (topolib::arena::base() != reinterpret_cast<char*>(std::uintptr_t(0) - topolib::arena::kMaxWindowBytes))
+        GTEST_SKIP() << "an earlier test of this process reserved the window already";
+    auto exitCodeOf = [](const std::function<int()>& body) {
+        const pid_t child = fork();
+        if (child == 0)
+            _exit(body());
+        int status = 0;
+        if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+            return -1;
+        return WEXITSTATUS(status);
+    };
+    const std::string stl = base + "/cube.stl";
+    const std::string vsg = base + "/cube.vsg";
+    ASSERT_TRUE(writeFile(stl, binaryStl(cube())));
+    ASSERT_EQ(exitCodeOf([&] {
+                  topolib::StlObject mesh;
+                  VGeoFileHandling writer;
+                  writer.setTarget(&mesh);
+                  return mesh.loadFromFile(decodePath(stl)) == topolib::LoadResult::Success &&
+                                 writer.writeFile(decodePath(vsg)) == kSuccess
+                             ? 0
+                             : 1;
+              }),
+              0);
+    const int code = exitCodeOf([&] {
+        installMemoryCheck(hasEnoughMemory); // the program's own check
+        const uint64_t limit = platform::mappedBytes() + (uint64_t(32) << 20);
+        const rlimit tight{rlim_t(limit), rlim_t(limit)};
+        if (setrlimit(RLIMIT_AS, &tight) != 0)
+            return 100;
+        int failed = 0;
+        for (const std::string& path : {stl, vsg}) {
+            ++failed;
+            topolib::StlObject mesh;
+            if (mesh.loadFromFile(decodePath(path)) != topolib::LoadResult::NotEnoughMemory ||
+                lastLoadFailure() != ReadFailure::TooLarge)
+                return failed;
+        }
+        return 0;
+    });
+    EXPECT_EQ(code, 0) << "1: the STL file, 2: the geometry file";
 }

@@ -91,7 +91,9 @@ TEST_F(Import, millionFacetTorusHasExactTopologyFromBinaryAndAsciiUnderAnyLocale
     for (const auto& c : cases) {
         ASSERT_NE(std::setlocale(LC_ALL, c.locale), nullptr) << c.locale;
         topolib::StlObject mesh;
-        ASSERT_EQ(mesh.loadFromFile(QString::fromStdString(c.path).toStdWString()), 1) << c.what;
+        ASSERT_EQ(mesh.loadFromFile(QString::fromStdString(c.path).toStdWString()),
+                  topolib::LoadResult::Success)
+            << c.what;
         EXPECT_EQ(countsOf(mesh), expected) << c.what;
         EXPECT_GT(mesh.volume(), 0.0) << c.what;
         if (area == 0) {
@@ -113,8 +115,11 @@ TEST_F(Import, everyLoadClosesTheProgressReport) {
     ASSERT_TRUE(writeFile(dir.filePath("c.obj").toStdString(), binaryStl(cube())));
     const struct {
         const char* name;
-        int result;
-    } cases[] = {{"c.stl", 1}, {"c.obj", 0}, {"missing.stl", 0}, {"noextension", 0}};
+        topolib::LoadResult result;
+    } cases[] = {{"c.stl", topolib::LoadResult::Success},
+                 {"c.obj", topolib::LoadResult::Failure},
+                 {"missing.stl", topolib::LoadResult::Failure},
+                 {"noextension", topolib::LoadResult::Failure}};
     for (const auto& c : cases) {
         values.clear();
         topolib::StlObject mesh;
@@ -126,15 +131,16 @@ TEST_F(Import, everyLoadClosesTheProgressReport) {
 
 TEST_F(Import, geometryFileComesBackExactlyAsWrittenAndCanBeDrilled) {
     topolib::StlObject written;
-    ASSERT_EQ(written.loadFromFile(QString(dir.filePath("cube.stl")).toStdWString()), 0); // not there yet
+    ASSERT_EQ(written.loadFromFile(QString(dir.filePath("cube.stl")).toStdWString()),
+              topolib::LoadResult::Failure); // not there yet
     ASSERT_TRUE(writeFile(dir.filePath("cube.stl").toStdString(), binaryStl(cube())));
-    ASSERT_EQ(written.loadFromFile(dir.filePath("cube.stl").toStdWString()), 1);
+    ASSERT_EQ(written.loadFromFile(dir.filePath("cube.stl").toStdWString()), topolib::LoadResult::Success);
     fileIo::VGeoFileHandling writer;
     writer.setTarget(&written);
     ASSERT_EQ(writer.writeFile(dir.filePath("cube.vsg").toStdWString()), fileIo::kSuccess);
 
     topolib::StlObject mesh;
-    ASSERT_EQ(mesh.loadFromFile(dir.filePath("cube.vsg").toStdWString()), 1);
+    ASSERT_EQ(mesh.loadFromFile(dir.filePath("cube.vsg").toStdWString()), topolib::LoadResult::Success);
     EXPECT_EQ(countsOf(mesh), countsOf(written));
     EXPECT_EQ(countsOf(mesh), (Counts{12, 8, 18, 1, 0, 0}));
     // Every triangle points at edges of the mesh's own list.
@@ -149,7 +155,7 @@ TEST_F(Import, geometryFileComesBackExactlyAsWrittenAndCanBeDrilled) {
     auto tool = std::make_unique<topolib::StlObject>();
     ASSERT_TRUE(writeFile(dir.filePath("drill.stl").toStdString(),
                           binaryStl(meshfixtures::toStlFacets(meshfixtures::cylinder(1.0, {-5, 5, 5}, {15, 5, 5})))));
-    ASSERT_EQ(tool->loadFromFile(dir.filePath("drill.stl").toStdWString()), 1);
+    ASSERT_EQ(tool->loadFromFile(dir.filePath("drill.stl").toStdWString()), topolib::LoadResult::Success);
     tool->rebuildOctree();
     topolib::MeshBoolean op(&mesh, tool.get());
     ASSERT_TRUE(op.subtract());
@@ -204,9 +210,9 @@ TEST_F(Import, sphereWhoseSharedCornersDifferInTheLastBitsImportsClosed) {
             ASSERT_TRUE(writeFile(path, binaryStl(sphereWithCornersPerFacet(segments, 10.0))));
             topolib::forceImportThreads(threads);
             topolib::StlObject mesh;
-            const int result = mesh.loadFromFile(QString::fromStdString(path).toStdWString());
+            const topolib::LoadResult result = mesh.loadFromFile(QString::fromStdString(path).toStdWString());
             topolib::forceImportThreads(0);
-            ASSERT_EQ(result, 1);
+            ASSERT_EQ(result, topolib::LoadResult::Success);
             const uint32_t facets = uint32_t(segments) * uint32_t(segments - 2);
             const uint32_t points = uint32_t(segments) * uint32_t(segments / 2 - 1) + 2;
             EXPECT_EQ(countsOf(mesh), (Counts{facets, points, facets * 3 / 2, 1, 0, 0}));
@@ -229,7 +235,7 @@ TEST_F(Import, sphereWhoseSharedCornersDifferInTheLastBitsImportsClosed) {
     const std::string path = dir.filePath("noisy.stl").toStdString();
     ASSERT_TRUE(writeFile(path, binaryStl(grid)));
     topolib::StlObject mesh;
-    ASSERT_EQ(mesh.loadFromFile(QString::fromStdString(path).toStdWString()), 1);
+    ASSERT_EQ(mesh.loadFromFile(QString::fromStdString(path).toStdWString()), topolib::LoadResult::Success);
     const uint32_t facets = 2 * n * n;
     EXPECT_EQ(countsOf(mesh), (Counts{facets, uint32_t((n + 1) * (n + 1)), facets * 3 / 2 + 2 * n, 1, 4 * n, 0}));
 }

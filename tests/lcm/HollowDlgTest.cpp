@@ -49,11 +49,11 @@ ObjectEx* addObject(const meshfixtures::TriangleSoup& soup) {
 struct PanelFixture : ::testing::Test {
     PanelHost host;
     HollowDlg dlg;
-    std::vector<int> modes;
+    std::vector<ViewMode> modes;
     void SetUp() override {
         setSceneHost(&host);
         host.panel = &dlg;
-        dlg.setViewModeHook([this](int m) { modes.push_back(m); });
+        dlg.setViewModeHook([this](ViewMode m) { modes.push_back(m); });
     }
     void TearDown() override {
         dlg.close();
@@ -91,7 +91,7 @@ TEST_F(PanelFixture, updateRecomputesOnlyWhenOffsetOrDensityChanged) {
     EXPECT_EQ(dlg.lastDensity(), 70);
     dlg.changeDensityValue(70);
     EXPECT_EQ(child<QLabel>("_labelDensity")->text(), QString("Mesh Density: 70"));
-    EXPECT_EQ(modes.back(), 7); // "Make Holes" is checked in the form
+    EXPECT_EQ(modes.back(), ViewMode::PlaceHoles); // "Make Holes" is checked in the form
     EXPECT_EQ(dlg.hiddenHoleGroupHeight(), 0);
 }
 
@@ -111,7 +111,7 @@ TEST_F(PanelFixture, okReplacesTheObjectByItsHollowedCopyAsOneUndoableCommand) {
     ObjectTable::instance()->setModified(false);
     dlg.onBtnOKClicked();
     EXPECT_TRUE(dlg.isHidden());
-    EXPECT_EQ(modes.back(), 8);
+    EXPECT_EQ(modes.back(), ViewMode::Hollowing);
     ASSERT_TRUE(host.commandManager()->canUndo());
     ASSERT_EQ(ObjectTable::instance()->count(), 1);
     ObjectEx* hollowed = ObjectTable::instance()->objectAt(0);
@@ -162,7 +162,7 @@ TEST_F(PanelFixture, closingRestoresTheObjectAndForgetsTheHoles) {
     EXPECT_EQ(dlg.lastDensity(), -1);
     EXPECT_FALSE(child<QCheckBox>("_checkMakeHoles")->isChecked());
     EXPECT_GT(dlg.hiddenHoleGroupHeight(), 0);
-    EXPECT_EQ(modes.back(), 8);
+    EXPECT_EQ(modes.back(), ViewMode::Hollowing);
     // Reopening computes again, although the offset did not change.
     open(cube);
     EXPECT_EQ(dlg.previewCount(), 2);

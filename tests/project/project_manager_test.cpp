@@ -1,19 +1,22 @@
 // The project commands as the user meets them: the question to save before
 // the scene is replaced, a failed save that must not let New or Open drop the
 // scene, a failed open that leaves an empty untitled project with a warning,
-// and panels closed before any object is deleted.
+// panels closed before any object is deleted, and no camera kept once the
+// manager is gone.
 #include "ProjectTestSupport.h"
 
-#include "project/ProjectManager.h"
 #include "project/VlrProjectFileHandling.h"
+#include "ui/ProjectManager.h"
 
 #include "app/DataFolders.h"
 #include "fileIo/ReplacementFile.h"
 
 #include "app/MainWindowHooks.h"
+#include "scene/CameraState.h"
 #include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
+#include "view/ViewCamera.h"
 
 #include <QApplication>
 #include <QDir>
@@ -226,4 +229,28 @@ TEST_F(ProjectManagerTest, aPipeNamedLikeAProjectIsRefusedWithoutWaitingForAWrit
     EXPECT_EQ(withWindow.openProject(fifo), 0);
     ASSERT_EQ(messages.size(), 1);
     EXPECT_EQ(messages[0], fileNotRegularMessage().arg(fifo));
+}
+
+TEST_F(ProjectManagerTest, aManagerGoneLeavesNoCameraBehindForLaterSaves) {
+    // The manager goes with the window and its camera; the project handler,
+    // which lives on, must not read that camera afterwards.
+    ViewCamera camera;
+    camera.zoom = 7;
+    {
+        ProjectManager attached;
+        attached.attachView(&camera, {});
+    }
+    camera.zoom = 9;
+    VlrProjectFileHandling* files = VlrProjectFileHandling::instance();
+    ASSERT_TRUE(files->saveGLInfo());
+    const QString path = dir.filePath(QStringLiteral("after.vpf"));
+    ASSERT_EQ(files->save(path), 0);
+    CameraState read;
+    read.zoom = 0;
+    files->setView([] { return CameraState(); }, [&read](const CameraState& s) { read = s; });
+    const int opened = files->open(0, path, ObjectTable::instance());
+    files->setView({}, {});
+    ASSERT_EQ(opened, 0);
+    EXPECT_GT(read.zoom, 0.0);
+    EXPECT_NE(read.zoom, 9.0);
 }

@@ -4,6 +4,7 @@
 #include "ProjectTestSupport.h"
 
 #include "project/VlrProjectFileHandling.h"
+#include "scene/CameraState.h"
 
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
@@ -13,7 +14,6 @@
 #include "support/SupportGen.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
-#include "view/ViewCamera.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -149,7 +149,7 @@ TEST(ProjectRoundTrip, sceneWithSupportsReopensAsItWasSaved) {
     special->setSelected(false);
     special->setLocked(true);
     special->setColor(QColor(200, 40, 90));
-    special->setViewMode(2);
+    special->setViewMode(MeshStyle::EdgesOnly);
     special->setTransparent(true);
 
     // One cone deleted by the user: it must not come back.
@@ -163,20 +163,26 @@ TEST(ProjectRoundTrip, sceneWithSupportsReopensAsItWasSaved) {
     victim->setDeleted(true, nullptr);
     const std::array<double, 3> victimPoint{victim->ContactPoint[0], victim->ContactPoint[1], victim->ContactPoint[2]};
 
-    ViewCamera camera;
+    // The view as the project code meets it: a state to take and one to set.
+    CameraState camera;
     camera.zoom = 3.5;
     for (int k = 0; k < 16; ++k)
         camera.modelView[k] = k % 5 == 0 ? 0.8 : 0.01 * k;
     camera.renderCenter[0] = 12.5;
     camera.renderCenter[2] = -3.25;
+    int applied = 0;
     VlrProjectFileHandling* files = VlrProjectFileHandling::instance();
-    files->setView(&camera, {});
+    files->setView([&camera] { return camera; },
+                   [&](const CameraState& s) {
+                       camera = s;
+                       ++applied;
+                   });
 
     struct ObjectState {
         QString name;
         uint32_t triangles, vertices;
         bool visible, selected, locked, transparent;
-        int viewMode;
+        MeshStyle viewMode;
         QColor color;
         SupportState supports;
     };
@@ -199,16 +205,30 @@ TEST(ProjectRoundTrip, sceneWithSupportsReopensAsItWasSaved) {
     EXPECT_TRUE(xmllintAccepts(path, QStringLiteral("Support/2.xml"), dir.path()));
 
     clearScene();
-    ViewCamera reset;
-    camera = reset;
+    camera = CameraState();
     ASSERT_EQ(files->open(0, path, table), 0);
-    files->setView(nullptr, {});
 
+    EXPECT_EQ(applied, 1);
     EXPECT_DOUBLE_EQ(camera.zoom, 3.5);
     for (int k = 0; k < 16; ++k)
         EXPECT_NEAR(camera.modelView[k], k % 5 == 0 ? 0.8 : 0.01 * k, 1e-6);
     EXPECT_DOUBLE_EQ(camera.renderCenter[0], 12.5);
     EXPECT_DOUBLE_EQ(camera.renderCenter[2], -3.25);
+
+    // A project whose view port holds only a zoom (and no object, so the
+    // table stays as it is) leaves the view's matrix and centre as they are.
+    {
+        const QString zoomOnly = dir.filePath(QStringLiteral("zoom only.vpf"));
+        writeArchive(zoomOnly, {{QStringLiteral("VlrProDesc.xml"),
+                                 QByteArray("<Project><Header><DocVersion>1.0</DocVersion></Header>"
+                                            "<ViewPort RenderScale=\"5\"/><Objects/></Project>")}});
+        ASSERT_EQ(files->open(0, zoomOnly, table), 0);
+        EXPECT_EQ(applied, 2);
+        EXPECT_DOUBLE_EQ(camera.zoom, 5.0);
+        EXPECT_NEAR(camera.modelView[5], 0.8, 1e-6);
+        EXPECT_DOUBLE_EQ(camera.renderCenter[0], 12.5);
+    }
+    files->setView({}, {});
 
     ASSERT_EQ(table->count(), 4);
     for (int k = 0; k < 4; ++k) {

@@ -251,8 +251,8 @@ struct HeldRead {
     static inline std::mutex valuesMutex;
     static inline std::vector<int> readerValues;
 
-    static int load(topolib::StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel,
-                    const ProgressSink* progress) {
+    static topolib::LoadResult load(topolib::StlObject& target, const std::wstring& path,
+                                    const std::atomic<bool>* cancel, const ProgressSink* progress) {
         const ProgressSink holding([cancel, progress](int v, unsigned, const std::wstring&,
                                                       const std::wstring&, const std::wstring&) {
             {
@@ -315,7 +315,7 @@ TEST_F(SceneTest, deletingAnImportingObjectCancelsItsRead) {
     });
     const std::atomic<bool> cancel{true};
     topolib::StlObject mesh;
-    EXPECT_EQ(mesh.loadFromFile(torus.toStdWString(), &cancel), topolib::StlObject::kLoadCancelled);
+    EXPECT_EQ(mesh.loadFromFile(torus.toStdWString(), &cancel), topolib::LoadResult::Cancelled);
     setProgressCallback(ProgressCallbackFunction());
     EXPECT_EQ(fileIo::lastLoadFailure(), fileIo::ReadFailure::Cancelled);
     EXPECT_EQ(mesh.triangleCount(), 0u);

@@ -19,7 +19,7 @@ TEST(ProgressFromWorkers, fourThreadsShowAndCloseTheDialogWithoutWaitingForTheGu
     bar.setMinimumDuration(0);
     setProgressCallback([&bar](int value, unsigned int code, const std::wstring& a, const std::wstring& b,
                                const std::wstring& c) {
-        bar.updateProgress(value, int(code), QString::fromStdWString(a), QString::fromStdWString(b),
+        bar.updateProgress(value, ProgressText(code), QString::fromStdWString(a), QString::fromStdWString(b),
                            QString::fromStdWString(c));
     });
     std::atomic<int> finished{0};
@@ -28,7 +28,7 @@ TEST(ProgressFromWorkers, fourThreadsShowAndCloseTheDialogWithoutWaitingForTheGu
         workers.emplace_back([t, &finished] {
             const std::wstring name = L"part" + std::to_wstring(t);
             for (int v = 0; v <= 100; ++v)
-                reportProgress(v, 3, name);
+                reportProgress(v, unsigned(ProgressText::ImportingObject), name);
             ++finished;
         });
     // The workers end while the GUI thread is not running its event loop: no
@@ -42,7 +42,7 @@ TEST(ProgressFromWorkers, fourThreadsShowAndCloseTheDialogWithoutWaitingForTheGu
     // Four workers finishing at once: the dialog closes at the next tick.
     workers.clear();
     for (int t = 0; t < 4; ++t)
-        workers.emplace_back([] { reportProgress(-1); });
+        workers.emplace_back([] { ProgressSink().finish(); });
     for (auto& w : workers)
         w.join();
     EXPECT_TRUE(scenefixtures::runEventsUntil([&] { return !bar.isVisible(); }, 5000));

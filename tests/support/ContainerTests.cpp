@@ -68,16 +68,9 @@ TEST(SupportContainer, defaultsOfBothConstructors) {
     EXPECT_EQ(5.0, object.minArea);
     EXPECT_EQ(40.0, reader.MaxAngle);
     EXPECT_EQ(8.0, reader.minArea);
-    // A detached container hands its buffer names over and asks for a rebuild.
-    object.vertexBuffer = 7;
-    object.indexBuffer = 9;
-    object.triangleCount = 12;
-    object.changed = 0;
-    std::vector<uint32_t> queue;
-    object.releaseRenderBuffers(queue);
-    EXPECT_EQ((std::vector<uint32_t>{7, 9}), queue);
-    EXPECT_EQ(0u, object.vertexBuffer + object.indexBuffer + object.triangleCount);
+    // A new container asks the drawing for an upload.
     EXPECT_EQ(1, object.changed);
+    EXPECT_EQ(1, reader.changed);
 }
 
 TEST(SupportContainer, userPointsPreviewCommitAndLinkWithinRange) {

@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     int status = 0;
     for (int i = withOctree ? 2 : 1; i < argc; ++i) {
         topolib::StlObject mesh;
-        const int result = mesh.loadFromFile(fileIo::decodePath(argv[i]));
+        const int result = static_cast<int>(mesh.loadFromFile(fileIo::decodePath(argv[i])));
         std::printf("%s result=%d hash=%016llx triangles=%u vertices=%u edges=%u shells=%zu", argv[i], result,
                     static_cast<unsigned long long>(meshstate::stateHash(mesh)), mesh.triangleCount(), mesh.vertexCount(),
                     mesh.edgeCount(), mesh.shells().size());
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
             std::printf(" octree=%016llx", static_cast<unsigned long long>(meshstate::octreeHash(mesh)));
         }
         std::printf("\n");
-        if (result != 1)
+        if (result != static_cast<int>(topolib::LoadResult::Success))
             status = 1;
     }
     return status;

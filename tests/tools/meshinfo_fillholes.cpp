@@ -29,7 +29,7 @@ int runFillHoles(int, char** argv) {
     installMemoryCheck([](const uint64_t&) { return true; });
     fileIo::installFileHandlers();
     topolib::StlObject mesh;
-    if (mesh.loadFromFile(fileIo::decodePath(argv[1])) != 1) {
+    if (mesh.loadFromFile(fileIo::decodePath(argv[1])) != topolib::LoadResult::Success) {
         std::printf("fill holes=0 unclosed=0 nodes=0 polygons_hash=0 marks_hash=0 triangles=0 boundary=0 area=0 "
                     "volume=0 hash=0 ms=0\n");
         return 1;

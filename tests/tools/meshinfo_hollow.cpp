@@ -67,7 +67,7 @@ int runHollow(int argc, char** argv) {
     installMemoryCheck([](const uint64_t&) { return true; });
     fileIo::installFileHandlers();
     topolib::StlObject mesh;
-    if (mesh.loadFromFile(fileIo::decodePath(argv[1])) != 1) {
+    if (mesh.loadFromFile(fileIo::decodePath(argv[1])) != topolib::LoadResult::Success) {
         std::printf("hollow result=0 triangles=0 inner_triangles=0 shells=0 boundary=0 nonmanifold=0 volume=0 cell=0 "
                     "ms_copy=0 ms_stock=0 ms_offset=0 ms_mesh=0 ms_holes=0 ms=0 peak_mb=0\n");
         return 1;

@@ -68,8 +68,7 @@ int runSupport(int argc, char** argv) {
         return 2;
     }
     topolib::StlObject mesh;
-    const int loaded = mesh.loadFromFile(fileIo::decodePath(argv[1]));
-    if (loaded != 1) {
+    if (mesh.loadFromFile(fileIo::decodePath(argv[1])) != topolib::LoadResult::Success) {
         std::printf("support result=0 areas=0 cones=0 live=0 links=0 bars=0 triangles=0 closed_cones=0 "
                     "islands=0 unsupported=0 ms=0\n");
         return 1;

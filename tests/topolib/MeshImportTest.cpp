@@ -329,13 +329,13 @@ TEST(MeshImport, loadWithoutAHandlerFailsAndClosesTheProgress) {
         values.push_back(v);
     });
     const StlObject::FileLoader saved = StlObject::fileLoader();
-    StlObject::setFileLoader(
-        [](StlObject&, const std::wstring&, const std::atomic<bool>*, const ProgressSink*) { return 0; });
+    StlObject::setFileLoader([](StlObject&, const std::wstring&, const std::atomic<bool>*,
+                                const ProgressSink*) { return LoadResult::Failure; });
     StlObject mesh;
-    EXPECT_EQ(mesh.loadFromFile(L"/nowhere/model.xyz"), 0);
+    EXPECT_EQ(mesh.loadFromFile(L"/nowhere/model.xyz"), topolib::LoadResult::Failure);
     EXPECT_EQ(mesh.edgeCount(), 0u);
     StlObject::setFileLoader(nullptr);
-    EXPECT_EQ(mesh.loadFromFile(L"/nowhere/model.stl"), 0);
+    EXPECT_EQ(mesh.loadFromFile(L"/nowhere/model.stl"), topolib::LoadResult::Failure);
     StlObject::setFileLoader(saved);
     setProgressCallback(nullptr);
     EXPECT_EQ(values, (std::vector<int>{-1, -1}));
@@ -346,10 +346,10 @@ TEST(MeshImport, loadBuildsEdgesAfterASuccessfulRead) {
     StlObject::setFileLoader(
         [](StlObject& target, const std::wstring&, const std::atomic<bool>*, const ProgressSink*) {
             fillMesh(target, torus(20, 5, 30, 12), BuildSteps{false, false});
-            return 1;
+            return LoadResult::Success;
         });
     StlObject mesh;
-    EXPECT_EQ(mesh.loadFromFile(L"ring.stl"), 1);
+    EXPECT_EQ(mesh.loadFromFile(L"ring.stl"), topolib::LoadResult::Success);
     StlObject::setFileLoader(saved);
     EXPECT_EQ(mesh.edgeCount(), 3u * 30u * 12u);
 }

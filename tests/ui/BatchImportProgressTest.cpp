@@ -7,13 +7,13 @@
 #include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
 #include "fileIo/FileHandlingFactory.h"
-#include "project/ProjectManager.h"
 #include "scene/CommandManager.h"
 #include "scene/ObjectTable.h"
 #include "scene/SceneHost.h"
 #include "ui/FileDialogProvider.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgressBar.h"
+#include "ui/ProjectManager.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>

@@ -76,14 +76,15 @@ TEST(MainWindow, frameMessageRequestsReachTheWindow) {
 TEST(MainWindow, globalProgressReportDrivesTheWindowsDialog) {
     MainWindow* w = MainWindow::instance();
     ASSERT_TRUE(ProgressCallback);
-    reportProgress(-2, 3, L"W\u00fcrfel.stl");
+    const ProgressSink global;
+    global.setText(ProgressText::ImportingObject, L"W\u00fcrfel.stl");
     ProgressBar* bar = w->progressBar();
     EXPECT_TRUE(bar->isVisible());
     EXPECT_EQ(bar->labelText(), QString::fromUtf8("<b>[Würfel.stl]</b>: Importing object..."));
-    reportProgress(40, 0);
-    reportProgress(-3);
+    global.setPercent(40);
+    reportProgress(progressValue(ProgressValue::Refresh));
     EXPECT_EQ(bar->value(), 40);
-    reportProgress(-1);
+    global.finish();
     EXPECT_FALSE(bar->isVisible());
 }
 

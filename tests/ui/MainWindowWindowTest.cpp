@@ -291,9 +291,9 @@ TEST_F(MainWindowUse, keysActOnReleaseAndIgnoreAutoRepeat) {
     releaseKey(Qt::Key_A);
     releaseKey(Qt::Key_D);
     // Esc puts the view back into selection mode.
-    view->setMode(6);
+    view->setMode(ViewMode::AddSupport);
     releaseKey(Qt::Key_Escape);
-    EXPECT_EQ(view->mode(), 0);
+    EXPECT_EQ(view->mode(), ViewMode::Select);
 }
 
 TEST_F(MainWindowUse, importButtonImportsAndRemembersTheFile) {

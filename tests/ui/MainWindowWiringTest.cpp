@@ -8,7 +8,6 @@
 #include "export/ExportDlg.h"
 #include "export/GcodeExport.h"
 #include "fileIo/FileHandlingFactory.h"
-#include "project/ProjectManager.h"
 #include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
@@ -18,6 +17,7 @@
 #include "ui/FileDialogProvider.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgressBar.h"
+#include "ui/ProjectManager.h"
 #include "view/MainGLWidget.h"
 
 #include <QAbstractButton>
@@ -280,7 +280,7 @@ TEST_F(MainWindowWiring, hollowAndExportButtonsOpenTheirPanels) {
     EXPECT_FALSE(hollow->isChecked());
     EXPECT_EQ(HollowDlg::ifShown(w->findChild<HollowDlg*>()), nullptr);
 
-    // With one object: the panel holds it; the view places holes (mode 7) while
+    // With one object: the panel holds it; the view places holes (PlaceHoles) while
     // "Make Holes" is checked (only the panel's first opening), else idles (8).
     ObjectEx* cube = addObject(meshfixtures::cube(20.0), "cube");
     cube->setSelected(true);
@@ -297,9 +297,9 @@ TEST_F(MainWindowWiring, hollowAndExportButtonsOpenTheirPanels) {
     EXPECT_EQ(hollowDlg->object(), cube);
     auto* makeHoles = hollowDlg->findChild<QCheckBox*>("_checkMakeHoles");
     ASSERT_NE(makeHoles, nullptr);
-    EXPECT_EQ(w->glWidget()->mode(), makeHoles->isChecked() ? 7 : 8);
+    EXPECT_EQ(w->glWidget()->mode(), makeHoles->isChecked() ? ViewMode::PlaceHoles : ViewMode::Hollowing);
     makeHoles->click();
-    EXPECT_EQ(w->glWidget()->mode(), makeHoles->isChecked() ? 7 : 8);
+    EXPECT_EQ(w->glWidget()->mode(), makeHoles->isChecked() ? ViewMode::PlaceHoles : ViewMode::Hollowing);
     // Rotate/Move from the context menu closes the panel as its button would;
     // the Hollow button then opens it again and ends the transform tool.
     w->cmdContextRotateMove();
@@ -315,7 +315,7 @@ TEST_F(MainWindowWiring, hollowAndExportButtonsOpenTheirPanels) {
     // The button again closes it, view back to selecting.
     hollow->click();
     EXPECT_TRUE(hollowDlg->isHidden());
-    EXPECT_EQ(w->glWidget()->mode(), 0);
+    EXPECT_EQ(w->glWidget()->mode(), ViewMode::Select);
     EXPECT_EQ(w->activeToolButton(), nullptr);
 
     // Unloading the panel's object (a command) closes the panel first; so does New.

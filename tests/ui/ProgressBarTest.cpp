@@ -12,6 +12,9 @@
 
 namespace {
 
+constexpr int kFinished = progressValue(ProgressValue::Finished);
+constexpr int kTextOnly = progressValue(ProgressValue::TextOnly);
+
 // A progress dialog set up as the main window sets up its own.
 class ProgressDialogTest : public ::testing::Test {
 protected:
@@ -32,7 +35,7 @@ const QString importing(const QString& name) {
 }
 
 TEST_F(ProgressDialogTest, aReportShowsTheHiddenDialogWithItsText) {
-    bar.updateProgress(50, 3, "part.stl", "", "");
+    bar.updateProgress(50, ProgressText::ImportingObject, "part.stl", "", "");
     EXPECT_TRUE(bar.isVisible());
     EXPECT_EQ(bar.value(), 50);
     EXPECT_EQ(bar.labelText(), importing("part.stl"));
@@ -40,50 +43,51 @@ TEST_F(ProgressDialogTest, aReportShowsTheHiddenDialogWithItsText) {
 
 TEST_F(ProgressDialogTest, keepTextMarkerKeepsEachSlotAndOtherTextsReplaceIt) {
     struct Step {
-        int code;
+        ProgressText text;
         QString text1;
         QString expectedLabel;
     };
     const Step steps[] = {
-        {3, "part.stl", importing("part.stl")},
-        {3, "part.stl", importing("part.stl")},                     // the same report again
-        {3, NUL_STRING, importing("part.stl")},                     // the marker keeps the text
-        {1, NUL_STRING, " Loading Project <b>[part.stl]</b> ... "}, // kept across codes
-        {2, "p.vpf", " Saving Project <b>[p.vpf]</b> ... "},
-        {2, "", " Saving Project <b>[]</b> ... "}, // an empty text replaces it
-        {4, NUL_STRING, "Saving object..."},
+        {ProgressText::ImportingObject, "part.stl", importing("part.stl")},
+        {ProgressText::ImportingObject, "part.stl", importing("part.stl")}, // the same report again
+        {ProgressText::ImportingObject, NUL_STRING, importing("part.stl")}, // the marker keeps the text
+        {ProgressText::LoadingProject, NUL_STRING,
+         " Loading Project <b>[part.stl]</b> ... "}, // kept across codes
+        {ProgressText::SavingProject, "p.vpf", " Saving Project <b>[p.vpf]</b> ... "},
+        {ProgressText::SavingProject, "", " Saving Project <b>[]</b> ... "}, // an empty text replaces it
+        {ProgressText::SavingObject, NUL_STRING, "Saving object..."},
     };
     for (const Step& s : steps) {
-        bar.updateProgress(-2, s.code, s.text1, NUL_STRING, NUL_STRING);
+        bar.updateProgress(kTextOnly, s.text, s.text1, NUL_STRING, NUL_STRING);
         bar.handleTimeOut(); // what the 100 ms timer does
-        EXPECT_EQ(bar.labelText(), s.expectedLabel) << s.code << " " << s.text1.toStdString();
+        EXPECT_EQ(bar.labelText(), s.expectedLabel) << int(s.text) << " " << s.text1.toStdString();
     }
 }
 
 TEST_F(ProgressDialogTest, textOnlyReportOnAHiddenDialogShowsItAtZero) {
-    bar.updateProgress(-2, 6, "", "", "");
+    bar.updateProgress(kTextOnly, ProgressText::PreparingData, "", "", "");
     EXPECT_TRUE(bar.isVisible());
     EXPECT_EQ(bar.value(), 0);
     EXPECT_EQ(bar.labelText(), "Preparing data...");
 }
 
 TEST_F(ProgressDialogTest, finishedOrRefreshReportsNeverShowAHiddenDialog) {
-    bar.updateProgress(-1, 3, "x", "", "");
+    bar.updateProgress(kFinished, ProgressText::ImportingObject, "x", "", "");
     EXPECT_FALSE(bar.isVisible());
     bar.refresh();
     EXPECT_FALSE(bar.isVisible());
 }
 
 TEST_F(ProgressDialogTest, refreshShowsAHundredAsNinetyNine) {
-    bar.updateProgress(10, 4, "", "", "");
-    bar.updateProgress(100, 4, "", "", "");
+    bar.updateProgress(10, ProgressText::SavingObject, "", "", "");
+    bar.updateProgress(100, ProgressText::SavingObject, "", "", "");
     bar.refresh();
     EXPECT_TRUE(bar.isVisible());
     EXPECT_EQ(bar.value(), 99);
 }
 
 TEST_F(ProgressDialogTest, userCannotCloseTheDialogButCancelHidesItUntilTheNextReport) {
-    bar.updateProgress(20, 5, "", "", "");
+    bar.updateProgress(20, ProgressText::RemovingObject, "", "", "");
     ASSERT_TRUE(bar.isVisible());
     QCloseEvent close;
     QApplication::sendEvent(&bar, &close);
@@ -95,8 +99,8 @@ TEST_F(ProgressDialogTest, userCannotCloseTheDialogButCancelHidesItUntilTheNextR
     ASSERT_NE(cancel, nullptr);
     cancel->click();
     EXPECT_FALSE(bar.isVisible());
-    EXPECT_EQ(bar.storedValue(), -1);
-    bar.updateProgress(30, 5, "", "", "");
+    EXPECT_EQ(bar.storedValue(), kFinished);
+    bar.updateProgress(30, ProgressText::RemovingObject, "", "", "");
     EXPECT_TRUE(bar.isVisible());
     EXPECT_EQ(bar.value(), 30);
 }
@@ -105,9 +109,9 @@ TEST_F(ProgressDialogTest, userCannotCloseTheDialogButCancelHidesItUntilTheNextR
 // must not deadlock: the worker's reports return at once.
 TEST_F(ProgressDialogTest, workerReportsNeverWaitForTheGuiThread) {
     std::thread worker([this] {
-        bar.updateProgress(-2, 3, "w.stl", "", "");
+        bar.updateProgress(kTextOnly, ProgressText::ImportingObject, "w.stl", "", "");
         for (int v = 0; v <= 60; v += 10)
-            bar.updateProgress(v, 0, "", "", "");
+            bar.updateProgress(v, ProgressText::None, "", "", "");
     });
     worker.join(); // the GUI thread runs no events meanwhile
     EXPECT_FALSE(bar.isVisible());
@@ -116,11 +120,11 @@ TEST_F(ProgressDialogTest, workerReportsNeverWaitForTheGuiThread) {
     EXPECT_EQ(bar.value(), 60);
     EXPECT_EQ(bar.labelText(), importing("w.stl"));
 
-    std::thread more([this] { bar.updateProgress(80, 0, "", "", ""); });
+    std::thread more([this] { bar.updateProgress(80, ProgressText::None, "", "", ""); });
     more.join();
     QTRY_COMPARE(bar.value(), 80); // picked up by the timer
 
-    std::thread done([this] { bar.updateProgress(-1, 0, "", "", ""); });
+    std::thread done([this] { bar.updateProgress(kFinished, ProgressText::None, "", "", ""); });
     done.join();
     QTRY_VERIFY(!bar.isVisible()); // closed at the next timer tick
 }
@@ -131,13 +135,13 @@ TEST_F(ProgressDialogTest, workerReportsNeverWaitForTheGuiThread) {
 TEST_F(ProgressDialogTest, aFinishReportBeforeTheQueuedShowRunsKeepsTheDialogHidden) {
     for (const bool finishOnGuiThread : {false, true}) {
         std::thread worker([this, finishOnGuiThread] {
-            bar.updateProgress(40, 3, "quick.stl", "", "");
+            bar.updateProgress(40, ProgressText::ImportingObject, "quick.stl", "", "");
             if (!finishOnGuiThread)
-                bar.updateProgress(-1, 0, "", "", "");
+                bar.updateProgress(kFinished, ProgressText::None, "", "", "");
         });
         worker.join();
         if (finishOnGuiThread)
-            bar.updateProgress(-1, 0, "", "", "");
+            bar.updateProgress(kFinished, ProgressText::None, "", "", "");
         for (int tick = 0; tick < 3; ++tick) {
             QCoreApplication::processEvents();
             bar.handleTimeOut();

@@ -260,18 +260,18 @@ TEST_F(SupportDlgTest, addAndDeleteSwitchTheViewModeOnlyWithAView) {
     MainGLWidget view(new QGLContext(QGLFormat()));
     dlg.setGLWidget(&view);
     dlg.activateDeleteItem();
-    EXPECT_EQ(view.mode(), 5);
+    EXPECT_EQ(view.mode(), ViewMode::DeleteSupport);
     dlg.activateAddItem();
-    EXPECT_EQ(view.mode(), 6);
+    EXPECT_EQ(view.mode(), ViewMode::AddSupport);
     EXPECT_FALSE(del->isChecked());
     add->click(); // unchecks
-    EXPECT_EQ(view.mode(), 0);
+    EXPECT_EQ(view.mode(), ViewMode::Select);
     dlg.activateDeleteItem();
     int closed = 0;
     dlg.setCloseHook([&] { ++closed; });
     click("_btnClose");
     EXPECT_EQ(closed, 1);
-    EXPECT_EQ(view.mode(), 0);
+    EXPECT_EQ(view.mode(), ViewMode::Select);
     EXPECT_FALSE(add->isChecked());
     EXPECT_FALSE(del->isChecked());
     dlg.setGLWidget(nullptr);
@@ -344,14 +344,14 @@ TEST(MainWindowSupportTool, autoSupportKeysAndPointCommandsThroughTheWindow) {
     EXPECT_TRUE(QFile::exists(support::supportParamFilePath()));
 
     release(Qt::Key_A);
-    EXPECT_EQ(w->glWidget()->mode(), 6);
+    EXPECT_EQ(w->glWidget()->mode(), ViewMode::AddSupport);
     // The view's click in add mode, after its preview on the underside.
     const double origin[3] = {6.0, 13.0, 0.5}, down[3] = {0.0, 0.0, -1.0};
     table->previewConeAt(origin, down);
     w->pushAddConeSupportCmd();
     EXPECT_EQ(w->commandManager()->undoCount(), commands + 2);
     release(Qt::Key_D);
-    EXPECT_EQ(w->glWidget()->mode(), 5);
+    EXPECT_EQ(w->glWidget()->mode(), ViewMode::DeleteSupport);
     auto* add = dynamic_cast<const AddConeSupportCmd*>(w->commandManager()->undoTop());
     ASSERT_NE(add, nullptr);
     obj->setPointedSupport(add->addedSupport()->shapes.front());
@@ -364,7 +364,7 @@ TEST(MainWindowSupportTool, autoSupportKeysAndPointCommandsThroughTheWindow) {
     EXPECT_TRUE(panel->isHidden());
     EXPECT_FALSE(button->isChecked());
     EXPECT_EQ(w->activeToolButton(), nullptr);
-    EXPECT_EQ(w->glWidget()->mode(), 0);
+    EXPECT_EQ(w->glWidget()->mode(), ViewMode::Select);
     // And opens it again with the stored parameters.
     button->click();
     EXPECT_FALSE(panel->isHidden());

@@ -29,10 +29,8 @@ public:
     double axisU[3] = {1, 0, 0};
     double axisV[3] = {0, 1, 0};
     // 1 whenever the mesh arrays were rebuilt or released; the drawing code
-    // uploads them again and clears it.
+    // clears it once it drew them.
     int32_t buffersDirty = 1;
-    uint32_t vertexBuffer = 0; // OpenGL names owned by the drawing code
-    uint32_t indexBuffer = 0;
 
     // Normalises the direction, builds the frame and the two end circles, and
     // scales the direction to the full axis. A zero direction is taken as +z.

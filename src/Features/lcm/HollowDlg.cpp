@@ -129,7 +129,7 @@ HollowDlg* HollowDlg::ifShown(QWidget* panel) {
     return dlg && !dlg->isHidden() ? dlg : nullptr;
 }
 
-void HollowDlg::setViewMode(int mode) {
+void HollowDlg::setViewMode(ViewMode mode) {
     if (m_setViewMode)
         m_setViewMode(mode);
 }
@@ -191,11 +191,11 @@ void HollowDlg::onCheckBoxMakeHoleClicked(bool) {
     if (_checkMakeHoles->isChecked()) {
         _holeParameters->show();
         setFixedHeight(m_fullHeight);
-        setViewMode(7);
+        setViewMode(ViewMode::PlaceHoles);
     } else {
         _holeParameters->hide();
         setFixedHeight(m_fullHeight - m_holeGroupHeight);
-        setViewMode(8);
+        setViewMode(ViewMode::Hollowing);
     }
 }
 
@@ -263,7 +263,7 @@ void HollowDlg::closeEvent(QCloseEvent* event) {
     _checkMakeHoles->setChecked(false);
     _holeParameters->hide();
     setFixedHeight(m_fullHeight - m_holeGroupHeight);
-    setViewMode(8);
+    setViewMode(ViewMode::Hollowing);
     m_context.reset();
     m_previewPositions.clear();
     m_previewNormals.clear();

@@ -18,6 +18,7 @@
 // (closeIfObjectGone) so that the user sees it go.
 
 #include "app/VlrBaseWidget.h"
+#include "scene/ViewMode.h"
 
 #include <QtGlobal>
 
@@ -48,7 +49,7 @@ public:
     static HollowDlg* ifShown(QWidget* panel);
 
     // Switches the view's mode (7 or 8); installed by the main window.
-    void setViewModeHook(std::function<void(int)> hook) { m_setViewMode = std::move(hook); }
+    void setViewModeHook(std::function<void(ViewMode)> hook) { m_setViewMode = std::move(hook); }
     // Called at the end of every close (Ok, Cancel, hiding by the window), so
     // that the window can uncheck its tool button.
     void setCloseHook(std::function<void()> hook) { m_closeHook = std::move(hook); }
@@ -105,11 +106,11 @@ protected:
 
 private:
     void buildForm();
-    void setViewMode(int mode);
+    void setViewMode(ViewMode mode);
     // Flat triangles of the preview (positions and normals) for vertex arrays.
     void rebuildPreviewArrays();
 
-    std::function<void(int)> m_setViewMode;
+    std::function<void(ViewMode)> m_setViewMode;
     std::function<void()> m_closeHook;
     std::unique_ptr<lcm::HollowContext> m_context;
     ObjectEx* m_object = nullptr;

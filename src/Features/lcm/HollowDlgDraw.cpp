@@ -5,14 +5,13 @@
 #include "src/Features/lcm/HollowDlg.h"
 
 #include "src/Features/lcm/HollowContext.h"
+#include "view/draw/GLPick.h"
 
 #include <QCheckBox>
 #include <QPoint>
 
 #include <GL/gl.h>
-#include <GL/glu.h>
 
-#include <limits>
 #include <vector>
 
 namespace {
@@ -78,44 +77,6 @@ bool HollowDlg::removeHoleAt(const QPoint& p) {
     if (!m_context || m_context->holes().empty())
         return false;
     const auto& holes = m_context->holes();
-    std::vector<GLuint> buffer(4 * holes.size() + 20);
-    glSelectBuffer(static_cast<GLsizei>(buffer.size()), buffer.data());
-    GLint viewport[4];
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    // The pick region times the projection of the view's last paint.
-    GLdouble projection[16];
-    glGetDoublev(GL_PROJECTION_MATRIX, projection);
-    glRenderMode(GL_SELECT);
-    glInitNames();
-    glPushName(0);
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    gluPickMatrix(p.x(), viewport[3] - p.y(), 2.0, 2.0, viewport);
-    glMultMatrixd(projection);
-    glMatrixMode(GL_MODELVIEW);
-    for (std::size_t i = 0; i < holes.size(); ++i) {
-        glLoadName(static_cast<GLuint>(i));
-        drawHoleWall(*holes[i]);
-    }
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
-    glFlush();
-    const GLint hits = glRenderMode(GL_RENDER);
-    if (hits <= 0)
-        return false;
-    GLuint bestDepth = std::numeric_limits<GLuint>::max();
-    long best = -1;
-    const GLuint* rec = buffer.data();
-    const GLuint* end = buffer.data() + buffer.size();
-    for (GLint h = 0; h < hits && rec + 3 <= end; ++h) {
-        const GLuint names = rec[0];
-        if (names > 0 && rec + 3 < end && (best < 0 || rec[1] < bestDepth)) {
-            bestDepth = rec[1];
-            best = static_cast<long>(rec[3]);
-        }
-        rec += 3 + names;
-    }
-    return best >= 0 && m_context->removeHole(static_cast<int>(best));
+    const GLPickHit hit = pickNearest(p, holes.size(), [&holes](std::size_t i) { drawHoleWall(*holes[i]); });
+    return hit.index >= 0 && m_context->removeHole(static_cast<int>(hit.index));
 }

@@ -235,14 +235,6 @@ void ZMapStock::clear() {
     m_surface.clear();
 }
 
-std::size_t ZMapStock::segmentCount() const {
-    std::size_t n = 0;
-    for (int d = 0; d < 3; ++d)
-        for (const ZMapElement& e : m_grid[d])
-            n += e.segments.size();
-    return n;
-}
-
 void ZMapStock::addShell(const std::vector<const topolib::StlTriangle*>& triangles, bool insideOut) {
     std::vector<double> corners;
     corners.reserve(triangles.size() * 9);

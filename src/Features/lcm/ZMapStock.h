@@ -176,7 +176,6 @@ public:
     }
     std::vector<ZMapElement>& grid(int axis) { return m_grid[axis]; }
     const std::vector<ZMapElement>& grid(int axis) const { return m_grid[axis]; }
-    std::size_t segmentCount() const;
 
     // Deletes every dexel, wire cut and the surface; the stock is empty after.
     void clear();

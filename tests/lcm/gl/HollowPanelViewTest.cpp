@@ -82,7 +82,7 @@ TEST(HollowPanelView, previewHoleClicksAndOkWorkInTheView) {
     host.view = view;
     host.panel = &dlg;
     setSceneHost(&host);
-    dlg.setViewModeHook([view](int m) { view->setMode(m); });
+    dlg.setViewModeHook([view](ViewMode m) { view->setMode(m); });
 
     auto* cube = new ObjectEx();
     meshfixtures::fillMesh(*cube, meshfixtures::cube(20.0));
@@ -108,7 +108,7 @@ TEST(HollowPanelView, previewHoleClicksAndOkWorkInTheView) {
     // The Hollow button with the cube selected.
     cube->setSelected(true);
     ASSERT_TRUE(dlg.openTool());
-    EXPECT_EQ(view->mode(), 7);
+    EXPECT_EQ(view->mode(), ViewMode::PlaceHoles);
     const double during = previewFraction(frame(), core);
     EXPECT_GT(during, 0.5);
     EXPECT_LT(before, 0.05);
@@ -162,7 +162,7 @@ TEST(HollowPanelView, previewHoleClicksAndOkWorkInTheView) {
     ASSERT_TRUE(dlg.context()->removeHole(0)); // keep the one through the top
     QTest::mouseClick(dlg.findChild<QPushButton*>("_btnOk"), Qt::LeftButton);
     EXPECT_TRUE(dlg.isHidden());
-    EXPECT_EQ(view->mode(), 8);
+    EXPECT_EQ(view->mode(), ViewMode::Hollowing);
     ASSERT_TRUE(host.commandManager()->canUndo());
     ObjectEx* hollowed = ObjectTable::instance()->objectAt(0);
     ASSERT_NE(hollowed, cube);

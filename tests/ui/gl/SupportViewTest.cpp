@@ -159,7 +159,7 @@ TEST_F(SupportView, clicksInAddAndDeleteModesAreOneCommandEach) {
 
     // Add: a click on the underside, away from the generated cones' tips.
     dlg.activateAddItem();
-    ASSERT_EQ(view->mode(), 6);
+    ASSERT_EQ(view->mode(), ViewMode::AddSupport);
     const QPoint at = screenOf(3.0, 16.5, 5.0);
     click(at);
     ASSERT_EQ(host.commandManager()->undoCount(), 2u);
@@ -178,7 +178,7 @@ TEST_F(SupportView, clicksInAddAndDeleteModesAreOneCommandEach) {
     // Delete: hovering the new cone points at it, the click deletes it and
     // its links.
     dlg.activateDeleteItem();
-    ASSERT_EQ(view->mode(), 5);
+    ASSERT_EQ(view->mode(), ViewMode::DeleteSupport);
     frame();
     move(at);
     EXPECT_EQ(cube->pointedSupport(), cone);

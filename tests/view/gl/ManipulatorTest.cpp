@@ -40,7 +40,7 @@ protected:
         ObjectTable::instance()->addObject(obj);
         ObjectTable::instance()->setView(view);
         handle = TransformHandle::install(view);
-        view->setMode(1);
+        view->setMode(ViewMode::Transform);
         view->setManipulatorShown(true);
         view->setZoom(3.0); // 50 pixels are 16.67 mm: snapping shows
         const double c[3] = {25, 35, 5};

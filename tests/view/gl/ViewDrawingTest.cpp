@@ -2,12 +2,12 @@
 // renderer): frames are grabbed and judged by colour statistics in the
 // regions the camera projects, not by exact pixels.
 #include "MeshFixtures.h"
-#include "scene/GLDrawBuffers.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "scene/SceneHost.h"
 #include "support/SupportGen.h"
 #include "view/MainGLWidget.h"
+#include "view/draw/GLDrawBuffers.h"
 
 #include <QApplication>
 #include <QGLContext>
@@ -193,15 +193,25 @@ TEST_F(ViewDrawing, rightDragRotatesAboutTheVolumeCentreOrTheObjectUnderTheCurso
 
 TEST_F(ViewDrawing, objectIsDrawnInItsShadeColourWithAndWithoutVertexBuffers) {
     ASSERT_TRUE(view->vertexBuffersSupported());
+    const double lo[3] = {45, 45, 0}, hi[3] = {85, 85, 40};
+    ObjectEx* previous = nullptr;
     for (bool buffers : {true, false}) {
         SCOPED_TRACE(buffers ? "vertex buffers" : "display lists");
         if (!buffers) {
-            ObjectTable::instance()->deleteAllObjects();
+            // The cube drawn from buffers is drawn from lists after the switch,
+            // its buffers given back.
+            ASSERT_TRUE(GLDrawCache::instance().find(*previous));
+            const GLuint old = GLDrawCache::instance().find(*previous)->vertex;
+            previous->setSelected(true);
             view->disableVertexBuffers();
+            EXPECT_GT(countIn(frame(), core(projectedBox(lo, hi)), isShade).fraction(), 0.9);
+            view->makeCurrent();
+            EXPECT_FALSE(QOpenGLContext::currentContext()->functions()->glIsBuffer(old));
+            EXPECT_TRUE(GLDrawCache::instance().find(*previous)->asLists);
+            ObjectTable::instance()->deleteAllObjects();
         }
-        ObjectEx* cube = addCube(40, {45, 45, 0});
+        ObjectEx* cube = previous = addCube(40, {45, 45, 0});
         view->resetView();
-        const double lo[3] = {45, 45, 0}, hi[3] = {85, 85, 40};
         const QRect box = projectedBox(lo, hi);
         // Loaded but still waiting for its place on the platform: not shown.
         cube->setImportPending(true);
@@ -221,10 +231,10 @@ TEST_F(ViewDrawing, objectIsDrawnInItsShadeColourWithAndWithoutVertexBuffers) {
                       .fraction(),
                   0.9);
         // Edges only: the middle of a face shows what is behind it.
-        ObjectTable::instance()->setViewMode(2);
+        ObjectTable::instance()->setViewMode(MeshStyle::EdgesOnly);
         const QImage wire = frame();
         EXPECT_LT(countIn(wire, core(box), isShade).fraction(), 0.2);
-        ObjectTable::instance()->setViewMode(0);
+        ObjectTable::instance()->setViewMode(MeshStyle::Filled);
     }
 }
 
@@ -249,8 +259,8 @@ TEST_F(ViewDrawing, clicksAndRectanglesSelectAsTheUserExpects) {
         frame();
     };
     // The plain view and the transform mode (without a manipulator shown) select alike.
-    for (int mode : {0, 1}) {
-        SCOPED_TRACE(mode);
+    for (ViewMode mode : {ViewMode::Select, ViewMode::Transform}) {
+        SCOPED_TRACE(static_cast<int>(mode));
         view->setMode(mode);
         table->selectAll(false);
         click(pa);
@@ -273,7 +283,7 @@ TEST_F(ViewDrawing, clicksAndRectanglesSelectAsTheUserExpects) {
         EXPECT_TRUE(a->isSelected());
         EXPECT_TRUE(b->isSelected());
     }
-    view->setMode(0);
+    view->setMode(ViewMode::Select);
     table->selectAll(false);
 
     // A rectangle around both selects both.
@@ -327,10 +337,13 @@ TEST_F(ViewDrawing, objectsLeavingTheListGiveTheirBuffersBackAndRebuildOnReturn)
     ASSERT_TRUE(kept->supportGen()->generate());
     ASSERT_TRUE(doomed->supportGen()->generate());
     frame();
-    const GLuint keptName = kept->glVertexBuffer, doomedName = doomed->glVertexBuffer;
-    const GLuint keptSupport = kept->supportGenIfAny()->vertexBuffer;
-    const GLuint doomedSupport[2] = {doomed->supportGenIfAny()->vertexBuffer,
-                                     doomed->supportGenIfAny()->indexBuffer};
+    const GLDrawCache& cache = GLDrawCache::instance();
+    ASSERT_TRUE(cache.find(*kept) && cache.find(*doomed));
+    ASSERT_TRUE(cache.find(*kept->supportGenIfAny()) && cache.find(*doomed->supportGenIfAny()));
+    const GLuint keptName = cache.find(*kept)->vertex, doomedName = cache.find(*doomed)->vertex;
+    const GLuint keptSupport = cache.find(*kept->supportGenIfAny())->vertex;
+    const GLuint doomedSupport[2] = {cache.find(*doomed->supportGenIfAny())->vertex,
+                                     cache.find(*doomed->supportGenIfAny())->index};
     ASSERT_NE(keptName, 0u);
     ASSERT_NE(doomedName, 0u);
     ASSERT_NE(keptSupport, 0u);
@@ -349,15 +362,18 @@ TEST_F(ViewDrawing, objectsLeavingTheListGiveTheirBuffersBackAndRebuildOnReturn)
     EXPECT_FALSE(gl->glIsBuffer(keptSupport));
     for (GLuint name : doomedSupport)
         EXPECT_FALSE(gl->glIsBuffer(name));
+    EXPECT_EQ(cache.find(*kept), nullptr);
+    EXPECT_EQ(cache.find(*kept->supportGenIfAny()), nullptr);
     // Back in the list it draws again, from new buffers, supports included.
     ObjectTable::instance()->addObject(kept);
     const QImage image = frame();
     const double lo[3] = {10, 10, 5}, hi[3] = {30, 30, 25};
     EXPECT_GT(countIn(image, core(projectedBox(lo, hi)), isShade).fraction(), 0.9);
     view->makeCurrent();
-    EXPECT_TRUE(gl->glIsBuffer(kept->glVertexBuffer));
-    EXPECT_NE(kept->supportGenIfAny()->triangleCount, 0u);
-    EXPECT_TRUE(gl->glIsBuffer(kept->supportGenIfAny()->vertexBuffer));
+    ASSERT_TRUE(cache.find(*kept) && cache.find(*kept->supportGenIfAny()));
+    EXPECT_TRUE(gl->glIsBuffer(cache.find(*kept)->vertex));
+    EXPECT_NE(cache.find(*kept->supportGenIfAny())->triangleCount, 0u);
+    EXPECT_TRUE(gl->glIsBuffer(cache.find(*kept->supportGenIfAny())->vertex));
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 #pragma once
 // The user's project commands: New, Open, Save, Save As and the question
-// whether to save changes before the scene is replaced or the window closes.
-// Keeps the current project's path and whether it has a file of its own, and
-// owns the application's undo history (CommandManager). GUI thread only.
+// whether to save changes before the scene is replaced or the window closes,
+// with their dialogs and messages. The archive work itself is the project
+// library's (VlrProjectFileHandling), which knows no widgets. Keeps the
+// current project's path and whether it has a file of its own, and owns the
+// application's undo history (CommandManager). GUI thread only.
 //
 // Entry points for the main window:
 //   newProject()            File > New (asks, closes the panels, resets)
@@ -38,15 +40,27 @@ public:
     };
     // Asks for a file name: (caption, start path, filter) -> the chosen path,
     // empty when cancelled. Tests replace the dialogs with these.
-    using FileDialog = std::function<QString(const QString& caption, const QString& start, const QString& filter)>;
+    using FileDialog =
+        std::function<QString(const QString& caption, const QString& start, const QString& filter)>;
 
     // window: the parent of the dialogs and the window askToSave raises (may be null).
     explicit ProjectManager(QWidget* window = nullptr);
     ~ProjectManager() override;
 
+    // The real dialogs, which the manager asks until setFileDialogs replaces
+    // them. The save dialog adds the project extension before it asks about
+    // overwriting, so that the question names the file that will be replaced.
+    static QString askSaveFileName(QWidget* parent, const QString& caption, const QString& start,
+                                   const QString& filter);
+    static QString askOpenFileName(QWidget* parent, const QString& caption, const QString& start,
+                                   const QString& filter);
+
     CommandManager* commandManager() const { return m_commands.get(); }
     void setWindowHooks(WindowHooks hooks) { m_hooks = std::move(hooks); }
     void setFileDialogs(FileDialog saveDialog, FileDialog openDialog);
+    // The camera whose state projects keep (not owned; null detaches it) and
+    // the repaint after an open restored it. The manager detaches it when it
+    // is destroyed.
     void attachView(ViewCamera* camera, std::function<void()> repaint);
 
     // The translated untitled name "Velarproject".
@@ -87,6 +101,7 @@ private:
     QString m_savedProjectDir;
     QString m_openedProjectPath;
     VlrProjectFileHandling* m_files;
+    bool m_viewAttached = false;
     QWidget* m_window;
     WindowHooks m_hooks;
     FileDialog m_saveDialog;

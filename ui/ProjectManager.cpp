@@ -1,4 +1,4 @@
-#include "project/ProjectManager.h"
+#include "ui/ProjectManager.h"
 
 #include "project/VlrProjectFileHandling.h"
 
@@ -12,6 +12,7 @@
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "scene/SceneHost.h"
+#include "view/ViewCamera.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -33,9 +34,23 @@ int warn(const QString& text, const QString& reason = QString()) {
                              kMessageFlags);
 }
 
-// A save dialog that adds the extension before it asks about overwriting, so
-// that the question names the file that will really be replaced.
-QString askSaveFileName(QWidget* parent, const QString& caption, const QString& start, const QString& filter) {
+} // namespace
+
+ProjectManager::ProjectManager(QWidget* window)
+    : m_commands(std::make_unique<CommandManager>()), m_files(VlrProjectFileHandling::instance()),
+      m_window(window) {
+    m_savedProjectDir = getPathSetting(PATH_SAVED_PROJECT, QString());
+    m_openedProjectPath = getPathSetting(PATH_OPENED_PROJECT, QString());
+    m_saveDialog = [this](const QString& caption, const QString& start, const QString& filter) {
+        return askSaveFileName(m_window, caption, start, filter);
+    };
+    m_openDialog = [this](const QString& caption, const QString& start, const QString& filter) {
+        return askOpenFileName(m_window, caption, start, filter);
+    };
+}
+
+QString ProjectManager::askSaveFileName(QWidget* parent, const QString& caption, const QString& start,
+                                        const QString& filter) {
     QFileDialog dialog(parent, caption, start, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -47,21 +62,16 @@ QString askSaveFileName(QWidget* parent, const QString& caption, const QString& 
     return dialog.selectedFiles().first();
 }
 
-} // namespace
-
-ProjectManager::ProjectManager(QWidget* window)
-    : m_commands(std::make_unique<CommandManager>()), m_files(VlrProjectFileHandling::instance()), m_window(window) {
-    m_savedProjectDir = getPathSetting(PATH_SAVED_PROJECT, QString());
-    m_openedProjectPath = getPathSetting(PATH_OPENED_PROJECT, QString());
-    m_saveDialog = [this](const QString& caption, const QString& start, const QString& filter) {
-        return askSaveFileName(m_window, caption, start, filter);
-    };
-    m_openDialog = [this](const QString& caption, const QString& start, const QString& filter) {
-        return QFileDialog::getOpenFileName(m_window, caption, start, filter);
-    };
+QString ProjectManager::askOpenFileName(QWidget* parent, const QString& caption, const QString& start,
+                                        const QString& filter) {
+    return QFileDialog::getOpenFileName(parent, caption, start, filter);
 }
 
-ProjectManager::~ProjectManager() = default;
+ProjectManager::~ProjectManager() {
+    // The handler outlives the window; the camera does not.
+    if (m_viewAttached)
+        m_files->setView({}, {});
+}
 
 void ProjectManager::setFileDialogs(FileDialog saveDialog, FileDialog openDialog) {
     m_saveDialog = std::move(saveDialog);
@@ -69,7 +79,17 @@ void ProjectManager::setFileDialogs(FileDialog saveDialog, FileDialog openDialog
 }
 
 void ProjectManager::attachView(ViewCamera* camera, std::function<void()> repaint) {
-    m_files->setView(camera, std::move(repaint));
+    m_viewAttached = camera != nullptr;
+    if (!camera) {
+        m_files->setView({}, {});
+        return;
+    }
+    m_files->setView([camera] { return camera->state(); },
+                     [camera, repaint = std::move(repaint)](const CameraState& s) {
+                         camera->setState(s);
+                         if (repaint)
+                             repaint();
+                     });
 }
 
 QString ProjectManager::defaultProjectName() {
@@ -98,9 +118,10 @@ int ProjectManager::askToSave() {
         m_window->window()->raise();
         m_window->window()->showMaximized();
     }
-    const int answer = showAppMessageBox(tr("Would you like to save the project changes?"), QMessageBox::Question,
-                                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
-                                         QMessageBox::Cancel, QString(), QString(), kMessageFlags);
+    const int answer =
+        showAppMessageBox(tr("Would you like to save the project changes?"), QMessageBox::Question,
+                          QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Cancel,
+                          QString(), QString(), kMessageFlags);
     switch (answer) {
     case QMessageBox::Yes:
         logText("ASK-PROJ_SAVE:Yes");
@@ -160,7 +181,8 @@ int ProjectManager::saveProject(bool saveAs) {
         path += projectExtension();
         logText("ProjectManager::saveProject:  ERROR: CURRENT PROJECT:INVALID NAME");
         logString("ProjectManager::saveProject:  ERROR:" +
-                  QStringLiteral("Padded with %1:").arg(projectExtension()).toStdString() + path.toStdString());
+                  QStringLiteral("Padded with %1:").arg(projectExtension()).toStdString() +
+                  path.toStdString());
     }
     sceneHost()->updateGLView();
     logText("#### SAVE PROJECT STARTING... ####");
