@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
-# Import against admesh, side by side in one run: wall time and peak resident
-# memory of `meshinfo FILE` (read, weld, edges, shells) and of `admesh -e FILE`
-# on generated closed tori of 1M and 5M facets, in file order and shuffled.
+# Import against admesh, side by side: wall time, CPU time (user + system) and
+# peak resident memory of `meshinfo FILE` (read, weld, edges, shells) and of
+# `admesh -e FILE` on generated closed tori of 1M and 5M facets, in file order
+# and shuffled; the import once on one thread (MESHINFO_IMPORT_THREADS=1) and
+# once with the threads it picks itself. The two commands run in turn, pair by
+# pair, and each figure is the median over the rounds.
 # Usage: bench/fileio_vs_admesh.sh BUILD_DIR [WORK_DIR]
+#   ROUNDS=N          paired runs per file and mode (default 5)
+#   MODES="1 auto"    import thread modes: a thread count, or auto
+#   FILES="1m ..."    files among 1m 1m_shuffled 5m 5m_shuffled (default all)
+#   ADMESH_SHUFFLED=0 skips admesh on the shuffled files (it takes minutes)
+#   EXTRA_LOAD=N      runs N CPU-bound loops beside the measurement
 set -euo pipefail
 build=${1:?build folder with tests/tools/meshinfo}
 work=${2:-$(mktemp -d)}
@@ -31,32 +39,55 @@ with open(out, "wb") as f:
     f.write(b"torus".ljust(80, b"\0") + struct.pack("<I", len(facets)))
     f.write(b"".join(facets))
 PY
+files=${FILES:-1m 1m_shuffled 5m 5m_shuffled}
 for spec in "1m 1000 500" "1m_shuffled 1000 500 s" "5m 2500 1000" "5m_shuffled 2500 1000 s"; do
   set -- $spec
-  [ -f "$work/$1.stl" ] || python3 "$gen" "$work/$1.stl" "$2" "$3" ${4:-}
+  case " $files " in *" $1 "*) [ -f "$work/$1.stl" ] || python3 "$gen" "$work/$1.stl" "$2" "$3" ${4:-} ;; esac
 done
-# ROUNDS=N (default 1) runs each pair N times in turn and prints the medians:
-# a single run after the machine sat idle pays for mapping fresh pages, which
-# costs the import (about 185 bytes per facet) far more than admesh (about 70).
-# admesh takes minutes on the shuffled files: ADMESH_SHUFFLED=0 skips it there.
-rounds=${ROUNDS:-1}
+# A single run after the machine sat idle pays for mapping fresh pages, which
+# costs the import (about 160 bytes per facet) more than admesh (about 70):
+# quote the medians of several rounds.
+rounds=${ROUNDS:-5}
+modes=${MODES:-1 auto}
+loaders=()
+stop_load() { for p in "${loaders[@]}"; do kill "$p" 2>/dev/null || true; done; }
+trap stop_load EXIT
+for _ in $(seq "${EXTRA_LOAD:-0}"); do
+  (while :; do :; done) &
+  loaders+=($!)
+done
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-printf "%-14s %10s %10s %8s %12s %12s\n" file ours_s admesh_s ratio ours_B/facet admesh_B/facet
-for name in 1m 1m_shuffled 5m 5m_shuffled; do
+# Appends "wall cpu peak_KiB" of one run of the command to FILE.
+timed() {
+  local out=$1
+  shift
+  { /usr/bin/time -f "%e %U %S %M" "$@" >/dev/null; } 2>&1 | tail -1 | awk '{ print $1, $2 + $3, $4 }' >>"$out"
+}
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg); cores: $(nproc); extra load: ${EXTRA_LOAD:-0} loops"
+printf "%-14s %5s %8s %8s %7s %8s %8s %7s %9s %9s\n" file mode ours_s admesh_s wall_x ours_cpu adm_cpu cpu_x ours_B/f admesh_B/f
+for name in $files; do
   f="$work/$name.stl"
   facets=$(( ($(stat -L -c %s "$f") - 84) / 50 ))
-  : >"$work/ours.times"
-  : >"$work/theirs.times"
-  for _ in $(seq "$rounds"); do
-    { /usr/bin/time -f "%e %M" "$meshinfo" "$f" >/dev/null; } 2>&1 | tail -1 >>"$work/ours.times"
-    if [ "${ADMESH_SHUFFLED:-1}" = 0 ] && [ "${name%_shuffled}" != "$name" ]; then
-      echo "nan 0" >>"$work/theirs.times"
-    else
-      { /usr/bin/time -f "%e %M" admesh -e "$f" >/dev/null; } 2>&1 | tail -1 >>"$work/theirs.times"
-    fi
+  for mode in $modes; do
+    : >"$work/ours.times"
+    : >"$work/theirs.times"
+    for _ in $(seq "$rounds"); do
+      if [ "$mode" = auto ]; then
+        timed "$work/ours.times" env -u MESHINFO_IMPORT_THREADS "$meshinfo" "$f"
+      else
+        timed "$work/ours.times" env MESHINFO_IMPORT_THREADS="$mode" "$meshinfo" "$f"
+      fi
+      if [ "${ADMESH_SHUFFLED:-1}" = 0 ] && [ "${name%_shuffled}" != "$name" ]; then
+        echo "nan nan 0" >>"$work/theirs.times"
+      else
+        timed "$work/theirs.times" admesh -e "$f"
+      fi
+    done
+    col() { cut -d' ' -f"$2" "$1" | median; }
+    awk -v n="$name" -v m="$mode" -v f="$facets" \
+      -v a="$(col "$work/ours.times" 1)" -v ac="$(col "$work/ours.times" 2)" -v am="$(col "$work/ours.times" 3)" \
+      -v b="$(col "$work/theirs.times" 1)" -v bc="$(col "$work/theirs.times" 2)" -v bm="$(col "$work/theirs.times" 3)" \
+      'BEGIN { printf "%-14s %5s %8.2f %8.2f %7.2f %8.2f %8.2f %7.2f %9.0f %9.0f\n", n, m, a, b, (b > 0 ? a / b : 0),
+               ac, bc, (bc > 0 ? ac / bc : 0), am * 1024 / f, bm * 1024 / f }'
   done
-  set -- "$(cut -d' ' -f1 "$work/ours.times" | median)" "$(cut -d' ' -f2 "$work/ours.times" | median)" \
-    "$(cut -d' ' -f1 "$work/theirs.times" | median)" "$(cut -d' ' -f2 "$work/theirs.times" | median)"
-  awk -v n="$name" -v a="$1" -v am="$2" -v b="$3" -v bm="$4" -v f="$facets" \
-    'BEGIN { printf "%-14s %10.2f %10.2f %8.2f %12.0f %12.0f\n", n, a, b, (b > 0 ? a / b : 0), am * 1024 / f, bm * 1024 / f }'
 done

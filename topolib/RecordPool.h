@@ -47,6 +47,7 @@ public:
     T* create(Args&&... args) {
         if (m_blocks.empty() || m_blocks.back().used == m_blocks.back().capacity)
             addBlock(nextBlockSize(), false);
+        m_lent = nullptr;
         Block& b = m_blocks.back();
         T* p = new (b.slot(b.used)) T(std::forward<Args>(args)...);
         ++b.used;
@@ -54,22 +55,20 @@ public:
         return p;
     }
 
-    // Room for the next `count` records, in one block, that the caller may use
-    // as plain memory (the import sorts and numbers corners there) until
-    // records are made in it: the next create() or takeSlots() of up to
-    // `count` records takes this room, whose pages are then mapped already.
-    void* spareRoom(std::size_t count) {
+    // Lends the room for the next `count` records, in one block, as plain
+    // memory (the import sorts and numbers corners there). The loan ends when
+    // a record is made: the next create() or takeSlots() of up to `count`
+    // records takes this room, whose pages are then mapped already. Lending
+    // the same room again returns the same address.
+    void* lendRoom(std::size_t count) {
         reserve(count, false);
         Block& b = m_blocks.back();
-        return b.slot(b.used);
+        m_lent = b.slot(b.used);
+        return m_lent;
     }
-    // Where the next record goes, or null before the first block.
-    const void* nextSlot() const {
-        if (m_blocks.empty())
-            return nullptr;
-        const Block& b = m_blocks.back();
-        return b.storage.get() + b.used * sizeof(T);
-    }
+    // The room lent last while its loan lasts (no record made since); null
+    // otherwise.
+    void* lentRoom() const { return m_lent; }
 
     // Takes `count` consecutive slots of one block and counts them as records.
     // The caller constructs every slot (placement new) before the pool is used
@@ -79,6 +78,7 @@ public:
         reserve(count, mapAhead);
         Block& b = m_blocks.back();
         T* first = reinterpret_cast<T*>(b.slot(b.used));
+        m_lent = nullptr;
         b.used += count;
         m_size += count;
         return first;
@@ -89,6 +89,7 @@ public:
         m_populator.stop();
         other.m_populator.stop();
         m_blocks.swap(other.m_blocks);
+        std::swap(m_lent, other.m_lent);
         std::swap(m_size, other.m_size);
     }
 
@@ -116,6 +117,7 @@ public:
                 destroyRecords(b);
         m_blocks.clear();
         m_size = 0;
+        m_lent = nullptr;
     }
 
 private:
@@ -166,8 +168,9 @@ private:
     }
 
     void addBlock(std::size_t capacity, bool mapAhead) {
-        // A block that holds no record yet (spare room too small for what
-        // comes) is replaced, not left empty behind the new one.
+        // A block that holds no record yet (lent room too small for what
+        // comes) is replaced, not left empty behind the new one; a loan ends.
+        m_lent = nullptr;
         if (!m_blocks.empty() && m_blocks.back().used == 0) {
             m_populator.stop();
             m_blocks.pop_back();
@@ -189,6 +192,7 @@ private:
 
     std::vector<Block> m_blocks;
     std::size_t m_size = 0;
+    void* m_lent = nullptr; // see lendRoom
     PagePopulator m_populator; // maps a reserved block's pages ahead of its records
 };
 

@@ -540,8 +540,9 @@ private:
         // The vertex number of every triangle's corners (3 × triangle + slot; all
         // three 0xFFFFFFFF for a deleted triangle), left by weldFacetCorners for a
         // big mesh it welded from empty with complete incident lists; buildEdges
-        // reads it on several threads. It lies in the edge pool's spare room,
-        // where the edge records go next: valid while no edge record is made.
+        // reads it on several threads. It lies in the room the edge pool lent
+        // to the weld, where the edge records go next: valid while the loan
+        // lasts (edgePool.lentRoom(): no edge record made since).
         uint32_t* weldedCorners = nullptr;
     };
     // Where the mesh stands: its box and centre now and as the file was read.

@@ -319,31 +319,36 @@ void sortCornersParallel(std::vector<FacetCorner>& corners, unsigned threads, Fa
 // comparisons keep a million-facet weld at a fraction of a comparison sort.
 // Corners with identical points come out in the order of the corner numbers,
 // except inside runs of more than 16 equal (x, y), where the sort by z decides.
-// `room`, when given, holds n corners and serves the sort on several threads
-// as its scatter buffer.
-void sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room = nullptr) {
+// `room`, when given, holds n corners and serves as the scatter buffer.
+// Returns where the sorted corners are: in the corners' array, or (on one
+// thread, after an odd number of passes) in the room.
+FacetCorner* sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room = nullptr) {
     const std::size_t n = corners.size();
     if (n < 4096) {
         std::sort(corners.begin(), corners.end(),
                   [](const FacetCorner& a, const FacetCorner& b) { return cornerLess(a, b); });
-        return;
+        return corners.data();
     }
     const unsigned threads = importThreads(n);
     if (threads > 1) {
         sortCornersParallel(corners, threads, room);
-        return;
+        return corners.data();
     }
     constexpr int kBits = 11;
     constexpr int kPasses = 3; // 33 bits cover the 32-bit x key
     constexpr uint32_t kRadix = 1u << kBits;
     std::vector<uint32_t> counts(static_cast<std::size_t>(kPasses) * kRadix, 0);
-    // The scatter buffer is taken now and its pages are mapped while the digits
-    // are counted.
+    // Without a room the scatter buffer is taken now and its pages are mapped
+    // while the digits are counted.
     std::vector<FacetCorner> scratch;
-    scratch.reserve(n);
-    adviseHugePagesForCapacity(scratch);
     PagePopulator populator;
-    populator.start({{scratch.data(), n * sizeof(FacetCorner)}});
+    if (!room) {
+        scratch.reserve(n);
+        adviseHugePagesForCapacity(scratch);
+        populator.start({{scratch.data(), n * sizeof(FacetCorner)}});
+    }
+    FacetCorner* from = corners.data();
+    FacetCorner* to = room;
     for (const FacetCorner& c : corners) {
         const uint32_t k = floatKey(c.x);
         ++counts[k & (kRadix - 1)];
@@ -362,18 +367,25 @@ void sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room = nullptr)
             c[d] = sum;
             sum += k;
         }
-        if (scratch.size() != n)
-            scratch.resize(n); // the helper may still be mapping pages: that is fine
-        const FacetCorner* from = corners.data();
-        FacetCorner* to = scratch.data();
+        if (!room) {
+            if (scratch.size() != n)
+                scratch.resize(n); // the helper may still be mapping pages: that is fine
+            to = scratch.data();
+        }
         for (std::size_t i = 0; i < n; ++i)
             to[c[(floatKey(from[i].x) >> shift) & (kRadix - 1)]++] = from[i];
-        corners.swap(scratch);
+        if (room) {
+            std::swap(from, to);
+        } else {
+            corners.swap(scratch);
+            from = corners.data();
+        }
     }
     populator.stop();
     scratch = std::vector<FacetCorner>();
 
-    sortEqualXRuns(corners.data(), 0, n);
+    sortEqualXRuns(from, 0, n);
+    return from;
 }
 
 // The edge between a and b among the sides already linked to a's live
@@ -598,40 +610,12 @@ std::size_t StlObject::addFacets(uint32_t* cornerCounter, const double reference
     return made;
 }
 
-int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
-    m_records.weldedCorners = nullptr;
-    const bool wasEmpty = m_records.vertices.empty();
-    // A big mesh welded from empty gets its edges next: the room of its edge
-    // records (one and a half per triangle when it is closed) serves first as
-    // the sort's scatter buffer and then holds the corners' vertex numbers,
-    // so that those pages are mapped once, not three times.
-    const bool useEdgeRoom = wasEmpty && m_records.edges.empty() && m_records.edgePool.size() == 0;
-    auto edgeRoom = [this, &corners]() {
-        const std::size_t bytes = corners.size() * sizeof(FacetCorner);
-        const std::size_t records =
-            std::max((3 * m_records.triangles.size()) / 2, (bytes + sizeof(StlEdge) - 1) / sizeof(StlEdge));
-        return m_records.edgePool.spareRoom(records);
-    };
-    const bool sortInRoom = useEdgeRoom && corners.size() >= 4096 && importThreads(corners.size()) > 1;
-    sortCorners(corners, sortInRoom ? static_cast<FacetCorner*>(edgeRoom()) : nullptr);
-    if (corners.empty())
-        return 0;
-    if (sortInRoom) {
-        // The sort is done with the room. Until the edges are made there it
-        // holds at most the corners' vertex numbers: the rest of its pages go
-        // back now, so that they do not add to the vertices made next.
-        char* const room = static_cast<char*>(edgeRoom());
-        const std::size_t keep = corners.size() * sizeof(uint32_t);
-        releasePages(room + keep, corners.size() * sizeof(FacetCorner) - keep);
-    }
-    m_measures.vertexCount = 0;
-    const std::size_t cornerTotal = corners.size();
-    const unsigned threads = importThreads(cornerTotal);
-    const FacetCorner* const all = corners.data();
+namespace {
 
-    // The tolerance follows the mesh's size (the corners are sorted by x, so
-    // the x extent is the ends'). Each part's box, then the parts' in order:
-    // the same extremes as one pass.
+// The weld's tolerance scale for corners sorted by x: toleranceScaleFor the
+// diagonal of their box. The x extent is the ends'; y and z come from each
+// part's box, then the parts' in order: the same extremes as one pass.
+double weldScaleOf(const FacetCorner* const all, std::size_t cornerTotal, unsigned threads) {
     std::vector<std::array<float, 4>> partBox(threads); // y and z minimum, maximum
     runOnThreads(threads, [&](unsigned t) {
         const std::size_t begin = partBegin(cornerTotal, t, threads), end = partBegin(cornerTotal, t + 1, threads);
@@ -655,10 +639,52 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
         hi[0] = std::max(hi[0], partBox[t][2]);
         hi[1] = std::max(hi[1], partBox[t][3]);
     }
-    const double dx = static_cast<double>(corners.back().x) - static_cast<double>(corners.front().x);
+    const double dx = static_cast<double>(all[cornerTotal - 1].x) - static_cast<double>(all[0].x);
     const double dy = static_cast<double>(hi[0]) - static_cast<double>(lo[0]);
     const double dz = static_cast<double>(hi[1]) - static_cast<double>(lo[1]);
-    const double scale = toleranceScaleFor(std::sqrt(dx * dx + dy * dy + dz * dz));
+    return StlObject::toleranceScaleFor(std::sqrt(dx * dx + dy * dy + dz * dz));
+}
+
+} // namespace
+
+int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
+    m_records.weldedCorners = nullptr;
+    const bool wasEmpty = m_records.vertices.empty();
+    // A big mesh welded from empty gets its edges next: the room of its edge
+    // records (one and a half per triangle when it is closed) serves first as
+    // the sort's scatter buffer and then (on several threads) holds the
+    // corners' vertex numbers, so that those pages are mapped once, not three
+    // times. On one thread the sorted corners may end in the room: the
+    // corners' own array then goes at once, and the edges take the room once
+    // the vertices are made.
+    const bool useEdgeRoom = wasEmpty && m_records.edges.empty() && m_records.edgePool.size() == 0;
+    const std::size_t cornerTotal = corners.size();
+    auto edgeRoom = [this, cornerTotal]() {
+        const std::size_t bytes = cornerTotal * sizeof(FacetCorner);
+        const std::size_t records =
+            std::max((3 * m_records.triangles.size()) / 2, (bytes + sizeof(StlEdge) - 1) / sizeof(StlEdge));
+        return m_records.edgePool.lendRoom(records);
+    };
+    const bool sortInRoom = useEdgeRoom && cornerTotal >= 4096;
+    const bool sortOnThreads = importThreads(cornerTotal) > 1;
+    FacetCorner* const sorted = sortCorners(corners, sortInRoom ? static_cast<FacetCorner*>(edgeRoom()) : nullptr);
+    if (cornerTotal == 0)
+        return 0;
+    if (sorted != corners.data())
+        std::vector<FacetCorner>().swap(corners);
+    if (sortInRoom && sortOnThreads) {
+        // The sort is done with the room. Until the edges are made there it
+        // holds at most the corners' vertex numbers: the rest of its pages go
+        // back now, so that they do not add to the vertices made next.
+        char* const room = static_cast<char*>(edgeRoom());
+        const std::size_t keep = cornerTotal * sizeof(uint32_t);
+        releasePages(room + keep, cornerTotal * sizeof(FacetCorner) - keep);
+    }
+    m_measures.vertexCount = 0;
+    const unsigned threads = importThreads(cornerTotal);
+    const FacetCorner* const all = sorted;
+
+    const double scale = weldScaleOf(all, cornerTotal, threads);
 
     // Runs (WeldRuns): a corner that is near no earlier representative of its
     // window starts the next vertex. Comparing with representatives (not with
@@ -678,7 +704,7 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     std::vector<Part> parts;
     parts.reserve(threads);
     for (unsigned t = 0; t < threads; ++t)
-        parts.push_back(Part{WeldRuns(corners.data(), tolerance, scale)});
+        parts.push_back(Part{WeldRuns(sorted, tolerance, scale)});
     // One block holds every incident list: a run of k corners gives its
     // vertex room for k triangles (capped at the per-vertex limit).
     auto countSlots = [](Part& part) {
@@ -834,6 +860,13 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     });
     if (unnumbered.load())
         m_records.weldedCorners = nullptr; // some triangle's corner is missing
+    if (sortInRoom && !sortOnThreads) {
+        // The corners are not read again: the room's pages past the edges of
+        // a closed mesh go back (the edges are made over the rest).
+        const std::size_t keep = (3 * triangleTotal) / 2 * sizeof(StlEdge);
+        if (cornerTotal * sizeof(FacetCorner) > keep)
+            releasePages(static_cast<char*>(edgeRoom()) + keep, cornerTotal * sizeof(FacetCorner) - keep);
+    }
     m_measures.vertexCount = static_cast<uint32_t>(vertexTotal);
     return 0;
 }
@@ -844,9 +877,9 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
                           const ProgressSink* progress) {
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
     const std::size_t n = m_records.triangles.size();
-    // The corners' vertex numbers, unless an edge record has taken their room.
-    const uint32_t* welded =
-        m_records.weldedCorners == m_records.edgePool.nextSlot() ? m_records.weldedCorners : nullptr;
+    // The corners' vertex numbers, while the edge pool's loan of their room
+    // lasts (no edge record has been made over them).
+    const uint32_t* welded = m_records.edgePool.lentRoom() ? m_records.weldedCorners : nullptr;
     m_records.weldedCorners = nullptr;
     if (n == 0)
         return 0;
@@ -1012,12 +1045,11 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     adviseHugePagesForCapacity(m_records.edges);
     PagePopulator mapping;
     {
-        char* const room = static_cast<char*>(const_cast<void*>(m_records.edgePool.nextSlot()));
+        // (The room lent to the weld, which holds the vertex numbers.)
+        char* const room = static_cast<char*>(m_records.edgePool.lentRoom());
         const std::size_t sorted = 3 * n * sizeof(FacetCorner), needed = (3 * n) / 2 * sizeof(StlEdge);
-        mapping.start(
-            {{m_records.edges.data(), m_records.edges.capacity() * sizeof(StlEdge*)},
-             {room == reinterpret_cast<const char*>(welded) && needed > sorted ? room + sorted : nullptr,
-              needed > sorted ? needed - sorted : 0}});
+        mapping.start({{m_records.edges.data(), m_records.edges.capacity() * sizeof(StlEdge*)},
+                       {room && needed > sorted ? room + sorted : nullptr, needed > sorted ? needed - sorted : 0}});
     }
     struct Earlier {
         uint32_t triangle;

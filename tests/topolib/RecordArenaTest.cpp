@@ -241,3 +241,31 @@ TEST(RecordArena, theMemoryCheckAgreesWithTheWindow) {
     });
     EXPECT_EQ(code, 0);
 }
+
+TEST(RecordArena, lentRoomHoldsTheNextRecordsAndItsLoanEndsWithTheFirstOne) {
+    RecordPool<StlEdge> pool;
+    EXPECT_EQ(pool.lentRoom(), nullptr);
+    void* room = pool.lendRoom(1000);
+    ASSERT_NE(room, nullptr);
+    EXPECT_EQ(pool.lendRoom(1000), room); // the same room again
+    EXPECT_EQ(pool.lentRoom(), room);
+    // The room is plain memory while lent, and the records are then made there.
+    std::memset(room, 0xAB, 1000 * sizeof(StlEdge));
+    StlEdge* made = pool.takeSlots(600);
+    EXPECT_EQ(static_cast<void*>(made), room);
+    EXPECT_EQ(pool.lentRoom(), nullptr);
+    for (int i = 0; i < 600; ++i)
+        new (made + i) StlEdge();
+    // Lent again after the records, the rest of the block; one create ends it.
+    void* rest = pool.lendRoom(400);
+    EXPECT_EQ(rest, static_cast<void*>(made + 600));
+    EXPECT_EQ(static_cast<void*>(pool.create()), rest);
+    EXPECT_EQ(pool.lentRoom(), nullptr);
+    // A loan ends when the pool needs a new block or is cleared.
+    pool.lendRoom(100);
+    pool.reserve(1000);
+    EXPECT_EQ(pool.lentRoom(), nullptr);
+    pool.lendRoom(10);
+    pool.clear();
+    EXPECT_EQ(pool.lentRoom(), nullptr);
+}
