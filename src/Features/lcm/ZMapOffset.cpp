@@ -412,7 +412,7 @@ void ZMapStock::erodeByWireCuts(int family, int progressBase, int progressSpan) 
                     const WireCutPlane& w = planes[pe.first];
                     const WirePoint& u = w.points[pe.second];
                     const WirePoint& v = w.points[pe.second + 1];
-                    const double h = gridCoord(N, pe.first);
+                    const double h = gridCoord(N, pe.first), hLow = h - t, hHigh = h + t;
                     long i0, i1, j0, j1;
                     range(std::min(u.a, v.a), std::max(u.a, v.a), t, a, na, i0, i1);
                     range(std::min(u.b, v.b), std::max(u.b, v.b), t, b, nb, j0, j1);
@@ -423,9 +423,13 @@ void ZMapStock::erodeByWireCuts(int family, int progressBase, int progressSpan) 
                         ZMapElement* row = &element(N, static_cast<uint32_t>(i), 0);
                         MaterialSpan* rowSpans = &spans[static_cast<std::size_t>((i - rowFirst) * nb)];
                         for (long j = j0; j <= j1; ++j) {
+                            // The cut [h - H, h + H] lies within [h - t, h + t]
+                            // (H <= t exactly: sqrt(fl(t * t)) is t): a dexel whose
+                            // material is wholly beside that, or that has none,
+                            // would skip it, so the distance is not needed.
                             MaterialSpan& span = rowSpans[j];
-                            if (span.bottom > span.top)
-                                continue; // no segments
+                            if (span.bottom >= hHigh || span.top <= hLow)
+                                continue;
                             const double e2 = segmentDistSq(pa, gridCoord(b, j), u.a, u.b, v.a, v.b);
                             if (!(e2 < reach2))
                                 continue;
