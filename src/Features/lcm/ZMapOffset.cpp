@@ -85,27 +85,98 @@ struct MaterialSpan {
 // them, and keeps their span up to date. An interval wholly below the first
 // bottom or above the last top is skipped: subtractInterval would return at
 // the first segment, or pass over every one.
-inline void subtractFromDexel(std::vector<AASegment>& segs, MaterialSpan& span, double c0, double c1) {
+// True when the interval reached the segments (they may have changed).
+inline bool subtractFromDexel(std::vector<AASegment>& segs, MaterialSpan& span, double c0, double c1) {
     if (c1 <= span.bottom || c0 >= span.top)
-        return;
+        return false;
     subtractInterval(segs, c0, c1);
     span = MaterialSpan(segs);
+    return true;
 }
+
+// The material spans of a row of dexels, with the union of every run of
+// kBlock of them beside: a cut whose extent misses a run's union misses each
+// of its dexels, so the run is passed over at once. Spans only shrink as
+// material is cut away, so a union not yet refreshed still covers its run.
+class SpanRow {
+public:
+    static constexpr long kBlock = 8;
+
+    template <typename Segments>
+    SpanRow(long n, Segments&& segmentsOf) {
+        m_spans.reserve(static_cast<std::size_t>(n));
+        for (long i = 0; i < n; ++i)
+            m_spans.emplace_back(segmentsOf(i));
+        m_runs.assign(static_cast<std::size_t>((n + kBlock - 1) / kBlock), MaterialSpan(std::vector<AASegment>()));
+        for (long r = 0; r * kBlock < n; ++r)
+            refresh(r);
+    }
+
+    // Calls cut(i, span) for the dexels first .. last, in order, whose run's
+    // union `touches`; cut returns whether it changed the dexel.
+    template <typename Touches, typename Cut>
+    void forEachReached(long first, long last, Touches&& touches, Cut&& cut) {
+        if (first > last)
+            return; // also keeps an empty range off the runs' ends
+        for (long r = first / kBlock; r <= last / kBlock; ++r) {
+            if (!touches(m_runs[static_cast<std::size_t>(r)]))
+                continue;
+            bool changed = false;
+            const long end = std::min(last, r * kBlock + kBlock - 1);
+            for (long i = std::max(first, r * kBlock); i <= end; ++i)
+                changed |= cut(i, m_spans[static_cast<std::size_t>(i)]);
+            if (changed)
+                refresh(r);
+        }
+    }
+
+private:
+    void refresh(long r) {
+        MaterialSpan& run = m_runs[static_cast<std::size_t>(r)];
+        const long end = std::min(static_cast<long>(m_spans.size()), r * kBlock + kBlock);
+        run.bottom = std::numeric_limits<double>::infinity();
+        run.top = -run.bottom;
+        for (long i = r * kBlock; i < end; ++i) {
+            run.bottom = std::min(run.bottom, m_spans[static_cast<std::size_t>(i)].bottom);
+            run.top = std::max(run.top, m_spans[static_cast<std::size_t>(i)].top);
+        }
+    }
+
+    std::vector<MaterialSpan> m_spans;
+    std::vector<MaterialSpan> m_runs;
+};
 
 // The capsule of radius r around the segment u-v, seen in a plane's two axes
 // (first, second); what depends only on the tool is computed once per edge.
 struct Capsule {
     double ua, ub, va, vb, r, r2, da, db, len2, rl;
     double lowSecond, highSecond; // the capsule's extent along the second axis
+    double lowFirst, highFirst, lowEnd, highEnd; // the edge's extent along either axis
 
     Capsule(double ua_, double ub_, double va_, double vb_, double r_)
         : ua(ua_), ub(ub_), va(va_), vb(vb_), r(r_), r2(r_ * r_), da(va_ - ua_), db(vb_ - ub_),
           len2(da * da + db * db), rl(r_ * std::sqrt(len2)), lowSecond(std::min(ub_, vb_) - r_),
-          highSecond(std::max(ub_, vb_) + r_) {}
+          highSecond(std::max(ub_, vb_) + r_), lowFirst(std::min(ua_, va_)), highFirst(std::max(ua_, va_)),
+          lowEnd(std::min(ub_, vb_)), highEnd(std::max(ub_, vb_)) {}
 
     // Whether a dexel's material (see MaterialSpan) reaches the capsule's
     // extent at all.
     bool mayTouch(const MaterialSpan& m) const { return m.bottom < highSecond && m.top > lowSecond; }
+
+    // True when the section of the line {first = w} lies wholly beside the
+    // material m, so that cutting it would change nothing; false when unsure.
+    // A point of the section is within r of an edge point (x, y), so its
+    // second coordinate is within sqrt(r^2 - g^2) of y, where g is the
+    // distance from w to the edge's first extent: without the root, the
+    // material must start beyond that by kMissMargin, far above the rounding
+    // of section(), whose exact interval this bound contains.
+    bool missesAt(double w, const MaterialSpan& m) const {
+        constexpr double kMissMargin = 1e-6;
+        const double g = w < lowFirst ? lowFirst - w : (w > highFirst ? w - highFirst : 0.0);
+        const double h2 = r2 - g * g;
+        const double above = m.bottom - highEnd - kMissMargin, below = lowEnd - m.top - kMissMargin;
+        return (above > 0.0 && above * above >= h2) || (below > 0.0 && below * below >= h2);
+    }
 
     // The interval of the line {first = w}, parametrised by the second
     // coordinate, inside the capsule: the union of the two end discs and the
@@ -364,13 +435,12 @@ void ZMapStock::erodeByWireCuts(int family, int progressBase, int progressSpan) 
                 // the ball's reach in plane order. Planes beyond the grid do not
                 // exist; the widening by 2.5 thickness keeps material away from them.
                 const long q = static_cast<long>(task);
-                std::vector<MaterialSpan> spanB, spanA;
-                spanB.reserve(static_cast<std::size_t>(na));
-                spanA.reserve(static_cast<std::size_t>(nb));
-                for (long i = 0; i < na; ++i)
-                    spanB.emplace_back(element(b, static_cast<uint32_t>(q), static_cast<uint32_t>(i)).segments);
-                for (long j = 0; j < nb; ++j)
-                    spanA.emplace_back(element(a, static_cast<uint32_t>(j), static_cast<uint32_t>(q)).segments);
+                SpanRow spanB(na, [&](long i) -> const std::vector<AASegment>& {
+                    return element(b, static_cast<uint32_t>(q), static_cast<uint32_t>(i)).segments;
+                });
+                SpanRow spanA(nb, [&](long j) -> const std::vector<AASegment>& {
+                    return element(a, static_cast<uint32_t>(j), static_cast<uint32_t>(q)).segments;
+                });
                 for (long p = std::max(0L, q - levels + 1); p <= std::min(np - 1, q + levels - 1); ++p) {
                     const double r = radius[static_cast<std::size_t>(std::labs(q - p))];
                     if (r <= 0.0)
@@ -382,20 +452,22 @@ void ZMapStock::erodeByWireCuts(int family, int progressBase, int progressSpan) 
                         range(std::min(u.b, v.b), std::max(u.b, v.b), r, b, nb, j0, j1);
                         double lo, hi;
                         const Capsule alongB(u.a, u.b, v.a, v.b, r), alongA(u.b, u.a, v.b, v.a, r);
-                        for (long i = i0; i <= i1; ++i) {
-                            MaterialSpan& span = spanB[static_cast<std::size_t>(i)];
-                            if (alongB.mayTouch(span) && alongB.section(gridCoord(a, i), lo, hi))
-                                subtractFromDexel(
-                                    element(b, static_cast<uint32_t>(q), static_cast<uint32_t>(i)).segments, span,
-                                    lo, hi);
-                        }
-                        for (long j = j0; j <= j1; ++j) {
-                            MaterialSpan& span = spanA[static_cast<std::size_t>(j)];
-                            if (alongA.mayTouch(span) && alongA.section(gridCoord(b, j), lo, hi))
-                                subtractFromDexel(
-                                    element(a, static_cast<uint32_t>(j), static_cast<uint32_t>(q)).segments, span,
-                                    lo, hi);
-                        }
+                        auto touchesB = [&](const MaterialSpan& m) { return alongB.mayTouch(m); };
+                        auto touchesA = [&](const MaterialSpan& m) { return alongA.mayTouch(m); };
+                        spanB.forEachReached(i0, i1, touchesB, [&](long i, MaterialSpan& span) {
+                            return alongB.mayTouch(span) && !alongB.missesAt(gridCoord(a, i), span) &&
+                                   alongB.section(gridCoord(a, i), lo, hi) &&
+                                   subtractFromDexel(
+                                       element(b, static_cast<uint32_t>(q), static_cast<uint32_t>(i)).segments,
+                                       span, lo, hi);
+                        });
+                        spanA.forEachReached(j0, j1, touchesA, [&](long j, MaterialSpan& span) {
+                            return alongA.mayTouch(span) && !alongA.missesAt(gridCoord(b, j), span) &&
+                                   alongA.section(gridCoord(b, j), lo, hi) &&
+                                   subtractFromDexel(
+                                       element(a, static_cast<uint32_t>(j), static_cast<uint32_t>(q)).segments,
+                                       span, lo, hi);
+                        });
                     });
                 }
             } else {
