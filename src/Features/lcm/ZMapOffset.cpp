@@ -152,12 +152,14 @@ struct Capsule {
     double ua, ub, va, vb, r, r2, da, db, len2, rl;
     double lowSecond, highSecond; // the capsule's extent along the second axis
     double lowFirst, highFirst, lowEnd, highEnd; // the edge's extent along either axis
+    bool wellConditioned;                        // see missesAt
 
     Capsule(double ua_, double ub_, double va_, double vb_, double r_)
         : ua(ua_), ub(ub_), va(va_), vb(vb_), r(r_), r2(r_ * r_), da(va_ - ua_), db(vb_ - ub_),
           len2(da * da + db * db), rl(r_ * std::sqrt(len2)), lowSecond(std::min(ub_, vb_) - r_),
           highSecond(std::max(ub_, vb_) + r_), lowFirst(std::min(ua_, va_)), highFirst(std::max(ua_, va_)),
-          lowEnd(std::min(ub_, vb_)), highEnd(std::max(ub_, vb_)) {}
+          lowEnd(std::min(ub_, vb_)), highEnd(std::max(ub_, vb_)),
+          wellConditioned((da == 0.0 || std::fabs(da) >= 1e-6) && (db == 0.0 || std::fabs(db) >= 1e-6)) {}
 
     // Whether a dexel's material (see MaterialSpan) reaches the capsule's
     // extent at all.
@@ -169,9 +171,13 @@ struct Capsule {
     // second coordinate is within sqrt(r^2 - g^2) of y, where g is the
     // distance from w to the edge's first extent: without the root, the
     // material must start beyond that by kMissMargin, far above the rounding
-    // of section(), whose exact interval this bound contains.
+    // of section(), whose exact interval this bound contains. section()
+    // divides by da and db: one that is not zero but below 1e-6 could magnify
+    // its rounding past the margin, so such an edge is always unsure.
     bool missesAt(double w, const MaterialSpan& m) const {
         constexpr double kMissMargin = 1e-6;
+        if (!wellConditioned)
+            return false;
         const double g = w < lowFirst ? lowFirst - w : (w > highFirst ? w - highFirst : 0.0);
         const double h2 = r2 - g * g;
         const double above = m.bottom - highEnd - kMissMargin, below = lowEnd - m.top - kMissMargin;
