@@ -1,5 +1,6 @@
 // Octree build time and memory on a closed mesh of a million triangles (as the
-// object builds it, and on one thread), and the time of one ray pick through it.
+// object builds it, and on one thread), the time of its copy for a copied mesh
+// against the copy of the whole mesh, and the time of one ray pick through it.
 
 #include "MeshFixtures.h"
 
@@ -45,6 +46,34 @@ void BM_OctreeBuildOneThread(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_OctreeBuildOneThread)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The tree copied for a mesh copy (copyOctreeTo), and the whole mesh copy
+// (records, edges and tree, copyMeshTo) that includes it.
+void BM_OctreeCopy(benchmark::State& state) {
+    topolib::StlObject& mesh = millionTriangleTorus();
+    if (!mesh.octree())
+        mesh.rebuildOctree();
+    topolib::StlObject copy(mesh);
+    mesh.copyMeshTo(&copy);
+    for (auto _ : state) {
+        copy.releaseOctree();
+        mesh.copyOctreeTo(&copy);
+        benchmark::DoNotOptimize(copy.octree());
+    }
+}
+BENCHMARK(BM_OctreeCopy)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_MeshCopyWithOctree(benchmark::State& state) {
+    topolib::StlObject& mesh = millionTriangleTorus();
+    if (!mesh.octree())
+        mesh.rebuildOctree();
+    for (auto _ : state) {
+        topolib::StlObject copy(mesh);
+        mesh.copyMeshTo(&copy);
+        benchmark::DoNotOptimize(copy.octree());
+    }
+}
+BENCHMARK(BM_MeshCopyWithOctree)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_OctreeRayPick(benchmark::State& state) {
     topolib::StlObject& mesh = millionTriangleTorus();

@@ -596,15 +596,12 @@ bool MeshOctree::build(double minCell, const double origin[3], double edge, cons
 
 // Every record passes through the cubes above the cells, none of which is below
 // minCell, so the cells a record reaches do not depend on the tree. The build
-// first routes the records to the cells, each thread a contiguous range of them;
-// then builds the subtree of every cell by inserting the cell's records in their
-// order, as insertion would build it below that cube, into storage of its own;
-// then makes the nodes above the cells and copies the subtrees behind them in the
-// order of their cells.
-bool MeshOctree::buildByCells(double minCell, const double origin[3], double edge, int levels,
-                              const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
-                              unsigned threads) {
-    const std::size_t cellCount = std::size_t(1) << (3 * levels);
+// runs in passes over the state below: it routes the records to the cells, each
+// thread a contiguous range of them; builds the subtree of every cell by
+// inserting the cell's records in their order, as insertion would build it below
+// that cube, into storage of its own; numbers the nodes above the cells and the
+// subtrees behind them in the order of their cells; and joins them into the tree.
+struct MeshOctree::CellBuild {
     // What one range of records sends to each cell, and which cube of each level
     // (index: its child digits from the root) they pass through.
     struct Routes {
@@ -612,26 +609,91 @@ bool MeshOctree::buildByCells(double minCell, const double origin[3], double edg
         std::vector<std::vector<std::uint32_t>> triangles;
         std::vector<std::uint8_t> reached[kCellLevels + 1];
     };
-    struct TriangleRouter {
-        const TriangleBox& box;
-        Routes& out;
-        int levels;
-        std::uint32_t index;
-        void operator()(int level, std::size_t slot, const double o[3], double e) const {
-            if (level > kCellLevels)
-                return; // never: levels is at most kCellLevels
-            out.reached[level][slot] |= kReached;
-            if (level >= levels) {
-                out.triangles[slot].push_back(index);
-                return;
-            }
-            forEachChildReached(box, o, e, [&](int k, const double co[3], double half) {
-                (*this)(level + 1, slot * 8 + static_cast<std::size_t>(k), co, half);
-            });
+
+    double minCell;
+    const double* origin;
+    double edge;
+    int levels;
+    const RefArray<StlVertex>& vertices;
+    const RefArray<StlTriangle>& triangles;
+    unsigned threads;
+    std::size_t cellCount;
+
+    std::vector<Routes> routes;                        // one per range of records
+    std::vector<std::uint8_t> reached[kCellLevels + 1]; // the ranges' marks joined
+    std::vector<std::size_t> cells;                    // the reached cells, heaviest first
+    std::vector<MeshOctree> subtrees;                  // by cell
+    // Node numbers of the cubes of each level (the cells: their subtree's root),
+    // and the first chunk of each cell's subtree in the joined pools.
+    std::vector<std::uint32_t> index[kCellLevels + 1];
+    std::vector<std::uint32_t> triangleBase;
+    std::vector<std::uint32_t> vertexBase;
+    std::size_t nodeCount = 0;
+    std::size_t triangleChunkCount = 0;
+    std::size_t vertexChunkCount = 0;
+
+    CellBuild(double minCell_, const double* origin_, double edge_, int levels_, const RefArray<StlVertex>& v,
+              const RefArray<StlTriangle>& t, unsigned threads_)
+        : minCell(minCell_), origin(origin_), edge(edge_), levels(levels_), vertices(v), triangles(t),
+          threads(threads_), cellCount(std::size_t(1) << (3 * levels_)) {}
+
+    void routeVertex(Routes& out, std::size_t i) const;
+    void routeTriangle(Routes& out, const TriangleBox& box, std::uint32_t i, int level, std::size_t slot,
+                       const double o[3], double e) const;
+    bool routeRecords();
+    void joinReachedMarks();
+    void orderCellsByWeight();
+    bool buildCellSubtree(std::size_t c);
+    bool buildSubtrees();
+    bool numberNodes();
+    bool join(MeshOctree& tree);
+};
+
+// A vertex goes down the first child that holds it at every level (as
+// insertVertexAt does), marking the cubes it passes.
+void MeshOctree::CellBuild::routeVertex(Routes& out, std::size_t i) const {
+    const double* p = vertices[i]->pos.data();
+    if (!isFiniteVector(p))
+        return;
+    double cur[3] = {origin[0], origin[1], origin[2]};
+    double e = edge;
+    std::size_t slot = 0;
+    for (int l = 0;; ++l) {
+        out.reached[l][slot] |= kReached | kByVertex;
+        if (l == levels) {
+            out.vertices[slot].push_back(static_cast<std::uint32_t>(i));
+            return;
         }
-    };
+        double o[3];
+        const int k = vertexChild(p, cur, e, o);
+        if (k < 0)
+            return;
+        slot = slot * 8 + static_cast<std::size_t>(k);
+        std::copy(o, o + 3, cur);
+        e *= 0.5;
+    }
+}
+
+// A triangle goes down every child it may touch (as insertTriangleAt does).
+void MeshOctree::CellBuild::routeTriangle(Routes& out, const TriangleBox& box, std::uint32_t i, int level,
+                                          std::size_t slot, const double o[3], double e) const {
+    if (level > kCellLevels)
+        return; // never: levels is at most kCellLevels
+    out.reached[level][slot] |= kReached;
+    if (level >= levels) {
+        out.triangles[slot].push_back(i);
+        return;
+    }
+    forEachChildReached(box, o, e, [&](int k, const double co[3], double half) {
+        routeTriangle(out, box, i, level + 1, slot * 8 + static_cast<std::size_t>(k), co, half);
+    });
+}
+
+// Pass 1: each thread routes one contiguous range of the vertices and of the
+// triangles to the cells, in record order.
+bool MeshOctree::CellBuild::routeRecords() {
     const unsigned ranges = threads;
-    std::vector<Routes> routes(ranges);
+    routes.resize(ranges);
     std::atomic<bool> failed{false};
     parallelFor(threads, ranges, [&](std::size_t r) {
         try {
@@ -644,26 +706,7 @@ bool MeshOctree::buildByCells(double minCell, const double origin[3], double edg
             for (std::size_t i = vertices.size() * r / ranges; i < vEnd; ++i) {
                 if (i + kPrefetchDistance < vEnd)
                     prefetchPosition(vertices[i + kPrefetchDistance]);
-                const double* p = vertices[i]->pos.data();
-                if (!isFiniteVector(p))
-                    continue;
-                double cur[3] = {origin[0], origin[1], origin[2]};
-                double e = edge;
-                std::size_t slot = 0;
-                for (int l = 0;; ++l) {
-                    out.reached[l][slot] |= kReached | kByVertex;
-                    if (l == levels) {
-                        out.vertices[slot].push_back(static_cast<std::uint32_t>(i));
-                        break;
-                    }
-                    double o[3];
-                    const int k = vertexChild(p, cur, e, o);
-                    if (k < 0)
-                        break;
-                    slot = slot * 8 + static_cast<std::size_t>(k);
-                    std::copy(o, o + 3, cur);
-                    e *= 0.5;
-                }
+                routeVertex(out, i);
             }
             const std::size_t tEnd = triangles.size() * (r + 1) / ranges;
             for (std::size_t i = triangles.size() * r / ranges; i < tEnd; ++i) {
@@ -672,24 +715,28 @@ bool MeshOctree::buildByCells(double minCell, const double origin[3], double edg
                 StlTriangle* t = triangles[i];
                 if (t->isDeleted() || !finiteCorners(t))
                     continue;
-                const TriangleBox box(t);
-                TriangleRouter{box, out, levels, static_cast<std::uint32_t>(i)}(0, 0, origin, edge);
+                routeTriangle(out, TriangleBox(t), static_cast<std::uint32_t>(i), 0, 0, origin, edge);
             }
         } catch (const std::bad_alloc&) {
             failed = true;
         }
     });
-    if (failed)
-        return false;
-    std::vector<std::uint8_t> reached[kCellLevels + 1];
+    return !failed;
+}
+
+// Pass 2: the cubes that any range reached.
+void MeshOctree::CellBuild::joinReachedMarks() {
     for (int l = 0; l <= levels; ++l) {
         reached[l] = std::move(routes[0].reached[l]);
-        for (unsigned r = 1; r < ranges; ++r)
+        for (std::size_t r = 1; r < routes.size(); ++r)
             for (std::size_t i = 0; i < reached[l].size(); ++i)
                 reached[l][i] |= routes[r].reached[l][i];
     }
-    // The cells, largest first so that no thread is left with a big one at the end.
-    std::vector<std::size_t> cells;
+}
+
+// Pass 3: the reached cells, largest first so that no thread is left with a big
+// one at the end.
+void MeshOctree::CellBuild::orderCellsByWeight() {
     std::vector<std::size_t> weight(cellCount, 0);
     for (std::size_t c = 0; c < cellCount; ++c) {
         if (!reached[levels][c])
@@ -699,64 +746,70 @@ bool MeshOctree::buildByCells(double minCell, const double origin[3], double edg
             weight[c] += r.vertices[c].size() + 2 * r.triangles[c].size();
     }
     std::stable_sort(cells.begin(), cells.end(), [&](std::size_t a, std::size_t b) { return weight[a] > weight[b]; });
+}
 
-    std::vector<MeshOctree> subtrees(cellCount);
+// The subtree of cell c: its vertices, then its triangles, each in record order
+// (the ranges are in record order), inserted below the cell's cube.
+bool MeshOctree::CellBuild::buildCellSubtree(std::size_t c) {
+    MeshOctree& sub = subtrees[c];
+    double o[3];
+    double e;
+    cubeOfSlot(origin, edge, levels, c, o, &e);
+    // Room for a typical surface mesh's subtree (a nine-node, four-chunk share
+    // per triangle), so that the pools seldom move as they grow.
+    std::size_t cellVertices = 0;
+    std::size_t cellTriangles = 0;
+    for (const Routes& r : routes) {
+        cellVertices += r.vertices[c].size();
+        cellTriangles += r.triangles[c].size();
+    }
+    sub.nodes_.reserve(cellTriangles / 8 + 1);
+    sub.triangleChunks_.reserve(cellTriangles / 4 + 1);
+    sub.vertexChunks_.reserve(cellVertices / 4 + 1);
+    sub.nodes_.emplace_back();
+    // Vertices go in first, so a cube that a vertex reaches was made by one.
+    sub.nodes_[0].setLevel((reached[levels][c] & kByVertex) ? levels : 0);
+    for (const Routes& r : routes) {
+        const std::vector<std::uint32_t>& list = r.vertices[c];
+        for (std::size_t j = 0; j < list.size(); ++j) {
+            if (j + kPrefetchDistance < list.size())
+                prefetchPosition(vertices[list[j + kPrefetchDistance]]);
+            if (sub.insertVertexAt(0, minCell, o, e, vertices[list[j]]) == InsertResult::OutOfMemory)
+                return false;
+        }
+    }
+    for (const Routes& r : routes) {
+        const std::vector<std::uint32_t>& list = r.triangles[c];
+        for (std::size_t j = 0; j < list.size(); ++j) {
+            if (j + kPrefetchDistance < list.size())
+                prefetchCorners(triangles[list[j + kPrefetchDistance]]);
+            if (sub.insertTriangleAt(0, minCell, o, e, TriangleBox(triangles[list[j]])) == InsertResult::OutOfMemory)
+                return false;
+        }
+    }
+    return true;
+}
+
+// Pass 4: the subtrees of the cells, side by side; the routes go afterwards.
+bool MeshOctree::CellBuild::buildSubtrees() {
+    subtrees.resize(cellCount);
+    std::atomic<bool> failed{false};
     parallelFor(threads, cells.size(), [&](std::size_t j) {
-        const std::size_t c = cells[j];
-        MeshOctree& sub = subtrees[c];
-        double o[3];
-        double e;
-        cubeOfSlot(origin, edge, levels, c, o, &e);
         try {
-            // Room for a typical surface mesh's subtree (a nine-node, four-chunk
-            // share per triangle), so that the pools seldom move as they grow.
-            std::size_t cellVertices = 0;
-            std::size_t cellTriangles = 0;
-            for (const Routes& r : routes) {
-                cellVertices += r.vertices[c].size();
-                cellTriangles += r.triangles[c].size();
-            }
-            sub.nodes_.reserve(cellTriangles / 8 + 1);
-            sub.triangleChunks_.reserve(cellTriangles / 4 + 1);
-            sub.vertexChunks_.reserve(cellVertices / 4 + 1);
-            sub.nodes_.emplace_back();
-            // Vertices go in first, so a cube that a vertex reaches was made by one.
-            sub.nodes_[0].setLevel((reached[levels][c] & kByVertex) ? levels : 0);
-            for (const Routes& r : routes) {
-                const std::vector<std::uint32_t>& list = r.vertices[c];
-                for (std::size_t j = 0; j < list.size(); ++j) {
-                    if (j + kPrefetchDistance < list.size())
-                        prefetchPosition(vertices[list[j + kPrefetchDistance]]);
-                    if (sub.insertVertexAt(0, minCell, o, e, vertices[list[j]]) == InsertResult::OutOfMemory) {
-                        failed = true;
-                        return;
-                    }
-                }
-            }
-            for (const Routes& r : routes) {
-                const std::vector<std::uint32_t>& list = r.triangles[c];
-                for (std::size_t j = 0; j < list.size(); ++j) {
-                    if (j + kPrefetchDistance < list.size())
-                        prefetchCorners(triangles[list[j + kPrefetchDistance]]);
-                    const TriangleBox box(triangles[list[j]]);
-                    if (sub.insertTriangleAt(0, minCell, o, e, box) == InsertResult::OutOfMemory) {
-                        failed = true;
-                        return;
-                    }
-                }
-            }
+            if (!buildCellSubtree(cells[j]))
+                failed = true;
         } catch (const std::bad_alloc&) {
             failed = true;
         }
     });
     routes.clear();
-    if (failed)
-        return false;
+    return !failed;
+}
 
-    // Node numbers: the cubes above the cells level by level, the root first, then
-    // the subtrees in the order of their cells.
-    std::vector<std::uint32_t> index[kCellLevels + 1];
-    std::size_t nodeCount = 0;
+// Pass 5: node numbers, the cubes above the cells level by level, the root
+// first, then the subtrees in the order of their cells; and where each
+// subtree's chunks start. False when a count overflows the 32-bit numbers.
+bool MeshOctree::CellBuild::numberNodes() {
     for (int l = 0; l < levels; ++l) {
         index[l].assign(reached[l].size(), kNone);
         for (std::size_t c = 0; c < reached[l].size(); ++c)
@@ -764,10 +817,8 @@ bool MeshOctree::buildByCells(double minCell, const double origin[3], double edg
                 index[l][c] = static_cast<std::uint32_t>(nodeCount++);
     }
     index[levels].assign(cellCount, kNone);
-    std::vector<std::uint32_t> triangleBase(cellCount, 0);
-    std::vector<std::uint32_t> vertexBase(cellCount, 0);
-    std::size_t triangleChunkCount = 0;
-    std::size_t vertexChunkCount = 0;
+    triangleBase.assign(cellCount, 0);
+    vertexBase.assign(cellCount, 0);
     for (std::size_t c = 0; c < cellCount; ++c) {
         if (!reached[levels][c])
             continue;
@@ -780,15 +831,22 @@ bool MeshOctree::buildByCells(double minCell, const double origin[3], double edg
         if (nodeCount >= kNone - 1 || triangleChunkCount >= kNone - 1 || vertexChunkCount >= kNone - 1)
             return false;
     }
+    return true;
+}
+
+// Pass 6: the tree's storage, the nodes above the cells, and every subtree
+// copied behind them with its numbers shifted (one cell per task; each subtree's
+// storage is freed on the thread that copied it).
+bool MeshOctree::CellBuild::join(MeshOctree& tree) {
     try {
-        nodes_.resize(nodeCount);
-        triangleChunks_.resize(triangleChunkCount);
-        vertexChunks_.resize(vertexChunkCount);
+        tree.nodes_.resize(nodeCount);
+        tree.triangleChunks_.resize(triangleChunkCount);
+        tree.vertexChunks_.resize(vertexChunkCount);
         for (std::size_t c : cells) {
             for (std::uint32_t f : subtrees[c].freeTriangleChunks_)
-                freeTriangleChunks_.push_back(f + triangleBase[c]);
+                tree.freeTriangleChunks_.push_back(f + triangleBase[c]);
             for (std::uint32_t f : subtrees[c].freeVertexChunks_)
-                freeVertexChunks_.push_back(f + vertexBase[c]);
+                tree.freeVertexChunks_.push_back(f + vertexBase[c]);
         }
     } catch (const std::bad_alloc&) {
         return false;
@@ -799,7 +857,7 @@ bool MeshOctree::buildByCells(double minCell, const double origin[3], double edg
                 continue;
             // Every record that reached the cube went on below it, or was refused
             // there: the cube is no leaf, whether or not it has children.
-            Node& n = nodes_[index[l][c]];
+            Node& n = tree.nodes_[index[l][c]];
             n.flags = 0;
             n.setLevel((reached[l][c] & kByVertex) ? l : 0);
             for (int k = 0; k < 8; ++k)
@@ -821,21 +879,32 @@ bool MeshOctree::buildByCells(double minCell, const double origin[3], double edg
                 child = shift(child, nodeBase);
             shiftList(n.triangles, triangleBase[c]);
             shiftList(n.vertices, vertexBase[c]);
-            nodes_[nodeBase + i] = n;
+            tree.nodes_[nodeBase + i] = n;
         }
         for (std::size_t i = 0; i < sub.triangleChunks_.size(); ++i) {
-            TriangleChunk& chunk = triangleChunks_[triangleBase[c] + i];
+            TriangleChunk& chunk = tree.triangleChunks_[triangleBase[c] + i];
             chunk = sub.triangleChunks_[i];
             chunk.next = shift(chunk.next, triangleBase[c]);
         }
         for (std::size_t i = 0; i < sub.vertexChunks_.size(); ++i) {
-            VertexChunk& chunk = vertexChunks_[vertexBase[c] + i];
+            VertexChunk& chunk = tree.vertexChunks_[vertexBase[c] + i];
             chunk = sub.vertexChunks_[i];
             chunk.next = shift(chunk.next, vertexBase[c]);
         }
-        sub = MeshOctree(); // its storage goes on this thread
+        sub = MeshOctree();
     });
     return true;
+}
+
+bool MeshOctree::buildByCells(double minCell, const double origin[3], double edge, int levels,
+                              const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
+                              unsigned threads) {
+    CellBuild build(minCell, origin, edge, levels, vertices, triangles, threads);
+    if (!build.routeRecords())
+        return false;
+    build.joinReachedMarks();
+    build.orderCellsByWeight();
+    return build.buildSubtrees() && build.numberNodes() && build.join(*this);
 }
 
 // ---- copy -------------------------------------------------------------------------------

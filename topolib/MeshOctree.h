@@ -268,6 +268,7 @@ private:
     // all, nearly without copies) still splits: the next splits separate it.
     static bool splitPays(const std::uint32_t perChild[8], std::uint32_t n);
     bool splitNode(std::uint32_t node, const double origin[3], double edge);
+    struct CellBuild;
     bool buildByCells(double minCell, const double origin[3], double edge, int levels,
                       const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
                       unsigned threads);

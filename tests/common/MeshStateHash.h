@@ -6,6 +6,7 @@
 // lists; the facet and vertex counts, area and volume. Two imports that leave
 // the same state give the same hash (tests/tools/meshhash, the import tests).
 
+#include "topolib/MeshOctree.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
@@ -99,6 +100,30 @@ inline uint64_t stateHash(const topolib::StlObject& mesh) {
         for (const topolib::StlTriangle* t : s->reversedTriangles)
             h.add(triangleId(t));
     }
+    return h.h;
+}
+
+// One hash over the mesh's octree: every leaf that holds items, in the walk's
+// order, with its cube and the indices of its vertices and triangle ids in
+// list order; the node count. Zero when the mesh has no tree.
+inline uint64_t octreeHash(const topolib::StlObject& mesh) {
+    const topolib::MeshOctree* tree = mesh.octree();
+    if (!tree)
+        return 0;
+    Hash h;
+    h.add(tree->nodeCount());
+    tree->forEachLeaf(mesh.octreeOrigin(), mesh.octreeEdge(),
+                      [&](const double origin[3], double edge, const std::vector<topolib::StlVertex*>& vertices,
+                          const std::vector<topolib::StlTriangle*>& triangles) {
+                          h.bytes(origin, 3 * sizeof(double));
+                          h.add(edge);
+                          h.add(vertices.size());
+                          for (const topolib::StlVertex* v : vertices)
+                              h.add(vertexIndex(v));
+                          h.add(triangles.size());
+                          for (const topolib::StlTriangle* t : triangles)
+                              h.add(triangleId(t));
+                      });
     return h.h;
 }
 

@@ -8,6 +8,9 @@
 // the facet, vertex counts, area and volume. Two builds that import a file into
 // the same state print the same hash, so a change to the import can be checked
 // for identical results on a set of files.
+// meshhash --octree FILE... also builds each mesh's octree as the scene does
+// after an import and adds octree=<16 hex digits> (every leaf's cube and its
+// vertex and triangle lists in order, see meshstate::octreeHash).
 
 #include "app/MemoryCheck.h"
 #include "fileIo/FileHandlingFactory.h"
@@ -25,20 +28,28 @@ int main(int argc, char** argv) {
     // As in meshinfo: MESHINFO_IMPORT_THREADS=N runs every import step on N threads.
     if (const char* threads = std::getenv("MESHINFO_IMPORT_THREADS"))
         topolib::forceImportThreads(static_cast<unsigned>(std::strtoul(threads, nullptr, 10)));
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: meshhash FILE...\n");
+    const bool withOctree = argc >= 2 && std::strcmp(argv[1], "--octree") == 0;
+    if (argc < (withOctree ? 3 : 2)) {
+        std::fprintf(stderr, "usage: meshhash [--octree] FILE...\n");
         return 2;
     }
     std::setlocale(LC_ALL, "C");
     installMemoryCheck([](const uint64_t&) { return true; });
     fileIo::installFileHandlers();
     int status = 0;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = withOctree ? 2 : 1; i < argc; ++i) {
         topolib::StlObject mesh;
         const int result = static_cast<int>(mesh.loadFromFile(fileIo::decodePath(argv[i])));
-        std::printf("%s result=%d hash=%016llx triangles=%u vertices=%u edges=%u shells=%zu\n", argv[i], result,
+        std::printf("%s result=%d hash=%016llx triangles=%u vertices=%u edges=%u shells=%zu", argv[i], result,
                     static_cast<unsigned long long>(meshstate::stateHash(mesh)), mesh.triangleCount(), mesh.vertexCount(),
                     mesh.edgeCount(), mesh.shells().size());
+        if (withOctree) {
+            mesh.computeBoundingBox();
+            mesh.setBoundingBox(mesh.bboxMin(), mesh.bboxMax());
+            mesh.buildOctree();
+            std::printf(" octree=%016llx", static_cast<unsigned long long>(meshstate::octreeHash(mesh)));
+        }
+        std::printf("\n");
         if (result != static_cast<int>(topolib::LoadResult::Success))
             status = 1;
     }

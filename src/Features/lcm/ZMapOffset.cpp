@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 
 namespace lcm {
 
@@ -68,6 +69,29 @@ void subtractInterval(std::vector<AASegment>& segs, double c0, double c1) {
     }
 }
 
+// The lowest bottom and highest top of a dexel's segments ((+inf, -inf) when
+// it has none), kept beside the dexels a task works on: the erosion asks
+// whether a cut reaches the material thousands of times per dexel, and this
+// answers from one small array instead of two loads through the dexel's list.
+struct MaterialSpan {
+    double bottom;
+    double top;
+    explicit MaterialSpan(const std::vector<AASegment>& segs)
+        : bottom(segs.empty() ? std::numeric_limits<double>::infinity() : segs.front().bottom),
+          top(segs.empty() ? -std::numeric_limits<double>::infinity() : segs.back().top) {}
+};
+
+// Removes [c0, c1] from the segments (subtractInterval) when it can change
+// them, and keeps their span up to date. An interval wholly below the first
+// bottom or above the last top is skipped: subtractInterval would return at
+// the first segment, or pass over every one.
+inline void subtractFromDexel(std::vector<AASegment>& segs, MaterialSpan& span, double c0, double c1) {
+    if (c1 <= span.bottom || c0 >= span.top)
+        return;
+    subtractInterval(segs, c0, c1);
+    span = MaterialSpan(segs);
+}
+
 // The capsule of radius r around the segment u-v, seen in a plane's two axes
 // (first, second); what depends only on the tool is computed once per edge.
 struct Capsule {
@@ -79,10 +103,9 @@ struct Capsule {
           len2(da * da + db * db), rl(r_ * std::sqrt(len2)), lowSecond(std::min(ub_, vb_) - r_),
           highSecond(std::max(ub_, vb_) + r_) {}
 
-    // Whether the sorted segments reach the capsule's extent at all.
-    bool mayTouch(const std::vector<AASegment>& segs) const {
-        return !segs.empty() && segs.front().bottom < highSecond && segs.back().top > lowSecond;
-    }
+    // Whether a dexel's material (see MaterialSpan) reaches the capsule's
+    // extent at all.
+    bool mayTouch(const MaterialSpan& m) const { return m.bottom < highSecond && m.top > lowSecond; }
 
     // The interval of the line {first = w}, parametrised by the second
     // coordinate, inside the capsule: the union of the two end discs and the
@@ -341,6 +364,13 @@ void ZMapStock::erodeByWireCuts(int family, int progressBase, int progressSpan) 
                 // the ball's reach in plane order. Planes beyond the grid do not
                 // exist; the widening by 2.5 thickness keeps material away from them.
                 const long q = static_cast<long>(task);
+                std::vector<MaterialSpan> spanB, spanA;
+                spanB.reserve(static_cast<std::size_t>(na));
+                spanA.reserve(static_cast<std::size_t>(nb));
+                for (long i = 0; i < na; ++i)
+                    spanB.emplace_back(element(b, static_cast<uint32_t>(q), static_cast<uint32_t>(i)).segments);
+                for (long j = 0; j < nb; ++j)
+                    spanA.emplace_back(element(a, static_cast<uint32_t>(j), static_cast<uint32_t>(q)).segments);
                 for (long p = std::max(0L, q - levels + 1); p <= std::min(np - 1, q + levels - 1); ++p) {
                     const double r = radius[static_cast<std::size_t>(std::labs(q - p))];
                     if (r <= 0.0)
@@ -353,16 +383,18 @@ void ZMapStock::erodeByWireCuts(int family, int progressBase, int progressSpan) 
                         double lo, hi;
                         const Capsule alongB(u.a, u.b, v.a, v.b, r), alongA(u.b, u.a, v.b, v.a, r);
                         for (long i = i0; i <= i1; ++i) {
-                            std::vector<AASegment>& segs =
-                                element(b, static_cast<uint32_t>(q), static_cast<uint32_t>(i)).segments;
-                            if (alongB.mayTouch(segs) && alongB.section(gridCoord(a, i), lo, hi))
-                                subtractInterval(segs, lo, hi);
+                            MaterialSpan& span = spanB[static_cast<std::size_t>(i)];
+                            if (alongB.mayTouch(span) && alongB.section(gridCoord(a, i), lo, hi))
+                                subtractFromDexel(
+                                    element(b, static_cast<uint32_t>(q), static_cast<uint32_t>(i)).segments, span,
+                                    lo, hi);
                         }
                         for (long j = j0; j <= j1; ++j) {
-                            std::vector<AASegment>& segs =
-                                element(a, static_cast<uint32_t>(j), static_cast<uint32_t>(q)).segments;
-                            if (alongA.mayTouch(segs) && alongA.section(gridCoord(b, j), lo, hi))
-                                subtractInterval(segs, lo, hi);
+                            MaterialSpan& span = spanA[static_cast<std::size_t>(j)];
+                            if (alongA.mayTouch(span) && alongA.section(gridCoord(b, j), lo, hi))
+                                subtractFromDexel(
+                                    element(a, static_cast<uint32_t>(j), static_cast<uint32_t>(q)).segments, span,
+                                    lo, hi);
                         }
                     });
                 }
@@ -371,6 +403,11 @@ void ZMapStock::erodeByWireCuts(int family, int progressBase, int progressSpan) 
                 const std::size_t bk = task - static_cast<std::size_t>(np);
                 const long rowFirst = blockFirst[bk], rowLast = blockFirst[bk + 1] - 1;
                 const double t2 = t * t, reach = t - 1e-6, reach2 = reach > 0.0 ? reach * reach : 0.0;
+                std::vector<MaterialSpan> spans;
+                spans.reserve(static_cast<std::size_t>((rowLast - rowFirst + 1) * nb));
+                for (long i = rowFirst; i <= rowLast; ++i)
+                    for (long j = 0; j < nb; ++j)
+                        spans.emplace_back(element(N, static_cast<uint32_t>(i), static_cast<uint32_t>(j)).segments);
                 for (const auto& pe : blockEdges[bk]) {
                     const WireCutPlane& w = planes[pe.first];
                     const WirePoint& u = w.points[pe.second];
@@ -384,15 +421,16 @@ void ZMapStock::erodeByWireCuts(int family, int progressBase, int progressSpan) 
                     for (long i = i0; i <= i1; ++i) {
                         const double pa = gridCoord(a, i);
                         ZMapElement* row = &element(N, static_cast<uint32_t>(i), 0);
+                        MaterialSpan* rowSpans = &spans[static_cast<std::size_t>((i - rowFirst) * nb)];
                         for (long j = j0; j <= j1; ++j) {
-                            std::vector<AASegment>& segs = row[j].segments;
-                            if (segs.empty())
-                                continue;
+                            MaterialSpan& span = rowSpans[j];
+                            if (span.bottom > span.top)
+                                continue; // no segments
                             const double e2 = segmentDistSq(pa, gridCoord(b, j), u.a, u.b, v.a, v.b);
                             if (!(e2 < reach2))
                                 continue;
                             const double H = std::sqrt(t2 - e2);
-                            subtractInterval(segs, h - H, h + H);
+                            subtractFromDexel(row[j].segments, span, h - H, h + H);
                         }
                     }
                 }
