@@ -57,19 +57,28 @@ constexpr uint32_t kHollowByte = 2;
 // caller decodes what has arrived. The block is only address space until
 // the bytes arrive (a forged length costs nothing beyond the bytes really
 // there); wait(n) returns once the first n bytes are in, false when the
-// stream ended or failed before. The stream is the helper's until the
+// stream ended or failed before. When the address space for the claimed
+// length cannot be had, a smaller room is taken: a stream that ends within
+// it reads as before, and only one that really holds more than the room
+// throws std::bad_alloc from wait(). The stream is the helper's until the
 // object is destroyed.
 class EntryBytes {
 public:
-    EntryBytes(KBaseStream& stream, uint64_t length) : stream_(stream), length_(length) {
+    EntryBytes(KBaseStream& stream, uint64_t length) : stream_(stream), length_(length), room_(length) {
         if (length_ > 0) {
 #if defined(__linux__)
-            void* block = ::mmap(nullptr, length_, PROT_READ | PROT_WRITE,
-                                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+            void* block = MAP_FAILED;
+            for (;;) {
+                block = ::mmap(nullptr, room_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                               -1, 0);
+                if (block != MAP_FAILED || room_ <= kChunk)
+                    break;
+                room_ = std::max<uint64_t>(room_ / 2, kChunk);
+            }
             if (block == MAP_FAILED)
                 throw std::bad_alloc();
             data_ = static_cast<char*>(block);
-            topolib::adviseHugePages(data_, length_);
+            topolib::adviseHugePages(data_, room_);
 #else
             data_ = new char[length_];
 #endif
@@ -86,7 +95,7 @@ public:
             helper_.join();
 #if defined(__linux__)
         if (data_)
-            ::munmap(data_, length_);
+            ::munmap(data_, room_);
 #else
         delete[] data_;
 #endif
@@ -103,7 +112,11 @@ public:
             return true;
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [&] { return ended_ || arrived_.load(std::memory_order_acquire) >= n; });
-        return arrived_.load(std::memory_order_acquire) >= n;
+        if (arrived_.load(std::memory_order_acquire) >= n)
+            return true;
+        if (outOfRoom_)
+            throw std::bad_alloc();
+        return false;
     }
 
 private:
@@ -111,8 +124,8 @@ private:
 
     void run() {
         uint64_t have = 0;
-        while (have < length_ && !stop_.load(std::memory_order_relaxed)) {
-            const auto take = static_cast<uint32_t>(std::min(length_ - have, kChunk));
+        while (have < room_ && !stop_.load(std::memory_order_relaxed)) {
+            const auto take = static_cast<uint32_t>(std::min(room_ - have, kChunk));
             if (!stream_.read(data_ + have, take))
                 break;
             have += take;
@@ -120,17 +133,25 @@ private:
             arrived_.store(have, std::memory_order_release);
             changed_.notify_all();
         }
+        // A full room short of the claimed length: the stream holding a byte
+        // more is what we cannot take, not a damaged entry.
+        char more = 0;
+        const bool beyondRoom = have == room_ && room_ < length_ && !stop_.load(std::memory_order_relaxed) &&
+                                stream_.read(&more, 1);
         std::lock_guard<std::mutex> lock(mutex_);
+        outOfRoom_ = beyondRoom;
         ended_ = true;
         changed_.notify_all();
     }
 
     KBaseStream& stream_;
     const uint64_t length_;
+    uint64_t room_;
     char* data_ = nullptr;
     std::atomic<uint64_t> arrived_{0};
     std::atomic<bool> stop_{false};
     bool ended_ = false;
+    bool outOfRoom_ = false;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::thread helper_;
