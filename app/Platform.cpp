@@ -195,14 +195,13 @@ uint64_t addressSpaceLimit() {
 }
 
 uint64_t mappedBytes() {
+    // A /proc file has no size: read it whole rather than asking for its end.
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
-    while (!status.atEnd()) {
-        const QByteArray line = status.readLine();
+    for (const QByteArray& line : status.readAll().split('\n'))
         if (line.startsWith("VmSize:"))
             return line.mid(7).trimmed().split(' ').value(0).toULongLong() * 1024;
-    }
     return 0;
 }
 

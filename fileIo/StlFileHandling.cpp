@@ -230,6 +230,82 @@ int StlFileHandling::readBinary() {
     return readBinaryFrom(in);
 }
 
+namespace {
+
+// Whether the memory check lets the arrays for `facets` facets be made.
+bool memoryForFacets(uint32_t facets) {
+    const double wanted = static_cast<double>(static_cast<uint64_t>(facets) * StlFileHandling::kBytesPerFacet) * 1.2;
+    return MemoryCheckCallback && MemoryCheckCallback(static_cast<uint64_t>(wanted));
+}
+
+// Parses `records` binary records into facets on `threads` threads, each
+// thread boxing its usable facets (boxes[t]) and counting the others
+// (unusable[t]).
+void parseBlockOnThreads(const char* bytes, std::size_t records, float* facets, unsigned threads,
+                         std::vector<FacetBox>& boxes, std::vector<uint64_t>& unusable) {
+    topolib::runOnThreads(threads, [&](unsigned t) {
+        FacetBox& part = boxes[t];
+        part = FacetBox();
+        uint64_t passedOver = 0;
+        const size_t end = topolib::partBegin(records, t + 1, threads);
+        for (size_t r = topolib::partBegin(records, t, threads); r < end; ++r) {
+            float* facet = &facets[12 * r];
+            for (size_t k = 0; k < 12; ++k)
+                facet[k] = loadF32(bytes + kBinaryRecord * r + 4 * k);
+            if (topolib::facetCornersUsable(facet))
+                part.add(facet);
+            else
+                ++passedOver;
+        }
+        unusable[t] = passedOver;
+    });
+}
+
+} // namespace
+
+// One binary read between its passes: the input, what was read so far and the
+// facets' running results, which go to the mesh when the read finishes.
+struct StlFileHandling::BinaryRead {
+    BinaryRead(std::istream& in, topolib::StlObject& mesh, uint32_t count, bool sized, uint32_t room)
+        : in(in), mesh(mesh), count(count), sized(sized), room(room) {}
+
+    std::istream& in;
+    topolib::StlObject& mesh;
+    uint32_t count;      // records to read
+    bool sized;          // the input's size is known (count is backed by it)
+    uint32_t room;       // facets the arrays are reserved for
+    uint32_t index = 0;  // records read
+    bool ended = false;  // the input ended before `count` records
+    std::vector<topolib::FacetCorner> corners;
+    uint32_t cornerCounter = 0;
+    double reference[3] = {0, 0, 0}; // the first usable facet's first corner
+    bool haveReference = false;
+    FacetBox box;
+    uint64_t unusable = 0; // facets passed over for their coordinates
+    // Maps the corner and triangle arrays' pages ahead while they are filled.
+    topolib::PagePopulator populator;
+
+    // Reads up to `most` records from record `at` into `into`; the records
+    // present, the last one counted when only its attribute bytes are missing.
+    size_t readBlockAt(uint32_t at, char* into, uint32_t most) {
+        const size_t want = static_cast<size_t>(std::min(count - at, most)) * kBinaryRecord;
+        in.read(into, static_cast<std::streamsize>(want));
+        const size_t got = static_cast<size_t>(in.gcount());
+        size_t records = got / kBinaryRecord;
+        if (got < want) {
+            ended = true;
+            if (got % kBinaryRecord >= kBinaryFacetBytes)
+                ++records;
+        }
+        return records;
+    }
+    void takeReference(const float* facet) {
+        for (size_t k = 0; k < 3; ++k)
+            reference[k] = facet[3 + k];
+        haveReference = true;
+    }
+};
+
 int StlFileHandling::readBinaryFrom(std::istream& in) {
     if (!target_ || !in || in.peek() == std::char_traits<char>::eof())
         return kFailure;
@@ -263,213 +339,190 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
     // Input without a size (a pipe) cannot back its count: the arrays grow in
     // steps with what arrives instead of being reserved for the count, and
     // each step passes the memory check.
-    auto memoryFor = [](uint32_t facets) {
-        const double wanted = static_cast<double>(static_cast<uint64_t>(facets) * kBytesPerFacet) * 1.2;
-        return MemoryCheckCallback && MemoryCheckCallback(static_cast<uint64_t>(wanted));
-    };
-    uint32_t room = sized ? count : std::min(count, kUnsizedFirstStep);
-    if (!memoryFor(room))
+    const uint32_t room = sized ? count : std::min(count, kUnsizedFirstStep);
+    if (!memoryForFacets(room))
         return kNotEnoughMemory;
 
     mesh.setName(std::string(head, std::find(head, head + 80, '\0')));
 
     try {
+        BinaryRead read(in, mesh, count, sized, room);
         // Big files: blocks of records are parsed, boxed and turned into
         // triangles on several threads (the same triangles, corners and sums).
         const unsigned threads = sized ? topolib::importThreads(count) : 1;
-        const size_t blockRecords = threads > 1 ? std::min(count, kRecordsPerParallelBlock) : 0;
-        // Every array is mapped before the helpers that fill the mesh's
-        // arrays' pages ahead start: mapping (and advising) waits for the
-        // piece such a helper is working on.
-        // The block buffers are filled before they are read: no clearing of
-        // either. Fresh blocks of megabytes each, written once by the read:
-        // big pages spare thousands of page faults before the first record.
-        std::unique_ptr<char[]> bytes, ahead;
-        std::unique_ptr<float[]> facets;
-        if (threads > 1) {
-            bytes.reset(new char[blockRecords * kBinaryRecord]);
-            ahead.reset(new char[blockRecords * kBinaryRecord]);
-            facets.reset(new float[blockRecords * 12]);
-            topolib::adviseHugePages(bytes.get(), blockRecords * kBinaryRecord);
-            topolib::adviseHugePages(ahead.get(), blockRecords * kBinaryRecord);
-            topolib::adviseHugePages(facets.get(), blockRecords * 12 * sizeof(float));
-        }
-        std::vector<topolib::FacetCorner> corners;
-        corners.reserve(static_cast<size_t>(room) * 3);
-        topolib::adviseHugePagesForCapacity(corners);
-        mesh.reserveTriangles(room);
-        // The corners are appended facet by facet into the reserved room (no
-        // clearing pass over the whole array); the pages of the corner and
-        // triangle arrays are mapped ahead on a helper thread (only when the
-        // arrays will not grow under it).
-        topolib::PagePopulator populator;
-        if (sized)
-            populator.start({{corners.data(), corners.capacity() * sizeof(topolib::FacetCorner)},
-                             {mesh.triangles().data(), mesh.triangleCapacity() * sizeof(topolib::StlTriangle*)}});
-        uint32_t cornerCounter = 0;
-        double reference[3] = {0, 0, 0};
-        bool haveReference = false;
-        FacetBox box;
-        uint64_t unusable = 0;
-
+        BlockBuffers buffers(threads > 1 ? std::min(count, kRecordsPerParallelBlock) : 0);
+        reserveBinaryArrays(read);
         const ProgressSink& progress = ProgressSink::orGlobal(progress_);
         progress.setText(ProgressText::ImportingObject, mesh.getFilePath());
         progress.setPercent(0);
-        const uint32_t progressEvery = count / kProgressSteps;
-        uint32_t progressCounter = 0;
-
-        uint32_t index = 0;
-        bool ended = false;
-        // Reads up to `most` records into `into`; the records present, the last
-        // one counted when only its attribute bytes are missing.
-        auto readBlockAt = [&](uint32_t at, char* into, uint32_t most) {
-            const size_t want = static_cast<size_t>(std::min(count - at, most)) * kBinaryRecord;
-            in.read(into, static_cast<std::streamsize>(want));
-            const size_t got = static_cast<size_t>(in.gcount());
-            size_t records = got / kBinaryRecord;
-            if (got < want) {
-                ended = true;
-                if (got % kBinaryRecord >= kBinaryFacetBytes)
-                    ++records;
-            }
-            return records;
-        };
-        auto readBlock = [&](char* into, uint32_t most) { return readBlockAt(index, into, most); };
-        if (threads > 1) {
-            // The next block's bytes are read on a thread of their own while
-            // this block is turned into triangles.
-            std::vector<FacetBox> boxes(threads);
-            std::vector<uint64_t> unusableParts(threads);
-            uint32_t readIndex = index; // records read so far
-            auto readNext = [&](char* into) {
-                const size_t records = readBlockAt(readIndex, into, kRecordsPerParallelBlock);
-                readIndex += static_cast<uint32_t>(records);
-                return records;
-            };
-            size_t records = readNext(bytes.get());
-            while (records > 0) {
-                const bool more = !ended && readIndex < count;
-                size_t nextRecords = 0;
-                std::thread reader;
-                if (more) {
-                    try {
-                        reader = std::thread([&] { nextRecords = readNext(ahead.get()); });
-                    } catch (const std::system_error&) {
-                        // read after this block instead
-                    }
-                }
-                const bool cancel = cancelRequested();
-                if (!cancel) {
-                    topolib::runOnThreads(threads, [&](unsigned t) {
-                        FacetBox& part = boxes[t];
-                        part = FacetBox();
-                        uint64_t passedOver = 0;
-                        const size_t end = topolib::partBegin(records, t + 1, threads);
-                        for (size_t r = topolib::partBegin(records, t, threads); r < end; ++r) {
-                            float* facet = &facets[12 * r];
-                            for (size_t k = 0; k < 12; ++k)
-                                facet[k] = loadF32(bytes.get() + kBinaryRecord * r + 4 * k);
-                            if (topolib::facetCornersUsable(facet))
-                                part.add(facet);
-                            else
-                                ++passedOver;
-                        }
-                        unusableParts[t] = passedOver;
-                    });
-                }
-                if (reader.joinable())
-                    reader.join();
-                else if (more && !cancel)
-                    nextRecords = readNext(ahead.get());
-                if (cancel) {
-                    populator.stop();
-                    return kCancelled;
-                }
-                for (size_t r = 0; r < records && !haveReference; ++r)
-                    if (topolib::facetCornersUsable(&facets[12 * r])) {
-                        for (size_t k = 0; k < 3; ++k)
-                            reference[k] = facets[12 * r + 3 + k];
-                        haveReference = true;
-                    }
-                for (const FacetBox& part : boxes)
-                    box.merge(part);
-                for (uint64_t passedOver : unusableParts)
-                    unusable += passedOver;
-                mesh.addFacets(&cornerCounter, reference, facets.get(), records, corners, threads);
-                index += static_cast<uint32_t>(records);
-                progress.setPercent(static_cast<int>(uint64_t(index) * kProgressSteps / count));
-                std::swap(bytes, ahead);
-                records = nextRecords;
-            }
-            // Given back before the weld, which needs room of its own.
-            bytes.reset();
-            ahead.reset();
-            facets.reset();
-        }
-        std::vector<char> block(threads > 1 ? 0 : static_cast<size_t>(std::min(count, kRecordsPerBlock)) * kBinaryRecord);
-        float facet[12];
-        while (index < count && !ended) {
-            if (cancelRequested()) {
-                populator.stop();
-                return kCancelled;
-            }
-            const size_t records = readBlock(block.data(), kRecordsPerBlock);
-            if (!sized && index + records > room) {
-                const uint32_t grown = static_cast<uint32_t>(
-                    std::min<uint64_t>(count, std::max<uint64_t>(uint64_t(room) * 2, index + records)));
-                if (!memoryFor(grown))
-                    return kNotEnoughMemory;
-                mesh.reserveTriangles(grown - room);
-                corners.reserve(static_cast<size_t>(grown) * 3);
-                room = grown;
-            }
-            const char* record = block.data();
-            for (size_t r = 0; r < records; ++r, ++index, record += kBinaryRecord) {
-                if (++progressCounter > progressEvery) {
-                    progress.setPercent(static_cast<int>(uint64_t(index) * kProgressSteps / count));
-                    progressCounter = 0;
-                }
-                for (int k = 0; k < 12; ++k)
-                    facet[k] = loadF32(record + 4 * k);
-                if (!topolib::facetCornersUsable(facet)) {
-                    ++unusable;
-                    continue;
-                }
-                if (!haveReference) {
-                    for (int k = 0; k < 3; ++k)
-                        reference[k] = facet[3 + k];
-                    haveReference = true;
-                }
-                mesh.addFacet(&cornerCounter, reference, facet, corners, true);
-                box.add(facet);
-            }
-        }
-        populator.stop();
+        int result = threads > 1 ? readBinaryBlocksOnThreads(read, buffers, threads, progress) : kSuccess;
+        buffers = BlockBuffers(0); // given back before the weld, which needs room of its own
+        if (result == kSuccess)
+            result = readBinaryBlocks(read, threads > 1 ? 0 : std::min(count, kRecordsPerBlock), progress);
+        if (result != kSuccess)
+            return result;
+        read.populator.stop();
         if (cancelRequested())
             return kCancelled;
-        int result = finishImport(mesh, corners, unusable);
+        result = finishImport(mesh, read.corners, read.unusable);
         progress.setPercent(60);
-        finishSums(mesh, box);
-        // The count of a binary file and its size must agree; input without a
-        // size disagrees when it ends early.
-        const uint64_t holds = sized ? present : index;
-        if (sized ? declared != present : ended) {
-            const std::string counts = std::to_string(declared) + " facets, its size holds " + std::to_string(holds);
-            if (mesh.facetCount() * 2 < static_cast<uint64_t>(index)) {
-                notes_.clear();
-                addNote("This is not a binary STL file: it declares " + counts + ", and only " +
-                        std::to_string(mesh.facetCount()) + " of them make valid triangles.");
-                result = kFailure;
-            } else {
-                notes_.insert(notes_.begin(), "The file declares " + counts + "; " + std::to_string(index) +
-                                                  " facets were read.");
-            }
-        }
-        return result;
+        finishSums(mesh, read.box);
+        return checkBinaryCount(read, declared, present, result);
     } catch (const std::bad_alloc&) {
         // Out of memory (or of room for the mesh records) part way through.
         return kNotEnoughMemory;
     }
+}
+
+// The block buffers of a read on several threads: the block being turned into
+// triangles, the block read ahead meanwhile, and the parsed facets. Filled
+// before they are read: no clearing of either. Fresh blocks of megabytes each,
+// written once by the read: big pages spare thousands of page faults before
+// the first record.
+StlFileHandling::BlockBuffers::BlockBuffers(size_t records) : records(records) {
+    if (records == 0)
+        return;
+    bytes.reset(new char[records * kBinaryRecord]);
+    ahead.reset(new char[records * kBinaryRecord]);
+    facets.reset(new float[records * 12]);
+    topolib::adviseHugePages(bytes.get(), records * kBinaryRecord);
+    topolib::adviseHugePages(ahead.get(), records * kBinaryRecord);
+    topolib::adviseHugePages(facets.get(), records * 12 * sizeof(float));
+}
+
+// Reserves the corners and triangles for the read's room. The corners are
+// appended facet by facet into the reserved room (no clearing pass over the
+// whole array); the pages of the corner and triangle arrays are mapped ahead
+// on a helper thread (only when the arrays will not grow under it). Every
+// array is mapped before that helper starts: mapping (and advising) waits for
+// the piece such a helper is working on.
+void StlFileHandling::reserveBinaryArrays(BinaryRead& read) {
+    read.corners.reserve(static_cast<size_t>(read.room) * 3);
+    topolib::adviseHugePagesForCapacity(read.corners);
+    read.mesh.reserveTriangles(read.room);
+    if (read.sized)
+        read.populator.start(
+            {{read.corners.data(), read.corners.capacity() * sizeof(topolib::FacetCorner)},
+             {read.mesh.triangles().data(), read.mesh.triangleCapacity() * sizeof(topolib::StlTriangle*)}});
+}
+
+// Reads the records block by block on `threads` threads: the next block's
+// bytes are read on a thread of their own while this block is parsed and
+// turned into triangles. kSuccess, or kCancelled.
+int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& buffers, unsigned threads,
+                                               const ProgressSink& progress) {
+    std::vector<FacetBox> boxes(threads);
+    std::vector<uint64_t> unusableParts(threads);
+    uint32_t readIndex = read.index; // records read so far
+    auto readNext = [&](char* into) {
+        const size_t records = read.readBlockAt(readIndex, into, kRecordsPerParallelBlock);
+        readIndex += static_cast<uint32_t>(records);
+        return records;
+    };
+    size_t records = readNext(buffers.bytes.get());
+    while (records > 0) {
+        const bool more = !read.ended && readIndex < read.count;
+        size_t nextRecords = 0;
+        std::thread reader;
+        if (more) {
+            try {
+                reader = std::thread([&] { nextRecords = readNext(buffers.ahead.get()); });
+            } catch (const std::system_error&) {
+                // read after this block instead
+            }
+        }
+        const bool cancel = cancelRequested();
+        if (!cancel)
+            parseBlockOnThreads(buffers.bytes.get(), records, buffers.facets.get(), threads, boxes, unusableParts);
+        if (reader.joinable())
+            reader.join();
+        else if (more && !cancel)
+            nextRecords = readNext(buffers.ahead.get());
+        if (cancel) {
+            read.populator.stop();
+            return kCancelled;
+        }
+        const float* facets = buffers.facets.get();
+        for (size_t r = 0; r < records && !read.haveReference; ++r)
+            if (topolib::facetCornersUsable(&facets[12 * r]))
+                read.takeReference(&facets[12 * r]);
+        for (const FacetBox& part : boxes)
+            read.box.merge(part);
+        for (uint64_t passedOver : unusableParts)
+            read.unusable += passedOver;
+        read.mesh.addFacets(&read.cornerCounter, read.reference, facets, records, read.corners, threads);
+        read.index += static_cast<uint32_t>(records);
+        progress.setPercent(static_cast<int>(uint64_t(read.index) * kProgressSteps / read.count));
+        std::swap(buffers.bytes, buffers.ahead);
+        records = nextRecords;
+    }
+    return kSuccess;
+}
+
+// Reads the records left, `blockRecords` at a time, facet by facet on this
+// thread; the arrays of input without a size grow as records arrive.
+// kSuccess, kCancelled or kNotEnoughMemory.
+int StlFileHandling::readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, const ProgressSink& progress) {
+    const uint32_t count = read.count;
+    const uint32_t progressEvery = count / kProgressSteps;
+    uint32_t progressCounter = 0;
+    std::vector<char> block(static_cast<size_t>(blockRecords) * kBinaryRecord);
+    float facet[12];
+    while (read.index < count && !read.ended) {
+        if (cancelRequested()) {
+            read.populator.stop();
+            return kCancelled;
+        }
+        const size_t records = read.readBlockAt(read.index, block.data(), kRecordsPerBlock);
+        if (!read.sized && read.index + records > read.room) {
+            const uint32_t grown = static_cast<uint32_t>(
+                std::min<uint64_t>(count, std::max<uint64_t>(uint64_t(read.room) * 2, read.index + records)));
+            if (!memoryForFacets(grown))
+                return kNotEnoughMemory;
+            read.mesh.reserveTriangles(grown - read.room);
+            read.corners.reserve(static_cast<size_t>(grown) * 3);
+            read.room = grown;
+        }
+        const char* record = block.data();
+        for (size_t r = 0; r < records; ++r, ++read.index, record += kBinaryRecord) {
+            if (++progressCounter > progressEvery) {
+                progress.setPercent(static_cast<int>(uint64_t(read.index) * kProgressSteps / count));
+                progressCounter = 0;
+            }
+            for (int k = 0; k < 12; ++k)
+                facet[k] = loadF32(record + 4 * k);
+            if (!topolib::facetCornersUsable(facet)) {
+                ++read.unusable;
+                continue;
+            }
+            if (!read.haveReference)
+                read.takeReference(facet);
+            read.mesh.addFacet(&read.cornerCounter, read.reference, facet, read.corners, true);
+            read.box.add(facet);
+        }
+    }
+    return kSuccess;
+}
+
+// The count of a binary file and its size must agree; input without a size
+// disagrees when it ends early. Notes a disagreement, and fails a file of
+// which fewer than half the records read make valid triangles (not binary STL
+// at all). Returns `result` otherwise.
+int StlFileHandling::checkBinaryCount(const BinaryRead& read, uint32_t declared, uint64_t present, int result) {
+    const uint64_t holds = read.sized ? present : read.index;
+    if (read.sized ? declared == present : !read.ended)
+        return result;
+    const std::string counts = std::to_string(declared) + " facets, its size holds " + std::to_string(holds);
+    const topolib::StlObject& mesh = read.mesh;
+    if (mesh.facetCount() * 2 < static_cast<uint64_t>(read.index)) {
+        notes_.clear();
+        addNote("This is not a binary STL file: it declares " + counts + ", and only " +
+                std::to_string(mesh.facetCount()) + " of them make valid triangles.");
+        return kFailure;
+    }
+    notes_.insert(notes_.begin(),
+                  "The file declares " + counts + "; " + std::to_string(read.index) + " facets were read.");
+    return result;
 }
 
 namespace {

@@ -6,8 +6,10 @@
 #include "topolib/RecordArena.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <istream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -73,6 +75,20 @@ public:
 
 private:
     int finishImport(topolib::StlObject& mesh, std::vector<topolib::FacetCorner>& corners, uint64_t unusable);
+
+    // The passes of readBinaryFrom (StlFileHandling.cpp says what each does).
+    struct BinaryRead;
+    struct BlockBuffers {
+        explicit BlockBuffers(size_t records);
+        size_t records = 0;
+        std::unique_ptr<char[]> bytes, ahead;
+        std::unique_ptr<float[]> facets;
+    };
+    void reserveBinaryArrays(BinaryRead& read);
+    int readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& buffers, unsigned threads,
+                                  const ProgressSink& progress);
+    int readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, const ProgressSink& progress);
+    int checkBinaryCount(const BinaryRead& read, uint32_t declared, uint64_t present, int result);
 
     ReadTimings timings_;
     std::chrono::steady_clock::time_point readStart_;

@@ -57,19 +57,28 @@ constexpr uint32_t kHollowByte = 2;
 // caller decodes what has arrived. The block is only address space until
 // the bytes arrive (a forged length costs nothing beyond the bytes really
 // there); wait(n) returns once the first n bytes are in, false when the
-// stream ended or failed before. The stream is the helper's until the
+// stream ended or failed before. When the address space for the claimed
+// length cannot be had, a smaller room is taken: a stream that ends within
+// it reads as before, and only one that really holds more than the room
+// throws std::bad_alloc from wait(). The stream is the helper's until the
 // object is destroyed.
 class EntryBytes {
 public:
-    EntryBytes(KBaseStream& stream, uint64_t length) : stream_(stream), length_(length) {
+    EntryBytes(KBaseStream& stream, uint64_t length) : stream_(stream), length_(length), room_(length) {
         if (length_ > 0) {
 #if defined(__linux__)
-            void* block = ::mmap(nullptr, length_, PROT_READ | PROT_WRITE,
-                                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+            void* block = MAP_FAILED;
+            for (;;) {
+                block = ::mmap(nullptr, room_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                               -1, 0);
+                if (block != MAP_FAILED || room_ <= kChunk)
+                    break;
+                room_ = std::max<uint64_t>(room_ / 2, kChunk);
+            }
             if (block == MAP_FAILED)
                 throw std::bad_alloc();
             data_ = static_cast<char*>(block);
-            topolib::adviseHugePages(data_, length_);
+            topolib::adviseHugePages(data_, room_);
 #else
             data_ = new char[length_];
 #endif
@@ -86,7 +95,7 @@ public:
             helper_.join();
 #if defined(__linux__)
         if (data_)
-            ::munmap(data_, length_);
+            ::munmap(data_, room_);
 #else
         delete[] data_;
 #endif
@@ -103,7 +112,11 @@ public:
             return true;
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [&] { return ended_ || arrived_.load(std::memory_order_acquire) >= n; });
-        return arrived_.load(std::memory_order_acquire) >= n;
+        if (arrived_.load(std::memory_order_acquire) >= n)
+            return true;
+        if (outOfRoom_)
+            throw std::bad_alloc();
+        return false;
     }
 
 private:
@@ -111,8 +124,8 @@ private:
 
     void run() {
         uint64_t have = 0;
-        while (have < length_ && !stop_.load(std::memory_order_relaxed)) {
-            const auto take = static_cast<uint32_t>(std::min(length_ - have, kChunk));
+        while (have < room_ && !stop_.load(std::memory_order_relaxed)) {
+            const auto take = static_cast<uint32_t>(std::min(room_ - have, kChunk));
             if (!stream_.read(data_ + have, take))
                 break;
             have += take;
@@ -120,17 +133,25 @@ private:
             arrived_.store(have, std::memory_order_release);
             changed_.notify_all();
         }
+        // A full room short of the claimed length: the stream holding a byte
+        // more is what we cannot take, not a damaged entry.
+        char more = 0;
+        const bool beyondRoom = have == room_ && room_ < length_ && !stop_.load(std::memory_order_relaxed) &&
+                                stream_.read(&more, 1);
         std::lock_guard<std::mutex> lock(mutex_);
+        outOfRoom_ = beyondRoom;
         ended_ = true;
         changed_.notify_all();
     }
 
     KBaseStream& stream_;
     const uint64_t length_;
+    uint64_t room_;
     char* data_ = nullptr;
     std::atomic<uint64_t> arrived_{0};
     std::atomic<bool> stop_{false};
     bool ended_ = false;
+    bool outOfRoom_ = false;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::thread helper_;
@@ -356,7 +377,354 @@ void collectWritten(const topolib::StlObject& mesh, std::vector<const topolib::S
             valid.push_back(all[i]);
 }
 
+// The header: the triangle count the entry declares, and its box, which the
+// mesh takes for now when it is finite. False when the entry is too short.
+bool readHead(Cursor& in, topolib::StlObject& mesh, uint32_t& declaredTriangles) {
+    float box[6];
+    if (!in.skip(kPadding) || !in.u32(declaredTriangles))
+        return false;
+    for (float& v : box)
+        if (!in.f32(v))
+            return false;
+    // The stored box is not trusted: it is computed from the vertices at the
+    // end (the octree divides the box down towards the vertices, and a box
+    // that is not finite would never end that division).
+    const double boxMin[3] = {box[0], box[1], box[2]};
+    const double boxMax[3] = {box[3], box[4], box[5]};
+    if (topolib::isFiniteVector(boxMin) && topolib::isFiniteVector(boxMax))
+        mesh.setBoundingBox(boxMin, boxMax);
+    return true;
+}
+
+enum class VertexRead { Done, Short, NotFinite };
+
+// The vertex records, appended to the mesh up to the first that is not
+// finite; the mesh's vertex count follows what was appended.
+VertexRead readVertices(Cursor& in, topolib::StlObject& mesh, uint32_t declaredTriangles, uint32_t& vertexCount) {
+    const char* vertexRecords = nullptr;
+    if (!in.skip(kPadding) || !in.u32(vertexCount) ||
+        !VGeoFileHandling::countsFit(declaredTriangles, vertexCount, in.left()) ||
+        !(vertexRecords = in.records(vertexCount, kVertexBytes)))
+        return VertexRead::Short;
+    auto& vertices = mesh.vertices();
+    mesh.reserveRecords(vertexCount, 0, 0);
+    vertices.reserve(vertices.size() + vertexCount);
+    VertexRead result = VertexRead::Done;
+    for (uint32_t i = 0; i < vertexCount; ++i) {
+        const char* r = vertexRecords + size_t(i) * kVertexBytes;
+        const double p[3] = {loadF32(r), loadF32(r + 4), loadF32(r + 8)};
+        if (!topolib::isFiniteVector(p)) {
+            result = VertexRead::NotFinite;
+            break;
+        }
+        mesh.appendVertex(mesh.newVertex(p));
+    }
+    mesh.setVertexCount(static_cast<uint32_t>(vertices.size()));
+    return result;
+}
+
+// A first pass over the shell records (from `scan`, a copy of the cursor)
+// counts the usable triangles and each vertex's share of them, up to the first
+// fault: every incident list gets its room in one shared block, and the
+// triangle records are reserved in one block (a failure further on keeps what
+// was read). Returns the usable triangles.
+size_t reserveForShells(Cursor scan, topolib::StlObject& mesh, uint32_t shellCount, uint32_t vertexCount) {
+    std::vector<uint32_t> incidence(vertexCount, 0);
+    size_t usableTriangles = 0;
+    bool ok = true;
+    for (uint32_t s = 0; s < shellCount && ok; ++s) {
+        ok = scan.skip(11);
+        for (int half = 0; half < 2 && ok; ++half) {
+            uint32_t count = 0;
+            const char* r = nullptr;
+            ok = scan.u32(count) && (r = scan.records(count, kTriangleBytes));
+            for (uint32_t i = 0; i < count && ok; ++i) {
+                uint32_t v[3];
+                ok = triangleIndices(r + size_t(i) * kTriangleBytes, vertexCount, v);
+                if (ok) {
+                    ++usableTriangles;
+                    for (const uint32_t x : v)
+                        ++incidence[x];
+                }
+            }
+        }
+    }
+    size_t slots = 0;
+    for (const uint32_t n : incidence)
+        slots += std::min<uint32_t>(n, topolib::StlVertex::kMaxTriangles);
+    topolib::Ref<topolib::StlTriangle>* block = slots > 0 ? mesh.newIncidentBlock(slots) : nullptr;
+    auto& vertices = mesh.vertices();
+    for (uint32_t i = 0; i < vertexCount; ++i)
+        if (incidence[i] > 0) {
+            const uint32_t room = std::min<uint32_t>(incidence[i], topolib::StlVertex::kMaxTriangles);
+            vertices[i]->useExternalList(block, room);
+            block += room;
+        }
+    std::vector<uint32_t>().swap(incidence);
+    mesh.reserveRecords(0, static_cast<uint32_t>(usableTriangles), 0);
+    return usableTriangles;
+}
+
+// The triangle records made from the shell records, in order with their shell
+// and class: made[i] comes from the index triple at records[i]; the first
+// `kept` belong to shells that were kept.
+struct ShellTriangles {
+    std::vector<topolib::StlTriangle*> made;
+    std::vector<const char*> records;
+    size_t kept = 0;
+    uint64_t trianglesRead = 0; // in the kept shells
+};
+
+// One shell record while it is read. The shell is made when its first
+// triangle arrives: a record that lists no triangle holds nothing for the mesh
+// and is passed over, so that every shell kept is backed by triangle records
+// of the entry (an empty shell costs a few bytes in the file but far more in
+// memory).
+struct ShellRecord {
+    float area = 0, volume = 0;
+    uint8_t hollow = 0;
+    std::unique_ptr<topolib::StlShell> shell;
+};
+
+// Reads one class of a shell's triangles (primary or reversed) and makes their
+// records; false at a short list or an unusable index triple.
+bool readShellTriangles(Cursor& in, topolib::StlObject& mesh, uint32_t vertexCount, bool reversed,
+                        ShellRecord& record, ShellTriangles& out) {
+    uint32_t count = 0;
+    const char* r = nullptr;
+    if (!in.u32(count) || !(r = in.records(count, kTriangleBytes)))
+        return false;
+    for (uint32_t i = 0; i < count; ++i, r += kTriangleBytes) {
+        uint32_t v[3];
+        if (!triangleIndices(r, vertexCount, v))
+            return false;
+        if (!record.shell) {
+            record.shell = std::make_unique<topolib::StlShell>(&mesh);
+            record.shell->area = record.area;
+            record.shell->volume = record.volume;
+            record.shell->spare = record.hollow;
+        }
+        auto* t = mesh.newTriangle();
+        t->shell = record.shell.get();
+        if (reversed)
+            t->setReversed(true);
+        (reversed ? record.shell->reversedTriangles : record.shell->primaryTriangles).push_back(t);
+        out.made.push_back(t);
+        out.records.push_back(r);
+    }
+    return true;
+}
+
+// The shell records with their two classes of triangles, up to the first
+// fault (false); a shell whose list broke off is discarded.
+bool readShells(Cursor& in, topolib::StlObject& mesh, uint32_t shellCount, uint32_t vertexCount,
+                ShellTriangles& out) {
+    ShellRecord record;
+    for (uint32_t s = 0; s < shellCount; ++s) {
+        const char* spare = in.records(1, kShellSpareBytes);
+        if (!spare || !in.f32(record.area) || !in.f32(record.volume))
+            return false;
+        record.hollow = spare[kHollowByte] != 0 ? 1 : 0;
+        record.shell.reset();
+        if (!readShellTriangles(in, mesh, vertexCount, false, record, out) ||
+            !readShellTriangles(in, mesh, vertexCount, true, record, out)) {
+            if (record.shell)
+                discardShell(record.shell.release());
+            return false;
+        }
+        if (!record.shell)
+            continue;
+        topolib::StlShell* shell = record.shell.release();
+        shell->triangleCount = static_cast<uint32_t>(shell->primaryTriangles.size() + shell->reversedTriangles.size());
+        out.trianglesRead += shell->triangleCount;
+        mesh.shells().push_back(shell);
+        out.kept = out.made.size();
+    }
+    return true;
+}
+
+// Every triangle made gets its corners and normal (as initInShell gives them),
+// and its terms of the mesh's area and volume sums (twice its area, and that
+// times the distance of its plane from `reference`); the incident lists, in
+// the order the triangles were made, take only those of kept shells. The lists
+// are split by vertex index, so that each is filled by one thread.
+void fillTriangles(topolib::StlObject& mesh, uint32_t vertexCount, const ShellTriangles& read,
+                   const topolib::Vector3D& reference, std::vector<double>& areaTerms,
+                   std::vector<double>& volumeTerms) {
+    const auto& vertices = mesh.vertices();
+    const size_t count = read.made.size();
+    const unsigned threads = threadsFor(count);
+    areaTerms.assign(count, 0.0);
+    volumeTerms.assign(count, 0.0);
+    forRanges(count, threads, [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) {
+            topolib::StlTriangle* t = read.made[i];
+            for (int k = 0; k < 3; ++k)
+                t->vertices[k] = vertices[loadU32(read.records[i] + 4 * k)];
+            const double twiceArea = t->computeNormal();
+            areaTerms[i] = twiceArea;
+            volumeTerms[i] = (t->vertices[0]->pos - reference).dot(t->normal) * twiceArea;
+        }
+    });
+    forRanges(vertexCount, threads, [&](size_t begin, size_t end) {
+        for (size_t i = 0; i < read.kept; ++i)
+            for (int k = 0; k < 3; ++k) {
+                const uint32_t x = loadU32(read.records[i] + 4 * k);
+                if (x < begin || x >= end)
+                    continue;
+                topolib::StlVertex* corner = vertices[x];
+                if (!corner->appendUnlisted(read.made[i]))
+                    corner->addTriangle(read.made[i]);
+            }
+    });
+}
+
+// The triangle array, shell by shell (primary then reversed), numbered.
+void fillTriangleArray(topolib::StlObject& mesh) {
+    size_t total = 0;
+    for (const topolib::StlShell* sh : mesh.shells())
+        total += std::max<size_t>(sh->triangleCount, sh->primaryTriangles.size() + sh->reversedTriangles.size());
+    auto& array = mesh.triangles();
+    array.clear();
+    array.reserve(total + 100);
+    for (topolib::StlShell* sh : mesh.shells())
+        for (auto* list : {&sh->primaryTriangles, &sh->reversedTriangles})
+            for (topolib::StlTriangle* t : *list) {
+                t->id = static_cast<int32_t>(array.size());
+                array.push_back(t);
+            }
+    mesh.setFacetCount(static_cast<uint32_t>(array.size()));
+}
+
+// The edge records as vertex pairs; false when the entry is short or names a
+// vertex it does not hold.
+bool readEdges(Cursor& in, topolib::StlObject& mesh, uint32_t vertexCount) {
+    uint32_t edgeCount = 0;
+    const char* edgeRecords = nullptr;
+    if (!in.skip(kPadding) || !in.u32(edgeCount) || !(edgeRecords = in.records(edgeCount, kEdgeBytes)))
+        return false;
+    if (edgeCount == 0)
+        return true;
+    auto& vertices = mesh.vertices();
+    auto& edges = mesh.edges();
+    mesh.reserveRecords(0, 0, edgeCount);
+    edges.reserve(edges.size() + edgeCount);
+    for (uint32_t i = 0; i < edgeCount; ++i) {
+        const char* r = edgeRecords + size_t(i) * kEdgeBytes;
+        const uint32_t a = loadU32(r), b = loadU32(r + 4);
+        if (a >= vertexCount || b >= vertexCount)
+            return false;
+        auto* e = mesh.newEdge(vertices[a], vertices[b]);
+        e->index = static_cast<uint32_t>(edges.size());
+        edges.push_back(e);
+    }
+    return true;
+}
+
+// Every edge is linked to the triangles that have its end points as a side
+// (edges side by side on several threads; each edge's list is its own); then,
+// in the order of the triangle array, a side that no edge of the entry took
+// gets the live edge between its ends found through their triangles, or a new
+// edge, and that edge lists the triangle.
+void linkTrianglesToEdges(topolib::StlObject& mesh) {
+    auto& edges = mesh.edges();
+    forRanges(edges.size(), threadsFor(edges.size()), [&edges](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i)
+            if (edges[i])
+                linkEdge(edges[i]);
+    });
+    for (topolib::StlTriangle* t : mesh.triangles())
+        for (int k = 0; k < 3; ++k) {
+            if (t->edges[k])
+                continue;
+            topolib::StlVertex* a = t->vertices[k];
+            topolib::StlVertex* b = t->vertices[(k + 1) % 3];
+            topolib::StlEdge* e = topolib::StlVertex::findEdgeTo(a, b);
+            if (!e)
+                e = mesh.addEdge(a, b);
+            if (std::find(e->begin(), e->end(), t) == e->end())
+                e->addTriangle(t);
+            t->edges[k] = e;
+        }
+}
+
 } // namespace
+
+int VGeoFileHandling::readFromStream(KBaseStream* stream) {
+    if (!stream || !target_ || stream->atEnd())
+        return kFailure;
+    const int64_t length = stream->size();
+    streamLength_ = length > 0 ? uint64_t(length) : 0;
+    if (length < 1)
+        return kFailure;
+    const int64_t position = stream->tell();
+    topolib::StlObject& mesh = *target_;
+
+    try {
+        // The rest of the entry arrives on a helper thread while it is
+        // decoded; every count below is backed by bytes really read before
+        // it sizes a list or a pool.
+        EntryBytes bytes(*stream, uint64_t(length - std::max<int64_t>(position, 0)));
+        Cursor in(bytes);
+        uint32_t declaredTriangles = 0, vertexCount = 0, shellCount = 0;
+        if (!readHead(in, mesh, declaredTriangles))
+            return kFailure;
+        const VertexRead vertexRead = readVertices(in, mesh, declaredTriangles, vertexCount);
+        if (vertexRead == VertexRead::NotFinite)
+            failure_ = ReadFailure::NotFinite;
+        if (vertexRead != VertexRead::Done)
+            return kFailure;
+        if (!in.skip(kPadding) || !in.u32(shellCount) || shellCount > kMaxShells ||
+            !in.canHold(shellCount, kMinShellBytes))
+            return kFailure;
+        ShellTriangles read;
+        const size_t usableTriangles = reserveForShells(in, mesh, shellCount, vertexCount);
+        read.made.reserve(usableTriangles);
+        read.records.reserve(usableTriangles);
+        const bool shellsRead = readShells(in, mesh, shellCount, vertexCount, read);
+        const auto& vertices = mesh.vertices();
+        const topolib::Vector3D reference = vertices.empty() ? topolib::Vector3D() : vertices.front()->pos;
+        std::vector<double> areaTerms, volumeTerms;
+        fillTriangles(mesh, vertexCount, read, reference, areaTerms, volumeTerms);
+        const size_t kept = read.kept;
+        const uint64_t trianglesRead = read.trianglesRead;
+        read = ShellTriangles();
+        if (!shellsRead || trianglesRead != declaredTriangles)
+            return kFailure;
+
+        // The triangle array and the box from the vertices: what is left to
+        // read and repair concerns the edges alone. The triangle array is made
+        // only when triangles were actually read (the declared count is not
+        // trusted for that decision).
+        if (trianglesRead > 0)
+            fillTriangleArray(mesh);
+        if (!vertices.empty()) {
+            mesh.computeBoundingBox();
+            mesh.setBoundingBox(mesh.bboxMin(), mesh.bboxMax());
+        }
+        if (trianglesReady_)
+            trianglesReady_();
+        if (!readEdges(in, mesh, vertexCount))
+            return kFailure;
+        if (trianglesRead > 0) {
+            linkTrianglesToEdges(mesh);
+            // Area and volume as StlObject::computeAreaAndVolume sums them, in
+            // the order of the triangle array.
+            double area = 0.0, volume = 0.0;
+            for (size_t i = 0; i < kept; ++i) {
+                area += areaTerms[i];
+                volume += volumeTerms[i];
+            }
+            mesh.setVolumeReference(reference.data());
+            mesh.setArea(area / 2.0);
+            mesh.setVolume(volume / 6.0);
+        }
+        return kSuccess;
+    } catch (const std::bad_alloc&) {
+        // Out of memory, or of room for the mesh records (no record window).
+        return kNotEnoughMemory;
+    }
+}
 
 uint32_t VGeoFileHandling::countWrittenTriangles(const topolib::StlObject& mesh) {
     std::vector<const topolib::StlTriangle*> valid;
@@ -425,301 +793,6 @@ int VGeoFileHandling::writeFile(const std::wstring& fileName) {
     return file.commit() ? kSuccess : kFailure;
 }
 
-int VGeoFileHandling::readFromStream(KBaseStream* stream) {
-    if (!stream || !target_ || stream->atEnd())
-        return kFailure;
-    const int64_t length = stream->size();
-    streamLength_ = length > 0 ? uint64_t(length) : 0;
-    if (length < 1)
-        return kFailure;
-    const int64_t position = stream->tell();
-    topolib::StlObject& mesh = *target_;
-
-    try {
-        // The rest of the entry arrives on a helper thread while it is
-        // decoded; every count below is backed by bytes really read before
-        // it sizes a list or a pool.
-        EntryBytes bytes(*stream, uint64_t(length - std::max<int64_t>(position, 0)));
-        Cursor in(bytes);
-
-        // Header: triangle count and box.
-        uint32_t declaredTriangles = 0;
-        float box[6];
-        if (!in.skip(kPadding) || !in.u32(declaredTriangles))
-            return kFailure;
-        for (float& v : box)
-            if (!in.f32(v))
-                return kFailure;
-        // The stored box is not trusted: it is computed from the vertices at the
-        // end (the octree divides the box down towards the vertices, and a box
-        // that is not finite would never end that division).
-        const double boxMin[3] = {box[0], box[1], box[2]};
-        const double boxMax[3] = {box[3], box[4], box[5]};
-        if (topolib::isFiniteVector(boxMin) && topolib::isFiniteVector(boxMax))
-            mesh.setBoundingBox(boxMin, boxMax);
-
-        // Vertices.
-        uint32_t vertexCount = 0;
-        const char* vertexRecords = nullptr;
-        if (!in.skip(kPadding) || !in.u32(vertexCount) ||
-            !countsFit(declaredTriangles, vertexCount, in.left()) ||
-            !(vertexRecords = in.records(vertexCount, kVertexBytes)))
-            return kFailure;
-        auto& vertices = mesh.vertices();
-        mesh.reserveRecords(vertexCount, 0, 0);
-        vertices.reserve(vertices.size() + vertexCount);
-        bool verticesRead = true;
-        for (uint32_t i = 0; i < vertexCount; ++i) {
-            const char* r = vertexRecords + size_t(i) * kVertexBytes;
-            const double p[3] = {loadF32(r), loadF32(r + 4), loadF32(r + 8)};
-            if (!topolib::isFiniteVector(p)) {
-                failure_ = ReadFailure::NotFinite;
-                verticesRead = false;
-                break;
-            }
-            mesh.appendVertex(mesh.newVertex(p));
-        }
-        mesh.setVertexCount(static_cast<uint32_t>(vertices.size()));
-        if (!verticesRead)
-            return kFailure;
-
-        // Shells with their two classes of triangles.
-        uint32_t shellCount = 0;
-        if (!in.skip(kPadding) || !in.u32(shellCount) || shellCount > kMaxShells ||
-            !in.canHold(shellCount, kMinShellBytes))
-            return kFailure;
-
-        // A first pass over the shell records counts the usable triangles and
-        // each vertex's share of them, up to the first fault: the triangle
-        // records come from one block and every incident list gets its room
-        // in one shared block (a failure further on keeps what was read).
-        std::vector<uint32_t> incidence(vertexCount, 0);
-        size_t usableTriangles = 0;
-        {
-            Cursor scan = in;
-            bool ok = true;
-            for (uint32_t s = 0; s < shellCount && ok; ++s) {
-                ok = scan.skip(11);
-                for (int half = 0; half < 2 && ok; ++half) {
-                    uint32_t count = 0;
-                    const char* r = nullptr;
-                    ok = scan.u32(count) && (r = scan.records(count, kTriangleBytes));
-                    for (uint32_t i = 0; i < count && ok; ++i) {
-                        uint32_t v[3];
-                        ok = triangleIndices(r + size_t(i) * kTriangleBytes, vertexCount, v);
-                        if (ok) {
-                            ++usableTriangles;
-                            for (const uint32_t x : v)
-                                ++incidence[x];
-                        }
-                    }
-                }
-            }
-        }
-        {
-            size_t slots = 0;
-            for (const uint32_t n : incidence)
-                slots += std::min<uint32_t>(n, topolib::StlVertex::kMaxTriangles);
-            topolib::Ref<topolib::StlTriangle>* block = slots > 0 ? mesh.newIncidentBlock(slots) : nullptr;
-            for (uint32_t i = 0; i < vertexCount; ++i)
-                if (incidence[i] > 0) {
-                    const uint32_t room = std::min<uint32_t>(incidence[i], topolib::StlVertex::kMaxTriangles);
-                    vertices[i]->useExternalList(block, room);
-                    block += room;
-                }
-        }
-        std::vector<uint32_t>().swap(incidence);
-        mesh.reserveRecords(0, static_cast<uint32_t>(usableTriangles), 0);
-
-        // The triangle records are made in order with their shell and class;
-        // corners, normals and incident lists are filled afterwards, on
-        // several threads for big meshes. made[i] comes from the index triple
-        // at records[i]; the first `kept` belong to shells that were kept.
-        std::vector<topolib::StlTriangle*> made;
-        std::vector<const char*> records;
-        made.reserve(usableTriangles);
-        records.reserve(usableTriangles);
-        size_t kept = 0;
-        uint64_t trianglesRead = 0;
-        // A shell record is made when its first triangle arrives: a record that
-        // lists no triangle holds nothing for the mesh and is passed over, so
-        // that every shell kept is backed by triangle records of the entry (an
-        // empty shell costs a few bytes in the file but far more in memory).
-        std::unique_ptr<topolib::StlShell> shell;
-        float shellArea = 0, shellVolume = 0;
-        uint8_t shellHollow = 0;
-        auto readTriangles = [&](bool reversed) {
-            uint32_t count = 0;
-            const char* r = nullptr;
-            if (!in.u32(count) || !(r = in.records(count, kTriangleBytes)))
-                return false;
-            for (uint32_t i = 0; i < count; ++i, r += kTriangleBytes) {
-                uint32_t v[3];
-                if (!triangleIndices(r, vertexCount, v))
-                    return false;
-                if (!shell) {
-                    shell = std::make_unique<topolib::StlShell>(&mesh);
-                    shell->area = shellArea;
-                    shell->volume = shellVolume;
-                    shell->spare = shellHollow;
-                }
-                auto* t = mesh.newTriangle();
-                t->shell = shell.get();
-                if (reversed)
-                    t->setReversed(true);
-                (reversed ? shell->reversedTriangles : shell->primaryTriangles).push_back(t);
-                made.push_back(t);
-                records.push_back(r);
-            }
-            return true;
-        };
-        bool shellsRead = true;
-        for (uint32_t s = 0; s < shellCount && shellsRead; ++s) {
-            const char* spare = in.records(1, kShellSpareBytes);
-            if (!spare || !in.f32(shellArea) || !in.f32(shellVolume)) {
-                shellsRead = false;
-                break;
-            }
-            shellHollow = spare[kHollowByte] != 0 ? 1 : 0;
-            shell.reset();
-            if (!readTriangles(false) || !readTriangles(true)) {
-                if (shell)
-                    discardShell(shell.release());
-                shellsRead = false;
-                break;
-            }
-            if (!shell)
-                continue;
-            shell->triangleCount =
-                static_cast<uint32_t>(shell->primaryTriangles.size() + shell->reversedTriangles.size());
-            trianglesRead += shell->triangleCount;
-            mesh.shells().push_back(shell.release());
-            kept = made.size();
-        }
-        // Every triangle made gets its corners and normal (as initInShell
-        // gives them), and its terms of the mesh's area and volume sums
-        // (twice its area, and that times the distance of its plane from the
-        // first vertex); the incident lists, in the order the triangles were
-        // made, take only those of kept shells. The lists are split by vertex
-        // index, so that each is filled by one thread.
-        const unsigned threads = threadsFor(made.size());
-        std::vector<double> areaTerms(made.size()), volumeTerms(made.size());
-        const topolib::Vector3D reference = vertices.empty() ? topolib::Vector3D() : vertices.front()->pos;
-        forRanges(made.size(), threads, [&](size_t begin, size_t end) {
-            for (size_t i = begin; i < end; ++i) {
-                topolib::StlTriangle* t = made[i];
-                for (int k = 0; k < 3; ++k)
-                    t->vertices[k] = vertices[loadU32(records[i] + 4 * k)];
-                const double twiceArea = t->computeNormal();
-                areaTerms[i] = twiceArea;
-                volumeTerms[i] = (t->vertices[0]->pos - reference).dot(t->normal) * twiceArea;
-            }
-        });
-        forRanges(vertexCount, threads, [&](size_t begin, size_t end) {
-            for (size_t i = 0; i < kept; ++i)
-                for (int k = 0; k < 3; ++k) {
-                    const uint32_t x = loadU32(records[i] + 4 * k);
-                    if (x < begin || x >= end)
-                        continue;
-                    topolib::StlVertex* corner = vertices[x];
-                    if (!corner->appendUnlisted(made[i]))
-                        corner->addTriangle(made[i]);
-                }
-        });
-        std::vector<topolib::StlTriangle*>().swap(made);
-        std::vector<const char*>().swap(records);
-        if (!shellsRead || trianglesRead != declaredTriangles)
-            return kFailure;
-
-        // The triangle array, shell by shell (primary then reversed), and the
-        // box from the vertices: what is left to read and repair concerns the
-        // edges alone. The triangle array is made only when triangles were
-        // actually read (the declared count is not trusted for that decision).
-        if (trianglesRead > 0) {
-            size_t total = 0;
-            for (const topolib::StlShell* sh : mesh.shells())
-                total += std::max<size_t>(sh->triangleCount,
-                                          sh->primaryTriangles.size() + sh->reversedTriangles.size());
-            auto& array = mesh.triangles();
-            array.clear();
-            array.reserve(total + 100);
-            for (topolib::StlShell* sh : mesh.shells())
-                for (auto* list : {&sh->primaryTriangles, &sh->reversedTriangles})
-                    for (topolib::StlTriangle* t : *list) {
-                        t->id = static_cast<int32_t>(array.size());
-                        array.push_back(t);
-                    }
-            mesh.setFacetCount(static_cast<uint32_t>(array.size()));
-        }
-        if (!vertices.empty()) {
-            mesh.computeBoundingBox();
-            mesh.setBoundingBox(mesh.bboxMin(), mesh.bboxMax());
-        }
-        if (trianglesReady_)
-            trianglesReady_();
-
-        // Edges as vertex pairs.
-        uint32_t edgeCount = 0;
-        const char* edgeRecords = nullptr;
-        if (!in.skip(kPadding) || !in.u32(edgeCount) || !(edgeRecords = in.records(edgeCount, kEdgeBytes)))
-            return kFailure;
-        if (edgeCount > 0) {
-            auto& edges = mesh.edges();
-            mesh.reserveRecords(0, 0, edgeCount);
-            edges.reserve(edges.size() + edgeCount);
-            for (uint32_t i = 0; i < edgeCount; ++i) {
-                const char* r = edgeRecords + size_t(i) * kEdgeBytes;
-                const uint32_t a = loadU32(r), b = loadU32(r + 4);
-                if (a >= vertexCount || b >= vertexCount)
-                    return kFailure;
-                auto* e = mesh.newEdge(vertices[a], vertices[b]);
-                e->index = static_cast<uint32_t>(edges.size());
-                edges.push_back(e);
-            }
-        }
-
-        // Every edge is linked to the triangles that have its end points as a
-        // side (edges side by side on several threads; each edge's list is its
-        // own); then, in the order of the triangle array, a side that no edge
-        // of the entry took gets the live edge between its ends found through
-        // their triangles, or a new edge, and that edge lists the triangle.
-        if (trianglesRead > 0) {
-            auto& edges = mesh.edges();
-            forRanges(edges.size(), threadsFor(edges.size()), [&edges](size_t begin, size_t end) {
-                for (size_t i = begin; i < end; ++i)
-                    if (edges[i])
-                        linkEdge(edges[i]);
-            });
-            for (topolib::StlTriangle* t : mesh.triangles())
-                for (int k = 0; k < 3; ++k) {
-                    if (t->edges[k])
-                        continue;
-                    topolib::StlVertex* a = t->vertices[k];
-                    topolib::StlVertex* b = t->vertices[(k + 1) % 3];
-                    topolib::StlEdge* e = topolib::StlVertex::findEdgeTo(a, b);
-                    if (!e)
-                        e = mesh.addEdge(a, b);
-                    if (std::find(e->begin(), e->end(), t) == e->end())
-                        e->addTriangle(t);
-                    t->edges[k] = e;
-                }
-            // Area and volume as StlObject::computeAreaAndVolume sums them, in
-            // the order of the triangle array.
-            double area = 0.0, volume = 0.0;
-            for (size_t i = 0; i < kept; ++i) {
-                area += areaTerms[i];
-                volume += volumeTerms[i];
-            }
-            mesh.setVolumeReference(reference.data());
-            mesh.setArea(area / 2.0);
-            mesh.setVolume(volume / 6.0);
-        }
-        return kSuccess;
-    } catch (const std::bad_alloc&) {
-        // Out of memory, or of room for the mesh records (no record window).
-        return kNotEnoughMemory;
-    }
-}
 
 int VGeoFileHandling::writeToStream(KBaseStream* stream) {
     if (!stream || !target_)

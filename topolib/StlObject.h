@@ -1,5 +1,6 @@
 #pragma once
 
+#include "topolib/ImportSession.h"
 #include "topolib/LoadResult.h"
 #include "topolib/RecordPool.h"
 #include "topolib/StlEdge.h"
@@ -537,13 +538,9 @@ private:
             void operator()(Ref<StlTriangle>* p) const { std::free(p); }
         };
         std::vector<std::unique_ptr<Ref<StlTriangle>[], FreeIncidentBlock>> incidentBlocks;
-        // The vertex number of every triangle's corners (3 × triangle + slot; all
-        // three 0xFFFFFFFF for a deleted triangle), left by weldFacetCorners for a
-        // big mesh it welded from empty with complete incident lists; buildEdges
-        // reads it on several threads. It lies in the room the edge pool lent
-        // to the weld, where the edge records go next: valid while the loan
-        // lasts (edgePool.lentRoom(): no edge record made since).
-        uint32_t* weldedCorners = nullptr;
+        // The scratch that weldFacetCorners hands to buildEdges for a big mesh
+        // it welded from empty (the corners' vertex numbers, in edgePool's room).
+        ImportSession importSession;
     };
     // Where the mesh stands: its box and centre now and as the file was read.
     // The copy constructor takes this unit.

@@ -647,78 +647,56 @@ double weldScaleOf(const FacetCorner* const all, std::size_t cornerTotal, unsign
 
 } // namespace
 
-int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
-    m_records.weldedCorners = nullptr;
-    const bool wasEmpty = m_records.vertices.empty();
-    // A big mesh welded from empty gets its edges next: the room of its edge
-    // records (one and a half per triangle when it is closed) serves first as
-    // the sort's scatter buffer and then (on several threads) holds the
-    // corners' vertex numbers, so that those pages are mapped once, not three
-    // times. On one thread the sorted corners may end in the room: the
-    // corners' own array then goes at once, and the edges take the room once
-    // the vertices are made.
-    const bool useEdgeRoom = wasEmpty && m_records.edges.empty() && m_records.edgePool.size() == 0;
-    const std::size_t cornerTotal = corners.size();
-    auto edgeRoom = [this, cornerTotal]() {
-        const std::size_t bytes = cornerTotal * sizeof(FacetCorner);
-        const std::size_t records =
-            std::max((3 * m_records.triangles.size()) / 2, (bytes + sizeof(StlEdge) - 1) / sizeof(StlEdge));
-        return m_records.edgePool.lendRoom(records);
-    };
-    const bool sortInRoom = useEdgeRoom && cornerTotal >= 4096;
-    const bool sortOnThreads = importThreads(cornerTotal) > 1;
-    FacetCorner* const sorted = sortCorners(corners, sortInRoom ? static_cast<FacetCorner*>(edgeRoom()) : nullptr);
-    if (cornerTotal == 0)
-        return 0;
-    if (sorted != corners.data())
-        std::vector<FacetCorner>().swap(corners);
-    if (sortInRoom && sortOnThreads) {
-        // The sort is done with the room. Until the edges are made there it
-        // holds at most the corners' vertex numbers: the rest of its pages go
-        // back now, so that they do not add to the vertices made next.
-        char* const room = static_cast<char*>(edgeRoom());
-        const std::size_t keep = cornerTotal * sizeof(uint32_t);
-        releasePages(room + keep, cornerTotal * sizeof(FacetCorner) - keep);
+namespace {
+
+// One thread's share of the weld: its runs of corners (one vertex each) and
+// where its vertices and incident list slots begin among all parts'.
+struct WeldPart {
+    WeldRuns runs;
+    std::size_t firstVertex = 0;
+    std::size_t firstSlot = 0;
+    std::size_t slots = 0; // incident list slots its vertices take
+    bool capped = false;   // some run is longer than a vertex's list can be
+};
+
+// What the runs make: a part per thread, the vertex count, and the slots of
+// every incident list, which one block holds.
+struct WeldLayout {
+    std::vector<WeldPart> parts;
+    std::size_t vertexTotal = 0;
+    std::size_t slots = 0;
+    bool capped = false;
+};
+
+// A run of k corners gives its vertex room for k triangles (capped at the
+// per-vertex limit).
+void countSlots(WeldPart& part) {
+    const std::vector<uint32_t>& runStart = part.runs.runStarts();
+    part.slots = 0;
+    part.capped = false;
+    for (std::size_t r = 0; r + 1 < runStart.size(); ++r) {
+        const std::size_t length = runStart[r + 1] - runStart[r];
+        part.slots += std::min<std::size_t>(length, StlVertex::kMaxTriangles);
+        part.capped = part.capped || length > StlVertex::kMaxTriangles;
     }
-    m_measures.vertexCount = 0;
-    const unsigned threads = importThreads(cornerTotal);
-    const FacetCorner* const all = sorted;
+}
 
-    const double scale = weldScaleOf(all, cornerTotal, threads);
-
-    // Runs (WeldRuns): a corner that is near no earlier representative of its
-    // window starts the next vertex. Comparing with representatives (not with
-    // the neighbour) keeps a chain of near points from collapsing into one
-    // vertex. A corner whose x lies beyond the tolerance from the previous
-    // corner's starts a run whatever came before (the representatives lie at
-    // or below that x): each part's runs begin at the first such corner in it
-    // and go on to the next part's, so the parts find the runs of one pass.
+// Cuts the sorted corners into runs, one per vertex, on `threads` threads
+// (WeldRuns): a corner that is near no earlier representative of its window
+// starts the next vertex. Comparing with representatives (not with the
+// neighbour) keeps a chain of near points from collapsing into one vertex. A
+// corner whose x lies beyond the tolerance from the previous corner's starts
+// a run whatever came before (the representatives lie at or below that x):
+// each part's runs begin at the first such corner in it and go on to the next
+// part's, so the parts find the runs of one pass. May regroup the corners.
+WeldLayout findWeldRuns(FacetCorner* sorted, std::size_t cornerTotal, double scale, unsigned threads) {
     const double tolerance = 1e-6 * scale;
-    struct Part {
-        WeldRuns runs;
-        std::size_t firstVertex = 0;
-        std::size_t firstSlot = 0;
-        std::size_t slots = 0;
-        bool capped = false;
-    };
-    std::vector<Part> parts;
-    parts.reserve(threads);
+    WeldLayout layout;
+    layout.parts.reserve(threads);
     for (unsigned t = 0; t < threads; ++t)
-        parts.push_back(Part{WeldRuns(sorted, tolerance, scale)});
-    // One block holds every incident list: a run of k corners gives its
-    // vertex room for k triangles (capped at the per-vertex limit).
-    auto countSlots = [](Part& part) {
-        const std::vector<uint32_t>& runStart = part.runs.runStarts();
-        part.slots = 0;
-        part.capped = false;
-        for (std::size_t r = 0; r + 1 < runStart.size(); ++r) {
-            const std::size_t length = runStart[r + 1] - runStart[r];
-            part.slots += std::min<std::size_t>(length, StlVertex::kMaxTriangles);
-            part.capped = part.capped || length > StlVertex::kMaxTriangles;
-        }
-    };
+        layout.parts.push_back(WeldPart{WeldRuns(sorted, tolerance, scale)});
     runOnThreads(threads, [&](unsigned t) {
-        Part& part = parts[t];
+        WeldPart& part = layout.parts[t];
         const std::size_t partEnd = partBegin(cornerTotal, t + 1, threads);
         std::size_t i = partBegin(cornerTotal, t, threads);
         if (i > 0)
@@ -731,142 +709,233 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     });
     // Rare (corners of one point that the order by x set apart): every part
     // has read the corners it needs before any is moved.
-    for (Part& part : parts)
+    for (WeldPart& part : layout.parts)
         if (part.runs.regroup())
             countSlots(part);
-    std::size_t vertexTotal = 0, slots = 0;
-    bool capped = false;
-    for (Part& part : parts) {
-        part.firstVertex = vertexTotal;
-        part.firstSlot = slots;
+    for (WeldPart& part : layout.parts) {
+        part.firstVertex = layout.vertexTotal;
+        part.firstSlot = layout.slots;
         const std::size_t runBoundaries = part.runs.runStarts().size();
-        vertexTotal += runBoundaries == 0 ? 0 : runBoundaries - 1;
-        slots += part.slots;
-        capped = capped || part.capped;
+        layout.vertexTotal += runBoundaries == 0 ? 0 : runBoundaries - 1;
+        layout.slots += part.slots;
+        layout.capped = layout.capped || part.capped;
     }
+    return layout;
+}
 
-    Ref<StlTriangle>* const block = newIncidentBlock(slots);
+// Makes the vertices of the weld's runs, part by part, and links every corner's
+// triangle to its vertex: the triangle's vertex slot, the vertex's incident
+// list (each triangle once) and, when asked, the corner's vertex number.
+class WeldedVertexMaking {
+public:
+    struct Target {
+        std::vector<Ref<StlVertex>>& vertices; // sized already; the new ones from firstIndex
+        std::size_t firstIndex;
+        StlVertex* records;      // slots for the new vertices, by number
+        Ref<StlTriangle>* lists; // the incident list block
+        const std::vector<Ref<StlTriangle>>& triangles;
+        uint32_t* welded; // the corners' vertex numbers, or null
+    };
+    // `release`: give back the pages of corners that are passed.
+    WeldedVertexMaking(const FacetCorner* all, std::size_t cornerTotal, unsigned threads, bool release,
+                       const Target& target)
+        : m_all(all), m_cornerTotal(cornerTotal), m_threads(threads), m_release(release), m_to(target),
+          m_triangleTotal(target.triangles.size()) {}
+
+    // One thread's part; the parts run at once.
+    void makePart(const WeldPart& part);
+    // Whether some corner named no triangle of the mesh.
+    bool unnumbered() const { return m_unnumbered.load(); }
+
+private:
+    // Long runs on several threads: which corners' triangles came earlier in the run.
+    struct RunScratch {
+        std::vector<std::pair<uint32_t, uint32_t>> inRun; // (triangle, corner) of a long run
+        std::vector<uint8_t> repeated;
+    };
+    static constexpr uint32_t kShortRunLength = 16;
+    static constexpr std::size_t kMargin = 64; // corners a part reads ahead of its run
+
+    void releasePassedCorners(uint32_t runBegin, std::size_t& releasedTo) const;
+    void markRepeatedTriangles(uint32_t runBegin, uint32_t runEnd, RunScratch& scratch) const;
+    void linkCorner(uint32_t i, uint32_t runBegin, bool shortRun, const RunScratch& scratch, StlVertex* v,
+                    std::size_t number);
+
+    const FacetCorner* const m_all;
+    const std::size_t m_cornerTotal;
+    const unsigned m_threads;
+    const bool m_release;
+    const Target m_to;
+    const std::size_t m_triangleTotal;
+    std::atomic<bool> m_unnumbered{false};
+};
+
+// The corners a part has passed are not read again (the part before reads up
+// to this part's first run, and every part reads at most kMargin corners
+// ahead): whole big pages of them go back, the rest of the last one with the
+// next step.
+void WeldedVertexMaking::releasePassedCorners(uint32_t runBegin, std::size_t& releasedTo) const {
+    constexpr std::size_t kReleaseStep = (std::size_t(4) << 20) / sizeof(FacetCorner);
+    if (!m_release || runBegin < releasedTo + kReleaseStep + kMargin)
+        return;
+    const std::size_t end = runBegin - kMargin;
+    releasePages(const_cast<FacetCorner*>(m_all) + releasedTo, (end - releasedTo) * sizeof(FacetCorner));
+    const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(m_all);
+    const std::uintptr_t pageEnd = reinterpret_cast<std::uintptr_t>(m_all + end) & ~((std::uintptr_t(2) << 20) - 1);
+    if (pageEnd > from)
+        releasedTo = std::max(releasedTo, static_cast<std::size_t>((pageEnd - from) / sizeof(FacetCorner)));
+}
+
+// A triangle is listed twice only when two of its corners fall into one run:
+// for a long run on several threads, marks the later corner of each such pair.
+void WeldedVertexMaking::markRepeatedTriangles(uint32_t runBegin, uint32_t runEnd, RunScratch& scratch) const {
+    scratch.inRun.clear();
+    for (uint32_t i = runBegin; i < runEnd; ++i)
+        scratch.inRun.push_back({static_cast<uint32_t>(m_all[i].corner) / 3, i - runBegin});
+    std::sort(scratch.inRun.begin(), scratch.inRun.end());
+    scratch.repeated.assign(runEnd - runBegin, 0);
+    for (std::size_t m = 1; m < scratch.inRun.size(); ++m)
+        if (scratch.inRun[m].first == scratch.inRun[m - 1].first)
+            scratch.repeated[scratch.inRun[m].second] = 1;
+}
+
+void WeldedVertexMaking::linkCorner(uint32_t i, uint32_t runBegin, bool shortRun, const RunScratch& scratch,
+                                    StlVertex* v, std::size_t number) {
+    const std::vector<Ref<StlTriangle>>& triangles = m_to.triangles;
+    // The triangles come in corner order, far apart in memory: ask for the
+    // array entries of the ones far ahead, and for the records of the ones
+    // nearer ahead (their entries have arrived by then).
+    if (i + 64 < m_cornerTotal) {
+        const uint32_t ahead = static_cast<uint32_t>(m_all[i + 64].corner) / 3;
+        if (ahead < m_triangleTotal)
+            __builtin_prefetch(&triangles[ahead]);
+    }
+    if (i + 32 < m_cornerTotal) {
+        const uint32_t ahead = static_cast<uint32_t>(m_all[i + 32].corner) / 3;
+        if (ahead < m_triangleTotal)
+            __builtin_prefetch(triangles[ahead], 1);
+    }
+    const uint32_t corner = static_cast<uint32_t>(m_all[i].corner);
+    const std::size_t ti = corner / 3;
+    if (ti >= m_triangleTotal) {
+        m_unnumbered.store(true, std::memory_order_relaxed);
+        return;
+    }
+    StlTriangle* t = triangles[ti];
+    const uint32_t slot = corner % 3;
+    // The later corner of a triangle in this run finds the earlier one (on
+    // one thread, in the triangle's other slots, which hold v only then).
+    bool listed;
+    if (m_threads == 1) {
+        listed = t->vertices[(slot + 1) % 3] == v || t->vertices[(slot + 2) % 3] == v;
+    } else if (shortRun) {
+        listed = false;
+        for (uint32_t j = runBegin; j < i && !listed; ++j)
+            listed = static_cast<uint32_t>(m_all[j].corner) / 3 == ti;
+    } else {
+        listed = scratch.repeated[i - runBegin] != 0;
+    }
+    t->vertices[slot] = v;
+    if (m_to.welded)
+        m_to.welded[corner] = t->isDeleted() ? 0xFFFFFFFFu : static_cast<uint32_t>(number);
+    if (!listed && !v->appendUnlisted(t))
+        v->addTriangle(t);
+}
+
+void WeldedVertexMaking::makePart(const WeldPart& part) {
+    Ref<StlTriangle>* lists = m_to.lists + part.firstSlot;
+    RunScratch scratch;
+    const std::vector<uint32_t>& runStart = part.runs.runStarts();
+    std::size_t releasedTo = runStart.empty() ? 0 : runStart.front() + kMargin;
+    for (std::size_t r = 0; r + 1 < runStart.size(); ++r) {
+        const uint32_t runBegin = runStart[r], runEnd = runStart[r + 1];
+        releasePassedCorners(runBegin, releasedTo);
+        const FacetCorner& first = m_all[runBegin];
+        const double pos[3] = {first.x, first.y, first.z};
+        const std::size_t number = part.firstVertex + r;
+        StlVertex* v = new (m_to.records + number) StlVertex(pos);
+        v->index = static_cast<int32_t>(m_to.firstIndex + number);
+        m_to.vertices[m_to.firstIndex + number] = v;
+        const std::size_t runLength = std::min<std::size_t>(runEnd - runBegin, StlVertex::kMaxTriangles);
+        v->useExternalList(lists, static_cast<uint32_t>(runLength));
+        lists += runLength;
+        const bool shortRun = runEnd - runBegin <= kShortRunLength;
+        if (m_threads > 1 && !shortRun)
+            markRepeatedTriangles(runBegin, runEnd, scratch);
+        for (uint32_t i = runBegin; i < runEnd; ++i)
+            linkCorner(i, runBegin, shortRun, scratch, v, number);
+    }
+}
+
+} // namespace
+
+// A big mesh welded from empty gets its edges next: the room of its edge
+// records (one and a half per triangle when it is closed, the import session's)
+// serves first as the sort's scatter buffer and then (on several threads) holds
+// the corners' vertex numbers, so that those pages are mapped once, not three
+// times. On one thread the sorted corners may end in the room: the corners' own
+// array then goes at once, and the edges take the room once the vertices are
+// made.
+int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
+    ImportSession& session = m_records.importSession;
+    session.end();
+    const bool useEdgeRoom =
+        m_records.vertices.empty() && m_records.edges.empty() && m_records.edgePool.size() == 0;
+    const std::size_t cornerTotal = corners.size();
+    const bool sortInRoom = useEdgeRoom && cornerTotal >= 4096;
+    const bool sortOnThreads = importThreads(cornerTotal) > 1;
+    FacetCorner* const sorted = sortCorners(
+        corners, sortInRoom ? static_cast<FacetCorner*>(session.edgeRoom(m_records.edgePool, cornerTotal,
+                                                                          m_records.triangles.size()))
+                            : nullptr);
+    if (cornerTotal == 0)
+        return 0;
+    if (sorted != corners.data())
+        std::vector<FacetCorner>().swap(corners);
+    // Sorted on threads, the room holds at most the corners' vertex numbers
+    // until the edges are made there: the rest of its pages go back now, so
+    // that they do not add to the vertices made next.
+    if (sortInRoom && sortOnThreads)
+        session.releaseRoomPast(m_records.edgePool, cornerTotal, m_records.triangles.size(),
+                                cornerTotal * sizeof(uint32_t));
+    m_measures.vertexCount = 0;
+    const unsigned threads = importThreads(cornerTotal);
+    const WeldLayout layout = findWeldRuns(sorted, cornerTotal, weldScaleOf(sorted, cornerTotal, threads), threads);
+    const std::size_t vertexTotal = layout.vertexTotal;
+
+    Ref<StlTriangle>* const block = newIncidentBlock(layout.slots);
     const std::size_t firstIndex = m_records.vertices.size();
     if (m_records.vertices.capacity() < firstIndex + vertexTotal) {
         m_records.vertices.reserve(firstIndex + vertexTotal);
         adviseHugePagesForCapacity(m_records.vertices);
     }
-    // The corners a part has passed are not read again (the part before
-    // reads up to this part's first run, and every part reads at most 64
-    // corners ahead): a big mesh gives their pages back while its vertices
-    // are made, so that the corners and the new records do not peak
-    // together. Its threads then map the new records' pages as they go;
-    // otherwise they are mapped ahead, as the incident lists and the vertex
-    // array are filled from their fronts.
+    // A big mesh gives the passed corners' pages back while its vertices are
+    // made, so that the corners and the new records do not peak together. Its
+    // threads then map the new records' pages as they go; otherwise they are
+    // mapped ahead, as the incident lists and the vertex array are filled from
+    // their fronts.
     const bool release = threads > 1 && cornerTotal >= (std::size_t(1) << 18);
     PagePopulator populator;
     if (!release)
-        populator.start({{block, slots * sizeof(Ref<StlTriangle>)},
+        populator.start({{block, layout.slots * sizeof(Ref<StlTriangle>)},
                          {m_records.vertices.data() + firstIndex, vertexTotal * sizeof(StlVertex*)}});
     m_records.vertices.resize(firstIndex + vertexTotal);
     StlVertex* const records = m_records.vertexPool.takeSlots(vertexTotal, !release);
     const std::size_t triangleTotal = m_records.triangles.size();
-    std::atomic<bool> unnumbered{false};
     // The corners' vertex numbers for the edges built on several threads.
     uint32_t* welded = nullptr;
-    if (useEdgeRoom && !capped && threads > 1 && cornerTotal == 3 * triangleTotal && importThreads(triangleTotal) > 1 &&
-        vertexTotal < (std::size_t(1) << 31)) {
-        welded = static_cast<uint32_t*>(edgeRoom());
-        m_records.weldedCorners = welded;
-    }
-    constexpr std::size_t kMargin = 64;
-    constexpr std::size_t kReleaseStep = (std::size_t(4) << 20) / sizeof(FacetCorner);
-    runOnThreads(threads, [&](unsigned t) {
-        const Part& part = parts[t];
-        Ref<StlTriangle>* lists = block + part.firstSlot;
-        std::vector<std::pair<uint32_t, uint32_t>> inRun; // (triangle, corner) of a long run
-        std::vector<uint8_t> repeated;
-        const std::vector<uint32_t>& runStart = part.runs.runStarts();
-        std::size_t releasedTo = runStart.empty() ? 0 : runStart.front() + kMargin;
-        for (std::size_t r = 0; r + 1 < runStart.size(); ++r) {
-            const uint32_t runBegin = runStart[r], runEnd = runStart[r + 1];
-            if (release && runBegin >= releasedTo + kReleaseStep + kMargin) {
-                // Whole big pages only; the rest of the last one goes with the next step.
-                const std::size_t end = runBegin - kMargin;
-                releasePages(const_cast<FacetCorner*>(all) + releasedTo, (end - releasedTo) * sizeof(FacetCorner));
-                const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(all);
-                const std::uintptr_t pageEnd = reinterpret_cast<std::uintptr_t>(all + end) & ~((std::uintptr_t(2) << 20) - 1);
-                if (pageEnd > from)
-                    releasedTo = std::max(releasedTo, static_cast<std::size_t>((pageEnd - from) / sizeof(FacetCorner)));
-            }
-            const FacetCorner& first = all[runBegin];
-            const double pos[3] = {first.x, first.y, first.z};
-            const std::size_t number = part.firstVertex + r;
-            StlVertex* v = new (records + number) StlVertex(pos);
-            v->index = static_cast<int32_t>(firstIndex + number);
-            m_records.vertices[firstIndex + number] = v;
-            const std::size_t runLength = std::min<std::size_t>(runEnd - runBegin, StlVertex::kMaxTriangles);
-            v->useExternalList(lists, static_cast<uint32_t>(runLength));
-            lists += runLength;
-            // A triangle is listed twice only when two of its corners fall into
-            // this run: the later corner finds the earlier one in the run (on
-            // one thread, in the triangle's other slots, which hold v only then).
-            constexpr uint32_t kShortRunLength = 16;
-            const bool shortRun = runEnd - runBegin <= kShortRunLength;
-            if (threads > 1 && !shortRun) {
-                inRun.clear();
-                for (uint32_t i = runBegin; i < runEnd; ++i)
-                    inRun.push_back({static_cast<uint32_t>(all[i].corner) / 3, i - runBegin});
-                std::sort(inRun.begin(), inRun.end());
-                repeated.assign(runEnd - runBegin, 0);
-                for (std::size_t m = 1; m < inRun.size(); ++m)
-                    if (inRun[m].first == inRun[m - 1].first)
-                        repeated[inRun[m].second] = 1;
-            }
-            for (uint32_t i = runBegin; i < runEnd; ++i) {
-                // The triangles come in corner order, far apart in memory: ask for the
-                // array entries of the ones far ahead, and for the records of the ones
-                // nearer ahead (their entries have arrived by then).
-                if (i + 64 < cornerTotal) {
-                    const uint32_t ahead = static_cast<uint32_t>(all[i + 64].corner) / 3;
-                    if (ahead < triangleTotal)
-                        __builtin_prefetch(&m_records.triangles[ahead]);
-                }
-                if (i + 32 < cornerTotal) {
-                    const uint32_t ahead = static_cast<uint32_t>(all[i + 32].corner) / 3;
-                    if (ahead < triangleTotal)
-                        __builtin_prefetch(m_records.triangles[ahead], 1);
-                }
-                const uint32_t corner = static_cast<uint32_t>(all[i].corner);
-                const std::size_t ti = corner / 3;
-                if (ti >= triangleTotal) {
-                    unnumbered.store(true, std::memory_order_relaxed);
-                    continue;
-                }
-                StlTriangle* t = m_records.triangles[ti];
-                const uint32_t slot = corner % 3;
-                bool listed;
-                if (threads == 1) {
-                    listed = t->vertices[(slot + 1) % 3] == v || t->vertices[(slot + 2) % 3] == v;
-                } else if (shortRun) {
-                    listed = false;
-                    for (uint32_t j = runBegin; j < i && !listed; ++j)
-                        listed = static_cast<uint32_t>(all[j].corner) / 3 == ti;
-                } else {
-                    listed = repeated[i - runBegin] != 0;
-                }
-                t->vertices[slot] = v;
-                if (welded)
-                    welded[corner] = t->isDeleted() ? 0xFFFFFFFFu : static_cast<uint32_t>(number);
-                if (!listed && !v->appendUnlisted(t))
-                    v->addTriangle(t);
-            }
-        }
-    });
-    if (unnumbered.load())
-        m_records.weldedCorners = nullptr; // some triangle's corner is missing
-    if (sortInRoom && !sortOnThreads) {
-        // The corners are not read again: the room's pages past the edges of
-        // a closed mesh go back (the edges are made over the rest).
-        const std::size_t keep = (3 * triangleTotal) / 2 * sizeof(StlEdge);
-        if (cornerTotal * sizeof(FacetCorner) > keep)
-            releasePages(static_cast<char*>(edgeRoom()) + keep, cornerTotal * sizeof(FacetCorner) - keep);
-    }
+    if (useEdgeRoom && !layout.capped && threads > 1 && cornerTotal == 3 * triangleTotal &&
+        importThreads(triangleTotal) > 1 && vertexTotal < (std::size_t(1) << 31))
+        welded = session.holdWeldedCorners(m_records.edgePool, cornerTotal, triangleTotal);
+    WeldedVertexMaking making(sorted, cornerTotal, threads, release,
+                              {m_records.vertices, firstIndex, records, block, m_records.triangles, welded});
+    runOnThreads(threads, [&](unsigned t) { making.makePart(layout.parts[t]); });
+    if (making.unnumbered())
+        session.dropWeldedCorners(); // some triangle's corner is missing
+    // Sorted on one thread, the corners are not read again: the room's pages
+    // past the edges of a closed mesh go back (the edges are made over the rest).
+    if (sortInRoom && !sortOnThreads)
+        session.releaseRoomPast(m_records.edgePool, cornerTotal, triangleTotal, (3 * triangleTotal) / 2 * sizeof(StlEdge));
     m_measures.vertexCount = static_cast<uint32_t>(vertexTotal);
     return 0;
 }
@@ -877,10 +946,8 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
                           const ProgressSink* progress) {
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
     const std::size_t n = m_records.triangles.size();
-    // The corners' vertex numbers, while the edge pool's loan of their room
-    // lasts (no edge record has been made over them).
-    const uint32_t* welded = m_records.edgePool.lentRoom() ? m_records.weldedCorners : nullptr;
-    m_records.weldedCorners = nullptr;
+    // The corners' vertex numbers the weld left, if any.
+    const uint32_t* welded = m_records.importSession.endTakingWeldedCorners(m_records.edgePool);
     if (n == 0)
         return 0;
     const unsigned threads = importThreads(n);
@@ -961,6 +1028,387 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     return 0;
 }
 
+namespace {
+
+constexpr uint32_t kNoEntry = 0xFFFFFFFFu;   // a side that is not walked; a corner without vertex
+constexpr uint32_t kMakerMask = (1u << 30) - 1; // the making side in a side's entry
+
+// The threaded edge build of a mesh fresh from the weld, pass by pass (the
+// order and the reasons are in buildEdgesOnThreads). It reads the corners'
+// vertex numbers the weld left and the vertices' complete incident lists, and
+// keeps one integer per side in the triangles' empty edge slots.
+class ThreadedEdgeBuild {
+public:
+    // Pass 1's result for a side: the side that makes its edge and its place in
+    // the edge's triangle list (0, 1, or 2 for any later place).
+    static uint32_t sideEntry(uint32_t maker, uint32_t place) { return (std::min<uint32_t>(place, 2) << 30) | maker; }
+
+    ThreadedEdgeBuild(const std::vector<Ref<StlVertex>>& vertices, const std::vector<Ref<StlTriangle>>& triangles,
+                      const uint32_t* corner, unsigned threads)
+        : m_vertices(vertices), m_corner(corner), m_n(triangles.size()), m_threads(threads),
+          m_first(triangles.front().get()), m_entries(m_first) {}
+
+    // Whether the triangle records lie in array order in one block (a
+    // triangle's number then follows from its address).
+    bool recordsInArrayOrder(const std::vector<Ref<StlTriangle>>& triangles);
+    // Whether the triangles around a vertex lie far apart in the array (a file
+    // whose facets come in no particular order), judged on a sample.
+    bool trianglesScattered() const;
+
+    // Pass 1, in triangle order or vertex by vertex: every side's entry.
+    // Returns the making sides per part of the triangles, as makers[t + 1].
+    std::vector<std::size_t> decideSidesInTriangleOrder();
+    std::vector<std::size_t> decideSidesByVertex();
+    // False when a list named a triangle the build does not know (its slots
+    // must then be emptied: clearEntries).
+    bool usable() const { return m_usable.load(); }
+    void clearEntries();
+
+    // Pass 2: the making sides make the edge records `records[makers[t]...]`
+    // (makers summed up to part t) with their first triangle, in side order,
+    // and mark themselves in the triangle's walk mark.
+    void makeEdgeRecords(const std::vector<std::size_t>& makers, StlEdge* records, std::vector<Ref<StlEdge>>& edges);
+
+    // Pass 3: the other sides are linked to their edges, in triangle order or
+    // vertex by vertex; the sides at place 2 or later come out in `later`, in
+    // side order per part (all of them in later[0], sorted, vertex by vertex).
+    void linkSidesInTriangleOrder(double creaseLimit, std::vector<std::vector<uint32_t>>& later);
+    void linkSidesByVertex(double creaseLimit, std::vector<std::vector<uint32_t>>& later);
+    // Adds the later sides' triangles to their edges in the order given.
+    void addLaterSides(const std::vector<std::vector<uint32_t>>& later);
+
+private:
+    struct Earlier {
+        uint32_t triangle;
+        uint32_t sides;
+    };
+
+    std::size_t numberOf(const StlTriangle* t) const {
+        return static_cast<std::size_t>(reinterpret_cast<const char*>(t) - reinterpret_cast<const char*>(m_first)) /
+               sizeof(StlTriangle);
+    }
+    StlTriangle* triangleAt(std::size_t i) const { return m_first + i; }
+    // Sides buildEdges walks in triangle i: up to the first whose ends are one vertex.
+    uint32_t walkedSides(std::size_t i) const {
+        const uint32_t* c = &m_corner[3 * i];
+        if (c[0] == kNoEntry)
+            return 0;
+        return c[0] == c[1] ? 0 : c[1] == c[2] ? 1 : c[2] == c[0] ? 2 : 3;
+    }
+    bool joins(std::size_t i, uint32_t j, uint32_t a, uint32_t b) const {
+        const uint32_t s0 = m_corner[3 * i + j], s1 = m_corner[3 * i + (j == 2 ? 0 : j + 1)];
+        return (s0 == a && s1 == b) || (s0 == b && s1 == a);
+    }
+    bool decideSide(std::size_t i, uint32_t k, std::vector<Earlier>& earlier);
+    std::size_t decideTriangle(std::size_t i, std::vector<Earlier>& earlier);
+    void linkTriangle(std::size_t i, double creaseLimit, std::vector<uint32_t>& laterSides);
+    void prefetchLinks(std::size_t j, int depth) const;
+
+    const std::vector<Ref<StlVertex>>& m_vertices;
+    const uint32_t* const m_corner; // the corners' vertex numbers
+    const std::size_t m_n;           // triangles
+    const unsigned m_threads;
+    StlTriangle* const m_first;
+    const ImportSession::SideEntries m_entries;
+    std::atomic<bool> m_usable{true};
+};
+
+bool ThreadedEdgeBuild::recordsInArrayOrder(const std::vector<Ref<StlTriangle>>& triangles) {
+    std::atomic<bool> inOrder{true};
+    runOnThreads(m_threads, [&](unsigned t) {
+        for (std::size_t i = partBegin(m_n, t, m_threads); i < partBegin(m_n, t + 1, m_threads); ++i)
+            if (triangles[i] != triangleAt(i)) {
+                inOrder.store(false, std::memory_order_relaxed);
+                return;
+            }
+    });
+    return inOrder.load();
+}
+
+bool ThreadedEdgeBuild::trianglesScattered() const {
+    constexpr std::size_t kSamples = 1024;
+    const std::size_t window = std::min<std::size_t>(std::max<std::size_t>(m_n / 64, 64), 65536);
+    std::size_t near = 0, far = 0;
+    for (std::size_t i = 0; i < m_n; i += std::max<std::size_t>(1, m_n / kSamples)) {
+        if (m_corner[3 * i] == kNoEntry)
+            continue;
+        for (const StlTriangle* u : *m_vertices[m_corner[3 * i]]) {
+            const std::size_t ui = numberOf(u);
+            (ui + window > i && ui < i + window ? near : far) += 1;
+        }
+    }
+    return far > near;
+}
+
+// Decides the entry of side k of triangle i, a walked side, looking for the
+// triangles with both its ends in the list of its first end (every such
+// triangle is in it: the lists are complete here); true when the side makes
+// its edge.
+bool ThreadedEdgeBuild::decideSide(std::size_t i, uint32_t k, std::vector<Earlier>& earlier) {
+    const uint32_t a = m_corner[3 * i + k], b = m_corner[3 * i + (k == 2 ? 0 : k + 1)];
+    earlier.clear();
+    std::size_t firstLive = kNoEntry;
+    uint32_t firstLiveSide = 0;
+    for (const StlTriangle* u : *m_vertices[a]) {
+        const std::size_t ui = numberOf(u);
+        if (ui >= i) {
+            if (ui >= m_n)
+                m_usable.store(false, std::memory_order_relaxed);
+            continue;
+        }
+        // u has a; most do not have b.
+        const uint32_t* uc = &m_corner[3 * ui];
+        if (uc[0] != b && uc[1] != b && uc[2] != b)
+            continue;
+        const uint32_t uWalked = walkedSides(ui);
+        uint32_t count = 0, first = 0;
+        for (uint32_t j = 0; j < uWalked; ++j)
+            if (joins(ui, j, a, b) && count++ == 0)
+                first = j;
+        if (count == 0)
+            continue;
+        earlier.push_back({static_cast<uint32_t>(ui), count});
+        if (uWalked == 3 && (firstLive == kNoEntry || ui < firstLive)) {
+            firstLive = ui;
+            firstLiveSide = first;
+        }
+    }
+    uint32_t own = 0, ownFirst = 0;
+    for (uint32_t j = 0; j < k; ++j)
+        if (joins(i, j, a, b) && own++ == 0)
+            ownFirst = j;
+    uint32_t maker, place = own;
+    if (firstLive != kNoEntry) {
+        maker = static_cast<uint32_t>(3 * firstLive + firstLiveSide);
+        for (const Earlier& e : earlier)
+            if (e.triangle >= firstLive)
+                place += e.sides;
+    } else {
+        maker = static_cast<uint32_t>(3 * i + (own ? ownFirst : k));
+    }
+    m_entries.set(3 * i + k, sideEntry(maker, place));
+    return maker == 3 * i + k;
+}
+
+// Decides the entries of triangle i's sides; returns how many make their edge.
+std::size_t ThreadedEdgeBuild::decideTriangle(std::size_t i, std::vector<Earlier>& earlier) {
+    std::size_t made = 0;
+    const uint32_t walked = walkedSides(i);
+    for (uint32_t k = walked; k < 3; ++k)
+        m_entries.set(3 * i + k, kNoEntry);
+    for (uint32_t k = 0; k < walked; ++k)
+        made += decideSide(i, k, earlier);
+    return made;
+}
+
+std::vector<std::size_t> ThreadedEdgeBuild::decideSidesInTriangleOrder() {
+    std::vector<std::size_t> makers(m_threads + 1, 0);
+    runOnThreads(m_threads, [&](unsigned t) {
+        std::vector<Earlier> earlier;
+        std::size_t made = 0;
+        const std::size_t end = partBegin(m_n, t + 1, m_threads);
+        for (std::size_t i = partBegin(m_n, t, m_threads); i < end; ++i) {
+            // The vertices lie in welding order: fetch those of a triangle some
+            // steps ahead, then their lists a little later, as buildEdges does.
+            if (i + 8 < end)
+                for (uint32_t k = 0; k < 3; ++k)
+                    if (m_corner[3 * (i + 8) + k] != kNoEntry)
+                        __builtin_prefetch(m_vertices[m_corner[3 * (i + 8) + k]]);
+            if (i + 4 < end)
+                for (uint32_t k = 0; k < 3; ++k)
+                    if (m_corner[3 * (i + 4) + k] != kNoEntry)
+                        __builtin_prefetch(m_vertices[m_corner[3 * (i + 4) + k]]->triangles());
+            made += decideTriangle(i, earlier);
+        }
+        makers[t + 1] = made;
+    });
+    return makers;
+}
+
+// The sides are taken vertex by vertex (each at its first end), so that the
+// triangles around a vertex, whose corners every side there looks at, are
+// taken together while those are at hand. The entries do not depend on the
+// order they are decided in.
+std::vector<std::size_t> ThreadedEdgeBuild::decideSidesByVertex() {
+    const unsigned threads = m_threads;
+    const std::size_t vertexTotal = m_vertices.size();
+    std::vector<std::size_t> madeIn(static_cast<std::size_t>(threads) * threads, 0);
+    auto partOf = [&](std::size_t i) {
+        unsigned p = 0;
+        while (p + 1 < threads && i >= partBegin(m_n, p + 1, threads))
+            ++p;
+        return p;
+    };
+    runOnThreads(threads, [&](unsigned t) {
+        std::vector<Earlier> earlier;
+        std::size_t* made = &madeIn[static_cast<std::size_t>(t) * threads];
+        const std::size_t end = partBegin(vertexTotal, t + 1, threads);
+        for (std::size_t v = partBegin(vertexTotal, t, threads); v < end; ++v) {
+            if (v + 4 < end)
+                __builtin_prefetch(m_vertices[v + 4]->triangles());
+            if (v + 2 < end)
+                for (const StlTriangle* u : *m_vertices[v + 2]) {
+                    const std::size_t ui = numberOf(u);
+                    if (ui < m_n)
+                        __builtin_prefetch(&m_corner[3 * ui]);
+                }
+            // Each side at its first end: the triangles it looks at are v's
+            // own, whose corners are at hand.
+            for (const StlTriangle* u : *m_vertices[v]) {
+                const std::size_t ui = numberOf(u);
+                if (ui >= m_n) {
+                    m_usable.store(false, std::memory_order_relaxed);
+                    continue;
+                }
+                const uint32_t walked = walkedSides(ui);
+                for (uint32_t k = 0; k < 3; ++k) {
+                    if (m_corner[3 * ui + k] != v)
+                        continue;
+                    if (k >= walked)
+                        m_entries.set(3 * ui + k, kNoEntry);
+                    else if (decideSide(ui, k, earlier))
+                        ++made[partOf(ui)];
+                }
+            }
+        }
+    });
+    // Deleted triangles are in no list by their corner numbers.
+    forRanges(m_n, threads, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i)
+            if (m_corner[3 * i] == kNoEntry)
+                for (uint32_t k = 0; k < 3; ++k)
+                    m_entries.set(3 * i + k, kNoEntry);
+    });
+    std::vector<std::size_t> makers(threads + 1, 0);
+    for (unsigned t = 0; t < threads; ++t)
+        for (unsigned p = 0; p < threads; ++p)
+            makers[p + 1] += madeIn[static_cast<std::size_t>(t) * threads + p];
+    return makers;
+}
+
+void ThreadedEdgeBuild::clearEntries() {
+    forRanges(m_n, m_threads, [&](std::size_t begin, std::size_t end) { m_entries.clear(begin, end); });
+}
+
+void ThreadedEdgeBuild::makeEdgeRecords(const std::vector<std::size_t>& makers, StlEdge* records,
+                                        std::vector<Ref<StlEdge>>& edges) {
+    runOnThreads(m_threads, [&](unsigned t) {
+        uint32_t number = static_cast<uint32_t>(makers[t]);
+        const std::size_t end = partBegin(m_n, t + 1, m_threads);
+        for (std::size_t i = partBegin(m_n, t, m_threads); i < end; ++i) {
+            StlTriangle* tri = triangleAt(i);
+            uint32_t making = 0;
+            for (uint32_t k = 0; k < 3; ++k) {
+                if (m_entries.get(3 * i + k) != 3 * i + k) // not walked, or another side makes the edge
+                    continue;
+                StlEdge* e = new (records + number) StlEdge(tri->vertices[k], tri->vertices[k == 2 ? 0 : k + 1]);
+                e->addTriangle(tri);
+                e->index = number++;
+                edges[e->index] = e;
+                tri->edges[k] = e;
+                making |= 1u << k;
+            }
+            tri->setWalkMark(making);
+        }
+    });
+}
+
+// Links triangle i's sides that do not make their edge; a triangle with a side
+// whose ends were welded into one vertex is deleted.
+void ThreadedEdgeBuild::linkTriangle(std::size_t i, double creaseLimit, std::vector<uint32_t>& laterSides) {
+    StlTriangle* tri = triangleAt(i);
+    const uint32_t making = tri->walkMark();
+    tri->setWalkMark(0);
+    for (uint32_t k = 0; k < 3; ++k) {
+        if (making >> k & 1u)
+            continue;
+        const uint32_t info = m_entries.get(3 * i + k);
+        if (info == kNoEntry) {
+            tri->setDeleted(true); // (already so when it was deleted before)
+            for (uint32_t j = k; j < 3; ++j)
+                tri->edges[j] = nullptr;
+            break;
+        }
+        StlEdge* e = m_entries.slot(info & kMakerMask); // the making side's edge
+        tri->edges[k] = e;
+        if (info >> 30 == 2) {
+            laterSides.push_back(static_cast<uint32_t>(3 * i + k));
+        } else if (e->addTriangle(tri) == 2 && e->edgeClass == kEdgeSmooth) {
+            e->edgeClass = creaseLimit > e->triangle(0)->normal.dot(tri->normal) ? kEdgeSharp : kEdgeSmooth;
+        }
+    }
+}
+
+// A side's edge and the edge's first triangle lie anywhere when the file's
+// facets come in no particular order: ask for the making side's entry far
+// ahead (depth 0), for the edge nearer ahead (1, the entry has arrived by
+// then) and for its first triangle last (2).
+void ThreadedEdgeBuild::prefetchLinks(std::size_t j, int depth) const {
+    const uint32_t making = triangleAt(j)->walkMark();
+    for (uint32_t k = 0; k < 3; ++k) {
+        const uint32_t info = m_entries.get(3 * j + k);
+        if (info == kNoEntry || (making >> k & 1u))
+            continue;
+        // (The edge's first triangle is the making side's: no look into the
+        // edge, which another thread may be changing.)
+        StlEdge* const& e = m_entries.slot(info & kMakerMask);
+        if (depth == 0)
+            __builtin_prefetch(&e);
+        else if (depth == 1)
+            __builtin_prefetch(e, 1);
+        else
+            __builtin_prefetch(triangleAt((info & kMakerMask) / 3));
+    }
+}
+
+void ThreadedEdgeBuild::linkSidesInTriangleOrder(double creaseLimit, std::vector<std::vector<uint32_t>>& later) {
+    runOnThreads(m_threads, [&](unsigned t) {
+        const std::size_t end = partBegin(m_n, t + 1, m_threads);
+        for (std::size_t i = partBegin(m_n, t, m_threads); i < end; ++i) {
+            if (i + 24 < end)
+                prefetchLinks(i + 24, 0);
+            if (i + 12 < end)
+                prefetchLinks(i + 12, 1);
+            if (i + 4 < end)
+                prefetchLinks(i + 4, 2);
+            linkTriangle(i, creaseLimit, later[t]);
+        }
+    });
+}
+
+// Vertex by vertex, as the sides were decided: a side's making side lies in a
+// triangle next to it, at hand. Every triangle is in the incident list of its
+// first vertex (lists are complete here) and is linked there.
+void ThreadedEdgeBuild::linkSidesByVertex(double creaseLimit, std::vector<std::vector<uint32_t>>& later) {
+    const std::size_t vertexTotal = m_vertices.size();
+    runOnThreads(m_threads, [&](unsigned t) {
+        const std::size_t end = partBegin(vertexTotal, t + 1, m_threads);
+        for (std::size_t v = partBegin(vertexTotal, t, m_threads); v < end; ++v) {
+            const StlVertex* vertex = m_vertices[v];
+            if (v + 2 < end)
+                __builtin_prefetch(m_vertices[v + 2]->triangles());
+            for (const StlTriangle* u : *vertex)
+                if (u->vertices[0] == vertex)
+                    linkTriangle(numberOf(u), creaseLimit, later[t]);
+        }
+    });
+    // The later sides are added in side order.
+    std::vector<uint32_t>& all = later[0];
+    for (unsigned t = 1; t < m_threads; ++t)
+        all.insert(all.end(), later[t].begin(), later[t].end());
+    std::sort(all.begin(), all.end());
+    for (unsigned t = 1; t < m_threads; ++t)
+        later[t].clear();
+}
+
+void ThreadedEdgeBuild::addLaterSides(const std::vector<std::vector<uint32_t>>& later) {
+    for (const std::vector<uint32_t>& sides : later)
+        for (const uint32_t side : sides)
+            m_entries.slot(side)->addTriangle(triangleAt(side / 3));
+}
+
+} // namespace
+
 // The sides that buildEdges walks in order, grouped by the pair of vertices
 // they join: a side (triangle i, slot k) takes the edge of an earlier side of
 // its pair when that side's triangle is i itself or a triangle that stays live
@@ -970,74 +1418,21 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
 // vertex's incident list; the edges are numbered in the order of the sides
 // that make them and filled by the same threads, each edge's triangles in side
 // order, so the classes come out as in buildEdges.
+//
+// Pass 1 gives each walked side its entry: the side that makes its edge and
+// its place in the edge's triangle list. A side takes the edge that a triangle
+// before i which stays live has (all such share one edge: the one the first of
+// them made), else the edge of an earlier side of i itself, else makes one;
+// its place counts the sides of the pair before it that took the same edge.
+// Pass 2 makes the records; pass 3 links the other sides to them.
 bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
-    const uint32_t* const corner = welded;
     const std::size_t n = m_records.triangles.size();
     if (n == 0 || 3 * n >= (std::size_t(1) << 30))
         return false;
-    constexpr uint32_t kNone = 0xFFFFFFFFu;
-    // The records of a welded mesh lie in array order in one block (checked
-    // below): a triangle's number follows from its address.
-    char* const base = reinterpret_cast<char*>(m_records.triangles.front().get());
-    auto numberOf = [base](const StlTriangle* t) {
-        return static_cast<std::size_t>(reinterpret_cast<const char*>(t) - base) / sizeof(StlTriangle);
-    };
-    auto triangleAt = [base](std::size_t i) { return reinterpret_cast<StlTriangle*>(base + i * sizeof(StlTriangle)); };
-    std::atomic<bool> usable{true};
-    runOnThreads(threads, [&](unsigned t) {
-        for (std::size_t i = partBegin(n, t, threads); i < partBegin(n, t + 1, threads); ++i)
-            if (m_records.triangles[i] != triangleAt(i)) {
-                usable.store(false, std::memory_order_relaxed);
-                return;
-            }
-    });
-    if (!usable.load())
+    ThreadedEdgeBuild build(m_records.vertices, m_records.triangles, welded, threads);
+    if (!build.recordsInArrayOrder(m_records.triangles))
         return false;
-    // Sides buildEdges walks in triangle i: up to the first whose ends are one vertex.
-    auto walkedSides = [corner](std::size_t i) -> uint32_t {
-        const uint32_t* c = &corner[3 * i];
-        if (c[0] == kNone)
-            return 0;
-        return c[0] == c[1] ? 0 : c[1] == c[2] ? 1 : c[2] == c[0] ? 2 : 3;
-    };
-    auto joins = [corner](std::size_t i, uint32_t j, uint32_t a, uint32_t b) {
-        const uint32_t s0 = corner[3 * i + j], s1 = corner[3 * i + (j == 2 ? 0 : j + 1)];
-        return (s0 == a && s1 == b) || (s0 == b && s1 == a);
-    };
-
-    // Pass 1, per side: the side that makes its edge and its place in the
-    // edge's triangle list (0, 1, or 2 for any later place), as
-    // place << 30 | making side; kNone for a side that is not walked.
-    // In buildEdges a side of triangle i takes the edge of its pair that a
-    // triangle before i which stays live has (all such share one edge: the
-    // one the first of them made), else the edge of an earlier side of i
-    // itself, else makes one. Its place counts the sides of the pair before it
-    // that took the same edge: those of the triangles from the first live one
-    // up to i, and the earlier ones of i.
-    //
-    // A side's entry is kept in the triangle's edge slot until the side gets
-    // its edge (no array of its own: the slots are there and still empty).
-    // Pass 2 marks the making sides in the triangle's walk mark.
-    auto entrySlot = [&](std::size_t side) -> Ref<StlEdge>& { return triangleAt(side / 3)->edges[side % 3]; };
-    auto entry = [&](std::size_t side) { return entrySlot(side).raw(); };
-    auto setEntry = [&](std::size_t side, uint32_t value) { entrySlot(side) = Ref<StlEdge>::fromRaw(value); };
-    // Whether the triangles around a vertex lie far apart in the array (a file
-    // whose facets come in no particular order), judged on a sample.
-    bool scattered = false;
-    {
-        constexpr std::size_t kSamples = 1024;
-        const std::size_t window = std::min<std::size_t>(std::max<std::size_t>(n / 64, 64), 65536);
-        std::size_t near = 0, far = 0;
-        for (std::size_t i = 0; i < n; i += std::max<std::size_t>(1, n / kSamples)) {
-            if (corner[3 * i] == kNone)
-                continue;
-            for (const StlTriangle* u : *m_records.vertices[corner[3 * i]]) {
-                const std::size_t ui = numberOf(u);
-                (ui + window > i && ui < i + window ? near : far) += 1;
-            }
-        }
-        scattered = far > near;
-    }
+    const bool scattered = build.trianglesScattered();
     // The edge array and the part of the records' room the corner sort did
     // not use get their pages on a helper while the sides are decided.
     m_records.edges = RefArray<StlEdge>();
@@ -1051,165 +1446,16 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
         mapping.start({{m_records.edges.data(), m_records.edges.capacity() * sizeof(StlEdge*)},
                        {room && needed > sorted ? room + sorted : nullptr, needed > sorted ? needed - sorted : 0}});
     }
-    struct Earlier {
-        uint32_t triangle;
-        uint32_t sides;
-    };
-    // Decides the entry of side k of triangle i, a walked side, looking for the
-    // triangles with both its ends in the list of its first end (every such
-    // triangle is in it: the lists are complete here); true when the side
-    // makes its edge.
-    auto decideSide = [&](std::size_t i, uint32_t k, std::vector<Earlier>& earlier) {
-        const uint32_t a = corner[3 * i + k], b = corner[3 * i + (k == 2 ? 0 : k + 1)];
-        earlier.clear();
-        std::size_t firstLive = kNone;
-        uint32_t firstLiveSide = 0;
-        for (const StlTriangle* u : *m_records.vertices[a]) {
-            const std::size_t ui = numberOf(u);
-            if (ui >= i) {
-                if (ui >= n)
-                    usable.store(false, std::memory_order_relaxed);
-                continue;
-            }
-            // u has a; most do not have b.
-            const uint32_t* uc = &corner[3 * ui];
-            if (uc[0] != b && uc[1] != b && uc[2] != b)
-                continue;
-            const uint32_t uWalked = walkedSides(ui);
-            uint32_t count = 0, first = 0;
-            for (uint32_t j = 0; j < uWalked; ++j)
-                if (joins(ui, j, a, b) && count++ == 0)
-                    first = j;
-            if (count == 0)
-                continue;
-            earlier.push_back({static_cast<uint32_t>(ui), count});
-            if (uWalked == 3 && (firstLive == kNone || ui < firstLive)) {
-                firstLive = ui;
-                firstLiveSide = first;
-            }
-        }
-        uint32_t own = 0, ownFirst = 0;
-        for (uint32_t j = 0; j < k; ++j)
-            if (joins(i, j, a, b) && own++ == 0)
-                ownFirst = j;
-        uint32_t maker, place = own;
-        if (firstLive != kNone) {
-            maker = static_cast<uint32_t>(3 * firstLive + firstLiveSide);
-            for (const Earlier& e : earlier)
-                if (e.triangle >= firstLive)
-                    place += e.sides;
-        } else {
-            maker = static_cast<uint32_t>(3 * i + (own ? ownFirst : k));
-        }
-        setEntry(3 * i + k, (std::min<uint32_t>(place, 2) << 30) | maker);
-        return maker == 3 * i + k;
-    };
-    // Decides the entries of triangle i's sides; returns how many make their edge.
-    auto decide = [&](std::size_t i, std::vector<Earlier>& earlier) {
-        std::size_t made = 0;
-        const uint32_t walked = walkedSides(i);
-        for (uint32_t k = walked; k < 3; ++k)
-            setEntry(3 * i + k, kNone);
-        for (uint32_t k = 0; k < walked; ++k)
-            made += decideSide(i, k, earlier);
-        return made;
-    };
-    // makers[t + 1]: the making sides among the triangles of part t.
-    std::vector<std::size_t> makers(threads + 1, 0);
-    if (!scattered) {
-        runOnThreads(threads, [&](unsigned t) {
-            std::vector<Earlier> earlier;
-            std::size_t made = 0;
-            const std::size_t end = partBegin(n, t + 1, threads);
-            for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
-                // The vertices lie in welding order: fetch those of a triangle some
-                // steps ahead, then their lists a little later, as buildEdges does.
-                if (i + 8 < end)
-                    for (uint32_t k = 0; k < 3; ++k)
-                        if (corner[3 * (i + 8) + k] != kNone)
-                            __builtin_prefetch(m_records.vertices[corner[3 * (i + 8) + k]]);
-                if (i + 4 < end)
-                    for (uint32_t k = 0; k < 3; ++k)
-                        if (corner[3 * (i + 4) + k] != kNone)
-                            __builtin_prefetch(m_records.vertices[corner[3 * (i + 4) + k]]->triangles());
-                made += decide(i, earlier);
-            }
-            makers[t + 1] = made;
-        });
-    } else {
-        // The triangles lie in no particular order: the sides are taken vertex
-        // by vertex instead (each at its first end), so that the triangles
-        // around a vertex, whose corners every side there looks at, are taken
-        // together while those are at hand. The entries do not depend on
-        // the order they are decided in.
-        const std::size_t vertexTotal = m_records.vertices.size();
-        std::vector<std::size_t> madeIn(static_cast<std::size_t>(threads) * threads, 0);
-        auto partOf = [&](std::size_t i) {
-            unsigned p = 0;
-            while (p + 1 < threads && i >= partBegin(n, p + 1, threads))
-                ++p;
-            return p;
-        };
-        runOnThreads(threads, [&](unsigned t) {
-            std::vector<Earlier> earlier;
-            std::size_t* made = &madeIn[static_cast<std::size_t>(t) * threads];
-            const std::size_t end = partBegin(vertexTotal, t + 1, threads);
-            for (std::size_t v = partBegin(vertexTotal, t, threads); v < end; ++v) {
-                if (v + 4 < end)
-                    __builtin_prefetch(m_records.vertices[v + 4]->triangles());
-                if (v + 2 < end)
-                    for (const StlTriangle* u : *m_records.vertices[v + 2]) {
-                        const std::size_t ui = numberOf(u);
-                        if (ui < n)
-                            __builtin_prefetch(&corner[3 * ui]);
-                    }
-                // Each side at its first end: the triangles it looks at are
-                // v's own, whose corners are at hand.
-                for (const StlTriangle* u : *m_records.vertices[v]) {
-                    const std::size_t ui = numberOf(u);
-                    if (ui >= n) {
-                        usable.store(false, std::memory_order_relaxed);
-                        continue;
-                    }
-                    const uint32_t walked = walkedSides(ui);
-                    for (uint32_t k = 0; k < 3; ++k) {
-                        if (corner[3 * ui + k] != v)
-                            continue;
-                        if (k >= walked)
-                            setEntry(3 * ui + k, kNone);
-                        else if (decideSide(ui, k, earlier))
-                            ++made[partOf(ui)];
-                    }
-                }
-            }
-        });
-        // Deleted triangles are in no list by their corner numbers.
-        forRanges(n, threads, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t i = begin; i < end; ++i)
-                if (corner[3 * i] == kNone)
-                    for (uint32_t k = 0; k < 3; ++k)
-                        setEntry(3 * i + k, kNone);
-        });
-        for (unsigned t = 0; t < threads; ++t)
-            for (unsigned p = 0; p < threads; ++p)
-                makers[p + 1] += madeIn[static_cast<std::size_t>(t) * threads + p];
-    }
-    if (!usable.load()) {
-        // The slots go back to empty for buildEdges.
-        forRanges(n, threads, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t i = begin; i < end; ++i)
-                for (Ref<StlEdge>& e : triangleAt(i)->edges)
-                    e = nullptr;
-        });
+    std::vector<std::size_t> makers = scattered ? build.decideSidesByVertex() : build.decideSidesInTriangleOrder();
+    if (!build.usable()) {
+        build.clearEntries(); // empty slots for buildEdges
         return false;
     }
-    // The records take the room of the corners' vertex numbers from here.
     for (unsigned t = 0; t < threads; ++t)
         makers[t + 1] += makers[t];
     const std::size_t edgeTotal = makers[threads];
 
-    // Pass 2: the making sides, in side order, make the records (in pool slots
-    // by number) with their first triangle, which take their slots.
+    // The records take the room of the corners' vertex numbers from here.
     mapping.stop();
     if (m_records.edges.capacity() < edgeTotal) {
         m_records.edges = RefArray<StlEdge>();
@@ -1218,119 +1464,15 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     }
     m_records.edges.resize(edgeTotal);
     StlEdge* const records = edgeTotal ? m_records.edgePool.takeSlots(edgeTotal) : nullptr;
-    constexpr uint32_t kMakerMask = (1u << 30) - 1;
-    runOnThreads(threads, [&](unsigned t) {
-        uint32_t number = static_cast<uint32_t>(makers[t]);
-        const std::size_t end = partBegin(n, t + 1, threads);
-        for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
-            StlTriangle* tri = triangleAt(i);
-            uint32_t making = 0;
-            for (uint32_t k = 0; k < 3; ++k) {
-                if (entry(3 * i + k) != 3 * i + k) // not walked, or another side makes the edge
-                    continue;
-                StlEdge* e = new (records + number) StlEdge(tri->vertices[k], tri->vertices[k == 2 ? 0 : k + 1]);
-                e->addTriangle(tri);
-                e->index = number++;
-                m_records.edges[e->index] = e;
-                tri->edges[k] = e;
-                making |= 1u << k;
-            }
-            tri->setWalkMark(making);
-        }
-    });
+    build.makeEdgeRecords(makers, records, m_records.edges);
 
-    // Pass 3: the other sides are linked to their edges; the second triangle
-    // of an edge is added at once (with the crease class), later ones after
-    // the threads, in side order. Triangles with a side whose ends were welded
-    // into one vertex are deleted.
     const double creaseLimit = creaseCosine(kImportCreaseAngle);
     std::vector<std::vector<uint32_t>> later(threads);
-    // Links triangle i's sides that do not make their edge.
-    auto link = [&](std::size_t i, std::vector<uint32_t>& laterSides) {
-        StlTriangle* tri = triangleAt(i);
-        const uint32_t making = tri->walkMark();
-        tri->setWalkMark(0);
-        for (uint32_t k = 0; k < 3; ++k) {
-            if (making >> k & 1u)
-                continue;
-            const uint32_t info = entry(3 * i + k);
-            if (info == kNone) {
-                tri->setDeleted(true); // (already so when it was deleted before)
-                for (uint32_t j = k; j < 3; ++j)
-                    tri->edges[j] = nullptr;
-                break;
-            }
-            StlEdge* e = entrySlot(info & kMakerMask); // the making side's edge
-            tri->edges[k] = e;
-            if (info >> 30 == 2) {
-                laterSides.push_back(static_cast<uint32_t>(3 * i + k));
-            } else if (e->addTriangle(tri) == 2 && e->edgeClass == kEdgeSmooth) {
-                e->edgeClass = creaseLimit > e->triangle(0)->normal.dot(tri->normal) ? kEdgeSharp : kEdgeSmooth;
-            }
-        }
-    };
-    if (!scattered) {
-        runOnThreads(threads, [&](unsigned t) {
-            const std::size_t end = partBegin(n, t + 1, threads);
-            // A side's edge and the edge's first triangle lie anywhere when the
-            // file's facets come in no particular order: ask for the making
-            // side's entry far ahead, for the edge nearer ahead (the entry has
-            // arrived by then) and for its first triangle last.
-            auto ahead = [&](std::size_t j, int depth) {
-                const uint32_t making = triangleAt(j)->walkMark();
-                for (uint32_t k = 0; k < 3; ++k) {
-                    const uint32_t info = entry(3 * j + k);
-                    if (info == kNone || (making >> k & 1u))
-                        continue;
-                    // (The edge's first triangle is the making side's: no look
-                    // into the edge, which another thread may be changing.)
-                    StlEdge* const& e = entrySlot(info & kMakerMask);
-                    if (depth == 0)
-                        __builtin_prefetch(&e);
-                    else if (depth == 1)
-                        __builtin_prefetch(e, 1);
-                    else
-                        __builtin_prefetch(triangleAt((info & kMakerMask) / 3));
-                }
-            };
-            for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
-                if (i + 24 < end)
-                    ahead(i + 24, 0);
-                if (i + 12 < end)
-                    ahead(i + 12, 1);
-                if (i + 4 < end)
-                    ahead(i + 4, 2);
-                link(i, later[t]);
-            }
-        });
-    } else {
-        // Vertex by vertex, as the sides were decided: a side's making side
-        // lies in a triangle next to it, at hand. Every triangle is in the
-        // incident list of its first vertex (lists are complete here) and is
-        // linked there.
-        const std::size_t vertexTotal = m_records.vertices.size();
-        runOnThreads(threads, [&](unsigned t) {
-            const std::size_t end = partBegin(vertexTotal, t + 1, threads);
-            for (std::size_t v = partBegin(vertexTotal, t, threads); v < end; ++v) {
-                const StlVertex* vertex = m_records.vertices[v];
-                if (v + 2 < end)
-                    __builtin_prefetch(m_records.vertices[v + 2]->triangles());
-                for (const StlTriangle* u : *vertex)
-                    if (u->vertices[0] == vertex)
-                        link(numberOf(u), later[t]);
-            }
-        });
-        // The later sides are added in side order.
-        std::vector<uint32_t>& all = later[0];
-        for (unsigned t = 1; t < threads; ++t)
-            all.insert(all.end(), later[t].begin(), later[t].end());
-        std::sort(all.begin(), all.end());
-        for (unsigned t = 1; t < threads; ++t)
-            later[t].clear();
-    }
-    for (const std::vector<uint32_t>& sides : later)
-        for (const uint32_t side : sides)
-            entrySlot(side)->addTriangle(triangleAt(side / 3));
+    if (scattered)
+        build.linkSidesByVertex(creaseLimit, later);
+    else
+        build.linkSidesInTriangleOrder(creaseLimit, later);
+    build.addLaterSides(later);
     return true;
 }
 

@@ -7,6 +7,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr uint64_t GiB = 1024ull * 1024 * 1024;
@@ -94,4 +99,26 @@ TEST(MemoryCheck, controlGroupLimitsBoundTheAllowance) {
     EXPECT_EQ(platform::cgroupMemoryAllowanceFrom("", root), UINT64_MAX);
     // The live figure never exceeds the machine's.
     EXPECT_LE(availableMemory(), platform::availablePhysicalMemory());
+}
+
+// Under an address-space limit the check budgets what is left below it: the
+// process's mapped size is read from the system (and grows with a mapping),
+// so a limit just above it leaves little, whatever the machine has free.
+TEST(MemoryCheck, anAddressSpaceLimitLeavesOnlyWhatIsNotMapped) {
+    const uint64_t before = platform::mappedBytes();
+    ASSERT_GT(before, 0u);
+    void* block = ::mmap(nullptr, 256 * MiB, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(block, MAP_FAILED);
+    EXPECT_GE(platform::mappedBytes(), before + 256 * MiB);
+    ::munmap(block, 256 * MiB);
+    const pid_t child = fork();
+    if (child == 0) {
+        const uint64_t limit = platform::mappedBytes() + 64 * MiB;
+        const rlimit tight{rlim_t(limit), rlim_t(limit)};
+        _exit(setrlimit(RLIMIT_AS, &tight) != 0 ? 100 : availableMemory() <= 64 * MiB ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
