@@ -447,6 +447,18 @@ void ZMapStock::erodeByWireCuts(int family, int progressBase, int progressSpan) 
                 SpanRow spanA(nb, [&](long j) -> const std::vector<AASegment>& {
                     return element(a, static_cast<uint32_t>(j), static_cast<uint32_t>(q)).segments;
                 });
+                // The dexels of one row that a capsule reaches lose its section.
+                auto trimRow = [&](const Capsule& along, SpanRow& row, long from, long to, auto axis,
+                                   auto&& segmentsAt) {
+                    double lo, hi;
+                    row.forEachReached(
+                        from, to, [&](const MaterialSpan& m) { return along.mayTouch(m); },
+                        [&](long k, MaterialSpan& span) {
+                            return along.mayTouch(span) && !along.missesAt(gridCoord(axis, k), span) &&
+                                   along.section(gridCoord(axis, k), lo, hi) &&
+                                   subtractFromDexel(segmentsAt(k), span, lo, hi);
+                        });
+                };
                 for (long p = std::max(0L, q - levels + 1); p <= std::min(np - 1, q + levels - 1); ++p) {
                     const double r = radius[static_cast<std::size_t>(std::labs(q - p))];
                     if (r <= 0.0)
@@ -456,23 +468,12 @@ void ZMapStock::erodeByWireCuts(int family, int progressBase, int progressSpan) 
                         long i0, i1, j0, j1;
                         range(std::min(u.a, v.a), std::max(u.a, v.a), r, a, na, i0, i1);
                         range(std::min(u.b, v.b), std::max(u.b, v.b), r, b, nb, j0, j1);
-                        double lo, hi;
                         const Capsule alongB(u.a, u.b, v.a, v.b, r), alongA(u.b, u.a, v.b, v.a, r);
-                        auto touchesB = [&](const MaterialSpan& m) { return alongB.mayTouch(m); };
-                        auto touchesA = [&](const MaterialSpan& m) { return alongA.mayTouch(m); };
-                        spanB.forEachReached(i0, i1, touchesB, [&](long i, MaterialSpan& span) {
-                            return alongB.mayTouch(span) && !alongB.missesAt(gridCoord(a, i), span) &&
-                                   alongB.section(gridCoord(a, i), lo, hi) &&
-                                   subtractFromDexel(
-                                       element(b, static_cast<uint32_t>(q), static_cast<uint32_t>(i)).segments,
-                                       span, lo, hi);
+                        trimRow(alongB, spanB, i0, i1, a, [&](long i) -> std::vector<AASegment>& {
+                            return element(b, static_cast<uint32_t>(q), static_cast<uint32_t>(i)).segments;
                         });
-                        spanA.forEachReached(j0, j1, touchesA, [&](long j, MaterialSpan& span) {
-                            return alongA.mayTouch(span) && !alongA.missesAt(gridCoord(b, j), span) &&
-                                   alongA.section(gridCoord(b, j), lo, hi) &&
-                                   subtractFromDexel(
-                                       element(a, static_cast<uint32_t>(j), static_cast<uint32_t>(q)).segments,
-                                       span, lo, hi);
+                        trimRow(alongA, spanA, j0, j1, b, [&](long j) -> std::vector<AASegment>& {
+                            return element(a, static_cast<uint32_t>(j), static_cast<uint32_t>(q)).segments;
                         });
                     });
                 }
