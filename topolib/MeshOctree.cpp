@@ -1,9 +1,9 @@
 #include "topolib/MeshOctree.h"
 
 #include "topolib/GeometricPredicates.h"
-#include "topolib/HugePageAdvice.h"
 #include "topolib/OctreeKernels.h"
 #include "topolib/ParallelRuns.h"
+#include "topolib/PieceWork.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
@@ -516,18 +516,6 @@ StlVertex* MeshOctree::findOrCreateAt(std::uint32_t node, double minCell, const 
 
 namespace {
 
-// Runs work(i) for every i in [0, count) on up to `threads` threads (the calling
-// thread and the kept workers of runOnThreads); each thread takes the next index
-// in turn. work must not throw.
-template <typename Work>
-void parallelFor(unsigned threads, std::size_t count, const Work& work) {
-    std::atomic<std::size_t> next{0};
-    runOnThreads(static_cast<unsigned>(std::min<std::size_t>(threads, count)), [&](unsigned) {
-        for (std::size_t i = next.fetch_add(1); i < count; i = next.fetch_add(1))
-            work(i);
-    });
-}
-
 // The levels above the cubes that a parallel build gives to its threads (its
 // cells): at most three, so 512 cells at most.
 constexpr int kCellLevels = 3;
@@ -695,7 +683,7 @@ bool MeshOctree::CellBuild::routeRecords() {
     const unsigned ranges = threads;
     routes.resize(ranges);
     std::atomic<bool> failed{false};
-    parallelFor(threads, ranges, [&](std::size_t r) {
+    forEachPiece(threads, ranges, [&](std::size_t r, unsigned) {
         try {
             Routes& out = routes[r];
             out.vertices.resize(cellCount);
@@ -794,7 +782,7 @@ bool MeshOctree::CellBuild::buildCellSubtree(std::size_t c) {
 bool MeshOctree::CellBuild::buildSubtrees() {
     subtrees.resize(cellCount);
     std::atomic<bool> failed{false};
-    parallelFor(threads, cells.size(), [&](std::size_t j) {
+    forEachPiece(threads, cells.size(), [&](std::size_t j, unsigned) {
         try {
             if (!buildCellSubtree(cells[j]))
                 failed = true;
@@ -864,7 +852,7 @@ bool MeshOctree::CellBuild::join(MeshOctree& tree) {
                 n.children[k] = index[l + 1][c * 8 + static_cast<std::size_t>(k)];
         }
     }
-    parallelFor(threads, cells.size(), [&](std::size_t j) {
+    forEachPiece(threads, cells.size(), [&](std::size_t j, unsigned) {
         const std::size_t c = cells[j];
         MeshOctree& sub = subtrees[c];
         const std::uint32_t nodeBase = index[levels][c];
@@ -946,48 +934,61 @@ MeshOctree MeshOctree::copyFor(const StlObject& target) const {
 
 bool MeshOctree::relocatedCopy(const Relocation& relocation, unsigned threads, MeshOctree& out) const {
     MeshOctree copy(memoryBudget_);
-    copy.nodes_ = nodes_;
-    copy.freeTriangleChunks_ = freeTriangleChunks_;
-    copy.freeVertexChunks_ = freeVertexChunks_;
-    // Sized without a pass over the memory; the threads copy the chunks whole
-    // (their links stay valid: the numbering is the same) and then put the
-    // copy's records into the entries that lists hold.
+    // The pools are sized without a pass over their memory: the pieces below
+    // write every chunk that a list holds, where it stands in this tree (the
+    // links stay valid: the numbering is the same), and the contents of free
+    // chunks are never read.
     copy.triangleChunks_.resize(triangleChunks_.size());
     copy.vertexChunks_.resize(vertexChunks_.size());
-    auto copyChunks = [threads](const auto& from, auto& to) {
-        using ChunkT = typename std::decay_t<decltype(from)>::value_type;
-        forRanges(from.size(), threads, [&](std::size_t begin, std::size_t end) {
-            populatePages(to.data() + begin, (end - begin) * sizeof(ChunkT));
-            std::copy(from.data() + begin, from.data() + end, to.data() + begin);
-        });
-    };
-    copyChunks(triangleChunks_, copy.triangleChunks_);
-    copyChunks(vertexChunks_, copy.vertexChunks_);
     std::atomic<bool> lost{false};
-    auto relocate = [&](auto& pool, const List& list, auto&& map) {
-        using ChunkT = typename std::decay_t<decltype(pool)>::value_type;
+    std::atomic<bool> outOfMemory{false};
+    auto copyList = [&](const auto& from, auto& to, const List& list, const Relocation::Block& block,
+                        auto&& call) {
+        using ChunkT = typename std::decay_t<decltype(from)>::value_type;
         constexpr std::uint32_t N = sizeof(ChunkT::items) / sizeof(ChunkT::items[0]);
         std::uint32_t left = list.count;
-        for (std::uint32_t c = list.head; c != kNone && left > 0; c = pool[c].next) {
+        for (std::uint32_t c = list.head; c != kNone && left > 0; c = from[c].next) {
             const std::uint32_t n = left < N ? left : N;
             for (std::uint32_t i = 0; i < n; ++i) {
-                auto* moved = map(pool[c].items[i]);
+                auto* item = from[c].items[i];
+                const auto at = reinterpret_cast<std::uintptr_t>(item);
+                auto* moved = at - block.first < block.bytes
+                                  ? reinterpret_cast<decltype(item)>(at + block.shift)
+                                  : call(item);
                 if (moved == nullptr)
                     lost.store(true, std::memory_order_relaxed);
-                pool[c].items[i] = moved;
+                to[c].items[i] = moved;
             }
+            to[c].next = from[c].next;
             left -= n;
         }
     };
-    forRanges(nodes_.size(), threads, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i) {
-            // Only leaves hold entries; the others' lists are empty.
-            const Node& n = copy.nodes_[i];
-            relocate(copy.vertexChunks_, n.vertices, [&](const StlVertex* v) { return relocation.vertex(v); });
-            relocate(copy.triangleChunks_, n.triangles,
+    // Job 0 copies the nodes and the free lists; the others each copy the
+    // lists of a piece of the nodes (only leaves hold entries).
+    constexpr std::size_t kPieceNodes = std::size_t(1) << 14;
+    const std::size_t pieces = (nodes_.size() + kPieceNodes - 1) / kPieceNodes;
+    forEachPiece(threads, pieces + 1, [&](std::size_t job, unsigned) {
+        if (job == 0) {
+            try {
+                copy.nodes_ = nodes_;
+                copy.freeTriangleChunks_ = freeTriangleChunks_;
+                copy.freeVertexChunks_ = freeVertexChunks_;
+            } catch (const std::bad_alloc&) {
+                outOfMemory = true;
+            }
+            return;
+        }
+        const std::size_t end = std::min(nodes_.size(), job * kPieceNodes);
+        for (std::size_t i = (job - 1) * kPieceNodes; i < end; ++i) {
+            const Node& n = nodes_[i];
+            copyList(vertexChunks_, copy.vertexChunks_, n.vertices, relocation.vertexBlock,
+                     [&](const StlVertex* v) { return relocation.vertex(v); });
+            copyList(triangleChunks_, copy.triangleChunks_, n.triangles, relocation.triangleBlock,
                      [&](const StlTriangle* t) { return relocation.triangle(t); });
         }
     });
+    if (outOfMemory)
+        throw std::bad_alloc();
     if (lost.load())
         return false;
     out = std::move(copy);

@@ -93,6 +93,16 @@ public:
         virtual ~Relocation() = default;
         virtual StlVertex* vertex(const StlVertex* v) const = 0;
         virtual StlTriangle* triangle(const StlTriangle* t) const = 0;
+        // Records that moved as one block: an entry that points into
+        // [first, first + bytes) moves by `shift` bytes, without a call to
+        // vertex() or triangle(), which must agree. Empty unless set.
+        struct Block {
+            std::uintptr_t first = 0;
+            std::size_t bytes = 0;
+            std::uintptr_t shift = 0; // added modulo 2^64
+        };
+        Block vertexBlock;
+        Block triangleBlock;
     };
     // This tree node for node (levels and lists as they are, so the copy
     // answers and grows as this tree does) with every entry relocated, made on

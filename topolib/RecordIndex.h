@@ -1,10 +1,12 @@
 #pragma once
 
+#include "topolib/ParallelRuns.h"
 #include "topolib/RecordArena.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -25,14 +27,22 @@ class RecordIndex {
 public:
     static constexpr std::size_t npos = ~std::size_t(0);
 
-    explicit RecordIndex(const RefArray<T>& array) : m_array(array), m_count(array.size()) {
+    // The array is checked for array order on `threads` threads.
+    explicit RecordIndex(const RefArray<T>& array, unsigned threads = 1) : m_array(array), m_count(array.size()) {
         if (m_count == 0)
             return;
         m_first = array[0].raw();
-        bool inOrder = (m_first & arena::kOutsideBit) == 0 &&
-                       std::uint64_t(m_first) + std::uint64_t(m_count) * kUnits < arena::kOutsideBit;
-        for (std::size_t i = 1; inOrder && i < m_count; ++i)
-            inOrder = array[i].raw() == m_first + static_cast<std::uint32_t>(i * kUnits);
+        std::atomic<bool> inOrder{(m_first & arena::kOutsideBit) == 0 &&
+                                  std::uint64_t(m_first) + std::uint64_t(m_count) * kUnits < arena::kOutsideBit};
+        if (inOrder) {
+            forRanges(m_count, threads, [&](std::size_t begin, std::size_t end) {
+                bool ok = true;
+                for (std::size_t i = begin; i < end && ok; ++i)
+                    ok = array[i].raw() == m_first + static_cast<std::uint32_t>(i * kUnits);
+                if (!ok)
+                    inOrder.store(false, std::memory_order_relaxed);
+            });
+        }
         m_inOrder = inOrder;
         if (inOrder)
             m_firstAddress = reinterpret_cast<const char*>(array[0].get());
@@ -40,6 +50,9 @@ public:
 
     // Whether the records stand in array order (positions by arithmetic).
     bool inOrder() const { return m_inOrder; }
+    // Record 0 when the records stand in array order; null otherwise.
+    const T* firstInOrder() const { return reinterpret_cast<const T*>(m_firstAddress); }
+    std::size_t size() const { return m_count; }
 
     std::size_t of(Ref<T> r) const {
         if (m_inOrder) {

@@ -4,13 +4,15 @@
 // The copy's records of each kind stand in one block in array order, so the
 // copy of record i is found by arithmetic; the original's records are found
 // by RecordIndex (arithmetic too for a mesh read from a file). Vertices,
-// triangles, edges and the octree's leaves are copied on several threads;
-// each thread writes only its own records.
+// triangles, edges and the octree's leaves are copied in pieces that the
+// threads take in turn; a piece writes only its own records, and its thread
+// is the first to touch their pages (the system clears fresh pages on the
+// core that touches them, which is a good part of a copy's time).
 #include "topolib/StlObject.h"
 
-#include "topolib/HugePageAdvice.h"
 #include "topolib/MeshOctree.h"
 #include "topolib/ParallelRuns.h"
+#include "topolib/PieceWork.h"
 #include "topolib/RecordIndex.h"
 #include "topolib/StlShell.h"
 #include "topolib/TriangleCutContexts.h"
@@ -32,8 +34,8 @@ namespace {
 template <typename T>
 class CopyMap {
 public:
-    CopyMap(const RefArray<T>& original, const T* first)
-        : m_index(original), m_first(first != nullptr ? Ref<T>(const_cast<T*>(first)).raw() : 0) {}
+    CopyMap(const RefArray<T>& original, const T* first, unsigned threads)
+        : m_index(original, threads), m_first(first != nullptr ? Ref<T>(const_cast<T*>(first)).raw() : 0) {}
     Ref<T> operator()(Ref<T> r) const { return at(m_index.of(r)); }
     T* operator()(const T* p) const { return at(m_index.of(p)).get(); }
     Ref<T> at(std::size_t i) const {
@@ -47,11 +49,15 @@ private:
     std::uint32_t m_first;
 };
 
-// The octree's entries, taken to the copy's records at the same positions.
+// The octree's entries, taken to the copy's records at the same positions:
+// by arithmetic when the records of both stand in array order.
 class ArrayRelocation : public MeshOctree::Relocation {
 public:
-    ArrayRelocation(const StlObject& original, const StlObject& copy)
-        : m_vertices(original.vertices()), m_triangles(original.triangles()), m_copy(copy) {}
+    ArrayRelocation(const StlObject& original, const StlObject& copy, unsigned threads)
+        : m_vertices(original.vertices(), threads), m_triangles(original.triangles(), threads), m_copy(copy) {
+        vertexBlock = blockOf(m_vertices, RecordIndex<StlVertex>(copy.vertices(), threads));
+        triangleBlock = blockOf(m_triangles, RecordIndex<StlTriangle>(copy.triangles(), threads));
+    }
     StlVertex* vertex(const StlVertex* v) const override {
         const std::size_t i = m_vertices.of(v);
         return i < m_copy.vertices().size() ? m_copy.vertices()[i].get() : nullptr;
@@ -62,10 +68,45 @@ public:
     }
 
 private:
+    // The records of the original that have a copy at the same position.
+    template <typename T>
+    static Block blockOf(const RecordIndex<T>& original, const RecordIndex<T>& copy) {
+        Block block;
+        if (original.firstInOrder() != nullptr && copy.firstInOrder() != nullptr) {
+            block.first = reinterpret_cast<std::uintptr_t>(original.firstInOrder());
+            block.bytes = std::min(original.size(), copy.size()) * sizeof(T);
+            block.shift = reinterpret_cast<std::uintptr_t>(copy.firstInOrder()) - block.first;
+        }
+        return block;
+    }
+
     RecordIndex<StlVertex> m_vertices;
     RecordIndex<StlTriangle> m_triangles;
     const StlObject& m_copy;
 };
+
+// [0, n) in pieces of work: about eight for each thread, so that the pieces
+// spread evenly over threads that the machine runs unevenly, and each big
+// enough that taking it costs nothing against its copy.
+struct Pieces {
+    Pieces(std::size_t n_, unsigned threads)
+        : n(n_), size(std::clamp<std::size_t>(n_ / (8 * std::size_t(threads)), 1024, std::size_t(1) << 15)),
+          count((n_ + size - 1) / size) {}
+    std::size_t begin(std::size_t piece) const { return piece * size; }
+    std::size_t end(std::size_t piece) const { return std::min(n, (piece + 1) * size); }
+    std::size_t n;
+    std::size_t size;
+    std::size_t count;
+};
+
+// The copy's array of records: its n records in order, with room for
+// `capacity` (as the original has), written once (not cleared first).
+template <typename T>
+void fillRecordArray(RefArray<T>& array, std::size_t n, std::size_t capacity, const CopyMap<T>& copyOf) {
+    array.reserve(std::max(n, capacity));
+    for (std::size_t i = 0; i < n; ++i)
+        array.push_back(copyOf.at(i));
+}
 
 } // namespace
 
@@ -83,33 +124,30 @@ int StlObject::copyMeshTo(StlObject* target) const {
     const std::size_t ne = m_records.edges.size();
     const unsigned threads = importThreads(nv + nt + ne);
 
-    // The copy's records, each kind in one block, made by the threads below.
+    // The copy's records, each kind in one block, made by the pieces below.
     // Their pages are mapped by the threads that write them.
     StlVertex* vertices = nv ? target->m_records.vertexPool.takeSlots(nv, false) : nullptr;
     StlTriangle* triangles = nt ? target->m_records.trianglePool.takeSlots(nt, false) : nullptr;
     StlEdge* edges = ne ? target->m_records.edgePool.takeSlots(ne, false) : nullptr;
-    const CopyMap<StlVertex> vertexOf(m_records.vertices, vertices);
-    const CopyMap<StlTriangle> triangleOf(m_records.triangles, triangles);
-    const CopyMap<StlEdge> edgeOf(m_records.edges, edges);
-
-    target->m_records.vertices.resize(nv);
-    target->m_records.triangles.reserve(m_records.triangles.capacity());
-    target->m_records.triangles.resize(nt);
-    target->m_records.edges.reserve(m_records.edges.capacity());
-    target->m_records.edges.resize(ne);
+    const CopyMap<StlVertex> vertexOf(m_records.vertices, vertices, threads);
+    const CopyMap<StlTriangle> triangleOf(m_records.triangles, triangles, threads);
+    const CopyMap<StlEdge> edgeOf(m_records.edges, edges, threads);
+    const Pieces vertexPieces(nv, threads);
+    const Pieces trianglePieces(nt, threads);
+    const Pieces edgePieces(ne, threads);
 
     // Incident lists: one block, each vertex's list exactly as long as the
-    // original's count.
-    std::vector<std::size_t> listStart(threads + 1, 0);
-    runOnThreads(threads, [&](unsigned part) {
+    // original's count, the lists of a piece of vertices together.
+    std::vector<std::size_t> listStart(vertexPieces.count + 1, 0);
+    forEachPiece(threads, vertexPieces.count, [&](std::size_t piece, unsigned) {
         std::size_t slots = 0;
-        for (std::size_t i = partBegin(nv, part, threads), end = partBegin(nv, part + 1, threads); i < end; ++i)
+        for (std::size_t i = vertexPieces.begin(piece), end = vertexPieces.end(piece); i < end; ++i)
             slots += m_records.vertices[i]->triangleCount();
-        listStart[part + 1] = slots;
+        listStart[piece + 1] = slots;
     });
-    for (unsigned t = 0; t < threads; ++t)
-        listStart[t + 1] += listStart[t];
-    Ref<StlTriangle>* incident = target->newIncidentBlock(listStart[threads]);
+    for (std::size_t piece = 0; piece < vertexPieces.count; ++piece)
+        listStart[piece + 1] += listStart[piece];
+    Ref<StlTriangle>* incident = target->newIncidentBlock(listStart[vertexPieces.count]);
 
     // Shells first: the triangles name their copies. The numbers are the
     // shells' positions, as the copy of a shell carries it.
@@ -126,34 +164,24 @@ int StlObject::copyMeshTo(StlObject* target) const {
         copy->boxMin = s->boxMin;
         copy->boxMax = s->boxMax;
         shellOf.emplace(s, copy);
-        for (int which = 0; which < 2; ++which) {
-            const StlShell::TriangleList& from = which == 0 ? s->primaryTriangles : s->reversedTriangles;
-            StlShell::TriangleList& to = which == 0 ? copy->primaryTriangles : copy->reversedTriangles;
-            to.resize(from.size());
-            const unsigned parts = importThreads(from.size());
-            forRanges(from.size(), parts, [&](std::size_t begin, std::size_t end) {
-                auto out = to.begin() + static_cast<std::ptrdiff_t>(begin);
-                for (auto in = from.begin() + static_cast<std::ptrdiff_t>(begin),
-                          last = from.begin() + static_cast<std::ptrdiff_t>(end);
-                     in != last; ++in, ++out)
-                    *out = triangleOf(*in);
-            });
-        }
     }
 
+    // The work, taken in turn by the threads: the jobs that run on one
+    // thread first (the shells' triangle lists and the copy's record
+    // arrays, filled in one pass each without clearing them first), then
+    // the pieces of the records, which each thread maps and fills.
+    const std::size_t shellJobs = m_records.shells.size();
+    const std::size_t arrayJobs = 3;
+    const std::size_t firstPiece = shellJobs + arrayJobs;
+    const std::size_t jobs = firstPiece + vertexPieces.count + trianglePieces.count + edgePieces.count;
     std::atomic<bool> outOfMemory{false};
     std::vector<std::vector<std::size_t>> cutTriangles(threads);
-    runOnThreads(threads, [&](unsigned part) {
-        std::size_t begin = partBegin(nv, part, threads);
-        std::size_t end = partBegin(nv, part + 1, threads);
-        std::size_t slot = listStart[part];
-        // Each thread maps the pages it is about to fill, in one call per block.
-        populatePages(vertices + begin, (end - begin) * sizeof(StlVertex));
-        populatePages(incident + slot, (listStart[part + 1] - slot) * sizeof(Ref<StlTriangle>));
-        const std::size_t tBegin = partBegin(nt, part, threads);
-        populatePages(triangles + tBegin, (partBegin(nt, part + 1, threads) - tBegin) * sizeof(StlTriangle));
-        const std::size_t eBegin = partBegin(ne, part, threads);
-        populatePages(edges + eBegin, (partBegin(ne, part + 1, threads) - eBegin) * sizeof(StlEdge));
+    auto copyVertices = [&](std::size_t piece) {
+        const std::size_t begin = vertexPieces.begin(piece);
+        const std::size_t end = vertexPieces.end(piece);
+        std::size_t slot = listStart[piece];
+        touchPages(vertices + begin, (end - begin) * sizeof(StlVertex));
+        touchPages(incident + slot, (listStart[piece + 1] - slot) * sizeof(Ref<StlTriangle>));
         for (std::size_t i = begin; i < end; ++i) {
             const StlVertex* s = m_records.vertices[i];
             StlVertex* d = new (vertices + i) StlVertex(s->pos.data());
@@ -165,46 +193,69 @@ int StlObject::copyMeshTo(StlObject* target) const {
                     d->appendUnlisted(triangleOf(t));
                 slot += s->triangleCount();
             }
-            target->m_records.vertices[i] = vertexOf.at(i);
         }
-
-        begin = partBegin(nt, part, threads);
-        end = partBegin(nt, part + 1, threads);
+    };
+    auto copyTriangles = [&](std::size_t piece, unsigned thread) {
+        const std::size_t begin = trianglePieces.begin(piece);
+        const std::size_t end = trianglePieces.end(piece);
+        touchPages(triangles + begin, (end - begin) * sizeof(StlTriangle));
         const StlShell* lastShell = nullptr;
         StlShell* lastCopy = nullptr;
-        try {
-            for (std::size_t i = begin; i < end; ++i) {
-                const StlTriangle* s = m_records.triangles[i];
-                StlTriangle* d = new (triangles + i) StlTriangle();
-                // A cut context goes with its table entry, made below.
-                d->flags = s->flags & ~StlTriangle::kHasCutContext;
-                d->id = s->id;
-                d->normal = s->normal;
-                for (int k = 0; k < 3; ++k) {
-                    d->vertices[k] = vertexOf(s->vertices[k]);
-                    d->edges[k] = edgeOf(s->edges[k]);
-                }
-                if (s->shell != lastShell) {
-                    lastShell = s->shell;
-                    const auto it = shellOf.find(lastShell);
-                    lastCopy = it == shellOf.end() ? nullptr : it->second;
-                }
-                d->shell = lastCopy;
-                target->m_records.triangles[i] = triangleOf.at(i);
-                if (s->hasCutContext() && !s->isDeleted())
-                    cutTriangles[part].push_back(i);
+        for (std::size_t i = begin; i < end; ++i) {
+            const StlTriangle* s = m_records.triangles[i];
+            StlTriangle* d = new (triangles + i) StlTriangle();
+            // A cut context goes with its table entry, made below.
+            d->flags = s->flags & ~StlTriangle::kHasCutContext;
+            d->id = s->id;
+            d->normal = s->normal;
+            for (int k = 0; k < 3; ++k) {
+                d->vertices[k] = vertexOf(s->vertices[k]);
+                d->edges[k] = edgeOf(s->edges[k]);
             }
-        } catch (const std::bad_alloc&) {
-            outOfMemory = true;
+            if (s->shell != lastShell) {
+                lastShell = s->shell;
+                const auto it = shellOf.find(lastShell);
+                lastCopy = it == shellOf.end() ? nullptr : it->second;
+            }
+            d->shell = lastCopy;
+            if (s->hasCutContext() && !s->isDeleted())
+                cutTriangles[thread].push_back(i);
         }
-
-        begin = partBegin(ne, part, threads);
-        end = partBegin(ne, part + 1, threads);
+    };
+    auto copyEdges = [&](std::size_t piece) {
+        const std::size_t begin = edgePieces.begin(piece);
+        const std::size_t end = edgePieces.end(piece);
+        touchPages(edges + begin, (end - begin) * sizeof(StlEdge));
         for (std::size_t i = begin; i < end; ++i) {
             StlEdge* d = new (edges + i) StlEdge();
             if (!d->copyFrom(*m_records.edges[i], vertexOf, triangleOf))
                 outOfMemory = true;
-            target->m_records.edges[i] = edgeOf.at(i);
+        }
+    };
+    forEachPiece(threads, jobs, [&](std::size_t job, unsigned thread) {
+        try {
+            if (job < shellJobs) {
+                const StlShell* s = m_records.shells[job];
+                StlShell* copy = target->m_records.shells[job];
+                for (const Ref<StlTriangle>& t : s->primaryTriangles)
+                    copy->primaryTriangles.push_back(triangleOf(t));
+                for (const Ref<StlTriangle>& t : s->reversedTriangles)
+                    copy->reversedTriangles.push_back(triangleOf(t));
+            } else if (job == shellJobs) {
+                fillRecordArray(target->m_records.vertices, nv, nv, vertexOf);
+            } else if (job == shellJobs + 1) {
+                fillRecordArray(target->m_records.triangles, nt, m_records.triangles.capacity(), triangleOf);
+            } else if (job == shellJobs + 2) {
+                fillRecordArray(target->m_records.edges, ne, m_records.edges.capacity(), edgeOf);
+            } else if (job < firstPiece + vertexPieces.count) {
+                copyVertices(job - firstPiece);
+            } else if (job < firstPiece + vertexPieces.count + trianglePieces.count) {
+                copyTriangles(job - firstPiece - vertexPieces.count, thread);
+            } else {
+                copyEdges(job - firstPiece - vertexPieces.count - trianglePieces.count);
+            }
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
         }
     });
     if (outOfMemory)
@@ -256,9 +307,8 @@ int StlObject::copyOctreeTo(StlObject* target) const {
             copy.root = std::make_shared<MeshOctree>();
             // A copy made for records at other positions drops what it cannot
             // find, as copyFor does.
-            if (!m_octree.root->relocatedCopy(
-                    ArrayRelocation(*this, *target),
-                    importThreads(m_records.triangles.size() + m_records.vertices.size()), *copy.root))
+            const unsigned threads = importThreads(m_records.triangles.size() + m_records.vertices.size());
+            if (!m_octree.root->relocatedCopy(ArrayRelocation(*this, *target, threads), threads, *copy.root))
                 *copy.root = m_octree.root->copyFor(*target);
         } catch (const std::bad_alloc&) {
             return -1;
