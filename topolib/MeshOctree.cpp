@@ -123,20 +123,25 @@ inline void forEachChildReached(const Box& t, const double origin[3], double edg
     const double eps = half * 0.0001;
     const double E = half + 2.0 * eps;
     bool reach[3][2];
+    bool inside[3][2];
     for (int axis = 0; axis < 3; ++axis) {
         for (int i = 0; i < 2; ++i) {
             const double lo = origin[axis] + i * half - eps;
             reach[axis][i] = !(t.mn[axis] > lo + E || lo > t.mx[axis]);
+            inside[axis][i] = t.mn[axis] >= lo && t.mx[axis] <= lo + E;
         }
     }
-    // The reached children in child order (ix outer, iy, iz inner).
+    // The reached children in child order (ix outer, iy, iz inner). A child
+    // whose widened cube holds the triangle's box is met without the full
+    // test, which would answer the same (see TriangleBox::overlaps, whose box
+    // tests these are, operation for operation).
     for (int ix = reach[0][0] ? 0 : 1; ix <= (reach[0][1] ? 1 : 0); ++ix) {
         for (int iy = reach[1][0] ? 0 : 1; iy <= (reach[1][1] ? 1 : 0); ++iy) {
             for (int iz = reach[2][0] ? 0 : 1; iz <= (reach[2][1] ? 1 : 0); ++iz) {
                 const int k = (ix * 2 + iy) * 2 + iz;
                 double o[3];
                 childOrigin(origin, edge, k, o);
-                if (t.overlaps(o, half))
+                if ((inside[0][ix] && inside[1][iy] && inside[2][iz]) || t.overlaps(o, half))
                     f(k, o, half);
             }
         }
