@@ -25,6 +25,9 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 key() { tr ' ' '\n' | awk -F= -v k="$1" '$1 == k { print $2 }'; }
 wall() { local t0 t1; t0=$(date +%s%N); "$@" >"$work/out.txt" 2>/dev/null || true; t1=$(date +%s%N); echo $(( (t1 - t0) / 1000000 )); }
 
+# The machine's load beside the figures: other work running at the same time
+# stretches the threaded steps unevenly.
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 printf "%-6s %9s %9s %7s %10s %10s %7s %9s %7s\n" file bare_ms scene_ms ratio in_bare in_scene ratio copy_ms ratio
 for name in 1m 5m; do
   f="$work/sphere_$name.stl"
@@ -43,6 +46,7 @@ for name in 1m 5m; do
   awk -v n="$name" -v b="$b" -v s="$s" -v ib="$ib" -v is="$is" -v c="$c" 'BEGIN {
     printf "%-6s %9d %9d %7.2f %10.1f %10.1f %7.2f %9.1f %7.2f\n", n, b, s, s / b, ib, is, is / ib, c, c / ib }'
 done
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "hollowing (wall 3, density 100):"
 for name in 1m 5m; do
   echo "$name $("$meshinfo" "$work/sphere_$name.stl" --hollow 3 100 2>/dev/null | sed 's/^hollow //')"
