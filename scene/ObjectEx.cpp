@@ -3,12 +3,15 @@
 #include "app/Log.h"
 #include "app/ProgressReport.h"
 #include "fileIo/FileHandlingFactory.h"
+#include "topolib/OctreeBeside.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <mutex>
+#include <new>
 #include <utility>
 
 namespace {
@@ -118,7 +121,7 @@ void ObjectEx::runJob(int job, bool restoreSelection, const ObjectCalcThread& wo
         }
         break;
     case ObjectCalcThread::BuildOctreeJob:
-        if (!worker.stopRequested())
+        if (!worker.stopRequested() && !keepImportOctree())
             buildOctree();
         break;
     default:
@@ -126,6 +129,13 @@ void ObjectEx::runJob(int job, bool restoreSelection, const ObjectCalcThread& wo
     }
     if (!isLocked())
         setSelectedByWorker(restoreSelection);
+}
+
+bool ObjectEx::keepImportOctree() {
+    if (!m_octreeFromImport.exchange(false))
+        return false;
+    std::lock_guard<std::mutex> lock(octreeMutex());
+    return octree() != nullptr;
 }
 
 void ObjectEx::waitForJobs() const {
@@ -168,8 +178,24 @@ topolib::LoadResult ObjectEx::importJob(const ObjectCalcThread& worker, const Pr
     using topolib::LoadResult;
     LoadResult result = LoadResult::Cancelled;
     m_importNotes.clear();
+    m_octreeFromImport.store(false);
     if (!worker.stopRequested()) {
-        result = loadFromFile(m_filePath, worker.stopFlag(), &progress);
+        // The octree is built on threads of its own while the edges and shells
+        // are; a cancelled or failed import joins it and drops it.
+        std::unique_ptr<topolib::OctreeBeside> tree;
+        const SideWork beside{[this, &tree] {
+                                  try {
+                                      tree = std::make_unique<topolib::OctreeBeside>(*this);
+                                  } catch (const std::bad_alloc&) {
+                                  }
+                              },
+                              [&tree] {
+                                  if (tree)
+                                      tree->join();
+                              }};
+        result = loadFromFile(m_filePath, worker.stopFlag(), &progress, &beside);
+        if (result == LoadResult::Success && tree && tree->publish(*this))
+            m_octreeFromImport.store(true);
         for (const std::string& note : fileIo::lastLoadNotes())
             m_importNotes.push_back(QString::fromStdString(note));
         if (result == LoadResult::Failure && m_importNotes.isEmpty())

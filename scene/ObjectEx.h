@@ -214,9 +214,13 @@ private:
     // One job on its worker thread; every finished job leaves the object
     // selected as recorded (a locked object keeps its selection).
     void runJob(int job, bool restoreSelection, const ObjectCalcThread& worker, const ProgressSink& progress);
-    // The import job (worker thread): reads the file; on success sets Loaded.
-    // Returns the load result.
+    // The import job (worker thread): reads the file, building the octree beside
+    // the edge and shell steps of a mesh file; on success sets Loaded. Returns
+    // the load result.
     topolib::LoadResult importJob(const ObjectCalcThread& worker, const ProgressSink& progress);
+    // True (once) when the import published its octree and the tree is still
+    // there: the octree job after the import then has nothing to build.
+    bool keepImportOctree();
     // Appends the supports' triangles (nothing without supports).
     void appendSupportTriangles(std::vector<topolib::StlTriangle*>& out);
 
@@ -229,6 +233,10 @@ private:
     bool m_importPending = false;
     // Failure until the import job has ended.
     std::atomic<topolib::LoadResult> m_importResult{topolib::LoadResult::Failure};
+    // Set by an import that published the octree it built beside the read; the
+    // octree job that follows the import's placement (which only moves the
+    // tree's cube) then keeps that tree.
+    std::atomic<bool> m_octreeFromImport{false};
     QStringList m_importNotes;
     std::shared_ptr<support::SupportGen> m_support;
     support::AbtShape* m_pointedSupport = nullptr;

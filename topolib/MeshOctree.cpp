@@ -561,7 +561,7 @@ void cubeOfSlot(const double origin[3], double edge, int level, std::size_t slot
 } // namespace
 
 bool MeshOctree::build(double minCell, const double origin[3], double edge, const RefArray<StlVertex>& vertices,
-                       const RefArray<StlTriangle>& triangles, unsigned threads) {
+                       const RefArray<StlTriangle>& triangles, unsigned threads, bool allLive) {
     // The cubes above the cells must only pass records on: none may be below minCell.
     int levels = 0;
     if (finiteCube(minCell, origin, edge)) {
@@ -570,7 +570,7 @@ bool MeshOctree::build(double minCell, const double origin[3], double edge, cons
     }
     if (threads > 1 && levels > 0 && nodes_.empty() && memoryBudget_ == std::numeric_limits<std::size_t>::max() &&
         vertices.size() < kNone && triangles.size() < kNone)
-        return buildByCells(minCell, origin, edge, levels, vertices, triangles, threads);
+        return buildByCells(minCell, origin, edge, levels, vertices, triangles, threads, allLive);
     for (std::size_t i = 0; i < vertices.size(); ++i) {
         if (i + kPrefetchDistance < vertices.size())
             prefetchPosition(vertices[i + kPrefetchDistance]);
@@ -581,7 +581,7 @@ bool MeshOctree::build(double minCell, const double origin[3], double edge, cons
         if (i + kPrefetchDistance < triangles.size())
             prefetchCorners(triangles[i + kPrefetchDistance]);
         StlTriangle* t = triangles[i];
-        if (!t->isDeleted() && insertTriangle(minCell, origin, edge, t) == InsertResult::OutOfMemory)
+        if ((allLive || !t->isDeleted()) && insertTriangle(minCell, origin, edge, t) == InsertResult::OutOfMemory)
             return false;
     }
     return true;
@@ -610,6 +610,7 @@ struct MeshOctree::CellBuild {
     const RefArray<StlVertex>& vertices;
     const RefArray<StlTriangle>& triangles;
     unsigned threads;
+    bool allLive; // the triangles' flags are not read
     std::size_t cellCount;
 
     std::vector<Routes> routes;                        // one per range of records
@@ -626,9 +627,9 @@ struct MeshOctree::CellBuild {
     std::size_t vertexChunkCount = 0;
 
     CellBuild(double minCell_, const double* origin_, double edge_, int levels_, const RefArray<StlVertex>& v,
-              const RefArray<StlTriangle>& t, unsigned threads_)
+              const RefArray<StlTriangle>& t, unsigned threads_, bool allLive_)
         : minCell(minCell_), origin(origin_), edge(edge_), levels(levels_), vertices(v), triangles(t),
-          threads(threads_), cellCount(std::size_t(1) << (3 * levels_)) {}
+          threads(threads_), allLive(allLive_), cellCount(std::size_t(1) << (3 * levels_)) {}
 
     void routeVertex(Routes& out, std::size_t i) const;
     void routeTriangle(Routes& out, const TriangleBox& box, std::uint32_t i, int level, std::size_t slot,
@@ -706,7 +707,7 @@ bool MeshOctree::CellBuild::routeRecords() {
                 if (i + kPrefetchDistance < tEnd)
                     prefetchCorners(triangles[i + kPrefetchDistance]);
                 StlTriangle* t = triangles[i];
-                if (t->isDeleted() || !finiteCorners(t))
+                if ((!allLive && t->isDeleted()) || !finiteCorners(t))
                     continue;
                 routeTriangle(out, TriangleBox(t), static_cast<std::uint32_t>(i), 0, 0, origin, edge);
             }
@@ -891,8 +892,8 @@ bool MeshOctree::CellBuild::join(MeshOctree& tree) {
 
 bool MeshOctree::buildByCells(double minCell, const double origin[3], double edge, int levels,
                               const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
-                              unsigned threads) {
-    CellBuild build(minCell, origin, edge, levels, vertices, triangles, threads);
+                              unsigned threads, bool allLive) {
+    CellBuild build(minCell, origin, edge, levels, vertices, triangles, threads, allLive);
     if (!build.routeRecords())
         return false;
     build.joinReachedMarks();

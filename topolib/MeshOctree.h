@@ -70,8 +70,10 @@ public:
     // tree is the same whatever the number of threads. A tree that holds nodes
     // already, or has a memory budget, is built by insertion on the calling
     // thread. False when an allocation failed; the tree is then incomplete.
+    // With allLive every triangle given is taken as not deleted and its flags
+    // are not read (another thread may be writing them).
     bool build(double minCell, const double origin[3], double edge, const RefArray<StlVertex>& vertices,
-               const RefArray<StlTriangle>& triangles, unsigned threads);
+               const RefArray<StlTriangle>& triangles, unsigned threads, bool allLive = false);
     // The vertex of the leaf that holds p and that equals p (Vector3D::operator==),
     // or a new one made by makeVertex(p) and filed in that leaf (*found = false).
     // Null when no cube holds p, or when makeVertex returns null, or when filing the
@@ -281,7 +283,7 @@ private:
     struct CellBuild;
     bool buildByCells(double minCell, const double origin[3], double edge, int levels,
                       const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
-                      unsigned threads);
+                      unsigned threads, bool allLive);
     StlVertex* findOrCreateAt(std::uint32_t node, double minCell, const double origin[3], double edge,
                               const double p[3], bool* found,
                               const std::function<StlVertex*(const double p[3])>& makeVertex, bool* outOfMemory);

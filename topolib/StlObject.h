@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -243,8 +244,18 @@ public:
     // path's type has no handler or the reader failed, Cancelled when `cancel`
     // was raised (looked at once per block of records and between the steps;
     // the mesh is released).
+    // `beside` (may be null) is work that reads the mesh while the edges and
+    // shells are built: start() runs once a mesh file's vertices and triangle
+    // corners are final (after the weld, before the edge step), join() after the
+    // shell step, before the load returns or releases the mesh; both on the
+    // loading thread. The edge and shell steps write triangle flags, edges and
+    // shells, never positions, corner references or normals.
+    struct SideWork {
+        std::function<void()> start;
+        std::function<void()> join;
+    };
     LoadResult loadFromFile(const std::wstring& path, const std::atomic<bool>* cancel = nullptr,
-                            const ProgressSink* progress = nullptr);
+                            const ProgressSink* progress = nullptr, const SideWork* beside = nullptr);
     // The file layer's entry: picks a handler for the path and runs its load on
     // `target`, stopping when `cancel` (may be null) is raised and reporting to
     // `progress` (null: the global report). Returns the handler's result,
@@ -603,6 +614,7 @@ private:
     std::string m_name;
 
     friend struct StlObjectLayout;
+    friend class OctreeBeside;
 };
 
 } // namespace topolib

@@ -1499,7 +1499,7 @@ void StlObject::setFileLoader(FileLoader loader) { g_fileLoader = loader; }
 StlObject::FileLoader StlObject::fileLoader() { return g_fileLoader; }
 
 LoadResult StlObject::loadFromFile(const std::wstring& path, const std::atomic<bool>* cancel,
-                                   const ProgressSink* progress) {
+                                   const ProgressSink* progress, const SideWork* beside) {
     auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
     LoadResult result = LoadResult::Failure;
     if (g_fileLoader) {
@@ -1508,10 +1508,15 @@ LoadResult StlObject::loadFromFile(const std::wstring& path, const std::atomic<b
         // edges and shells, which must stay exactly as written (the triangles
         // point at those edges).
         if (result == LoadResult::Success && m_records.edges.empty() && m_records.shells.empty()) {
+            const bool sideWork = beside && !cancelled();
+            if (sideWork)
+                beside->start();
             if (!cancelled())
                 buildEdges(true, 60, 25, progress);
             if (!cancelled())
                 findShells(true, 85, progress);
+            if (sideWork)
+                beside->join();
         }
         if (cancelled())
             result = LoadResult::Cancelled;

@@ -9,11 +9,13 @@
 // (MeshOctree::build), which have all ended before it is published.
 
 #include "topolib/MeshOctree.h"
+#include "topolib/OctreeBeside.h"
 #include "topolib/StlObject.h"
 
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <system_error>
 #include <thread>
 
 namespace topolib {
@@ -48,6 +50,17 @@ void StlObject::releaseOctree() {
     // The tree is freed outside the lock.
 }
 
+// The root cube of a box: its diagonal d as the edge, centred on the box. False
+// when the box is too small for a tree.
+static bool rootCube(const Vector3D& bmin, const Vector3D& bmax, double& d, Vector3D& c, Vector3D& o) {
+    d = std::sqrt((bmax - bmin).lengthSquared());
+    if (d < 1e-6)
+        return false;
+    c = (bmin + bmax) * 0.5;
+    o = c - d / 2.0;
+    return true;
+}
+
 // Recomputes the root cube from the bounding box and takes the current tree out
 // for a build (a fresh one, with a new minimum cell, when there is none). Returns
 // null when the box is too small for a tree.
@@ -56,11 +69,10 @@ static std::shared_ptr<MeshOctree> takeTreeForBuild(std::shared_ptr<MeshOctree>&
                                                     double& diagonal, Vector3D& centre, double& minCell,
                                                     std::uint32_t triangleCount, bool& ok) {
     ok = true;
-    const double d = std::sqrt((bmax - bmin).lengthSquared());
-    if (d < 1e-6)
+    double d;
+    Vector3D c, o;
+    if (!rootCube(bmin, bmax, d, c, o))
         return nullptr;
-    const Vector3D c = (bmin + bmax) * 0.5;
-    const Vector3D o = c - d / 2.0;
     std::lock_guard<std::mutex> lock(mutex);
     // Readers take these under the mutex too; write only real changes.
     if (diagonal != d)
@@ -133,6 +145,75 @@ int StlObject::fillOctree(bool withVertices, bool withTriangles) {
     std::lock_guard<std::mutex> lock(m_octreeMutex);
     m_octree.root = std::move(tree);
     return 0;
+}
+
+OctreeBeside::OctreeBeside(const StlObject& mesh) {
+    Vector3D centre;
+    if (!rootCube(mesh.m_placement.bboxMin, mesh.m_placement.bboxMax, diagonal_, centre, origin_))
+        return;
+    const RefArray<StlTriangle>& all = mesh.m_records.triangles;
+    try {
+        tree_ = std::make_shared<MeshOctree>();
+        live_.reserve(all.size());
+        for (StlTriangle* t : all) {
+            const auto& v = t->vertices;
+            if (!t->isDeleted() && v[0] != v[1] && v[1] != v[2] && v[2] != v[0])
+                live_.push_back(t);
+        }
+    } catch (const std::bad_alloc&) {
+        tree_.reset();
+        return;
+    }
+    minCell_ = minimumCellFor(diagonal_, static_cast<std::uint32_t>(all.size()));
+    const unsigned threads = octreeBuildThreads(all.size());
+    const RefArray<StlVertex>* vertices = &mesh.m_records.vertices;
+    try {
+        thread_ = std::thread([this, vertices, threads] {
+            const double o[3] = {origin_.x, origin_.y, origin_.z};
+            built_ = tree_->build(minCell_, o, diagonal_, *vertices, live_, threads, true);
+        });
+    } catch (const std::system_error&) {
+        tree_.reset();
+    }
+}
+
+OctreeBeside::~OctreeBeside() { join(); }
+
+void OctreeBeside::join() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool OctreeBeside::publish(StlObject& mesh) {
+    join();
+    if (!tree_ || !built_)
+        return false;
+    // The live triangles now, in order, must be the ones filed: the edge step
+    // only deletes.
+    std::size_t next = 0;
+    for (StlTriangle* t : mesh.m_records.triangles) {
+        if (t->isDeleted())
+            continue;
+        if (next == live_.size() || live_[next] != t)
+            return false;
+        ++next;
+    }
+    if (next != live_.size())
+        return false;
+    Vector3D centre;
+    double d;
+    Vector3D o;
+    if (!rootCube(mesh.m_placement.bboxMin, mesh.m_placement.bboxMax, d, centre, o) || d != diagonal_ ||
+        o.x != origin_.x || o.y != origin_.y || o.z != origin_.z)
+        return false;
+    mesh.m_measures.vertexCount = static_cast<uint32_t>(mesh.m_records.vertices.size());
+    std::lock_guard<std::mutex> lock(mesh.m_octreeMutex);
+    mesh.m_placement.center = centre;
+    mesh.m_octree.origin = origin_;
+    mesh.m_octree.diagonal = diagonal_;
+    mesh.m_octree.minCell = minCell_;
+    mesh.m_octree.root = std::move(tree_);
+    return true;
 }
 
 int StlObject::rebuildOctree() {

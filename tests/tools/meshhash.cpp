@@ -11,11 +11,15 @@
 // meshhash --octree FILE... also builds each mesh's octree as the scene does
 // after an import and adds octree=<16 hex digits> (every leaf's cube and its
 // vertex and triangle lists in order, see meshstate::octreeHash).
+// meshhash --octree-beside FILE... prints the same line with the octree that
+// the scene's import builds beside the edge and shell steps (topolib::OctreeBeside);
+// octree=none when that tree was not published.
 
 #include "app/MemoryCheck.h"
 #include "fileIo/FileHandlingFactory.h"
 #include "fileIo/PathEncoding.h"
 #include "tests/common/MeshStateHash.h"
+#include "topolib/OctreeBeside.h"
 #include "topolib/ParallelRuns.h"
 
 #include <clocale>
@@ -23,14 +27,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 int main(int argc, char** argv) {
     // As in meshinfo: MESHINFO_IMPORT_THREADS=N runs every import step on N threads.
     if (const char* threads = std::getenv("MESHINFO_IMPORT_THREADS"))
         topolib::forceImportThreads(static_cast<unsigned>(std::strtoul(threads, nullptr, 10)));
-    const bool withOctree = argc >= 2 && std::strcmp(argv[1], "--octree") == 0;
+    const bool beside = argc >= 2 && std::strcmp(argv[1], "--octree-beside") == 0;
+    const bool withOctree = beside || (argc >= 2 && std::strcmp(argv[1], "--octree") == 0);
     if (argc < (withOctree ? 3 : 2)) {
-        std::fprintf(stderr, "usage: meshhash [--octree] FILE...\n");
+        std::fprintf(stderr, "usage: meshhash [--octree | --octree-beside] FILE...\n");
         return 2;
     }
     std::setlocale(LC_ALL, "C");
@@ -39,11 +45,21 @@ int main(int argc, char** argv) {
     int status = 0;
     for (int i = withOctree ? 2 : 1; i < argc; ++i) {
         topolib::StlObject mesh;
-        const int result = static_cast<int>(mesh.loadFromFile(fileIo::decodePath(argv[i])));
+        std::unique_ptr<topolib::OctreeBeside> tree;
+        const topolib::StlObject::SideWork side{[&] { tree = std::make_unique<topolib::OctreeBeside>(mesh); },
+                                                [&] { tree->join(); }};
+        const int result =
+            static_cast<int>(mesh.loadFromFile(fileIo::decodePath(argv[i]), nullptr, nullptr, beside ? &side : nullptr));
+        const bool published = tree && tree->publish(mesh);
         std::printf("%s result=%d hash=%016llx triangles=%u vertices=%u edges=%u shells=%zu", argv[i], result,
                     static_cast<unsigned long long>(meshstate::stateHash(mesh)), mesh.triangleCount(), mesh.vertexCount(),
                     mesh.edgeCount(), mesh.shells().size());
-        if (withOctree) {
+        if (beside) {
+            if (published)
+                std::printf(" octree=%016llx", static_cast<unsigned long long>(meshstate::octreeHash(mesh)));
+            else
+                std::printf(" octree=none");
+        } else if (withOctree) {
             mesh.computeBoundingBox();
             mesh.setBoundingBox(mesh.bboxMin(), mesh.bboxMax());
             mesh.buildOctree();

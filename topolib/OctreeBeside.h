@@ -1,0 +1,50 @@
+#pragma once
+
+#include "topolib/RecordArena.h"
+#include "topolib/Vector3D.h"
+
+#include <memory>
+#include <thread>
+
+namespace topolib {
+
+class MeshOctree;
+class StlObject;
+class StlTriangle;
+
+// The octree of a mesh file built on threads of its own while the import goes
+// on with the edges and shells (see StlObject::SideWork): start it once the
+// weld has made the vertices and triangle corners final, join it before the
+// import returns or releases the mesh, and publish the tree when the import
+// succeeded. The build reads only the box, the vertices' positions and the
+// triangles' corners and normals, which the edge and shell steps never write;
+// which triangles are live is taken on the loading thread when it starts (the
+// edge step deletes exactly the triangles with two corners welded into one),
+// and checked against the mesh before the tree is published. The tree is the
+// one buildOctree makes for the mesh after the import.
+class OctreeBeside {
+public:
+    // Takes the live triangles and starts the build (nothing when the box is too
+    // small for a tree or memory runs out).
+    explicit OctreeBeside(const StlObject& mesh);
+    ~OctreeBeside(); // joins
+    OctreeBeside(const OctreeBeside&) = delete;
+    OctreeBeside& operator=(const OctreeBeside&) = delete;
+
+    void join();
+    // After join: makes the tree the mesh's octree (with its cube and cell size)
+    // when it was complete and its triangles are still exactly the mesh's live
+    // ones; true then. Otherwise the mesh is left as it was.
+    bool publish(StlObject& mesh);
+
+private:
+    RefArray<StlTriangle> live_;
+    std::shared_ptr<MeshOctree> tree_;
+    Vector3D origin_;
+    double diagonal_ = 0.0;
+    double minCell_ = 0.0;
+    bool built_ = false;
+    std::thread thread_;
+};
+
+} // namespace topolib
