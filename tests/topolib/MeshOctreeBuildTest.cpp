@@ -7,12 +7,14 @@
 #include "MeshFixtures.h"
 
 #include "topolib/MeshOctree.h"
+#include "topolib/OctreeBeside.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -320,6 +322,97 @@ TEST(MeshOctreeBuild, largeObjectGetsTheTreeOfTheTwoSteps) {
     ASSERT_EQ(bySteps->buildVertexOctree(false), 0);
     ASSERT_EQ(bySteps->buildTriangleOctree(), 0);
     expectSameStructure(*bySteps->octree(), *byThreads->octree(), c);
+}
+
+// The tree built beside an import (OctreeBeside, started once the weld is done,
+// while the edge and shell steps run) against the tree built after the import:
+// the same cube, cell size and leaves, for a small mesh (built by insertion) and
+// a large one (on threads), both with facets whose corners weld into one vertex
+// (deleted by the edge step) and collinear ones (deleted by the reader). A
+// triangle deleted after the tree took it keeps the tree from being published,
+// and a cancelled import joins the build before the mesh is released.
+const TriangleSoup* g_importSoup = nullptr;
+
+topolib::LoadResult loadImportSoup(StlObject& target, const std::wstring&, const std::atomic<bool>*,
+                                   const ProgressSink*) {
+    meshfixtures::fillMesh(target, *g_importSoup, meshfixtures::BuildSteps{false, false});
+    return topolib::LoadResult::Success;
+}
+
+TEST(MeshOctreeBuild, treeBuiltBesideTheImportEqualsTheTreeBuiltAfterIt) {
+    TriangleSoup odd;
+    for (int i = 0; i < 40; ++i) {
+        const double x = 3.0 * i;
+        // Two corners within the weld tolerance (deleted by the edge step), and
+        // no area (deleted by the reader).
+        odd.push_back(Facet{{{x, 0.0, 0.0}, {x, 9e-7, 0.0}, {x + 1.0, 1.0, 2.0}}});
+        odd.push_back(Facet{{{x, 5.0, 0.0}, {x + 1.0, 6.0, 1.0}, {x + 2.0, 7.0, 2.0}}});
+    }
+    const StlObject::FileLoader saved = StlObject::fileLoader();
+    StlObject::setFileLoader(&loadImportSoup);
+    for (const TriangleSoup& soup :
+         {meshfixtures::concatenated(randomSoup(3, 10, true), odd),
+          meshfixtures::concatenated(meshfixtures::torus(40.0, 12.0, 400, 160), odd)}) {
+        g_importSoup = &soup;
+        StlObject after;
+        ASSERT_EQ(after.loadFromFile(L"after.stl"), topolib::LoadResult::Success);
+        ASSERT_EQ(after.buildOctree(), 0);
+        int weldedAway = 0;
+        for (const StlTriangle* t : after.triangles())
+            weldedAway += t->isDeleted() && t->vertices[0] == t->vertices[1];
+        ASSERT_EQ(weldedAway, 40);
+
+        StlObject beside;
+        std::unique_ptr<topolib::OctreeBeside> tree;
+        const StlObject::SideWork side{[&] { tree = std::make_unique<topolib::OctreeBeside>(beside); },
+                                       [&] { tree->join(); }};
+        ASSERT_EQ(beside.loadFromFile(L"beside.stl", nullptr, nullptr, &side), topolib::LoadResult::Success);
+        ASSERT_NE(tree, nullptr);
+        ASSERT_TRUE(tree->publish(beside));
+        ASSERT_NE(beside.octree(), nullptr);
+        Cube c;
+        for (int k = 0; k < 3; ++k) {
+            c.origin[k] = after.octreeOrigin()[k];
+            EXPECT_EQ(beside.octreeOrigin()[k], c.origin[k]);
+        }
+        c.edge = after.octreeEdge();
+        c.minCell = after.octreeMinCell();
+        EXPECT_EQ(beside.octreeEdge(), c.edge);
+        EXPECT_EQ(beside.octreeMinCell(), c.minCell);
+        expectSameStructure(*after.octree(), *beside.octree(), c);
+
+        // A triangle the tree holds deleted before the tree is published.
+        StlObject changed;
+        const StlObject::SideWork deleting{[&] { tree = std::make_unique<topolib::OctreeBeside>(changed); },
+                                           [&] {
+                                               tree->join();
+                                               changed.triangles()[7]->setDeleted(true);
+                                           }};
+        ASSERT_EQ(changed.loadFromFile(L"changed.stl", nullptr, nullptr, &deleting), topolib::LoadResult::Success);
+        EXPECT_FALSE(tree->publish(changed));
+        EXPECT_EQ(changed.octree(), nullptr);
+
+        // Cancelled while the tree is built: the build is joined, then the mesh released.
+        std::atomic<bool> cancel{false};
+        StlObject cancelled;
+        bool joined = false;
+        const StlObject::SideWork stopping{[&] {
+                                               tree = std::make_unique<topolib::OctreeBeside>(cancelled);
+                                               cancel.store(true);
+                                           },
+                                           [&] {
+                                               tree->join();
+                                               joined = true;
+                                           }};
+        EXPECT_EQ(cancelled.loadFromFile(L"cancelled.stl", &cancel, nullptr, &stopping),
+                  topolib::LoadResult::Cancelled);
+        EXPECT_TRUE(joined);
+        EXPECT_EQ(cancelled.triangleCount(), 0u);
+        EXPECT_EQ(cancelled.edgeCount(), 0u);
+        EXPECT_FALSE(tree->publish(cancelled));
+        EXPECT_EQ(cancelled.octree(), nullptr);
+    }
+    StlObject::setFileLoader(saved);
 }
 
 } // namespace
