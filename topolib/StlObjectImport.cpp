@@ -311,17 +311,111 @@ void sortCornersParallel(std::vector<FacetCorner>& corners, unsigned threads, Fa
     });
 }
 
-// Sorts the corners by x, then y, then z. A least-significant-digit radix sort
-// on the x key (three 11-bit digits, one scatter buffer, passes whose digit is
-// the same for every corner skipped); inside each run of equal x a stable sort
-// by y, and inside each run of equal (x, y) a sort by z. Runs of equal x are
-// short in all but flat, axis-aligned parts. Streaming passes instead of
-// comparisons keep a million-facet weld at a fraction of a comparison sort.
-// Corners with identical points come out in the order of the corner numbers,
-// except inside runs of more than 16 equal (x, y), where the sort by z decides.
+// Sorts from[0, m) stably by the x key into to[0, m), from serving as the
+// second buffer: a counting pass for each 11-bit digit of the key that is not
+// the same in every corner, the least significant first.
+void sortRangeByX(FacetCorner* from, FacetCorner* to, std::size_t m) {
+    if (m <= 64) {
+        sortBucketByLowX(from, to, m); // (an insertion sort by the whole key)
+        return;
+    }
+    constexpr int kBits = 11;
+    constexpr uint32_t kRadix = 1u << kBits;
+    uint32_t counts[3][kRadix] = {};
+    for (std::size_t i = 0; i < m; ++i) {
+        const uint32_t k = floatKey(from[i].x);
+        ++counts[0][k & (kRadix - 1)];
+        ++counts[1][(k >> kBits) & (kRadix - 1)];
+        ++counts[2][k >> (2 * kBits)];
+    }
+    const uint32_t first = floatKey(from[0].x);
+    FacetCorner* src = from;
+    FacetCorner* dst = to;
+    for (int p = 0; p < 3; ++p) {
+        uint32_t* c = counts[p];
+        const int shift = p * kBits;
+        if (c[(first >> shift) & (kRadix - 1)] == m)
+            continue; // every corner has this digit
+        uint32_t sum = 0;
+        for (uint32_t d = 0; d < kRadix; ++d) {
+            const uint32_t k = c[d];
+            c[d] = sum;
+            sum += k;
+        }
+        for (std::size_t i = 0; i < m; ++i)
+            dst[c[(floatKey(src[i].x) >> shift) & (kRadix - 1)]++] = src[i];
+        std::swap(src, dst);
+    }
+    if (src != to)
+        std::memcpy(to, src, m * sizeof(FacetCorner));
+}
+
+// sortCorners on one thread. One pass splits the corners stably into `to` by
+// groups of their x key's top 16 bits, each group about 1/1024 of the corners
+// (a histogram of those bits, taken first, decides the groups), the corners'
+// pages going back to the system as the pass leaves them behind (the array is
+// not read again); each group is then sorted in place by the whole key through
+// a buffer the size of the largest group, and its runs of equal x by y and z.
+// One pass over all corners instead of three, whose scattered writes each miss
+// the address translation cache; the groups' sorts stay in the cache. Groups
+// follow the key, so a stable sort of each is a stable sort of all.
+void sortCornersOnOneThread(std::vector<FacetCorner>& corners, FacetCorner* const to) {
+    const std::size_t n = corners.size();
+    FacetCorner* const from = corners.data();
+    constexpr uint32_t kBins = 1u << 16;
+    std::vector<uint32_t> bins(kBins, 0);
+    for (std::size_t i = 0; i < n; ++i)
+        ++bins[floatKey(from[i].x) >> 16];
+    const std::size_t groupSize = std::max<std::size_t>(4096, n / 1024);
+    std::vector<uint16_t> groupOf(kBins);
+    std::vector<std::size_t> groupBegin(1, 0);
+    std::size_t inGroup = 0;
+    for (uint32_t b = 0; b < kBins; ++b) {
+        if (inGroup > 0 && inGroup + bins[b] > groupSize) {
+            groupBegin.push_back(groupBegin.back() + inGroup);
+            inGroup = 0;
+        }
+        groupOf[b] = static_cast<uint16_t>(groupBegin.size() - 1);
+        inGroup += bins[b];
+    }
+    groupBegin.push_back(n);
+    const std::size_t groups = groupBegin.size() - 1;
+
+    std::vector<std::size_t> next(groupBegin.begin(), groupBegin.end() - 1);
+    constexpr std::size_t kReleaseStep = (std::size_t(4) << 20) / sizeof(FacetCorner);
+    std::size_t released = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        to[next[groupOf[floatKey(from[i].x) >> 16]]++] = from[i];
+        if (i + 1 - released >= kReleaseStep) {
+            releasePages(from + released, (i + 1 - released) * sizeof(FacetCorner));
+            released = i + 1;
+        }
+    }
+    std::size_t largest = 0;
+    for (std::size_t g = 0; g < groups; ++g)
+        largest = std::max(largest, groupBegin[g + 1] - groupBegin[g]);
+    std::vector<FacetCorner> buffer(largest);
+    for (std::size_t g = 0; g < groups; ++g) {
+        const std::size_t b = groupBegin[g], m = groupBegin[g + 1] - b;
+        if (m < 2)
+            continue;
+        std::memcpy(buffer.data(), to + b, m * sizeof(FacetCorner));
+        sortRangeByX(buffer.data(), to + b, m);
+        sortEqualXRuns(to, b, b + m);
+    }
+}
+
+// Sorts the corners by x, then y, then z: a radix sort on the x key (the top
+// 11 bits, then the low 21 bits range by range; sortCornersParallel and
+// sortCornersOnOneThread), inside each run of equal x a stable sort by y, and
+// inside each run of equal (x, y) a sort by z. Runs of equal x are short in
+// all but flat, axis-aligned parts. Streaming passes instead of comparisons
+// keep a million-facet weld at a fraction of a comparison sort. Corners with
+// identical points come out in the order of the corner numbers, except inside
+// runs of more than 16 equal (x, y), where the sort by z decides.
 // `room`, when given, holds n corners and serves as the scatter buffer.
 // Returns where the sorted corners are: in the corners' array, or (on one
-// thread, after an odd number of passes) in the room.
+// thread) in the room, the corners' array then holding nothing of use.
 FacetCorner* sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room = nullptr) {
     const std::size_t n = corners.size();
     if (n < 4096) {
@@ -334,58 +428,14 @@ FacetCorner* sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room = 
         sortCornersParallel(corners, threads, room);
         return corners.data();
     }
-    constexpr int kBits = 11;
-    constexpr int kPasses = 3; // 33 bits cover the 32-bit x key
-    constexpr uint32_t kRadix = 1u << kBits;
-    std::vector<uint32_t> counts(static_cast<std::size_t>(kPasses) * kRadix, 0);
-    // Without a room the scatter buffer is taken now and its pages are mapped
-    // while the digits are counted.
-    std::vector<FacetCorner> scratch;
-    PagePopulator populator;
-    if (!room) {
-        scratch.reserve(n);
-        adviseHugePagesForCapacity(scratch);
-        populator.start({{scratch.data(), n * sizeof(FacetCorner)}});
+    if (room) {
+        sortCornersOnOneThread(corners, room);
+        return room;
     }
-    FacetCorner* from = corners.data();
-    FacetCorner* to = room;
-    for (const FacetCorner& c : corners) {
-        const uint32_t k = floatKey(c.x);
-        ++counts[k & (kRadix - 1)];
-        ++counts[kRadix + ((k >> kBits) & (kRadix - 1))];
-        ++counts[2 * kRadix + (k >> (2 * kBits))];
-    }
-    for (int p = 0; p < kPasses; ++p) {
-        uint32_t* c = &counts[static_cast<std::size_t>(p) * kRadix];
-        const int shift = p * kBits;
-        const uint32_t first = (floatKey(corners[0].x) >> shift) & (kRadix - 1);
-        if (c[first] == n)
-            continue; // every corner has this digit: the order stays
-        uint32_t sum = 0;
-        for (uint32_t d = 0; d < kRadix; ++d) {
-            const uint32_t k = c[d];
-            c[d] = sum;
-            sum += k;
-        }
-        if (!room) {
-            if (scratch.size() != n)
-                scratch.resize(n); // the helper may still be mapping pages: that is fine
-            to = scratch.data();
-        }
-        for (std::size_t i = 0; i < n; ++i)
-            to[c[(floatKey(from[i].x) >> shift) & (kRadix - 1)]++] = from[i];
-        if (room) {
-            std::swap(from, to);
-        } else {
-            corners.swap(scratch);
-            from = corners.data();
-        }
-    }
-    populator.stop();
-    scratch = std::vector<FacetCorner>();
-
-    sortEqualXRuns(from, 0, n);
-    return from;
+    std::vector<FacetCorner> sorted(n); // (not cleared: FacetCorner leaves its fields unset)
+    sortCornersOnOneThread(corners, sorted.data());
+    corners.swap(sorted);
+    return corners.data();
 }
 
 // The edge between a and b among the sides already linked to a's live
@@ -462,7 +512,6 @@ void StlObject::reserveTriangles(uint32_t count) {
     const bool whole = m_records.triangles.empty();
     if (m_records.triangles.capacity() < m_records.triangles.size() + count) {
         m_records.triangles.reserve(m_records.triangles.size() + count);
-        adviseHugePagesForCapacity(m_records.triangles);
     }
     m_records.trianglePool.reserve(count, whole);
 }
@@ -907,7 +956,6 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     const std::size_t firstIndex = m_records.vertices.size();
     if (m_records.vertices.capacity() < firstIndex + vertexTotal) {
         m_records.vertices.reserve(firstIndex + vertexTotal);
-        adviseHugePagesForCapacity(m_records.vertices);
     }
     // A big mesh gives the passed corners' pages back while its vertices are
     // made, so that the corners and the new records do not peak together. Its
@@ -963,7 +1011,6 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     // Sized for a closed mesh (1.5 edges per triangle); grows with what is left.
     m_records.edges = RefArray<StlEdge>();
     m_records.edges.reserve((3 * n) / 2);
-    adviseHugePagesForCapacity(m_records.edges);
     m_records.edgePool.reserve((3 * n) / 2, true);
     // The edge array is filled from its front; stopped before it may grow.
     PagePopulator populator;
@@ -1437,7 +1484,6 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     // not use get their pages on a helper while the sides are decided.
     m_records.edges = RefArray<StlEdge>();
     m_records.edges.reserve((3 * n) / 2);
-    adviseHugePagesForCapacity(m_records.edges);
     PagePopulator mapping;
     {
         // (The room lent to the weld, which holds the vertex numbers.)
@@ -1460,7 +1506,6 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     if (m_records.edges.capacity() < edgeTotal) {
         m_records.edges = RefArray<StlEdge>();
         m_records.edges.reserve(edgeTotal);
-        adviseHugePagesForCapacity(m_records.edges);
     }
     m_records.edges.resize(edgeTotal);
     StlEdge* const records = edgeTotal ? m_records.edgePool.takeSlots(edgeTotal) : nullptr;
