@@ -311,26 +311,34 @@ void sortCornersParallel(std::vector<FacetCorner>& corners, unsigned threads, Fa
     });
 }
 
-// Sorts from[0, m) stably by the x key into to[0, m), from serving as the
-// second buffer: a counting pass for each 11-bit digit of the key that is not
-// the same in every corner, the least significant first.
-void sortRangeByX(FacetCorner* from, FacetCorner* to, std::size_t m) {
+// Sorts data[0, m) stably by the x key in place, through buffer[0, m): a
+// counting pass for each 11-bit digit of the key that is not the same in
+// every corner, the least significant first (an even number of them leaves
+// the corners where they were).
+void sortRangeByX(FacetCorner* data, FacetCorner* buffer, std::size_t m) {
     if (m <= 64) {
-        sortBucketByLowX(from, to, m); // (an insertion sort by the whole key)
+        for (std::size_t j = 1; j < m; ++j) {
+            const FacetCorner c = data[j];
+            const uint32_t k = floatKey(c.x);
+            std::size_t i = j;
+            for (; i > 0 && k < floatKey(data[i - 1].x); --i)
+                data[i] = data[i - 1];
+            data[i] = c;
+        }
         return;
     }
     constexpr int kBits = 11;
     constexpr uint32_t kRadix = 1u << kBits;
     uint32_t counts[3][kRadix] = {};
     for (std::size_t i = 0; i < m; ++i) {
-        const uint32_t k = floatKey(from[i].x);
+        const uint32_t k = floatKey(data[i].x);
         ++counts[0][k & (kRadix - 1)];
         ++counts[1][(k >> kBits) & (kRadix - 1)];
         ++counts[2][k >> (2 * kBits)];
     }
-    const uint32_t first = floatKey(from[0].x);
-    FacetCorner* src = from;
-    FacetCorner* dst = to;
+    const uint32_t first = floatKey(data[0].x);
+    FacetCorner* from = data;
+    FacetCorner* to = buffer;
     for (int p = 0; p < 3; ++p) {
         uint32_t* c = counts[p];
         const int shift = p * kBits;
@@ -343,19 +351,20 @@ void sortRangeByX(FacetCorner* from, FacetCorner* to, std::size_t m) {
             sum += k;
         }
         for (std::size_t i = 0; i < m; ++i)
-            dst[c[(floatKey(src[i].x) >> shift) & (kRadix - 1)]++] = src[i];
-        std::swap(src, dst);
+            to[c[(floatKey(from[i].x) >> shift) & (kRadix - 1)]++] = from[i];
+        std::swap(from, to);
     }
-    if (src != to)
-        std::memcpy(to, src, m * sizeof(FacetCorner));
+    if (from != data)
+        std::memcpy(data, from, m * sizeof(FacetCorner));
 }
 
 // sortCorners on one thread. One pass splits the corners stably into `to` by
 // groups of their x key's top 16 bits, each group about 1/1024 of the corners
 // (a histogram of those bits, taken first, decides the groups), the corners'
 // pages going back to the system as the pass leaves them behind (the array is
-// not read again); each group is then sorted in place by the whole key through
-// a buffer the size of the largest group, and its runs of equal x by y and z.
+// not read again); each group is then sorted in place by the whole key
+// (sortRangeByX, through a buffer the size of the largest group), and its runs
+// of equal x by y and z.
 // One pass over all corners instead of three, whose scattered writes each miss
 // the address translation cache; the groups' sorts stay in the cache. Groups
 // follow the key, so a stable sort of each is a stable sort of all.
@@ -399,8 +408,7 @@ void sortCornersOnOneThread(std::vector<FacetCorner>& corners, FacetCorner* cons
         const std::size_t b = groupBegin[g], m = groupBegin[g + 1] - b;
         if (m < 2)
             continue;
-        std::memcpy(buffer.data(), to + b, m * sizeof(FacetCorner));
-        sortRangeByX(buffer.data(), to + b, m);
+        sortRangeByX(to + b, buffer.data(), m);
         sortEqualXRuns(to, b, b + m);
     }
 }
