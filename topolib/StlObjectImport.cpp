@@ -793,10 +793,11 @@ public:
         const std::vector<Ref<StlTriangle>>& triangles;
         uint32_t* welded; // the corners' vertex numbers, or null
     };
-    // `release`: give back the pages of corners that are passed.
-    WeldedVertexMaking(const FacetCorner* all, std::size_t cornerTotal, unsigned threads, bool release,
+    // The pages of the corners from `releaseFrom` on go back once passed
+    // (cornerTotal: none do).
+    WeldedVertexMaking(const FacetCorner* all, std::size_t cornerTotal, unsigned threads, std::size_t releaseFrom,
                        const Target& target)
-        : m_all(all), m_cornerTotal(cornerTotal), m_threads(threads), m_release(release), m_to(target),
+        : m_all(all), m_cornerTotal(cornerTotal), m_threads(threads), m_releaseFrom(releaseFrom), m_to(target),
           m_triangleTotal(target.triangles.size()) {}
 
     // One thread's part; the parts run at once.
@@ -821,7 +822,7 @@ private:
     const FacetCorner* const m_all;
     const std::size_t m_cornerTotal;
     const unsigned m_threads;
-    const bool m_release;
+    const std::size_t m_releaseFrom;
     const Target m_to;
     const std::size_t m_triangleTotal;
     std::atomic<bool> m_unnumbered{false};
@@ -833,7 +834,7 @@ private:
 // next step.
 void WeldedVertexMaking::releasePassedCorners(uint32_t runBegin, std::size_t& releasedTo) const {
     constexpr std::size_t kReleaseStep = (std::size_t(4) << 20) / sizeof(FacetCorner);
-    if (!m_release || runBegin < releasedTo + kReleaseStep + kMargin)
+    if (m_releaseFrom >= m_cornerTotal || runBegin < releasedTo + kReleaseStep + kMargin)
         return;
     const std::size_t end = runBegin - kMargin;
     releasePages(const_cast<FacetCorner*>(m_all) + releasedTo, (end - releasedTo) * sizeof(FacetCorner));
@@ -903,7 +904,7 @@ void WeldedVertexMaking::makePart(const WeldPart& part) {
     Ref<StlTriangle>* lists = m_to.lists + part.firstSlot;
     RunScratch scratch;
     const std::vector<uint32_t>& runStart = part.runs.runStarts();
-    std::size_t releasedTo = runStart.empty() ? 0 : runStart.front() + kMargin;
+    std::size_t releasedTo = std::max<std::size_t>(runStart.empty() ? 0 : runStart.front() + kMargin, m_releaseFrom);
     for (std::size_t r = 0; r + 1 < runStart.size(); ++r) {
         const uint32_t runBegin = runStart[r], runEnd = runStart[r + 1];
         releasePassedCorners(runBegin, releasedTo);
@@ -962,9 +963,8 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
 
     Ref<StlTriangle>* const block = newIncidentBlock(layout.slots);
     const std::size_t firstIndex = m_records.vertices.size();
-    if (m_records.vertices.capacity() < firstIndex + vertexTotal) {
+    if (m_records.vertices.capacity() < firstIndex + vertexTotal)
         m_records.vertices.reserve(firstIndex + vertexTotal);
-    }
     // A big mesh gives the passed corners' pages back while its vertices are
     // made, so that the corners and the new records do not peak together. Its
     // threads then map the new records' pages as they go; otherwise they are
@@ -983,15 +983,24 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     if (useEdgeRoom && !layout.capped && threads > 1 && cornerTotal == 3 * triangleTotal &&
         importThreads(triangleTotal) > 1 && vertexTotal < (std::size_t(1) << 31))
         welded = session.holdWeldedCorners(m_records.edgePool, cornerTotal, triangleTotal);
-    WeldedVertexMaking making(sorted, cornerTotal, threads, release,
+    // The corners passed go back: on threads all of them (they lie in their
+    // own array), sorted on one thread those in the room past the edges of a
+    // closed mesh (read last), so that the vertices' records do not add to the
+    // whole room.
+    const std::size_t edgeBytes = (3 * triangleTotal) / 2 * sizeof(StlEdge);
+    const std::size_t releaseFrom = release ? 0
+                                    : sortInRoom && !sortOnThreads
+                                        ? std::min(cornerTotal, (edgeBytes + sizeof(FacetCorner) - 1) / sizeof(FacetCorner))
+                                        : cornerTotal;
+    WeldedVertexMaking making(sorted, cornerTotal, threads, releaseFrom,
                               {m_records.vertices, firstIndex, records, block, m_records.triangles, welded});
     runOnThreads(threads, [&](unsigned t) { making.makePart(layout.parts[t]); });
     if (making.unnumbered())
         session.dropWeldedCorners(); // some triangle's corner is missing
-    // Sorted on one thread, the corners are not read again: the room's pages
-    // past the edges of a closed mesh go back (the edges are made over the rest).
+    // Sorted on one thread, the corners are not read again: the rest of the
+    // room's pages past the edges go back (the edges are made over the front).
     if (sortInRoom && !sortOnThreads)
-        session.releaseRoomPast(m_records.edgePool, cornerTotal, triangleTotal, (3 * triangleTotal) / 2 * sizeof(StlEdge));
+        session.releaseRoomPast(m_records.edgePool, cornerTotal, triangleTotal, edgeBytes);
     m_measures.vertexCount = static_cast<uint32_t>(vertexTotal);
     return 0;
 }
