@@ -78,7 +78,7 @@ for name in $files; do
     : >"$work/theirs.times"
     # A numbered mode runs both commands on that many cores, the same ones.
     pin=()
-    if [ "$mode" != auto ]; then
+    if [ "$mode" != auto ] && [ "$mode" -lt "$(nproc)" ]; then
       cores=${CORES:-$(( $(nproc) - mode ))-$(( $(nproc) - 1 ))}
       pin=(taskset -c "$cores")
     fi
@@ -102,3 +102,4 @@ for name in $files; do
                ac, bc, (bc > 0 ? ac / bc : 0), am * 1024 / f, bm * 1024 / f }'
   done
 done
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
