@@ -202,120 +202,11 @@ void sortEqualXRuns(FacetCorner* const all, std::size_t begin, std::size_t n) {
     }
 }
 
-// Sorts from[0, m) (corners whose x keys share their top 11 bits) stably by the
-// low 21 bits of the x key into to[0, m): two counting passes, or one, or none
-// where every corner has the same digit; from is used as the second buffer.
-void sortBucketByLowX(FacetCorner* from, FacetCorner* to, std::size_t m) {
-    if (m <= 64) {
-        std::memcpy(to, from, m * sizeof(FacetCorner));
-        for (std::size_t j = 1; j < m; ++j) {
-            const FacetCorner c = to[j];
-            const uint32_t k = floatKey(c.x);
-            std::size_t i = j;
-            for (; i > 0 && k < floatKey(to[i - 1].x); --i)
-                to[i] = to[i - 1];
-            to[i] = c;
-        }
-        return;
-    }
-    constexpr uint32_t kLow = 1u << 11, kHigh = 1u << 10;
-    uint32_t low[kLow] = {}, high[kHigh] = {};
-    for (std::size_t i = 0; i < m; ++i) {
-        const uint32_t k = floatKey(from[i].x);
-        ++low[k & (kLow - 1)];
-        ++high[(k >> 11) & (kHigh - 1)];
-    }
-    const uint32_t k0 = floatKey(from[0].x);
-    const bool lowPass = low[k0 & (kLow - 1)] != m;
-    const bool highPass = high[(k0 >> 11) & (kHigh - 1)] != m;
-    auto prefix = [](uint32_t* c, uint32_t size) {
-        uint32_t sum = 0;
-        for (uint32_t d = 0; d < size; ++d) {
-            const uint32_t k = c[d];
-            c[d] = sum;
-            sum += k;
-        }
-    };
-    if (lowPass && highPass) {
-        prefix(low, kLow);
-        for (std::size_t i = 0; i < m; ++i)
-            to[low[floatKey(from[i].x) & (kLow - 1)]++] = from[i];
-        prefix(high, kHigh);
-        for (std::size_t i = 0; i < m; ++i)
-            from[high[(floatKey(to[i].x) >> 11) & (kHigh - 1)]++] = to[i];
-        std::memcpy(to, from, m * sizeof(FacetCorner));
-    } else if (lowPass) {
-        prefix(low, kLow);
-        for (std::size_t i = 0; i < m; ++i)
-            to[low[floatKey(from[i].x) & (kLow - 1)]++] = from[i];
-    } else if (highPass) {
-        prefix(high, kHigh);
-        for (std::size_t i = 0; i < m; ++i)
-            to[high[(floatKey(from[i].x) >> 11) & (kHigh - 1)]++] = from[i];
-    } else {
-        std::memcpy(to, from, m * sizeof(FacetCorner));
-    }
-}
-
-// sortCorners on several threads, with the same result: the corners are first
-// split stably by the top 11 bits of their x key (each thread counts and then
-// scatters its own slice, so corners of equal key keep their order); each
-// range of equal top bits is then sorted stably by the rest of the key and its
-// runs of equal x by y and z, ranges taken by the threads largest first. A
-// stable sort by the x key is the same whatever digits it goes by, and runs of
-// equal x never cross ranges.
-void sortCornersParallel(std::vector<FacetCorner>& corners, unsigned threads, FacetCorner* room) {
-    const std::size_t n = corners.size();
-    constexpr uint32_t kTop = 1u << 11;
-    std::unique_ptr<FacetCorner[]> scratch(room ? nullptr : new FacetCorner[n]);
-    FacetCorner* const all = corners.data();
-    FacetCorner* const other = room ? room : scratch.get();
-    std::vector<uint32_t> counts(static_cast<std::size_t>(threads) * kTop, 0);
-    auto slice = [n, threads](unsigned t) { return n * t / threads; };
-    runOnThreads(threads, [&](unsigned t) {
-        uint32_t* c = &counts[static_cast<std::size_t>(t) * kTop];
-        for (std::size_t i = slice(t); i < slice(t + 1); ++i)
-            ++c[floatKey(all[i].x) >> 21];
-    });
-    std::vector<std::size_t> rangeBegin(kTop + 1);
-    std::size_t sum = 0;
-    for (uint32_t d = 0; d < kTop; ++d) {
-        rangeBegin[d] = sum;
-        for (unsigned t = 0; t < threads; ++t) {
-            uint32_t& c = counts[static_cast<std::size_t>(t) * kTop + d];
-            const uint32_t k = c;
-            c = static_cast<uint32_t>(sum);
-            sum += k;
-        }
-    }
-    rangeBegin[kTop] = n;
-    runOnThreads(threads, [&](unsigned t) {
-        uint32_t* c = &counts[static_cast<std::size_t>(t) * kTop];
-        for (std::size_t i = slice(t); i < slice(t + 1); ++i)
-            other[c[floatKey(all[i].x) >> 21]++] = all[i];
-    });
-    std::vector<uint32_t> order;
-    for (uint32_t d = 0; d < kTop; ++d)
-        if (rangeBegin[d + 1] > rangeBegin[d])
-            order.push_back(d);
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-        return rangeBegin[a + 1] - rangeBegin[a] > rangeBegin[b + 1] - rangeBegin[b];
-    });
-    std::atomic<std::size_t> next{0};
-    runOnThreads(threads, [&](unsigned) {
-        for (std::size_t r = next++; r < order.size(); r = next++) {
-            const std::size_t b = rangeBegin[order[r]], e = rangeBegin[order[r] + 1];
-            sortBucketByLowX(other + b, all + b, e - b);
-            sortEqualXRuns(all, b, e);
-        }
-    });
-}
-
-// Sorts data[0, m) stably by the x key in place, through buffer[0, m): a
-// counting pass for each 11-bit digit of the key that is not the same in
-// every corner, the least significant first (an even number of them leaves
-// the corners where they were).
-void sortRangeByX(FacetCorner* data, FacetCorner* buffer, std::size_t m) {
+// Sorts data[0, m) stably by the x key, through buffer[0, m): a counting pass
+// for each 11-bit digit of the key that is not the same in every corner, the
+// least significant first. Returns where the sorted corners are: data after an
+// even number of passes, buffer after an odd one.
+FacetCorner* sortRangeByX(FacetCorner* data, FacetCorner* buffer, std::size_t m) {
     if (m <= 64) {
         for (std::size_t j = 1; j < m; ++j) {
             const FacetCorner c = data[j];
@@ -325,7 +216,7 @@ void sortRangeByX(FacetCorner* data, FacetCorner* buffer, std::size_t m) {
                 data[i] = data[i - 1];
             data[i] = c;
         }
-        return;
+        return data;
     }
     constexpr int kBits = 11;
     constexpr uint32_t kRadix = 1u << kBits;
@@ -354,73 +245,127 @@ void sortRangeByX(FacetCorner* data, FacetCorner* buffer, std::size_t m) {
             to[c[(floatKey(from[i].x) >> shift) & (kRadix - 1)]++] = from[i];
         std::swap(from, to);
     }
-    if (from != data)
-        std::memcpy(data, from, m * sizeof(FacetCorner));
+    return from;
 }
 
-// sortCorners on one thread. One pass splits the corners stably into `to` by
-// groups of their x key's top 16 bits, each group about 1/1024 of the corners
-// (a histogram of those bits, taken first, decides the groups), the corners'
-// pages going back to the system as the pass leaves them behind (the array is
-// not read again); each group is then sorted in place by the whole key
-// (sortRangeByX, through a buffer the size of the largest group), and its runs
-// of equal x by y and z.
-// One pass over all corners instead of three, whose scattered writes each miss
-// the address translation cache; the groups' sorts stay in the cache. Groups
-// follow the key, so a stable sort of each is a stable sort of all.
-void sortCornersOnOneThread(std::vector<FacetCorner>& corners, FacetCorner* const to) {
-    const std::size_t n = corners.size();
-    FacetCorner* const from = corners.data();
-    constexpr uint32_t kBins = 1u << 16;
-    std::vector<uint32_t> bins(kBins, 0);
-    for (std::size_t i = 0; i < n; ++i)
-        ++bins[floatKey(from[i].x) >> 16];
-    const std::size_t groupSize = std::max<std::size_t>(4096, n / 1024);
-    std::vector<uint16_t> groupOf(kBins);
-    std::vector<std::size_t> groupBegin(1, 0);
-    std::size_t inGroup = 0;
-    for (uint32_t b = 0; b < kBins; ++b) {
-        if (inGroup > 0 && inGroup + bins[b] > groupSize) {
-            groupBegin.push_back(groupBegin.back() + inGroup);
-            inGroup = 0;
-        }
-        groupOf[b] = static_cast<uint16_t>(groupBegin.size() - 1);
-        inGroup += bins[b];
-    }
-    groupBegin.push_back(n);
-    const std::size_t groups = groupBegin.size() - 1;
+// The groups of sortCornersInGroups: runs of consecutive values of the x
+// key's top 16 bits holding about 1/1024 of the corners each (a value held by
+// more stays a group alone), and where each part of the corners scatters its
+// corners of each group.
+class KeyGroups {
+public:
+    static constexpr uint32_t kBins = 1u << 16;
+    static uint32_t binOf(const FacetCorner& c) { return floatKey(c.x) >> 16; }
 
-    std::vector<std::size_t> next(groupBegin.begin(), groupBegin.end() - 1);
-    constexpr std::size_t kReleaseStep = (std::size_t(4) << 20) / sizeof(FacetCorner);
-    std::size_t released = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        to[next[groupOf[floatKey(from[i].x) >> 16]]++] = from[i];
-        if (i + 1 - released >= kReleaseStep) {
-            releasePages(from + released, (i + 1 - released) * sizeof(FacetCorner));
-            released = i + 1;
+    // Counts the bins of parts [partBegin(n, t, threads), ...) on the threads.
+    KeyGroups(const FacetCorner* corners, std::size_t n, unsigned threads)
+        : m_bins(static_cast<std::size_t>(threads) * kBins, 0), m_groupOf(kBins) {
+        runOnThreads(threads, [&](unsigned t) {
+            uint32_t* bins = &m_bins[static_cast<std::size_t>(t) * kBins];
+            for (std::size_t i = partBegin(n, t, threads); i < partBegin(n, t + 1, threads); ++i)
+                ++bins[binOf(corners[i])];
+        });
+        const std::size_t groupSize = std::max<std::size_t>(4096, n / 1024);
+        std::size_t inGroup = 0;
+        m_groupBegin.push_back(0);
+        for (uint32_t b = 0; b < kBins; ++b) {
+            std::size_t inBin = 0;
+            for (unsigned t = 0; t < threads; ++t)
+                inBin += m_bins[static_cast<std::size_t>(t) * kBins + b];
+            if (inGroup > 0 && inGroup + inBin > groupSize) {
+                m_groupBegin.push_back(m_groupBegin.back() + inGroup);
+                inGroup = 0;
+            }
+            m_groupOf[b] = static_cast<uint16_t>(m_groupBegin.size() - 1);
+            inGroup += inBin;
+        }
+        m_groupBegin.push_back(n);
+        // Each part's first place in each group: the parts before it in the
+        // group come first, so that equal keys keep their order.
+        const std::size_t groups = m_groupBegin.size() - 1;
+        m_next.assign(static_cast<std::size_t>(threads) * groups, 0);
+        for (unsigned t = 0; t < threads; ++t)
+            for (uint32_t b = 0; b < kBins; ++b)
+                m_next[static_cast<std::size_t>(t) * groups + m_groupOf[b]] += m_bins[static_cast<std::size_t>(t) * kBins + b];
+        for (std::size_t g = 0; g < groups; ++g) {
+            std::size_t place = m_groupBegin[g];
+            for (unsigned t = 0; t < threads; ++t) {
+                std::size_t& next = m_next[static_cast<std::size_t>(t) * groups + g];
+                const std::size_t count = next;
+                next = place;
+                place += count;
+            }
         }
     }
-    std::size_t largest = 0;
-    for (std::size_t g = 0; g < groups; ++g)
-        largest = std::max(largest, groupBegin[g + 1] - groupBegin[g]);
-    std::vector<FacetCorner> buffer(largest);
-    for (std::size_t g = 0; g < groups; ++g) {
-        const std::size_t b = groupBegin[g], m = groupBegin[g + 1] - b;
-        if (m < 2)
-            continue;
-        sortRangeByX(to + b, buffer.data(), m);
-        sortEqualXRuns(to, b, b + m);
-    }
+
+    std::size_t groups() const { return m_groupBegin.size() - 1; }
+    std::size_t begin(std::size_t g) const { return m_groupBegin[g]; }
+    std::size_t end(std::size_t g) const { return m_groupBegin[g + 1]; }
+    // The place of part t's next corner in bin b.
+    std::size_t& next(unsigned t, uint32_t bin) { return m_next[static_cast<std::size_t>(t) * groups() + m_groupOf[bin]]; }
+
+private:
+    std::vector<uint32_t> m_bins; // per part and bin
+    std::vector<uint16_t> m_groupOf;
+    std::vector<std::size_t> m_groupBegin;
+    std::vector<std::size_t> m_next; // per part and group
+};
+
+// Sorts the n corners of `from` by x, then y, then z. Each part of the corners
+// (one per thread) scatters its corners stably into `to` by groups of their x
+// key (KeyGroups), so that corners of equal key keep their order; each group
+// is then sorted by the whole key (sortRangeByX) and its runs of equal x by y
+// and z, the groups taken by the threads largest first. Groups follow the key
+// and runs of equal x never cross them: a stable sort of each is a stable
+// sort of all. One pass over all corners, whose scattered writes miss the
+// address translation cache, and then sorts that stay in the cache.
+// On one thread (`release`) the sorted corners end in `to` and the pages of
+// `from` go back to the system as the scatter leaves them behind (they are not
+// read again); otherwise they end in `from`, which serves as the groups'
+// second buffer.
+void sortCornersInGroups(FacetCorner* const from, FacetCorner* const to, std::size_t n, unsigned threads,
+                         bool release) {
+    KeyGroups groups(from, n, threads);
+    runOnThreads(threads, [&](unsigned t) {
+        constexpr std::size_t kReleaseStep = (std::size_t(4) << 20) / sizeof(FacetCorner);
+        const std::size_t begin = partBegin(n, t, threads), end = partBegin(n, t + 1, threads);
+        std::size_t released = begin;
+        for (std::size_t i = begin; i < end; ++i) {
+            to[groups.next(t, KeyGroups::binOf(from[i]))++] = from[i];
+            if (release && i + 1 - released >= kReleaseStep) {
+                releasePages(from + released, (i + 1 - released) * sizeof(FacetCorner));
+                released = i + 1;
+            }
+        }
+    });
+    std::vector<uint32_t> order(groups.groups());
+    for (uint32_t g = 0; g < order.size(); ++g)
+        order[g] = g;
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        return groups.end(a) - groups.begin(a) > groups.end(b) - groups.begin(b);
+    });
+    // Released, `from` cannot serve as the second buffer: one of the largest
+    // group's size takes its place.
+    std::vector<FacetCorner> buffer(release && !order.empty() ? groups.end(order[0]) - groups.begin(order[0]) : 0);
+    FacetCorner* const sorted = release ? to : from;
+    std::atomic<std::size_t> next{0};
+    runOnThreads(threads, [&](unsigned) {
+        for (std::size_t r = next++; r < order.size(); r = next++) {
+            const std::size_t b = groups.begin(order[r]), m = groups.end(order[r]) - b;
+            const FacetCorner* result = sortRangeByX(to + b, release ? buffer.data() : from + b, m);
+            if (result != sorted + b)
+                std::memcpy(sorted + b, result, m * sizeof(FacetCorner));
+            sortEqualXRuns(sorted, b, b + m);
+        }
+    });
 }
 
-// Sorts the corners by x, then y, then z: a radix sort on the x key (the top
-// 11 bits, then the low 21 bits range by range; sortCornersParallel and
-// sortCornersOnOneThread), inside each run of equal x a stable sort by y, and
-// inside each run of equal (x, y) a sort by z. Runs of equal x are short in
-// all but flat, axis-aligned parts. Streaming passes instead of comparisons
-// keep a million-facet weld at a fraction of a comparison sort. Corners with
-// identical points come out in the order of the corner numbers, except inside
-// runs of more than 16 equal (x, y), where the sort by z decides.
+// Sorts the corners by x, then y, then z (sortCornersInGroups; a comparison
+// sort for a few). Runs of equal x are short in all but flat, axis-aligned
+// parts. Streaming passes instead of comparisons keep a million-facet weld at
+// a fraction of a comparison sort. Corners with identical points come out in
+// the order of the corner numbers, except inside runs of more than 16 equal
+// (x, y), where the sort by z decides.
 // `room`, when given, holds n corners and serves as the scatter buffer.
 // Returns where the sorted corners are: in the corners' array, or (on one
 // thread) in the room, the corners' array then holding nothing of use.
@@ -432,17 +377,12 @@ FacetCorner* sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room = 
         return corners.data();
     }
     const unsigned threads = importThreads(n);
-    if (threads > 1) {
-        sortCornersParallel(corners, threads, room);
-        return corners.data();
-    }
-    if (room) {
-        sortCornersOnOneThread(corners, room);
-        return room;
-    }
-    std::vector<FacetCorner> sorted(n); // (not cleared: FacetCorner leaves its fields unset)
-    sortCornersOnOneThread(corners, sorted.data());
-    corners.swap(sorted);
+    std::vector<FacetCorner> scratch(room ? 0 : n); // (not cleared: FacetCorner leaves its fields unset)
+    FacetCorner* const to = room ? room : scratch.data();
+    sortCornersInGroups(corners.data(), to, n, threads, threads == 1);
+    if (threads > 1 || room)
+        return threads > 1 ? corners.data() : room;
+    corners.swap(scratch);
     return corners.data();
 }
 
