@@ -871,9 +871,9 @@ void WeldedVertexMaking::makePart(const WeldPart& part) {
 // records (one and a half per triangle when it is closed, the import session's)
 // serves first as the sort's scatter buffer and then (on several threads) holds
 // the corners' vertex numbers, so that those pages are mapped once, not three
-// times. On one thread the sorted corners may end in the room: the corners' own
-// array then goes at once, and the edges take the room once the vertices are
-// made.
+// times. On one thread the sorted corners end in the room (the corners' own
+// array goes while they are sorted) and the edges take its front once the
+// vertices are made.
 int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     ImportSession& session = m_records.importSession;
     session.end();
