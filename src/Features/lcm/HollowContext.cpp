@@ -238,9 +238,9 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
         // The stock is the material the shells bound together: cavities (and
         // inner shells of an earlier hollowing) give way to the new inner
         // shell, shells wound inside out are read the other way round.
-        const std::vector<ShellRole> roles = hollowShellRoles(*model);
+        const std::vector<ShellRole> roles = hollowShellRoles(*model, measureShells(*model, m_threads));
         logShellRoles(roles);
-        const StockSurface surface = stockSurface(*model, roles);
+        const StockSurface surface = stockSurface(*model, roles, m_threads);
         const double b = surface.averageEdge;
         const double ext[3] = {model->bboxMax()[0] - model->bboxMin()[0],
                                model->bboxMax()[1] - model->bboxMin()[1],
@@ -378,6 +378,10 @@ void HollowContext::setHolesTaper(double taper) {
 }
 
 bool HollowContext::assembleShell() {
+    return assembleShell(nullptr);
+}
+
+bool HollowContext::assembleShell(const std::vector<ShellMeasure>* measures) {
     m_innerTriangles = 0;
     topolib::StlObject* model = m_model;
     if (model == nullptr || !m_stock || m_stock->surface().triangles.empty())
@@ -387,7 +391,8 @@ bool HollowContext::assembleShell() {
     // inner shell takes their place (the stock was built without them).
     auto& shells = model->shells();
     {
-        const std::vector<ShellRole> roles = hollowShellRoles(*model);
+        const std::vector<ShellRole> roles =
+            hollowShellRoles(*model, measures ? *measures : measureShells(*model, m_threads));
         std::size_t s = 0;
         for (auto it = shells.begin(); it != shells.end(); ++s) {
             if (roles[s] == ShellRole::Cavity) {
@@ -551,21 +556,39 @@ HollowStatus HollowContext::applyHollow() {
         // A shell wound inside out is turned outward first, or the result
         // would be an inside-out solid around an inward cavity (a negative
         // volume); the preview read such a shell the other way round already.
+        std::vector<ShellMeasure> measures;
         if (m_model) {
-            // The nesting of the shells is judged by their boxes, which a mesh
-            // copy or a geometry entry does not carry.
-            for (topolib::StlShell* shell : m_model->shells())
-                shell->recomputeBox();
-            const int turned = m_model->orientClosedShellsOutward();
-            if (turned > 0)
-                logInt(turned, "Hollowing: shells turned outward: ");
+            // A mesh copy or a geometry entry does not carry the shells' boxes.
+            measures = measureShells(*m_model, m_threads);
+            auto& shells = m_model->shells();
+            for (std::size_t s = 0; s < shells.size(); ++s)
+                if (measures[s].lo.x <= measures[s].hi.x) {
+                    shells[s]->boxMin = measures[s].lo;
+                    shells[s]->boxMax = measures[s].hi;
+                }
+            // A lone shell enclosing a volume clearly above zero is wound
+            // outward: there is nothing to turn.
+            const ShellMeasure* lone = shells.size() == 1 ? &measures[0] : nullptr;
+            const topolib::Vector3D extent = lone ? lone->hi - lone->lo : topolib::Vector3D();
+            if (!lone || !(lone->volume > 1e-6 * lone->area * std::sqrt(extent.dot(extent)))) {
+                const int turned = m_model->orientClosedShellsOutward();
+                if (turned > 0) {
+                    logInt(turned, "Hollowing: shells turned outward: ");
+                    measures = measureShells(*m_model, m_threads);
+                }
+            }
+            // Without holes nothing here asks the octree: the new shell is not
+            // filed into it one triangle at a time; the caller builds the tree
+            // of the result when it needs one (the scene on a worker).
+            if (m_holes.empty())
+                m_model->releaseOctree();
         }
-        const bool inner = assembleShell();
+        const bool inner = assembleShell(m_model ? &measures : nullptr);
         if (!inner && m_message.empty())
             m_message = kWallDoesNotFit;
         createHoles();
         if (m_model)
-            m_model->computeAreaAndVolume();
+            computeAreaAndVolumeOnThreads(*m_model, m_threads);
         return HollowStatus::Ok;
     } catch (const std::bad_alloc&) {
         m_message = kOutOfMemory;
@@ -581,10 +604,8 @@ HollowStatus HollowContext::applyHollow() {
 std::unique_ptr<topolib::StlObject> copyMeshForHollowing(const topolib::StlObject& source) {
     auto copy = std::make_unique<topolib::StlObject>(source);
     source.copyMeshTo(copy.get());
-    // The copy brings the source's edges and octree; a source without a tree
-    // gives one here.
-    if (copy->octree() == nullptr)
-        copy->rebuildOctree();
+    // The copy brings the source's edges and octree; the drain holes build a
+    // tree when the source had none.
     return copy;
 }
 
