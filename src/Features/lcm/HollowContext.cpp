@@ -1,6 +1,7 @@
 #include "src/Features/lcm/HollowContext.h"
 
 #include "src/Features/lcm/HollowShells.h"
+#include "src/Features/lcm/ParallelFor.h"
 
 #include "app/Log.h"
 #include "app/MemoryCheck.h"
@@ -417,22 +418,36 @@ bool HollowContext::assembleShell(const std::vector<ShellMeasure>* measures) {
         triangles.push_back(model->newTriangle()->init(vertices[tri[0]], vertices[tri[1]], vertices[tri[2]]));
 
     // Edges: every vertex is new, so every edge is new; sides joining the same
-    // two vertices are found by sorting.
+    // two vertices are found by sorting them by (lower end, upper end,
+    // triangle): bucketed by the lower end in triangle order, then each small
+    // bucket ordered by the upper end, keeping the triangle order (stable).
     struct Side {
         uint32_t lo, hi, triangle;
         int slot;
     };
-    std::vector<Side> sides;
-    sides.reserve(triangles.size() * 3);
-    for (std::size_t t = 0; t < surface.triangles.size(); ++t)
-        for (int k = 0; k < 3; ++k) {
-            const uint32_t a = surface.triangles[t][static_cast<std::size_t>(k)];
-            const uint32_t b = surface.triangles[t][static_cast<std::size_t>((k + 1) % 3)];
-            sides.push_back({std::min(a, b), std::max(a, b), static_cast<uint32_t>(t), k});
-        }
-    std::sort(sides.begin(), sides.end(), [](const Side& x, const Side& y) {
-        return x.lo < y.lo || (x.lo == y.lo && (x.hi < y.hi || (x.hi == y.hi && x.triangle < y.triangle)));
-    });
+    std::vector<uint32_t> bucket(surface.points.size() + 1, 0);
+    for (const auto& tri : surface.triangles)
+        for (std::size_t k = 0; k < 3; ++k)
+            ++bucket[std::min(tri[k], tri[(k + 1) % 3]) + 1];
+    for (std::size_t v = 0; v + 1 < bucket.size(); ++v)
+        bucket[v + 1] += bucket[v];
+    std::vector<Side> sides(surface.triangles.size() * 3);
+    {
+        std::vector<uint32_t> fill(bucket.begin(), bucket.end() - 1);
+        for (std::size_t t = 0; t < surface.triangles.size(); ++t)
+            for (int k = 0; k < 3; ++k) {
+                const uint32_t a = surface.triangles[t][static_cast<std::size_t>(k)];
+                const uint32_t b = surface.triangles[t][static_cast<std::size_t>((k + 1) % 3)];
+                sides[fill[std::min(a, b)]++] = {std::min(a, b), std::max(a, b), static_cast<uint32_t>(t), k};
+            }
+    }
+    for (std::size_t v = 0; v + 1 < bucket.size(); ++v) {
+        Side* first = sides.data() + bucket[v];
+        Side* last = sides.data() + bucket[v + 1];
+        for (Side* p = first + 1; p < last; ++p)
+            for (Side* q = p; q > first && q[-1].hi > q->hi; --q)
+                std::swap(q[-1], *q);
+    }
     std::deque<topolib::StlEdge*> edges;
     for (std::size_t s = 0; s < sides.size();) {
         std::size_t e = s;
@@ -483,7 +498,11 @@ bool HollowContext::assembleShell(const std::vector<ShellMeasure>* measures) {
     }
     for (topolib::StlEdge* e : edges)
         e->clearMarks();
-    model->clearTriangleMarks();
+    auto& all = model->triangles();
+    parallelFor((all.size() + 0xFFFF) >> 16, workerCount(m_threads), [&](std::size_t c) {
+        for (std::size_t i = c << 16; i < std::min(all.size(), (c + 1) << 16); ++i)
+            all[i]->setWalkMark(0);
+    });
     if (open != 0) {
         logInt(static_cast<int>(open), "Hollowing: open inner edges filled: ");
     }
