@@ -407,6 +407,11 @@ bool HollowContext::assembleShell(const std::vector<ShellMeasure>* measures) {
     }
 
     const ZMapSurface& surface = m_stock->surface();
+    // The new records come from one block each (a closed surface has three
+    // edges for every two triangles), their pages mapped ahead.
+    model->reserveRecords(static_cast<uint32_t>(surface.points.size()),
+                          static_cast<uint32_t>(surface.triangles.size()),
+                          static_cast<uint32_t>(surface.triangles.size() / 2 * 3 + 3));
     std::deque<topolib::StlVertex*> vertices;
     for (const topolib::Vector3D& p : surface.points)
         vertices.push_back(model->newVertex(p.data()));
