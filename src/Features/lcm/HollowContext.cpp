@@ -236,6 +236,7 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
         topolib::StlObject* model = m_model;
         if (model == nullptr || model->triangleCount() == 0)
             return fail(HollowStatus::DegenerateMesh, kDegenerate, "no triangles");
+        const auto stockStart = Clock::now();
         // The stock is the material the shells bound together: cavities (and
         // inner shells of an earlier hollowing) give way to the new inner
         // shell, shells wound inside out are read the other way round.
@@ -256,7 +257,6 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
         if (choice.cell <= 0.0)
             return fail(HollowStatus::DegenerateMesh, kDegenerate, "unusable cell size");
 
-        const auto stockStart = Clock::now();
         m_stock->setCellSize(choice.cell);
         m_stock->setThickness(thickness);
         m_stock->setBox(model->bboxMin(), model->bboxMax());
@@ -580,6 +580,7 @@ HollowStatus HollowContext::applyHollow() {
         // A shell wound inside out is turned outward first, or the result
         // would be an inside-out solid around an inward cavity (a negative
         // volume); the preview read such a shell the other way round already.
+        const auto start = Clock::now();
         std::vector<ShellMeasure> measures;
         if (m_model) {
             // A mesh copy or a geometry entry does not carry the shells' boxes.
@@ -607,12 +608,16 @@ HollowStatus HollowContext::applyHollow() {
             if (m_holes.empty())
                 m_model->releaseOctree();
         }
+        const double before = msSince(start);
         const bool inner = assembleShell(m_model ? &measures : nullptr);
         if (!inner && m_message.empty())
             m_message = kWallDoesNotFit;
         createHoles();
-        if (m_model)
+        if (m_model) {
+            const auto measureStart = Clock::now();
             computeAreaAndVolumeOnThreads(*m_model, m_threads);
+            m_timings.assemble += before + msSince(measureStart);
+        }
         return HollowStatus::Ok;
     } catch (const std::bad_alloc&) {
         m_message = kOutOfMemory;

@@ -47,10 +47,10 @@ CellChoice chooseHollowCellSize(double averageEdge, std::size_t triangleCount, c
 
 // Milliseconds of the steps of the last preview and application.
 struct HollowTimings {
-    double stock = 0.0;   // grid set-up, rasterising, segments, merging
+    double stock = 0.0;   // shell roles, cell size, grid set-up, rasterising, segments, merging
     double offset = 0.0;  // wire cuts and erosion
     double mesh = 0.0;    // triangulation of the inner surface
-    double assemble = 0.0; // joining the inner surface to the model
+    double assemble = 0.0; // orienting the model, joining the inner surface to it, area and volume
     double holes = 0.0;   // cutting the drain holes
     double copy = 0.0;    // copying the model that receives the hollow (hollowedCopy)
 };
