@@ -131,6 +131,42 @@ struct ShellWalk {
     }
 };
 
+// Guesses which records and edges the walk takes next from those it has
+// taken. A walk along a strip of facets that are stored strip by strip (as
+// tessellators write them) meets records, and their edges, at a fixed distance
+// from one another every second step (the two triangles of a quad alternate).
+// The walk itself learns its next triangle only when the record and edges of
+// the current one have arrived, and distances of many pages are beyond the
+// processor's own prefetching; so the walk asks one and two such distances
+// ahead. A wrong guess costs a few prefetches of lines that are not used.
+class StrideGuess {
+public:
+    void take(const StlTriangle* t) {
+        const std::uintptr_t record = reinterpret_cast<std::uintptr_t>(t);
+        if (m_records[1] != 0) {
+            const std::uintptr_t step = record - m_records[1];
+            prefetch(record + step);
+            prefetch(record + 2 * step);
+        }
+        m_records[1] = m_records[0];
+        m_records[0] = record;
+        for (int k = 0; k < 3; ++k) {
+            const std::uintptr_t edge = reinterpret_cast<std::uintptr_t>(t->edges[k].get());
+            if (edge != 0 && m_edges[1][k] != 0)
+                prefetch(edge + (edge - m_edges[1][k]));
+            m_edges[1][k] = m_edges[0][k];
+            m_edges[0][k] = edge;
+        }
+    }
+
+private:
+    static void prefetch(std::uintptr_t address) { __builtin_prefetch(reinterpret_cast<const void*>(address)); }
+
+    // The records and edges taken one and two steps back (0 for none).
+    std::uintptr_t m_records[2] = {0, 0};
+    std::uintptr_t m_edges[2][3] = {{0, 0, 0}, {0, 0, 0}};
+};
+
 // How far ahead of the walk ShellWalk::prefetchAhead asks for records and edges.
 constexpr std::size_t kRecordsAhead = 16;
 constexpr std::size_t kEdgesAhead = 8;
@@ -243,6 +279,7 @@ StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
     std::size_t queueHead = 0;
     stack.push_back(seed);
     uint32_t count = 1;
+    StrideGuess guess;
     // Far corners whose loads are on their way (see below).
     constexpr unsigned kPending = 16;
     const StlVertex* pending[kPending] = {};
@@ -265,6 +302,7 @@ StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
         } else {
             break;
         }
+        guess.take(t);
         const bool tReversed = t->isReversed();
         StlTriangle* found[3];
         const StlVertex* farCorner[3];
