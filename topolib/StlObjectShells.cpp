@@ -76,8 +76,9 @@ StlTriangle* triangleAcross(const StlEdge* e, const StlTriangle* t) {
 // The reached triangles are kept in a bit array, one bit per record slot
 // counted from `base`, when the records lie close together (always after an
 // import): a reached neighbour is then recognised without loading its record,
-// and the triangles' walk marks are not needed. Otherwise (base null) the walk
-// marks serve.
+// and the triangles' walk marks are not needed. Otherwise (base null), and for
+// a triangle outside the slots (one that only an edge links), the walk marks
+// serve.
 //
 // The work list takes primary triangles at its front and reversed ones at its
 // back and is worked from the front, so that a consistently wound region is
@@ -86,32 +87,49 @@ StlTriangle* triangleAcross(const StlEdge* e, const StlTriangle* t) {
 // queue (back part): two flat arrays of 32-bit references.
 struct ShellWalk {
     const char* base = nullptr;
+    std::size_t slots = 0;
     std::vector<uint64_t> reached;
+    // Triangles outside the slots that a search with the bit array marked.
+    std::vector<StlTriangle*> marked;
     std::vector<Ref<StlTriangle>> stack;
     std::vector<Ref<StlTriangle>> queue;
 
     bool usesBits() const { return base != nullptr; }
-    std::size_t slot(const StlTriangle* t) const {
-        return static_cast<std::size_t>(reinterpret_cast<const char*>(t) - base) / sizeof(StlTriangle);
+    // Uses the records [lowest, lowest + count slots) for the bit array.
+    void useBits(const char* lowest, std::size_t count) {
+        base = lowest;
+        slots = count;
+        reached.assign((count + 63) / 64, 0);
+    }
+    // t's slot in the bit array, or false when it has none.
+    bool slotOf(const StlTriangle* t, std::size_t* slot) const {
+        const auto p = reinterpret_cast<std::uintptr_t>(t);
+        const auto b = reinterpret_cast<std::uintptr_t>(base);
+        if (p < b || (p - b) % sizeof(StlTriangle) != 0)
+            return false;
+        *slot = (p - b) / sizeof(StlTriangle);
+        return *slot < slots;
     }
     bool isReached(const StlTriangle* t) const {
-        if (!usesBits())
-            return t->walkMark() != 0;
-        const std::size_t i = slot(t);
-        return (reached[i >> 6] >> (i & 63)) & 1u;
+        std::size_t i = 0;
+        if (usesBits() && slotOf(t, &i))
+            return (reached[i >> 6] >> (i & 63)) & 1u;
+        return t->walkMark() != 0;
     }
-    // Marks t reached and files its orientation class. With the bit array the
-    // walk mark is cleared on the way (findShells leaves none behind); without
-    // it the mark is 1 (primary) or 2 (reversed).
+    // Marks t reached and files its orientation class. A bit marks it when it
+    // has one (its walk mark is cleared on the way: findShells leaves none
+    // behind); otherwise the walk mark is 1 (primary) or 2 (reversed).
     void reach(StlTriangle* t, bool reversed) {
         uint32_t flags = t->flags & ~(StlTriangle::kWalkMarkMask | StlTriangle::kReversed);
         if (reversed)
             flags |= StlTriangle::kReversed;
-        if (usesBits()) {
-            const std::size_t i = slot(t);
+        std::size_t i = 0;
+        if (usesBits() && slotOf(t, &i)) {
             reached[i >> 6] |= uint64_t(1) << (i & 63);
         } else {
             flags |= (reversed ? 2u : 1u) << StlTriangle::kWalkMarkShift;
+            if (usesBits())
+                marked.push_back(t);
         }
         t->flags = flags;
     }
@@ -213,10 +231,8 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
     ShellWalk walk;
     if (lowest) {
         const std::size_t slots = static_cast<std::size_t>(highest - lowest) / sizeof(StlTriangle) + 1;
-        if (slots <= 4 * static_cast<std::size_t>(n) + 4096) {
-            walk.base = lowest;
-            walk.reached.assign((slots + 63) / 64, 0);
-        }
+        if (slots <= 4 * static_cast<std::size_t>(n) + 4096)
+            walk.useBits(lowest, slots);
     }
     // A walk mark left behind by an interrupted walk would keep its triangle
     // out of every shell, and the geometry writer stores only filed
@@ -251,6 +267,8 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
     t_walk = nullptr;
     if (!walk.usesBits())
         clearWalkMarks();
+    for (StlTriangle* t : walk.marked)
+        t->setWalkMark(0);
     m_render.vertexStale = true;
     m_render.triangleStale = true;
     // The walks set no edge marks: the live edges are still clear.
