@@ -140,9 +140,9 @@ struct ShellWalk {
     // walk would otherwise wait for its record and then for its edges.
     template <typename Entries>
     static void prefetchAhead(const Entries& list, std::size_t recordAt, std::size_t edgesAt) {
-        const StlTriangle* far = list[recordAt];
-        __builtin_prefetch(far);
-        __builtin_prefetch(reinterpret_cast<const char*>(far) + sizeof(StlTriangle) - 1);
+        // A record is one cache line (the record pools hand out 64-byte
+        // records from page-aligned chunks).
+        __builtin_prefetch(list[recordAt]);
         for (const StlEdge* e : list[edgesAt]->edges)
             if (e)
                 __builtin_prefetch(e);
