@@ -11,7 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <utility>
+#include <cstddef>
 #include <vector>
 
 namespace topolib {
@@ -199,40 +199,52 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
     clearLiveEdgeMarks();
     releaseShells();
-    // The range of the records' addresses (on threads for a big mesh).
-    const unsigned scanThreads = importThreads(m_records.triangles.size());
-    std::vector<std::pair<const char*, const char*>> ranges(scanThreads, {nullptr, nullptr});
-    runOnThreads(scanThreads, [&](unsigned part) {
+    // The range of the records' addresses, and whether they all lie a whole
+    // number of records apart (on threads for a big mesh).
+    struct Span {
         const char* low = nullptr;
         const char* high = nullptr;
+        bool misaligned = false;
+    };
+    const unsigned scanThreads = importThreads(m_records.triangles.size());
+    std::vector<Span> spans(scanThreads);
+    runOnThreads(scanThreads, [&](unsigned part) {
+        Span span;
         const std::size_t end = partBegin(m_records.triangles.size(), part + 1, scanThreads);
         for (std::size_t i = partBegin(m_records.triangles.size(), part, scanThreads); i < end; ++i) {
             const char* p = reinterpret_cast<const char*>(m_records.triangles[i].get());
             if (!p)
                 continue;
-            if (!low || p < low)
-                low = p;
-            if (!high || p > high)
-                high = p;
+            if (span.low && (p - span.low) % static_cast<std::ptrdiff_t>(sizeof(StlTriangle)) != 0)
+                span.misaligned = true;
+            if (!span.low || p < span.low)
+                span.low = p;
+            if (!span.high || p > span.high)
+                span.high = p;
         }
-        ranges[part] = {low, high};
+        spans[part] = span;
     });
-    const char* lowest = nullptr;
-    const char* highest = nullptr;
-    for (const auto& r : ranges) {
-        if (r.first && (!lowest || r.first < lowest))
-            lowest = r.first;
-        if (r.second && (!highest || r.second > highest))
-            highest = r.second;
+    Span all;
+    for (const Span& span : spans) {
+        if (!span.low)
+            continue;
+        if (all.low && (span.low - all.low) % static_cast<std::ptrdiff_t>(sizeof(StlTriangle)) != 0)
+            all.misaligned = true;
+        all.misaligned = all.misaligned || span.misaligned;
+        if (!all.low || span.low < all.low)
+            all.low = span.low;
+        if (!all.high || span.high > all.high)
+            all.high = span.high;
     }
 
     const uint32_t n = triangleCount();
-    // One set of work arrays serves every shell of this search.
+    // One set of work arrays serves every shell of this search. The bit array
+    // needs a slot for every triangle of the array.
     ShellWalk walk;
-    if (lowest) {
-        const std::size_t slots = static_cast<std::size_t>(highest - lowest) / sizeof(StlTriangle) + 1;
+    if (all.low && !all.misaligned) {
+        const std::size_t slots = static_cast<std::size_t>(all.high - all.low) / sizeof(StlTriangle) + 1;
         if (slots <= 4 * static_cast<std::size_t>(n) + 4096)
-            walk.useBits(lowest, slots);
+            walk.useBits(all.low, slots);
     }
     // A walk mark left behind by an interrupted walk would keep its triangle
     // out of every shell, and the geometry writer stores only filed
