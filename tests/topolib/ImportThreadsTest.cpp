@@ -1,5 +1,5 @@
 // The import steps on several threads (corner sort, weld, edge building, the
-// shell search's neighbour table) against the same steps on one thread: every
+// shell search's scan of the record addresses) against the same steps on one thread: every
 // mesh must come out in the same state, awkward input included.
 #include "MeshFixtures.h"
 #include "MeshStateHash.h"
