@@ -3,19 +3,24 @@
 # peak resident memory of `meshinfo FILE` (read, weld, edges, shells) and of
 # `admesh -e FILE` on generated closed tori of 1M and 5M facets, in file order
 # and shuffled; the import once on one thread (MESHINFO_IMPORT_THREADS=1) and
-# once with the threads it picks itself. The two commands run in turn, pair by
-# pair, and each figure is the median over the rounds.
+# once with the threads it picks itself. In a numbered mode both commands run
+# pinned to as many cores (taskset), so that no helper thread of either (a page
+# mapping thread, say) does work beside the one measured; CPU is user + system.
+# The two commands run in turn, pair by pair, and each figure is the median
+# over the rounds.
 # Usage: bench/fileio_vs_admesh.sh BUILD_DIR [WORK_DIR]
 #   ROUNDS=N          paired runs per file and mode (default 5)
 #   MODES="1 auto"    import thread modes: a thread count, or auto
 #   FILES="1m ..."    files among 1m 1m_shuffled 5m 5m_shuffled (default all)
 #   ADMESH_SHUFFLED=0 skips admesh on the shuffled files (it takes minutes)
 #   EXTRA_LOAD=N      runs N CPU-bound loops beside the measurement
+#   CORES=LIST        cores a numbered mode pins to (default: the last ones)
 set -euo pipefail
 build=${1:?build folder with tests/tools/meshinfo}
 work=${2:-$(mktemp -d)}
 meshinfo="$build/tests/tools/meshinfo"
 command -v admesh >/dev/null || { echo "admesh is not installed" >&2; exit 1; }
+command -v taskset >/dev/null || { echo "taskset (util-linux) is not installed" >&2; exit 1; }
 mkdir -p "$work"
 gen="$work/torus_gen.py"
 cat >"$gen" <<'PY'
@@ -71,16 +76,22 @@ for name in $files; do
   for mode in $modes; do
     : >"$work/ours.times"
     : >"$work/theirs.times"
+    # A numbered mode runs both commands on that many cores, the same ones.
+    pin=()
+    if [ "$mode" != auto ] && [ "$mode" -lt "$(nproc)" ]; then
+      cores=${CORES:-$(( $(nproc) - mode ))-$(( $(nproc) - 1 ))}
+      pin=(taskset -c "$cores")
+    fi
     for _ in $(seq "$rounds"); do
       if [ "$mode" = auto ]; then
         timed "$work/ours.times" env -u MESHINFO_IMPORT_THREADS "$meshinfo" "$f"
       else
-        timed "$work/ours.times" env MESHINFO_IMPORT_THREADS="$mode" "$meshinfo" "$f"
+        timed "$work/ours.times" "${pin[@]}" env MESHINFO_IMPORT_THREADS="$mode" "$meshinfo" "$f"
       fi
       if [ "${ADMESH_SHUFFLED:-1}" = 0 ] && [ "${name%_shuffled}" != "$name" ]; then
         echo "nan nan 0" >>"$work/theirs.times"
       else
-        timed "$work/theirs.times" admesh -e "$f"
+        timed "$work/theirs.times" "${pin[@]}" admesh -e "$f"
       fi
     done
     col() { cut -d' ' -f"$2" "$1" | median; }
@@ -91,3 +102,4 @@ for name in $files; do
                ac, bc, (bc > 0 ? ac / bc : 0), am * 1024 / f, bm * 1024 / f }'
   done
 done
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

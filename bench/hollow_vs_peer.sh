@@ -48,6 +48,7 @@ peerMs() {
   ' "$1"
 }
 
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 printf "%-6s %10s %10s %7s %s\n" file ours_ms peer_ms ratio "ours: ms_copy/ms_stock/ms_offset/ms_mesh (medians)"
 for name in $sizes; do
   f="$work/sphere_$name.stl"
@@ -66,3 +67,4 @@ for name in $sizes; do
   awk -v n="$name" -v o="$o" -v p="$p" -v s="$(col 3)/$(col 4)/$(col 5)/$(col 6)" 'BEGIN {
     printf "%-6s %10.1f %10.1f %7.2f %s\n", n, o, p, (p > 0 ? o / p : 0), s }'
 done
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

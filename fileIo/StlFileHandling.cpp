@@ -376,18 +376,13 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
 
 // The block buffers of a read on several threads: the block being turned into
 // triangles, the block read ahead meanwhile, and the parsed facets. Filled
-// before they are read: no clearing of either. Fresh blocks of megabytes each,
-// written once by the read: big pages spare thousands of page faults before
-// the first record.
+// before they are read: no clearing of either.
 StlFileHandling::BlockBuffers::BlockBuffers(size_t records) : records(records) {
     if (records == 0)
         return;
     bytes.reset(new char[records * kBinaryRecord]);
     ahead.reset(new char[records * kBinaryRecord]);
     facets.reset(new float[records * 12]);
-    topolib::adviseHugePages(bytes.get(), records * kBinaryRecord);
-    topolib::adviseHugePages(ahead.get(), records * kBinaryRecord);
-    topolib::adviseHugePages(facets.get(), records * 12 * sizeof(float));
 }
 
 // Reserves the corners and triangles for the read's room. The corners are
@@ -398,7 +393,6 @@ StlFileHandling::BlockBuffers::BlockBuffers(size_t records) : records(records) {
 // the piece such a helper is working on.
 void StlFileHandling::reserveBinaryArrays(BinaryRead& read) {
     read.corners.reserve(static_cast<size_t>(read.room) * 3);
-    topolib::adviseHugePagesForCapacity(read.corners);
     read.mesh.reserveTriangles(read.room);
     if (read.sized)
         read.populator.start(

@@ -4,7 +4,6 @@
 #include "fileIo/KStdFile.h"
 #include "fileIo/SafeFileWriter.h"
 
-#include "topolib/HugePageAdvice.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
@@ -78,7 +77,6 @@ public:
             if (block == MAP_FAILED)
                 throw std::bad_alloc();
             data_ = static_cast<char*>(block);
-            topolib::adviseHugePages(data_, room_);
 #else
             data_ = new char[length_];
 #endif

@@ -24,22 +24,10 @@ inline void adviseWholePages(void* data, std::size_t bytes, std::uintptr_t page,
 }
 #endif
 
-// Asks the system to back a large, not yet touched block with huge pages. The
-// mesh's big arrays (records, incidence lists, sort buffers) are filled once and
-// then walked in an order unrelated to memory order; with 4 KiB pages a
-// million-facet import spends much of its time in page faults and address
-// translation misses. A hint only: nothing changes where it is not supported,
-// and blocks below a few megabytes are left alone.
-inline void adviseHugePages(void* data, std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::size_t kMinBytes = std::size_t(4) << 20;
-    if (bytes >= kMinBytes)
-        adviseWholePages(data, bytes, 4096, MADV_HUGEPAGE);
-#else
-    (void)data;
-    (void)bytes;
-#endif
-}
+// Large blocks are left on the system's small pages: on the machines measured,
+// asking for huge pages (MADV_HUGEPAGE) made a first touch of fresh memory one
+// and a half to two times slower, and at times far slower again while the
+// system gathered free huge pages.
 
 // Gives the whole big pages inside [data, data + bytes) back to the system:
 // memory whose contents are no longer wanted, while the block stays allocated
@@ -65,12 +53,6 @@ inline void populatePages(void* data, std::size_t bytes) {
     (void)data;
     (void)bytes;
 #endif
-}
-
-// The same for the unused capacity of a vector that is about to be filled.
-template <typename Vector>
-inline void adviseHugePagesForCapacity(Vector& v) {
-    adviseHugePages(v.data(), v.capacity() * sizeof(typename Vector::value_type));
 }
 
 // Makes the pages of large, freshly allocated blocks present ahead of their

@@ -181,7 +181,6 @@ private:
         const std::size_t bytes = capacity * sizeof(T);
         b.storage = std::unique_ptr<unsigned char[], BlockRelease>(
             static_cast<unsigned char*>(arena::allocateBlock(bytes)), BlockRelease{bytes});
-        adviseHugePages(b.storage.get(), capacity * sizeof(T));
         b.capacity = capacity;
         m_blocks.push_back(std::move(b));
         // The records are made from the block's front. A block made for growth

@@ -187,7 +187,6 @@ Ref<StlTriangle>* StlObject::newIncidentBlock(std::size_t slots) {
     if (block == nullptr)
         throw std::bad_alloc();
     m_records.incidentBlocks.emplace_back(block);
-    adviseHugePages(block, slots * sizeof(Ref<StlTriangle>));
     return block;
 }
 

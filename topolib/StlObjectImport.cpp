@@ -202,126 +202,173 @@ void sortEqualXRuns(FacetCorner* const all, std::size_t begin, std::size_t n) {
     }
 }
 
-// Sorts from[0, m) (corners whose x keys share their top 11 bits) stably by the
-// low 21 bits of the x key into to[0, m): two counting passes, or one, or none
-// where every corner has the same digit; from is used as the second buffer.
-void sortBucketByLowX(FacetCorner* from, FacetCorner* to, std::size_t m) {
+// Sorts data[0, m) stably by the x key, through buffer[0, m): a counting pass
+// for each 11-bit digit of the key that is not the same in every corner, the
+// least significant first. Returns where the sorted corners are: data after an
+// even number of passes, buffer after an odd one.
+FacetCorner* sortRangeByX(FacetCorner* data, FacetCorner* buffer, std::size_t m) {
     if (m <= 64) {
-        std::memcpy(to, from, m * sizeof(FacetCorner));
         for (std::size_t j = 1; j < m; ++j) {
-            const FacetCorner c = to[j];
+            const FacetCorner c = data[j];
             const uint32_t k = floatKey(c.x);
             std::size_t i = j;
-            for (; i > 0 && k < floatKey(to[i - 1].x); --i)
-                to[i] = to[i - 1];
-            to[i] = c;
+            for (; i > 0 && k < floatKey(data[i - 1].x); --i)
+                data[i] = data[i - 1];
+            data[i] = c;
         }
-        return;
+        return data;
     }
-    constexpr uint32_t kLow = 1u << 11, kHigh = 1u << 10;
-    uint32_t low[kLow] = {}, high[kHigh] = {};
+    constexpr int kBits = 11;
+    constexpr uint32_t kRadix = 1u << kBits;
+    uint32_t counts[3][kRadix] = {};
     for (std::size_t i = 0; i < m; ++i) {
-        const uint32_t k = floatKey(from[i].x);
-        ++low[k & (kLow - 1)];
-        ++high[(k >> 11) & (kHigh - 1)];
+        const uint32_t k = floatKey(data[i].x);
+        ++counts[0][k & (kRadix - 1)];
+        ++counts[1][(k >> kBits) & (kRadix - 1)];
+        ++counts[2][k >> (2 * kBits)];
     }
-    const uint32_t k0 = floatKey(from[0].x);
-    const bool lowPass = low[k0 & (kLow - 1)] != m;
-    const bool highPass = high[(k0 >> 11) & (kHigh - 1)] != m;
-    auto prefix = [](uint32_t* c, uint32_t size) {
+    const uint32_t first = floatKey(data[0].x);
+    FacetCorner* from = data;
+    FacetCorner* to = buffer;
+    for (int p = 0; p < 3; ++p) {
+        uint32_t* c = counts[p];
+        const int shift = p * kBits;
+        if (c[(first >> shift) & (kRadix - 1)] == m)
+            continue; // every corner has this digit
         uint32_t sum = 0;
-        for (uint32_t d = 0; d < size; ++d) {
+        for (uint32_t d = 0; d < kRadix; ++d) {
             const uint32_t k = c[d];
             c[d] = sum;
             sum += k;
         }
-    };
-    if (lowPass && highPass) {
-        prefix(low, kLow);
         for (std::size_t i = 0; i < m; ++i)
-            to[low[floatKey(from[i].x) & (kLow - 1)]++] = from[i];
-        prefix(high, kHigh);
-        for (std::size_t i = 0; i < m; ++i)
-            from[high[(floatKey(to[i].x) >> 11) & (kHigh - 1)]++] = to[i];
-        std::memcpy(to, from, m * sizeof(FacetCorner));
-    } else if (lowPass) {
-        prefix(low, kLow);
-        for (std::size_t i = 0; i < m; ++i)
-            to[low[floatKey(from[i].x) & (kLow - 1)]++] = from[i];
-    } else if (highPass) {
-        prefix(high, kHigh);
-        for (std::size_t i = 0; i < m; ++i)
-            to[high[(floatKey(from[i].x) >> 11) & (kHigh - 1)]++] = from[i];
-    } else {
-        std::memcpy(to, from, m * sizeof(FacetCorner));
+            to[c[(floatKey(from[i].x) >> shift) & (kRadix - 1)]++] = from[i];
+        std::swap(from, to);
     }
+    return from;
 }
 
-// sortCorners on several threads, with the same result: the corners are first
-// split stably by the top 11 bits of their x key (each thread counts and then
-// scatters its own slice, so corners of equal key keep their order); each
-// range of equal top bits is then sorted stably by the rest of the key and its
-// runs of equal x by y and z, ranges taken by the threads largest first. A
-// stable sort by the x key is the same whatever digits it goes by, and runs of
-// equal x never cross ranges.
-void sortCornersParallel(std::vector<FacetCorner>& corners, unsigned threads, FacetCorner* room) {
-    const std::size_t n = corners.size();
-    constexpr uint32_t kTop = 1u << 11;
-    std::unique_ptr<FacetCorner[]> scratch(room ? nullptr : new FacetCorner[n]);
-    FacetCorner* const all = corners.data();
-    FacetCorner* const other = room ? room : scratch.get();
-    std::vector<uint32_t> counts(static_cast<std::size_t>(threads) * kTop, 0);
-    auto slice = [n, threads](unsigned t) { return n * t / threads; };
-    runOnThreads(threads, [&](unsigned t) {
-        uint32_t* c = &counts[static_cast<std::size_t>(t) * kTop];
-        for (std::size_t i = slice(t); i < slice(t + 1); ++i)
-            ++c[floatKey(all[i].x) >> 21];
-    });
-    std::vector<std::size_t> rangeBegin(kTop + 1);
-    std::size_t sum = 0;
-    for (uint32_t d = 0; d < kTop; ++d) {
-        rangeBegin[d] = sum;
-        for (unsigned t = 0; t < threads; ++t) {
-            uint32_t& c = counts[static_cast<std::size_t>(t) * kTop + d];
-            const uint32_t k = c;
-            c = static_cast<uint32_t>(sum);
-            sum += k;
+// The groups of sortCornersInGroups: runs of consecutive values of the x
+// key's top 16 bits holding about 1/1024 of the corners each (a value held by
+// more stays a group alone), and where each part of the corners scatters its
+// corners of each group.
+class KeyGroups {
+public:
+    static constexpr uint32_t kBins = 1u << 16;
+    static uint32_t binOf(const FacetCorner& c) { return floatKey(c.x) >> 16; }
+
+    // Counts the bins of parts [partBegin(n, t, threads), ...) on the threads.
+    KeyGroups(const FacetCorner* corners, std::size_t n, unsigned threads)
+        : m_bins(static_cast<std::size_t>(threads) * kBins, 0), m_groupOf(kBins) {
+        runOnThreads(threads, [&](unsigned t) {
+            uint32_t* bins = &m_bins[static_cast<std::size_t>(t) * kBins];
+            for (std::size_t i = partBegin(n, t, threads); i < partBegin(n, t + 1, threads); ++i)
+                ++bins[binOf(corners[i])];
+        });
+        const std::size_t groupSize = std::max<std::size_t>(4096, n / 1024);
+        std::size_t inGroup = 0;
+        m_groupBegin.push_back(0);
+        for (uint32_t b = 0; b < kBins; ++b) {
+            std::size_t inBin = 0;
+            for (unsigned t = 0; t < threads; ++t)
+                inBin += m_bins[static_cast<std::size_t>(t) * kBins + b];
+            if (inGroup > 0 && inGroup + inBin > groupSize) {
+                m_groupBegin.push_back(m_groupBegin.back() + inGroup);
+                inGroup = 0;
+            }
+            m_groupOf[b] = static_cast<uint16_t>(m_groupBegin.size() - 1);
+            inGroup += inBin;
+        }
+        m_groupBegin.push_back(n);
+        // Each part's first place in each group: the parts before it in the
+        // group come first, so that equal keys keep their order.
+        const std::size_t groups = m_groupBegin.size() - 1;
+        m_next.assign(static_cast<std::size_t>(threads) * groups, 0);
+        for (unsigned t = 0; t < threads; ++t)
+            for (uint32_t b = 0; b < kBins; ++b)
+                m_next[static_cast<std::size_t>(t) * groups + m_groupOf[b]] += m_bins[static_cast<std::size_t>(t) * kBins + b];
+        for (std::size_t g = 0; g < groups; ++g) {
+            std::size_t place = m_groupBegin[g];
+            for (unsigned t = 0; t < threads; ++t) {
+                std::size_t& next = m_next[static_cast<std::size_t>(t) * groups + g];
+                const std::size_t count = next;
+                next = place;
+                place += count;
+            }
         }
     }
-    rangeBegin[kTop] = n;
+
+    std::size_t groups() const { return m_groupBegin.size() - 1; }
+    std::size_t begin(std::size_t g) const { return m_groupBegin[g]; }
+    std::size_t end(std::size_t g) const { return m_groupBegin[g + 1]; }
+    // The place of part t's next corner in bin b.
+    std::size_t& next(unsigned t, uint32_t bin) { return m_next[static_cast<std::size_t>(t) * groups() + m_groupOf[bin]]; }
+
+private:
+    std::vector<uint32_t> m_bins; // per part and bin
+    std::vector<uint16_t> m_groupOf;
+    std::vector<std::size_t> m_groupBegin;
+    std::vector<std::size_t> m_next; // per part and group
+};
+
+// Sorts the n corners of `from` by x, then y, then z. Each part of the corners
+// (one per thread) scatters its corners stably into `to` by groups of their x
+// key (KeyGroups), so that corners of equal key keep their order; each group
+// is then sorted by the whole key (sortRangeByX) and its runs of equal x by y
+// and z, the groups taken by the threads largest first. Groups follow the key
+// and runs of equal x never cross them: a stable sort of each is a stable
+// sort of all. One pass over all corners, whose scattered writes miss the
+// address translation cache, and then sorts that stay in the cache.
+// On one thread (`release`) the sorted corners end in `to` and the pages of
+// `from` go back to the system as the scatter leaves them behind (they are not
+// read again); otherwise they end in `from`, which serves as the groups'
+// second buffer.
+void sortCornersInGroups(FacetCorner* const from, FacetCorner* const to, std::size_t n, unsigned threads,
+                         bool release) {
+    KeyGroups groups(from, n, threads);
     runOnThreads(threads, [&](unsigned t) {
-        uint32_t* c = &counts[static_cast<std::size_t>(t) * kTop];
-        for (std::size_t i = slice(t); i < slice(t + 1); ++i)
-            other[c[floatKey(all[i].x) >> 21]++] = all[i];
+        constexpr std::size_t kReleaseStep = (std::size_t(4) << 20) / sizeof(FacetCorner);
+        const std::size_t begin = partBegin(n, t, threads), end = partBegin(n, t + 1, threads);
+        std::size_t released = begin;
+        for (std::size_t i = begin; i < end; ++i) {
+            to[groups.next(t, KeyGroups::binOf(from[i]))++] = from[i];
+            if (release && i + 1 - released >= kReleaseStep) {
+                releasePages(from + released, (i + 1 - released) * sizeof(FacetCorner));
+                released = i + 1;
+            }
+        }
     });
-    std::vector<uint32_t> order;
-    for (uint32_t d = 0; d < kTop; ++d)
-        if (rangeBegin[d + 1] > rangeBegin[d])
-            order.push_back(d);
+    std::vector<uint32_t> order(groups.groups());
+    for (uint32_t g = 0; g < order.size(); ++g)
+        order[g] = g;
     std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-        return rangeBegin[a + 1] - rangeBegin[a] > rangeBegin[b + 1] - rangeBegin[b];
+        return groups.end(a) - groups.begin(a) > groups.end(b) - groups.begin(b);
     });
+    // Released, `from` cannot serve as the second buffer: one of the largest
+    // group's size takes its place.
+    std::vector<FacetCorner> buffer(release && !order.empty() ? groups.end(order[0]) - groups.begin(order[0]) : 0);
+    FacetCorner* const sorted = release ? to : from;
     std::atomic<std::size_t> next{0};
     runOnThreads(threads, [&](unsigned) {
         for (std::size_t r = next++; r < order.size(); r = next++) {
-            const std::size_t b = rangeBegin[order[r]], e = rangeBegin[order[r] + 1];
-            sortBucketByLowX(other + b, all + b, e - b);
-            sortEqualXRuns(all, b, e);
+            const std::size_t b = groups.begin(order[r]), m = groups.end(order[r]) - b;
+            const FacetCorner* result = sortRangeByX(to + b, release ? buffer.data() : from + b, m);
+            if (result != sorted + b)
+                std::memcpy(sorted + b, result, m * sizeof(FacetCorner));
+            sortEqualXRuns(sorted, b, b + m);
         }
     });
 }
 
-// Sorts the corners by x, then y, then z. A least-significant-digit radix sort
-// on the x key (three 11-bit digits, one scatter buffer, passes whose digit is
-// the same for every corner skipped); inside each run of equal x a stable sort
-// by y, and inside each run of equal (x, y) a sort by z. Runs of equal x are
-// short in all but flat, axis-aligned parts. Streaming passes instead of
-// comparisons keep a million-facet weld at a fraction of a comparison sort.
-// Corners with identical points come out in the order of the corner numbers,
-// except inside runs of more than 16 equal (x, y), where the sort by z decides.
+// Sorts the corners by x, then y, then z (sortCornersInGroups; a comparison
+// sort for a few). Runs of equal x are short in all but flat, axis-aligned
+// parts. Streaming passes instead of comparisons keep a million-facet weld at
+// a fraction of a comparison sort. Corners with identical points come out in
+// the order of the corner numbers, except inside runs of more than 16 equal
+// (x, y), where the sort by z decides.
 // `room`, when given, holds n corners and serves as the scatter buffer.
 // Returns where the sorted corners are: in the corners' array, or (on one
-// thread, after an odd number of passes) in the room.
+// thread) in the room, the corners' array then holding nothing of use.
 FacetCorner* sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room = nullptr) {
     const std::size_t n = corners.size();
     if (n < 4096) {
@@ -330,62 +377,13 @@ FacetCorner* sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room = 
         return corners.data();
     }
     const unsigned threads = importThreads(n);
-    if (threads > 1) {
-        sortCornersParallel(corners, threads, room);
-        return corners.data();
-    }
-    constexpr int kBits = 11;
-    constexpr int kPasses = 3; // 33 bits cover the 32-bit x key
-    constexpr uint32_t kRadix = 1u << kBits;
-    std::vector<uint32_t> counts(static_cast<std::size_t>(kPasses) * kRadix, 0);
-    // Without a room the scatter buffer is taken now and its pages are mapped
-    // while the digits are counted.
-    std::vector<FacetCorner> scratch;
-    PagePopulator populator;
-    if (!room) {
-        scratch.reserve(n);
-        adviseHugePagesForCapacity(scratch);
-        populator.start({{scratch.data(), n * sizeof(FacetCorner)}});
-    }
-    FacetCorner* from = corners.data();
-    FacetCorner* to = room;
-    for (const FacetCorner& c : corners) {
-        const uint32_t k = floatKey(c.x);
-        ++counts[k & (kRadix - 1)];
-        ++counts[kRadix + ((k >> kBits) & (kRadix - 1))];
-        ++counts[2 * kRadix + (k >> (2 * kBits))];
-    }
-    for (int p = 0; p < kPasses; ++p) {
-        uint32_t* c = &counts[static_cast<std::size_t>(p) * kRadix];
-        const int shift = p * kBits;
-        const uint32_t first = (floatKey(corners[0].x) >> shift) & (kRadix - 1);
-        if (c[first] == n)
-            continue; // every corner has this digit: the order stays
-        uint32_t sum = 0;
-        for (uint32_t d = 0; d < kRadix; ++d) {
-            const uint32_t k = c[d];
-            c[d] = sum;
-            sum += k;
-        }
-        if (!room) {
-            if (scratch.size() != n)
-                scratch.resize(n); // the helper may still be mapping pages: that is fine
-            to = scratch.data();
-        }
-        for (std::size_t i = 0; i < n; ++i)
-            to[c[(floatKey(from[i].x) >> shift) & (kRadix - 1)]++] = from[i];
-        if (room) {
-            std::swap(from, to);
-        } else {
-            corners.swap(scratch);
-            from = corners.data();
-        }
-    }
-    populator.stop();
-    scratch = std::vector<FacetCorner>();
-
-    sortEqualXRuns(from, 0, n);
-    return from;
+    std::vector<FacetCorner> scratch(room ? 0 : n); // (not cleared: FacetCorner leaves its fields unset)
+    FacetCorner* const to = room ? room : scratch.data();
+    sortCornersInGroups(corners.data(), to, n, threads, threads == 1);
+    if (threads > 1 || room)
+        return threads > 1 ? corners.data() : room;
+    corners.swap(scratch);
+    return corners.data();
 }
 
 // The edge between a and b among the sides already linked to a's live
@@ -462,7 +460,6 @@ void StlObject::reserveTriangles(uint32_t count) {
     const bool whole = m_records.triangles.empty();
     if (m_records.triangles.capacity() < m_records.triangles.size() + count) {
         m_records.triangles.reserve(m_records.triangles.size() + count);
-        adviseHugePagesForCapacity(m_records.triangles);
     }
     m_records.trianglePool.reserve(count, whole);
 }
@@ -736,10 +733,11 @@ public:
         const std::vector<Ref<StlTriangle>>& triangles;
         uint32_t* welded; // the corners' vertex numbers, or null
     };
-    // `release`: give back the pages of corners that are passed.
-    WeldedVertexMaking(const FacetCorner* all, std::size_t cornerTotal, unsigned threads, bool release,
+    // The pages of the corners from `releaseFrom` on go back once passed
+    // (cornerTotal: none do).
+    WeldedVertexMaking(const FacetCorner* all, std::size_t cornerTotal, unsigned threads, std::size_t releaseFrom,
                        const Target& target)
-        : m_all(all), m_cornerTotal(cornerTotal), m_threads(threads), m_release(release), m_to(target),
+        : m_all(all), m_cornerTotal(cornerTotal), m_threads(threads), m_releaseFrom(releaseFrom), m_to(target),
           m_triangleTotal(target.triangles.size()) {}
 
     // One thread's part; the parts run at once.
@@ -764,7 +762,7 @@ private:
     const FacetCorner* const m_all;
     const std::size_t m_cornerTotal;
     const unsigned m_threads;
-    const bool m_release;
+    const std::size_t m_releaseFrom;
     const Target m_to;
     const std::size_t m_triangleTotal;
     std::atomic<bool> m_unnumbered{false};
@@ -776,7 +774,7 @@ private:
 // next step.
 void WeldedVertexMaking::releasePassedCorners(uint32_t runBegin, std::size_t& releasedTo) const {
     constexpr std::size_t kReleaseStep = (std::size_t(4) << 20) / sizeof(FacetCorner);
-    if (!m_release || runBegin < releasedTo + kReleaseStep + kMargin)
+    if (m_releaseFrom >= m_cornerTotal || runBegin < releasedTo + kReleaseStep + kMargin)
         return;
     const std::size_t end = runBegin - kMargin;
     releasePages(const_cast<FacetCorner*>(m_all) + releasedTo, (end - releasedTo) * sizeof(FacetCorner));
@@ -846,7 +844,7 @@ void WeldedVertexMaking::makePart(const WeldPart& part) {
     Ref<StlTriangle>* lists = m_to.lists + part.firstSlot;
     RunScratch scratch;
     const std::vector<uint32_t>& runStart = part.runs.runStarts();
-    std::size_t releasedTo = runStart.empty() ? 0 : runStart.front() + kMargin;
+    std::size_t releasedTo = std::max<std::size_t>(runStart.empty() ? 0 : runStart.front() + kMargin, m_releaseFrom);
     for (std::size_t r = 0; r + 1 < runStart.size(); ++r) {
         const uint32_t runBegin = runStart[r], runEnd = runStart[r + 1];
         releasePassedCorners(runBegin, releasedTo);
@@ -873,9 +871,9 @@ void WeldedVertexMaking::makePart(const WeldPart& part) {
 // records (one and a half per triangle when it is closed, the import session's)
 // serves first as the sort's scatter buffer and then (on several threads) holds
 // the corners' vertex numbers, so that those pages are mapped once, not three
-// times. On one thread the sorted corners may end in the room: the corners' own
-// array then goes at once, and the edges take the room once the vertices are
-// made.
+// times. On one thread the sorted corners end in the room (the corners' own
+// array goes while they are sorted) and the edges take its front once the
+// vertices are made.
 int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     ImportSession& session = m_records.importSession;
     session.end();
@@ -905,10 +903,8 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
 
     Ref<StlTriangle>* const block = newIncidentBlock(layout.slots);
     const std::size_t firstIndex = m_records.vertices.size();
-    if (m_records.vertices.capacity() < firstIndex + vertexTotal) {
+    if (m_records.vertices.capacity() < firstIndex + vertexTotal)
         m_records.vertices.reserve(firstIndex + vertexTotal);
-        adviseHugePagesForCapacity(m_records.vertices);
-    }
     // A big mesh gives the passed corners' pages back while its vertices are
     // made, so that the corners and the new records do not peak together. Its
     // threads then map the new records' pages as they go; otherwise they are
@@ -927,15 +923,24 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     if (useEdgeRoom && !layout.capped && threads > 1 && cornerTotal == 3 * triangleTotal &&
         importThreads(triangleTotal) > 1 && vertexTotal < (std::size_t(1) << 31))
         welded = session.holdWeldedCorners(m_records.edgePool, cornerTotal, triangleTotal);
-    WeldedVertexMaking making(sorted, cornerTotal, threads, release,
+    // The corners passed go back: on threads all of them (they lie in their
+    // own array), sorted on one thread those in the room past the edges of a
+    // closed mesh (read last), so that the vertices' records do not add to the
+    // whole room.
+    const std::size_t edgeBytes = (3 * triangleTotal) / 2 * sizeof(StlEdge);
+    const std::size_t releaseFrom = release ? 0
+                                    : sortInRoom && !sortOnThreads
+                                        ? std::min(cornerTotal, (edgeBytes + sizeof(FacetCorner) - 1) / sizeof(FacetCorner))
+                                        : cornerTotal;
+    WeldedVertexMaking making(sorted, cornerTotal, threads, releaseFrom,
                               {m_records.vertices, firstIndex, records, block, m_records.triangles, welded});
     runOnThreads(threads, [&](unsigned t) { making.makePart(layout.parts[t]); });
     if (making.unnumbered())
         session.dropWeldedCorners(); // some triangle's corner is missing
-    // Sorted on one thread, the corners are not read again: the room's pages
-    // past the edges of a closed mesh go back (the edges are made over the rest).
+    // Sorted on one thread, the corners are not read again: the rest of the
+    // room's pages past the edges go back (the edges are made over the front).
     if (sortInRoom && !sortOnThreads)
-        session.releaseRoomPast(m_records.edgePool, cornerTotal, triangleTotal, (3 * triangleTotal) / 2 * sizeof(StlEdge));
+        session.releaseRoomPast(m_records.edgePool, cornerTotal, triangleTotal, edgeBytes);
     m_measures.vertexCount = static_cast<uint32_t>(vertexTotal);
     return 0;
 }
@@ -963,7 +968,6 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     // Sized for a closed mesh (1.5 edges per triangle); grows with what is left.
     m_records.edges = RefArray<StlEdge>();
     m_records.edges.reserve((3 * n) / 2);
-    adviseHugePagesForCapacity(m_records.edges);
     m_records.edgePool.reserve((3 * n) / 2, true);
     // The edge array is filled from its front; stopped before it may grow.
     PagePopulator populator;
@@ -1437,7 +1441,6 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     // not use get their pages on a helper while the sides are decided.
     m_records.edges = RefArray<StlEdge>();
     m_records.edges.reserve((3 * n) / 2);
-    adviseHugePagesForCapacity(m_records.edges);
     PagePopulator mapping;
     {
         // (The room lent to the weld, which holds the vertex numbers.)
@@ -1460,7 +1463,6 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     if (m_records.edges.capacity() < edgeTotal) {
         m_records.edges = RefArray<StlEdge>();
         m_records.edges.reserve(edgeTotal);
-        adviseHugePagesForCapacity(m_records.edges);
     }
     m_records.edges.resize(edgeTotal);
     StlEdge* const records = edgeTotal ? m_records.edgePool.takeSlots(edgeTotal) : nullptr;

@@ -135,6 +135,21 @@ TEST_F(PanelFixture, okReplacesTheObjectByItsHollowedCopyAsOneUndoableCommand) {
     EXPECT_EQ(ObjectTable::instance()->objectAt(0), hollowed);
 }
 
+TEST_F(PanelFixture, okWithoutHolesGivesTheCopyAnOctreeOfItsNewShell) {
+    ObjectEx* cube = addObject(meshfixtures::cube(20.0));
+    open(cube);
+    dlg.onBtnOKClicked();
+    ASSERT_EQ(ObjectTable::instance()->count(), 1);
+    ObjectEx* hollowed = ObjectTable::instance()->objectAt(0);
+    ASSERT_NE(hollowed, cube);
+    // The tree is built on the copy's worker; the queries see both shells.
+    hollowed->waitForJobs();
+    ASSERT_NE(hollowed->octree(), nullptr);
+    const double wall[3] = {10.0, 10.0, 1.0}, cavity[3] = {10.0, 10.0, 10.0};
+    EXPECT_TRUE(hollowed->isInsideByUpwardRay(wall));
+    EXPECT_FALSE(hollowed->isInsideByUpwardRay(cavity));
+}
+
 TEST_F(PanelFixture, wallThatDoesNotFitTellsTheUserAndOkChangesNothing) {
     ObjectEx* plate = addObject(meshfixtures::box({30.0, 30.0, 3.0}));
     open(plate);

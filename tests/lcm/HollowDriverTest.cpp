@@ -163,6 +163,33 @@ TEST(HollowDriver, sphereHollowsToItsExactInnerSphere) {
     EXPECT_EQ(topolib::countUnpairedEdges(*copy), 0u);
 }
 
+TEST(HollowDriver, measuresOnWorkersAreThePlainLoopsFigures) {
+    // Enough triangles and edges for several chunks of work, some deleted.
+    auto sphere = meshfixtures::buildMesh(meshfixtures::irregularIcosphere(20.0, 7));
+    for (std::size_t k = 0; k < sphere->triangles().size(); k += 997)
+        sphere->triangles()[k]->setDeleted(true);
+    EXPECT_EQ(lcm::averageEdgeLengthOnThreads(*sphere, 5), sphere->averageEdgeLength());
+    sphere->computeAreaAndVolume();
+    const double area = sphere->area(), volume = sphere->volume();
+    sphere->setArea(0.0);
+    sphere->setVolume(0.0);
+    lcm::computeAreaAndVolumeOnThreads(*sphere, 5);
+    EXPECT_EQ(sphere->area(), area);
+    EXPECT_EQ(sphere->volume(), volume);
+    ASSERT_EQ(sphere->shells().size(), 1u);
+    const std::vector<lcm::ShellMeasure> many = lcm::measureShells(*sphere, 5);
+    const std::vector<lcm::ShellMeasure> one = lcm::measureShells(*sphere, 1);
+    topolib::StlShell& shell = *sphere->shells().front();
+    shell.recomputeBox();
+    for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(many[0].lo[k], shell.boxMin[k]);
+        EXPECT_EQ(many[0].hi[k], shell.boxMax[k]);
+        EXPECT_EQ(many[0].probe[k], one[0].probe[k]);
+    }
+    EXPECT_EQ(many[0].volume, one[0].volume);
+    EXPECT_EQ(many[0].area, one[0].area);
+}
+
 TEST(HollowDriver, wallThatDoesNotFitGivesNoInnerShellAndAMessage) {
     auto plate = meshfixtures::buildMeshWithOctree(meshfixtures::box({30.0, 30.0, 3.0}));
     HollowContext context;

@@ -11,8 +11,10 @@
 // those of the new inner shell, boundary / nonmanifold the edges with one or
 // more than two live triangles; volume is the signed volume of the result;
 // ms_copy is the copy of the model that receives the hollow (records, edges,
-// shells and octree); ms_mesh is the triangulation and its joining to the
-// mesh; ms is the whole
+// shells and octree); ms_stock the shell roles, the cell size and the stock;
+// ms_mesh the triangulation and its joining to the copy (orientation, new
+// records, shells, area and volume; without holes the copy's octree is left
+// to the caller, as the application builds it on a worker); ms is the whole
 // hollowing after the import; peak_mb the process's peak resident memory.
 
 #include "app/MemoryCheck.h"

@@ -1,7 +1,7 @@
 // Orders an import promises whatever path it takes inside: welding numbers the
 // points by x, then y, then z and lists each point's triangles in file order;
-// the shell search of a whole mesh (which walks a packed neighbour table) files
-// the same shells as growing them seed by seed over the triangle records.
+// the shell search of a whole mesh (which keeps reached triangles in a bit
+// array) files the same shells as growing them seed by seed (by walk marks).
 #include "MeshFixtures.h"
 
 #include "topolib/StlObject.h"

@@ -1,5 +1,5 @@
 // The import steps on several threads (corner sort, weld, edge building, the
-// shell search's neighbour table) against the same steps on one thread: every
+// shell search's scan of the record addresses) against the same steps on one thread: every
 // mesh must come out in the same state, awkward input included.
 #include "MeshFixtures.h"
 #include "MeshStateHash.h"
@@ -131,4 +131,38 @@ TEST(ImportThreads, anEdgeOverItsTriangleLimitIsBuiltAsOnOneThread) {
     std::shuffle(soup.begin(), soup.end(), std::mt19937(5));
     const uint64_t one = importedHash(soup, 1);
     EXPECT_EQ(importedHash(soup, 4), one);
+}
+
+// The corner sort cuts the x keys into ranges and sorts them one by one (on
+// one thread, ranges chosen by a histogram of the keys' top bits): the welded
+// vertices, made in sorted order, come out ordered by x whatever the keys'
+// spread (one range far fuller than the rest, signed zeros, tiny and large
+// values of both signs), and as on several threads.
+TEST(ImportThreads, weldedVerticesComeInTheOrderOfTheirX) {
+    std::mt19937 rng(17);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    TriangleSoup soup;
+    // A triangle at x whose corners lie far apart in y and z (none weld).
+    auto spike = [&](double x) {
+        const double y = 50.0 * unit(rng), z = 50.0 * unit(rng);
+        soup.push_back({{{x, y, z}, {x + 0.5, y + 1.0, z}, {x, y + 0.5, z + 1.0}}});
+    };
+    for (int i = 0; i < 6000; ++i)
+        spike(1.0 + i * 2.5e-7); // 12000 corners whose x keys share their top bits
+    for (int i = 0; i < 3000; ++i) {
+        const double magnitude = std::pow(10.0, 6.0 * unit(rng) - 3.0);
+        spike(unit(rng) < 0.0 ? -magnitude : magnitude);
+    }
+    for (int i = 0; i < 50; ++i)
+        spike(i % 2 ? 0.0 : -0.0);
+    std::shuffle(soup.begin(), soup.end(), rng);
+
+    ForcedThreads forced(1);
+    auto mesh = buildMesh(soup);
+    ASSERT_EQ(mesh->vertices().size(), 3 * soup.size());
+    std::size_t outOfOrder = 0;
+    for (std::size_t i = 1; i < mesh->vertices().size(); ++i)
+        outOfOrder += mesh->vertices()[i]->pos.x < mesh->vertices()[i - 1]->pos.x;
+    EXPECT_EQ(outOfOrder, 0u);
+    EXPECT_EQ(importedHash(soup, 3), meshstate::stateHash(*mesh));
 }

@@ -1,6 +1,7 @@
 #include "src/Features/lcm/HollowContext.h"
 
 #include "src/Features/lcm/HollowShells.h"
+#include "src/Features/lcm/ParallelFor.h"
 
 #include "app/Log.h"
 #include "app/MemoryCheck.h"
@@ -235,12 +236,13 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
         topolib::StlObject* model = m_model;
         if (model == nullptr || model->triangleCount() == 0)
             return fail(HollowStatus::DegenerateMesh, kDegenerate, "no triangles");
+        const auto stockStart = Clock::now();
         // The stock is the material the shells bound together: cavities (and
         // inner shells of an earlier hollowing) give way to the new inner
         // shell, shells wound inside out are read the other way round.
-        const std::vector<ShellRole> roles = hollowShellRoles(*model);
+        const std::vector<ShellRole> roles = hollowShellRoles(*model, measureShells(*model, m_threads));
         logShellRoles(roles);
-        const StockSurface surface = stockSurface(*model, roles);
+        const StockSurface surface = stockSurface(*model, roles, m_threads);
         const double b = surface.averageEdge;
         const double ext[3] = {model->bboxMax()[0] - model->bboxMin()[0],
                                model->bboxMax()[1] - model->bboxMin()[1],
@@ -255,7 +257,6 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
         if (choice.cell <= 0.0)
             return fail(HollowStatus::DegenerateMesh, kDegenerate, "unusable cell size");
 
-        const auto stockStart = Clock::now();
         m_stock->setCellSize(choice.cell);
         m_stock->setThickness(thickness);
         m_stock->setBox(model->bboxMin(), model->bboxMax());
@@ -378,6 +379,10 @@ void HollowContext::setHolesTaper(double taper) {
 }
 
 bool HollowContext::assembleShell() {
+    return assembleShell(nullptr);
+}
+
+bool HollowContext::assembleShell(const std::vector<ShellMeasure>* measures) {
     m_innerTriangles = 0;
     topolib::StlObject* model = m_model;
     if (model == nullptr || !m_stock || m_stock->surface().triangles.empty())
@@ -387,7 +392,8 @@ bool HollowContext::assembleShell() {
     // inner shell takes their place (the stock was built without them).
     auto& shells = model->shells();
     {
-        const std::vector<ShellRole> roles = hollowShellRoles(*model);
+        const std::vector<ShellRole> roles =
+            hollowShellRoles(*model, measures ? *measures : measureShells(*model, m_threads));
         std::size_t s = 0;
         for (auto it = shells.begin(); it != shells.end(); ++s) {
             if (roles[s] == ShellRole::Cavity) {
@@ -401,6 +407,11 @@ bool HollowContext::assembleShell() {
     }
 
     const ZMapSurface& surface = m_stock->surface();
+    // The new records come from one block each (a closed surface has three
+    // edges for every two triangles), their pages mapped ahead.
+    model->reserveRecords(static_cast<uint32_t>(surface.points.size()),
+                          static_cast<uint32_t>(surface.triangles.size()),
+                          static_cast<uint32_t>(surface.triangles.size() / 2 * 3 + 3));
     std::deque<topolib::StlVertex*> vertices;
     for (const topolib::Vector3D& p : surface.points)
         vertices.push_back(model->newVertex(p.data()));
@@ -412,22 +423,36 @@ bool HollowContext::assembleShell() {
         triangles.push_back(model->newTriangle()->init(vertices[tri[0]], vertices[tri[1]], vertices[tri[2]]));
 
     // Edges: every vertex is new, so every edge is new; sides joining the same
-    // two vertices are found by sorting.
+    // two vertices are found by sorting them by (lower end, upper end,
+    // triangle): bucketed by the lower end in triangle order, then each small
+    // bucket ordered by the upper end, keeping the triangle order (stable).
     struct Side {
         uint32_t lo, hi, triangle;
         int slot;
     };
-    std::vector<Side> sides;
-    sides.reserve(triangles.size() * 3);
-    for (std::size_t t = 0; t < surface.triangles.size(); ++t)
-        for (int k = 0; k < 3; ++k) {
-            const uint32_t a = surface.triangles[t][static_cast<std::size_t>(k)];
-            const uint32_t b = surface.triangles[t][static_cast<std::size_t>((k + 1) % 3)];
-            sides.push_back({std::min(a, b), std::max(a, b), static_cast<uint32_t>(t), k});
-        }
-    std::sort(sides.begin(), sides.end(), [](const Side& x, const Side& y) {
-        return x.lo < y.lo || (x.lo == y.lo && (x.hi < y.hi || (x.hi == y.hi && x.triangle < y.triangle)));
-    });
+    std::vector<uint32_t> bucket(surface.points.size() + 1, 0);
+    for (const auto& tri : surface.triangles)
+        for (std::size_t k = 0; k < 3; ++k)
+            ++bucket[std::min(tri[k], tri[(k + 1) % 3]) + 1];
+    for (std::size_t v = 0; v + 1 < bucket.size(); ++v)
+        bucket[v + 1] += bucket[v];
+    std::vector<Side> sides(surface.triangles.size() * 3);
+    {
+        std::vector<uint32_t> fill(bucket.begin(), bucket.end() - 1);
+        for (std::size_t t = 0; t < surface.triangles.size(); ++t)
+            for (int k = 0; k < 3; ++k) {
+                const uint32_t a = surface.triangles[t][static_cast<std::size_t>(k)];
+                const uint32_t b = surface.triangles[t][static_cast<std::size_t>((k + 1) % 3)];
+                sides[fill[std::min(a, b)]++] = {std::min(a, b), std::max(a, b), static_cast<uint32_t>(t), k};
+            }
+    }
+    for (std::size_t v = 0; v + 1 < bucket.size(); ++v) {
+        Side* first = sides.data() + bucket[v];
+        Side* last = sides.data() + bucket[v + 1];
+        for (Side* p = first + 1; p < last; ++p)
+            for (Side* q = p; q > first && q[-1].hi > q->hi; --q)
+                std::swap(q[-1], *q);
+    }
     std::deque<topolib::StlEdge*> edges;
     for (std::size_t s = 0; s < sides.size();) {
         std::size_t e = s;
@@ -478,7 +503,11 @@ bool HollowContext::assembleShell() {
     }
     for (topolib::StlEdge* e : edges)
         e->clearMarks();
-    model->clearTriangleMarks();
+    auto& all = model->triangles();
+    parallelFor((all.size() + 0xFFFF) >> 16, workerCount(m_threads), [&](std::size_t c) {
+        for (std::size_t i = c << 16; i < std::min(all.size(), (c + 1) << 16); ++i)
+            all[i]->setWalkMark(0);
+    });
     if (open != 0) {
         logInt(static_cast<int>(open), "Hollowing: open inner edges filled: ");
     }
@@ -551,21 +580,44 @@ HollowStatus HollowContext::applyHollow() {
         // A shell wound inside out is turned outward first, or the result
         // would be an inside-out solid around an inward cavity (a negative
         // volume); the preview read such a shell the other way round already.
+        const auto start = Clock::now();
+        std::vector<ShellMeasure> measures;
         if (m_model) {
-            // The nesting of the shells is judged by their boxes, which a mesh
-            // copy or a geometry entry does not carry.
-            for (topolib::StlShell* shell : m_model->shells())
-                shell->recomputeBox();
-            const int turned = m_model->orientClosedShellsOutward();
-            if (turned > 0)
-                logInt(turned, "Hollowing: shells turned outward: ");
+            // A mesh copy or a geometry entry does not carry the shells' boxes.
+            measures = measureShells(*m_model, m_threads);
+            auto& shells = m_model->shells();
+            for (std::size_t s = 0; s < shells.size(); ++s)
+                if (measures[s].lo.x <= measures[s].hi.x) {
+                    shells[s]->boxMin = measures[s].lo;
+                    shells[s]->boxMax = measures[s].hi;
+                }
+            // A lone shell enclosing a volume clearly above zero is wound
+            // outward: there is nothing to turn.
+            const ShellMeasure* lone = shells.size() == 1 ? &measures[0] : nullptr;
+            const topolib::Vector3D extent = lone ? lone->hi - lone->lo : topolib::Vector3D();
+            if (!lone || !(lone->volume > 1e-6 * lone->area * std::sqrt(extent.dot(extent)))) {
+                const int turned = m_model->orientClosedShellsOutward();
+                if (turned > 0) {
+                    logInt(turned, "Hollowing: shells turned outward: ");
+                    measures = measureShells(*m_model, m_threads);
+                }
+            }
+            // Without holes nothing here asks the octree: the new shell is not
+            // filed into it one triangle at a time; the caller builds the tree
+            // of the result when it needs one (the scene on a worker).
+            if (m_holes.empty())
+                m_model->releaseOctree();
         }
-        const bool inner = assembleShell();
+        const double before = msSince(start);
+        const bool inner = assembleShell(m_model ? &measures : nullptr);
         if (!inner && m_message.empty())
             m_message = kWallDoesNotFit;
         createHoles();
-        if (m_model)
-            m_model->computeAreaAndVolume();
+        if (m_model) {
+            const auto measureStart = Clock::now();
+            computeAreaAndVolumeOnThreads(*m_model, m_threads);
+            m_timings.assemble += before + msSince(measureStart);
+        }
         return HollowStatus::Ok;
     } catch (const std::bad_alloc&) {
         m_message = kOutOfMemory;
@@ -581,10 +633,8 @@ HollowStatus HollowContext::applyHollow() {
 std::unique_ptr<topolib::StlObject> copyMeshForHollowing(const topolib::StlObject& source) {
     auto copy = std::make_unique<topolib::StlObject>(source);
     source.copyMeshTo(copy.get());
-    // The copy brings the source's edges and octree; a source without a tree
-    // gives one here.
-    if (copy->octree() == nullptr)
-        copy->rebuildOctree();
+    // The copy brings the source's edges and octree; the drain holes build a
+    // tree when the source had none.
     return copy;
 }
 

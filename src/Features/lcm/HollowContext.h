@@ -12,6 +12,7 @@
 // place, so callers apply it to a copy and throw the copy away on failure.
 
 #include "src/Features/lcm/DrainHole.h"
+#include "src/Features/lcm/HollowShells.h"
 #include "src/Features/lcm/ZMapStock.h"
 
 #include <cstddef>
@@ -46,10 +47,10 @@ CellChoice chooseHollowCellSize(double averageEdge, std::size_t triangleCount, c
 
 // Milliseconds of the steps of the last preview and application.
 struct HollowTimings {
-    double stock = 0.0;   // grid set-up, rasterising, segments, merging
+    double stock = 0.0;   // shell roles, cell size, grid set-up, rasterising, segments, merging
     double offset = 0.0;  // wire cuts and erosion
     double mesh = 0.0;    // triangulation of the inner surface
-    double assemble = 0.0; // joining the inner surface to the model
+    double assemble = 0.0; // orienting the model, joining the inner surface to it, area and volume
     double holes = 0.0;   // cutting the drain holes
     double copy = 0.0;    // copying the model that receives the hollow (hollowedCopy)
 };
@@ -103,7 +104,9 @@ public:
     // and createHoles, on the model; then the model's area and volume are
     // recomputed. Ok also when the wall did not fit (no inner shell;
     // holes are still cut): message() tells. OutOfMemory / InternalError leave
-    // the model in an unusable state: apply to a copy.
+    // the model in an unusable state: apply to a copy. Without committed holes
+    // the model's octree is dropped (the caller builds the result's tree when
+    // it needs one); holes keep it, with the new shell filed in.
     HollowStatus applyHollow();
     // Removes the cavities and the inner shells of an earlier hollowing, then
     // joins the stock's surface to the model as a new inner shell (at the
@@ -123,6 +126,8 @@ public:
     std::size_t innerTriangleCount() const { return m_innerTriangles; }
 
 private:
+    // assembleShell with the model's shell measures when the caller has them.
+    bool assembleShell(const std::vector<ShellMeasure>* measures);
     HollowStatus fail(HollowStatus status, const std::string& message, const char* why);
 
     topolib::StlObject* m_model = nullptr;
@@ -138,7 +143,8 @@ private:
     std::size_t m_innerTriangles = 0;
 };
 
-// A copy of a mesh ready for hollowing: records, shells, edges and octree.
+// A copy of a mesh ready for hollowing: records, shells, edges and the
+// source's octree, if it has one.
 std::unique_ptr<topolib::StlObject> copyMeshForHollowing(const topolib::StlObject& source);
 
 // A drain hole as the user places it: the clicked point, the direction into the
@@ -151,7 +157,8 @@ struct DrainHoleSpec {
 };
 
 // The whole hollowing of a mesh without a scene: preview on the source, then a
-// copy with the inner shell and the holes. Returns the copy, or null when the
+// copy with the inner shell and the holes. Returns the copy (with an octree
+// only when holes were cut, as applyHollow leaves it), or null when the
 // hollowing failed (message and status in the context, which the caller
 // provides and may inspect afterwards).
 std::unique_ptr<topolib::StlObject> hollowedCopy(HollowContext& context, topolib::StlObject& source,

@@ -321,6 +321,10 @@ bool HollowDlg::createHollowedObject(ObjectEx** source, ObjectEx** hollowed) {
     copy->invalidateZSlabIndex();
     copy->setTransparent(false);
     copy->setTransparentValue(1.0f);
+    // Without drain holes the hollowing leaves the copy without an octree: it
+    // is built on the copy's worker, as after an import.
+    if (copy->octree() == nullptr)
+        copy->startJob(ObjectCalcThread::BuildOctreeJob, false);
     *source = obj;
     *hollowed = copy;
     // The hollowing went through, but holes that end in the wall (or a cut

@@ -8,6 +8,9 @@
 // removed when the hollow is applied, so that hollowing a hollow model again
 // gives one outer and one inner shell.
 
+#include "topolib/Vector3D.h"
+
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -25,8 +28,28 @@ enum class ShellRole : uint8_t {
     Cavity,    // an inner shell of an earlier hollowing, or a closed inward shell inside material
 };
 
-// One role per shell of model.shells(), in that order. Reads the mesh only
-// (triangles, edges and vertices); needs its shells.
+// What the roles are judged by, per shell, over its live triangles (primary
+// list, then reversed): signed volume against the first live corner, area, box
+// (the box StlShell::recomputeBox sets), the centroid of the largest triangle.
+struct ShellMeasure {
+    double volume = 0.0;
+    double area = 0.0;
+    topolib::Vector3D lo{HUGE_VAL, HUGE_VAL, HUGE_VAL};
+    topolib::Vector3D hi{-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+    topolib::Vector3D probe; // centroid of the shell's largest triangle
+    bool live = false;
+    bool evenlyWound = true; // no live triangle in the reversed class
+};
+
+// The measures of every shell of model.shells(), in that order, on `threads`
+// workers (0: every core) for a large shell; the figures of a plain loop over
+// the triangles whatever the thread count.
+std::vector<ShellMeasure> measureShells(const topolib::StlObject& model, unsigned threads);
+
+// One role per shell of model.shells(), in that order, from the shells'
+// measures (measureShells). Reads the mesh only (triangles, edges and
+// vertices); needs its shells.
+std::vector<ShellRole> hollowShellRoles(const topolib::StlObject& model, const std::vector<ShellMeasure>& measures);
 std::vector<ShellRole> hollowShellRoles(const topolib::StlObject& model);
 
 // The triangle count and average edge length the cell size is chosen from:
@@ -37,6 +60,14 @@ struct StockSurface {
     std::size_t triangles = 0;
     double averageEdge = 0.0;
 };
-StockSurface stockSurface(const topolib::StlObject& model, const std::vector<ShellRole>& roles);
+// averageEdge is StlObject::averageEdgeLength's figure when no shell is a
+// cavity (computed on `threads` workers, summed in edge order).
+StockSurface stockSurface(const topolib::StlObject& model, const std::vector<ShellRole>& roles, unsigned threads);
+
+// StlObject::averageEdgeLength and StlObject::computeAreaAndVolume with the
+// lengths and triangle terms computed on `threads` workers (0: every core) and
+// added in record order: the same figures, bit for bit.
+double averageEdgeLengthOnThreads(const topolib::StlObject& model, unsigned threads);
+void computeAreaAndVolumeOnThreads(topolib::StlObject& model, unsigned threads);
 
 } // namespace lcm

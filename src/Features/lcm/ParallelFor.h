@@ -16,6 +16,14 @@
 
 namespace lcm {
 
+// The worker count for a request: 0 means every core.
+inline unsigned workerCount(unsigned requested) {
+    if (requested != 0)
+        return requested;
+    const unsigned hw = std::thread::hardware_concurrency();
+    return hw == 0 ? 1 : hw;
+}
+
 // Runs task(i) for every i < count. onCallerProgress(done) is called on the
 // calling thread only, after each task it ran, with the number of finished
 // tasks (for progress reports, which must not come from the workers).
@@ -66,6 +74,31 @@ void parallelFor(std::size_t count, unsigned threads, Task&& task, Progress&& on
 template <typename Task>
 void parallelFor(std::size_t count, unsigned threads, Task&& task) {
     parallelFor(count, threads, std::forward<Task>(task), [](std::size_t) {});
+}
+
+// Splits 0 .. count-1 into chunks of `chunkSize` items, runs work(begin, end,
+// part) for the chunks on `threads` workers (a round of chunks at a time, each
+// into its own Part) and hands the parts to merge(part) on the calling thread
+// in chunk order. A part that keeps its items' values for merge to add up gives
+// the sums a plain loop over the items would give, bit for bit, whatever the
+// thread count. Parts are reused from round to round (work resets them).
+template <typename Part, typename Work, typename Merge>
+void forChunksInOrder(std::size_t count, std::size_t chunkSize, unsigned threads, Work&& work, Merge&& merge) {
+    if (count == 0)
+        return;
+    chunkSize = std::max<std::size_t>(1, chunkSize);
+    const std::size_t chunks = (count + chunkSize - 1) / chunkSize;
+    const std::size_t perRound = std::min<std::size_t>(chunks, std::max(1u, threads) * 2u);
+    std::vector<Part> parts(perRound);
+    for (std::size_t first = 0; first < chunks; first += perRound) {
+        const std::size_t n = std::min(perRound, chunks - first);
+        parallelFor(n, threads, [&](std::size_t k) {
+            const std::size_t b = (first + k) * chunkSize;
+            work(b, std::min(count, b + chunkSize), parts[k]);
+        });
+        for (std::size_t k = 0; k < n; ++k)
+            merge(parts[k]);
+    }
 }
 
 } // namespace lcm

@@ -234,7 +234,14 @@ struct Capsule {
 inline double segmentDistSq(double pa, double pb, double ua, double ub, double va, double vb) {
     const double da = va - ua, db = vb - ub;
     const double len2 = da * da + db * db;
-    double t = len2 > 0.0 ? ((pa - ua) * da + (pb - ub) * db) / len2 : 0.0;
+    // The projection parameter, clamped to the edge. Most points lie beyond
+    // an end of a short edge: the quotient's side of 0 and 1 follows from
+    // the numerator's (the division rounds monotonically and len2 / len2 is
+    // 1), so it is only formed between them.
+    const double num = (pa - ua) * da + (pb - ub) * db;
+    double t = 0.0;
+    if (len2 > 0.0 && !(num <= 0.0))
+        t = num >= len2 ? 1.0 : num / len2;
     t = std::min(1.0, std::max(0.0, t));
     const double x = ua + t * da - pa, y = ub + t * db - pb;
     return x * x + y * y;

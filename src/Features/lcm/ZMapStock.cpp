@@ -236,23 +236,32 @@ void ZMapStock::clear() {
 }
 
 void ZMapStock::addShell(const std::vector<const topolib::StlTriangle*>& triangles, bool insideOut) {
-    std::vector<double> corners;
-    corners.reserve(triangles.size() * 9);
-    for (const topolib::StlTriangle* t : triangles) {
-        if (t == nullptr || t->isDeleted())
-            continue;
-        for (int k = 0; k < 3; ++k)
-            for (int a = 0; a < 3; ++a)
-                corners.push_back(t->vertices[k]->pos[static_cast<std::size_t>(a)]);
-    }
-    addShellCorners(corners.data(), corners.size() / 9, insideOut);
+    // The corners are read where they are: a copy of a large shell's corners
+    // would be hundreds of megabytes of fresh memory.
+    addShellCorners(
+        [&](std::size_t i, double* p) {
+            const topolib::StlTriangle* t = triangles[i];
+            if (t == nullptr || t->isDeleted())
+                return false;
+            for (int k = 0; k < 3; ++k)
+                for (int a = 0; a < 3; ++a)
+                    p[3 * k + a] = t->vertices[k]->pos[static_cast<std::size_t>(a)];
+            return true;
+        },
+        triangles.size(), insideOut);
 }
 
 void ZMapStock::addShell(const std::vector<std::array<double, 9>>& triangles, bool insideOut) {
-    addShellCorners(triangles.empty() ? nullptr : triangles[0].data(), triangles.size(), insideOut);
+    addShellCorners(
+        [&](std::size_t i, double* p) {
+            std::copy(triangles[i].begin(), triangles[i].end(), p);
+            return true;
+        },
+        triangles.size(), insideOut);
 }
 
-void ZMapStock::addShellCorners(const double* corners, std::size_t triangleCount, bool insideOut) {
+template <typename Corners>
+void ZMapStock::addShellCorners(const Corners& corners, std::size_t triangleCount, bool insideOut) {
     if (isEmpty() || triangleCount == 0)
         return;
     const auto start = Clock::now();
@@ -280,11 +289,14 @@ void ZMapStock::addShellCorners(const double* corners, std::size_t triangleCount
     m_timings.stock += msSince(start);
 }
 
-void ZMapStock::rasterize(const double* corners, std::size_t begin, std::size_t end, bool insideOut,
+template <typename Corners>
+void ZMapStock::rasterize(const Corners& corners, std::size_t begin, std::size_t end, bool insideOut,
                           std::vector<Hit> hits[3]) const {
     const double c = m_cell;
+    double p[9];
     for (std::size_t t = begin; t < end; ++t) {
-        const double* p = corners + t * 9;
+        if (!corners(t, p))
+            continue;
         bool finite = true;
         for (int k = 0; k < 9; ++k)
             finite = finite && std::isfinite(p[k]);

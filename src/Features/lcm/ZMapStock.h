@@ -195,8 +195,12 @@ private:
 
     // The widened, snapped box and the line counts of setUp; false when it would refuse.
     bool planGrid(topolib::Vector3D& min, topolib::Vector3D& max, uint32_t n[3]) const;
-    void addShellCorners(const double* corners, std::size_t triangleCount, bool insideOut);
-    void rasterize(const double* corners, std::size_t begin, std::size_t end, bool insideOut,
+    // corners(i, p) puts the nine coordinates of triangle i into p; false
+    // skips the triangle.
+    template <typename Corners>
+    void addShellCorners(const Corners& corners, std::size_t triangleCount, bool insideOut);
+    template <typename Corners>
+    void rasterize(const Corners& corners, std::size_t begin, std::size_t end, bool insideOut,
                    std::vector<Hit> hits[3]) const;
     void buildPending(int axis, std::vector<std::vector<Hit>>& perChunk, Pending& out) const;
     void fillGaps(int axis, Pending pending[3]) const;

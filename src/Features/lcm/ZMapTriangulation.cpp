@@ -20,6 +20,7 @@
 
 #include "app/Log.h"
 #include "app/ProgressReport.h"
+#include "src/Features/lcm/ParallelFor.h"
 
 #include <algorithm>
 #include <array>
@@ -154,8 +155,29 @@ struct Layer {
     std::vector<int32_t> yId;    // vertex on the edge (i, j) - (i, j + 1), or -1
 };
 
+// Vertex codes of a slab of layers: a vertex of one of its own layers by its
+// index among them, one of the layer below the slab (the last of the slab
+// before) with kBelow, a z-edge vertex or loop centre with kInner.
+constexpr uint32_t kInner = 0x80000000u;
+constexpr uint32_t kBelow = 0x40000000u;
+constexpr uint32_t kIndexMask = 0x3FFFFFFFu;
+
+// What one slab of layers makes, numbered by its own codes.
+struct Slab {
+    std::vector<topolib::Vector3D> points; // own layers' vertices, layer by layer
+    std::vector<topolib::Vector3D> below;  // the vertices of the layer below, as the slab before made them
+    std::vector<topolib::Vector3D> inner;  // z-edge vertices and loop centres
+    std::vector<std::array<uint32_t, 3>> triangles;
+};
+
 } // namespace
 
+// The cubes between layers k - 1 and k are triangulated for k = 1 .. nZ - 1.
+// Slabs of consecutive k are triangulated on the workers, each from the layer
+// below it (filled again, its vertices known by their order), and joined in
+// order: the vertices of the layers in layer order, then the inner vertices
+// slab by slab, the triangles slab by slab, as one pass over the layers makes
+// them.
 void ZMapStock::generateTriangles(int progressBase, int progressSpan) {
     m_surface.clear();
     if (isEmpty())
@@ -164,21 +186,10 @@ void ZMapStock::generateTriangles(int progressBase, int progressSpan) {
     const long nX = m_n[0], nY = m_n[1], nZ = m_n[2];
     const double c = m_cell;
     const std::size_t cells = static_cast<std::size_t>(nX) * static_cast<std::size_t>(nY);
-    Layer layers[2];
-    for (Layer& l : layers) {
-        l.inside.assign(cells, 0);
-        l.xId.assign(cells, -1);
-        l.yId.assign(cells, -1);
-    }
-    std::vector<int32_t> zId(cells, -1);
-    std::vector<topolib::Vector3D> inner; // z-edge vertices and loop centres, placed after the layers' vertices
-    constexpr uint32_t kInner = 0x80000000u;
-    std::vector<std::array<uint32_t, 3>>& tris = m_surface.triangles;
-    std::vector<topolib::Vector3D>& points = m_surface.points;
 
     // Grid points taken as inside: material of the X dexels along x and of
     // the Y dexels along y; two outermost rows on every side excluded.
-    auto fill = [&](Layer& L, long k) {
+    auto fill = [&](Layer& L, long k, std::vector<topolib::Vector3D>& points, uint32_t tag) {
         std::fill(L.inside.begin(), L.inside.end(), 0);
         std::fill(L.xId.begin(), L.xId.end(), -1);
         std::fill(L.yId.begin(), L.yId.end(), -1);
@@ -220,7 +231,8 @@ void ZMapStock::generateTriangles(int progressBase, int progressSpan) {
                     if (!segs)
                         segs = &dexel(d, line);
                     const double along = edgeCoordinate(*segs, gridCoord(d, q), gridCoord(d, q + 1), here == 0);
-                    ids[at] = static_cast<int32_t>(points.size());
+                    ZMAP_CHECK(points.size() <= kIndexMask);
+                    ids[at] = static_cast<int32_t>(tag | static_cast<uint32_t>(points.size()));
                     points.emplace_back(d == 0 ? along : across, d == 0 ? across : along, z);
                 }
             }
@@ -228,72 +240,135 @@ void ZMapStock::generateTriangles(int progressBase, int progressSpan) {
     };
 
     const auto& table = caseTable();
-    Layer* A = &layers[0];
-    Layer* B = &layers[1];
-    fill(*A, 0);
-    for (long k = 1; k < nZ; ++k) {
-        if (progressSpan > 0)
-            m_progress.setPercent(progressBase + static_cast<int>(static_cast<long>(progressSpan) * k / nZ));
-        fill(*B, k);
-        const double z0 = gridCoord(2, k - 1), z1 = gridCoord(2, k);
-        for (long j = 0; j < nY; ++j) {
-            for (long i = 0; i < nX; ++i) {
-                const std::size_t at = static_cast<std::size_t>(j * nX + i);
-                zId[at] = -1;
-                if (A->inside[at] == B->inside[at])
-                    continue;
-                const double z = edgeCoordinate(element(2, static_cast<uint32_t>(i), static_cast<uint32_t>(j)).segments,
-                                                z0, z1, B->inside[at] != 0);
-                zId[at] = static_cast<int32_t>(inner.size());
-                inner.emplace_back(gridCoord(0, i), gridCoord(1, j), z);
+    // Slab s triangulates k = first[s] .. first[s + 1] - 1.
+    const unsigned threads = threadCount();
+    const long pairs = nZ - 1;
+    // One thread makes one slab: the plain pass over the layers.
+    const long wanted = threads <= 1 ? 1 : std::min<long>(threads * 2L, pairs / 8);
+    const std::size_t slabCount = pairs < 1 ? 0 : static_cast<std::size_t>(std::min(pairs, std::max(1L, wanted)));
+    std::vector<long> first(slabCount + 1);
+    for (std::size_t s = 0; s <= slabCount; ++s)
+        first[s] = 1 + static_cast<long>(static_cast<std::size_t>(pairs) * s / std::max<std::size_t>(1, slabCount));
+    std::vector<Slab> slabs(slabCount);
+    parallelFor(
+        slabCount, threads,
+        [&](std::size_t s) {
+            Slab& out = slabs[s];
+            Layer layers[2];
+            for (Layer& l : layers) {
+                l.inside.assign(cells, 0);
+                l.xId.assign(cells, -1);
+                l.yId.assign(cells, -1);
             }
-        }
-        for (long j = 1; j <= nY - 2; ++j) {
-            const std::size_t r0 = static_cast<std::size_t>((j - 1) * nX), r1 = static_cast<std::size_t>(j * nX);
-            for (long i = 1; i <= nX - 2; ++i) {
-                const std::size_t i0 = static_cast<std::size_t>(i - 1), i1 = static_cast<std::size_t>(i);
-                const unsigned cs = A->inside[r0 + i0] | (A->inside[r0 + i1] << 1) | (A->inside[r1 + i1] << 2) |
-                                    (A->inside[r1 + i0] << 3) | (B->inside[r0 + i0] << 4) |
-                                    (B->inside[r0 + i1] << 5) | (B->inside[r1 + i1] << 6) |
-                                    (B->inside[r1 + i0] << 7);
-                if (cs == 0 || cs == 255)
-                    continue;
-                int32_t edge[12] = {A->xId[r0 + i0], A->yId[r0 + i1], A->xId[r1 + i0], A->yId[r0 + i0],
-                                    B->xId[r0 + i0], B->yId[r0 + i1], B->xId[r1 + i0], B->yId[r0 + i0],
-                                    zId[r0 + i0],    zId[r0 + i1],    zId[r1 + i1],    zId[r1 + i0]};
-                uint32_t code[16];
-                for (int e = 0; e < 12; ++e) {
-                    if (edge[e] < 0)
-                        code[e] = 0xFFFFFFFFu;
-                    else if (e >= 8)
-                        code[e] = kInner | static_cast<uint32_t>(edge[e]);
-                    else
-                        code[e] = static_cast<uint32_t>(edge[e]);
+            std::vector<int32_t> zId(cells, -1);
+            Layer* A = &layers[0];
+            Layer* B = &layers[1];
+            fill(*A, first[s] - 1, out.below, kBelow);
+            auto vertex = [&](uint32_t code) -> const topolib::Vector3D& {
+                if (code & kInner)
+                    return out.inner[code & ~kInner];
+                if (code & kBelow)
+                    return out.below[code & kIndexMask];
+                return out.points[code];
+            };
+            for (long k = first[s]; k < first[s + 1]; ++k) {
+                fill(*B, k, out.points, 0);
+                const double z0 = gridCoord(2, k - 1), z1 = gridCoord(2, k);
+                for (long j = 0; j < nY; ++j) {
+                    for (long i = 0; i < nX; ++i) {
+                        const std::size_t at = static_cast<std::size_t>(j * nX + i);
+                        zId[at] = -1;
+                        if (A->inside[at] == B->inside[at])
+                            continue;
+                        const double z = edgeCoordinate(
+                            element(2, static_cast<uint32_t>(i), static_cast<uint32_t>(j)).segments, z0, z1,
+                            B->inside[at] != 0);
+                        ZMAP_CHECK(out.inner.size() <= kIndexMask);
+                        zId[at] = static_cast<int32_t>(out.inner.size());
+                        out.inner.emplace_back(gridCoord(0, i), gridCoord(1, j), z);
+                    }
                 }
-                const CubeCase& cc = table[cs];
-                for (std::size_t n = 0; n < cc.centres.size() && n < 4; ++n) {
-                    topolib::Vector3D sum;
-                    for (int8_t e : cc.centres[n])
-                        sum += (code[e] & kInner) ? inner[code[e] & ~kInner] : points[code[e]];
-                    code[12 + n] = kInner | static_cast<uint32_t>(inner.size());
-                    inner.push_back(sum / static_cast<double>(cc.centres[n].size()));
+                for (long j = 1; j <= nY - 2; ++j) {
+                    const std::size_t r0 = static_cast<std::size_t>((j - 1) * nX), r1 = static_cast<std::size_t>(j * nX);
+                    for (long i = 1; i <= nX - 2; ++i) {
+                        const std::size_t i0 = static_cast<std::size_t>(i - 1), i1 = static_cast<std::size_t>(i);
+                        const unsigned cs = A->inside[r0 + i0] | (A->inside[r0 + i1] << 1) |
+                                            (A->inside[r1 + i1] << 2) | (A->inside[r1 + i0] << 3) |
+                                            (B->inside[r0 + i0] << 4) | (B->inside[r0 + i1] << 5) |
+                                            (B->inside[r1 + i1] << 6) | (B->inside[r1 + i0] << 7);
+                        if (cs == 0 || cs == 255)
+                            continue;
+                        int32_t edge[12] = {A->xId[r0 + i0], A->yId[r0 + i1], A->xId[r1 + i0], A->yId[r0 + i0],
+                                            B->xId[r0 + i0], B->yId[r0 + i1], B->xId[r1 + i0], B->yId[r0 + i0],
+                                            zId[r0 + i0],    zId[r0 + i1],    zId[r1 + i1],    zId[r1 + i0]};
+                        uint32_t code[16];
+                        for (int e = 0; e < 12; ++e) {
+                            if (edge[e] < 0)
+                                code[e] = 0xFFFFFFFFu;
+                            else if (e >= 8)
+                                code[e] = kInner | static_cast<uint32_t>(edge[e]);
+                            else
+                                code[e] = static_cast<uint32_t>(edge[e]);
+                        }
+                        const CubeCase& cc = table[cs];
+                        for (std::size_t n = 0; n < cc.centres.size() && n < 4; ++n) {
+                            topolib::Vector3D sum;
+                            for (int8_t e : cc.centres[n])
+                                sum += vertex(code[e]);
+                            code[12 + n] = kInner | static_cast<uint32_t>(out.inner.size());
+                            out.inner.push_back(sum / static_cast<double>(cc.centres[n].size()));
+                        }
+                        for (const auto& tri : cc.triangles) {
+                            const uint32_t v0 = code[tri[0]], v1 = code[tri[1]], v2 = code[tri[2]];
+                            ZMAP_CHECK(v0 != 0xFFFFFFFFu && v1 != 0xFFFFFFFFu && v2 != 0xFFFFFFFFu);
+                            out.triangles.push_back({v0, v1, v2});
+                        }
+                    }
                 }
-                for (const auto& tri : cc.triangles) {
-                    const uint32_t v0 = code[tri[0]], v1 = code[tri[1]], v2 = code[tri[2]];
-                    ZMAP_CHECK(v0 != 0xFFFFFFFFu && v1 != 0xFFFFFFFFu && v2 != 0xFFFFFFFFu);
-                    tris.push_back({v0, v1, v2});
-                }
+                std::swap(A, B);
             }
-        }
-        std::swap(A, B);
+        },
+        [&](std::size_t done) {
+            if (progressSpan > 0)
+                m_progress.setPercent(progressBase + static_cast<int>(static_cast<long>(progressSpan) *
+                                                                      static_cast<long>(done) /
+                                                                      static_cast<long>(slabCount)));
+        });
+
+    // The layers' vertices in layer order, then the inner vertices slab by slab.
+    std::size_t pointCount = 0, innerCount = 0, triangleCount = 0;
+    for (const Slab& sl : slabs) {
+        pointCount += sl.points.size();
+        innerCount += sl.inner.size();
+        triangleCount += sl.triangles.size();
     }
-    // The inner vertices follow the layers' vertices.
-    const uint32_t offset = static_cast<uint32_t>(points.size());
-    points.insert(points.end(), inner.begin(), inner.end());
-    for (auto& tri : tris)
-        for (uint32_t& v : tri)
-            if (v & kInner)
-                v = offset + (v & ~kInner);
+    ZMAP_CHECK(pointCount + innerCount <= 0xFFFFFFFFu);
+    std::vector<topolib::Vector3D>& points = m_surface.points;
+    std::vector<std::array<uint32_t, 3>>& tris = m_surface.triangles;
+    points.reserve(pointCount + innerCount);
+    tris.reserve(triangleCount);
+    for (const Slab& sl : slabs)
+        points.insert(points.end(), sl.points.begin(), sl.points.end());
+    std::size_t pointBase = 0, innerBase = pointCount;
+    for (Slab& sl : slabs) {
+        // The layer below is the last of the slab before.
+        ZMAP_CHECK(sl.below.size() <= pointBase);
+        const uint32_t own = static_cast<uint32_t>(pointBase);
+        const uint32_t below = static_cast<uint32_t>(pointBase - sl.below.size());
+        const uint32_t inner = static_cast<uint32_t>(innerBase);
+        for (const auto& tri : sl.triangles) {
+            std::array<uint32_t, 3> t;
+            for (std::size_t k = 0; k < 3; ++k) {
+                const uint32_t v = tri[k];
+                t[k] = (v & kInner) ? inner + (v & ~kInner) : (v & kBelow) ? below + (v & kIndexMask) : own + v;
+            }
+            tris.push_back(t);
+        }
+        points.insert(points.end(), sl.inner.begin(), sl.inner.end());
+        pointBase += sl.points.size();
+        innerBase += sl.inner.size();
+        std::vector<std::array<uint32_t, 3>>().swap(sl.triangles);
+    }
     logInt(static_cast<int>(tris.size()), "Number triangle: ");
     logInt(static_cast<int>(tris.size()), "Number triangle generated: ");
     m_timings.mesh += msSince(start);
