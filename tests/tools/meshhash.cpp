@@ -48,8 +48,8 @@ int main(int argc, char** argv) {
         std::unique_ptr<topolib::OctreeBeside> tree;
         const topolib::StlObject::SideWork side{[&] { tree = std::make_unique<topolib::OctreeBeside>(mesh); },
                                                 [&] { tree->join(); }};
-        const int result =
-            static_cast<int>(mesh.loadFromFile(fileIo::decodePath(argv[i]), nullptr, nullptr, beside ? &side : nullptr));
+        const int result = static_cast<int>(
+            mesh.loadFromFile(fileIo::decodePath(argv[i]), nullptr, nullptr, beside ? &side : nullptr));
         const bool published = tree && tree->publish(mesh);
         std::printf("%s result=%d hash=%016llx triangles=%u vertices=%u edges=%u shells=%zu", argv[i], result,
                     static_cast<unsigned long long>(meshstate::stateHash(mesh)), mesh.triangleCount(), mesh.vertexCount(),
