@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <thread>
+#include <vector>
 
 namespace topolib {
 
@@ -39,6 +40,7 @@ public:
 
 private:
     RefArray<StlTriangle> live_;
+    std::vector<std::size_t> liveStarts_; // where each range's live triangles start in live_
     std::shared_ptr<MeshOctree> tree_;
     Vector3D origin_;
     double diagonal_ = 0.0;

@@ -10,9 +10,11 @@
 
 #include "topolib/MeshOctree.h"
 #include "topolib/OctreeBeside.h"
+#include "topolib/ParallelRuns.h"
 #include "topolib/StlObject.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <new>
 #include <system_error>
@@ -152,20 +154,37 @@ OctreeBeside::OctreeBeside(const StlObject& mesh) {
     if (!rootCube(mesh.m_placement.bboxMin, mesh.m_placement.bboxMax, diagonal_, centre, origin_))
         return;
     const RefArray<StlTriangle>& all = mesh.m_records.triangles;
+    const std::size_t n = all.size();
+    const unsigned threads = octreeBuildThreads(n);
+    // The live triangles of each range of the array, counted, then gathered in
+    // array order.
+    auto live = [](const StlTriangle* t) {
+        const auto& v = t->vertices;
+        return !t->isDeleted() && v[0] != v[1] && v[1] != v[2] && v[2] != v[0];
+    };
     try {
         tree_ = std::make_shared<MeshOctree>();
-        live_.reserve(all.size());
-        for (StlTriangle* t : all) {
-            const auto& v = t->vertices;
-            if (!t->isDeleted() && v[0] != v[1] && v[1] != v[2] && v[2] != v[0])
-                live_.push_back(t);
-        }
+        liveStarts_.assign(threads + 1, 0);
+        runOnThreads(threads, [&](unsigned r) {
+            std::size_t count = 0;
+            for (std::size_t i = partBegin(n, r, threads), end = partBegin(n, r + 1, threads); i < end; ++i)
+                count += live(all[i]);
+            liveStarts_[r + 1] = count;
+        });
+        for (unsigned r = 0; r < threads; ++r)
+            liveStarts_[r + 1] += liveStarts_[r];
+        live_.resize(liveStarts_[threads]);
     } catch (const std::bad_alloc&) {
         tree_.reset();
         return;
     }
+    runOnThreads(threads, [&](unsigned r) {
+        std::size_t at = liveStarts_[r];
+        for (std::size_t i = partBegin(n, r, threads), end = partBegin(n, r + 1, threads); i < end; ++i)
+            if (live(all[i]))
+                live_[at++] = all[i];
+    });
     minCell_ = minimumCellFor(diagonal_, static_cast<std::uint32_t>(all.size()));
-    const unsigned threads = octreeBuildThreads(all.size());
     const RefArray<StlVertex>* vertices = &mesh.m_records.vertices;
     try {
         thread_ = std::thread([this, vertices, threads] {
@@ -188,17 +207,28 @@ bool OctreeBeside::publish(StlObject& mesh) {
     join();
     if (!tree_ || !built_)
         return false;
-    // The live triangles now, in order, must be the ones filed: the edge step
-    // only deletes.
-    std::size_t next = 0;
-    for (StlTriangle* t : mesh.m_records.triangles) {
-        if (t->isDeleted())
-            continue;
-        if (next == live_.size() || live_[next] != t)
-            return false;
-        ++next;
-    }
-    if (next != live_.size())
+    // The live triangles now, in order, must be the ones filed (the edge step
+    // only deletes): range by range as they were gathered.
+    const RefArray<StlTriangle>& all = mesh.m_records.triangles;
+    const unsigned threads = static_cast<unsigned>(liveStarts_.size() - 1);
+    const std::size_t n = all.size();
+    if (threads != octreeBuildThreads(n))
+        return false;
+    std::atomic<bool> same{true};
+    runOnThreads(threads, [&](unsigned r) {
+        std::size_t at = liveStarts_[r];
+        const std::size_t end = partBegin(n, r + 1, threads);
+        for (std::size_t i = partBegin(n, r, threads); i < end && same.load(std::memory_order_relaxed); ++i) {
+            if (all[i]->isDeleted())
+                continue;
+            if (at == liveStarts_[r + 1] || live_[at] != all[i])
+                same.store(false);
+            ++at;
+        }
+        if (at != liveStarts_[r + 1])
+            same.store(false);
+    });
+    if (!same.load())
         return false;
     Vector3D centre;
     double d;
