@@ -1564,11 +1564,9 @@ int StlObject::computeAreaAndVolume() {
     for (const StlTriangle* t : m_records.triangles) {
         if (t->isDeleted())
             continue;
-        const Vector3D& p0 = t->vertices[0]->pos;
-        Vector3D n = (t->vertices[1]->pos - p0).cross(t->vertices[2]->pos - p0);
-        const double len = n.normalizeAnyLength();
-        area += len;
-        volume += (p0 - m_measures.volumeReference).dot(n) * len;
+        double volumeTerm = 0.0;
+        area += areaAndVolumeTerms(t, m_measures.volumeReference, &volumeTerm);
+        volume += volumeTerm;
     }
     m_measures.area = area / 2.0;
     m_measures.volume = volume / 6.0;

@@ -58,4 +58,12 @@ double triangleArea(const StlTriangle* t) {
     return 0.5 * std::sqrt(n.dot(n));
 }
 
+double areaAndVolumeTerms(const StlTriangle* t, const Vector3D& reference, double* volumeTerm) {
+    const Vector3D& p0 = t->vertices[0]->pos;
+    Vector3D n = (t->vertices[1]->pos - p0).cross(t->vertices[2]->pos - p0);
+    const double len = n.normalizeAnyLength();
+    *volumeTerm = (p0 - reference).dot(n) * len;
+    return len;
+}
+
 } // namespace topolib

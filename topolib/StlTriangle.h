@@ -126,4 +126,10 @@ static_assert(sizeof(void*) != 8 || sizeof(StlTriangle) == 64, "StlTriangle grew
 // Half the length of (p1 - p0) × (p2 - p0).
 double triangleArea(const StlTriangle* t);
 
+// A triangle's share of its mesh's area and volume: returns twice its area and
+// sets *volumeTerm to six times the signed volume of the tetrahedron it forms
+// with `reference`. Summed over the live triangles in record order, these give
+// the mesh's measures (StlObject::computeAreaAndVolume).
+double areaAndVolumeTerms(const StlTriangle* t, const Vector3D& reference, double* volumeTerm);
+
 } // namespace topolib

@@ -283,11 +283,9 @@ void computeAreaAndVolumeOnThreads(topolib::StlObject& model, unsigned threads) 
                 const topolib::StlTriangle* t = triangles[i];
                 if (t->isDeleted())
                     continue;
-                const topolib::Vector3D& p0 = t->vertices[0]->pos;
-                topolib::Vector3D n = (t->vertices[1]->pos - p0).cross(t->vertices[2]->pos - p0);
-                const double len = n.normalizeAnyLength();
-                part.a.push_back(len);
-                part.b.push_back((p0 - reference).dot(n) * len);
+                double volumeTerm = 0.0;
+                part.a.push_back(topolib::areaAndVolumeTerms(t, reference, &volumeTerm));
+                part.b.push_back(volumeTerm);
             }
         },
         [&](const TermPart& part) {

@@ -15,7 +15,6 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <thread>
 
 namespace lcm {
 
@@ -165,10 +164,7 @@ void ZMapStock::setBox(const double min[3], const double max[3]) {
 }
 
 unsigned ZMapStock::threadCount() const {
-    if (m_threads != 0)
-        return m_threads;
-    const unsigned hw = std::thread::hardware_concurrency();
-    return hw == 0 ? 1 : hw;
+    return workerCount(m_threads);
 }
 
 bool ZMapStock::planGrid(topolib::Vector3D& min, topolib::Vector3D& max, uint32_t n[3]) const {
