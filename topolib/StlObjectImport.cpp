@@ -6,6 +6,7 @@
 #include "app/ProgressReport.h"
 #include "topolib/HugePageAdvice.h"
 #include "topolib/ParallelRuns.h"
+#include "topolib/RecordIndex.h"
 #include "topolib/WeldRuns.h"
 
 #include <algorithm>
@@ -248,6 +249,32 @@ FacetCorner* sortRangeByX(FacetCorner* data, FacetCorner* buffer, std::size_t m)
     return from;
 }
 
+// The extremes of the corners' y and z, for the weld's tolerance (the x
+// extent comes from the sorted ends). The extremes do not depend on the order
+// the corners are taken in, unless some coordinate is NaN: `unordered` then
+// tells that the extremes may differ from those of another order.
+struct CornerSpread {
+    float lo[2] = {std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity()};
+    float hi[2] = {-std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()};
+    bool unordered = false;
+    bool found = false; // filled in (by the sort)
+
+    void add(const FacetCorner& c) {
+        lo[0] = std::min(lo[0], c.y);
+        hi[0] = std::max(hi[0], c.y);
+        lo[1] = std::min(lo[1], c.z);
+        hi[1] = std::max(hi[1], c.z);
+        unordered = unordered || c.y != c.y || c.z != c.z;
+    }
+    void merge(const CornerSpread& other) {
+        for (int k = 0; k < 2; ++k) {
+            lo[k] = std::min(lo[k], other.lo[k]);
+            hi[k] = std::max(hi[k], other.hi[k]);
+        }
+        unordered = unordered || other.unordered;
+    }
+};
+
 // The groups of sortCornersInGroups: runs of consecutive values of the x
 // key's top 16 bits holding about 1/1024 of the corners each (a value held by
 // more stays a group alone), and where each part of the corners scatters its
@@ -257,14 +284,24 @@ public:
     static constexpr uint32_t kBins = 1u << 16;
     static uint32_t binOf(const FacetCorner& c) { return floatKey(c.x) >> 16; }
 
-    // Counts the bins of parts [partBegin(n, t, threads), ...) on the threads.
-    KeyGroups(const FacetCorner* corners, std::size_t n, unsigned threads)
+    // Counts the bins of parts [partBegin(n, t, threads), ...) on the threads,
+    // finding the corners' spread in the same pass.
+    KeyGroups(const FacetCorner* corners, std::size_t n, unsigned threads, CornerSpread& spread)
         : m_bins(static_cast<std::size_t>(threads) * kBins, 0), m_groupOf(kBins) {
+        std::vector<CornerSpread> partSpread(threads);
         runOnThreads(threads, [&](unsigned t) {
             uint32_t* bins = &m_bins[static_cast<std::size_t>(t) * kBins];
-            for (std::size_t i = partBegin(n, t, threads); i < partBegin(n, t + 1, threads); ++i)
+            CornerSpread own;
+            const std::size_t end = partBegin(n, t + 1, threads);
+            for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
                 ++bins[binOf(corners[i])];
+                own.add(corners[i]);
+            }
+            partSpread[t] = own;
         });
+        for (const CornerSpread& part : partSpread)
+            spread.merge(part);
+        spread.found = true;
         const std::size_t groupSize = std::max<std::size_t>(4096, n / 1024);
         std::size_t inGroup = 0;
         m_groupBegin.push_back(0);
@@ -324,8 +361,8 @@ private:
 // read again); otherwise they end in `from`, which serves as the groups'
 // second buffer.
 void sortCornersInGroups(FacetCorner* const from, FacetCorner* const to, std::size_t n, unsigned threads,
-                         bool release) {
-    KeyGroups groups(from, n, threads);
+                         bool release, CornerSpread& spread) {
+    KeyGroups groups(from, n, threads, spread);
     runOnThreads(threads, [&](unsigned t) {
         constexpr std::size_t kReleaseStep = (std::size_t(4) << 20) / sizeof(FacetCorner);
         const std::size_t begin = partBegin(n, t, threads), end = partBegin(n, t + 1, threads);
@@ -368,8 +405,9 @@ void sortCornersInGroups(FacetCorner* const from, FacetCorner* const to, std::si
 // (x, y), where the sort by z decides.
 // `room`, when given, holds n corners and serves as the scatter buffer.
 // Returns where the sorted corners are: in the corners' array, or (on one
-// thread) in the room, the corners' array then holding nothing of use.
-FacetCorner* sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room = nullptr) {
+// thread) in the room, the corners' array then holding nothing of use. The
+// sort of many corners finds their spread on its way.
+FacetCorner* sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room, CornerSpread& spread) {
     const std::size_t n = corners.size();
     if (n < 4096) {
         std::sort(corners.begin(), corners.end(),
@@ -379,7 +417,7 @@ FacetCorner* sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room = 
     const unsigned threads = importThreads(n);
     std::vector<FacetCorner> scratch(room ? 0 : n); // (not cleared: FacetCorner leaves its fields unset)
     FacetCorner* const to = room ? room : scratch.data();
-    sortCornersInGroups(corners.data(), to, n, threads, threads == 1);
+    sortCornersInGroups(corners.data(), to, n, threads, threads == 1, spread);
     if (threads > 1 || room)
         return threads > 1 ? corners.data() : room;
     corners.swap(scratch);
@@ -491,7 +529,7 @@ int StlObject::addFacet(uint32_t* cornerCounter, const double reference[3], cons
     if (append && corners.size() == *cornerCounter) {
         // The usual append: straight onto the end (no clearing of new slots).
         for (int k = 0; k < 3; ++k)
-            corners.push_back({p[k][0], p[k][1], p[k][2], static_cast<int32_t>(3 * n + static_cast<std::size_t>(k))});
+            corners.emplace_back(p[k][0], p[k][1], p[k][2], static_cast<int32_t>(3 * n + static_cast<std::size_t>(k)));
     } else {
         if (append)
             corners.resize(corners.size() + 3);
@@ -609,10 +647,10 @@ std::size_t StlObject::addFacets(uint32_t* cornerCounter, const double reference
 
 namespace {
 
-// The weld's tolerance scale for corners sorted by x: toleranceScaleFor the
-// diagonal of their box. The x extent is the ends'; y and z come from each
-// part's box, then the parts' in order: the same extremes as one pass.
-double weldScaleOf(const FacetCorner* const all, std::size_t cornerTotal, unsigned threads) {
+// The spread of corners sorted by x: each part's extremes, then the parts' in
+// order, starting from the first corner (the extremes of one pass over them,
+// whatever they hold).
+CornerSpread spreadOfSorted(const FacetCorner* const all, std::size_t cornerTotal, unsigned threads) {
     std::vector<std::array<float, 4>> partBox(threads); // y and z minimum, maximum
     runOnThreads(threads, [&](unsigned t) {
         const std::size_t begin = partBegin(cornerTotal, t, threads), end = partBegin(cornerTotal, t + 1, threads);
@@ -627,7 +665,11 @@ double weldScaleOf(const FacetCorner* const all, std::size_t cornerTotal, unsign
         }
         partBox[t] = {lo[0], lo[1], hi[0], hi[1]};
     });
-    float lo[2] = {all[0].y, all[0].z}, hi[2] = {lo[0], lo[1]};
+    CornerSpread spread;
+    float* const lo = spread.lo;
+    float* const hi = spread.hi;
+    lo[0] = hi[0] = all[0].y;
+    lo[1] = hi[1] = all[0].z;
     for (unsigned t = 0; t < threads; ++t) {
         if (partBegin(cornerTotal, t, threads) == partBegin(cornerTotal, t + 1, threads))
             continue;
@@ -636,9 +678,19 @@ double weldScaleOf(const FacetCorner* const all, std::size_t cornerTotal, unsign
         hi[0] = std::max(hi[0], partBox[t][2]);
         hi[1] = std::max(hi[1], partBox[t][3]);
     }
+    spread.found = true;
+    return spread;
+}
+
+// The weld's tolerance scale for corners sorted by x: toleranceScaleFor the
+// diagonal of their box. The x extent is the ends'; y and z come from the
+// spread the sort found, or else from a pass over the sorted corners.
+double weldScaleOf(const FacetCorner* const all, std::size_t cornerTotal, unsigned threads, CornerSpread spread) {
+    if (!spread.found || spread.unordered)
+        spread = spreadOfSorted(all, cornerTotal, threads);
     const double dx = static_cast<double>(all[cornerTotal - 1].x) - static_cast<double>(all[0].x);
-    const double dy = static_cast<double>(hi[0]) - static_cast<double>(lo[0]);
-    const double dz = static_cast<double>(hi[1]) - static_cast<double>(lo[1]);
+    const double dy = static_cast<double>(spread.hi[0]) - static_cast<double>(spread.lo[0]);
+    const double dz = static_cast<double>(spread.hi[1]) - static_cast<double>(spread.lo[1]);
     return StlObject::toleranceScaleFor(std::sqrt(dx * dx + dy * dy + dz * dz));
 }
 
@@ -738,7 +790,8 @@ public:
     WeldedVertexMaking(const FacetCorner* all, std::size_t cornerTotal, unsigned threads, std::size_t releaseFrom,
                        const Target& target)
         : m_all(all), m_cornerTotal(cornerTotal), m_threads(threads), m_releaseFrom(releaseFrom), m_to(target),
-          m_triangleTotal(target.triangles.size()) {}
+          m_triangleTotal(target.triangles.size()),
+          m_firstTriangle(RecordIndex<StlTriangle>(target.triangles, threads).firstInOrder()) {}
 
     // One thread's part; the parts run at once.
     void makePart(const WeldPart& part);
@@ -758,6 +811,9 @@ private:
     void markRepeatedTriangles(uint32_t runBegin, uint32_t runEnd, RunScratch& scratch) const;
     void linkCorner(uint32_t i, uint32_t runBegin, bool shortRun, const RunScratch& scratch, StlVertex* v,
                     std::size_t number);
+    StlTriangle* triangle(std::size_t ti) const {
+        return m_firstTriangle ? const_cast<StlTriangle*>(m_firstTriangle) + ti : m_to.triangles[ti].get();
+    }
 
     const FacetCorner* const m_all;
     const std::size_t m_cornerTotal;
@@ -765,6 +821,10 @@ private:
     const std::size_t m_releaseFrom;
     const Target m_to;
     const std::size_t m_triangleTotal;
+    // Triangle 0 when the triangles' records stand in array order (as a read
+    // makes them): a corner's triangle is then found without reading the
+    // array entry, a read from anywhere in it. Null otherwise.
+    const StlTriangle* const m_firstTriangle;
     std::atomic<bool> m_unnumbered{false};
 };
 
@@ -799,19 +859,19 @@ void WeldedVertexMaking::markRepeatedTriangles(uint32_t runBegin, uint32_t runEn
 
 void WeldedVertexMaking::linkCorner(uint32_t i, uint32_t runBegin, bool shortRun, const RunScratch& scratch,
                                     StlVertex* v, std::size_t number) {
-    const std::vector<Ref<StlTriangle>>& triangles = m_to.triangles;
     // The triangles come in corner order, far apart in memory: ask for the
-    // array entries of the ones far ahead, and for the records of the ones
-    // nearer ahead (their entries have arrived by then).
-    if (i + 64 < m_cornerTotal) {
+    // array entries of the ones far ahead (unless the records stand in array
+    // order), and for the records of the ones nearer ahead (their entries
+    // have arrived by then).
+    if (!m_firstTriangle && i + 64 < m_cornerTotal) {
         const uint32_t ahead = static_cast<uint32_t>(m_all[i + 64].corner) / 3;
         if (ahead < m_triangleTotal)
-            __builtin_prefetch(&triangles[ahead]);
+            __builtin_prefetch(&m_to.triangles[ahead]);
     }
     if (i + 32 < m_cornerTotal) {
         const uint32_t ahead = static_cast<uint32_t>(m_all[i + 32].corner) / 3;
         if (ahead < m_triangleTotal)
-            __builtin_prefetch(triangles[ahead], 1);
+            __builtin_prefetch(triangle(ahead), 1);
     }
     const uint32_t corner = static_cast<uint32_t>(m_all[i].corner);
     const std::size_t ti = corner / 3;
@@ -819,7 +879,7 @@ void WeldedVertexMaking::linkCorner(uint32_t i, uint32_t runBegin, bool shortRun
         m_unnumbered.store(true, std::memory_order_relaxed);
         return;
     }
-    StlTriangle* t = triangles[ti];
+    StlTriangle* t = triangle(ti);
     const uint32_t slot = corner % 3;
     // The later corner of a triangle in this run finds the earlier one (on
     // one thread, in the triangle's other slots, which hold v only then).
@@ -882,10 +942,13 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
     const std::size_t cornerTotal = corners.size();
     const bool sortInRoom = useEdgeRoom && cornerTotal >= 4096;
     const bool sortOnThreads = importThreads(cornerTotal) > 1;
+    CornerSpread spread;
     FacetCorner* const sorted = sortCorners(
-        corners, sortInRoom ? static_cast<FacetCorner*>(session.edgeRoom(m_records.edgePool, cornerTotal,
-                                                                          m_records.triangles.size()))
-                            : nullptr);
+        corners,
+        sortInRoom ? static_cast<FacetCorner*>(
+                         session.edgeRoom(m_records.edgePool, cornerTotal, m_records.triangles.size()))
+                   : nullptr,
+        spread);
     if (cornerTotal == 0)
         return 0;
     if (sorted != corners.data())
@@ -898,7 +961,7 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
                                 cornerTotal * sizeof(uint32_t));
     m_measures.vertexCount = 0;
     const unsigned threads = importThreads(cornerTotal);
-    const WeldLayout layout = findWeldRuns(sorted, cornerTotal, weldScaleOf(sorted, cornerTotal, threads), threads);
+    const WeldLayout layout = findWeldRuns(sorted, cornerTotal, weldScaleOf(sorted, cornerTotal, threads, spread), threads);
     const std::size_t vertexTotal = layout.vertexTotal;
 
     Ref<StlTriangle>* const block = newIncidentBlock(layout.slots);

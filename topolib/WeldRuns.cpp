@@ -28,7 +28,7 @@ uint64_t cellKey(int64_t cy, int64_t cz) {
 } // namespace
 
 WeldRuns::WeldRuns(FacetCorner* all, double tolerance, double scale)
-    : m_all(all), m_tolerance(tolerance), m_scale(scale) {}
+    : m_all(all), m_tolerance(tolerance), m_squareLimit(1e-12 * (scale * scale)) {}
 
 void WeldRuns::cut(std::size_t begin, std::size_t limit, std::size_t end) {
     m_runStart.clear();
@@ -39,13 +39,12 @@ void WeldRuns::cut(std::size_t begin, std::size_t limit, std::size_t end) {
     const float* rep = representative(0);
     // Held in locals: the loop below runs once per corner of the mesh.
     const FacetCorner* const all = m_all;
-    const double scale = m_scale;
     std::size_t i = begin + 1;
     for (; i < end; ++i) {
         if (i >= limit && startsAnyRun(i))
             break;
         const float* p = &all[i].x;
-        if (floatPointsNear(rep, p, scale))
+        if (near(rep, p))
             continue;
         if (startsAnyRun(i)) {
             clearWindow(); // every earlier corner lies beyond the tolerance in x
@@ -105,7 +104,7 @@ int64_t WeldRuns::earlierNearRun(const float* p) {
             k = m_groupBegin;
             continue;
         }
-        if (floatPointsNear(q, p, m_scale))
+        if (near(q, p))
             found = static_cast<int64_t>(k);
         if (++looked == kScanLimit)
             return earlierNearRunIndexed(p);
@@ -129,7 +128,7 @@ int64_t WeldRuns::earlierNearRunIndexed(const float* p) {
             if (it == m_cells.end())
                 continue;
             for (uint32_t run : it->second)
-                if (run < current && (found < 0 || run < found) && floatPointsNear(representative(run), p, m_scale))
+                if (run < current && (found < 0 || run < found) && near(representative(run), p))
                     found = run;
         }
     return found;

@@ -32,7 +32,7 @@ namespace topolib {
 class WeldRuns {
 public:
     // `all` is the sorted corner array (its corners are regrouped in place by
-    // finish); tolerance = 1e-6 × scale, the weld tolerance.
+    // regroup); tolerance = 1e-6 × scale, the weld tolerance.
     WeldRuns(FacetCorner* all, double tolerance, double scale);
 
     // Cuts the corners from `begin` on into runs: `begin` starts the first run;
@@ -59,6 +59,18 @@ private:
     const float* representative(std::size_t run) const { return &m_all[m_runStart[run]].x; }
     // As the x test of floatPointsNear: the difference formed in single precision.
     bool xBeyondTolerance(float a, float b) const { return std::fabs(static_cast<double>(a - b)) > m_tolerance; }
+    // floatPointsNear(a, b, scale), its limits worked out once (the test runs
+    // once per corner of the mesh).
+    bool near(const float* a, const float* b) const {
+        const float dx = a[0] - b[0];
+        const float dy = a[1] - b[1];
+        const float dz = a[2] - b[2];
+        if (std::fabs(static_cast<double>(dx)) > m_tolerance || std::fabs(static_cast<double>(dy)) > m_tolerance ||
+            std::fabs(static_cast<double>(dz)) > m_tolerance)
+            return false;
+        const float sq = dx * dx + dy * dy + dz * dz;
+        return static_cast<double>(sq) <= m_squareLimit;
+    }
     // The earliest run before the current (last) one whose representative is
     // near p; -1 when none. p sorts after every representative.
     int64_t earlierNearRun(const float* p);
@@ -69,7 +81,7 @@ private:
 
     FacetCorner* m_all;
     double m_tolerance;
-    double m_scale;
+    double m_squareLimit; // 1e-12 × scale²
     std::vector<uint32_t> m_runStart;
     // (corner, run) of the corners that joined a run other than the current one.
     std::vector<std::pair<uint32_t, uint32_t>> m_joined;
