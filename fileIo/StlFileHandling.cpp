@@ -39,10 +39,12 @@ constexpr uint32_t kProgressSteps = 40;
 constexpr uint32_t kUnsizedFirstStep = 1u << 16;
 
 // Bounding box of the parsed facets. The first facet's first corner starts it;
-// each coordinate then lowers the minimum or raises the maximum.
+// each coordinate then lowers the minimum or raises the maximum (an equal one,
+// as 0 after -0, changes neither). Kept in float, the coordinates' own type:
+// the extremes are the same numbers as in double, found side by side.
 struct FacetBox {
-    double min[3] = {DBL_MAX, DBL_MAX, DBL_MAX};
-    double max[3] = {-DBL_MAX, -DBL_MAX, -DBL_MAX};
+    float min[3] = {FLT_MAX, FLT_MAX, FLT_MAX};
+    float max[3] = {-FLT_MAX, -FLT_MAX, -FLT_MAX};
     bool empty = true;
 
     void add(const float facet[12]) {
@@ -53,11 +55,8 @@ struct FacetBox {
         }
         for (const float* corner = facet + 3; corner != facet + 12; corner += 3)
             for (int k = 0; k < 3; ++k) {
-                const double v = corner[k];
-                if (min[k] > v)
-                    min[k] = v;
-                else if (v > max[k])
-                    max[k] = v;
+                min[k] = corner[k] < min[k] ? corner[k] : min[k];
+                max[k] = corner[k] > max[k] ? corner[k] : max[k];
             }
     }
 
@@ -71,10 +70,8 @@ struct FacetBox {
             return;
         }
         for (int k = 0; k < 3; ++k) {
-            if (min[k] > later.min[k])
-                min[k] = later.min[k];
-            if (later.max[k] > max[k])
-                max[k] = later.max[k];
+            min[k] = later.min[k] < min[k] ? later.min[k] : min[k];
+            max[k] = later.max[k] > max[k] ? later.max[k] : max[k];
         }
     }
 };
@@ -84,8 +81,10 @@ void finishSums(topolib::StlObject& mesh, const FacetBox& box) {
     mesh.setVolume(mesh.volume() / 6.0);
     mesh.setArea(mesh.area() * 0.5);
     if (!box.empty) {
-        mesh.setBoundingBox(box.min, box.max);
-        mesh.setLoadedBox(box.min, box.max);
+        const double min[3] = {box.min[0], box.min[1], box.min[2]};
+        const double max[3] = {box.max[0], box.max[1], box.max[2]};
+        mesh.setBoundingBox(min, max);
+        mesh.setLoadedBox(min, max);
     }
 }
 

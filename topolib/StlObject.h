@@ -49,7 +49,14 @@ constexpr float kMaxImportCoordinate = 1e6f;
 // True when the nine corner coordinates of an STL facet record (facet[3] to
 // facet[11]; the normal is not looked at) are finite and within
 // ±kMaxImportCoordinate.
-bool facetCornersUsable(const float facet[12]);
+inline bool facetCornersUsable(const float facet[12]) {
+    // The comparison is false for NaN, so NaN fails it too. All nine are
+    // tested (no early way out), which the compiler does side by side.
+    bool usable = true;
+    for (int c = 3; c < 12; ++c)
+        usable &= facet[c] <= kMaxImportCoordinate && facet[c] >= -kMaxImportCoordinate;
+    return usable;
+}
 
 // The triangle mesh every subsystem works on: vertex, triangle and edge records
 // with full topology, the shells, the octree, bounding box, area, volume and the

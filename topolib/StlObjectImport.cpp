@@ -458,14 +458,6 @@ inline double creaseCosine(double angleDegrees) { return std::cos(angleDegrees *
 
 // ---- Facets and welding --------------------------------------------------------
 
-bool facetCornersUsable(const float facet[12]) {
-    // The comparison is false for NaN, so NaN fails it too.
-    for (int c = 3; c < 12; ++c)
-        if (!(std::fabs(facet[c]) <= kMaxImportCoordinate))
-            return false;
-    return true;
-}
-
 namespace {
 
 // The normal of a taken facet's triangle, and the facet's doubled area and six
@@ -478,7 +470,18 @@ bool setFacetNormal(StlTriangle* t, const float* p0, const float* p1, const floa
     const Vector3D q1(p1[0], p1[1], p1[2]);
     const Vector3D q2(p2[0], p2[1], p2[2]);
     Vector3D normal = (q1 - q0).cross(q2 - q0);
-    const double len = normal.normalizeAnyLength();
+    // Vector3D::normalize's own steps for a usual length (the same bits),
+    // normalizeAnyLength for the rest.
+    const double q = normal.x * normal.x + normal.y * normal.y + normal.z * normal.z;
+    double len;
+    if (q >= 1e-15 && !(std::fabs(q - 1.0) < 1e-12)) {
+        len = std::sqrt(q);
+        normal.x /= len;
+        normal.y /= len;
+        normal.z /= len;
+    } else {
+        len = normal.normalizeAnyLength();
+    }
     t->normal = normal;
     if (len == 0.0) {
         t->setDeleted(true);
