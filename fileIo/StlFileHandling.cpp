@@ -243,8 +243,7 @@ bool memoryForFacets(uint32_t facets) {
 void parseBlockOnThreads(const char* bytes, std::size_t records, float* facets, unsigned threads,
                          std::vector<FacetBox>& boxes, std::vector<uint64_t>& unusable) {
     topolib::runOnThreads(threads, [&](unsigned t) {
-        FacetBox& part = boxes[t];
-        part = FacetBox();
+        FacetBox part; // in registers while the facets are written
         uint64_t passedOver = 0;
         const size_t end = topolib::partBegin(records, t + 1, threads);
         for (size_t r = topolib::partBegin(records, t, threads); r < end; ++r) {
@@ -256,6 +255,7 @@ void parseBlockOnThreads(const char* bytes, std::size_t records, float* facets, 
             else
                 ++passedOver;
         }
+        boxes[t] = part;
         unusable[t] = passedOver;
     });
 }
