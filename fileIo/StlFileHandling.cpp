@@ -31,8 +31,11 @@ constexpr uint32_t kBinaryFacetBytes = 48;
 // Records read per block: big enough to make the stream cost vanish, small
 // enough to stay in the cache.
 constexpr uint32_t kRecordsPerBlock = 4096;
-// Records parsed per block when several threads take part.
-constexpr uint32_t kRecordsPerParallelBlock = 1u << 18;
+// Records parsed per block when several threads take part: the parsed facets
+// (3 MiB) are read again by the triangle making while they are still in the
+// cache, and the block buffers are few pages to map; each block still gives
+// every thread thousands of records.
+constexpr uint32_t kRecordsPerParallelBlock = 1u << 16;
 // Progress reports per binary read.
 constexpr uint32_t kProgressSteps = 40;
 // First reservation, in facets, for input without a known size.

@@ -253,13 +253,19 @@ TEST_F(StlRead, binaryReadOnThreadsGivesTheMeshOfOneThread) {
     // or with a corner that is not finite between them (still repeats of the
     // last facet taken), such facets alone, collinear facets, all scattered so
     // that parts of the block begin among them; the last record lacks its
-    // attribute bytes.
-    auto facets = torusOfAbout(6000);
+    // attribute bytes. Enough facets for several blocks of the threaded read,
+    // whose blocks (of 65536 records now) begin with a repeat of the facet
+    // before and with a repeat after a facet that is not finite.
+    const auto torus = torusOfAbout(150000);
     std::mt19937 rng(17);
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    for (int i = 0; i < 300; ++i) {
-        const std::size_t at = rng() % facets.size();
-        Facet same = facets[at];
+    std::vector<Facet> facets;
+    facets.reserve(torus.size() * 11 / 10);
+    std::size_t insertions = 0;
+    for (const Facet& same : torus) {
+        facets.push_back(same);
+        if (rng() % 20 != 0)
+            continue;
         Facet twoEqual = same;
         for (int k = 0; k < 3; ++k)
             twoEqual[6 + k] = twoEqual[3 + k];
@@ -270,8 +276,18 @@ TEST_F(StlRead, binaryReadOnThreadsGivesTheMeshOfOneThread) {
             collinear[9 + k] = 2 * collinear[6 + k] - collinear[3 + k];
         const std::vector<Facet> inserted[] = {{same}, {twoEqual, same}, {notFinite, same}, {twoEqual},
                                                {notFinite}, {collinear}, {same, same}};
-        const auto& add = inserted[i % 7];
-        facets.insert(facets.begin() + static_cast<std::ptrdiff_t>(at) + 1, add.begin(), add.end());
+        const auto& add = inserted[insertions++ % 7];
+        facets.insert(facets.end(), add.begin(), add.end());
+    }
+    for (const std::size_t blockBegin : {std::size_t(65536), std::size_t(2 * 65536)}) {
+        Facet notFinite = torus[blockBegin / 7];
+        notFinite[5] = nan;
+        const std::vector<Facet> straddling =
+            blockBegin == 65536 ? std::vector<Facet>{torus[blockBegin / 7], torus[blockBegin / 7]}
+                                : std::vector<Facet>{torus[blockBegin / 7], notFinite, torus[blockBegin / 7]};
+        facets.insert(facets.begin() + static_cast<std::ptrdiff_t>(blockBegin - 1), straddling.begin(),
+                      straddling.end());
+        insertions += straddling.size() - 1;
     }
     std::string bytes = binaryStl(facets);
     bytes.resize(bytes.size() - 2);
@@ -286,7 +302,7 @@ TEST_F(StlRead, binaryReadOnThreadsGivesTheMeshOfOneThread) {
     };
     topolib::StlObject one;
     ASSERT_EQ(imported(1, one), kSuccess);
-    EXPECT_LT(one.triangleCount(), facets.size() - 300);
+    EXPECT_LT(one.triangleCount(), facets.size() - insertions);
     for (unsigned threads : {2u, 3u, 8u}) {
         SCOPED_TRACE(threads);
         topolib::StlObject mesh;
