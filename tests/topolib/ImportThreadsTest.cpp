@@ -31,8 +31,9 @@ struct ForcedThreads {
 // vertex (their earlier sides keep edges of their own, later live triangles
 // on the same pair make new ones); collinear facets; exact repeats apart
 // from each other (edges of four triangles); a flat grid at one x (long runs
-// of equal x); reversed facets and separate shells. Then shuffled.
-TriangleSoup awkwardSoup(unsigned seed) {
+// of equal x); reversed facets and separate shells. Then shuffled, unless
+// `inFacetOrder` (the torus then comes first, in its order, the repeats last).
+TriangleSoup awkwardSoup(unsigned seed, bool inFacetOrder = false) {
     std::mt19937 rng(seed);
     TriangleSoup soup = torus(60.0, 20.0, 90, 40, {100.0, 0.0, 0.0});
     const TriangleSoup ball = icosphere(0.5, 3, {0.0, 0.0, 3.0});
@@ -65,12 +66,14 @@ TriangleSoup awkwardSoup(unsigned seed) {
             soup.push_back({{p00, p10, p11}});
             soup.push_back({{p00, p11, p01}});
         }
-    std::shuffle(soup.begin(), soup.end(), rng);
+    if (!inFacetOrder)
+        std::shuffle(soup.begin(), soup.end(), rng);
     // Exact repeats, none next to its original.
     const std::size_t base = soup.size();
     for (std::size_t i = 0; i < base; i += 37)
         soup.push_back(soup[i]);
-    std::shuffle(soup.begin() + static_cast<std::ptrdiff_t>(base / 2), soup.end(), rng);
+    if (!inFacetOrder)
+        std::shuffle(soup.begin() + static_cast<std::ptrdiff_t>(base / 2), soup.end(), rng);
     return soup;
 }
 
@@ -94,6 +97,9 @@ TEST(ImportThreads, everyStepGivesTheStateOfOneThread) {
         {"shuffled torus", shuffledTorus},
         {"awkward", awkwardSoup(11)},
         {"awkward, other order", awkwardSoup(12)},
+        // Taken in facet order on threads: the repeats' edges are made in
+        // another part than the one of their later triangles.
+        {"awkward, in facet order", awkwardSoup(13, true)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
