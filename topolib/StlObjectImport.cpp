@@ -1450,7 +1450,9 @@ void ThreadedEdgeBuild::addLaterSides(const std::vector<std::vector<uint32_t>>& 
 // before i which stays live has (all such share one edge: the one the first of
 // them made), else the edge of an earlier side of i itself, else makes one;
 // its place counts the sides of the pair before it that took the same edge.
-// Pass 2 makes the records; pass 3 links the other sides to them.
+// Pass 2 makes the records; pass 3 links the other sides to them. A file in
+// facet order has nearly every side's making side in the same part: both
+// passes then go as one over the triangles.
 bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     const std::size_t n = m_records.triangles.size();
     if (n == 0 || 3 * n >= (std::size_t(1) << 30))
