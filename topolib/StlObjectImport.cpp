@@ -1240,8 +1240,13 @@ std::vector<std::size_t> ThreadedEdgeBuild::decideSidesInTriangleOrder() {
         std::size_t made = 0;
         const std::size_t end = partBegin(m_n, t + 1, m_threads);
         for (std::size_t i = partBegin(m_n, t, m_threads); i < end; ++i) {
-            // The vertices lie in welding order: fetch those of a triangle some
-            // steps ahead, then their lists a little later, as buildEdges does.
+            // The vertices lie in welding order: fetch the array entries of a
+            // triangle's vertices far ahead, the vertices some steps ahead,
+            // then their lists a little later.
+            if (i + 16 < end)
+                for (uint32_t k = 0; k < 3; ++k)
+                    if (m_corner[3 * (i + 16) + k] != kNoEntry)
+                        __builtin_prefetch(&m_vertices[m_corner[3 * (i + 16) + k]]);
             if (i + 8 < end)
                 for (uint32_t k = 0; k < 3; ++k)
                     if (m_corner[3 * (i + 8) + k] != kNoEntry)
