@@ -8,10 +8,15 @@
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
+#include <algorithm>
 #include <cmath>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <cstddef>
+#include <memory>
 #include <vector>
 
 namespace topolib {
@@ -193,10 +198,305 @@ constexpr std::size_t kEdgesAhead = 8;
 // shells it grows; null outside a search.
 thread_local ShellWalk* t_walk = nullptr;
 
+bool useNeighbourTable(uint32_t n) {
+    if (const char* v = std::getenv("VELAR_SHELL_TABLE"))
+        return v[0] == '1';
+    return importThreads(n) > 1;
+}
+
+// The shell search over a table of neighbours, for records that lie in array
+// order (as an import leaves them). The search proper only needs the order in
+// which the triangles are reached; what it reads of the records (edges, their
+// classes and triangles, the neighbours' vertices) does not change while it
+// runs. So one pass in array order, on the import's threads, writes for every
+// triangle what lies across each of its sides; the search then walks that
+// table with a bit per triangle (about one cache line a step instead of the
+// records, edges and neighbours of the direct walk, which wait on one another)
+// and leaves in each triangle's first entry its shell and class; a last pass
+// in array order, on threads again, files the triangles into their shells and
+// widens the shells' boxes.
+class NeighbourSearch {
+public:
+    // An entry: the index of the triangle across, with kAgainst when it runs
+    // the side the same way (wound against the triangle); or kNone, or
+    // kBoundary for a boundary edge (the shell is open).
+    static constexpr uint32_t kAgainst = 0x80000000u;
+    static constexpr uint32_t kIndexMask = 0x7FFFFFFFu;
+    static constexpr uint32_t kBoundary = 0xFFFFFFFEu;
+    static constexpr uint32_t kNone = 0xFFFFFFFFu;
+    // The most triangles an index of an entry can name.
+    static constexpr uint32_t kMaxTriangles = kBoundary - 1;
+
+    // The triangles first[0 .. n), which are the mesh's array in order.
+    NeighbourSearch(StlTriangle* first, uint32_t n, unsigned threads) : m_first(first), m_n(n), m_threads(threads) {}
+
+    // Fills the table. False when a triangle across some side lies outside the
+    // array: then only the direct walk can reach it.
+    bool buildTable();
+    // Whether triangle i has been reached.
+    bool isReached(uint32_t i) const { return (m_reached[i >> 6] >> (i & 63)) & 1u; }
+    // Grows the shell of seed i (not reached, live) into shell: its lists, count
+    // and open flag. The triangles are filed by fileTriangles.
+    void grow(uint32_t seed, StlShell* shell);
+    // Points every reached triangle at its shell, sets its orientation bit
+    // (clearing its walk mark) and sets the shells' boxes. False, the boxes
+    // not set, when a box depends on the order of the search (see below) or
+    // the shells are too mixed in the array to be boxed on threads.
+    bool fileTriangles();
+
+private:
+    void reach(uint32_t i) { m_reached[i >> 6] |= uint64_t(1) << (i & 63); }
+    // Index of u in the array, or false when it lies outside.
+    bool indexOf(const StlTriangle* u, uint32_t* index) const {
+        const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(u) - reinterpret_cast<std::uintptr_t>(m_first);
+        if (offset % sizeof(StlTriangle) != 0 || offset / sizeof(StlTriangle) >= m_n)
+            return false;
+        *index = static_cast<uint32_t>(offset / sizeof(StlTriangle));
+        return true;
+    }
+    // Writes the entries of triangles [begin, end); false as buildTable.
+    bool fillEntries(uint32_t begin, uint32_t end);
+    uint32_t entryAcross(const StlTriangle* t, int k, bool* outside) const;
+
+    StlTriangle* m_first;
+    uint32_t m_n;
+    unsigned m_threads;
+    // Three per triangle; once the search has taken a triangle, its first
+    // entry holds its shell's number, with kAgainst when it is reversed.
+    std::unique_ptr<uint32_t[]> m_entries;
+    std::vector<uint64_t> m_reached;
+    std::vector<StlShell*> m_shells; // in the order they were grown
+    std::vector<uint32_t> m_stack;
+    std::vector<uint32_t> m_queue;
+};
+
+uint32_t NeighbourSearch::entryAcross(const StlTriangle* t, int k, bool* outside) const {
+    const StlEdge* e = t->edges[k];
+    if (!e || e->marks() != 0)
+        return kNone;
+    if (e->edgeClass == kEdgeBoundary)
+        return kBoundary;
+    const StlTriangle* u = triangleAcross(e, t);
+    if (!u)
+        return kNone;
+    uint32_t index = 0;
+    if (!indexOf(u, &index)) {
+        *outside = true;
+        return kNone;
+    }
+    if (u->isDeleted())
+        return kNone;
+    int uSide = 0;
+    const int winding = relativeWinding(t, k, u, &uSide);
+    if (winding == 0)
+        return kNone;
+    return winding > 0 ? index : index | kAgainst;
+}
+
+bool NeighbourSearch::fillEntries(uint32_t begin, uint32_t end) {
+    // The records come in order (the processor fetches them ahead); their
+    // edges and the triangles across are asked for some records ahead, the
+    // triangles once the edges have had time to arrive.
+    constexpr uint32_t kEdgesAhead = 16;
+    constexpr uint32_t kAcrossAhead = 8;
+    bool outside = false;
+    uint32_t* entry = m_entries.get() + std::size_t(3) * begin;
+    for (uint32_t i = begin; i < end; ++i, entry += 3) {
+        if (i + kEdgesAhead < end)
+            for (const StlEdge* e : m_first[i + kEdgesAhead].edges)
+                __builtin_prefetch(e);
+        if (i + kAcrossAhead < end)
+            for (const StlEdge* e : m_first[i + kAcrossAhead].edges)
+                if (e)
+                    for (const StlTriangle* u : *e)
+                        __builtin_prefetch(u);
+        const StlTriangle* t = m_first + i;
+        if (t->isDeleted()) {
+            entry[0] = entry[1] = entry[2] = kNone;
+            continue;
+        }
+        for (int k = 0; k < 3; ++k)
+            entry[k] = entryAcross(t, k, &outside);
+    }
+    return !outside;
+}
+
+bool NeighbourSearch::buildTable() {
+    m_entries.reset(new uint32_t[std::size_t(3) * m_n]);
+    std::vector<char> complete(m_threads, 0);
+    runOnThreads(m_threads, [&](unsigned part) {
+        complete[part] = fillEntries(static_cast<uint32_t>(partBegin(m_n, part, m_threads)),
+                                     static_cast<uint32_t>(partBegin(m_n, part + 1, m_threads)));
+    });
+    for (char c : complete)
+        if (!c)
+            return false;
+    m_reached.assign((std::size_t(m_n) + 63) / 64, 0);
+    return true;
+}
+
+void NeighbourSearch::grow(uint32_t seed, StlShell* shell) {
+    // The work list as in the direct walk: primary triangles on a stack that
+    // is worked first, reversed ones in a queue.
+    constexpr std::size_t kAhead = 8;
+    uint32_t* entries = m_entries.get();
+    const uint32_t number = static_cast<uint32_t>(m_shells.size());
+    m_shells.push_back(shell);
+    m_stack.clear();
+    m_queue.clear();
+    std::size_t queueHead = 0;
+    reach(seed);
+    shell->primaryTriangles.push_back(m_first + seed);
+    m_stack.push_back(seed);
+    uint32_t count = 1;
+    uint32_t last = seed;
+    for (;;) {
+        uint32_t t;
+        bool tReversed;
+        if (!m_stack.empty()) {
+            t = m_stack.back();
+            m_stack.pop_back();
+            tReversed = false;
+            if (m_stack.size() >= kAhead)
+                __builtin_prefetch(entries + std::size_t(3) * m_stack[m_stack.size() - kAhead]);
+            if (!m_stack.empty())
+                __builtin_prefetch(entries + std::size_t(3) * m_stack.back());
+        } else if (queueHead < m_queue.size()) {
+            t = m_queue[queueHead++];
+            tReversed = true;
+            if (queueHead + kAhead < m_queue.size())
+                __builtin_prefetch(entries + std::size_t(3) * m_queue[queueHead + kAhead]);
+        } else {
+            break;
+        }
+        // A walk along a strip of facets stored strip by strip moves by a
+        // fixed step; the entries one and two steps on are asked for.
+        const uint32_t step = t - last;
+        last = t;
+        __builtin_prefetch(entries + std::size_t(3) * uint32_t(t + step));
+        __builtin_prefetch(entries + std::size_t(3) * uint32_t(t + 2 * step));
+        uint32_t* across = entries + std::size_t(3) * t;
+        const uint32_t found[3] = {across[0], across[1], across[2]};
+        across[0] = tReversed ? number | kAgainst : number;
+        for (uint32_t a : found) {
+            if (a >= kBoundary) {
+                if (a == kBoundary)
+                    shell->open = 1;
+                continue;
+            }
+            const uint32_t u = a & kIndexMask;
+            if (isReached(u))
+                continue;
+            reach(u);
+            ++count;
+            // Alike to a primary triangle, or against a reversed one.
+            if (((a & kAgainst) != 0) == tReversed) {
+                shell->primaryTriangles.push_back(m_first + u);
+                m_stack.push_back(u);
+            } else {
+                shell->reversedTriangles.push_back(m_first + u);
+                m_queue.push_back(u);
+            }
+        }
+    }
+    shell->triangleCount = count;
+}
+
+bool NeighbourSearch::fileTriangles() {
+    // The direct walk widens a shell's box by the seed's corners and then the
+    // far corner of each triangle it reaches, in that order, keeping the first
+    // of equal coordinates. Only the two zeros are equal with different bits,
+    // so the box of the same points in any order is the same unless a bound
+    // is zero and the shell has both zeros on that axis: then the search
+    // order decides, and this pass gives up.
+    struct Piece {
+        uint32_t shell;
+        unsigned zeros; // bit 2a: +0 on axis a, bit 2a + 1: -0
+        Vector3D lo;
+        Vector3D hi;
+    };
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    const unsigned threads = m_n >= m_threads ? m_threads : 1;
+    // Runs of one shell in array order, at most so many a part.
+    const std::size_t maxPieces = m_n / threads / 64 + 64;
+    std::vector<std::vector<Piece>> pieces(threads);
+    std::vector<char> complete(threads, 1);
+    const uint32_t* entries = m_entries.get();
+    runOnThreads(threads, [&](unsigned part) {
+        const uint32_t begin = static_cast<uint32_t>(partBegin(m_n, part, threads));
+        const uint32_t end = static_cast<uint32_t>(partBegin(m_n, part + 1, threads));
+        std::vector<Piece>& list = pieces[part];
+        Piece piece{kNone, 0, Vector3D(inf, inf, inf), Vector3D(-inf, -inf, -inf)};
+        constexpr uint32_t kAhead = 8;
+        for (uint32_t i = begin; i < end; ++i) {
+            if (i + kAhead < end)
+                for (const StlVertex* v : m_first[i + kAhead].vertices)
+                    __builtin_prefetch(v);
+            if (!isReached(i))
+                continue;
+            const uint32_t filed = entries[std::size_t(3) * i];
+            const uint32_t number = filed & kIndexMask;
+            if (number != piece.shell) {
+                if (piece.shell != kNone)
+                    list.push_back(piece);
+                if (list.size() >= maxPieces) {
+                    complete[part] = 0;
+                    return;
+                }
+                piece = Piece{number, 0, Vector3D(inf, inf, inf), Vector3D(-inf, -inf, -inf)};
+            }
+            StlTriangle* t = m_first + i;
+            uint32_t flags = t->flags & ~(StlTriangle::kWalkMarkMask | StlTriangle::kReversed);
+            if (filed & kAgainst)
+                flags |= StlTriangle::kReversed;
+            t->flags = flags;
+            t->shell = m_shells[number];
+            for (const StlVertex* v : t->vertices) {
+                const Vector3D& p = v->pos;
+                StlShell::widenBox(piece.lo, piece.hi, p);
+                const double c[3] = {p.x, p.y, p.z};
+                for (int a = 0; a < 3; ++a)
+                    if (c[a] == 0.0)
+                        piece.zeros |= 1u << (2 * a + (std::signbit(c[a]) ? 1 : 0));
+            }
+        }
+        if (piece.shell != kNone)
+            list.push_back(piece);
+    });
+    for (char c : complete)
+        if (!c)
+            return false;
+    std::vector<Piece> boxes(m_shells.size(), Piece{0, 0, Vector3D(inf, inf, inf), Vector3D(-inf, -inf, -inf)});
+    for (const std::vector<Piece>& list : pieces)
+        for (const Piece& piece : list) {
+            Piece& box = boxes[piece.shell];
+            box.zeros |= piece.zeros;
+            box.lo.x = piece.lo.x < box.lo.x ? piece.lo.x : box.lo.x;
+            box.lo.y = piece.lo.y < box.lo.y ? piece.lo.y : box.lo.y;
+            box.lo.z = piece.lo.z < box.lo.z ? piece.lo.z : box.lo.z;
+            box.hi.x = piece.hi.x > box.hi.x ? piece.hi.x : box.hi.x;
+            box.hi.y = piece.hi.y > box.hi.y ? piece.hi.y : box.hi.y;
+            box.hi.z = piece.hi.z > box.hi.z ? piece.hi.z : box.hi.z;
+        }
+    for (const Piece& box : boxes) {
+        const double lo[3] = {box.lo.x, box.lo.y, box.lo.z};
+        const double hi[3] = {box.hi.x, box.hi.y, box.hi.z};
+        for (int a = 0; a < 3; ++a)
+            if (((box.zeros >> (2 * a)) & 3u) == 3u && (lo[a] == 0.0 || hi[a] == 0.0))
+                return false;
+    }
+    for (std::size_t s = 0; s < m_shells.size(); ++s) {
+        m_shells[s]->boxMin = boxes[s].lo;
+        m_shells[s]->boxMax = boxes[s].hi;
+    }
+    return true;
+}
+
 } // namespace
 
 int StlObject::findShells(bool report, int progressBase, const ProgressSink* progress) {
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
+    auto t00 = std::chrono::steady_clock::now();
     clearLiveEdgeMarks();
     releaseShells();
     // The range of the records' addresses, and whether they all lie a whole
@@ -205,14 +505,18 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
         const char* low = nullptr;
         const char* high = nullptr;
         bool misaligned = false;
+        bool outOfOrder = false; // a record not at its place after the array's first
     };
     const unsigned scanThreads = importThreads(m_records.triangles.size());
     std::vector<Span> spans(scanThreads);
+    const StlTriangle* first = m_records.triangles.empty() ? nullptr : m_records.triangles[0].get();
     runOnThreads(scanThreads, [&](unsigned part) {
         Span span;
         const std::size_t end = partBegin(m_records.triangles.size(), part + 1, scanThreads);
         for (std::size_t i = partBegin(m_records.triangles.size(), part, scanThreads); i < end; ++i) {
             const char* p = reinterpret_cast<const char*>(m_records.triangles[i].get());
+            if (first && p != reinterpret_cast<const char*>(first + i))
+                span.outOfOrder = true;
             if (!p)
                 continue;
             if (span.low && (p - span.low) % static_cast<std::ptrdiff_t>(sizeof(StlTriangle)) != 0)
@@ -231,6 +535,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
         if (all.low && (span.low - all.low) % static_cast<std::ptrdiff_t>(sizeof(StlTriangle)) != 0)
             all.misaligned = true;
         all.misaligned = all.misaligned || span.misaligned;
+        all.outOfOrder = all.outOfOrder || span.outOfOrder;
         if (!all.low || span.low < all.low)
             all.low = span.low;
         if (!all.high || span.high > all.high)
@@ -238,6 +543,47 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
     }
 
     const uint32_t n = triangleCount();
+    if (first && !all.outOfOrder && n <= NeighbourSearch::kMaxTriangles && useNeighbourTable(n)) {
+        auto c0 = std::chrono::steady_clock::now();
+        NeighbourSearch search(const_cast<StlTriangle*>(first), n, importThreads(n));
+        if (search.buildTable()) {
+            auto c1 = std::chrono::steady_clock::now();
+            const uint32_t reportEvery = n / 15;
+            uint32_t counter = 0;
+            for (uint32_t i = 0; i < n; ++i) {
+                if (report && ++counter > reportEvery) {
+                    counter = 0;
+                    sink.setPercent(progressBase + static_cast<int>((15ull * i) / n));
+                }
+                if (search.isReached(i))
+                    continue;
+                StlTriangle* t = const_cast<StlTriangle*>(first) + i;
+                t->setWalkMark(0);
+                if (t->isDeleted())
+                    continue;
+                auto* shell = new StlShell(this);
+                search.grow(i, shell);
+                if (isNegligibleShell(shell))
+                    m_records.shells.push_back(shell);
+                else
+                    m_records.shells.push_front(shell);
+            }
+            auto c2 = std::chrono::steady_clock::now();
+            const bool filed = search.fileTriangles();
+            auto c3 = std::chrono::steady_clock::now();
+            auto ms = [](auto a, auto b) { return std::chrono::duration<double, std::milli>(b - a).count(); };
+            if (std::getenv("VELAR_SHELL_TIMES"))
+                std::fprintf(stderr, "scan+clear %.1f table %.1f walk %.1f file %.1f\n", ms(t00, c0), ms(c0, c1), ms(c1, c2), ms(c2, c3));
+            if (filed) {
+                m_render.vertexStale = true;
+                m_render.triangleStale = true;
+                return 0;
+            }
+            // The direct walk below replaces the shells and files every
+            // triangle again.
+            releaseShells();
+        }
+    }
     // One set of work arrays serves every shell of this search. The bit array
     // needs a slot for every triangle of the array.
     ShellWalk walk;
