@@ -12,6 +12,7 @@
 #include <cmath>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <cstddef>
 #include <cstdint>
@@ -409,24 +410,25 @@ bool NeighbourSearch::fileTriangles() {
     // so the box of the same points in any order is the same unless a bound
     // is zero and the shell has both zeros on that axis: then the search
     // order decides, and this pass gives up.
-    struct Piece {
-        uint32_t shell;
-        unsigned zeros; // bit 2a: +0 on axis a, bit 2a + 1: -0
+    struct Box {
         Vector3D lo;
         Vector3D hi;
+        unsigned zeros; // bit 2a: +0 met on axis a, bit 2a + 1: -0
     };
     constexpr double inf = std::numeric_limits<double>::infinity();
-    const unsigned threads = m_n >= m_threads ? m_threads : 1;
-    // Runs of one shell in array order, at most so many a part.
-    const std::size_t maxPieces = m_n / threads / 64 + 64;
-    std::vector<std::vector<Piece>> pieces(threads);
-    std::vector<char> complete(threads, 1);
+    // Each part keeps a box per shell; with many shells, fewer parts.
+    constexpr std::size_t kMaxBoxes = std::size_t(1) << 16;
+    unsigned threads = m_n >= m_threads ? m_threads : 1;
+    if (m_shells.size() * threads > kMaxBoxes)
+        threads = static_cast<unsigned>(std::max<std::size_t>(1, kMaxBoxes / m_shells.size()));
+    const Box empty{Vector3D(inf, inf, inf), Vector3D(-inf, -inf, -inf), 0};
+    std::vector<std::vector<Box>> parts(threads);
     const uint32_t* entries = m_entries.get();
     runOnThreads(threads, [&](unsigned part) {
         const uint32_t begin = static_cast<uint32_t>(partBegin(m_n, part, threads));
         const uint32_t end = static_cast<uint32_t>(partBegin(m_n, part + 1, threads));
-        std::vector<Piece>& list = pieces[part];
-        Piece piece{kNone, 0, Vector3D(inf, inf, inf), Vector3D(-inf, -inf, -inf)};
+        std::vector<Box>& boxes = parts[part];
+        boxes.assign(m_shells.size(), empty);
         constexpr uint32_t kAhead = 8;
         for (uint32_t i = begin; i < end; ++i) {
             if (i + kAhead < end)
@@ -436,15 +438,7 @@ bool NeighbourSearch::fileTriangles() {
                 continue;
             const uint32_t filed = entries[std::size_t(3) * i];
             const uint32_t number = filed & kIndexMask;
-            if (number != piece.shell) {
-                if (piece.shell != kNone)
-                    list.push_back(piece);
-                if (list.size() >= maxPieces) {
-                    complete[part] = 0;
-                    return;
-                }
-                piece = Piece{number, 0, Vector3D(inf, inf, inf), Vector3D(-inf, -inf, -inf)};
-            }
+            Box& box = boxes[number];
             StlTriangle* t = m_first + i;
             uint32_t flags = t->flags & ~(StlTriangle::kWalkMarkMask | StlTriangle::kReversed);
             if (filed & kAgainst)
@@ -453,23 +447,19 @@ bool NeighbourSearch::fileTriangles() {
             t->shell = m_shells[number];
             for (const StlVertex* v : t->vertices) {
                 const Vector3D& p = v->pos;
-                StlShell::widenBox(piece.lo, piece.hi, p);
+                StlShell::widenBox(box.lo, box.hi, p);
                 const double c[3] = {p.x, p.y, p.z};
                 for (int a = 0; a < 3; ++a)
                     if (c[a] == 0.0)
-                        piece.zeros |= 1u << (2 * a + (std::signbit(c[a]) ? 1 : 0));
+                        box.zeros |= 1u << (2 * a + (std::signbit(c[a]) ? 1 : 0));
             }
         }
-        if (piece.shell != kNone)
-            list.push_back(piece);
     });
-    for (char c : complete)
-        if (!c)
-            return false;
-    std::vector<Piece> boxes(m_shells.size(), Piece{0, 0, Vector3D(inf, inf, inf), Vector3D(-inf, -inf, -inf)});
-    for (const std::vector<Piece>& list : pieces)
-        for (const Piece& piece : list) {
-            Piece& box = boxes[piece.shell];
+    std::vector<Box>& boxes = parts[0];
+    for (unsigned part = 1; part < threads; ++part)
+        for (std::size_t s = 0; s < boxes.size(); ++s) {
+            const Box& piece = parts[part][s];
+            Box& box = boxes[s];
             box.zeros |= piece.zeros;
             box.lo.x = piece.lo.x < box.lo.x ? piece.lo.x : box.lo.x;
             box.lo.y = piece.lo.y < box.lo.y ? piece.lo.y : box.lo.y;
@@ -478,7 +468,7 @@ bool NeighbourSearch::fileTriangles() {
             box.hi.y = piece.hi.y > box.hi.y ? piece.hi.y : box.hi.y;
             box.hi.z = piece.hi.z > box.hi.z ? piece.hi.z : box.hi.z;
         }
-    for (const Piece& box : boxes) {
+    for (const Box& box : boxes) {
         const double lo[3] = {box.lo.x, box.lo.y, box.lo.z};
         const double hi[3] = {box.hi.x, box.hi.y, box.hi.z};
         for (int a = 0; a < 3; ++a)
@@ -497,6 +487,15 @@ bool NeighbourSearch::fileTriangles() {
 int StlObject::findShells(bool report, int progressBase, const ProgressSink* progress) {
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
     auto t00 = std::chrono::steady_clock::now();
+    if (std::getenv("VELAR_SHELL_TIMES")) {
+        FILE* f = std::fopen("/proc/self/status", "r");
+        char line[256];
+        while (f && std::fgets(line, sizeof line, f))
+            if (!std::strncmp(line, "VmRSS", 5) || !std::strncmp(line, "VmHWM", 5))
+                std::fputs(line, stderr);
+        if (f)
+            std::fclose(f);
+    }
     clearLiveEdgeMarks();
     releaseShells();
     // The range of the records' addresses, and whether they all lie a whole
@@ -573,7 +572,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
             auto c3 = std::chrono::steady_clock::now();
             auto ms = [](auto a, auto b) { return std::chrono::duration<double, std::milli>(b - a).count(); };
             if (std::getenv("VELAR_SHELL_TIMES"))
-                std::fprintf(stderr, "scan+clear %.1f table %.1f walk %.1f file %.1f\n", ms(t00, c0), ms(c0, c1), ms(c1, c2), ms(c2, c3));
+                std::fprintf(stderr, "filed %d scan+clear %.1f table %.1f walk %.1f file %.1f\n", int(filed), ms(t00, c0), ms(c0, c1), ms(c1, c2), ms(c2, c3));
             if (filed) {
                 m_render.vertexStale = true;
                 m_render.triangleStale = true;

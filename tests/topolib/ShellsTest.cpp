@@ -3,6 +3,7 @@
 // tracing of open rims.
 #include "MeshFixtures.h"
 #include "app/ProgressReport.h"
+#include "topolib/ParallelRuns.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
@@ -144,33 +145,42 @@ TEST(Shells, searchIgnoresStaleMarksAndLeavesNoneBehind) {
 // mesh's array lies beyond the records the search keeps reached bits for; the
 // search files it with its neighbours all the same and leaves no mark on it.
 TEST(Shells, triangleOutsideTheArrayJoinsItsShellAndKeepsNoMark) {
-    auto mesh = mf::buildMesh(mf::cube(5.0));
-    for (int i = 0; i < 300; ++i)
-        mesh->newTriangle(); // records between the array's and the stray one
-    StlTriangle* replaced = mesh->triangle(11);
-    StlTriangle* stray = mesh->newTriangle();
-    for (int k = 0; k < 3; ++k) {
-        stray->vertices[k] = replaced->vertices[k];
-        stray->edges[k] = replaced->edges[k];
-    }
-    stray->computeNormal();
-    replaced->detachFromEdges();
-    replaced->setDeleted(true);
-    for (int k = 0; k < 3; ++k)
-        stray->edges[k]->addTriangle(stray);
+    // On threads the search first tries its table of neighbours, which has
+    // no place for the stray triangle.
+    for (unsigned threads : {1u, 3u}) {
+        SCOPED_TRACE(threads);
+        struct Forced {
+            explicit Forced(unsigned n) { forceImportThreads(n); }
+            ~Forced() { forceImportThreads(0); }
+        } forced(threads);
+        auto mesh = mf::buildMesh(mf::cube(5.0));
+        for (int i = 0; i < 300; ++i)
+            mesh->newTriangle(); // records between the array's and the stray one
+        StlTriangle* replaced = mesh->triangle(11);
+        StlTriangle* stray = mesh->newTriangle();
+        for (int k = 0; k < 3; ++k) {
+            stray->vertices[k] = replaced->vertices[k];
+            stray->edges[k] = replaced->edges[k];
+        }
+        stray->computeNormal();
+        replaced->detachFromEdges();
+        replaced->setDeleted(true);
+        for (int k = 0; k < 3; ++k)
+            stray->edges[k]->addTriangle(stray);
 
-    mesh->findShells(false, 0);
-    ASSERT_EQ(mesh->shells().size(), 1u);
-    const StlShell* shell = mesh->shells()[0];
-    EXPECT_EQ(shell->triangleCount, 12u);
-    EXPECT_EQ(shell->open, 0);
-    EXPECT_EQ(stray->shell, shell);
-    EXPECT_FALSE(stray->isReversed());
-    EXPECT_EQ(stray->walkMark(), 0u);
-    EXPECT_NE(std::find(shell->primaryTriangles.begin(), shell->primaryTriangles.end(), stray),
-              shell->primaryTriangles.end());
-    for (const StlTriangle* t : mesh->triangles())
-        EXPECT_EQ(t->walkMark(), 0u);
+        mesh->findShells(false, 0);
+        ASSERT_EQ(mesh->shells().size(), 1u);
+        const StlShell* shell = mesh->shells()[0];
+        EXPECT_EQ(shell->triangleCount, 12u);
+        EXPECT_EQ(shell->open, 0);
+        EXPECT_EQ(stray->shell, shell);
+        EXPECT_FALSE(stray->isReversed());
+        EXPECT_EQ(stray->walkMark(), 0u);
+        EXPECT_NE(std::find(shell->primaryTriangles.begin(), shell->primaryTriangles.end(), stray),
+                  shell->primaryTriangles.end());
+        for (const StlTriangle* t : mesh->triangles())
+            EXPECT_EQ(t->walkMark(), 0u);
+    }
 }
 
 TEST(Shells, repeatedSearchReplacesTheShells) {
