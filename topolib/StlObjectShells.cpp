@@ -228,12 +228,24 @@ public:
     // The most triangles an index of an entry can name.
     static constexpr uint32_t kMaxTriangles = kBoundary - 1;
 
-    // The triangles first[0 .. n), which are the mesh's array in order.
-    NeighbourSearch(StlTriangle* first, uint32_t n, unsigned threads) : m_first(first), m_n(n), m_threads(threads) {}
+    // The triangles first[0 .. n), which are the mesh's array in order; the
+    // vertex records are expected at vertices[0 .. vertexSlots) (any order).
+    // firstShell is to be the first shell grown.
+    NeighbourSearch(StlTriangle* first, uint32_t n, const StlVertex* vertices, std::size_t vertexSlots,
+                    unsigned threads, StlShell* firstShell)
+        : m_first(first), m_n(n), m_vertices(vertices), m_vertexSlots(vertexSlots), m_threads(threads),
+          m_firstShell(firstShell) {}
 
-    // Fills the table. False when a triangle across some side lies outside the
-    // array: then only the direct walk can reach it.
+    // Fills the table. Expecting one shell (as most meshes are), it also
+    // points every live triangle at the first shell and notes which vertex
+    // records they use. False when a triangle across some side lies outside
+    // the array: then only the direct walk can reach it.
     bool buildTable();
+    // Part `part` of `parts` of the box of the vertices that live triangles
+    // use (to be joined in any order); no points when some vertex lies
+    // outside the expected records. Independent of the search: it may run
+    // beside it.
+    void boxUsedVertices(unsigned part, unsigned parts);
     // Whether triangle i has been reached.
     bool isReached(uint32_t i) const { return (m_reached[i >> 6] >> (i & 63)) & 1u; }
     // Grows the shell of seed i (not reached, live) into shell: its lists, count
@@ -246,6 +258,47 @@ public:
     bool fileTriangles();
 
 private:
+    // A box with the zeros met on each axis: bit 2a for +0, 2a + 1 for -0.
+    struct Box {
+        Vector3D lo;
+        Vector3D hi;
+        unsigned zeros;
+    };
+    static Box emptyBox() {
+        constexpr double inf = std::numeric_limits<double>::infinity();
+        return Box{Vector3D(inf, inf, inf), Vector3D(-inf, -inf, -inf), 0};
+    }
+    static void widen(Box& box, const Vector3D& p) {
+        StlShell::widenBox(box.lo, box.hi, p);
+        const double c[3] = {p.x, p.y, p.z};
+        for (int a = 0; a < 3; ++a)
+            if (c[a] == 0.0)
+                box.zeros |= 1u << (2 * a + (std::signbit(c[a]) ? 1 : 0));
+    }
+    static void join(Box& box, const Box& part) {
+        box.zeros |= part.zeros;
+        box.lo.x = part.lo.x < box.lo.x ? part.lo.x : box.lo.x;
+        box.lo.y = part.lo.y < box.lo.y ? part.lo.y : box.lo.y;
+        box.lo.z = part.lo.z < box.lo.z ? part.lo.z : box.lo.z;
+        box.hi.x = part.hi.x > box.hi.x ? part.hi.x : box.hi.x;
+        box.hi.y = part.hi.y > box.hi.y ? part.hi.y : box.hi.y;
+        box.hi.z = part.hi.z > box.hi.z ? part.hi.z : box.hi.z;
+    }
+    // The direct walk widens a shell's box by the seed's corners and then the
+    // far corner of each triangle it reaches, in that order, keeping the first
+    // of equal coordinates. Only the two zeros are equal with different bits,
+    // so the box of the same points in any order is the same unless a bound
+    // is zero and the shell has both zeros on that axis: then the order of
+    // the search decides.
+    static bool dependsOnOrder(const Box& box) {
+        const double lo[3] = {box.lo.x, box.lo.y, box.lo.z};
+        const double hi[3] = {box.hi.x, box.hi.y, box.hi.z};
+        for (int a = 0; a < 3; ++a)
+            if (((box.zeros >> (2 * a)) & 3u) == 3u && (lo[a] == 0.0 || hi[a] == 0.0))
+                return true;
+        return false;
+    }
+
     void reach(uint32_t i) { m_reached[i >> 6] |= uint64_t(1) << (i & 63); }
     // Index of u in the array, or false when it lies outside.
     bool indexOf(const StlTriangle* u, uint32_t* index) const {
@@ -255,13 +308,30 @@ private:
         *index = static_cast<uint32_t>(offset / sizeof(StlTriangle));
         return true;
     }
-    // Writes the entries of triangles [begin, end); false as buildTable.
-    bool fillEntries(uint32_t begin, uint32_t end);
+    // The result of one part of buildTable: the used vertices (a bit per
+    // record), whether every vertex lay among the expected records, and
+    // whether no live triangle had a walk mark or its orientation bit set.
+    struct TablePart {
+        std::vector<uint64_t> used;
+        bool verticesKnown = true;
+        bool flagsClear = true;
+        bool complete = false;
+        Box box = emptyBox(); // set by boxUsedVertices
+    };
+    // Writes the entries of triangles [begin, end) and does the rest of
+    // buildTable's work for them. False as buildTable.
+    bool fillEntries(uint32_t begin, uint32_t end, TablePart* part);
     uint32_t entryAcross(const StlTriangle* t, int k, bool* outside) const;
 
     StlTriangle* m_first;
     uint32_t m_n;
+    const StlVertex* m_vertices;
+    std::size_t m_vertexSlots;
     unsigned m_threads;
+    StlShell* m_firstShell;
+    std::vector<TablePart> m_parts;
+    bool m_verticesKnown = true; // every used vertex has its bit
+    bool m_flagsClear = true;    // no live triangle had a walk mark or its orientation bit
     // Three per triangle; once the search has taken a triangle, its first
     // entry holds its shell's number, with kAgainst when it is reversed.
     std::unique_ptr<uint32_t[]> m_entries;
@@ -294,7 +364,9 @@ uint32_t NeighbourSearch::entryAcross(const StlTriangle* t, int k, bool* outside
     return winding > 0 ? index : index | kAgainst;
 }
 
-bool NeighbourSearch::fillEntries(uint32_t begin, uint32_t end) {
+bool NeighbourSearch::fillEntries(uint32_t begin, uint32_t end, TablePart* part) {
+    part->used.assign((m_vertexSlots + 63) / 64, 0);
+    uint64_t* used = part->used.data();
     // The records come in order (the processor fetches them ahead); their
     // edges and the triangles across are asked for some records ahead, the
     // triangles once the edges have had time to arrive.
@@ -306,34 +378,69 @@ bool NeighbourSearch::fillEntries(uint32_t begin, uint32_t end) {
         if (i + kEdgesAhead < end)
             for (const StlEdge* e : m_first[i + kEdgesAhead].edges)
                 __builtin_prefetch(e);
-        if (i + kAcrossAhead < end)
+        if (i + kAcrossAhead < end) {
             for (const StlEdge* e : m_first[i + kAcrossAhead].edges)
                 if (e)
                     for (const StlTriangle* u : *e)
                         __builtin_prefetch(u);
-        const StlTriangle* t = m_first + i;
+        }
+        StlTriangle* t = m_first + i;
         if (t->isDeleted()) {
             entry[0] = entry[1] = entry[2] = kNone;
             continue;
         }
         for (int k = 0; k < 3; ++k)
             entry[k] = entryAcross(t, k, &outside);
+        // Other threads read this record's corners and flags (as a neighbour
+        // of theirs), never its shell.
+        t->shell = m_firstShell;
+        if (t->flags & (StlTriangle::kWalkMarkMask | StlTriangle::kReversed))
+            part->flagsClear = false;
+        for (const StlVertex* v : t->vertices) {
+            const std::uintptr_t offset =
+                reinterpret_cast<std::uintptr_t>(v) - reinterpret_cast<std::uintptr_t>(m_vertices);
+            const std::size_t slot = offset / sizeof(StlVertex);
+            if (offset % sizeof(StlVertex) == 0 && slot < m_vertexSlots)
+                used[slot >> 6] |= uint64_t(1) << (slot & 63);
+            else
+                part->verticesKnown = false;
+        }
     }
     return !outside;
 }
 
 bool NeighbourSearch::buildTable() {
     m_entries.reset(new uint32_t[std::size_t(3) * m_n]);
-    std::vector<char> complete(m_threads, 0);
+    m_parts.resize(m_threads);
     runOnThreads(m_threads, [&](unsigned part) {
-        complete[part] = fillEntries(static_cast<uint32_t>(partBegin(m_n, part, m_threads)),
-                                     static_cast<uint32_t>(partBegin(m_n, part + 1, m_threads)));
+        TablePart& p = m_parts[part];
+        p.complete = fillEntries(static_cast<uint32_t>(partBegin(m_n, part, m_threads)),
+                                 static_cast<uint32_t>(partBegin(m_n, part + 1, m_threads)), &p);
     });
-    for (char c : complete)
-        if (!c)
+    for (const TablePart& p : m_parts) {
+        if (!p.complete)
             return false;
+        m_verticesKnown = m_verticesKnown && p.verticesKnown;
+        m_flagsClear = m_flagsClear && p.flagsClear;
+    }
     m_reached.assign((std::size_t(m_n) + 63) / 64, 0);
     return true;
+}
+
+void NeighbourSearch::boxUsedVertices(unsigned part, unsigned parts) {
+    Box& box = m_parts[part].box;
+    box = emptyBox();
+    if (!m_verticesKnown)
+        return;
+    const std::size_t words = (m_vertexSlots + 63) / 64;
+    const std::size_t end = partBegin(words, part + 1, parts);
+    for (std::size_t w = partBegin(words, part, parts); w < end; ++w) {
+        uint64_t bits = 0;
+        for (const TablePart& p : m_parts)
+            bits |= p.used[w];
+        for (; bits != 0; bits &= bits - 1)
+            widen(box, m_vertices[w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))].pos);
+    }
 }
 
 void NeighbourSearch::grow(uint32_t seed, StlShell* shell) {
@@ -404,31 +511,34 @@ void NeighbourSearch::grow(uint32_t seed, StlShell* shell) {
 }
 
 bool NeighbourSearch::fileTriangles() {
-    // The direct walk widens a shell's box by the seed's corners and then the
-    // far corner of each triangle it reaches, in that order, keeping the first
-    // of equal coordinates. Only the two zeros are equal with different bits,
-    // so the box of the same points in any order is the same unless a bound
-    // is zero and the shell has both zeros on that axis: then the search
-    // order decides, and this pass gives up.
-    struct Box {
-        Vector3D lo;
-        Vector3D hi;
-        unsigned zeros; // bit 2a: +0 met on axis a, bit 2a + 1: -0
-    };
-    constexpr double inf = std::numeric_limits<double>::infinity();
+    // One shell holds every live triangle, which buildTable has pointed at it
+    // and boxed: only its reversed triangles are left to mark.
+    if (m_shells.size() == 1 && m_flagsClear && m_verticesKnown &&
+        m_shells[0]->reversedTriangles.size() <= m_n / 16) {
+        Box live = emptyBox();
+        for (const TablePart& p : m_parts)
+            join(live, p.box);
+        if (dependsOnOrder(live))
+            return false;
+        StlShell* shell = m_shells[0];
+        for (StlTriangle* t : shell->reversedTriangles)
+            t->flags |= StlTriangle::kReversed;
+        shell->boxMin = live.lo;
+        shell->boxMax = live.hi;
+        return true;
+    }
     // Each part keeps a box per shell; with many shells, fewer parts.
     constexpr std::size_t kMaxBoxes = std::size_t(1) << 16;
     unsigned threads = m_n >= m_threads ? m_threads : 1;
     if (m_shells.size() * threads > kMaxBoxes)
         threads = static_cast<unsigned>(std::max<std::size_t>(1, kMaxBoxes / m_shells.size()));
-    const Box empty{Vector3D(inf, inf, inf), Vector3D(-inf, -inf, -inf), 0};
     std::vector<std::vector<Box>> parts(threads);
     const uint32_t* entries = m_entries.get();
     runOnThreads(threads, [&](unsigned part) {
         const uint32_t begin = static_cast<uint32_t>(partBegin(m_n, part, threads));
         const uint32_t end = static_cast<uint32_t>(partBegin(m_n, part + 1, threads));
         std::vector<Box>& boxes = parts[part];
-        boxes.assign(m_shells.size(), empty);
+        boxes.assign(m_shells.size(), emptyBox());
         constexpr uint32_t kAhead = 8;
         for (uint32_t i = begin; i < end; ++i) {
             if (i + kAhead < end)
@@ -438,43 +548,23 @@ bool NeighbourSearch::fileTriangles() {
                 continue;
             const uint32_t filed = entries[std::size_t(3) * i];
             const uint32_t number = filed & kIndexMask;
-            Box& box = boxes[number];
             StlTriangle* t = m_first + i;
             uint32_t flags = t->flags & ~(StlTriangle::kWalkMarkMask | StlTriangle::kReversed);
             if (filed & kAgainst)
                 flags |= StlTriangle::kReversed;
             t->flags = flags;
             t->shell = m_shells[number];
-            for (const StlVertex* v : t->vertices) {
-                const Vector3D& p = v->pos;
-                StlShell::widenBox(box.lo, box.hi, p);
-                const double c[3] = {p.x, p.y, p.z};
-                for (int a = 0; a < 3; ++a)
-                    if (c[a] == 0.0)
-                        box.zeros |= 1u << (2 * a + (std::signbit(c[a]) ? 1 : 0));
-            }
+            for (const StlVertex* v : t->vertices)
+                widen(boxes[number], v->pos);
         }
     });
     std::vector<Box>& boxes = parts[0];
     for (unsigned part = 1; part < threads; ++part)
-        for (std::size_t s = 0; s < boxes.size(); ++s) {
-            const Box& piece = parts[part][s];
-            Box& box = boxes[s];
-            box.zeros |= piece.zeros;
-            box.lo.x = piece.lo.x < box.lo.x ? piece.lo.x : box.lo.x;
-            box.lo.y = piece.lo.y < box.lo.y ? piece.lo.y : box.lo.y;
-            box.lo.z = piece.lo.z < box.lo.z ? piece.lo.z : box.lo.z;
-            box.hi.x = piece.hi.x > box.hi.x ? piece.hi.x : box.hi.x;
-            box.hi.y = piece.hi.y > box.hi.y ? piece.hi.y : box.hi.y;
-            box.hi.z = piece.hi.z > box.hi.z ? piece.hi.z : box.hi.z;
-        }
-    for (const Box& box : boxes) {
-        const double lo[3] = {box.lo.x, box.lo.y, box.lo.z};
-        const double hi[3] = {box.hi.x, box.hi.y, box.hi.z};
-        for (int a = 0; a < 3; ++a)
-            if (((box.zeros >> (2 * a)) & 3u) == 3u && (lo[a] == 0.0 || hi[a] == 0.0))
-                return false;
-    }
+        for (std::size_t s = 0; s < boxes.size(); ++s)
+            join(boxes[s], parts[part][s]);
+    for (const Box& box : boxes)
+        if (dependsOnOrder(box))
+            return false;
     for (std::size_t s = 0; s < m_shells.size(); ++s) {
         m_shells[s]->boxMin = boxes[s].lo;
         m_shells[s]->boxMax = boxes[s].hi;
@@ -542,33 +632,56 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
     }
 
     const uint32_t n = triangleCount();
+    const unsigned threads = importThreads(n);
     if (first && !all.outOfOrder && n <= NeighbourSearch::kMaxTriangles && useNeighbourTable(n)) {
         auto c0 = std::chrono::steady_clock::now();
-        NeighbourSearch search(const_cast<StlTriangle*>(first), n, importThreads(n));
-        if (search.buildTable()) {
+        StlShell* firstShell = new StlShell(this);
+        const StlVertex* vertices = m_records.vertices.empty() ? nullptr : m_records.vertices[0].get();
+        NeighbourSearch table(const_cast<StlTriangle*>(first), n, vertices, vertices ? m_records.vertices.size() : 0,
+                              threads, firstShell);
+        if (!table.buildTable()) {
+            delete firstShell;
+        } else {
             auto c1 = std::chrono::steady_clock::now();
-            const uint32_t reportEvery = n / 15;
-            uint32_t counter = 0;
-            for (uint32_t i = 0; i < n; ++i) {
-                if (report && ++counter > reportEvery) {
-                    counter = 0;
-                    sink.setPercent(progressBase + static_cast<int>((15ull * i) / n));
+            // The search on this thread; the other threads meanwhile box the
+            // vertices for the case that it finds one shell.
+            auto search = [&] {
+                const uint32_t reportEvery = n / 15;
+                uint32_t counter = 0;
+                for (uint32_t i = 0; i < n; ++i) {
+                    if (report && ++counter > reportEvery) {
+                        counter = 0;
+                        sink.setPercent(progressBase + static_cast<int>((15ull * i) / n));
+                    }
+                    if (table.isReached(i))
+                        continue;
+                    StlTriangle* t = const_cast<StlTriangle*>(first) + i;
+                    t->setWalkMark(0);
+                    if (t->isDeleted())
+                        continue;
+                    StlShell* shell = firstShell ? firstShell : new StlShell(this);
+                    firstShell = nullptr;
+                    table.grow(i, shell);
+                    if (isNegligibleShell(shell))
+                        m_records.shells.push_back(shell);
+                    else
+                        m_records.shells.push_front(shell);
                 }
-                if (search.isReached(i))
-                    continue;
-                StlTriangle* t = const_cast<StlTriangle*>(first) + i;
-                t->setWalkMark(0);
-                if (t->isDeleted())
-                    continue;
-                auto* shell = new StlShell(this);
-                search.grow(i, shell);
-                if (isNegligibleShell(shell))
-                    m_records.shells.push_back(shell);
-                else
-                    m_records.shells.push_front(shell);
+            };
+            if (threads > 1) {
+                runOnThreads(threads, [&](unsigned part) {
+                    if (part == 0)
+                        search();
+                    else
+                        table.boxUsedVertices(part - 1, threads - 1);
+                });
+            } else {
+                search();
+                table.boxUsedVertices(0, 1);
             }
+            delete firstShell; // no live triangle
             auto c2 = std::chrono::steady_clock::now();
-            const bool filed = search.fileTriangles();
+            const bool filed = table.fileTriangles();
             auto c3 = std::chrono::steady_clock::now();
             auto ms = [](auto a, auto b) { return std::chrono::duration<double, std::milli>(b - a).count(); };
             if (std::getenv("VELAR_SHELL_TIMES"))
@@ -767,7 +880,9 @@ void StlObject::clearLiveEdgeMarks() {
               [this](std::size_t begin, std::size_t end) {
                   for (std::size_t i = begin; i < end; ++i)
                       if (StlEdge* e = m_records.edges[i])
-                          if (e->edgeClass != kEdgeDetached)
+                          // Written only where set: after an import no edge
+                          // is, and the pass then only reads.
+                          if (e->edgeClass != kEdgeDetached && e->marks() != 0)
                               e->clearMarks();
               });
 }
