@@ -10,10 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <cstdlib>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -199,11 +195,10 @@ constexpr std::size_t kEdgesAhead = 8;
 // shells it grows; null outside a search.
 thread_local ShellWalk* t_walk = nullptr;
 
-bool useNeighbourTable(uint32_t n) {
-    if (const char* v = std::getenv("VELAR_SHELL_TABLE"))
-        return v[0] == '1';
-    return importThreads(n) > 1;
-}
+// Whether the search goes through a table of neighbours (NeighbourSearch):
+// for a big mesh, or one whose import runs on threads. A small mesh's records
+// stay in the cache and the direct walk is as quick.
+bool useNeighbourTable(uint32_t n) { return n >= (uint32_t(1) << 18) || importThreads(n) > 1; }
 
 // The shell search over a table of neighbours, for records that lie in array
 // order (as an import leaves them). The search proper only needs the order in
@@ -213,9 +208,16 @@ bool useNeighbourTable(uint32_t n) {
 // triangle what lies across each of its sides; the search then walks that
 // table with a bit per triangle (about one cache line a step instead of the
 // records, edges and neighbours of the direct walk, which wait on one another)
-// and leaves in each triangle's first entry its shell and class; a last pass
-// in array order, on threads again, files the triangles into their shells and
-// widens the shells' boxes.
+// and leaves in each triangle's first entry its shell and class.
+//
+// Most meshes are one shell, and the table pass already points every live
+// triangle at the first shell and notes the vertices they use, which the
+// other threads box while the search runs: then only the reversed triangles
+// are left to mark. Otherwise a last pass in array order, on threads again,
+// files the triangles into their shells and widens the shells' boxes.
+//
+// Memory: twelve bytes a triangle for the table, beside the work list and the
+// shells' lists that the direct walk has too.
 class NeighbourSearch {
 public:
     // An entry: the index of the triangle across, with kAgainst when it runs
@@ -253,8 +255,8 @@ public:
     void grow(uint32_t seed, StlShell* shell);
     // Points every reached triangle at its shell, sets its orientation bit
     // (clearing its walk mark) and sets the shells' boxes. False, the boxes
-    // not set, when a box depends on the order of the search (see below) or
-    // the shells are too mixed in the array to be boxed on threads.
+    // not set, when a box depends on the order of the search (see
+    // dependsOnOrder): only the direct walk has that order.
     bool fileTriangles();
 
 private:
@@ -576,16 +578,6 @@ bool NeighbourSearch::fileTriangles() {
 
 int StlObject::findShells(bool report, int progressBase, const ProgressSink* progress) {
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
-    auto t00 = std::chrono::steady_clock::now();
-    if (std::getenv("VELAR_SHELL_TIMES")) {
-        FILE* f = std::fopen("/proc/self/status", "r");
-        char line[256];
-        while (f && std::fgets(line, sizeof line, f))
-            if (!std::strncmp(line, "VmRSS", 5) || !std::strncmp(line, "VmHWM", 5))
-                std::fputs(line, stderr);
-        if (f)
-            std::fclose(f);
-    }
     clearLiveEdgeMarks();
     releaseShells();
     // The range of the records' addresses, and whether they all lie a whole
@@ -598,7 +590,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
     };
     const unsigned scanThreads = importThreads(m_records.triangles.size());
     std::vector<Span> spans(scanThreads);
-    const StlTriangle* first = m_records.triangles.empty() ? nullptr : m_records.triangles[0].get();
+    StlTriangle* first = m_records.triangles.empty() ? nullptr : m_records.triangles[0].get();
     runOnThreads(scanThreads, [&](unsigned part) {
         Span span;
         const std::size_t end = partBegin(m_records.triangles.size(), part + 1, scanThreads);
@@ -634,15 +626,13 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
     const uint32_t n = triangleCount();
     const unsigned threads = importThreads(n);
     if (first && !all.outOfOrder && n <= NeighbourSearch::kMaxTriangles && useNeighbourTable(n)) {
-        auto c0 = std::chrono::steady_clock::now();
         StlShell* firstShell = new StlShell(this);
         const StlVertex* vertices = m_records.vertices.empty() ? nullptr : m_records.vertices[0].get();
-        NeighbourSearch table(const_cast<StlTriangle*>(first), n, vertices, vertices ? m_records.vertices.size() : 0,
+        NeighbourSearch table(first, n, vertices, vertices ? m_records.vertices.size() : 0,
                               threads, firstShell);
         if (!table.buildTable()) {
             delete firstShell;
         } else {
-            auto c1 = std::chrono::steady_clock::now();
             // The search on this thread; the other threads meanwhile box the
             // vertices for the case that it finds one shell.
             auto search = [&] {
@@ -655,7 +645,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
                     }
                     if (table.isReached(i))
                         continue;
-                    StlTriangle* t = const_cast<StlTriangle*>(first) + i;
+                    StlTriangle* t = first + i;
                     t->setWalkMark(0);
                     if (t->isDeleted())
                         continue;
@@ -680,12 +670,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
                 table.boxUsedVertices(0, 1);
             }
             delete firstShell; // no live triangle
-            auto c2 = std::chrono::steady_clock::now();
             const bool filed = table.fileTriangles();
-            auto c3 = std::chrono::steady_clock::now();
-            auto ms = [](auto a, auto b) { return std::chrono::duration<double, std::milli>(b - a).count(); };
-            if (std::getenv("VELAR_SHELL_TIMES"))
-                std::fprintf(stderr, "filed %d scan+clear %.1f table %.1f walk %.1f file %.1f\n", int(filed), ms(t00, c0), ms(c0, c1), ms(c1, c2), ms(c2, c3));
             if (filed) {
                 m_render.vertexStale = true;
                 m_render.triangleStale = true;
