@@ -195,6 +195,16 @@ constexpr std::size_t kEdgesAhead = 8;
 // shells it grows; null outside a search.
 thread_local ShellWalk* t_walk = nullptr;
 
+// Clears the walk marks of the edges [begin, end) of `edges` that are not
+// detached, writing only where one is set: after an import none is, and the
+// pass then only reads.
+void clearMarksOfLiveEdges(const std::vector<Ref<StlEdge>>& edges, std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i)
+        if (StlEdge* e = edges[i])
+            if (e->edgeClass != kEdgeDetached && e->marks() != 0)
+                e->clearMarks();
+}
+
 // Whether the search goes through a table of neighbours (NeighbourSearch):
 // for a big mesh, or one whose import runs on threads. A small mesh's records
 // stay in the cache and the direct walk is as quick.
@@ -233,21 +243,23 @@ public:
     // The triangles first[0 .. n), which are the mesh's array in order; the
     // vertex records are expected at vertices[0 .. vertexSlots) (any order).
     // firstShell is to be the first shell grown.
+    // edges is the mesh's edge array, whose marks the search clears beside
+    // the walk (the table reads them as if they were clear already).
     NeighbourSearch(StlTriangle* first, uint32_t n, const StlVertex* vertices, std::size_t vertexSlots,
-                    unsigned threads, StlShell* firstShell)
-        : m_first(first), m_n(n), m_vertices(vertices), m_vertexSlots(vertexSlots), m_threads(threads),
-          m_firstShell(firstShell) {}
+                    const std::vector<Ref<StlEdge>>& edges, unsigned threads, StlShell* firstShell)
+        : m_first(first), m_n(n), m_vertices(vertices), m_vertexSlots(vertexSlots), m_edges(edges),
+          m_threads(threads), m_firstShell(firstShell) {}
 
     // Fills the table. Expecting one shell (as most meshes are), it also
     // points every live triangle at the first shell and notes which vertex
     // records they use. False when a triangle across some side lies outside
     // the array: then only the direct walk can reach it.
     bool buildTable();
-    // Part `part` of `parts` of the box of the vertices that live triangles
-    // use (to be joined in any order); no points when some vertex lies
-    // outside the expected records. Independent of the search: it may run
-    // beside it.
-    void boxUsedVertices(unsigned part, unsigned parts);
+    // Part `part` of `parts` of the work that may run beside the search: the
+    // box of the vertices that live triangles use (to be joined in any order;
+    // no points when some vertex lies outside the expected records), and the
+    // clearing of the edges' walk marks.
+    void besideSearch(unsigned part, unsigned parts);
     // Whether triangle i has been reached.
     bool isReached(uint32_t i) const { return (m_reached[i >> 6] >> (i & 63)) & 1u; }
     // Grows the shell of seed i (not reached, live) into shell: its lists, count
@@ -329,6 +341,7 @@ private:
     uint32_t m_n;
     const StlVertex* m_vertices;
     std::size_t m_vertexSlots;
+    const std::vector<Ref<StlEdge>>& m_edges;
     unsigned m_threads;
     StlShell* m_firstShell;
     std::vector<TablePart> m_parts;
@@ -345,7 +358,12 @@ private:
 
 uint32_t NeighbourSearch::entryAcross(const StlTriangle* t, int k, bool* outside) const {
     const StlEdge* e = t->edges[k];
-    if (!e || e->marks() != 0)
+    if (!e)
+        return kNone;
+    // The search stops at a marked edge, and the marks of the array's live
+    // edges are cleared before it runs (besideSearch).
+    if (e->marks() != 0 &&
+        !(e->edgeClass != kEdgeDetached && e->index < m_edges.size() && m_edges[e->index].get() == e))
         return kNone;
     if (e->edgeClass == kEdgeBoundary)
         return kBoundary;
@@ -429,7 +447,8 @@ bool NeighbourSearch::buildTable() {
     return true;
 }
 
-void NeighbourSearch::boxUsedVertices(unsigned part, unsigned parts) {
+void NeighbourSearch::besideSearch(unsigned part, unsigned parts) {
+    clearMarksOfLiveEdges(m_edges, partBegin(m_edges.size(), part, parts), partBegin(m_edges.size(), part + 1, parts));
     Box& box = m_parts[part].box;
     box = emptyBox();
     if (!m_verticesKnown)
@@ -578,7 +597,6 @@ bool NeighbourSearch::fileTriangles() {
 
 int StlObject::findShells(bool report, int progressBase, const ProgressSink* progress) {
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
-    clearLiveEdgeMarks();
     releaseShells();
     // The range of the records' addresses, and whether they all lie a whole
     // number of records apart (on threads for a big mesh).
@@ -625,16 +643,21 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
 
     const uint32_t n = triangleCount();
     const unsigned threads = importThreads(n);
-    if (first && !all.outOfOrder && n <= NeighbourSearch::kMaxTriangles && useNeighbourTable(n)) {
+    const bool byTable = first && !all.outOfOrder && n <= NeighbourSearch::kMaxTriangles && useNeighbourTable(n);
+    if (!byTable)
+        clearLiveEdgeMarks();
+    if (byTable) {
         StlShell* firstShell = new StlShell(this);
         const StlVertex* vertices = m_records.vertices.empty() ? nullptr : m_records.vertices[0].get();
-        NeighbourSearch table(first, n, vertices, vertices ? m_records.vertices.size() : 0,
+        NeighbourSearch table(first, n, vertices, vertices ? m_records.vertices.size() : 0, m_records.edges,
                               threads, firstShell);
         if (!table.buildTable()) {
             delete firstShell;
+            clearLiveEdgeMarks();
         } else {
-            // The search on this thread; the other threads meanwhile box the
-            // vertices for the case that it finds one shell.
+            // The search on this thread; the other threads meanwhile clear the
+            // edges' marks and box the vertices for the case that it finds
+            // one shell.
             auto search = [&] {
                 const uint32_t reportEvery = n / 15;
                 uint32_t counter = 0;
@@ -663,11 +686,11 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
                     if (part == 0)
                         search();
                     else
-                        table.boxUsedVertices(part - 1, threads - 1);
+                        table.besideSearch(part - 1, threads - 1);
                 });
             } else {
                 search();
-                table.boxUsedVertices(0, 1);
+                table.besideSearch(0, 1);
             }
             delete firstShell; // no live triangle
             const bool filed = table.fileTriangles();
@@ -862,14 +885,7 @@ bool StlObject::isNegligibleShell(const StlShell* shell) const {
 
 void StlObject::clearLiveEdgeMarks() {
     forRanges(m_records.edges.size(), importThreads(m_records.edges.size()),
-              [this](std::size_t begin, std::size_t end) {
-                  for (std::size_t i = begin; i < end; ++i)
-                      if (StlEdge* e = m_records.edges[i])
-                          // Written only where set: after an import no edge
-                          // is, and the pass then only reads.
-                          if (e->edgeClass != kEdgeDetached && e->marks() != 0)
-                              e->clearMarks();
-              });
+              [this](std::size_t begin, std::size_t end) { clearMarksOfLiveEdges(m_records.edges, begin, end); });
 }
 
 } // namespace topolib

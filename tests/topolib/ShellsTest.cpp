@@ -24,6 +24,14 @@ namespace mf = meshfixtures;
 
 namespace {
 
+// Runs the import's passes, the shell search's among them, on so many
+// threads while it lives: on threads the search first tries its table of
+// neighbours.
+struct ForcedThreads {
+    explicit ForcedThreads(unsigned threads) { forceImportThreads(threads); }
+    ~ForcedThreads() { forceImportThreads(0); }
+};
+
 std::unique_ptr<StlObject> meshWithShells(const mf::TriangleSoup& soup) {
     auto mesh = mf::buildMesh(soup);
     mesh->findShells(false, 0);
@@ -122,37 +130,37 @@ TEST(Shells, componentsOfGeneratedMeshes) {
 }
 
 TEST(Shells, searchIgnoresStaleMarksAndLeavesNoneBehind) {
-    auto mesh =
-        mf::buildMesh(mf::concatenated(mf::openBox(), mf::flipped(mf::cube(5.0, {30.0, 0.0, 0.0}), 3)));
-    for (StlEdge* e : mesh->edges())
-        e->flags |= StlEdge::kMarkMask; // stale marks from an earlier walk
-    mesh->triangle(12)->setWalkMark(3);
-    mesh->setVertexRenderStale(false);
-    mesh->setTriangleRenderStale(false);
-    mesh->findShells(false, 0);
-    ASSERT_EQ(mesh->shells().size(), 2u);
-    EXPECT_EQ(mesh->shells()[0]->triangleCount + mesh->shells()[1]->triangleCount, 22u)
-        << "a stale walk mark keeps no triangle out of its shell";
-    for (const StlTriangle* t : mesh->triangles())
-        EXPECT_EQ(t->walkMark(), 0u);
-    for (const StlEdge* e : mesh->edges())
-        EXPECT_EQ(e->marks(), 0u);
-    EXPECT_TRUE(mesh->vertexRenderStale());
-    EXPECT_TRUE(mesh->triangleRenderStale());
+    for (unsigned threads : {1u, 3u}) {
+        SCOPED_TRACE(threads);
+        ForcedThreads forced(threads);
+        auto mesh =
+            mf::buildMesh(mf::concatenated(mf::openBox(), mf::flipped(mf::cube(5.0, {30.0, 0.0, 0.0}), 3)));
+        for (StlEdge* e : mesh->edges())
+            e->flags |= StlEdge::kMarkMask; // stale marks from an earlier walk
+        mesh->triangle(12)->setWalkMark(3);
+        mesh->setVertexRenderStale(false);
+        mesh->setTriangleRenderStale(false);
+        mesh->findShells(false, 0);
+        ASSERT_EQ(mesh->shells().size(), 2u);
+        EXPECT_EQ(mesh->shells()[0]->triangleCount + mesh->shells()[1]->triangleCount, 22u)
+            << "a stale walk mark keeps no triangle out of its shell";
+        for (const StlTriangle* t : mesh->triangles())
+            EXPECT_EQ(t->walkMark(), 0u);
+        for (const StlEdge* e : mesh->edges())
+            EXPECT_EQ(e->marks(), 0u);
+        EXPECT_TRUE(mesh->vertexRenderStale());
+        EXPECT_TRUE(mesh->triangleRenderStale());
+    }
 }
 
 // A triangle that an edit has linked to its edges but not yet placed in the
 // mesh's array lies beyond the records the search keeps reached bits for; the
 // search files it with its neighbours all the same and leaves no mark on it.
 TEST(Shells, triangleOutsideTheArrayJoinsItsShellAndKeepsNoMark) {
-    // On threads the search first tries its table of neighbours, which has
-    // no place for the stray triangle.
+    // The table of neighbours has no place for the stray triangle.
     for (unsigned threads : {1u, 3u}) {
         SCOPED_TRACE(threads);
-        struct Forced {
-            explicit Forced(unsigned n) { forceImportThreads(n); }
-            ~Forced() { forceImportThreads(0); }
-        } forced(threads);
+        ForcedThreads forced(threads);
         auto mesh = mf::buildMesh(mf::cube(5.0));
         for (int i = 0; i < 300; ++i)
             mesh->newTriangle(); // records between the array's and the stray one
