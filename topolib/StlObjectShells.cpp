@@ -208,7 +208,9 @@ void clearMarksOfLiveEdges(const std::vector<Ref<StlEdge>>& edges, std::size_t b
 // Whether the search goes through a table of neighbours (NeighbourSearch):
 // for a big mesh, or one whose import runs on threads. A small mesh's records
 // stay in the cache and the direct walk is as quick.
-bool useNeighbourTable(uint32_t n) { return n >= (uint32_t(1) << 18) || importThreads(n) > 1; }
+bool useNeighbourTable(uint32_t n) {
+    return n >= (uint32_t(1) << 18) || importThreads(n) > 1;
+}
 
 // The shell search over a table of neighbours, for records that lie in array
 // order (as an import leaves them). The search proper only needs the order in
@@ -316,7 +318,8 @@ private:
     void reach(uint32_t i) { m_reached[i >> 6] |= uint64_t(1) << (i & 63); }
     // Index of u in the array, or false when it lies outside.
     bool indexOf(const StlTriangle* u, uint32_t* index) const {
-        const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(u) - reinterpret_cast<std::uintptr_t>(m_first);
+        const std::uintptr_t offset =
+            reinterpret_cast<std::uintptr_t>(u) - reinterpret_cast<std::uintptr_t>(m_first);
         if (offset % sizeof(StlTriangle) != 0 || offset / sizeof(StlTriangle) >= m_n)
             return false;
         *index = static_cast<uint32_t>(offset / sizeof(StlTriangle));
@@ -448,7 +451,8 @@ bool NeighbourSearch::buildTable() {
 }
 
 void NeighbourSearch::besideSearch(unsigned part, unsigned parts) {
-    clearMarksOfLiveEdges(m_edges, partBegin(m_edges.size(), part, parts), partBegin(m_edges.size(), part + 1, parts));
+    clearMarksOfLiveEdges(m_edges, partBegin(m_edges.size(), part, parts),
+                          partBegin(m_edges.size(), part + 1, parts));
     Box& box = m_parts[part].box;
     box = emptyBox();
     if (!m_verticesKnown)
@@ -643,7 +647,8 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
 
     const uint32_t n = triangleCount();
     const unsigned threads = importThreads(n);
-    const bool byTable = first && !all.outOfOrder && n <= NeighbourSearch::kMaxTriangles && useNeighbourTable(n);
+    const bool byTable =
+        first && !all.outOfOrder && n <= NeighbourSearch::kMaxTriangles && useNeighbourTable(n);
     if (!byTable)
         clearLiveEdgeMarks();
     if (byTable) {
@@ -884,8 +889,9 @@ bool StlObject::isNegligibleShell(const StlShell* shell) const {
 }
 
 void StlObject::clearLiveEdgeMarks() {
-    forRanges(m_records.edges.size(), importThreads(m_records.edges.size()),
-              [this](std::size_t begin, std::size_t end) { clearMarksOfLiveEdges(m_records.edges, begin, end); });
+    forRanges(
+        m_records.edges.size(), importThreads(m_records.edges.size()),
+        [this](std::size_t begin, std::size_t end) { clearMarksOfLiveEdges(m_records.edges, begin, end); });
 }
 
 } // namespace topolib
