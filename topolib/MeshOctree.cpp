@@ -148,6 +148,52 @@ inline void forEachChildReached(const Box& t, const double origin[3], double edg
     }
 }
 
+// The cells of the grid of 2^steps cells a side and edge `cell` below the cube
+// (origin, edge) that hold the two corners of t's box (lo, hi: their indices
+// on each axis), when every box coordinate lies inside the grid and farther
+// from its lines than the widening of the cubes (edge/20000 at most, for the
+// halves of the cube itself) and the rounding of their corners, four times
+// over. Then the box tests of forEachChildReached fall on the same side of
+// every half of a cube of the grid's levels: a box whose two ends lie in the
+// same half of a cube on every axis reaches that one child and lies inside
+// its widened cube.
+template <typename Box>
+inline bool clearOfGrid(const Box& t, const double origin[3], double edge, double cell, int steps,
+                        std::int64_t lo[3], std::int64_t hi[3]) {
+    if (steps <= 0)
+        return false;
+    const double far =
+        std::max(t.reach, std::max(std::fabs(origin[0]), std::max(std::fabs(origin[1]), std::fabs(origin[2]))));
+    const double margin = (edge * 0.0002 + 1e-12 * (far + 2.0 * edge)) / cell;
+    const double cells = static_cast<double>(std::int64_t(1) << steps);
+    for (int k = 0; k < 3; ++k) {
+        const double a = (t.mn[k] - origin[k]) / cell;
+        const double b = (t.mx[k] - origin[k]) / cell;
+        if (!(a >= 0.0 && b < cells))
+            return false;
+        const double fa = std::floor(a);
+        const double fb = std::floor(b);
+        if (!(a - fa > margin && fa + 1.0 - a > margin && b - fb > margin && fb + 1.0 - b > margin))
+            return false;
+        lo[k] = static_cast<std::int64_t>(fa);
+        hi[k] = static_cast<std::int64_t>(fb);
+    }
+    return true;
+}
+
+// The child that both corners of a box clear of the grid (clearOfGrid) lie in,
+// for the cube `shift` levels above the grid's cells; -1 when they lie in
+// different children.
+inline int childOfClearBox(const std::int64_t lo[3], const std::int64_t hi[3], int shift) {
+    int k = 0;
+    for (int axis = 0; axis < 3; ++axis) {
+        if ((lo[axis] >> shift) != (hi[axis] >> shift))
+            return -1;
+        k = k * 2 + static_cast<int>((lo[axis] >> shift) & 1);
+    }
+    return k;
+}
+
 } // namespace
 
 MeshOctree::MeshOctree(std::size_t memoryBudget) : memoryBudget_(memoryBudget) {}
@@ -318,7 +364,43 @@ MeshOctree::InsertResult MeshOctree::insertTriangle(double minCell, const double
     if (!ensureRoot())
         return InsertResult::OutOfMemory;
     const TriangleBox box(t);
-    return insertTriangleAt(0, minCell, origin, edge, box);
+    return insertTriangleBelow(0, minCell, origin, edge, box);
+}
+
+// The walk down the levels where the triangle's box lies clear of the grid of
+// the cubes of the first edge below minCell and within one child of each cube:
+// there the descent goes to that child without a test. The rest of the way is
+// insertTriangleAt's.
+MeshOctree::InsertResult MeshOctree::insertTriangleBelow(std::uint32_t node, double minCell, const double origin[3],
+                                                         double edge, const TriangleBox& t) {
+    constexpr int kMostSteps = 30;
+    int steps = 0;
+    double leaf = edge;
+    while (!(minCell > leaf) && steps < kMostSteps) {
+        leaf *= 0.5;
+        ++steps;
+    }
+    std::int64_t lo[3];
+    std::int64_t hi[3];
+    bool clear = steps < kMostSteps && clearOfGrid(t, origin, edge, leaf, steps, lo, hi);
+    double cur[3] = {origin[0], origin[1], origin[2]};
+    for (int shift = steps - 1; clear && !(minCell > edge); --shift) {
+        const int k = childOfClearBox(lo, hi, shift);
+        if (k < 0)
+            break;
+        std::uint32_t child = nodes_[node].children[k];
+        if (child == kNone)
+            child = makeChild(node, k, 0);
+        nodes_[node].flags &= std::uint16_t(~kLeafBit);
+        if (child == kNone)
+            return InsertResult::OutOfMemory;
+        double o[3];
+        childOrigin(cur, edge, k, o);
+        std::copy(o, o + 3, cur);
+        edge *= 0.5;
+        node = child;
+    }
+    return insertTriangleAt(node, minCell, cur, edge, t);
 }
 
 MeshOctree::InsertResult MeshOctree::insertTriangleAt(std::uint32_t node, double minCell, const double origin[3],
@@ -545,6 +627,11 @@ inline void prefetchCorners(const StlTriangle* t) {
         prefetchPosition(v);
 }
 
+// How often a build looks at its cancel flag: every this many records.
+constexpr std::size_t kCancelStride = 4096;
+
+inline bool raised(const std::atomic<bool>* cancel) { return cancel && cancel->load(std::memory_order_relaxed); }
+
 // Corner and edge of the cube of the given level whose child digits from the
 // root (most significant first) make up slot.
 void cubeOfSlot(const double origin[3], double edge, int level, std::size_t slot, double o[3], double* e) {
@@ -561,7 +648,8 @@ void cubeOfSlot(const double origin[3], double edge, int level, std::size_t slot
 } // namespace
 
 bool MeshOctree::build(double minCell, const double origin[3], double edge, const RefArray<StlVertex>& vertices,
-                       const RefArray<StlTriangle>& triangles, unsigned threads, bool allLive) {
+                       const RefArray<StlTriangle>& triangles, unsigned threads, bool allLive,
+                       const std::atomic<bool>* cancel) {
     // The cubes above the cells must only pass records on: none may be below minCell.
     int levels = 0;
     if (finiteCube(minCell, origin, edge)) {
@@ -570,14 +658,18 @@ bool MeshOctree::build(double minCell, const double origin[3], double edge, cons
     }
     if (threads > 1 && levels > 0 && nodes_.empty() && memoryBudget_ == std::numeric_limits<std::size_t>::max() &&
         vertices.size() < kNone && triangles.size() < kNone)
-        return buildByCells(minCell, origin, edge, levels, vertices, triangles, threads, allLive);
+        return buildByCells(minCell, origin, edge, levels, vertices, triangles, threads, allLive, cancel);
     for (std::size_t i = 0; i < vertices.size(); ++i) {
+        if (i % kCancelStride == 0 && raised(cancel))
+            return false;
         if (i + kPrefetchDistance < vertices.size())
             prefetchPosition(vertices[i + kPrefetchDistance]);
         if (insertVertex(minCell, origin, edge, vertices[i]) == InsertResult::OutOfMemory)
             return false;
     }
     for (std::size_t i = 0; i < triangles.size(); ++i) {
+        if (i % kCancelStride == 0 && raised(cancel))
+            return false;
         if (i + kPrefetchDistance < triangles.size())
             prefetchCorners(triangles[i + kPrefetchDistance]);
         StlTriangle* t = triangles[i];
@@ -611,7 +703,9 @@ struct MeshOctree::CellBuild {
     const RefArray<StlTriangle>& triangles;
     unsigned threads;
     bool allLive; // the triangles' flags are not read
+    const std::atomic<bool>* cancel;
     std::size_t cellCount;
+    double cellEdge; // the edge of the cubes of the cells
 
     std::vector<Routes> routes;                        // one per range of records
     std::vector<std::uint8_t> reached[kCellLevels + 1]; // the ranges' marks joined
@@ -627,9 +721,12 @@ struct MeshOctree::CellBuild {
     std::size_t vertexChunkCount = 0;
 
     CellBuild(double minCell_, const double* origin_, double edge_, int levels_, const RefArray<StlVertex>& v,
-              const RefArray<StlTriangle>& t, unsigned threads_, bool allLive_)
+              const RefArray<StlTriangle>& t, unsigned threads_, bool allLive_, const std::atomic<bool>* cancel_)
         : minCell(minCell_), origin(origin_), edge(edge_), levels(levels_), vertices(v), triangles(t),
-          threads(threads_), allLive(allLive_), cellCount(std::size_t(1) << (3 * levels_)) {}
+          threads(threads_), allLive(allLive_), cancel(cancel_), cellCount(std::size_t(1) << (3 * levels_)), cellEdge(edge_) {
+        for (int l = 0; l < levels; ++l)
+            cellEdge *= 0.5;
+    }
 
     void routeVertex(Routes& out, std::size_t i) const;
     void routeTriangle(Routes& out, const TriangleBox& box, std::uint32_t i, int level, std::size_t slot,
@@ -698,18 +795,47 @@ bool MeshOctree::CellBuild::routeRecords() {
                 out.reached[l].assign(std::size_t(1) << (3 * l), 0);
             const std::size_t vEnd = vertices.size() * (r + 1) / ranges;
             for (std::size_t i = vertices.size() * r / ranges; i < vEnd; ++i) {
+                if (i % kCancelStride == 0 && raised(cancel)) {
+                    failed = true;
+                    return;
+                }
                 if (i + kPrefetchDistance < vEnd)
                     prefetchPosition(vertices[i + kPrefetchDistance]);
                 routeVertex(out, i);
             }
             const std::size_t tEnd = triangles.size() * (r + 1) / ranges;
             for (std::size_t i = triangles.size() * r / ranges; i < tEnd; ++i) {
+                if (i % kCancelStride == 0 && raised(cancel)) {
+                    failed = true;
+                    return;
+                }
                 if (i + kPrefetchDistance < tEnd)
                     prefetchCorners(triangles[i + kPrefetchDistance]);
                 StlTriangle* t = triangles[i];
                 if ((!allLive && t->isDeleted()) || !finiteCorners(t))
                     continue;
-                routeTriangle(out, TriangleBox(t), static_cast<std::uint32_t>(i), 0, 0, origin, edge);
+                const TriangleBox box(t);
+                std::int64_t lo[3];
+                std::int64_t hi[3];
+                if (clearOfGrid(box, origin, edge, cellEdge, levels, lo, hi)) {
+                    // Down the one child of every level that the box lies in,
+                    // or the way the descent goes.
+                    std::size_t slot = 0;
+                    int l = 0;
+                    for (; l < levels; ++l) {
+                        const int k = childOfClearBox(lo, hi, levels - 1 - l);
+                        if (k < 0)
+                            break;
+                        out.reached[l][slot] |= kReached;
+                        slot = slot * 8 + static_cast<std::size_t>(k);
+                    }
+                    if (l == levels) {
+                        out.reached[l][slot] |= kReached;
+                        out.triangles[slot].push_back(static_cast<std::uint32_t>(i));
+                        continue;
+                    }
+                }
+                routeTriangle(out, box, static_cast<std::uint32_t>(i), 0, 0, origin, edge);
             }
         } catch (const std::bad_alloc&) {
             failed = true;
@@ -775,9 +901,12 @@ bool MeshOctree::CellBuild::buildCellSubtree(std::size_t c) {
     for (const Routes& r : routes) {
         const std::vector<std::uint32_t>& list = r.triangles[c];
         for (std::size_t j = 0; j < list.size(); ++j) {
+            if (j % kCancelStride == 0 && raised(cancel))
+                return false;
             if (j + kPrefetchDistance < list.size())
                 prefetchCorners(triangles[list[j + kPrefetchDistance]]);
-            if (sub.insertTriangleAt(0, minCell, o, e, TriangleBox(triangles[list[j]])) == InsertResult::OutOfMemory)
+            if (sub.insertTriangleBelow(0, minCell, o, e, TriangleBox(triangles[list[j]])) ==
+                InsertResult::OutOfMemory)
                 return false;
         }
     }
@@ -789,6 +918,10 @@ bool MeshOctree::CellBuild::buildSubtrees() {
     subtrees.resize(cellCount);
     std::atomic<bool> failed{false};
     forEachPiece(threads, cells.size(), [&](std::size_t j, unsigned) {
+        if (raised(cancel)) {
+            failed = true;
+            return;
+        }
         try {
             if (!buildCellSubtree(cells[j]))
                 failed = true;
@@ -892,8 +1025,8 @@ bool MeshOctree::CellBuild::join(MeshOctree& tree) {
 
 bool MeshOctree::buildByCells(double minCell, const double origin[3], double edge, int levels,
                               const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
-                              unsigned threads, bool allLive) {
-    CellBuild build(minCell, origin, edge, levels, vertices, triangles, threads, allLive);
+                              unsigned threads, bool allLive, const std::atomic<bool>* cancel) {
+    CellBuild build(minCell, origin, edge, levels, vertices, triangles, threads, allLive, cancel);
     if (!build.routeRecords())
         return false;
     build.joinReachedMarks();

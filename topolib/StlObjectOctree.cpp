@@ -149,7 +149,7 @@ int StlObject::fillOctree(bool withVertices, bool withTriangles) {
     return 0;
 }
 
-OctreeBeside::OctreeBeside(const StlObject& mesh) {
+OctreeBeside::OctreeBeside(const StlObject& mesh, const std::atomic<bool>* cancel) {
     Vector3D centre;
     if (!rootCube(mesh.m_placement.bboxMin, mesh.m_placement.bboxMax, diagonal_, centre, origin_))
         return;
@@ -187,9 +187,9 @@ OctreeBeside::OctreeBeside(const StlObject& mesh) {
     minCell_ = minimumCellFor(diagonal_, static_cast<std::uint32_t>(all.size()));
     const RefArray<StlVertex>* vertices = &mesh.m_records.vertices;
     try {
-        thread_ = std::thread([this, vertices, threads] {
+        thread_ = std::thread([this, vertices, threads, cancel] {
             const double o[3] = {origin_.x, origin_.y, origin_.z};
-            built_ = tree_->build(minCell_, o, diagonal_, *vertices, live_, threads, true);
+            built_ = tree_->build(minCell_, o, diagonal_, *vertices, live_, threads, true, cancel);
         });
     } catch (const std::system_error&) {
         tree_.reset();
