@@ -148,6 +148,9 @@ inline void forEachChildReached(const Box& t, const double origin[3], double edg
     }
 }
 
+// The finest grid the walks below use: 2^30 cells a side.
+constexpr int kMostGridSteps = 30;
+
 // The cells of the grid of 2^steps cells a side and edge `cell` below the cube
 // (origin, edge) that hold the two corners of t's box (lo, hi: their indices
 // on each axis), when every box coordinate lies inside the grid and farther
@@ -177,6 +180,32 @@ inline bool clearOfGrid(const Box& t, const double origin[3], double edge, doubl
             return false;
         lo[k] = static_cast<std::int64_t>(fa);
         hi[k] = static_cast<std::int64_t>(fb);
+    }
+    return true;
+}
+
+// The cell of the grid of clearOfGrid that holds the point p (at: its indices),
+// when p lies inside the grid and on every axis farther from the grid's lines
+// than the widening of the cubes for vertices (1e-6) and the rounding of their
+// corners, twice over. Then vertexChild picks the child whose half holds p at
+// every level of the grid.
+inline bool pointClearOfGrid(const double p[3], const double origin[3], double edge, double cell, int steps,
+                             std::int64_t at[3]) {
+    if (steps <= 0)
+        return false;
+    double far = 0.0;
+    for (int k = 0; k < 3; ++k)
+        far = std::max(far, std::max(std::fabs(p[k]), std::fabs(origin[k])));
+    const double margin = (2e-6 + 1e-12 * (far + 2.0 * edge)) / cell;
+    const double cells = static_cast<double>(std::int64_t(1) << steps);
+    for (int k = 0; k < 3; ++k) {
+        const double a = (p[k] - origin[k]) / cell;
+        if (!(a >= 0.0 && a < cells))
+            return false;
+        const double fa = std::floor(a);
+        if (!(a - fa > margin && fa + 1.0 - a > margin))
+            return false;
+        at[k] = static_cast<std::int64_t>(fa);
     }
     return true;
 }
@@ -333,6 +362,31 @@ MeshOctree::InsertResult MeshOctree::insertVertexAt(std::uint32_t node, double m
                                                     double edge, StlVertex* v) {
     const double* p = v->pos.data();
     double cur[3] = {origin[0], origin[1], origin[2]};
+    // Down the levels above the leaves by the cell that holds p, when p lies
+    // clear of the grid of the leaves' edge.
+    int steps = 0;
+    double leaf = edge;
+    while (!(minCell > leaf) && steps < kMostGridSteps) {
+        leaf *= 0.5;
+        ++steps;
+    }
+    std::int64_t at[3];
+    if (steps < kMostGridSteps && pointClearOfGrid(p, origin, edge, leaf, steps, at)) {
+        for (int shift = steps - 1; !(minCell > edge); --shift) {
+            const int k = childOfClearBox(at, at, shift);
+            std::uint32_t child = nodes_[node].children[k];
+            if (child == kNone) {
+                child = makeChild(node, k, nodes_[node].level() + 1);
+                if (child == kNone)
+                    return InsertResult::OutOfMemory;
+            }
+            double o[3];
+            childOrigin(cur, edge, k, o);
+            std::copy(o, o + 3, cur);
+            edge *= 0.5;
+            node = child;
+        }
+    }
     for (;;) {
         if (nodes_[node].isLeaf() && minCell > edge)
             return addVertex(node, v) ? InsertResult::Stored : InsertResult::OutOfMemory;
@@ -373,16 +427,15 @@ MeshOctree::InsertResult MeshOctree::insertTriangle(double minCell, const double
 // insertTriangleAt's.
 MeshOctree::InsertResult MeshOctree::insertTriangleBelow(std::uint32_t node, double minCell, const double origin[3],
                                                          double edge, const TriangleBox& t) {
-    constexpr int kMostSteps = 30;
     int steps = 0;
     double leaf = edge;
-    while (!(minCell > leaf) && steps < kMostSteps) {
+    while (!(minCell > leaf) && steps < kMostGridSteps) {
         leaf *= 0.5;
         ++steps;
     }
     std::int64_t lo[3];
     std::int64_t hi[3];
-    bool clear = steps < kMostSteps && clearOfGrid(t, origin, edge, leaf, steps, lo, hi);
+    bool clear = steps < kMostGridSteps && clearOfGrid(t, origin, edge, leaf, steps, lo, hi);
     double cur[3] = {origin[0], origin[1], origin[2]};
     for (int shift = steps - 1; clear && !(minCell > edge); --shift) {
         const int k = childOfClearBox(lo, hi, shift);
@@ -627,6 +680,18 @@ inline void prefetchCorners(const StlTriangle* t) {
         prefetchPosition(v);
 }
 
+// For the triangle at position j of a list of n (at(i): the triangle at i): the
+// corners of the one kPrefetchDistance ahead, and the record of the one twice
+// as far ahead, whose corner references the former step then reads without
+// waiting (a cell's triangles lie apart in memory).
+template <typename At>
+inline void prefetchTrianglesAhead(std::size_t j, std::size_t n, const At& at) {
+    if (j + 2 * kPrefetchDistance < n)
+        __builtin_prefetch(&at(j + 2 * kPrefetchDistance)->vertices);
+    if (j + kPrefetchDistance < n)
+        prefetchCorners(at(j + kPrefetchDistance));
+}
+
 // How often a build looks at its cancel flag: every this many records.
 constexpr std::size_t kCancelStride = 4096;
 
@@ -670,8 +735,7 @@ bool MeshOctree::build(double minCell, const double origin[3], double edge, cons
     for (std::size_t i = 0; i < triangles.size(); ++i) {
         if (i % kCancelStride == 0 && raised(cancel))
             return false;
-        if (i + kPrefetchDistance < triangles.size())
-            prefetchCorners(triangles[i + kPrefetchDistance]);
+        prefetchTrianglesAhead(i, triangles.size(), [&](std::size_t at) { return triangles[at]; });
         StlTriangle* t = triangles[i];
         if ((allLive || !t->isDeleted()) && insertTriangle(minCell, origin, edge, t) == InsertResult::OutOfMemory)
             return false;
@@ -809,8 +873,7 @@ bool MeshOctree::CellBuild::routeRecords() {
                     failed = true;
                     return;
                 }
-                if (i + kPrefetchDistance < tEnd)
-                    prefetchCorners(triangles[i + kPrefetchDistance]);
+                prefetchTrianglesAhead(i, tEnd, [&](std::size_t at) { return triangles[at]; });
                 StlTriangle* t = triangles[i];
                 if ((!allLive && t->isDeleted()) || !finiteCorners(t))
                     continue;
@@ -903,8 +966,7 @@ bool MeshOctree::CellBuild::buildCellSubtree(std::size_t c) {
         for (std::size_t j = 0; j < list.size(); ++j) {
             if (j % kCancelStride == 0 && raised(cancel))
                 return false;
-            if (j + kPrefetchDistance < list.size())
-                prefetchCorners(triangles[list[j + kPrefetchDistance]]);
+            prefetchTrianglesAhead(j, list.size(), [&](std::size_t at) { return triangles[list[at]]; });
             if (sub.insertTriangleBelow(0, minCell, o, e, TriangleBox(triangles[list[j]])) ==
                 InsertResult::OutOfMemory)
                 return false;
