@@ -33,7 +33,11 @@ void BM_OctreeBuild(benchmark::State& state) {
     state.counters["nodes"] = double(tree->nodeCount());
 }
 // CPU: all the build's threads.
-BENCHMARK(BM_OctreeBuild)->Unit(benchmark::kMillisecond)->Iterations(3)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK(BM_OctreeBuild)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
 
 // The same tree built on the calling thread alone (small meshes, one-core machines).
 void BM_OctreeBuildOneThread(benchmark::State& state) {

@@ -185,7 +185,8 @@ topolib::LoadResult ObjectEx::importJob(const ObjectCalcThread& worker, const Pr
         std::unique_ptr<topolib::OctreeBeside> tree;
         const SideWork beside{[this, &tree, &worker] {
                                   try {
-                                      tree = std::make_unique<topolib::OctreeBeside>(*this, worker.stopFlag());
+                                      tree =
+                                          std::make_unique<topolib::OctreeBeside>(*this, worker.stopFlag());
                                   } catch (const std::bad_alloc&) {
                                   }
                               },

@@ -154,9 +154,9 @@ constexpr int kMostGridSteps = 30;
 // The cells of the grid of 2^steps cells a side and edge `cell` below the cube
 // (origin, edge) that hold the two corners of t's box (lo, hi: their indices
 // on each axis), when every box coordinate lies inside the grid and farther
-// from its lines than the widening of the cubes (edge/20000 at most, for the
-// halves of the cube itself) and the rounding of their corners, four times
-// over. Then the box tests of forEachChildReached fall on the same side of
+// from its lines than four times the widening of the cubes (edge/20000 at
+// most, for the halves of the cube itself) plus a bound on the rounding of
+// their corners. Then the box tests of forEachChildReached fall on the same side of
 // every half of a cube of the grid's levels: a box whose two ends lie in the
 // same half of a cube on every axis reaches that one child and lies inside
 // its widened cube.
@@ -165,8 +165,8 @@ inline bool clearOfGrid(const Box& t, const double origin[3], double edge, doubl
                         std::int64_t lo[3], std::int64_t hi[3]) {
     if (steps <= 0)
         return false;
-    const double far =
-        std::max(t.reach, std::max(std::fabs(origin[0]), std::max(std::fabs(origin[1]), std::fabs(origin[2]))));
+    const double far = std::max(
+        t.reach, std::max(std::fabs(origin[0]), std::max(std::fabs(origin[1]), std::fabs(origin[2]))));
     const double margin = (edge * 0.0002 + 1e-12 * (far + 2.0 * edge)) / cell;
     const double cells = static_cast<double>(std::int64_t(1) << steps);
     for (int k = 0; k < 3; ++k) {
@@ -186,8 +186,8 @@ inline bool clearOfGrid(const Box& t, const double origin[3], double edge, doubl
 
 // The cell of the grid of clearOfGrid that holds the point p (at: its indices),
 // when p lies inside the grid and on every axis farther from the grid's lines
-// than the widening of the cubes for vertices (1e-6) and the rounding of their
-// corners, twice over. Then vertexChild picks the child whose half holds p at
+// than twice the widening of the cubes for vertices (1e-6) plus a bound on the
+// rounding of their corners. Then vertexChild picks the child whose half holds p at
 // every level of the grid.
 inline bool pointClearOfGrid(const double p[3], const double origin[3], double edge, double cell, int steps,
                              std::int64_t at[3]) {
@@ -425,8 +425,9 @@ MeshOctree::InsertResult MeshOctree::insertTriangle(double minCell, const double
 // the cubes of the first edge below minCell and within one child of each cube:
 // there the descent goes to that child without a test. The rest of the way is
 // insertTriangleAt's.
-MeshOctree::InsertResult MeshOctree::insertTriangleBelow(std::uint32_t node, double minCell, const double origin[3],
-                                                         double edge, const TriangleBox& t) {
+MeshOctree::InsertResult MeshOctree::insertTriangleBelow(std::uint32_t node, double minCell,
+                                                         const double origin[3], double edge,
+                                                         const TriangleBox& t) {
     int steps = 0;
     double leaf = edge;
     while (!(minCell > leaf) && steps < kMostGridSteps) {
@@ -695,7 +696,9 @@ inline void prefetchTrianglesAhead(std::size_t j, std::size_t n, const At& at) {
 // How often a build looks at its cancel flag: every this many records.
 constexpr std::size_t kCancelStride = 4096;
 
-inline bool raised(const std::atomic<bool>* cancel) { return cancel && cancel->load(std::memory_order_relaxed); }
+inline bool raised(const std::atomic<bool>* cancel) {
+    return cancel && cancel->load(std::memory_order_relaxed);
+}
 
 // Corner and edge of the cube of the given level whose child digits from the
 // root (most significant first) make up slot.
@@ -712,9 +715,9 @@ void cubeOfSlot(const double origin[3], double edge, int level, std::size_t slot
 
 } // namespace
 
-bool MeshOctree::build(double minCell, const double origin[3], double edge, const RefArray<StlVertex>& vertices,
-                       const RefArray<StlTriangle>& triangles, unsigned threads, bool allLive,
-                       const std::atomic<bool>* cancel) {
+bool MeshOctree::build(double minCell, const double origin[3], double edge,
+                       const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
+                       unsigned threads, bool allLive, const std::atomic<bool>* cancel) {
     // The cubes above the cells must only pass records on: none may be below minCell.
     int levels = 0;
     if (finiteCube(minCell, origin, edge)) {
@@ -785,9 +788,11 @@ struct MeshOctree::CellBuild {
     std::size_t vertexChunkCount = 0;
 
     CellBuild(double minCell_, const double* origin_, double edge_, int levels_, const RefArray<StlVertex>& v,
-              const RefArray<StlTriangle>& t, unsigned threads_, bool allLive_, const std::atomic<bool>* cancel_)
+              const RefArray<StlTriangle>& t, unsigned threads_, bool allLive_,
+              const std::atomic<bool>* cancel_)
         : minCell(minCell_), origin(origin_), edge(edge_), levels(levels_), vertices(v), triangles(t),
-          threads(threads_), allLive(allLive_), cancel(cancel_), cellCount(std::size_t(1) << (3 * levels_)), cellEdge(edge_) {
+          threads(threads_), allLive(allLive_), cancel(cancel_), cellCount(std::size_t(1) << (3 * levels_)),
+          cellEdge(edge_) {
         for (int l = 0; l < levels; ++l)
             cellEdge *= 0.5;
     }
