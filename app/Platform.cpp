@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,8 +109,17 @@ uint64_t groupAllowance(const QString& folder, bool v2) {
 
 } // namespace
 
-uint64_t cgroupMemoryAllowanceFrom(const QString& procCgroup, const QString& mountRoot) {
-    uint64_t allowance = UINT64_MAX;
+namespace {
+
+// Calls visit(folder, v2) for the group of /proc/self/cgroup's text that
+// holds `controller` (the v2 group, or the v1 hierarchy listing it) and for
+// each of its ancestors up to the hierarchy's root. v1 hierarchies are
+// mounted in the controller's subfolder of mountRoot. When the listed group's
+// folder is not there (a container sees its own group as the root), the
+// mount's root is read.
+template <typename Visit>
+void forEachGroupFolder(const QString& procCgroup, const QString& mountRoot, const QString& controller,
+                        const Visit& visit) {
     for (const QString& line : procCgroup.split('\n', Qt::SkipEmptyParts)) {
         // "hierarchy-id:controllers:path"; v2 has id 0 and no controllers.
         const int first = line.indexOf(':');
@@ -119,21 +129,96 @@ uint64_t cgroupMemoryAllowanceFrom(const QString& procCgroup, const QString& mou
         const QString controllers = line.mid(first + 1, second - first - 1);
         const QString path = line.mid(second + 1);
         const bool v2 = line.left(first) == "0" && controllers.isEmpty();
-        if (!v2 && !controllers.split(',').contains("memory"))
+        if (!v2 && !controllers.split(',').contains(controller))
             continue;
-        const QString root = v2 ? mountRoot : mountRoot + "/memory";
+        const QString root = v2 ? mountRoot : mountRoot + "/" + controller;
         QString folder = root + path;
         if (!QFileInfo(folder).isDir())
             folder = root;
         // The group and its ancestors up to the hierarchy's root.
         while (true) {
-            allowance = std::min(allowance, groupAllowance(folder, v2));
+            visit(folder, v2);
             if (folder.size() <= root.size())
                 break;
             folder = folder.left(folder.lastIndexOf('/'));
         }
     }
+}
+
+// The processors a group's CPU quota is worth, rounded up; 0 without a quota.
+unsigned groupProcessorLimit(const QString& folder, bool v2) {
+    qulonglong quota = 0;
+    qulonglong period = 0;
+    bool quotaOk = false;
+    bool periodOk = false;
+    if (v2) {
+        // "max 100000" or "<quota> <period>".
+        QFile f(folder + "/cpu.max");
+        if (!f.open(QIODevice::ReadOnly))
+            return 0;
+        const QList<QByteArray> parts = f.readAll().simplified().split(' ');
+        if (parts.size() != 2)
+            return 0;
+        quota = parts[0].toULongLong(&quotaOk);
+        period = parts[1].toULongLong(&periodOk);
+    } else {
+        // A quota of -1 (no limit) does not read as an unsigned number.
+        QFile q(folder + "/cpu.cfs_quota_us");
+        QFile p(folder + "/cpu.cfs_period_us");
+        if (!q.open(QIODevice::ReadOnly) || !p.open(QIODevice::ReadOnly))
+            return 0;
+        quota = q.readAll().trimmed().toULongLong(&quotaOk);
+        period = p.readAll().trimmed().toULongLong(&periodOk);
+    }
+    if (!quotaOk || !periodOk || quota == 0 || period == 0)
+        return 0;
+    const qulonglong processors = (quota + period - 1) / period;
+    return static_cast<unsigned>(std::min<qulonglong>(processors, 1u << 16));
+}
+
+// The processors the calling thread may be scheduled on (0 when unknown).
+unsigned affinityProcessorCount() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0)
+        return 0;
+    return static_cast<unsigned>(CPU_COUNT(&set));
+}
+
+} // namespace
+
+uint64_t cgroupMemoryAllowanceFrom(const QString& procCgroup, const QString& mountRoot) {
+    uint64_t allowance = UINT64_MAX;
+    forEachGroupFolder(procCgroup, mountRoot, QStringLiteral("memory"), [&](const QString& folder, bool v2) {
+        allowance = std::min(allowance, groupAllowance(folder, v2));
+    });
     return allowance;
+}
+
+unsigned int cgroupProcessorLimitFrom(const QString& procCgroup, const QString& mountRoot) {
+    unsigned limit = 0;
+    forEachGroupFolder(procCgroup, mountRoot, QStringLiteral("cpu"), [&](const QString& folder, bool v2) {
+        const unsigned group = groupProcessorLimit(folder, v2);
+        if (group != 0 && (limit == 0 || group < limit))
+            limit = group;
+    });
+    return limit;
+}
+
+unsigned int usableProcessorCount() {
+    // Quotas are set when a container starts: read once.
+    static const unsigned quota = [] {
+        QFile f(QStringLiteral("/proc/self/cgroup"));
+        if (!f.open(QIODevice::ReadOnly))
+            return 0u;
+        return cgroupProcessorLimitFrom(QString::fromUtf8(f.readAll()), QStringLiteral("/sys/fs/cgroup"));
+    }();
+    unsigned count = affinityProcessorCount();
+    if (count == 0)
+        count = processorCount();
+    if (quota != 0)
+        count = std::min(count, quota);
+    return std::max(count, 1u);
 }
 
 uint64_t cgroupMemoryAllowance() {

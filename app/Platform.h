@@ -9,6 +9,16 @@ namespace platform {
 
 // Number of processors online (at least 1).
 unsigned int processorCount();
+// The processors the calling thread can use, which is what a pool of
+// workers should be sized by: those of its affinity mask (taskset, a
+// container's cpuset), fewer when a CPU control group's quota is worth less
+// (cgroupProcessorLimitFrom). At least 1.
+unsigned int usableProcessorCount();
+// The processors a CPU quota allows, rounded up, from a /proc/self/cgroup
+// text and the cgroup mount folder: the smallest over the process's group and
+// its ancestors (v2 cpu.max, v1 cpu.cfs_quota_us / cpu.cfs_period_us in the
+// "cpu" subfolder). 0 when no group sets a quota.
+unsigned int cgroupProcessorLimitFrom(const QString& procCgroup, const QString& mountRoot);
 // Total physical memory in bytes (0 when unknown).
 uint64_t totalPhysicalMemory();
 // Physical memory available to new allocations: MemAvailable of

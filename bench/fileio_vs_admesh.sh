@@ -4,13 +4,15 @@
 # `admesh -e FILE` on generated closed tori of 1M and 5M facets, in file order
 # and shuffled; the import once on one thread (MESHINFO_IMPORT_THREADS=1) and
 # once with the threads it picks itself. In a numbered mode both commands run
-# pinned to as many cores (taskset), so that no helper thread of either (a page
+# pinned to as many cores (taskset); in a mode like "2c" too, the import then
+# picking its threads itself (as on a machine with that many cores), so that no helper thread of either (a page
 # mapping thread, say) does work beside the one measured; CPU is user + system.
 # The two commands run in turn, pair by pair, and each figure is the median
 # over the rounds.
 # Usage: bench/fileio_vs_admesh.sh BUILD_DIR [WORK_DIR]
 #   ROUNDS=N          paired runs per file and mode (default 5)
-#   MODES="1 auto"    import thread modes: a thread count, or auto
+#   MODES="1 auto"    import thread modes: a thread count, Nc (N cores, the
+#                     import's own thread choice), or auto
 #   FILES="1m ..."    files among 1m 1m_shuffled 5m 5m_shuffled (default all)
 #   ADMESH_SHUFFLED=0 skips admesh on the shuffled files (it takes minutes)
 #   EXTRA_LOAD=N      runs N CPU-bound loops beside the measurement
@@ -78,13 +80,14 @@ for name in $files; do
     : >"$work/theirs.times"
     # A numbered mode runs both commands on that many cores, the same ones.
     pin=()
-    if [ "$mode" != auto ] && [ "$mode" -lt "$(nproc)" ]; then
-      cores=${CORES:-$(( $(nproc) - mode ))-$(( $(nproc) - 1 ))}
+    count=${mode%c}
+    if [ "$mode" != auto ] && [ "$count" -lt "$(nproc)" ]; then
+      cores=${CORES:-$(( $(nproc) - count ))-$(( $(nproc) - 1 ))}
       pin=(taskset -c "$cores")
     fi
     for _ in $(seq "$rounds"); do
-      if [ "$mode" = auto ]; then
-        timed "$work/ours.times" env -u MESHINFO_IMPORT_THREADS "$meshinfo" "$f"
+      if [ "$mode" = auto ] || [ "$count" != "$mode" ]; then
+        timed "$work/ours.times" "${pin[@]}" env -u MESHINFO_IMPORT_THREADS "$meshinfo" "$f"
       else
         timed "$work/ours.times" "${pin[@]}" env MESHINFO_IMPORT_THREADS="$mode" "$meshinfo" "$f"
       fi

@@ -1,5 +1,7 @@
 #include "fileIo/VGeoFileHandling.h"
 
+#include "app/Platform.h"
+
 #include "fileIo/ByteOrder.h"
 #include "fileIo/KStdFile.h"
 #include "fileIo/SafeFileWriter.h"
@@ -220,7 +222,7 @@ bool triangleIndices(const char* r, uint32_t vertexCount, uint32_t (&v)[3]) {
 unsigned threadsFor(size_t records) {
     if (records < (size_t(1) << 16))
         return 1;
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned cores = platform::usableProcessorCount();
     return static_cast<unsigned>(std::min<size_t>({cores, 8, records >> 15}));
 }
 

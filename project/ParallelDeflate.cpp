@@ -1,5 +1,7 @@
 #include "project/ParallelDeflate.h"
 
+#include "app/Platform.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -68,7 +70,7 @@ bool deflateParallel(const QByteArray& in, int level, QByteArray& out, uint32_t&
         }
     };
     const unsigned threads =
-        unsigned(std::min<int64_t>(count, std::max(1u, std::min(std::thread::hardware_concurrency(), kMaxThreads))));
+        unsigned(std::min<int64_t>(count, std::min(platform::usableProcessorCount(), kMaxThreads)));
     std::vector<std::thread> pool;
     try {
         for (unsigned t = 1; t < threads; ++t)

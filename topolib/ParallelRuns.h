@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/Platform.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -27,9 +29,9 @@ inline unsigned importThreads(std::size_t n) {
         return forced;
     if (n < (std::size_t(1) << 18))
         return 1;
-    const unsigned cores = std::thread::hardware_concurrency();
+    const unsigned cores = platform::usableProcessorCount();
     const std::size_t byWork = n >> 16;
-    return static_cast<unsigned>(std::min<std::size_t>({cores == 0 ? 1 : cores, 8, byWork}));
+    return static_cast<unsigned>(std::min<std::size_t>({cores, 8, byWork}));
 }
 
 namespace detail {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Platform.h"
 #include "topolib/HugePageAdvice.h"
 #include "topolib/RecordArena.h"
 
@@ -142,7 +143,7 @@ private:
                 reinterpret_cast<T*>(b.slot(i))->~T();
         };
         constexpr std::size_t kPerThread = std::size_t(1) << 18;
-        const unsigned cores = std::thread::hardware_concurrency();
+        const unsigned cores = platform::usableProcessorCount();
         const std::size_t threads = std::min<std::size_t>({b.used / kPerThread, std::size_t(cores), std::size_t(8)});
         std::vector<std::thread> helpers;
         std::size_t done = 0; // records [0, done) are destroyed or being destroyed

@@ -108,6 +108,218 @@ void fillRecordArray(RefArray<T>& array, std::size_t n, std::size_t capacity, co
         array.push_back(copyOf.at(i));
 }
 
+// Where the copy's records go: one block of each kind, in array order.
+struct CopyBlocks {
+    StlVertex* vertices = nullptr;
+    StlTriangle* triangles = nullptr;
+    StlEdge* edges = nullptr;
+};
+
+// The copy of a mesh's records, lists and shells into blocks taken for it.
+// The work comes in jobs that the threads take in turn: first those that run
+// on one thread (the shells' triangle lists and the copy's record arrays,
+// filled in one pass each without clearing them first), then the pieces of
+// the records, which each thread maps and fills.
+class RecordCopy {
+public:
+    RecordCopy(const StlObject& original, StlObject& copy, const CopyBlocks& blocks, unsigned threads)
+        : m_original(original), m_copy(copy), m_blocks(blocks), m_threads(threads),
+          m_vertexOf(original.vertices(), blocks.vertices, threads),
+          m_triangleOf(original.triangles(), blocks.triangles, threads),
+          m_edgeOf(original.edges(), blocks.edges, threads), m_vertexPieces(original.vertices().size(), threads),
+          m_trianglePieces(original.triangles().size(), threads), m_edgePieces(original.edges().size(), threads),
+          m_cutTriangles(threads) {}
+
+    // Copies everything but the cut contexts and the octree; throws
+    // std::bad_alloc when memory runs out.
+    void run() {
+        takeIncidentBlock();
+        makeShells();
+        const std::size_t shellJobs = m_original.shells().size();
+        const std::size_t firstPiece = shellJobs + 3;
+        const std::size_t jobs = firstPiece + m_vertexPieces.count + m_trianglePieces.count + m_edgePieces.count;
+        std::atomic<bool> outOfMemory{false};
+        forEachPiece(m_threads, jobs, [&](std::size_t job, unsigned thread) {
+            try {
+                if (job < shellJobs)
+                    copyShellLists(job);
+                else if (job < firstPiece)
+                    fillArray(job - shellJobs);
+                else if ((job -= firstPiece) < m_vertexPieces.count)
+                    copyVertices(job);
+                else if ((job -= m_vertexPieces.count) < m_trianglePieces.count)
+                    copyTriangles(job, thread);
+                else if (!copyEdges(job - m_trianglePieces.count))
+                    outOfMemory = true;
+            } catch (const std::bad_alloc&) {
+                outOfMemory = true;
+            }
+        });
+        if (outOfMemory)
+            throw std::bad_alloc();
+    }
+
+    // Gives the copy's triangles the cut contexts of the original's: their
+    // own, with the cutting triangles and the segments' ends taken at the same
+    // positions in the copy. Pieces are a cut's working state and are not carried.
+    void copyCutContexts() const {
+        for (const std::vector<std::size_t>& list : m_cutTriangles) {
+            for (std::size_t i : list) {
+                const TriangleCutContext* from = cutContext(m_original.triangles()[i]);
+                if (!from)
+                    continue;
+                auto context = std::make_unique<TriangleCutContext>(m_copy.triangles()[i]);
+                for (const StlTriangle* c : from->cutters)
+                    if (StlTriangle* copy = m_triangleOf(c))
+                        context->cutters.push_back(copy);
+                for (const CutSegment& s : from->segments) {
+                    CutSegment copy = s;
+                    copy.a = m_vertexOf(s.a);
+                    copy.b = m_vertexOf(s.b);
+                    if (copy.a && copy.b)
+                        context->segments.push_back(copy);
+                }
+                context->failed = from->failed;
+                setCutContext(m_copy.triangles()[i], context.release());
+            }
+        }
+    }
+
+private:
+    // Incident lists: one block, each vertex's list exactly as long as the
+    // original's count, the lists of a piece of vertices together.
+    void takeIncidentBlock() {
+        m_listStart.assign(m_vertexPieces.count + 1, 0);
+        forEachPiece(m_threads, m_vertexPieces.count, [&](std::size_t piece, unsigned) {
+            std::size_t slots = 0;
+            for (std::size_t i = m_vertexPieces.begin(piece), end = m_vertexPieces.end(piece); i < end; ++i)
+                slots += m_original.vertices()[i]->triangleCount();
+            m_listStart[piece + 1] = slots;
+        });
+        for (std::size_t piece = 0; piece < m_vertexPieces.count; ++piece)
+            m_listStart[piece + 1] += m_listStart[piece];
+        m_incident = m_copy.newIncidentBlock(m_listStart[m_vertexPieces.count]);
+    }
+
+    // The shells come before the triangles, which name their copies. The
+    // numbers are the shells' positions, as the copy of a shell carries it.
+    void makeShells() {
+        uint32_t ordinal = 0;
+        for (StlShell* s : m_original.shells()) {
+            s->number = ordinal++;
+            auto* copy = new StlShell(*s);
+            m_copy.shells().push_back(copy);
+            copy->owner = &m_copy;
+            copy->flags = s->flags;
+            copy->changed = s->changed;
+            copy->triangleCount = s->triangleCount;
+            copy->boxMin = s->boxMin;
+            copy->boxMax = s->boxMax;
+            m_shellOf.emplace(s, copy);
+        }
+    }
+
+    void copyShellLists(std::size_t shell) {
+        const StlShell* s = m_original.shells()[shell];
+        StlShell* copy = m_copy.shells()[shell];
+        for (const Ref<StlTriangle>& t : s->primaryTriangles)
+            copy->primaryTriangles.push_back(m_triangleOf(t));
+        for (const Ref<StlTriangle>& t : s->reversedTriangles)
+            copy->reversedTriangles.push_back(m_triangleOf(t));
+    }
+
+    // The copy's vertex (0), triangle (1) or edge (2) array.
+    void fillArray(std::size_t kind) {
+        const std::size_t nv = m_original.vertices().size();
+        if (kind == 0)
+            fillRecordArray(m_copy.vertices(), nv, nv, m_vertexOf);
+        else if (kind == 1)
+            fillRecordArray(m_copy.triangles(), m_original.triangles().size(), m_original.triangles().capacity(),
+                            m_triangleOf);
+        else
+            fillRecordArray(m_copy.edges(), m_original.edges().size(), m_original.edges().capacity(), m_edgeOf);
+    }
+
+    void copyVertices(std::size_t piece) {
+        const std::size_t begin = m_vertexPieces.begin(piece);
+        const std::size_t end = m_vertexPieces.end(piece);
+        std::size_t slot = m_listStart[piece];
+        touchPages(m_blocks.vertices + begin, (end - begin) * sizeof(StlVertex));
+        touchPages(m_incident + slot, (m_listStart[piece + 1] - slot) * sizeof(Ref<StlTriangle>));
+        for (std::size_t i = begin; i < end; ++i) {
+            const StlVertex* s = m_original.vertices()[i];
+            StlVertex* d = new (m_blocks.vertices + i) StlVertex(s->pos.data());
+            d->index = s->index;
+            d->flags = s->flags;
+            if (s->hasTriangleList()) {
+                d->useExternalList(m_incident + slot, s->triangleCount());
+                for (const Ref<StlTriangle>& t : *s)
+                    d->appendUnlisted(m_triangleOf(t));
+                slot += s->triangleCount();
+            }
+        }
+    }
+
+    void copyTriangles(std::size_t piece, unsigned thread) {
+        const std::size_t begin = m_trianglePieces.begin(piece);
+        const std::size_t end = m_trianglePieces.end(piece);
+        touchPages(m_blocks.triangles + begin, (end - begin) * sizeof(StlTriangle));
+        const StlShell* lastShell = nullptr;
+        StlShell* lastCopy = nullptr;
+        for (std::size_t i = begin; i < end; ++i) {
+            const StlTriangle* s = m_original.triangles()[i];
+            StlTriangle* d = new (m_blocks.triangles + i) StlTriangle();
+            // A cut context goes with its table entry (copyCutContexts).
+            d->flags = s->flags & ~StlTriangle::kHasCutContext;
+            d->id = s->id;
+            d->normal = s->normal;
+            for (int k = 0; k < 3; ++k) {
+                d->vertices[k] = m_vertexOf(s->vertices[k]);
+                d->edges[k] = m_edgeOf(s->edges[k]);
+            }
+            if (s->shell != lastShell) {
+                lastShell = s->shell;
+                const auto it = m_shellOf.find(lastShell);
+                lastCopy = it == m_shellOf.end() ? nullptr : it->second;
+            }
+            d->shell = lastCopy;
+            if (s->hasCutContext() && !s->isDeleted())
+                m_cutTriangles[thread].push_back(i);
+        }
+    }
+
+    // False when an edge's overflow lists could not be had.
+    bool copyEdges(std::size_t piece) {
+        const std::size_t begin = m_edgePieces.begin(piece);
+        const std::size_t end = m_edgePieces.end(piece);
+        touchPages(m_blocks.edges + begin, (end - begin) * sizeof(StlEdge));
+        bool copied = true;
+        for (std::size_t i = begin; i < end; ++i) {
+            StlEdge* d = new (m_blocks.edges + i) StlEdge();
+            if (!d->copyFrom(*m_original.edges()[i], m_vertexOf, m_triangleOf))
+                copied = false;
+        }
+        return copied;
+    }
+
+    const StlObject& m_original;
+    StlObject& m_copy;
+    const CopyBlocks m_blocks;
+    const unsigned m_threads;
+    const CopyMap<StlVertex> m_vertexOf;
+    const CopyMap<StlTriangle> m_triangleOf;
+    const CopyMap<StlEdge> m_edgeOf;
+    const Pieces m_vertexPieces;
+    const Pieces m_trianglePieces;
+    const Pieces m_edgePieces;
+    // Where each piece of vertices starts its lists in the incident block.
+    std::vector<std::size_t> m_listStart;
+    Ref<StlTriangle>* m_incident = nullptr;
+    std::unordered_map<const StlShell*, StlShell*> m_shellOf;
+    // Per thread, the positions of the triangles with a cut context.
+    std::vector<std::vector<std::size_t>> m_cutTriangles;
+};
+
 } // namespace
 
 int StlObject::copyMeshTo(StlObject* target) const {
@@ -123,172 +335,19 @@ int StlObject::copyMeshTo(StlObject* target) const {
     const std::size_t nt = m_records.triangles.size();
     const std::size_t ne = m_records.edges.size();
     const unsigned threads = importThreads(nv + nt + ne);
-
-    // The copy's records, each kind in one block, made by the pieces below.
-    // Their pages are mapped by the threads that write them.
-    StlVertex* vertices = nv ? target->m_records.vertexPool.takeSlots(nv, false) : nullptr;
-    StlTriangle* triangles = nt ? target->m_records.trianglePool.takeSlots(nt, false) : nullptr;
-    StlEdge* edges = ne ? target->m_records.edgePool.takeSlots(ne, false) : nullptr;
-    const CopyMap<StlVertex> vertexOf(m_records.vertices, vertices, threads);
-    const CopyMap<StlTriangle> triangleOf(m_records.triangles, triangles, threads);
-    const CopyMap<StlEdge> edgeOf(m_records.edges, edges, threads);
-    const Pieces vertexPieces(nv, threads);
-    const Pieces trianglePieces(nt, threads);
-    const Pieces edgePieces(ne, threads);
-
-    // Incident lists: one block, each vertex's list exactly as long as the
-    // original's count, the lists of a piece of vertices together.
-    std::vector<std::size_t> listStart(vertexPieces.count + 1, 0);
-    forEachPiece(threads, vertexPieces.count, [&](std::size_t piece, unsigned) {
-        std::size_t slots = 0;
-        for (std::size_t i = vertexPieces.begin(piece), end = vertexPieces.end(piece); i < end; ++i)
-            slots += m_records.vertices[i]->triangleCount();
-        listStart[piece + 1] = slots;
-    });
-    for (std::size_t piece = 0; piece < vertexPieces.count; ++piece)
-        listStart[piece + 1] += listStart[piece];
-    Ref<StlTriangle>* incident = target->newIncidentBlock(listStart[vertexPieces.count]);
-
-    // Shells first: the triangles name their copies. The numbers are the
-    // shells' positions, as the copy of a shell carries it.
-    std::unordered_map<const StlShell*, StlShell*> shellOf;
-    uint32_t ordinal = 0;
-    for (StlShell* s : m_records.shells) {
-        s->number = ordinal++;
-        auto* copy = new StlShell(*s);
-        target->m_records.shells.push_back(copy);
-        copy->owner = target;
-        copy->flags = s->flags;
-        copy->changed = s->changed;
-        copy->triangleCount = s->triangleCount;
-        copy->boxMin = s->boxMin;
-        copy->boxMax = s->boxMax;
-        shellOf.emplace(s, copy);
-    }
-
-    // The work, taken in turn by the threads: the jobs that run on one
-    // thread first (the shells' triangle lists and the copy's record
-    // arrays, filled in one pass each without clearing them first), then
-    // the pieces of the records, which each thread maps and fills.
-    const std::size_t shellJobs = m_records.shells.size();
-    const std::size_t arrayJobs = 3;
-    const std::size_t firstPiece = shellJobs + arrayJobs;
-    const std::size_t jobs = firstPiece + vertexPieces.count + trianglePieces.count + edgePieces.count;
-    std::atomic<bool> outOfMemory{false};
-    std::vector<std::vector<std::size_t>> cutTriangles(threads);
-    auto copyVertices = [&](std::size_t piece) {
-        const std::size_t begin = vertexPieces.begin(piece);
-        const std::size_t end = vertexPieces.end(piece);
-        std::size_t slot = listStart[piece];
-        touchPages(vertices + begin, (end - begin) * sizeof(StlVertex));
-        touchPages(incident + slot, (listStart[piece + 1] - slot) * sizeof(Ref<StlTriangle>));
-        for (std::size_t i = begin; i < end; ++i) {
-            const StlVertex* s = m_records.vertices[i];
-            StlVertex* d = new (vertices + i) StlVertex(s->pos.data());
-            d->index = s->index;
-            d->flags = s->flags;
-            if (s->hasTriangleList()) {
-                d->useExternalList(incident + slot, s->triangleCount());
-                for (const Ref<StlTriangle>& t : *s)
-                    d->appendUnlisted(triangleOf(t));
-                slot += s->triangleCount();
-            }
-        }
-    };
-    auto copyTriangles = [&](std::size_t piece, unsigned thread) {
-        const std::size_t begin = trianglePieces.begin(piece);
-        const std::size_t end = trianglePieces.end(piece);
-        touchPages(triangles + begin, (end - begin) * sizeof(StlTriangle));
-        const StlShell* lastShell = nullptr;
-        StlShell* lastCopy = nullptr;
-        for (std::size_t i = begin; i < end; ++i) {
-            const StlTriangle* s = m_records.triangles[i];
-            StlTriangle* d = new (triangles + i) StlTriangle();
-            // A cut context goes with its table entry, made below.
-            d->flags = s->flags & ~StlTriangle::kHasCutContext;
-            d->id = s->id;
-            d->normal = s->normal;
-            for (int k = 0; k < 3; ++k) {
-                d->vertices[k] = vertexOf(s->vertices[k]);
-                d->edges[k] = edgeOf(s->edges[k]);
-            }
-            if (s->shell != lastShell) {
-                lastShell = s->shell;
-                const auto it = shellOf.find(lastShell);
-                lastCopy = it == shellOf.end() ? nullptr : it->second;
-            }
-            d->shell = lastCopy;
-            if (s->hasCutContext() && !s->isDeleted())
-                cutTriangles[thread].push_back(i);
-        }
-    };
-    auto copyEdges = [&](std::size_t piece) {
-        const std::size_t begin = edgePieces.begin(piece);
-        const std::size_t end = edgePieces.end(piece);
-        touchPages(edges + begin, (end - begin) * sizeof(StlEdge));
-        for (std::size_t i = begin; i < end; ++i) {
-            StlEdge* d = new (edges + i) StlEdge();
-            if (!d->copyFrom(*m_records.edges[i], vertexOf, triangleOf))
-                outOfMemory = true;
-        }
-    };
-    forEachPiece(threads, jobs, [&](std::size_t job, unsigned thread) {
-        try {
-            if (job < shellJobs) {
-                const StlShell* s = m_records.shells[job];
-                StlShell* copy = target->m_records.shells[job];
-                for (const Ref<StlTriangle>& t : s->primaryTriangles)
-                    copy->primaryTriangles.push_back(triangleOf(t));
-                for (const Ref<StlTriangle>& t : s->reversedTriangles)
-                    copy->reversedTriangles.push_back(triangleOf(t));
-            } else if (job == shellJobs) {
-                fillRecordArray(target->m_records.vertices, nv, nv, vertexOf);
-            } else if (job == shellJobs + 1) {
-                fillRecordArray(target->m_records.triangles, nt, m_records.triangles.capacity(), triangleOf);
-            } else if (job == shellJobs + 2) {
-                fillRecordArray(target->m_records.edges, ne, m_records.edges.capacity(), edgeOf);
-            } else if (job < firstPiece + vertexPieces.count) {
-                copyVertices(job - firstPiece);
-            } else if (job < firstPiece + vertexPieces.count + trianglePieces.count) {
-                copyTriangles(job - firstPiece - vertexPieces.count, thread);
-            } else {
-                copyEdges(job - firstPiece - vertexPieces.count - trianglePieces.count);
-            }
-        } catch (const std::bad_alloc&) {
-            outOfMemory = true;
-        }
-    });
-    if (outOfMemory)
-        throw std::bad_alloc();
+    // The copy's records, each kind in one block. Their pages are mapped by
+    // the threads that write them.
+    CopyBlocks blocks;
+    blocks.vertices = nv ? target->m_records.vertexPool.takeSlots(nv, false) : nullptr;
+    blocks.triangles = nt ? target->m_records.trianglePool.takeSlots(nt, false) : nullptr;
+    blocks.edges = ne ? target->m_records.edgePool.takeSlots(ne, false) : nullptr;
+    RecordCopy copy(*this, *target, blocks, threads);
+    copy.run();
 
     target->m_measures = m_measures;
     target->m_octree.minCell = m_octree.minCell;
     target->m_calibrationOffsets = m_calibrationOffsets;
-
-    // Cut contexts: the clone gets its own, with the cutting triangles and the
-    // segments' ends taken at the same positions in the copy. Pieces are a
-    // cut's working state and are not carried.
-    for (const std::vector<std::size_t>& list : cutTriangles) {
-        for (std::size_t i : list) {
-            const TriangleCutContext* from = cutContext(m_records.triangles[i]);
-            if (!from)
-                continue;
-            auto context = std::make_unique<TriangleCutContext>(target->m_records.triangles[i]);
-            for (const StlTriangle* c : from->cutters)
-                if (StlTriangle* copy = triangleOf(c))
-                    context->cutters.push_back(copy);
-            for (const CutSegment& s : from->segments) {
-                CutSegment copy = s;
-                copy.a = vertexOf(s.a);
-                copy.b = vertexOf(s.b);
-                if (copy.a && copy.b)
-                    context->segments.push_back(copy);
-            }
-            context->failed = from->failed;
-            setCutContext(target->m_records.triangles[i], context.release());
-        }
-    }
-
+    copy.copyCutContexts();
     if (copyOctreeTo(target) != 0)
         throw std::bad_alloc();
     return 0;

@@ -8,6 +8,7 @@
 // that is being changed. A large mesh's tree is built on several threads
 // (MeshOctree::build), which have all ended before it is published.
 
+#include "app/Platform.h"
 #include "topolib/MeshOctree.h"
 #include "topolib/OctreeBeside.h"
 #include "topolib/ParallelRuns.h"
@@ -113,8 +114,7 @@ namespace {
 unsigned octreeBuildThreads(std::size_t n) {
     if (n < 100000)
         return 1;
-    const unsigned cores = std::thread::hardware_concurrency();
-    return std::min(cores == 0 ? 1u : cores, 8u);
+    return std::min(platform::usableProcessorCount(), 8u);
 }
 
 } // namespace

@@ -101,6 +101,27 @@ TEST(MemoryCheck, controlGroupLimitsBoundTheAllowance) {
     EXPECT_LE(availableMemory(), platform::availablePhysicalMemory());
 }
 
+// A CPU quota caps the workers: the smallest quota on the way to the root,
+// rounded up to whole processors; "max" and v1's -1 set none.
+TEST(Platform, cpuQuotasOfTheGroupAndItsAncestorsLimitTheProcessors) {
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    writeText(root + "/app/cpu.max", "250000 100000\n");
+    writeText(root + "/app/run/cpu.max", "max 100000\n");
+    EXPECT_EQ(platform::cgroupProcessorLimitFrom("0::/app/run\n", root), 3u);
+    writeText(root + "/app/run/cpu.max", "50000 100000\n");
+    EXPECT_EQ(platform::cgroupProcessorLimitFrom("0::/app/run\n", root), 1u);
+    // v1: the cpu hierarchy, as a container sees it (its group is the root).
+    writeText(root + "/cpu/cpu.cfs_quota_us", "200000\n");
+    writeText(root + "/cpu/cpu.cfs_period_us", "100000\n");
+    EXPECT_EQ(platform::cgroupProcessorLimitFrom("5:cpu,cpuacct:/docker/abc\n4:memory:/x\n", root), 2u);
+    writeText(root + "/cpu/cpu.cfs_quota_us", "-1\n");
+    EXPECT_EQ(platform::cgroupProcessorLimitFrom("5:cpu,cpuacct:/docker/abc\n", root), 0u);
+    EXPECT_EQ(platform::cgroupProcessorLimitFrom("", root), 0u);
+    EXPECT_GE(platform::usableProcessorCount(), 1u);
+    EXPECT_LE(platform::usableProcessorCount(), platform::processorCount());
+}
+
 // Under an address-space limit the check budgets what is left below it: the
 // process's mapped size is read from the system (and grows with a mapping),
 // so a limit just above it leaves little, whatever the machine has free.

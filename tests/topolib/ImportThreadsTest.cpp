@@ -4,6 +4,7 @@
 #include "MeshFixtures.h"
 #include "MeshStateHash.h"
 
+#include "app/Platform.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/StlObject.h"
 
@@ -12,6 +13,9 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <thread>
+
+#include <sched.h>
 
 using namespace topolib;
 using namespace meshfixtures;
@@ -165,4 +169,32 @@ TEST(ImportThreads, weldedVerticesComeInTheOrderOfTheirX) {
         outOfOrder += mesh->vertices()[i]->pos.x < mesh->vertices()[i - 1]->pos.x;
     EXPECT_EQ(outOfOrder, 0u);
     EXPECT_EQ(importedHash(soup, 3), meshstate::stateHash(*mesh));
+}
+
+// A process held to fewer processors than the machine has (taskset, a
+// container's cpuset) sizes its passes by those it may run on: eight threads
+// on one processor would only take turns.
+TEST(ImportThreads, passesUseOnlyTheProcessorsTheThreadMayRunOn) {
+    cpu_set_t all;
+    CPU_ZERO(&all);
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    int first = 0;
+    while (!CPU_ISSET(first, &all))
+        ++first;
+    unsigned onOne = 0;
+    unsigned passOnOne = 0;
+    std::thread held([&] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(first, &one);
+        if (sched_setaffinity(0, sizeof one, &one) != 0)
+            return;
+        onOne = platform::usableProcessorCount();
+        passOnOne = importThreads(std::size_t(1) << 24);
+    });
+    held.join();
+    EXPECT_EQ(onOne, 1u);
+    EXPECT_EQ(passOnOne, 1u);
+    const unsigned free = std::min<unsigned>(static_cast<unsigned>(CPU_COUNT(&all)), 8u);
+    EXPECT_LE(importThreads(std::size_t(1) << 24), free);
 }

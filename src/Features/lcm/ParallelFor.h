@@ -6,6 +6,8 @@
 // rethrown on the calling thread once every worker has stopped; tasks not yet
 // started are then skipped.
 
+#include "app/Platform.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -20,8 +22,7 @@ namespace lcm {
 inline unsigned workerCount(unsigned requested) {
     if (requested != 0)
         return requested;
-    const unsigned hw = std::thread::hardware_concurrency();
-    return hw == 0 ? 1 : hw;
+    return platform::usableProcessorCount();
 }
 
 // Runs task(i) for every i < count. onCallerProgress(done) is called on the
