@@ -62,10 +62,17 @@ struct MeshOctree::TriangleBox {
         // A triangle wholly inside the box meets it; the full test would agree.
         if (inside)
             return true;
-        // So does one with a corner inside the box by a margin far above the
+        return overlapsCrossing(origin, edge);
+    }
+    // overlaps for a box that reaches the widened cube without lying inside it.
+    bool overlapsCrossing(const double origin[3], double edge) const {
+        // A triangle with a corner inside the box by a margin far above the
         // rounding of the full test (a few units in the last place of the
-        // largest coordinate it handles): the full test would accept it too.
-        // Most triangles that cross a cube's face have a corner on each side.
+        // largest coordinate it handles) meets it: the full test would accept
+        // it too. Most triangles that cross a cube's face have a corner on
+        // each side.
+        const double eps = edge * 0.0001;
+        const double E = edge + 2.0 * eps;
         const double lo[3] = {origin[0] - eps, origin[1] - eps, origin[2] - eps};
         const double far = std::max(reach, std::max(std::fabs(lo[0]), std::max(std::fabs(lo[1]), std::fabs(lo[2]))));
         if (cornerInside(lo, E, 1e-12 * (far + 2.0 * E)))
@@ -133,15 +140,15 @@ inline void forEachChildReached(const Box& t, const double origin[3], double edg
     }
     // The reached children in child order (ix outer, iy, iz inner). A child
     // whose widened cube holds the triangle's box is met without the full
-    // test, which would answer the same (see TriangleBox::overlaps, whose box
-    // tests these are, operation for operation).
+    // test, which would answer the same; the others go on past the box tests
+    // of TriangleBox::overlaps, which these are, operation for operation.
     for (int ix = reach[0][0] ? 0 : 1; ix <= (reach[0][1] ? 1 : 0); ++ix) {
         for (int iy = reach[1][0] ? 0 : 1; iy <= (reach[1][1] ? 1 : 0); ++iy) {
             for (int iz = reach[2][0] ? 0 : 1; iz <= (reach[2][1] ? 1 : 0); ++iz) {
                 const int k = (ix * 2 + iy) * 2 + iz;
                 double o[3];
                 childOrigin(origin, edge, k, o);
-                if ((inside[0][ix] && inside[1][iy] && inside[2][iz]) || t.overlaps(o, half))
+                if ((inside[0][ix] && inside[1][iy] && inside[2][iz]) || t.overlapsCrossing(o, half))
                     f(k, o, half);
             }
         }
