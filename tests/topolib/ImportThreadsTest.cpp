@@ -1,5 +1,5 @@
 // The import steps on several threads (corner sort, weld, edge building, the
-// shell search's scan of the record addresses) against the same steps on one thread: every
+// shell search's table of neighbours and its filing) against the same steps on one thread: every
 // mesh must come out in the same state, awkward input included.
 #include "MeshFixtures.h"
 #include "MeshStateHash.h"
@@ -78,6 +78,34 @@ TriangleSoup awkwardSoup(unsigned seed) {
     return soup;
 }
 
+// Nine thousand separate boxes, some with a facet turned, some open (a facet
+// missing): more shells than the threaded shell search boxes one by one on
+// every thread. Shuffled, their corners lie on a grid through the origin, and
+// where x, y or z is 0 a box has it as +0 on some corners and -0 on others,
+// so that which zero a shell's box keeps depends on the order in which the
+// search reached the corners.
+TriangleSoup manyShells(bool shuffled) {
+    TriangleSoup soup;
+    const double off = shuffled ? 0.0 : 0.25;
+    for (int i = 0; i < 9000; ++i) {
+        const Point origin = {(i % 30) - 15.0 + off, ((i / 30) % 30) - 15.0 + off, (i / 900) - 5.0 + off};
+        TriangleSoup part = box({0.5, 0.5, 0.5}, origin);
+        for (Facet& f : part)
+            for (Point& p : f.v)
+                for (int a = 0; a < 3; ++a)
+                    if (p[a] == 0.0 && p[(a + 1) % 3] > origin[(a + 1) % 3])
+                        p[a] = -0.0;
+        if (i % 7 == 3)
+            part = flipped(part, 4);
+        if (i % 11 == 5)
+            part.pop_back();
+        soup.insert(soup.end(), part.begin(), part.end());
+    }
+    if (shuffled)
+        std::shuffle(soup.begin(), soup.end(), std::mt19937(5));
+    return soup;
+}
+
 uint64_t importedHash(const TriangleSoup& soup, unsigned threads) {
     ForcedThreads forced(threads);
     auto mesh = buildMesh(soup);
@@ -98,6 +126,8 @@ TEST(ImportThreads, everyStepGivesTheStateOfOneThread) {
         {"shuffled torus", shuffledTorus},
         {"awkward", awkwardSoup(11)},
         {"awkward, other order", awkwardSoup(12)},
+        {"many shells", manyShells(false)},
+        {"many shells, shuffled", manyShells(true)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
