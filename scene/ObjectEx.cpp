@@ -183,9 +183,10 @@ topolib::LoadResult ObjectEx::importJob(const ObjectCalcThread& worker, const Pr
         // The octree is built on threads of its own while the edges and shells
         // are; a cancelled or failed import joins it and drops it.
         std::unique_ptr<topolib::OctreeBeside> tree;
-        const SideWork beside{[this, &tree] {
+        const SideWork beside{[this, &tree, &worker] {
                                   try {
-                                      tree = std::make_unique<topolib::OctreeBeside>(*this);
+                                      tree =
+                                          std::make_unique<topolib::OctreeBeside>(*this, worker.stopFlag());
                                   } catch (const std::bad_alloc&) {
                                   }
                               },

@@ -62,10 +62,17 @@ struct MeshOctree::TriangleBox {
         // A triangle wholly inside the box meets it; the full test would agree.
         if (inside)
             return true;
-        // So does one with a corner inside the box by a margin far above the
+        return overlapsCrossing(origin, edge);
+    }
+    // overlaps for a box that reaches the widened cube without lying inside it.
+    bool overlapsCrossing(const double origin[3], double edge) const {
+        // A triangle with a corner inside the box by a margin far above the
         // rounding of the full test (a few units in the last place of the
-        // largest coordinate it handles): the full test would accept it too.
-        // Most triangles that cross a cube's face have a corner on each side.
+        // largest coordinate it handles) meets it: the full test would accept
+        // it too. Most triangles that cross a cube's face have a corner on
+        // each side.
+        const double eps = edge * 0.0001;
+        const double E = edge + 2.0 * eps;
         const double lo[3] = {origin[0] - eps, origin[1] - eps, origin[2] - eps};
         const double far = std::max(reach, std::max(std::fabs(lo[0]), std::max(std::fabs(lo[1]), std::fabs(lo[2]))));
         if (cornerInside(lo, E, 1e-12 * (far + 2.0 * E)))
@@ -133,19 +140,94 @@ inline void forEachChildReached(const Box& t, const double origin[3], double edg
     }
     // The reached children in child order (ix outer, iy, iz inner). A child
     // whose widened cube holds the triangle's box is met without the full
-    // test, which would answer the same (see TriangleBox::overlaps, whose box
-    // tests these are, operation for operation).
+    // test, which would answer the same; the others go on past the box tests
+    // of TriangleBox::overlaps, which these are, operation for operation.
     for (int ix = reach[0][0] ? 0 : 1; ix <= (reach[0][1] ? 1 : 0); ++ix) {
         for (int iy = reach[1][0] ? 0 : 1; iy <= (reach[1][1] ? 1 : 0); ++iy) {
             for (int iz = reach[2][0] ? 0 : 1; iz <= (reach[2][1] ? 1 : 0); ++iz) {
                 const int k = (ix * 2 + iy) * 2 + iz;
                 double o[3];
                 childOrigin(origin, edge, k, o);
-                if ((inside[0][ix] && inside[1][iy] && inside[2][iz]) || t.overlaps(o, half))
+                if ((inside[0][ix] && inside[1][iy] && inside[2][iz]) || t.overlapsCrossing(o, half))
                     f(k, o, half);
             }
         }
     }
+}
+
+// The finest grid the walks below use: 2^30 cells a side.
+constexpr int kMostGridSteps = 30;
+
+// The cells of the grid of 2^steps cells a side and edge `cell` below the cube
+// (origin, edge) that hold the two corners of t's box (lo, hi: their indices
+// on each axis), when every box coordinate lies inside the grid and farther
+// from its lines than four times the widening of the cubes (edge/20000 at
+// most, for the halves of the cube itself) plus a bound on the rounding of
+// their corners. Then the box tests of forEachChildReached fall on the same side of
+// every half of a cube of the grid's levels: a box whose two ends lie in the
+// same half of a cube on every axis reaches that one child and lies inside
+// its widened cube.
+template <typename Box>
+inline bool clearOfGrid(const Box& t, const double origin[3], double edge, double cell, int steps,
+                        std::int64_t lo[3], std::int64_t hi[3]) {
+    if (steps <= 0)
+        return false;
+    const double far = std::max(
+        t.reach, std::max(std::fabs(origin[0]), std::max(std::fabs(origin[1]), std::fabs(origin[2]))));
+    const double margin = (edge * 0.0002 + 1e-12 * (far + 2.0 * edge)) / cell;
+    const double cells = static_cast<double>(std::int64_t(1) << steps);
+    for (int k = 0; k < 3; ++k) {
+        const double a = (t.mn[k] - origin[k]) / cell;
+        const double b = (t.mx[k] - origin[k]) / cell;
+        if (!(a >= 0.0 && b < cells))
+            return false;
+        const double fa = std::floor(a);
+        const double fb = std::floor(b);
+        if (!(a - fa > margin && fa + 1.0 - a > margin && b - fb > margin && fb + 1.0 - b > margin))
+            return false;
+        lo[k] = static_cast<std::int64_t>(fa);
+        hi[k] = static_cast<std::int64_t>(fb);
+    }
+    return true;
+}
+
+// The cell of the grid of clearOfGrid that holds the point p (at: its indices),
+// when p lies inside the grid and on every axis farther from the grid's lines
+// than twice the widening of the cubes for vertices (1e-6) plus a bound on the
+// rounding of their corners. Then vertexChild picks the child whose half holds p at
+// every level of the grid.
+inline bool pointClearOfGrid(const double p[3], const double origin[3], double edge, double cell, int steps,
+                             std::int64_t at[3]) {
+    if (steps <= 0)
+        return false;
+    double far = 0.0;
+    for (int k = 0; k < 3; ++k)
+        far = std::max(far, std::max(std::fabs(p[k]), std::fabs(origin[k])));
+    const double margin = (2e-6 + 1e-12 * (far + 2.0 * edge)) / cell;
+    const double cells = static_cast<double>(std::int64_t(1) << steps);
+    for (int k = 0; k < 3; ++k) {
+        const double a = (p[k] - origin[k]) / cell;
+        if (!(a >= 0.0 && a < cells))
+            return false;
+        const double fa = std::floor(a);
+        if (!(a - fa > margin && fa + 1.0 - a > margin))
+            return false;
+        at[k] = static_cast<std::int64_t>(fa);
+    }
+    return true;
+}
+
+// The child that both corners of a box clear of the grid (clearOfGrid) lie in,
+// for the cube `shift` levels above the grid's cells; -1 when they lie in
+// different children.
+inline int childOfClearBox(const std::int64_t lo[3], const std::int64_t hi[3], int shift) {
+    int k = 0;
+    for (int axis = 0; axis < 3; ++axis) {
+        if ((lo[axis] >> shift) != (hi[axis] >> shift))
+            return -1;
+        k = k * 2 + static_cast<int>((lo[axis] >> shift) & 1);
+    }
+    return k;
 }
 
 } // namespace
@@ -287,6 +369,31 @@ MeshOctree::InsertResult MeshOctree::insertVertexAt(std::uint32_t node, double m
                                                     double edge, StlVertex* v) {
     const double* p = v->pos.data();
     double cur[3] = {origin[0], origin[1], origin[2]};
+    // Down the levels above the leaves by the cell that holds p, when p lies
+    // clear of the grid of the leaves' edge.
+    int steps = 0;
+    double leaf = edge;
+    while (!(minCell > leaf) && steps < kMostGridSteps) {
+        leaf *= 0.5;
+        ++steps;
+    }
+    std::int64_t at[3];
+    if (steps < kMostGridSteps && pointClearOfGrid(p, origin, edge, leaf, steps, at)) {
+        for (int shift = steps - 1; !(minCell > edge); --shift) {
+            const int k = childOfClearBox(at, at, shift);
+            std::uint32_t child = nodes_[node].children[k];
+            if (child == kNone) {
+                child = makeChild(node, k, nodes_[node].level() + 1);
+                if (child == kNone)
+                    return InsertResult::OutOfMemory;
+            }
+            double o[3];
+            childOrigin(cur, edge, k, o);
+            std::copy(o, o + 3, cur);
+            edge *= 0.5;
+            node = child;
+        }
+    }
     for (;;) {
         if (nodes_[node].isLeaf() && minCell > edge)
             return addVertex(node, v) ? InsertResult::Stored : InsertResult::OutOfMemory;
@@ -318,7 +425,43 @@ MeshOctree::InsertResult MeshOctree::insertTriangle(double minCell, const double
     if (!ensureRoot())
         return InsertResult::OutOfMemory;
     const TriangleBox box(t);
-    return insertTriangleAt(0, minCell, origin, edge, box);
+    return insertTriangleBelow(0, minCell, origin, edge, box);
+}
+
+// The walk down the levels where the triangle's box lies clear of the grid of
+// the cubes of the first edge below minCell and within one child of each cube:
+// there the descent goes to that child without a test. The rest of the way is
+// insertTriangleAt's.
+MeshOctree::InsertResult MeshOctree::insertTriangleBelow(std::uint32_t node, double minCell,
+                                                         const double origin[3], double edge,
+                                                         const TriangleBox& t) {
+    int steps = 0;
+    double leaf = edge;
+    while (!(minCell > leaf) && steps < kMostGridSteps) {
+        leaf *= 0.5;
+        ++steps;
+    }
+    std::int64_t lo[3];
+    std::int64_t hi[3];
+    bool clear = steps < kMostGridSteps && clearOfGrid(t, origin, edge, leaf, steps, lo, hi);
+    double cur[3] = {origin[0], origin[1], origin[2]};
+    for (int shift = steps - 1; clear && !(minCell > edge); --shift) {
+        const int k = childOfClearBox(lo, hi, shift);
+        if (k < 0)
+            break;
+        std::uint32_t child = nodes_[node].children[k];
+        if (child == kNone)
+            child = makeChild(node, k, 0);
+        nodes_[node].flags &= std::uint16_t(~kLeafBit);
+        if (child == kNone)
+            return InsertResult::OutOfMemory;
+        double o[3];
+        childOrigin(cur, edge, k, o);
+        std::copy(o, o + 3, cur);
+        edge *= 0.5;
+        node = child;
+    }
+    return insertTriangleAt(node, minCell, cur, edge, t);
 }
 
 MeshOctree::InsertResult MeshOctree::insertTriangleAt(std::uint32_t node, double minCell, const double origin[3],
@@ -545,6 +688,25 @@ inline void prefetchCorners(const StlTriangle* t) {
         prefetchPosition(v);
 }
 
+// For the triangle at position j of a list of n (at(i): the triangle at i): the
+// corners of the one kPrefetchDistance ahead, and the record of the one twice
+// as far ahead, whose corner references the former step then reads without
+// waiting (a cell's triangles lie apart in memory).
+template <typename At>
+inline void prefetchTrianglesAhead(std::size_t j, std::size_t n, const At& at) {
+    if (j + 2 * kPrefetchDistance < n)
+        __builtin_prefetch(&at(j + 2 * kPrefetchDistance)->vertices);
+    if (j + kPrefetchDistance < n)
+        prefetchCorners(at(j + kPrefetchDistance));
+}
+
+// How often a build looks at its cancel flag: every this many records.
+constexpr std::size_t kCancelStride = 4096;
+
+inline bool raised(const std::atomic<bool>* cancel) {
+    return cancel && cancel->load(std::memory_order_relaxed);
+}
+
 // Corner and edge of the cube of the given level whose child digits from the
 // root (most significant first) make up slot.
 void cubeOfSlot(const double origin[3], double edge, int level, std::size_t slot, double o[3], double* e) {
@@ -560,8 +722,9 @@ void cubeOfSlot(const double origin[3], double edge, int level, std::size_t slot
 
 } // namespace
 
-bool MeshOctree::build(double minCell, const double origin[3], double edge, const RefArray<StlVertex>& vertices,
-                       const RefArray<StlTriangle>& triangles, unsigned threads, bool allLive) {
+bool MeshOctree::build(double minCell, const double origin[3], double edge,
+                       const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
+                       unsigned threads, bool allLive, const std::atomic<bool>* cancel) {
     // The cubes above the cells must only pass records on: none may be below minCell.
     int levels = 0;
     if (finiteCube(minCell, origin, edge)) {
@@ -570,16 +733,19 @@ bool MeshOctree::build(double minCell, const double origin[3], double edge, cons
     }
     if (threads > 1 && levels > 0 && nodes_.empty() && memoryBudget_ == std::numeric_limits<std::size_t>::max() &&
         vertices.size() < kNone && triangles.size() < kNone)
-        return buildByCells(minCell, origin, edge, levels, vertices, triangles, threads, allLive);
+        return buildByCells(minCell, origin, edge, levels, vertices, triangles, threads, allLive, cancel);
     for (std::size_t i = 0; i < vertices.size(); ++i) {
+        if (i % kCancelStride == 0 && raised(cancel))
+            return false;
         if (i + kPrefetchDistance < vertices.size())
             prefetchPosition(vertices[i + kPrefetchDistance]);
         if (insertVertex(minCell, origin, edge, vertices[i]) == InsertResult::OutOfMemory)
             return false;
     }
     for (std::size_t i = 0; i < triangles.size(); ++i) {
-        if (i + kPrefetchDistance < triangles.size())
-            prefetchCorners(triangles[i + kPrefetchDistance]);
+        if (i % kCancelStride == 0 && raised(cancel))
+            return false;
+        prefetchTrianglesAhead(i, triangles.size(), [&](std::size_t at) { return triangles[at]; });
         StlTriangle* t = triangles[i];
         if ((allLive || !t->isDeleted()) && insertTriangle(minCell, origin, edge, t) == InsertResult::OutOfMemory)
             return false;
@@ -611,7 +777,9 @@ struct MeshOctree::CellBuild {
     const RefArray<StlTriangle>& triangles;
     unsigned threads;
     bool allLive; // the triangles' flags are not read
+    const std::atomic<bool>* cancel;
     std::size_t cellCount;
+    double cellEdge; // the edge of the cubes of the cells
 
     std::vector<Routes> routes;                        // one per range of records
     std::vector<std::uint8_t> reached[kCellLevels + 1]; // the ranges' marks joined
@@ -627,9 +795,14 @@ struct MeshOctree::CellBuild {
     std::size_t vertexChunkCount = 0;
 
     CellBuild(double minCell_, const double* origin_, double edge_, int levels_, const RefArray<StlVertex>& v,
-              const RefArray<StlTriangle>& t, unsigned threads_, bool allLive_)
+              const RefArray<StlTriangle>& t, unsigned threads_, bool allLive_,
+              const std::atomic<bool>* cancel_)
         : minCell(minCell_), origin(origin_), edge(edge_), levels(levels_), vertices(v), triangles(t),
-          threads(threads_), allLive(allLive_), cellCount(std::size_t(1) << (3 * levels_)) {}
+          threads(threads_), allLive(allLive_), cancel(cancel_), cellCount(std::size_t(1) << (3 * levels_)),
+          cellEdge(edge_) {
+        for (int l = 0; l < levels; ++l)
+            cellEdge *= 0.5;
+    }
 
     void routeVertex(Routes& out, std::size_t i) const;
     void routeTriangle(Routes& out, const TriangleBox& box, std::uint32_t i, int level, std::size_t slot,
@@ -698,18 +871,46 @@ bool MeshOctree::CellBuild::routeRecords() {
                 out.reached[l].assign(std::size_t(1) << (3 * l), 0);
             const std::size_t vEnd = vertices.size() * (r + 1) / ranges;
             for (std::size_t i = vertices.size() * r / ranges; i < vEnd; ++i) {
+                if (i % kCancelStride == 0 && raised(cancel)) {
+                    failed = true;
+                    return;
+                }
                 if (i + kPrefetchDistance < vEnd)
                     prefetchPosition(vertices[i + kPrefetchDistance]);
                 routeVertex(out, i);
             }
             const std::size_t tEnd = triangles.size() * (r + 1) / ranges;
             for (std::size_t i = triangles.size() * r / ranges; i < tEnd; ++i) {
-                if (i + kPrefetchDistance < tEnd)
-                    prefetchCorners(triangles[i + kPrefetchDistance]);
+                if (i % kCancelStride == 0 && raised(cancel)) {
+                    failed = true;
+                    return;
+                }
+                prefetchTrianglesAhead(i, tEnd, [&](std::size_t at) { return triangles[at]; });
                 StlTriangle* t = triangles[i];
                 if ((!allLive && t->isDeleted()) || !finiteCorners(t))
                     continue;
-                routeTriangle(out, TriangleBox(t), static_cast<std::uint32_t>(i), 0, 0, origin, edge);
+                const TriangleBox box(t);
+                std::int64_t lo[3];
+                std::int64_t hi[3];
+                if (clearOfGrid(box, origin, edge, cellEdge, levels, lo, hi)) {
+                    // Down the one child of every level that the box lies in,
+                    // or the way the descent goes.
+                    std::size_t slot = 0;
+                    int l = 0;
+                    for (; l < levels; ++l) {
+                        const int k = childOfClearBox(lo, hi, levels - 1 - l);
+                        if (k < 0)
+                            break;
+                        out.reached[l][slot] |= kReached;
+                        slot = slot * 8 + static_cast<std::size_t>(k);
+                    }
+                    if (l == levels) {
+                        out.reached[l][slot] |= kReached;
+                        out.triangles[slot].push_back(static_cast<std::uint32_t>(i));
+                        continue;
+                    }
+                }
+                routeTriangle(out, box, static_cast<std::uint32_t>(i), 0, 0, origin, edge);
             }
         } catch (const std::bad_alloc&) {
             failed = true;
@@ -775,9 +976,11 @@ bool MeshOctree::CellBuild::buildCellSubtree(std::size_t c) {
     for (const Routes& r : routes) {
         const std::vector<std::uint32_t>& list = r.triangles[c];
         for (std::size_t j = 0; j < list.size(); ++j) {
-            if (j + kPrefetchDistance < list.size())
-                prefetchCorners(triangles[list[j + kPrefetchDistance]]);
-            if (sub.insertTriangleAt(0, minCell, o, e, TriangleBox(triangles[list[j]])) == InsertResult::OutOfMemory)
+            if (j % kCancelStride == 0 && raised(cancel))
+                return false;
+            prefetchTrianglesAhead(j, list.size(), [&](std::size_t at) { return triangles[list[at]]; });
+            if (sub.insertTriangleBelow(0, minCell, o, e, TriangleBox(triangles[list[j]])) ==
+                InsertResult::OutOfMemory)
                 return false;
         }
     }
@@ -789,6 +992,10 @@ bool MeshOctree::CellBuild::buildSubtrees() {
     subtrees.resize(cellCount);
     std::atomic<bool> failed{false};
     forEachPiece(threads, cells.size(), [&](std::size_t j, unsigned) {
+        if (raised(cancel)) {
+            failed = true;
+            return;
+        }
         try {
             if (!buildCellSubtree(cells[j]))
                 failed = true;
@@ -892,8 +1099,8 @@ bool MeshOctree::CellBuild::join(MeshOctree& tree) {
 
 bool MeshOctree::buildByCells(double minCell, const double origin[3], double edge, int levels,
                               const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
-                              unsigned threads, bool allLive) {
-    CellBuild build(minCell, origin, edge, levels, vertices, triangles, threads, allLive);
+                              unsigned threads, bool allLive, const std::atomic<bool>* cancel) {
+    CellBuild build(minCell, origin, edge, levels, vertices, triangles, threads, allLive, cancel);
     if (!build.routeRecords())
         return false;
     build.joinReachedMarks();

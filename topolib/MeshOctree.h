@@ -2,6 +2,7 @@
 
 #include "topolib/RecordArena.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -71,9 +72,12 @@ public:
     // already, or has a memory budget, is built by insertion on the calling
     // thread. False when an allocation failed; the tree is then incomplete.
     // With allLive every triangle given is taken as not deleted and its flags
-    // are not read (another thread may be writing them).
+    // are not read (another thread may be writing them). A raised cancel (may
+    // be null; looked at every few thousand records) stops the build: false,
+    // the tree incomplete.
     bool build(double minCell, const double origin[3], double edge, const RefArray<StlVertex>& vertices,
-               const RefArray<StlTriangle>& triangles, unsigned threads, bool allLive = false);
+               const RefArray<StlTriangle>& triangles, unsigned threads, bool allLive = false,
+               const std::atomic<bool>* cancel = nullptr);
     // The vertex of the leaf that holds p and that equals p (Vector3D::operator==),
     // or a new one made by makeVertex(p) and filed in that leaf (*found = false).
     // Null when no cube holds p, or when makeVertex returns null, or when filing the
@@ -269,6 +273,10 @@ private:
     InsertResult insertVertexAt(std::uint32_t node, double minCell, const double origin[3], double edge, StlVertex* v);
     InsertResult insertTriangleAt(std::uint32_t node, double minCell, const double origin[3], double edge,
                                   const TriangleBox& t);
+    // insertTriangleAt, with the first levels, where the triangle's box lies
+    // well inside one half of the cube on every axis, walked without the tests.
+    InsertResult insertTriangleBelow(std::uint32_t node, double minCell, const double origin[3], double edge,
+                                     const TriangleBox& t);
     // Whether splitting a leaf of n triangles, perChild[k] of which its child k
     // would hold, pays. It does not when the children would hold more than 5/2 n
     // entries: most triangles are then large against the children and cross
@@ -283,7 +291,7 @@ private:
     struct CellBuild;
     bool buildByCells(double minCell, const double origin[3], double edge, int levels,
                       const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
-                      unsigned threads, bool allLive);
+                      unsigned threads, bool allLive, const std::atomic<bool>* cancel);
     StlVertex* findOrCreateAt(std::uint32_t node, double minCell, const double origin[3], double edge,
                               const double p[3], bool* found,
                               const std::function<StlVertex*(const double p[3])>& makeVertex, bool* outOfMemory);

@@ -3,6 +3,7 @@
 #include "topolib/RecordArena.h"
 #include "topolib/Vector3D.h"
 
+#include <atomic>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -26,8 +27,10 @@ class StlTriangle;
 class OctreeBeside {
 public:
     // Takes the live triangles and starts the build (nothing when the box is too
-    // small for a tree or memory runs out).
-    explicit OctreeBeside(const StlObject& mesh);
+    // small for a tree or memory runs out). A raised cancel (may be null; the
+    // import's) stops the build within a few thousand records; the tree is then
+    // not published.
+    explicit OctreeBeside(const StlObject& mesh, const std::atomic<bool>* cancel = nullptr);
     ~OctreeBeside(); // joins
     OctreeBeside(const OctreeBeside&) = delete;
     OctreeBeside& operator=(const OctreeBeside&) = delete;

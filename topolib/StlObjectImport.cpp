@@ -454,6 +454,14 @@ constexpr double kImportCreaseAngle = 25.0;
 // Cosine below which two unit normals meet at a crease.
 inline double creaseCosine(double angleDegrees) { return std::cos(angleDegrees * 3.141592653 / 180.0); }
 
+// Adds t to e; an edge that has just reached two triangles gets its crease
+// class while both are in the cache, one that goes on to a third becomes
+// class 3 and leaves the crease test, as in classifyEdges.
+inline void joinEdge(StlEdge* e, StlTriangle* t, double creaseLimit) {
+    if (e->addTriangle(t) == 2 && e->edgeClass == kEdgeSmooth)
+        e->edgeClass = creaseLimit > e->triangle(0)->normal.dot(t->normal) ? kEdgeSharp : kEdgeSmooth;
+}
+
 } // namespace
 
 // ---- Facets and welding --------------------------------------------------------
@@ -1068,11 +1076,7 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
             StlVertex* b = t->vertices[(k + 1) % 3];
             StlEdge* e = findBuiltEdge(a, b);
             if (e) {
-                // An edge that has just reached two triangles gets its crease class
-                // while both are in the cache; one that goes on to a third becomes
-                // class 3 and leaves the crease test, as in classifyEdges.
-                if (e->addTriangle(t) == 2 && e->edgeClass == kEdgeSmooth)
-                    e->edgeClass = creaseLimit > e->triangle(0)->normal.dot(t->normal) ? kEdgeSharp : kEdgeSmooth;
+                joinEdge(e, t, creaseLimit);
             } else if (a == b) {
                 // Two corners welded into one vertex: no side, no triangle.
                 t->setDeleted(true);
@@ -1139,10 +1143,19 @@ public:
     // and mark themselves in the triangle's walk mark.
     void makeEdgeRecords(const std::vector<std::size_t>& makers, StlEdge* records, std::vector<Ref<StlEdge>>& edges);
 
-    // Pass 3: the other sides are linked to their edges, in triangle order or
-    // vertex by vertex; the sides at place 2 or later come out in `later`, in
-    // side order per part (all of them in later[0], sorted, vertex by vertex).
-    void linkSidesInTriangleOrder(double creaseLimit, std::vector<std::vector<uint32_t>>& later);
+    // Passes 2 and 3 in one, in triangle order, for triangles whose sides
+    // mostly have their making side in the same part (a file whose facets
+    // come in order): each part makes its making sides' edges as
+    // makeEdgeRecords does and links its other sides in side order, except
+    // those whose making side lies in an earlier part (another thread makes
+    // that edge); these are linked afterwards, part by part in side order,
+    // which keeps each edge's triangle list in side order.
+    void buildInTriangleOrder(const std::vector<std::size_t>& makers, StlEdge* records,
+                              std::vector<Ref<StlEdge>>& edges, double creaseLimit);
+
+    // Pass 3 (after makeEdgeRecords), vertex by vertex: the other sides are
+    // linked to their edges; the sides at place 2 or later come out in
+    // later[0], sorted.
     void linkSidesByVertex(double creaseLimit, std::vector<std::vector<uint32_t>>& later);
     // Adds the later sides' triangles to their edges in the order given.
     void addLaterSides(const std::vector<std::vector<uint32_t>>& later);
@@ -1172,7 +1185,22 @@ private:
     bool decideSide(std::size_t i, uint32_t k, std::vector<Earlier>& earlier);
     std::size_t decideTriangle(std::size_t i, std::vector<Earlier>& earlier);
     void linkTriangle(std::size_t i, double creaseLimit, std::vector<uint32_t>& laterSides);
-    void prefetchLinks(std::size_t j, int depth) const;
+    // Makes the edge of side k of tri, with tri as its first triangle, in
+    // `record`: edge number `number`.
+    static void makeEdge(StlEdge* record, StlTriangle* tri, uint32_t k, uint32_t number,
+                         std::vector<Ref<StlEdge>>& edges) {
+        StlEdge* e = new (record) StlEdge(tri->vertices[k], tri->vertices[k == 2 ? 0 : k + 1]);
+        e->addTriangle(tri);
+        e->index = number;
+        edges[number] = e;
+        tri->edges[k] = e;
+    }
+    // A triangle with a side that is not walked is deleted: no edges from it on.
+    static void deleteFromSide(StlTriangle* tri, uint32_t k) {
+        tri->setDeleted(true); // (already so when it was deleted before)
+        for (uint32_t j = k; j < 3; ++j)
+            tri->edges[j] = nullptr;
+    }
 
     const std::vector<Ref<StlVertex>>& m_vertices;
     const uint32_t* const m_corner; // the corners' vertex numbers
@@ -1278,8 +1306,13 @@ std::vector<std::size_t> ThreadedEdgeBuild::decideSidesInTriangleOrder() {
         std::size_t made = 0;
         const std::size_t end = partBegin(m_n, t + 1, m_threads);
         for (std::size_t i = partBegin(m_n, t, m_threads); i < end; ++i) {
-            // The vertices lie in welding order: fetch those of a triangle some
-            // steps ahead, then their lists a little later, as buildEdges does.
+            // The vertices lie in welding order: fetch the array entries of a
+            // triangle's vertices far ahead, the vertices some steps ahead,
+            // then their lists a little later.
+            if (i + 16 < end)
+                for (uint32_t k = 0; k < 3; ++k)
+                    if (m_corner[3 * (i + 16) + k] != kNoEntry)
+                        __builtin_prefetch(&m_vertices[m_corner[3 * (i + 16) + k]]);
             if (i + 8 < end)
                 for (uint32_t k = 0; k < 3; ++k)
                     if (m_corner[3 * (i + 8) + k] != kNoEntry)
@@ -1371,16 +1404,50 @@ void ThreadedEdgeBuild::makeEdgeRecords(const std::vector<std::size_t>& makers, 
             for (uint32_t k = 0; k < 3; ++k) {
                 if (m_entries.get(3 * i + k) != 3 * i + k) // not walked, or another side makes the edge
                     continue;
-                StlEdge* e = new (records + number) StlEdge(tri->vertices[k], tri->vertices[k == 2 ? 0 : k + 1]);
-                e->addTriangle(tri);
-                e->index = number++;
-                edges[e->index] = e;
-                tri->edges[k] = e;
+                makeEdge(records + number, tri, k, number, edges);
+                ++number;
                 making |= 1u << k;
             }
             tri->setWalkMark(making);
         }
     });
+}
+
+void ThreadedEdgeBuild::buildInTriangleOrder(const std::vector<std::size_t>& makers, StlEdge* records,
+                                             std::vector<Ref<StlEdge>>& edges, double creaseLimit) {
+    std::vector<std::vector<uint32_t>> fromEarlierPart(m_threads);
+    runOnThreads(m_threads, [&](unsigned t) {
+        uint32_t number = static_cast<uint32_t>(makers[t]);
+        const std::size_t begin = partBegin(m_n, t, m_threads), end = partBegin(m_n, t + 1, m_threads);
+        for (std::size_t i = begin; i < end; ++i) {
+            StlTriangle* tri = triangleAt(i);
+            for (uint32_t k = 0; k < 3; ++k) {
+                const uint32_t side = static_cast<uint32_t>(3 * i + k);
+                const uint32_t info = m_entries.get(side);
+                if (info == kNoEntry) {
+                    deleteFromSide(tri, k);
+                    break;
+                }
+                const uint32_t maker = info & kMakerMask;
+                if (maker == side) {
+                    makeEdge(records + number, tri, k, number, edges);
+                    ++number;
+                } else if (maker < 3 * begin) {
+                    fromEarlierPart[t].push_back(side); // (the slot keeps the entry)
+                } else {
+                    StlEdge* e = m_entries.slot(maker); // made before, by this thread
+                    tri->edges[k] = e;
+                    joinEdge(e, tri, creaseLimit);
+                }
+            }
+        }
+    });
+    for (const std::vector<uint32_t>& sides : fromEarlierPart)
+        for (const uint32_t side : sides) {
+            StlEdge* e = m_entries.slot(m_entries.get(side) & kMakerMask);
+            m_entries.slot(side) = e;
+            joinEdge(e, triangleAt(side / 3), creaseLimit);
+        }
 }
 
 // Links triangle i's sides that do not make their edge; a triangle with a side
@@ -1394,56 +1461,16 @@ void ThreadedEdgeBuild::linkTriangle(std::size_t i, double creaseLimit, std::vec
             continue;
         const uint32_t info = m_entries.get(3 * i + k);
         if (info == kNoEntry) {
-            tri->setDeleted(true); // (already so when it was deleted before)
-            for (uint32_t j = k; j < 3; ++j)
-                tri->edges[j] = nullptr;
+            deleteFromSide(tri, k);
             break;
         }
         StlEdge* e = m_entries.slot(info & kMakerMask); // the making side's edge
         tri->edges[k] = e;
-        if (info >> 30 == 2) {
+        if (info >> 30 == 2)
             laterSides.push_back(static_cast<uint32_t>(3 * i + k));
-        } else if (e->addTriangle(tri) == 2 && e->edgeClass == kEdgeSmooth) {
-            e->edgeClass = creaseLimit > e->triangle(0)->normal.dot(tri->normal) ? kEdgeSharp : kEdgeSmooth;
-        }
-    }
-}
-
-// A side's edge and the edge's first triangle lie anywhere when the file's
-// facets come in no particular order: ask for the making side's entry far
-// ahead (depth 0), for the edge nearer ahead (1, the entry has arrived by
-// then) and for its first triangle last (2).
-void ThreadedEdgeBuild::prefetchLinks(std::size_t j, int depth) const {
-    const uint32_t making = triangleAt(j)->walkMark();
-    for (uint32_t k = 0; k < 3; ++k) {
-        const uint32_t info = m_entries.get(3 * j + k);
-        if (info == kNoEntry || (making >> k & 1u))
-            continue;
-        // (The edge's first triangle is the making side's: no look into the
-        // edge, which another thread may be changing.)
-        StlEdge* const& e = m_entries.slot(info & kMakerMask);
-        if (depth == 0)
-            __builtin_prefetch(&e);
-        else if (depth == 1)
-            __builtin_prefetch(e, 1);
         else
-            __builtin_prefetch(triangleAt((info & kMakerMask) / 3));
+            joinEdge(e, tri, creaseLimit);
     }
-}
-
-void ThreadedEdgeBuild::linkSidesInTriangleOrder(double creaseLimit, std::vector<std::vector<uint32_t>>& later) {
-    runOnThreads(m_threads, [&](unsigned t) {
-        const std::size_t end = partBegin(m_n, t + 1, m_threads);
-        for (std::size_t i = partBegin(m_n, t, m_threads); i < end; ++i) {
-            if (i + 24 < end)
-                prefetchLinks(i + 24, 0);
-            if (i + 12 < end)
-                prefetchLinks(i + 12, 1);
-            if (i + 4 < end)
-                prefetchLinks(i + 4, 2);
-            linkTriangle(i, creaseLimit, later[t]);
-        }
-    });
 }
 
 // Vertex by vertex, as the sides were decided: a side's making side lies in a
@@ -1494,7 +1521,9 @@ void ThreadedEdgeBuild::addLaterSides(const std::vector<std::vector<uint32_t>>& 
 // before i which stays live has (all such share one edge: the one the first of
 // them made), else the edge of an earlier side of i itself, else makes one;
 // its place counts the sides of the pair before it that took the same edge.
-// Pass 2 makes the records; pass 3 links the other sides to them.
+// Pass 2 makes the records; pass 3 links the other sides to them. A file in
+// facet order has nearly every side's making side in the same part: both
+// passes then go as one over the triangles.
 bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     const std::size_t n = m_records.triangles.size();
     if (n == 0 || 3 * n >= (std::size_t(1) << 30))
@@ -1532,14 +1561,14 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     }
     m_records.edges.resize(edgeTotal);
     StlEdge* const records = edgeTotal ? m_records.edgePool.takeSlots(edgeTotal) : nullptr;
-    build.makeEdgeRecords(makers, records, m_records.edges);
-
     const double creaseLimit = creaseCosine(kImportCreaseAngle);
+    if (!scattered) {
+        build.buildInTriangleOrder(makers, records, m_records.edges, creaseLimit);
+        return true;
+    }
+    build.makeEdgeRecords(makers, records, m_records.edges);
     std::vector<std::vector<uint32_t>> later(threads);
-    if (scattered)
-        build.linkSidesByVertex(creaseLimit, later);
-    else
-        build.linkSidesInTriangleOrder(creaseLimit, later);
+    build.linkSidesByVertex(creaseLimit, later);
     build.addLaterSides(later);
     return true;
 }

@@ -149,15 +149,16 @@ int StlObject::fillOctree(bool withVertices, bool withTriangles) {
     return 0;
 }
 
-OctreeBeside::OctreeBeside(const StlObject& mesh) {
+OctreeBeside::OctreeBeside(const StlObject& mesh, const std::atomic<bool>* cancel) {
     Vector3D centre;
     if (!rootCube(mesh.m_placement.bboxMin, mesh.m_placement.bboxMax, diagonal_, centre, origin_))
         return;
     const RefArray<StlTriangle>& all = mesh.m_records.triangles;
     const std::size_t n = all.size();
     const unsigned threads = octreeBuildThreads(n);
-    // The live triangles of each range of the array, counted, then gathered in
-    // array order.
+    // The live triangles of each range of the array, gathered in array order in
+    // one pass over the records: each range writes from its own start, and the
+    // ranges then close up.
     auto live = [](const StlTriangle* t) {
         const auto& v = t->vertices;
         return !t->isDeleted() && v[0] != v[1] && v[1] != v[2] && v[2] != v[0];
@@ -165,31 +166,32 @@ OctreeBeside::OctreeBeside(const StlObject& mesh) {
     try {
         tree_ = std::make_shared<MeshOctree>();
         liveStarts_.assign(threads + 1, 0);
-        runOnThreads(threads, [&](unsigned r) {
-            std::size_t count = 0;
-            for (std::size_t i = partBegin(n, r, threads), end = partBegin(n, r + 1, threads); i < end; ++i)
-                count += live(all[i]);
-            liveStarts_[r + 1] = count;
-        });
-        for (unsigned r = 0; r < threads; ++r)
-            liveStarts_[r + 1] += liveStarts_[r];
-        live_.resize(liveStarts_[threads]);
+        live_.resize(n);
     } catch (const std::bad_alloc&) {
         tree_.reset();
         return;
     }
     runOnThreads(threads, [&](unsigned r) {
-        std::size_t at = liveStarts_[r];
-        for (std::size_t i = partBegin(n, r, threads), end = partBegin(n, r + 1, threads); i < end; ++i)
+        const std::size_t begin = partBegin(n, r, threads);
+        std::size_t at = begin;
+        for (std::size_t i = begin, end = partBegin(n, r + 1, threads); i < end; ++i)
             if (live(all[i]))
                 live_[at++] = all[i];
+        liveStarts_[r + 1] = at - begin;
     });
+    for (unsigned r = 0; r < threads; ++r) {
+        const auto from = live_.begin() + static_cast<std::ptrdiff_t>(partBegin(n, r, threads));
+        std::copy(from, from + static_cast<std::ptrdiff_t>(liveStarts_[r + 1]),
+                  live_.begin() + static_cast<std::ptrdiff_t>(liveStarts_[r]));
+        liveStarts_[r + 1] += liveStarts_[r];
+    }
+    live_.resize(liveStarts_[threads]);
     minCell_ = minimumCellFor(diagonal_, static_cast<std::uint32_t>(all.size()));
     const RefArray<StlVertex>* vertices = &mesh.m_records.vertices;
     try {
-        thread_ = std::thread([this, vertices, threads] {
+        thread_ = std::thread([this, vertices, threads, cancel] {
             const double o[3] = {origin_.x, origin_.y, origin_.z};
-            built_ = tree_->build(minCell_, o, diagonal_, *vertices, live_, threads, true);
+            built_ = tree_->build(minCell_, o, diagonal_, *vertices, live_, threads, true, cancel);
         });
     } catch (const std::system_error&) {
         tree_.reset();

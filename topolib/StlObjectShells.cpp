@@ -8,10 +8,12 @@
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <cstddef>
+#include <memory>
 #include <vector>
 
 namespace topolib {
@@ -193,11 +195,414 @@ constexpr std::size_t kEdgesAhead = 8;
 // shells it grows; null outside a search.
 thread_local ShellWalk* t_walk = nullptr;
 
+// Clears the walk marks of the edges [begin, end) of `edges` that are not
+// detached, writing only where one is set: after an import none is, and the
+// pass then only reads.
+void clearMarksOfLiveEdges(const std::vector<Ref<StlEdge>>& edges, std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i)
+        if (StlEdge* e = edges[i])
+            if (e->edgeClass != kEdgeDetached && e->marks() != 0)
+                e->clearMarks();
+}
+
+// Whether the search goes through a table of neighbours (NeighbourSearch):
+// when it runs on threads, which build the table side by side. On one thread
+// the table saves about a third of the search but costs twelve bytes a
+// triangle on top of the finished mesh, which is then the import's peak; and
+// a small mesh's records stay in the cache, where the direct walk is as quick.
+bool useNeighbourTable(uint32_t n) {
+    return importThreads(n) > 1;
+}
+
+// The shell search over a table of neighbours, for records that lie in array
+// order (as an import leaves them). The search proper only needs the order in
+// which the triangles are reached; what it reads of the records (edges, their
+// classes and triangles, the neighbours' vertices) does not change while it
+// runs. So one pass in array order, on the import's threads, writes for every
+// triangle what lies across each of its sides; the search then walks that
+// table with a bit per triangle (about one cache line a step instead of the
+// records, edges and neighbours of the direct walk, which wait on one another)
+// and leaves in each triangle's first entry its shell and class.
+//
+// Most meshes are one shell, and the table pass already points every live
+// triangle at the first shell and notes the vertices they use, which the
+// other threads box while the search runs: then only the reversed triangles
+// are left to mark. Otherwise a last pass in array order, on threads again,
+// files the triangles into their shells and widens the shells' boxes.
+//
+// Memory: twelve bytes a triangle for the table, beside the work list and the
+// shells' lists that the direct walk has too.
+class NeighbourSearch {
+public:
+    // An entry: the index of the triangle across, with kAgainst when it runs
+    // the side the same way (wound against the triangle); or kNone, or
+    // kBoundary for a boundary edge (the shell is open).
+    static constexpr uint32_t kAgainst = 0x80000000u;
+    static constexpr uint32_t kIndexMask = 0x7FFFFFFFu;
+    static constexpr uint32_t kBoundary = 0xFFFFFFFEu;
+    static constexpr uint32_t kNone = 0xFFFFFFFFu;
+    // The most triangles an index of an entry can name.
+    static constexpr uint32_t kMaxTriangles = kBoundary - 1;
+
+    // The triangles first[0 .. n), which are the mesh's array in order; the
+    // vertex records are expected at vertices[0 .. vertexSlots) (any order).
+    // firstShell is to be the first shell grown.
+    // edges is the mesh's edge array, whose marks the search clears beside
+    // the walk (the table reads them as if they were clear already).
+    NeighbourSearch(StlTriangle* first, uint32_t n, const StlVertex* vertices, std::size_t vertexSlots,
+                    const std::vector<Ref<StlEdge>>& edges, unsigned threads, StlShell* firstShell)
+        : m_first(first), m_n(n), m_vertices(vertices), m_vertexSlots(vertexSlots), m_edges(edges),
+          m_threads(threads), m_firstShell(firstShell) {}
+
+    // Fills the table. Expecting one shell (as most meshes are), it also
+    // points every live triangle at the first shell and notes which vertex
+    // records they use. False when a triangle across some side lies outside
+    // the array: then only the direct walk can reach it.
+    bool buildTable();
+    // Part `part` of `parts` of the work that may run beside the search: the
+    // box of the vertices that live triangles use (to be joined in any order;
+    // no points when some vertex lies outside the expected records), and the
+    // clearing of the edges' walk marks.
+    void besideSearch(unsigned part, unsigned parts);
+    // Whether triangle i has been reached.
+    bool isReached(uint32_t i) const { return (m_reached[i >> 6] >> (i & 63)) & 1u; }
+    // Grows the shell of seed i (not reached, live) into shell: its lists, count
+    // and open flag. The triangles are filed by fileTriangles.
+    void grow(uint32_t seed, StlShell* shell);
+    // Points every reached triangle at its shell, sets its orientation bit
+    // (clearing its walk mark) and sets the shells' boxes. False, the boxes
+    // not set, when a box depends on the order of the search (see
+    // dependsOnOrder): only the direct walk has that order.
+    bool fileTriangles();
+
+private:
+    // A box with the zeros met on each axis: bit 2a for +0, 2a + 1 for -0.
+    struct Box {
+        Vector3D lo;
+        Vector3D hi;
+        unsigned zeros;
+    };
+    static Box emptyBox() {
+        constexpr double inf = std::numeric_limits<double>::infinity();
+        return Box{Vector3D(inf, inf, inf), Vector3D(-inf, -inf, -inf), 0};
+    }
+    static void widen(Box& box, const Vector3D& p) {
+        StlShell::widenBox(box.lo, box.hi, p);
+        const double c[3] = {p.x, p.y, p.z};
+        for (int a = 0; a < 3; ++a)
+            if (c[a] == 0.0)
+                box.zeros |= 1u << (2 * a + (std::signbit(c[a]) ? 1 : 0));
+    }
+    static void join(Box& box, const Box& part) {
+        box.zeros |= part.zeros;
+        box.lo.x = part.lo.x < box.lo.x ? part.lo.x : box.lo.x;
+        box.lo.y = part.lo.y < box.lo.y ? part.lo.y : box.lo.y;
+        box.lo.z = part.lo.z < box.lo.z ? part.lo.z : box.lo.z;
+        box.hi.x = part.hi.x > box.hi.x ? part.hi.x : box.hi.x;
+        box.hi.y = part.hi.y > box.hi.y ? part.hi.y : box.hi.y;
+        box.hi.z = part.hi.z > box.hi.z ? part.hi.z : box.hi.z;
+    }
+    // The direct walk widens a shell's box by the seed's corners and then the
+    // far corner of each triangle it reaches, in that order, keeping the first
+    // of equal coordinates. Only the two zeros are equal with different bits,
+    // so the box of the same points in any order is the same unless a bound
+    // is zero and the shell has both zeros on that axis: then the order of
+    // the search decides.
+    static bool dependsOnOrder(const Box& box) {
+        const double lo[3] = {box.lo.x, box.lo.y, box.lo.z};
+        const double hi[3] = {box.hi.x, box.hi.y, box.hi.z};
+        for (int a = 0; a < 3; ++a)
+            if (((box.zeros >> (2 * a)) & 3u) == 3u && (lo[a] == 0.0 || hi[a] == 0.0))
+                return true;
+        return false;
+    }
+
+    void reach(uint32_t i) { m_reached[i >> 6] |= uint64_t(1) << (i & 63); }
+    // Index of u in the array, or false when it lies outside.
+    bool indexOf(const StlTriangle* u, uint32_t* index) const {
+        const std::uintptr_t offset =
+            reinterpret_cast<std::uintptr_t>(u) - reinterpret_cast<std::uintptr_t>(m_first);
+        if (offset % sizeof(StlTriangle) != 0 || offset / sizeof(StlTriangle) >= m_n)
+            return false;
+        *index = static_cast<uint32_t>(offset / sizeof(StlTriangle));
+        return true;
+    }
+    // The result of one part of buildTable: the used vertices (a bit per
+    // record), whether every vertex lay among the expected records, and
+    // whether no live triangle had a walk mark or its orientation bit set.
+    struct TablePart {
+        std::vector<uint64_t> used;
+        bool verticesKnown = true;
+        bool flagsClear = true;
+        bool complete = false;
+        Box box = emptyBox(); // set by boxUsedVertices
+    };
+    // Writes the entries of triangles [begin, end) and does the rest of
+    // buildTable's work for them. False as buildTable.
+    bool fillEntries(uint32_t begin, uint32_t end, TablePart* part);
+    uint32_t entryAcross(const StlTriangle* t, int k, bool* outside) const;
+
+    StlTriangle* m_first;
+    uint32_t m_n;
+    const StlVertex* m_vertices;
+    std::size_t m_vertexSlots;
+    const std::vector<Ref<StlEdge>>& m_edges;
+    unsigned m_threads;
+    StlShell* m_firstShell;
+    std::vector<TablePart> m_parts;
+    bool m_verticesKnown = true; // every used vertex has its bit
+    bool m_flagsClear = true;    // no live triangle had a walk mark or its orientation bit
+    // Three per triangle; once the search has taken a triangle, its first
+    // entry holds its shell's number, with kAgainst when it is reversed.
+    std::unique_ptr<uint32_t[]> m_entries;
+    std::vector<uint64_t> m_reached;
+    std::vector<StlShell*> m_shells; // in the order they were grown
+    std::vector<uint32_t> m_stack;
+    std::vector<uint32_t> m_queue;
+};
+
+uint32_t NeighbourSearch::entryAcross(const StlTriangle* t, int k, bool* outside) const {
+    const StlEdge* e = t->edges[k];
+    if (!e)
+        return kNone;
+    // The search stops at a marked edge, and the marks of the array's live
+    // edges are cleared before it runs (besideSearch).
+    if (e->marks() != 0 &&
+        !(e->edgeClass != kEdgeDetached && e->index < m_edges.size() && m_edges[e->index].get() == e))
+        return kNone;
+    if (e->edgeClass == kEdgeBoundary)
+        return kBoundary;
+    const StlTriangle* u = triangleAcross(e, t);
+    if (!u)
+        return kNone;
+    uint32_t index = 0;
+    if (!indexOf(u, &index)) {
+        *outside = true;
+        return kNone;
+    }
+    if (u->isDeleted())
+        return kNone;
+    int uSide = 0;
+    const int winding = relativeWinding(t, k, u, &uSide);
+    if (winding == 0)
+        return kNone;
+    return winding > 0 ? index : index | kAgainst;
+}
+
+bool NeighbourSearch::fillEntries(uint32_t begin, uint32_t end, TablePart* part) {
+    part->used.assign((m_vertexSlots + 63) / 64, 0);
+    uint64_t* used = part->used.data();
+    // The records come in order (the processor fetches them ahead); their
+    // edges and the triangles across are asked for some records ahead, the
+    // triangles once the edges have had time to arrive.
+    constexpr uint32_t kEdgesAhead = 16;
+    constexpr uint32_t kAcrossAhead = 8;
+    bool outside = false;
+    uint32_t* entry = m_entries.get() + std::size_t(3) * begin;
+    for (uint32_t i = begin; i < end; ++i, entry += 3) {
+        if (i + kEdgesAhead < end)
+            for (const StlEdge* e : m_first[i + kEdgesAhead].edges)
+                __builtin_prefetch(e);
+        if (i + kAcrossAhead < end) {
+            for (const StlEdge* e : m_first[i + kAcrossAhead].edges)
+                if (e)
+                    for (const StlTriangle* u : *e)
+                        __builtin_prefetch(u);
+        }
+        StlTriangle* t = m_first + i;
+        if (t->isDeleted()) {
+            entry[0] = entry[1] = entry[2] = kNone;
+            continue;
+        }
+        for (int k = 0; k < 3; ++k)
+            entry[k] = entryAcross(t, k, &outside);
+        // Other threads read this record's corners and flags (as a neighbour
+        // of theirs), never its shell.
+        t->shell = m_firstShell;
+        if (t->flags & (StlTriangle::kWalkMarkMask | StlTriangle::kReversed))
+            part->flagsClear = false;
+        for (const StlVertex* v : t->vertices) {
+            const std::uintptr_t offset =
+                reinterpret_cast<std::uintptr_t>(v) - reinterpret_cast<std::uintptr_t>(m_vertices);
+            const std::size_t slot = offset / sizeof(StlVertex);
+            if (offset % sizeof(StlVertex) == 0 && slot < m_vertexSlots)
+                used[slot >> 6] |= uint64_t(1) << (slot & 63);
+            else
+                part->verticesKnown = false;
+        }
+    }
+    return !outside;
+}
+
+bool NeighbourSearch::buildTable() {
+    m_entries.reset(new uint32_t[std::size_t(3) * m_n]);
+    m_parts.resize(m_threads);
+    runOnThreads(m_threads, [&](unsigned part) {
+        TablePart& p = m_parts[part];
+        p.complete = fillEntries(static_cast<uint32_t>(partBegin(m_n, part, m_threads)),
+                                 static_cast<uint32_t>(partBegin(m_n, part + 1, m_threads)), &p);
+    });
+    for (const TablePart& p : m_parts) {
+        if (!p.complete)
+            return false;
+        m_verticesKnown = m_verticesKnown && p.verticesKnown;
+        m_flagsClear = m_flagsClear && p.flagsClear;
+    }
+    m_reached.assign((std::size_t(m_n) + 63) / 64, 0);
+    return true;
+}
+
+void NeighbourSearch::besideSearch(unsigned part, unsigned parts) {
+    clearMarksOfLiveEdges(m_edges, partBegin(m_edges.size(), part, parts),
+                          partBegin(m_edges.size(), part + 1, parts));
+    Box& box = m_parts[part].box;
+    box = emptyBox();
+    if (!m_verticesKnown)
+        return;
+    const std::size_t words = (m_vertexSlots + 63) / 64;
+    const std::size_t end = partBegin(words, part + 1, parts);
+    for (std::size_t w = partBegin(words, part, parts); w < end; ++w) {
+        uint64_t bits = 0;
+        for (const TablePart& p : m_parts)
+            bits |= p.used[w];
+        for (; bits != 0; bits &= bits - 1)
+            widen(box, m_vertices[w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))].pos);
+    }
+}
+
+void NeighbourSearch::grow(uint32_t seed, StlShell* shell) {
+    // The work list as in the direct walk: primary triangles on a stack that
+    // is worked first, reversed ones in a queue.
+    constexpr std::size_t kAhead = 8;
+    uint32_t* entries = m_entries.get();
+    const uint32_t number = static_cast<uint32_t>(m_shells.size());
+    m_shells.push_back(shell);
+    m_stack.clear();
+    m_queue.clear();
+    std::size_t queueHead = 0;
+    reach(seed);
+    shell->primaryTriangles.push_back(m_first + seed);
+    m_stack.push_back(seed);
+    uint32_t count = 1;
+    uint32_t last = seed;
+    for (;;) {
+        uint32_t t;
+        bool tReversed;
+        if (!m_stack.empty()) {
+            t = m_stack.back();
+            m_stack.pop_back();
+            tReversed = false;
+            if (m_stack.size() >= kAhead)
+                __builtin_prefetch(entries + std::size_t(3) * m_stack[m_stack.size() - kAhead]);
+            if (!m_stack.empty())
+                __builtin_prefetch(entries + std::size_t(3) * m_stack.back());
+        } else if (queueHead < m_queue.size()) {
+            t = m_queue[queueHead++];
+            tReversed = true;
+            if (queueHead + kAhead < m_queue.size())
+                __builtin_prefetch(entries + std::size_t(3) * m_queue[queueHead + kAhead]);
+        } else {
+            break;
+        }
+        // A walk along a strip of facets stored strip by strip moves by a
+        // fixed step; the entries one and two steps on are asked for.
+        const uint32_t step = t - last;
+        last = t;
+        __builtin_prefetch(entries + std::size_t(3) * uint32_t(t + step));
+        __builtin_prefetch(entries + std::size_t(3) * uint32_t(t + 2 * step));
+        uint32_t* across = entries + std::size_t(3) * t;
+        const uint32_t found[3] = {across[0], across[1], across[2]};
+        across[0] = tReversed ? number | kAgainst : number;
+        for (uint32_t a : found) {
+            if (a >= kBoundary) {
+                if (a == kBoundary)
+                    shell->open = 1;
+                continue;
+            }
+            const uint32_t u = a & kIndexMask;
+            if (isReached(u))
+                continue;
+            reach(u);
+            ++count;
+            // Alike to a primary triangle, or against a reversed one.
+            if (((a & kAgainst) != 0) == tReversed) {
+                shell->primaryTriangles.push_back(m_first + u);
+                m_stack.push_back(u);
+            } else {
+                shell->reversedTriangles.push_back(m_first + u);
+                m_queue.push_back(u);
+            }
+        }
+    }
+    shell->triangleCount = count;
+}
+
+bool NeighbourSearch::fileTriangles() {
+    // One shell holds every live triangle, which buildTable has pointed at it
+    // and boxed: only its reversed triangles are left to mark.
+    if (m_shells.size() == 1 && m_flagsClear && m_verticesKnown &&
+        m_shells[0]->reversedTriangles.size() <= m_n / 16) {
+        Box live = emptyBox();
+        for (const TablePart& p : m_parts)
+            join(live, p.box);
+        if (dependsOnOrder(live))
+            return false;
+        StlShell* shell = m_shells[0];
+        for (StlTriangle* t : shell->reversedTriangles)
+            t->flags |= StlTriangle::kReversed;
+        shell->boxMin = live.lo;
+        shell->boxMax = live.hi;
+        return true;
+    }
+    // Each part keeps a box per shell; with many shells, fewer parts.
+    constexpr std::size_t kMaxBoxes = std::size_t(1) << 16;
+    unsigned threads = m_n >= m_threads ? m_threads : 1;
+    if (m_shells.size() * threads > kMaxBoxes)
+        threads = static_cast<unsigned>(std::max<std::size_t>(1, kMaxBoxes / m_shells.size()));
+    std::vector<std::vector<Box>> parts(threads);
+    const uint32_t* entries = m_entries.get();
+    runOnThreads(threads, [&](unsigned part) {
+        const uint32_t begin = static_cast<uint32_t>(partBegin(m_n, part, threads));
+        const uint32_t end = static_cast<uint32_t>(partBegin(m_n, part + 1, threads));
+        std::vector<Box>& boxes = parts[part];
+        boxes.assign(m_shells.size(), emptyBox());
+        constexpr uint32_t kAhead = 8;
+        for (uint32_t i = begin; i < end; ++i) {
+            if (i + kAhead < end)
+                for (const StlVertex* v : m_first[i + kAhead].vertices)
+                    __builtin_prefetch(v);
+            if (!isReached(i))
+                continue;
+            const uint32_t filed = entries[std::size_t(3) * i];
+            const uint32_t number = filed & kIndexMask;
+            StlTriangle* t = m_first + i;
+            uint32_t flags = t->flags & ~(StlTriangle::kWalkMarkMask | StlTriangle::kReversed);
+            if (filed & kAgainst)
+                flags |= StlTriangle::kReversed;
+            t->flags = flags;
+            t->shell = m_shells[number];
+            for (const StlVertex* v : t->vertices)
+                widen(boxes[number], v->pos);
+        }
+    });
+    std::vector<Box>& boxes = parts[0];
+    for (unsigned part = 1; part < threads; ++part)
+        for (std::size_t s = 0; s < boxes.size(); ++s)
+            join(boxes[s], parts[part][s]);
+    for (const Box& box : boxes)
+        if (dependsOnOrder(box))
+            return false;
+    for (std::size_t s = 0; s < m_shells.size(); ++s) {
+        m_shells[s]->boxMin = boxes[s].lo;
+        m_shells[s]->boxMax = boxes[s].hi;
+    }
+    return true;
+}
+
 } // namespace
 
 int StlObject::findShells(bool report, int progressBase, const ProgressSink* progress) {
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
-    clearLiveEdgeMarks();
     releaseShells();
     // The range of the records' addresses, and whether they all lie a whole
     // number of records apart (on threads for a big mesh).
@@ -205,14 +610,18 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
         const char* low = nullptr;
         const char* high = nullptr;
         bool misaligned = false;
+        bool outOfOrder = false; // a record not at its place after the array's first
     };
     const unsigned scanThreads = importThreads(m_records.triangles.size());
     std::vector<Span> spans(scanThreads);
+    StlTriangle* first = m_records.triangles.empty() ? nullptr : m_records.triangles[0].get();
     runOnThreads(scanThreads, [&](unsigned part) {
         Span span;
         const std::size_t end = partBegin(m_records.triangles.size(), part + 1, scanThreads);
         for (std::size_t i = partBegin(m_records.triangles.size(), part, scanThreads); i < end; ++i) {
             const char* p = reinterpret_cast<const char*>(m_records.triangles[i].get());
+            if (first && p != reinterpret_cast<const char*>(first + i))
+                span.outOfOrder = true;
             if (!p)
                 continue;
             if (span.low && (p - span.low) % static_cast<std::ptrdiff_t>(sizeof(StlTriangle)) != 0)
@@ -231,6 +640,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
         if (all.low && (span.low - all.low) % static_cast<std::ptrdiff_t>(sizeof(StlTriangle)) != 0)
             all.misaligned = true;
         all.misaligned = all.misaligned || span.misaligned;
+        all.outOfOrder = all.outOfOrder || span.outOfOrder;
         if (!all.low || span.low < all.low)
             all.low = span.low;
         if (!all.high || span.high > all.high)
@@ -238,6 +648,69 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
     }
 
     const uint32_t n = triangleCount();
+    const unsigned threads = importThreads(n);
+    const bool byTable =
+        first && !all.outOfOrder && n <= NeighbourSearch::kMaxTriangles && useNeighbourTable(n);
+    if (!byTable)
+        clearLiveEdgeMarks();
+    if (byTable) {
+        StlShell* firstShell = new StlShell(this);
+        const StlVertex* vertices = m_records.vertices.empty() ? nullptr : m_records.vertices[0].get();
+        NeighbourSearch table(first, n, vertices, vertices ? m_records.vertices.size() : 0, m_records.edges,
+                              threads, firstShell);
+        if (!table.buildTable()) {
+            delete firstShell;
+            clearLiveEdgeMarks();
+        } else {
+            // The search on this thread; the other threads meanwhile clear the
+            // edges' marks and box the vertices for the case that it finds
+            // one shell.
+            auto search = [&] {
+                const uint32_t reportEvery = n / 15;
+                uint32_t counter = 0;
+                for (uint32_t i = 0; i < n; ++i) {
+                    if (report && ++counter > reportEvery) {
+                        counter = 0;
+                        sink.setPercent(progressBase + static_cast<int>((15ull * i) / n));
+                    }
+                    if (table.isReached(i))
+                        continue;
+                    StlTriangle* t = first + i;
+                    t->setWalkMark(0);
+                    if (t->isDeleted())
+                        continue;
+                    StlShell* shell = firstShell ? firstShell : new StlShell(this);
+                    firstShell = nullptr;
+                    table.grow(i, shell);
+                    if (isNegligibleShell(shell))
+                        m_records.shells.push_back(shell);
+                    else
+                        m_records.shells.push_front(shell);
+                }
+            };
+            if (threads > 1) {
+                runOnThreads(threads, [&](unsigned part) {
+                    if (part == 0)
+                        search();
+                    else
+                        table.besideSearch(part - 1, threads - 1);
+                });
+            } else {
+                search();
+                table.besideSearch(0, 1);
+            }
+            delete firstShell; // no live triangle
+            const bool filed = table.fileTriangles();
+            if (filed) {
+                m_render.vertexStale = true;
+                m_render.triangleStale = true;
+                return 0;
+            }
+            // The direct walk below replaces the shells and files every
+            // triangle again.
+            releaseShells();
+        }
+    }
     // One set of work arrays serves every shell of this search. The bit array
     // needs a slot for every triangle of the array.
     ShellWalk walk;
@@ -418,13 +891,9 @@ bool StlObject::isNegligibleShell(const StlShell* shell) const {
 }
 
 void StlObject::clearLiveEdgeMarks() {
-    forRanges(m_records.edges.size(), importThreads(m_records.edges.size()),
-              [this](std::size_t begin, std::size_t end) {
-                  for (std::size_t i = begin; i < end; ++i)
-                      if (StlEdge* e = m_records.edges[i])
-                          if (e->edgeClass != kEdgeDetached)
-                              e->clearMarks();
-              });
+    forRanges(
+        m_records.edges.size(), importThreads(m_records.edges.size()),
+        [this](std::size_t begin, std::size_t end) { clearMarksOfLiveEdges(m_records.edges, begin, end); });
 }
 
 } // namespace topolib

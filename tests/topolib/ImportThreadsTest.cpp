@@ -1,5 +1,5 @@
 // The import steps on several threads (corner sort, weld, edge building, the
-// shell search's scan of the record addresses) against the same steps on one thread: every
+// shell search's table of neighbours and its filing) against the same steps on one thread: every
 // mesh must come out in the same state, awkward input included.
 #include "MeshFixtures.h"
 #include "MeshStateHash.h"
@@ -35,8 +35,9 @@ struct ForcedThreads {
 // vertex (their earlier sides keep edges of their own, later live triangles
 // on the same pair make new ones); collinear facets; exact repeats apart
 // from each other (edges of four triangles); a flat grid at one x (long runs
-// of equal x); reversed facets and separate shells. Then shuffled.
-TriangleSoup awkwardSoup(unsigned seed) {
+// of equal x); reversed facets and separate shells. Then shuffled, unless
+// `inFacetOrder` (the torus then comes first, in its order, the repeats last).
+TriangleSoup awkwardSoup(unsigned seed, bool inFacetOrder = false) {
     std::mt19937 rng(seed);
     TriangleSoup soup = torus(60.0, 20.0, 90, 40, {100.0, 0.0, 0.0});
     const TriangleSoup ball = icosphere(0.5, 3, {0.0, 0.0, 3.0});
@@ -69,12 +70,42 @@ TriangleSoup awkwardSoup(unsigned seed) {
             soup.push_back({{p00, p10, p11}});
             soup.push_back({{p00, p11, p01}});
         }
-    std::shuffle(soup.begin(), soup.end(), rng);
+    if (!inFacetOrder)
+        std::shuffle(soup.begin(), soup.end(), rng);
     // Exact repeats, none next to its original.
     const std::size_t base = soup.size();
     for (std::size_t i = 0; i < base; i += 37)
         soup.push_back(soup[i]);
-    std::shuffle(soup.begin() + static_cast<std::ptrdiff_t>(base / 2), soup.end(), rng);
+    if (!inFacetOrder)
+        std::shuffle(soup.begin() + static_cast<std::ptrdiff_t>(base / 2), soup.end(), rng);
+    return soup;
+}
+
+// Nine thousand separate boxes, some with a facet turned, some open (a facet
+// missing): more shells than the threaded shell search boxes one by one on
+// every thread. Shuffled, their corners lie on a grid through the origin, and
+// where x, y or z is 0 a box has it as +0 on some corners and -0 on others,
+// so that which zero a shell's box keeps depends on the order in which the
+// search reached the corners.
+TriangleSoup manyShells(bool shuffled) {
+    TriangleSoup soup;
+    const double off = shuffled ? 0.0 : 0.25;
+    for (int i = 0; i < 9000; ++i) {
+        const Point origin = {(i % 30) - 15.0 + off, ((i / 30) % 30) - 15.0 + off, (i / 900) - 5.0 + off};
+        TriangleSoup part = box({0.5, 0.5, 0.5}, origin);
+        for (Facet& f : part)
+            for (Point& p : f.v)
+                for (int a = 0; a < 3; ++a)
+                    if (p[a] == 0.0 && p[(a + 1) % 3] > origin[(a + 1) % 3])
+                        p[a] = -0.0;
+        if (i % 7 == 3)
+            part = flipped(part, 4);
+        if (i % 11 == 5)
+            part.pop_back();
+        soup.insert(soup.end(), part.begin(), part.end());
+    }
+    if (shuffled)
+        std::shuffle(soup.begin(), soup.end(), std::mt19937(5));
     return soup;
 }
 
@@ -98,6 +129,11 @@ TEST(ImportThreads, everyStepGivesTheStateOfOneThread) {
         {"shuffled torus", shuffledTorus},
         {"awkward", awkwardSoup(11)},
         {"awkward, other order", awkwardSoup(12)},
+        // Taken in facet order on threads: the repeats' edges are made in
+        // another part than the one of their later triangles.
+        {"awkward, in facet order", awkwardSoup(13, true)},
+        {"many shells", manyShells(false)},
+        {"many shells, shuffled", manyShells(true)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

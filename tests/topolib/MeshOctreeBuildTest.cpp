@@ -8,6 +8,7 @@
 
 #include "topolib/MeshOctree.h"
 #include "topolib/OctreeBeside.h"
+#include "topolib/OctreeKernels.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
@@ -16,7 +17,9 @@
 
 #include <atomic>
 #include <cmath>
+#include <iterator>
 #include <limits>
+#include <map>
 #include <memory>
 #include <random>
 #include <set>
@@ -297,6 +300,106 @@ TEST(MeshOctreeBuild, emptyInputAndCubesThatAreNotFiniteMakeNoTree) {
     MeshOctree got;
     ASSERT_TRUE(got.build(c.minCell, c.origin, c.edge, mesh->vertices(), mesh->triangles(), 4));
     expectSameStructure(want, got, c);
+}
+
+// Facets with corners on the lines of the leaf grid and at the widenings of the
+// cubes of every level (and at the clearances beyond which the descent stops
+// testing) on either side: a triangle stands in exactly the leaves whose cube,
+// and every cube above it below the root, the cube test accepts, and a vertex
+// in the leaf its lower-first descent gives, whether they are inserted or built
+// on one or several threads. A raised cancel stops the build.
+TEST(MeshOctreeBuild, trianglesNearTheCubeFacesStandInTheLeavesTheCubeTestGives) {
+    Cube c{{-3.7, 100.25, -1000.0}, 16.0, 1.5}; // leaves of edge 1, four levels below the root
+    const double offsets[] = {0.0,   1e-13, -1e-13, 1e-6, -1e-6, 2.1e-6, -2.1e-6, 1e-4,   -1e-4,   2e-4,
+                              -2e-4, 4e-4,  -4e-4,  8e-4, -8e-4, 3.2e-3, -3.2e-3, 3.3e-3, -3.3e-3, 0.4};
+    const int offsetCount = static_cast<int>(std::size(offsets));
+    std::mt19937_64 g(7);
+    auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(g); };
+    TriangleSoup soup;
+    for (int i = 0; i < 3000; ++i) {
+        meshfixtures::Point p;
+        for (int k = 0; k < 3; ++k)
+            p[static_cast<std::size_t>(k)] = c.origin[k] + 1 + pick(14) + offsets[pick(offsetCount)];
+        Facet f;
+        f.v[0] = p;
+        for (int j = 1; j < 3; ++j)
+            for (int k = 0; k < 3; ++k)
+                f.v[static_cast<std::size_t>(j)][static_cast<std::size_t>(k)] =
+                    p[static_cast<std::size_t>(k)] +
+                    (pick(2) ? 1 : -1) * (0.05 + 0.1 * pick(5) + offsets[pick(offsetCount)]);
+        soup.push_back(f);
+    }
+    auto mesh = meshOf(soup);
+    // The oracle: the leaves of edge 1, each with the cubes above it; a vertex
+    // takes the lower half on every axis whose half, widened by 1e-6, holds it.
+    using Lists = std::pair<std::vector<const void*>, std::vector<const void*>>;
+    std::map<std::vector<double>, Lists> want;
+    for (const StlVertex* v : mesh->vertices()) {
+        double o[3] = {c.origin[0], c.origin[1], c.origin[2]};
+        bool inside = true;
+        for (double e = 8.0; e >= 1.0 && inside; e *= 0.5) {
+            for (int k = 0; k < 3 && inside; ++k) {
+                const double p = v->pos[static_cast<std::size_t>(k)];
+                if (p >= o[k] - 1e-6 && !(p > o[k] + e + 1e-6))
+                    o[k] += 0 * e;
+                else if (p >= o[k] + e - 1e-6 && !(p > o[k] + e + e + 1e-6))
+                    o[k] += 1 * e;
+                else
+                    inside = false;
+            }
+        }
+        if (inside)
+            want[{o[0], o[1], o[2]}].first.push_back(v);
+    }
+    for (int leaf = 0; leaf < 16 * 16 * 16; ++leaf) {
+        const int at[3] = {leaf >> 8, (leaf >> 4) & 15, leaf & 15};
+        double path[4][3];
+        for (int l = 0; l < 4; ++l) {
+            for (int k = 0; k < 3; ++k)
+                path[l][k] =
+                    (l == 0 ? c.origin[k] : path[l - 1][k]) + ((at[k] >> (3 - l)) & 1) * (8.0 / (1 << l));
+        }
+        std::vector<const void*>& in = want[{path[3][0], path[3][1], path[3][2]}].second;
+        for (const StlTriangle* t : mesh->triangles()) {
+            bool meets = !t->isDeleted();
+            for (int l = 0; l < 4 && meets; ++l)
+                meets = topolib::triangleOverlapsCube(t, path[l], 8.0 / (1 << l));
+            if (meets)
+                in.push_back(t);
+        }
+    }
+    auto leaves = [&](const MeshOctree& tree) {
+        std::map<std::vector<double>, Lists> out;
+        tree.forEachLeaf(c.origin, c.edge,
+                         [&](const double* o, double e, const std::vector<StlVertex*>& vs,
+                             const std::vector<StlTriangle*>& ts) {
+                             EXPECT_EQ(e, 1.0);
+                             out[{o[0], o[1], o[2]}] = {{vs.begin(), vs.end()}, {ts.begin(), ts.end()}};
+                         });
+        return out;
+    };
+    for (auto it = want.begin(); it != want.end();)
+        it = it->second.first.empty() && it->second.second.empty() ? want.erase(it) : std::next(it);
+    ASSERT_GT(want.size(), 1000u);
+    MeshOctree inserted;
+    for (StlVertex* v : mesh->vertices())
+        ASSERT_EQ(inserted.insertVertex(c.minCell, c.origin, c.edge, v), MeshOctree::InsertResult::Stored);
+    for (StlTriangle* t : mesh->triangles()) {
+        if (!t->isDeleted()) {
+            ASSERT_NE(inserted.insertTriangle(c.minCell, c.origin, c.edge, t),
+                      MeshOctree::InsertResult::OutOfMemory);
+        }
+    }
+    EXPECT_EQ(leaves(inserted), want);
+    for (unsigned threads : {1u, 3u}) {
+        MeshOctree built;
+        ASSERT_TRUE(built.build(c.minCell, c.origin, c.edge, mesh->vertices(), mesh->triangles(), threads));
+        EXPECT_EQ(leaves(built), want) << threads;
+        const std::atomic<bool> cancel{true};
+        MeshOctree cancelled;
+        EXPECT_FALSE(cancelled.build(c.minCell, c.origin, c.edge, mesh->vertices(), mesh->triangles(),
+                                     threads, false, &cancel));
+    }
 }
 
 // The object's own build: a mesh above the size where several threads take part

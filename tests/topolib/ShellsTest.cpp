@@ -3,6 +3,7 @@
 // tracing of open rims.
 #include "MeshFixtures.h"
 #include "app/ProgressReport.h"
+#include "topolib/ParallelRuns.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
@@ -22,6 +23,14 @@ using namespace topolib;
 namespace mf = meshfixtures;
 
 namespace {
+
+// Runs the import's passes, the shell search's among them, on so many
+// threads while it lives: on threads the search first tries its table of
+// neighbours.
+struct ForcedThreads {
+    explicit ForcedThreads(unsigned threads) { forceImportThreads(threads); }
+    ~ForcedThreads() { forceImportThreads(0); }
+};
 
 std::unique_ptr<StlObject> meshWithShells(const mf::TriangleSoup& soup) {
     auto mesh = mf::buildMesh(soup);
@@ -121,56 +130,65 @@ TEST(Shells, componentsOfGeneratedMeshes) {
 }
 
 TEST(Shells, searchIgnoresStaleMarksAndLeavesNoneBehind) {
-    auto mesh =
-        mf::buildMesh(mf::concatenated(mf::openBox(), mf::flipped(mf::cube(5.0, {30.0, 0.0, 0.0}), 3)));
-    for (StlEdge* e : mesh->edges())
-        e->flags |= StlEdge::kMarkMask; // stale marks from an earlier walk
-    mesh->triangle(12)->setWalkMark(3);
-    mesh->setVertexRenderStale(false);
-    mesh->setTriangleRenderStale(false);
-    mesh->findShells(false, 0);
-    ASSERT_EQ(mesh->shells().size(), 2u);
-    EXPECT_EQ(mesh->shells()[0]->triangleCount + mesh->shells()[1]->triangleCount, 22u)
-        << "a stale walk mark keeps no triangle out of its shell";
-    for (const StlTriangle* t : mesh->triangles())
-        EXPECT_EQ(t->walkMark(), 0u);
-    for (const StlEdge* e : mesh->edges())
-        EXPECT_EQ(e->marks(), 0u);
-    EXPECT_TRUE(mesh->vertexRenderStale());
-    EXPECT_TRUE(mesh->triangleRenderStale());
+    for (unsigned threads : {1u, 3u}) {
+        SCOPED_TRACE(threads);
+        ForcedThreads forced(threads);
+        auto mesh =
+            mf::buildMesh(mf::concatenated(mf::openBox(), mf::flipped(mf::cube(5.0, {30.0, 0.0, 0.0}), 3)));
+        for (StlEdge* e : mesh->edges())
+            e->flags |= StlEdge::kMarkMask; // stale marks from an earlier walk
+        mesh->triangle(12)->setWalkMark(3);
+        mesh->setVertexRenderStale(false);
+        mesh->setTriangleRenderStale(false);
+        mesh->findShells(false, 0);
+        ASSERT_EQ(mesh->shells().size(), 2u);
+        EXPECT_EQ(mesh->shells()[0]->triangleCount + mesh->shells()[1]->triangleCount, 22u)
+            << "a stale walk mark keeps no triangle out of its shell";
+        for (const StlTriangle* t : mesh->triangles())
+            EXPECT_EQ(t->walkMark(), 0u);
+        for (const StlEdge* e : mesh->edges())
+            EXPECT_EQ(e->marks(), 0u);
+        EXPECT_TRUE(mesh->vertexRenderStale());
+        EXPECT_TRUE(mesh->triangleRenderStale());
+    }
 }
 
 // A triangle that an edit has linked to its edges but not yet placed in the
 // mesh's array lies beyond the records the search keeps reached bits for; the
 // search files it with its neighbours all the same and leaves no mark on it.
 TEST(Shells, triangleOutsideTheArrayJoinsItsShellAndKeepsNoMark) {
-    auto mesh = mf::buildMesh(mf::cube(5.0));
-    for (int i = 0; i < 300; ++i)
-        mesh->newTriangle(); // records between the array's and the stray one
-    StlTriangle* replaced = mesh->triangle(11);
-    StlTriangle* stray = mesh->newTriangle();
-    for (int k = 0; k < 3; ++k) {
-        stray->vertices[k] = replaced->vertices[k];
-        stray->edges[k] = replaced->edges[k];
-    }
-    stray->computeNormal();
-    replaced->detachFromEdges();
-    replaced->setDeleted(true);
-    for (int k = 0; k < 3; ++k)
-        stray->edges[k]->addTriangle(stray);
+    // The table of neighbours has no place for the stray triangle.
+    for (unsigned threads : {1u, 3u}) {
+        SCOPED_TRACE(threads);
+        ForcedThreads forced(threads);
+        auto mesh = mf::buildMesh(mf::cube(5.0));
+        for (int i = 0; i < 300; ++i)
+            mesh->newTriangle(); // records between the array's and the stray one
+        StlTriangle* replaced = mesh->triangle(11);
+        StlTriangle* stray = mesh->newTriangle();
+        for (int k = 0; k < 3; ++k) {
+            stray->vertices[k] = replaced->vertices[k];
+            stray->edges[k] = replaced->edges[k];
+        }
+        stray->computeNormal();
+        replaced->detachFromEdges();
+        replaced->setDeleted(true);
+        for (int k = 0; k < 3; ++k)
+            stray->edges[k]->addTriangle(stray);
 
-    mesh->findShells(false, 0);
-    ASSERT_EQ(mesh->shells().size(), 1u);
-    const StlShell* shell = mesh->shells()[0];
-    EXPECT_EQ(shell->triangleCount, 12u);
-    EXPECT_EQ(shell->open, 0);
-    EXPECT_EQ(stray->shell, shell);
-    EXPECT_FALSE(stray->isReversed());
-    EXPECT_EQ(stray->walkMark(), 0u);
-    EXPECT_NE(std::find(shell->primaryTriangles.begin(), shell->primaryTriangles.end(), stray),
-              shell->primaryTriangles.end());
-    for (const StlTriangle* t : mesh->triangles())
-        EXPECT_EQ(t->walkMark(), 0u);
+        mesh->findShells(false, 0);
+        ASSERT_EQ(mesh->shells().size(), 1u);
+        const StlShell* shell = mesh->shells()[0];
+        EXPECT_EQ(shell->triangleCount, 12u);
+        EXPECT_EQ(shell->open, 0);
+        EXPECT_EQ(stray->shell, shell);
+        EXPECT_FALSE(stray->isReversed());
+        EXPECT_EQ(stray->walkMark(), 0u);
+        EXPECT_NE(std::find(shell->primaryTriangles.begin(), shell->primaryTriangles.end(), stray),
+                  shell->primaryTriangles.end());
+        for (const StlTriangle* t : mesh->triangles())
+            EXPECT_EQ(t->walkMark(), 0u);
+    }
 }
 
 TEST(Shells, repeatedSearchReplacesTheShells) {
