@@ -158,6 +158,18 @@ inline void forEachChildReached(const Box& t, const double origin[3], double edg
 // The finest grid the walks below use: 2^30 cells a side.
 constexpr int kMostGridSteps = 30;
 
+// The halvings from a cube of `edge` to the first edge below minCell, which
+// *leaf receives; kMostGridSteps when that takes more (no grid walk then).
+int gridStepsBelow(double minCell, double edge, double* leaf) {
+    int steps = 0;
+    *leaf = edge;
+    while (!(minCell > *leaf) && steps < kMostGridSteps) {
+        *leaf *= 0.5;
+        ++steps;
+    }
+    return steps;
+}
+
 // The cells of the grid of 2^steps cells a side and edge `cell` below the cube
 // (origin, edge) that hold the two corners of t's box (lo, hi: their indices
 // on each axis), when every box coordinate lies inside the grid and farther
@@ -371,12 +383,8 @@ MeshOctree::InsertResult MeshOctree::insertVertexAt(std::uint32_t node, double m
     double cur[3] = {origin[0], origin[1], origin[2]};
     // Down the levels above the leaves by the cell that holds p, when p lies
     // clear of the grid of the leaves' edge.
-    int steps = 0;
-    double leaf = edge;
-    while (!(minCell > leaf) && steps < kMostGridSteps) {
-        leaf *= 0.5;
-        ++steps;
-    }
+    double leaf = 0;
+    const int steps = gridStepsBelow(minCell, edge, &leaf);
     std::int64_t at[3];
     if (steps < kMostGridSteps && pointClearOfGrid(p, origin, edge, leaf, steps, at)) {
         for (int shift = steps - 1; !(minCell > edge); --shift) {
@@ -435,12 +443,8 @@ MeshOctree::InsertResult MeshOctree::insertTriangle(double minCell, const double
 MeshOctree::InsertResult MeshOctree::insertTriangleBelow(std::uint32_t node, double minCell,
                                                          const double origin[3], double edge,
                                                          const TriangleBox& t) {
-    int steps = 0;
-    double leaf = edge;
-    while (!(minCell > leaf) && steps < kMostGridSteps) {
-        leaf *= 0.5;
-        ++steps;
-    }
+    double leaf = 0;
+    const int steps = gridStepsBelow(minCell, edge, &leaf);
     std::int64_t lo[3];
     std::int64_t hi[3];
     bool clear = steps < kMostGridSteps && clearOfGrid(t, origin, edge, leaf, steps, lo, hi);

@@ -114,15 +114,7 @@ bool floatPointsEqual(const float a[3], const float b[3]) {
 }
 
 bool floatPointsNear(const float a[3], const float b[3], double scale) {
-    const double tol = 1e-6 * scale;
-    const float dx = a[0] - b[0];
-    const float dy = a[1] - b[1];
-    const float dz = a[2] - b[2];
-    if (std::fabs(static_cast<double>(dx)) > tol || std::fabs(static_cast<double>(dy)) > tol ||
-        std::fabs(static_cast<double>(dz)) > tol)
-        return false;
-    const float sq = dx * dx + dy * dy + dz * dz;
-    return static_cast<double>(sq) <= 1e-12 * (scale * scale);
+    return floatPointsWithin(a, b, 1e-6 * scale, 1e-12 * (scale * scale));
 }
 
 } // namespace topolib

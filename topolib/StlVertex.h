@@ -3,6 +3,7 @@
 #include "topolib/RecordArena.h"
 #include "topolib/Vector3D.h"
 
+#include <cmath>
 #include <cstdint>
 
 namespace topolib {
@@ -130,6 +131,19 @@ bool floatPointsEqual(const float a[3], const float b[3]);
 // As floatPointsEqual with the tolerance scaled by `scale` (0 < scale <= 1):
 // each difference within 1e-6 * scale, the squares' sum within 1e-12 * scale².
 bool floatPointsNear(const float a[3], const float b[3], double scale);
+// The test of floatPointsNear with its limits given (for callers that test
+// many points against one scale): each single-precision difference within
+// `tolerance`, their single-precision squares' sum within `squareLimit`.
+inline bool floatPointsWithin(const float a[3], const float b[3], double tolerance, double squareLimit) {
+    const float dx = a[0] - b[0];
+    const float dy = a[1] - b[1];
+    const float dz = a[2] - b[2];
+    if (std::fabs(static_cast<double>(dx)) > tolerance || std::fabs(static_cast<double>(dy)) > tolerance ||
+        std::fabs(static_cast<double>(dz)) > tolerance)
+        return false;
+    const float sq = dx * dx + dy * dy + dz * dz;
+    return static_cast<double>(sq) <= squareLimit;
+}
 // Exactly the same three floats.
 inline bool floatPointsSame(const float a[3], const float b[3]) {
     return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];

@@ -20,6 +20,7 @@
 // of one pass over the whole array.
 
 #include "topolib/StlObject.h"
+#include "topolib/StlVertex.h"
 
 #include <cmath>
 #include <cstdint>
@@ -61,16 +62,7 @@ private:
     bool xBeyondTolerance(float a, float b) const { return std::fabs(static_cast<double>(a - b)) > m_tolerance; }
     // floatPointsNear(a, b, scale), its limits worked out once (the test runs
     // once per corner of the mesh).
-    bool near(const float* a, const float* b) const {
-        const float dx = a[0] - b[0];
-        const float dy = a[1] - b[1];
-        const float dz = a[2] - b[2];
-        if (std::fabs(static_cast<double>(dx)) > m_tolerance || std::fabs(static_cast<double>(dy)) > m_tolerance ||
-            std::fabs(static_cast<double>(dz)) > m_tolerance)
-            return false;
-        const float sq = dx * dx + dy * dy + dz * dz;
-        return static_cast<double>(sq) <= m_squareLimit;
-    }
+    bool near(const float* a, const float* b) const { return floatPointsWithin(a, b, m_tolerance, m_squareLimit); }
     // The earliest run before the current (last) one whose representative is
     // near p; -1 when none. p sorts after every representative.
     int64_t earlierNearRun(const float* p);
