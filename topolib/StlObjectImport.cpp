@@ -1029,7 +1029,8 @@ namespace {
 class TriangleProgress {
 public:
     TriangleProgress(const ProgressSink& sink, bool report, uint32_t base, uint32_t span, std::size_t n)
-        : m_sink(sink), m_report(report), m_base(base), m_step(span ? span : 1), m_stepSize(n / m_step), m_n(n) {}
+        : m_sink(sink), m_report(report), m_base(base), m_step(span ? span : 1), m_stepSize(n / m_step),
+          m_n(n) {}
     void passTriangle() {
         if (m_report && ++m_counter > m_stepSize) {
             m_counter = 0;
@@ -1067,7 +1068,8 @@ public:
         if (m_edges.size() >= m_edges.capacity()) {
             m_populator.stop();
             const std::size_t left = m_n - i;
-            const std::size_t more = k == 0 ? left : static_cast<std::size_t>(1.8 * static_cast<double>(left));
+            const std::size_t more =
+                k == 0 ? left : static_cast<std::size_t>(1.8 * static_cast<double>(left));
             m_edges.reserve(m_edges.size() + std::max<std::size_t>(more, 1));
         }
         StlEdge* e = m_pool.create(a, b);
@@ -1083,6 +1085,45 @@ private:
     const std::size_t m_n;
     PagePopulator m_populator;
 };
+
+// The edges of the sides in triangle order, each side looked up among the
+// edges linked to the incident triangles of its first end (findBuiltEdge):
+// for any mesh, the lists as they are.
+void walkIncidentLists(const std::vector<Ref<StlTriangle>>& triangles, EdgeMaking& making,
+                       TriangleProgress& steps, double creaseLimit) {
+    const std::size_t n = triangles.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        steps.passTriangle();
+        // Vertices and their incident lists are visited in triangle order but lie
+        // in welding order: fetch the vertices a few triangles ahead, then their
+        // lists a little later.
+        if (i + 8 < n)
+            for (const StlVertex* v : triangles[i + 8]->vertices)
+                __builtin_prefetch(v);
+        if (i + 4 < n)
+            for (const StlVertex* v : triangles[i + 4]->vertices)
+                if (v && v->hasTriangleList())
+                    __builtin_prefetch(v->triangles());
+        StlTriangle* t = triangles[i];
+        if (t->isDeleted())
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            StlVertex* a = t->vertices[k];
+            StlVertex* b = t->vertices[(k + 1) % 3];
+            StlEdge* e = findBuiltEdge(a, b);
+            if (e) {
+                joinEdge(e, t, creaseLimit);
+            } else if (a == b) {
+                // Two corners welded into one vertex: no side, no triangle.
+                t->setDeleted(true);
+                break;
+            } else {
+                e = making.make(a, b, t, i, k);
+            }
+            t->edges[k] = e;
+        }
+    }
+}
 
 // The edges of the sides in triangle order, each side looked up among the
 // edges made before it through a table of the vertices: every edge made is
@@ -1102,16 +1143,17 @@ private:
 // vertex records in array order (a vertex's number from its reference).
 class ChainedEdgeBuild {
 public:
-    ChainedEdgeBuild(const std::vector<Ref<StlVertex>>& vertices, const std::vector<Ref<StlTriangle>>& triangles)
+    ChainedEdgeBuild(const std::vector<Ref<StlVertex>>& vertices,
+                     const std::vector<Ref<StlTriangle>>& triangles)
         : m_vertexIndex(vertices), m_triangles(triangles) {}
 
     // Whether the mesh is in the state the build needs.
     bool usable() const;
-    // Links every side of the live triangles to its edge, made through `making`;
-    // a triangle with a side whose ends are one vertex is deleted there.
-    void run(EdgeMaking& making, TriangleProgress& progress, double creaseLimit);
-    // Gives the edges their numbers in the index fields (after run).
-    static void numberEdges(const RefArray<StlEdge>& edges);
+    // Links every side of the live triangles to its edge, made through `making`
+    // into `edges`; a triangle with a side whose ends are one vertex is deleted
+    // there. The edges have their numbers in their index fields when it returns.
+    void run(EdgeMaking& making, const RefArray<StlEdge>& edges, TriangleProgress& progress,
+             double creaseLimit);
 
 private:
     static constexpr std::size_t kAhead = 16; // triangles whose table entries are fetched ahead
@@ -1119,7 +1161,8 @@ private:
     // The table entry of the side a-b's lower end (the one of lower number:
     // vertex records in array order have their references in that order).
     uint32_t& chainOf(uint32_t a, uint32_t b) {
-        assert(std::min(a, b) >= m_firstVertex && (std::min(a, b) - m_firstVertex) / kVertexUnits < m_chains.size());
+        assert(std::min(a, b) >= m_firstVertex &&
+               (std::min(a, b) - m_firstVertex) / kVertexUnits < m_chains.size());
         return m_chains[(std::min(a, b) - m_firstVertex) / kVertexUnits];
     }
     // The edge joining a and b in their chain, or null.
@@ -1155,26 +1198,25 @@ bool ChainedEdgeBuild::usable() const {
 }
 
 // The triangles are read in array order and their records follow one
-// another: fetch the table entries of the sides some triangles ahead, and the
-// newest edge of each a few triangles later.
+// another: fetch the records far ahead, the table entries of their sides some
+// triangles ahead, and the newest edge of each a few triangles later.
 void ChainedEdgeBuild::fetchAhead(std::size_t i) {
     const std::size_t n = m_triangles.size();
+    if (i + 4 * kAhead < n)
+        __builtin_prefetch(m_triangles[i + 4 * kAhead].get(), 1);
     if (i + kAhead < n) {
         const StlTriangle* t = m_triangles[i + kAhead];
         const uint32_t v0 = t->vertices[0].raw(), v1 = t->vertices[1].raw(), v2 = t->vertices[2].raw();
-        if (v0 != 0 && v1 != 0 && v2 != 0) {
-            __builtin_prefetch(&chainOf(v0, v1));
-            __builtin_prefetch(&chainOf(v1, v2));
-            __builtin_prefetch(&chainOf(v2, v0));
-        }
+        __builtin_prefetch(&chainOf(v0, v1));
+        __builtin_prefetch(&chainOf(v1, v2));
+        __builtin_prefetch(&chainOf(v2, v0));
     }
     if (i + kAhead / 2 < n) {
         const StlTriangle* t = m_triangles[i + kAhead / 2];
         const uint32_t v0 = t->vertices[0].raw(), v1 = t->vertices[1].raw(), v2 = t->vertices[2].raw();
-        if (v0 != 0 && v1 != 0 && v2 != 0)
-            for (const uint32_t link : {chainOf(v0, v1), chainOf(v1, v2), chainOf(v2, v0)})
-                if (link != 0)
-                    __builtin_prefetch(Ref<StlEdge>::fromRaw(link).get());
+        for (const uint32_t newest : {chainOf(v0, v1), chainOf(v1, v2), chainOf(v2, v0)})
+            if (newest != 0)
+                __builtin_prefetch(Ref<StlEdge>::fromRaw(newest).get());
     }
 }
 
@@ -1190,7 +1232,8 @@ void ChainedEdgeBuild::unchainMade(const StlTriangle* t, uint32_t made) {
     }
 }
 
-void ChainedEdgeBuild::run(EdgeMaking& making, TriangleProgress& progress, double creaseLimit) {
+void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, TriangleProgress& progress,
+                           double creaseLimit) {
     m_firstVertex = Ref<StlVertex>(const_cast<StlVertex*>(m_vertexIndex.firstInOrder())).raw();
     m_chains.assign(m_vertexIndex.size(), 0);
     const std::size_t n = m_triangles.size();
@@ -1223,9 +1266,6 @@ void ChainedEdgeBuild::run(EdgeMaking& making, TriangleProgress& progress, doubl
         }
     }
     std::vector<uint32_t>().swap(m_chains);
-}
-
-void ChainedEdgeBuild::numberEdges(const RefArray<StlEdge>& edges) {
     for (std::size_t i = 0; i < edges.size(); ++i)
         edges[i]->index = static_cast<uint32_t>(i);
 }
@@ -1254,43 +1294,11 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     TriangleProgress steps(sink, report, progressBase, progressSpan, n);
     const double creaseLimit = creaseCosine(kImportCreaseAngle);
     ChainedEdgeBuild chained(m_records.vertices, m_records.triangles);
-    if (chained.usable()) {
-        chained.run(making, steps, creaseLimit);
-        ChainedEdgeBuild::numberEdges(m_records.edges);
-        return 0;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-        steps.passTriangle();
-        // Vertices and their incident lists are visited in triangle order but lie
-        // in welding order: fetch the vertices a few triangles ahead, then their
-        // lists a little later.
-        if (i + 8 < n)
-            for (const StlVertex* v : m_records.triangles[i + 8]->vertices)
-                __builtin_prefetch(v);
-        if (i + 4 < n)
-            for (const StlVertex* v : m_records.triangles[i + 4]->vertices)
-                if (v && v->hasTriangleList())
-                    __builtin_prefetch(v->triangles());
-        StlTriangle* t = m_records.triangles[i];
-        if (t->isDeleted())
-            continue;
-        for (int k = 0; k < 3; ++k) {
-            StlVertex* a = t->vertices[k];
-            StlVertex* b = t->vertices[(k + 1) % 3];
-            StlEdge* e = findBuiltEdge(a, b);
-            if (e) {
-                joinEdge(e, t, creaseLimit);
-            } else if (a == b) {
-                // Two corners welded into one vertex: no side, no triangle.
-                t->setDeleted(true);
-                break;
-            } else {
-                e = making.make(a, b, t, i, k);
-            }
-            t->edges[k] = e;
-        }
-    }
-    // The crease classes were given above, when each edge reached its second
+    if (chained.usable())
+        chained.run(making, m_records.edges, steps, creaseLimit);
+    else
+        walkIncidentLists(m_records.triangles, making, steps, creaseLimit);
+    // The crease classes were given on the way, when each edge reached its second
     // triangle: the result of classifyEdges(kImportCreaseAngle) without another
     // pass over every edge and its two triangles.
     return 0;
@@ -1298,7 +1306,7 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
 
 namespace {
 
-constexpr uint32_t kNoEntry = 0xFFFFFFFFu;   // a side that is not walked; a corner without vertex
+constexpr uint32_t kNoEntry = 0xFFFFFFFFu;      // a side that is not walked; a corner without vertex
 constexpr uint32_t kMakerMask = (1u << 30) - 1; // the making side in a side's entry
 
 // The threaded edge build of a mesh fresh from the weld, pass by pass (the
@@ -1309,10 +1317,13 @@ class ThreadedEdgeBuild {
 public:
     // Pass 1's result for a side: the side that makes its edge and its place in
     // the edge's triangle list (0, 1, or 2 for any later place).
-    static uint32_t sideEntry(uint32_t maker, uint32_t place) { return (std::min<uint32_t>(place, 2) << 30) | maker; }
+    static uint32_t sideEntry(uint32_t maker, uint32_t place) {
+        return (std::min<uint32_t>(place, 2) << 30) | maker;
+    }
 
-    ThreadedEdgeBuild(const std::vector<Ref<StlVertex>>& vertices, const std::vector<Ref<StlTriangle>>& triangles,
-                      const uint32_t* corner, unsigned threads)
+    ThreadedEdgeBuild(const std::vector<Ref<StlVertex>>& vertices,
+                      const std::vector<Ref<StlTriangle>>& triangles, const uint32_t* corner,
+                      unsigned threads)
         : m_vertices(vertices), m_corner(corner), m_n(triangles.size()), m_threads(threads),
           m_first(triangles.front().get()), m_entries(m_first) {}
 
