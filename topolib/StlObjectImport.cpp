@@ -1272,6 +1272,10 @@ void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, T
 
 } // namespace
 
+// A big mesh fresh from a weld on several threads has its sides decided on
+// threads (buildEdgesOnThreads); otherwise they are taken in triangle order,
+// through the vertices' chains of edges where the mesh allows, else through
+// the incident lists. All three give the same edges, lists and classes.
 int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan,
                           const ProgressSink* progress) {
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
