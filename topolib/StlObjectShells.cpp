@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -23,12 +24,15 @@ namespace {
 // How u is wound against t across t's side k: +1 alike (u runs the side the
 // other way), -1 against (u runs it the same way), 0 when u does not have the side.
 // *uSide receives the side of u that matched.
+// A record has one reference, so the corners compare by their references.
 int relativeWinding(const StlTriangle* t, int k, const StlTriangle* u, int* uSide) {
-    const StlVertex* a = t->vertices[k];
-    const StlVertex* b = t->vertices[(k + 1) % 3];
+    static constexpr int kNext[3] = {1, 2, 0};
+    const uint32_t a = t->vertices[k].raw();
+    const uint32_t b = t->vertices[kNext[k]].raw();
+    const uint32_t corners[3] = {u->vertices[0].raw(), u->vertices[1].raw(), u->vertices[2].raw()};
     for (int j = 0; j < 3; ++j) {
-        const StlVertex* uj = u->vertices[j];
-        const StlVertex* uj1 = u->vertices[(j + 1) % 3];
+        const uint32_t uj = corners[j];
+        const uint32_t uj1 = corners[kNext[j]];
         if (a == uj1 && b == uj) {
             *uSide = j;
             return 1;
@@ -205,13 +209,20 @@ void clearMarksOfLiveEdges(const std::vector<Ref<StlEdge>>& edges, std::size_t b
                 e->clearMarks();
 }
 
-// Whether the search goes through a table of neighbours (NeighbourSearch):
-// when it runs on threads, which build the table side by side. On one thread
-// the table saves about a third of the search but costs twelve bytes a
-// triangle on top of the finished mesh, which is then the import's peak; and
-// a small mesh's records stay in the cache, where the direct walk is as quick.
-bool useNeighbourTable(uint32_t n) {
-    return importThreads(n) > 1;
+// Where the table of neighbours (NeighbourSearch) lives.
+enum class TablePlace {
+    // An array of its own, twelve bytes a triangle: a step of the walk reads a
+    // fifth of a cache line, and threads fill the array side by side.
+    OwnArray,
+    // The live triangles' own records, in their id and shell fields (twelve
+    // bytes), which the walk sets as it takes each triangle: no memory beyond
+    // the mesh's, which on one thread is the import's peak. A step reads the
+    // triangle's record, which the walk writes anyway.
+    Records,
+};
+
+TablePlace tablePlaceFor(unsigned threads) {
+    return threads > 1 ? TablePlace::OwnArray : TablePlace::Records;
 }
 
 // The shell search over a table of neighbours, for records that lie in array
@@ -222,27 +233,35 @@ bool useNeighbourTable(uint32_t n) {
 // triangle what lies across each of its sides; the search then walks that
 // table with a bit per triangle (about one cache line a step instead of the
 // records, edges and neighbours of the direct walk, which wait on one another)
-// and leaves in each triangle's first entry its shell and class.
+// and files each triangle.
 //
-// Most meshes are one shell, and the table pass already points every live
-// triangle at the first shell and notes the vertices they use, which the
-// other threads box while the search runs: then only the reversed triangles
-// are left to mark. Otherwise a last pass in array order, on threads again,
-// files the triangles into their shells and widens the shells' boxes.
+// In an array of its own (on threads), the walk leaves in each triangle's
+// first entry its shell and class. Most meshes are one shell, and the table
+// pass already points every live triangle at the first shell and notes the
+// vertices they use, which the other threads box while the search runs: then
+// only the reversed triangles are left to mark. Otherwise a last pass in array
+// order, on threads again, files the triangles into their shells and widens
+// the shells' boxes. Memory: twelve bytes a triangle for the table, beside the
+// work list and the shells' lists that the direct walk has too.
 //
-// Memory: twelve bytes a triangle for the table, beside the work list and the
-// shells' lists that the direct walk has too.
+// In the records (on one thread), the walk reads a triangle's entries when it
+// takes it and then files it there: sets its id back, its shell and its
+// class. It widens the box as the direct walk does, by the far corner of each
+// triangle it reaches in turn (the entries tell which corner).
 class NeighbourSearch {
 public:
-    // An entry: the index of the triangle across, with kAgainst when it runs
-    // the side the same way (wound against the triangle); or kNone, or
-    // kBoundary for a boundary edge (the shell is open).
+    // An entry: the index of the triangle across, the side of it that is
+    // shared (bits 29-30), and kAgainst when it runs the side the same way
+    // (wound against the triangle); or kNone, or kBoundary for a boundary
+    // edge (the shell is open). A side is at most 2, so neither of those two
+    // is an index.
     static constexpr uint32_t kAgainst = 0x80000000u;
-    static constexpr uint32_t kIndexMask = 0x7FFFFFFFu;
+    static constexpr uint32_t kIndexMask = 0x1FFFFFFFu;
+    static constexpr unsigned kSideShift = 29;
     static constexpr uint32_t kBoundary = 0xFFFFFFFEu;
     static constexpr uint32_t kNone = 0xFFFFFFFFu;
     // The most triangles an index of an entry can name.
-    static constexpr uint32_t kMaxTriangles = kBoundary - 1;
+    static constexpr uint32_t kMaxTriangles = kIndexMask + 1;
 
     // The triangles first[0 .. n), which are the mesh's array in order; the
     // vertex records are expected at vertices[0 .. vertexSlots) (any order).
@@ -252,12 +271,17 @@ public:
     NeighbourSearch(StlTriangle* first, uint32_t n, const StlVertex* vertices, std::size_t vertexSlots,
                     const std::vector<Ref<StlEdge>>& edges, unsigned threads, StlShell* firstShell)
         : m_first(first), m_n(n), m_vertices(vertices), m_vertexSlots(vertexSlots), m_edges(edges),
-          m_threads(threads), m_firstShell(firstShell) {}
+          m_threads(threads), m_place(tablePlaceFor(threads)), m_firstShell(firstShell) {}
 
-    // Fills the table. Expecting one shell (as most meshes are), it also
-    // points every live triangle at the first shell and notes which vertex
-    // records they use. False when a triangle across some side lies outside
-    // the array: then only the direct walk can reach it.
+    // Whether the walk files every triangle it takes (the table lies in the
+    // records): then neither besideSearch nor fileTriangles is needed.
+    bool filesAsItGoes() const { return m_place == TablePlace::Records; }
+    // Fills the table. In an array of its own, expecting one shell (as most
+    // meshes are), it also points every live triangle at the first shell and
+    // notes which vertex records they use. False when a triangle across some
+    // side lies outside the array (then only the direct walk can reach it),
+    // or, for the table in the records, when a live triangle's id is not its
+    // index; the records are then as before but for their shell fields.
     bool buildTable();
     // Part `part` of `parts` of the work that may run beside the search: the
     // box of the vertices that live triangles use (to be joined in any order;
@@ -267,8 +291,14 @@ public:
     // Whether triangle i has been reached.
     bool isReached(uint32_t i) const { return (m_reached[i >> 6] >> (i & 63)) & 1u; }
     // Grows the shell of seed i (not reached, live) into shell: its lists, count
-    // and open flag. The triangles are filed by fileTriangles.
-    void grow(uint32_t seed, StlShell* shell);
+    // and open flag, and with the table in the records its box and the
+    // triangles' filing; otherwise fileTriangles files them.
+    void grow(uint32_t seed, StlShell* shell) {
+        if (m_place == TablePlace::Records)
+            growShell<TablePlace::Records>(seed, shell);
+        else
+            growShell<TablePlace::OwnArray>(seed, shell);
+    }
     // Points every reached triangle at its shell, sets its orientation bit
     // (clearing its walk mark) and sets the shells' boxes. False, the boxes
     // not set, when a box depends on the order of the search (see
@@ -340,7 +370,32 @@ private:
     // Writes the entries of triangles [begin, end) and does the rest of
     // buildTable's work for them. False as buildTable.
     bool fillEntries(uint32_t begin, uint32_t end, TablePart* part);
+    // Writes the entries of every live triangle into its record. False as
+    // buildTable, the ids set back.
+    bool fillRecords();
     uint32_t entryAcross(const StlTriangle* t, int k, bool* outside) const;
+    // Asks for the entries of triangle i.
+    template <TablePlace place>
+    void prefetchEntries(uint32_t i) const {
+        if (place == TablePlace::Records)
+            __builtin_prefetch(m_first + i);
+        else
+            __builtin_prefetch(m_entries.get() + std::size_t(3) * i);
+    }
+    template <TablePlace place>
+    void growShell(uint32_t seed, StlShell* shell);
+
+    // The entries in a record: the first in the id, the others in the shell
+    // pointer's bytes.
+    static void storeInRecord(StlTriangle* t, const uint32_t entries[3]) {
+        static_assert(sizeof(t->id) == 4 && sizeof(t->shell) == 8, "room for three entries");
+        std::memcpy(&t->id, &entries[0], 4);
+        std::memcpy(&t->shell, &entries[1], 8);
+    }
+    static void loadFromRecord(const StlTriangle* t, uint32_t entries[3]) {
+        std::memcpy(&entries[0], &t->id, 4);
+        std::memcpy(&entries[1], &t->shell, 8);
+    }
 
     StlTriangle* m_first;
     uint32_t m_n;
@@ -348,12 +403,14 @@ private:
     std::size_t m_vertexSlots;
     const std::vector<Ref<StlEdge>>& m_edges;
     unsigned m_threads;
+    TablePlace m_place;
     StlShell* m_firstShell;
     std::vector<TablePart> m_parts;
     bool m_verticesKnown = true; // every used vertex has its bit
     bool m_flagsClear = true;    // no live triangle had a walk mark or its orientation bit
-    // Three per triangle; once the search has taken a triangle, its first
-    // entry holds its shell's number, with kAgainst when it is reversed.
+    // Three per triangle, when in an array of their own; once the search has
+    // taken a triangle, its first entry holds its shell's number, with
+    // kAgainst when it is reversed.
     std::unique_ptr<uint32_t[]> m_entries;
     std::vector<uint64_t> m_reached;
     std::vector<StlShell*> m_shells; // in the order they were grown
@@ -386,29 +443,35 @@ uint32_t NeighbourSearch::entryAcross(const StlTriangle* t, int k, bool* outside
     const int winding = relativeWinding(t, k, u, &uSide);
     if (winding == 0)
         return kNone;
-    return winding > 0 ? index : index | kAgainst;
+    const uint32_t entry = index | static_cast<uint32_t>(uSide) << kSideShift;
+    return winding > 0 ? entry : entry | kAgainst;
+}
+
+// The table is filled in array order: the records come in order (the
+// processor fetches them ahead); their edges and the triangles across are
+// asked for some records ahead, the triangles once the edges have had time to
+// arrive. Asks for what the entries of triangle i of [.., end) will need.
+void prefetchForEntries(const StlTriangle* first, uint32_t i, uint32_t end) {
+    constexpr uint32_t kEdgesAhead = 16;
+    constexpr uint32_t kAcrossAhead = 8;
+    if (i + kEdgesAhead < end)
+        for (const StlEdge* e : first[i + kEdgesAhead].edges)
+            __builtin_prefetch(e);
+    if (i + kAcrossAhead < end) {
+        for (const StlEdge* e : first[i + kAcrossAhead].edges)
+            if (e)
+                for (const StlTriangle* u : *e)
+                    __builtin_prefetch(u);
+    }
 }
 
 bool NeighbourSearch::fillEntries(uint32_t begin, uint32_t end, TablePart* part) {
     part->used.assign((m_vertexSlots + 63) / 64, 0);
     uint64_t* used = part->used.data();
-    // The records come in order (the processor fetches them ahead); their
-    // edges and the triangles across are asked for some records ahead, the
-    // triangles once the edges have had time to arrive.
-    constexpr uint32_t kEdgesAhead = 16;
-    constexpr uint32_t kAcrossAhead = 8;
     bool outside = false;
     uint32_t* entry = m_entries.get() + std::size_t(3) * begin;
     for (uint32_t i = begin; i < end; ++i, entry += 3) {
-        if (i + kEdgesAhead < end)
-            for (const StlEdge* e : m_first[i + kEdgesAhead].edges)
-                __builtin_prefetch(e);
-        if (i + kAcrossAhead < end) {
-            for (const StlEdge* e : m_first[i + kAcrossAhead].edges)
-                if (e)
-                    for (const StlTriangle* u : *e)
-                        __builtin_prefetch(u);
-        }
+        prefetchForEntries(m_first, i, end);
         StlTriangle* t = m_first + i;
         if (t->isDeleted()) {
             entry[0] = entry[1] = entry[2] = kNone;
@@ -434,7 +497,38 @@ bool NeighbourSearch::fillEntries(uint32_t begin, uint32_t end, TablePart* part)
     return !outside;
 }
 
+bool NeighbourSearch::fillRecords() {
+    bool outside = false;
+    uint32_t i = 0;
+    for (; i < m_n; ++i) {
+        prefetchForEntries(m_first, i, m_n);
+        StlTriangle* t = m_first + i;
+        if (t->isDeleted())
+            continue;
+        if (t->id != static_cast<int32_t>(i))
+            break;
+        uint32_t entries[3];
+        for (int k = 0; k < 3; ++k)
+            entries[k] = entryAcross(t, k, &outside);
+        if (outside)
+            break;
+        storeInRecord(t, entries);
+    }
+    if (i == m_n)
+        return true;
+    for (uint32_t j = 0; j < i; ++j)
+        if (!m_first[j].isDeleted())
+            m_first[j].id = static_cast<int32_t>(j);
+    return false;
+}
+
 bool NeighbourSearch::buildTable() {
+    if (m_place == TablePlace::Records) {
+        if (!fillRecords())
+            return false;
+        m_reached.assign((std::size_t(m_n) + 63) / 64, 0);
+        return true;
+    }
     m_entries.reset(new uint32_t[std::size_t(3) * m_n]);
     m_parts.resize(m_threads);
     runOnThreads(m_threads, [&](unsigned part) {
@@ -470,7 +564,50 @@ void NeighbourSearch::besideSearch(unsigned part, unsigned parts) {
     }
 }
 
-void NeighbourSearch::grow(uint32_t seed, StlShell* shell) {
+// Widens a shell's box by the far corner of each triangle the walk reaches, in
+// the order they are reached, without waiting for them: a corner's address is
+// read from its record half a ring of triangles later (the record has been
+// asked for when the triangle was reached) and asked for, and the corner is
+// read another half ring later.
+class FarCornerBox {
+public:
+    FarCornerBox(const StlTriangle* first, Vector3D* lo, Vector3D* hi) : m_first(first), m_lo(lo), m_hi(hi) {}
+
+    // Triangle i reached across its side `side`.
+    void add(uint32_t i, uint32_t side) {
+        if (m_count >= kRing)
+            widen(m_ring[m_count % kRing]);
+        if (m_count >= kRing / 2)
+            __builtin_prefetch(corner(m_ring[(m_count - kRing / 2) % kRing]));
+        m_ring[m_count % kRing] = {i, side};
+        ++m_count;
+    }
+    // Widens by the corners still on their way.
+    void finish() {
+        for (uint32_t j = m_count > kRing ? m_count - kRing : 0; j < m_count; ++j)
+            widen(m_ring[j % kRing]);
+        m_count = 0;
+    }
+
+private:
+    static constexpr uint32_t kRing = 32;
+    struct Reached {
+        uint32_t index;
+        uint32_t side;
+    };
+    const StlVertex* corner(const Reached& r) const { return m_first[r.index].vertices[(r.side + 2) % 3]; }
+    void widen(const Reached& r) { StlShell::widenBox(*m_lo, *m_hi, corner(r)->pos); }
+
+    const StlTriangle* m_first;
+    Vector3D* m_lo;
+    Vector3D* m_hi;
+    Reached m_ring[kRing] = {};
+    uint32_t m_count = 0;
+};
+
+template <TablePlace place>
+void NeighbourSearch::growShell(uint32_t seed, StlShell* shell) {
+    constexpr bool inRecords = place == TablePlace::Records;
     // The work list as in the direct walk: primary triangles on a stack that
     // is worked first, reversed ones in a queue.
     constexpr std::size_t kAhead = 8;
@@ -484,7 +621,15 @@ void NeighbourSearch::grow(uint32_t seed, StlShell* shell) {
     shell->primaryTriangles.push_back(m_first + seed);
     m_stack.push_back(seed);
     uint32_t count = 1;
-    uint32_t last = seed;
+    uint32_t last[2] = {seed, seed};
+    constexpr uint32_t kStridesAhead = 8;
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    Vector3D boxMin(inf, inf, inf);
+    Vector3D boxMax(-inf, -inf, -inf);
+    FarCornerBox farCorners(m_first, &boxMin, &boxMax);
+    if (inRecords)
+        for (const StlVertex* v : m_first[seed].vertices)
+            StlShell::widenBox(boxMin, boxMax, v->pos);
     for (;;) {
         uint32_t t;
         bool tReversed;
@@ -493,26 +638,38 @@ void NeighbourSearch::grow(uint32_t seed, StlShell* shell) {
             m_stack.pop_back();
             tReversed = false;
             if (m_stack.size() >= kAhead)
-                __builtin_prefetch(entries + std::size_t(3) * m_stack[m_stack.size() - kAhead]);
+                prefetchEntries<place>(m_stack[m_stack.size() - kAhead]);
             if (!m_stack.empty())
-                __builtin_prefetch(entries + std::size_t(3) * m_stack.back());
+                prefetchEntries<place>(m_stack.back());
         } else if (queueHead < m_queue.size()) {
             t = m_queue[queueHead++];
             tReversed = true;
             if (queueHead + kAhead < m_queue.size())
-                __builtin_prefetch(entries + std::size_t(3) * m_queue[queueHead + kAhead]);
+                prefetchEntries<place>(m_queue[queueHead + kAhead]);
         } else {
             break;
         }
         // A walk along a strip of facets stored strip by strip moves by a
-        // fixed step; the entries one and two steps on are asked for.
-        const uint32_t step = t - last;
-        last = t;
-        __builtin_prefetch(entries + std::size_t(3) * uint32_t(t + step));
-        __builtin_prefetch(entries + std::size_t(3) * uint32_t(t + 2 * step));
-        uint32_t* across = entries + std::size_t(3) * t;
-        const uint32_t found[3] = {across[0], across[1], across[2]};
-        across[0] = tReversed ? number | kAgainst : number;
+        // fixed step every second step (the two triangles of a quad
+        // alternate); the entries some such steps on are asked for.
+        const uint32_t step = t - last[1];
+        last[1] = last[0];
+        last[0] = t;
+        prefetchEntries<place>(t + kStridesAhead * step);
+        uint32_t found[3];
+        if (inRecords) {
+            StlTriangle* record = m_first + t;
+            loadFromRecord(record, found);
+            record->id = static_cast<int32_t>(t);
+            record->shell = shell;
+            uint32_t flags = record->flags & ~(StlTriangle::kWalkMarkMask | StlTriangle::kReversed);
+            record->flags = tReversed ? flags | StlTriangle::kReversed : flags;
+        } else {
+            uint32_t* across = entries + std::size_t(3) * t;
+            for (int k = 0; k < 3; ++k)
+                found[k] = across[k];
+            across[0] = tReversed ? number | kAgainst : number;
+        }
         for (uint32_t a : found) {
             if (a >= kBoundary) {
                 if (a == kBoundary)
@@ -524,6 +681,10 @@ void NeighbourSearch::grow(uint32_t seed, StlShell* shell) {
                 continue;
             reach(u);
             ++count;
+            if (inRecords) {
+                __builtin_prefetch(m_first + u);
+                farCorners.add(u, (a >> kSideShift) & 3u);
+            }
             // Alike to a primary triangle, or against a reversed one.
             if (((a & kAgainst) != 0) == tReversed) {
                 shell->primaryTriangles.push_back(m_first + u);
@@ -533,6 +694,11 @@ void NeighbourSearch::grow(uint32_t seed, StlShell* shell) {
                 m_queue.push_back(u);
             }
         }
+    }
+    if (inRecords) {
+        farCorners.finish();
+        shell->boxMin = boxMin;
+        shell->boxMax = boxMax;
     }
     shell->triangleCount = count;
 }
@@ -649,18 +815,18 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
 
     const uint32_t n = triangleCount();
     const unsigned threads = importThreads(n);
-    const bool byTable =
-        first && !all.outOfOrder && n <= NeighbourSearch::kMaxTriangles && useNeighbourTable(n);
-    if (!byTable)
-        clearLiveEdgeMarks();
+    const bool byTable = first && !all.outOfOrder && n <= NeighbourSearch::kMaxTriangles;
     if (byTable) {
         StlShell* firstShell = new StlShell(this);
         const StlVertex* vertices = m_records.vertices.empty() ? nullptr : m_records.vertices[0].get();
         NeighbourSearch table(first, n, vertices, vertices ? m_records.vertices.size() : 0, m_records.edges,
                               threads, firstShell);
+        if (table.filesAsItGoes())
+            clearLiveEdgeMarks();
         if (!table.buildTable()) {
             delete firstShell;
-            clearLiveEdgeMarks();
+            if (!table.filesAsItGoes())
+                clearLiveEdgeMarks();
         } else {
             // The search on this thread; the other threads meanwhile clear the
             // edges' marks and box the vertices for the case that it finds
@@ -688,20 +854,18 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
                         m_records.shells.push_front(shell);
                 }
             };
-            if (threads > 1) {
+            if (table.filesAsItGoes()) {
+                search();
+            } else {
                 runOnThreads(threads, [&](unsigned part) {
                     if (part == 0)
                         search();
                     else
                         table.besideSearch(part - 1, threads - 1);
                 });
-            } else {
-                search();
-                table.besideSearch(0, 1);
             }
             delete firstShell; // no live triangle
-            const bool filed = table.fileTriangles();
-            if (filed) {
+            if (table.filesAsItGoes() || table.fileTriangles()) {
                 m_render.vertexStale = true;
                 m_render.triangleStale = true;
                 return 0;
@@ -710,6 +874,8 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
             // triangle again.
             releaseShells();
         }
+    } else {
+        clearLiveEdgeMarks();
     }
     // One set of work arrays serves every shell of this search. The bit array
     // needs a slot for every triangle of the array.
