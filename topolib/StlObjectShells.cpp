@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -246,22 +247,19 @@ TablePlace tablePlaceFor(unsigned threads) {
 //
 // In the records (on one thread), the walk reads a triangle's entries when it
 // takes it and then files it there: sets its id back, its shell and its
-// class. It widens the box as the direct walk does, by the far corner of each
-// triangle it reaches in turn (the entries tell which corner).
+// class. The table pass notes the vertices the live triangles use, as above;
+// one shell is boxed from them, several by a last pass in array order.
 class NeighbourSearch {
 public:
-    // An entry: the index of the triangle across, the side of it that is
-    // shared (bits 29-30), and kAgainst when it runs the side the same way
-    // (wound against the triangle); or kNone, or kBoundary for a boundary
-    // edge (the shell is open). A side is at most 2, so neither of those two
-    // is an index.
+    // An entry: the index of the triangle across, with kAgainst when it runs
+    // the side the same way (wound against the triangle); or kNone, or
+    // kBoundary for a boundary edge (the shell is open).
     static constexpr uint32_t kAgainst = 0x80000000u;
-    static constexpr uint32_t kIndexMask = 0x1FFFFFFFu;
-    static constexpr unsigned kSideShift = 29;
+    static constexpr uint32_t kIndexMask = 0x7FFFFFFFu;
     static constexpr uint32_t kBoundary = 0xFFFFFFFEu;
     static constexpr uint32_t kNone = 0xFFFFFFFFu;
     // The most triangles an index of an entry can name.
-    static constexpr uint32_t kMaxTriangles = kIndexMask + 1;
+    static constexpr uint32_t kMaxTriangles = kBoundary - 1;
 
     // The triangles first[0 .. n), which are the mesh's array in order; the
     // vertex records are expected at vertices[0 .. vertexSlots) (any order).
@@ -274,7 +272,8 @@ public:
           m_threads(threads), m_place(tablePlaceFor(threads)), m_firstShell(firstShell) {}
 
     // Whether the walk files every triangle it takes (the table lies in the
-    // records): then neither besideSearch nor fileTriangles is needed.
+    // records): then besideSearch is not needed (the caller clears the
+    // edges' marks), and fileTriangles only sets the boxes.
     bool filesAsItGoes() const { return m_place == TablePlace::Records; }
     // Fills the table. In an array of its own, expecting one shell (as most
     // meshes are), it also points every live triangle at the first shell and
@@ -288,11 +287,13 @@ public:
     // no points when some vertex lies outside the expected records), and the
     // clearing of the edges' walk marks.
     void besideSearch(unsigned part, unsigned parts);
+    // The box part of besideSearch.
+    void boxUsedVertices(unsigned part, unsigned parts);
     // Whether triangle i has been reached.
     bool isReached(uint32_t i) const { return (m_reached[i >> 6] >> (i & 63)) & 1u; }
     // Grows the shell of seed i (not reached, live) into shell: its lists, count
-    // and open flag, and with the table in the records its box and the
-    // triangles' filing; otherwise fileTriangles files them.
+    // and open flag, and with the table in the records the triangles'
+    // filing; otherwise fileTriangles files them.
     void grow(uint32_t seed, StlShell* shell) {
         if (m_place == TablePlace::Records)
             growShell<TablePlace::Records>(seed, shell);
@@ -300,9 +301,9 @@ public:
             growShell<TablePlace::OwnArray>(seed, shell);
     }
     // Points every reached triangle at its shell, sets its orientation bit
-    // (clearing its walk mark) and sets the shells' boxes. False, the boxes
-    // not set, when a box depends on the order of the search (see
-    // dependsOnOrder): only the direct walk has that order.
+    // (clearing its walk mark), unless the walk has, and sets the shells'
+    // boxes. False, the boxes not set, when a box depends on the order of the
+    // search (see dependsOnOrder): only the direct walk has that order.
     bool fileTriangles();
 
 private:
@@ -374,6 +375,8 @@ private:
     // buildTable, the ids set back.
     bool fillRecords();
     uint32_t entryAcross(const StlTriangle* t, int k, bool* outside) const;
+    // Sets the bits of t's corners in used, or clears part->verticesKnown.
+    void noteCorners(const StlTriangle* t, uint64_t* used, TablePart* part) const;
     // Asks for the entries of triangle i.
     template <TablePlace place>
     void prefetchEntries(uint32_t i) const {
@@ -443,8 +446,7 @@ uint32_t NeighbourSearch::entryAcross(const StlTriangle* t, int k, bool* outside
     const int winding = relativeWinding(t, k, u, &uSide);
     if (winding == 0)
         return kNone;
-    const uint32_t entry = index | static_cast<uint32_t>(uSide) << kSideShift;
-    return winding > 0 ? entry : entry | kAgainst;
+    return winding > 0 ? index : index | kAgainst;
 }
 
 // The table is filled in array order: the records come in order (the
@@ -484,20 +486,27 @@ bool NeighbourSearch::fillEntries(uint32_t begin, uint32_t end, TablePart* part)
         t->shell = m_firstShell;
         if (t->flags & (StlTriangle::kWalkMarkMask | StlTriangle::kReversed))
             part->flagsClear = false;
-        for (const StlVertex* v : t->vertices) {
-            const std::uintptr_t offset =
-                reinterpret_cast<std::uintptr_t>(v) - reinterpret_cast<std::uintptr_t>(m_vertices);
-            const std::size_t slot = offset / sizeof(StlVertex);
-            if (offset % sizeof(StlVertex) == 0 && slot < m_vertexSlots)
-                used[slot >> 6] |= uint64_t(1) << (slot & 63);
-            else
-                part->verticesKnown = false;
-        }
+        noteCorners(t, used, part);
     }
     return !outside;
 }
 
+void NeighbourSearch::noteCorners(const StlTriangle* t, uint64_t* used, TablePart* part) const {
+    for (const StlVertex* v : t->vertices) {
+        const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(v) - reinterpret_cast<std::uintptr_t>(m_vertices);
+        const std::size_t slot = offset / sizeof(StlVertex);
+        if (offset % sizeof(StlVertex) == 0 && slot < m_vertexSlots)
+            used[slot >> 6] |= uint64_t(1) << (slot & 63);
+        else
+            part->verticesKnown = false;
+    }
+}
+
 bool NeighbourSearch::fillRecords() {
+    m_parts.resize(1);
+    TablePart& part = m_parts[0];
+    part.used.assign((m_vertexSlots + 63) / 64, 0);
+    uint64_t* used = part.used.data();
     bool outside = false;
     uint32_t i = 0;
     for (; i < m_n; ++i) {
@@ -513,6 +522,7 @@ bool NeighbourSearch::fillRecords() {
         if (outside)
             break;
         storeInRecord(t, entries);
+        noteCorners(t, used, &part);
     }
     if (i == m_n)
         return true;
@@ -526,6 +536,7 @@ bool NeighbourSearch::buildTable() {
     if (m_place == TablePlace::Records) {
         if (!fillRecords())
             return false;
+        m_verticesKnown = m_parts[0].verticesKnown;
         m_reached.assign((std::size_t(m_n) + 63) / 64, 0);
         return true;
     }
@@ -549,6 +560,10 @@ bool NeighbourSearch::buildTable() {
 void NeighbourSearch::besideSearch(unsigned part, unsigned parts) {
     clearMarksOfLiveEdges(m_edges, partBegin(m_edges.size(), part, parts),
                           partBegin(m_edges.size(), part + 1, parts));
+    boxUsedVertices(part, parts);
+}
+
+void NeighbourSearch::boxUsedVertices(unsigned part, unsigned parts) {
     Box& box = m_parts[part].box;
     box = emptyBox();
     if (!m_verticesKnown)
@@ -563,47 +578,6 @@ void NeighbourSearch::besideSearch(unsigned part, unsigned parts) {
             widen(box, m_vertices[w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))].pos);
     }
 }
-
-// Widens a shell's box by the far corner of each triangle the walk reaches, in
-// the order they are reached, without waiting for them: a corner's address is
-// read from its record half a ring of triangles later (the record has been
-// asked for when the triangle was reached) and asked for, and the corner is
-// read another half ring later.
-class FarCornerBox {
-public:
-    FarCornerBox(const StlTriangle* first, Vector3D* lo, Vector3D* hi) : m_first(first), m_lo(lo), m_hi(hi) {}
-
-    // Triangle i reached across its side `side`.
-    void add(uint32_t i, uint32_t side) {
-        if (m_count >= kRing)
-            widen(m_ring[m_count % kRing]);
-        if (m_count >= kRing / 2)
-            __builtin_prefetch(corner(m_ring[(m_count - kRing / 2) % kRing]));
-        m_ring[m_count % kRing] = {i, side};
-        ++m_count;
-    }
-    // Widens by the corners still on their way.
-    void finish() {
-        for (uint32_t j = m_count > kRing ? m_count - kRing : 0; j < m_count; ++j)
-            widen(m_ring[j % kRing]);
-        m_count = 0;
-    }
-
-private:
-    static constexpr uint32_t kRing = 32;
-    struct Reached {
-        uint32_t index;
-        uint32_t side;
-    };
-    const StlVertex* corner(const Reached& r) const { return m_first[r.index].vertices[(r.side + 2) % 3]; }
-    void widen(const Reached& r) { StlShell::widenBox(*m_lo, *m_hi, corner(r)->pos); }
-
-    const StlTriangle* m_first;
-    Vector3D* m_lo;
-    Vector3D* m_hi;
-    Reached m_ring[kRing] = {};
-    uint32_t m_count = 0;
-};
 
 template <TablePlace place>
 void NeighbourSearch::growShell(uint32_t seed, StlShell* shell) {
@@ -623,13 +597,6 @@ void NeighbourSearch::growShell(uint32_t seed, StlShell* shell) {
     uint32_t count = 1;
     uint32_t last[2] = {seed, seed};
     constexpr uint32_t kStridesAhead = 8;
-    constexpr double inf = std::numeric_limits<double>::infinity();
-    Vector3D boxMin(inf, inf, inf);
-    Vector3D boxMax(-inf, -inf, -inf);
-    FarCornerBox farCorners(m_first, &boxMin, &boxMax);
-    if (inRecords)
-        for (const StlVertex* v : m_first[seed].vertices)
-            StlShell::widenBox(boxMin, boxMax, v->pos);
     for (;;) {
         uint32_t t;
         bool tReversed;
@@ -681,10 +648,8 @@ void NeighbourSearch::growShell(uint32_t seed, StlShell* shell) {
                 continue;
             reach(u);
             ++count;
-            if (inRecords) {
+            if (inRecords)
                 __builtin_prefetch(m_first + u);
-                farCorners.add(u, (a >> kSideShift) & 3u);
-            }
             // Alike to a primary triangle, or against a reversed one.
             if (((a & kAgainst) != 0) == tReversed) {
                 shell->primaryTriangles.push_back(m_first + u);
@@ -695,30 +660,43 @@ void NeighbourSearch::growShell(uint32_t seed, StlShell* shell) {
             }
         }
     }
-    if (inRecords) {
-        farCorners.finish();
-        shell->boxMin = boxMin;
-        shell->boxMax = boxMax;
-    }
     shell->triangleCount = count;
 }
 
 bool NeighbourSearch::fileTriangles() {
-    // One shell holds every live triangle, which buildTable has pointed at it
-    // and boxed: only its reversed triangles are left to mark.
-    if (m_shells.size() == 1 && m_flagsClear && m_verticesKnown &&
-        m_shells[0]->reversedTriangles.size() <= m_n / 16) {
+    // With the table in the records the walk has filed every triangle: only
+    // the boxes are left.
+    const bool filed = m_place == TablePlace::Records;
+    // One shell holds every live triangle. In an array of its own buildTable
+    // has pointed them at it, and besideSearch has boxed their vertices: only
+    // its reversed triangles are left to mark.
+    if (m_shells.size() == 1 && m_verticesKnown &&
+        (filed || (m_flagsClear && m_shells[0]->reversedTriangles.size() <= m_n / 16))) {
+        if (filed)
+            boxUsedVertices(0, 1);
         Box live = emptyBox();
         for (const TablePart& p : m_parts)
             join(live, p.box);
         if (dependsOnOrder(live))
             return false;
         StlShell* shell = m_shells[0];
-        for (StlTriangle* t : shell->reversedTriangles)
-            t->flags |= StlTriangle::kReversed;
+        if (!filed)
+            for (StlTriangle* t : shell->reversedTriangles)
+                t->flags |= StlTriangle::kReversed;
         shell->boxMin = live.lo;
         shell->boxMax = live.hi;
         return true;
+    }
+    // The shells' numbers by their addresses, for triangles the walk has filed.
+    using Numbered = std::pair<const StlShell*, uint32_t>;
+    const auto byAddress = [](const Numbered& a, const Numbered& b) {
+        return std::less<const StlShell*>()(a.first, b.first);
+    };
+    std::vector<Numbered> numbers;
+    if (filed) {
+        for (uint32_t s = 0; s < m_shells.size(); ++s)
+            numbers.emplace_back(m_shells[s], s);
+        std::sort(numbers.begin(), numbers.end(), byAddress);
     }
     // Each part keeps a box per shell; with many shells, fewer parts.
     constexpr std::size_t kMaxBoxes = std::size_t(1) << 16;
@@ -733,20 +711,29 @@ bool NeighbourSearch::fileTriangles() {
         std::vector<Box>& boxes = parts[part];
         boxes.assign(m_shells.size(), emptyBox());
         constexpr uint32_t kAhead = 8;
+        Numbered last(nullptr, 0);
         for (uint32_t i = begin; i < end; ++i) {
             if (i + kAhead < end)
                 for (const StlVertex* v : m_first[i + kAhead].vertices)
                     __builtin_prefetch(v);
             if (!isReached(i))
                 continue;
-            const uint32_t filed = entries[std::size_t(3) * i];
-            const uint32_t number = filed & kIndexMask;
             StlTriangle* t = m_first + i;
-            uint32_t flags = t->flags & ~(StlTriangle::kWalkMarkMask | StlTriangle::kReversed);
-            if (filed & kAgainst)
-                flags |= StlTriangle::kReversed;
-            t->flags = flags;
-            t->shell = m_shells[number];
+            uint32_t number = 0;
+            if (filed) {
+                // Neighbours in the array mostly share a shell.
+                if (t->shell != last.first)
+                    last = *std::lower_bound(numbers.begin(), numbers.end(), Numbered(t->shell, 0), byAddress);
+                number = last.second;
+            } else {
+                const uint32_t entry = entries[std::size_t(3) * i];
+                number = entry & kIndexMask;
+                uint32_t flags = t->flags & ~(StlTriangle::kWalkMarkMask | StlTriangle::kReversed);
+                if (entry & kAgainst)
+                    flags |= StlTriangle::kReversed;
+                t->flags = flags;
+                t->shell = m_shells[number];
+            }
             for (const StlVertex* v : t->vertices)
                 widen(boxes[number], v->pos);
         }
@@ -865,7 +852,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
                 });
             }
             delete firstShell; // no live triangle
-            if (table.filesAsItGoes() || table.fileTriangles()) {
+            if (table.fileTriangles()) {
                 m_render.vertexStale = true;
                 m_render.triangleStale = true;
                 return 0;
