@@ -534,10 +534,14 @@ bool NeighbourSearch::fillRecords() {
 
 bool NeighbourSearch::buildTable() {
     if (m_place == TablePlace::Records) {
+        m_reached.assign((std::size_t(m_n) + 63) / 64, 0);
         if (!fillRecords())
             return false;
+        // The box of the used vertices now, so that their bits are gone
+        // before the walk fills the shells' lists.
         m_verticesKnown = m_parts[0].verticesKnown;
-        m_reached.assign((std::size_t(m_n) + 63) / 64, 0);
+        boxUsedVertices(0, 1);
+        m_parts[0].used = std::vector<uint64_t>();
         return true;
     }
     m_entries.reset(new uint32_t[std::size_t(3) * m_n]);
@@ -667,13 +671,12 @@ bool NeighbourSearch::fileTriangles() {
     // With the table in the records the walk has filed every triangle: only
     // the boxes are left.
     const bool filed = m_place == TablePlace::Records;
-    // One shell holds every live triangle. In an array of its own buildTable
-    // has pointed them at it, and besideSearch has boxed their vertices: only
-    // its reversed triangles are left to mark.
+    // One shell holds every live triangle, whose vertices buildTable (in the
+    // records) or besideSearch (in an array of its own) has boxed. In an
+    // array of its own buildTable has pointed them at the shell: only its
+    // reversed triangles are left to mark.
     if (m_shells.size() == 1 && m_verticesKnown &&
         (filed || (m_flagsClear && m_shells[0]->reversedTriangles.size() <= m_n / 16))) {
-        if (filed)
-            boxUsedVertices(0, 1);
         Box live = emptyBox();
         for (const TablePart& p : m_parts)
             join(live, p.box);
