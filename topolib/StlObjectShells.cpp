@@ -811,6 +811,8 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
         const StlVertex* vertices = m_records.vertices.empty() ? nullptr : m_records.vertices[0].get();
         NeighbourSearch table(first, n, vertices, vertices ? m_records.vertices.size() : 0, m_records.edges,
                               threads, firstShell);
+        // The table reads the live edges' marks as clear; on threads they are
+        // cleared beside the search, on one thread first.
         if (table.filesAsItGoes())
             clearLiveEdgeMarks();
         if (!table.buildTable()) {
@@ -818,8 +820,8 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
             if (!table.filesAsItGoes())
                 clearLiveEdgeMarks();
         } else {
-            // The search on this thread; the other threads meanwhile clear the
-            // edges' marks and box the vertices for the case that it finds
+            // The search on this thread; on threads the others meanwhile clear
+            // the edges' marks and box the vertices for the case that it finds
             // one shell.
             auto search = [&] {
                 const uint32_t reportEvery = n / 15;
