@@ -1147,8 +1147,9 @@ public:
                      const std::vector<Ref<StlTriangle>>& triangles)
         : m_vertexIndex(vertices), m_triangles(triangles) {}
 
-    // Whether the mesh is in the state the build needs.
-    bool usable() const;
+    // Whether the mesh is in the state the build needs; `listsComplete` when
+    // the weld has told that no vertex's incident list was capped.
+    bool usable(bool listsComplete) const;
     // Links every side of the live triangles to its edge, made through `making`
     // into `edges`; a triangle with a side whose ends are one vertex is deleted
     // there. The edges have their numbers in their index fields when it returns.
@@ -1187,9 +1188,11 @@ private:
     std::vector<uint32_t> m_chains; // per vertex: the reference of its newest edge (0 for none)
 };
 
-bool ChainedEdgeBuild::usable() const {
+bool ChainedEdgeBuild::usable(bool listsComplete) const {
     if (!m_vertexIndex.inOrder())
         return false;
+    if (listsComplete)
+        return true;
     const StlVertex* first = m_vertexIndex.firstInOrder();
     for (std::size_t v = 0; v < m_vertexIndex.size(); ++v)
         if (first[v].triangleCount() >= StlVertex::kMaxTriangles)
@@ -1272,10 +1275,24 @@ void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, T
 
 } // namespace
 
-// A big mesh fresh from a weld on several threads has its sides decided on
-// threads (buildEdgesOnThreads); otherwise they are taken in triangle order,
-// through the vertices' chains of edges where the mesh allows, else through
-// the incident lists. All three give the same edges, lists and classes.
+namespace {
+
+// The most threads on which a mesh fresh from a threaded weld still has its
+// sides taken in triangle order through the chains: the threaded build does
+// about twice the work (each side walks an incident list, in two passes), so
+// on two threads it takes as long as the chained build on one and twice its
+// processor time, and on a busy machine it only waits longer for its
+// second thread. From three threads on it is done sooner.
+constexpr unsigned kChainedBuildThreads = 2;
+
+} // namespace
+
+// A big mesh fresh from a weld on more than two threads has its sides decided
+// on threads (buildEdgesOnThreads); otherwise they are taken in triangle
+// order, through the vertices' chains of edges where the mesh allows, else
+// through the incident lists. All three give the same edges, lists and
+// classes. The weld hands over its corners' vertex numbers only when no
+// vertex's incident list was capped, so with them the lists are complete.
 int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan,
                           const ProgressSink* progress) {
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
@@ -1284,8 +1301,9 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     const uint32_t* welded = m_records.importSession.endTakingWeldedCorners(m_records.edgePool);
     if (n == 0)
         return 0;
+    bool listsComplete = welded != nullptr;
     const unsigned threads = importThreads(n);
-    if (welded && threads > 1) {
+    if (welded && threads > kChainedBuildThreads) {
         if (report)
             sink.setPercent(static_cast<int>(progressBase));
         if (buildEdgesOnThreads(threads, welded)) {
@@ -1293,12 +1311,13 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
                 sink.setPercent(static_cast<int>(progressBase + progressSpan));
             return 0;
         }
+        listsComplete = false; // (a list may name a triangle the mesh does not hold)
     }
     EdgeMaking making(m_records.edges, m_records.edgePool, n);
     TriangleProgress steps(sink, report, progressBase, progressSpan, n);
     const double creaseLimit = creaseCosine(kImportCreaseAngle);
     ChainedEdgeBuild chained(m_records.vertices, m_records.triangles);
-    if (chained.usable())
+    if (chained.usable(listsComplete))
         chained.run(making, m_records.edges, steps, creaseLimit);
     else
         walkIncidentLists(m_records.triangles, making, steps, creaseLimit);
