@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -301,6 +302,8 @@ public:
     std::size_t end(std::size_t g) const { return m_groupBegin[g + 1]; }
     // The place of part t's next corner in bin b.
     std::size_t& next(unsigned t, uint32_t bin) { return m_next[static_cast<std::size_t>(t) * groups() + m_groupOf[bin]]; }
+    // The end of bin b's group.
+    std::size_t endOfBin(uint32_t bin) const { return m_groupBegin[m_groupOf[bin] + std::size_t(1)]; }
 
 private:
     void countBins(const FacetCorner* corners, std::size_t n, unsigned threads, CornerSpread& spread) {
@@ -345,7 +348,10 @@ void sortCornersInGroups(FacetCorner* const from, FacetCorner* const to, std::si
         const std::size_t begin = partBegin(n, t, threads), end = partBegin(n, t + 1, threads);
         std::size_t released = begin;
         for (std::size_t i = begin; i < end; ++i) {
-            to[groups.next(t, KeyGroups::binOf(from[i]))++] = from[i];
+            const uint32_t bin = KeyGroups::binOf(from[i]);
+            // Past its group only when a census did not hold these corners.
+            assert(groups.next(t, bin) < groups.endOfBin(bin));
+            to[groups.next(t, bin)++] = from[i];
             if (release && i + 1 - released >= kReleaseStep) {
                 releasePages(from + released, (i + 1 - released) * sizeof(FacetCorner));
                 released = i + 1;
