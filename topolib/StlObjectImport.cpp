@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <atomic>
 #include <cassert>
 #include <cmath>
@@ -1006,6 +1007,260 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus*
 
 // ---- Edges -----------------------------------------------------------------------
 
+namespace {
+
+// The progress of a pass over n triangles, reported from `base` over `span`
+// in steps of a percent (none when not asked for).
+class TriangleProgress {
+public:
+    TriangleProgress(const ProgressSink& sink, bool report, uint32_t base, uint32_t span, std::size_t n)
+        : m_sink(sink), m_report(report), m_base(base), m_step(span ? span : 1), m_stepSize(n / m_step),
+          m_n(n) {}
+    void passTriangle() {
+        if (m_report && ++m_counter > m_stepSize) {
+            m_counter = 0;
+            m_sink.setPercent(static_cast<int>(m_base + m_running / m_n));
+        }
+        m_running += m_step;
+    }
+
+private:
+    const ProgressSink& m_sink;
+    const bool m_report;
+    const uint32_t m_base;
+    const uint64_t m_step;
+    const uint64_t m_stepSize;
+    const std::size_t m_n;
+    uint64_t m_running = 0;
+    uint64_t m_counter = 0;
+};
+
+// The edge array and records as a build over n triangles makes them in side
+// order: the array is sized for a closed mesh (1.5 edges per triangle) and
+// grows with what is left; its pages are mapped ahead until it first grows.
+class EdgeMaking {
+public:
+    EdgeMaking(RefArray<StlEdge>& edges, RecordPool<StlEdge>& pool, std::size_t n)
+        : m_edges(edges), m_pool(pool), m_n(n) {
+        m_edges = RefArray<StlEdge>();
+        m_edges.reserve((3 * n) / 2);
+        m_pool.reserve((3 * n) / 2, true);
+        m_populator.start({{m_edges.data(), m_edges.capacity() * sizeof(StlEdge*)}});
+    }
+    // The new edge a-b of side k of triangle i, t, numbered next, with t as its
+    // one triangle (class boundary).
+    StlEdge* make(StlVertex* a, StlVertex* b, StlTriangle* t, std::size_t i, int k) {
+        if (m_edges.size() >= m_edges.capacity()) {
+            m_populator.stop();
+            const std::size_t left = m_n - i;
+            const std::size_t more =
+                k == 0 ? left : static_cast<std::size_t>(1.8 * static_cast<double>(left));
+            m_edges.reserve(m_edges.size() + std::max<std::size_t>(more, 1));
+        }
+        StlEdge* e = m_pool.create(a, b);
+        e->addTriangle(t);
+        e->index = static_cast<uint32_t>(m_edges.size());
+        m_edges.push_back(e);
+        return e;
+    }
+
+private:
+    RefArray<StlEdge>& m_edges;
+    RecordPool<StlEdge>& m_pool;
+    const std::size_t m_n;
+    PagePopulator m_populator;
+};
+
+// The edges of the sides in triangle order, each side looked up among the
+// edges linked to the incident triangles of its first end (findBuiltEdge):
+// for any mesh, the lists as they are.
+void walkIncidentLists(const std::vector<Ref<StlTriangle>>& triangles, EdgeMaking& making,
+                       TriangleProgress& steps, double creaseLimit) {
+    const std::size_t n = triangles.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        steps.passTriangle();
+        // Vertices and their incident lists are visited in triangle order but lie
+        // in welding order: fetch the vertices a few triangles ahead, then their
+        // lists a little later.
+        if (i + 8 < n)
+            for (const StlVertex* v : triangles[i + 8]->vertices)
+                __builtin_prefetch(v);
+        if (i + 4 < n)
+            for (const StlVertex* v : triangles[i + 4]->vertices)
+                if (v && v->hasTriangleList())
+                    __builtin_prefetch(v->triangles());
+        StlTriangle* t = triangles[i];
+        if (t->isDeleted())
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            StlVertex* a = t->vertices[k];
+            StlVertex* b = t->vertices[(k + 1) % 3];
+            StlEdge* e = findBuiltEdge(a, b);
+            if (e) {
+                joinEdge(e, t, creaseLimit);
+            } else if (a == b) {
+                // Two corners welded into one vertex: no side, no triangle.
+                t->setDeleted(true);
+                break;
+            } else {
+                e = making.make(a, b, t, i, k);
+            }
+            t->edges[k] = e;
+        }
+    }
+}
+
+// The edges of the sides in triangle order, each side looked up among the
+// edges made before it through a table of the vertices: every edge made is
+// chained to the lower-numbered of its two ends (the table holds a vertex's
+// newest edge; until the build ends, an edge's index field holds the reference
+// of the edge chained before it). A side so reads a short table entry and the
+// few edges of its lower end, made shortly before in a file whose facets come
+// in order, where a walk through the incident triangles of its first end
+// (findBuiltEdge) reads vertex records and lists that lie in welding order.
+//
+// A side finds what that walk finds: the edge that a live triangle links at a
+// side with the same two ends. Such an edge stays live with the triangle whose
+// side made it, so a triangle deleted at a side whose ends are one vertex
+// takes the edges its own earlier sides made out of their chains again. The
+// walk sees only the triangles in an incident list: the build is for meshes
+// whose lists are complete (no vertex holds the most a list can), with the
+// vertex records in array order (a vertex's number from its reference).
+class ChainedEdgeBuild {
+public:
+    ChainedEdgeBuild(const std::vector<Ref<StlVertex>>& vertices,
+                     const std::vector<Ref<StlTriangle>>& triangles)
+        : m_vertexIndex(vertices), m_triangles(triangles) {}
+
+    // Whether the mesh is in the state the build needs.
+    bool usable() const;
+    // Links every side of the live triangles to its edge, made through `making`
+    // into `edges`; a triangle with a side whose ends are one vertex is deleted
+    // there. The edges have their numbers in their index fields when it returns.
+    void run(EdgeMaking& making, const RefArray<StlEdge>& edges, TriangleProgress& progress,
+             double creaseLimit);
+
+private:
+    static constexpr std::size_t kAhead = 16; // triangles whose table entries are fetched ahead
+
+    // The table entry of the side a-b's lower end (the one of lower number:
+    // vertex records in array order have their references in that order).
+    uint32_t& chainOf(uint32_t a, uint32_t b) {
+        assert(std::min(a, b) >= m_firstVertex &&
+               (std::min(a, b) - m_firstVertex) / kVertexUnits < m_chains.size());
+        return m_chains[(std::min(a, b) - m_firstVertex) / kVertexUnits];
+    }
+    // The edge joining a and b in their chain, or null.
+    static StlEdge* findInChain(uint32_t link, uint32_t a, uint32_t b) {
+        while (link != 0) {
+            StlEdge* e = Ref<StlEdge>::fromRaw(link).get();
+            const uint32_t e0 = e->vertices()[0].raw(), e1 = e->vertices()[1].raw();
+            if ((e0 == a && e1 == b) || (e0 == b && e1 == a))
+                return e;
+            link = e->index;
+        }
+        return nullptr;
+    }
+    void fetchAhead(std::size_t i);
+    // Takes the edges made by the first sides of t (bits of `made`) out of their chains.
+    void unchainMade(const StlTriangle* t, uint32_t made);
+
+    static constexpr uint32_t kVertexUnits = sizeof(StlVertex) / 8; // a reference counts units of eight bytes
+    const RecordIndex<StlVertex> m_vertexIndex;
+    const std::vector<Ref<StlTriangle>>& m_triangles;
+    uint32_t m_firstVertex = 0;
+    std::vector<uint32_t> m_chains; // per vertex: the reference of its newest edge (0 for none)
+};
+
+bool ChainedEdgeBuild::usable() const {
+    if (!m_vertexIndex.inOrder())
+        return false;
+    const StlVertex* first = m_vertexIndex.firstInOrder();
+    for (std::size_t v = 0; v < m_vertexIndex.size(); ++v)
+        if (first[v].triangleCount() >= StlVertex::kMaxTriangles)
+            return false;
+    return true;
+}
+
+// The triangles are read in array order and their records follow one
+// another: fetch the records far ahead, the table entries of their sides some
+// triangles ahead, and the newest edge of each a few triangles later.
+void ChainedEdgeBuild::fetchAhead(std::size_t i) {
+    const std::size_t n = m_triangles.size();
+    if (i + 4 * kAhead < n)
+        __builtin_prefetch(m_triangles[i + 4 * kAhead].get(), 1);
+    if (i + kAhead < n) {
+        const StlTriangle* t = m_triangles[i + kAhead];
+        const uint32_t v0 = t->vertices[0].raw(), v1 = t->vertices[1].raw(), v2 = t->vertices[2].raw();
+        __builtin_prefetch(&chainOf(v0, v1));
+        __builtin_prefetch(&chainOf(v1, v2));
+        __builtin_prefetch(&chainOf(v2, v0));
+    }
+    if (i + kAhead / 2 < n) {
+        const StlTriangle* t = m_triangles[i + kAhead / 2];
+        const uint32_t v0 = t->vertices[0].raw(), v1 = t->vertices[1].raw(), v2 = t->vertices[2].raw();
+        for (const uint32_t newest : {chainOf(v0, v1), chainOf(v1, v2), chainOf(v2, v0)})
+            if (newest != 0)
+                __builtin_prefetch(Ref<StlEdge>::fromRaw(newest).get());
+    }
+}
+
+void ChainedEdgeBuild::unchainMade(const StlTriangle* t, uint32_t made) {
+    for (int k = 0; k < 3; ++k) {
+        if (!(made >> k & 1u))
+            continue;
+        const uint32_t own = t->edges[k].raw();
+        uint32_t* link = &chainOf(t->vertices[k].raw(), t->vertices[(k + 1) % 3].raw());
+        while (*link != own)
+            link = &Ref<StlEdge>::fromRaw(*link).get()->index;
+        *link = t->edges[k]->index;
+    }
+}
+
+void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, TriangleProgress& progress,
+                           double creaseLimit) {
+    m_firstVertex = Ref<StlVertex>(const_cast<StlVertex*>(m_vertexIndex.firstInOrder())).raw();
+    m_chains.assign(m_vertexIndex.size(), 0);
+    const std::size_t n = m_triangles.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        progress.passTriangle();
+        fetchAhead(i);
+        StlTriangle* t = m_triangles[i];
+        if (t->isDeleted())
+            continue;
+        uint32_t made = 0;
+        for (int k = 0; k < 3; ++k) {
+            const uint32_t a = t->vertices[k].raw(), b = t->vertices[(k + 1) % 3].raw();
+            if (a == b) {
+                // Two corners welded into one vertex: no side, no triangle.
+                t->setDeleted(true);
+                unchainMade(t, made);
+                break;
+            }
+            uint32_t& chain = chainOf(a, b);
+            StlEdge* e = findInChain(chain, a, b);
+            if (e) {
+                joinEdge(e, t, creaseLimit);
+            } else {
+                e = making.make(t->vertices[k], t->vertices[(k + 1) % 3], t, i, k);
+                e->index = chain;
+                chain = Ref<StlEdge>(e).raw();
+                made |= 1u << k;
+            }
+            t->edges[k] = e;
+        }
+    }
+    std::vector<uint32_t>().swap(m_chains);
+    for (std::size_t i = 0; i < edges.size(); ++i)
+        edges[i]->index = static_cast<uint32_t>(i);
+}
+
+} // namespace
+
+// A big mesh fresh from a weld on several threads has its sides decided on
+// threads (buildEdgesOnThreads); otherwise they are taken in triangle order,
+// through the vertices' chains of edges where the mesh allows, else through
+// the incident lists. All three give the same edges, lists and classes.
 int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan,
                           const ProgressSink* progress) {
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
@@ -1024,64 +1279,15 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
             return 0;
         }
     }
-    // Sized for a closed mesh (1.5 edges per triangle); grows with what is left.
-    m_records.edges = RefArray<StlEdge>();
-    m_records.edges.reserve((3 * n) / 2);
-    m_records.edgePool.reserve((3 * n) / 2, true);
-    // The edge array is filled from its front; stopped before it may grow.
-    PagePopulator populator;
-    populator.start({{m_records.edges.data(), m_records.edges.capacity() * sizeof(StlEdge*)}});
-
+    EdgeMaking making(m_records.edges, m_records.edgePool, n);
+    TriangleProgress steps(sink, report, progressBase, progressSpan, n);
     const double creaseLimit = creaseCosine(kImportCreaseAngle);
-    const uint64_t step = progressSpan ? progressSpan : 1;
-    const uint64_t stepSize = n / step;
-    uint64_t running = 0;
-    uint64_t counter = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (report && ++counter > stepSize) {
-            counter = 0;
-            sink.setPercent(static_cast<int>(progressBase + running / n));
-        }
-        running += step;
-        // Vertices and their incident lists are visited in triangle order but lie
-        // in welding order: fetch the vertices a few triangles ahead, then their
-        // lists a little later.
-        if (i + 8 < n)
-            for (const StlVertex* v : m_records.triangles[i + 8]->vertices)
-                __builtin_prefetch(v);
-        if (i + 4 < n)
-            for (const StlVertex* v : m_records.triangles[i + 4]->vertices)
-                if (v && v->hasTriangleList())
-                    __builtin_prefetch(v->triangles());
-        StlTriangle* t = m_records.triangles[i];
-        if (t->isDeleted())
-            continue;
-        for (int k = 0; k < 3; ++k) {
-            StlVertex* a = t->vertices[k];
-            StlVertex* b = t->vertices[(k + 1) % 3];
-            StlEdge* e = findBuiltEdge(a, b);
-            if (e) {
-                joinEdge(e, t, creaseLimit);
-            } else if (a == b) {
-                // Two corners welded into one vertex: no side, no triangle.
-                t->setDeleted(true);
-                break;
-            } else {
-                if (m_records.edges.size() >= m_records.edges.capacity()) {
-                    populator.stop();
-                    const std::size_t left = n - i;
-                    const std::size_t more = k == 0 ? left : static_cast<std::size_t>(1.8 * static_cast<double>(left));
-                    m_records.edges.reserve(m_records.edges.size() + std::max<std::size_t>(more, 1));
-                }
-                e = m_records.edgePool.create(a, b);
-                e->addTriangle(t); // one triangle: class 2, boundary
-                e->index = static_cast<uint32_t>(m_records.edges.size());
-                m_records.edges.push_back(e);
-            }
-            t->edges[k] = e;
-        }
-    }
-    // The crease classes were given above, when each edge reached its second
+    ChainedEdgeBuild chained(m_records.vertices, m_records.triangles);
+    if (chained.usable())
+        chained.run(making, m_records.edges, steps, creaseLimit);
+    else
+        walkIncidentLists(m_records.triangles, making, steps, creaseLimit);
+    // The crease classes were given on the way, when each edge reached its second
     // triangle: the result of classifyEdges(kImportCreaseAngle) without another
     // pass over every edge and its two triangles.
     return 0;
@@ -1089,7 +1295,7 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
 
 namespace {
 
-constexpr uint32_t kNoEntry = 0xFFFFFFFFu;   // a side that is not walked; a corner without vertex
+constexpr uint32_t kNoEntry = 0xFFFFFFFFu;      // a side that is not walked; a corner without vertex
 constexpr uint32_t kMakerMask = (1u << 30) - 1; // the making side in a side's entry
 
 // The threaded edge build of a mesh fresh from the weld, pass by pass (the
@@ -1100,10 +1306,13 @@ class ThreadedEdgeBuild {
 public:
     // Pass 1's result for a side: the side that makes its edge and its place in
     // the edge's triangle list (0, 1, or 2 for any later place).
-    static uint32_t sideEntry(uint32_t maker, uint32_t place) { return (std::min<uint32_t>(place, 2) << 30) | maker; }
+    static uint32_t sideEntry(uint32_t maker, uint32_t place) {
+        return (std::min<uint32_t>(place, 2) << 30) | maker;
+    }
 
-    ThreadedEdgeBuild(const std::vector<Ref<StlVertex>>& vertices, const std::vector<Ref<StlTriangle>>& triangles,
-                      const uint32_t* corner, unsigned threads)
+    ThreadedEdgeBuild(const std::vector<Ref<StlVertex>>& vertices,
+                      const std::vector<Ref<StlTriangle>>& triangles, const uint32_t* corner,
+                      unsigned threads)
         : m_vertices(vertices), m_corner(corner), m_n(triangles.size()), m_threads(threads),
           m_first(triangles.front().get()), m_entries(m_first) {}
 

@@ -12,6 +12,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -23,12 +25,15 @@ namespace {
 // How u is wound against t across t's side k: +1 alike (u runs the side the
 // other way), -1 against (u runs it the same way), 0 when u does not have the side.
 // *uSide receives the side of u that matched.
+// A record has one reference, so the corners compare by their references.
 int relativeWinding(const StlTriangle* t, int k, const StlTriangle* u, int* uSide) {
-    const StlVertex* a = t->vertices[k];
-    const StlVertex* b = t->vertices[(k + 1) % 3];
+    static constexpr int kNext[3] = {1, 2, 0};
+    const uint32_t a = t->vertices[k].raw();
+    const uint32_t b = t->vertices[kNext[k]].raw();
+    const uint32_t corners[3] = {u->vertices[0].raw(), u->vertices[1].raw(), u->vertices[2].raw()};
     for (int j = 0; j < 3; ++j) {
-        const StlVertex* uj = u->vertices[j];
-        const StlVertex* uj1 = u->vertices[(j + 1) % 3];
+        const uint32_t uj = corners[j];
+        const uint32_t uj1 = corners[kNext[j]];
         if (a == uj1 && b == uj) {
             *uSide = j;
             return 1;
@@ -205,13 +210,20 @@ void clearMarksOfLiveEdges(const std::vector<Ref<StlEdge>>& edges, std::size_t b
                 e->clearMarks();
 }
 
-// Whether the search goes through a table of neighbours (NeighbourSearch):
-// when it runs on threads, which build the table side by side. On one thread
-// the table saves about a third of the search but costs twelve bytes a
-// triangle on top of the finished mesh, which is then the import's peak; and
-// a small mesh's records stay in the cache, where the direct walk is as quick.
-bool useNeighbourTable(uint32_t n) {
-    return importThreads(n) > 1;
+// Where the table of neighbours (NeighbourSearch) lives.
+enum class TablePlace {
+    // An array of its own, twelve bytes a triangle: a step of the walk reads a
+    // fifth of a cache line, and threads fill the array side by side.
+    OwnArray,
+    // The live triangles' own records, in their id and shell fields (twelve
+    // bytes), which the walk sets as it takes each triangle: no memory beyond
+    // the mesh's, which on one thread is the import's peak. A step reads the
+    // triangle's record, which the walk writes anyway.
+    Records,
+};
+
+TablePlace tablePlaceFor(unsigned threads) {
+    return threads > 1 ? TablePlace::OwnArray : TablePlace::Records;
 }
 
 // The shell search over a table of neighbours, for records that lie in array
@@ -222,16 +234,21 @@ bool useNeighbourTable(uint32_t n) {
 // triangle what lies across each of its sides; the search then walks that
 // table with a bit per triangle (about one cache line a step instead of the
 // records, edges and neighbours of the direct walk, which wait on one another)
-// and leaves in each triangle's first entry its shell and class.
+// and files each triangle.
 //
-// Most meshes are one shell, and the table pass already points every live
-// triangle at the first shell and notes the vertices they use, which the
-// other threads box while the search runs: then only the reversed triangles
-// are left to mark. Otherwise a last pass in array order, on threads again,
-// files the triangles into their shells and widens the shells' boxes.
+// In an array of its own (on threads), the walk leaves in each triangle's
+// first entry its shell and class. Most meshes are one shell, and the table
+// pass already points every live triangle at the first shell and notes the
+// vertices they use, which the other threads box while the search runs: then
+// only the reversed triangles are left to mark. Otherwise a last pass in array
+// order, on threads again, files the triangles into their shells and widens
+// the shells' boxes. Memory: twelve bytes a triangle for the table, beside the
+// work list and the shells' lists that the direct walk has too.
 //
-// Memory: twelve bytes a triangle for the table, beside the work list and the
-// shells' lists that the direct walk has too.
+// In the records (on one thread), the walk reads a triangle's entries when it
+// takes it and then files it there: sets its id back, its shell and its
+// class. The table pass notes the vertices the live triangles use, as above;
+// one shell is boxed from them, several by a last pass in array order.
 class NeighbourSearch {
 public:
     // An entry: the index of the triangle across, with kAgainst when it runs
@@ -252,27 +269,41 @@ public:
     NeighbourSearch(StlTriangle* first, uint32_t n, const StlVertex* vertices, std::size_t vertexSlots,
                     const std::vector<Ref<StlEdge>>& edges, unsigned threads, StlShell* firstShell)
         : m_first(first), m_n(n), m_vertices(vertices), m_vertexSlots(vertexSlots), m_edges(edges),
-          m_threads(threads), m_firstShell(firstShell) {}
+          m_threads(threads), m_place(tablePlaceFor(threads)), m_firstShell(firstShell) {}
 
-    // Fills the table. Expecting one shell (as most meshes are), it also
-    // points every live triangle at the first shell and notes which vertex
-    // records they use. False when a triangle across some side lies outside
-    // the array: then only the direct walk can reach it.
+    // Whether the walk files every triangle it takes (the table lies in the
+    // records): then besideSearch is not needed (the caller clears the
+    // edges' marks), and fileTriangles only sets the boxes.
+    bool filesAsItGoes() const { return m_place == TablePlace::Records; }
+    // Fills the table. In an array of its own, expecting one shell (as most
+    // meshes are), it also points every live triangle at the first shell and
+    // notes which vertex records they use. False when a triangle across some
+    // side lies outside the array (then only the direct walk can reach it),
+    // or, for the table in the records, when a live triangle's id is not its
+    // index; the records are then as before but for their shell fields.
     bool buildTable();
     // Part `part` of `parts` of the work that may run beside the search: the
     // box of the vertices that live triangles use (to be joined in any order;
     // no points when some vertex lies outside the expected records), and the
     // clearing of the edges' walk marks.
     void besideSearch(unsigned part, unsigned parts);
+    // The box part of besideSearch.
+    void boxUsedVertices(unsigned part, unsigned parts);
     // Whether triangle i has been reached.
     bool isReached(uint32_t i) const { return (m_reached[i >> 6] >> (i & 63)) & 1u; }
     // Grows the shell of seed i (not reached, live) into shell: its lists, count
-    // and open flag. The triangles are filed by fileTriangles.
-    void grow(uint32_t seed, StlShell* shell);
+    // and open flag, and with the table in the records the triangles'
+    // filing; otherwise fileTriangles files them.
+    void grow(uint32_t seed, StlShell* shell) {
+        if (m_place == TablePlace::Records)
+            growShell<TablePlace::Records>(seed, shell);
+        else
+            growShell<TablePlace::OwnArray>(seed, shell);
+    }
     // Points every reached triangle at its shell, sets its orientation bit
-    // (clearing its walk mark) and sets the shells' boxes. False, the boxes
-    // not set, when a box depends on the order of the search (see
-    // dependsOnOrder): only the direct walk has that order.
+    // (clearing its walk mark), unless the walk has, and sets the shells'
+    // boxes. False, the boxes not set, when a box depends on the order of the
+    // search (see dependsOnOrder): only the direct walk has that order.
     bool fileTriangles();
 
 private:
@@ -340,7 +371,34 @@ private:
     // Writes the entries of triangles [begin, end) and does the rest of
     // buildTable's work for them. False as buildTable.
     bool fillEntries(uint32_t begin, uint32_t end, TablePart* part);
+    // Writes the entries of every live triangle into its record. False as
+    // buildTable, the ids set back.
+    bool fillRecords();
     uint32_t entryAcross(const StlTriangle* t, int k, bool* outside) const;
+    // Sets the bits of t's corners in used, or clears part->verticesKnown.
+    void noteCorners(const StlTriangle* t, uint64_t* used, TablePart* part) const;
+    // Asks for the entries of triangle i.
+    template <TablePlace place>
+    void prefetchEntries(uint32_t i) const {
+        if (place == TablePlace::Records)
+            __builtin_prefetch(m_first + i);
+        else
+            __builtin_prefetch(m_entries.get() + std::size_t(3) * i);
+    }
+    template <TablePlace place>
+    void growShell(uint32_t seed, StlShell* shell);
+
+    // The entries in a record: the first in the id, the others in the shell
+    // pointer's bytes.
+    static void storeInRecord(StlTriangle* t, const uint32_t entries[3]) {
+        static_assert(sizeof(t->id) == 4 && sizeof(t->shell) == 8, "room for three entries");
+        std::memcpy(&t->id, &entries[0], 4);
+        std::memcpy(&t->shell, &entries[1], 8);
+    }
+    static void loadFromRecord(const StlTriangle* t, uint32_t entries[3]) {
+        std::memcpy(&entries[0], &t->id, 4);
+        std::memcpy(&entries[1], &t->shell, 8);
+    }
 
     StlTriangle* m_first;
     uint32_t m_n;
@@ -348,12 +406,14 @@ private:
     std::size_t m_vertexSlots;
     const std::vector<Ref<StlEdge>>& m_edges;
     unsigned m_threads;
+    TablePlace m_place;
     StlShell* m_firstShell;
     std::vector<TablePart> m_parts;
     bool m_verticesKnown = true; // every used vertex has its bit
     bool m_flagsClear = true;    // no live triangle had a walk mark or its orientation bit
-    // Three per triangle; once the search has taken a triangle, its first
-    // entry holds its shell's number, with kAgainst when it is reversed.
+    // Three per triangle, when in an array of their own; once the search has
+    // taken a triangle, its first entry holds its shell's number, with
+    // kAgainst when it is reversed.
     std::unique_ptr<uint32_t[]> m_entries;
     std::vector<uint64_t> m_reached;
     std::vector<StlShell*> m_shells; // in the order they were grown
@@ -389,26 +449,31 @@ uint32_t NeighbourSearch::entryAcross(const StlTriangle* t, int k, bool* outside
     return winding > 0 ? index : index | kAgainst;
 }
 
+// The table is filled in array order: the records come in order (the
+// processor fetches them ahead); their edges and the triangles across are
+// asked for some records ahead, the triangles once the edges have had time to
+// arrive. Asks for what the entries of triangle i of [.., end) will need.
+void prefetchForEntries(const StlTriangle* first, uint32_t i, uint32_t end) {
+    constexpr uint32_t kEdgesAhead = 16;
+    constexpr uint32_t kAcrossAhead = 8;
+    if (i + kEdgesAhead < end)
+        for (const StlEdge* e : first[i + kEdgesAhead].edges)
+            __builtin_prefetch(e);
+    if (i + kAcrossAhead < end) {
+        for (const StlEdge* e : first[i + kAcrossAhead].edges)
+            if (e)
+                for (const StlTriangle* u : *e)
+                    __builtin_prefetch(u);
+    }
+}
+
 bool NeighbourSearch::fillEntries(uint32_t begin, uint32_t end, TablePart* part) {
     part->used.assign((m_vertexSlots + 63) / 64, 0);
     uint64_t* used = part->used.data();
-    // The records come in order (the processor fetches them ahead); their
-    // edges and the triangles across are asked for some records ahead, the
-    // triangles once the edges have had time to arrive.
-    constexpr uint32_t kEdgesAhead = 16;
-    constexpr uint32_t kAcrossAhead = 8;
     bool outside = false;
     uint32_t* entry = m_entries.get() + std::size_t(3) * begin;
     for (uint32_t i = begin; i < end; ++i, entry += 3) {
-        if (i + kEdgesAhead < end)
-            for (const StlEdge* e : m_first[i + kEdgesAhead].edges)
-                __builtin_prefetch(e);
-        if (i + kAcrossAhead < end) {
-            for (const StlEdge* e : m_first[i + kAcrossAhead].edges)
-                if (e)
-                    for (const StlTriangle* u : *e)
-                        __builtin_prefetch(u);
-        }
+        prefetchForEntries(m_first, i, end);
         StlTriangle* t = m_first + i;
         if (t->isDeleted()) {
             entry[0] = entry[1] = entry[2] = kNone;
@@ -421,20 +486,64 @@ bool NeighbourSearch::fillEntries(uint32_t begin, uint32_t end, TablePart* part)
         t->shell = m_firstShell;
         if (t->flags & (StlTriangle::kWalkMarkMask | StlTriangle::kReversed))
             part->flagsClear = false;
-        for (const StlVertex* v : t->vertices) {
-            const std::uintptr_t offset =
-                reinterpret_cast<std::uintptr_t>(v) - reinterpret_cast<std::uintptr_t>(m_vertices);
-            const std::size_t slot = offset / sizeof(StlVertex);
-            if (offset % sizeof(StlVertex) == 0 && slot < m_vertexSlots)
-                used[slot >> 6] |= uint64_t(1) << (slot & 63);
-            else
-                part->verticesKnown = false;
-        }
+        noteCorners(t, used, part);
     }
     return !outside;
 }
 
+void NeighbourSearch::noteCorners(const StlTriangle* t, uint64_t* used, TablePart* part) const {
+    for (const StlVertex* v : t->vertices) {
+        const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(v) - reinterpret_cast<std::uintptr_t>(m_vertices);
+        const std::size_t slot = offset / sizeof(StlVertex);
+        if (offset % sizeof(StlVertex) == 0 && slot < m_vertexSlots)
+            used[slot >> 6] |= uint64_t(1) << (slot & 63);
+        else
+            part->verticesKnown = false;
+    }
+}
+
+bool NeighbourSearch::fillRecords() {
+    m_parts.resize(1);
+    TablePart& part = m_parts[0];
+    part.used.assign((m_vertexSlots + 63) / 64, 0);
+    uint64_t* used = part.used.data();
+    bool outside = false;
+    uint32_t i = 0;
+    for (; i < m_n; ++i) {
+        prefetchForEntries(m_first, i, m_n);
+        StlTriangle* t = m_first + i;
+        if (t->isDeleted())
+            continue;
+        if (t->id != static_cast<int32_t>(i))
+            break;
+        uint32_t entries[3];
+        for (int k = 0; k < 3; ++k)
+            entries[k] = entryAcross(t, k, &outside);
+        if (outside)
+            break;
+        storeInRecord(t, entries);
+        noteCorners(t, used, &part);
+    }
+    if (i == m_n)
+        return true;
+    for (uint32_t j = 0; j < i; ++j)
+        if (!m_first[j].isDeleted())
+            m_first[j].id = static_cast<int32_t>(j);
+    return false;
+}
+
 bool NeighbourSearch::buildTable() {
+    if (m_place == TablePlace::Records) {
+        m_reached.assign((std::size_t(m_n) + 63) / 64, 0);
+        if (!fillRecords())
+            return false;
+        // The box of the used vertices now, so that their bits are gone
+        // before the walk fills the shells' lists.
+        m_verticesKnown = m_parts[0].verticesKnown;
+        boxUsedVertices(0, 1);
+        m_parts[0].used = std::vector<uint64_t>();
+        return true;
+    }
     m_entries.reset(new uint32_t[std::size_t(3) * m_n]);
     m_parts.resize(m_threads);
     runOnThreads(m_threads, [&](unsigned part) {
@@ -455,6 +564,10 @@ bool NeighbourSearch::buildTable() {
 void NeighbourSearch::besideSearch(unsigned part, unsigned parts) {
     clearMarksOfLiveEdges(m_edges, partBegin(m_edges.size(), part, parts),
                           partBegin(m_edges.size(), part + 1, parts));
+    boxUsedVertices(part, parts);
+}
+
+void NeighbourSearch::boxUsedVertices(unsigned part, unsigned parts) {
     Box& box = m_parts[part].box;
     box = emptyBox();
     if (!m_verticesKnown)
@@ -470,7 +583,9 @@ void NeighbourSearch::besideSearch(unsigned part, unsigned parts) {
     }
 }
 
-void NeighbourSearch::grow(uint32_t seed, StlShell* shell) {
+template <TablePlace place>
+void NeighbourSearch::growShell(uint32_t seed, StlShell* shell) {
+    constexpr bool inRecords = place == TablePlace::Records;
     // The work list as in the direct walk: primary triangles on a stack that
     // is worked first, reversed ones in a queue.
     constexpr std::size_t kAhead = 8;
@@ -484,7 +599,8 @@ void NeighbourSearch::grow(uint32_t seed, StlShell* shell) {
     shell->primaryTriangles.push_back(m_first + seed);
     m_stack.push_back(seed);
     uint32_t count = 1;
-    uint32_t last = seed;
+    uint32_t last[2] = {seed, seed};
+    constexpr uint32_t kStridesAhead = 8;
     for (;;) {
         uint32_t t;
         bool tReversed;
@@ -493,26 +609,38 @@ void NeighbourSearch::grow(uint32_t seed, StlShell* shell) {
             m_stack.pop_back();
             tReversed = false;
             if (m_stack.size() >= kAhead)
-                __builtin_prefetch(entries + std::size_t(3) * m_stack[m_stack.size() - kAhead]);
+                prefetchEntries<place>(m_stack[m_stack.size() - kAhead]);
             if (!m_stack.empty())
-                __builtin_prefetch(entries + std::size_t(3) * m_stack.back());
+                prefetchEntries<place>(m_stack.back());
         } else if (queueHead < m_queue.size()) {
             t = m_queue[queueHead++];
             tReversed = true;
             if (queueHead + kAhead < m_queue.size())
-                __builtin_prefetch(entries + std::size_t(3) * m_queue[queueHead + kAhead]);
+                prefetchEntries<place>(m_queue[queueHead + kAhead]);
         } else {
             break;
         }
         // A walk along a strip of facets stored strip by strip moves by a
-        // fixed step; the entries one and two steps on are asked for.
-        const uint32_t step = t - last;
-        last = t;
-        __builtin_prefetch(entries + std::size_t(3) * uint32_t(t + step));
-        __builtin_prefetch(entries + std::size_t(3) * uint32_t(t + 2 * step));
-        uint32_t* across = entries + std::size_t(3) * t;
-        const uint32_t found[3] = {across[0], across[1], across[2]};
-        across[0] = tReversed ? number | kAgainst : number;
+        // fixed step every second step (the two triangles of a quad
+        // alternate); the entries some such steps on are asked for.
+        const uint32_t step = t - last[1];
+        last[1] = last[0];
+        last[0] = t;
+        prefetchEntries<place>(t + kStridesAhead * step);
+        uint32_t found[3];
+        if (inRecords) {
+            StlTriangle* record = m_first + t;
+            loadFromRecord(record, found);
+            record->id = static_cast<int32_t>(t);
+            record->shell = shell;
+            uint32_t flags = record->flags & ~(StlTriangle::kWalkMarkMask | StlTriangle::kReversed);
+            record->flags = tReversed ? flags | StlTriangle::kReversed : flags;
+        } else {
+            uint32_t* across = entries + std::size_t(3) * t;
+            for (int k = 0; k < 3; ++k)
+                found[k] = across[k];
+            across[0] = tReversed ? number | kAgainst : number;
+        }
         for (uint32_t a : found) {
             if (a >= kBoundary) {
                 if (a == kBoundary)
@@ -524,6 +652,8 @@ void NeighbourSearch::grow(uint32_t seed, StlShell* shell) {
                 continue;
             reach(u);
             ++count;
+            if (inRecords)
+                __builtin_prefetch(m_first + u);
             // Alike to a primary triangle, or against a reversed one.
             if (((a & kAgainst) != 0) == tReversed) {
                 shell->primaryTriangles.push_back(m_first + u);
@@ -538,21 +668,38 @@ void NeighbourSearch::grow(uint32_t seed, StlShell* shell) {
 }
 
 bool NeighbourSearch::fileTriangles() {
-    // One shell holds every live triangle, which buildTable has pointed at it
-    // and boxed: only its reversed triangles are left to mark.
-    if (m_shells.size() == 1 && m_flagsClear && m_verticesKnown &&
-        m_shells[0]->reversedTriangles.size() <= m_n / 16) {
+    // With the table in the records the walk has filed every triangle: only
+    // the boxes are left.
+    const bool filed = m_place == TablePlace::Records;
+    // One shell holds every live triangle, whose vertices buildTable (in the
+    // records) or besideSearch (in an array of its own) has boxed. In an
+    // array of its own buildTable has pointed them at the shell: only its
+    // reversed triangles are left to mark.
+    if (m_shells.size() == 1 && m_verticesKnown &&
+        (filed || (m_flagsClear && m_shells[0]->reversedTriangles.size() <= m_n / 16))) {
         Box live = emptyBox();
         for (const TablePart& p : m_parts)
             join(live, p.box);
         if (dependsOnOrder(live))
             return false;
         StlShell* shell = m_shells[0];
-        for (StlTriangle* t : shell->reversedTriangles)
-            t->flags |= StlTriangle::kReversed;
+        if (!filed)
+            for (StlTriangle* t : shell->reversedTriangles)
+                t->flags |= StlTriangle::kReversed;
         shell->boxMin = live.lo;
         shell->boxMax = live.hi;
         return true;
+    }
+    // The shells' numbers by their addresses, for triangles the walk has filed.
+    using Numbered = std::pair<const StlShell*, uint32_t>;
+    const auto byAddress = [](const Numbered& a, const Numbered& b) {
+        return std::less<const StlShell*>()(a.first, b.first);
+    };
+    std::vector<Numbered> numbers;
+    if (filed) {
+        for (uint32_t s = 0; s < m_shells.size(); ++s)
+            numbers.emplace_back(m_shells[s], s);
+        std::sort(numbers.begin(), numbers.end(), byAddress);
     }
     // Each part keeps a box per shell; with many shells, fewer parts.
     constexpr std::size_t kMaxBoxes = std::size_t(1) << 16;
@@ -567,20 +714,29 @@ bool NeighbourSearch::fileTriangles() {
         std::vector<Box>& boxes = parts[part];
         boxes.assign(m_shells.size(), emptyBox());
         constexpr uint32_t kAhead = 8;
+        Numbered last(nullptr, 0);
         for (uint32_t i = begin; i < end; ++i) {
             if (i + kAhead < end)
                 for (const StlVertex* v : m_first[i + kAhead].vertices)
                     __builtin_prefetch(v);
             if (!isReached(i))
                 continue;
-            const uint32_t filed = entries[std::size_t(3) * i];
-            const uint32_t number = filed & kIndexMask;
             StlTriangle* t = m_first + i;
-            uint32_t flags = t->flags & ~(StlTriangle::kWalkMarkMask | StlTriangle::kReversed);
-            if (filed & kAgainst)
-                flags |= StlTriangle::kReversed;
-            t->flags = flags;
-            t->shell = m_shells[number];
+            uint32_t number = 0;
+            if (filed) {
+                // Neighbours in the array mostly share a shell.
+                if (t->shell != last.first)
+                    last = *std::lower_bound(numbers.begin(), numbers.end(), Numbered(t->shell, 0), byAddress);
+                number = last.second;
+            } else {
+                const uint32_t entry = entries[std::size_t(3) * i];
+                number = entry & kIndexMask;
+                uint32_t flags = t->flags & ~(StlTriangle::kWalkMarkMask | StlTriangle::kReversed);
+                if (entry & kAgainst)
+                    flags |= StlTriangle::kReversed;
+                t->flags = flags;
+                t->shell = m_shells[number];
+            }
             for (const StlVertex* v : t->vertices)
                 widen(boxes[number], v->pos);
         }
@@ -649,21 +805,23 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
 
     const uint32_t n = triangleCount();
     const unsigned threads = importThreads(n);
-    const bool byTable =
-        first && !all.outOfOrder && n <= NeighbourSearch::kMaxTriangles && useNeighbourTable(n);
-    if (!byTable)
-        clearLiveEdgeMarks();
+    const bool byTable = first && !all.outOfOrder && n <= NeighbourSearch::kMaxTriangles;
     if (byTable) {
         StlShell* firstShell = new StlShell(this);
         const StlVertex* vertices = m_records.vertices.empty() ? nullptr : m_records.vertices[0].get();
         NeighbourSearch table(first, n, vertices, vertices ? m_records.vertices.size() : 0, m_records.edges,
                               threads, firstShell);
+        // The table reads the live edges' marks as clear; on threads they are
+        // cleared beside the search, on one thread first.
+        if (table.filesAsItGoes())
+            clearLiveEdgeMarks();
         if (!table.buildTable()) {
             delete firstShell;
-            clearLiveEdgeMarks();
+            if (!table.filesAsItGoes())
+                clearLiveEdgeMarks();
         } else {
-            // The search on this thread; the other threads meanwhile clear the
-            // edges' marks and box the vertices for the case that it finds
+            // The search on this thread; on threads the others meanwhile clear
+            // the edges' marks and box the vertices for the case that it finds
             // one shell.
             auto search = [&] {
                 const uint32_t reportEvery = n / 15;
@@ -688,20 +846,18 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
                         m_records.shells.push_front(shell);
                 }
             };
-            if (threads > 1) {
+            if (table.filesAsItGoes()) {
+                search();
+            } else {
                 runOnThreads(threads, [&](unsigned part) {
                     if (part == 0)
                         search();
                     else
                         table.besideSearch(part - 1, threads - 1);
                 });
-            } else {
-                search();
-                table.besideSearch(0, 1);
             }
             delete firstShell; // no live triangle
-            const bool filed = table.fileTriangles();
-            if (filed) {
+            if (table.fileTriangles()) {
                 m_render.vertexStale = true;
                 m_render.triangleStale = true;
                 return 0;
@@ -710,6 +866,8 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
             // triangle again.
             releaseShells();
         }
+    } else {
+        clearLiveEdgeMarks();
     }
     // One set of work arrays serves every shell of this search. The bit array
     // needs a slot for every triangle of the array.

@@ -1,12 +1,14 @@
 // The import steps on several threads (corner sort, weld, edge building, the
 // shell search's table of neighbours and its filing) against the same steps on one thread: every
-// mesh must come out in the same state, awkward input included.
+// mesh must come out in the same state, awkward input included. On one thread
+// the shell search's table against its direct walk.
 #include "MeshFixtures.h"
 #include "MeshStateHash.h"
 
 #include "app/Platform.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/StlObject.h"
+#include "topolib/StlTriangle.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,7 @@
 #include <cmath>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include <sched.h>
 
@@ -158,6 +161,49 @@ TEST(ImportThreads, everyStepGivesTheStateOfOneThread) {
     EXPECT_GT(fourfold, 10u);
     EXPECT_GT(boundary, 100u);
     EXPECT_GT(mesh->shells().size(), 3u);
+}
+
+// On one thread the shell search keeps its table of neighbours in the
+// triangles' records and walks that; a triangle whose id is not its index
+// sends it back to the direct walk, after it has set back the ids it wrote
+// over. Both must file the same shells, lists, classes and boxes (signed zeros
+// included) and leave every other field as it was.
+TEST(ImportThreads, shellTableInTheRecordsFilesWhatTheDirectWalkFiles) {
+    struct Case {
+        const char* name;
+        TriangleSoup soup;
+    };
+    const Case cases[] = {
+        {"awkward", awkwardSoup(21)},
+        {"awkward, in facet order", awkwardSoup(22, true)},
+        {"many shells", manyShells(false)},
+        {"many shells, shuffled", manyShells(true)},
+    };
+    ForcedThreads forced(1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto mesh = buildMesh(c.soup);
+        const uint64_t byTable = meshstate::stateHash(*mesh);
+        // The table is written over the ids in array order up to the wrong
+        // one: early, halfway, last.
+        std::vector<uint32_t> live;
+        std::size_t idsOff = 0;
+        for (uint32_t i = 0; i < mesh->triangleCount(); ++i) {
+            idsOff += mesh->triangle(i)->id != static_cast<int32_t>(i);
+            if (!mesh->triangle(i)->isDeleted())
+                live.push_back(i);
+        }
+        EXPECT_EQ(idsOff, 0u) << "the walk sets every id back";
+        ASSERT_FALSE(live.empty());
+        for (uint32_t wrong : {live[1], live[live.size() / 2], live.back()}) {
+            SCOPED_TRACE(wrong);
+            StlTriangle* t = mesh->triangle(wrong);
+            t->id = -1;
+            mesh->findShells(false, 0);
+            t->id = static_cast<int32_t>(wrong);
+            EXPECT_EQ(meshstate::stateHash(*mesh), byTable);
+        }
+    }
 }
 
 TEST(ImportThreads, anEdgeOverItsTriangleLimitIsBuiltAsOnOneThread) {

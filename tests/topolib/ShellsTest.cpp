@@ -25,8 +25,8 @@ namespace mf = meshfixtures;
 namespace {
 
 // Runs the import's passes, the shell search's among them, on so many
-// threads while it lives: on threads the search first tries its table of
-// neighbours.
+// threads while it lives: the search's table of neighbours lies in the
+// triangles' records on one thread, in an array of its own on threads.
 struct ForcedThreads {
     explicit ForcedThreads(unsigned threads) { forceImportThreads(threads); }
     ~ForcedThreads() { forceImportThreads(0); }
