@@ -8,6 +8,7 @@
 
 #include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
+#include "topolib/CornerCensus.h"
 #include "topolib/HugePageAdvice.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/StlObject.h"
@@ -121,10 +122,10 @@ bool hasValidTriangle(const topolib::StlObject& mesh) {
 // Welds the corners (and releases them). Result 1 when at least one valid
 // triangle was made; `unusable` facets were passed over for their coordinates.
 int StlFileHandling::finishImport(topolib::StlObject& mesh, std::vector<topolib::FacetCorner>& corners,
-                                  uint64_t unusable) {
+                                  uint64_t unusable, topolib::CornerCensus* census) {
     using Clock = std::chrono::steady_clock;
     const auto weldStart = Clock::now();
-    mesh.weldFacetCorners(corners);
+    mesh.weldFacetCorners(corners, census);
     std::vector<topolib::FacetCorner>().swap(corners);
     const auto weldEnd = Clock::now();
     timings_.readMs = std::chrono::duration<double, std::milli>(weldStart - readStart_).count();
@@ -284,6 +285,8 @@ struct StlFileHandling::BinaryRead {
     bool haveReference = false;
     FacetBox box;
     uint64_t unusable = 0; // facets passed over for their coordinates
+    // The corners made facet by facet (on this thread), for the weld's sort.
+    topolib::CornerCensus census;
     // Maps the corner and triangle arrays' pages ahead while they are filled.
     topolib::PagePopulator populator;
 
@@ -366,7 +369,7 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         read.populator.stop();
         if (cancelRequested())
             return kCancelled;
-        result = finishImport(mesh, read.corners, read.unusable);
+        result = finishImport(mesh, read.corners, read.unusable, &read.census);
         progress.setPercent(60);
         finishSums(mesh, read.box);
         return checkBinaryCount(read, declared, present, result);
@@ -493,7 +496,9 @@ int StlFileHandling::readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, c
             }
             if (!read.haveReference)
                 read.takeReference(facet);
+            const uint32_t made = read.cornerCounter;
             read.mesh.addFacet(&read.cornerCounter, read.reference, facet, read.corners, true);
+            read.census.add(read.corners.data() + made, read.cornerCounter - made);
             read.box.add(facet);
         }
     }

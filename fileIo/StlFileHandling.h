@@ -16,6 +16,7 @@
 namespace topolib {
 class StlTriangle;
 struct FacetCorner;
+class CornerCensus;
 }
 
 namespace fileIo {
@@ -74,7 +75,8 @@ public:
     const ReadTimings& lastTimings() const { return timings_; }
 
 private:
-    int finishImport(topolib::StlObject& mesh, std::vector<topolib::FacetCorner>& corners, uint64_t unusable);
+    int finishImport(topolib::StlObject& mesh, std::vector<topolib::FacetCorner>& corners, uint64_t unusable,
+                     topolib::CornerCensus* census = nullptr);
 
     // The passes of readBinaryFrom (StlFileHandling.cpp says what each does).
     struct BinaryRead;

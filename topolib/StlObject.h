@@ -23,6 +23,7 @@ class ProgressSink;
 namespace topolib {
 
 class StlShell;
+class CornerCensus;
 class FillPolygon;
 class MeshOctree;
 struct ShortPair;
@@ -229,8 +230,10 @@ public:
     // put between them) and links every
     // triangle to its three vertices. The vertex vector is expected to be empty.
     // Reorders `corners`; those of a big mesh are used up on the way (their
-    // contents are gone afterwards, the caller discards them). Returns 0.
-    int weldFacetCorners(std::vector<FacetCorner>& corners);
+    // contents are gone afterwards, the caller discards them). `census`, when
+    // given, holds exactly these corners (a reader's, CornerCensus): the sort
+    // then skips a pass of its own and uses the census up. Returns 0.
+    int weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus* census = nullptr);
     // Builds the edge array from the triangles' sides and classifies the edges
     // (crease angle 25 degrees). A triangle with a side whose ends were welded into
     // one vertex is marked deleted. Reports progress from `progressBase` over

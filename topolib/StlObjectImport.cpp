@@ -4,6 +4,7 @@
 #include "topolib/StlObject.h"
 
 #include "app/ProgressReport.h"
+#include "topolib/CornerCensus.h"
 #include "topolib/HugePageAdvice.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/RecordIndex.h"
@@ -13,6 +14,7 @@
 #include <array>
 #include <cassert>
 #include <atomic>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -26,16 +28,6 @@ namespace {
 StlObject::FileLoader g_fileLoader = nullptr;
 
 const float* cornerPoint(const FacetCorner& c) { return &c.x; }
-
-// Sort key of a float that orders like the float itself (negative zero taken as
-// zero, so the two compare equal as they do in float comparison).
-inline uint32_t floatKey(float f) {
-    if (f == 0.0f)
-        f = 0.0f;
-    uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return (u & 0x80000000u) ? ~u : (u | 0x80000000u);
-}
 
 inline bool cornerLess(const FacetCorner& a, const FacetCorner& b) {
     const uint32_t ax = floatKey(a.x), bx = floatKey(b.x);
@@ -250,58 +242,28 @@ FacetCorner* sortRangeByX(FacetCorner* data, FacetCorner* buffer, std::size_t m)
     return from;
 }
 
-// The extremes of the corners' y and z, for the weld's tolerance (the x
-// extent comes from the sorted ends). The extremes do not depend on the order
-// the corners are taken in, unless some coordinate is NaN: `unordered` then
-// tells that the extremes may differ from those of another order.
-struct CornerSpread {
-    float lo[2] = {std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity()};
-    float hi[2] = {-std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()};
-    bool unordered = false;
-    bool found = false; // filled in (by the sort)
-
-    void add(const FacetCorner& c) {
-        lo[0] = std::min(lo[0], c.y);
-        hi[0] = std::max(hi[0], c.y);
-        lo[1] = std::min(lo[1], c.z);
-        hi[1] = std::max(hi[1], c.z);
-        unordered = unordered || c.y != c.y || c.z != c.z;
-    }
-    void merge(const CornerSpread& other) {
-        for (int k = 0; k < 2; ++k) {
-            lo[k] = std::min(lo[k], other.lo[k]);
-            hi[k] = std::max(hi[k], other.hi[k]);
-        }
-        unordered = unordered || other.unordered;
-    }
-};
-
 // The groups of sortCornersInGroups: runs of consecutive values of the x
 // key's top 16 bits holding about 1/1024 of the corners each (a value held by
 // more stays a group alone), and where each part of the corners scatters its
 // corners of each group.
 class KeyGroups {
 public:
-    static constexpr uint32_t kBins = 1u << 16;
-    static uint32_t binOf(const FacetCorner& c) { return floatKey(c.x) >> 16; }
+    static constexpr uint32_t kBins = CornerCensus::kBins;
+    static uint32_t binOf(const FacetCorner& c) { return CornerCensus::binOf(c); }
 
     // Counts the bins of parts [partBegin(n, t, threads), ...) on the threads,
-    // finding the corners' spread in the same pass.
-    KeyGroups(const FacetCorner* corners, std::size_t n, unsigned threads, CornerSpread& spread)
-        : m_bins(static_cast<std::size_t>(threads) * kBins, 0), m_groupOf(kBins) {
-        std::vector<CornerSpread> partSpread(threads);
-        runOnThreads(threads, [&](unsigned t) {
-            uint32_t* bins = &m_bins[static_cast<std::size_t>(t) * kBins];
-            CornerSpread own;
-            const std::size_t end = partBegin(n, t + 1, threads);
-            for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
-                ++bins[binOf(corners[i])];
-                own.add(corners[i]);
-            }
-            partSpread[t] = own;
-        });
-        for (const CornerSpread& part : partSpread)
-            spread.merge(part);
+    // finding the corners' spread in the same pass; one part takes both from
+    // the corners' census instead, when there is one.
+    KeyGroups(const FacetCorner* corners, std::size_t n, unsigned threads, CornerCensus* census,
+              CornerSpread& spread)
+        : m_groupOf(kBins) {
+        if (threads == 1 && census && census->corners() == n) {
+            spread.merge(census->spread());
+            m_bins = census->takeBins();
+        } else {
+            m_bins.assign(static_cast<std::size_t>(threads) * kBins, 0);
+            countBins(corners, n, threads, spread);
+        }
         spread.found = true;
         const std::size_t groupSize = std::max<std::size_t>(4096, n / 1024);
         std::size_t inGroup = 0;
@@ -341,8 +303,26 @@ public:
     std::size_t end(std::size_t g) const { return m_groupBegin[g + 1]; }
     // The place of part t's next corner in bin b.
     std::size_t& next(unsigned t, uint32_t bin) { return m_next[static_cast<std::size_t>(t) * groups() + m_groupOf[bin]]; }
+    // The end of bin b's group.
+    std::size_t endOfBin(uint32_t bin) const { return m_groupBegin[m_groupOf[bin] + std::size_t(1)]; }
 
 private:
+    void countBins(const FacetCorner* corners, std::size_t n, unsigned threads, CornerSpread& spread) {
+        std::vector<CornerSpread> partSpread(threads);
+        runOnThreads(threads, [&](unsigned t) {
+            uint32_t* bins = &m_bins[static_cast<std::size_t>(t) * kBins];
+            CornerSpread own;
+            const std::size_t end = partBegin(n, t + 1, threads);
+            for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
+                ++bins[binOf(corners[i])];
+                own.add(corners[i]);
+            }
+            partSpread[t] = own;
+        });
+        for (const CornerSpread& part : partSpread)
+            spread.merge(part);
+    }
+
     std::vector<uint32_t> m_bins; // per part and bin
     std::vector<uint16_t> m_groupOf;
     std::vector<std::size_t> m_groupBegin;
@@ -362,14 +342,17 @@ private:
 // read again); otherwise they end in `from`, which serves as the groups'
 // second buffer.
 void sortCornersInGroups(FacetCorner* const from, FacetCorner* const to, std::size_t n, unsigned threads,
-                         bool release, CornerSpread& spread) {
-    KeyGroups groups(from, n, threads, spread);
+                         bool release, CornerCensus* census, CornerSpread& spread) {
+    KeyGroups groups(from, n, threads, census, spread);
     runOnThreads(threads, [&](unsigned t) {
         constexpr std::size_t kReleaseStep = (std::size_t(4) << 20) / sizeof(FacetCorner);
         const std::size_t begin = partBegin(n, t, threads), end = partBegin(n, t + 1, threads);
         std::size_t released = begin;
         for (std::size_t i = begin; i < end; ++i) {
-            to[groups.next(t, KeyGroups::binOf(from[i]))++] = from[i];
+            const uint32_t bin = KeyGroups::binOf(from[i]);
+            // Past its group only when a census did not hold these corners.
+            assert(groups.next(t, bin) < groups.endOfBin(bin));
+            to[groups.next(t, bin)++] = from[i];
             if (release && i + 1 - released >= kReleaseStep) {
                 releasePages(from + released, (i + 1 - released) * sizeof(FacetCorner));
                 released = i + 1;
@@ -407,8 +390,10 @@ void sortCornersInGroups(FacetCorner* const from, FacetCorner* const to, std::si
 // `room`, when given, holds n corners and serves as the scatter buffer.
 // Returns where the sorted corners are: in the corners' array, or (on one
 // thread) in the room, the corners' array then holding nothing of use. The
-// sort of many corners finds their spread on its way.
-FacetCorner* sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room, CornerSpread& spread) {
+// sort of many corners finds their spread on its way, or takes it (and its
+// first counts) from `census` (of these corners, or null; used up).
+FacetCorner* sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room, CornerCensus* census,
+                         CornerSpread& spread) {
     const std::size_t n = corners.size();
     if (n < 4096) {
         std::sort(corners.begin(), corners.end(),
@@ -418,7 +403,7 @@ FacetCorner* sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room, C
     const unsigned threads = importThreads(n);
     std::vector<FacetCorner> scratch(room ? 0 : n); // (not cleared: FacetCorner leaves its fields unset)
     FacetCorner* const to = room ? room : scratch.data();
-    sortCornersInGroups(corners.data(), to, n, threads, threads == 1, spread);
+    sortCornersInGroups(corners.data(), to, n, threads, threads == 1, census, spread);
     if (threads > 1 || room)
         return threads > 1 ? corners.data() : room;
     corners.swap(scratch);
@@ -946,7 +931,7 @@ void WeldedVertexMaking::makePart(const WeldPart& part) {
 // times. On one thread the sorted corners end in the room (the corners' own
 // array goes while they are sorted) and the edges take its front once the
 // vertices are made.
-int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
+int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus* census) {
     ImportSession& session = m_records.importSession;
     session.end();
     const bool useEdgeRoom =
@@ -960,7 +945,7 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners) {
         sortInRoom ? static_cast<FacetCorner*>(
                          session.edgeRoom(m_records.edgePool, cornerTotal, m_records.triangles.size()))
                    : nullptr,
-        spread);
+        census, spread);
     if (cornerTotal == 0)
         return 0;
     if (sorted != corners.data())
