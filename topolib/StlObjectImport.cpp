@@ -924,6 +924,19 @@ void WeldedVertexMaking::makePart(const WeldPart& part) {
 
 } // namespace
 
+namespace {
+
+// The most threads on which a mesh fresh from a threaded weld still has its
+// sides taken in triangle order through the chains. The threaded build does
+// about twice the work (each side walks an incident list, and the records are
+// passed twice), so on two threads it takes as long as the chained build on
+// one, and on three it is done at most a little sooner on idle processors and
+// no sooner on busy ones, for some 0.4 s more processor time at 5M facets.
+// From four threads on it is done clearly sooner.
+constexpr unsigned kChainedBuildThreads = 3;
+
+} // namespace
+
 // A big mesh welded from empty gets its edges next: the room of its edge
 // records (one and a half per triangle when it is closed, the import session's)
 // serves first as the sort's scatter buffer and then (on several threads) holds
@@ -978,10 +991,10 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus*
     m_records.vertices.resize(firstIndex + vertexTotal);
     StlVertex* const records = m_records.vertexPool.takeSlots(vertexTotal, !release);
     const std::size_t triangleTotal = m_records.triangles.size();
-    // The corners' vertex numbers for the edges built on several threads.
+    // The corners' vertex numbers for the edges built on threads.
     uint32_t* welded = nullptr;
     if (useEdgeRoom && !layout.capped && threads > 1 && cornerTotal == 3 * triangleTotal &&
-        importThreads(triangleTotal) > 1 && vertexTotal < (std::size_t(1) << 31))
+        importThreads(triangleTotal) > kChainedBuildThreads && vertexTotal < (std::size_t(1) << 31))
         welded = session.holdWeldedCorners(m_records.edgePool, cornerTotal, triangleTotal);
     // The corners passed go back: on threads all of them (they lie in their
     // own array), sorted on one thread those in the room past the edges of a
@@ -1123,18 +1136,20 @@ void walkIncidentLists(const std::vector<Ref<StlTriangle>>& triangles, EdgeMakin
 // side with the same two ends. Such an edge stays live with the triangle whose
 // side made it, so a triangle deleted at a side whose ends are one vertex
 // takes the edges its own earlier sides made out of their chains again. The
-// walk sees only the triangles in an incident list: the build is for meshes
-// whose lists are complete (no vertex holds the most a list can), with the
-// vertex records in array order (a vertex's number from its reference).
+// walk sees only the triangles in an incident list, the chains every earlier
+// side: where a vertex is shared by more triangles than its list can hold,
+// the walk makes a second edge for a side whose twin is not listed, and the
+// chains join them, as they would have been with longer lists. The build is
+// for meshes whose vertex records are in array order (a vertex's number from
+// its reference).
 class ChainedEdgeBuild {
 public:
     ChainedEdgeBuild(const std::vector<Ref<StlVertex>>& vertices,
                      const std::vector<Ref<StlTriangle>>& triangles)
         : m_vertexIndex(vertices), m_triangles(triangles) {}
 
-    // Whether the mesh is in the state the build needs; `listsComplete` when
-    // the weld has told that no vertex's incident list was capped.
-    bool usable(bool listsComplete) const;
+    // Whether the mesh is in the state the build needs.
+    bool usable() const { return m_vertexIndex.inOrder(); }
     // Links every side of the live triangles to its edge, made through `making`
     // into `edges`; a triangle with a side whose ends are one vertex is deleted
     // there. The edges have their numbers in their index fields when it returns.
@@ -1172,18 +1187,6 @@ private:
     uint32_t m_firstVertex = 0;
     std::vector<uint32_t> m_chains; // per vertex: the reference of its newest edge (0 for none)
 };
-
-bool ChainedEdgeBuild::usable(bool listsComplete) const {
-    if (!m_vertexIndex.inOrder())
-        return false;
-    if (listsComplete)
-        return true;
-    const StlVertex* first = m_vertexIndex.firstInOrder();
-    for (std::size_t v = 0; v < m_vertexIndex.size(); ++v)
-        if (first[v].triangleCount() >= StlVertex::kMaxTriangles)
-            return false;
-    return true;
-}
 
 // The triangles are read in array order and their records follow one
 // another: fetch the records far ahead, the table entries of their sides some
@@ -1260,25 +1263,13 @@ void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, T
 
 } // namespace
 
-namespace {
-
-// The most threads on which a mesh fresh from a threaded weld still has its
-// sides taken in triangle order through the chains. The threaded build does
-// about twice the work (each side walks an incident list, and the records are
-// passed twice), so on two threads it takes as long as the chained build on
-// one, and on three it is done at most a little sooner on idle processors and
-// no sooner on busy ones, for some 0.4 s more processor time at 5M facets.
-// From four threads on it is done clearly sooner.
-constexpr unsigned kChainedBuildThreads = 3;
-
-} // namespace
-
 // A big mesh fresh from a weld on more than three threads has its sides decided
 // on threads (buildEdgesOnThreads); otherwise they are taken in triangle
 // order, through the vertices' chains of edges where the mesh allows, else
 // through the incident lists. All three give the same edges, lists and
-// classes. The weld hands over its corners' vertex numbers only when no
-// vertex's incident list was capped, so with them the lists are complete.
+// classes while no vertex's incident list is full (the weld hands its corners'
+// vertex numbers over only then, and only for a build on threads); with a
+// full list the chains still join every side to its twin, the walk not.
 int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan,
                           const ProgressSink* progress) {
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
@@ -1287,7 +1278,6 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     const uint32_t* welded = m_records.importSession.endTakingWeldedCorners(m_records.edgePool);
     if (n == 0)
         return 0;
-    bool listsComplete = welded != nullptr;
     const unsigned threads = importThreads(n);
     if (welded && threads > kChainedBuildThreads) {
         if (report)
@@ -1297,13 +1287,12 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
                 sink.setPercent(static_cast<int>(progressBase + progressSpan));
             return 0;
         }
-        listsComplete = false; // (a list may name a triangle the mesh does not hold)
     }
     EdgeMaking making(m_records.edges, m_records.edgePool, n);
     TriangleProgress steps(sink, report, progressBase, progressSpan, n);
     const double creaseLimit = creaseCosine(kImportCreaseAngle);
     ChainedEdgeBuild chained(m_records.vertices, m_records.triangles);
-    if (chained.usable(listsComplete))
+    if (chained.usable())
         chained.run(making, m_records.edges, steps, creaseLimit);
     else
         walkIncidentLists(m_records.triangles, making, steps, creaseLimit);

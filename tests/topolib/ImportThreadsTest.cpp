@@ -7,8 +7,10 @@
 
 #include "app/Platform.h"
 #include "topolib/ParallelRuns.h"
+#include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
 
 #include <gtest/gtest.h>
 
@@ -219,6 +221,29 @@ TEST(ImportThreads, anEdgeOverItsTriangleLimitIsBuiltAsOnOneThread) {
     std::shuffle(soup.begin(), soup.end(), std::mt19937(5));
     const uint64_t one = importedHash(soup, 1);
     EXPECT_EQ(importedHash(soup, 4), one);
+}
+
+// A disc cut into more blades than a vertex's incident list can hold: the
+// centre lists only some of them, yet every spoke joins its two blades, so
+// the disc is one piece with its rim as the only boundary, on any number of
+// threads.
+TEST(ImportThreads, aCornerOfMoreTrianglesThanItsListHoldsKeepsOneEdgePerSpoke) {
+    const int blades = static_cast<int>(StlVertex::kMaxTriangles) + 3000;
+    const TriangleSoup disc = fan(blades, 10.0, 360.0);
+    for (unsigned threads : {1u, 2u, 4u}) {
+        SCOPED_TRACE(threads);
+        ForcedThreads forced(threads);
+        auto mesh = buildMesh(disc);
+        ASSERT_EQ(mesh->vertexCount(), static_cast<uint32_t>(blades) + 1);
+        EXPECT_EQ(mesh->edgeCount(), 2u * static_cast<uint32_t>(blades));
+        uint32_t boundary = 0;
+        for (const StlEdge* e : mesh->edges()) {
+            EXPECT_LE(e->triangleCount(), 2u);
+            boundary += e->edgeClass == kEdgeBoundary ? 1 : 0;
+        }
+        EXPECT_EQ(boundary, static_cast<uint32_t>(blades));
+        EXPECT_EQ(mesh->shells().size(), 1u);
+    }
 }
 
 // The corner sort cuts the x keys into ranges and sorts them one by one (on
