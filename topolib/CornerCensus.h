@@ -37,6 +37,13 @@ struct CornerSpread {
     bool unordered = false;
     bool found = false; // filled in (by the sort, or from a census)
 
+    // The spread of c alone.
+    static CornerSpread of(const FacetCorner& c) {
+        CornerSpread spread;
+        spread.lo[0] = spread.hi[0] = c.y;
+        spread.lo[1] = spread.hi[1] = c.z;
+        return spread;
+    }
     void add(const FacetCorner& c) {
         lo[0] = std::min(lo[0], c.y);
         hi[0] = std::max(hi[0], c.y);

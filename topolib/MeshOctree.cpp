@@ -96,6 +96,14 @@ inline void childOrigin(const double origin[3], double edge, int k, double out[3
     out[2] = origin[2] + (k & 1) * half;
 }
 
+// Makes the cube (minimum corner cur, edge) its child k.
+inline void stepToChild(double cur[3], double& edge, int k) {
+    double o[3];
+    childOrigin(cur, edge, k, o);
+    std::copy(o, o + 3, cur);
+    edge *= 0.5;
+}
+
 // The child of the cube (minimum corner cur, edge) in which the descent of a
 // vertex at p goes on: the first in child order whose cube, closed and widened by
 // 1e-6, holds p. The order runs ix, iy, iz, so that is the lower half on each
@@ -170,6 +178,18 @@ int gridStepsBelow(double minCell, double edge, double* leaf) {
     return steps;
 }
 
+// The cell that holds a grid coordinate a (in cells) of a grid `cells` a side,
+// when a lies inside the grid and farther than `margin` from the cell's walls.
+inline bool clearCellOf(double a, double margin, double cells, std::int64_t* index) {
+    if (!(a >= 0.0 && a < cells))
+        return false;
+    const double fa = std::floor(a);
+    if (!(a - fa > margin && fa + 1.0 - a > margin))
+        return false;
+    *index = static_cast<std::int64_t>(fa);
+    return true;
+}
+
 // The cells of the grid of 2^steps cells a side and edge `cell` below the cube
 // (origin, edge) that hold the two corners of t's box (lo, hi: their indices
 // on each axis), when every box coordinate lies inside the grid and farther
@@ -188,18 +208,10 @@ inline bool clearOfGrid(const Box& t, const double origin[3], double edge, doubl
         t.reach, std::max(std::fabs(origin[0]), std::max(std::fabs(origin[1]), std::fabs(origin[2]))));
     const double margin = (edge * 0.0002 + 1e-12 * (far + 2.0 * edge)) / cell;
     const double cells = static_cast<double>(std::int64_t(1) << steps);
-    for (int k = 0; k < 3; ++k) {
-        const double a = (t.mn[k] - origin[k]) / cell;
-        const double b = (t.mx[k] - origin[k]) / cell;
-        if (!(a >= 0.0 && b < cells))
+    for (int k = 0; k < 3; ++k)
+        if (!clearCellOf((t.mn[k] - origin[k]) / cell, margin, cells, &lo[k]) ||
+            !clearCellOf((t.mx[k] - origin[k]) / cell, margin, cells, &hi[k]))
             return false;
-        const double fa = std::floor(a);
-        const double fb = std::floor(b);
-        if (!(a - fa > margin && fa + 1.0 - a > margin && b - fb > margin && fb + 1.0 - b > margin))
-            return false;
-        lo[k] = static_cast<std::int64_t>(fa);
-        hi[k] = static_cast<std::int64_t>(fb);
-    }
     return true;
 }
 
@@ -217,15 +229,9 @@ inline bool pointClearOfGrid(const double p[3], const double origin[3], double e
         far = std::max(far, std::max(std::fabs(p[k]), std::fabs(origin[k])));
     const double margin = (2e-6 + 1e-12 * (far + 2.0 * edge)) / cell;
     const double cells = static_cast<double>(std::int64_t(1) << steps);
-    for (int k = 0; k < 3; ++k) {
-        const double a = (p[k] - origin[k]) / cell;
-        if (!(a >= 0.0 && a < cells))
+    for (int k = 0; k < 3; ++k)
+        if (!clearCellOf((p[k] - origin[k]) / cell, margin, cells, &at[k]))
             return false;
-        const double fa = std::floor(a);
-        if (!(a - fa > margin && fa + 1.0 - a > margin))
-            return false;
-        at[k] = static_cast<std::int64_t>(fa);
-    }
     return true;
 }
 
@@ -395,10 +401,7 @@ MeshOctree::InsertResult MeshOctree::insertVertexAt(std::uint32_t node, double m
                 if (child == kNone)
                     return InsertResult::OutOfMemory;
             }
-            double o[3];
-            childOrigin(cur, edge, k, o);
-            std::copy(o, o + 3, cur);
-            edge *= 0.5;
+            stepToChild(cur, edge, k);
             node = child;
         }
     }
@@ -459,10 +462,7 @@ MeshOctree::InsertResult MeshOctree::insertTriangleBelow(std::uint32_t node, dou
         nodes_[node].flags &= std::uint16_t(~kLeafBit);
         if (child == kNone)
             return InsertResult::OutOfMemory;
-        double o[3];
-        childOrigin(cur, edge, k, o);
-        std::copy(o, o + 3, cur);
-        edge *= 0.5;
+        stepToChild(cur, edge, k);
         node = child;
     }
     return insertTriangleAt(node, minCell, cur, edge, t);

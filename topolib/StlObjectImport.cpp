@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cassert>
 #include <atomic>
 #include <cassert>
 #include <cmath>
@@ -648,33 +647,19 @@ namespace {
 // order, starting from the first corner (the extremes of one pass over them,
 // whatever they hold).
 CornerSpread spreadOfSorted(const FacetCorner* const all, std::size_t cornerTotal, unsigned threads) {
-    std::vector<std::array<float, 4>> partBox(threads); // y and z minimum, maximum
+    std::vector<CornerSpread> parts(threads);
     runOnThreads(threads, [&](unsigned t) {
         const std::size_t begin = partBegin(cornerTotal, t, threads), end = partBegin(cornerTotal, t + 1, threads);
         if (begin == end)
             return;
-        float lo[2] = {all[begin].y, all[begin].z}, hi[2] = {lo[0], lo[1]};
-        for (std::size_t i = begin; i < end; ++i) {
-            lo[0] = std::min(lo[0], all[i].y);
-            hi[0] = std::max(hi[0], all[i].y);
-            lo[1] = std::min(lo[1], all[i].z);
-            hi[1] = std::max(hi[1], all[i].z);
-        }
-        partBox[t] = {lo[0], lo[1], hi[0], hi[1]};
+        CornerSpread part = CornerSpread::of(all[begin]);
+        for (std::size_t i = begin; i < end; ++i)
+            part.add(all[i]);
+        parts[t] = part;
     });
-    CornerSpread spread;
-    float* const lo = spread.lo;
-    float* const hi = spread.hi;
-    lo[0] = hi[0] = all[0].y;
-    lo[1] = hi[1] = all[0].z;
-    for (unsigned t = 0; t < threads; ++t) {
-        if (partBegin(cornerTotal, t, threads) == partBegin(cornerTotal, t + 1, threads))
-            continue;
-        lo[0] = std::min(lo[0], partBox[t][0]);
-        lo[1] = std::min(lo[1], partBox[t][1]);
-        hi[0] = std::max(hi[0], partBox[t][2]);
-        hi[1] = std::max(hi[1], partBox[t][3]);
-    }
+    CornerSpread spread = CornerSpread::of(all[0]);
+    for (const CornerSpread& part : parts)
+        spread.merge(part);
     spread.found = true;
     return spread;
 }
