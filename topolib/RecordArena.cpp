@@ -37,6 +37,8 @@ namespace arena {
 
 namespace {
 
+std::size_t roundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
+
 constexpr std::size_t kPage = 4096;
 constexpr std::size_t kBigPage = std::size_t(2) << 20;
 // The window is made readable and writable in steps of this size as it fills.
@@ -127,7 +129,22 @@ const Window& window(State& s) {
 
 const void* g_outside[kMaxOutside];
 
-std::size_t roundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
+// One bit per granule of the largest window (see markOwner).
+constexpr std::size_t kGranules = kMaxWindow / kOwnerGranule;
+std::atomic<uint64_t> g_ownerMarks[kGranules / 64];
+
+bool granuleMarked(std::size_t g) {
+    return (g_ownerMarks[g / 64].load(std::memory_order_relaxed) >> (g % 64)) & 1u;
+}
+
+// Clears the marks of the granules that lie wholly in [at, at + bytes) (window
+// offsets): a granule the range shares with a neighbour keeps a mark that one
+// may have set.
+void clearOwnerMarks(std::size_t at, std::size_t bytes) {
+    for (std::size_t g = roundUp(at, kOwnerGranule) / kOwnerGranule; (g + 1) * kOwnerGranule <= at + bytes; ++g)
+        g_ownerMarks[g / 64].fetch_and(~(uint64_t(1) << (g % 64)), std::memory_order_relaxed);
+}
+
 
 void takeFromRange(State& s, std::map<std::size_t, std::size_t>::iterator it, std::size_t at, std::size_t bytes) {
     const std::size_t begin = it->first;
@@ -218,6 +235,7 @@ void freeBlock(void* block, std::size_t bytes) {
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.inUse -= size;
+    clearOwnerMarks(static_cast<std::size_t>(p - s.window.base), size);
     std::size_t begin = static_cast<std::size_t>(p - s.window.base);
     std::size_t end = begin + size;
     auto next = s.freeRanges.lower_bound(begin);
@@ -288,6 +306,32 @@ void freeRecord(void* record, std::size_t bytes) {
     c.freed = record;
     s.inUse -= size;
     ARENA_POISON(record, size);
+}
+
+void markOwner(const void* record) {
+    const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(record) - reinterpret_cast<std::uintptr_t>(base());
+    if (offset >= kMaxWindowBytes)
+        return;
+    const std::size_t g = offset / kOwnerGranule;
+    g_ownerMarks[g / 64].fetch_or(uint64_t(1) << (g % 64), std::memory_order_relaxed);
+}
+
+std::size_t nextMarkedRun(const void* begin, std::size_t bytes, std::size_t from, std::size_t* runEnd) {
+    *runEnd = bytes;
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(begin) - reinterpret_cast<std::uintptr_t>(base());
+    if (start >= kMaxWindowBytes || from >= bytes)
+        return bytes;
+    const std::size_t last = (start + bytes - 1) / kOwnerGranule;
+    std::size_t g = (start + from) / kOwnerGranule;
+    while (g <= last && !granuleMarked(g))
+        ++g;
+    if (g > last)
+        return bytes;
+    const std::size_t runBegin = std::max(from, g * kOwnerGranule - start);
+    while (g <= last && granuleMarked(g))
+        ++g;
+    *runEnd = std::min(bytes, g * kOwnerGranule - start);
+    return runBegin;
 }
 
 std::size_t bytesInUse() {

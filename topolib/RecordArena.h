@@ -84,6 +84,19 @@ inline void* address(uint32_t reference) {
     return reference != 0 ? base() + (std::size_t(reference) << 3) : nullptr;
 }
 
+// Records that hold memory of their own (a list grown onto the heap) mark
+// where they lie, so that a pool that goes as a whole destroys those records
+// only, not every one (a mesh of millions of edges has a handful of such
+// records). A mark covers a granule of the window and stays until a block
+// that holds the whole granule is freed; an address outside the window is
+// not marked.
+constexpr std::size_t kOwnerGranule = std::size_t(64) << 10;
+void markOwner(const void* record);
+// The first run of marked granules that meets [begin + from, begin + bytes):
+// its start offset from `begin` (at least `from`; `bytes` when there is none),
+// with *runEnd set to its end offset (at most `bytes`).
+std::size_t nextMarkedRun(const void* begin, std::size_t bytes, std::size_t from, std::size_t* runEnd);
+
 // Called by a record's destructor: a record outside the window leaves the table.
 inline void recordDestroyed(const void* p) {
     if (isOutside(p))

@@ -17,10 +17,21 @@
 
 namespace topolib {
 
+// Whether the pool of T destroys only the records that marked themselves as
+// owners of memory (arena::markOwner): a record type says so with
+// `static constexpr bool kMarksOwnedMemory = true` when its destructor does
+// nothing for a record in the window that never marked itself.
+template <typename T, typename = void>
+struct DestroysMarkedOnly : std::false_type {};
+template <typename T>
+struct DestroysMarkedOnly<T, std::enable_if_t<T::kMarksOwnedMemory>> : std::true_type {};
+
 // Stable storage for the records of one mesh. Records are constructed in large
 // blocks and never move, so the pointer webs of the mesh stay valid; a mesh of a
 // million triangles costs a handful of allocations. Records are not released one
-// by one: the pool destroys all of them when it goes (or on clear()).
+// by one: the pool destroys all of them when it goes (or on clear()), looking at
+// no more than the records that hold memory of their own where the type tells
+// which (DestroysMarkedOnly).
 template <typename T>
 class RecordPool {
 public:
@@ -108,14 +119,18 @@ public:
     // Number of records made since construction or the last clear().
     std::size_t size() const { return m_size; }
 
-    // Destroys every record and releases the storage. The records of a big
-    // pool are destroyed on several threads: a mesh of millions of edges
-    // would otherwise take tens of milliseconds to look at each one.
+    // Destroys every record and releases the storage. A record type that
+    // marks its owners has only the records in marked granules destroyed (the
+    // others' destructors would do nothing); the records of a big pool that
+    // all need looking at are destroyed on several threads.
     void clear() {
         m_populator.stop();
-        if (!std::is_trivially_destructible<T>::value)
+        if (DestroysMarkedOnly<T>::value)
             for (Block& b : m_blocks)
-                destroyRecords(b);
+                destroyMarkedRecords(b);
+        else if (!std::is_trivially_destructible<T>::value)
+            for (Block& b : m_blocks)
+                destroyRecords(b, 0, b.used);
         m_blocks.clear();
         m_size = 0;
         m_lent = nullptr;
@@ -137,18 +152,20 @@ private:
 
     // Threads of their own, not the import's workers: a pool may go at
     // program exit, after those.
-    static void destroyRecords(Block& b) {
+    // Destroys records [first, last) of b.
+    static void destroyRecords(Block& b, std::size_t first, std::size_t last) {
         auto destroy = [&b](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i)
                 reinterpret_cast<T*>(b.slot(i))->~T();
         };
         constexpr std::size_t kPerThread = std::size_t(1) << 18;
         const unsigned cores = platform::usableProcessorCount();
-        const std::size_t threads = std::min<std::size_t>({b.used / kPerThread, std::size_t(cores), std::size_t(8)});
+        const std::size_t threads =
+            std::min<std::size_t>({(last - first) / kPerThread, std::size_t(cores), std::size_t(8)});
         std::vector<std::thread> helpers;
-        std::size_t done = 0; // records [0, done) are destroyed or being destroyed
+        std::size_t done = first; // records [first, done) are destroyed or being destroyed
         if (threads > 1) {
-            const std::size_t part = b.used / threads;
+            const std::size_t part = (last - first) / threads;
             try {
                 for (std::size_t t = 1; t < threads; ++t, done += part)
                     helpers.emplace_back(destroy, done, done + part);
@@ -156,9 +173,18 @@ private:
                 // the rest is destroyed here
             }
         }
-        destroy(done, b.used);
+        destroy(done, last);
         for (std::thread& h : helpers)
             h.join();
+    }
+
+    // Destroys the records of b that begin in a marked granule.
+    static void destroyMarkedRecords(Block& b) {
+        const std::size_t bytes = b.used * sizeof(T);
+        std::size_t runEnd = 0;
+        for (std::size_t at = arena::nextMarkedRun(b.storage.get(), bytes, 0, &runEnd); at < bytes;
+             at = arena::nextMarkedRun(b.storage.get(), bytes, runEnd, &runEnd))
+            destroyRecords(b, (at + sizeof(T) - 1) / sizeof(T), (runEnd + sizeof(T) - 1) / sizeof(T));
     }
 
     std::size_t nextBlockSize() const {

@@ -78,6 +78,7 @@ bool StlEdge::prepareLists(uint32_t vertexCapacity, uint32_t triangleCapacity) {
             return false;
         m_v.heap = block;
         m_vertexWord = kOnHeap;
+        arena::markOwner(this);
     }
     if (triangleCapacity > 2) {
         Ref<StlTriangle>* block = emptyBlock<Ref<StlTriangle>>(triangleCapacity);
@@ -88,6 +89,7 @@ bool StlEdge::prepareLists(uint32_t vertexCapacity, uint32_t triangleCapacity) {
         }
         m_t.heap = block;
         m_triangleWord = kOnHeap;
+        arena::markOwner(this);
     }
     return true;
 }
@@ -116,6 +118,7 @@ uint32_t StlEdge::addTriangle(StlTriangle* t) {
             return 0;
         m_t.heap = block;
         m_triangleWord |= kOnHeap;
+        arena::markOwner(this);
     }
     triangleData()[count] = t;
     m_triangleWord = static_cast<uint8_t>((m_triangleWord & kOnHeap) | (count + 1));
@@ -154,6 +157,7 @@ int StlEdge::addVertex(StlVertex* v) {
             return 0;
         m_v.heap = block;
         m_vertexWord |= kOnHeap;
+        arena::markOwner(this);
     }
     vertexData()[count] = v;
     m_vertexWord = static_cast<uint8_t>((m_vertexWord & kOnHeap) | (count + 1));

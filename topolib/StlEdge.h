@@ -31,10 +31,12 @@ public:
     static constexpr uint32_t kMaxVertices = 30;
     static constexpr uint32_t kMarkMask = 0xF; // flag bits 0-3: visit marks of walks
 
+    // An edge whose list moves to the heap marks itself (arena::markOwner): a
+    // pool of millions of edges is destroyed without looking at the others.
+    static constexpr bool kMarksOwnedMemory = true;
+
     StlEdge() = default;
     StlEdge(StlVertex* a, StlVertex* b) { init(a, b); }
-    // Inline and read-only for the common edge whose lists are in the record:
-    // a pool of millions of edges is destroyed without writing to them.
     ~StlEdge() {
         if ((m_vertexWord | m_triangleWord) & kOnHeap)
             releaseLists();

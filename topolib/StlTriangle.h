@@ -35,6 +35,10 @@ public:
     // Bits 0-6 cleared (no cut context), group -1.
     static constexpr uint32_t kInitialFlags = kGroupMask;
 
+    // Nothing to release for a triangle in the window: a pool of triangles is
+    // destroyed without looking at them.
+    static constexpr bool kMarksOwnedMemory = true;
+
     StlTriangle() = default;
     // A triangle outside the record window leaves the table of such records.
     ~StlTriangle() { arena::recordDestroyed(this); }

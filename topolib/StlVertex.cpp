@@ -33,6 +33,7 @@ bool StlVertex::grow() {
     m_list = block;
     m_capacity = static_cast<uint16_t>(newCapacity);
     m_ownsList = true;
+    arena::markOwner(this);
     return true;
 }
 

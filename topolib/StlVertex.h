@@ -23,6 +23,10 @@ public:
     static constexpr uint32_t kMaxTriangles = 32765;
     static constexpr uint32_t kMarkMask = 0x3; // flag bits 0-1: the two-bit mark
 
+    // A vertex that comes to own its list marks itself (arena::markOwner): a
+    // pool of millions of vertices is destroyed without looking at the others.
+    static constexpr bool kMarksOwnedMemory = true;
+
     StlVertex() = default;
     explicit StlVertex(const double p[3]) : pos(p) {}
     StlVertex(double x, double y, double z) : pos(x, y, z) {}
