@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <cstring>
 #include <new>
 #include <sys/resource.h>
@@ -268,4 +269,66 @@ TEST(RecordArena, lentRoomHoldsTheNextRecordsAndItsLoanEndsWithTheFirstOne) {
     pool.lendRoom(10);
     pool.clear();
     EXPECT_EQ(pool.lentRoom(), nullptr);
+}
+
+namespace {
+
+// A record of 24 bytes (records straddle the granules) that counts its
+// destructor calls, and those of records that marked themselves.
+struct CountedOwner {
+    static constexpr bool kMarksOwnedMemory = true;
+    static int destroyed;
+    static int ownersDestroyed;
+    ~CountedOwner() {
+        ++destroyed;
+        ownersDestroyed += owns;
+    }
+    void own() {
+        owns = true;
+        arena::markOwner(this);
+    }
+    bool owns = false;
+    char pad[23];
+};
+int CountedOwner::destroyed = 0;
+int CountedOwner::ownersDestroyed = 0;
+
+} // namespace
+
+// A pool that goes as a whole destroys every record that marked itself (in
+// the first and last granule, on both sides of a granule's edge, in runs of
+// marked granules) and leaves the records of unmarked granules alone; a block
+// made in a freed block's room starts without its marks.
+TEST(RecordArena, aPoolDestroysTheRecordsThatOwnMemoryAndLooksAtNoOthers) {
+    static_assert(sizeof(CountedOwner) == 24, "records straddle granules");
+    // 99 whole granules in one block aligned to the big page.
+    constexpr std::size_t kRecords = arena::kOwnerGranule * 99 / sizeof(CountedOwner);
+    constexpr std::size_t kPerGranule = arena::kOwnerGranule / sizeof(CountedOwner);
+    const std::size_t straddling = 5 * arena::kOwnerGranule / sizeof(CountedOwner); // begins in granule 4
+    const std::size_t owners[] = {0,          kRecords - 1,        straddling,    straddling + 1,
+                                  kPerGranule * 40, kPerGranule * 41 + 7, kPerGranule * 42, 77777};
+    CountedOwner::destroyed = CountedOwner::ownersDestroyed = 0;
+    {
+        RecordPool<CountedOwner> pool;
+        pool.reserve(kRecords);
+        std::vector<CountedOwner*> made;
+        for (std::size_t i = 0; i < kRecords; ++i)
+            made.push_back(pool.create());
+        for (std::size_t i : owners)
+            made[i]->own();
+        ASSERT_EQ(CountedOwner::destroyed, 0);
+    }
+    EXPECT_EQ(CountedOwner::ownersDestroyed, static_cast<int>(std::size(owners)));
+    // At most the records of the granules marked: 0, 4 and 5, 40 to 42, 98
+    // and the one of record 77777.
+    EXPECT_LE(CountedOwner::destroyed, static_cast<int>(9 * (kPerGranule + 1)));
+
+    CountedOwner::destroyed = CountedOwner::ownersDestroyed = 0;
+    {
+        RecordPool<CountedOwner> pool;
+        pool.reserve(kRecords);
+        for (std::size_t i = 0; i < kRecords; ++i)
+            pool.create();
+    }
+    EXPECT_EQ(CountedOwner::destroyed, 0);
 }
