@@ -483,6 +483,7 @@ int StlFileHandling::readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, c
             read.room = grown;
         }
         const char* record = block.data();
+        const size_t firstTriangle = read.mesh.triangles().size();
         for (size_t r = 0; r < records; ++r, ++read.index, record += kBinaryRecord) {
             if (++progressCounter > progressEvery) {
                 progress.setPercent(static_cast<int>(uint64_t(read.index) * kProgressSteps / count));
@@ -497,10 +498,12 @@ int StlFileHandling::readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, c
             if (!read.haveReference)
                 read.takeReference(facet);
             const uint32_t made = read.cornerCounter;
-            read.mesh.addFacet(&read.cornerCounter, read.reference, facet, read.corners, true);
+            read.mesh.addFacet(&read.cornerCounter, read.reference, facet, read.corners, true, true);
             read.census.add(read.corners.data() + made, read.cornerCounter - made);
             read.box.add(facet);
         }
+        // The block's triangles and corners are in the cache still.
+        read.mesh.setLaterNormals(firstTriangle, read.corners, read.reference);
     }
     return kSuccess;
 }

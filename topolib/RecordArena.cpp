@@ -327,7 +327,8 @@ std::size_t nextMarkedRun(const void* begin, std::size_t bytes, std::size_t from
         ++g;
     if (g > last)
         return bytes;
-    const std::size_t runBegin = std::max(from, g * kOwnerGranule - start);
+    // The block may begin inside its first granule.
+    const std::size_t runBegin = g * kOwnerGranule > start ? std::max(from, g * kOwnerGranule - start) : from;
     while (g <= last && granuleMarked(g))
         ++g;
     *runEnd = std::min(bytes, g * kOwnerGranule - start);

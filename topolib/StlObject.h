@@ -215,8 +215,14 @@ public:
     // true they are appended. A facet with three distinct collinear corners becomes
     // a deleted triangle with a zero normal. Adds the facet's doubled area and six
     // times its volume against `reference` to the running sums. Returns 0.
+    // With `normalLater` (appending only) the normal and the sums wait for
+    // setLaterNormals, which does a run of facets faster than one at a time.
     int addFacet(uint32_t* cornerCounter, const double reference[3], const float facet[12],
-                 std::vector<FacetCorner>& corners, bool append);
+                 std::vector<FacetCorner>& corners, bool append, bool normalLater = false);
+    // Sets what addFacet left for later for the triangles from `first` on (all
+    // made by addFacet with normalLater, appending, against this `reference`
+    // and `corners`): their normals, and the sums, added in triangle order.
+    void setLaterNormals(std::size_t first, const std::vector<FacetCorner>& corners, const double reference[3]);
     // addFacet (appending) for `count` facets in order, on `threads` threads:
     // facet i is facets[12 i, 12 i + 12). A facet whose corners are not
     // usable (facetCornersUsable) is passed over. The record pool must have room for them

@@ -331,4 +331,20 @@ TEST(RecordArena, aPoolDestroysTheRecordsThatOwnMemoryAndLooksAtNoOthers) {
             pool.create();
     }
     EXPECT_EQ(CountedOwner::destroyed, 0);
+
+    // Small blocks begin inside a granule, marked by an owner before them.
+    CountedOwner::destroyed = CountedOwner::ownersDestroyed = 0;
+    {
+        std::vector<std::unique_ptr<RecordPool<CountedOwner>>> pools;
+        for (int p = 0; p < 24; ++p) {
+            pools.emplace_back(new RecordPool<CountedOwner>);
+            pools.back()->reserve(1000);
+            for (int i = 0; i < 1000; ++i) {
+                CountedOwner* made = pools.back()->create();
+                if (i == 0 || i == 999)
+                    made->own();
+            }
+        }
+    }
+    EXPECT_EQ(CountedOwner::ownersDestroyed, 48);
 }
