@@ -51,6 +51,16 @@ struct CornerSpread {
         hi[1] = std::max(hi[1], c.z);
         unordered = unordered || c.y != c.y || c.z != c.z;
     }
+    // add for a, b and c in turn: their own extremes first, then one step of
+    // each running extreme instead of three after one another. The first of
+    // equal extremes is kept, as by three adds.
+    void add3(const FacetCorner& a, const FacetCorner& b, const FacetCorner& c) {
+        lo[0] = std::min(lo[0], std::min(std::min(a.y, b.y), c.y));
+        hi[0] = std::max(hi[0], std::max(std::max(a.y, b.y), c.y));
+        lo[1] = std::min(lo[1], std::min(std::min(a.z, b.z), c.z));
+        hi[1] = std::max(hi[1], std::max(std::max(a.z, b.z), c.z));
+        unordered = unordered || a.y != a.y || a.z != a.z || b.y != b.y || b.z != b.z || c.y != c.y || c.z != c.z;
+    }
     void merge(const CornerSpread& other) {
         for (int k = 0; k < 2; ++k) {
             lo[k] = std::min(lo[k], other.lo[k]);
@@ -70,7 +80,22 @@ public:
     CornerCensus() : m_bins(kBins, 0) {}
 
     void add(const FacetCorner* corners, std::size_t count) {
-        for (std::size_t i = 0; i < count; ++i) {
+        std::size_t i = 0;
+        // A facet's corners, close together, mostly share their bin: one
+        // step of its count then, not three that wait for one another.
+        for (; i + 3 <= count; i += 3) {
+            const FacetCorner* c = corners + i;
+            const uint32_t b0 = binOf(c[0]), b1 = binOf(c[1]), b2 = binOf(c[2]);
+            if (b0 == b1 && b1 == b2) {
+                m_bins[b0] += 3;
+            } else {
+                ++m_bins[b0];
+                ++m_bins[b1];
+                ++m_bins[b2];
+            }
+            m_spread.add3(c[0], c[1], c[2]);
+        }
+        for (; i < count; ++i) {
             ++m_bins[binOf(corners[i])];
             m_spread.add(corners[i]);
         }
