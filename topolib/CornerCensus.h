@@ -19,12 +19,13 @@ namespace topolib {
 
 // Sort key of a float that orders like the float itself (negative zero taken as
 // zero, so the two compare equal as they do in float comparison).
+// Without branches: the signs of coordinates in file order follow no pattern.
 inline uint32_t floatKey(float f) {
-    if (f == 0.0f)
-        f = 0.0f;
     uint32_t u;
     std::memcpy(&u, &f, sizeof u);
-    return (u & 0x80000000u) ? ~u : (u | 0x80000000u);
+    u = f == 0.0f ? 0u : u;
+    const uint32_t negative = 0u - (u >> 31); // all ones for a negative float
+    return u ^ (negative | 0x80000000u);
 }
 
 // The extremes of the corners' y and z (the x extent comes from the sorted
