@@ -1291,6 +1291,8 @@ private:
         }
         return nullptr;
     }
+    template <bool writesTable>
+    void linkSides(EdgeMaking& making, TriangleProgress& progress, double creaseLimit, TableInRecords& table);
     void fetchAhead(std::size_t i);
     // Takes the edges made by the first sides of t (bits of `made`) out of their chains.
     void unchainMade(const StlTriangle* t, uint32_t made);
@@ -1341,9 +1343,21 @@ void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, T
                            double creaseLimit, TableInRecords* table) {
     m_firstVertex = Ref<StlVertex>(const_cast<StlVertex*>(m_vertexIndex.firstInOrder())).raw();
     m_chains.assign(m_vertexIndex.size(), 0);
-    static const std::vector<Ref<StlTriangle>> kNoTriangles;
-    TableInRecords none(kNoTriangles, 0); // writes nothing
-    TableInRecords& written = table ? *table : none;
+    if (table && table->active()) {
+        linkSides<true>(making, progress, creaseLimit, *table);
+    } else {
+        static const std::vector<Ref<StlTriangle>> kNoTriangles;
+        TableInRecords none(kNoTriangles, 0);
+        linkSides<false>(making, progress, creaseLimit, none);
+    }
+    std::vector<uint32_t>().swap(m_chains);
+    for (std::size_t i = 0; i < edges.size(); ++i)
+        edges[i]->index = static_cast<uint32_t>(i);
+}
+
+template <bool writesTable>
+void ChainedEdgeBuild::linkSides(EdgeMaking& making, TriangleProgress& progress, double creaseLimit,
+                                 TableInRecords& written) {
     const std::size_t n = m_triangles.size();
     for (std::size_t i = 0; i < n; ++i) {
         progress.passTriangle();
@@ -1351,7 +1365,8 @@ void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, T
         StlTriangle* t = m_triangles[i];
         if (t->isDeleted())
             continue;
-        written.begin(i, t);
+        if (writesTable)
+            written.begin(i, t);
         uint32_t made = 0;
         for (int k = 0; k < 3; ++k) {
             const uint32_t a = t->vertices[k].raw(), b = t->vertices[(k + 1) % 3].raw();
@@ -1359,32 +1374,33 @@ void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, T
                 // Two corners welded into one vertex: no side, no triangle.
                 t->setDeleted(true);
                 unchainMade(t, made);
-                written.deleted(t);
+                if (writesTable)
+                    written.deleted(t);
                 break;
             }
             uint32_t& chain = chainOf(a, b);
             StlEdge* e = findInChain(chain, a, b);
             if (e) {
-                written.joined(i, t, k, e, joinEdge(e, t, creaseLimit));
+                const uint32_t count = joinEdge(e, t, creaseLimit);
+                if (writesTable)
+                    written.joined(i, t, k, e, count);
             } else {
                 e = making.make(t->vertices[k], t->vertices[(k + 1) % 3], t, i, k);
                 e->index = chain;
                 chain = Ref<StlEdge>(e).raw();
                 made |= 1u << k;
-                written.made(k);
+                if (writesTable)
+                    written.made(k);
             }
             t->edges[k] = e;
         }
-        if (!t->isDeleted() && written.active()) {
+        if (writesTable && !t->isDeleted() && written.active()) {
             std::size_t corners[3];
             for (int c = 0; c < 3; ++c)
                 corners[c] = (t->vertices[c].raw() - m_firstVertex) / kVertexUnits;
             written.finish(t, corners);
         }
     }
-    std::vector<uint32_t>().swap(m_chains);
-    for (std::size_t i = 0; i < edges.size(); ++i)
-        edges[i]->index = static_cast<uint32_t>(i);
 }
 
 } // namespace
