@@ -1435,7 +1435,10 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     const double creaseLimit = creaseCosine(kImportCreaseAngle);
     ChainedEdgeBuild chained(m_records.vertices, m_records.triangles);
     if (chained.usable()) {
-        if (after == AfterEdges::FindShells) {
+        // On threads the shell search fills a table of its own side by side
+        // (faster there than one thread writing it here); on one thread it
+        // takes the one written here.
+        if (after == AfterEdges::FindShells && threads == 1) {
             TableInRecords table(m_records.triangles, m_records.vertices.size());
             chained.run(making, m_records.edges, steps, creaseLimit, &table);
             m_records.importSession.holdShellTable(table.handOver());
