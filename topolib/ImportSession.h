@@ -14,11 +14,12 @@ namespace topolib {
 class StlEdge;
 
 // The scratch memory of one import of loose facets, from the weld to the edge
-// build, and what the edge build hands to the shell search. A big mesh welded from empty borrows the room of its future edge
-// records from the edge pool (RecordPool::lendRoom): the corner sort scatters
-// into it, then the weld leaves there the corners' vertex numbers, which the
-// edge build reads on several threads before it makes the edges over them; the
-// pages are so mapped once, and the edges lie where the scratch was. The room
+// build, and what the edge build hands to the shell search. A big mesh welded
+// from empty borrows the room of its future edge records from the edge pool
+// (RecordPool::lendRoom): the corner sort scatters into it, then the weld
+// leaves there the corners' vertex numbers, which the edge build reads on
+// several threads before it makes the edges over them; the pages are so mapped
+// once, and the edges lie where the scratch was. The room
 // stays the pool's: its loan ends when the first edge record is made, and the
 // numbers are valid only while it lasts. The session keeps no reference to the
 // pool (a mesh's records move between meshes as a unit) and is handed it.

@@ -229,7 +229,8 @@ TEST(ImportThreads, shellTableOfTheEdgeBuildFilesWhatTheShellSearchsOwnFiles) {
     for (const auto& side : {std::make_pair(x0y0z1, x1y0z1), std::make_pair(x1y0z1, x1y1z1),
                              std::make_pair(x1y1z1, x0y1z1), std::make_pair(x0y1z1, x0y0z1)})
         // Its last two corners weld into one: deleted at its second side.
-        linedRim.push_back({{side.first, side.second, Point{side.second[0], side.second[1], side.second[2] + 1e-7}}});
+        linedRim.push_back(
+            {{side.first, side.second, Point{side.second[0], side.second[1], side.second[2] + 1e-7}}});
     TriangleSoup fin = cube(1.0, o);
     fin.push_back({{x0y0z0, x1y0z0, {50.5, -1.0, -1.0}}});
     TriangleSoup deletedFin = cube(1.0, o);
