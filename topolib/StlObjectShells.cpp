@@ -249,7 +249,12 @@ TablePlace tablePlaceFor(unsigned threads) {
 // In the records (on one thread), the walk reads a triangle's entries when it
 // takes it and then files it there: sets its id back, its shell and its
 // class. The table pass notes the vertices the live triangles use, as above;
-// one shell is boxed from them, several by a last pass in array order.
+// one shell is boxed from them, several by a last pass in array order. Right
+// after an import's edge build on one thread the table is in the records
+// already, with the vertices noted (ShellTableHandover): the build has joined
+// each side to the triangle across while both were at hand, and the table
+// pass, which would look each of them up again across the whole mesh, is
+// skipped.
 class NeighbourSearch {
 public:
     // The entries (NeighbourEntries.h).
