@@ -317,6 +317,26 @@ void MeshOctree::listFree(Pool& pool, std::vector<std::uint32_t>& freeChunks, Li
     list = List();
 }
 
+template <typename Pool, typename Item>
+void MeshOctree::listFill(Pool& pool, List& list, std::size_t n, const Item& item) {
+    using ChunkT = typename Pool::value_type;
+    constexpr std::size_t N = sizeof(ChunkT::items) / sizeof(ChunkT::items[0]);
+    const std::size_t first = pool.size();
+    const std::size_t chunks = (n + N - 1) / N;
+    pool.resize(first + chunks);
+    for (std::size_t c = 0; c < chunks; ++c) {
+        ChunkT& chunk = pool[first + c];
+        const std::size_t begin = c * N;
+        const std::size_t end = std::min(n, begin + N);
+        for (std::size_t j = begin; j < end; ++j)
+            chunk.items[j - begin] = item(j);
+        chunk.next = c + 1 < chunks ? static_cast<std::uint32_t>(first + c + 1) : kNone;
+    }
+    list.head = static_cast<std::uint32_t>(first);
+    list.tail = static_cast<std::uint32_t>(first + chunks - 1);
+    list.count = static_cast<std::uint32_t>(n);
+}
+
 bool MeshOctree::addVertex(std::uint32_t node, StlVertex* v) {
     List list = nodes_[node].vertices;
     if (!listAppend(vertexChunks_, freeVertexChunks_, list, v))
@@ -361,6 +381,21 @@ std::uint32_t MeshOctree::makeChild(std::uint32_t node, int k, int level) {
     nodes_[node].children[k] = child;
     nodes_[node].flags &= std::uint16_t(~kLeafBit);
     return child;
+}
+
+std::uint32_t MeshOctree::makePath(std::uint32_t key, int depth, bool byVertex) {
+    std::uint32_t node = 0;
+    for (int d = depth - 1; d >= 0; --d) {
+        const int k = static_cast<int>((key >> (3 * d)) & 7);
+        std::uint32_t child = nodes_[node].children[k];
+        if (child == kNone) {
+            child = makeChild(node, k, byVertex ? nodes_[node].level() + 1 : 0);
+            if (child == kNone)
+                return kNone;
+        }
+        node = child;
+    }
+    return node;
 }
 
 // ---- insertion ----------------------------------------------------------------------------
@@ -758,18 +793,43 @@ bool MeshOctree::build(double minCell, const double origin[3], double edge,
 }
 
 // Every record passes through the cubes above the cells, none of which is below
-// minCell, so the cells a record reaches do not depend on the tree. The build
-// runs in passes over the state below: it routes the records to the cells, each
-// thread a contiguous range of them; builds the subtree of every cell by
-// inserting the cell's records in their order, as insertion would build it below
-// that cube, into storage of its own; numbers the nodes above the cells and the
-// subtrees behind them in the order of their cells; and joins them into the tree.
+// minCell, so the cells a record reaches do not depend on the tree. Nor do the
+// cubes of the leaf level (the first edge below minCell) it reaches below its
+// cell: the descent to them tests geometry only, and a cube of that level is a
+// leaf until it splits. What happens there depends only on the records that
+// reach the cube, in their order: the vertices, then the triangles, one of which
+// may split it once it holds more than the split count.
+//
+// The build runs in passes over the state below: it routes the records to the
+// cells, each thread a contiguous range of them, and notes for each the cubes of
+// the leaf level below its cell that it reaches (the triangle's box and corners
+// are read once for both); builds the subtree of every cell into storage of its
+// own, grouping its records by leaf cube in their order (a stable sort) and
+// filing each group at once, or inserting it one by one where a split may come;
+// numbers the nodes above the cells and the subtrees behind them in the order of
+// their cells; and joins them into the tree. Where the leaf level lies too far
+// below the cells for the keys, each cell's records are inserted one by one.
 struct MeshOctree::CellBuild {
+    // A record filed in a cell, with the cube of the leaf level below the cell
+    // that it reaches: its child digits from the cell, most significant first
+    // (a triangle is filed once for every such cube it reaches).
+    struct Filed {
+        std::uint32_t index;
+        std::uint32_t leaf;
+    };
+    // A cube above the leaf level where a descent ends, no child cube taking
+    // the record: its digits from the cell and its depth below it.
+    struct DeadEnd {
+        std::uint32_t key;
+        std::uint8_t depth;
+        bool byVertex;
+    };
     // What one range of records sends to each cell, and which cube of each level
     // (index: its child digits from the root) they pass through.
     struct Routes {
-        std::vector<std::vector<std::uint32_t>> vertices;
-        std::vector<std::vector<std::uint32_t>> triangles;
+        std::vector<std::vector<Filed>> vertices;
+        std::vector<std::vector<Filed>> triangles;
+        std::vector<std::vector<DeadEnd>> deadEnds;
         std::vector<std::uint8_t> reached[kCellLevels + 1];
     };
 
@@ -783,7 +843,10 @@ struct MeshOctree::CellBuild {
     bool allLive; // the triangles' flags are not read
     const std::atomic<bool>* cancel;
     std::size_t cellCount;
-    double cellEdge; // the edge of the cubes of the cells
+    double cellEdge;    // the edge of the cubes of the cells
+    double leafEdge;    // the first edge below minCell
+    int leafSteps;      // the levels from a cell down to the leaf level
+    bool byLeaves;      // whether the leaf keys fit (leafSteps <= kMostLeafSteps)
 
     std::vector<Routes> routes;                        // one per range of records
     std::vector<std::uint8_t> reached[kCellLevels + 1]; // the ranges' marks joined
@@ -798,6 +861,9 @@ struct MeshOctree::CellBuild {
     std::size_t triangleChunkCount = 0;
     std::size_t vertexChunkCount = 0;
 
+    // Leaf keys hold three bits a level in 32 bits.
+    static constexpr int kMostLeafSteps = 10;
+
     CellBuild(double minCell_, const double* origin_, double edge_, int levels_, const RefArray<StlVertex>& v,
               const RefArray<StlTriangle>& t, unsigned threads_, bool allLive_,
               const std::atomic<bool>* cancel_)
@@ -806,15 +872,24 @@ struct MeshOctree::CellBuild {
           cellEdge(edge_) {
         for (int l = 0; l < levels; ++l)
             cellEdge *= 0.5;
+        leafSteps = gridStepsBelow(minCell, cellEdge, &leafEdge);
+        byLeaves = leafSteps <= kMostLeafSteps;
     }
 
     void routeVertex(Routes& out, std::size_t i) const;
     void routeTriangle(Routes& out, const TriangleBox& box, std::uint32_t i, int level, std::size_t slot,
                        const double o[3], double e) const;
+    void fileVertex(Routes& out, std::size_t slot, std::uint32_t i, const double p[3], const double o[3]) const;
+    void fileTriangle(Routes& out, std::size_t slot, std::uint32_t i, const TriangleBox& box,
+                      const double o[3]) const;
+    void reachLeaves(Routes& out, std::size_t slot, std::uint32_t i, const TriangleBox& box, const double o[3],
+                     double e, int depth, std::uint32_t key) const;
     bool routeRecords();
     void joinReachedMarks();
     void orderCellsByWeight();
     bool buildCellSubtree(std::size_t c);
+    bool buildCellByLeaves(std::size_t c);
+    void releaseCell(std::size_t c);
     bool buildSubtrees();
     bool numberNodes();
     bool join(MeshOctree& tree);
@@ -832,7 +907,7 @@ void MeshOctree::CellBuild::routeVertex(Routes& out, std::size_t i) const {
     for (int l = 0;; ++l) {
         out.reached[l][slot] |= kReached | kByVertex;
         if (l == levels) {
-            out.vertices[slot].push_back(static_cast<std::uint32_t>(i));
+            fileVertex(out, slot, static_cast<std::uint32_t>(i), p, cur);
             return;
         }
         double o[3];
@@ -852,12 +927,89 @@ void MeshOctree::CellBuild::routeTriangle(Routes& out, const TriangleBox& box, s
         return; // never: levels is at most kCellLevels
     out.reached[level][slot] |= kReached;
     if (level >= levels) {
-        out.triangles[slot].push_back(i);
+        fileTriangle(out, slot, i, box, o);
         return;
     }
     forEachChildReached(box, o, e, [&](int k, const double co[3], double half) {
         routeTriangle(out, box, i, level + 1, slot * 8 + static_cast<std::size_t>(k), co, half);
     });
+}
+
+// The leaf cube that insertVertexAt, started at the cell's cube (corner o),
+// files the vertex in, or where its descent ends.
+void MeshOctree::CellBuild::fileVertex(Routes& out, std::size_t slot, std::uint32_t i, const double p[3],
+                                       const double o[3]) const {
+    std::uint32_t key = 0;
+    if (!byLeaves) {
+        out.vertices[slot].push_back({i, key});
+        return;
+    }
+    int depth = 0;
+    std::int64_t at[3];
+    if (pointClearOfGrid(p, o, cellEdge, leafEdge, leafSteps, at)) {
+        for (; depth < leafSteps; ++depth)
+            key = key * 8 + static_cast<std::uint32_t>(childOfClearBox(at, at, leafSteps - 1 - depth));
+        out.vertices[slot].push_back({i, key});
+        return;
+    }
+    double cur[3] = {o[0], o[1], o[2]};
+    double e = cellEdge;
+    for (; depth < leafSteps; ++depth) {
+        double next[3];
+        const int k = vertexChild(p, cur, e, next);
+        if (k < 0) {
+            out.deadEnds[slot].push_back({key, static_cast<std::uint8_t>(depth), true});
+            return;
+        }
+        key = key * 8 + static_cast<std::uint32_t>(k);
+        std::copy(next, next + 3, cur);
+        e *= 0.5;
+    }
+    out.vertices[slot].push_back({i, key});
+}
+
+// The leaf cubes that insertTriangleBelow, started at the cell's cube (corner
+// o), files the triangle in: down the levels where its box lies clear of the
+// leaf grid within one child, then by the tests.
+void MeshOctree::CellBuild::fileTriangle(Routes& out, std::size_t slot, std::uint32_t i, const TriangleBox& box,
+                                         const double o[3]) const {
+    std::uint32_t key = 0;
+    if (!byLeaves) {
+        out.triangles[slot].push_back({i, key});
+        return;
+    }
+    int depth = 0;
+    double cur[3] = {o[0], o[1], o[2]};
+    double e = cellEdge;
+    std::int64_t lo[3];
+    std::int64_t hi[3];
+    if (clearOfGrid(box, o, cellEdge, leafEdge, leafSteps, lo, hi)) {
+        for (; depth < leafSteps; ++depth) {
+            const int k = childOfClearBox(lo, hi, leafSteps - 1 - depth);
+            if (k < 0)
+                break;
+            key = key * 8 + static_cast<std::uint32_t>(k);
+            stepToChild(cur, e, k);
+        }
+    }
+    reachLeaves(out, slot, i, box, cur, e, depth, key);
+}
+
+// insertTriangleAt's descent from the cube (o, e), `depth` levels below the
+// cell with digits key, to the leaf level, noting where it ends short of it.
+void MeshOctree::CellBuild::reachLeaves(Routes& out, std::size_t slot, std::uint32_t i, const TriangleBox& box,
+                                        const double o[3], double e, int depth, std::uint32_t key) const {
+    if (depth >= leafSteps) {
+        out.triangles[slot].push_back({i, key});
+        return;
+    }
+    bool any = false;
+    forEachChildReached(box, o, e, [&](int k, const double co[3], double half) {
+        any = true;
+        reachLeaves(out, slot, i, box, co, half, depth + 1, key * 8 + static_cast<std::uint32_t>(k));
+    });
+    if (!any)
+        out.deadEnds[slot].push_back({key, static_cast<std::uint8_t>(depth), false});
 }
 
 // Pass 1: each thread routes one contiguous range of the vertices and of the
@@ -871,6 +1023,7 @@ bool MeshOctree::CellBuild::routeRecords() {
             Routes& out = routes[r];
             out.vertices.resize(cellCount);
             out.triangles.resize(cellCount);
+            out.deadEnds.resize(cellCount);
             for (int l = 0; l <= levels; ++l)
                 out.reached[l].assign(std::size_t(1) << (3 * l), 0);
             const std::size_t vEnd = vertices.size() * (r + 1) / ranges;
@@ -900,6 +1053,8 @@ bool MeshOctree::CellBuild::routeRecords() {
                     // Down the one child of every level that the box lies in,
                     // or the way the descent goes.
                     std::size_t slot = 0;
+                    double cur[3] = {origin[0], origin[1], origin[2]};
+                    double e = edge;
                     int l = 0;
                     for (; l < levels; ++l) {
                         const int k = childOfClearBox(lo, hi, levels - 1 - l);
@@ -907,10 +1062,11 @@ bool MeshOctree::CellBuild::routeRecords() {
                             break;
                         out.reached[l][slot] |= kReached;
                         slot = slot * 8 + static_cast<std::size_t>(k);
+                        stepToChild(cur, e, k);
                     }
                     if (l == levels) {
                         out.reached[l][slot] |= kReached;
-                        out.triangles[slot].push_back(static_cast<std::uint32_t>(i));
+                        fileTriangle(out, slot, static_cast<std::uint32_t>(i), box, cur);
                         continue;
                     }
                 }
@@ -969,26 +1125,177 @@ bool MeshOctree::CellBuild::buildCellSubtree(std::size_t c) {
     // Vertices go in first, so a cube that a vertex reaches was made by one.
     sub.nodes_[0].setLevel((reached[levels][c] & kByVertex) ? levels : 0);
     for (const Routes& r : routes) {
-        const std::vector<std::uint32_t>& list = r.vertices[c];
+        const std::vector<Filed>& list = r.vertices[c];
         for (std::size_t j = 0; j < list.size(); ++j) {
             if (j + kPrefetchDistance < list.size())
-                prefetchPosition(vertices[list[j + kPrefetchDistance]]);
-            if (sub.insertVertexAt(0, minCell, o, e, vertices[list[j]]) == InsertResult::OutOfMemory)
+                prefetchPosition(vertices[list[j + kPrefetchDistance].index]);
+            if (sub.insertVertexAt(0, minCell, o, e, vertices[list[j].index]) == InsertResult::OutOfMemory)
                 return false;
         }
     }
     for (const Routes& r : routes) {
-        const std::vector<std::uint32_t>& list = r.triangles[c];
+        const std::vector<Filed>& list = r.triangles[c];
         for (std::size_t j = 0; j < list.size(); ++j) {
             if (j % kCancelStride == 0 && raised(cancel))
                 return false;
-            prefetchTrianglesAhead(j, list.size(), [&](std::size_t at) { return triangles[list[at]]; });
-            if (sub.insertTriangleBelow(0, minCell, o, e, TriangleBox(triangles[list[j]])) ==
+            prefetchTrianglesAhead(j, list.size(), [&](std::size_t at) { return triangles[list[at].index]; });
+            if (sub.insertTriangleBelow(0, minCell, o, e, TriangleBox(triangles[list[j].index])) ==
                 InsertResult::OutOfMemory)
                 return false;
         }
     }
+    releaseCell(c);
     return true;
+}
+
+namespace {
+
+// Sorts records by their leaf key (its low `bits` bits), keeping the order of
+// records with the same key: a radix sort, scratch its room.
+template <typename Filed>
+void sortByLeaf(std::vector<Filed>& items, std::vector<Filed>& scratch, int bits) {
+    constexpr int kDigitBits = 11;
+    constexpr std::uint32_t kDigits = 1u << kDigitBits;
+    scratch.resize(items.size());
+    std::vector<std::uint32_t> start(kDigits + 1);
+    for (int shift = 0; shift < bits; shift += kDigitBits) {
+        std::fill(start.begin(), start.end(), 0u);
+        for (const Filed& f : items)
+            ++start[((f.leaf >> shift) & (kDigits - 1)) + 1];
+        if (std::find(start.begin(), start.end(), static_cast<std::uint32_t>(items.size())) != start.end())
+            continue; // one digit for all: already in order
+        for (std::uint32_t d = 0; d < kDigits; ++d)
+            start[d + 1] += start[d];
+        for (const Filed& f : items)
+            scratch[start[(f.leaf >> shift) & (kDigits - 1)]++] = f;
+        items.swap(scratch);
+    }
+}
+
+// Calls f(begin, end) for every run of records with the same leaf key.
+template <typename Filed, typename F>
+void forEachLeafRun(const std::vector<Filed>& items, F&& f) {
+    for (std::size_t b = 0; b < items.size();) {
+        std::size_t e = b + 1;
+        while (e < items.size() && items[e].leaf == items[b].leaf)
+            ++e;
+        f(b, e);
+        b = e;
+    }
+}
+
+} // namespace
+
+// The subtree of cell c from the leaf cubes its records reach: the cubes that
+// vertices reach made first (their levels are the descent's), then the others;
+// every leaf's vertices, then its triangles filed at once in record order. A
+// leaf that gets more triangles than the split count takes them one by one,
+// splitting as insertion would.
+bool MeshOctree::CellBuild::buildCellByLeaves(std::size_t c) {
+    MeshOctree& sub = subtrees[c];
+    std::vector<Filed> cellVertices;
+    std::vector<Filed> cellTriangles;
+    std::vector<DeadEnd> ends;
+    {
+        std::size_t nv = 0;
+        std::size_t nt = 0;
+        std::size_t ne = 0;
+        for (const Routes& r : routes) {
+            nv += r.vertices[c].size();
+            nt += r.triangles[c].size();
+            ne += r.deadEnds[c].size();
+        }
+        cellVertices.reserve(nv);
+        cellTriangles.reserve(nt);
+        ends.reserve(ne);
+        for (const Routes& r : routes) {
+            cellVertices.insert(cellVertices.end(), r.vertices[c].begin(), r.vertices[c].end());
+            cellTriangles.insert(cellTriangles.end(), r.triangles[c].begin(), r.triangles[c].end());
+            ends.insert(ends.end(), r.deadEnds[c].begin(), r.deadEnds[c].end());
+        }
+    }
+    releaseCell(c);
+    {
+        std::vector<Filed> scratch;
+        sortByLeaf(cellVertices, scratch, 3 * leafSteps);
+        sortByLeaf(cellTriangles, scratch, 3 * leafSteps);
+    }
+    if (raised(cancel))
+        return false;
+    sub.nodes_.emplace_back();
+    sub.nodes_[0].setLevel((reached[levels][c] & kByVertex) ? levels : 0);
+    // The leaf cubes: (node, first record, end) of each run.
+    struct Run {
+        std::uint32_t node;
+        std::size_t begin;
+        std::size_t end;
+    };
+    std::vector<Run> vertexRuns;
+    std::vector<Run> triangleRuns;
+    bool ok = true;
+    forEachLeafRun(cellVertices, [&](std::size_t b, std::size_t e) {
+        const std::uint32_t node = sub.makePath(cellVertices[b].leaf, leafSteps, true);
+        ok = ok && node != kNone;
+        vertexRuns.push_back({node, b, e});
+    });
+    for (bool byVertex : {true, false}) {
+        for (const DeadEnd& end : ends) {
+            if (end.byVertex != byVertex)
+                continue;
+            const std::uint32_t node = sub.makePath(end.key, end.depth, byVertex);
+            if (node == kNone)
+                return false;
+            sub.nodes_[node].flags &= std::uint16_t(~kLeafBit);
+        }
+    }
+    forEachLeafRun(cellTriangles, [&](std::size_t b, std::size_t e) {
+        const std::uint32_t node = sub.makePath(cellTriangles[b].leaf, leafSteps, false);
+        ok = ok && node != kNone;
+        triangleRuns.push_back({node, b, e});
+    });
+    if (!ok)
+        return false;
+    constexpr std::size_t kVertexChunkItems = kVertexChunk;
+    constexpr std::size_t kTriangleChunkItems = kTriangleChunk;
+    std::size_t vertexChunks = 0;
+    std::size_t triangleChunks = 0;
+    for (const Run& run : vertexRuns)
+        vertexChunks += (run.end - run.begin + kVertexChunkItems - 1) / kVertexChunkItems;
+    for (const Run& run : triangleRuns)
+        triangleChunks += (run.end - run.begin + kTriangleChunkItems - 1) / kTriangleChunkItems;
+    sub.vertexChunks_.reserve(vertexChunks);
+    sub.triangleChunks_.reserve(triangleChunks);
+    for (const Run& run : vertexRuns)
+        listFill(sub.vertexChunks_, sub.nodes_[run.node].vertices, run.end - run.begin,
+                 [&](std::size_t j) { return vertices[cellVertices[run.begin + j].index]; });
+    double cellOrigin[3];
+    double e;
+    cubeOfSlot(origin, edge, levels, c, cellOrigin, &e);
+    for (const Run& run : triangleRuns) {
+        if (run.end - run.begin <= std::size_t(kSplitThreshold)) {
+            listFill(sub.triangleChunks_, sub.nodes_[run.node].triangles, run.end - run.begin,
+                     [&](std::size_t j) { return triangles[cellTriangles[run.begin + j].index]; });
+            continue;
+        }
+        double o[3];
+        double leaf;
+        cubeOfSlot(cellOrigin, e, leafSteps, cellTriangles[run.begin].leaf, o, &leaf);
+        for (std::size_t j = run.begin; j < run.end; ++j) {
+            const TriangleBox box(triangles[cellTriangles[j].index]);
+            if (sub.insertTriangleAt(run.node, minCell, o, leaf, box) == InsertResult::OutOfMemory)
+                return false;
+        }
+    }
+    return true;
+}
+
+// Frees what the ranges sent to cell c.
+void MeshOctree::CellBuild::releaseCell(std::size_t c) {
+    for (Routes& r : routes) {
+        std::vector<Filed>().swap(r.vertices[c]);
+        std::vector<Filed>().swap(r.triangles[c]);
+        std::vector<DeadEnd>().swap(r.deadEnds[c]);
+    }
 }
 
 // Pass 4: the subtrees of the cells, side by side; the routes go afterwards.
@@ -1001,7 +1308,7 @@ bool MeshOctree::CellBuild::buildSubtrees() {
             return;
         }
         try {
-            if (!buildCellSubtree(cells[j]))
+            if (!(byLeaves ? buildCellByLeaves(cells[j]) : buildCellSubtree(cells[j])))
                 failed = true;
         } catch (const std::bad_alloc&) {
             failed = true;

@@ -246,6 +246,10 @@ private:
                     decltype(pool[0].items[0]) item);
     template <typename Pool>
     void listFree(Pool& pool, std::vector<std::uint32_t>& freeChunks, List& list);
+    // Fills the empty list with item(0) .. item(n - 1), n > 0, in chunks that
+    // follow one another at the end of the pool. Throws std::bad_alloc.
+    template <typename Pool, typename Item>
+    static void listFill(Pool& pool, List& list, std::size_t n, const Item& item);
     // Calls f(item) in list order until it returns true; returns whether it did.
     template <typename Pool, typename F>
     static bool listForEach(const Pool& pool, const List& list, F&& f) {
@@ -265,6 +269,11 @@ private:
 
     bool ensureRoot();
     std::uint32_t makeChild(std::uint32_t node, int k, int level);
+    // The node `depth` levels below the root whose child digits from the root
+    // (most significant first) make up key, made with the nodes above it where
+    // missing: at the level of the descent for a vertex, at level 0 for a
+    // triangle, as insertion makes them. kNone when an allocation fails.
+    std::uint32_t makePath(std::uint32_t key, int depth, bool byVertex);
     bool budgetAllows(std::size_t extraBytes) const;
     bool addVertex(std::uint32_t node, StlVertex* v);
     bool addTriangle(std::uint32_t node, StlTriangle* t);
