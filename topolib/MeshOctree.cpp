@@ -14,6 +14,7 @@
 #include <limits>
 #include <new>
 #include <type_traits>
+#include <utility>
 
 namespace topolib {
 
@@ -132,8 +133,8 @@ inline int vertexChild(const double p[3], const double cur[3], double edge, doub
 // cube (origin, edge) that the triangle t (a TriangleBox) may touch. The box
 // test of the widened child cubes first picks the halves of each axis that the
 // triangle's box reaches, so that only those children are looked at.
-template <typename Box, typename F>
-inline void forEachChildReached(const Box& t, const double origin[3], double edge, F&& f) {
+template <typename Box, typename F, typename Crossing>
+inline void forEachChildReached(const Box& t, const double origin[3], double edge, F&& f, Crossing&& crossing) {
     const double half = edge * 0.5;
     const double eps = half * 0.0001;
     const double E = half + 2.0 * eps;
@@ -156,11 +157,18 @@ inline void forEachChildReached(const Box& t, const double origin[3], double edg
                 const int k = (ix * 2 + iy) * 2 + iz;
                 double o[3];
                 childOrigin(origin, edge, k, o);
-                if ((inside[0][ix] && inside[1][iy] && inside[2][iz]) || t.overlapsCrossing(o, half))
+                if ((inside[0][ix] && inside[1][iy] && inside[2][iz]) || crossing(k, o, half))
                     f(k, o, half);
             }
         }
     }
+}
+
+// forEachChildReached with the full test of TriangleBox::overlapsCrossing.
+template <typename Box, typename F>
+inline void forEachChildReached(const Box& t, const double origin[3], double edge, F&& f) {
+    forEachChildReached(t, origin, edge, std::forward<F>(f),
+                        [&](int, const double o[3], double half) { return t.overlapsCrossing(o, half); });
 }
 
 // The finest grid the walks below use: 2^30 cells a side.
@@ -874,7 +882,13 @@ struct MeshOctree::CellBuild {
             cellEdge *= 0.5;
         leafSteps = gridStepsBelow(minCell, cellEdge, &leafEdge);
         byLeaves = leafSteps <= kMostLeafSteps;
+        const double far = std::max(std::fabs(origin[0]), std::max(std::fabs(origin[1]), std::fabs(origin[2])));
+        cornerReach = leafEdge * 1e6 - far - 4.0 * edge;
     }
+    // Triangles whose corners all lie closer to zero than this are taken to
+    // meet every cube that holds one of their corners' leaf cells (see
+    // LeafDescent).
+    double cornerReach;
 
     void routeVertex(Routes& out, std::size_t i) const;
     void routeTriangle(Routes& out, const TriangleBox& box, std::uint32_t i, int level, std::size_t slot,
@@ -882,8 +896,11 @@ struct MeshOctree::CellBuild {
     void fileVertex(Routes& out, std::size_t slot, std::uint32_t i, const double p[3], const double o[3]) const;
     void fileTriangle(Routes& out, std::size_t slot, std::uint32_t i, const TriangleBox& box,
                       const double o[3]) const;
-    void reachLeaves(Routes& out, std::size_t slot, std::uint32_t i, const TriangleBox& box, const double o[3],
-                     double e, int depth, std::uint32_t key) const;
+    struct LeafDescent;
+    void reachLeaves(Routes& out, std::size_t slot, std::uint32_t i, const LeafDescent& t, const double o[3],
+                     double e, int depth, std::uint32_t key, const std::int64_t at[3]) const;
+    bool reachLeafCells(Routes& out, std::size_t slot, std::uint32_t i, const LeafDescent& t,
+                        const double cellOrigin[3], int split) const;
     bool routeRecords();
     void joinReachedMarks();
     void orderCellsByWeight();
@@ -968,6 +985,36 @@ void MeshOctree::CellBuild::fileVertex(Routes& out, std::size_t slot, std::uint3
     out.vertices[slot].push_back({i, key});
 }
 
+// A triangle on its way from a cell's cube down to the leaf level, with what
+// spares the descent its tests. When its box lies clear of the leaf grid (lo,
+// hi: the box's leaf cells, counted from the cell's corner), the box tests of
+// forEachChildReached come out as the cells' indices do. And a cube that holds
+// the leaf cell of one of its corners holds that corner (to the rounding of the
+// cell's index) and, widened by at least 1/10000 of the leaf edge, holds it with
+// room far above the margin of TriangleBox::cornerInside when the corners and
+// the cube lie within 10^6 leaf edges of zero (cornerReach): overlapsCrossing
+// would say it meets the triangle.
+struct MeshOctree::CellBuild::LeafDescent {
+    explicit LeafDescent(const TriangleBox& b) : box(b) {}
+    const TriangleBox& box;
+    bool clear = false;
+    std::int64_t lo[3];
+    std::int64_t hi[3];
+    bool cornersKnown = false;
+    std::int64_t corner[3][3]; // [corner][axis]
+
+    // Whether a corner's leaf cell lies in the cube with index at (its cells
+    // are those whose index shifted right by `shift` is at).
+    bool cornerIn(const std::int64_t at[3], int shift) const {
+        if (!cornersKnown)
+            return false;
+        for (const std::int64_t* c : corner)
+            if ((c[0] >> shift) == at[0] && (c[1] >> shift) == at[1] && (c[2] >> shift) == at[2])
+                return true;
+        return false;
+    }
+};
+
 // The leaf cubes that insertTriangleBelow, started at the cell's cube (corner
 // o), files the triangle in: down the levels where its box lies clear of the
 // leaf grid within one child, then by the tests.
@@ -978,36 +1025,165 @@ void MeshOctree::CellBuild::fileTriangle(Routes& out, std::size_t slot, std::uin
         out.triangles[slot].push_back({i, key});
         return;
     }
+    LeafDescent t(box);
     int depth = 0;
     double cur[3] = {o[0], o[1], o[2]};
     double e = cellEdge;
-    std::int64_t lo[3];
-    std::int64_t hi[3];
-    if (clearOfGrid(box, o, cellEdge, leafEdge, leafSteps, lo, hi)) {
+    std::int64_t at[3] = {0, 0, 0};
+    t.clear = clearOfGrid(box, o, cellEdge, leafEdge, leafSteps, t.lo, t.hi);
+    if (t.clear) {
         for (; depth < leafSteps; ++depth) {
-            const int k = childOfClearBox(lo, hi, leafSteps - 1 - depth);
+            const int k = childOfClearBox(t.lo, t.hi, leafSteps - 1 - depth);
             if (k < 0)
                 break;
             key = key * 8 + static_cast<std::uint32_t>(k);
             stepToChild(cur, e, k);
         }
+        for (int axis = 0; axis < 3; ++axis)
+            at[axis] = t.lo[axis] >> (leafSteps - depth);
     }
-    reachLeaves(out, slot, i, box, cur, e, depth, key);
+    if (depth < leafSteps && box.reach < cornerReach) {
+        const double cells = static_cast<double>(std::int64_t(1) << leafSteps);
+        const double* corners[3] = {box.a, box.b, box.c};
+        for (int j = 0; j < 3; ++j) {
+            for (int axis = 0; axis < 3; ++axis) {
+                const double a = (corners[j][axis] - o[axis]) / leafEdge;
+                t.corner[j][axis] = a >= 0.0 && a < cells ? static_cast<std::int64_t>(a) : -1;
+            }
+        }
+        t.cornersKnown = true;
+    }
+    if (t.clear && t.cornersKnown && depth < leafSteps && reachLeafCells(out, slot, i, t, o, depth))
+        return;
+    reachLeaves(out, slot, i, t, cur, e, depth, key, at);
+}
+
+namespace {
+
+// The digits from a cell down to the cube `digits` levels below it whose index
+// (in cubes of that level) is at.
+inline std::uint32_t keyOfCube(const std::int64_t at[3], int digits) {
+    std::uint32_t key = 0;
+    for (int d = digits - 1; d >= 0; --d)
+        key = key * 8 + static_cast<std::uint32_t>((((at[0] >> d) & 1) << 2) | (((at[1] >> d) & 1) << 1) |
+                                                   ((at[2] >> d) & 1));
+    return key;
+}
+
+} // namespace
+
+// reachLeaves for a box clear of the leaf grid, below the cube `split` levels
+// under the cell where its leaf cells stop sharing one cube, by the leaf cells
+// the box covers (when they are few) instead of level by level. A leaf cell
+// goes down every cube above it that the box reaches without lying inside it;
+// each is met when it holds a corner's leaf cell (so every cube above a leaf
+// cell that holds one is met) and otherwise as overlapsCrossing says. The
+// descent to a leaf cell stops at the first cube not met; the cube above it
+// ends a descent when no leaf cell below it goes further. False (nothing
+// noted) when the box covers too many leaf cells.
+bool MeshOctree::CellBuild::reachLeafCells(Routes& out, std::size_t slot, std::uint32_t i, const LeafDescent& t,
+                                           const double cellOrigin[3], int split) const {
+    constexpr int kMostCells = 8;
+    struct Cell {
+        std::int64_t at[3];
+        int met; // the depth of the last cube above it that the descent meets
+    };
+    Cell cells[kMostCells];
+    int n = 0;
+    const std::int64_t count =
+        (t.hi[0] - t.lo[0] + 1) * (t.hi[1] - t.lo[1] + 1) * (t.hi[2] - t.lo[2] + 1);
+    if (count > kMostCells)
+        return false;
+    for (std::int64_t x = t.lo[0]; x <= t.hi[0]; ++x)
+        for (std::int64_t y = t.lo[1]; y <= t.hi[1]; ++y)
+            for (std::int64_t z = t.lo[2]; z <= t.hi[2]; ++z)
+                cells[n++] = {{x, y, z}, leafSteps};
+    for (int j = 0; j < n; ++j) {
+        Cell& cell = cells[j];
+        if (t.cornerIn(cell.at, 0))
+            continue;
+        for (int depth = split + 1; depth <= leafSteps; ++depth) {
+            const int shift = leafSteps - depth;
+            const std::int64_t cube[3] = {cell.at[0] >> shift, cell.at[1] >> shift, cell.at[2] >> shift};
+            if (t.cornerIn(cube, shift))
+                continue;
+            double o[3];
+            double e;
+            cubeOfSlot(cellOrigin, cellEdge, depth, keyOfCube(cube, depth), o, &e);
+            if (!t.box.overlapsCrossing(o, e)) {
+                cell.met = depth - 1;
+                break;
+            }
+        }
+    }
+    for (int j = 0; j < n; ++j) {
+        const Cell& cell = cells[j];
+        if (cell.met == leafSteps) {
+            out.triangles[slot].push_back({i, keyOfCube(cell.at, leafSteps)});
+            continue;
+        }
+        const int shift = leafSteps - cell.met;
+        bool deeper = false;
+        for (int m = 0; m < n && !deeper; ++m)
+            deeper = cells[m].met > cell.met && (cells[m].at[0] >> shift) == (cell.at[0] >> shift) &&
+                     (cells[m].at[1] >> shift) == (cell.at[1] >> shift) &&
+                     (cells[m].at[2] >> shift) == (cell.at[2] >> shift);
+        if (!deeper) {
+            const std::int64_t cube[3] = {cell.at[0] >> shift, cell.at[1] >> shift, cell.at[2] >> shift};
+            out.deadEnds[slot].push_back({keyOfCube(cube, cell.met), static_cast<std::uint8_t>(cell.met), false});
+        }
+    }
+    return true;
 }
 
 // insertTriangleAt's descent from the cube (o, e), `depth` levels below the
-// cell with digits key, to the leaf level, noting where it ends short of it.
-void MeshOctree::CellBuild::reachLeaves(Routes& out, std::size_t slot, std::uint32_t i, const TriangleBox& box,
-                                        const double o[3], double e, int depth, std::uint32_t key) const {
+// cell with digits key and index at (on each axis, in cubes of its level), to
+// the leaf level, noting where it ends short of it.
+void MeshOctree::CellBuild::reachLeaves(Routes& out, std::size_t slot, std::uint32_t i, const LeafDescent& t,
+                                        const double o[3], double e, int depth, std::uint32_t key,
+                                        const std::int64_t at[3]) const {
     if (depth >= leafSteps) {
         out.triangles[slot].push_back({i, key});
         return;
     }
+    const int shift = leafSteps - depth - 1; // from leaf cells to the children's cubes
     bool any = false;
-    forEachChildReached(box, o, e, [&](int k, const double co[3], double half) {
+    auto reached = [&](int k, const double co[3], double half) {
         any = true;
-        reachLeaves(out, slot, i, box, co, half, depth + 1, key * 8 + static_cast<std::uint32_t>(k));
-    });
+        const std::int64_t child[3] = {2 * at[0] + ((k >> 2) & 1), 2 * at[1] + ((k >> 1) & 1), 2 * at[2] + (k & 1)};
+        reachLeaves(out, slot, i, t, co, half, depth + 1, key * 8 + static_cast<std::uint32_t>(k), child);
+    };
+    if (!t.clear) {
+        forEachChildReached(t.box, o, e, reached, [&](int k, const double co[3], double half) {
+            const std::int64_t child[3] = {2 * at[0] + ((k >> 2) & 1), 2 * at[1] + ((k >> 1) & 1),
+                                           2 * at[2] + (k & 1)};
+            return t.cornerIn(child, shift) || t.box.overlapsCrossing(co, half);
+        });
+    } else {
+        // The children the box reaches, in child order; one that holds the
+        // whole box is met without a test.
+        std::int64_t first[3];
+        std::int64_t last[3];
+        bool inside = true;
+        for (int axis = 0; axis < 3; ++axis) {
+            first[axis] = std::max(2 * at[axis], t.lo[axis] >> shift);
+            last[axis] = std::min(2 * at[axis] + 1, t.hi[axis] >> shift);
+            inside = inside && (t.lo[axis] >> shift) == (t.hi[axis] >> shift);
+        }
+        const double half = e * 0.5;
+        for (std::int64_t x = first[0]; x <= last[0]; ++x) {
+            for (std::int64_t y = first[1]; y <= last[1]; ++y) {
+                for (std::int64_t z = first[2]; z <= last[2]; ++z) {
+                    const std::int64_t child[3] = {x, y, z};
+                    const int k = static_cast<int>(((x - 2 * at[0]) * 2 + (y - 2 * at[1])) * 2 + (z - 2 * at[2]));
+                    double co[3];
+                    childOrigin(o, e, k, co);
+                    if (inside || t.cornerIn(child, shift) || t.box.overlapsCrossing(co, half))
+                        reached(k, co, half);
+                }
+            }
+        }
+    }
     if (!any)
         out.deadEnds[slot].push_back({key, static_cast<std::uint8_t>(depth), false});
 }
