@@ -198,6 +198,12 @@ inline bool clearCellOf(double a, double margin, double cells, std::int64_t* ind
     return true;
 }
 
+// The grid coordinates below are taken by one reciprocal of the cell edge
+// instead of a division each: the products stray from the quotients by a few
+// units in the last place of coordinates below `cells`, which the margins take
+// in.
+inline double reciprocalSlack(double cells) { return cells * 4e-15; }
+
 // The cells of the grid of 2^steps cells a side and edge `cell` below the cube
 // (origin, edge) that hold the two corners of t's box (lo, hi: their indices
 // on each axis), when every box coordinate lies inside the grid and farther
@@ -214,11 +220,12 @@ inline bool clearOfGrid(const Box& t, const double origin[3], double edge, doubl
         return false;
     const double far = std::max(
         t.reach, std::max(std::fabs(origin[0]), std::max(std::fabs(origin[1]), std::fabs(origin[2]))));
-    const double margin = (edge * 0.0002 + 1e-12 * (far + 2.0 * edge)) / cell;
+    const double perCell = 1.0 / cell;
     const double cells = static_cast<double>(std::int64_t(1) << steps);
+    const double margin = (edge * 0.0002 + 1e-12 * (far + 2.0 * edge)) * perCell + reciprocalSlack(cells);
     for (int k = 0; k < 3; ++k)
-        if (!clearCellOf((t.mn[k] - origin[k]) / cell, margin, cells, &lo[k]) ||
-            !clearCellOf((t.mx[k] - origin[k]) / cell, margin, cells, &hi[k]))
+        if (!clearCellOf((t.mn[k] - origin[k]) * perCell, margin, cells, &lo[k]) ||
+            !clearCellOf((t.mx[k] - origin[k]) * perCell, margin, cells, &hi[k]))
             return false;
     return true;
 }
@@ -235,10 +242,11 @@ inline bool pointClearOfGrid(const double p[3], const double origin[3], double e
     double far = 0.0;
     for (int k = 0; k < 3; ++k)
         far = std::max(far, std::max(std::fabs(p[k]), std::fabs(origin[k])));
-    const double margin = (2e-6 + 1e-12 * (far + 2.0 * edge)) / cell;
+    const double perCell = 1.0 / cell;
     const double cells = static_cast<double>(std::int64_t(1) << steps);
+    const double margin = (2e-6 + 1e-12 * (far + 2.0 * edge)) * perCell + reciprocalSlack(cells);
     for (int k = 0; k < 3; ++k)
-        if (!clearCellOf((p[k] - origin[k]) / cell, margin, cells, &at[k]))
+        if (!clearCellOf((p[k] - origin[k]) * perCell, margin, cells, &at[k]))
             return false;
     return true;
 }
@@ -754,6 +762,17 @@ inline bool raised(const std::atomic<bool>* cancel) {
     return cancel && cancel->load(std::memory_order_relaxed);
 }
 
+// The child digits (most significant first) from a cube down to the cube
+// `digits` levels below it whose index (on each axis, in cubes of that level,
+// counted from the first's corner) is at.
+inline std::uint32_t keyOfCube(const std::int64_t at[3], int digits) {
+    std::uint32_t key = 0;
+    for (int d = digits - 1; d >= 0; --d)
+        key = key * 8 + static_cast<std::uint32_t>((((at[0] >> d) & 1) << 2) | (((at[1] >> d) & 1) << 1) |
+                                                   ((at[2] >> d) & 1));
+    return key;
+}
+
 // Corner and edge of the cube of the given level whose child digits from the
 // root (most significant first) make up slot.
 void cubeOfSlot(const double origin[3], double edge, int level, std::size_t slot, double o[3], double* e) {
@@ -884,7 +903,9 @@ struct MeshOctree::CellBuild {
         byLeaves = leafSteps <= kMostLeafSteps;
         const double far = std::max(std::fabs(origin[0]), std::max(std::fabs(origin[1]), std::fabs(origin[2])));
         cornerReach = leafEdge * 1e6 - far - 4.0 * edge;
+        perLeaf = 1.0 / leafEdge;
     }
+    double perLeaf;
     // Triangles whose corners all lie closer to zero than this are taken to
     // meet every cube that holds one of their corners' leaf cells (see
     // LeafDescent).
@@ -918,6 +939,22 @@ void MeshOctree::CellBuild::routeVertex(Routes& out, std::size_t i) const {
     const double* p = vertices[i]->pos.data();
     if (!isFiniteVector(p))
         return;
+    // A vertex clear of the leaf grid goes down by the leaf cell that holds it
+    // (as insertVertexAt from the root does), cells and leaf cube at once.
+    std::int64_t at[3];
+    if (byLeaves && pointClearOfGrid(p, origin, edge, leafEdge, levels + leafSteps, at)) {
+        for (int l = 0; l <= levels; ++l) {
+            const int shift = levels + leafSteps - l;
+            const std::int64_t cube[3] = {at[0] >> shift, at[1] >> shift, at[2] >> shift};
+            out.reached[l][keyOfCube(cube, l)] |= kReached | kByVertex;
+        }
+        const std::int64_t mask = (std::int64_t(1) << leafSteps) - 1;
+        const std::int64_t leaf[3] = {at[0] & mask, at[1] & mask, at[2] & mask};
+        const std::int64_t cell[3] = {at[0] >> leafSteps, at[1] >> leafSteps, at[2] >> leafSteps};
+        out.vertices[keyOfCube(cell, levels)].push_back(
+            {static_cast<std::uint32_t>(i), keyOfCube(leaf, leafSteps)});
+        return;
+    }
     double cur[3] = {origin[0], origin[1], origin[2]};
     double e = edge;
     std::size_t slot = 0;
@@ -1047,7 +1084,7 @@ void MeshOctree::CellBuild::fileTriangle(Routes& out, std::size_t slot, std::uin
         const double* corners[3] = {box.a, box.b, box.c};
         for (int j = 0; j < 3; ++j) {
             for (int axis = 0; axis < 3; ++axis) {
-                const double a = (corners[j][axis] - o[axis]) / leafEdge;
+                const double a = (corners[j][axis] - o[axis]) * perLeaf;
                 t.corner[j][axis] = a >= 0.0 && a < cells ? static_cast<std::int64_t>(a) : -1;
             }
         }
@@ -1058,19 +1095,6 @@ void MeshOctree::CellBuild::fileTriangle(Routes& out, std::size_t slot, std::uin
     reachLeaves(out, slot, i, t, cur, e, depth, key, at);
 }
 
-namespace {
-
-// The digits from a cell down to the cube `digits` levels below it whose index
-// (in cubes of that level) is at.
-inline std::uint32_t keyOfCube(const std::int64_t at[3], int digits) {
-    std::uint32_t key = 0;
-    for (int d = digits - 1; d >= 0; --d)
-        key = key * 8 + static_cast<std::uint32_t>((((at[0] >> d) & 1) << 2) | (((at[1] >> d) & 1) << 1) |
-                                                   ((at[2] >> d) & 1));
-    return key;
-}
-
-} // namespace
 
 // reachLeaves for a box clear of the leaf grid, below the cube `split` levels
 // under the cell where its leaf cells stop sharing one cube, by the leaf cells
