@@ -904,8 +904,10 @@ struct MeshOctree::CellBuild {
         const double far = std::max(std::fabs(origin[0]), std::max(std::fabs(origin[1]), std::fabs(origin[2])));
         cornerReach = leafEdge * 1e6 - far - 4.0 * edge;
         perLeaf = 1.0 / leafEdge;
+        originReach = far;
     }
-    double perLeaf;
+    double perLeaf;     // 1 / leafEdge
+    double originReach; // the largest magnitude of a coordinate of origin
     // Triangles whose corners all lie closer to zero than this are taken to
     // meet every cube that holds one of their corners' leaf cells (see
     // LeafDescent).
@@ -922,6 +924,9 @@ struct MeshOctree::CellBuild {
                      double e, int depth, std::uint32_t key, const std::int64_t at[3]) const;
     bool reachLeafCells(Routes& out, std::size_t slot, std::uint32_t i, const LeafDescent& t,
                         const double cellOrigin[3], int split) const;
+    void descendInCell(Routes& out, std::size_t slot, std::uint32_t i, LeafDescent& t, const double o[3]) const;
+    bool clearOfBothGrids(const TriangleBox& box, std::int64_t lo[3], std::int64_t hi[3]) const;
+    bool routeClearTriangle(Routes& out, const TriangleBox& box, std::uint32_t i) const;
     bool routeRecords();
     void joinReachedMarks();
     void orderCellsByWeight();
@@ -1063,11 +1068,20 @@ void MeshOctree::CellBuild::fileTriangle(Routes& out, std::size_t slot, std::uin
         return;
     }
     LeafDescent t(box);
+    t.clear = clearOfGrid(box, o, cellEdge, leafEdge, leafSteps, t.lo, t.hi);
+    descendInCell(out, slot, i, t, o);
+}
+
+// The rest of fileTriangle, once whether the box lies clear of the leaf grid
+// below the cell (t.clear; t.lo, t.hi) is known.
+void MeshOctree::CellBuild::descendInCell(Routes& out, std::size_t slot, std::uint32_t i, LeafDescent& t,
+                                          const double o[3]) const {
+    const TriangleBox& box = t.box;
+    std::uint32_t key = 0;
     int depth = 0;
     double cur[3] = {o[0], o[1], o[2]};
     double e = cellEdge;
     std::int64_t at[3] = {0, 0, 0};
-    t.clear = clearOfGrid(box, o, cellEdge, leafEdge, leafSteps, t.lo, t.hi);
     if (t.clear) {
         for (; depth < leafSteps; ++depth) {
             const int k = childOfClearBox(t.lo, t.hi, leafSteps - 1 - depth);
@@ -1212,6 +1226,71 @@ void MeshOctree::CellBuild::reachLeaves(Routes& out, std::size_t slot, std::uint
         out.deadEnds[slot].push_back({key, static_cast<std::uint8_t>(depth), false});
 }
 
+// Whether the triangle's box lies clear of the grid of the cells as
+// clearOfGrid from the root finds it (the same products and margin) and clear
+// of the leaf grid as clearOfGrid from a cell's cube would find it: with that
+// cube's margin (its corner lies at most `edge` farther from zero than the
+// root's) widened by far more than the rounding of the cube's corner and of the
+// coordinates taken from the root's corner instead. lo and hi receive the
+// box's leaf cells, counted from the root's corner.
+bool MeshOctree::CellBuild::clearOfBothGrids(const TriangleBox& box, std::int64_t lo[3],
+                                             std::int64_t hi[3]) const {
+    if (leafSteps <= 0)
+        return false;
+    const double far = std::max(box.reach, originReach);
+    const double perCell = perLeaf * std::ldexp(1.0, -leafSteps); // 1 / cellEdge, to the bit
+    const double cellCount = static_cast<double>(std::int64_t(1) << levels);
+    const double leafCount = static_cast<double>(std::int64_t(1) << (levels + leafSteps));
+    const double cellMargin = (edge * 0.0002 + 1e-12 * (far + 2.0 * edge)) * perCell + reciprocalSlack(cellCount);
+    const double leafMargin =
+        (cellEdge * 0.0002 + 1e-12 * (far + edge + 2.0 * cellEdge) + 1e-14 * (far + 2.0 * edge)) * perLeaf +
+        reciprocalSlack(leafCount);
+    const double toCells = std::ldexp(1.0, -leafSteps);
+    for (int k = 0; k < 3; ++k) {
+        for (int end = 0; end < 2; ++end) {
+            const double a = ((end ? box.mx[k] : box.mn[k]) - origin[k]) * perLeaf;
+            std::int64_t cell;
+            if (!clearCellOf(a, leafMargin, leafCount, end ? &hi[k] : &lo[k]) ||
+                !clearCellOf(a * toCells, cellMargin, cellCount, &cell))
+                return false;
+        }
+    }
+    return true;
+}
+
+// A triangle whose box lies clear of both grids within one cell goes to that
+// cell and on below it without a second look at the grid. False (nothing
+// noted) for any other.
+bool MeshOctree::CellBuild::routeClearTriangle(Routes& out, const TriangleBox& box, std::uint32_t i) const {
+    std::int64_t lo[3];
+    std::int64_t hi[3];
+    if (!byLeaves || !clearOfBothGrids(box, lo, hi))
+        return false;
+    const std::int64_t cell[3] = {lo[0] >> leafSteps, lo[1] >> leafSteps, lo[2] >> leafSteps};
+    for (int k = 0; k < 3; ++k)
+        if ((hi[k] >> leafSteps) != cell[k])
+            return false;
+    std::size_t slot = 0;
+    double cur[3] = {origin[0], origin[1], origin[2]};
+    double e = edge;
+    for (int l = 0; l < levels; ++l) {
+        const int k = childOfClearBox(cell, cell, levels - 1 - l);
+        out.reached[l][slot] |= kReached;
+        slot = slot * 8 + static_cast<std::size_t>(k);
+        stepToChild(cur, e, k);
+    }
+    out.reached[levels][slot] |= kReached;
+    LeafDescent t(box);
+    t.clear = true;
+    const std::int64_t mask = (std::int64_t(1) << leafSteps) - 1;
+    for (int k = 0; k < 3; ++k) {
+        t.lo[k] = lo[k] & mask;
+        t.hi[k] = hi[k] & mask;
+    }
+    descendInCell(out, slot, i, t, cur);
+    return true;
+}
+
 // Pass 1: each thread routes one contiguous range of the vertices and of the
 // triangles to the cells, in record order.
 bool MeshOctree::CellBuild::routeRecords() {
@@ -1247,6 +1326,8 @@ bool MeshOctree::CellBuild::routeRecords() {
                 if ((!allLive && t->isDeleted()) || !finiteCorners(t))
                     continue;
                 const TriangleBox box(t);
+                if (routeClearTriangle(out, box, static_cast<std::uint32_t>(i)))
+                    continue;
                 std::int64_t lo[3];
                 std::int64_t hi[3];
                 if (clearOfGrid(box, origin, edge, cellEdge, levels, lo, hi)) {
