@@ -191,10 +191,12 @@ int gridStepsBelow(double minCell, double edge, double* leaf) {
 inline bool clearCellOf(double a, double margin, double cells, std::int64_t* index) {
     if (!(a >= 0.0 && a < cells))
         return false;
-    const double fa = std::floor(a);
+    // a >= 0: the conversion floors it (and costs less than std::floor).
+    const auto i = static_cast<std::int64_t>(a);
+    const double fa = static_cast<double>(i);
     if (!(a - fa > margin && fa + 1.0 - a > margin))
         return false;
-    *index = static_cast<std::int64_t>(fa);
+    *index = i;
     return true;
 }
 
@@ -725,11 +727,13 @@ constexpr int kCellLevels = 3;
 constexpr std::uint8_t kReached = 1;  // some record passes through the cube
 constexpr std::uint8_t kByVertex = 2; // a vertex does
 
+// isFiniteVector inline, without a branch a coordinate: p - p is 0 exactly
+// for a finite coordinate and NaN for any other.
+inline bool finitePoint(const double p[3]) { return (p[0] - p[0]) + (p[1] - p[1]) + (p[2] - p[2]) == 0.0; }
+
 bool finiteCorners(const StlTriangle* t) {
-    for (const StlVertex* v : t->vertices)
-        if (!isFiniteVector(v->pos.data()))
-            return false;
-    return true;
+    return finitePoint(t->vertices[0]->pos.data()) && finitePoint(t->vertices[1]->pos.data()) &&
+           finitePoint(t->vertices[2]->pos.data());
 }
 
 // The positions of a mesh's vertices lie all over memory and the build would wait
@@ -926,6 +930,7 @@ struct MeshOctree::CellBuild {
                         const double cellOrigin[3], int split) const;
     void descendInCell(Routes& out, std::size_t slot, std::uint32_t i, LeafDescent& t, const double o[3]) const;
     bool clearOfBothGrids(const TriangleBox& box, std::int64_t lo[3], std::int64_t hi[3]) const;
+    int clearLevels(const TriangleBox& box, const double o[3], std::int64_t lo[3], std::int64_t hi[3]) const;
     bool routeClearTriangle(Routes& out, const TriangleBox& box, std::uint32_t i) const;
     bool routeRecords();
     void joinReachedMarks();
@@ -942,7 +947,7 @@ struct MeshOctree::CellBuild {
 // insertVertexAt does), marking the cubes it passes.
 void MeshOctree::CellBuild::routeVertex(Routes& out, std::size_t i) const {
     const double* p = vertices[i]->pos.data();
-    if (!isFiniteVector(p))
+    if (!finitePoint(p))
         return;
     // A vertex clear of the leaf grid goes down by the leaf cell that holds it
     // (as insertVertexAt from the root does), cells and leaf cube at once.
@@ -1082,16 +1087,21 @@ void MeshOctree::CellBuild::descendInCell(Routes& out, std::size_t slot, std::ui
     double cur[3] = {o[0], o[1], o[2]};
     double e = cellEdge;
     std::int64_t at[3] = {0, 0, 0};
-    if (t.clear) {
-        for (; depth < leafSteps; ++depth) {
-            const int k = childOfClearBox(t.lo, t.hi, leafSteps - 1 - depth);
-            if (k < 0)
-                break;
-            key = key * 8 + static_cast<std::uint32_t>(k);
-            stepToChild(cur, e, k);
-        }
+    std::int64_t lo[3];
+    std::int64_t hi[3];
+    const int walkable = t.clear ? leafSteps : clearLevels(box, o, lo, hi);
+    const std::int64_t* from = t.clear ? t.lo : lo;
+    const std::int64_t* to = t.clear ? t.hi : hi;
+    for (; depth < walkable; ++depth) {
+        const int k = childOfClearBox(from, to, leafSteps - 1 - depth);
+        if (k < 0)
+            break;
+        key = key * 8 + static_cast<std::uint32_t>(k);
+        stepToChild(cur, e, k);
+    }
+    if (depth > 0 || t.clear) {
         for (int axis = 0; axis < 3; ++axis)
-            at[axis] = t.lo[axis] >> (leafSteps - depth);
+            at[axis] = from[axis] >> (leafSteps - depth);
     }
     if (depth < leafSteps && box.reach < cornerReach) {
         const double cells = static_cast<double>(std::int64_t(1) << leafSteps);
@@ -1224,6 +1234,36 @@ void MeshOctree::CellBuild::reachLeaves(Routes& out, std::size_t slot, std::uint
     }
     if (!any)
         out.deadEnds[slot].push_back({key, static_cast<std::uint8_t>(depth), false});
+}
+
+// For a box that is not clear of the leaf grid below the cell (corner o): the
+// levels below the cell down which the descent goes by the box's leaf cells
+// (lo, hi): those whose children's faces lie on lines of the leaf grid that
+// every box coordinate keeps clearOfGrid's margin from (a line of the finest
+// level bounds only the leaf cubes; one of the next, those and the cubes above
+// them; and so on).
+int MeshOctree::CellBuild::clearLevels(const TriangleBox& box, const double o[3], std::int64_t lo[3],
+                                       std::int64_t hi[3]) const {
+    if (leafSteps <= 0)
+        return 0;
+    const double far = std::max(box.reach, std::max(std::fabs(o[0]), std::max(std::fabs(o[1]), std::fabs(o[2]))));
+    const double cells = static_cast<double>(std::int64_t(1) << leafSteps);
+    const double margin = (cellEdge * 0.0002 + 1e-12 * (far + 2.0 * cellEdge)) * perLeaf + reciprocalSlack(cells);
+    int clearDepth = leafSteps + 1; // the shallowest level whose cubes' faces the box comes near
+    for (int k = 0; k < 3; ++k) {
+        for (int end = 0; end < 2; ++end) {
+            const double a = ((end ? box.mx[k] : box.mn[k]) - o[k]) * perLeaf;
+            if (!(a > margin && a < cells - margin))
+                return 0; // near or past the cell's faces
+            (end ? hi : lo)[k] = static_cast<std::int64_t>(a);
+            const double line = static_cast<double>(static_cast<std::int64_t>(a + 0.5));
+            if (std::fabs(a - line) <= margin) {
+                const auto j = static_cast<std::uint64_t>(line);
+                clearDepth = std::min(clearDepth, leafSteps - __builtin_ctzll(j));
+            }
+        }
+    }
+    return clearDepth - 1;
 }
 
 // Whether the triangle's box lies clear of the grid of the cells as
