@@ -909,7 +909,13 @@ struct MeshOctree::CellBuild {
         cornerReach = leafEdge * 1e6 - far - 4.0 * edge;
         perLeaf = 1.0 / leafEdge;
         originReach = far;
+        cellOrigins.resize(3 * cellCount);
+        for (std::size_t c = 0; c < cellCount; ++c) {
+            double e;
+            cubeOfSlot(origin, edge, levels, c, &cellOrigins[3 * c], &e);
+        }
     }
+    std::vector<double> cellOrigins; // the corner of each cell's cube, as the descent reaches it
     double perLeaf;     // 1 / leafEdge
     double originReach; // the largest magnitude of a coordinate of origin
     // Triangles whose corners all lie closer to zero than this are taken to
@@ -1082,28 +1088,29 @@ void MeshOctree::CellBuild::fileTriangle(Routes& out, std::size_t slot, std::uin
 void MeshOctree::CellBuild::descendInCell(Routes& out, std::size_t slot, std::uint32_t i, LeafDescent& t,
                                           const double o[3]) const {
     const TriangleBox& box = t.box;
-    std::uint32_t key = 0;
-    int depth = 0;
-    double cur[3] = {o[0], o[1], o[2]};
-    double e = cellEdge;
-    std::int64_t at[3] = {0, 0, 0};
     std::int64_t lo[3];
     std::int64_t hi[3];
     const int walkable = t.clear ? leafSteps : clearLevels(box, o, lo, hi);
     const std::int64_t* from = t.clear ? t.lo : lo;
     const std::int64_t* to = t.clear ? t.hi : hi;
-    for (; depth < walkable; ++depth) {
-        const int k = childOfClearBox(from, to, leafSteps - 1 - depth);
-        if (k < 0)
-            break;
-        key = key * 8 + static_cast<std::uint32_t>(k);
-        stepToChild(cur, e, k);
+    // Down the levels where both ends of the box lie in one child: as far as
+    // their leaf cells' indices agree in their leading bits.
+    int depth = 0;
+    if (walkable > 0) {
+        const auto differ = static_cast<std::uint64_t>((from[0] ^ to[0]) | (from[1] ^ to[1]) | (from[2] ^ to[2]));
+        depth = std::min(walkable, differ == 0 ? leafSteps : leafSteps - (64 - __builtin_clzll(differ)));
     }
-    if (depth > 0 || t.clear) {
+    std::int64_t at[3] = {0, 0, 0};
+    if (depth > 0) {
         for (int axis = 0; axis < 3; ++axis)
             at[axis] = from[axis] >> (leafSteps - depth);
     }
-    if (depth < leafSteps && box.reach < cornerReach) {
+    const std::uint32_t key = keyOfCube(at, depth);
+    if (depth >= leafSteps) {
+        out.triangles[slot].push_back({i, key});
+        return;
+    }
+    if (box.reach < cornerReach) {
         const double cells = static_cast<double>(std::int64_t(1) << leafSteps);
         const double* corners[3] = {box.a, box.b, box.c};
         for (int j = 0; j < 3; ++j) {
@@ -1114,11 +1121,13 @@ void MeshOctree::CellBuild::descendInCell(Routes& out, std::size_t slot, std::ui
         }
         t.cornersKnown = true;
     }
-    if (t.clear && t.cornersKnown && depth < leafSteps && reachLeafCells(out, slot, i, t, o, depth))
+    if (t.clear && t.cornersKnown && reachLeafCells(out, slot, i, t, o, depth))
         return;
+    double cur[3];
+    double e;
+    cubeOfSlot(o, cellEdge, depth, key, cur, &e);
     reachLeaves(out, slot, i, t, cur, e, depth, key, at);
 }
-
 
 // reachLeaves for a box clear of the leaf grid, below the cube `split` levels
 // under the cell where its leaf cells stop sharing one cube, by the leaf cells
@@ -1310,15 +1319,11 @@ bool MeshOctree::CellBuild::routeClearTriangle(Routes& out, const TriangleBox& b
     for (int k = 0; k < 3; ++k)
         if ((hi[k] >> leafSteps) != cell[k])
             return false;
-    std::size_t slot = 0;
-    double cur[3] = {origin[0], origin[1], origin[2]};
-    double e = edge;
     for (int l = 0; l < levels; ++l) {
-        const int k = childOfClearBox(cell, cell, levels - 1 - l);
-        out.reached[l][slot] |= kReached;
-        slot = slot * 8 + static_cast<std::size_t>(k);
-        stepToChild(cur, e, k);
+        const std::int64_t cube[3] = {cell[0] >> (levels - l), cell[1] >> (levels - l), cell[2] >> (levels - l)};
+        out.reached[l][keyOfCube(cube, l)] |= kReached;
     }
+    const std::size_t slot = keyOfCube(cell, levels);
     out.reached[levels][slot] |= kReached;
     LeafDescent t(box);
     t.clear = true;
@@ -1327,7 +1332,7 @@ bool MeshOctree::CellBuild::routeClearTriangle(Routes& out, const TriangleBox& b
         t.lo[k] = lo[k] & mask;
         t.hi[k] = hi[k] & mask;
     }
-    descendInCell(out, slot, i, t, cur);
+    descendInCell(out, slot, i, t, &cellOrigins[3 * slot]);
     return true;
 }
 
