@@ -801,8 +801,13 @@ bool MeshOctree::build(double minCell, const double origin[3], double edge,
         for (double e = edge; levels < kCellLevels && !(minCell > e); e *= 0.5)
             ++levels;
     }
-    if (threads > 1 && levels > 0 && nodes_.empty() && memoryBudget_ == std::numeric_limits<std::size_t>::max() &&
-        vertices.size() < kNone && triangles.size() < kNone)
+    // On one thread the cells' build pays for its passes from about this many
+    // triangles on: it reads each triangle once and files every leaf's list at
+    // once, where insertion reads it twice and appends entry by entry.
+    constexpr std::size_t kCellBuildAlone = 100000;
+    if ((threads > 1 || triangles.size() >= kCellBuildAlone) && levels > 0 && nodes_.empty() &&
+        memoryBudget_ == std::numeric_limits<std::size_t>::max() && vertices.size() < kNone &&
+        triangles.size() < kNone)
         return buildByCells(minCell, origin, edge, levels, vertices, triangles, threads, allLive, cancel);
     for (std::size_t i = 0; i < vertices.size(); ++i) {
         if (i % kCancelStride == 0 && raised(cancel))

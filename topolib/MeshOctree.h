@@ -65,10 +65,11 @@ public:
     InsertResult insertTriangle(double minCell, const double origin[3], double edge, StlTriangle* t);
     // Builds the tree from nothing: the result is the tree that insertVertex for
     // every vertex in order, then insertTriangle for every triangle that is not
-    // deleted, in order, would make. With threads > 1 the cubes of the third level
-    // (a higher one when minCell stops the descent sooner) are built side by side,
-    // each in storage of its own, and joined in the order of their cubes, so the
-    // tree is the same whatever the number of threads. A tree that holds nodes
+    // deleted, in order, would make. With threads > 1 (or many triangles) the
+    // cubes of the third level (a higher one when minCell stops the descent
+    // sooner) are built side by side, each in storage of its own, and joined in
+    // the order of their cubes, so the tree is the same whatever the number of
+    // threads. A tree that holds nodes
     // already, or has a memory budget, is built by insertion on the calling
     // thread. False when an allocation failed; the tree is then incomplete.
     // With allLive every triangle given is taken as not deleted and its flags
