@@ -19,6 +19,7 @@
 #include <limits>
 #include <memory>
 #include <thread>
+#include <unordered_map>
 
 namespace topolib {
 
@@ -407,30 +408,6 @@ FacetCorner* sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room, C
         return threads > 1 ? corners.data() : room;
     corners.swap(scratch);
     return corners.data();
-}
-
-// The edge between a and b among the sides already linked to a's live
-// triangles. While buildEdges runs, the edge in slot k of a triangle always joins
-// the triangle's vertices k and k + 1, so the side's vertices identify it and
-// only the edge found is looked at (its class may have become 5).
-inline StlEdge* findBuiltEdge(const StlVertex* a, const StlVertex* b) {
-    for (const StlTriangle* u : *a) {
-        // Most of a's triangles do not have b at all.
-        if (u->vertices[0] != b && u->vertices[1] != b && u->vertices[2] != b)
-            continue;
-        if (u->isDeleted())
-            continue;
-        for (int j = 0; j < 3; ++j) {
-            StlEdge* e = u->edges[j];
-            if (e == nullptr)
-                continue;
-            const StlVertex* s0 = u->vertices[j];
-            const StlVertex* s1 = u->vertices[j == 2 ? 0 : j + 1];
-            if (((s0 == a && s1 == b) || (s0 == b && s1 == a)) && e->edgeClass != kEdgeDetached)
-                return e;
-        }
-    }
-    return nullptr;
 }
 
 // Crease angle of an import, in degrees.
@@ -1070,71 +1047,28 @@ private:
 };
 
 // The edges of the sides in triangle order, each side looked up among the
-// edges linked to the incident triangles of its first end (findBuiltEdge):
-// for any mesh, the lists as they are.
-void walkIncidentLists(const std::vector<Ref<StlTriangle>>& triangles, EdgeMaking& making,
-                       TriangleProgress& steps, double creaseLimit) {
-    const std::size_t n = triangles.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        steps.passTriangle();
-        // Vertices and their incident lists are visited in triangle order but lie
-        // in welding order: fetch the vertices a few triangles ahead, then their
-        // lists a little later.
-        if (i + 8 < n)
-            for (const StlVertex* v : triangles[i + 8]->vertices)
-                __builtin_prefetch(v);
-        if (i + 4 < n)
-            for (const StlVertex* v : triangles[i + 4]->vertices)
-                if (v && v->hasTriangleList())
-                    __builtin_prefetch(v->triangles());
-        StlTriangle* t = triangles[i];
-        if (t->isDeleted())
-            continue;
-        for (int k = 0; k < 3; ++k) {
-            StlVertex* a = t->vertices[k];
-            StlVertex* b = t->vertices[(k + 1) % 3];
-            StlEdge* e = findBuiltEdge(a, b);
-            if (e) {
-                joinEdge(e, t, creaseLimit);
-            } else if (a == b) {
-                // Two corners welded into one vertex: no side, no triangle.
-                t->setDeleted(true);
-                break;
-            } else {
-                e = making.make(a, b, t, i, k);
-            }
-            t->edges[k] = e;
-        }
-    }
-}
-
-// The edges of the sides in triangle order, each side looked up among the
 // edges made before it through a table of the vertices: every edge made is
 // chained to the lower-numbered of its two ends (the table holds a vertex's
 // newest edge; until the build ends, an edge's index field holds the reference
 // of the edge chained before it). A side so reads a short table entry and the
 // few edges of its lower end, made shortly before in a file whose facets come
-// in order, where a walk through the incident triangles of its first end
-// (findBuiltEdge) reads vertex records and lists that lie in welding order.
+// in order.
 //
-// A side finds what that walk finds: the edge that a live triangle links at a
+// A side finds the edge that a live triangle earlier in the array links at a
 // side with the same two ends. Such an edge stays live with the triangle whose
 // side made it, so a triangle deleted at a side whose ends are one vertex
 // takes the edges its own earlier sides made out of their chains again. The
-// walk sees only the triangles in an incident list, the chains every earlier
-// side: where a vertex is shared by more triangles than its list can hold,
-// the walk makes a second edge for a side whose twin is not listed, and the
-// chains join them, as they would have been with longer lists. The build is
-// for meshes whose vertex records are in array order (a vertex's number from
-// its reference).
+// chains hold every earlier side, also where a vertex is shared by more
+// triangles than its incident list can hold. A vertex's table entry is found
+// by arithmetic when the vertex records stand in array order (a mesh read from
+// a file), else through the record's position in the array, and for a record
+// that is not in the array through its reference.
 class ChainedEdgeBuild {
 public:
     ChainedEdgeBuild(const std::vector<Ref<StlVertex>>& vertices,
                      const std::vector<Ref<StlTriangle>>& triangles)
         : m_vertexIndex(vertices), m_triangles(triangles) {}
 
-    // Whether the mesh is in the state the build needs.
-    bool usable() const { return m_vertexIndex.inOrder(); }
     // Links every side of the live triangles to its edge, made through `making`
     // into `edges`; a triangle with a side whose ends are one vertex is deleted
     // there. The edges have their numbers in their index fields when it returns.
@@ -1144,12 +1078,16 @@ public:
 private:
     static constexpr std::size_t kAhead = 16; // triangles whose table entries are fetched ahead
 
-    // The table entry of the side a-b's lower end (the one of lower number:
+    // The table entry of the side a-b's lower end (the one of lower reference:
     // vertex records in array order have their references in that order).
     uint32_t& chainOf(uint32_t a, uint32_t b) {
-        assert(std::min(a, b) >= m_firstVertex &&
-               (std::min(a, b) - m_firstVertex) / kVertexUnits < m_chains.size());
-        return m_chains[(std::min(a, b) - m_firstVertex) / kVertexUnits];
+        const uint32_t low = std::min(a, b);
+        if (m_vertexIndex.inOrder()) {
+            assert(low >= m_firstVertex && (low - m_firstVertex) / kVertexUnits < m_chains.size());
+            return m_chains[(low - m_firstVertex) / kVertexUnits];
+        }
+        const std::size_t at = m_vertexIndex.of(Ref<StlVertex>::fromRaw(low));
+        return at != RecordIndex<StlVertex>::npos ? m_chains[at] : m_strays[low];
     }
     // The edge joining a and b in their chain, or null.
     static StlEdge* findInChain(uint32_t link, uint32_t a, uint32_t b) {
@@ -1171,6 +1109,7 @@ private:
     const std::vector<Ref<StlTriangle>>& m_triangles;
     uint32_t m_firstVertex = 0;
     std::vector<uint32_t> m_chains; // per vertex: the reference of its newest edge (0 for none)
+    std::unordered_map<uint32_t, uint32_t> m_strays; // the same for vertices outside the array
 };
 
 // The triangles are read in array order and their records follow one
@@ -1210,7 +1149,8 @@ void ChainedEdgeBuild::unchainMade(const StlTriangle* t, uint32_t made) {
 
 void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, TriangleProgress& progress,
                            double creaseLimit) {
-    m_firstVertex = Ref<StlVertex>(const_cast<StlVertex*>(m_vertexIndex.firstInOrder())).raw();
+    if (m_vertexIndex.inOrder())
+        m_firstVertex = Ref<StlVertex>(const_cast<StlVertex*>(m_vertexIndex.firstInOrder())).raw();
     m_chains.assign(m_vertexIndex.size(), 0);
     const std::size_t n = m_triangles.size();
     for (std::size_t i = 0; i < n; ++i) {
@@ -1242,6 +1182,7 @@ void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, T
         }
     }
     std::vector<uint32_t>().swap(m_chains);
+    m_strays.clear();
     for (std::size_t i = 0; i < edges.size(); ++i)
         edges[i]->index = static_cast<uint32_t>(i);
 }
@@ -1249,12 +1190,10 @@ void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, T
 } // namespace
 
 // A big mesh fresh from a weld on more than three threads has its sides decided
-// on threads (buildEdgesOnThreads); otherwise they are taken in triangle
-// order, through the vertices' chains of edges where the mesh allows, else
-// through the incident lists. All three give the same edges, lists and
-// classes while no vertex's incident list is full (the weld hands its corners'
-// vertex numbers over only then, and only for a build on threads); with a
-// full list the chains still join every side to its twin, the walk not.
+// on threads (buildEdgesOnThreads); otherwise they are taken in triangle order
+// through the vertices' chains of edges (ChainedEdgeBuild). Both give the same
+// edges, lists and classes; the threaded build reads the incident lists, so
+// the weld hands its corners' vertex numbers over only while no list is full.
 int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan,
                           const ProgressSink* progress) {
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
@@ -1276,11 +1215,7 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     EdgeMaking making(m_records.edges, m_records.edgePool, n);
     TriangleProgress steps(sink, report, progressBase, progressSpan, n);
     const double creaseLimit = creaseCosine(kImportCreaseAngle);
-    ChainedEdgeBuild chained(m_records.vertices, m_records.triangles);
-    if (chained.usable())
-        chained.run(making, m_records.edges, steps, creaseLimit);
-    else
-        walkIncidentLists(m_records.triangles, making, steps, creaseLimit);
+    ChainedEdgeBuild(m_records.vertices, m_records.triangles).run(making, m_records.edges, steps, creaseLimit);
     // The crease classes were given on the way, when each edge reached its second
     // triangle: the result of classifyEdges(kImportCreaseAngle) without another
     // pass over every edge and its two triangles.

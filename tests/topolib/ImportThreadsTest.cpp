@@ -227,23 +227,49 @@ TEST(ImportThreads, anEdgeOverItsTriangleLimitIsBuiltAsOnOneThread) {
 // centre lists only some of them, yet every spoke joins its two blades, so
 // the disc is one piece with its rim as the only boundary, on any number of
 // threads.
+// The same disc given as indexed triangles (as booleans and drain-hole tools
+// make their meshes, vertices appended after a first piece) gets the same edges.
 TEST(ImportThreads, aCornerOfMoreTrianglesThanItsListHoldsKeepsOneEdgePerSpoke) {
     const int blades = static_cast<int>(StlVertex::kMaxTriangles) + 3000;
     const TriangleSoup disc = fan(blades, 10.0, 360.0);
-    for (unsigned threads : {1u, 2u, 4u}) {
-        SCOPED_TRACE(threads);
-        ForcedThreads forced(threads);
-        auto mesh = buildMesh(disc);
-        ASSERT_EQ(mesh->vertexCount(), static_cast<uint32_t>(blades) + 1);
-        EXPECT_EQ(mesh->edgeCount(), 2u * static_cast<uint32_t>(blades));
+    auto expectOneEdgePerSpoke = [&](const StlObject& mesh) {
+        ASSERT_EQ(mesh.vertexCount(), static_cast<uint32_t>(blades) + 1 + 3);
+        EXPECT_EQ(mesh.edgeCount(), 2u * static_cast<uint32_t>(blades) + 3);
         uint32_t boundary = 0;
-        for (const StlEdge* e : mesh->edges()) {
+        for (const StlEdge* e : mesh.edges()) {
             EXPECT_LE(e->triangleCount(), 2u);
             boundary += e->edgeClass == kEdgeBoundary ? 1 : 0;
         }
-        EXPECT_EQ(boundary, static_cast<uint32_t>(blades));
-        EXPECT_EQ(mesh->shells().size(), 1u);
+        EXPECT_EQ(boundary, static_cast<uint32_t>(blades) + 3);
+    };
+    // A lone triangle beside the disc, away from it.
+    const Facet lone{{{50.0, 0.0, 0.0}, {51.0, 0.0, 0.0}, {50.0, 1.0, 0.0}}};
+    TriangleSoup withLone = disc;
+    withLone.push_back(lone);
+    for (unsigned threads : {1u, 2u, 4u}) {
+        SCOPED_TRACE(threads);
+        ForcedThreads forced(threads);
+        auto mesh = buildMesh(withLone);
+        expectOneEdgePerSpoke(*mesh);
+        EXPECT_EQ(mesh->shells().size(), 2u);
     }
+
+    StlObject indexed;
+    std::vector<double> xyz;
+    for (const Point& p : lone.v)
+        xyz.insert(xyz.end(), {p[0], p[1], p[2]});
+    const std::vector<int> first{0, 1, 2};
+    ASSERT_TRUE(indexed.appendMesh(3, 1, xyz.data(), first.data()));
+    xyz.assign({0.0, 0.0, 0.0});
+    std::vector<int> indices;
+    for (int i = 0; i < blades; ++i) {
+        const Point& p = disc[static_cast<std::size_t>(i)].v[1];
+        xyz.insert(xyz.end(), {p[0], p[1], p[2]});
+        indices.insert(indices.end(), {0, 1 + i, 1 + (i + 1) % blades});
+    }
+    ASSERT_TRUE(indexed.appendMesh(blades + 1, static_cast<uint32_t>(blades), xyz.data(), indices.data()));
+    indexed.buildEdges(false, 0, 0);
+    expectOneEdgePerSpoke(indexed);
 }
 
 // The corner sort cuts the x keys into ranges and sorts them one by one (on
