@@ -881,8 +881,15 @@ struct MeshOctree::CellBuild {
     std::size_t cellCount;
     double cellEdge;    // the edge of the cubes of the cells
     double leafEdge;    // the first edge below minCell
+    double perLeaf;     // 1 / leafEdge
     int leafSteps;      // the levels from a cell down to the leaf level
     bool byLeaves;      // whether the leaf keys fit (leafSteps <= kMostLeafSteps)
+    double originReach; // the largest magnitude of a coordinate of origin
+    // Triangles whose corners all lie closer to zero than this are taken to
+    // meet every cube that holds one of their corners' leaf cells (see
+    // LeafDescent).
+    double cornerReach;
+    std::vector<double> cellOrigins; // the corner of each cell's cube, as the descent reaches it
 
     std::vector<Routes> routes;                        // one per range of records
     std::vector<std::uint8_t> reached[kCellLevels + 1]; // the ranges' marks joined
@@ -909,24 +916,16 @@ struct MeshOctree::CellBuild {
         for (int l = 0; l < levels; ++l)
             cellEdge *= 0.5;
         leafSteps = gridStepsBelow(minCell, cellEdge, &leafEdge);
-        byLeaves = leafSteps <= kMostLeafSteps;
-        const double far = std::max(std::fabs(origin[0]), std::max(std::fabs(origin[1]), std::fabs(origin[2])));
-        cornerReach = leafEdge * 1e6 - far - 4.0 * edge;
         perLeaf = 1.0 / leafEdge;
-        originReach = far;
+        byLeaves = leafSteps <= kMostLeafSteps;
+        originReach = std::max(std::fabs(origin[0]), std::max(std::fabs(origin[1]), std::fabs(origin[2])));
+        cornerReach = leafEdge * 1e6 - originReach - 4.0 * edge;
         cellOrigins.resize(3 * cellCount);
         for (std::size_t c = 0; c < cellCount; ++c) {
             double e;
             cubeOfSlot(origin, edge, levels, c, &cellOrigins[3 * c], &e);
         }
     }
-    std::vector<double> cellOrigins; // the corner of each cell's cube, as the descent reaches it
-    double perLeaf;     // 1 / leafEdge
-    double originReach; // the largest magnitude of a coordinate of origin
-    // Triangles whose corners all lie closer to zero than this are taken to
-    // meet every cube that holds one of their corners' leaf cells (see
-    // LeafDescent).
-    double cornerReach;
 
     void routeVertex(Routes& out, std::size_t i) const;
     void routeTriangle(Routes& out, const TriangleBox& box, std::uint32_t i, int level, std::size_t slot,
@@ -1022,9 +1021,7 @@ void MeshOctree::CellBuild::fileVertex(Routes& out, std::size_t slot, std::uint3
     int depth = 0;
     std::int64_t at[3];
     if (pointClearOfGrid(p, o, cellEdge, leafEdge, leafSteps, at)) {
-        for (; depth < leafSteps; ++depth)
-            key = key * 8 + static_cast<std::uint32_t>(childOfClearBox(at, at, leafSteps - 1 - depth));
-        out.vertices[slot].push_back({i, key});
+        out.vertices[slot].push_back({i, keyOfCube(at, leafSteps)});
         return;
     }
     double cur[3] = {o[0], o[1], o[2]};
