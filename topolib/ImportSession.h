@@ -1,22 +1,25 @@
 #pragma once
 
+#include "topolib/NeighbourEntries.h"
 #include "topolib/RecordArena.h"
 #include "topolib/RecordPool.h"
 #include "topolib/StlTriangle.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 namespace topolib {
 
 class StlEdge;
 
 // The scratch memory of one import of loose facets, from the weld to the edge
-// build. A big mesh welded from empty borrows the room of its future edge
-// records from the edge pool (RecordPool::lendRoom): the corner sort scatters
-// into it, then the weld leaves there the corners' vertex numbers, which the
-// edge build reads on several threads before it makes the edges over them; the
-// pages are so mapped once, and the edges lie where the scratch was. The room
+// build, and what the edge build hands to the shell search. A big mesh welded
+// from empty borrows the room of its future edge records from the edge pool
+// (RecordPool::lendRoom): the corner sort scatters into it, then the weld
+// leaves there the corners' vertex numbers, which the edge build reads on
+// several threads before it makes the edges over them; the pages are so mapped
+// once, and the edges lie where the scratch was. The room
 // stays the pool's: its loan ends when the first edge record is made, and the
 // numbers are valid only while it lasts. The session keeps no reference to the
 // pool (a mesh's records move between meshes as a unit) and is handed it.
@@ -52,7 +55,17 @@ public:
         return welded;
     }
     // Ends the session without using what it holds (a new weld, a released mesh).
-    void end() { m_weldedCorners = nullptr; }
+    void end() {
+        m_weldedCorners = nullptr;
+        m_shellTable = ShellTableHandover();
+    }
+
+    // The edge build leaves the shell search's table in the records (the
+    // caller of buildEdges asked for it and runs findShells next).
+    void holdShellTable(ShellTableHandover table) { m_shellTable = std::move(table); }
+    // The shell search takes it: the table, or an empty hand-over when the
+    // records hold their ids and shells.
+    ShellTableHandover takeShellTable() { return std::exchange(m_shellTable, ShellTableHandover()); }
 
     // The integer the threaded edge build keeps for each side (3 × triangle +
     // slot) until the side gets its edge. The entries live in the triangles'
@@ -79,6 +92,7 @@ public:
 
 private:
     uint32_t* m_weldedCorners = nullptr; // in the edge pool's lent room
+    ShellTableHandover m_shellTable;
 };
 
 } // namespace topolib

@@ -239,8 +239,14 @@ public:
     // one vertex is marked deleted. Reports progress from `progressBase` over
     // `progressSpan` to `progress` (null: the global report) when `report` is
     // true. Returns 0.
+    // With AfterEdges::FindShells the caller calls findShells next, before
+    // anything else reads or changes the triangles, edges or vertices: the
+    // build may then leave the shell search's table of neighbours in the
+    // triangles' id and shell fields (ShellTableHandover), which findShells
+    // sets back.
+    enum class AfterEdges { Nothing, FindShells };
     int buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan,
-                   const ProgressSink* progress = nullptr);
+                   const ProgressSink* progress = nullptr, AfterEdges after = AfterEdges::Nothing);
     // Edges with exactly two triangles become sharp (1) when their normals differ by
     // more than the crease angle, else smooth (0); other classes stay. Returns 0.
     int classifyEdges(double creaseAngleDegrees);
@@ -560,7 +566,8 @@ private:
         };
         std::vector<std::unique_ptr<Ref<StlTriangle>[], FreeIncidentBlock>> incidentBlocks;
         // The scratch that weldFacetCorners hands to buildEdges for a big mesh
-        // it welded from empty (the corners' vertex numbers, in edgePool's room).
+        // it welded from empty (the corners' vertex numbers, in edgePool's room),
+        // and the table buildEdges may hand to findShells.
         ImportSession importSession;
     };
     // Where the mesh stands: its box and centre now and as the file was read.

@@ -6,6 +6,7 @@
 #include "app/ProgressReport.h"
 #include "topolib/CornerCensus.h"
 #include "topolib/HugePageAdvice.h"
+#include "topolib/NeighbourEntries.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/RecordIndex.h"
 #include "topolib/WeldRuns.h"
@@ -418,10 +419,13 @@ inline double creaseCosine(double angleDegrees) { return std::cos(angleDegrees *
 
 // Adds t to e; an edge that has just reached two triangles gets its crease
 // class while both are in the cache, one that goes on to a third becomes
-// class 3 and leaves the crease test, as in classifyEdges.
-inline void joinEdge(StlEdge* e, StlTriangle* t, double creaseLimit) {
-    if (e->addTriangle(t) == 2 && e->edgeClass == kEdgeSmooth)
+// class 3 and leaves the crease test, as in classifyEdges. Returns e's count
+// of triangles, 0 when e was full (t not added).
+inline uint32_t joinEdge(StlEdge* e, StlTriangle* t, double creaseLimit) {
+    const uint32_t count = e->addTriangle(t);
+    if (count == 2 && e->edgeClass == kEdgeSmooth)
         e->edgeClass = creaseLimit > e->triangle(0)->normal.dot(t->normal) ? kEdgeSharp : kEdgeSmooth;
+    return count;
 }
 
 } // namespace
@@ -1046,6 +1050,129 @@ private:
     PagePopulator m_populator;
 };
 
+// The shell search's table of neighbours (NeighbourEntries.h), written into
+// the triangle records while the chained build joins the sides in triangle
+// order: when a side joins the edge that an earlier triangle's side made,
+// both triangles and the edge are at hand. Until some edge gets a third
+// triangle, an edge of two triangles leads from each to the other (its class,
+// smooth or sharp, is crossed either way) and an edge of one is a boundary;
+// a triangle deleted at a later side of its own leaves the triangle across
+// an earlier one without a neighbour there. A triangle's own entries and
+// those it gives the triangles across wait until it has passed all its
+// sides, so that a deleted triangle's record keeps its id and shell.
+//
+// The table is given up, and the records it wrote set back (id = index, no
+// shell), when an edge gets a third triangle (which of its triangles lead
+// across depends on which of them stay live), or when a record is not in
+// array order or not as an import leaves it (id = index, no shell); the
+// shell search then builds its table itself.
+class TableInRecords {
+public:
+    // For the triangles of `triangles` (none deleted yet by the build: those
+    // deleted before it are skipped) and `vertexCount` vertex records.
+    TableInRecords(const std::vector<Ref<StlTriangle>>& triangles, std::size_t vertexCount)
+        : m_triangles(triangles) {
+        const std::size_t n = triangles.size();
+        m_firstRaw = n ? triangles[0].raw() : 0;
+        m_active = n != 0 && n <= neighbour::kMaxTriangles && (m_firstRaw & arena::kOutsideBit) == 0 &&
+                   uint64_t(m_firstRaw) + uint64_t(n) * kTriangleUnits < arena::kOutsideBit;
+        if (m_active)
+            m_used.assign((vertexCount + 63) / 64, 0);
+    }
+    bool active() const { return m_active; }
+
+    // Triangle i (live), t, comes next.
+    void begin(std::size_t i, const StlTriangle* t) {
+        m_joins = 0;
+        if (m_active && (m_triangles[i].raw() != m_firstRaw + static_cast<uint32_t>(i * kTriangleUnits) ||
+                         t->id != static_cast<int32_t>(i) || t->shell != nullptr))
+            giveUp(i);
+    }
+    // t's side k has made its edge.
+    void made(int k) { m_own[k] = neighbour::kBoundary; }
+    // t's side k, of triangle i, has joined e, which now has `count`
+    // triangles (0: e was full).
+    void joined(std::size_t i, StlTriangle* t, int k, const StlEdge* e, uint32_t count) {
+        if (!m_active)
+            return;
+        if (count != 2) {
+            giveUp(i);
+            return;
+        }
+        // The first triangle made the edge: it runs the side from the edge's
+        // first vertex.
+        const uint32_t uRaw = e->triangles()[0].raw();
+        StlTriangle* u = e->triangle(0);
+        const uint32_t against = t->vertices[k].raw() == e->vertices()[0].raw() ? neighbour::kAgainst : 0;
+        m_own[k] = ((uRaw - m_firstRaw) / kTriangleUnits) | against;
+        int uSide = 0;
+        while (uSide < 2 && u->edges[uSide].get() != e)
+            ++uSide;
+        m_pending[m_joins++] = Pending{u, uSide, static_cast<uint32_t>(i) | against};
+    }
+    // The triangle, t, has been deleted after the sides it has joined so far
+    // (one of which may have joined an edge that an earlier side of its own
+    // made).
+    void deleted(const StlTriangle* t) {
+        if (!m_active)
+            return;
+        for (int j = 0; j < m_joins; ++j)
+            if (m_pending[j].u != t)
+                neighbour::storeOneInRecord(m_pending[j].u, m_pending[j].side, neighbour::kNone);
+    }
+    // The triangle, t, stays live with its three sides passed; its corners
+    // are the vertex records `corners` (numbers in array order).
+    void finish(StlTriangle* t, const std::size_t corners[3]) {
+        if (!m_active)
+            return;
+        neighbour::storeInRecord(t, m_own);
+        for (int j = 0; j < m_joins; ++j)
+            neighbour::storeOneInRecord(m_pending[j].u, m_pending[j].side, m_pending[j].entry);
+        for (int c = 0; c < 3; ++c)
+            m_used[corners[c] >> 6] |= uint64_t(1) << (corners[c] & 63);
+    }
+    // The hand-over to the shell search once every triangle has passed.
+    ShellTableHandover handOver() {
+        ShellTableHandover table;
+        if (m_active) {
+            table.triangles = static_cast<uint32_t>(m_triangles.size());
+            table.usedVertices = std::move(m_used);
+        }
+        m_active = false;
+        return table;
+    }
+
+private:
+    static constexpr uint32_t kTriangleUnits = sizeof(StlTriangle) / 8; // a reference counts units of eight bytes
+
+    // Sets back the records of triangles [0, end) that the table has written.
+    void giveUp(std::size_t end) {
+        m_active = false;
+        for (std::size_t j = 0; j < end; ++j) {
+            StlTriangle* t = m_triangles[j];
+            if (!t->isDeleted()) {
+                t->id = static_cast<int32_t>(j);
+                t->shell = nullptr;
+            }
+        }
+        std::vector<uint64_t>().swap(m_used);
+    }
+
+    // An entry for a triangle across, written when the triangle at hand stays live.
+    struct Pending {
+        StlTriangle* u;
+        int side;
+        uint32_t entry;
+    };
+    const std::vector<Ref<StlTriangle>>& m_triangles;
+    uint32_t m_firstRaw = 0;
+    bool m_active = false;
+    std::vector<uint64_t> m_used; // a bit per vertex record that a live triangle uses
+    uint32_t m_own[3] = {0, 0, 0};
+    Pending m_pending[3] = {};
+    int m_joins = 0;
+};
+
 // The edges of the sides in triangle order, each side looked up among the
 // edges made before it through a table of the vertices: every edge made is
 // chained to the lower-numbered of its two ends (the table holds a vertex's
@@ -1069,11 +1196,15 @@ public:
                      const std::vector<Ref<StlTriangle>>& triangles)
         : m_vertexIndex(vertices), m_triangles(triangles) {}
 
+    // Whether the vertex records stand in array order.
+    bool verticesInOrder() const { return m_vertexIndex.inOrder(); }
     // Links every side of the live triangles to its edge, made through `making`
     // into `edges`; a triangle with a side whose ends are one vertex is deleted
     // there. The edges have their numbers in their index fields when it returns.
+    // With `table`, also writes the shell search's table into the records
+    // (TableInRecords), to be handed over by the caller.
     void run(EdgeMaking& making, const RefArray<StlEdge>& edges, TriangleProgress& progress,
-             double creaseLimit);
+             double creaseLimit, TableInRecords* table);
 
 private:
     static constexpr std::size_t kAhead = 16; // triangles whose table entries are fetched ahead
@@ -1100,6 +1231,8 @@ private:
         }
         return nullptr;
     }
+    template <bool writesTable>
+    void linkSides(EdgeMaking& making, TriangleProgress& progress, double creaseLimit, TableInRecords& table);
     void fetchAhead(std::size_t i);
     // Takes the edges made by the first sides of t (bits of `made`) out of their chains.
     void unchainMade(const StlTriangle* t, uint32_t made);
@@ -1148,10 +1281,26 @@ void ChainedEdgeBuild::unchainMade(const StlTriangle* t, uint32_t made) {
 }
 
 void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, TriangleProgress& progress,
-                           double creaseLimit) {
+                           double creaseLimit, TableInRecords* table) {
     if (m_vertexIndex.inOrder())
         m_firstVertex = Ref<StlVertex>(const_cast<StlVertex*>(m_vertexIndex.firstInOrder())).raw();
     m_chains.assign(m_vertexIndex.size(), 0);
+    if (table && table->active()) {
+        linkSides<true>(making, progress, creaseLimit, *table);
+    } else {
+        static const std::vector<Ref<StlTriangle>> kNoTriangles;
+        TableInRecords none(kNoTriangles, 0);
+        linkSides<false>(making, progress, creaseLimit, none);
+    }
+    std::vector<uint32_t>().swap(m_chains);
+    m_strays.clear();
+    for (std::size_t i = 0; i < edges.size(); ++i)
+        edges[i]->index = static_cast<uint32_t>(i);
+}
+
+template <bool writesTable>
+void ChainedEdgeBuild::linkSides(EdgeMaking& making, TriangleProgress& progress, double creaseLimit,
+                                 TableInRecords& written) {
     const std::size_t n = m_triangles.size();
     for (std::size_t i = 0; i < n; ++i) {
         progress.passTriangle();
@@ -1159,6 +1308,8 @@ void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, T
         StlTriangle* t = m_triangles[i];
         if (t->isDeleted())
             continue;
+        if (writesTable)
+            written.begin(i, t);
         uint32_t made = 0;
         for (int k = 0; k < 3; ++k) {
             const uint32_t a = t->vertices[k].raw(), b = t->vertices[(k + 1) % 3].raw();
@@ -1166,25 +1317,33 @@ void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, T
                 // Two corners welded into one vertex: no side, no triangle.
                 t->setDeleted(true);
                 unchainMade(t, made);
+                if (writesTable)
+                    written.deleted(t);
                 break;
             }
             uint32_t& chain = chainOf(a, b);
             StlEdge* e = findInChain(chain, a, b);
             if (e) {
-                joinEdge(e, t, creaseLimit);
+                const uint32_t count = joinEdge(e, t, creaseLimit);
+                if (writesTable)
+                    written.joined(i, t, k, e, count);
             } else {
                 e = making.make(t->vertices[k], t->vertices[(k + 1) % 3], t, i, k);
                 e->index = chain;
                 chain = Ref<StlEdge>(e).raw();
                 made |= 1u << k;
+                if (writesTable)
+                    written.made(k);
             }
             t->edges[k] = e;
         }
+        if (writesTable && !t->isDeleted() && written.active()) {
+            std::size_t corners[3];
+            for (int c = 0; c < 3; ++c)
+                corners[c] = (t->vertices[c].raw() - m_firstVertex) / kVertexUnits;
+            written.finish(t, corners);
+        }
     }
-    std::vector<uint32_t>().swap(m_chains);
-    m_strays.clear();
-    for (std::size_t i = 0; i < edges.size(); ++i)
-        edges[i]->index = static_cast<uint32_t>(i);
 }
 
 } // namespace
@@ -1195,7 +1354,7 @@ void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, T
 // edges, lists and classes; the threaded build reads the incident lists, so
 // the weld hands its corners' vertex numbers over only while no list is full.
 int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan,
-                          const ProgressSink* progress) {
+                          const ProgressSink* progress, AfterEdges after) {
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
     const std::size_t n = m_records.triangles.size();
     // The corners' vertex numbers the weld left, if any.
@@ -1215,7 +1374,18 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     EdgeMaking making(m_records.edges, m_records.edgePool, n);
     TriangleProgress steps(sink, report, progressBase, progressSpan, n);
     const double creaseLimit = creaseCosine(kImportCreaseAngle);
-    ChainedEdgeBuild(m_records.vertices, m_records.triangles).run(making, m_records.edges, steps, creaseLimit);
+    ChainedEdgeBuild chained(m_records.vertices, m_records.triangles);
+    // On threads the shell search fills a table of its own side by side
+    // (faster there than one thread writing it here); on one thread it takes
+    // the one written here, for vertex records in array order (a mesh read
+    // from a file), whose used ones it then knows by their numbers.
+    if (after == AfterEdges::FindShells && threads == 1 && chained.verticesInOrder()) {
+        TableInRecords table(m_records.triangles, m_records.vertices.size());
+        chained.run(making, m_records.edges, steps, creaseLimit, &table);
+        m_records.importSession.holdShellTable(table.handOver());
+    } else {
+        chained.run(making, m_records.edges, steps, creaseLimit, nullptr);
+    }
     // The crease classes were given on the way, when each edge reached its second
     // triangle: the result of classifyEdges(kImportCreaseAngle) without another
     // pass over every edge and its two triangles.
@@ -1732,7 +1902,7 @@ LoadResult StlObject::loadFromFile(const std::wstring& path, const std::atomic<b
             if (sideWork)
                 beside->start();
             if (!cancelled())
-                buildEdges(true, 60, 25, progress);
+                buildEdges(true, 60, 25, progress, AfterEdges::FindShells);
             if (!cancelled())
                 findShells(true, 85, progress);
             if (sideWork)

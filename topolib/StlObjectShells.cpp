@@ -1,6 +1,7 @@
 // The shell search of the mesh object: connected components with their two
 // orientation classes and the negligible-shell test.
 #include "app/ProgressReport.h"
+#include "topolib/NeighbourEntries.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
@@ -9,10 +10,10 @@
 #include "topolib/StlVertex.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -248,18 +249,20 @@ TablePlace tablePlaceFor(unsigned threads) {
 // In the records (on one thread), the walk reads a triangle's entries when it
 // takes it and then files it there: sets its id back, its shell and its
 // class. The table pass notes the vertices the live triangles use, as above;
-// one shell is boxed from them, several by a last pass in array order.
+// one shell is boxed from them, several by a last pass in array order. Right
+// after an import's edge build on one thread the table is in the records
+// already, with the vertices noted (ShellTableHandover): the build has joined
+// each side to the triangle across while both were at hand, and the table
+// pass, which would look each of them up again across the whole mesh, is
+// skipped.
 class NeighbourSearch {
 public:
-    // An entry: the index of the triangle across, with kAgainst when it runs
-    // the side the same way (wound against the triangle); or kNone, or
-    // kBoundary for a boundary edge (the shell is open).
-    static constexpr uint32_t kAgainst = 0x80000000u;
-    static constexpr uint32_t kIndexMask = 0x7FFFFFFFu;
-    static constexpr uint32_t kBoundary = 0xFFFFFFFEu;
-    static constexpr uint32_t kNone = 0xFFFFFFFFu;
-    // The most triangles an index of an entry can name.
-    static constexpr uint32_t kMaxTriangles = kBoundary - 1;
+    // The entries (NeighbourEntries.h).
+    static constexpr uint32_t kAgainst = neighbour::kAgainst;
+    static constexpr uint32_t kIndexMask = neighbour::kIndexMask;
+    static constexpr uint32_t kBoundary = neighbour::kBoundary;
+    static constexpr uint32_t kNone = neighbour::kNone;
+    static constexpr uint32_t kMaxTriangles = neighbour::kMaxTriangles;
 
     // The triangles first[0 .. n), which are the mesh's array in order; the
     // vertex records are expected at vertices[0 .. vertexSlots) (any order).
@@ -267,9 +270,10 @@ public:
     // edges is the mesh's edge array, whose marks the search clears beside
     // the walk (the table reads them as if they were clear already).
     NeighbourSearch(StlTriangle* first, uint32_t n, const StlVertex* vertices, std::size_t vertexSlots,
-                    const std::vector<Ref<StlEdge>>& edges, unsigned threads, StlShell* firstShell)
+                    const std::vector<Ref<StlEdge>>& edges, unsigned threads, TablePlace place,
+                    StlShell* firstShell)
         : m_first(first), m_n(n), m_vertices(vertices), m_vertexSlots(vertexSlots), m_edges(edges),
-          m_threads(threads), m_place(tablePlaceFor(threads)), m_firstShell(firstShell) {}
+          m_threads(threads), m_place(place), m_firstShell(firstShell) {}
 
     // Whether the walk files every triangle it takes (the table lies in the
     // records): then besideSearch is not needed (the caller clears the
@@ -282,6 +286,10 @@ public:
     // or, for the table in the records, when a live triangle's id is not its
     // index; the records are then as before but for their shell fields.
     bool buildTable();
+    // Instead of buildTable, for the table in the records: takes the one the
+    // edge build has left there, with the bits of the vertex records the live
+    // triangles use (ShellTableHandover).
+    void takeHandedTable(std::vector<uint64_t> usedVertices);
     // Part `part` of `parts` of the work that may run beside the search: the
     // box of the vertices that live triangles use (to be joined in any order;
     // no points when some vertex lies outside the expected records), and the
@@ -387,18 +395,6 @@ private:
     }
     template <TablePlace place>
     void growShell(uint32_t seed, StlShell* shell);
-
-    // The entries in a record: the first in the id, the others in the shell
-    // pointer's bytes.
-    static void storeInRecord(StlTriangle* t, const uint32_t entries[3]) {
-        static_assert(sizeof(t->id) == 4 && sizeof(t->shell) == 8, "room for three entries");
-        std::memcpy(&t->id, &entries[0], 4);
-        std::memcpy(&t->shell, &entries[1], 8);
-    }
-    static void loadFromRecord(const StlTriangle* t, uint32_t entries[3]) {
-        std::memcpy(&entries[0], &t->id, 4);
-        std::memcpy(&entries[1], &t->shell, 8);
-    }
 
     StlTriangle* m_first;
     uint32_t m_n;
@@ -521,7 +517,7 @@ bool NeighbourSearch::fillRecords() {
             entries[k] = entryAcross(t, k, &outside);
         if (outside)
             break;
-        storeInRecord(t, entries);
+        neighbour::storeInRecord(t, entries);
         noteCorners(t, used, &part);
     }
     if (i == m_n)
@@ -559,6 +555,15 @@ bool NeighbourSearch::buildTable() {
     }
     m_reached.assign((std::size_t(m_n) + 63) / 64, 0);
     return true;
+}
+
+void NeighbourSearch::takeHandedTable(std::vector<uint64_t> usedVertices) {
+    assert(m_place == TablePlace::Records && usedVertices.size() == (m_vertexSlots + 63) / 64);
+    m_reached.assign((std::size_t(m_n) + 63) / 64, 0);
+    m_parts.resize(1);
+    m_parts[0].used = std::move(usedVertices);
+    boxUsedVertices(0, 1);
+    m_parts[0].used = std::vector<uint64_t>();
 }
 
 void NeighbourSearch::besideSearch(unsigned part, unsigned parts) {
@@ -630,7 +635,7 @@ void NeighbourSearch::growShell(uint32_t seed, StlShell* shell) {
         uint32_t found[3];
         if (inRecords) {
             StlTriangle* record = m_first + t;
-            loadFromRecord(record, found);
+            neighbour::loadFromRecord(record, found);
             record->id = static_cast<int32_t>(t);
             record->shell = shell;
             uint32_t flags = record->flags & ~(StlTriangle::kWalkMarkMask | StlTriangle::kReversed);
@@ -755,27 +760,24 @@ bool NeighbourSearch::fileTriangles() {
     return true;
 }
 
-} // namespace
+// The range of the records' addresses in a triangle array, and whether they
+// all lie a whole number of records apart (on threads for a big mesh).
+struct RecordSpan {
+    const char* low = nullptr;
+    const char* high = nullptr;
+    bool misaligned = false;
+    bool outOfOrder = false; // a record not at its place after the array's first
+};
 
-int StlObject::findShells(bool report, int progressBase, const ProgressSink* progress) {
-    const ProgressSink& sink = ProgressSink::orGlobal(progress);
-    releaseShells();
-    // The range of the records' addresses, and whether they all lie a whole
-    // number of records apart (on threads for a big mesh).
-    struct Span {
-        const char* low = nullptr;
-        const char* high = nullptr;
-        bool misaligned = false;
-        bool outOfOrder = false; // a record not at its place after the array's first
-    };
-    const unsigned scanThreads = importThreads(m_records.triangles.size());
-    std::vector<Span> spans(scanThreads);
-    StlTriangle* first = m_records.triangles.empty() ? nullptr : m_records.triangles[0].get();
+RecordSpan spanOfRecords(const std::vector<Ref<StlTriangle>>& triangles) {
+    const unsigned scanThreads = importThreads(triangles.size());
+    std::vector<RecordSpan> spans(scanThreads);
+    const StlTriangle* first = triangles.empty() ? nullptr : triangles[0].get();
     runOnThreads(scanThreads, [&](unsigned part) {
-        Span span;
-        const std::size_t end = partBegin(m_records.triangles.size(), part + 1, scanThreads);
-        for (std::size_t i = partBegin(m_records.triangles.size(), part, scanThreads); i < end; ++i) {
-            const char* p = reinterpret_cast<const char*>(m_records.triangles[i].get());
+        RecordSpan span;
+        const std::size_t end = partBegin(triangles.size(), part + 1, scanThreads);
+        for (std::size_t i = partBegin(triangles.size(), part, scanThreads); i < end; ++i) {
+            const char* p = reinterpret_cast<const char*>(triangles[i].get());
             if (first && p != reinterpret_cast<const char*>(first + i))
                 span.outOfOrder = true;
             if (!p)
@@ -789,8 +791,8 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
         }
         spans[part] = span;
     });
-    Span all;
-    for (const Span& span : spans) {
+    RecordSpan all;
+    for (const RecordSpan& span : spans) {
         if (!span.low)
             continue;
         if (all.low && (span.low - all.low) % static_cast<std::ptrdiff_t>(sizeof(StlTriangle)) != 0)
@@ -802,20 +804,44 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
         if (!all.high || span.high > all.high)
             all.high = span.high;
     }
+    return all;
+}
 
+} // namespace
+
+int StlObject::findShells(bool report, int progressBase, const ProgressSink* progress) {
+    const ProgressSink& sink = ProgressSink::orGlobal(progress);
+    releaseShells();
     const uint32_t n = triangleCount();
+    StlTriangle* first = m_records.triangles.empty() ? nullptr : m_records.triangles[0].get();
+    // The table the edge build may have left in the records (their order
+    // checked there); the records are as the build left them.
+    ShellTableHandover handed = m_records.importSession.takeShellTable();
+    assert(!handed.holdsTable() || handed.triangles == n);
+    const bool tableHanded = handed.holdsTable() && handed.triangles == n;
+    RecordSpan all;
+    if (!tableHanded)
+        all = spanOfRecords(m_records.triangles);
+
     const unsigned threads = importThreads(n);
-    const bool byTable = first && !all.outOfOrder && n <= NeighbourSearch::kMaxTriangles;
+    const bool byTable = first && (tableHanded || (!all.outOfOrder && n <= NeighbourSearch::kMaxTriangles));
     if (byTable) {
         StlShell* firstShell = new StlShell(this);
         const StlVertex* vertices = m_records.vertices.empty() ? nullptr : m_records.vertices[0].get();
         NeighbourSearch table(first, n, vertices, vertices ? m_records.vertices.size() : 0, m_records.edges,
-                              threads, firstShell);
-        // The table reads the live edges' marks as clear; on threads they are
-        // cleared beside the search, on one thread first.
-        if (table.filesAsItGoes())
-            clearLiveEdgeMarks();
-        if (!table.buildTable()) {
+                              threads, tableHanded ? TablePlace::Records : tablePlaceFor(threads), firstShell);
+        bool built = true;
+        if (tableHanded) {
+            // The edges are fresh from the build: no marks to clear.
+            table.takeHandedTable(std::move(handed.usedVertices));
+        } else {
+            // The table reads the live edges' marks as clear; on threads they
+            // are cleared beside the search, on one thread first.
+            if (table.filesAsItGoes())
+                clearLiveEdgeMarks();
+            built = table.buildTable();
+        }
+        if (!built) {
             delete firstShell;
             if (!table.filesAsItGoes())
                 clearLiveEdgeMarks();
@@ -871,6 +897,8 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
     }
     // One set of work arrays serves every shell of this search. The bit array
     // needs a slot for every triangle of the array.
+    if (tableHanded)
+        all = spanOfRecords(m_records.triangles);
     ShellWalk walk;
     if (all.low && !all.misaligned) {
         const std::size_t slots = static_cast<std::size_t>(all.high - all.low) / sizeof(StlTriangle) + 1;

@@ -292,8 +292,12 @@ void fillMesh(topolib::StlObject& mesh, const TriangleSoup& soup, BuildSteps ste
         mesh.setBoundingBox(lo, hi);
         mesh.setLoadedBox(lo, hi);
     }
+    // As an import: the shell search right after the edges takes the table
+    // the edge build leaves for it.
     if (steps.edges)
-        mesh.buildEdges(false, 60, 25);
+        mesh.buildEdges(false, 60, 25, nullptr,
+                        steps.shells ? topolib::StlObject::AfterEdges::FindShells
+                                     : topolib::StlObject::AfterEdges::Nothing);
     if (steps.edges && steps.shells)
         mesh.findShells(false, 85);
 }

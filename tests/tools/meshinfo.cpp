@@ -212,7 +212,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "meshinfo: %s: %s\n", argv[1], note.c_str());
         // As loadFromFile: the geometry format brings its edges and shells.
         if (result == fileIo::kSuccess && mesh.edges().empty() && mesh.shells().empty()) {
-            mesh.buildEdges(true, 60, 25);
+            mesh.buildEdges(true, 60, 25, nullptr, topolib::StlObject::AfterEdges::FindShells);
             const auto edgesBuilt = Clock::now();
             mesh.findShells(true, 85);
             const auto shellsFound = Clock::now();

@@ -9,6 +9,7 @@
 #include "topolib/ParallelRuns.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
+#include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -207,6 +209,56 @@ TEST(ImportThreads, shellTableInTheRecordsFilesWhatTheDirectWalkFiles) {
             t->id = static_cast<int32_t>(wrong);
             EXPECT_EQ(meshstate::stateHash(*mesh), byTable);
         }
+    }
+}
+
+// On one thread the edge build writes the shell search's table into the
+// records as it joins the sides, and the search takes it instead of its own
+// pass. What the table says must not depend on who wrote it: a triangle
+// deleted at a later side of its own leaves the one across its earlier side
+// without a neighbour (a rim so lined counts as closed); an edge that gets a
+// third triangle after two were joined makes the build give the table up and
+// set back every id it wrote over, live or deleted third alike.
+TEST(ImportThreads, shellTableOfTheEdgeBuildFilesWhatTheShellSearchsOwnFiles) {
+    // A unit box beside a torus (of radius 40 at most).
+    const Point o = {50.0, 0.0, 0.0};
+    const Point x0y0z1 = {50.0, 0.0, 1.0}, x1y0z1 = {51.0, 0.0, 1.0}, x1y1z1 = {51.0, 1.0, 1.0},
+                x0y1z1 = {50.0, 1.0, 1.0};
+    const Point x0y0z0 = o, x1y0z0 = {51.0, 0.0, 0.0};
+    TriangleSoup linedRim = openBox(1.0, o);
+    for (const auto& side : {std::make_pair(x0y0z1, x1y0z1), std::make_pair(x1y0z1, x1y1z1),
+                             std::make_pair(x1y1z1, x0y1z1), std::make_pair(x0y1z1, x0y0z1)})
+        // Its last two corners weld into one: deleted at its second side.
+        linedRim.push_back(
+            {{side.first, side.second, Point{side.second[0], side.second[1], side.second[2] + 1e-7}}});
+    TriangleSoup fin = cube(1.0, o);
+    fin.push_back({{x0y0z0, x1y0z0, {50.5, -1.0, -1.0}}});
+    TriangleSoup deletedFin = cube(1.0, o);
+    deletedFin.push_back({{x0y0z0, x1y0z0, {51.0, 1e-7, 0.0}}});
+    struct Case {
+        const char* name;
+        TriangleSoup soup;
+        bool open;
+    };
+    const TriangleSoup ring = torus(30.0, 10.0, 40, 20);
+    const Case cases[] = {
+        {"rim lined with deleted triangles", concatenated(ring, linedRim), false},
+        {"third triangle on a joined edge", concatenated(ring, fin), false},
+        {"deleted third triangle on a joined edge", concatenated(ring, deletedFin), false},
+        {"open box", concatenated(ring, openBox(1.0, o)), true},
+    };
+    ForcedThreads forced(1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto handed = buildMesh(c.soup);
+        auto own = buildMesh(c.soup, BuildSteps{true, false});
+        own->findShells(false, 85);
+        EXPECT_EQ(meshstate::stateHash(*handed), meshstate::stateHash(*own));
+        for (uint32_t i = 0; i < handed->triangleCount(); ++i)
+            ASSERT_EQ(handed->triangle(i)->id, static_cast<int32_t>(i));
+        const StlTriangle* boxFirst = handed->triangle(static_cast<uint32_t>(ring.size()));
+        ASSERT_NE(boxFirst->shell, nullptr);
+        EXPECT_EQ(boxFirst->shell->open != 0, c.open);
     }
 }
 
