@@ -14,6 +14,7 @@
 #include <limits>
 #include <new>
 #include <type_traits>
+#include <utility>
 
 namespace topolib {
 
@@ -132,8 +133,8 @@ inline int vertexChild(const double p[3], const double cur[3], double edge, doub
 // cube (origin, edge) that the triangle t (a TriangleBox) may touch. The box
 // test of the widened child cubes first picks the halves of each axis that the
 // triangle's box reaches, so that only those children are looked at.
-template <typename Box, typename F>
-inline void forEachChildReached(const Box& t, const double origin[3], double edge, F&& f) {
+template <typename Box, typename F, typename Crossing>
+inline void forEachChildReached(const Box& t, const double origin[3], double edge, F&& f, Crossing&& crossing) {
     const double half = edge * 0.5;
     const double eps = half * 0.0001;
     const double E = half + 2.0 * eps;
@@ -156,11 +157,18 @@ inline void forEachChildReached(const Box& t, const double origin[3], double edg
                 const int k = (ix * 2 + iy) * 2 + iz;
                 double o[3];
                 childOrigin(origin, edge, k, o);
-                if ((inside[0][ix] && inside[1][iy] && inside[2][iz]) || t.overlapsCrossing(o, half))
+                if ((inside[0][ix] && inside[1][iy] && inside[2][iz]) || crossing(k, o, half))
                     f(k, o, half);
             }
         }
     }
+}
+
+// forEachChildReached with the full test of TriangleBox::overlapsCrossing.
+template <typename Box, typename F>
+inline void forEachChildReached(const Box& t, const double origin[3], double edge, F&& f) {
+    forEachChildReached(t, origin, edge, std::forward<F>(f),
+                        [&](int, const double o[3], double half) { return t.overlapsCrossing(o, half); });
 }
 
 // The finest grid the walks below use: 2^30 cells a side.
@@ -183,12 +191,20 @@ int gridStepsBelow(double minCell, double edge, double* leaf) {
 inline bool clearCellOf(double a, double margin, double cells, std::int64_t* index) {
     if (!(a >= 0.0 && a < cells))
         return false;
-    const double fa = std::floor(a);
+    // a >= 0: the conversion floors it (and costs less than std::floor).
+    const auto i = static_cast<std::int64_t>(a);
+    const double fa = static_cast<double>(i);
     if (!(a - fa > margin && fa + 1.0 - a > margin))
         return false;
-    *index = static_cast<std::int64_t>(fa);
+    *index = i;
     return true;
 }
+
+// The grid coordinates below are taken by one reciprocal of the cell edge
+// instead of a division each: the products stray from the quotients by a few
+// units in the last place of coordinates below `cells`, which the margins take
+// in.
+inline double reciprocalSlack(double cells) { return cells * 4e-15; }
 
 // The cells of the grid of 2^steps cells a side and edge `cell` below the cube
 // (origin, edge) that hold the two corners of t's box (lo, hi: their indices
@@ -206,11 +222,12 @@ inline bool clearOfGrid(const Box& t, const double origin[3], double edge, doubl
         return false;
     const double far = std::max(
         t.reach, std::max(std::fabs(origin[0]), std::max(std::fabs(origin[1]), std::fabs(origin[2]))));
-    const double margin = (edge * 0.0002 + 1e-12 * (far + 2.0 * edge)) / cell;
+    const double perCell = 1.0 / cell;
     const double cells = static_cast<double>(std::int64_t(1) << steps);
+    const double margin = (edge * 0.0002 + 1e-12 * (far + 2.0 * edge)) * perCell + reciprocalSlack(cells);
     for (int k = 0; k < 3; ++k)
-        if (!clearCellOf((t.mn[k] - origin[k]) / cell, margin, cells, &lo[k]) ||
-            !clearCellOf((t.mx[k] - origin[k]) / cell, margin, cells, &hi[k]))
+        if (!clearCellOf((t.mn[k] - origin[k]) * perCell, margin, cells, &lo[k]) ||
+            !clearCellOf((t.mx[k] - origin[k]) * perCell, margin, cells, &hi[k]))
             return false;
     return true;
 }
@@ -227,10 +244,11 @@ inline bool pointClearOfGrid(const double p[3], const double origin[3], double e
     double far = 0.0;
     for (int k = 0; k < 3; ++k)
         far = std::max(far, std::max(std::fabs(p[k]), std::fabs(origin[k])));
-    const double margin = (2e-6 + 1e-12 * (far + 2.0 * edge)) / cell;
+    const double perCell = 1.0 / cell;
     const double cells = static_cast<double>(std::int64_t(1) << steps);
+    const double margin = (2e-6 + 1e-12 * (far + 2.0 * edge)) * perCell + reciprocalSlack(cells);
     for (int k = 0; k < 3; ++k)
-        if (!clearCellOf((p[k] - origin[k]) / cell, margin, cells, &at[k]))
+        if (!clearCellOf((p[k] - origin[k]) * perCell, margin, cells, &at[k]))
             return false;
     return true;
 }
@@ -317,6 +335,26 @@ void MeshOctree::listFree(Pool& pool, std::vector<std::uint32_t>& freeChunks, Li
     list = List();
 }
 
+template <typename Pool, typename Item>
+void MeshOctree::listFill(Pool& pool, List& list, std::size_t n, const Item& item) {
+    using ChunkT = typename Pool::value_type;
+    constexpr std::size_t N = sizeof(ChunkT::items) / sizeof(ChunkT::items[0]);
+    const std::size_t first = pool.size();
+    const std::size_t chunks = (n + N - 1) / N;
+    pool.resize(first + chunks);
+    for (std::size_t c = 0; c < chunks; ++c) {
+        ChunkT& chunk = pool[first + c];
+        const std::size_t begin = c * N;
+        const std::size_t end = std::min(n, begin + N);
+        for (std::size_t j = begin; j < end; ++j)
+            chunk.items[j - begin] = item(j);
+        chunk.next = c + 1 < chunks ? static_cast<std::uint32_t>(first + c + 1) : kNone;
+    }
+    list.head = static_cast<std::uint32_t>(first);
+    list.tail = static_cast<std::uint32_t>(first + chunks - 1);
+    list.count = static_cast<std::uint32_t>(n);
+}
+
 bool MeshOctree::addVertex(std::uint32_t node, StlVertex* v) {
     List list = nodes_[node].vertices;
     if (!listAppend(vertexChunks_, freeVertexChunks_, list, v))
@@ -361,6 +399,21 @@ std::uint32_t MeshOctree::makeChild(std::uint32_t node, int k, int level) {
     nodes_[node].children[k] = child;
     nodes_[node].flags &= std::uint16_t(~kLeafBit);
     return child;
+}
+
+std::uint32_t MeshOctree::makePath(std::uint32_t key, int depth, bool byVertex) {
+    std::uint32_t node = 0;
+    for (int d = depth - 1; d >= 0; --d) {
+        const int k = static_cast<int>((key >> (3 * d)) & 7);
+        std::uint32_t child = nodes_[node].children[k];
+        if (child == kNone) {
+            child = makeChild(node, k, byVertex ? nodes_[node].level() + 1 : 0);
+            if (child == kNone)
+                return kNone;
+        }
+        node = child;
+    }
+    return node;
 }
 
 // ---- insertion ----------------------------------------------------------------------------
@@ -674,11 +727,13 @@ constexpr int kCellLevels = 3;
 constexpr std::uint8_t kReached = 1;  // some record passes through the cube
 constexpr std::uint8_t kByVertex = 2; // a vertex does
 
+// isFiniteVector inline, without a branch a coordinate: p - p is 0 exactly
+// for a finite coordinate and NaN for any other.
+inline bool finitePoint(const double p[3]) { return (p[0] - p[0]) + (p[1] - p[1]) + (p[2] - p[2]) == 0.0; }
+
 bool finiteCorners(const StlTriangle* t) {
-    for (const StlVertex* v : t->vertices)
-        if (!isFiniteVector(v->pos.data()))
-            return false;
-    return true;
+    return finitePoint(t->vertices[0]->pos.data()) && finitePoint(t->vertices[1]->pos.data()) &&
+           finitePoint(t->vertices[2]->pos.data());
 }
 
 // The positions of a mesh's vertices lie all over memory and the build would wait
@@ -711,6 +766,17 @@ inline bool raised(const std::atomic<bool>* cancel) {
     return cancel && cancel->load(std::memory_order_relaxed);
 }
 
+// The child digits (most significant first) from a cube down to the cube
+// `digits` levels below it whose index (on each axis, in cubes of that level,
+// counted from the first's corner) is at.
+inline std::uint32_t keyOfCube(const std::int64_t at[3], int digits) {
+    std::uint32_t key = 0;
+    for (int d = digits - 1; d >= 0; --d)
+        key = key * 8 + static_cast<std::uint32_t>((((at[0] >> d) & 1) << 2) | (((at[1] >> d) & 1) << 1) |
+                                                   ((at[2] >> d) & 1));
+    return key;
+}
+
 // Corner and edge of the cube of the given level whose child digits from the
 // root (most significant first) make up slot.
 void cubeOfSlot(const double origin[3], double edge, int level, std::size_t slot, double o[3], double* e) {
@@ -735,8 +801,13 @@ bool MeshOctree::build(double minCell, const double origin[3], double edge,
         for (double e = edge; levels < kCellLevels && !(minCell > e); e *= 0.5)
             ++levels;
     }
-    if (threads > 1 && levels > 0 && nodes_.empty() && memoryBudget_ == std::numeric_limits<std::size_t>::max() &&
-        vertices.size() < kNone && triangles.size() < kNone)
+    // On one thread the cells' build pays for its passes from about this many
+    // triangles on: it reads each triangle once and files every leaf's list at
+    // once, where insertion reads it twice and appends entry by entry.
+    constexpr std::size_t kCellBuildAlone = 100000;
+    if ((threads > 1 || triangles.size() >= kCellBuildAlone) && levels > 0 && nodes_.empty() &&
+        memoryBudget_ == std::numeric_limits<std::size_t>::max() && vertices.size() < kNone &&
+        triangles.size() < kNone)
         return buildByCells(minCell, origin, edge, levels, vertices, triangles, threads, allLive, cancel);
     for (std::size_t i = 0; i < vertices.size(); ++i) {
         if (i % kCancelStride == 0 && raised(cancel))
@@ -758,18 +829,43 @@ bool MeshOctree::build(double minCell, const double origin[3], double edge,
 }
 
 // Every record passes through the cubes above the cells, none of which is below
-// minCell, so the cells a record reaches do not depend on the tree. The build
-// runs in passes over the state below: it routes the records to the cells, each
-// thread a contiguous range of them; builds the subtree of every cell by
-// inserting the cell's records in their order, as insertion would build it below
-// that cube, into storage of its own; numbers the nodes above the cells and the
-// subtrees behind them in the order of their cells; and joins them into the tree.
+// minCell, so the cells a record reaches do not depend on the tree. Nor do the
+// cubes of the leaf level (the first edge below minCell) it reaches below its
+// cell: the descent to them tests geometry only, and a cube of that level is a
+// leaf until it splits. What happens there depends only on the records that
+// reach the cube, in their order: the vertices, then the triangles, one of which
+// may split it once it holds more than the split count.
+//
+// The build runs in passes over the state below: it routes the records to the
+// cells, each thread a contiguous range of them, and notes for each the cubes of
+// the leaf level below its cell that it reaches (the triangle's box and corners
+// are read once for both); builds the subtree of every cell into storage of its
+// own, grouping its records by leaf cube in their order (a stable sort) and
+// filing each group at once, or inserting it one by one where a split may come;
+// numbers the nodes above the cells and the subtrees behind them in the order of
+// their cells; and joins them into the tree. Where the leaf level lies too far
+// below the cells for the keys, each cell's records are inserted one by one.
 struct MeshOctree::CellBuild {
+    // A record filed in a cell, with the cube of the leaf level below the cell
+    // that it reaches: its child digits from the cell, most significant first
+    // (a triangle is filed once for every such cube it reaches).
+    struct Filed {
+        std::uint32_t index;
+        std::uint32_t leaf;
+    };
+    // A cube above the leaf level where a descent ends, no child cube taking
+    // the record: its digits from the cell and its depth below it.
+    struct DeadEnd {
+        std::uint32_t key;
+        std::uint8_t depth;
+        bool byVertex;
+    };
     // What one range of records sends to each cell, and which cube of each level
     // (index: its child digits from the root) they pass through.
     struct Routes {
-        std::vector<std::vector<std::uint32_t>> vertices;
-        std::vector<std::vector<std::uint32_t>> triangles;
+        std::vector<std::vector<Filed>> vertices;
+        std::vector<std::vector<Filed>> triangles;
+        std::vector<std::vector<DeadEnd>> deadEnds;
         std::vector<std::uint8_t> reached[kCellLevels + 1];
     };
 
@@ -783,7 +879,17 @@ struct MeshOctree::CellBuild {
     bool allLive; // the triangles' flags are not read
     const std::atomic<bool>* cancel;
     std::size_t cellCount;
-    double cellEdge; // the edge of the cubes of the cells
+    double cellEdge;    // the edge of the cubes of the cells
+    double leafEdge;    // the first edge below minCell
+    double perLeaf;     // 1 / leafEdge
+    int leafSteps;      // the levels from a cell down to the leaf level
+    bool byLeaves;      // whether the leaf keys fit (leafSteps <= kMostLeafSteps)
+    double originReach; // the largest magnitude of a coordinate of origin
+    // Triangles whose corners all lie closer to zero than this are taken to
+    // meet every cube that holds one of their corners' leaf cells (see
+    // LeafDescent).
+    double cornerReach;
+    std::vector<double> cellOrigins; // the corner of each cell's cube, as the descent reaches it
 
     std::vector<Routes> routes;                        // one per range of records
     std::vector<std::uint8_t> reached[kCellLevels + 1]; // the ranges' marks joined
@@ -798,6 +904,9 @@ struct MeshOctree::CellBuild {
     std::size_t triangleChunkCount = 0;
     std::size_t vertexChunkCount = 0;
 
+    // Leaf keys hold three bits a level in 32 bits.
+    static constexpr int kMostLeafSteps = 10;
+
     CellBuild(double minCell_, const double* origin_, double edge_, int levels_, const RefArray<StlVertex>& v,
               const RefArray<StlTriangle>& t, unsigned threads_, bool allLive_,
               const std::atomic<bool>* cancel_)
@@ -806,15 +915,39 @@ struct MeshOctree::CellBuild {
           cellEdge(edge_) {
         for (int l = 0; l < levels; ++l)
             cellEdge *= 0.5;
+        leafSteps = gridStepsBelow(minCell, cellEdge, &leafEdge);
+        perLeaf = 1.0 / leafEdge;
+        byLeaves = leafSteps <= kMostLeafSteps;
+        originReach = std::max(std::fabs(origin[0]), std::max(std::fabs(origin[1]), std::fabs(origin[2])));
+        cornerReach = leafEdge * 1e6 - originReach - 4.0 * edge;
+        cellOrigins.resize(3 * cellCount);
+        for (std::size_t c = 0; c < cellCount; ++c) {
+            double e;
+            cubeOfSlot(origin, edge, levels, c, &cellOrigins[3 * c], &e);
+        }
     }
 
     void routeVertex(Routes& out, std::size_t i) const;
     void routeTriangle(Routes& out, const TriangleBox& box, std::uint32_t i, int level, std::size_t slot,
                        const double o[3], double e) const;
+    void fileVertex(Routes& out, std::size_t slot, std::uint32_t i, const double p[3], const double o[3]) const;
+    void fileTriangle(Routes& out, std::size_t slot, std::uint32_t i, const TriangleBox& box,
+                      const double o[3]) const;
+    struct LeafDescent;
+    void reachLeaves(Routes& out, std::size_t slot, std::uint32_t i, const LeafDescent& t, const double o[3],
+                     double e, int depth, std::uint32_t key, const std::int64_t at[3]) const;
+    bool reachLeafCells(Routes& out, std::size_t slot, std::uint32_t i, const LeafDescent& t,
+                        const double cellOrigin[3], int split) const;
+    void descendInCell(Routes& out, std::size_t slot, std::uint32_t i, LeafDescent& t, const double o[3]) const;
+    bool clearOfBothGrids(const TriangleBox& box, std::int64_t lo[3], std::int64_t hi[3]) const;
+    int clearLevels(const TriangleBox& box, const double o[3], std::int64_t lo[3], std::int64_t hi[3]) const;
+    bool routeClearTriangle(Routes& out, const TriangleBox& box, std::uint32_t i) const;
     bool routeRecords();
     void joinReachedMarks();
     void orderCellsByWeight();
     bool buildCellSubtree(std::size_t c);
+    bool buildCellByLeaves(std::size_t c);
+    void releaseCell(std::size_t c);
     bool buildSubtrees();
     bool numberNodes();
     bool join(MeshOctree& tree);
@@ -824,15 +957,31 @@ struct MeshOctree::CellBuild {
 // insertVertexAt does), marking the cubes it passes.
 void MeshOctree::CellBuild::routeVertex(Routes& out, std::size_t i) const {
     const double* p = vertices[i]->pos.data();
-    if (!isFiniteVector(p))
+    if (!finitePoint(p))
         return;
+    // A vertex clear of the leaf grid goes down by the leaf cell that holds it
+    // (as insertVertexAt from the root does), cells and leaf cube at once.
+    std::int64_t at[3];
+    if (byLeaves && pointClearOfGrid(p, origin, edge, leafEdge, levels + leafSteps, at)) {
+        for (int l = 0; l <= levels; ++l) {
+            const int shift = levels + leafSteps - l;
+            const std::int64_t cube[3] = {at[0] >> shift, at[1] >> shift, at[2] >> shift};
+            out.reached[l][keyOfCube(cube, l)] |= kReached | kByVertex;
+        }
+        const std::int64_t mask = (std::int64_t(1) << leafSteps) - 1;
+        const std::int64_t leaf[3] = {at[0] & mask, at[1] & mask, at[2] & mask};
+        const std::int64_t cell[3] = {at[0] >> leafSteps, at[1] >> leafSteps, at[2] >> leafSteps};
+        out.vertices[keyOfCube(cell, levels)].push_back(
+            {static_cast<std::uint32_t>(i), keyOfCube(leaf, leafSteps)});
+        return;
+    }
     double cur[3] = {origin[0], origin[1], origin[2]};
     double e = edge;
     std::size_t slot = 0;
     for (int l = 0;; ++l) {
         out.reached[l][slot] |= kReached | kByVertex;
         if (l == levels) {
-            out.vertices[slot].push_back(static_cast<std::uint32_t>(i));
+            fileVertex(out, slot, static_cast<std::uint32_t>(i), p, cur);
             return;
         }
         double o[3];
@@ -852,12 +1001,341 @@ void MeshOctree::CellBuild::routeTriangle(Routes& out, const TriangleBox& box, s
         return; // never: levels is at most kCellLevels
     out.reached[level][slot] |= kReached;
     if (level >= levels) {
-        out.triangles[slot].push_back(i);
+        fileTriangle(out, slot, i, box, o);
         return;
     }
     forEachChildReached(box, o, e, [&](int k, const double co[3], double half) {
         routeTriangle(out, box, i, level + 1, slot * 8 + static_cast<std::size_t>(k), co, half);
     });
+}
+
+// The leaf cube that insertVertexAt, started at the cell's cube (corner o),
+// files the vertex in, or where its descent ends.
+void MeshOctree::CellBuild::fileVertex(Routes& out, std::size_t slot, std::uint32_t i, const double p[3],
+                                       const double o[3]) const {
+    std::uint32_t key = 0;
+    if (!byLeaves) {
+        out.vertices[slot].push_back({i, key});
+        return;
+    }
+    int depth = 0;
+    std::int64_t at[3];
+    if (pointClearOfGrid(p, o, cellEdge, leafEdge, leafSteps, at)) {
+        out.vertices[slot].push_back({i, keyOfCube(at, leafSteps)});
+        return;
+    }
+    double cur[3] = {o[0], o[1], o[2]};
+    double e = cellEdge;
+    for (; depth < leafSteps; ++depth) {
+        double next[3];
+        const int k = vertexChild(p, cur, e, next);
+        if (k < 0) {
+            out.deadEnds[slot].push_back({key, static_cast<std::uint8_t>(depth), true});
+            return;
+        }
+        key = key * 8 + static_cast<std::uint32_t>(k);
+        std::copy(next, next + 3, cur);
+        e *= 0.5;
+    }
+    out.vertices[slot].push_back({i, key});
+}
+
+// A triangle on its way from a cell's cube down to the leaf level, with what
+// spares the descent its tests. When its box lies clear of the leaf grid (lo,
+// hi: the box's leaf cells, counted from the cell's corner), the box tests of
+// forEachChildReached come out as the cells' indices do. And a cube that holds
+// the leaf cell of one of its corners holds that corner (to the rounding of the
+// cell's index) and, widened by at least 1/10000 of the leaf edge, holds it with
+// room far above the margin of TriangleBox::cornerInside when the corners and
+// the cube lie within 10^6 leaf edges of zero (cornerReach): overlapsCrossing
+// would say it meets the triangle.
+struct MeshOctree::CellBuild::LeafDescent {
+    explicit LeafDescent(const TriangleBox& b) : box(b) {}
+    const TriangleBox& box;
+    bool clear = false;
+    std::int64_t lo[3];
+    std::int64_t hi[3];
+    bool cornersKnown = false;
+    std::int64_t corner[3][3]; // [corner][axis]
+
+    // Whether a corner's leaf cell lies in the cube with index at (its cells
+    // are those whose index shifted right by `shift` is at).
+    bool cornerIn(const std::int64_t at[3], int shift) const {
+        if (!cornersKnown)
+            return false;
+        for (const std::int64_t* c : corner)
+            if ((c[0] >> shift) == at[0] && (c[1] >> shift) == at[1] && (c[2] >> shift) == at[2])
+                return true;
+        return false;
+    }
+};
+
+// The leaf cubes that insertTriangleBelow, started at the cell's cube (corner
+// o), files the triangle in: down the levels where its box lies clear of the
+// leaf grid within one child, then by the tests.
+void MeshOctree::CellBuild::fileTriangle(Routes& out, std::size_t slot, std::uint32_t i, const TriangleBox& box,
+                                         const double o[3]) const {
+    std::uint32_t key = 0;
+    if (!byLeaves) {
+        out.triangles[slot].push_back({i, key});
+        return;
+    }
+    LeafDescent t(box);
+    t.clear = clearOfGrid(box, o, cellEdge, leafEdge, leafSteps, t.lo, t.hi);
+    descendInCell(out, slot, i, t, o);
+}
+
+// The rest of fileTriangle, once whether the box lies clear of the leaf grid
+// below the cell (t.clear; t.lo, t.hi) is known.
+void MeshOctree::CellBuild::descendInCell(Routes& out, std::size_t slot, std::uint32_t i, LeafDescent& t,
+                                          const double o[3]) const {
+    const TriangleBox& box = t.box;
+    std::int64_t lo[3];
+    std::int64_t hi[3];
+    const int walkable = t.clear ? leafSteps : clearLevels(box, o, lo, hi);
+    const std::int64_t* from = t.clear ? t.lo : lo;
+    const std::int64_t* to = t.clear ? t.hi : hi;
+    // Down the levels where both ends of the box lie in one child: as far as
+    // their leaf cells' indices agree in their leading bits.
+    int depth = 0;
+    if (walkable > 0) {
+        const auto differ = static_cast<std::uint64_t>((from[0] ^ to[0]) | (from[1] ^ to[1]) | (from[2] ^ to[2]));
+        depth = std::min(walkable, differ == 0 ? leafSteps : leafSteps - (64 - __builtin_clzll(differ)));
+    }
+    std::int64_t at[3] = {0, 0, 0};
+    if (depth > 0) {
+        for (int axis = 0; axis < 3; ++axis)
+            at[axis] = from[axis] >> (leafSteps - depth);
+    }
+    const std::uint32_t key = keyOfCube(at, depth);
+    if (depth >= leafSteps) {
+        out.triangles[slot].push_back({i, key});
+        return;
+    }
+    if (box.reach < cornerReach) {
+        const double cells = static_cast<double>(std::int64_t(1) << leafSteps);
+        const double* corners[3] = {box.a, box.b, box.c};
+        for (int j = 0; j < 3; ++j) {
+            for (int axis = 0; axis < 3; ++axis) {
+                const double a = (corners[j][axis] - o[axis]) * perLeaf;
+                t.corner[j][axis] = a >= 0.0 && a < cells ? static_cast<std::int64_t>(a) : -1;
+            }
+        }
+        t.cornersKnown = true;
+    }
+    if (t.clear && t.cornersKnown && reachLeafCells(out, slot, i, t, o, depth))
+        return;
+    double cur[3];
+    double e;
+    cubeOfSlot(o, cellEdge, depth, key, cur, &e);
+    reachLeaves(out, slot, i, t, cur, e, depth, key, at);
+}
+
+// reachLeaves for a box clear of the leaf grid, below the cube `split` levels
+// under the cell where its leaf cells stop sharing one cube, by the leaf cells
+// the box covers (when they are few) instead of level by level. A leaf cell
+// goes down every cube above it that the box reaches without lying inside it;
+// each is met when it holds a corner's leaf cell (so every cube above a leaf
+// cell that holds one is met) and otherwise as overlapsCrossing says. The
+// descent to a leaf cell stops at the first cube not met; the cube above it
+// ends a descent when no leaf cell below it goes further. False (nothing
+// noted) when the box covers too many leaf cells.
+bool MeshOctree::CellBuild::reachLeafCells(Routes& out, std::size_t slot, std::uint32_t i, const LeafDescent& t,
+                                           const double cellOrigin[3], int split) const {
+    constexpr int kMostCells = 8;
+    struct Cell {
+        std::int64_t at[3];
+        int met; // the depth of the last cube above it that the descent meets
+    };
+    Cell cells[kMostCells];
+    int n = 0;
+    const std::int64_t count =
+        (t.hi[0] - t.lo[0] + 1) * (t.hi[1] - t.lo[1] + 1) * (t.hi[2] - t.lo[2] + 1);
+    if (count > kMostCells)
+        return false;
+    for (std::int64_t x = t.lo[0]; x <= t.hi[0]; ++x)
+        for (std::int64_t y = t.lo[1]; y <= t.hi[1]; ++y)
+            for (std::int64_t z = t.lo[2]; z <= t.hi[2]; ++z)
+                cells[n++] = {{x, y, z}, leafSteps};
+    for (int j = 0; j < n; ++j) {
+        Cell& cell = cells[j];
+        if (t.cornerIn(cell.at, 0))
+            continue;
+        for (int depth = split + 1; depth <= leafSteps; ++depth) {
+            const int shift = leafSteps - depth;
+            const std::int64_t cube[3] = {cell.at[0] >> shift, cell.at[1] >> shift, cell.at[2] >> shift};
+            if (t.cornerIn(cube, shift))
+                continue;
+            double o[3];
+            double e;
+            cubeOfSlot(cellOrigin, cellEdge, depth, keyOfCube(cube, depth), o, &e);
+            if (!t.box.overlapsCrossing(o, e)) {
+                cell.met = depth - 1;
+                break;
+            }
+        }
+    }
+    for (int j = 0; j < n; ++j) {
+        const Cell& cell = cells[j];
+        if (cell.met == leafSteps) {
+            out.triangles[slot].push_back({i, keyOfCube(cell.at, leafSteps)});
+            continue;
+        }
+        const int shift = leafSteps - cell.met;
+        bool deeper = false;
+        for (int m = 0; m < n && !deeper; ++m)
+            deeper = cells[m].met > cell.met && (cells[m].at[0] >> shift) == (cell.at[0] >> shift) &&
+                     (cells[m].at[1] >> shift) == (cell.at[1] >> shift) &&
+                     (cells[m].at[2] >> shift) == (cell.at[2] >> shift);
+        if (!deeper) {
+            const std::int64_t cube[3] = {cell.at[0] >> shift, cell.at[1] >> shift, cell.at[2] >> shift};
+            out.deadEnds[slot].push_back({keyOfCube(cube, cell.met), static_cast<std::uint8_t>(cell.met), false});
+        }
+    }
+    return true;
+}
+
+// insertTriangleAt's descent from the cube (o, e), `depth` levels below the
+// cell with digits key and index at (on each axis, in cubes of its level), to
+// the leaf level, noting where it ends short of it.
+void MeshOctree::CellBuild::reachLeaves(Routes& out, std::size_t slot, std::uint32_t i, const LeafDescent& t,
+                                        const double o[3], double e, int depth, std::uint32_t key,
+                                        const std::int64_t at[3]) const {
+    if (depth >= leafSteps) {
+        out.triangles[slot].push_back({i, key});
+        return;
+    }
+    const int shift = leafSteps - depth - 1; // from leaf cells to the children's cubes
+    bool any = false;
+    auto reached = [&](int k, const double co[3], double half) {
+        any = true;
+        const std::int64_t child[3] = {2 * at[0] + ((k >> 2) & 1), 2 * at[1] + ((k >> 1) & 1), 2 * at[2] + (k & 1)};
+        reachLeaves(out, slot, i, t, co, half, depth + 1, key * 8 + static_cast<std::uint32_t>(k), child);
+    };
+    if (!t.clear) {
+        forEachChildReached(t.box, o, e, reached, [&](int k, const double co[3], double half) {
+            const std::int64_t child[3] = {2 * at[0] + ((k >> 2) & 1), 2 * at[1] + ((k >> 1) & 1),
+                                           2 * at[2] + (k & 1)};
+            return t.cornerIn(child, shift) || t.box.overlapsCrossing(co, half);
+        });
+    } else {
+        // The children the box reaches, in child order; one that holds the
+        // whole box is met without a test.
+        std::int64_t first[3];
+        std::int64_t last[3];
+        bool inside = true;
+        for (int axis = 0; axis < 3; ++axis) {
+            first[axis] = std::max(2 * at[axis], t.lo[axis] >> shift);
+            last[axis] = std::min(2 * at[axis] + 1, t.hi[axis] >> shift);
+            inside = inside && (t.lo[axis] >> shift) == (t.hi[axis] >> shift);
+        }
+        const double half = e * 0.5;
+        for (std::int64_t x = first[0]; x <= last[0]; ++x) {
+            for (std::int64_t y = first[1]; y <= last[1]; ++y) {
+                for (std::int64_t z = first[2]; z <= last[2]; ++z) {
+                    const std::int64_t child[3] = {x, y, z};
+                    const int k = static_cast<int>(((x - 2 * at[0]) * 2 + (y - 2 * at[1])) * 2 + (z - 2 * at[2]));
+                    double co[3];
+                    childOrigin(o, e, k, co);
+                    if (inside || t.cornerIn(child, shift) || t.box.overlapsCrossing(co, half))
+                        reached(k, co, half);
+                }
+            }
+        }
+    }
+    if (!any)
+        out.deadEnds[slot].push_back({key, static_cast<std::uint8_t>(depth), false});
+}
+
+// For a box that is not clear of the leaf grid below the cell (corner o): the
+// levels below the cell down which the descent goes by the box's leaf cells
+// (lo, hi): those whose children's faces lie on lines of the leaf grid that
+// every box coordinate keeps clearOfGrid's margin from (a line of the finest
+// level bounds only the leaf cubes; one of the next, those and the cubes above
+// them; and so on).
+int MeshOctree::CellBuild::clearLevels(const TriangleBox& box, const double o[3], std::int64_t lo[3],
+                                       std::int64_t hi[3]) const {
+    if (leafSteps <= 0)
+        return 0;
+    const double far = std::max(box.reach, std::max(std::fabs(o[0]), std::max(std::fabs(o[1]), std::fabs(o[2]))));
+    const double cells = static_cast<double>(std::int64_t(1) << leafSteps);
+    const double margin = (cellEdge * 0.0002 + 1e-12 * (far + 2.0 * cellEdge)) * perLeaf + reciprocalSlack(cells);
+    int clearDepth = leafSteps + 1; // the shallowest level whose cubes' faces the box comes near
+    for (int k = 0; k < 3; ++k) {
+        for (int end = 0; end < 2; ++end) {
+            const double a = ((end ? box.mx[k] : box.mn[k]) - o[k]) * perLeaf;
+            if (!(a > margin && a < cells - margin))
+                return 0; // near or past the cell's faces
+            (end ? hi : lo)[k] = static_cast<std::int64_t>(a);
+            const double line = static_cast<double>(static_cast<std::int64_t>(a + 0.5));
+            if (std::fabs(a - line) <= margin) {
+                const auto j = static_cast<std::uint64_t>(line);
+                clearDepth = std::min(clearDepth, leafSteps - __builtin_ctzll(j));
+            }
+        }
+    }
+    return clearDepth - 1;
+}
+
+// Whether the triangle's box lies clear of the grid of the cells as
+// clearOfGrid from the root finds it (the same products and margin) and clear
+// of the leaf grid as clearOfGrid from a cell's cube would find it: with that
+// cube's margin (its corner lies at most `edge` farther from zero than the
+// root's) widened by far more than the rounding of the cube's corner and of the
+// coordinates taken from the root's corner instead. lo and hi receive the
+// box's leaf cells, counted from the root's corner.
+bool MeshOctree::CellBuild::clearOfBothGrids(const TriangleBox& box, std::int64_t lo[3],
+                                             std::int64_t hi[3]) const {
+    if (leafSteps <= 0)
+        return false;
+    const double far = std::max(box.reach, originReach);
+    const double perCell = perLeaf * std::ldexp(1.0, -leafSteps); // 1 / cellEdge, to the bit
+    const double cellCount = static_cast<double>(std::int64_t(1) << levels);
+    const double leafCount = static_cast<double>(std::int64_t(1) << (levels + leafSteps));
+    const double cellMargin = (edge * 0.0002 + 1e-12 * (far + 2.0 * edge)) * perCell + reciprocalSlack(cellCount);
+    const double leafMargin =
+        (cellEdge * 0.0002 + 1e-12 * (far + edge + 2.0 * cellEdge) + 1e-14 * (far + 2.0 * edge)) * perLeaf +
+        reciprocalSlack(leafCount);
+    const double toCells = std::ldexp(1.0, -leafSteps);
+    for (int k = 0; k < 3; ++k) {
+        for (int end = 0; end < 2; ++end) {
+            const double a = ((end ? box.mx[k] : box.mn[k]) - origin[k]) * perLeaf;
+            std::int64_t cell;
+            if (!clearCellOf(a, leafMargin, leafCount, end ? &hi[k] : &lo[k]) ||
+                !clearCellOf(a * toCells, cellMargin, cellCount, &cell))
+                return false;
+        }
+    }
+    return true;
+}
+
+// A triangle whose box lies clear of both grids within one cell goes to that
+// cell and on below it without a second look at the grid. False (nothing
+// noted) for any other.
+bool MeshOctree::CellBuild::routeClearTriangle(Routes& out, const TriangleBox& box, std::uint32_t i) const {
+    std::int64_t lo[3];
+    std::int64_t hi[3];
+    if (!byLeaves || !clearOfBothGrids(box, lo, hi))
+        return false;
+    const std::int64_t cell[3] = {lo[0] >> leafSteps, lo[1] >> leafSteps, lo[2] >> leafSteps};
+    for (int k = 0; k < 3; ++k)
+        if ((hi[k] >> leafSteps) != cell[k])
+            return false;
+    for (int l = 0; l < levels; ++l) {
+        const std::int64_t cube[3] = {cell[0] >> (levels - l), cell[1] >> (levels - l), cell[2] >> (levels - l)};
+        out.reached[l][keyOfCube(cube, l)] |= kReached;
+    }
+    const std::size_t slot = keyOfCube(cell, levels);
+    out.reached[levels][slot] |= kReached;
+    LeafDescent t(box);
+    t.clear = true;
+    const std::int64_t mask = (std::int64_t(1) << leafSteps) - 1;
+    for (int k = 0; k < 3; ++k) {
+        t.lo[k] = lo[k] & mask;
+        t.hi[k] = hi[k] & mask;
+    }
+    descendInCell(out, slot, i, t, &cellOrigins[3 * slot]);
+    return true;
 }
 
 // Pass 1: each thread routes one contiguous range of the vertices and of the
@@ -871,6 +1349,7 @@ bool MeshOctree::CellBuild::routeRecords() {
             Routes& out = routes[r];
             out.vertices.resize(cellCount);
             out.triangles.resize(cellCount);
+            out.deadEnds.resize(cellCount);
             for (int l = 0; l <= levels; ++l)
                 out.reached[l].assign(std::size_t(1) << (3 * l), 0);
             const std::size_t vEnd = vertices.size() * (r + 1) / ranges;
@@ -894,12 +1373,16 @@ bool MeshOctree::CellBuild::routeRecords() {
                 if ((!allLive && t->isDeleted()) || !finiteCorners(t))
                     continue;
                 const TriangleBox box(t);
+                if (routeClearTriangle(out, box, static_cast<std::uint32_t>(i)))
+                    continue;
                 std::int64_t lo[3];
                 std::int64_t hi[3];
                 if (clearOfGrid(box, origin, edge, cellEdge, levels, lo, hi)) {
                     // Down the one child of every level that the box lies in,
                     // or the way the descent goes.
                     std::size_t slot = 0;
+                    double cur[3] = {origin[0], origin[1], origin[2]};
+                    double e = edge;
                     int l = 0;
                     for (; l < levels; ++l) {
                         const int k = childOfClearBox(lo, hi, levels - 1 - l);
@@ -907,10 +1390,11 @@ bool MeshOctree::CellBuild::routeRecords() {
                             break;
                         out.reached[l][slot] |= kReached;
                         slot = slot * 8 + static_cast<std::size_t>(k);
+                        stepToChild(cur, e, k);
                     }
                     if (l == levels) {
                         out.reached[l][slot] |= kReached;
-                        out.triangles[slot].push_back(static_cast<std::uint32_t>(i));
+                        fileTriangle(out, slot, static_cast<std::uint32_t>(i), box, cur);
                         continue;
                     }
                 }
@@ -969,26 +1453,177 @@ bool MeshOctree::CellBuild::buildCellSubtree(std::size_t c) {
     // Vertices go in first, so a cube that a vertex reaches was made by one.
     sub.nodes_[0].setLevel((reached[levels][c] & kByVertex) ? levels : 0);
     for (const Routes& r : routes) {
-        const std::vector<std::uint32_t>& list = r.vertices[c];
+        const std::vector<Filed>& list = r.vertices[c];
         for (std::size_t j = 0; j < list.size(); ++j) {
             if (j + kPrefetchDistance < list.size())
-                prefetchPosition(vertices[list[j + kPrefetchDistance]]);
-            if (sub.insertVertexAt(0, minCell, o, e, vertices[list[j]]) == InsertResult::OutOfMemory)
+                prefetchPosition(vertices[list[j + kPrefetchDistance].index]);
+            if (sub.insertVertexAt(0, minCell, o, e, vertices[list[j].index]) == InsertResult::OutOfMemory)
                 return false;
         }
     }
     for (const Routes& r : routes) {
-        const std::vector<std::uint32_t>& list = r.triangles[c];
+        const std::vector<Filed>& list = r.triangles[c];
         for (std::size_t j = 0; j < list.size(); ++j) {
             if (j % kCancelStride == 0 && raised(cancel))
                 return false;
-            prefetchTrianglesAhead(j, list.size(), [&](std::size_t at) { return triangles[list[at]]; });
-            if (sub.insertTriangleBelow(0, minCell, o, e, TriangleBox(triangles[list[j]])) ==
+            prefetchTrianglesAhead(j, list.size(), [&](std::size_t at) { return triangles[list[at].index]; });
+            if (sub.insertTriangleBelow(0, minCell, o, e, TriangleBox(triangles[list[j].index])) ==
                 InsertResult::OutOfMemory)
                 return false;
         }
     }
+    releaseCell(c);
     return true;
+}
+
+namespace {
+
+// Sorts records by their leaf key (its low `bits` bits), keeping the order of
+// records with the same key: a radix sort, scratch its room.
+template <typename Filed>
+void sortByLeaf(std::vector<Filed>& items, std::vector<Filed>& scratch, int bits) {
+    constexpr int kDigitBits = 11;
+    constexpr std::uint32_t kDigits = 1u << kDigitBits;
+    scratch.resize(items.size());
+    std::vector<std::uint32_t> start(kDigits + 1);
+    for (int shift = 0; shift < bits; shift += kDigitBits) {
+        std::fill(start.begin(), start.end(), 0u);
+        for (const Filed& f : items)
+            ++start[((f.leaf >> shift) & (kDigits - 1)) + 1];
+        if (std::find(start.begin(), start.end(), static_cast<std::uint32_t>(items.size())) != start.end())
+            continue; // one digit for all: already in order
+        for (std::uint32_t d = 0; d < kDigits; ++d)
+            start[d + 1] += start[d];
+        for (const Filed& f : items)
+            scratch[start[(f.leaf >> shift) & (kDigits - 1)]++] = f;
+        items.swap(scratch);
+    }
+}
+
+// Calls f(begin, end) for every run of records with the same leaf key.
+template <typename Filed, typename F>
+void forEachLeafRun(const std::vector<Filed>& items, F&& f) {
+    for (std::size_t b = 0; b < items.size();) {
+        std::size_t e = b + 1;
+        while (e < items.size() && items[e].leaf == items[b].leaf)
+            ++e;
+        f(b, e);
+        b = e;
+    }
+}
+
+} // namespace
+
+// The subtree of cell c from the leaf cubes its records reach: the cubes that
+// vertices reach made first (their levels are the descent's), then the others;
+// every leaf's vertices, then its triangles filed at once in record order. A
+// leaf that gets more triangles than the split count takes them one by one,
+// splitting as insertion would.
+bool MeshOctree::CellBuild::buildCellByLeaves(std::size_t c) {
+    MeshOctree& sub = subtrees[c];
+    std::vector<Filed> cellVertices;
+    std::vector<Filed> cellTriangles;
+    std::vector<DeadEnd> ends;
+    {
+        std::size_t nv = 0;
+        std::size_t nt = 0;
+        std::size_t ne = 0;
+        for (const Routes& r : routes) {
+            nv += r.vertices[c].size();
+            nt += r.triangles[c].size();
+            ne += r.deadEnds[c].size();
+        }
+        cellVertices.reserve(nv);
+        cellTriangles.reserve(nt);
+        ends.reserve(ne);
+        for (const Routes& r : routes) {
+            cellVertices.insert(cellVertices.end(), r.vertices[c].begin(), r.vertices[c].end());
+            cellTriangles.insert(cellTriangles.end(), r.triangles[c].begin(), r.triangles[c].end());
+            ends.insert(ends.end(), r.deadEnds[c].begin(), r.deadEnds[c].end());
+        }
+    }
+    releaseCell(c);
+    {
+        std::vector<Filed> scratch;
+        sortByLeaf(cellVertices, scratch, 3 * leafSteps);
+        sortByLeaf(cellTriangles, scratch, 3 * leafSteps);
+    }
+    if (raised(cancel))
+        return false;
+    sub.nodes_.emplace_back();
+    sub.nodes_[0].setLevel((reached[levels][c] & kByVertex) ? levels : 0);
+    // The leaf cubes: (node, first record, end) of each run.
+    struct Run {
+        std::uint32_t node;
+        std::size_t begin;
+        std::size_t end;
+    };
+    std::vector<Run> vertexRuns;
+    std::vector<Run> triangleRuns;
+    bool ok = true;
+    forEachLeafRun(cellVertices, [&](std::size_t b, std::size_t e) {
+        const std::uint32_t node = sub.makePath(cellVertices[b].leaf, leafSteps, true);
+        ok = ok && node != kNone;
+        vertexRuns.push_back({node, b, e});
+    });
+    for (bool byVertex : {true, false}) {
+        for (const DeadEnd& end : ends) {
+            if (end.byVertex != byVertex)
+                continue;
+            const std::uint32_t node = sub.makePath(end.key, end.depth, byVertex);
+            if (node == kNone)
+                return false;
+            sub.nodes_[node].flags &= std::uint16_t(~kLeafBit);
+        }
+    }
+    forEachLeafRun(cellTriangles, [&](std::size_t b, std::size_t e) {
+        const std::uint32_t node = sub.makePath(cellTriangles[b].leaf, leafSteps, false);
+        ok = ok && node != kNone;
+        triangleRuns.push_back({node, b, e});
+    });
+    if (!ok)
+        return false;
+    constexpr std::size_t kVertexChunkItems = kVertexChunk;
+    constexpr std::size_t kTriangleChunkItems = kTriangleChunk;
+    std::size_t vertexChunks = 0;
+    std::size_t triangleChunks = 0;
+    for (const Run& run : vertexRuns)
+        vertexChunks += (run.end - run.begin + kVertexChunkItems - 1) / kVertexChunkItems;
+    for (const Run& run : triangleRuns)
+        triangleChunks += (run.end - run.begin + kTriangleChunkItems - 1) / kTriangleChunkItems;
+    sub.vertexChunks_.reserve(vertexChunks);
+    sub.triangleChunks_.reserve(triangleChunks);
+    for (const Run& run : vertexRuns)
+        listFill(sub.vertexChunks_, sub.nodes_[run.node].vertices, run.end - run.begin,
+                 [&](std::size_t j) { return vertices[cellVertices[run.begin + j].index]; });
+    double cellOrigin[3];
+    double e;
+    cubeOfSlot(origin, edge, levels, c, cellOrigin, &e);
+    for (const Run& run : triangleRuns) {
+        if (run.end - run.begin <= std::size_t(kSplitThreshold)) {
+            listFill(sub.triangleChunks_, sub.nodes_[run.node].triangles, run.end - run.begin,
+                     [&](std::size_t j) { return triangles[cellTriangles[run.begin + j].index]; });
+            continue;
+        }
+        double o[3];
+        double leaf;
+        cubeOfSlot(cellOrigin, e, leafSteps, cellTriangles[run.begin].leaf, o, &leaf);
+        for (std::size_t j = run.begin; j < run.end; ++j) {
+            const TriangleBox box(triangles[cellTriangles[j].index]);
+            if (sub.insertTriangleAt(run.node, minCell, o, leaf, box) == InsertResult::OutOfMemory)
+                return false;
+        }
+    }
+    return true;
+}
+
+// Frees what the ranges sent to cell c.
+void MeshOctree::CellBuild::releaseCell(std::size_t c) {
+    for (Routes& r : routes) {
+        std::vector<Filed>().swap(r.vertices[c]);
+        std::vector<Filed>().swap(r.triangles[c]);
+        std::vector<DeadEnd>().swap(r.deadEnds[c]);
+    }
 }
 
 // Pass 4: the subtrees of the cells, side by side; the routes go afterwards.
@@ -1001,7 +1636,7 @@ bool MeshOctree::CellBuild::buildSubtrees() {
             return;
         }
         try {
-            if (!buildCellSubtree(cells[j]))
+            if (!(byLeaves ? buildCellByLeaves(cells[j]) : buildCellSubtree(cells[j])))
                 failed = true;
         } catch (const std::bad_alloc&) {
             failed = true;

@@ -65,10 +65,11 @@ public:
     InsertResult insertTriangle(double minCell, const double origin[3], double edge, StlTriangle* t);
     // Builds the tree from nothing: the result is the tree that insertVertex for
     // every vertex in order, then insertTriangle for every triangle that is not
-    // deleted, in order, would make. With threads > 1 the cubes of the third level
-    // (a higher one when minCell stops the descent sooner) are built side by side,
-    // each in storage of its own, and joined in the order of their cubes, so the
-    // tree is the same whatever the number of threads. A tree that holds nodes
+    // deleted, in order, would make. With threads > 1 (or many triangles) the
+    // cubes of the third level (a higher one when minCell stops the descent
+    // sooner) are built side by side, each in storage of its own, and joined in
+    // the order of their cubes, so the tree is the same whatever the number of
+    // threads. A tree that holds nodes
     // already, or has a memory budget, is built by insertion on the calling
     // thread. False when an allocation failed; the tree is then incomplete.
     // With allLive every triangle given is taken as not deleted and its flags
@@ -246,6 +247,10 @@ private:
                     decltype(pool[0].items[0]) item);
     template <typename Pool>
     void listFree(Pool& pool, std::vector<std::uint32_t>& freeChunks, List& list);
+    // Fills the empty list with item(0) .. item(n - 1), n > 0, in chunks that
+    // follow one another at the end of the pool. Throws std::bad_alloc.
+    template <typename Pool, typename Item>
+    static void listFill(Pool& pool, List& list, std::size_t n, const Item& item);
     // Calls f(item) in list order until it returns true; returns whether it did.
     template <typename Pool, typename F>
     static bool listForEach(const Pool& pool, const List& list, F&& f) {
@@ -265,6 +270,11 @@ private:
 
     bool ensureRoot();
     std::uint32_t makeChild(std::uint32_t node, int k, int level);
+    // The node `depth` levels below the root whose child digits from the root
+    // (most significant first) make up key, made with the nodes above it where
+    // missing: at the level of the descent for a vertex, at level 0 for a
+    // triangle, as insertion makes them. kNone when an allocation fails.
+    std::uint32_t makePath(std::uint32_t key, int depth, bool byVertex);
     bool budgetAllows(std::size_t extraBytes) const;
     bool addVertex(std::uint32_t node, StlVertex* v);
     bool addTriangle(std::uint32_t node, StlTriangle* t);

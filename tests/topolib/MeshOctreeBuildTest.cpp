@@ -284,6 +284,29 @@ TEST(MeshOctreeBuild, treeBuiltOnThreadsEqualsTheTreeOfInsertionsOneByOne) {
     }
 }
 
+TEST(MeshOctreeBuild, deepTreeOfSmallScatteredFacetsEqualsTheTreeOfInsertions) {
+    // Leaves fifteen levels below the root: more levels below the cells than
+    // the leaf keys of the build hold, so the cells' records are inserted one
+    // by one there; facets far smaller than a leaf, a few crossing its faces.
+    std::mt19937_64 g(17);
+    auto u = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(g); };
+    TriangleSoup soup;
+    for (int i = 0; i < 3000; ++i) {
+        const meshfixtures::Point p = {u(-50, 50), u(-50, 50), u(-20, 20)};
+        Facet f;
+        f.v[0] = p;
+        f.v[1] = {p[0] + u(-2e-3, 2e-3), p[1] + u(-2e-3, 2e-3), p[2]};
+        f.v[2] = {p[0], p[1] + u(-2e-3, 2e-3), p[2] + u(-2e-3, 2e-3)};
+        soup.push_back(f);
+    }
+    auto mesh = meshOf(soup);
+    const Cube c = cubeFor(*mesh, 1.0, 20000.0);
+    const MeshOctree want = insertedOneByOne(*mesh, c);
+    MeshOctree got;
+    ASSERT_TRUE(got.build(c.minCell, c.origin, c.edge, mesh->vertices(), mesh->triangles(), 3));
+    expectSameStructure(want, got, c);
+}
+
 TEST(MeshOctreeBuild, emptyInputAndCubesThatAreNotFiniteMakeNoTree) {
     auto mesh = meshOf(randomSoup(5, 2, true));
     const Cube c = cubeFor(*mesh, 1.0, 12.0);
