@@ -89,14 +89,6 @@ inline bool cubeHolds(const double origin[3], double edge, const double p[3]) {
     return p[0] >= origin[0] - 1e-6 && classifyPointInCell(p, origin, &edge) != -1;
 }
 
-// Minimum corner of child k = (ix * 2 + iy) * 2 + iz.
-inline void childOrigin(const double origin[3], double edge, int k, double out[3]) {
-    const double half = edge * 0.5;
-    out[0] = origin[0] + ((k >> 2) & 1) * half;
-    out[1] = origin[1] + ((k >> 1) & 1) * half;
-    out[2] = origin[2] + (k & 1) * half;
-}
-
 // Makes the cube (minimum corner cur, edge) its child k.
 inline void stepToChild(double cur[3], double& edge, int k) {
     double o[3];

@@ -18,13 +18,6 @@ namespace topolib {
 
 namespace {
 
-inline void childOrigin(const double origin[3], double edge, int k, double out[3]) {
-    const double half = edge * 0.5;
-    out[0] = origin[0] + ((k >> 2) & 1) * half;
-    out[1] = origin[1] + ((k >> 1) & 1) * half;
-    out[2] = origin[2] + (k & 1) * half;
-}
-
 // The vertical-line cell tests: on x and y, cubeMin - tol < p < cubeMin + edge + tol.
 inline bool columnMeetsCell(const double o[3], double edge, const double p[3], double tol) {
     return o[0] - tol < p[0] && p[0] < o[0] + edge + tol && o[1] - tol < p[1] && p[1] < o[1] + edge + tol;

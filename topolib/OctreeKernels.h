@@ -10,6 +10,14 @@ namespace topolib {
 
 class StlTriangle;
 
+// Minimum corner of child k = (ix * 2 + iy) * 2 + iz of the cube (origin, edge).
+inline void childOrigin(const double origin[3], double edge, int k, double out[3]) {
+    const double half = edge * 0.5;
+    out[0] = origin[0] + ((k >> 2) & 1) * half;
+    out[1] = origin[1] + ((k >> 1) & 1) * half;
+    out[2] = origin[2] + (k & 1) * half;
+}
+
 // The exact per-triangle tests of the octree: insertion asks triangleOverlapsCube,
 // the queries apply the others in their leaves. All work in doubles on the stored
 // vertex positions and the stored unit normal (never recomputed here). The
