@@ -1199,15 +1199,22 @@ void MeshOctree::CellBuild::reachLeaves(Routes& out, std::size_t slot, std::uint
     }
     const int shift = leafSteps - depth - 1; // from leaf cells to the children's cubes
     bool any = false;
+    // The leaf cells of child k (its cell index at the children's level).
+    auto childAt = [&](int k, std::int64_t child[3]) {
+        child[0] = 2 * at[0] + ((k >> 2) & 1);
+        child[1] = 2 * at[1] + ((k >> 1) & 1);
+        child[2] = 2 * at[2] + (k & 1);
+    };
     auto reached = [&](int k, const double co[3], double half) {
         any = true;
-        const std::int64_t child[3] = {2 * at[0] + ((k >> 2) & 1), 2 * at[1] + ((k >> 1) & 1), 2 * at[2] + (k & 1)};
+        std::int64_t child[3];
+        childAt(k, child);
         reachLeaves(out, slot, i, t, co, half, depth + 1, key * 8 + static_cast<std::uint32_t>(k), child);
     };
     if (!t.clear) {
         forEachChildReached(t.box, o, e, reached, [&](int k, const double co[3], double half) {
-            const std::int64_t child[3] = {2 * at[0] + ((k >> 2) & 1), 2 * at[1] + ((k >> 1) & 1),
-                                           2 * at[2] + (k & 1)};
+            std::int64_t child[3];
+            childAt(k, child);
             return t.cornerIn(child, shift) || t.box.overlapsCrossing(co, half);
         });
     } else {
@@ -1427,9 +1434,8 @@ void MeshOctree::CellBuild::orderCellsByWeight() {
 // (the ranges are in record order), inserted below the cell's cube.
 bool MeshOctree::CellBuild::buildCellSubtree(std::size_t c) {
     MeshOctree& sub = subtrees[c];
-    double o[3];
-    double e;
-    cubeOfSlot(origin, edge, levels, c, o, &e);
+    const double* o = &cellOrigins[3 * c];
+    const double e = cellEdge;
     // Room for a typical surface mesh's subtree (a nine-node, four-chunk share
     // per triangle), so that the pools seldom move as they grow.
     std::size_t cellVertices = 0;
@@ -1588,9 +1594,8 @@ bool MeshOctree::CellBuild::buildCellByLeaves(std::size_t c) {
     for (const Run& run : vertexRuns)
         listFill(sub.vertexChunks_, sub.nodes_[run.node].vertices, run.end - run.begin,
                  [&](std::size_t j) { return vertices[cellVertices[run.begin + j].index]; });
-    double cellOrigin[3];
-    double e;
-    cubeOfSlot(origin, edge, levels, c, cellOrigin, &e);
+    const double* cellOrigin = &cellOrigins[3 * c];
+    const double e = cellEdge;
     for (const Run& run : triangleRuns) {
         if (run.end - run.begin <= std::size_t(kSplitThreshold)) {
             listFill(sub.triangleChunks_, sub.nodes_[run.node].triangles, run.end - run.begin,

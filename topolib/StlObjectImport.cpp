@@ -1326,8 +1326,9 @@ private:
         }
         return nullptr;
     }
+    // The sides of every triangle; the table written when writesTable (then not null).
     template <bool writesTable>
-    void linkSides(EdgeMaking& making, TriangleProgress& progress, double creaseLimit, TableInRecords& table);
+    void linkSides(EdgeMaking& making, TriangleProgress& progress, double creaseLimit, TableInRecords* written);
     void fetchAhead(std::size_t i);
     // Takes the edges made by the first sides of t (bits of `made`) out of their chains.
     void unchainMade(const StlTriangle* t, uint32_t made);
@@ -1380,13 +1381,10 @@ void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, T
     if (m_vertexIndex.inOrder())
         m_firstVertex = Ref<StlVertex>(const_cast<StlVertex*>(m_vertexIndex.firstInOrder())).raw();
     m_chains.assign(m_vertexIndex.size(), 0);
-    if (table && table->active()) {
-        linkSides<true>(making, progress, creaseLimit, *table);
-    } else {
-        static const std::vector<Ref<StlTriangle>> kNoTriangles;
-        TableInRecords none(kNoTriangles, 0);
-        linkSides<false>(making, progress, creaseLimit, none);
-    }
+    if (table && table->active())
+        linkSides<true>(making, progress, creaseLimit, table);
+    else
+        linkSides<false>(making, progress, creaseLimit, nullptr);
     std::vector<uint32_t>().swap(m_chains);
     m_strays.clear();
     for (std::size_t i = 0; i < edges.size(); ++i)
@@ -1395,7 +1393,7 @@ void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, T
 
 template <bool writesTable>
 void ChainedEdgeBuild::linkSides(EdgeMaking& making, TriangleProgress& progress, double creaseLimit,
-                                 TableInRecords& written) {
+                                 TableInRecords* written) {
     const std::size_t n = m_triangles.size();
     for (std::size_t i = 0; i < n; ++i) {
         progress.passTriangle();
@@ -1404,7 +1402,7 @@ void ChainedEdgeBuild::linkSides(EdgeMaking& making, TriangleProgress& progress,
         if (t->isDeleted())
             continue;
         if (writesTable)
-            written.begin(i, t);
+            written->begin(i, t);
         uint32_t made = 0;
         for (int k = 0; k < 3; ++k) {
             const uint32_t a = t->vertices[k].raw(), b = t->vertices[(k + 1) % 3].raw();
@@ -1413,7 +1411,7 @@ void ChainedEdgeBuild::linkSides(EdgeMaking& making, TriangleProgress& progress,
                 t->setDeleted(true);
                 unchainMade(t, made);
                 if (writesTable)
-                    written.deleted(t);
+                    written->deleted(t);
                 break;
             }
             uint32_t& chain = chainOf(a, b);
@@ -1421,22 +1419,22 @@ void ChainedEdgeBuild::linkSides(EdgeMaking& making, TriangleProgress& progress,
             if (e) {
                 const uint32_t count = joinEdge(e, t, creaseLimit);
                 if (writesTable)
-                    written.joined(i, t, k, e, count);
+                    written->joined(i, t, k, e, count);
             } else {
                 e = making.make(t->vertices[k], t->vertices[(k + 1) % 3], t, i, k);
                 e->index = chain;
                 chain = Ref<StlEdge>(e).raw();
                 made |= 1u << k;
                 if (writesTable)
-                    written.made(k);
+                    written->made(k);
             }
             t->edges[k] = e;
         }
-        if (writesTable && !t->isDeleted() && written.active()) {
+        if (writesTable && !t->isDeleted() && written->active()) {
             std::size_t corners[3];
             for (int c = 0; c < 3; ++c)
                 corners[c] = (t->vertices[c].raw() - m_firstVertex) / kVertexUnits;
-            written.finish(t, corners);
+            written->finish(t, corners);
         }
     }
 }
