@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -219,6 +220,47 @@ unsigned int usableProcessorCount() {
     if (quota != 0)
         count = std::min(count, quota);
     return std::max(count, 1u);
+}
+
+unsigned int busyProcessorsFrom(const char* loadavg, unsigned processors) {
+    // Skip the three load averages to "runnable/total".
+    const char* p = loadavg;
+    for (int field = 0; field < 3; ++field) {
+        while (*p == ' ')
+            ++p;
+        while (*p != '\0' && *p != ' ')
+            ++p;
+    }
+    while (*p == ' ')
+        ++p;
+    unsigned long runnable = 0;
+    int digits = 0;
+    for (; *p >= '0' && *p <= '9' && digits < 9; ++p, ++digits)
+        runnable = runnable * 10 + static_cast<unsigned long>(*p - '0');
+    if (digits == 0 || *p != '/' || runnable == 0)
+        return 0;
+    return static_cast<unsigned>(std::min<unsigned long>(runnable - 1, processors));
+}
+
+unsigned int passProcessorsFor(unsigned usable, unsigned busy) {
+    usable = std::max(usable, 1u);
+    return busy * 2 <= usable ? std::max(usable - busy, 1u) : usable;
+}
+
+unsigned int passProcessorCount() {
+    const unsigned usable = usableProcessorCount();
+    if (usable == 1 || usable < processorCount())
+        return usable;
+    char text[128];
+    const int fd = ::open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return usable;
+    const ssize_t got = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (got <= 0)
+        return usable;
+    text[got] = '\0';
+    return passProcessorsFor(usable, busyProcessorsFrom(text, usable));
 }
 
 uint64_t cgroupMemoryAllowance() {

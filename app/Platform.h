@@ -19,6 +19,22 @@ unsigned int usableProcessorCount();
 // its ancestors (v2 cpu.max, v1 cpu.cfs_quota_us / cpu.cfs_period_us in the
 // "cpu" subfolder). 0 when no group sets a quota.
 unsigned int cgroupProcessorLimitFrom(const QString& procCgroup, const QString& mountRoot);
+// The processors a pass split over threads should use now: the usable ones,
+// or only those other programs leave free while those keep at most half of
+// them busy (passProcessorsFor). The machine's load tells only for a process
+// that may run on every processor; one held to some of them (an affinity
+// mask, a quota) uses all it may.
+unsigned int passProcessorCount();
+// How many processors other programs keep busy, from the text of
+// /proc/loadavg ("0.52 0.58 0.59 3/467 12345", the fourth field being
+// runnable/total tasks): the runnable tasks other than the caller, at most
+// `processors`; 0 when the text does not parse.
+unsigned int busyProcessorsFrom(const char* loadavg, unsigned processors);
+// A pass waits for its slowest thread, and a thread that shares its processor
+// with a busy program runs at half speed or less. While at most half of the
+// usable processors are busy the pass keeps to the free ones; when more are,
+// threads on every processor still finish sooner than the few free ones.
+unsigned int passProcessorsFor(unsigned usable, unsigned busy);
 // Total physical memory in bytes (0 when unknown).
 uint64_t totalPhysicalMemory();
 // Physical memory available to new allocations: MemAvailable of

@@ -179,6 +179,7 @@ int StlFileHandling::readAscii() {
 int StlFileHandling::readAsciiFrom(std::istream& in) {
     if (!target_)
         return kFailure;
+    const topolib::ImportLoadReading load;
     topolib::StlObject& mesh = *target_;
     timings_ = ReadTimings();
     readStart_ = std::chrono::steady_clock::now();
@@ -321,6 +322,8 @@ struct StlFileHandling::BinaryRead {
 int StlFileHandling::readBinaryFrom(std::istream& in) {
     if (!target_ || !in || in.peek() == std::char_traits<char>::eof())
         return kFailure;
+    // Every step of the import is split by one reading of the machine's load.
+    const topolib::ImportLoadReading load;
     topolib::StlObject& mesh = *target_;
     timings_ = ReadTimings();
     readStart_ = std::chrono::steady_clock::now();

@@ -218,11 +218,12 @@ bool triangleIndices(const char* r, uint32_t vertexCount, uint32_t (&v)[3]) {
 }
 
 // Work split over threads for the per-record passes of big meshes: one thread
-// below 64Ki records, else one per core up to eight.
+// below 64Ki records, else one per processor other work leaves free, up to
+// eight.
 unsigned threadsFor(size_t records) {
     if (records < (size_t(1) << 16))
         return 1;
-    const unsigned cores = platform::usableProcessorCount();
+    const unsigned cores = platform::passProcessorCount();
     return static_cast<unsigned>(std::min<size_t>({cores, 8, records >> 15}));
 }
 

@@ -44,6 +44,7 @@ public:
 private:
     RefArray<StlTriangle> live_;
     std::vector<std::size_t> liveStarts_; // where each range's live triangles start in live_
+    std::size_t triangles_ = 0;           // the mesh's triangle count the ranges split
     std::shared_ptr<MeshOctree> tree_;
     Vector3D origin_;
     double diagonal_ = 0.0;

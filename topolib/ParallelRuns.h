@@ -21,15 +21,43 @@ inline std::atomic<unsigned> g_forcedImportThreads{0};
 // and the machine (0 returns to the rule below).
 inline void forceImportThreads(unsigned threads) { detail::g_forcedImportThreads.store(threads); }
 
+namespace detail {
+// The free processors as read by the outermost ImportLoadReading of this
+// thread; 0 outside one.
+inline thread_local unsigned t_freeCores = 0;
+inline thread_local unsigned t_readingDepth = 0;
+} // namespace detail
+
+// Holds one reading of the processors other work leaves free for the passes
+// this thread starts while it lives: a step that asks importThreads more than
+// once (the weld sizes its sort and its scratch room by the answer) gets the
+// same answer each time, however the machine's load moves meanwhile. Nested
+// readings keep the outermost one.
+class ImportLoadReading {
+public:
+    ImportLoadReading() {
+        if (detail::t_readingDepth++ == 0)
+            detail::t_freeCores = platform::passProcessorCount();
+    }
+    ~ImportLoadReading() {
+        if (--detail::t_readingDepth == 0)
+            detail::t_freeCores = 0;
+    }
+    ImportLoadReading(const ImportLoadReading&) = delete;
+    ImportLoadReading& operator=(const ImportLoadReading&) = delete;
+};
+
 // Threads for one pass of an import step over `n` items: one for small meshes
-// (starting threads costs more than it saves), otherwise one per core up to
-// eight, and no more than one per 64k items.
+// (starting threads costs more than it saves), otherwise one per processor
+// the machine's load leaves for passes (platform::passProcessorCount) up to eight,
+// and no more than one per 64k items. Inside an ImportLoadReading the same n
+// always gets the same count.
 inline unsigned importThreads(std::size_t n) {
     if (const unsigned forced = detail::g_forcedImportThreads.load(std::memory_order_relaxed))
         return forced;
     if (n < (std::size_t(1) << 18))
         return 1;
-    const unsigned cores = platform::usableProcessorCount();
+    const unsigned cores = detail::t_freeCores != 0 ? detail::t_freeCores : platform::passProcessorCount();
     const std::size_t byWork = n >> 16;
     return static_cast<unsigned>(std::min<std::size_t>({cores, 8, byWork}));
 }

@@ -323,6 +323,7 @@ private:
 } // namespace
 
 int StlObject::copyMeshTo(StlObject* target) const {
+    const ImportLoadReading load;
     if (target != this)
         target->m_name = m_name;
     if (!hasTriangleArray() || target == this)

@@ -1006,6 +1006,7 @@ constexpr unsigned kChainedBuildThreads = 3;
 // array goes while they are sorted) and the edges take its front once the
 // vertices are made.
 int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus* census) {
+    const ImportLoadReading load; // the sort, its room and the vertices are sized by one count
     ImportSession& session = m_records.importSession;
     session.end();
     const bool useEdgeRoom =
@@ -1448,6 +1449,7 @@ void ChainedEdgeBuild::linkSides(EdgeMaking& making, TriangleProgress& progress,
 // the weld hands its corners' vertex numbers over only while no list is full.
 int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan,
                           const ProgressSink* progress, AfterEdges after) {
+    const ImportLoadReading load;
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
     const std::size_t n = m_records.triangles.size();
     // The corners' vertex numbers the weld left, if any.

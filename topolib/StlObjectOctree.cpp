@@ -110,11 +110,11 @@ namespace {
 
 // Threads for the tree of a mesh of n triangles: one below 100,000 triangles (a
 // build of a few tens of milliseconds, where the threads cost more than they
-// save), otherwise one per core up to eight.
+// save), otherwise one per processor other work leaves free, up to eight.
 unsigned octreeBuildThreads(std::size_t n) {
     if (n < 100000)
         return 1;
-    return std::min(platform::usableProcessorCount(), 8u);
+    return std::min(platform::passProcessorCount(), 8u);
 }
 
 } // namespace
@@ -156,6 +156,7 @@ OctreeBeside::OctreeBeside(const StlObject& mesh, const std::atomic<bool>* cance
     const RefArray<StlTriangle>& all = mesh.m_records.triangles;
     const std::size_t n = all.size();
     const unsigned threads = octreeBuildThreads(n);
+    triangles_ = n;
     // The live triangles of each range of the array, gathered in array order in
     // one pass over the records: each range writes from its own start, and the
     // ranges then close up.
@@ -214,7 +215,7 @@ bool OctreeBeside::publish(StlObject& mesh) {
     const RefArray<StlTriangle>& all = mesh.m_records.triangles;
     const unsigned threads = static_cast<unsigned>(liveStarts_.size() - 1);
     const std::size_t n = all.size();
-    if (threads != octreeBuildThreads(n))
+    if (n != triangles_)
         return false;
     std::atomic<bool> same{true};
     runOnThreads(threads, [&](unsigned r) {

@@ -810,6 +810,7 @@ RecordSpan spanOfRecords(const std::vector<Ref<StlTriangle>>& triangles) {
 } // namespace
 
 int StlObject::findShells(bool report, int progressBase, const ProgressSink* progress) {
+    const ImportLoadReading load;
     const ProgressSink& sink = ProgressSink::orGlobal(progress);
     releaseShells();
     const uint32_t n = triangleCount();

@@ -122,6 +122,31 @@ TEST(Platform, cpuQuotasOfTheGroupAndItsAncestorsLimitTheProcessors) {
     EXPECT_LE(platform::usableProcessorCount(), platform::processorCount());
 }
 
+// Passes are split by the machine's load: the runnable tasks of /proc/loadavg
+// other than the caller keep as many processors busy. A pass keeps to the free processors while at most
+// half are busy, and takes them all when more are (each thread then shares
+// its processor anyway); an unreadable text counts none busy.
+TEST(Platform, passesKeepToTheProcessorsOtherProgramsLeaveWhileMostAreFree) {
+    using platform::busyProcessorsFrom;
+    using platform::passProcessorsFor;
+    EXPECT_EQ(busyProcessorsFrom("0.10 0.20 0.30 1/300 999\n", 8), 0u); // only the caller runs
+    EXPECT_EQ(busyProcessorsFrom("2.00 2.00 2.00 3/300 999\n", 8), 2u);
+    EXPECT_EQ(busyProcessorsFrom("40.0 40.0 40.0 41/300 999\n", 8), 8u);
+    for (const char* bad : {"", "garbage", "0.1 0.2 0.3 x/5 1", "0.1 0.2 0.3 0/5 1", "0.1 0.2", "0.1 0.2 0.3 12"})
+        EXPECT_EQ(busyProcessorsFrom(bad, 4), 0u) << bad;
+
+    EXPECT_EQ(passProcessorsFor(8, 0), 8u);
+    EXPECT_EQ(passProcessorsFor(8, 3), 5u);
+    EXPECT_EQ(passProcessorsFor(8, 4), 4u);
+    EXPECT_EQ(passProcessorsFor(8, 5), 8u);
+    EXPECT_EQ(passProcessorsFor(2, 1), 1u); // a two-core machine beside one busy program
+    EXPECT_EQ(passProcessorsFor(2, 2), 2u);
+    EXPECT_EQ(passProcessorsFor(1, 1), 1u);
+    const unsigned now = platform::passProcessorCount();
+    EXPECT_GE(now, 1u);
+    EXPECT_LE(now, platform::usableProcessorCount());
+}
+
 // Under an address-space limit the check budgets what is left below it: the
 // process's mapped size is read from the system (and grows with a mapping),
 // so a limit just above it leaves little, whatever the machine has free.
