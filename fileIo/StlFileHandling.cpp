@@ -366,7 +366,7 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         // triangles on several threads (the same triangles, corners and sums).
         const unsigned threads = sized ? topolib::importThreads(count) : 1;
         BlockBuffers buffers(threads > 1 ? std::min(count, kRecordsPerParallelBlock) : 0);
-        reserveBinaryArrays(read);
+        reserveBinaryArrays(read, threads == 1);
         const ProgressSink& progress = ProgressSink::orGlobal(progress_);
         progress.setText(ProgressText::ImportingObject, mesh.getFilePath());
         progress.setPercent(0);
@@ -402,14 +402,17 @@ StlFileHandling::BlockBuffers::BlockBuffers(size_t records) : records(records) {
 
 // Reserves the corners and triangles for the read's room. The corners are
 // appended facet by facet into the reserved room (no clearing pass over the
-// whole array); the pages of the corner and triangle arrays are mapped ahead
-// on a helper thread (only when the arrays will not grow under it). Every
-// array is mapped before that helper starts: mapping (and advising) waits for
-// the piece such a helper is working on.
-void StlFileHandling::reserveBinaryArrays(BinaryRead& read) {
+// whole array). With `mapAhead` (a read on one thread) the pages of the
+// corner and triangle arrays and of the triangle records are mapped ahead on
+// helper threads (only when the arrays will not grow under them); every array
+// is mapped before such a helper starts, as mapping (and advising) waits for
+// the piece a helper is working on. A read on several threads leaves each
+// thread to map the pages it fills: the system maps pages for several threads
+// at once, and a single helper ahead of them only held them up.
+void StlFileHandling::reserveBinaryArrays(BinaryRead& read, bool mapAhead) {
     read.corners.reserve(static_cast<size_t>(read.room) * 3);
-    read.mesh.reserveTriangles(read.room);
-    if (read.sized)
+    read.mesh.reserveTriangles(read.room, mapAhead);
+    if (read.sized && mapAhead)
         read.populator.start(
             {{read.corners.data(), read.corners.capacity() * sizeof(topolib::FacetCorner)},
              {read.mesh.triangles().data(), read.mesh.triangleCapacity() * sizeof(topolib::StlTriangle*)}});

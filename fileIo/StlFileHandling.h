@@ -86,7 +86,7 @@ private:
         std::unique_ptr<char[]> bytes, ahead;
         std::unique_ptr<float[]> facets;
     };
-    void reserveBinaryArrays(BinaryRead& read);
+    void reserveBinaryArrays(BinaryRead& read, bool mapAhead);
     int readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& buffers, unsigned threads,
                                   const ProgressSink& progress);
     int readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, const ProgressSink& progress);

@@ -206,8 +206,11 @@ public:
     // Used by the STL readers, per file: reserveTriangles, addFacet per facet,
     // weldFacetCorners once, finalise area and volume, setBoundingBox.
 
-    // Makes room for `count` more triangles (array and record pool).
-    void reserveTriangles(uint32_t count);
+    // Makes room for `count` more triangles (array and record pool). The
+    // records' pages of the room for an empty mesh are mapped ahead on a helper
+    // thread unless `mapAhead` is false (threads that fill the records map
+    // their own).
+    void reserveTriangles(uint32_t count, bool mapAhead = true);
     // Takes one facet: twelve floats in STL order (file normal, ignored, then the
     // three corners). Drops a facet with two identical corners and one that
     // repeats the previous facet exactly. With append false the corner records at

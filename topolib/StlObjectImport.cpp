@@ -534,7 +534,7 @@ void setFacetNormals(StlTriangle* records, const FacetCorner* corners, std::size
 
 } // namespace
 
-void StlObject::reserveTriangles(uint32_t count) {
+void StlObject::reserveTriangles(uint32_t count, bool mapAhead) {
     // A reservation for an empty mesh is all that a reader (binary STL) or a
     // whole-mesh append is about to add: its records' pages are mapped ahead.
     // Later, stepwise reservations may outrun what comes and are not.
@@ -542,7 +542,7 @@ void StlObject::reserveTriangles(uint32_t count) {
     if (m_records.triangles.capacity() < m_records.triangles.size() + count) {
         m_records.triangles.reserve(m_records.triangles.size() + count);
     }
-    m_records.trianglePool.reserve(count, whole);
+    m_records.trianglePool.reserve(count, whole && mapAhead);
 }
 
 int StlObject::addFacet(uint32_t* cornerCounter, const double reference[3], const float facet[12],
