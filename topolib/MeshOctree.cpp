@@ -198,6 +198,15 @@ inline bool clearCellOf(double a, double margin, double cells, std::int64_t* ind
 // in.
 inline double reciprocalSlack(double cells) { return cells * 4e-15; }
 
+// The margin, in cells of the grid of `cells` cells a side and 1/perCell
+// long, that a coordinate keeps from the grid's lines for the cube tests to
+// fall on one side of them: the widening of the cubes, a bound on the
+// rounding of coordinates up to `far` from zero in a cube of `edge`, and the
+// reciprocal's slack.
+inline double gridMargin(double widening, double far, double edge, double perCell, double cells) {
+    return (widening + 1e-12 * (far + 2.0 * edge)) * perCell + reciprocalSlack(cells);
+}
+
 // The cells of the grid of 2^steps cells a side and edge `cell` below the cube
 // (origin, edge) that hold the two corners of t's box (lo, hi: their indices
 // on each axis), when every box coordinate lies inside the grid and farther
@@ -216,7 +225,7 @@ inline bool clearOfGrid(const Box& t, const double origin[3], double edge, doubl
         t.reach, std::max(std::fabs(origin[0]), std::max(std::fabs(origin[1]), std::fabs(origin[2]))));
     const double perCell = 1.0 / cell;
     const double cells = static_cast<double>(std::int64_t(1) << steps);
-    const double margin = (edge * 0.0002 + 1e-12 * (far + 2.0 * edge)) * perCell + reciprocalSlack(cells);
+    const double margin = gridMargin(edge * 0.0002, far, edge, perCell, cells);
     for (int k = 0; k < 3; ++k)
         if (!clearCellOf((t.mn[k] - origin[k]) * perCell, margin, cells, &lo[k]) ||
             !clearCellOf((t.mx[k] - origin[k]) * perCell, margin, cells, &hi[k]))
@@ -238,7 +247,7 @@ inline bool pointClearOfGrid(const double p[3], const double origin[3], double e
         far = std::max(far, std::max(std::fabs(p[k]), std::fabs(origin[k])));
     const double perCell = 1.0 / cell;
     const double cells = static_cast<double>(std::int64_t(1) << steps);
-    const double margin = (2e-6 + 1e-12 * (far + 2.0 * edge)) * perCell + reciprocalSlack(cells);
+    const double margin = gridMargin(2e-6, far, edge, perCell, cells);
     for (int k = 0; k < 3; ++k)
         if (!clearCellOf((p[k] - origin[k]) * perCell, margin, cells, &at[k]))
             return false;
@@ -1258,7 +1267,7 @@ int MeshOctree::CellBuild::clearLevels(const TriangleBox& box, const double o[3]
         return 0;
     const double far = std::max(box.reach, std::max(std::fabs(o[0]), std::max(std::fabs(o[1]), std::fabs(o[2]))));
     const double cells = static_cast<double>(std::int64_t(1) << leafSteps);
-    const double margin = (cellEdge * 0.0002 + 1e-12 * (far + 2.0 * cellEdge)) * perLeaf + reciprocalSlack(cells);
+    const double margin = gridMargin(cellEdge * 0.0002, far, cellEdge, perLeaf, cells);
     int clearDepth = leafSteps + 1; // the shallowest level whose cubes' faces the box comes near
     for (int k = 0; k < 3; ++k) {
         for (int end = 0; end < 2; ++end) {
@@ -1291,7 +1300,7 @@ bool MeshOctree::CellBuild::clearOfBothGrids(const TriangleBox& box, std::int64_
     const double perCell = perLeaf * std::ldexp(1.0, -leafSteps); // 1 / cellEdge, to the bit
     const double cellCount = static_cast<double>(std::int64_t(1) << levels);
     const double leafCount = static_cast<double>(std::int64_t(1) << (levels + leafSteps));
-    const double cellMargin = (edge * 0.0002 + 1e-12 * (far + 2.0 * edge)) * perCell + reciprocalSlack(cellCount);
+    const double cellMargin = gridMargin(edge * 0.0002, far, edge, perCell, cellCount);
     const double leafMargin =
         (cellEdge * 0.0002 + 1e-12 * (far + edge + 2.0 * cellEdge) + 1e-14 * (far + 2.0 * edge)) * perLeaf +
         reciprocalSlack(leafCount);
