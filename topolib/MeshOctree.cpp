@@ -928,6 +928,14 @@ struct MeshOctree::CellBuild {
         }
     }
 
+    // Marks the cube of every level from the root down to the cell (its
+    // coordinates at the cells' level) with `marks`.
+    void markCubesDownTo(Routes& out, const std::int64_t cell[3], std::uint8_t marks) const {
+        for (int l = 0; l <= levels; ++l) {
+            const std::int64_t cube[3] = {cell[0] >> (levels - l), cell[1] >> (levels - l), cell[2] >> (levels - l)};
+            out.reached[l][keyOfCube(cube, l)] |= marks;
+        }
+    }
     void routeVertex(Routes& out, std::size_t i) const;
     void routeTriangle(Routes& out, const TriangleBox& box, std::uint32_t i, int level, std::size_t slot,
                        const double o[3], double e) const;
@@ -964,14 +972,10 @@ void MeshOctree::CellBuild::routeVertex(Routes& out, std::size_t i) const {
     // (as insertVertexAt from the root does), cells and leaf cube at once.
     std::int64_t at[3];
     if (byLeaves && pointClearOfGrid(p, origin, edge, leafEdge, levels + leafSteps, at)) {
-        for (int l = 0; l <= levels; ++l) {
-            const int shift = levels + leafSteps - l;
-            const std::int64_t cube[3] = {at[0] >> shift, at[1] >> shift, at[2] >> shift};
-            out.reached[l][keyOfCube(cube, l)] |= kReached | kByVertex;
-        }
         const std::int64_t mask = (std::int64_t(1) << leafSteps) - 1;
         const std::int64_t leaf[3] = {at[0] & mask, at[1] & mask, at[2] & mask};
         const std::int64_t cell[3] = {at[0] >> leafSteps, at[1] >> leafSteps, at[2] >> leafSteps};
+        markCubesDownTo(out, cell, kReached | kByVertex);
         out.vertices[keyOfCube(cell, levels)].push_back(
             {static_cast<std::uint32_t>(i), keyOfCube(leaf, leafSteps)});
         return;
@@ -1329,12 +1333,8 @@ bool MeshOctree::CellBuild::routeClearTriangle(Routes& out, const TriangleBox& b
     for (int k = 0; k < 3; ++k)
         if ((hi[k] >> leafSteps) != cell[k])
             return false;
-    for (int l = 0; l < levels; ++l) {
-        const std::int64_t cube[3] = {cell[0] >> (levels - l), cell[1] >> (levels - l), cell[2] >> (levels - l)};
-        out.reached[l][keyOfCube(cube, l)] |= kReached;
-    }
+    markCubesDownTo(out, cell, kReached);
     const std::size_t slot = keyOfCube(cell, levels);
-    out.reached[levels][slot] |= kReached;
     LeafDescent t(box);
     t.clear = true;
     const std::int64_t mask = (std::int64_t(1) << leafSteps) - 1;
