@@ -218,8 +218,8 @@ bool triangleIndices(const char* r, uint32_t vertexCount, uint32_t (&v)[3]) {
 }
 
 // Work split over threads for the per-record passes of big meshes: one thread
-// below 64Ki records, else one per processor other work leaves free, up to
-// eight.
+// below 64Ki records, else one per processor the machine's load leaves for
+// passes (platform::passProcessorCount), up to eight.
 unsigned threadsFor(size_t records) {
     if (records < (size_t(1) << 16))
         return 1;

@@ -19,10 +19,10 @@ class StlEdge;
 // (RecordPool::lendRoom): the corner sort scatters into it, then the weld
 // leaves there the corners' vertex numbers, which the edge build reads on
 // several threads before it makes the edges over them; the pages are so mapped
-// once, and the edges lie where the scratch was. The room
-// stays the pool's: its loan ends when the first edge record is made, and the
-// numbers are valid only while it lasts. The session keeps no reference to the
-// pool (a mesh's records move between meshes as a unit) and is handed it.
+// once, and the edges lie where the scratch was. The room stays the pool's:
+// its loan ends when the first edge record is made, and the numbers are valid
+// only while it lasts. The session keeps no reference to the pool (a mesh's
+// records move between meshes as a unit) and is handed it.
 class ImportSession {
 public:
     // The edge pool's room for `cornerTotal` corners and for the edges of a

@@ -22,14 +22,14 @@ inline std::atomic<unsigned> g_forcedImportThreads{0};
 inline void forceImportThreads(unsigned threads) { detail::g_forcedImportThreads.store(threads); }
 
 namespace detail {
-// The free processors as read by the outermost ImportLoadReading of this
-// thread; 0 outside one.
-inline thread_local unsigned t_freeCores = 0;
+// platform::passProcessorCount() as read by the outermost ImportLoadReading
+// of this thread; 0 outside one.
+inline thread_local unsigned t_passCores = 0;
 inline thread_local unsigned t_readingDepth = 0;
 } // namespace detail
 
-// Holds one reading of the processors other work leaves free for the passes
-// this thread starts while it lives: a step that asks importThreads more than
+// Holds one reading of the processors the machine's load leaves for the
+// passes this thread starts while it lives: a step that asks importThreads more than
 // once (the weld sizes its sort and its scratch room by the answer) gets the
 // same answer each time, however the machine's load moves meanwhile. Nested
 // readings keep the outermost one.
@@ -37,11 +37,11 @@ class ImportLoadReading {
 public:
     ImportLoadReading() {
         if (detail::t_readingDepth++ == 0)
-            detail::t_freeCores = platform::passProcessorCount();
+            detail::t_passCores = platform::passProcessorCount();
     }
     ~ImportLoadReading() {
         if (--detail::t_readingDepth == 0)
-            detail::t_freeCores = 0;
+            detail::t_passCores = 0;
     }
     ImportLoadReading(const ImportLoadReading&) = delete;
     ImportLoadReading& operator=(const ImportLoadReading&) = delete;
@@ -57,7 +57,7 @@ inline unsigned importThreads(std::size_t n) {
         return forced;
     if (n < (std::size_t(1) << 18))
         return 1;
-    const unsigned cores = detail::t_freeCores != 0 ? detail::t_freeCores : platform::passProcessorCount();
+    const unsigned cores = detail::t_passCores != 0 ? detail::t_passCores : platform::passProcessorCount();
     const std::size_t byWork = n >> 16;
     return static_cast<unsigned>(std::min<std::size_t>({cores, 8, byWork}));
 }

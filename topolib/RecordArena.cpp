@@ -145,7 +145,6 @@ void clearOwnerMarks(std::size_t at, std::size_t bytes) {
         g_ownerMarks[g / 64].fetch_and(~(uint64_t(1) << (g % 64)), std::memory_order_relaxed);
 }
 
-
 void takeFromRange(State& s, std::map<std::size_t, std::size_t>::iterator it, std::size_t at, std::size_t bytes) {
     const std::size_t begin = it->first;
     const std::size_t end = it->first + it->second;

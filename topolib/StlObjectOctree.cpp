@@ -110,7 +110,8 @@ namespace {
 
 // Threads for the tree of a mesh of n triangles: one below 100,000 triangles (a
 // build of a few tens of milliseconds, where the threads cost more than they
-// save), otherwise one per processor other work leaves free, up to eight.
+// save), otherwise one per processor the machine's load leaves for passes
+// (platform::passProcessorCount), up to eight.
 unsigned octreeBuildThreads(std::size_t n) {
     if (n < 100000)
         return 1;
