@@ -1286,6 +1286,11 @@ private:
 // by arithmetic when the vertex records stand in array order (a mesh read from
 // a file), else through the record's position in the array, and for a record
 // that is not in the array through its reference.
+//
+// A vertex whose chain grows long (the hub of a fan: a finely divided cone or
+// disc has tens of thousands of edges at one vertex) has its edges moved to a
+// table by their two ends, so that a side there costs one lookup instead of a
+// walk along every edge made at the hub before it.
 class ChainedEdgeBuild {
 public:
     ChainedEdgeBuild(const std::vector<Ref<StlVertex>>& vertices,
@@ -1316,16 +1321,48 @@ private:
         const std::size_t at = m_vertexIndex.of(Ref<StlVertex>::fromRaw(low));
         return at != RecordIndex<StlVertex>::npos ? m_chains[at] : m_strays[low];
     }
-    // The edge joining a and b in their chain, or null.
-    static StlEdge* findInChain(uint32_t link, uint32_t a, uint32_t b) {
-        while (link != 0) {
+    // The edge joining a and b, found through the table entry `chain` of their
+    // lower end, or null. A chain walked to its end past kLongChain edges goes
+    // to the table by ends.
+    StlEdge* findSide(uint32_t& chain, uint32_t a, uint32_t b) {
+        if (__builtin_expect(chain == kInTable, 0))
+            return findInTable(a, b);
+        uint32_t walked = 0;
+        for (uint32_t link = chain; link != 0; ++walked) {
             StlEdge* e = Ref<StlEdge>::fromRaw(link).get();
             const uint32_t e0 = e->vertices()[0].raw(), e1 = e->vertices()[1].raw();
             if ((e0 == a && e1 == b) || (e0 == b && e1 == a))
                 return e;
             link = e->index;
         }
+        if (walked > kLongChain)
+            moveChainToTable(chain);
         return nullptr;
+    }
+    StlEdge* findInTable(uint32_t a, uint32_t b) const {
+        const auto it = m_sides.find(sideKey(a, b));
+        return it == m_sides.end() ? nullptr : Ref<StlEdge>::fromRaw(it->second).get();
+    }
+    // Files edge e (ends a, b) under the table entry `chain` of its lower end.
+    void fileSide(uint32_t& chain, uint32_t a, uint32_t b, StlEdge* e) {
+        if (chain == kInTable) {
+            e->index = 0;
+            m_sides.emplace(sideKey(a, b), Ref<StlEdge>(e).raw());
+            return;
+        }
+        e->index = chain;
+        chain = Ref<StlEdge>(e).raw();
+    }
+    void moveChainToTable(uint32_t& chain) {
+        for (uint32_t link = chain; link != 0;) {
+            StlEdge* e = Ref<StlEdge>::fromRaw(link).get();
+            m_sides.emplace(sideKey(e->vertices()[0].raw(), e->vertices()[1].raw()), link);
+            link = e->index;
+        }
+        chain = kInTable;
+    }
+    static uint64_t sideKey(uint32_t a, uint32_t b) {
+        return a < b ? (uint64_t(a) << 32 | b) : (uint64_t(b) << 32 | a);
     }
     // The sides of every triangle; the table written when writesTable (then not null).
     template <bool writesTable>
@@ -1335,11 +1372,16 @@ private:
     void unchainMade(const StlTriangle* t, uint32_t made);
 
     static constexpr uint32_t kVertexUnits = sizeof(StlVertex) / 8; // a reference counts units of eight bytes
+    // A table entry whose vertex has its edges in m_sides. No edge has this
+    // reference: the edges are pool records, inside the record window.
+    static constexpr uint32_t kInTable = 0xFFFFFFFFu;
+    static constexpr uint32_t kLongChain = 32;
     const RecordIndex<StlVertex> m_vertexIndex;
     const std::vector<Ref<StlTriangle>>& m_triangles;
     uint32_t m_firstVertex = 0;
     std::vector<uint32_t> m_chains; // per vertex: the reference of its newest edge (0 for none)
     std::unordered_map<uint32_t, uint32_t> m_strays; // the same for vertices outside the array
+    std::unordered_map<uint64_t, uint32_t> m_sides;  // the edges of long chains, by their ends (sideKey)
 };
 
 // The triangles are read in array order and their records follow one
@@ -1360,7 +1402,7 @@ void ChainedEdgeBuild::fetchAhead(std::size_t i) {
         const StlTriangle* t = m_triangles[i + kAhead / 2];
         const uint32_t v0 = t->vertices[0].raw(), v1 = t->vertices[1].raw(), v2 = t->vertices[2].raw();
         for (const uint32_t newest : {chainOf(v0, v1), chainOf(v1, v2), chainOf(v2, v0)})
-            if (newest != 0)
+            if (newest != 0 && newest != kInTable)
                 __builtin_prefetch(Ref<StlEdge>::fromRaw(newest).get());
     }
 }
@@ -1370,7 +1412,12 @@ void ChainedEdgeBuild::unchainMade(const StlTriangle* t, uint32_t made) {
         if (!(made >> k & 1u))
             continue;
         const uint32_t own = t->edges[k].raw();
-        uint32_t* link = &chainOf(t->vertices[k].raw(), t->vertices[(k + 1) % 3].raw());
+        const uint32_t a = t->vertices[k].raw(), b = t->vertices[(k + 1) % 3].raw();
+        uint32_t* link = &chainOf(a, b);
+        if (*link == kInTable) {
+            m_sides.erase(sideKey(a, b));
+            continue;
+        }
         while (*link != own)
             link = &Ref<StlEdge>::fromRaw(*link).get()->index;
         *link = t->edges[k]->index;
@@ -1388,6 +1435,7 @@ void ChainedEdgeBuild::run(EdgeMaking& making, const RefArray<StlEdge>& edges, T
         linkSides<false>(making, progress, creaseLimit, nullptr);
     std::vector<uint32_t>().swap(m_chains);
     m_strays.clear();
+    m_sides.clear();
     for (std::size_t i = 0; i < edges.size(); ++i)
         edges[i]->index = static_cast<uint32_t>(i);
 }
@@ -1416,15 +1464,14 @@ void ChainedEdgeBuild::linkSides(EdgeMaking& making, TriangleProgress& progress,
                 break;
             }
             uint32_t& chain = chainOf(a, b);
-            StlEdge* e = findInChain(chain, a, b);
+            StlEdge* e = findSide(chain, a, b);
             if (e) {
                 const uint32_t count = joinEdge(e, t, creaseLimit);
                 if (writesTable)
                     written->joined(i, t, k, e, count);
             } else {
                 e = making.make(t->vertices[k], t->vertices[(k + 1) % 3], t, i, k);
-                e->index = chain;
-                chain = Ref<StlEdge>(e).raw();
+                fileSide(chain, a, b, e);
                 made |= 1u << k;
                 if (writesTable)
                     written->made(k);
@@ -1613,13 +1660,18 @@ bool ThreadedEdgeBuild::recordsInArrayOrder(const std::vector<Ref<StlTriangle>>&
 
 bool ThreadedEdgeBuild::trianglesScattered() const {
     constexpr std::size_t kSamples = 1024;
+    constexpr uint32_t kSampledPerList = 32;
     const std::size_t window = std::min<std::size_t>(std::max<std::size_t>(m_n / 64, 64), 65536);
     std::size_t near = 0, far = 0;
     for (std::size_t i = 0; i < m_n; i += std::max<std::size_t>(1, m_n / kSamples)) {
         if (m_corner[3 * i] == kNoEntry)
             continue;
-        for (const StlTriangle* u : *m_vertices[m_corner[3 * i]]) {
-            const std::size_t ui = numberOf(u);
+        // The first few of a list are sample enough (the hub of a fan has
+        // tens of thousands).
+        const StlVertex& v = *m_vertices[m_corner[3 * i]];
+        const uint32_t sampled = std::min<uint32_t>(v.triangleCount(), kSampledPerList);
+        for (uint32_t j = 0; j < sampled; ++j) {
+            const std::size_t ui = numberOf(v.begin()[j]);
             (ui + window > i && ui < i + window ? near : far) += 1;
         }
     }
@@ -1627,24 +1679,27 @@ bool ThreadedEdgeBuild::trianglesScattered() const {
 }
 
 // Decides the entry of side k of triangle i, a walked side, looking for the
-// triangles with both its ends in the list of its first end (every such
-// triangle is in it: the lists are complete here); true when the side makes
-// its edge.
+// triangles with both its ends in the shorter list of its two ends (every such
+// triangle is in both: the lists are complete here), so that the sides round
+// the hub of a fan do not each read the hub's whole list; true when the side
+// makes its edge.
 bool ThreadedEdgeBuild::decideSide(std::size_t i, uint32_t k, std::vector<Earlier>& earlier) {
     const uint32_t a = m_corner[3 * i + k], b = m_corner[3 * i + (k == 2 ? 0 : k + 1)];
     earlier.clear();
     std::size_t firstLive = kNoEntry;
     uint32_t firstLiveSide = 0;
-    for (const StlTriangle* u : *m_vertices[a]) {
+    const bool fromB = m_vertices[b]->triangleCount() < m_vertices[a]->triangleCount();
+    const uint32_t other = fromB ? a : b;
+    for (const StlTriangle* u : *m_vertices[fromB ? b : a]) {
         const std::size_t ui = numberOf(u);
         if (ui >= i) {
             if (ui >= m_n)
                 m_usable.store(false, std::memory_order_relaxed);
             continue;
         }
-        // u has a; most do not have b.
+        // u has one end; most do not have the other.
         const uint32_t* uc = &m_corner[3 * ui];
-        if (uc[0] != b && uc[1] != b && uc[2] != b)
+        if (uc[0] != other && uc[1] != other && uc[2] != other)
             continue;
         const uint32_t uWalked = walkedSides(ui);
         uint32_t count = 0, first = 0;

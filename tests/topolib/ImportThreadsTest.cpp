@@ -275,14 +275,16 @@ TEST(ImportThreads, anEdgeOverItsTriangleLimitIsBuiltAsOnOneThread) {
     EXPECT_EQ(importedHash(soup, 4), one);
 }
 
-// A disc cut into more blades than a vertex's incident list can hold: the
-// centre lists only some of them, yet every spoke joins its two blades, so
-// the disc is one piece with its rim as the only boundary, on any number of
-// threads.
+// A disc cut into a million blades, far more than a vertex's incident list
+// can hold (the cap of a finely divided cylinder): the centre lists only some
+// of them, yet every spoke joins its two blades, so the disc is one piece with
+// its rim as the only boundary, on any number of threads. Each side at the
+// centre finds its edge by its two ends; a walk past every edge made at the
+// centre before it would take hours here.
 // The same disc given as indexed triangles (as booleans and drain-hole tools
 // make their meshes, vertices appended after a first piece) gets the same edges.
 TEST(ImportThreads, aCornerOfMoreTrianglesThanItsListHoldsKeepsOneEdgePerSpoke) {
-    const int blades = static_cast<int>(StlVertex::kMaxTriangles) + 3000;
+    const int blades = 1000000;
     const TriangleSoup disc = fan(blades, 10.0, 360.0);
     auto expectOneEdgePerSpoke = [&](const StlObject& mesh) {
         ASSERT_EQ(mesh.vertexCount(), static_cast<uint32_t>(blades) + 1 + 3);
@@ -322,6 +324,43 @@ TEST(ImportThreads, aCornerOfMoreTrianglesThanItsListHoldsKeepsOneEdgePerSpoke) 
     ASSERT_TRUE(indexed.appendMesh(blades + 1, static_cast<uint32_t>(blades), xyz.data(), indices.data()));
     indexed.buildEdges(false, 0, 0);
     expectOneEdgePerSpoke(indexed);
+}
+
+// The hub of a fan with its lists complete (20,000 blades, a cone's apex): on
+// several threads a side there is decided from the shorter list of its two
+// ends, on one thread the edges at the hub are found by their ends once its
+// chain is long. The two give one state, in facet order and shuffled, with
+// blades repeated (spokes of three and four triangles) and triangles whose
+// corners weld into the hub (the edge their first side made is found no
+// more: a later triangle on the same pair makes a new one).
+TEST(ImportThreads, sidesAtTheHubOfAFanGiveTheStateOfOneThread) {
+    const int blades = 20000;
+    TriangleSoup soup;
+    const Point apex = {0.0, 0.0, 10.0};
+    auto rim = [&](int i) -> Point {
+        const double a = 2.0 * 3.14159265358979 * (i % blades) / blades;
+        return {10.0 * std::cos(a), 10.0 * std::sin(a), 0.0};
+    };
+    for (int i = 0; i < blades; ++i) {
+        soup.push_back({{apex, rim(i), rim(i + 1)}});
+        soup.push_back({{{0.0, 0.0, 0.0}, rim(i + 1), rim(i)}});
+        if (i % 97 == 0)
+            soup.push_back({{apex, rim(i), rim(i + 1)}});
+        if (i % 89 == 0) {
+            const Point off = {0.5 * std::cos(i * 0.001), 0.5 * std::sin(i * 0.001), 12.0};
+            soup.push_back({{apex, off, apex}});
+            soup.push_back({{apex, off, rim(i)}});
+        }
+    }
+    for (bool shuffled : {false, true}) {
+        SCOPED_TRACE(shuffled);
+        TriangleSoup s = soup;
+        if (shuffled)
+            std::shuffle(s.begin(), s.end(), std::mt19937(9));
+        const uint64_t one = importedHash(s, 1);
+        EXPECT_EQ(importedHash(s, 4), one);
+        EXPECT_EQ(importedHash(s, 8), one);
+    }
 }
 
 // The corner sort cuts the x keys into ranges and sorts them one by one (on
