@@ -572,6 +572,12 @@ bool MeshOctree::splitPays(const std::uint32_t perChild[8], std::uint32_t n) {
     return most * 8 <= all * 7 || sum * 2 <= all * 3;
 }
 
+// Waiting until the count doubles keeps the cost of asking again in proportion
+// to the triangles filed.
+void MeshOctree::refuseSplit(std::uint32_t node) {
+    nodes_[node].setRefusedSplits(std::min(nodes_[node].refusedSplits() + 1, 24));
+}
+
 bool MeshOctree::splitNode(std::uint32_t node, const double origin[3], double edge) {
     const List tris = nodes_[node].triangles;
     const List verts = nodes_[node].vertices;
@@ -581,6 +587,23 @@ bool MeshOctree::splitNode(std::uint32_t node, const double origin[3], double ed
     try {
         reach.reserve(tris.count);
     } catch (const std::bad_alloc&) {
+        return false;
+    }
+    // A leaf of mostly triangles far longer than itself does not split (see
+    // kSpanningEdges): told before the children are tested, by a count that
+    // stops once it has a majority either way.
+    std::uint64_t spanning = 0, shorter = 0;
+    const double longSide = kSpanningEdges * edge;
+    listForEach(triangleChunks_, tris, [&](StlTriangle* t) {
+        const TriangleBox box(t);
+        if (box.mx[0] - box.mn[0] > longSide || box.mx[1] - box.mn[1] > longSide || box.mx[2] - box.mn[2] > longSide)
+            ++spanning;
+        else
+            ++shorter;
+        return 2 * spanning > tris.count || 2 * shorter >= tris.count;
+    });
+    if (2 * spanning > tris.count) {
+        refuseSplit(node);
         return false;
     }
     std::uint32_t perChild[8] = {0, 0, 0, 0, 0, 0, 0, 0};
@@ -600,9 +623,7 @@ bool MeshOctree::splitNode(std::uint32_t node, const double origin[3], double ed
         return false;
     });
     if (!splitPays(perChild, tris.count)) {
-        // Waiting until the count doubles keeps the cost of asking again in
-        // proportion to the triangles filed.
-        nodes_[node].setRefusedSplits(std::min(nodes_[node].refusedSplits() + 1, 24));
+        refuseSplit(node);
         return false;
     }
     // A leaf has no children, so every node made here is new and sits at the end

@@ -296,6 +296,12 @@ private:
     // ever separates. A dense cluster in one corner of the leaf (one child keeps
     // all, nearly without copies) still splits: the next splits separate it.
     static bool splitPays(const std::uint32_t perChild[8], std::uint32_t n);
+    // Nor does a split of a leaf where most triangles are longer than this many
+    // of its edges: long slivers through a small place (the blades of a fan near
+    // its hub) reach as many children as the split takes from each, so every
+    // split would copy all of them again, level after level.
+    static constexpr double kSpanningEdges = 8.0;
+    void refuseSplit(std::uint32_t node);
     bool splitNode(std::uint32_t node, const double origin[3], double edge);
     struct CellBuild;
     bool buildByCells(double minCell, const double origin[3], double edge, int levels,
