@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace topolib {
 
@@ -298,20 +299,40 @@ double triangleHeightAtMarking(StlTriangle* t, double x, double y, std::vector<S
     if (len2 <= 0.0)
         return -1.0; // a vertical edge seen from above is a point: nothing to count
     const double r = ((y - P.y) * dy + (x - P.x) * dx) / len2;
+    // Whether the vertex's crossing is new: the first triangle there to meet
+    // the line marks all of them. Each triangle past a full list comes here
+    // too; that the vertex was met is then told by its first live listed
+    // triangle, not by a scan of the whole list for every one of them.
     auto markAround = [&](const StlVertex* v) {
-        for (StlTriangle* u : *v) {
-            if (!u->isDeleted())
-                markAndCollect(u, touched);
+        if (v->triangleCount() >= StlVertex::kMaxTriangles) {
+            const StlTriangle* first = nullptr;
+            for (const StlTriangle* u : *v) {
+                if (!u->isDeleted()) {
+                    first = u;
+                    break;
+                }
+            }
+            if (first && first->walkMark() == 1) {
+                if (t->walkMark() != 1)
+                    markAndCollect(t, touched);
+                return false;
+            }
         }
+        bool fresh = false;
+        for (StlTriangle* u : *v) {
+            if (!u->isDeleted() && u->walkMark() != 1) {
+                markAndCollect(u, touched);
+                fresh = true;
+            }
+        }
+        if (t->walkMark() != 1)
+            markAndCollect(t, touched);
+        return fresh;
     };
-    if (std::fabs(r) < 1e-5) {
-        markAround(Pv);
-        return P.z;
-    }
-    if (std::fabs(1.0 - r) < 1e-5) {
-        markAround(Qv);
-        return Q.z;
-    }
+    if (std::fabs(r) < 1e-5)
+        return markAround(Pv) ? P.z : std::numeric_limits<double>::infinity();
+    if (std::fabs(1.0 - r) < 1e-5)
+        return markAround(Qv) ? Q.z : std::numeric_limits<double>::infinity();
     if (r < 0.0 || r > 1.0)
         return -1.0;
     const StlEdge* e = t->edges[onLine];

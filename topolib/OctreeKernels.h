@@ -43,7 +43,10 @@ double triangleHeightAt(const StlTriangle* t, double x, double y);
 // triangles it touches with walk mark 1 and appends them to touched: the triangle
 // itself for an interior hit, every live triangle around the vertex or along the
 // edge the vertical line passes through otherwise, so that the caller counts such
-// a crossing once.
+// a crossing once. Triangles already marked are not appended again. A triangle
+// met at a vertex whose listed triangles were all marked before (one past what
+// the vertex's list holds, at the hub of a huge fan) is marked and appended
+// alone, and the height is +infinity: that crossing was counted already.
 double triangleHeightAtMarking(StlTriangle* t, double x, double y, std::vector<StlTriangle*>& touched);
 
 // Whether the triangle meets the cylinder of the given radius and length around

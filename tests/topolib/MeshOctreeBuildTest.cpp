@@ -594,4 +594,31 @@ TEST(MeshOctreeBuild, bladesOfAFanStayInTheLeavesTheyCrossWithoutSplitsNearTheHu
     }
 }
 
+// An upside-down cone whose tip is shared by a hundred blades more than a
+// vertex's incident list holds, closed by a flat top: a vertical line through
+// the tip crosses the surface there once, however many blades meet it (each
+// blade past the list used to count the crossing again, and append the whole
+// list again to the marked triangles).
+TEST(MeshOctreeBuild, insideTestCountsTheTipOfAFanPastItsListOnce) {
+    const int blades = static_cast<int>(StlVertex::kMaxTriangles) + 100;
+    auto rim = [&](int i) -> meshfixtures::Point {
+        const double a = 2.0 * 3.14159265358979 * (i % blades) / blades;
+        return {10.0 * std::cos(a), 10.0 * std::sin(a), 10.0};
+    };
+    TriangleSoup soup;
+    for (int i = 0; i < blades; ++i)
+        soup.push_back({{{0.0, 0.0, 0.0}, rim(i + 1), rim(i)}});
+    for (int i = 1; i + 1 < blades; ++i)
+        soup.push_back({{rim(0), rim(i), rim(i + 1)}});
+    auto mesh = meshfixtures::buildMeshWithOctree(soup);
+    ASSERT_NE(mesh->octree(), nullptr);
+    ASSERT_EQ(mesh->shells().size(), 1u);
+    const double inside[3] = {0.0, 0.0, 5.0}, above[3] = {0.0, 0.0, 15.0}, aside[3] = {3.0, 0.0, 8.0},
+                 below[3] = {0.0, 0.0, -5.0};
+    EXPECT_TRUE(mesh->isInsideByDownwardCount(inside));
+    EXPECT_TRUE(mesh->isInsideByDownwardCount(aside));
+    EXPECT_FALSE(mesh->isInsideByDownwardCount(above));
+    EXPECT_FALSE(mesh->isInsideByDownwardCount(below));
+}
+
 } // namespace
