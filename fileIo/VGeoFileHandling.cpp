@@ -24,6 +24,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -229,17 +230,37 @@ unsigned threadsFor(size_t records) {
 
 using topolib::forRanges;
 
+// Links side k of t to edge e, and e to t. A side that several edges match
+// keeps the last of them in the edge array (the highest index), whichever
+// thread links it first.
+void linkSide(topolib::StlEdge* e, topolib::StlTriangle* t, int k) {
+    using EdgeRef = topolib::Ref<topolib::StlEdge>;
+    auto* slot = reinterpret_cast<uint32_t*>(&t->edges[k]);
+    const uint32_t mine = EdgeRef(e).raw();
+    uint32_t held = __atomic_load_n(slot, __ATOMIC_RELAXED);
+    while ((held == 0 || EdgeRef::fromRaw(held)->index < e->index) &&
+           !__atomic_compare_exchange_n(slot, &held, mine, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
+    }
+    e->addTriangle(t);
+}
+
+// An edge whose first vertex lists more triangles than this (the hub of a
+// fan) is linked with the other edges of that vertex (linkHubEdges).
+constexpr uint32_t kLongList = 64;
+
+bool hasEnds(const topolib::StlEdge* e) {
+    return e->vertexCount() >= 2 && e->vertex(0) != nullptr && e->vertex(1) != nullptr;
+}
+
+bool atHub(const topolib::StlEdge* e) { return hasEnds(e) && e->vertex(0)->triangleCount() > kLongList; }
+
 // Links edge e to every live triangle in its first vertex's incident list
-// that has e's two end points as a side, in list order. A side that several
-// edges match keeps the last of them in the edge array (the highest index),
-// whichever thread links it first.
+// that has e's two end points as a side (its first such side), in list order.
 void linkEdge(topolib::StlEdge* e) {
-    if (e->vertexCount() < 2)
+    if (!hasEnds(e))
         return;
     const topolib::StlVertex* a = e->vertex(0);
     const topolib::StlVertex* b = e->vertex(1);
-    if (a == nullptr || b == nullptr)
-        return;
     for (topolib::StlTriangle* t : *a) {
         if (t->isDeleted())
             continue;
@@ -247,16 +268,37 @@ void linkEdge(topolib::StlEdge* e) {
             const topolib::StlVertex* s0 = t->vertices[k];
             const topolib::StlVertex* s1 = t->vertices[(k + 1) % 3];
             if ((s0 == a && s1 == b) || (s0 == b && s1 == a)) {
-                using EdgeRef = topolib::Ref<topolib::StlEdge>;
-                auto* slot = reinterpret_cast<uint32_t*>(&t->edges[k]);
-                const uint32_t mine = EdgeRef(e).raw();
-                uint32_t held = __atomic_load_n(slot, __ATOMIC_RELAXED);
-                while ((held == 0 || EdgeRef::fromRaw(held)->index < e->index) &&
-                       !__atomic_compare_exchange_n(slot, &held, mine, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
-                }
-                e->addTriangle(t);
+                linkSide(e, t, k);
                 break;
             }
+        }
+    }
+}
+
+// linkEdge for every edge of `edges`, all with first vertex a: one pass over
+// a's list hands each side at a to the edges to its far end, where linkEdge
+// would read the whole list once for each edge.
+void linkHubEdges(const topolib::StlVertex* a, const topolib::StlEdge* const* edges, size_t count) {
+    std::unordered_map<const topolib::StlVertex*, std::vector<topolib::StlEdge*>> byFarEnd;
+    for (size_t i = 0; i < count; ++i)
+        byFarEnd[edges[i]->vertex(1)].push_back(const_cast<topolib::StlEdge*>(edges[i]));
+    for (topolib::StlTriangle* t : *a) {
+        if (t->isDeleted())
+            continue;
+        // An edge takes the first side of t that it matches.
+        const topolib::StlVertex* taken[3] = {nullptr, nullptr, nullptr};
+        for (int k = 0; k < 3; ++k) {
+            const topolib::StlVertex* s0 = t->vertices[k];
+            const topolib::StlVertex* s1 = t->vertices[(k + 1) % 3];
+            const topolib::StlVertex* far = s0 == a ? s1 : s1 == a ? s0 : nullptr;
+            if (far == nullptr || std::find(taken, taken + k, far) != taken + k)
+                continue;
+            taken[k] = far;
+            const auto it = byFarEnd.find(far);
+            if (it == byFarEnd.end())
+                continue;
+            for (topolib::StlEdge* e : it->second)
+                linkSide(e, t, k);
         }
     }
 }
@@ -629,18 +671,41 @@ bool readEdges(Cursor& in, topolib::StlObject& mesh, uint32_t vertexCount) {
 // edge, and that edge lists the triangle.
 void linkTrianglesToEdges(topolib::StlObject& mesh) {
     auto& edges = mesh.edges();
-    forRanges(edges.size(), threadsFor(edges.size()), [&edges](size_t begin, size_t end) {
+    const unsigned threads = threadsFor(edges.size());
+    forRanges(edges.size(), threads, [&edges](size_t begin, size_t end) {
         for (size_t i = begin; i < end; ++i)
-            if (edges[i])
+            if (edges[i] && !atHub(edges[i]))
                 linkEdge(edges[i]);
     });
+    // The edges at hubs, grouped by hub (in edge order within a group).
+    std::vector<const topolib::StlEdge*> hubEdges;
+    for (const topolib::StlEdge* e : edges)
+        if (e && atHub(e))
+            hubEdges.push_back(e);
+    std::stable_sort(hubEdges.begin(), hubEdges.end(),
+                     [](const topolib::StlEdge* x, const topolib::StlEdge* y) { return x->vertex(0) < y->vertex(0); });
+    std::vector<size_t> groups;
+    for (size_t i = 0; i < hubEdges.size(); ++i)
+        if (i == 0 || hubEdges[i]->vertex(0) != hubEdges[i - 1]->vertex(0))
+            groups.push_back(i);
+    groups.push_back(hubEdges.size());
+    const size_t hubs = groups.size() - 1;
+    if (hubs > 0)
+        forRanges(hubs, static_cast<unsigned>(std::min<size_t>(threads, hubs)), [&](size_t begin, size_t end) {
+            for (size_t g = begin; g < end; ++g)
+                linkHubEdges(hubEdges[groups[g]]->vertex(0), hubEdges.data() + groups[g], groups[g + 1] - groups[g]);
+        });
     for (topolib::StlTriangle* t : mesh.triangles())
         for (int k = 0; k < 3; ++k) {
             if (t->edges[k])
                 continue;
             topolib::StlVertex* a = t->vertices[k];
             topolib::StlVertex* b = t->vertices[(k + 1) % 3];
-            topolib::StlEdge* e = topolib::StlVertex::findEdgeTo(a, b);
+            // Sides past a full list (the hub of a huge fan) come here: the
+            // edge is looked for through the far end's list when that is shorter.
+            topolib::StlEdge* e = a->triangleCount() > kLongList && b->triangleCount() < a->triangleCount()
+                                      ? topolib::StlVertex::findEdgeTo(b, a)
+                                      : topolib::StlVertex::findEdgeTo(a, b);
             if (!e)
                 e = mesh.addEdge(a, b);
             if (std::find(e->begin(), e->end(), t) == e->end())

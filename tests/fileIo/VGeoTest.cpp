@@ -618,9 +618,11 @@ TEST(VGeo, storedBoxIsNotTrustedAndNonFiniteVerticesAreRefused) {
 // side, in its first end's list order; every side holds the last edge of the
 // array between its ends. The hook sees the triangle array and the box final
 // and no edge yet, and the entry written back from the result is unchanged.
-TEST(VGeo, bigEntryWithRepeatedEdgesLinksAsABruteForceSearch) {
+// The same for a cone whose tip and base are hubs of 20,000 blades, whose
+// edges are linked hub by hub.
+static void expectLinksOfABruteForceSearch(const std::vector<Facet>& facets) {
     topolib::StlObject mesh;
-    buildMesh(torus(220, 160), mesh);
+    buildMesh(facets, mesh);
     const std::string plain = writeEntry(mesh);
     const uint32_t v = loadU32(plain.data() + 540);
     const size_t edgeCountAt = plain.size() - 4 - 8 * size_t(mesh.edges().size());
@@ -673,15 +675,42 @@ TEST(VGeo, bigEntryWithRepeatedEdgesLinksAsABruteForceSearch) {
     for (const topolib::StlVertex* vertex : back.vertices())
         EXPECT_TRUE(std::equal(vertex->begin(), vertex->end(), users[size_t(vertex->index)].begin(),
                                users[size_t(vertex->index)].end()));
-    for (const topolib::StlEdge* e : back.edges()) {
-        std::vector<const topolib::StlTriangle*> expected;
-        const auto* a = e->vertex(0);
-        const auto* b = e->vertex(1);
+    // The triangles with a side a-b in a's list order, for every vertex a.
+    std::map<std::pair<int32_t, int32_t>, std::vector<const topolib::StlTriangle*>> aroundFirstEnd;
+    for (const topolib::StlVertex* a : back.vertices())
         for (const topolib::StlTriangle* t : *a)
-            for (int k = 0; k < 3; ++k)
-                if (side(t->vertices[k], t->vertices[(k + 1) % 3]) == side(a, b))
-                    expected.push_back(t);
+            for (int k = 0; k < 3; ++k) {
+                const topolib::StlVertex* s0 = t->vertices[k];
+                const topolib::StlVertex* s1 = t->vertices[(k + 1) % 3];
+                if (s0 == a || s1 == a)
+                    aroundFirstEnd[{a->index, (s0 == a ? s1 : s0)->index}].push_back(t);
+            }
+    for (const topolib::StlEdge* e : back.edges()) {
+        const auto found = aroundFirstEnd.find({e->vertex(0)->index, e->vertex(1)->index});
+        const std::vector<const topolib::StlTriangle*> none;
+        const auto& expected = found == aroundFirstEnd.end() ? none : found->second;
         EXPECT_TRUE(std::equal(e->begin(), e->end(), expected.begin(), expected.end())) << e->index;
     }
     EXPECT_EQ(writeEntry(back), bytes);
+}
+
+TEST(VGeo, bigEntryWithRepeatedEdgesLinksAsABruteForceSearch) {
+    expectLinksOfABruteForceSearch(torus(220, 160));
+    const int blades = 20000;
+    std::vector<Facet> cone;
+    auto rim = [&](int i, float p[3]) {
+        const double a = 2.0 * 3.14159265358979 * (i % blades) / blades;
+        p[0] = float(10.0 * std::cos(a));
+        p[1] = float(10.0 * std::sin(a));
+        p[2] = 0.0f;
+    };
+    const float tip[3] = {0, 0, 10}, centre[3] = {0, 0, 0};
+    for (int i = 0; i < blades; ++i) {
+        float a[3], b[3];
+        rim(i, a);
+        rim(i + 1, b);
+        cone.push_back(makeFacet(tip, a, b));
+        cone.push_back(makeFacet(centre, b, a));
+    }
+    expectLinksOfABruteForceSearch(cone);
 }
