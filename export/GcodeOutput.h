@@ -7,9 +7,11 @@
 //
 // The copy is also the check that the output is whole: a slicer that ran out of
 // disk or hit a file-size limit can exit 0 with a file cut short. The target is
-// replaced only when the file holds as many ";LAYER:" lines as its
+// replaced only when the file holds ";LAYER:" lines, no more than its
 // ";LAYER_COUNT:" says, ends with the slicer's ";End of Gcode" mark, and every
-// byte reached the target; otherwise the target is left as it was.
+// byte reached the target; otherwise the target is left as it was. (The
+// slicer counts every slice but writes no layer for the empty ones at the top:
+// the tip of a cone too thin to print. A file cut short lacks the end mark.)
 #include <QString>
 #include <QStringList>
 
@@ -24,7 +26,9 @@ struct GcodeFileCheck {
     int layersFound = 0;
     bool hasEndMark = false;
 
-    bool isWhole() const { return hasLayerCount && layerCount > 0 && layersFound == layerCount && hasEndMark; }
+    bool isWhole() const {
+        return hasLayerCount && layerCount > 0 && layersFound > 0 && layersFound <= layerCount && hasEndMark;
+    }
 };
 
 // Reads the whole file once and counts what it holds.

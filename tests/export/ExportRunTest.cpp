@@ -198,6 +198,36 @@ TEST_F(ExportRun, twentyMillimetreCubeAtLayerHeight005Gives400Layers) {
     EXPECT_EQ(sceneVertexCoordinates(), before);
 }
 
+// A cone standing on its base: the slicer counts the slices up to its tip but
+// writes no layer for the top ones, too thin to print. The G-code is whole
+// and replaces the previous file (it was taken for one cut short by a full disk).
+TEST_F(ExportRun, coneWhoseTipLayersAreEmptyGivesAWholeGcode) {
+    SlicerOverride slicer{QString()}; // the installed CuraEngine
+    const int sides = 64;
+    const meshfixtures::Point tip = {65.0, 65.0, 10.0}, centre = {65.0, 65.0, 0.0};
+    auto rim = [&](int i) -> meshfixtures::Point {
+        const double a = 2.0 * 3.14159265358979 * (i % sides) / sides;
+        return {65.0 + 10.0 * std::cos(a), 65.0 + 10.0 * std::sin(a), 0.0};
+    };
+    meshfixtures::TriangleSoup cone;
+    for (int i = 0; i < sides; ++i) {
+        cone.push_back({{tip, rim(i), rim(i + 1)}});
+        cone.push_back({{centre, rim(i + 1), rim(i)}});
+    }
+    addSceneObject(cone);
+    writeTextFile(m_target, "previous G-code\n");
+    const RunRecord run = runExport(request());
+    ASSERT_TRUE(run.started);
+    ASSERT_TRUE(run.result.success) << run.result.message.toStdString();
+    const QByteArray gcode = readFileBytes(m_target);
+    EXPECT_EQ(countLines(gcode, ";LAYER_COUNT:200"), 1);
+    const int layers = countLines(gcode, ";LAYER:");
+    EXPECT_LT(layers, 200);
+    EXPECT_GT(layers, 150);
+    EXPECT_TRUE(gcode.trimmed().endsWith(";End of Gcode"));
+    EXPECT_TRUE(run.messages.isEmpty());
+}
+
 TEST_F(ExportRun, calibrationMovesTheSlicedCoordinatesAndLeavesTheSceneBitIdentical) {
     SlicerOverride slicer{QString()};
     // Corrections: X -0.1 at the origin (x = 65), -0.2 from x = 115 on; Y -0.3.
