@@ -244,15 +244,15 @@ void linkSide(topolib::StlEdge* e, topolib::StlTriangle* t, int k) {
     e->addTriangle(t);
 }
 
-// An edge whose first vertex lists more triangles than this (the hub of a
-// fan) is linked with the other edges of that vertex (linkHubEdges).
-constexpr uint32_t kLongList = 64;
-
 bool hasEnds(const topolib::StlEdge* e) {
     return e->vertexCount() >= 2 && e->vertex(0) != nullptr && e->vertex(1) != nullptr;
 }
 
-bool atHub(const topolib::StlEdge* e) { return hasEnds(e) && e->vertex(0)->triangleCount() > kLongList; }
+// An edge whose first vertex is a hub is linked with the other edges of that
+// vertex (linkHubEdges).
+bool atHub(const topolib::StlEdge* e) {
+    return hasEnds(e) && e->vertex(0)->triangleCount() > topolib::StlVertex::kHubTriangles;
+}
 
 // Links edge e to every live triangle in its first vertex's incident list
 // that has e's two end points as a side (its first such side), in list order.
@@ -278,10 +278,10 @@ void linkEdge(topolib::StlEdge* e) {
 // linkEdge for every edge of `edges`, all with first vertex a: one pass over
 // a's list hands each side at a to the edges to its far end, where linkEdge
 // would read the whole list once for each edge.
-void linkHubEdges(const topolib::StlVertex* a, const topolib::StlEdge* const* edges, size_t count) {
+void linkHubEdges(const topolib::StlVertex* a, topolib::StlEdge* const* edges, size_t count) {
     std::unordered_map<const topolib::StlVertex*, std::vector<topolib::StlEdge*>> byFarEnd;
     for (size_t i = 0; i < count; ++i)
-        byFarEnd[edges[i]->vertex(1)].push_back(const_cast<topolib::StlEdge*>(edges[i]));
+        byFarEnd[edges[i]->vertex(1)].push_back(edges[i]);
     for (topolib::StlTriangle* t : *a) {
         if (t->isDeleted())
             continue;
@@ -301,6 +301,31 @@ void linkHubEdges(const topolib::StlVertex* a, const topolib::StlEdge* const* ed
                 linkSide(e, t, k);
         }
     }
+}
+
+// linkHubEdges for the edges at every hub, hub by hub on `threads` threads.
+void linkEdgesAtHubs(const topolib::RefArray<topolib::StlEdge>& edges, unsigned threads) {
+    // Grouped by hub, in edge order within a group.
+    std::vector<topolib::StlEdge*> hubEdges;
+    for (topolib::StlEdge* e : edges)
+        if (e && atHub(e))
+            hubEdges.push_back(e);
+    if (hubEdges.empty())
+        return;
+    std::stable_sort(
+        hubEdges.begin(), hubEdges.end(),
+        [](const topolib::StlEdge* x, const topolib::StlEdge* y) { return x->vertex(0) < y->vertex(0); });
+    std::vector<size_t> groups;
+    for (size_t i = 0; i < hubEdges.size(); ++i)
+        if (i == 0 || hubEdges[i]->vertex(0) != hubEdges[i - 1]->vertex(0))
+            groups.push_back(i);
+    groups.push_back(hubEdges.size());
+    const size_t hubs = groups.size() - 1;
+    forRanges(hubs, static_cast<unsigned>(std::min<size_t>(threads, hubs)), [&](size_t begin, size_t end) {
+        for (size_t g = begin; g < end; ++g)
+            linkHubEdges(hubEdges[groups[g]]->vertex(0), hubEdges.data() + groups[g],
+                         groups[g + 1] - groups[g]);
+    });
 }
 
 // Gathers the entry in memory and hands it to the stream in large blocks;
@@ -677,24 +702,7 @@ void linkTrianglesToEdges(topolib::StlObject& mesh) {
             if (edges[i] && !atHub(edges[i]))
                 linkEdge(edges[i]);
     });
-    // The edges at hubs, grouped by hub (in edge order within a group).
-    std::vector<const topolib::StlEdge*> hubEdges;
-    for (const topolib::StlEdge* e : edges)
-        if (e && atHub(e))
-            hubEdges.push_back(e);
-    std::stable_sort(hubEdges.begin(), hubEdges.end(),
-                     [](const topolib::StlEdge* x, const topolib::StlEdge* y) { return x->vertex(0) < y->vertex(0); });
-    std::vector<size_t> groups;
-    for (size_t i = 0; i < hubEdges.size(); ++i)
-        if (i == 0 || hubEdges[i]->vertex(0) != hubEdges[i - 1]->vertex(0))
-            groups.push_back(i);
-    groups.push_back(hubEdges.size());
-    const size_t hubs = groups.size() - 1;
-    if (hubs > 0)
-        forRanges(hubs, static_cast<unsigned>(std::min<size_t>(threads, hubs)), [&](size_t begin, size_t end) {
-            for (size_t g = begin; g < end; ++g)
-                linkHubEdges(hubEdges[groups[g]]->vertex(0), hubEdges.data() + groups[g], groups[g + 1] - groups[g]);
-        });
+    linkEdgesAtHubs(edges, threads);
     for (topolib::StlTriangle* t : mesh.triangles())
         for (int k = 0; k < 3; ++k) {
             if (t->edges[k])
@@ -703,7 +711,8 @@ void linkTrianglesToEdges(topolib::StlObject& mesh) {
             topolib::StlVertex* b = t->vertices[(k + 1) % 3];
             // Sides past a full list (the hub of a huge fan) come here: the
             // edge is looked for through the far end's list when that is shorter.
-            topolib::StlEdge* e = a->triangleCount() > kLongList && b->triangleCount() < a->triangleCount()
+            topolib::StlEdge* e = a->triangleCount() > topolib::StlVertex::kHubTriangles &&
+                                          b->triangleCount() < a->triangleCount()
                                       ? topolib::StlVertex::findEdgeTo(b, a)
                                       : topolib::StlVertex::findEdgeTo(a, b);
             if (!e)

@@ -596,7 +596,8 @@ bool MeshOctree::splitNode(std::uint32_t node, const double origin[3], double ed
     const double longSide = kSpanningEdges * edge;
     listForEach(triangleChunks_, tris, [&](StlTriangle* t) {
         const TriangleBox box(t);
-        if (box.mx[0] - box.mn[0] > longSide || box.mx[1] - box.mn[1] > longSide || box.mx[2] - box.mn[2] > longSide)
+        if (box.mx[0] - box.mn[0] > longSide || box.mx[1] - box.mn[1] > longSide ||
+            box.mx[2] - box.mn[2] > longSide)
             ++spanning;
         else
             ++shorter;

@@ -70,7 +70,8 @@ public:
     // sooner) are built side by side, each in storage of its own, and joined in
     // the order of their cubes, so the tree is the same whatever the number of
     // threads. A tree that holds nodes already, or has a memory budget, is
-    // built by insertion on the calling thread. False when an allocation failed; the tree is then incomplete.
+    // built by insertion on the calling thread. False when an allocation
+    // failed; the tree is then incomplete.
     // With allLive every triangle given is taken as not deleted and its flags
     // are not read (another thread may be writing them). A raised cancel (may
     // be null; looked at every few thousand records) stops the build: false,

@@ -1685,13 +1685,12 @@ bool ThreadedEdgeBuild::trianglesScattered() const {
 // a fan do not each read the hub's whole list; true when the side makes its
 // edge.
 bool ThreadedEdgeBuild::decideSide(std::size_t i, uint32_t k, std::vector<Earlier>& earlier) {
-    constexpr uint32_t kLongList = 64;
     const uint32_t a = m_corner[3 * i + k], b = m_corner[3 * i + (k == 2 ? 0 : k + 1)];
     earlier.clear();
     std::size_t firstLive = kNoEntry;
     uint32_t firstLiveSide = 0;
     const uint32_t aCount = m_vertices[a]->triangleCount();
-    const bool fromB = aCount > kLongList && m_vertices[b]->triangleCount() < aCount;
+    const bool fromB = aCount > StlVertex::kHubTriangles && m_vertices[b]->triangleCount() < aCount;
     const uint32_t other = fromB ? a : b;
     for (const StlTriangle* u : *m_vertices[fromB ? b : a]) {
         const std::size_t ui = numberOf(u);

@@ -21,6 +21,10 @@ class StlShell;
 class StlVertex {
 public:
     static constexpr uint32_t kMaxTriangles = 32765;
+    // A vertex listing more triangles than this is a hub (of a fan: a finely
+    // divided cone or cylinder cap): steps that would read its whole list once
+    // per side there read the list of the side's other end instead.
+    static constexpr uint32_t kHubTriangles = 64;
     static constexpr uint32_t kMarkMask = 0x3; // flag bits 0-1: the two-bit mark
 
     // A vertex that comes to own its list marks itself (arena::markOwner): a

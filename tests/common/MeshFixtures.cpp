@@ -196,6 +196,20 @@ TriangleSoup cylinder(double radius, const Point& p0, const Point& p1, int sides
     return s;
 }
 
+TriangleSoup cone(int blades, double radius, double height, const Point& baseCentre) {
+    const Point tip = {baseCentre[0], baseCentre[1], baseCentre[2] + height};
+    auto rim = [&](int i) -> Point {
+        const double a = 2.0 * kPi * (i % blades) / blades;
+        return {baseCentre[0] + radius * std::cos(a), baseCentre[1] + radius * std::sin(a), baseCentre[2]};
+    };
+    TriangleSoup s;
+    for (int i = 0; i < blades; ++i) {
+        s.push_back({{tip, rim(i), rim(i + 1)}});
+        s.push_back({{baseCentre, rim(i + 1), rim(i)}});
+    }
+    return s;
+}
+
 TriangleSoup singleFacet(double size) { return {{{{0, 0, 0}, {size, 0, 0}, {0, size, 0}}}}; }
 
 TriangleSoup fan(int blades, double radius, double spanDegrees) {

@@ -49,6 +49,11 @@ TriangleSoup torus(double majorRadius, double minorRadius, int majorSegments, in
 // Closed cylinder of radius r from p0 to p1 with `sides` sides and flat caps (a fan
 // around each cap's centre): 4 · sides facets.
 TriangleSoup cylinder(double radius, const Point& p0, const Point& p1, int sides = 32);
+// Closed cone standing on `baseCentre`: its side and its base are fans of
+// `blades` facets round the tip and round the base's centre (a hub each), in
+// the order tip blade i, base blade i; 2 · blades facets. Rim point i lies at
+// angle 2 pi i / blades.
+TriangleSoup cone(int blades, double radius, double height, const Point& baseCentre = {0.0, 0.0, 0.0});
 // One facet (0,0,0), (size,0,0), (0,size,0), normal +z.
 TriangleSoup singleFacet(double size = 1.0);
 // `blades` facets sharing the centre (0,0,0) in the z = 0 plane, spread over

@@ -203,18 +203,7 @@ TEST_F(ExportRun, twentyMillimetreCubeAtLayerHeight005Gives400Layers) {
 // and replaces the previous file (it was taken for one cut short by a full disk).
 TEST_F(ExportRun, coneWhoseTipLayersAreEmptyGivesAWholeGcode) {
     SlicerOverride slicer{QString()}; // the installed CuraEngine
-    const int sides = 64;
-    const meshfixtures::Point tip = {65.0, 65.0, 10.0}, centre = {65.0, 65.0, 0.0};
-    auto rim = [&](int i) -> meshfixtures::Point {
-        const double a = 2.0 * 3.14159265358979 * (i % sides) / sides;
-        return {65.0 + 10.0 * std::cos(a), 65.0 + 10.0 * std::sin(a), 0.0};
-    };
-    meshfixtures::TriangleSoup cone;
-    for (int i = 0; i < sides; ++i) {
-        cone.push_back({{tip, rim(i), rim(i + 1)}});
-        cone.push_back({{centre, rim(i + 1), rim(i)}});
-    }
-    addSceneObject(cone);
+    addSceneObject(meshfixtures::cone(64, 10.0, 10.0, {65.0, 65.0, 0.0}));
     writeTextFile(m_target, "previous G-code\n");
     const RunRecord run = runExport(request());
     ASSERT_TRUE(run.started);

@@ -335,21 +335,19 @@ TEST(ImportThreads, aCornerOfMoreTrianglesThanItsListHoldsKeepsOneEdgePerSpoke) 
 // more: a later triangle on the same pair makes a new one).
 TEST(ImportThreads, sidesAtTheHubOfAFanGiveTheStateOfOneThread) {
     const int blades = 20000;
+    const TriangleSoup plain = cone(blades, 10.0, 10.0);
     TriangleSoup soup;
-    const Point apex = {0.0, 0.0, 10.0};
-    auto rim = [&](int i) -> Point {
-        const double a = 2.0 * 3.14159265358979 * (i % blades) / blades;
-        return {10.0 * std::cos(a), 10.0 * std::sin(a), 0.0};
-    };
     for (int i = 0; i < blades; ++i) {
-        soup.push_back({{apex, rim(i), rim(i + 1)}});
-        soup.push_back({{{0.0, 0.0, 0.0}, rim(i + 1), rim(i)}});
+        const Facet& blade = plain[2 * static_cast<std::size_t>(i)]; // tip, rim i, rim i + 1
+        soup.push_back(blade);
+        soup.push_back(plain[2 * static_cast<std::size_t>(i) + 1]);
         if (i % 97 == 0)
-            soup.push_back({{apex, rim(i), rim(i + 1)}});
+            soup.push_back(blade);
         if (i % 89 == 0) {
+            const Point& apex = blade.v[0];
             const Point off = {0.5 * std::cos(i * 0.001), 0.5 * std::sin(i * 0.001), 12.0};
             soup.push_back({{apex, off, apex}});
-            soup.push_back({{apex, off, rim(i)}});
+            soup.push_back({{apex, off, blade.v[1]}});
         }
     }
     for (bool shuffled : {false, true}) {

@@ -555,16 +555,7 @@ namespace {
 // Picks at the hub still find the blade under the ray.
 TEST(MeshOctreeBuild, bladesOfAFanStayInTheLeavesTheyCrossWithoutSplitsNearTheHub) {
     const int blades = 20000;
-    TriangleSoup soup;
-    const meshfixtures::Point apex = {0.0, 0.0, 10.0}, base = {0.0, 0.0, 0.0};
-    auto rim = [&](int i) -> meshfixtures::Point {
-        const double a = 2.0 * 3.14159265358979 * (i % blades) / blades;
-        return {10.0 * std::cos(a), 10.0 * std::sin(a), 0.0};
-    };
-    for (int i = 0; i < blades; ++i) {
-        soup.push_back({{apex, rim(i), rim(i + 1)}});
-        soup.push_back({{base, rim(i + 1), rim(i)}});
-    }
+    const TriangleSoup soup = meshfixtures::cone(blades, 10.0, 10.0);
     auto mesh = meshfixtures::buildMeshWithOctree(soup);
     ASSERT_NE(mesh->octree(), nullptr);
     std::size_t filed = 0;
@@ -577,17 +568,19 @@ TEST(MeshOctreeBuild, bladesOfAFanStayInTheLeavesTheyCrossWithoutSplitsNearTheHu
     // either fan: the pick is that blade.
     for (int i : {0, 1234, blades - 1}) {
         SCOPED_TRACE(i);
-        const double a = 2.0 * 3.14159265358979 * (i + 0.5) / blades;
+        const double a = 2.0 * M_PI * (i + 0.5) / blades;
         const double from[3] = {0.05 * std::cos(a), 0.05 * std::sin(a), 20.0}, down[3] = {0.0, 0.0, -1.0};
         double hit[3];
         const StlTriangle* t = mesh->pickTriangle(from, down, hit);
         ASSERT_NE(t, nullptr);
         EXPECT_TRUE(std::fabs(hit[2] - 9.95) < 1e-5 || std::fabs(hit[2]) < 1e-5) << hit[2];
-        for (const meshfixtures::Point& r : {rim(i), rim(i + 1)}) {
+        const Facet& blade = soup[2 * static_cast<std::size_t>(i)]; // tip, rim i, rim i + 1
+        for (const meshfixtures::Point& r : {blade.v[1], blade.v[2]}) {
             bool corner = false;
             for (int k = 1; k < 3; ++k) {
                 const topolib::Vector3D& p = t->vertices[k]->pos;
-                corner = corner || (std::fabs(p.x - r[0]) < 1e-5 && std::fabs(p.y - r[1]) < 1e-5 && p.z == r[2]);
+                corner =
+                    corner || (std::fabs(p.x - r[0]) < 1e-5 && std::fabs(p.y - r[1]) < 1e-5 && p.z == r[2]);
             }
             EXPECT_TRUE(corner);
         }
