@@ -793,6 +793,20 @@ inline bool raised(const std::atomic<bool>* cancel) {
 // `digits` levels below it whose index (on each axis, in cubes of that level,
 // counted from the first's corner) is at.
 inline std::uint32_t keyOfCube(const std::int64_t at[3], int digits) {
+    if (digits <= 10) {
+        // The low `digits` bits of each index, interleaved x, y, z from the
+        // most significant digit down: the same key as digit by digit.
+        const std::uint32_t mask = (std::uint32_t(1) << digits) - 1;
+        auto spread = [mask](std::int64_t a) {
+            std::uint32_t v = static_cast<std::uint32_t>(a) & mask;
+            v = (v | (v << 16)) & 0x030000FFu;
+            v = (v | (v << 8)) & 0x0300F00Fu;
+            v = (v | (v << 4)) & 0x030C30C3u;
+            v = (v | (v << 2)) & 0x09249249u;
+            return v;
+        };
+        return (spread(at[0]) << 2) | (spread(at[1]) << 1) | spread(at[2]);
+    }
     std::uint32_t key = 0;
     for (int d = digits - 1; d >= 0; --d)
         key = key * 8 + static_cast<std::uint32_t>((((at[0] >> d) & 1) << 2) | (((at[1] >> d) & 1) << 1) |
@@ -908,6 +922,13 @@ struct MeshOctree::CellBuild {
     int leafSteps;      // the levels from a cell down to the leaf level
     bool byLeaves;      // whether the leaf keys fit (leafSteps <= kMostLeafSteps)
     double originReach; // the largest magnitude of a coordinate of origin
+    // The grids of the cells and of the leaf level from the root's corner:
+    // cells a side, and the factors from leaf units to cell units and from
+    // length to cell units (powers of two apart, so exact).
+    double cellsPerSide;
+    double leavesPerSide;
+    double toCells;
+    double perCell;
     // Triangles whose corners all lie closer to zero than this are taken to
     // meet every cube that holds one of their corners' leaf cells (see
     // LeafDescent).
@@ -929,6 +950,12 @@ struct MeshOctree::CellBuild {
 
     // Leaf keys hold three bits a level in 32 bits.
     static constexpr int kMostLeafSteps = 10;
+    // The margin of clearOfBothGrids from a line of the leaf grid inside a
+    // cell whose index (in leaf edges) has z trailing zero bits, less the
+    // rounding: four times the widening (1/10000 of the edge) of the largest
+    // cubes with a face on it, those of 2^z leaf edges (the halves of the
+    // cubes of the level above). z stops at leafSteps - 1, the cell's halves.
+    double leafWidening[kMostLeafSteps + 1];
 
     CellBuild(double minCell_, const double* origin_, double edge_, int levels_, const RefArray<StlVertex>& v,
               const RefArray<StlTriangle>& t, unsigned threads_, bool allLive_,
@@ -942,6 +969,13 @@ struct MeshOctree::CellBuild {
         perLeaf = 1.0 / leafEdge;
         byLeaves = leafSteps <= kMostLeafSteps;
         originReach = std::max(std::fabs(origin[0]), std::max(std::fabs(origin[1]), std::fabs(origin[2])));
+        cellsPerSide = static_cast<double>(std::int64_t(1) << levels);
+        leavesPerSide = static_cast<double>(std::int64_t(1) << (levels + leafSteps));
+        toCells = std::ldexp(1.0, -leafSteps);
+        perCell = perLeaf * toCells; // 1 / cellEdge, to the bit
+        for (int z = 0; z <= kMostLeafSteps; ++z)
+            leafWidening[z] =
+                std::ldexp(cellEdge * 0.0002, std::min(z, leafSteps - 1) + 1 - leafSteps) * perLeaf;
         cornerReach = leafEdge * 1e6 - originReach - 4.0 * edge;
         cellOrigins.resize(3 * cellCount);
         for (std::size_t c = 0; c < cellCount; ++c) {
@@ -1318,26 +1352,39 @@ int MeshOctree::CellBuild::clearLevels(const TriangleBox& box, const double o[3]
 // root's) widened by far more than the rounding of the cube's corner and of the
 // coordinates taken from the root's corner instead. lo and hi receive the
 // box's leaf cells, counted from the root's corner.
+//
+// The widening in that margin is the one of the cell's halves, the largest
+// cubes below the cell. A line of the leaf grid inside the cell bounds only
+// the cubes of its level and the smaller ones below: its margin takes the
+// widening of its own level's cubes (leafWidening), which spares the descent
+// most boxes that merely come near a line of the finest levels.
 bool MeshOctree::CellBuild::clearOfBothGrids(const TriangleBox& box, std::int64_t lo[3],
                                              std::int64_t hi[3]) const {
     if (leafSteps <= 0)
         return false;
     const double far = std::max(box.reach, originReach);
-    const double perCell = perLeaf * std::ldexp(1.0, -leafSteps); // 1 / cellEdge, to the bit
-    const double cellCount = static_cast<double>(std::int64_t(1) << levels);
-    const double leafCount = static_cast<double>(std::int64_t(1) << (levels + leafSteps));
-    const double cellMargin = gridMargin(edge * 0.0002, far, edge, perCell, cellCount);
-    const double leafMargin =
-        (cellEdge * 0.0002 + 1e-12 * (far + edge + 2.0 * cellEdge) + 1e-14 * (far + 2.0 * edge)) * perLeaf +
-        reciprocalSlack(leafCount);
-    const double toCells = std::ldexp(1.0, -leafSteps);
+    const double cellMargin = gridMargin(edge * 0.0002, far, edge, perCell, cellsPerSide);
+    const double rounding = (1e-12 * (far + edge + 2.0 * cellEdge) + 1e-14 * (far + 2.0 * edge)) * perLeaf +
+                            reciprocalSlack(leavesPerSide);
+    const std::int64_t inCell = (std::int64_t(1) << leafSteps) - 1;
+    // The margin of the leaf grid's line j.
+    auto lineMargin = [&](std::int64_t j) {
+        const int level = (j & inCell) == 0 ? leafSteps - 1 : __builtin_ctzll(static_cast<std::uint64_t>(j));
+        return leafWidening[level] + rounding;
+    };
     for (int k = 0; k < 3; ++k) {
         for (int end = 0; end < 2; ++end) {
             const double a = ((end ? box.mx[k] : box.mn[k]) - origin[k]) * perLeaf;
-            std::int64_t cell;
-            if (!clearCellOf(a, leafMargin, leafCount, end ? &hi[k] : &lo[k]) ||
-                !clearCellOf(a * toCells, cellMargin, cellCount, &cell))
+            if (!(a >= 0.0 && a < leavesPerSide))
                 return false;
+            // a >= 0: the conversion floors it.
+            const auto i = static_cast<std::int64_t>(a);
+            const double fa = static_cast<double>(i);
+            std::int64_t cell;
+            if (!(a - fa > lineMargin(i) && fa + 1.0 - a > lineMargin(i + 1)) ||
+                !clearCellOf(a * toCells, cellMargin, cellsPerSide, &cell))
+                return false;
+            (end ? hi : lo)[k] = i;
         }
     }
     return true;

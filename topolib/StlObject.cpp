@@ -2,6 +2,7 @@
 // record creation. The deep copy is StlObjectCopy.cpp.
 #include "topolib/StlObject.h"
 
+#include "topolib/ParallelRuns.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 #include "topolib/TriangleCutContexts.h"
@@ -111,8 +112,12 @@ void StlObject::translate(const double d[3]) {
     m_placement.center += delta;
     m_placement.bboxMin += delta;
     m_placement.bboxMax += delta;
-    for (StlVertex* v : m_records.vertices)
-        v->pos += delta;
+    // A big mesh moves on threads (a placement after an import, a drag).
+    const RefArray<StlVertex>& all = m_records.vertices;
+    forRanges(all.size(), importThreads(all.size()), [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i)
+            all[i]->pos += delta;
+    });
     invalidateZSlabIndex(true);
     m_render.triangleStale = true;
 }

@@ -425,6 +425,44 @@ TEST(MeshOctreeBuild, trianglesNearTheCubeFacesStandInTheLeavesTheCubeTestGives)
     }
 }
 
+// The same with the leaf level five levels below the cells, as in a mesh of a
+// million facets: corners at the widening of the cubes of each level from the
+// lines of the leaf grid (and at four times it), on either side, so that a line
+// of a coarse level and one of the finest are each met at the distances where
+// the cube tests change their answer. The build files every triangle where
+// inserting it one by one does.
+TEST(MeshOctreeBuild, trianglesNearTheLinesOfEveryLevelBelowTheCellsFileAsInsertionDoes) {
+    const Cube c{{-3.7, 100.25, -1000.0}, 256.0, 1.5}; // cells of edge 32, leaves of edge 1
+    std::vector<double> offsets = {0.0, 1e-13, -1e-13};
+    for (int z = 0; z <= 5; ++z)
+        for (double k : {0.999, 1.001, 3.999, 4.001})
+            for (double sign : {1.0, -1.0})
+                offsets.push_back(sign * k * 1e-4 * std::ldexp(1.0, z));
+    std::mt19937_64 g(11);
+    auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(g); };
+    TriangleSoup soup;
+    for (int i = 0; i < 4000; ++i) {
+        Facet f;
+        for (int k = 0; k < 3; ++k)
+            f.v[0][static_cast<std::size_t>(k)] =
+                c.origin[k] + 1.0 + static_cast<double>(pick(254)) + offsets[pick(offsets.size())];
+        for (std::size_t j = 1; j < 3; ++j)
+            for (std::size_t k = 0; k < 3; ++k) {
+                const double step = 0.05 + 0.1 * static_cast<double>(pick(5)) + offsets[pick(offsets.size())];
+                f.v[j][k] = f.v[0][k] + (pick(2) ? 1.0 : -1.0) * step;
+            }
+        soup.push_back(f);
+    }
+    auto mesh = meshOf(soup);
+    const MeshOctree want = insertedOneByOne(*mesh, c);
+    for (unsigned threads : {1u, 3u}) {
+        SCOPED_TRACE(threads);
+        MeshOctree got;
+        ASSERT_TRUE(got.build(c.minCell, c.origin, c.edge, mesh->vertices(), mesh->triangles(), threads));
+        expectSameStructure(want, got, c);
+    }
+}
+
 // The object's own build: a mesh above the size where several threads take part
 // gets the tree of the two steps (vertices, then triangles) on a copy of it.
 TEST(MeshOctreeBuild, largeObjectGetsTheTreeOfTheTwoSteps) {
