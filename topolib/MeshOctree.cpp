@@ -904,6 +904,10 @@ struct MeshOctree::CellBuild {
         std::vector<std::vector<Filed>> triangles;
         std::vector<std::vector<DeadEnd>> deadEnds;
         std::vector<std::uint8_t> reached[kCellLevels + 1];
+        // The cell last marked with its cubes above by markCubesDownTo, and
+        // the marks it has (records in order mostly reach the same cell).
+        std::size_t markedCell = std::numeric_limits<std::size_t>::max();
+        std::uint8_t markedWith = 0;
     };
 
     double minCell;
@@ -987,6 +991,11 @@ struct MeshOctree::CellBuild {
     // Marks the cube of every level from the root down to the cell (its
     // coordinates at the cells' level) with `marks`.
     void markCubesDownTo(Routes& out, const std::int64_t cell[3], std::uint8_t marks) const {
+        const std::size_t slot = keyOfCube(cell, levels);
+        if (slot == out.markedCell && (marks & ~out.markedWith) == 0)
+            return;
+        out.markedWith = slot == out.markedCell ? static_cast<std::uint8_t>(out.markedWith | marks) : marks;
+        out.markedCell = slot;
         for (int l = 0; l <= levels; ++l) {
             const std::int64_t cube[3] = {cell[0] >> (levels - l), cell[1] >> (levels - l), cell[2] >> (levels - l)};
             out.reached[l][keyOfCube(cube, l)] |= marks;
@@ -1372,6 +1381,9 @@ bool MeshOctree::CellBuild::clearOfBothGrids(const TriangleBox& box, std::int64_
         const int level = (j & inCell) == 0 ? leafSteps - 1 : __builtin_ctzll(static_cast<std::uint64_t>(j));
         return leafWidening[level] + rounding;
     };
+    // The largest of those margins, which most coordinates keep from both
+    // lines round them.
+    const double widest = leafWidening[leafSteps - 1] + rounding;
     for (int k = 0; k < 3; ++k) {
         for (int end = 0; end < 2; ++end) {
             const double a = ((end ? box.mx[k] : box.mn[k]) - origin[k]) * perLeaf;
@@ -1380,8 +1392,10 @@ bool MeshOctree::CellBuild::clearOfBothGrids(const TriangleBox& box, std::int64_
             // a >= 0: the conversion floors it.
             const auto i = static_cast<std::int64_t>(a);
             const double fa = static_cast<double>(i);
+            const double below = a - fa;
+            const double above = fa + 1.0 - a;
             std::int64_t cell;
-            if (!(a - fa > lineMargin(i) && fa + 1.0 - a > lineMargin(i + 1)) ||
+            if (!((below > widest || below > lineMargin(i)) && (above > widest || above > lineMargin(i + 1))) ||
                 !clearCellOf(a * toCells, cellMargin, cellsPerSide, &cell))
                 return false;
             (end ? hi : lo)[k] = i;
@@ -1454,13 +1468,15 @@ bool MeshOctree::CellBuild::routeRecords() {
                     continue;
                 std::int64_t lo[3];
                 std::int64_t hi[3];
+                // Down the one child of every level that the box lies in (the
+                // descent would take that one child without a test), then the
+                // way the descent goes from the first cube whose children
+                // share the box.
+                std::size_t slot = 0;
+                double cur[3] = {origin[0], origin[1], origin[2]};
+                double e = edge;
+                int l = 0;
                 if (clearOfGrid(box, origin, edge, cellEdge, levels, lo, hi)) {
-                    // Down the one child of every level that the box lies in,
-                    // or the way the descent goes.
-                    std::size_t slot = 0;
-                    double cur[3] = {origin[0], origin[1], origin[2]};
-                    double e = edge;
-                    int l = 0;
                     for (; l < levels; ++l) {
                         const int k = childOfClearBox(lo, hi, levels - 1 - l);
                         if (k < 0)
@@ -1475,7 +1491,7 @@ bool MeshOctree::CellBuild::routeRecords() {
                         continue;
                     }
                 }
-                routeTriangle(out, box, static_cast<std::uint32_t>(i), 0, 0, origin, edge);
+                routeTriangle(out, box, static_cast<std::uint32_t>(i), l, slot, cur, e);
             }
         } catch (const std::bad_alloc&) {
             failed = true;
