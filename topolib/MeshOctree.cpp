@@ -1395,8 +1395,9 @@ bool MeshOctree::CellBuild::clearOfBothGrids(const TriangleBox& box, std::int64_
             const double below = a - fa;
             const double above = fa + 1.0 - a;
             std::int64_t cell;
-            if (!((below > widest || below > lineMargin(i)) && (above > widest || above > lineMargin(i + 1))) ||
-                !clearCellOf(a * toCells, cellMargin, cellsPerSide, &cell))
+            const bool clearBelow = below > widest || below > lineMargin(i);
+            const bool clearAbove = above > widest || above > lineMargin(i + 1);
+            if (!clearBelow || !clearAbove || !clearCellOf(a * toCells, cellMargin, cellsPerSide, &cell))
                 return false;
             (end ? hi : lo)[k] = i;
         }
