@@ -214,6 +214,19 @@ TEST(HollowDriver, wallThatDoesNotFitGivesNoInnerShellAndAMessage) {
     stock.setCellSize(std::nan(""));
     EXPECT_FALSE(stock.setUp());
     EXPECT_TRUE(stock.isEmpty());
+
+    // A file that holds every facet twice (as some exporters write merged
+    // bodies) bounds no material: the wall fits, but the message says that
+    // the surface is the trouble, not the wall.
+    meshfixtures::TriangleSoup twice = meshfixtures::box({30.0, 30.0, 30.0});
+    const std::size_t once = twice.size();
+    for (std::size_t i = 0; i < once; ++i)
+        twice.push_back(twice[i]);
+    auto doubled = meshfixtures::buildMeshWithOctree(twice);
+    context.setModel(doubled.get());
+    EXPECT_EQ(context.createPreview(2.0, 50), HollowStatus::DegenerateMesh);
+    EXPECT_EQ(context.message(), "This object has no surface that can be hollowed.");
+    EXPECT_TRUE(context.previewSurface()->triangles.empty());
 }
 
 TEST(HollowDriver, openMeshIsHollowedAsIfItsHolesWereCapped) {

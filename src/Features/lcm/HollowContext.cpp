@@ -300,6 +300,10 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
                 delete t;
         }
         m_stock->mergeSegments();
+        // Shells that bound nothing (every facet twice, facing both ways)
+        // leave no material to hollow, whatever the wall.
+        if (!m_stock->holdsMaterial())
+            return fail(HollowStatus::DegenerateMesh, kDegenerate, "the shells bound no material");
         progress.setPercent(5);
         m_timings.stock = msSince(stockStart);
         m_stock->buildOffsetSurface();

@@ -497,6 +497,11 @@ void ZMapStock::storePending(int axis, const Pending& pending) {
     }
 }
 
+bool ZMapStock::holdsMaterial() const {
+    const std::vector<ZMapElement>& g = m_grid[0];
+    return std::any_of(g.begin(), g.end(), [](const ZMapElement& e) { return !e.segments.empty(); });
+}
+
 void ZMapStock::mergeSegments() {
     if (isEmpty())
         return;

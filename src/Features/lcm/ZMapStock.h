@@ -127,6 +127,9 @@ public:
     // dexel (0 when setUp would refuse): what the memory check is asked for.
     uint64_t plannedBytes() const;
     bool isEmpty() const { return m_grid[0].empty(); }
+    // Whether the shells added left material anywhere: some dexel of the
+    // first family holds a segment.
+    bool holdsMaterial() const;
     uint32_t count(int axis) const { return m_n[axis]; }
     double gridCoord(int axis, long index) const { return m_min[axis] + static_cast<double>(index) * m_cell; }
 
