@@ -899,7 +899,9 @@ struct MeshOctree::CellBuild {
     };
     // What one range of records sends to each cell, and which cube of each level
     // (index: its child digits from the root) they pass through.
-    struct Routes {
+    // Each on cache lines of its own: a range's thread writes its marked cell
+    // for every record.
+    struct alignas(64) Routes {
         std::vector<std::vector<Filed>> vertices;
         std::vector<std::vector<Filed>> triangles;
         std::vector<std::vector<DeadEnd>> deadEnds;
@@ -989,9 +991,8 @@ struct MeshOctree::CellBuild {
     }
 
     // Marks the cube of every level from the root down to the cell (its
-    // coordinates at the cells' level) with `marks`.
-    void markCubesDownTo(Routes& out, const std::int64_t cell[3], std::uint8_t marks) const {
-        const std::size_t slot = keyOfCube(cell, levels);
+    // coordinates at the cells' level, its key slot) with `marks`.
+    void markCubesDownTo(Routes& out, const std::int64_t cell[3], std::size_t slot, std::uint8_t marks) const {
         if (slot == out.markedCell && (marks & ~out.markedWith) == 0)
             return;
         out.markedWith = slot == out.markedCell ? static_cast<std::uint8_t>(out.markedWith | marks) : marks;
@@ -1040,8 +1041,9 @@ void MeshOctree::CellBuild::routeVertex(Routes& out, std::size_t i) const {
         const std::int64_t mask = (std::int64_t(1) << leafSteps) - 1;
         const std::int64_t leaf[3] = {at[0] & mask, at[1] & mask, at[2] & mask};
         const std::int64_t cell[3] = {at[0] >> leafSteps, at[1] >> leafSteps, at[2] >> leafSteps};
-        markCubesDownTo(out, cell, kReached | kByVertex);
-        out.vertices[keyOfCube(cell, levels)].push_back(
+        const std::size_t slot = keyOfCube(cell, levels);
+        markCubesDownTo(out, cell, slot, kReached | kByVertex);
+        out.vertices[slot].push_back(
             {static_cast<std::uint32_t>(i), keyOfCube(leaf, leafSteps)});
         return;
     }
@@ -1417,8 +1419,8 @@ bool MeshOctree::CellBuild::routeClearTriangle(Routes& out, const TriangleBox& b
     for (int k = 0; k < 3; ++k)
         if ((hi[k] >> leafSteps) != cell[k])
             return false;
-    markCubesDownTo(out, cell, kReached);
     const std::size_t slot = keyOfCube(cell, levels);
+    markCubesDownTo(out, cell, slot, kReached);
     LeafDescent t(box);
     t.clear = true;
     const std::int64_t mask = (std::int64_t(1) << leafSteps) - 1;
