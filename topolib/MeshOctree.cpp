@@ -992,7 +992,8 @@ struct MeshOctree::CellBuild {
 
     // Marks the cube of every level from the root down to the cell (its
     // coordinates at the cells' level, its key slot) with `marks`.
-    void markCubesDownTo(Routes& out, const std::int64_t cell[3], std::size_t slot, std::uint8_t marks) const {
+    void markCubesDownTo(Routes& out, const std::int64_t cell[3], std::size_t slot,
+                         std::uint8_t marks) const {
         if (slot == out.markedCell && (marks & ~out.markedWith) == 0)
             return;
         out.markedWith = slot == out.markedCell ? static_cast<std::uint8_t>(out.markedWith | marks) : marks;
