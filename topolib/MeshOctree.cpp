@@ -998,10 +998,11 @@ struct MeshOctree::CellBuild {
             return;
         out.markedWith = slot == out.markedCell ? static_cast<std::uint8_t>(out.markedWith | marks) : marks;
         out.markedCell = slot;
-        for (int l = 0; l <= levels; ++l) {
+        for (int l = 0; l < levels; ++l) {
             const std::int64_t cube[3] = {cell[0] >> (levels - l), cell[1] >> (levels - l), cell[2] >> (levels - l)};
             out.reached[l][keyOfCube(cube, l)] |= marks;
         }
+        out.reached[levels][slot] |= marks;
     }
     void routeVertex(Routes& out, std::size_t i) const;
     void routeTriangle(Routes& out, const TriangleBox& box, std::uint32_t i, int level, std::size_t slot,

@@ -2,6 +2,7 @@
 // entries that are truncated, forged or hostile.
 
 #include "MemoryStream.h"
+#include "MeshFixtures.h"
 #include "StlFixtures.h"
 
 #include "app/MemoryCheck.h"
@@ -696,21 +697,5 @@ static void expectLinksOfABruteForceSearch(const std::vector<Facet>& facets) {
 
 TEST(VGeo, bigEntryWithRepeatedEdgesLinksAsABruteForceSearch) {
     expectLinksOfABruteForceSearch(torus(220, 160));
-    const int blades = 20000;
-    std::vector<Facet> cone;
-    auto rim = [&](int i, float p[3]) {
-        const double a = 2.0 * 3.14159265358979 * (i % blades) / blades;
-        p[0] = float(10.0 * std::cos(a));
-        p[1] = float(10.0 * std::sin(a));
-        p[2] = 0.0f;
-    };
-    const float tip[3] = {0, 0, 10}, centre[3] = {0, 0, 0};
-    for (int i = 0; i < blades; ++i) {
-        float a[3], b[3];
-        rim(i, a);
-        rim(i + 1, b);
-        cone.push_back(makeFacet(tip, a, b));
-        cone.push_back(makeFacet(centre, b, a));
-    }
-    expectLinksOfABruteForceSearch(cone);
+    expectLinksOfABruteForceSearch(meshfixtures::toStlFacets(meshfixtures::cone(20000, 10.0, 10.0)));
 }
