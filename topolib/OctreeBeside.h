@@ -22,8 +22,10 @@ class StlTriangle;
 // triangles' corners and normals, which the edge and shell steps never write;
 // which triangles are live is taken on the loading thread when it starts (the
 // edge step deletes exactly the triangles with two corners welded into one),
-// and checked against the mesh before the tree is published. The tree is the
-// one buildOctree makes for the mesh after the import.
+// and checked against the mesh before the tree is published; when all are,
+// the build reads the mesh's own triangle array, which the edge and shell
+// steps do not change. The tree is the one buildOctree makes for the mesh
+// after the import.
 class OctreeBeside {
 public:
     // Takes the live triangles and starts the build (nothing when the box is too
@@ -42,8 +44,8 @@ public:
     bool publish(StlObject& mesh);
 
 private:
-    RefArray<StlTriangle> live_;
-    std::vector<std::size_t> liveStarts_; // where each range's live triangles start in live_
+    RefArray<StlTriangle> live_;           // the live triangles when some are not (else empty)
+    std::vector<std::size_t> liveStarts_; // where each range's live triangles start (in live_)
     std::size_t triangles_ = 0;           // the mesh's triangle count the ranges split
     std::shared_ptr<MeshOctree> tree_;
     Vector3D origin_;

@@ -158,9 +158,6 @@ OctreeBeside::OctreeBeside(const StlObject& mesh, const std::atomic<bool>* cance
     const std::size_t n = all.size();
     const unsigned threads = octreeBuildThreads(n);
     triangles_ = n;
-    // The live triangles of each range of the array, gathered in array order in
-    // one pass over the records: each range writes from its own start, and the
-    // ranges then close up.
     auto live = [](const StlTriangle* t) {
         const auto& v = t->vertices;
         return !t->isDeleted() && v[0] != v[1] && v[1] != v[2] && v[2] != v[0];
@@ -168,32 +165,44 @@ OctreeBeside::OctreeBeside(const StlObject& mesh, const std::atomic<bool>* cance
     try {
         tree_ = std::make_shared<MeshOctree>();
         liveStarts_.assign(threads + 1, 0);
-        live_.resize(n);
     } catch (const std::bad_alloc&) {
         tree_.reset();
         return;
     }
+    // Each range's live triangles, counted in one pass over the records.
     runOnThreads(threads, [&](unsigned r) {
-        const std::size_t begin = partBegin(n, r, threads);
-        std::size_t at = begin;
-        for (std::size_t i = begin, end = partBegin(n, r + 1, threads); i < end; ++i)
-            if (live(all[i]))
-                live_[at++] = all[i];
-        liveStarts_[r + 1] = at - begin;
+        std::size_t count = 0;
+        for (std::size_t i = partBegin(n, r, threads), end = partBegin(n, r + 1, threads); i < end; ++i)
+            count += live(all[i]);
+        liveStarts_[r + 1] = count;
     });
-    for (unsigned r = 0; r < threads; ++r) {
-        const auto from = live_.begin() + static_cast<std::ptrdiff_t>(partBegin(n, r, threads));
-        std::copy(from, from + static_cast<std::ptrdiff_t>(liveStarts_[r + 1]),
-                  live_.begin() + static_cast<std::ptrdiff_t>(liveStarts_[r]));
+    for (unsigned r = 0; r < threads; ++r)
         liveStarts_[r + 1] += liveStarts_[r];
+    // When every triangle is live (a file without degenerate facets) the tree
+    // is built on the mesh's own array, which the edge and shell steps leave
+    // as it is; otherwise on a copy of the live ones, gathered in array order.
+    const RefArray<StlTriangle>* filed = &all;
+    if (liveStarts_[threads] != n) {
+        try {
+            live_.resize(liveStarts_[threads]);
+        } catch (const std::bad_alloc&) {
+            tree_.reset();
+            return;
+        }
+        runOnThreads(threads, [&](unsigned r) {
+            std::size_t at = liveStarts_[r];
+            for (std::size_t i = partBegin(n, r, threads), end = partBegin(n, r + 1, threads); i < end; ++i)
+                if (live(all[i]))
+                    live_[at++] = all[i];
+        });
+        filed = &live_;
     }
-    live_.resize(liveStarts_[threads]);
     minCell_ = minimumCellFor(diagonal_, static_cast<std::uint32_t>(all.size()));
     const RefArray<StlVertex>* vertices = &mesh.m_records.vertices;
     try {
-        thread_ = std::thread([this, vertices, threads, cancel] {
+        thread_ = std::thread([this, vertices, filed, threads, cancel] {
             const double o[3] = {origin_.x, origin_.y, origin_.z};
-            built_ = tree_->build(minCell_, o, diagonal_, *vertices, live_, threads, true, cancel);
+            built_ = tree_->build(minCell_, o, diagonal_, *vertices, *filed, threads, true, cancel);
         });
     } catch (const std::system_error&) {
         tree_.reset();
@@ -212,12 +221,14 @@ bool OctreeBeside::publish(StlObject& mesh) {
     if (!tree_ || !built_)
         return false;
     // The live triangles now, in order, must be the ones filed (the edge step
-    // only deletes): range by range as they were gathered.
+    // only deletes): range by range as they were counted. For a tree built on
+    // the mesh's own array the counts say that none has been deleted since.
     const RefArray<StlTriangle>& all = mesh.m_records.triangles;
     const unsigned threads = static_cast<unsigned>(liveStarts_.size() - 1);
     const std::size_t n = all.size();
     if (n != triangles_)
         return false;
+    const bool allFiled = liveStarts_[threads] == n;
     std::atomic<bool> same{true};
     runOnThreads(threads, [&](unsigned r) {
         std::size_t at = liveStarts_[r];
@@ -225,7 +236,7 @@ bool OctreeBeside::publish(StlObject& mesh) {
         for (std::size_t i = partBegin(n, r, threads); i < end && same.load(std::memory_order_relaxed); ++i) {
             if (all[i]->isDeleted())
                 continue;
-            if (at == liveStarts_[r + 1] || live_[at] != all[i])
+            if (!allFiled && (at == liveStarts_[r + 1] || live_[at] != all[i]))
                 same.store(false);
             ++at;
         }

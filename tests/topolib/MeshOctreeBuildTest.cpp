@@ -514,9 +514,11 @@ TEST(MeshOctreeBuild, treeBuiltBesideTheImportEqualsTheTreeBuiltAfterIt) {
     }
     const StlObject::FileLoader saved = StlObject::fileLoader();
     StlObject::setFileLoader(&loadImportSoup);
-    for (const TriangleSoup& soup :
-         {meshfixtures::concatenated(randomSoup(3, 10, true), odd),
-          meshfixtures::concatenated(meshfixtures::torus(40.0, 12.0, 400, 160), odd)}) {
+    const TriangleSoup torus = meshfixtures::torus(40.0, 12.0, 400, 160);
+    // The torus alone: every triangle is live, and the tree is built on the
+    // mesh's own array.
+    for (const TriangleSoup& soup : {meshfixtures::concatenated(randomSoup(3, 10, true), odd),
+                                     meshfixtures::concatenated(torus, odd), torus}) {
         g_importSoup = &soup;
         StlObject after;
         ASSERT_EQ(after.loadFromFile(L"after.stl"), topolib::LoadResult::Success);
@@ -524,7 +526,7 @@ TEST(MeshOctreeBuild, treeBuiltBesideTheImportEqualsTheTreeBuiltAfterIt) {
         int weldedAway = 0;
         for (const StlTriangle* t : after.triangles())
             weldedAway += t->isDeleted() && t->vertices[0] == t->vertices[1];
-        ASSERT_EQ(weldedAway, 40);
+        ASSERT_EQ(weldedAway, soup.size() == torus.size() ? 0 : 40);
 
         StlObject beside;
         std::unique_ptr<topolib::OctreeBeside> tree;
