@@ -827,11 +827,22 @@ void cubeOfSlot(const double origin[3], double edge, int level, std::size_t slot
     }
 }
 
+// Whether a build files t (see TriangleFiling).
+bool filed(const StlTriangle* t, TriangleFiling filing) {
+    return filing == TriangleFiling::ByShape ? MeshOctree::filedByShape(t) : !t->isDeleted();
+}
+
 } // namespace
+
+bool MeshOctree::filedByShape(const StlTriangle* t) {
+    const Vector3D& n = t->normal;
+    const auto& v = t->vertices;
+    return (n.x != 0.0 || n.y != 0.0 || n.z != 0.0) && v[0] != v[1] && v[1] != v[2] && v[2] != v[0];
+}
 
 bool MeshOctree::build(double minCell, const double origin[3], double edge,
                        const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
-                       unsigned threads, bool allLive, const std::atomic<bool>* cancel) {
+                       unsigned threads, TriangleFiling filing, const std::atomic<bool>* cancel) {
     // The cubes above the cells must only pass records on: none may be below minCell.
     int levels = 0;
     if (finiteCube(minCell, origin, edge)) {
@@ -845,7 +856,7 @@ bool MeshOctree::build(double minCell, const double origin[3], double edge,
     if ((threads > 1 || triangles.size() >= kCellBuildAlone) && levels > 0 && nodes_.empty() &&
         memoryBudget_ == std::numeric_limits<std::size_t>::max() && vertices.size() < kNone &&
         triangles.size() < kNone)
-        return buildByCells(minCell, origin, edge, levels, vertices, triangles, threads, allLive, cancel);
+        return buildByCells(minCell, origin, edge, levels, vertices, triangles, threads, filing, cancel);
     for (std::size_t i = 0; i < vertices.size(); ++i) {
         if (i % kCancelStride == 0 && raised(cancel))
             return false;
@@ -859,7 +870,7 @@ bool MeshOctree::build(double minCell, const double origin[3], double edge,
             return false;
         prefetchTrianglesAhead(i, triangles.size(), [&](std::size_t at) { return triangles[at]; });
         StlTriangle* t = triangles[i];
-        if ((allLive || !t->isDeleted()) && insertTriangle(minCell, origin, edge, t) == InsertResult::OutOfMemory)
+        if (filed(t, filing) && insertTriangle(minCell, origin, edge, t) == InsertResult::OutOfMemory)
             return false;
     }
     return true;
@@ -919,7 +930,7 @@ struct MeshOctree::CellBuild {
     const RefArray<StlVertex>& vertices;
     const RefArray<StlTriangle>& triangles;
     unsigned threads;
-    bool allLive; // the triangles' flags are not read
+    TriangleFiling filing;
     const std::atomic<bool>* cancel;
     std::size_t cellCount;
     double cellEdge;    // the edge of the cubes of the cells
@@ -964,10 +975,10 @@ struct MeshOctree::CellBuild {
     double leafWidening[kMostLeafSteps + 1];
 
     CellBuild(double minCell_, const double* origin_, double edge_, int levels_, const RefArray<StlVertex>& v,
-              const RefArray<StlTriangle>& t, unsigned threads_, bool allLive_,
+              const RefArray<StlTriangle>& t, unsigned threads_, TriangleFiling filing_,
               const std::atomic<bool>* cancel_)
         : minCell(minCell_), origin(origin_), edge(edge_), levels(levels_), vertices(v), triangles(t),
-          threads(threads_), allLive(allLive_), cancel(cancel_), cellCount(std::size_t(1) << (3 * levels_)),
+          threads(threads_), filing(filing_), cancel(cancel_), cellCount(std::size_t(1) << (3 * levels_)),
           cellEdge(edge_) {
         for (int l = 0; l < levels; ++l)
             cellEdge *= 0.5;
@@ -1466,7 +1477,7 @@ bool MeshOctree::CellBuild::routeRecords() {
                 }
                 prefetchTrianglesAhead(i, tEnd, [&](std::size_t at) { return triangles[at]; });
                 StlTriangle* t = triangles[i];
-                if ((!allLive && t->isDeleted()) || !finiteCorners(t))
+                if (!filed(t, filing) || !finiteCorners(t))
                     continue;
                 const TriangleBox box(t);
                 if (routeClearTriangle(out, box, static_cast<std::uint32_t>(i)))
@@ -1834,8 +1845,8 @@ bool MeshOctree::CellBuild::join(MeshOctree& tree) {
 
 bool MeshOctree::buildByCells(double minCell, const double origin[3], double edge, int levels,
                               const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
-                              unsigned threads, bool allLive, const std::atomic<bool>* cancel) {
-    CellBuild build(minCell, origin, edge, levels, vertices, triangles, threads, allLive, cancel);
+                              unsigned threads, TriangleFiling filing, const std::atomic<bool>* cancel) {
+    CellBuild build(minCell, origin, edge, levels, vertices, triangles, threads, filing, cancel);
     if (!build.routeRecords())
         return false;
     build.joinReachedMarks();

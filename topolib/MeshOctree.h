@@ -24,6 +24,12 @@ class StlTriangle;
 struct SnapRecord;
 class StlObject;
 
+// Which of the triangles given a build files (MeshOctree::build).
+enum class TriangleFiling {
+    NotDeleted, // those whose deleted flag is clear
+    ByShape,    // those MeshOctree::filedByShape takes
+};
+
 // The spatial index of one mesh: a single octree over its vertex and triangle
 // records. The tree stores no geometry: the caller passes the root cube
 // (minimum corner and edge) to every operation, so a translation of the mesh
@@ -72,13 +78,17 @@ public:
     // threads. A tree that holds nodes already, or has a memory budget, is
     // built by insertion on the calling thread. False when an allocation
     // failed; the tree is then incomplete.
-    // With allLive every triangle given is taken as not deleted and its flags
-    // are not read (another thread may be writing them). A raised cancel (may
-    // be null; looked at every few thousand records) stops the build: false,
-    // the tree incomplete.
+    // With TriangleFiling::ByShape the triangles filed are those that
+    // filedByShape takes, and no flags are read (another thread may be
+    // writing them). A raised cancel (may be null; looked at every few
+    // thousand records) stops the build: false, the tree incomplete.
     bool build(double minCell, const double origin[3], double edge, const RefArray<StlVertex>& vertices,
-               const RefArray<StlTriangle>& triangles, unsigned threads, bool allLive = false,
-               const std::atomic<bool>* cancel = nullptr);
+               const RefArray<StlTriangle>& triangles, unsigned threads,
+               TriangleFiling filing = TriangleFiling::NotDeleted, const std::atomic<bool>* cancel = nullptr);
+    // A triangle with a normal and three distinct corners: one that an
+    // import's edge step keeps, when the reader deleted exactly those it left
+    // without a normal.
+    static bool filedByShape(const StlTriangle* t);
     // The vertex of the leaf that holds p and that equals p (Vector3D::operator==),
     // or a new one made by makeVertex(p) and filed in that leaf (*found = false).
     // Null when no cube holds p, or when makeVertex returns null, or when filing the
@@ -307,7 +317,7 @@ private:
     struct CellBuild;
     bool buildByCells(double minCell, const double origin[3], double edge, int levels,
                       const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
-                      unsigned threads, bool allLive, const std::atomic<bool>* cancel);
+                      unsigned threads, TriangleFiling filing, const std::atomic<bool>* cancel);
     StlVertex* findOrCreateAt(std::uint32_t node, double minCell, const double origin[3], double edge,
                               const double p[3], bool* found,
                               const std::function<StlVertex*(const double p[3])>& makeVertex, bool* outOfMemory);

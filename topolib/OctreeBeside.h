@@ -19,16 +19,15 @@ class StlTriangle;
 // weld has made the vertices and triangle corners final, join it before the
 // import returns or releases the mesh, and publish the tree when the import
 // succeeded. The build reads only the box, the vertices' positions and the
-// triangles' corners and normals, which the edge and shell steps never write;
-// which triangles are live is taken on the loading thread when it starts (the
-// edge step deletes exactly the triangles with two corners welded into one),
-// and checked against the mesh before the tree is published; when all are,
-// the build reads the mesh's own triangle array, which the edge and shell
-// steps do not change. The tree is the one buildOctree makes for the mesh
-// after the import.
+// triangles' corners and normals, which the edge and shell steps never write,
+// and files the triangles that MeshOctree::filedByShape takes: those the edge
+// step keeps (it deletes the ones with two corners welded into one, and the
+// reader those without a normal). Before the tree is published that is
+// checked against the triangles' deleted flags. The tree is the one
+// buildOctree makes for the mesh after the import.
 class OctreeBeside {
 public:
-    // Takes the live triangles and starts the build (nothing when the box is too
+    // Starts the build (nothing when the box is too
     // small for a tree or memory runs out). A raised cancel (may be null; the
     // import's) stops the build within a few thousand records; the tree is then
     // not published.
@@ -44,9 +43,8 @@ public:
     bool publish(StlObject& mesh);
 
 private:
-    RefArray<StlTriangle> live_;           // the live triangles when some are not (else empty)
-    std::vector<std::size_t> liveStarts_; // where each range's live triangles start (in live_)
-    std::size_t triangles_ = 0;           // the mesh's triangle count the ranges split
+    std::size_t triangles_ = 0; // the mesh's triangle count when the build started
+    unsigned threads_ = 1;
     std::shared_ptr<MeshOctree> tree_;
     Vector3D origin_;
     double diagonal_ = 0.0;

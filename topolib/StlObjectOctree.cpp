@@ -156,53 +156,21 @@ OctreeBeside::OctreeBeside(const StlObject& mesh, const std::atomic<bool>* cance
         return;
     const RefArray<StlTriangle>& all = mesh.m_records.triangles;
     const std::size_t n = all.size();
-    const unsigned threads = octreeBuildThreads(n);
+    threads_ = octreeBuildThreads(n);
     triangles_ = n;
-    auto live = [](const StlTriangle* t) {
-        const auto& v = t->vertices;
-        return !t->isDeleted() && v[0] != v[1] && v[1] != v[2] && v[2] != v[0];
-    };
+    minCell_ = minimumCellFor(diagonal_, static_cast<std::uint32_t>(n));
     try {
         tree_ = std::make_shared<MeshOctree>();
-        liveStarts_.assign(threads + 1, 0);
     } catch (const std::bad_alloc&) {
-        tree_.reset();
         return;
     }
-    // Each range's live triangles, counted in one pass over the records.
-    runOnThreads(threads, [&](unsigned r) {
-        std::size_t count = 0;
-        for (std::size_t i = partBegin(n, r, threads), end = partBegin(n, r + 1, threads); i < end; ++i)
-            count += live(all[i]);
-        liveStarts_[r + 1] = count;
-    });
-    for (unsigned r = 0; r < threads; ++r)
-        liveStarts_[r + 1] += liveStarts_[r];
-    // When every triangle is live (a file without degenerate facets) the tree
-    // is built on the mesh's own array, which the edge and shell steps leave
-    // as it is; otherwise on a copy of the live ones, gathered in array order.
-    const RefArray<StlTriangle>* filed = &all;
-    if (liveStarts_[threads] != n) {
-        try {
-            live_.resize(liveStarts_[threads]);
-        } catch (const std::bad_alloc&) {
-            tree_.reset();
-            return;
-        }
-        runOnThreads(threads, [&](unsigned r) {
-            std::size_t at = liveStarts_[r];
-            for (std::size_t i = partBegin(n, r, threads), end = partBegin(n, r + 1, threads); i < end; ++i)
-                if (live(all[i]))
-                    live_[at++] = all[i];
-        });
-        filed = &live_;
-    }
-    minCell_ = minimumCellFor(diagonal_, static_cast<std::uint32_t>(all.size()));
+    // The tree takes the triangles by their shape, not by their flags, which
+    // the edge and shell steps write meanwhile.
     const RefArray<StlVertex>* vertices = &mesh.m_records.vertices;
     try {
-        thread_ = std::thread([this, vertices, filed, threads, cancel] {
+        thread_ = std::thread([this, vertices, &all, cancel] {
             const double o[3] = {origin_.x, origin_.y, origin_.z};
-            built_ = tree_->build(minCell_, o, diagonal_, *vertices, *filed, threads, true, cancel);
+            built_ = tree_->build(minCell_, o, diagonal_, *vertices, all, threads_, TriangleFiling::ByShape, cancel);
         });
     } catch (const std::system_error&) {
         tree_.reset();
@@ -220,28 +188,17 @@ bool OctreeBeside::publish(StlObject& mesh) {
     join();
     if (!tree_ || !built_)
         return false;
-    // The live triangles now, in order, must be the ones filed (the edge step
-    // only deletes): range by range as they were counted. For a tree built on
-    // the mesh's own array the counts say that none has been deleted since.
+    // The tree holds the triangles the shape test took (corners and normals
+    // are as they were); they must be exactly the live ones now.
     const RefArray<StlTriangle>& all = mesh.m_records.triangles;
-    const unsigned threads = static_cast<unsigned>(liveStarts_.size() - 1);
     const std::size_t n = all.size();
     if (n != triangles_)
         return false;
-    const bool allFiled = liveStarts_[threads] == n;
     std::atomic<bool> same{true};
-    runOnThreads(threads, [&](unsigned r) {
-        std::size_t at = liveStarts_[r];
-        const std::size_t end = partBegin(n, r + 1, threads);
-        for (std::size_t i = partBegin(n, r, threads); i < end && same.load(std::memory_order_relaxed); ++i) {
-            if (all[i]->isDeleted())
-                continue;
-            if (!allFiled && (at == liveStarts_[r + 1] || live_[at] != all[i]))
+    forRanges(n, threads_, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end && same.load(std::memory_order_relaxed); ++i)
+            if (all[i]->isDeleted() == MeshOctree::filedByShape(all[i]))
                 same.store(false);
-            ++at;
-        }
-        if (at != liveStarts_[r + 1])
-            same.store(false);
     });
     if (!same.load())
         return false;

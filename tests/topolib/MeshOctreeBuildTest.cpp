@@ -421,7 +421,7 @@ TEST(MeshOctreeBuild, trianglesNearTheCubeFacesStandInTheLeavesTheCubeTestGives)
         const std::atomic<bool> cancel{true};
         MeshOctree cancelled;
         EXPECT_FALSE(cancelled.build(c.minCell, c.origin, c.edge, mesh->vertices(), mesh->triangles(),
-                                     threads, false, &cancel));
+                                     threads, topolib::TriangleFiling::NotDeleted, &cancel));
     }
 }
 
