@@ -333,7 +333,7 @@ void MeshOctree::listFree(Pool& pool, std::vector<std::uint32_t>& freeChunks, Li
         } catch (const std::bad_alloc&) {
         }
     }
-    list = List();
+    list = kEmptyList;
 }
 
 template <typename Pool, typename Item>
@@ -380,7 +380,7 @@ bool MeshOctree::ensureRoot() {
     if (!budgetAllows(sizeof(Node)))
         return false;
     try {
-        nodes_.emplace_back();
+        nodes_.push_back(kNewNode);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -391,7 +391,7 @@ std::uint32_t MeshOctree::makeChild(std::uint32_t node, int k, int level) {
     if (!budgetAllows(sizeof(Node)) || nodes_.size() >= kNone - 1)
         return kNone;
     try {
-        nodes_.emplace_back();
+        nodes_.push_back(kNewNode);
     } catch (const std::bad_alloc&) {
         return kNone;
     }
@@ -1557,7 +1557,7 @@ bool MeshOctree::CellBuild::buildCellSubtree(std::size_t c) {
     sub.nodes_.reserve(cellTriangles / 8 + 1);
     sub.triangleChunks_.reserve(cellTriangles / 4 + 1);
     sub.vertexChunks_.reserve(cellVertices / 4 + 1);
-    sub.nodes_.emplace_back();
+    sub.nodes_.push_back(kNewNode);
     // Vertices go in first, so a cube that a vertex reaches was made by one.
     sub.nodes_[0].setLevel((reached[levels][c] & kByVertex) ? levels : 0);
     for (const Routes& r : routes) {
@@ -1658,7 +1658,7 @@ bool MeshOctree::CellBuild::buildCellByLeaves(std::size_t c) {
     }
     if (raised(cancel))
         return false;
-    sub.nodes_.emplace_back();
+    sub.nodes_.push_back(kNewNode);
     sub.nodes_[0].setLevel((reached[levels][c] & kByVertex) ? levels : 0);
     // The leaf cubes: (node, first record, end) of each run.
     struct Run {
@@ -1805,6 +1805,7 @@ bool MeshOctree::CellBuild::join(MeshOctree& tree) {
             // Every record that reached the cube went on below it, or was refused
             // there: the cube is no leaf, whether or not it has children.
             Node& n = tree.nodes_[index[l][c]];
+            n = kNewNode;
             n.flags = 0;
             n.setLevel((reached[l][c] & kByVertex) ? l : 0);
             for (int k = 0; k < 8; ++k)
@@ -1862,7 +1863,7 @@ MeshOctree MeshOctree::copyFor(const StlObject& target) const {
     const RefArray<StlVertex>& targetVertices = target.vertices();
     const std::size_t targetTriangles = target.triangleCount();
     for (const Node& src : nodes_) {
-        Node dst;
+        Node dst = kNewNode;
         std::copy(std::begin(src.children), std::end(src.children), std::begin(dst.children));
         dst.flags = src.flags;
         dst.setLevel(0);

@@ -231,18 +231,21 @@ private:
     using VertexChunk = Chunk<StlVertex*, kVertexChunk>;
 
     // A list of chained chunks of one pool; count items in insertion order.
+    // Lists and nodes have no member initializers, so that a join's node pool
+    // is not written before the subtrees are copied into it: a new one is a
+    // copy of kEmptyList or kNewNode.
     struct List {
-        std::uint32_t head = kNone;
-        std::uint32_t tail = kNone;
-        std::uint32_t count = 0;
+        std::uint32_t head;
+        std::uint32_t tail;
+        std::uint32_t count;
     };
 
     struct Node {
-        std::uint32_t children[8] = {kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone};
+        std::uint32_t children[8];
         List vertices;
         List triangles;
         // bit 0 leaf, bits 1-8 level, bits 9-14 the splits the leaf has refused
-        std::uint16_t flags = kLeafBit;
+        std::uint16_t flags;
         bool isLeaf() const { return (flags & kLeafBit) != 0; }
         int level() const { return (flags >> 1) & 0xff; }
         void setLevel(int level) { flags = std::uint16_t((flags & ~kLevelBits) | ((level & 0xff) << 1)); }
@@ -251,6 +254,10 @@ private:
         // The count past which the leaf tries to split: 350, doubled at each refusal.
         std::uint64_t splitCount() const { return std::uint64_t(kSplitThreshold) << refusedSplits(); }
     };
+    static constexpr List kEmptyList{kNone, kNone, 0};
+    // A leaf of level 0 without children or records.
+    static constexpr Node kNewNode{{kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone}, kEmptyList, kEmptyList,
+                                   kLeafBit};
 
     template <typename Pool>
     bool listAppend(Pool& pool, std::vector<std::uint32_t>& freeChunks, List& list,
@@ -350,7 +357,7 @@ private:
         }
     };
 
-    std::vector<Node> nodes_;
+    std::vector<Node, ChunkAllocator<Node>> nodes_;
     std::vector<TriangleChunk, ChunkAllocator<TriangleChunk>> triangleChunks_;
     std::vector<VertexChunk, ChunkAllocator<VertexChunk>> vertexChunks_;
     std::vector<std::uint32_t> freeTriangleChunks_;
