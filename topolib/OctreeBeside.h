@@ -27,10 +27,9 @@ class StlTriangle;
 // buildOctree makes for the mesh after the import.
 class OctreeBeside {
 public:
-    // Starts the build (nothing when the box is too
-    // small for a tree or memory runs out). A raised cancel (may be null; the
-    // import's) stops the build within a few thousand records; the tree is then
-    // not published.
+    // Starts the build (nothing when the box is too small for a tree or memory
+    // runs out). A raised cancel (may be null; the import's) stops the build
+    // within a few thousand records; the tree is then not published.
     explicit OctreeBeside(const StlObject& mesh, const std::atomic<bool>* cancel = nullptr);
     ~OctreeBeside(); // joins
     OctreeBeside(const OctreeBeside&) = delete;
