@@ -711,10 +711,8 @@ void linkTrianglesToEdges(topolib::StlObject& mesh) {
             topolib::StlVertex* b = t->vertices[(k + 1) % 3];
             // Sides past a full list (the hub of a huge fan) come here: the
             // edge is looked for through the far end's list when that is shorter.
-            topolib::StlEdge* e = a->triangleCount() > topolib::StlVertex::kHubTriangles &&
-                                          b->triangleCount() < a->triangleCount()
-                                      ? topolib::StlVertex::findEdgeTo(b, a)
-                                      : topolib::StlVertex::findEdgeTo(a, b);
+            topolib::StlEdge* e = topolib::StlVertex::readsFarEnd(*a, *b) ? topolib::StlVertex::findEdgeTo(b, a)
+                                                                           : topolib::StlVertex::findEdgeTo(a, b);
             if (!e)
                 e = mesh.addEdge(a, b);
             if (std::find(e->begin(), e->end(), t) == e->end())

@@ -1689,8 +1689,7 @@ bool ThreadedEdgeBuild::decideSide(std::size_t i, uint32_t k, std::vector<Earlie
     earlier.clear();
     std::size_t firstLive = kNoEntry;
     uint32_t firstLiveSide = 0;
-    const uint32_t aCount = m_vertices[a]->triangleCount();
-    const bool fromB = aCount > StlVertex::kHubTriangles && m_vertices[b]->triangleCount() < aCount;
+    const bool fromB = StlVertex::readsFarEnd(*m_vertices[a], *m_vertices[b]);
     const uint32_t other = fromB ? a : b;
     for (const StlTriangle* u : *m_vertices[fromB ? b : a]) {
         const std::size_t ui = numberOf(u);

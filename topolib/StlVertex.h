@@ -25,6 +25,11 @@ public:
     // divided cone or cylinder cap): steps that would read its whole list once
     // per side there read the list of the side's other end instead.
     static constexpr uint32_t kHubTriangles = 64;
+    // Whether a step looking for the triangles or the edge of side a-b reads
+    // b's list instead of a's: a is a hub and b lists fewer triangles.
+    static bool readsFarEnd(const StlVertex& a, const StlVertex& b) {
+        return a.triangleCount() > kHubTriangles && b.triangleCount() < a.triangleCount();
+    }
     static constexpr uint32_t kMarkMask = 0x3; // flag bits 0-1: the two-bit mark
 
     // A vertex that comes to own its list marks itself (arena::markOwner): a

@@ -515,8 +515,7 @@ TEST(MeshOctreeBuild, treeBuiltBesideTheImportEqualsTheTreeBuiltAfterIt) {
     const StlObject::FileLoader saved = StlObject::fileLoader();
     StlObject::setFileLoader(&loadImportSoup);
     const TriangleSoup torus = meshfixtures::torus(40.0, 12.0, 400, 160);
-    // The torus alone: every triangle is live, and the tree is built on the
-    // mesh's own array.
+    // The torus alone: every triangle is live.
     for (const TriangleSoup& soup : {meshfixtures::concatenated(randomSoup(3, 10, true), odd),
                                      meshfixtures::concatenated(torus, odd), torus}) {
         g_importSoup = &soup;
