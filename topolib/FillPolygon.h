@@ -87,6 +87,9 @@ public:
     // True once an operation gave up on this polygon (see the class comment and
     // the operations); the caller must treat the whole job as failed.
     bool failed() const { return m_failed; }
+    // True once a hole step clipped an ear whose triangle the mesh refused
+    // (two corners at one point): the polygon goes on, but its cover has a gap.
+    bool lostTriangle() const { return m_lostTriangle; }
 
     // ---- Building ------------------------------------------------------------
     // Nodes for the loop V0 … Vk-1 (closed implicitly), classified against their
@@ -144,8 +147,9 @@ public:
     static bool triangulateCutPieces(std::vector<FillPolygon*>& stack, const StlTriangle* source,
                                      std::size_t stepCap = 0);
     // Fills every polygon of the deque (front first, split-off polygons queued at
-    // the back) through the owner's addTriangle; every polygon is deleted and the
-    // deque emptied. False when one could not be covered or the cap was reached.
+    // the back) through the owner's addTriangle, slivers kept; every polygon is
+    // deleted and the deque emptied. False when one could not be covered, a
+    // triangle was refused or the cap was reached.
     static bool triangulateHoles(std::deque<FillPolygon*>& polygons, std::deque<StlTriangle*>* out,
                                  std::size_t stepCap = 0);
     // Caps every polygon of the vector (last first, split-off polygons appended)
@@ -197,6 +201,7 @@ private:
 
     std::deque<FillPolygonNode*> m_nodes;
     bool m_failed = false;
+    bool m_lostTriangle = false;
 };
 
 } // namespace topolib

@@ -202,8 +202,10 @@ void FillPolygon::emit(StepMode mode, StlVertex* a, StlVertex* b, StlVertex* c, 
                        const StlTriangle* source) {
     switch (mode) {
     case StepMode::Hole:
-        if (owner)
-            owner->addTriangle(a, b, c, out);
+        // The ear leaves the loop either way: a triangle refused (corners at one
+        // point) leaves the hole open there.
+        if (owner && !owner->addTriangle(a, b, c, out, StlObject::Slivers::Kept))
+            m_lostTriangle = true;
         break;
     case StepMode::Cap:
         if (StlTriangle* t = makeFreeTriangle(a, b, c, owner ? owner->toleranceScale() : 1.0))
@@ -513,6 +515,7 @@ bool driveSteps(Container& work, std::size_t stepCap, Step step) {
         corners += p->nodeCount();
     std::size_t budget = stepCap ? stepCap : 8 * corners + 64;
     bool ok = true;
+    bool complete = true;
     while (!work.empty()) {
         if (budget-- == 0) {
             ok = false;
@@ -525,6 +528,7 @@ bool driveSteps(Container& work, std::size_t stepCap, Step step) {
             p = work.front();
         FillPolygon* split = step(p);
         const bool failed = p->failed() || (split && split->failed());
+        complete = complete && !p->lostTriangle();
         if (p->nodeCount() == 0) {
             if constexpr (lastFirst)
                 work.pop_back();
@@ -542,7 +546,7 @@ bool driveSteps(Container& work, std::size_t stepCap, Step step) {
     for (FillPolygon* p : work)
         delete p;
     work.clear();
-    return ok;
+    return ok && complete;
 }
 
 } // namespace

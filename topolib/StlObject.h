@@ -479,11 +479,17 @@ public:
     // Appends the triangles (id = position, facet count + n) and files them in the
     // octree, if any. Edges and shells are not touched.
     void appendTriangles(const std::vector<StlTriangle*>& triangles);
+    // Whether addTriangle refuses a sliver: a triangle whose corners are apart
+    // but whose |(b - a) x (c - a)| is below 1e-6. Hole filling keeps them: a
+    // finely divided rim meets ears far thinner than that, and leaving one out
+    // leaves the hole open.
+    enum class Slivers { Refused, Kept };
     // A triangle a, b, c between existing vertices, linked to (or creating) its
     // edges; pushed at the back of *out when out is given. Null when two vertices
-    // coincide or the triangle is degenerate (|(b - a) x (c - a)| < 1e-6); lengths
-    // scaled by toleranceScale(), areas by its square.
-    StlTriangle* addTriangle(StlVertex* a, StlVertex* b, StlVertex* c, std::deque<StlTriangle*>* out = nullptr);
+    // coincide, or for a sliver unless `slivers` keeps it; lengths scaled by
+    // toleranceScale(), areas by its square.
+    StlTriangle* addTriangle(StlVertex* a, StlVertex* b, StlVertex* c, std::deque<StlTriangle*>* out = nullptr,
+                             Slivers slivers = Slivers::Refused);
     // A piece of the cut triangle `model`: takes its normal, walk mark, orientation
     // bit and shell, files it in the octree. Null for coincident corners (1e-9) or
     // an area below 1e-12 (scaled as in addTriangle).

@@ -84,14 +84,17 @@ void StlObject::appendTriangles(const std::vector<StlTriangle*>& triangles) {
     invalidateZSlabIndex();
 }
 
-StlTriangle* StlObject::addTriangle(StlVertex* a, StlVertex* b, StlVertex* c, std::deque<StlTriangle*>* out) {
+StlTriangle* StlObject::addTriangle(StlVertex* a, StlVertex* b, StlVertex* c, std::deque<StlTriangle*>* out,
+                                    Slivers slivers) {
     const double s = toleranceScale();
     if (a == b || b == c || a == c || a->pos.sameAs(b->pos, s) || b->pos.sameAs(c->pos, s) ||
         a->pos.sameAs(c->pos, s))
         return nullptr;
-    const Vector3D n = (b->pos - a->pos).cross(c->pos - a->pos);
-    if (std::sqrt(n.lengthSquared()) < 1e-6 * s * s)
-        return nullptr;
+    if (slivers == Slivers::Refused) {
+        const Vector3D n = (b->pos - a->pos).cross(c->pos - a->pos);
+        if (std::sqrt(n.lengthSquared()) < 1e-6 * s * s)
+            return nullptr;
+    }
 
     StlVertex* const corners[3] = {a, b, c};
     StlEdge* found[3];

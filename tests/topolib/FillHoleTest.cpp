@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 #include <deque>
@@ -159,6 +160,53 @@ TEST(FillHole, sphereWithPolarCapRemovedIsClosedByAFlatCap) {
     }
     const double faceted = soupVolume(sphere) - capClosed;
     EXPECT_NEAR(mesh->volume(), faceted, 1e-9 * faceted);
+}
+
+TEST(FillHole, finelyDividedRimIsClosedCompletelyOrReportedOpen) {
+    // An open cone whose rim is a circle of 3000 corners in single precision:
+    // neighbouring corners turn by less than their rounding, so the rim has
+    // reflex corners and the clipping meets ears far thinner than the area
+    // tolerance. Every one is still a triangle of the cover.
+    const int n = 3000;
+    meshfixtures::TriangleSoup soup;
+    auto rim = [n](int i) {
+        const double a = 2.0 * kPi * (i % n) / n;
+        return std::array<double, 3>{10.0 * std::cos(a), 10.0 * std::sin(a), 0.0};
+    };
+    for (int i = 0; i < n; ++i)
+        soup.push_back({{{0.0, 0.0, 10.0}, rim(i), rim(i + 1)}});
+    auto mesh = meshfixtures::buildMesh(soup);
+    ASSERT_EQ(countEdges(*mesh).boundary, n);
+    FillPolygon* polygon = mesh->fillHole(firstBoundaryEdge(*mesh));
+    ASSERT_NE(polygon, nullptr);
+    ASSERT_EQ(polygon->nodeCount(), static_cast<std::size_t>(n));
+    std::deque<StlTriangle*> made;
+    EXPECT_TRUE(mesh->triangulateHolePolygon(polygon, &made));
+    EXPECT_EQ(made.size(), static_cast<std::size_t>(n - 2));
+    const EdgeCounts counts = countEdges(*mesh);
+    EXPECT_EQ(counts.boundary, 0);
+    EXPECT_EQ(counts.unpaired, 0);
+    mesh->computeAreaAndVolume();
+    EXPECT_NEAR(mesh->volume(), kPi * 1000.0 / 3.0, 1e-3);
+
+    // A rim through two vertices at one point cannot be closed: the triangle
+    // between them is refused, and the filling says so.
+    auto box = meshfixtures::buildMesh(meshfixtures::openBox(10.0));
+    std::deque<StlVertex*> loop;
+    for (StlVertex* v : box->vertices())
+        if (v->pos.z > 5.0)
+            loop.push_back(v);
+    ASSERT_EQ(loop.size(), 4u);
+    std::sort(loop.begin(), loop.end(), [](const StlVertex* a, const StlVertex* b) {
+        return std::atan2(a->pos.y - 5.0, a->pos.x - 5.0) < std::atan2(b->pos.y - 5.0, b->pos.x - 5.0);
+    });
+    StlVertex* twin = box->newVertex(loop.front()->pos.data());
+    box->appendVertex(twin);
+    loop.push_back(twin);
+    auto* twinned = new FillPolygon(box.get());
+    twinned->buildFromVertices(loop);
+    twinned->fitPlane();
+    EXPECT_FALSE(box->triangulateHolePolygon(twinned));
 }
 
 TEST(FillHole, threeCornerHoleGetsItsTriangle) {
