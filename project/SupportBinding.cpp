@@ -1,14 +1,17 @@
 #include "project/SupportBinding.h"
 
 #include "fileIo/VGeoFileHandling.h"
+#include "project/ProjectArchiveReader.h"
 #include "support/ConeShape.h"
 #include "support/SupportArea.h"
+#include "support/ShapeMesh.h"
 #include "support/SupportGen.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
 #include <deque>
+#include <memory>
 
 namespace project {
 
@@ -136,6 +139,9 @@ SupportRecord supportRecordFrom(const support::SupportGen& gen, const fileIo::VG
 }
 
 void fillSupportGen(support::SupportGen& gen, topolib::StlObject& mesh, const SupportRecord& record) {
+    // The reader asked the memory check for kConeMeshBytes a cone; bars and
+    // anything beyond are asked for as they are made.
+    const support::ShapeMemoryCheck check(static_cast<std::size_t>(coneCount(record) * kConeMeshBytes));
     gen.setBaseType(record.baseType, false);
     gen.setRemoveInternal(record.removeInternal);
     gen.setMaxAngle(record.maxAngle);
@@ -189,12 +195,15 @@ void fillSupportGen(support::SupportGen& gen, topolib::StlObject& mesh, const Su
             break;
         }
         }
+        // Owned here until the container takes it: building its meshes can
+        // run out of memory.
+        std::unique_ptr<support::SupportAreaAbs> owned(area);
         // After the triangles: an overhang region writes its number into them.
         area->setAreaId(static_cast<uint32_t>(r.areaId));
         for (const ConeRecord& c : r.cones)
             area->shapes.push_back(makeCone(c, area));
         area->buildShapeMeshes();
-        gen.addArea(area);
+        gen.addArea(owned.release());
     }
     gen.buildGrid();
     gen.insertConesIntoGrid();

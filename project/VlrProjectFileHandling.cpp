@@ -20,6 +20,7 @@
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <new>
 #include <set>
 
 namespace {
@@ -280,11 +281,13 @@ IO_ERROR VlrProjectFileHandling::finishLoad(project::ProjectContents& contents, 
         logText("Read GL Infor failed!");
         return IO_MISC_ERROR;
     }
-    // Everything is checked; from here on nothing fails. The objects' octrees
-    // are built side by side, each on its object's own worker (started while
-    // the archive was read), and every worker has ended before its object is
-    // touched again (the end of a job also sets the selection, which the
-    // record then overrides).
+    // Everything is checked; from here on only memory can fail (the support
+    // meshes of a project whose columns are far taller than a printer), and
+    // the table is touched only once every object is ready. The objects'
+    // octrees are built side by side, each on its object's own worker (started
+    // while the archive was read), and every worker has ended before its
+    // object is touched again (the end of a job also sets the selection, which
+    // the record then overrides).
     for (auto& mesh : contents.meshes)
         if (!building.count(mesh.get()))
             static_cast<ObjectEx*>(mesh.get())->startJob(ObjectCalcThread::BuildOctreeJob, false);
@@ -296,8 +299,14 @@ IO_ERROR VlrProjectFileHandling::finishLoad(project::ProjectContents& contents, 
         if (support != contents.supports.end()) {
             const project::SupportRecord& record = support->second;
             if (!record.areas.empty())
-                if (const std::shared_ptr<support::SupportGen> gen = object->supportGen())
-                    project::fillSupportGen(*gen, *object, record);
+                if (const std::shared_ptr<support::SupportGen> gen = object->supportGen()) {
+                    try {
+                        project::fillSupportGen(*gen, *object, record);
+                    } catch (const std::bad_alloc&) {
+                        logInt(static_cast<int>(r), "Not enough memory for the supports of object");
+                        return IO_NOT_ENOUGH_MEMORY;
+                    }
+                }
         }
         object->setLoaded(true);
     }

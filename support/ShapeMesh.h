@@ -2,6 +2,7 @@
 
 #include "topolib/Vector3D.h"
 
+#include <cstddef>
 #include <vector>
 
 namespace topolib {
@@ -17,6 +18,28 @@ namespace support {
 topolib::StlVertex* addShapeVertex(std::vector<topolib::StlVertex*>& vertices, const topolib::Vector3D& p);
 topolib::StlTriangle* addShapeTriangle(std::vector<topolib::StlTriangle*>& triangles, topolib::StlVertex* a,
                                        topolib::StlVertex* b, topolib::StlVertex* c);
+// While one lives on a thread, the shape records made there (addShapeVertex,
+// addShapeTriangle) are paid for in steps asked of the program's memory check
+// (MemoryCheckCallback, when one is installed) before they are made; a step it
+// refuses throws std::bad_alloc. A generation or a project load whose meshes
+// would take more memory than the machine has (tall columns of a model in the
+// wrong unit carry thousands of bars each) then fails as a failed allocation
+// does, instead of the system ending the program once its memory is gone.
+// The steps grow with what was spent, from kFirstStep to kStep. Nested checks
+// share the outermost one's account.
+class ShapeMemoryCheck {
+public:
+    // `granted`: bytes the caller has already asked the memory check for;
+    // they are spent first.
+    explicit ShapeMemoryCheck(std::size_t granted = 0);
+    ~ShapeMemoryCheck();
+    ShapeMemoryCheck(const ShapeMemoryCheck&) = delete;
+    ShapeMemoryCheck& operator=(const ShapeMemoryCheck&) = delete;
+
+    static constexpr std::size_t kFirstStep = std::size_t(1) << 20;
+    static constexpr std::size_t kStep = std::size_t(16) << 20;
+};
+
 // Whether the triangles close up with one consistent winding: every directed
 // edge (by vertex record) occurs exactly once and its reverse exactly once. False
 // for an empty list.

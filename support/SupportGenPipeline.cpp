@@ -4,6 +4,7 @@
 #include "support/ConeShape.h"
 #include "support/NearestCones.h"
 #include "support/ScopeGuard.h"
+#include "support/ShapeMesh.h"
 #include "support/SupportGen.h"
 #include "topolib/NeighbourhoodWalks.h"
 #include "topolib/StlEdge.h"
@@ -72,6 +73,7 @@ bool SupportGen::generate(const Progress& progress) {
         return false;
     }
     try {
+        const ShapeMemoryCheck check;
         return runGeneration(progress);
     } catch (const std::bad_alloc&) {
         m_failure = Failure::OutOfMemory;

@@ -3,6 +3,7 @@
 // archive lists exactly its entries and both XML kinds are valid documents.
 #include "ProjectTestSupport.h"
 
+#include "app/MemoryCheck.h"
 #include "project/VlrProjectFileHandling.h"
 #include "scene/CameraState.h"
 
@@ -274,5 +275,42 @@ TEST(ProjectRoundTrip, sceneWithSupportsReopensAsItWasSaved) {
             EXPECT_EQ(s.links, b.supports.links);
         }
     }
+    clearScene();
+}
+
+// Columns far taller than a printer (a plate 400 mm up) carry thousands of
+// bars, hundreds of megabytes of meshes. Opening such a project on a machine
+// without room for them says so, and the scene is left as it was; with room
+// the supports come back whole.
+TEST(ProjectRoundTrip, supportsBeyondTheMemoryCheckFailTheOpenAndLeaveTheScene) {
+    clearScene();
+    ObjectTable* table = ObjectTable::instance();
+    ObjectEx* plate = makeObject(meshfixtures::box({100, 100, 2}, {0, 0, 400}), QStringLiteral("plate"));
+    table->addObject(plate);
+    ASSERT_TRUE(plate->generateSupport());
+    const SupportState saved = supportState(*plate);
+    ASSERT_GT(saved.liveCones.size(), 400u);
+    VlrProjectFileHandling* files = VlrProjectFileHandling::instance();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("tall.vpf"));
+    ASSERT_TRUE(files->saveGLInfo());
+    ASSERT_EQ(files->save(path), 0) << files->lastError().toStdString();
+    clearScene();
+
+    std::size_t asked = 0;
+    installMemoryCheck([&asked](const uint64_t& bytes) {
+        asked += bytes;
+        return asked <= (std::size_t(32) << 20);
+    });
+    EXPECT_EQ(files->open(0, path, table), IO_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(table->count(), 0);
+
+    installMemoryCheck([](const uint64_t&) { return true; });
+    ASSERT_EQ(files->open(0, path, table), 0);
+    installMemoryCheck(nullptr);
+    ASSERT_EQ(table->count(), 1);
+    const SupportState back = supportState(*table->objectAt(0));
+    EXPECT_EQ(back.liveCones.size(), saved.liveCones.size());
+    EXPECT_EQ(back.links, saved.links);
     clearScene();
 }

@@ -151,7 +151,9 @@ int main(int argc, char** argv) {
         return runHollow(argc, argv);
     if (argc >= 3 && std::strcmp(argv[2], "--support") == 0) {
         std::setlocale(LC_ALL, "C");
-        installMemoryCheck([](const uint64_t&) { return true; });
+        // The program's own check: supports that need more memory than the
+        // machine has are refused as they are in the application.
+        installMemoryCheck(hasEnoughMemory);
         fileIo::installFileHandlers();
         return runSupport(argc, argv);
     }
