@@ -256,7 +256,9 @@ int main(int argc, char** argv) {
                 result, triangles, static_cast<unsigned long>(mesh.vertices().size()), edges,
                 static_cast<unsigned long>(mesh.shells().size()), boundary, nonManifold, mesh.area(), mesh.volume(),
                 msRead, msWeld, msEdges, msShells, msTotal);
-    if (slice) {
+    // A mesh whose read failed is half made (its facets lack vertices): only
+    // a loaded one is cut.
+    if (slice && result == fileIo::kSuccess) {
         mesh.buildZSlabIndex();
         const auto sliceStart = Clock::now();
         const std::unique_ptr<topolib::SliceContourSet> set = mesh.sliceAt(sliceZ);
