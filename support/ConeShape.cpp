@@ -302,6 +302,37 @@ void ConeShape::trimLinks(std::vector<ColumnLink*>* removed) {
     links.resize(kKeptLinks);
 }
 
+std::size_t ConeShape::barBound() const {
+    const SupportGen* gen = container();
+    const double D = gen != nullptr ? gen->safeDensity() : 5.0;
+    Vector3D T = HeadEnd - TrunkFoot;
+    const double L = T.normalize();
+    if (!(L > 1.5 * D) || !(T.z > 1e-6))
+        return 0;
+    const double s = std::max(D, static_cast<double>(links.size()) * D / 2.0);
+    // The walk starts no lower than the first link's start.
+    const double start = TrunkFoot.z + T.z * (D / 2.0);
+    std::size_t bound = 0;
+    for (const AbtShape* l : links) {
+        const auto* link = static_cast<const ColumnLink*>(l);
+        const ConeShape* o = link->second;
+        if (link->first != this || o == nullptr || o == this || !link->bars.empty() ||
+            barCarrier(this, link) != link)
+            continue;
+        Vector3D To = o->HeadEnd - o->TrunkFoot;
+        const double Lo = To.normalize();
+        if (!(Lo > 1.5 * s) || !(std::fabs(To.z) >= 1e-6) || !(start < HeadEnd.z))
+            continue;
+        // Steps up this trunk, and steps before the other trunk's point passes
+        // its head (it starts at least d above this one's, d >= 0).
+        const double own = std::ceil((HeadEnd.z - start) / (T.z * s));
+        const double other = To.z > 0.0 ? std::ceil((o->HeadEnd.z - start) / (To.z * s)) : double(kMaxBarSteps);
+        const double steps = std::min({own, std::max(other, 0.0), double(kMaxBarSteps)});
+        bound += std::isfinite(steps) && steps > 0.0 ? static_cast<std::size_t>(steps) : 0;
+    }
+    return bound;
+}
+
 void ConeShape::buildBars() {
     SupportGen* gen = container();
     const double D = gen != nullptr ? gen->safeDensity() : 5.0;

@@ -51,6 +51,10 @@ public:
     void trimLinks(std::vector<ColumnLink*>* removed = nullptr);
     // Makes the bracing bars of the links this cone owns (`first`) that have none.
     void buildBars();
+    // At least as many bars as buildBars makes now (the walk up the two
+    // trunks, counted without building or testing against the model), in O(1)
+    // a link.
+    std::size_t barBound() const;
     // Removes `link` from this cone's list (its first occurrence); false when absent.
     bool removeLink(const AbtShape* link);
 

@@ -41,6 +41,10 @@ void payFor(std::size_t bytes) {
 
 } // namespace
 
+std::size_t shapeMeshBytes(std::size_t vertices, std::size_t triangles) {
+    return vertices * kVertexBytes + triangles * kTriangleBytes;
+}
+
 ShapeMemoryCheck::ShapeMemoryCheck(std::size_t granted) {
     if (t_checks++ == 0) {
         t_paidBytes = granted;

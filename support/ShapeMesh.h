@@ -40,6 +40,10 @@ public:
     static constexpr std::size_t kStep = std::size_t(16) << 20;
 };
 
+// About what a shape mesh of `vertices` and `triangles` records takes with the
+// lists that hold them: what ShapeMemoryCheck charges for it.
+std::size_t shapeMeshBytes(std::size_t vertices, std::size_t triangles);
+
 // Whether the triangles close up with one consistent winding: every directed
 // edge (by vertex record) occurs exactly once and its reverse exactly once. False
 // for an empty list.

@@ -131,6 +131,9 @@ public:
     // make: each overhang region's grid points, each curve's spacings and one per
     // point. Needs no allocation; saturates instead of overflowing.
     std::uint64_t plannedConeCount() const;
+    // Bytes the meshes of the live cones placed now and their bars will take
+    // at most (ConeShape::barBound), as ShapeMemoryCheck counts them.
+    std::uint64_t plannedMeshBytes() const;
     // The steps of generate, public for the project reader and tests.
     void detectOverhangs();
     void growOverhangRegion(topolib::StlTriangle* seed, double limit);
@@ -139,6 +142,8 @@ public:
     void findLowestPoints();
     // Place the regions' cones and build them. False (failure() TooManyCones,
     // nothing placed or retired) when plannedConeCount exceeds kMaxPlannedCones.
+    // Throws std::bad_alloc, before any mesh is made, when the memory check
+    // refuses plannedMeshBytes.
     bool buildSupports(const Progress& progress = Progress());
     bool rebuildSupports(const Progress& progress = Progress());
     void buildGrid();

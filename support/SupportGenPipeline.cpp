@@ -1,7 +1,9 @@
 // The generation pipeline: overhang regions, their filter, lowest curves and
 // lowest points; cone placement, thinning, linking, meshes.
 #include "support/ColumnLink.h"
+#include "app/MemoryCheck.h"
 #include "support/ConeShape.h"
+#include "support/CylinderBar.h"
 #include "support/NearestCones.h"
 #include "support/ScopeGuard.h"
 #include "support/ShapeMesh.h"
@@ -169,6 +171,21 @@ std::string SupportGen::turnedShellText() const {
         return std::string();
     return "The model's surface was inside out (its faces pointed into the model). It has been turned the "
            "right way out before supports were generated.";
+}
+
+std::uint64_t SupportGen::plannedMeshBytes() const {
+    // A cone's own mesh (rings of ten sides) and a bar's (a six-sided prism).
+    const std::uint64_t cone = shapeMeshBytes(48, 80);
+    const std::uint64_t bar = shapeMeshBytes(12, 20) + sizeof(CylinderBar);
+    std::uint64_t bytes = 0;
+    for (const SupportAreaAbs* a : areas) {
+        for (const AbtShape* s : a->shapes) {
+            const ConeShape* c = s != nullptr ? s->asCone() : nullptr;
+            if (c != nullptr && !c->isDeleted())
+                bytes += cone + bar * c->barBound();
+        }
+    }
+    return bytes;
 }
 
 std::uint64_t SupportGen::plannedConeCount() const {
@@ -594,6 +611,12 @@ bool SupportGen::placeAndBuild(const Progress& progress, bool reset) {
     linkNeighbourCones();
     if (progress)
         progress(75);
+    // The meshes are asked for as a whole before any is made: columns far
+    // taller than a printer carry thousands of bars each, and such a plan
+    // fails at once instead of once the memory is full. Making them then pays
+    // as it goes (ShapeMemoryCheck).
+    if (MemoryCheckCallback && !MemoryCheckCallback(plannedMeshBytes()))
+        throw std::bad_alloc();
     rebuildShapeMeshes();
     return true;
 }

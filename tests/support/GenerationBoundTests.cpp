@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -122,40 +123,63 @@ TEST(GenerationBound, regenerationBeyondTheBoundKeepsTheSupportsThatWereThere) {
 
 // A plan well within the bound can still need more memory than the machine
 // has: columns 400 mm tall carry a bar every few millimetres (a 100 mm plate
-// makes 441 cones and some 200 MB of meshes). The generation pays for its
-// meshes in steps asked of the program's memory check and stops at the first
-// step refused, with the memory message and nothing left behind; with room
-// enough the same plan is generated.
+// makes 441 cones and some 60 MB of meshes). The meshes are asked of the
+// program's memory check as a whole before any is made, then paid for in
+// steps as they are made; a refusal either way ends the generation with the
+// memory message and nothing left behind. With room enough the same plan is
+// generated.
 TEST(GenerationBound, meshesTheMemoryCheckRefusesAreNeverMade) {
     auto mesh = meshfixtures::buildMeshWithOctree(meshfixtures::box({100.0, 100.0, 2.0}, {0.0, 0.0, 400.0}));
     mesh->resetTriangleGroups();
     auto gen = preset(mesh.get(), 5.0);
     constexpr std::size_t kAllowed = std::size_t(32) << 20;
-    const std::size_t recordsBefore = topolib::arena::bytesInUse();
-    std::size_t asked = 0, recordsAtRefusal = 0;
-    installMemoryCheck([&](const uint64_t& bytes) {
-        asked += bytes;
-        if (asked <= kAllowed)
-            return true;
-        recordsAtRefusal = topolib::arena::bytesInUse() - recordsBefore;
-        return false;
-    });
-    const bool generated = gen->generate();
-    installMemoryCheck(nullptr);
-    EXPECT_FALSE(generated);
-    EXPECT_EQ(gen->failure(), SupportGen::Failure::OutOfMemory);
-    EXPECT_NE(gen->failureText().find("not enough memory"), std::string::npos) << gen->failureText();
-    EXPECT_GT(recordsAtRefusal, 0u);
-    EXPECT_LE(recordsAtRefusal, kAllowed);
-    EXPECT_EQ(gen->areaCount(), 0u);
-    EXPECT_EQ(supportTriangles(*gen), 0u);
-    EXPECT_TRUE(noGroups(*mesh));
-    EXPECT_TRUE(supporttest::marksClear(*mesh));
+    struct Case {
+        const char* what;
+        bool wholePlanGranted; // the first request (the whole plan) is granted
+    };
+    for (const Case c : {Case{"refused as a whole", false}, Case{"refused on the way", true}}) {
+        SCOPED_TRACE(c.what);
+        const std::size_t recordsBefore = topolib::arena::bytesInUse();
+        std::size_t requests = 0, asked = 0, recordsAtRefusal = 0;
+        installMemoryCheck([&](const uint64_t& bytes) {
+            if (requests++ == 0 && c.wholePlanGranted)
+                return true;
+            asked += bytes;
+            if (asked <= kAllowed)
+                return true;
+            recordsAtRefusal = topolib::arena::bytesInUse() - recordsBefore;
+            return false;
+        });
+        const bool generated = gen->generate();
+        installMemoryCheck(nullptr);
+        EXPECT_FALSE(generated);
+        EXPECT_EQ(gen->failure(), SupportGen::Failure::OutOfMemory);
+        EXPECT_NE(gen->failureText().find("not enough memory"), std::string::npos) << gen->failureText();
+        if (c.wholePlanGranted) {
+            EXPECT_GT(recordsAtRefusal, 0u);
+            EXPECT_LE(recordsAtRefusal, kAllowed);
+        } else {
+            EXPECT_EQ(requests, 1u);
+            EXPECT_EQ(recordsAtRefusal, 0u);
+        }
+        EXPECT_EQ(gen->areaCount(), 0u);
+        EXPECT_EQ(supportTriangles(*gen), 0u);
+        EXPECT_TRUE(noGroups(*mesh));
+        EXPECT_TRUE(supporttest::marksClear(*mesh));
+    }
 
-    installMemoryCheck([](const uint64_t&) { return true; });
+    std::size_t planned = 0;
+    installMemoryCheck([&planned](const uint64_t& bytes) {
+        planned = std::max<std::size_t>(planned, bytes);
+        return true;
+    });
+    const std::size_t recordsBefore = topolib::arena::bytesInUse();
     EXPECT_TRUE(gen->generate());
+    const std::size_t records = topolib::arena::bytesInUse() - recordsBefore;
     installMemoryCheck(nullptr);
     EXPECT_GT(supportTriangles(*gen), 200000u);
+    // The plan asked for covers what was made.
+    EXPECT_GE(planned, records);
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
