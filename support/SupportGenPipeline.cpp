@@ -1,7 +1,7 @@
 // The generation pipeline: overhang regions, their filter, lowest curves and
 // lowest points; cone placement, thinning, linking, meshes.
-#include "support/ColumnLink.h"
 #include "app/MemoryCheck.h"
+#include "support/ColumnLink.h"
 #include "support/ConeShape.h"
 #include "support/CylinderBar.h"
 #include "support/NearestCones.h"
