@@ -293,8 +293,10 @@ struct StlFileHandling::BinaryRead {
     bool haveReference = false;
     FacetBox box;
     uint64_t unusable = 0; // facets passed over for their coordinates
-    // The corners made facet by facet (on this thread), for the weld's sort.
+    // The corners made facet by facet (on this thread), for the weld's sort
+    // when it runs on one thread too (takeCensus).
     topolib::CornerCensus census;
+    bool takeCensus = true;
     // Maps the corner and triangle arrays' pages ahead while they are filled.
     topolib::PagePopulator populator;
 
@@ -364,7 +366,9 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         BinaryRead read(in, mesh, count, sized, room);
         // Big files: blocks of records are parsed, boxed and turned into
         // triangles on several threads (the same triangles, corners and sums).
-        const unsigned threads = sized ? topolib::importThreads(count) : 1;
+        const unsigned threads = sized ? topolib::importThreadsFromThree(count) : 1;
+        // A sort on threads counts its corners itself.
+        read.takeCensus = topolib::importThreads(3 * std::size_t(count)) == 1;
         BlockBuffers buffers(threads > 1 ? std::min(count, kRecordsPerParallelBlock) : 0);
         reserveBinaryArrays(read, threads == 1);
         const ProgressSink& progress = ProgressSink::orGlobal(progress_);
@@ -512,7 +516,8 @@ int StlFileHandling::readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, c
                 read.takeReference(facet);
             const uint32_t made = read.cornerCounter;
             read.mesh.addFacet(&read.cornerCounter, read.reference, facet, read.corners, true, true);
-            read.census.add(read.corners.data() + made, read.cornerCounter - made);
+            if (read.takeCensus)
+                read.census.add(read.corners.data() + made, read.cornerCounter - made);
             read.box.add(facet);
         }
         // The block's triangles and corners are in the cache still.
