@@ -302,14 +302,32 @@ void ConeShape::trimLinks(std::vector<ColumnLink*>* removed) {
     links.resize(kKeptLinks);
 }
 
+// The walk up a cone's trunk that places the bars of its links: the support
+// spacing D, the trunk's unit direction T and the step s between one link's
+// bars. False when the trunk is too short for bars or does not rise.
+struct BarWalk {
+    double D = 5.0;
+    Vector3D T;
+    double s = 0.0;
+};
+
+static bool barWalkOf(const ConeShape& cone, BarWalk& walk) {
+    const SupportGen* gen = cone.container();
+    walk.D = gen != nullptr ? gen->safeDensity() : 5.0;
+    walk.T = cone.HeadEnd - cone.TrunkFoot;
+    const double L = walk.T.normalize();
+    if (!(L > 1.5 * walk.D) || !(walk.T.z > 1e-6))
+        return false;
+    walk.s = std::max(walk.D, static_cast<double>(cone.links.size()) * walk.D / 2.0);
+    return true;
+}
+
 std::size_t ConeShape::barBound() const {
-    const SupportGen* gen = container();
-    const double D = gen != nullptr ? gen->safeDensity() : 5.0;
-    Vector3D T = HeadEnd - TrunkFoot;
-    const double L = T.normalize();
-    if (!(L > 1.5 * D) || !(T.z > 1e-6))
+    BarWalk walk;
+    if (!barWalkOf(*this, walk))
         return 0;
-    const double s = std::max(D, static_cast<double>(links.size()) * D / 2.0);
+    const double D = walk.D, s = walk.s;
+    const Vector3D& T = walk.T;
     // The walk starts no lower than the first link's start.
     const double start = TrunkFoot.z + T.z * (D / 2.0);
     std::size_t bound = 0;
@@ -334,13 +352,11 @@ std::size_t ConeShape::barBound() const {
 }
 
 void ConeShape::buildBars() {
-    SupportGen* gen = container();
-    const double D = gen != nullptr ? gen->safeDensity() : 5.0;
-    Vector3D T = HeadEnd - TrunkFoot;
-    const double L = T.normalize();
-    if (!(L > 1.5 * D) || !(T.z > 1e-6))
+    BarWalk walk;
+    if (!barWalkOf(*this, walk))
         return;
-    const double s = std::max(D, static_cast<double>(links.size()) * D / 2.0);
+    const double D = walk.D, s = walk.s;
+    const Vector3D& T = walk.T;
     StlObject* mesh = area != nullptr ? area->mesh() : nullptr;
     const topolib::MeshOctree* tree = mesh != nullptr ? mesh->octree() : nullptr;
     // A cone deleted by placement or by its footing (not by the user, whose
