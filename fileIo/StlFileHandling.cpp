@@ -293,8 +293,8 @@ struct StlFileHandling::BinaryRead {
     bool haveReference = false;
     FacetBox box;
     uint64_t unusable = 0; // facets passed over for their coordinates
-    // The corners made facet by facet (on this thread), for the weld's sort
-    // when it runs on one thread too (takeCensus).
+    // The corners made facet by facet (on this thread), counted for the
+    // parts of the weld's sort (takeCensus).
     topolib::CornerCensus census;
     bool takeCensus = true;
     // Maps the corner and triangle arrays' pages ahead while they are filled.
@@ -367,8 +367,12 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         // Big files: blocks of records are parsed, boxed and turned into
         // triangles on several threads (the same triangles, corners and sums).
         const unsigned threads = sized ? topolib::importThreadsFromThree(count) : 1;
-        // A sort on threads counts its corners itself.
-        read.takeCensus = topolib::importThreads(3 * std::size_t(count)) == 1;
+        // Read on one thread, the corners are counted for the sort's parts as
+        // they are made; a read on threads leaves the count to the sort.
+        read.takeCensus = threads == 1;
+        const std::size_t corners = 3 * std::size_t(count);
+        if (read.takeCensus && topolib::importThreads(corners) > 1)
+            read.census = topolib::CornerCensus(topolib::importThreads(corners), corners);
         BlockBuffers buffers(threads > 1 ? std::min(count, kRecordsPerParallelBlock) : 0);
         reserveBinaryArrays(read, threads == 1);
         const ProgressSink& progress = ProgressSink::orGlobal(progress_);

@@ -6,6 +6,7 @@
 // one takes them in while each corner is still in the cache, so that the sort
 // can start with its scatter.
 
+#include "topolib/ParallelRuns.h"
 #include "topolib/StlObject.h"
 
 #include <algorithm>
@@ -71,16 +72,51 @@ struct CornerSpread {
     }
 };
 
-// The bins and spread of every corner added, in any order. Holds its 256 KiB
-// of bins from construction until they are taken.
+// The bins and spread of every corner added, in corner order. The bins are
+// counted per part of the corners a sort on `parts` threads scatters
+// (partBegin of the corner count expected), by part and then by bin. Holds
+// its 256 KiB of bins a part from construction until they are taken.
 class CornerCensus {
 public:
     static constexpr uint32_t kBins = 1u << 16;
     static uint32_t binOf(const FacetCorner& c) { return floatKey(c.x) >> 16; }
 
-    CornerCensus() : m_bins(kBins, 0) {}
+    explicit CornerCensus(unsigned parts = 1, std::size_t expected = 0)
+        : m_bins(static_cast<std::size_t>(parts) * kBins, 0), m_parts(parts), m_expected(expected),
+          m_partEnd(parts > 1 ? partBegin(expected, 1, parts) : std::numeric_limits<std::size_t>::max()) {}
 
     void add(const FacetCorner* corners, std::size_t count) {
+        // The corners up to the end of the current part, then those of the next.
+        while (count > 0) {
+            const std::size_t here = std::min(count, m_partEnd - m_corners);
+            addToPart(corners, here);
+            corners += here;
+            count -= here;
+            if (m_corners == m_partEnd && m_part + 1 < m_parts) {
+                ++m_part;
+                m_partEnd = m_part + 1 < m_parts ? partBegin(m_expected, m_part + 1, m_parts)
+                                                 : std::numeric_limits<std::size_t>::max();
+            }
+        }
+    }
+
+    // Corners added so far.
+    std::size_t corners() const { return m_corners; }
+    // Whether the bins are those of the parts of n corners on `parts` threads.
+    bool countsParts(std::size_t n, unsigned parts) const {
+        return m_corners == n && m_parts == parts && (parts == 1 || m_expected == n);
+    }
+    const CornerSpread& spread() const { return m_spread; }
+    // The count of each part's bins, by part and bin; the census holds no bins
+    // afterwards (adds nothing more, counts nothing).
+    std::vector<uint32_t> takeBins() {
+        m_corners = 0;
+        return std::move(m_bins);
+    }
+
+private:
+    void addToPart(const FacetCorner* corners, std::size_t count) {
+        uint32_t* const bins = m_bins.data() + static_cast<std::size_t>(m_part) * kBins;
         std::size_t i = 0;
         // A facet's corners, close together, mostly share their bin: one
         // step of its count then, not three that wait for one another.
@@ -88,35 +124,28 @@ public:
             const FacetCorner* c = corners + i;
             const uint32_t b0 = binOf(c[0]), b1 = binOf(c[1]), b2 = binOf(c[2]);
             if (b0 == b1 && b1 == b2) {
-                m_bins[b0] += 3;
+                bins[b0] += 3;
             } else {
-                ++m_bins[b0];
-                ++m_bins[b1];
-                ++m_bins[b2];
+                ++bins[b0];
+                ++bins[b1];
+                ++bins[b2];
             }
             m_spread.add3(c[0], c[1], c[2]);
         }
         for (; i < count; ++i) {
-            ++m_bins[binOf(corners[i])];
+            ++bins[binOf(corners[i])];
             m_spread.add(corners[i]);
         }
         m_corners += count;
     }
 
-    // Corners added so far.
-    std::size_t corners() const { return m_corners; }
-    const CornerSpread& spread() const { return m_spread; }
-    // The count of each bin, by bin; the census holds no bins afterwards
-    // (adds nothing more, counts nothing).
-    std::vector<uint32_t> takeBins() {
-        m_corners = 0;
-        return std::move(m_bins);
-    }
-
-private:
     std::vector<uint32_t> m_bins;
     CornerSpread m_spread;
     std::size_t m_corners = 0;
+    unsigned m_parts;
+    std::size_t m_expected;
+    unsigned m_part = 0;
+    std::size_t m_partEnd; // the first corner past the current part
 };
 
 } // namespace topolib

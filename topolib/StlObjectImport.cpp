@@ -257,12 +257,12 @@ public:
     static uint32_t binOf(const FacetCorner& c) { return CornerCensus::binOf(c); }
 
     // Counts the bins of parts [partBegin(n, t, threads), ...) on the threads,
-    // finding the corners' spread in the same pass; one part takes both from
-    // the corners' census instead, when there is one.
+    // finding the corners' spread in the same pass, or takes both from the
+    // corners' census when it counted these parts.
     KeyGroups(const FacetCorner* corners, std::size_t n, unsigned threads, CornerCensus* census,
               CornerSpread& spread)
         : m_groupOf(kBins) {
-        if (threads == 1 && census && census->corners() == n) {
+        if (census && census->countsParts(n, threads)) {
             spread.merge(census->spread());
             m_bins = census->takeBins();
         } else {

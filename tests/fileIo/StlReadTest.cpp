@@ -19,6 +19,9 @@
 #include <limits>
 #include <random>
 #include <sstream>
+#include <thread>
+
+#include <sched.h>
 
 using namespace fileIo;
 using namespace stlfixtures;
@@ -313,5 +316,47 @@ TEST_F(StlRead, binaryReadOnThreadsGivesTheMeshOfOneThread) {
             EXPECT_EQ(mesh.bboxMax()[k], one.bboxMax()[k]);
         }
         EXPECT_EQ(mesh.getName(), one.getName());
+    }
+
+    // On a thread held to two processors the import picks its own threads: a
+    // read on one, which counts the corners for a sort on two as it makes them
+    // (the part boundary inside a facet when the count is odd), or leaves the
+    // count to the sort when some facets are dropped.
+    std::vector<Facet> odd(torus.begin(), torus.begin() + (torus.size() | 1) - 2);
+    ASSERT_EQ(odd.size() % 2, 1u);
+    const std::string oddBytes = binaryStl(odd);
+    cpu_set_t all;
+    CPU_ZERO(&all);
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    const std::string* const inputs[] = {&oddBytes, &bytes};
+    for (const std::string* input : inputs) {
+        topolib::StlObject alone, held;
+        topolib::forceImportThreads(1);
+        ASSERT_EQ(readBinaryBytes(*input, alone), kSuccess);
+        topolib::forceImportThreads(0);
+        alone.buildEdges(false, 60, 25);
+        alone.findShells(false, 85);
+        int result = kFailure;
+        unsigned threads = 0;
+        std::thread([&] {
+            cpu_set_t two;
+            CPU_ZERO(&two);
+            for (int cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < 2; ++cpu)
+                if (CPU_ISSET(cpu, &all)) {
+                    CPU_SET(cpu, &two);
+                    ++taken;
+                }
+            if (sched_setaffinity(0, sizeof two, &two) != 0)
+                return;
+            threads = topolib::importThreads(3 * odd.size());
+            result = readBinaryBytes(*input, held);
+            held.buildEdges(false, 60, 25);
+            held.findShells(false, 85);
+        }).join();
+        ASSERT_EQ(result, kSuccess);
+        if (CPU_COUNT(&all) > 2) {
+            EXPECT_EQ(threads, 2u);
+        }
+        EXPECT_EQ(meshstate::stateHash(held), meshstate::stateHash(alone));
     }
 }
