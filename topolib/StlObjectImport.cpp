@@ -1027,10 +1027,16 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus*
         std::vector<FacetCorner>().swap(corners);
     // Sorted on threads, the room holds at most the corners' vertex numbers
     // until the edges are made there: the rest of its pages go back now, so
-    // that they do not add to the vertices made next.
+    // that they do not add to the vertices made next. Where the edges will be
+    // built on one thread (no vertex numbers then), the pages the edges take
+    // stay: the sort's peak is higher than the vertices add to them, and the
+    // build does not map them again one by one.
+    const std::size_t edgeBytes = (3 * m_records.triangles.size()) / 2 * sizeof(StlEdge);
     if (sortInRoom && sortOnThreads)
         session.releaseRoomPast(m_records.edgePool, cornerTotal, m_records.triangles.size(),
-                                cornerTotal * sizeof(uint32_t));
+                                importThreads(m_records.triangles.size()) > kChainedBuildThreads
+                                    ? cornerTotal * sizeof(uint32_t)
+                                    : edgeBytes);
     m_measures.vertexCount = 0;
     const unsigned threads = importThreads(cornerTotal);
     const WeldLayout layout = findWeldRuns(sorted, cornerTotal, weldScaleOf(sorted, cornerTotal, threads, spread), threads);
@@ -1062,7 +1068,6 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus*
     // own array), sorted on one thread those in the room past the edges of a
     // closed mesh (read last), so that the vertices' records do not add to the
     // whole room.
-    const std::size_t edgeBytes = (3 * triangleTotal) / 2 * sizeof(StlEdge);
     const std::size_t releaseFrom = release ? 0
                                     : sortInRoom && !sortOnThreads
                                         ? std::min(cornerTotal, (edgeBytes + sizeof(FacetCorner) - 1) / sizeof(FacetCorner))
