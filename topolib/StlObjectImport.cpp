@@ -342,10 +342,10 @@ private:
 // and runs of equal x never cross them: a stable sort of each is a stable
 // sort of all. One pass over all corners, whose scattered writes miss the
 // address translation cache, and then sorts that stay in the cache.
-// On one thread (`release`) the sorted corners end in `to` and the pages of
-// `from` go back to the system as the scatter leaves them behind (they are not
-// read again); otherwise they end in `from`, which serves as the groups'
-// second buffer.
+// With `release` the sorted corners end in `to` and the pages of `from` go
+// back to the system as the scatter leaves them behind (they are not read
+// again); otherwise they end in `from`, which serves as the groups' second
+// buffer.
 void sortCornersInGroups(FacetCorner* const from, FacetCorner* const to, std::size_t n, unsigned threads,
                          bool release, CornerCensus* census, CornerSpread& spread) {
     KeyGroups groups(from, n, threads, census, spread);
@@ -371,14 +371,16 @@ void sortCornersInGroups(FacetCorner* const from, FacetCorner* const to, std::si
         return groups.end(a) - groups.begin(a) > groups.end(b) - groups.begin(b);
     });
     // Released, `from` cannot serve as the second buffer: one of the largest
-    // group's size takes its place.
-    std::vector<FacetCorner> buffer(release && !order.empty() ? groups.end(order[0]) - groups.begin(order[0]) : 0);
+    // group's size on each thread takes its place.
+    const std::size_t largest = order.empty() ? 0 : groups.end(order[0]) - groups.begin(order[0]);
+    std::vector<FacetCorner> buffers(release ? largest * threads : 0);
     FacetCorner* const sorted = release ? to : from;
     std::atomic<std::size_t> next{0};
-    runOnThreads(threads, [&](unsigned) {
+    runOnThreads(threads, [&](unsigned t) {
+        FacetCorner* const buffer = release ? buffers.data() + largest * t : nullptr;
         for (std::size_t r = next++; r < order.size(); r = next++) {
             const std::size_t b = groups.begin(order[r]), m = groups.end(order[r]) - b;
-            const FacetCorner* result = sortRangeByX(to + b, release ? buffer.data() : from + b, m);
+            const FacetCorner* result = sortRangeByX(to + b, release ? buffer : from + b, m);
             if (result != sorted + b)
                 std::memcpy(sorted + b, result, m * sizeof(FacetCorner));
             sortEqualXRuns(sorted, b, b + m);
@@ -394,11 +396,12 @@ void sortCornersInGroups(FacetCorner* const from, FacetCorner* const to, std::si
 // (x, y), where the sort by z decides.
 // `room`, when given, holds n corners and serves as the scatter buffer.
 // Returns where the sorted corners are: in the corners' array, or (on one
-// thread) in the room, the corners' array then holding nothing of use. The
-// sort of many corners finds their spread on its way, or takes it (and its
-// first counts) from `census` (of these corners, or null; used up).
-FacetCorner* sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room, CornerCensus* census,
-                         CornerSpread& spread) {
+// thread, or with `endInRoom`) in the room, the corners' array then holding
+// nothing of use. The sort of many corners finds their spread on its way, or
+// takes it (and its first counts) from `census` (of these corners, or null;
+// used up).
+FacetCorner* sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room, bool endInRoom,
+                         CornerCensus* census, CornerSpread& spread) {
     const std::size_t n = corners.size();
     if (n < 4096) {
         std::sort(corners.begin(), corners.end(),
@@ -408,9 +411,12 @@ FacetCorner* sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room, C
     const unsigned threads = importThreads(n);
     std::vector<FacetCorner> scratch(room ? 0 : n); // (not cleared: FacetCorner leaves its fields unset)
     FacetCorner* const to = room ? room : scratch.data();
-    sortCornersInGroups(corners.data(), to, n, threads, threads == 1, census, spread);
-    if (threads > 1 || room)
-        return threads > 1 ? corners.data() : room;
+    const bool release = threads == 1 || (room && endInRoom);
+    sortCornersInGroups(corners.data(), to, n, threads, release, census, spread);
+    if (room)
+        return release ? room : corners.data();
+    if (threads > 1)
+        return corners.data();
     corners.swap(scratch);
     return corners.data();
 }
@@ -1000,11 +1006,12 @@ constexpr unsigned kChainedBuildThreads = 3;
 
 // A big mesh welded from empty gets its edges next: the room of its edge
 // records (one and a half per triangle when it is closed, the import session's)
-// serves first as the sort's scatter buffer and then (on several threads) holds
-// the corners' vertex numbers, so that those pages are mapped once, not three
-// times. On one thread the sorted corners end in the room (the corners' own
-// array goes while they are sorted) and the edges take its front once the
-// vertices are made.
+// serves first as the sort's scatter buffer. Where the edges are then built
+// on threads it holds the corners' vertex numbers next, so that those pages
+// are mapped once, not three times. Otherwise (one thread, or edges built on
+// one after a weld on a few) the sorted corners end in the room (the corners'
+// own array goes while they are sorted) and the edges take its front once
+// the vertices are made.
 int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus* census) {
     const ImportLoadReading load; // the sort, its room and the vertices are sized by one count
     ImportSession& session = m_records.importSession;
@@ -1012,31 +1019,26 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus*
     const bool useEdgeRoom =
         m_records.vertices.empty() && m_records.edges.empty() && m_records.edgePool.size() == 0;
     const std::size_t cornerTotal = corners.size();
+    const std::size_t triangleTotal = m_records.triangles.size();
     const bool sortInRoom = useEdgeRoom && cornerTotal >= 4096;
     const bool sortOnThreads = importThreads(cornerTotal) > 1;
+    const bool edgesOnThreads = importThreads(triangleTotal) > kChainedBuildThreads;
+    const bool sortedInRoom = sortInRoom && (!sortOnThreads || !edgesOnThreads);
     CornerSpread spread;
     FacetCorner* const sorted = sortCorners(
         corners,
-        sortInRoom ? static_cast<FacetCorner*>(
-                         session.edgeRoom(m_records.edgePool, cornerTotal, m_records.triangles.size()))
+        sortInRoom ? static_cast<FacetCorner*>(session.edgeRoom(m_records.edgePool, cornerTotal, triangleTotal))
                    : nullptr,
-        census, spread);
+        sortedInRoom, census, spread);
     if (cornerTotal == 0)
         return 0;
     if (sorted != corners.data())
         std::vector<FacetCorner>().swap(corners);
-    // Sorted on threads, the room holds at most the corners' vertex numbers
-    // until the edges are made there: the rest of its pages go back now, so
-    // that they do not add to the vertices made next. Where the edges will be
-    // built on one thread (no vertex numbers then), the pages the edges take
-    // stay: the sort's peak is higher than the vertices add to them, and the
-    // build does not map them again one by one.
-    const std::size_t edgeBytes = (3 * m_records.triangles.size()) / 2 * sizeof(StlEdge);
-    if (sortInRoom && sortOnThreads)
-        session.releaseRoomPast(m_records.edgePool, cornerTotal, m_records.triangles.size(),
-                                importThreads(m_records.triangles.size()) > kChainedBuildThreads
-                                    ? cornerTotal * sizeof(uint32_t)
-                                    : edgeBytes);
+    // Sorted into the corners' own array, the room holds at most their vertex
+    // numbers until the edges are made there: the rest of its pages go back
+    // now, so that they do not add to the vertices made next.
+    if (sortInRoom && !sortedInRoom)
+        session.releaseRoomPast(m_records.edgePool, cornerTotal, triangleTotal, cornerTotal * sizeof(uint32_t));
     m_measures.vertexCount = 0;
     const unsigned threads = importThreads(cornerTotal);
     const WeldLayout layout = findWeldRuns(sorted, cornerTotal, weldScaleOf(sorted, cornerTotal, threads, spread), threads);
@@ -1058,28 +1060,27 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus*
                          {m_records.vertices.data() + firstIndex, vertexTotal * sizeof(StlVertex*)}});
     m_records.vertices.resize(firstIndex + vertexTotal);
     StlVertex* const records = m_records.vertexPool.takeSlots(vertexTotal, !release);
-    const std::size_t triangleTotal = m_records.triangles.size();
     // The corners' vertex numbers for the edges built on threads.
     uint32_t* welded = nullptr;
-    if (useEdgeRoom && !layout.capped && threads > 1 && cornerTotal == 3 * triangleTotal &&
-        importThreads(triangleTotal) > kChainedBuildThreads && vertexTotal < (std::size_t(1) << 31))
+    if (useEdgeRoom && !layout.capped && threads > 1 && cornerTotal == 3 * triangleTotal && edgesOnThreads &&
+        vertexTotal < (std::size_t(1) << 31))
         welded = session.holdWeldedCorners(m_records.edgePool, cornerTotal, triangleTotal);
-    // The corners passed go back: on threads all of them (they lie in their
-    // own array), sorted on one thread those in the room past the edges of a
-    // closed mesh (read last), so that the vertices' records do not add to the
-    // whole room.
-    const std::size_t releaseFrom = release ? 0
-                                    : sortInRoom && !sortOnThreads
-                                        ? std::min(cornerTotal, (edgeBytes + sizeof(FacetCorner) - 1) / sizeof(FacetCorner))
-                                        : cornerTotal;
+    // The corners passed go back: those in the room past the edges of a
+    // closed mesh (read last), so that the vertices' records do not add to
+    // the whole room, or, on threads, all of them in their own array.
+    const std::size_t edgeBytes = (3 * triangleTotal) / 2 * sizeof(StlEdge);
+    const std::size_t releaseFrom =
+        sortedInRoom ? std::min(cornerTotal, (edgeBytes + sizeof(FacetCorner) - 1) / sizeof(FacetCorner))
+        : release    ? 0
+                     : cornerTotal;
     WeldedVertexMaking making(sorted, cornerTotal, threads, releaseFrom,
                               {m_records.vertices, firstIndex, records, block, m_records.triangles, welded});
     runOnThreads(threads, [&](unsigned t) { making.makePart(layout.parts[t]); });
     if (making.unnumbered())
         session.dropWeldedCorners(); // some triangle's corner is missing
-    // Sorted on one thread, the corners are not read again: the rest of the
+    // Sorted into the room, the corners are not read again: the rest of the
     // room's pages past the edges go back (the edges are made over the front).
-    if (sortInRoom && !sortOnThreads)
+    if (sortedInRoom)
         session.releaseRoomPast(m_records.edgePool, cornerTotal, triangleTotal, edgeBytes);
     m_measures.vertexCount = static_cast<uint32_t>(vertexTotal);
     return 0;
