@@ -40,10 +40,17 @@ void WeldRuns::cut(std::size_t begin, std::size_t limit, std::size_t end) {
     // Held in locals: the loop below runs once per corner of the mesh.
     const FacetCorner* const all = m_all;
     std::size_t i = begin + 1;
+    // Whether corner i - 1 went to the current run (not to an earlier one).
+    bool previousHere = true;
     for (; i < end; ++i) {
         if (i >= limit && startsAnyRun(i))
             break;
         const float* p = &all[i].x;
+        // Most corners repeat the point before them: where that one went to
+        // the current run, near(rep, p) holds as it did for it.
+        if (previousHere && floatPointsSame(&all[i - 1].x, p))
+            continue;
+        previousHere = true;
         if (near(rep, p))
             continue;
         if (startsAnyRun(i)) {
@@ -52,6 +59,7 @@ void WeldRuns::cut(std::size_t begin, std::size_t limit, std::size_t end) {
             const int64_t run = earlierNearRun(p);
             if (run >= 0) {
                 m_joined.push_back({static_cast<uint32_t>(i), static_cast<uint32_t>(run)});
+                previousHere = false;
                 continue;
             }
         }
