@@ -366,7 +366,7 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         BinaryRead read(in, mesh, count, sized, room);
         // Big files: blocks of records are parsed, boxed and turned into
         // triangles on several threads (the same triangles, corners and sums).
-        const unsigned threads = sized ? topolib::importThreadsFromThree(count) : 1;
+        const unsigned threads = sized ? topolib::importThreadsFromFour(count) : 1;
         // Read on one thread, the corners are counted for the sort's parts as
         // they are made; a read on threads leaves the count to the sort.
         read.takeCensus = threads == 1;

@@ -62,13 +62,15 @@ inline unsigned importThreads(std::size_t n) {
     return static_cast<unsigned>(std::min<std::size_t>({cores, 8, byWork}));
 }
 
-// Threads for a pass whose threaded form only pays from three threads on: the
-// binary read, whose one-thread form has a helper map its arrays' pages
-// ahead. Where importThreads gives two (a two-core machine, or a busy one) it
-// runs on one, sooner and with less processor time; a forced count is kept.
-inline unsigned importThreadsFromThree(std::size_t n) {
+// Threads for a pass whose threaded form only pays from four threads on: the
+// binary read, whose one-thread form has a helper map its arrays' pages ahead
+// and counts the corners for the weld's sort as it makes them. Where
+// importThreads gives two or three (a machine of few cores, or a busy one) it
+// runs on one, with less processor time, and on a busy machine sooner; a
+// forced count is kept.
+inline unsigned importThreadsFromFour(std::size_t n) {
     const unsigned threads = importThreads(n);
-    return threads == 2 && detail::g_forcedImportThreads.load(std::memory_order_relaxed) == 0 ? 1 : threads;
+    return threads <= 3 && detail::g_forcedImportThreads.load(std::memory_order_relaxed) == 0 ? 1 : threads;
 }
 
 namespace detail {
