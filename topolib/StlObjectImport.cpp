@@ -370,16 +370,23 @@ void sortCornersInGroups(FacetCorner* const from, FacetCorner* const to, std::si
     std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
         return groups.end(a) - groups.begin(a) > groups.end(b) - groups.begin(b);
     });
-    // Released, `from` cannot serve as the second buffer: one of the largest
-    // group's size on each thread takes its place.
-    const std::size_t largest = order.empty() ? 0 : groups.end(order[0]) - groups.begin(order[0]);
-    std::vector<FacetCorner> buffers(release ? largest * threads : 0);
+    // Released, `from` cannot serve as the second buffer: each thread takes a
+    // buffer of the size of the first group it sorts, the largest it will
+    // sort. The threads' first groups are different ones, so the largest
+    // groups, one for each thread, hold room enough.
+    std::size_t bufferRoom = 0;
+    for (std::size_t r = 0; release && r < std::min<std::size_t>(threads, order.size()); ++r)
+        bufferRoom += groups.end(order[r]) - groups.begin(order[r]);
+    std::vector<FacetCorner> buffers(bufferRoom);
+    std::atomic<std::size_t> bufferTaken{0};
     FacetCorner* const sorted = release ? to : from;
     std::atomic<std::size_t> next{0};
-    runOnThreads(threads, [&](unsigned t) {
-        FacetCorner* const buffer = release ? buffers.data() + largest * t : nullptr;
+    runOnThreads(threads, [&](unsigned) {
+        FacetCorner* buffer = nullptr;
         for (std::size_t r = next++; r < order.size(); r = next++) {
             const std::size_t b = groups.begin(order[r]), m = groups.end(order[r]) - b;
+            if (release && buffer == nullptr)
+                buffer = buffers.data() + bufferTaken.fetch_add(m);
             const FacetCorner* result = sortRangeByX(to + b, release ? buffer : from + b, m);
             if (result != sorted + b)
                 std::memcpy(sorted + b, result, m * sizeof(FacetCorner));
