@@ -371,8 +371,9 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         // they are made; a read on threads leaves the count to the sort.
         read.takeCensus = threads == 1;
         const std::size_t corners = 3 * std::size_t(count);
-        if (read.takeCensus && topolib::importThreads(corners) > 1)
-            read.census = topolib::CornerCensus(topolib::importThreads(corners), corners);
+        const unsigned sortThreads = topolib::importThreads(corners);
+        if (read.takeCensus && sortThreads > 1)
+            read.census = topolib::CornerCensus(sortThreads, corners);
         BlockBuffers buffers(threads > 1 ? std::min(count, kRecordsPerParallelBlock) : 0);
         reserveBinaryArrays(read, threads == 1);
         const ProgressSink& progress = ProgressSink::orGlobal(progress_);
