@@ -555,8 +555,10 @@ private:
     // buildEdges for a mesh fresh from weldFacetCorners, on `threads` threads,
     // from the corners' vertex numbers it left (overwritten on the way): the same
     // edges, lists and classes. False, nothing changed, when the mesh is not in
-    // the state it expects (the caller then builds them in order).
-    bool buildEdgesOnThreads(unsigned threads, const uint32_t* welded);
+    // the state it expects (the caller then builds them in order). With
+    // `shellTable`, the shell search's table is left in the records where it
+    // can be (ShellTableHandover).
+    bool buildEdgesOnThreads(unsigned threads, const uint32_t* welded, bool shellTable);
 
     // The state is kept in units that move between meshes whole: swapMeshWith
     // exchanges each unit with std::swap and the copies assign whole units, so a

@@ -1520,7 +1520,7 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     if (welded && threads > kChainedBuildThreads) {
         if (report)
             sink.setPercent(static_cast<int>(progressBase));
-        if (buildEdgesOnThreads(threads, welded)) {
+        if (buildEdgesOnThreads(threads, welded, after == AfterEdges::FindShells)) {
             if (report)
                 sink.setPercent(static_cast<int>(progressBase + progressSpan));
             return 0;
@@ -1575,6 +1575,8 @@ public:
     // Whether the triangle records lie in array order in one block (a
     // triangle's number then follows from its address).
     bool recordsInArrayOrder(const std::vector<Ref<StlTriangle>>& triangles);
+    // Whether the vertex records lie in array order in one block.
+    bool verticesInArrayOrder() const;
     // Whether the triangles around a vertex lie far apart in the array (a file
     // whose facets come in no particular order), judged on a sample.
     bool trianglesScattered() const;
@@ -1602,6 +1604,19 @@ public:
     // which keeps each edge's triangle list in side order.
     void buildInTriangleOrder(const std::vector<std::size_t>& makers, StlEdge* records,
                               std::vector<Ref<StlEdge>>& edges, double creaseLimit);
+
+    // Asks buildInTriangleOrder to write the shell search's table into the
+    // records as it links the sides, as the chained build does
+    // (TableInRecords): each side joined to its edge's making side is the
+    // neighbour of that side while both triangles are at hand. Only for
+    // vertex records in array order (`vertexCount` of them, as a weld into an
+    // empty mesh makes them).
+    void writeShellTable(std::size_t vertexCount);
+    // The table once the build is done, or an empty hand-over when some
+    // record could not hold it (a triangle deleted by the build, an edge of
+    // more than two triangles, a record not fresh from the read): the
+    // records then hold their ids and shells as before.
+    ShellTableHandover shellTable();
 
     // Pass 3 (after makeEdgeRecords), vertex by vertex: the other sides are
     // linked to their edges; the sides at place 2 or later come out in
@@ -1652,6 +1667,13 @@ private:
             tri->edges[j] = nullptr;
     }
 
+    // The entries of side k of triangle i, joined to edge e made by side
+    // `maker`, and of that side: each names the other's triangle.
+    void joinInTable(std::size_t i, uint32_t k, const StlEdge* e, uint32_t maker, uint32_t info);
+    // Sets the records of the triangles that passed the table's check in
+    // part t back to their ids and no shell.
+    void restoreRecords(unsigned t);
+
     const std::vector<Ref<StlVertex>>& m_vertices;
     const uint32_t* const m_corner; // the corners' vertex numbers
     const std::size_t m_n;           // triangles
@@ -1659,6 +1681,15 @@ private:
     StlTriangle* const m_first;
     const ImportSession::SideEntries m_entries;
     std::atomic<bool> m_usable{true};
+    // The shell search's table (writeShellTable): whether it is written and
+    // still whole, per part the end of the triangles whose records it has
+    // checked and the vertices its live triangles use (a bit per vertex).
+    bool m_tableWritten = false;
+    std::atomic<bool> m_tableWhole{false};
+    std::vector<std::size_t> m_tableChecked;
+    std::vector<std::vector<uint64_t>> m_tableUsed;
+    std::vector<std::vector<std::size_t>> m_tableDeleted; // per part: deleted after a side was written
+    const StlVertex* m_tableFirstVertex = nullptr;
 };
 
 bool ThreadedEdgeBuild::recordsInArrayOrder(const std::vector<Ref<StlTriangle>>& triangles) {
@@ -1666,6 +1697,21 @@ bool ThreadedEdgeBuild::recordsInArrayOrder(const std::vector<Ref<StlTriangle>>&
     runOnThreads(m_threads, [&](unsigned t) {
         for (std::size_t i = partBegin(m_n, t, m_threads); i < partBegin(m_n, t + 1, m_threads); ++i)
             if (triangles[i] != triangleAt(i)) {
+                inOrder.store(false, std::memory_order_relaxed);
+                return;
+            }
+    });
+    return inOrder.load();
+}
+
+bool ThreadedEdgeBuild::verticesInArrayOrder() const {
+    if (m_vertices.empty())
+        return false;
+    const StlVertex* const first = m_vertices.front().get();
+    std::atomic<bool> inOrder{true};
+    forRanges(m_vertices.size(), m_threads, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t v = begin; v < end; ++v)
+            if (m_vertices[v].get() != first + v) {
                 inOrder.store(false, std::memory_order_relaxed);
                 return;
             }
@@ -1878,35 +1924,130 @@ void ThreadedEdgeBuild::buildInTriangleOrder(const std::vector<std::size_t>& mak
     runOnThreads(m_threads, [&](unsigned t) {
         uint32_t number = static_cast<uint32_t>(makers[t]);
         const std::size_t begin = partBegin(m_n, t, m_threads), end = partBegin(m_n, t + 1, m_threads);
+        // A part writes the table into its own triangles' records only: a
+        // side's making side lies in this part, or its entries wait below.
+        uint64_t* used = m_tableWritten ? m_tableUsed[t].data() : nullptr;
+        std::size_t checked = begin; // (kept here: the parts' ends share a cache line)
         for (std::size_t i = begin; i < end; ++i) {
             StlTriangle* tri = triangleAt(i);
+            // A triangle deleted before the build has no entries.
+            bool table = m_tableWritten && !tri->isDeleted() && m_tableWhole.load(std::memory_order_relaxed);
+            if (table) {
+                if (tri->id == static_cast<int32_t>(i) && tri->shell == nullptr) {
+                    checked = i + 1;
+                } else {
+                    m_tableWhole.store(false, std::memory_order_relaxed);
+                    table = false;
+                }
+            }
             for (uint32_t k = 0; k < 3; ++k) {
                 const uint32_t side = static_cast<uint32_t>(3 * i + k);
                 const uint32_t info = m_entries.get(side);
                 if (info == kNoEntry) {
+                    if (table) {
+                        m_tableWhole.store(false, std::memory_order_relaxed);
+                        if (k > 0)
+                            m_tableDeleted[t].push_back(i); // its record holds entries
+                    }
                     deleteFromSide(tri, k);
+                    table = false;
                     break;
                 }
                 const uint32_t maker = info & kMakerMask;
                 if (maker == side) {
                     makeEdge(records + number, tri, k, number, edges);
                     ++number;
+                    if (table)
+                        neighbour::storeOneInRecord(tri, static_cast<int>(k), neighbour::kBoundary);
                 } else if (maker < 3 * begin) {
                     fromEarlierPart[t].push_back(side); // (the slot keeps the entry)
                 } else {
                     StlEdge* e = m_entries.slot(maker); // made before, by this thread
                     tri->edges[k] = e;
                     joinEdge(e, tri, creaseLimit);
+                    if (table)
+                        joinInTable(i, k, e, maker, info);
                 }
             }
+            if (table)
+                for (const Ref<StlVertex>& v : tri->vertices) {
+                    const std::size_t number = static_cast<std::size_t>(v.get() - m_tableFirstVertex);
+                    used[number >> 6] |= uint64_t(1) << (number & 63);
+                }
         }
+        if (m_tableWritten)
+            m_tableChecked[t] = checked;
     });
     for (const std::vector<uint32_t>& sides : fromEarlierPart)
         for (const uint32_t side : sides) {
-            StlEdge* e = m_entries.slot(m_entries.get(side) & kMakerMask);
+            const uint32_t info = m_entries.get(side);
+            StlEdge* e = m_entries.slot(info & kMakerMask);
             m_entries.slot(side) = e;
             joinEdge(e, triangleAt(side / 3), creaseLimit);
+            if (m_tableWritten && m_tableWhole.load(std::memory_order_relaxed))
+                joinInTable(side / 3, side % 3, e, info & kMakerMask, info);
         }
+}
+
+void ThreadedEdgeBuild::joinInTable(std::size_t i, uint32_t k, const StlEdge* e, uint32_t maker, uint32_t info) {
+    if (info >> 30 != 1) {
+        m_tableWhole.store(false, std::memory_order_relaxed); // a third triangle at the edge
+        return;
+    }
+    // The making side runs from the edge's first vertex: a side that runs
+    // from it too meets it against the winding.
+    StlTriangle* tri = triangleAt(i);
+    const uint32_t against = tri->vertices[k].raw() == e->vertices()[0].raw() ? neighbour::kAgainst : 0;
+    neighbour::storeOneInRecord(tri, static_cast<int>(k), static_cast<uint32_t>(maker / 3) | against);
+    neighbour::storeOneInRecord(triangleAt(maker / 3), static_cast<int>(maker % 3), static_cast<uint32_t>(i) | against);
+}
+
+void ThreadedEdgeBuild::writeShellTable(std::size_t vertexCount) {
+    if (m_n > neighbour::kMaxTriangles || vertexCount == 0)
+        return;
+    m_tableWritten = true;
+    m_tableFirstVertex = m_vertices.front().get();
+    m_tableWhole.store(true);
+    m_tableChecked.resize(m_threads);
+    for (unsigned t = 0; t < m_threads; ++t)
+        m_tableChecked[t] = partBegin(m_n, t, m_threads);
+    m_tableUsed.assign(m_threads, std::vector<uint64_t>((vertexCount + 63) / 64, 0));
+    m_tableDeleted.assign(m_threads, {});
+}
+
+void ThreadedEdgeBuild::restoreRecords(unsigned t) {
+    auto restore = [this](std::size_t i) {
+        triangleAt(i)->id = static_cast<int32_t>(i);
+        triangleAt(i)->shell = nullptr;
+    };
+    // The deleted ones were not written, but for those deleted here.
+    for (std::size_t i = partBegin(m_n, t, m_threads); i < m_tableChecked[t]; ++i)
+        if (!triangleAt(i)->isDeleted())
+            restore(i);
+    for (const std::size_t i : m_tableDeleted[t])
+        restore(i);
+}
+
+ShellTableHandover ThreadedEdgeBuild::shellTable() {
+    ShellTableHandover table;
+    if (!m_tableWritten)
+        return table;
+    m_tableWritten = false;
+    if (!m_tableWhole.load()) {
+        runOnThreads(m_threads, [&](unsigned t) { restoreRecords(t); });
+        m_tableUsed.clear();
+        return table;
+    }
+    std::vector<uint64_t>& used = m_tableUsed[0];
+    forRanges(used.size(), m_threads, [&](std::size_t begin, std::size_t end) {
+        for (unsigned t = 1; t < m_threads; ++t)
+            for (std::size_t w = begin; w < end; ++w)
+                used[w] |= m_tableUsed[t][w];
+    });
+    table.triangles = static_cast<uint32_t>(m_n);
+    table.usedVertices = std::move(used);
+    m_tableUsed.clear();
+    return table;
 }
 
 // Links triangle i's sides that do not make their edge; a triangle with a side
@@ -1983,7 +2124,7 @@ void ThreadedEdgeBuild::addLaterSides(const std::vector<std::vector<uint32_t>>& 
 // Pass 2 makes the records; pass 3 links the other sides to them. A file in
 // facet order has nearly every side's making side in the same part: both
 // passes then go as one over the triangles.
-bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
+bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded, bool shellTable) {
     const std::size_t n = m_records.triangles.size();
     if (n == 0 || 3 * n >= (std::size_t(1) << 30))
         return false;
@@ -2022,7 +2163,19 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded) {
     StlEdge* const records = edgeTotal ? m_records.edgePool.takeSlots(edgeTotal) : nullptr;
     const double creaseLimit = creaseCosine(kImportCreaseAngle);
     if (!scattered) {
+        // The shell search then takes the table written on the way instead
+        // of filling one of its own on the threads: writing it here, where
+        // both triangles of a side are at hand, costs a fraction of a pass
+        // that looks every side up again, and the search needs no twelve
+        // bytes a triangle beside the mesh (the peak of a big import). Its
+        // walk then runs on one thread only: a few percent more wall time on
+        // idle processors for some 7% less processor time in all.
+        if (shellTable && build.verticesInArrayOrder())
+            build.writeShellTable(m_records.vertices.size());
         build.buildInTriangleOrder(makers, records, m_records.edges, creaseLimit);
+        ShellTableHandover table = build.shellTable();
+        if (table.holdsTable())
+            m_records.importSession.holdShellTable(std::move(table));
         return true;
     }
     build.makeEdgeRecords(makers, records, m_records.edges);

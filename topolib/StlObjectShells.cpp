@@ -250,11 +250,12 @@ TablePlace tablePlaceFor(unsigned threads) {
 // takes it and then files it there: sets its id back, its shell and its
 // class. The table pass notes the vertices the live triangles use, as above;
 // one shell is boxed from them, several by a last pass in array order. Right
-// after an import's edge build on one thread the table is in the records
-// already, with the vertices noted (ShellTableHandover): the build has joined
-// each side to the triangle across while both were at hand, and the table
-// pass, which would look each of them up again across the whole mesh, is
-// skipped.
+// after an import's edge build (on one thread, or on several for facets that
+// come in order) the table is in the records already, with the vertices
+// noted (ShellTableHandover): the build has joined each side to the triangle
+// across while both were at hand, and the table pass, which would look each
+// of them up again across the whole mesh, is skipped; the walk then runs on
+// one thread, and the other threads only box the vertices before it.
 class NeighbourSearch {
 public:
     // The entries (NeighbourEntries.h).
@@ -560,9 +561,12 @@ bool NeighbourSearch::buildTable() {
 void NeighbourSearch::takeHandedTable(std::vector<uint64_t> usedVertices) {
     assert(m_place == TablePlace::Records && usedVertices.size() == (m_vertexSlots + 63) / 64);
     m_reached.assign((std::size_t(m_n) + 63) / 64, 0);
-    m_parts.resize(1);
+    // Boxed in parts, as beside a search in an array of its own (the parts
+    // but the first hold no bits of their own).
+    m_parts.resize(std::max(1u, m_threads));
     m_parts[0].used = std::move(usedVertices);
-    boxUsedVertices(0, 1);
+    runOnThreads(static_cast<unsigned>(m_parts.size()),
+                 [&](unsigned part) { boxUsedVertices(part, static_cast<unsigned>(m_parts.size())); });
     m_parts[0].used = std::vector<uint64_t>();
 }
 
@@ -582,7 +586,8 @@ void NeighbourSearch::boxUsedVertices(unsigned part, unsigned parts) {
     for (std::size_t w = partBegin(words, part, parts); w < end; ++w) {
         uint64_t bits = 0;
         for (const TablePart& p : m_parts)
-            bits |= p.used[w];
+            if (!p.used.empty())
+                bits |= p.used[w];
         for (; bits != 0; bits &= bits - 1)
             widen(box, m_vertices[w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))].pos);
     }

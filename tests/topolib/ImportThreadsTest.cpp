@@ -212,13 +212,15 @@ TEST(ImportThreads, shellTableInTheRecordsFilesWhatTheDirectWalkFiles) {
     }
 }
 
-// On one thread the edge build writes the shell search's table into the
-// records as it joins the sides, and the search takes it instead of its own
-// pass. What the table says must not depend on who wrote it: a triangle
-// deleted at a later side of its own leaves the one across its earlier side
-// without a neighbour (a rim so lined counts as closed); an edge that gets a
-// third triangle after two were joined makes the build give the table up and
-// set back every id it wrote over, live or deleted third alike.
+// The edge build writes the shell search's table into the records as it
+// joins the sides (on one thread through the chains, on more in triangle
+// order), and the search takes it instead of its own pass. What the table
+// says must not depend on who wrote it: a triangle deleted at a later side of
+// its own leaves the one across its earlier side without a neighbour (a rim
+// so lined counts as closed); an edge that gets a third triangle after two
+// were joined makes the build give the table up and set back every id it
+// wrote over, live or deleted third alike. On threads the box lies in the
+// last part, whose sides join edges made in earlier parts too.
 TEST(ImportThreads, shellTableOfTheEdgeBuildFilesWhatTheShellSearchsOwnFiles) {
     // A unit box beside a torus (of radius 40 at most).
     const Point o = {50.0, 0.0, 0.0};
@@ -247,18 +249,21 @@ TEST(ImportThreads, shellTableOfTheEdgeBuildFilesWhatTheShellSearchsOwnFiles) {
         {"deleted third triangle on a joined edge", concatenated(ring, deletedFin), false},
         {"open box", concatenated(ring, openBox(1.0, o)), true},
     };
-    ForcedThreads forced(1);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto handed = buildMesh(c.soup);
-        auto own = buildMesh(c.soup, BuildSteps{true, false});
-        own->findShells(false, 85);
-        EXPECT_EQ(meshstate::stateHash(*handed), meshstate::stateHash(*own));
-        for (uint32_t i = 0; i < handed->triangleCount(); ++i)
-            ASSERT_EQ(handed->triangle(i)->id, static_cast<int32_t>(i));
-        const StlTriangle* boxFirst = handed->triangle(static_cast<uint32_t>(ring.size()));
-        ASSERT_NE(boxFirst->shell, nullptr);
-        EXPECT_EQ(boxFirst->shell->open != 0, c.open);
+    for (const unsigned threads : {1u, 4u, 8u}) {
+        SCOPED_TRACE(threads);
+        ForcedThreads forced(threads);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            auto handed = buildMesh(c.soup);
+            auto own = buildMesh(c.soup, BuildSteps{true, false});
+            own->findShells(false, 85);
+            EXPECT_EQ(meshstate::stateHash(*handed), meshstate::stateHash(*own));
+            for (uint32_t i = 0; i < handed->triangleCount(); ++i)
+                ASSERT_EQ(handed->triangle(i)->id, static_cast<int32_t>(i));
+            const StlTriangle* boxFirst = handed->triangle(static_cast<uint32_t>(ring.size()));
+            ASSERT_NE(boxFirst->shell, nullptr);
+            EXPECT_EQ(boxFirst->shell->open != 0, c.open);
+        }
     }
 }
 
