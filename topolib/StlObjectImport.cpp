@@ -221,6 +221,7 @@ FacetCorner* sortRangeByX(FacetCorner* data, FacetCorner* buffer, std::size_t m)
     constexpr uint32_t kRadix = 1u << kBits;
     uint32_t counts[3][kRadix] = {};
     for (std::size_t i = 0; i < m; ++i) {
+        readAhead(data, i, m);
         const uint32_t k = floatKey(data[i].x);
         ++counts[0][k & (kRadix - 1)];
         ++counts[1][(k >> kBits) & (kRadix - 1)];
@@ -319,6 +320,7 @@ private:
             CornerSpread own;
             const std::size_t end = partBegin(n, t + 1, threads);
             for (std::size_t i = partBegin(n, t, threads); i < end; ++i) {
+                readAhead(corners, i, end);
                 ++bins[binOf(corners[i])];
                 own.add(corners[i]);
             }
@@ -354,6 +356,7 @@ void sortCornersInGroups(FacetCorner* const from, FacetCorner* const to, std::si
         const std::size_t begin = partBegin(n, t, threads), end = partBegin(n, t + 1, threads);
         std::size_t released = begin;
         for (std::size_t i = begin; i < end; ++i) {
+            readAhead(from, i, end);
             const uint32_t bin = KeyGroups::binOf(from[i]);
             // Past its group only when a census did not hold these corners.
             assert(groups.next(t, bin) < groups.endOfBin(bin));
@@ -1929,6 +1932,7 @@ void ThreadedEdgeBuild::buildInTriangleOrder(const std::vector<std::size_t>& mak
         uint64_t* used = m_tableWritten ? m_tableUsed[t].data() : nullptr;
         std::size_t checked = begin; // (kept here: the parts' ends share a cache line)
         for (std::size_t i = begin; i < end; ++i) {
+            readAhead(m_first, i, end);
             StlTriangle* tri = triangleAt(i);
             // A triangle deleted before the build has no entries.
             bool table = m_tableWritten && !tri->isDeleted() && m_tableWhole.load(std::memory_order_relaxed);

@@ -1,5 +1,6 @@
 #include "topolib/WeldRuns.h"
 
+#include "topolib/HugePageAdvice.h"
 #include "topolib/StlVertex.h"
 
 #include <algorithm>
@@ -45,6 +46,7 @@ void WeldRuns::cut(std::size_t begin, std::size_t limit, std::size_t end) {
     for (; i < end; ++i) {
         if (i >= limit && startsAnyRun(i))
             break;
+        readAhead(all, i, end);
         const float* p = &all[i].x;
         // Most corners repeat the point before them: where that one went to
         // the current run, near(rep, p) holds as it did for it.
