@@ -584,6 +584,9 @@ int StlObject::addFacet(uint32_t* cornerCounter, const double reference[3], cons
     StlTriangle* t = newTriangle();
     t->id = static_cast<int32_t>(n);
     m_records.triangles.push_back(t);
+    // The records and corners are written in order.
+    writeAhead(t);
+    writeAhead(corners.data() + corners.size());
     const float* p[3] = {p0, p1, p2};
     if (append && corners.size() == *cornerCounter) {
         // The usual append: straight onto the end (no clearing of new slots).
@@ -1149,6 +1152,7 @@ public:
             m_edges.reserve(m_edges.size() + std::max<std::size_t>(more, 1));
         }
         StlEdge* e = m_pool.create(a, b);
+        writeAhead(e);
         e->addTriangle(t);
         e->index = static_cast<uint32_t>(m_edges.size());
         m_edges.push_back(e);
