@@ -1678,7 +1678,7 @@ private:
     // `maker`, and of that side: each names the other's triangle.
     void joinInTable(std::size_t i, uint32_t k, const StlEdge* e, uint32_t maker, uint32_t info);
     // Sets the records of the triangles that passed the table's check in
-    // part t back to their ids and no shell.
+    // part t back to their ids and no shell (as they were).
     void restoreRecords(unsigned t);
 
     const std::vector<Ref<StlVertex>>& m_vertices;
@@ -1695,7 +1695,6 @@ private:
     std::atomic<bool> m_tableWhole{false};
     std::vector<std::size_t> m_tableChecked;
     std::vector<std::vector<uint64_t>> m_tableUsed;
-    std::vector<std::vector<std::size_t>> m_tableDeleted; // per part: deleted after a side was written
     const StlVertex* m_tableFirstVertex = nullptr;
 };
 
@@ -1938,8 +1937,10 @@ void ThreadedEdgeBuild::buildInTriangleOrder(const std::vector<std::size_t>& mak
         for (std::size_t i = begin; i < end; ++i) {
             readAhead(m_first, i, end);
             StlTriangle* tri = triangleAt(i);
-            // A triangle deleted before the build has no entries.
-            bool table = m_tableWritten && !tri->isDeleted() && m_tableWhole.load(std::memory_order_relaxed);
+            // Every record up to `checked` holds its id and no shell before
+            // the table is written (restoreRecords); one deleted before the
+            // build gets no entries.
+            bool table = m_tableWritten && m_tableWhole.load(std::memory_order_relaxed);
             if (table) {
                 if (tri->id == static_cast<int32_t>(i) && tri->shell == nullptr) {
                     checked = i + 1;
@@ -1948,15 +1949,13 @@ void ThreadedEdgeBuild::buildInTriangleOrder(const std::vector<std::size_t>& mak
                     table = false;
                 }
             }
+            table = table && !tri->isDeleted();
             for (uint32_t k = 0; k < 3; ++k) {
                 const uint32_t side = static_cast<uint32_t>(3 * i + k);
                 const uint32_t info = m_entries.get(side);
                 if (info == kNoEntry) {
-                    if (table) {
+                    if (table)
                         m_tableWhole.store(false, std::memory_order_relaxed);
-                        if (k > 0)
-                            m_tableDeleted[t].push_back(i); // its record holds entries
-                    }
                     deleteFromSide(tri, k);
                     table = false;
                     break;
@@ -2013,27 +2012,25 @@ void ThreadedEdgeBuild::joinInTable(std::size_t i, uint32_t k, const StlEdge* e,
 void ThreadedEdgeBuild::writeShellTable(std::size_t vertexCount) {
     if (m_n > neighbour::kMaxTriangles || vertexCount == 0)
         return;
+    try {
+        m_tableChecked.resize(m_threads);
+        for (unsigned t = 0; t < m_threads; ++t)
+            m_tableChecked[t] = partBegin(m_n, t, m_threads);
+        m_tableUsed.assign(m_threads, std::vector<uint64_t>((vertexCount + 63) / 64, 0));
+    } catch (const std::bad_alloc&) {
+        m_tableUsed.clear();
+        return; // the search fills a table of its own
+    }
     m_tableWritten = true;
     m_tableFirstVertex = m_vertices.front().get();
     m_tableWhole.store(true);
-    m_tableChecked.resize(m_threads);
-    for (unsigned t = 0; t < m_threads; ++t)
-        m_tableChecked[t] = partBegin(m_n, t, m_threads);
-    m_tableUsed.assign(m_threads, std::vector<uint64_t>((vertexCount + 63) / 64, 0));
-    m_tableDeleted.assign(m_threads, {});
 }
 
 void ThreadedEdgeBuild::restoreRecords(unsigned t) {
-    auto restore = [this](std::size_t i) {
+    for (std::size_t i = partBegin(m_n, t, m_threads); i < m_tableChecked[t]; ++i) {
         triangleAt(i)->id = static_cast<int32_t>(i);
         triangleAt(i)->shell = nullptr;
-    };
-    // The deleted ones were not written, but for those deleted here.
-    for (std::size_t i = partBegin(m_n, t, m_threads); i < m_tableChecked[t]; ++i)
-        if (!triangleAt(i)->isDeleted())
-            restore(i);
-    for (const std::size_t i : m_tableDeleted[t])
-        restore(i);
+    }
 }
 
 ShellTableHandover ThreadedEdgeBuild::shellTable() {
