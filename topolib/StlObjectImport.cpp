@@ -1582,8 +1582,6 @@ public:
     // Whether the triangle records lie in array order in one block (a
     // triangle's number then follows from its address).
     bool recordsInArrayOrder(const std::vector<Ref<StlTriangle>>& triangles);
-    // Whether the vertex records lie in array order in one block.
-    bool verticesInArrayOrder() const;
     // Whether the triangles around a vertex lie far apart in the array (a file
     // whose facets come in no particular order), judged on a sample.
     bool trianglesScattered() const;
@@ -1616,9 +1614,9 @@ public:
     // records as it links the sides, as the chained build does
     // (TableInRecords): each side joined to its edge's making side is the
     // neighbour of that side while both triangles are at hand. Only for
-    // vertex records in array order (`vertexCount` of them, as a weld into an
-    // empty mesh makes them).
-    void writeShellTable(std::size_t vertexCount);
+    // vertex records in array order from `firstVertex` (`vertexCount` of
+    // them, as a weld into an empty mesh makes them).
+    void writeShellTable(const StlVertex* firstVertex, std::size_t vertexCount);
     // The table once the build is done, or an empty hand-over when some
     // record could not hold it (a triangle deleted by the build, an edge of
     // more than two triangles, a record not fresh from the read): the
@@ -1703,21 +1701,6 @@ bool ThreadedEdgeBuild::recordsInArrayOrder(const std::vector<Ref<StlTriangle>>&
     runOnThreads(m_threads, [&](unsigned t) {
         for (std::size_t i = partBegin(m_n, t, m_threads); i < partBegin(m_n, t + 1, m_threads); ++i)
             if (triangles[i] != triangleAt(i)) {
-                inOrder.store(false, std::memory_order_relaxed);
-                return;
-            }
-    });
-    return inOrder.load();
-}
-
-bool ThreadedEdgeBuild::verticesInArrayOrder() const {
-    if (m_vertices.empty())
-        return false;
-    const StlVertex* const first = m_vertices.front().get();
-    std::atomic<bool> inOrder{true};
-    forRanges(m_vertices.size(), m_threads, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t v = begin; v < end; ++v)
-            if (m_vertices[v].get() != first + v) {
                 inOrder.store(false, std::memory_order_relaxed);
                 return;
             }
@@ -2009,20 +1992,18 @@ void ThreadedEdgeBuild::joinInTable(std::size_t i, uint32_t k, const StlEdge* e,
     neighbour::storeOneInRecord(triangleAt(maker / 3), static_cast<int>(maker % 3), static_cast<uint32_t>(i) | against);
 }
 
-void ThreadedEdgeBuild::writeShellTable(std::size_t vertexCount) {
-    if (m_n > neighbour::kMaxTriangles || vertexCount == 0)
+void ThreadedEdgeBuild::writeShellTable(const StlVertex* firstVertex, std::size_t vertexCount) {
+    if (m_n > neighbour::kMaxTriangles || firstVertex == nullptr)
         return;
     try {
-        m_tableChecked.resize(m_threads);
-        for (unsigned t = 0; t < m_threads; ++t)
-            m_tableChecked[t] = partBegin(m_n, t, m_threads);
+        m_tableChecked.assign(m_threads, 0); // each part sets its own
         m_tableUsed.assign(m_threads, std::vector<uint64_t>((vertexCount + 63) / 64, 0));
     } catch (const std::bad_alloc&) {
         m_tableUsed.clear();
         return; // the search fills a table of its own
     }
     m_tableWritten = true;
-    m_tableFirstVertex = m_vertices.front().get();
+    m_tableFirstVertex = firstVertex;
     m_tableWhole.store(true);
 }
 
@@ -2175,8 +2156,9 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded, bo
         // bytes a triangle beside the mesh (the peak of a big import). Its
         // walk then runs on one thread only: a few percent more wall time on
         // idle processors for some 7% less processor time in all.
-        if (shellTable && build.verticesInArrayOrder())
-            build.writeShellTable(m_records.vertices.size());
+        if (shellTable)
+            build.writeShellTable(RecordIndex<StlVertex>(m_records.vertices, threads).firstInOrder(),
+                                  m_records.vertices.size());
         build.buildInTriangleOrder(makers, records, m_records.edges, creaseLimit);
         ShellTableHandover table = build.shellTable();
         if (table.holdsTable())
