@@ -1572,6 +1572,13 @@ public:
     static uint32_t sideEntry(uint32_t maker, uint32_t place) {
         return (std::min<uint32_t>(place, 2) << 30) | maker;
     }
+    // Whether a walked side's entry makes the side's edge: place 0 (pass 1
+    // gives place 0 only to a side that makes its edge), or the link of a
+    // making side on a chain, place 3 once another side took the edge.
+    static bool isMakingEntry(uint32_t entry) {
+        const uint32_t place = entry >> 30;
+        return place == 0 || place == 3;
+    }
 
     ThreadedEdgeBuild(const std::vector<Ref<StlVertex>>& vertices,
                       const std::vector<Ref<StlTriangle>>& triangles, const uint32_t* corner,
@@ -1654,6 +1661,32 @@ private:
     }
     bool decideSide(std::size_t i, uint32_t k, std::vector<Earlier>& earlier);
     std::size_t decideTriangle(std::size_t i, std::vector<Earlier>& earlier);
+
+    // Pass 1 in triangle order takes most sides through chains instead of
+    // lists (decideSidesInTriangleOrder). A vertex whose triangles all lie in
+    // one part chains the sides that make the edges it holds: those whose
+    // lower end it is, or whose lower end is shared between parts. Every side
+    // of such an edge lies in that part. The making side of each chained edge
+    // keeps, in its entry, the next making side on the chain and whether
+    // another side has taken the edge (kTakenOnChain): its entry as a making
+    // side is its place 0, or 3 when taken (isMakingEntry).
+    static constexpr uint32_t kSharedEnd = 0xFFFFFFFEu;  // triangles in more than one part
+    static constexpr uint32_t kCrowdedEnd = 0xFFFFFFFDu; // more edges than a chain walks
+    static constexpr uint32_t kChainEnd = kMakerMask - 1; // an empty chain; the last side of one
+    static constexpr uint32_t kTakenOnChain = 3u << 30;
+    static constexpr uint32_t kLongChain = 32;
+    // Every vertex's chain empty, or kSharedEnd; none when there is no room.
+    void findChainStates();
+    // The chain that holds the edge a-b, or null when the edge's sides are
+    // decided from the lists (both ends shared, or a crowded vertex).
+    uint32_t* chainFor(uint32_t a, uint32_t b) const;
+    // The chained side of the edge a-b, kChainEnd when none; `walked` counts
+    // the sides passed.
+    uint32_t findOnChain(uint32_t head, uint32_t a, uint32_t b, uint32_t& walked) const;
+    // Decides side k of triangle i, a live one (its three sides walked).
+    bool decideChained(std::size_t i, uint32_t k, std::vector<Earlier>& earlier);
+    // Counts the walked sides of triangle i (not live) on their edges' chains.
+    void countOnChains(std::size_t i, uint32_t walked);
     void linkTriangle(std::size_t i, double creaseLimit, std::vector<uint32_t>& laterSides);
     // Makes the edge of side k of tri, with tri as its first triangle, in
     // `record`: edge number `number`.
@@ -1694,6 +1727,9 @@ private:
     std::vector<std::size_t> m_tableChecked;
     std::vector<std::vector<uint64_t>> m_tableUsed;
     const StlVertex* m_tableFirstVertex = nullptr;
+    // Per vertex while pass 1 runs in triangle order: the newest side on its
+    // chain, or one of the k...End states.
+    std::unique_ptr<uint32_t[]> m_chainOf;
 };
 
 bool ThreadedEdgeBuild::recordsInArrayOrder(const std::vector<Ref<StlTriangle>>& triangles) {
@@ -1794,13 +1830,32 @@ std::size_t ThreadedEdgeBuild::decideTriangle(std::size_t i, std::vector<Earlier
 }
 
 std::vector<std::size_t> ThreadedEdgeBuild::decideSidesInTriangleOrder() {
+    findChainStates();
+    const bool chained = m_chainOf != nullptr;
     std::vector<std::size_t> makers(m_threads + 1, 0);
     runOnThreads(m_threads, [&](unsigned t) {
         std::vector<Earlier> earlier;
         std::size_t made = 0;
-        const std::size_t end = partBegin(m_n, t + 1, m_threads);
-        for (std::size_t i = partBegin(m_n, t, m_threads); i < end; ++i) {
-            // The vertices lie in welding order: fetch the array entries of a
+        const std::size_t begin = partBegin(m_n, t, m_threads), end = partBegin(m_n, t + 1, m_threads);
+        for (std::size_t i = begin; i < end; ++i) {
+            if (chained) {
+                // The vertices lie in welding order: fetch the chains of a
+                // triangle's vertices some steps ahead.
+                if (i + 8 < end)
+                    for (uint32_t k = 0; k < 3; ++k)
+                        if (const uint32_t c = m_corner[3 * (i + 8) + k]; c != kNoEntry)
+                            __builtin_prefetch(&m_chainOf[c]);
+                const uint32_t walked = walkedSides(i);
+                if (walked < 3) {
+                    made += decideTriangle(i, earlier);
+                    countOnChains(i, walked);
+                } else {
+                    for (uint32_t k = 0; k < 3; ++k)
+                        made += decideChained(i, k, earlier);
+                }
+                continue;
+            }
+            // Every side from the lists: fetch the array entries of a
             // triangle's vertices far ahead, the vertices some steps ahead,
             // then their lists a little later.
             if (i + 16 < end)
@@ -1819,7 +1874,97 @@ std::vector<std::size_t> ThreadedEdgeBuild::decideSidesInTriangleOrder() {
         }
         makers[t + 1] = made;
     });
+    m_chainOf.reset();
     return makers;
+}
+
+void ThreadedEdgeBuild::findChainStates() {
+    const std::size_t vertexTotal = m_vertices.size();
+    try {
+        m_chainOf.reset(new uint32_t[vertexTotal]);
+    } catch (const std::bad_alloc&) {
+        return; // every side from the lists
+    }
+    std::vector<std::size_t> bounds(m_threads + 1);
+    for (unsigned t = 0; t <= m_threads; ++t)
+        bounds[t] = partBegin(m_n, t, m_threads);
+    forRanges(vertexTotal, m_threads, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t v = begin; v < end; ++v) {
+            if (v + 4 < end)
+                __builtin_prefetch(m_vertices[v + 4]->triangles());
+            std::size_t lowest = m_n, highest = 0;
+            for (const StlTriangle* u : *m_vertices[v]) {
+                const std::size_t ui = numberOf(u);
+                lowest = std::min(lowest, ui);
+                highest = std::max(highest, ui);
+            }
+            uint32_t state = kSharedEnd;
+            if (highest >= m_n) {
+                m_usable.store(false, std::memory_order_relaxed); // a triangle the build does not know
+            } else if (lowest <= highest) {
+                const std::size_t part = std::upper_bound(bounds.begin(), bounds.end(), lowest) - bounds.begin() - 1;
+                if (highest < bounds[part + 1])
+                    state = kChainEnd;
+            }
+            m_chainOf[v] = state;
+        }
+    });
+}
+
+uint32_t* ThreadedEdgeBuild::chainFor(uint32_t a, uint32_t b) const {
+    uint32_t v = std::min(a, b);
+    if (m_chainOf[v] == kSharedEnd)
+        v = std::max(a, b);
+    const uint32_t state = m_chainOf[v];
+    return state == kSharedEnd || state == kCrowdedEnd ? nullptr : &m_chainOf[v];
+}
+
+uint32_t ThreadedEdgeBuild::findOnChain(uint32_t head, uint32_t a, uint32_t b, uint32_t& walked) const {
+    for (uint32_t side = head; side != kChainEnd; ++walked) {
+        if (joins(side / 3, side % 3, a, b))
+            return side;
+        side = m_entries.get(side) & kMakerMask;
+    }
+    return kChainEnd;
+}
+
+bool ThreadedEdgeBuild::decideChained(std::size_t i, uint32_t k, std::vector<Earlier>& earlier) {
+    const uint32_t side = static_cast<uint32_t>(3 * i + k);
+    const uint32_t a = m_corner[side], b = m_corner[3 * i + (k == 2 ? 0 : k + 1)];
+    uint32_t* const chain = chainFor(a, b);
+    if (chain == nullptr)
+        return decideSide(i, k, earlier);
+    uint32_t walked = 0;
+    const uint32_t maker = findOnChain(*chain, a, b, walked);
+    if (maker != kChainEnd) {
+        // A live triangle has one side at the edge: this is its second side
+        // or a later one.
+        const uint32_t link = m_entries.get(maker);
+        m_entries.set(side, sideEntry(maker, (link & kTakenOnChain) == kTakenOnChain ? 2 : 1));
+        m_entries.set(maker, link | kTakenOnChain);
+        return false;
+    }
+    if (walked > kLongChain) {
+        // A hub: its later edges are decided from the lists (those chained
+        // so far keep their links).
+        *chain = kCrowdedEnd;
+        return decideSide(i, k, earlier);
+    }
+    m_entries.set(side, *chain);
+    *chain = side;
+    return true;
+}
+
+void ThreadedEdgeBuild::countOnChains(std::size_t i, uint32_t walked) {
+    for (uint32_t k = 0; k < walked; ++k) {
+        const uint32_t a = m_corner[3 * i + k], b = m_corner[3 * i + (k == 2 ? 0 : k + 1)];
+        if (const uint32_t* chain = chainFor(a, b)) {
+            uint32_t passed = 0;
+            const uint32_t maker = findOnChain(*chain, a, b, passed);
+            if (maker != kChainEnd)
+                m_entries.set(maker, m_entries.get(maker) | kTakenOnChain);
+        }
+    }
 }
 
 // The sides are taken vertex by vertex (each at its first end), so that the
@@ -1944,7 +2089,7 @@ void ThreadedEdgeBuild::buildInTriangleOrder(const std::vector<std::size_t>& mak
                     break;
                 }
                 const uint32_t maker = info & kMakerMask;
-                if (maker == side) {
+                if (isMakingEntry(info)) {
                     makeEdge(records + number, tri, k, number, edges);
                     ++number;
                     if (table)
@@ -2107,12 +2252,18 @@ void ThreadedEdgeBuild::addLaterSides(const std::vector<std::vector<uint32_t>>& 
 // before i which stays live has (all such share one edge: the one the first of
 // them made), else the edge of an earlier side of i itself, else makes one;
 // its place counts the sides of the pair before it that took the same edge.
+// A side finds the earlier sides of its pair in an incident list of its ends;
+// in a file in facet order, where nearly every vertex has its triangles in one
+// part, the part's thread chains the pairs of such vertices as it goes (a
+// pass over the sides much like buildEdges' own) and looks in the lists only
+// for pairs whose ends both have triangles in other parts.
 // Pass 2 makes the records; pass 3 links the other sides to them. A file in
 // facet order has nearly every side's making side in the same part: both
 // passes then go as one over the triangles.
 bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded, bool shellTable) {
     const std::size_t n = m_records.triangles.size();
-    if (n == 0 || 3 * n >= (std::size_t(1) << 30))
+    // (Side numbers stay below the chains' ends.)
+    if (n == 0 || 3 * n >= (std::size_t(1) << 30) - 1)
         return false;
     ThreadedEdgeBuild build(m_records.vertices, m_records.triangles, welded, threads);
     if (!build.recordsInArrayOrder(m_records.triangles))

@@ -60,6 +60,13 @@ TriangleSoup awkwardSoup(unsigned seed, bool inFacetOrder = false) {
         soup.push_back({{a, b, aNear}});                    // weld: a b a
         soup.push_back({{a, b, c}});                        // a live triangle on pair a-b
         soup.push_back({{b, aNear, c}});                    // and one on b-a'
+        if (i % 8 < 3) {
+            // After the live one on a-b: one whose corners weld (both its
+            // sides on a-b), then a live one on a-b again, its fourth side.
+            const Point bNear = {b[0] + d, b[1], b[2]};
+            soup.push_back({{b, a, bNear}});
+            soup.push_back({{b, a, {b[0], b[1] - 0.01, b[2] + 0.01}}});
+        }
         soup.push_back({{a, c, {c[0] + 0.01, c[1], c[2]}}});
         soup.push_back({{a, {a[0] + 0.5, a[1], a[2]}, {a[0] + 1.0, a[1], a[2]}}}); // collinear
     }
