@@ -1735,7 +1735,8 @@ private:
 bool ThreadedEdgeBuild::recordsInArrayOrder(const std::vector<Ref<StlTriangle>>& triangles) {
     std::atomic<bool> inOrder{true};
     runOnThreads(m_threads, [&](unsigned t) {
-        for (std::size_t i = partBegin(m_n, t, m_threads); i < partBegin(m_n, t + 1, m_threads); ++i)
+        const std::size_t end = partBegin(m_n, t + 1, m_threads);
+        for (std::size_t i = partBegin(m_n, t, m_threads); i < end; ++i)
             if (triangles[i] != triangleAt(i)) {
                 inOrder.store(false, std::memory_order_relaxed);
                 return;
