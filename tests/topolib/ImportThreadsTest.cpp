@@ -62,7 +62,7 @@ TriangleSoup awkwardSoup(unsigned seed, bool inFacetOrder = false) {
         soup.push_back({{b, aNear, c}});                    // and one on b-a'
         if (i % 8 < 3) {
             // After the live one on a-b: one whose corners weld (both its
-            // sides on a-b), then a live one on a-b again, its fourth side.
+            // sides take the live one's edge), then another live one there.
             const Point bNear = {b[0] + d, b[1], b[2]};
             soup.push_back({{b, a, bNear}});
             soup.push_back({{b, a, {b[0], b[1] - 0.01, b[2] + 0.01}}});
