@@ -1677,12 +1677,19 @@ private:
     static constexpr uint32_t kLongChain = 32;
     // Every vertex's chain empty, or kSharedEnd; none when there is no room.
     void findChainStates();
-    // The chain that holds the edge a-b, or null when the edge's sides are
-    // decided from the lists (both ends shared, or a crowded vertex).
-    uint32_t* chainFor(uint32_t a, uint32_t b) const;
-    // The chained side of the edge a-b, kChainEnd when none; `walked` counts
-    // the sides passed.
-    uint32_t findOnChain(uint32_t head, uint32_t a, uint32_t b, uint32_t& walked) const;
+    // Side k of triangle i on the chains: the chain of its edge (null when
+    // the edge's sides are decided from the lists), the edge's chained making
+    // side (kChainEnd when none) and the sides the walk passed.
+    struct OnChain {
+        uint32_t* chain = nullptr;
+        uint32_t maker = kChainEnd;
+        uint32_t walked = 0;
+    };
+    OnChain lookUpOnChain(std::size_t i, uint32_t k) const;
+    // Pass 1 over the triangles [begin, end) of a part: through the chains,
+    // or every side from the lists. Returns the making sides.
+    std::size_t decidePartOnChains(std::size_t begin, std::size_t end, std::vector<Earlier>& earlier);
+    std::size_t decidePartFromLists(std::size_t begin, std::size_t end, std::vector<Earlier>& earlier);
     // Decides side k of triangle i, a live one (its three sides walked).
     bool decideChained(std::size_t i, uint32_t k, std::vector<Earlier>& earlier);
     // Counts the walked sides of triangle i (not live) on their edges' chains.
@@ -1832,51 +1839,57 @@ std::size_t ThreadedEdgeBuild::decideTriangle(std::size_t i, std::vector<Earlier
 
 std::vector<std::size_t> ThreadedEdgeBuild::decideSidesInTriangleOrder() {
     findChainStates();
-    const bool chained = m_chainOf != nullptr;
     std::vector<std::size_t> makers(m_threads + 1, 0);
     runOnThreads(m_threads, [&](unsigned t) {
         std::vector<Earlier> earlier;
-        std::size_t made = 0;
         const std::size_t begin = partBegin(m_n, t, m_threads), end = partBegin(m_n, t + 1, m_threads);
-        for (std::size_t i = begin; i < end; ++i) {
-            if (chained) {
-                // The vertices lie in welding order: fetch the chains of a
-                // triangle's vertices some steps ahead.
-                if (i + 8 < end)
-                    for (uint32_t k = 0; k < 3; ++k)
-                        if (const uint32_t c = m_corner[3 * (i + 8) + k]; c != kNoEntry)
-                            __builtin_prefetch(&m_chainOf[c]);
-                const uint32_t walked = walkedSides(i);
-                if (walked < 3) {
-                    made += decideTriangle(i, earlier);
-                    countOnChains(i, walked);
-                } else {
-                    for (uint32_t k = 0; k < 3; ++k)
-                        made += decideChained(i, k, earlier);
-                }
-                continue;
-            }
-            // Every side from the lists: fetch the array entries of a
-            // triangle's vertices far ahead, the vertices some steps ahead,
-            // then their lists a little later.
-            if (i + 16 < end)
-                for (uint32_t k = 0; k < 3; ++k)
-                    if (m_corner[3 * (i + 16) + k] != kNoEntry)
-                        __builtin_prefetch(&m_vertices[m_corner[3 * (i + 16) + k]]);
-            if (i + 8 < end)
-                for (uint32_t k = 0; k < 3; ++k)
-                    if (m_corner[3 * (i + 8) + k] != kNoEntry)
-                        __builtin_prefetch(m_vertices[m_corner[3 * (i + 8) + k]]);
-            if (i + 4 < end)
-                for (uint32_t k = 0; k < 3; ++k)
-                    if (m_corner[3 * (i + 4) + k] != kNoEntry)
-                        __builtin_prefetch(m_vertices[m_corner[3 * (i + 4) + k]]->triangles());
-            made += decideTriangle(i, earlier);
-        }
-        makers[t + 1] = made;
+        makers[t + 1] = m_chainOf ? decidePartOnChains(begin, end, earlier) : decidePartFromLists(begin, end, earlier);
     });
     m_chainOf.reset();
     return makers;
+}
+
+std::size_t ThreadedEdgeBuild::decidePartOnChains(std::size_t begin, std::size_t end, std::vector<Earlier>& earlier) {
+    std::size_t made = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+        // The vertices lie in welding order: fetch the chains of a
+        // triangle's vertices some steps ahead.
+        if (i + 8 < end)
+            for (uint32_t k = 0; k < 3; ++k)
+                if (const uint32_t c = m_corner[3 * (i + 8) + k]; c != kNoEntry)
+                    __builtin_prefetch(&m_chainOf[c]);
+        const uint32_t walked = walkedSides(i);
+        if (walked < 3) {
+            made += decideTriangle(i, earlier);
+            countOnChains(i, walked);
+            continue;
+        }
+        for (uint32_t k = 0; k < 3; ++k)
+            made += decideChained(i, k, earlier);
+    }
+    return made;
+}
+
+std::size_t ThreadedEdgeBuild::decidePartFromLists(std::size_t begin, std::size_t end, std::vector<Earlier>& earlier) {
+    std::size_t made = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+        // Fetch the array entries of a triangle's vertices far ahead, the
+        // vertices some steps ahead, then their lists a little later.
+        if (i + 16 < end)
+            for (uint32_t k = 0; k < 3; ++k)
+                if (m_corner[3 * (i + 16) + k] != kNoEntry)
+                    __builtin_prefetch(&m_vertices[m_corner[3 * (i + 16) + k]]);
+        if (i + 8 < end)
+            for (uint32_t k = 0; k < 3; ++k)
+                if (m_corner[3 * (i + 8) + k] != kNoEntry)
+                    __builtin_prefetch(m_vertices[m_corner[3 * (i + 8) + k]]);
+        if (i + 4 < end)
+            for (uint32_t k = 0; k < 3; ++k)
+                if (m_corner[3 * (i + 4) + k] != kNoEntry)
+                    __builtin_prefetch(m_vertices[m_corner[3 * (i + 4) + k]]->triangles());
+        made += decideTriangle(i, earlier);
+    }
+    return made;
 }
 
 void ThreadedEdgeBuild::findChainStates() {
@@ -1912,60 +1925,54 @@ void ThreadedEdgeBuild::findChainStates() {
     });
 }
 
-uint32_t* ThreadedEdgeBuild::chainFor(uint32_t a, uint32_t b) const {
+ThreadedEdgeBuild::OnChain ThreadedEdgeBuild::lookUpOnChain(std::size_t i, uint32_t k) const {
+    const uint32_t a = m_corner[3 * i + k], b = m_corner[3 * i + (k == 2 ? 0 : k + 1)];
+    // The lower end's chain, or the upper end's where the lower one is shared.
     uint32_t v = std::min(a, b);
     if (m_chainOf[v] == kSharedEnd)
         v = std::max(a, b);
-    const uint32_t state = m_chainOf[v];
-    return state == kSharedEnd || state == kCrowdedEnd ? nullptr : &m_chainOf[v];
-}
-
-uint32_t ThreadedEdgeBuild::findOnChain(uint32_t head, uint32_t a, uint32_t b, uint32_t& walked) const {
-    for (uint32_t side = head; side != kChainEnd; ++walked) {
-        if (joins(side / 3, side % 3, a, b))
-            return side;
+    OnChain at;
+    if (m_chainOf[v] == kSharedEnd || m_chainOf[v] == kCrowdedEnd)
+        return at;
+    at.chain = &m_chainOf[v];
+    for (uint32_t side = *at.chain; side != kChainEnd; ++at.walked) {
+        if (joins(side / 3, side % 3, a, b)) {
+            at.maker = side;
+            break;
+        }
         side = m_entries.get(side) & kMakerMask;
     }
-    return kChainEnd;
+    return at;
 }
 
 bool ThreadedEdgeBuild::decideChained(std::size_t i, uint32_t k, std::vector<Earlier>& earlier) {
-    const uint32_t side = static_cast<uint32_t>(3 * i + k);
-    const uint32_t a = m_corner[side], b = m_corner[3 * i + (k == 2 ? 0 : k + 1)];
-    uint32_t* const chain = chainFor(a, b);
-    if (chain == nullptr)
+    const OnChain at = lookUpOnChain(i, k);
+    if (at.chain == nullptr)
         return decideSide(i, k, earlier);
-    uint32_t walked = 0;
-    const uint32_t maker = findOnChain(*chain, a, b, walked);
-    if (maker != kChainEnd) {
+    const uint32_t side = static_cast<uint32_t>(3 * i + k);
+    if (at.maker != kChainEnd) {
         // A live triangle has one side at the edge: this is its second side
         // or a later one.
-        const uint32_t link = m_entries.get(maker);
-        m_entries.set(side, sideEntry(maker, (link & kTakenOnChain) == kTakenOnChain ? 2 : 1));
-        m_entries.set(maker, link | kTakenOnChain);
+        const uint32_t link = m_entries.get(at.maker);
+        m_entries.set(side, sideEntry(at.maker, (link & kTakenOnChain) == kTakenOnChain ? 2 : 1));
+        m_entries.set(at.maker, link | kTakenOnChain);
         return false;
     }
-    if (walked > kLongChain) {
+    if (at.walked > kLongChain) {
         // A hub: its later edges are decided from the lists (those chained
         // so far keep their links).
-        *chain = kCrowdedEnd;
+        *at.chain = kCrowdedEnd;
         return decideSide(i, k, earlier);
     }
-    m_entries.set(side, *chain);
-    *chain = side;
+    m_entries.set(side, *at.chain);
+    *at.chain = side;
     return true;
 }
 
 void ThreadedEdgeBuild::countOnChains(std::size_t i, uint32_t walked) {
-    for (uint32_t k = 0; k < walked; ++k) {
-        const uint32_t a = m_corner[3 * i + k], b = m_corner[3 * i + (k == 2 ? 0 : k + 1)];
-        if (const uint32_t* chain = chainFor(a, b)) {
-            uint32_t passed = 0;
-            const uint32_t maker = findOnChain(*chain, a, b, passed);
-            if (maker != kChainEnd)
-                m_entries.set(maker, m_entries.get(maker) | kTakenOnChain);
-        }
-    }
+    for (uint32_t k = 0; k < walked; ++k)
+        if (const OnChain at = lookUpOnChain(i, k); at.chain != nullptr && at.maker != kChainEnd)
+            m_entries.set(at.maker, m_entries.get(at.maker) | kTakenOnChain);
 }
 
 // The sides are taken vertex by vertex (each at its first end), so that the
