@@ -32,11 +32,12 @@ constexpr uint32_t kBinaryFacetBytes = 48;
 // Records read per block: big enough to make the stream cost vanish, small
 // enough to stay in the cache.
 constexpr uint32_t kRecordsPerBlock = 4096;
-// Records parsed per block when several threads take part: the parsed facets
-// (3 MiB) are read again by the triangle making while they are still in the
-// cache, and the block buffers are few pages to map; each block still gives
-// every thread thousands of records.
-constexpr uint32_t kRecordsPerParallelBlock = 1u << 16;
+// Records of a block for each thread when several take part: a thread parses
+// its part of the block and turns the same facets into triangles while they
+// (under a megabyte, with their records) are still in its cache, and every
+// block costs the threads two starts (a tenth of a millisecond or more each
+// on a busy machine). The block buffers stay far below the mesh being made.
+constexpr uint32_t kRecordsPerThreadInBlock = 1u << 14;
 // Progress reports per binary read.
 constexpr uint32_t kProgressSteps = 40;
 // First reservation, in facets, for input without a known size.
@@ -249,27 +250,23 @@ bool memoryForFacets(uint32_t facets) {
     return MemoryCheckCallback && MemoryCheckCallback(static_cast<uint64_t>(wanted));
 }
 
-// Parses `records` binary records into facets on `threads` threads, each
-// thread boxing its usable facets (boxes[t]) and counting the others
-// (unusable[t]).
-void parseBlockOnThreads(const char* bytes, std::size_t records, float* facets, unsigned threads,
-                         std::vector<FacetBox>& boxes, std::vector<uint64_t>& unusable) {
-    topolib::runOnThreads(threads, [&](unsigned t) {
-        FacetBox part; // in registers while the facets are written
-        uint64_t passedOver = 0;
-        const size_t end = topolib::partBegin(records, t + 1, threads);
-        for (size_t r = topolib::partBegin(records, t, threads); r < end; ++r) {
-            float* facet = &facets[12 * r];
-            for (size_t k = 0; k < 12; ++k)
-                facet[k] = loadF32(bytes + kBinaryRecord * r + 4 * k);
-            if (topolib::facetCornersUsable(facet))
-                part.add(facet);
-            else
-                ++passedOver;
-        }
-        boxes[t] = part;
-        unusable[t] = passedOver;
-    });
+// Parses records [begin, end) of a block into facets, boxing the usable ones
+// (box) and counting the others (unusable).
+void parseRecords(const char* bytes, std::size_t begin, std::size_t end, float* facets, FacetBox& box,
+                  uint64_t& unusable) {
+    FacetBox part; // in registers while the facets are written
+    uint64_t passedOver = 0;
+    for (size_t r = begin; r < end; ++r) {
+        float* facet = &facets[12 * r];
+        for (size_t k = 0; k < 12; ++k)
+            facet[k] = loadF32(bytes + kBinaryRecord * r + 4 * k);
+        if (topolib::facetCornersUsable(facet))
+            part.add(facet);
+        else
+            ++passedOver;
+    }
+    box = part;
+    unusable = passedOver;
 }
 
 } // namespace
@@ -374,7 +371,7 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         const unsigned sortThreads = topolib::importThreads(corners);
         if (read.takeCensus && sortThreads > 1)
             read.census = topolib::CornerCensus(sortThreads, corners);
-        BlockBuffers buffers(threads > 1 ? std::min(count, kRecordsPerParallelBlock) : 0);
+        BlockBuffers buffers(threads > 1 ? std::min(count, recordsPerParallelBlock(threads)) : 0);
         reserveBinaryArrays(read, threads == 1);
         const ProgressSink& progress = ProgressSink::orGlobal(progress_);
         progress.setText(ProgressText::ImportingObject, mesh.getFilePath());
@@ -396,6 +393,10 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         // Out of memory (or of room for the mesh records) part way through.
         return kNotEnoughMemory;
     }
+}
+
+uint32_t StlFileHandling::recordsPerParallelBlock(unsigned threads) {
+    return kRecordsPerThreadInBlock * std::min(std::max(threads, 1u), 8u);
 }
 
 // The block buffers of a read on several threads: the block being turned into
@@ -436,7 +437,7 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
     std::vector<uint64_t> unusableParts(threads);
     uint32_t readIndex = read.index; // records read so far
     auto readNext = [&](char* into) {
-        const size_t records = read.readBlockAt(readIndex, into, kRecordsPerParallelBlock);
+        const size_t records = read.readBlockAt(readIndex, into, static_cast<uint32_t>(buffers.records));
         readIndex += static_cast<uint32_t>(records);
         return records;
     };
@@ -453,8 +454,28 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
             }
         }
         const bool cancel = cancelRequested();
-        if (!cancel)
-            parseBlockOnThreads(buffers.bytes.get(), records, buffers.facets.get(), threads, boxes, unusableParts);
+        if (!cancel) {
+            // Each thread parses its part of the block and turns the same
+            // part into triangles (its facets still in its cache), while
+            // the next block is read.
+            float* const facets = buffers.facets.get();
+            const char* const bytes = buffers.bytes.get();
+            topolib::StlObject::FacetParsing parsing;
+            parsing.parse = [&](unsigned part, std::size_t begin, std::size_t end) {
+                parseRecords(bytes, begin, end, facets, boxes[part], unusableParts[part]);
+            };
+            parsing.reference = [&]() -> const double* {
+                for (size_t r = 0; r < records && !read.haveReference; ++r)
+                    if (topolib::facetCornersUsable(&facets[12 * r]))
+                        read.takeReference(&facets[12 * r]);
+                for (const FacetBox& part : boxes)
+                    read.box.merge(part);
+                for (uint64_t passedOver : unusableParts)
+                    read.unusable += passedOver;
+                return read.reference;
+            };
+            read.mesh.addFacets(&read.cornerCounter, parsing, facets, records, read.corners, threads);
+        }
         if (reader.joinable())
             reader.join();
         else if (more && !cancel)
@@ -463,15 +484,6 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
             read.populator.stop();
             return kCancelled;
         }
-        const float* facets = buffers.facets.get();
-        for (size_t r = 0; r < records && !read.haveReference; ++r)
-            if (topolib::facetCornersUsable(&facets[12 * r]))
-                read.takeReference(&facets[12 * r]);
-        for (const FacetBox& part : boxes)
-            read.box.merge(part);
-        for (uint64_t passedOver : unusableParts)
-            read.unusable += passedOver;
-        read.mesh.addFacets(&read.cornerCounter, read.reference, facets, records, read.corners, threads);
         read.index += static_cast<uint32_t>(records);
         progress.setPercent(static_cast<int>(uint64_t(read.index) * kProgressSteps / read.count));
         std::swap(buffers.bytes, buffers.ahead);

@@ -57,6 +57,9 @@ public:
     // read fails. Facets with a coordinate that is not finite or beyond
     // ±kMaxImportCoordinate are left out and counted in a note.
     int readBinaryFrom(std::istream& in);
+    // Records per block of a binary read on `threads` threads (more than
+    // one): every thread parses its part of a block and makes its triangles.
+    static uint32_t recordsPerParallelBlock(unsigned threads);
     // Facets in the handler's file: the header count of a binary file
     // (uncapped), the lines holding "endfacet" of an ASCII one.
     uint32_t countFacets() const;

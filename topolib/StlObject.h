@@ -226,12 +226,22 @@ public:
     // made by addFacet with normalLater, appending, against this `reference`
     // and `corners`): their normals, and the sums, added in triangle order.
     void setLaterNormals(std::size_t first, const std::vector<FacetCorner>& corners, const double reference[3]);
+    // How a reader hands addFacets a block of facets that it parses on
+    // addFacets' threads: parse(part, begin, end) writes facets [begin, end)
+    // of the block (part `part` of `threads`, on that part's thread) before
+    // anything reads them; reference() is asked once every part is parsed,
+    // on the calling thread, for the point the sums are taken against.
+    struct FacetParsing {
+        std::function<void(unsigned part, std::size_t begin, std::size_t end)> parse;
+        std::function<const double*()> reference;
+    };
     // addFacet (appending) for `count` facets in order, on `threads` threads:
-    // facet i is facets[12 i, 12 i + 12). A facet whose corners are not
-    // usable (facetCornersUsable) is passed over. The record pool must have room for them
-    // (reserveTriangles), and `corners` must hold the corners of every triangle
-    // so far. Returns the number of triangles made.
-    std::size_t addFacets(uint32_t* cornerCounter, const double reference[3], const float* facets, std::size_t count,
+    // facet i is facets[12 i, 12 i + 12), written by parsing.parse. A facet
+    // whose corners are not usable (facetCornersUsable) is passed over. The
+    // record pool must have room for them (reserveTriangles), and `corners`
+    // must hold the corners of every triangle so far (otherwise nothing is
+    // parsed or made). Returns the number of triangles made.
+    std::size_t addFacets(uint32_t* cornerCounter, const FacetParsing& parsing, const float* facets, std::size_t count,
                           std::vector<FacetCorner>& corners, unsigned threads);
     // Welds the facet corners into vertices (one sort; corners within the float
     // tolerance, scaled by toleranceScaleFor the corners' box diagonal, of an

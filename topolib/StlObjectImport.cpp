@@ -642,12 +642,12 @@ void StlObject::setLaterNormals(std::size_t first, const std::vector<FacetCorner
     }
 }
 
-std::size_t StlObject::addFacets(uint32_t* cornerCounter, const double reference[3], const float* facets,
+std::size_t StlObject::addFacets(uint32_t* cornerCounter, const FacetParsing& parsing, const float* facets,
                                  std::size_t count, std::vector<FacetCorner>& corners, unsigned threads) {
     const std::size_t first = m_records.triangles.size();
     if (count == 0 || corners.size() != 3 * first || *cornerCounter != corners.size())
         return 0;
-    auto corner = [facets](std::size_t i, int k) { return facets + 12 * i + 3 + 3 * k; };
+    auto corner = [facets](std::size_t i, int k) -> const float* { return facets + 12 * i + 3 + 3 * k; };
     auto usable = [&](std::size_t i) {
         return facetCornersUsable(facets + 12 * i) && !floatPointsSame(corner(i, 0), corner(i, 1)) &&
                !floatPointsSame(corner(i, 0), corner(i, 2)) && !floatPointsSame(corner(i, 2), corner(i, 1));
@@ -657,20 +657,45 @@ std::size_t StlObject::addFacets(uint32_t* cornerCounter, const double reference
     };
     // addFacet compares a facet with the last facet it took; that one has the
     // corners of the last facet before it that was usable at all (a repeat
-    // has the corners of the facet it repeats), which each part finds alone.
+    // has the corners of the facet it repeats). Each part parses its facets
+    // and decides them against the usable ones before them in the part; its
+    // first usable one is decided once every part is parsed, against the last
+    // usable facet of the parts before, or the block's last triangle.
     // taken[i]: the facet becomes a triangle.
+    constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+    struct Part {
+        std::size_t made = 0;
+        std::size_t firstUsable = kNone;
+        std::size_t lastUsable = kNone;
+    };
     std::vector<uint8_t> taken(count);
-    std::vector<std::size_t> partTaken(threads + 1, 0);
+    std::vector<Part> parts(threads);
     runOnThreads(threads, [&](unsigned t) {
         const std::size_t begin = partBegin(count, t, threads), end = partBegin(count, t + 1, threads);
-        if (begin == end)
-            return;
+        if (parsing.parse)
+            parsing.parse(t, begin, end);
+        Part& part = parts[t];
         const float* last = nullptr; // the three corners of the last usable facet
+        for (std::size_t i = begin; i < end; ++i) {
+            taken[i] = 0;
+            if (!usable(i))
+                continue;
+            if (!last || !sameFacet(last, last + 3, last + 6, corner(i, 0))) {
+                taken[i] = 1;
+                ++part.made;
+            }
+            if (!last)
+                part.firstUsable = i;
+            last = corner(i, 0);
+            part.lastUsable = i;
+        }
+    });
+    const double* const reference = parsing.reference();
+    std::vector<std::size_t> partTaken(threads + 1, 0);
+    {
         float lastTaken[9];
-        for (std::size_t i = begin; i-- > 0 && !last;)
-            if (usable(i))
-                last = corner(i, 0);
-        if (!last && first > 0) {
+        const float* last = nullptr;
+        if (first > 0) {
             const FacetCorner* prev = &corners[3 * (first - 1)];
             for (int k = 0; k < 3; ++k) {
                 lastTaken[3 * k] = prev[k].x;
@@ -679,21 +704,19 @@ std::size_t StlObject::addFacets(uint32_t* cornerCounter, const double reference
             }
             last = lastTaken;
         }
-        std::size_t made = 0;
-        for (std::size_t i = begin; i < end; ++i) {
-            taken[i] = 0;
-            if (!usable(i))
+        for (unsigned t = 0; t < threads; ++t) {
+            Part& part = parts[t];
+            if (part.firstUsable == kNone)
                 continue;
-            if (!last || !sameFacet(last, last + 3, last + 6, corner(i, 0))) {
-                taken[i] = 1;
-                ++made;
+            if (last && sameFacet(last, last + 3, last + 6, corner(part.firstUsable, 0))) {
+                taken[part.firstUsable] = 0;
+                --part.made;
             }
-            last = corner(i, 0);
+            last = corner(part.lastUsable, 0);
         }
-        partTaken[t + 1] = made;
-    });
-    for (unsigned t = 0; t < threads; ++t)
-        partTaken[t + 1] += partTaken[t];
+        for (unsigned t = 0; t < threads; ++t)
+            partTaken[t + 1] = partTaken[t] + parts[t].made;
+    }
     const std::size_t made = partTaken[threads];
     if (made == 0)
         return 0;
@@ -725,13 +748,20 @@ std::size_t StlObject::addFacets(uint32_t* cornerCounter, const double reference
         setFacetNormals(records + from, &corners[3 * (first + from)], number - from, reference, &sums[2 * from]);
     });
 
+    // Summed in locals, in facet order (the same sums as one by one into the
+    // measures, without a store and a load between one step and the next).
+    uint32_t facetCount = m_measures.facetCount;
+    double area = m_measures.area, volume = m_measures.volume;
     for (std::size_t number = 0; number < made; ++number) {
         if (std::isnan(sums[2 * number]))
             continue;
-        ++m_measures.facetCount;
-        m_measures.area += sums[2 * number];
-        m_measures.volume += sums[2 * number + 1];
+        ++facetCount;
+        area += sums[2 * number];
+        volume += sums[2 * number + 1];
     }
+    m_measures.facetCount = facetCount;
+    m_measures.area = area;
+    m_measures.volume = volume;
     *cornerCounter += static_cast<uint32_t>(3 * made);
     return made;
 }

@@ -12,6 +12,7 @@
 #include "topolib/StlObject.h"
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -254,12 +255,10 @@ TEST_F(StlRead, facetCountForMemoryEstimate) {
 TEST_F(StlRead, binaryReadOnThreadsGivesTheMeshOfOneThread) {
     // Repeats right after their facet and after a facet with two equal corners
     // or with a corner that is not finite between them (still repeats of the
-    // last facet taken), such facets alone, collinear facets, all scattered so
-    // that parts of the block begin among them; the last record lacks its
-    // attribute bytes. Enough facets for several blocks of the threaded read,
-    // whose blocks (of 65536 records now) begin with a repeat of the facet
-    // before and with a repeat after a facet that is not finite.
-    const auto torus = torusOfAbout(150000);
+    // last facet taken), such facets alone, collinear facets, all scattered;
+    // the last record lacks its attribute bytes. Enough facets for several
+    // blocks of the threaded read on each number of threads tried.
+    const auto torus = torusOfAbout(300000);
     std::mt19937 rng(17);
     const float nan = std::numeric_limits<float>::quiet_NaN();
     std::vector<Facet> facets;
@@ -282,13 +281,34 @@ TEST_F(StlRead, binaryReadOnThreadsGivesTheMeshOfOneThread) {
         const auto& add = inserted[insertions++ % 7];
         facets.insert(facets.end(), add.begin(), add.end());
     }
-    for (const std::size_t blockBegin : {std::size_t(65536), std::size_t(2 * 65536)}) {
-        Facet notFinite = torus[blockBegin / 7];
+    // On 2, 3 and 8 threads the second and third blocks, and the parts of the
+    // second block, begin with a repeat of the facet before: right after it,
+    // after a facet that is not finite, and after one with two equal corners.
+    // Inserted from the front, each where the record that begins a block or
+    // part is to be its repeat.
+    std::vector<std::size_t> begins;
+    for (const unsigned threads : {2u, 3u, 8u}) {
+        const std::size_t block = fileIo::StlFileHandling::recordsPerParallelBlock(threads);
+        begins.push_back(block);
+        begins.push_back(2 * block);
+        for (unsigned t = 1; t < threads; ++t)
+            begins.push_back(block + topolib::partBegin(block, t, threads));
+    }
+    std::sort(begins.begin(), begins.end());
+    begins.erase(std::unique(begins.begin(), begins.end()), begins.end());
+    for (std::size_t j = 0; j < begins.size(); ++j) {
+        const Facet& repeated = torus[begins[j] / 7];
+        Facet notFinite = repeated;
         notFinite[5] = nan;
-        const std::vector<Facet> straddling =
-            blockBegin == 65536 ? std::vector<Facet>{torus[blockBegin / 7], torus[blockBegin / 7]}
-                                : std::vector<Facet>{torus[blockBegin / 7], notFinite, torus[blockBegin / 7]};
-        facets.insert(facets.begin() + static_cast<std::ptrdiff_t>(blockBegin - 1), straddling.begin(),
+        Facet twoEqual = repeated;
+        for (int k = 0; k < 3; ++k)
+            twoEqual[6 + k] = twoEqual[3 + k];
+        const std::size_t kind = j % 3;
+        const std::vector<Facet> straddling = kind == 0   ? std::vector<Facet>{repeated, repeated}
+                                              : kind == 1 ? std::vector<Facet>{repeated, notFinite, repeated}
+                                                          : std::vector<Facet>{repeated, twoEqual, repeated};
+        const std::size_t before = kind == 1 ? 2 : 1; // records of the straddle before the part begins
+        facets.insert(facets.begin() + static_cast<std::ptrdiff_t>(begins[j] - before), straddling.begin(),
                       straddling.end());
         insertions += straddling.size() - 1;
     }
