@@ -647,7 +647,7 @@ std::size_t StlObject::addFacets(uint32_t* cornerCounter, const FacetParsing& pa
     const std::size_t first = m_records.triangles.size();
     if (count == 0 || corners.size() != 3 * first || *cornerCounter != corners.size())
         return 0;
-    auto corner = [facets](std::size_t i, int k) -> const float* { return facets + 12 * i + 3 + 3 * k; };
+    auto corner = [facets](std::size_t i, int k) { return facets + 12 * i + 3 + 3 * k; };
     auto usable = [&](std::size_t i) {
         return facetCornersUsable(facets + 12 * i) && !floatPointsSame(corner(i, 0), corner(i, 1)) &&
                !floatPointsSame(corner(i, 0), corner(i, 2)) && !floatPointsSame(corner(i, 2), corner(i, 1));
@@ -1678,6 +1678,13 @@ private:
                sizeof(StlTriangle);
     }
     StlTriangle* triangleAt(std::size_t i) const { return m_first + i; }
+    // fetch(vertex number) for each corner of triangle i that has a vertex.
+    template <typename Fetch>
+    void fetchCorners(std::size_t i, const Fetch& fetch) const {
+        for (uint32_t k = 0; k < 3; ++k)
+            if (const uint32_t c = m_corner[3 * i + k]; c != kNoEntry)
+                fetch(c);
+    }
     // Sides buildEdges walks in triangle i: up to the first whose ends are one vertex.
     uint32_t walkedSides(std::size_t i) const {
         const uint32_t* c = &m_corner[3 * i];
@@ -1885,9 +1892,7 @@ std::size_t ThreadedEdgeBuild::decidePartOnChains(std::size_t begin, std::size_t
         // The vertices lie in welding order: fetch the chains of a
         // triangle's vertices some steps ahead.
         if (i + 8 < end)
-            for (uint32_t k = 0; k < 3; ++k)
-                if (const uint32_t c = m_corner[3 * (i + 8) + k]; c != kNoEntry)
-                    __builtin_prefetch(&m_chainOf[c]);
+            fetchCorners(i + 8, [&](uint32_t c) { __builtin_prefetch(&m_chainOf[c]); });
         const uint32_t walked = walkedSides(i);
         if (walked < 3) {
             made += decideTriangle(i, earlier);
@@ -1906,17 +1911,11 @@ std::size_t ThreadedEdgeBuild::decidePartFromLists(std::size_t begin, std::size_
         // Fetch the array entries of a triangle's vertices far ahead, the
         // vertices some steps ahead, then their lists a little later.
         if (i + 16 < end)
-            for (uint32_t k = 0; k < 3; ++k)
-                if (m_corner[3 * (i + 16) + k] != kNoEntry)
-                    __builtin_prefetch(&m_vertices[m_corner[3 * (i + 16) + k]]);
+            fetchCorners(i + 16, [&](uint32_t c) { __builtin_prefetch(&m_vertices[c]); });
         if (i + 8 < end)
-            for (uint32_t k = 0; k < 3; ++k)
-                if (m_corner[3 * (i + 8) + k] != kNoEntry)
-                    __builtin_prefetch(m_vertices[m_corner[3 * (i + 8) + k]]);
+            fetchCorners(i + 8, [&](uint32_t c) { __builtin_prefetch(m_vertices[c]); });
         if (i + 4 < end)
-            for (uint32_t k = 0; k < 3; ++k)
-                if (m_corner[3 * (i + 4) + k] != kNoEntry)
-                    __builtin_prefetch(m_vertices[m_corner[3 * (i + 4) + k]]->triangles());
+            fetchCorners(i + 4, [&](uint32_t c) { __builtin_prefetch(m_vertices[c]->triangles()); });
         made += decideTriangle(i, earlier);
     }
     return made;
