@@ -78,6 +78,11 @@ struct MeshOctree::TriangleBox {
         const double far = std::max(reach, std::max(std::fabs(lo[0]), std::max(std::fabs(lo[1]), std::fabs(lo[2]))));
         if (cornerInside(lo, E, 1e-12 * (far + 2.0 * E)))
             return true;
+        return meets(origin, edge);
+    }
+    // The full test alone, for a cube known to hold no corner: the shortcut of
+    // overlapsCrossing would only come to the same answer later.
+    bool meets(const double origin[3], double edge) const {
         return triangleOverlapsCube(a, b, c, n, mn, mx, origin, edge);
     }
 };
@@ -910,17 +915,12 @@ struct MeshOctree::CellBuild {
     };
     // What one range of records sends to each cell, and which cube of each level
     // (index: its child digits from the root) they pass through.
-    // Each on cache lines of its own: a range's thread writes its marked cell
-    // for every record.
+    // Each on cache lines of its own: each range's thread writes its own.
     struct alignas(64) Routes {
         std::vector<std::vector<Filed>> vertices;
         std::vector<std::vector<Filed>> triangles;
         std::vector<std::vector<DeadEnd>> deadEnds;
         std::vector<std::uint8_t> reached[kCellLevels + 1];
-        // The cell last marked with its cubes above by markCubesDownTo, and
-        // the marks it has (records in order mostly reach the same cell).
-        std::size_t markedCell = std::numeric_limits<std::size_t>::max();
-        std::uint8_t markedWith = 0;
     };
 
     double minCell;
@@ -994,6 +994,9 @@ struct MeshOctree::CellBuild {
             leafWidening[z] =
                 std::ldexp(cellEdge * 0.0002, std::min(z, leafSteps - 1) + 1 - leafSteps) * perLeaf;
         cornerReach = leafEdge * 1e6 - originReach - 4.0 * edge;
+        const GridMargins corner = bothGridMargins(0.0);
+        cornerCellMargin = corner.cell;
+        cornerRounding = corner.rounding;
         cellOrigins.resize(3 * cellCount);
         for (std::size_t c = 0; c < cellCount; ++c) {
             double e;
@@ -1002,13 +1005,13 @@ struct MeshOctree::CellBuild {
     }
 
     // Marks the cube of every level from the root down to the cell (its
-    // coordinates at the cells' level, its key slot) with `marks`.
+    // coordinates at the cells' level, its key slot) with `marks`. A cell is
+    // only ever marked together with every cube above it, so a cell that has
+    // the marks already has them all the way up.
     void markCubesDownTo(Routes& out, const std::int64_t cell[3], std::size_t slot,
                          std::uint8_t marks) const {
-        if (slot == out.markedCell && (marks & ~out.markedWith) == 0)
+        if ((out.reached[levels][slot] & marks) == marks)
             return;
-        out.markedWith = slot == out.markedCell ? static_cast<std::uint8_t>(out.markedWith | marks) : marks;
-        out.markedCell = slot;
         for (int l = 0; l < levels; ++l) {
             const std::int64_t cube[3] = {cell[0] >> (levels - l), cell[1] >> (levels - l), cell[2] >> (levels - l)};
             out.reached[l][keyOfCube(cube, l)] |= marks;
@@ -1027,6 +1030,15 @@ struct MeshOctree::CellBuild {
     bool reachLeafCells(Routes& out, std::size_t slot, std::uint32_t i, const LeafDescent& t,
                         const double cellOrigin[3], int split) const;
     void descendInCell(Routes& out, std::size_t slot, std::uint32_t i, LeafDescent& t, const double o[3]) const;
+    // The margins of clearOfBothGrids for a box reaching `reach` from zero: of
+    // the cells' grid, and the rounding added to the leaf grid's.
+    struct GridMargins {
+        double cell;
+        double rounding;
+    };
+    GridMargins bothGridMargins(double reach) const;
+    double cornerCellMargin = 0.0; // bothGridMargins(0): for boxes no farther than origin
+    double cornerRounding = 0.0;
     bool clearOfBothGrids(const TriangleBox& box, std::int64_t lo[3], std::int64_t hi[3]) const;
     int clearLevels(const TriangleBox& box, const double o[3], std::int64_t lo[3], std::int64_t hi[3]) const;
     bool routeClearTriangle(Routes& out, const TriangleBox& box, std::uint32_t i) const;
@@ -1238,6 +1250,14 @@ bool MeshOctree::CellBuild::reachLeafCells(Routes& out, std::size_t slot, std::u
         (t.hi[0] - t.lo[0] + 1) * (t.hi[1] - t.lo[1] + 1) * (t.hi[2] - t.lo[2] + 1);
     if (count > kMostCells)
         return false;
+    // Two cells side by side, each with a corner's leaf cell (as they mostly
+    // are): both are met.
+    if (count == 2 && t.cornerIn(t.lo, 0) && t.cornerIn(t.hi, 0)) {
+        std::vector<Filed>& filed = out.triangles[slot];
+        filed.push_back({i, keyOfCube(t.lo, leafSteps)});
+        filed.push_back({i, keyOfCube(t.hi, leafSteps)});
+        return true;
+    }
     for (std::int64_t x = t.lo[0]; x <= t.hi[0]; ++x)
         for (std::int64_t y = t.lo[1]; y <= t.hi[1]; ++y)
             for (std::int64_t z = t.lo[2]; z <= t.hi[2]; ++z)
@@ -1254,7 +1274,7 @@ bool MeshOctree::CellBuild::reachLeafCells(Routes& out, std::size_t slot, std::u
             double o[3];
             double e;
             cubeOfSlot(cellOrigin, cellEdge, depth, keyOfCube(cube, depth), o, &e);
-            if (!t.box.overlapsCrossing(o, e)) {
+            if (!t.box.meets(o, e)) {
                 cell.met = depth - 1;
                 break;
             }
@@ -1382,14 +1402,22 @@ int MeshOctree::CellBuild::clearLevels(const TriangleBox& box, const double o[3]
 // the cubes of its level and the smaller ones below: its margin takes the
 // widening of its own level's cubes (leafWidening), which spares the descent
 // most boxes that merely come near a line of the finest levels.
+MeshOctree::CellBuild::GridMargins MeshOctree::CellBuild::bothGridMargins(double reach) const {
+    const double far = std::max(reach, originReach);
+    return {gridMargin(edge * 0.0002, far, edge, perCell, cellsPerSide),
+            (1e-12 * (far + edge + 2.0 * cellEdge) + 1e-14 * (far + 2.0 * edge)) * perLeaf +
+                reciprocalSlack(leavesPerSide)};
+}
+
 bool MeshOctree::CellBuild::clearOfBothGrids(const TriangleBox& box, std::int64_t lo[3],
                                              std::int64_t hi[3]) const {
     if (leafSteps <= 0)
         return false;
-    const double far = std::max(box.reach, originReach);
-    const double cellMargin = gridMargin(edge * 0.0002, far, edge, perCell, cellsPerSide);
-    const double rounding = (1e-12 * (far + edge + 2.0 * cellEdge) + 1e-14 * (far + 2.0 * edge)) * perLeaf +
-                            reciprocalSlack(leavesPerSide);
+    // Most boxes lie nearer zero than the root's corner: their margins are
+    // those of the corner, worked out once.
+    const bool nearer = box.reach <= originReach;
+    const double cellMargin = nearer ? cornerCellMargin : bothGridMargins(box.reach).cell;
+    const double rounding = nearer ? cornerRounding : bothGridMargins(box.reach).rounding;
     const std::int64_t inCell = (std::int64_t(1) << leafSteps) - 1;
     // The margin of the leaf grid's line j.
     auto lineMargin = [&](std::int64_t j) {
@@ -1412,7 +1440,13 @@ bool MeshOctree::CellBuild::clearOfBothGrids(const TriangleBox& box, std::int64_
             std::int64_t cell;
             const bool clearBelow = below > widest || below > lineMargin(i);
             const bool clearAbove = above > widest || above > lineMargin(i + 1);
-            if (!clearBelow || !clearAbove || !clearCellOf(a * toCells, cellMargin, cellsPerSide, &cell))
+            if (!clearBelow || !clearAbove)
+                return false;
+            // A leaf cell with others of its cell on both sides lies a leaf
+            // edge (toCells) or more from the cell's walls.
+            const std::int64_t inside = i & inCell;
+            if ((inside == 0 || inside == inCell || cellMargin >= toCells) &&
+                !clearCellOf(a * toCells, cellMargin, cellsPerSide, &cell))
                 return false;
             (end ? hi : lo)[k] = i;
         }

@@ -78,31 +78,27 @@ bool triangleOverlapsCube(const double a[3], const double b[3], const double c[3
     const double dmax = dot3(n, vmax);
     if ((dmin > s0 && dmax > s0) || (s0 > dmin && s0 > dmax))
         return false;
-    // The nine cross axes of the edges with the coordinate axes.
-    const double v[3][3] = {{a[0] - ctr[0], a[1] - ctr[1], a[2] - ctr[2]},
-                            {b[0] - ctr[0], b[1] - ctr[1], b[2] - ctr[2]},
-                            {c[0] - ctr[0], c[1] - ctr[1], c[2] - ctr[2]}};
+    // The nine cross axes of the edges f with the coordinate axes e_u: f x e_u
+    // has no component u, so the projections of the corners (relative to the
+    // cube's centre) on it take two products each.
+    const double v0[3] = {a[0] - ctr[0], a[1] - ctr[1], a[2] - ctr[2]};
+    const double v1[3] = {b[0] - ctr[0], b[1] - ctr[1], b[2] - ctr[2]};
+    const double v2[3] = {c[0] - ctr[0], c[1] - ctr[1], c[2] - ctr[2]};
     const double f[3][3] = {{b[0] - a[0], b[1] - a[1], b[2] - a[2]},
                             {c[0] - b[0], c[1] - b[1], c[2] - b[2]},
                             {a[0] - c[0], a[1] - c[1], a[2] - c[2]}};
-    for (int e = 0; e < 3; ++e) {
-        for (int u = 0; u < 3; ++u) {
-            const int p = (u + 1) % 3;
-            const int q = (u + 2) % 3;
-            // axis = f x e_u: component u is 0, p is f[q], q is -f[p].
-            double axis[3];
-            axis[u] = 0.0;
-            axis[p] = f[e][q];
-            axis[q] = -f[e][p];
-            const double p0 = dot3(axis, v[0]);
-            const double p1 = dot3(axis, v[1]);
-            const double p2 = dot3(axis, v[2]);
-            const double mn = std::min(p0, std::min(p1, p2));
-            const double mx = std::max(p0, std::max(p1, p2));
-            const double radius = h * (std::fabs(f[e][p]) + std::fabs(f[e][q]));
-            if (mn > radius || mx < -radius)
-                return false;
-        }
+    // Whether the corners' projections x*v[p] - y*v[q] all lie beyond the
+    // cube's, h * (|x| + |y|), on one side.
+    auto separates = [h, &v0, &v1, &v2](double x, double y, int p, int q) {
+        const double p0 = x * v0[p] - y * v0[q];
+        const double p1 = x * v1[p] - y * v1[q];
+        const double p2 = x * v2[p] - y * v2[q];
+        const double radius = h * (std::fabs(x) + std::fabs(y));
+        return std::min(p0, std::min(p1, p2)) > radius || std::max(p0, std::max(p1, p2)) < -radius;
+    };
+    for (const double* e : f) {
+        if (separates(e[2], e[1], 1, 2) || separates(e[0], e[2], 2, 0) || separates(e[1], e[0], 0, 1))
+            return false;
     }
     return true;
 }
