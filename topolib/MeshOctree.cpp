@@ -1389,6 +1389,13 @@ int MeshOctree::CellBuild::clearLevels(const TriangleBox& box, const double o[3]
     return clearDepth - 1;
 }
 
+MeshOctree::CellBuild::GridMargins MeshOctree::CellBuild::bothGridMargins(double reach) const {
+    const double far = std::max(reach, originReach);
+    return {gridMargin(edge * 0.0002, far, edge, perCell, cellsPerSide),
+            (1e-12 * (far + edge + 2.0 * cellEdge) + 1e-14 * (far + 2.0 * edge)) * perLeaf +
+                reciprocalSlack(leavesPerSide)};
+}
+
 // Whether the triangle's box lies clear of the grid of the cells as
 // clearOfGrid from the root finds it (the same products and margin) and clear
 // of the leaf grid as clearOfGrid from a cell's cube would find it: with that
@@ -1402,13 +1409,6 @@ int MeshOctree::CellBuild::clearLevels(const TriangleBox& box, const double o[3]
 // the cubes of its level and the smaller ones below: its margin takes the
 // widening of its own level's cubes (leafWidening), which spares the descent
 // most boxes that merely come near a line of the finest levels.
-MeshOctree::CellBuild::GridMargins MeshOctree::CellBuild::bothGridMargins(double reach) const {
-    const double far = std::max(reach, originReach);
-    return {gridMargin(edge * 0.0002, far, edge, perCell, cellsPerSide),
-            (1e-12 * (far + edge + 2.0 * cellEdge) + 1e-14 * (far + 2.0 * edge)) * perLeaf +
-                reciprocalSlack(leavesPerSide)};
-}
-
 bool MeshOctree::CellBuild::clearOfBothGrids(const TriangleBox& box, std::int64_t lo[3],
                                              std::int64_t hi[3]) const {
     if (leafSteps <= 0)
