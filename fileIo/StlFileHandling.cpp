@@ -399,15 +399,17 @@ uint32_t StlFileHandling::recordsPerParallelBlock(unsigned threads) {
     return kRecordsPerThreadInBlock * std::min(std::max(threads, 1u), 8u);
 }
 
-// The block buffers of a read on several threads: the block being turned into
-// triangles, the block read ahead meanwhile, and the parsed facets. Filled
-// before they are read: no clearing of either.
+// The block buffers of a read on several threads: the block being parsed, the
+// block read ahead meanwhile, and the parsed facets of the block being parsed
+// and of the block before, whose triangles are made meanwhile. Filled before
+// they are read: no clearing of any.
 StlFileHandling::BlockBuffers::BlockBuffers(size_t records) : records(records) {
     if (records == 0)
         return;
     bytes.reset(new char[records * kBinaryRecord]);
     ahead.reset(new char[records * kBinaryRecord]);
     facets.reset(new float[records * 12]);
+    facetsAhead.reset(new float[records * 12]);
 }
 
 // Reserves the corners and triangles for the read's room. The corners are
@@ -428,11 +430,13 @@ void StlFileHandling::reserveBinaryArrays(BinaryRead& read, bool mapAhead) {
              {read.mesh.triangles().data(), read.mesh.triangleCapacity() * sizeof(topolib::StlTriangle*)}});
 }
 
-// Reads the records block by block on `threads` threads: the next block's
-// bytes are read on a thread of their own while this block is parsed and
-// turned into triangles. kSuccess, or kCancelled.
+// Reads the records block by block on `threads` threads. Each pass makes the
+// triangles of the block before (each thread the part it parsed, its facets
+// still in its cache) and parses and decides this block, while the next
+// block's bytes are read on a thread of their own. kSuccess, or kCancelled.
 int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& buffers, unsigned threads,
                                                const ProgressSink& progress) {
+    using FacetBlock = topolib::StlObject::FacetBlock;
     std::vector<FacetBox> boxes(threads);
     std::vector<uint64_t> unusableParts(threads);
     uint32_t readIndex = read.index; // records read so far
@@ -441,30 +445,60 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
         readIndex += static_cast<uint32_t>(records);
         return records;
     };
-    size_t records = readNext(buffers.bytes.get());
-    while (records > 0) {
-        const bool more = !read.ended && readIndex < read.count;
-        size_t nextRecords = 0;
-        std::thread reader;
-        if (more) {
-            try {
-                reader = std::thread([&] { nextRecords = readNext(buffers.ahead.get()); });
-            } catch (const std::system_error&) {
-                // read after this block instead
+    // Two blocks in turn: the one settled in the last pass, whose triangles
+    // the next pass makes (null when there is none), and the one parsed.
+    FacetBlock blocks[2] = {FacetBlock(buffers.records, threads), FacetBlock(buffers.records, threads)};
+    FacetBlock* settled = nullptr;
+    auto makeSettled = [&](bool onThreads) {
+        if (!settled)
+            return;
+        if (onThreads)
+            topolib::runOnThreads(threads, [&](unsigned t) { read.mesh.makeFacets(*settled, read.corners, t); });
+        else
+            for (unsigned t = 0; t < threads; ++t)
+                read.mesh.makeFacets(*settled, read.corners, t);
+        read.mesh.sumFacets(*settled, &read.cornerCounter);
+        settled = nullptr;
+    };
+    try {
+        size_t records = readNext(buffers.bytes.get());
+        while (records > 0) {
+            const bool more = !read.ended && readIndex < read.count;
+            size_t nextRecords = 0;
+            std::thread reader;
+            // Joined however the pass ends.
+            struct Joined {
+                std::thread& thread;
+                ~Joined() {
+                    if (thread.joinable())
+                        thread.join();
+                }
+            } joined{reader};
+            if (more) {
+                try {
+                    reader = std::thread([&] { nextRecords = readNext(buffers.ahead.get()); });
+                } catch (const std::system_error&) {
+                    // read after this block instead
+                }
             }
-        }
-        const bool cancel = cancelRequested();
-        if (!cancel) {
-            // Each thread parses its part of the block and turns the same
-            // part into triangles (its facets still in its cache), while
-            // the next block is read.
-            float* const facets = buffers.facets.get();
-            const char* const bytes = buffers.bytes.get();
-            topolib::StlObject::FacetParsing parsing;
-            parsing.parse = [&](unsigned part, std::size_t begin, std::size_t end) {
-                parseRecords(bytes, begin, end, facets, boxes[part], unusableParts[part]);
-            };
-            parsing.reference = [&]() -> const double* {
+            const bool cancel = cancelRequested();
+            if (!cancel) {
+                float* const facets = buffers.facets.get();
+                const char* const bytes = buffers.bytes.get();
+                FacetBlock& block = settled == &blocks[0] ? blocks[1] : blocks[0];
+                block.start(facets, records);
+                const topolib::StlObject::FacetParse parse = [&](unsigned part, std::size_t begin, std::size_t end) {
+                    parseRecords(bytes, begin, end, facets, boxes[part], unusableParts[part]);
+                };
+                topolib::runOnThreads(threads, [&](unsigned t) {
+                    if (settled)
+                        read.mesh.makeFacets(*settled, read.corners, t);
+                    read.mesh.decideFacets(block, parse, t);
+                });
+                if (settled) {
+                    read.mesh.sumFacets(*settled, &read.cornerCounter);
+                    settled = nullptr;
+                }
                 for (size_t r = 0; r < records && !read.haveReference; ++r)
                     if (topolib::facetCornersUsable(&facets[12 * r]))
                         read.takeReference(&facets[12 * r]);
@@ -472,24 +506,34 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
                     read.box.merge(part);
                 for (uint64_t passedOver : unusableParts)
                     read.unusable += passedOver;
-                return read.reference;
-            };
-            read.mesh.addFacets(&read.cornerCounter, parsing, facets, records, read.corners, threads);
+                if (read.mesh.settleFacets(block, read.reference, read.corners) > 0)
+                    settled = &block;
+                // The settled block's facets stay while the next block is
+                // parsed into the other buffer.
+                std::swap(buffers.facets, buffers.facetsAhead);
+            }
+            if (reader.joinable())
+                reader.join();
+            else if (more && !cancel)
+                nextRecords = readNext(buffers.ahead.get());
+            if (cancel) {
+                makeSettled(true);
+                read.populator.stop();
+                return kCancelled;
+            }
+            read.index += static_cast<uint32_t>(records);
+            progress.setPercent(static_cast<int>(uint64_t(read.index) * kProgressSteps / read.count));
+            std::swap(buffers.bytes, buffers.ahead);
+            records = nextRecords;
         }
-        if (reader.joinable())
-            reader.join();
-        else if (more && !cancel)
-            nextRecords = readNext(buffers.ahead.get());
-        if (cancel) {
-            read.populator.stop();
-            return kCancelled;
-        }
-        read.index += static_cast<uint32_t>(records);
-        progress.setPercent(static_cast<int>(uint64_t(read.index) * kProgressSteps / read.count));
-        std::swap(buffers.bytes, buffers.ahead);
-        records = nextRecords;
+        makeSettled(true);
+        return kSuccess;
+    } catch (...) {
+        // No triangle is left half made: made on this thread, which takes no
+        // memory.
+        makeSettled(false);
+        throw;
     }
-    return kSuccess;
 }
 
 // Reads the records left, `blockRecords` at a time, facet by facet on this

@@ -87,7 +87,7 @@ private:
         explicit BlockBuffers(size_t records);
         size_t records = 0;
         std::unique_ptr<char[]> bytes, ahead;
-        std::unique_ptr<float[]> facets;
+        std::unique_ptr<float[]> facets, facetsAhead;
     };
     void reserveBinaryArrays(BinaryRead& read, bool mapAhead);
     int readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& buffers, unsigned threads,

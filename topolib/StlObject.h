@@ -226,23 +226,55 @@ public:
     // made by addFacet with normalLater, appending, against this `reference`
     // and `corners`): their normals, and the sums, added in triangle order.
     void setLaterNormals(std::size_t first, const std::vector<FacetCorner>& corners, const double reference[3]);
-    // How a reader hands addFacets a block of facets that it parses on
-    // addFacets' threads: parse(part, begin, end) writes facets [begin, end)
-    // of the block (part `part` of `threads`, on that part's thread) before
-    // anything reads them; reference() is asked once every part is parsed,
-    // on the calling thread, for the point the sums are taken against.
-    struct FacetParsing {
-        std::function<void(unsigned part, std::size_t begin, std::size_t end)> parse;
-        std::function<const double*()> reference;
+    // addFacet (appending) for a block of facets in order, on the block's
+    // threads, in passes a reader runs (runOnThreads) so that one pass can
+    // make the triangles of one block and parse the next:
+    //   decideFacets(block, t) for every part t: the reader's parse(t, begin,
+    //     end) writes facets [begin, end) of the block, then the part's facets
+    //     are decided;
+    //   settleFacets(block, reference) once, on the calling thread: the
+    //     parts' first facets are decided against the facets before them and
+    //     the triangles' room is taken (reference: the point the sums are
+    //     taken against);
+    //   makeFacets(block, t) for every part t: its triangles, corners and
+    //     normals;
+    //   sumFacets(block) once, in block order: the sums and the corner count.
+    // Facet i is facets[12 i, 12 i + 12). A facet whose corners are not
+    // usable (facetCornersUsable) is passed over. The record pool must have
+    // room for the facets (reserveTriangles), and `corners` the room for
+    // their corners. Every settled block must be made and summed before the
+    // next is settled, and before the mesh is read or released.
+    struct FacetBlock {
+        // Room for blocks of up to `room` facets: nothing is allocated while
+        // a block passes through the steps.
+        FacetBlock(std::size_t room, unsigned threads);
+        void start(const float* blockFacets, std::size_t blockCount) {
+            facets = blockFacets;
+            count = blockCount;
+        }
+        const float* facets = nullptr;
+        std::size_t count = 0;
+        unsigned threads;
+        struct Part {
+            std::size_t made = 0;
+            std::size_t firstUsable = std::size_t(-1);
+            std::size_t lastUsable = std::size_t(-1);
+        };
+        std::vector<uint8_t> taken; // facet i becomes a triangle
+        std::vector<Part> parts;
+        std::vector<std::size_t> partTaken; // the triangles of the parts before each
+        std::size_t first = 0;              // the mesh's triangle count before the block
+        std::size_t made = 0;
+        StlTriangle* records = nullptr;
+        const double* reference = nullptr;
+        std::vector<double> sums; // doubled area and six times the volume of each triangle
     };
-    // addFacet (appending) for `count` facets in order, on `threads` threads:
-    // facet i is facets[12 i, 12 i + 12), written by parsing.parse. A facet
-    // whose corners are not usable (facetCornersUsable) is passed over. The
-    // record pool must have room for them (reserveTriangles), and `corners`
-    // must hold the corners of every triangle so far (otherwise nothing is
-    // parsed or made). Returns the number of triangles made.
-    std::size_t addFacets(uint32_t* cornerCounter, const FacetParsing& parsing, const float* facets, std::size_t count,
-                          std::vector<FacetCorner>& corners, unsigned threads);
+    using FacetParse = std::function<void(unsigned part, std::size_t begin, std::size_t end)>;
+    void decideFacets(FacetBlock& block, const FacetParse& parse, unsigned part) const;
+    // The number of triangles the block makes.
+    std::size_t settleFacets(FacetBlock& block, const double reference[3], std::vector<FacetCorner>& corners);
+    void makeFacets(FacetBlock& block, std::vector<FacetCorner>& corners, unsigned part);
+    void sumFacets(const FacetBlock& block, uint32_t* cornerCounter);
     // Welds the facet corners into vertices (one sort; corners within the float
     // tolerance, scaled by toleranceScaleFor the corners' box diagonal, of an
     // earlier corner that made a vertex join that vertex, whatever the order

@@ -642,56 +642,65 @@ void StlObject::setLaterNormals(std::size_t first, const std::vector<FacetCorner
     }
 }
 
-std::size_t StlObject::addFacets(uint32_t* cornerCounter, const FacetParsing& parsing, const float* facets,
-                                 std::size_t count, std::vector<FacetCorner>& corners, unsigned threads) {
-    const std::size_t first = m_records.triangles.size();
-    if (count == 0 || corners.size() != 3 * first || *cornerCounter != corners.size())
-        return 0;
-    auto corner = [facets](std::size_t i, int k) { return facets + 12 * i + 3 + 3 * k; };
-    auto usable = [&](std::size_t i) {
-        return facetCornersUsable(facets + 12 * i) && !floatPointsSame(corner(i, 0), corner(i, 1)) &&
-               !floatPointsSame(corner(i, 0), corner(i, 2)) && !floatPointsSame(corner(i, 2), corner(i, 1));
+namespace {
+
+const float* facetCorner(const float* facets, std::size_t i, int k) { return facets + 12 * i + 3 + 3 * k; }
+
+bool sameFacet(const float* a0, const float* a1, const float* a2, const float* b) {
+    return floatPointsSame(a0, b) && floatPointsSame(a1, b + 3) && floatPointsSame(a2, b + 6);
+}
+
+} // namespace
+
+StlObject::FacetBlock::FacetBlock(std::size_t room, unsigned threads)
+    : threads(std::max(threads, 1u)), taken(room), parts(this->threads), partTaken(this->threads + 1, 0),
+      sums(2 * room) {}
+
+// addFacet compares a facet with the last facet it took; that one has the
+// corners of the last facet before it that was usable at all (a repeat has
+// the corners of the facet it repeats). Each part decides its facets against
+// the usable ones before them in the part; its first usable one is decided by
+// settleFacets, against the last usable facet of the parts before, or the
+// last triangle before the block.
+void StlObject::decideFacets(FacetBlock& block, const FacetParse& parse, unsigned t) const {
+    if (block.count > block.taken.size())
+        return; // more than the block's room: settleFacets makes nothing of it
+    const std::size_t begin = partBegin(block.count, t, block.threads);
+    const std::size_t end = partBegin(block.count, t + 1, block.threads);
+    if (parse)
+        parse(t, begin, end);
+    const float* const facets = block.facets;
+    auto usable = [facets](std::size_t i) {
+        return facetCornersUsable(facets + 12 * i) &&
+               !floatPointsSame(facetCorner(facets, i, 0), facetCorner(facets, i, 1)) &&
+               !floatPointsSame(facetCorner(facets, i, 0), facetCorner(facets, i, 2)) &&
+               !floatPointsSame(facetCorner(facets, i, 2), facetCorner(facets, i, 1));
     };
-    auto sameFacet = [](const float* a0, const float* a1, const float* a2, const float* b) {
-        return floatPointsSame(a0, b) && floatPointsSame(a1, b + 3) && floatPointsSame(a2, b + 6);
-    };
-    // addFacet compares a facet with the last facet it took; that one has the
-    // corners of the last facet before it that was usable at all (a repeat
-    // has the corners of the facet it repeats). Each part parses its facets
-    // and decides them against the usable ones before them in the part; its
-    // first usable one is decided once every part is parsed, against the last
-    // usable facet of the parts before, or the block's last triangle.
-    // taken[i]: the facet becomes a triangle.
-    constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-    struct Part {
-        std::size_t made = 0;
-        std::size_t firstUsable = kNone;
-        std::size_t lastUsable = kNone;
-    };
-    std::vector<uint8_t> taken(count);
-    std::vector<Part> parts(threads);
-    runOnThreads(threads, [&](unsigned t) {
-        const std::size_t begin = partBegin(count, t, threads), end = partBegin(count, t + 1, threads);
-        if (parsing.parse)
-            parsing.parse(t, begin, end);
-        Part& part = parts[t];
-        const float* last = nullptr; // the three corners of the last usable facet
-        for (std::size_t i = begin; i < end; ++i) {
-            taken[i] = 0;
-            if (!usable(i))
-                continue;
-            if (!last || !sameFacet(last, last + 3, last + 6, corner(i, 0))) {
-                taken[i] = 1;
-                ++part.made;
-            }
-            if (!last)
-                part.firstUsable = i;
-            last = corner(i, 0);
-            part.lastUsable = i;
+    FacetBlock::Part& part = block.parts[t];
+    part = FacetBlock::Part();
+    const float* last = nullptr; // the three corners of the last usable facet
+    for (std::size_t i = begin; i < end; ++i) {
+        block.taken[i] = 0;
+        if (!usable(i))
+            continue;
+        if (!last || !sameFacet(last, last + 3, last + 6, facetCorner(facets, i, 0))) {
+            block.taken[i] = 1;
+            ++part.made;
         }
-    });
-    const double* const reference = parsing.reference();
-    std::vector<std::size_t> partTaken(threads + 1, 0);
+        if (!last)
+            part.firstUsable = i;
+        last = facetCorner(facets, i, 0);
+        part.lastUsable = i;
+    }
+}
+
+std::size_t StlObject::settleFacets(FacetBlock& block, const double reference[3], std::vector<FacetCorner>& corners) {
+    const std::size_t first = m_records.triangles.size();
+    block.first = first;
+    block.made = 0;
+    block.reference = reference;
+    if (block.count == 0 || block.count > block.taken.size() || corners.size() != 3 * first)
+        return 0;
     {
         float lastTaken[9];
         const float* last = nullptr;
@@ -704,66 +713,80 @@ std::size_t StlObject::addFacets(uint32_t* cornerCounter, const FacetParsing& pa
             }
             last = lastTaken;
         }
-        for (unsigned t = 0; t < threads; ++t) {
-            Part& part = parts[t];
-            if (part.firstUsable == kNone)
+        for (unsigned t = 0; t < block.threads; ++t) {
+            FacetBlock::Part& part = block.parts[t];
+            if (part.firstUsable == std::size_t(-1))
                 continue;
-            if (last && sameFacet(last, last + 3, last + 6, corner(part.firstUsable, 0))) {
-                taken[part.firstUsable] = 0;
+            if (last && sameFacet(last, last + 3, last + 6, facetCorner(block.facets, part.firstUsable, 0))) {
+                block.taken[part.firstUsable] = 0;
                 --part.made;
             }
-            last = corner(part.lastUsable, 0);
+            last = facetCorner(block.facets, part.lastUsable, 0);
         }
-        for (unsigned t = 0; t < threads; ++t)
-            partTaken[t + 1] = partTaken[t] + parts[t].made;
+        for (unsigned t = 0; t < block.threads; ++t)
+            block.partTaken[t + 1] = block.partTaken[t] + block.parts[t].made;
     }
-    const std::size_t made = partTaken[threads];
+    const std::size_t made = block.partTaken[block.threads];
     if (made == 0)
         return 0;
-
-    // The triangles in record slots and array entries by number, their corners
-    // and normals; the sums are added in facet order afterwards.
-    StlTriangle* const records = m_records.trianglePool.takeSlots(made);
+    // The triangles' array entries, corners and record slots; out of memory,
+    // the mesh is left as it was.
     m_records.triangles.resize(first + made);
     corners.resize(3 * (first + made));
-    std::unique_ptr<double[]> sums(new double[2 * made]); // doubled area, six times the volume
-    runOnThreads(threads, [&](unsigned t) {
-        std::size_t number = partTaken[t];
-        const std::size_t end = partBegin(count, t + 1, threads);
-        for (std::size_t i = partBegin(count, t, threads); i < end; ++i) {
-            if (!taken[i])
-                continue;
-            const std::size_t n = first + number;
-            StlTriangle* tri = new (records + number) StlTriangle();
-            tri->id = static_cast<int32_t>(n);
-            m_records.triangles[n] = tri;
-            for (int k = 0; k < 3; ++k) {
-                const float* p = corner(i, k);
-                corners[3 * n + static_cast<std::size_t>(k)] = {p[0], p[1], p[2], static_cast<int32_t>(3 * n + static_cast<std::size_t>(k))};
-            }
-            ++number;
-        }
-        // The part's corners are in the cache still.
-        const std::size_t from = partTaken[t];
-        setFacetNormals(records + from, &corners[3 * (first + from)], number - from, reference, &sums[2 * from]);
-    });
+    try {
+        block.records = m_records.trianglePool.takeSlots(made);
+    } catch (...) {
+        m_records.triangles.resize(first);
+        corners.resize(3 * first);
+        throw;
+    }
+    block.made = made;
+    return made;
+}
 
-    // Summed in locals, in facet order (the same sums as one by one into the
-    // measures, without a store and a load between one step and the next).
+// The part's triangles in record slots and array entries by number, their
+// corners and normals.
+void StlObject::makeFacets(FacetBlock& block, std::vector<FacetCorner>& corners, unsigned t) {
+    if (block.made == 0)
+        return;
+    std::size_t number = block.partTaken[t];
+    const std::size_t end = partBegin(block.count, t + 1, block.threads);
+    for (std::size_t i = partBegin(block.count, t, block.threads); i < end; ++i) {
+        if (!block.taken[i])
+            continue;
+        const std::size_t n = block.first + number;
+        StlTriangle* tri = new (block.records + number) StlTriangle();
+        tri->id = static_cast<int32_t>(n);
+        m_records.triangles[n] = tri;
+        for (int k = 0; k < 3; ++k) {
+            const float* p = facetCorner(block.facets, i, k);
+            corners[3 * n + static_cast<std::size_t>(k)] = {p[0], p[1], p[2],
+                                                            static_cast<int32_t>(3 * n + static_cast<std::size_t>(k))};
+        }
+        ++number;
+    }
+    // The part's corners are in the cache still.
+    const std::size_t from = block.partTaken[t];
+    setFacetNormals(block.records + from, &corners[3 * (block.first + from)], number - from, block.reference,
+                    &block.sums[2 * from]);
+}
+
+// Summed in locals, in facet order (the same sums as one by one into the
+// measures, without a store and a load between one step and the next).
+void StlObject::sumFacets(const FacetBlock& block, uint32_t* cornerCounter) {
     uint32_t facetCount = m_measures.facetCount;
     double area = m_measures.area, volume = m_measures.volume;
-    for (std::size_t number = 0; number < made; ++number) {
-        if (std::isnan(sums[2 * number]))
+    for (std::size_t number = 0; number < block.made; ++number) {
+        if (std::isnan(block.sums[2 * number]))
             continue;
         ++facetCount;
-        area += sums[2 * number];
-        volume += sums[2 * number + 1];
+        area += block.sums[2 * number];
+        volume += block.sums[2 * number + 1];
     }
     m_measures.facetCount = facetCount;
     m_measures.area = area;
     m_measures.volume = volume;
-    *cornerCounter += static_cast<uint32_t>(3 * made);
-    return made;
+    *cornerCounter += static_cast<uint32_t>(3 * block.made);
 }
 
 namespace {

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <clocale>
 #include <cmath>
 #include <limits>
@@ -336,6 +337,33 @@ TEST_F(StlRead, binaryReadOnThreadsGivesTheMeshOfOneThread) {
             EXPECT_EQ(mesh.bboxMax()[k], one.bboxMax()[k]);
         }
         EXPECT_EQ(mesh.getName(), one.getName());
+    }
+
+    // Cancelled once its first block is read: every triangle the mesh counts
+    // is made, those of the block before the cancel included.
+    for (unsigned threads : {3u, 8u}) {
+        SCOPED_TRACE(threads);
+        topolib::StlObject mesh;
+        std::atomic<bool> cancel{false};
+        const ProgressSink raiseCancel(
+            [&](int percent, unsigned, const std::wstring&, const std::wstring&, const std::wstring&) {
+                if (percent > 0)
+                    cancel = true;
+            });
+        std::istringstream in(bytes);
+        StlFileHandling handler;
+        handler.setTarget(&mesh);
+        handler.setCancelFlag(&cancel);
+        handler.setProgressSink(&raiseCancel);
+        topolib::forceImportThreads(threads);
+        EXPECT_EQ(handler.readBinaryFrom(in), kCancelled);
+        topolib::forceImportThreads(0);
+        ASSERT_GT(mesh.triangleCount(), 0u);
+        ASSERT_LT(mesh.triangleCount(), one.triangleCount());
+        for (uint32_t i = 0; i < mesh.triangleCount(); ++i) {
+            ASSERT_NE(mesh.triangle(i), nullptr) << i;
+            ASSERT_EQ(mesh.triangle(i)->id, static_cast<int32_t>(i));
+        }
     }
 
     // On a thread held to two or three processors the import picks its own
