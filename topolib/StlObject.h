@@ -260,14 +260,15 @@ public:
             std::size_t firstUsable = std::size_t(-1);
             std::size_t lastUsable = std::size_t(-1);
         };
-        std::vector<uint8_t> taken; // facet i becomes a triangle
+        std::size_t room;
+        std::unique_ptr<uint8_t[]> taken; // facet i becomes a triangle (written before it is read)
         std::vector<Part> parts;
         std::vector<std::size_t> partTaken; // the triangles of the parts before each
         std::size_t first = 0;              // the mesh's triangle count before the block
         std::size_t made = 0;
         StlTriangle* records = nullptr;
         const double* reference = nullptr;
-        std::vector<double> sums; // doubled area and six times the volume of each triangle
+        std::unique_ptr<double[]> sums; // doubled area and six times the volume of each triangle
     };
     using FacetParse = std::function<void(unsigned part, std::size_t begin, std::size_t end)>;
     void decideFacets(FacetBlock& block, const FacetParse& parse, unsigned part) const;

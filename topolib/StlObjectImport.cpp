@@ -653,8 +653,8 @@ bool sameFacet(const float* a0, const float* a1, const float* a2, const float* b
 } // namespace
 
 StlObject::FacetBlock::FacetBlock(std::size_t room, unsigned threads)
-    : threads(std::max(threads, 1u)), taken(room), parts(this->threads), partTaken(this->threads + 1, 0),
-      sums(2 * room) {}
+    : threads(std::max(threads, 1u)), room(room), taken(new uint8_t[room]), parts(this->threads),
+      partTaken(this->threads + 1, 0), sums(new double[2 * room]) {}
 
 // addFacet compares a facet with the last facet it took; that one has the
 // corners of the last facet before it that was usable at all (a repeat has
@@ -663,7 +663,7 @@ StlObject::FacetBlock::FacetBlock(std::size_t room, unsigned threads)
 // settleFacets, against the last usable facet of the parts before, or the
 // last triangle before the block.
 void StlObject::decideFacets(FacetBlock& block, const FacetParse& parse, unsigned t) const {
-    if (block.count > block.taken.size())
+    if (block.count > block.room)
         return; // more than the block's room: settleFacets makes nothing of it
     const std::size_t begin = partBegin(block.count, t, block.threads);
     const std::size_t end = partBegin(block.count, t + 1, block.threads);
@@ -699,7 +699,7 @@ std::size_t StlObject::settleFacets(FacetBlock& block, const double reference[3]
     block.first = first;
     block.made = 0;
     block.reference = reference;
-    if (block.count == 0 || block.count > block.taken.size() || corners.size() != 3 * first)
+    if (block.count == 0 || block.count > block.room || corners.size() != 3 * first)
         return 0;
     {
         float lastTaken[9];
