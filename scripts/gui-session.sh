@@ -35,7 +35,11 @@ gui_main_window() {
 # Presses L in the main window (id $1) and types the path $2 into the import
 # dialog it opens. On a loaded machine the first key can reach the window
 # before it handles keys, so L is pressed again until the dialog shows, and
-# the file-name field is cleared before typing. Returns 1 without a dialog.
+# the file-name field is cleared before typing. Without a window manager the
+# keys can still go to the window under the pointer, and a slow program can
+# take a Return for the file-name completion: the pointer rests on the
+# dialog, and the path is typed again until the dialog closes. Returns 1
+# without a dialog, or when it stays open.
 gui_import_file() {
   local dialog=""
   for _ in 1 2 3 4 5; do
@@ -44,9 +48,18 @@ gui_import_file() {
     dialog=$(timeout 8 xdotool search --all --sync --onlyvisible --pid "$app" --name 'Import file' | head -1) && break
   done
   [ -n "$dialog" ] || return 1
-  xdotool windowfocus --sync "$dialog" 2>/dev/null || true
-  sleep 0.5
-  xdotool key ctrl+a
-  xdotool type --delay 5 "$2"
-  xdotool key Return
+  for _ in 1 2 3; do
+    xdotool mousemove --window "$dialog" 20 20 2>/dev/null || true
+    xdotool windowfocus --sync "$dialog" 2>/dev/null || true
+    sleep 0.5
+    xdotool key ctrl+a
+    xdotool type --delay 5 "$2"
+    sleep 0.3
+    xdotool key Return
+    for _ in $(seq 1 30); do
+      xdotool search --all --onlyvisible --pid "$app" --name 'Import file' >/dev/null 2>&1 || return 0
+      sleep 0.2
+    done
+  done
+  return 1
 }
