@@ -33,10 +33,11 @@ constexpr uint32_t kBinaryFacetBytes = 48;
 // enough to stay in the cache.
 constexpr uint32_t kRecordsPerBlock = 4096;
 // Records of a block for each thread when several take part: a thread parses
-// its part of the block and turns the same facets into triangles while they
-// (under a megabyte, with their records) are still in its cache, and every
-// block costs the threads two starts (a tenth of a millisecond or more each
-// on a busy machine). The block buffers stay far below the mesh being made.
+// its part of the block and turns the same facets into triangles in the next
+// pass while they (under a megabyte, with their records) are still in its
+// cache, and every block costs the threads one start (a tenth of a
+// millisecond or more on a busy machine). The block buffers stay far below
+// the mesh being made.
 constexpr uint32_t kRecordsPerThreadInBlock = 1u << 14;
 // Progress reports per binary read.
 constexpr uint32_t kProgressSteps = 40;
@@ -460,6 +461,38 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
         read.mesh.sumFacets(*settled, &read.cornerCounter);
         settled = nullptr;
     };
+    // The pass over a block read: the triangles of the settled block made,
+    // this block parsed, decided and settled.
+    auto passOver = [&](size_t records) {
+        float* const facets = buffers.facets.get();
+        const char* const bytes = buffers.bytes.get();
+        FacetBlock& block = settled == &blocks[0] ? blocks[1] : blocks[0];
+        block.start(facets, records);
+        const topolib::StlObject::FacetParse parse = [&](unsigned part, std::size_t begin, std::size_t end) {
+            parseRecords(bytes, begin, end, facets, boxes[part], unusableParts[part]);
+        };
+        topolib::runOnThreads(threads, [&](unsigned t) {
+            if (settled)
+                read.mesh.makeFacets(*settled, read.corners, t);
+            read.mesh.decideFacets(block, parse, t);
+        });
+        if (settled) {
+            read.mesh.sumFacets(*settled, &read.cornerCounter);
+            settled = nullptr;
+        }
+        for (size_t r = 0; r < records && !read.haveReference; ++r)
+            if (topolib::facetCornersUsable(&facets[12 * r]))
+                read.takeReference(&facets[12 * r]);
+        for (const FacetBox& part : boxes)
+            read.box.merge(part);
+        for (uint64_t passedOver : unusableParts)
+            read.unusable += passedOver;
+        if (read.mesh.settleFacets(block, read.reference, read.corners) > 0)
+            settled = &block;
+        // The settled block's facets stay while the next block is parsed
+        // into the other buffer.
+        std::swap(buffers.facets, buffers.facetsAhead);
+    };
     try {
         size_t records = readNext(buffers.bytes.get());
         while (records > 0) {
@@ -482,36 +515,8 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
                 }
             }
             const bool cancel = cancelRequested();
-            if (!cancel) {
-                float* const facets = buffers.facets.get();
-                const char* const bytes = buffers.bytes.get();
-                FacetBlock& block = settled == &blocks[0] ? blocks[1] : blocks[0];
-                block.start(facets, records);
-                const topolib::StlObject::FacetParse parse = [&](unsigned part, std::size_t begin, std::size_t end) {
-                    parseRecords(bytes, begin, end, facets, boxes[part], unusableParts[part]);
-                };
-                topolib::runOnThreads(threads, [&](unsigned t) {
-                    if (settled)
-                        read.mesh.makeFacets(*settled, read.corners, t);
-                    read.mesh.decideFacets(block, parse, t);
-                });
-                if (settled) {
-                    read.mesh.sumFacets(*settled, &read.cornerCounter);
-                    settled = nullptr;
-                }
-                for (size_t r = 0; r < records && !read.haveReference; ++r)
-                    if (topolib::facetCornersUsable(&facets[12 * r]))
-                        read.takeReference(&facets[12 * r]);
-                for (const FacetBox& part : boxes)
-                    read.box.merge(part);
-                for (uint64_t passedOver : unusableParts)
-                    read.unusable += passedOver;
-                if (read.mesh.settleFacets(block, read.reference, read.corners) > 0)
-                    settled = &block;
-                // The settled block's facets stay while the next block is
-                // parsed into the other buffer.
-                std::swap(buffers.facets, buffers.facetsAhead);
-            }
+            if (!cancel)
+                passOver(records);
             if (reader.joinable())
                 reader.join();
             else if (more && !cancel)

@@ -994,9 +994,7 @@ struct MeshOctree::CellBuild {
             leafWidening[z] =
                 std::ldexp(cellEdge * 0.0002, std::min(z, leafSteps - 1) + 1 - leafSteps) * perLeaf;
         cornerReach = leafEdge * 1e6 - originReach - 4.0 * edge;
-        const GridMargins corner = bothGridMargins(0.0);
-        cornerCellMargin = corner.cell;
-        cornerRounding = corner.rounding;
+        cornerMargins = bothGridMargins(0.0);
         cellOrigins.resize(3 * cellCount);
         for (std::size_t c = 0; c < cellCount; ++c) {
             double e;
@@ -1037,8 +1035,7 @@ struct MeshOctree::CellBuild {
         double rounding;
     };
     GridMargins bothGridMargins(double reach) const;
-    double cornerCellMargin = 0.0; // bothGridMargins(0): for boxes no farther than origin
-    double cornerRounding = 0.0;
+    GridMargins cornerMargins{}; // bothGridMargins(0): for boxes no farther from zero than origin
     bool clearOfBothGrids(const TriangleBox& box, std::int64_t lo[3], std::int64_t hi[3]) const;
     int clearLevels(const TriangleBox& box, const double o[3], std::int64_t lo[3], std::int64_t hi[3]) const;
     bool routeClearTriangle(Routes& out, const TriangleBox& box, std::uint32_t i) const;
@@ -1415,9 +1412,9 @@ bool MeshOctree::CellBuild::clearOfBothGrids(const TriangleBox& box, std::int64_
         return false;
     // Most boxes lie nearer zero than the root's corner: their margins are
     // those of the corner, worked out once.
-    const bool nearer = box.reach <= originReach;
-    const double cellMargin = nearer ? cornerCellMargin : bothGridMargins(box.reach).cell;
-    const double rounding = nearer ? cornerRounding : bothGridMargins(box.reach).rounding;
+    const GridMargins margins = box.reach <= originReach ? cornerMargins : bothGridMargins(box.reach);
+    const double cellMargin = margins.cell;
+    const double rounding = margins.rounding;
     const std::int64_t inCell = (std::int64_t(1) << leafSteps) - 1;
     // The margin of the leaf grid's line j.
     auto lineMargin = [&](std::int64_t j) {
