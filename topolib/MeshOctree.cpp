@@ -297,7 +297,7 @@ std::size_t MeshOctree::leafCount() const {
 
 template <typename Pool>
 bool MeshOctree::listAppend(Pool& pool, std::vector<std::uint32_t>& freeChunks, List& list,
-                            decltype(pool[0].items[0]) item) {
+                            typename Pool::value_type::Record* item) {
     using ChunkT = typename Pool::value_type;
     constexpr std::uint32_t N = sizeof(ChunkT::items) / sizeof(ChunkT::items[0]);
     const std::uint32_t slot = list.count % N;
@@ -1933,19 +1933,44 @@ bool MeshOctree::relocatedCopy(const Relocation& relocation, unsigned threads, M
     copy.vertexChunks_.resize(vertexChunks_.size());
     std::atomic<bool> lost{false};
     std::atomic<bool> outOfMemory{false};
-    auto copyList = [&](const auto& from, auto& to, const List& list, const Relocation::Block& block,
-                        auto&& call) {
+    // A block in reference words: an entry whose word lies in [first, first +
+    // words) moves by `shift` words. Empty unless the block and where it moves
+    // to both lie in the record window.
+    struct WordBlock {
+        std::uint32_t first = 0;
+        std::uint32_t words = 0;
+        std::uint32_t shift = 0; // added modulo 2^32
+    };
+    auto inWords = [](const Relocation::Block& b) {
+        WordBlock w;
+        const auto base = reinterpret_cast<std::uintptr_t>(arena::base());
+        const std::uintptr_t from = b.first - base;
+        const std::uintptr_t to = b.first + b.shift - base;
+        if (b.bytes == 0 || base == 0 || from >= arena::kMaxWindowBytes || to >= arena::kMaxWindowBytes ||
+            b.bytes > arena::kMaxWindowBytes - from || b.bytes > arena::kMaxWindowBytes - to ||
+            (from | to | b.bytes) % 8 != 0)
+            return w;
+        w.first = static_cast<std::uint32_t>(from >> 3);
+        w.words = static_cast<std::uint32_t>(b.bytes >> 3);
+        w.shift = static_cast<std::uint32_t>((to >> 3) - (from >> 3));
+        return w;
+    };
+    const WordBlock vertexBlock = inWords(relocation.vertexBlock);
+    const WordBlock triangleBlock = inWords(relocation.triangleBlock);
+    auto copyList = [&](const auto& from, auto& to, const List& list, const WordBlock& block, auto&& call) {
         using ChunkT = typename std::decay_t<decltype(from)>::value_type;
+        using Record = typename ChunkT::Record;
         constexpr std::uint32_t N = sizeof(ChunkT::items) / sizeof(ChunkT::items[0]);
         std::uint32_t left = list.count;
         for (std::uint32_t c = list.head; c != kNone && left > 0; c = from[c].next) {
             const std::uint32_t n = left < N ? left : N;
             for (std::uint32_t i = 0; i < n; ++i) {
-                auto* item = from[c].items[i];
-                const auto at = reinterpret_cast<std::uintptr_t>(item);
-                auto* moved = at - block.first < block.bytes
-                                  ? reinterpret_cast<decltype(item)>(at + block.shift)
-                                  : call(item);
+                const std::uint32_t word = from[c].items[i].word;
+                if (word - block.first < block.words) {
+                    to[c].items[i].word = word + block.shift;
+                    continue;
+                }
+                Record* moved = call(static_cast<const Record*>(from[c].items[i]));
                 if (moved == nullptr)
                     lost.store(true, std::memory_order_relaxed);
                 to[c].items[i] = moved;
@@ -1972,9 +1997,9 @@ bool MeshOctree::relocatedCopy(const Relocation& relocation, unsigned threads, M
         const std::size_t end = std::min(nodes_.size(), job * kPieceNodes);
         for (std::size_t i = (job - 1) * kPieceNodes; i < end; ++i) {
             const Node& n = nodes_[i];
-            copyList(vertexChunks_, copy.vertexChunks_, n.vertices, relocation.vertexBlock,
+            copyList(vertexChunks_, copy.vertexChunks_, n.vertices, vertexBlock,
                      [&](const StlVertex* v) { return relocation.vertex(v); });
-            copyList(triangleChunks_, copy.triangleChunks_, n.triangles, relocation.triangleBlock,
+            copyList(triangleChunks_, copy.triangleChunks_, n.triangles, triangleBlock,
                      [&](const StlTriangle* t) { return relocation.triangle(t); });
         }
     });

@@ -222,13 +222,31 @@ private:
     static constexpr int kTriangleChunk = 15;
     static constexpr int kVertexChunk = 7;
 
+    // A chunk's entry: a record's 32-bit reference (Ref<T>'s word), half the
+    // room of a pointer. It has no default value, so that a chunk made without
+    // one is left unwritten.
+    template <typename T>
+    struct Entry {
+        std::uint32_t word;
+        Entry& operator=(T* p) {
+            word = Ref<T>(p).raw();
+            return *this;
+        }
+        Entry& operator=(Ref<T> r) {
+            word = r.raw();
+            return *this;
+        }
+        operator T*() const { return Ref<T>::fromRaw(word).get(); }
+    };
     template <typename T, int N>
     struct Chunk {
-        T items[N];
+        using Record = T;
+        Entry<T> items[N];
         std::uint32_t next;
     };
-    using TriangleChunk = Chunk<StlTriangle*, kTriangleChunk>;
-    using VertexChunk = Chunk<StlVertex*, kVertexChunk>;
+    using TriangleChunk = Chunk<StlTriangle, kTriangleChunk>;
+    using VertexChunk = Chunk<StlVertex, kVertexChunk>;
+    static_assert(sizeof(TriangleChunk) == 64 && sizeof(VertexChunk) == 32, "a chunk fills a cache line or half");
 
     // A list of chained chunks of one pool; count items in insertion order.
     // Lists and nodes have no member initializers, so that a join's node pool
@@ -261,7 +279,7 @@ private:
 
     template <typename Pool>
     bool listAppend(Pool& pool, std::vector<std::uint32_t>& freeChunks, List& list,
-                    decltype(pool[0].items[0]) item);
+                    typename Pool::value_type::Record* item);
     template <typename Pool>
     void listFree(Pool& pool, std::vector<std::uint32_t>& freeChunks, List& list);
     // Fills the empty list with item(0) .. item(n - 1), n > 0, in chunks that
