@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 #include <set>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -247,6 +248,8 @@ private:
     using TriangleChunk = Chunk<StlTriangle, kTriangleChunk>;
     using VertexChunk = Chunk<StlVertex, kVertexChunk>;
     static_assert(sizeof(TriangleChunk) == 64 && sizeof(VertexChunk) == 32, "a chunk fills a cache line or half");
+    static_assert(std::is_trivial_v<TriangleChunk> && std::is_trivial_v<VertexChunk>,
+                  "a chunk is made without a pass over its memory and copied as bytes");
 
     // A list of chained chunks of one pool; count items in insertion order.
     // Lists and nodes have no member initializers, so that a join's node pool
