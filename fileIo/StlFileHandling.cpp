@@ -450,6 +450,11 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
     // the next pass makes (null when there is none), and the one parsed.
     FacetBlock blocks[2] = {FacetBlock(buffers.records, threads), FacetBlock(buffers.records, threads)};
     FacetBlock* settled = nullptr;
+    // Once its triangles are made: the settled block's sums, and no block settled.
+    auto sumSettled = [&] {
+        read.mesh.sumFacets(*settled, &read.cornerCounter);
+        settled = nullptr;
+    };
     auto makeSettled = [&](bool onThreads) {
         if (!settled)
             return;
@@ -458,8 +463,7 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
         else
             for (unsigned t = 0; t < threads; ++t)
                 read.mesh.makeFacets(*settled, read.corners, t);
-        read.mesh.sumFacets(*settled, &read.cornerCounter);
-        settled = nullptr;
+        sumSettled();
     };
     // The pass over a block read: the triangles of the settled block made,
     // this block parsed, decided and settled.
@@ -476,10 +480,8 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
                 read.mesh.makeFacets(*settled, read.corners, t);
             read.mesh.decideFacets(block, parse, t);
         });
-        if (settled) {
-            read.mesh.sumFacets(*settled, &read.cornerCounter);
-            settled = nullptr;
-        }
+        if (settled)
+            sumSettled();
         for (size_t r = 0; r < records && !read.haveReference; ++r)
             if (topolib::facetCornersUsable(&facets[12 * r]))
                 read.takeReference(&facets[12 * r]);

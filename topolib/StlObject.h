@@ -255,10 +255,11 @@ public:
         const float* facets = nullptr;
         std::size_t count = 0;
         unsigned threads;
+        static constexpr std::size_t kNoFacet = std::size_t(-1);
         struct Part {
             std::size_t made = 0;
-            std::size_t firstUsable = std::size_t(-1);
-            std::size_t lastUsable = std::size_t(-1);
+            std::size_t firstUsable = kNoFacet; // facets of the block; kNoFacet: the part has no usable one
+            std::size_t lastUsable = kNoFacet;
         };
         std::size_t room;
         std::unique_ptr<uint8_t[]> taken; // facet i becomes a triangle (written before it is read)

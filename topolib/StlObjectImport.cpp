@@ -715,7 +715,7 @@ std::size_t StlObject::settleFacets(FacetBlock& block, const double reference[3]
         }
         for (unsigned t = 0; t < block.threads; ++t) {
             FacetBlock::Part& part = block.parts[t];
-            if (part.firstUsable == std::size_t(-1))
+            if (part.firstUsable == FacetBlock::kNoFacet)
                 continue;
             if (last && sameFacet(last, last + 3, last + 6, facetCorner(block.facets, part.firstUsable, 0))) {
                 block.taken[part.firstUsable] = 0;
