@@ -548,6 +548,22 @@ void setFacetNormals(StlTriangle* records, const FacetCorner* corners, std::size
         one(i);
 }
 
+const float* facetCorner(const float* facets, std::size_t i, int k) { return facets + 12 * i + 3 + 3 * k; }
+
+// A facet with two corners at the same point makes no triangle (facet: the
+// twelve floats of a record).
+bool cornersCoincide(const float* facet) {
+    const float* p0 = facet + 3;
+    const float* p1 = facet + 6;
+    const float* p2 = facet + 9;
+    return floatPointsSame(p0, p1) || floatPointsSame(p0, p2) || floatPointsSame(p2, p1);
+}
+
+// The three corners a0, a1, a2 are those of b (b: nine floats, as a record's).
+bool sameFacet(const float* a0, const float* a1, const float* a2, const float* b) {
+    return floatPointsSame(a0, b) && floatPointsSame(a1, b + 3) && floatPointsSame(a2, b + 6);
+}
+
 } // namespace
 
 void StlObject::reserveTriangles(uint32_t count, bool mapAhead) {
@@ -569,13 +585,12 @@ int StlObject::addFacet(uint32_t* cornerCounter, const double reference[3], cons
     // Only exact repeats are dropped here: the mesh's size, which scales the
     // weld tolerance, is not known before every facet is read. Corners that the
     // weld joins leave a triangle that edge building deletes.
-    if (floatPointsSame(p0, p1) || floatPointsSame(p0, p2) || floatPointsSame(p2, p1))
+    if (cornersCoincide(facet))
         return 0;
     const std::size_t n = m_records.triangles.size();
     if (n >= 1 && corners.size() >= 3 * n) {
         const FacetCorner* prev = &corners[3 * (n - 1)];
-        if (floatPointsSame(cornerPoint(prev[0]), p0) && floatPointsSame(cornerPoint(prev[1]), p1) &&
-            floatPointsSame(cornerPoint(prev[2]), p2))
+        if (sameFacet(cornerPoint(prev[0]), cornerPoint(prev[1]), cornerPoint(prev[2]), p0))
             return 0;
     }
     if (!append && corners.size() < static_cast<std::size_t>(*cornerCounter) + 3)
@@ -642,16 +657,6 @@ void StlObject::setLaterNormals(std::size_t first, const std::vector<FacetCorner
     }
 }
 
-namespace {
-
-const float* facetCorner(const float* facets, std::size_t i, int k) { return facets + 12 * i + 3 + 3 * k; }
-
-bool sameFacet(const float* a0, const float* a1, const float* a2, const float* b) {
-    return floatPointsSame(a0, b) && floatPointsSame(a1, b + 3) && floatPointsSame(a2, b + 6);
-}
-
-} // namespace
-
 StlObject::FacetBlock::FacetBlock(std::size_t room, unsigned threads)
     : threads(std::max(threads, 1u)), room(room), taken(new uint8_t[room]), parts(this->threads),
       partTaken(this->threads + 1, 0), sums(new double[2 * room]) {}
@@ -671,10 +676,7 @@ void StlObject::decideFacets(FacetBlock& block, const FacetParse& parse, unsigne
         parse(t, begin, end);
     const float* const facets = block.facets;
     auto usable = [facets](std::size_t i) {
-        return facetCornersUsable(facets + 12 * i) &&
-               !floatPointsSame(facetCorner(facets, i, 0), facetCorner(facets, i, 1)) &&
-               !floatPointsSame(facetCorner(facets, i, 0), facetCorner(facets, i, 2)) &&
-               !floatPointsSame(facetCorner(facets, i, 2), facetCorner(facets, i, 1));
+        return facetCornersUsable(facets + 12 * i) && !cornersCoincide(facets + 12 * i);
     };
     FacetBlock::Part& part = block.parts[t];
     part = FacetBlock::Part();
