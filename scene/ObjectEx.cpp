@@ -45,7 +45,7 @@ ObjectEx::~ObjectEx() {
     m_support.reset();
 }
 
-ObjectEx* ObjectEx::clone(int newId, bool copyMesh, bool copyOctree) {
+ObjectEx* ObjectEx::clone(int newId, bool copyMesh, bool copyOctree, const topolib::AppendRoom& room) {
     QMutexLocker lock(m_sharedMutex.get());
     waitForJobs();
     auto* copy = new ObjectEx(*this);
@@ -53,7 +53,7 @@ ObjectEx* ObjectEx::clone(int newId, bool copyMesh, bool copyOctree) {
     copy->setBoundingBox(bboxMin(), bboxMax());
     if (copyMesh) {
         // The copy takes the edges and the octree with the records.
-        copyMeshTo(copy);
+        copyMeshTo(copy, room);
         if (!copyOctree)
             copy->releaseOctree();
     }

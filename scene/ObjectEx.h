@@ -56,8 +56,9 @@ public:
     // A copy with id newId: header (box, centre, name), Visible, Transparency,
     // view mode, colours; with copyMesh the mesh and its edges, with copyOctree
     // (only together with copyMesh) the octree. Loaded clear, Selected set, no
-    // supports, identity transform. Waits for this object's jobs first.
-    ObjectEx* clone(int newId, bool copyMesh, bool copyOctree);
+    // supports, identity transform; the mesh's arrays keep `room` for records
+    // appended next. Waits for this object's jobs first.
+    ObjectEx* clone(int newId, bool copyMesh, bool copyOctree, const topolib::AppendRoom& room = {});
 
     // ---- Identity -------------------------------------------------------------
     int id() const { return StlObject::id(); }

@@ -63,6 +63,15 @@ inline bool facetCornersUsable(const float facet[12]) {
 // with full topology, the shells, the octree, bounding box, area, volume and the
 // float arrays the view draws.
 //
+// Room that a mesh copy keeps in its vertex, triangle and edge arrays for the
+// records a caller appends to it next (StlObject::copyMeshTo): the arrays are
+// then not grown, their contents not moved, when it does.
+struct AppendRoom {
+    std::size_t vertices = 0;
+    std::size_t triangles = 0;
+    std::size_t edges = 0;
+};
+
 // Records. Every record in the vertex, triangle and edge arrays belongs to this
 // object and comes from its pools (newVertex, newTriangle, newEdge); records
 // never move, and they are released together when the object goes. Indices equal
@@ -435,7 +444,8 @@ public:
     // several threads for a big mesh, at about the speed of copying its memory.
     // Without a triangle array only the name is copied. Returns 0; throws
     // std::bad_alloc when memory runs out (the target is then incomplete).
-    int copyMeshTo(StlObject* target) const;
+    // The copy's arrays have `room` beyond the records copied.
+    int copyMeshTo(StlObject* target, const AppendRoom& room = AppendRoom()) const;
 
     // ---- Octree entry points (the tree itself is MeshOctree) -------------------
     // Implemented in StlObjectOctree.cpp over MeshOctree's operations.

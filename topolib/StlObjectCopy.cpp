@@ -100,7 +100,8 @@ struct Pieces {
 };
 
 // The copy's array of records: its n records in order, with room for
-// `capacity` (as the original has), written once (not cleared first).
+// `capacity` (as the original has, or what the caller will append), written
+// once (not cleared first).
 template <typename T>
 void fillRecordArray(RefArray<T>& array, std::size_t n, std::size_t capacity, const CopyMap<T>& copyOf) {
     array.reserve(std::max(n, capacity));
@@ -113,6 +114,7 @@ struct CopyBlocks {
     StlVertex* vertices = nullptr;
     StlTriangle* triangles = nullptr;
     StlEdge* edges = nullptr;
+    AppendRoom room; // in the copy's arrays, past the copied records
 };
 
 // The copy of a mesh's records, lists and shells into blocks taken for it.
@@ -231,13 +233,16 @@ private:
     // The copy's vertex (0), triangle (1) or edge (2) array.
     void fillArray(std::size_t kind) {
         const std::size_t nv = m_original.vertices().size();
+        const std::size_t nt = m_original.triangles().size();
+        const std::size_t ne = m_original.edges().size();
+        const AppendRoom& room = m_blocks.room;
         if (kind == 0)
-            fillRecordArray(m_copy.vertices(), nv, nv, m_vertexOf);
+            fillRecordArray(m_copy.vertices(), nv, nv + room.vertices, m_vertexOf);
         else if (kind == 1)
-            fillRecordArray(m_copy.triangles(), m_original.triangles().size(), m_original.triangles().capacity(),
+            fillRecordArray(m_copy.triangles(), nt, std::max(m_original.triangles().capacity(), nt + room.triangles),
                             m_triangleOf);
         else
-            fillRecordArray(m_copy.edges(), m_original.edges().size(), m_original.edges().capacity(), m_edgeOf);
+            fillRecordArray(m_copy.edges(), ne, std::max(m_original.edges().capacity(), ne + room.edges), m_edgeOf);
     }
 
     void copyVertices(std::size_t piece) {
@@ -322,7 +327,7 @@ private:
 
 } // namespace
 
-int StlObject::copyMeshTo(StlObject* target) const {
+int StlObject::copyMeshTo(StlObject* target, const AppendRoom& room) const {
     const ImportLoadReading load;
     if (target != this)
         target->m_name = m_name;
@@ -342,6 +347,7 @@ int StlObject::copyMeshTo(StlObject* target) const {
     blocks.vertices = nv ? target->m_records.vertexPool.takeSlots(nv, false) : nullptr;
     blocks.triangles = nt ? target->m_records.trianglePool.takeSlots(nt, false) : nullptr;
     blocks.edges = ne ? target->m_records.edgePool.takeSlots(ne, false) : nullptr;
+    blocks.room = room;
     RecordCopy copy(*this, *target, blocks, threads);
     copy.run();
 

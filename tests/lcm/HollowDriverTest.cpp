@@ -10,6 +10,7 @@
 #include "fileIo/VGeoFileHandling.h"
 #include "src/Features/lcm/HollowContext.h"
 #include "topolib/MeshBoolean.h"
+#include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"
@@ -156,11 +157,43 @@ TEST(HollowDriver, sphereHollowsToItsExactInnerSphere) {
     for (const auto& p : inner.points)
         ASSERT_NEAR(std::sqrt(p.dot(p)), 18.0, c);
 
-    auto copy = lcm::copyMeshForHollowing(*sphere);
+    // A copy with room for the inner surface: joining it moves none of the
+    // copy's arrays.
+    auto copy = lcm::copyMeshForHollowing(*sphere, context.innerSurfaceRoom());
+    const std::size_t firstVertex = copy->vertices().size();
+    const std::size_t firstTriangle = copy->triangles().size();
+    const void* arrays[3] = {copy->vertices().data(), copy->triangles().data(), copy->edges().data()};
     context.setModel(copy.get());
     ASSERT_EQ(context.applyHollow(), HollowStatus::Ok);
     EXPECT_EQ(context.innerTriangleCount(), inner.triangles.size());
     EXPECT_EQ(topolib::countUnpairedEdges(*copy), 0u);
+    EXPECT_EQ(arrays[0], copy->vertices().data());
+    EXPECT_EQ(arrays[1], copy->triangles().data());
+    EXPECT_EQ(arrays[2], copy->edges().data());
+    // The surface is the oracle: its point i is vertex firstVertex + i, listing
+    // the surface's triangles at it in surface order, and each side of its
+    // triangle j (firstTriangle + j) has the edge between the side's corners.
+    std::vector<std::vector<std::size_t>> at(inner.points.size());
+    for (std::size_t j = 0; j < inner.triangles.size(); ++j)
+        for (uint32_t v : inner.triangles[j])
+            at[v].push_back(firstTriangle + j);
+    ASSERT_EQ(copy->vertices().size(), firstVertex + inner.points.size());
+    for (std::size_t i = 0; i < inner.points.size(); ++i) {
+        const topolib::StlVertex* v = copy->vertices()[firstVertex + i];
+        ASSERT_EQ(v->triangleCount(), at[i].size()) << i;
+        for (uint32_t k = 0; k < v->triangleCount(); ++k)
+            ASSERT_EQ(static_cast<std::size_t>(v->triangle(k)->id), at[i][k]) << i;
+    }
+    for (std::size_t j = 0; j < inner.triangles.size(); ++j) {
+        const topolib::StlTriangle* t = copy->triangles()[firstTriangle + j];
+        for (int k = 0; k < 3; ++k) {
+            const topolib::StlEdge* e = t->edges[k];
+            ASSERT_NE(e, nullptr);
+            const topolib::StlVertex* a = copy->vertices()[firstVertex + inner.triangles[j][k]];
+            const topolib::StlVertex* b = copy->vertices()[firstVertex + inner.triangles[j][(k + 1) % 3]];
+            ASSERT_TRUE((e->vertex(0) == a && e->vertex(1) == b) || (e->vertex(0) == b && e->vertex(1) == a)) << j;
+        }
+    }
 }
 
 TEST(HollowDriver, measuresOnWorkersAreThePlainLoopsFigures) {

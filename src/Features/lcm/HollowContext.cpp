@@ -206,6 +206,17 @@ const ZMapSurface* HollowContext::previewSurface() const {
     return m_stock ? &m_stock->surface() : nullptr;
 }
 
+topolib::AppendRoom HollowContext::innerSurfaceRoom() const {
+    topolib::AppendRoom room;
+    if (m_stock) {
+        // A closed surface has three edges for every two triangles.
+        room.vertices = m_stock->surface().points.size();
+        room.triangles = m_stock->surface().triangles.size();
+        room.edges = room.triangles / 2 * 3 + 3;
+    }
+    return room;
+}
+
 HollowStatus HollowContext::fail(HollowStatus status, const std::string& message, const char* why) {
     m_stock = std::make_unique<ZMapStock>();
     m_message = message;
@@ -411,14 +422,27 @@ bool HollowContext::assembleShell(const std::vector<ShellMeasure>* measures) {
     }
 
     const ZMapSurface& surface = m_stock->surface();
-    // The new records come from one block each (a closed surface has three
-    // edges for every two triangles), their pages mapped ahead.
-    model->reserveRecords(static_cast<uint32_t>(surface.points.size()),
-                          static_cast<uint32_t>(surface.triangles.size()),
-                          static_cast<uint32_t>(surface.triangles.size() / 2 * 3 + 3));
+    // The new records come from one block each, their pages mapped ahead.
+    const topolib::AppendRoom room = innerSurfaceRoom();
+    model->reserveRecords(static_cast<uint32_t>(room.vertices), static_cast<uint32_t>(room.triangles),
+                          static_cast<uint32_t>(room.edges));
+    // Every vertex is new: its incident list is sized from the surface, all
+    // lists in one block, so that no list grows on the heap one triangle at a
+    // time (a million small allocations for a big model).
+    std::vector<uint32_t> uses(surface.points.size(), 0);
+    for (const auto& tri : surface.triangles)
+        for (uint32_t v : tri)
+            ++uses[v];
+    topolib::Ref<topolib::StlTriangle>* lists = model->newIncidentBlock(3 * surface.triangles.size());
     std::deque<topolib::StlVertex*> vertices;
-    for (const topolib::Vector3D& p : surface.points)
-        vertices.push_back(model->newVertex(p.data()));
+    for (std::size_t i = 0; i < surface.points.size(); ++i) {
+        topolib::StlVertex* v = model->newVertex(surface.points[i].data());
+        if (uses[i] > 0) // a point that no triangle uses has no list
+            v->useExternalList(lists, uses[i]);
+        lists += uses[i];
+        vertices.push_back(v);
+    }
+    std::vector<uint32_t>().swap(uses);
     model->appendVertices(vertices);
 
     std::vector<topolib::StlTriangle*> triangles;
@@ -430,10 +454,11 @@ bool HollowContext::assembleShell(const std::vector<ShellMeasure>* measures) {
     // two vertices are found by sorting them by (lower end, upper end,
     // triangle): bucketed by the lower end in triangle order, then each small
     // bucket ordered by the upper end, keeping the triangle order (stable).
+    // A side is its upper end and 3 × triangle + slot; its bucket is its lower end.
     struct Side {
-        uint32_t lo, hi, triangle;
-        int slot;
+        uint32_t hi, side;
     };
+    ZMAP_CHECK(surface.triangles.size() <= 0xFFFFFFFFu / 3);
     std::vector<uint32_t> bucket(surface.points.size() + 1, 0);
     for (const auto& tri : surface.triangles)
         for (std::size_t k = 0; k < 3; ++k)
@@ -444,35 +469,36 @@ bool HollowContext::assembleShell(const std::vector<ShellMeasure>* measures) {
     {
         std::vector<uint32_t> fill(bucket.begin(), bucket.end() - 1);
         for (std::size_t t = 0; t < surface.triangles.size(); ++t)
-            for (int k = 0; k < 3; ++k) {
-                const uint32_t a = surface.triangles[t][static_cast<std::size_t>(k)];
-                const uint32_t b = surface.triangles[t][static_cast<std::size_t>((k + 1) % 3)];
-                sides[fill[std::min(a, b)]++] = {std::min(a, b), std::max(a, b), static_cast<uint32_t>(t), k};
+            for (std::size_t k = 0; k < 3; ++k) {
+                const uint32_t a = surface.triangles[t][k];
+                const uint32_t b = surface.triangles[t][(k + 1) % 3];
+                sides[fill[std::min(a, b)]++] = {std::max(a, b), static_cast<uint32_t>(3 * t + k)};
             }
     }
+    std::deque<topolib::StlEdge*> edges;
     for (std::size_t v = 0; v + 1 < bucket.size(); ++v) {
-        Side* first = sides.data() + bucket[v];
-        Side* last = sides.data() + bucket[v + 1];
+        Side* const first = sides.data() + bucket[v];
+        Side* const last = sides.data() + bucket[v + 1];
         for (Side* p = first + 1; p < last; ++p)
             for (Side* q = p; q > first && q[-1].hi > q->hi; --q)
                 std::swap(q[-1], *q);
-    }
-    std::deque<topolib::StlEdge*> edges;
-    for (std::size_t s = 0; s < sides.size();) {
-        std::size_t e = s;
-        while (e < sides.size() && sides[e].lo == sides[s].lo && sides[e].hi == sides[s].hi)
-            ++e;
-        topolib::StlTriangle* first = triangles[sides[s].triangle];
-        topolib::StlEdge* edge =
-            model->newEdge(first->vertices[sides[s].slot], first->vertices[(sides[s].slot + 1) % 3]);
-        for (std::size_t k = s; k < e; ++k) {
-            topolib::StlTriangle* t = triangles[sides[k].triangle];
-            edge->addTriangle(t);
-            t->edges[sides[k].slot] = edge;
+        for (Side* s = first; s < last;) {
+            Side* e = s;
+            while (e < last && e->hi == s->hi)
+                ++e;
+            const int slot = static_cast<int>(s->side % 3);
+            topolib::StlTriangle* t0 = triangles[s->side / 3];
+            topolib::StlEdge* edge = model->newEdge(t0->vertices[slot], t0->vertices[(slot + 1) % 3]);
+            for (Side* k = s; k < e; ++k) {
+                topolib::StlTriangle* t = triangles[k->side / 3];
+                edge->addTriangle(t);
+                t->edges[k->side % 3] = edge;
+            }
+            edges.push_back(edge);
+            s = e;
         }
-        edges.push_back(edge);
-        s = e;
     }
+    std::vector<Side>().swap(sides);
     model->appendEdges(edges);
     model->appendTriangles(triangles);
 
@@ -634,9 +660,10 @@ HollowStatus HollowContext::applyHollow() {
     }
 }
 
-std::unique_ptr<topolib::StlObject> copyMeshForHollowing(const topolib::StlObject& source) {
+std::unique_ptr<topolib::StlObject> copyMeshForHollowing(const topolib::StlObject& source,
+                                                          const topolib::AppendRoom& room) {
     auto copy = std::make_unique<topolib::StlObject>(source);
-    source.copyMeshTo(copy.get());
+    source.copyMeshTo(copy.get(), room);
     // The copy brings the source's edges and octree; the drain holes build a
     // tree when the source had none.
     return copy;
@@ -660,7 +687,7 @@ std::unique_ptr<topolib::StlObject> hollowedCopy(HollowContext& context, topolib
     std::unique_ptr<topolib::StlObject> copy;
     try {
         const auto copyStart = Clock::now();
-        copy = copyMeshForHollowing(source);
+        copy = copyMeshForHollowing(source, context.innerSurfaceRoom());
         context.setCopyTime(msSince(copyStart));
     } catch (const std::bad_alloc&) {
         if (status)

@@ -14,15 +14,12 @@
 #include "src/Features/lcm/DrainHole.h"
 #include "src/Features/lcm/HollowShells.h"
 #include "src/Features/lcm/ZMapStock.h"
+#include "topolib/StlObject.h"
 
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
-
-namespace topolib {
-class StlObject;
-}
 
 namespace lcm {
 
@@ -78,6 +75,9 @@ public:
     const ZMapStock* stock() const { return m_stock.get(); }
     // The inner surface of the last preview; null without a stock.
     const ZMapSurface* previewSurface() const;
+    // The records that joining that surface appends to a model (none without
+    // a stock): the room a copy made for the hollowing keeps for them.
+    topolib::AppendRoom innerSurfaceRoom() const;
     double thickness() const { return m_thickness; }
     int density() const { return m_density; }
 
@@ -145,7 +145,8 @@ private:
 
 // A copy of a mesh ready for hollowing: records, shells, edges and the
 // source's octree, if it has one.
-std::unique_ptr<topolib::StlObject> copyMeshForHollowing(const topolib::StlObject& source);
+std::unique_ptr<topolib::StlObject> copyMeshForHollowing(const topolib::StlObject& source,
+                                                          const topolib::AppendRoom& room = {});
 
 // A drain hole as the user places it: the clicked point, the direction into the
 // object, the size (a diameter) and the taper.

@@ -298,8 +298,9 @@ bool HollowDlg::createHollowedObject(ObjectEx** source, ObjectEx** hollowed) {
     ObjectEx* copy = nullptr;
     lcm::HollowStatus status = lcm::HollowStatus::Ok;
     try {
-        copy = obj->clone(0, true, true);
+        // The preview first: its inner surface sizes the copy's arrays.
         onBtnUpdateClicked();
+        copy = obj->clone(0, true, true, m_context->innerSurfaceRoom());
         m_context->setModel(copy);
         status = m_context->applyHollow();
     } catch (const std::bad_alloc&) {
