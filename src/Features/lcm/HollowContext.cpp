@@ -402,6 +402,8 @@ bool HollowContext::assembleShell(const std::vector<ShellMeasure>* measures) {
     topolib::StlObject* model = m_model;
     if (model == nullptr || !m_stock || m_stock->surface().triangles.empty())
         return false;
+    // The sides below are numbered in 32 bits (checked before the model changes).
+    ZMAP_CHECK(m_stock->surface().triangles.size() <= 0xFFFFFFFFu / 3);
     const auto start = Clock::now();
     // Cavities and inner shells of an earlier hollowing go first: the new
     // inner shell takes their place (the stock was built without them).
@@ -458,7 +460,6 @@ bool HollowContext::assembleShell(const std::vector<ShellMeasure>* measures) {
     struct Side {
         uint32_t hi, side;
     };
-    ZMAP_CHECK(surface.triangles.size() <= 0xFFFFFFFFu / 3);
     std::vector<uint32_t> bucket(surface.points.size() + 1, 0);
     for (const auto& tri : surface.triangles)
         for (std::size_t k = 0; k < 3; ++k)
