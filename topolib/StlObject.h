@@ -59,10 +59,6 @@ inline bool facetCornersUsable(const float facet[12]) {
     return usable;
 }
 
-// The triangle mesh every subsystem works on: vertex, triangle and edge records
-// with full topology, the shells, the octree, bounding box, area, volume and the
-// float arrays the view draws.
-//
 // Room that a mesh copy keeps in its vertex, triangle and edge arrays for the
 // records a caller appends to it next (StlObject::copyMeshTo): the arrays are
 // then not grown, their contents not moved, when it does.
@@ -72,6 +68,10 @@ struct AppendRoom {
     std::size_t edges = 0;
 };
 
+// The triangle mesh every subsystem works on: vertex, triangle and edge records
+// with full topology, the shells, the octree, bounding box, area, volume and the
+// float arrays the view draws.
+//
 // Records. Every record in the vertex, triangle and edge arrays belongs to this
 // object and comes from its pools (newVertex, newTriangle, newEdge); records
 // never move, and they are released together when the object goes. Indices equal
