@@ -10,6 +10,7 @@
 #include "topolib/MeshBoolean.h"
 
 #include "topolib/MeshOctree.h"
+#include "topolib/PieceWork.h"
 #include "topolib/ShortPair.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
@@ -366,46 +367,116 @@ bool releaseContacts(StlObject& model, StlObject& tool, double onFace, double sh
     return true;
 }
 
-// The signed volume enclosed by the live triangles of one shell.
-double shellVolume(const StlShell* shell) {
-    double v = 0.0;
-    for (const StlTriangle* t : liveTrianglesOf(shell))
-        v += t->vertices[0]->pos.dot(t->vertices[1]->pos.cross(t->vertices[2]->pos));
-    return v / 6.0;
+// The passes below visit every triangle or edge of a model of millions, where
+// each item costs a few reads from memory: they run in pieces on threads.
+constexpr std::size_t kPassPiece = std::size_t(1) << 14;
+
+std::size_t passPieces(std::size_t n) { return (n + kPassPiece - 1) / kPassPiece; }
+
+// Adds six times the signed volume of every live triangle of `triangles` to
+// `sum`, in their order: the terms are worked out on threads a block at a time
+// and added here one by one, so the sum is the plain loop's, bit for bit.
+template <typename Triangles>
+double addVolumeTerms(const Triangles& triangles, double sum) {
+    constexpr std::size_t kBlock = std::size_t(1) << 20;
+    const std::size_t n = triangles.size();
+    std::vector<double> terms(std::min(n, kBlock));
+    for (std::size_t first = 0; first < n; first += kBlock) {
+        const std::size_t count = std::min(kBlock, n - first);
+        forEachPiece(importThreads(count), passPieces(count), [&](std::size_t piece, unsigned) {
+            const std::size_t end = std::min(count, (piece + 1) * kPassPiece);
+            for (std::size_t i = piece * kPassPiece; i < end; ++i) {
+                const StlTriangle* t = triangles[first + i];
+                terms[i] = t->isDeleted() ? 0.0
+                                          : t->vertices[0]->pos.dot(t->vertices[1]->pos.cross(t->vertices[2]->pos));
+            }
+        });
+        for (std::size_t i = 0; i < count; ++i)
+            sum += terms[i];
+    }
+    return sum;
 }
 
-// The checks a clean subtraction passes (see the class comment). `box` bounds
-// the tool; `before` and `toolVolume` are the volumes before the cut.
-bool resultIsClean(const StlObject& A, const Vector3D& boxMin, const Vector3D& boxMax, double before,
-                   double toolVolume) {
-    const double size = std::max(A.diagonal(), (boxMax - boxMin).dot(Vector3D(1.0, 1.0, 1.0)));
+// The signed volume enclosed by the live triangles of one shell.
+double shellVolume(const StlShell* shell) {
+    return addVolumeTerms(shell->reversedTriangles, addVolumeTerms(shell->primaryTriangles, 0.0)) / 6.0;
+}
+
+// An axis-aligned box, grown point by point from empty.
+struct Box {
+    Vector3D lo{1e300, 1e300, 1e300};
+    Vector3D hi{-1e300, -1e300, -1e300};
+
+    void add(const Vector3D& p) {
+        for (int k = 0; k < 3; ++k) {
+            lo[k] = std::min(lo[k], p[k]);
+            hi[k] = std::max(hi[k], p[k]);
+        }
+    }
+    bool holds(const Vector3D& p, double margin) const {
+        for (int k = 0; k < 3; ++k)
+            if (p[k] < lo[k] - margin || p[k] > hi[k] + margin)
+                return false;
+        return true;
+    }
+};
+
+// Where the tool lies: one box around all of it and one around each shell (a
+// hole each).
+struct ToolBoxes {
+    Box all;
+    std::vector<Box> shells;
+};
+
+// The checks a clean subtraction passes (see the class comment); `before` and
+// `toolVolume` are the volumes before the cut. The sides checked are those
+// near a hole, in its own box: the box around holes on opposite sides of a
+// large model holds most of it, and with it the sides a mesher leaves a
+// float's step apart, which welding by position pairs four at a time long
+// before any cut.
+bool resultIsClean(const StlObject& A, const ToolBoxes& tool, double before, double toolVolume) {
+    const double size = std::max(A.diagonal(), (tool.all.hi - tool.all.lo).dot(Vector3D(1.0, 1.0, 1.0)));
     // Sides near the tool, welded by position: each exactly twice.
     const double margin = 1e-6 * size;
     auto near = [&](const Vector3D& p) {
-        for (int k = 0; k < 3; ++k)
-            if (p[k] < boxMin[k] - margin || p[k] > boxMax[k] + margin)
-                return false;
-        return true;
+        if (!tool.all.holds(p, margin))
+            return false;
+        if (tool.shells.empty())
+            return true;
+        for (const Box& box : tool.shells)
+            if (box.holds(p, margin))
+                return true;
+        return false;
     };
-    // Positions in single precision, as a saved file holds them.
-    std::vector<std::array<float, 6>> sides;
-    for (const StlTriangle* t : A.triangles()) {
-        if (t->isDeleted() || !(near(t->vertices[0]->pos) || near(t->vertices[1]->pos) || near(t->vertices[2]->pos)))
-            continue;
-        for (int k = 0; k < 3; ++k) {
-            // Both triangles of a side with an end near the tool are listed.
-            if (!near(t->vertices[k]->pos) && !near(t->vertices[(k + 1) % 3]->pos))
+    // Positions in single precision, as a saved file holds them; each piece of
+    // the triangles lists its own.
+    using Side = std::array<float, 6>;
+    const auto& triangles = A.triangles();
+    std::vector<std::vector<Side>> pieceSides(passPieces(triangles.size()));
+    forEachPiece(importThreads(triangles.size()), pieceSides.size(), [&](std::size_t piece, unsigned) {
+        const std::size_t end = std::min(triangles.size(), (piece + 1) * kPassPiece);
+        for (std::size_t i = piece * kPassPiece; i < end; ++i) {
+            const StlTriangle* t = triangles[i];
+            if (t->isDeleted() || !(near(t->vertices[0]->pos) || near(t->vertices[1]->pos) || near(t->vertices[2]->pos)))
                 continue;
-            std::array<float, 3> a{}, b{};
-            for (int c = 0; c < 3; ++c) {
-                a[static_cast<std::size_t>(c)] = static_cast<float>(t->vertices[k]->pos[c]);
-                b[static_cast<std::size_t>(c)] = static_cast<float>(t->vertices[(k + 1) % 3]->pos[c]);
+            for (int k = 0; k < 3; ++k) {
+                // Both triangles of a side with an end near the tool are listed.
+                if (!near(t->vertices[k]->pos) && !near(t->vertices[(k + 1) % 3]->pos))
+                    continue;
+                std::array<float, 3> a{}, b{};
+                for (int c = 0; c < 3; ++c) {
+                    a[static_cast<std::size_t>(c)] = static_cast<float>(t->vertices[k]->pos[c]);
+                    b[static_cast<std::size_t>(c)] = static_cast<float>(t->vertices[(k + 1) % 3]->pos[c]);
+                }
+                if (b < a)
+                    std::swap(a, b);
+                pieceSides[piece].push_back({a[0], a[1], a[2], b[0], b[1], b[2]});
             }
-            if (b < a)
-                std::swap(a, b);
-            sides.push_back({a[0], a[1], a[2], b[0], b[1], b[2]});
         }
-    }
+    });
+    std::vector<Side> sides;
+    for (const std::vector<Side>& some : pieceSides)
+        sides.insert(sides.end(), some.begin(), some.end());
     std::sort(sides.begin(), sides.end());
     for (std::size_t i = 0; i < sides.size();) {
         std::size_t j = i + 1;
@@ -463,30 +534,28 @@ void freeContexts(StlObject& mesh) {
 } // namespace
 
 std::size_t countUnpairedEdges(const StlObject& mesh) {
+    const auto& edges = mesh.edges();
+    std::vector<std::size_t> counts(passPieces(edges.size()), 0);
+    forEachPiece(importThreads(edges.size()), counts.size(), [&](std::size_t piece, unsigned) {
+        const std::size_t end = std::min(edges.size(), (piece + 1) * kPassPiece);
+        std::size_t unpaired = 0;
+        for (std::size_t i = piece * kPassPiece; i < end; ++i) {
+            int live = 0;
+            for (const StlTriangle* t : *edges[i])
+                if (!t->isDeleted())
+                    ++live;
+            if (live != 0 && live != 2)
+                ++unpaired;
+        }
+        counts[piece] = unpaired;
+    });
     std::size_t n = 0;
-    for (const StlEdge* e : mesh.edges()) {
-        int live = 0;
-        for (const StlTriangle* t : *e)
-            if (!t->isDeleted())
-                ++live;
-        if (live != 0 && live != 2)
-            ++n;
-    }
+    for (std::size_t c : counts)
+        n += c;
     return n;
 }
 
-double liveVolume(const StlObject& mesh) {
-    double v = 0.0;
-    for (const StlTriangle* t : mesh.triangles()) {
-        if (t->isDeleted())
-            continue;
-        const Vector3D& a = t->vertices[0]->pos;
-        const Vector3D& b = t->vertices[1]->pos;
-        const Vector3D& c = t->vertices[2]->pos;
-        v += a.dot(b.cross(c));
-    }
-    return v / 6.0;
-}
+double liveVolume(const StlObject& mesh) { return addVolumeTerms(mesh.triangles(), 0.0) / 6.0; }
 
 bool MeshBoolean::subtract() {
     // The cutter, the retriangulation and the inside tests decide with length
@@ -530,12 +599,17 @@ bool MeshBoolean::subtractHere() {
     const double size = std::max(target->diagonal(), StlObject::kToleranceReferenceSize);
     releaseContacts(*target, cutTool, 1e-4 * size, 1e-3 * size);
     const double toolVolume = liveVolume(cutTool);
-    Vector3D toolMin(1e300, 1e300, 1e300), toolMax(-1e300, -1e300, -1e300);
+    ToolBoxes toolBoxes;
     for (const StlVertex* v : cutTool.vertices())
-        for (int k = 0; k < 3; ++k) {
-            toolMin[k] = std::min(toolMin[k], v->pos[k]);
-            toolMax[k] = std::max(toolMax[k], v->pos[k]);
-        }
+        toolBoxes.all.add(v->pos);
+    for (const StlShell* shell : cutTool.shells()) {
+        Box box;
+        for (const StlTriangle* t : liveTrianglesOf(shell))
+            for (int k = 0; k < 3; ++k)
+                box.add(t->vertices[k]->pos);
+        if (box.lo[0] <= box.hi[0])
+            toolBoxes.shells.push_back(box);
+    }
 
     // Tools that overlap each other are cut one layer after the other: cut
     // together, neither wall would be cut by the other, and the part of one wall
@@ -554,7 +628,7 @@ bool MeshBoolean::subtractHere() {
         m_failure = Failure::OpenResult;
         ok = false;
     }
-    if (ok && m_cutTarget > 0 && !resultIsClean(*target, toolMin, toolMax, volumeBefore, toolVolume)) {
+    if (ok && m_cutTarget > 0 && !resultIsClean(*target, toolBoxes, volumeBefore, toolVolume)) {
         m_failure = Failure::BrokenResult;
         ok = false;
     }
