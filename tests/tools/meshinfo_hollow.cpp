@@ -13,8 +13,9 @@
 // ms_copy is the copy of the model that receives the hollow (records, edges,
 // shells and octree); ms_stock the shell roles, the cell size and the stock;
 // ms_mesh the triangulation and its joining to the copy (orientation, new
-// records, shells, area and volume; not the copy's octree, which ms_holes
-// builds for the drain holes and which is otherwise left to the caller, as the
+// records, shells, area and volume; with drain holes, the new triangles filed
+// into the copy's octree where that is sooner than ms_holes building the tree
+// whole; without holes the copy's octree is left to the caller, as the
 // application builds it on a worker); ms_holes the drain holes; ms is the whole
 // hollowing after the import; peak_mb the process's peak resident memory.
 
