@@ -6,9 +6,10 @@
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
-#include <atomic>
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace topolib {
 
@@ -19,55 +20,87 @@ namespace topolib {
 // so record i stands i records after record 0; when the array is laid out so,
 // a position is found by arithmetic, without reading the record (which, for the
 // entries of an incident list or an octree leaf, would be a read from anywhere
-// in memory). Otherwise the record's own index field is read and checked
-// against the array. Either way a record that is not in the array has no
-// position (npos). The array must not change while the index is used.
+// in memory). A mesh that gained records later (a hollowed model's inner
+// surface, made in a block of its own) stands in a few such runs, each found
+// by arithmetic too. Otherwise the record's own index field is read and
+// checked against the array. Either way a record that is not in the array has
+// no position (npos). The array must not change while the index is used.
 template <typename T>
 class RecordIndex {
 public:
     static constexpr std::size_t npos = ~std::size_t(0);
 
-    // The array is checked for array order on `threads` threads.
+    // The array's runs are found on `threads` threads.
     explicit RecordIndex(const RefArray<T>& array, unsigned threads = 1) : m_array(array), m_count(array.size()) {
         if (m_count == 0)
             return;
-        m_first = array[0].raw();
-        std::atomic<bool> inOrder{(m_first & arena::kOutsideBit) == 0 &&
-                                  std::uint64_t(m_first) + std::uint64_t(m_count) * kUnits < arena::kOutsideBit};
-        if (inOrder) {
-            forRanges(m_count, threads, [&](std::size_t begin, std::size_t end) {
-                bool ok = true;
-                for (std::size_t i = begin; i < end && ok; ++i)
-                    ok = array[i].raw() == m_first + static_cast<std::uint32_t>(i * kUnits);
-                if (!ok)
-                    inOrder.store(false, std::memory_order_relaxed);
-            });
+        threads = std::max(1u, threads);
+        // Where each part of the array starts a new run, at most kMaxRuns.
+        struct Starts {
+            std::size_t at[kMaxRuns];
+            unsigned count = 0;
+            bool tooMany = false;
+        };
+        std::vector<Starts> parts(threads);
+        runOnThreads(threads, [&](unsigned t) {
+            Starts& starts = parts[t];
+            for (std::size_t i = std::max<std::size_t>(1, partBegin(m_count, t, threads)),
+                             end = partBegin(m_count, t + 1, threads);
+                 i < end && !starts.tooMany; ++i) {
+                if (array[i].raw() == array[i - 1].raw() + kUnits)
+                    continue;
+                if (starts.count == kMaxRuns)
+                    starts.tooMany = true;
+                else
+                    starts.at[starts.count++] = i;
+            }
+        });
+        std::size_t begins[kMaxRuns + 1] = {0};
+        unsigned runs = 1;
+        for (const Starts& starts : parts) {
+            if (starts.tooMany || runs + starts.count > kMaxRuns)
+                return;
+            for (unsigned k = 0; k < starts.count; ++k)
+                begins[runs++] = starts.at[k];
         }
-        m_inOrder = inOrder;
-        if (inOrder)
-            m_firstAddress = reinterpret_cast<const char*>(array[0].get());
+        begins[runs] = m_count;
+        for (unsigned r = 0; r < runs; ++r) {
+            Run& run = m_runs[r];
+            run.begin = begins[r];
+            run.count = begins[r + 1] - begins[r];
+            run.first = array[run.begin].raw();
+            if ((run.first & arena::kOutsideBit) != 0 ||
+                std::uint64_t(run.first) + std::uint64_t(run.count) * kUnits >= arena::kOutsideBit)
+                return;
+            run.firstAddress = reinterpret_cast<const char*>(array[run.begin].get());
+        }
+        m_runCount = runs;
     }
 
     // Whether the records stand in array order (positions by arithmetic).
-    bool inOrder() const { return m_inOrder; }
+    bool inOrder() const { return m_runCount == 1; }
     // Record 0 when the records stand in array order; null otherwise.
-    const T* firstInOrder() const { return reinterpret_cast<const T*>(m_firstAddress); }
+    const T* firstInOrder() const { return inOrder() ? reinterpret_cast<const T*>(m_runs[0].firstAddress) : nullptr; }
     std::size_t size() const { return m_count; }
 
     std::size_t of(Ref<T> r) const {
-        if (m_inOrder) {
-            const std::uint32_t d = r.raw() - m_first;
-            if (d < m_count * kUnits && d % kUnits == 0)
-                return d / kUnits;
+        for (unsigned k = 0; k < m_runCount; ++k) {
+            const Run& run = m_runs[k];
+            const std::uint32_t d = r.raw() - run.first;
+            if (d < run.count * kUnits && d % kUnits == 0)
+                return run.begin + d / kUnits;
         }
         return checked(r.get());
     }
 
     std::size_t of(const T* p) const {
-        if (m_inOrder && p != nullptr) {
-            const std::size_t d = static_cast<std::size_t>(reinterpret_cast<const char*>(p) - m_firstAddress);
-            if (d < m_count * sizeof(T) && d % sizeof(T) == 0)
-                return d / sizeof(T);
+        if (p == nullptr)
+            return npos;
+        for (unsigned k = 0; k < m_runCount; ++k) {
+            const Run& run = m_runs[k];
+            const std::size_t d = static_cast<std::size_t>(reinterpret_cast<const char*>(p) - run.firstAddress);
+            if (d < run.count * sizeof(T) && d % sizeof(T) == 0)
+                return run.begin + d / sizeof(T);
         }
         return checked(p);
     }
@@ -89,11 +122,20 @@ private:
         return static_cast<std::size_t>(i);
     }
 
+    // Records i from `begin` on, `count` of them, stand one after the other
+    // from the reference `first` (the address `firstAddress`).
+    struct Run {
+        std::size_t begin = 0;
+        std::size_t count = 0;
+        std::uint32_t first = 0;
+        const char* firstAddress = nullptr;
+    };
+    static constexpr unsigned kMaxRuns = 4;
+
     const RefArray<T>& m_array;
     std::size_t m_count;
-    std::uint32_t m_first = 0;
-    const char* m_firstAddress = nullptr;
-    bool m_inOrder = false;
+    Run m_runs[kMaxRuns];
+    unsigned m_runCount = 0; // 0 when the array is not in a few runs
 };
 
 } // namespace topolib

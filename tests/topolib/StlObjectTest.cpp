@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace topolib;
@@ -216,10 +217,11 @@ std::vector<std::vector<double>> octreeLeaves(const StlObject& mesh) {
 } // namespace
 
 TEST(StlObject, copyHasTheOriginalsStateEdgesAndOctree) {
-    // Records in array order (as a file gives them) and out of it (the copy
-    // then finds positions through the records' own indices), on one thread
-    // and on several.
-    for (const bool permuted : {false, true}) {
+    // Records in array order (as a file gives them), in a few runs of it (two
+    // swapped records make four) and out of it (reversed, the copy then finds
+    // positions through the records' own indices), on one thread and on
+    // several.
+    for (const int permuted : {0, 1, 2}) {
         for (const unsigned threads : {1u, 3u}) {
             SCOPED_TRACE(testing::Message() << "permuted " << permuted << " threads " << threads);
             auto src = buildMeshWithOctree(concatenated(torus(20.0, 5.0, 48, 24), flipped(cube(2.0, {40, 0, 0}), 0)));
@@ -227,12 +229,13 @@ TEST(StlObject, copyHasTheOriginalsStateEdgesAndOctree) {
             src->triangle(5)->setDeleted(true);
             src->vertices()[3]->setMark(2);
             src->edge(4)->flags = 1;
-            if (permuted) {
-                RefArray<StlVertex>& vs = src->vertices();
+            RefArray<StlVertex>& vs = src->vertices();
+            if (permuted == 1)
                 std::swap(vs[0], vs[7]);
-                vs[0]->index = 0;
-                vs[7]->index = 7;
-            }
+            if (permuted == 2)
+                std::reverse(vs.begin(), vs.begin() + 40);
+            for (std::size_t i = 0; i < 40; ++i)
+                vs[i]->index = static_cast<int>(i);
             src->rebuildOctree();
             forceImportThreads(threads);
             StlObject copy(*src);
