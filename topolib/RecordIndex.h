@@ -37,35 +37,41 @@ public:
         threads = std::max(1u, threads);
         // Where each part of the array starts a new run, at most kMaxRuns.
         struct Starts {
-            std::size_t at[kMaxRuns];
+            std::size_t at[kMaxRuns] = {};
             unsigned count = 0;
             bool tooMany = false;
         };
         std::vector<Starts> parts(threads);
         runOnThreads(threads, [&](unsigned t) {
-            Starts& starts = parts[t];
-            for (std::size_t i = std::max<std::size_t>(1, partBegin(m_count, t, threads)),
-                             end = partBegin(m_count, t + 1, threads);
-                 i < end && !starts.tooMany; ++i) {
-                if (array[i].raw() == array[i - 1].raw() + kUnits)
-                    continue;
-                if (starts.count == kMaxRuns)
-                    starts.tooMany = true;
-                else
+            Starts starts;
+            const std::size_t begin = std::max<std::size_t>(1, partBegin(m_count, t, threads));
+            const std::size_t end = partBegin(m_count, t + 1, threads);
+            std::uint32_t before = begin < end ? array[begin - 1].raw() : 0;
+            for (std::size_t i = begin; i < end; ++i) {
+                const std::uint32_t raw = array[i].raw();
+                if (raw != before + kUnits) {
+                    if (starts.count == kMaxRuns) {
+                        starts.tooMany = true;
+                        break;
+                    }
                     starts.at[starts.count++] = i;
+                }
+                before = raw;
             }
+            parts[t] = starts;
         });
         std::size_t begins[kMaxRuns + 1] = {0};
-        unsigned runs = 1;
+        unsigned count = 1;
         for (const Starts& starts : parts) {
-            if (starts.tooMany || runs + starts.count > kMaxRuns)
+            if (starts.tooMany || count + starts.count > kMaxRuns)
                 return;
             for (unsigned k = 0; k < starts.count; ++k)
-                begins[runs++] = starts.at[k];
+                begins[count++] = starts.at[k];
         }
-        begins[runs] = m_count;
-        for (unsigned r = 0; r < runs; ++r) {
-            Run& run = m_runs[r];
+        begins[count] = m_count;
+        Run runs[kMaxRuns];
+        for (unsigned r = 0; r < count; ++r) {
+            Run& run = runs[r];
             run.begin = begins[r];
             run.count = begins[r + 1] - begins[r];
             run.first = array[run.begin].raw();
@@ -74,7 +80,8 @@ public:
                 return;
             run.firstAddress = reinterpret_cast<const char*>(array[run.begin].get());
         }
-        m_runCount = runs;
+        std::copy(runs, runs + count, m_runs);
+        m_runCount = count;
     }
 
     // Whether the records stand in array order (positions by arithmetic).
@@ -84,11 +91,15 @@ public:
     std::size_t size() const { return m_count; }
 
     std::size_t of(Ref<T> r) const {
-        for (unsigned k = 0; k < m_runCount; ++k) {
+        // The first run starts at record 0 (and is empty when there are no runs).
+        const std::uint32_t d = r.raw() - m_runs[0].first;
+        if (d < m_runs[0].count * kUnits && d % kUnits == 0)
+            return d / kUnits;
+        for (unsigned k = 1; k < m_runCount; ++k) {
             const Run& run = m_runs[k];
-            const std::uint32_t d = r.raw() - run.first;
-            if (d < run.count * kUnits && d % kUnits == 0)
-                return run.begin + d / kUnits;
+            const std::uint32_t e = r.raw() - run.first;
+            if (e < run.count * kUnits && e % kUnits == 0)
+                return run.begin + e / kUnits;
         }
         return checked(r.get());
     }
