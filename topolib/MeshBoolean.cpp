@@ -704,7 +704,20 @@ bool MeshBoolean::run(StlObject& B) {
     TriangleCutter::resetFailureCount();
     std::vector<StlTriangle*> addedA, addedB;
     std::vector<StlShell*> piecesA, piecesB;
-    A.deleteTriangles(cutA, addedA, piecesA, &TriangleCutter::retriangulateForMesh);
+    // Only the model's pieces that lie in the tool's box can lie inside the
+    // tool: the model is not walked far beyond it. (The margin is far above
+    // the snapping of cut corners.)
+    PieceBounds toolBox;
+    {
+        Box box;
+        for (const StlVertex* v : B.vertices())
+            box.add(v->pos);
+        const double pad = 1e-2 * std::max(A.diagonal(), StlObject::kToleranceReferenceSize);
+        const Vector3D margin(pad, pad, pad);
+        toolBox.lo = box.lo - margin;
+        toolBox.hi = box.hi + margin;
+    }
+    A.deleteTriangles(cutA, addedA, piecesA, &TriangleCutter::retriangulateForMesh, &toolBox);
     B.deleteTriangles(cutB, addedB, piecesB, &TriangleCutter::retriangulateForMesh);
     TriangleCutter::setCrossingStepBudget(0);
     auto freePieces = [&]() {

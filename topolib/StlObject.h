@@ -23,6 +23,7 @@ class ProgressSink;
 namespace topolib {
 
 class StlShell;
+struct PieceBounds;
 class CornerCensus;
 class FillPolygon;
 class MeshOctree;
@@ -563,9 +564,11 @@ public:
     using CutRetriangulator = void (*)(StlObject& mesh, StlTriangle* t);
     // Deletes every live triangle of `cut` that carries a cut context, detaches it
     // from its edges and retriangulates it; the new pieces go to `added`, and every
-    // shell is split into its connected pieces, which go to `pieces`.
+    // shell is split into its connected pieces, which go to `pieces` (with
+    // `within`, only the pieces that lie wholly in that box).
     void deleteTriangles(const std::vector<StlTriangle*>& cut, std::vector<StlTriangle*>& added,
-                         std::vector<StlShell*>& pieces, CutRetriangulator retriangulate);
+                         std::vector<StlShell*>& pieces, CutRetriangulator retriangulate,
+                         const PieceBounds* within = nullptr);
     // Mean length of the live edges (class not 5); 0.0 with fewer than 2 edges.
     double averageEdgeLength() const;
     void clearTriangleMarks();  // walk marks (bits 4-6) of every triangle

@@ -251,7 +251,8 @@ bool StlObject::makeShortPair(const double p[6], ShortPair* out) {
 // ---- Removing cut triangles -----------------------------------------------------
 
 void StlObject::deleteTriangles(const std::vector<StlTriangle*>& cut, std::vector<StlTriangle*>& added,
-                                std::vector<StlShell*>& pieces, CutRetriangulator retriangulate) {
+                                std::vector<StlShell*>& pieces, CutRetriangulator retriangulate,
+                                const PieceBounds* within) {
     assert(retriangulate && "cut triangles need their retriangulation");
     const size_t k = m_records.triangles.size();
     if (retriangulate) {
@@ -267,7 +268,7 @@ void StlObject::deleteTriangles(const std::vector<StlTriangle*>& cut, std::vecto
     added.insert(added.end(), m_records.triangles.begin() + static_cast<std::ptrdiff_t>(k),
                  m_records.triangles.end());
     for (StlShell* shell : m_records.shells) {
-        shell->splitIntoPieces();
+        shell->splitIntoPieces(within);
         shell->takePieces(pieces);
     }
     invalidateZSlabIndex();

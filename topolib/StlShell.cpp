@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cassert>
 #include <limits>
+#include <memory>
 
 namespace topolib {
 
@@ -64,26 +65,47 @@ int StlShell::addTriangle(StlTriangle* t) {
     return 1;
 }
 
-int StlShell::splitIntoPieces() {
-    for (TriangleList* list : {&primaryTriangles, &reversedTriangles}) {
-        for (StlTriangle* t : *list) {
-            if (t->walkMark() == 0 && !t->isDeleted())
-                splitOffPiece(t);
-            t->setWalkMark(0);
+bool PieceBounds::holds(const StlTriangle* t) const {
+    for (const StlVertex* v : t->vertices)
+        for (int k = 0; k < 3; ++k)
+            if (v->pos[k] < lo[k] || v->pos[k] > hi[k])
+                return false;
+    return true;
+}
+
+int StlShell::splitIntoPieces(const PieceBounds* within) {
+    if (!within) {
+        for (TriangleList* list : {&primaryTriangles, &reversedTriangles}) {
+            for (StlTriangle* t : *list) {
+                if (t->walkMark() == 0 && !t->isDeleted())
+                    splitOffPiece(t);
+                t->setWalkMark(0);
+            }
         }
+        return 0;
     }
+    // The marks stay until every piece is made: a flood that meets the
+    // triangles of one that stopped (marked 2) stops too.
+    for (TriangleList* list : {&primaryTriangles, &reversedTriangles})
+        for (StlTriangle* t : *list)
+            if (t->walkMark() == 0 && !t->isDeleted() && within->holds(t))
+                splitOffPiece(t, within);
+    for (TriangleList* list : {&primaryTriangles, &reversedTriangles})
+        for (StlTriangle* t : *list)
+            t->setWalkMark(0);
     return 0;
 }
 
-StlShell* StlShell::splitOffPiece(StlTriangle* seed) {
-    auto* piece = new StlShell(owner);
+StlShell* StlShell::splitOffPiece(StlTriangle* seed, const PieceBounds* within) {
+    auto piece = std::make_unique<StlShell>(owner);
     seed->setWalkMark(1);
     piece->primaryTriangles.push_back(seed);
 
     // Depth-first: every new triangle goes to the front of the work list, which
     // keeps the list short on long strips.
     std::deque<StlTriangle*> work{seed};
-    while (!work.empty()) {
+    bool outside = false;
+    while (!work.empty() && !outside) {
         StlTriangle* t = work.front();
         work.pop_front();
         for (StlEdge* e : t->edges) {
@@ -96,16 +118,27 @@ StlShell* StlShell::splitOffPiece(StlTriangle* seed) {
                     break;
                 }
             }
-            if (!u || u->walkMark() != 0 || u->isDeleted())
+            if (!u || u->isDeleted())
+                continue;
+            if (within && (u->walkMark() == 2 || (u->walkMark() == 0 && !within->holds(u)))) {
+                outside = true;
+                break;
+            }
+            if (u->walkMark() != 0)
                 continue;
             u->setWalkMark(1);
             piece->primaryTriangles.push_back(u);
             work.push_front(u);
         }
     }
+    if (outside) {
+        for (StlTriangle* t : piece->primaryTriangles)
+            t->setWalkMark(2);
+        return nullptr;
+    }
     piece->triangleCount = static_cast<uint32_t>(piece->primaryTriangles.size());
-    pieces.push_back(piece);
-    return piece;
+    pieces.push_back(piece.get());
+    return piece.release();
 }
 
 void StlShell::takePieces(std::vector<StlShell*>& out) {

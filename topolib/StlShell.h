@@ -16,6 +16,15 @@ class StlEdge;
 class FillPolygon;
 class ZSlabIndex;
 
+// An axis-aligned box that the pieces a split asks for lie in
+// (StlShell::splitIntoPieces).
+struct PieceBounds {
+    Vector3D lo;
+    Vector3D hi;
+    // Whether every corner of t lies in the box.
+    bool holds(const StlTriangle* t) const;
+};
+
 // One connected component of a mesh: the triangles that reach each other across
 // smooth and crease edges (classes 0 and 1). The shell search sorts them into two
 // orientation classes: the primary triangles are wound like the component's seed
@@ -80,14 +89,19 @@ public:
 
     // Splits the shell into the pieces that still hang together across edges of
     // class 0 or 1 (after cut triangles were replaced); the pieces are kept in
-    // `pieces` until takePieces. Walk marks of the shell's triangles are clear
+    // `pieces` until takePieces. With `within`, only the pieces that lie wholly
+    // in that box are made: the others are not walked beyond the box (in a
+    // large model cut in one place, nearly every triangle is in a piece that
+    // reaches far out of it). Walk marks of the shell's triangles are clear
     // afterwards. Returns 0.
-    int splitIntoPieces();
+    int splitIntoPieces(const PieceBounds* within = nullptr);
     // Floods one piece from seed (walk mark 1 on every triangle reached) over edges
     // of class 0 or 1 between triangles of the seed's shell, appends it to
     // `pieces` and returns it. The triangles keep their shell pointer and
-    // orientation bit; the piece has no reversed list and no box.
-    StlShell* splitOffPiece(StlTriangle* seed);
+    // orientation bit; the piece has no reversed list and no box. With `within`,
+    // a flood that reaches a triangle not wholly in the box, or one marked 2,
+    // stops: its triangles are marked 2 and no piece is made (null).
+    StlShell* splitOffPiece(StlTriangle* seed, const PieceBounds* within = nullptr);
     // Appends the pieces in order to out and forgets them.
     void takePieces(std::vector<StlShell*>& out);
 

@@ -84,6 +84,20 @@ TEST(MeshBoolean, cubeDrilledAlongXIsClosedWithTheHoleRemoved) {
     EXPECT_GT(op.keptToolTriangles(), 0u);
 }
 
+// The model is split into pieces only near the hole; a shell of its own that
+// lies wholly inside the hole is one of them, and goes.
+TEST(MeshBoolean, aShellWhollyInsideTheHoleGoesWithIt) {
+    auto cube = buildMeshWithOctree(meshfixtures::concatenated(meshfixtures::cube(10.0),
+                                                               meshfixtures::cube(1.0, {6.0, 4.5, 4.5})));
+    ASSERT_EQ(cube->shells().size(), 2u);
+    auto tool = drill({5.0, 5.0, 5.0}, {1.0, 0.0, 0.0}, 2.0, 20.0);
+    MeshBoolean op(cube.get(), tool.get());
+    ASSERT_TRUE(op.subtract()) << static_cast<int>(op.failure());
+    EXPECT_EQ(cube->shells().size(), 1u);
+    EXPECT_EQ(countUnpairedEdges(*cube), 0u);
+    EXPECT_NEAR(liveVolume(*cube), 1000.0 - 10.0 * polygonArea(2.0), 1e-6 * 1000.0);
+}
+
 // A mesher can leave two points a float's step apart: saved, the sides from a
 // third point to each weld into one side of four triangles. Two holes on either
 // side of such a spot are cut all the same: the result is checked near each
