@@ -75,7 +75,8 @@ public:
             run.begin = begins[r];
             run.count = begins[r + 1] - begins[r];
             run.first = array[run.begin].raw();
-            if ((run.first & arena::kOutsideBit) != 0 ||
+            // (A run from a null entry would give null a position.)
+            if (run.first == 0 || (run.first & arena::kOutsideBit) != 0 ||
                 std::uint64_t(run.first) + std::uint64_t(run.count) * kUnits >= arena::kOutsideBit)
                 return;
             run.firstAddress = reinterpret_cast<const char*>(array[run.begin].get());

@@ -5,6 +5,7 @@
 
 #include "topolib/MeshOctree.h"
 #include "topolib/ParallelRuns.h"
+#include "topolib/RecordIndex.h"
 #include "topolib/SliceContour.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
@@ -215,6 +216,42 @@ std::vector<std::vector<double>> octreeLeaves(const StlObject& mesh) {
 }
 
 } // namespace
+
+// A mesh's vertices in a few runs: two swapped records make four, a null entry
+// three. Every record's position is its place in the array, and null and a
+// record of another mesh have none.
+TEST(StlObject, recordPositionsAreTheArraysAndNoneForNullOrAStranger) {
+    auto mesh = buildMesh(torus(20.0, 5.0, 16, 8));
+    auto other = buildMesh(cube(1.0));
+    RefArray<StlVertex>& vs = mesh->vertices();
+    auto check = [&](const char* label) {
+        for (const unsigned threads : {1u, 3u}) {
+            const RecordIndex<StlVertex> index(vs, threads);
+            for (std::size_t i = 0; i < vs.size(); ++i) {
+                if (!vs[i])
+                    continue;
+                EXPECT_EQ(index.of(vs[i]), i) << label;
+                EXPECT_EQ(index.of(vs[i].get()), i) << label;
+            }
+            EXPECT_EQ(index.of(Ref<StlVertex>()), RecordIndex<StlVertex>::npos) << label;
+            EXPECT_EQ(index.of(static_cast<const StlVertex*>(nullptr)), RecordIndex<StlVertex>::npos) << label;
+            EXPECT_EQ(index.of(other->vertices()[0]), RecordIndex<StlVertex>::npos) << label;
+            EXPECT_EQ(index.of(other->vertices()[0].get()), RecordIndex<StlVertex>::npos) << label;
+        }
+    };
+    auto swapFirstAndSeventh = [&] {
+        std::swap(vs[0], vs[7]);
+        vs[0]->index = 0;
+        vs[7]->index = 7;
+    };
+    swapFirstAndSeventh();
+    check("swapped");
+    swapFirstAndSeventh();
+    const Ref<StlVertex> fifth = vs[5];
+    vs[5] = nullptr;
+    check("null");
+    vs[5] = fifth;
+}
 
 TEST(StlObject, copyHasTheOriginalsStateEdgesAndOctree) {
     // Records in array order (as a file gives them), in a few runs of it (two
