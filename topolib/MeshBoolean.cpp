@@ -373,6 +373,14 @@ constexpr std::size_t kPassPiece = std::size_t(1) << 14;
 
 std::size_t passPieces(std::size_t n) { return (n + kPassPiece - 1) / kPassPiece; }
 
+// Runs body(piece, begin, end) for the pieces of [0, n) on threads.
+template <typename Body>
+void forPassPieces(std::size_t n, const Body& body) {
+    forEachPiece(importThreads(n), passPieces(n), [&](std::size_t piece, unsigned) {
+        body(piece, piece * kPassPiece, std::min(n, (piece + 1) * kPassPiece));
+    });
+}
+
 // Adds six times the signed volume of every live triangle of `triangles` to
 // `sum`, in their order: the terms are worked out on threads a block at a time
 // and added here one by one, so the sum is the plain loop's, bit for bit.
@@ -383,9 +391,8 @@ double addVolumeTerms(const Triangles& triangles, double sum) {
     std::vector<double> terms(std::min(n, kBlock));
     for (std::size_t first = 0; first < n; first += kBlock) {
         const std::size_t count = std::min(kBlock, n - first);
-        forEachPiece(importThreads(count), passPieces(count), [&](std::size_t piece, unsigned) {
-            const std::size_t end = std::min(count, (piece + 1) * kPassPiece);
-            for (std::size_t i = piece * kPassPiece; i < end; ++i) {
+        forPassPieces(count, [&](std::size_t, std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
                 const StlTriangle* t = triangles[first + i];
                 terms[i] = t->isDeleted() ? 0.0
                                           : t->vertices[0]->pos.dot(t->vertices[1]->pos.cross(t->vertices[2]->pos));
@@ -453,9 +460,8 @@ bool resultIsClean(const StlObject& A, const ToolBoxes& tool, double before, dou
     using Side = std::array<float, 6>;
     const auto& triangles = A.triangles();
     std::vector<std::vector<Side>> pieceSides(passPieces(triangles.size()));
-    forEachPiece(importThreads(triangles.size()), pieceSides.size(), [&](std::size_t piece, unsigned) {
-        const std::size_t end = std::min(triangles.size(), (piece + 1) * kPassPiece);
-        for (std::size_t i = piece * kPassPiece; i < end; ++i) {
+    forPassPieces(triangles.size(), [&](std::size_t piece, std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
             const StlTriangle* t = triangles[i];
             if (t->isDeleted() || !(near(t->vertices[0]->pos) || near(t->vertices[1]->pos) || near(t->vertices[2]->pos)))
                 continue;
@@ -536,10 +542,9 @@ void freeContexts(StlObject& mesh) {
 std::size_t countUnpairedEdges(const StlObject& mesh) {
     const auto& edges = mesh.edges();
     std::vector<std::size_t> counts(passPieces(edges.size()), 0);
-    forEachPiece(importThreads(edges.size()), counts.size(), [&](std::size_t piece, unsigned) {
-        const std::size_t end = std::min(edges.size(), (piece + 1) * kPassPiece);
+    forPassPieces(edges.size(), [&](std::size_t piece, std::size_t begin, std::size_t end) {
         std::size_t unpaired = 0;
-        for (std::size_t i = piece * kPassPiece; i < end; ++i) {
+        for (std::size_t i = begin; i < end; ++i) {
             int live = 0;
             for (const StlTriangle* t : *edges[i])
                 if (!t->isDeleted())

@@ -60,6 +60,12 @@ inline bool facetCornersUsable(const float facet[12]) {
     return usable;
 }
 
+// Threads a build of the octree of a mesh of n triangles runs on: one below
+// 100,000 triangles (a build of a few tens of milliseconds, where the threads
+// cost more than they save), otherwise one per processor the machine's load
+// leaves for passes (platform::passProcessorCount), up to eight.
+unsigned octreeBuildThreads(std::size_t n);
+
 // Room that a mesh copy keeps in its vertex, triangle and edge arrays for the
 // records a caller appends to it next (StlObject::copyMeshTo): the arrays are
 // then not grown, their contents not moved, when it does.

@@ -106,19 +106,11 @@ int StlObject::buildVertexOctree(bool freeFirst) {
 
 int StlObject::buildTriangleOctree() { return fillOctree(false, true); }
 
-namespace {
-
-// Threads for the tree of a mesh of n triangles: one below 100,000 triangles (a
-// build of a few tens of milliseconds, where the threads cost more than they
-// save), otherwise one per processor the machine's load leaves for passes
-// (platform::passProcessorCount), up to eight.
 unsigned octreeBuildThreads(std::size_t n) {
     if (n < 100000)
         return 1;
     return std::min(platform::passProcessorCount(), 8u);
 }
-
-} // namespace
 
 int StlObject::buildOctree() { return fillOctree(true, true); }
 

@@ -5,7 +5,6 @@
 
 #include "app/Log.h"
 #include "app/MemoryCheck.h"
-#include "app/Platform.h"
 #include "app/ProgressReport.h"
 #include "topolib/FillPolygon.h"
 #include "topolib/MeshBoolean.h"
@@ -34,11 +33,10 @@ double msSince(Clock::time_point t) {
 // Whether the drain holes get the octree of the hollowed model sooner by
 // building it whole, after the new shell is joined, than by filing the new
 // shell's triangles into the model's tree one at a time: a whole build costs
-// about half as much per triangle as filing one, and runs on up to eight
-// threads.
+// about half as much per triangle as filing one, and runs on threads.
 bool wholeTreeIsSooner(std::size_t modelTriangles, std::size_t newTriangles) {
-    const std::size_t threads = std::min(platform::passProcessorCount(), 8u);
-    return modelTriangles + newTriangles < 2 * threads * newTriangles;
+    const std::size_t all = modelTriangles + newTriangles;
+    return all < 2 * std::size_t(topolib::octreeBuildThreads(all)) * newTriangles;
 }
 
 // Closes the progress display however the preview ends.
