@@ -587,7 +587,7 @@ bool MeshBoolean::subtractHere() {
     }
     const std::size_t openBefore = countUnpairedEdges(*target);
     const double volumeBefore = liveVolume(*target);
-    std::unique_ptr<StlObject> targetCopy = snapshotOf(*target);
+    std::unique_ptr<StlObject> targetCopy = m_keepsTargetCopy ? snapshotOf(*target) : nullptr;
     std::unique_ptr<StlObject> toolCopy = snapshotOf(*tool);
 
     // A shell that repeats another exactly (a hole placed twice at one spot)
@@ -642,7 +642,8 @@ bool MeshBoolean::subtractHere() {
     if (distinct)
         freeContexts(*distinct);
     if (!ok) {
-        target->swapMeshWith(*targetCopy);
+        if (targetCopy)
+            target->swapMeshWith(*targetCopy);
         tool->swapMeshWith(*toolCopy);
         return false;
     }

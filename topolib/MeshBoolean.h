@@ -41,8 +41,16 @@ public:
     StlObject* tool;   // the merged holes
 
     // Runs the subtraction. True on success, also when the meshes do not meet
-    // (nothing changes then); false on failure, with both meshes unchanged.
+    // (nothing changes then); false on failure, with both meshes unchanged
+    // (the target only while it keeps its copy, below).
     bool subtract();
+
+    // Whether subtract takes a copy of the whole target before it cuts, to
+    // bring it back on failure (the default). A caller that can make the
+    // target again (a fresh copy of a mesh it still holds) turns this off and
+    // spares a copy as big as the model; a failed subtract then leaves the
+    // target unusable until the caller replaces its mesh.
+    void setKeepsTargetCopy(bool keep) { m_keepsTargetCopy = keep; }
 
     // What the last subtract did.
     Failure failure() const { return m_failure; }
@@ -63,6 +71,7 @@ private:
     std::size_t m_cutTool = 0;
     std::size_t m_keptTool = 0;
     std::size_t m_crossingBudget = 0;
+    bool m_keepsTargetCopy = true;
 };
 
 // Number of edges with at least one live triangle that do not have exactly two

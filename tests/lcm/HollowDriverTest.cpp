@@ -5,6 +5,7 @@
 // asked on big triangles, and the hole frame and mesh.
 
 #include "MeshFixtures.h"
+#include "MeshStateHash.h"
 
 #include "fileIo/FileHandling.h"
 #include "fileIo/VGeoFileHandling.h"
@@ -131,6 +132,51 @@ TEST(HollowDriver, cubeHollowsToItsExactInnerCubeAndADrainHoleTakesItsVolume) {
     // cell of z = 18) is what the hole removes.
     const double expected = M_PI * 1.0 * 1.0 * 2.0;
     EXPECT_NEAR(drop, expected, 0.1 * expected);
+}
+
+// A drain-hole cut that fails leaves the model hollow without holes. Where the
+// model is a copy of a mesh at hand, it is made again from that mesh instead
+// of coming back from a copy taken before the cut: the result must be the
+// same mesh to the last record, edge, shell and octree cell, on a model the
+// cut scales (the cube) and one it does not (the sphere).
+TEST(HollowDriver, failedCutMakesTheModelAgainAsTheCopyBeforeTheCutWouldHave) {
+    const std::unique_ptr<topolib::StlObject> sources[] = {
+        meshfixtures::buildMeshWithOctree(meshfixtures::cube(20.0)),
+        meshfixtures::buildMeshWithOctree(meshfixtures::icosphere(30.0, 5)),
+    };
+    const DrainHoleSpec holes[] = {{{10.0, 10.0, 20.0}, {0.0, 0.0, -1.0}, 2.0, 0.0},
+                                   {{0.0, 0.0, 30.0}, {0.0, 0.0, -1.0}, 3.0, 0.0}};
+    for (int c = 0; c < 2; ++c) {
+        topolib::StlObject& source = *sources[c];
+        // Made again from the source (as the hollowing panel and hollowedCopy do).
+        HollowContext remade;
+        remade.setCutStepBudget(1);
+        HollowStatus status = HollowStatus::InternalError;
+        auto again = lcm::hollowedCopy(remade, source, 2.0, 100, {holes[c]}, &status);
+        ASSERT_EQ(status, HollowStatus::Ok) << c;
+        ASSERT_TRUE(again) << c;
+        // Brought back from the cut's own copy.
+        HollowContext kept;
+        kept.setCutStepBudget(1);
+        kept.setModel(&source);
+        ASSERT_EQ(kept.createPreview(2.0, 100), HollowStatus::Ok) << c;
+        kept.setPendingHole(holes[c].position, holes[c].direction, holes[c].size / 2.0, 2.0, 0.0);
+        kept.commitPendingHole();
+        auto back = lcm::copyMeshForHollowing(source, kept.innerSurfaceRoom());
+        kept.setModel(back.get());
+        ASSERT_EQ(kept.applyHollow(), HollowStatus::Ok) << c;
+
+        for (const HollowContext* context : {&remade, &kept}) {
+            ASSERT_EQ(context->warnings().size(), 1u) << c;
+            EXPECT_EQ(context->warnings()[0], "The drain holes could not be cut; the object keeps its closed wall.");
+        }
+        EXPECT_EQ(remade.innerTriangleCount(), kept.innerTriangleCount()) << c;
+        EXPECT_EQ(meshstate::stateHash(*again), meshstate::stateHash(*back)) << c;
+        EXPECT_EQ(meshstate::octreeHash(*again), meshstate::octreeHash(*back)) << c;
+        EXPECT_EQ(topolib::liveVolume(*again), topolib::liveVolume(*back)) << c;
+        EXPECT_EQ(innerShellCount(*again), 1u) << c;
+        EXPECT_TRUE(closedAndOriented(*again)) << c;
+    }
 }
 
 TEST(HollowDriver, sphereHollowsToItsExactInnerSphere) {

@@ -558,7 +558,7 @@ bool HollowContext::assembleShell(const std::vector<ShellMeasure>* measures) {
     return true;
 }
 
-int HollowContext::createHoles() {
+int HollowContext::createHoles(const topolib::StlObject* copiedFrom) {
     topolib::StlObject* model = m_model;
     if (model == nullptr || m_holes.empty())
         return 0;
@@ -602,7 +602,13 @@ int HollowContext::createHoles() {
         }
     }
     topolib::MeshBoolean op(model, tool.get());
+    op.setCrossingStepBudget(m_cutStepBudget);
+    // A model copied from a mesh at hand is made again after a failed cut,
+    // which spares a copy of the whole model before every cut.
+    op.setKeepsTargetCopy(copiedFrom == nullptr);
     if (!op.subtract()) {
+        if (copiedFrom)
+            remakeModel(*copiedFrom);
         ++warnings;
         const std::string text = "The drain holes could not be cut; the object keeps its closed wall.";
         m_warnings.push_back(text);
@@ -614,46 +620,71 @@ int HollowContext::createHoles() {
     return warnings;
 }
 
-HollowStatus HollowContext::applyHollow() {
+bool HollowContext::joinInnerShell(double* orientMs) {
+    // A shell wound inside out is turned outward first, or the result would
+    // be an inside-out solid around an inward cavity (a negative volume); the
+    // preview read such a shell the other way round already.
+    const auto start = Clock::now();
+    std::vector<ShellMeasure> measures;
+    if (m_model) {
+        // A mesh copy or a geometry entry does not carry the shells' boxes.
+        measures = measureShells(*m_model, m_threads);
+        auto& shells = m_model->shells();
+        for (std::size_t s = 0; s < shells.size(); ++s)
+            if (measures[s].lo.x <= measures[s].hi.x) {
+                shells[s]->boxMin = measures[s].lo;
+                shells[s]->boxMax = measures[s].hi;
+            }
+        // A lone shell enclosing a volume clearly above zero is wound
+        // outward: there is nothing to turn.
+        const ShellMeasure* lone = shells.size() == 1 ? &measures[0] : nullptr;
+        const topolib::Vector3D extent = lone ? lone->hi - lone->lo : topolib::Vector3D();
+        if (!lone || !(lone->volume > 1e-6 * lone->area * std::sqrt(extent.dot(extent)))) {
+            const int turned = m_model->orientClosedShellsOutward();
+            if (turned > 0) {
+                logInt(turned, "Hollowing: shells turned outward: ");
+                measures = measureShells(*m_model, m_threads);
+            }
+        }
+        // Without holes nothing here asks the octree: the new shell is not
+        // filed into it one triangle at a time; the caller builds the tree
+        // of the result when it needs one (the scene on a worker). The
+        // holes build it whole where that is sooner.
+        if (m_holes.empty() || wholeTreeIsSooner(m_model->triangleCount(), innerSurfaceRoom().triangles))
+            m_model->releaseOctree();
+    }
+    *orientMs = msSince(start);
+    return assembleShell(m_model ? &measures : nullptr);
+}
+
+void HollowContext::remakeModel(const topolib::StlObject& source) {
+    const HollowTimings timings = m_timings;
+    {
+        // The cut's remains go first, so that they and the new copy do not
+        // take memory together.
+        topolib::StlObject remains;
+        m_model->swapMeshWith(remains);
+    }
+    {
+        std::unique_ptr<topolib::StlObject> fresh = copyMeshForHollowing(source, innerSurfaceRoom());
+        m_model->swapMeshWith(*fresh);
+    }
+    double orientMs = 0.0;
+    joinInnerShell(&orientMs);
+    if (m_model->octree() == nullptr)
+        m_model->rebuildOctree();
+    m_timings = timings;
+    logText("Hollowing: the model was made again without the drain holes");
+}
+
+HollowStatus HollowContext::applyHollow(const topolib::StlObject* copiedFrom) {
     m_warnings.clear();
     try {
-        // A shell wound inside out is turned outward first, or the result
-        // would be an inside-out solid around an inward cavity (a negative
-        // volume); the preview read such a shell the other way round already.
-        const auto start = Clock::now();
-        std::vector<ShellMeasure> measures;
-        if (m_model) {
-            // A mesh copy or a geometry entry does not carry the shells' boxes.
-            measures = measureShells(*m_model, m_threads);
-            auto& shells = m_model->shells();
-            for (std::size_t s = 0; s < shells.size(); ++s)
-                if (measures[s].lo.x <= measures[s].hi.x) {
-                    shells[s]->boxMin = measures[s].lo;
-                    shells[s]->boxMax = measures[s].hi;
-                }
-            // A lone shell enclosing a volume clearly above zero is wound
-            // outward: there is nothing to turn.
-            const ShellMeasure* lone = shells.size() == 1 ? &measures[0] : nullptr;
-            const topolib::Vector3D extent = lone ? lone->hi - lone->lo : topolib::Vector3D();
-            if (!lone || !(lone->volume > 1e-6 * lone->area * std::sqrt(extent.dot(extent)))) {
-                const int turned = m_model->orientClosedShellsOutward();
-                if (turned > 0) {
-                    logInt(turned, "Hollowing: shells turned outward: ");
-                    measures = measureShells(*m_model, m_threads);
-                }
-            }
-            // Without holes nothing here asks the octree: the new shell is not
-            // filed into it one triangle at a time; the caller builds the tree
-            // of the result when it needs one (the scene on a worker). The
-            // holes build it whole where that is sooner.
-            if (m_holes.empty() || wholeTreeIsSooner(m_model->triangleCount(), innerSurfaceRoom().triangles))
-                m_model->releaseOctree();
-        }
-        const double before = msSince(start);
-        const bool inner = assembleShell(m_model ? &measures : nullptr);
+        double before = 0.0;
+        const bool inner = joinInnerShell(&before);
         if (!inner && m_message.empty())
             m_message = kWallDoesNotFit;
-        createHoles();
+        createHoles(copiedFrom);
         if (m_model) {
             const auto measureStart = Clock::now();
             computeAreaAndVolumeOnThreads(*m_model, m_threads);
@@ -706,7 +737,7 @@ std::unique_ptr<topolib::StlObject> hollowedCopy(HollowContext& context, topolib
         return nullptr;
     }
     context.setModel(copy.get());
-    const HollowStatus applied = context.applyHollow();
+    const HollowStatus applied = context.applyHollow(&source);
     context.setModel(&source);
     if (status)
         *status = applied == HollowStatus::Ok ? s : applied;

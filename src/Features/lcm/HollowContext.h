@@ -107,7 +107,12 @@ public:
     // the model in an unusable state: apply to a copy. Without committed holes
     // the model's octree is dropped (the caller builds the result's tree when
     // it needs one); holes keep it, with the new shell filed in.
-    HollowStatus applyHollow();
+    // copiedFrom, when given, is the mesh that the model is a fresh copy of
+    // (copyMeshForHollowing with innerSurfaceRoom): a failed drain-hole cut
+    // then makes the model again from it, so that no cut needs a copy of the
+    // whole model beside it. Either way a failed cut leaves the model hollow
+    // without holes, with a warning.
+    HollowStatus applyHollow(const topolib::StlObject* copiedFrom = nullptr);
     // Removes the cavities and the inner shells of an earlier hollowing, then
     // joins the stock's surface to the model as a new inner shell (at the
     // front of its shell list, marked as a hollow shell). False when there is
@@ -115,7 +120,11 @@ public:
     bool assembleShell();
     // Subtracts every committed hole from the model. Returns the number of
     // holes that were not cut through to the cavity (warnings, also logged).
-    int createHoles();
+    // copiedFrom as for applyHollow.
+    int createHoles(const topolib::StlObject* copiedFrom = nullptr);
+    // Steps allowed to the cut's crossing resolution of one triangle
+    // (MeshBoolean::setCrossingStepBudget); 0, the default, for its own.
+    void setCutStepBudget(std::size_t steps) { m_cutStepBudget = steps; }
 
     // The last message for the user (empty when there is nothing to say), and
     // the warnings of the last application (one line each).
@@ -128,6 +137,13 @@ public:
 private:
     // assembleShell with the model's shell measures when the caller has them.
     bool assembleShell(const std::vector<ShellMeasure>* measures);
+    // applyHollow's steps before the holes: the model's closed inside-out
+    // shells turned outward, its octree dropped unless the holes keep it,
+    // then assembleShell. orientMs gets the time before assembleShell.
+    bool joinInnerShell(double* orientMs);
+    // After a cut that failed without a copy of the model: the model's mesh
+    // as it was before the cut, made again from the mesh it was copied from.
+    void remakeModel(const topolib::StlObject& source);
     HollowStatus fail(HollowStatus status, const std::string& message, const char* why);
 
     topolib::StlObject* m_model = nullptr;
@@ -141,6 +157,7 @@ private:
     std::vector<std::string> m_warnings;
     HollowTimings m_timings;
     std::size_t m_innerTriangles = 0;
+    std::size_t m_cutStepBudget = 0;
 };
 
 // A copy of a mesh ready for hollowing: records, shells, edges and the

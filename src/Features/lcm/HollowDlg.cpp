@@ -302,7 +302,7 @@ bool HollowDlg::createHollowedObject(ObjectEx** source, ObjectEx** hollowed) {
         onBtnUpdateClicked();
         copy = obj->clone(0, true, true, m_context->innerSurfaceRoom());
         m_context->setModel(copy);
-        status = m_context->applyHollow();
+        status = m_context->applyHollow(obj);
     } catch (const std::bad_alloc&) {
         status = lcm::HollowStatus::OutOfMemory;
     }
