@@ -605,10 +605,11 @@ int HollowContext::createHoles(const topolib::StlObject* copiedFrom) {
     op.setCrossingStepBudget(m_cutStepBudget);
     // A model copied from a mesh at hand is made again after a failed cut,
     // which spares a copy of the whole model before every cut.
-    op.setKeepsTargetCopy(copiedFrom == nullptr);
+    const topolib::StlObject* source = copiedFrom != model ? copiedFrom : nullptr;
+    op.setKeepsTargetCopy(source == nullptr);
     if (!op.subtract()) {
-        if (copiedFrom)
-            remakeModel(*copiedFrom);
+        if (source)
+            remakeModel(*source);
         ++warnings;
         const std::string text = "The drain holes could not be cut; the object keeps its closed wall.";
         m_warnings.push_back(text);
