@@ -211,6 +211,86 @@ void clearMarksOfLiveEdges(const std::vector<Ref<StlEdge>>& edges, std::size_t b
                 e->clearMarks();
 }
 
+// The records of a triangle array that stands in a few runs of records one
+// after the other: a mesh read from a file is one run, a hollowed model two
+// (its inner surface is made in a block of its own) and three once drain
+// holes have added their walls. A position gives its record, and a record
+// its position, by arithmetic.
+class TriangleRuns {
+public:
+    static constexpr unsigned kMaxRuns = 4;
+
+    // One run: record i at first + i, for i < n.
+    void single(StlTriangle* first, uint32_t n) {
+        m_run[0] = Run{0, n, first};
+        std::fill(m_laterBegin, m_laterBegin + kMaxRuns - 1, UINT32_MAX);
+        m_count = first ? 1 : 0;
+    }
+    // The runs that begin at positions starts[0 .. count) of triangles (the
+    // first at 0, all in order); none when two of them overlap in memory.
+    void fromStarts(const std::vector<Ref<StlTriangle>>& triangles, const std::size_t* starts, unsigned count) {
+        m_count = 0;
+        if (count == 0 || count > kMaxRuns)
+            return;
+        Run runs[kMaxRuns];
+        for (unsigned k = 0; k < count; ++k) {
+            const std::size_t end = k + 1 < count ? starts[k + 1] : triangles.size();
+            runs[k] = Run{static_cast<uint32_t>(starts[k]), static_cast<uint32_t>(end - starts[k]),
+                          triangles[starts[k]].get()};
+        }
+        for (unsigned a = 0; a < count; ++a)
+            for (unsigned b = 0; b < count; ++b) {
+                const auto lo = reinterpret_cast<std::uintptr_t>(runs[a].first);
+                const auto hi = lo + std::uintptr_t(runs[a].count) * sizeof(StlTriangle);
+                const auto other = reinterpret_cast<std::uintptr_t>(runs[b].first);
+                if (a != b && other >= lo && other < hi)
+                    return;
+            }
+        std::copy(runs, runs + count, m_run);
+        for (unsigned k = 1; k < count; ++k)
+            m_laterBegin[k - 1] = runs[k].begin;
+        m_count = count;
+    }
+    unsigned count() const { return m_count; }
+    StlTriangle* at(uint32_t i) const {
+        // Without branches: a walk goes back and forth between the runs.
+        const unsigned k = unsigned(i >= m_laterBegin[0]) + unsigned(i >= m_laterBegin[1]) +
+                           unsigned(i >= m_laterBegin[2]);
+        return m_run[k].first + (i - m_run[k].begin);
+    }
+    // The position of u, or false when it lies in no run.
+    bool indexOf(const StlTriangle* u, uint32_t* index) const {
+        for (unsigned k = 0; k < m_count; ++k) {
+            const std::uintptr_t offset =
+                reinterpret_cast<std::uintptr_t>(u) - reinterpret_cast<std::uintptr_t>(m_run[k].first);
+            if (offset % sizeof(StlTriangle) == 0 && offset / sizeof(StlTriangle) < m_run[k].count) {
+                *index = m_run[k].begin + static_cast<uint32_t>(offset / sizeof(StlTriangle));
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    struct Run {
+        uint32_t begin = 0;
+        uint32_t count = 0;
+        StlTriangle* first = nullptr;
+    };
+    Run m_run[kMaxRuns];
+    // Where the runs after the first begin (past the array's end when there
+    // is no such run).
+    uint32_t m_laterBegin[kMaxRuns - 1] = {UINT32_MAX, UINT32_MAX, UINT32_MAX};
+    unsigned m_count = 0;
+};
+
+// The records of an array in one run, as TriangleRuns gives them; passed by
+// value to the walk, which then keeps the first record's address at hand.
+struct OneRun {
+    StlTriangle* first;
+    StlTriangle* at(uint32_t i) const { return first + i; }
+};
+
 // Where the table of neighbours (NeighbourSearch) lives.
 enum class TablePlace {
     // An array of its own, twelve bytes a triangle: a step of the walk reads a
@@ -265,15 +345,15 @@ public:
     static constexpr uint32_t kNone = neighbour::kNone;
     static constexpr uint32_t kMaxTriangles = neighbour::kMaxTriangles;
 
-    // The triangles first[0 .. n), which are the mesh's array in order; the
-    // vertex records are expected at vertices[0 .. vertexSlots) (any order).
-    // firstShell is to be the first shell grown.
+    // The triangles of the mesh's array, n of them, in the records of runs;
+    // the vertex records are expected at vertices[0 .. vertexSlots) (any
+    // order). firstShell is to be the first shell grown.
     // edges is the mesh's edge array, whose marks the search clears beside
     // the walk (the table reads them as if they were clear already).
-    NeighbourSearch(StlTriangle* first, uint32_t n, const StlVertex* vertices, std::size_t vertexSlots,
+    NeighbourSearch(const TriangleRuns& runs, uint32_t n, const StlVertex* vertices, std::size_t vertexSlots,
                     const std::vector<Ref<StlEdge>>& edges, unsigned threads, TablePlace place,
                     StlShell* firstShell)
-        : m_first(first), m_n(n), m_vertices(vertices), m_vertexSlots(vertexSlots), m_edges(edges),
+        : m_runs(runs), m_n(n), m_vertices(vertices), m_vertexSlots(vertexSlots), m_edges(edges),
           m_threads(threads), m_place(place), m_firstShell(firstShell) {}
 
     // Whether the walk files every triangle it takes (the table lies in the
@@ -304,10 +384,19 @@ public:
     // and open flag, and with the table in the records the triangles'
     // filing; otherwise fileTriangles files them.
     void grow(uint32_t seed, StlShell* shell) {
-        if (m_place == TablePlace::Records)
-            growShell<TablePlace::Records>(seed, shell);
-        else
-            growShell<TablePlace::OwnArray>(seed, shell);
+        const bool oneRun = m_runs.count() == 1;
+        const OneRun one{oneRun ? m_runs.at(0) : nullptr};
+        if (m_place == TablePlace::Records) {
+            if (oneRun)
+                growShell<TablePlace::Records>(seed, shell, one);
+            else
+                growShell<TablePlace::Records>(seed, shell, m_runs);
+        } else {
+            if (oneRun)
+                growShell<TablePlace::OwnArray>(seed, shell, one);
+            else
+                growShell<TablePlace::OwnArray>(seed, shell, m_runs);
+        }
     }
     // Points every reached triangle at its shell, sets its orientation bit
     // (clearing its walk mark), unless the walk has, and sets the shells'
@@ -359,14 +448,8 @@ private:
 
     void reach(uint32_t i) { m_reached[i >> 6] |= uint64_t(1) << (i & 63); }
     // Index of u in the array, or false when it lies outside.
-    bool indexOf(const StlTriangle* u, uint32_t* index) const {
-        const std::uintptr_t offset =
-            reinterpret_cast<std::uintptr_t>(u) - reinterpret_cast<std::uintptr_t>(m_first);
-        if (offset % sizeof(StlTriangle) != 0 || offset / sizeof(StlTriangle) >= m_n)
-            return false;
-        *index = static_cast<uint32_t>(offset / sizeof(StlTriangle));
-        return true;
-    }
+    bool indexOf(const StlTriangle* u, uint32_t* index) const { return m_runs.indexOf(u, index); }
+    StlTriangle* at(uint32_t i) const { return m_runs.at(i); }
     // The result of one part of buildTable: the used vertices (a bit per
     // record), whether every vertex lay among the expected records, and
     // whether no live triangle had a walk mark or its orientation bit set.
@@ -386,18 +469,21 @@ private:
     uint32_t entryAcross(const StlTriangle* t, int k, bool* outside) const;
     // Sets the bits of t's corners in used, or clears part->verticesKnown.
     void noteCorners(const StlTriangle* t, uint64_t* used, TablePart* part) const;
-    // Asks for the entries of triangle i.
-    template <TablePlace place>
-    void prefetchEntries(uint32_t i) const {
+    // Asks for the entries of triangle i (records as runs gives them).
+    template <TablePlace place, typename Runs>
+    void prefetchEntries(uint32_t i, const Runs& runs) const {
         if (place == TablePlace::Records)
-            __builtin_prefetch(m_first + i);
+            __builtin_prefetch(runs.at(i));
         else
             __builtin_prefetch(m_entries.get() + std::size_t(3) * i);
     }
-    template <TablePlace place>
-    void growShell(uint32_t seed, StlShell* shell);
+    // The records as runs gives them, a copy of m_runs or OneRun: the walk
+    // writes the records, and what it reads to find them must not be
+    // fetched again after every write.
+    template <TablePlace place, typename Runs>
+    void growShell(uint32_t seed, StlShell* shell, const Runs runs);
 
-    StlTriangle* m_first;
+    const TriangleRuns m_runs;
     uint32_t m_n;
     const StlVertex* m_vertices;
     std::size_t m_vertexSlots;
@@ -450,14 +536,14 @@ uint32_t NeighbourSearch::entryAcross(const StlTriangle* t, int k, bool* outside
 // processor fetches them ahead); their edges and the triangles across are
 // asked for some records ahead, the triangles once the edges have had time to
 // arrive. Asks for what the entries of triangle i of [.., end) will need.
-void prefetchForEntries(const StlTriangle* first, uint32_t i, uint32_t end) {
+void prefetchForEntries(const TriangleRuns& runs, uint32_t i, uint32_t end) {
     constexpr uint32_t kEdgesAhead = 16;
     constexpr uint32_t kAcrossAhead = 8;
     if (i + kEdgesAhead < end)
-        for (const StlEdge* e : first[i + kEdgesAhead].edges)
+        for (const StlEdge* e : runs.at(i + kEdgesAhead)->edges)
             __builtin_prefetch(e);
     if (i + kAcrossAhead < end) {
-        for (const StlEdge* e : first[i + kAcrossAhead].edges)
+        for (const StlEdge* e : runs.at(i + kAcrossAhead)->edges)
             if (e)
                 for (const StlTriangle* u : *e)
                     __builtin_prefetch(u);
@@ -470,8 +556,8 @@ bool NeighbourSearch::fillEntries(uint32_t begin, uint32_t end, TablePart* part)
     bool outside = false;
     uint32_t* entry = m_entries.get() + std::size_t(3) * begin;
     for (uint32_t i = begin; i < end; ++i, entry += 3) {
-        prefetchForEntries(m_first, i, end);
-        StlTriangle* t = m_first + i;
+        prefetchForEntries(m_runs, i, end);
+        StlTriangle* t = at(i);
         if (t->isDeleted()) {
             entry[0] = entry[1] = entry[2] = kNone;
             continue;
@@ -507,8 +593,8 @@ bool NeighbourSearch::fillRecords() {
     bool outside = false;
     uint32_t i = 0;
     for (; i < m_n; ++i) {
-        prefetchForEntries(m_first, i, m_n);
-        StlTriangle* t = m_first + i;
+        prefetchForEntries(m_runs, i, m_n);
+        StlTriangle* t = at(i);
         if (t->isDeleted())
             continue;
         if (t->id != static_cast<int32_t>(i))
@@ -524,8 +610,8 @@ bool NeighbourSearch::fillRecords() {
     if (i == m_n)
         return true;
     for (uint32_t j = 0; j < i; ++j)
-        if (!m_first[j].isDeleted())
-            m_first[j].id = static_cast<int32_t>(j);
+        if (!at(j)->isDeleted())
+            at(j)->id = static_cast<int32_t>(j);
     return false;
 }
 
@@ -593,8 +679,8 @@ void NeighbourSearch::boxUsedVertices(unsigned part, unsigned parts) {
     }
 }
 
-template <TablePlace place>
-void NeighbourSearch::growShell(uint32_t seed, StlShell* shell) {
+template <TablePlace place, typename Runs>
+void NeighbourSearch::growShell(uint32_t seed, StlShell* shell, const Runs runs) {
     constexpr bool inRecords = place == TablePlace::Records;
     // The work list as in the direct walk: primary triangles on a stack that
     // is worked first, reversed ones in a queue.
@@ -606,7 +692,7 @@ void NeighbourSearch::growShell(uint32_t seed, StlShell* shell) {
     m_queue.clear();
     std::size_t queueHead = 0;
     reach(seed);
-    shell->primaryTriangles.push_back(m_first + seed);
+    shell->primaryTriangles.push_back(runs.at(seed));
     m_stack.push_back(seed);
     uint32_t count = 1;
     uint32_t last[2] = {seed, seed};
@@ -619,14 +705,14 @@ void NeighbourSearch::growShell(uint32_t seed, StlShell* shell) {
             m_stack.pop_back();
             tReversed = false;
             if (m_stack.size() >= kAhead)
-                prefetchEntries<place>(m_stack[m_stack.size() - kAhead]);
+                prefetchEntries<place>(m_stack[m_stack.size() - kAhead], runs);
             if (!m_stack.empty())
-                prefetchEntries<place>(m_stack.back());
+                prefetchEntries<place>(m_stack.back(), runs);
         } else if (queueHead < m_queue.size()) {
             t = m_queue[queueHead++];
             tReversed = true;
             if (queueHead + kAhead < m_queue.size())
-                prefetchEntries<place>(m_queue[queueHead + kAhead]);
+                prefetchEntries<place>(m_queue[queueHead + kAhead], runs);
         } else {
             break;
         }
@@ -636,10 +722,10 @@ void NeighbourSearch::growShell(uint32_t seed, StlShell* shell) {
         const uint32_t step = t - last[1];
         last[1] = last[0];
         last[0] = t;
-        prefetchEntries<place>(t + kStridesAhead * step);
+        prefetchEntries<place>(t + kStridesAhead * step, runs);
         uint32_t found[3];
         if (inRecords) {
-            StlTriangle* record = m_first + t;
+            StlTriangle* record = runs.at(t);
             neighbour::loadFromRecord(record, found);
             record->id = static_cast<int32_t>(t);
             record->shell = shell;
@@ -662,14 +748,15 @@ void NeighbourSearch::growShell(uint32_t seed, StlShell* shell) {
                 continue;
             reach(u);
             ++count;
+            StlTriangle* record = runs.at(u);
             if (inRecords)
-                __builtin_prefetch(m_first + u);
+                __builtin_prefetch(record);
             // Alike to a primary triangle, or against a reversed one.
             if (((a & kAgainst) != 0) == tReversed) {
-                shell->primaryTriangles.push_back(m_first + u);
+                shell->primaryTriangles.push_back(record);
                 m_stack.push_back(u);
             } else {
-                shell->reversedTriangles.push_back(m_first + u);
+                shell->reversedTriangles.push_back(record);
                 m_queue.push_back(u);
             }
         }
@@ -727,11 +814,11 @@ bool NeighbourSearch::fileTriangles() {
         Numbered last(nullptr, 0);
         for (uint32_t i = begin; i < end; ++i) {
             if (i + kAhead < end)
-                for (const StlVertex* v : m_first[i + kAhead].vertices)
+                for (const StlVertex* v : at(i + kAhead)->vertices)
                     __builtin_prefetch(v);
             if (!isReached(i))
                 continue;
-            StlTriangle* t = m_first + i;
+            StlTriangle* t = at(i);
             uint32_t number = 0;
             if (filed) {
                 // Neighbours in the array mostly share a shell.
@@ -772,6 +859,11 @@ struct RecordSpan {
     const char* high = nullptr;
     bool misaligned = false;
     bool outOfOrder = false; // a record not at its place after the array's first
+    // Where runs of records one after the other begin past the array's first
+    // (TriangleRuns), while there are few; tooManyRuns (or a null entry) else.
+    std::size_t runStarts[TriangleRuns::kMaxRuns] = {};
+    unsigned runStartCount = 0;
+    bool tooManyRuns = false;
 };
 
 RecordSpan spanOfRecords(const std::vector<Ref<StlTriangle>>& triangles) {
@@ -781,10 +873,19 @@ RecordSpan spanOfRecords(const std::vector<Ref<StlTriangle>>& triangles) {
     runOnThreads(scanThreads, [&](unsigned part) {
         RecordSpan span;
         const std::size_t end = partBegin(triangles.size(), part + 1, scanThreads);
-        for (std::size_t i = partBegin(triangles.size(), part, scanThreads); i < end; ++i) {
+        const std::size_t begin = partBegin(triangles.size(), part, scanThreads);
+        const char* before = begin > 0 ? reinterpret_cast<const char*>(triangles[begin - 1].get()) : nullptr;
+        for (std::size_t i = begin; i < end; ++i) {
             const char* p = reinterpret_cast<const char*>(triangles[i].get());
             if (first && p != reinterpret_cast<const char*>(first + i))
                 span.outOfOrder = true;
+            if (i > 0 && (!p || !before || p != before + sizeof(StlTriangle))) {
+                if (!p || span.runStartCount == TriangleRuns::kMaxRuns)
+                    span.tooManyRuns = true;
+                else if (!span.tooManyRuns)
+                    span.runStarts[span.runStartCount++] = i;
+            }
+            before = p;
             if (!p)
                 continue;
             if (span.low && (p - span.low) % static_cast<std::ptrdiff_t>(sizeof(StlTriangle)) != 0)
@@ -797,7 +898,14 @@ RecordSpan spanOfRecords(const std::vector<Ref<StlTriangle>>& triangles) {
         spans[part] = span;
     });
     RecordSpan all;
+    all.runStarts[0] = 0;
+    all.runStartCount = triangles.empty() || !triangles[0] ? 0 : 1;
+    all.tooManyRuns = all.runStartCount == 0;
     for (const RecordSpan& span : spans) {
+        all.tooManyRuns = all.tooManyRuns || span.tooManyRuns ||
+                          all.runStartCount + span.runStartCount > TriangleRuns::kMaxRuns;
+        for (unsigned k = 0; k < span.runStartCount && !all.tooManyRuns; ++k)
+            all.runStarts[all.runStartCount++] = span.runStarts[k];
         if (!span.low)
             continue;
         if (all.low && (span.low - all.low) % static_cast<std::ptrdiff_t>(sizeof(StlTriangle)) != 0)
@@ -830,11 +938,19 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
         all = spanOfRecords(m_records.triangles);
 
     const unsigned threads = importThreads(n);
-    const bool byTable = first && (tableHanded || (!all.outOfOrder && n <= NeighbourSearch::kMaxTriangles));
+    // The table serves records in array order, and on threads those in a few
+    // runs (a hollowed and drilled model; on one thread the direct walk is
+    // sooner there than a pass that fills the table and a walk of it).
+    TriangleRuns runs;
+    if (tableHanded || !all.outOfOrder)
+        runs.single(first, n);
+    else if (!all.tooManyRuns && tablePlaceFor(threads) == TablePlace::OwnArray)
+        runs.fromStarts(m_records.triangles, all.runStarts, all.runStartCount);
+    const bool byTable = first && runs.count() > 0 && (tableHanded || n <= NeighbourSearch::kMaxTriangles);
     if (byTable) {
         StlShell* firstShell = new StlShell(this);
         const StlVertex* vertices = m_records.vertices.empty() ? nullptr : m_records.vertices[0].get();
-        NeighbourSearch table(first, n, vertices, vertices ? m_records.vertices.size() : 0, m_records.edges,
+        NeighbourSearch table(runs, n, vertices, vertices ? m_records.vertices.size() : 0, m_records.edges,
                               threads, tableHanded ? TablePlace::Records : tablePlaceFor(threads), firstShell);
         bool built = true;
         if (tableHanded) {
@@ -865,7 +981,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
                     }
                     if (table.isReached(i))
                         continue;
-                    StlTriangle* t = first + i;
+                    StlTriangle* t = runs.at(i);
                     t->setWalkMark(0);
                     if (t->isDeleted())
                         continue;
