@@ -223,7 +223,7 @@ public:
     // One run: record i at first + i, for i < n.
     void single(StlTriangle* first, uint32_t n) {
         m_run[0] = Run{0, n, first};
-        std::fill(m_laterBegin, m_laterBegin + kMaxRuns - 1, UINT32_MAX);
+        std::fill(std::begin(m_laterBegin), std::end(m_laterBegin), UINT32_MAX);
         m_count = first ? 1 : 0;
     }
     // The runs that begin at positions starts[0 .. count) of triangles (the
