@@ -90,6 +90,13 @@ public:
     // Record 0 when the records stand in array order; null otherwise.
     const T* firstInOrder() const { return inOrder() ? reinterpret_cast<const T*>(m_runs[0].firstAddress) : nullptr; }
     std::size_t size() const { return m_count; }
+    // The runs found (none when the array does not stand in a few): run k
+    // holds positions from runBegin(k) on, runLength(k) of them, whose
+    // records stand one after the other from runRecord(k).
+    unsigned runCount() const { return m_runCount; }
+    std::size_t runBegin(unsigned k) const { return m_runs[k].begin; }
+    std::size_t runLength(unsigned k) const { return m_runs[k].count; }
+    T* runRecord(unsigned k) const { return m_array[m_runs[k].begin].get(); }
 
     std::size_t of(Ref<T> r) const {
         // The first run starts at record 0 (and is empty when there are no runs).

@@ -3,6 +3,7 @@
 #include "app/ProgressReport.h"
 #include "topolib/NeighbourEntries.h"
 #include "topolib/ParallelRuns.h"
+#include "topolib/RecordIndex.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
@@ -226,18 +227,16 @@ public:
         std::fill(std::begin(m_laterBegin), std::end(m_laterBegin), UINT32_MAX);
         m_count = first ? 1 : 0;
     }
-    // The runs that begin at positions starts[0 .. count) of triangles (the
-    // first at 0, all in order); none when two of them overlap in memory.
-    void fromStarts(const std::vector<Ref<StlTriangle>>& triangles, const std::size_t* starts, unsigned count) {
+    // The runs that index found; none when two of them overlap in memory.
+    void fromIndex(const RecordIndex<StlTriangle>& index) {
         m_count = 0;
+        const unsigned count = index.runCount();
         if (count == 0 || count > kMaxRuns)
             return;
         Run runs[kMaxRuns];
-        for (unsigned k = 0; k < count; ++k) {
-            const std::size_t end = k + 1 < count ? starts[k + 1] : triangles.size();
-            runs[k] = Run{static_cast<uint32_t>(starts[k]), static_cast<uint32_t>(end - starts[k]),
-                          triangles[starts[k]].get()};
-        }
+        for (unsigned k = 0; k < count; ++k)
+            runs[k] = Run{static_cast<uint32_t>(index.runBegin(k)), static_cast<uint32_t>(index.runLength(k)),
+                          index.runRecord(k)};
         for (unsigned a = 0; a < count; ++a)
             for (unsigned b = 0; b < count; ++b) {
                 const auto lo = reinterpret_cast<std::uintptr_t>(runs[a].first);
@@ -859,11 +858,6 @@ struct RecordSpan {
     const char* high = nullptr;
     bool misaligned = false;
     bool outOfOrder = false; // a record not at its place after the array's first
-    // Where runs of records one after the other begin past the array's first
-    // (TriangleRuns), while there are few; tooManyRuns (or a null entry) else.
-    std::size_t runStarts[TriangleRuns::kMaxRuns] = {};
-    unsigned runStartCount = 0;
-    bool tooManyRuns = false;
 };
 
 RecordSpan spanOfRecords(const std::vector<Ref<StlTriangle>>& triangles) {
@@ -873,19 +867,10 @@ RecordSpan spanOfRecords(const std::vector<Ref<StlTriangle>>& triangles) {
     runOnThreads(scanThreads, [&](unsigned part) {
         RecordSpan span;
         const std::size_t end = partBegin(triangles.size(), part + 1, scanThreads);
-        const std::size_t begin = partBegin(triangles.size(), part, scanThreads);
-        const char* before = begin > 0 ? reinterpret_cast<const char*>(triangles[begin - 1].get()) : nullptr;
-        for (std::size_t i = begin; i < end; ++i) {
+        for (std::size_t i = partBegin(triangles.size(), part, scanThreads); i < end; ++i) {
             const char* p = reinterpret_cast<const char*>(triangles[i].get());
             if (first && p != reinterpret_cast<const char*>(first + i))
                 span.outOfOrder = true;
-            if (i > 0 && (!p || !before || p != before + sizeof(StlTriangle))) {
-                if (!p || span.runStartCount == TriangleRuns::kMaxRuns)
-                    span.tooManyRuns = true;
-                else if (!span.tooManyRuns)
-                    span.runStarts[span.runStartCount++] = i;
-            }
-            before = p;
             if (!p)
                 continue;
             if (span.low && (p - span.low) % static_cast<std::ptrdiff_t>(sizeof(StlTriangle)) != 0)
@@ -898,14 +883,7 @@ RecordSpan spanOfRecords(const std::vector<Ref<StlTriangle>>& triangles) {
         spans[part] = span;
     });
     RecordSpan all;
-    all.runStarts[0] = 0;
-    all.runStartCount = triangles.empty() || !triangles[0] ? 0 : 1;
-    all.tooManyRuns = all.runStartCount == 0;
     for (const RecordSpan& span : spans) {
-        all.tooManyRuns = all.tooManyRuns || span.tooManyRuns ||
-                          all.runStartCount + span.runStartCount > TriangleRuns::kMaxRuns;
-        for (unsigned k = 0; k < span.runStartCount && !all.tooManyRuns; ++k)
-            all.runStarts[all.runStartCount++] = span.runStarts[k];
         if (!span.low)
             continue;
         if (all.low && (span.low - all.low) % static_cast<std::ptrdiff_t>(sizeof(StlTriangle)) != 0)
@@ -944,8 +922,8 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
     TriangleRuns runs;
     if (tableHanded || !all.outOfOrder)
         runs.single(first, n);
-    else if (!all.tooManyRuns && tablePlaceFor(threads) == TablePlace::OwnArray)
-        runs.fromStarts(m_records.triangles, all.runStarts, all.runStartCount);
+    else if (tablePlaceFor(threads) == TablePlace::OwnArray)
+        runs.fromIndex(RecordIndex<StlTriangle>(m_records.triangles, threads));
     const bool byTable = first && runs.count() > 0 && (tableHanded || n <= NeighbourSearch::kMaxTriangles);
     if (byTable) {
         StlShell* firstShell = new StlShell(this);
