@@ -58,9 +58,8 @@ bool AddConeSupportCmd::execute() {
 }
 
 void AddConeSupportCmd::undo() {
-    // The neighbours get back the links they had, also those the commit's
-    // trims took from them.
-    m_container->setPointLinksCommitted(m_added, false);
+    // The cones get back the links and bars they had before the commit.
+    m_container->setLinkEditCommitted(m_added, false);
     if (m_changed.empty()) {
         // Copy first: the list is the region's own.
         const std::vector<support::AbtShape*> shapes = m_added->shapes;
@@ -74,7 +73,7 @@ void AddConeSupportCmd::undo() {
 }
 
 void AddConeSupportCmd::redo() {
-    m_container->setPointLinksCommitted(m_added, true);
+    m_container->setLinkEditCommitted(m_added, true);
     for (support::AbtShape* s : m_changed)
         s->setDeleted(false, nullptr);
     finish();
@@ -100,18 +99,23 @@ bool DeleteConeSupportCmd::execute() {
         return false;
     m_object = object;
     m_container = object->supportGenIfAny();
-    if (m_container)
+    if (m_container) {
+        // The cones left standing link as a reopened project would link them.
+        m_container->relinkAfterEdit(this);
         m_container->buildBase();
+    }
     markModified();
     return m_container != nullptr;
 }
 
 void DeleteConeSupportCmd::undo() {
+    m_container->setLinkEditCommitted(this, false);
     setChangedDeleted(false);
 }
 
 void DeleteConeSupportCmd::redo() {
     setChangedDeleted(true);
+    m_container->setLinkEditCommitted(this, true);
 }
 
 void DeleteConeSupportCmd::setChangedDeleted(bool deleted) {
