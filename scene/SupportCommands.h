@@ -136,6 +136,47 @@ private:
     std::vector<Entry> m_entries;
 };
 
+// The support panel's base-type button: the supports of every selected
+// visible object that has some take the base type (0 none, 1 raft, 2 a
+// circular base under each cone) at once, and later cones get it too. Only
+// the cones' footings and the raft are made again: every link keeps its very
+// bars, deleted ones included. Undo gives each cone its former footing and
+// the container its former type and raft. Refused when no selected visible
+// object has supports.
+class SupportBaseTypeCmd : public AbtCommand {
+public:
+    explicit SupportBaseTypeCmd(int type) : m_type(type) {}
+    bool execute() override;
+    void undo() override;
+    void redo() override;
+
+private:
+    struct Entry {
+        ObjectEx* object = nullptr;
+        std::shared_ptr<support::SupportGen> container;
+        int typeBefore = 0;
+        std::vector<std::pair<support::ConeShape*, uint8_t>> basesBefore;
+    };
+    void switchTo(const Entry& e, bool after);
+
+    int m_type;
+    std::vector<Entry> m_entries;
+};
+
+// The support panel's Clear: every selected visible object that has
+// supports lets go of its container; undo gives each the very container back
+// (cones, links, bars, points added and supports deleted by hand), redo takes
+// it again. Refused when no selected visible object has supports.
+class ClearSupportCmd : public AbtCommand {
+public:
+    bool execute() override;
+    void undo() override;
+    void redo() override;
+
+private:
+    std::vector<std::pair<ObjectEx*, std::shared_ptr<support::SupportGen>>> m_cleared;
+};
+
 // The support panel's Generate: lifts every selected visible object so that
 // its lowest point is at the Z offset, gives each a new container, records
 // one SupportGenCmd through the scene host, hands the parameters to those

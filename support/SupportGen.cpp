@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 
 namespace support {
 
@@ -100,6 +101,24 @@ void SupportGen::addArea(SupportAreaAbs* area) {
 void SupportGen::rebuildShapeMeshes() {
     for (SupportAreaAbs* a : areas)
         a->buildShapeMeshes();
+}
+
+void SupportGen::rebuildShapeMeshesKeepingBars() {
+    std::vector<std::pair<ColumnLink*, std::vector<AbtShape*>>> kept;
+    std::unordered_set<const AbtShape*> seen;
+    for (ConeShape* c : gatherCones())
+        for (AbtShape* l : c->links) {
+            if (!seen.insert(l).second)
+                continue;
+            auto* link = static_cast<ColumnLink*>(l);
+            kept.emplace_back(link, std::move(link->bars));
+            link->bars.clear();
+        }
+    rebuildShapeMeshes();
+    for (auto& [link, bars] : kept) {
+        link->destroyBars();
+        link->bars = std::move(bars);
+    }
 }
 
 void SupportGen::rebuildConeBars() {

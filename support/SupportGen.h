@@ -188,6 +188,10 @@ public:
     void linkNeighbourCones();
     // buildMesh of every shape of every region.
     void rebuildShapeMeshes();
+    // The same, but every link keeps the very bars it has (those the user
+    // deleted stay deleted): for a change that leaves the trunks where they
+    // are (the cones' footing).
+    void rebuildShapeMeshesKeepingBars();
     // Every cylinder cone (live or deleted) rebuilds its bars (after loading).
     void rebuildConeBars();
     // Retires every region, the pending point and the raft; changed := 1. Should
