@@ -164,6 +164,34 @@ TEST(ProjectEntries, supportEntryRoundTripsWithoutDeletedConesAndAsMeshIds) {
     EXPECT_EQ(back.areas[2].vertexIds, (std::vector<int>{0, 1, 2}));
     EXPECT_EQ(back.areas[3].vertexId, 6);
     EXPECT_TRUE(xml.contains("NumConeShape=\"2\""));
+    // Written before the settings were stored: the container keeps its own.
+    EXPECT_FALSE(back.settings.supportType || back.settings.tipRadius || back.settings.baseThickness);
+    EXPECT_TRUE(xml.contains("<General BaseType=\"1\" RemoveExternal=\"true\" MaxAngle=\"33\" Density=\"7.5\"/>"));
+
+    // The settings follow the four attributes of "General", each number
+    // exact; a value of six digits or fewer is written as before.
+    s.settings.supportType = 0;
+    s.settings.tipRadius = 0.275;
+    s.settings.trunkRadius = 1.0 / 3.0;
+    s.settings.branchRadius = 0.6;
+    s.settings.headExtend = 2.5;
+    s.settings.baseThickness = 1.5;
+    s.settings.baseSize = 4.0;
+    s.areas[0].cones[0].contactNormal[0] = std::sqrt(0.5);
+    s.areas[0].cones[0].contactNormal[2] = -std::sqrt(0.5);
+    const QByteArray withSettings = writeSupportEntry(s);
+    EXPECT_TRUE(withSettings.contains("<General BaseType=\"1\" RemoveExternal=\"true\" MaxAngle=\"33\" "
+                                      "Density=\"7.5\" SupportType=\"0\" TipRadius=\"0.275\""));
+    const SupportRecord again = readSupportEntry(withSettings, MeshLimits{10, 10, 10});
+    EXPECT_EQ(again.settings.supportType, 0);
+    EXPECT_EQ(again.settings.tipRadius, 0.275);
+    EXPECT_EQ(again.settings.trunkRadius, 1.0 / 3.0);
+    EXPECT_EQ(again.settings.branchRadius, 0.6);
+    EXPECT_EQ(again.settings.headExtend, 2.5);
+    EXPECT_EQ(again.settings.baseThickness, 1.5);
+    EXPECT_EQ(again.settings.baseSize, 4.0);
+    EXPECT_EQ(again.areas[0].cones[0].contactNormal[0], std::sqrt(0.5));
+    EXPECT_EQ(again.areas[0].cones[0].contactNormal[2], -std::sqrt(0.5));
 }
 
 TEST(ProjectEntries, hostileSupportNumbersAreDroppedOrClamped) {
