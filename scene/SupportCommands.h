@@ -58,8 +58,9 @@ private:
 };
 
 // One support point added in the view: the object list's cone preview,
-// committed. Undo marks the point's cone and its links deleted (and keeps
-// the list of what changed), redo makes them live again.
+// committed, the live cones relinked as a reopened project would link them.
+// Undo gives every cone its links and bars of before and marks the point's
+// cone deleted (and keeps the list of what changed), redo gives it all back.
 class AddConeSupportCmd : public AbtCommand {
 public:
     // Commits the cone preview; false when there is none to commit.
@@ -82,7 +83,9 @@ private:
 };
 
 // One support deleted in the view: the pointed support of the first selected
-// object that has one, with the links of a cone.
+// object that has one, with the links of a cone; the cones left standing are
+// relinked as a reopened project would link them. Undo gives back the links
+// and bars of before, bit for bit.
 class DeleteConeSupportCmd : public AbtCommand {
 public:
     // False when no selected object points at a live support.

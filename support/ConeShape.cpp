@@ -233,7 +233,7 @@ void ConeShape::clearMesh() {
 }
 
 // The link that carries the bars of the pair it joins: of the links between the
-// same two cones (a pair within range is linked once from each side), the
+// same two cones (linking makes one; a container built by hand may hold more), the
 // earliest made whose first cone is a cylinder support.
 static const ColumnLink* barCarrier(const ConeShape* cone, const ColumnLink* link) {
     const ColumnLink* best = nullptr;

@@ -448,11 +448,9 @@ void SupportGen::buildGrid() {
 void SupportGen::insertConesIntoGrid() {
     if (!m_grid)
         buildGrid();
-    uint32_t serial = 0;
     for (ConeShape* c : gatherCones()) {
         const double p[2] = {c->FootPoint.x, c->FootPoint.y};
         m_grid->insert(c, p);
-        c->serial = ++serial;
     }
 }
 
