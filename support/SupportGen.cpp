@@ -39,13 +39,17 @@ SupportGen::~SupportGen() {
             }
         }
     }
-    for (auto& [key, edit] : m_linkEdits) {
+    auto release = [&](LinkEdit& edit) {
         const std::vector<ColumnLink*>& unlisted = edit.committed ? edit.removed : edit.made;
         links.insert(links.end(), unlisted.begin(), unlisted.end());
         for (auto& held : edit.otherBars)
             for (AbtShape* bar : held.second)
                 delete bar;
-    }
+    };
+    for (auto& [key, edit] : m_linkEdits)
+        release(edit);
+    for (LinkEdit& edit : m_staleLinkEdits)
+        release(edit);
     std::sort(links.begin(), links.end());
     links.erase(std::unique(links.begin(), links.end()), links.end());
     for (AbtShape* l : links)
@@ -326,8 +330,15 @@ SupportAreaAbs* SupportGen::linkCone() {
 void SupportGen::relinkAfterEdit(const void* key) {
     LinkEdit edit;
     applyLinks(&edit);
-    if (!edit.after.empty())
-        m_linkEdits[key] = std::move(edit);
+    if (!edit.after.empty()) {
+        // A key may come again (a command made where an ended one was): the
+        // record it named keeps what it owns until the container goes.
+        if (auto it = m_linkEdits.find(key); it != m_linkEdits.end()) {
+            m_staleLinkEdits.push_back(std::move(it->second));
+            m_linkEdits.erase(it);
+        }
+        m_linkEdits.emplace(key, std::move(edit));
+    }
     changed = 1;
 }
 

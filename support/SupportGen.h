@@ -317,6 +317,7 @@ private:
     // Counts cone retirements: a record made before one no longer applies.
     uint64_t m_coneEpoch = 0;
     std::map<const void*, LinkEdit> m_linkEdits;
+    std::vector<LinkEdit> m_staleLinkEdits; // records whose key came again
     // Retired shapes in the order they came, chained through retiredNext.
     AbtShape* m_retiredFirst = nullptr;
     AbtShape* m_retiredLast = nullptr;
