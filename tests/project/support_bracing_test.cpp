@@ -118,6 +118,8 @@ std::unique_ptr<SupportGen> reopened(const SupportGen& gen, topolib::StlObject& 
     project::SupportRecord record = project::readSupportEntry(xml, limits);
     if (reversed)
         std::reverse(record.areas.begin(), record.areas.end());
+    // A mesh read from a project carries no region's groups.
+    mesh.resetTriangleGroups();
     auto back = std::make_unique<SupportGen>(&mesh);
     project::fillSupportGen(*back, mesh, record);
     return back;
