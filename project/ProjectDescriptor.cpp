@@ -4,6 +4,7 @@
 
 #include "app/Constants.h"
 #include "app/Conversions.h"
+#include "topolib/StlObject.h"
 
 #include <QRegularExpression>
 #include <QXmlStreamReader>
@@ -16,7 +17,7 @@ namespace {
 // The view accepts zoom factors and coordinates far inside these; anything
 // beyond them is a damaged file, not a view somebody left.
 constexpr double kMaxScale = 1e6;
-constexpr double kMaxCoordinate = 1e7;
+constexpr double kMaxCoordinate = topolib::kMaxImportCoordinate;
 constexpr double kMaxMatrixValue = 1e7;
 constexpr int kMaxMousePos = 1000000;
 

@@ -36,7 +36,7 @@ TEST(ProjectEntries, descriptorKeepsRecordsAndNamesXmlCannotHold) {
     for (int k = 0; k < 16; ++k)
         d.view.modelView[k] = 0.1f * float(k) - 0.7f;
     d.view.renderCenter[0] = 65.123456;
-    d.view.renderCenter[2] = -1234567.0;
+    d.view.renderCenter[2] = -123456.7;
     ProjectObjectInfo o;
     o.id = 0;
     o.name = QString::fromUtf8("bad\x01name\xef\xbf\xbf") + QChar(0xD800) + QString::fromUtf8("\xc3\xa9\xf0\x9f\x98\x80");
@@ -57,7 +57,7 @@ TEST(ProjectEntries, descriptorKeepsRecordsAndNamesXmlCannotHold) {
     for (int k = 0; k < 16; ++k)
         EXPECT_NEAR(back.view.modelView[k], d.view.modelView[k], 1e-6);
     EXPECT_NEAR(back.view.renderCenter[0], 65.1235, 1e-9); // six significant digits
-    EXPECT_DOUBLE_EQ(back.view.renderCenter[2], -1.23457e6);
+    EXPECT_DOUBLE_EQ(back.view.renderCenter[2], -123457.0);
     ASSERT_EQ(back.objects.size(), 2u);
     // The name comes back unit for unit; "Name" holds what XML can carry of
     // it, for readers that know no other attribute.
