@@ -374,6 +374,20 @@ bool ObjectTable::saveObjectsToStl(const QString& path, bool binary, bool select
             obj->collectTriangles(triangles);
     if (triangles.empty())
         return false;
+    // The STL readers refuse a file beyond the coordinate limit: such a file
+    // is not written (supports may stand a little beyond their object).
+    const double limit = topolib::kMaxImportCoordinate;
+    for (const topolib::StlTriangle* t : triangles)
+        for (int k = 0; k < 3; ++k)
+            for (int a = 0; a < 3; ++a)
+                if (!(std::fabs(t->vertex(k)->pos.data()[a]) <= limit)) {
+                    if (note)
+                        *note = QCoreApplication::translate("ObjectTable",
+                                                            "The objects reach beyond %1 mm from the origin, "
+                                                            "farther than an STL file may hold.")
+                                    .arg(limit, 0, 'f', 0);
+                    return false;
+                }
     const std::wstring file = fileIo::pathFromQString(path);
     fileIo::SaveReport report;
     const int result = binary ? fileIo::exportBinaryStl(file, triangles, &report)

@@ -291,6 +291,13 @@ TEST_F(SceneTest, savingObjectsReportsWhetherEveryByteWasWritten) {
     EXPECT_EQ(QFileInfo(path).size(), 84 + 24 * 50);
     EXPECT_FALSE(table()->saveObjectsToStl(dir.filePath("no/such/folder/x.stl"), true, false));
     EXPECT_FALSE(table()->saveObjectsToStl("/dev/full", true, false));
+    // A file the STL readers would refuse (beyond the coordinate limit) is
+    // not written.
+    addMesh(cube(5.0, {topolib::kMaxImportCoordinate - 4, 0, 0}));
+    QString note;
+    EXPECT_FALSE(table()->saveObjectsToStl(dir.filePath("far.stl"), true, false, &note));
+    EXPECT_TRUE(note.contains("1000000 mm")) << note.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("far.stl")));
 }
 
 // No move, turn, scale, fit or placement carries an object beyond the one
@@ -300,7 +307,7 @@ TEST_F(SceneTest, noTransformCarriesAnObjectBeyondTheCoordinateLimit) {
     const double limit = topolib::kMaxImportCoordinate;
     // A 1000 mm cube standing with its far corner 100 mm inside the limit.
     ObjectEx* near = addMesh(box({1000, 1000, 1000}, {limit - 1100, 0, 0}));
-    ObjectEx* other = addMesh(cube(10.0));
+    addMesh(cube(10.0));
     const auto scaleBy = [](ObjectEx* obj, double f) {
         topolib::Matrix4D m;
         for (int k = 0; k < 3; ++k)
@@ -355,7 +362,6 @@ TEST_F(SceneTest, noTransformCarriesAnObjectBeyondTheCoordinateLimit) {
                 EXPECT_TRUE(std::fabs(min[k]) <= limit && std::fabs(max[k]) <= limit);
         }
     }
-    (void)other;
 
     // An import placed beside an object that reaches the limit is shifted
     // back inside it.
