@@ -5,9 +5,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QFileInfo>
 
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <map>
