@@ -377,9 +377,9 @@ struct StlFileHandling::BinaryRead {
     FacetBox box;
     PassedOverFacets passedOver; // facets passed over for their coordinates
     // The corners made facet by facet (on this thread), counted for the
-    // parts of the weld's sort (takeCensus).
-    topolib::CornerCensus census;
-    bool takeCensus = true;
+    // parts of the weld's sort (takeCensus; no bins unless it is taken).
+    topolib::CornerCensus census{0};
+    bool takeCensus = false;
     // Maps the corner and triangle arrays' pages ahead while they are filled.
     topolib::PagePopulator populator;
 
@@ -456,12 +456,12 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         // triangles on several threads (the same triangles, corners and sums).
         const unsigned threads = sized ? topolib::importThreadsFromFour(count) : 1;
         // Read on one thread, the corners are counted for the sort's parts as
-        // they are made; a read on threads leaves the count to the sort.
-        read.takeCensus = threads == 1;
+        // they are made; a read on threads leaves the count to the sort, and
+        // a small mesh's sort needs none.
         const std::size_t corners = 3 * std::size_t(count);
-        const unsigned sortThreads = topolib::importThreads(corners);
-        if (read.takeCensus && sortThreads > 1)
-            read.census = topolib::CornerCensus(sortThreads, corners);
+        read.takeCensus = threads == 1 && corners >= topolib::kGroupSortFrom;
+        if (read.takeCensus)
+            read.census = topolib::CornerCensus(topolib::importThreads(corners), corners);
         BlockBuffers buffers(threads > 1 ? std::min(count, recordsPerParallelBlock(threads)) : 0);
         reserveBinaryArrays(read, threads == 1);
         const ProgressSink& progress = ProgressSink::orGlobal(progress_);
