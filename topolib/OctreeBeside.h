@@ -32,8 +32,9 @@ public:
     static constexpr std::size_t kBesideFrom = 4096;
 
     // Starts the build (nothing when the box is too small for a tree or memory
-    // runs out; the whole build for a mesh below kBesideFrom triangles). A raised cancel (may be null; the import's) stops the build
-    // within a few thousand records; the tree is then not published.
+    // runs out; the whole build for a mesh below kBesideFrom triangles). A
+    // raised cancel (may be null; the import's) stops the build within a few
+    // thousand records; the tree is then not published.
     explicit OctreeBeside(const StlObject& mesh, const std::atomic<bool>* cancel = nullptr);
     ~OctreeBeside(); // joins
     OctreeBeside(const OctreeBeside&) = delete;
