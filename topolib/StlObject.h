@@ -739,10 +739,11 @@ constexpr std::size_t sizeOfUnits(std::tuple<Unit Object::*...>) {
 // its mesh state, with no byte of padding between them. A field added beside
 // them, even one that would fit a gap, makes the object larger than this sum.
 struct StlObjectLayoutCheck {
-    static_assert(sizeof(StlObject) ==
-                      sizeof(void*) + sizeof(StlObjectOwn) + detail::sizeOfUnits(StlObject::meshUnits()),
-                  "a field of StlObject is outside its units: put it into a unit of meshUnits() (it then moves "
-                  "with the mesh) or into StlObjectOwn (it stays with the object)");
+    static_assert(
+        sizeof(StlObject) ==
+            sizeof(void*) + sizeof(StlObjectOwn) + detail::sizeOfUnits(StlObject::meshUnits()),
+        "a field of StlObject is outside its units: put it into a unit of meshUnits() (it then moves "
+        "with the mesh) or into StlObjectOwn (it stays with the object)");
 };
 
 } // namespace topolib

@@ -105,7 +105,8 @@ void MainWindow::afterAllObjectImported() {
 
 // ---- Messages --------------------------------------------------------------------
 
-static_assert(SceneMessage::Information == QMessageBox::Information && SceneMessage::Warning == QMessageBox::Warning &&
+static_assert(SceneMessage::Information == QMessageBox::Information &&
+                  SceneMessage::Warning == QMessageBox::Warning &&
                   SceneMessage::Critical == QMessageBox::Critical && SceneMessage::Ok == QMessageBox::Ok,
               "the scene's message values are QMessageBox's");
 

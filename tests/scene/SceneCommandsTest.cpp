@@ -188,7 +188,8 @@ TEST_F(SceneTest, hollowReplacementKeepsTheSlotAndFreesWhatIsOutOfTheList) {
     // A source that is not in the list: refused, the copy is freed.
     auto* stray = new CountedObject(&sourceDeleted);
     copyDeleted = false;
-    EXPECT_FALSE(sceneHost()->pushCommand(new HollowCreationCmd(stray, new CountedObject(&copyDeleted)), false));
+    EXPECT_FALSE(
+        sceneHost()->pushCommand(new HollowCreationCmd(stray, new CountedObject(&copyDeleted)), false));
     EXPECT_TRUE(copyDeleted);
     EXPECT_FALSE(sourceDeleted);
     delete stray;

@@ -15,7 +15,6 @@
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
-
 #include <algorithm>
 #include <map>
 #include <random>
