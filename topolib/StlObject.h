@@ -76,6 +76,16 @@ struct AppendRoom {
     std::size_t edges = 0;
 };
 
+// What belongs to the object rather than to its mesh: its id and name, the
+// octree mutex (a mutex does not move) and the build flag, which tells about
+// the mutex holder, not about the tree. swapMeshWith leaves it where it is.
+struct StlObjectOwn {
+    mutable std::mutex m_octreeMutex;
+    std::atomic<bool> m_octreeBuilding{false};
+    int32_t m_id = -1;
+    std::string m_name;
+};
+
 // The triangle mesh every subsystem works on: vertex, triangle and edge records
 // with full topology, the shells, the octree, bounding box, area, volume and the
 // float arrays the view draws.
@@ -92,17 +102,6 @@ struct AppendRoom {
 //
 // Loading files. The mesh library does not know the file layer; the file layer
 // installs its reader with StlObject::setFileLoader (see loadFromFile).
-//
-// What belongs to the object rather than to its mesh: its id and name, the
-// octree mutex (a mutex does not move) and the build flag, which tells about
-// the mutex holder, not about the tree. swapMeshWith and the copies leave it.
-struct StlObjectOwn {
-    mutable std::mutex m_octreeMutex;
-    std::atomic<bool> m_octreeBuilding{false};
-    int32_t m_id = -1;
-    std::string m_name;
-};
-
 class StlObject : private StlObjectOwn {
 public:
     StlObject();
