@@ -4,6 +4,7 @@
 
 #include "app/Conversions.h"
 #include "support/SupportGen.h"
+#include "topolib/StlObject.h"
 
 #include <QStringList>
 #include <QXmlStreamReader>
@@ -28,8 +29,9 @@ constexpr Range kBaseThickness{0.01, 10.0, 1.0};
 constexpr Range kBaseSize{0.01, 10.0, 4.0};
 constexpr Range kDensity{1.0, 99.99, 5.0};
 constexpr Range kMaxAngle{20.0, 60.0, 46.0};
-// Contact and seed points lie on the model; the build volume is far smaller.
-constexpr double kMaxCoordinate = 1e6;
+// Contact and seed points lie on the model, within the program's one
+// coordinate limit.
+constexpr double kMaxCoordinate = topolib::kMaxImportCoordinate;
 // Region numbers go into the 20-bit group field of the mesh's triangles.
 constexpr int kMaxAreaId = (1 << 19) - 1;
 // An entry holds at most the cones one generation may make.

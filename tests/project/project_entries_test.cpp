@@ -30,13 +30,13 @@ QByteArray supportDoc(const QString& general, const QString& areas) {
 
 } // namespace
 
-TEST(ProjectEntries, descriptorKeepsRecordsAndStripsWhatXmlCannotHold) {
+TEST(ProjectEntries, descriptorKeepsRecordsAndNamesXmlCannotHold) {
     ProjectDescriptor d;
     d.view.renderScale = 3.25;
     for (int k = 0; k < 16; ++k)
         d.view.modelView[k] = 0.1f * float(k) - 0.7f;
     d.view.renderCenter[0] = 65.123456;
-    d.view.renderCenter[2] = -1234567.0;
+    d.view.renderCenter[2] = -123456.7;
     ProjectObjectInfo o;
     o.id = 0;
     o.name = QString::fromUtf8("bad\x01name\xef\xbf\xbf") + QChar(0xD800) + QString::fromUtf8("\xc3\xa9\xf0\x9f\x98\x80");
@@ -57,9 +57,20 @@ TEST(ProjectEntries, descriptorKeepsRecordsAndStripsWhatXmlCannotHold) {
     for (int k = 0; k < 16; ++k)
         EXPECT_NEAR(back.view.modelView[k], d.view.modelView[k], 1e-6);
     EXPECT_NEAR(back.view.renderCenter[0], 65.1235, 1e-9); // six significant digits
-    EXPECT_DOUBLE_EQ(back.view.renderCenter[2], -1.23457e6);
+    EXPECT_DOUBLE_EQ(back.view.renderCenter[2], -123457.0);
     ASSERT_EQ(back.objects.size(), 2u);
-    EXPECT_EQ(back.objects[0].name, QString::fromUtf8("badname\xc3\xa9\xf0\x9f\x98\x80"));
+    // The name comes back unit for unit; "Name" holds what XML can carry of
+    // it, for readers that know no other attribute.
+    EXPECT_EQ(back.objects[0].name, o.name);
+    EXPECT_TRUE(xml.contains(QString::fromUtf8("Name=\"badname\xc3\xa9\xf0\x9f\x98\x80\"").toUtf8()));
+    EXPECT_EQ(back.objects[1].name, QString());
+    // A damaged escape falls back to that plain name.
+    QByteArray damaged = xml;
+    damaged.replace("%0001", "%00g1");
+    ProjectDescriptor plain;
+    ASSERT_TRUE(readDescriptor(damaged, plain));
+    ASSERT_EQ(plain.objects.size(), 2u);
+    EXPECT_EQ(plain.objects[0].name, QString::fromUtf8("badname\xc3\xa9\xf0\x9f\x98\x80"));
     EXPECT_EQ(back.objects[0].viewMode, 2);
     EXPECT_TRUE(back.objects[0].selected && back.objects[0].locked && !back.objects[0].visible);
     EXPECT_FLOAT_EQ(back.objects[0].transparentValue, 0.35f);
