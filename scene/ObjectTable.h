@@ -26,7 +26,6 @@
 #include <utility>
 #include <vector>
 
-class MainGLWidget;
 class ObjectEx;
 
 namespace topolib {
@@ -154,8 +153,6 @@ public:
     void resetPendingTransforms();
     bool transparentSupport() const { return m_transparentSupport; }
     void setTransparentSupport(bool on) { m_transparentSupport = on; }
-    MainGLWidget* view() const { return m_view; }
-    void setView(MainGLWidget* view) { m_view = view; }
 
     // ---- Editing the list (commands) ------------------------------------------------
     // Removes (and with deleteObject deletes) the object at index; renumbers the
@@ -250,7 +247,6 @@ private:
     std::shared_ptr<ImportBatch> batchOf(const ObjectEx* obj) const;
 
     ObjectEx* m_conePreviewObject = nullptr;
-    MainGLWidget* m_view = nullptr;
     bool m_transparentSupport = true;
     bool m_modified = true;
     MeshStyle m_viewMode = MeshStyle::Filled;

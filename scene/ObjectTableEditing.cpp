@@ -11,7 +11,6 @@
 #include "scene/SceneHost.h"
 
 #include <QCoreApplication>
-#include <QMessageBox>
 
 #include <algorithm>
 #include <cmath>
@@ -217,7 +216,7 @@ bool ObjectTable::changesStayWithinLimit(const MatrixRecord& changes) {
                                                        "farther than any file can hold. It was not made.")
                 .arg(change.first->name())
                 .arg(double(topolib::kMaxImportCoordinate), 0, 'f', 0),
-            QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
+            SceneMessage::Warning, SceneMessage::Ok, SceneMessage::Ok);
         // A handle that followed the refused change goes back to the selection.
         sceneHost()->updateSelectionBox();
         return false;
