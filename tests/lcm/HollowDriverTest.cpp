@@ -462,6 +462,18 @@ TEST(HollowDriver, cellSizeFollowsTheDensityTableWithinAQuarterOfTheWall) {
     const double cube200[3] = {200, 200, 200};
     EXPECT_NEAR(lcm::chooseHollowCellSize(227.6, 12, cube200, 2.0, 50).cell, 0.4999, 1e-12);
     EXPECT_NEAR(lcm::chooseHollowCellSize(10.0, 500, ext, 3.0, 100).cell, 0.7499, 1e-12);
+    // But never below the longest side / 400: a 100 mm cube at a 0.2 mm wall
+    // gets the cell and the wall of the finest grid (1 mm), at any density;
+    // where the wall's need is not reached, the density still counts.
+    const double cube100[3] = {100, 100, 100};
+    for (int density : {0, 100}) {
+        const lcm::CellChoice thin = lcm::chooseHollowCellSize(113.8, 12, cube100, 0.2, density);
+        EXPECT_NEAR(thin.cell, 0.2499, 1e-12);
+        EXPECT_DOUBLE_EQ(thin.wall, 1.0);
+        EXPECT_DOUBLE_EQ(thin.thinnestWall, 1.0);
+    }
+    EXPECT_NEAR(lcm::chooseHollowCellSize(0.5, 80000, cube100, 3.0, 0).cell, 0.7499, 1e-12);
+    EXPECT_NEAR(lcm::chooseHollowCellSize(0.5, 80000, cube100, 3.0, 100).cell, 0.25 + 0.0001, 1e-12);
 }
 
 // Walls come out as thick as asked however large the model's triangles: a
