@@ -478,19 +478,21 @@ TEST(HollowDriver, cellSizeFollowsTheDensityTableWithinAQuarterOfTheWall) {
 
 // Walls come out as thick as asked however large the model's triangles: a
 // 200 mm cube of 12 facets gets walls within 10 % of 2 mm on every side. A
-// 1 m cube cannot get a 2 mm wall on a grid of bounded size: it gets the
-// thinnest wall the grid can make (10 mm, within 10 %), and says so.
+// bar 1 m long cannot get a 2 mm wall on a grid of bounded size: it gets the
+// thinnest wall the grid can make (10 mm, within 10 %), says so, and a drain
+// hole placed for the wall asked passes the wall made.
 TEST(HollowDriver, wallIsAsThickAsAskedOrTheThinnestTheGridCanMake) {
     struct Case {
-        double size, asked, made;
-    } cases[] = {{200.0, 2.0, 2.0}, {1000.0, 2.0, 10.0}};
+        meshfixtures::Point size;
+        double asked, made;
+    } cases[] = {{{200.0, 200.0, 200.0}, 2.0, 2.0}, {{1000.0, 100.0, 100.0}, 2.0, 10.0}};
     for (const Case& k : cases) {
-        auto cube = meshfixtures::buildMeshWithOctree(meshfixtures::cube(k.size));
+        auto cube = meshfixtures::buildMeshWithOctree(meshfixtures::box(k.size));
         HollowContext context;
         context.setModel(cube.get());
-        ASSERT_EQ(context.createPreview(k.asked, 50), HollowStatus::Ok) << k.size;
+        ASSERT_EQ(context.createPreview(k.asked, 50), HollowStatus::Ok) << k.size[0];
         EXPECT_DOUBLE_EQ(context.wallMade(), k.made);
-        EXPECT_DOUBLE_EQ(lcm::thinnestHollowWall(*cube), k.size / 100.0);
+        EXPECT_DOUBLE_EQ(lcm::thinnestHollowWall(*cube), k.size[0] / 100.0);
         EXPECT_EQ(context.message().find("the thinnest wall it can make is 10.00 mm") != std::string::npos,
                   k.made > k.asked)
             << context.message();
@@ -504,8 +506,17 @@ TEST(HollowDriver, wallIsAsThickAsAskedOrTheThinnestTheGridCanMake) {
             }
         for (std::size_t a = 0; a < 3; ++a) {
             EXPECT_NEAR(lo[a], k.made, 0.1 * k.made) << a;
-            EXPECT_NEAR(k.size - hi[a], k.made, 0.1 * k.made) << a;
+            EXPECT_NEAR(k.size[a] - hi[a], k.made, 0.1 * k.made) << a;
         }
+        if (k.made == k.asked)
+            continue;
+        // A drain hole placed for the wall asked passes the wall made.
+        const DrainHoleSpec hole{{k.size[0] / 2, k.size[1] / 2, k.size[2]}, {0.0, 0.0, -1.0}, 4.0, 0.0};
+        HollowStatus status;
+        auto drilled = lcm::hollowedCopy(context, *cube, k.asked, 50, {hole}, &status);
+        ASSERT_TRUE(drilled);
+        EXPECT_TRUE(context.sealedCavities().empty());
+        EXPECT_EQ(connectedPieces(*drilled), 1u);
     }
 }
 

@@ -777,9 +777,11 @@ HollowStatus HollowContext::applyHollow(const topolib::StlObject* copiedFrom) {
             // shells wound inward; else the inner shells just joined.
             if (m_holesCut) {
                 m_cavityVolumes.clear();
-                for (const ShellMeasure& m : measureShells(*m_model, m_threads))
-                    if (m.live && m.volume < 0.0)
-                        m_cavityVolumes.push_back(-m.volume);
+                for (const topolib::StlShell* shell : m_model->shells()) {
+                    const double volume = shellVolume(*shell);
+                    if (volume < 0.0)
+                        m_cavityVolumes.push_back(-volume);
+                }
             }
             const std::string sealed = sealedCavitiesText(m_cavityVolumes);
             if (!sealed.empty()) {
