@@ -376,5 +376,10 @@ void ObjectTable::placeObject(ObjectEx* obj) {
         offset[1] = corner[1] - omin[1];
     }
     offset[2] = -omin[2];
+    // A place beside a very large object may lie beyond the coordinate limit:
+    // the object is shifted back inside it (an imported object fits in it).
+    const double limit = topolib::kMaxImportCoordinate;
+    for (int k = 0; k < 2; ++k)
+        offset[k] = std::max(std::min(offset[k], limit - omax[k]), -limit - omin[k]);
     obj->translate(offset);
 }

@@ -173,21 +173,22 @@ TranslateCmd::TranslateCmd(int mode, const double offset[3])
 
 bool TranslateCmd::execute() {
     m_supports.recordBefore();
+    bool moved = true;
     switch (m_mode) {
     case ByOffset:
-        table()->translateSelected(m_offset.data(), m_record);
+        moved = table()->translateSelected(m_offset.data(), m_record);
         break;
     case ToPlatformCenter:
-        table()->moveSelectedToPlatformCenter(m_record);
+        moved = table()->moveSelectedToPlatformCenter(m_record);
         break;
     case OntoPlatform:
-        table()->moveSelectedOntoPlatform(m_record);
+        moved = table()->moveSelectedOntoPlatform(m_record);
         break;
     default:
         break;
     }
     m_supports.keepOnly(m_record);
-    return true;
+    return moved;
 }
 
 void TranslateCmd::undo() {
@@ -223,8 +224,9 @@ void applyMatrixRecord(const MatrixRecord& record, bool inverse) {
 }
 
 bool RoateCmd::execute() {
-    bake([this] { table()->rotateSelected(m_record); });
-    return true;
+    bool rotated = true;
+    bake([&] { rotated = table()->rotateSelected(m_record); });
+    return rotated;
 }
 
 void BakeTransformCmd::undo() {
@@ -239,24 +241,24 @@ void BakeTransformCmd::redo() {
 }
 
 bool RescaleCmd::execute() {
-    bake([this] {
-        for (ObjectEx* obj : table()->objects()) {
-            if (!obj->isReady() || !obj->isSelected())
-                continue;
-            m_record[obj] = obj->transform();
-            obj->rotateByMatrix(nullptr);
-        }
-    });
-    table()->setModified(true);
-    return true;
+    MatrixRecord changes;
+    for (ObjectEx* obj : table()->objects())
+        if (obj->isReady() && obj->isSelected())
+            changes[obj] = obj->transform();
+    bool scaled = true;
+    bake([&] { scaled = table()->bakeChanges(changes, m_record); });
+    if (scaled)
+        table()->setModified(true);
+    return scaled;
 }
 
 bool FitToPlatformCmd::execute() {
     double volume[3];
     sceneHost()->getBuildVolume(volume);
     const double margin = kMargin;
-    bake([&] { table()->fitSelectionToPlatform(volume, &margin, m_record); });
-    if (m_record.empty())
+    bool fitted = true;
+    bake([&] { fitted = table()->fitSelectionToPlatform(volume, &margin, m_record); });
+    if (!fitted || m_record.empty())
         return false;
     sceneHost()->updateSelectionBox();
     return true;

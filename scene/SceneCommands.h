@@ -98,7 +98,8 @@ private:
 };
 
 // Moves the selection: mode 0 by the offset, 1 to the platform centre, 2 onto
-// the platform (each object separately). Always kept.
+// the platform (each object separately). Kept unless the move would carry an
+// object beyond the coordinate limit (ObjectTable::staysWithinLimit).
 class TranslateCmd : public AbtCommand {
 public:
     enum Mode { ByOffset = 0, ToPlatformCenter = 1, OntoPlatform = 2 };
@@ -138,14 +139,17 @@ protected:
     KeptSupports m_supports;
 };
 
-// Bakes the pending rotation of every selected visible object. Always kept.
+// Bakes the pending rotation of every selected visible object. Kept unless it
+// would carry an object beyond the coordinate limit (the pending rotations
+// are then dropped).
 class RoateCmd : public BakeTransformCmd {
 public:
     bool execute() override;
 };
 
-// Bakes the pending scale of every selected object (visible or not). Always
-// kept; sets the list's modified flag.
+// Bakes the pending scale of every selected object (visible or not). Kept,
+// setting the list's modified flag, unless it would carry an object beyond
+// the coordinate limit (the pending scales are then dropped).
 class RescaleCmd : public BakeTransformCmd {
 public:
     bool execute() override;
@@ -153,7 +157,7 @@ public:
 
 // Scales the selection to fit the host's build volume less kMargin on every
 // side and centres it over the platform (ObjectTable::fitSelectionToPlatform).
-// Refused when it changed nothing.
+// Refused when it changed nothing (or would leave the coordinate limit).
 class FitToPlatformCmd : public BakeTransformCmd {
 public:
     static constexpr double kMargin = 5.0;
