@@ -171,7 +171,7 @@ TEST_F(PanelFixture, thinWallAndOpenEdgesAreToldBeforeThePreview) {
         meshfixtures::TriangleSoup soup;
         const char* text;
     } cases[] = {
-        {meshfixtures::cube(500.0), "the thinnest wall it can make is 5.00 mm"},
+        {meshfixtures::box({500.0, 50.0, 50.0}), "the thinnest wall it can make is 5.00 mm"},
         {meshfixtures::openBox(20.0), "This object is not closed: 4 of its edges are open."},
     };
     for (const Case& k : cases) {
