@@ -425,8 +425,24 @@ struct ToolBoxes {
 // large model holds most of it, and with it the sides a mesher leaves a
 // float's step apart, which welding by position pairs four at a time long
 // before any cut.
-bool resultIsClean(const StlObject& A, const ToolBoxes& tool, double before, double toolVolume) {
-    const double size = std::max(A.diagonal(), (tool.all.hi - tool.all.lo).dot(Vector3D(1.0, 1.0, 1.0)));
+// The size the checks' tolerances scale with.
+double checkSize(const StlObject& A, const ToolBoxes& tool) {
+    return std::max(A.diagonal(), (tool.all.hi - tool.all.lo).dot(Vector3D(1.0, 1.0, 1.0)));
+}
+
+// Shells of next to no volume (slivers between coincident faces, or tiny
+// closed pockets the model brought along).
+std::size_t tinyShellCount(const StlObject& A, double size) {
+    const double tiny = 1e-9 * size * size * size;
+    std::size_t n = 0;
+    for (const StlShell* shell : A.shells())
+        n += std::fabs(shellVolume(shell)) <= tiny ? 1 : 0;
+    return n;
+}
+
+bool resultIsClean(const StlObject& A, const ToolBoxes& tool, double before, double toolVolume,
+                   std::size_t tinyShellsBefore) {
+    const double size = checkSize(A, tool);
     // Sides near the tool, welded by position: each exactly twice.
     const double margin = 1e-6 * size;
     auto near = [&](const Vector3D& p) {
@@ -476,11 +492,11 @@ bool resultIsClean(const StlObject& A, const ToolBoxes& tool, double before, dou
             return false;
         i = j;
     }
-    // No shell of next to no volume (slivers between coincident faces).
+    // No new shell of next to no volume (slivers between coincident faces);
+    // tiny pockets the model had before the cut, away from it, stay as they were.
     const double tiny = 1e-9 * size * size * size;
-    for (const StlShell* shell : A.shells())
-        if (std::fabs(shellVolume(shell)) <= tiny)
-            return false;
+    if (tinyShellCount(A, size) > tinyShellsBefore)
+        return false;
     // The volume lost lies between nothing and the whole tool.
     const double after = liveVolume(A);
     const double slack = 1e-6 * std::fabs(before) + tiny;
@@ -599,6 +615,7 @@ bool MeshBoolean::subtractHere() {
         if (box.lo[0] <= box.hi[0])
             toolBoxes.shells.push_back(box);
     }
+    const std::size_t tinyBefore = tinyShellCount(*target, checkSize(*target, toolBoxes));
 
     // Tools that overlap each other are cut one layer after the other: cut
     // together, neither wall would be cut by the other, and the part of one wall
@@ -617,7 +634,7 @@ bool MeshBoolean::subtractHere() {
         m_failure = Failure::OpenResult;
         ok = false;
     }
-    if (ok && m_cutTarget > 0 && !resultIsClean(*target, toolBoxes, volumeBefore, toolVolume)) {
+    if (ok && m_cutTarget > 0 && !resultIsClean(*target, toolBoxes, volumeBefore, toolVolume, tinyBefore)) {
         m_failure = Failure::BrokenResult;
         ok = false;
     }

@@ -120,6 +120,7 @@ private:
     double m_lastOffset = -1.0;
     int m_lastDensity = -1;
     int m_previewCount = 0;
+    bool m_openEdgesTold = false; // open edges are told once per opening
     std::vector<float> m_previewPositions;
     std::vector<float> m_previewNormals;
 
