@@ -173,6 +173,9 @@ public:
     void translateSelected(const double offset[3], OffsetRecord& record);
     void moveSelectedToPlatformCenter(OffsetRecord& record);
     void moveSelectedOntoPlatform(OffsetRecord& record);
+    // Bakes each selected visible object's pending rotation, moved along z so
+    // that its lowest point stays where it was (on the platform for a resting
+    // object), and records the matrix baked.
     void rotateSelected(MatrixRecord& record);
     // Scales the selection uniformly to fit the volume less the margin on every
     // side and centres it over the platform: a selection that rested on the

@@ -211,30 +211,34 @@ void TranslateCmd::redo() {
 
 // ---- Rotation and scale -------------------------------------------------------------
 
-void applyMatrixRecord(const MatrixRecord& record, bool inverse) {
+void applyMatrixRecord(const MatrixRecord& record, bool inverse, bool turn) {
     for (const auto& entry : record) {
         topolib::Matrix4D m = entry.second;
         if (inverse)
             m.invert(); // throws on a singular matrix: the manager's failure rule
-        entry.first->rotateByMatrix(&m);
+        if (turn)
+            entry.first->turnByMatrix(m);
+        else
+            entry.first->rotateByMatrix(&m);
     }
     table()->setModified(true);
     sceneHost()->updateSelectionBox();
 }
 
 bool RoateCmd::execute() {
+    m_turn = true;
     bake([this] { table()->rotateSelected(m_record); });
     return true;
 }
 
 void BakeTransformCmd::undo() {
     m_supports.recordAfter();
-    applyMatrixRecord(m_record, true);
+    applyMatrixRecord(m_record, true, m_turn);
     m_supports.giveBack(true);
 }
 
 void BakeTransformCmd::redo() {
-    applyMatrixRecord(m_record, false);
+    applyMatrixRecord(m_record, false, m_turn);
     m_supports.giveBack(false);
 }
 

@@ -84,6 +84,7 @@ public:
     void viewAxis(double out[3]) override;
     void commitPendingHole() override;
     void addHoleAt(const double position[3], const double direction[3]) override;
+    void dropPendingHole() override;
     bool pickHole(const QPoint& p) override;
     void drawHollowPreview() override;
     bool takeHollowResult(ObjectEx** source, ObjectEx** hollowed) override;
@@ -110,6 +111,15 @@ public:
     QFrame* glFrame() const { return _glFrame; }
     // The file dialogs the window asks (not owned; null restores the Qt ones).
     void setFileDialogProvider(FileDialogProvider* provider);
+    // The provider's dialogs; when one closes the keyboard goes back to the view (focusView).
+    QStringList askOpenFileNames(QWidget* parent, const QString& caption, const QString& start,
+                                 const QString& filter);
+    QString askSaveFileName(QWidget* parent, const QString& caption, const QString& start,
+                            const QString& filter, QString* selectedFilter);
+    // After a dialog closed: the window is active again and no field has the
+    // keyboard, so keys reach the shortcuts and the view (nothing while
+    // another modal dialog is up).
+    void focusView();
     // The eight tool buttons in layout order.
     const std::vector<QAbstractButton*>& toolButtons() const { return _toolButtons; }
     QAbstractButton* activeToolButton() const { return _activeToolButton; }
@@ -228,7 +238,7 @@ private:
     QString projectFileDialog(bool save, const QString& caption, const QString& start, const QString& filter);
     // The G-code export panel, made on first use (MainWindowExport.cpp).
     ExportDlg* exportPanel();
-    // Keys A and D: the support panel's Add or Delete, when the panel exists.
+    // Keys A and D: the support panel's Add or Delete, while the panel is open.
     void activateSupportItem(bool add);
 
     struct MessageBoxRequest;
