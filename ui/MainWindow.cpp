@@ -471,7 +471,9 @@ void MainWindow::focusView() {
     // The window takes the keyboard back from the dialog that had it, and no
     // field keeps it: the keys then reach the window's shortcuts and the view.
     activateWindow();
-    if (QWidget* focus = QApplication::focusWidget())
+    // The window's own focus child: while the dialog is active it is not the
+    // application's, yet the window would give it the keys when it is active again.
+    if (QWidget* focus = focusWidget())
         focus->clearFocus();
 }
 

@@ -144,6 +144,9 @@ public:
     void resetToolButtons(QAbstractButton* keep);
     // File > New: asks, resets the scene, closes the panels.
     void newProject();
+    // Reads the window's settings (size, position, recent objects, the
+    // printer's build volume), as at construction.
+    void restoreSettings();
     // New, Open, Save, Save As and the question to save changes; owns the undo
     // history the window uses.
     ProjectManager* projectManager() const { return _projectManager; }
@@ -203,7 +206,6 @@ private:
     void createContextMenu(); // the view's "Quick Action" menu
     void createProgressDialog();
     void installServices(); // binds the progress report and the frame's hooks
-    void restoreSettings();
     void saveWindowSettings();
     void layoutToolButtons();
     QPushButton* makeToolButton(const char* name, const QString& toolTip, const QString& icon,
