@@ -787,4 +787,5 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event) {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
+    placeSlicePanel();
 }

@@ -227,6 +227,9 @@ private:
     OrientateDlg* orientatePanel();
     ScaleDlg* scalePanel();
     ZSliceDlg* zSlicePanel();
+    // Fits the slice panel to the view's height below the tool buttons (on
+    // creation and whenever the window is resized).
+    void placeSlicePanel();
     // The slice panel when it exists (null otherwise): scene changes pause its slicing.
     ZSliceDlg* zSlicePanelIfAny() const;
     // The project manager takes the undo history over (MainWindowProject.cpp).

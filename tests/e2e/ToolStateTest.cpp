@@ -41,6 +41,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -54,7 +55,7 @@
 namespace {
 
 // Tool buttons by their place in the window.
-enum Tool { Import = 0, Orientate = 1, Scale = 2, Hollow = 3, Support = 4, Save = 5, Gcode = 6 };
+enum Tool { Import = 0, Orientate = 1, Scale = 2, Hollow = 3, Support = 4, Save = 5, Gcode = 6, SliceView = 7 };
 
 class ToolState : public ::testing::Test {
 protected:
@@ -633,6 +634,30 @@ TEST_F(ToolState, theWindowHasTheKeysBackAfterEachImport) {
             },
             10000));
     }
+}
+
+// The slice preview's panel reaches down to the view's bottom edge however
+// the window is resized, and its slider takes the height its buttons leave.
+TEST_F(ToolState, theSlicePanelFollowsTheWindowsHeight) {
+    start();
+    button(SliceView)->click();
+    auto* panel = w->findChild<ZSliceDlg*>();
+    ASSERT_TRUE(panel && panel->isVisible());
+    auto* slider = panel->findChild<QSlider*>();
+    ASSERT_NE(slider, nullptr);
+    int lastSlider = 0;
+    for (int height : {760, 1000}) {
+        SCOPED_TRACE(height);
+        w->resize(1024, height);
+        ASSERT_TRUE(scenefixtures::runEventsUntil([&] { return w->height() == height; }, 10000));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(panel->geometry().bottom(), w->glFrame()->height() - 11);
+        if (lastSlider > 0) {
+            EXPECT_GE(slider->height() - lastSlider, 230); // all of the 240 pixels more but rounding
+        }
+        lastSlider = slider->height();
+    }
+    button(SliceView)->click();
 }
 
 } // namespace
