@@ -362,6 +362,7 @@ TEST_F(MainWindowUse, importButtonImportsAndRemembersTheFile) {
 
 TEST_F(MainWindowUse, saveWritesBinaryOrAsciiAndAFailureKeepsTheOldFile) {
     addCube(10);
+    // A name typed without an extension gets the STL one, whichever filter.
     const QString path = dir.filePath("out.stl");
     struct Row {
         QString filter;
@@ -369,7 +370,8 @@ TEST_F(MainWindowUse, saveWritesBinaryOrAsciiAndAFailureKeepsTheOldFile) {
     };
     for (const Row& r : {Row{kBinary, true}, Row{kAscii, false}, Row{kAll, false}}) {
         SCOPED_TRACE(r.filter.toStdString());
-        dialogs.saveAnswer = path;
+        QFile::remove(path);
+        dialogs.saveAnswer = dir.filePath("out");
         dialogs.chosenFilter = r.filter;
         w->toolButtons()[5]->click();
         QFile f(path);
