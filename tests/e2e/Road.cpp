@@ -122,11 +122,22 @@ Road::~Road() {
     // next test of the same program starts with an empty scene and history
     // and no timer that reads this road.
     delete _messageGuard;
+    if (window) {
+        resetWindow();
+        window->setFileDialogProvider(nullptr);
+        return;
+    }
     ObjectTable::instance()->deleteAllObjects();
     if (CommandManager* commands = sceneHost() ? sceneHost()->commandManager() : nullptr)
         commands->clear();
-    if (window)
-        window->setFileDialogProvider(nullptr);
+}
+
+void Road::resetWindow() {
+    // The slice preview goes first: its worker reads the meshes that the
+    // reset deletes (stopping it waits for the worker).
+    if (window->toolButtons()[7]->isChecked())
+        window->toolButtons()[7]->click();
+    window->projectManager()->resetProject();
 }
 
 void Road::writeModels() {
@@ -143,9 +154,7 @@ bool Road::start() {
     // earlier road: it starts again from what a new window shows, an
     // untitled empty project with no panel open (the slice preview
     // included) and the settings read again.
-    window->projectManager()->resetProject();
-    if (window->toolButtons()[7]->isChecked())
-        window->toolButtons()[7]->click();
+    resetWindow();
     window->restoreSettings();
     dataDir = getCommonAppDataDir();
     _logPath = openRunLog(dataDir, QDateTime::currentDateTime());
