@@ -161,9 +161,10 @@ void ExportDlg::onBtnExportClicked() {
     const QString caption = tr("Exported file");
     const QString filter = tr("G-code File (*.gcode)");
     // A name typed without an extension gets the G-code one.
-    const QString name = withDefaultExtension(
-        m_saveDialog ? m_saveDialog(caption, start, filter) : QFileDialog::getSaveFileName(this, caption, start, filter),
-        QStringLiteral(".gcode"));
+    const QString name =
+        withDefaultExtension(m_saveDialog ? m_saveDialog(caption, start, filter)
+                                          : QFileDialog::getSaveFileName(this, caption, start, filter),
+                             QStringLiteral(".gcode"));
     if (name.isEmpty())
         return;
     // Only a chosen name moves the dialog's starting folder.

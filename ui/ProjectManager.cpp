@@ -216,9 +216,10 @@ int ProjectManager::openProjectDialog() {
     // folder projects were saved to, else home. Read from the settings at
     // each use: they are the one record of it.
     const QString opened = getPathSetting(PATH_OPENED_PROJECT, QString());
-    const QString start = QFileInfo(opened).isFile() && QFileInfo(opened).isAbsolute()
-                              ? opened
-                              : dialogStartFolder(opened.isEmpty() ? PATH_SAVED_PROJECT : PATH_OPENED_PROJECT);
+    const QString start =
+        QFileInfo(opened).isFile() && QFileInfo(opened).isAbsolute()
+            ? opened
+            : dialogStartFolder(opened.isEmpty() ? PATH_SAVED_PROJECT : PATH_OPENED_PROJECT);
     const QString path =
         m_openDialog ? m_openDialog(tr("Open Project File"), start, projectFilter()) : QString();
     if (path.isEmpty())

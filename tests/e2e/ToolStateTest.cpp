@@ -55,7 +55,16 @@
 namespace {
 
 // Tool buttons by their place in the window.
-enum Tool { Import = 0, Orientate = 1, Scale = 2, Hollow = 3, Support = 4, Save = 5, Gcode = 6, SliceView = 7 };
+enum Tool {
+    Import = 0,
+    Orientate = 1,
+    Scale = 2,
+    Hollow = 3,
+    Support = 4,
+    Save = 5,
+    Gcode = 6,
+    SliceView = 7
+};
 
 class ToolState : public ::testing::Test {
 protected:

@@ -207,8 +207,8 @@ TEST_F(SceneTest, maintainRatioScalesByOneFactorAfterARotation) {
         double value;
         double factor; // expected, from the changed axis alone
     };
-    for (const Case& c : {Case{1, 0, 50, 0.5}, Case{1, 2, 50, 0.5}, Case{0, 2, 5.0, 0.5},
-                          Case{0, 1, 30.0, 30.0 / turned}}) {
+    for (const Case& c :
+         {Case{1, 0, 50, 0.5}, Case{1, 2, 50, 0.5}, Case{0, 2, 5.0, 0.5}, Case{0, 1, 30.0, 30.0 / turned}}) {
         SCOPED_TRACE(testing::Message() << "tab " << c.tab << " axis " << c.axis);
         ScaleDlg panel;
         panel.tabs()->setCurrentIndex(c.tab);
