@@ -27,6 +27,8 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -34,42 +36,24 @@ namespace topolib {
 
 // ---- Exchanging the contents of two meshes ------------------------------------------
 
-// Every field of StlObject in declaration order. A field added to the object
-// outside its units makes the object larger than this and stops the build:
-// put it in the unit it belongs to (which swapMeshWith and the copies move
-// whole), or exchange it in swapMeshWith and list it here.
-struct StlObjectLayout {
-    virtual ~StlObjectLayout() = default;
-    StlObject::Records records;
-    StlObject::Placement placement;
-    StlObject::Measures measures;
-    StlObject::Octree octree;
-    StlObject::RenderArrays render;
-    StlObject::SlabIndex slab;
-    std::vector<std::pair<double, double>> calibrationOffsets;
-    std::mutex octreeMutex;
-    std::atomic<bool> octreeBuilding;
-    int32_t id;
-    std::string name;
-};
-static_assert(sizeof(StlObject) == sizeof(StlObjectLayout),
-              "a field of StlObject is not in a unit that swapMeshWith moves");
-
 void StlObject::swapMeshWith(StlObject& other) {
     if (&other == this)
         return;
-    {
-        std::lock(m_octreeMutex, other.m_octreeMutex);
-        std::lock_guard<std::mutex> mine(m_octreeMutex, std::adopt_lock);
-        std::lock_guard<std::mutex> theirs(other.m_octreeMutex, std::adopt_lock);
-        std::swap(m_octree, other.m_octree);
-    }
-    std::swap(m_records, other.m_records);
-    std::swap(m_placement, other.m_placement);
-    std::swap(m_measures, other.m_measures);
-    std::swap(m_render, other.m_render);
-    std::swap(m_slab, other.m_slab);
-    m_calibrationOffsets.swap(other.m_calibrationOffsets);
+    std::apply(
+        [&](auto... unit) {
+            auto exchange = [&](auto member) {
+                if constexpr (std::is_same_v<decltype(member), Octree StlObject::*>) {
+                    std::lock(m_octreeMutex, other.m_octreeMutex);
+                    std::lock_guard<std::mutex> mine(m_octreeMutex, std::adopt_lock);
+                    std::lock_guard<std::mutex> theirs(other.m_octreeMutex, std::adopt_lock);
+                    std::swap(this->*member, other.*member);
+                } else {
+                    std::swap(this->*member, other.*member);
+                }
+            };
+            (exchange(unit), ...);
+        },
+        meshUnits());
     // The shells name their mesh.
     for (StlShell* s : m_records.shells)
         s->owner = this;

@@ -87,7 +87,6 @@ public:
     void dropPendingHole() override;
     bool pickHole(const QPoint& p) override;
     void drawHollowPreview() override;
-    bool takeHollowResult(ObjectEx** source, ObjectEx** hollowed) override;
     void pushAddConeSupportCmd() override;
     void pushDeleteConeSupportCmd() override;
     QString applicationDirPath() const;

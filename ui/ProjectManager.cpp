@@ -242,7 +242,8 @@ int ProjectManager::openProject(const QString& path) {
     int result = 1;
     if (r != IO_SUCCESS) {
         warn(tr("It's not possible to open <i>'%1'</i>.<br>The file may be corrupted.")
-                 .arg(QFileInfo(path).fileName()));
+                 .arg(QFileInfo(path).fileName()),
+             m_files->lastReason());
         resetProject();
         logString("Project file '" + path.toStdString() + "' failed to be loaded! - ErrorCode: ", false);
         logInt(r, nullptr, true);

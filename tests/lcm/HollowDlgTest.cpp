@@ -22,15 +22,11 @@
 
 namespace {
 
-// A window stand-in: forwards the hollowing command's request to the panel and
-// records messages.
+// A window stand-in: records messages.
 class PanelHost : public BasicSceneHost {
 public:
     HollowDlg* panel = nullptr;
     QStringList messages;
-    bool takeHollowResult(ObjectEx** source, ObjectEx** hollowed) override {
-        return panel && !panel->isHidden() && panel->createHollowedObject(source, hollowed);
-    }
     int showMessage(const QString& text, int, int, int defaultButton) override {
         messages << text;
         return defaultButton;

@@ -245,14 +245,19 @@ void HollowDlg::onBtnUpdateClicked() {
 
 void HollowDlg::onBtnOKClicked() {
     if (ObjectEx* obj = object()) {
-        // The preview is brought up to date first, so that the command records
-        // the offset and density the hollowing really uses.
+        // The preview is brought up to date first: the hollowing uses the
+        // offset and density the panel shows.
         onBtnUpdateClicked();
         // The source leaves the list with the command (and comes back on
         // undo): it gets its normal look while the panel may still touch it.
         obj->setTransparent(false);
         obj->setTransparentValue(1.0f);
-        sceneHost()->pushCommand(new HollowCreationCmd(m_lastDensity, m_lastOffset, true), true);
+        // The panel computes the copy; the command only puts it in the
+        // source's place (and back on undo).
+        ObjectEx* source = nullptr;
+        ObjectEx* hollowed = nullptr;
+        if (createHollowedObject(&source, &hollowed))
+            sceneHost()->pushCommand(new HollowCreationCmd(source, hollowed), true);
     }
     close();
 }
