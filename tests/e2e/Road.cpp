@@ -111,10 +111,8 @@ Road::Road(const QString& workDir) : _workDir(workDir) {
     // Each road starts as a first start of the program: no setting left by
     // an earlier road of the same test program.
     for (SettingsGroup g : {SettingsGroup::Booleans, SettingsGroup::Colors, SettingsGroup::DialogsPosition,
-                            SettingsGroup::General, SettingsGroup::Paths}) {
+                            SettingsGroup::General, SettingsGroup::Paths})
         settingsGroup(g).clear();
-        settingsGroup(g).sync();
-    }
 }
 
 Road::~Road() {
