@@ -275,7 +275,7 @@ IO_ERROR VlrProjectFileHandling::open(int loadProjectType, const QString& path, 
         path, [] { return std::unique_ptr<topolib::StlObject>(new ObjectEx()); }, contents,
         [&progress](int value) { progress.setPercent(value); }, 0, 90,
         [&building](topolib::StlObject& mesh) {
-            static_cast<ObjectEx&>(mesh).startJob(ObjectCalcThread::BuildOctreeJob, false);
+            static_cast<ObjectEx&>(mesh).startJob(ObjectCalcThread::Job::BuildOctree, false);
             building.insert(&mesh);
         });
     if (r != IO_SUCCESS)
@@ -313,7 +313,7 @@ IO_ERROR VlrProjectFileHandling::finishLoad(project::ProjectContents& contents, 
     // the record then overrides).
     for (auto& mesh : contents.meshes)
         if (!building.count(mesh.get()))
-            static_cast<ObjectEx*>(mesh.get())->startJob(ObjectCalcThread::BuildOctreeJob, false);
+            static_cast<ObjectEx*>(mesh.get())->startJob(ObjectCalcThread::Job::BuildOctree, false);
     for (size_t r = 0; r < contents.meshes.size(); ++r) {
         auto* object = static_cast<ObjectEx*>(contents.meshes[r].get());
         object->waitForJobs();

@@ -30,10 +30,10 @@ bool ObjectEx::supportRemoveInternal() const {
     return m_support && m_support->getRemoveInternal();
 }
 
-void ObjectEx::setSupportType(uint8_t type, bool regenerate) {
+void ObjectEx::setSupportType(support::SupportType type, bool regenerate) {
     supportGen()->setSupportType(type, regenerate);
 }
-void ObjectEx::setSupportBaseType(int type, bool regenerate) {
+void ObjectEx::setSupportBaseType(support::BaseType type, bool regenerate) {
     supportGen()->setBaseType(type, regenerate);
 }
 void ObjectEx::setSupportBaseSize(const double* v) {

@@ -191,7 +191,7 @@ void SupportTypeCmd::switchTo(Entry& e, bool after) {
             link->bars.clear();
         }
     for (const auto& cone : e.conesBefore)
-        cone.first->ConeSupportType = after ? m_type : cone.second;
+        cone.first->ConeSupportType = after ? support::storedValue(m_type) : cone.second;
     e.container->setSupportType(after ? m_type : e.typeBefore, true);
     if (e.holdsBars) {
         // The bars this state had: the rebuild's new ones go.
@@ -253,7 +253,7 @@ void SupportBaseTypeCmd::redo() {
 
 void SupportBaseTypeCmd::switchTo(const Entry& e, bool after) {
     for (const auto& [cone, base] : e.basesBefore)
-        cone->GenerateBase = after ? (m_type == 2 ? 1 : 0) : base;
+        cone->GenerateBase = after ? (m_type == support::BaseType::Circle ? 1 : 0) : base;
     e.container->baseType = after ? m_type : e.typeBefore;
     e.container->rebuildShapeMeshesKeepingBars();
     e.container->buildBase();
@@ -288,7 +288,8 @@ void ClearSupportCmd::redo() {
 
 // ---- Generation -------------------------------------------------------------------------
 
-int generateSupportsForSelection(const support::SupportParams& params, uint8_t supportType, int baseType) {
+int generateSupportsForSelection(const support::SupportParams& params, support::SupportType supportType,
+                                 support::BaseType baseType) {
     using P = support::SupportParams;
     ObjectTable* table = ObjectTable::instance();
     ZOffsetRecords moves;

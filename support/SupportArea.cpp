@@ -75,11 +75,11 @@ ConeShape* SupportAreaAbs::addCone(const double point[3], const double normal[3]
     ConeShape* cone = owned.get();
     if (owner != nullptr) {
         const SupportGen& g = *owner;
-        cone->ConeSupportType = g.supportType != 0 ? 1 : 0;
+        cone->ConeSupportType = storedValue(g.supportType);
         cone->ContactRadius = g.tipRadius;
         cone->HeadRadius = 0.8 * g.tipRadius;
         cone->CrossRadius = 0.8 * g.tipRadius;
-        cone->setCircleBase(g.baseType == 2);
+        cone->setCircleBase(g.baseType == BaseType::Circle);
         cone->BottomRadius = g.trunkRadius;
         cone->NeckRadius = 0.8 * g.trunkRadius;
         cone->BeamRadius = g.branchRadius;

@@ -70,7 +70,7 @@ SupportGen::~SupportGen() {
 
 double SupportGen::safeDensity() const { return std::isfinite(Density) ? std::max(Density, 1.0) : 5.0; }
 
-void SupportGen::setSupportType(uint8_t type, bool regenerate) {
+void SupportGen::setSupportType(SupportType type, bool regenerate) {
     supportType = type;
     if (regenerate) {
         changed = 1;
@@ -78,10 +78,10 @@ void SupportGen::setSupportType(uint8_t type, bool regenerate) {
     }
 }
 
-void SupportGen::setBaseType(int type, bool regenerate) {
+void SupportGen::setBaseType(BaseType type, bool regenerate) {
     for (SupportAreaAbs* a : areas) {
         for (AbtShape* s : a->shapes)
-            s->setCircleBase(type == 2);
+            s->setCircleBase(type == BaseType::Circle);
     }
     baseType = type;
     if (regenerate) {
@@ -226,7 +226,7 @@ void SupportGen::clearBase() {
 
 void SupportGen::buildBase() {
     clearBase();
-    if (baseType != 1)
+    if (baseType != BaseType::Raft)
         return;
     SupportAreaAbs::BasePoints points;
     for (const SupportAreaAbs* a : areas)
