@@ -36,6 +36,7 @@ class QMutex;
 
 namespace support {
 class SupportGen;
+struct SupportParams;
 class AbtShape;
 class SupportAreaAbs;
 using ShapeDeque = std::deque<AbtShape*>;
@@ -184,6 +185,11 @@ public:
     void setSupportDensity(const double* v);
     void setSupportMaxAngle(const double* v);
     void setSupportRemoveInternal(bool on);
+    // Every number of the panel's parameters and the remove-internal flag in
+    // one hand-over (sizes are diameters there and become radii here); the
+    // Z offset is the caller's (it lifts the object). Creates the container
+    // when missing; rebuilds nothing.
+    void setSupportParams(const support::SupportParams& params);
     // Resets the triangle groups and runs the generation on the calling thread.
     // When the generation refuses or fails (see SupportGen::generate), the
     // reason is logged and shown through the scene host; false.

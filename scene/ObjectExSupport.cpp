@@ -6,6 +6,7 @@
 #include "support/ConeShape.h"
 #include "support/SupportArea.h"
 #include "support/SupportGen.h"
+#include "support/SupportParamFile.h"
 
 #include <cmath>
 #include <cstdio>
@@ -62,6 +63,19 @@ void ObjectEx::setSupportMaxAngle(const double* v) {
 }
 void ObjectEx::setSupportRemoveInternal(bool on) {
     supportGen()->setRemoveInternal(on);
+}
+void ObjectEx::setSupportParams(const support::SupportParams& params) {
+    using P = support::SupportParams;
+    support::SupportGen& gen = *supportGen();
+    gen.setMaxAngle(params[P::Angle]);
+    gen.setTipRadius(params[P::TipSize] / 2.0);
+    gen.setTrunkRadius(params[P::TrunkSize] / 2.0);
+    gen.setBranchRadius(params[P::BranchSize] / 2.0);
+    gen.setHeadExtend(params[P::HeadExtend]);
+    gen.setBaseThickness(params[P::BaseThickness]);
+    gen.setBaseSize(params[P::BottomSize]);
+    gen.setDensity(params[P::Density]);
+    gen.setRemoveInternal(params.removeInternal);
 }
 
 std::string ObjectEx::floatingWithoutSupportText(const support::SupportGen& supports) const {

@@ -313,21 +313,10 @@ int generateSupportsForSelection(const support::SupportParams& params, support::
         lifted.push_back(e.object);
     sceneHost()->pushCommand(new SupportGenCmd(std::move(entries)), false);
 
-    const double tip = params[P::TipSize] / 2.0;
-    const double trunk = params[P::TrunkSize] / 2.0;
-    const double branch = params[P::BranchSize] / 2.0;
     for (ObjectEx* obj : lifted) {
-        obj->setSupportMaxAngle(&params.values[P::Angle]);
-        obj->setSupportTipRadius(&tip);
-        obj->setSupportTrunkRadius(&trunk);
-        obj->setSupportBranchRadius(&branch);
-        obj->setSupportHeadExtend(&params.values[P::HeadExtend]);
-        obj->setSupportBaseThickness(&params.values[P::BaseThickness]);
-        obj->setSupportBaseSize(&params.values[P::BottomSize]);
-        obj->setSupportDensity(&params.values[P::Density]);
+        obj->setSupportParams(params);
         obj->setSupportType(supportType, false);
         obj->setSupportBaseType(baseType, false);
-        obj->setSupportRemoveInternal(params.removeInternal);
     }
     int generated = 0;
     for (ObjectEx* obj : lifted)

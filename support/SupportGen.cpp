@@ -70,6 +70,13 @@ SupportGen::~SupportGen() {
 
 double SupportGen::safeDensity() const { return std::isfinite(Density) ? std::max(Density, 1.0) : 5.0; }
 
+PlacementParams SupportGen::placementParams(bool removeInternal) const {
+    PlacementParams params;
+    params.spacing = safeDensity();
+    params.removeInternal = removeInternal;
+    return params;
+}
+
 void SupportGen::setSupportType(SupportType type, bool regenerate) {
     supportType = type;
     if (regenerate) {
@@ -292,7 +299,7 @@ void SupportGen::previewAddedPoint(StlTriangle* facet, const double point[3]) {
         pendingPoint = new AddedPointSupport(this);
     pendingPoint->setFacet(facet);
     pendingPoint->setPoint(point);
-    pendingPoint->reset(false);
+    pendingPoint->reset(placementParams(false));
     pendingPoint->buildShapeMeshes();
 }
 

@@ -280,6 +280,9 @@ public:
     // Sanitised parameters as the pipeline uses them (finite, positive where a
     // division or a grid depends on them).
     double safeDensity() const;
+    // The parameters a placement runs with: the spacing safeDensity and the
+    // flag given.
+    PlacementParams placementParams(bool removeInternal) const;
 
 private:
     bool placeAndBuild(const Progress& progress, bool reset);
