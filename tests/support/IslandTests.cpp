@@ -94,3 +94,28 @@ TEST(IslandSupport, shallowPitInASlopingUndersideGetsItsOwnCone) {
         pit = pit || std::fabs(i.z - 7.075) < 1e-9;
     EXPECT_TRUE(pit);
 }
+
+TEST(IslandSupport, overhangCheckMeasuresWhatHangsPastTheLayerBelowAndWhatNoContactReaches) {
+    // A 10 x 10 x 1 plate on a 4 x 4 column 10 high: the plate's underside hangs
+    // past the column wherever it lies more than 1 mm outside it, 100 - (36 - 4 +
+    // pi) = 64.86 mm² (the rasterised figure is within a cell's rim of it).
+    const mf::TriangleSoup model =
+        mf::concatenated(mf::box({4, 4, 10}, {3, 3, 0}), mf::box({10, 10, 1}, {0, 0, 10}));
+    auto mesh = mf::buildMeshWithOctree(model);
+    const double expected = 100.0 - (36.0 - 4.0 + M_PI);
+    const islandcheck::Overhangs none = islandcheck::findUnreachedOverhangs(*mesh, {});
+    EXPECT_NEAR(none.hangingArea, expected, 1.5);
+    EXPECT_EQ(none.unreachedArea, none.hangingArea);
+    // Contacts every 4 mm under the plate reach all of it; one at a corner
+    // reaches the cells within 5 mm of it only.
+    std::vector<std::array<double, 3>> grid;
+    for (double x = 1.0; x < 10.0; x += 4.0)
+        for (double y = 1.0; y < 10.0; y += 4.0)
+            grid.push_back({x, y, 10.0});
+    const islandcheck::Overhangs held = islandcheck::findUnreachedOverhangs(*mesh, grid);
+    EXPECT_EQ(held.hangingArea, none.hangingArea);
+    EXPECT_EQ(held.unreachedArea, 0.0);
+    const islandcheck::Overhangs corner = islandcheck::findUnreachedOverhangs(*mesh, {{0.0, 0.0, 10.0}});
+    EXPECT_GT(corner.unreachedArea, 0.0);
+    EXPECT_LT(corner.unreachedArea, none.hangingArea - 15.0);
+}
