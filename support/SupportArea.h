@@ -21,6 +21,7 @@ class AbtShape;
 class ConeShape;
 class SupportGen;
 struct GridAxis;
+struct GridHit;
 
 // Region kinds; the numbers are stored in project files.
 enum AreaType : int32_t {
@@ -140,7 +141,15 @@ public:
     std::vector<topolib::StlTriangle*> triangles;
 
 private:
+    class SurfaceIndex;
     void placeFallback(bool removeInternal);
+    // A cone on the region's surface near c where one fits; whether one did.
+    bool placeBeside(SurfaceIndex& surface, const double c[3], bool removeInternal);
+    // Cones on the region's surfaces that lie over its lowest ones at the grid
+    // points `lowest` and hang past the layer below; the number of grid points
+    // given one.
+    int placeOverHigherSurfaces(const std::vector<GridHit>& lowest, const GridAxis& xs, const GridAxis& ys,
+                                SurfaceIndex& beside, bool removeInternal);
 };
 
 // One cone at an isolated lowest vertex.

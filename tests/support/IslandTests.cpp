@@ -119,3 +119,34 @@ TEST(IslandSupport, overhangCheckMeasuresWhatHangsPastTheLayerBelowAndWhatNoCont
     EXPECT_GT(corner.unreachedArea, 0.0);
     EXPECT_LT(corner.unreachedArea, none.hangingArea - 15.0);
 }
+
+TEST(IslandSupport, everyOverhangOfAScrewHangingFromItsHeadHasAContactNearby) {
+    // Sliced independently of the generator: every part of a layer that hangs
+    // more than 1 mm past the layer below has a cone's contact within 5 mm, for
+    // the screw hanging from its head (the ledge under the head shares its region
+    // with the thread's flanks below it, and cones under it meet the thread) and
+    // for the screw turned 45 degrees about x and y; no island is left.
+    const mf::TriangleSoup screw = mf::screw();
+    const mf::TriangleSoup tilted =
+        islandshapes::turned(islandshapes::turned(screw, {1, 0, 0}, 45.0), {0, 1, 0}, 45.0);
+    for (const auto& [name, soup] : {std::pair{"hanging", &screw}, {"tilted", &tilted}}) {
+        for (const uint8_t type : {uint8_t(1), uint8_t(0)}) {
+            SCOPED_TRACE(std::string(name) + " type " + std::to_string(type));
+            Generated model;
+            model.mesh = mf::buildMeshWithOctree(mf::translated(*soup, {0.0, 0.0, 5.0}));
+            model.mesh->resetTriangleGroups();
+            model.gen = supporttest::presetSupports(model.mesh.get());
+            model.gen->setSupportType(type, false);
+            ASSERT_TRUE(model.gen->generate());
+            std::vector<std::array<double, 3>> contacts;
+            for (const auto& c : liveCones(*model.gen))
+                contacts.push_back({c[0], c[1], c[2]});
+            const islandcheck::Overhangs found = islandcheck::findUnreachedOverhangs(*model.mesh, contacts);
+            EXPECT_GT(found.hangingArea, 0.0);
+            EXPECT_EQ(found.unreachedArea, 0.0) << "e.g. at " << found.x << " " << found.y << " " << found.z;
+            std::vector<topolib::StlTriangle*> triangles;
+            model.gen->appendAllTriangles(triangles);
+            EXPECT_EQ(islandcheck::findIslands(*model.mesh, triangles).unsupported, 0);
+        }
+    }
+}
