@@ -150,3 +150,59 @@ TEST(IslandSupport, everyOverhangOfAScrewHangingFromItsHeadHasAContactNearby) {
         }
     }
 }
+
+TEST(IslandSupport, noSupportOfEitherTypeEntersTheModel) {
+    // Points of every support triangle (corners, edge middles, centres), away
+    // from the contacts and feet where a support meets the model on purpose,
+    // lie outside the model: for the test shapes turned, the screw hanging and
+    // tilted, and both support types.
+    std::vector<mf::TriangleSoup> models;
+    for (const islandshapes::Rotation& r : islandshapes::randomRotations(3, islandshapes::kRotationSeed))
+        for (const islandshapes::Shape& shape : islandshapes::all())
+            models.push_back(islandshapes::turned(shape.soup, r.axis, r.degrees));
+    models.push_back(mf::screw());
+    models.push_back(
+        islandshapes::turned(islandshapes::turned(mf::screw(), {1, 0, 0}, 90.0), {0, 1, 0}, 45.0));
+    int inside = 0, tested = 0;
+    for (std::size_t m = 0; m < models.size(); ++m) {
+        for (const uint8_t type : {uint8_t(1), uint8_t(0)}) {
+            Generated model;
+            model.mesh = mf::buildMeshWithOctree(mf::translated(models[m], {0.0, 0.0, 5.0}));
+            model.mesh->resetTriangleGroups();
+            model.gen = supporttest::presetSupports(model.mesh.get());
+            model.gen->setSupportType(type, false);
+            ASSERT_TRUE(model.gen->generate());
+            std::vector<topolib::Vector3D> ends;
+            for (const support::SupportAreaAbs* a : model.gen->areas)
+                for (const support::AbtShape* s : a->shapes)
+                    if (const support::ConeShape* c = s->asCone(); c != nullptr && !c->isDeleted()) {
+                        ends.push_back(c->ContactPoint);
+                        if (c->FootZ > 0.0)
+                            ends.push_back(c->FootPoint);
+                    }
+            std::vector<topolib::StlTriangle*> triangles;
+            model.gen->appendAllTriangles(triangles);
+            for (const topolib::StlTriangle* t : triangles) {
+                const topolib::Vector3D& a = t->vertices[0]->pos;
+                const topolib::Vector3D& b = t->vertices[1]->pos;
+                const topolib::Vector3D& c = t->vertices[2]->pos;
+                for (const topolib::Vector3D& p :
+                     {a, b, c, (a + b) * 0.5, (b + c) * 0.5, (c + a) * 0.5, (a + b + c) / 3.0}) {
+                    bool nearEnd = false;
+                    for (const topolib::Vector3D& e : ends)
+                        nearEnd = nearEnd || (p - e).lengthSquared() < 2.0 * 2.0;
+                    if (nearEnd)
+                        continue;
+                    ++tested;
+                    if (model.mesh->isInsideByDownwardCount(p.data())) {
+                        ++inside;
+                        ADD_FAILURE() << "model " << m << " type " << int(type) << " point " << p.x << " "
+                                      << p.y << " " << p.z;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(tested, 10000);
+    EXPECT_EQ(inside, 0);
+}
