@@ -134,6 +134,25 @@ TEST_F(ProjectFailureTest, failedSavesLeaveTheOldProjectAndNoTemporaryFile) {
     EXPECT_EQ(ObjectTable::instance()->count(), 3);
 }
 
+// A project that holds an object beyond the coordinate limit (written by
+// another program) is refused with the reason, and nothing reaches the scene.
+TEST_F(ProjectFailureTest, anObjectBeyondTheCoordinateLimitIsNotOpened) {
+    writeArchive(path, {{"VlrProDesc.xml", descriptorEntry(2)},
+                        {"ObjGeo/0.vsg", geometryEntry(meshfixtures::cube(10.0))},
+                        {"ObjGeo/1.vsg", geometryEntry(meshfixtures::box({10, 10, 10}, {0, -1000005, 0}))}});
+    EXPECT_EQ(open(), 6);
+    EXPECT_TRUE(VlrProjectFileHandling::instance()->lastReason().contains("1000000 mm"))
+        << VlrProjectFileHandling::instance()->lastReason().toStdString();
+    EXPECT_EQ(ObjectTable::instance()->count(), 0);
+    // The same object inside the limit opens.
+    writeArchive(path, {{"VlrProDesc.xml", descriptorEntry(2)},
+                        {"ObjGeo/0.vsg", geometryEntry(meshfixtures::cube(10.0))},
+                        {"ObjGeo/1.vsg", geometryEntry(meshfixtures::box({10, 10, 10}, {0, -999995, 0}))}});
+    EXPECT_EQ(open(), 0);
+    EXPECT_EQ(ObjectTable::instance()->count(), 2);
+    EXPECT_TRUE(VlrProjectFileHandling::instance()->lastReason().isEmpty());
+}
+
 TEST_F(ProjectFailureTest, aSaveWritesOnlyWhatItsReaderReadsBack) {
     ObjectTable::instance()->addObject(makeObject(meshfixtures::cube(), QStringLiteral("old")));
     ASSERT_EQ(save(), 0);
@@ -145,7 +164,9 @@ TEST_F(ProjectFailureTest, aSaveWritesOnlyWhatItsReaderReadsBack) {
         const char* reason;
     } cases[] = {
         // Placed on the platform its top goes to 6e38, beyond float range.
-        {"beyond float range", meshfixtures::box({10, 10, 6e38}, {0, 0, -3e38}), {0, 0, 3e38}, "too far out"},
+        {"beyond float range", meshfixtures::box({10, 10, 6e38}, {0, 0, -3e38}), {0, 0, 3e38}, "1000000 mm"},
+        // Beyond the one coordinate limit, which STL files cannot cross either.
+        {"beyond the limit", meshfixtures::box({10, 10, 10}, {0, 0, 0}), {999995, 0, 0}, "1000000 mm"},
         // Moved to the platform's middle its corners fall together.
         {"too small to keep an area", meshfixtures::cube(1e-30), {60, 60, 0}, "too small"},
     };
@@ -401,12 +422,13 @@ TEST_F(ProjectFailureTest, progressIsWeightedByTrianglesAndAnEmptySceneDividesBy
     std::vector<int> values;
     setProgressCallback([&values](int value, unsigned, const std::wstring&, const std::wstring&,
                                   const std::wstring&) { values.push_back(value); });
-    // An empty scene: only the descriptor, and it opens.
+    // An empty scene: only the descriptor, and it opens. Each ends the
+    // progress it showed (-1).
     EXPECT_EQ(save(), 0);
-    EXPECT_EQ(values, (std::vector<int>{-2, 0, 1, 10, 90, 98}));
+    EXPECT_EQ(values, (std::vector<int>{-2, 0, 1, 10, 90, 98, -1}));
     values.clear();
     EXPECT_EQ(open(), 0);
-    EXPECT_EQ(values, (std::vector<int>{-2, 0, 90}));
+    EXPECT_EQ(values, (std::vector<int>{-2, 0, 90, -1}));
 
     // 100 and 300 triangles: 80 points shared 20 : 60 on save, 90 shared
     // 22.5 : 67.5 (summed, then truncated) on open.
@@ -414,9 +436,9 @@ TEST_F(ProjectFailureTest, progressIsWeightedByTrianglesAndAnEmptySceneDividesBy
     ObjectTable::instance()->addObject(makeObject(meshfixtures::uvSphere(3, 30, 6, {9, 0, 5}), QStringLiteral("b")));
     values.clear();
     EXPECT_EQ(save(), 0);
-    EXPECT_EQ(values, (std::vector<int>{-2, 0, 1, 10, 30, 90, 90, 98}));
+    EXPECT_EQ(values, (std::vector<int>{-2, 0, 1, 10, 30, 90, 90, 98, -1}));
     values.clear();
     EXPECT_EQ(open(), 0);
-    EXPECT_EQ(values, (std::vector<int>{-2, 0, 22, 90, 90}));
+    EXPECT_EQ(values, (std::vector<int>{-2, 0, 22, 90, 90, -1}));
     setProgressCallback({});
 }
