@@ -351,7 +351,7 @@ TEST_F(ProjectManagerTest, craftedProjectsAreRefusedWithinBoundedMemory) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             const uint64_t before = peakResidentBytes();
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
             // 1.5 GB beyond what the process has mapped (the mesh records'
             // reserved window among it).
             const rlim_t most = rlim_t(platform::mappedBytes() + 1500000ull * 1024);
