@@ -1,11 +1,14 @@
 #include "app/Settings.h"
 
 #include "app/Constants.h"
+#include "app/IniText.h"
 #include "app/Platform.h"
 #include "app/SettingsStore.h"
+#include "app/WholeFile.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 #include <QVariant>
 #include <array>
 
@@ -39,16 +42,30 @@ template <size_t N> QString keyName(const std::array<const char*, N>& keys, int 
     return QString::fromLatin1(keys[static_cast<size_t>(index)]);
 }
 
-QSettings& booleans() {
+// The keys and values of a settings file as QSettings reads them; false when
+// the file exists but could not be read or parsed.
+bool readSettingsFile(const QString& path, QVariantMap* values) {
+    values->clear();
+    if (!QFileInfo::exists(path))
+        return true;
+    const QSettings file(path, QSettings::IniFormat);
+    if (file.status() != QSettings::NoError)
+        return false;
+    for (const QString& key : file.allKeys())
+        values->insert(key, file.value(key));
+    return true;
+}
+
+SettingsGroupStore& booleans() {
     return settingsGroup(SettingsGroup::Booleans);
 }
-QSettings& general() {
+SettingsGroupStore& general() {
     return settingsGroup(SettingsGroup::General);
 }
-QSettings& paths() {
+SettingsGroupStore& paths() {
     return settingsGroup(SettingsGroup::Paths);
 }
-QSettings& dialogPositions() {
+SettingsGroupStore& dialogPositions() {
     return settingsGroup(SettingsGroup::DialogsPosition);
 }
 
@@ -70,24 +87,55 @@ QString settingsGroupName(SettingsGroup group) {
     return QString();
 }
 
-QSettings& settingsGroup(SettingsGroup group) {
+SettingsGroupStore::SettingsGroupStore(QString path) : m_path(std::move(path)) {
+    readSettingsFile(m_path, &m_values);
+}
+
+QVariant SettingsGroupStore::value(const QString& key, const QVariant& def) const {
+    return m_values.value(key, def);
+}
+
+bool SettingsGroupStore::setValue(const QString& key, const QVariant& value) {
+    m_values.insert(key, value);
+    m_changed.insert(key);
+    return save();
+}
+
+bool SettingsGroupStore::clear() {
+    m_values.clear();
+    m_changed.clear();
+    return write();
+}
+
+bool SettingsGroupStore::save() {
+    // What another copy of the program wrote since stays, unless this run
+    // wrote the same key.
+    QVariantMap merged;
+    if (readSettingsFile(m_path, &merged)) {
+        for (const QString& key : m_changed)
+            merged.insert(key, m_values.value(key));
+        m_values = merged;
+    }
+    return write();
+}
+
+bool SettingsGroupStore::write() {
+    QDir().mkpath(QFileInfo(m_path).path());
+    return writeWholeFileLogged(m_path, iniText(m_values), "Settings", &m_failureLogged);
+}
+
+SettingsGroupStore& settingsGroup(SettingsGroup group) {
     // A slash (not a backslash) between application and group makes each
-    // group its own file under <config>/Norvane/Velar3D/.
+    // group its own file under <config>/Norvane/Velar3D/, where QSettings
+    // keeps its native format.
     auto make = [](SettingsGroup g) {
-        return new QSettings(QSettings::NativeFormat, QSettings::UserScope, COMPANY_NAME,
-                             APP_NAME + QLatin1Char('/') + settingsGroupName(g));
+        const QSettings place(QSettings::NativeFormat, QSettings::UserScope, COMPANY_NAME,
+                              APP_NAME + QLatin1Char('/') + settingsGroupName(g));
+        return new SettingsGroupStore(place.fileName());
     };
-    static QSettings* const groups[] = {make(SettingsGroup::Booleans), make(SettingsGroup::Colors),
-                                        make(SettingsGroup::DialogsPosition), make(SettingsGroup::General),
-                                        make(SettingsGroup::Paths)};
-    // Written back to their files when the program ends.
-    static const struct Flusher {
-        ~Flusher() {
-            for (QSettings* s : groups)
-                delete s;
-        }
-    } flusher;
-    (void)flusher;
+    static SettingsGroupStore* const groups[] = {make(SettingsGroup::Booleans), make(SettingsGroup::Colors),
+                                                 make(SettingsGroup::DialogsPosition), make(SettingsGroup::General),
+                                                 make(SettingsGroup::Paths)};
     return *groups[static_cast<int>(group)];
 }
 

@@ -6,7 +6,8 @@
 // counters split it into the slicer's own time (slicer_ms) and the export's
 // overhead beside it (overhead_ms = ms - slicer_ms: gathering, the STL file,
 // starting the process, checking and moving the result, removing the work
-// folder). BM_ExportStl is the gathering and the STL file alone. Argument 1
+// folder); each is the median over the iterations, and overhead_pct the
+// median of the runs' overhead over slicer time. BM_ExportStl is the gathering and the STL file alone. Argument 1
 // applies a calibration profile as the triangles are written.
 #include "MeshFixtures.h"
 
@@ -23,7 +24,9 @@
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <clocale>
+#include <vector>
 
 namespace {
 
@@ -57,7 +60,7 @@ void BM_ExportRun(benchmark::State& state) {
     request.targetPath = scratch->filePath(QStringLiteral("million.gcode"));
     gcodeexport::GcodeExport exporter;
     exporter.setMessageHandler([](const QString& text) { qWarning("%s", qPrintable(text)); });
-    double ms = 0, slicerMs = 0;
+    std::vector<double> ms, slicerMs, overheadMs, overheadPct;
     for (auto _ : state) {
         QElapsedTimer clock;
         clock.start();
@@ -71,14 +74,22 @@ void BM_ExportRun(benchmark::State& state) {
             break;
         }
         state.SetIterationTime(elapsed / 1000.0);
-        ms += elapsed;
-        slicerMs += double(exporter.lastResult().slicerMs);
+        const double slicer = double(exporter.lastResult().slicerMs);
+        ms.push_back(elapsed);
+        slicerMs.push_back(slicer);
+        overheadMs.push_back(elapsed - slicer);
+        overheadPct.push_back(slicer > 0 ? 100.0 * (elapsed - slicer) / slicer : 0.0);
     }
-    const double n = double(state.iterations());
-    state.counters["ms"] = ms / n;
-    state.counters["slicer_ms"] = slicerMs / n;
-    state.counters["overhead_ms"] = (ms - slicerMs) / n;
-    state.counters["overhead_pct"] = slicerMs > 0 ? 100.0 * (ms - slicerMs) / slicerMs : 0.0;
+    const auto median = [](std::vector<double> v) {
+        if (v.empty())
+            return 0.0;
+        std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+        return v[v.size() / 2];
+    };
+    state.counters["ms"] = median(ms);
+    state.counters["slicer_ms"] = median(slicerMs);
+    state.counters["overhead_ms"] = median(overheadMs);
+    state.counters["overhead_pct"] = median(overheadPct);
     state.counters["layers"] = exporter.lastResult().layerCount;
 }
 BENCHMARK(BM_ExportRun)->Arg(0)->Arg(1)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);

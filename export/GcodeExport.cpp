@@ -172,10 +172,11 @@ void GcodeExport::onSlicerFinished(SlicerProcess::End end, int exitCode) {
     GcodeFileCheck check;
     if (failure.isEmpty()) {
         QString error;
-        if (!installGcode(m_gcodeWorkPath, m_targetPath, m_slicer->slicedHeader(), &check, &error))
+        if (!installGcode(m_gcodeWorkPath, m_targetPath, m_slicer->slicedHeader(), m_slicer->emptyLayers(), &check,
+                          &error))
             failure = error;
     } else {
-        check = checkGcodeFile(m_gcodeWorkPath);
+        check = checkGcodeFile(m_gcodeWorkPath, m_slicer->emptyLayers());
     }
     m_result.bytes = check.bytes;
     m_result.layerCount = check.layerCount;

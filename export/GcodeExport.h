@@ -6,8 +6,8 @@
 // work folder is removed at the end of every run.
 //
 // Success means: the slicer started, exited normally with code 0, and its
-// output is whole (installGcode: every layer its header counts and the end
-// mark), and the copy with the real header reached the target. Every other
+// output is whole (installGcode: every layer its header counts, unless the
+// slicer reported it empty, and the end mark), and the copy with the real header reached the target. Every other
 // end shows a message with the last lines of the slicer's error output; a
 // cancelled run ends quietly. The target is replaced only on success.
 //

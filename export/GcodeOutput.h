@@ -7,54 +7,77 @@
 //
 // The copy is also the check that the output is whole: a slicer that ran out of
 // disk or hit a file-size limit can exit 0 with a file cut short. The target is
-// replaced only when the file holds ";LAYER:" lines, no more than its
-// ";LAYER_COUNT:" says, ends with the slicer's ";End of Gcode" mark, and every
-// byte reached the target; otherwise the target is left as it was. (The
-// slicer counts every slice but writes no layer for the empty ones at the top:
-// the tip of a cone too thin to print. A file cut short lacks the end mark.)
+// replaced only when every layer 0 .. N-1 that ";LAYER_COUNT:N" announces has
+// its ";LAYER:" line, none lies beyond N, the file ends with the slicer's
+// ";End of Gcode" mark, and every byte reached the target; otherwise the
+// target is left as it was. A layer the slicer reported empty in its log
+// ("Layer 198 is empty") may be absent: it writes no layer for the empty
+// slices at the top, the tip of a cone too thin to print. Raft layers are
+// numbered below 0 and are not counted.
+//
+// Files are scanned and copied in blocks; only the lines of the leading
+// comment block are looked at one by one. Lines may be of any length.
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 namespace gcodeexport {
 
+// The largest layer count taken from a header: a million millimetres at a
+// hundredth of a millimetre is 1e8 layers; beyond that the header is damaged.
+constexpr int kMaxLayerCount = 1 << 27;
+
 // What the slicer left: the G-code file's size, its ";LAYER_COUNT:" header,
-// how many ";LAYER:" lines follow and whether the end mark is there.
+// how many of the announced layers are there and whether the end mark is.
 struct GcodeFileCheck {
     qint64 bytes = -1; // -1 when the file is missing
     bool hasLayerCount = false;
     int layerCount = 0;
-    int layersFound = 0;
+    int layersFound = 0;   // distinct layers 0 .. layerCount-1 in the file
+    int layersMissing = 0; // of those, absent and not reported empty
+    bool layerBeyondCount = false;
     bool hasEndMark = false;
 
     bool isWhole() const {
-        return hasLayerCount && layerCount > 0 && layersFound > 0 && layersFound <= layerCount && hasEndMark;
+        return hasLayerCount && layerCount > 0 && layerCount <= kMaxLayerCount && layersFound > 0 &&
+               layersMissing == 0 && !layerBeyondCount && hasEndMark;
     }
 };
 
-// Reads the whole file once and counts what it holds.
-GcodeFileCheck checkGcodeFile(const QString& path);
+// Reads the whole file once and counts what it holds; emptyLayers as for
+// installGcode.
+GcodeFileCheck checkGcodeFile(const QString& path, const std::vector<bool>& emptyLayers = {});
 
-// The header lines the slicer printed after slicing, taken from its log lines
-// between "Gcode header after slicing:" and "End of gcode header.".
-class SlicedHeaderCollector {
+// What the slicer's log says about its output: the header lines it printed
+// after slicing (between "Gcode header after slicing:" and "End of gcode
+// header.", at most kMaxHeaderLines), and the layers it reported empty.
+class SlicerLogReader {
 public:
+    static constexpr int kMaxHeaderLines = 256;
+    static constexpr int kMaxHeaderLineLength = 1024;
+
     // Feeds one log line of the slicer (either stream).
     void addLine(const QByteArray& line);
-    const QStringList& lines() const { return m_lines; }
+    const QStringList& headerLines() const { return m_lines; }
+    // emptyLayers()[n] is set when layer n was reported empty.
+    const std::vector<bool>& emptyLayers() const { return m_empty; }
     void clear();
 
 private:
     bool m_inside = false;
     QStringList m_lines;
+    std::vector<bool> m_empty;
 };
 
 // Copies source to target through a temporary file beside target, replacing
 // each line of the leading comment block whose key (the text up to its first
-// ':') has a line in header. Fills *check while copying (on success its
-// bytes are the target's new size). False with *error,
-// and target untouched, when the file is not whole (see above), cannot be
-// read, or the copy could not be written completely.
+// ':') has a line in header. emptyLayers: the layers the slicer reported
+// empty (see SlicerLogReader). Fills *check while copying (on success its
+// bytes are the target's new size). False with *error, and target untouched,
+// when the file is not whole (see above), cannot be read, the target cannot
+// be replaced (a folder, a pipe) or the copy could not be written completely.
 bool installGcode(const QString& source, const QString& target, const QStringList& header,
-                  GcodeFileCheck* check, QString* error);
+                  const std::vector<bool>& emptyLayers, GcodeFileCheck* check, QString* error);
 
 } // namespace gcodeexport

@@ -42,7 +42,9 @@ bool SlicerProcess::start(const QString& program, const QStringList& arguments) 
     m_pendingOutput = Pending();
     m_pendingError = Pending();
     m_tail.clear();
-    m_header.clear();
+    m_logReader.clear();
+    m_loggedBytes = m_logTailBytes = m_droppedBytes = m_droppedLines = 0;
+    m_logTail.clear();
     m_endText.clear();
     if (m_process) {
         // This may run inside the old process's own finished signal.
@@ -95,8 +97,8 @@ void SlicerProcess::kill(End how) {
 void SlicerProcess::takeLine(QByteArray line, bool tail) {
     if (line.endsWith('\r'))
         line.chop(1);
-    logString(line.toStdString());
-    m_header.addLine(line);
+    logLine(line);
+    m_logReader.addLine(line);
     if (tail && !line.trimmed().isEmpty()) {
         m_tail.push_back(QString::fromLocal8Bit(line.left(kTailLineLength)));
         if (m_tail.size() > static_cast<size_t>(kTailLines))
@@ -129,6 +131,36 @@ void SlicerProcess::flushPending() {
             takeLine(p->bytes, p == &m_pendingError);
         *p = Pending();
     }
+    flushLogTail();
+}
+
+void SlicerProcess::logLine(const QByteArray& line) {
+    const qint64 bytes = line.size() + 1;
+    if (m_logTail.empty() && m_loggedBytes + bytes <= kLogHeadBytes) {
+        logString(line.toStdString());
+        m_loggedBytes += bytes;
+        return;
+    }
+    m_logTail.push_back(line);
+    m_logTailBytes += bytes;
+    while (m_logTailBytes > kLogTailBytes && m_logTail.size() > 1) {
+        m_logTailBytes -= m_logTail.front().size() + 1;
+        m_droppedBytes += m_logTail.front().size() + 1;
+        ++m_droppedLines;
+        m_logTail.pop_front();
+    }
+}
+
+void SlicerProcess::flushLogTail() {
+    if (m_droppedLines > 0)
+        logString(QStringLiteral("[... %1 lines (%2 bytes) of the slicer's output left out ...]")
+                      .arg(m_droppedLines)
+                      .arg(m_droppedBytes)
+                      .toStdString());
+    for (const QByteArray& line : m_logTail)
+        logString(line.toStdString());
+    m_logTail.clear();
+    m_logTailBytes = m_droppedBytes = m_droppedLines = 0;
 }
 
 void SlicerProcess::onReadyReadOutput() {

@@ -4,6 +4,11 @@
 // output and error output are written to the log line by line as they arrive,
 // and finished() reports the end exactly once, also when the program could
 // not be started at all, was stopped, or fell silent for too long.
+//
+// Reading and logging are bounded: a line without end is taken in pieces of
+// kMaxLineBytes, and a run logs at most the first kLogHeadBytes and the last
+// kLogTailBytes of the slicer's output, with a line that says how much was
+// left out between them.
 #include "export/GcodeOutput.h"
 
 #include <QObject>
@@ -42,8 +47,10 @@ public:
     // A slicer that writes nothing on either stream for this long is killed and
     // reported as Silent (default ten minutes).
     void setSilenceLimit(int ms) { m_silenceLimitMs = ms; }
-    // The header the slicer printed after slicing (see SlicedHeaderCollector).
-    const QStringList& slicedHeader() const { return m_header.lines(); }
+    // The header the slicer printed after slicing and the layers it reported
+    // empty (see SlicerLogReader).
+    const QStringList& slicedHeader() const { return m_logReader.headerLines(); }
+    const std::vector<bool>& emptyLayers() const { return m_logReader.emptyLayers(); }
 
     // The last lines of the error output (at most kTailLines, each cut to
     // kTailLineLength characters), for messages after a failure.
@@ -56,6 +63,8 @@ public:
     // Output without a line end is logged in pieces of this many bytes, so a
     // slicer that floods one endless line costs linear time and bounded memory.
     static constexpr int kMaxLineBytes = 64 * 1024;
+    static constexpr qint64 kLogHeadBytes = 1024 * 1024;
+    static constexpr qint64 kLogTailBytes = 256 * 1024;
 
 signals:
     void finished(gcodeexport::SlicerProcess::End end, int exitCode);
@@ -78,6 +87,10 @@ private:
     void takeLines(const QByteArray& bytes, Pending& pending, bool tail);
     void takeLine(QByteArray line, bool tail);
     void flushPending();
+    // Writes line to the run log within the bounds above; flushLogTail
+    // writes the kept last part at the end of the run.
+    void logLine(const QByteArray& line);
+    void flushLogTail();
     void kill(End how);
     void end(End how, int exitCode);
 
@@ -88,7 +101,12 @@ private:
     Pending m_pendingOutput;
     Pending m_pendingError;
     std::deque<QString> m_tail;
-    SlicedHeaderCollector m_header;
+    SlicerLogReader m_logReader;
+    qint64 m_loggedBytes = 0;
+    std::deque<QByteArray> m_logTail;
+    qint64 m_logTailBytes = 0;
+    qint64 m_droppedBytes = 0;
+    qint64 m_droppedLines = 0;
     QString m_endText;
 };
 

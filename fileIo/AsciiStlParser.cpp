@@ -123,40 +123,98 @@ bool AsciiStlParser::parseNumber(std::string_view token, float* value) {
     return true;
 }
 
+namespace {
+
+// A token as quoted in a message: at most 32 characters.
+std::string quoted(std::string_view token) {
+    return "\"" + std::string(token.substr(0, 32)) + (token.size() > 32 ? "..." : "") + "\"";
+}
+
+} // namespace
+
 bool AsciiStlParser::nextNumber(float* value) {
     std::string_view token;
-    if (!nextToken(token))
+    if (!nextTokenInFacet(token))
         return false;
     if (parseNumber(token, value))
         return true;
-    error_ = "Line " + std::to_string(tokenLine_) + ": \"" + std::string(token.substr(0, 32)) +
-             (token.size() > 32 ? "..." : "") + "\" is not a number.";
+    error_ = "Line " + std::to_string(tokenLine_) + ": " + quoted(token) + " is not a number.";
+    return false;
+}
+
+bool AsciiStlParser::nextNormalComponent(float* value, bool& bad) {
+    std::string_view token;
+    if (!nextTokenInFacet(token))
+        return false;
+    if (!parseNumber(token, value)) {
+        if (!bad && badNormals_ == 0)
+            firstBadNormal_ = "Line " + std::to_string(tokenLine_) + ": " + quoted(token);
+        bad = true;
+        *value = 0.0f;
+    }
+    return true;
+}
+
+bool AsciiStlParser::expectKeyword(std::string_view keyword) {
+    std::string_view token;
+    if (!nextTokenInFacet(token))
+        return false;
+    if (equalsKeyword(token, keyword))
+        return true;
+    stop_ = "Line " + std::to_string(tokenLine_) + ": " + quoted(token) + " where \"" + std::string(keyword) +
+            "\" belongs.";
+    return false;
+}
+
+bool AsciiStlParser::nextTokenInFacet(std::string_view& token) {
+    if (nextToken(token))
+        return true;
+    stop_ = "The data ends inside the facet of line " + std::to_string(facetLine_) + ".";
     return false;
 }
 
 bool AsciiStlParser::readHeader() {
     std::string_view token;
-    return nextToken(token) && equalsKeyword(token, "solid");
+    if (!nextToken(token))
+        return false;
+    // UTF-8 text may begin with a byte order mark; ASCII STL is UTF-8 text.
+    if (token.substr(0, 3) == "\xEF\xBB\xBF")
+        token.remove_prefix(3);
+    if (!equalsKeyword(token, "solid"))
+        return false;
+    nameLine_ = tokenLine_;
+    return true;
 }
 
 bool AsciiStlParser::nextFacet(float facet[12]) {
     std::string_view token;
-    // Skip to the next "normal", past the ends and starts of solids.
+    // Skip to the next "normal", past the ends and starts of solids (with
+    // their names) and the words that close a facet. A word of a facet's
+    // inside met here means the facet's "normal" was lost: the grammar breaks.
     for (;;) {
         if (!nextToken(token))
             return false;
         if (equalsKeyword(token, "normal"))
             break;
-    }
-    for (int i = 0; i < 3; ++i)
-        if (!nextNumber(&facet[i]))
+        if (equalsKeyword(token, "solid") || equalsKeyword(token, "endsolid")) {
+            nameLine_ = tokenLine_;
+        } else if (tokenLine_ != nameLine_ &&
+                   (equalsKeyword(token, "outer") || equalsKeyword(token, "loop") ||
+                    equalsKeyword(token, "vertex"))) {
+            stop_ = "Line " + std::to_string(tokenLine_) + ": " + quoted(token) + " outside a facet.";
             return false;
-    if (!nextToken(token) || !equalsKeyword(token, "outer"))
-        return false;
-    if (!nextToken(token) || !equalsKeyword(token, "loop"))
+        }
+    }
+    facetLine_ = tokenLine_;
+    bool badNormal = false;
+    for (int i = 0; i < 3; ++i)
+        if (!nextNormalComponent(&facet[i], badNormal))
+            return false;
+    badNormals_ += badNormal;
+    if (!expectKeyword("outer") || !expectKeyword("loop"))
         return false;
     for (int v = 0; v < 3; ++v) {
-        if (!nextToken(token) || !equalsKeyword(token, "vertex"))
+        if (!expectKeyword("vertex"))
             return false;
         for (int i = 0; i < 3; ++i)
             if (!nextNumber(&facet[3 + 3 * v + i]))

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <new>
@@ -115,6 +116,36 @@ int64_t remainingBytes(std::istream& in) {
     return static_cast<int64_t>(end - here);
 }
 
+// The encoding of ASCII STL text saved as UTF-16 or UTF-32 (which has zero
+// bytes among its first hundred and so reaches the binary reader), seen by
+// "solid" at the start, after a byte order mark or without one; null for
+// anything else. head: the first 84 bytes of the file.
+const char* wideTextEncoding(const char* head) {
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(head);
+    struct Form {
+        const char* name;
+        unsigned width; // bytes per character
+        unsigned at;    // the byte of a character that holds an ASCII one
+        unsigned char bom[4];
+    };
+    static const Form forms[] = {{"UTF-32", 4, 0, {0xFF, 0xFE, 0, 0}},
+                                 {"UTF-32", 4, 3, {0, 0, 0xFE, 0xFF}},
+                                 {"UTF-16", 2, 0, {0xFF, 0xFE, 0, 0}},
+                                 {"UTF-16", 2, 1, {0xFE, 0xFF, 0, 0}}};
+    for (const Form& form : forms) {
+        const unsigned start = std::equal(form.bom, form.bom + form.width, b) ? form.width : 0;
+        bool solid = true;
+        for (unsigned i = 0; i < 5 && solid; ++i)
+            for (unsigned k = 0; k < form.width && solid; ++k) {
+                const unsigned char c = b[start + i * form.width + k];
+                solid = k == form.at ? (c | 0x20) == static_cast<unsigned char>("solid"[i]) : c == 0;
+            }
+        if (solid)
+            return form.name;
+    }
+    return nullptr;
+}
+
 // True when some triangle keeps its area once its edges are built: it is not
 // deleted and its corners were not welded together.
 bool hasValidTriangle(const topolib::StlObject& mesh) {
@@ -128,10 +159,45 @@ bool hasValidTriangle(const topolib::StlObject& mesh) {
 
 } // namespace
 
+void PassedOverFacets::add(const float facet[12]) {
+    float farthestHere = 0.0f;
+    bool notNumber = false;
+    for (int c = 3; c < 12; ++c) {
+        const float magnitude = std::fabs(facet[c]);
+        if (magnitude > topolib::kMaxImportCoordinate)
+            farthestHere = std::max(farthestHere, magnitude);
+        notNumber |= std::isnan(facet[c]);
+    }
+    if (farthestHere > 0.0f) {
+        ++beyond;
+        farthest = std::max(farthest, farthestHere);
+    } else if (notNumber) {
+        ++notANumber;
+    }
+}
+
+void PassedOverFacets::merge(const PassedOverFacets& other) {
+    notANumber += other.notANumber;
+    beyond += other.beyond;
+    farthest = std::max(farthest, other.farthest);
+}
+
 // Welds the corners (and releases them). Result 1 when at least one valid
-// triangle was made; `unusable` facets were passed over for their coordinates.
+// triangle was made. A file with a facet beyond the coordinate limit is
+// refused whole (a part of it would be a broken model); facets with a
+// coordinate that is not a number are left out and counted.
 int StlFileHandling::finishImport(topolib::StlObject& mesh, std::vector<topolib::FacetCorner>& corners,
-                                  uint64_t unusable, topolib::CornerCensus* census) {
+                                  const PassedOverFacets& passedOver, topolib::CornerCensus* census) {
+    if (passedOver.beyond > 0) {
+        char farthest[32];
+        std::snprintf(farthest, sizeof farthest, "%.7g", static_cast<double>(passedOver.farthest));
+        addNote(std::to_string(passedOver.beyond) +
+                (passedOver.beyond == 1 ? " facet reaches" : " facets reach") +
+                " beyond the coordinate limit of ±" +
+                std::to_string(static_cast<long>(topolib::kMaxImportCoordinate)) + " mm (a corner at " +
+                farthest + " mm): the file is refused whole.");
+        return kFailure;
+    }
     using Clock = std::chrono::steady_clock;
     const auto weldStart = Clock::now();
     mesh.weldFacetCorners(corners, census);
@@ -139,12 +205,20 @@ int StlFileHandling::finishImport(topolib::StlObject& mesh, std::vector<topolib:
     const auto weldEnd = Clock::now();
     timings_.readMs = std::chrono::duration<double, std::milli>(weldStart - readStart_).count();
     timings_.weldMs = std::chrono::duration<double, std::milli>(weldEnd - weldStart).count();
-    if (unusable > 0)
-        addNote(std::to_string(unusable) + (unusable == 1 ? " facet was" : " facets were") +
-                " left out: a corner coordinate is not a finite number or lies beyond " +
-                std::to_string(static_cast<long>(topolib::kMaxImportCoordinate)) + " mm.");
+    if (passedOver.notANumber > 0)
+        addNote(std::to_string(passedOver.notANumber) +
+                (passedOver.notANumber == 1 ? " facet was" : " facets were") +
+                " left out: a corner coordinate is not a number.");
     if (!hasValidTriangle(mesh)) {
         addNote("The file holds no valid facet.");
+        return kFailure;
+    }
+    // The area field holds twice the area while the read runs.
+    if (mesh.area() * 0.5 < kMinModelArea) {
+        char area[32];
+        std::snprintf(area, sizeof area, "%.3g", mesh.area() * 0.5);
+        addNote("The facets enclose no area (" + std::string(area) + " mm² over " +
+                std::to_string(mesh.facetCount()) + " facets): the file holds no model.");
         return kFailure;
     }
     return kSuccess;
@@ -198,16 +272,18 @@ int StlFileHandling::readAsciiFrom(std::istream& in) {
         // mesh so that a million facets cost a few dozen reallocations.
         uint64_t room = 0;
         float facet[12];
-        uint64_t unusable = 0;
+        PassedOverFacets passedOver;
+        uint64_t parsed = 0;
         uint32_t untilCancelCheck = kRecordsPerBlock;
         while (parser.nextFacet(facet)) {
+            ++parsed;
             if (--untilCancelCheck == 0) {
                 if (cancelRequested())
                     return kCancelled;
                 untilCancelCheck = kRecordsPerBlock;
             }
             if (!topolib::facetCornersUsable(facet)) {
-                ++unusable;
+                passedOver.add(facet);
                 continue;
             }
             if (corners.empty())
@@ -227,7 +303,16 @@ int StlFileHandling::readAsciiFrom(std::istream& in) {
             addNote(parser.error());
             return kFailure;
         }
-        const int result = finishImport(mesh, corners, unusable);
+        if (!parser.stop().empty())
+            addNote(parser.stop() + " The " + std::to_string(parsed) +
+                    (parsed == 1 ? " facet before it was" : " facets before it were") +
+                    " read; the rest of the file was left out.");
+        if (parser.badNormals() > 0)
+            addNote(std::to_string(parser.badNormals()) +
+                    (parser.badNormals() == 1 ? " facet has a normal that is not a number ("
+                                              : " facets have a normal that is not a number (the first: ") +
+                    parser.firstBadNormal() + "); normals are computed from the corners.");
+        const int result = finishImport(mesh, corners, passedOver);
         finishSums(mesh, box);
         return result;
     } catch (const std::bad_alloc&) {
@@ -252,11 +337,11 @@ bool memoryForFacets(uint32_t facets) {
 }
 
 // Parses records [begin, end) of a block into facets, boxing the usable ones
-// (box) and counting the others (unusable).
+// (box) and counting the others (passedOver).
 void parseRecords(const char* bytes, std::size_t begin, std::size_t end, float* facets, FacetBox& box,
-                  uint64_t& unusable) {
+                  PassedOverFacets& passedOver) {
     FacetBox part; // in registers while the facets are written
-    uint64_t passedOver = 0;
+    PassedOverFacets skipped;
     for (size_t r = begin; r < end; ++r) {
         float* facet = &facets[12 * r];
         for (size_t k = 0; k < 12; ++k)
@@ -264,10 +349,10 @@ void parseRecords(const char* bytes, std::size_t begin, std::size_t end, float* 
         if (topolib::facetCornersUsable(facet))
             part.add(facet);
         else
-            ++passedOver;
+            skipped.add(facet);
     }
     box = part;
-    unusable = passedOver;
+    passedOver = skipped;
 }
 
 } // namespace
@@ -290,11 +375,11 @@ struct StlFileHandling::BinaryRead {
     double reference[3] = {0, 0, 0}; // the first usable facet's first corner
     bool haveReference = false;
     FacetBox box;
-    uint64_t unusable = 0; // facets passed over for their coordinates
+    PassedOverFacets passedOver; // facets passed over for their coordinates
     // The corners made facet by facet (on this thread), counted for the
-    // parts of the weld's sort (takeCensus).
-    topolib::CornerCensus census;
-    bool takeCensus = true;
+    // parts of the weld's sort (takeCensus; no bins unless it is taken).
+    topolib::CornerCensus census{0};
+    bool takeCensus = false;
     // Maps the corner and triangle arrays' pages ahead while they are filled.
     topolib::PagePopulator populator;
 
@@ -334,6 +419,11 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         addNote("The file is shorter than the 84 bytes of a binary STL header.");
         return kFailure;
     }
+    if (const char* encoding = wideTextEncoding(head)) {
+        addNote("The file is ASCII STL saved as " + std::string(encoding) +
+                " text; it can be read when saved as plain ASCII (or UTF-8) text.");
+        return kFailure;
+    }
     const uint32_t declared = loadU32(head + 80);
     uint32_t count = declared;
     // A count the data cannot back is cut to the records present, so that a
@@ -366,12 +456,12 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         // triangles on several threads (the same triangles, corners and sums).
         const unsigned threads = sized ? topolib::importThreadsFromFour(count) : 1;
         // Read on one thread, the corners are counted for the sort's parts as
-        // they are made; a read on threads leaves the count to the sort.
-        read.takeCensus = threads == 1;
+        // they are made; a read on threads leaves the count to the sort, and
+        // a small mesh's sort needs none.
         const std::size_t corners = 3 * std::size_t(count);
-        const unsigned sortThreads = topolib::importThreads(corners);
-        if (read.takeCensus && sortThreads > 1)
-            read.census = topolib::CornerCensus(sortThreads, corners);
+        read.takeCensus = threads == 1 && corners >= topolib::kGroupSortFrom;
+        if (read.takeCensus)
+            read.census = topolib::CornerCensus(topolib::importThreads(corners), corners);
         BlockBuffers buffers(threads > 1 ? std::min(count, recordsPerParallelBlock(threads)) : 0);
         reserveBinaryArrays(read, threads == 1);
         const ProgressSink& progress = ProgressSink::orGlobal(progress_);
@@ -386,7 +476,7 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         read.populator.stop();
         if (cancelRequested())
             return kCancelled;
-        result = finishImport(mesh, read.corners, read.unusable, &read.census);
+        result = finishImport(mesh, read.corners, read.passedOver, &read.census);
         progress.setPercent(60);
         finishSums(mesh, read.box);
         return checkBinaryCount(read, declared, present, result);
@@ -439,7 +529,7 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
                                                const ProgressSink& progress) {
     using FacetBlock = topolib::StlObject::FacetBlock;
     std::vector<FacetBox> boxes(threads);
-    std::vector<uint64_t> unusableParts(threads);
+    std::vector<PassedOverFacets> passedOverParts(threads);
     uint32_t readIndex = read.index; // records read so far
     auto readNext = [&](char* into) {
         const size_t records = read.readBlockAt(readIndex, into, static_cast<uint32_t>(buffers.records));
@@ -473,7 +563,7 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
         FacetBlock& block = settled == &blocks[0] ? blocks[1] : blocks[0];
         block.start(facets, records);
         const topolib::StlObject::FacetParse parse = [&](unsigned part, std::size_t begin, std::size_t end) {
-            parseRecords(bytes, begin, end, facets, boxes[part], unusableParts[part]);
+            parseRecords(bytes, begin, end, facets, boxes[part], passedOverParts[part]);
         };
         topolib::runOnThreads(threads, [&](unsigned t) {
             if (settled)
@@ -487,8 +577,8 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
                 read.takeReference(&facets[12 * r]);
         for (const FacetBox& part : boxes)
             read.box.merge(part);
-        for (uint64_t passedOver : unusableParts)
-            read.unusable += passedOver;
+        for (const PassedOverFacets& part : passedOverParts)
+            read.passedOver.merge(part);
         if (read.mesh.settleFacets(block, read.reference, read.corners) > 0)
             settled = &block;
         // The settled block's facets stay while the next block is parsed
@@ -577,7 +667,7 @@ int StlFileHandling::readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, c
             for (int k = 0; k < 12; ++k)
                 facet[k] = loadF32(record + 4 * k);
             if (!topolib::facetCornersUsable(facet)) {
-                ++read.unusable;
+                read.passedOver.add(facet);
                 continue;
             }
             if (!read.haveReference)
@@ -594,13 +684,16 @@ int StlFileHandling::readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, c
     return kSuccess;
 }
 
-// The count of a binary file and its size must agree; input without a size
-// disagrees when it ends early. Notes a disagreement, and fails a file of
-// which fewer than half the records read make valid triangles (not binary STL
-// at all). Returns `result` otherwise.
+// The count of a binary file and its size must agree, and the file must
+// still hold its records while they are read; input without a size disagrees
+// when it ends early. Notes a disagreement, and fails a file of which fewer
+// than half the records read make valid triangles (not binary STL at all).
+// Returns `result` otherwise.
 int StlFileHandling::checkBinaryCount(const BinaryRead& read, uint32_t declared, uint64_t present, int result) {
+    // The input ended before the records its size held when the read began.
+    const bool shrank = read.sized && read.index < read.count;
     const uint64_t holds = read.sized ? present : read.index;
-    if (read.sized ? declared == present : !read.ended)
+    if (!shrank && (read.sized ? declared == present : !read.ended))
         return result;
     const std::string counts = std::to_string(declared) + " facets, its size holds " + std::to_string(holds);
     const topolib::StlObject& mesh = read.mesh;
@@ -610,8 +703,11 @@ int StlFileHandling::checkBinaryCount(const BinaryRead& read, uint32_t declared,
                 std::to_string(mesh.facetCount()) + " of them make valid triangles.");
         return kFailure;
     }
-    notes_.insert(notes_.begin(),
-                  "The file declares " + counts + "; " + std::to_string(read.index) + " facets were read.");
+    const std::string taken = std::to_string(read.index);
+    notes_.insert(notes_.begin(), shrank ? "The file declares " + std::to_string(declared) + " facets, its size held " +
+                                               std::to_string(present) + " when the read began, but it ended after " +
+                                               taken + " (it shrank while it was read); " + taken + " facets were read."
+                                         : "The file declares " + counts + "; " + taken + " facets were read.");
     return result;
 }
 

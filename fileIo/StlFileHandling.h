@@ -23,20 +23,40 @@ namespace fileIo {
 
 struct SaveReport;
 
+// Facets a reader passed over for their corners: those with a coordinate that
+// is not a number (left out), and those reaching beyond
+// ±topolib::kMaxImportCoordinate (they refuse the file), with the largest
+// such magnitude.
+struct PassedOverFacets {
+    uint64_t notANumber = 0;
+    uint64_t beyond = 0;
+    float farthest = 0.0f;
+    // Counts a facet that topolib::facetCornersUsable refused.
+    void add(const float facet[12]);
+    void merge(const PassedOverFacets& other);
+};
+
 class StlFileHandling : public FileHandling {
 public:
     // Upper bound of facets one binary file may bring in.
     static constexpr uint32_t kMaxBinaryFacets = 50000000;
     // Bytes per facet the mesh needs, for the memory estimate.
     static constexpr uint64_t kBytesPerFacet = 330;
+    // Smallest total area, in mm², of the facets of a file that is taken as a
+    // model: a square nanometre, far below anything a printer can make and
+    // far above what a foreign file's bytes read as tiny floats enclose.
+    static constexpr double kMinModelArea = 1e-12;
 
     // The facet count (header count for binary, "endfacet" lines for ASCII)
     // times kBytesPerFacet. The stream is ignored.
     uint64_t estimateMemory(KBaseStream* stream) override;
     // ASCII STL reader, every solid of the file. 1 when the mesh has at least
-    // one valid triangle afterwards, else 0 (also for an unopenable file, a
-    // first word other than "solid", or a number that is not one, which
-    // loadNotes() names with its line).
+    // one valid triangle afterwards and its facets enclose area, else 0 (also
+    // for an unopenable file, a first word other than "solid", a corner
+    // coordinate that is not a number, which loadNotes() names with its line,
+    // or one beyond ±kMaxImportCoordinate). A facet that breaks the grammar
+    // ends the read: the facets before it stay, and loadNotes() names the
+    // line; facet normals that are not numbers are counted there.
     int readAscii() override;
     // Binary STL reader on the handler's file; 0 when it cannot be opened,
     // else the result of readBinaryFrom.
@@ -48,7 +68,9 @@ public:
     // readAscii).
     int readAsciiFrom(std::istream& in);
     // Reads binary STL from an open stream into the target: 1 success, 0
-    // failure (no valid facet, zero count, no target), 4 when the memory
+    // failure (no valid facet, facets that enclose no area (below
+    // kMinModelArea), ASCII STL saved as UTF-16 or UTF-32, zero count, no
+    // target), 4 when the memory
     // check refuses or none is installed. A count larger than the data can
     // hold is cut to the complete records present. A count that disagrees
     // with the records present is told in loadNotes() with both numbers; when
@@ -78,8 +100,8 @@ public:
     const ReadTimings& lastTimings() const { return timings_; }
 
 private:
-    int finishImport(topolib::StlObject& mesh, std::vector<topolib::FacetCorner>& corners, uint64_t unusable,
-                     topolib::CornerCensus* census = nullptr);
+    int finishImport(topolib::StlObject& mesh, std::vector<topolib::FacetCorner>& corners,
+                     const PassedOverFacets& passedOver, topolib::CornerCensus* census = nullptr);
 
     // The passes of readBinaryFrom (StlFileHandling.cpp says what each does).
     struct BinaryRead;

@@ -4,6 +4,7 @@
 
 #include "app/Constants.h"
 #include "app/Conversions.h"
+#include "topolib/StlObject.h"
 
 #include <QBuffer>
 #include <QRegularExpression>
@@ -17,7 +18,7 @@ namespace {
 // The view accepts zoom factors and coordinates far inside these; anything
 // beyond them is a damaged file, not a view somebody left.
 constexpr double kMaxScale = 1e6;
-constexpr double kMaxCoordinate = 1e7;
+constexpr double kMaxCoordinate = topolib::kMaxImportCoordinate;
 constexpr double kMaxMatrixValue = 1e7;
 constexpr int kMaxMousePos = 1000000;
 
@@ -44,7 +45,11 @@ ProjectObjectInfo readObject(const QXmlStreamAttributes& a, bool readType) {
     ProjectObjectInfo o;
     if (readType)
         o.type = attrInt(a, "Type", 0, INT_MIN, INT_MAX);
-    o.name = a.value(QLatin1String("Name")).toString();
+    // The exact name when the writer had to escape it; "Name" holds what
+    // XML could carry of it, for readers that know no other.
+    if (!a.hasAttribute(QLatin1String("EscapedName")) ||
+        !unescapeText(a.value(QLatin1String("EscapedName")), &o.name))
+        o.name = a.value(QLatin1String("Name")).toString();
     o.id = static_cast<unsigned>(attrInt(a, "ID", 0, 0, INT_MAX));
     o.viewMode = static_cast<unsigned short>(attrInt(a, "ViewMode", 0, 0, 2));
     o.transparency = attrBool(a, "Transparency", false);
@@ -90,7 +95,10 @@ QByteArray writeDescriptor(const ProjectDescriptor& d) {
     for (const ProjectObjectInfo& o : d.objects) {
         w.writeStartElement(QStringLiteral("Object"));
         w.writeAttribute(QStringLiteral("Type"), intToQString(o.type));
-        w.writeAttribute(QStringLiteral("Name"), xmlSafeText(o.name));
+        const QString safeName = xmlSafeText(o.name);
+        w.writeAttribute(QStringLiteral("Name"), safeName);
+        if (safeName != o.name)
+            w.writeAttribute(QStringLiteral("EscapedName"), escapeText(o.name));
         w.writeAttribute(QStringLiteral("ID"), intToQString(static_cast<int>(o.id)));
         w.writeAttribute(QStringLiteral("ViewMode"), intToQString(o.viewMode));
         w.writeAttribute(QStringLiteral("Transparency"), boolToQString(o.transparency));

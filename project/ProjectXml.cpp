@@ -38,6 +38,48 @@ QString xmlSafeText(const QString& text) {
     return out;
 }
 
+QString escapeText(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        const bool pair = c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        if (pair) {
+            out.append(c);
+            out.append(text.at(++i));
+        } else if (c != QLatin1Char('%') && !c.isSurrogate() && xmlChar(c.unicode())) {
+            out.append(c);
+        } else {
+            out.append(QStringLiteral("%%1").arg(c.unicode(), 4, 16, QLatin1Char('0')));
+        }
+    }
+    return out;
+}
+
+bool unescapeText(const QStringRef& escaped, QString* text) {
+    QString out;
+    out.reserve(escaped.size());
+    for (int i = 0; i < escaped.size(); ++i) {
+        if (escaped.at(i) != QLatin1Char('%')) {
+            out.append(escaped.at(i));
+            continue;
+        }
+        if (i + 4 >= escaped.size())
+            return false;
+        ushort unit = 0;
+        for (int k = 1; k <= 4; ++k) {
+            const int digit = QByteArrayLiteral("0123456789abcdef").indexOf(escaped.at(i + k).toLower().toLatin1());
+            if (digit < 0)
+                return false;
+            unit = static_cast<ushort>(unit * 16 + digit);
+        }
+        out.append(QChar(unit));
+        i += 4;
+    }
+    *text = out;
+    return true;
+}
+
 double attrDouble(const QXmlStreamAttributes& a, const char* name, double def, double lo, double hi) {
     double v = 0;
     if (!a.hasAttribute(QLatin1String(name)) || !toDouble(a.value(QLatin1String(name)), v) || v < lo || v > hi)

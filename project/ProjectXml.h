@@ -16,6 +16,14 @@ namespace project {
 // U+FFFF); a writer would otherwise produce a document no reader accepts.
 QString xmlSafeText(const QString& text);
 
+// text with every UTF-16 unit that xmlSafeText would drop, and every "%",
+// written as "%" and four hex digits, so that any text (a name made from a
+// file name that is not valid UTF-8 holds lone surrogates) passes through an
+// attribute unchanged; unescapeText gives it back. False from unescapeText
+// for a "%" not followed by four hex digits.
+QString escapeText(const QString& text);
+bool unescapeText(const QStringRef& escaped, QString* text);
+
 // The attribute's value as a double; def when it is missing, no number, not
 // finite or outside [lo, hi].
 double attrDouble(const QXmlStreamAttributes& a, const char* name, double def, double lo, double hi);

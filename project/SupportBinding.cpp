@@ -12,6 +12,8 @@
 
 #include <deque>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace project {
 
@@ -89,6 +91,13 @@ SupportRecord supportRecordFrom(const support::SupportGen& gen, const fileIo::VG
     s.removeInternal = gen.RemoveInternal != 0;
     s.maxAngle = gen.MaxAngle;
     s.density = gen.Density;
+    s.settings.supportType = gen.supportType != 0 ? 1 : 0;
+    s.settings.tipRadius = gen.tipRadius;
+    s.settings.trunkRadius = gen.trunkRadius;
+    s.settings.branchRadius = gen.branchRadius;
+    s.settings.headExtend = gen.HeadExtend;
+    s.settings.baseThickness = gen.BaseThickness;
+    s.settings.baseSize = gen.baseSize;
     for (const support::SupportAreaAbs* area : gen.areas) {
         if (!area)
             continue;
@@ -146,6 +155,17 @@ void fillSupportGen(support::SupportGen& gen, topolib::StlObject& mesh, const Su
     gen.setRemoveInternal(record.removeInternal);
     gen.setMaxAngle(record.maxAngle);
     gen.setDensity(record.density);
+    const SupportSettings& set = record.settings;
+    if (set.supportType)
+        gen.supportType = *set.supportType != 0 ? 1 : 0;
+    const std::pair<const std::optional<double>*, double*> numbers[] = {
+        {&set.tipRadius, &gen.tipRadius},         {&set.trunkRadius, &gen.trunkRadius},
+        {&set.branchRadius, &gen.branchRadius},   {&set.headExtend, &gen.HeadExtend},
+        {&set.baseThickness, &gen.BaseThickness}, {&set.baseSize, &gen.baseSize},
+    };
+    for (const auto& [value, field] : numbers)
+        if (*value)
+            *field = **value;
     const auto& triangles = mesh.triangles();
     const auto& vertices = mesh.vertices();
     auto triangleAt = [&](int id) -> topolib::StlTriangle* {
@@ -154,6 +174,10 @@ void fillSupportGen(support::SupportGen& gen, topolib::StlObject& mesh, const Su
     };
     auto vertexAt = [&](int id) { return id >= 0 && size_t(id) < vertices.size() ? vertices[size_t(id)] : nullptr; };
 
+    // The groups of the facets are those of the regions read, and no others.
+    mesh.resetTriangleGroups();
+    std::vector<std::unique_ptr<support::SupportAreaAbs>> read;
+    read.reserve(record.areas.size());
     for (const AreaRecord& r : record.areas) {
         support::SupportAreaAbs* area = nullptr;
         switch (r.type) {
@@ -195,16 +219,18 @@ void fillSupportGen(support::SupportGen& gen, topolib::StlObject& mesh, const Su
             break;
         }
         }
-        // Owned here until the container takes it: building its meshes can
-        // run out of memory.
         std::unique_ptr<support::SupportAreaAbs> owned(area);
         // After the triangles: an overhang region writes its number into them.
         area->setAreaId(static_cast<uint32_t>(r.areaId));
         for (const ConeRecord& c : r.cones)
             area->shapes.push_back(makeCone(c, area));
-        area->buildShapeMeshes();
-        gen.addArea(owned.release());
+        read.push_back(std::move(owned));
     }
+    // Every region holds its facets before any cone is placed, as in the
+    // generation: a cone's foot looks past the facets of its own region.
+    for (auto& area : read)
+        gen.addArea(area.release());
+    gen.rebuildShapeMeshes();
     gen.buildGrid();
     gen.insertConesIntoGrid();
     gen.linkNeighbourCones();

@@ -4,14 +4,18 @@
 
 #include "app/Conversions.h"
 #include "support/SupportGen.h"
+#include "topolib/StlObject.h"
 
 #include <QBuffer>
+#include <QLocale>
 #include <QStringList>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <utility>
 
 namespace project {
 
@@ -29,8 +33,9 @@ constexpr Range kBaseThickness{0.01, 10.0, 1.0};
 constexpr Range kBaseSize{0.01, 10.0, 4.0};
 constexpr Range kDensity{1.0, 99.99, 5.0};
 constexpr Range kMaxAngle{20.0, 60.0, 46.0};
-// Contact and seed points lie on the model; the build volume is far smaller.
-constexpr double kMaxCoordinate = 1e6;
+// Contact and seed points lie on the model, within the program's one
+// coordinate limit.
+constexpr double kMaxCoordinate = topolib::kMaxImportCoordinate;
 // Region numbers go into the 20-bit group field of the mesh's triangles.
 constexpr int kMaxAreaId = (1 << 19) - 1;
 // An entry holds at most the cones one generation may make.
@@ -42,15 +47,27 @@ double clamped(const QXmlStreamAttributes& a, const char* name, const Range& r) 
     return ok ? clampOr(v, r.lo, r.hi, r.preset) : r.preset;
 }
 
-// Contact and seed points are written with nine significant digits: with the six
-// of the other numbers a point 100 mm or more from the origin would come back up
-// to 0.5 micrometres off, and the cones would no longer sit where they were.
-// Readers take any number of digits.
+// Every number of the entry is written in the fewest digits that read back as
+// the same double: a contact point, a contact normal or a radius that comes
+// back a rounding off would place the cone, its bars and its links elsewhere.
+// Values of up to six significant digits read as before.
+QString exact(double v) {
+    return QString::number(v, 'g', QLocale::FloatingPointShortest);
+}
+
 QString joinPoint(const double p[3]) {
     QStringList parts;
     for (int i = 0; i < 3; ++i)
-        parts << QString::number(p[i], 'g', 9);
+        parts << exact(p[i]);
     return parts.join(QLatin1Char(';'));
+}
+
+// The setting when the attribute is there and a number (clamped to the
+// panel's range); nothing otherwise.
+std::optional<double> setting(const QXmlStreamAttributes& a, const char* name, const Range& r) {
+    if (!a.hasAttribute(QLatin1String(name)))
+        return std::nullopt;
+    return clamped(a, name, r);
 }
 
 void writeList(QXmlStreamWriter& w, const char* count, const char* list, const std::vector<int>& ids) {
@@ -64,14 +81,14 @@ void writeCone(QXmlStreamWriter& w, const ConeRecord& c) {
     w.writeAttribute(QStringLiteral("ConeID"), intToQString(c.coneId));
     w.writeAttribute(QStringLiteral("ConeSupportType"), intToQString(c.supportType != 0 ? 1 : 0));
     w.writeAttribute(QStringLiteral("GenerateBase"), boolToQString(c.generateBase));
-    w.writeAttribute(QStringLiteral("ContactRadius"), doubleToQString(c.contactRadius));
-    w.writeAttribute(QStringLiteral("BeamRadius"), doubleToQString(c.beamRadius));
-    w.writeAttribute(QStringLiteral("BottomRadius"), doubleToQString(c.bottomRadius));
-    w.writeAttribute(QStringLiteral("BaseThickness"), doubleToQString(c.baseThickness));
-    w.writeAttribute(QStringLiteral("BaseSize"), doubleToQString(c.baseSize));
-    w.writeAttribute(QStringLiteral("HeadExtend"), doubleToQString(c.headExtend));
+    w.writeAttribute(QStringLiteral("ContactRadius"), exact(c.contactRadius));
+    w.writeAttribute(QStringLiteral("BeamRadius"), exact(c.beamRadius));
+    w.writeAttribute(QStringLiteral("BottomRadius"), exact(c.bottomRadius));
+    w.writeAttribute(QStringLiteral("BaseThickness"), exact(c.baseThickness));
+    w.writeAttribute(QStringLiteral("BaseSize"), exact(c.baseSize));
+    w.writeAttribute(QStringLiteral("HeadExtend"), exact(c.headExtend));
     w.writeAttribute(QStringLiteral("ContactPoint"), joinPoint(c.contactPoint));
-    w.writeAttribute(QStringLiteral("ContactNormal"), joinDoubles(c.contactNormal, 3));
+    w.writeAttribute(QStringLiteral("ContactNormal"), joinPoint(c.contactNormal));
     w.writeEndElement();
 }
 
@@ -81,7 +98,7 @@ void writeArea(QXmlStreamWriter& w, const AreaRecord& area) {
     w.writeAttribute(QStringLiteral("AreaID"), intToQString(area.areaId));
     switch (area.type) {
     case kAreaOverhang:
-        w.writeAttribute(QStringLiteral("Density"), doubleToQString(area.density));
+        w.writeAttribute(QStringLiteral("Density"), exact(area.density));
         writeList(w, "NumTriangle", "TriangleMeshIndexs", area.triangleIds);
         writeList(w, "NumEdge", "BoundaryEdgeIndexs", area.edgeIds);
         break;
@@ -89,7 +106,7 @@ void writeArea(QXmlStreamWriter& w, const AreaRecord& area) {
         w.writeAttribute(QStringLiteral("VertexID"), intToQString(area.vertexId));
         break;
     case kAreaLowestCurve:
-        w.writeAttribute(QStringLiteral("Density"), doubleToQString(area.density));
+        w.writeAttribute(QStringLiteral("Density"), exact(area.density));
         writeList(w, "NumVertex", "VertexIndexs", area.vertexIds);
         break;
     default:
@@ -101,6 +118,31 @@ void writeArea(QXmlStreamWriter& w, const AreaRecord& area) {
     for (const ConeRecord& c : area.cones)
         writeCone(w, c);
     w.writeEndElement();
+}
+
+void writeSettings(QXmlStreamWriter& w, const SupportSettings& s) {
+    if (s.supportType)
+        w.writeAttribute(QStringLiteral("SupportType"), intToQString(*s.supportType != 0 ? 1 : 0));
+    const std::pair<const char*, const std::optional<double>*> numbers[] = {
+        {"TipRadius", &s.tipRadius},         {"TrunkRadius", &s.trunkRadius}, {"BranchRadius", &s.branchRadius},
+        {"HeadExtend", &s.headExtend},       {"BaseThickness", &s.baseThickness}, {"BaseSize", &s.baseSize},
+    };
+    for (const auto& [name, value] : numbers)
+        if (*value)
+            w.writeAttribute(QLatin1String(name), exact(**value));
+}
+
+SupportSettings readSettings(const QXmlStreamAttributes& a) {
+    SupportSettings s;
+    if (a.hasAttribute(QLatin1String("SupportType")))
+        s.supportType = attrInt(a, "SupportType", 1, INT_MIN, INT_MAX) != 0 ? 1 : 0;
+    s.tipRadius = setting(a, "TipRadius", kContactRadius);
+    s.trunkRadius = setting(a, "TrunkRadius", kBottomRadius);
+    s.branchRadius = setting(a, "BranchRadius", kBeamRadius);
+    s.headExtend = setting(a, "HeadExtend", kHeadExtend);
+    s.baseThickness = setting(a, "BaseThickness", kBaseThickness);
+    s.baseSize = setting(a, "BaseSize", kBaseSize);
+    return s;
 }
 
 // The listed ids that lie in [0, limit), at most `count` of them (a list may
@@ -153,8 +195,13 @@ bool readCone(const QXmlStreamAttributes& a, ConeRecord& c) {
     c.headExtend = clamped(a, "HeadExtend", kHeadExtend);
     double n[3];
     if (attrDoubles(a, "ContactNormal", n, 3, kMaxCoordinate)) {
-        const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-        if (len > 1e-12)
+        // A unit normal (as every cone placed stores it) is kept as written:
+        // dividing by a length a rounding off 1 would move the cone.
+        const double len2 = n[0] * n[0] + n[1] * n[1] + n[2] * n[2];
+        const double len = std::sqrt(len2);
+        if (std::fabs(len2 - 1.0) <= 1e-12)
+            std::copy(n, n + 3, c.contactNormal);
+        else if (len > 1e-12)
             for (int k = 0; k < 3; ++k)
                 c.contactNormal[k] = n[k] / len;
     }
@@ -175,8 +222,9 @@ QByteArray writeSupportEntry(const SupportRecord& s) {
     w.writeStartElement(QStringLiteral("General"));
     w.writeAttribute(QStringLiteral("BaseType"), intToQString(s.baseType));
     w.writeAttribute(QStringLiteral("RemoveExternal"), boolToQString(s.removeInternal));
-    w.writeAttribute(QStringLiteral("MaxAngle"), doubleToQString(s.maxAngle));
-    w.writeAttribute(QStringLiteral("Density"), doubleToQString(s.density));
+    w.writeAttribute(QStringLiteral("MaxAngle"), exact(s.maxAngle));
+    w.writeAttribute(QStringLiteral("Density"), exact(s.density));
+    writeSettings(w, s.settings);
     w.writeEndElement();
     w.writeStartElement(QStringLiteral("AreaList"));
     w.writeAttribute(QStringLiteral("NumberArea"), intToQString(static_cast<int>(s.areas.size())));
@@ -218,6 +266,7 @@ SupportRecord readEntry(BoundedXmlReader& r, const MeshLimits& limits) {
             s.removeInternal = attrBool(a, "RemoveExternal", false);
             s.maxAngle = clamped(a, "MaxAngle", kMaxAngle);
             s.density = clamped(a, "Density", kDensity);
+            s.settings = readSettings(a);
         } else if (name == QLatin1String("AreaSupport")) {
             endArea();
             inArea = true;
@@ -239,9 +288,10 @@ SupportRecord readEntry(BoundedXmlReader& r, const MeshLimits& limits) {
 
 XmlBounds supportEntryBounds(const MeshLimits& limits) {
     // An id list names each triangle, edge or vertex of the mesh at most once,
-    // in up to ten digits and a separator; a cone element takes some 400 bytes.
+    // in up to ten digits and a separator; a cone element, its numbers written
+    // exactly, takes at most some 500 bytes.
     constexpr qint64 kBytesPerId = 12;
-    constexpr qint64 kBytesPerCone = 640;
+    constexpr qint64 kBytesPerCone = 1024;
     const qint64 ids = qint64(std::max(limits.triangles, 0)) + std::max(limits.edges, 0) + std::max(limits.vertices, 0);
     XmlBounds b;
     b.depth = 8;

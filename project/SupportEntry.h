@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 
+#include <optional>
 #include <vector>
 
 class QIODevice;
@@ -38,11 +39,21 @@ struct AreaRecord {
     std::vector<ConeRecord> cones;  // live cones only
 };
 
+// The container's settings beyond the four every entry holds. Entries written
+// before they were stored lack them: a missing one leaves the container's
+// own value.
+struct SupportSettings {
+    std::optional<int> supportType; // 0 cross, 1 cylinder ("SupportType")
+    std::optional<double> tipRadius, trunkRadius, branchRadius; // radii, half the panel's sizes
+    std::optional<double> headExtend, baseThickness, baseSize;
+};
+
 struct SupportRecord {
     int baseType = 2; // 0 none, 1 full, 2 circle
     bool removeInternal = false;
     double maxAngle = 46.0;
     double density = 5.0;
+    SupportSettings settings;
     std::vector<AreaRecord> areas;
 };
 
@@ -52,7 +63,11 @@ struct MeshLimits {
 };
 
 // The entry's document (UTF-8, indented). "NumConeShape" is the number of
-// cone elements written.
+// cone elements written. Numbers are written in the fewest digits that read
+// back as the same double (a value of six digits or fewer as before), so that
+// a reopened cone is placed bit for bit where it stood. The settings go into
+// "General" after its four attributes; a reader that does not know them
+// passes them over.
 QByteArray writeSupportEntry(const SupportRecord& s);
 
 // Reads an entry. Never fails: an XML error ends the document with what was

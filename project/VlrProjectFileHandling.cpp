@@ -53,14 +53,22 @@ std::vector<ObjectEx*> savedObjects(const ObjectTable& table) {
 // words); empty when it can. The entry holds positions as floats: a
 // coordinate beyond their range would read back as infinite, and a model
 // whose triangles have no area left would read back empty.
+// Why an object lies beyond the coordinate limit, which no file of the
+// program may cross (it would not read back).
+QString beyondLimitReason(const ObjectEx& o) {
+    return QCoreApplication::translate("VlrProjectFileHandling",
+                                       "The object '%1' reaches beyond %2 mm from the origin, farther than the "
+                                       "program can hold.")
+        .arg(o.name())
+        .arg(double(topolib::kMaxImportCoordinate), 0, 'f', 0);
+}
+
 QString unstorableReason(const ObjectEx& o, uint32_t written) {
-    constexpr double kFloatMax = std::numeric_limits<float>::max();
+    const double limit = topolib::kMaxImportCoordinate;
     for (const topolib::StlVertex* v : o.vertices())
         for (int k = 0; v && k < 3; ++k)
-            if (!(std::fabs(v->pos.data()[k]) <= kFloatMax))
-                return QCoreApplication::translate("VlrProjectFileHandling",
-                                                   "The object '%1' lies too far out to be stored in a project.")
-                    .arg(o.name());
+            if (!(std::fabs(v->pos.data()[k]) <= limit))
+                return beyondLimitReason(o);
     const bool hasTriangles = std::any_of(o.triangles().begin(), o.triangles().end(),
                                           [](const topolib::StlTriangle* t) { return t && !t->isDeleted(); });
     if (hasTriangles && written == 0)
@@ -253,6 +261,7 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
 }
 
 IO_ERROR VlrProjectFileHandling::open(int loadProjectType, const QString& path, ObjectTable* table) {
+    m_lastReason.clear();
     const ProgressSink progress;
     progress.setText(ProgressText::LoadingProject);
     progress.setPercent(0);
@@ -303,6 +312,17 @@ IO_ERROR VlrProjectFileHandling::finishLoad(project::ProjectContents& contents, 
     if (!d.hasViewPort) {
         logText("Read GL Infor failed!");
         return IO_MISC_ERROR;
+    }
+    // A project written by another program, or by hand, may hold an object
+    // beyond the coordinate limit: the scene never holds one.
+    for (size_t r = 0; r < contents.meshes.size(); ++r) {
+        auto* object = static_cast<ObjectEx*>(contents.meshes[r].get());
+        if (ObjectTable::staysWithinLimit(object, topolib::Matrix4D()))
+            continue;
+        object->setName(d.objects[r].name);
+        m_lastReason = beyondLimitReason(*object);
+        logString("Project open: " + m_lastReason.toStdString());
+        return IO_LOAD_OBJECT_FAILED;
     }
     // Everything is checked; from here on only memory can fail (the support
     // meshes of a project whose columns are far taller than a printer), and

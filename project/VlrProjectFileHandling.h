@@ -61,8 +61,8 @@ public:
 
     // The last save failure's detail, for the log.
     const QString& lastError() const { return m_lastError; }
-    // The reason of the last failed save in the user's words (translated);
-    // empty when there is none to tell.
+    // The reason of the last failed save or open in the user's words
+    // (translated); empty when there is none to tell.
     const QString& lastReason() const { return m_lastReason; }
 
 private:

@@ -10,7 +10,6 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QThread>
 
 #include <algorithm>
@@ -309,7 +308,7 @@ void ObjectTable::onImportFinished(quint64 serial) {
     // The message box runs an event loop in which further imports may end;
     // the bookkeeping above is complete before it opens.
     if (!failure.isEmpty())
-        sceneHost()->showMessage(failure, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
+        sceneHost()->showMessage(failure, SceneMessage::Warning, SceneMessage::Ok, SceneMessage::Ok);
     if (batch)
         finishBatchIfDone(batch);
 }
@@ -376,5 +375,10 @@ void ObjectTable::placeObject(ObjectEx* obj) {
         offset[1] = corner[1] - omin[1];
     }
     offset[2] = -omin[2];
+    // A place beside a very large object may lie beyond the coordinate limit:
+    // the object is shifted back inside it (an imported object fits in it).
+    const double limit = topolib::kMaxImportCoordinate;
+    for (int k = 0; k < 2; ++k)
+        offset[k] = std::max(std::min(offset[k], limit - omax[k]), -limit - omin[k]);
     obj->translate(offset);
 }

@@ -26,7 +26,6 @@
 #include <utility>
 #include <vector>
 
-class MainGLWidget;
 class ObjectEx;
 
 namespace topolib {
@@ -154,8 +153,6 @@ public:
     void resetPendingTransforms();
     bool transparentSupport() const { return m_transparentSupport; }
     void setTransparentSupport(bool on) { m_transparentSupport = on; }
-    MainGLWidget* view() const { return m_view; }
-    void setView(MainGLWidget* view) { m_view = view; }
 
     // ---- Editing the list (commands) ------------------------------------------------
     // Removes (and with deleteObject deletes) the object at index; renumbers the
@@ -170,17 +167,32 @@ public:
     bool replaceObject(ObjectEx* old, ObjectEx* replacement);
 
     // ---- Moves behind the commands ---------------------------------------------------
-    void translateSelected(const double offset[3], OffsetRecord& record);
-    void moveSelectedToPlatformCenter(OffsetRecord& record);
-    void moveSelectedOntoPlatform(OffsetRecord& record);
-    void rotateSelected(MatrixRecord& record);
+    // Each refuses the whole change, changes nothing and tells the user, when
+    // it would carry an object of the selection beyond the coordinate limit
+    // (staysWithinLimit); false then.
+    bool translateSelected(const double offset[3], OffsetRecord& record);
+    bool moveSelectedToPlatformCenter(OffsetRecord& record);
+    bool moveSelectedOntoPlatform(OffsetRecord& record);
+    bool rotateSelected(MatrixRecord& record);
+    // Bakes each object's matrix (in list order) and records it, or, when one
+    // would leave the coordinate limit, none: their pending transforms are
+    // then dropped.
+    bool bakeChanges(const MatrixRecord& changes, MatrixRecord& record);
     // Scales the selection uniformly to fit the volume less the margin on every
     // side and centres it over the platform: a selection that rested on the
     // platform (restsOnPlatform) rests on it after, any other has its lowest
     // point at z = 5. Bakes one matrix per selected visible object and records
     // it. Does nothing unless the factor is finite and above zero (zero extents
     // are left out of it).
-    void fitSelectionToPlatform(const double volume[3], const double* margin, MatrixRecord& record);
+    bool fitSelectionToPlatform(const double volume[3], const double* margin, MatrixRecord& record);
+    // Whether obj's box, carried by m, stays within ±topolib::kMaxImportCoordinate
+    // on every axis: the one coordinate limit of the program (the STL readers
+    // refuse files beyond it, so an object beyond it could be saved but never
+    // read again). The corners of the box bound any linear image of the mesh.
+    static bool staysWithinLimit(const ObjectEx* obj, const topolib::Matrix4D& m);
+    // Every change in changes stays within the limit; otherwise the user is
+    // told that the change was not made.
+    static bool changesStayWithinLimit(const MatrixRecord& changes);
     // Whether a lowest point at z = lowestZ counts as standing on the platform:
     // within kRestTolerance of z = 0 (what moves and undo leave of an exact 0).
     static constexpr double kRestTolerance = 1e-6;
@@ -208,6 +220,11 @@ private slots:
     void handleWorkerNews();
 
 private:
+    // Moves each object of moves by its offset (in list order) and records
+    // it, or, when one would leave the coordinate limit, none; log: each
+    // move goes to the log.
+    bool applyMoves(const OffsetRecord& moves, OffsetRecord& record, bool log);
+
     // Worker threads: an import has ended / a batch's progress rose. Both
     // wake the GUI thread once for everything that arrived meanwhile.
     void postImportFinished(quint64 serial);
@@ -230,7 +247,6 @@ private:
     std::shared_ptr<ImportBatch> batchOf(const ObjectEx* obj) const;
 
     ObjectEx* m_conePreviewObject = nullptr;
-    MainGLWidget* m_view = nullptr;
     bool m_transparentSupport = true;
     bool m_modified = true;
     MeshStyle m_viewMode = MeshStyle::Filled;

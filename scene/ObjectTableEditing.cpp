@@ -189,60 +189,135 @@ void logTranslation(const ObjectEx* obj, const double offset[3]) {
 
 } // namespace
 
-void ObjectTable::translateSelected(const double offset[3], OffsetRecord& record) {
-    for (ObjectEx* obj : m_objects) {
-        if (!obj->isReady() || !obj->isSelected() || !obj->isVisible())
-            continue;
-        obj->translate(offset);
-        m_modified = true;
-        record[obj] = {offset[0], offset[1], offset[2]};
+bool ObjectTable::staysWithinLimit(const ObjectEx* obj, const topolib::Matrix4D& m) {
+    double min[3], max[3];
+    if (!obj->readBox(min, max))
+        return true;
+    const double limit = topolib::kMaxImportCoordinate;
+    for (int corner = 0; corner < 8; ++corner) {
+        const double p[3] = {corner & 1 ? max[0] : min[0], corner & 2 ? max[1] : min[1], corner & 4 ? max[2] : min[2]};
+        for (int r = 0; r < 3; ++r) {
+            const double x = m.at(r, 0) * p[0] + m.at(r, 1) * p[1] + m.at(r, 2) * p[2] + m.at(r, 3);
+            if (!(std::fabs(x) <= limit))
+                return false;
+        }
     }
+    return true;
 }
 
-void ObjectTable::moveSelectedToPlatformCenter(OffsetRecord& record) {
+bool ObjectTable::changesStayWithinLimit(const MatrixRecord& changes) {
+    for (const auto& change : changes) {
+        if (staysWithinLimit(change.first, change.second))
+            continue;
+        logString(change.first->name().toStdString(), false);
+        logText(": change refused, beyond the coordinate limit");
+        sceneHost()->showMessage(
+            QCoreApplication::translate("ObjectTable", "This change would carry \"%1\" beyond %2 mm from the origin, "
+                                                       "farther than any file can hold. It was not made.")
+                .arg(change.first->name())
+                .arg(double(topolib::kMaxImportCoordinate), 0, 'f', 0),
+            SceneMessage::Warning, SceneMessage::Ok, SceneMessage::Ok);
+        // A handle that followed the refused change goes back to the selection.
+        sceneHost()->updateSelectionBox();
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+topolib::Matrix4D translation(const std::array<double, 3>& offset) {
+    topolib::Matrix4D m;
+    for (int k = 0; k < 3; ++k)
+        m.at(k, 3) = offset[size_t(k)];
+    return m;
+}
+
+} // namespace
+
+bool ObjectTable::translateSelected(const double offset[3], OffsetRecord& record) {
+    OffsetRecord moves;
+    for (ObjectEx* obj : m_objects)
+        if (obj->isReady() && obj->isSelected() && obj->isVisible())
+            moves[obj] = {offset[0], offset[1], offset[2]};
+    return applyMoves(moves, record, false);
+}
+
+bool ObjectTable::moveSelectedToPlatformCenter(OffsetRecord& record) {
     logText("------------Orientate: Move to center clicked.");
     double volume[3];
     sceneHost()->getBuildVolume(volume);
     double min[3] = {0.0, 0.0, 0.0}, max[3] = {0.0, 0.0, 0.0};
     selectionBoundingBox(min, max);
-    const double offset[3] = {volume[0] * 0.5 - (min[0] + max[0]) * 0.5, volume[1] * 0.5 - (min[1] + max[1]) * 0.5,
-                              -min[2]};
-    for (ObjectEx* obj : m_objects) {
-        if (!obj->isReady() || !obj->isSelected() || !obj->isVisible())
-            continue;
-        obj->translate(offset);
-        record[obj] = {offset[0], offset[1], offset[2]};
-        m_modified = true;
-        logTranslation(obj, offset);
-    }
+    const std::array<double, 3> offset = {volume[0] * 0.5 - (min[0] + max[0]) * 0.5,
+                                          volume[1] * 0.5 - (min[1] + max[1]) * 0.5, -min[2]};
+    OffsetRecord moves;
+    for (ObjectEx* obj : m_objects)
+        if (obj->isReady() && obj->isSelected() && obj->isVisible())
+            moves[obj] = offset;
+    const bool moved = applyMoves(moves, record, true);
     logText("------------Orientate: Move to center end.");
     sceneHost()->updateSelectionBox();
+    return moved;
 }
 
-void ObjectTable::moveSelectedOntoPlatform(OffsetRecord& record) {
+bool ObjectTable::moveSelectedOntoPlatform(OffsetRecord& record) {
     logText("------------Orientate: Move to platform clicked.");
+    OffsetRecord moves;
     for (ObjectEx* obj : m_objects) {
         double min[3], max[3];
-        if (!obj->isReady() || !obj->isSelected() || !obj->isVisible() || !obj->readBox(min, max))
-            continue;
-        const double offset[3] = {0.0, 0.0, -min[2]};
-        obj->translate(offset);
-        record[obj] = {offset[0], offset[1], offset[2]};
-        m_modified = true;
-        logTranslation(obj, offset);
+        if (obj->isReady() && obj->isSelected() && obj->isVisible() && obj->readBox(min, max))
+            moves[obj] = {0.0, 0.0, -min[2]};
     }
+    const bool moved = applyMoves(moves, record, true);
     sceneHost()->updateSelectionBox();
     logText("------------Orientate: Move to platform end.");
+    return moved;
 }
 
-void ObjectTable::rotateSelected(MatrixRecord& record) {
+bool ObjectTable::applyMoves(const OffsetRecord& moves, OffsetRecord& record, bool log) {
+    MatrixRecord changes;
+    for (const auto& move : moves)
+        changes[move.first] = translation(move.second);
+    if (!changesStayWithinLimit(changes))
+        return false;
+    // In list order, as the objects are drawn and logged.
     for (ObjectEx* obj : m_objects) {
-        if (!obj->isReady() || !obj->isSelected() || !obj->isVisible())
+        const auto it = moves.find(obj);
+        if (it == moves.end())
             continue;
-        record[obj] = obj->transform();
-        obj->rotateByMatrix(nullptr);
+        obj->translate(it->second.data());
+        record[obj] = it->second;
+        m_modified = true;
+        if (log)
+            logTranslation(obj, it->second.data());
+    }
+    return true;
+}
+
+bool ObjectTable::rotateSelected(MatrixRecord& record) {
+    MatrixRecord changes;
+    for (ObjectEx* obj : m_objects)
+        if (obj->isReady() && obj->isSelected() && obj->isVisible())
+            changes[obj] = obj->transform();
+    return bakeChanges(changes, record);
+}
+
+bool ObjectTable::bakeChanges(const MatrixRecord& changes, MatrixRecord& record) {
+    if (!changesStayWithinLimit(changes)) {
+        for (const auto& change : changes)
+            change.first->resetTransform();
+        return false;
+    }
+    for (ObjectEx* obj : m_objects) {
+        const auto it = changes.find(obj);
+        if (it == changes.end())
+            continue;
+        record[obj] = it->second;
+        obj->rotateByMatrix(&it->second);
         m_modified = true;
     }
+    return true;
 }
 
 void ObjectTable::setSelectedObjectsZOffset(const double* z, ZOffsetRecords& records) {
@@ -259,10 +334,10 @@ void ObjectTable::setSelectedObjectsZOffset(const double* z, ZOffsetRecords& rec
     sceneHost()->updateSelectionBox();
 }
 
-void ObjectTable::fitSelectionToPlatform(const double volume[3], const double* margin, MatrixRecord& record) {
+bool ObjectTable::fitSelectionToPlatform(const double volume[3], const double* margin, MatrixRecord& record) {
     double min[3], max[3];
     if (!selectionBoundingBox(min, max))
-        return;
+        return true;
     // Axes without extent (a flat object) say nothing about the factor.
     double f = std::numeric_limits<double>::infinity();
     for (int k = 0; k < 3; ++k) {
@@ -271,7 +346,7 @@ void ObjectTable::fitSelectionToPlatform(const double volume[3], const double* m
             f = std::min(f, (volume[k] - 2.0 * *margin) / size);
     }
     if (!std::isfinite(f) || !(f > 0.0))
-        return;
+        return true;
     // f min + (0 - f min) is exactly 0: a resting selection stays on the platform.
     const double lowest = restsOnPlatform(min[2]) ? 0.0 : 5.0;
     topolib::Matrix4D m;
@@ -280,13 +355,11 @@ void ObjectTable::fitSelectionToPlatform(const double volume[3], const double* m
     m.at(0, 3) = volume[0] * 0.5 - (min[0] + max[0]) * 0.5 * f;
     m.at(1, 3) = volume[1] * 0.5 - (min[1] + max[1]) * 0.5 * f;
     m.at(2, 3) = lowest - min[2] * f;
-    for (ObjectEx* obj : m_objects) {
-        if (!obj->isReady() || !obj->isSelected() || !obj->isVisible())
-            continue;
-        record[obj] = m;
-        obj->rotateByMatrix(&m);
-        m_modified = true;
-    }
+    MatrixRecord changes;
+    for (ObjectEx* obj : m_objects)
+        if (obj->isReady() && obj->isSelected() && obj->isVisible())
+            changes[obj] = m;
+    return bakeChanges(changes, record);
 }
 
 // ---- STL output -------------------------------------------------------------------------
@@ -300,6 +373,20 @@ bool ObjectTable::saveObjectsToStl(const QString& path, bool binary, bool select
             obj->collectTriangles(triangles);
     if (triangles.empty())
         return false;
+    // The STL readers refuse a file beyond the coordinate limit: such a file
+    // is not written (supports may stand a little beyond their object).
+    const double limit = topolib::kMaxImportCoordinate;
+    for (const topolib::StlTriangle* t : triangles)
+        for (int k = 0; k < 3; ++k)
+            for (int a = 0; a < 3; ++a)
+                if (!(std::fabs(t->vertex(k)->pos.data()[a]) <= limit)) {
+                    if (note)
+                        *note = QCoreApplication::translate("ObjectTable",
+                                                            "The objects reach beyond %1 mm from the origin, "
+                                                            "farther than an STL file may hold.")
+                                    .arg(limit, 0, 'f', 0);
+                    return false;
+                }
     const std::wstring file = fileIo::pathFromQString(path);
     fileIo::SaveReport report;
     const int result = binary ? fileIo::exportBinaryStl(file, triangles, &report)

@@ -11,6 +11,7 @@
 // factor 1 exactly. With "Maintain ratio" every axis is scaled by the one
 // factor the changed axis asks for, so the object keeps its proportions.
 #include "app/VlrBaseWidget.h"
+#include "topolib/StlObject.h"
 
 #include <array>
 #include <vector>
@@ -30,10 +31,11 @@ public:
     // vanishing size reaches a mesh.
     static constexpr double kFlatSize = 1e-9;
     // The range of the size boxes (mm): the smallest size they show, and the
-    // largest that keeps coordinates well inside the mesh's empty-box bound
-    // (±1e29), which no real coordinate may reach.
+    // largest an object within the coordinate limit can have. A size or
+    // factor that would carry the object beyond the limit is refused by
+    // Apply (RescaleCmd) with a message.
     static constexpr double kSmallestSize = 0.001;
-    static constexpr double kLargestSize = 1e27;
+    static constexpr double kLargestSize = 2.0 * double(topolib::kMaxImportCoordinate);
 
     explicit ScaleDlg(QWidget* parent = nullptr);
     ~ScaleDlg() override;

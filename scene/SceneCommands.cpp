@@ -99,51 +99,33 @@ void UnloadObjectCmd::redo() {
 
 // ---- Hollowing ----------------------------------------------------------------------
 
-HollowCreationCmd::HollowCreationCmd(int density, double offset, bool flag)
-    : m_density(density), m_offset(offset), m_flag(flag) {}
+HollowCreationCmd::HollowCreationCmd(ObjectEx* source, ObjectEx* hollowed)
+    : m_source(source), m_hollowed(hollowed) {}
 
 HollowCreationCmd::~HollowCreationCmd() {
-    // Done: the sources are out of the list; undone: the hollowed copies are.
-    for (const auto& pair : m_pairs) {
-        if (state() == Done)
-            deleteIfOutOfList(pair.first);
-        else if (state() == Undone)
-            deleteIfOutOfList(pair.second);
-    }
+    // Done: the source is out of the list; undone, or never executed: the copy.
+    deleteIfOutOfList(state() == Done ? m_source : m_hollowed);
 }
 
 bool HollowCreationCmd::execute() {
-    ObjectEx* source = nullptr;
-    ObjectEx* hollowed = nullptr;
-    if (!sceneHost()->takeHollowResult(&source, &hollowed) || !source || !hollowed)
+    if (!m_source || !m_hollowed || !table()->replaceObject(m_source, m_hollowed))
         return false;
-    if (!table()->replaceObject(source, hollowed)) {
-        // The copy was handed over to this command; nobody else will free it.
-        if (!table()->contains(hollowed))
-            delete hollowed;
-        return false;
-    }
-    hollowed->setLoaded(true);
-    m_pairs.emplace_back(source, hollowed);
+    m_hollowed->setLoaded(true);
     table()->setModified(true);
     sceneHost()->updateGLView();
     return true;
 }
 
 void HollowCreationCmd::undo() {
-    for (const auto& pair : m_pairs) {
-        table()->replaceObject(pair.second, pair.first);
-        pair.first->setModified();
-    }
+    table()->replaceObject(m_hollowed, m_source);
+    m_source->setModified();
     table()->setModified(true);
     sceneHost()->updateGLView();
 }
 
 void HollowCreationCmd::redo() {
-    for (const auto& pair : m_pairs) {
-        table()->replaceObject(pair.first, pair.second);
-        pair.second->setModified();
-    }
+    table()->replaceObject(m_source, m_hollowed);
+    m_hollowed->setModified();
     table()->setModified(true);
     sceneHost()->updateGLView();
 }
@@ -173,21 +155,22 @@ TranslateCmd::TranslateCmd(int mode, const double offset[3])
 
 bool TranslateCmd::execute() {
     m_supports.recordBefore();
+    bool moved = true;
     switch (m_mode) {
     case ByOffset:
-        table()->translateSelected(m_offset.data(), m_record);
+        moved = table()->translateSelected(m_offset.data(), m_record);
         break;
     case ToPlatformCenter:
-        table()->moveSelectedToPlatformCenter(m_record);
+        moved = table()->moveSelectedToPlatformCenter(m_record);
         break;
     case OntoPlatform:
-        table()->moveSelectedOntoPlatform(m_record);
+        moved = table()->moveSelectedOntoPlatform(m_record);
         break;
     default:
         break;
     }
     m_supports.keepOnly(m_record);
-    return true;
+    return moved;
 }
 
 void TranslateCmd::undo() {
@@ -223,8 +206,9 @@ void applyMatrixRecord(const MatrixRecord& record, bool inverse) {
 }
 
 bool RoateCmd::execute() {
-    bake([this] { table()->rotateSelected(m_record); });
-    return true;
+    bool rotated = true;
+    bake([&] { rotated = table()->rotateSelected(m_record); });
+    return rotated;
 }
 
 void BakeTransformCmd::undo() {
@@ -239,24 +223,24 @@ void BakeTransformCmd::redo() {
 }
 
 bool RescaleCmd::execute() {
-    bake([this] {
-        for (ObjectEx* obj : table()->objects()) {
-            if (!obj->isReady() || !obj->isSelected())
-                continue;
-            m_record[obj] = obj->transform();
-            obj->rotateByMatrix(nullptr);
-        }
-    });
-    table()->setModified(true);
-    return true;
+    MatrixRecord changes;
+    for (ObjectEx* obj : table()->objects())
+        if (obj->isReady() && obj->isSelected())
+            changes[obj] = obj->transform();
+    bool scaled = true;
+    bake([&] { scaled = table()->bakeChanges(changes, m_record); });
+    if (scaled)
+        table()->setModified(true);
+    return scaled;
 }
 
 bool FitToPlatformCmd::execute() {
     double volume[3];
     sceneHost()->getBuildVolume(volume);
     const double margin = kMargin;
-    bake([&] { table()->fitSelectionToPlatform(volume, &margin, m_record); });
-    if (m_record.empty())
+    bool fitted = true;
+    bake([&] { fitted = table()->fitSelectionToPlatform(volume, &margin, m_record); });
+    if (!fitted || m_record.empty())
         return false;
     sceneHost()->updateSelectionBox();
     return true;

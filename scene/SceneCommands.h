@@ -7,7 +7,6 @@
 #include "scene/ObjectTable.h"
 
 #include <array>
-#include <deque>
 #include <map>
 #include <memory>
 #include <utility>
@@ -50,24 +49,22 @@ private:
     std::vector<ObjectEx*> m_removed;
 };
 
-// Replaces the hollowing's source object by its hollowed copy (taken from the
-// host). Refuses without a result, and when the source is not in the list (the
-// copy is then deleted). Owns the sources while done and the copies while
-// undone.
+// Replaces the hollowing's source object by its hollowed copy, which the
+// hollowing panel computed and hands over with the command: the command owns
+// the copy from construction. Refuses a missing object, and a source that is
+// not in the list (the copy is then deleted). Owns the sources while done and
+// the copies while undone.
 class HollowCreationCmd : public AbtCommand {
 public:
-    HollowCreationCmd(int density, double offset, bool flag);
+    HollowCreationCmd(ObjectEx* source, ObjectEx* hollowed);
     ~HollowCreationCmd() override;
     bool execute() override;
     void undo() override;
     void redo() override;
-    const std::deque<std::pair<ObjectEx*, ObjectEx*>>& pairs() const { return m_pairs; }
 
 private:
-    int m_density;
-    double m_offset;
-    bool m_flag;
-    std::deque<std::pair<ObjectEx*, ObjectEx*>> m_pairs;
+    ObjectEx* m_source;
+    ObjectEx* m_hollowed;
 };
 
 // The supports a move, rotation or scale takes from its objects. The change
@@ -98,7 +95,8 @@ private:
 };
 
 // Moves the selection: mode 0 by the offset, 1 to the platform centre, 2 onto
-// the platform (each object separately). Always kept.
+// the platform (each object separately). Kept unless the move would carry an
+// object beyond the coordinate limit (ObjectTable::staysWithinLimit).
 class TranslateCmd : public AbtCommand {
 public:
     enum Mode { ByOffset = 0, ToPlatformCenter = 1, OntoPlatform = 2 };
@@ -138,14 +136,17 @@ protected:
     KeptSupports m_supports;
 };
 
-// Bakes the pending rotation of every selected visible object. Always kept.
+// Bakes the pending rotation of every selected visible object. Kept unless it
+// would carry an object beyond the coordinate limit (the pending rotations
+// are then dropped).
 class RoateCmd : public BakeTransformCmd {
 public:
     bool execute() override;
 };
 
-// Bakes the pending scale of every selected object (visible or not). Always
-// kept; sets the list's modified flag.
+// Bakes the pending scale of every selected object (visible or not). Kept,
+// setting the list's modified flag, unless it would carry an object beyond
+// the coordinate limit (the pending scales are then dropped).
 class RescaleCmd : public BakeTransformCmd {
 public:
     bool execute() override;
@@ -153,7 +154,7 @@ public:
 
 // Scales the selection to fit the host's build volume less kMargin on every
 // side and centres it over the platform (ObjectTable::fitSelectionToPlatform).
-// Refused when it changed nothing.
+// Refused when it changed nothing (or would leave the coordinate limit).
 class FitToPlatformCmd : public BakeTransformCmd {
 public:
     static constexpr double kMargin = 5.0;

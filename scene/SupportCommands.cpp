@@ -16,6 +16,15 @@ void markModified() {
     ObjectTable::instance()->setModified(true);
 }
 
+// The selected visible objects that have supports.
+std::vector<ObjectEx*> selectedWithSupports() {
+    std::vector<ObjectEx*> out;
+    for (ObjectEx* obj : ObjectTable::instance()->objects())
+        if (obj->isReady() && obj->isSelected() && obj->isVisible() && obj->hasSupport())
+            out.push_back(obj);
+    return out;
+}
+
 } // namespace
 
 // ---- SupportGenCmd -------------------------------------------------------------------
@@ -58,9 +67,8 @@ bool AddConeSupportCmd::execute() {
 }
 
 void AddConeSupportCmd::undo() {
-    // The neighbours get back the links they had, also those the commit's
-    // trims took from them.
-    m_container->setPointLinksCommitted(m_added, false);
+    // The cones get back the links and bars they had before the commit.
+    m_container->setLinkEditCommitted(m_added, false);
     if (m_changed.empty()) {
         // Copy first: the list is the region's own.
         const std::vector<support::AbtShape*> shapes = m_added->shapes;
@@ -74,7 +82,7 @@ void AddConeSupportCmd::undo() {
 }
 
 void AddConeSupportCmd::redo() {
-    m_container->setPointLinksCommitted(m_added, true);
+    m_container->setLinkEditCommitted(m_added, true);
     for (support::AbtShape* s : m_changed)
         s->setDeleted(false, nullptr);
     finish();
@@ -100,18 +108,23 @@ bool DeleteConeSupportCmd::execute() {
         return false;
     m_object = object;
     m_container = object->supportGenIfAny();
-    if (m_container)
+    if (m_container) {
+        // The cones left standing link as a reopened project would link them.
+        m_container->relinkAfterEdit(this);
         m_container->buildBase();
+    }
     markModified();
     return m_container != nullptr;
 }
 
 void DeleteConeSupportCmd::undo() {
+    m_container->setLinkEditCommitted(this, false);
     setChangedDeleted(false);
 }
 
 void DeleteConeSupportCmd::redo() {
     setChangedDeleted(true);
+    m_container->setLinkEditCommitted(this, true);
 }
 
 void DeleteConeSupportCmd::setChangedDeleted(bool deleted) {
@@ -137,9 +150,7 @@ SupportTypeCmd::~SupportTypeCmd() {
 }
 
 bool SupportTypeCmd::execute() {
-    for (ObjectEx* obj : ObjectTable::instance()->objects()) {
-        if (!obj->isReady() || !obj->isSelected() || !obj->isVisible() || !obj->hasSupport())
-            continue;
+    for (ObjectEx* obj : selectedWithSupports()) {
         Entry e;
         e.object = obj;
         e.container = obj->supportGenIfAny();
@@ -202,6 +213,75 @@ void SupportTypeCmd::switchTo(Entry& e, bool after) {
 }
 
 void SupportTypeCmd::finish() {
+    markModified();
+    sceneHost()->updateGLView();
+}
+
+// ---- SupportBaseTypeCmd ---------------------------------------------------------------
+
+bool SupportBaseTypeCmd::execute() {
+    for (ObjectEx* obj : selectedWithSupports()) {
+        Entry e;
+        e.object = obj;
+        e.container = obj->supportGenIfAny();
+        e.typeBefore = e.container->getBaseType();
+        for (const support::SupportAreaAbs* area : e.container->areas)
+            for (support::AbtShape* s : area->shapes)
+                if (support::ConeShape* c = s->asCone())
+                    e.basesBefore.emplace_back(c, c->GenerateBase);
+        m_entries.push_back(std::move(e));
+    }
+    if (m_entries.empty())
+        return false;
+    redo();
+    return true;
+}
+
+void SupportBaseTypeCmd::undo() {
+    for (const Entry& e : m_entries)
+        switchTo(e, false);
+    markModified();
+    sceneHost()->updateGLView();
+}
+
+void SupportBaseTypeCmd::redo() {
+    for (const Entry& e : m_entries)
+        switchTo(e, true);
+    markModified();
+    sceneHost()->updateGLView();
+}
+
+void SupportBaseTypeCmd::switchTo(const Entry& e, bool after) {
+    for (const auto& [cone, base] : e.basesBefore)
+        cone->GenerateBase = after ? (m_type == 2 ? 1 : 0) : base;
+    e.container->baseType = after ? m_type : e.typeBefore;
+    e.container->rebuildShapeMeshesKeepingBars();
+    e.container->buildBase();
+    e.container->markChanged();
+    e.object->clearPointedSupport();
+}
+
+// ---- ClearSupportCmd ------------------------------------------------------------------
+
+bool ClearSupportCmd::execute() {
+    for (ObjectEx* obj : selectedWithSupports())
+        m_cleared.emplace_back(obj, obj->supportGenIfAny());
+    if (m_cleared.empty())
+        return false;
+    redo();
+    return true;
+}
+
+void ClearSupportCmd::undo() {
+    for (const auto& [object, container] : m_cleared)
+        object->setSupportGen(container);
+    markModified();
+    sceneHost()->updateGLView();
+}
+
+void ClearSupportCmd::redo() {
+    for (const auto& [object, container] : m_cleared)
+        object->deleteSupport();
     markModified();
     sceneHost()->updateGLView();
 }

@@ -58,8 +58,9 @@ private:
 };
 
 // One support point added in the view: the object list's cone preview,
-// committed. Undo marks the point's cone and its links deleted (and keeps
-// the list of what changed), redo makes them live again.
+// committed, the live cones relinked as a reopened project would link them.
+// Undo gives every cone its links and bars of before and marks the point's
+// cone deleted (and keeps the list of what changed), redo gives it all back.
 class AddConeSupportCmd : public AbtCommand {
 public:
     // Commits the cone preview; false when there is none to commit.
@@ -82,7 +83,9 @@ private:
 };
 
 // One support deleted in the view: the pointed support of the first selected
-// object that has one, with the links of a cone.
+// object that has one, with the links of a cone; the cones left standing are
+// relinked as a reopened project would link them. Undo gives back the links
+// and bars of before, bit for bit.
 class DeleteConeSupportCmd : public AbtCommand {
 public:
     // False when no selected object points at a live support.
@@ -134,6 +137,47 @@ private:
 
     uint8_t m_type;
     std::vector<Entry> m_entries;
+};
+
+// The support panel's base-type button: the supports of every selected
+// visible object that has some take the base type (0 none, 1 raft, 2 a
+// circular base under each cone) at once, and later cones get it too. Only
+// the cones' footings and the raft are made again: every link keeps its very
+// bars, deleted ones included. Undo gives each cone its former footing and
+// the container its former type and raft. Refused when no selected visible
+// object has supports.
+class SupportBaseTypeCmd : public AbtCommand {
+public:
+    explicit SupportBaseTypeCmd(int type) : m_type(type) {}
+    bool execute() override;
+    void undo() override;
+    void redo() override;
+
+private:
+    struct Entry {
+        ObjectEx* object = nullptr;
+        std::shared_ptr<support::SupportGen> container;
+        int typeBefore = 0;
+        std::vector<std::pair<support::ConeShape*, uint8_t>> basesBefore;
+    };
+    void switchTo(const Entry& e, bool after);
+
+    int m_type;
+    std::vector<Entry> m_entries;
+};
+
+// The support panel's Clear: every selected visible object that has
+// supports lets go of its container; undo gives each the very container back
+// (cones, links, bars, points added and supports deleted by hand), redo takes
+// it again. Refused when no selected visible object has supports.
+class ClearSupportCmd : public AbtCommand {
+public:
+    bool execute() override;
+    void undo() override;
+    void redo() override;
+
+private:
+    std::vector<std::pair<ObjectEx*, std::shared_ptr<support::SupportGen>>> m_cleared;
 };
 
 // The support panel's Generate: lifts every selected visible object so that

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/AbtShape.h"
+#include "topolib/Vector3D.h"
 
 #include <cstdint>
 #include <vector>
@@ -30,23 +31,27 @@ public:
     static double footDistanceSq(const ConeShape* a, const ConeShape* b);
 
     // Where a link from a cone to `to` of squared length lengthSq stands among
-    // that cone's links: shorter first, lengths within a micron alike and then
-    // the other cone's serial. Foot points that differ only by rounding (a
-    // reopened project stores them narrowed) thus keep the same links.
+    // that cone's links: shorter first, lengths within a micron alike, and then
+    // by where the other cone stands (its foot, then its contact). The rank
+    // depends on the two cones alone, never on the order they were made in, so
+    // generation, hand edits and a reopened project give the same links; foot
+    // points that differ only by rounding keep them too.
     struct Rank {
         int64_t microns = 0;
-        uint32_t otherSerial = 0;
-        bool operator<(const Rank& r) const {
-            return microns != r.microns ? microns < r.microns : otherSerial < r.otherSerial;
-        }
+        topolib::Vector3D foot;
+        topolib::Vector3D contact;
+        bool operator<(const Rank& r) const;
     };
     static Rank rank(double lengthSq, const ConeShape* to);
+    // Orders cones by where they stand: foot point, then contact point.
+    static bool standsBefore(const ConeShape* a, const ConeShape* b);
     Rank rankFrom(const ConeShape* c) const { return rank(lengthSq(), other(c)); }
 
     ConeShape* first = nullptr;
     ConeShape* second = nullptr;
-    // Creation order within the container: of the links that join the same pair,
-    // the earliest made by a cylinder cone carries the pair's bars.
+    // Creation order within the container: of the links that join the same pair
+    // (projects and tests may hold two), the earliest made by a cylinder cone
+    // carries the pair's bars.
     uint64_t serial = 0;
     std::vector<AbtShape*> bars; // owned CylinderBars
 };

@@ -86,7 +86,12 @@ bool ConeShape::place() {
     const double r = ContactRadius;
     Vector3D n = ContactNormal;
     // A zero normal counts as straight down; so does any contact lower than the head.
-    if (n.normalize() == 0.0 || HeadExtend > C.z)
+    // A unit normal (one this placement gave, read back from a project) is
+    // kept as it is: placing a cone again puts it where it stood, bit for bit.
+    bool zero = false;
+    if (!(std::fabs(n.lengthSquared() - 1.0) <= 1e-12))
+        zero = n.normalize() == 0.0;
+    if (zero || HeadExtend > C.z)
         n = Vector3D(0, 0, -1);
     // The head leans at most 45 degrees from the vertical. Pulling z down to the
     // limit and normalising again converges to the direction with the same
@@ -228,7 +233,7 @@ void ConeShape::clearMesh() {
 }
 
 // The link that carries the bars of the pair it joins: of the links between the
-// same two cones (a pair within range is linked once from each side), the
+// same two cones (linking makes one; a container built by hand may hold more), the
 // earliest made whose first cone is a cylinder support.
 static const ColumnLink* barCarrier(const ConeShape* cone, const ColumnLink* link) {
     const ColumnLink* best = nullptr;

@@ -73,9 +73,6 @@ public:
 
     uint32_t ConeID = 0;
     uint32_t visited = 0; // thinning mark, 0 outside it
-    // Order of the cone in its container (gather order when the cones enter
-    // the grid, later points after them): breaks ties between link lengths.
-    uint32_t serial = 0;
     SupportAreaAbs* area = nullptr;
     uint8_t ConeSupportType = 1; // 0 cross, 1 cylinder
     uint8_t GenerateBase = 1;    // a platform cone gets a circular base

@@ -2,7 +2,6 @@
 
 #include "support/ColumnLink.h"
 #include "support/ConeShape.h"
-#include "support/ShapeGrid.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,7 +20,7 @@ bool hasFiniteFoot(const ConeShape* c) {
 
 } // namespace
 
-NearestCones::NearestCones(const std::vector<ConeShape*>& cones, const ShapeGrid& grid) : m_grid(grid) {
+NearestCones::NearestCones(const std::vector<ConeShape*>& cones) {
     std::vector<ConeShape*> live;
     live.reserve(cones.size());
     double maxX = 0.0, maxY = 0.0;
@@ -74,8 +73,7 @@ int64_t NearestCones::row(double y) const {
 void NearestCones::find(const ConeShape* c, double a, double b, std::size_t k, std::vector<ConeShape*>& out) const {
     out.clear();
     const double p[2] = {c->FootPoint.x, c->FootPoint.y};
-    int64_t gi0 = 0, gi1 = 0, gj0 = 0, gj1 = 0;
-    if (m_cones.empty() || k == 0 || !hasFiniteFoot(c) || !m_grid.neighbourhoodOf(p, gi0, gi1, gj0, gj1))
+    if (m_cones.empty() || k == 0 || !hasFiniteFoot(c))
         return;
     std::vector<std::pair<ColumnLink::Rank, ConeShape*>> best; // sorted, at most k
     const auto consider = [&](ConeShape* d) {
@@ -84,11 +82,6 @@ void NearestCones::find(const ConeShape* c, double a, double b, std::size_t k, s
         const double dx = d->FootPoint.x - p[0], dy = d->FootPoint.y - p[1];
         const double s2 = dx * dx + dy * dy;
         if (!(a < s2 && s2 < b))
-            return;
-        // Only cones the shape grid's neighbourhood of c holds.
-        const double q[2] = {d->FootPoint.x, d->FootPoint.y};
-        int64_t di = 0, dj = 0;
-        if (!m_grid.cellOf(q, di, dj) || di < gi0 || di > gi1 || dj < gj0 || dj > gj1)
             return;
         const ColumnLink::Rank r = ColumnLink::rank(ColumnLink::footDistanceSq(c, d), d);
         if (best.size() == k && !(r < best.back().first))

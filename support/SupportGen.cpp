@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 
 namespace support {
 
@@ -26,9 +27,9 @@ SupportGen::~SupportGen() {
     // no longer reference live ones.
     delete pendingPoint;
     pendingPoint = nullptr;
-    // An undone user point keeps links that its neighbours no longer list, so
-    // links are not always registered on both sides: free each link once,
-    // after taking every one out of every cone, before any cone goes.
+    // Links are shared by two cones and relink records hold links no cone
+    // lists (and bars no link holds): free each once, after taking every one
+    // out of every cone, before any cone goes.
     std::vector<AbtShape*> links;
     for (SupportAreaAbs* a : areas) {
         for (AbtShape* s : a->shapes) {
@@ -38,16 +39,21 @@ SupportGen::~SupportGen() {
             }
         }
     }
+    auto release = [&](LinkEdit& edit) {
+        const std::vector<ColumnLink*>& unlisted = edit.committed ? edit.removed : edit.made;
+        links.insert(links.end(), unlisted.begin(), unlisted.end());
+        for (auto& held : edit.otherBars)
+            for (AbtShape* bar : held.second)
+                delete bar;
+    };
+    for (auto& [key, edit] : m_linkEdits)
+        release(edit);
+    for (LinkEdit& edit : m_staleLinkEdits)
+        release(edit);
     std::sort(links.begin(), links.end());
     links.erase(std::unique(links.begin(), links.end()), links.end());
     for (AbtShape* l : links)
         delete l;
-    for (auto& [area, edit] : m_pointLinkEdits) {
-        if (edit.committed) {
-            for (ColumnLink* l : edit.trimmed)
-                delete l;
-        }
-    }
     for (SupportAreaAbs* a : areas)
         delete a;
     areas.clear();
@@ -66,10 +72,6 @@ double SupportGen::safeDensity() const { return std::isfinite(Density) ? std::ma
 
 void SupportGen::setSupportType(uint8_t type, bool regenerate) {
     supportType = type;
-    for (SupportAreaAbs* a : areas) {
-        for (AbtShape* s : a->shapes)
-            s->setSupportType(type);
-    }
     if (regenerate) {
         changed = 1;
         rebuildShapeMeshes();
@@ -99,6 +101,24 @@ void SupportGen::addArea(SupportAreaAbs* area) {
 void SupportGen::rebuildShapeMeshes() {
     for (SupportAreaAbs* a : areas)
         a->buildShapeMeshes();
+}
+
+void SupportGen::rebuildShapeMeshesKeepingBars() {
+    std::vector<std::pair<ColumnLink*, std::vector<AbtShape*>>> kept;
+    std::unordered_set<const AbtShape*> seen;
+    for (ConeShape* c : gatherCones())
+        for (AbtShape* l : c->links) {
+            if (!seen.insert(l).second)
+                continue;
+            auto* link = static_cast<ColumnLink*>(l);
+            kept.emplace_back(link, std::move(link->bars));
+            link->bars.clear();
+        }
+    rebuildShapeMeshes();
+    for (auto& [link, bars] : kept) {
+        link->destroyBars();
+        link->bars = std::move(bars);
+    }
 }
 
 void SupportGen::rebuildConeBars() {
@@ -155,14 +175,6 @@ void SupportGen::retire(AbtShape* shape) noexcept {
         m_retiredFirst = shape;
     m_retiredLast = shape;
     ++m_retiredCount;
-}
-
-ColumnLink* SupportGen::makeLink(ConeShape* first, ConeShape* second) {
-    auto* link = new ColumnLink(first, second);
-    link->serial = ++m_linkSerial;
-    first->addLink(link);
-    second->addLink(link);
-    return link;
 }
 
 std::vector<ConeShape*> SupportGen::gatherCones() const {
@@ -298,77 +310,47 @@ SupportAreaAbs* SupportGen::linkCone() {
     }
     if (!m_grid)
         buildGrid();
-    cone->serial = m_nextConeSerial++;
-    const double a = (1.05 * tipRadius) * (1.05 * tipRadius);
-    const double D = safeDensity();
-    const double b = (2.1 * D) * (2.1 * D);
-    std::vector<AbtShape*> found;
     const double foot[2] = {cone->FootPoint.x, cone->FootPoint.y};
-    m_grid->queryNeighbourhood(foot, found);
-    std::vector<ConeShape*> neighbours;
-    for (AbtShape* s : found) {
-        ConeShape* other = s->asCone();
-        if (other == nullptr || other == cone || other->isDeleted())
-            continue;
-        const double dx = other->FootPoint.x - foot[0], dy = other->FootPoint.y - foot[1];
-        const double s2 = dx * dx + dy * dy;
-        if (a < s2 && s2 < b)
-            neighbours.push_back(other);
-    }
-    // The trims below may change the lists of the neighbours and of the cones
-    // their links lead to: remember those lists, so that undo can give them back.
-    PointLinkEdit edit;
-    edit.coneEpoch = m_coneEpoch;
-    std::vector<ConeShape*> touched;
-    for (ConeShape* n : neighbours) {
-        touched.push_back(n);
-        for (AbtShape* l : n->links)
-            touched.push_back(static_cast<ColumnLink*>(l)->other(n));
-    }
-    std::sort(touched.begin(), touched.end());
-    touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
-    for (ConeShape* c : touched)
-        edit.before.emplace_back(c, c->links);
-
-    std::vector<ColumnLink*> removed;
-    std::vector<ColumnLink*> made;
-    for (ConeShape* other : neighbours) {
-        made.push_back(makeLink(cone, other));
-        other->trimLinks(&removed);
-    }
-    cone->trimLinks(&removed);
-    for (ColumnLink* l : removed) {
-        if (std::find(made.begin(), made.end(), l) != made.end())
-            retire(l);
-        else
-            edit.trimmed.push_back(l);
-    }
-    auto unchanged = [](const std::pair<ConeShape*, std::vector<AbtShape*>>& e) { return e.first->links == e.second; };
-    edit.before.erase(std::remove_if(edit.before.begin(), edit.before.end(), unchanged), edit.before.end());
-    for (const auto& e : edit.before)
-        edit.after.emplace_back(e.first, e.first->links);
     m_grid->insert(cone, foot);
     AddedPointSupport* area = pendingPoint;
-    if (!edit.after.empty())
-        m_pointLinkEdits[area] = std::move(edit);
     pendingPoint = nullptr;
     areas.push_back(area);
-    area->buildShapeMeshes();
+    // The cone's own mesh was built by the preview; its bars and those of
+    // the cones whose links change come with the relink.
+    relinkAfterEdit(area);
     changed = 1;
     buildBase();
     return area;
 }
 
-void SupportGen::setPointLinksCommitted(const SupportAreaAbs* area, bool committed) {
-    auto it = m_pointLinkEdits.find(area);
-    if (it == m_pointLinkEdits.end())
+void SupportGen::relinkAfterEdit(const void* key) {
+    LinkEdit edit;
+    applyLinks(&edit);
+    if (!edit.after.empty()) {
+        // A key may come again (a command made where an ended one was): the
+        // record it named keeps what it owns until the container goes.
+        if (auto it = m_linkEdits.find(key); it != m_linkEdits.end()) {
+            m_staleLinkEdits.push_back(std::move(it->second));
+            m_linkEdits.erase(it);
+        }
+        m_linkEdits.emplace(key, std::move(edit));
+    }
+    changed = 1;
+}
+
+void SupportGen::setLinkEditCommitted(const void* key, bool committed) {
+    auto it = m_linkEdits.find(key);
+    if (it == m_linkEdits.end())
         return;
-    PointLinkEdit& edit = it->second;
+    LinkEdit& edit = it->second;
     if (edit.committed == committed || edit.coneEpoch != m_coneEpoch)
         return;
     for (auto& [cone, links] : committed ? edit.after : edit.before)
         cone->links = links;
+    for (auto& [link, bars] : edit.otherBars)
+        std::swap(link->bars, bars);
     edit.committed = committed;
+    changed = 1;
 }
 
 } // namespace support

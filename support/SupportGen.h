@@ -178,9 +178,20 @@ public:
     // minima from a crowding cone that does not touch the minimum itself.
     void thinCrowdedCones(const std::vector<SurfaceMinimum>& spared);
     void thinCrowdedCones();
+    // Joins the live cones to their neighbours in range: every cone proposes
+    // the four that rank first from it (ColumnLink::rank), and the proposals
+    // are taken shortest first while both cones hold fewer than four links.
+    // The links depend only on where the live cones stand, never on the order
+    // they were made in: generation, hand edits and a reopened project give
+    // the same links, in the same order in every cone's list. Links that no
+    // longer belong are retired; bars are left to the meshes.
     void linkNeighbourCones();
     // buildMesh of every shape of every region.
     void rebuildShapeMeshes();
+    // The same, but every link keeps the very bars it has (those the user
+    // deleted stay deleted): for a change that leaves the trunks where they
+    // are (the cones' footing).
+    void rebuildShapeMeshesKeepingBars();
     // Every cylinder cone (live or deleted) rebuilds its bars (after loading).
     void rebuildConeBars();
     // Retires every region, the pending point and the raft; changed := 1. Should
@@ -215,12 +226,16 @@ public:
     SupportAreaAbs* linkCone();
     void clearAddedPoint();
     AddedPointSupport* pending() const { return pendingPoint; }
-    // Undo and redo of a committed point (area as linkCone returned it): gives the
-    // cones that were there before the commit their link lists as they were
-    // before (committed false) or after it (true), with the links the commit's
-    // trims took and their bars. Nothing once those cones were re-placed or
-    // cleared. The point's own cone and links are the caller's to mark.
-    void setPointLinksCommitted(const SupportAreaAbs* area, bool committed);
+    // After a hand edit (a point committed, a support deleted): the links
+    // become those linkNeighbourCones gives for the live cones now, and every
+    // cone whose links changed makes its bars again. What changed is recorded
+    // under key (one per edit) for setLinkEditCommitted.
+    void relinkAfterEdit(const void* key);
+    // Undo (committed false) and redo of the relink recorded under key: the
+    // cones get back their link lists and bars of before (after) it, bit for
+    // bit. Nothing once the cones were re-placed or cleared, or for a key
+    // without a record.
+    void setLinkEditCommitted(const void* key, bool committed);
 
     // ---- Render state (the drawing owns the GL names and calls) ---------------
     // The triangles no longer match what the drawing uploaded: it uploads them
@@ -276,28 +291,33 @@ private:
     // Every cone of every region in order (the gather order of the pipeline).
     std::vector<ConeShape*> gatherCones() const;
     void retireArea(SupportAreaAbs* area);
-    // A new link of first to second, registered with both.
-    ColumnLink* makeLink(ConeShape* first, ConeShape* second);
-    // Links c to the cones of near (in order) and keeps c's nearest links.
-    void linkNearest(ConeShape* c, const std::vector<ConeShape*>& near);
 
-    // What committing a user point did to the links of the cones that were
-    // there before: their lists before and after, and the older links its trims
-    // removed. While committed, the record owns those links (bars intact);
-    // while undone, the cones own them again.
-    struct PointLinkEdit {
+    // What a relink after a hand edit changed. While committed, the record
+    // owns the links that went (bars intact); while undone, those it made.
+    // otherBars holds, per link whose bars were made again, the bars of the
+    // state not in force.
+    struct LinkEdit {
         std::vector<std::pair<ConeShape*, std::vector<AbtShape*>>> before, after;
-        std::vector<ColumnLink*> trimmed;
+        std::vector<ColumnLink*> removed, made;
+        std::vector<std::pair<ColumnLink*, std::vector<AbtShape*>>> otherBars;
         bool committed = true;
         uint64_t coneEpoch = 0;
     };
+    // The live cones in the order of where they stand, and per cone the
+    // indices of the cones it is linked to, in rank order.
+    struct LinkPlan {
+        std::vector<ConeShape*> cones;
+        std::vector<std::vector<std::size_t>> partners;
+    };
+    LinkPlan linkPlan() const;
+    void applyLinks(LinkEdit* edit);
 
     std::unique_ptr<ShapeGrid> m_grid;
     uint64_t m_linkSerial = 0;
-    uint32_t m_nextConeSerial = 1;
     // Counts cone retirements: a record made before one no longer applies.
     uint64_t m_coneEpoch = 0;
-    std::map<const SupportAreaAbs*, PointLinkEdit> m_pointLinkEdits;
+    std::map<const void*, LinkEdit> m_linkEdits;
+    std::vector<LinkEdit> m_staleLinkEdits; // records whose key came again
     // Retired shapes in the order they came, chained through retiredNext.
     AbtShape* m_retiredFirst = nullptr;
     AbtShape* m_retiredLast = nullptr;

@@ -14,10 +14,13 @@
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
+#include <algorithm>
+#include <array>
 #include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <map>
 #include <memory>
 #include <new>
 #include <unordered_map>
@@ -445,13 +448,10 @@ void SupportGen::buildGrid() {
 void SupportGen::insertConesIntoGrid() {
     if (!m_grid)
         buildGrid();
-    uint32_t serial = 0;
     for (ConeShape* c : gatherCones()) {
         const double p[2] = {c->FootPoint.x, c->FootPoint.y};
         m_grid->insert(c, p);
-        c->serial = ++serial;
     }
-    m_nextConeSerial = serial + 1;
 }
 
 void SupportGen::thinCrowdedCones() {
@@ -499,80 +499,186 @@ void SupportGen::thinCrowdedCones(const std::vector<SurfaceMinimum>& spared) {
 }
 
 void SupportGen::linkNeighbourCones() {
-    if (!m_grid)
-        return;
+    applyLinks(nullptr);
+}
+
+// Which live cones are joined. The cones are put in the order of where they
+// stand (ColumnLink::standsBefore); every cone proposes the kKeptLinks cones
+// in reach that rank first from it; the proposals are taken shortest first
+// (equal lengths in that order of the cones), each as long as both of its
+// cones hold fewer than kKeptLinks links. Nothing here depends on the order
+// the cones were made in or on the shape grid: the same live cones always
+// get the same links.
+SupportGen::LinkPlan SupportGen::linkPlan() const {
+    LinkPlan plan;
+    for (ConeShape* c : gatherCones())
+        if (!c->isDeleted() && std::isfinite(c->FootPoint.x) && std::isfinite(c->FootPoint.y) &&
+            std::isfinite(c->FootPoint.z))
+            plan.cones.push_back(c);
+    std::stable_sort(plan.cones.begin(), plan.cones.end(), ColumnLink::standsBefore);
+    const std::size_t n = plan.cones.size();
+    plan.partners.assign(n, {});
+    std::unordered_map<const ConeShape*, std::size_t> index;
+    index.reserve(n);
+    for (std::size_t i = 0; i < n; ++i)
+        index.emplace(plan.cones[i], i);
     const double tip = std::isfinite(tipRadius) ? tipRadius : 0.5;
     const double a = (1.05 * tip) * (1.05 * tip);
     const double D = safeDensity();
     const double b = (2.1 * D) * (2.1 * D);
-    // A cone keeps only its nearest links, so only those candidates are
-    // looked for (see NearestCones).
-    const std::vector<ConeShape*> cones = gatherCones();
-    const NearestCones nearest(cones, *m_grid);
+    // Proposals as (length in microns, smaller index, larger index).
+    std::vector<std::array<int64_t, 3>> proposals;
+    proposals.reserve(n * ConeShape::kKeptLinks);
+    const NearestCones nearest(plan.cones);
     std::vector<ConeShape*> near;
-    for (ConeShape* c : cones) {
-        if (c->isDeleted())
-            continue;
-        nearest.find(c, a, b, ConeShape::kKeptLinks, near);
-        linkNearest(c, near);
+    for (std::size_t i = 0; i < n; ++i) {
+        nearest.find(plan.cones[i], a, b, ConeShape::kKeptLinks, near);
+        for (ConeShape* d : near) {
+            const std::size_t j = index.at(d);
+            const int64_t microns = ColumnLink::rank(ColumnLink::footDistanceSq(plan.cones[i], d), d).microns;
+            proposals.push_back({microns, static_cast<int64_t>(std::min(i, j)), static_cast<int64_t>(std::max(i, j))});
+        }
     }
+    std::sort(proposals.begin(), proposals.end());
+    proposals.erase(std::unique(proposals.begin(), proposals.end()), proposals.end());
+    for (const auto& p : proposals) {
+        const auto i = static_cast<std::size_t>(p[1]), j = static_cast<std::size_t>(p[2]);
+        if (plan.partners[i].size() < ConeShape::kKeptLinks && plan.partners[j].size() < ConeShape::kKeptLinks) {
+            plan.partners[i].push_back(j);
+            plan.partners[j].push_back(i);
+        }
+    }
+    // Each cone's links in rank order: its bars are placed in that order.
+    for (std::size_t i = 0; i < n; ++i) {
+        auto key = [&](std::size_t j) {
+            return std::make_pair(ColumnLink::rank(ColumnLink::footDistanceSq(plan.cones[i], plan.cones[j]),
+                                                   plan.cones[j])
+                                      .microns,
+                                  j);
+        };
+        std::sort(plan.partners[i].begin(), plan.partners[i].end(),
+                  [&](std::size_t x, std::size_t y) { return key(x) < key(y); });
+    }
+    return plan;
 }
 
-// The links c ends up with when it is linked to every cone of near in turn and
-// then trimmed to its nearest: the same links, serials, list orders and
-// retirements, but a link that the trim would drop at once is never made. Cones
-// stacked over each other (many levels of a model) may put hundreds of
-// candidates in reach of every cone; making and retiring a link for each would
-// cost memory for the container's whole life.
-void SupportGen::linkNearest(ConeShape* c, const std::vector<ConeShape*>& near) {
-    const uint64_t firstSerial = m_linkSerial + 1;
-    m_linkSerial += near.size();
-    const std::size_t had = c->links.size();
-    auto make = [&](std::size_t k) {
-        auto* link = new ColumnLink(c, near[k]);
-        link->serial = firstSerial + k;
-        near[k]->addLink(link);
-        return link;
+// Gives every cone the links of linkPlan, keeping each link that joins a pair
+// the plan joins (with its bars). With edit, what changed is recorded there:
+// links that go are kept in the record, and the cones whose links changed
+// make their bars again, the bars they had kept in the record too. Without
+// edit, links that go are retired and the bars are left to the meshes built
+// afterwards.
+void SupportGen::applyLinks(LinkEdit* edit) {
+    const LinkPlan plan = linkPlan();
+    const std::size_t n = plan.cones.size();
+    auto pairKey = [](const ConeShape* x, const ConeShape* y) {
+        return x < y ? std::make_pair(x, y) : std::make_pair(y, x);
     };
-    if (had + near.size() <= ConeShape::kKeptLinks) {
-        for (std::size_t k = 0; k < near.size(); ++k)
-            c->addLink(make(k));
+    std::map<std::pair<const ConeShape*, const ConeShape*>, ColumnLink*> existing;
+    for (ConeShape* c : plan.cones)
+        for (AbtShape* l : c->links) {
+            auto* link = static_cast<ColumnLink*>(l);
+            if (!link->isDeleted() && link->first != nullptr && link->second != nullptr &&
+                link->first != link->second)
+                existing.emplace(pairKey(link->first, link->second), link);
+        }
+    std::vector<std::vector<AbtShape*>> lists(n);
+    std::unordered_set<const AbtShape*> kept;
+    std::vector<ColumnLink*> made;
+    std::map<std::pair<const ConeShape*, const ConeShape*>, ColumnLink*> madeByPair;
+    for (std::size_t i = 0; i < n; ++i) {
+        ConeShape* c = plan.cones[i];
+        for (std::size_t j : plan.partners[i]) {
+            ConeShape* d = plan.cones[j];
+            const auto key = pairKey(c, d);
+            ColumnLink* link = nullptr;
+            if (auto it = existing.find(key); it != existing.end()) {
+                link = it->second;
+            } else if (auto m = madeByPair.find(key); m != madeByPair.end()) {
+                link = m->second;
+            } else {
+                // A cylinder cone carries the bars; between alike cones the
+                // one that stands first.
+                ConeShape* first = i < j ? c : d;
+                ConeShape* second = i < j ? d : c;
+                if ((first->ConeSupportType == 0) != (second->ConeSupportType == 0) && first->ConeSupportType == 0)
+                    std::swap(first, second);
+                link = new ColumnLink(first, second);
+                link->serial = ++m_linkSerial;
+                madeByPair.emplace(key, link);
+                made.push_back(link);
+            }
+            lists[i].push_back(link);
+            kept.insert(link);
+        }
+    }
+    // The cones whose lists change: the planned ones, and any other cone that
+    // lists a link that goes (a deleted cone).
+    std::vector<std::pair<ConeShape*, std::vector<AbtShape*>>> before, after;
+    std::vector<ColumnLink*> removed;
+    std::unordered_set<const AbtShape*> removedSeen;
+    for (std::size_t i = 0; i < n; ++i) {
+        ConeShape* c = plan.cones[i];
+        if (c->links == lists[i])
+            continue;
+        for (AbtShape* l : c->links)
+            if (!kept.count(l) && removedSeen.insert(l).second)
+                removed.push_back(static_cast<ColumnLink*>(l));
+        before.emplace_back(c, c->links);
+        after.emplace_back(c, lists[i]);
+    }
+    std::unordered_set<const ConeShape*> planned(plan.cones.begin(), plan.cones.end());
+    std::vector<ConeShape*> others;
+    for (ColumnLink* l : removed)
+        for (ConeShape* end : {l->first, l->second})
+            if (end != nullptr && !planned.count(end) && std::find(others.begin(), others.end(), end) == others.end())
+                others.push_back(end);
+    for (ConeShape* c : others) {
+        std::vector<AbtShape*> list;
+        for (AbtShape* l : c->links)
+            if (!removedSeen.count(l))
+                list.push_back(l);
+        before.emplace_back(c, c->links);
+        after.emplace_back(c, std::move(list));
+    }
+    for (auto& [cone, list] : after)
+        cone->links = list;
+    if (edit == nullptr) {
+        for (ColumnLink* l : removed)
+            retire(l);
         return;
     }
-    // The trim's order: by rank, and among equal ranks the order of the list
-    // (the links c had, then the new ones in turn).
-    std::vector<std::pair<ColumnLink::Rank, std::size_t>> ranked;
-    ranked.reserve(had + near.size());
-    for (std::size_t i = 0; i < had; ++i)
-        ranked.emplace_back(static_cast<const ColumnLink*>(c->links[i])->rankFrom(c), i);
-    for (std::size_t k = 0; k < near.size(); ++k)
-        ranked.emplace_back(ColumnLink::rank(ColumnLink::footDistanceSq(c, near[k]), near[k]), had + k);
-    const auto kept = ranked.begin() + static_cast<std::ptrdiff_t>(ConeShape::kKeptLinks);
-    std::partial_sort(ranked.begin(), kept, ranked.end());
-    // The new links are made in turn, so that each other cone lists them in
-    // the order the trim would have left them.
-    std::vector<ColumnLink*> made(near.size(), nullptr);
-    std::vector<std::size_t> madeNow;
-    for (auto it = ranked.begin(); it != kept; ++it) {
-        if (it->second >= had)
-            madeNow.push_back(it->second - had);
-    }
-    std::sort(madeNow.begin(), madeNow.end());
-    for (std::size_t k : madeNow)
-        made[k] = make(k);
-    std::vector<AbtShape*> links;
-    links.reserve(ConeShape::kKeptLinks);
-    for (auto it = ranked.begin(); it != kept; ++it)
-        links.push_back(it->second < had ? c->links[it->second] : made[it->second - had]);
-    for (auto it = kept; it != ranked.end(); ++it) {
-        if (it->second >= had)
+    edit->coneEpoch = m_coneEpoch;
+    edit->removed = std::move(removed);
+    edit->made = made;
+    // A changed cone places every bar it carries anew.
+    std::unordered_set<const ColumnLink*> fresh(made.begin(), made.end());
+    for (const auto& [cone, list] : after) {
+        if (cone->isDeleted())
             continue;
-        auto* link = static_cast<ColumnLink*>(c->links[it->second]);
-        if (ConeShape* other = link->other(c); other != nullptr && other != c)
-            other->removeLink(link);
-        retire(link);
+        for (AbtShape* l : list) {
+            auto* link = static_cast<ColumnLink*>(l);
+            if (link->first != cone || fresh.count(link))
+                continue;
+            edit->otherBars.emplace_back(link, std::move(link->bars));
+            link->bars.clear();
+        }
+        cone->buildBars();
     }
-    c->links.swap(links);
+    // A bar the user deleted stays deleted where the new bars still hold it.
+    for (const auto& [link, old] : edit->otherBars)
+        for (const AbtShape* o : old) {
+            const auto* was = static_cast<const CylinderBar*>(o);
+            if (!was->isDeleted())
+                continue;
+            for (AbtShape* b : link->bars) {
+                const auto* bar = static_cast<const CylinderBar*>(b);
+                if ((bar->start - was->start).lengthSquared() < 1e-12 && (bar->end - was->end).lengthSquared() < 1e-12)
+                    b->setDeleted(true, nullptr);
+            }
+        }
+    edit->before = std::move(before);
+    edit->after = std::move(after);
 }
 
 bool SupportGen::buildSupports(const Progress& progress) {

@@ -3,10 +3,10 @@
 #include "app/Conversions.h"
 #include "app/DataFolders.h"
 #include "app/Log.h"
+#include "app/WholeFile.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
@@ -75,19 +75,7 @@ QByteArray supportParamXml(const SupportParams& params) {
 }
 
 bool writeSupportParamFile(const QString& path, const SupportParams& params) {
-    const QByteArray text = supportParamXml(params);
-    QSaveFile file(path);
-    const bool ok = file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
-    if (ok) {
-        g_writeFailureLogged = false;
-        return true;
-    }
-    if (!g_writeFailureLogged) {
-        logText("Support parameters not saved: ", false);
-        logString((path + QStringLiteral(": ") + file.errorString()).toStdString(), true);
-        g_writeFailureLogged = true;
-    }
-    return false;
+    return writeWholeFileLogged(path, supportParamXml(params), "Support parameters", &g_writeFailureLogged);
 }
 
 bool readSupportParamFile(const QString& path, SupportParams& params) {

@@ -72,6 +72,10 @@ struct CornerSpread {
     }
 };
 
+// Corners of a weld below this number are sorted whole, by comparison: no
+// census serves them.
+constexpr std::size_t kGroupSortFrom = 4096;
+
 // The bins and spread of every corner added, in corner order. The bins are
 // counted per part of the corners a sort on `parts` threads scatters
 // (partBegin of the corner count expected), by part and then by bin. Holds

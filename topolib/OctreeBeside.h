@@ -4,6 +4,7 @@
 #include "topolib/Vector3D.h"
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -27,9 +28,13 @@ class StlTriangle;
 // buildOctree makes for the mesh after the import.
 class OctreeBeside {
 public:
+    // Meshes of fewer triangles are built at once, on the calling thread.
+    static constexpr std::size_t kBesideFrom = 4096;
+
     // Starts the build (nothing when the box is too small for a tree or memory
-    // runs out). A raised cancel (may be null; the import's) stops the build
-    // within a few thousand records; the tree is then not published.
+    // runs out; the whole build for a mesh below kBesideFrom triangles). A
+    // raised cancel (may be null; the import's) stops the build within a few
+    // thousand records; the tree is then not published.
     explicit OctreeBeside(const StlObject& mesh, const std::atomic<bool>* cancel = nullptr);
     ~OctreeBeside(); // joins
     OctreeBeside(const OctreeBeside&) = delete;

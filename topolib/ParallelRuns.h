@@ -22,8 +22,9 @@ inline std::atomic<unsigned> g_forcedImportThreads{0};
 inline void forceImportThreads(unsigned threads) { detail::g_forcedImportThreads.store(threads); }
 
 namespace detail {
-// platform::passProcessorCount() as read by the outermost ImportLoadReading
-// of this thread; 0 outside one.
+// platform::passProcessorCount() as read inside the outermost
+// ImportLoadReading of this thread, once a pass first asked for it; 0 before
+// that and outside one.
 inline thread_local unsigned t_passCores = 0;
 inline thread_local unsigned t_readingDepth = 0;
 } // namespace detail
@@ -32,12 +33,13 @@ inline thread_local unsigned t_readingDepth = 0;
 // passes this thread starts while it lives: a step that asks importThreads more than
 // once (the weld sizes its sort and its scratch room by the answer) gets the
 // same answer each time, however the machine's load moves meanwhile. Nested
-// readings keep the outermost one.
+// readings keep the outermost one. The load is read when a pass big enough
+// for threads first asks: the import of a small mesh reads nothing.
 class ImportLoadReading {
 public:
     ImportLoadReading() {
         if (detail::t_readingDepth++ == 0)
-            detail::t_passCores = platform::passProcessorCount();
+            detail::t_passCores = 0;
     }
     ~ImportLoadReading() {
         if (--detail::t_readingDepth == 0)
@@ -57,7 +59,12 @@ inline unsigned importThreads(std::size_t n) {
         return forced;
     if (n < (std::size_t(1) << 18))
         return 1;
-    const unsigned cores = detail::t_passCores != 0 ? detail::t_passCores : platform::passProcessorCount();
+    unsigned cores = detail::t_passCores;
+    if (cores == 0) {
+        cores = platform::passProcessorCount();
+        if (detail::t_readingDepth > 0)
+            detail::t_passCores = cores;
+    }
     const std::size_t byWork = n >> 16;
     return static_cast<unsigned>(std::min<std::size_t>({cores, 8, byWork}));
 }

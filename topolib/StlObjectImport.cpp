@@ -413,7 +413,7 @@ void sortCornersInGroups(FacetCorner* const from, FacetCorner* const to, std::si
 FacetCorner* sortCorners(std::vector<FacetCorner>& corners, FacetCorner* room, bool endInRoom,
                          CornerCensus* census, CornerSpread& spread) {
     const std::size_t n = corners.size();
-    if (n < 4096) {
+    if (n < kGroupSortFrom) {
         std::sort(corners.begin(), corners.end(),
                   [](const FacetCorner& a, const FacetCorner& b) { return cornerLess(a, b); });
         return corners.data();
@@ -1088,7 +1088,7 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus*
         m_records.vertices.empty() && m_records.edges.empty() && m_records.edgePool.size() == 0;
     const std::size_t cornerTotal = corners.size();
     const std::size_t triangleTotal = m_records.triangles.size();
-    const bool sortInRoom = useEdgeRoom && cornerTotal >= 4096;
+    const bool sortInRoom = useEdgeRoom && cornerTotal >= kGroupSortFrom;
     const bool sortOnThreads = importThreads(cornerTotal) > 1;
     const bool edgesOnThreads = importThreads(triangleTotal) > kChainedBuildThreads;
     const bool sortedInRoom = sortInRoom && (!sortOnThreads || !edgesOnThreads);

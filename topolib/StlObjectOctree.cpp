@@ -165,6 +165,12 @@ OctreeBeside::OctreeBeside(const StlObject& mesh, const std::atomic<bool>* cance
     // The tree takes the triangles by their shape, not by their flags, which
     // the edge and shell steps write meanwhile.
     const RefArray<StlVertex>* vertices = &mesh.m_records.vertices;
+    if (n < kBesideFrom) {
+        // A small mesh's tree takes less time than starting a thread for it.
+        const double o[3] = {origin_.x, origin_.y, origin_.z};
+        built_ = tree_->build(minCell_, o, diagonal_, *vertices, all, threads_, TriangleFiling::ByShape, cancel);
+        return;
+    }
     try {
         thread_ = std::thread([this, vertices, &all, cancel] {
             const double o[3] = {origin_.x, origin_.y, origin_.z};

@@ -86,7 +86,6 @@ public:
     void addHoleAt(const double position[3], const double direction[3]) override;
     bool pickHole(const QPoint& p) override;
     void drawHollowPreview() override;
-    bool takeHollowResult(ObjectEx** source, ObjectEx** hollowed) override;
     void pushAddConeSupportCmd() override;
     void pushDeleteConeSupportCmd() override;
     QString applicationDirPath() const;

@@ -247,7 +247,8 @@ int ProjectManager::openProject(const QString& path) {
         warn((r == IO_NOT_ENOUGH_MEMORY
                   ? tr("It's not possible to open <i>'%1'</i>.<br>There is not enough memory to load it.")
                   : tr("It's not possible to open <i>'%1'</i>.<br>The file may be corrupted."))
-                 .arg(QFileInfo(path).fileName()));
+                 .arg(QFileInfo(path).fileName()),
+             m_files->lastReason());
         resetProject();
         logString("Project file '" + path.toStdString() + "' failed to be loaded! - ErrorCode: ", false);
         logInt(r, nullptr, true);

@@ -297,8 +297,9 @@ void SupportDlg::onBtnGenerateClicked() {
 }
 
 void SupportDlg::onBtnClearClicked() {
-    ObjectTable::instance()->deleteSupportOfSelected();
-    markModifiedAndRepaint();
+    // One undoable step, which marks the scene modified and repaints; nothing
+    // is recorded when no selected object has supports.
+    sceneHost()->pushCommand(new ClearSupportCmd(), false);
 }
 
 // ---- Types -------------------------------------------------------------------------------
@@ -322,8 +323,13 @@ void SupportDlg::onBtnSupportTypeClicked() {
 void SupportDlg::onBtnBaseTypeClicked() {
     m_baseType = (m_baseType + 1) % 3;
     showBaseType();
-    ObjectTable::instance()->setSupportBaseType(m_baseType, true);
-    markModifiedAndRepaint();
+    // Existing supports take the type at once, as one undoable step that keeps
+    // every bar as it is; the selected objects' support points added later
+    // get it as well.
+    const bool recorded = sceneHost()->pushCommand(new SupportBaseTypeCmd(m_baseType), false);
+    ObjectTable::instance()->setSupportBaseType(m_baseType, false);
+    if (!recorded)
+        markModifiedAndRepaint();
 }
 
 void SupportDlg::showBaseType() {

@@ -8,7 +8,7 @@
 // through the object list's relays. Generate lifts the visible selected
 // objects to the Z offset and generates for them as one undoable command,
 // then stores the parameters in the parameter file. Clear and the two type
-// buttons change existing supports directly (not undoable) and mark the
+// buttons change existing supports as one undoable command each and mark the
 // scene modified. Repaints go through the scene host.
 #include "app/VlrBaseWidget.h"
 #include "scene/ViewMode.h"

@@ -63,8 +63,6 @@ MainGLWidget::MainGLWidget(QGLContext* context, QWidget* parent, const QGLWidget
 }
 
 MainGLWidget::~MainGLWidget() {
-    if (ObjectTable::instance()->view() == this)
-        ObjectTable::instance()->setView(nullptr);
     if (isValid() && context()) {
         makeCurrent();
         freeCubeTextures();
@@ -251,7 +249,6 @@ void MainGLWidget::initializeGL() {
     glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, 1);
     glHint(GL_POLYGON_SMOOTH_HINT, GL_NICEST);
     checkVertexBufferSupport();
-    ObjectTable::instance()->setView(this);
     resetView();
 }
 

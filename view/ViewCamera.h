@@ -17,6 +17,7 @@
 // single-precision GL matrices are sized by those centres. Code that writes
 // the fields directly must keep to the same bounds.
 #include "scene/CameraState.h"
+#include "topolib/StlObject.h"
 
 class ViewCamera {
 public:
@@ -35,9 +36,10 @@ public:
     // Window depth of the near side: where rays into the scene start.
     static constexpr double kNearDepth = 0.001;
     // The farthest any coordinate of a centre or a framed box may lie from the
-    // origin (mm): a kilometre, thousands of times any build volume, while the
-    // depth buffer still tells apart points a millimetre apart.
-    static constexpr double kMaxCoordinate = 1e6;
+    // origin (mm): the program's one coordinate limit, a kilometre, thousands
+    // of times any build volume, while the depth buffer still tells apart
+    // points a millimetre apart.
+    static constexpr double kMaxCoordinate = topolib::kMaxImportCoordinate;
 
     // True when every coordinate is finite and within kMaxCoordinate.
     static bool isSanePoint(const double p[3]);

@@ -1,5 +1,10 @@
+#include "SmallDisk.h"
+#include "app/IniText.h"
 #include "app/Settings.h"
 #include "app/SettingsStore.h"
+#include "app/WholeFile.h"
+
+#include <QColor>
 
 #include <QDir>
 #include <QFile>
@@ -37,11 +42,6 @@ protected:
         EXPECT_TRUE(QFile::exists(file)) << file.toStdString();
         QSettings onDisk(file, QSettings::IniFormat);
         return onDisk.value(key);
-    }
-    static void flushAll() {
-        for (SettingsGroup g : {SettingsGroup::Booleans, SettingsGroup::DialogsPosition,
-                                SettingsGroup::General, SettingsGroup::Paths})
-            settingsGroup(g).sync();
     }
 
     static std::unique_ptr<QTemporaryDir> configDir;
@@ -87,8 +87,7 @@ TEST_F(SettingsStoreTest, writtenValuesReadBackAndLandInTheirGroupFile) {
     EXPECT_EQ(list, QStringList({"/a/one.stl", "/b/two.stl"}));
     EXPECT_EQ(getDialogPosition(DIALOG_POS_MAIN_WINDOW, QRect(1, 2, 3, 4)), QPoint(12, 34));
 
-    // And each under its exact key in its own group file.
-    flushAll();
+    // And each under its exact key in its own group file, at once.
     EXPECT_EQ(valueInFile("Booleans", "MainWindowMaximized").toBool(), false);
     EXPECT_EQ(valueInFile("General", "CurrentPrinter").toInt(), 2);
     EXPECT_DOUBLE_EQ(valueInFile("General", "CurrentBuildSizeX").toDouble(), 131.5);
@@ -126,3 +125,91 @@ TEST_F(SettingsStoreTest, computedFoldersIgnoreStoredValueAndDefaultAndAreCreate
 }
 
 } // namespace
+
+namespace {
+
+// The bytes QSettings itself writes for values in its INI format.
+QByteArray qsettingsText(const QVariantMap& values) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("oracle.conf");
+    {
+        QSettings file(path, QSettings::IniFormat);
+        for (auto it = values.constBegin(); it != values.constEnd(); ++it)
+            file.setValue(it.key(), it.value());
+    }
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+// The group files are written by the store, not by QSettings: each value must
+// come out as QSettings writes it, so that the files read back there and in
+// older versions of the program.
+TEST(SettingsFileText, isWhatQSettingsWritesForEveryKindOfValue) {
+    QVariantMap values;
+    values["MainWindowSize"] = QSize(800, 600);
+    values["PosMainWindow"] = QPoint(-12, 34);
+    values["Area"] = QRect(1, 2, 3, 4);
+    values["Maximized"] = false;
+    values["CurrentPrinter"] = 2;
+    values["CurrentBuildSizeX"] = 131.5;
+    values["Tiny"] = 1e-7;
+    values["Folder"] = QString::fromUtf8("/home/u/Modelle/W\xc3\xbcrfel, \"neu\"; a=b \\ \xe2\x82\xac");
+    values["Blanks"] = QStringLiteral(" padded ");
+    values["At"] = QStringLiteral("@Size(1 2)");
+    values["HexAfterEscape"] = QString::fromUtf8("\xc3\xa9" "abc\t1\x01" "f");
+    values["Lost"] = QString(QChar(0xDCE9)) + QStringLiteral("lat");
+    values["RecentObjects"] = QStringList{"/a/one.stl", "/b/t,wo.stl", "@x"};
+    values["OneRecent"] = QStringList{"/a/one.stl"};
+    values["NoRecent"] = QStringList{};
+    values["Bytes"] = QByteArray("\x00\x01\xff", 3);
+    values["Nothing"] = QVariant();
+    values["Colour"] = QColor(10, 20, 30);
+    values["Grouped/Inner key"] = 5;
+    values["General/x"] = 1;
+    const QByteArray ours = iniText(values);
+    EXPECT_EQ(ours.toStdString(), qsettingsText(values).toStdString());
+
+    // And it reads back through QSettings as written.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("ours.conf");
+    ASSERT_TRUE(writeWholeFile(path, ours));
+    const QSettings back(path, QSettings::IniFormat);
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
+        SCOPED_TRACE(it.key().toStdString());
+        if (it.value().userType() == QMetaType::QStringList) {
+            EXPECT_EQ(back.value(it.key()).toStringList(), it.value().toStringList());
+        } else {
+            EXPECT_EQ(back.value(it.key()), it.value());
+        }
+    }
+}
+
+// A settings write on a full disk keeps the file as it was (QSettings' own
+// writing left it empty), and the value still holds for the rest of the run.
+TEST(SettingsFileText, aFullDiskKeepsTheGroupFileWhole) {
+    QTemporaryDir dir;
+    const QString small = dir.filePath("small");
+    testsupport::SmallDisk disk(small.toStdString(), 64);
+    if (!disk.mounted())
+        GTEST_SKIP() << testsupport::SmallDisk::skipReason();
+    const QString path = small + "/General.conf";
+    SettingsGroupStore store(path);
+    ASSERT_TRUE(store.setValue("CurrentPrinter", 1));
+    ASSERT_TRUE(store.setValue("MainWindowSize", QSize(800, 600)));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    disk.fill("filler");
+    EXPECT_FALSE(store.setValue("CurrentPrinter", 2));
+    EXPECT_EQ(store.value("CurrentPrinter").toInt(), 2);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before);
+    EXPECT_EQ(QDir(small).entryList(QDir::Files | QDir::Hidden), (QStringList{"filler", "General.conf"}));
+    // A new store reads the old values.
+    SettingsGroupStore reopened(path);
+    EXPECT_EQ(reopened.value("CurrentPrinter").toInt(), 1);
+    EXPECT_EQ(reopened.value("MainWindowSize").toSize(), QSize(800, 600));
+}

@@ -2,6 +2,7 @@
 
 #include "topolib/StlObject.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -149,6 +150,47 @@ TriangleSoup irregularIcosphere(double radius, int level, unsigned seed) {
         const double r = jitter(random);
         return Point{p[0] * r, p[1] * r, p[2] * r};
     });
+}
+
+TriangleSoup bumpyHead(double size, int level) {
+    TriangleSoup soup = icosphere(1.0, level);
+    const Point ears[2] = {normalised({0.35, 0.15, 1.0}), normalised({-0.35, 0.15, 1.0})};
+    auto dot = [](const Point& a, const Point& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; };
+    // A corner's place depends on its position only, so shared corners stay shared.
+    auto place = [&](const Point& u) {
+        double r = 1.0 + 0.06 * std::sin(5.0 * u[0] + 1.0) * std::sin(4.0 * u[1]) + 0.04 * std::cos(7.0 * u[2] + 2.0 * u[0]);
+        for (const Point& e : ears) {
+            // Flat top of angular radius 0.13, falling off over 0.05.
+            const double a = std::acos(std::max(-1.0, std::min(1.0, dot(u, e))));
+            const double fall = a < 0.13 ? 1.0 : a < 0.18 ? (0.18 - a) / 0.05 : 0.0;
+            r += 0.9 * fall * fall;
+        }
+        Point q{u[0] * r, u[1] * r, u[2] * r};
+        for (const Point& e : ears) {
+            // Across the ear's axis, scaled by 1 - 0.75 g: one to one, since
+            // |p| (1 - 0.75 g(|p|)) grows with |p| for a Gaussian g.
+            const double z = dot(q, e);
+            const Point p{q[0] - z * e[0], q[1] - z * e[1], q[2] - z * e[2]};
+            const double s = 1.0 - 0.75 * std::exp(-std::pow((z - 1.12) / 0.08, 2.0) - dot(p, p) / 0.0625);
+            q = {z * e[0] + s * p[0], z * e[1] + s * p[1], z * e[2] + s * p[2]};
+        }
+        return q;
+    };
+    Point lo{1e300, 1e300, 1e300}, hi{-1e300, -1e300, -1e300};
+    for (Facet& f : soup)
+        for (Point& p : f.v) {
+            p = place(p);
+            for (int k = 0; k < 3; ++k) {
+                lo[k] = std::min(lo[k], p[k]);
+                hi[k] = std::max(hi[k], p[k]);
+            }
+        }
+    const double scale = size / std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
+    for (Facet& f : soup)
+        for (Point& p : f.v)
+            for (int k = 0; k < 3; ++k)
+                p[k] = (p[k] - lo[k]) * scale;
+    return soup;
 }
 
 TriangleSoup torus(double R, double r, int major, int minor, const Point& c) {

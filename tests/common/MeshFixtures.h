@@ -41,6 +41,12 @@ TriangleSoup icosphere(double radius, int level, const Point& centre = {0.0, 0.0
 // lies at a random 20-80% of its edge and its radius is jittered by ±2%
 // (repeatable for a seed).
 TriangleSoup irregularIcosphere(double radius, int level, unsigned seed = 7);
+// A closed, bumpy head of longest side `size` with two thin ears, like a scanned
+// animal: an icosphere of the level, its radius rippled by a few per cent, two
+// ears rising from the top whose necks are pinched narrower than their tips (a
+// smooth one-to-one warp, so the surface never crosses itself). Walls of a few
+// per cent of the size leave the ears' insides cut off from the body's.
+TriangleSoup bumpyHead(double size, int level = 6);
 // Torus around the z axis: major radius R, tube radius r, `majorSegments` ×
 // `minorSegments` quads, 2 · major · minor facets, major · minor vertices,
 // 3 · major · minor edges. 1000 × 500 gives the million-facet import mesh.

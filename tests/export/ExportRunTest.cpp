@@ -2,7 +2,9 @@
 // slicers for every way a run can fail.
 #include "ExportFixtures.h"
 
+#include "app/Log.h"
 #include "app/Settings.h"
+#include "export/GcodeOutput.h"
 #include "export/ExportStl.h"
 #include "export/XyCalibrationProfile.h"
 #include "scene/ObjectEx.h"
@@ -28,6 +30,9 @@
 #include <csignal>
 #include <functional>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -439,6 +444,14 @@ TEST_F(ExportRun, unfinishedRunsKeepThePreviousGcode) {
     const Case cases[] = {
         {"cutShort", cutShort, "252 of 800 layers", {}, false},
         {"noEndMark", "printf ';LAYER_COUNT:1\\n;LAYER:0\\nG1 X1\\n' > \"$out\"\n", "no end mark", {}, false},
+        // One of the announced layers, with the end mark.
+        {"oneLayerOfMany", "printf ';LAYER_COUNT:260\\n;LAYER:0\\nG1 X1\\n;End of Gcode\\n' > \"$out\"\n",
+         "1 of 260 layers", {}, false},
+        // A layer left out in the middle although the slicer said nothing of it.
+        {"gap",
+         "echo '[WARNING] Layer 3 is empty (or it has empty extruder plans).' >&2\n"
+         "printf ';LAYER_COUNT:4\\n;LAYER:0\\n;LAYER:2\\n;End of Gcode\\n' > \"$out\"\n",
+         "2 of 4 layers", {}, false},
         {"silent", QString("exec sleep 30\n"), "wrote nothing",
          [](gcodeexport::GcodeExport& e) { e.slicer()->setSilenceLimit(300); }, false},
         {"cancelled", QString("exec sleep 30\n"), "",
@@ -475,21 +488,79 @@ TEST_F(ExportRun, unfinishedRunsKeepThePreviousGcode) {
 }
 
 // A slicer that floods its output without line ends, then prints the header
-// it computed: the run succeeds and the header reaches the file.
+// it computed and the empty layers at the top: the run succeeds, the header
+// reaches the file, and the run log keeps only the first and last part of
+// the flood, saying how much it left out.
 TEST_F(ExportRun, floodedOutputAndTheSlicedHeader) {
     QTemporaryDir scripts;
     const QString body = "head -c 5000000 /dev/zero | tr '\\0' x >&2\n"
                          "printf '\\nGcode header after slicing:\\n;TIME:42\\n;MINX:1.5\\nEnd of gcode header.\\n' >&2\n"
+                         "echo '[WARNING] Layer 1 is empty (or it has empty extruder plans).' >&2\n"
+                         "echo '[WARNING] Layer 2 is empty (or it has empty extruder plans).' >&2\n"
                          "printf ';FLAVOR:Marlin\\n;TIME:6666\\n;MINX:2.14748e+06\\n;Layer height: 0.05\\n\\n"
-                         ";LAYER_COUNT:1\\n;LAYER:0\\n;TIME:7\\n;End of Gcode\\n' > \"$out\"\n";
+                         ";LAYER_COUNT:3\\n;LAYER:0\\n;TIME:7\\n;End of Gcode\\n' > \"$out\"\n";
     SlicerOverride slicer(fakeSlicer(scripts, "flood", body));
     addSceneObject(meshfixtures::cube(10.0, {60.0, 60.0, 0.0}));
+    const QString logPath = QDir(m_dir.path()).filePath("run.log");
+    logStream().close();
+    ASSERT_TRUE(logOpen(logPath.toStdString()));
     const RunRecord run = runExport(request());
+    logStream().close();
     ASSERT_TRUE(run.result.success) << run.result.message.toStdString();
     // Only the header block is rewritten; a later line with the same key stays.
     EXPECT_EQ(readFileBytes(m_target), QByteArray(";FLAVOR:Marlin\n;TIME:42\n;MINX:1.5\n;Layer height: 0.05\n\n"
-                                                  ";LAYER_COUNT:1\n;LAYER:0\n;TIME:7\n;End of Gcode\n"));
+                                                  ";LAYER_COUNT:3\n;LAYER:0\n;TIME:7\n;End of Gcode\n"));
     EXPECT_EQ(run.result.bytes, readFileBytes(m_target).size());
+    const QByteArray log = readFileBytes(logPath);
+    EXPECT_LT(log.size(), 2 * 1024 * 1024);
+    EXPECT_TRUE(log.contains("of the slicer's output left out")) << log.right(2000).toStdString();
+    EXPECT_TRUE(log.contains("End of gcode header."));
+}
+
+// A G-code line far longer than any real one is copied, not read whole: the
+// copy's memory does not grow with it.
+TEST_F(ExportRun, anEndlessGcodeLineIsCopiedInBoundedMemory) {
+    const QString source = QDir(m_dir.path()).filePath("long.gcode");
+    constexpr int kLineMegabytes = 96;
+    {
+        QFile f(source);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(";LAYER_COUNT:1\n;LAYER:0\nG1 X");
+        const QByteArray piece(1 << 20, '1');
+        for (int k = 0; k < kLineMegabytes; ++k)
+            ASSERT_EQ(f.write(piece), piece.size());
+        f.write("\n;End of Gcode\n");
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        gcodeexport::GcodeFileCheck check;
+        QString error;
+        const bool ok = gcodeexport::installGcode(source, m_target, {}, {}, &check, &error);
+        getrusage(RUSAGE_SELF, &after);
+        const long grownKb = after.ru_maxrss - before.ru_maxrss;
+        _exit(!ok ? 2 : grownKb > 16 * 1024 ? 3 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: the copy failed, 3: its memory grew with the line";
+    EXPECT_EQ(QFileInfo(m_target).size(), QFileInfo(source).size());
+}
+
+// A named pipe as the target is refused for what it is, and nothing is
+// written into it.
+TEST_F(ExportRun, aPipeAsTheTargetIsRefusedAsNotARegularFile) {
+    QTemporaryDir scripts;
+    SlicerOverride slicer(fakeSlicer(scripts, "good", kGoodOutput));
+    addSceneObject(meshfixtures::cube(10.0, {60.0, 60.0, 0.0}));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(m_target).constData(), 0644), 0);
+    const RunRecord run = runExport(request());
+    EXPECT_FALSE(run.result.success);
+    EXPECT_TRUE(run.result.message.contains("not a regular file")) << run.result.message.toStdString();
+    EXPECT_TRUE(QFileInfo(m_target).exists() && !QFileInfo(m_target).isFile());
 }
 
 TEST_F(ExportRun, successfulRunReplacesTheTargetAndReportsProgressTicks) {

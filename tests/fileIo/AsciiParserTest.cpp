@@ -18,6 +18,8 @@ struct Parsed {
     bool header = false;
     std::vector<std::vector<float>> facets;
     std::string error;
+    std::string stop;
+    size_t badNormals = 0;
 };
 
 Parsed parse(const std::string& text) {
@@ -31,6 +33,8 @@ Parsed parse(const std::string& text) {
     while (parser.nextFacet(f))
         out.facets.emplace_back(f, f + 12);
     out.error = parser.error();
+    out.stop = parser.stop();
+    out.badNormals = parser.badNormals();
     return out;
 }
 
@@ -47,35 +51,55 @@ std::string solid(int facets, const std::string& name = "x") {
 } // namespace
 
 TEST(AsciiStlParser, grammarCases) {
+    // stop: where a facet broke off (the facets before it are kept), "" when
+    // the data ended between facets.
     const struct {
         const char* what;
         std::string text;
         bool header;
         size_t facets;
+        std::string stop;
+        size_t badNormals;
     } cases[] = {
-        {"plain", solid(2), true, 2},
-        {"several-word name", solid(1, "my part v2 final"), true, 1},
+        {"plain", solid(2), true, 2, "", 0},
+        {"several-word name", solid(1, "my part v2 final"), true, 1, "", 0},
+        {"name of facet words", solid(1, "outer loop vertex"), true, 1, "", 0},
         {"keywords in capitals", "SOLID a\nFACET NORMAL 0 0 1\nOUTER LOOP\nVERTEX 0 0 0\nVERTEX 1 0 0\n"
-                                 "VERTEX 0 1 0\nENDLOOP\nENDFACET\nENDSOLID\n", true, 1},
-        {"mixed case", "Solid\nfacet Normal 0 0 1 Outer Loop Vertex 0 0 0 vErTeX 1 0 0 vertex 0 1 0", true, 1},
-        {"no normal token", "solid a\nendsolid a\n", true, 0},
-        {"first word not solid", std::string("sold a\n") + kFacet, false, 0},
-        {"empty", "", false, 0},
+                                 "VERTEX 0 1 0\nENDLOOP\nENDFACET\nENDSOLID\n", true, 1, "", 0},
+        {"mixed case", "Solid\nfacet Normal 0 0 1 Outer Loop Vertex 0 0 0 vErTeX 1 0 0 vertex 0 1 0", true, 1, "", 0},
+        {"no normal token", "solid a\nendsolid a\n", true, 0, "", 0},
+        {"first word not solid", std::string("sold a\n") + kFacet, false, 0, "", 0},
+        {"UTF-8 byte order mark", "\xEF\xBB\xBF" + solid(1), true, 1, "", 0},
+        {"empty", "", false, 0, "", 0},
         {"misspelt loop keeps earlier facets", solid(2).substr(0, solid(2).size() - 12) +
-                                                   "facet normal 0 0 1 outer lop vertex 0 0 0", true, 2},
-        {"truncated in a number", "solid\nfacet normal 0 0 1 outer loop vertex 0 0 0 vertex 1 0", true, 0},
-        {"missing outer", "solid\nfacet normal 0 0 1 loop vertex 0 0 0 vertex 1 0 0 vertex 0 1 0", true, 0},
-        {"facets after endsolid", solid(1) + kFacet, true, 2},
-        {"three solids", solid(4, "a") + solid(4, "b b") + "\n\n" + solid(4, "c"), true, 12},
+                                                   "facet normal 0 0 1 outer lop vertex 0 0 0", true, 2,
+         "Line 15: \"lop\" where \"loop\" belongs.", 0},
+        {"misspelt normal", solid(1) + " facet nromal 0 0 1\n  outer loop\n", true, 1,
+         "Line 11: \"outer\" outside a facet.", 0},
+        {"truncated in a number", "solid\nfacet normal 0 0 1 outer loop vertex 0 0 0 vertex 1 0", true, 0,
+         "The data ends inside the facet of line 2.", 0},
+        {"truncated after a keyword", solid(1).substr(0, 60), true, 0, "The data ends inside the facet of line 2.",
+         0},
+        {"missing outer", "solid\nfacet normal 0 0 1 loop vertex 0 0 0 vertex 1 0 0 vertex 0 1 0", true, 0,
+         "Line 2: \"loop\" where \"outer\" belongs.", 0},
+        {"normals with decimal commas", "solid\nfacet normal 0,0 0 1 outer loop vertex 0 0 0 vertex 1 0 0 "
+                                        "vertex 0 1 0\nfacet normal 0 0,5 1,0 outer loop vertex 0 0 0 vertex 1 0 0 "
+                                        "vertex 0 1 0",
+         true, 2, "", 2},
+        {"facets after endsolid", solid(1) + kFacet, true, 2, "", 0},
+        {"three solids", solid(4, "a") + solid(4, "b b") + "\n\n" + solid(4, "c"), true, 12, "", 0},
         {"no trailing newline", "solid\nfacet normal 0 0 1 outer loop vertex 0 0 0 vertex 1 0 0 vertex 0 1 0",
-         true, 1},
+         true, 1, "", 0},
         {"tabs and CRLF", "solid\r\n\tfacet\tnormal 0 0 1\r\n outer loop\r\nvertex 0 0 0\r\nvertex 1 0 0\r\n"
-                          "vertex 0 1 0\r\nendloop\r\nendfacet\r\nendsolid\r\n", true, 1},
+                          "vertex 0 1 0\r\nendloop\r\nendfacet\r\nendsolid\r\n", true, 1, "", 0},
     };
     for (const auto& c : cases) {
         const Parsed p = parse(c.text);
         EXPECT_EQ(p.header, c.header) << c.what;
         EXPECT_EQ(p.facets.size(), c.facets) << c.what;
+        EXPECT_EQ(p.stop, c.stop) << c.what;
+        EXPECT_EQ(p.badNormals, c.badNormals) << c.what;
+        EXPECT_EQ(p.error, "") << c.what;
     }
 }
 

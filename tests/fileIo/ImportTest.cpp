@@ -10,6 +10,7 @@
 #include "fileIo/FileHandlingFactory.h"
 #include "fileIo/VGeoFileHandling.h"
 #include "topolib/MeshBoolean.h"
+#include "topolib/OctreeBeside.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlTriangle.h"
@@ -19,10 +20,14 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <clocale>
 #include <cmath>
 #include <memory>
 #include <random>
+
+#include <dlfcn.h>
+#include <pthread.h>
 
 using namespace stlfixtures;
 
@@ -53,6 +58,20 @@ Counts countsOf(const topolib::StlObject& mesh) {
     }
     return c;
 }
+
+// Threads started in this process: every pthread_create passes here first.
+std::atomic<unsigned> g_threadsStarted{0};
+
+} // namespace
+
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*run)(void*), void* arg) {
+    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    static const Create next = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
+    g_threadsStarted.fetch_add(1);
+    return next(thread, attr, run, arg);
+}
+
+namespace {
 
 class Import : public ::testing::Test {
 protected:
@@ -103,6 +122,32 @@ TEST_F(Import, millionFacetTorusHasExactTopologyFromBinaryAndAsciiUnderAnyLocale
         EXPECT_DOUBLE_EQ(mesh.area(), area) << c.what;
         EXPECT_DOUBLE_EQ(mesh.volume(), volume) << c.what;
         std::setlocale(LC_ALL, "C");
+    }
+}
+
+TEST_F(Import, smallFileImportsWithoutHelperThreadsAndBigOnesWithThem) {
+    // As the scene imports: the octree is built beside the edges and shells.
+    // A small file's import starts no thread of its own; the tree is there.
+    const struct {
+        int ring, tube;
+        bool helpers;
+    } cases[] = {{10, 5, false}, {40, 40, false}, {100, 50, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(2 * c.ring * c.tube);
+        const QString path = dir.filePath("part.stl");
+        ASSERT_TRUE(writeFile(path.toStdString(), binaryStl(torus(c.ring, c.tube))));
+        topolib::StlObject mesh;
+        std::unique_ptr<topolib::OctreeBeside> tree;
+        const topolib::StlObject::SideWork beside{[&] { tree = std::make_unique<topolib::OctreeBeside>(mesh); },
+                                                  [&] { tree->join(); }};
+        topolib::forceImportThreads(1);
+        const unsigned before = g_threadsStarted.load();
+        ASSERT_EQ(mesh.loadFromFile(path.toStdWString(), nullptr, nullptr, &beside), topolib::LoadResult::Success);
+        const unsigned started = g_threadsStarted.load() - before;
+        topolib::forceImportThreads(0);
+        EXPECT_EQ(started > 0, c.helpers) << started;
+        ASSERT_TRUE(tree && tree->publish(mesh));
+        EXPECT_NE(mesh.octree(), nullptr);
     }
 }
 

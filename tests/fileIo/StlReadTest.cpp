@@ -24,6 +24,7 @@
 #include <thread>
 
 #include <sched.h>
+#include <unistd.h>
 
 using namespace fileIo;
 using namespace stlfixtures;
@@ -74,6 +75,12 @@ std::vector<Facet> someFacets(int n) {
     return facets;
 }
 
+std::vector<Facet> someFacetsOfTorus(int n) {
+    auto facets = torus(100, 100);
+    facets.resize(n);
+    return facets;
+}
+
 } // namespace
 
 TEST_F(StlRead, binaryCubeBecomesWeldedMeshWithNameBoxAreaAndVolume) {
@@ -119,30 +126,80 @@ TEST_F(StlRead, binaryCountsAndTruncationsGiveCompleteFacetsOrFailure) {
     }
 }
 
-TEST_F(StlRead, nonFiniteCoordinatesDropTheirFacetOnly) {
-    auto facets = someFacets(4);
+TEST_F(StlRead, cornersThatAreNotNumbersDropTheirFacetAndCornersBeyondTheLimitRefuseTheFile) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    facets[1][4] = nan;
-    facets[2][11] = -inf;
-    facets[3][0] = nan; // the file's normal is not used
-    topolib::StlObject mesh;
-    ASSERT_EQ(readBinaryBytes(binaryStl(facets), mesh), kSuccess);
-    EXPECT_EQ(mesh.triangleCount(), 2u);
-    for (int k = 0; k < 3; ++k) {
-        EXPECT_TRUE(std::isfinite(mesh.bboxMin()[k]));
-        EXPECT_TRUE(std::isfinite(mesh.bboxMax()[k]));
+    auto changed = [](std::vector<Facet> facets, std::size_t facet, std::size_t value, float to) {
+        facets[facet][value] = to;
+        return facets;
+    };
+    auto cubeFrom = [](float low, float size) {
+        std::vector<Facet> facets = cube(size);
+        for (Facet& f : facets)
+            for (std::size_t c = 3; c < 12; ++c)
+                f[c] += low;
+        return facets;
+    };
+    const auto four = someFacets(4);
+    const struct {
+        const char* what;
+        std::vector<Facet> facets;
+        int result;
+        uint32_t triangles;
+    } cases[] = {
+        {"corner not a number", changed(four, 1, 4, nan), kSuccess, 3},
+        {"normal not a number (not used)", changed(four, 3, 0, nan), kSuccess, 4},
+        {"every corner not a number", {changed(four, 0, 3, nan)[0]}, kFailure, 0},
+        {"corner infinite", changed(four, 2, 11, -inf), kFailure, 0},
+        {"cube 0 to 2000000 mm", cube(2e6f), kFailure, 0},
+        {"one corner at -10000000 mm", changed(four, 3, 7, -1e7f), kFailure, 0},
+        {"cube -1000000 to 1000000 mm", cubeFrom(-1e6f, 2e6f), kSuccess, 12},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const unsigned threads : {1u, 3u}) {
+            topolib::StlObject mesh;
+            topolib::forceImportThreads(threads);
+            EXPECT_EQ(readBinaryBytes(binaryStl(c.facets), mesh), c.result) << threads;
+            topolib::forceImportThreads(0);
+            if (c.result == kSuccess) {
+                EXPECT_EQ(mesh.triangleCount(), c.triangles) << threads;
+                for (int k = 0; k < 3; ++k)
+                    EXPECT_TRUE(std::isfinite(mesh.bboxMin()[k]) && std::isfinite(mesh.bboxMax()[k]));
+            }
+        }
+        topolib::StlObject fromText;
+        EXPECT_EQ(load(file("text.stl", asciiStl(c.facets)), fromText), c.result);
+        if (c.result == kSuccess) {
+            EXPECT_EQ(fromText.triangleCount(), c.triangles);
+        }
     }
-    std::string text = asciiStl(someFacets(3));
-    text.replace(text.find("vertex ") + 7, 15, "nan             ");
-    topolib::StlObject fromText;
-    EXPECT_EQ(load(file("nan.stl", text), fromText), kSuccess);
-    EXPECT_EQ(fromText.triangleCount(), 2u);
+}
 
-    topolib::StlObject allBad;
-    facets = someFacets(1);
-    facets[0][3] = inf;
-    EXPECT_EQ(readBinaryBytes(binaryStl(facets), allBad), kFailure);
+TEST_F(StlRead, binaryFileThatShrinksWhileReadIsToldWithBothCounts) {
+    // The file is cut to half its records once the read has begun (at its
+    // first progress report, after the first block).
+    const std::wstring path = file("shrinking.stl", binaryStl(someFacetsOfTorus(10000)));
+    const std::string bytes = QString::fromStdWString(path).toStdString();
+    bool cut = false;
+    const ProgressSink cutting([&](int percent, unsigned, const std::wstring&, const std::wstring&,
+                                   const std::wstring&) {
+        if (percent > 0 && !cut)
+            cut = ::truncate(bytes.c_str(), 84 + 5000 * 50) == 0;
+    });
+    topolib::StlObject mesh;
+    StlFileHandling handler;
+    handler.setFileName(path);
+    handler.setTarget(&mesh);
+    handler.setProgressSink(&cutting);
+    topolib::forceImportThreads(1);
+    EXPECT_EQ(handler.load(), kSuccess);
+    topolib::forceImportThreads(0);
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(mesh.triangleCount(), 5000u);
+    EXPECT_EQ(handler.loadNotes(), std::vector<std::string>{"The file declares 10000 facets, its size held 10000 when "
+                                                            "the read began, but it ended after 5000 (it shrank "
+                                                            "while it was read); 5000 facets were read."});
 }
 
 TEST_F(StlRead, memoryCheckSeesTheCountTheFileCanHoldAndCanRefuse) {

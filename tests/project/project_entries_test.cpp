@@ -30,13 +30,13 @@ QByteArray supportDoc(const QString& general, const QString& areas) {
 
 } // namespace
 
-TEST(ProjectEntries, descriptorKeepsRecordsAndStripsWhatXmlCannotHold) {
+TEST(ProjectEntries, descriptorKeepsRecordsAndNamesXmlCannotHold) {
     ProjectDescriptor d;
     d.view.renderScale = 3.25;
     for (int k = 0; k < 16; ++k)
         d.view.modelView[k] = 0.1f * float(k) - 0.7f;
     d.view.renderCenter[0] = 65.123456;
-    d.view.renderCenter[2] = -1234567.0;
+    d.view.renderCenter[2] = -123456.7;
     ProjectObjectInfo o;
     o.id = 0;
     o.name = QString::fromUtf8("bad\x01name\xef\xbf\xbf") + QChar(0xD800) + QString::fromUtf8("\xc3\xa9\xf0\x9f\x98\x80");
@@ -57,9 +57,20 @@ TEST(ProjectEntries, descriptorKeepsRecordsAndStripsWhatXmlCannotHold) {
     for (int k = 0; k < 16; ++k)
         EXPECT_NEAR(back.view.modelView[k], d.view.modelView[k], 1e-6);
     EXPECT_NEAR(back.view.renderCenter[0], 65.1235, 1e-9); // six significant digits
-    EXPECT_DOUBLE_EQ(back.view.renderCenter[2], -1.23457e6);
+    EXPECT_DOUBLE_EQ(back.view.renderCenter[2], -123457.0);
     ASSERT_EQ(back.objects.size(), 2u);
-    EXPECT_EQ(back.objects[0].name, QString::fromUtf8("badname\xc3\xa9\xf0\x9f\x98\x80"));
+    // The name comes back unit for unit; "Name" holds what XML can carry of
+    // it, for readers that know no other attribute.
+    EXPECT_EQ(back.objects[0].name, o.name);
+    EXPECT_TRUE(xml.contains(QString::fromUtf8("Name=\"badname\xc3\xa9\xf0\x9f\x98\x80\"").toUtf8()));
+    EXPECT_EQ(back.objects[1].name, QString());
+    // A damaged escape falls back to that plain name.
+    QByteArray damaged = xml;
+    damaged.replace("%0001", "%00g1");
+    ProjectDescriptor plain;
+    ASSERT_TRUE(readDescriptor(damaged, plain));
+    ASSERT_EQ(plain.objects.size(), 2u);
+    EXPECT_EQ(plain.objects[0].name, QString::fromUtf8("badname\xc3\xa9\xf0\x9f\x98\x80"));
     EXPECT_EQ(back.objects[0].viewMode, 2);
     EXPECT_TRUE(back.objects[0].selected && back.objects[0].locked && !back.objects[0].visible);
     EXPECT_FLOAT_EQ(back.objects[0].transparentValue, 0.35f);
@@ -164,6 +175,34 @@ TEST(ProjectEntries, supportEntryRoundTripsWithoutDeletedConesAndAsMeshIds) {
     EXPECT_EQ(back.areas[2].vertexIds, (std::vector<int>{0, 1, 2}));
     EXPECT_EQ(back.areas[3].vertexId, 6);
     EXPECT_TRUE(xml.contains("NumConeShape=\"2\""));
+    // Written before the settings were stored: the container keeps its own.
+    EXPECT_FALSE(back.settings.supportType || back.settings.tipRadius || back.settings.baseThickness);
+    EXPECT_TRUE(xml.contains("<General BaseType=\"1\" RemoveExternal=\"true\" MaxAngle=\"33\" Density=\"7.5\"/>"));
+
+    // The settings follow the four attributes of "General", each number
+    // exact; a value of six digits or fewer is written as before.
+    s.settings.supportType = 0;
+    s.settings.tipRadius = 0.275;
+    s.settings.trunkRadius = 1.0 / 3.0;
+    s.settings.branchRadius = 0.6;
+    s.settings.headExtend = 2.5;
+    s.settings.baseThickness = 1.5;
+    s.settings.baseSize = 4.0;
+    s.areas[0].cones[0].contactNormal[0] = std::sqrt(0.5);
+    s.areas[0].cones[0].contactNormal[2] = -std::sqrt(0.5);
+    const QByteArray withSettings = writeSupportEntry(s);
+    EXPECT_TRUE(withSettings.contains("<General BaseType=\"1\" RemoveExternal=\"true\" MaxAngle=\"33\" "
+                                      "Density=\"7.5\" SupportType=\"0\" TipRadius=\"0.275\""));
+    const SupportRecord again = readSupportEntry(withSettings, MeshLimits{10, 10, 10});
+    EXPECT_EQ(again.settings.supportType, 0);
+    EXPECT_EQ(again.settings.tipRadius, 0.275);
+    EXPECT_EQ(again.settings.trunkRadius, 1.0 / 3.0);
+    EXPECT_EQ(again.settings.branchRadius, 0.6);
+    EXPECT_EQ(again.settings.headExtend, 2.5);
+    EXPECT_EQ(again.settings.baseThickness, 1.5);
+    EXPECT_EQ(again.settings.baseSize, 4.0);
+    EXPECT_EQ(again.areas[0].cones[0].contactNormal[0], std::sqrt(0.5));
+    EXPECT_EQ(again.areas[0].cones[0].contactNormal[2], -std::sqrt(0.5));
 }
 
 TEST(ProjectEntries, hostileSupportNumbersAreDroppedOrClamped) {

@@ -146,6 +146,25 @@ TEST_F(ProjectFailureTest, failedSavesLeaveTheOldProjectAndNoTemporaryFile) {
     EXPECT_EQ(ObjectTable::instance()->count(), 3);
 }
 
+// A project that holds an object beyond the coordinate limit (written by
+// another program) is refused with the reason, and nothing reaches the scene.
+TEST_F(ProjectFailureTest, anObjectBeyondTheCoordinateLimitIsNotOpened) {
+    writeArchive(path, {{"VlrProDesc.xml", descriptorEntry(2)},
+                        {"ObjGeo/0.vsg", geometryEntry(meshfixtures::cube(10.0))},
+                        {"ObjGeo/1.vsg", geometryEntry(meshfixtures::box({10, 10, 10}, {0, -1000005, 0}))}});
+    EXPECT_EQ(open(), 6);
+    EXPECT_TRUE(VlrProjectFileHandling::instance()->lastReason().contains("1000000 mm"))
+        << VlrProjectFileHandling::instance()->lastReason().toStdString();
+    EXPECT_EQ(ObjectTable::instance()->count(), 0);
+    // The same object inside the limit opens.
+    writeArchive(path, {{"VlrProDesc.xml", descriptorEntry(2)},
+                        {"ObjGeo/0.vsg", geometryEntry(meshfixtures::cube(10.0))},
+                        {"ObjGeo/1.vsg", geometryEntry(meshfixtures::box({10, 10, 10}, {0, -999995, 0}))}});
+    EXPECT_EQ(open(), 0);
+    EXPECT_EQ(ObjectTable::instance()->count(), 2);
+    EXPECT_TRUE(VlrProjectFileHandling::instance()->lastReason().isEmpty());
+}
+
 TEST_F(ProjectFailureTest, aSaveWritesOnlyWhatItsReaderReadsBack) {
     ObjectTable::instance()->addObject(makeObject(meshfixtures::cube(), QStringLiteral("old")));
     ASSERT_EQ(save(), 0);
@@ -157,7 +176,9 @@ TEST_F(ProjectFailureTest, aSaveWritesOnlyWhatItsReaderReadsBack) {
         const char* reason;
     } cases[] = {
         // Placed on the platform its top goes to 6e38, beyond float range.
-        {"beyond float range", meshfixtures::box({10, 10, 6e38}, {0, 0, -3e38}), {0, 0, 3e38}, "too far out"},
+        {"beyond float range", meshfixtures::box({10, 10, 6e38}, {0, 0, -3e38}), {0, 0, 3e38}, "1000000 mm"},
+        // Beyond the one coordinate limit, which STL files cannot cross either.
+        {"beyond the limit", meshfixtures::box({10, 10, 10}, {0, 0, 0}), {999995, 0, 0}, "1000000 mm"},
         // Moved to the platform's middle its corners fall together.
         {"too small to keep an area", meshfixtures::cube(1e-30), {60, 60, 0}, "too small"},
     };

@@ -4,6 +4,7 @@
 #include "ProjectTestSupport.h"
 
 #include "app/MemoryCheck.h"
+#include "fileIo/PathEncoding.h"
 #include "project/VlrProjectFileHandling.h"
 #include "scene/CameraState.h"
 
@@ -141,7 +142,10 @@ TEST(ProjectRoundTrip, sceneWithSupportsReopensAsItWasSaved) {
     ObjectEx* cube = makeObject(meshfixtures::box({60.3, 60.7, 2.0}, {-81.37, 0.113, 6.29}), QStringLiteral("cube"));
     ObjectEx* sphere = makeObject(meshfixtures::uvSphere(7, 32, 16, {30, 0, 14}), QStringLiteral("sphere"));
     ObjectEx* shells = makeObject(interleavedShells(), QStringLiteral("two  shells  'apart'"));
-    ObjectEx* special = makeObject(meshfixtures::box({4, 5, 6}, {0, 30, 0}), QStringLiteral("hidden & locked"));
+    // Named from a file whose name is not UTF-8 ("lat\xe9"): the name holds
+    // the byte as a lone surrogate and must come back as it was.
+    ObjectEx* special = makeObject(meshfixtures::box({4, 5, 6}, {0, 30, 0}),
+                                   fileIo::pathToQString(std::string("lat\xe9")) + QStringLiteral(" & locked"));
     for (ObjectEx* o : {cube, sphere, shells, special})
         table->addObject(o);
     for (ObjectEx* o : {cube, sphere, shells})

@@ -172,10 +172,8 @@ TEST_F(SceneTest, hollowReplacementKeepsTheSlotAndFreesWhatIsOutOfTheList) {
     auto* copy = new CountedObject(&copyDeleted);
     meshfixtures::fillMesh(*copy, cube(6.0, {20, 0, 0}));
 
-    EXPECT_FALSE(sceneHost()->pushCommand(new HollowCreationCmd(20, 2.0, false), false)); // no result
-    host->hollowSource = source;
-    host->hollowCopy = copy;
-    ASSERT_TRUE(sceneHost()->pushCommand(new HollowCreationCmd(20, 2.0, false), false));
+    EXPECT_FALSE(sceneHost()->pushCommand(new HollowCreationCmd(nullptr, nullptr), false)); // no result
+    ASSERT_TRUE(sceneHost()->pushCommand(new HollowCreationCmd(source, copy), false));
     EXPECT_EQ(table()->objects(), std::vector<ObjectEx*>({first, copy, last}));
     EXPECT_TRUE(copy->isLoaded());
     ASSERT_TRUE(commands()->undo());
@@ -190,9 +188,8 @@ TEST_F(SceneTest, hollowReplacementKeepsTheSlotAndFreesWhatIsOutOfTheList) {
     // A source that is not in the list: refused, the copy is freed.
     auto* stray = new CountedObject(&sourceDeleted);
     copyDeleted = false;
-    host->hollowSource = stray;
-    host->hollowCopy = new CountedObject(&copyDeleted);
-    EXPECT_FALSE(sceneHost()->pushCommand(new HollowCreationCmd(20, 2.0, false), false));
+    EXPECT_FALSE(
+        sceneHost()->pushCommand(new HollowCreationCmd(stray, new CountedObject(&copyDeleted)), false));
     EXPECT_TRUE(copyDeleted);
     EXPECT_FALSE(sourceDeleted);
     delete stray;
@@ -291,4 +288,86 @@ TEST_F(SceneTest, savingObjectsReportsWhetherEveryByteWasWritten) {
     EXPECT_EQ(QFileInfo(path).size(), 84 + 24 * 50);
     EXPECT_FALSE(table()->saveObjectsToStl(dir.filePath("no/such/folder/x.stl"), true, false));
     EXPECT_FALSE(table()->saveObjectsToStl("/dev/full", true, false));
+    // A file the STL readers would refuse (beyond the coordinate limit) is
+    // not written.
+    addMesh(cube(5.0, {topolib::kMaxImportCoordinate - 4, 0, 0}));
+    QString note;
+    EXPECT_FALSE(table()->saveObjectsToStl(dir.filePath("far.stl"), true, false, &note));
+    EXPECT_TRUE(note.contains("1000000 mm")) << note.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("far.stl")));
+}
+
+// No move, turn, scale, fit or placement carries an object beyond the one
+// coordinate limit: a change that would is refused whole with a message and
+// leaves every vertex as it was; the same change short of the limit is made.
+TEST_F(SceneTest, noTransformCarriesAnObjectBeyondTheCoordinateLimit) {
+    const double limit = topolib::kMaxImportCoordinate;
+    // A 1000 mm cube standing with its far corner 100 mm inside the limit.
+    ObjectEx* near = addMesh(box({1000, 1000, 1000}, {limit - 1100, 0, 0}));
+    addMesh(cube(10.0));
+    const auto scaleBy = [](ObjectEx* obj, double f) {
+        topolib::Matrix4D m;
+        for (int k = 0; k < 3; ++k)
+            m.at(k, k) = f;
+        obj->setTransform(m);
+    };
+    // A quarter turn about a vertical line half the limit behind the origin
+    // swings the cube to y = 1.5 times the limit.
+    const auto quarterTurn = [&](ObjectEx* obj) {
+        const double angle = M_PI / 2, pivot[3] = {-limit / 2, 0, 0}, axis[3] = {0, 0, 1};
+        topolib::Matrix4D m;
+        topolib::makeAxisRotationMatrix(&angle, pivot, axis, m);
+        obj->setTransform(m);
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> prepare;
+        std::function<AbtCommand*()> make;
+        bool made;
+    };
+    const double far[3] = {200, 0, 0}, short_[3] = {50, 0, 0}, deep[3] = {0, 0, -2 * limit};
+    const std::vector<Case> cases = {
+        {"move past the limit", [] {}, [&] { return new TranslateCmd(TranslateCmd::ByOffset, far); }, false},
+        {"move short of it", [] {}, [&] { return new TranslateCmd(TranslateCmd::ByOffset, short_); }, true},
+        {"move far down", [] {}, [&] { return new TranslateCmd(TranslateCmd::ByOffset, deep); }, false},
+        {"turn far round", [&] { quarterTurn(near); }, [] { return new RoateCmd(); }, false},
+        {"scale about the origin", [&] { scaleBy(near, 1.1); }, [] { return new RescaleCmd(); }, false},
+        {"scale down", [&] { scaleBy(near, 0.5); }, [] { return new RescaleCmd(); }, true},
+        {"fit", [] {}, [] { return new FitToPlatformCmd(); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        table()->selectAll(false);
+        near->setSelected(true);
+        c.prepare();
+        const Snapshot before = snapshot();
+        host->messages.clear();
+        EXPECT_EQ(sceneHost()->pushCommand(c.make(), false), c.made);
+        EXPECT_EQ(host->messages.size(), c.made ? 0 : 1);
+        if (!c.made) {
+            EXPECT_TRUE(host->messages.value(0).contains("1000000 mm")) << host->messages.value(0).toStdString();
+            EXPECT_EQ(difference(before, snapshot()), 0.0);
+            const topolib::Matrix4D identity;
+            EXPECT_TRUE(std::equal(identity.m, identity.m + 16, near->transform().m)) << "the preview is dropped";
+        } else {
+            ASSERT_TRUE(commands()->undo());
+        }
+        double min[3], max[3];
+        for (ObjectEx* o : table()->objects()) {
+            ASSERT_TRUE(o->readBox(min, max));
+            for (int k = 0; k < 3; ++k)
+                EXPECT_TRUE(std::fabs(min[k]) <= limit && std::fabs(max[k]) <= limit);
+        }
+    }
+
+    // An import placed beside an object that reaches the limit is shifted
+    // back inside it.
+    table()->deleteAllObjects();
+    addMesh(box({1000, 1000, 1000}, {limit - 1000, 0, 0}));
+    importAndWait({file("beside.stl", box({3000, 20, 20}, {0, 0, 0}))});
+    ASSERT_EQ(table()->count(), 2);
+    double min[3], max[3];
+    ASSERT_TRUE(table()->objectAt(1)->readBox(min, max));
+    for (int k = 0; k < 3; ++k)
+        EXPECT_TRUE(std::fabs(min[k]) <= limit && std::fabs(max[k]) <= limit) << k << ' ' << min[k] << ' ' << max[k];
 }

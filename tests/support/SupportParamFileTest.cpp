@@ -1,6 +1,7 @@
 // The support parameter file: the exact one-line text of the presets, round
 // trips, clamping of missing and garbage values as the panel's boxes would,
-// XML errors, and a data folder that cannot be written.
+// XML errors, a data folder that cannot be written and a full disk.
+#include "SmallDisk.h"
 #include "app/MainWindowHooks.h"
 #include "support/SupportParamFile.h"
 
@@ -190,4 +191,21 @@ TEST(SupportParamFile, readOnlyDataFolderKeepsTheOldFileAndShowsNothing) {
     EXPECT_EQ(result, 0);
     EXPECT_EQ(fileBytes(path), before);
     EXPECT_EQ(QDir(params).entryList(QDir::Files | QDir::Hidden), QStringList{"supportParam.xml"});
+}
+
+// Generating supports on a full disk: the file keeps what it held, and no
+// temporary file is left beside it.
+TEST(SupportParamFile, aFullDiskKeepsTheOldFileWhole) {
+    QTemporaryDir dir;
+    const QString small = dir.filePath("small");
+    testsupport::SmallDisk disk(small.toStdString(), 64);
+    if (!disk.mounted())
+        GTEST_SKIP() << testsupport::SmallDisk::skipReason();
+    const QString path = small + "/supportParam.xml";
+    ASSERT_TRUE(support::writeSupportParamFile(path, someParams()));
+    const QByteArray before = fileBytes(path);
+    disk.fill("filler");
+    EXPECT_FALSE(support::writeSupportParamFile(path, support::presetSupportParams()));
+    EXPECT_EQ(fileBytes(path), before);
+    EXPECT_EQ(QDir(small).entryList(QDir::Files | QDir::Hidden), (QStringList{"filler", "supportParam.xml"}));
 }

@@ -6,8 +6,9 @@
 // result is the save's code, or the open's when the save succeeded; links and
 // bars count the live links between live cones and their bars after the open;
 // same=1 only when every object's triangle and vertex counts, name and flags,
-// every live cone's contact point (within 1e-4), and which cones are linked
-// and how many bars each link has came back.
+// every live cone's contact point (within 1e-4), which cones are linked and
+// how many bars each link has, and every support triangle (each corner within
+// 1e-4, the raft's included) came back.
 //
 // meshinfo --open FILE.vpf: opens a project into an empty scene and prints
 //   open result= code= objects= triangles= cones= ms=
@@ -40,6 +41,8 @@
 #include "support/SupportGen.h"
 #include "topolib/MeshBoolean.h"
 #include "topolib/StlShell.h"
+#include "topolib/StlTriangle.h"
+#include "topolib/StlVertex.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -72,6 +75,8 @@ struct ObjectSummary {
     // smaller first) and the link's bar count, sorted.
     std::vector<std::array<size_t, 3>> links;
     unsigned long bars = 0;
+    // The corners of every support triangle the view draws, in its order.
+    std::vector<std::array<double, 9>> supportTriangles;
 };
 
 void summarizeLinks(const support::SupportGen& gen, ObjectSummary& s) {
@@ -119,8 +124,18 @@ std::vector<ObjectSummary> summarize(const ObjectTable& table) {
                     if (const support::ConeShape* c = shape ? shape->asCone() : nullptr)
                         if (!c->isDeleted())
                             s.cones.push_back({c->ContactPoint[0], c->ContactPoint[1], c->ContactPoint[2]});
-        if (const auto& gen = o->supportGenIfAny())
+        if (const auto& gen = o->supportGenIfAny()) {
             summarizeLinks(*gen, s);
+            std::vector<topolib::StlTriangle*> triangles;
+            gen->appendAllTriangles(triangles);
+            for (const topolib::StlTriangle* t : triangles) {
+                std::array<double, 9> corners;
+                for (int k = 0; k < 3; ++k)
+                    for (int i = 0; i < 3; ++i)
+                        corners[size_t(3 * k + i)] = t->vertices[k]->pos[i];
+                s.supportTriangles.push_back(corners);
+            }
+        }
         out.push_back(std::move(s));
     }
     return out;
@@ -133,8 +148,13 @@ bool same(const std::vector<ObjectSummary>& a, const std::vector<ObjectSummary>&
         const ObjectSummary &x = a[k], &y = b[k];
         if (x.name != y.name || x.triangles != y.triangles || x.vertices != y.vertices || x.visible != y.visible ||
             x.selected != y.selected || x.locked != y.locked || x.transparent != y.transparent ||
-            x.cones.size() != y.cones.size() || x.links != y.links)
+            x.cones.size() != y.cones.size() || x.links != y.links ||
+            x.supportTriangles.size() != y.supportTriangles.size())
             return false;
+        for (size_t t = 0; t < x.supportTriangles.size(); ++t)
+            for (size_t i = 0; i < 9; ++i)
+                if (!(std::fabs(x.supportTriangles[t][i] - y.supportTriangles[t][i]) <= 1e-4))
+                    return false;
         for (size_t c = 0; c < x.cones.size(); ++c)
             for (int i = 0; i < 3; ++i)
                 if (!(std::fabs(x.cones[c][i] - y.cones[c][i]) <= 1e-4))

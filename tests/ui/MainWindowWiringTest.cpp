@@ -364,7 +364,11 @@ TEST_F(MainWindowWiring, hollowOkIsOneUndoableReplacement) {
     const std::size_t commands = w->commandManager()->undoCount();
     auto* ok = panel->findChild<QPushButton*>("_btnOk");
     ASSERT_NE(ok, nullptr);
+    // Without a drain hole the cavity traps resin: the user is told.
+    QString told;
+    answerNextMessageBox(QMessageBox::Ok, nullptr, &told);
     ok->click();
+    EXPECT_TRUE(told.startsWith("1 cavity has no drain hole and traps resin")) << told.toStdString();
     EXPECT_EQ(w->commandManager()->undoCount(), commands + 1);
     EXPECT_TRUE(panel->isHidden());
     EXPECT_FALSE(hollow->isChecked());

@@ -208,7 +208,63 @@ TEST_F(SupportDlgTest, supportTypeButtonRebuildsExistingSupportsAsOneUndoableSte
     EXPECT_NE(supportdump::dump(gen).find(" bar deleted 0"), std::string::npos);
 }
 
-TEST_F(SupportDlgTest, generateIsOneCommandStoresTheParametersAndClearIsNotUndoable) {
+// The base-type button gives the selected objects' supports the new footing
+// at once as one step of the history: the bars stay as they were (those the
+// user deleted stay deleted), and undo and redo give back each state bit for
+// bit, the raft included.
+TEST_F(SupportDlgTest, baseTypeButtonKeepsHandEditsAsOneUndoableStep) {
+    ObjectEx* obj = addCube(0.0, 0.0);
+    child<QDoubleSpinBox>("_dsbZOffset")->setValue(20.0); // tall enough for bars
+    click("_btnGenerate");
+    const std::shared_ptr<support::SupportGen> gen = obj->supportGenIfAny();
+    ASSERT_TRUE(gen);
+    ASSERT_EQ(gen->getBaseType(), 1);
+    ASSERT_FALSE(gen->baseTriangles.empty());
+    support::AbtShape* bar = supportdump::firstLiveBar(gen);
+    ASSERT_NE(bar, nullptr);
+    obj->setPointedSupport(bar);
+    ASSERT_TRUE(host.pushCommand(new DeleteConeSupportCmd(), false));
+    std::vector<std::string> states{supportdump::dump(gen)};
+    ASSERT_NE(states[0].find("bar deleted 1"), std::string::npos);
+    const size_t steps = host.commandManager()->undoCount();
+
+    // 1 -> 2 (a base under each cone, no raft) -> 0 (neither).
+    for (int type : {2, 0}) {
+        SCOPED_TRACE(type);
+        click("_btnBaseType");
+        ASSERT_EQ(dlg.baseType(), type);
+        ASSERT_EQ(host.commandManager()->undoCount(), steps + states.size());
+        EXPECT_EQ(obj->supportGenIfAny(), gen);
+        EXPECT_EQ(gen->getBaseType(), type);
+        EXPECT_TRUE(gen->baseTriangles.empty());
+        EXPECT_TRUE(bar->isDeleted());
+        for (std::size_t a = 0; a < gen->areaCount(); ++a)
+            for (support::AbtShape* s : gen->areaAt(a)->shapes) {
+                if (const support::ConeShape* c = s->asCone()) {
+                    EXPECT_EQ(c->GenerateBase, type == 2 ? 1 : 0);
+                }
+            }
+        states.push_back(supportdump::dump(gen));
+        EXPECT_NE(states.back(), states[states.size() - 2]);
+    }
+    // Undo twice and redo twice, two rounds: each state comes back bit for bit.
+    for (int round = 0; round < 2; ++round) {
+        for (size_t k : {1, 0}) {
+            ASSERT_TRUE(host.commandManager()->undo());
+            EXPECT_EQ(supportdump::firstDifference(states[k], supportdump::dump(gen)), "");
+        }
+        for (size_t k : {1, 2}) {
+            ASSERT_TRUE(host.commandManager()->redo());
+            EXPECT_EQ(supportdump::firstDifference(states[k], supportdump::dump(gen)), "");
+        }
+    }
+    ASSERT_TRUE(host.commandManager()->undo());
+    ASSERT_TRUE(host.commandManager()->undo());
+    ASSERT_TRUE(host.commandManager()->undo()); // the deleted bar
+    EXPECT_FALSE(bar->isDeleted());
+}
+
+TEST_F(SupportDlgTest, generateIsOneCommandStoresTheParametersAndClearIsOneUndoableStep) {
     ObjectEx* a = addCube(0.0, 0.0);
     ObjectEx* b = addCube(20.0, 3.0);
     child<QDoubleSpinBox>("_dsbDensity")->setValue(6.5);
@@ -235,12 +291,40 @@ TEST_F(SupportDlgTest, generateIsOneCommandStoresTheParametersAndClearIsNotUndoa
     EXPECT_NEAR(lowestZ(b), 3.0, 1e-9);
     ASSERT_TRUE(host.commandManager()->redo());
 
+    // A hand edit, then Clear: undo gives back the very containers, the
+    // edit included, bit for bit; the next undo is the edit's.
+    support::AbtShape* cone = a->supportGenIfAny()->areaAt(0)->shapes.front();
+    a->setPointedSupport(cone);
+    ASSERT_TRUE(host.pushCommand(new DeleteConeSupportCmd(), false));
+    const std::shared_ptr<support::SupportGen> genA = a->supportGenIfAny(), genB = b->supportGenIfAny();
+    const std::string dumpA = supportdump::dump(genA), dumpB = supportdump::dump(genB);
     ObjectTable::instance()->setModified(false);
     click("_btnClear");
     EXPECT_FALSE(a->hasSupport());
     EXPECT_FALSE(b->hasSupport());
     EXPECT_TRUE(ObjectTable::instance()->isModified());
+    EXPECT_EQ(host.commandManager()->undoCount(), 3u);
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(host.commandManager()->undo());
+        EXPECT_EQ(a->supportGenIfAny(), genA);
+        EXPECT_EQ(b->supportGenIfAny(), genB);
+        EXPECT_EQ(supportdump::firstDifference(dumpA, supportdump::dump(a->supportGenIfAny())), "");
+        EXPECT_EQ(supportdump::firstDifference(dumpB, supportdump::dump(b->supportGenIfAny())), "");
+        ASSERT_TRUE(host.commandManager()->redo());
+        EXPECT_FALSE(a->hasSupport());
+        EXPECT_FALSE(b->hasSupport());
+    }
+    ASSERT_TRUE(host.commandManager()->undo());
+    ASSERT_TRUE(host.commandManager()->undo()); // the deleted cone
+    EXPECT_FALSE(cone->isDeleted());
     EXPECT_EQ(host.commandManager()->undoCount(), 1u);
+    // Nothing to clear: nothing is recorded.
+    a->setSelected(false);
+    b->setSelected(false);
+    click("_btnClear");
+    EXPECT_EQ(host.commandManager()->undoCount(), 1u);
+    a->setSelected(true);
+    b->setSelected(true);
 
     // At the next opening the file's values win over the presets.
     dlg.onBtnPresetClicked();

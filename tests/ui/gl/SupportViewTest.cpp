@@ -182,14 +182,15 @@ TEST_F(SupportView, clicksInAddAndDeleteModesAreOneCommandEach) {
     frame();
     move(at);
     EXPECT_EQ(cube->pointedSupport(), cone);
+    const std::vector<support::AbtShape*> coneLinks = cone->links;
     click(at);
     ASSERT_EQ(host.commandManager()->undoCount(), 3u);
     auto* del = dynamic_cast<const DeleteConeSupportCmd*>(host.commandManager()->undoTop());
     ASSERT_NE(del, nullptr);
     EXPECT_TRUE(cone->isDeleted());
-    for (support::AbtShape* l : cone->links)
+    for (support::AbtShape* l : coneLinks)
         EXPECT_TRUE(l->isDeleted());
-    EXPECT_EQ(del->changedShapes().size(), 1u + cone->links.size());
+    EXPECT_EQ(del->changedShapes().size(), 1u + coneLinks.size());
     EXPECT_EQ(liveCones(*gen), cones);
     ASSERT_TRUE(host.commandManager()->undo());
     EXPECT_FALSE(cone->isDeleted());
