@@ -15,6 +15,7 @@
 #include "topolib/StlVertex.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
@@ -206,8 +207,9 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
     };
     if (!writer.open())
         return failed(IO_ZIP_FAILED);
-    const ProgressSink progress;
-    progress.setText(ProgressText::SavingProject);
+    const ProgressScope scope;
+    const ProgressSink& progress = scope.sink();
+    progress.setText(ProgressText::SavingProject, QFileInfo(path).fileName().toStdWString());
     progress.setPercent(0);
     progress.setPercent(1);
 
@@ -262,8 +264,9 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
 
 IO_ERROR VlrProjectFileHandling::open(int loadProjectType, const QString& path, ObjectTable* table) {
     m_lastReason.clear();
-    const ProgressSink progress;
-    progress.setText(ProgressText::LoadingProject);
+    const ProgressScope scope;
+    const ProgressSink& progress = scope.sink();
+    progress.setText(ProgressText::LoadingProject, QFileInfo(path).fileName().toStdWString());
     progress.setPercent(0);
     if (loadProjectType != 0 || !table)
         return IO_SUCCESS;

@@ -194,18 +194,22 @@ void TranslateCmd::redo() {
 
 // ---- Rotation and scale -------------------------------------------------------------
 
-void applyMatrixRecord(const MatrixRecord& record, bool inverse) {
+void applyMatrixRecord(const MatrixRecord& record, bool inverse, bool turn) {
     for (const auto& entry : record) {
         topolib::Matrix4D m = entry.second;
         if (inverse)
             m.invert(); // throws on a singular matrix: the manager's failure rule
-        entry.first->rotateByMatrix(&m);
+        if (turn)
+            entry.first->turnByMatrix(m);
+        else
+            entry.first->rotateByMatrix(&m);
     }
     table()->setModified(true);
     sceneHost()->updateSelectionBox();
 }
 
 bool RoateCmd::execute() {
+    m_turn = true;
     bool rotated = true;
     bake([&] { rotated = table()->rotateSelected(m_record); });
     return rotated;
@@ -213,12 +217,12 @@ bool RoateCmd::execute() {
 
 void BakeTransformCmd::undo() {
     m_supports.recordAfter();
-    applyMatrixRecord(m_record, true);
+    applyMatrixRecord(m_record, true, m_turn);
     m_supports.giveBack(true);
 }
 
 void BakeTransformCmd::redo() {
-    applyMatrixRecord(m_record, false);
+    applyMatrixRecord(m_record, false, m_turn);
     m_supports.giveBack(false);
 }
 

@@ -134,6 +134,8 @@ protected:
 
     MatrixRecord m_record;
     KeptSupports m_supports;
+    // The matrices are turns: undo and redo keep the scale factors.
+    bool m_turn = false;
 };
 
 // Bakes the pending rotation of every selected visible object. Kept unless it
@@ -168,8 +170,9 @@ public:
 topolib::Matrix4D scaleInPlace(const double min[3], const double max[3], const double f[3]);
 
 // The rotate and rescale undo / redo: applies each recorded matrix (inverted
-// for undo) and updates the selection box; sets the modified flag.
-void applyMatrixRecord(const MatrixRecord& record, bool inverse);
+// for undo) and updates the selection box; sets the modified flag. A turn
+// keeps the objects' scale factors (ObjectEx::turnByMatrix).
+void applyMatrixRecord(const MatrixRecord& record, bool inverse, bool turn);
 
 // Pushes the import command of a finished batch (no repaint); false when the
 // batch is empty or the command was refused.

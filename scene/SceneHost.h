@@ -63,6 +63,8 @@ public:
     // panel is absent or hidden.
     virtual void commitPendingHole() = 0;
     virtual void addHoleAt(const double position[3], const double direction[3]) = 0;
+    // The hole following the cursor goes: the cursor is off the model.
+    virtual void dropPendingHole() = 0;
     virtual bool pickHole(const QPoint& p) = 0;
     virtual void drawHollowPreview() = 0;
 
@@ -91,6 +93,7 @@ public:
     void viewAxis(double out[3]) override;
     void commitPendingHole() override {}
     void addHoleAt(const double*, const double*) override {}
+    void dropPendingHole() override {}
     bool pickHole(const QPoint&) override { return false; }
     void drawHollowPreview() override {}
     void pushAddConeSupportCmd() override {}

@@ -72,6 +72,11 @@ void MainWindow::addHoleAt(const double* position, const double* direction) {
         panel->placeHole(position, direction);
 }
 
+void MainWindow::dropPendingHole() {
+    if (HollowDlg* panel = HollowDlg::ifShown(_hollowDlg))
+        panel->dropHole();
+}
+
 bool MainWindow::pickHole(const QPoint& p) {
     HollowDlg* panel = HollowDlg::ifShown(_hollowDlg);
     if (!panel)

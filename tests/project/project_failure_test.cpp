@@ -434,12 +434,13 @@ TEST_F(ProjectFailureTest, progressIsWeightedByTrianglesAndAnEmptySceneDividesBy
     std::vector<int> values;
     setProgressCallback([&values](int value, unsigned, const std::wstring&, const std::wstring&,
                                   const std::wstring&) { values.push_back(value); });
-    // An empty scene: only the descriptor, and it opens.
+    // An empty scene: only the descriptor, and it opens. Each ends the
+    // progress it showed (-1).
     EXPECT_EQ(save(), 0);
-    EXPECT_EQ(values, (std::vector<int>{-2, 0, 1, 10, 90, 98}));
+    EXPECT_EQ(values, (std::vector<int>{-2, 0, 1, 10, 90, 98, -1}));
     values.clear();
     EXPECT_EQ(open(), 0);
-    EXPECT_EQ(values, (std::vector<int>{-2, 0, 90}));
+    EXPECT_EQ(values, (std::vector<int>{-2, 0, 90, -1}));
 
     // 100 and 300 triangles: 80 points shared 20 : 60 on save, 90 shared
     // 22.5 : 67.5 (summed, then truncated) on open.
@@ -447,10 +448,10 @@ TEST_F(ProjectFailureTest, progressIsWeightedByTrianglesAndAnEmptySceneDividesBy
     ObjectTable::instance()->addObject(makeObject(meshfixtures::uvSphere(3, 30, 6, {9, 0, 5}), QStringLiteral("b")));
     values.clear();
     EXPECT_EQ(save(), 0);
-    EXPECT_EQ(values, (std::vector<int>{-2, 0, 1, 10, 30, 90, 90, 98}));
+    EXPECT_EQ(values, (std::vector<int>{-2, 0, 1, 10, 30, 90, 90, 98, -1}));
     values.clear();
     EXPECT_EQ(open(), 0);
-    EXPECT_EQ(values, (std::vector<int>{-2, 0, 22, 90, 90}));
+    EXPECT_EQ(values, (std::vector<int>{-2, 0, 22, 90, 90, -1}));
     setProgressCallback({});
 }
 

@@ -41,11 +41,6 @@ bool wholeTreeIsSooner(std::size_t modelTriangles, std::size_t newTriangles) {
     return all < 2 * std::size_t(topolib::octreeBuildThreads(all)) * newTriangles;
 }
 
-// Closes the progress display however the preview ends.
-struct ProgressCloser {
-    ~ProgressCloser() { ProgressSink().finish(); }
-};
-
 const char* const kWallDoesNotFit = "The wall is too thick for this object: no inner surface was made.";
 const char* const kDegenerate = "This object has no surface that can be hollowed.";
 const char* const kOutOfMemory = "Not enough memory to hollow this object.";
@@ -294,11 +289,11 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
     logDouble(thickness, "Thickness: ");
     logInt(density, "Density: ");
     logText("-------------------------------");
-    const ProgressSink progress;
+    const ProgressScope scope;
+    const ProgressSink& progress = scope.sink();
     progress.setText(ProgressText::HollowPreview);
     progress.setPercent(0);
     progress.setPercent(1);
-    ProgressCloser closer;
     m_message.clear();
     m_thickness = thickness;
     m_wallMade = 0.0;

@@ -111,6 +111,8 @@ public:
     DrainHole* pendingHole() const { return m_pending.get(); }
     // Logs the pending hole and moves it to the committed holes; nothing without one.
     void commitPendingHole();
+    // Forgets the pending hole (the cursor left the model); committed holes stay.
+    void dropPendingHole() { m_pending.reset(); }
     // Deletes committed hole `index`; false when out of range.
     bool removeHole(int index);
     // Every committed hole (not the pending one) gets the radius or taper and

@@ -317,6 +317,11 @@ void HollowDlg::commitHole() {
         m_context->commitPendingHole();
 }
 
+void HollowDlg::dropHole() {
+    if (m_context)
+        m_context->dropPendingHole();
+}
+
 bool HollowDlg::createHollowedObject(ObjectEx** source, ObjectEx** hollowed) {
     ObjectEx* obj = object();
     if (!obj || !m_context)

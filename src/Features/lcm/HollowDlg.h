@@ -74,6 +74,8 @@ public:
     void placeHole(const double position[3], const double direction[3]);
     // Commits the hole following the cursor.
     void commitHole();
+    // Removes the hole following the cursor (the cursor left the model).
+    void dropHole();
     // Removes the committed hole under the widget point (GL selection with the
     // projection of the view's last paint; the view's context must be current).
     bool removeHoleAt(const QPoint& p);
