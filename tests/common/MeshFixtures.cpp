@@ -252,6 +252,47 @@ TriangleSoup cone(int blades, double radius, double height, const Point& baseCen
     return s;
 }
 
+TriangleSoup screw(int sides, int rowsPerPitch) {
+    const double core = 3.0, depth = 3.0, pitch = 2.5, shank = 42.5, head = 10.0, top = 50.0;
+    // The thread's radius at angle a and height z: a trapezoid over one turn.
+    auto threadRadius = [&](double a, double z) {
+        double u = z / pitch - a / (2.0 * kPi);
+        u -= std::floor(u);
+        const double rise = std::clamp((std::min(u, 1.0 - u) - 0.1) / 0.3, 0.0, 1.0);
+        return core + depth * rise;
+    };
+    // Rows of the surface from the bottom pole over the shank, the ledge and the
+    // head's side to the top pole; each gives radius and height by angle.
+    struct Row {
+        double z;
+        int kind; // 0 pole, 1 thread, 2 head rim
+    };
+    std::vector<Row> rows{{0.0, 0}};
+    const int shankRows = static_cast<int>(std::lround(shank / pitch)) * rowsPerPitch;
+    for (int j = 0; j <= shankRows; ++j)
+        rows.push_back({shank * j / shankRows, 1});
+    rows.push_back({shank, 2});
+    rows.push_back({top, 2});
+    rows.push_back({top, 0});
+    auto at = [&](const Row& row, int i) -> Point {
+        const double a = 2.0 * kPi * (i % sides) / sides;
+        const double r = row.kind == 0 ? 0.0 : (row.kind == 1 ? threadRadius(a, row.z) : head);
+        return {r * std::cos(a), r * std::sin(a), row.z};
+    };
+    TriangleSoup s;
+    for (std::size_t j = 0; j + 1 < rows.size(); ++j) {
+        for (int i = 0; i < sides; ++i) {
+            const Point a = at(rows[j], i), b = at(rows[j], i + 1);
+            const Point c = at(rows[j + 1], i + 1), d = at(rows[j + 1], i);
+            if (rows[j].kind != 0)
+                s.push_back({{a, b, c}});
+            if (rows[j + 1].kind != 0)
+                s.push_back({{a, c, d}});
+        }
+    }
+    return s;
+}
+
 TriangleSoup singleFacet(double size) { return {{{{0, 0, 0}, {size, 0, 0}, {0, size, 0}}}}; }
 
 TriangleSoup fan(int blades, double radius, double spanDegrees) {

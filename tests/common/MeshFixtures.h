@@ -60,6 +60,12 @@ TriangleSoup cylinder(double radius, const Point& p0, const Point& p1, int sides
 // the order tip blade i, base blade i; 2 · blades facets. Rim point i lies at
 // angle 2 pi i / blades.
 TriangleSoup cone(int blades, double radius, double height, const Point& baseCentre = {0.0, 0.0, 0.0});
+// A screw hanging from its head: a shank of core radius 4 with a helical thread
+// 1 deep (outer radius 5, pitch 2, a trapezoid profile) from z = 0 to z = 42,
+// and a flat head of radius 9.5 from z = 42 to 50 whose underside is a ledge of
+// about 205 mm² around the shank. `sides` facets around, `rowsPerPitch` rows
+// of the shank per turn: 2 · sides · (21 · rowsPerPitch + 3) facets.
+TriangleSoup screw(int sides = 64, int rowsPerPitch = 8);
 // One facet (0,0,0), (size,0,0), (0,size,0), normal +z.
 TriangleSoup singleFacet(double size = 1.0);
 // `blades` facets sharing the centre (0,0,0) in the z = 0 plane, spread over
