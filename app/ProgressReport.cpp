@@ -1,5 +1,6 @@
 #include "app/ProgressReport.h"
 
+#include <cmath>
 #include <utility>
 
 ProgressCallbackFunction ProgressCallback;
@@ -39,4 +40,29 @@ void ProgressSink::finish() const {
 const ProgressSink& ProgressSink::orGlobal(const ProgressSink* sink) {
     static const ProgressSink global;
     return sink ? *sink : global;
+}
+
+void ProgressSink::start(ProgressText stage, const std::wstring& name) const {
+    setText(stage, name);
+}
+
+void ProgressSink::report(double fraction) const {
+    setPercent(progressPercent(fraction));
+}
+
+bool ProgressSink::stopRequested() const {
+    return m_stop != nullptr && m_stop->load();
+}
+
+void ProgressSink::end() const {
+    finish();
+}
+
+const ProgressMonitor& ProgressMonitor::silent() {
+    static const ProgressMonitor none;
+    return none;
+}
+
+int progressPercent(double fraction) {
+    return static_cast<int>(std::lround(fraction * 100.0));
 }

@@ -1,20 +1,21 @@
 #pragma once
-// The global progress report. Long operations call it with a value and a
-// text code; the main window binds it to its progress dialog. It is empty
-// until then, so callers test it before calling (or use reportProgress).
+// Progress and cancel for long work.
 //
-// value: 0..100 percentage, or a ProgressValue: Finished (-1, the dialog
-// closes), TextOnly (-2, change the text only), Refresh (-3, show the stored
-// state again).
-// textCode: a ProgressText: 0 no text, 1 " Loading Project <b>[%1]</b> ... ",
-// 2 " Saving Project <b>[%1]</b> ... ", 3 "<b>[%1]</b>: Importing object...",
-// 4 "Saving object...", 5 "Removing object...", 6 "Preparing data...",
-// 7 "Exporting to gcode...", 8 "Converting SLC to Triangles...",
-// 9 "Generating preview of hollow...". The three texts fill %1, %2, %3; a
-// text of the one character U+0000 keeps the text shown so far in its slot.
+// ProgressMonitor is what one long operation is handed, per call: it tells
+// how far the work got and asks whether it should stop. ProgressSink is the
+// monitor that drives the progress dialog, through the global report the
+// main window binds (ProgressCallback), or through a target of its own.
+//
+// The global report: value 0..100 is a percentage, or a ProgressValue:
+// Finished (-1, the dialog closes), TextOnly (-2, change the text only),
+// Refresh (-3, show the stored state again). textCode is a ProgressText, the
+// stage the work is in; the window maps each stage to its text, into which
+// the three texts go. A text of the one character U+0000 keeps the text
+// shown so far in its slot.
 //
 // Safe to call from worker threads: a report from a worker never waits for
 // the GUI thread.
+#include <atomic>
 #include <functional>
 #include <string>
 #include <utility>
@@ -33,12 +34,13 @@ void setProgressCallback(ProgressCallbackFunction callback);
 void reportProgress(int value, unsigned int textCode = 0, const std::wstring& text1 = std::wstring(),
                     const std::wstring& text2 = std::wstring(), const std::wstring& text3 = std::wstring());
 
-// The texts of the progress dialog (the global report's text codes).
+// The stages of long work, the global report's text codes. The window shows
+// each stage with a text of its own (filled from the report's texts).
 enum class ProgressText : unsigned int {
     None = 0,
-    LoadingProject = 1,  // " Loading Project <b>[%1]</b> ... "
-    SavingProject = 2,   // " Saving Project <b>[%1]</b> ... "
-    ImportingObject = 3, // "<b>[%1]</b>: Importing object..."
+    LoadingProject = 1,  // %1 the project's file name
+    SavingProject = 2,   // %1 the project's file name
+    ImportingObject = 3, // %1 the file or the batch
     SavingObject = 4,
     RemovingObject = 5,
     PreparingData = 6,
@@ -55,15 +57,47 @@ constexpr int progressValue(ProgressValue value) {
     return static_cast<int>(value);
 }
 
-// Where one piece of work sends its progress. The work is handed its sink by
-// whoever started it; a default sink forwards to the global report
-// (reportProgress). A sink with a target calls it, with the global report's
-// values and text codes, on the reporting thread, so the target must be safe
-// there.
-class ProgressSink {
+// What one long operation is handed by whoever started it, per call: the
+// work says which stage it is in and how far it got, and asks whether it
+// should stop. The work calls it at coarse steps (tens of times, not
+// millions), on its own thread, so an implementation must be safe there.
+// This base does nothing and never asks to stop: work handed silent() runs
+// quietly to its end.
+class ProgressMonitor {
+public:
+    ProgressMonitor() = default;
+    ProgressMonitor(const ProgressMonitor&) = default;
+    ProgressMonitor& operator=(const ProgressMonitor&) = default;
+    virtual ~ProgressMonitor() = default;
+
+    // The work entered stage; name fills the stage's text.
+    virtual void start(ProgressText /*stage*/, const std::wstring& /*name*/ = std::wstring()) const {}
+    // The share of the work done, 0..1.
+    virtual void report(double /*fraction*/) const {}
+    // True once the work should stop: it then ends at its next check and
+    // returns its own "stopped" result.
+    virtual bool stopRequested() const { return false; }
+    // The work has ended, on whichever path.
+    virtual void end() const {}
+
+    // The monitor that shows nothing and never stops the work.
+    static const ProgressMonitor& silent();
+};
+
+// The percentage the dialog shows for fraction (0..1), rounded: a share
+// reported as percent / 100.0 comes back as percent.
+int progressPercent(double fraction);
+
+// The monitor of the progress dialog. A sink without a target sends to the
+// global report (reportProgress); one with a target calls it, with the
+// global report's values and text codes, on the reporting thread, so the
+// target must be safe there. A sink given a stop flag asks the work to stop
+// once the flag is raised.
+class ProgressSink : public ProgressMonitor {
 public:
     ProgressSink() = default;
-    explicit ProgressSink(ProgressCallbackFunction target) : m_target(std::move(target)) {}
+    explicit ProgressSink(ProgressCallbackFunction target, const std::atomic<bool>* stop = nullptr)
+        : m_target(std::move(target)), m_stop(stop) {}
 
     // `sink`, or the global report's sink when it is null.
     static const ProgressSink& orGlobal(const ProgressSink* sink);
@@ -78,11 +112,17 @@ public:
     // The work has ended: the dialog closes.
     void finish() const;
 
+    void start(ProgressText stage, const std::wstring& name = std::wstring()) const override;
+    void report(double fraction) const override;
+    bool stopRequested() const override;
+    void end() const override;
+
 private:
     void send(int value, ProgressText text, const std::wstring& text1 = std::wstring(),
               const std::wstring& text2 = std::wstring(), const std::wstring& text3 = std::wstring()) const;
 
     ProgressCallbackFunction m_target;
+    const std::atomic<bool>* m_stop = nullptr;
 };
 
 // Ends the progress display when the scope ends, on every path out of the
