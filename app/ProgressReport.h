@@ -125,6 +125,19 @@ private:
     const std::atomic<bool>* m_stop = nullptr;
 };
 
+// Ends the work's report (progress.end()) when the scope ends, on every path
+// out of the work.
+class ProgressEnd {
+public:
+    explicit ProgressEnd(const ProgressMonitor& progress) : m_progress(progress) {}
+    ~ProgressEnd() { m_progress.end(); }
+    ProgressEnd(const ProgressEnd&) = delete;
+    ProgressEnd& operator=(const ProgressEnd&) = delete;
+
+private:
+    const ProgressMonitor& m_progress;
+};
+
 // Ends the progress display when the scope ends, on every path out of the
 // work that showed it (its return, a failure, an exception). Work that shows
 // the dialog holds one for as long as it reports, so no path can leave the

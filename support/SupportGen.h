@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ProgressReport.h"
 #include "support/AbtShape.h"
 #include "support/RegionGrid.h"
 #include "support/ShapeGrid.h"
@@ -39,8 +40,8 @@ class ConeShape;
 // commands may still name them.
 class SupportGen {
 public:
-    // Progress of a long step, 0 to 100.
-    using Progress = std::function<void(int percent)>;
+    // What a long step reports to and is stopped by.
+    using Progress = ProgressMonitor;
 
     // The object's container (MaxAngle 46, minArea 5).
     explicit SupportGen(topolib::StlObject* owner);
@@ -94,6 +95,7 @@ public:
         NoSurface,    // no owner, or its octree is being built
         TooManyCones, // the placement would exceed kMaxPlannedCones
         OutOfMemory,  // an allocation failed on the way
+        Stopped,      // the progress monitor asked to stop before placing
     };
     // Most cones one placement may make: a larger plannedConeCount is refused.
     // A cone with its mesh and bars costs some 15 to 35 kB, so this is already
@@ -115,7 +117,10 @@ public:
     // - OutOfMemory: the container is cleared (as clear()) when that is still
     //   possible, else keeps whole regions whose shapes may lack meshes; the
     //   owner's groups are reset. Never throws std::bad_alloc.
-    bool generate(const Progress& progress = Progress());
+    // - Stopped: progress asked to stop before the cones were placed; as
+    //   TooManyCones, nothing was placed or retired.
+    // progress hears the share done (0.2 once overhangs are found, up to 1).
+    bool generate(const Progress& progress = ProgressMonitor::silent());
     Failure failure() const { return m_failure; }
     // Closed shells of the owner's mesh that the last generation found wound
     // inside out and turned outward before it looked at the normals (a first
@@ -145,8 +150,8 @@ public:
     // nothing placed or retired) when plannedConeCount exceeds kMaxPlannedCones.
     // Throws std::bad_alloc, before any mesh is made, when the memory check
     // refuses plannedMeshBytes.
-    bool buildSupports(const Progress& progress = Progress());
-    bool rebuildSupports(const Progress& progress = Progress());
+    bool buildSupports(const Progress& progress = ProgressMonitor::silent());
+    bool rebuildSupports(const Progress& progress = ProgressMonitor::silent());
     void buildGrid();
     void insertConesIntoGrid();
     // A local minimum of the owner's surface: a vertex, or a connected set of

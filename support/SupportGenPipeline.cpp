@@ -93,9 +93,10 @@ bool SupportGen::runGeneration(const Progress& progress) {
         // model: an inside-out surface would get its supports from above.
         m_turnedShells = owner->orientClosedShellsOutward();
         detectOverhangs();
-        if (progress)
-            progress(20);
-        if (!buildSupports(progress)) {
+        progress.report(0.2);
+        if (progress.stopRequested())
+            m_failure = Failure::Stopped;
+        if (m_failure == Failure::Stopped || !buildSupports(progress)) {
             // The regions just detected have no shapes and nobody else knows
             // them: they go at once, and their facets belong to no region.
             for (SupportAreaAbs* a : areas)
@@ -104,14 +105,16 @@ bool SupportGen::runGeneration(const Progress& progress) {
             owner->resetTriangleGroups();
             return false;
         }
+    } else if (progress.stopRequested()) {
+        m_failure = Failure::Stopped;
+        return false;
     } else if (!rebuildSupports(progress)) {
         return false;
     }
     buildBase();
     changed = 1;
     assert(marksClear(*owner));
-    if (progress)
-        progress(100);
+    progress.report(1.0);
     return true;
 }
 
@@ -143,6 +146,7 @@ std::string SupportGen::failureText() const {
     char text[512];
     switch (m_failure) {
     case Failure::None:
+    case Failure::Stopped: // the user asked for it: nothing to explain
         return std::string();
     case Failure::NoSurface:
         return "Supports were not generated: the model is not ready yet. Try again once it has loaded.";
@@ -716,15 +720,14 @@ bool SupportGen::placeAndBuild(const Progress& progress, bool reset) {
             areas[i]->reset(params);
         else
             areas[i]->placeContacts(params);
-        if (progress && n > 0 && (i + 1) % std::max<std::size_t>(1, n / 10) == 0)
-            progress(20 + static_cast<int>(50 * (i + 1) / n));
+        if ((i + 1) % std::max<std::size_t>(1, n / 10) == 0)
+            progress.report((20 + static_cast<int>(50 * (i + 1) / n)) / 100.0);
     }
     insertConesIntoGrid();
     thinCrowdedCones(minima);
     holdUntouchedMinima(minima);
     linkNeighbourCones();
-    if (progress)
-        progress(75);
+    progress.report(0.75);
     // The meshes are asked for as a whole before any is made: columns far
     // taller than a printer carry thousands of bars each, and such a plan
     // fails at once instead of once the memory is full. Making them then pays

@@ -7,6 +7,7 @@
 #include "MeshFixtures.h"
 #include "MeshStateHash.h"
 
+#include "app/ProgressReport.h"
 #include "fileIo/FileHandling.h"
 #include "fileIo/VGeoFileHandling.h"
 #include "src/Features/lcm/HollowContext.h"
@@ -20,6 +21,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -307,6 +309,48 @@ TEST(HollowDriver, wallThatDoesNotFitGivesNoInnerShellAndAMessage) {
     EXPECT_EQ(context.createPreview(2.0, 50), HollowStatus::DegenerateMesh);
     EXPECT_EQ(context.message(), "This object has no surface that can be hollowed.");
     EXPECT_TRUE(context.previewSurface()->triangles.empty());
+}
+
+// Hears the stage, the shares done and the end; asks to stop once a share
+// reaches stopAt.
+struct RecordingMonitor : ProgressMonitor {
+    explicit RecordingMonitor(double stopAt) : stopAt(stopAt) {}
+    void start(ProgressText stage, const std::wstring&) const override { stages.push_back(stage); }
+    void report(double fraction) const override { fractions.push_back(fraction); }
+    bool stopRequested() const override { return !fractions.empty() && fractions.back() >= stopAt; }
+    void end() const override { ++ends; }
+    double stopAt;
+    mutable std::vector<ProgressText> stages;
+    mutable std::vector<double> fractions;
+    mutable int ends = 0;
+};
+
+TEST(HollowDriver, previewReportsItsSharesAndStopsWhenAsked) {
+    auto sphere = meshfixtures::buildMeshWithOctree(meshfixtures::icosphere(20.0, 4));
+    const struct {
+        double stopAt;
+        HollowStatus status;
+    } cases[] = {{2.0, HollowStatus::Ok}, {0.01, HollowStatus::Stopped}, {0.05, HollowStatus::Stopped}};
+    for (const auto& c : cases) {
+        HollowContext context;
+        context.setModel(sphere.get());
+        const RecordingMonitor monitor(c.stopAt);
+        EXPECT_EQ(context.createPreview(2.0, 60, monitor), c.status) << c.stopAt;
+        EXPECT_EQ(monitor.stages, std::vector<ProgressText>{ProgressText::HollowPreview}) << c.stopAt;
+        EXPECT_EQ(monitor.ends, 1) << c.stopAt;
+        ASSERT_FALSE(monitor.fractions.empty());
+        EXPECT_TRUE(std::is_sorted(monitor.fractions.begin(), monitor.fractions.end())) << c.stopAt;
+        EXPECT_GE(monitor.fractions.front(), 0.0);
+        EXPECT_LE(monitor.fractions.back(), 1.0);
+        if (c.status == HollowStatus::Ok) {
+            EXPECT_GE(monitor.fractions.size(), 10u); // the offset and meshing steps report too
+            EXPECT_FALSE(context.previewSurface()->triangles.empty());
+        } else {
+            EXPECT_LT(monitor.fractions.back(), 0.09) << c.stopAt; // nothing after the stop
+            EXPECT_TRUE(context.previewSurface()->triangles.empty()) << c.stopAt;
+            EXPECT_TRUE(context.message().empty()) << c.stopAt;
+        }
+    }
 }
 
 TEST(HollowDriver, openMeshIsHollowedAsIfItsHolesWereCapped) {

@@ -284,16 +284,15 @@ HollowStatus HollowContext::fail(HollowStatus status, const std::string& message
     return status;
 }
 
-HollowStatus HollowContext::createPreview(double thickness, int density) {
+HollowStatus HollowContext::createPreview(double thickness, int density, const ProgressMonitor& progress) {
     logText("----- CreateHollowPreview -----");
     logDouble(thickness, "Thickness: ");
     logInt(density, "Density: ");
     logText("-------------------------------");
-    const ProgressScope scope;
-    const ProgressSink& progress = scope.sink();
-    progress.setText(ProgressText::HollowPreview);
-    progress.setPercent(0);
-    progress.setPercent(1);
+    const ProgressEnd end(progress);
+    progress.start(ProgressText::HollowPreview);
+    progress.report(0.0);
+    progress.report(0.01);
     m_message.clear();
     m_thickness = thickness;
     m_wallMade = 0.0;
@@ -303,7 +302,7 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
     try {
         m_stock = std::make_unique<ZMapStock>();
         m_stock->setThreadCount(m_threads);
-        m_stock->setProgressSink(progress);
+        m_stock->setProgress(progress);
         topolib::StlObject* model = m_model;
         if (model == nullptr || model->triangleCount() == 0)
             return fail(HollowStatus::DegenerateMesh, kDegenerate, "no triangles");
@@ -347,8 +346,10 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
             return fail(HollowStatus::DegenerateMesh, kDegenerate, "grid could not be set up");
         logDouble(choice.cell, "Cell: ");
 
+        if (progress.stopRequested())
+            return fail(HollowStatus::Stopped, std::string(), "stopped");
         model->traceHoleRims();
-        progress.setPercent(3);
+        progress.report(0.03);
         std::vector<const topolib::StlTriangle*> triangles;
         for (std::size_t s = 0; s < model->shells().size(); ++s) {
             topolib::StlShell* shell = model->shells()[s];
@@ -379,8 +380,10 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
         // leave no material to hollow, whatever the wall.
         if (!m_stock->holdsMaterial())
             return fail(HollowStatus::DegenerateMesh, kDegenerate, "the shells bound no material");
-        progress.setPercent(5);
+        progress.report(0.05);
         m_timings.stock = msSince(stockStart);
+        if (progress.stopRequested())
+            return fail(HollowStatus::Stopped, std::string(), "stopped");
         m_stock->buildOffsetSurface();
         const ZMapTimings& zt = m_stock->timings();
         m_timings.offset = zt.trace + zt.erode;

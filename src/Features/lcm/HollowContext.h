@@ -29,6 +29,7 @@ enum class HollowStatus {
     WallDoesNotFit, // 2.1 thickness above the smallest extent: no inner shell
     OutOfMemory,
     InternalError,
+    Stopped, // the progress monitor asked to stop; no message
 };
 
 // The cell size chosen for a model: from the triangle count and the average edge
@@ -84,10 +85,12 @@ public:
     // Builds a new stock for the model: cell size by the density, rasterising of
     // the material the shells bound together (hollowShellRoles: cavities and
     // inner shells of an earlier hollowing left out, shells wound inside out
-    // read the other way round), erosion by the thickness and triangulation. Reports progress
-    // and always closes the progress display. On failure the stock is empty
-    // and message() says why.
-    HollowStatus createPreview(double thickness, int density);
+    // read the other way round), erosion by the thickness and triangulation.
+    // Reports its stage and progress to progress and always ends it; stops
+    // between steps when progress asks (Stopped). On failure the stock is
+    // empty and message() says why.
+    HollowStatus createPreview(double thickness, int density,
+                               const ProgressMonitor& progress = ProgressMonitor::silent());
     const ZMapStock* stock() const { return m_stock.get(); }
     // The inner surface of the last preview; null without a stock.
     const ZMapSurface* previewSurface() const;

@@ -1,6 +1,7 @@
 #include "src/Features/lcm/HollowDlg.h"
 
 #include "app/Log.h"
+#include "app/ProgressReport.h"
 #include "app/Settings.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
@@ -252,10 +253,10 @@ void HollowDlg::onBtnUpdateClicked() {
             sceneHost()->showMessage(notice, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok);
         m_openEdgesTold = true;
         m_context->setModel(obj);
-        const lcm::HollowStatus status = m_context->createPreview(offset, density);
+        const lcm::HollowStatus status = m_context->createPreview(offset, density, ProgressSink());
         ++m_previewCount;
         rebuildPreviewArrays();
-        if (status != lcm::HollowStatus::Ok)
+        if (status != lcm::HollowStatus::Ok && status != lcm::HollowStatus::Stopped)
             sceneHost()->showMessage(QString::fromStdString(m_context->message()), QMessageBox::Warning,
                                      QMessageBox::Ok, QMessageBox::Ok);
         sceneHost()->updateGLView();

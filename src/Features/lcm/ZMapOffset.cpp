@@ -528,9 +528,10 @@ void ZMapStock::erodeByWireCuts(int family, int progressBase, int progressSpan) 
         },
         [&](std::size_t done) {
             if (progressSpan > 0)
-                m_progress.setPercent(progressBase +
-                                      static_cast<int>(static_cast<long>(progressSpan) *
-                                                       static_cast<long>(done) / static_cast<long>(tasks)));
+                m_progress->report((progressBase + static_cast<int>(static_cast<long>(progressSpan) *
+                                                                     static_cast<long>(done) /
+                                                                     static_cast<long>(tasks))) /
+                                   100.0);
         });
     std::vector<WireCutPlane>().swap(planes);
     m_timings.erode += msSince(start);
@@ -541,11 +542,11 @@ void ZMapStock::buildOffsetSurface() {
         return;
     // Every contour is traced from the un-eroded segments before any erosion.
     traceWireCuts(2);
-    m_progress.setPercent(9);
+    m_progress->report(0.09);
     traceWireCuts(0);
-    m_progress.setPercent(13);
+    m_progress->report(0.13);
     traceWireCuts(1);
-    m_progress.setPercent(17);
+    m_progress->report(0.17);
     erodeByWireCuts(2, 17, 28);
     erodeByWireCuts(0, 45, 12);
     erodeByWireCuts(1, 57, 12);

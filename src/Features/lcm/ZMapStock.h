@@ -137,9 +137,9 @@ public:
     // The result never depends on it.
     void setThreadCount(unsigned n) { m_threads = n; }
     unsigned threadCount() const;
-    // Where the offset and triangulation steps report their percentages (the
-    // global report by default).
-    void setProgressSink(ProgressSink progress) { m_progress = std::move(progress); }
+    // Where the offset and triangulation steps report their share done
+    // (nothing by default); progress must outlive the stock's work.
+    void setProgress(const ProgressMonitor& progress) { m_progress = &progress; }
 
     // ---- Building from a mesh, per shell ------------------------------------
     // Rasterises the triangles (deleted ones skipped) into dexel hits and turns
@@ -211,7 +211,7 @@ private:
     void storePending(int axis, const Pending& pending);
 
     unsigned m_threads = 0;
-    ProgressSink m_progress;
+    const ProgressMonitor* m_progress = &ProgressMonitor::silent();
     double m_cell = 0.5;
     double m_thickness = 0.5;
     topolib::Vector3D m_min;

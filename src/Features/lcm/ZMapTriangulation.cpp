@@ -330,9 +330,10 @@ void ZMapStock::generateTriangles(int progressBase, int progressSpan) {
         },
         [&](std::size_t done) {
             if (progressSpan > 0)
-                m_progress.setPercent(progressBase + static_cast<int>(static_cast<long>(progressSpan) *
-                                                                      static_cast<long>(done) /
-                                                                      static_cast<long>(slabCount)));
+                m_progress->report((progressBase + static_cast<int>(static_cast<long>(progressSpan) *
+                                                                     static_cast<long>(done) /
+                                                                     static_cast<long>(slabCount))) /
+                                   100.0);
         });
 
     // The layers' vertices in layer order, then the inner vertices slab by slab.
