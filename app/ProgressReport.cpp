@@ -64,5 +64,19 @@ const ProgressMonitor& ProgressMonitor::silent() {
 }
 
 int progressPercent(double fraction) {
-    return static_cast<int>(std::lround(fraction * 100.0));
+    // Whole percentages done: a share just below a whole percentage by the
+    // rounding of its arithmetic still counts as that percentage.
+    return static_cast<int>(std::floor(fraction * 100.0 + 1e-6));
+}
+
+void ProgressSpan::start(ProgressText stage, const std::wstring& name) const {
+    m_whole.start(stage, name);
+}
+
+void ProgressSpan::report(double fraction) const {
+    m_whole.report(m_from + fraction * m_width);
+}
+
+bool ProgressSpan::stopRequested() const {
+    return m_whole.stopRequested();
 }

@@ -84,9 +84,27 @@ public:
     static const ProgressMonitor& silent();
 };
 
-// The percentage the dialog shows for fraction (0..1), rounded: a share
-// reported as percent / 100.0 comes back as percent.
+// The whole percentages done for fraction (0..1): a share reported as
+// percent / 100.0 comes back as percent.
 int progressPercent(double fraction);
+
+// A part of a larger work: the part's shares 0..1 become the shares from
+// from to from + width of the whole; its stages and stop go to the whole,
+// and its end is the whole's to make.
+class ProgressSpan : public ProgressMonitor {
+public:
+    ProgressSpan(const ProgressMonitor& whole, double from, double width)
+        : m_whole(whole), m_from(from), m_width(width) {}
+
+    void start(ProgressText stage, const std::wstring& name = std::wstring()) const override;
+    void report(double fraction) const override;
+    bool stopRequested() const override;
+
+private:
+    const ProgressMonitor& m_whole;
+    double m_from;
+    double m_width;
+};
 
 // The monitor of the progress dialog. A sink without a target sends to the
 // global report (reportProgress); one with a target calls it, with the

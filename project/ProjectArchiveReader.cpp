@@ -150,8 +150,8 @@ IO_ERROR readGeometryEntry(QuaZipFile& file, fileIo::VlrZipFile& stream, topolib
     return result == fileIo::kSuccess ? IO_SUCCESS : IO_LOAD_OBJECT_FAILED;
 }
 
-IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& out, const ProgressFunction& progress,
-                     int base, int range, const MeshReadyFunction& meshReady);
+IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& out, const ProgressMonitor& progress,
+                     const MeshReadyFunction& meshReady);
 
 // Runs read; an allocation that fails anywhere in it (the zip layer, the XML
 // parser, a mesh) refuses the project as not enough memory, with every mesh
@@ -196,8 +196,7 @@ int entryNumber(const QString& name, const QString& folder, const QString& exten
 }
 
 IO_ERROR readProjectArchive(const QString& path, const MeshFactory& makeMesh, ProjectContents& out,
-                            const ProgressFunction& progress, int base, int range,
-                            const MeshReadyFunction& meshReady) {
+                            const ProgressMonitor& progress, const MeshReadyFunction& meshReady) {
     out = ProjectContents();
     // Only a regular file is read: opening a pipe without a writer would
     // block for ever. The open itself does not block, and the type is taken
@@ -219,21 +218,21 @@ IO_ERROR readProjectArchive(const QString& path, const MeshFactory& makeMesh, Pr
     }
     return readGuarded(out, [&] {
         QuaZip zip(&file);
-        return readArchive(zip, makeMesh, out, progress, base, range, meshReady);
+        return readArchive(zip, makeMesh, out, progress, meshReady);
     });
 }
 
 IO_ERROR readProjectArchive(QIODevice* device, const MeshFactory& makeMesh, ProjectContents& out) {
     return readGuarded(out, [&] {
         QuaZip zip(device);
-        return readArchive(zip, makeMesh, out, {}, 0, 0, {});
+        return readArchive(zip, makeMesh, out, ProgressMonitor::silent(), {});
     });
 }
 
 namespace {
 
-IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& out, const ProgressFunction& progress,
-                     int base, int range, const MeshReadyFunction& meshReady) {
+IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& out, const ProgressMonitor& progress,
+                     const MeshReadyFunction& meshReady) {
     out = ProjectContents();
     if (!zip.open(QuaZip::mdUnzip))
         return IO_ZIP_FAILED;
@@ -294,9 +293,9 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
             }
             const size_t k = meshes.size();
             meshes.emplace(number, std::move(mesh));
-            if (progress && k < weights.size()) {
+            if (k < weights.size()) {
                 progressSum += weights[k];
-                progress(base + static_cast<int>(progressSum));
+                progress.report(progressSum);
             }
         } else if (descriptor) {
             if (haveDescriptor) {
@@ -326,9 +325,9 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
             double total = 0;
             for (const ProjectObjectInfo& o : out.descriptor.objects)
                 total += o.numberTriangles;
-            if (range > 0 && total > 0)
+            if (total > 0)
                 for (const ProjectObjectInfo& o : out.descriptor.objects)
-                    weights.push_back(o.numberTriangles * (range / total));
+                    weights.push_back(o.numberTriangles / total);
         } else if (const auto mesh = meshes.find(supportNumber); mesh != meshes.end()) {
             result = readSupport(file, *mesh->second, out.supports[supportNumber]);
         } else {

@@ -12,6 +12,7 @@
 //   computed from its vertices rather than taken from the entry;
 // - the object numbers must be 0 .. n-1 for the n descriptor records.
 // Entry names are only matched, never used as paths.
+#include "app/ProgressReport.h"
 #include "project/IoError.h"
 #include "project/ProjectDescriptor.h"
 #include "project/SupportEntry.h"
@@ -42,8 +43,6 @@ struct ProjectContents {
 
 // Makes the empty mesh a geometry entry is read into (the scene's object).
 using MeshFactory = std::function<std::unique_ptr<topolib::StlObject>()>;
-// Progress of the geometry entries: the value from base to base + range.
-using ProgressFunction = std::function<void(int value)>;
 // Called for a mesh while its entry is read, once its vertices, triangles and
 // box are final (see VGeoFileHandling::onTrianglesReady): it may start work
 // on the mesh on another thread (the octree build) that must end before the
@@ -58,9 +57,10 @@ using MeshReadyFunction = std::function<void(topolib::StlObject& mesh)>;
 // the memory check refused the descriptor's objects or a geometry entry, or
 // an allocation failed while reading; 6 a geometry entry holds no valid mesh; 8 bad or
 // repeated entry names, a missing descriptor, numbers that do not match the
-// records.
+// records. progress hears the share of the geometry entries read so far (by
+// their triangles, 0..1), after each entry.
 IO_ERROR readProjectArchive(const QString& path, const MeshFactory& makeMesh, ProjectContents& out,
-                            const ProgressFunction& progress = {}, int base = 0, int range = 0,
+                            const ProgressMonitor& progress = ProgressMonitor::silent(),
                             const MeshReadyFunction& meshReady = {});
 
 // The same for an archive held by a device (not opened yet; not owned).

@@ -291,7 +291,7 @@ IO_ERROR VlrProjectFileHandling::readAndFinish(const QString& path, ObjectTable*
     std::set<const topolib::StlObject*> building;
     const IO_ERROR r = project::readProjectArchive(
         path, [] { return std::unique_ptr<topolib::StlObject>(new ObjectEx()); }, contents,
-        [&progress](int value) { progress.setPercent(value); }, 0, 90,
+        ProgressSpan(progress, 0.0, 0.9),
         [&building](topolib::StlObject& mesh) {
             // A small mesh's tree takes less than a thread's start; each
             // thread also leaves memory in the allocator's arena of its own.
