@@ -78,6 +78,27 @@ static void sanitise(ConeShape& c) {
         c.deleted = 1;
 }
 
+bool ConeShape::headHitsMesh(const StlObject& mesh) const {
+    if (ConeSupportType != 0)
+        return mesh.truncatedConeHitsMesh(TipCentre.data(), HeadRadius, HeadEnd.data(), NeckRadius);
+    // A cross head is two plates whose corners stand half a plate's thickness
+    // off their axis planes, and a leaning head's plates meet the upright trunk
+    // on the mitre plane, which on the far side of the lean reaches past HeadEnd
+    // along the head by NeckRadius * tan(lean / 2). The test covers the head
+    // as drawn: the head with the corners' reach, and the neck across the mitre.
+    const double half = 0.5 * CrossRadius;
+    const double tip = std::hypot(HeadRadius, half), neck = std::hypot(NeckRadius, half);
+    if (mesh.truncatedConeHitsMesh(TipCentre.data(), tip, HeadEnd.data(), neck))
+        return true;
+    const Vector3D& n = ContactNormal;
+    const double across = std::sqrt(std::max(0.0, 1.0 - n.z * n.z));
+    if (across < 1e-6)
+        return false;
+    const double reach = neck * across / (1.0 - n.z);
+    const Vector3D from = HeadEnd - n * reach, to = HeadEnd + n * reach;
+    return mesh.truncatedConeHitsMesh(from.data(), neck, to.data(), neck);
+}
+
 bool ConeShape::place() {
     sanitise(*this);
     if (deleted)
@@ -119,9 +140,9 @@ bool ConeShape::place() {
     }
 
     StlObject* mesh = area != nullptr ? area->mesh() : nullptr;
-    if (mesh != nullptr && mesh->truncatedConeHitsMesh(TipCentre.data(), HeadRadius, HeadEnd.data(), NeckRadius)) {
+    if (mesh != nullptr && headHitsMesh(*mesh)) {
         HeadEnd = C + n * (0.5 * h);
-        if (mesh->truncatedConeHitsMesh(TipCentre.data(), HeadRadius, HeadEnd.data(), NeckRadius)) {
+        if (headHitsMesh(*mesh)) {
             deleted = 1;
             return false;
         }

@@ -152,12 +152,12 @@ TEST(IslandSupport, everyOverhangOfAScrewHangingFromItsHeadHasAContactNearby) {
 }
 
 TEST(IslandSupport, noSupportOfEitherTypeEntersTheModel) {
-    // Points of every support triangle (corners, edge middles, centres), away
-    // from the contacts and feet where a support meets the model on purpose,
-    // lie outside the model: for the test shapes turned, the screw hanging and
+    // Points of every support triangle (a grid of 45 over each), away from the
+    // contacts and feet where a support meets the model on purpose, lie outside
+    // the model: for the test shapes in twelve turns, the screw hanging and
     // tilted, and both support types.
     std::vector<mf::TriangleSoup> models;
-    for (const islandshapes::Rotation& r : islandshapes::randomRotations(3, islandshapes::kRotationSeed))
+    for (const islandshapes::Rotation& r : islandshapes::randomRotations(12, 77))
         for (const islandshapes::Shape& shape : islandshapes::all())
             models.push_back(islandshapes::turned(shape.soup, r.axis, r.degrees));
     models.push_back(mf::screw());
@@ -186,20 +186,21 @@ TEST(IslandSupport, noSupportOfEitherTypeEntersTheModel) {
                 const topolib::Vector3D& a = t->vertices[0]->pos;
                 const topolib::Vector3D& b = t->vertices[1]->pos;
                 const topolib::Vector3D& c = t->vertices[2]->pos;
-                for (const topolib::Vector3D& p :
-                     {a, b, c, (a + b) * 0.5, (b + c) * 0.5, (c + a) * 0.5, (a + b + c) / 3.0}) {
-                    bool nearEnd = false;
-                    for (const topolib::Vector3D& e : ends)
-                        nearEnd = nearEnd || (p - e).lengthSquared() < 2.0 * 2.0;
-                    if (nearEnd)
-                        continue;
-                    ++tested;
-                    if (model.mesh->isInsideByDownwardCount(p.data())) {
-                        ++inside;
-                        ADD_FAILURE() << "model " << m << " type " << int(type) << " point " << p.x << " "
-                                      << p.y << " " << p.z;
+                for (int u = 0; u <= 8; ++u)
+                    for (int v = 0; u + v <= 8; ++v) {
+                        const topolib::Vector3D p = a + (b - a) * (u / 8.0) + (c - a) * (v / 8.0);
+                        bool nearEnd = false;
+                        for (const topolib::Vector3D& e : ends)
+                            nearEnd = nearEnd || (p - e).lengthSquared() < 2.0 * 2.0;
+                        if (nearEnd)
+                            continue;
+                        ++tested;
+                        if (model.mesh->isInsideByDownwardCount(p.data())) {
+                            ++inside;
+                            ADD_FAILURE() << "model " << m << " type " << int(type) << " point " << p.x << " "
+                                          << p.y << " " << p.z;
+                        }
                     }
-                }
             }
         }
     }
