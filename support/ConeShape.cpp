@@ -178,7 +178,7 @@ bool ConeShape::place() {
         FootPoint = Vector3D(HeadEnd.x, HeadEnd.y, 0.0);
         TrunkFoot = FootPoint;
         FootNormal = Vector3D(0, 0, 1);
-        return true;
+        return keepTrunkClear(mesh);
     }
     // On the model: the foot leans at most about 30 degrees from the vertical.
     if (FootNormal.z < 0.8660254) {
@@ -189,9 +189,44 @@ bool ConeShape::place() {
     FootPoint -= FootNormal * (0.15 * r);
     FootTipCentre = FootPoint + FootNormal * (0.5 * r);
     TrunkFoot = FootPoint + FootNormal * (0.6 * HeadExtend);
-    if (TrunkFoot.z > HeadEnd.z)
+    if (TrunkFoot.z > HeadEnd.z) {
         deleted = 1;
-    return true;
+        return true;
+    }
+    return keepTrunkClear(mesh);
+}
+
+bool ConeShape::keepTrunkClear(const StlObject* mesh) {
+    if (mesh == nullptr)
+        return true;
+    // The trunk as drawn, from the head end down to where it meets its foot: a
+    // part of the model beside the trunk's axis, which the searches along the
+    // axis do not see, must not be within its reach.
+    double top = NeckRadius, bottom = BottomRadius;
+    Vector3D foot(HeadEnd.x, HeadEnd.y, 0.0);
+    if (FootZ > 0.0) {
+        foot = TrunkFoot;
+        if (ConeSupportType != 0)
+            bottom = NeckRadius;
+        else if (std::fabs(FootNormal.x) < 1e-6 && std::fabs(FootNormal.y) < 1e-6)
+            foot = Vector3D(FootPoint.x, FootPoint.y, FootZ - 0.1 + 2.5 * ContactRadius);
+    }
+    if (ConeSupportType == 0) {
+        top = std::hypot(top, 0.5 * CrossRadius);
+        bottom = std::hypot(bottom, 0.5 * CrossRadius);
+    }
+    // Its ends, a radius long, are left out: there the foot meets the model on
+    // purpose and the neck turns into the head, both drawn along their mitres.
+    Vector3D axis = HeadEnd - foot;
+    const double length = std::sqrt(axis.lengthSquared());
+    if (!(length > bottom + top))
+        return true;
+    axis = axis / length;
+    const Vector3D from = foot + axis * bottom, to = HeadEnd - axis * top;
+    if (!mesh->truncatedConeHitsMesh(from.data(), bottom, to.data(), top))
+        return true;
+    deleted = 1;
+    return false;
 }
 
 void ConeShape::setDeleted(bool d, ShapeDeque* changes) {
