@@ -100,7 +100,7 @@ void runGeneration(benchmark::State& state, topolib::StlObject& mesh) {
         gen.setBranchRadius(0.6);
         gen.setHeadExtend(2.5);
         gen.setDensity(5.0);
-        gen.setBaseType(1, false);
+        gen.setBaseType(support::BaseType::Raft, false);
         gen.generate();
         state.PauseTiming();
         cones = 0;

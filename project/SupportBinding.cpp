@@ -87,11 +87,11 @@ support::ConeShape* makeCone(const ConeRecord& r, support::SupportAreaAbs* area)
 
 SupportRecord supportRecordFrom(const support::SupportGen& gen, const fileIo::VGeoNumbering& numbering) {
     SupportRecord s;
-    s.baseType = gen.baseType;
+    s.baseType = support::storedValue(gen.baseType);
     s.removeInternal = gen.RemoveInternal != 0;
     s.maxAngle = gen.MaxAngle;
     s.density = gen.Density;
-    s.settings.supportType = gen.supportType != 0 ? 1 : 0;
+    s.settings.supportType = support::storedValue(gen.supportType);
     s.settings.tipRadius = gen.tipRadius;
     s.settings.trunkRadius = gen.trunkRadius;
     s.settings.branchRadius = gen.branchRadius;
@@ -151,13 +151,16 @@ void fillSupportGen(support::SupportGen& gen, topolib::StlObject& mesh, const Su
     // The reader asked the memory check for kConeMeshBytes a cone; bars and
     // anything beyond are asked for as they are made.
     const support::ShapeMemoryCheck check(static_cast<std::size_t>(coneCount(record) * kConeMeshBytes));
-    gen.setBaseType(record.baseType, false);
+    // The reader keeps BaseType within the known numbers; a record made
+    // otherwise with an unknown one leaves the container's type.
+    if (const std::optional<support::BaseType> base = support::baseTypeFromStored(record.baseType))
+        gen.setBaseType(*base, false);
     gen.setRemoveInternal(record.removeInternal);
     gen.setMaxAngle(record.maxAngle);
     gen.setDensity(record.density);
     const SupportSettings& set = record.settings;
     if (set.supportType)
-        gen.supportType = *set.supportType != 0 ? 1 : 0;
+        gen.supportType = support::supportTypeFromFlag(*set.supportType);
     const std::pair<const std::optional<double>*, double*> numbers[] = {
         {&set.tipRadius, &gen.tipRadius},         {&set.trunkRadius, &gen.trunkRadius},
         {&set.branchRadius, &gen.branchRadius},   {&set.headExtend, &gen.HeadExtend},
@@ -236,7 +239,7 @@ void fillSupportGen(support::SupportGen& gen, topolib::StlObject& mesh, const Su
     gen.linkNeighbourCones();
     gen.rebuildConeBars();
     // The raft is derived from the cones' feet like the bars.
-    if (gen.baseType == 1)
+    if (gen.baseType == support::BaseType::Raft)
         gen.buildBase();
     gen.markChanged();
 }

@@ -23,10 +23,15 @@
 #include <limits>
 #include <new>
 #include <set>
+#include <system_error>
 
 namespace {
 
 const QString kDescriptorName = QStringLiteral("VlrProDesc.xml");
+
+// Meshes of at least this many triangles build their octree on their own
+// worker while the archive is read on; smaller ones are built at once.
+constexpr uint32_t kOctreeOnWorkerFrom = 20000;
 
 QString geometryEntryName(int n) {
     return QStringLiteral("ObjGeo/%1.vsg").arg(n);
@@ -265,6 +270,19 @@ IO_ERROR VlrProjectFileHandling::open(int loadProjectType, const QString& path, 
     progress.setPercent(0);
     if (loadProjectType != 0 || !table)
         return IO_SUCCESS;
+    // A failed allocation anywhere in reading refuses the project; nothing
+    // has reached the scene until finishLoad's last step. A worker that
+    // cannot be started lacks memory for its stack.
+    try {
+        return readAndFinish(path, table, progress);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::system_error&) {
+    }
+    logText("Not enough memory to load the project");
+    return IO_NOT_ENOUGH_MEMORY;
+}
+
+IO_ERROR VlrProjectFileHandling::readAndFinish(const QString& path, ObjectTable* table, const ProgressSink& progress) {
     project::ProjectContents contents;
     // Each object's octree is built on its worker as soon as its triangles
     // are read, while the reader links the edges and goes on with the
@@ -275,7 +293,12 @@ IO_ERROR VlrProjectFileHandling::open(int loadProjectType, const QString& path, 
         path, [] { return std::unique_ptr<topolib::StlObject>(new ObjectEx()); }, contents,
         [&progress](int value) { progress.setPercent(value); }, 0, 90,
         [&building](topolib::StlObject& mesh) {
-            static_cast<ObjectEx&>(mesh).startJob(ObjectCalcThread::BuildOctreeJob, false);
+            // A small mesh's tree takes less than a thread's start; each
+            // thread also leaves memory in the allocator's arena of its own.
+            if (mesh.triangleCount() < kOctreeOnWorkerFrom)
+                mesh.buildOctree();
+            else
+                static_cast<ObjectEx&>(mesh).startJob(ObjectCalcThread::Job::BuildOctree, false);
             building.insert(&mesh);
         });
     if (r != IO_SUCCESS)
@@ -313,7 +336,7 @@ IO_ERROR VlrProjectFileHandling::finishLoad(project::ProjectContents& contents, 
     // the record then overrides).
     for (auto& mesh : contents.meshes)
         if (!building.count(mesh.get()))
-            static_cast<ObjectEx*>(mesh.get())->startJob(ObjectCalcThread::BuildOctreeJob, false);
+            static_cast<ObjectEx*>(mesh.get())->startJob(ObjectCalcThread::Job::BuildOctree, false);
     for (size_t r = 0; r < contents.meshes.size(); ++r) {
         auto* object = static_cast<ObjectEx*>(contents.meshes[r].get());
         object->waitForJobs();

@@ -15,12 +15,15 @@
 // the worker thread; the hand-over of what the job computed is then a join
 // (waitForJob) or a lock that every tool can see.
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <thread>
 
 class ObjectCalcThread {
 public:
-    enum Job { ImportJob = 0, SelectJob = 1, NoWorkJob = 4, RebuildOctreeJob = 5, BuildOctreeJob = 7 };
+    // The job names the worker that runs it: worker i serves job i.
+    enum class Job : int { Import = 0, Select = 1, NoWork = 4, RebuildOctree = 5, BuildOctree = 7 };
+    static constexpr size_t workerIndex(Job job) { return static_cast<size_t>(job); }
     // The work of one job; it may look at the worker's stop flag while it runs.
     using Task = std::function<void(const ObjectCalcThread& worker)>;
     // Called on the worker thread once the task has returned.

@@ -67,7 +67,7 @@ void ObjectEx::setFilePath(const std::wstring& path) {
 }
 
 void ObjectEx::startImport(const ProgressSink& progress, ObjectCalcThread::Completion done) {
-    startWorker(ObjectCalcThread::ImportJob, false, progress, std::move(done));
+    startWorker(ObjectCalcThread::Job::Import, false, progress, std::move(done));
 }
 
 void ObjectEx::setSelected(bool on) {
@@ -88,39 +88,43 @@ void ObjectEx::setColor(const QColor& c) {
     m_shade = {float(c.red() / 255.0), float(c.green() / 255.0), float(c.blue() / 255.0)};
 }
 
-int ObjectEx::startJob(int job, bool flag) {
-    if (job >= 0 && job < kWorkerCount)
-        startWorker(job, flag, ProgressSink(), ObjectCalcThread::Completion());
+// Every job names a worker of its own.
+static_assert(ObjectCalcThread::workerIndex(ObjectCalcThread::Job::BuildOctree) <
+                  size_t(ObjectEx::kWorkerCount),
+              "a job without a worker");
+
+int ObjectEx::startJob(ObjectCalcThread::Job job, bool flag) {
+    startWorker(job, flag, ProgressSink(), ObjectCalcThread::Completion());
     return 0;
 }
 
-void ObjectEx::startWorker(int job, bool flag, const ProgressSink& progress,
+void ObjectEx::startWorker(ObjectCalcThread::Job job, bool flag, const ProgressSink& progress,
                            ObjectCalcThread::Completion done) {
-    ObjectCalcThread& worker = *m_workers[size_t(job)];
+    ObjectCalcThread& worker = *m_workers[ObjectCalcThread::workerIndex(job)];
     // The earlier run of this job must end before the selection is read.
     if (worker.isRunning())
         worker.requestStop();
     worker.waitForJob();
-    const bool restoreSelection = job != ObjectCalcThread::SelectJob || flag || isSelected();
+    const bool restoreSelection = job != ObjectCalcThread::Job::Select || flag || isSelected();
     worker.start([this, job, restoreSelection,
                   progress](const ObjectCalcThread& self) { runJob(job, restoreSelection, self, progress); },
                  std::move(done));
 }
 
-void ObjectEx::runJob(int job, bool restoreSelection, const ObjectCalcThread& worker,
+void ObjectEx::runJob(ObjectCalcThread::Job job, bool restoreSelection, const ObjectCalcThread& worker,
                       const ProgressSink& progress) {
     switch (job) {
-    case ObjectCalcThread::ImportJob:
+    case ObjectCalcThread::Job::Import:
         importJob(worker, progress);
         break;
-    case ObjectCalcThread::RebuildOctreeJob:
+    case ObjectCalcThread::Job::RebuildOctree:
         if (!worker.stopRequested()) {
             computeBoundingBox();
             setBoundingBox(bboxMin(), bboxMax());
             rebuildOctree();
         }
         break;
-    case ObjectCalcThread::BuildOctreeJob:
+    case ObjectCalcThread::Job::BuildOctree:
         if (!worker.stopRequested() && !keepImportOctree())
             buildOctree();
         break;
@@ -145,8 +149,8 @@ void ObjectEx::waitForJobs() const {
 }
 
 void ObjectEx::waitForBoxJobs() const {
-    m_workers[ObjectCalcThread::ImportJob]->waitForJob();
-    m_workers[ObjectCalcThread::RebuildOctreeJob]->waitForJob();
+    worker(ObjectCalcThread::Job::Import)->waitForJob();
+    worker(ObjectCalcThread::Job::RebuildOctree)->waitForJob();
 }
 
 bool ObjectEx::readBox(double min[3], double max[3]) const {
@@ -239,7 +243,7 @@ void ObjectEx::rotateByMatrix(const topolib::Matrix4D* m) {
         t->computeNormal();
     setModified();
     invalidateZSlabIndex(false);
-    startJob(ObjectCalcThread::RebuildOctreeJob, false);
+    startJob(ObjectCalcThread::Job::RebuildOctree, false);
     deleteSupport();
     resetTransform();
     logText("----- Rotate by matrix: end ----- ");

@@ -14,6 +14,7 @@
 // jobs to stop and waits for them.
 #include "scene/ObjectCalcThread.h"
 #include "scene/ViewMode.h"
+#include "support/SupportTypes.h"
 #include "topolib/Matrix4D.h"
 #include "topolib/StlObject.h"
 
@@ -35,6 +36,7 @@ class QMutex;
 
 namespace support {
 class SupportGen;
+struct SupportParams;
 class AbtShape;
 class SupportAreaAbs;
 using ShapeDeque = std::deque<AbtShape*>;
@@ -79,7 +81,7 @@ public:
     // progress to `progress` and calls `done` on the worker thread when it has
     // ended, after a failure or a cancel too (then importResult() holds the
     // result). Whoever receives `done` takes the mesh over with
-    // worker(ImportJob)->waitForJob() on the GUI thread.
+    // worker(Job::Import)->waitForJob() on the GUI thread.
     void startImport(const ProgressSink& progress, ObjectCalcThread::Completion done);
     std::wstring getFilePath() const override { return m_filePath; }
     std::wstring filePath() const { return m_filePath; }
@@ -145,8 +147,10 @@ public:
 
     // ---- Jobs -------------------------------------------------------------------
     // ObjectCalcThread::startJob on worker `job`. Returns 0.
-    int startJob(int job, bool flag);
-    ObjectCalcThread* worker(int index) const { return m_workers[index].get(); }
+    int startJob(ObjectCalcThread::Job job, bool flag);
+    ObjectCalcThread* worker(ObjectCalcThread::Job job) const {
+        return m_workers[ObjectCalcThread::workerIndex(job)].get();
+    }
     // Waits until no job of this object runs (GUI thread).
     void waitForJobs() const;
     // Waits for the jobs that write the bounding box (the import and the
@@ -170,8 +174,8 @@ public:
     double supportMaxAngle() const;
     bool supportRemoveInternal() const;
     // Parameter relays; each creates the container when missing.
-    void setSupportType(uint8_t type, bool regenerate);
-    void setSupportBaseType(int type, bool regenerate);
+    void setSupportType(support::SupportType type, bool regenerate);
+    void setSupportBaseType(support::BaseType type, bool regenerate);
     void setSupportBaseSize(const double* v);
     void setSupportBaseThickness(const double* v);
     void setSupportBranchRadius(const double* v);
@@ -181,6 +185,11 @@ public:
     void setSupportDensity(const double* v);
     void setSupportMaxAngle(const double* v);
     void setSupportRemoveInternal(bool on);
+    // Every number of the panel's parameters and the remove-internal flag in
+    // one hand-over (sizes are diameters there and become radii here); the
+    // Z offset is the caller's (it lifts the object). Creates the container
+    // when missing; rebuilds nothing.
+    void setSupportParams(const support::SupportParams& params);
     // Resets the triangle groups and runs the generation on the calling thread.
     // When the generation refuses or fails (see SupportGen::generate), the
     // reason is logged and shown through the scene host; false.
@@ -216,10 +225,12 @@ private:
     void initWorkers();
     // Starts job on its worker; job 1 first records the selection to restore
     // (set with flag, else the current Selected).
-    void startWorker(int job, bool flag, const ProgressSink& progress, ObjectCalcThread::Completion done);
+    void startWorker(ObjectCalcThread::Job job, bool flag, const ProgressSink& progress,
+                     ObjectCalcThread::Completion done);
     // One job on its worker thread; every finished job leaves the object
     // selected as recorded (a locked object keeps its selection).
-    void runJob(int job, bool restoreSelection, const ObjectCalcThread& worker, const ProgressSink& progress);
+    void runJob(ObjectCalcThread::Job job, bool restoreSelection, const ObjectCalcThread& worker,
+                const ProgressSink& progress);
     // The import job (worker thread): reads the file, building the octree beside
     // the edge and shell steps of a mesh file; on success sets Loaded. Returns
     // the load result.

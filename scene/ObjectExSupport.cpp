@@ -6,6 +6,7 @@
 #include "support/ConeShape.h"
 #include "support/SupportArea.h"
 #include "support/SupportGen.h"
+#include "support/SupportParamFile.h"
 
 #include <cmath>
 #include <cstdio>
@@ -30,10 +31,10 @@ bool ObjectEx::supportRemoveInternal() const {
     return m_support && m_support->getRemoveInternal();
 }
 
-void ObjectEx::setSupportType(uint8_t type, bool regenerate) {
+void ObjectEx::setSupportType(support::SupportType type, bool regenerate) {
     supportGen()->setSupportType(type, regenerate);
 }
-void ObjectEx::setSupportBaseType(int type, bool regenerate) {
+void ObjectEx::setSupportBaseType(support::BaseType type, bool regenerate) {
     supportGen()->setBaseType(type, regenerate);
 }
 void ObjectEx::setSupportBaseSize(const double* v) {
@@ -62,6 +63,19 @@ void ObjectEx::setSupportMaxAngle(const double* v) {
 }
 void ObjectEx::setSupportRemoveInternal(bool on) {
     supportGen()->setRemoveInternal(on);
+}
+void ObjectEx::setSupportParams(const support::SupportParams& params) {
+    using P = support::SupportParams;
+    support::SupportGen& gen = *supportGen();
+    gen.setMaxAngle(params[P::Angle]);
+    gen.setTipRadius(params[P::TipSize] / 2.0);
+    gen.setTrunkRadius(params[P::TrunkSize] / 2.0);
+    gen.setBranchRadius(params[P::BranchSize] / 2.0);
+    gen.setHeadExtend(params[P::HeadExtend]);
+    gen.setBaseThickness(params[P::BaseThickness]);
+    gen.setBaseSize(params[P::BottomSize]);
+    gen.setDensity(params[P::Density]);
+    gen.setRemoveInternal(params.removeInternal);
 }
 
 std::string ObjectEx::floatingWithoutSupportText(const support::SupportGen& supports) const {

@@ -269,7 +269,7 @@ void ObjectTable::onImportFinished(quint64 serial) {
         return;
     ObjectEx* obj = *it;
     m_runningImports.erase(it);
-    obj->worker(ObjectCalcThread::ImportJob)->waitForJob();
+    obj->worker(ObjectCalcThread::Job::Import)->waitForJob();
     std::shared_ptr<ImportBatch> batch = batchOf(obj);
     if (batch)
         batch->progress->finishFile(fileSlot(batch->files, serial));
@@ -285,7 +285,7 @@ void ObjectTable::onImportFinished(quint64 serial) {
         obj->setImportPending(false);
         if (batch)
             eraseValue(batch->pending, obj);
-        obj->startJob(ObjectCalcThread::BuildOctreeJob, false);
+        obj->startJob(ObjectCalcThread::Job::BuildOctree, false);
     } else {
         // A cancelled read was stopped by the user's own action: no message.
         if (result == topolib::LoadResult::NotEnoughMemory)

@@ -9,6 +9,7 @@
 // until they were placed (ObjectEx::isReady). Every operation that reads or
 // changes a mesh waits for that object's running jobs first.
 #include "scene/ViewMode.h"
+#include "support/SupportTypes.h"
 #include "topolib/Matrix4D.h"
 
 #include <QObject>
@@ -111,8 +112,8 @@ public:
     // ---- Supports of the selection ---------------------------------------------------
     void generateSupportForSelected();
     void deleteSupportOfSelected();
-    void setSupportType(uint8_t type, bool regenerate);
-    void setSupportBaseType(int type, bool regenerate);
+    void setSupportType(support::SupportType type, bool regenerate);
+    void setSupportBaseType(support::BaseType type, bool regenerate);
     void setSupportBaseSize(const double* v);
     void setSupportBaseThickness(const double* v);
     void setSupportTipRadius(const double* v);

@@ -213,10 +213,10 @@ void ObjectTable::deleteSupportOfSelected() {
     forEachSelected(m_objects, [](ObjectEx* o) { o->deleteSupport(); });
 }
 
-void ObjectTable::setSupportType(uint8_t type, bool regenerate) {
+void ObjectTable::setSupportType(support::SupportType type, bool regenerate) {
     forEachSelected(m_objects, [&](ObjectEx* o) { o->setSupportType(type, regenerate); });
 }
-void ObjectTable::setSupportBaseType(int type, bool regenerate) {
+void ObjectTable::setSupportBaseType(support::BaseType type, bool regenerate) {
     forEachSelected(m_objects, [&](ObjectEx* o) { o->setSupportBaseType(type, regenerate); });
 }
 void ObjectTable::setSupportBaseSize(const double* v) {

@@ -191,7 +191,7 @@ void SupportTypeCmd::switchTo(Entry& e, bool after) {
             link->bars.clear();
         }
     for (const auto& cone : e.conesBefore)
-        cone.first->ConeSupportType = after ? m_type : cone.second;
+        cone.first->ConeSupportType = after ? support::storedValue(m_type) : cone.second;
     e.container->setSupportType(after ? m_type : e.typeBefore, true);
     if (e.holdsBars) {
         // The bars this state had: the rebuild's new ones go.
@@ -253,7 +253,7 @@ void SupportBaseTypeCmd::redo() {
 
 void SupportBaseTypeCmd::switchTo(const Entry& e, bool after) {
     for (const auto& [cone, base] : e.basesBefore)
-        cone->GenerateBase = after ? (m_type == 2 ? 1 : 0) : base;
+        cone->GenerateBase = after ? (m_type == support::BaseType::Circle ? 1 : 0) : base;
     e.container->baseType = after ? m_type : e.typeBefore;
     e.container->rebuildShapeMeshesKeepingBars();
     e.container->buildBase();
@@ -288,7 +288,8 @@ void ClearSupportCmd::redo() {
 
 // ---- Generation -------------------------------------------------------------------------
 
-int generateSupportsForSelection(const support::SupportParams& params, uint8_t supportType, int baseType) {
+int generateSupportsForSelection(const support::SupportParams& params, support::SupportType supportType,
+                                 support::BaseType baseType) {
     using P = support::SupportParams;
     ObjectTable* table = ObjectTable::instance();
     ZOffsetRecords moves;
@@ -312,21 +313,10 @@ int generateSupportsForSelection(const support::SupportParams& params, uint8_t s
         lifted.push_back(e.object);
     sceneHost()->pushCommand(new SupportGenCmd(std::move(entries)), false);
 
-    const double tip = params[P::TipSize] / 2.0;
-    const double trunk = params[P::TrunkSize] / 2.0;
-    const double branch = params[P::BranchSize] / 2.0;
     for (ObjectEx* obj : lifted) {
-        obj->setSupportMaxAngle(&params.values[P::Angle]);
-        obj->setSupportTipRadius(&tip);
-        obj->setSupportTrunkRadius(&trunk);
-        obj->setSupportBranchRadius(&branch);
-        obj->setSupportHeadExtend(&params.values[P::HeadExtend]);
-        obj->setSupportBaseThickness(&params.values[P::BaseThickness]);
-        obj->setSupportBaseSize(&params.values[P::BottomSize]);
-        obj->setSupportDensity(&params.values[P::Density]);
+        obj->setSupportParams(params);
         obj->setSupportType(supportType, false);
         obj->setSupportBaseType(baseType, false);
-        obj->setSupportRemoveInternal(params.removeInternal);
     }
     int generated = 0;
     for (ObjectEx* obj : lifted)

@@ -10,6 +10,7 @@
 // object still holds it. Every execute, undo and redo sets the object list's
 // modified flag.
 #include "scene/AbtCommand.h"
+#include "support/SupportTypes.h"
 
 #include <array>
 #include <cstdint>
@@ -105,14 +106,14 @@ private:
 };
 
 // The support panel's type button: the supports of every selected visible
-// object that has some are rebuilt with the type (0 cross, 1 cylinder), every
+// object that has some are rebuilt with the type, every
 // cone included, and later cones get it too. Undo gives each cone its former
 // type back and each link the very bars it had, deleted ones included (redo
 // likewise), so the other commands' records of those shapes stay good.
 // Refused when no selected visible object has supports.
 class SupportTypeCmd : public AbtCommand {
 public:
-    explicit SupportTypeCmd(uint8_t type) : m_type(type) {}
+    explicit SupportTypeCmd(support::SupportType type) : m_type(type) {}
     // Frees the bars of the state the containers are not in.
     ~SupportTypeCmd() override;
     bool execute() override;
@@ -123,7 +124,7 @@ private:
     struct Entry {
         ObjectEx* object = nullptr;
         std::shared_ptr<support::SupportGen> container;
-        uint8_t typeBefore = 1;
+        support::SupportType typeBefore = support::SupportType::Cylinder;
         std::vector<std::pair<support::ConeShape*, uint8_t>> conesBefore;
         // Per link, the bars of the state the container is not in (owned
         // here); empty until the first switch.
@@ -135,20 +136,19 @@ private:
     void switchTo(Entry& e, bool after);
     void finish();
 
-    uint8_t m_type;
+    support::SupportType m_type;
     std::vector<Entry> m_entries;
 };
 
 // The support panel's base-type button: the supports of every selected
-// visible object that has some take the base type (0 none, 1 raft, 2 a
-// circular base under each cone) at once, and later cones get it too. Only
+// visible object that has some take the base type at once, and later cones get it too. Only
 // the cones' footings and the raft are made again: every link keeps its very
 // bars, deleted ones included. Undo gives each cone its former footing and
 // the container its former type and raft. Refused when no selected visible
 // object has supports.
 class SupportBaseTypeCmd : public AbtCommand {
 public:
-    explicit SupportBaseTypeCmd(int type) : m_type(type) {}
+    explicit SupportBaseTypeCmd(support::BaseType type) : m_type(type) {}
     bool execute() override;
     void undo() override;
     void redo() override;
@@ -157,12 +157,12 @@ private:
     struct Entry {
         ObjectEx* object = nullptr;
         std::shared_ptr<support::SupportGen> container;
-        int typeBefore = 0;
+        support::BaseType typeBefore = support::BaseType::None;
         std::vector<std::pair<support::ConeShape*, uint8_t>> basesBefore;
     };
     void switchTo(const Entry& e, bool after);
 
-    int m_type;
+    support::BaseType m_type;
     std::vector<Entry> m_entries;
 };
 
@@ -187,4 +187,5 @@ private:
 // the calling thread. Selected hidden objects are left alone. Returns the
 // number of objects that got new supports; an object whose generation
 // refused or failed has shown why.
-int generateSupportsForSelection(const support::SupportParams& params, uint8_t supportType, int baseType);
+int generateSupportsForSelection(const support::SupportParams& params, support::SupportType supportType,
+                                 support::BaseType baseType);

@@ -68,12 +68,12 @@ std::vector<uint32_t> AreaSupport::boundaryEdgeIds() const {
     return outline ? outline->edgeIds() : std::vector<uint32_t>();
 }
 
-void AreaSupport::reset(bool removeInternal) {
+void AreaSupport::reset(const PlacementParams& params) {
     deleteShapes();
     // The owner clears every group before it generates; the grid placement finds
     // the region's facets by their group, so the region writes its id again.
     setAreaId(AreaID);
-    placeContacts(removeInternal);
+    placeContacts(params);
 }
 
 bool AreaSupport::coneGrid(double s, GridAxis* xs, GridAxis* ys) const {
@@ -104,7 +104,7 @@ bool AreaSupport::coneGrid(double s, GridAxis* xs, GridAxis* ys) const {
     return true;
 }
 
-std::uint64_t AreaSupport::coneBound() const {
+std::uint64_t AreaSupport::coneBound(const PlacementParams& params) const {
     // Placement makes cones above the platform only: a region whose facets all
     // lie at or below it (a broken file) makes none, however wide its box.
     bool above = false;
@@ -115,7 +115,7 @@ std::uint64_t AreaSupport::coneBound() const {
             break;
     }
     GridAxis xs, ys;
-    if (!above || !coneGrid(owner != nullptr ? owner->safeDensity() : 5.0, &xs, &ys))
+    if (!above || !coneGrid(params.spacing, &xs, &ys))
         return 0;
     // Each axis has at most 2049 points, so the product cannot overflow.
     return static_cast<std::uint64_t>(xs.last + 1) * static_cast<std::uint64_t>(ys.last + 1);
@@ -218,8 +218,9 @@ private:
     std::vector<StlTriangle*> m_wide;
 };
 
-void AreaSupport::placeContacts(bool removeInternal) {
-    const double s = owner != nullptr ? owner->safeDensity() : 5.0;
+void AreaSupport::placeContacts(const PlacementParams& params) {
+    const bool removeInternal = params.removeInternal;
+    const double s = params.spacing;
     Density = s;
     GridAxis xs, ys;
     if (!coneGrid(s, &xs, &ys))

@@ -63,8 +63,8 @@ SupportAreaAbs::~SupportAreaAbs() {
         delete s;
 }
 
-void SupportAreaAbs::reset(bool) {}
-void SupportAreaAbs::placeContacts(bool) {}
+void SupportAreaAbs::reset(const PlacementParams&) {}
+void SupportAreaAbs::placeContacts(const PlacementParams&) {}
 bool SupportAreaAbs::isNegligible(const double*, const double*) { return true; }
 
 StlObject* SupportAreaAbs::mesh() const { return owner != nullptr ? owner->owner : nullptr; }
@@ -75,11 +75,11 @@ ConeShape* SupportAreaAbs::addCone(const double point[3], const double normal[3]
     ConeShape* cone = owned.get();
     if (owner != nullptr) {
         const SupportGen& g = *owner;
-        cone->ConeSupportType = g.supportType != 0 ? 1 : 0;
+        cone->ConeSupportType = storedValue(g.supportType);
         cone->ContactRadius = g.tipRadius;
         cone->HeadRadius = 0.8 * g.tipRadius;
         cone->CrossRadius = 0.8 * g.tipRadius;
-        cone->setCircleBase(g.baseType == 2);
+        cone->setCircleBase(g.baseType == BaseType::Circle);
         cone->BottomRadius = g.trunkRadius;
         cone->NeckRadius = 0.8 * g.trunkRadius;
         cone->BeamRadius = g.branchRadius;
@@ -148,12 +148,12 @@ void SupportAreaAbs::collectBasePoints(BasePoints& out) const {
 
 // ---- Lowest point, added point ---------------------------------------------------
 
-void LowestPointSupport::reset(bool removeInternal) {
+void LowestPointSupport::reset(const PlacementParams& params) {
     deleteShapes();
-    placeContacts(removeInternal);
+    placeContacts(params);
 }
 
-void LowestPointSupport::placeContacts(bool removeInternal) {
+void LowestPointSupport::placeContacts(const PlacementParams& params) {
     if (vertex == nullptr || !(vertex->z() > 0.0001))
         return;
     const Vector3D n = vertexNormal(vertex);
@@ -165,7 +165,7 @@ void LowestPointSupport::placeContacts(bool removeInternal) {
         deleteShapes();
         cone = addCone(vertex->pos.data(), down.data(), false);
     }
-    if (removeInternal)
+    if (params.removeInternal)
         cone->dropIfEndsOnModel();
 }
 
@@ -175,22 +175,22 @@ void LowestPointSupport::setVertex(StlVertex* v) {
         boxMin = boxMax = v->pos;
 }
 
-void AddedPointSupport::reset(bool removeInternal) {
+void AddedPointSupport::reset(const PlacementParams& params) {
     deleteShapes();
-    placeContacts(removeInternal);
+    placeContacts(params);
 }
 
-void AddedPointSupport::placeContacts(bool removeInternal) {
+void AddedPointSupport::placeContacts(const PlacementParams& params) {
     if (facet == nullptr || !(point.z > 0.0001))
         return;
-    addCone(point.data(), facet->normal.data(), removeInternal);
+    addCone(point.data(), facet->normal.data(), params.removeInternal);
 }
 
 // ---- Lowest curve ------------------------------------------------------------------
 
-void LowestCurveSupport::reset(bool removeInternal) {
+void LowestCurveSupport::reset(const PlacementParams& params) {
     deleteShapes();
-    placeContacts(removeInternal);
+    placeContacts(params);
 }
 
 void LowestCurveSupport::setVertices(const std::vector<StlVertex*>& vs) {
@@ -213,10 +213,10 @@ std::vector<uint32_t> LowestCurveSupport::vertexIds() const {
     return ids;
 }
 
-std::uint64_t LowestCurveSupport::coneBound() const {
+std::uint64_t LowestCurveSupport::coneBound(const PlacementParams& params) const {
     if (chain.empty())
         return 0;
-    const double s = owner != nullptr ? owner->safeDensity() : 5.0;
+    const double s = params.spacing;
     double length = 0.0;
     for (std::size_t i = 1; i < chain.size(); ++i)
         length += std::sqrt((chain[i]->pos - chain[i - 1]->pos).lengthSquared());
@@ -228,10 +228,11 @@ std::uint64_t LowestCurveSupport::coneBound() const {
     return static_cast<std::uint64_t>(bound);
 }
 
-void LowestCurveSupport::placeContacts(bool removeInternal) {
+void LowestCurveSupport::placeContacts(const PlacementParams& params) {
     if (chain.empty())
         return;
-    const double s = owner != nullptr ? owner->safeDensity() : 5.0;
+    const bool removeInternal = params.removeInternal;
+    const double s = params.spacing;
     Density = s;
     const Vector3D down(0, 0, -1);
     auto coneAt = [&](const Vector3D& p, const Vector3D& n) {
@@ -249,7 +250,7 @@ void LowestCurveSupport::placeContacts(bool removeInternal) {
         else
             e = e / len;
         if (len + carried > s) {
-            // The spacing is at least 1 (safeDensity), so the loop is short.
+            // The spacing is at least 1, so the loop is short.
             double along = s - carried;
             coneAt(a + e * along, down);
             carried = len - along;

@@ -31,6 +31,13 @@ enum AreaType : int32_t {
     kAddedPointSupport = 3,   // point added by the user
 };
 
+// What one placement of a region's cones works with, fixed by the container
+// for the whole run (SupportGen::placementParams).
+struct PlacementParams {
+    double spacing = 5.0;        // distance between cones, at least 1 and finite
+    bool removeInternal = false; // a cone standing on the model is deleted at once
+};
+
 // The outline of an overhang region: its boundary edges in the order the region
 // growing met them (an edge may occur twice).
 class AreaOutline {
@@ -55,14 +62,14 @@ public:
     virtual ~SupportAreaAbs();
 
     // Deletes the shapes and places them again.
-    virtual void reset(bool removeInternal);
+    virtual void reset(const PlacementParams& params);
     // Places the region's cones against the owner's mesh.
-    virtual void placeContacts(bool removeInternal);
+    virtual void placeContacts(const PlacementParams& params);
     // True when the region can be dropped (only overhang regions are asked).
     virtual bool isNegligible(const double* minArea, const double* tolerance);
-    // The most cones placeContacts could make with the owner's parameters,
-    // found without allocating (the owner checks it before any placement).
-    virtual std::uint64_t coneBound() const { return 0; }
+    // The most cones placeContacts could make with params, found without
+    // allocating (the owner checks it before any placement).
+    virtual std::uint64_t coneBound(const PlacementParams&) const { return 0; }
     virtual void setAreaId(uint32_t id) { AreaID = id; }
 
     // Makes a cone at point with the contact normal from the container's
@@ -96,14 +103,14 @@ class AreaSupport : public SupportAreaAbs {
 public:
     explicit AreaSupport(SupportGen* owner = nullptr) : SupportAreaAbs(kAreaSupport, owner) {}
 
-    void reset(bool removeInternal) override;
+    void reset(const PlacementParams& params) override;
     // Cones on a planar grid over the region's box, on the region's own facets
     // (selected by their group id); one fallback cone when the grid finds none.
-    void placeContacts(bool removeInternal) override;
+    void placeContacts(const PlacementParams& params) override;
     // Every point of the grid (at least the fallback's one); none when every
     // corner of the region's facets lies at or below the platform.
-    std::uint64_t coneBound() const override;
-    // The grid placeContacts samples at spacing s (the owner's safeDensity):
+    std::uint64_t coneBound(const PlacementParams& params) const override;
+    // The grid placeContacts samples at spacing s (the placement's spacing):
     // false when the box is not a finite, non-negative extent (no grid).
     bool coneGrid(double s, GridAxis* xs, GridAxis* ys) const;
     bool isNegligible(const double* minArea, const double* tolerance) override;
@@ -156,9 +163,9 @@ private:
 class LowestPointSupport : public SupportAreaAbs {
 public:
     explicit LowestPointSupport(SupportGen* owner = nullptr) : SupportAreaAbs(kLowestPointSupport, owner) {}
-    void reset(bool removeInternal) override;
-    void placeContacts(bool removeInternal) override;
-    std::uint64_t coneBound() const override { return 1; }
+    void reset(const PlacementParams& params) override;
+    void placeContacts(const PlacementParams& params) override;
+    std::uint64_t coneBound(const PlacementParams&) const override { return 1; }
     // Stores the vertex (may be null) and sets the box to its position.
     void setVertex(topolib::StlVertex* v);
 
@@ -169,11 +176,11 @@ public:
 class LowestCurveSupport : public SupportAreaAbs {
 public:
     explicit LowestCurveSupport(SupportGen* owner = nullptr) : SupportAreaAbs(kLowestCurveSupport, owner) {}
-    void reset(bool removeInternal) override;
-    void placeContacts(bool removeInternal) override;
+    void reset(const PlacementParams& params) override;
+    void placeContacts(const PlacementParams& params) override;
     // One cone per spacing along the chain and one at each end; a chain whose
     // length is not finite gets the largest count.
-    std::uint64_t coneBound() const override;
+    std::uint64_t coneBound(const PlacementParams& params) const override;
     // Appends the chain (null entries dropped) and widens the box over it.
     void setVertices(const std::vector<topolib::StlVertex*>& vertices);
     std::vector<uint32_t> vertexIds() const;
@@ -186,9 +193,9 @@ public:
 class AddedPointSupport : public SupportAreaAbs {
 public:
     explicit AddedPointSupport(SupportGen* owner = nullptr) : SupportAreaAbs(kAddedPointSupport, owner) {}
-    void reset(bool removeInternal) override;
-    void placeContacts(bool removeInternal) override;
-    std::uint64_t coneBound() const override { return 1; }
+    void reset(const PlacementParams& params) override;
+    void placeContacts(const PlacementParams& params) override;
+    std::uint64_t coneBound(const PlacementParams&) const override { return 1; }
     void setFacet(topolib::StlTriangle* t) { facet = t; }
     void setPoint(const double p[3]) { point = topolib::Vector3D(p); }
 

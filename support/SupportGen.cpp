@@ -70,7 +70,14 @@ SupportGen::~SupportGen() {
 
 double SupportGen::safeDensity() const { return std::isfinite(Density) ? std::max(Density, 1.0) : 5.0; }
 
-void SupportGen::setSupportType(uint8_t type, bool regenerate) {
+PlacementParams SupportGen::placementParams(bool removeInternal) const {
+    PlacementParams params;
+    params.spacing = safeDensity();
+    params.removeInternal = removeInternal;
+    return params;
+}
+
+void SupportGen::setSupportType(SupportType type, bool regenerate) {
     supportType = type;
     if (regenerate) {
         changed = 1;
@@ -78,10 +85,10 @@ void SupportGen::setSupportType(uint8_t type, bool regenerate) {
     }
 }
 
-void SupportGen::setBaseType(int type, bool regenerate) {
+void SupportGen::setBaseType(BaseType type, bool regenerate) {
     for (SupportAreaAbs* a : areas) {
         for (AbtShape* s : a->shapes)
-            s->setCircleBase(type == 2);
+            s->setCircleBase(type == BaseType::Circle);
     }
     baseType = type;
     if (regenerate) {
@@ -226,7 +233,7 @@ void SupportGen::clearBase() {
 
 void SupportGen::buildBase() {
     clearBase();
-    if (baseType != 1)
+    if (baseType != BaseType::Raft)
         return;
     SupportAreaAbs::BasePoints points;
     for (const SupportAreaAbs* a : areas)
@@ -292,7 +299,7 @@ void SupportGen::previewAddedPoint(StlTriangle* facet, const double point[3]) {
         pendingPoint = new AddedPointSupport(this);
     pendingPoint->setFacet(facet);
     pendingPoint->setPoint(point);
-    pendingPoint->reset(false);
+    pendingPoint->reset(placementParams(false));
     pendingPoint->buildShapeMeshes();
 }
 

@@ -4,6 +4,7 @@
 #include "support/RegionGrid.h"
 #include "support/ShapeGrid.h"
 #include "support/SupportArea.h"
+#include "support/SupportTypes.h"
 #include "topolib/Vector3D.h"
 
 #include <cstdint>
@@ -54,12 +55,12 @@ public:
 
     // ---- Parameters (plain fields below; these are conveniences) --------------
     // Stores the type for cones made later; with regenerate, rebuilds every mesh.
-    void setSupportType(uint8_t type, bool regenerate);
-    // 0 none, 1 raft, 2 circular base per cone: marks every cone, stores the type;
+    void setSupportType(SupportType type, bool regenerate);
+    // Marks every cone (a circular base or none), stores the type;
     // with regenerate, rebuilds every mesh and the raft.
-    void setBaseType(int type, bool regenerate);
-    uint8_t getSupportType() const { return supportType; }
-    int getBaseType() const { return baseType; }
+    void setBaseType(BaseType type, bool regenerate);
+    SupportType getSupportType() const { return supportType; }
+    BaseType getBaseType() const { return baseType; }
     void setTipRadius(double v) { tipRadius = v; }
     void setTrunkRadius(double v) { trunkRadius = v; }
     void setBranchRadius(double v) { branchRadius = v; }
@@ -211,7 +212,7 @@ public:
     std::size_t supportTriangleCount() const;
 
     // ---- Raft ----------------------------------------------------------------
-    // With baseType 1: a plate under the feet of all live platform cones, corners
+    // With the raft base type: a plate under the feet of all live platform cones, corners
     // lifted; otherwise (or without such cones) none.
     void buildBase();
     void clearBase();
@@ -254,13 +255,13 @@ public:
     topolib::StlObject* owner = nullptr;
     AddedPointSupport* pendingPoint = nullptr; // owned
     uint8_t changed = 1;                       // the drawing's upload no longer matches
-    int32_t baseType = 0; // 0 none, 1 raft, 2 circular base per cone
+    BaseType baseType = BaseType::None;
     uint8_t RemoveInternal = 0;
     double MaxAngle = 46.0;
     double minArea = 5.0;
     double Density = 5.0;
     double minTolerance = 0.35;
-    uint8_t supportType = 1; // 0 cross, 1 cylinder
+    SupportType supportType = SupportType::Cylinder;
     double tipRadius = 0.5;
     double trunkRadius = 1.0;
     double branchRadius = 0.6;
@@ -279,6 +280,9 @@ public:
     // Sanitised parameters as the pipeline uses them (finite, positive where a
     // division or a grid depends on them).
     double safeDensity() const;
+    // The parameters a placement runs with: the spacing safeDensity and the
+    // flag given.
+    PlacementParams placementParams(bool removeInternal) const;
 
 private:
     bool placeAndBuild(const Progress& progress, bool reset);

@@ -248,7 +248,7 @@ int SupportGen::holdUntouchedMinima(const std::vector<SurfaceMinimum>& minima) {
         areas.push_back(point.get());
         LowestPointSupport* placed = point.release();
         held.insert(m.vertex);
-        placed->placeContacts(RemoveInternal != 0);
+        placed->placeContacts(placementParams(RemoveInternal != 0));
         contacts.add(*placed);
         for (AbtShape* s : placed->shapes)
             if (ConeShape* c = s->asCone(); c != nullptr && m_grid) {

@@ -194,8 +194,9 @@ std::uint64_t SupportGen::plannedMeshBytes() const {
 std::uint64_t SupportGen::plannedConeCount() const {
     constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
     std::uint64_t sum = 0;
+    const PlacementParams params = placementParams(RemoveInternal != 0);
     for (const SupportAreaAbs* a : areas) {
-        const std::uint64_t n = a->coneBound();
+        const std::uint64_t n = a->coneBound(params);
         sum = n > kMax - sum ? kMax : sum + n;
     }
     return sum;
@@ -709,11 +710,12 @@ bool SupportGen::placeAndBuild(const Progress& progress, bool reset) {
     gridSearchWork = GridSearchWork();
     const std::vector<SurfaceMinimum> minima = findSurfaceMinima();
     const std::size_t n = areas.size();
+    const PlacementParams params = placementParams(RemoveInternal != 0);
     for (std::size_t i = 0; i < n; ++i) {
         if (reset)
-            areas[i]->reset(RemoveInternal != 0);
+            areas[i]->reset(params);
         else
-            areas[i]->placeContacts(RemoveInternal != 0);
+            areas[i]->placeContacts(params);
         if (progress && n > 0 && (i + 1) % std::max<std::size_t>(1, n / 10) == 0)
             progress(20 + static_cast<int>(50 * (i + 1) / n));
     }

@@ -241,7 +241,9 @@ int ProjectManager::openProject(const QString& path) {
     const IO_ERROR r = m_files->open(0, path, ObjectTable::instance());
     int result = 1;
     if (r != IO_SUCCESS) {
-        warn(tr("It's not possible to open <i>'%1'</i>.<br>The file may be corrupted.")
+        warn((r == IO_NOT_ENOUGH_MEMORY
+                  ? tr("It's not possible to open <i>'%1'</i>.<br>There is not enough memory to load it.")
+                  : tr("It's not possible to open <i>'%1'</i>.<br>The file may be corrupted."))
                  .arg(QFileInfo(path).fileName()),
              m_files->lastReason());
         resetProject();

@@ -74,15 +74,41 @@ QHBoxLayout* row(QWidget* a, QWidget* b) {
 }
 
 // The tool tip names what the next click selects.
-QString baseTypeName(int type) {
+QString baseTypeName(support::BaseType type) {
     switch (type) {
-    case 0:
+    case support::BaseType::None:
         return SupportDlg::tr("No Base");
-    case 1:
+    case support::BaseType::Raft:
         return SupportDlg::tr("Full Base");
-    default:
-        return SupportDlg::tr("Circle Base");
+    case support::BaseType::Circle:
+        break;
     }
+    return SupportDlg::tr("Circle Base");
+}
+
+const char* baseTypeIcon(support::BaseType type) {
+    switch (type) {
+    case support::BaseType::None:
+        return "SupportNoBase.png";
+    case support::BaseType::Raft:
+        return "SupportBaseFull.png";
+    case support::BaseType::Circle:
+        break;
+    }
+    return "SupportBaseCircle.png";
+}
+
+// The button's cycle: full, circle, none, full.
+support::BaseType nextBaseType(support::BaseType type) {
+    switch (type) {
+    case support::BaseType::None:
+        return support::BaseType::Raft;
+    case support::BaseType::Raft:
+        return support::BaseType::Circle;
+    case support::BaseType::Circle:
+        break;
+    }
+    return support::BaseType::None;
 }
 
 void markModifiedAndRepaint() {
@@ -305,8 +331,9 @@ void SupportDlg::onBtnClearClicked() {
 // ---- Types -------------------------------------------------------------------------------
 
 void SupportDlg::onBtnSupportTypeClicked() {
-    m_supportType = m_supportType ? 0 : 1;
-    if (m_supportType == 1) {
+    m_supportType = m_supportType == support::SupportType::Cross ? support::SupportType::Cylinder
+                                                                 : support::SupportType::Cross;
+    if (m_supportType == support::SupportType::Cylinder) {
         setImage(_btnSupportType, "CircleSupport24.png", tr("Cylinder"));
         _btnSupportType->setToolTip(tr("Cross Support"));
     } else {
@@ -321,7 +348,7 @@ void SupportDlg::onBtnSupportTypeClicked() {
 }
 
 void SupportDlg::onBtnBaseTypeClicked() {
-    m_baseType = (m_baseType + 1) % 3;
+    m_baseType = nextBaseType(m_baseType);
     showBaseType();
     // Existing supports take the type at once, as one undoable step that keeps
     // every bar as it is; the selected objects' support points added later
@@ -333,9 +360,8 @@ void SupportDlg::onBtnBaseTypeClicked() {
 }
 
 void SupportDlg::showBaseType() {
-    static const char* const icons[3] = {"SupportNoBase.png", "SupportBaseFull.png", "SupportBaseCircle.png"};
-    setImage(_btnBaseType, icons[m_baseType], baseTypeName(m_baseType));
-    _btnBaseType->setToolTip(baseTypeName((m_baseType + 1) % 3));
+    setImage(_btnBaseType, baseTypeIcon(m_baseType), baseTypeName(m_baseType));
+    _btnBaseType->setToolTip(baseTypeName(nextBaseType(m_baseType)));
 }
 
 // ---- Modes, parameters shown, close ---------------------------------------------------------

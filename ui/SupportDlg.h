@@ -13,6 +13,7 @@
 #include "app/VlrBaseWidget.h"
 #include "scene/ViewMode.h"
 #include "support/SupportParamFile.h"
+#include "support/SupportTypes.h"
 
 #include <array>
 #include <cstdint>
@@ -52,8 +53,8 @@ public:
     // boxes (clamped, forwarded).
     support::SupportParams params() const;
     void setParams(const support::SupportParams& params);
-    uint8_t supportType() const { return m_supportType; }
-    int baseType() const { return m_baseType; }
+    support::SupportType supportType() const { return m_supportType; }
+    support::BaseType baseType() const { return m_baseType; }
 
 public slots:
     void onBtnShowHideParamClicked();
@@ -83,9 +84,9 @@ private:
     // Icon and tool tip of the base-type button for the current type.
     void showBaseType();
 
-    uint8_t m_supportType = 1;
+    support::SupportType m_supportType = support::SupportType::Cylinder;
     bool m_paramsShown = false;
-    int m_baseType = 1;
+    support::BaseType m_baseType = support::BaseType::Raft;
     int m_paramGroupHeight = 0;
     MainGLWidget* m_view = nullptr;
     std::function<void()> m_closeHook;

@@ -365,10 +365,10 @@ void MainGLWidget::mousePressEvent(QMouseEvent* event) {
     case Qt::LeftButton:
         _pressedButton = 1;
         if (_mode == ViewMode::Pan) {
-            _dragAction = 3;
+            _dragAction = DragAction::Pan;
         } else if (_mode == ViewMode::Rotate) {
             updateRotationCenter();
-            _dragAction = 1;
+            _dragAction = DragAction::Rotate;
         } else if (_mode == ViewMode::Transform && _manipulator) {
             if (_manipulator->operation != 0)
                 endManipulation(event->pos(), true);
@@ -379,11 +379,11 @@ void MainGLWidget::mousePressEvent(QMouseEvent* event) {
     case Qt::RightButton:
         _pressedButton = 2;
         updateRotationCenter();
-        _dragAction = 1;
+        _dragAction = DragAction::Rotate;
         break;
     case Qt::MiddleButton:
         _pressedButton = 3;
-        _dragAction = 3;
+        _dragAction = DragAction::Pan;
         break;
     default:
         break;
@@ -400,17 +400,18 @@ void MainGLWidget::mouseMoveEvent(QMouseEvent* event) {
     if (buttons & (Qt::MiddleButton | Qt::RightButton)) {
         bool applied = true;
         switch (_dragAction) {
-        case 1:
+        case DragAction::Rotate:
             _camera.rotateDrag(_currentPos.x() - _lastPos.x(), _currentPos.y() - _lastPos.y());
             break;
-        case 2:
+        case DragAction::Zoom:
             _camera.zoomDrag(_lastPos.y(), _currentPos.y());
             break;
-        case 3:
+        case DragAction::Pan:
             _camera.pan(_lastPos.x(), _lastPos.y(), _currentPos.x(), _currentPos.y());
             break;
-        default:
+        case DragAction::None:
             applied = false;
+            break;
         }
         if (applied)
             _lastPos = _currentPos;
@@ -449,10 +450,10 @@ void MainGLWidget::mouseMoveEvent(QMouseEvent* event) {
                 dragManipulator(_currentPos);
         } else if (_mode == ViewMode::Select || _mode == ViewMode::Transform) {
             update();
-        } else if (_dragAction == 3) {
+        } else if (_dragAction == DragAction::Pan) {
             _camera.pan(_lastPos.x(), _lastPos.y(), _currentPos.x(), _currentPos.y());
             update();
-        } else if (_dragAction == 1) {
+        } else if (_dragAction == DragAction::Rotate) {
             _camera.rotateDrag(_currentPos.x() - _lastPos.x(), _currentPos.y() - _lastPos.y());
             update();
         }
@@ -467,7 +468,7 @@ void MainGLWidget::mouseReleaseEvent(QMouseEvent* event) {
     const QPoint pos = event->pos();
     switch (event->button()) {
     case Qt::LeftButton: {
-        _dragAction = 0;
+        _dragAction = DragAction::None;
         if (pickCubeFace(pos) != 0) {
             pickStandardView(pos, false);
             update();
@@ -498,7 +499,7 @@ void MainGLWidget::mouseReleaseEvent(QMouseEvent* event) {
         break;
     }
     case Qt::RightButton:
-        _dragAction = 0;
+        _dragAction = DragAction::None;
         if (_mode == ViewMode::PlaceHoles && sceneHost()->pickHole(pos)) {
             update();
             return;
@@ -508,7 +509,7 @@ void MainGLWidget::mouseReleaseEvent(QMouseEvent* event) {
         update();
         break;
     case Qt::MiddleButton:
-        _dragAction = 0;
+        _dragAction = DragAction::None;
         update();
         break;
     default:
@@ -530,7 +531,7 @@ void MainGLWidget::wheelEvent(QWheelEvent* event) {
     const QPoint pos = event->position().toPoint();
     const int delta = event->angleDelta().y();
     _camera.wheelZoom(pos.x(), pos.y(), delta);
-    _dragAction = 0;
+    _dragAction = DragAction::None;
     repaint();
     // The pause belongs to whole notches: a touchpad's small deltas add up
     // to steps instead of pausing on every event.

@@ -161,7 +161,8 @@ private:
     ManipulatorTool* _manipulator = nullptr;
     ViewMode _mode = ViewMode::Select;
     ViewMode _previousMode = ViewMode::Select;
-    int _dragAction = 0;    // 0 none, 1 rotate, 2 zoom, 3 pan
+    enum class DragAction { None = 0, Rotate = 1, Zoom = 2, Pan = 3 };
+    DragAction _dragAction = DragAction::None;
     int _pressedButton = 0; // 0 none, 1 left, 2 right, 3 middle
     int _hoveredPart = 0;
     bool _reloadTextures = true;

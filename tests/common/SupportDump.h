@@ -55,8 +55,8 @@ inline std::string dump(const std::shared_ptr<support::SupportGen>& gen) {
     auto nameOf = [&](const support::ConeShape* c) {
         return c && names.count(c) ? names[c] : std::string("-");
     };
-    out += "type " + std::to_string(gen->getSupportType()) + " base " + std::to_string(gen->getBaseType()) +
-           "\n";
+    out += "type " + std::to_string(support::storedValue(gen->getSupportType())) + " base " +
+           std::to_string(support::storedValue(gen->getBaseType())) + "\n";
     for (std::size_t a = 0; a < gen->areaCount(); ++a) {
         for (const support::AbtShape* shape : gen->areaAt(a)->shapes) {
             const support::ConeShape* c = shape->asCone();

@@ -89,8 +89,16 @@ std::string liveSupports(const SupportGen& gen) {
 
 // Every setting that shapes the container's supports and raft.
 std::vector<double> settings(const SupportGen& g) {
-    return {double(g.supportType), double(g.baseType), double(g.RemoveInternal), g.MaxAngle,  g.Density,
-            g.tipRadius,           g.trunkRadius,      g.branchRadius,           g.HeadExtend, g.BaseThickness,
+    return {double(support::storedValue(g.supportType)),
+            double(support::storedValue(g.baseType)),
+            double(g.RemoveInternal),
+            g.MaxAngle,
+            g.Density,
+            g.tipRadius,
+            g.trunkRadius,
+            g.branchRadius,
+            g.HeadExtend,
+            g.BaseThickness,
             g.baseSize};
 }
 
@@ -168,8 +176,8 @@ TEST(SupportBracing, liveConesGetTheSameBracingWhicheverWayTheyCameAbout) {
         auto mesh = mf::buildMeshWithOctree(
             mf::translated(islandshapes::turned(shape.soup, turn.axis, turn.degrees), {0, 0, lift}));
         SupportGen gen(mesh.get());
-        gen.setSupportType(uint8_t(scene % 2), false);
-        gen.setBaseType(int(random() % 3), false);
+        gen.setSupportType(support::supportTypeFromFlag(scene % 2), false);
+        gen.setBaseType(*support::baseTypeFromStored(int(random() % 3)), false);
         gen.setRemoveInternal(random() % 4 == 0);
         gen.setMaxAngle(35.0 + 20.0 * unit(random));
         gen.setDensity(3.0 + 4.0 * unit(random));

@@ -80,7 +80,7 @@ protected:
         P p = support::presetSupportParams();
         p[P::ZOffset] = z;
         p[P::Density] = density;
-        return generateSupportsForSelection(p, 1, 1);
+        return generateSupportsForSelection(p, support::SupportType::Cylinder, support::BaseType::Raft);
     }
     // The support-point preview where the vertical line through (x, y) meets
     // the selection's underside (picking takes the hit farthest along the
@@ -197,12 +197,12 @@ TEST_F(SupportCommandsTest, containersOutliveMovesClearAndRebuildsAcrossUndoAndR
     auto* addCmd = dynamic_cast<const AddConeSupportCmd*>(commands()->undoTop());
     ASSERT_NE(addCmd, nullptr);
     support::AbtShape* added = addCmd->addedSupport()->shapes.front();
-    table()->setSupportType(0, true);
+    table()->setSupportType(support::SupportType::Cross, true);
     EXPECT_TRUE(modifiedBy([&] { ASSERT_TRUE(commands()->undo()); }));
     EXPECT_TRUE(added->isDeleted());
     EXPECT_TRUE(modifiedBy([&] { ASSERT_TRUE(commands()->redo()); }));
     EXPECT_FALSE(added->isDeleted());
-    table()->setSupportType(1, true);
+    table()->setSupportType(support::SupportType::Cylinder, true);
 
     // delete a bar -> rebuild -> undo
     support::AbtShape* bar = supportdump::firstLiveBar(second);
@@ -210,7 +210,7 @@ TEST_F(SupportCommandsTest, containersOutliveMovesClearAndRebuildsAcrossUndoAndR
     obj->setPointedSupport(bar);
     EXPECT_TRUE(modifiedBy([&] { ASSERT_TRUE(host->pushCommand(new DeleteConeSupportCmd(), false)); }));
     EXPECT_TRUE(bar->isDeleted());
-    table()->setSupportType(1, true); // rebuilds every mesh, bars included
+    table()->setSupportType(support::SupportType::Cylinder, true); // rebuilds every mesh, bars included
     EXPECT_TRUE(modifiedBy([&] { ASSERT_TRUE(commands()->undo()); }));
     std::vector<topolib::StlTriangle*> triangles;
     second->appendAllTriangles(triangles);
@@ -485,11 +485,11 @@ TEST_F(SupportCommandsTest, undoOfAPointGivesTheNeighboursBackTheLinksItsTrimsTo
     // Rebuilds by type changes on either side of undo and redo; Clear while
     // undone; then the history and the object go (ASan checks the order).
     ASSERT_TRUE(commands()->undo());
-    table()->setSupportType(0, true);
-    table()->setSupportType(1, true);
+    table()->setSupportType(support::SupportType::Cross, true);
+    table()->setSupportType(support::SupportType::Cylinder, true);
     EXPECT_EQ(pairsWithDoubledBars(gen), 0);
     ASSERT_TRUE(commands()->redo());
-    table()->setSupportBaseType(2, true);
+    table()->setSupportBaseType(support::BaseType::Circle, true);
     EXPECT_EQ(pairsWithDoubledBars(gen), 0);
     ASSERT_TRUE(commands()->undo());
     table()->deleteSupportOfSelected();
@@ -610,11 +610,11 @@ TEST_F(SupportCommandsTest, randomEditSequencesKeepEveryReachableContainerSound)
                 table()->setModified(true); // the panel's Clear sets it (checked in the panel test)
                 break;
             case 7:
-                table()->setSupportType(uint8_t(pick(2)), true);
+                table()->setSupportType(support::supportTypeFromFlag(pick(2)), true);
                 table()->setModified(true);
                 break;
             case 8:
-                table()->setSupportBaseType(pick(3), true);
+                table()->setSupportBaseType(*support::baseTypeFromStored(pick(3)), true);
                 table()->setModified(true);
                 break;
             case 9:

@@ -96,7 +96,7 @@ TEST(ConeMesh, everyBuilderGivesItsCountsAndAClosedOutwardMesh) {
         ConeShape* cone = nullptr;
         if (c.onModel) {
             scene = std::make_unique<ModelScene>(c.slantedGround);
-            scene->gen->supportType = c.type;
+            scene->gen->supportType = support::supportTypeFromFlag(c.type);
             const double p[3] = {10.0, 10.0, 14.0};
             cone = scene->area->addCone(p, c.normal.data(), false);
             ASSERT_GT(cone->FootZ, 0.0);
@@ -220,7 +220,7 @@ TEST(ConeMesh, raftIsClosedUnderOneConeAndUnderMany) {
     for (int count : {1, 2, 10}) {
         SCOPED_TRACE(count);
         support::SupportGen gen;
-        gen.baseType = 1;
+        gen.baseType = support::BaseType::Raft;
         for (int i = 0; i < count; ++i) {
             const double p[3] = {count == 2 ? 10.0 * i : 3.0 * (i % 4), count == 2 ? 4.0 * i : 3.0 * (i / 4), 10.0};
             gen.previewAddedPoint(&facet, p);
@@ -236,7 +236,7 @@ TEST(ConeMesh, raftIsClosedUnderOneConeAndUnderMany) {
             EXPECT_TRUE(gen.baseVertices[2]->pos == Vector3D(1.0, -1.5, 0.0));
             EXPECT_TRUE(gen.baseVertices[7]->pos == Vector3D(11.5, -1.5, 2.0));
         }
-        gen.setBaseType(0, true);
+        gen.setBaseType(support::BaseType::None, true);
         EXPECT_TRUE(gen.baseTriangles.empty());
     }
 }
@@ -295,7 +295,7 @@ TEST(ConeMesh, conesFromAHostileProjectStaySoundWhateverTheirNumbers) {
     scene.gen->insertConesIntoGrid();
     scene.gen->linkNeighbourCones();
     scene.gen->rebuildConeBars();
-    scene.gen->setBaseType(1, true);
+    scene.gen->setBaseType(support::BaseType::Raft, true);
     int live = 0;
     for (auto* s : scene.area->shapes) {
         ConeShape* c = s->asCone();

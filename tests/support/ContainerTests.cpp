@@ -11,11 +11,14 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <set>
 
 using namespace supporttest;
+using support::BaseType;
 using support::ConeShape;
 using support::SupportGen;
+using support::SupportType;
 using topolib::Vector3D;
 
 namespace {
@@ -43,6 +46,32 @@ support::SupportAreaAbs* commitAt(SupportGen& gen, topolib::StlTriangle* facet, 
 
 } // namespace
 
+// Projects store both types as numbers: each known number comes back as its
+// type and goes out as the same number; a base type number no type has is
+// refused, and a support type is a flag.
+TEST(SupportContainer, storedTypeNumbersRoundTripAndUnknownBaseTypesAreRefused) {
+    const struct {
+        int stored;
+        std::optional<BaseType> base;
+        SupportType support;
+    } cases[] = {
+        {0, BaseType::None, SupportType::Cross},      {1, BaseType::Raft, SupportType::Cylinder},
+        {2, BaseType::Circle, SupportType::Cylinder}, {3, std::nullopt, SupportType::Cylinder},
+        {-1, std::nullopt, SupportType::Cylinder},    {77, std::nullopt, SupportType::Cylinder},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        const std::optional<BaseType> base = support::baseTypeFromStored(c.stored);
+        EXPECT_EQ(c.base, base);
+        if (base) {
+            EXPECT_EQ(c.stored, support::storedValue(*base));
+        }
+        EXPECT_EQ(c.support, support::supportTypeFromFlag(c.stored));
+    }
+    EXPECT_EQ(0, support::storedValue(SupportType::Cross));
+    EXPECT_EQ(1, support::storedValue(SupportType::Cylinder));
+}
+
 TEST(SupportContainer, defaultsOfBothConstructors) {
     topolib::StlObject mesh;
     SupportGen object(&mesh);
@@ -52,8 +81,8 @@ TEST(SupportContainer, defaultsOfBothConstructors) {
     for (SupportGen* g : {&object, &reader}) {
         EXPECT_EQ(1, g->changed);
         EXPECT_EQ(0u, g->areaCount());
-        EXPECT_EQ(0, g->baseType);
-        EXPECT_EQ(1, g->supportType);
+        EXPECT_EQ(BaseType::None, g->baseType);
+        EXPECT_EQ(SupportType::Cylinder, g->supportType);
         EXPECT_EQ(0, g->RemoveInternal);
         EXPECT_EQ(5.0, g->Density);
         EXPECT_EQ(0.35, g->minTolerance);
@@ -111,11 +140,11 @@ TEST(SupportContainer, userPointsPreviewCommitAndLinkWithinRange) {
     // Base type 2 with regeneration marks every cone's circular base; support
     // type 0 without regeneration leaves existing cones alone.
     gen.changed = 0;
-    gen.setBaseType(2, true);
+    gen.setBaseType(BaseType::Circle, true);
     EXPECT_EQ(1, gen.changed);
     for (auto* a : gen.areas)
         EXPECT_EQ(1, a->shapeAt(0)->asCone()->GenerateBase);
-    gen.setSupportType(0, false);
+    gen.setSupportType(SupportType::Cross, false);
     for (auto* a : gen.areas)
         EXPECT_EQ(1, a->shapeAt(0)->asCone()->ConeSupportType);
     support::SupportAreaAbs* later = commitAt(gen, &flat.t, 20, 20);
@@ -206,7 +235,7 @@ TEST(SupportContainer, lowestCurveConesFollowTheArcLength) {
         auto* curve = new support::LowestCurveSupport(&gen);
         curve->setVertices(chain);
         gen.addArea(curve);
-        curve->placeContacts(false);
+        curve->placeContacts(gen.placementParams(false));
         std::vector<double> arcs;
         for (auto* s : curve->shapes)
             arcs.push_back(s->asCone()->ContactPoint.x);
@@ -252,7 +281,7 @@ TEST(SupportContainer, regionGridAndPointPlacementFollowTheirSpacing) {
         auto* point = new support::LowestPointSupport(&gen);
         point->setVertex(&v);
         gen.addArea(point);
-        point->placeContacts(false);
+        point->placeContacts(gen.placementParams(false));
         EXPECT_EQ(made, point->shapes.size()) << z;
         EXPECT_TRUE(point->boxMin == v.pos);
     }

@@ -175,7 +175,7 @@ TEST(Generation, bridgeGetsConesUnderTheSpanWithLinksAndOneSetOfBarsPerPair) {
         EXPECT_EQ(original, bars(*g.gen));
     }
     expectLinkAndBarRules(*g.gen);
-    g.gen->setSupportType(1, true);
+    g.gen->setSupportType(support::SupportType::Cylinder, true);
     EXPECT_EQ(original, bars(*g.gen));
 
     // A second run on a fresh copy gives the same cones.
@@ -316,9 +316,10 @@ TEST(Generation, dirtyBumpyModelGivesClosedConesAboveThePlatformEveryRun) {
     }
     EXPECT_GT(live, 10u);
     EXPECT_EQ(bars(*g.gen), bars(*h.gen));
-    for (int base : {1, 2, 0})
+    for (support::BaseType base :
+         {support::BaseType::Raft, support::BaseType::Circle, support::BaseType::None})
         g.gen->setBaseType(base, true);
-    g.gen->setSupportType(0, true);
+    g.gen->setSupportType(support::SupportType::Cross, true);
     EXPECT_TRUE(marksClear(*g.mesh));
 }
 

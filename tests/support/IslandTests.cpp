@@ -136,7 +136,7 @@ TEST(IslandSupport, everyOverhangOfAScrewHangingFromItsHeadHasAContactNearby) {
             model.mesh = mf::buildMeshWithOctree(mf::translated(*soup, {0.0, 0.0, 5.0}));
             model.mesh->resetTriangleGroups();
             model.gen = supporttest::presetSupports(model.mesh.get());
-            model.gen->setSupportType(type, false);
+            model.gen->setSupportType(support::supportTypeFromFlag(type), false);
             ASSERT_TRUE(model.gen->generate());
             std::vector<std::array<double, 3>> contacts;
             for (const auto& c : liveCones(*model.gen))
@@ -183,7 +183,7 @@ TEST(IslandSupport, noSupportOfEitherTypeEntersTheModel) {
             model.mesh = mf::buildMeshWithOctree(mf::translated(models[m], {0.0, 0.0, 5.0}));
             model.mesh->resetTriangleGroups();
             model.gen = supporttest::presetSupports(model.mesh.get());
-            model.gen->setSupportType(type, false);
+            model.gen->setSupportType(support::supportTypeFromFlag(type), false);
             ASSERT_TRUE(model.gen->generate());
             std::vector<topolib::Vector3D> ends;
             for (const support::SupportAreaAbs* a : model.gen->areas)

@@ -120,7 +120,7 @@ TEST(PipelineSteps, thinningAndLinkingUseTheirDistances) {
             const double p[3] = {x, 0, 10};
             area->setPoint(p);
             gen.addArea(area);
-            area->placeContacts(false);
+            area->placeContacts(gen.placementParams(false));
         }
         gen.buildGrid();
         gen.insertConesIntoGrid();
@@ -354,7 +354,7 @@ TEST(PipelineSteps, packedConesLinkAsEveryPairWouldBeLinked) {
             const double at[3] = {p[0], p[1], 10};
             area->setPoint(at);
             gen.addArea(area);
-            area->placeContacts(false);
+            area->placeContacts(gen.placementParams(false));
         }
         gen.buildGrid();
         gen.insertConesIntoGrid();

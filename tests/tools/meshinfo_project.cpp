@@ -39,6 +39,7 @@
 #include "support/ColumnLink.h"
 #include "support/ConeShape.h"
 #include "support/SupportGen.h"
+#include "support/SupportParamFile.h"
 #include "topolib/MeshBoolean.h"
 #include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"
@@ -196,17 +197,8 @@ std::unique_ptr<QCoreApplication> startTool(int& argc, char** argv) {
 void generateSupports(ObjectEx& o) {
     const double lift[3] = {0.0, 0.0, 5.0 - o.bboxMin()[2]};
     o.translate(lift);
-    // The support panel's presets (sizes are diameters, halved).
-    const double tip = 0.5, trunk = 1.0, branch = 0.6, head = 2.5, baseSize = 4.0, thickness = 1.0, density = 5.0,
-                 angle = 46.0;
-    o.setSupportTipRadius(&tip);
-    o.setSupportTrunkRadius(&trunk);
-    o.setSupportBranchRadius(&branch);
-    o.setSupportHeadExtend(&head);
-    o.setSupportBaseSize(&baseSize);
-    o.setSupportBaseThickness(&thickness);
-    o.setSupportDensity(&density);
-    o.setSupportMaxAngle(&angle);
+    // The support panel's presets.
+    o.setSupportParams(support::presetSupportParams());
     o.generateSupport();
 }
 

@@ -97,8 +97,9 @@ int runSupport(int argc, char** argv) {
     gen.setDensity(5.0);
     gen.setMaxAngle(46.0);
     gen.setRemoveInternal(false);
-    gen.setSupportType(static_cast<uint8_t>(type), false);
-    gen.setBaseType(static_cast<int>(base), false);
+    // Both numbers were checked above.
+    gen.setSupportType(support::supportTypeFromFlag(static_cast<int>(type)), false);
+    gen.setBaseType(*support::baseTypeFromStored(static_cast<int>(base)), false);
 
     const auto start = std::chrono::steady_clock::now();
     const bool generated = gen.generate();

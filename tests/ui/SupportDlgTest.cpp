@@ -129,7 +129,7 @@ TEST_F(SupportDlgTest, boxesReachTheSelectedContainersAtOnce) {
 TEST_F(SupportDlgTest, typeButtonsRebuildAndNameWhatTheNextClickSelects) {
     ObjectEx* obj = addCube(0.0, 0.0);
     auto* base = child<QPushButton>("_btnBaseType");
-    EXPECT_EQ(dlg.baseType(), 1);
+    EXPECT_EQ(support::storedValue(dlg.baseType()), 1);
     EXPECT_EQ(base->toolTip(), "Circle Base");
     struct Step {
         int type;
@@ -139,9 +139,9 @@ TEST_F(SupportDlgTest, typeButtonsRebuildAndNameWhatTheNextClickSelects) {
         ObjectTable::instance()->setModified(false);
         const int repaints = host.repaints;
         base->click();
-        EXPECT_EQ(dlg.baseType(), s.type);
+        EXPECT_EQ(support::storedValue(dlg.baseType()), s.type);
         EXPECT_EQ(base->toolTip(), s.tip);
-        EXPECT_EQ(obj->supportGenIfAny()->getBaseType(), s.type);
+        EXPECT_EQ(support::storedValue(obj->supportGenIfAny()->getBaseType()), s.type);
         EXPECT_TRUE(ObjectTable::instance()->isModified());
         EXPECT_EQ(host.repaints, repaints + 1);
     }
@@ -153,13 +153,13 @@ TEST_F(SupportDlgTest, typeButtonsRebuildAndNameWhatTheNextClickSelects) {
     }
     ObjectTable::instance()->setModified(false);
     type->click();
-    EXPECT_EQ(dlg.supportType(), 0);
+    EXPECT_EQ(support::storedValue(dlg.supportType()), 0);
     EXPECT_EQ(type->toolTip(), "Cylinder Support");
-    EXPECT_EQ(obj->supportGenIfAny()->getSupportType(), 0);
+    EXPECT_EQ(support::storedValue(obj->supportGenIfAny()->getSupportType()), 0);
     EXPECT_TRUE(ObjectTable::instance()->isModified());
     type->click();
     EXPECT_EQ(type->toolTip(), "Cross Support");
-    EXPECT_EQ(obj->supportGenIfAny()->getSupportType(), 1);
+    EXPECT_EQ(support::storedValue(obj->supportGenIfAny()->getSupportType()), 1);
 }
 
 // The support-type button rebuilds the selected objects' supports with the
@@ -181,10 +181,10 @@ TEST_F(SupportDlgTest, supportTypeButtonRebuildsExistingSupportsAsOneUndoableSte
     const size_t steps = host.commandManager()->undoCount();
 
     child<QPushButton>("_btnSupportType")->click();
-    EXPECT_EQ(dlg.supportType(), 0);
+    EXPECT_EQ(support::storedValue(dlg.supportType()), 0);
     ASSERT_EQ(host.commandManager()->undoCount(), steps + 1);
     EXPECT_EQ(obj->supportGenIfAny(), gen);
-    EXPECT_EQ(gen->getSupportType(), 0);
+    EXPECT_EQ(support::storedValue(gen->getSupportType()), 0);
     int cones = 0;
     for (std::size_t a = 0; a < gen->areaCount(); ++a)
         for (support::AbtShape* s : gen->areaAt(a)->shapes)
@@ -218,7 +218,7 @@ TEST_F(SupportDlgTest, baseTypeButtonKeepsHandEditsAsOneUndoableStep) {
     click("_btnGenerate");
     const std::shared_ptr<support::SupportGen> gen = obj->supportGenIfAny();
     ASSERT_TRUE(gen);
-    ASSERT_EQ(gen->getBaseType(), 1);
+    ASSERT_EQ(support::storedValue(gen->getBaseType()), 1);
     ASSERT_FALSE(gen->baseTriangles.empty());
     support::AbtShape* bar = supportdump::firstLiveBar(gen);
     ASSERT_NE(bar, nullptr);
@@ -232,10 +232,10 @@ TEST_F(SupportDlgTest, baseTypeButtonKeepsHandEditsAsOneUndoableStep) {
     for (int type : {2, 0}) {
         SCOPED_TRACE(type);
         click("_btnBaseType");
-        ASSERT_EQ(dlg.baseType(), type);
+        ASSERT_EQ(support::storedValue(dlg.baseType()), type);
         ASSERT_EQ(host.commandManager()->undoCount(), steps + states.size());
         EXPECT_EQ(obj->supportGenIfAny(), gen);
-        EXPECT_EQ(gen->getBaseType(), type);
+        EXPECT_EQ(support::storedValue(gen->getBaseType()), type);
         EXPECT_TRUE(gen->baseTriangles.empty());
         EXPECT_TRUE(bar->isDeleted());
         for (std::size_t a = 0; a < gen->areaCount(); ++a)

@@ -356,7 +356,7 @@ bool HollowDlg::createHollowedObject(ObjectEx** source, ObjectEx** hollowed) {
     // Without drain holes the hollowing leaves the copy without an octree: it
     // is built on the copy's worker, as after an import.
     if (copy->octree() == nullptr)
-        copy->startJob(ObjectCalcThread::BuildOctreeJob, false);
+        copy->startJob(ObjectCalcThread::Job::BuildOctree, false);
     *source = obj;
     *hollowed = copy;
     // The hollowing went through, but holes that end in the wall (or a cut
