@@ -2,6 +2,7 @@
 
 #include "fileIo/VGeoFileHandling.h"
 #include "project/ProjectArchiveReader.h"
+#include "support/ColumnLink.h"
 #include "support/ConeShape.h"
 #include "support/SupportArea.h"
 #include "support/ShapeMesh.h"
@@ -10,6 +11,7 @@
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <utility>
@@ -35,6 +37,22 @@ std::vector<int> mappedList(const std::vector<int32_t>& table, const std::vector
     return out;
 }
 
+// The bars a cone carries: those of its live links that it builds (it is the
+// link's first cone), in link order, each link's bars in order. Bracing does
+// not depend on the order the cones were made in, so a reopened container
+// gives each bar the same place.
+template <typename Visit>
+void forEachCarriedBar(const support::ConeShape& c, Visit visit) {
+    int place = 0;
+    for (const support::AbtShape* l : c.links) {
+        const auto* link = static_cast<const support::ColumnLink*>(l);
+        if (link->isDeleted() || link->first != &c)
+            continue;
+        for (support::AbtShape* bar : link->bars)
+            visit(place++, bar);
+    }
+}
+
 ConeRecord coneRecord(const support::ConeShape& c) {
     ConeRecord r;
     r.coneId = static_cast<int>(c.ConeID);
@@ -50,6 +68,10 @@ ConeRecord coneRecord(const support::ConeShape& c) {
         r.contactPoint[k] = c.ContactPoint[k];
         r.contactNormal[k] = c.ContactNormal[k];
     }
+    forEachCarriedBar(c, [&r](int place, const support::AbtShape* bar) {
+        if (bar->isDeleted())
+            r.deletedBars.push_back(place);
+    });
     return r;
 }
 
@@ -181,6 +203,8 @@ void fillSupportGen(support::SupportGen& gen, topolib::StlObject& mesh, const Su
     mesh.resetTriangleGroups();
     std::vector<std::unique_ptr<support::SupportAreaAbs>> read;
     read.reserve(record.areas.size());
+    // Cones with bars the user deleted, marked once the bars are made.
+    std::vector<std::pair<support::ConeShape*, const std::vector<int>*>> withDeletedBars;
     for (const AreaRecord& r : record.areas) {
         support::SupportAreaAbs* area = nullptr;
         switch (r.type) {
@@ -225,8 +249,11 @@ void fillSupportGen(support::SupportGen& gen, topolib::StlObject& mesh, const Su
         std::unique_ptr<support::SupportAreaAbs> owned(area);
         // After the triangles: an overhang region writes its number into them.
         area->setAreaId(static_cast<uint32_t>(r.areaId));
-        for (const ConeRecord& c : r.cones)
+        for (const ConeRecord& c : r.cones) {
             area->shapes.push_back(makeCone(c, area));
+            if (!c.deletedBars.empty())
+                withDeletedBars.emplace_back(area->shapes.back()->asCone(), &c.deletedBars);
+        }
         read.push_back(std::move(owned));
     }
     // Every region holds its facets before any cone is placed, as in the
@@ -238,6 +265,12 @@ void fillSupportGen(support::SupportGen& gen, topolib::StlObject& mesh, const Su
     gen.insertConesIntoGrid();
     gen.linkNeighbourCones();
     gen.rebuildConeBars();
+    // A place beyond the cone's bars names nothing and is passed over.
+    for (const auto& [cone, places] : withDeletedBars)
+        forEachCarriedBar(*cone, [places = places](int place, support::AbtShape* bar) {
+            if (std::find(places->begin(), places->end(), place) != places->end())
+                bar->setDeleted(true, nullptr);
+        });
     // The raft is derived from the cones' feet like the bars.
     if (gen.baseType == support::BaseType::Raft)
         gen.buildBase();

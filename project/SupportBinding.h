@@ -22,7 +22,8 @@ SupportRecord supportRecordFrom(const support::SupportGen& gen, const fileIo::VG
 
 // Fills gen (a new, empty container of mesh) from a record that
 // readSupportEntry checked against mesh, then rebuilds the cones' meshes, the
-// shape grid, the links between cones and their bars. Each overhang region
+// shape grid, the links between cones and their bars; the bars the record
+// names as deleted are marked deleted again. Each overhang region
 // writes its number into the group field of its facets again. The meshes are
 // paid for through the memory check (support::ShapeMemoryCheck): throws
 // std::bad_alloc when it refuses them, gen then partly filled.

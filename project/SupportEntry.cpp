@@ -40,6 +40,9 @@ constexpr double kMaxCoordinate = topolib::kMaxImportCoordinate;
 constexpr int kMaxAreaId = (1 << 19) - 1;
 // An entry holds at most the cones one generation may make.
 constexpr size_t kMaxCones = support::SupportGen::kMaxPlannedCones;
+// Bars are deleted one by one by hand; a cone's list beyond this many was not
+// written by the program and is cut there.
+constexpr size_t kMaxDeletedBars = 4096;
 
 double clamped(const QXmlStreamAttributes& a, const char* name, const Range& r) {
     bool ok = false;
@@ -89,6 +92,9 @@ void writeCone(QXmlStreamWriter& w, const ConeRecord& c) {
     w.writeAttribute(QStringLiteral("HeadExtend"), exact(c.headExtend));
     w.writeAttribute(QStringLiteral("ContactPoint"), joinPoint(c.contactPoint));
     w.writeAttribute(QStringLiteral("ContactNormal"), joinPoint(c.contactNormal));
+    if (!c.deletedBars.empty())
+        w.writeAttribute(QStringLiteral("DeletedBars"),
+                         joinInts(c.deletedBars.data(), static_cast<unsigned>(c.deletedBars.size())));
     w.writeEndElement();
 }
 
@@ -205,6 +211,12 @@ bool readCone(const QXmlStreamAttributes& a, ConeRecord& c) {
             for (int k = 0; k < 3; ++k)
                 c.contactNormal[k] = n[k] / len;
     }
+    // Places that name no bar are passed over when the bars are made.
+    c.deletedBars = attrIntList(a, "DeletedBars", kMaxDeletedBars);
+    c.deletedBars.erase(std::remove_if(c.deletedBars.begin(), c.deletedBars.end(), [](int k) { return k < 0; }),
+                        c.deletedBars.end());
+    std::sort(c.deletedBars.begin(), c.deletedBars.end());
+    c.deletedBars.erase(std::unique(c.deletedBars.begin(), c.deletedBars.end()), c.deletedBars.end());
     return true;
 }
 

@@ -21,6 +21,10 @@ struct ConeRecord {
     double baseThickness = 1.0, baseSize = 4.0, headExtend = 2.5;
     double contactPoint[3] = {0, 0, 0};
     double contactNormal[3] = {0, 0, -1};
+    // Bars the user deleted: their places among the bars of the links the cone
+    // carries (its live links in list order, each link's bars in order),
+    // ascending. Stored as "DeletedBars" only when there are any.
+    std::vector<int> deletedBars;
 };
 
 // Region kinds as stored ("AreaType").
@@ -66,7 +70,8 @@ struct MeshLimits {
 // cone elements written. Numbers are written in the fewest digits that read
 // back as the same double (a value of six digits or fewer as before), so that
 // a reopened cone is placed bit for bit where it stood. The settings go into
-// "General" after its four attributes; a reader that does not know them
+// "General" after its four attributes, and a cone's deleted bars go into
+// "DeletedBars" after its other attributes; a reader that does not know them
 // passes them over.
 QByteArray writeSupportEntry(const SupportRecord& s);
 

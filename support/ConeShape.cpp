@@ -78,6 +78,27 @@ static void sanitise(ConeShape& c) {
         c.deleted = 1;
 }
 
+bool ConeShape::headHitsMesh(const StlObject& mesh) const {
+    if (ConeSupportType != 0)
+        return mesh.truncatedConeHitsMesh(TipCentre.data(), HeadRadius, HeadEnd.data(), NeckRadius);
+    // A cross head is two plates whose corners stand half a plate's thickness
+    // off their axis planes, and a leaning head's plates meet the upright trunk
+    // on the mitre plane, which on the far side of the lean reaches past HeadEnd
+    // along the head by NeckRadius * tan(lean / 2). The test covers the head
+    // as drawn: the head with the corners' reach, and the neck across the mitre.
+    const double half = 0.5 * CrossRadius;
+    const double tip = std::hypot(HeadRadius, half), neck = std::hypot(NeckRadius, half);
+    if (mesh.truncatedConeHitsMesh(TipCentre.data(), tip, HeadEnd.data(), neck))
+        return true;
+    const Vector3D& n = ContactNormal;
+    const double across = std::sqrt(std::max(0.0, 1.0 - n.z * n.z));
+    if (across < 1e-6)
+        return false;
+    const double reach = neck * across / (1.0 - n.z);
+    const Vector3D from = HeadEnd - n * reach, to = HeadEnd + n * reach;
+    return mesh.truncatedConeHitsMesh(from.data(), neck, to.data(), neck);
+}
+
 bool ConeShape::place() {
     sanitise(*this);
     if (deleted)
@@ -119,9 +140,9 @@ bool ConeShape::place() {
     }
 
     StlObject* mesh = area != nullptr ? area->mesh() : nullptr;
-    if (mesh != nullptr && mesh->truncatedConeHitsMesh(TipCentre.data(), HeadRadius, HeadEnd.data(), NeckRadius)) {
+    if (mesh != nullptr && headHitsMesh(*mesh)) {
         HeadEnd = C + n * (0.5 * h);
-        if (mesh->truncatedConeHitsMesh(TipCentre.data(), HeadRadius, HeadEnd.data(), NeckRadius)) {
+        if (headHitsMesh(*mesh)) {
             deleted = 1;
             return false;
         }
@@ -157,7 +178,7 @@ bool ConeShape::place() {
         FootPoint = Vector3D(HeadEnd.x, HeadEnd.y, 0.0);
         TrunkFoot = FootPoint;
         FootNormal = Vector3D(0, 0, 1);
-        return true;
+        return keepTrunkClear(mesh);
     }
     // On the model: the foot leans at most about 30 degrees from the vertical.
     if (FootNormal.z < 0.8660254) {
@@ -168,9 +189,44 @@ bool ConeShape::place() {
     FootPoint -= FootNormal * (0.15 * r);
     FootTipCentre = FootPoint + FootNormal * (0.5 * r);
     TrunkFoot = FootPoint + FootNormal * (0.6 * HeadExtend);
-    if (TrunkFoot.z > HeadEnd.z)
+    if (TrunkFoot.z > HeadEnd.z) {
         deleted = 1;
-    return true;
+        return true;
+    }
+    return keepTrunkClear(mesh);
+}
+
+bool ConeShape::keepTrunkClear(const StlObject* mesh) {
+    if (mesh == nullptr)
+        return true;
+    // The trunk as drawn, from the head end down to where it meets its foot: a
+    // part of the model beside the trunk's axis, which the searches along the
+    // axis do not see, must not be within its reach.
+    double top = NeckRadius, bottom = BottomRadius;
+    Vector3D foot(HeadEnd.x, HeadEnd.y, 0.0);
+    if (FootZ > 0.0) {
+        foot = TrunkFoot;
+        if (ConeSupportType != 0)
+            bottom = NeckRadius;
+        else if (std::fabs(FootNormal.x) < 1e-6 && std::fabs(FootNormal.y) < 1e-6)
+            foot = Vector3D(FootPoint.x, FootPoint.y, FootZ - 0.1 + 2.5 * ContactRadius);
+    }
+    if (ConeSupportType == 0) {
+        top = std::hypot(top, 0.5 * CrossRadius);
+        bottom = std::hypot(bottom, 0.5 * CrossRadius);
+    }
+    // Its ends, a radius long, are left out: there the foot meets the model on
+    // purpose and the neck turns into the head, both drawn along their mitres.
+    Vector3D axis = HeadEnd - foot;
+    const double length = std::sqrt(axis.lengthSquared());
+    if (!(length > bottom + top))
+        return true;
+    axis = axis / length;
+    const Vector3D from = foot + axis * bottom, to = HeadEnd - axis * top;
+    if (!mesh->truncatedConeHitsMesh(from.data(), bottom, to.data(), top))
+        return true;
+    deleted = 1;
+    return false;
 }
 
 void ConeShape::setDeleted(bool d, ShapeDeque* changes) {

@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <vector>
 
+namespace topolib {
+class StlObject;
+}
+
 namespace support {
 
 class ColumnLink;
@@ -39,8 +43,13 @@ public:
     SupportGen* container() const;
 
     // Computes the head, tests it against the model and finds the foot. False when
-    // the head meets the model even at half length (the cone is then deleted).
+    // the head meets the model even at half length, or the trunk meets it (the
+    // cone is then deleted).
     bool place();
+    // Whether the head as drawn for this cone's support type meets the model.
+    bool headHitsMesh(const topolib::StlObject& mesh) const;
+    // Deletes the placed cone when its trunk as drawn meets the model; false then.
+    bool keepTrunkClear(const topolib::StlObject* mesh);
     // Frees the cone's own mesh and the bars of every link it takes part in.
     void clearMesh();
     // How many links trimLinks keeps.

@@ -178,6 +178,8 @@ TEST(ProjectEntries, supportEntryRoundTripsWithoutDeletedConesAndAsMeshIds) {
     // Written before the settings were stored: the container keeps its own.
     EXPECT_FALSE(back.settings.supportType || back.settings.tipRadius || back.settings.baseThickness);
     EXPECT_TRUE(xml.contains("<General BaseType=\"1\" RemoveExternal=\"true\" MaxAngle=\"33\" Density=\"7.5\"/>"));
+    // No bar deleted: the cones are written as before.
+    EXPECT_FALSE(xml.contains("DeletedBars"));
 
     // The settings follow the four attributes of "General", each number
     // exact; a value of six digits or fewer is written as before.
@@ -190,6 +192,7 @@ TEST(ProjectEntries, supportEntryRoundTripsWithoutDeletedConesAndAsMeshIds) {
     s.settings.baseSize = 4.0;
     s.areas[0].cones[0].contactNormal[0] = std::sqrt(0.5);
     s.areas[0].cones[0].contactNormal[2] = -std::sqrt(0.5);
+    s.areas[0].cones[1].deletedBars = {0, 4};
     const QByteArray withSettings = writeSupportEntry(s);
     EXPECT_TRUE(withSettings.contains("<General BaseType=\"1\" RemoveExternal=\"true\" MaxAngle=\"33\" "
                                       "Density=\"7.5\" SupportType=\"0\" TipRadius=\"0.275\""));
@@ -203,6 +206,8 @@ TEST(ProjectEntries, supportEntryRoundTripsWithoutDeletedConesAndAsMeshIds) {
     EXPECT_EQ(again.settings.baseSize, 4.0);
     EXPECT_EQ(again.areas[0].cones[0].contactNormal[0], std::sqrt(0.5));
     EXPECT_EQ(again.areas[0].cones[0].contactNormal[2], -std::sqrt(0.5));
+    EXPECT_TRUE(again.areas[0].cones[0].deletedBars.empty());
+    EXPECT_EQ(again.areas[0].cones[1].deletedBars, (std::vector<int>{0, 4}));
 }
 
 TEST(ProjectEntries, hostileSupportNumbersAreDroppedOrClamped) {
@@ -266,7 +271,8 @@ TEST(ProjectEntries, hostileSupportNumbersAreDroppedOrClamped) {
                    QStringLiteral("<AreaSupport AreaType=\"0\" AreaID=\"1\" NumTriangle=\"1\" TriangleMeshIndexs=\"2\" "
                                   "Density=\"-4\">%1%2</AreaSupport>")
                        .arg(cone.arg(QStringLiteral("1e9"), QStringLiteral("-inf")),
-                            QStringLiteral("<ConeSupport ContactPoint=\"0;0;0\" ContactNormal=\"0;0;0\"/>"))),
+                            QStringLiteral("<ConeSupport ContactPoint=\"0;0;0\" ContactNormal=\"0;0;0\" "
+                                           "DeletedBars=\"3;-1;x;3;0\"/>"))),
         limits);
     EXPECT_EQ(s.baseType, 2);
     EXPECT_DOUBLE_EQ(s.maxAngle, 60.0);
@@ -276,6 +282,8 @@ TEST(ProjectEntries, hostileSupportNumbersAreDroppedOrClamped) {
     ASSERT_EQ(s.areas[0].cones.size(), 2u);
     EXPECT_DOUBLE_EQ(s.areas[0].cones[0].contactRadius, 5.0);
     EXPECT_DOUBLE_EQ(s.areas[0].cones[0].headExtend, 2.5);
+    // Deleted bars: places that are no numbers or negative are passed over.
+    EXPECT_EQ(s.areas[0].cones[1].deletedBars, (std::vector<int>{0, 3}));
     // Missing or zero contact normals point down.
     for (const ConeRecord& c : s.areas[0].cones) {
         EXPECT_DOUBLE_EQ(c.contactNormal[0], 0.0);

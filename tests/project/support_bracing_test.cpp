@@ -1,6 +1,6 @@
 // The bracing of a set of live cones (which cones are linked, the order of
 // each cone's links, the bars) depends on the cones alone: generated supports,
-// supports edited by hand (a point added, a cone deleted) and the same
+// supports edited by hand (a point added, a cone deleted, bars deleted) and the same
 // supports read back from their project entry, in the stored order or in the
 // reverse one, give the same supports down to the last bit of every support
 // triangle, the raft's included, and the container's settings come back.
@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <random>
 #include <string>
@@ -159,6 +160,23 @@ void addPointByHand(SupportGen& gen, topolib::StlObject& mesh, std::mt19937& ran
     gen.linkCone();
 }
 
+// Up to three live bars chosen at random and deleted as the user does;
+// how many were deleted.
+int deleteBarsByHand(SupportGen& gen, std::mt19937& random) {
+    int deleted = 0;
+    for (int k = 0; k < 3; ++k) {
+        support::ShapeDeque live, bars, changes;
+        gen.collectLiveShapes(live);
+        std::copy_if(live.begin(), live.end(), std::back_inserter(bars),
+                     [](const support::AbtShape* s) { return s->kind() == support::AbtShape::Kind::Bar; });
+        if (bars.empty())
+            break;
+        bars[random() % bars.size()]->setDeleted(true, &changes);
+        ++deleted;
+    }
+    return deleted;
+}
+
 } // namespace
 
 TEST(SupportBracing, liveConesGetTheSameBracingWhicheverWayTheyCameAbout) {
@@ -166,7 +184,7 @@ TEST(SupportBracing, liveConesGetTheSameBracingWhicheverWayTheyCameAbout) {
     std::mt19937 random(57);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const int kScenes = 216;
-    int linked = 0, barred = 0, edited = 0;
+    int linked = 0, barred = 0, edited = 0, barsDeleted = 0;
     for (int scene = 0; scene < kScenes; ++scene) {
         const islandshapes::Shape& shape = all[size_t(scene) % all.size()];
         const islandshapes::Rotation turn = islandshapes::randomRotations(1, random())[0];
@@ -200,6 +218,9 @@ TEST(SupportBracing, liveConesGetTheSameBracingWhicheverWayTheyCameAbout) {
             }
             ++edited;
         }
+        // Bars deleted by hand in two scenes of five, after any other edit.
+        if (scene % 5 < 2)
+            barsDeleted += deleteBarsByHand(gen, random);
         const std::string made = liveSupports(gen);
         linked += made.find("link to") != std::string::npos ? 1 : 0;
         barred += made.find("bar deleted") != std::string::npos ? 1 : 0;
@@ -213,4 +234,5 @@ TEST(SupportBracing, liveConesGetTheSameBracingWhicheverWayTheyCameAbout) {
     EXPECT_GT(linked, kScenes * 3 / 4);
     EXPECT_GT(barred, kScenes / 4);
     EXPECT_GT(edited, kScenes / 3);
+    EXPECT_GT(barsDeleted, kScenes / 10);
 }

@@ -152,12 +152,25 @@ TEST(IslandSupport, everyOverhangOfAScrewHangingFromItsHeadHasAContactNearby) {
 }
 
 TEST(IslandSupport, noSupportOfEitherTypeEntersTheModel) {
-    // Points of every support triangle (corners, edge middles, centres), away
-    // from the contacts and feet where a support meets the model on purpose,
-    // lie outside the model: for the test shapes turned, the screw hanging and
-    // tilted, and both support types.
+    // Points of every support triangle (a grid of 45 over each), away from the
+    // contacts and feet where a support meets the model on purpose, lie outside
+    // the model: for the test shapes in twelve turns, the screw hanging and
+    // tilted, an animal lying on its side with its legs beside its body, and
+    // both support types.
     std::vector<mf::TriangleSoup> models;
-    for (const islandshapes::Rotation& r : islandshapes::randomRotations(3, islandshapes::kRotationSeed))
+    for (const double degrees : {0.0, 7.0, 45.0, 80.0}) {
+        // Trunks from the head's underside pass a fifth of a millimetre beside
+        // the body's end; legs a little below and above the body, apart from it.
+        mf::TriangleSoup lying = mf::box({30, 10, 6}, {0, 0, 10});
+        for (const double x : {2.0, 22.0}) {
+            lying = mf::concatenated(lying, mf::box({3, 12, 3}, {x, 10.2, 4}));
+            lying = mf::concatenated(lying, mf::box({3, 12, 3}, {x + 2, -12.2, 12}));
+            lying = mf::concatenated(lying, mf::box({3, 3, 3}, {x + 5, 3, 5}));
+        }
+        lying = mf::concatenated(lying, mf::box({8, 4, 4}, {30.2, 3, 17}));
+        models.push_back(islandshapes::turned(lying, {0, 0, 1}, degrees));
+    }
+    for (const islandshapes::Rotation& r : islandshapes::randomRotations(12, 77))
         for (const islandshapes::Shape& shape : islandshapes::all())
             models.push_back(islandshapes::turned(shape.soup, r.axis, r.degrees));
     models.push_back(mf::screw());
@@ -186,20 +199,21 @@ TEST(IslandSupport, noSupportOfEitherTypeEntersTheModel) {
                 const topolib::Vector3D& a = t->vertices[0]->pos;
                 const topolib::Vector3D& b = t->vertices[1]->pos;
                 const topolib::Vector3D& c = t->vertices[2]->pos;
-                for (const topolib::Vector3D& p :
-                     {a, b, c, (a + b) * 0.5, (b + c) * 0.5, (c + a) * 0.5, (a + b + c) / 3.0}) {
-                    bool nearEnd = false;
-                    for (const topolib::Vector3D& e : ends)
-                        nearEnd = nearEnd || (p - e).lengthSquared() < 2.0 * 2.0;
-                    if (nearEnd)
-                        continue;
-                    ++tested;
-                    if (model.mesh->isInsideByDownwardCount(p.data())) {
-                        ++inside;
-                        ADD_FAILURE() << "model " << m << " type " << int(type) << " point " << p.x << " "
-                                      << p.y << " " << p.z;
+                for (int u = 0; u <= 8; ++u)
+                    for (int v = 0; u + v <= 8; ++v) {
+                        const topolib::Vector3D p = a + (b - a) * (u / 8.0) + (c - a) * (v / 8.0);
+                        bool nearEnd = false;
+                        for (const topolib::Vector3D& e : ends)
+                            nearEnd = nearEnd || (p - e).lengthSquared() < 2.0 * 2.0;
+                        if (nearEnd)
+                            continue;
+                        ++tested;
+                        if (model.mesh->isInsideByDownwardCount(p.data())) {
+                            ++inside;
+                            ADD_FAILURE() << "model " << m << " type " << int(type) << " point " << p.x << " "
+                                          << p.y << " " << p.z;
+                        }
                     }
-                }
             }
         }
     }

@@ -6,9 +6,9 @@
 // result is the save's code, or the open's when the save succeeded; links and
 // bars count the live links between live cones and their bars after the open;
 // same=1 only when every object's triangle and vertex counts, name and flags,
-// every live cone's contact point (within 1e-4), which cones are linked and
-// how many bars each link has, and every support triangle (each corner within
-// 1e-4, the raft's included) came back.
+// every live cone's contact point (within 1e-4), which cones are linked, how
+// many bars each link has and which of its bars the user deleted, and every
+// support triangle (each corner within 1e-4, the raft's included) came back.
 //
 // meshinfo --open FILE.vpf: opens a project into an empty scene and prints
 //   open result= code= objects= triangles= cones= ms=
@@ -75,6 +75,9 @@ struct ObjectSummary {
     // Live links between live cones: the two cones' places in cones (the
     // smaller first) and the link's bar count, sorted.
     std::vector<std::array<size_t, 3>> links;
+    // The deleted bars of those links: the link's two cones as above and the
+    // bar's place in the link, sorted.
+    std::vector<std::array<size_t, 3>> deletedBars;
     unsigned long bars = 0;
     // The corners of every support triangle the view draws, in its order.
     std::vector<std::array<double, 9>> supportTriangles;
@@ -96,13 +99,19 @@ void summarizeLinks(const support::SupportGen& gen, ObjectSummary& s) {
             const auto a = place.find(link->first), b = place.find(link->second);
             if (a == place.end() || b == place.end())
                 continue;
+            const size_t low = std::min(a->second, b->second), high = std::max(a->second, b->second);
             size_t bars = 0;
-            for (const support::AbtShape* bar : link->bars)
-                bars += bar->isDeleted() ? 0 : 1;
-            s.links.push_back({std::min(a->second, b->second), std::max(a->second, b->second), bars});
+            for (size_t k = 0; k < link->bars.size(); ++k) {
+                if (link->bars[k]->isDeleted())
+                    s.deletedBars.push_back({low, high, k});
+                else
+                    ++bars;
+            }
+            s.links.push_back({low, high, bars});
             s.bars += bars;
         }
     std::sort(s.links.begin(), s.links.end());
+    std::sort(s.deletedBars.begin(), s.deletedBars.end());
 }
 
 std::vector<ObjectSummary> summarize(const ObjectTable& table) {
@@ -149,7 +158,7 @@ bool same(const std::vector<ObjectSummary>& a, const std::vector<ObjectSummary>&
         const ObjectSummary &x = a[k], &y = b[k];
         if (x.name != y.name || x.triangles != y.triangles || x.vertices != y.vertices || x.visible != y.visible ||
             x.selected != y.selected || x.locked != y.locked || x.transparent != y.transparent ||
-            x.cones.size() != y.cones.size() || x.links != y.links ||
+            x.cones.size() != y.cones.size() || x.links != y.links || x.deletedBars != y.deletedBars ||
             x.supportTriangles.size() != y.supportTriangles.size())
             return false;
         for (size_t t = 0; t < x.supportTriangles.size(); ++t)
