@@ -42,6 +42,10 @@ const ProgressSink& ProgressSink::orGlobal(const ProgressSink* sink) {
     return sink ? *sink : global;
 }
 
+const ProgressMonitor& monitorOrDialog(const ProgressMonitor* progress) {
+    return progress ? *progress : ProgressSink::orGlobal(nullptr);
+}
+
 void ProgressSink::start(ProgressText stage, const std::wstring& name) const {
     setText(stage, name);
 }

@@ -143,6 +143,10 @@ private:
     const std::atomic<bool>* m_stop = nullptr;
 };
 
+// `progress`, or the progress dialog's monitor (the global report) when it is
+// null.
+const ProgressMonitor& monitorOrDialog(const ProgressMonitor* progress);
+
 // Ends the work's report (progress.end()) when the scope ends, on every path
 // out of the work.
 class ProgressEnd {

@@ -19,6 +19,7 @@
 #include <tuple>
 #include <vector>
 
+class ProgressMonitor;
 class ProgressSink;
 
 namespace topolib {
@@ -389,9 +390,9 @@ public:
     // Rebuilds every shell: frees the old ones, floods each component from its
     // first live triangle in index order (growShell) and leaves no walk mark or
     // edge mark behind. Reports progress from progressBase towards
-    // progressBase + 15 to `progress` (null: the global report) when report is
-    // true. Returns 0.
-    int findShells(bool report, int progressBase, const ProgressSink* progress = nullptr);
+    // progressBase + 15 percent to `progress` (null: the progress dialog) when
+    // report is true. Returns 0.
+    int findShells(bool report, int progressBase, const ProgressMonitor* progress = nullptr);
     // Floods the component of seed across edges of class 0 and 1 into a new shell
     // (the caller owns it unless addToObject files it: negligible shells at the
     // back of the shell list, others at the front). Reached triangles keep walk

@@ -900,9 +900,9 @@ RecordSpan spanOfRecords(const std::vector<Ref<StlTriangle>>& triangles) {
 
 } // namespace
 
-int StlObject::findShells(bool report, int progressBase, const ProgressSink* progress) {
+int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* progress) {
     const ImportLoadReading load;
-    const ProgressSink& sink = ProgressSink::orGlobal(progress);
+    const ProgressMonitor& sink = monitorOrDialog(progress);
     releaseShells();
     const uint32_t n = triangleCount();
     StlTriangle* first = m_records.triangles.empty() ? nullptr : m_records.triangles[0].get();
@@ -955,7 +955,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
                 for (uint32_t i = 0; i < n; ++i) {
                     if (report && ++counter > reportEvery) {
                         counter = 0;
-                        sink.setPercent(progressBase + static_cast<int>((15ull * i) / n));
+                        sink.report((progressBase + static_cast<int>((15ull * i) / n)) / 100.0);
                     }
                     if (table.isReached(i))
                         continue;
@@ -1023,7 +1023,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressSink* pro
     for (uint32_t i = 0; i < n; ++i) {
         if (report && ++counter > reportEvery) {
             counter = 0;
-            sink.setPercent(progressBase + static_cast<int>((15ull * i) / n));
+            sink.report((progressBase + static_cast<int>((15ull * i) / n)) / 100.0);
         }
         // The reached bit first: it spares loading the records of the
         // triangles already filed (after an import, nearly all of them).
