@@ -20,11 +20,11 @@
 // hollowing after the import; peak_mb the process's peak resident memory.
 
 #include "app/MemoryCheck.h"
-#include "fileIo/FileHandlingFactory.h"
+#include "fileIo/MeshFileLoad.h"
 #include "fileIo/PathEncoding.h"
 #include "src/Features/lcm/HollowContext.h"
-#include "topolib/StlEdge.h"
 #include "topolib/MeshBoolean.h"
+#include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
 
@@ -69,11 +69,11 @@ int runHollow(int argc, char** argv) {
     }
     std::setlocale(LC_ALL, "C");
     installMemoryCheck([](const uint64_t&) { return true; });
-    fileIo::installFileHandlers();
     topolib::StlObject mesh;
-    if (mesh.loadFromFile(fileIo::decodePath(argv[1])) != topolib::LoadResult::Success) {
-        std::printf("hollow result=0 triangles=0 inner_triangles=0 shells=0 boundary=0 nonmanifold=0 volume=0 cell=0 "
-                    "ms_copy=0 ms_stock=0 ms_offset=0 ms_mesh=0 ms_holes=0 ms=0 peak_mb=0\n");
+    if (fileIo::loadMeshFile(mesh, fileIo::decodePath(argv[1])).result != topolib::LoadResult::Success) {
+        std::printf(
+            "hollow result=0 triangles=0 inner_triangles=0 shells=0 boundary=0 nonmanifold=0 volume=0 cell=0 "
+            "ms_copy=0 ms_stock=0 ms_offset=0 ms_mesh=0 ms_holes=0 ms=0 peak_mb=0\n");
         return 1;
     }
     mesh.computeBoundingBox();
@@ -106,7 +106,8 @@ int runHollow(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &usage);
     const lcm::HollowTimings& t = context.timings();
     std::printf("hollow result=%d triangles=%lu inner_triangles=%lu shells=%lu boundary=%lu nonmanifold=%lu "
-                "volume=%.6f cell=%.6f ms_copy=%.1f ms_stock=%.1f ms_offset=%.1f ms_mesh=%.1f ms_holes=%.1f ms=%.1f peak_mb=%.1f\n",
+                "volume=%.6f cell=%.6f ms_copy=%.1f ms_stock=%.1f ms_offset=%.1f ms_mesh=%.1f ms_holes=%.1f "
+                "ms=%.1f peak_mb=%.1f\n",
                 result && context.innerTriangleCount() > 0 ? 1 : 0, live,
                 static_cast<unsigned long>(context.innerTriangleCount()), static_cast<unsigned long>(out.shells().size()),
                 boundary, overfull, topolib::liveVolume(out), context.stock() && !context.stock()->isEmpty() ? context.stock()->cellSize() : 0.0,
