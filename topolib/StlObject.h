@@ -220,8 +220,9 @@ public:
     void setFacetCount(uint32_t n) { m_measures.facetCount = n; }
 
     // ---- Import and topology building -----------------------------------------
-    // Used by the STL readers, per file: reserveTriangles, addFacet per facet,
-    // weldFacetCorners once, finalise area and volume, setBoundingBox.
+    // Used through FacetImport, which the STL readers hand their facets to,
+    // per file: reserveTriangles, addFacet per facet, weldFacetCorners once;
+    // the reader then finalises area and volume and calls setBoundingBox.
 
     // Makes room for `count` more triangles (array and record pool). The
     // records' pages of the room for an empty mesh are mapped ahead on a helper
