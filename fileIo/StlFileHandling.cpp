@@ -31,6 +31,8 @@ constexpr uint32_t kBinaryFacetBytes = 48;
 // Records read per block: big enough to make the stream cost vanish, small
 // enough to stay in the cache.
 constexpr uint32_t kRecordsPerBlock = 4096;
+// Records a read on one thread parses before it hands their facets on.
+constexpr uint32_t kRecordsParsedAtOnce = 128;
 // Records of a block for each thread when several take part: a thread parses
 // its part of the block and turns the same facets into triangles in the next
 // pass while they (under a megabyte, with their records) are still in its
@@ -550,7 +552,9 @@ int StlFileHandling::readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, c
     const uint32_t progressEvery = count / kProgressSteps;
     uint32_t progressCounter = 0;
     std::vector<char> block(static_cast<size_t>(blockRecords) * kBinaryRecord);
-    std::vector<float> facets(static_cast<size_t>(blockRecords) * 12);
+    // Records are parsed a few at a time into facets that stay in the
+    // nearest cache until they are taken.
+    float facets[12 * kRecordsParsedAtOnce];
     while (read.index < count && !read.ended) {
         if (cancelRequested()) {
             read.facets.stopMapping();
@@ -566,20 +570,28 @@ int StlFileHandling::readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, c
             read.room = grown;
         }
         const char* record = block.data();
-        for (size_t r = 0; r < records; ++r, ++read.index, record += kBinaryRecord) {
-            if (++progressCounter > progressEvery) {
-                progress.setPercent(static_cast<int>(uint64_t(read.index) * kProgressSteps / count));
-                progressCounter = 0;
+        for (size_t done = 0; done < records;) {
+            const size_t now = std::min<size_t>(records - done, kRecordsParsedAtOnce);
+            size_t usable = 0;
+            for (size_t r = 0; r < now; ++r, ++read.index, record += kBinaryRecord) {
+                if (++progressCounter > progressEvery) {
+                    progress.setPercent(static_cast<int>(uint64_t(read.index) * kProgressSteps / count));
+                    progressCounter = 0;
+                }
+                float* facet = &facets[12 * usable];
+                for (int k = 0; k < 12; ++k)
+                    facet[k] = loadF32(record + 4 * k);
+                if (topolib::facetCornersUsable(facet)) {
+                    read.box.add(facet);
+                    ++usable;
+                } else {
+                    read.passedOver.add(facet);
+                }
             }
-            float* facet = &facets[12 * r];
-            for (int k = 0; k < 12; ++k)
-                facet[k] = loadF32(record + 4 * k);
-            if (topolib::facetCornersUsable(facet))
-                read.box.add(facet);
-            else
-                read.passedOver.add(facet);
+            read.facets.addFacets(facets, usable);
+            done += now;
         }
-        read.facets.addBlock(facets.data(), records);
+        read.facets.endBlock();
     }
     return kSuccess;
 }

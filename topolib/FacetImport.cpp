@@ -6,6 +6,7 @@
 #include "topolib/StlObject.h"
 
 #include <algorithm>
+#include <cassert>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -21,6 +22,7 @@ struct FacetImport::State {
     double reference[3] = {0, 0, 0};
     bool haveReference = false;
     uint64_t room = 0; // facet by facet: triangles the array has room for
+    std::size_t blockStart = 0; // the first triangle of the block endBlock ends
     // The corners made facet by facet (on this thread), counted for the
     // parts of the weld's sort (takeCensus; no bins unless it is taken).
     // Given to the weld when a binary read made it.
@@ -102,13 +104,11 @@ void FacetImport::grow(uint32_t room) {
     s.room = room;
 }
 
-void FacetImport::addBlock(const float* facets, std::size_t count) {
+void FacetImport::addFacets(const float* facets, std::size_t count) {
     State& s = *m_state;
-    const std::size_t firstTriangle = s.mesh.triangles().size();
     for (std::size_t r = 0; r < count; ++r) {
         const float* facet = facets + 12 * r;
-        if (!facetCornersUsable(facet))
-            continue;
+        assert(facetCornersUsable(facet));
         if (!s.haveReference)
             s.takeReference(facet);
         const uint32_t made = s.cornerCounter;
@@ -116,8 +116,13 @@ void FacetImport::addBlock(const float* facets, std::size_t count) {
         if (s.takeCensus)
             s.census->add(s.corners.data() + made, s.cornerCounter - made);
     }
+}
+
+void FacetImport::endBlock() {
+    State& s = *m_state;
     // The block's triangles and corners are in the cache still.
-    s.mesh.setLaterNormals(firstTriangle, s.corners, s.reference);
+    s.mesh.setLaterNormals(s.blockStart, s.corners, s.reference);
+    s.blockStart = s.mesh.triangles().size();
 }
 
 void FacetImport::startBlocks(std::size_t records, unsigned threads) {
@@ -149,14 +154,16 @@ void FacetImport::takeParsedBlock(const float* facets, std::size_t count, const 
 
 void FacetImport::finishBlocks(bool onThreads) {
     State& s = *m_state;
-    if (!s.settled)
-        return;
-    if (onThreads)
-        runOnThreads(s.threads, [&](unsigned t) { s.mesh.makeFacets(*s.settled, s.corners, t); });
-    else
-        for (unsigned t = 0; t < s.threads; ++t)
-            s.mesh.makeFacets(*s.settled, s.corners, t);
-    s.sumSettled();
+    if (s.settled) {
+        if (onThreads)
+            runOnThreads(s.threads, [&](unsigned t) { s.mesh.makeFacets(*s.settled, s.corners, t); });
+        else
+            for (unsigned t = 0; t < s.threads; ++t)
+                s.mesh.makeFacets(*s.settled, s.corners, t);
+        s.sumSettled();
+    }
+    // Given back before the weld, which needs room of its own.
+    std::vector<StlObject::FacetBlock>().swap(s.blocks);
 }
 
 void FacetImport::stopMapping() {

@@ -41,10 +41,14 @@ public:
     void reserve(uint32_t room, uint32_t count, unsigned threads, bool sized);
     // Makes room for `room` facets in all (input whose size is not known).
     void grow(uint32_t room);
-    // Takes facets [0, count) of `facets` in order on this thread, passing
-    // over those whose corners are not usable. The point the sums are taken
-    // against is the first corner of the first usable facet.
-    void addBlock(const float* facets, std::size_t count);
+    // Takes facets [0, count) of `facets` in order on this thread; the caller
+    // has passed over those whose corners are not usable (facetCornersUsable).
+    // The point the sums are taken against is the first corner of the first
+    // facet taken. Their normals
+    // and sums wait for endBlock, which does a block of facets (some thousand)
+    // at once while they are in the cache.
+    void addFacets(const float* facets, std::size_t count);
+    void endBlock();
     // Reads of blocks on `threads` threads: blocks of up to `records` facets,
     // each pass making the triangles of the block before while this block is
     // parsed. `parse(part, begin, end)` writes facets [begin, end) of the
@@ -54,7 +58,8 @@ public:
     void startBlocks(std::size_t records, unsigned threads);
     void takeParsedBlock(const float* facets, std::size_t count, const Parse& parse);
     // Makes the triangles of the last block, on the block threads or (after
-    // a failure, which must not take memory) on this thread.
+    // a failure, which must not take memory) on this thread, and gives the
+    // blocks' room back.
     void finishBlocks(bool onThreads);
     // Stops mapping pages ahead (before the weld, or when the read ends early).
     void stopMapping();
