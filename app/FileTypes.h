@@ -25,6 +25,15 @@ inline const std::array<FileTypeEntry, 10> fileTypeTable = {{
 // Named rows of fileTypeTable used by the project code.
 enum FileTypeIndex { FILE_TYPE_VSG = 5, FILE_TYPE_VPF = 6, FILE_TYPE_XML = 7 };
 
+// path with extension (with its dot) appended when its file name has none,
+// as a save dialog adds the chosen type's; an empty path stays empty.
+inline QString withDefaultExtension(const QString& path, const QString& extension) {
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    if (name.isEmpty() || name.contains(QLatin1Char('.')))
+        return path;
+    return path + extension;
+}
+
 // A copy of the extension of row index (0 to 9); an empty text for any other index.
 inline QString fileTypeExtension(int index) {
     if (index < 0 || index >= static_cast<int>(fileTypeTable.size()))

@@ -1,7 +1,7 @@
 #include "app/MainWindowHooks.h"
 
-#include <QApplication>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <mutex>
 #include <utility>
 
@@ -42,5 +42,5 @@ int appFontUnitHeight() {
     }
     if (hook)
         return hook();
-    return QFontMetrics(QApplication::font()).boundingRect(QLatin1Char('X')).height();
+    return QFontMetrics(QGuiApplication::font()).boundingRect(QLatin1Char('X')).height();
 }

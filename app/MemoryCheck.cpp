@@ -13,6 +13,8 @@ namespace {
 
 std::atomic<RecordRoomFunction> g_recordRoom{nullptr};
 
+uint64_t availableMemoryFigures();
+
 } // namespace
 
 void setRecordRoomProvider(RecordRoomFunction provider) {
@@ -34,7 +36,19 @@ bool isRequestAffordable(uint64_t bytes, uint64_t available) {
     return available > MEMORY_SAFETY_MARGIN && available - MEMORY_SAFETY_MARGIN > bytes;
 }
 
-uint64_t availableMemory() {
+uint64_t availableMemory() noexcept {
+    // Reading the figures may allocate (the control group's files): a
+    // failure there leaves nothing to promise.
+    try {
+        return availableMemoryFigures();
+    } catch (...) {
+        return 0;
+    }
+}
+
+namespace {
+
+uint64_t availableMemoryFigures() {
     // Inside a memory-limited container the machine's free memory over-promises:
     // the group's remaining allowance counts as well.
     const uint64_t free = std::min(platform::availablePhysicalMemory(), platform::cgroupMemoryAllowance());
@@ -54,6 +68,8 @@ uint64_t availableMemory() {
     return available;
 }
 
-bool hasEnoughMemory(const uint64_t& bytes) {
+} // namespace
+
+bool hasEnoughMemory(const uint64_t& bytes) noexcept {
     return isRequestAffordable(bytes, availableMemory());
 }

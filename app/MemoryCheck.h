@@ -35,7 +35,8 @@ void setRecordRoomProvider(RecordRoomFunction provider);
 // availableMemoryFrom with this process's figures, then limited by twice the
 // record room and by the address-space limit (the limit less what is mapped,
 // the record window's unused reservation counted as free). Keeps no state;
-// safe from any thread.
-uint64_t availableMemory();
-// isRequestAffordable(bytes, availableMemory()).
-bool hasEnoughMemory(const uint64_t& bytes);
+// safe from any thread. Never throws: when the figures cannot be read for
+// lack of memory, 0.
+uint64_t availableMemory() noexcept;
+// isRequestAffordable(bytes, availableMemory()); never throws.
+bool hasEnoughMemory(const uint64_t& bytes) noexcept;

@@ -84,3 +84,22 @@ private:
 
     ProgressCallbackFunction m_target;
 };
+
+// Ends the progress display when the scope ends, on every path out of the
+// work that showed it (its return, a failure, an exception). Work that shows
+// the dialog holds one for as long as it reports, so no path can leave the
+// dialog standing: a dialog that stays on screen blocks the window (it is
+// modal to it) and keeps the program alive after its window closed.
+class ProgressScope {
+public:
+    explicit ProgressScope(ProgressSink sink = ProgressSink()) : m_sink(std::move(sink)) {}
+    ~ProgressScope() { m_sink.finish(); }
+    ProgressScope(const ProgressScope&) = delete;
+    ProgressScope& operator=(const ProgressScope&) = delete;
+
+    // Where the work reports meanwhile.
+    const ProgressSink& sink() const { return m_sink; }
+
+private:
+    ProgressSink m_sink;
+};

@@ -1,9 +1,13 @@
 // Support generation (detection, filter, placement, thinning, linking, meshes,
-// raft) with the support panel's preset on two generated models lifted 5 mm off
-// the platform: a bumpy sphere of about 60 mm and 70,000 triangles, and a
-// 100 mm plate of 500,000 triangles whose faces carry random noise. Reports the
-// cones made and the peak resident memory of the process. Run one benchmark per
-// process (--benchmark_filter) for a peak that belongs to that model.
+// raft) with the support panel's preset on generated models lifted 5 mm off
+// the platform: a bumpy sphere of about 60 mm and 70,000 triangles, a 100 mm
+// plate of 500,000 triangles whose faces carry random noise, and a 60 mm noisy
+// plate meshed ever finer (0.5, 2 and 5 million triangles): its nearly flat
+// underside stays within the height band of the lowest-point and area-filter
+// walks, so their cost shows how the generation grows with the facet count.
+// Reports the cones made and the peak resident memory of the process. Run one
+// benchmark per process (--benchmark_filter) for a peak that belongs to that
+// model.
 
 #include "MeshFixtures.h"
 
@@ -45,11 +49,11 @@ meshfixtures::TriangleSoup bumpySphere() {
     return meshfixtures::translated(s, {0.0, 0.0, 5.0 - low});
 }
 
-// A 100 x 100 x 3 plate on a 353 x 353 grid with +-0.05 mm of noise on both faces
-// (the rim kept straight), standing at z = 5: 4 * 353^2 + 8 * 353 = 501,260.
-meshfixtures::TriangleSoup noisyPlate() {
-    const int n = 353;
-    const double size = 100.0, h = size / n, th = 3.0, lift = 5.0;
+// A size x size x 3 plate on an n x n grid with +-0.05 mm of noise on both faces
+// (the rim kept straight), standing at z = 5: 4 n^2 + 8 n triangles (n = 353
+// gives 501,260).
+meshfixtures::TriangleSoup noisyPlate(double size, int n) {
+    const double h = size / n, th = 3.0, lift = 5.0;
     std::mt19937 rng(1);
     std::uniform_real_distribution<double> noise(-0.05, 0.05);
     std::vector<double> zb((n + 1) * (n + 1)), zt((n + 1) * (n + 1));
@@ -119,10 +123,24 @@ void BM_SupportBumpySphere70k(benchmark::State& state) {
 BENCHMARK(BM_SupportBumpySphere70k)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void BM_SupportNoisyPlate500k(benchmark::State& state) {
-    static std::unique_ptr<topolib::StlObject> mesh = meshfixtures::buildMeshWithOctree(noisyPlate());
+    static std::unique_ptr<topolib::StlObject> mesh =
+        meshfixtures::buildMeshWithOctree(noisyPlate(100.0, 353));
     runGeneration(state, *mesh);
 }
 BENCHMARK(BM_SupportNoisyPlate500k)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The 60 mm plate with about state.range(0) triangles.
+void BM_SupportNoisyPlate60mm(benchmark::State& state) {
+    const int n = static_cast<int>(std::lround(std::sqrt(static_cast<double>(state.range(0)) / 4.0)));
+    std::unique_ptr<topolib::StlObject> mesh = meshfixtures::buildMeshWithOctree(noisyPlate(60.0, n));
+    runGeneration(state, *mesh);
+}
+BENCHMARK(BM_SupportNoisyPlate60mm)
+    ->Arg(500000)
+    ->Arg(2000000)
+    ->Arg(5000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 } // namespace
 

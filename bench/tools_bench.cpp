@@ -65,7 +65,6 @@ void BM_ManipulatorDragStep(benchmark::State& state) {
     auto* view = new MainGLWidget(new QGLContext(QGLFormat()));
     view->resize(800, 600);
     view->camera().resize(800, 600);
-    ObjectTable::instance()->setView(view);
     TransformHandle* handle = TransformHandle::install(view);
     view->setMode(ViewMode::Transform);
     view->updateSelectionBox();
@@ -83,7 +82,6 @@ void BM_ManipulatorDragStep(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations());
     handle->resetPendingTransforms();
-    ObjectTable::instance()->setView(nullptr);
     delete view;
     ObjectTable::instance()->deleteAllObjects();
 }

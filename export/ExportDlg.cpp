@@ -1,5 +1,6 @@
 #include "export/ExportDlg.h"
 
+#include "app/FileTypes.h"
 #include "app/Settings.h"
 #include "export/GcodeExport.h"
 #include "export/SceneExport.h"
@@ -159,8 +160,11 @@ void ExportDlg::onBtnExportClicked() {
                                              : QDir(folder).filePath(proposed + QStringLiteral(".gcode"));
     const QString caption = tr("Exported file");
     const QString filter = tr("G-code File (*.gcode)");
-    const QString name = m_saveDialog ? m_saveDialog(caption, start, filter)
-                                      : QFileDialog::getSaveFileName(this, caption, start, filter);
+    // A name typed without an extension gets the G-code one.
+    const QString name =
+        withDefaultExtension(m_saveDialog ? m_saveDialog(caption, start, filter)
+                                          : QFileDialog::getSaveFileName(this, caption, start, filter),
+                             QStringLiteral(".gcode"));
     if (name.isEmpty())
         return;
     // Only a chosen name moves the dialog's starting folder.

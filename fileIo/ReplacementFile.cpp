@@ -74,6 +74,8 @@ const char* saveFailureText(SaveFailure failure) {
     case SaveFailure::OtherOwner:
         return "The file belongs to another user or group and replacing it would change its owner; it was left "
                "as it was.";
+    case SaveFailure::ReadOnly:
+        return "The file is read-only; it was left as it was.";
     case SaveFailure::DiskFull:
         return "The disk is full.";
     case SaveFailure::TooLarge:
@@ -187,6 +189,9 @@ bool ReplacementFile::open() {
     const bool exists = ::stat(target_.c_str(), &st) == 0;
     if (exists && !S_ISREG(st.st_mode))
         return fail(SaveFailure::NotRegular);
+    // The mode bits decide, not access(): root may write any file.
+    if (exists && ((st.st_mode & 0222) == 0 || (st.st_uid == ::geteuid() && (st.st_mode & S_IWUSR) == 0)))
+        return fail(SaveFailure::ReadOnly);
 
     const std::string folder = folderOf(target_);
     removeStaleTemporaries(folder);

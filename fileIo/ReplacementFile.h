@@ -12,6 +12,9 @@
 //   the target itself is writable;
 // - a target of another owner or group is refused unless the process may give
 //   the replacement that owner and group (root may);
+// - a read-only target (no write permission bit at all, or none for its owner
+//   when that is the process) is refused, also for root, whom the system
+//   would let write it: the user marked the file to be kept;
 // - a target with several hard links is replaced under its own name; its
 //   other names keep the old content, which linksLeftBehind() reports.
 // The replacement gets the target's permission bits (a new file those of a
@@ -33,6 +36,7 @@ enum class SaveFailure {
     FolderMissing,   // the target's folder does not exist
     FolderLocked,    // no new file can be made in the target's folder
     OtherOwner,      // the replacement could not keep the target's owner or group
+    ReadOnly,        // the target is marked read-only
     DiskFull,        // no space left (or the disk quota is used up)
     TooLarge,        // beyond the file size limit
     WriteFailed,     // another write or flush error

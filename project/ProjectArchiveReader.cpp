@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <set>
 #include <fcntl.h>
@@ -27,8 +28,6 @@ const QString kDescriptorName = QStringLiteral("VlrProDesc.xml");
 const QString kGeometryFolder = QStringLiteral("ObjGeo");
 const QString kSupportFolder = QStringLiteral("Support");
 
-// XML entries are read whole; no descriptor or support entry comes near this.
-constexpr qint64 kMaxXmlEntry = 256ll << 20;
 // The geometry entry's head up to and including the vertex count: 256 zero
 // bytes, triangle count, six box floats, 256 zero bytes, vertex count.
 constexpr uint32_t kGeometryHead = 256 + 4 + 24 + 256 + 4;
@@ -62,21 +61,37 @@ private:
     fileIo::KBaseStream& rest_;
 };
 
+// What an object of these counts takes once it is in the scene: its records,
+// its octree and the object around them.
+uint64_t objectBytes(uint64_t triangles, uint64_t vertices) {
+    return kObjectBytes + triangles * fileIo::VGeoFileHandling::kBytesPerTriangle + vertices * kBytesPerVertex;
+}
+
 bool memoryAllows(uint64_t bytes) {
     return !MemoryCheckCallback || MemoryCheckCallback(bytes);
 }
 
 // Reads what is left of the open entry, so that its close can check the CRC.
-bool drain(QuaZipFile& file) {
+// An XML entry stops being parsed at its first error: what follows is read
+// only for the CRC, and no further than the entry's bound.
+IO_ERROR drainXml(QuaZipFile& file, const XmlBounds& bounds) {
     char scratch[65536];
+    qint64 total = file.pos();
     while (!file.atEnd()) {
         const qint64 got = file.read(scratch, sizeof scratch);
         if (got < 0)
-            return false;
+            return IO_ZIP_FAILED;
         if (got == 0)
             break;
+        total += got;
+        if (total > bounds.entryBytes)
+            return IO_XML_FAILED;
     }
-    return file.getZipError() == UNZ_OK;
+    return file.getZipError() == UNZ_OK ? IO_SUCCESS : IO_ZIP_FAILED;
+}
+
+bool drain(QuaZipFile& file) {
+    return drainXml(file, XmlBounds{0, 0, std::numeric_limits<qint64>::max()}) == IO_SUCCESS;
 }
 
 // Closes the entry; false on a zip error (a CRC mismatch shows here).
@@ -85,73 +100,19 @@ bool closeEntry(QuaZipFile& file) {
     return file.getZipError() == UNZ_OK;
 }
 
-// An XML entry as it is inflated, with every run of blanks (space, tab, line
-// ends) outside quoted values cut to its first blank. The readers give blanks
-// between elements no meaning, and an entry padded with megabytes of them
-// would otherwise be held whole (the XML reader gathers them into one text).
-class SqueezedXml : public QIODevice {
-public:
-    explicit SqueezedXml(QIODevice& source) : source_(source) { open(QIODevice::ReadOnly); }
-    bool isSequential() const override { return true; }
-    // A source that failed ends the text there (it would never report its end).
-    bool atEnd() const override { return failed_ || (at_ == chunk_.size() && source_.atEnd()); }
-    // The source failed (a zip error); what was delivered ends there.
-    bool failed() const { return failed_; }
-
-protected:
-    qint64 readData(char* out, qint64 max) override {
-        qint64 n = 0;
-        while (n == 0 && max > 0) {
-            if (at_ == chunk_.size()) {
-                chunk_.resize(kChunk);
-                const qint64 got = source_.read(chunk_.data(), kChunk);
-                chunk_.resize(got > 0 ? int(got) : 0);
-                at_ = 0;
-                if (got < 0)
-                    failed_ = true;
-                if (got <= 0)
-                    return n;
-            }
-            for (; at_ < chunk_.size() && n < max; ++at_) {
-                const char c = chunk_[at_];
-                const bool blank = quote_ == 0 && (c == ' ' || c == '\t' || c == '\n' || c == '\r');
-                if (quote_ != 0)
-                    quote_ = c == quote_ ? 0 : quote_;
-                else if (c == '"' || c == '\'')
-                    quote_ = c;
-                if (blank && lastBlank_)
-                    continue;
-                lastBlank_ = blank;
-                out[n++] = c;
-            }
-        }
-        return n;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    static constexpr int kChunk = 64 << 10;
-    QIODevice& source_;
-    QByteArray chunk_;
-    int at_ = 0;
-    char quote_ = 0;
-    bool lastBlank_ = false;
-    bool failed_ = false;
-};
-
-IO_ERROR readXmlEntry(QuaZipFile& file, QByteArray& out) {
-    const qint64 size = file.usize();
-    if (size < 0 || size > kMaxXmlEntry)
-        return IO_ZIP_FAILED;
-    if (!memoryAllows(static_cast<uint64_t>(size)))
-        return IO_NOT_ENOUGH_MEMORY;
-    SqueezedXml squeezed(file);
-    try {
-        out = squeezed.readAll();
-    } catch (const std::bad_alloc&) {
-        return IO_NOT_ENOUGH_MEMORY;
-    }
-    return !squeezed.failed() && drain(file) && closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
+// Reads a support entry as it is inflated into the record of its object.
+// IO_XML_FAILED when the entry goes beyond what a support entry of that mesh
+// can hold.
+IO_ERROR readSupport(QuaZipFile& file, const topolib::StlObject& mesh, SupportRecord& out) {
+    bool withinBounds = true;
+    const MeshLimits limits = meshLimits(mesh);
+    out = readSupportEntry(&file, limits, &withinBounds);
+    if (!withinBounds)
+        return IO_XML_FAILED;
+    const IO_ERROR rest = drainXml(file, supportEntryBounds(limits));
+    if (rest != IO_SUCCESS)
+        return rest;
+    return closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
 }
 
 IO_ERROR readGeometryEntry(QuaZipFile& file, fileIo::VlrZipFile& stream, topolib::StlObject& mesh,
@@ -164,7 +125,7 @@ IO_ERROR readGeometryEntry(QuaZipFile& file, fileIo::VlrZipFile& stream, topolib
     const uint64_t vertices = fileIo::loadU32(head + kGeometryHead - 4);
     if (!fileIo::VGeoFileHandling::countsFit(triangles, vertices, uint64_t(size)))
         return IO_LOAD_OBJECT_FAILED;
-    if (!memoryAllows(triangles * fileIo::VGeoFileHandling::kBytesPerTriangle + vertices * kBytesPerVertex))
+    if (!memoryAllows(objectBytes(triangles, vertices)))
         return IO_NOT_ENOUGH_MEMORY;
     HeadFirstStream whole(head, kGeometryHead, stream);
     fileIo::VGeoFileHandling reader;
@@ -191,6 +152,20 @@ IO_ERROR readGeometryEntry(QuaZipFile& file, fileIo::VlrZipFile& stream, topolib
 
 IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& out, const ProgressFunction& progress,
                      int base, int range, const MeshReadyFunction& meshReady);
+
+// Runs read; an allocation that fails anywhere in it (the zip layer, the XML
+// parser, a mesh) refuses the project as not enough memory, with every mesh
+// made so far freed.
+template <typename Read>
+IO_ERROR readGuarded(ProjectContents& out, const Read& read) {
+    try {
+        return read();
+    } catch (const std::bad_alloc&) {
+        out = ProjectContents();
+        logText("Not enough memory to read the project");
+        return IO_NOT_ENOUGH_MEMORY;
+    }
+}
 
 } // namespace
 
@@ -242,13 +217,17 @@ IO_ERROR readProjectArchive(const QString& path, const MeshFactory& makeMesh, Pr
         ::close(fd);
         return IO_ZIP_FAILED;
     }
-    QuaZip zip(&file);
-    return readArchive(zip, makeMesh, out, progress, base, range, meshReady);
+    return readGuarded(out, [&] {
+        QuaZip zip(&file);
+        return readArchive(zip, makeMesh, out, progress, base, range, meshReady);
+    });
 }
 
 IO_ERROR readProjectArchive(QIODevice* device, const MeshFactory& makeMesh, ProjectContents& out) {
-    QuaZip zip(device);
-    return readArchive(zip, makeMesh, out, {}, 0, 0, {});
+    return readGuarded(out, [&] {
+        QuaZip zip(device);
+        return readArchive(zip, makeMesh, out, {}, 0, 0, {});
+    });
 }
 
 namespace {
@@ -264,8 +243,9 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
     for (const QString& name : zip.getFileNameList())
         if (name.startsWith(kGeometryFolder + QLatin1Char('/')))
             geometryNumbers.insert(entryNumber(name, kGeometryFolder, QStringLiteral(".vsg")));
-    // Support entries met before their object's geometry entry, read once it is there.
-    std::map<int, QByteArray> pendingSupports;
+    // Support entries met before their object's geometry entry, by name: read
+    // once every geometry entry is there.
+    std::map<int, QString> pendingSupports;
 
     bool haveDescriptor = false;
     std::map<int, std::unique_ptr<topolib::StlObject>> meshes;
@@ -319,17 +299,26 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
                 progress(base + static_cast<int>(progressSum));
             }
         } else if (descriptor) {
-            QByteArray bytes;
             if (haveDescriptor) {
                 result = IO_MISC_ERROR;
                 break;
             }
-            result = readXmlEntry(file, bytes);
+            haveDescriptor = true;
+            if (!readDescriptor(&file, out.descriptor)) {
+                result = file.getZipError() != UNZ_OK ? IO_ZIP_FAILED : IO_XML_FAILED;
+                break;
+            }
+            result = drainXml(file, descriptorBounds());
+            if (result == IO_SUCCESS && !closeEntry(file))
+                result = IO_ZIP_FAILED;
             if (result != IO_SUCCESS)
                 break;
-            haveDescriptor = true;
-            if (!readDescriptor(bytes, out.descriptor)) {
-                result = IO_XML_FAILED;
+            // Every object is asked for before any is read.
+            uint64_t declared = 0;
+            for (const ProjectObjectInfo& o : out.descriptor.objects)
+                declared += objectBytes(o.numberTriangles, 0);
+            if (!memoryAllows(declared)) {
+                result = IO_NOT_ENOUGH_MEMORY;
                 break;
             }
             // Weigh the geometry entries by their triangle counts; a scene of
@@ -341,16 +330,23 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
                 for (const ProjectObjectInfo& o : out.descriptor.objects)
                     weights.push_back(o.numberTriangles * (range / total));
         } else if (const auto mesh = meshes.find(supportNumber); mesh != meshes.end()) {
-            // Read as it is inflated, into the record alone.
-            SqueezedXml squeezed(file);
-            out.supports.emplace(supportNumber, readSupportEntry(&squeezed, meshLimits(*mesh->second)));
-            result = !squeezed.failed() && drain(file) && closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
+            result = readSupport(file, *mesh->second, out.supports[supportNumber]);
         } else {
-            QByteArray bytes;
-            result = readXmlEntry(file, bytes);
-            if (result == IO_SUCCESS)
-                pendingSupports.emplace(supportNumber, std::move(bytes));
+            pendingSupports.emplace(supportNumber, name);
+            result = closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
         }
+    }
+    for (const auto& [number, name] : pendingSupports) {
+        const auto mesh = meshes.find(number);
+        if (result != IO_SUCCESS || mesh == meshes.end())
+            continue;
+        fileIo::VlrZipFile stream(&zip);
+        QuaZipFile& file = stream.device();
+        if (!zip.setCurrentFile(name, QuaZip::csSensitive) || !file.open(QIODevice::ReadOnly)) {
+            result = IO_ZIP_FAILED;
+            break;
+        }
+        result = readSupport(file, *mesh->second, out.supports[number]);
     }
     if (result == IO_SUCCESS && zip.getZipError() != UNZ_OK)
         result = IO_ZIP_FAILED;
@@ -385,9 +381,6 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
             return IO_LOAD_OBJECT_FAILED;
         }
     }
-    for (auto& [number, bytes] : pendingSupports)
-        if (number < static_cast<int>(records))
-            out.supports.emplace(number, readSupportEntry(bytes, meshLimits(*out.meshes[size_t(number)])));
     for (auto it = out.supports.begin(); it != out.supports.end();)
         it = it->first < static_cast<int>(records) ? std::next(it) : out.supports.erase(it);
     // The cones' meshes are built when the objects enter the scene: their

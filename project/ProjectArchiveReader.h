@@ -53,8 +53,10 @@ using MeshReadyFunction = std::function<void(topolib::StlObject& mesh)>;
 // Reads the archive at path. Returns IO_SUCCESS with out filled, or the
 // failure (every mesh made so far freed): 2 path is not a regular file (a
 // pipe is never waited for); 3 the archive or an entry cannot be
-// opened, read or closed (CRC); 4 a malformed descriptor; 5 the memory check
-// refused a geometry entry; 6 a geometry entry holds no valid mesh; 8 bad or
+// opened, read or closed (CRC); 4 a malformed descriptor, or an XML entry
+// beyond what the program writes (see readDescriptor, readSupportEntry); 5
+// the memory check refused the descriptor's objects or a geometry entry, or
+// an allocation failed while reading; 6 a geometry entry holds no valid mesh; 8 bad or
 // repeated entry names, a missing descriptor, numbers that do not match the
 // records.
 IO_ERROR readProjectArchive(const QString& path, const MeshFactory& makeMesh, ProjectContents& out,
@@ -66,6 +68,12 @@ IO_ERROR readProjectArchive(QIODevice* device, const MeshFactory& makeMesh, Proj
 
 // The limits a support entry of mesh is checked against.
 MeshLimits meshLimits(const topolib::StlObject& mesh);
+
+// Memory an object takes in the scene beside its records (kBytesPerTriangle
+// per triangle of the geometry format, 96 bytes per vertex): the object with
+// its workers and lists, its octree and the record pools' rounding. A scene
+// of 20,000 twelve-triangle cubes takes about 9.4 KB per object in all.
+constexpr uint64_t kObjectBytes = 8 << 10;
 
 // Memory one support cone takes once built (its meshes, bars and links; an
 // open of 50,000 cones peaks at about 23.5 KiB per cone): the memory check is

@@ -6,6 +6,7 @@
 #include "app/Conversions.h"
 #include "topolib/StlObject.h"
 
+#include <QBuffer>
 #include <QRegularExpression>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -116,31 +117,48 @@ QByteArray writeDescriptor(const ProjectDescriptor& d) {
     return bytes;
 }
 
+// A descriptor is three elements deep; an object record, names included, is
+// far below a kilobyte or two.
+XmlBounds descriptorBounds() {
+    XmlBounds b;
+    b.depth = 8;
+    b.tokenBytes = qint64(1) << 20;
+    b.entryBytes = (qint64(1) << 20) + qint64(kMaxProjectObjects) * 4096;
+    return b;
+}
+
 bool readDescriptor(const QByteArray& xml, ProjectDescriptor& out) {
+    QBuffer buffer;
+    buffer.setData(xml);
+    buffer.open(QIODevice::ReadOnly);
+    return readDescriptor(&buffer, out);
+}
+
+bool readDescriptor(QIODevice* device, ProjectDescriptor& out) {
     static const QRegularExpression versionForm(QStringLiteral("^[0-9]+(\\.[0-9]+){1,1}$"));
-    QXmlStreamReader r(xml);
+    BoundedXmlReader r(device, descriptorBounds());
     bool inObjects = false;
-    while (!r.atEnd()) {
-        if (r.readNext() != QXmlStreamReader::StartElement)
+    while (r.next()) {
+        if (r.xml().tokenType() != QXmlStreamReader::StartElement)
             continue;
-        const QStringRef name = r.name();
+        const QStringRef name = r.xml().name();
         if (!inObjects && name == QLatin1String("DocVersion")) {
-            out.docVersion = r.readElementText(QXmlStreamReader::SkipChildElements);
-            if (!versionForm.match(out.docVersion).hasMatch())
+            out.docVersion = r.elementText();
+            if (r.exceeded() || !versionForm.match(out.docVersion).hasMatch())
                 return false;
         } else if (!inObjects && name == QLatin1String("ViewPort")) {
-            readViewPort(r.attributes(), out);
+            readViewPort(r.xml().attributes(), out);
         } else if (name == QLatin1String("Objects")) {
             // Everything from here to the end of the document is object records.
             inObjects = true;
         } else if (inObjects && name == QLatin1String("Object")) {
             if (out.objects.size() >= kMaxProjectObjects)
                 return false;
-            out.objects.push_back(readObject(r.attributes(), out.docVersion != PROJECT_DESC_VERSION));
+            out.objects.push_back(readObject(r.xml().attributes(), out.docVersion != PROJECT_DESC_VERSION));
         }
     }
     // An XML error ends the document; what was read stands.
-    return true;
+    return !r.exceeded();
 }
 
 } // namespace project

@@ -2,7 +2,10 @@
 // The project descriptor "VlrProDesc.xml": the view state and one record per
 // object (name, number, display state, colour), as plain values. Written from
 // and read into these records; the archive code applies them to the scene.
+#include "project/ProjectXml.h"
+
 #include <QByteArray>
+#include <QIODevice>
 #include <QColor>
 #include <QString>
 
@@ -53,7 +56,14 @@ QByteArray writeDescriptor(const ProjectDescriptor& d);
 // kMaxProjectObjects records; an XML error ends the document with what was
 // read. Numbers that are not finite or are out of any sensible range keep the
 // defaults (the view's part is then marked absent); a view mode outside 0..2
-// reads as 0, a transparent value outside [0, 1] as 1.
+// reads as 0, a transparent value outside [0, 1] as 1. Also false when the
+// document goes beyond what a descriptor of kMaxProjectObjects objects holds
+// (descriptorBounds): elements nested deeper than the format's, a text or tag
+// of more than a megabyte.
 bool readDescriptor(const QByteArray& xml, ProjectDescriptor& out);
+// The same from a device open for reading, read as it arrives.
+bool readDescriptor(QIODevice* device, ProjectDescriptor& out);
+// What a descriptor can hold.
+XmlBounds descriptorBounds();
 
 } // namespace project

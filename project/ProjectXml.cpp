@@ -135,4 +135,86 @@ std::vector<int> attrIntList(const QXmlStreamAttributes& a, const char* name, si
     return out;
 }
 
+BoundedXmlReader::BoundedXmlReader(QIODevice* source, const XmlBounds& bounds)
+    : source_(source), bounds_(bounds) {}
+
+void BoundedXmlReader::feed() {
+    constexpr int kChunk = 64 << 10;
+    chunk_.resize(kChunk);
+    const qint64 got = source_ ? source_->read(chunk_.data(), kChunk) : 0;
+    if (got <= 0) {
+        sourceFailed_ = got < 0;
+        sourceEnded_ = true;
+        return;
+    }
+    entryBytes_ += got;
+    if (entryBytes_ > bounds_.entryBytes) {
+        exceeded_ = true;
+        return;
+    }
+    int kept = 0;
+    for (int i = 0; i < int(got); ++i) {
+        const char c = chunk_[i];
+        bool blank = false;
+        if (quote_ != 0) {
+            quote_ = c == quote_ ? 0 : quote_;
+        } else if (inTag_ && (c == '"' || c == '\'')) {
+            quote_ = c;
+        } else {
+            blank = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+            inTag_ = c == '<' || (inTag_ && c != '>');
+        }
+        if (blank && lastBlank_)
+            continue;
+        lastBlank_ = blank;
+        chunk_[kept++] = c;
+    }
+    chunk_.resize(kept);
+    sinceToken_ += kept;
+    reader_.addData(chunk_);
+}
+
+bool BoundedXmlReader::next() {
+    while (!done_) {
+        const QXmlStreamReader::TokenType token = reader_.readNext();
+        if (!reader_.hasError()) {
+            sinceToken_ = 0;
+            if (token == QXmlStreamReader::StartElement && ++depth_ > bounds_.depth) {
+                exceeded_ = done_ = true;
+                return false;
+            }
+            if (token == QXmlStreamReader::EndElement)
+                --depth_;
+            done_ = token == QXmlStreamReader::EndDocument;
+            return true;
+        }
+        // The parser waits for more of the document: a token that has grown
+        // beyond its bound is not fed on.
+        if (reader_.error() != QXmlStreamReader::PrematureEndOfDocumentError || sourceEnded_ ||
+            sinceToken_ > bounds_.tokenBytes) {
+            exceeded_ = sinceToken_ > bounds_.tokenBytes;
+            done_ = true;
+            return false;
+        }
+        feed();
+        done_ = exceeded_;
+    }
+    return false;
+}
+
+QString BoundedXmlReader::elementText() {
+    QString text;
+    const int depth = depth_;
+    while (depth_ >= depth && next()) {
+        if (depth_ == depth && reader_.tokenType() == QXmlStreamReader::Characters)
+            text += reader_.text();
+        // Texts between child elements add up to one text.
+        if (text.size() > bounds_.tokenBytes) {
+            exceeded_ = done_ = true;
+            return QString();
+        }
+    }
+    return text;
+}
+
 } // namespace project

@@ -1,8 +1,11 @@
 #pragma once
 // Small pieces shared by the project's XML entries: the text that goes into
 // an attribute, and the number checks of the readers.
+#include <QByteArray>
+#include <QIODevice>
 #include <QString>
 #include <QXmlStreamAttributes>
+#include <QXmlStreamReader>
 
 #include <cmath>
 
@@ -34,6 +37,56 @@ bool attrDoubles(const QXmlStreamAttributes& a, const char* name, double* out, u
 // The ";"-separated integers; parts that are no integer are left out.
 // At most maxCount values are taken.
 std::vector<int> attrIntList(const QXmlStreamAttributes& a, const char* name, size_t maxCount);
+
+// What one XML entry of a project may hold. A document beyond these was not
+// written by the program (an element nested millions deep, a text of
+// gigabytes) and is not read on: the parser would hold all of it.
+struct XmlBounds {
+    int depth = 16;                       // elements open at once
+    qint64 tokenBytes = qint64(1) << 20;  // one token: a text, or a tag with its attributes
+    qint64 entryBytes = qint64(64) << 20; // the entry as stored (inflated)
+};
+
+// Reads an XML document token by token within bounds. The source is fed to
+// the parser in pieces, so the document is never held whole, and every run
+// of blanks outside a tag's quoted values is cut to its first blank (the
+// program's documents give those runs no meaning, and a run of megabytes
+// would be one text token).
+class BoundedXmlReader {
+public:
+    // source: open for reading, not owned, read as far as the document goes.
+    BoundedXmlReader(QIODevice* source, const XmlBounds& bounds);
+    // Reads the next token into xml(). False at the end of the document, on
+    // an XML error (also a document cut short), when the source fails, and
+    // when the document goes beyond its bounds; every later call is false too.
+    bool next();
+    const QXmlStreamReader& xml() const { return reader_; }
+    // The text of the start element just read, to its end; the texts of child
+    // elements are left out (their own tokens are passed over).
+    QString elementText();
+    // The document went beyond its bounds.
+    bool exceeded() const { return exceeded_; }
+    // The source reported an error (a damaged zip entry).
+    bool sourceFailed() const { return sourceFailed_; }
+
+private:
+    void feed();
+
+    QIODevice* source_;
+    XmlBounds bounds_;
+    QXmlStreamReader reader_;
+    QByteArray chunk_;
+    qint64 entryBytes_ = 0;
+    qint64 sinceToken_ = 0;
+    int depth_ = 0;
+    char quote_ = 0;
+    bool inTag_ = false;
+    bool lastBlank_ = false;
+    bool sourceEnded_ = false;
+    bool sourceFailed_ = false;
+    bool exceeded_ = false;
+    bool done_ = false;
+};
 
 inline double clampOr(double v, double lo, double hi, double def) {
     if (!std::isfinite(v))

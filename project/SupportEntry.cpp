@@ -6,6 +6,7 @@
 #include "support/SupportGen.h"
 #include "topolib/StlObject.h"
 
+#include <QBuffer>
 #include <QLocale>
 #include <QStringList>
 #include <QXmlStreamReader>
@@ -237,7 +238,7 @@ QByteArray writeSupportEntry(const SupportRecord& s) {
 
 namespace {
 
-SupportRecord readEntry(QXmlStreamReader& r, const MeshLimits& limits) {
+SupportRecord readEntry(BoundedXmlReader& r, const MeshLimits& limits) {
     SupportRecord s;
     AreaRecord area;
     bool inArea = false, areaValid = false;
@@ -250,16 +251,16 @@ SupportRecord readEntry(QXmlStreamReader& r, const MeshLimits& limits) {
     };
     // An error ends the document, also one the reader would wait out for
     // more data (a device that stops delivering).
-    while (!r.atEnd() && !r.hasError()) {
-        const QXmlStreamReader::TokenType token = r.readNext();
-        if (token == QXmlStreamReader::EndElement && r.name() == QLatin1String("AreaSupport")) {
+    while (r.next()) {
+        const QXmlStreamReader::TokenType token = r.xml().tokenType();
+        if (token == QXmlStreamReader::EndElement && r.xml().name() == QLatin1String("AreaSupport")) {
             endArea();
             continue;
         }
         if (token != QXmlStreamReader::StartElement)
             continue;
-        const QStringRef name = r.name();
-        const QXmlStreamAttributes a = r.attributes();
+        const QStringRef name = r.xml().name();
+        const QXmlStreamAttributes a = r.xml().attributes();
         if (name == QLatin1String("General")) {
             s.baseType = attrInt(a, "BaseType", 2, 0, 2);
             s.removeInternal = attrBool(a, "RemoveExternal", false);
@@ -285,14 +286,35 @@ SupportRecord readEntry(QXmlStreamReader& r, const MeshLimits& limits) {
 
 } // namespace
 
-SupportRecord readSupportEntry(const QByteArray& xml, const MeshLimits& limits) {
-    QXmlStreamReader r(xml);
-    return readEntry(r, limits);
+XmlBounds supportEntryBounds(const MeshLimits& limits) {
+    // An id list names each triangle, edge or vertex of the mesh at most once,
+    // in up to ten digits and a separator; a cone element, its numbers written
+    // exactly, takes at most some 500 bytes.
+    constexpr qint64 kBytesPerId = 12;
+    constexpr qint64 kBytesPerCone = 1024;
+    const qint64 ids = qint64(std::max(limits.triangles, 0)) + std::max(limits.edges, 0) + std::max(limits.vertices, 0);
+    XmlBounds b;
+    b.depth = 8;
+    b.tokenBytes = (qint64(64) << 10) + kBytesPerId * ids;
+    b.entryBytes = (qint64(1) << 20) + kBytesPerId * ids + kBytesPerCone * qint64(kMaxCones);
+    return b;
 }
 
-SupportRecord readSupportEntry(QIODevice* device, const MeshLimits& limits) {
-    QXmlStreamReader r(device);
-    return readEntry(r, limits);
+SupportRecord readSupportEntry(const QByteArray& xml, const MeshLimits& limits, bool* withinBounds) {
+    QBuffer buffer;
+    buffer.setData(xml);
+    buffer.open(QIODevice::ReadOnly);
+    return readSupportEntry(&buffer, limits, withinBounds);
+}
+
+SupportRecord readSupportEntry(QIODevice* device, const MeshLimits& limits, bool* withinBounds) {
+    BoundedXmlReader r(device, supportEntryBounds(limits));
+    SupportRecord s = readEntry(r, limits);
+    if (withinBounds)
+        *withinBounds = !r.exceeded();
+    if (r.exceeded())
+        s = SupportRecord();
+    return s;
 }
 
 size_t coneCount(const SupportRecord& s) {

@@ -2,6 +2,8 @@
 // A support entry of a project ("Support/<n>.xml"): one object's support
 // container with its regions and cones, as plain values. The archive code
 // fills these records from the container and builds a container from them.
+#include "project/ProjectXml.h"
+
 #include <QByteArray>
 
 #include <optional>
@@ -75,11 +77,16 @@ QByteArray writeSupportEntry(const SupportRecord& s);
 // those that are not finite take the panel's presets; a missing or unusable
 // contact normal reads as (0, 0, -1). An entry keeps at most the cones one
 // generation may make (support::SupportGen::kMaxPlannedCones); cones beyond
-// are left out.
-SupportRecord readSupportEntry(const QByteArray& xml, const MeshLimits& limits);
+// are left out. A document beyond supportEntryBounds (nested deeper than the
+// format, a text or tag longer than the mesh's id lists can be, more bytes
+// than its ids and the most cones take) gives an empty record and, when
+// withinBounds is given, false there.
+SupportRecord readSupportEntry(const QByteArray& xml, const MeshLimits& limits, bool* withinBounds = nullptr);
 // The same from a device open for reading, read as it arrives (the document
 // is never held whole).
-SupportRecord readSupportEntry(QIODevice* device, const MeshLimits& limits);
+SupportRecord readSupportEntry(QIODevice* device, const MeshLimits& limits, bool* withinBounds = nullptr);
+// What a support entry of a mesh of these sizes can hold.
+XmlBounds supportEntryBounds(const MeshLimits& limits);
 
 // The cones of all regions.
 size_t coneCount(const SupportRecord& s);

@@ -15,6 +15,7 @@
 #include "topolib/StlVertex.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
@@ -22,10 +23,15 @@
 #include <limits>
 #include <new>
 #include <set>
+#include <system_error>
 
 namespace {
 
 const QString kDescriptorName = QStringLiteral("VlrProDesc.xml");
+
+// Meshes of at least this many triangles build their octree on their own
+// worker while the archive is read on; smaller ones are built at once.
+constexpr uint32_t kOctreeOnWorkerFrom = 20000;
 
 QString geometryEntryName(int n) {
     return QStringLiteral("ObjGeo/%1.vsg").arg(n);
@@ -201,8 +207,9 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
     };
     if (!writer.open())
         return failed(IO_ZIP_FAILED);
-    const ProgressSink progress;
-    progress.setText(ProgressText::SavingProject);
+    const ProgressScope scope;
+    const ProgressSink& progress = scope.sink();
+    progress.setText(ProgressText::SavingProject, QFileInfo(path).fileName().toStdWString());
     progress.setPercent(0);
     progress.setPercent(1);
 
@@ -257,11 +264,25 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
 
 IO_ERROR VlrProjectFileHandling::open(int loadProjectType, const QString& path, ObjectTable* table) {
     m_lastReason.clear();
-    const ProgressSink progress;
-    progress.setText(ProgressText::LoadingProject);
+    const ProgressScope scope;
+    const ProgressSink& progress = scope.sink();
+    progress.setText(ProgressText::LoadingProject, QFileInfo(path).fileName().toStdWString());
     progress.setPercent(0);
     if (loadProjectType != 0 || !table)
         return IO_SUCCESS;
+    // A failed allocation anywhere in reading refuses the project; nothing
+    // has reached the scene until finishLoad's last step. A worker that
+    // cannot be started lacks memory for its stack.
+    try {
+        return readAndFinish(path, table, progress);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::system_error&) {
+    }
+    logText("Not enough memory to load the project");
+    return IO_NOT_ENOUGH_MEMORY;
+}
+
+IO_ERROR VlrProjectFileHandling::readAndFinish(const QString& path, ObjectTable* table, const ProgressSink& progress) {
     project::ProjectContents contents;
     // Each object's octree is built on its worker as soon as its triangles
     // are read, while the reader links the edges and goes on with the
@@ -272,7 +293,12 @@ IO_ERROR VlrProjectFileHandling::open(int loadProjectType, const QString& path, 
         path, [] { return std::unique_ptr<topolib::StlObject>(new ObjectEx()); }, contents,
         [&progress](int value) { progress.setPercent(value); }, 0, 90,
         [&building](topolib::StlObject& mesh) {
-            static_cast<ObjectEx&>(mesh).startJob(ObjectCalcThread::BuildOctreeJob, false);
+            // A small mesh's tree takes less than a thread's start; each
+            // thread also leaves memory in the allocator's arena of its own.
+            if (mesh.triangleCount() < kOctreeOnWorkerFrom)
+                mesh.buildOctree();
+            else
+                static_cast<ObjectEx&>(mesh).startJob(ObjectCalcThread::BuildOctreeJob, false);
             building.insert(&mesh);
         });
     if (r != IO_SUCCESS)

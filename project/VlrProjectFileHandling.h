@@ -19,6 +19,7 @@
 #include <set>
 
 class ObjectTable;
+class ProgressSink;
 
 namespace project {
 struct ProjectContents;
@@ -54,7 +55,8 @@ public:
     // loadProjectType other than 0 loads nothing. Every check runs before the
     // first object reaches the table; on failure no object was added and
     // every object built was freed (codes in ProjectArchiveReader.h; 8 also
-    // when the descriptor has no view state). The view state is applied last.
+    // when the descriptor has no view state; 5 also when an allocation or a
+    // worker's start fails anywhere). The view state is applied last.
     IO_ERROR open(int loadProjectType, const QString& path, ObjectTable* table);
 
     // The last save failure's detail, for the log.
@@ -67,6 +69,8 @@ private:
     VlrProjectFileHandling();
     ~VlrProjectFileHandling() override;
 
+    // open's reading and finishing, which may throw on a lack of memory.
+    IO_ERROR readAndFinish(const QString& path, ObjectTable* table, const ProgressSink& progress);
     // building: the meshes whose octree build was started while reading.
     IO_ERROR finishLoad(project::ProjectContents& contents, ObjectTable* table,
                         const std::set<const topolib::StlObject*>& building);

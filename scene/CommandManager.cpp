@@ -4,7 +4,6 @@
 #include "scene/AbtCommand.h"
 #include "scene/SceneHost.h"
 
-#include <QMessageBox>
 #include <QObject>
 
 #include <exception>
@@ -83,7 +82,7 @@ bool CommandManager::fail() {
         m_failing = true;
         sceneHost()->showMessage(
             QObject::tr("Error. The Undo/Redo list has to be deleted. You cannot perform Undo/Redo now."),
-            QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok);
+            SceneMessage::Critical, SceneMessage::Ok, SceneMessage::Ok);
         m_failing = false;
     }
     return false;

@@ -249,6 +249,26 @@ void ObjectEx::rotateByMatrix(const topolib::Matrix4D* m) {
     logText("");
 }
 
+void ObjectEx::turnByMatrix(const topolib::Matrix4D& m) {
+    // The factor per axis before the turn; 0 where there is none to keep (a flat axis).
+    double factor[3] = {0.0, 0.0, 0.0};
+    double min[3], max[3];
+    if (readBox(min, max))
+        for (int k = 0; k < 3; ++k) {
+            const double loaded = loadedBoxMax()[k] - loadedBoxMin()[k];
+            const double size = max[k] - min[k];
+            if (loaded > 0.0 && size > 0.0)
+                factor[k] = size / loaded;
+        }
+    rotateByMatrix(&m);
+    if (!readBox(min, max))
+        return;
+    double loadedMax[3];
+    for (int k = 0; k < 3; ++k)
+        loadedMax[k] = min[k] + (factor[k] > 0.0 ? (max[k] - min[k]) / factor[k] : max[k] - min[k]);
+    setLoadedBox(min, loadedMax);
+}
+
 void ObjectEx::collectTriangles(std::vector<topolib::StlTriangle*>& out) {
     waitForJobs();
     out.reserve(out.size() + triangleCount());

@@ -146,6 +146,11 @@ public:
     // recomputes the normals, starts job 5 (box and octree), deletes the
     // supports and resets the transform.
     void rotateByMatrix(const topolib::Matrix4D* m);
+    // Bakes a turn (rotateByMatrix with m) and keeps the scale read from the
+    // box: the load-time box is resized so that each axis shows the factor it
+    // showed before (a turn changes no scale; a uniformly scaled object keeps
+    // one factor on every axis).
+    void turnByMatrix(const topolib::Matrix4D& m);
 
     // ---- Jobs -------------------------------------------------------------------
     // ObjectCalcThread::startJob on worker `job`. Returns 0.

@@ -7,8 +7,6 @@
 #include "support/SupportArea.h"
 #include "support/SupportGen.h"
 
-#include <QMessageBox>
-
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -108,11 +106,11 @@ bool ObjectEx::generateSupport() {
     logText("");
     // The box runs an event loop: the container is complete before it opens.
     if (!turned.isEmpty())
-        sceneHost()->showMessage(turned, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok);
+        sceneHost()->showMessage(turned, SceneMessage::Information, SceneMessage::Ok, SceneMessage::Ok);
     if (!generated)
-        sceneHost()->showMessage(failure, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
+        sceneHost()->showMessage(failure, SceneMessage::Warning, SceneMessage::Ok, SceneMessage::Ok);
     if (!floating.isEmpty())
-        sceneHost()->showMessage(floating, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
+        sceneHost()->showMessage(floating, SceneMessage::Warning, SceneMessage::Ok, SceneMessage::Ok);
     return generated;
 }
 

@@ -10,7 +10,6 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QThread>
 
 #include <algorithm>
@@ -310,7 +309,7 @@ void ObjectTable::onImportFinished(quint64 serial) {
     // The message box runs an event loop in which further imports may end;
     // the bookkeeping above is complete before it opens.
     if (!failure.isEmpty())
-        sceneHost()->showMessage(failure, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
+        sceneHost()->showMessage(failure, SceneMessage::Warning, SceneMessage::Ok, SceneMessage::Ok);
     if (batch)
         finishBatchIfDone(batch);
 }

@@ -163,8 +163,6 @@ public:
     void resetPendingTransforms();
     bool transparentSupport() const { return m_transparentSupport; }
     void setTransparentSupport(bool on) { m_transparentSupport = on; }
-    MainGLWidget* view() const { return m_view; }
-    void setView(MainGLWidget* view) { m_view = view; }
 
     // ---- Editing the list (commands) ------------------------------------------------
     // Removes (and with deleteObject deletes) the object at index; renumbers the
@@ -185,11 +183,14 @@ public:
     bool translateSelected(const double offset[3], OffsetRecord& record);
     bool moveSelectedToPlatformCenter(OffsetRecord& record);
     bool moveSelectedOntoPlatform(OffsetRecord& record);
+    // Bakes each selected visible object's pending rotation, moved along z so
+    // that its lowest point stays where it was (on the platform for a resting
+    // object), as a turn (ObjectEx::turnByMatrix), and records the matrix baked.
     bool rotateSelected(MatrixRecord& record);
-    // Bakes each object's matrix (in list order) and records it, or, when one
-    // would leave the coordinate limit, none: their pending transforms are
-    // then dropped.
-    bool bakeChanges(const MatrixRecord& changes, MatrixRecord& record);
+    // Bakes each object's matrix (in list order; turns keep the scale factors,
+    // ObjectEx::turnByMatrix) and records it, or, when one would leave the
+    // coordinate limit, none: their pending transforms are then dropped.
+    bool bakeChanges(const MatrixRecord& changes, MatrixRecord& record, bool turns = false);
     // Scales the selection uniformly to fit the volume less the margin on every
     // side and centres it over the platform: a selection that rested on the
     // platform (restsOnPlatform) rests on it after, any other has its lowest
@@ -259,7 +260,6 @@ private:
     std::shared_ptr<ImportBatch> batchOf(const ObjectEx* obj) const;
 
     ObjectEx* m_conePreviewObject = nullptr;
-    MainGLWidget* m_view = nullptr;
     bool m_transparentSupport = true;
     bool m_modified = true;
     MeshStyle m_viewMode = MeshStyle::Filled;

@@ -9,9 +9,9 @@
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "scene/SceneHost.h"
+#include "topolib/StlVertex.h"
 
 #include <QCoreApplication>
-#include <QMessageBox>
 
 #include <algorithm>
 #include <cmath>
@@ -217,7 +217,7 @@ bool ObjectTable::changesStayWithinLimit(const MatrixRecord& changes) {
                                                        "farther than any file can hold. It was not made.")
                 .arg(change.first->name())
                 .arg(double(topolib::kMaxImportCoordinate), 0, 'f', 0),
-            QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
+            SceneMessage::Warning, SceneMessage::Ok, SceneMessage::Ok);
         // A handle that followed the refused change goes back to the selection.
         sceneHost()->updateSelectionBox();
         return false;
@@ -296,15 +296,41 @@ bool ObjectTable::applyMoves(const OffsetRecord& moves, OffsetRecord& record, bo
     return true;
 }
 
-bool ObjectTable::rotateSelected(MatrixRecord& record) {
-    MatrixRecord changes;
-    for (ObjectEx* obj : m_objects)
-        if (obj->isReady() && obj->isSelected() && obj->isVisible())
-            changes[obj] = obj->transform();
-    return bakeChanges(changes, record);
+namespace {
+
+// Moves the transform m along z so that the mesh's lowest point ends at
+// height z. The same sum as the bake's, so the lowest vertex lands on z to
+// the last bits.
+void keepLowestPointAt(const ObjectEx& obj, double z, topolib::Matrix4D& m) {
+    double lowest = std::numeric_limits<double>::infinity();
+    for (const auto& v : obj.vertices())
+        if (v)
+            lowest = std::min(lowest, m.m[2] * v->x() + m.m[6] * v->y() + m.m[10] * v->z());
+    if (std::isfinite(lowest))
+        m.m[14] = z - lowest;
 }
 
-bool ObjectTable::bakeChanges(const MatrixRecord& changes, MatrixRecord& record) {
+} // namespace
+
+bool ObjectTable::rotateSelected(MatrixRecord& record) {
+    MatrixRecord changes;
+    for (ObjectEx* obj : m_objects) {
+        double min[3], max[3];
+        if (!obj->isReady() || !obj->isSelected() || !obj->isVisible())
+            continue;
+        obj->waitForJobs();
+        // A turn about the selection's centre would sink a resting object
+        // into the platform or lift it: an object that rested stays resting,
+        // a lifted one keeps its height.
+        topolib::Matrix4D m = obj->transform();
+        if (obj->readBox(min, max))
+            keepLowestPointAt(*obj, restsOnPlatform(min[2]) ? 0.0 : min[2], m);
+        changes[obj] = m;
+    }
+    return bakeChanges(changes, record, true);
+}
+
+bool ObjectTable::bakeChanges(const MatrixRecord& changes, MatrixRecord& record, bool turns) {
     if (!changesStayWithinLimit(changes)) {
         for (const auto& change : changes)
             change.first->resetTransform();
@@ -315,7 +341,10 @@ bool ObjectTable::bakeChanges(const MatrixRecord& changes, MatrixRecord& record)
         if (it == changes.end())
             continue;
         record[obj] = it->second;
-        obj->rotateByMatrix(&it->second);
+        if (turns)
+            obj->turnByMatrix(it->second);
+        else
+            obj->rotateByMatrix(&it->second);
         m_modified = true;
     }
     return true;

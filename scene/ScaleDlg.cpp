@@ -147,8 +147,16 @@ void ScaleDlg::refreshFields() {
     _uniformAxis = -1;
     _kind = _tabWidget->currentIndex() == 0 ? Kind::Size : Kind::Factor;
     const ObjectEx* obj = ObjectTable::instance()->firstSelectedObject();
-    if (!obj)
+    if (!obj) {
+        // Nothing to scale: the boxes show nothing rather than an object that
+        // is no longer selected (or no longer there).
+        for (QDoubleSpinBox* box : {_factor[0], _factor[1], _factor[2], _size[0], _size[1], _size[2]}) {
+            const QSignalBlocker block(box);
+            box->clear();
+            box->setEnabled(false);
+        }
         return;
+    }
     const Sizes s = sizesOf(obj);
     for (int i = 0; i < 3; ++i) {
         const bool isFlat = flat(s, i);

@@ -41,7 +41,7 @@ public:
     ~ScaleDlg() override;
 
     // Shows the first selected object's factors and sizes (no handler runs);
-    // with no selection the boxes keep their values.
+    // with no selection the boxes are empty and disabled.
     void refreshFields();
     // Sets every selected object's pending transform to the scale the boxes
     // show, about the centre of its box.

@@ -99,51 +99,33 @@ void UnloadObjectCmd::redo() {
 
 // ---- Hollowing ----------------------------------------------------------------------
 
-HollowCreationCmd::HollowCreationCmd(int density, double offset, bool flag)
-    : m_density(density), m_offset(offset), m_flag(flag) {}
+HollowCreationCmd::HollowCreationCmd(ObjectEx* source, ObjectEx* hollowed)
+    : m_source(source), m_hollowed(hollowed) {}
 
 HollowCreationCmd::~HollowCreationCmd() {
-    // Done: the sources are out of the list; undone: the hollowed copies are.
-    for (const auto& pair : m_pairs) {
-        if (state() == Done)
-            deleteIfOutOfList(pair.first);
-        else if (state() == Undone)
-            deleteIfOutOfList(pair.second);
-    }
+    // Done: the source is out of the list; undone, or never executed: the copy.
+    deleteIfOutOfList(state() == Done ? m_source : m_hollowed);
 }
 
 bool HollowCreationCmd::execute() {
-    ObjectEx* source = nullptr;
-    ObjectEx* hollowed = nullptr;
-    if (!sceneHost()->takeHollowResult(&source, &hollowed) || !source || !hollowed)
+    if (!m_source || !m_hollowed || !table()->replaceObject(m_source, m_hollowed))
         return false;
-    if (!table()->replaceObject(source, hollowed)) {
-        // The copy was handed over to this command; nobody else will free it.
-        if (!table()->contains(hollowed))
-            delete hollowed;
-        return false;
-    }
-    hollowed->setLoaded(true);
-    m_pairs.emplace_back(source, hollowed);
+    m_hollowed->setLoaded(true);
     table()->setModified(true);
     sceneHost()->updateGLView();
     return true;
 }
 
 void HollowCreationCmd::undo() {
-    for (const auto& pair : m_pairs) {
-        table()->replaceObject(pair.second, pair.first);
-        pair.first->setModified();
-    }
+    table()->replaceObject(m_hollowed, m_source);
+    m_source->setModified();
     table()->setModified(true);
     sceneHost()->updateGLView();
 }
 
 void HollowCreationCmd::redo() {
-    for (const auto& pair : m_pairs) {
-        table()->replaceObject(pair.first, pair.second);
-        pair.second->setModified();
-    }
+    table()->replaceObject(m_source, m_hollowed);
+    m_hollowed->setModified();
     table()->setModified(true);
     sceneHost()->updateGLView();
 }
@@ -212,18 +194,22 @@ void TranslateCmd::redo() {
 
 // ---- Rotation and scale -------------------------------------------------------------
 
-void applyMatrixRecord(const MatrixRecord& record, bool inverse) {
+void applyMatrixRecord(const MatrixRecord& record, bool inverse, bool turn) {
     for (const auto& entry : record) {
         topolib::Matrix4D m = entry.second;
         if (inverse)
             m.invert(); // throws on a singular matrix: the manager's failure rule
-        entry.first->rotateByMatrix(&m);
+        if (turn)
+            entry.first->turnByMatrix(m);
+        else
+            entry.first->rotateByMatrix(&m);
     }
     table()->setModified(true);
     sceneHost()->updateSelectionBox();
 }
 
 bool RoateCmd::execute() {
+    m_turn = true;
     bool rotated = true;
     bake([&] { rotated = table()->rotateSelected(m_record); });
     return rotated;
@@ -231,12 +217,12 @@ bool RoateCmd::execute() {
 
 void BakeTransformCmd::undo() {
     m_supports.recordAfter();
-    applyMatrixRecord(m_record, true);
+    applyMatrixRecord(m_record, true, m_turn);
     m_supports.giveBack(true);
 }
 
 void BakeTransformCmd::redo() {
-    applyMatrixRecord(m_record, false);
+    applyMatrixRecord(m_record, false, m_turn);
     m_supports.giveBack(false);
 }
 

@@ -7,7 +7,6 @@
 #include "scene/ObjectTable.h"
 
 #include <array>
-#include <deque>
 #include <map>
 #include <memory>
 #include <utility>
@@ -50,24 +49,22 @@ private:
     std::vector<ObjectEx*> m_removed;
 };
 
-// Replaces the hollowing's source object by its hollowed copy (taken from the
-// host). Refuses without a result, and when the source is not in the list (the
-// copy is then deleted). Owns the sources while done and the copies while
-// undone.
+// Replaces the hollowing's source object by its hollowed copy, which the
+// hollowing panel computed and hands over with the command: the command owns
+// the copy from construction. Refuses a missing object, and a source that is
+// not in the list (the copy is then deleted). Owns the sources while done and
+// the copies while undone.
 class HollowCreationCmd : public AbtCommand {
 public:
-    HollowCreationCmd(int density, double offset, bool flag);
+    HollowCreationCmd(ObjectEx* source, ObjectEx* hollowed);
     ~HollowCreationCmd() override;
     bool execute() override;
     void undo() override;
     void redo() override;
-    const std::deque<std::pair<ObjectEx*, ObjectEx*>>& pairs() const { return m_pairs; }
 
 private:
-    int m_density;
-    double m_offset;
-    bool m_flag;
-    std::deque<std::pair<ObjectEx*, ObjectEx*>> m_pairs;
+    ObjectEx* m_source;
+    ObjectEx* m_hollowed;
 };
 
 // The supports a move, rotation or scale takes from its objects. The change
@@ -137,6 +134,8 @@ protected:
 
     MatrixRecord m_record;
     KeptSupports m_supports;
+    // The matrices are turns: undo and redo keep the scale factors.
+    bool m_turn = false;
 };
 
 // Bakes the pending rotation of every selected visible object. Kept unless it
@@ -171,8 +170,9 @@ public:
 topolib::Matrix4D scaleInPlace(const double min[3], const double max[3], const double f[3]);
 
 // The rotate and rescale undo / redo: applies each recorded matrix (inverted
-// for undo) and updates the selection box; sets the modified flag.
-void applyMatrixRecord(const MatrixRecord& record, bool inverse);
+// for undo) and updates the selection box; sets the modified flag. A turn
+// keeps the objects' scale factors (ObjectEx::turnByMatrix).
+void applyMatrixRecord(const MatrixRecord& record, bool inverse, bool turn);
 
 // Pushes the import command of a finished batch (no repaint); false when the
 // batch is empty or the command was refused.

@@ -5,8 +5,6 @@
 #include "scene/AbtCommand.h"
 #include "scene/CommandManager.h"
 
-#include <QMessageBox>
-
 #include <atomic>
 
 SceneHost::~SceneHost() = default;
@@ -32,7 +30,7 @@ CommandManager* BasicSceneHost::commandManager() {
 int BasicSceneHost::showMessage(const QString& text, int, int, int defaultButton) {
     logText("MESSAGE: ", false);
     logString(text.toStdString(), true);
-    return defaultButton != 0 ? defaultButton : int(QMessageBox::Ok);
+    return defaultButton != 0 ? defaultButton : SceneMessage::Ok;
 }
 
 void BasicSceneHost::getBuildVolume(double out[3]) {

@@ -12,8 +12,16 @@
 
 class AbtCommand;
 class CommandManager;
-class ObjectEx;
 class QPoint;
+
+// The message icons and the button the scene asks for, with QMessageBox's
+// values: the scene links no widget, and the window hands them on unchanged.
+namespace SceneMessage {
+constexpr int Information = 1;
+constexpr int Warning = 2;
+constexpr int Critical = 3;
+constexpr int Ok = 0x00000400;
+} // namespace SceneMessage
 
 class SceneHost {
 public:
@@ -29,7 +37,8 @@ public:
 
     // A modal message box titled "Velar3D". icon: QMessageBox::Icon values (1
     // information, 2 warning, 3 critical); buttons and defaultButton:
-    // QMessageBox::StandardButton values. Returns the pressed button. Safe from
+    // QMessageBox::StandardButton values (SceneMessage names those the scene
+    // uses). Returns the pressed button. Safe from
     // any thread; a worker waits for the answer, so a worker must not call it
     // while the GUI thread waits for that worker.
     virtual int showMessage(const QString& text, int icon, int buttons, int defaultButton) = 0;
@@ -54,12 +63,10 @@ public:
     // panel is absent or hidden.
     virtual void commitPendingHole() = 0;
     virtual void addHoleAt(const double position[3], const double direction[3]) = 0;
+    // The hole following the cursor goes: the cursor is off the model.
+    virtual void dropPendingHole() = 0;
     virtual bool pickHole(const QPoint& p) = 0;
     virtual void drawHollowPreview() = 0;
-    // Hands over the object the hollowing was computed for and its hollowed
-    // copy (the caller owns the copy until it is in the list). False, pointers
-    // untouched, when there is no result.
-    virtual bool takeHollowResult(ObjectEx** source, ObjectEx** hollowed) = 0;
 
     // Push the support-point commands built from the object list's state.
     virtual void pushAddConeSupportCmd() = 0;
@@ -86,9 +93,9 @@ public:
     void viewAxis(double out[3]) override;
     void commitPendingHole() override {}
     void addHoleAt(const double*, const double*) override {}
+    void dropPendingHole() override {}
     bool pickHole(const QPoint&) override { return false; }
     void drawHollowPreview() override {}
-    bool takeHollowResult(ObjectEx**, ObjectEx**) override { return false; }
     void pushAddConeSupportCmd() override {}
     void pushDeleteConeSupportCmd() override {}
 

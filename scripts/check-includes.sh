@@ -1,76 +1,132 @@
 #!/usr/bin/env bash
-# Fails when a library includes a header of a library above it. The layers,
-# lowest first, are those the CMake files link: the frame's core, the mesh
-# library, the file readers, supports, the scene, the scene's drawing
-# (view/draw), hollowing, the view, projects, export, and the window on top
-# (with the frame's widget part beside the core). The libraries up to the
-# scene never include a GL header (GL/*, GLEW, QOpenGL*, QGL*). Each folder
-# may include its own headers and those of the layers listed for it below;
-# tests, benchmarks, fuzz targets and the program's entry (app/main.cpp) may
-# include anything.
+# Checks every include of the libraries against cmake/Layers.txt, the one
+# table of the layering: a file of a library includes its own headers and
+# those of the libraries below it (what it links, and what they link), and a
+# Qt GUI, Qt Widgets or GL header only where the table says the library may
+# use it. Any spelling counts: <QWidget>, <QtWidgets/qwidget.h>, "qwidget.h"
+# and <GL/gl.h> alike. Refused outright: an include through "..", an
+# absolute path, a backslash, or a macro (their target cannot be told from the
+# text). Files outside the table's folders (tests, benchmarks, fuzz targets)
+# are not checked.
+#
+# usage: check-includes.sh [SOURCE-ROOT]   (default: this checkout)
 set -euo pipefail
-cd "$(dirname "$0")/.."
+root="${1:-$(dirname "$0")/..}"
+cd "$root"
+table=cmake/Layers.txt
 
-folders="app topolib fileIo support scene view/draw src/Features/lcm view project export ui"
-
-# GL stays above the scene: the drawing (view/draw) and the libraries above it
-# hold every GL call.
-gl_free="app topolib fileIo support scene"
-if grep -rnE --include='*.cpp' --include='*.h' '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"](GL/|glew|QOpenGL|QGL|QtOpenGL|qopengl)' $gl_free >&2; then
-  echo "includes: a library up to the scene includes a GL header; the drawing belongs in view/draw" >&2
-  exit 1
+qt="$(pkg-config --variable=includedir Qt5Core 2>/dev/null || true)"
+if [ ! -d "$qt/QtWidgets" ]; then
+  for d in /usr/include/x86_64-linux-gnu/qt5 /usr/include/qt5 /usr/include/qt; do
+    [ -d "$d/QtWidgets" ] && qt=$d && break
+  done
 fi
-grep -rnE --include='*.cpp' --include='*.h' '^#include "[^"]+/' $folders |
-  grep -v '^app/main\.cpp:' |
-  awk -F: '
-    BEGIN {
-      split("Log MemoryCheck Platform ProgressReport Startup", c, " ")
-      for (i in c) core["app/" c[i] ".h"] = 1; for (i in c) core["app/" c[i] ".cpp"] = 1
-      allow["app/core"] = "app/core"
-      allow["app"] = "app/core app"
-      allow["topolib"] = "app/core topolib"
-      allow["fileIo"] = "app/core topolib fileIo"
-      allow["support"] = "app/core app topolib support"
-      allow["scene"] = "app/core app topolib fileIo support scene"
-      allow["view/draw"] = "app/core app topolib fileIo support scene view/draw"
-      allow["src/Features/lcm"] = "app/core app topolib fileIo support scene view/draw src/Features/lcm"
-      allow["view"] = "app/core app topolib fileIo support scene view/draw view"
-      allow["project"] = "app/core app topolib fileIo support scene project"
-      allow["export"] = "app/core app topolib fileIo support scene export"
-      allow["ui"] = "app/core app topolib fileIo support scene view/draw src/Features/lcm view project export ui"
-    }
-    function layer(path) {
-      if (path in core) return "app/core"
-      if (path ~ /^src\/Features\/lcm\//) return "src/Features/lcm"
-      if (path ~ /^view\/draw\//) return "view/draw"
-      sub(/\/.*/, "", path)
-      return path
-    }
-    {
-      file = $1; line = $2
-      inc = $0; sub(/^[^"]*"/, "", inc); sub(/".*/, "", inc)
-      from = layer(file); to = layer(inc)
-      if (!(to in allow)) next
-      if (index(" " allow[from] " ", " " to " ") == 0) {
-        printf "%s:%s: includes \"%s\" (%s), above %s\n", file, line, inc, to, from > "/dev/stderr"
-        bad = 1
+if [ ! -d "$qt/QtWidgets" ]; then
+  echo "includes: no Qt 5 headers found (pkg-config Qt5Core); cannot tell Qt's modules apart" >&2
+  exit 2
+fi
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+# Qt's header names by module, lower case ("gui qimage.h").
+for pair in QtGui:gui QtWidgets:widgets QtOpenGL:gl; do
+  ls "$qt/${pair%%:*}" | tr 'A-Z' 'a-z' | sed "s/^/${pair##*:} /"
+done >"$scratch/qt"
+folders=$(grep -v '^#' "$table" | awk -F'|' 'NF >= 5 { gsub(/[ \t]/, "", $2); print $2 }' | sort -u)
+: >"$scratch/files"
+for f in $folders; do
+  find "$f" -maxdepth 1 -type f \( -name '*.cpp' -o -name '*.h' \) >>"$scratch/files"
+done
+# shellcheck disable=SC2046
+grep -nE '^[[:space:]]*#[[:space:]]*include(_next)?([^A-Za-z_0-9]|$)' $(cat "$scratch/files") >"$scratch/includes" || true
+
+awk -v tablefile="$table" -v qtfile="$scratch/qt" -v filesfile="$scratch/files" '
+  function trim(s) { gsub(/^[ \t]+|[ \t]+$/, "", s); return s }
+  function glob2re(p) { gsub(/\./, "\\.", p); gsub(/\*/, ".*", p); gsub(/\?/, ".", p); return "^" p "$" }
+  # The library that holds path (a file of a table folder), or "".
+  function owner(path,    dir, stem, i, n, pats, k, rest) {
+    dir = path; sub(/\/[^\/]*$/, "", dir)
+    stem = path; sub(/^.*\//, "", stem); sub(/\..*$/, "", stem)
+    rest = ""
+    for (i = 1; i <= count; i++) {
+      if (folder[i] != dir) continue
+      n = split(sources[i], pats, " ")
+      for (k = 1; k <= n; k++) {
+        if (pats[k] == "*") rest = name[i]
+        else if (stem ~ glob2re(pats[k])) return name[i]
       }
     }
-    END {
-      if (bad) exit 1
-      print "includes: every library includes only its own layer and those below; no GL up to the scene"
-    }'
-
-# The mesh library, the file readers, supports and projects include no Qt
-# Widgets header: they run in tools and workers without a window, and the
-# project commands with their dialogs are the window's.
-widgets="$(pkg-config --variable=includedir Qt5Widgets 2>/dev/null || true)/QtWidgets"
-if [ -d "$widgets" ]; then
-  names=$(ls "$widgets" | grep -E '^Q[A-Za-z0-9]+$' | paste -sd'|')
-  if grep -rnE --include='*.cpp' --include='*.h' "^#include <((QtWidgets/)?($names)|QtWidgets)>" \
-      topolib fileIo support project >&2; then
-    echo "includes: Qt Widgets included above, in a library below the widgets" >&2
-    exit 1
-  fi
-  echo "includes: no Qt Widgets header in topolib, fileIo, support or project"
-fi
+    return rest
+  }
+  # " a b c ": every library below lib, with lib itself.
+  function reach(lib,    out, n, parts, k) {
+    if (lib in reached) return reached[lib]
+    out = " " lib " "
+    n = split(links[lib], parts, " ")
+    for (k = 1; k <= n; k++) out = out reach(parts[k]) " "
+    reached[lib] = out
+    return out
+  }
+  # What an include that is no project file needs: "gl", "widgets", "gui" or "".
+  function needs(h,    l, base) {
+    l = tolower(h); base = l; sub(/^.*\//, "", base)
+    if (l ~ /(^|\/)(gl|glew|khr|egl|qtopengl)\// || base ~ /^(glew|glxew|glu|glut|glfw3?)\.h$/ ||
+        base ~ /^(qopengl|qgl|qtopengl)/ || qtmodule[base] == "gl")
+      return "gl"
+    if (l ~ /(^|\/)qtwidgets\// || base ~ /^qtwidgets/ || qtmodule[base] == "widgets") return "widgets"
+    if (l ~ /(^|\/)qtgui\// || base ~ /^qtgui/ || qtmodule[base] == "gui") return "gui"
+    return ""
+  }
+  function refuse(file, line, why) {
+    printf "%s:%s: %s\n", file, line, why > "/dev/stderr"
+    bad = 1
+  }
+  BEGIN {
+    while ((getline row < tablefile) > 0) {
+      if (row ~ /^[ \t]*#/ || row ~ /^[ \t]*$/) continue
+      n = split(row, cell, "|")
+      if (n != 5) { print "includes: five columns expected in cmake/Layers.txt: " row > "/dev/stderr"; exit 2 }
+      count++
+      name[count] = trim(cell[1]); folder[count] = trim(cell[2]); sources[count] = trim(cell[3])
+      l = trim(cell[4]); links[name[count]] = (l == "-" ? "" : l)
+      u = trim(cell[5]); uses[name[count]] = " " (u == "-" ? "" : u) " "
+    }
+    while ((getline row < qtfile) > 0) { split(row, q, " "); qtmodule[q[2]] = q[1] }
+    while ((getline row < filesfile) > 0) exists[row] = 1
+  }
+  {
+    file = $0; sub(/:.*/, "", file)
+    rest = substr($0, length(file) + 2)
+    line = rest; sub(/:.*/, "", line)
+    text = substr(rest, length(line) + 2)
+    from = owner(file)
+    if (from == "") next
+    sub(/^[ \t]*#[ \t]*include(_next)?[ \t]*/, "", text)
+    if (text ~ /^</) { h = substr(text, 2); sub(/>.*/, "", h); quoted = 0 }
+    else if (text ~ /^"/) { h = substr(text, 2); sub(/".*/, "", h); quoted = 1 }
+    else { refuse(file, line, "an include by macro: which header it names cannot be checked"); next }
+    if (h ~ /(^|\/)\.\.(\/|$)/ || h ~ /^\// || index(h, "\\")) {
+      refuse(file, line, "includes \"" h "\": an include goes by the header'"'"'s folder, never through .. or an absolute path")
+      next
+    }
+    # A project header: what the compiler would find, beside the file first.
+    target = ""
+    dir = file; sub(/\/[^\/]*$/, "", dir)
+    local = dir "/" h; gsub(/(^|\/)\.\//, "/", local); sub(/^\//, "", local)
+    plain = h; gsub(/(^|\/)\.\//, "/", plain); sub(/^\//, "", plain)
+    if (quoted && (local in exists)) target = local
+    else if (plain in exists) target = plain
+    if (target != "") {
+      to = owner(target)
+      if (to != "" && index(reach(from), " " to " ") == 0)
+        refuse(file, line, "includes \"" h "\" of " to ", which " from " does not link (cmake/Layers.txt)")
+      next
+    }
+    need = needs(h)
+    if (need != "" && index(uses[from], " " need " ") == 0)
+      refuse(file, line, "includes <" h "> (" need "), which " from " may not use (cmake/Layers.txt)")
+  }
+  END {
+    if (bad) exit 1
+    print "includes: every library includes only its own headers, those of the libraries below it, and the Qt and GL headers cmake/Layers.txt allows it"
+  }' "$scratch/includes"

@@ -12,8 +12,6 @@ const ConeShape* AbtShape::asCone() const {
     return kind() == Kind::Cone ? static_cast<const ConeShape*>(this) : nullptr;
 }
 
-void AbtShape::setSupportType(uint8_t) {}
-
 void AbtShape::setDeleted(bool d, ShapeDeque* changes) {
     const uint8_t value = d ? 1 : 0;
     if (changes != nullptr && value != deleted)

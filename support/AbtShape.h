@@ -38,8 +38,6 @@ public:
 
     bool isDeleted() const { return deleted != 0; }
 
-    // Kept for the container's relay; no shape uses the value.
-    virtual void setSupportType(uint8_t type);
     // Sets the deleted state. When `changes` is given and the state really
     // changes, the shape is appended to it first (the delete and add commands undo
     // through that list). A cone passes the change on to its links.

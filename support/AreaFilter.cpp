@@ -4,7 +4,9 @@
 // tolerance.
 #include "support/ScopeGuard.h"
 #include "support/SupportArea.h"
+#include "topolib/BandReach.h"
 #include "topolib/StlEdge.h"
+#include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
@@ -13,15 +15,50 @@
 
 namespace support {
 
+using topolib::BandReach;
 using topolib::StlEdge;
+using topolib::StlObject;
 using topolib::StlTriangle;
 using topolib::StlVertex;
 
+namespace {
+
+double soundMinArea(const double* minArea) {
+    return std::isfinite(*minArea) ? *minArea : 5.0;
+}
+double soundTolerance(const double* tolerance) {
+    return std::isfinite(*tolerance) ? *tolerance : 0.35;
+}
+
+// The start of a small region's rim walk: the vertices of its outline edges,
+// each once, in order (`take` lists one, `skip` passes over one listed before);
+// returns the lowest height among them.
+template <typename Skip, typename Take>
+double collectRim(const AreaOutline& outline, Skip&& skip, Take&& take) {
+    double low = 99999999.0;
+    for (StlEdge* e : outline.edges) {
+        for (uint32_t k = 0; k < 2; ++k) {
+            StlVertex* v = e->vertex(k);
+            if (skip(v))
+                continue;
+            take(v);
+            low = std::min(low, v->z());
+        }
+    }
+    return low;
+}
+
+} // namespace
+
+bool AreaSupport::walksRim(const double* minArea) const {
+    return !(area > soundMinArea(minArea));
+}
+
 bool AreaSupport::isNegligible(const double* minArea, const double* tolerance) {
     const double A = area;
-    const double m = std::isfinite(*minArea) ? *minArea : 5.0;
-    const double t = std::isfinite(*tolerance) ? *tolerance : 0.35;
-    if (!(A > m))
+    const double m = soundMinArea(minArea);
+    const double t = soundTolerance(tolerance);
+    if (walksRim(minArea))
         return !staysLowWithinTolerance(&t);
     const double d = std::max(boxMax.x - boxMin.x, boxMax.y - boxMin.y);
     const double dz = boxMax.z - boxMin.z;
@@ -97,17 +134,12 @@ bool AreaSupport::staysLowWithinTolerance(const double* tolerance) const {
         for (StlTriangle* tr : walked)
             tr->setWalkMark(0);
     });
-    double low = 99999999.0;
-    for (StlEdge* e : outline->edges) {
-        for (uint32_t k = 0; k < 2; ++k) {
-            StlVertex* v = e->vertex(k);
-            if (v->mark() != 0)
-                continue;
+    const double low = collectRim(
+        *outline, [](const StlVertex* v) { return v->mark() != 0; },
+        [&](StlVertex* v) {
             v->flags |= 1u;
             marked.push_back(v);
-            low = std::min(low, v->z());
-        }
-    }
+        });
     if (low - base > t)
         return true; // a pocket: the rim rises above the tolerance on every side
     for (StlTriangle* tr : triangles) {
@@ -141,6 +173,134 @@ bool AreaSupport::staysLowWithinTolerance(const double* tolerance) const {
         ring.swap(next);
     }
     return true;
+}
+
+std::vector<int8_t> AreaSupport::rimWalksTogether(const std::vector<SupportAreaAbs*>& areas,
+                                                  const double* minArea, const double* tolerance) {
+    std::vector<int8_t> out(areas.size(), -1);
+    StlObject* mesh = nullptr;
+    for (const SupportAreaAbs* a : areas) {
+        if (a == nullptr || a->kind != kAreaSupport || !static_cast<const AreaSupport*>(a)->walksRim(minArea))
+            continue;
+        if (mesh != nullptr && a->mesh() != mesh)
+            return out;
+        mesh = a->mesh();
+    }
+    if (mesh == nullptr)
+        return out;
+    // The walks treat records another walk has marked as visited; the walks
+    // together know no such marks.
+    for (const StlVertex* v : mesh->vertices()) {
+        if (v != nullptr && v->mark() != 0)
+            return out;
+    }
+    for (const StlTriangle* t : mesh->triangles()) {
+        if (t != nullptr && t->walkMark() != 0)
+            return out;
+    }
+    BandReach reach(*mesh, false);
+    if (!reach.usable())
+        return out;
+
+    const double t = soundTolerance(tolerance);
+    const std::size_t n = mesh->vertices().size();
+    auto listed = [&](const StlVertex* v) {
+        return v != nullptr && v->index >= 0 && static_cast<std::size_t>(v->index) < n;
+    };
+    std::vector<uint32_t> onRim(n, 0);
+    std::vector<BandReach::Question> questions;
+    std::vector<StlVertex*> seeds;
+    std::vector<std::size_t> asked;
+    // Regions whose own walk decides: their facets do not wall off their
+    // inner vertices alone (a vertex shared with other facets or regions).
+    std::vector<uint8_t> alone(areas.size(), 0);
+    std::vector<StlTriangle*> own;
+    for (std::size_t i = 0; i < areas.size(); ++i) {
+        if (areas[i] == nullptr || areas[i]->kind != kAreaSupport)
+            continue;
+        auto* a = static_cast<AreaSupport*>(areas[i]);
+        if (!a->walksRim(minArea))
+            continue;
+        if (!a->outline || a->outline->edges.empty()) {
+            out[i] = 1;
+            continue;
+        }
+        const uint32_t round = static_cast<uint32_t>(i) + 1;
+        const std::size_t first = seeds.size();
+        bool strange = false;
+        const double low = collectRim(
+            *a->outline,
+            [&](const StlVertex* v) {
+                strange = strange || !listed(v);
+                return !listed(v) || onRim[static_cast<std::size_t>(v->index)] == round;
+            },
+            [&](StlVertex* v) {
+                onRim[static_cast<std::size_t>(v->index)] = round;
+                seeds.push_back(v);
+            });
+        const double base = a->boxMin.z + 1e-6;
+        if (!strange && low - base > t) {
+            out[i] = 1;
+            seeds.resize(first);
+            continue;
+        }
+        // The region's own facets are walls to its walk: the vertices they have
+        // off the rim (inside the region) are reached through other facets
+        // only. A vertex whose facets are all the region's cannot be reached at
+        // all; the pieces hold it, so the region's question does not count it.
+        own.clear();
+        auto unmark = onScopeExit([&] {
+            for (StlTriangle* tr : own)
+                tr->setWalkMark(0);
+        });
+        for (StlTriangle* tr : a->triangles) {
+            if (tr != nullptr && tr->walkMark() == 0) {
+                tr->setWalkMark(1);
+                own.push_back(tr);
+            }
+        }
+        for (const StlTriangle* tr : own) {
+            for (const StlVertex* y : tr->vertices) {
+                if (strange || !listed(y)) {
+                    strange = true;
+                    break;
+                }
+                if (onRim[static_cast<std::size_t>(y->index)] == round)
+                    continue;
+                for (const StlTriangle* other : *y)
+                    strange = strange || other->walkMark() == 0;
+                const uint32_t tag = reach.setTag(y, static_cast<uint32_t>(i));
+                if (tag != static_cast<uint32_t>(i)) {
+                    strange = true;
+                    if (tag < areas.size())
+                        alone[tag] = 1;
+                }
+            }
+        }
+        if (strange) {
+            alone[i] = 1;
+            seeds.resize(first);
+            continue;
+        }
+        BandReach::Question q;
+        q.firstSeed = first;
+        q.seedCount = seeds.size() - first;
+        q.lower = base - 1e-5;
+        q.upper = base + t;
+        q.ownTag = static_cast<uint32_t>(i);
+        questions.push_back(q);
+        asked.push_back(i);
+    }
+    const std::vector<BandReach::Answer> answers = reach.answer(questions, seeds);
+    for (std::size_t k = 0; k < answers.size(); ++k) {
+        if (!alone[asked[k]] && answers[k] != BandReach::Answer::Unanswered)
+            out[asked[k]] = answers[k] == BandReach::Answer::NotReached ? 1 : 0;
+    }
+    for (std::size_t i = 0; i < areas.size(); ++i) {
+        if (alone[i])
+            out[i] = -1;
+    }
+    return out;
 }
 
 } // namespace support

@@ -5,6 +5,7 @@
 #include "support/SupportArea.h"
 #include "support/SupportGen.h"
 #include "topolib/MeshOctree.h"
+#include "topolib/OctreeKernels.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 
 namespace support {
 
@@ -119,6 +121,103 @@ std::uint64_t AreaSupport::coneBound() const {
     return static_cast<std::uint64_t>(xs.last + 1) * static_cast<std::uint64_t>(ys.last + 1);
 }
 
+namespace {
+
+// Surfaces of one region that lie over each other at a point less than this
+// apart count as one.
+constexpr double kSurfaceGap = 1.0;
+// A surface point hangs when the model holds no material this far around it,
+// one print layer below.
+constexpr double kHang = 1.0;
+constexpr double kLayer = 0.05;
+
+// Whether the model holds material within kHang of (x, y), kLayer below z
+// (sampled on two rings and the centre).
+bool materialBelow(StlObject& mesh, double x, double y, double z) {
+    for (const double r : {0.0, 0.5 * kHang, kHang}) {
+        for (int k = 0; k < (r == 0.0 ? 1 : 8); ++k) {
+            const double a = k * 0.7853981634;
+            const double p[3] = {x + r * std::cos(a), y + r * std::sin(a), z - kLayer};
+            if (mesh.isInsideByDownwardCount(p))
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+// The region's facets by square cells of their box in x and y, made when first
+// asked; a facet wider than many cells is kept aside and always tested.
+class AreaSupport::SurfaceIndex {
+public:
+    SurfaceIndex(const std::vector<StlTriangle*>& facets, int group) : m_facets(facets), m_group(group) {}
+
+    // The facet of the region over (x, y) whose height there lies nearest to z,
+    // no farther than kSurfaceGap; null when none.
+    StlTriangle* near(double x, double y, double z, double* height) {
+        if (!m_made)
+            make();
+        StlTriangle* best = nullptr;
+        double gap = kSurfaceGap;
+        auto test = [&](StlTriangle* t) {
+            if (x < lo(t, 0) || x > hi(t, 0) || y < lo(t, 1) || y > hi(t, 1))
+                return;
+            const double h = topolib::triangleHeightAt(t, x, y);
+            if (h > -1e-6 && h < 1e11 && std::fabs(h - z) <= gap) {
+                gap = std::fabs(h - z);
+                best = t;
+                *height = h;
+            }
+        };
+        for (StlTriangle* t : m_wide)
+            test(t);
+        auto it = m_cells.find(key(cell(x), cell(y)));
+        if (it != m_cells.end())
+            for (StlTriangle* t : it->second)
+                test(t);
+        return best;
+    }
+
+private:
+    static constexpr double kCell = 2.0;
+    static long cell(double v) {
+        return static_cast<long>(std::floor(std::max(-1e12, std::min(v / kCell, 1e12))));
+    }
+    static uint64_t key(long i, long j) {
+        return (static_cast<uint64_t>(i) << 32) ^ static_cast<uint64_t>(j & 0xFFFFFFFF);
+    }
+    static double lo(const StlTriangle* t, int k) {
+        return std::min({t->vertices[0]->pos[k], t->vertices[1]->pos[k], t->vertices[2]->pos[k]});
+    }
+    static double hi(const StlTriangle* t, int k) {
+        return std::max({t->vertices[0]->pos[k], t->vertices[1]->pos[k], t->vertices[2]->pos[k]});
+    }
+    void make() {
+        m_made = true;
+        for (StlTriangle* t : m_facets) {
+            if (t == nullptr || t->isDeleted() || t->group() != m_group)
+                continue;
+            const long i0 = cell(lo(t, 0)), i1 = cell(hi(t, 0)), j0 = cell(lo(t, 1)), j1 = cell(hi(t, 1));
+            if (!std::isfinite(lo(t, 0) + hi(t, 0) + lo(t, 1) + hi(t, 1)))
+                continue;
+            if ((i1 - i0 + 1) * (j1 - j0 + 1) > 16) {
+                m_wide.push_back(t);
+                continue;
+            }
+            for (long i = i0; i <= i1; ++i)
+                for (long j = j0; j <= j1; ++j)
+                    m_cells[key(i, j)].push_back(t);
+        }
+    }
+
+    const std::vector<StlTriangle*>& m_facets;
+    int m_group;
+    bool m_made = false;
+    std::unordered_map<uint64_t, std::vector<StlTriangle*>> m_cells;
+    std::vector<StlTriangle*> m_wide;
+};
+
 void AreaSupport::placeContacts(bool removeInternal) {
     const double s = owner != nullptr ? owner->safeDensity() : 5.0;
     Density = s;
@@ -126,7 +225,7 @@ void AreaSupport::placeContacts(bool removeInternal) {
     if (!coneGrid(s, &xs, &ys))
         return;
 
-    const StlObject* m = mesh();
+    StlObject* m = mesh();
     const topolib::MeshOctree* tree = m != nullptr ? m->octree() : nullptr;
     int made = 0;
     // Without an octree the model has no searchable surface: no grid cone.
@@ -137,17 +236,75 @@ void AreaSupport::placeContacts(bool removeInternal) {
         };
         // The facets that carry the group are this region's own: the owner
         // clears every group before it generates and each region writes its id.
-        for (const GridHit& g : lowestFacetsOnGrid(triangles, group, xs, ys, columnSearch,
-                                                   owner != nullptr ? &owner->gridSearchWork : nullptr)) {
+        const std::vector<GridHit> lowest = lowestFacetsOnGrid(
+            triangles, group, xs, ys, columnSearch, owner != nullptr ? &owner->gridSearchWork : nullptr);
+        SurfaceIndex beside(triangles, group);
+        for (const GridHit& g : lowest) {
             if (g.z > 0.0001) {
                 const double c[3] = {xs.at(g.i), ys.at(g.j), g.z};
-                addCone(c, g.facet->normal.data(), removeInternal);
+                if (addCone(c, g.facet->normal.data(), removeInternal)->isDeleted())
+                    placeBeside(beside, c, removeInternal);
                 ++made;
             }
         }
+        made += placeOverHigherSurfaces(lowest, xs, ys, beside, removeInternal);
     }
     if (made == 0)
         placeFallback(removeInternal);
+}
+
+bool AreaSupport::placeBeside(SurfaceIndex& surface, const double c[3], bool removeInternal) {
+    // A cone that does not fit at its grid point (its head meets the model) is
+    // tried on the same surface 1 and 2 mm around it; the first that fits stays.
+    for (const double d : {1.0, 2.0}) {
+        for (int k = 0; k < 8; ++k) {
+            const double a = k * 0.7853981634;
+            const double x = c[0] + d * std::cos(a), y = c[1] + d * std::sin(a);
+            double z = 0.0;
+            StlTriangle* facet = surface.near(x, y, c[2], &z);
+            if (facet == nullptr || !(z > 0.0001))
+                continue;
+            const double p[3] = {x, y, z};
+            ConeShape* cone = addCone(p, facet->normal.data(), removeInternal);
+            if (!cone->isDeleted())
+                return true;
+            // A trial that does not fit leaves nothing behind.
+            shapes.pop_back();
+            delete cone;
+        }
+    }
+    return false;
+}
+
+int AreaSupport::placeOverHigherSurfaces(const std::vector<GridHit>& lowest, const GridAxis& xs,
+                                         const GridAxis& ys, SurfaceIndex& beside, bool removeInternal) {
+    // A region's facets may lie over each other (a ledge over a thread below
+    // it): where a higher one hangs past the layer below, it needs a contact of
+    // its own, not only the lowest one at the point.
+    StlObject* m = mesh();
+    if (m == nullptr || lowest.empty())
+        return 0;
+    const std::vector<GridHit> all = facetsOnGrid(triangles, groupValue(AreaID), xs, ys);
+    int made = 0;
+    std::size_t k = 0;
+    for (const GridHit& low : lowest) {
+        while (k < all.size() && (all[k].i < low.i || (all[k].i == low.i && all[k].j < low.j)))
+            ++k;
+        double last = low.z;
+        for (; k < all.size() && all[k].i == low.i && all[k].j == low.j; ++k) {
+            const GridHit& g = all[k];
+            if (!(g.z > last + kSurfaceGap) || !(g.z > 0.0001))
+                continue;
+            last = g.z;
+            const double c[3] = {xs.at(g.i), ys.at(g.j), g.z};
+            if (materialBelow(*m, c[0], c[1], c[2]))
+                continue;
+            if (addCone(c, g.facet->normal.data(), removeInternal)->isDeleted())
+                placeBeside(beside, c, removeInternal);
+            ++made;
+        }
+    }
+    return made;
 }
 
 void AreaSupport::placeFallback(bool removeInternal) {

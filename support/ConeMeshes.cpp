@@ -286,7 +286,7 @@ static void crossHead(Vector3D* out, int plate, const ConeShape& c, const CrossF
         Vector3D ends[2];
         for (int i = 0; i < 2; ++i) {
             const double sign = i == 0 ? 1.0 : -1.0;
-            Vector3D p(c.FootPoint.x + sign * R * f.V.x, c.FootPoint.y + sign * R * f.V.y, c.HeadEnd.z);
+            Vector3D p(c.HeadEnd.x + sign * R * f.V.x, c.HeadEnd.y + sign * R * f.V.y, c.HeadEnd.z);
             if (std::fabs(nu.z) >= 1e-12)
                 p.z = c.HeadEnd.z - (nu.x * (p.x - c.HeadEnd.x) + nu.y * (p.y - c.HeadEnd.y)) / nu.z;
             ends[i] = p;
@@ -352,8 +352,18 @@ void ConeShape::buildCrossOnModel() {
         crossHead(corners, plate, *this, f);
         const Vector3D& L = plate == 1 ? f.V : f.A;
         const Vector3D& S = plate == 1 ? f.A : f.V;
-        plateRing(corners + 12, plate, Vector3D(FootPoint.x, FootPoint.y, top), BottomRadius, L, S, CrossRadius);
-        plateRing(corners + 16, plate, Vector3D(FootPoint.x, FootPoint.y, low), HeadRadius, L, S, CrossRadius);
+        if (tilted(FootNormal)) {
+            // On a slope the plates lean off it along the foot's normal, as a
+            // cylinder's trunk does: straight up from the foot they would cut
+            // into the rising side of the slope.
+            plateRing(corners + 12, plate, TrunkFoot, BottomRadius, L, S, CrossRadius);
+            plateRing(corners + 16, plate, FootTipCentre, HeadRadius, L, S, CrossRadius);
+        } else {
+            plateRing(corners + 12, plate, Vector3D(FootPoint.x, FootPoint.y, top), BottomRadius, L, S,
+                      CrossRadius);
+            plateRing(corners + 16, plate, Vector3D(FootPoint.x, FootPoint.y, low), HeadRadius, L, S,
+                      CrossRadius);
+        }
         plateRing(corners + 20, plate, FootPoint, ContactRadius, L, S, CrossRadius);
         StlVertex* u[24];
         crossRings(*this, vertices, corners, 24, u);

@@ -60,14 +60,10 @@ bool sameNormal(const StlTriangle* a, const StlTriangle* b) {
     return std::memcmp(a->normal.data(), b->normal.data(), 3 * sizeof(double)) == 0;
 }
 
-} // namespace
-
-std::vector<GridHit> lowestFacetsOnGrid(const std::vector<StlTriangle*>& facets, int group, const GridAxis& x,
-                                        const GridAxis& y, const ColumnSearch& columnSearch,
-                                        GridSearchWork* work) {
-    std::vector<GridHit> hits;
-    if (work != nullptr)
-        work->gridPoints += static_cast<std::uint64_t>(x.last + 1) * static_cast<std::uint64_t>(y.last + 1);
+// The facets of the group with the part of the grid their box covers, by
+// their first column.
+std::vector<Span> spansOnGrid(const std::vector<StlTriangle*>& facets, int group, const GridAxis& x,
+                              const GridAxis& y) {
     std::vector<Span> spans;
     spans.reserve(facets.size());
     for (const StlTriangle* t : facets) {
@@ -100,9 +96,45 @@ std::vector<GridHit> lowestFacetsOnGrid(const std::vector<StlTriangle*>& facets,
         if (indexRange(x, s.lo[0], s.hi[0], &s.i0, &s.i1) && indexRange(y, s.lo[1], s.hi[1], &s.j0, &s.j1))
             spans.push_back(s);
     }
+    std::stable_sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.i0 < b.i0; });
+    return spans;
+}
+
+} // namespace
+
+std::vector<GridHit> facetsOnGrid(const std::vector<StlTriangle*>& facets, int group, const GridAxis& x,
+                                  const GridAxis& y) {
+    std::vector<GridHit> hits;
+    for (const Span& s : spansOnGrid(facets, group, x, y)) {
+        for (long i = s.i0; i <= s.i1; ++i) {
+            const double px = x.at(i);
+            if (px < s.lo[0] || px > s.hi[0])
+                continue;
+            for (long j = s.j0; j <= s.j1; ++j) {
+                const double py = y.at(j);
+                if (py < s.lo[1] || py > s.hi[1])
+                    continue;
+                const double h = topolib::triangleHeightAt(s.facet, px, py);
+                if (h > -1e-6 && h < kNoHeight)
+                    hits.push_back(GridHit{i, j, h, const_cast<StlTriangle*>(s.facet)});
+            }
+        }
+    }
+    std::sort(hits.begin(), hits.end(), [](const GridHit& a, const GridHit& b) {
+        return a.i != b.i ? a.i < b.i : (a.j != b.j ? a.j < b.j : a.z < b.z);
+    });
+    return hits;
+}
+
+std::vector<GridHit> lowestFacetsOnGrid(const std::vector<StlTriangle*>& facets, int group, const GridAxis& x,
+                                        const GridAxis& y, const ColumnSearch& columnSearch,
+                                        GridSearchWork* work) {
+    std::vector<GridHit> hits;
+    if (work != nullptr)
+        work->gridPoints += static_cast<std::uint64_t>(x.last + 1) * static_cast<std::uint64_t>(y.last + 1);
+    const std::vector<Span> spans = spansOnGrid(facets, group, x, y);
     // A sweep over the columns of the grid with the facets whose box meets the
     // column: memory stays with one column and the facets.
-    std::stable_sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.i0 < b.i0; });
     std::vector<const Span*> active;
     std::vector<Lowest> column(static_cast<std::size_t>(y.last + 1));
     std::size_t next = 0;

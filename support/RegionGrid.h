@@ -58,4 +58,10 @@ std::vector<GridHit> lowestFacetsOnGrid(const std::vector<topolib::StlTriangle*>
                                         const GridAxis& x, const GridAxis& y,
                                         const ColumnSearch& columnSearch, GridSearchWork* work = nullptr);
 
+// Every facet of `facets` with the group `group` over every point of the grid
+// x by y (its height at least -1e-6, as topolib::triangleHeightAt gives it),
+// ordered by i, then j, then rising height.
+std::vector<GridHit> facetsOnGrid(const std::vector<topolib::StlTriangle*>& facets, int group,
+                                  const GridAxis& x, const GridAxis& y);
+
 } // namespace support

@@ -21,6 +21,7 @@ class AbtShape;
 class ConeShape;
 class SupportGen;
 struct GridAxis;
+struct GridHit;
 
 // Region kinds; the numbers are stored in project files.
 enum AreaType : int32_t {
@@ -106,6 +107,16 @@ public:
     // false when the box is not a finite, non-negative extent (no grid).
     bool coneGrid(double s, GridAxis* xs, GridAxis* ys) const;
     bool isNegligible(const double* minArea, const double* tolerance) override;
+    // Whether isNegligible decides by the rim walk (a region no larger than
+    // minArea).
+    bool walksRim(const double* minArea) const;
+    // The rim walks of every overhang region of `areas` that isNegligible would
+    // ask for one, answered together in time near linear in the mesh (one walk
+    // per region floods a nearly flat surface again for each): entry i is 1 when
+    // staysLowWithinTolerance holds for area i, 0 when not, -1 when area i asks
+    // no rim walk or is left to its own walk. Marks are left as they are.
+    static std::vector<int8_t> rimWalksTogether(const std::vector<SupportAreaAbs*>& areas,
+                                                const double* minArea, const double* tolerance);
     // Stores the id and writes it into the group field of every own triangle.
     void setAreaId(uint32_t id) override;
 
@@ -130,7 +141,15 @@ public:
     std::vector<topolib::StlTriangle*> triangles;
 
 private:
+    class SurfaceIndex;
     void placeFallback(bool removeInternal);
+    // A cone on the region's surface near c where one fits; whether one did.
+    bool placeBeside(SurfaceIndex& surface, const double c[3], bool removeInternal);
+    // Cones on the region's surfaces that lie over its lowest ones at the grid
+    // points `lowest` and hang past the layer below; the number of grid points
+    // given one.
+    int placeOverHigherSurfaces(const std::vector<GridHit>& lowest, const GridAxis& xs, const GridAxis& ys,
+                                SurfaceIndex& beside, bool removeInternal);
 };
 
 // One cone at an isolated lowest vertex.

@@ -72,10 +72,6 @@ double SupportGen::safeDensity() const { return std::isfinite(Density) ? std::ma
 
 void SupportGen::setSupportType(uint8_t type, bool regenerate) {
     supportType = type;
-    for (SupportAreaAbs* a : areas) {
-        for (AbtShape* s : a->shapes)
-            s->setSupportType(type);
-    }
     if (regenerate) {
         changed = 1;
         rebuildShapeMeshes();

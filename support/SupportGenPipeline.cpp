@@ -310,10 +310,13 @@ void SupportGen::filterAreas() {
     if (tol > 0.7)
         tol = 0.7;
     const double minA = minArea;
+    const std::vector<int8_t> staysLow = AreaSupport::rimWalksTogether(areas, &minA, &tol);
     std::vector<SupportAreaAbs*> kept;
     kept.reserve(areas.size());
-    for (SupportAreaAbs* a : areas) {
-        if (!a->isNegligible(&minA, &tol)) {
+    for (std::size_t i = 0; i < areas.size(); ++i) {
+        SupportAreaAbs* a = areas[i];
+        const bool negligible = staysLow[i] >= 0 ? staysLow[i] == 0 : a->isNegligible(&minA, &tol);
+        if (!negligible) {
             a->setAreaId(static_cast<uint32_t>(kept.size()));
             kept.push_back(a);
             continue;
@@ -372,13 +375,16 @@ void SupportGen::findLowestPoints() {
         tol = 0.35;
     if (tol > 1.0)
         tol = 1.0;
+    // The lowest-point test of each vertex in turn, as this loop clears the
+    // marks of the lowest chains' vertices one by one.
+    const std::vector<uint8_t> lowest = topolib::localLowestVerticesInTurn(mesh, tol);
     std::vector<StlVertex*> candidates;
-    for (StlVertex* v : mesh.vertices()) {
+    for (std::size_t i = 0; i < mesh.vertices().size(); ++i) {
+        StlVertex* v = mesh.vertices()[i];
         if (v == nullptr)
             continue;
         if ((v->flags & 3u) == 0) {
-            if (v->hasTriangleList() && topolib::isLocalLowestVertex(v, tol) &&
-                !mesh.isInsideByDownwardCount(v->pos.data()) && v->triangleCount() >= 3)
+            if (lowest[i] != 0 && !mesh.isInsideByDownwardCount(v->pos.data()) && v->triangleCount() >= 3)
                 candidates.push_back(v);
         } else if (v->flags & 2u) {
             candidates.push_back(v);

@@ -42,19 +42,6 @@ inline void releasePages(void* data, std::size_t bytes) {
 #endif
 }
 
-// Maps the whole pages inside [data, data + bytes) for writing, in one call:
-// a thread about to fill its part of a new block takes the pages at once
-// instead of one fault at a time (a first touch of fresh memory costs more
-// than the copy into it). Nothing happens where the system cannot do it.
-inline void populatePages(void* data, std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    adviseWholePages(data, bytes, 4096, MADV_POPULATE_WRITE);
-#else
-    (void)data;
-    (void)bytes;
-#endif
-}
-
 // For a pass that reads data[0, n) in order, at element i: asks for the
 // element eight kilobytes on. The processor's own fetching ahead stops at the
 // end of each small page, so that a pass over a big array otherwise waits

@@ -27,6 +27,8 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -34,42 +36,24 @@ namespace topolib {
 
 // ---- Exchanging the contents of two meshes ------------------------------------------
 
-// Every field of StlObject in declaration order. A field added to the object
-// outside its units makes the object larger than this and stops the build:
-// put it in the unit it belongs to (which swapMeshWith and the copies move
-// whole), or exchange it in swapMeshWith and list it here.
-struct StlObjectLayout {
-    virtual ~StlObjectLayout() = default;
-    StlObject::Records records;
-    StlObject::Placement placement;
-    StlObject::Measures measures;
-    StlObject::Octree octree;
-    StlObject::RenderArrays render;
-    StlObject::SlabIndex slab;
-    std::vector<std::pair<double, double>> calibrationOffsets;
-    std::mutex octreeMutex;
-    std::atomic<bool> octreeBuilding;
-    int32_t id;
-    std::string name;
-};
-static_assert(sizeof(StlObject) == sizeof(StlObjectLayout),
-              "a field of StlObject is not in a unit that swapMeshWith moves");
-
 void StlObject::swapMeshWith(StlObject& other) {
     if (&other == this)
         return;
-    {
-        std::lock(m_octreeMutex, other.m_octreeMutex);
-        std::lock_guard<std::mutex> mine(m_octreeMutex, std::adopt_lock);
-        std::lock_guard<std::mutex> theirs(other.m_octreeMutex, std::adopt_lock);
-        std::swap(m_octree, other.m_octree);
-    }
-    std::swap(m_records, other.m_records);
-    std::swap(m_placement, other.m_placement);
-    std::swap(m_measures, other.m_measures);
-    std::swap(m_render, other.m_render);
-    std::swap(m_slab, other.m_slab);
-    m_calibrationOffsets.swap(other.m_calibrationOffsets);
+    std::apply(
+        [&](auto... unit) {
+            auto exchange = [&](auto member) {
+                if constexpr (std::is_same_v<decltype(member), Octree StlObject::*>) {
+                    std::lock(m_octreeMutex, other.m_octreeMutex);
+                    std::lock_guard<std::mutex> mine(m_octreeMutex, std::adopt_lock);
+                    std::lock_guard<std::mutex> theirs(other.m_octreeMutex, std::adopt_lock);
+                    std::swap(this->*member, other.*member);
+                } else {
+                    std::swap(this->*member, other.*member);
+                }
+            };
+            (exchange(unit), ...);
+        },
+        meshUnits());
     // The shells name their mesh.
     for (StlShell* s : m_records.shells)
         s->owner = this;
@@ -441,8 +425,24 @@ struct ToolBoxes {
 // large model holds most of it, and with it the sides a mesher leaves a
 // float's step apart, which welding by position pairs four at a time long
 // before any cut.
-bool resultIsClean(const StlObject& A, const ToolBoxes& tool, double before, double toolVolume) {
-    const double size = std::max(A.diagonal(), (tool.all.hi - tool.all.lo).dot(Vector3D(1.0, 1.0, 1.0)));
+// The size the checks' tolerances scale with.
+double checkSize(const StlObject& A, const ToolBoxes& tool) {
+    return std::max(A.diagonal(), (tool.all.hi - tool.all.lo).dot(Vector3D(1.0, 1.0, 1.0)));
+}
+
+// Shells of next to no volume (slivers between coincident faces, or tiny
+// closed pockets the model brought along).
+std::size_t tinyShellCount(const StlObject& A, double size) {
+    const double tiny = 1e-9 * size * size * size;
+    std::size_t n = 0;
+    for (const StlShell* shell : A.shells())
+        n += std::fabs(shellVolume(shell)) <= tiny ? 1 : 0;
+    return n;
+}
+
+bool resultIsClean(const StlObject& A, const ToolBoxes& tool, double before, double toolVolume,
+                   std::size_t tinyShellsBefore) {
+    const double size = checkSize(A, tool);
     // Sides near the tool, welded by position: each exactly twice.
     const double margin = 1e-6 * size;
     auto near = [&](const Vector3D& p) {
@@ -492,11 +492,11 @@ bool resultIsClean(const StlObject& A, const ToolBoxes& tool, double before, dou
             return false;
         i = j;
     }
-    // No shell of next to no volume (slivers between coincident faces).
+    // No new shell of next to no volume (slivers between coincident faces);
+    // tiny pockets the model had before the cut, away from it, stay as they were.
     const double tiny = 1e-9 * size * size * size;
-    for (const StlShell* shell : A.shells())
-        if (std::fabs(shellVolume(shell)) <= tiny)
-            return false;
+    if (tinyShellCount(A, size) > tinyShellsBefore)
+        return false;
     // The volume lost lies between nothing and the whole tool.
     const double after = liveVolume(A);
     const double slack = 1e-6 * std::fabs(before) + tiny;
@@ -615,6 +615,7 @@ bool MeshBoolean::subtractHere() {
         if (box.lo[0] <= box.hi[0])
             toolBoxes.shells.push_back(box);
     }
+    const std::size_t tinyBefore = tinyShellCount(*target, checkSize(*target, toolBoxes));
 
     // Tools that overlap each other are cut one layer after the other: cut
     // together, neither wall would be cut by the other, and the part of one wall
@@ -633,7 +634,7 @@ bool MeshBoolean::subtractHere() {
         m_failure = Failure::OpenResult;
         ok = false;
     }
-    if (ok && m_cutTarget > 0 && !resultIsClean(*target, toolBoxes, volumeBefore, toolVolume)) {
+    if (ok && m_cutTarget > 0 && !resultIsClean(*target, toolBoxes, volumeBefore, toolVolume, tinyBefore)) {
         m_failure = Failure::BrokenResult;
         ok = false;
     }

@@ -20,7 +20,8 @@ class StlObject;
 // overlap each other (holes that cross) are cut one after the other. Besides
 // open edges, the result is refused when, welded by position as a saved file
 // would be, a triangle side near the tool is not shared by exactly two sides,
-// when a shell of the result encloses next to no volume, or when the volume
+// when the cut leaves more shells of next to no volume than the model had
+// (tiny closed pockets elsewhere in the model do not stop it), or when the volume
 // is not between the model's and the model's minus the tool's. The tool is
 // consumed on success: the caller deletes it.
 class MeshBoolean {

@@ -3,7 +3,9 @@
 
 #include "topolib/NeighbourhoodWalks.h"
 
+#include "topolib/BandReach.h"
 #include "topolib/StlEdge.h"
+#include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
@@ -145,7 +147,17 @@ StlVertex* takeRimCandidate(const StlVertex* v, std::vector<RimCandidate>& candi
 
 } // namespace
 
-bool isLocalLowestVertex(StlVertex* v, double depth) {
+namespace {
+
+enum class RingVerdict { NotLowest, Lowest, Grow };
+
+// The first ring of the lowest-point test: every neighbour of v (through its live
+// triangles) that `skip` does not pass over must lie at least 1e-6 above v; each
+// is handed to `take` (which must make `skip` pass over it from then on). The
+// steepest live facet must face downward; when every neighbour lies above the
+// band, v is lowest without further search. Otherwise the region has to grow.
+template <typename Skip, typename Take>
+RingVerdict firstRing(StlVertex* v, double depth, Skip&& skip, Take&& take, std::vector<StlTriangle*>* live) {
     // Find a live facet first: a vertex whose triangles are all deleted is no part
     // of the surface any more and needs no support.
     const StlTriangle* firstLive = nullptr;
@@ -155,12 +167,7 @@ bool isLocalLowestVertex(StlVertex* v, double depth) {
             break;
         }
     if (!firstLive)
-        return false;
-
-    thread_local LowestPointScratch s;
-    s.start();
-
-    // First ring: every neighbour must lie at least 1e-6 above v.
+        return RingVerdict::NotLowest;
     const double z0 = v->z() + 1e-6;
     double minZ = 999999999999.0;
     Vector3D steepest = firstLive->normal;
@@ -168,31 +175,56 @@ bool isLocalLowestVertex(StlVertex* v, double depth) {
         if (t->isDeleted())
             continue;
         for (StlVertex* w : t->vertices) {
-            if (w == v || vertexVisited(w))
+            if (w == v || skip(w))
                 continue;
             if (w->z() < z0)
-                return s.finish(false);
+                return RingVerdict::NotLowest;
             minZ = std::min(minZ, w->z());
-            s.mark(w);
-            s.frontier.push_back(w);
+            take(w);
         }
         if (std::fabs(t->normal.z) > std::fabs(steepest.z))
             steepest = t->normal;
-        s.visited.push_back(t);
+        if (live)
+            live->push_back(t);
     }
     // The steepest facet faces upward: v sits on a slope or a ridge, not in a pit.
     if (steepest.z > 0.0)
-        return s.finish(false);
+        return RingVerdict::NotLowest;
     // Every neighbour lies above the band: nothing lower can be near.
     if (minZ - z0 > depth)
-        return s.finish(true);
+        return RingVerdict::Lowest;
+    return RingVerdict::Grow;
+}
+
+// The heights that bound the region growing of the test at v.
+double bandBottom(const StlVertex* v) {
+    return v->z() + 1e-6 - 1e-5;
+}
+double bandTop(const StlVertex* v, double depth) {
+    return v->z() + 1e-6 + depth;
+}
+
+} // namespace
+
+bool isLocalLowestVertex(StlVertex* v, double depth) {
+    thread_local LowestPointScratch s;
+    s.start();
+    const RingVerdict ring = firstRing(
+        v, depth, [](const StlVertex* w) { return vertexVisited(w); },
+        [&](StlVertex* w) {
+            s.mark(w);
+            s.frontier.push_back(w);
+        },
+        &s.visited);
+    if (ring != RingVerdict::Grow)
+        return s.finish(ring == RingVerdict::Lowest);
 
     // Grow the region of vertices less than `depth` above v; meeting a vertex
     // clearly below v means v is only a dent on the way down.
     for (StlTriangle* t : s.visited)
         t->setWalkMark(1);
-    const double upper = z0 + depth;
-    const double lower = z0 - 1e-5;
+    const double upper = bandTop(v, depth);
+    const double lower = bandBottom(v);
     while (!s.frontier.empty()) {
         s.nextFrontier.clear();
         for (StlVertex* f : s.frontier) {
@@ -217,6 +249,126 @@ bool isLocalLowestVertex(StlVertex* v, double depth) {
         s.frontier.swap(s.nextFrontier);
     }
     return s.finish(true);
+}
+
+namespace {
+
+// The test of the vertices for which `ask` holds, in turn: going through the
+// vertex array in order, each vertex's mark bits are cleared after its turn; the
+// marks are put back afterwards.
+template <typename Ask>
+void lowestInTurnOneByOne(StlObject& mesh, double depth, std::vector<uint8_t>& lowest, Ask&& ask) {
+    const auto& vertices = mesh.vertices();
+    std::vector<uint8_t> marks(vertices.size(), 0);
+    for (std::size_t i = 0; i < vertices.size(); ++i)
+        marks[i] = vertices[i] != nullptr ? static_cast<uint8_t>(vertices[i]->mark()) : 0;
+    // Put back on every exit, a failed allocation in a test included.
+    struct PutBack {
+        const std::vector<Ref<StlVertex>>& vertices;
+        const std::vector<uint8_t>& marks;
+        ~PutBack() {
+            for (std::size_t i = 0; i < vertices.size(); ++i) {
+                if (StlVertex* v = vertices[i])
+                    v->setMark(marks[i]);
+            }
+        }
+    } putBack{vertices, marks};
+    for (std::size_t i = 0; i < vertices.size(); ++i) {
+        StlVertex* v = vertices[i];
+        if (v == nullptr)
+            continue;
+        if (v->mark() == 0 && v->hasTriangleList() && ask(i))
+            lowest[i] = isLocalLowestVertex(v, depth) ? 1 : 0;
+        v->setMark(0);
+    }
+}
+
+} // namespace
+
+std::vector<uint8_t> localLowestVerticesInTurn(StlObject& mesh, double depth) {
+    const auto& vertices = mesh.vertices();
+    const std::size_t n = vertices.size();
+    std::vector<uint8_t> lowest(n, 0);
+    auto oneByOne = [&] {
+        lowestInTurnOneByOne(mesh, depth, lowest, [](std::size_t) { return true; });
+        return lowest;
+    };
+    // The region growing treats triangles another walk has marked as visited;
+    // the walks together know no such marks.
+    BandReach reach(mesh, true);
+    bool together = reach.usable();
+    for (const StlTriangle* t : mesh.triangles())
+        together = together && (t == nullptr || t->walkMark() == 0);
+    if (!together)
+        return oneByOne();
+
+    // A vertex still marked when another is tested (one of a lowest chain, not
+    // yet cleared by the pass) is visited for that test: the region growing of a
+    // vertex before it in the array does not step onto it. Whether it may is
+    // left open at first: a vertex that reaches no lower ground even when every
+    // such vertex may be stepped onto is a lowest point, one that reaches lower
+    // ground even when none may be is none, and the few that only one of the two
+    // says are tested one by one.
+    std::vector<uint32_t> taken(n, 0);
+    std::vector<BandReach::Question> questions;
+    std::vector<StlVertex*> seeds;
+    std::vector<uint32_t> asked;
+    for (std::size_t i = 0; i < n; ++i) {
+        StlVertex* v = vertices[i];
+        if (v == nullptr || v->mark() != 0 || !v->hasTriangleList())
+            continue;
+        const uint32_t round = static_cast<uint32_t>(i) + 1;
+        const std::size_t first = seeds.size();
+        bool strange = false;
+        auto skip = [&](const StlVertex* w) {
+            if (w->index < 0 || static_cast<std::size_t>(w->index) >= n) {
+                strange = true;
+                return true;
+            }
+            return taken[static_cast<std::size_t>(w->index)] == round ||
+                   (vertexVisited(w) && static_cast<std::size_t>(w->index) > i);
+        };
+        auto take = [&](StlVertex* w) {
+            taken[static_cast<std::size_t>(w->index)] = round;
+            seeds.push_back(w);
+        };
+        const RingVerdict ring = firstRing(v, depth, skip, take, nullptr);
+        if (strange)
+            return oneByOne();
+        if (ring != RingVerdict::Grow) {
+            seeds.resize(first);
+            lowest[i] = ring == RingVerdict::Lowest ? 1 : 0;
+            continue;
+        }
+        BandReach::Question q;
+        q.firstSeed = first;
+        q.seedCount = seeds.size() - first;
+        q.lower = bandBottom(v);
+        q.upper = bandTop(v, depth);
+        questions.push_back(q);
+        asked.push_back(static_cast<uint32_t>(i));
+    }
+    const std::vector<BandReach::Answer> high = reach.answer(questions, seeds);
+    for (const StlVertex* v : vertices) {
+        if (v != nullptr && vertexVisited(v))
+            reach.exclude(v);
+    }
+    const std::vector<BandReach::Answer> low = reach.answer(questions, seeds);
+    std::vector<uint8_t> open(n, 0);
+    bool anyOpen = false;
+    for (std::size_t k = 0; k < questions.size(); ++k) {
+        if (low[k] == BandReach::Answer::Reached) {
+            lowest[asked[k]] = 0;
+        } else if (high[k] == BandReach::Answer::NotReached) {
+            lowest[asked[k]] = 1;
+        } else {
+            open[asked[k]] = 1;
+            anyOpen = true;
+        }
+    }
+    if (anyOpen)
+        lowestInTurnOneByOne(mesh, depth, lowest, [&](std::size_t i) { return open[i] != 0; });
+    return lowest;
 }
 
 StlVertex* StlVertex::nextLowestEdgeVertex(double* length) {

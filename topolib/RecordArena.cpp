@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -51,6 +52,12 @@ constexpr uint32_t kMaxOutside = 1u << 20;
 constexpr std::size_t kGiveBackBytes = std::size_t(1) << 20;
 constexpr std::size_t kRecordChunk = std::size_t(64) << 10;
 constexpr std::size_t kMaxRecordBytes = 256;
+// Blocks up to this size share pages (in sizes of powers of two from
+// kMinSmallBlock on): the pools of a small mesh would otherwise take a page
+// each, most of it empty, which for a scene of many small objects was most
+// of their memory.
+constexpr std::size_t kMaxSmallBlock = 2048;
+constexpr std::size_t kMinSmallBlock = 64;
 
 struct Window {
     char* base = nullptr;
@@ -103,6 +110,8 @@ struct State {
         char* end = nullptr;
     };
     RecordClass records[kMaxRecordBytes / 8 + 1];
+    // Small blocks by the power of two of their size (see kMaxSmallBlock).
+    RecordClass smallBlocks[12];
 
     std::mutex outsideMutex;
     std::unordered_map<const void*, uint32_t> outsideIndex;
@@ -202,9 +211,68 @@ const bool g_roomProvided = [] {
 
 } // namespace
 
+namespace {
+
+// The size a small block is given and the list it comes from.
+std::size_t smallBlockSize(std::size_t bytes, int* classIndex) {
+    std::size_t size = kMinSmallBlock;
+    int k = 6;
+    while (size < bytes) {
+        size *= 2;
+        ++k;
+    }
+    *classIndex = k;
+    return size;
+}
+
+// A record of `size` bytes from class c: a freed one, else the next of the
+// class's chunk (a new chunk when it is used up). s.mutex is held.
+void* takeFromClass(State& s, State::RecordClass& c, std::size_t size) {
+    void* p = c.freed;
+    if (p != nullptr) {
+        ARENA_UNPOISON(p, size);
+        c.freed = *static_cast<void**>(p);
+        // A reused record reads as zero, as a new one does.
+        *static_cast<void**>(p) = nullptr;
+    } else {
+        if (c.next == nullptr || c.next + size > c.end) {
+            const std::size_t at = placeBlock(s, kRecordChunk, kPage);
+            openRange(s, at, kRecordChunk);
+            c.next = s.window.base + at;
+            c.end = c.next + kRecordChunk;
+            // The chunk's records are handed out one by one; the rest stays
+            // poisoned so that an overrun of a record is reported.
+            ARENA_POISON(c.next, kRecordChunk);
+        }
+        p = c.next;
+        c.next += size;
+        ARENA_UNPOISON(p, size);
+    }
+    s.inUse += size;
+    return p;
+}
+
+void giveToClass(State& s, State::RecordClass& c, void* record, std::size_t size) {
+    *static_cast<void**>(record) = c.freed;
+    c.freed = record;
+    s.inUse -= size;
+    ARENA_POISON(record, size);
+}
+
+} // namespace
+
 void* allocateBlock(std::size_t bytes) {
-    const std::size_t size = roundUp(bytes == 0 ? 1 : bytes, kPage);
     State& s = state();
+    if (bytes <= kMaxSmallBlock) {
+        int k = 0;
+        const std::size_t size = smallBlockSize(bytes, &k);
+        std::lock_guard<std::mutex> lock(s.mutex);
+        void* p = takeFromClass(s, s.smallBlocks[k], size);
+        // A block reads as zero; a reused one held records before.
+        std::memset(p, 0, size);
+        return p;
+    }
+    const std::size_t size = roundUp(bytes, kPage);
     std::lock_guard<std::mutex> lock(s.mutex);
     const std::size_t at = placeBlock(s, size, size >= kBigPage ? kBigPage : kPage);
     try {
@@ -223,7 +291,15 @@ void* allocateBlock(std::size_t bytes) {
 void freeBlock(void* block, std::size_t bytes) {
     if (block == nullptr)
         return;
-    const std::size_t size = roundUp(bytes == 0 ? 1 : bytes, kPage);
+    State& s = state();
+    if (bytes <= kMaxSmallBlock) {
+        int k = 0;
+        const std::size_t size = smallBlockSize(bytes, &k);
+        std::lock_guard<std::mutex> lock(s.mutex);
+        giveToClass(s, s.smallBlocks[k], block, size);
+        return;
+    }
+    const std::size_t size = roundUp(bytes, kPage);
     char* const p = static_cast<char*>(block);
     // A big block gives its commitment back too: otherwise the data size
     // (what a limit on it counts) only ever grows.
@@ -231,7 +307,6 @@ void freeBlock(void* block, std::size_t bytes) {
     if (size >= kGiveBackBytes)
         mprotect(p, size, PROT_NONE);
     ARENA_POISON(p, size);
-    State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.inUse -= size;
     clearOwnerMarks(static_cast<std::size_t>(p - s.window.base), size);
@@ -265,29 +340,7 @@ void* allocateRecord(std::size_t bytes) {
         return allocateBlock(size);
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    State::RecordClass& c = s.records[size / 8];
-    void* p = c.freed;
-    if (p != nullptr) {
-        ARENA_UNPOISON(p, size);
-        c.freed = *static_cast<void**>(p);
-        // A reused record reads as zero, as a new one does.
-        *static_cast<void**>(p) = nullptr;
-    } else {
-        if (c.next == nullptr || c.next + size > c.end) {
-            const std::size_t at = placeBlock(s, kRecordChunk, kPage);
-            openRange(s, at, kRecordChunk);
-            c.next = s.window.base + at;
-            c.end = c.next + kRecordChunk;
-            // The chunk's records are handed out one by one; the rest stays
-            // poisoned so that an overrun of a record is reported.
-            ARENA_POISON(c.next, kRecordChunk);
-        }
-        p = c.next;
-        c.next += size;
-        ARENA_UNPOISON(p, size);
-    }
-    s.inUse += size;
-    return p;
+    return takeFromClass(s, s.records[size / 8], size);
 }
 
 void freeRecord(void* record, std::size_t bytes) {
@@ -300,11 +353,7 @@ void freeRecord(void* record, std::size_t bytes) {
     }
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    State::RecordClass& c = s.records[size / 8];
-    *static_cast<void**>(record) = c.freed;
-    c.freed = record;
-    s.inUse -= size;
-    ARENA_POISON(record, size);
+    giveToClass(s, s.records[size / 8], record, size);
 }
 
 void markOwner(const void* record) {

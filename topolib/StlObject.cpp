@@ -17,7 +17,9 @@ namespace topolib {
 
 StlObject::StlObject() = default;
 
-StlObject::StlObject(const StlObject& other) : m_placement(other.m_placement), m_name(other.m_name) {}
+StlObject::StlObject(const StlObject& other) : m_placement(other.m_placement) {
+    m_name = other.m_name;
+}
 
 StlObject::~StlObject() { releaseMesh(); }
 

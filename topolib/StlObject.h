@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 class ProgressSink;
@@ -76,6 +77,16 @@ struct AppendRoom {
     std::size_t edges = 0;
 };
 
+// What belongs to the object rather than to its mesh: its id and name, the
+// octree mutex (a mutex does not move) and the build flag, which tells about
+// the mutex holder, not about the tree. swapMeshWith leaves it where it is.
+struct StlObjectOwn {
+    mutable std::mutex m_octreeMutex;
+    std::atomic<bool> m_octreeBuilding{false};
+    int32_t m_id = -1;
+    std::string m_name;
+};
+
 // The triangle mesh every subsystem works on: vertex, triangle and edge records
 // with full topology, the shells, the octree, bounding box, area, volume and the
 // float arrays the view draws.
@@ -92,7 +103,7 @@ struct AppendRoom {
 //
 // Loading files. The mesh library does not know the file layer; loadFromFile is
 // handed a reader (MeshFileReader) with each call.
-class StlObject {
+class StlObject : private StlObjectOwn {
 public:
     StlObject();
     // Copies the centre, bounding box, loaded box and name only; no record. The
@@ -618,12 +629,12 @@ private:
     // can be (ShellTableHandover).
     bool buildEdgesOnThreads(unsigned threads, const uint32_t* welded, bool shellTable);
 
-    // The state is kept in units that move between meshes whole: swapMeshWith
-    // exchanges each unit with std::swap and the copies assign whole units, so a
-    // field added to a unit travels without further code. Outside the units stay
-    // what belongs to the object rather than to its mesh (id, name), the octree
-    // mutex (a mutex does not move) and the build flag, which tells about the
-    // mutex holder, not about the tree.
+    // The mesh state is kept in units that move between meshes whole:
+    // swapMeshWith exchanges every unit of meshUnits() with std::swap and the
+    // copies assign whole units, so a field added to a unit travels without
+    // further code. The object is its own part (StlObjectOwn) and these units
+    // without a spare byte (StlObjectLayoutCheck): a field put beside them
+    // stops the build until it goes into a unit or into the own part.
 
     // Records and their storage. Records never move, so a unit swap hands them
     // over untouched; only the shells' owner pointers must follow (swapMeshWith).
@@ -700,13 +711,33 @@ private:
     // Per-vertex offsets of the last XY calibration; copied and exchanged whole.
     std::vector<std::pair<double, double>> m_calibrationOffsets;
 
-    mutable std::mutex m_octreeMutex;
-    std::atomic<bool> m_octreeBuilding{false};
-    int32_t m_id = -1;
-    std::string m_name;
+    // Every unit of the mesh state, as member pointers.
+    static constexpr auto meshUnits() {
+        return std::make_tuple(&StlObject::m_records, &StlObject::m_placement, &StlObject::m_measures,
+                               &StlObject::m_octree, &StlObject::m_render, &StlObject::m_slab,
+                               &StlObject::m_calibrationOffsets);
+    }
 
-    friend struct StlObjectLayout;
+    friend struct StlObjectLayoutCheck;
     friend class OctreeBeside;
+};
+
+namespace detail {
+template <typename Object, typename... Unit>
+constexpr std::size_t sizeOfUnits(std::tuple<Unit Object::*...>) {
+    return (sizeof(Unit) + ... + 0);
+}
+} // namespace detail
+
+// The object is its table of virtual functions, its own part and the units of
+// its mesh state, with no byte of padding between them. A field added beside
+// them, even one that would fit a gap, makes the object larger than this sum.
+struct StlObjectLayoutCheck {
+    static_assert(
+        sizeof(StlObject) ==
+            sizeof(void*) + sizeof(StlObjectOwn) + detail::sizeOfUnits(StlObject::meshUnits()),
+        "a field of StlObject is outside its units: put it into a unit of meshUnits() (it then moves "
+        "with the mesh) or into StlObjectOwn (it stays with the object)");
 };
 
 } // namespace topolib

@@ -3,6 +3,7 @@
 #include "app/Constants.h"
 #include "app/Conversions.h"
 #include "app/DataFolders.h"
+#include "app/FileTypes.h"
 #include "app/Log.h"
 #include "app/MainWindowHooks.h"
 #include "app/PrinterVolume.h"
@@ -10,6 +11,7 @@
 #include "app/Settings.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
+#include "scene/OrientateDlg.h"
 #include "scene/SceneCommands.h"
 #include "ui/AboutDlg.h"
 #include "ui/FileDialogProvider.h"
@@ -17,9 +19,11 @@
 #include "ui/ProgressBar.h"
 #include "view/MainGLWidget.h"
 
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -29,12 +33,16 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextEdit>
 #include <QThread>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <condition_variable>
 
 MainWindow* MainWindow::instance() {
@@ -237,6 +245,8 @@ void MainWindow::createProgressDialog() {
     _progressBar->setMinimumDuration(0);
     _progressBar->setMaximum(100);
     _progressBar->setCancelButtonShown(true);
+    // Queued: the dialog has left the modal stack by the time the window takes the keys back.
+    connect(_progressBar, &ProgressBar::hidden, this, &MainWindow::focusView, Qt::QueuedConnection);
 }
 
 void MainWindow::installServices() {
@@ -401,9 +411,70 @@ QStringList QtFileDialogProvider::openFileNames(QWidget* parent, const QString& 
     return QFileDialog::getOpenFileNames(parent, caption, dir, filter);
 }
 
+namespace {
+
+// The extension of a name filter's first pattern: "STL (*.stl)" gives "stl",
+// "All (*.*)" and a filter without a pattern give nothing.
+QString filterExtension(const QString& filter) {
+    const int open = filter.indexOf(QLatin1String("(*."));
+    if (open < 0)
+        return QString();
+    int end = open + 3;
+    while (end < filter.size() && filter[end].isLetterOrNumber())
+        ++end;
+    return filter.mid(open + 3, end - open - 3);
+}
+
+} // namespace
+
 QString QtFileDialogProvider::saveFileName(QWidget* parent, const QString& caption, const QString& dir,
                                            const QString& filter, QString* selectedFilter) {
-    return QFileDialog::getSaveFileName(parent, caption, dir, filter, selectedFilter);
+    QFileDialog dialog(parent, caption, dir, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // A name typed without an extension gets the chosen type's, before the
+    // dialog asks about overwriting (native dialogs ask about the bare name).
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    if (selectedFilter && !selectedFilter->isEmpty())
+        dialog.selectNameFilter(*selectedFilter);
+    dialog.setDefaultSuffix(filterExtension(dialog.selectedNameFilter()));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog](const QString& chosen) { dialog.setDefaultSuffix(filterExtension(chosen)); });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    if (selectedFilter)
+        *selectedFilter = dialog.selectedNameFilter();
+    return dialog.selectedFiles().first();
+}
+
+QStringList MainWindow::askOpenFileNames(QWidget* parent, const QString& caption, const QString& start,
+                                         const QString& filter) {
+    if (!_fileDialogs)
+        setFileDialogProvider(nullptr);
+    const QStringList files = _fileDialogs->openFileNames(parent, caption, start, filter);
+    focusView();
+    return files;
+}
+
+QString MainWindow::askSaveFileName(QWidget* parent, const QString& caption, const QString& start,
+                                    const QString& filter, QString* selectedFilter) {
+    if (!_fileDialogs)
+        setFileDialogProvider(nullptr);
+    const QString file = _fileDialogs->saveFileName(parent, caption, start, filter, selectedFilter);
+    focusView();
+    return file;
+}
+
+void MainWindow::focusView() {
+    if (!isVisible() || !windowHandle() || !windowHandle()->isExposed() || QApplication::activeModalWidget())
+        return;
+    // The window takes the keyboard back from the dialog that had it, and no
+    // field keeps it: the keys then reach the window's shortcuts and the view.
+    activateWindow();
+    // The window's own focus child: while the dialog is active it is not the
+    // application's, yet the window would give it the keys when it is active again.
+    if (QWidget* focus = focusWidget())
+        focus->clearFocus();
 }
 
 void MainWindow::setFileDialogProvider(FileDialogProvider* provider) {
@@ -415,12 +486,10 @@ void MainWindow::setFileDialogProvider(FileDialogProvider* provider) {
 // ---- Import, recent objects, save ---------------------------------------------------
 
 void MainWindow::onBtnImportObjectClicked() {
-    if (!_fileDialogs)
-        setFileDialogProvider(nullptr);
     const QString filter = QCoreApplication::translate("MainWindow", "All available formats (*.stl );;") +
                            QCoreApplication::translate("MainWindow", "STL-STereoLithography files (*.stl);;");
-    const QStringList files = _fileDialogs->openFileNames(this, tr("Import file(s)"),
-                                                          dialogStartFolder(PATH_IMPORTED_OBJECT), filter);
+    const QStringList files =
+        askOpenFileNames(this, tr("Import file(s)"), dialogStartFolder(PATH_IMPORTED_OBJECT), filter);
     if (files.isEmpty())
         return;
     // The new objects must not take part in a typed move left open.
@@ -508,8 +577,6 @@ void MainWindow::onBtnExportClicked() {
 }
 
 void MainWindow::saveObjectsDialog(bool selectedOnly) {
-    if (!_fileDialogs)
-        setFileDialogProvider(nullptr);
     if (selectedOnly && ObjectTable::instance()->selectedObjectCount() == 0) {
         showMessage(tr("No object is selected. Select the objects to save first."), QMessageBox::Information,
                     QMessageBox::Ok, QMessageBox::Ok);
@@ -525,7 +592,9 @@ void MainWindow::saveObjectsDialog(bool selectedOnly) {
             QCoreApplication::translate("MainWindow", "All available formats (*.*)")}
             .join(";;");
     QString selected = binary;
-    const QString file = _fileDialogs->saveFileName(this, tr("Save Object"), start, filters, &selected);
+    // A name typed without an extension gets the STL one, whichever filter was chosen.
+    const QString file =
+        withDefaultExtension(askSaveFileName(this, tr("Save Object"), start, filters, &selected), ".stl");
     if (file.isEmpty())
         return;
     setPathSetting(PATH_SAVED_OBJECTS, QFileInfo(file).absolutePath());
@@ -651,10 +720,32 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     _glWidget->keyPressEvent(event);
 }
 
+namespace {
+
+// Whether keys go to a text or number field: there a letter is typing and
+// Control with a letter edits (Ctrl+A selects the field's text).
+bool typingIntoField() {
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus)
+        return false;
+    if (auto* combo = qobject_cast<QComboBox*>(focus))
+        return combo->isEditable();
+    return qobject_cast<QLineEdit*>(focus) || qobject_cast<QAbstractSpinBox*>(focus) ||
+           qobject_cast<QTextEdit*>(focus) || qobject_cast<QPlainTextEdit*>(focus);
+}
+
+} // namespace
+
 void MainWindow::keyReleaseEvent(QKeyEvent* event) {
     _glWidget->keyReleaseEvent(event);
     // X11 repeats a held key as release-press pairs: only the real release acts.
     if (event->isAutoRepeat())
+        return;
+    // The single-key shortcuts are plain keys: a chord with Control, Alt or
+    // Meta belongs to the menus or to the field being edited.
+    if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return;
+    if (typingIntoField())
         return;
     switch (event->key()) {
     case Qt::Key_T:
@@ -666,6 +757,9 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event) {
         _glWidget->resetView();
         break;
     case Qt::Key_Escape:
+        // Esc ends the Orientate tool as its Close button does.
+        if (_orientateDlg && !_orientateDlg->isHidden())
+            orientatePanel()->onBtnCloseClicked();
         _glWidget->setMode(ViewMode::Select);
         _glWidget->setManipulatorShown(false);
         _glWidget->update();
@@ -693,4 +787,5 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event) {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
+    placeSlicePanel();
 }

@@ -84,9 +84,9 @@ public:
     void viewAxis(double out[3]) override;
     void commitPendingHole() override;
     void addHoleAt(const double position[3], const double direction[3]) override;
+    void dropPendingHole() override;
     bool pickHole(const QPoint& p) override;
     void drawHollowPreview() override;
-    bool takeHollowResult(ObjectEx** source, ObjectEx** hollowed) override;
     void pushAddConeSupportCmd() override;
     void pushDeleteConeSupportCmd() override;
     QString applicationDirPath() const;
@@ -110,6 +110,15 @@ public:
     QFrame* glFrame() const { return _glFrame; }
     // The file dialogs the window asks (not owned; null restores the Qt ones).
     void setFileDialogProvider(FileDialogProvider* provider);
+    // The provider's dialogs; when one closes the keyboard goes back to the view (focusView).
+    QStringList askOpenFileNames(QWidget* parent, const QString& caption, const QString& start,
+                                 const QString& filter);
+    QString askSaveFileName(QWidget* parent, const QString& caption, const QString& start,
+                            const QString& filter, QString* selectedFilter);
+    // After a dialog closed: the window is active again and no field has the
+    // keyboard, so keys reach the shortcuts and the view (nothing while
+    // another modal dialog is up).
+    void focusView();
     // The eight tool buttons in layout order.
     const std::vector<QAbstractButton*>& toolButtons() const { return _toolButtons; }
     QAbstractButton* activeToolButton() const { return _activeToolButton; }
@@ -134,6 +143,9 @@ public:
     void resetToolButtons(QAbstractButton* keep);
     // File > New: asks, resets the scene, closes the panels.
     void newProject();
+    // Reads the window's settings (size, position, recent objects, the
+    // printer's build volume), as at construction.
+    void restoreSettings();
     // New, Open, Save, Save As and the question to save changes; owns the undo
     // history the window uses.
     ProjectManager* projectManager() const { return _projectManager; }
@@ -193,7 +205,6 @@ private:
     void createContextMenu(); // the view's "Quick Action" menu
     void createProgressDialog();
     void installServices(); // binds the progress report and the frame's hooks
-    void restoreSettings();
     void saveWindowSettings();
     void layoutToolButtons();
     QPushButton* makeToolButton(const char* name, const QString& toolTip, const QString& icon,
@@ -215,6 +226,9 @@ private:
     OrientateDlg* orientatePanel();
     ScaleDlg* scalePanel();
     ZSliceDlg* zSlicePanel();
+    // Fits the slice panel to the view's height below the tool buttons (on
+    // creation and whenever the window is resized).
+    void placeSlicePanel();
     // The slice panel when it exists (null otherwise): scene changes pause its slicing.
     ZSliceDlg* zSlicePanelIfAny() const;
     // The project manager takes the undo history over (MainWindowProject.cpp).
@@ -228,7 +242,7 @@ private:
     QString projectFileDialog(bool save, const QString& caption, const QString& start, const QString& filter);
     // The G-code export panel, made on first use (MainWindowExport.cpp).
     ExportDlg* exportPanel();
-    // Keys A and D: the support panel's Add or Delete, when the panel exists.
+    // Keys A and D: the support panel's Add or Delete, while the panel is open.
     void activateSupportItem(bool add);
 
     struct MessageBoxRequest;

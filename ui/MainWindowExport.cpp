@@ -23,9 +23,7 @@ ExportDlg* MainWindow::exportPanel() {
         connect(_progressBar, &ProgressBar::cancelRequested, panel->exporter(), &gcodeexport::GcodeExport::cancel);
         panel->setSaveDialog(
             [this, panel](const QString& caption, const QString& start, const QString& filter) {
-                if (!_fileDialogs)
-                    setFileDialogProvider(nullptr);
-                return _fileDialogs->saveFileName(panel, caption, start, filter, nullptr);
+                return askSaveFileName(panel, caption, start, filter, nullptr);
             });
         // G-code is named as the project is, or as Save Project would name it.
         panel->setNameProposal([this] {

@@ -1,6 +1,6 @@
 // The main window's hollowing tool: the "Create Hollow and Holes" button and the
-// forwarders through which the view (which does not know the hollowing) and
-// HollowCreationCmd reach the hollowing panel.
+// forwarders through which the view (which does not know the hollowing)
+// reaches the hollowing panel.
 #include "scene/ObjectTable.h"
 #include "src/Features/lcm/HollowDlg.h"
 #include "ui/MainWindow.h"
@@ -72,6 +72,11 @@ void MainWindow::addHoleAt(const double* position, const double* direction) {
         panel->placeHole(position, direction);
 }
 
+void MainWindow::dropPendingHole() {
+    if (HollowDlg* panel = HollowDlg::ifShown(_hollowDlg))
+        panel->dropHole();
+}
+
 bool MainWindow::pickHole(const QPoint& p) {
     HollowDlg* panel = HollowDlg::ifShown(_hollowDlg);
     if (!panel)
@@ -83,9 +88,4 @@ bool MainWindow::pickHole(const QPoint& p) {
 void MainWindow::drawHollowPreview() {
     if (HollowDlg* panel = HollowDlg::ifShown(_hollowDlg))
         panel->drawPreview();
-}
-
-bool MainWindow::takeHollowResult(ObjectEx** source, ObjectEx** hollowed) {
-    HollowDlg* panel = HollowDlg::ifShown(_hollowDlg);
-    return panel && panel->createHollowedObject(source, hollowed);
 }

@@ -2,7 +2,6 @@
 // question to save changes when the window closes. The project manager owns
 // the undo history; the window only routes its menus and panels to it.
 #include "app/Log.h"
-#include "app/ProgressReport.h"
 #include "scene/ObjectTable.h"
 #include "ui/FileDialogProvider.h"
 #include "ui/MainWindow.h"
@@ -34,12 +33,14 @@ QString MainWindow::projectFileDialog(bool save, const QString& caption, const Q
                                       const QString& filter) {
     if (_fileDialogs && _fileDialogs != _qtFileDialogs.get()) {
         if (save)
-            return _fileDialogs->saveFileName(this, caption, start, filter, nullptr);
-        const QStringList files = _fileDialogs->openFileNames(this, caption, start, filter);
+            return askSaveFileName(this, caption, start, filter, nullptr);
+        const QStringList files = askOpenFileNames(this, caption, start, filter);
         return files.isEmpty() ? QString() : files.first();
     }
-    return save ? ProjectManager::askSaveFileName(this, caption, start, filter)
-                : ProjectManager::askOpenFileName(this, caption, start, filter);
+    const QString path = save ? ProjectManager::askSaveFileName(this, caption, start, filter)
+                              : ProjectManager::askOpenFileName(this, caption, start, filter);
+    focusView();
+    return path;
 }
 
 void MainWindow::closePanelsForNewScene() {
@@ -75,17 +76,14 @@ void MainWindow::menuActionFileOpenProj() {
         _projectManager->openProjectDialog();
     }
     refreshZSliceView();
-    ProgressSink().finish();
 }
 
 void MainWindow::menuActionFileSaveProj() {
     _projectManager->saveProject(false);
-    ProgressSink().finish();
 }
 
 void MainWindow::menuActionFileSaveAsProj() {
     _projectManager->saveProject(true);
-    ProgressSink().finish();
 }
 
 // Recent projects are not offered: the action stays hidden.

@@ -105,6 +105,11 @@ void MainWindow::afterAllObjectImported() {
 
 // ---- Messages --------------------------------------------------------------------
 
+static_assert(SceneMessage::Information == QMessageBox::Information &&
+                  SceneMessage::Warning == QMessageBox::Warning &&
+                  SceneMessage::Critical == QMessageBox::Critical && SceneMessage::Ok == QMessageBox::Ok,
+              "the scene's message values are QMessageBox's");
+
 int MainWindow::showMessage(const QString& text, int icon, int buttons, int defaultButton) {
     return showMessageBoxDialog(text, icon, QMessageBox::StandardButtons(buttons),
                                 QMessageBox::StandardButton(defaultButton), QString(), QString(), kMessageBoxFlags);

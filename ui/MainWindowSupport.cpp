@@ -59,7 +59,8 @@ void MainWindow::cmdContextAutoSupport() {
 }
 
 void MainWindow::activateSupportItem(bool add) {
-    if (!_supportDlg)
+    // Adding or deleting support points is the support tool's: nothing while its panel is closed.
+    if (!_supportDlg || _supportDlg->isHidden())
         return;
     if (add)
         supportPanel()->activateAddItem();

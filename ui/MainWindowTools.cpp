@@ -76,16 +76,26 @@ ZSliceDlg* MainWindow::zSlicePanel() {
     if (!_zSliceDlg) {
         auto* panel = new ZSliceDlg(_glFrame);
         panel->setAutoFillBackground(true);
-        const int y = (kToolButtonSpacing + 44) * kToolButtonCount + 155;
-        // A short window still gives the panel room for its slider and buttons.
-        panel->setGeometry(5, y, panel->panelWidth, std::max(kMinSlicePanelHeight, _glFrame->height() - 10 - y));
         panel->hide();
         panel->setView(_glWidget);
         _zSliceDlg = panel;
+        placeSlicePanel();
         panel->startPreview();
         _glWidget->setSlicePreview(panel->renderer());
     }
     return static_cast<ZSliceDlg*>(_zSliceDlg);
+}
+
+void MainWindow::placeSlicePanel() {
+    ZSliceDlg* panel = zSlicePanelIfAny();
+    if (!panel)
+        return;
+    // Below the tool buttons down to the view's bottom, as the window is now
+    // (the slider takes what the panel's buttons leave): each millimetre of a
+    // tall scene gets as many pixels as the window allows. A short window
+    // still gives the panel room for its slider and buttons.
+    const int y = (kToolButtonSpacing + 44) * kToolButtonCount + 155;
+    panel->setGeometry(5, y, panel->panelWidth, std::max(kMinSlicePanelHeight, _glFrame->height() - 10 - y));
 }
 
 void MainWindow::onBtnTranslateClicked() {

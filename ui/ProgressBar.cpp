@@ -318,4 +318,5 @@ void ProgressBar::hideEvent(QHideEvent* event) {
         _visible = false;
     }
     QProgressDialog::hideEvent(event);
+    emit hidden();
 }

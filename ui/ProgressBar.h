@@ -49,6 +49,8 @@ public:
 signals:
     // The user clicked Cancel (GUI thread).
     void cancelRequested();
+    // The dialog went off the screen (finished or cancelled).
+    void hidden();
 
 public slots:
     void handleTimeOut();

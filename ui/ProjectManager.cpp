@@ -39,8 +39,6 @@ int warn(const QString& text, const QString& reason = QString()) {
 ProjectManager::ProjectManager(QWidget* window)
     : m_commands(std::make_unique<CommandManager>()), m_files(VlrProjectFileHandling::instance()),
       m_window(window) {
-    m_savedProjectDir = getPathSetting(PATH_SAVED_PROJECT, QString());
-    m_openedProjectPath = getPathSetting(PATH_OPENED_PROJECT, QString());
     m_saveDialog = [this](const QString& caption, const QString& start, const QString& filter) {
         return askSaveFileName(m_window, caption, start, filter);
     };
@@ -166,10 +164,8 @@ int ProjectManager::saveProject(bool saveAs) {
                 ? m_projectPath
                 : QDir(dialogStartFolder(PATH_SAVED_PROJECT)).filePath(name + projectExtension());
         path = m_saveDialog ? m_saveDialog(tr("Save Project As"), start, projectFilter()) : QString();
-        if (!path.isEmpty()) {
-            m_savedProjectDir = QFileInfo(path).absolutePath();
-            setPathSetting(PATH_SAVED_PROJECT, m_savedProjectDir);
-        }
+        if (!path.isEmpty())
+            setPathSetting(PATH_SAVED_PROJECT, QFileInfo(path).absolutePath());
     } else {
         path = m_projectPath;
     }
@@ -217,11 +213,13 @@ bool ProjectManager::writeProjectFile(const QString& path) {
 
 int ProjectManager::openProjectDialog() {
     // The project opened last while it is there, else its folder, else the
-    // folder projects were saved to, else home.
+    // folder projects were saved to, else home. Read from the settings at
+    // each use: they are the one record of it.
+    const QString opened = getPathSetting(PATH_OPENED_PROJECT, QString());
     const QString start =
-        QFileInfo(m_openedProjectPath).isFile() && QFileInfo(m_openedProjectPath).isAbsolute()
-            ? m_openedProjectPath
-            : dialogStartFolder(m_openedProjectPath.isEmpty() ? PATH_SAVED_PROJECT : PATH_OPENED_PROJECT);
+        QFileInfo(opened).isFile() && QFileInfo(opened).isAbsolute()
+            ? opened
+            : dialogStartFolder(opened.isEmpty() ? PATH_SAVED_PROJECT : PATH_OPENED_PROJECT);
     const QString path =
         m_openDialog ? m_openDialog(tr("Open Project File"), start, projectFilter()) : QString();
     if (path.isEmpty())
@@ -235,7 +233,6 @@ int ProjectManager::openProjectDialog() {
 int ProjectManager::openProject(const QString& path) {
     if (!checkFileReadable(path, m_window))
         return 0;
-    m_openedProjectPath = path;
     setPathSetting(PATH_OPENED_PROJECT, path);
     if (!path.endsWith(projectExtension(), Qt::CaseInsensitive))
         return 0;
@@ -244,7 +241,9 @@ int ProjectManager::openProject(const QString& path) {
     const IO_ERROR r = m_files->open(0, path, ObjectTable::instance());
     int result = 1;
     if (r != IO_SUCCESS) {
-        warn(tr("It's not possible to open <i>'%1'</i>.<br>The file may be corrupted.")
+        warn((r == IO_NOT_ENOUGH_MEMORY
+                  ? tr("It's not possible to open <i>'%1'</i>.<br>There is not enough memory to load it.")
+                  : tr("It's not possible to open <i>'%1'</i>.<br>The file may be corrupted."))
                  .arg(QFileInfo(path).fileName()),
              m_files->lastReason());
         resetProject();

@@ -98,8 +98,6 @@ private:
     std::unique_ptr<CommandManager> m_commands;
     bool m_newProject = true;
     QString m_projectPath;
-    QString m_savedProjectDir;
-    QString m_openedProjectPath;
     VlrProjectFileHandling* m_files;
     bool m_viewAttached = false;
     QWidget* m_window;

@@ -63,8 +63,6 @@ MainGLWidget::MainGLWidget(QGLContext* context, QWidget* parent, const QGLWidget
 }
 
 MainGLWidget::~MainGLWidget() {
-    if (ObjectTable::instance()->view() == this)
-        ObjectTable::instance()->setView(nullptr);
     if (isValid() && context()) {
         makeCurrent();
         freeCubeTextures();
@@ -251,7 +249,6 @@ void MainGLWidget::initializeGL() {
     glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, 1);
     glHint(GL_POLYGON_SMOOTH_HINT, GL_NICEST);
     checkVertexBufferSupport();
-    ObjectTable::instance()->setView(this);
     resetView();
 }
 
@@ -357,6 +354,11 @@ bool MainGLWidget::event(QEvent* event) {
 }
 
 void MainGLWidget::mousePressEvent(QMouseEvent* event) {
+    // A click in the view ends typing in a panel's field: the keys go to the
+    // shortcuts and the view again.
+    if (QWidget* focus = QApplication::focusWidget())
+        if (focus != this)
+            focus->clearFocus();
     _mousePressed = true;
     _lastPos = _pressPos = _currentPos = event->pos();
     switch (event->button()) {
@@ -512,6 +514,14 @@ void MainGLWidget::mouseReleaseEvent(QMouseEvent* event) {
     default:
         break;
     }
+}
+
+void MainGLWidget::leaveEvent(QEvent* event) {
+    QGLWidget::leaveEvent(event);
+    if (_mode != ViewMode::PlaceHoles)
+        return;
+    sceneHost()->dropPendingHole();
+    update();
 }
 
 void MainGLWidget::wheelEvent(QWheelEvent* event) {
@@ -721,6 +731,9 @@ void MainGLWidget::previewHoleCutterAt(const QPoint& pos) {
     if (ObjectTable::instance()->pickSurfacePoint(p, axis, &triangle) && triangle) {
         const double dir[3] = {-triangle->normal[0], -triangle->normal[1], -triangle->normal[2]};
         sceneHost()->addHoleAt(p, dir);
+    } else {
+        // Off the model there is nowhere to drill: no hole is shown.
+        sceneHost()->dropPendingHole();
     }
     update();
 }

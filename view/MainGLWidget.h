@@ -127,6 +127,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent*) override {}
     void wheelEvent(QWheelEvent* event) override;
+    // The cursor left the view: the hole that followed it goes.
+    void leaveEvent(QEvent* event) override;
 
 private:
     // Drawing of the fixed parts (MainGLWidgetDraw.cpp).

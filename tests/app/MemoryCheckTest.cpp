@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <utility>
+
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -166,5 +169,31 @@ TEST(MemoryCheck, anAddressSpaceLimitLeavesOnlyWhatIsNotMapped) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// The check runs where memory is short: when even reading its figures cannot
+// allocate, it refuses the request instead of throwing.
+TEST(MemoryCheck, aCheckThatCannotAllocateRefusesWithoutThrowing) {
+    static_assert(noexcept(hasEnoughMemory(std::declval<const uint64_t&>())), "the check never throws");
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's allocator ends the process instead of failing an allocation";
+#endif
+    const pid_t child = fork();
+    if (child == 0) {
+        const uint64_t limit = platform::mappedBytes() + 16 * MiB;
+        const rlimit tight{rlim_t(limit), rlim_t(limit)};
+        if (setrlimit(RLIMIT_AS, &tight) != 0)
+            _exit(100);
+        // Take every byte the allocator still has.
+        static void* volatile taken;
+        for (size_t size = 1 << 20; size >= 16; size /= 2)
+            while ((taken = ::malloc(size)) != nullptr) {
+            }
+        _exit(hasEnoughMemory(1) ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }

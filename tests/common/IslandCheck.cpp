@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <memory>
 
 namespace islandcheck {
@@ -290,6 +291,131 @@ Result findIslands(topolib::StlObject& model, const std::vector<topolib::StlTria
         supportBelow = std::move(supportHere);
     }
     return result;
+}
+
+namespace {
+
+// One layer's material on a grid of cells: cell (i, j) has its centre at
+// (x0 + (i + 0.5) c, y0 + (j + 0.5) c) and holds material when the layer's
+// outlines wind around that centre (non-zero rule).
+struct Raster {
+    double x0 = 0.0, y0 = 0.0, c = 0.1;
+    int nx = 0, ny = 0;
+    std::vector<uint8_t> full;
+
+    bool at(int i, int j) const {
+        return i >= 0 && j >= 0 && i < nx && j < ny && full[std::size_t(j) * nx + i];
+    }
+};
+
+Raster rasterise(const std::vector<Loop>& loops, double x0, double y0, double c, int nx, int ny) {
+    Raster r{x0, y0, c, nx, ny, std::vector<uint8_t>(std::size_t(nx) * ny, 0)};
+    std::vector<std::pair<double, int>> crossings;
+    for (int j = 0; j < ny; ++j) {
+        const double y = y0 + (j + 0.5) * c;
+        crossings.clear();
+        for (const Loop& l : loops) {
+            if (y < l.lo[1] || y > l.hi[1])
+                continue;
+            const std::size_t n = l.pts.size();
+            for (std::size_t k = 0, k0 = n - 1; k < n; k0 = k++) {
+                const P& a = l.pts[k0];
+                const P& b = l.pts[k];
+                if ((a.y <= y) == (b.y <= y))
+                    continue;
+                const double x = a.x + (y - a.y) * (b.x - a.x) / (b.y - a.y);
+                crossings.emplace_back(x, b.y > a.y ? 1 : -1);
+            }
+        }
+        std::sort(crossings.begin(), crossings.end());
+        int winding = 0;
+        for (std::size_t k = 0; k + 1 < crossings.size(); ++k) {
+            winding += crossings[k].second;
+            if (winding == 0)
+                continue;
+            const int i0 = std::max(0, int(std::ceil((crossings[k].first - x0) / c - 0.5)));
+            const int i1 = std::min(nx - 1, int(std::floor((crossings[k + 1].first - x0) / c - 0.5)));
+            for (int i = i0; i <= i1; ++i)
+                r.full[std::size_t(j) * nx + i] = 1;
+        }
+    }
+    return r;
+}
+
+} // namespace
+
+Overhangs findUnreachedOverhangs(topolib::StlObject& model,
+                                 const std::vector<std::array<double, 3>>& contacts,
+                                 const OverhangSettings& settings) {
+    Overhangs out;
+    double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+    for (const topolib::StlVertex* v : model.vertices())
+        for (int k = 0; k < 3; ++k) {
+            lo[k] = std::min(lo[k], v->pos[k]);
+            hi[k] = std::max(hi[k], v->pos[k]);
+        }
+    const double c = settings.cell, pad = settings.hang + 2 * c;
+    const double x0 = lo[0] - pad, y0 = lo[1] - pad;
+    const int nx = int((hi[0] - lo[0] + 2 * pad) / c) + 1, ny = int((hi[1] - lo[1] + 2 * pad) / c) + 1;
+    const int reachCells = int(std::ceil(settings.hang / c));
+    const double h = settings.layer;
+    // The contacts bucketed by x and y in squares of the reach.
+    const double bucket = std::max(settings.reach, 1e-3);
+    auto key = [&](double x, double y) {
+        return std::pair<long, long>(long(std::floor((x - x0) / bucket)),
+                                     long(std::floor((y - y0) / bucket)));
+    };
+    std::map<std::pair<long, long>, std::vector<std::array<double, 3>>> buckets;
+    for (const auto& q : contacts)
+        buckets[key(q[0], q[1])].push_back(q);
+    auto reached = [&](double px, double py, double pz) {
+        const auto [bi, bj] = key(px, py);
+        for (long i = bi - 1; i <= bi + 1; ++i)
+            for (long j = bj - 1; j <= bj + 1; ++j) {
+                auto it = buckets.find({i, j});
+                if (it == buckets.end())
+                    continue;
+                for (const auto& q : it->second) {
+                    const double dx = q[0] - px, dy = q[1] - py, dz = q[2] - pz;
+                    if (dx * dx + dy * dy + dz * dz <= settings.reach * settings.reach)
+                        return true;
+                }
+            }
+        return false;
+    };
+    Raster below;
+    bool platform = true;
+    for (long k = 0; (k + 0.5) * h <= hi[2]; ++k) {
+        const double z = (k + 0.5) * h;
+        Raster here = rasterise(loopsAt(model, z), x0, y0, c, nx, ny);
+        if (!platform) {
+            for (int j = 0; j < ny; ++j)
+                for (int i = 0; i < nx; ++i) {
+                    if (!here.at(i, j) || below.at(i, j))
+                        continue;
+                    // Farther than `hang` from every cell of material below.
+                    bool near = false;
+                    for (int dj = -reachCells; dj <= reachCells && !near; ++dj)
+                        for (int di = -reachCells; di <= reachCells && !near; ++di)
+                            near = (di * di + dj * dj) * c * c <= settings.hang * settings.hang &&
+                                   below.at(i + di, j + dj);
+                    if (near)
+                        continue;
+                    const double px = x0 + (i + 0.5) * c, py = y0 + (j + 0.5) * c;
+                    out.hangingArea += c * c;
+                    if (!reached(px, py, z)) {
+                        out.unreachedArea += c * c;
+                        out.x = px;
+                        out.y = py;
+                        out.z = z;
+                    }
+                }
+        }
+        // The platform carries the first layer.
+        platform = false;
+        below = std::move(here);
+    }
+    return out;
 }
 
 } // namespace islandcheck

@@ -5,6 +5,7 @@
 // supports at every layer and looks for model regions that neither the model
 // nor a support of the layer below comes near.
 
+#include <array>
 #include <vector>
 
 namespace topolib {
@@ -40,5 +41,25 @@ struct Settings {
 // support shapes add up; a model wound inside out keeps its material inside).
 Result findIslands(topolib::StlObject& model, const std::vector<topolib::StlTriangle*>& supports,
                    const Settings& settings = Settings());
+
+// Overhangs that no contact reaches. The model is sliced at every layer (cut at
+// its middle) and each layer rasterised into square cells; a cell of material
+// whose centre lies farther than `hang` from all material of the layer below
+// hangs past it. Such a cell is reached when a contact point lies within `reach`
+// (3D) of the cell's centre at the layer's height.
+struct OverhangSettings {
+    double layer = 0.05;
+    double cell = 0.1;
+    double hang = 1.0;
+    double reach = 5.0;
+};
+struct Overhangs {
+    double hangingArea = 0.0;         // mm², over all layers
+    double unreachedArea = 0.0;       // mm², the part no contact reaches
+    double x = 0.0, y = 0.0, z = 0.0; // a cell of the unreached part
+};
+Overhangs findUnreachedOverhangs(topolib::StlObject& model,
+                                 const std::vector<std::array<double, 3>>& contacts,
+                                 const OverhangSettings& settings = OverhangSettings());
 
 } // namespace islandcheck

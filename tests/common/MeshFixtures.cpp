@@ -2,6 +2,7 @@
 
 #include "topolib/StlObject.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -151,6 +152,47 @@ TriangleSoup irregularIcosphere(double radius, int level, unsigned seed) {
     });
 }
 
+TriangleSoup bumpyHead(double size, int level) {
+    TriangleSoup soup = icosphere(1.0, level);
+    const Point ears[2] = {normalised({0.35, 0.15, 1.0}), normalised({-0.35, 0.15, 1.0})};
+    auto dot = [](const Point& a, const Point& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; };
+    // A corner's place depends on its position only, so shared corners stay shared.
+    auto place = [&](const Point& u) {
+        double r = 1.0 + 0.06 * std::sin(5.0 * u[0] + 1.0) * std::sin(4.0 * u[1]) + 0.04 * std::cos(7.0 * u[2] + 2.0 * u[0]);
+        for (const Point& e : ears) {
+            // Flat top of angular radius 0.13, falling off over 0.05.
+            const double a = std::acos(std::max(-1.0, std::min(1.0, dot(u, e))));
+            const double fall = a < 0.13 ? 1.0 : a < 0.18 ? (0.18 - a) / 0.05 : 0.0;
+            r += 0.9 * fall * fall;
+        }
+        Point q{u[0] * r, u[1] * r, u[2] * r};
+        for (const Point& e : ears) {
+            // Across the ear's axis, scaled by 1 - 0.75 g: one to one, since
+            // |p| (1 - 0.75 g(|p|)) grows with |p| for a Gaussian g.
+            const double z = dot(q, e);
+            const Point p{q[0] - z * e[0], q[1] - z * e[1], q[2] - z * e[2]};
+            const double s = 1.0 - 0.75 * std::exp(-std::pow((z - 1.12) / 0.08, 2.0) - dot(p, p) / 0.0625);
+            q = {z * e[0] + s * p[0], z * e[1] + s * p[1], z * e[2] + s * p[2]};
+        }
+        return q;
+    };
+    Point lo{1e300, 1e300, 1e300}, hi{-1e300, -1e300, -1e300};
+    for (Facet& f : soup)
+        for (Point& p : f.v) {
+            p = place(p);
+            for (int k = 0; k < 3; ++k) {
+                lo[k] = std::min(lo[k], p[k]);
+                hi[k] = std::max(hi[k], p[k]);
+            }
+        }
+    const double scale = size / std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
+    for (Facet& f : soup)
+        for (Point& p : f.v)
+            for (int k = 0; k < 3; ++k)
+                p[k] = (p[k] - lo[k]) * scale;
+    return soup;
+}
+
 TriangleSoup torus(double R, double r, int major, int minor, const Point& c) {
     auto at = [&](int i, int j) -> Point {
         const double u = 2.0 * kPi * (i % major) / major;
@@ -206,6 +248,47 @@ TriangleSoup cone(int blades, double radius, double height, const Point& baseCen
     for (int i = 0; i < blades; ++i) {
         s.push_back({{tip, rim(i), rim(i + 1)}});
         s.push_back({{baseCentre, rim(i + 1), rim(i)}});
+    }
+    return s;
+}
+
+TriangleSoup screw(int sides, int rowsPerPitch) {
+    const double core = 3.0, depth = 3.0, pitch = 2.5, shank = 42.5, head = 10.0, top = 50.0;
+    // The thread's radius at angle a and height z: a trapezoid over one turn.
+    auto threadRadius = [&](double a, double z) {
+        double u = z / pitch - a / (2.0 * kPi);
+        u -= std::floor(u);
+        const double rise = std::clamp((std::min(u, 1.0 - u) - 0.1) / 0.3, 0.0, 1.0);
+        return core + depth * rise;
+    };
+    // Rows of the surface from the bottom pole over the shank, the ledge and the
+    // head's side to the top pole; each gives radius and height by angle.
+    struct Row {
+        double z;
+        int kind; // 0 pole, 1 thread, 2 head rim
+    };
+    std::vector<Row> rows{{0.0, 0}};
+    const int shankRows = static_cast<int>(std::lround(shank / pitch)) * rowsPerPitch;
+    for (int j = 0; j <= shankRows; ++j)
+        rows.push_back({shank * j / shankRows, 1});
+    rows.push_back({shank, 2});
+    rows.push_back({top, 2});
+    rows.push_back({top, 0});
+    auto at = [&](const Row& row, int i) -> Point {
+        const double a = 2.0 * kPi * (i % sides) / sides;
+        const double r = row.kind == 0 ? 0.0 : (row.kind == 1 ? threadRadius(a, row.z) : head);
+        return {r * std::cos(a), r * std::sin(a), row.z};
+    };
+    TriangleSoup s;
+    for (std::size_t j = 0; j + 1 < rows.size(); ++j) {
+        for (int i = 0; i < sides; ++i) {
+            const Point a = at(rows[j], i), b = at(rows[j], i + 1);
+            const Point c = at(rows[j + 1], i + 1), d = at(rows[j + 1], i);
+            if (rows[j].kind != 0)
+                s.push_back({{a, b, c}});
+            if (rows[j + 1].kind != 0)
+                s.push_back({{a, c, d}});
+        }
     }
     return s;
 }

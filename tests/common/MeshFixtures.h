@@ -41,6 +41,12 @@ TriangleSoup icosphere(double radius, int level, const Point& centre = {0.0, 0.0
 // lies at a random 20-80% of its edge and its radius is jittered by ±2%
 // (repeatable for a seed).
 TriangleSoup irregularIcosphere(double radius, int level, unsigned seed = 7);
+// A closed, bumpy head of longest side `size` with two thin ears, like a scanned
+// animal: an icosphere of the level, its radius rippled by a few per cent, two
+// ears rising from the top whose necks are pinched narrower than their tips (a
+// smooth one-to-one warp, so the surface never crosses itself). Walls of a few
+// per cent of the size leave the ears' insides cut off from the body's.
+TriangleSoup bumpyHead(double size, int level = 6);
 // Torus around the z axis: major radius R, tube radius r, `majorSegments` ×
 // `minorSegments` quads, 2 · major · minor facets, major · minor vertices,
 // 3 · major · minor edges. 1000 × 500 gives the million-facet import mesh.
@@ -54,6 +60,12 @@ TriangleSoup cylinder(double radius, const Point& p0, const Point& p1, int sides
 // the order tip blade i, base blade i; 2 · blades facets. Rim point i lies at
 // angle 2 pi i / blades.
 TriangleSoup cone(int blades, double radius, double height, const Point& baseCentre = {0.0, 0.0, 0.0});
+// A screw hanging from its head: a shank of core radius 4 with a helical thread
+// 1 deep (outer radius 5, pitch 2, a trapezoid profile) from z = 0 to z = 42,
+// and a flat head of radius 9.5 from z = 42 to 50 whose underside is a ledge of
+// about 205 mm² around the shank. `sides` facets around, `rowsPerPitch` rows
+// of the shank per turn: 2 · sides · (21 · rowsPerPitch + 3) facets.
+TriangleSoup screw(int sides = 64, int rowsPerPitch = 8);
 // One facet (0,0,0), (size,0,0), (0,size,0), normal +z.
 TriangleSoup singleFacet(double size = 1.0);
 // `blades` facets sharing the centre (0,0,0) in the z = 0 plane, spread over

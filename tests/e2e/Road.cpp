@@ -5,6 +5,7 @@
 #include "app/DataFolders.h"
 #include "app/MemoryCheck.h"
 #include "app/Platform.h"
+#include "app/SettingsStore.h"
 #include "app/Startup.h"
 #include "export/ExportDlg.h"
 #include "export/GcodeExport.h"
@@ -19,6 +20,7 @@
 #include "support/ConeShape.h"
 #include "support/SupportGen.h"
 #include "ui/MainWindow.h"
+#include "ui/ProjectManager.h"
 #include "view/MainGLWidget.h"
 #include "view/Manipulator.h"
 #include "view/SliceRender.h"
@@ -105,6 +107,11 @@ QTimer* typeIntoNextFileDialog(const QString& path) {
 Road::Road(const QString& workDir) : _workDir(workDir) {
     spherePath = QDir(workDir).filePath("sphere.stl");
     torusPath = QDir(workDir).filePath("torus.stl");
+    // Each road starts as a first start of the program: no setting left by
+    // an earlier road of the same test program.
+    for (SettingsGroup g : {SettingsGroup::Booleans, SettingsGroup::Colors, SettingsGroup::DialogsPosition,
+                            SettingsGroup::General, SettingsGroup::Paths})
+        settingsGroup(g).clear();
 }
 
 Road::~Road() {
@@ -112,11 +119,22 @@ Road::~Road() {
     // next test of the same program starts with an empty scene and history
     // and no timer that reads this road.
     delete _messageGuard;
+    if (window) {
+        resetWindow();
+        window->setFileDialogProvider(nullptr);
+        return;
+    }
     ObjectTable::instance()->deleteAllObjects();
     if (CommandManager* commands = sceneHost() ? sceneHost()->commandManager() : nullptr)
         commands->clear();
-    if (window)
-        window->setFileDialogProvider(nullptr);
+}
+
+void Road::resetWindow() {
+    // The slice preview goes first: its worker reads the meshes that the
+    // reset deletes (stopping it waits for the worker).
+    if (window->toolButtons()[7]->isChecked())
+        window->toolButtons()[7]->click();
+    window->projectManager()->resetProject();
 }
 
 void Road::writeModels() {
@@ -129,6 +147,12 @@ bool Road::start() {
     qputenv("XDG_DATA_HOME", QDir(_workDir).filePath("data").toUtf8());
     initResources();
     window = MainWindow::instance();
+    // The window is the process's one main window and may have served an
+    // earlier road: it starts again from what a new window shows, an
+    // untitled empty project with no panel open (the slice preview
+    // included) and the settings read again.
+    resetWindow();
+    window->restoreSettings();
     dataDir = getCommonAppDataDir();
     _logPath = openRunLog(dataDir, QDateTime::currentDateTime());
     writeSystemReport(platform::processorCount(), platform::totalPhysicalMemory());

@@ -146,6 +146,9 @@ public:
     QStringList messages;
 
 private:
+    // The window as a new one shows it: no slice preview, an untitled empty
+    // project with no panel open and an empty history.
+    void resetWindow();
     // Triggers a menu action with its file dialog answered by path (through
     // the window's dialog provider, or typed into a real dialog).
     void triggerWithFileAnswer(const char* action, const QString& path);

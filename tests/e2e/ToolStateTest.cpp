@@ -17,7 +17,9 @@
 #include "scene/OrientateDlg.h"
 #include "scene/ScaleDlg.h"
 #include "scene/SceneCommands.h"
+#include "src/Features/lcm/HollowContext.h"
 #include "src/Features/lcm/HollowDlg.h"
+#include "topolib/Matrix4D.h"
 #include "ui/MainWindow.h"
 #include "ui/SupportDlg.h"
 #include "view/MainGLWidget.h"
@@ -25,15 +27,21 @@
 #include "view/ZSliceDlg.h"
 
 #include <QAbstractButton>
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -47,7 +55,16 @@
 namespace {
 
 // Tool buttons by their place in the window.
-enum Tool { Import = 0, Orientate = 1, Scale = 2, Hollow = 3, Support = 4, Save = 5, Gcode = 6 };
+enum Tool {
+    Import = 0,
+    Orientate = 1,
+    Scale = 2,
+    Hollow = 3,
+    Support = 4,
+    Save = 5,
+    Gcode = 6,
+    SliceView = 7
+};
 
 class ToolState : public ::testing::Test {
 protected:
@@ -407,12 +424,8 @@ TEST_F(ToolState, savingWithNothingSelectedSaysSoAndWritesNothing) {
 // x 250 mm volume to the view, to the placement of an import, to Center and
 // to Fit To Platform.
 TEST_F(ToolState, thePrinterChosenAloneGivesEveryoneItsBuildVolume) {
-    const QString configDir = qEnvironmentVariable("XDG_CONFIG_HOME") + "/Norvane/Velar3D";
-    ASSERT_TRUE(QDir().mkpath(configDir));
-    QFile general(configDir + "/General.conf");
-    ASSERT_TRUE(general.open(QIODevice::WriteOnly));
-    general.write("[General]\nCurrentPrinter=1\n");
-    general.close();
+    // The road started with no setting at all.
+    setGeneralInt(GENERAL_CURRENT_PRINTER, 1);
     start();
     double volume[3];
     view->getBuildVolume(volume);
@@ -498,6 +511,162 @@ TEST_F(ToolState, fileDialogsStartWhereTheirKindWasLastUsed) {
     exportDlg->findChild<QPushButton*>("_btnExport")->click();
     EXPECT_EQ(dialogs.lastStart, gcode + "/scene.gcode");
     EXPECT_TRUE(road->messages.isEmpty()) << road->messages.join(" | ").toStdString();
+}
+
+// Typing in a panel's box is typing there: Ctrl+A in the Scale and the
+// hollowing Offset box (with the support panel made and closed) starts no
+// support tool, so clicks in the view go on selecting objects and placing
+// drain holes. The hole being placed follows the cursor over the model and
+// goes when the cursor leaves it.
+TEST_F(ToolState, selectingABoxTextLeavesClicksToTheView) {
+    start();
+    ObjectEx* cube = importCube();
+    ASSERT_NE(cube, nullptr);
+    lookFromAbove(cube);
+    button(Support)->click();
+    button(Support)->click();
+    ASSERT_FALSE(w->findChild<SupportDlg*>()->isVisible());
+    const auto b = box(cube);
+    const QPoint top = screenOf((b[0] + b[3]) / 2, (b[1] + b[4]) / 2, b[5]);
+    const QPoint beside = screenOf(b[3] + 30, b[4] + 30, 0);
+    const auto selectAllIn = [&](QWidget* panel, const char* name) {
+        auto* field = panel->findChild<QDoubleSpinBox*>(name);
+        ASSERT_NE(field, nullptr);
+        QApplication::setActiveWindow(w);
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(field, Qt::Key_D, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+    };
+
+    button(Scale)->click();
+    selectAllIn(w->findChild<ScaleDlg*>(), "_dsbFactorX");
+    EXPECT_EQ(view->mode(), ViewMode::Select);
+    cube->setSelected(false);
+    click(top);
+    EXPECT_TRUE(cube->isSelected());
+    button(Scale)->click();
+
+    button(Hollow)->click();
+    auto* hollow = w->findChild<HollowDlg*>();
+    ASSERT_TRUE(hollow && hollow->isVisible());
+    selectAllIn(hollow, "_dsbOffset");
+    auto* makeHoles = hollow->findChild<QCheckBox*>("_checkMakeHoles");
+    if (!makeHoles->isChecked())
+        makeHoles->click();
+    ASSERT_EQ(view->mode(), ViewMode::PlaceHoles);
+    view->updateGL();
+    partAt(top);
+    EXPECT_NE(hollow->context()->pendingHole(), nullptr);
+    partAt(beside);
+    EXPECT_EQ(hollow->context()->pendingHole(), nullptr);
+    partAt(top);
+    mouse(QEvent::MouseButtonPress, top, Qt::LeftButton, Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, top, Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(hollow->context()->holes().size(), 1u);
+    button(Hollow)->click();
+    EXPECT_TRUE(road->messages.isEmpty()) << road->messages.join(" | ").toStdString();
+}
+
+// A turn keeps a resting object on the platform and a lifted one at its
+// height, whatever the angle about X or Y; undo gives the object back. The
+// Scale panel reads one factor on every axis of a uniformly scaled object
+// after each turn, and shows nothing once the object is unloaded.
+TEST_F(ToolState, aTurnKeepsTheObjectOnThePlatformAndItsScale) {
+    start();
+    ObjectEx* cube = importCube();
+    ASSERT_NE(cube, nullptr);
+    cube->setSelected(true);
+    button(Scale)->click();
+    auto* panel = w->findChild<ScaleDlg*>();
+    ASSERT_NE(panel, nullptr);
+    panel->tabs()->setCurrentIndex(1);
+    panel->factorBox(0)->setValue(50.0);
+    panel->findChild<QPushButton*>("_btnApply")->click();
+    const auto scaled = box(cube);
+    ASSERT_NEAR(scaled[3] - scaled[0], 10.0, 1e-9);
+    const std::size_t first = commands();
+
+    struct Turn {
+        double axis[3];
+        double degrees;
+        double lift; // moved up by this before the turn
+    };
+    const Turn turns[] = {{{1, 0, 0}, 75, 0},  {{0, 1, 0}, 30, 0},   {{1, 0, 0}, -40, 0},
+                          {{0, 1, 0}, 110, 0}, {{1, 0, 0}, 20, 7.5}, {{0, 1, 0}, -65, 0}};
+    for (const Turn& t : turns) {
+        SCOPED_TRACE(t.degrees);
+        if (t.lift != 0.0) {
+            ASSERT_TRUE(w->pushCommand(
+                new TranslateCmd(TranslateCmd::ByOffset, std::array<double, 3>{0, 0, t.lift}.data()), true));
+        }
+        const auto before = box(cube);
+        const double centre[3] = {(before[0] + before[3]) / 2, (before[1] + before[4]) / 2,
+                                  (before[2] + before[5]) / 2};
+        const double angle = t.degrees * M_PI / 180.0;
+        topolib::Matrix4D m;
+        topolib::makeAxisRotationMatrix(&angle, centre, t.axis, m);
+        cube->setTransform(m);
+        ASSERT_TRUE(w->pushCommand(new RoateCmd(), true));
+        EXPECT_NEAR(box(cube)[2], before[2], 0.01);
+        panel->refreshFields();
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(panel->factorBox(i)->text(), "50") << i;
+    }
+    while (commands() > first)
+        w->findChild<QAction*>("_menuEditUndo")->trigger();
+    const auto back = box(cube);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_NEAR(back[i], scaled[i], 1e-6);
+
+    quickAction("Unload Selected")->trigger();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(panel->factorBox(i)->text().isEmpty()) << i;
+        EXPECT_TRUE(panel->sizeBox(i)->text().isEmpty()) << i;
+    }
+    button(Scale)->click();
+}
+
+// After an import, with its file and progress dialogs, the window has the
+// keyboard again and no field holds it: its shortcuts get the keys.
+TEST_F(ToolState, theWindowHasTheKeysBackAfterEachImport) {
+    start();
+    button(Hollow)->click(); // no selection: a message box comes and goes
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_NE(importCube(), nullptr);
+        EXPECT_TRUE(scenefixtures::runEventsUntil(
+            [&] {
+                QWidget* focus = QApplication::focusWidget();
+                return QGuiApplication::focusWindow() == w->windowHandle() &&
+                       !qobject_cast<QAbstractSpinBox*>(focus) && !qobject_cast<QLineEdit*>(focus);
+            },
+            10000));
+    }
+}
+
+// The slice preview's panel reaches down to the view's bottom edge however
+// the window is resized, and its slider takes the height its buttons leave.
+TEST_F(ToolState, theSlicePanelFollowsTheWindowsHeight) {
+    start();
+    button(SliceView)->click();
+    auto* panel = w->findChild<ZSliceDlg*>();
+    ASSERT_TRUE(panel && panel->isVisible());
+    auto* slider = panel->findChild<QSlider*>();
+    ASSERT_NE(slider, nullptr);
+    int lastSlider = 0;
+    for (int height : {760, 1000}) {
+        SCOPED_TRACE(height);
+        w->resize(1024, height);
+        ASSERT_TRUE(scenefixtures::runEventsUntil([&] { return w->height() == height; }, 10000));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(panel->geometry().bottom(), w->glFrame()->height() - 11);
+        if (lastSlider > 0) {
+            EXPECT_GE(slider->height() - lastSlider, 230); // all of the 240 pixels more but rounding
+        }
+        lastSlider = slider->height();
+    }
+    button(SliceView)->click();
 }
 
 } // namespace

@@ -289,7 +289,11 @@ TEST_F(ViewInWindow, drainHoleThatMissesTheCavityIsToldInTheWindow) {
 
     panel->findChild<QPushButton*>("_btnOk")->click();
     ASSERT_TRUE(scenefixtures::runEventsUntil([&] { return !road->messages.isEmpty(); }, 10000));
-    EXPECT_EQ(road->messages.join(" | "), "Drain hole 1 does not reach the hollow inside.");
+    // The hole is named, and the cavity it left closed is told.
+    ASSERT_EQ(road->messages.size(), 1);
+    EXPECT_TRUE(road->messages[0].startsWith(
+        "Drain hole 1 does not reach the hollow inside.\n1 cavity has no drain hole and traps resin"))
+        << road->messages[0].toStdString();
     // The hollowing itself went through: the hollowed copy took the cube's place.
     EXPECT_EQ(ObjectTable::instance()->count(), 1);
     EXPECT_NE(ObjectTable::instance()->objects().back(), cube);

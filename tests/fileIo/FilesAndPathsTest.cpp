@@ -179,6 +179,15 @@ TEST_F(FilesAndPaths, savesReplaceTheFileWholeOrLeaveItAsItWasAndSayWhy) {
     ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
 
+    // A file the user marked read-only is kept, also by root, whom the
+    // system would let write it.
+    const std::string kept = base + "/kept.stl";
+    ASSERT_TRUE(writeFile(kept, "old"));
+    ASSERT_EQ(::chmod(kept.c_str(), 0444), 0);
+    EXPECT_FALSE(save(kept, &report));
+    EXPECT_EQ(report.failure, SaveFailure::ReadOnly);
+    EXPECT_EQ(bytesOf(kept), "old");
+
     // A folder that "nobody" may not write, holding a file that "nobody" may;
     // and a file of another owner (root) in a folder everybody may write.
     const std::string locked = base + "/locked", open = base + "/open";

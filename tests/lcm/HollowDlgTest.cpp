@@ -22,17 +22,15 @@
 
 namespace {
 
-// A window stand-in: forwards the hollowing command's request to the panel and
-// records messages.
+// A window stand-in: records messages.
 class PanelHost : public BasicSceneHost {
 public:
     HollowDlg* panel = nullptr;
     QStringList messages;
-    bool takeHollowResult(ObjectEx** source, ObjectEx** hollowed) override {
-        return panel && !panel->isHidden() && panel->createHollowedObject(source, hollowed);
-    }
+    std::vector<int> previewsAtMessage; // previews computed when each message came
     int showMessage(const QString& text, int, int, int defaultButton) override {
         messages << text;
+        previewsAtMessage.push_back(panel ? panel->previewCount() : -1);
         return defaultButton;
     }
 };
@@ -158,6 +156,43 @@ TEST_F(PanelFixture, wallThatDoesNotFitTellsTheUserAndOkChangesNothing) {
     EXPECT_FALSE(host.commandManager()->canUndo());
     EXPECT_EQ(ObjectTable::instance()->objectAt(0), plate);
     EXPECT_EQ(host.messages.size(), 2);
+}
+
+// Before a preview is computed the user learns that the wall asked is
+// thinner than the hollowing can make for the object (with the wall it makes),
+// and, once per opening, that the object is not closed; either way the
+// preview is computed.
+TEST_F(PanelFixture, thinWallAndOpenEdgesAreToldBeforeThePreview) {
+    struct Case {
+        meshfixtures::TriangleSoup soup;
+        const char* text;
+    } cases[] = {
+        {meshfixtures::box({500.0, 50.0, 50.0}), "the thinnest wall it can make is 5.00 mm"},
+        {meshfixtures::openBox(20.0), "This object is not closed: 4 of its edges are open."},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.text);
+        host.messages.clear();
+        host.previewsAtMessage.clear();
+        ObjectEx* obj = addObject(k.soup);
+        const int before = dlg.previewCount();
+        child<QDoubleSpinBox>("_dsbOffset")->setValue(2.0);
+        open(obj);
+        child<QDoubleSpinBox>("_dsbOffset")->setValue(1.5);
+        dlg.onBtnUpdateClicked();
+        EXPECT_EQ(dlg.previewCount(), before + 2);
+        int told = 0;
+        for (int i = 0; i < host.messages.size(); ++i)
+            if (host.messages[i].contains(k.text)) {
+                ++told;
+                EXPECT_EQ(host.previewsAtMessage[static_cast<std::size_t>(i)], before + told - 1);
+            }
+        // The thin wall at each preview, the open edges once.
+        EXPECT_EQ(told, k.soup.size() == 12 ? 2 : 1) << host.messages.join("|").toStdString();
+        EXPECT_GT(dlg.context()->innerTriangleCount() + dlg.context()->previewSurface()->triangles.size(), 0u);
+        dlg.close();
+        ObjectTable::instance()->deleteAllObjects();
+    }
 }
 
 TEST_F(PanelFixture, closingRestoresTheObjectAndForgetsTheHoles) {

@@ -10,6 +10,7 @@
 #include "project/VlrProjectFileHandling.h"
 
 #include "app/MemoryCheck.h"
+#include "app/Platform.h"
 #include "app/ProgressReport.h"
 #include "fileIo/ReplacementFile.h"
 #include "scene/ObjectEx.h"
@@ -100,6 +101,17 @@ TEST_F(ProjectFailureTest, failedSavesLeaveTheOldProjectAndNoTemporaryFile) {
     }
     EXPECT_EQ(fileBytes(path), before);
     EXPECT_TRUE(strayFiles(dir.path(), {kName}).isEmpty());
+
+    // A project the user marked read-only is kept, also by root, whom the
+    // system would let write it.
+    ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    EXPECT_EQ(save(), 2);
+    EXPECT_EQ(VlrProjectFileHandling::instance()->lastReason(),
+              QStringLiteral("The file is read-only; it was left as it was."));
+    EXPECT_EQ(fileBytes(path), before);
+    EXPECT_TRUE(strayFiles(dir.path(), {kName}).isEmpty());
+    ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                                QFile::ReadOther));
 
     // A folder the user may not write into (as root, in a child that gives up
     // root first, since root writes anywhere).
@@ -422,12 +434,13 @@ TEST_F(ProjectFailureTest, progressIsWeightedByTrianglesAndAnEmptySceneDividesBy
     std::vector<int> values;
     setProgressCallback([&values](int value, unsigned, const std::wstring&, const std::wstring&,
                                   const std::wstring&) { values.push_back(value); });
-    // An empty scene: only the descriptor, and it opens.
+    // An empty scene: only the descriptor, and it opens. Each ends the
+    // progress it showed (-1).
     EXPECT_EQ(save(), 0);
-    EXPECT_EQ(values, (std::vector<int>{-2, 0, 1, 10, 90, 98}));
+    EXPECT_EQ(values, (std::vector<int>{-2, 0, 1, 10, 90, 98, -1}));
     values.clear();
     EXPECT_EQ(open(), 0);
-    EXPECT_EQ(values, (std::vector<int>{-2, 0, 90}));
+    EXPECT_EQ(values, (std::vector<int>{-2, 0, 90, -1}));
 
     // 100 and 300 triangles: 80 points shared 20 : 60 on save, 90 shared
     // 22.5 : 67.5 (summed, then truncated) on open.
@@ -435,9 +448,52 @@ TEST_F(ProjectFailureTest, progressIsWeightedByTrianglesAndAnEmptySceneDividesBy
     ObjectTable::instance()->addObject(makeObject(meshfixtures::uvSphere(3, 30, 6, {9, 0, 5}), QStringLiteral("b")));
     values.clear();
     EXPECT_EQ(save(), 0);
-    EXPECT_EQ(values, (std::vector<int>{-2, 0, 1, 10, 30, 90, 90, 98}));
+    EXPECT_EQ(values, (std::vector<int>{-2, 0, 1, 10, 30, 90, 90, 98, -1}));
     values.clear();
     EXPECT_EQ(open(), 0);
-    EXPECT_EQ(values, (std::vector<int>{-2, 0, 22, 90, 90}));
+    EXPECT_EQ(values, (std::vector<int>{-2, 0, 22, 90, 90, -1}));
     setProgressCallback({});
+}
+
+// An object of a few triangles costs what the memory check is asked for it
+// (its records, octree and the object around them), and a project of more
+// such objects than the memory holds is refused before any of them is made.
+TEST_F(ProjectFailureTest, smallObjectsCostNoMoreThanTheMemoryCheckIsAskedFor) {
+    constexpr int kObjects = 1000;
+    const QByteArray cube = geometryEntry(meshfixtures::cube(1.0));
+    std::vector<std::pair<QString, QByteArray>> entries{
+        {QStringLiteral("VlrProDesc.xml"), descriptorEntry(kObjects, std::vector<unsigned>(kObjects, 12))}};
+    for (int k = 0; k < kObjects; ++k)
+        entries.emplace_back(QStringLiteral("ObjGeo/%1.vsg").arg(k), cube);
+    writeArchive(path, entries);
+    entries.clear();
+
+    // The requests for single objects are the promise for each object.
+    MemoryCheckFunction saved = MemoryCheckCallback;
+    uint64_t promised = 0;
+    installMemoryCheck([&promised](const uint64_t& bytes) {
+        promised += bytes < (1u << 20) ? bytes : 0;
+        return true;
+    });
+    const uint64_t before = platform::processPrivateBytes();
+    ASSERT_EQ(open(), 0);
+    const uint64_t used = platform::processPrivateBytes() - before;
+    EXPECT_EQ(ObjectTable::instance()->count(), kObjects);
+    // A sanitizer's shadow memory and red zones are not the program's.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    EXPECT_LE(used, promised) << used / kObjects << " bytes per object, " << promised / kObjects << " promised";
+#else
+    static_cast<void>(used);
+#endif
+    clearScene();
+
+    // Memory for a few objects only: refused before the first is made.
+    installMemoryCheck([](const uint64_t& bytes) { return bytes < (1u << 20); });
+    int made = 0;
+    project::ProjectContents contents;
+    EXPECT_EQ(project::readProjectArchive(
+                  path, [&made] { return ++made, std::unique_ptr<topolib::StlObject>(new ObjectEx()); }, contents),
+              IO_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(made, 0);
+    installMemoryCheck(saved);
 }

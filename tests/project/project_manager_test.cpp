@@ -12,6 +12,8 @@
 #include "fileIo/ReplacementFile.h"
 
 #include "app/MainWindowHooks.h"
+#include "app/MemoryCheck.h"
+#include "app/Platform.h"
 #include "scene/CameraState.h"
 #include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
@@ -25,13 +27,20 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <quazip/quazip.h>
+#include <quazip/quazipfile.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <fcntl.h>
+#include <functional>
+#include <new>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -253,4 +262,128 @@ TEST_F(ProjectManagerTest, aManagerGoneLeavesNoCameraBehindForLaterSaves) {
     ASSERT_EQ(opened, 0);
     EXPECT_GT(read.zoom, 0.0);
     EXPECT_NE(read.zoom, 9.0);
+}
+
+namespace {
+
+// Writes a project archive entry by entry; an entry's text is given in
+// pieces, so that an entry of hundreds of megabytes is never held whole.
+class StreamedArchive {
+public:
+    explicit StreamedArchive(const QString& path) : zip_(path) {
+        zip_.setUtf8Enabled(true);
+        ok_ = zip_.open(QuaZip::mdCreate);
+    }
+    // piece(k) for k = 0 .. pieces - 1 make the entry's text.
+    void add(const QString& name, int pieces, const std::function<QByteArray(int)>& piece) {
+        QuaZipFile file(&zip_);
+        ok_ = ok_ && file.open(QIODevice::WriteOnly, QuaZipNewInfo(name), nullptr, 0, Z_DEFLATED, 1);
+        for (int k = 0; ok_ && k < pieces; ++k)
+            ok_ = file.write(piece(k)) >= 0;
+        file.close();
+        ok_ = ok_ && file.getZipError() == UNZ_OK;
+    }
+    bool close() {
+        zip_.close();
+        return ok_ && zip_.getZipError() == UNZ_OK;
+    }
+
+private:
+    QuaZip zip_;
+    bool ok_ = false;
+};
+
+// The largest resident size of this process so far, in bytes.
+uint64_t peakResidentBytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return uint64_t(usage.ru_maxrss) * 1024;
+}
+
+} // namespace
+
+// Entries made to exhaust memory (elements nested twenty million deep, half a
+// gigabyte of text) are refused through File > Open Project without taking
+// more than a few hundred megabytes, also under a 1.5 GB address-space limit;
+// an allocation that fails anyway is told as a lack of memory.
+TEST_F(ProjectManagerTest, craftedProjectsAreRefusedWithinBoundedMemory) {
+    const QByteArray open20M = QByteArray("<a>").repeated(1 << 16);
+    const QByteArray text = QByteArray(1 << 20, 'x');
+    const struct {
+        const char* name;
+        bool nestedDescriptor;
+        std::function<void(StreamedArchive&)> support;
+    } cases[] = {
+        {"nested support entry", false,
+         [&](StreamedArchive& a) {
+             a.add(QStringLiteral("Support/0.xml"), 306, [&](int k) {
+                 return k == 0 ? QByteArray("<SupportGen><AreaList>") : open20M;
+             });
+         }},
+        {"nested descriptor", true, {}},
+        {"text in a support entry", false,
+         [&](StreamedArchive& a) {
+             a.add(QStringLiteral("Support/0.xml"), 501, [&](int k) {
+                 return k == 0 ? QByteArray("<SupportGen><General BaseType=\"1\"/>") : text;
+             });
+         }},
+    };
+    const QByteArray descriptor = projecttest::descriptorEntry(1, {12});
+    const QByteArray geometry = projecttest::geometryEntry(meshfixtures::cube());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QStringLiteral("crafted.vpf"));
+        StreamedArchive archive(path);
+        if (c.nestedDescriptor)
+            archive.add(QStringLiteral("VlrProDesc.xml"), 306,
+                        [&](int k) { return k == 0 ? QByteArray("<Project><Header>") : open20M; });
+        else
+            archive.add(QStringLiteral("VlrProDesc.xml"), 1, [&](int) { return descriptor; });
+        archive.add(QStringLiteral("ObjGeo/0.vsg"), 1, [&](int) { return geometry; });
+        if (c.support)
+            c.support(archive);
+        ASSERT_TRUE(archive.close());
+        ASSERT_LT(QFileInfo(path).size(), 4 << 20);
+
+        openName = path;
+        messages.clear();
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const uint64_t before = peakResidentBytes();
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+            // 1.5 GB beyond what the process has mapped (the mesh records'
+            // reserved window among it).
+            const rlim_t most = rlim_t(platform::mappedBytes() + 1500000ull * 1024);
+            const rlimit limit{most, most};
+            setrlimit(RLIMIT_AS, &limit);
+#endif
+            const int opened = manager->openProjectDialog();
+            const bool refused = opened == 0 && ObjectTable::instance()->count() == 0 && messages.size() == 1 &&
+                                 messages[0].contains(QStringLiteral("corrupted"));
+            _exit((refused ? 0 : 1) | (peakResidentBytes() - before < (600ull << 20) ? 0 : 2));
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << "the open ended the program (signal " << WTERMSIG(status) << ")";
+        EXPECT_EQ(WEXITSTATUS(status) & 1, 0) << "not refused as damaged";
+        EXPECT_EQ(WEXITSTATUS(status) & 2, 0) << "took 600 MB or more";
+    }
+
+    // Whatever allocation fails while the project is read, the project is
+    // refused as not enough memory and the program goes on.
+    const QString path = dir.filePath(QStringLiteral("plain.vpf"));
+    projecttest::writeArchive(path, {{QStringLiteral("VlrProDesc.xml"), descriptor},
+                                     {QStringLiteral("ObjGeo/0.vsg"), geometry}});
+    MemoryCheckFunction saved = MemoryCheckCallback;
+    installMemoryCheck([](const uint64_t&) -> bool { throw std::bad_alloc(); });
+    openName = path;
+    messages.clear();
+    EXPECT_EQ(manager->openProjectDialog(), 0);
+    installMemoryCheck(saved);
+    EXPECT_EQ(ObjectTable::instance()->count(), 0);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("not enough memory"))) << messages[0].toStdString();
+    EXPECT_EQ(manager->openProjectDialog(), 1) << "the same project opens once memory allows";
+    EXPECT_EQ(ObjectTable::instance()->count(), 1);
 }

@@ -156,10 +156,15 @@ TEST_F(SceneTest, hostileFilesImportSoundlyOrAreRefusedWithWhatWasFound) {
         uint32_t facets;     // imported facets; 0: refused
         std::string message; // the message shown, "" for none
         bool exact;          // the message whole, or its start
+        bool mayBeTaken = false; // or taken as a binary STL whose count disagrees, and told so
     };
     const std::vector<Case> cases = {
-        {"program.stl", program, 0, "Load object fail!\nprogram.stl: This is not a binary STL file: it declares ",
-         false},
+        // The test program's own bytes depend on how it was linked: their
+        // records may read as too few valid triangles or reach beyond the
+        // coordinate limit (refused, for either reason), or as enough valid
+        // triangles in a file whose size disagrees with its count (taken, and
+        // the user told).
+        {"program.stl", program, 0, "Load object fail!\nprogram.stl: ", false, true},
         {"picture.stl", pngBytes(), 0, "Load object fail!\npicture.stl: This is not a binary STL file: it declares ",
          false},
         {"project.stl", zipBytes(zipPath), 0,
@@ -218,6 +223,12 @@ TEST_F(SceneTest, hostileFilesImportSoundlyOrAreRefusedWithWhatWasFound) {
         const QString path = dir.filePath(QString::fromLatin1(c.name));
         ASSERT_TRUE(stlfixtures::writeFile(path.toStdString(), c.bytes));
         importAndWait({path});
+        if (c.mayBeTaken && table()->count() == 1) {
+            ASSERT_EQ(host->messages.size(), 1);
+            const std::string shown = host->messages.value(0).toStdString();
+            EXPECT_EQ(shown.rfind(std::string(c.name) + ": The file declares ", 0), 0u) << shown;
+            continue;
+        }
         if (c.message.empty()) {
             EXPECT_TRUE(host->messages.isEmpty()) << host->messages.join(QLatin1Char('|')).toStdString();
         } else {

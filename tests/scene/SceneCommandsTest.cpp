@@ -172,10 +172,8 @@ TEST_F(SceneTest, hollowReplacementKeepsTheSlotAndFreesWhatIsOutOfTheList) {
     auto* copy = new CountedObject(&copyDeleted);
     meshfixtures::fillMesh(*copy, cube(6.0, {20, 0, 0}));
 
-    EXPECT_FALSE(sceneHost()->pushCommand(new HollowCreationCmd(20, 2.0, false), false)); // no result
-    host->hollowSource = source;
-    host->hollowCopy = copy;
-    ASSERT_TRUE(sceneHost()->pushCommand(new HollowCreationCmd(20, 2.0, false), false));
+    EXPECT_FALSE(sceneHost()->pushCommand(new HollowCreationCmd(nullptr, nullptr), false)); // no result
+    ASSERT_TRUE(sceneHost()->pushCommand(new HollowCreationCmd(source, copy), false));
     EXPECT_EQ(table()->objects(), std::vector<ObjectEx*>({first, copy, last}));
     EXPECT_TRUE(copy->isLoaded());
     ASSERT_TRUE(commands()->undo());
@@ -190,9 +188,8 @@ TEST_F(SceneTest, hollowReplacementKeepsTheSlotAndFreesWhatIsOutOfTheList) {
     // A source that is not in the list: refused, the copy is freed.
     auto* stray = new CountedObject(&sourceDeleted);
     copyDeleted = false;
-    host->hollowSource = stray;
-    host->hollowCopy = new CountedObject(&copyDeleted);
-    EXPECT_FALSE(sceneHost()->pushCommand(new HollowCreationCmd(20, 2.0, false), false));
+    EXPECT_FALSE(
+        sceneHost()->pushCommand(new HollowCreationCmd(stray, new CountedObject(&copyDeleted)), false));
     EXPECT_TRUE(copyDeleted);
     EXPECT_FALSE(sourceDeleted);
     delete stray;

@@ -39,20 +39,10 @@ public:
         out[1] = 130.0;
         out[2] = 180.0;
     }
-    bool takeHollowResult(ObjectEx** source, ObjectEx** hollowed) override {
-        if (!hollowSource)
-            return false;
-        *source = hollowSource;
-        *hollowed = hollowCopy;
-        hollowSource = hollowCopy = nullptr;
-        return true;
-    }
 
     QObject context;
     QStringList messages;
     std::vector<int> batchSizes; // objects of each finished batch, in order
-    ObjectEx* hollowSource = nullptr;
-    ObjectEx* hollowCopy = nullptr;
 };
 
 class SceneTest : public ::testing::Test {

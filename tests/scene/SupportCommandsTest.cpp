@@ -6,7 +6,6 @@
 #include "SceneTestHost.h"
 #include "SupportDump.h"
 
-#include "scene/ScaleDlg.h"
 #include "scene/SupportCommands.h"
 #include "support/ColumnLink.h"
 #include "support/ConeShape.h"
@@ -15,9 +14,6 @@
 #include "topolib/Matrix4D.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
-
-#include <QDoubleSpinBox>
-#include <QPushButton>
 
 #include <algorithm>
 #include <map>
@@ -262,7 +258,6 @@ TEST_F(SupportCommandsTest, undoOfAMoveTurnScaleOrFitGivesBackExactlyTheSupports
     ASSERT_NE(supported.find(" deleted 1 type"), std::string::npos); // a cone
     const size_t edits = commands()->undoCount();
 
-    ScaleDlg panel;
     const double by[3] = {3.0, -2.0, 1.0};
     struct Case {
         const char* what;
@@ -281,11 +276,13 @@ TEST_F(SupportCommandsTest, undoOfAMoveTurnScaleOrFitGivesBackExactlyTheSupports
          }},
         {"scale",
          [&] {
-             panel.refreshFields();
-             panel.factorBox(0)->setValue(150);
-             panel.findChild<QPushButton*>("_btnApply")->click();
+             double min[3], max[3];
+             ASSERT_TRUE(obj->readBox(min, max));
+             const double f[3] = {1.5, 1.0, 1.0};
+             obj->setTransform(scaleInPlace(min, max, f));
+             ASSERT_TRUE(host->pushCommand(new RescaleCmd(), false));
          }},
-        {"fit", [&] { panel.findChild<QPushButton*>("_btnFitPlatform")->click(); }},
+        {"fit", [&] { ASSERT_TRUE(host->pushCommand(new FitToPlatformCmd(), false)); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

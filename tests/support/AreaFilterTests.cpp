@@ -1,4 +1,5 @@
 // The overhang filter's decisions on hand-made regions, and the marks it leaves.
+#include "IslandShapes.h"
 #include "SupportTestUtil.h"
 #include "support/SupportArea.h"
 #include "support/SupportGen.h"
@@ -7,6 +8,7 @@
 
 #include <cmath>
 #include <memory>
+#include <random>
 
 using namespace supporttest;
 using support::AreaSupport;
@@ -153,6 +155,12 @@ TEST(AreaFilter, smallRegionStaysInAPocketAndIsDroppedOnASlope) {
         ASSERT_FALSE(region->outline->edges.empty());
         EXPECT_EQ(c.drop, region->isNegligible(&minArea, &tol));
         EXPECT_TRUE(marksClear(*mesh));
+        // The same answer from the walks answered together.
+        support::SupportGen gen(mesh.get());
+        region->owner = &gen;
+        EXPECT_EQ(std::vector<int8_t>{c.drop ? int8_t(0) : int8_t(1)},
+                  AreaSupport::rimWalksTogether({region.get()}, &minArea, &tol));
+        EXPECT_TRUE(marksClear(*mesh));
     }
     // Without outline a small region stays.
     AreaSupport bare;
@@ -185,8 +193,8 @@ TEST(AreaFilter, toleranceOfTheFilterGrowsWithTheModelHeightWithinItsBounds) {
                 const double zExtent = probe->bboxMax()[2] - probe->bboxMin()[2];
                 const double expected = std::min(0.7, std::max(minTolerance, 0.01 * zExtent));
                 const double bump = expected + below;
-                SCOPED_TRACE(::testing::Message() << "height " << height << " minTolerance " << minTolerance
-                                                  << " bump " << bump);
+                SCOPED_TRACE(::testing::Message()
+                             << "height " << height << " minTolerance " << minTolerance << " bump " << bump);
                 auto mesh = build(bump);
                 support::SupportGen gen(mesh.get());
                 gen.minTolerance = minTolerance;
@@ -199,4 +207,71 @@ TEST(AreaFilter, toleranceOfTheFilterGrowsWithTheModelHeightWithinItsBounds) {
             }
         }
     }
+}
+
+TEST(AreaFilter, rimWalksTogetherAnswerAsEachSmallRegionsOwnWalk) {
+    // The overhang regions of rough plates (many small steep patches, pits whose
+    // bottom lies inside their region, some facets deleted): every small region's
+    // rim walk answered together is the region's own walk.
+    std::mt19937 rng(20261209);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    int answered = 0, stays = 0, drops = 0, ownWalk = 0;
+    for (int round = 0; round < 12; ++round) {
+        const int n = 30 + round % 4;
+        const double noise = round % 3 == 0 ? 1.5 : (round % 3 == 1 ? 2.5 : 4.0);
+        // Noise, and dimples whose gently curved bottoms (regions lower inside
+        // than on their rim) are ringed by steep walls.
+        std::vector<double> heights((n + 1) * (n + 1));
+        for (double& h : heights)
+            h = noise * unit(rng);
+        for (int k = 0; k < 6; ++k) {
+            const double ci = n * unit(rng), cj = n * unit(rng), r = 2.0 + 2.0 * unit(rng);
+            for (int i = 0; i <= n; ++i)
+                for (int j = 0; j <= n; ++j) {
+                    const double d2 = ((i - ci) * (i - ci) + (j - cj) * (j - cj)) / (r * r);
+                    heights[static_cast<std::size_t>(i * (n + 1) + j)] -= d2 < 1.0 ? 6.0 * (1.0 - d2) : 0.0;
+                }
+        }
+        auto bottom = [&](int i, int j) { return heights[static_cast<std::size_t>(i * (n + 1) + j)]; };
+        auto mesh = meshfixtures::buildMesh(islandshapes::slab(n, bottom, 3.0 + noise));
+        if (round % 2 == 1)
+            for (StlTriangle* t : mesh->triangles())
+                t->setDeleted(unit(rng) < 0.03);
+        support::SupportGen gen(mesh.get());
+        const double limit = -std::cos(46.0 * 3.141592653 / 180.0);
+        for (StlTriangle* t : mesh->triangles())
+            if (!t->isDeleted() && t->walkMark() == 0 && t->normal.z < limit)
+                gen.growOverhangRegion(t, limit);
+        mesh->clearTriangleMarks();
+        for (topolib::StlEdge* e : mesh->edges())
+            if (e->edgeClass != topolib::kEdgeDetached)
+                e->clearMarks();
+        for (const double minArea : {5.0, 60.0}) {
+            for (const double tol : {0.35, 1.5, 3.0}) {
+                const std::vector<int8_t> together = AreaSupport::rimWalksTogether(gen.areas, &minArea, &tol);
+                ASSERT_EQ(together.size(), gen.areas.size());
+                for (std::size_t i = 0; i < gen.areas.size(); ++i) {
+                    auto* region = static_cast<AreaSupport*>(gen.areas[i]);
+                    if (!region->walksRim(&minArea)) {
+                        EXPECT_EQ(together[i], -1);
+                        continue;
+                    }
+                    if (together[i] == -1) {
+                        ++ownWalk; // left to its own walk
+                        continue;
+                    }
+                    const bool own = region->staysLowWithinTolerance(&tol);
+                    EXPECT_EQ(together[i] == 1, own)
+                        << "round " << round << " region " << i << " tol " << tol;
+                    ++answered;
+                    (own ? stays : drops) += 1;
+                }
+                EXPECT_TRUE(marksClear(*mesh));
+            }
+        }
+    }
+    EXPECT_GT(stays, 100);
+    EXPECT_GT(drops, 100);
+    EXPECT_GT(answered, 1000);
+    EXPECT_LT(20 * ownWalk, answered);
 }

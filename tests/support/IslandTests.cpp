@@ -94,3 +94,115 @@ TEST(IslandSupport, shallowPitInASlopingUndersideGetsItsOwnCone) {
         pit = pit || std::fabs(i.z - 7.075) < 1e-9;
     EXPECT_TRUE(pit);
 }
+
+TEST(IslandSupport, overhangCheckMeasuresWhatHangsPastTheLayerBelowAndWhatNoContactReaches) {
+    // A 10 x 10 x 1 plate on a 4 x 4 column 10 high: the plate's underside hangs
+    // past the column wherever it lies more than 1 mm outside it, 100 - (36 - 4 +
+    // pi) = 64.86 mm² (the rasterised figure is within a cell's rim of it).
+    const mf::TriangleSoup model =
+        mf::concatenated(mf::box({4, 4, 10}, {3, 3, 0}), mf::box({10, 10, 1}, {0, 0, 10}));
+    auto mesh = mf::buildMeshWithOctree(model);
+    const double expected = 100.0 - (36.0 - 4.0 + M_PI);
+    const islandcheck::Overhangs none = islandcheck::findUnreachedOverhangs(*mesh, {});
+    EXPECT_NEAR(none.hangingArea, expected, 1.5);
+    EXPECT_EQ(none.unreachedArea, none.hangingArea);
+    // Contacts every 4 mm under the plate reach all of it; one at a corner
+    // reaches the cells within 5 mm of it only.
+    std::vector<std::array<double, 3>> grid;
+    for (double x = 1.0; x < 10.0; x += 4.0)
+        for (double y = 1.0; y < 10.0; y += 4.0)
+            grid.push_back({x, y, 10.0});
+    const islandcheck::Overhangs held = islandcheck::findUnreachedOverhangs(*mesh, grid);
+    EXPECT_EQ(held.hangingArea, none.hangingArea);
+    EXPECT_EQ(held.unreachedArea, 0.0);
+    const islandcheck::Overhangs corner = islandcheck::findUnreachedOverhangs(*mesh, {{0.0, 0.0, 10.0}});
+    EXPECT_GT(corner.unreachedArea, 0.0);
+    EXPECT_LT(corner.unreachedArea, none.hangingArea - 15.0);
+}
+
+TEST(IslandSupport, everyOverhangOfAScrewHangingFromItsHeadHasAContactNearby) {
+    // Sliced independently of the generator: every part of a layer that hangs
+    // more than 1 mm past the layer below has a cone's contact within 5 mm, for
+    // the screw hanging from its head (the ledge under the head shares its region
+    // with the thread's flanks below it, and cones under it meet the thread) and
+    // for the screw turned 45 degrees about x and y; no island is left.
+    const mf::TriangleSoup screw = mf::screw();
+    const mf::TriangleSoup tilted =
+        islandshapes::turned(islandshapes::turned(screw, {1, 0, 0}, 45.0), {0, 1, 0}, 45.0);
+    for (const auto& [name, soup] : {std::pair{"hanging", &screw}, {"tilted", &tilted}}) {
+        for (const uint8_t type : {uint8_t(1), uint8_t(0)}) {
+            SCOPED_TRACE(std::string(name) + " type " + std::to_string(type));
+            Generated model;
+            model.mesh = mf::buildMeshWithOctree(mf::translated(*soup, {0.0, 0.0, 5.0}));
+            model.mesh->resetTriangleGroups();
+            model.gen = supporttest::presetSupports(model.mesh.get());
+            model.gen->setSupportType(type, false);
+            ASSERT_TRUE(model.gen->generate());
+            std::vector<std::array<double, 3>> contacts;
+            for (const auto& c : liveCones(*model.gen))
+                contacts.push_back({c[0], c[1], c[2]});
+            const islandcheck::Overhangs found = islandcheck::findUnreachedOverhangs(*model.mesh, contacts);
+            EXPECT_GT(found.hangingArea, 0.0);
+            EXPECT_EQ(found.unreachedArea, 0.0) << "e.g. at " << found.x << " " << found.y << " " << found.z;
+            std::vector<topolib::StlTriangle*> triangles;
+            model.gen->appendAllTriangles(triangles);
+            EXPECT_EQ(islandcheck::findIslands(*model.mesh, triangles).unsupported, 0);
+        }
+    }
+}
+
+TEST(IslandSupport, noSupportOfEitherTypeEntersTheModel) {
+    // Points of every support triangle (corners, edge middles, centres), away
+    // from the contacts and feet where a support meets the model on purpose,
+    // lie outside the model: for the test shapes turned, the screw hanging and
+    // tilted, and both support types.
+    std::vector<mf::TriangleSoup> models;
+    for (const islandshapes::Rotation& r : islandshapes::randomRotations(3, islandshapes::kRotationSeed))
+        for (const islandshapes::Shape& shape : islandshapes::all())
+            models.push_back(islandshapes::turned(shape.soup, r.axis, r.degrees));
+    models.push_back(mf::screw());
+    models.push_back(
+        islandshapes::turned(islandshapes::turned(mf::screw(), {1, 0, 0}, 90.0), {0, 1, 0}, 45.0));
+    int inside = 0, tested = 0;
+    for (std::size_t m = 0; m < models.size(); ++m) {
+        for (const uint8_t type : {uint8_t(1), uint8_t(0)}) {
+            Generated model;
+            model.mesh = mf::buildMeshWithOctree(mf::translated(models[m], {0.0, 0.0, 5.0}));
+            model.mesh->resetTriangleGroups();
+            model.gen = supporttest::presetSupports(model.mesh.get());
+            model.gen->setSupportType(type, false);
+            ASSERT_TRUE(model.gen->generate());
+            std::vector<topolib::Vector3D> ends;
+            for (const support::SupportAreaAbs* a : model.gen->areas)
+                for (const support::AbtShape* s : a->shapes)
+                    if (const support::ConeShape* c = s->asCone(); c != nullptr && !c->isDeleted()) {
+                        ends.push_back(c->ContactPoint);
+                        if (c->FootZ > 0.0)
+                            ends.push_back(c->FootPoint);
+                    }
+            std::vector<topolib::StlTriangle*> triangles;
+            model.gen->appendAllTriangles(triangles);
+            for (const topolib::StlTriangle* t : triangles) {
+                const topolib::Vector3D& a = t->vertices[0]->pos;
+                const topolib::Vector3D& b = t->vertices[1]->pos;
+                const topolib::Vector3D& c = t->vertices[2]->pos;
+                for (const topolib::Vector3D& p :
+                     {a, b, c, (a + b) * 0.5, (b + c) * 0.5, (c + a) * 0.5, (a + b + c) / 3.0}) {
+                    bool nearEnd = false;
+                    for (const topolib::Vector3D& e : ends)
+                        nearEnd = nearEnd || (p - e).lengthSquared() < 2.0 * 2.0;
+                    if (nearEnd)
+                        continue;
+                    ++tested;
+                    if (model.mesh->isInsideByDownwardCount(p.data())) {
+                        ++inside;
+                        ADD_FAILURE() << "model " << m << " type " << int(type) << " point " << p.x << " "
+                                      << p.y << " " << p.z;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(tested, 10000);
+    EXPECT_EQ(inside, 0);
+}

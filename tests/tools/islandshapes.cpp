@@ -1,7 +1,9 @@
 // islandshapes DIR: writes the island test models as binary STL files into
 // DIR: for each shape NAME, NAME_r0.stl as made and NAME_r1.stl to
 // NAME_r3.stl turned by the rotations the support tests use, and an inside-out
-// copy of each (NAME_rK_inside_out.stl). Lines "wrote PATH" go to stdout.
+// copy of each (NAME_rK_inside_out.stl); then screw.stl, a screw hanging from
+// its head (MeshFixtures' screw), and screw_tilted.stl, the same turned 45
+// degrees about x and then y. Lines "wrote PATH" go to stdout.
 
 #include "IslandShapes.h"
 #include "MeshFixtures.h"
@@ -12,6 +14,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 int main(int argc, char** argv) {
@@ -42,6 +45,20 @@ int main(int argc, char** argv) {
                 std::printf("wrote %s\n", path.c_str());
             }
         }
+    }
+    // The screw hanging from its head, and turned 45 degrees about x and then y.
+    const mf::TriangleSoup screw = mf::screw();
+    const mf::TriangleSoup tilted =
+        islandshapes::turned(islandshapes::turned(screw, {1, 0, 0}, 45.0), {0, 1, 0}, 45.0);
+    for (const auto& [name, soup] : {std::pair{"screw", &screw}, {"screw_tilted", &tilted}}) {
+        const std::string path = dir + "/" + name + ".stl";
+        auto mesh = mf::buildMesh(*soup, mf::BuildSteps{false, false});
+        std::vector<topolib::StlTriangle*> triangles(mesh->triangles().begin(), mesh->triangles().end());
+        if (fileIo::exportBinaryStl(QString::fromLocal8Bit(path.c_str()).toStdWString(), triangles) != 1) {
+            std::fprintf(stderr, "could not write %s\n", path.c_str());
+            return 1;
+        }
+        std::printf("wrote %s\n", path.c_str());
     }
     return 0;
 }

@@ -5,7 +5,7 @@
 // X Y Z, runs along N into the object, has the diameter SIZE, the panel's taper
 // 0 and the length WALL) and prints one line
 //   hollow result= triangles= inner_triangles= shells= boundary= nonmanifold=
-//   volume= cell= ms_copy= ms_stock= ms_offset= ms_mesh= ms_holes= ms= peak_mb=
+//   volume= cell= ms_copy= ms_stock= ms_offset= ms_mesh= ms_holes= ms= peak_mb= wall=
 // result 1 when an inner shell was made, 0 otherwise (the reason goes to
 // stderr); triangles counts the live triangles of the result, inner_triangles
 // those of the new inner shell, boundary / nonmanifold the edges with one or
@@ -17,7 +17,9 @@
 // into the copy's octree where that is sooner than ms_holes building the tree
 // whole; without holes the copy's octree is left to the caller, as the
 // application builds it on a worker); ms_holes the drain holes; ms is the whole
-// hollowing after the import; peak_mb the process's peak resident memory.
+// hollowing after the import; peak_mb the process's peak resident memory; wall
+// the wall made (the wall asked, or the thinnest wall the hollowing can make
+// for the model when that is thicker; 0 when no inner shell was made).
 
 #include "app/MemoryCheck.h"
 #include "fileIo/MeshFileLoad.h"
@@ -71,9 +73,8 @@ int runHollow(int argc, char** argv) {
     installMemoryCheck([](const uint64_t&) { return true; });
     topolib::StlObject mesh;
     if (fileIo::loadMeshFile(mesh, fileIo::decodePath(argv[1])).result != topolib::LoadResult::Success) {
-        std::printf(
-            "hollow result=0 triangles=0 inner_triangles=0 shells=0 boundary=0 nonmanifold=0 volume=0 cell=0 "
-            "ms_copy=0 ms_stock=0 ms_offset=0 ms_mesh=0 ms_holes=0 ms=0 peak_mb=0\n");
+        std::printf("hollow result=0 triangles=0 inner_triangles=0 shells=0 boundary=0 nonmanifold=0 volume=0 cell=0 "
+                    "ms_copy=0 ms_stock=0 ms_offset=0 ms_mesh=0 ms_holes=0 ms=0 peak_mb=0 wall=0\n");
         return 1;
     }
     mesh.computeBoundingBox();
@@ -106,11 +107,11 @@ int runHollow(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &usage);
     const lcm::HollowTimings& t = context.timings();
     std::printf("hollow result=%d triangles=%lu inner_triangles=%lu shells=%lu boundary=%lu nonmanifold=%lu "
-                "volume=%.6f cell=%.6f ms_copy=%.1f ms_stock=%.1f ms_offset=%.1f ms_mesh=%.1f ms_holes=%.1f "
-                "ms=%.1f peak_mb=%.1f\n",
+                "volume=%.6f cell=%.6f ms_copy=%.1f ms_stock=%.1f ms_offset=%.1f ms_mesh=%.1f ms_holes=%.1f ms=%.1f peak_mb=%.1f wall=%.6f\n",
                 result && context.innerTriangleCount() > 0 ? 1 : 0, live,
                 static_cast<unsigned long>(context.innerTriangleCount()), static_cast<unsigned long>(out.shells().size()),
                 boundary, overfull, topolib::liveVolume(out), context.stock() && !context.stock()->isEmpty() ? context.stock()->cellSize() : 0.0,
-                t.copy, t.stock, t.offset, t.mesh + t.assemble, t.holes, ms, usage.ru_maxrss / 1024.0);
+                t.copy, t.stock, t.offset, t.mesh + t.assemble, t.holes, ms, usage.ru_maxrss / 1024.0,
+                context.wallMade());
     return status == lcm::HollowStatus::Ok ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 // the model so that its lowest point lies at Z (default 5), generates supports
 // with the support panel's default parameters and prints one line
 //   support result= areas= cones= live= links= bars= triangles= closed_cones= islands= unsupported= ms=
+//   hanging_mm2= unreached_mm2=
 // result 1 when the generation ran; cones counts every cone of every region, live
 // the cones not deleted, links the distinct links of live and deleted cones, bars
 // the bars of those links; triangles is what SupportGen::appendAllTriangles
@@ -10,7 +11,10 @@
 // twice, once in each direction; islands counts the model's regions that rest
 // on no model region of the layer below when model and supports are sliced at
 // 0.05 mm, unsupported those of them that no support reaches either (regions
-// within 0.2 mm touch; see IslandCheck.h); ms is the generation alone. With --out the model
+// within 0.2 mm touch; see IslandCheck.h); ms is the generation alone; hanging_mm2 is
+// the area of the layers that hangs more than 1 mm past the layer below (slices
+// 0.05 mm apart, cells of 0.1 mm or a 500th of the model's width), unreached_mm2
+// the part of it with no cone's contact within 5 mm. With --out the model
 // and its supports are written as one binary STL file. A refused or failed
 // generation also writes its reason to stderr.
 
@@ -27,6 +31,8 @@
 
 #include <QString>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -70,7 +76,7 @@ int runSupport(int argc, char** argv) {
     topolib::StlObject mesh;
     if (fileIo::loadMeshFile(mesh, fileIo::decodePath(argv[1])).result != topolib::LoadResult::Success) {
         std::printf("support result=0 areas=0 cones=0 live=0 links=0 bars=0 triangles=0 closed_cones=0 "
-                    "islands=0 unsupported=0 ms=0\n");
+                    "islands=0 unsupported=0 ms=0 hanging_mm2=0.00 unreached_mm2=0.00\n");
         return 1;
     }
     mesh.computeBoundingBox();
@@ -121,11 +127,27 @@ int runSupport(int argc, char** argv) {
     std::vector<topolib::StlTriangle*> triangles;
     gen.appendAllTriangles(triangles);
     const islandcheck::Result islands = islandcheck::findIslands(mesh, triangles);
-    std::printf("support result=%d areas=%lu cones=%lu live=%lu links=%lu bars=%lu triangles=%lu closed_cones=%lu "
-                "islands=%d unsupported=%d ms=%.1f\n",
-                generated ? 1 : 0, static_cast<unsigned long>(gen.areas.size()), cones, live,
-                static_cast<unsigned long>(links.size()), bars, static_cast<unsigned long>(triangles.size()), closed,
-                islands.islands, islands.unsupported, ms);
+    std::vector<std::array<double, 3>> contacts;
+    for (const support::SupportAreaAbs* area : gen.areas) {
+        for (const support::AbtShape* shape : area->shapes) {
+            if (const support::ConeShape* cone = shape->asCone(); cone != nullptr && !cone->isDeleted())
+                contacts.push_back({cone->ContactPoint.x, cone->ContactPoint.y, cone->ContactPoint.z});
+        }
+    }
+    // Cells of at least 0.1 mm, coarser on a wide model.
+    islandcheck::OverhangSettings hanging;
+    hanging.cell = std::max(
+        0.1, std::max(mesh.bboxMax()[0] - mesh.bboxMin()[0], mesh.bboxMax()[1] - mesh.bboxMin()[1]) / 500.0);
+    const islandcheck::Overhangs overhangs = islandcheck::findUnreachedOverhangs(mesh, contacts, hanging);
+    std::printf(
+        "support result=%d areas=%lu cones=%lu live=%lu links=%lu bars=%lu triangles=%lu closed_cones=%lu "
+        "islands=%d unsupported=%d ms=%.1f hanging_mm2=%.2f unreached_mm2=%.2f\n",
+        generated ? 1 : 0, static_cast<unsigned long>(gen.areas.size()), cones, live,
+        static_cast<unsigned long>(links.size()), bars, static_cast<unsigned long>(triangles.size()), closed,
+        islands.islands, islands.unsupported, ms, overhangs.hangingArea, overhangs.unreachedArea);
+    if (overhangs.unreachedArea > 0.0)
+        std::fprintf(stderr, "overhang without a contact within 5 mm at %.3f %.3f %.3f\n", overhangs.x,
+                     overhangs.y, overhangs.z);
     for (const islandcheck::Island& i : islands.list) {
         if (!i.supported)
             std::fprintf(stderr, "unsupported island at %.3f %.3f %.3f\n", i.x, i.y, i.z);

@@ -221,6 +221,22 @@ TEST(MeshBoolean, modelsDrilledOnSeveralThreadsAtOnceComeOutAsDrilledOneAtATime)
     EXPECT_EQ(cutContextCount(), contextsBefore);
 }
 
+// A hollow cube whose wall holds a tiny closed pocket (a few cubic
+// micrometres) away from the hole: the hole into the cavity is cut, and the
+// pocket stays as it was.
+TEST(MeshBoolean, tinyPocketAwayFromTheHoleDoesNotStopTheCut) {
+    auto model = buildMeshWithOctree(meshfixtures::concatenated(
+        meshfixtures::concatenated(meshfixtures::cube(20.0), meshfixtures::flipped(meshfixtures::cube(16.0, {2, 2, 2}))),
+        meshfixtures::flipped(meshfixtures::cube(0.02, {0.5, 0.5, 0.5}))));
+    const double before = liveVolume(*model);
+    auto tool = drill({10.0, 10.0, 20.0}, {0.0, 0.0, 1.0}, 1.0, 4.0);
+    MeshBoolean op(model.get(), tool.get());
+    ASSERT_TRUE(op.subtract()) << static_cast<int>(op.failure());
+    EXPECT_EQ(countUnpairedEdges(*model), 0u);
+    EXPECT_NEAR(before - liveVolume(*model), polygonArea(1.0) * 2.0, 1e-6);
+    EXPECT_EQ(model->shells().size(), 2u);
+}
+
 TEST(MeshBoolean, holeThatMissesTheModelLeavesItUnchanged) {
     auto cube = buildMeshWithOctree(meshfixtures::cube(10.0));
     auto tool = drill({20.0, 20.0, 5.0}, {0.0, 0.0, 1.0}, 1.0, 20.0);

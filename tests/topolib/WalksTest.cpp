@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -251,4 +252,71 @@ TEST(NeighbourhoodWalks, shellRimWalkGoesRoundTheOpenBoxEitherWay) {
     StlShell other;
     StlEdge* edge = nullptr;
     EXPECT_EQ(vertexAt(*mesh, 0, 0, 10)->nextShellRimVertex(&edge, &other, false), nullptr);
+}
+
+TEST(NeighbourhoodWalks, lowestVerticesOfAPassAreThoseOfTheTestsOneByOne) {
+    // Noisy downward surfaces (pits, dents and flats), some vertices marked as a
+    // lowest-chain walk leaves them and some facets deleted: the pass gives every
+    // vertex the answer the single test gives it when the marks of the vertices
+    // before it are cleared, and leaves the marks as they were.
+    std::mt19937 rng(20261209);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    int lowest = 0, walled = 0;
+    for (int round = 0; round < 24; ++round) {
+        const int n = 14 + round % 5;
+        const double noise = round % 3 == 0 ? 0.02 : (round % 3 == 1 ? 0.2 : 1.0);
+        const double slope = round % 4 == 0 ? 0.05 : 0.0;
+        std::vector<double> z((n + 1) * (n + 1));
+        for (double& h : z)
+            h = noise * unit(rng);
+        // Plateaus of equal heights.
+        for (int k = 0; k < n; ++k)
+            z[static_cast<std::size_t>(rng() % z.size())] = 0.5 * noise;
+        TriangleSoup soup;
+        auto at = [&](int i, int j) -> Point {
+            return {double(i), double(j), z[static_cast<std::size_t>(i * (n + 1) + j)] + slope * i};
+        };
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < n; ++j) {
+                soup.push_back(Facet{{at(i, j), at(i + 1, j + 1), at(i + 1, j)}});
+                soup.push_back(Facet{{at(i, j), at(i, j + 1), at(i + 1, j + 1)}});
+            }
+        auto mesh = meshfixtures::buildMesh(soup);
+        for (StlVertex* v : mesh->vertices()) {
+            const double r = unit(rng);
+            v->setMark(r < 0.12 ? 1u : (r < 0.16 ? 3u : (r < 0.18 ? 2u : 0u)));
+        }
+        if (round % 2 == 1)
+            for (StlTriangle* t : mesh->triangles())
+                t->setDeleted(unit(rng) < 0.05);
+        std::vector<uint32_t> marks;
+        for (const StlVertex* v : mesh->vertices())
+            marks.push_back(v->mark());
+        const double depth = round % 4 == 3 ? 1.5 : 0.35 * noise;
+
+        const std::vector<uint8_t> pass = localLowestVerticesInTurn(*mesh, depth);
+        for (std::size_t i = 0; i < marks.size(); ++i)
+            ASSERT_EQ(mesh->vertices()[i]->mark(), marks[i]) << "round " << round << " vertex " << i;
+        ASSERT_EQ(pass.size(), marks.size());
+        for (std::size_t i = 0; i < marks.size(); ++i) {
+            StlVertex* v = mesh->vertices()[i];
+            bool expected = false;
+            if (v->mark() == 0 && v->hasTriangleList())
+                expected = isLocalLowestVertex(v, depth);
+            EXPECT_EQ(pass[i] != 0, expected) << "round " << round << " vertex " << i;
+            lowest += expected ? 1 : 0;
+            v->setMark(0);
+        }
+        // The marked vertices do wall off some tests: with every mark cleared
+        // some answers differ.
+        for (std::size_t i = 0; i < marks.size(); ++i) {
+            StlVertex* v = mesh->vertices()[i];
+            walled +=
+                marks[i] == 0 && v->hasTriangleList() && (pass[i] != 0) != isLocalLowestVertex(v, depth);
+        }
+        for (const StlTriangle* t : mesh->triangles())
+            ASSERT_EQ(t->walkMark(), 0u);
+    }
+    EXPECT_GT(lowest, 100);
+    EXPECT_GT(walled, 10);
 }

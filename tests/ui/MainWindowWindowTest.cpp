@@ -17,6 +17,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFrame>
@@ -266,9 +267,12 @@ TEST_F(MainWindowUse, keysActOnReleaseAndIgnoreAutoRepeat) {
     EXPECT_EQ(dialogs.lastFilter, "All available formats (*.stl );;STL-STereoLithography files (*.stl);;");
     releaseKey(Qt::Key_L, Qt::NoModifier, true); // X11's auto-repeat release
     EXPECT_EQ(dialogs.opens, 1);
-    // S: the save dialog for the selection, also with Control held.
+    // S: the save dialog for the selection; a chord with Control or Alt is no shortcut.
     addCube(10)->setSelected(true);
     releaseKey(Qt::Key_S, Qt::ControlModifier);
+    releaseKey(Qt::Key_S, Qt::AltModifier);
+    EXPECT_EQ(dialogs.saves, 0);
+    releaseKey(Qt::Key_S);
     EXPECT_EQ(dialogs.saves, 1);
     EXPECT_EQ(dialogs.lastCaption, "Save Object");
     EXPECT_EQ(dialogs.lastFilter, kBinary + ";;" + kAscii + ";;" + kAll);
@@ -285,13 +289,50 @@ TEST_F(MainWindowUse, keysActOnReleaseAndIgnoreAutoRepeat) {
     view->camera().zoom = 123.0;
     releaseKey(Qt::Key_V);
     EXPECT_NE(view->zoom(), 123.0);
-    // A and D do nothing before the support panel was opened.
+    // A and D act only while the support panel is open: not before it was
+    // ever opened, not after it was closed.
     releaseKey(Qt::Key_A);
     releaseKey(Qt::Key_D);
+    EXPECT_EQ(view->mode(), ViewMode::Select);
+    QAbstractButton* support = w->toolButtons()[4];
+    support->click();
+    releaseKey(Qt::Key_A);
+    EXPECT_EQ(view->mode(), ViewMode::AddSupport);
     // Esc puts the view back into selection mode.
-    view->setMode(ViewMode::AddSupport);
     releaseKey(Qt::Key_Escape);
     EXPECT_EQ(view->mode(), ViewMode::Select);
+    support->click();
+    ASSERT_FALSE(support->isChecked());
+    releaseKey(Qt::Key_A);
+    releaseKey(Qt::Key_D);
+    EXPECT_EQ(view->mode(), ViewMode::Select);
+    // Esc ends the Orientate tool as its Close button does.
+    QAbstractButton* orientate = w->toolButtons()[1];
+    orientate->click();
+    ASSERT_EQ(view->mode(), ViewMode::Transform);
+    releaseKey(Qt::Key_Escape);
+    EXPECT_FALSE(orientate->isChecked());
+    EXPECT_EQ(w->activeToolButton(), nullptr);
+    for (QWidget* panel : w->glFrame()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        EXPECT_TRUE(panel == view || panel->isHidden() || qobject_cast<QAbstractButton*>(panel))
+            << panel->objectName().toStdString();
+    // Letters typed into a panel's number box are typing, Ctrl+A there
+    // selects its text: no shortcut acts.
+    QAbstractButton* scale = w->toolButtons()[2];
+    scale->click();
+    auto* factor = w->glFrame()->findChild<QDoubleSpinBox*>("_dsbFactorX");
+    ASSERT_NE(factor, nullptr);
+    QApplication::setActiveWindow(w);
+    factor->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), factor);
+    const int opens = dialogs.opens;
+    for (int key : {Qt::Key_A, Qt::Key_L, Qt::Key_S})
+        for (Qt::KeyboardModifiers m : {Qt::KeyboardModifiers(Qt::ControlModifier), Qt::KeyboardModifiers()})
+            releaseKey(key, m);
+    EXPECT_EQ(view->mode(), ViewMode::Select);
+    EXPECT_EQ(dialogs.opens, opens);
+    EXPECT_EQ(dialogs.saves, 1);
+    scale->click();
 }
 
 TEST_F(MainWindowUse, importButtonImportsAndRemembersTheFile) {
@@ -319,6 +360,7 @@ TEST_F(MainWindowUse, importButtonImportsAndRemembersTheFile) {
 
 TEST_F(MainWindowUse, saveWritesBinaryOrAsciiAndAFailureKeepsTheOldFile) {
     addCube(10);
+    // A name typed without an extension gets the STL one, whichever filter.
     const QString path = dir.filePath("out.stl");
     struct Row {
         QString filter;
@@ -326,7 +368,8 @@ TEST_F(MainWindowUse, saveWritesBinaryOrAsciiAndAFailureKeepsTheOldFile) {
     };
     for (const Row& r : {Row{kBinary, true}, Row{kAscii, false}, Row{kAll, false}}) {
         SCOPED_TRACE(r.filter.toStdString());
-        dialogs.saveAnswer = path;
+        QFile::remove(path);
+        dialogs.saveAnswer = dir.filePath("out");
         dialogs.chosenFilter = r.filter;
         w->toolButtons()[5]->click();
         QFile f(path);

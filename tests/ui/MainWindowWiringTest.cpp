@@ -156,7 +156,10 @@ TEST_F(MainWindowWiring, projectMenuRoundTripsTheScene) {
 
 // Closing the window with unsaved changes asks: Cancel keeps the window and
 // the scene, Yes saves into the project's file and closes, No closes without
-// saving; an unchanged project closes without a question.
+// saving; an unchanged project closes without a question. New Project asks
+// the same. No answer leaves the progress dialog on the screen (it would
+// block the window and keep the program from ending), and the dialog named
+// the project it saved.
 TEST_F(MainWindowWiring, closingWithUnsavedChangesAsks) {
     ObjectTable* table = ObjectTable::instance();
     addObject(meshfixtures::cube(10.0), "first");
@@ -188,13 +191,27 @@ TEST_F(MainWindowWiring, closingWithUnsavedChangesAsks) {
         EXPECT_EQ(w->close(), r.closes);
         EXPECT_EQ(asked, "Would you like to save the project changes?");
         EXPECT_EQ(w->isVisible(), !r.closes);
+        EXPECT_FALSE(w->progressBar()->isVisible());
         EXPECT_EQ(table->count(), 2);
         EXPECT_EQ(QFileInfo(path).size() > oneObject, r.saved);
     }
+    EXPECT_TRUE(w->progressBar()->labelText().contains("[close.vpf]"))
+        << w->progressBar()->labelText().toStdString();
     // Saved by Yes: nothing left to ask.
     EXPECT_FALSE(table->isModified());
     w->show();
     EXPECT_TRUE(w->close());
+
+    // New Project answered Yes saves, empties the scene and leaves no dialog.
+    w->show();
+    addObject(meshfixtures::cube(5.0, {-30, 0, 0}), "third");
+    table->setModified(true);
+    const qint64 twoObjects = QFileInfo(path).size();
+    answerNextMessageBox(QMessageBox::Yes, nullptr, nullptr);
+    trigger("_menuFileNew");
+    EXPECT_GT(QFileInfo(path).size(), twoObjects);
+    EXPECT_EQ(table->count(), 0);
+    EXPECT_FALSE(w->progressBar()->isVisible());
 }
 
 // The Hollow and Export buttons open their panels over the view; at most one
@@ -362,7 +379,11 @@ TEST_F(MainWindowWiring, hollowOkIsOneUndoableReplacement) {
     const std::size_t commands = w->commandManager()->undoCount();
     auto* ok = panel->findChild<QPushButton*>("_btnOk");
     ASSERT_NE(ok, nullptr);
+    // Without a drain hole the cavity traps resin: the user is told.
+    QString told;
+    answerNextMessageBox(QMessageBox::Ok, nullptr, &told);
     ok->click();
+    EXPECT_TRUE(told.startsWith("1 cavity has no drain hole and traps resin")) << told.toStdString();
     EXPECT_EQ(w->commandManager()->undoCount(), commands + 1);
     EXPECT_TRUE(panel->isHidden());
     EXPECT_FALSE(hollow->isChecked());

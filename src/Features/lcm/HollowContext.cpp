@@ -8,6 +8,7 @@
 #include "app/ProgressReport.h"
 #include "topolib/FillPolygon.h"
 #include "topolib/MeshBoolean.h"
+#include "topolib/MeshOctree.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
@@ -18,6 +19,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <deque>
 #include <new>
 
@@ -39,17 +41,27 @@ bool wholeTreeIsSooner(std::size_t modelTriangles, std::size_t newTriangles) {
     return all < 2 * std::size_t(topolib::octreeBuildThreads(all)) * newTriangles;
 }
 
-// Closes the progress display however the preview ends.
-struct ProgressCloser {
-    ~ProgressCloser() { ProgressSink().finish(); }
-};
-
 const char* const kWallDoesNotFit = "The wall is too thick for this object: no inner surface was made.";
 const char* const kDegenerate = "This object has no surface that can be hollowed.";
 const char* const kOutOfMemory = "Not enough memory to hollow this object.";
 const char* const kGridTooLarge =
     "The wall is too thin for an object of this size: hollowing it would need more "
     "memory than is available. Choose a thicker wall.";
+std::string millimetres(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", v);
+    return text;
+}
+
+} // namespace
+
+std::string thinWallNotice(double asked, double made) {
+    return "A wall of " + millimetres(asked) + " mm is thinner than the hollowing can make for an object of "
+           "this size: the thinnest wall it can make is " + millimetres(made) + " mm, and the wall is made that thick.";
+}
+
+namespace {
+
 const char* const kInternal = "Hollowing stopped on an internal error; the object was not changed.";
 
 // Takes the triangles of one shell out of the mesh: detached from edges and
@@ -91,57 +103,82 @@ bool segmentCrossesTriangle(const double a[3], const double b[3], const topolib:
     return along >= 0.0 && along <= 1.0;
 }
 
-// Whether hole h's tool meets an inner shell: its axis or one of its side
-// lines (start ring corner to end ring corner) crosses a live triangle of an
-// inner shell. The side lines count for a hole whose axis runs outside the
-// material (along a face or an edge) while its body still opens the cavity.
-bool holeReachesInnerShell(const topolib::StlObject& model, DrainHole& h) {
-    if (h.vertexCount() == 0)
-        h.rebuild();
-    std::vector<std::array<double, 6>> lines;
-    std::array<double, 6> axis{};
-    double end[3];
-    h.endCentre(end);
-    for (int k = 0; k < 3; ++k) {
-        axis[static_cast<std::size_t>(k)] = h.start[k];
-        axis[static_cast<std::size_t>(k + 3)] = end[k];
+// The closed mesh of the listed holes, with edges, box and octree: the tool of
+// one cut.
+std::unique_ptr<topolib::StlObject> toolOfHoles(const std::vector<std::unique_ptr<DrainHole>>& holes,
+                                                const std::vector<std::size_t>& which) {
+    auto tool = std::make_unique<topolib::StlObject>();
+    std::vector<int> indices;
+    for (std::size_t k : which) {
+        DrainHole& h = *holes[k];
+        if (h.vertexCount() == 0)
+            h.rebuild();
+        indices.assign(h.indices().begin(), h.indices().end());
+        tool->appendMesh(static_cast<int>(h.vertexCount()), h.triangleCount(), h.vertices().data(), indices.data());
     }
-    lines.push_back(axis);
-    const std::vector<double>& v = h.vertices();
-    const std::size_t n = DrainHole::kSides;
-    for (std::size_t i = 0; i < n && v.size() >= 6 * n; ++i)
-        lines.push_back(
-            {v[3 * i], v[3 * i + 1], v[3 * i + 2], v[3 * (n + i)], v[3 * (n + i) + 1], v[3 * (n + i) + 2]});
-    double lo[3], hi[3];
-    for (int k = 0; k < 3; ++k) {
-        lo[k] = HUGE_VAL;
-        hi[k] = -HUGE_VAL;
-        for (const auto& l : lines) {
-            lo[k] = std::min({lo[k], l[static_cast<std::size_t>(k)], l[static_cast<std::size_t>(k + 3)]});
-            hi[k] = std::max({hi[k], l[static_cast<std::size_t>(k)], l[static_cast<std::size_t>(k + 3)]});
-        }
-    }
-    for (const topolib::StlShell* shell : model.shells()) {
-        if (shell->spare == 0)
-            continue;
-        for (const auto* list : {&shell->primaryTriangles, &shell->reversedTriangles})
-            for (const topolib::StlTriangle* t : *list) {
-                if (t->isDeleted())
-                    continue;
-                bool apart = false;
-                for (int k = 0; k < 3 && !apart; ++k) {
-                    const double c0 = t->vertices[0]->pos.data()[k], c1 = t->vertices[1]->pos.data()[k],
-                                 c2 = t->vertices[2]->pos.data()[k];
-                    apart = std::max({c0, c1, c2}) < lo[k] || std::min({c0, c1, c2}) > hi[k];
-                }
-                if (apart)
-                    continue;
-                for (const auto& l : lines)
-                    if (segmentCrossesTriangle(l.data(), l.data() + 3, t))
-                        return true;
-            }
-    }
+    tool->computeBoundingBox();
+    tool->setBoundingBox(tool->bboxMin(), tool->bboxMax());
+    tool->buildEdges(false, 0, 25);
+    tool->rebuildOctree();
+    return tool;
+}
+
+// Whether two triangles meet: a side of one crosses the other (sides, ends
+// and corners included, so that a tool through an edge or a corner of the
+// mesh meets the triangles around it). Coplanar pairs do not count.
+bool trianglesMeet(const topolib::StlTriangle* a, const topolib::StlTriangle* b) {
+    for (const auto& [s, t] : {std::make_pair(a, b), std::make_pair(b, a)})
+        for (int k = 0; k < 3; ++k)
+            if (segmentCrossesTriangle(s->vertices[k]->pos.data(), s->vertices[(k + 1) % 3]->pos.data(), t))
+                return true;
     return false;
+}
+
+// Whether a hole's cut joins the outside to the hollow inside: its tool's
+// surface crosses both an inner shell (the hollowing's, or a cavity's) and the
+// outer surface, which is where the cut opens the wall. A hole pointing out of
+// the object, placed beside it or ending in the wall crosses no inner shell.
+bool holeReachesInnerShell(const topolib::StlObject& model, const topolib::StlObject& tool) {
+    bool inner = false, outer = false;
+    model.octree()->forEachCandidatePair(model.octreeOrigin(), model.octreeEdge(), *tool.octree(),
+                                         tool.octreeOrigin(), tool.octreeEdge(),
+                                         [&](topolib::StlTriangle* s, topolib::StlTriangle* t) {
+                                             if (s->isDeleted() || s->shell == nullptr)
+                                                 return;
+                                             bool& side = s->shell->spare != 0 ? inner : outer;
+                                             if (!side && trianglesMeet(s, t))
+                                                 side = true;
+                                         });
+    return inner && outer;
+}
+
+// The signed volume the live triangles of a shell enclose.
+double shellVolume(const topolib::StlShell& shell) {
+    double sum = 0.0;
+    for (const auto* list : {&shell.primaryTriangles, &shell.reversedTriangles})
+        for (const topolib::StlTriangle* t : *list)
+            if (!t->isDeleted())
+                sum += t->vertices[0]->pos.dot(t->vertices[1]->pos.cross(t->vertices[2]->pos));
+    return sum / 6.0;
+}
+
+// "N cavities ... trap resin", with their volumes, or empty without any.
+std::string sealedCavitiesText(std::vector<double> volumes) {
+    if (volumes.empty())
+        return {};
+    std::sort(volumes.begin(), volumes.end());
+    char text[256];
+    double total = 0.0;
+    for (double v : volumes)
+        total += v;
+    if (volumes.size() == 1)
+        std::snprintf(text, sizeof text, "1 cavity has no drain hole and traps resin: %.1f mm³.", total);
+    else
+        std::snprintf(text, sizeof text,
+                      "%zu cavities have no drain hole and trap resin: %.1f mm³ in all, the largest %.1f mm³, "
+                      "the smallest %.3f mm³.",
+                      volumes.size(), total, volumes.back(), volumes.front());
+    return text;
 }
 
 void logShellRoles(const std::vector<ShellRole>& roles) {
@@ -157,6 +194,16 @@ void logShellRoles(const std::vector<ShellRole>& roles) {
 }
 
 } // namespace
+
+double thinnestHollowWall(const double extents[3]) {
+    return kCellsPerWall * std::max({extents[0], extents[1], extents[2]}) / kFinestCellsPerSide;
+}
+
+double thinnestHollowWall(const topolib::StlObject& model) {
+    const double ext[3] = {model.bboxMax()[0] - model.bboxMin()[0], model.bboxMax()[1] - model.bboxMin()[1],
+                           model.bboxMax()[2] - model.bboxMin()[2]};
+    return thinnestHollowWall(ext);
+}
 
 CellChoice chooseHollowCellSize(double b, std::size_t n, const double extents[3], double t, int density) {
     CellChoice out;
@@ -177,7 +224,9 @@ CellChoice chooseHollowCellSize(double b, std::size_t n, const double extents[3]
     double cell = coarse - (coarse - fine) * d / 100.0;
     const double eMax = std::max({extents[0], extents[1], extents[2]});
     const double eMin = std::min({extents[0], extents[1], extents[2]});
-    if (2.1 * t > eMin) {
+    out.thinnestWall = thinnestHollowWall(extents);
+    out.wall = std::max(t, out.thinnestWall);
+    if (2.1 * out.wall > eMin) {
         out.wallFits = false;
         return out;
     }
@@ -193,16 +242,17 @@ CellChoice chooseHollowCellSize(double b, std::size_t n, const double extents[3]
     if (n > 10000 && cell < 0.5 * b)
         cell = 2.0 * b - (2.0 * b - 0.5 * b) * d / 100.0;
     // The wall is cut along grid lines: a cell of more than a quarter of the
-    // thickness would leave walls up to a cell thicker than asked. Large
-    // triangles or a large object never make the cell coarser than that.
-    const bool limitedByWall = cell >= t / 4.0;
+    // wall would leave walls up to a cell thicker than asked. Large triangles
+    // or a large object never make the cell coarser than that; the wall is
+    // at least the thinnest one, so this never goes below the finest cell.
+    const bool limitedByWall = cell >= out.wall / kCellsPerWall;
     if (limitedByWall)
-        cell = t / 4.0;
+        cell = out.wall / kCellsPerWall;
     // A thickness of a whole number of cells puts the eroded surface on grid
     // lines; a slightly different cell moves it off them (smaller when the
     // wall limits the cell).
-    const double m = std::round(t / cell);
-    if (std::fabs(m * cell - t) < 1e-5)
+    const double m = std::round(out.wall / cell);
+    if (std::fabs(m * cell - out.wall) < 1e-5)
         cell += limitedByWall ? -0.0001 : 0.0001;
     out.cell = std::isfinite(cell) && cell > 1e-6 ? cell : 0.0;
     return out;
@@ -239,13 +289,14 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
     logDouble(thickness, "Thickness: ");
     logInt(density, "Density: ");
     logText("-------------------------------");
-    const ProgressSink progress;
+    const ProgressScope scope;
+    const ProgressSink& progress = scope.sink();
     progress.setText(ProgressText::HollowPreview);
     progress.setPercent(0);
     progress.setPercent(1);
-    ProgressCloser closer;
     m_message.clear();
     m_thickness = thickness;
+    m_wallMade = 0.0;
     m_density = density;
     m_timings = HollowTimings();
     m_stock.reset();
@@ -276,9 +327,13 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
             return fail(HollowStatus::WallDoesNotFit, kWallDoesNotFit, "the wall does not fit");
         if (choice.cell <= 0.0)
             return fail(HollowStatus::DegenerateMesh, kDegenerate, "unusable cell size");
+        if (choice.wall > thickness) {
+            m_message = thinWallNotice(thickness, choice.wall);
+            logDouble(choice.wall, "Hollowing: thinnest wall for this object: ");
+        }
 
         m_stock->setCellSize(choice.cell);
-        m_stock->setThickness(thickness);
+        m_stock->setThickness(choice.wall);
         m_stock->setBox(model->bboxMin(), model->bboxMax());
         // A wall this thin on an object this large needs a grid beyond the
         // program's memory: refused, never made coarser (a thicker wall).
@@ -335,6 +390,7 @@ HollowStatus HollowContext::createPreview(double thickness, int density) {
             logText("Hollowing: nothing remains inside the wall");
             return HollowStatus::WallDoesNotFit;
         }
+        m_wallMade = choice.wall;
         return HollowStatus::Ok;
     } catch (const std::bad_alloc&) {
         return fail(HollowStatus::OutOfMemory, kOutOfMemory, "not enough memory for the preview");
@@ -514,16 +570,23 @@ bool HollowContext::assembleShell(const std::vector<ShellMeasure>* measures) {
 
     // Shells of the new surface, at the front of the shell list and marked as
     // inner shells; debris is dropped.
+    const double cell = m_stock->cellSize();
+    const double cellVolume = cell * cell * cell;
+    m_cavityVolumes.clear();
     for (topolib::StlTriangle* t : triangles) {
         if (t->isDeleted() || t->walkMark() != 0)
             continue;
         topolib::StlShell* shell = model->growShell(t, false);
         shell->spare = 1;
-        if (model->isNegligibleShell(shell)) {
+        // A sealed pocket smaller than a cell is an artefact of the grid, not
+        // a cavity: it goes with the debris.
+        const double volume = std::fabs(shellVolume(*shell));
+        if (model->isNegligibleShell(shell) || volume < cellVolume) {
             removeShellTriangles(shell);
             delete shell;
         } else {
             shells.push_front(shell);
+            m_cavityVolumes.push_back(volume);
         }
     }
     for (topolib::StlTriangle* t : triangles)
@@ -560,6 +623,7 @@ bool HollowContext::assembleShell(const std::vector<ShellMeasure>* measures) {
 
 int HollowContext::createHoles(const topolib::StlObject* copiedFrom) {
     topolib::StlObject* model = m_model;
+    m_holesCut = false;
     if (model == nullptr || m_holes.empty())
         return 0;
     const auto start = Clock::now();
@@ -569,52 +633,64 @@ int HollowContext::createHoles(const topolib::StlObject* copiedFrom) {
     logPoint(first.direction, "Direction:");
     logDouble(first.radius, "Radius: ");
     logDouble(first.taper, "Taper: ");
-
-    auto tool = std::make_unique<topolib::StlObject>();
-    std::vector<int> indices;
-    for (const auto& h : m_holes) {
-        if (h->vertexCount() == 0)
-            h->rebuild();
-        indices.assign(h->indices().begin(), h->indices().end());
-        tool->appendMesh(static_cast<int>(h->vertexCount()), h->triangleCount(), h->vertices().data(),
-                         indices.data());
-    }
-    tool->computeBoundingBox();
-    tool->setBoundingBox(tool->bboxMin(), tool->bboxMax());
-    tool->buildEdges(false, 0, 25);
-    tool->rebuildOctree();
     if (model->octree() == nullptr)
         model->rebuildOctree();
 
-    // A hole reaches the cavity when its tool meets an inner shell and its far
-    // end does not lie in material (a hole pointing out of the object, or
-    // placed beside it, meets no inner shell).
     int warnings = 0;
-    for (std::size_t k = 0; k < m_holes.size(); ++k) {
-        double end[3];
-        m_holes[k]->endCentre(end);
-        if (model->isInsideByUpwardRay(end) || !holeReachesInnerShell(*model, *m_holes[k])) {
-            ++warnings;
-            const std::string text =
-                "Drain hole " + std::to_string(k + 1) + " does not reach the hollow inside.";
-            m_warnings.push_back(text);
-            logText(text.c_str());
+    auto warn = [&](const std::string& text) {
+        ++warnings;
+        m_warnings.push_back(text);
+        logText(text.c_str());
+    };
+    // A hole passes a wall made thicker than asked as well.
+    for (const auto& h : m_holes)
+        if (h->length < m_wallMade) {
+            h->length = m_wallMade;
+            h->rebuild();
         }
+    // Only the holes whose cut opens the cavity are cut; the others are named
+    // by their place in the list.
+    std::vector<std::size_t> reaching;
+    for (std::size_t k = 0; k < m_holes.size(); ++k) {
+        if (holeReachesInnerShell(*model, *toolOfHoles(m_holes, {k})))
+            reaching.push_back(k);
+        else
+            warn("Drain hole " + std::to_string(k + 1) + " does not reach the hollow inside.");
     }
-    topolib::MeshBoolean op(model, tool.get());
-    op.setCrossingStepBudget(m_cutStepBudget);
     // A model copied from a mesh at hand is made again after a failed cut,
     // which spares a copy of the whole model before every cut.
     const topolib::StlObject* source = copiedFrom != model ? copiedFrom : nullptr;
-    op.setKeepsTargetCopy(source == nullptr);
-    if (!op.subtract()) {
-        if (source)
-            remakeModel(*source);
-        ++warnings;
-        const std::string text = "The drain holes could not be cut; the object keeps its closed wall.";
-        m_warnings.push_back(text);
-        logText(text.c_str());
+    auto cut = [&](const std::vector<std::size_t>& which, bool keepCopy) {
+        auto tool = toolOfHoles(m_holes, which);
+        topolib::MeshBoolean op(model, tool.get());
+        op.setCrossingStepBudget(m_cutStepBudget);
+        op.setKeepsTargetCopy(keepCopy);
+        if (op.subtract())
+            return true;
         logInt(static_cast<int>(op.failure()), "Drain-hole boolean failure: ");
+        return false;
+    };
+    if (!reaching.empty()) {
+        if (cut(reaching, source == nullptr)) {
+            m_holesCut = true;
+        } else {
+            if (source)
+                remakeModel(*source);
+            // One hole the cut cannot take does not cost the others: each is
+            // cut on its own, the model kept whole for each.
+            std::vector<std::size_t> failed;
+            for (std::size_t k : reaching) {
+                if (reaching.size() > 1 && cut({k}, true))
+                    m_holesCut = true;
+                else
+                    failed.push_back(k);
+            }
+            if (failed.size() == reaching.size())
+                warn("The drain holes could not be cut; the object keeps its closed wall.");
+            else
+                for (std::size_t k : failed)
+                    warn("Drain hole " + std::to_string(k + 1) + " could not be cut.");
+        }
     }
     logText("----------- Create Holes End: ");
     m_timings.holes = msSince(start);
@@ -680,6 +756,8 @@ void HollowContext::remakeModel(const topolib::StlObject& source) {
 
 HollowStatus HollowContext::applyHollow(const topolib::StlObject* copiedFrom) {
     m_warnings.clear();
+    m_cavityVolumes.clear();
+    m_holesCut = false;
     try {
         double before = 0.0;
         const bool inner = joinInnerShell(&before);
@@ -690,6 +768,21 @@ HollowStatus HollowContext::applyHollow(const topolib::StlObject* copiedFrom) {
             const auto measureStart = Clock::now();
             computeAreaAndVolumeOnThreads(*m_model, m_threads);
             m_timings.assemble += before + msSince(measureStart);
+            // Cavities without an exit trap resin: after a cut, the closed
+            // shells wound inward; else the inner shells just joined.
+            if (m_holesCut) {
+                m_cavityVolumes.clear();
+                for (const topolib::StlShell* shell : m_model->shells()) {
+                    const double volume = shellVolume(*shell);
+                    if (volume < 0.0)
+                        m_cavityVolumes.push_back(-volume);
+                }
+            }
+            const std::string sealed = sealedCavitiesText(m_cavityVolumes);
+            if (!sealed.empty()) {
+                m_warnings.push_back(sealed);
+                logText(sealed.c_str());
+            }
         }
         return HollowStatus::Ok;
     } catch (const std::bad_alloc&) {

@@ -33,14 +33,30 @@ enum class HollowStatus {
 
 // The cell size chosen for a model: from the triangle count and the average edge
 // length, the density (0 coarse .. 100 fine), the extents and the thickness.
-// wallFits is false when 2.1 × thickness exceeds the smallest extent (the cell
-// is then not computed further); cell is 0 for degenerate input.
+// The cell is lowered to what the wall needs to come out as thick as asked
+// (kCellsPerWall cells across it), but never below the finest cell for the
+// model's size (the longest extent / kFinestCellsPerSide), which bounds the
+// grid's memory and time for any model. A wall thinner than that cell allows
+// (thinnestWall) cannot be made: wall is then the thinnest wall, the one the
+// stock erodes. wallFits is false when 2.1 × wall exceeds the smallest extent
+// (the cell is then not computed further); cell is 0 for degenerate input.
 struct CellChoice {
     double cell = 0.0;
     bool wallFits = true;
+    double wall = 0.0;         // the wall made: the thickness asked, or thinnestWall when above it
+    double thinnestWall = 0.0; // the thinnest wall the grid can make for these extents
 };
+constexpr double kCellsPerWall = 4.0;
+constexpr double kFinestCellsPerSide = 400.0;
 CellChoice chooseHollowCellSize(double averageEdge, std::size_t triangleCount, const double extents[3],
                                 double thickness, int density);
+// The thinnest wall the hollowing can make for a model of these extents (mm).
+double thinnestHollowWall(const double extents[3]);
+// The same for a model, from its bounding box.
+double thinnestHollowWall(const topolib::StlObject& model);
+// What the user is told when the wall asked is thinner than the thinnest wall
+// the hollowing can make (both in mm).
+std::string thinWallNotice(double asked, double made);
 
 // Milliseconds of the steps of the last preview and application.
 struct HollowTimings {
@@ -80,6 +96,10 @@ public:
     topolib::AppendRoom innerSurfaceRoom() const;
     double thickness() const { return m_thickness; }
     int density() const { return m_density; }
+    // The wall the last preview made: the thickness asked, or the thinnest
+    // wall the grid can make for the model when that is thicker (0 before a
+    // preview or when no wall was made).
+    double wallMade() const { return m_wallMade; }
 
     // ---- Drain holes ---------------------------------------------------------
     // Creates the pending hole when there is none, sets its values, computes
@@ -91,6 +111,8 @@ public:
     DrainHole* pendingHole() const { return m_pending.get(); }
     // Logs the pending hole and moves it to the committed holes; nothing without one.
     void commitPendingHole();
+    // Forgets the pending hole (the cursor left the model); committed holes stay.
+    void dropPendingHole() { m_pending.reset(); }
     // Deletes committed hole `index`; false when out of range.
     bool removeHole(int index);
     // Every committed hole (not the pending one) gets the radius or taper and
@@ -118,21 +140,28 @@ public:
     // front of its shell list, marked as a hollow shell). False when there is
     // no surface (the model is then unchanged).
     bool assembleShell();
-    // Subtracts every committed hole from the model. Returns the number of
-    // holes that were not cut through to the cavity (warnings, also logged).
-    // copiedFrom as for applyHollow.
+    // Cuts the committed holes whose cut opens the hollow inside (the tool
+    // crosses an inner shell and the outer surface); the others are named in
+    // a warning by their place in the list. Holes are made at least as long
+    // as the wall made. When the holes cannot be cut together, each is cut on
+    // its own, and those that fail are named. Returns the number of warnings
+    // (also logged). copiedFrom as for applyHollow.
     int createHoles(const topolib::StlObject* copiedFrom = nullptr);
     // Steps allowed to the cut's crossing resolution of one triangle
     // (MeshBoolean::setCrossingStepBudget); 0, the default, for its own.
     void setCutStepBudget(std::size_t steps) { m_cutStepBudget = steps; }
 
     // The last message for the user (empty when there is nothing to say), and
-    // the warnings of the last application (one line each).
+    // the warnings of the last application (one line each): holes that do
+    // not reach the cavity or could not be cut, and the cavities left
+    // without an exit (they trap resin).
     const std::string& message() const { return m_message; }
     const std::vector<std::string>& warnings() const { return m_warnings; }
     const HollowTimings& timings() const { return m_timings; }
     void setCopyTime(double ms) { m_timings.copy = ms; }
     std::size_t innerTriangleCount() const { return m_innerTriangles; }
+    // The volumes of the cavities the last application left without an exit.
+    const std::vector<double>& sealedCavities() const { return m_cavityVolumes; }
 
 private:
     // assembleShell with the model's shell measures when the caller has them.
@@ -152,11 +181,14 @@ private:
     std::vector<std::unique_ptr<DrainHole>> m_holes;
     unsigned m_threads = 0;
     double m_thickness = 0.0;
+    double m_wallMade = 0.0;
     int m_density = 0;
     std::string m_message;
     std::vector<std::string> m_warnings;
     HollowTimings m_timings;
     std::size_t m_innerTriangles = 0;
+    bool m_holesCut = false;            // the last createHoles cut at least one hole
+    std::vector<double> m_cavityVolumes; // sealed cavities of the last application (mm³)
     std::size_t m_cutStepBudget = 0;
 };
 

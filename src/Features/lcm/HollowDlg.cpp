@@ -7,6 +7,7 @@
 #include "scene/SceneCommands.h"
 #include "scene/SceneHost.h"
 #include "src/Features/lcm/HollowContext.h"
+#include "topolib/MeshBoolean.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -57,6 +58,22 @@ QFrame* line(QWidget* parent, const char* name) {
     f->setFrameShape(QFrame::HLine);
     f->setFrameShadow(QFrame::Sunken);
     return f;
+}
+
+// What the user learns before a preview is computed: a wall thinner than the
+// hollowing can make for this object, and (once per opening) open edges.
+QStringList noticesBeforePreview(const ObjectEx& obj, double offset, bool tellOpenEdges) {
+    QStringList notices;
+    const double thinnest = lcm::thinnestHollowWall(obj);
+    if (offset < thinnest)
+        notices << QString::fromStdString(lcm::thinWallNotice(offset, thinnest));
+    const std::size_t open = tellOpenEdges ? topolib::countUnpairedEdges(obj) : 0;
+    if (open > 0)
+        notices << QObject::tr("This object is not closed: %1 of its edges are open. The hollowing reads its "
+                               "holes as if they were capped, so the inside it finds may not be the one you "
+                               "expect: pockets behind the holes can come out filled. You can go on.")
+                       .arg(open);
+    return notices;
 }
 
 } // namespace
@@ -180,6 +197,7 @@ bool HollowDlg::openTool() {
 
 void HollowDlg::createContext() {
     m_context = std::make_unique<lcm::HollowContext>();
+    m_openEdgesTold = false;
     m_previewPositions.clear();
     m_previewNormals.clear();
     onBtnUpdateClicked();
@@ -230,6 +248,9 @@ void HollowDlg::onBtnUpdateClicked() {
     ObjectEx* obj = object();
     if (obj && m_context) {
         obj->waitForJobs();
+        for (const QString& notice : noticesBeforePreview(*obj, offset, !m_openEdgesTold))
+            sceneHost()->showMessage(notice, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok);
+        m_openEdgesTold = true;
         m_context->setModel(obj);
         const lcm::HollowStatus status = m_context->createPreview(offset, density);
         ++m_previewCount;
@@ -245,14 +266,19 @@ void HollowDlg::onBtnUpdateClicked() {
 
 void HollowDlg::onBtnOKClicked() {
     if (ObjectEx* obj = object()) {
-        // The preview is brought up to date first, so that the command records
-        // the offset and density the hollowing really uses.
+        // The preview is brought up to date first: the hollowing uses the
+        // offset and density the panel shows.
         onBtnUpdateClicked();
         // The source leaves the list with the command (and comes back on
         // undo): it gets its normal look while the panel may still touch it.
         obj->setTransparent(false);
         obj->setTransparentValue(1.0f);
-        sceneHost()->pushCommand(new HollowCreationCmd(m_lastDensity, m_lastOffset, true), true);
+        // The panel computes the copy; the command only puts it in the
+        // source's place (and back on undo).
+        ObjectEx* source = nullptr;
+        ObjectEx* hollowed = nullptr;
+        if (createHollowedObject(&source, &hollowed))
+            sceneHost()->pushCommand(new HollowCreationCmd(source, hollowed), true);
     }
     close();
 }
@@ -289,6 +315,11 @@ void HollowDlg::placeHole(const double position[3], const double direction[3]) {
 void HollowDlg::commitHole() {
     if (m_context)
         m_context->commitPendingHole();
+}
+
+void HollowDlg::dropHole() {
+    if (m_context)
+        m_context->dropPendingHole();
 }
 
 bool HollowDlg::createHollowedObject(ObjectEx** source, ObjectEx** hollowed) {

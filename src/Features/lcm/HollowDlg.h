@@ -1,15 +1,15 @@
 #pragma once
 // The hollowing panel: works on exactly one object, shows the inner offset
 // surface for a wall thickness ("Offset") and a mesh density, lets the user
-// place and remove drain holes by clicking in the view, and on "Ok" records one
-// undoable HollowCreationCmd that replaces the object by a hollowed copy.
+// place and remove drain holes by clicking in the view, and on "Ok" computes a
+// hollowed copy and records one undoable HollowCreationCmd that replaces the
+// object by it.
 //
 // The panel does not know the view (the hollowing library is not linked by the
 // view, nor does it link it): the main window installs a hook that switches the
 // view's mode (7 placing holes, 8 idle), repaints go through the scene host,
 // and the main window forwards the view's requests (placeHole, commitHole,
-// removeHoleAt, drawPreview) and the command's takeHollowResult
-// (createHollowedObject) to the panel while it is shown.
+// removeHoleAt, drawPreview) to the panel while it is shown.
 //
 // The object. The panel holds its object only while that object is in the
 // object list: every use looks it up there (by address and serial), so an
@@ -74,12 +74,14 @@ public:
     void placeHole(const double position[3], const double direction[3]);
     // Commits the hole following the cursor.
     void commitHole();
+    // Removes the hole following the cursor (the cursor left the model).
+    void dropHole();
     // Removes the committed hole under the widget point (GL selection with the
     // projection of the view's last paint; the view's context must be current).
     bool removeHoleAt(const QPoint& p);
     // Draws the inner-surface preview and the holes (while the view paints).
     void drawPreview();
-    // The hollowed copy for HollowCreationCmd: the source object and its copy
+    // The hollowed copy for Ok's HollowCreationCmd: the source object and its copy
     // with the inner shell and the holes cut. False (and a message to the
     // user) when there is no object or the hollowing failed or changed nothing.
     // Holes that do not reach the cavity are told to the user too.
@@ -120,6 +122,7 @@ private:
     double m_lastOffset = -1.0;
     int m_lastDensity = -1;
     int m_previewCount = 0;
+    bool m_openEdgesTold = false; // open edges are told once per opening
     std::vector<float> m_previewPositions;
     std::vector<float> m_previewNormals;
 

@@ -53,9 +53,6 @@ public:
         if (shown())
             panel->drawPreview();
     }
-    bool takeHollowResult(ObjectEx** source, ObjectEx** hollowed) override {
-        return shown() && panel->createHollowedObject(source, hollowed);
-    }
 };
 
 // Pixels of the region where green clearly beats blue: the preview's colour

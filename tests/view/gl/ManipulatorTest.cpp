@@ -38,7 +38,6 @@ protected:
         obj->rebuildOctree();
         obj->setLoaded(true);
         ObjectTable::instance()->addObject(obj);
-        ObjectTable::instance()->setView(view);
         handle = TransformHandle::install(view);
         view->setMode(ViewMode::Transform);
         view->setManipulatorShown(true);
@@ -52,7 +51,6 @@ protected:
     void TearDown() override {
         host.commandManager()->clear();
         ObjectTable::instance()->deleteAllObjects();
-        ObjectTable::instance()->setView(nullptr);
         delete view;
         setSceneHost(nullptr);
     }
