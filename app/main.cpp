@@ -5,7 +5,6 @@
 #include "app/MemoryCheck.h"
 #include "app/Platform.h"
 #include "app/Startup.h"
-#include "fileIo/FileHandlingFactory.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -26,7 +25,6 @@ int main(int argc, char** argv) {
     writeSystemReport(platform::processorCount(), platform::totalPhysicalMemory());
 
     installMemoryCheck(hasEnoughMemory);
-    fileIo::installFileHandlers();
     window->setApplication(&app);
     window->show();
     return app.exec();

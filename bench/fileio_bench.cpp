@@ -6,7 +6,7 @@
 #include "tests/fileIo/StlFixtures.h"
 
 #include "app/MemoryCheck.h"
-#include "fileIo/FileHandlingFactory.h"
+#include "fileIo/MeshFileLoad.h"
 #include "fileIo/StlFileHandling.h"
 #include "fileIo/VGeoFileHandling.h"
 #include "topolib/StlObject.h"
@@ -43,7 +43,6 @@ void setUp() {
     static bool done = false;
     if (!done) {
         installMemoryCheck([](const uint64_t&) { return true; });
-        fileIo::installFileHandlers();
         done = true;
     }
 }
@@ -53,7 +52,7 @@ void importFile(benchmark::State& state, bool ascii) {
     const std::wstring path = wide(benchFile(uint32_t(state.range(0)), ascii));
     for (auto _ : state) {
         auto mesh = std::make_unique<topolib::StlObject>();
-        if (mesh->loadFromFile(path) != topolib::LoadResult::Success)
+        if (fileIo::loadMeshFile(*mesh, path).result != topolib::LoadResult::Success)
             state.SkipWithError("import failed");
         benchmark::DoNotOptimize(mesh->triangleCount());
         state.PauseTiming();
@@ -74,7 +73,7 @@ void BM_ImportAsciiStl(benchmark::State& state) {
 std::unique_ptr<topolib::StlObject> loadedMesh(uint32_t facets) {
     setUp();
     auto mesh = std::make_unique<topolib::StlObject>();
-    mesh->loadFromFile(wide(benchFile(facets, false)));
+    fileIo::loadMeshFile(*mesh, wide(benchFile(facets, false)));
     return mesh;
 }
 

@@ -4,7 +4,7 @@
 // 90-degree rotation command and its undo on the imported object.
 #include "SceneFixtures.h"
 #include "app/MemoryCheck.h"
-#include "fileIo/FileHandlingFactory.h"
+#include "fileIo/MeshFileLoad.h"
 #include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
@@ -14,8 +14,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QEventLoop>
+#include <QFileInfo>
 
 #include <benchmark/benchmark.h>
 
@@ -65,7 +65,7 @@ void BM_PlainImport1M(benchmark::State& state) {
     const std::wstring path = millionFacetFile().toStdWString();
     for (auto _ : state) {
         auto mesh = std::make_unique<topolib::StlObject>();
-        if (mesh->loadFromFile(path) != topolib::LoadResult::Success)
+        if (fileIo::loadMeshFile(*mesh, path).result != topolib::LoadResult::Success)
             state.SkipWithError("import failed");
         state.PauseTiming();
         mesh.reset();
@@ -124,7 +124,6 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     std::setlocale(LC_ALL, "C");
     installMemoryCheck([](const uint64_t&) { return true; });
-    fileIo::installFileHandlers();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -3,9 +3,6 @@
 #include "fileIo/StlFileHandling.h"
 #include "fileIo/VGeoFileHandling.h"
 
-#include "app/Log.h"
-#include "topolib/StlObject.h"
-
 #include <cctype>
 
 namespace fileIo {
@@ -61,51 +58,6 @@ std::unique_ptr<FileHandling> FileHandlingFactory::createForFile(const std::wstr
         handler->setTarget(target);
     }
     return handler;
-}
-
-namespace {
-
-thread_local ReadFailure t_lastFailure = ReadFailure::None;
-thread_local std::vector<std::string> t_lastNotes;
-
-topolib::LoadResult loadThroughHandler(topolib::StlObject& target, const std::wstring& path,
-                                       const std::atomic<bool>* cancel, const ProgressSink* progress) {
-    auto handler = FileHandlingFactory::instance()->createForFile(path, &target);
-    if (handler) {
-        handler->setCancelFlag(cancel);
-        handler->setProgressSink(progress);
-    }
-    const int result = handler ? handler->load() : kFailure;
-    t_lastFailure = handler ? handler->lastFailure() : ReadFailure::NoHandler;
-    t_lastNotes = handler ? handler->loadNotes() : std::vector<std::string>();
-    for (const std::string& note : t_lastNotes) {
-        logText("READ NOTE: ", false);
-        logString(note, true);
-    }
-    if (result == kCancelled) {
-        logText("READ CANCELLED: ", false);
-        logWString(path);
-    } else if (result != kSuccess) {
-        logText("READ FAILED (", false);
-        logText(readFailureText(t_lastFailure), false);
-        logText("): ", false);
-        logWString(path);
-    }
-    return static_cast<topolib::LoadResult>(result);
-}
-
-} // namespace
-
-ReadFailure lastLoadFailure() {
-    return t_lastFailure;
-}
-
-const std::vector<std::string>& lastLoadNotes() {
-    return t_lastNotes;
-}
-
-void installFileHandlers() {
-    topolib::StlObject::setFileLoader(&loadThroughHandler);
 }
 
 } // namespace fileIo

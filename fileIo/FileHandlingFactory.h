@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace fileIo {
 
@@ -37,16 +36,5 @@ public:
     // when the format has no handler.
     std::unique_ptr<FileHandling> createForFile(const std::wstring& fileName, topolib::StlObject* target) const;
 };
-
-// Makes topolib::StlObject::loadFromFile read files through these handlers.
-// The mesh library does not link the file layer, so every program that loads
-// meshes calls this once at start-up.
-void installFileHandlers();
-// Why the last load through those handlers on this thread failed (None after a
-// success). Each failure is also written to the log with the reason and path.
-ReadFailure lastLoadFailure();
-// What the last load through those handlers on this thread found that the
-// user should be told (FileHandling::loadNotes); each note is also logged.
-const std::vector<std::string>& lastLoadNotes();
 
 } // namespace fileIo

@@ -8,9 +8,7 @@
 
 #include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
-#include "topolib/CornerCensus.h"
-#include "topolib/HugePageAdvice.h"
-#include "topolib/ParallelRuns.h"
+#include "topolib/FacetImport.h"
 #include "topolib/StlObject.h"
 
 #include <algorithm>
@@ -33,6 +31,8 @@ constexpr uint32_t kBinaryFacetBytes = 48;
 // Records read per block: big enough to make the stream cost vanish, small
 // enough to stay in the cache.
 constexpr uint32_t kRecordsPerBlock = 4096;
+// Records a read on one thread parses before it hands their facets on.
+constexpr uint32_t kRecordsParsedAtOnce = 128;
 // Records of a block for each thread when several take part: a thread parses
 // its part of the block and turns the same facets into triangles in the next
 // pass while they (under a megabyte, with their records) are still in its
@@ -186,8 +186,8 @@ void PassedOverFacets::merge(const PassedOverFacets& other) {
 // triangle was made. A file with a facet beyond the coordinate limit is
 // refused whole (a part of it would be a broken model); facets with a
 // coordinate that is not a number are left out and counted.
-int StlFileHandling::finishImport(topolib::StlObject& mesh, std::vector<topolib::FacetCorner>& corners,
-                                  const PassedOverFacets& passedOver, topolib::CornerCensus* census) {
+int StlFileHandling::finishImport(topolib::StlObject& mesh, topolib::FacetImport& facets,
+                                  const PassedOverFacets& passedOver) {
     if (passedOver.beyond > 0) {
         char farthest[32];
         std::snprintf(farthest, sizeof farthest, "%.7g", static_cast<double>(passedOver.farthest));
@@ -200,8 +200,7 @@ int StlFileHandling::finishImport(topolib::StlObject& mesh, std::vector<topolib:
     }
     using Clock = std::chrono::steady_clock;
     const auto weldStart = Clock::now();
-    mesh.weldFacetCorners(corners, census);
-    std::vector<topolib::FacetCorner>().swap(corners);
+    facets.weld();
     const auto weldEnd = Clock::now();
     timings_.readMs = std::chrono::duration<double, std::milli>(weldStart - readStart_).count();
     timings_.weldMs = std::chrono::duration<double, std::milli>(weldEnd - weldStart).count();
@@ -255,8 +254,8 @@ int StlFileHandling::readAscii() {
 int StlFileHandling::readAsciiFrom(std::istream& in) {
     if (!target_)
         return kFailure;
-    const topolib::ImportLoadReading load;
     topolib::StlObject& mesh = *target_;
+    topolib::FacetImport facets(mesh);
     timings_ = ReadTimings();
     readStart_ = std::chrono::steady_clock::now();
     notes_.clear();
@@ -264,13 +263,7 @@ int StlFileHandling::readAsciiFrom(std::istream& in) {
         AsciiStlParser parser(in);
         if (!parser.readHeader())
             return kFailure;
-        std::vector<topolib::FacetCorner> corners;
-        uint32_t cornerCounter = 0;
-        double reference[3] = {0, 0, 0};
         FacetBox box;
-        // The triangle array grows ahead of the facets; steps grow with the
-        // mesh so that a million facets cost a few dozen reallocations.
-        uint64_t room = 0;
         float facet[12];
         PassedOverFacets passedOver;
         uint64_t parsed = 0;
@@ -286,15 +279,7 @@ int StlFileHandling::readAsciiFrom(std::istream& in) {
                 passedOver.add(facet);
                 continue;
             }
-            if (corners.empty())
-                for (int k = 0; k < 3; ++k)
-                    reference[k] = facet[3 + k];
-            if (mesh.triangleCount() >= room) {
-                const uint32_t step = static_cast<uint32_t>(std::max<uint64_t>(1000, room / 2));
-                mesh.reserveTriangles(step);
-                room = mesh.triangleCount() + static_cast<uint64_t>(step);
-            }
-            mesh.addFacet(&cornerCounter, reference, facet, corners, true);
+            facets.addFacet(facet);
             box.add(facet);
         }
         if (cancelRequested())
@@ -312,7 +297,7 @@ int StlFileHandling::readAsciiFrom(std::istream& in) {
                     (parser.badNormals() == 1 ? " facet has a normal that is not a number ("
                                               : " facets have a normal that is not a number (the first: ") +
                     parser.firstBadNormal() + "); normals are computed from the corners.");
-        const int result = finishImport(mesh, corners, passedOver);
+        const int result = finishImport(mesh, facets, passedOver);
         finishSums(mesh, box);
         return result;
     } catch (const std::bad_alloc&) {
@@ -361,7 +346,7 @@ void parseRecords(const char* bytes, std::size_t begin, std::size_t end, float* 
 // facets' running results, which go to the mesh when the read finishes.
 struct StlFileHandling::BinaryRead {
     BinaryRead(std::istream& in, topolib::StlObject& mesh, uint32_t count, bool sized, uint32_t room)
-        : in(in), mesh(mesh), count(count), sized(sized), room(room) {}
+        : in(in), mesh(mesh), count(count), sized(sized), room(room), facets(mesh) {}
 
     std::istream& in;
     topolib::StlObject& mesh;
@@ -370,18 +355,9 @@ struct StlFileHandling::BinaryRead {
     uint32_t room;       // facets the arrays are reserved for
     uint32_t index = 0;  // records read
     bool ended = false;  // the input ended before `count` records
-    std::vector<topolib::FacetCorner> corners;
-    uint32_t cornerCounter = 0;
-    double reference[3] = {0, 0, 0}; // the first usable facet's first corner
-    bool haveReference = false;
     FacetBox box;
     PassedOverFacets passedOver; // facets passed over for their coordinates
-    // The corners made facet by facet (on this thread), counted for the
-    // parts of the weld's sort (takeCensus; no bins unless it is taken).
-    topolib::CornerCensus census{0};
-    bool takeCensus = false;
-    // Maps the corner and triangle arrays' pages ahead while they are filled.
-    topolib::PagePopulator populator;
+    topolib::FacetImport facets; // the mesh's side of the read
 
     // Reads up to `most` records from record `at` into `into`; the records
     // present, the last one counted when only its attribute bytes are missing.
@@ -397,18 +373,11 @@ struct StlFileHandling::BinaryRead {
         }
         return records;
     }
-    void takeReference(const float* facet) {
-        for (size_t k = 0; k < 3; ++k)
-            reference[k] = facet[3 + k];
-        haveReference = true;
-    }
 };
 
 int StlFileHandling::readBinaryFrom(std::istream& in) {
     if (!target_ || !in || in.peek() == std::char_traits<char>::eof())
         return kFailure;
-    // Every step of the import is split by one reading of the machine's load.
-    const topolib::ImportLoadReading load;
     topolib::StlObject& mesh = *target_;
     timings_ = ReadTimings();
     readStart_ = std::chrono::steady_clock::now();
@@ -454,16 +423,9 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         BinaryRead read(in, mesh, count, sized, room);
         // Big files: blocks of records are parsed, boxed and turned into
         // triangles on several threads (the same triangles, corners and sums).
-        const unsigned threads = sized ? topolib::importThreadsFromFour(count) : 1;
-        // Read on one thread, the corners are counted for the sort's parts as
-        // they are made; a read on threads leaves the count to the sort, and
-        // a small mesh's sort needs none.
-        const std::size_t corners = 3 * std::size_t(count);
-        read.takeCensus = threads == 1 && corners >= topolib::kGroupSortFrom;
-        if (read.takeCensus)
-            read.census = topolib::CornerCensus(topolib::importThreads(corners), corners);
+        const unsigned threads = sized ? topolib::FacetImport::threadsFor(count) : 1;
         BlockBuffers buffers(threads > 1 ? std::min(count, recordsPerParallelBlock(threads)) : 0);
-        reserveBinaryArrays(read, threads == 1);
+        read.facets.reserve(room, count, threads, sized);
         const ProgressSink& progress = ProgressSink::orGlobal(progress_);
         progress.setText(ProgressText::ImportingObject, mesh.getFilePath());
         progress.setPercent(0);
@@ -473,10 +435,10 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
             result = readBinaryBlocks(read, threads > 1 ? 0 : std::min(count, kRecordsPerBlock), progress);
         if (result != kSuccess)
             return result;
-        read.populator.stop();
+        read.facets.stopMapping();
         if (cancelRequested())
             return kCancelled;
-        result = finishImport(mesh, read.corners, read.passedOver, &read.census);
+        result = finishImport(mesh, read.facets, read.passedOver);
         progress.setPercent(60);
         finishSums(mesh, read.box);
         return checkBinaryCount(read, declared, present, result);
@@ -503,31 +465,12 @@ StlFileHandling::BlockBuffers::BlockBuffers(size_t records) : records(records) {
     facetsAhead.reset(new float[records * 12]);
 }
 
-// Reserves the corners and triangles for the read's room. The corners are
-// appended facet by facet into the reserved room (no clearing pass over the
-// whole array). With `mapAhead` (a read on one thread) the pages of the
-// corner and triangle arrays and of the triangle records are mapped ahead on
-// helper threads (only when the arrays will not grow under them); every array
-// is mapped before such a helper starts, as mapping (and advising) waits for
-// the piece a helper is working on. A read on several threads leaves each
-// thread to map the pages it fills: the system maps pages for several threads
-// at once, and a single helper ahead of them only held them up.
-void StlFileHandling::reserveBinaryArrays(BinaryRead& read, bool mapAhead) {
-    read.corners.reserve(static_cast<size_t>(read.room) * 3);
-    read.mesh.reserveTriangles(read.room, mapAhead);
-    if (read.sized && mapAhead)
-        read.populator.start(
-            {{read.corners.data(), read.corners.capacity() * sizeof(topolib::FacetCorner)},
-             {read.mesh.triangles().data(), read.mesh.triangleCapacity() * sizeof(topolib::StlTriangle*)}});
-}
-
 // Reads the records block by block on `threads` threads. Each pass makes the
 // triangles of the block before (each thread the part it parsed, its facets
 // still in its cache) and parses and decides this block, while the next
 // block's bytes are read on a thread of their own. kSuccess, or kCancelled.
 int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& buffers, unsigned threads,
                                                const ProgressSink& progress) {
-    using FacetBlock = topolib::StlObject::FacetBlock;
     std::vector<FacetBox> boxes(threads);
     std::vector<PassedOverFacets> passedOverParts(threads);
     uint32_t readIndex = read.index; // records read so far
@@ -536,52 +479,20 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
         readIndex += static_cast<uint32_t>(records);
         return records;
     };
-    // Two blocks in turn: the one settled in the last pass, whose triangles
-    // the next pass makes (null when there is none), and the one parsed.
-    FacetBlock blocks[2] = {FacetBlock(buffers.records, threads), FacetBlock(buffers.records, threads)};
-    FacetBlock* settled = nullptr;
-    // Once its triangles are made: the settled block's sums, and no block settled.
-    auto sumSettled = [&] {
-        read.mesh.sumFacets(*settled, &read.cornerCounter);
-        settled = nullptr;
-    };
-    auto makeSettled = [&](bool onThreads) {
-        if (!settled)
-            return;
-        if (onThreads)
-            topolib::runOnThreads(threads, [&](unsigned t) { read.mesh.makeFacets(*settled, read.corners, t); });
-        else
-            for (unsigned t = 0; t < threads; ++t)
-                read.mesh.makeFacets(*settled, read.corners, t);
-        sumSettled();
-    };
-    // The pass over a block read: the triangles of the settled block made,
-    // this block parsed, decided and settled.
+    read.facets.startBlocks(buffers.records, threads);
+    // The pass over a block read: the triangles of the block before made,
+    // this block parsed and taken.
     auto passOver = [&](size_t records) {
         float* const facets = buffers.facets.get();
         const char* const bytes = buffers.bytes.get();
-        FacetBlock& block = settled == &blocks[0] ? blocks[1] : blocks[0];
-        block.start(facets, records);
-        const topolib::StlObject::FacetParse parse = [&](unsigned part, std::size_t begin, std::size_t end) {
+        read.facets.takeParsedBlock(facets, records, [&](unsigned part, std::size_t begin, std::size_t end) {
             parseRecords(bytes, begin, end, facets, boxes[part], passedOverParts[part]);
-        };
-        topolib::runOnThreads(threads, [&](unsigned t) {
-            if (settled)
-                read.mesh.makeFacets(*settled, read.corners, t);
-            read.mesh.decideFacets(block, parse, t);
         });
-        if (settled)
-            sumSettled();
-        for (size_t r = 0; r < records && !read.haveReference; ++r)
-            if (topolib::facetCornersUsable(&facets[12 * r]))
-                read.takeReference(&facets[12 * r]);
         for (const FacetBox& part : boxes)
             read.box.merge(part);
         for (const PassedOverFacets& part : passedOverParts)
             read.passedOver.merge(part);
-        if (read.mesh.settleFacets(block, read.reference, read.corners) > 0)
-            settled = &block;
-        // The settled block's facets stay while the next block is parsed
+        // The taken block's facets stay while the next block is parsed
         // into the other buffer.
         std::swap(buffers.facets, buffers.facetsAhead);
     };
@@ -614,8 +525,8 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
             else if (more && !cancel)
                 nextRecords = readNext(buffers.ahead.get());
             if (cancel) {
-                makeSettled(true);
-                read.populator.stop();
+                read.facets.finishBlocks(true);
+                read.facets.stopMapping();
                 return kCancelled;
             }
             read.index += static_cast<uint32_t>(records);
@@ -623,28 +534,30 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
             std::swap(buffers.bytes, buffers.ahead);
             records = nextRecords;
         }
-        makeSettled(true);
+        read.facets.finishBlocks(true);
         return kSuccess;
     } catch (...) {
         // No triangle is left half made: made on this thread, which takes no
         // memory.
-        makeSettled(false);
+        read.facets.finishBlocks(false);
         throw;
     }
 }
 
-// Reads the records left, `blockRecords` at a time, facet by facet on this
-// thread; the arrays of input without a size grow as records arrive.
-// kSuccess, kCancelled or kNotEnoughMemory.
+// Reads the records left, `blockRecords` at a time, on this thread: each
+// block is parsed, then its facets taken; the arrays of input without a size
+// grow as records arrive. kSuccess, kCancelled or kNotEnoughMemory.
 int StlFileHandling::readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, const ProgressSink& progress) {
     const uint32_t count = read.count;
     const uint32_t progressEvery = count / kProgressSteps;
     uint32_t progressCounter = 0;
     std::vector<char> block(static_cast<size_t>(blockRecords) * kBinaryRecord);
-    float facet[12];
+    // Records are parsed a few at a time into facets that stay in the
+    // nearest cache until they are taken.
+    float facets[12 * kRecordsParsedAtOnce];
     while (read.index < count && !read.ended) {
         if (cancelRequested()) {
-            read.populator.stop();
+            read.facets.stopMapping();
             return kCancelled;
         }
         const size_t records = read.readBlockAt(read.index, block.data(), kRecordsPerBlock);
@@ -653,33 +566,32 @@ int StlFileHandling::readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, c
                 std::min<uint64_t>(count, std::max<uint64_t>(uint64_t(read.room) * 2, read.index + records)));
             if (!memoryForFacets(grown))
                 return kNotEnoughMemory;
-            read.mesh.reserveTriangles(grown - read.room);
-            read.corners.reserve(static_cast<size_t>(grown) * 3);
+            read.facets.grow(grown);
             read.room = grown;
         }
         const char* record = block.data();
-        const size_t firstTriangle = read.mesh.triangles().size();
-        for (size_t r = 0; r < records; ++r, ++read.index, record += kBinaryRecord) {
-            if (++progressCounter > progressEvery) {
-                progress.setPercent(static_cast<int>(uint64_t(read.index) * kProgressSteps / count));
-                progressCounter = 0;
+        for (size_t done = 0; done < records;) {
+            const size_t now = std::min<size_t>(records - done, kRecordsParsedAtOnce);
+            size_t usable = 0;
+            for (size_t r = 0; r < now; ++r, ++read.index, record += kBinaryRecord) {
+                if (++progressCounter > progressEvery) {
+                    progress.setPercent(static_cast<int>(uint64_t(read.index) * kProgressSteps / count));
+                    progressCounter = 0;
+                }
+                float* facet = &facets[12 * usable];
+                for (int k = 0; k < 12; ++k)
+                    facet[k] = loadF32(record + 4 * k);
+                if (topolib::facetCornersUsable(facet)) {
+                    read.box.add(facet);
+                    ++usable;
+                } else {
+                    read.passedOver.add(facet);
+                }
             }
-            for (int k = 0; k < 12; ++k)
-                facet[k] = loadF32(record + 4 * k);
-            if (!topolib::facetCornersUsable(facet)) {
-                read.passedOver.add(facet);
-                continue;
-            }
-            if (!read.haveReference)
-                read.takeReference(facet);
-            const uint32_t made = read.cornerCounter;
-            read.mesh.addFacet(&read.cornerCounter, read.reference, facet, read.corners, true, true);
-            if (read.takeCensus)
-                read.census.add(read.corners.data() + made, read.cornerCounter - made);
-            read.box.add(facet);
+            read.facets.addFacets(facets, usable);
+            done += now;
         }
-        // The block's triangles and corners are in the cache still.
-        read.mesh.setLaterNormals(firstTriangle, read.corners, read.reference);
+        read.facets.endBlock();
     }
     return kSuccess;
 }

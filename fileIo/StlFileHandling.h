@@ -15,8 +15,7 @@
 
 namespace topolib {
 class StlTriangle;
-struct FacetCorner;
-class CornerCensus;
+class FacetImport;
 }
 
 namespace fileIo {
@@ -100,8 +99,8 @@ public:
     const ReadTimings& lastTimings() const { return timings_; }
 
 private:
-    int finishImport(topolib::StlObject& mesh, std::vector<topolib::FacetCorner>& corners,
-                     const PassedOverFacets& passedOver, topolib::CornerCensus* census = nullptr);
+    int finishImport(topolib::StlObject& mesh, topolib::FacetImport& facets,
+                     const PassedOverFacets& passedOver);
 
     // The passes of readBinaryFrom (StlFileHandling.cpp says what each does).
     struct BinaryRead;
@@ -111,7 +110,6 @@ private:
         std::unique_ptr<char[]> bytes, ahead;
         std::unique_ptr<float[]> facets, facetsAhead;
     };
-    void reserveBinaryArrays(BinaryRead& read, bool mapAhead);
     int readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& buffers, unsigned threads,
                                   const ProgressSink& progress);
     int readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, const ProgressSink& progress);

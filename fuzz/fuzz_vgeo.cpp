@@ -6,7 +6,7 @@
 #include "tests/fileIo/MemoryStream.h"
 
 #include "app/MemoryCheck.h"
-#include "fileIo/FileHandlingFactory.h"
+#include "fileIo/MeshFileLoad.h"
 #include "fileIo/VGeoFileHandling.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
@@ -44,7 +44,6 @@ void checkEdgesAreOwn(const topolib::StlObject& mesh) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool installed = [] {
         installMemoryCheck([](const uint64_t&) { return true; });
-        fileIo::installFileHandlers();
         return true;
     }();
     (void)installed;
@@ -63,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (std::fclose(f) == 0 && written) {
             topolib::StlObject opened;
             const std::string& path = scratchFile();
-            if (opened.loadFromFile(std::wstring(path.begin(), path.end())) == topolib::LoadResult::Success) {
+            if (fileIo::loadMeshFile(opened, std::wstring(path.begin(), path.end())).result ==
+                topolib::LoadResult::Success) {
                 checkEdgesAreOwn(opened);
                 MemoryStream out;
                 fileIo::VGeoFileHandling writer;

@@ -2,7 +2,7 @@
 
 #include "app/Log.h"
 #include "app/ProgressReport.h"
-#include "fileIo/FileHandlingFactory.h"
+#include "fileIo/MeshFileLoad.h"
 #include "topolib/OctreeBeside.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
@@ -198,13 +198,16 @@ topolib::LoadResult ObjectEx::importJob(const ObjectCalcThread& worker, const Pr
                                   if (tree)
                                       tree->join();
                               }};
-        result = loadFromFile(m_filePath, worker.stopFlag(), &progress, &beside);
+        std::unique_ptr<fileIo::MeshFileRead> read = m_makeRead ? m_makeRead() : nullptr;
+        const fileIo::LoadOutcome outcome =
+            fileIo::loadMeshFile(*this, m_filePath, {worker.stopFlag(), &progress, &beside, read.get()});
+        result = outcome.result;
         if (result == LoadResult::Success && tree && tree->publish(*this))
             m_octreeFromImport.store(true);
-        for (const std::string& note : fileIo::lastLoadNotes())
+        for (const std::string& note : outcome.notes)
             m_importNotes.push_back(QString::fromStdString(note));
         if (result == LoadResult::Failure && m_importNotes.isEmpty())
-            m_importNotes.push_back(QString::fromUtf8(fileIo::readFailureText(fileIo::lastLoadFailure())));
+            m_importNotes.push_back(QString::fromUtf8(fileIo::readFailureText(outcome.failure)));
     }
     if (result == LoadResult::Success) {
         m_loaded.store(true);

@@ -27,12 +27,17 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 class ProgressSink;
 class QMutex;
+
+namespace fileIo {
+class MeshFileRead;
+}
 
 namespace support {
 class SupportGen;
@@ -125,6 +130,10 @@ public:
     // told (the cause of a failure, or what a successful read left out); read
     // once the job has ended.
     const QStringList& importNotes() const { return m_importNotes; }
+    // Makes the read of the import job; empty (the default): a plain read
+    // through the file layer's handlers.
+    using MeshReadMaker = std::function<std::unique_ptr<fileIo::MeshFileRead>()>;
+    void setMeshReadMaker(MeshReadMaker make) { m_makeRead = std::move(make); }
 
     // ---- Pending transform ------------------------------------------------------
     topolib::Matrix4D& transform() { return m_transform; }
@@ -255,6 +264,7 @@ private:
     // tree's cube) then keeps that tree.
     std::atomic<bool> m_octreeFromImport{false};
     QStringList m_importNotes;
+    MeshReadMaker m_makeRead;
     std::shared_ptr<support::SupportGen> m_support;
     support::AbtShape* m_pointedSupport = nullptr;
     MeshStyle m_viewMode = MeshStyle::Filled;

@@ -179,6 +179,7 @@ void ObjectTable::importObjects(const QStringList& files) {
         obj->setId(count());
         obj->setImportPending(true);
         obj->storeFilePath(fileIo::pathFromQString(file));
+        obj->setMeshReadMaker(m_makeRead);
         m_objects.push_back(obj);
         batch->objects.push_back(obj->serial());
         batch->files.push_back(obj->serial());

@@ -21,12 +21,17 @@
 #include <cmath>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <utility>
 #include <vector>
 
+class MainGLWidget;
+namespace fileIo {
+class MeshFileRead;
+}
 class ObjectEx;
 
 namespace topolib {
@@ -71,6 +76,11 @@ public:
     // reported from the GUI thread: named after its files, only rising, closed
     // once when the batch has ended. An empty list does nothing.
     void importObjects(const QStringList& files);
+    // Makes the read of each import started from now on (ObjectEx::setMeshReadMaker);
+    // empty, the default: a plain read through the file layer's handlers.
+    void setMeshReadMaker(std::function<std::unique_ptr<fileIo::MeshFileRead>()> make) {
+        m_makeRead = std::move(make);
+    }
     // The objects of the batch that just ended, in file order, failed ones left
     // out; valid while allObjectImported() is being delivered.
     const std::vector<ObjectEx*>& objectsBeingCalculated() const { return m_finishedBatch; }
@@ -258,6 +268,7 @@ private:
     std::vector<ObjectEx*> m_finishedBatch;
     std::vector<std::shared_ptr<ImportBatch>> m_batches;
     std::deque<ObjectEx*> m_waitingImports;
+    std::function<std::unique_ptr<fileIo::MeshFileRead>()> m_makeRead;
     std::vector<ObjectEx*> m_runningImports;
 
     // The hand-off from the workers: ended imports wait here, under the lock,

@@ -14,7 +14,9 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 mkdir -m 0700 "$tmp/runtime"
 export XDG_RUNTIME_DIR="$tmp/runtime" XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data"
-xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+# -noreset: the server would otherwise reset whenever its last client leaves,
+# and a test that connects during that reset cannot open the display.
+xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp -noreset" \
   ctest --test-dir "$build" --output-on-failure -j"$(nproc)" ${VELAR_CTEST_ARGS:-}
 if [ -x scripts/fuzz-smoke.sh ] || [ -f scripts/fuzz-smoke.sh ]; then
   bash scripts/fuzz-smoke.sh

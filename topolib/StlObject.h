@@ -2,6 +2,7 @@
 
 #include "topolib/ImportSession.h"
 #include "topolib/LoadResult.h"
+#include "topolib/MeshFileReader.h"
 #include "topolib/RecordPool.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlTriangle.h"
@@ -101,8 +102,8 @@ struct StlObjectOwn {
 // picks: the octree is guarded by octreeMutex(); GUI-side queries try-lock it and
 // answer "nothing" while a build holds it.
 //
-// Loading files. The mesh library does not know the file layer; the file layer
-// installs its reader with StlObject::setFileLoader (see loadFromFile).
+// Loading files. The mesh library does not know the file layer; loadFromFile is
+// handed a reader (MeshFileReader) with each call.
 class StlObject : private StlObjectOwn {
 public:
     StlObject();
@@ -231,8 +232,9 @@ public:
     void setFacetCount(uint32_t n) { m_measures.facetCount = n; }
 
     // ---- Import and topology building -----------------------------------------
-    // Used by the STL readers, per file: reserveTriangles, addFacet per facet,
-    // weldFacetCorners once, finalise area and volume, setBoundingBox.
+    // Used through FacetImport, which the STL readers hand their facets to,
+    // per file: reserveTriangles, addFacet per facet, weldFacetCorners once;
+    // the reader then finalises area and volume and calls setBoundingBox.
 
     // Makes room for `count` more triangles (array and record pool). The
     // records' pages of the room for an empty mesh are mapped ahead on a helper
@@ -332,13 +334,13 @@ public:
     // more than the crease angle, else smooth (0); other classes stay. Returns 0.
     int classifyEdges(double creaseAngleDegrees);
 
-    // Reads a file into this empty object through the installed file loader, then,
+    // Reads a file into this empty object through `reader`, then,
     // when the file brought neither edges nor shells (a mesh file, not the
     // geometry format), builds edges (progress 60 to 84) and shells (from 85); ends by closing the
     // progress report. Every report goes to `progress` (null: the global
-    // report), from the calling thread. Returns Success, NotEnoughMemory when
-    // the memory check refused, Failure when no loader is installed, the
-    // path's type has no handler or the reader failed, Cancelled when `cancel`
+    // report), from the calling thread. Returns the reader's result: Success,
+    // NotEnoughMemory when the memory check refused, Failure when the path's
+    // type has no handler or the reader failed; Cancelled when `cancel`
     // was raised (looked at once per block of records and between the steps;
     // the mesh is released).
     // `beside` (may be null) is work that reads the mesh while the edges and
@@ -351,16 +353,9 @@ public:
         std::function<void()> start;
         std::function<void()> join;
     };
-    LoadResult loadFromFile(const std::wstring& path, const std::atomic<bool>* cancel = nullptr,
-                            const ProgressSink* progress = nullptr, const SideWork* beside = nullptr);
-    // The file layer's entry: picks a handler for the path and runs its load on
-    // `target`, stopping when `cancel` (may be null) is raised and reporting to
-    // `progress` (null: the global report). Returns the handler's result,
-    // Failure when no handler fits.
-    using FileLoader = LoadResult (*)(StlObject& target, const std::wstring& path,
-                                      const std::atomic<bool>* cancel, const ProgressSink* progress);
-    static void setFileLoader(FileLoader loader);
-    static FileLoader fileLoader();
+    LoadResult loadFromFile(const std::wstring& path, MeshFileReader& reader,
+                            const std::atomic<bool>* cancel = nullptr, const ProgressSink* progress = nullptr,
+                            const SideWork* beside = nullptr);
 
     // Repairs after reading the geometry format, in this order.
     // Links every edge to the live triangles that have its two end points as a side.

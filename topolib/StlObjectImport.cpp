@@ -30,9 +30,9 @@ namespace topolib {
 
 namespace {
 
-StlObject::FileLoader g_fileLoader = nullptr;
-
-const float* cornerPoint(const FacetCorner& c) { return &c.x; }
+const float* cornerPoint(const FacetCorner& c) {
+    return &c.x;
+}
 
 inline bool cornerLess(const FacetCorner& a, const FacetCorner& b) {
     const uint32_t ax = floatKey(a.x), bx = floatKey(b.x);
@@ -2403,35 +2403,29 @@ int StlObject::classifyEdges(double creaseAngleDegrees) {
 
 // ---- Loading a file --------------------------------------------------------------
 
-void StlObject::setFileLoader(FileLoader loader) { g_fileLoader = loader; }
-
-StlObject::FileLoader StlObject::fileLoader() { return g_fileLoader; }
-
-LoadResult StlObject::loadFromFile(const std::wstring& path, const std::atomic<bool>* cancel,
-                                   const ProgressSink* progress, const SideWork* beside) {
+LoadResult StlObject::loadFromFile(const std::wstring& path, MeshFileReader& reader,
+                                   const std::atomic<bool>* cancel, const ProgressSink* progress,
+                                   const SideWork* beside) {
     auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
-    LoadResult result = LoadResult::Failure;
-    if (g_fileLoader) {
-        result = g_fileLoader(*this, path, cancel, progress);
-        // A mesh file (STL) brings loose facets; the geometry format brings its
-        // edges and shells, which must stay exactly as written (the triangles
-        // point at those edges).
-        if (result == LoadResult::Success && m_records.edges.empty() && m_records.shells.empty()) {
-            const bool sideWork = beside && !cancelled();
-            if (sideWork)
-                beside->start();
-            if (!cancelled())
-                buildEdges(true, 60, 25, progress, AfterEdges::FindShells);
-            if (!cancelled())
-                findShells(true, 85, progress);
-            if (sideWork)
-                beside->join();
-        }
-        if (cancelled())
-            result = LoadResult::Cancelled;
-        if (result == LoadResult::Cancelled)
-            releaseMesh();
+    LoadResult result = reader.read(*this, path, cancel, progress);
+    // A mesh file (STL) brings loose facets; the geometry format brings its
+    // edges and shells, which must stay exactly as written (the triangles
+    // point at those edges).
+    if (result == LoadResult::Success && m_records.edges.empty() && m_records.shells.empty()) {
+        const bool sideWork = beside && !cancelled();
+        if (sideWork)
+            beside->start();
+        if (!cancelled())
+            buildEdges(true, 60, 25, progress, AfterEdges::FindShells);
+        if (!cancelled())
+            findShells(true, 85, progress);
+        if (sideWork)
+            beside->join();
     }
+    if (cancelled())
+        result = LoadResult::Cancelled;
+    if (result == LoadResult::Cancelled)
+        releaseMesh();
     ProgressSink::orGlobal(progress).finish();
     return result;
 }

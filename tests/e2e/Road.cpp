@@ -9,12 +9,11 @@
 #include "app/Startup.h"
 #include "export/ExportDlg.h"
 #include "export/GcodeExport.h"
-#include "fileIo/FileHandlingFactory.h"
 #include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
-#include "scene/SceneHost.h"
 #include "scene/ScaleDlg.h"
+#include "scene/SceneHost.h"
 #include "src/Features/lcm/HollowContext.h"
 #include "src/Features/lcm/HollowDlg.h"
 #include "support/AbtShape.h"
@@ -158,7 +157,6 @@ bool Road::start() {
     _logPath = openRunLog(dataDir, QDateTime::currentDateTime());
     writeSystemReport(platform::processorCount(), platform::totalPhysicalMemory());
     installMemoryCheck(hasEnoughMemory);
-    fileIo::installFileHandlers();
     window->setApplication(qApp);
     window->setFileDialogProvider(&dialogs);
     // A message box on the road is recorded and answered with its default

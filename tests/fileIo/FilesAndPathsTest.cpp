@@ -2,18 +2,18 @@
 // that are not writable, hard links and files of other owners, a file size
 // limit, pipes, input without a size, and the reason a read failed.
 
-#include "StlFixtures.h"
 #include "SmallDisk.h"
+#include "StlFixtures.h"
 #include "WithoutRoot.h"
 
 #include "app/MemoryCheck.h"
+#include "app/Platform.h"
 #include "app/Startup.h"
-#include "fileIo/FileHandlingFactory.h"
+#include "fileIo/MeshFileLoad.h"
 #include "fileIo/PathEncoding.h"
 #include "fileIo/ReplacementFile.h"
 #include "fileIo/StlFileHandling.h"
 #include "fileIo/VGeoFileHandling.h"
-#include "app/Platform.h"
 #include "topolib/RecordArena.h"
 #include "topolib/StlObject.h"
 
@@ -22,8 +22,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <dirent.h>
 #include <csignal>
+#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
 #include <istream>
@@ -46,7 +46,6 @@ class FilesAndPaths : public ::testing::Test {
 protected:
     void SetUp() override {
         installMemoryCheck([](const uint64_t&) { return true; });
-        installFileHandlers();
         base = dir.path().toStdString();
     }
     void TearDown() override { installMemoryCheck(nullptr); }
@@ -91,7 +90,7 @@ TEST_F(FilesAndPaths, latin1FileNamesOpenAndSaveWithoutLoss) {
     EXPECT_EQ(decodePath(base + "/Gr\xc3\xb6\xc3\x9f" "e.stl"), decodePath(base) + L"/Gr\u00f6\u00dfe.stl");
 
     topolib::StlObject mesh;
-    ASSERT_EQ(mesh.loadFromFile(path), topolib::LoadResult::Success);
+    ASSERT_EQ(fileIo::loadMeshFile(mesh, path).result, topolib::LoadResult::Success);
     EXPECT_EQ(mesh.triangleCount(), 12u);
 
     const std::string copy = base + "/Kopie \xe9t\xe9.stl";
@@ -103,14 +102,16 @@ TEST_F(FilesAndPaths, latin1FileNamesOpenAndSaveWithoutLoss) {
     vgeo.setTarget(&mesh);
     ASSERT_EQ(vgeo.writeFile(decodePath(base + "/W\xfcrfel.vsg")), kSuccess);
     topolib::StlObject back;
-    ASSERT_EQ(back.loadFromFile(decodePath(base + "/W\xfcrfel.vsg")), topolib::LoadResult::Success);
+    ASSERT_EQ(fileIo::loadMeshFile(back, decodePath(base + "/W\xfcrfel.vsg")).result,
+              topolib::LoadResult::Success);
     EXPECT_EQ(back.triangleCount(), 12u);
 }
 
 TEST_F(FilesAndPaths, savesReplaceTheFileWholeOrLeaveItAsItWasAndSayWhy) {
     topolib::StlObject mesh;
     ASSERT_TRUE(writeFile(base + "/cube.stl", binaryStl(cube())));
-    ASSERT_EQ(mesh.loadFromFile(decodePath(base + "/cube.stl")), topolib::LoadResult::Success);
+    ASSERT_EQ(fileIo::loadMeshFile(mesh, decodePath(base + "/cube.stl")).result,
+              topolib::LoadResult::Success);
     auto save = [&](const std::string& path, SaveReport* report) {
         return exportBinaryStl(decodePath(path), mesh.triangles(), report) == kSuccess;
     };
@@ -240,7 +241,8 @@ TEST_F(FilesAndPaths, savesReplaceTheFileWholeOrLeaveItAsItWasAndSayWhy) {
     ASSERT_TRUE(writeFile(full, old));
     topolib::StlObject big;
     ASSERT_TRUE(writeFile(base + "/torus.stl", binaryStl(torus(40, 40))));
-    ASSERT_EQ(big.loadFromFile(decodePath(base + "/torus.stl")), topolib::LoadResult::Success);
+    ASSERT_EQ(fileIo::loadMeshFile(big, decodePath(base + "/torus.stl")).result,
+              topolib::LoadResult::Success);
     ASSERT_NE(exportBinaryStl(decodePath(full), big.triangles(), &report), kSuccess);
     EXPECT_EQ(report.failure, SaveFailure::DiskFull);
     EXPECT_STREQ(saveFailureText(report.failure), "The disk is full.");
@@ -251,7 +253,8 @@ TEST_F(FilesAndPaths, savesReplaceTheFileWholeOrLeaveItAsItWasAndSayWhy) {
 TEST_F(FilesAndPaths, aSaveBeyondTheFileSizeLimitFailsWithoutEndingTheProgram) {
     topolib::StlObject mesh;
     ASSERT_TRUE(writeFile(base + "/torus.stl", binaryStl(torus(40, 40))));
-    ASSERT_EQ(mesh.loadFromFile(decodePath(base + "/torus.stl")), topolib::LoadResult::Success);
+    ASSERT_EQ(fileIo::loadMeshFile(mesh, decodePath(base + "/torus.stl")).result,
+              topolib::LoadResult::Success);
     const std::string target = base + "/big.stl";
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -321,26 +324,29 @@ TEST_F(FilesAndPaths, aFailedReadSaysWhy) {
         SCOPED_TRACE(c.path);
         topolib::StlObject mesh;
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_NE(mesh.loadFromFile(decodePath(c.path)), topolib::LoadResult::Success);
-        EXPECT_EQ(lastLoadFailure(), c.why) << readFailureText(lastLoadFailure());
+        const LoadOutcome outcome = loadMeshFile(mesh, decodePath(c.path));
+        EXPECT_NE(outcome.result, topolib::LoadResult::Success);
+        EXPECT_EQ(outcome.failure, c.why) << readFailureText(outcome.failure);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     }
     EXPECT_TRUE(runWithoutRoot([&] {
         topolib::StlObject mesh;
-        return mesh.loadFromFile(decodePath(locked)) != topolib::LoadResult::Success &&
-               lastLoadFailure() == ReadFailure::NotReadable;
+        const LoadOutcome outcome = loadMeshFile(mesh, decodePath(locked));
+        return outcome.result != topolib::LoadResult::Success && outcome.failure == ReadFailure::NotReadable;
     }));
 
     installMemoryCheck([](const uint64_t&) { return false; });
     topolib::StlObject refused;
-    EXPECT_EQ(refused.loadFromFile(decodePath(cube)), topolib::LoadResult::NotEnoughMemory);
-    EXPECT_EQ(lastLoadFailure(), ReadFailure::TooLarge);
+    const LoadOutcome tooLarge = loadMeshFile(refused, decodePath(cube));
+    EXPECT_EQ(tooLarge.result, topolib::LoadResult::NotEnoughMemory);
+    EXPECT_EQ(tooLarge.failure, ReadFailure::TooLarge);
     EXPECT_STREQ(readFailureText(ReadFailure::TooLarge), "too large for the available memory");
 
     installMemoryCheck([](const uint64_t&) { return true; });
     topolib::StlObject fine;
-    EXPECT_EQ(fine.loadFromFile(decodePath(cube)), topolib::LoadResult::Success);
-    EXPECT_EQ(lastLoadFailure(), ReadFailure::None);
+    const LoadOutcome read = loadMeshFile(fine, decodePath(cube));
+    EXPECT_EQ(read.result, topolib::LoadResult::Success);
+    EXPECT_EQ(read.failure, ReadFailure::None);
 }
 
 // Without room for the record window (an address-space limit below it) no
@@ -370,7 +376,7 @@ TEST_F(FilesAndPaths, withoutTheRecordWindowEveryImportFailsForLackOfMemory) {
                   topolib::StlObject mesh;
                   VGeoFileHandling writer;
                   writer.setTarget(&mesh);
-                  return mesh.loadFromFile(decodePath(stl)) == topolib::LoadResult::Success &&
+                  return fileIo::loadMeshFile(mesh, decodePath(stl)).result == topolib::LoadResult::Success &&
                                  writer.writeFile(decodePath(vsg)) == kSuccess
                              ? 0
                              : 1;
@@ -386,8 +392,9 @@ TEST_F(FilesAndPaths, withoutTheRecordWindowEveryImportFailsForLackOfMemory) {
         for (const std::string& path : {stl, vsg}) {
             ++failed;
             topolib::StlObject mesh;
-            if (mesh.loadFromFile(decodePath(path)) != topolib::LoadResult::NotEnoughMemory ||
-                lastLoadFailure() != ReadFailure::TooLarge)
+            const LoadOutcome outcome = loadMeshFile(mesh, decodePath(path));
+            if (outcome.result != topolib::LoadResult::NotEnoughMemory ||
+                outcome.failure != ReadFailure::TooLarge)
                 return failed;
         }
         return 0;

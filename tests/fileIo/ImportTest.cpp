@@ -2,20 +2,20 @@
 // handlers installed: topology counts of a large closed mesh, from binary and
 // ASCII files and under a comma-decimal locale.
 
-#include "StlFixtures.h"
 #include "MeshFixtures.h"
+#include "StlFixtures.h"
 
 #include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
-#include "fileIo/FileHandlingFactory.h"
+#include "fileIo/MeshFileLoad.h"
 #include "fileIo/VGeoFileHandling.h"
 #include "topolib/MeshBoolean.h"
 #include "topolib/OctreeBeside.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/StlEdge.h"
-#include "topolib/StlTriangle.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
+#include "topolib/StlTriangle.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -77,7 +77,6 @@ class Import : public ::testing::Test {
 protected:
     void SetUp() override {
         installMemoryCheck([](const uint64_t&) { return true; });
-        fileIo::installFileHandlers();
     }
     void TearDown() override {
         installMemoryCheck(nullptr);
@@ -110,7 +109,7 @@ TEST_F(Import, millionFacetTorusHasExactTopologyFromBinaryAndAsciiUnderAnyLocale
     for (const auto& c : cases) {
         ASSERT_NE(std::setlocale(LC_ALL, c.locale), nullptr) << c.locale;
         topolib::StlObject mesh;
-        ASSERT_EQ(mesh.loadFromFile(QString::fromStdString(c.path).toStdWString()),
+        ASSERT_EQ(fileIo::loadMeshFile(mesh, QString::fromStdString(c.path).toStdWString()).result,
                   topolib::LoadResult::Success)
             << c.what;
         EXPECT_EQ(countsOf(mesh), expected) << c.what;
@@ -142,7 +141,8 @@ TEST_F(Import, smallFileImportsWithoutHelperThreadsAndBigOnesWithThem) {
                                                   [&] { tree->join(); }};
         topolib::forceImportThreads(1);
         const unsigned before = g_threadsStarted.load();
-        ASSERT_EQ(mesh.loadFromFile(path.toStdWString(), nullptr, nullptr, &beside), topolib::LoadResult::Success);
+        ASSERT_EQ(fileIo::loadMeshFile(mesh, path.toStdWString(), {nullptr, nullptr, &beside}).result,
+                  topolib::LoadResult::Success);
         const unsigned started = g_threadsStarted.load() - before;
         topolib::forceImportThreads(0);
         EXPECT_EQ(started > 0, c.helpers) << started;
@@ -168,7 +168,7 @@ TEST_F(Import, everyLoadClosesTheProgressReport) {
     for (const auto& c : cases) {
         values.clear();
         topolib::StlObject mesh;
-        EXPECT_EQ(mesh.loadFromFile(dir.filePath(c.name).toStdWString()), c.result) << c.name;
+        EXPECT_EQ(fileIo::loadMeshFile(mesh, dir.filePath(c.name).toStdWString()).result, c.result) << c.name;
         ASSERT_FALSE(values.empty()) << c.name;
         EXPECT_EQ(values.back(), -1) << c.name;
     }
@@ -176,16 +176,18 @@ TEST_F(Import, everyLoadClosesTheProgressReport) {
 
 TEST_F(Import, geometryFileComesBackExactlyAsWrittenAndCanBeDrilled) {
     topolib::StlObject written;
-    ASSERT_EQ(written.loadFromFile(QString(dir.filePath("cube.stl")).toStdWString()),
+    ASSERT_EQ(fileIo::loadMeshFile(written, QString(dir.filePath("cube.stl")).toStdWString()).result,
               topolib::LoadResult::Failure); // not there yet
     ASSERT_TRUE(writeFile(dir.filePath("cube.stl").toStdString(), binaryStl(cube())));
-    ASSERT_EQ(written.loadFromFile(dir.filePath("cube.stl").toStdWString()), topolib::LoadResult::Success);
+    ASSERT_EQ(fileIo::loadMeshFile(written, dir.filePath("cube.stl").toStdWString()).result,
+              topolib::LoadResult::Success);
     fileIo::VGeoFileHandling writer;
     writer.setTarget(&written);
     ASSERT_EQ(writer.writeFile(dir.filePath("cube.vsg").toStdWString()), fileIo::kSuccess);
 
     topolib::StlObject mesh;
-    ASSERT_EQ(mesh.loadFromFile(dir.filePath("cube.vsg").toStdWString()), topolib::LoadResult::Success);
+    ASSERT_EQ(fileIo::loadMeshFile(mesh, dir.filePath("cube.vsg").toStdWString()).result,
+              topolib::LoadResult::Success);
     EXPECT_EQ(countsOf(mesh), countsOf(written));
     EXPECT_EQ(countsOf(mesh), (Counts{12, 8, 18, 1, 0, 0}));
     // Every triangle points at edges of the mesh's own list.
@@ -198,9 +200,11 @@ TEST_F(Import, geometryFileComesBackExactlyAsWrittenAndCanBeDrilled) {
 
     mesh.rebuildOctree();
     auto tool = std::make_unique<topolib::StlObject>();
-    ASSERT_TRUE(writeFile(dir.filePath("drill.stl").toStdString(),
-                          binaryStl(meshfixtures::toStlFacets(meshfixtures::cylinder(1.0, {-5, 5, 5}, {15, 5, 5})))));
-    ASSERT_EQ(tool->loadFromFile(dir.filePath("drill.stl").toStdWString()), topolib::LoadResult::Success);
+    ASSERT_TRUE(
+        writeFile(dir.filePath("drill.stl").toStdString(),
+                  binaryStl(meshfixtures::toStlFacets(meshfixtures::cylinder(1.0, {-5, 5, 5}, {15, 5, 5})))));
+    ASSERT_EQ(fileIo::loadMeshFile(*tool, dir.filePath("drill.stl").toStdWString()).result,
+              topolib::LoadResult::Success);
     tool->rebuildOctree();
     topolib::MeshBoolean op(&mesh, tool.get());
     ASSERT_TRUE(op.subtract());
@@ -255,7 +259,8 @@ TEST_F(Import, sphereWhoseSharedCornersDifferInTheLastBitsImportsClosed) {
             ASSERT_TRUE(writeFile(path, binaryStl(sphereWithCornersPerFacet(segments, 10.0))));
             topolib::forceImportThreads(threads);
             topolib::StlObject mesh;
-            const topolib::LoadResult result = mesh.loadFromFile(QString::fromStdString(path).toStdWString());
+            const topolib::LoadResult result =
+                fileIo::loadMeshFile(mesh, QString::fromStdString(path).toStdWString()).result;
             topolib::forceImportThreads(0);
             ASSERT_EQ(result, topolib::LoadResult::Success);
             const uint32_t facets = uint32_t(segments) * uint32_t(segments - 2);
@@ -280,7 +285,8 @@ TEST_F(Import, sphereWhoseSharedCornersDifferInTheLastBitsImportsClosed) {
     const std::string path = dir.filePath("noisy.stl").toStdString();
     ASSERT_TRUE(writeFile(path, binaryStl(grid)));
     topolib::StlObject mesh;
-    ASSERT_EQ(mesh.loadFromFile(QString::fromStdString(path).toStdWString()), topolib::LoadResult::Success);
+    ASSERT_EQ(fileIo::loadMeshFile(mesh, QString::fromStdString(path).toStdWString()).result,
+              topolib::LoadResult::Success);
     const uint32_t facets = 2 * n * n;
     EXPECT_EQ(countsOf(mesh), (Counts{facets, uint32_t((n + 1) * (n + 1)), facets * 3 / 2 + 2 * n, 1, 4 * n, 0}));
 }

@@ -4,6 +4,7 @@
 // read that stops early.
 #include "SceneTestHost.h"
 #include "app/ProgressReport.h"
+#include "fileIo/MeshFileLoad.h"
 #include "scene/ObjectCalcThread.h"
 
 #include <QFile>
@@ -242,17 +243,16 @@ TEST_F(SceneTest, sceneChangesWhileALargeImportRuns) {
 
 namespace {
 
-// Reads through the real file loader, but holds the reader at its first
+// Reads through the file handlers, but holds the reader at its first
 // progress step (on the import worker) until the read is asked to stop.
-struct HeldRead {
-    static inline topolib::StlObject::FileLoader realLoader = nullptr;
+struct HeldRead : fileIo::MeshFileRead {
     static inline std::atomic<bool> held{false};
     static inline std::atomic<int> heldStep{0};
     static inline std::mutex valuesMutex;
     static inline std::vector<int> readerValues;
 
-    static topolib::LoadResult load(topolib::StlObject& target, const std::wstring& path,
-                                    const std::atomic<bool>* cancel, const ProgressSink* progress) {
+    topolib::LoadResult read(topolib::StlObject& target, const std::wstring& path,
+                             const std::atomic<bool>* cancel, const ProgressSink* progress) override {
         const ProgressSink holding([cancel, progress](int v, unsigned, const std::wstring&,
                                                       const std::wstring&, const std::wstring&) {
             {
@@ -268,7 +268,7 @@ struct HeldRead {
             for (int i = 0; i < 60000 && !(cancel && cancel->load()); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         });
-        return realLoader(target, path, cancel, &holding);
+        return MeshFileRead::read(target, path, cancel, &holding);
     }
 };
 
@@ -280,8 +280,7 @@ TEST_F(SceneTest, deletingAnImportingObjectCancelsItsRead) {
     // raised the worker's stop flag. A full read reports steps up to 40, then
     // 60; a cancelled one ends within the block of records it was in, so the
     // held step is its last.
-    HeldRead::realLoader = topolib::StlObject::fileLoader();
-    topolib::StlObject::setFileLoader(&HeldRead::load);
+    table()->setMeshReadMaker([] { return std::make_unique<HeldRead>(); });
     std::vector<int> values; // what reaches the progress dialog (GUI thread)
     setProgressCallback([&](int v, unsigned, const std::wstring&, const std::wstring&, const std::wstring&) {
         values.push_back(v);
@@ -290,7 +289,7 @@ TEST_F(SceneTest, deletingAnImportingObjectCancelsItsRead) {
     ASSERT_EQ(table()->count(), 1);
     ASSERT_TRUE(scenefixtures::runEventsUntil([&] { return HeldRead::held.load(); }));
     table()->removeObjectAt(0, true); // waits for the import job
-    topolib::StlObject::setFileLoader(HeldRead::realLoader);
+    table()->setMeshReadMaker(nullptr);
     ASSERT_TRUE(scenefixtures::runEventsUntil([&] { return !table()->importsRunning(); }));
     scenefixtures::runEventsUntil([] { return false; }, 100);
     setProgressCallback(ProgressCallbackFunction());
@@ -315,9 +314,10 @@ TEST_F(SceneTest, deletingAnImportingObjectCancelsItsRead) {
     });
     const std::atomic<bool> cancel{true};
     topolib::StlObject mesh;
-    EXPECT_EQ(mesh.loadFromFile(torus.toStdWString(), &cancel), topolib::LoadResult::Cancelled);
+    const fileIo::LoadOutcome outcome = fileIo::loadMeshFile(mesh, torus.toStdWString(), {&cancel});
+    EXPECT_EQ(outcome.result, topolib::LoadResult::Cancelled);
     setProgressCallback(ProgressCallbackFunction());
-    EXPECT_EQ(fileIo::lastLoadFailure(), fileIo::ReadFailure::Cancelled);
+    EXPECT_EQ(outcome.failure, fileIo::ReadFailure::Cancelled);
     EXPECT_EQ(mesh.triangleCount(), 0u);
     EXPECT_EQ(mesh.vertexCount(), 0u);
     EXPECT_EQ(mesh.edgeCount(), 0u);

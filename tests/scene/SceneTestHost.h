@@ -6,7 +6,6 @@
 
 #include "SceneFixtures.h"
 #include "app/MemoryCheck.h"
-#include "fileIo/FileHandlingFactory.h"
 #include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
@@ -50,7 +49,6 @@ class SceneTest : public ::testing::Test {
 protected:
     void SetUp() override {
         installMemoryCheck([](const uint64_t&) { return true; });
-        fileIo::installFileHandlers();
         host = new RecordingSceneHost();
         setSceneHost(host);
         table()->deleteAllObjects();

@@ -16,7 +16,7 @@
 // octree=none when that tree was not published.
 
 #include "app/MemoryCheck.h"
-#include "fileIo/FileHandlingFactory.h"
+#include "fileIo/MeshFileLoad.h"
 #include "fileIo/PathEncoding.h"
 #include "tests/common/MeshStateHash.h"
 #include "topolib/OctreeBeside.h"
@@ -41,15 +41,15 @@ int main(int argc, char** argv) {
     }
     std::setlocale(LC_ALL, "C");
     installMemoryCheck([](const uint64_t&) { return true; });
-    fileIo::installFileHandlers();
     int status = 0;
     for (int i = withOctree ? 2 : 1; i < argc; ++i) {
         topolib::StlObject mesh;
         std::unique_ptr<topolib::OctreeBeside> tree;
         const topolib::StlObject::SideWork side{[&] { tree = std::make_unique<topolib::OctreeBeside>(mesh); },
                                                 [&] { tree->join(); }};
-        const int result = static_cast<int>(
-            mesh.loadFromFile(fileIo::decodePath(argv[i]), nullptr, nullptr, beside ? &side : nullptr));
+        const int result = static_cast<int>(fileIo::loadMeshFile(mesh, fileIo::decodePath(argv[i]),
+                                                                 {nullptr, nullptr, beside ? &side : nullptr})
+                                                .result);
         const bool published = tree && tree->publish(mesh);
         std::printf("%s result=%d hash=%016llx triangles=%u vertices=%u edges=%u shells=%zu", argv[i], result,
                     static_cast<unsigned long long>(meshstate::stateHash(mesh)), mesh.triangleCount(), mesh.vertexCount(),

@@ -36,16 +36,16 @@
 #include "topolib/MeshBoolean.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/SliceContour.h"
-#include "topolib/StlTriangle.h"
 #include "topolib/StlObject.h"
+#include "topolib/StlTriangle.h"
 
 #include <QString>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cmath>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -154,7 +154,6 @@ int main(int argc, char** argv) {
         // The program's own check: supports that need more memory than the
         // machine has are refused as they are in the application.
         installMemoryCheck(hasEnoughMemory);
-        fileIo::installFileHandlers();
         return runSupport(argc, argv);
     }
     // --drill X Y Z NX NY NZ R (optional, repeatable: the drills form one tool).
@@ -185,7 +184,6 @@ int main(int argc, char** argv) {
     }
     std::setlocale(LC_ALL, "C");
     installMemoryCheck([](const uint64_t&) { return true; });
-    fileIo::installFileHandlers();
     if (const char* threads = std::getenv("MESHINFO_IMPORT_THREADS"))
         topolib::forceImportThreads(static_cast<unsigned>(std::strtoul(threads, nullptr, 10)));
 

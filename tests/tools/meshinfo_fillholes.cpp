@@ -12,7 +12,7 @@
 // builds that fill the same way print the same line but for ms.
 
 #include "app/MemoryCheck.h"
-#include "fileIo/FileHandlingFactory.h"
+#include "fileIo/MeshFileLoad.h"
 #include "fileIo/PathEncoding.h"
 #include "tests/common/MeshStateHash.h"
 #include "topolib/FillPolygon.h"
@@ -27,11 +27,11 @@
 int runFillHoles(int, char** argv) {
     std::setlocale(LC_ALL, "C");
     installMemoryCheck([](const uint64_t&) { return true; });
-    fileIo::installFileHandlers();
     topolib::StlObject mesh;
-    if (mesh.loadFromFile(fileIo::decodePath(argv[1])) != topolib::LoadResult::Success) {
-        std::printf("fill holes=0 unclosed=0 nodes=0 polygons_hash=0 marks_hash=0 triangles=0 boundary=0 area=0 "
-                    "volume=0 hash=0 ms=0\n");
+    if (fileIo::loadMeshFile(mesh, fileIo::decodePath(argv[1])).result != topolib::LoadResult::Success) {
+        std::printf(
+            "fill holes=0 unclosed=0 nodes=0 polygons_hash=0 marks_hash=0 triangles=0 boundary=0 area=0 "
+            "volume=0 hash=0 ms=0\n");
         return 1;
     }
     const auto start = std::chrono::steady_clock::now();

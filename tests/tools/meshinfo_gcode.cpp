@@ -13,7 +13,6 @@
 #include "app/MemoryCheck.h"
 #include "export/GcodeExport.h"
 #include "export/SceneExport.h"
-#include "fileIo/FileHandlingFactory.h"
 #include "fileIo/PathEncoding.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
@@ -70,7 +69,6 @@ int runGcode(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     std::setlocale(LC_ALL, "C");
     installMemoryCheck(hasEnoughMemory);
-    fileIo::installFileHandlers();
     const QString appDir = QCoreApplication::applicationDirPath();
     if (profile.isEmpty()) {
         const QStringList profiles = QDir(appDir + "/profile").entryList({"*.vfg"}, QDir::Files, QDir::Name);

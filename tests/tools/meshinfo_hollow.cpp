@@ -22,11 +22,11 @@
 // for the model when that is thicker; 0 when no inner shell was made).
 
 #include "app/MemoryCheck.h"
-#include "fileIo/FileHandlingFactory.h"
+#include "fileIo/MeshFileLoad.h"
 #include "fileIo/PathEncoding.h"
 #include "src/Features/lcm/HollowContext.h"
-#include "topolib/StlEdge.h"
 #include "topolib/MeshBoolean.h"
+#include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
 
@@ -71,9 +71,8 @@ int runHollow(int argc, char** argv) {
     }
     std::setlocale(LC_ALL, "C");
     installMemoryCheck([](const uint64_t&) { return true; });
-    fileIo::installFileHandlers();
     topolib::StlObject mesh;
-    if (mesh.loadFromFile(fileIo::decodePath(argv[1])) != topolib::LoadResult::Success) {
+    if (fileIo::loadMeshFile(mesh, fileIo::decodePath(argv[1])).result != topolib::LoadResult::Success) {
         std::printf("hollow result=0 triangles=0 inner_triangles=0 shells=0 boundary=0 nonmanifold=0 volume=0 cell=0 "
                     "ms_copy=0 ms_stock=0 ms_offset=0 ms_mesh=0 ms_holes=0 ms=0 peak_mb=0 wall=0\n");
         return 1;

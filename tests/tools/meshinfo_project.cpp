@@ -199,7 +199,6 @@ std::unique_ptr<QCoreApplication> startTool(int& argc, char** argv) {
     // instead of killing the tool with its temporary file left behind.
     ignoreFileSizeSignal();
     installMemoryCheck(hasEnoughMemory);
-    fileIo::installFileHandlers();
     return app;
 }
 
@@ -336,7 +335,8 @@ int runProject(int argc, char** argv) {
     }
     const std::vector<ObjectSummary> after = summarize(*table);
     const Totals t = totals(after);
-    std::printf("project result=%d bytes=%lld save_ms=%.1f open_ms=%.1f objects=%zu triangles=%lu cones=%lu links=%lu "
+    std::printf("project result=%d bytes=%lld save_ms=%.1f open_ms=%.1f objects=%zu triangles=%lu cones=%lu "
+                "links=%lu "
                 "bars=%lu same=%d\n",
                 result, bytes, saveMs, openMs, after.size(), t.triangles, t.cones, t.links, t.bars,
                 result == 0 && same(before, after) ? 1 : 0);

@@ -12,7 +12,6 @@
 // (max_error: the largest vertex difference after the undo).
 
 #include "app/MemoryCheck.h"
-#include "fileIo/FileHandlingFactory.h"
 #include "fileIo/PathEncoding.h"
 #include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
@@ -64,7 +63,6 @@ int runScene(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     std::setlocale(LC_ALL, "C");
     installMemoryCheck([](const uint64_t&) { return true; });
-    fileIo::installFileHandlers();
 
     ObjectTable* table = ObjectTable::instance();
     QEventLoop loop;

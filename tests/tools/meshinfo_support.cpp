@@ -19,7 +19,7 @@
 // generation also writes its reason to stderr.
 
 #include "IslandCheck.h"
-#include "fileIo/FileHandlingFactory.h"
+#include "fileIo/MeshFileLoad.h"
 #include "fileIo/PathEncoding.h"
 #include "fileIo/StlFileHandling.h"
 #include "support/ColumnLink.h"
@@ -74,7 +74,7 @@ int runSupport(int argc, char** argv) {
         return 2;
     }
     topolib::StlObject mesh;
-    if (mesh.loadFromFile(fileIo::decodePath(argv[1])) != topolib::LoadResult::Success) {
+    if (fileIo::loadMeshFile(mesh, fileIo::decodePath(argv[1])).result != topolib::LoadResult::Success) {
         std::printf("support result=0 areas=0 cones=0 live=0 links=0 bars=0 triangles=0 closed_cones=0 "
                     "islands=0 unsupported=0 ms=0 hanging_mm2=0.00 unreached_mm2=0.00\n");
         return 1;

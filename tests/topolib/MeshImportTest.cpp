@@ -328,29 +328,30 @@ TEST(MeshImport, loadWithoutAHandlerFailsAndClosesTheProgress) {
     setProgressCallback([&](int v, unsigned, const std::wstring&, const std::wstring&, const std::wstring&) {
         values.push_back(v);
     });
-    const StlObject::FileLoader saved = StlObject::fileLoader();
-    StlObject::setFileLoader([](StlObject&, const std::wstring&, const std::atomic<bool>*,
-                                const ProgressSink*) { return LoadResult::Failure; });
+    struct Failing : MeshFileReader {
+        LoadResult read(StlObject&, const std::wstring&, const std::atomic<bool>*,
+                        const ProgressSink*) override {
+            return LoadResult::Failure;
+        }
+    } failing;
     StlObject mesh;
-    EXPECT_EQ(mesh.loadFromFile(L"/nowhere/model.xyz"), topolib::LoadResult::Failure);
+    EXPECT_EQ(mesh.loadFromFile(L"/nowhere/model.xyz", failing), topolib::LoadResult::Failure);
     EXPECT_EQ(mesh.edgeCount(), 0u);
-    StlObject::setFileLoader(nullptr);
-    EXPECT_EQ(mesh.loadFromFile(L"/nowhere/model.stl"), topolib::LoadResult::Failure);
-    StlObject::setFileLoader(saved);
+    EXPECT_EQ(mesh.loadFromFile(L"/nowhere/model.stl", failing), topolib::LoadResult::Failure);
     setProgressCallback(nullptr);
     EXPECT_EQ(values, (std::vector<int>{-1, -1}));
 }
 
 TEST(MeshImport, loadBuildsEdgesAfterASuccessfulRead) {
-    const StlObject::FileLoader saved = StlObject::fileLoader();
-    StlObject::setFileLoader(
-        [](StlObject& target, const std::wstring&, const std::atomic<bool>*, const ProgressSink*) {
+    struct Ring : MeshFileReader {
+        LoadResult read(StlObject& target, const std::wstring&, const std::atomic<bool>*,
+                        const ProgressSink*) override {
             fillMesh(target, torus(20, 5, 30, 12), BuildSteps{false, false});
             return LoadResult::Success;
-        });
+        }
+    } ring;
     StlObject mesh;
-    EXPECT_EQ(mesh.loadFromFile(L"ring.stl"), topolib::LoadResult::Success);
-    StlObject::setFileLoader(saved);
+    EXPECT_EQ(mesh.loadFromFile(L"ring.stl", ring), topolib::LoadResult::Success);
     EXPECT_EQ(mesh.edgeCount(), 3u * 30u * 12u);
 }
 

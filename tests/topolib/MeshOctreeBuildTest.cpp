@@ -495,13 +495,14 @@ TEST(MeshOctreeBuild, largeObjectGetsTheTreeOfTheTwoSteps) {
 // (deleted by the edge step) and collinear ones (deleted by the reader). A
 // triangle deleted after the tree took it keeps the tree from being published,
 // and a cancelled import joins the build before the mesh is released.
-const TriangleSoup* g_importSoup = nullptr;
-
-topolib::LoadResult loadImportSoup(StlObject& target, const std::wstring&, const std::atomic<bool>*,
-                                   const ProgressSink*) {
-    meshfixtures::fillMesh(target, *g_importSoup, meshfixtures::BuildSteps{false, false});
-    return topolib::LoadResult::Success;
-}
+struct SoupReader : topolib::MeshFileReader {
+    const TriangleSoup* soup = nullptr;
+    topolib::LoadResult read(StlObject& target, const std::wstring&, const std::atomic<bool>*,
+                             const ProgressSink*) override {
+        meshfixtures::fillMesh(target, *soup, meshfixtures::BuildSteps{false, false});
+        return topolib::LoadResult::Success;
+    }
+};
 
 TEST(MeshOctreeBuild, treeBuiltBesideTheImportEqualsTheTreeBuiltAfterIt) {
     TriangleSoup odd;
@@ -512,15 +513,14 @@ TEST(MeshOctreeBuild, treeBuiltBesideTheImportEqualsTheTreeBuiltAfterIt) {
         odd.push_back(Facet{{{x, 0.0, 0.0}, {x, 9e-7, 0.0}, {x + 1.0, 1.0, 2.0}}});
         odd.push_back(Facet{{{x, 5.0, 0.0}, {x + 1.0, 6.0, 1.0}, {x + 2.0, 7.0, 2.0}}});
     }
-    const StlObject::FileLoader saved = StlObject::fileLoader();
-    StlObject::setFileLoader(&loadImportSoup);
+    SoupReader reader;
     const TriangleSoup torus = meshfixtures::torus(40.0, 12.0, 400, 160);
     // The torus alone: every triangle is live.
     for (const TriangleSoup& soup : {meshfixtures::concatenated(randomSoup(3, 10, true), odd),
                                      meshfixtures::concatenated(torus, odd), torus}) {
-        g_importSoup = &soup;
+        reader.soup = &soup;
         StlObject after;
-        ASSERT_EQ(after.loadFromFile(L"after.stl"), topolib::LoadResult::Success);
+        ASSERT_EQ(after.loadFromFile(L"after.stl", reader), topolib::LoadResult::Success);
         ASSERT_EQ(after.buildOctree(), 0);
         int weldedAway = 0;
         for (const StlTriangle* t : after.triangles())
@@ -531,7 +531,8 @@ TEST(MeshOctreeBuild, treeBuiltBesideTheImportEqualsTheTreeBuiltAfterIt) {
         std::unique_ptr<topolib::OctreeBeside> tree;
         const StlObject::SideWork side{[&] { tree = std::make_unique<topolib::OctreeBeside>(beside); },
                                        [&] { tree->join(); }};
-        ASSERT_EQ(beside.loadFromFile(L"beside.stl", nullptr, nullptr, &side), topolib::LoadResult::Success);
+        ASSERT_EQ(beside.loadFromFile(L"beside.stl", reader, nullptr, nullptr, &side),
+                  topolib::LoadResult::Success);
         ASSERT_NE(tree, nullptr);
         ASSERT_TRUE(tree->publish(beside));
         ASSERT_NE(beside.octree(), nullptr);
@@ -553,7 +554,8 @@ TEST(MeshOctreeBuild, treeBuiltBesideTheImportEqualsTheTreeBuiltAfterIt) {
                                                tree->join();
                                                changed.triangles()[7]->setDeleted(true);
                                            }};
-        ASSERT_EQ(changed.loadFromFile(L"changed.stl", nullptr, nullptr, &deleting), topolib::LoadResult::Success);
+        ASSERT_EQ(changed.loadFromFile(L"changed.stl", reader, nullptr, nullptr, &deleting),
+                  topolib::LoadResult::Success);
         EXPECT_FALSE(tree->publish(changed));
         EXPECT_EQ(changed.octree(), nullptr);
 
@@ -569,7 +571,7 @@ TEST(MeshOctreeBuild, treeBuiltBesideTheImportEqualsTheTreeBuiltAfterIt) {
                                                tree->join();
                                                joined = true;
                                            }};
-        EXPECT_EQ(cancelled.loadFromFile(L"cancelled.stl", &cancel, nullptr, &stopping),
+        EXPECT_EQ(cancelled.loadFromFile(L"cancelled.stl", reader, &cancel, nullptr, &stopping),
                   topolib::LoadResult::Cancelled);
         EXPECT_TRUE(joined);
         EXPECT_EQ(cancelled.triangleCount(), 0u);
@@ -577,7 +579,6 @@ TEST(MeshOctreeBuild, treeBuiltBesideTheImportEqualsTheTreeBuiltAfterIt) {
         EXPECT_FALSE(tree->publish(cancelled));
         EXPECT_EQ(cancelled.octree(), nullptr);
     }
-    StlObject::setFileLoader(saved);
 }
 
 } // namespace

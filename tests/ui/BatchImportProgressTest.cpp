@@ -6,7 +6,6 @@
 #include "SceneFixtures.h"
 #include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
-#include "fileIo/FileHandlingFactory.h"
 #include "scene/CommandManager.h"
 #include "scene/ObjectTable.h"
 #include "scene/SceneHost.h"
@@ -95,7 +94,6 @@ struct Report {
 };
 
 TEST(BatchImportProgress, threeFileBatchesOnABusyMachineShowOneRisingProgressAndCloseOnce) {
-    fileIo::installFileHandlers();
     installMemoryCheck([](const uint64_t&) { return true; });
     MainWindow* w = MainWindow::instance();
     setSceneHost(w);

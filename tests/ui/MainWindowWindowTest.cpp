@@ -6,7 +6,6 @@
 #include "MessageBoxAnswer.h"
 #include "app/MemoryCheck.h"
 #include "app/Settings.h"
-#include "fileIo/FileHandlingFactory.h"
 #include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
@@ -68,7 +67,6 @@ const QString kAll = "All available formats (*.*)";
 class MainWindowUse : public ::testing::Test {
 protected:
     void SetUp() override {
-        fileIo::installFileHandlers();
         installMemoryCheck([](const uint64_t&) { return true; });
         w = MainWindow::instance();
         w->setFileDialogProvider(&dialogs);

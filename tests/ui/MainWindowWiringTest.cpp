@@ -7,7 +7,6 @@
 #include "app/MemoryCheck.h"
 #include "export/ExportDlg.h"
 #include "export/GcodeExport.h"
-#include "fileIo/FileHandlingFactory.h"
 #include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
@@ -22,8 +21,8 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QCheckBox>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QFrame>
@@ -53,7 +52,6 @@ public:
 class MainWindowWiring : public ::testing::Test {
 protected:
     void SetUp() override {
-        fileIo::installFileHandlers();
         installMemoryCheck([](const uint64_t&) { return true; });
         w = MainWindow::instance();
         // Another suite in the same process may have left its own host.

@@ -6,7 +6,6 @@
 #include "MeshFixtures.h"
 #include "SceneFixtures.h"
 #include "app/MemoryCheck.h"
-#include "fileIo/FileHandlingFactory.h"
 #include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
@@ -44,7 +43,6 @@ double recordsArea(SliceRender* renderer, size_t* count) {
 } // namespace
 
 TEST(SlicePreviewWindow, openCloseWhileTheSceneChangesThroughTheWindow) {
-    fileIo::installFileHandlers();
     installMemoryCheck([](const uint64_t&) { return true; });
     MainWindow* window = MainWindow::instance();
     ObjectTable* table = ObjectTable::instance();

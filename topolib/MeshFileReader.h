@@ -1,0 +1,30 @@
+#pragma once
+// The seam between the mesh and the file layer: StlObject::loadFromFile is
+// handed a reader per call and asks it to fill the mesh; the mesh library
+// itself knows no file format.
+
+#include "topolib/LoadResult.h"
+
+#include <atomic>
+#include <string>
+
+class ProgressSink;
+
+namespace topolib {
+
+class StlObject;
+
+class MeshFileReader {
+public:
+    virtual ~MeshFileReader() = default;
+    // Reads the file at `path` into the empty `target`: its triangles,
+    // welded vertices, box, area and volume, or (the geometry format) its
+    // edges and shells too. Stops with Cancelled when `cancel` (may be null)
+    // is raised; reports to `progress` (null: the global report). Whatever
+    // else the reader learns (why it failed, what to tell the user) it keeps
+    // for its caller.
+    virtual LoadResult read(StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel,
+                            const ProgressSink* progress) = 0;
+};
+
+} // namespace topolib
