@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-class ProgressSink;
+class ProgressMonitor;
 namespace topolib {
 class StlObject;
 }
@@ -72,7 +72,7 @@ public:
     bool cancelRequested() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
     // Where a read reports its progress; null (the default) is the global
     // report. Not owned; it must outlive the read.
-    void setProgressSink(const ProgressSink* progress) { progress_ = progress; }
+    void setProgressSink(const ProgressMonitor* progress) { progress_ = progress; }
 
 protected:
     // Checks the file before a load (sets failure_); true when it may be read.
@@ -87,7 +87,7 @@ protected:
     topolib::StlObject* target_ = nullptr;
     uint64_t streamLength_ = 0;
     const std::atomic<bool>* cancel_ = nullptr;
-    const ProgressSink* progress_ = nullptr;
+    const ProgressMonitor* progress_ = nullptr;
 };
 
 } // namespace fileIo

@@ -9,7 +9,7 @@
 namespace fileIo {
 
 topolib::LoadResult MeshFileRead::read(topolib::StlObject& target, const std::wstring& path,
-                                       const std::atomic<bool>* cancel, const ProgressSink* progress) {
+                                       const std::atomic<bool>* cancel, const ProgressMonitor* progress) {
     auto handler = FileHandlingFactory::instance()->createForFile(path, &target);
     if (handler) {
         handler->setCancelFlag(cancel);

@@ -426,9 +426,9 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         const unsigned threads = sized ? topolib::FacetImport::threadsFor(count) : 1;
         BlockBuffers buffers(threads > 1 ? std::min(count, recordsPerParallelBlock(threads)) : 0);
         read.facets.reserve(room, count, threads, sized);
-        const ProgressSink& progress = ProgressSink::orGlobal(progress_);
-        progress.setText(ProgressText::ImportingObject, mesh.getFilePath());
-        progress.setPercent(0);
+        const ProgressMonitor& progress = monitorOrDialog(progress_);
+        progress.start(ProgressText::ImportingObject, mesh.getFilePath());
+        progress.report(0.0);
         int result = threads > 1 ? readBinaryBlocksOnThreads(read, buffers, threads, progress) : kSuccess;
         buffers = BlockBuffers(0); // given back before the weld, which needs room of its own
         if (result == kSuccess)
@@ -439,7 +439,7 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
         if (cancelRequested())
             return kCancelled;
         result = finishImport(mesh, read.facets, read.passedOver);
-        progress.setPercent(60);
+        progress.report(0.6);
         finishSums(mesh, read.box);
         return checkBinaryCount(read, declared, present, result);
     } catch (const std::bad_alloc&) {
@@ -470,7 +470,7 @@ StlFileHandling::BlockBuffers::BlockBuffers(size_t records) : records(records) {
 // still in its cache) and parses and decides this block, while the next
 // block's bytes are read on a thread of their own. kSuccess, or kCancelled.
 int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& buffers, unsigned threads,
-                                               const ProgressSink& progress) {
+                                               const ProgressMonitor& progress) {
     std::vector<FacetBox> boxes(threads);
     std::vector<PassedOverFacets> passedOverParts(threads);
     uint32_t readIndex = read.index; // records read so far
@@ -530,7 +530,7 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
                 return kCancelled;
             }
             read.index += static_cast<uint32_t>(records);
-            progress.setPercent(static_cast<int>(uint64_t(read.index) * kProgressSteps / read.count));
+            progress.report(static_cast<int>(uint64_t(read.index) * kProgressSteps / read.count) / 100.0);
             std::swap(buffers.bytes, buffers.ahead);
             records = nextRecords;
         }
@@ -547,7 +547,7 @@ int StlFileHandling::readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& b
 // Reads the records left, `blockRecords` at a time, on this thread: each
 // block is parsed, then its facets taken; the arrays of input without a size
 // grow as records arrive. kSuccess, kCancelled or kNotEnoughMemory.
-int StlFileHandling::readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, const ProgressSink& progress) {
+int StlFileHandling::readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, const ProgressMonitor& progress) {
     const uint32_t count = read.count;
     const uint32_t progressEvery = count / kProgressSteps;
     uint32_t progressCounter = 0;
@@ -575,7 +575,7 @@ int StlFileHandling::readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, c
             size_t usable = 0;
             for (size_t r = 0; r < now; ++r, ++read.index, record += kBinaryRecord) {
                 if (++progressCounter > progressEvery) {
-                    progress.setPercent(static_cast<int>(uint64_t(read.index) * kProgressSteps / count));
+                    progress.report(static_cast<int>(uint64_t(read.index) * kProgressSteps / count) / 100.0);
                     progressCounter = 0;
                 }
                 float* facet = &facets[12 * usable];

@@ -111,8 +111,8 @@ private:
         std::unique_ptr<float[]> facets, facetsAhead;
     };
     int readBinaryBlocksOnThreads(BinaryRead& read, BlockBuffers& buffers, unsigned threads,
-                                  const ProgressSink& progress);
-    int readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, const ProgressSink& progress);
+                                  const ProgressMonitor& progress);
+    int readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, const ProgressMonitor& progress);
     int checkBinaryCount(const BinaryRead& read, uint32_t declared, uint64_t present, int result);
 
     ReadTimings timings_;

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <string>
 
-class ProgressSink;
+class ProgressMonitor;
 
 namespace topolib {
 
@@ -24,7 +24,7 @@ public:
     // else the reader learns (why it failed, what to tell the user) it keeps
     // for its caller.
     virtual LoadResult read(StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel,
-                            const ProgressSink* progress) = 0;
+                            const ProgressMonitor* progress) = 0;
 };
 
 } // namespace topolib

@@ -21,7 +21,6 @@
 #include <vector>
 
 class ProgressMonitor;
-class ProgressSink;
 
 namespace topolib {
 
@@ -329,7 +328,7 @@ public:
     // sets back.
     enum class AfterEdges { Nothing, FindShells };
     int buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan,
-                   const ProgressSink* progress = nullptr, AfterEdges after = AfterEdges::Nothing);
+                   const ProgressMonitor* progress = nullptr, AfterEdges after = AfterEdges::Nothing);
     // Edges with exactly two triangles become sharp (1) when their normals differ by
     // more than the crease angle, else smooth (0); other classes stay. Returns 0.
     int classifyEdges(double creaseAngleDegrees);
@@ -354,7 +353,7 @@ public:
         std::function<void()> join;
     };
     LoadResult loadFromFile(const std::wstring& path, MeshFileReader& reader,
-                            const std::atomic<bool>* cancel = nullptr, const ProgressSink* progress = nullptr,
+                            const std::atomic<bool>* cancel = nullptr, const ProgressMonitor* progress = nullptr,
                             const SideWork* beside = nullptr);
 
     // Repairs after reading the geometry format, in this order.

@@ -1162,19 +1162,19 @@ namespace {
 // in steps of a percent (none when not asked for).
 class TriangleProgress {
 public:
-    TriangleProgress(const ProgressSink& sink, bool report, uint32_t base, uint32_t span, std::size_t n)
+    TriangleProgress(const ProgressMonitor& sink, bool report, uint32_t base, uint32_t span, std::size_t n)
         : m_sink(sink), m_report(report), m_base(base), m_step(span ? span : 1), m_stepSize(n / m_step),
           m_n(n) {}
     void passTriangle() {
         if (m_report && ++m_counter > m_stepSize) {
             m_counter = 0;
-            m_sink.setPercent(static_cast<int>(m_base + m_running / m_n));
+            m_sink.report(static_cast<int>(m_base + m_running / m_n) / 100.0);
         }
         m_running += m_step;
     }
 
 private:
-    const ProgressSink& m_sink;
+    const ProgressMonitor& m_sink;
     const bool m_report;
     const uint32_t m_base;
     const uint64_t m_step;
@@ -1570,9 +1570,9 @@ void ChainedEdgeBuild::linkSides(EdgeMaking& making, TriangleProgress& progress,
 // edges, lists and classes; the threaded build reads the incident lists, so
 // the weld hands its corners' vertex numbers over only while no list is full.
 int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan,
-                          const ProgressSink* progress, AfterEdges after) {
+                          const ProgressMonitor* progress, AfterEdges after) {
     const ImportLoadReading load;
-    const ProgressSink& sink = ProgressSink::orGlobal(progress);
+    const ProgressMonitor& sink = monitorOrDialog(progress);
     const std::size_t n = m_records.triangles.size();
     // The corners' vertex numbers the weld left, if any.
     const uint32_t* welded = m_records.importSession.endTakingWeldedCorners(m_records.edgePool);
@@ -1581,10 +1581,10 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     const unsigned threads = importThreads(n);
     if (welded && threads > kChainedBuildThreads) {
         if (report)
-            sink.setPercent(static_cast<int>(progressBase));
+            sink.report(progressBase / 100.0);
         if (buildEdgesOnThreads(threads, welded, after == AfterEdges::FindShells)) {
             if (report)
-                sink.setPercent(static_cast<int>(progressBase + progressSpan));
+                sink.report((progressBase + progressSpan) / 100.0);
             return 0;
         }
     }
@@ -2404,7 +2404,7 @@ int StlObject::classifyEdges(double creaseAngleDegrees) {
 // ---- Loading a file --------------------------------------------------------------
 
 LoadResult StlObject::loadFromFile(const std::wstring& path, MeshFileReader& reader,
-                                   const std::atomic<bool>* cancel, const ProgressSink* progress,
+                                   const std::atomic<bool>* cancel, const ProgressMonitor* progress,
                                    const SideWork* beside) {
     auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
     LoadResult result = reader.read(*this, path, cancel, progress);
@@ -2426,7 +2426,7 @@ LoadResult StlObject::loadFromFile(const std::wstring& path, MeshFileReader& rea
         result = LoadResult::Cancelled;
     if (result == LoadResult::Cancelled)
         releaseMesh();
-    ProgressSink::orGlobal(progress).finish();
+    monitorOrDialog(progress).end();
     return result;
 }
 

@@ -252,7 +252,7 @@ struct HeldRead : fileIo::MeshFileRead {
     static inline std::vector<int> readerValues;
 
     topolib::LoadResult read(topolib::StlObject& target, const std::wstring& path,
-                             const std::atomic<bool>* cancel, const ProgressSink* progress) override {
+                             const std::atomic<bool>* cancel, const ProgressMonitor* progress) override {
         const ProgressSink holding([cancel, progress](int v, unsigned, const std::wstring&,
                                                       const std::wstring&, const std::wstring&) {
             {
@@ -260,7 +260,7 @@ struct HeldRead : fileIo::MeshFileRead {
                 readerValues.push_back(v);
             }
             if (v >= 0)
-                ProgressSink::orGlobal(progress).setPercent(v);
+                monitorOrDialog(progress).report(v / 100.0);
             if (v <= 0 || held.load())
                 return;
             heldStep.store(v);

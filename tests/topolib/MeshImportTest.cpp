@@ -330,7 +330,7 @@ TEST(MeshImport, loadWithoutAHandlerFailsAndClosesTheProgress) {
     });
     struct Failing : MeshFileReader {
         LoadResult read(StlObject&, const std::wstring&, const std::atomic<bool>*,
-                        const ProgressSink*) override {
+                        const ProgressMonitor*) override {
             return LoadResult::Failure;
         }
     } failing;
@@ -345,7 +345,7 @@ TEST(MeshImport, loadWithoutAHandlerFailsAndClosesTheProgress) {
 TEST(MeshImport, loadBuildsEdgesAfterASuccessfulRead) {
     struct Ring : MeshFileReader {
         LoadResult read(StlObject& target, const std::wstring&, const std::atomic<bool>*,
-                        const ProgressSink*) override {
+                        const ProgressMonitor*) override {
             fillMesh(target, torus(20, 5, 30, 12), BuildSteps{false, false});
             return LoadResult::Success;
         }

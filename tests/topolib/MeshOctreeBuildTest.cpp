@@ -498,7 +498,7 @@ TEST(MeshOctreeBuild, largeObjectGetsTheTreeOfTheTwoSteps) {
 struct SoupReader : topolib::MeshFileReader {
     const TriangleSoup* soup = nullptr;
     topolib::LoadResult read(StlObject& target, const std::wstring&, const std::atomic<bool>*,
-                             const ProgressSink*) override {
+                             const ProgressMonitor*) override {
         meshfixtures::fillMesh(target, *soup, meshfixtures::BuildSteps{false, false});
         return topolib::LoadResult::Success;
     }
