@@ -25,6 +25,17 @@ std::vector<ObjectEx*> selectedWithSupports() {
     return out;
 }
 
+// Every cone of the container with the value of one of its byte fields.
+std::vector<std::pair<support::ConeShape*, uint8_t>> conesWith(const support::SupportGen& container,
+                                                               uint8_t support::ConeShape::*field) {
+    std::vector<std::pair<support::ConeShape*, uint8_t>> out;
+    for (const support::SupportAreaAbs* area : container.areas)
+        for (support::AbtShape* s : area->shapes)
+            if (support::ConeShape* c = s->asCone())
+                out.emplace_back(c, c->*field);
+    return out;
+}
+
 } // namespace
 
 // ---- SupportGenCmd -------------------------------------------------------------------
@@ -155,10 +166,7 @@ bool SupportTypeCmd::execute() {
         e.object = obj;
         e.container = obj->supportGenIfAny();
         e.typeBefore = e.container->getSupportType();
-        for (const support::SupportAreaAbs* area : e.container->areas)
-            for (support::AbtShape* s : area->shapes)
-                if (support::ConeShape* c = s->asCone())
-                    e.conesBefore.emplace_back(c, c->ConeSupportType);
+        e.conesBefore = conesWith(*e.container, &support::ConeShape::ConeSupportType);
         m_entries.push_back(std::move(e));
     }
     if (m_entries.empty())
@@ -225,10 +233,7 @@ bool SupportBaseTypeCmd::execute() {
         e.object = obj;
         e.container = obj->supportGenIfAny();
         e.typeBefore = e.container->getBaseType();
-        for (const support::SupportAreaAbs* area : e.container->areas)
-            for (support::AbtShape* s : area->shapes)
-                if (support::ConeShape* c = s->asCone())
-                    e.basesBefore.emplace_back(c, c->GenerateBase);
+        e.basesBefore = conesWith(*e.container, &support::ConeShape::GenerateBase);
         m_entries.push_back(std::move(e));
     }
     if (m_entries.empty())
