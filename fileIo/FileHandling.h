@@ -16,6 +16,7 @@
 
 class ProgressMonitor;
 namespace topolib {
+class ImportSession;
 class StlObject;
 }
 
@@ -73,6 +74,9 @@ public:
     // Where a read reports its progress; null (the default) is the global
     // report. Not owned; it must outlive the read.
     void setProgressSink(const ProgressMonitor* progress) { progress_ = progress; }
+    // The scratch of the load a reader of loose facets hands to its
+    // topolib::FacetImport (see topolib::MeshFileReader); null: none. Not owned.
+    void setImportScratch(topolib::ImportSession* scratch) { scratch_ = scratch; }
 
 protected:
     // Checks the file before a load (sets failure_); true when it may be read.
@@ -88,6 +92,7 @@ protected:
     uint64_t streamLength_ = 0;
     const std::atomic<bool>* cancel_ = nullptr;
     const ProgressMonitor* progress_ = nullptr;
+    topolib::ImportSession* scratch_ = nullptr;
 };
 
 } // namespace fileIo

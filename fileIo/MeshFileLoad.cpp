@@ -9,11 +9,13 @@
 namespace fileIo {
 
 topolib::LoadResult MeshFileRead::read(topolib::StlObject& target, const std::wstring& path,
-                                       const std::atomic<bool>* cancel, const ProgressMonitor* progress) {
+                                       const std::atomic<bool>* cancel, const ProgressMonitor* progress,
+                                       topolib::ImportSession* scratch) {
     auto handler = FileHandlingFactory::instance()->createForFile(path, &target);
     if (handler) {
         handler->setCancelFlag(cancel);
         handler->setProgressSink(progress);
+        handler->setImportScratch(scratch);
     }
     const int result = handler ? handler->load() : kFailure;
     failure_ = handler ? handler->lastFailure() : ReadFailure::NoHandler;

@@ -23,7 +23,8 @@ public:
     // Picks the handler for the path's type and runs its load on `target`;
     // Failure when no handler fits. Failures and notes are also logged.
     topolib::LoadResult read(topolib::StlObject& target, const std::wstring& path,
-                             const std::atomic<bool>* cancel, const ProgressMonitor* progress) override;
+                             const std::atomic<bool>* cancel, const ProgressMonitor* progress,
+                             topolib::ImportSession* scratch) override;
     // Why the read failed; None after a success.
     ReadFailure failure() const { return failure_; }
     // What the read found that the user should be told (FileHandling::loadNotes).

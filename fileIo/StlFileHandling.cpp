@@ -255,7 +255,7 @@ int StlFileHandling::readAsciiFrom(std::istream& in) {
     if (!target_)
         return kFailure;
     topolib::StlObject& mesh = *target_;
-    topolib::FacetImport facets(mesh);
+    topolib::FacetImport facets(mesh, scratch_);
     timings_ = ReadTimings();
     readStart_ = std::chrono::steady_clock::now();
     notes_.clear();
@@ -345,8 +345,9 @@ void parseRecords(const char* bytes, std::size_t begin, std::size_t end, float* 
 // One binary read between its passes: the input, what was read so far and the
 // facets' running results, which go to the mesh when the read finishes.
 struct StlFileHandling::BinaryRead {
-    BinaryRead(std::istream& in, topolib::StlObject& mesh, uint32_t count, bool sized, uint32_t room)
-        : in(in), mesh(mesh), count(count), sized(sized), room(room), facets(mesh) {}
+    BinaryRead(std::istream& in, topolib::StlObject& mesh, uint32_t count, bool sized, uint32_t room,
+               topolib::ImportSession* scratch)
+        : in(in), mesh(mesh), count(count), sized(sized), room(room), facets(mesh, scratch) {}
 
     std::istream& in;
     topolib::StlObject& mesh;
@@ -420,7 +421,7 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
     mesh.setName(std::string(head, std::find(head, head + 80, '\0')));
 
     try {
-        BinaryRead read(in, mesh, count, sized, room);
+        BinaryRead read(in, mesh, count, sized, room, scratch_);
         // Big files: blocks of records are parsed, boxed and turned into
         // triangles on several threads (the same triangles, corners and sums).
         const unsigned threads = sized ? topolib::FacetImport::threadsFor(count) : 1;

@@ -1,6 +1,7 @@
 #include "topolib/FacetImport.h"
 
 #include "topolib/CornerCensus.h"
+#include "topolib/FacetBlocks.h"
 #include "topolib/HugePageAdvice.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/StlObject.h"
@@ -14,8 +15,9 @@
 namespace topolib {
 
 struct FacetImport::State {
-    explicit State(StlObject& m) : mesh(m) {}
+    State(StlObject& m, ImportSession* s) : mesh(m), scratch(s) {}
     StlObject& mesh;
+    ImportSession* const scratch; // what the weld hands to the edge build
     const ImportLoadReading load;
     std::vector<FacetCorner> corners;
     uint32_t cornerCounter = 0;
@@ -32,8 +34,8 @@ struct FacetImport::State {
     PagePopulator populator;
     // Two blocks in turn: the one settled in the last pass, whose triangles
     // the next pass makes (null when there is none), and the one parsed.
-    std::vector<StlObject::FacetBlock> blocks;
-    StlObject::FacetBlock* settled = nullptr;
+    std::vector<FacetBlock> blocks;
+    FacetBlock* settled = nullptr;
     unsigned threads = 1;
 
     void takeReference(const float* facet) {
@@ -43,12 +45,13 @@ struct FacetImport::State {
     }
     // Once its triangles are made: the settled block's sums, and no block settled.
     void sumSettled() {
-        mesh.sumFacets(*settled, &cornerCounter);
+        settled->sumFacets(mesh, &cornerCounter);
         settled = nullptr;
     }
 };
 
-FacetImport::FacetImport(StlObject& mesh) : m_state(std::make_unique<State>(mesh)) {}
+FacetImport::FacetImport(StlObject& mesh, ImportSession* scratch)
+    : m_state(std::make_unique<State>(mesh, scratch)) {}
 
 FacetImport::~FacetImport() = default;
 
@@ -121,7 +124,7 @@ void FacetImport::addFacets(const float* facets, std::size_t count) {
 void FacetImport::endBlock() {
     State& s = *m_state;
     // The block's triangles and corners are in the cache still.
-    s.mesh.setLaterNormals(s.blockStart, s.corners, s.reference);
+    setLaterNormals(s.mesh, s.blockStart, s.corners, s.reference);
     s.blockStart = s.mesh.triangles().size();
 }
 
@@ -136,19 +139,19 @@ void FacetImport::startBlocks(std::size_t records, unsigned threads) {
 
 void FacetImport::takeParsedBlock(const float* facets, std::size_t count, const Parse& parse) {
     State& s = *m_state;
-    StlObject::FacetBlock& block = s.settled == &s.blocks[0] ? s.blocks[1] : s.blocks[0];
+    FacetBlock& block = s.settled == &s.blocks[0] ? s.blocks[1] : s.blocks[0];
     block.start(facets, count);
     runOnThreads(s.threads, [&](unsigned t) {
         if (s.settled)
-            s.mesh.makeFacets(*s.settled, s.corners, t);
-        s.mesh.decideFacets(block, parse, t);
+            s.settled->makeFacets(s.mesh, s.corners, t);
+        block.decideFacets(parse, t);
     });
     if (s.settled)
         s.sumSettled();
     for (std::size_t r = 0; r < count && !s.haveReference; ++r)
         if (facetCornersUsable(&facets[12 * r]))
             s.takeReference(&facets[12 * r]);
-    if (s.mesh.settleFacets(block, s.reference, s.corners) > 0)
+    if (block.settleFacets(s.mesh, s.reference, s.corners) > 0)
         s.settled = &block;
 }
 
@@ -156,14 +159,14 @@ void FacetImport::finishBlocks(bool onThreads) {
     State& s = *m_state;
     if (s.settled) {
         if (onThreads)
-            runOnThreads(s.threads, [&](unsigned t) { s.mesh.makeFacets(*s.settled, s.corners, t); });
+            runOnThreads(s.threads, [&](unsigned t) { s.settled->makeFacets(s.mesh, s.corners, t); });
         else
             for (unsigned t = 0; t < s.threads; ++t)
-                s.mesh.makeFacets(*s.settled, s.corners, t);
+                s.settled->makeFacets(s.mesh, s.corners, t);
         s.sumSettled();
     }
     // Given back before the weld, which needs room of its own.
-    std::vector<StlObject::FacetBlock>().swap(s.blocks);
+    std::vector<FacetBlock>().swap(s.blocks);
 }
 
 void FacetImport::stopMapping() {
@@ -173,7 +176,7 @@ void FacetImport::stopMapping() {
 void FacetImport::weld() {
     State& s = *m_state;
     s.populator.stop();
-    s.mesh.weldFacetCorners(s.corners, s.census ? &*s.census : nullptr);
+    s.mesh.weldFacetCorners(s.corners, s.census ? &*s.census : nullptr, s.scratch);
     std::vector<FacetCorner>().swap(s.corners);
 }
 

@@ -13,13 +13,16 @@
 
 namespace topolib {
 
+class ImportSession;
 class StlObject;
 
 class FacetImport {
 public:
     // A session on the empty `mesh`; it splits its steps over threads by one
-    // reading of the machine's load, taken now. Used by one thread.
-    explicit FacetImport(StlObject& mesh);
+    // reading of the machine's load, taken now. Used by one thread. The weld
+    // leaves what the edge build takes next in `scratch` (the load's own,
+    // StlObject::loadFromFile; may be null: nothing is handed over).
+    explicit FacetImport(StlObject& mesh, ImportSession* scratch = nullptr);
     ~FacetImport();
     FacetImport(const FacetImport&) = delete;
     FacetImport& operator=(const FacetImport&) = delete;

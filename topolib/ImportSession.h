@@ -23,17 +23,22 @@ class StlEdge;
 // its loan ends when the first edge record is made, and the numbers are valid
 // only while it lasts. The session keeps no reference to the pool (a mesh's
 // records move between meshes as a unit) and is handed it.
+//
+// The import owns its session (StlObject::loadFromFile, for the length of one
+// load) and passes it to StlObject::weldFacetCorners, buildEdges and
+// findShells in turn; the mesh keeps none. Used by one thread.
 class ImportSession {
 public:
     // The edge pool's room for `cornerTotal` corners and for the edges of a
     // closed mesh of `triangleTotal` triangles, whichever is larger; the same
-    // address again while the loan lasts.
-    void* edgeRoom(RecordPool<StlEdge>& edgePool, std::size_t cornerTotal, std::size_t triangleTotal);
+    // address again while the loan lasts. The weld's sort scatters into it
+    // with or without a session.
+    static void* edgeRoom(RecordPool<StlEdge>& edgePool, std::size_t cornerTotal, std::size_t triangleTotal);
 
     // Gives back the pages of that room from byte `keep` to the end of the
     // corners' part (what the scratch no longer needs before the edges come).
-    void releaseRoomPast(RecordPool<StlEdge>& edgePool, std::size_t cornerTotal, std::size_t triangleTotal,
-                         std::size_t keep);
+    static void releaseRoomPast(RecordPool<StlEdge>& edgePool, std::size_t cornerTotal,
+                                std::size_t triangleTotal, std::size_t keep);
 
     // The weld writes the vertex number of every corner (3 × triangle + slot;
     // 0xFFFFFFFF for the corners of a deleted triangle) into the room: the
@@ -54,7 +59,7 @@ public:
         end();
         return welded;
     }
-    // Ends the session without using what it holds (a new weld, a released mesh).
+    // Ends the session without using what it holds (a new weld).
     void end() {
         m_weldedCorners = nullptr;
         m_shellTable = ShellTableHandover();

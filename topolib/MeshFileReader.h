@@ -12,6 +12,7 @@ class ProgressMonitor;
 
 namespace topolib {
 
+class ImportSession;
 class StlObject;
 
 class MeshFileReader {
@@ -22,9 +23,10 @@ public:
     // edges and shells too. Stops with Cancelled when `cancel` (may be null)
     // is raised; reports to `progress` (null: the global report). Whatever
     // else the reader learns (why it failed, what to tell the user) it keeps
-    // for its caller.
+    // for its caller. A reader of loose facets hands `scratch` (the load's
+    // own, never null) to the FacetImport it fills, or to weldFacetCorners.
     virtual LoadResult read(StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel,
-                            const ProgressMonitor* progress) = 0;
+                            const ProgressMonitor* progress, ImportSession* scratch) = 0;
 };
 
 } // namespace topolib

@@ -34,7 +34,6 @@ void StlObject::releaseMesh() {
     m_records.edges.clear();
     m_records.edges.shrink_to_fit();
     m_measures.vertexCount = 0;
-    m_records.importSession.end();
     // Vertices first: their destructors only look at their own lists, and the
     // welding blocks they may point into go afterwards.
     m_records.vertexPool.clear();

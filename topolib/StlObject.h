@@ -1,6 +1,5 @@
 #pragma once
 
-#include "topolib/ImportSession.h"
 #include "topolib/LoadResult.h"
 #include "topolib/MeshFileReader.h"
 #include "topolib/RecordPool.h"
@@ -27,6 +26,7 @@ namespace topolib {
 class StlShell;
 struct PieceBounds;
 class CornerCensus;
+class ImportSession;
 class FillPolygon;
 class MeshOctree;
 struct ShortPair;
@@ -234,6 +234,10 @@ public:
     // Used through FacetImport, which the STL readers hand their facets to,
     // per file: reserveTriangles, addFacet per facet, weldFacetCorners once;
     // the reader then finalises area and volume and calls setBoundingBox.
+    // What the weld hands to the edge build, and the edge build to the shell
+    // search, goes through the import's scratch (ImportSession), which the
+    // import owns and passes to each step; without one (null) the steps hand
+    // nothing over and give the same mesh.
 
     // Makes room for `count` more triangles (array and record pool). The
     // records' pages of the room for an empty mesh are mapped ahead on a helper
@@ -247,65 +251,11 @@ public:
     // true they are appended. A facet with three distinct collinear corners becomes
     // a deleted triangle with a zero normal. Adds the facet's doubled area and six
     // times its volume against `reference` to the running sums. Returns 0.
-    // With `normalLater` (appending only) the normal and the sums wait for
-    // setLaterNormals, which does a run of facets faster than one at a time.
+    // With `normalLater` (appending only) the normal and the sums wait for the
+    // import's setLaterNormals, which does a run of facets faster than one at
+    // a time.
     int addFacet(uint32_t* cornerCounter, const double reference[3], const float facet[12],
                  std::vector<FacetCorner>& corners, bool append, bool normalLater = false);
-    // Sets what addFacet left for later for the triangles from `first` on (all
-    // made by addFacet with normalLater, appending, against this `reference`
-    // and `corners`): their normals, and the sums, added in triangle order.
-    void setLaterNormals(std::size_t first, const std::vector<FacetCorner>& corners, const double reference[3]);
-    // addFacet (appending) for a block of facets in order, on the block's
-    // threads, in passes a reader runs (runOnThreads) so that one pass can
-    // make the triangles of one block and parse the next:
-    //   decideFacets(block, t) for every part t: the reader's parse(t, begin,
-    //     end) writes facets [begin, end) of the block, then the part's facets
-    //     are decided;
-    //   settleFacets(block, reference) once, on the calling thread: the
-    //     parts' first facets are decided against the facets before them and
-    //     the triangles' room is taken (reference: the point the sums are
-    //     taken against);
-    //   makeFacets(block, t) for every part t: its triangles, corners and
-    //     normals;
-    //   sumFacets(block) once, in block order: the sums and the corner count.
-    // Facet i is facets[12 i, 12 i + 12). A facet whose corners are not
-    // usable (facetCornersUsable) is passed over. The record pool must have
-    // room for the facets (reserveTriangles), and `corners` the room for
-    // their corners. Every settled block must be made and summed before the
-    // next is settled, and before the mesh is read or released.
-    struct FacetBlock {
-        // Room for blocks of up to `room` facets: nothing is allocated while
-        // a block passes through the steps.
-        FacetBlock(std::size_t room, unsigned threads);
-        void start(const float* blockFacets, std::size_t blockCount) {
-            facets = blockFacets;
-            count = blockCount;
-        }
-        const float* facets = nullptr;
-        std::size_t count = 0;
-        unsigned threads;
-        static constexpr std::size_t kNoFacet = std::size_t(-1);
-        struct Part {
-            std::size_t made = 0;
-            std::size_t firstUsable = kNoFacet; // facets of the block; kNoFacet: the part has no usable one
-            std::size_t lastUsable = kNoFacet;
-        };
-        std::size_t room;
-        std::unique_ptr<uint8_t[]> taken; // facet i becomes a triangle (written before it is read)
-        std::vector<Part> parts;
-        std::vector<std::size_t> partTaken; // the triangles of the parts before each
-        std::size_t first = 0;              // the mesh's triangle count before the block
-        std::size_t made = 0;
-        StlTriangle* records = nullptr;
-        const double* reference = nullptr;
-        std::unique_ptr<double[]> sums; // doubled area and six times the volume of each triangle
-    };
-    using FacetParse = std::function<void(unsigned part, std::size_t begin, std::size_t end)>;
-    void decideFacets(FacetBlock& block, const FacetParse& parse, unsigned part) const;
-    // The number of triangles the block makes.
-    std::size_t settleFacets(FacetBlock& block, const double reference[3], std::vector<FacetCorner>& corners);
-    void makeFacets(FacetBlock& block, std::vector<FacetCorner>& corners, unsigned part);
-    void sumFacets(const FacetBlock& block, uint32_t* cornerCounter);
     // Welds the facet corners into vertices (one sort; corners within the float
     // tolerance, scaled by toleranceScaleFor the corners' box diagonal, of an
     // earlier corner that made a vertex join that vertex, whatever the order
@@ -314,21 +264,27 @@ public:
     // Reorders `corners`; those of a big mesh are used up on the way (their
     // contents are gone afterwards, the caller discards them). `census`, when
     // given, holds exactly these corners (a reader's, CornerCensus): the sort
-    // then skips a pass of its own and uses the census up. Returns 0.
-    int weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus* census = nullptr);
+    // then skips a pass of its own and uses the census up. With `session`, a
+    // big mesh welded from empty leaves there its corners' vertex numbers for
+    // buildEdges with the same session, which then builds on threads. Returns 0.
+    int weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus* census = nullptr,
+                         ImportSession* session = nullptr);
     // Builds the edge array from the triangles' sides and classifies the edges
     // (crease angle 25 degrees). A triangle with a side whose ends were welded into
     // one vertex is marked deleted. Reports progress from `progressBase` over
     // `progressSpan` to `progress` (null: the global report) when `report` is
     // true. Returns 0.
-    // With AfterEdges::FindShells the caller calls findShells next, before
-    // anything else reads or changes the triangles, edges or vertices: the
-    // build may then leave the shell search's table of neighbours in the
-    // triangles' id and shell fields (ShellTableHandover), which findShells
-    // sets back.
+    // `session` (may be null): the one weldFacetCorners was given; the build
+    // takes the corners' vertex numbers the weld left there. With a session
+    // and AfterEdges::FindShells the caller calls findShells next with the
+    // same session, before anything else reads or changes the triangles,
+    // edges or vertices: the build may then leave the shell search's table of
+    // neighbours in the triangles' id and shell fields (ShellTableHandover,
+    // held by the session), which findShells sets back.
     enum class AfterEdges { Nothing, FindShells };
     int buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan,
-                   const ProgressMonitor* progress = nullptr, AfterEdges after = AfterEdges::Nothing);
+                   const ProgressMonitor* progress = nullptr, AfterEdges after = AfterEdges::Nothing,
+                   ImportSession* session = nullptr);
     // Edges with exactly two triangles become sharp (1) when their normals differ by
     // more than the crease angle, else smooth (0); other classes stay. Returns 0.
     int classifyEdges(double creaseAngleDegrees);
@@ -385,8 +341,10 @@ public:
     // first live triangle in index order (growShell) and leaves no walk mark or
     // edge mark behind. Reports progress from progressBase towards
     // progressBase + 15 percent to `progress` (null: the progress dialog) when
-    // report is true. Returns 0.
-    int findShells(bool report, int progressBase, const ProgressMonitor* progress = nullptr);
+    // report is true. With `session`, takes the table buildEdges left there
+    // (AfterEdges::FindShells). Returns 0.
+    int findShells(bool report, int progressBase, const ProgressMonitor* progress = nullptr,
+                   ImportSession* session = nullptr);
     // Floods the component of seed across edges of class 0 and 1 into a new shell
     // (the caller owns it unless addToObject files it: negligible shells at the
     // back of the shell list, others at the front). Reached triangles keep walk
@@ -626,8 +584,8 @@ private:
     // edges, lists and classes. False, nothing changed, when the mesh is not in
     // the state it expects (the caller then builds them in order). With
     // `shellTable`, the shell search's table is left in the records where it
-    // can be (ShellTableHandover).
-    bool buildEdgesOnThreads(unsigned threads, const uint32_t* welded, bool shellTable);
+    // can be (ShellTableHandover), and handed to the session.
+    bool buildEdgesOnThreads(unsigned threads, const uint32_t* welded, ImportSession* shellTable);
 
     // The mesh state is kept in units that move between meshes whole:
     // swapMeshWith exchanges every unit of meshUnits() with std::swap and the
@@ -651,10 +609,6 @@ private:
             void operator()(Ref<StlTriangle>* p) const { std::free(p); }
         };
         std::vector<std::unique_ptr<Ref<StlTriangle>[], FreeIncidentBlock>> incidentBlocks;
-        // The scratch that weldFacetCorners hands to buildEdges for a big mesh
-        // it welded from empty (the corners' vertex numbers, in edgePool's room),
-        // and the table buildEdges may hand to findShells.
-        ImportSession importSession;
     };
     // Where the mesh stands: its box and centre now and as the file was read.
     // The copy constructor takes this unit.
@@ -720,6 +674,9 @@ private:
 
     friend struct StlObjectLayoutCheck;
     friend class OctreeBeside;
+    // The import's blocks of facets take their triangles' records from the
+    // pool at once (FacetBlocks.h).
+    friend struct FacetBlock;
 };
 
 namespace detail {

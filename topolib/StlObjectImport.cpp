@@ -5,7 +5,9 @@
 
 #include "app/ProgressReport.h"
 #include "topolib/CornerCensus.h"
+#include "topolib/FacetBlocks.h"
 #include "topolib/HugePageAdvice.h"
+#include "topolib/ImportSession.h"
 #include "topolib/NeighbourEntries.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/RecordIndex.h"
@@ -29,10 +31,6 @@
 namespace topolib {
 
 namespace {
-
-const float* cornerPoint(const FacetCorner& c) {
-    return &c.x;
-}
 
 inline bool cornerLess(const FacetCorner& a, const FacetCorner& b) {
     const uint32_t ax = floatKey(a.x), bx = floatKey(b.x);
@@ -452,120 +450,6 @@ inline uint32_t joinEdge(StlEdge* e, StlTriangle* t, double creaseLimit) {
 
 // ---- Facets and welding --------------------------------------------------------
 
-namespace {
-
-// The normal of a taken facet's triangle, and the facet's doubled area and six
-// times its volume against `reference`. A facet with distinct but collinear
-// corners gives false: its triangle is kept (it takes part in welding) but
-// deleted, so that no live query sees a triangle without area.
-bool setFacetNormal(StlTriangle* t, const float* p0, const float* p1, const float* p2, const double reference[3],
-                    double* area, double* volume) {
-    const Vector3D q0(p0[0], p0[1], p0[2]);
-    const Vector3D q1(p1[0], p1[1], p1[2]);
-    const Vector3D q2(p2[0], p2[1], p2[2]);
-    Vector3D normal = (q1 - q0).cross(q2 - q0);
-    // Vector3D::normalize's own steps for a usual length (the same bits),
-    // normalizeAnyLength for the rest.
-    const double q = normal.x * normal.x + normal.y * normal.y + normal.z * normal.z;
-    double len;
-    if (q >= 1e-15 && !(std::fabs(q - 1.0) < 1e-12)) {
-        len = std::sqrt(q);
-        normal.x /= len;
-        normal.y /= len;
-        normal.z /= len;
-    } else {
-        len = normal.normalizeAnyLength();
-    }
-    t->normal = normal;
-    if (len == 0.0) {
-        t->setDeleted(true);
-        return false;
-    }
-    *area = len;
-    *volume = (q0 - Vector3D(reference)).dot(normal) * len;
-    return true;
-}
-
-// setFacetNormal for the `count` triangles from `records` on, whose corners
-// are corners[3 i, 3 i + 3): sums[2 i] gets triangle i's doubled area (NaN
-// when it is collinear: not counted) and sums[2 i + 1] six times its volume.
-// Two triangles at a time where both have a usual length: the square roots
-// and divisions, most of the work, are then done pairwise, with the same
-// rounding as one at a time.
-void setFacetNormals(StlTriangle* records, const FacetCorner* corners, std::size_t count, const double reference[3],
-                     double* sums) {
-    auto one = [&](std::size_t i) {
-        const FacetCorner* c = corners + 3 * i;
-        if (!setFacetNormal(records + i, cornerPoint(c[0]), cornerPoint(c[1]), cornerPoint(c[2]), reference,
-                            &sums[2 * i], &sums[2 * i + 1]))
-            sums[2 * i] = std::numeric_limits<double>::quiet_NaN();
-    };
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    const __m128d rx = _mm_set1_pd(reference[0]), ry = _mm_set1_pd(reference[1]), rz = _mm_set1_pd(reference[2]);
-    const __m128d small = _mm_set1_pd(1e-15), unit = _mm_set1_pd(1.0), nearUnit = _mm_set1_pd(1e-12);
-    const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFF));
-    for (; i + 2 <= count; i += 2) {
-        const FacetCorner* a = corners + 3 * i;
-        const FacetCorner* b = a + 3;
-        auto pair = [](float x, float y) { return _mm_set_pd(static_cast<double>(y), static_cast<double>(x)); };
-        const __m128d x0 = pair(a[0].x, b[0].x), y0 = pair(a[0].y, b[0].y), z0 = pair(a[0].z, b[0].z);
-        const __m128d ux = _mm_sub_pd(pair(a[1].x, b[1].x), x0), uy = _mm_sub_pd(pair(a[1].y, b[1].y), y0),
-                      uz = _mm_sub_pd(pair(a[1].z, b[1].z), z0);
-        const __m128d vx = _mm_sub_pd(pair(a[2].x, b[2].x), x0), vy = _mm_sub_pd(pair(a[2].y, b[2].y), y0),
-                      vz = _mm_sub_pd(pair(a[2].z, b[2].z), z0);
-        __m128d nx = _mm_sub_pd(_mm_mul_pd(uy, vz), _mm_mul_pd(uz, vy));
-        __m128d ny = _mm_sub_pd(_mm_mul_pd(uz, vx), _mm_mul_pd(ux, vz));
-        __m128d nz = _mm_sub_pd(_mm_mul_pd(ux, vy), _mm_mul_pd(uy, vx));
-        const __m128d q = _mm_add_pd(_mm_add_pd(_mm_mul_pd(nx, nx), _mm_mul_pd(ny, ny)), _mm_mul_pd(nz, nz));
-        // The usual length: q >= 1e-15 and not |q - 1| < 1e-12 (both lanes).
-        const __m128d usual = _mm_andnot_pd(_mm_cmplt_pd(_mm_and_pd(_mm_sub_pd(q, unit), magnitude), nearUnit),
-                                            _mm_cmpge_pd(q, small));
-        if (_mm_movemask_pd(usual) != 3) {
-            one(i);
-            one(i + 1);
-            continue;
-        }
-        const __m128d len = _mm_sqrt_pd(q);
-        nx = _mm_div_pd(nx, len);
-        ny = _mm_div_pd(ny, len);
-        nz = _mm_div_pd(nz, len);
-        const __m128d volume = _mm_mul_pd(
-            _mm_add_pd(_mm_add_pd(_mm_mul_pd(_mm_sub_pd(x0, rx), nx), _mm_mul_pd(_mm_sub_pd(y0, ry), ny)),
-                       _mm_mul_pd(_mm_sub_pd(z0, rz), nz)),
-            len);
-        double n[3][2];
-        _mm_storeu_pd(n[0], nx);
-        _mm_storeu_pd(n[1], ny);
-        _mm_storeu_pd(n[2], nz);
-        records[i].normal = Vector3D(n[0][0], n[1][0], n[2][0]);
-        records[i + 1].normal = Vector3D(n[0][1], n[1][1], n[2][1]);
-        _mm_storeu_pd(&sums[2 * i], _mm_unpacklo_pd(len, volume));
-        _mm_storeu_pd(&sums[2 * i + 2], _mm_unpackhi_pd(len, volume));
-    }
-#endif
-    for (; i < count; ++i)
-        one(i);
-}
-
-const float* facetCorner(const float* facets, std::size_t i, int k) { return facets + 12 * i + 3 + 3 * k; }
-
-// A facet with two corners at the same point makes no triangle (facet: the
-// twelve floats of a record).
-bool cornersCoincide(const float* facet) {
-    const float* p0 = facet + 3;
-    const float* p1 = facet + 6;
-    const float* p2 = facet + 9;
-    return floatPointsSame(p0, p1) || floatPointsSame(p0, p2) || floatPointsSame(p2, p1);
-}
-
-// The three corners a0, a1, a2 are those of b (b: nine floats, as a record's).
-bool sameFacet(const float* a0, const float* a1, const float* a2, const float* b) {
-    return floatPointsSame(a0, b) && floatPointsSame(a1, b + 3) && floatPointsSame(a2, b + 6);
-}
-
-} // namespace
-
 void StlObject::reserveTriangles(uint32_t count, bool mapAhead) {
     // A reservation for an empty mesh is all that a reader (binary STL) or a
     // whole-mesh append is about to add: its records' pages are mapped ahead.
@@ -631,165 +515,6 @@ int StlObject::addFacet(uint32_t* cornerCounter, const double reference[3], cons
     return 0;
 }
 
-void StlObject::setLaterNormals(std::size_t first, const std::vector<FacetCorner>& corners,
-                                const double reference[3]) {
-    // In steps whose sums stay on the stack and in the cache.
-    constexpr std::size_t kStep = 256;
-    double sums[2 * kStep];
-    const std::size_t end = m_records.triangles.size();
-    assert(corners.size() >= 3 * end);
-    for (std::size_t from = first; from < end;) {
-        // The triangles of one addFacet after another lie side by side in the
-        // pool unless a new block began between them.
-        StlTriangle* const records = m_records.triangles[from];
-        std::size_t n = 1;
-        while (n < kStep && from + n < end && m_records.triangles[from + n] == records + n)
-            ++n;
-        setFacetNormals(records, &corners[3 * from], n, reference, sums);
-        for (std::size_t i = 0; i < n; ++i) {
-            if (std::isnan(sums[2 * i]))
-                continue; // collinear: deleted, not counted
-            ++m_measures.facetCount;
-            m_measures.area += sums[2 * i];
-            m_measures.volume += sums[2 * i + 1];
-        }
-        from += n;
-    }
-}
-
-StlObject::FacetBlock::FacetBlock(std::size_t room, unsigned threads)
-    : threads(std::max(threads, 1u)), room(room), taken(new uint8_t[room]), parts(this->threads),
-      partTaken(this->threads + 1, 0), sums(new double[2 * room]) {}
-
-// addFacet compares a facet with the last facet it took; that one has the
-// corners of the last facet before it that was usable at all (a repeat has
-// the corners of the facet it repeats). Each part decides its facets against
-// the usable ones before them in the part; its first usable one is decided by
-// settleFacets, against the last usable facet of the parts before, or the
-// last triangle before the block.
-void StlObject::decideFacets(FacetBlock& block, const FacetParse& parse, unsigned t) const {
-    if (block.count > block.room)
-        return; // more than the block's room: settleFacets makes nothing of it
-    const std::size_t begin = partBegin(block.count, t, block.threads);
-    const std::size_t end = partBegin(block.count, t + 1, block.threads);
-    if (parse)
-        parse(t, begin, end);
-    const float* const facets = block.facets;
-    auto usable = [facets](std::size_t i) {
-        return facetCornersUsable(facets + 12 * i) && !cornersCoincide(facets + 12 * i);
-    };
-    FacetBlock::Part& part = block.parts[t];
-    part = FacetBlock::Part();
-    const float* last = nullptr; // the three corners of the last usable facet
-    for (std::size_t i = begin; i < end; ++i) {
-        block.taken[i] = 0;
-        if (!usable(i))
-            continue;
-        if (!last || !sameFacet(last, last + 3, last + 6, facetCorner(facets, i, 0))) {
-            block.taken[i] = 1;
-            ++part.made;
-        }
-        if (!last)
-            part.firstUsable = i;
-        last = facetCorner(facets, i, 0);
-        part.lastUsable = i;
-    }
-}
-
-std::size_t StlObject::settleFacets(FacetBlock& block, const double reference[3], std::vector<FacetCorner>& corners) {
-    const std::size_t first = m_records.triangles.size();
-    block.first = first;
-    block.made = 0;
-    block.reference = reference;
-    if (block.count == 0 || block.count > block.room || corners.size() != 3 * first)
-        return 0;
-    {
-        float lastTaken[9];
-        const float* last = nullptr;
-        if (first > 0) {
-            const FacetCorner* prev = &corners[3 * (first - 1)];
-            for (int k = 0; k < 3; ++k) {
-                lastTaken[3 * k] = prev[k].x;
-                lastTaken[3 * k + 1] = prev[k].y;
-                lastTaken[3 * k + 2] = prev[k].z;
-            }
-            last = lastTaken;
-        }
-        for (unsigned t = 0; t < block.threads; ++t) {
-            FacetBlock::Part& part = block.parts[t];
-            if (part.firstUsable == FacetBlock::kNoFacet)
-                continue;
-            if (last && sameFacet(last, last + 3, last + 6, facetCorner(block.facets, part.firstUsable, 0))) {
-                block.taken[part.firstUsable] = 0;
-                --part.made;
-            }
-            last = facetCorner(block.facets, part.lastUsable, 0);
-        }
-        for (unsigned t = 0; t < block.threads; ++t)
-            block.partTaken[t + 1] = block.partTaken[t] + block.parts[t].made;
-    }
-    const std::size_t made = block.partTaken[block.threads];
-    if (made == 0)
-        return 0;
-    // The triangles' array entries, corners and record slots; out of memory,
-    // the mesh is left as it was.
-    m_records.triangles.resize(first + made);
-    corners.resize(3 * (first + made));
-    try {
-        block.records = m_records.trianglePool.takeSlots(made);
-    } catch (...) {
-        m_records.triangles.resize(first);
-        corners.resize(3 * first);
-        throw;
-    }
-    block.made = made;
-    return made;
-}
-
-// The part's triangles in record slots and array entries by number, their
-// corners and normals.
-void StlObject::makeFacets(FacetBlock& block, std::vector<FacetCorner>& corners, unsigned t) {
-    if (block.made == 0)
-        return;
-    std::size_t number = block.partTaken[t];
-    const std::size_t end = partBegin(block.count, t + 1, block.threads);
-    for (std::size_t i = partBegin(block.count, t, block.threads); i < end; ++i) {
-        if (!block.taken[i])
-            continue;
-        const std::size_t n = block.first + number;
-        StlTriangle* tri = new (block.records + number) StlTriangle();
-        tri->id = static_cast<int32_t>(n);
-        m_records.triangles[n] = tri;
-        for (int k = 0; k < 3; ++k) {
-            const float* p = facetCorner(block.facets, i, k);
-            corners[3 * n + static_cast<std::size_t>(k)] = {p[0], p[1], p[2],
-                                                            static_cast<int32_t>(3 * n + static_cast<std::size_t>(k))};
-        }
-        ++number;
-    }
-    // The part's corners are in the cache still.
-    const std::size_t from = block.partTaken[t];
-    setFacetNormals(block.records + from, &corners[3 * (block.first + from)], number - from, block.reference,
-                    &block.sums[2 * from]);
-}
-
-// Summed in locals, in facet order (the same sums as one by one into the
-// measures, without a store and a load between one step and the next).
-void StlObject::sumFacets(const FacetBlock& block, uint32_t* cornerCounter) {
-    uint32_t facetCount = m_measures.facetCount;
-    double area = m_measures.area, volume = m_measures.volume;
-    for (std::size_t number = 0; number < block.made; ++number) {
-        if (std::isnan(block.sums[2 * number]))
-            continue;
-        ++facetCount;
-        area += block.sums[2 * number];
-        volume += block.sums[2 * number + 1];
-    }
-    m_measures.facetCount = facetCount;
-    m_measures.area = area;
-    m_measures.volume = volume;
-    *cornerCounter += static_cast<uint32_t>(3 * block.made);
-}
 
 namespace {
 
@@ -1075,29 +800,31 @@ constexpr unsigned kChainedBuildThreads = 3;
 // A big mesh welded from empty gets its edges next: the room of its edge
 // records (one and a half per triangle when it is closed, the import session's)
 // serves first as the sort's scatter buffer. Where the edges are then built
-// on threads it holds the corners' vertex numbers next, so that those pages
-// are mapped once, not three times. Otherwise (one thread, or edges built on
-// one after a weld on a few) the sorted corners end in the room (the corners'
-// own array goes while they are sorted) and the edges take its front once
-// the vertices are made.
-int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus* census) {
+// on threads (an import that hands the weld's numbers over through its
+// session) it holds the corners' vertex numbers next, so that those pages
+// are mapped once, not three times. Otherwise (one thread, edges built on one
+// after a weld on a few, or no session) the sorted corners end in the room
+// (the corners' own array goes while they are sorted) and the edges take its
+// front once the vertices are made.
+int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus* census,
+                                ImportSession* session) {
     const ImportLoadReading load; // the sort, its room and the vertices are sized by one count
-    ImportSession& session = m_records.importSession;
-    session.end();
+    if (session)
+        session->end();
     const bool useEdgeRoom =
         m_records.vertices.empty() && m_records.edges.empty() && m_records.edgePool.size() == 0;
     const std::size_t cornerTotal = corners.size();
     const std::size_t triangleTotal = m_records.triangles.size();
     const bool sortInRoom = useEdgeRoom && cornerTotal >= kGroupSortFrom;
     const bool sortOnThreads = importThreads(cornerTotal) > 1;
-    const bool edgesOnThreads = importThreads(triangleTotal) > kChainedBuildThreads;
+    // The edges are built on threads only from the numbers a session hands over.
+    const bool edgesOnThreads = session && importThreads(triangleTotal) > kChainedBuildThreads;
     const bool sortedInRoom = sortInRoom && (!sortOnThreads || !edgesOnThreads);
     CornerSpread spread;
-    FacetCorner* const sorted = sortCorners(
-        corners,
-        sortInRoom ? static_cast<FacetCorner*>(session.edgeRoom(m_records.edgePool, cornerTotal, triangleTotal))
-                   : nullptr,
-        sortedInRoom, census, spread);
+    void* const room =
+        sortInRoom ? ImportSession::edgeRoom(m_records.edgePool, cornerTotal, triangleTotal) : nullptr;
+    FacetCorner* const sorted =
+        sortCorners(corners, static_cast<FacetCorner*>(room), sortedInRoom, census, spread);
     if (cornerTotal == 0)
         return 0;
     if (sorted != corners.data())
@@ -1106,7 +833,8 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus*
     // numbers until the edges are made there: the rest of its pages go back
     // now, so that they do not add to the vertices made next.
     if (sortInRoom && !sortedInRoom)
-        session.releaseRoomPast(m_records.edgePool, cornerTotal, triangleTotal, cornerTotal * sizeof(uint32_t));
+        ImportSession::releaseRoomPast(m_records.edgePool, cornerTotal, triangleTotal,
+                                       cornerTotal * sizeof(uint32_t));
     m_measures.vertexCount = 0;
     const unsigned threads = importThreads(cornerTotal);
     const WeldLayout layout = findWeldRuns(sorted, cornerTotal, weldScaleOf(sorted, cornerTotal, threads, spread), threads);
@@ -1132,7 +860,7 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus*
     uint32_t* welded = nullptr;
     if (useEdgeRoom && !layout.capped && threads > 1 && cornerTotal == 3 * triangleTotal && edgesOnThreads &&
         vertexTotal < (std::size_t(1) << 31))
-        welded = session.holdWeldedCorners(m_records.edgePool, cornerTotal, triangleTotal);
+        welded = session->holdWeldedCorners(m_records.edgePool, cornerTotal, triangleTotal);
     // The corners passed go back: those in the room past the edges of a
     // closed mesh (read last), so that the vertices' records do not add to
     // the whole room, or, on threads, all of them in their own array.
@@ -1144,12 +872,12 @@ int StlObject::weldFacetCorners(std::vector<FacetCorner>& corners, CornerCensus*
     WeldedVertexMaking making(sorted, cornerTotal, threads, releaseFrom,
                               {m_records.vertices, firstIndex, records, block, m_records.triangles, welded});
     runOnThreads(threads, [&](unsigned t) { making.makePart(layout.parts[t]); });
-    if (making.unnumbered())
-        session.dropWeldedCorners(); // some triangle's corner is missing
+    if (welded && making.unnumbered())
+        session->dropWeldedCorners(); // some triangle's corner is missing
     // Sorted into the room, the corners are not read again: the rest of the
     // room's pages past the edges go back (the edges are made over the front).
     if (sortedInRoom)
-        session.releaseRoomPast(m_records.edgePool, cornerTotal, triangleTotal, edgeBytes);
+        ImportSession::releaseRoomPast(m_records.edgePool, cornerTotal, triangleTotal, edgeBytes);
     m_measures.vertexCount = static_cast<uint32_t>(vertexTotal);
     return 0;
 }
@@ -1570,19 +1298,21 @@ void ChainedEdgeBuild::linkSides(EdgeMaking& making, TriangleProgress& progress,
 // edges, lists and classes; the threaded build reads the incident lists, so
 // the weld hands its corners' vertex numbers over only while no list is full.
 int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressSpan,
-                          const ProgressMonitor* progress, AfterEdges after) {
+                          const ProgressMonitor* progress, AfterEdges after, ImportSession* session) {
     const ImportLoadReading load;
     const ProgressMonitor& sink = monitorOrDialog(progress);
     const std::size_t n = m_records.triangles.size();
     // The corners' vertex numbers the weld left, if any.
-    const uint32_t* welded = m_records.importSession.endTakingWeldedCorners(m_records.edgePool);
+    const uint32_t* welded = session ? session->endTakingWeldedCorners(m_records.edgePool) : nullptr;
+    // Where the shell search's table goes, when the build leaves it.
+    ImportSession* const shellTable = after == AfterEdges::FindShells ? session : nullptr;
     if (n == 0)
         return 0;
     const unsigned threads = importThreads(n);
     if (welded && threads > kChainedBuildThreads) {
         if (report)
             sink.report(progressBase / 100.0);
-        if (buildEdgesOnThreads(threads, welded, after == AfterEdges::FindShells)) {
+        if (buildEdgesOnThreads(threads, welded, shellTable)) {
             if (report)
                 sink.report((progressBase + progressSpan) / 100.0);
             return 0;
@@ -1598,10 +1328,10 @@ int StlObject::buildEdges(bool report, uint32_t progressBase, uint32_t progressS
     // a table of its own side by side. Its own table would cost a third more
     // processor time and twelve bytes a triangle more memory, for the same
     // wall time on two threads and a few percent less on three idle ones.
-    if (after == AfterEdges::FindShells && threads <= kChainedBuildThreads && chained.verticesInOrder()) {
+    if (shellTable && threads <= kChainedBuildThreads && chained.verticesInOrder()) {
         TableInRecords table(m_records.triangles, m_records.vertices.size());
         chained.run(making, m_records.edges, steps, creaseLimit, &table);
-        m_records.importSession.holdShellTable(table.handOver());
+        shellTable->holdShellTable(table.handOver());
     } else {
         chained.run(making, m_records.edges, steps, creaseLimit, nullptr);
     }
@@ -2322,7 +2052,7 @@ void ThreadedEdgeBuild::addLaterSides(const std::vector<std::vector<uint32_t>>& 
 // Pass 2 makes the records; pass 3 links the other sides to them. A file in
 // facet order has nearly every side's making side in the same part: both
 // passes then go as one over the triangles.
-bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded, bool shellTable) {
+bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded, ImportSession* shellTable) {
     const std::size_t n = m_records.triangles.size();
     // (Side numbers stay below the chains' ends.)
     if (n == 0 || 3 * n >= (std::size_t(1) << 30) - 1)
@@ -2375,7 +2105,7 @@ bool StlObject::buildEdgesOnThreads(unsigned threads, const uint32_t* welded, bo
         build.buildInTriangleOrder(makers, records, m_records.edges, creaseLimit);
         ShellTableHandover table = build.shellTable();
         if (table.holdsTable())
-            m_records.importSession.holdShellTable(std::move(table));
+            shellTable->holdShellTable(std::move(table));
         return true;
     }
     build.makeEdgeRecords(makers, records, m_records.edges);
@@ -2407,7 +2137,10 @@ LoadResult StlObject::loadFromFile(const std::wstring& path, MeshFileReader& rea
                                    const std::atomic<bool>* cancel, const ProgressMonitor* progress,
                                    const SideWork* beside) {
     auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
-    LoadResult result = reader.read(*this, path, cancel, progress);
+    // What the weld hands to the edge build and the edge build to the shell
+    // search; it lives as long as the load.
+    ImportSession scratch;
+    LoadResult result = reader.read(*this, path, cancel, progress, &scratch);
     // A mesh file (STL) brings loose facets; the geometry format brings its
     // edges and shells, which must stay exactly as written (the triangles
     // point at those edges).
@@ -2416,9 +2149,9 @@ LoadResult StlObject::loadFromFile(const std::wstring& path, MeshFileReader& rea
         if (sideWork)
             beside->start();
         if (!cancelled())
-            buildEdges(true, 60, 25, progress, AfterEdges::FindShells);
+            buildEdges(true, 60, 25, progress, AfterEdges::FindShells, &scratch);
         if (!cancelled())
-            findShells(true, 85, progress);
+            findShells(true, 85, progress, &scratch);
         if (sideWork)
             beside->join();
     }

@@ -1,6 +1,7 @@
 // The shell search of the mesh object: connected components with their two
 // orientation classes and the negligible-shell test.
 #include "app/ProgressReport.h"
+#include "topolib/ImportSession.h"
 #include "topolib/NeighbourEntries.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/RecordIndex.h"
@@ -900,7 +901,8 @@ RecordSpan spanOfRecords(const std::vector<Ref<StlTriangle>>& triangles) {
 
 } // namespace
 
-int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* progress) {
+int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* progress,
+                          ImportSession* session) {
     const ImportLoadReading load;
     const ProgressMonitor& sink = monitorOrDialog(progress);
     releaseShells();
@@ -908,7 +910,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* 
     StlTriangle* first = m_records.triangles.empty() ? nullptr : m_records.triangles[0].get();
     // The table the edge build may have left in the records (their order
     // checked there); the records are as the build left them.
-    ShellTableHandover handed = m_records.importSession.takeShellTable();
+    ShellTableHandover handed = session ? session->takeShellTable() : ShellTableHandover();
     assert(!handed.holdsTable() || handed.triangles == n);
     const bool tableHanded = handed.holdsTable() && handed.triangles == n;
     RecordSpan all;

@@ -1,5 +1,6 @@
 #include "MeshFixtures.h"
 
+#include "topolib/ImportSession.h"
 #include "topolib/StlObject.h"
 
 #include <algorithm>
@@ -357,7 +358,10 @@ std::vector<std::array<float, 12>> toStlFacets(const TriangleSoup& soup) {
     return out;
 }
 
-void fillMesh(topolib::StlObject& mesh, const TriangleSoup& soup, BuildSteps steps) {
+void fillMesh(topolib::StlObject& mesh, const TriangleSoup& soup, BuildSteps steps,
+              topolib::ImportSession* scratch) {
+    topolib::ImportSession own;
+    topolib::ImportSession* const session = scratch ? scratch : &own;
     const auto facets = toStlFacets(soup);
     std::vector<topolib::FacetCorner> corners;
     corners.reserve(3 * facets.size());
@@ -381,7 +385,7 @@ void fillMesh(topolib::StlObject& mesh, const TriangleSoup& soup, BuildSteps ste
                 hi[k] = std::max(hi[k], c);
             }
     }
-    mesh.weldFacetCorners(corners);
+    mesh.weldFacetCorners(corners, nullptr, session);
     mesh.setArea(mesh.area() / 2.0);
     mesh.setVolume(mesh.volume() / 6.0);
     mesh.setVolumeReference(reference);
@@ -394,9 +398,10 @@ void fillMesh(topolib::StlObject& mesh, const TriangleSoup& soup, BuildSteps ste
     if (steps.edges)
         mesh.buildEdges(false, 60, 25, nullptr,
                         steps.shells ? topolib::StlObject::AfterEdges::FindShells
-                                     : topolib::StlObject::AfterEdges::Nothing);
+                                     : topolib::StlObject::AfterEdges::Nothing,
+                        session);
     if (steps.edges && steps.shells)
-        mesh.findShells(false, 85);
+        mesh.findShells(false, 85, nullptr, session);
 }
 
 std::unique_ptr<topolib::StlObject> buildMesh(const TriangleSoup& soup, BuildSteps steps) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 namespace topolib {
+class ImportSession;
 class StlObject;
 }
 
@@ -94,8 +95,11 @@ struct BuildSteps {
 // Fills `mesh` (which must be empty) from the soup as the STL readers do: room for
 // the facets, addFacet for each (float corners, the first corner as the volume
 // reference), weldFacetCorners, area and volume finalised, bounding box and
-// loaded box from the float corners; then the requested topology steps.
-void fillMesh(topolib::StlObject& mesh, const TriangleSoup& soup, BuildSteps steps = BuildSteps());
+// loaded box from the float corners; then the requested topology steps. The
+// steps hand over through `scratch` (a reader's, which the load's edge and
+// shell steps take next) or, without one, through a scratch of their own.
+void fillMesh(topolib::StlObject& mesh, const TriangleSoup& soup, BuildSteps steps = BuildSteps(),
+              topolib::ImportSession* scratch = nullptr);
 std::unique_ptr<topolib::StlObject> buildMesh(const TriangleSoup& soup, BuildSteps steps = BuildSteps());
 // buildMesh with every step, then the mesh's octree (rebuildOctree), for the
 // queries and edits that need one.

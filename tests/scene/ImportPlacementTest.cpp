@@ -252,7 +252,8 @@ struct HeldRead : fileIo::MeshFileRead {
     static inline std::vector<int> readerValues;
 
     topolib::LoadResult read(topolib::StlObject& target, const std::wstring& path,
-                             const std::atomic<bool>* cancel, const ProgressMonitor* progress) override {
+                             const std::atomic<bool>* cancel, const ProgressMonitor* progress,
+                             topolib::ImportSession* scratch) override {
         const ProgressSink holding([cancel, progress](int v, unsigned, const std::wstring&,
                                                       const std::wstring&, const std::wstring&) {
             {
@@ -268,7 +269,7 @@ struct HeldRead : fileIo::MeshFileRead {
             for (int i = 0; i < 60000 && !(cancel && cancel->load()); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         });
-        return MeshFileRead::read(target, path, cancel, &holding);
+        return MeshFileRead::read(target, path, cancel, &holding, scratch);
     }
 };
 

@@ -33,6 +33,7 @@
 #include "fileIo/FileHandlingFactory.h"
 #include "fileIo/PathEncoding.h"
 #include "fileIo/StlFileHandling.h"
+#include "topolib/ImportSession.h"
 #include "topolib/MeshBoolean.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/SliceContour.h"
@@ -195,8 +196,10 @@ int main(int argc, char** argv) {
     // The steps of topolib::StlObject::loadFromFile, timed one by one.
     const auto start = Clock::now();
     int result = fileIo::kFailure;
+    topolib::ImportSession scratch;
     auto handler = fileIo::FileHandlingFactory::instance()->createForFile(path, &mesh);
     if (handler) {
+        handler->setImportScratch(&scratch);
         result = handler->load();
         const auto loaded = Clock::now();
         if (auto* stl = dynamic_cast<fileIo::StlFileHandling*>(handler.get())) {
@@ -212,9 +215,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "meshinfo: %s: %s\n", argv[1], note.c_str());
         // As loadFromFile: the geometry format brings its edges and shells.
         if (result == fileIo::kSuccess && mesh.edges().empty() && mesh.shells().empty()) {
-            mesh.buildEdges(true, 60, 25, nullptr, topolib::StlObject::AfterEdges::FindShells);
+            mesh.buildEdges(true, 60, 25, nullptr, topolib::StlObject::AfterEdges::FindShells, &scratch);
             const auto edgesBuilt = Clock::now();
-            mesh.findShells(true, 85);
+            mesh.findShells(true, 85, nullptr, &scratch);
             const auto shellsFound = Clock::now();
             msEdges = msBetween(loaded, edgesBuilt);
             msShells = msBetween(edgesBuilt, shellsFound);

@@ -330,7 +330,7 @@ TEST(MeshImport, loadWithoutAHandlerFailsAndClosesTheProgress) {
     });
     struct Failing : MeshFileReader {
         LoadResult read(StlObject&, const std::wstring&, const std::atomic<bool>*,
-                        const ProgressMonitor*) override {
+                        const ProgressMonitor*, topolib::ImportSession*) override {
             return LoadResult::Failure;
         }
     } failing;
@@ -345,8 +345,8 @@ TEST(MeshImport, loadWithoutAHandlerFailsAndClosesTheProgress) {
 TEST(MeshImport, loadBuildsEdgesAfterASuccessfulRead) {
     struct Ring : MeshFileReader {
         LoadResult read(StlObject& target, const std::wstring&, const std::atomic<bool>*,
-                        const ProgressMonitor*) override {
-            fillMesh(target, torus(20, 5, 30, 12), BuildSteps{false, false});
+                        const ProgressMonitor*, topolib::ImportSession* scratch) override {
+            fillMesh(target, torus(20, 5, 30, 12), BuildSteps{false, false}, scratch);
             return LoadResult::Success;
         }
     } ring;

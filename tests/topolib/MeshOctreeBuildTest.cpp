@@ -498,8 +498,8 @@ TEST(MeshOctreeBuild, largeObjectGetsTheTreeOfTheTwoSteps) {
 struct SoupReader : topolib::MeshFileReader {
     const TriangleSoup* soup = nullptr;
     topolib::LoadResult read(StlObject& target, const std::wstring&, const std::atomic<bool>*,
-                             const ProgressMonitor*) override {
-        meshfixtures::fillMesh(target, *soup, meshfixtures::BuildSteps{false, false});
+                             const ProgressMonitor*, topolib::ImportSession* scratch) override {
+        meshfixtures::fillMesh(target, *soup, meshfixtures::BuildSteps{false, false}, scratch);
         return topolib::LoadResult::Success;
     }
 };
