@@ -88,6 +88,7 @@ link_case 'OpenGL::GL' 'target_link_libraries(velar_scene INTERFACE OpenGL::GL)'
 link_case 'GL through a helper' 'add_library(helper INTERFACE)
 target_link_libraries(helper INTERFACE $<LINK_ONLY:GLU>)
 target_link_libraries(velar_scene INTERFACE helper)' '(gl)'
+link_case 'GL in a nested condition' 'target_link_libraries(velar_scene INTERFACE $<$<BOOL:1>:GL>)' 'links GL (gl)'
 link_case 'Qt Widgets' 'target_link_libraries(velar_scene INTERFACE Qt5::Widgets)' '(widgets)'
 link_case 'a library above it' 'target_link_libraries(velar_scene INTERFACE velar_ui)' 'does not put below it'
 
