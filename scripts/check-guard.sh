@@ -55,6 +55,7 @@ include_case topolib/GuardProbe.cpp '#include "scene/ViewMode.h"' 'which velar_t
 include_case topolib/GuardProbe.cpp '#include <QtWidgets/qwidget.h>' '(widgets)'
 include_case topolib/GuardProbe.cpp '  #  include <qwidget.h>' '(widgets)'
 include_case topolib/GuardProbe.cpp '#include <QIMAGE>' '(gui)'
+include_case topolib/GuardProbe.cpp '#include <GLES2/gl2.h>' '(gl)'
 include_case scene/GuardProbe.cpp '#include "ScaleDlg.h"' 'which velar_scene does not link'
 include_case scene/GuardProbe.cpp '#include <GL/gl.h>' '(gl)'
 include_case src/Features/lcm/GuardProbe.cpp '#include <QOpenGLFunctions>' '(gl)'
