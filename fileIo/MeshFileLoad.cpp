@@ -9,11 +9,9 @@
 namespace fileIo {
 
 topolib::LoadResult MeshFileRead::read(topolib::StlObject& target, const std::wstring& path,
-                                       const std::atomic<bool>* cancel, const ProgressMonitor* progress,
-                                       topolib::ImportSession* scratch) {
+                                       const ProgressMonitor* progress, topolib::ImportSession* scratch) {
     auto handler = FileHandlingFactory::instance()->createForFile(path, &target);
     if (handler) {
-        handler->setCancelFlag(cancel);
         handler->setProgressSink(progress);
         handler->setImportScratch(scratch);
     }
@@ -40,7 +38,7 @@ LoadOutcome loadMeshFile(topolib::StlObject& mesh, const std::wstring& path, con
     MeshFileRead plain;
     MeshFileRead& read = options.read ? *options.read : plain;
     LoadOutcome outcome;
-    outcome.result = mesh.loadFromFile(path, read, options.cancel, options.progress, options.beside);
+    outcome.result = mesh.loadFromFile(path, read, options.progress, options.beside);
     outcome.failure = read.failure();
     outcome.notes = std::move(read.notes());
     return outcome;

@@ -2134,13 +2134,13 @@ int StlObject::classifyEdges(double creaseAngleDegrees) {
 // ---- Loading a file --------------------------------------------------------------
 
 LoadResult StlObject::loadFromFile(const std::wstring& path, MeshFileReader& reader,
-                                   const std::atomic<bool>* cancel, const ProgressMonitor* progress,
-                                   const SideWork* beside) {
-    auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
+                                   const ProgressMonitor* progress, const SideWork* beside) {
+    const ProgressMonitor& monitor = monitorOrDialog(progress);
+    auto cancelled = [&monitor] { return monitor.stopRequested(); };
     // What the weld hands to the edge build and the edge build to the shell
     // search; it lives as long as the load.
     ImportSession scratch;
-    LoadResult result = reader.read(*this, path, cancel, progress, &scratch);
+    LoadResult result = reader.read(*this, path, progress, &scratch);
     // A mesh file (STL) brings loose facets; the geometry format brings its
     // edges and shells, which must stay exactly as written (the triangles
     // point at those edges).
@@ -2159,7 +2159,7 @@ LoadResult StlObject::loadFromFile(const std::wstring& path, MeshFileReader& rea
         result = LoadResult::Cancelled;
     if (result == LoadResult::Cancelled)
         releaseMesh();
-    monitorOrDialog(progress).end();
+    monitor.end();
     return result;
 }
 
