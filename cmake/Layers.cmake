@@ -209,11 +209,13 @@ function(velar_check_links target)
       endif()
     endforeach()
     foreach(item IN LISTS items)
-      # Generator expressions ($<LINK_ONLY:x>, $<$<CONFIG:Debug>:x>) name x.
-      string(REGEX REPLACE "\\$<[A-Za-z_]+:" "" item "${item}")
-      string(REGEX REPLACE "\\$<[^>]*>" "" item "${item}")
-      string(REPLACE ">" "" item "${item}")
-      string(REPLACE "," ";" parts "${item}")
+      # A generator expression ($<LINK_ONLY:x>, $<$<CONFIG:Debug>:x>, nested
+      # to any depth) is taken apart into its words, each checked as a link
+      # item: whatever it may name on some configuration counts. Target names
+      # keep their "::".
+      string(REPLACE "::" "@@" item "${item}")
+      string(REGEX REPLACE "[$<>:,]" ";" parts "${item}")
+      string(REPLACE "@@" "::" parts "${parts}")
       foreach(part IN LISTS parts)
         string(STRIP "${part}" part)
         if(part STREQUAL "" OR part STREQUAL "PRIVATE" OR part STREQUAL "PUBLIC")

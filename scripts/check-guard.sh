@@ -55,6 +55,7 @@ include_case topolib/GuardProbe.cpp '#include "scene/ViewMode.h"' 'which velar_t
 include_case topolib/GuardProbe.cpp '#include <QtWidgets/qwidget.h>' '(widgets)'
 include_case topolib/GuardProbe.cpp '  #  include <qwidget.h>' '(widgets)'
 include_case topolib/GuardProbe.cpp '#include <QIMAGE>' '(gui)'
+include_case topolib/GuardProbe.cpp '#include <GLES2/gl2.h>' '(gl)'
 include_case scene/GuardProbe.cpp '#include "ScaleDlg.h"' 'which velar_scene does not link'
 include_case scene/GuardProbe.cpp '#include <GL/gl.h>' '(gl)'
 include_case src/Features/lcm/GuardProbe.cpp '#include <QOpenGLFunctions>' '(gl)'
@@ -88,6 +89,7 @@ link_case 'OpenGL::GL' 'target_link_libraries(velar_scene INTERFACE OpenGL::GL)'
 link_case 'GL through a helper' 'add_library(helper INTERFACE)
 target_link_libraries(helper INTERFACE $<LINK_ONLY:GLU>)
 target_link_libraries(velar_scene INTERFACE helper)' '(gl)'
+link_case 'GL in a nested condition' 'target_link_libraries(velar_scene INTERFACE $<$<BOOL:1>:GL>)' 'links GL (gl)'
 link_case 'Qt Widgets' 'target_link_libraries(velar_scene INTERFACE Qt5::Widgets)' '(widgets)'
 link_case 'a library above it' 'target_link_libraries(velar_scene INTERFACE velar_ui)' 'does not put below it'
 

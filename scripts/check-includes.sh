@@ -70,7 +70,7 @@ awk -v tablefile="$table" -v qtfile="$scratch/qt" -v filesfile="$scratch/files" 
   # What an include that is no project file needs: "gl", "widgets", "gui" or "".
   function needs(h,    l, base) {
     l = tolower(h); base = l; sub(/^.*\//, "", base)
-    if (l ~ /(^|\/)(gl|glew|khr|egl|qtopengl)\// || base ~ /^(glew|glxew|glu|glut|glfw3?)\.h$/ ||
+    if (l ~ /(^|\/)(gl|gles[0-9]*|glew|khr|egl|qtopengl)\// || base ~ /^(glew|glxew|glu|glut|glfw3?)\.h$/ ||
         base ~ /^(qopengl|qgl|qtopengl)/ || qtmodule[base] == "gl")
       return "gl"
     if (l ~ /(^|\/)qtwidgets\// || base ~ /^qtwidgets/ || qtmodule[base] == "widgets") return "widgets"
