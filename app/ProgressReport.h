@@ -59,10 +59,12 @@ constexpr int progressValue(ProgressValue value) {
 
 // What one long operation is handed by whoever started it, per call: the
 // work says which stage it is in and how far it got, and asks whether it
-// should stop. The work calls it at coarse steps (tens of times, not
-// millions), on its own thread, so an implementation must be safe there.
-// This base does nothing and never asks to stop: work handed silent() runs
-// quietly to its end.
+// should stop. The work reports at coarse steps (tens of times, not
+// millions), on its own thread, so an implementation must be safe there;
+// stopRequested may be asked more often (every few thousand records) and by
+// several of the work's threads at once, so it must be cheap and safe on any
+// thread. This base does nothing and never asks to stop: work handed silent()
+// runs quietly to its end.
 class ProgressMonitor {
 public:
     ProgressMonitor() = default;
@@ -147,8 +149,12 @@ private:
 // null.
 const ProgressMonitor& monitorOrDialog(const ProgressMonitor* progress);
 
-// Ends the work's report (progress.end()) when the scope ends, on every path
-// out of the work.
+// Ends the work's report (progress.end(), which closes the progress dialog
+// for its sink) when the scope ends, on every path out of the work (its
+// return, a failure, an exception). Work that shows the dialog holds one for
+// as long as it reports, so no path can leave the dialog standing: a dialog
+// that stays on screen blocks the window (it is modal to it) and keeps the
+// program alive after its window closed.
 class ProgressEnd {
 public:
     explicit ProgressEnd(const ProgressMonitor& progress) : m_progress(progress) {}
@@ -158,23 +164,4 @@ public:
 
 private:
     const ProgressMonitor& m_progress;
-};
-
-// Ends the progress display when the scope ends, on every path out of the
-// work that showed it (its return, a failure, an exception). Work that shows
-// the dialog holds one for as long as it reports, so no path can leave the
-// dialog standing: a dialog that stays on screen blocks the window (it is
-// modal to it) and keeps the program alive after its window closed.
-class ProgressScope {
-public:
-    explicit ProgressScope(ProgressSink sink = ProgressSink()) : m_sink(std::move(sink)) {}
-    ~ProgressScope() { m_sink.finish(); }
-    ProgressScope(const ProgressScope&) = delete;
-    ProgressScope& operator=(const ProgressScope&) = delete;
-
-    // Where the work reports meanwhile.
-    const ProgressSink& sink() const { return m_sink; }
-
-private:
-    ProgressSink m_sink;
 };

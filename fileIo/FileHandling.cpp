@@ -2,12 +2,18 @@
 
 #include "fileIo/PathEncoding.h"
 
+#include "app/ProgressReport.h"
+
 #include <algorithm>
 #include <fstream>
 
 namespace fileIo {
 
 FileHandling::~FileHandling() = default;
+
+bool FileHandling::cancelRequested() const {
+    return progress_ != nullptr && progress_->stopRequested();
+}
 
 int FileHandling::load() {
     notes_.clear();

@@ -8,7 +8,6 @@
 #include "fileIo/ReadCheck.h"
 #include "topolib/LoadResult.h"
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -66,13 +65,11 @@ public:
     topolib::StlObject* target() const { return target_; }
     // Length of the last stream the geometry reader read.
     uint64_t lastStreamLength() const { return streamLength_; }
-    // A flag another thread may raise to stop a read; the STL reader looks at
-    // it once per block of records and returns kCancelled. Not owned.
-    void setCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
-    bool cancelRequested() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
     // Where a read reports its progress; null (the default) is the global
-    // report. Not owned; it must outlive the read.
+    // report. Not owned; it must outlive the read. Its stop ends a read: the
+    // STL reader asks once per block of records and returns kCancelled.
     void setProgressSink(const ProgressMonitor* progress) { progress_ = progress; }
+    bool cancelRequested() const;
 
 protected:
     // Checks the file before a load (sets failure_); true when it may be read.
@@ -86,7 +83,6 @@ protected:
     std::wstring fileName_;
     topolib::StlObject* target_ = nullptr;
     uint64_t streamLength_ = 0;
-    const std::atomic<bool>* cancel_ = nullptr;
     const ProgressMonitor* progress_ = nullptr;
 };
 

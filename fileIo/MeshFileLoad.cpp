@@ -9,12 +9,10 @@
 namespace fileIo {
 
 topolib::LoadResult MeshFileRead::read(topolib::StlObject& target, const std::wstring& path,
-                                       const std::atomic<bool>* cancel, const ProgressMonitor* progress) {
+                                       const ProgressMonitor* progress) {
     auto handler = FileHandlingFactory::instance()->createForFile(path, &target);
-    if (handler) {
-        handler->setCancelFlag(cancel);
+    if (handler)
         handler->setProgressSink(progress);
-    }
     const int result = handler ? handler->load() : kFailure;
     failure_ = handler ? handler->lastFailure() : ReadFailure::NoHandler;
     notes_ = handler ? handler->loadNotes() : std::vector<std::string>();
@@ -38,7 +36,7 @@ LoadOutcome loadMeshFile(topolib::StlObject& mesh, const std::wstring& path, con
     MeshFileRead plain;
     MeshFileRead& read = options.read ? *options.read : plain;
     LoadOutcome outcome;
-    outcome.result = mesh.loadFromFile(path, read, options.cancel, options.progress, options.beside);
+    outcome.result = mesh.loadFromFile(path, read, options.progress, options.beside);
     outcome.failure = read.failure();
     outcome.notes = std::move(read.notes());
     return outcome;

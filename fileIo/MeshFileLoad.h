@@ -23,7 +23,7 @@ public:
     // Picks the handler for the path's type and runs its load on `target`;
     // Failure when no handler fits. Failures and notes are also logged.
     topolib::LoadResult read(topolib::StlObject& target, const std::wstring& path,
-                             const std::atomic<bool>* cancel, const ProgressMonitor* progress) override;
+                             const ProgressMonitor* progress) override;
     // Why the read failed; None after a success.
     ReadFailure failure() const { return failure_; }
     // What the read found that the user should be told (FileHandling::loadNotes).
@@ -45,8 +45,7 @@ struct LoadOutcome {
 };
 
 struct LoadOptions {
-    const std::atomic<bool>* cancel = nullptr;            // raised by another thread to stop the load
-    const ProgressMonitor* progress = nullptr;            // null: the progress dialog
+    const ProgressMonitor* progress = nullptr;            // null: the progress dialog; its stop ends the load
     const topolib::StlObject::SideWork* beside = nullptr; // see StlObject::loadFromFile
     MeshFileRead* read = nullptr;                         // null: a plain read through the handlers
 };

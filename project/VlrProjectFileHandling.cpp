@@ -207,8 +207,8 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
     };
     if (!writer.open())
         return failed(IO_ZIP_FAILED);
-    const ProgressScope scope;
-    const ProgressSink& progress = scope.sink();
+    const ProgressSink progress;
+    const ProgressEnd end(progress);
     progress.setText(ProgressText::SavingProject, QFileInfo(path).fileName().toStdWString());
     progress.setPercent(0);
     progress.setPercent(1);
@@ -264,8 +264,8 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
 
 IO_ERROR VlrProjectFileHandling::open(int loadProjectType, const QString& path, ObjectTable* table) {
     m_lastReason.clear();
-    const ProgressScope scope;
-    const ProgressSink& progress = scope.sink();
+    const ProgressSink progress;
+    const ProgressEnd end(progress);
     progress.setText(ProgressText::LoadingProject, QFileInfo(path).fileName().toStdWString());
     progress.setPercent(0);
     if (loadProjectType != 0 || !table)

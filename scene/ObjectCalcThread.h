@@ -45,8 +45,6 @@ public:
     // when a job starts.
     void requestStop() { m_stop.store(true); }
     bool stopRequested() const { return m_stop.load(); }
-    // The flag itself, for readers that look at it while they run.
-    const std::atomic<bool>* stopFlag() const { return &m_stop; }
 
     // Waits until the running job (if any) has ended (GUI thread).
     void waitForJob();

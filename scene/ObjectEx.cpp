@@ -16,6 +16,22 @@
 
 namespace {
 std::atomic<quint64> g_nextSerial{1};
+
+// An import's monitor: it reports into the file's slot of the batch and asks
+// the read to stop once the worker is asked to (the object is deleted, or
+// another job takes the worker).
+class WorkerMonitor : public ProgressMonitor {
+public:
+    WorkerMonitor(const ProgressMonitor& slot, const ObjectCalcThread& worker) : m_slot(slot), m_worker(worker) {}
+    void start(ProgressText stage, const std::wstring& name) const override { m_slot.start(stage, name); }
+    void report(double fraction) const override { m_slot.report(fraction); }
+    bool stopRequested() const override { return m_worker.stopRequested() || m_slot.stopRequested(); }
+    void end() const override { m_slot.end(); }
+
+private:
+    const ProgressMonitor& m_slot;
+    const ObjectCalcThread& m_worker;
+};
 } // namespace
 
 ObjectEx::ObjectEx() : m_serial(g_nextSerial.fetch_add(1)) {
@@ -186,11 +202,11 @@ topolib::LoadResult ObjectEx::importJob(const ObjectCalcThread& worker, const Pr
     if (!worker.stopRequested()) {
         // The octree is built on threads of its own while the edges and shells
         // are; a cancelled or failed import joins it and drops it.
+        const WorkerMonitor monitor(progress, worker);
         std::unique_ptr<topolib::OctreeBeside> tree;
-        const SideWork beside{[this, &tree, &worker] {
+        const SideWork beside{[this, &tree, &monitor] {
                                   try {
-                                      tree =
-                                          std::make_unique<topolib::OctreeBeside>(*this, worker.stopFlag());
+                                      tree = std::make_unique<topolib::OctreeBeside>(*this, &monitor);
                                   } catch (const std::bad_alloc&) {
                                   }
                               },
@@ -200,7 +216,7 @@ topolib::LoadResult ObjectEx::importJob(const ObjectCalcThread& worker, const Pr
                               }};
         std::unique_ptr<fileIo::MeshFileRead> read = m_makeRead ? m_makeRead() : nullptr;
         const fileIo::LoadOutcome outcome =
-            fileIo::loadMeshFile(*this, m_filePath, {worker.stopFlag(), &progress, &beside, read.get()});
+            fileIo::loadMeshFile(*this, m_filePath, {&monitor, &beside, read.get()});
         result = outcome.result;
         if (result == LoadResult::Success && tree && tree->publish(*this))
             m_octreeFromImport.store(true);

@@ -5,7 +5,6 @@
 
 #include "topolib/LoadResult.h"
 
-#include <atomic>
 #include <string>
 
 class ProgressMonitor;
@@ -19,12 +18,11 @@ public:
     virtual ~MeshFileReader() = default;
     // Reads the file at `path` into the empty `target`: its triangles,
     // welded vertices, box, area and volume, or (the geometry format) its
-    // edges and shells too. Stops with Cancelled when `cancel` (may be null)
-    // is raised; reports to `progress` (null: the global report). Whatever
+    // edges and shells too. Reports to `progress` (null: the global report)
+    // and stops with Cancelled once it asks to stop. Whatever
     // else the reader learns (why it failed, what to tell the user) it keeps
     // for its caller.
-    virtual LoadResult read(StlObject& target, const std::wstring& path, const std::atomic<bool>* cancel,
-                            const ProgressMonitor* progress) = 0;
+    virtual LoadResult read(StlObject& target, const std::wstring& path, const ProgressMonitor* progress) = 0;
 };
 
 } // namespace topolib

@@ -1,5 +1,7 @@
 #include "topolib/MeshOctree.h"
 
+#include "app/ProgressReport.h"
+
 #include "topolib/GeometricPredicates.h"
 #include "topolib/OctreeKernels.h"
 #include "topolib/ParallelRuns.h"
@@ -787,11 +789,11 @@ inline void prefetchTrianglesAhead(std::size_t j, std::size_t n, const At& at) {
         prefetchCorners(at(j + kPrefetchDistance));
 }
 
-// How often a build looks at its cancel flag: every this many records.
+// How often a build asks whether to stop: every this many records.
 constexpr std::size_t kCancelStride = 4096;
 
-inline bool raised(const std::atomic<bool>* cancel) {
-    return cancel && cancel->load(std::memory_order_relaxed);
+inline bool raised(const ProgressMonitor* stop) {
+    return stop != nullptr && stop->stopRequested();
 }
 
 // The child digits (most significant first) from a cube down to the cube
@@ -847,7 +849,7 @@ bool MeshOctree::filedByShape(const StlTriangle* t) {
 
 bool MeshOctree::build(double minCell, const double origin[3], double edge,
                        const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
-                       unsigned threads, TriangleFiling filing, const std::atomic<bool>* cancel) {
+                       unsigned threads, TriangleFiling filing, const ProgressMonitor* stop) {
     // The cubes above the cells must only pass records on: none may be below minCell.
     int levels = 0;
     if (finiteCube(minCell, origin, edge)) {
@@ -861,9 +863,9 @@ bool MeshOctree::build(double minCell, const double origin[3], double edge,
     if ((threads > 1 || triangles.size() >= kCellBuildAlone) && levels > 0 && nodes_.empty() &&
         memoryBudget_ == std::numeric_limits<std::size_t>::max() && vertices.size() < kNone &&
         triangles.size() < kNone)
-        return buildByCells(minCell, origin, edge, levels, vertices, triangles, threads, filing, cancel);
+        return buildByCells(minCell, origin, edge, levels, vertices, triangles, threads, filing, stop);
     for (std::size_t i = 0; i < vertices.size(); ++i) {
-        if (i % kCancelStride == 0 && raised(cancel))
+        if (i % kCancelStride == 0 && raised(stop))
             return false;
         if (i + kPrefetchDistance < vertices.size())
             prefetchPosition(vertices[i + kPrefetchDistance]);
@@ -871,7 +873,7 @@ bool MeshOctree::build(double minCell, const double origin[3], double edge,
             return false;
     }
     for (std::size_t i = 0; i < triangles.size(); ++i) {
-        if (i % kCancelStride == 0 && raised(cancel))
+        if (i % kCancelStride == 0 && raised(stop))
             return false;
         prefetchTrianglesAhead(i, triangles.size(), [&](std::size_t at) { return triangles[at]; });
         StlTriangle* t = triangles[i];
@@ -931,7 +933,7 @@ struct MeshOctree::CellBuild {
     const RefArray<StlTriangle>& triangles;
     unsigned threads;
     TriangleFiling filing;
-    const std::atomic<bool>* cancel;
+    const ProgressMonitor* stop;
     std::size_t cellCount;
     double cellEdge;    // the edge of the cubes of the cells
     double leafEdge;    // the first edge below minCell
@@ -976,9 +978,9 @@ struct MeshOctree::CellBuild {
 
     CellBuild(double minCell_, const double* origin_, double edge_, int levels_, const RefArray<StlVertex>& v,
               const RefArray<StlTriangle>& t, unsigned threads_, TriangleFiling filing_,
-              const std::atomic<bool>* cancel_)
+              const ProgressMonitor* stop_)
         : minCell(minCell_), origin(origin_), edge(edge_), levels(levels_), vertices(v), triangles(t),
-          threads(threads_), filing(filing_), cancel(cancel_), cellCount(std::size_t(1) << (3 * levels_)),
+          threads(threads_), filing(filing_), stop(stop_), cellCount(std::size_t(1) << (3 * levels_)),
           cellEdge(edge_) {
         for (int l = 0; l < levels; ++l)
             cellEdge *= 0.5;
@@ -1492,7 +1494,7 @@ bool MeshOctree::CellBuild::routeRecords() {
                 out.reached[l].assign(std::size_t(1) << (3 * l), 0);
             const std::size_t vEnd = vertices.size() * (r + 1) / ranges;
             for (std::size_t i = vertices.size() * r / ranges; i < vEnd; ++i) {
-                if (i % kCancelStride == 0 && raised(cancel)) {
+                if (i % kCancelStride == 0 && raised(stop)) {
                     failed = true;
                     return;
                 }
@@ -1502,7 +1504,7 @@ bool MeshOctree::CellBuild::routeRecords() {
             }
             const std::size_t tEnd = triangles.size() * (r + 1) / ranges;
             for (std::size_t i = triangles.size() * r / ranges; i < tEnd; ++i) {
-                if (i % kCancelStride == 0 && raised(cancel)) {
+                if (i % kCancelStride == 0 && raised(stop)) {
                     failed = true;
                     return;
                 }
@@ -1603,7 +1605,7 @@ bool MeshOctree::CellBuild::buildCellSubtree(std::size_t c) {
     for (const Routes& r : routes) {
         const std::vector<Filed>& list = r.triangles[c];
         for (std::size_t j = 0; j < list.size(); ++j) {
-            if (j % kCancelStride == 0 && raised(cancel))
+            if (j % kCancelStride == 0 && raised(stop))
                 return false;
             prefetchTrianglesAhead(j, list.size(), [&](std::size_t at) { return triangles[list[at].index]; });
             if (sub.insertTriangleBelow(0, minCell, o, e, TriangleBox(triangles[list[j].index])) ==
@@ -1687,7 +1689,7 @@ bool MeshOctree::CellBuild::buildCellByLeaves(std::size_t c) {
         sortByLeaf(cellVertices, scratch, 3 * leafSteps);
         sortByLeaf(cellTriangles, scratch, 3 * leafSteps);
     }
-    if (raised(cancel))
+    if (raised(stop))
         return false;
     sub.nodes_.push_back(kNewNode);
     sub.nodes_[0].setLevel((reached[levels][c] & kByVertex) ? levels : 0);
@@ -1769,7 +1771,7 @@ bool MeshOctree::CellBuild::buildSubtrees() {
     subtrees.resize(cellCount);
     std::atomic<bool> failed{false};
     forEachPiece(threads, cells.size(), [&](std::size_t j, unsigned) {
-        if (raised(cancel)) {
+        if (raised(stop)) {
             failed = true;
             return;
         }
@@ -1877,8 +1879,8 @@ bool MeshOctree::CellBuild::join(MeshOctree& tree) {
 
 bool MeshOctree::buildByCells(double minCell, const double origin[3], double edge, int levels,
                               const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
-                              unsigned threads, TriangleFiling filing, const std::atomic<bool>* cancel) {
-    CellBuild build(minCell, origin, edge, levels, vertices, triangles, threads, filing, cancel);
+                              unsigned threads, TriangleFiling filing, const ProgressMonitor* stop) {
+    CellBuild build(minCell, origin, edge, levels, vertices, triangles, threads, filing, stop);
     if (!build.routeRecords())
         return false;
     build.joinReachedMarks();

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+class ProgressMonitor;
+
 namespace Misc {
 class VBTruncatedCone;
 }
@@ -81,11 +83,11 @@ public:
     // failed; the tree is then incomplete.
     // With TriangleFiling::ByShape the triangles filed are those that
     // filedByShape takes, and no flags are read (another thread may be
-    // writing them). A raised cancel (may be null; looked at every few
-    // thousand records) stops the build: false, the tree incomplete.
+    // writing them). A stop asked by `stop` (may be null; looked at every
+    // few thousand records) ends the build: false, the tree incomplete.
     bool build(double minCell, const double origin[3], double edge, const RefArray<StlVertex>& vertices,
                const RefArray<StlTriangle>& triangles, unsigned threads,
-               TriangleFiling filing = TriangleFiling::NotDeleted, const std::atomic<bool>* cancel = nullptr);
+               TriangleFiling filing = TriangleFiling::NotDeleted, const ProgressMonitor* stop = nullptr);
     // A triangle with a normal and three distinct corners: one that an
     // import's edge step keeps, when the reader deleted exactly those it left
     // without a normal.
@@ -345,7 +347,7 @@ private:
     struct CellBuild;
     bool buildByCells(double minCell, const double origin[3], double edge, int levels,
                       const RefArray<StlVertex>& vertices, const RefArray<StlTriangle>& triangles,
-                      unsigned threads, TriangleFiling filing, const std::atomic<bool>* cancel);
+                      unsigned threads, TriangleFiling filing, const ProgressMonitor* stop);
     StlVertex* findOrCreateAt(std::uint32_t node, double minCell, const double origin[3], double edge,
                               const double p[3], bool* found,
                               const std::function<StlVertex*(const double p[3])>& makeVertex, bool* outOfMemory);

@@ -3,11 +3,12 @@
 #include "topolib/RecordArena.h"
 #include "topolib/Vector3D.h"
 
-#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <thread>
 #include <vector>
+
+class ProgressMonitor;
 
 namespace topolib {
 
@@ -33,9 +34,10 @@ public:
 
     // Starts the build (nothing when the box is too small for a tree or memory
     // runs out; the whole build for a mesh below kBesideFrom triangles). A
-    // raised cancel (may be null; the import's) stops the build within a few
-    // thousand records; the tree is then not published.
-    explicit OctreeBeside(const StlObject& mesh, const std::atomic<bool>* cancel = nullptr);
+    // stop asked by `stop` (may be null; the import's monitor, which must
+    // outlive the build) ends the build within a few thousand records; the
+    // tree is then not published.
+    explicit OctreeBeside(const StlObject& mesh, const ProgressMonitor* stop = nullptr);
     ~OctreeBeside(); // joins
     OctreeBeside(const OctreeBeside&) = delete;
     OctreeBeside& operator=(const OctreeBeside&) = delete;

@@ -342,9 +342,9 @@ public:
     // progress report. Every report goes to `progress` (null: the global
     // report), from the calling thread. Returns the reader's result: Success,
     // NotEnoughMemory when the memory check refused, Failure when the path's
-    // type has no handler or the reader failed; Cancelled when `cancel`
-    // was raised (looked at once per block of records and between the steps;
-    // the mesh is released).
+    // type has no handler or the reader failed; Cancelled when `progress`
+    // asked to stop (looked at once per block of records and between the
+    // steps; the mesh is released).
     // `beside` (may be null) is work that reads the mesh while the edges and
     // shells are built: start() runs once a mesh file's vertices and triangle
     // corners are final (after the weld, before the edge step), join() after the
@@ -356,8 +356,7 @@ public:
         std::function<void()> join;
     };
     LoadResult loadFromFile(const std::wstring& path, MeshFileReader& reader,
-                            const std::atomic<bool>* cancel = nullptr, const ProgressMonitor* progress = nullptr,
-                            const SideWork* beside = nullptr);
+                            const ProgressMonitor* progress = nullptr, const SideWork* beside = nullptr);
 
     // Repairs after reading the geometry format, in this order.
     // Links every edge to the live triangles that have its two end points as a side.

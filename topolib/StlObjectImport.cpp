@@ -2404,10 +2404,10 @@ int StlObject::classifyEdges(double creaseAngleDegrees) {
 // ---- Loading a file --------------------------------------------------------------
 
 LoadResult StlObject::loadFromFile(const std::wstring& path, MeshFileReader& reader,
-                                   const std::atomic<bool>* cancel, const ProgressMonitor* progress,
-                                   const SideWork* beside) {
-    auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
-    LoadResult result = reader.read(*this, path, cancel, progress);
+                                   const ProgressMonitor* progress, const SideWork* beside) {
+    const ProgressMonitor& monitor = monitorOrDialog(progress);
+    auto cancelled = [&monitor] { return monitor.stopRequested(); };
+    LoadResult result = reader.read(*this, path, progress);
     // A mesh file (STL) brings loose facets; the geometry format brings its
     // edges and shells, which must stay exactly as written (the triangles
     // point at those edges).
@@ -2426,7 +2426,7 @@ LoadResult StlObject::loadFromFile(const std::wstring& path, MeshFileReader& rea
         result = LoadResult::Cancelled;
     if (result == LoadResult::Cancelled)
         releaseMesh();
-    monitorOrDialog(progress).end();
+    monitor.end();
     return result;
 }
 

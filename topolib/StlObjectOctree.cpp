@@ -148,7 +148,7 @@ int StlObject::fillOctree(bool withVertices, bool withTriangles) {
     return 0;
 }
 
-OctreeBeside::OctreeBeside(const StlObject& mesh, const std::atomic<bool>* cancel) {
+OctreeBeside::OctreeBeside(const StlObject& mesh, const ProgressMonitor* stop) {
     Vector3D centre;
     if (!rootCube(mesh.m_placement.bboxMin, mesh.m_placement.bboxMax, diagonal_, centre, origin_))
         return;
@@ -168,13 +168,13 @@ OctreeBeside::OctreeBeside(const StlObject& mesh, const std::atomic<bool>* cance
     if (n < kBesideFrom) {
         // A small mesh's tree takes less time than starting a thread for it.
         const double o[3] = {origin_.x, origin_.y, origin_.z};
-        built_ = tree_->build(minCell_, o, diagonal_, *vertices, all, threads_, TriangleFiling::ByShape, cancel);
+        built_ = tree_->build(minCell_, o, diagonal_, *vertices, all, threads_, TriangleFiling::ByShape, stop);
         return;
     }
     try {
-        thread_ = std::thread([this, vertices, &all, cancel] {
+        thread_ = std::thread([this, vertices, &all, stop] {
             const double o[3] = {origin_.x, origin_.y, origin_.z};
-            built_ = tree_->build(minCell_, o, diagonal_, *vertices, all, threads_, TriangleFiling::ByShape, cancel);
+            built_ = tree_->build(minCell_, o, diagonal_, *vertices, all, threads_, TriangleFiling::ByShape, stop);
         });
     } catch (const std::system_error&) {
         tree_.reset();

@@ -141,7 +141,7 @@ TEST_F(Import, smallFileImportsWithoutHelperThreadsAndBigOnesWithThem) {
                                                   [&] { tree->join(); }};
         topolib::forceImportThreads(1);
         const unsigned before = g_threadsStarted.load();
-        ASSERT_EQ(fileIo::loadMeshFile(mesh, path.toStdWString(), {nullptr, nullptr, &beside}).result,
+        ASSERT_EQ(fileIo::loadMeshFile(mesh, path.toStdWString(), {nullptr, &beside}).result,
                   topolib::LoadResult::Success);
         const unsigned started = g_threadsStarted.load() - before;
         topolib::forceImportThreads(0);

@@ -406,11 +406,11 @@ TEST_F(StlRead, binaryReadOnThreadsGivesTheMeshOfOneThread) {
             [&](int percent, unsigned, const std::wstring&, const std::wstring&, const std::wstring&) {
                 if (percent > 0)
                     cancel = true;
-            });
+            },
+            &cancel);
         std::istringstream in(bytes);
         StlFileHandling handler;
         handler.setTarget(&mesh);
-        handler.setCancelFlag(&cancel);
         handler.setProgressSink(&raiseCancel);
         topolib::forceImportThreads(threads);
         EXPECT_EQ(handler.readBinaryFrom(in), kCancelled);

@@ -251,24 +251,32 @@ struct HeldRead : fileIo::MeshFileRead {
     static inline std::mutex valuesMutex;
     static inline std::vector<int> readerValues;
 
-    topolib::LoadResult read(topolib::StlObject& target, const std::wstring& path,
-                             const std::atomic<bool>* cancel, const ProgressMonitor* progress) override {
-        const ProgressSink holding([cancel, progress](int v, unsigned, const std::wstring&,
-                                                      const std::wstring&, const std::wstring&) {
+    // Passes the reader's reports on, and holds the first step until the
+    // import is asked to stop.
+    struct Holding : ProgressMonitor {
+        explicit Holding(const ProgressMonitor& outer) : outer(outer) {}
+        void report(double fraction) const override {
+            const int v = progressPercent(fraction);
             {
                 std::lock_guard<std::mutex> lock(valuesMutex);
                 readerValues.push_back(v);
             }
-            if (v >= 0)
-                monitorOrDialog(progress).report(v / 100.0);
+            outer.report(fraction);
             if (v <= 0 || held.load())
                 return;
             heldStep.store(v);
             held.store(true);
-            for (int i = 0; i < 60000 && !(cancel && cancel->load()); ++i)
+            for (int i = 0; i < 60000 && !outer.stopRequested(); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        });
-        return MeshFileRead::read(target, path, cancel, &holding);
+        }
+        bool stopRequested() const override { return outer.stopRequested(); }
+        const ProgressMonitor& outer;
+    };
+
+    topolib::LoadResult read(topolib::StlObject& target, const std::wstring& path,
+                             const ProgressMonitor* progress) override {
+        const Holding holding(monitorOrDialog(progress));
+        return MeshFileRead::read(target, path, &holding);
     }
 };
 
@@ -313,8 +321,9 @@ TEST_F(SceneTest, deletingAnImportingObjectCancelsItsRead) {
         values.push_back(v);
     });
     const std::atomic<bool> cancel{true};
+    const ProgressSink stopped(ProgressCallbackFunction(), &cancel);
     topolib::StlObject mesh;
-    const fileIo::LoadOutcome outcome = fileIo::loadMeshFile(mesh, torus.toStdWString(), {&cancel});
+    const fileIo::LoadOutcome outcome = fileIo::loadMeshFile(mesh, torus.toStdWString(), {&stopped});
     EXPECT_EQ(outcome.result, topolib::LoadResult::Cancelled);
     setProgressCallback(ProgressCallbackFunction());
     EXPECT_EQ(outcome.failure, fileIo::ReadFailure::Cancelled);

@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
         const topolib::StlObject::SideWork side{[&] { tree = std::make_unique<topolib::OctreeBeside>(mesh); },
                                                 [&] { tree->join(); }};
         const int result = static_cast<int>(fileIo::loadMeshFile(mesh, fileIo::decodePath(argv[i]),
-                                                                 {nullptr, nullptr, beside ? &side : nullptr})
+                                                                 {nullptr, beside ? &side : nullptr})
                                                 .result);
         const bool published = tree && tree->publish(mesh);
         std::printf("%s result=%d hash=%016llx triangles=%u vertices=%u edges=%u shells=%zu", argv[i], result,

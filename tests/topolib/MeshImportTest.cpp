@@ -329,8 +329,7 @@ TEST(MeshImport, loadWithoutAHandlerFailsAndClosesTheProgress) {
         values.push_back(v);
     });
     struct Failing : MeshFileReader {
-        LoadResult read(StlObject&, const std::wstring&, const std::atomic<bool>*,
-                        const ProgressMonitor*) override {
+        LoadResult read(StlObject&, const std::wstring&, const ProgressMonitor*) override {
             return LoadResult::Failure;
         }
     } failing;
@@ -344,8 +343,7 @@ TEST(MeshImport, loadWithoutAHandlerFailsAndClosesTheProgress) {
 
 TEST(MeshImport, loadBuildsEdgesAfterASuccessfulRead) {
     struct Ring : MeshFileReader {
-        LoadResult read(StlObject& target, const std::wstring&, const std::atomic<bool>*,
-                        const ProgressMonitor*) override {
+        LoadResult read(StlObject& target, const std::wstring&, const ProgressMonitor*) override {
             fillMesh(target, torus(20, 5, 30, 12), BuildSteps{false, false});
             return LoadResult::Success;
         }

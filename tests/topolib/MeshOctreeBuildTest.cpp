@@ -6,6 +6,7 @@
 
 #include "MeshFixtures.h"
 
+#include "app/ProgressReport.h"
 #include "topolib/MeshOctree.h"
 #include "topolib/OctreeBeside.h"
 #include "topolib/OctreeKernels.h"
@@ -419,9 +420,10 @@ TEST(MeshOctreeBuild, trianglesNearTheCubeFacesStandInTheLeavesTheCubeTestGives)
         ASSERT_TRUE(built.build(c.minCell, c.origin, c.edge, mesh->vertices(), mesh->triangles(), threads));
         EXPECT_EQ(leaves(built), want) << threads;
         const std::atomic<bool> cancel{true};
+        const ProgressSink stop(ProgressCallbackFunction(), &cancel);
         MeshOctree cancelled;
         EXPECT_FALSE(cancelled.build(c.minCell, c.origin, c.edge, mesh->vertices(), mesh->triangles(),
-                                     threads, topolib::TriangleFiling::NotDeleted, &cancel));
+                                     threads, topolib::TriangleFiling::NotDeleted, &stop));
     }
 }
 
@@ -497,8 +499,7 @@ TEST(MeshOctreeBuild, largeObjectGetsTheTreeOfTheTwoSteps) {
 // and a cancelled import joins the build before the mesh is released.
 struct SoupReader : topolib::MeshFileReader {
     const TriangleSoup* soup = nullptr;
-    topolib::LoadResult read(StlObject& target, const std::wstring&, const std::atomic<bool>*,
-                             const ProgressMonitor*) override {
+    topolib::LoadResult read(StlObject& target, const std::wstring&, const ProgressMonitor*) override {
         meshfixtures::fillMesh(target, *soup, meshfixtures::BuildSteps{false, false});
         return topolib::LoadResult::Success;
     }
@@ -531,7 +532,7 @@ TEST(MeshOctreeBuild, treeBuiltBesideTheImportEqualsTheTreeBuiltAfterIt) {
         std::unique_ptr<topolib::OctreeBeside> tree;
         const StlObject::SideWork side{[&] { tree = std::make_unique<topolib::OctreeBeside>(beside); },
                                        [&] { tree->join(); }};
-        ASSERT_EQ(beside.loadFromFile(L"beside.stl", reader, nullptr, nullptr, &side),
+        ASSERT_EQ(beside.loadFromFile(L"beside.stl", reader, nullptr, &side),
                   topolib::LoadResult::Success);
         ASSERT_NE(tree, nullptr);
         ASSERT_TRUE(tree->publish(beside));
@@ -554,24 +555,25 @@ TEST(MeshOctreeBuild, treeBuiltBesideTheImportEqualsTheTreeBuiltAfterIt) {
                                                tree->join();
                                                changed.triangles()[7]->setDeleted(true);
                                            }};
-        ASSERT_EQ(changed.loadFromFile(L"changed.stl", reader, nullptr, nullptr, &deleting),
+        ASSERT_EQ(changed.loadFromFile(L"changed.stl", reader, nullptr, &deleting),
                   topolib::LoadResult::Success);
         EXPECT_FALSE(tree->publish(changed));
         EXPECT_EQ(changed.octree(), nullptr);
 
         // Cancelled while the tree is built: the build is joined, then the mesh released.
         std::atomic<bool> cancel{false};
+        const ProgressSink stop(ProgressCallbackFunction(), &cancel);
         StlObject cancelled;
         bool joined = false;
         const StlObject::SideWork stopping{[&] {
-                                               tree = std::make_unique<topolib::OctreeBeside>(cancelled);
+                                               tree = std::make_unique<topolib::OctreeBeside>(cancelled, &stop);
                                                cancel.store(true);
                                            },
                                            [&] {
                                                tree->join();
                                                joined = true;
                                            }};
-        EXPECT_EQ(cancelled.loadFromFile(L"cancelled.stl", reader, &cancel, nullptr, &stopping),
+        EXPECT_EQ(cancelled.loadFromFile(L"cancelled.stl", reader, &stop, &stopping),
                   topolib::LoadResult::Cancelled);
         EXPECT_TRUE(joined);
         EXPECT_EQ(cancelled.triangleCount(), 0u);
