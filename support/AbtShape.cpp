@@ -21,7 +21,7 @@ void AbtShape::setDeleted(bool d, ShapeDeque* changes) {
 
 void AbtShape::setCircleBase(bool) {}
 void AbtShape::collectLive(ShapeDeque&) {}
-bool AbtShape::buildMesh() { return false; }
+bool AbtShape::buildMesh(const PlacementParams&) { return false; }
 void AbtShape::appendTriangles(std::vector<topolib::StlTriangle*>&, bool) const {}
 void AbtShape::appendVertices(std::vector<topolib::StlVertex*>&) const {}
 bool AbtShape::baseXY(double[2]) const { return false; }

@@ -13,6 +13,7 @@ namespace support {
 
 class AbtShape;
 class ConeShape;
+struct PlacementParams;
 
 // The change list of setDeleted and the container of collectLive.
 using ShapeDeque = std::deque<AbtShape*>;
@@ -47,8 +48,9 @@ public:
     // Appends the live shapes that support picking offers (a cone: itself and the
     // live bars of its live links).
     virtual void collectLive(ShapeDeque& out);
-    // Rebuilds the shape's own mesh; false when nothing was built.
-    virtual bool buildMesh();
+    // Rebuilds the shape's own mesh with the container's parameters; false
+    // when nothing was built.
+    virtual bool buildMesh(const PlacementParams& params);
     // Appends the triangles drawn for this shape (see ConeShape for `all`).
     virtual void appendTriangles(std::vector<topolib::StlTriangle*>& out, bool all) const;
     virtual void appendVertices(std::vector<topolib::StlVertex*>& out) const;

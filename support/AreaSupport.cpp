@@ -76,8 +76,8 @@ void AreaSupport::reset(const PlacementParams& params) {
     placeContacts(params);
 }
 
-bool AreaSupport::coneGrid(double s, GridAxis* xs, GridAxis* ys) const {
-    const double tip = owner != nullptr && std::isfinite(owner->tipRadius) ? std::fabs(owner->tipRadius) : 0.5;
+bool AreaSupport::coneGrid(const PlacementParams& params, GridAxis* xs, GridAxis* ys) const {
+    const double s = params.spacing, tip = params.tipRadius;
     const double w = boxMax.x - boxMin.x, h = boxMax.y - boxMin.y;
     if (!std::isfinite(w) || !std::isfinite(h) || w < 0.0 || h < 0.0)
         return false;
@@ -115,7 +115,7 @@ std::uint64_t AreaSupport::coneBound(const PlacementParams& params) const {
             break;
     }
     GridAxis xs, ys;
-    if (!above || !coneGrid(params.spacing, &xs, &ys))
+    if (!above || !coneGrid(params, &xs, &ys))
         return 0;
     // Each axis has at most 2049 points, so the product cannot overflow.
     return static_cast<std::uint64_t>(xs.last + 1) * static_cast<std::uint64_t>(ys.last + 1);
@@ -219,11 +219,9 @@ private:
 };
 
 void AreaSupport::placeContacts(const PlacementParams& params) {
-    const bool removeInternal = params.removeInternal;
-    const double s = params.spacing;
-    Density = s;
+    Density = params.spacing;
     GridAxis xs, ys;
-    if (!coneGrid(s, &xs, &ys))
+    if (!coneGrid(params, &xs, &ys))
         return;
 
     StlObject* m = mesh();
@@ -243,18 +241,18 @@ void AreaSupport::placeContacts(const PlacementParams& params) {
         for (const GridHit& g : lowest) {
             if (g.z > 0.0001) {
                 const double c[3] = {xs.at(g.i), ys.at(g.j), g.z};
-                if (addCone(c, g.facet->normal.data(), removeInternal)->isDeleted())
-                    placeBeside(beside, c, removeInternal);
+                if (addCone(c, g.facet->normal.data(), params.cone, params.removeInternal)->isDeleted())
+                    placeBeside(beside, c, params);
                 ++made;
             }
         }
-        made += placeOverHigherSurfaces(lowest, xs, ys, beside, removeInternal);
+        made += placeOverHigherSurfaces(lowest, xs, ys, beside, params);
     }
     if (made == 0)
-        placeFallback(removeInternal);
+        placeFallback(params);
 }
 
-bool AreaSupport::placeBeside(SurfaceIndex& surface, const double c[3], bool removeInternal) {
+bool AreaSupport::placeBeside(SurfaceIndex& surface, const double c[3], const PlacementParams& params) {
     // A cone that does not fit at its grid point (its head meets the model) is
     // tried on the same surface 1 and 2 mm around it; the first that fits stays.
     for (const double d : {1.0, 2.0}) {
@@ -266,7 +264,7 @@ bool AreaSupport::placeBeside(SurfaceIndex& surface, const double c[3], bool rem
             if (facet == nullptr || !(z > 0.0001))
                 continue;
             const double p[3] = {x, y, z};
-            ConeShape* cone = addCone(p, facet->normal.data(), removeInternal);
+            ConeShape* cone = addCone(p, facet->normal.data(), params.cone, params.removeInternal);
             if (!cone->isDeleted())
                 return true;
             // A trial that does not fit leaves nothing behind.
@@ -278,7 +276,8 @@ bool AreaSupport::placeBeside(SurfaceIndex& surface, const double c[3], bool rem
 }
 
 int AreaSupport::placeOverHigherSurfaces(const std::vector<GridHit>& lowest, const GridAxis& xs,
-                                         const GridAxis& ys, SurfaceIndex& beside, bool removeInternal) {
+                                         const GridAxis& ys, SurfaceIndex& beside,
+                                         const PlacementParams& params) {
     // A region's facets may lie over each other (a ledge over a thread below
     // it): where a higher one hangs past the layer below, it needs a contact of
     // its own, not only the lowest one at the point.
@@ -300,15 +299,15 @@ int AreaSupport::placeOverHigherSurfaces(const std::vector<GridHit>& lowest, con
             const double c[3] = {xs.at(g.i), ys.at(g.j), g.z};
             if (materialBelow(*m, c[0], c[1], c[2]))
                 continue;
-            if (addCone(c, g.facet->normal.data(), removeInternal)->isDeleted())
-                placeBeside(beside, c, removeInternal);
+            if (addCone(c, g.facet->normal.data(), params.cone, params.removeInternal)->isDeleted())
+                placeBeside(beside, c, params);
             ++made;
         }
     }
     return made;
 }
 
-void AreaSupport::placeFallback(bool removeInternal) {
+void AreaSupport::placeFallback(const PlacementParams& params) {
     if (boxMax.z - boxMin.z <= 1.0) {
         // A flat region: the cone goes to the centroid of the facet with the most
         // outline edges.
@@ -339,7 +338,7 @@ void AreaSupport::placeFallback(bool removeInternal) {
             return;
         const Vector3D c = (best->vertices[0]->pos + best->vertices[1]->pos + best->vertices[2]->pos) / 3.0;
         if (c.z > 0.0001)
-            addCone(c.data(), best->normal.data(), removeInternal);
+            addCone(c.data(), best->normal.data(), params.cone, params.removeInternal);
         return;
     }
     StlVertex* lowest = nullptr;
@@ -356,7 +355,7 @@ void AreaSupport::placeFallback(bool removeInternal) {
     }
     if (lowest != nullptr && lowest->z() > 0.0001) {
         const Vector3D n = vertexNormal(lowest);
-        addCone(lowest->pos.data(), n.data(), removeInternal);
+        addCone(lowest->pos.data(), n.data(), params.cone, params.removeInternal);
     }
 }
 

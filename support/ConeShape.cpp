@@ -304,7 +304,7 @@ static const ColumnLink* barCarrier(const ConeShape* cone, const ColumnLink* lin
     return best;
 }
 
-bool ConeShape::buildMesh() {
+bool ConeShape::buildMesh(const PlacementParams& params) {
     if (deleted)
         return false;
     clearMesh();
@@ -320,7 +320,7 @@ bool ConeShape::buildMesh() {
             buildCylinderWithBase();
         else
             buildCylinderOnPlatform();
-        buildBars();
+        buildBars(params);
     } else if (FootZ >= 0.0) {
         buildCrossOnModel();
     } else {
@@ -335,7 +335,7 @@ bool ConeShape::buildMesh() {
         ConeShape* carrier = link->first;
         if (carrier != this && carrier != nullptr && link->bars.empty() && barCarrier(this, link) == link &&
             carrier->FootPoint.z >= -1e-6)
-            carrier->buildBars();
+            carrier->buildBars(params);
     }
     return true;
 }
@@ -367,14 +367,13 @@ void ConeShape::trimLinks(std::vector<ColumnLink*>* removed) {
 // spacing D, the trunk's unit direction T and the step s between one link's
 // bars. False when the trunk is too short for bars or does not rise.
 struct BarWalk {
-    double D = 5.0;
+    double D = 0.0;
     Vector3D T;
     double s = 0.0;
 };
 
-static bool barWalkOf(const ConeShape& cone, BarWalk& walk) {
-    const SupportGen* gen = cone.container();
-    walk.D = gen != nullptr ? gen->safeDensity() : 5.0;
+static bool barWalkOf(const ConeShape& cone, const PlacementParams& params, BarWalk& walk) {
+    walk.D = params.spacing;
     walk.T = cone.HeadEnd - cone.TrunkFoot;
     const double L = walk.T.normalize();
     if (!(L > 1.5 * walk.D) || !(walk.T.z > 1e-6))
@@ -383,9 +382,9 @@ static bool barWalkOf(const ConeShape& cone, BarWalk& walk) {
     return true;
 }
 
-std::size_t ConeShape::barBound() const {
+std::size_t ConeShape::barBound(const PlacementParams& params) const {
     BarWalk walk;
-    if (!barWalkOf(*this, walk))
+    if (!barWalkOf(*this, params, walk))
         return 0;
     const double D = walk.D, s = walk.s;
     const Vector3D& T = walk.T;
@@ -412,9 +411,9 @@ std::size_t ConeShape::barBound() const {
     return bound;
 }
 
-void ConeShape::buildBars() {
+void ConeShape::buildBars(const PlacementParams& params) {
     BarWalk walk;
-    if (!barWalkOf(*this, walk))
+    if (!barWalkOf(*this, params, walk))
         return;
     const double D = walk.D, s = walk.s;
     const Vector3D& T = walk.T;

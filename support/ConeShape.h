@@ -15,6 +15,7 @@ namespace support {
 class ColumnLink;
 class SupportAreaAbs;
 class SupportGen;
+struct PlacementParams;
 
 // One support column: a head from the contact point on the model along the
 // contact normal, a trunk down to the platform or onto a lower part of the model,
@@ -58,12 +59,13 @@ public:
     // from both cones and retired, or, when `removed` is given, handed to the
     // caller there (bars intact) instead.
     void trimLinks(std::vector<ColumnLink*>* removed = nullptr);
-    // Makes the bracing bars of the links this cone owns (`first`) that have none.
-    void buildBars();
-    // At least as many bars as buildBars makes now (the walk up the two
-    // trunks, counted without building or testing against the model), in O(1)
-    // a link.
-    std::size_t barBound() const;
+    // Makes the bracing bars of the links this cone owns (`first`) that have
+    // none, spaced by params.spacing.
+    void buildBars(const PlacementParams& params);
+    // At least as many bars as buildBars(params) makes now (the walk up the
+    // two trunks, counted without building or testing against the model), in
+    // O(1) a link.
+    std::size_t barBound(const PlacementParams& params) const;
     // Removes `link` from this cone's list (its first occurrence); false when absent.
     bool removeLink(const AbtShape* link);
 
@@ -72,7 +74,7 @@ public:
     void collectLive(ShapeDeque& out) override;
     // Dispatches to the mesh builder of the support type and footing (and the
     // bars of a cylinder support). False for a deleted cone.
-    bool buildMesh() override;
+    bool buildMesh(const PlacementParams& params) override;
     // Nothing when deleted; otherwise the live bars of the live links this cone
     // owns (every live link with `all`), then its own triangles.
     void appendTriangles(std::vector<topolib::StlTriangle*>& out, bool all) const override;

@@ -69,24 +69,22 @@ bool SupportAreaAbs::isNegligible(const double*, const double*) { return true; }
 
 StlObject* SupportAreaAbs::mesh() const { return owner != nullptr ? owner->owner : nullptr; }
 
-ConeShape* SupportAreaAbs::addCone(const double point[3], const double normal[3], bool removeInternal) {
+ConeShape* SupportAreaAbs::addCone(const double point[3], const double normal[3],
+                                   const ConeSettings& settings, bool removeInternal) {
     // Owned here until listed: a failed allocation on the way frees it.
     auto owned = std::make_unique<ConeShape>(this, point, normal);
     ConeShape* cone = owned.get();
-    if (owner != nullptr) {
-        const SupportGen& g = *owner;
-        cone->ConeSupportType = storedValue(g.supportType);
-        cone->ContactRadius = g.tipRadius;
-        cone->HeadRadius = 0.8 * g.tipRadius;
-        cone->CrossRadius = 0.8 * g.tipRadius;
-        cone->setCircleBase(g.baseType == BaseType::Circle);
-        cone->BottomRadius = g.trunkRadius;
-        cone->NeckRadius = 0.8 * g.trunkRadius;
-        cone->BeamRadius = g.branchRadius;
-        cone->HeadExtend = g.HeadExtend;
-        cone->BaseThickness = g.BaseThickness;
-        cone->BaseSize = g.baseSize;
-    }
+    cone->ConeSupportType = storedValue(settings.type);
+    cone->ContactRadius = settings.tipRadius;
+    cone->HeadRadius = 0.8 * settings.tipRadius;
+    cone->CrossRadius = 0.8 * settings.tipRadius;
+    cone->setCircleBase(settings.circleBase);
+    cone->BottomRadius = settings.trunkRadius;
+    cone->NeckRadius = 0.8 * settings.trunkRadius;
+    cone->BeamRadius = settings.branchRadius;
+    cone->HeadExtend = settings.headExtend;
+    cone->BaseThickness = settings.baseThickness;
+    cone->BaseSize = settings.baseSize;
     cone->place();
     shapes.push_back(cone);
     owned.release();
@@ -122,15 +120,15 @@ void SupportAreaAbs::deleteShapes() {
     shapes.clear();
 }
 
-void SupportAreaAbs::buildShapeMeshes() {
+void SupportAreaAbs::buildShapeMeshes(const PlacementParams& params) {
     for (AbtShape* s : shapes)
-        s->buildMesh();
+        s->buildMesh(params);
 }
 
-void SupportAreaAbs::rebuildConeBars() {
+void SupportAreaAbs::rebuildConeBars(const PlacementParams& params) {
     for (AbtShape* s : shapes) {
         if (ConeShape* c = s->asCone(); c != nullptr && c->ConeSupportType != 0)
-            c->buildBars();
+            c->buildBars(params);
     }
 }
 
@@ -157,13 +155,13 @@ void LowestPointSupport::placeContacts(const PlacementParams& params) {
     if (vertex == nullptr || !(vertex->z() > 0.0001))
         return;
     const Vector3D n = vertexNormal(vertex);
-    ConeShape* cone = addCone(vertex->pos.data(), n.data(), false);
+    ConeShape* cone = addCone(vertex->pos.data(), n.data(), params.cone, false);
     // A head along the normal may meet the model beside the point; straight
     // down from a lowest point it usually does not.
     const Vector3D down(0.0, 0.0, -1.0);
     if (cone->isDeleted() && !(cone->ContactNormal == down)) {
         deleteShapes();
-        cone = addCone(vertex->pos.data(), down.data(), false);
+        cone = addCone(vertex->pos.data(), down.data(), params.cone, false);
     }
     if (params.removeInternal)
         cone->dropIfEndsOnModel();
@@ -183,7 +181,7 @@ void AddedPointSupport::reset(const PlacementParams& params) {
 void AddedPointSupport::placeContacts(const PlacementParams& params) {
     if (facet == nullptr || !(point.z > 0.0001))
         return;
-    addCone(point.data(), facet->normal.data(), params.removeInternal);
+    addCone(point.data(), facet->normal.data(), params.cone, params.removeInternal);
 }
 
 // ---- Lowest curve ------------------------------------------------------------------
@@ -237,7 +235,7 @@ void LowestCurveSupport::placeContacts(const PlacementParams& params) {
     const Vector3D down(0, 0, -1);
     auto coneAt = [&](const Vector3D& p, const Vector3D& n) {
         if (p.z > 0.0001)
-            addCone(p.data(), n.data(), removeInternal);
+            addCone(p.data(), n.data(), params.cone, removeInternal);
     };
     coneAt(chain[0]->pos, vertexNormal(chain[0]));
     double carried = 0.0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/SupportTypes.h"
 #include "topolib/Vector3D.h"
 
 #include <cstdint>
@@ -31,11 +32,28 @@ enum AreaType : int32_t {
     kAddedPointSupport = 3,   // point added by the user
 };
 
-// What one placement of a region's cones works with, fixed by the container
-// for the whole run (SupportGen::placementParams).
+// What a new cone is made with: the container's settings as they stand, taken
+// as given (a cone makes its own numbers usable before it is built).
+struct ConeSettings {
+    SupportType type = SupportType::Cylinder;
+    bool circleBase = false;   // a platform cone gets a circular base of its own
+    double tipRadius = 0.5;    // contact radius; head and cross plates are 0.8 of it
+    double trunkRadius = 1.0;  // the neck is 0.8 of it
+    double branchRadius = 0.6; // bracing bars
+    double headExtend = 5.0;
+    double baseThickness = 1.0;
+    double baseSize = 4.0;
+};
+
+// What the regions, cones and bars of a container are placed and built with,
+// fixed by the container for a whole run (SupportGen::placementParams, the one
+// place that makes its numbers usable). No shape reads them back from its
+// container.
 struct PlacementParams {
     double spacing = 5.0;        // distance between cones, at least 1 and finite
+    double tipRadius = 0.5;      // the tip radius spacing rules count by: finite, not negative
     bool removeInternal = false; // a cone standing on the model is deleted at once
+    ConeSettings cone;
 };
 
 // The outline of an overhang region: its boundary edges in the order the region
@@ -72,18 +90,19 @@ public:
     virtual std::uint64_t coneBound(const PlacementParams&) const { return 0; }
     virtual void setAreaId(uint32_t id) { AreaID = id; }
 
-    // Makes a cone at point with the contact normal from the container's
-    // parameters, places it and appends it. With removeInternal a cone standing on
-    // the model is deleted at once.
-    ConeShape* addCone(const double point[3], const double normal[3], bool removeInternal);
+    // Makes a cone at point with the contact normal and the settings given,
+    // places it and appends it. With removeInternal a cone standing on the
+    // model is deleted at once.
+    ConeShape* addCone(const double point[3], const double normal[3], const ConeSettings& settings,
+                       bool removeInternal);
     // Height at (p.x, p.y) of the highest live up-facing triangle (normal z above
     // sin 5 degrees) below *z + offset - 0.0001, with its normal; -1.0 when none
     // or without an octree.
     double modelHeightBelow(const double p[3], const double* z, double offset, double normalOut[3]) const;
 
     void deleteShapes();
-    void buildShapeMeshes();
-    void rebuildConeBars();
+    void buildShapeMeshes(const PlacementParams& params);
+    void rebuildConeBars(const PlacementParams& params);
     AbtShape* shapeAt(int i) const;
     void collectBasePoints(BasePoints& out) const;
     // The mesh the region lies on; null without an owner.
@@ -110,9 +129,9 @@ public:
     // Every point of the grid (at least the fallback's one); none when every
     // corner of the region's facets lies at or below the platform.
     std::uint64_t coneBound(const PlacementParams& params) const override;
-    // The grid placeContacts samples at spacing s (the placement's spacing):
-    // false when the box is not a finite, non-negative extent (no grid).
-    bool coneGrid(double s, GridAxis* xs, GridAxis* ys) const;
+    // The grid placeContacts samples at the placement's spacing: false when
+    // the box is not a finite, non-negative extent (no grid).
+    bool coneGrid(const PlacementParams& params, GridAxis* xs, GridAxis* ys) const;
     bool isNegligible(const double* minArea, const double* tolerance) override;
     // Whether isNegligible decides by the rim walk (a region no larger than
     // minArea).
@@ -149,14 +168,14 @@ public:
 
 private:
     class SurfaceIndex;
-    void placeFallback(bool removeInternal);
+    void placeFallback(const PlacementParams& params);
     // A cone on the region's surface near c where one fits; whether one did.
-    bool placeBeside(SurfaceIndex& surface, const double c[3], bool removeInternal);
+    bool placeBeside(SurfaceIndex& surface, const double c[3], const PlacementParams& params);
     // Cones on the region's surfaces that lie over its lowest ones at the grid
     // points `lowest` and hang past the layer below; the number of grid points
     // given one.
     int placeOverHigherSurfaces(const std::vector<GridHit>& lowest, const GridAxis& xs, const GridAxis& ys,
-                                SurfaceIndex& beside, bool removeInternal);
+                                SurfaceIndex& beside, const PlacementParams& params);
 };
 
 // One cone at an isolated lowest vertex.

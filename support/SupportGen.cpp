@@ -68,12 +68,20 @@ SupportGen::~SupportGen() {
     clearBase();
 }
 
-double SupportGen::safeDensity() const { return std::isfinite(Density) ? std::max(Density, 1.0) : 5.0; }
-
-PlacementParams SupportGen::placementParams(bool removeInternal) const {
+PlacementParams SupportGen::placementParams() const {
     PlacementParams params;
-    params.spacing = safeDensity();
-    params.removeInternal = removeInternal;
+    params.spacing = std::isfinite(Density) ? std::max(Density, 1.0) : 5.0;
+    params.tipRadius = std::isfinite(tipRadius) ? std::fabs(tipRadius) : 0.5;
+    params.removeInternal = RemoveInternal != 0;
+    ConeSettings& cone = params.cone;
+    cone.type = supportType;
+    cone.circleBase = baseType == BaseType::Circle;
+    cone.tipRadius = tipRadius;
+    cone.trunkRadius = trunkRadius;
+    cone.branchRadius = branchRadius;
+    cone.headExtend = HeadExtend;
+    cone.baseThickness = BaseThickness;
+    cone.baseSize = baseSize;
     return params;
 }
 
@@ -106,8 +114,12 @@ void SupportGen::addArea(SupportAreaAbs* area) {
 }
 
 void SupportGen::rebuildShapeMeshes() {
+    rebuildShapeMeshes(placementParams());
+}
+
+void SupportGen::rebuildShapeMeshes(const PlacementParams& params) {
     for (SupportAreaAbs* a : areas)
-        a->buildShapeMeshes();
+        a->buildShapeMeshes(params);
 }
 
 void SupportGen::rebuildShapeMeshesKeepingBars() {
@@ -129,8 +141,9 @@ void SupportGen::rebuildShapeMeshesKeepingBars() {
 }
 
 void SupportGen::rebuildConeBars() {
+    const PlacementParams params = placementParams();
     for (SupportAreaAbs* a : areas)
-        a->rebuildConeBars();
+        a->rebuildConeBars(params);
 }
 
 void SupportGen::clear() {
@@ -299,8 +312,11 @@ void SupportGen::previewAddedPoint(StlTriangle* facet, const double point[3]) {
         pendingPoint = new AddedPointSupport(this);
     pendingPoint->setFacet(facet);
     pendingPoint->setPoint(point);
-    pendingPoint->reset(placementParams(false));
-    pendingPoint->buildShapeMeshes();
+    // A preview never drops its cone: the user sees where it would stand.
+    PlacementParams params = placementParams();
+    params.removeInternal = false;
+    pendingPoint->reset(params);
+    pendingPoint->buildShapeMeshes(params);
 }
 
 SupportAreaAbs* SupportGen::linkCone() {
@@ -332,7 +348,7 @@ SupportAreaAbs* SupportGen::linkCone() {
 
 void SupportGen::relinkAfterEdit(const void* key) {
     LinkEdit edit;
-    applyLinks(&edit);
+    applyLinks(&edit, placementParams());
     if (!edit.after.empty()) {
         // A key may come again (a command made where an ended one was): the
         // record it named keeps what it owns until the container goes.

@@ -192,7 +192,7 @@ public:
     // the same links, in the same order in every cone's list. Links that no
     // longer belong are retired; bars are left to the meshes.
     void linkNeighbourCones();
-    // buildMesh of every shape of every region.
+    // buildMesh of every shape of every region, with placementParams.
     void rebuildShapeMeshes();
     // The same, but every link keeps the very bars it has (those the user
     // deleted stay deleted): for a change that leaves the trunks where they
@@ -282,14 +282,15 @@ public:
     // rebuildSupports) cost; regions placed by hand add to it.
     GridSearchWork gridSearchWork;
 
-    // Sanitised parameters as the pipeline uses them (finite, positive where a
-    // division or a grid depends on them).
-    double safeDensity() const;
-    // The parameters a placement runs with: the spacing safeDensity and the
-    // flag given.
-    PlacementParams placementParams(bool removeInternal) const;
+    // The parameters every placement, link and mesh of this container runs
+    // with, the one place that makes the fields usable: the spacing is Density,
+    // at least 1 (5 when not finite); the tip radius the spacing rules count by
+    // is |tipRadius| (0.5 when not finite); new cones take the fields as they
+    // are.
+    PlacementParams placementParams() const;
 
 private:
+    void rebuildShapeMeshes(const PlacementParams& params);
     bool placeAndBuild(const Progress& progress, bool reset);
     // How far from a minimum a cone's contact may lie and still hold it.
     double minimumReach() const;
@@ -318,8 +319,8 @@ private:
         std::vector<ConeShape*> cones;
         std::vector<std::vector<std::size_t>> partners;
     };
-    LinkPlan linkPlan() const;
-    void applyLinks(LinkEdit* edit);
+    LinkPlan linkPlan(const PlacementParams& params) const;
+    void applyLinks(LinkEdit* edit, const PlacementParams& params);
 
     std::unique_ptr<ShapeGrid> m_grid;
     uint64_t m_linkSerial = 0;

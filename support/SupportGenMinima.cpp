@@ -226,6 +226,7 @@ double SupportGen::minimumReach() const {
 
 int SupportGen::holdUntouchedMinima(const std::vector<SurfaceMinimum>& minima) {
     const double r = minimumReach();
+    const PlacementParams params = placementParams();
     std::unordered_set<const StlVertex*> held;
     for (const SupportAreaAbs* a : areas)
         if (a->kind == kLowestPointSupport)
@@ -248,7 +249,7 @@ int SupportGen::holdUntouchedMinima(const std::vector<SurfaceMinimum>& minima) {
         areas.push_back(point.get());
         LowestPointSupport* placed = point.release();
         held.insert(m.vertex);
-        placed->placeContacts(placementParams(RemoveInternal != 0));
+        placed->placeContacts(params);
         contacts.add(*placed);
         for (AbtShape* s : placed->shapes)
             if (ConeShape* c = s->asCone(); c != nullptr && m_grid) {

@@ -165,7 +165,7 @@ std::string SupportGen::failureText() const {
             "support points, more than the %llu that one generation may place. The model measures "
             "%.0f x %.0f x %.0f mm; scale it to the printer's size or raise the Density value (the "
             "spacing of the support points).",
-            safeDensity(), static_cast<unsigned long long>(m_refusedCones),
+            placementParams().spacing, static_cast<unsigned long long>(m_refusedCones),
             static_cast<unsigned long long>(kMaxPlannedCones), size[0], size[1], size[2]);
         return text;
     }
@@ -184,12 +184,13 @@ std::uint64_t SupportGen::plannedMeshBytes() const {
     // A cone's own mesh (rings of ten sides) and a bar's (a six-sided prism).
     const std::uint64_t cone = shapeMeshBytes(48, 80);
     const std::uint64_t bar = shapeMeshBytes(12, 20) + sizeof(CylinderBar);
+    const PlacementParams params = placementParams();
     std::uint64_t bytes = 0;
     for (const SupportAreaAbs* a : areas) {
         for (const AbtShape* s : a->shapes) {
             const ConeShape* c = s != nullptr ? s->asCone() : nullptr;
             if (c != nullptr && !c->isDeleted())
-                bytes += cone + bar * c->barBound();
+                bytes += cone + bar * c->barBound(params);
         }
     }
     return bytes;
@@ -198,7 +199,7 @@ std::uint64_t SupportGen::plannedMeshBytes() const {
 std::uint64_t SupportGen::plannedConeCount() const {
     constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
     std::uint64_t sum = 0;
-    const PlacementParams params = placementParams(RemoveInternal != 0);
+    const PlacementParams params = placementParams();
     for (const SupportAreaAbs* a : areas) {
         const std::uint64_t n = a->coneBound(params);
         sum = n > kMax - sum ? kMax : sum + n;
@@ -341,7 +342,7 @@ void SupportGen::filterAreas() {
 
 void SupportGen::findLowestCurves() {
     StlObject& mesh = *owner;
-    const double medium = 0.9 * safeDensity();
+    const double medium = 0.9 * placementParams().spacing;
     std::vector<StlVertex*> chain;
     for (StlEdge* e : mesh.edges()) {
         if (e == nullptr || e->marks() != 0 || e->vertexCount() < 2)
@@ -398,7 +399,7 @@ void SupportGen::findLowestPoints() {
     }
     // Earlier candidates win: a candidate stays when no earlier kept one lies
     // within 2.2 tip radii. A hash of cells of that size keeps this linear.
-    const double r = 2.0 * 1.1 * (std::isfinite(tipRadius) ? std::fabs(tipRadius) : 0.5);
+    const double r = 2.0 * 1.1 * placementParams().tipRadius;
     const double r2 = r * r;
     const double cell = r > 1e-9 ? r : 1.0;
     auto key = [&](long i, long j, long k) {
@@ -453,7 +454,7 @@ void SupportGen::buildGrid() {
         boxMax = Vector3D(owner->bboxMax());
     }
     m_grid = std::make_unique<ShapeGrid>();
-    m_grid->setUp(boxMin.data(), boxMax.data(), 1.5 * safeDensity());
+    m_grid->setUp(boxMin.data(), boxMax.data(), 1.5 * placementParams().spacing);
 }
 
 void SupportGen::insertConesIntoGrid() {
@@ -485,7 +486,7 @@ void SupportGen::thinCrowdedCones(const std::vector<SurfaceMinimum>& spared) {
         auto it = minima.find(static_cast<const LowestPointSupport*>(a)->vertex);
         return it != minima.end() && !touchesMinimum(*by, *it->second, reach);
     };
-    const double tip = std::isfinite(tipRadius) ? tipRadius : 0.5;
+    const double tip = placementParams().tipRadius;
     const double r2 = 9.0 * tip * tip;
     const std::vector<ConeShape*> cones = gatherCones();
     std::vector<AbtShape*> found;
@@ -510,7 +511,7 @@ void SupportGen::thinCrowdedCones(const std::vector<SurfaceMinimum>& spared) {
 }
 
 void SupportGen::linkNeighbourCones() {
-    applyLinks(nullptr);
+    applyLinks(nullptr, placementParams());
 }
 
 // Which live cones are joined. The cones are put in the order of where they
@@ -520,7 +521,7 @@ void SupportGen::linkNeighbourCones() {
 // cones hold fewer than kKeptLinks links. Nothing here depends on the order
 // the cones were made in or on the shape grid: the same live cones always
 // get the same links.
-SupportGen::LinkPlan SupportGen::linkPlan() const {
+SupportGen::LinkPlan SupportGen::linkPlan(const PlacementParams& params) const {
     LinkPlan plan;
     for (ConeShape* c : gatherCones())
         if (!c->isDeleted() && std::isfinite(c->FootPoint.x) && std::isfinite(c->FootPoint.y) &&
@@ -533,9 +534,9 @@ SupportGen::LinkPlan SupportGen::linkPlan() const {
     index.reserve(n);
     for (std::size_t i = 0; i < n; ++i)
         index.emplace(plan.cones[i], i);
-    const double tip = std::isfinite(tipRadius) ? tipRadius : 0.5;
+    const double tip = params.tipRadius;
     const double a = (1.05 * tip) * (1.05 * tip);
-    const double D = safeDensity();
+    const double D = params.spacing;
     const double b = (2.1 * D) * (2.1 * D);
     // Proposals as (length in microns, smaller index, larger index).
     std::vector<std::array<int64_t, 3>> proposals;
@@ -579,8 +580,8 @@ SupportGen::LinkPlan SupportGen::linkPlan() const {
 // make their bars again, the bars they had kept in the record too. Without
 // edit, links that go are retired and the bars are left to the meshes built
 // afterwards.
-void SupportGen::applyLinks(LinkEdit* edit) {
-    const LinkPlan plan = linkPlan();
+void SupportGen::applyLinks(LinkEdit* edit, const PlacementParams& params) {
+    const LinkPlan plan = linkPlan(params);
     const std::size_t n = plan.cones.size();
     auto pairKey = [](const ConeShape* x, const ConeShape* y) {
         return x < y ? std::make_pair(x, y) : std::make_pair(y, x);
@@ -674,7 +675,7 @@ void SupportGen::applyLinks(LinkEdit* edit) {
             edit->otherBars.emplace_back(link, std::move(link->bars));
             link->bars.clear();
         }
-        cone->buildBars();
+        cone->buildBars(params);
     }
     // A bar the user deleted stays deleted where the new bars still hold it.
     for (const auto& [link, old] : edit->otherBars)
@@ -714,7 +715,7 @@ bool SupportGen::placeAndBuild(const Progress& progress, bool reset) {
     gridSearchWork = GridSearchWork();
     const std::vector<SurfaceMinimum> minima = findSurfaceMinima();
     const std::size_t n = areas.size();
-    const PlacementParams params = placementParams(RemoveInternal != 0);
+    const PlacementParams params = placementParams();
     for (std::size_t i = 0; i < n; ++i) {
         if (reset)
             areas[i]->reset(params);
@@ -734,7 +735,7 @@ bool SupportGen::placeAndBuild(const Progress& progress, bool reset) {
     // as it goes (ShapeMemoryCheck).
     if (MemoryCheckCallback && !MemoryCheckCallback(plannedMeshBytes()))
         throw std::bad_alloc();
-    rebuildShapeMeshes();
+    rebuildShapeMeshes(params);
     return true;
 }
 

@@ -25,9 +25,8 @@ StlObject::~StlObject() { releaseMesh(); }
 
 void StlObject::releaseMesh() {
     releaseOctree();
-    m_slab.index.reset();
+    m_derived.slabIndex.reset();
     releaseShells();
-    freeRenderArrays();
     m_records.vertices.clear();
     m_records.triangles.clear();
     m_records.triangles.shrink_to_fit();
@@ -120,7 +119,7 @@ void StlObject::translate(const double d[3]) {
             all[i]->pos += delta;
     });
     invalidateZSlabIndex(true);
-    m_render.triangleStale = true;
+    m_derived.triangleRenderStale = true;
 }
 
 void StlObject::scale(const double s[3]) {

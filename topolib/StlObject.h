@@ -25,6 +25,7 @@ namespace topolib {
 
 class StlShell;
 struct PieceBounds;
+struct RenderArrays;
 class CornerCensus;
 class ImportSession;
 class FillPolygon;
@@ -88,8 +89,9 @@ struct StlObjectOwn {
 };
 
 // The triangle mesh every subsystem works on: vertex, triangle and edge records
-// with full topology, the shells, the octree, bounding box, area, volume and the
-// float arrays the view draws.
+// with full topology, the shells, the octree, bounding box, area and volume. It
+// builds the float arrays the view draws into a RenderArrays the drawing owns,
+// and keeps the marks that say those arrays are out of date.
 //
 // Records. Every record in the vertex, triangle and edge arrays belongs to this
 // object and comes from its pools (newVertex, newTriangle, newEdge); records
@@ -126,14 +128,15 @@ public:
     std::string getName() const { return m_name; }
     void setName(const std::string& name) { m_name = name; }
     // Marks both render layouts for rebuilding (after moving vertices).
-    void setModified() { m_render.vertexStale = m_render.triangleStale = true; }
-    bool vertexRenderStale() const { return m_render.vertexStale; }
-    bool triangleRenderStale() const { return m_render.triangleStale; }
-    void setVertexRenderStale(bool on) { m_render.vertexStale = on; }
-    void setTriangleRenderStale(bool on) { m_render.triangleStale = on; }
+    void setModified() { m_derived.vertexRenderStale = m_derived.triangleRenderStale = true; }
+    // Whether the mesh changed since the drawing last built its arrays from it.
+    bool vertexRenderStale() const { return m_derived.vertexRenderStale; }
+    bool triangleRenderStale() const { return m_derived.triangleRenderStale; }
+    void setVertexRenderStale(bool on) { m_derived.vertexRenderStale = on; }
+    void setTriangleRenderStale(bool on) { m_derived.triangleRenderStale = on; }
     // 2 the z-slab index must be rebuilt, 1 its height range refreshed, 0 valid.
-    int32_t slabState() const { return m_slab.state; }
-    void setSlabState(int32_t s) { m_slab.state = s; }
+    int32_t slabState() const { return m_derived.slabState; }
+    void setSlabState(int32_t s) { m_derived.slabState = s; }
 
     // ---- Bounding box and measures --------------------------------------------
     // A new object has the empty box (+1e29 .. -1e29 on each axis).
@@ -455,23 +458,22 @@ public:
     // Held while the octree is built or released; GUI-side queries try-lock it.
     std::mutex& octreeMutex() const { return m_octreeMutex; }
 
-    // ---- Render arrays --------------------------------------------------------
+    // ---- Render arrays (StlObjectRender.cpp) ---------------------------------
+    // The arrays belong to the caller (the drawing); these fill them from the
+    // records and clear the stale marks they answer.
     // Per-vertex layout: positions and normals (3 floats per vertex), then the
-    // triangle index array. Returns the vertex count.
-    uint32_t buildSmoothRenderArrays();
-    // Vertex indices of every triangle (deleted ones included); false when fresh.
-    bool buildTriangleIndexArray();
+    // triangle index array. Nothing but the index array when vertexRenderStale
+    // is clear. Returns the vertex count.
+    uint32_t buildSmoothRenderArrays(RenderArrays& into);
+    // Vertex indices of every triangle (deleted ones included); false, into
+    // untouched, when triangleRenderStale is clear.
+    bool buildTriangleIndexArray(RenderArrays& into);
     // Per-triangle layout: 9 floats of positions and normals per triangle, each
-    // non-boundary edge once as a line, live triangles indexed.
-    void buildFlatRenderArrays();
-    void freeRenderArrays();
-    const std::vector<float>& renderPositions() const { return m_render.positions; }
-    const std::vector<float>& renderNormals() const { return m_render.normals; }
-    const std::vector<uint32_t>& renderTriangleIndices() const { return m_render.triangleIndices; }
-    const std::vector<uint32_t>& renderLineIndices() const { return m_render.lineIndices; }
-    uint32_t renderVertexCount() const { return m_render.vertexCount; }
-    uint32_t renderTriangleCount() const { return m_render.triangleCount; }
-    uint32_t lineIndexCount() const { return m_render.lineIndexCount; }
+    // non-boundary edge once as a line, live triangles indexed. Nothing when
+    // triangleRenderStale is clear. Uses and then clears the edges' mark bits.
+    void buildFlatRenderArrays(RenderArrays& into);
+    // Releases the four arrays' storage (the counts stay).
+    static void freeRenderArrays(RenderArrays& arrays);
 
     // ---- Z-slab index and slicing (StlObjectSlicing.cpp) ---------------------
     // Brings the z-slab index up to date: a full rebuild when marked so (or when
@@ -483,7 +485,7 @@ public:
     // rebuild is never weakened to a range refresh.
     void invalidateZSlabIndex(bool rangeOnly = false);
     // The index as last built; null before the first slice.
-    const ZSlabIndex* zSlabIndex() const { return m_slab.index.get(); }
+    const ZSlabIndex* zSlabIndex() const { return m_derived.slabIndex.get(); }
     // The outlines of the mesh at height z (cut at z rounded to single precision;
     // a vertex within 1e-6 of the plane counts as lying just below it). Null when
     // no outline results. Updates the index; otherwise reads the mesh only, so two
@@ -636,38 +638,30 @@ private:
         double minCell = 3.0;
         std::shared_ptr<MeshOctree> root;
     };
-    // The float arrays the view draws, with the flags that say they are stale.
-    struct RenderArrays {
-        std::vector<float> positions;
-        std::vector<float> normals;
-        std::vector<uint32_t> triangleIndices;
-        std::vector<uint32_t> lineIndices;
-        uint32_t vertexCount = 0;
-        uint32_t triangleCount = 0;
-        uint32_t lineIndexCount = 0;
-        bool vertexStale = true;
-        bool triangleStale = true;
-    };
-    // The z-slab index (owned; the deleter comes with the index) and its state
-    // (see slabState()).
-    struct SlabIndex {
-        std::shared_ptr<ZSlabIndex> index;
-        int32_t state = 2;
+    // What is made again from the records when it is next used, and whether it
+    // is current: the z-slab index (owned; the deleter comes with the index)
+    // with its state (see slabState()), and the marks that tell the drawing to
+    // build its arrays again (the arrays are the drawing's: RenderArrays).
+    // Copies do not take this unit: a new mesh has everything still to make.
+    struct Derived {
+        std::shared_ptr<ZSlabIndex> slabIndex;
+        int32_t slabState = 2;
+        bool vertexRenderStale = true;
+        bool triangleRenderStale = true;
     };
 
     Records m_records;
     Placement m_placement;
     Measures m_measures;
     Octree m_octree;
-    RenderArrays m_render;
-    SlabIndex m_slab;
+    Derived m_derived;
     // Per-vertex offsets of the last XY calibration; copied and exchanged whole.
     std::vector<std::pair<double, double>> m_calibrationOffsets;
 
     // Every unit of the mesh state, as member pointers.
     static constexpr auto meshUnits() {
         return std::make_tuple(&StlObject::m_records, &StlObject::m_placement, &StlObject::m_measures,
-                               &StlObject::m_octree, &StlObject::m_render, &StlObject::m_slab,
+                               &StlObject::m_octree, &StlObject::m_derived,
                                &StlObject::m_calibrationOffsets);
     }
 

@@ -986,8 +986,8 @@ int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* 
             }
             delete firstShell; // no live triangle
             if (table.fileTriangles()) {
-                m_render.vertexStale = true;
-                m_render.triangleStale = true;
+                m_derived.vertexRenderStale = true;
+                m_derived.triangleRenderStale = true;
                 return 0;
             }
             // The direct walk below replaces the shells and files every
@@ -1042,8 +1042,8 @@ int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* 
         clearWalkMarks();
     for (StlTriangle* t : walk.marked)
         t->setWalkMark(0);
-    m_render.vertexStale = true;
-    m_render.triangleStale = true;
+    m_derived.vertexRenderStale = true;
+    m_derived.triangleRenderStale = true;
     // The walks set no edge marks: the live edges are still clear.
     return 0;
 }

@@ -303,17 +303,17 @@ private:
 
 void StlObject::invalidateZSlabIndex(bool rangeOnly) {
     if (!rangeOnly)
-        m_slab.state = 2;
-    else if (m_slab.state == 0)
-        m_slab.state = 1;
+        m_derived.slabState = 2;
+    else if (m_derived.slabState == 0)
+        m_derived.slabState = 1;
 }
 
 void StlObject::buildZSlabIndex() {
     const std::uint32_t count = triangleCount();
     // Triangles appended since the last build are not listed: rebuild.
-    if (m_slab.index && m_slab.index->sourceTriangleCount() != count)
-        m_slab.state = 2;
-    if (m_slab.index && m_slab.state == 0)
+    if (m_derived.slabIndex && m_derived.slabIndex->sourceTriangleCount() != count)
+        m_derived.slabState = 2;
+    if (m_derived.slabIndex && m_derived.slabState == 0)
         return;
     // The range is taken from the vertices rather than the bounding box: edits
     // do not update the box, and triangles added beyond it would otherwise fall
@@ -334,17 +334,17 @@ void StlObject::buildZSlabIndex() {
     const double zMax = highZ + pad;
     // A range refresh keeps the lists, which holds as long as the transform kept
     // the triangles' order in z; a mirrored (inverted) range does not.
-    if (m_slab.index && m_slab.state == 1 && zMin <= zMax) {
-        m_slab.index->setRange(zMin, zMax);
-        m_slab.state = 0;
+    if (m_derived.slabIndex && m_derived.slabState == 1 && zMin <= zMax) {
+        m_derived.slabIndex->setRange(zMin, zMax);
+        m_derived.slabState = 0;
         return;
     }
-    m_slab.index.reset();
+    m_derived.slabIndex.reset();
     auto index = std::make_shared<ZSlabIndex>(count, averageEdgeLength(), zMax, zMin);
     index->addAll(m_records.triangles.data(), count);
     index->setSourceTriangleCount(count);
-    m_slab.index = std::move(index);
-    m_slab.state = 0;
+    m_derived.slabIndex = std::move(index);
+    m_derived.slabState = 0;
 }
 
 std::unique_ptr<SliceContourSet> StlObject::sliceAt(double z) {
@@ -356,8 +356,8 @@ std::unique_ptr<SliceContourSet> StlObject::sliceAt(double z) {
     auto result = std::make_unique<SliceContourSet>();
     result->tolerance = 0.025f;
     result->z = static_cast<float>(z);
-    if (m_slab.index) {
-        ContourWalker walker(*this, *m_slab.index, static_cast<double>(result->z));
+    if (m_derived.slabIndex) {
+        ContourWalker walker(*this, *m_derived.slabIndex, static_cast<double>(result->z));
         walker.run(*result);
     }
     if (result->contours.empty())

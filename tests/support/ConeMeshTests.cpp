@@ -19,6 +19,9 @@ using topolib::Vector3D;
 
 namespace {
 
+// What a lone cone is built with: the container's defaults.
+const support::PlacementParams kParams;
+
 // A container over a model: a slab at z 14..19 over a ground block whose top is
 // flat (z = 1) or a wedge slanted 20 degrees about y.
 struct ModelScene {
@@ -98,7 +101,7 @@ TEST(ConeMesh, everyBuilderGivesItsCountsAndAClosedOutwardMesh) {
             scene = std::make_unique<ModelScene>(c.slantedGround);
             scene->gen->supportType = support::supportTypeFromFlag(c.type);
             const double p[3] = {10.0, 10.0, 14.0};
-            cone = scene->area->addCone(p, c.normal.data(), false);
+            cone = scene->area->addCone(p, c.normal.data(), scene->gen->placementParams().cone, false);
             ASSERT_GT(cone->FootZ, 0.0);
             EXPECT_EQ(c.slantedGround, std::fabs(cone->FootNormal.x) > 1e-3);
         } else {
@@ -107,7 +110,7 @@ TEST(ConeMesh, everyBuilderGivesItsCountsAndAClosedOutwardMesh) {
             ASSERT_LT(cone->FootZ, 0.0);
         }
         ASSERT_FALSE(cone->isDeleted());
-        ASSERT_TRUE(cone->buildMesh());
+        ASSERT_TRUE(cone->buildMesh(kParams));
         ASSERT_FALSE(cone->isDeleted());
         EXPECT_EQ(c.vertices, cone->vertices.size());
         EXPECT_EQ(c.triangles, cone->triangles.size());
@@ -115,7 +118,7 @@ TEST(ConeMesh, everyBuilderGivesItsCountsAndAClosedOutwardMesh) {
         EXPECT_GT(signedVolume(cone->triangles), 0.0);
         // A rebuild gives the same mesh again (placement happens once).
         const Vector3D firstVertex = cone->vertices.front()->pos;
-        cone->buildMesh();
+        cone->buildMesh(kParams);
         EXPECT_EQ(c.triangles, cone->triangles.size());
         EXPECT_TRUE(cone->vertices.front()->pos == firstVertex);
     }
@@ -130,7 +133,7 @@ TEST(ConeMesh, lowBaseUsesTheShortFillet) {
     cone.HeadExtend = 2.5;
     cone.place();
     ASSERT_NEAR(2.5, cone.HeadEnd.z, 1e-12);
-    cone.buildMesh();
+    cone.buildMesh(kParams);
     ASSERT_EQ(92u, cone.vertices.size());
     // Ring B (fourth ring) sits at zc = f + thickness; ring P0 at zc - f sin 30
     // with radius f (1 - cos 30) + trunk radius.
@@ -145,7 +148,7 @@ TEST(ConeMesh, lowBaseUsesTheShortFillet) {
 TEST(ConeMesh, tiltedNeckRingLiesOnTheMitrePlaneAndOnTheLineFromItsBottomPartner) {
     const Vector3D n(0.6, 0.0, -0.8);
     auto cone = platformCone(n, 1, false);
-    cone->buildMesh();
+    cone->buildMesh(kParams);
     const Vector3D m = -cone->ContactNormal;
     Vector3D a(-m.y, m.x, 0.0);
     a.unitize();
@@ -164,7 +167,7 @@ TEST(ConeMesh, tiltedNeckRingLiesOnTheMitrePlaneAndOnTheLineFromItsBottomPartner
     }
     // Vertical: the neck ring stays horizontal at the head end.
     auto straight = platformCone(Vector3D(0, 0, -1), 1, false);
-    straight->buildMesh();
+    straight->buildMesh(kParams);
     for (int k = 0; k < 10; ++k)
         EXPECT_DOUBLE_EQ(straight->HeadEnd.z, straight->vertices[10 + k]->pos.z);
 }
@@ -252,10 +255,10 @@ TEST(ConeMesh, surfaceAtPlatformHeightCountsAsThePlatform) {
     auto* area = new support::AddedPointSupport(&gen);
     gen.addArea(area);
     const double p[3] = {10, 10, 10}, n[3] = {0, 0, -1};
-    ConeShape* cone = area->addCone(p, n, true);
+    ConeShape* cone = area->addCone(p, n, gen.placementParams().cone, true);
     EXPECT_LT(cone->FootZ, 0.0);
     EXPECT_FALSE(cone->isDeleted()); // RemoveInternal keeps platform cones
-    ASSERT_TRUE(cone->buildMesh());
+    ASSERT_TRUE(cone->buildMesh(kParams));
     EXPECT_EQ(42u, cone->vertices.size());
     EXPECT_TRUE(closedAndConsistent(cone->triangles));
     EXPECT_NEAR(0.0, cone->FootPoint.z, 1e-12);

@@ -235,7 +235,7 @@ TEST(SupportContainer, lowestCurveConesFollowTheArcLength) {
         auto* curve = new support::LowestCurveSupport(&gen);
         curve->setVertices(chain);
         gen.addArea(curve);
-        curve->placeContacts(gen.placementParams(false));
+        curve->placeContacts(gen.placementParams());
         std::vector<double> arcs;
         for (auto* s : curve->shapes)
             arcs.push_back(s->asCone()->ContactPoint.x);
@@ -281,7 +281,7 @@ TEST(SupportContainer, regionGridAndPointPlacementFollowTheirSpacing) {
         auto* point = new support::LowestPointSupport(&gen);
         point->setVertex(&v);
         gen.addArea(point);
-        point->placeContacts(gen.placementParams(false));
+        point->placeContacts(gen.placementParams());
         EXPECT_EQ(made, point->shapes.size()) << z;
         EXPECT_TRUE(point->boxMin == v.pos);
     }

@@ -165,13 +165,13 @@ TEST(Generation, bridgeGetsConesUnderTheSpanWithLinksAndOneSetOfBarsPerPair) {
     std::vector<ConeShape*> order = all;
     std::reverse(order.begin(), order.end());
     for (ConeShape* c : order)
-        c->buildMesh();
+        c->buildMesh(g.gen->placementParams());
     EXPECT_EQ(original, bars(*g.gen));
     std::mt19937 rng(7);
     for (int round = 0; round < 5; ++round) {
         std::shuffle(order.begin(), order.end(), rng);
         for (size_t i = 0; i < order.size() / 2; ++i)
-            order[i]->buildMesh();
+            order[i]->buildMesh(g.gen->placementParams());
         EXPECT_EQ(original, bars(*g.gen));
     }
     expectLinkAndBarRules(*g.gen);
@@ -410,7 +410,7 @@ TEST(Generation, variedModelsKeepTheConeAndBarRulesThroughRebuilds) {
         for (int round = 0; round < 4; ++round) {
             std::shuffle(order.begin(), order.end(), rng);
             for (size_t i = 0; i < order.size() / (round + 1); ++i)
-                order[i]->buildMesh();
+                order[i]->buildMesh(g.gen->placementParams());
             EXPECT_EQ(original, bars(*g.gen));
         }
         Generated h = generate(soup);

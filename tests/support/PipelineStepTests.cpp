@@ -120,7 +120,7 @@ TEST(PipelineSteps, thinningAndLinkingUseTheirDistances) {
             const double p[3] = {x, 0, 10};
             area->setPoint(p);
             gen.addArea(area);
-            area->placeContacts(gen.placementParams(false));
+            area->placeContacts(gen.placementParams());
         }
         gen.buildGrid();
         gen.insertConesIntoGrid();
@@ -354,7 +354,7 @@ TEST(PipelineSteps, packedConesLinkAsEveryPairWouldBeLinked) {
             const double at[3] = {p[0], p[1], 10};
             area->setPoint(at);
             gen.addArea(area);
-            area->placeContacts(gen.placementParams(false));
+            area->placeContacts(gen.placementParams());
         }
         gen.buildGrid();
         gen.insertConesIntoGrid();
@@ -372,7 +372,7 @@ TEST(PipelineSteps, packedConesLinkAsEveryPairWouldBeLinked) {
                    std::make_tuple(y->FootPoint.x, y->FootPoint.y, y->FootPoint.z);
         });
         const size_t n = cones.size();
-        const double tip = gen.tipRadius, D = gen.safeDensity();
+        const double tip = gen.tipRadius, D = gen.placementParams().spacing;
         const double lo = (1.05 * tip) * (1.05 * tip), hi = (2.1 * D) * (2.1 * D);
         auto microns = [&](size_t i, size_t j) {
             const double dx = cones[i]->FootPoint.x - cones[j]->FootPoint.x;

@@ -6,6 +6,7 @@
 #include "topolib/MeshOctree.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/RecordIndex.h"
+#include "topolib/RenderArrays.h"
 #include "topolib/SliceContour.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlShell.h"
@@ -124,7 +125,8 @@ TEST(StlObject, setBoundingBoxDerivesCentreDiagonalAndOctreeCube) {
 
 TEST(StlObject, translationMovesEverythingButNormals) {
     auto mesh = buildMesh(cube(10.0));
-    mesh->buildSmoothRenderArrays();
+    RenderArrays drawn;
+    mesh->buildSmoothRenderArrays(drawn);
     ASSERT_FALSE(mesh->vertexRenderStale());
     ASSERT_FALSE(mesh->triangleRenderStale());
     const Vector3D normal0 = mesh->triangle(0)->normal;
@@ -369,9 +371,10 @@ TEST(StlObject, copyHasTheOriginalsStateEdgesAndOctree) {
 namespace {
 
 // What each state unit of a mesh holds, as its public accessors show it: the
-// values a copy takes, those of the render arrays and slab index (made again
-// when drawn or sliced), and the storage (records, tree, arrays, index) by
-// address, which an exchange hands over and a copy does not share.
+// values a copy takes, the marks of what is made again when drawn or sliced
+// (the slab index's state, the render arrays' stale marks), and the storage
+// (records, tree, index) by address, which an exchange hands over and a copy
+// does not share.
 struct UnitState {
     std::vector<double> meshValues;
     std::vector<double> drawnValues;
@@ -393,32 +396,28 @@ UnitState unitState(StlObject& mesh) {
         v.insert(v.end(), p, p + 3);
     for (const auto& o : mesh.calibrationOffsets())
         v.insert(v.end(), {o.first, o.second});
-    u.drawnValues = {double(mesh.slabState()),           double(mesh.vertexRenderStale()),
-                     double(mesh.triangleRenderStale()), double(mesh.renderVertexCount()),
-                     double(mesh.renderTriangleCount()), double(mesh.lineIndexCount())};
+    u.drawnValues = {double(mesh.slabState()), double(mesh.vertexRenderStale()),
+                     double(mesh.triangleRenderStale())};
     u.storage = {mesh.vertices().data(),
                  mesh.triangles().data(),
                  mesh.edges().data(),
                  mesh.shells().empty() ? nullptr : mesh.shells().front(),
                  mesh.octree(),
-                 mesh.zSlabIndex(),
-                 mesh.renderPositions().data(),
-                 mesh.renderNormals().data(),
-                 mesh.renderTriangleIndices().data(),
-                 mesh.renderLineIndices().data()};
+                 mesh.zSlabIndex()};
     return u;
 }
 
 // A mesh with every unit set: records with shells, box and loaded box,
-// measures, octree (with its own smallest cell), flat render arrays, a built
-// slab index and applied calibration offsets.
+// measures, octree (with its own smallest cell), drawn once (its triangle
+// render mark clear), a built slab index and applied calibration offsets.
 std::unique_ptr<StlObject> meshWithEveryUnit(const TriangleSoup& soup, double minCell, double shift) {
     auto mesh = buildMesh(soup);
     const double lo[3] = {-shift, -2 * shift, -3 * shift}, hi[3] = {shift, 2 * shift, 3 * shift};
     mesh->setLoadedBox(lo, hi);
     mesh->setOctreeMinCell(minCell);
     mesh->rebuildOctree();
-    mesh->buildFlatRenderArrays();
+    RenderArrays drawn;
+    mesh->buildFlatRenderArrays(drawn);
     mesh->sliceAt(0.5);
     const std::vector<std::pair<double, double>> table = {{0.0, 0.0}, {100.0, 100.0 + shift}};
     const double origin[2] = {0.0, 0.0};
@@ -470,8 +469,8 @@ TEST(StlObject, exchangeMovesEveryUnitAndTheCopyTakesTheMeshState) {
     a->swapMeshWith(*b);
     EXPECT_EQ(unitState(*a), before[0]);
 
-    // A copy has the state of every unit but the render arrays and slab index
-    // (made again when drawn or sliced), in storage of its own.
+    // A copy has the state of every unit but the slab index and the stale
+    // marks (made again when drawn or sliced), in storage of its own.
     StlObject copy(*b);
     b->copyMeshTo(&copy);
     const UnitState copied = unitState(copy);
@@ -489,45 +488,48 @@ TEST(StlObject, exchangeMovesEveryUnitAndTheCopyTakesTheMeshState) {
 TEST(StlObject, flatRenderArraysDrawEachEdgeOnce) {
     auto mesh = buildMesh(torus(20.0, 5.0, 24, 12));
     const uint32_t t = mesh->triangleCount();
-    mesh->buildFlatRenderArrays();
-    EXPECT_EQ(mesh->renderPositions().size(), 9u * t);
-    EXPECT_EQ(mesh->renderNormals().size(), 9u * t);
-    EXPECT_EQ(mesh->lineIndexCount(), 3u * t); // 1.5 T edges, two indices each
-    EXPECT_EQ(mesh->renderTriangleCount(), t);
-    EXPECT_EQ(mesh->renderVertexCount(), 3u * t);
+    RenderArrays arrays;
+    mesh->buildFlatRenderArrays(arrays);
+    EXPECT_EQ(arrays.positions.size(), 9u * t);
+    EXPECT_EQ(arrays.normals.size(), 9u * t);
+    EXPECT_EQ(arrays.lineIndexCount, 3u * t); // 1.5 T edges, two indices each
+    EXPECT_EQ(arrays.triangleCount, t);
+    EXPECT_EQ(arrays.vertexCount, 3u * t);
     EXPECT_FALSE(mesh->triangleRenderStale());
     for (const StlEdge* e : mesh->edges())
         EXPECT_EQ(e->marks(), 0u);
     const StlTriangle* t7 = mesh->triangle(7);
-    EXPECT_FLOAT_EQ(mesh->renderPositions()[9 * 7 + 3 + 1], static_cast<float>(t7->vertices[1]->y()));
-    EXPECT_FLOAT_EQ(mesh->renderNormals()[9 * 7 + 6 + 2], static_cast<float>(t7->normal.z));
+    EXPECT_FLOAT_EQ(arrays.positions[9 * 7 + 3 + 1], static_cast<float>(t7->vertices[1]->y()));
+    EXPECT_FLOAT_EQ(arrays.normals[9 * 7 + 6 + 2], static_cast<float>(t7->normal.z));
 
     // Open box: rim edges are not drawn, deleted triangles are not indexed.
     auto open = buildMesh(openBox(10.0));
     open->triangle(0)->setDeleted(true);
-    open->buildFlatRenderArrays();
-    EXPECT_EQ(open->renderTriangleCount(), 9u);
-    EXPECT_EQ(open->renderPositions().size(), 90u);
-    EXPECT_LT(open->lineIndexCount(), 2u * open->edgeCount());
+    RenderArrays openArrays;
+    open->buildFlatRenderArrays(openArrays);
+    EXPECT_EQ(openArrays.triangleCount, 9u);
+    EXPECT_EQ(openArrays.positions.size(), 90u);
+    EXPECT_LT(openArrays.lineIndexCount, 2u * open->edgeCount());
 }
 
 TEST(StlObject, smoothRenderArraysHoldOneEntryPerVertex) {
     auto mesh = buildMesh(icosphere(1.0, 2));
-    const uint32_t n = mesh->buildSmoothRenderArrays();
+    RenderArrays arrays;
+    const uint32_t n = mesh->buildSmoothRenderArrays(arrays);
     EXPECT_EQ(n, 162u);
-    ASSERT_EQ(mesh->renderPositions().size(), 3u * 162u);
-    ASSERT_EQ(mesh->renderTriangleIndices().size(), 3u * mesh->triangleCount());
+    ASSERT_EQ(arrays.positions.size(), 3u * 162u);
+    ASSERT_EQ(arrays.triangleIndices.size(), 3u * mesh->triangleCount());
     for (uint32_t i = 0; i < n; ++i) {
         // On a unit sphere the vertex normal points along the position.
-        const float* p = &mesh->renderPositions()[3 * i];
-        const float* q = &mesh->renderNormals()[3 * i];
+        const float* p = &arrays.positions[3 * i];
+        const float* q = &arrays.normals[3 * i];
         EXPECT_NEAR(p[0] * q[0] + p[1] * q[1] + p[2] * q[2], 1.0, 1e-3);
     }
-    EXPECT_EQ(mesh->renderTriangleIndices()[5], static_cast<uint32_t>(mesh->triangle(1)->vertices[2]->index));
-    EXPECT_FALSE(mesh->buildTriangleIndexArray()); // fresh
+    EXPECT_EQ(arrays.triangleIndices[5], static_cast<uint32_t>(mesh->triangle(1)->vertices[2]->index));
+    EXPECT_FALSE(mesh->buildTriangleIndexArray(arrays)); // fresh
     mesh->setModified();
-    EXPECT_EQ(mesh->buildSmoothRenderArrays(), n);
-    EXPECT_EQ(mesh->renderTriangleIndices().size(), 3u * mesh->triangleCount());
-    mesh->freeRenderArrays();
-    EXPECT_TRUE(mesh->renderPositions().empty());
+    EXPECT_EQ(mesh->buildSmoothRenderArrays(arrays), n);
+    EXPECT_EQ(arrays.triangleIndices.size(), 3u * mesh->triangleCount());
+    StlObject::freeRenderArrays(arrays);
+    EXPECT_TRUE(arrays.positions.empty());
 }

@@ -2,8 +2,9 @@
 // The vertex-buffer entry points the drawing uses, resolved once by the 3D
 // view through its context, and the drawing's cache: the GL names drawn for
 // each scene object (by its serial) and for each support container. The scene
-// keeps only plain render data (its arrays and its "needs re-upload" flags);
-// every GL name lives here.
+// keeps only its "needs re-upload" marks; the float arrays are built at upload
+// (topolib::RenderArrays), handed to GL and dropped, and every GL name lives
+// here.
 //
 // Threads: GUI thread only, and whatever makes or frees names needs the view's
 // context current. Objects are destroyed on worker threads too, so the cache

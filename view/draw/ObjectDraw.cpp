@@ -3,6 +3,7 @@
 #include "scene/ObjectEx.h"
 #include "support/AbtShape.h"
 #include "support/SupportGen.h"
+#include "topolib/RenderArrays.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 #include "view/draw/GLDrawBuffers.h"
@@ -97,43 +98,49 @@ void beginEdges() {
     glLineWidth(1.0f);
 }
 
+// The object's flat arrays, built afresh: the drawing also rebuilds them when
+// it switches between buffers and lists, with the mesh unchanged. They live
+// only until they are handed to GL.
+topolib::RenderArrays flatArrays(ObjectEx& o) {
+    topolib::RenderArrays arrays;
+    o.setTriangleRenderStale(true);
+    o.buildFlatRenderArrays(arrays);
+    return arrays;
+}
+
 // Vertex buffers: positions then normals in one buffer, the triangles and the
-// edges as u32 index buffers; the object's flat arrays are freed after upload.
+// edges as u32 index buffers.
 void uploadMesh(ObjectEx& o, ObjectGLNames& names) {
     const GLBufferFunctions& gl = glBufferFunctions();
-    o.setTriangleRenderStale(true);
-    o.buildFlatRenderArrays();
+    const topolib::RenderArrays arrays = flatArrays(o);
     GLDrawCache::release(names);
-    const std::vector<float>& pos = o.renderPositions();
-    const std::vector<float>& nor = o.renderNormals();
-    const std::size_t half = pos.size() * sizeof(float);
+    const std::size_t half = arrays.positions.size() * sizeof(float);
     names.vertex = makeBuffer(GL_ARRAY_BUFFER, nullptr, 2 * half, GL_STREAM_DRAW);
     gl.bindBuffer(GL_ARRAY_BUFFER, names.vertex);
-    gl.bufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(half), pos.data());
-    gl.bufferSubData(GL_ARRAY_BUFFER, static_cast<GLintptr>(half), static_cast<GLsizeiptr>(half), nor.data());
+    gl.bufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(half), arrays.positions.data());
+    gl.bufferSubData(GL_ARRAY_BUFFER, static_cast<GLintptr>(half), static_cast<GLsizeiptr>(half),
+                     arrays.normals.data());
     gl.bindBuffer(GL_ARRAY_BUFFER, 0);
-    const std::vector<uint32_t>& lines = o.renderLineIndices();
+    const std::vector<uint32_t>& lines = arrays.lineIndices;
     names.edge =
         makeBuffer(GL_ELEMENT_ARRAY_BUFFER, lines.data(), lines.size() * sizeof(uint32_t), GL_STATIC_DRAW);
-    const std::vector<uint32_t>& tris = o.renderTriangleIndices();
+    const std::vector<uint32_t>& tris = arrays.triangleIndices;
     names.triangle =
         makeBuffer(GL_ELEMENT_ARRAY_BUFFER, tris.data(), tris.size() * sizeof(uint32_t), GL_STATIC_DRAW);
-    o.freeRenderArrays();
 }
 
 // Without vertex buffers: two consecutive display lists, the triangles and
 // the edges (each once, as in the buffer path).
 void compileMeshLists(ObjectEx& o, ObjectGLNames& names) {
     GLDrawCache::release(names);
-    o.setTriangleRenderStale(true);
-    o.buildFlatRenderArrays();
-    const std::vector<float>& pos = o.renderPositions();
-    const std::vector<float>& nor = o.renderNormals();
+    const topolib::RenderArrays arrays = flatArrays(o);
+    const std::vector<float>& pos = arrays.positions;
+    const std::vector<float>& nor = arrays.normals;
     names.asLists = true;
     names.triangle = glGenLists(kDisplayListCount);
     glNewList(names.triangle, GL_COMPILE);
     glBegin(GL_TRIANGLES);
-    for (uint32_t i : o.renderTriangleIndices()) {
+    for (uint32_t i : arrays.triangleIndices) {
         glNormal3fv(&nor[3 * i]);
         glVertex3fv(&pos[3 * i]);
     }
@@ -141,11 +148,10 @@ void compileMeshLists(ObjectEx& o, ObjectGLNames& names) {
     glEndList();
     glNewList(names.triangle + 1, GL_COMPILE);
     glBegin(GL_LINES);
-    for (uint32_t i : o.renderLineIndices())
+    for (uint32_t i : arrays.lineIndices)
         glVertex3fv(&pos[3 * i]);
     glEnd();
     glEndList();
-    o.freeRenderArrays();
 }
 
 void drawMeshBuffers(const ObjectEx& o, const ObjectGLNames& names) {
