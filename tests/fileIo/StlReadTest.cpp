@@ -8,6 +8,7 @@
 #include "app/ProgressReport.h"
 #include "fileIo/FileHandlingFactory.h"
 #include "fileIo/StlFileHandling.h"
+#include "topolib/ImportSession.h"
 #include "topolib/ParallelRuns.h"
 #include "topolib/StlObject.h"
 
@@ -57,10 +58,12 @@ protected:
         return handler.load();
     }
 
-    int readBinaryBytes(const std::string& bytes, topolib::StlObject& mesh) {
+    int readBinaryBytes(const std::string& bytes, topolib::StlObject& mesh,
+                        topolib::ImportSession* scratch = nullptr) {
         std::istringstream in(bytes);
         StlFileHandling handler;
         handler.setTarget(&mesh);
+        handler.setImportScratch(scratch);
         return handler.readBinaryFrom(in);
     }
 
@@ -373,11 +376,15 @@ TEST_F(StlRead, binaryReadOnThreadsGivesTheMeshOfOneThread) {
     std::string bytes = binaryStl(facets);
     bytes.resize(bytes.size() - 2);
 
-    auto imported = [&](unsigned threads, topolib::StlObject& mesh) {
+    // As a load does, the weld handing over to the edge build and that to
+    // the shell search, or without a scratch to hand over through.
+    auto imported = [&](unsigned threads, topolib::StlObject& mesh, bool handOver = true) {
         topolib::forceImportThreads(threads);
-        const int result = readBinaryBytes(bytes, mesh);
-        mesh.buildEdges(false, 60, 25);
-        mesh.findShells(false, 85);
+        topolib::ImportSession scratch;
+        topolib::ImportSession* const through = handOver ? &scratch : nullptr;
+        const int result = readBinaryBytes(bytes, mesh, through);
+        mesh.buildEdges(false, 60, 25, nullptr, topolib::StlObject::AfterEdges::FindShells, through);
+        mesh.findShells(false, 85, nullptr, through);
         topolib::forceImportThreads(0);
         return result;
     };
@@ -394,6 +401,11 @@ TEST_F(StlRead, binaryReadOnThreadsGivesTheMeshOfOneThread) {
             EXPECT_EQ(mesh.bboxMax()[k], one.bboxMax()[k]);
         }
         EXPECT_EQ(mesh.getName(), one.getName());
+        if (threads == 8) {
+            topolib::StlObject alone;
+            ASSERT_EQ(imported(threads, alone, false), kSuccess);
+            EXPECT_EQ(meshstate::stateHash(alone), meshstate::stateHash(one));
+        }
     }
 
     // Cancelled once its first block is read: every triangle the mesh counts
