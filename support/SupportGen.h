@@ -40,9 +40,6 @@ class ConeShape;
 // commands may still name them.
 class SupportGen {
 public:
-    // What a long step reports to and is stopped by.
-    using Progress = ProgressMonitor;
-
     // The object's container (MaxAngle 46, minArea 5).
     explicit SupportGen(topolib::StlObject* owner);
     // The project reader's container: no owner yet, MaxAngle 40, minArea 8.
@@ -120,7 +117,7 @@ public:
     // - Stopped: progress asked to stop before the cones were placed; as
     //   TooManyCones, nothing was placed or retired.
     // progress hears the share done (0.2 once overhangs are found, up to 1).
-    bool generate(const Progress& progress = ProgressMonitor::silent());
+    bool generate(const ProgressMonitor& progress = ProgressMonitor::silent());
     Failure failure() const { return m_failure; }
     // Closed shells of the owner's mesh that the last generation found wound
     // inside out and turned outward before it looked at the normals (a first
@@ -150,8 +147,8 @@ public:
     // nothing placed or retired) when plannedConeCount exceeds kMaxPlannedCones.
     // Throws std::bad_alloc, before any mesh is made, when the memory check
     // refuses plannedMeshBytes.
-    bool buildSupports(const Progress& progress = ProgressMonitor::silent());
-    bool rebuildSupports(const Progress& progress = ProgressMonitor::silent());
+    bool buildSupports(const ProgressMonitor& progress = ProgressMonitor::silent());
+    bool rebuildSupports(const ProgressMonitor& progress = ProgressMonitor::silent());
     void buildGrid();
     void insertConesIntoGrid();
     // A local minimum of the owner's surface: a vertex, or a connected set of
@@ -291,10 +288,10 @@ public:
 
 private:
     void rebuildShapeMeshes(const PlacementParams& params);
-    bool placeAndBuild(const Progress& progress, bool reset);
+    bool placeAndBuild(const ProgressMonitor& progress, bool reset);
     // How far from a minimum a cone's contact may lie and still hold it.
     double minimumReach() const;
-    bool runGeneration(const Progress& progress);
+    bool runGeneration(const ProgressMonitor& progress);
     // After an allocation failed midway: clears the container if that is
     // possible, and the owner's groups.
     void dropAfterAllocationFailure() noexcept;

@@ -69,7 +69,7 @@ double zExtent(const StlObject& mesh) {
 
 } // namespace
 
-bool SupportGen::generate(const Progress& progress) {
+bool SupportGen::generate(const ProgressMonitor& progress) {
     m_failure = Failure::None;
     m_refusedCones = 0;
     m_turnedShells = 0;
@@ -87,7 +87,7 @@ bool SupportGen::generate(const Progress& progress) {
     }
 }
 
-bool SupportGen::runGeneration(const Progress& progress) {
+bool SupportGen::runGeneration(const ProgressMonitor& progress) {
     if (areas.empty()) {
         // Every step below reads the facet normals as pointing out of the
         // model: an inside-out surface would get its supports from above.
@@ -693,18 +693,18 @@ void SupportGen::applyLinks(LinkEdit* edit, const PlacementParams& params) {
     edit->after = std::move(after);
 }
 
-bool SupportGen::buildSupports(const Progress& progress) {
+bool SupportGen::buildSupports(const ProgressMonitor& progress) {
     return placeAndBuild(progress, false);
 }
 
-bool SupportGen::rebuildSupports(const Progress& progress) {
+bool SupportGen::rebuildSupports(const ProgressMonitor& progress) {
     return placeAndBuild(progress, true);
 }
 
 // Every region places its cones afresh (or, with reset, puts back the cones it
 // placed before), then the cones are thinned, linked and meshed. A plan beyond
 // the bound is refused before anything is placed or retired.
-bool SupportGen::placeAndBuild(const Progress& progress, bool reset) {
+bool SupportGen::placeAndBuild(const ProgressMonitor& progress, bool reset) {
     const std::uint64_t planned = plannedConeCount();
     if (planned > kMaxPlannedCones) {
         m_failure = Failure::TooManyCones;
