@@ -37,13 +37,9 @@ void ProgressSink::finish() const {
     send(progressValue(ProgressValue::Finished), ProgressText::None);
 }
 
-const ProgressSink& ProgressSink::orGlobal(const ProgressSink* sink) {
-    static const ProgressSink global;
-    return sink ? *sink : global;
-}
-
 const ProgressMonitor& monitorOrDialog(const ProgressMonitor* progress) {
-    return progress ? *progress : ProgressSink::orGlobal(nullptr);
+    static const ProgressSink dialog;
+    return progress ? *progress : dialog;
 }
 
 void ProgressSink::start(ProgressText stage, const std::wstring& name) const {

@@ -119,9 +119,6 @@ public:
     explicit ProgressSink(ProgressCallbackFunction target, const std::atomic<bool>* stop = nullptr)
         : m_target(std::move(target)), m_stop(stop) {}
 
-    // `sink`, or the global report's sink when it is null.
-    static const ProgressSink& orGlobal(const ProgressSink* sink);
-
     // Shows `text` with %1, %2, %3 filled from the texts (U+0000 alone keeps
     // a slot's text); the percentage stays.
     void setText(ProgressText text, const std::wstring& text1 = std::wstring(),
