@@ -16,6 +16,12 @@ void markModified() {
     ObjectTable::instance()->setModified(true);
 }
 
+// The scene changed: the project is modified and the view draws it again.
+void showChange() {
+    markModified();
+    sceneHost()->updateGLView();
+}
+
 // The selected visible objects that have supports.
 std::vector<ObjectEx*> selectedWithSupports() {
     std::vector<ObjectEx*> out;
@@ -106,8 +112,7 @@ void AddConeSupportCmd::finish() {
     m_container->buildBase();
     m_container->markChanged();
     m_object->clearPointedSupport();
-    markModified();
-    sceneHost()->updateGLView();
+    showChange();
 }
 
 // ---- DeleteConeSupportCmd -------------------------------------------------------------
@@ -145,8 +150,7 @@ void DeleteConeSupportCmd::setChangedDeleted(bool deleted) {
     m_container->buildBase();
     m_container->markChanged();
     m_object->clearPointedSupport();
-    markModified();
-    sceneHost()->updateGLView();
+    showChange();
 }
 
 // ---- SupportTypeCmd -------------------------------------------------------------------
@@ -178,13 +182,13 @@ bool SupportTypeCmd::execute() {
 void SupportTypeCmd::undo() {
     for (Entry& e : m_entries)
         switchTo(e, false);
-    finish();
+    showChange();
 }
 
 void SupportTypeCmd::redo() {
     for (Entry& e : m_entries)
         switchTo(e, true);
-    finish();
+    showChange();
 }
 
 void SupportTypeCmd::switchTo(Entry& e, bool after) {
@@ -220,11 +224,6 @@ void SupportTypeCmd::switchTo(Entry& e, bool after) {
     e.object->clearPointedSupport();
 }
 
-void SupportTypeCmd::finish() {
-    markModified();
-    sceneHost()->updateGLView();
-}
-
 // ---- SupportBaseTypeCmd ---------------------------------------------------------------
 
 bool SupportBaseTypeCmd::execute() {
@@ -245,15 +244,13 @@ bool SupportBaseTypeCmd::execute() {
 void SupportBaseTypeCmd::undo() {
     for (const Entry& e : m_entries)
         switchTo(e, false);
-    markModified();
-    sceneHost()->updateGLView();
+    showChange();
 }
 
 void SupportBaseTypeCmd::redo() {
     for (const Entry& e : m_entries)
         switchTo(e, true);
-    markModified();
-    sceneHost()->updateGLView();
+    showChange();
 }
 
 void SupportBaseTypeCmd::switchTo(const Entry& e, bool after) {
@@ -280,15 +277,13 @@ bool ClearSupportCmd::execute() {
 void ClearSupportCmd::undo() {
     for (const auto& [object, container] : m_cleared)
         object->setSupportGen(container);
-    markModified();
-    sceneHost()->updateGLView();
+    showChange();
 }
 
 void ClearSupportCmd::redo() {
     for (const auto& [object, container] : m_cleared)
         object->deleteSupport();
-    markModified();
-    sceneHost()->updateGLView();
+    showChange();
 }
 
 // ---- Generation -------------------------------------------------------------------------

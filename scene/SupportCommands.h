@@ -134,7 +134,6 @@ private:
     // Rebuilds the entry's supports with the types after (true) or before the
     // command, swapping the bars with the held ones.
     void switchTo(Entry& e, bool after);
-    void finish();
 
     support::SupportType m_type;
     std::vector<Entry> m_entries;
