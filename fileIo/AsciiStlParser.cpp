@@ -1,7 +1,7 @@
 #include "fileIo/AsciiStlParser.h"
 
-#include <charconv>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -51,6 +51,10 @@ bool AsciiStlParser::refill() {
     return true;
 }
 
+bool AsciiStlParser::atDataEnd() {
+    return pos_ == end_ && (eof_ || in_.peek() == std::char_traits<char>::eof());
+}
+
 bool AsciiStlParser::nextToken(std::string_view& token) {
     // Skip white space, refilling as needed.
     for (;;) {
@@ -64,6 +68,7 @@ bool AsciiStlParser::nextToken(std::string_view& token) {
             return false;
     }
     tokenLine_ = line_;
+    tokenCut_ = false;
     // Fast path: the token ends inside the buffer.
     size_t start = pos_;
     while (pos_ < end_ && !isSpace(buffer_[pos_]))
@@ -75,9 +80,11 @@ bool AsciiStlParser::nextToken(std::string_view& token) {
     // The token is long or crosses the buffer's end: gather it in token_.
     size_t length = 0;
     for (;;) {
-        const size_t take = std::min(pos_ - start, kMaxToken - length);
+        const size_t here = pos_ - start;
+        const size_t take = std::min(here, kMaxToken - length);
         std::memcpy(token_ + length, buffer_.get() + start, take);
         length += take;
+        tokenCut_ |= here > take;
         if (pos_ < end_)
             break;
         if (!refill())
@@ -125,9 +132,26 @@ bool AsciiStlParser::parseNumber(std::string_view token, float* value) {
 
 namespace {
 
-// A token as quoted in a message: at most 32 characters.
+// A token as quoted in a message: at most its first 32 bytes, with control
+// bytes written as \xNN so that a zero byte cannot end the message early.
 std::string quoted(std::string_view token) {
-    return "\"" + std::string(token.substr(0, 32)) + (token.size() > 32 ? "..." : "") + "\"";
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out = "\"";
+    for (const char c : token.substr(0, 32)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            out += "\\x";
+            out += hex[byte >> 4];
+            out += hex[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out + (token.size() > 32 ? "...\"" : "\"");
+}
+
+std::string lineText(size_t line) {
+    return "Line " + std::to_string(line) + ": ";
 }
 
 } // namespace
@@ -136,9 +160,17 @@ bool AsciiStlParser::nextNumber(float* value) {
     std::string_view token;
     if (!nextTokenInFacet(token))
         return false;
-    if (parseNumber(token, value))
+    if (tokenCut_) {
+        error_ = lineText(tokenLine_) + quoted(token) + " is longer than " + std::to_string(kMaxToken) +
+                 " characters; no number is read from it.";
+    } else if (parseNumber(token, value)) {
         return true;
-    error_ = "Line " + std::to_string(tokenLine_) + ": " + quoted(token) + " is not a number.";
+    } else if (atDataEnd()) {
+        // A number cut by the end of the data ("1.5e+"): the facet is cut.
+        stop_ = "The data ends inside the facet of line " + std::to_string(facetLine_) + ".";
+    } else {
+        error_ = lineText(tokenLine_) + quoted(token) + " is not a number.";
+    }
     return false;
 }
 
@@ -146,9 +178,10 @@ bool AsciiStlParser::nextNormalComponent(float* value, bool& bad) {
     std::string_view token;
     if (!nextTokenInFacet(token))
         return false;
-    if (!parseNumber(token, value)) {
+    if (tokenCut_ || !parseNumber(token, value)) {
         if (!bad && badNormals_ == 0)
-            firstBadNormal_ = "Line " + std::to_string(tokenLine_) + ": " + quoted(token);
+            firstBadNormal_ = lineText(tokenLine_) + quoted(token) +
+                              (tokenCut_ ? ", longer than " + std::to_string(kMaxToken) + " characters" : "");
         bad = true;
         *value = 0.0f;
     }
@@ -161,8 +194,7 @@ bool AsciiStlParser::expectKeyword(std::string_view keyword) {
         return false;
     if (equalsKeyword(token, keyword))
         return true;
-    stop_ = "Line " + std::to_string(tokenLine_) + ": " + quoted(token) + " where \"" + std::string(keyword) +
-            "\" belongs.";
+    stop_ = lineText(tokenLine_) + quoted(token) + " where \"" + std::string(keyword) + "\" belongs.";
     return false;
 }
 
@@ -183,34 +215,57 @@ bool AsciiStlParser::readHeader() {
     if (!equalsKeyword(token, "solid"))
         return false;
     nameLine_ = tokenLine_;
+    inSolid_ = true;
+    return true;
+}
+
+bool AsciiStlParser::findFacet() {
+    std::string_view token;
+    bool facetOnNameLine = false;
+    for (;;) {
+        if (!nextToken(token)) {
+            if (inSolid_)
+                stop_ = "The data ends after line " + std::to_string(tokenLine_) + " without \"endsolid\".";
+            return false;
+        }
+        if (tokenLine_ == nameLine_) {
+            // A solid's name, unless "facet normal" ends it (a file on one line).
+            if (facetOnNameLine && equalsKeyword(token, "normal"))
+                break;
+            facetOnNameLine = equalsKeyword(token, "facet");
+            if (facetOnNameLine)
+                facetLine_ = tokenLine_;
+            continue;
+        }
+        if (equalsKeyword(token, "facet")) {
+            facetLine_ = tokenLine_;
+            if (!expectKeyword("normal"))
+                return false;
+            break;
+        }
+        const bool endsSolid = inSolid_ && equalsKeyword(token, "endsolid");
+        if (endsSolid || (!inSolid_ && equalsKeyword(token, "solid"))) {
+            inSolid_ = !endsSolid;
+            nameLine_ = tokenLine_;
+            continue;
+        }
+        stop_ = lineText(tokenLine_) + quoted(token) + " where " +
+                (inSolid_ ? "\"facet\" or \"endsolid\"" : "\"solid\"") + " belongs.";
+        return false;
+    }
+    // A facet after "endsolid" opens a solid of its own, which must end too.
+    inSolid_ = true;
+    nameLine_ = 0;
     return true;
 }
 
 bool AsciiStlParser::nextFacet(float facet[12]) {
-    std::string_view token;
-    // Skip to the next "normal", past the ends and starts of solids (with
-    // their names) and the words that close a facet. A word of a facet's
-    // inside met here means the facet's "normal" was lost: the grammar breaks.
-    for (;;) {
-        if (!nextToken(token))
-            return false;
-        if (equalsKeyword(token, "normal"))
-            break;
-        if (equalsKeyword(token, "solid") || equalsKeyword(token, "endsolid")) {
-            nameLine_ = tokenLine_;
-        } else if (tokenLine_ != nameLine_ &&
-                   (equalsKeyword(token, "outer") || equalsKeyword(token, "loop") ||
-                    equalsKeyword(token, "vertex"))) {
-            stop_ = "Line " + std::to_string(tokenLine_) + ": " + quoted(token) + " outside a facet.";
-            return false;
-        }
-    }
-    facetLine_ = tokenLine_;
+    if (!findFacet())
+        return false;
     bool badNormal = false;
     for (int i = 0; i < 3; ++i)
         if (!nextNormalComponent(&facet[i], badNormal))
             return false;
-    badNormals_ += badNormal;
     if (!expectKeyword("outer") || !expectKeyword("loop"))
         return false;
     for (int v = 0; v < 3; ++v) {
@@ -220,6 +275,9 @@ bool AsciiStlParser::nextFacet(float facet[12]) {
             if (!nextNumber(&facet[3 + 3 * v + i]))
                 return false;
     }
+    if (!expectKeyword("endloop") || !expectKeyword("endfacet"))
+        return false;
+    badNormals_ += badNormal;
     return true;
 }
 
