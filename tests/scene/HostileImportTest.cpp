@@ -187,7 +187,7 @@ TEST_F(SceneTest, hostileFilesImportSoundlyOrAreRefusedWithWhatWasFound) {
         {"flat_ascii.stl", stlfixtures::asciiStl(flat), 0,
          "Load object fail!\nflat_ascii.stl: The file holds no valid facet.", true},
         {"far.stl", stlfixtures::binaryStl(far), 0,
-         "Load object fail!\nfar.stl: 2 facets reach beyond the coordinate limit of ±1000000 mm (a corner at 1e+07 "
+         "Load object fail!\nfar.stl: 2 facets reach beyond the coordinate limit of ±1000000 mm (a corner at -10000000 "
          "mm): the file is refused whole.",
          true},
         {"far_cube.stl", stlfixtures::asciiStl(stlfixtures::cube(2e6f)), 0,
