@@ -55,7 +55,28 @@ bool AsciiStlParser::atDataEnd() {
     return pos_ == end_ && (eof_ || in_.peek() == std::char_traits<char>::eof());
 }
 
-bool AsciiStlParser::nextToken(std::string_view& token) {
+// The hot path, inlined into the callers of this file: the token and the
+// white space before it lie inside the buffer.
+inline bool AsciiStlParser::nextToken(std::string_view& token) {
+    size_t at = pos_;
+    size_t line = line_;
+    while (at < end_ && isSpace(buffer_[at])) {
+        line += buffer_[at] == '\n';
+        ++at;
+    }
+    size_t stop = at;
+    while (stop < end_ && !isSpace(buffer_[stop]))
+        ++stop;
+    if (at == stop || stop == end_ || stop - at > kMaxToken)
+        return nextTokenAcrossRefills(token);
+    pos_ = stop;
+    line_ = tokenLine_ = line;
+    tokenCut_ = false;
+    token = std::string_view(buffer_.get() + at, stop - at);
+    return true;
+}
+
+bool AsciiStlParser::nextTokenAcrossRefills(std::string_view& token) {
     // Skip white space, refilling as needed.
     for (;;) {
         while (pos_ < end_ && isSpace(buffer_[pos_])) {
@@ -69,15 +90,10 @@ bool AsciiStlParser::nextToken(std::string_view& token) {
     }
     tokenLine_ = line_;
     tokenCut_ = false;
-    // Fast path: the token ends inside the buffer.
+    // The token is long or may cross the buffer's end: gather it in token_.
     size_t start = pos_;
     while (pos_ < end_ && !isSpace(buffer_[pos_]))
         ++pos_;
-    if (pos_ < end_ && pos_ - start <= kMaxToken) {
-        token = std::string_view(buffer_.get() + start, pos_ - start);
-        return true;
-    }
-    // The token is long or crosses the buffer's end: gather it in token_.
     size_t length = 0;
     for (;;) {
         const size_t here = pos_ - start;

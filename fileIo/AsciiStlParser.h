@@ -65,6 +65,9 @@ public:
 
 private:
     bool nextToken(std::string_view& token);
+    // nextToken where the token or the white space before it reaches the
+    // buffer's end, or the token is longer than kMaxToken.
+    bool nextTokenAcrossRefills(std::string_view& token);
     bool nextNumber(float* value);
     // A component of a facet normal; one that is not a number reads as 0 and
     // sets `bad`.
