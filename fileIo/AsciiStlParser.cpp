@@ -182,8 +182,7 @@ bool AsciiStlParser::nextNumber(float* value) {
     } else if (parseNumber(token, value)) {
         return true;
     } else if (atDataEnd()) {
-        // A number cut by the end of the data ("1.5e+"): the facet is cut.
-        stop_ = "The data ends inside the facet of line " + std::to_string(facetLine_) + ".";
+        noteFacetCut(); // a number cut short ("1.5e+")
     } else {
         error_ = lineText(tokenLine_) + quoted(token) + " is not a number.";
     }
@@ -210,15 +209,33 @@ bool AsciiStlParser::expectKeyword(std::string_view keyword) {
         return false;
     if (equalsKeyword(token, keyword))
         return true;
-    stop_ = lineText(tokenLine_) + quoted(token) + " where \"" + std::string(keyword) + "\" belongs.";
+    if (cutShort(token, keyword))
+        noteFacetCut();
+    else
+        stop_ = lineText(tokenLine_) + quoted(token) + " where \"" + std::string(keyword) + "\" belongs.";
     return false;
 }
 
 bool AsciiStlParser::nextTokenInFacet(std::string_view& token) {
     if (nextToken(token))
         return true;
-    stop_ = "The data ends inside the facet of line " + std::to_string(facetLine_) + ".";
+    noteFacetCut();
     return false;
+}
+
+bool AsciiStlParser::cutShort(std::string_view token, std::string_view keyword) {
+    return token.size() < keyword.size() && equalsKeyword(token, keyword.substr(0, token.size())) &&
+           atDataEnd();
+}
+
+void AsciiStlParser::noteFacetCut() {
+    stop_ = "The data ends inside the facet of line " + std::to_string(facetLine_) + ".";
+    dataEnded_ = true;
+}
+
+void AsciiStlParser::noteSolidCut() {
+    stop_ = "The data ends at line " + std::to_string(tokenLine_) + " before \"endsolid\".";
+    dataEnded_ = true;
 }
 
 bool AsciiStlParser::readHeader() {
@@ -241,7 +258,7 @@ bool AsciiStlParser::findFacet() {
     for (;;) {
         if (!nextToken(token)) {
             if (inSolid_)
-                stop_ = "The data ends after line " + std::to_string(tokenLine_) + " without \"endsolid\".";
+                noteSolidCut();
             return false;
         }
         if (tokenLine_ == nameLine_) {
@@ -265,8 +282,11 @@ bool AsciiStlParser::findFacet() {
             nameLine_ = tokenLine_;
             continue;
         }
-        stop_ = lineText(tokenLine_) + quoted(token) + " where " +
-                (inSolid_ ? "\"facet\" or \"endsolid\"" : "\"solid\"") + " belongs.";
+        if (inSolid_ && (cutShort(token, "facet") || cutShort(token, "endsolid")))
+            noteSolidCut();
+        else
+            stop_ = lineText(tokenLine_) + quoted(token) + " where " +
+                    (inSolid_ ? "\"facet\" or \"endsolid\"" : "\"solid\"") + " belongs.";
         return false;
     }
     // A facet after "endsolid" opens a solid of its own, which must end too.

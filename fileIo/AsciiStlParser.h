@@ -53,6 +53,9 @@ public:
     // \"outer\" belongs." Quoted tokens show at most 32 bytes, control bytes
     // as \xNN.
     const std::string& stop() const { return stop_; }
+    // The stop is the end of the data: the file was cut short (inside a
+    // facet, a keyword or a number, or before the last "endsolid").
+    bool dataEnded() const { return dataEnded_; }
     // Facets whose normal has a component that is not a number (read as 0),
     // and the first such component with its line ("Line 3: \"0,5\"").
     size_t badNormals() const { return badNormals_; }
@@ -84,6 +87,12 @@ private:
     bool refill();
     // Nothing follows the last token read.
     bool atDataEnd();
+    // The data ends right after token, which begins keyword (lower case).
+    bool cutShort(std::string_view token, std::string_view keyword);
+    // Note in stop_ that the data ends inside the current facet, or before
+    // the current solid's "endsolid".
+    void noteFacetCut();
+    void noteSolidCut();
 
     std::istream& in_;
     std::unique_ptr<char[]> buffer_;
@@ -100,6 +109,7 @@ private:
     bool inSolid_ = false;
     // The last token was longer than kMaxToken (token_ holds its start).
     bool tokenCut_ = false;
+    bool dataEnded_ = false;
     // Line of the current facet's "facet".
     size_t facetLine_ = 0;
     std::string error_;

@@ -302,7 +302,7 @@ int StlFileHandling::readAsciiFrom(std::istream& in) {
         if (!parser.stop().empty())
             addNote(parser.stop() + " The " + std::to_string(parsed) +
                     (parsed == 1 ? " facet before it was" : " facets before it were") +
-                    " read; the rest of the file was left out.");
+                    (parser.dataEnded() ? " read." : " read; the rest of the file was left out."));
         if (parser.badNormals() > 0)
             addNote(std::to_string(parser.badNormals()) +
                     (parser.badNormals() == 1 ? " facet has a normal that is not a number ("

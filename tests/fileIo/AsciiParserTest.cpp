@@ -98,9 +98,11 @@ TEST(AsciiStlParser, grammarCases) {
         {"zero byte in a keyword", solid(2).replace(solid(2).rfind("outer"), 5, std::string("ou\0er", 5)), true, 1,
          "Line 10: \"ou\\x00er\" where \"outer\" belongs.", 0},
         {"cut after the last endfacet", solid(2).substr(0, solid(2).size() - 11), true, 2,
-         "The data ends after line 15 without \"endsolid\".", 0},
+         "The data ends at line 15 before \"endsolid\".", 0},
+        {"cut inside endsolid", solid(2).substr(0, solid(2).size() - 6), true, 2,
+         "The data ends at line 16 before \"endsolid\".", 0},
         {"cut inside endloop", solid(2).substr(0, solid(2).rfind("endloop") + 4), true, 1,
-         "Line 14: \"endl\" where \"endloop\" belongs.", 0},
+         "The data ends inside the facet of line 9.", 0},
         {"cut after the last number", solid(2).substr(0, solid(2).rfind("endloop")), true, 1,
          "The data ends inside the facet of line 9.", 0},
         // A number is read whole or not at all.
@@ -123,7 +125,7 @@ TEST(AsciiStlParser, grammarCases) {
          true, 2, "", 2},
         {"facets after endsolid", solid(1) + kFacet + "endsolid\n", true, 2, "", 0},
         {"facets after endsolid without their own", solid(1) + kFacet, true, 2,
-         "The data ends after line 16 without \"endsolid\".", 0},
+         "The data ends at line 16 before \"endsolid\".", 0},
         {"three solids", solid(4, "a") + solid(4, "b b") + "\n\n" + solid(4, "c"), true, 12, "", 0},
         {"no trailing newline", "solid\nfacet normal 0 0 1 outer loop vertex 0 0 0 vertex 1 0 0 vertex 0 1 0 endloop "
                                 "endfacet endsolid", true, 1, "", 0},
