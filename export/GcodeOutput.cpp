@@ -1,14 +1,18 @@
 #include "export/GcodeOutput.h"
 
+#include "fileIo/ReadCheck.h"
 #include "fileIo/ReplacementFile.h"
 #include "fileIo/SafeFileWriter.h"
 
 #include <QCoreApplication>
 #include <QFile>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <map>
+
+#include <unistd.h>
 
 namespace gcodeexport {
 
@@ -128,11 +132,48 @@ private:
     bool m_collecting = false;
 };
 
-// Reads the next piece of in into buffer at offset; the bytes read, 0 at the
-// end, -1 on an error.
-qint64 readBlock(QFile& in, QByteArray& buffer, qint64 offset) {
-    return in.read(buffer.data() + offset, buffer.size() - offset);
-}
+// The slicer's output opened for reading. Only a regular file is read, not a
+// link, pipe or device put in its place (a link to /dev/zero never ends, a
+// pipe blocks), and no further than its size when it was opened.
+class SlicerOutput {
+public:
+    // False with *error when the file cannot be read as above.
+    bool open(const QString& path, QString* error) {
+        int64_t size = 0;
+        fileIo::ReadFailure failure = fileIo::ReadFailure::None;
+        const int fd = fileIo::openRegularFileNoLink(path.toStdWString(), &size, &failure);
+        if (fd < 0) {
+            *error = failure == fileIo::ReadFailure::Missing ? tr("The slicer wrote no G-code file.")
+                     : failure == fileIo::ReadFailure::NotRegular
+                         ? tr("The slicer's output is not a regular file.")
+                         : tr("The slicer's G-code could not be read.");
+            return false;
+        }
+        if (!m_file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
+            *error = tr("The slicer's G-code could not be read: %1").arg(m_file.errorString());
+            return false;
+        }
+        m_size = m_left = size;
+        return true;
+    }
+    // Reads the next piece into buffer at offset; the bytes read, 0 at the
+    // end, -1 on an error.
+    qint64 readBlock(QByteArray& buffer, qint64 offset) {
+        const qint64 n = m_file.read(buffer.data() + offset, std::min(buffer.size() - offset, m_left));
+        m_left -= std::max<qint64>(n, 0);
+        return n;
+    }
+    // The file's size when it was opened.
+    qint64 size() const { return m_size; }
+    bool failed() const { return m_file.error() != QFileDevice::NoError; }
+    QString errorString() const { return m_file.errorString(); }
+
+private:
+    QFile m_file;
+    qint64 m_size = 0;
+    qint64 m_left = 0;
+};
 
 QString incompleteText(const GcodeFileCheck& check) {
     if (!check.hasLayerCount || check.layersFound == 0)
@@ -148,13 +189,14 @@ QString incompleteText(const GcodeFileCheck& check) {
 } // namespace
 
 GcodeFileCheck checkGcodeFile(const QString& path, const std::vector<bool>& emptyLayers) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    SlicerOutput file;
+    QString error;
+    if (!file.open(path, &error))
         return GcodeFileCheck();
     GcodeScanner scanner(emptyLayers);
     QByteArray buffer(int(kBlockBytes), Qt::Uninitialized);
     qint64 bytes = 0;
-    for (qint64 n; (n = readBlock(file, buffer, 0)) > 0; bytes += n)
+    for (qint64 n; (n = file.readBlock(buffer, 0)) > 0; bytes += n)
         scanner.feed(buffer.constData(), size_t(n));
     return scanner.finish(bytes);
 }
@@ -192,11 +234,9 @@ void SlicerLogReader::clear() {
 bool installGcode(const QString& source, const QString& target, const QStringList& header,
                   const std::vector<bool>& emptyLayers, GcodeFileCheck* check, QString* error) {
     *check = GcodeFileCheck();
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        *error = tr("The slicer wrote no G-code file.");
+    SlicerOutput in;
+    if (!in.open(source, error))
         return false;
-    }
     check->bytes = in.size();
     std::map<QByteArray, QByteArray> replacement;
     for (const QString& line : header)
@@ -224,7 +264,7 @@ bool installGcode(const QString& source, const QString& target, const QStringLis
     qint64 kept = 0; // bytes of an unfinished header line at the buffer's start
     qint64 bytes = 0;
     for (;;) {
-        const qint64 n = readBlock(in, buffer, kept);
+        const qint64 n = in.readBlock(buffer, kept);
         if (n < 0)
             break;
         scanner.feed(buffer.constData() + kept, size_t(n));
@@ -269,7 +309,7 @@ bool installGcode(const QString& source, const QString& target, const QStringLis
         *error = saveFailure(QString::fromUtf8(fileIo::saveFailureText(out.failure())));
         return false;
     }
-    if (in.error() != QFileDevice::NoError) {
+    if (in.failed()) {
         *error = tr("The slicer's G-code could not be read: %1").arg(in.errorString());
         return false;
     }

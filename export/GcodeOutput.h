@@ -15,8 +15,10 @@
 // slices at the top, the tip of a cone too thin to print. Raft layers are
 // numbered below 0 and are not counted.
 //
-// Files are scanned and copied in blocks; only the lines of the leading
-// comment block are looked at one by one. Lines may be of any length.
+// The slicer's output is read only when it is a regular file (not a link,
+// pipe or device put at its path), and no further than its size when it was
+// opened. Files are scanned and copied in blocks; only the lines of the
+// leading comment block are looked at one by one. Lines may be of any length.
 #include <QString>
 #include <QStringList>
 
@@ -45,8 +47,8 @@ struct GcodeFileCheck {
     }
 };
 
-// Reads the whole file once and counts what it holds; emptyLayers as for
-// installGcode.
+// Reads the whole file once and counts what it holds (nothing, bytes -1,
+// when it is missing or not a regular file); emptyLayers as for installGcode.
 GcodeFileCheck checkGcodeFile(const QString& path, const std::vector<bool>& emptyLayers = {});
 
 // What the slicer's log says about its output: the header lines it printed
@@ -76,7 +78,8 @@ private:
 // empty (see SlicerLogReader). Fills *check while copying (on success its
 // bytes are the target's new size). False with *error, and target untouched,
 // when the file is not whole (see above), cannot be read, the target cannot
-// be replaced (a folder, a pipe) or the copy could not be written completely.
+// be replaced (a folder, a pipe), the source is not a regular file or the
+// copy could not be written completely.
 bool installGcode(const QString& source, const QString& target, const QStringList& header,
                   const std::vector<bool>& emptyLayers, GcodeFileCheck* check, QString* error);
 

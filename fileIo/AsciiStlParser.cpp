@@ -1,7 +1,7 @@
 #include "fileIo/AsciiStlParser.h"
 
-#include <charconv>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -51,7 +51,32 @@ bool AsciiStlParser::refill() {
     return true;
 }
 
-bool AsciiStlParser::nextToken(std::string_view& token) {
+bool AsciiStlParser::atDataEnd() {
+    return pos_ == end_ && (eof_ || in_.peek() == std::char_traits<char>::eof());
+}
+
+// The hot path, inlined into the callers of this file: the token and the
+// white space before it lie inside the buffer.
+inline bool AsciiStlParser::nextToken(std::string_view& token) {
+    size_t at = pos_;
+    size_t line = line_;
+    while (at < end_ && isSpace(buffer_[at])) {
+        line += buffer_[at] == '\n';
+        ++at;
+    }
+    size_t stop = at;
+    while (stop < end_ && !isSpace(buffer_[stop]))
+        ++stop;
+    if (at == stop || stop == end_ || stop - at > kMaxToken)
+        return nextTokenAcrossRefills(token);
+    pos_ = stop;
+    line_ = tokenLine_ = line;
+    tokenCut_ = false;
+    token = std::string_view(buffer_.get() + at, stop - at);
+    return true;
+}
+
+bool AsciiStlParser::nextTokenAcrossRefills(std::string_view& token) {
     // Skip white space, refilling as needed.
     for (;;) {
         while (pos_ < end_ && isSpace(buffer_[pos_])) {
@@ -64,20 +89,18 @@ bool AsciiStlParser::nextToken(std::string_view& token) {
             return false;
     }
     tokenLine_ = line_;
-    // Fast path: the token ends inside the buffer.
+    tokenCut_ = false;
+    // The token is long or may cross the buffer's end: gather it in token_.
     size_t start = pos_;
     while (pos_ < end_ && !isSpace(buffer_[pos_]))
         ++pos_;
-    if (pos_ < end_ && pos_ - start <= kMaxToken) {
-        token = std::string_view(buffer_.get() + start, pos_ - start);
-        return true;
-    }
-    // The token is long or crosses the buffer's end: gather it in token_.
     size_t length = 0;
     for (;;) {
-        const size_t take = std::min(pos_ - start, kMaxToken - length);
+        const size_t here = pos_ - start;
+        const size_t take = std::min(here, kMaxToken - length);
         std::memcpy(token_ + length, buffer_.get() + start, take);
         length += take;
+        tokenCut_ |= here > take;
         if (pos_ < end_)
             break;
         if (!refill())
@@ -125,9 +148,26 @@ bool AsciiStlParser::parseNumber(std::string_view token, float* value) {
 
 namespace {
 
-// A token as quoted in a message: at most 32 characters.
+// A token as quoted in a message: at most its first 32 bytes, with control
+// bytes written as \xNN so that a zero byte cannot end the message early.
 std::string quoted(std::string_view token) {
-    return "\"" + std::string(token.substr(0, 32)) + (token.size() > 32 ? "..." : "") + "\"";
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out = "\"";
+    for (const char c : token.substr(0, 32)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            out += "\\x";
+            out += hex[byte >> 4];
+            out += hex[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out + (token.size() > 32 ? "...\"" : "\"");
+}
+
+std::string lineText(size_t line) {
+    return "Line " + std::to_string(line) + ": ";
 }
 
 } // namespace
@@ -136,9 +176,16 @@ bool AsciiStlParser::nextNumber(float* value) {
     std::string_view token;
     if (!nextTokenInFacet(token))
         return false;
-    if (parseNumber(token, value))
+    if (tokenCut_) {
+        error_ = lineText(tokenLine_) + quoted(token) + " is longer than " + std::to_string(kMaxToken) +
+                 " characters; no number is read from it.";
+    } else if (parseNumber(token, value)) {
         return true;
-    error_ = "Line " + std::to_string(tokenLine_) + ": " + quoted(token) + " is not a number.";
+    } else if (atDataEnd()) {
+        noteFacetCut(); // a number cut short ("1.5e+")
+    } else {
+        error_ = lineText(tokenLine_) + quoted(token) + " is not a number.";
+    }
     return false;
 }
 
@@ -146,9 +193,10 @@ bool AsciiStlParser::nextNormalComponent(float* value, bool& bad) {
     std::string_view token;
     if (!nextTokenInFacet(token))
         return false;
-    if (!parseNumber(token, value)) {
+    if (tokenCut_ || !parseNumber(token, value)) {
         if (!bad && badNormals_ == 0)
-            firstBadNormal_ = "Line " + std::to_string(tokenLine_) + ": " + quoted(token);
+            firstBadNormal_ = lineText(tokenLine_) + quoted(token) +
+                              (tokenCut_ ? ", longer than " + std::to_string(kMaxToken) + " characters" : "");
         bad = true;
         *value = 0.0f;
     }
@@ -161,16 +209,33 @@ bool AsciiStlParser::expectKeyword(std::string_view keyword) {
         return false;
     if (equalsKeyword(token, keyword))
         return true;
-    stop_ = "Line " + std::to_string(tokenLine_) + ": " + quoted(token) + " where \"" + std::string(keyword) +
-            "\" belongs.";
+    if (cutShort(token, keyword))
+        noteFacetCut();
+    else
+        stop_ = lineText(tokenLine_) + quoted(token) + " where \"" + std::string(keyword) + "\" belongs.";
     return false;
 }
 
 bool AsciiStlParser::nextTokenInFacet(std::string_view& token) {
     if (nextToken(token))
         return true;
-    stop_ = "The data ends inside the facet of line " + std::to_string(facetLine_) + ".";
+    noteFacetCut();
     return false;
+}
+
+bool AsciiStlParser::cutShort(std::string_view token, std::string_view keyword) {
+    return token.size() < keyword.size() && equalsKeyword(token, keyword.substr(0, token.size())) &&
+           atDataEnd();
+}
+
+void AsciiStlParser::noteFacetCut() {
+    stop_ = "The data ends inside the facet of line " + std::to_string(facetLine_) + ".";
+    dataEnded_ = true;
+}
+
+void AsciiStlParser::noteSolidCut() {
+    stop_ = "The data ends at line " + std::to_string(tokenLine_) + " before \"endsolid\".";
+    dataEnded_ = true;
 }
 
 bool AsciiStlParser::readHeader() {
@@ -183,34 +248,60 @@ bool AsciiStlParser::readHeader() {
     if (!equalsKeyword(token, "solid"))
         return false;
     nameLine_ = tokenLine_;
+    inSolid_ = true;
+    return true;
+}
+
+bool AsciiStlParser::findFacet() {
+    std::string_view token;
+    bool facetOnNameLine = false;
+    for (;;) {
+        if (!nextToken(token)) {
+            if (inSolid_)
+                noteSolidCut();
+            return false;
+        }
+        if (tokenLine_ == nameLine_) {
+            // A solid's name, unless "facet normal" ends it (a file on one line).
+            if (facetOnNameLine && equalsKeyword(token, "normal"))
+                break;
+            facetOnNameLine = equalsKeyword(token, "facet");
+            if (facetOnNameLine)
+                facetLine_ = tokenLine_;
+            continue;
+        }
+        if (equalsKeyword(token, "facet")) {
+            facetLine_ = tokenLine_;
+            if (!expectKeyword("normal"))
+                return false;
+            break;
+        }
+        const bool endsSolid = inSolid_ && equalsKeyword(token, "endsolid");
+        if (endsSolid || (!inSolid_ && equalsKeyword(token, "solid"))) {
+            inSolid_ = !endsSolid;
+            nameLine_ = tokenLine_;
+            continue;
+        }
+        if (inSolid_ && (cutShort(token, "facet") || cutShort(token, "endsolid")))
+            noteSolidCut();
+        else
+            stop_ = lineText(tokenLine_) + quoted(token) + " where " +
+                    (inSolid_ ? "\"facet\" or \"endsolid\"" : "\"solid\"") + " belongs.";
+        return false;
+    }
+    // A facet after "endsolid" opens a solid of its own, which must end too.
+    inSolid_ = true;
+    nameLine_ = 0;
     return true;
 }
 
 bool AsciiStlParser::nextFacet(float facet[12]) {
-    std::string_view token;
-    // Skip to the next "normal", past the ends and starts of solids (with
-    // their names) and the words that close a facet. A word of a facet's
-    // inside met here means the facet's "normal" was lost: the grammar breaks.
-    for (;;) {
-        if (!nextToken(token))
-            return false;
-        if (equalsKeyword(token, "normal"))
-            break;
-        if (equalsKeyword(token, "solid") || equalsKeyword(token, "endsolid")) {
-            nameLine_ = tokenLine_;
-        } else if (tokenLine_ != nameLine_ &&
-                   (equalsKeyword(token, "outer") || equalsKeyword(token, "loop") ||
-                    equalsKeyword(token, "vertex"))) {
-            stop_ = "Line " + std::to_string(tokenLine_) + ": " + quoted(token) + " outside a facet.";
-            return false;
-        }
-    }
-    facetLine_ = tokenLine_;
+    if (!findFacet())
+        return false;
     bool badNormal = false;
     for (int i = 0; i < 3; ++i)
         if (!nextNormalComponent(&facet[i], badNormal))
             return false;
-    badNormals_ += badNormal;
     if (!expectKeyword("outer") || !expectKeyword("loop"))
         return false;
     for (int v = 0; v < 3; ++v) {
@@ -220,6 +311,9 @@ bool AsciiStlParser::nextFacet(float facet[12]) {
             if (!nextNumber(&facet[3 + 3 * v + i]))
                 return false;
     }
+    if (!expectKeyword("endloop") || !expectKeyword("endfacet"))
+        return false;
+    badNormals_ += badNormal;
     return true;
 }
 

@@ -59,9 +59,10 @@ bool FileHandling::isAsciiFile() const {
     std::ifstream in;
     if (!openRegularFile(in, fileName_))
         return false;
-    char head[100] = {};
+    char head[100];
     in.read(head, sizeof head);
-    return std::find(head, head + sizeof head, '\0') == head + sizeof head;
+    const auto got = in.gcount();
+    return got > 0 && std::find(head, head + got, '\0') == head + got;
 }
 
 } // namespace fileIo

@@ -55,8 +55,10 @@ public:
     virtual int writeBinary() = 0;
     virtual bool isAvailable();
 
-    // A file is read as ASCII only when its first 100 bytes can be read and
-    // none of them is zero; shorter or unopenable files count as binary.
+    // A file is read as ASCII when none of its first 100 bytes (all of it
+    // when shorter) is zero; empty or unopenable files count as binary. A
+    // binary STL file shorter than 100 bytes holds no facet, so a short text
+    // file loses nothing by being read as ASCII.
     bool isAsciiFile() const;
 
     void setFileName(const std::wstring& name) { fileName_ = name; }

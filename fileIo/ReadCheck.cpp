@@ -67,4 +67,26 @@ bool openRegularFile(std::ifstream& in, const std::wstring& path) {
     return in.is_open();
 }
 
+int openRegularFileNoLink(const std::wstring& path, int64_t* size, ReadFailure* failure) {
+    const std::string bytes = encodePath(path);
+    // Without blocking: a pipe without a writer would hold the open for ever.
+    const int fd = ::open(bytes.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *failure = errno == ENOENT || errno == ENOTDIR ? ReadFailure::Missing
+                   : errno == ELOOP                    ? ReadFailure::NotRegular
+                                                       : ReadFailure::NotReadable;
+        return -1;
+    }
+    struct stat st {};
+    const bool known = ::fstat(fd, &st) == 0;
+    if (!known || !S_ISREG(st.st_mode)) {
+        *failure = known ? ReadFailure::NotRegular : ReadFailure::NotReadable;
+        ::close(fd);
+        return -1;
+    }
+    *size = static_cast<int64_t>(st.st_size);
+    *failure = ReadFailure::None;
+    return fd;
+}
+
 } // namespace fileIo

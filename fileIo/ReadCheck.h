@@ -3,6 +3,7 @@
 // opened for reading. Only regular files are opened: a FIFO without a writer
 // would block the open for ever, and a device has no end.
 
+#include <cstdint>
 #include <fstream>
 #include <string>
 
@@ -34,5 +35,12 @@ ReadFailure checkReadableFile(const std::wstring& path);
 // Opens path for binary reading when it names a regular file; false (and
 // `in` left closed) otherwise, so that a pipe never blocks the caller.
 bool openRegularFile(std::ifstream& in, const std::wstring& path);
+
+// Opens path for reading only when it is itself a regular file: not a link
+// (to a device, a pipe or anything else), a pipe, a device or a folder. Never
+// blocks. Returns the descriptor (the caller closes it) and sets *size to the
+// file's size at the open; -1 with *failure (Missing, NotReadable or
+// NotRegular) otherwise.
+int openRegularFileNoLink(const std::wstring& path, int64_t* size, ReadFailure* failure);
 
 } // namespace fileIo

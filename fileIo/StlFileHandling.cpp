@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -163,14 +164,15 @@ void PassedOverFacets::add(const float facet[12]) {
     float farthestHere = 0.0f;
     bool notNumber = false;
     for (int c = 3; c < 12; ++c) {
-        const float magnitude = std::fabs(facet[c]);
-        if (magnitude > topolib::kMaxImportCoordinate)
-            farthestHere = std::max(farthestHere, magnitude);
+        if (std::fabs(facet[c]) > topolib::kMaxImportCoordinate &&
+            std::fabs(facet[c]) > std::fabs(farthestHere))
+            farthestHere = facet[c];
         notNumber |= std::isnan(facet[c]);
     }
-    if (farthestHere > 0.0f) {
+    if (farthestHere != 0.0f) {
         ++beyond;
-        farthest = std::max(farthest, farthestHere);
+        if (std::fabs(farthestHere) > std::fabs(farthest))
+            farthest = farthestHere;
     } else if (notNumber) {
         ++notANumber;
     }
@@ -179,7 +181,8 @@ void PassedOverFacets::add(const float facet[12]) {
 void PassedOverFacets::merge(const PassedOverFacets& other) {
     notANumber += other.notANumber;
     beyond += other.beyond;
-    farthest = std::max(farthest, other.farthest);
+    if (std::fabs(other.farthest) > std::fabs(farthest))
+        farthest = other.farthest;
 }
 
 // Welds the corners (and releases them). Result 1 when at least one valid
@@ -189,8 +192,16 @@ void PassedOverFacets::merge(const PassedOverFacets& other) {
 int StlFileHandling::finishImport(topolib::StlObject& mesh, topolib::FacetImport& facets,
                                   const PassedOverFacets& passedOver) {
     if (passedOver.beyond > 0) {
-        char farthest[32];
-        std::snprintf(farthest, sizeof farthest, "%.7g", static_cast<double>(passedOver.farthest));
+        // The shortest text that reads back as the same float, with its sign
+        // and without an exponent while one is not needed: -1000000.1, not a
+        // rounding that looks inside the limit.
+        const float far = passedOver.farthest;
+        char farthest[64];
+        const auto written =
+            std::fabs(far) < 1e15f
+                ? std::to_chars(farthest, farthest + sizeof farthest - 1, far, std::chars_format::fixed)
+                : std::to_chars(farthest, farthest + sizeof farthest - 1, far);
+        *written.ptr = '\0';
         addNote(std::to_string(passedOver.beyond) +
                 (passedOver.beyond == 1 ? " facet reaches" : " facets reach") +
                 " beyond the coordinate limit of ±" +
@@ -291,7 +302,7 @@ int StlFileHandling::readAsciiFrom(std::istream& in) {
         if (!parser.stop().empty())
             addNote(parser.stop() + " The " + std::to_string(parsed) +
                     (parsed == 1 ? " facet before it was" : " facets before it were") +
-                    " read; the rest of the file was left out.");
+                    (parser.dataEnded() ? " read." : " read; the rest of the file was left out."));
         if (parser.badNormals() > 0)
             addNote(std::to_string(parser.badNormals()) +
                     (parser.badNormals() == 1 ? " facet has a normal that is not a number ("
@@ -410,7 +421,7 @@ int StlFileHandling::readBinaryFrom(std::istream& in) {
                                     " facets but its size holds none.");
         return kFailure;
     }
-    count = std::min(count, kMaxBinaryFacets);
+    count = std::min(count, facetLimit_);
     // Input without a size (a pipe) cannot back its count: the arrays grow in
     // steps with what arrives instead of being reserved for the count, and
     // each step passes the memory check.
@@ -597,30 +608,40 @@ int StlFileHandling::readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, c
     return kSuccess;
 }
 
-// The count of a binary file and its size must agree, and the file must
-// still hold its records while they are read; input without a size disagrees
-// when it ends early. Notes a disagreement, and fails a file of which fewer
-// than half the records read make valid triangles (not binary STL at all).
-// Returns `result` otherwise.
+// The count of a binary file and its size must agree, the file must still
+// hold its records while they are read, and every record it declares must be
+// read; input without a size disagrees when it ends early. Notes a
+// disagreement or a count cut to the facet limit, and fails a file of which
+// fewer than half the records read make valid triangles (not binary STL at
+// all). Returns `result` otherwise.
 int StlFileHandling::checkBinaryCount(const BinaryRead& read, uint32_t declared, uint64_t present, int result) {
     // The input ended before the records its size held when the read began.
     const bool shrank = read.sized && read.index < read.count;
+    // The facet limit, not the data, ended the read.
+    const bool limited = !shrank && read.count == facetLimit_ && declared > facetLimit_ &&
+                         (read.sized ? present > facetLimit_ : !read.ended);
     const uint64_t holds = read.sized ? present : read.index;
-    if (!shrank && (read.sized ? declared == present : !read.ended))
+    if (!shrank && !limited && (read.sized ? declared == present : !read.ended))
         return result;
-    const std::string counts = std::to_string(declared) + " facets, its size holds " + std::to_string(holds);
+    const std::string declares = "declares " + std::to_string(declared) + " facets";
+    const std::string sizeHolds = ", its size holds " + std::to_string(holds);
     const topolib::StlObject& mesh = read.mesh;
     if (mesh.facetCount() * 2 < static_cast<uint64_t>(read.index)) {
         notes_.clear();
-        addNote("This is not a binary STL file: it declares " + counts + ", and only " +
+        addNote("This is not a binary STL file: it " + declares + sizeHolds + ", and only " +
                 std::to_string(mesh.facetCount()) + " of them make valid triangles.");
         return kFailure;
     }
     const std::string taken = std::to_string(read.index);
-    notes_.insert(notes_.begin(), shrank ? "The file declares " + std::to_string(declared) + " facets, its size held " +
-                                               std::to_string(present) + " when the read began, but it ended after " +
-                                               taken + " (it shrank while it was read); " + taken + " facets were read."
-                                         : "The file declares " + counts + "; " + taken + " facets were read.");
+    std::string note = "The file " + declares;
+    if (shrank)
+        note += ", its size held " + std::to_string(present) + " when the read began, but it ended after " +
+                taken + " (it shrank while it was read)";
+    else if (!limited || (read.sized && declared != present))
+        note += sizeHolds;
+    if (limited)
+        note += ", more than the " + std::to_string(facetLimit_) + " one file may bring";
+    notes_.insert(notes_.begin(), note + "; " + taken + " facets were read.");
     return result;
 }
 

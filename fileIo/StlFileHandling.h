@@ -5,6 +5,7 @@
 #include "fileIo/FileHandling.h"
 #include "topolib/RecordArena.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -24,8 +25,8 @@ struct SaveReport;
 
 // Facets a reader passed over for their corners: those with a coordinate that
 // is not a number (left out), and those reaching beyond
-// ±topolib::kMaxImportCoordinate (they refuse the file), with the largest
-// such magnitude.
+// ±topolib::kMaxImportCoordinate (they refuse the file), with the coordinate
+// of largest magnitude among them (signed).
 struct PassedOverFacets {
     uint64_t notANumber = 0;
     uint64_t beyond = 0;
@@ -78,6 +79,10 @@ public:
     // read fails. Facets with a coordinate that is not finite or beyond
     // ±kMaxImportCoordinate are left out and counted in a note.
     int readBinaryFrom(std::istream& in);
+    // At most this many facets of a binary file are read (kMaxBinaryFacets
+    // unless set lower); a file that declares more is read up to it and told
+    // in loadNotes().
+    void setBinaryFacetLimit(uint32_t limit) { facetLimit_ = std::min(limit, kMaxBinaryFacets); }
     // Records per block of a binary read on `threads` threads (more than
     // one): every thread parses its part of a block and makes its triangles.
     static uint32_t recordsPerParallelBlock(unsigned threads);
@@ -115,6 +120,7 @@ private:
     int readBinaryBlocks(BinaryRead& read, uint32_t blockRecords, const ProgressMonitor& progress);
     int checkBinaryCount(const BinaryRead& read, uint32_t declared, uint64_t present, int result);
 
+    uint32_t facetLimit_ = kMaxBinaryFacets;
     ReadTimings timings_;
     std::chrono::steady_clock::time_point readStart_;
 };

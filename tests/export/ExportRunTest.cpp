@@ -457,6 +457,12 @@ TEST_F(ExportRun, unfinishedRunsKeepThePreviousGcode) {
         {"cancelled", QString("exec sleep 30\n"), "",
          [](gcodeexport::GcodeExport& e) { QTimer::singleShot(300, &e, [&e] { e.cancel(); }); }, false},
         {"fileSizeLimit", big, "could not be saved", {}, true},
+        // Outputs that are no file to copy: a link to a device without end, a
+        // pipe that no one writes, a link even to a whole G-code file.
+        {"linkToDevZero", "ln -s /dev/zero \"$out\"\n", "not a regular file", {}, false},
+        {"pipe", "mkfifo \"$out\"\n", "not a regular file", {}, false},
+        {"linkToGcode", QString(kGoodOutput).replace("\"$out\"", "\"$out.real\"") + "ln -s \"$out.real\" \"$out\"\n",
+         "not a regular file", {}, false},
     };
     addSceneObject(meshfixtures::cube(10.0, {60.0, 60.0, 0.0}));
     for (const Case& c : cases) {

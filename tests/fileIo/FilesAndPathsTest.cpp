@@ -27,6 +27,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <istream>
+#include <sstream>
 #include <streambuf>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -295,6 +296,44 @@ TEST_F(FilesAndPaths, inputWithoutASizeGrowsWithWhatArrives) {
     reader.setTarget(&big);
     ASSERT_EQ(reader.readBinaryFrom(longIn), kSuccess);
     EXPECT_EQ(big.triangleCount(), many.size());
+}
+
+// A binary file that declares more facets than one file may bring is read up
+// to the limit and the user told, as a file cut short is, from a file or from
+// input without a size.
+TEST_F(FilesAndPaths, binaryFacetsBeyondTheLimitAreToldAsACutFileIs) {
+    const auto six = torus(3, 3);
+    const std::vector<Facet> first6(six.begin(), six.begin() + 6), first3(six.begin(), six.begin() + 3);
+    const struct {
+        const char* what;
+        std::string bytes;
+        bool sized;
+        uint32_t triangles;
+        std::string note; // "": none
+    } cases[] = {
+        {"six of six", binaryStl(first6), true, 5, "The file declares 6 facets, more than the 5 one file may bring; "
+                                                    "5 facets were read."},
+        {"six of six, no size", binaryStl(first6), false, 5,
+         "The file declares 6 facets, more than the 5 one file may bring; 5 facets were read."},
+        {"nine, six present", binaryStl(first6, "h", 9), true, 5,
+         "The file declares 9 facets, its size holds 6, more than the 5 one file may bring; 5 facets were read."},
+        {"nine, three present, no size", binaryStl(first3, "h", 9), false, 3,
+         "The file declares 9 facets, its size holds 3; 3 facets were read."},
+        {"five of five", binaryStl(std::vector<Facet>(six.begin(), six.begin() + 5)), true, 5, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::istringstream sized(c.bytes);
+        UnsizedBuffer buffer(c.bytes);
+        std::istream unsized(&buffer);
+        topolib::StlObject mesh;
+        StlFileHandling reader;
+        reader.setTarget(&mesh);
+        reader.setBinaryFacetLimit(5);
+        ASSERT_EQ(reader.readBinaryFrom(c.sized ? static_cast<std::istream&>(sized) : unsized), kSuccess);
+        EXPECT_EQ(mesh.triangleCount(), c.triangles);
+        EXPECT_EQ(reader.loadNotes(), c.note.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.note});
+    }
 }
 
 TEST_F(FilesAndPaths, aFailedReadSaysWhy) {

@@ -157,6 +157,7 @@ TEST_F(StlRead, cornersThatAreNotNumbersDropTheirFacetAndCornersBeyondTheLimitRe
         {"cube 0 to 2000000 mm", cube(2e6f), kFailure, 0},
         {"one corner at -10000000 mm", changed(four, 3, 7, -1e7f), kFailure, 0},
         {"cube -1000000 to 1000000 mm", cubeFrom(-1e6f, 2e6f), kSuccess, 12},
+        {"one corner at -1000000.1 mm", changed(four, 2, 9, -1000000.1f), kFailure, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -176,6 +177,26 @@ TEST_F(StlRead, cornersThatAreNotNumbersDropTheirFacetAndCornersBeyondTheLimitRe
         if (c.result == kSuccess) {
             EXPECT_EQ(fromText.triangleCount(), c.triangles);
         }
+    }
+    // The corner farthest beyond the limit is told with its sign and every
+    // digit that tells it from the limit.
+    const struct {
+        std::vector<Facet> facets;
+        const char* corner;
+    } told[] = {
+        {changed(four, 2, 9, -1000000.1f), "a corner at -1000000.1 mm"},
+        {changed(changed(four, 1, 3, 3e6f), 2, 5, -1e7f), "2 facets reach beyond the coordinate limit of ±1000000 "
+                                                          "mm (a corner at -10000000 mm)"},
+        {changed(four, 0, 4, 1e30f), "a corner at 1e+30 mm"},
+    };
+    for (const auto& c : told) {
+        topolib::StlObject mesh;
+        StlFileHandling handler;
+        handler.setFileName(file("far.stl", asciiStl(c.facets)));
+        handler.setTarget(&mesh);
+        EXPECT_EQ(handler.load(), kFailure);
+        ASSERT_EQ(handler.loadNotes().size(), 1u);
+        EXPECT_NE(handler.loadNotes()[0].find(c.corner), std::string::npos) << handler.loadNotes()[0];
     }
 }
 
@@ -268,8 +289,13 @@ TEST_F(StlRead, asciiTestRoutesEachFileToTheRightReader) {
     } cases[] = {
         {"ascii", asciiCube, kSuccess, 12},
         {"binary whose header starts with solid", solidHeader, kSuccess, 12},
-        // Short files are never ASCII: the binary reader finds no complete facet.
-        {"60-byte ascii text", "solid a\nfacet normal 0 0 1 outer loop vertex 0 0 0 vertex 1 0", kFailure, 0},
+        // A file under 100 bytes without a zero byte is ASCII (a binary file
+        // that short holds no facet).
+        {"60-byte ascii text, cut", "solid a\nfacet normal 0 0 1 outer loop vertex 0 0 0 vertex 1 0", kFailure, 0},
+        // (One complete facet takes 92 bytes; "endsolid" makes 100.)
+        {"92-byte ascii facet", "solid\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
+                                "endloop\nendfacet\n", kSuccess, 1},
+        {"90-byte header and count", binaryStl({}, "short", 1).append(6, 'x'), kFailure, 0},
         // No zero byte in the first 100 bytes: the ASCII reader gets it.
         {"binary without zero bytes up front", std::string(100, 'x') + binaryStl(cube()).substr(100), kFailure, 0},
         {"ascii without any normal", "solid a\n" + std::string(200, ' ') + "endsolid a\n", kFailure, 0},
@@ -298,6 +324,72 @@ TEST_F(StlRead, asciiAndBinaryOfTheSameFacetsGiveTheSameMesh) {
     EXPECT_GT(fromAscii.volume(), 0.0);
     for (int k = 0; k < 3; ++k)
         EXPECT_EQ(fromBinary.bboxMax()[k], fromAscii.bboxMax()[k]);
+}
+
+// An ASCII file cut at any byte, or with any one keyword misspelt, is never a
+// clean success with other geometry: the read keeps exactly the facets
+// complete before the fault and its note names a line and their number.
+TEST_F(StlRead, asciiFileCutOrMisspeltAnywhereKeepsTheCompleteFacetsAndSaysSo) {
+    const std::string text = asciiStl(cube(10.f)); // every facet encloses 50 mm²
+    const auto facetsWithin = [&](std::size_t end) {
+        int n = 0;
+        for (std::size_t at = text.find("endfacet"); at != std::string::npos && at + 8 <= end;
+             at = text.find("endfacet", at + 1))
+            ++n;
+        return n;
+    };
+    const auto lineAt = [&](std::size_t at) { return 1 + std::count(text.begin(), text.begin() + long(at), '\n'); };
+    const auto facetsRead = [](int n) {
+        return "The " + std::to_string(n) + (n == 1 ? " facet before it was read" : " facets before it were read");
+    };
+    // Reads bytes; returns the first note ("" for none) after checking the mesh.
+    const auto readBack = [](const std::string& bytes, int complete) {
+        std::istringstream in(bytes);
+        topolib::StlObject mesh;
+        StlFileHandling handler;
+        handler.setTarget(&mesh);
+        EXPECT_EQ(handler.readAsciiFrom(in), complete > 0 ? kSuccess : kFailure);
+        if (complete > 0) {
+            EXPECT_EQ(mesh.triangleCount(), uint32_t(complete));
+            EXPECT_NEAR(mesh.area(), 50.0 * complete, 1e-9);
+        }
+        return handler.loadNotes().empty() ? std::string() : handler.loadNotes()[0];
+    };
+
+    const std::size_t endsolidEnd = text.rfind("endsolid") + 8;
+    for (std::size_t cut = 5; cut <= text.size(); ++cut) {
+        SCOPED_TRACE("cut at byte " + std::to_string(cut));
+        const int complete = facetsWithin(cut);
+        const std::string note = readBack(text.substr(0, cut), complete);
+        if (cut >= endsolidEnd) {
+            EXPECT_EQ(note, "");
+            continue;
+        }
+        // "Line 40: ..." or "... of line 37." or "... at line 86 ...".
+        const std::size_t at = note.find("ine ");
+        ASSERT_NE(at, std::string::npos) << note;
+        const long line = std::atol(note.c_str() + at + 4);
+        EXPECT_GE(line, 1);
+        EXPECT_LE(line, lineAt(cut)) << note;
+        EXPECT_NE(note.find(facetsRead(complete) + "."), std::string::npos) << note;
+    }
+
+    for (std::size_t at = text.find_first_not_of(' ', text.find('\n')); at < text.size();
+         at = text.find_first_not_of(" \n", text.find_first_of(" \n", at))) {
+        const std::size_t length = text.find_first_of(" \n", at) - at;
+        const std::string word = text.substr(at, length);
+        if (!std::isalpha(static_cast<unsigned char>(word[0])) || word == "fixture")
+            continue;
+        // "endfacet" -> "endfact", "loop" -> "lop"
+        std::string misspelt = word;
+        misspelt.erase(misspelt.size() - 2, 1);
+        SCOPED_TRACE(misspelt + " at byte " + std::to_string(at));
+        const int complete = facetsWithin(at);
+        const std::string note = readBack(std::string(text).replace(at, length, misspelt), complete);
+        EXPECT_EQ(note.rfind("Line " + std::to_string(lineAt(at)) + ": \"" + misspelt + "\" where ", 0), 0u) << note;
+        EXPECT_NE(note.find(facetsRead(complete) + "; the rest of the file was left out."), std::string::npos)
+            << note;
+    }
 }
 
 TEST_F(StlRead, facetCountForMemoryEstimate) {
