@@ -18,14 +18,12 @@ velar_qt_includedir() {
   realpath "$qt"
 }
 
-# velar_qt_listing <qt include folder>: for scripts/layers.awk, one line
-# "M <module> <modules it depends on>" per module (from its <module>Depends
-# header) and one line "H <header, lower case> <module>" per header.
+# velar_qt_listing <qt include folder>: for scripts/layers.awk, the lines
+# "M <module>" per module, "M <module> <module it depends on>" per include of
+# its <module>Depends header, and "H <header, lower case> <module>" per header.
 velar_qt_listing() {
-  local dir m
-  for dir in "$1"/Qt*/; do
-    m=$(basename "$dir")
-    echo "M $m $(grep -o '<Qt[A-Za-z0-9]*/' "$dir/${m}Depends" 2>/dev/null | tr -d '<>/' | tr '\n' ' ')"
-    ls "$dir" | tr 'A-Z' 'a-z' | sed "s/^/H /; s/\$/ $m/"
-  done
+  grep -Ho '<Qt[A-Za-z0-9]*/' "$1"/Qt*/Qt*Depends 2>/dev/null |
+    awk -F: '{ m = $1; sub(/\/[^\/]*$/, "", m); sub(/^.*\//, "", m); d = $2; gsub(/[<\/]/, "", d); print "M " m " " d }'
+  find "$1"/Qt* -mindepth 1 -maxdepth 1 |
+    awk '{ m = $0; sub(/\/[^\/]*$/, "", m); sub(/^.*\//, "", m); h = $0; sub(/^.*\//, "", h); print "H " tolower(h) " " m; if (!(m in seen)) { seen[m] = 1; print "M " m } }'
 }

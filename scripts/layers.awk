@@ -95,14 +95,15 @@ function need_rank(need) { return need == "gl" ? 3 : need == "widgets" ? 2 : nee
 function stronger(a, b) { return need_rank(a) >= need_rank(b) ? a : b }
 
 # Qt's modules and headers from the listing of scripts/layers-qt.sh: lines
-# "M <module> <modules it depends on>" and "H <header, lower case> <module>".
+# "M <module> [<modules it depends on>]" (a module may have several) and
+# "H <header, lower case> <module>".
 # A module needs what its name says (Gui, Widgets, OpenGL), else the
 # strongest need of the modules it depends on (PrintSupport: widgets).
 function layers_read_qt(listing,    row, f, n, k, changed, m, need) {
     while ((getline row < listing) > 0) {
         n = split(row, f, " ")
         if (f[1] == "M") {
-            qt_deps[f[2]] = ""
+            if (!(f[2] in qt_deps)) qt_deps[f[2]] = ""
             for (k = 3; k <= n; k++) qt_deps[f[2]] = qt_deps[f[2]] " " f[k]
             qt_lower[tolower(f[2])] = f[2]
         } else if (f[1] == "H" && n == 3) {
