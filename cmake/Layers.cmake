@@ -11,8 +11,9 @@
 #   velar_program_uses(<target> gui widgets ...)  what a program (a test
 #       suite that shows widgets, say) uses of its own, beyond what its
 #       libraries of the table may use.
-#   velar_write_layer_programs()  at the end of the configuration: the
-#       programs with their libraries of the table and what they declare, for
+#   velar_write_layer_programs()  at the end of the configuration: each
+#       program with the library of the table it stands for (a link probe's,
+#       the table's program) and what it declares, for
 #       scripts/check-built-layers.sh.
 #
 # These checks read what CMake was told; scripts/check-built-layers.sh (CTest
