@@ -8,6 +8,21 @@
 #   velar_check_links(<target> [USES gui widgets gl])  the same check for any
 #       target (a test program, say): nothing in its link closure needs more
 #       than USES.
+#   velar_program_uses(<target> gui widgets ...)  what a program (a test
+#       suite that shows widgets, say) uses of its own, beyond what its
+#       libraries of the table may use.
+#   velar_write_layer_programs()  at the end of the configuration: each
+#       program with the library of the table it stands for (a link probe's,
+#       the table's program) and what it declares, for
+#       scripts/check-built-layers.sh.
+#
+# These checks read what CMake was told; scripts/check-built-layers.sh (CTest
+# Layering.buildFollowsTheTable) checks what the compiler and the linker did.
+# Each library has a link probe for it, <name>_linkprobe: an empty program that
+# links the library alone, built by no one, whose link line in the build is the
+# library's own.
+
+option(VELAR_CONFIGURE_LAYER_CHECK "Refuse at configure time a link closure cmake/Layers.txt does not allow" ON)
 
 set(VELAR_LAYER_TABLE ${CMAKE_CURRENT_LIST_DIR}/Layers.txt)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${VELAR_LAYER_TABLE})
@@ -119,11 +134,57 @@ function(velar_add_layer name)
   if(L_PROGRAM)
     add_executable(${name} ${sources})
     target_link_libraries(${name} PRIVATE ${VELAR_LAYER_${name}_LINKS} ${qt})
+    set_property(TARGET ${name} PROPERTY VELAR_LAYER ${name})
   else()
     add_library(${name} STATIC ${sources})
     velar_export_headers(${name} ${headers})
     target_link_libraries(${name} PUBLIC ${VELAR_LAYER_${name}_LINKS} ${qt})
+    velar_add_link_probe(${name})
   endif()
+endfunction()
+
+# <name>_linkprobe: an empty program linking the library <name> alone, out of
+# the default build; its link line is what <name> brings to any program.
+function(velar_add_link_probe name)
+  set(main ${CMAKE_BINARY_DIR}/velar_layers/linkprobe.cpp)
+  file(CONFIGURE OUTPUT ${main} CONTENT "int main() { return 0; }\n" @ONLY)
+  add_executable(${name}_linkprobe EXCLUDE_FROM_ALL ${main})
+  target_link_libraries(${name}_linkprobe PRIVATE ${name})
+  set_target_properties(${name}_linkprobe PROPERTIES AUTOMOC OFF AUTOUIC OFF AUTORCC OFF VELAR_LAYER ${name})
+endfunction()
+
+function(velar_program_uses target)
+  set_property(TARGET ${target} APPEND PROPERTY VELAR_USES ${ARGN})
+endfunction()
+
+# Writes <build>/velar_layers/programs.txt: one line "target|layer|uses" per
+# program of the build (layer: the library of the table it stands for, a
+# link probe's or the program of the table; uses: what it declares).
+function(velar_write_layer_programs)
+  set(dirs ${CMAKE_SOURCE_DIR})
+  set(lines "")
+  while(dirs)
+    list(POP_FRONT dirs dir)
+    get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+    list(APPEND dirs ${subdirs})
+    get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+    foreach(target IN LISTS targets)
+      get_target_property(type ${target} TYPE)
+      if(type MATCHES "^(EXECUTABLE|SHARED_LIBRARY|MODULE_LIBRARY)$")
+        get_target_property(layer ${target} VELAR_LAYER)
+        get_target_property(uses ${target} VELAR_USES)
+        if(NOT layer)
+          set(layer "")
+        endif()
+        if(NOT uses)
+          set(uses "")
+        endif()
+        list(JOIN uses " " uses)
+        string(APPEND lines "${target}|${layer}|${uses}\n")
+      endif()
+    endforeach()
+  endwhile()
+  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/velar_layers/programs.txt CONTENT "${lines}" @ONLY)
 endfunction()
 
 # What a link item needs, as a list of gui / widgets / gl. Items are target
@@ -152,7 +213,7 @@ function(velar_link_item_needs item out)
     set(needs widgets gui)
   elseif(base MATCHES "^qt[56]?gui$")
     set(needs gui)
-  elseif(base MATCHES "^(gl|glu|glx|glew|glew32|egl|opengl|opengl32|glvnd|gldispatch|glut|glfw)[0-9.]*$")
+  elseif(base MATCHES "^(gl|glu|glx|glew[0-9]*|egl|opengl[0-9]*|glvnd|gldispatch|glut|freeglut|glfw[0-9]*|gles[a-z0-9_]*|osmesa|glapi)[0-9.]*$")
     set(needs gl)
   endif()
   set(${out} ${needs} PARENT_SCOPE)
@@ -163,6 +224,9 @@ endfunction()
 # configuration when an item needs more than USES, or when it reaches a
 # library of the table that is neither <target> nor one of LAYERS.
 function(velar_check_links target)
+  if(NOT VELAR_CONFIGURE_LAYER_CHECK)
+    return()
+  endif()
   cmake_parse_arguments(C "" "" "USES;LAYERS" ${ARGN})
   set(todo ${target})
   set(seen "")
@@ -210,19 +274,24 @@ function(velar_check_links target)
     endforeach()
     foreach(item IN LISTS items)
       # A generator expression ($<LINK_ONLY:x>, $<$<CONFIG:Debug>:x>, nested
-      # to any depth) is taken apart into its words, each checked as a link
-      # item: whatever it may name on some configuration counts. Target names
-      # keep their "::".
+      # to any depth) or an option ("-Wl,-lGL", "SHELL:-Xlinker -lGL",
+      # "LINKER:--library=GL") is taken apart into its words, each checked as
+      # a link item: whatever it may name on some configuration counts. Target
+      # names keep their "::". What a generator expression only computes
+      # ($<GENEX_EVAL:...>, a property's value) is seen in the build's link
+      # lines by scripts/check-built-layers.sh.
       string(REPLACE "::" "@@" item "${item}")
-      string(REGEX REPLACE "[$<>:,]" ";" parts "${item}")
+      string(REGEX REPLACE "[$<>:, ]" ";" parts "${item}")
       string(REPLACE "@@" "::" parts "${parts}")
       foreach(part IN LISTS parts)
         string(STRIP "${part}" part)
+        string(REGEX REPLACE "^--library=" "" part "${part}")
         if(part STREQUAL "" OR part STREQUAL "PRIVATE" OR part STREQUAL "PUBLIC")
           continue()
         endif()
-        # An option "-Wl,..." or "-L..." names no library; "-lX" does.
-        if(part MATCHES "^-" AND NOT part MATCHES "^-l")
+        # An option ("-Wl", "-Xlinker", "-L...") names no library; "-lX" does,
+        # as does the word after "-l" or "-l:".
+        if(part MATCHES "^-" AND NOT part MATCHES "^-l.")
           continue()
         endif()
         list(APPEND todo "${part}")

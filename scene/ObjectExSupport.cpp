@@ -6,7 +6,7 @@
 #include "support/ConeShape.h"
 #include "support/SupportArea.h"
 #include "support/SupportGen.h"
-#include "support/SupportParamFile.h"
+#include "support/SupportParams.h"
 
 #include <cmath>
 #include <cstdio>

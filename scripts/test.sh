@@ -9,6 +9,9 @@ bash scripts/install-deps.sh
 bash scripts/check-includes.sh
 build=${VELAR_TEST_BUILD:-build/ci}
 bash scripts/build.sh "$build" -DVELAR_WERROR=ON ${VELAR_CMAKE_ARGS:-}
+# Layering of what was built: the files the compiler read, the link lines and
+# what every program loads.
+bash scripts/check-built-layers.sh "$build"
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT

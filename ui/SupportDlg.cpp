@@ -4,6 +4,7 @@
 #include "scene/ObjectTable.h"
 #include "scene/SceneHost.h"
 #include "scene/SupportCommands.h"
+#include "ui/SupportParamFile.h"
 #include "view/MainGLWidget.h"
 #include "view/ZSliceDlg.h"
 

@@ -12,7 +12,7 @@
 // scene modified. Repaints go through the scene host.
 #include "app/VlrBaseWidget.h"
 #include "scene/ViewMode.h"
-#include "support/SupportParamFile.h"
+#include "support/SupportParams.h"
 #include "support/SupportTypes.h"
 
 #include <array>

@@ -10,7 +10,7 @@
 #include "support/ColumnLink.h"
 #include "support/ConeShape.h"
 #include "support/SupportGen.h"
-#include "support/SupportParamFile.h"
+#include "support/SupportParams.h"
 #include "topolib/Matrix4D.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"

@@ -39,7 +39,7 @@
 #include "support/ColumnLink.h"
 #include "support/ConeShape.h"
 #include "support/SupportGen.h"
-#include "support/SupportParamFile.h"
+#include "support/SupportParams.h"
 #include "topolib/MeshBoolean.h"
 #include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"

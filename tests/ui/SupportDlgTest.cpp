@@ -11,9 +11,9 @@
 #include "scene/SupportCommands.h"
 #include "support/ConeShape.h"
 #include "support/SupportGen.h"
-#include "support/SupportParamFile.h"
 #include "ui/MainWindow.h"
 #include "ui/SupportDlg.h"
+#include "ui/SupportParamFile.h"
 #include "view/MainGLWidget.h"
 
 #include <QApplication>

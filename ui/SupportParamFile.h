@@ -1,47 +1,18 @@
 #pragma once
 // The support panel's last used parameters, kept in "supportParam.xml" in the
 // folder "Params" of the data folder: one line of XML, a root "Projects"
-// holding one empty element "SupportParams" with ten attributes.
+// holding one empty element "SupportParams" with ten attributes. Only the
+// panel reads and writes the file.
 //
 // Every value read passes through the same range and rounding as the panel's
-// number box for it (supportParamRange), so a file can never hand the
+// number box for it (support::clampSupportParam), so a file can never hand the
 // containers a value the panel could not show.
+#include "support/SupportParams.h"
+
+#include <QByteArray>
 #include <QString>
 
-#include <array>
-
 namespace support {
-
-// The ten stored values in file order. Sizes are diameters as the panel
-// shows them (the containers take radii).
-struct SupportParams {
-    enum Index { TipSize, TrunkSize, BranchSize, HeadExtend, ZOffset, BottomSize, BaseThickness, Density, Angle, kCount };
-    std::array<double, kCount> values{};
-    bool removeInternal = false;
-
-    double operator[](Index i) const { return values[i]; }
-    double& operator[](Index i) { return values[i]; }
-    bool operator==(const SupportParams& o) const {
-        return values == o.values && removeInternal == o.removeInternal;
-    }
-};
-
-// Range, step and preset of one number value.
-struct SupportParamRange {
-    const char* attribute; // attribute name in the file
-    double minimum;
-    double maximum;
-    double step;
-    double preset;
-};
-
-const SupportParamRange& supportParamRange(SupportParams::Index i);
-// The presets: tip 1, trunk 2, branch 1.2, head extend 2.5, Z offset 5,
-// bottom 4, base thickness 1, density 5, angle 46, remove-internal off.
-SupportParams presetSupportParams();
-// A value as its number box would hold it: not-a-number reads as 0, then
-// clamped to the range and rounded to two decimals.
-double clampSupportParam(SupportParams::Index i, double value);
 
 // <data folder>/Params/supportParam.xml; creates the folder "Params" when it
 // is missing (a folder that cannot be created is not reported here).

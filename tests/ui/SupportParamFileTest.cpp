@@ -3,7 +3,7 @@
 // XML errors, a data folder that cannot be written and a full disk.
 #include "SmallDisk.h"
 #include "app/MainWindowHooks.h"
-#include "support/SupportParamFile.h"
+#include "ui/SupportParamFile.h"
 
 #include <QDir>
 #include <QFile>
