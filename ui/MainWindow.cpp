@@ -611,15 +611,12 @@ void MainWindow::saveObjectsDialog(bool selectedOnly) {
 // ---- Side panels and tool buttons ------------------------------------------------------
 
 void MainWindow::closeSidePanels() {
-    // Each open panel's tool ends as its own button would end it: the panel
-    // goes, its button is unchecked, the view leaves the tool's mode (which
-    // abandons a typed move) and shows no manipulator or cone preview.
+    // Each open panel's tool ends as its own button would end it.
     const std::pair<QWidget*, QAbstractButton*> tools[] = {{_scaleDlg, _btnRescale},
                                                            {_orientateDlg, _btnTranslate},
                                                            {_hollowDlg, _btnHollow},
                                                            {_exportDlg, _btnExportGcode},
                                                            {_supportDlg, _btnGenerateSupport}};
-    bool closed = false;
     for (const auto& tool : tools) {
         QWidget* panel = tool.first;
         if (!panel || panel->testAttribute(Qt::WA_WState_Hidden))
@@ -629,14 +626,17 @@ void MainWindow::closeSidePanels() {
             panel->hide();
         else
             panel->close();
-        tool.second->setChecked(false);
-        if (_activeToolButton == tool.second)
-            _activeToolButton = nullptr;
-        closed = true;
+        toolPanelClosed(tool.second);
     }
     _glWidget->cancelManipulation();
-    if (!closed)
-        return;
+}
+
+void MainWindow::toolPanelClosed(QAbstractButton* button) {
+    button->setChecked(false);
+    if (_activeToolButton == button)
+        _activeToolButton = nullptr;
+    // Leaving the tool's mode abandons a typed move.
+    _glWidget->cancelManipulation();
     ObjectTable::instance()->clearConePreview();
     _glWidget->setManipulatorShown(false);
     _glWidget->setMode(ViewMode::Select);

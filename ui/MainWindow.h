@@ -141,6 +141,11 @@ public:
     void closeSidePanels();
     // Unchecks the tool buttons but keep (all of them for null) as the panels say.
     void resetToolButtons(QAbstractButton* keep);
+    // A tool's panel has gone, however it went (its close button, Ok or
+    // Cancel, its tool button, another tool, a new scene): its button is
+    // unchecked and no longer active, and the view is back to selecting,
+    // without manipulator, typed move or cone preview.
+    void toolPanelClosed(QAbstractButton* button);
     // File > New: asks, resets the scene, closes the panels.
     void newProject();
     // Reads the window's settings (size, position, recent objects, the

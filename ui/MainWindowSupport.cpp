@@ -17,7 +17,7 @@ SupportDlg* MainWindow::supportPanel() {
         // The parameters start hidden: the panel starts that much shorter.
         panel->setGeometry(54, 150, panel->panelWidth, panel->panelHeight - panel->paramGroupHeight());
         panel->setGLWidget(_glWidget);
-        panel->setCloseHook([this] { resetToolButtons(nullptr); });
+        panel->setCloseHook([this] { toolPanelClosed(_btnGenerateSupport); });
         panel->setSlicePreview([this] { return zSlicePanelIfAny(); });
         panel->hide();
         _supportDlg = panel;
@@ -34,12 +34,11 @@ void MainWindow::onBtnGenerateSupportClicked() {
         panel->onBtnPresetClicked();
         panel->loadParams();
         makeActiveToolButton(_btnGenerateSupport);
+        _glWidget->setMode(ViewMode::Select);
     } else {
         panel->hide();
-        ObjectTable::instance()->clearConePreview();
-        _activeToolButton = nullptr;
+        toolPanelClosed(_btnGenerateSupport);
     }
-    _glWidget->setMode(ViewMode::Select);
     resetToolButtons(_btnGenerateSupport);
 }
 

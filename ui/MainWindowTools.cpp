@@ -38,11 +38,7 @@ OrientateDlg* MainWindow::orientatePanel() {
     if (!_orientateDlg) {
         auto* panel = new OrientateDlg(_glFrame);
         placePanel(panel);
-        connect(panel, &OrientateDlg::closeRequested, this, [this] {
-            _glWidget->setMode(ViewMode::Select);
-            resetToolButtons(nullptr);
-            updateGLView();
-        });
+        connect(panel, &OrientateDlg::closeRequested, this, [this] { toolPanelClosed(_btnTranslate); });
         _orientateDlg = panel;
         if (!_glWidget->manipulator())
             TransformHandle::install(_glWidget);
@@ -54,7 +50,7 @@ ScaleDlg* MainWindow::scalePanel() {
     if (!_scaleDlg) {
         auto* panel = new ScaleDlg(_glFrame);
         placePanel(panel);
-        connect(panel, &ScaleDlg::closeRequested, this, [this] { resetToolButtons(nullptr); });
+        connect(panel, &ScaleDlg::closeRequested, this, [this] { toolPanelClosed(_btnRescale); });
         _scaleDlg = panel;
         // The view tells the manipulator of every selection change.
         auto* handle = dynamic_cast<TransformHandle*>(_glWidget->manipulator());
@@ -105,10 +101,8 @@ void MainWindow::onBtnTranslateClicked() {
         showWithManipulator(_glWidget, panel);
         makeActiveToolButton(_btnTranslate);
     } else {
-        _glWidget->setMode(ViewMode::Select);
-        _glWidget->setManipulatorShown(false);
         panel->hide();
-        _activeToolButton = nullptr;
+        toolPanelClosed(_btnTranslate);
     }
     resetToolButtons(_btnTranslate);
     updateGLView();
@@ -132,11 +126,11 @@ void MainWindow::onBtnRescaleClicked() {
         panel->show();
         panel->raise();
         makeActiveToolButton(_btnRescale);
+        _glWidget->setMode(ViewMode::Select);
     } else {
         panel->hide();
-        _activeToolButton = nullptr;
+        toolPanelClosed(_btnRescale);
     }
-    _glWidget->setMode(ViewMode::Select);
     resetToolButtons(_btnRescale);
 }
 
