@@ -34,16 +34,17 @@ gui_main_window() {
 
 # Presses L in the main window (id $1) and types the path $2 into the import
 # dialog it opens. On a loaded machine the first key can reach the window
-# before it handles keys, so L is pressed again until the dialog shows, and
-# the file-name field is cleared before typing. Without a window manager the
+# before it handles keys, so L is pressed again until the dialog shows ($3
+# presses at the most, 5 by default), and the file-name field is cleared
+# before typing. Without a window manager the
 # keys can still go to the window under the pointer, and a slow program can
 # take a Return for the file-name completion: the pointer rests on the
 # dialog, and the path is typed again until the dialog closes. Returns 1
 # without a dialog, or when it stays open.
 gui_import_file() {
   local dialog=""
-  for _ in 1 2 3 4 5; do
-    xdotool windowfocus --sync "$1" 2>/dev/null || true
+  for _ in $(seq 1 "${3:-5}"); do
+    [ "${3:-5}" -gt 1 ] && { xdotool windowfocus --sync "$1" 2>/dev/null || true; }
     xdotool key --clearmodifiers l
     dialog=$(timeout 8 xdotool search --all --sync --onlyvisible --pid "$app" --name 'Import file' | head -1) && break
   done

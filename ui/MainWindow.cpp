@@ -262,6 +262,7 @@ void MainWindow::installServices() {
     });
     setFontUnitHook([this] { return fontUnitHeight(); });
     installSceneServices();
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &MainWindow::onFocusWindowChanged);
 }
 
 void MainWindow::restoreSettings() {
@@ -475,6 +476,32 @@ void MainWindow::focusView() {
     // application's, yet the window would give it the keys when it is active again.
     if (QWidget* focus = focusWidget())
         focus->clearFocus();
+}
+
+void MainWindow::onFocusWindowChanged(QWindow* focus) {
+    // A window-modal dialog shown and hidden again before the window system
+    // had mapped it (the progress of a quick import) can still be activated
+    // by its own late activation request, which the platform echoes back to
+    // the program. The keys then go to a window nobody sees; the window
+    // system knows no better, so no click brings them back. Whatever the
+    // window manager, the window takes the keys back once that has happened.
+    if (focus && !focus->isVisible())
+        QMetaObject::invokeMethod(this, &MainWindow::takeFocusFromHiddenWindow, Qt::QueuedConnection);
+}
+
+void MainWindow::takeFocusFromHiddenWindow() {
+    QWindow* hidden = QGuiApplication::focusWindow();
+    QWindow* own = windowHandle();
+    if (!hidden || hidden->isVisible() || !own || !isVisible() || QApplication::activeModalWidget())
+        return;
+    // An activation request is skipped while a transient window of this one
+    // holds the focus, as the hidden dialog does: the request is made with
+    // the dialog set free of the window for that moment.
+    QWindow* parent = hidden->transientParent();
+    hidden->setTransientParent(nullptr);
+    own->requestActivate();
+    hidden->setTransientParent(parent);
+    focusView();
 }
 
 void MainWindow::setFileDialogProvider(FileDialogProvider* provider) {
@@ -718,6 +745,17 @@ void MainWindow::applyBuildVolume(const double& x, const double& y, const double
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
     _glWidget->keyPressEvent(event);
+    // The shortcuts act on release with the modifiers held when the key went
+    // down: Control let go before L still made Control+L.
+    if (!event->isAutoRepeat())
+        _keysDown[event->key()] = event->modifiers();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    // Keys released while another window had them were never pressed here.
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow())
+        _keysDown.clear();
+    QMainWindow::changeEvent(event);
 }
 
 namespace {
@@ -741,9 +779,15 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event) {
     // X11 repeats a held key as release-press pairs: only the real release acts.
     if (event->isAutoRepeat())
         return;
+    // Only a key pressed here, with the modifiers it went down with.
+    const auto down = _keysDown.find(event->key());
+    if (down == _keysDown.end())
+        return;
+    const Qt::KeyboardModifiers modifiers = down->second;
+    _keysDown.erase(down);
     // The single-key shortcuts are plain keys: a chord with Control, Alt or
     // Meta belongs to the menus or to the field being edited.
-    if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+    if (modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
         return;
     if (typingIntoField())
         return;

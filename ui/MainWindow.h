@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QStringList>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,6 +26,7 @@ class QGLContext;
 class QMenu;
 class QPushButton;
 class QScreen;
+class QWindow;
 class ProgressBar;
 class ProjectManager;
 class ExportDlg;
@@ -190,10 +192,16 @@ public:
 private slots:
     // Runs the oldest message box a worker asked for (queued to the GUI thread).
     void runQueuedMessageBox();
+    // The application's focus went to another window (see the definition).
+    void onFocusWindowChanged(QWindow* focus);
+    // Asks the window system to activate this window while the application's
+    // focus is on a hidden window.
+    void takeFocusFromHiddenWindow();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -315,6 +323,9 @@ private:
     QAction* _contextImport = nullptr;
     QAction* _contextUnload = nullptr;
     QAction* _contextSave = nullptr;
+    // The keys pressed in the window and not yet released, with the modifiers
+    // held when each went down.
+    std::map<int, Qt::KeyboardModifiers> _keysDown;
     QStringList _recentObjects; // newest first, at most 5
     QString _lastImportPath;
 };
