@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -235,6 +236,9 @@ private:
     HollowDlg* hollowPanel();
     // Closes the hollowing panel when its object has left the list.
     void closeHollowPanelIfObjectGone();
+    // Runs follow whenever the selection or its objects changed (a selection
+    // in the view, a command, an undo or a redo) while panel is open.
+    void followSelection(QWidget* panel, const std::function<void()>& follow);
     // The orientation, scale and slice panels, each made on first use (ui/MainWindowTools.cpp).
     OrientateDlg* orientatePanel();
     ScaleDlg* scalePanel();

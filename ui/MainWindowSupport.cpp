@@ -21,6 +21,7 @@ SupportDlg* MainWindow::supportPanel() {
         panel->setSlicePreview([this] { return zSlicePanelIfAny(); });
         panel->hide();
         _supportDlg = panel;
+        followSelection(panel, [panel] { panel->followSelection(); });
     }
     return static_cast<SupportDlg*>(_supportDlg);
 }
@@ -29,6 +30,7 @@ void MainWindow::onBtnGenerateSupportClicked() {
     closeSidePanels();
     SupportDlg* panel = supportPanel();
     if (_btnGenerateSupport->isChecked()) {
+        panel->followSelection();
         panel->show();
         panel->raise();
         panel->onBtnPresetClicked();
@@ -46,6 +48,7 @@ void MainWindow::cmdContextAutoSupport() {
     closeSidePanels();
     SupportDlg* panel = supportPanel();
     _btnGenerateSupport->setChecked(true);
+    panel->followSelection();
     panel->show();
     panel->raise();
     panel->onBtnPresetClicked();

@@ -52,16 +52,21 @@ ScaleDlg* MainWindow::scalePanel() {
         placePanel(panel);
         connect(panel, &ScaleDlg::closeRequested, this, [this] { toolPanelClosed(_btnRescale); });
         _scaleDlg = panel;
-        // The view tells the manipulator of every selection change.
-        auto* handle = dynamic_cast<TransformHandle*>(_glWidget->manipulator());
-        if (!handle)
-            handle = TransformHandle::install(_glWidget);
-        connect(handle, &TransformHandle::selectionBoxChanged, panel, [panel] {
-            if (panel->isVisible())
-                panel->selectionChanged();
-        });
+        followSelection(panel, [panel] { panel->selectionChanged(); });
     }
     return static_cast<ScaleDlg*>(_scaleDlg);
+}
+
+void MainWindow::followSelection(QWidget* panel, const std::function<void()>& follow) {
+    // The view tells the manipulator of every selection change, and every
+    // command, undo and redo tells the view.
+    auto* handle = dynamic_cast<TransformHandle*>(_glWidget->manipulator());
+    if (!handle)
+        handle = TransformHandle::install(_glWidget);
+    connect(handle, &TransformHandle::selectionBoxChanged, panel, [panel, follow] {
+        if (!panel->isHidden())
+            follow();
+    });
 }
 
 ZSliceDlg* MainWindow::zSlicePanelIfAny() const {

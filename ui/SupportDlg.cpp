@@ -1,9 +1,11 @@
 #include "ui/SupportDlg.h"
 
 #include "app/Log.h"
+#include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "scene/SceneHost.h"
 #include "scene/SupportCommands.h"
+#include "support/SupportGen.h"
 #include "view/MainGLWidget.h"
 #include "view/ZSliceDlg.h"
 
@@ -171,8 +173,7 @@ SupportDlg::SupportDlg(QWidget* parent) : VlrBaseWidget(parent) {
     layout->addWidget(line(this, "line_2"));
 
     _btnSupportType = button(this, "_btnSupportType", QString(), true);
-    setImage(_btnSupportType, "CircleSupport24.png", tr("Cylinder"));
-    _btnSupportType->setToolTip(tr("Cross Support"));
+    showSupportType();
     _btnBaseType = button(this, "_btnBaseType", QString(), false);
     layout->addLayout(row(_btnSupportType, _btnBaseType));
     layout->addWidget(line(this, "line_5"));
@@ -333,13 +334,7 @@ void SupportDlg::onBtnClearClicked() {
 void SupportDlg::onBtnSupportTypeClicked() {
     m_supportType = m_supportType == support::SupportType::Cross ? support::SupportType::Cylinder
                                                                  : support::SupportType::Cross;
-    if (m_supportType == support::SupportType::Cylinder) {
-        setImage(_btnSupportType, "CircleSupport24.png", tr("Cylinder"));
-        _btnSupportType->setToolTip(tr("Cross Support"));
-    } else {
-        setImage(_btnSupportType, "CrossSupport24.png", tr("Cross"));
-        _btnSupportType->setToolTip(tr("Cylinder Support"));
-    }
+    showSupportType();
     // Existing supports take the type at once, as one undoable step; the
     // selected objects' support points added later get it as well.
     sceneHost()->pushCommand(new SupportTypeCmd(m_supportType), false);
@@ -357,6 +352,29 @@ void SupportDlg::onBtnBaseTypeClicked() {
     ObjectTable::instance()->setSupportBaseType(m_baseType, false);
     if (!recorded)
         markModifiedAndRepaint();
+}
+
+void SupportDlg::showSupportType() {
+    if (m_supportType == support::SupportType::Cylinder) {
+        setImage(_btnSupportType, "CircleSupport24.png", tr("Cylinder"));
+        _btnSupportType->setToolTip(tr("Cross Support"));
+    } else {
+        setImage(_btnSupportType, "CrossSupport24.png", tr("Cross"));
+        _btnSupportType->setToolTip(tr("Cylinder Support"));
+    }
+}
+
+void SupportDlg::followSelection() {
+    for (const ObjectEx* obj : ObjectTable::instance()->objects()) {
+        if (!obj->isReady() || !obj->isSelected() || !obj->hasSupport())
+            continue;
+        const support::SupportGen& supports = *obj->supportGenIfAny();
+        m_supportType = supports.getSupportType();
+        m_baseType = supports.getBaseType();
+        showSupportType();
+        showBaseType();
+        return;
+    }
 }
 
 void SupportDlg::showBaseType() {

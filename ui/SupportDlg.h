@@ -55,6 +55,11 @@ public:
     void setParams(const support::SupportParams& params);
     support::SupportType supportType() const { return m_supportType; }
     support::BaseType baseType() const { return m_baseType; }
+    // The two types become those of the first selected object with supports
+    // (after an undo or a redo, or a new selection), so that the buttons and
+    // the next Generate follow what that object holds; without one the panel
+    // keeps its own.
+    void followSelection();
 
 public slots:
     void onBtnShowHideParamClicked();
@@ -81,7 +86,8 @@ private:
     // A relay of one box: reads the box's current value.
     void forward(support::SupportParams::Index i);
     void setViewMode(ViewMode mode);
-    // Icon and tool tip of the base-type button for the current type.
+    // Icon and tool tip of the type buttons for the current types.
+    void showSupportType();
     void showBaseType();
 
     support::SupportType m_supportType = support::SupportType::Cylinder;

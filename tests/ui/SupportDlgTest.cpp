@@ -454,6 +454,29 @@ TEST(MainWindowSupportTool, autoSupportKeysAndPointCommandsThroughTheWindow) {
     EXPECT_FALSE(panel->isHidden());
     EXPECT_EQ(panel->params()[P::ZOffset], 5.0);
 
+    // The type buttons show what the selected object holds after every undo
+    // and redo, and the next Generate builds what they show.
+    const support::SupportType type = panel->supportType();
+    const support::BaseType base = panel->baseType();
+    panel->findChild<QPushButton*>("_btnSupportType")->click();
+    panel->findChild<QPushButton*>("_btnBaseType")->click();
+    ASSERT_NE(panel->supportType(), type);
+    ASSERT_NE(panel->baseType(), base);
+    QAction* undo = w->findChild<QAction*>("_menuEditUndo");
+    QAction* redo = w->findChild<QAction*>("_menuEditRedo");
+    undo->trigger();
+    EXPECT_EQ(panel->baseType(), base);
+    EXPECT_NE(panel->supportType(), type);
+    undo->trigger();
+    EXPECT_EQ(panel->supportType(), type);
+    redo->trigger();
+    EXPECT_NE(panel->supportType(), type);
+    EXPECT_EQ(panel->baseType(), base);
+    undo->trigger();
+    panel->findChild<QPushButton*>("_btnGenerate")->click();
+    EXPECT_EQ(obj->supportGenIfAny()->getSupportType(), type);
+    EXPECT_EQ(obj->supportGenIfAny()->getBaseType(), base);
+
     w->commandManager()->clear();
     w->updateUndoRedoActions();
     table->deleteAllObjects();
