@@ -13,7 +13,7 @@ HollowDlg* MainWindow::hollowPanel() {
     if (!_hollowDlg) {
         auto* panel = new HollowDlg(_glFrame);
         panel->setAutoFillBackground(true);
-        panel->setGeometry(54, 150, panel->panelWidth, panel->panelHeight);
+        panel->placeInParent(54, 150, panel->panelWidth, panel->panelHeight);
         panel->setViewModeHook([this](ViewMode mode) { _glWidget->setMode(mode); });
         // Ok, Cancel and every other close leave the view in the hollowing's
         // idle mode: the window takes it back to selecting.

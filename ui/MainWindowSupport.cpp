@@ -15,7 +15,7 @@ SupportDlg* MainWindow::supportPanel() {
         auto* panel = new SupportDlg(_glFrame);
         panel->setAutoFillBackground(true);
         // The parameters start hidden: the panel starts that much shorter.
-        panel->setGeometry(54, 150, panel->panelWidth, panel->panelHeight - panel->paramGroupHeight());
+        panel->placeInParent(54, 150, panel->panelWidth, panel->panelHeight - panel->paramGroupHeight());
         panel->setGLWidget(_glWidget);
         panel->setCloseHook([this] { toolPanelClosed(_btnGenerateSupport); });
         panel->setSlicePreview([this] { return zSlicePanelIfAny(); });

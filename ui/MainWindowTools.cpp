@@ -15,11 +15,13 @@
 
 namespace {
 
-constexpr int kMinSlicePanelHeight = 100;
+// The least height of the slice panel below the tool buttons: less leaves its
+// slider too short to pick a height with.
+constexpr int kMinSlicePanelHeight = 320;
 
 template <class Panel> void placePanel(Panel* panel) {
     panel->setAutoFillBackground(true);
-    panel->setGeometry(54, 150, panel->panelWidth, panel->panelHeight);
+    panel->placeInParent(54, 150, panel->panelWidth, panel->panelHeight);
     panel->hide();
 }
 
@@ -93,10 +95,18 @@ void MainWindow::placeSlicePanel() {
         return;
     // Below the tool buttons down to the view's bottom, as the window is now
     // (the slider takes what the panel's buttons leave): each millimetre of a
-    // tall scene gets as many pixels as the window allows. A short window
-    // still gives the panel room for its slider and buttons.
-    const int y = (kToolButtonSpacing + 44) * kToolButtonCount + 155;
-    panel->setGeometry(5, y, panel->panelWidth, std::max(kMinSlicePanelHeight, _glFrame->height() - 10 - y));
+    // tall scene gets as many pixels as the window allows. In a window too
+    // short for that the panel stands at the view's right edge instead, below
+    // the orientation cube, down to the bottom.
+    const int below = (kToolButtonSpacing + 44) * kToolButtonCount + 155;
+    const int bottom = _glFrame->height() - 10;
+    if (bottom - below >= kMinSlicePanelHeight) {
+        panel->setGeometry(5, below, panel->panelWidth, bottom - below);
+        return;
+    }
+    const int top = std::max(150, _glWidget->cubeCornerHeight() + 5);
+    panel->setGeometry(_glFrame->width() - panel->panelWidth - 5, top, panel->panelWidth,
+                       std::max(bottom - top, kMinSlicePanelHeight / 2));
 }
 
 void MainWindow::onBtnTranslateClicked() {

@@ -19,6 +19,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 using P = support::SupportParams;
@@ -164,7 +165,15 @@ SupportDlg::SupportDlg(QWidget* parent) : VlrBaseWidget(parent) {
     presetRow->addStretch();
     presetRow->addWidget(preset);
     params->addLayout(presetRow, P::kCount, 0, 1, 2);
-    layout->addWidget(_groupParameters);
+    // In a window too short for the whole panel the parameters scroll, and
+    // the rows below them stay in sight.
+    _scrollParameters = new QScrollArea(this);
+    _scrollParameters->setObjectName(QStringLiteral("_scrollParameters"));
+    _scrollParameters->setFrameShape(QFrame::NoFrame);
+    _scrollParameters->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    _scrollParameters->setWidgetResizable(true);
+    _scrollParameters->setWidget(_groupParameters);
+    layout->addWidget(_scrollParameters);
 
     _removeInternal = new QCheckBox(tr("Remove Internal "), this);
     _removeInternal->setObjectName(QStringLiteral("_removeInternal"));
@@ -211,6 +220,7 @@ SupportDlg::SupportDlg(QWidget* parent) : VlrBaseWidget(parent) {
     setImage(_btnShowHideParam, "TriangleShow.png", QStringLiteral("\u25be"));
     _btnShowHideParam->setToolTip(tr("Show parameters"));
     _groupParameters->hide();
+    _scrollParameters->hide();
 }
 
 SupportDlg::~SupportDlg() = default;
@@ -429,14 +439,16 @@ void SupportDlg::onBtnShowHideParamClicked() {
         setImage(_btnShowHideParam, "TriangleShow.png", QStringLiteral("\u25be"));
         _btnShowHideParam->setToolTip(tr("Show parameters"));
         _groupParameters->hide();
+        _scrollParameters->hide();
         height = panelHeight - m_paramGroupHeight;
     } else {
         setImage(_btnShowHideParam, "TriangleHide.png", QStringLiteral("\u25b4"));
         _btnShowHideParam->setToolTip(tr("Hide parameters"));
         _groupParameters->show();
+        _scrollParameters->show();
     }
     m_paramsShown = !m_paramsShown;
-    setGeometry(54, 150, panelWidth, height);
+    placeInParent(54, 150, panelWidth, height);
 }
 
 void SupportDlg::onBtnCloseClicked() {

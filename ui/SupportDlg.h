@@ -25,6 +25,7 @@ class QCheckBox;
 class QDoubleSpinBox;
 class QGroupBox;
 class QPushButton;
+class QScrollArea;
 
 class SupportDlg : public VlrBaseWidget {
     Q_OBJECT
@@ -100,6 +101,7 @@ private:
 
     std::array<QDoubleSpinBox*, support::SupportParams::kCount> m_boxes{};
     QGroupBox* _groupParameters = nullptr;
+    QScrollArea* _scrollParameters = nullptr; // holds _groupParameters
     QPushButton* _btnShowHideParam = nullptr;
     QCheckBox* _removeInternal = nullptr;
     QPushButton* _btnSupportType = nullptr;

@@ -394,6 +394,10 @@ bool MainGLWidget::inCubeCorner(const QPoint& pos) const {
     return pos.x() > _camera.width - 3.5 * _cubeSize && pos.y() < 3.5 * _cubeSize;
 }
 
+int MainGLWidget::cubeCornerHeight() const {
+    return static_cast<int>(std::ceil(3.5 * _cubeSize));
+}
+
 void MainGLWidget::mouseMoveEvent(QMouseEvent* event) {
     _currentPos = event->pos();
     const Qt::MouseButtons buttons = event->buttons();

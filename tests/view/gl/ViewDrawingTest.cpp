@@ -230,6 +230,24 @@ TEST_F(ViewDrawing, objectIsDrawnInItsShadeColourWithAndWithoutVertexBuffers) {
                           })
                       .fraction(),
                   0.9);
+        // Inside out, its back faces show: still in the selection's hue, or grey.
+        ObjectTable::instance()->deleteAllObjects();
+        auto* inverted = new ObjectEx();
+        meshfixtures::fillMesh(*inverted, meshfixtures::flipped(meshfixtures::cube(40, {45, 45, 0})));
+        inverted->rebuildOctree();
+        inverted->setLoaded(true);
+        ObjectTable::instance()->addObject(inverted);
+        EXPECT_GT(countIn(frame(), core(box), isShade).fraction(), 0.9);
+        inverted->setSelected(false);
+        EXPECT_GT(countIn(frame(), core(box),
+                          [](QColor c) {
+                              return std::abs(c.red() - c.green()) < 12 && std::abs(c.green() - c.blue()) < 12;
+                          })
+                      .fraction(),
+                  0.9);
+        ObjectTable::instance()->deleteAllObjects();
+        cube = previous = addCube(40, {45, 45, 0});
+        ObjectTable::instance()->selectAll(false);
         // Edges only: the middle of a face shows what is behind it.
         ObjectTable::instance()->setViewMode(MeshStyle::EdgesOnly);
         const QImage wire = frame();
