@@ -78,6 +78,7 @@ void MainGLWidget::setMode(ViewMode mode) {
     if (_mode == ViewMode::Transform && mode != ViewMode::Transform) {
         _manipulatorShown = false;
         cancelManipulation();
+        clearHoveredPart();
     }
     updateSelectionBox();
     _previousMode = _mode;
@@ -523,6 +524,10 @@ void MainGLWidget::mouseReleaseEvent(QMouseEvent* event) {
 
 void MainGLWidget::leaveEvent(QEvent* event) {
     QGLWidget::leaveEvent(event);
+    // The pointer is on none of the handles any more (no move reaches the
+    // view until it comes back).
+    if (_mode == ViewMode::Transform)
+        clearHoveredPart();
     if (_mode != ViewMode::PlaceHoles)
         return;
     sceneHost()->dropPendingHole();
@@ -579,6 +584,14 @@ void MainGLWidget::updateHoveredPart(const QPoint& pos) {
         setCursor(QCursor(_rotateCursor));
     else
         unsetCursor();
+    update();
+}
+
+void MainGLWidget::clearHoveredPart() {
+    _hoveredPart = 0;
+    if (_manipulator)
+        _manipulator->setHoveredPart(0);
+    unsetCursor();
     update();
 }
 

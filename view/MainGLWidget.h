@@ -101,6 +101,8 @@ public:
 
     // ---- Transform mode -------------------------------------------------------
     void updateHoveredPart(const QPoint& pos);
+    // No handle part is hovered: none is drawn highlighted.
+    void clearHoveredPart();
     void beginManipulation(const QPoint& pos);
     void startManipulatorDrag(const QPoint& pos);
     void dragManipulator(const QPoint& pos);
