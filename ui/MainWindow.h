@@ -238,7 +238,7 @@ private:
     void closeHollowPanelIfObjectGone();
     // Runs follow whenever the selection or its objects changed (a selection
     // in the view, a command, an undo or a redo) while panel is open.
-    void followSelection(QWidget* panel, const std::function<void()>& follow);
+    void notifyOnSelectionChange(QWidget* panel, const std::function<void()>& follow);
     // The orientation, scale and slice panels, each made on first use (ui/MainWindowTools.cpp).
     OrientateDlg* orientatePanel();
     ScaleDlg* scalePanel();

@@ -21,7 +21,7 @@ SupportDlg* MainWindow::supportPanel() {
         panel->setSlicePreview([this] { return zSlicePanelIfAny(); });
         panel->hide();
         _supportDlg = panel;
-        followSelection(panel, [panel] { panel->followSelection(); });
+        notifyOnSelectionChange(panel, [panel] { panel->followSelection(); });
     }
     return static_cast<SupportDlg*>(_supportDlg);
 }

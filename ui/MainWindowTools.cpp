@@ -54,12 +54,12 @@ ScaleDlg* MainWindow::scalePanel() {
         placePanel(panel);
         connect(panel, &ScaleDlg::closeRequested, this, [this] { toolPanelClosed(_btnRescale); });
         _scaleDlg = panel;
-        followSelection(panel, [panel] { panel->selectionChanged(); });
+        notifyOnSelectionChange(panel, [panel] { panel->selectionChanged(); });
     }
     return static_cast<ScaleDlg*>(_scaleDlg);
 }
 
-void MainWindow::followSelection(QWidget* panel, const std::function<void()>& follow) {
+void MainWindow::notifyOnSelectionChange(QWidget* panel, const std::function<void()>& follow) {
     // The view tells the manipulator of every selection change, and every
     // command, undo and redo tells the view.
     auto* handle = dynamic_cast<TransformHandle*>(_glWidget->manipulator());
