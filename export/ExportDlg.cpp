@@ -125,7 +125,7 @@ ExportDlg::ExportDlg(QWidget* parent) : VlrBaseWidget(parent) {
 
     panelWidth = scaledToTextUnit(kBaseWidth);
     panelHeight = scaledToTextUnit(kBaseHeight);
-    setGeometry(54, 150, panelWidth, panelHeight);
+    placeInParent(54, 150, panelWidth, panelHeight);
 
     m_export = new gcodeexport::GcodeExport(this);
     m_export->setMessageHandler([this](const QString& text) {

@@ -289,6 +289,12 @@ void ObjectEx::turnByMatrix(const topolib::Matrix4D& m) {
     setLoadedBox(min, loadedMax);
 }
 
+void ObjectEx::keepEntrySize() {
+    double min[3], max[3];
+    if (!hasLoadedBox() && readBox(min, max))
+        setLoadedBox(min, max);
+}
+
 void ObjectEx::collectTriangles(std::vector<topolib::StlTriangle*>& out) {
     waitForJobs();
     out.reserve(out.size() + triangleCount());

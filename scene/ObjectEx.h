@@ -153,6 +153,12 @@ public:
     // showed before (a turn changes no scale; a uniformly scaled object keeps
     // one factor on every axis).
     void turnByMatrix(const topolib::Matrix4D& m);
+    // An object without a load-time box (one read from a project, or made in
+    // memory) takes its box now as that box, so that scale factors are
+    // relative to the size it has when it enters the scene. An object with
+    // one (an imported STL file, a copy) keeps it. Nothing while the box is
+    // still empty.
+    void keepEntrySize();
 
     // ---- Jobs -------------------------------------------------------------------
     // ObjectCalcThread::startJob on worker `job`. Returns 0.

@@ -144,9 +144,14 @@ void ObjectTable::renumberFrom(int index) {
         m_objects[size_t(i)]->setId(i);
 }
 
+void ObjectTable::admit(ObjectEx* obj) {
+    obj->keepEntrySize();
+}
+
 void ObjectTable::addObject(ObjectEx* obj) {
     if (!obj || contains(obj))
         return;
+    admit(obj);
     obj->setId(count());
     m_objects.push_back(obj);
     if (obj->isPointed())
@@ -282,6 +287,7 @@ void ObjectTable::onImportFinished(quint64 serial) {
     if (result == topolib::LoadResult::Success) {
         if (!notes.isEmpty())
             failure = file + QStringLiteral(": ") + notes;
+        admit(obj);
         placeObject(obj);
         obj->setImportPending(false);
         if (batch)

@@ -234,6 +234,9 @@ private slots:
     void handleWorkerNews();
 
 private:
+    // Every object entering the list passes here (an import once placed, an
+    // object added, one put in another's place): see ObjectEx::keepEntrySize.
+    void admit(ObjectEx* obj);
     // Moves each object of moves by its offset (in list order) and records
     // it, or, when one would leave the coordinate limit, none; log: each
     // move goes to the log.

@@ -173,6 +173,7 @@ bool ObjectTable::replaceObject(ObjectEx* old, ObjectEx* replacement) {
         return false;
     if (old == m_conePreviewObject)
         m_conePreviewObject = nullptr;
+    admit(replacement);
     m_objects[size_t(index)] = replacement;
     replacement->setId(index);
     return true;

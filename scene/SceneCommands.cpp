@@ -5,11 +5,22 @@
 #include "support/SupportGen.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
 ObjectTable* table() {
     return ObjectTable::instance();
+}
+
+// Whether m moves no point by more than rounding: a factor of 100 % typed
+// back, or a preview never made.
+bool nearlyIdentity(const topolib::Matrix4D& m) {
+    const topolib::Matrix4D identity;
+    for (int i = 0; i < 16; ++i)
+        if (std::fabs(m.m[i] - identity.m[i]) > 1e-12)
+            return false;
+    return true;
 }
 
 // Deletes obj unless it is back in the list (a command owns only what is out).
@@ -227,10 +238,14 @@ void BakeTransformCmd::redo() {
 }
 
 bool RescaleCmd::execute() {
+    // Only what the preview changes: with none the command is refused and
+    // the history and the project stay as they were.
     MatrixRecord changes;
     for (ObjectEx* obj : table()->objects())
-        if (obj->isReady() && obj->isSelected())
+        if (obj->isReady() && obj->isSelected() && !nearlyIdentity(obj->transform()))
             changes[obj] = obj->transform();
+    if (changes.empty())
+        return false;
     bool scaled = true;
     bake([&] { scaled = table()->bakeChanges(changes, m_record); });
     if (scaled)

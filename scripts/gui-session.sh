@@ -34,16 +34,17 @@ gui_main_window() {
 
 # Presses L in the main window (id $1) and types the path $2 into the import
 # dialog it opens. On a loaded machine the first key can reach the window
-# before it handles keys, so L is pressed again until the dialog shows, and
-# the file-name field is cleared before typing. Without a window manager the
+# before it handles keys, so L is pressed again until the dialog shows ($3
+# presses at the most, 5 by default), and the file-name field is cleared
+# before typing. Without a window manager the
 # keys can still go to the window under the pointer, and a slow program can
 # take a Return for the file-name completion: the pointer rests on the
 # dialog, and the path is typed again until the dialog closes. Returns 1
 # without a dialog, or when it stays open.
 gui_import_file() {
   local dialog=""
-  for _ in 1 2 3 4 5; do
-    xdotool windowfocus --sync "$1" 2>/dev/null || true
+  for _ in $(seq 1 "${3:-5}"); do
+    [ "${3:-5}" -gt 1 ] && { xdotool windowfocus --sync "$1" 2>/dev/null || true; }
     xdotool key --clearmodifiers l
     dialog=$(timeout 8 xdotool search --all --sync --onlyvisible --pid "$app" --name 'Import file' | head -1) && break
   done
@@ -62,4 +63,22 @@ gui_import_file() {
     done
   done
   return 1
+}
+
+# Writes a 20 mm cube as ASCII STL to $1.
+gui_write_cube() {
+  python3 - "$1" <<'PY'
+import sys
+v = [(0, 0, 0), (20, 0, 0), (20, 20, 0), (0, 20, 0), (0, 0, 20), (20, 0, 20), (20, 20, 20), (0, 20, 20)]
+f = [(0, 2, 1), (0, 3, 2), (4, 5, 6), (4, 6, 7), (0, 1, 5), (0, 5, 4), (1, 2, 6), (1, 6, 5), (2, 3, 7), (2, 7, 6),
+     (3, 0, 4), (3, 4, 7)]
+with open(sys.argv[1], 'w') as out:
+    out.write('solid cube\n')
+    for tri in f:
+        out.write(' facet normal 0 0 0\n  outer loop\n')
+        for i in tri:
+            out.write('   vertex %g %g %g\n' % v[i])
+        out.write('  endloop\n endfacet\n')
+    out.write('endsolid cube\n')
+PY
 }

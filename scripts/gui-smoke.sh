@@ -25,21 +25,7 @@ fi
 gui_session_start gui-smoke
 [ $novbo = 1 ] && export VELAR_DISABLE_VBO=1
 
-# A 20 mm cube.
-python3 - "$tmp/cube.stl" <<'PY'
-import sys
-v = [(0, 0, 0), (20, 0, 0), (20, 20, 0), (0, 20, 0), (0, 0, 20), (20, 0, 20), (20, 20, 20), (0, 20, 20)]
-f = [(0, 2, 1), (0, 3, 2), (4, 5, 6), (4, 6, 7), (0, 1, 5), (0, 5, 4), (1, 2, 6), (1, 6, 5), (2, 3, 7), (2, 7, 6),
-     (3, 0, 4), (3, 4, 7)]
-with open(sys.argv[1], 'w') as out:
-    out.write('solid cube\n')
-    for tri in f:
-        out.write(' facet normal 0 0 0\n  outer loop\n')
-        for i in tri:
-            out.write('   vertex %g %g %g\n' % v[i])
-        out.write('  endloop\n endfacet\n')
-    out.write('endsolid cube\n')
-PY
+gui_write_cube "$tmp/cube.stl"
 
 "$bin" >"$tmp/stdout.txt" 2>"$tmp/stderr.txt" &
 app=$!

@@ -12,7 +12,7 @@ PACKAGES=(
   libcgal-dev libeigen3-dev libboost-dev
   clang libclang-rt-14-dev
   xvfb xauth locales cura-engine admesh
-  imagemagick xdotool
+  imagemagick xdotool openbox x11-utils
   unzip zip libxml2-utils
 )
 

@@ -104,6 +104,13 @@ void StlObject::setLoadedBox(const double min[3], const double max[3]) {
     m_placement.loadedMax = Vector3D(max);
 }
 
+bool StlObject::hasLoadedBox() const {
+    for (std::size_t k = 0; k < 3; ++k)
+        if (!(m_placement.loadedMin[k] <= m_placement.loadedMax[k]))
+            return false;
+    return true;
+}
+
 // ---- Transforms --------------------------------------------------------------
 
 void StlObject::translate(const double d[3]) {

@@ -153,10 +153,12 @@ public:
     // Box over the vertices (centre updated; diagonal and octree origin are not).
     // Does nothing without vertices.
     void computeBoundingBox();
-    // The box as the file was read; not changed by transforms.
+    // The box as the file was read; not changed by transforms. A new object
+    // has none (the empty box, as for bboxMin and bboxMax).
     const double* loadedBoxMin() const { return m_placement.loadedMin.data(); }
     const double* loadedBoxMax() const { return m_placement.loadedMax.data(); }
     void setLoadedBox(const double min[3], const double max[3]);
+    bool hasLoadedBox() const;
     double diagonal() const { return m_octree.diagonal; }
     // Factor for the library's length tolerances (1e-6 and its kin): 1 for
     // meshes whose box diagonal is at least kToleranceReferenceSize, else the
@@ -617,8 +619,8 @@ private:
         Vector3D center;
         Vector3D bboxMin{1e29, 1e29, 1e29};
         Vector3D bboxMax{-1e29, -1e29, -1e29};
-        Vector3D loadedMin;
-        Vector3D loadedMax;
+        Vector3D loadedMin{1e29, 1e29, 1e29};
+        Vector3D loadedMax{-1e29, -1e29, -1e29};
     };
     // Counts and measures that go with the records; copyMeshTo takes this unit.
     struct Measures {

@@ -262,6 +262,7 @@ void MainWindow::installServices() {
     });
     setFontUnitHook([this] { return fontUnitHeight(); });
     installSceneServices();
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &MainWindow::onFocusWindowChanged);
 }
 
 void MainWindow::restoreSettings() {
@@ -477,6 +478,32 @@ void MainWindow::focusView() {
         focus->clearFocus();
 }
 
+void MainWindow::onFocusWindowChanged(QWindow* focus) {
+    // A window-modal dialog shown and hidden again before the window system
+    // had mapped it (the progress of a quick import) can still be activated
+    // by its own late activation request, which the platform echoes back to
+    // the program. The keys then go to a window nobody sees; the window
+    // system knows no better, so no click brings them back. Whatever the
+    // window manager, the window takes the keys back once that has happened.
+    if (focus && !focus->isVisible())
+        QMetaObject::invokeMethod(this, &MainWindow::takeFocusFromHiddenWindow, Qt::QueuedConnection);
+}
+
+void MainWindow::takeFocusFromHiddenWindow() {
+    QWindow* hidden = QGuiApplication::focusWindow();
+    QWindow* own = windowHandle();
+    if (!hidden || hidden->isVisible() || !own || !isVisible() || QApplication::activeModalWidget())
+        return;
+    // An activation request is skipped while a transient window of this one
+    // holds the focus, as the hidden dialog does: the request is made with
+    // the dialog set free of the window for that moment.
+    QWindow* parent = hidden->transientParent();
+    hidden->setTransientParent(nullptr);
+    own->requestActivate();
+    hidden->setTransientParent(parent);
+    focusView();
+}
+
 void MainWindow::setFileDialogProvider(FileDialogProvider* provider) {
     if (!_qtFileDialogs)
         _qtFileDialogs = std::make_unique<QtFileDialogProvider>();
@@ -611,15 +638,12 @@ void MainWindow::saveObjectsDialog(bool selectedOnly) {
 // ---- Side panels and tool buttons ------------------------------------------------------
 
 void MainWindow::closeSidePanels() {
-    // Each open panel's tool ends as its own button would end it: the panel
-    // goes, its button is unchecked, the view leaves the tool's mode (which
-    // abandons a typed move) and shows no manipulator or cone preview.
+    // Each open panel's tool ends as its own button would end it.
     const std::pair<QWidget*, QAbstractButton*> tools[] = {{_scaleDlg, _btnRescale},
                                                            {_orientateDlg, _btnTranslate},
                                                            {_hollowDlg, _btnHollow},
                                                            {_exportDlg, _btnExportGcode},
                                                            {_supportDlg, _btnGenerateSupport}};
-    bool closed = false;
     for (const auto& tool : tools) {
         QWidget* panel = tool.first;
         if (!panel || panel->testAttribute(Qt::WA_WState_Hidden))
@@ -629,14 +653,17 @@ void MainWindow::closeSidePanels() {
             panel->hide();
         else
             panel->close();
-        tool.second->setChecked(false);
-        if (_activeToolButton == tool.second)
-            _activeToolButton = nullptr;
-        closed = true;
+        toolPanelClosed(tool.second);
     }
     _glWidget->cancelManipulation();
-    if (!closed)
-        return;
+}
+
+void MainWindow::toolPanelClosed(QAbstractButton* button) {
+    button->setChecked(false);
+    if (_activeToolButton == button)
+        _activeToolButton = nullptr;
+    // Leaving the tool's mode abandons a typed move.
+    _glWidget->cancelManipulation();
     ObjectTable::instance()->clearConePreview();
     _glWidget->setManipulatorShown(false);
     _glWidget->setMode(ViewMode::Select);
@@ -718,6 +745,17 @@ void MainWindow::applyBuildVolume(const double& x, const double& y, const double
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
     _glWidget->keyPressEvent(event);
+    // The shortcuts act on release with the modifiers held when the key went
+    // down: Control let go before L still made Control+L.
+    if (!event->isAutoRepeat())
+        _keysDown[event->key()] = event->modifiers();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    // Keys released while another window had them were never pressed here.
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow())
+        _keysDown.clear();
+    QMainWindow::changeEvent(event);
 }
 
 namespace {
@@ -741,9 +779,15 @@ void MainWindow::keyReleaseEvent(QKeyEvent* event) {
     // X11 repeats a held key as release-press pairs: only the real release acts.
     if (event->isAutoRepeat())
         return;
+    // Only a key pressed here, with the modifiers it went down with.
+    const auto down = _keysDown.find(event->key());
+    if (down == _keysDown.end())
+        return;
+    const Qt::KeyboardModifiers modifiers = down->second;
+    _keysDown.erase(down);
     // The single-key shortcuts are plain keys: a chord with Control, Alt or
     // Meta belongs to the menus or to the field being edited.
-    if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+    if (modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
         return;
     if (typingIntoField())
         return;

@@ -10,6 +10,8 @@
 #include <QMessageBox>
 #include <QStringList>
 #include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,6 +27,7 @@ class QGLContext;
 class QMenu;
 class QPushButton;
 class QScreen;
+class QWindow;
 class ProgressBar;
 class ProjectManager;
 class ExportDlg;
@@ -141,6 +144,11 @@ public:
     void closeSidePanels();
     // Unchecks the tool buttons but keep (all of them for null) as the panels say.
     void resetToolButtons(QAbstractButton* keep);
+    // A tool's panel has gone, however it went (its close button, Ok or
+    // Cancel, its tool button, another tool, a new scene): its button is
+    // unchecked and no longer active, and the view is back to selecting,
+    // without manipulator, typed move or cone preview.
+    void toolPanelClosed(QAbstractButton* button);
     // File > New: asks, resets the scene, closes the panels.
     void newProject();
     // Reads the window's settings (size, position, recent objects, the
@@ -185,10 +193,16 @@ public:
 private slots:
     // Runs the oldest message box a worker asked for (queued to the GUI thread).
     void runQueuedMessageBox();
+    // The application's focus went to another window (see the definition).
+    void onFocusWindowChanged(QWindow* focus);
+    // Asks the window system to activate this window while the application's
+    // focus is on a hidden window.
+    void takeFocusFromHiddenWindow();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -222,6 +236,9 @@ private:
     HollowDlg* hollowPanel();
     // Closes the hollowing panel when its object has left the list.
     void closeHollowPanelIfObjectGone();
+    // Runs follow whenever the selection or its objects changed (a selection
+    // in the view, a command, an undo or a redo) while panel is open.
+    void notifyOnSelectionChange(QWidget* panel, const std::function<void()>& follow);
     // The orientation, scale and slice panels, each made on first use (ui/MainWindowTools.cpp).
     OrientateDlg* orientatePanel();
     ScaleDlg* scalePanel();
@@ -310,6 +327,9 @@ private:
     QAction* _contextImport = nullptr;
     QAction* _contextUnload = nullptr;
     QAction* _contextSave = nullptr;
+    // The keys pressed in the window and not yet released, with the modifiers
+    // held when each went down.
+    std::map<int, Qt::KeyboardModifiers> _keysDown;
     QStringList _recentObjects; // newest first, at most 5
     QString _lastImportPath;
 };

@@ -49,14 +49,11 @@ void MainWindow::onBtnExportGcodeClicked() {
         makeActiveToolButton(_btnExportGcode);
     } else {
         panel->hide();
-        ObjectTable::instance()->clearConePreview();
-        _activeToolButton = nullptr;
+        toolPanelClosed(_btnExportGcode);
     }
     resetToolButtons(_btnExportGcode);
 }
 
 void MainWindow::onExportDlgClosed() {
-    if (_activeToolButton == _btnExportGcode)
-        _activeToolButton = nullptr;
-    _btnExportGcode->setChecked(false);
+    toolPanelClosed(_btnExportGcode);
 }

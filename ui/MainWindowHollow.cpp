@@ -13,13 +13,11 @@ HollowDlg* MainWindow::hollowPanel() {
     if (!_hollowDlg) {
         auto* panel = new HollowDlg(_glFrame);
         panel->setAutoFillBackground(true);
-        panel->setGeometry(54, 150, panel->panelWidth, panel->panelHeight);
+        panel->placeInParent(54, 150, panel->panelWidth, panel->panelHeight);
         panel->setViewModeHook([this](ViewMode mode) { _glWidget->setMode(mode); });
-        panel->setCloseHook([this] {
-            if (_activeToolButton == _btnHollow)
-                _activeToolButton = nullptr;
-            _btnHollow->setChecked(false);
-        });
+        // Ok, Cancel and every other close leave the view in the hollowing's
+        // idle mode: the window takes it back to selecting.
+        panel->setCloseHook([this] { toolPanelClosed(_btnHollow); });
         panel->hide();
         _hollowDlg = panel;
     }
@@ -36,12 +34,9 @@ void MainWindow::onBtnHollowClicked() {
     const bool checked = _btnHollow->isChecked();
     closeSidePanels();
     if (!checked) {
-        // Closing the panel (above) forgot it as the active one.
-        if (_activeToolButton == _btnHollow)
-            _activeToolButton = nullptr;
-        _glWidget->setMode(ViewMode::Select);
+        // Closing the panel (above) ended the tool.
+        toolPanelClosed(_btnHollow);
         resetToolButtons(_btnHollow);
-        _glWidget->update();
         return;
     }
     HollowDlg* panel = hollowPanel();

@@ -47,11 +47,7 @@ void MainWindow::closePanelsForNewScene() {
     closeSidePanels();
     for (QAbstractButton* b : _toolButtons)
         if (b != _btnZSliceView)
-            b->setChecked(false);
-    _activeToolButton = nullptr;
-    ObjectTable::instance()->clearConePreview();
-    _glWidget->setManipulatorShown(false);
-    _glWidget->setMode(ViewMode::Select);
+            toolPanelClosed(b);
 }
 
 void MainWindow::newProject() {

@@ -15,12 +15,13 @@ SupportDlg* MainWindow::supportPanel() {
         auto* panel = new SupportDlg(_glFrame);
         panel->setAutoFillBackground(true);
         // The parameters start hidden: the panel starts that much shorter.
-        panel->setGeometry(54, 150, panel->panelWidth, panel->panelHeight - panel->paramGroupHeight());
+        panel->placeInParent(54, 150, panel->panelWidth, panel->panelHeight - panel->paramGroupHeight());
         panel->setGLWidget(_glWidget);
-        panel->setCloseHook([this] { resetToolButtons(nullptr); });
+        panel->setCloseHook([this] { toolPanelClosed(_btnGenerateSupport); });
         panel->setSlicePreview([this] { return zSlicePanelIfAny(); });
         panel->hide();
         _supportDlg = panel;
+        notifyOnSelectionChange(panel, [panel] { panel->followSelection(); });
     }
     return static_cast<SupportDlg*>(_supportDlg);
 }
@@ -29,17 +30,17 @@ void MainWindow::onBtnGenerateSupportClicked() {
     closeSidePanels();
     SupportDlg* panel = supportPanel();
     if (_btnGenerateSupport->isChecked()) {
+        panel->followSelection();
         panel->show();
         panel->raise();
         panel->onBtnPresetClicked();
         panel->loadParams();
         makeActiveToolButton(_btnGenerateSupport);
+        _glWidget->setMode(ViewMode::Select);
     } else {
         panel->hide();
-        ObjectTable::instance()->clearConePreview();
-        _activeToolButton = nullptr;
+        toolPanelClosed(_btnGenerateSupport);
     }
-    _glWidget->setMode(ViewMode::Select);
     resetToolButtons(_btnGenerateSupport);
 }
 
@@ -47,6 +48,7 @@ void MainWindow::cmdContextAutoSupport() {
     closeSidePanels();
     SupportDlg* panel = supportPanel();
     _btnGenerateSupport->setChecked(true);
+    panel->followSelection();
     panel->show();
     panel->raise();
     panel->onBtnPresetClicked();

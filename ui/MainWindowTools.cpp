@@ -15,11 +15,13 @@
 
 namespace {
 
-constexpr int kMinSlicePanelHeight = 100;
+// The least height of the slice panel below the tool buttons: less leaves its
+// slider too short to pick a height with.
+constexpr int kMinSlicePanelHeight = 320;
 
 template <class Panel> void placePanel(Panel* panel) {
     panel->setAutoFillBackground(true);
-    panel->setGeometry(54, 150, panel->panelWidth, panel->panelHeight);
+    panel->placeInParent(54, 150, panel->panelWidth, panel->panelHeight);
     panel->hide();
 }
 
@@ -38,11 +40,7 @@ OrientateDlg* MainWindow::orientatePanel() {
     if (!_orientateDlg) {
         auto* panel = new OrientateDlg(_glFrame);
         placePanel(panel);
-        connect(panel, &OrientateDlg::closeRequested, this, [this] {
-            _glWidget->setMode(ViewMode::Select);
-            resetToolButtons(nullptr);
-            updateGLView();
-        });
+        connect(panel, &OrientateDlg::closeRequested, this, [this] { toolPanelClosed(_btnTranslate); });
         _orientateDlg = panel;
         if (!_glWidget->manipulator())
             TransformHandle::install(_glWidget);
@@ -54,18 +52,23 @@ ScaleDlg* MainWindow::scalePanel() {
     if (!_scaleDlg) {
         auto* panel = new ScaleDlg(_glFrame);
         placePanel(panel);
-        connect(panel, &ScaleDlg::closeRequested, this, [this] { resetToolButtons(nullptr); });
+        connect(panel, &ScaleDlg::closeRequested, this, [this] { toolPanelClosed(_btnRescale); });
         _scaleDlg = panel;
-        // The view tells the manipulator of every selection change.
-        auto* handle = dynamic_cast<TransformHandle*>(_glWidget->manipulator());
-        if (!handle)
-            handle = TransformHandle::install(_glWidget);
-        connect(handle, &TransformHandle::selectionBoxChanged, panel, [panel] {
-            if (panel->isVisible())
-                panel->selectionChanged();
-        });
+        notifyOnSelectionChange(panel, [panel] { panel->selectionChanged(); });
     }
     return static_cast<ScaleDlg*>(_scaleDlg);
+}
+
+void MainWindow::notifyOnSelectionChange(QWidget* panel, const std::function<void()>& follow) {
+    // The view tells the manipulator of every selection change, and every
+    // command, undo and redo tells the view.
+    auto* handle = dynamic_cast<TransformHandle*>(_glWidget->manipulator());
+    if (!handle)
+        handle = TransformHandle::install(_glWidget);
+    connect(handle, &TransformHandle::selectionBoxChanged, panel, [panel, follow] {
+        if (!panel->isHidden())
+            follow();
+    });
 }
 
 ZSliceDlg* MainWindow::zSlicePanelIfAny() const {
@@ -92,10 +95,18 @@ void MainWindow::placeSlicePanel() {
         return;
     // Below the tool buttons down to the view's bottom, as the window is now
     // (the slider takes what the panel's buttons leave): each millimetre of a
-    // tall scene gets as many pixels as the window allows. A short window
-    // still gives the panel room for its slider and buttons.
-    const int y = (kToolButtonSpacing + 44) * kToolButtonCount + 155;
-    panel->setGeometry(5, y, panel->panelWidth, std::max(kMinSlicePanelHeight, _glFrame->height() - 10 - y));
+    // tall scene gets as many pixels as the window allows. In a window too
+    // short for that the panel stands at the view's right edge instead, below
+    // the orientation cube, down to the bottom.
+    const int below = (kToolButtonSpacing + 44) * kToolButtonCount + 155;
+    const int bottom = _glFrame->height() - 10;
+    if (bottom - below >= kMinSlicePanelHeight) {
+        panel->setGeometry(5, below, panel->panelWidth, bottom - below);
+        return;
+    }
+    const int top = std::max(150, _glWidget->cubeCornerHeight() + 5);
+    panel->setGeometry(_glFrame->width() - panel->panelWidth - 5, top, panel->panelWidth,
+                       std::max(bottom - top, kMinSlicePanelHeight / 2));
 }
 
 void MainWindow::onBtnTranslateClicked() {
@@ -105,10 +116,8 @@ void MainWindow::onBtnTranslateClicked() {
         showWithManipulator(_glWidget, panel);
         makeActiveToolButton(_btnTranslate);
     } else {
-        _glWidget->setMode(ViewMode::Select);
-        _glWidget->setManipulatorShown(false);
         panel->hide();
-        _activeToolButton = nullptr;
+        toolPanelClosed(_btnTranslate);
     }
     resetToolButtons(_btnTranslate);
     updateGLView();
@@ -132,11 +141,11 @@ void MainWindow::onBtnRescaleClicked() {
         panel->show();
         panel->raise();
         makeActiveToolButton(_btnRescale);
+        _glWidget->setMode(ViewMode::Select);
     } else {
         panel->hide();
-        _activeToolButton = nullptr;
+        toolPanelClosed(_btnRescale);
     }
-    _glWidget->setMode(ViewMode::Select);
     resetToolButtons(_btnRescale);
 }
 

@@ -1,9 +1,11 @@
 #include "ui/SupportDlg.h"
 
 #include "app/Log.h"
+#include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
 #include "scene/SceneHost.h"
 #include "scene/SupportCommands.h"
+#include "support/SupportGen.h"
 #include "ui/SupportParamFile.h"
 #include "view/MainGLWidget.h"
 #include "view/ZSliceDlg.h"
@@ -18,6 +20,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 using P = support::SupportParams;
@@ -163,7 +166,15 @@ SupportDlg::SupportDlg(QWidget* parent) : VlrBaseWidget(parent) {
     presetRow->addStretch();
     presetRow->addWidget(preset);
     params->addLayout(presetRow, P::kCount, 0, 1, 2);
-    layout->addWidget(_groupParameters);
+    // In a window too short for the whole panel the parameters scroll, and
+    // the rows below them stay in sight.
+    _scrollParameters = new QScrollArea(this);
+    _scrollParameters->setObjectName(QStringLiteral("_scrollParameters"));
+    _scrollParameters->setFrameShape(QFrame::NoFrame);
+    _scrollParameters->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    _scrollParameters->setWidgetResizable(true);
+    _scrollParameters->setWidget(_groupParameters);
+    layout->addWidget(_scrollParameters);
 
     _removeInternal = new QCheckBox(tr("Remove Internal "), this);
     _removeInternal->setObjectName(QStringLiteral("_removeInternal"));
@@ -172,8 +183,7 @@ SupportDlg::SupportDlg(QWidget* parent) : VlrBaseWidget(parent) {
     layout->addWidget(line(this, "line_2"));
 
     _btnSupportType = button(this, "_btnSupportType", QString(), true);
-    setImage(_btnSupportType, "CircleSupport24.png", tr("Cylinder"));
-    _btnSupportType->setToolTip(tr("Cross Support"));
+    showSupportType();
     _btnBaseType = button(this, "_btnBaseType", QString(), false);
     layout->addLayout(row(_btnSupportType, _btnBaseType));
     layout->addWidget(line(this, "line_5"));
@@ -211,6 +221,7 @@ SupportDlg::SupportDlg(QWidget* parent) : VlrBaseWidget(parent) {
     setImage(_btnShowHideParam, "TriangleShow.png", QStringLiteral("\u25be"));
     _btnShowHideParam->setToolTip(tr("Show parameters"));
     _groupParameters->hide();
+    _scrollParameters->hide();
 }
 
 SupportDlg::~SupportDlg() = default;
@@ -334,13 +345,7 @@ void SupportDlg::onBtnClearClicked() {
 void SupportDlg::onBtnSupportTypeClicked() {
     m_supportType = m_supportType == support::SupportType::Cross ? support::SupportType::Cylinder
                                                                  : support::SupportType::Cross;
-    if (m_supportType == support::SupportType::Cylinder) {
-        setImage(_btnSupportType, "CircleSupport24.png", tr("Cylinder"));
-        _btnSupportType->setToolTip(tr("Cross Support"));
-    } else {
-        setImage(_btnSupportType, "CrossSupport24.png", tr("Cross"));
-        _btnSupportType->setToolTip(tr("Cylinder Support"));
-    }
+    showSupportType();
     // Existing supports take the type at once, as one undoable step; the
     // selected objects' support points added later get it as well.
     sceneHost()->pushCommand(new SupportTypeCmd(m_supportType), false);
@@ -358,6 +363,29 @@ void SupportDlg::onBtnBaseTypeClicked() {
     ObjectTable::instance()->setSupportBaseType(m_baseType, false);
     if (!recorded)
         markModifiedAndRepaint();
+}
+
+void SupportDlg::showSupportType() {
+    if (m_supportType == support::SupportType::Cylinder) {
+        setImage(_btnSupportType, "CircleSupport24.png", tr("Cylinder"));
+        _btnSupportType->setToolTip(tr("Cross Support"));
+    } else {
+        setImage(_btnSupportType, "CrossSupport24.png", tr("Cross"));
+        _btnSupportType->setToolTip(tr("Cylinder Support"));
+    }
+}
+
+void SupportDlg::followSelection() {
+    for (const ObjectEx* obj : ObjectTable::instance()->objects()) {
+        if (!obj->isReady() || !obj->isSelected() || !obj->hasSupport())
+            continue;
+        const support::SupportGen& supports = *obj->supportGenIfAny();
+        m_supportType = supports.getSupportType();
+        m_baseType = supports.getBaseType();
+        showSupportType();
+        showBaseType();
+        return;
+    }
 }
 
 void SupportDlg::showBaseType() {
@@ -412,14 +440,16 @@ void SupportDlg::onBtnShowHideParamClicked() {
         setImage(_btnShowHideParam, "TriangleShow.png", QStringLiteral("\u25be"));
         _btnShowHideParam->setToolTip(tr("Show parameters"));
         _groupParameters->hide();
+        _scrollParameters->hide();
         height = panelHeight - m_paramGroupHeight;
     } else {
         setImage(_btnShowHideParam, "TriangleHide.png", QStringLiteral("\u25b4"));
         _btnShowHideParam->setToolTip(tr("Hide parameters"));
         _groupParameters->show();
+        _scrollParameters->show();
     }
     m_paramsShown = !m_paramsShown;
-    setGeometry(54, 150, panelWidth, height);
+    placeInParent(54, 150, panelWidth, height);
 }
 
 void SupportDlg::onBtnCloseClicked() {

@@ -25,6 +25,7 @@ class QCheckBox;
 class QDoubleSpinBox;
 class QGroupBox;
 class QPushButton;
+class QScrollArea;
 
 class SupportDlg : public VlrBaseWidget {
     Q_OBJECT
@@ -55,6 +56,11 @@ public:
     void setParams(const support::SupportParams& params);
     support::SupportType supportType() const { return m_supportType; }
     support::BaseType baseType() const { return m_baseType; }
+    // The two types become those of the first selected object with supports
+    // (after an undo or a redo, or a new selection), so that the buttons and
+    // the next Generate follow what that object holds; without one the panel
+    // keeps its own.
+    void followSelection();
 
 public slots:
     void onBtnShowHideParamClicked();
@@ -81,7 +87,8 @@ private:
     // A relay of one box: reads the box's current value.
     void forward(support::SupportParams::Index i);
     void setViewMode(ViewMode mode);
-    // Icon and tool tip of the base-type button for the current type.
+    // Icon and tool tip of the type buttons for the current types.
+    void showSupportType();
     void showBaseType();
 
     support::SupportType m_supportType = support::SupportType::Cylinder;
@@ -94,6 +101,7 @@ private:
 
     std::array<QDoubleSpinBox*, support::SupportParams::kCount> m_boxes{};
     QGroupBox* _groupParameters = nullptr;
+    QScrollArea* _scrollParameters = nullptr; // holds _groupParameters
     QPushButton* _btnShowHideParam = nullptr;
     QCheckBox* _removeInternal = nullptr;
     QPushButton* _btnSupportType = nullptr;

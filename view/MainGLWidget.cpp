@@ -78,6 +78,7 @@ void MainGLWidget::setMode(ViewMode mode) {
     if (_mode == ViewMode::Transform && mode != ViewMode::Transform) {
         _manipulatorShown = false;
         cancelManipulation();
+        clearHoveredPart();
     }
     updateSelectionBox();
     _previousMode = _mode;
@@ -394,6 +395,10 @@ bool MainGLWidget::inCubeCorner(const QPoint& pos) const {
     return pos.x() > _camera.width - 3.5 * _cubeSize && pos.y() < 3.5 * _cubeSize;
 }
 
+int MainGLWidget::cubeCornerHeight() const {
+    return static_cast<int>(std::ceil(3.5 * _cubeSize));
+}
+
 void MainGLWidget::mouseMoveEvent(QMouseEvent* event) {
     _currentPos = event->pos();
     const Qt::MouseButtons buttons = event->buttons();
@@ -519,6 +524,10 @@ void MainGLWidget::mouseReleaseEvent(QMouseEvent* event) {
 
 void MainGLWidget::leaveEvent(QEvent* event) {
     QGLWidget::leaveEvent(event);
+    // The pointer is on none of the handles any more (no move reaches the
+    // view until it comes back).
+    if (_mode == ViewMode::Transform)
+        clearHoveredPart();
     if (_mode != ViewMode::PlaceHoles)
         return;
     sceneHost()->dropPendingHole();
@@ -575,6 +584,14 @@ void MainGLWidget::updateHoveredPart(const QPoint& pos) {
         setCursor(QCursor(_rotateCursor));
     else
         unsetCursor();
+    update();
+}
+
+void MainGLWidget::clearHoveredPart() {
+    _hoveredPart = 0;
+    if (_manipulator)
+        _manipulator->setHoveredPart(0);
+    unsetCursor();
     update();
 }
 

@@ -79,6 +79,9 @@ public:
     // The world corners of the orientation cube as last placed.
     const double (*cubeCorners() const)[3] { return _cubeCorners; }
     double cubeSize() const { return _cubeSize; }
+    // The height of the top-right corner that belongs to the orientation cube
+    // (pixels from the view's top).
+    int cubeCornerHeight() const;
 
     // ---- Vertex buffers ----------------------------------------------------------
     bool vertexBuffersSupported() const { return _vertexBuffers; }
@@ -98,6 +101,8 @@ public:
 
     // ---- Transform mode -------------------------------------------------------
     void updateHoveredPart(const QPoint& pos);
+    // No handle part is hovered: none is drawn highlighted.
+    void clearHoveredPart();
     void beginManipulation(const QPoint& pos);
     void startManipulatorDrag(const QPoint& pos);
     void dragManipulator(const QPoint& pos);

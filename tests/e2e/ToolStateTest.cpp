@@ -191,6 +191,10 @@ protected:
         EXPECT_FALSE(button(Save)->isChecked());
         EXPECT_EQ(w->activeToolButton(), open >= 0 ? button(Tool(open)) : nullptr);
         EXPECT_EQ(view->mode() == ViewMode::Transform, open == Orientate);
+        // Without a tool of its own the view selects: clicks and rectangles work.
+        if (open != Orientate && open != Hollow) {
+            EXPECT_EQ(view->mode(), ViewMode::Select);
+        }
         EXPECT_EQ(view->manipulatorShown(), open == Orientate);
         if (view->manipulator()) {
             EXPECT_EQ(view->manipulator()->operation, 0);
@@ -338,6 +342,19 @@ TEST_F(ToolState, openingAToolClosesTheOpenOneAsItsButtonWould) {
          [&] { closeButton(w->findChild<OrientateDlg*>())->click(); }},
         {"Scale button", Scale, [&] { button(Scale)->click(); }},
         {"the scale panel's close button", -1, [&] { closeButton(w->findChild<ScaleDlg*>())->click(); }},
+        {"Support button", Support, [&] { button(Support)->click(); }},
+        {"the support panel's close button", -1, [&] { closeButton(w->findChild<SupportDlg*>())->click(); }},
+        {"Hollow button", Hollow, [&] { button(Hollow)->click(); }},
+        {"the hollowing panel's Cancel", -1,
+         [&] { w->findChild<HollowDlg*>()->findChild<QPushButton*>("_btnCancel")->click(); }},
+        {"Hollow button again", Hollow, [&] { button(Hollow)->click(); }},
+        {"the hollowing panel's Ok", -1,
+         [&] {
+             w->findChild<HollowDlg*>()->findChild<QPushButton*>("_btnOk")->click();
+             // Hollowed without a drain hole: the window says the cavity traps resin.
+             EXPECT_EQ(road->messages.size(), 1);
+             road->messages.clear();
+         }},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.how);
@@ -345,8 +362,8 @@ TEST_F(ToolState, openingAToolClosesTheOpenOneAsItsButtonWould) {
         step.run();
         QCoreApplication::processEvents();
         expectOnlyTool(step.openAfter);
-        // Only Auto Support does something to the scene: it generates.
-        if (!QString(step.how).contains("Auto Support")) {
+        // Only Auto Support and the hollowing's Ok do something to the scene.
+        if (!QString(step.how).contains("Auto Support") && !QString(step.how).contains("Ok")) {
             EXPECT_EQ(commands(), before);
         }
     }
@@ -646,7 +663,9 @@ TEST_F(ToolState, theWindowHasTheKeysBackAfterEachImport) {
 }
 
 // The slice preview's panel reaches down to the view's bottom edge however
-// the window is resized, and its slider takes the height its buttons leave.
+// the window is resized, and its slider takes the height its buttons leave:
+// below the tool buttons while that leaves it room, else at the view's right
+// edge, where a short window still gives it a usable height.
 TEST_F(ToolState, theSlicePanelFollowsTheWindowsHeight) {
     start();
     button(SliceView)->click();
@@ -655,14 +674,20 @@ TEST_F(ToolState, theSlicePanelFollowsTheWindowsHeight) {
     auto* slider = panel->findChild<QSlider*>();
     ASSERT_NE(slider, nullptr);
     int lastSlider = 0;
-    for (int height : {760, 1000}) {
+    for (int height : {600, 760, 1000}) {
         SCOPED_TRACE(height);
         w->resize(1024, height);
         ASSERT_TRUE(scenefixtures::runEventsUntil([&] { return w->height() == height; }, 10000));
         QCoreApplication::processEvents();
         EXPECT_EQ(panel->geometry().bottom(), w->glFrame()->height() - 11);
-        if (lastSlider > 0) {
-            EXPECT_GE(slider->height() - lastSlider, 230); // all of the 240 pixels more but rounding
+        EXPECT_GE(slider->height(), 200);
+        if (height == 760) {
+            // The same place as at 600: all of the 160 pixels more but rounding.
+            EXPECT_EQ(panel->geometry().right(), w->glFrame()->width() - 6);
+            EXPECT_GE(slider->height() - lastSlider, 150);
+        }
+        if (height == 1000) {
+            EXPECT_EQ(panel->geometry().left(), 5);
         }
         lastSlider = slider->height();
     }

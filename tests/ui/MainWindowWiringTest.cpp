@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QFrame>
 #include <QPushButton>
@@ -144,6 +145,33 @@ TEST_F(MainWindowWiring, projectMenuRoundTripsTheScene) {
     EXPECT_FALSE(w->progressBar()->isVisible());
     EXPECT_TRUE(slice->isChecked());
     slice->click();
+
+    // An opened object scales as an imported one: the factors are relative to
+    // the size it had when it entered the scene, and an Apply that changes
+    // nothing is no step of the history.
+    ObjectEx* cube = table->objects().front();
+    table->selectAll(false);
+    cube->setSelected(true);
+    QAbstractButton* scale = w->toolButtons()[2];
+    scale->click();
+    auto* factorX = w->glFrame()->findChild<QDoubleSpinBox*>("_dsbFactorX");
+    auto* sizeX = w->glFrame()->findChild<QDoubleSpinBox*>("_dsbXSize");
+    ASSERT_TRUE(factorX && sizeX);
+    EXPECT_TRUE(factorX->isEnabled());
+    EXPECT_EQ(factorX->value(), 100.0);
+    EXPECT_EQ(sizeX->value(), 20.0);
+    const std::size_t steps = w->commandManager()->undoCount();
+    QPushButton* apply = w->glFrame()->findChild<QPushButton*>("_btnApply");
+    apply->click();
+    EXPECT_EQ(w->commandManager()->undoCount(), steps);
+    factorX->setValue(300.0);
+    apply->click();
+    EXPECT_EQ(w->commandManager()->undoCount(), steps + 1);
+    double lo[3], hi[3];
+    ASSERT_TRUE(cube->readBox(lo, hi));
+    EXPECT_NEAR(hi[2] - lo[2], 60.0, 1e-9);
+    EXPECT_EQ(factorX->value(), 300.0);
+    scale->click();
 
     // Save As writes a second file with the same scene.
     const QString copy = dir.filePath("copy.vpf");

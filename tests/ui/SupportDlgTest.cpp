@@ -25,6 +25,8 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -381,6 +383,36 @@ TEST_F(SupportDlgTest, parameterFileValuesPassThroughTheBoxes) {
     EXPECT_DOUBLE_EQ(obj->supportMaxAngle(), 20.0);
 }
 
+// In a window too short for the whole panel with its parameters the panel
+// ends above the window's bottom edge with Generate and Clear in sight, and
+// the parameters scroll; a tall window gives it back its full height.
+TEST(SupportPanelSize, fitsTheWindowItIsInAndScrollsTheParameters) {
+    QWidget frame;
+    frame.resize(400, 1200);
+    auto* panel = new SupportDlg(&frame);
+    panel->placeInParent(54, 150, panel->panelWidth, panel->panelHeight - panel->paramGroupHeight());
+    frame.show();
+    panel->show();
+    panel->onBtnShowHideParamClicked();
+    auto* scroll = panel->findChild<QScrollArea*>();
+    ASSERT_NE(scroll, nullptr);
+    for (int height : {1200, 500, 1200}) {
+        SCOPED_TRACE(height);
+        frame.resize(400, height);
+        QCoreApplication::processEvents();
+        // The whole panel: its own height, or what its contents ask for.
+        const int full = std::max(panel->panelHeight, panel->sizeHint().height());
+        const bool whole = 150 + full + VlrBaseWidget::kParentMargin <= height;
+        ASSERT_EQ(whole, height == 1200);
+        EXPECT_EQ(panel->geometry().bottom() + 1, whole ? 150 + full : height - VlrBaseWidget::kParentMargin);
+        for (const char* name : {"_btnGenerate", "_btnClear"}) {
+            auto* b = panel->findChild<QPushButton*>(name);
+            EXPECT_TRUE(panel->rect().contains(QRect(b->mapTo(panel, QPoint()), b->size()))) << name;
+        }
+        EXPECT_EQ(scroll->verticalScrollBar()->maximum() > 0, !whole);
+    }
+}
+
 // The main window's support tool: key G (as "Auto Support") opens the panel
 // and generates for the selection as one command, A and D switch the view's
 // support modes, the view's requests become the point commands, and the tool
@@ -453,6 +485,29 @@ TEST(MainWindowSupportTool, autoSupportKeysAndPointCommandsThroughTheWindow) {
     button->click();
     EXPECT_FALSE(panel->isHidden());
     EXPECT_EQ(panel->params()[P::ZOffset], 5.0);
+
+    // The type buttons show what the selected object holds after every undo
+    // and redo, and the next Generate builds what they show.
+    const support::SupportType type = panel->supportType();
+    const support::BaseType base = panel->baseType();
+    panel->findChild<QPushButton*>("_btnSupportType")->click();
+    panel->findChild<QPushButton*>("_btnBaseType")->click();
+    ASSERT_NE(panel->supportType(), type);
+    ASSERT_NE(panel->baseType(), base);
+    QAction* undo = w->findChild<QAction*>("_menuEditUndo");
+    QAction* redo = w->findChild<QAction*>("_menuEditRedo");
+    undo->trigger();
+    EXPECT_EQ(panel->baseType(), base);
+    EXPECT_NE(panel->supportType(), type);
+    undo->trigger();
+    EXPECT_EQ(panel->supportType(), type);
+    redo->trigger();
+    EXPECT_NE(panel->supportType(), type);
+    EXPECT_EQ(panel->baseType(), base);
+    undo->trigger();
+    panel->findChild<QPushButton*>("_btnGenerate")->click();
+    EXPECT_EQ(obj->supportGenIfAny()->getSupportType(), type);
+    EXPECT_EQ(obj->supportGenIfAny()->getBaseType(), base);
 
     w->commandManager()->clear();
     w->updateUndoRedoActions();

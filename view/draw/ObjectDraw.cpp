@@ -17,6 +17,7 @@ namespace {
 
 constexpr float kSelectedColour[3] = {6.0f / 255.0f, 203.0f / 255.0f, 212.0f / 255.0f};
 constexpr float kUnselectedGrey = 1.0f / 3.0f;
+constexpr float kBackShade = 0.6f;
 
 uint32_t makeBuffer(GLenum target, const void* data, std::size_t bytes, GLenum usage) {
     const GLBufferFunctions& gl = glBufferFunctions();
@@ -76,10 +77,14 @@ void beginSurface(const ObjectEx& o) {
         glEnable(GL_DEPTH_TEST);
         glDepthMask(GL_TRUE);
     }
-    if (o.isSelected())
-        glColor4f(kSelectedColour[0], kSelectedColour[1], kSelectedColour[2], alpha);
-    else
-        glColor4f(kUnselectedGrey, kUnselectedGrey, kUnselectedGrey, alpha);
+    const float grey[3] = {kUnselectedGrey, kUnselectedGrey, kUnselectedGrey};
+    const float* colour = o.isSelected() ? kSelectedColour : grey;
+    // Back faces (all an inside-out model shows, the inside of a cut one)
+    // take the selection colour too, darker: the user sees both whether the
+    // object is selected and that its inside shows.
+    const GLfloat back[4] = {colour[0] * kBackShade, colour[1] * kBackShade, colour[2] * kBackShade, alpha};
+    glMaterialfv(GL_BACK, GL_AMBIENT_AND_DIFFUSE, back);
+    glColor4f(colour[0], colour[1], colour[2], alpha);
 }
 
 void endSurface(const ObjectEx& o) {

@@ -20,6 +20,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <iterator>
 
 namespace {
 
@@ -113,6 +115,46 @@ double xOffsetOf(const AbtCommand* cmd, ObjectEx* obj) {
 }
 
 } // namespace
+
+// A handle under the pointer is drawn yellow, and only while the pointer is
+// on it: moving off it, leaving the view and leaving the tool all end the
+// highlight.
+TEST_F(Manipulator, onlyTheHandleUnderThePointerIsHighlighted) {
+    const auto yellow = [this] {
+        const QImage image = view->grabFrameBuffer();
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                n += c.red() > 200 && c.green() > 200 && c.blue() < 60;
+            }
+        return n;
+    };
+    const QPoint away = screenOf(25 + 60.0 / view->zoom(), 35 + 60.0 / view->zoom(), 5);
+    const std::function<void()> leaves[] = {
+        [&] { hover(away); },
+        [&] {
+            QEvent leave(QEvent::Leave);
+            QApplication::sendEvent(view, &leave);
+        },
+        [&] {
+            view->setMode(ViewMode::Select);
+            view->setMode(ViewMode::Transform);
+            view->setManipulatorShown(true);
+        },
+    };
+    for (std::size_t i = 0; i < std::size(leaves); ++i) {
+        SCOPED_TRACE(i);
+        hover(xArrow());
+        ASSERT_EQ(handle->hoveredPart(), 1);
+        view->updateGL();
+        EXPECT_GT(yellow(), 20);
+        leaves[i]();
+        EXPECT_EQ(handle->hoveredPart(), 0);
+        view->updateGL();
+        EXPECT_EQ(yellow(), 0);
+    }
+}
 
 TEST_F(Manipulator, arrowDragMovesByWholeMillimetresUnlessControl) {
     const auto start = box();

@@ -58,6 +58,9 @@ Stats countIn(const QImage& image, QRect region, const std::function<bool(QColor
 bool isShade(QColor c) {
     return c.green() > c.red() + 40 && c.blue() > c.red() + 40;
 }
+bool isGrey(QColor c) {
+    return std::abs(c.red() - c.green()) < 12 && std::abs(c.green() - c.blue()) < 12;
+}
 bool isBackground(QColor c) {
     return c.red() < 110 && c.green() < 110 && c.blue() < 120;
 }
@@ -223,13 +226,20 @@ TEST_F(ViewDrawing, objectIsDrawnInItsShadeColourWithAndWithoutVertexBuffers) {
         ObjectTable::instance()->selectAll(false);
         const QImage grey = frame();
         EXPECT_EQ(countIn(grey, core(box), isShade).matching, 0);
-        EXPECT_GT(countIn(grey, core(box),
-                          [](QColor c) {
-                              return std::abs(c.red() - c.green()) < 12 &&
-                                     std::abs(c.green() - c.blue()) < 12;
-                          })
-                      .fraction(),
-                  0.9);
+        EXPECT_GT(countIn(grey, core(box), isGrey).fraction(), 0.9);
+        // Inside out, its back faces show: still in the selection's hue, or grey.
+        ObjectTable::instance()->deleteAllObjects();
+        auto* inverted = new ObjectEx();
+        meshfixtures::fillMesh(*inverted, meshfixtures::flipped(meshfixtures::cube(40, {45, 45, 0})));
+        inverted->rebuildOctree();
+        inverted->setLoaded(true);
+        ObjectTable::instance()->addObject(inverted);
+        EXPECT_GT(countIn(frame(), core(box), isShade).fraction(), 0.9);
+        inverted->setSelected(false);
+        EXPECT_GT(countIn(frame(), core(box), isGrey).fraction(), 0.9);
+        ObjectTable::instance()->deleteAllObjects();
+        cube = previous = addCube(40, {45, 45, 0});
+        ObjectTable::instance()->selectAll(false);
         // Edges only: the middle of a face shows what is behind it.
         ObjectTable::instance()->setViewMode(MeshStyle::EdgesOnly);
         const QImage wire = frame();
