@@ -541,7 +541,7 @@ SupportGen::LinkPlan SupportGen::linkPlan(const PlacementParams& params) const {
     // Proposals as (length in microns, smaller index, larger index).
     std::vector<std::array<int64_t, 3>> proposals;
     proposals.reserve(n * ConeShape::kKeptLinks);
-    const NearestCones nearest(plan.cones);
+    const NearestCones nearest(plan.cones, ConeShape::kKeptLinks);
     std::vector<ConeShape*> near;
     for (std::size_t i = 0; i < n; ++i) {
         nearest.find(plan.cones[i], a, b, ConeShape::kKeptLinks, near);
