@@ -615,8 +615,7 @@ void SupportGen::applyLinks(LinkEdit* edit, const PlacementParams& params) {
                 ConeShape* second = i < j ? d : c;
                 if ((first->ConeSupportType == 0) != (second->ConeSupportType == 0) && first->ConeSupportType == 0)
                     std::swap(first, second);
-                link = new ColumnLink(first, second);
-                link->serial = ++m_linkSerial;
+                link = makeLink(first, second);
                 madeByPair.emplace(key, link);
                 made.push_back(link);
             }

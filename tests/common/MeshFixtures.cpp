@@ -177,21 +177,10 @@ TriangleSoup bumpyHead(double size, int level) {
         }
         return q;
     };
-    Point lo{1e300, 1e300, 1e300}, hi{-1e300, -1e300, -1e300};
-    for (Facet& f : soup)
-        for (Point& p : f.v) {
-            p = place(p);
-            for (int k = 0; k < 3; ++k) {
-                lo[k] = std::min(lo[k], p[k]);
-                hi[k] = std::max(hi[k], p[k]);
-            }
-        }
-    const double scale = size / std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
     for (Facet& f : soup)
         for (Point& p : f.v)
-            for (int k = 0; k < 3; ++k)
-                p[k] = (p[k] - lo[k]) * scale;
-    return soup;
+            p = place(p);
+    return fitted(std::move(soup), size);
 }
 
 TriangleSoup torus(double R, double r, int major, int minor, const Point& c) {
@@ -314,6 +303,22 @@ TriangleSoup translated(TriangleSoup soup, const Point& d) {
     for (Facet& f : soup)
         for (Point& p : f.v)
             p = add(p, d);
+    return soup;
+}
+
+TriangleSoup fitted(TriangleSoup soup, double size) {
+    Point lo{1e300, 1e300, 1e300}, hi{-1e300, -1e300, -1e300};
+    for (const Facet& f : soup)
+        for (const Point& p : f.v)
+            for (int k = 0; k < 3; ++k) {
+                lo[k] = std::min(lo[k], p[k]);
+                hi[k] = std::max(hi[k], p[k]);
+            }
+    const double scale = size / std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
+    for (Facet& f : soup)
+        for (Point& p : f.v)
+            for (int k = 0; k < 3; ++k)
+                p[k] = (p[k] - lo[k]) * scale;
     return soup;
 }
 

@@ -75,6 +75,9 @@ TriangleSoup fan(int blades, double radius = 10.0, double spanDegrees = 180.0);
 
 // Soup helpers.
 TriangleSoup translated(TriangleSoup soup, const Point& d);
+// The soup moved and scaled so that its largest side measures `size` and its
+// box starts at the origin.
+TriangleSoup fitted(TriangleSoup soup, double size);
 // Reverses the winding of facet i (or of every facet when i < 0).
 TriangleSoup flipped(TriangleSoup soup, long i = -1);
 TriangleSoup concatenated(TriangleSoup a, const TriangleSoup& b);

@@ -70,23 +70,6 @@ TEST(Tools, meshinfoWritingPastTheFileSizeLimitFailsInsteadOfEndingBySignal) {
     }
 }
 
-// The soup moved and scaled so that its largest side measures `size` mm.
-meshfixtures::TriangleSoup fitted(meshfixtures::TriangleSoup soup, double size) {
-    double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
-    for (const auto& f : soup)
-        for (const auto& p : f.v)
-            for (int k = 0; k < 3; ++k) {
-                lo[k] = std::min(lo[k], p[k]);
-                hi[k] = std::max(hi[k], p[k]);
-            }
-    const double scale = size / std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
-    for (auto& f : soup)
-        for (auto& p : f.v)
-            for (int k = 0; k < 3; ++k)
-                p[k] = (p[k] - lo[k]) * scale;
-    return soup;
-}
-
 // A screw 55 mm long standing on its tip: a shank of radius 2.5 with a
 // thread of 0.7 every 1.2 mm, under a head of radius 8 and 5 mm high; a
 // surface of revolution of 24 sides, wound outward.
@@ -127,8 +110,8 @@ TEST(Tools, meshinfoProjectBringsBackEverySupportOfModelsFittedTo60mm) {
     std::vector<std::string> files;
     auto add = [&](const std::string& name, const meshfixtures::TriangleSoup& soup) {
         files.push_back(dir.filePath(QString::fromStdString(name + ".stl")).toStdString());
-        ASSERT_TRUE(stlfixtures::writeFile(files.back(),
-                                           stlfixtures::binaryStl(meshfixtures::toStlFacets(fitted(soup, 60.0)))));
+        ASSERT_TRUE(stlfixtures::writeFile(files.back(), stlfixtures::binaryStl(meshfixtures::toStlFacets(
+                                                             meshfixtures::fitted(soup, 60.0)))));
     };
     add("blob", meshfixtures::irregularIcosphere(10.0, 3, 5));
     add("screw", islandshapes::turned(islandshapes::turned(screw(), {1, 0, 0}, 45.0), {0, 1, 0}, 45.0));
