@@ -12,9 +12,11 @@
 // link has and which of its bars the user deleted, and every support
 // triangle (the raft's included) came back, every number to the last bit.
 //
-// meshinfo --open FILE.vpf: opens a project into an empty scene and prints
+// meshinfo --open FILE.vpf [--save OUT.vpf]: opens a project into an empty
+// scene and prints
 //   open result= code= objects= triangles= cones= ms=
-// (result ok or failed, code the open's result).
+// (result ok or failed, code the open's result); with --save, an open that
+// succeeded is saved again as this version writes projects.
 //
 // meshinfo --project-hollow OUT.vpf WALL DENSITY FILE: imports the file, hollows
 // the object as the hollowing panel's "Ok" does (preview on the object, the
@@ -378,8 +380,8 @@ int runProject(int argc, char** argv) {
 }
 
 int runOpen(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: meshinfo --open FILE.vpf\n");
+    if (argc != 3 && !(argc == 5 && std::strcmp(argv[3], "--save") == 0)) {
+        std::fprintf(stderr, "usage: meshinfo --open FILE.vpf [--save OUT.vpf]\n");
         return 2;
     }
     auto app = startTool(argc, argv);
@@ -390,6 +392,11 @@ int runOpen(int argc, char** argv) {
     const Totals t = totals(summarize(*table));
     std::printf("open result=%s code=%d objects=%zu triangles=%lu cones=%lu ms=%.1f\n", code == 0 ? "ok" : "failed",
                 code, static_cast<size_t>(table->count()), t.triangles, t.cones, ms);
+    if (code == 0 && argc == 5) {
+        VlrProjectFileHandling::instance()->saveGLInfo();
+        if (VlrProjectFileHandling::instance()->save(QString::fromLocal8Bit(argv[4])) != 0)
+            std::fprintf(stderr, "save failed\n");
+    }
     table->deleteAllObjects();
     return code == 0 ? 0 : 1;
 }
