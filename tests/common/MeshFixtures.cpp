@@ -306,6 +306,36 @@ TriangleSoup translated(TriangleSoup soup, const Point& d) {
     return soup;
 }
 
+TriangleSoup machinedHousing() {
+    TriangleSoup s;
+    auto add = [&s](const TriangleSoup& part) { s = concatenated(s, part); };
+    add(cylinder(60, {0, 0, 0}, {0, 0, 6}, 48));
+    add(cylinder(60, {0, 0, 14}, {0, 0, 20}, 48));
+    add(box({20, 120, 8}, {-70, -60, 6}));
+    add(cylinder(45, {0, 0, 20}, {0, 0, 80}, 48));
+    add(cylinder(70, {0, 0, 78}, {0, 0, 82}, 64));
+    add(cylinder(55, {0, 0, 120}, {0, 0, 123}, 48));
+    add(cylinder(30, {0, 0, 80}, {0, 0, 180}, 32));
+    add(box({200, 30, 10}, {-100, -15, 150}));
+    add(box({10, 30, 50}, {-100, -15, 100}));
+    add(box({10, 30, 50}, {90, -15, 100}));
+    return s;
+}
+
+TriangleSoup machinedBracket() {
+    TriangleSoup s;
+    auto add = [&s](const TriangleSoup& part) { s = concatenated(s, part); };
+    add(box({180, 120, 8}));
+    add(box({8, 120, 140}));
+    add(box({60, 120, 8}, {0, 0, 132}));
+    add(box({2, 120, 12}, {58, 0, 120}));
+    for (double y : {10.0, 55.0, 100.0})
+        add(box({60, 6, 6}, {8, y, 8}));
+    add(cylinder(30, {120, 60, 8}, {120, 60, 48}, 40));
+    add(cylinder(38, {120, 60, 48}, {120, 60, 51}, 40));
+    return s;
+}
+
 TriangleSoup fitted(TriangleSoup soup, double size) {
     Point lo{1e300, 1e300, 1e300}, hi{-1e300, -1e300, -1e300};
     for (const Facet& f : soup)

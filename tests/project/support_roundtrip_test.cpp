@@ -7,7 +7,9 @@
 // live supports after a save and an open equal those before to the last bit:
 // every cone's numbers and mesh, its links in order with the cone that
 // carries them, every bar and whether the user deleted it, every triangle
-// drawn, the raft, and the container's settings.
+// drawn, the raft, and the container's settings; and so are they after the
+// reopened supports are rebuilt as another support and base type and the
+// user undoes both.
 #include "ProjectTestSupport.h"
 
 #include "IslandShapes.h"
@@ -44,42 +46,6 @@ namespace mf = meshfixtures;
 using support::ConeShape;
 using support::SupportGen;
 
-// A turned part of a machine, about 200 mm tall, as overlapping solids: a
-// foot with a pocket's ceiling above it, a column with a 4 mm lip reaching
-// 25 mm out and a 3 mm ring higher up, a thin upper column and a cross bar
-// on two legs whose underside is a long ceiling.
-mf::TriangleSoup housing() {
-    mf::TriangleSoup s;
-    auto add = [&s](const mf::TriangleSoup& part) { s = mf::concatenated(s, part); };
-    add(mf::cylinder(60, {0, 0, 0}, {0, 0, 6}, 48));
-    add(mf::cylinder(60, {0, 0, 14}, {0, 0, 20}, 48));
-    add(mf::box({20, 120, 8}, {-70, -60, 6}));
-    add(mf::cylinder(45, {0, 0, 20}, {0, 0, 80}, 48));
-    add(mf::cylinder(70, {0, 0, 78}, {0, 0, 82}, 64));
-    add(mf::cylinder(55, {0, 0, 120}, {0, 0, 123}, 48));
-    add(mf::cylinder(30, {0, 0, 80}, {0, 0, 180}, 32));
-    add(mf::box({200, 30, 10}, {-100, -15, 150}));
-    add(mf::box({10, 30, 50}, {-100, -15, 100}));
-    add(mf::box({10, 30, 50}, {90, -15, 100}));
-    return s;
-}
-
-// A bracket 180 mm long: a plate, an upright wall, a roof hanging out over
-// the plate with a 2 mm lip down its edge, ribs, and a boss with a ring.
-mf::TriangleSoup bracket() {
-    mf::TriangleSoup s;
-    auto add = [&s](const mf::TriangleSoup& part) { s = mf::concatenated(s, part); };
-    add(mf::box({180, 120, 8}));
-    add(mf::box({8, 120, 140}));
-    add(mf::box({60, 120, 8}, {0, 0, 132}));
-    add(mf::box({2, 120, 12}, {58, 0, 120}));
-    for (double y : {10.0, 55.0, 100.0})
-        add(mf::box({60, 6, 6}, {8, y, 8}));
-    add(mf::cylinder(30, {120, 60, 8}, {120, 60, 48}, 40));
-    add(mf::cylinder(38, {120, 60, 48}, {120, 60, 51}, 40));
-    return s;
-}
-
 struct Model {
     std::string name;
     mf::TriangleSoup soup;
@@ -93,8 +59,8 @@ std::vector<Model> models() {
     out.push_back({"blob", mf::irregularIcosphere(9.0, 2, 11), false});
     out.push_back({"head", mf::bumpyHead(20.0, 4), false});
     out.push_back({"ring", mf::torus(10.0, 3.0, 24, 10), false});
-    out.push_back({"housing", housing(), true});
-    out.push_back({"bracket", bracket(), true});
+    out.push_back({"housing", mf::machinedHousing(), true});
+    out.push_back({"bracket", mf::machinedBracket(), true});
     return out;
 }
 
@@ -322,6 +288,19 @@ TEST(ProjectSupports, whatIsSavedComesBackToTheLastBit) {
             ASSERT_TRUE(gen) << "object " << k;
             EXPECT_EQ(firstDifference(before[k], liveSupports(*gen)), "") << "object " << k;
         }
+        // The reopened supports rebuilt as another type and base and back
+        // through undo are still those saved.
+        for (ObjectEx* o : table->objects())
+            o->setSelected(true);
+        const int type = int(random() % 2), base = int(random() % 3);
+        ASSERT_TRUE(sceneHost()->pushCommand(new SupportTypeCmd(support::supportTypeFromFlag(type)), false));
+        ASSERT_TRUE(
+            sceneHost()->pushCommand(new SupportBaseTypeCmd(*support::baseTypeFromStored(base)), false));
+        ASSERT_TRUE(sceneHost()->commandManager()->undo());
+        ASSERT_TRUE(sceneHost()->commandManager()->undo());
+        for (size_t k = 0; k < before.size(); ++k)
+            EXPECT_EQ(firstDifference(before[k], liveSupports(*table->objects()[k]->supportGenIfAny())), "")
+                << "object " << k << " after type " << type << " and base " << base << ", undone";
     }
     sceneHost()->commandManager()->clear();
     projecttest::clearScene();

@@ -103,7 +103,9 @@ meshfixtures::TriangleSoup screw() {
 // Models fitted to 60 mm, saved with their supports as a project and opened
 // again: every cone, link, bar and support triangle comes back (meshinfo's
 // same=1). A lumpy organic body, a screw tilted 45 degrees about x and y,
-// and machine-part-like extrusions turned to hang over at many angles.
+// machined parts (one upside down) and machine-part-like extrusions turned to
+// hang over at many angles; each alone, and all in one project with cones and
+// bars deleted by hand.
 TEST(Tools, meshinfoProjectBringsBackEverySupportOfModelsFittedTo60mm) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -117,15 +119,23 @@ TEST(Tools, meshinfoProjectBringsBackEverySupportOfModelsFittedTo60mm) {
     add("screw", islandshapes::turned(islandshapes::turned(screw(), {1, 0, 0}, 45.0), {0, 1, 0}, 45.0));
     const std::vector<islandshapes::Rotation> turns = islandshapes::randomRotations(6, 57);
     int k = 0;
+    add("housing upside down", islandshapes::turned(meshfixtures::machinedHousing(), {1, 0, 0}, 180.0));
+    add("bracket", meshfixtures::machinedBracket());
     for (const islandshapes::Shape& shape : islandshapes::all())
         if (shape.name == "bridge" || shape.name == "ledge" || shape.name == "arch") {
             add(shape.name, islandshapes::turned(shape.soup, turns[size_t(k)].axis, turns[size_t(k)].degrees));
             ++k;
         }
-    for (const std::string& file : files) {
-        SCOPED_TRACE(file);
+    std::vector<std::string> runs;
+    for (const std::string& file : files)
+        runs.push_back("'" + file + "'");
+    runs.push_back("--delete 3");
+    for (const std::string& file : files)
+        runs.back() += " '" + file + "'";
+    for (const std::string& run : runs) {
+        SCOPED_TRACE(run);
         std::string command = std::string(MESHINFO_PATH) + " --project '" +
-                              dir.filePath("out.vpf").toStdString() + "' '" + file + "' 2>/dev/null";
+                              dir.filePath("out.vpf").toStdString() + "' " + run + " 2>/dev/null";
         FILE* pipe = popen(command.c_str(), "r");
         ASSERT_NE(pipe, nullptr);
         std::string out;
