@@ -165,6 +165,21 @@ template <typename Visit> void forEachCarriedBar(const support::ConeShape& c, Vi
 
 using ReadCones = std::vector<std::pair<support::ConeShape*, const ConeRecord*>>;
 
+// The places of a cone's deleted bars (ascending), asked in ascending order.
+class DeletedBars {
+public:
+    explicit DeletedBars(const std::vector<int>& places) : m_places(&places) {}
+    bool has(int place) {
+        while (m_next < m_places->size() && (*m_places)[m_next] < place)
+            ++m_next;
+        return m_next < m_places->size() && (*m_places)[m_next] == place;
+    }
+
+private:
+    const std::vector<int>* m_places;
+    size_t m_next = 0;
+};
+
 // An entry of an earlier version: the cones are linked and braced again, and
 // the bars the user deleted are found by their places among those made.
 void linkAgain(support::SupportGen& gen, const ReadCones& cones) {
@@ -173,8 +188,9 @@ void linkAgain(support::SupportGen& gen, const ReadCones& cones) {
     // A place beyond the cone's bars names nothing and is passed over.
     for (const auto& [cone, record] : cones)
         if (!record->deletedBars.empty())
-            forEachCarriedBar(*cone, [places = &record->deletedBars](int place, support::AbtShape* bar) {
-                if (std::find(places->begin(), places->end(), place) != places->end())
+            forEachCarriedBar(*cone, [deleted = DeletedBars(record->deletedBars)](
+                                         int place, support::AbtShape* bar) mutable {
+                if (deleted.has(place))
                     bar->setDeleted(true, nullptr);
             });
 }
@@ -192,7 +208,10 @@ void linkAsStored(support::SupportGen& gen, const ReadCones& cones) {
     };
     std::map<std::pair<int, int>, support::ColumnLink*> made;
     for (const auto& [cone, record] : cones) {
+        // Room first: a link made is listed by its cone at once.
+        cone->links.reserve(record->links.size());
         int barPlace = 0;
+        DeletedBars deleted(record->deletedBars);
         for (const LinkRecord& l : record->links) {
             const auto other = byPlace.find(l.cone);
             if (other == byPlace.end() || other->second.first == cone ||
@@ -213,10 +232,8 @@ void linkAsStored(support::SupportGen& gen, const ReadCones& cones) {
                                                      topolib::Vector3D(b.end));
                 link->bars.push_back(bar);
                 bar->buildPrism();
-                if (std::find(record->deletedBars.begin(), record->deletedBars.end(), barPlace) !=
-                    record->deletedBars.end())
+                if (deleted.has(barPlace++))
                     bar->setDeleted(true, nullptr);
-                ++barPlace;
             }
         }
     }
