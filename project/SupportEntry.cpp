@@ -5,6 +5,7 @@
 #include "app/Conversions.h"
 #include "app/MemoryCheck.h"
 #include "support/ConeShape.h"
+#include "support/ShapeMesh.h"
 #include "support/SupportGen.h"
 #include "topolib/StlObject.h"
 
@@ -52,8 +53,11 @@ constexpr size_t kMaxBarsPerLink = support::ConeShape::kMaxBarSteps;
 // A cone element with its placement and the most bars it can carry, each
 // number in its fewest digits (at most 25 characters with its separator).
 constexpr qint64 kMaxConeElementBytes = qint64(1) << 20;
-// Regions are asked of the memory check this many at a time.
+// Regions and bars are asked of the memory check this many at a time.
 constexpr uint64_t kRegionBatch = 4096;
+constexpr uint64_t kBarBatch = 65536;
+// A bar read, and the mesh it is given (a prism of 12 vertices, 20 triangles).
+const uint64_t kBarBytes = sizeof(BarRecord) + support::shapeMeshBytes(12, 20);
 
 double clamped(const QXmlStreamAttributes& a, const char* name, const Range& r) {
     bool ok = false;
@@ -355,7 +359,7 @@ SupportRecord readEntry(BoundedXmlReader& r, const MeshLimits& limits, Stop& sto
     bool inArea = false, areaValid = false;
     size_t cones = 0;
     int place = 0;
-    uint64_t regions = 0;
+    uint64_t regions = 0, bars = 0;
     auto endArea = [&]() {
         if (inArea && areaValid)
             s.areas.push_back(std::move(area));
@@ -397,6 +401,15 @@ SupportRecord readEntry(BoundedXmlReader& r, const MeshLimits& limits, Stop& sto
             ConeRecord c;
             c.place = place++;
             if (inArea && areaValid && cones < kMaxCones && readCone(a, c)) {
+                // The bars are asked for as they come, with the meshes they
+                // will be given: a few bytes of text each, they are the most
+                // an entry can hold.
+                const uint64_t before = bars / kBarBatch;
+                for (const LinkRecord& l : c.links)
+                    bars += l.bars.size();
+                if (bars / kBarBatch > before && MemoryCheckCallback &&
+                    !MemoryCheckCallback(kBarBatch * kBarBytes))
+                    throw std::bad_alloc();
                 area.cones.push_back(std::move(c));
                 ++cones;
             }
@@ -416,11 +429,12 @@ uint64_t maxRegions(const MeshLimits& limits, uint64_t cones) {
 
 XmlBounds supportEntryBounds(const MeshLimits& limits) {
     // An id list names each triangle, edge or vertex of the mesh at most once,
-    // in up to ten digits and a separator; a cone element, its numbers written
+    // in up to ten digits and a separator. A cone element, its numbers written
     // exactly, takes some 500 bytes, about as much again with its placement,
-    // and its bars beside.
+    // and some 110 bytes a bar: a gigabyte holds the cones that the memory a
+    // project may take can carry (some 400,000 at 24 kB each, kConeMeshBytes).
     constexpr qint64 kBytesPerId = 12;
-    constexpr qint64 kBytesPerCone = 4096;
+    constexpr qint64 kBytesPerCone = 1024;
     const qint64 ids = qint64(std::max(limits.triangles, 0)) + std::max(limits.edges, 0) + std::max(limits.vertices, 0);
     XmlBounds b;
     b.depth = 8;
