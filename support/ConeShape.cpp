@@ -18,13 +18,9 @@ using topolib::Vector3D;
 
 namespace {
 
-bool finite3(const Vector3D& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
+bool finite3(const Vector3D& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
-double soundLength(double v, double fallback) {
-    return std::isfinite(v) && v > 0.0 ? v : fallback;
-}
+double soundLength(double v, double fallback) { return std::isfinite(v) && v > 0.0 ? v : fallback; }
 
 double planarDistSq(const Vector3D& a, const Vector3D& b) {
     const double dx = a.x - b.x, dy = a.y - b.y;
@@ -48,13 +44,9 @@ ConeShape::~ConeShape() {
     }
 }
 
-SupportGen* ConeShape::container() const {
-    return area != nullptr ? area->owner : nullptr;
-}
+SupportGen* ConeShape::container() const { return area != nullptr ? area->owner : nullptr; }
 
-void ConeShape::addLink(ColumnLink* link) {
-    links.push_back(link);
-}
+void ConeShape::addLink(ColumnLink* link) { links.push_back(link); }
 
 bool ConeShape::removeLink(const AbtShape* link) {
     auto it = std::find(links.begin(), links.end(), link);
@@ -423,8 +415,7 @@ std::size_t ConeShape::barBound(const PlacementParams& params) const {
         // Steps up this trunk, and steps before the other trunk's point passes
         // its head (it starts at least d above this one's, d >= 0).
         const double own = std::ceil((HeadEnd.z - start) / (T.z * s));
-        const double other =
-            To.z > 0.0 ? std::ceil((o->HeadEnd.z - start) / (To.z * s)) : double(kMaxBarSteps);
+        const double other = To.z > 0.0 ? std::ceil((o->HeadEnd.z - start) / (To.z * s)) : double(kMaxBarSteps);
         const double steps = std::min({own, std::max(other, 0.0), double(kMaxBarSteps)});
         bound += std::isfinite(steps) && steps > 0.0 ? static_cast<std::size_t>(steps) : 0;
     }
