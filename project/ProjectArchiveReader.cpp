@@ -103,12 +103,22 @@ bool closeEntry(QuaZipFile& file) {
 // Reads a support entry as it is inflated into the record of its object.
 // IO_XML_FAILED when the entry goes beyond what a support entry of that mesh
 // can hold.
-IO_ERROR readSupport(QuaZipFile& file, const topolib::StlObject& mesh, SupportRecord& out) {
+IO_ERROR readSupport(QuaZipFile& file, const topolib::StlObject& mesh, int number,
+                     ProjectContents& contents) {
     bool withinBounds = true;
+    std::string refusal;
     const MeshLimits limits = meshLimits(mesh);
-    out = readSupportEntry(&file, limits, &withinBounds);
-    if (!withinBounds)
+    SupportRecord& out = contents.supports[number];
+    out = readSupportEntry(&file, limits, &withinBounds, &refusal);
+    if (!withinBounds) {
+        const std::vector<ProjectObjectInfo>& records = contents.descriptor.objects;
+        contents.refusal =
+            (size_t(number) < records.size() ? "'" + records[size_t(number)].name.toStdString() + "'"
+                                             : "Object " + std::to_string(number)) +
+            ": " + refusal;
+        logString(contents.refusal);
         return IO_XML_FAILED;
+    }
     const IO_ERROR rest = drainXml(file, supportEntryBounds(limits));
     if (rest != IO_SUCCESS)
         return rest;
@@ -329,7 +339,7 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
                 for (const ProjectObjectInfo& o : out.descriptor.objects)
                     weights.push_back(o.numberTriangles / total);
         } else if (const auto mesh = meshes.find(supportNumber); mesh != meshes.end()) {
-            result = readSupport(file, *mesh->second, out.supports[supportNumber]);
+            result = readSupport(file, *mesh->second, supportNumber, out);
         } else {
             pendingSupports.emplace(supportNumber, name);
             result = closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
@@ -345,7 +355,7 @@ IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& 
             result = IO_ZIP_FAILED;
             break;
         }
-        result = readSupport(file, *mesh->second, out.supports[number]);
+        result = readSupport(file, *mesh->second, number, out);
     }
     if (result == IO_SUCCESS && zip.getZipError() != UNZ_OK)
         result = IO_ZIP_FAILED;

@@ -24,6 +24,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace topolib {
@@ -39,6 +40,8 @@ struct ProjectContents {
     // The support entries by object number, checked against the object's
     // mesh; entries for no object are passed over unread.
     std::map<int, SupportRecord> supports;
+    // Why a support entry was refused, in the user's words (empty otherwise).
+    std::string refusal;
 };
 
 // Makes the empty mesh a geometry entry is read into (the scene's object).

@@ -135,6 +135,25 @@ std::vector<int> attrIntList(const QXmlStreamAttributes& a, const char* name, si
     return out;
 }
 
+bool attrDoubleList(const QXmlStreamAttributes& a, const char* name, size_t maxCount, double limit,
+                    std::vector<double>& out) {
+    out.clear();
+    const QStringRef text = a.value(QLatin1String(name));
+    for (int start = 0; start < text.size();) {
+        int end = text.indexOf(QLatin1Char(';'), start);
+        if (end < 0)
+            end = text.size();
+        double v = 0;
+        if (out.size() >= maxCount || !toDouble(text.mid(start, end - start), v) || std::fabs(v) > limit) {
+            out.clear();
+            return false;
+        }
+        out.push_back(v);
+        start = end + 1;
+    }
+    return true;
+}
+
 BoundedXmlReader::BoundedXmlReader(QIODevice* source, const XmlBounds& bounds)
     : source_(source), bounds_(bounds) {}
 

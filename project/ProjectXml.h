@@ -37,6 +37,10 @@ bool attrDoubles(const QXmlStreamAttributes& a, const char* name, double* out, u
 // The ";"-separated integers; parts that are no integer are left out.
 // At most maxCount values are taken.
 std::vector<int> attrIntList(const QXmlStreamAttributes& a, const char* name, size_t maxCount);
+// The ";"-separated doubles into out; false (out empty) when there are more
+// than maxCount or any is not a finite number within +-limit.
+bool attrDoubleList(const QXmlStreamAttributes& a, const char* name, size_t maxCount, double limit,
+                    std::vector<double>& out);
 
 // What one XML entry of a project may hold. A document beyond these was not
 // written by the program (an element nested millions deep, a text of

@@ -4,8 +4,9 @@
 #include "project/ProjectArchiveReader.h"
 #include "support/ColumnLink.h"
 #include "support/ConeShape.h"
-#include "support/SupportArea.h"
+#include "support/CylinderBar.h"
 #include "support/ShapeMesh.h"
+#include "support/SupportArea.h"
 #include "support/SupportGen.h"
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
@@ -13,7 +14,9 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -37,24 +40,57 @@ std::vector<int> mappedList(const std::vector<int32_t>& table, const std::vector
     return out;
 }
 
-// The bars a cone carries: those of its live links that it builds (it is the
-// link's first cone), in link order, each link's bars in order. Bracing does
-// not depend on the order the cones were made in, so a reopened container
-// gives each bar the same place.
-template <typename Visit>
-void forEachCarriedBar(const support::ConeShape& c, Visit visit) {
+// Cones by the place they take among the cone elements of the entry.
+using ConePlaces = std::unordered_map<const support::ConeShape*, int>;
+
+void copyPoint(const topolib::Vector3D& v, double out[3]) {
+    for (int k = 0; k < 3; ++k)
+        out[k] = v[k];
+}
+
+ConePlacement placementOf(const support::ConeShape& c) {
+    ConePlacement p;
+    copyPoint(c.TipCentre, p.tipCentre);
+    copyPoint(c.HeadEnd, p.headEnd);
+    copyPoint(c.TrunkFoot, p.trunkFoot);
+    copyPoint(c.FootTipCentre, p.footTipCentre);
+    copyPoint(c.FootPoint, p.footPoint);
+    copyPoint(c.FootNormal, p.footNormal);
+    p.footZ = c.FootZ;
+    return p;
+}
+
+// The cone's live links to cones the entry holds, in its order, with the
+// bars of those it carries. The places of the bars the user deleted count
+// through these bars in this order.
+void storeLinks(const support::ConeShape& c, const ConePlaces& places, ConeRecord& r) {
     int place = 0;
     for (const support::AbtShape* l : c.links) {
         const auto* link = static_cast<const support::ColumnLink*>(l);
-        if (link->isDeleted() || link->first != &c)
+        const auto other = places.find(link->other(&c));
+        if (link->isDeleted() || other == places.end() || other->first == &c)
             continue;
-        for (support::AbtShape* bar : link->bars)
-            visit(place++, bar);
+        LinkRecord stored;
+        stored.cone = other->second;
+        stored.carried = link->first == &c;
+        if (stored.carried)
+            for (const support::AbtShape* b : link->bars) {
+                const auto* bar = static_cast<const support::CylinderBar*>(b);
+                BarRecord br;
+                copyPoint(bar->start, br.start);
+                copyPoint(bar->end, br.end);
+                stored.bars.push_back(br);
+                if (bar->isDeleted())
+                    r.deletedBars.push_back(place);
+                ++place;
+            }
+        r.links.push_back(std::move(stored));
     }
 }
 
-ConeRecord coneRecord(const support::ConeShape& c) {
+ConeRecord coneRecord(const support::ConeShape& c, const ConePlaces& places) {
     ConeRecord r;
+    r.place = places.at(&c);
     r.coneId = static_cast<int>(c.ConeID);
     r.supportType = c.ConeSupportType != 0 ? 1 : 0;
     r.generateBase = c.GenerateBase != 0;
@@ -64,26 +100,24 @@ ConeRecord coneRecord(const support::ConeShape& c) {
     r.baseThickness = c.BaseThickness;
     r.baseSize = c.BaseSize;
     r.headExtend = c.HeadExtend;
-    for (int k = 0; k < 3; ++k) {
-        r.contactPoint[k] = c.ContactPoint[k];
-        r.contactNormal[k] = c.ContactNormal[k];
-    }
-    forEachCarriedBar(c, [&r](int place, const support::AbtShape* bar) {
-        if (bar->isDeleted())
-            r.deletedBars.push_back(place);
-    });
+    copyPoint(c.ContactPoint, r.contactPoint);
+    copyPoint(c.ContactNormal, r.contactNormal);
+    r.placement = placementOf(c);
+    storeLinks(c, places, r);
     return r;
 }
 
 // Live cones of the region: every shape of an overhang region or curve, the
 // first shape of a point region.
-void collectCones(const support::SupportAreaAbs& area, AreaRecord& out) {
+std::vector<const support::ConeShape*> liveCones(const support::SupportAreaAbs& area) {
     const bool single = area.kind == support::kLowestPointSupport || area.kind == support::kAddedPointSupport;
+    std::vector<const support::ConeShape*> out;
     for (size_t i = 0; i < area.shapes.size() && !(single && i > 0); ++i) {
         const support::ConeShape* cone = area.shapes[i] ? area.shapes[i]->asCone() : nullptr;
         if (cone && !cone->isDeleted())
-            out.cones.push_back(coneRecord(*cone));
+            out.push_back(cone);
     }
+    return out;
 }
 
 support::ConeShape* makeCone(const ConeRecord& r, support::SupportAreaAbs* area) {
@@ -102,7 +136,107 @@ support::ConeShape* makeCone(const ConeRecord& r, support::SupportAreaAbs* area)
     c->HeadExtend = r.headExtend;
     c->setContactPoint(r.contactPoint);
     c->ContactNormal = topolib::Vector3D(r.contactNormal);
+    if (const std::optional<ConePlacement>& p = r.placement) {
+        c->TipCentre = topolib::Vector3D(p->tipCentre);
+        c->HeadEnd = topolib::Vector3D(p->headEnd);
+        c->TrunkFoot = topolib::Vector3D(p->trunkFoot);
+        c->FootTipCentre = topolib::Vector3D(p->footTipCentre);
+        c->FootPoint = topolib::Vector3D(p->footPoint);
+        c->FootNormal = topolib::Vector3D(p->footNormal);
+        c->FootZ = p->footZ;
+        c->markPlaced();
+    }
     return c;
+}
+
+// The bars a cone carries in an entry of an earlier version: those of its
+// live links that it builds (it is the link's first cone), in link order,
+// each link's bars in order.
+template <typename Visit> void forEachCarriedBar(const support::ConeShape& c, Visit visit) {
+    int place = 0;
+    for (const support::AbtShape* l : c.links) {
+        const auto* link = static_cast<const support::ColumnLink*>(l);
+        if (link->isDeleted() || link->first != &c)
+            continue;
+        for (support::AbtShape* bar : link->bars)
+            visit(place++, bar);
+    }
+}
+
+using ReadCones = std::vector<std::pair<support::ConeShape*, const ConeRecord*>>;
+
+// The places of a cone's deleted bars (ascending), asked in ascending order.
+class DeletedBars {
+public:
+    explicit DeletedBars(const std::vector<int>& places) : m_places(&places) {}
+    bool has(int place) {
+        while (m_next < m_places->size() && (*m_places)[m_next] < place)
+            ++m_next;
+        return m_next < m_places->size() && (*m_places)[m_next] == place;
+    }
+
+private:
+    const std::vector<int>* m_places;
+    size_t m_next = 0;
+};
+
+// An entry of an earlier version: the cones are linked and braced again, and
+// the bars the user deleted are found by their places among those made.
+void linkAgain(support::SupportGen& gen, const ReadCones& cones) {
+    gen.linkNeighbourCones();
+    gen.rebuildConeBars();
+    // A place beyond the cone's bars names nothing and is passed over.
+    for (const auto& [cone, record] : cones)
+        if (!record->deletedBars.empty())
+            forEachCarriedBar(*cone, [deleted = DeletedBars(record->deletedBars)](
+                                         int place, support::AbtShape* bar) mutable {
+                if (deleted.has(place))
+                    bar->setDeleted(true, nullptr);
+            });
+}
+
+// The links and bars as stored. A pair is linked when each of its cones lists
+// the other; the cone that says it carries the link carries it, and its bars
+// are those it stored.
+void linkAsStored(support::SupportGen& gen, const ReadCones& cones) {
+    std::unordered_map<int, std::pair<support::ConeShape*, const ConeRecord*>> byPlace;
+    for (const auto& entry : cones)
+        byPlace.emplace(entry.second->place, entry);
+    auto lists = [](const ConeRecord& r, int place) {
+        return std::any_of(r.links.begin(), r.links.end(),
+                           [place](const LinkRecord& l) { return l.cone == place; });
+    };
+    std::map<std::pair<int, int>, support::ColumnLink*> made;
+    for (const auto& [cone, record] : cones) {
+        // Room first: a link made is listed by its cone at once.
+        cone->links.reserve(record->links.size());
+        int barPlace = 0;
+        DeletedBars deleted(record->deletedBars);
+        for (const LinkRecord& l : record->links) {
+            const auto other = byPlace.find(l.cone);
+            if (other == byPlace.end() || other->second.first == cone ||
+                !lists(*other->second.second, record->place))
+                continue;
+            support::ConeShape* partner = other->second.first;
+            const auto key = std::minmax(record->place, l.cone);
+            support::ColumnLink*& link = made[key];
+            if (link == nullptr)
+                link = l.carried ? gen.makeLink(cone, partner) : gen.makeLink(partner, cone);
+            else if (std::find(cone->links.begin(), cone->links.end(), link) != cone->links.end())
+                continue;
+            cone->addLink(link);
+            if (!l.carried || link->first != cone)
+                continue;
+            for (const BarRecord& b : l.bars) {
+                auto* bar = new support::CylinderBar(cone->BeamRadius, topolib::Vector3D(b.start),
+                                                     topolib::Vector3D(b.end));
+                link->bars.push_back(bar);
+                bar->buildPrism();
+                if (deleted.has(barPlace++))
+                    bar->setDeleted(true, nullptr);
+            }
+        }
+    }
 }
 
 } // namespace
@@ -120,26 +254,29 @@ SupportRecord supportRecordFrom(const support::SupportGen& gen, const fileIo::VG
     s.settings.headExtend = gen.HeadExtend;
     s.settings.baseThickness = gen.BaseThickness;
     s.settings.baseSize = gen.baseSize;
+    // The cones written, by area, and the place each takes in the entry.
+    std::vector<std::vector<const support::ConeShape*>> written;
+    ConePlaces places;
     for (const support::SupportAreaAbs* area : gen.areas) {
         if (!area)
             continue;
         AreaRecord r;
         r.type = static_cast<int>(area->kind);
         r.areaId = static_cast<int>(area->AreaID);
-        bool written = true;
+        bool stored = true;
         switch (area->kind) {
         case support::kAreaSupport: {
             const auto& a = static_cast<const support::AreaSupport&>(*area);
             r.density = a.Density;
             r.triangleIds = mappedList(numbering.triangles, a.triangleIds());
             r.edgeIds = mappedList(numbering.edges, a.boundaryEdgeIds());
-            written = !r.triangleIds.empty();
+            stored = !r.triangleIds.empty();
             break;
         }
         case support::kLowestPointSupport: {
             const auto& a = static_cast<const support::LowestPointSupport&>(*area);
             r.vertexId = a.vertex ? a.vertex->index : -1;
-            written = r.vertexId >= 0;
+            stored = r.vertexId >= 0;
             break;
         }
         case support::kLowestCurveSupport: {
@@ -147,7 +284,7 @@ SupportRecord supportRecordFrom(const support::SupportGen& gen, const fileIo::VG
             r.density = a.Density;
             for (uint32_t id : a.vertexIds())
                 r.vertexIds.push_back(static_cast<int>(id));
-            written = !r.vertexIds.empty();
+            stored = !r.vertexIds.empty();
             break;
         }
         case support::kAddedPointSupport: {
@@ -155,17 +292,22 @@ SupportRecord supportRecordFrom(const support::SupportGen& gen, const fileIo::VG
             r.triangleId = a.facet && a.facet->id >= 0 ? mapped(numbering.triangles, uint32_t(a.facet->id)) : -1;
             for (int k = 0; k < 3; ++k)
                 r.seedPoint[k] = a.point[k];
-            written = r.triangleId >= 0;
+            stored = r.triangleId >= 0;
             break;
         }
         default:
-            written = false;
+            stored = false;
         }
-        if (!written)
+        if (!stored)
             continue;
-        collectCones(*area, r);
+        written.push_back(liveCones(*area));
+        for (const support::ConeShape* c : written.back())
+            places.emplace(c, static_cast<int>(places.size()));
         s.areas.push_back(std::move(r));
     }
+    for (size_t k = 0; k < s.areas.size(); ++k)
+        for (const support::ConeShape* c : written[k])
+            s.areas[k].cones.push_back(coneRecord(*c, places));
     return s;
 }
 
@@ -203,8 +345,8 @@ void fillSupportGen(support::SupportGen& gen, topolib::StlObject& mesh, const Su
     mesh.resetTriangleGroups();
     std::vector<std::unique_ptr<support::SupportAreaAbs>> read;
     read.reserve(record.areas.size());
-    // Cones with bars the user deleted, marked once the bars are made.
-    std::vector<std::pair<support::ConeShape*, const std::vector<int>*>> withDeletedBars;
+    ReadCones cones;
+    bool allPlaced = true;
     for (const AreaRecord& r : record.areas) {
         support::SupportAreaAbs* area = nullptr;
         switch (r.type) {
@@ -251,26 +393,26 @@ void fillSupportGen(support::SupportGen& gen, topolib::StlObject& mesh, const Su
         area->setAreaId(static_cast<uint32_t>(r.areaId));
         for (const ConeRecord& c : r.cones) {
             area->shapes.push_back(makeCone(c, area));
-            if (!c.deletedBars.empty())
-                withDeletedBars.emplace_back(area->shapes.back()->asCone(), &c.deletedBars);
+            cones.emplace_back(area->shapes.back()->asCone(), &c);
+            allPlaced = allPlaced && c.placement.has_value();
         }
         read.push_back(std::move(owned));
     }
     // Every region holds its facets before any cone is placed, as in the
     // generation: a cone's foot looks past the facets of its own region.
+    // Cones that come with their placement keep it; the meshes are built
+    // before any link is made, so no bar is made here.
     for (auto& area : read)
         gen.addArea(area.release());
     gen.rebuildShapeMeshes();
     gen.buildGrid();
     gen.insertConesIntoGrid();
-    gen.linkNeighbourCones();
-    gen.rebuildConeBars();
-    // A place beyond the cone's bars names nothing and is passed over.
-    for (const auto& [cone, places] : withDeletedBars)
-        forEachCarriedBar(*cone, [places = places](int place, support::AbtShape* bar) {
-            if (std::find(places->begin(), places->end(), place) != places->end())
-                bar->setDeleted(true, nullptr);
-        });
+    // An entry whose every cone is stored placed comes back as it was; any
+    // other has its cones linked and braced as its own version did.
+    if (allPlaced)
+        linkAsStored(gen, cones);
+    else
+        linkAgain(gen, cones);
     // The raft is derived from the cones' feet like the bars.
     if (gen.baseType == support::BaseType::Raft)
         gen.buildBase();

@@ -3,6 +3,9 @@
 #include "project/ProjectXml.h"
 
 #include "app/Conversions.h"
+#include "app/MemoryCheck.h"
+#include "support/ConeShape.h"
+#include "support/ShapeMesh.h"
 #include "support/SupportGen.h"
 #include "topolib/StlObject.h"
 
@@ -15,6 +18,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <new>
 #include <utility>
 
 namespace project {
@@ -43,6 +47,17 @@ constexpr size_t kMaxCones = support::SupportGen::kMaxPlannedCones;
 // Bars are deleted one by one by hand; a cone's list beyond this many was not
 // written by the program and is cut there.
 constexpr size_t kMaxDeletedBars = 4096;
+// A cone keeps at most this many links, each with at most this many bars.
+constexpr size_t kMaxLinks = support::ConeShape::kKeptLinks;
+constexpr size_t kMaxBarsPerLink = support::ConeShape::kMaxBarSteps;
+// A cone element with its placement and the most bars it can carry, each
+// number in its fewest digits (at most 25 characters with its separator).
+constexpr qint64 kMaxConeElementBytes = qint64(1) << 20;
+// Regions and bars are asked of the memory check this many at a time.
+constexpr uint64_t kRegionBatch = 4096;
+constexpr uint64_t kBarBatch = 65536;
+// A bar read, and the mesh it is given (a prism of 12 vertices, 20 triangles).
+const uint64_t kBarBytes = sizeof(BarRecord) + support::shapeMeshBytes(12, 20);
 
 double clamped(const QXmlStreamAttributes& a, const char* name, const Range& r) {
     bool ok = false;
@@ -55,6 +70,9 @@ double clamped(const QXmlStreamAttributes& a, const char* name, const Range& r) 
 // back a rounding off would place the cone, its bars and its links elsewhere.
 // Values of up to six significant digits read as before.
 QString exact(double v) {
+    // Zero keeps its sign too: every number reads back to the bit.
+    if (v == 0.0 && std::signbit(v))
+        return QStringLiteral("-0");
     return QString::number(v, 'g', QLocale::FloatingPointShortest);
 }
 
@@ -79,6 +97,36 @@ void writeList(QXmlStreamWriter& w, const char* count, const char* list, const s
         w.writeAttribute(QLatin1String(list), joinInts(ids.data(), static_cast<unsigned>(ids.size())));
 }
 
+QString joinList(const std::vector<int>& values) {
+    return joinInts(values.data(), static_cast<unsigned>(values.size()));
+}
+
+void writePlacement(QXmlStreamWriter& w, const ConePlacement& p, const std::vector<LinkRecord>& links) {
+    w.writeAttribute(QStringLiteral("TipCentre"), joinPoint(p.tipCentre));
+    w.writeAttribute(QStringLiteral("HeadEnd"), joinPoint(p.headEnd));
+    w.writeAttribute(QStringLiteral("TrunkFoot"), joinPoint(p.trunkFoot));
+    w.writeAttribute(QStringLiteral("FootTipCentre"), joinPoint(p.footTipCentre));
+    w.writeAttribute(QStringLiteral("FootPoint"), joinPoint(p.footPoint));
+    w.writeAttribute(QStringLiteral("FootNormal"), joinPoint(p.footNormal));
+    w.writeAttribute(QStringLiteral("FootZ"), exact(p.footZ));
+    if (links.empty())
+        return;
+    std::vector<int> cones, carriers, counts;
+    QStringList bars;
+    for (const LinkRecord& l : links) {
+        cones.push_back(l.cone);
+        carriers.push_back(l.carried ? 1 : 0);
+        counts.push_back(static_cast<int>(l.bars.size()));
+        for (const BarRecord& b : l.bars)
+            bars << joinPoint(b.start) << joinPoint(b.end);
+    }
+    w.writeAttribute(QStringLiteral("Links"), joinList(cones));
+    w.writeAttribute(QStringLiteral("LinkCarriers"), joinList(carriers));
+    w.writeAttribute(QStringLiteral("BarCounts"), joinList(counts));
+    if (!bars.isEmpty())
+        w.writeAttribute(QStringLiteral("Bars"), bars.join(QLatin1Char(';')));
+}
+
 void writeCone(QXmlStreamWriter& w, const ConeRecord& c) {
     w.writeStartElement(QStringLiteral("ConeSupport"));
     w.writeAttribute(QStringLiteral("ConeID"), intToQString(c.coneId));
@@ -95,6 +143,8 @@ void writeCone(QXmlStreamWriter& w, const ConeRecord& c) {
     if (!c.deletedBars.empty())
         w.writeAttribute(QStringLiteral("DeletedBars"),
                          joinInts(c.deletedBars.data(), static_cast<unsigned>(c.deletedBars.size())));
+    if (c.placement)
+        writePlacement(w, *c.placement, c.links);
     w.writeEndElement();
 }
 
@@ -187,6 +237,53 @@ bool readArea(const QXmlStreamAttributes& a, const MeshLimits& limits, AreaRecor
     }
 }
 
+// The placement when every part of it is there and finite.
+std::optional<ConePlacement> readPlacement(const QXmlStreamAttributes& a) {
+    ConePlacement p;
+    const std::pair<const char*, double*> points[] = {
+        {"TipCentre", p.tipCentre},         {"HeadEnd", p.headEnd},     {"TrunkFoot", p.trunkFoot},
+        {"FootTipCentre", p.footTipCentre}, {"FootPoint", p.footPoint}, {"FootNormal", p.footNormal},
+    };
+    for (const auto& [name, out] : points)
+        if (!attrDoubles(a, name, out, 3, kMaxCoordinate))
+            return std::nullopt;
+    if (!attrDoubles(a, "FootZ", &p.footZ, 1, kMaxCoordinate))
+        return std::nullopt;
+    return p;
+}
+
+// The links as stored; none when the lists do not agree (a link that names a
+// cone the entry lacks is left to the container to pass over).
+std::vector<LinkRecord> readLinks(const QXmlStreamAttributes& a) {
+    const std::vector<int> cones = attrIntList(a, "Links", kMaxLinks + 1);
+    const std::vector<int> carriers = attrIntList(a, "LinkCarriers", kMaxLinks + 1);
+    const std::vector<int> counts = attrIntList(a, "BarCounts", kMaxLinks + 1);
+    if (cones.size() > kMaxLinks || carriers.size() != cones.size() || counts.size() != cones.size())
+        return {};
+    size_t bars = 0;
+    for (size_t k = 0; k < cones.size(); ++k) {
+        if (counts[k] < 0 || size_t(counts[k]) > kMaxBarsPerLink || (carriers[k] == 0 && counts[k] != 0))
+            return {};
+        bars += size_t(counts[k]);
+    }
+    std::vector<double> numbers;
+    if (!attrDoubleList(a, "Bars", 6 * bars, kMaxCoordinate, numbers) || numbers.size() != 6 * bars)
+        return {};
+    std::vector<LinkRecord> links(cones.size());
+    const double* n = numbers.data();
+    for (size_t k = 0; k < cones.size(); ++k) {
+        links[k].cone = cones[k];
+        links[k].carried = carriers[k] != 0;
+        links[k].bars.resize(size_t(counts[k]));
+        for (BarRecord& b : links[k].bars) {
+            std::copy(n, n + 3, b.start);
+            std::copy(n + 3, n + 6, b.end);
+            n += 6;
+        }
+    }
+    return links;
+}
+
 bool readCone(const QXmlStreamAttributes& a, ConeRecord& c) {
     if (!attrDoubles(a, "ContactPoint", c.contactPoint, 3, kMaxCoordinate))
         return false;
@@ -217,6 +314,9 @@ bool readCone(const QXmlStreamAttributes& a, ConeRecord& c) {
                         c.deletedBars.end());
     std::sort(c.deletedBars.begin(), c.deletedBars.end());
     c.deletedBars.erase(std::unique(c.deletedBars.begin(), c.deletedBars.end()), c.deletedBars.end());
+    c.placement = readPlacement(a);
+    if (c.placement)
+        c.links = readLinks(a);
     return true;
 }
 
@@ -250,11 +350,16 @@ QByteArray writeSupportEntry(const SupportRecord& s) {
 
 namespace {
 
-SupportRecord readEntry(BoundedXmlReader& r, const MeshLimits& limits) {
+// Why readEntry stopped short of the document's end, when it did.
+enum class Stop { None, TooManyRegions };
+
+SupportRecord readEntry(BoundedXmlReader& r, const MeshLimits& limits, Stop& stop) {
     SupportRecord s;
     AreaRecord area;
     bool inArea = false, areaValid = false;
     size_t cones = 0;
+    int place = 0;
+    uint64_t regions = 0, bars = 0;
     auto endArea = [&]() {
         if (inArea && areaValid)
             s.areas.push_back(std::move(area));
@@ -281,12 +386,31 @@ SupportRecord readEntry(BoundedXmlReader& r, const MeshLimits& limits) {
             s.settings = readSettings(a);
         } else if (name == QLatin1String("AreaSupport")) {
             endArea();
+            if (++regions > maxRegions(limits, cones)) {
+                stop = Stop::TooManyRegions;
+                break;
+            }
+            // Beyond the first few, what the regions take is asked for before
+            // they are made.
+            if (regions % kRegionBatch == 0 && MemoryCheckCallback &&
+                !MemoryCheckCallback(kRegionBatch * kRegionBytes))
+                throw std::bad_alloc();
             inArea = true;
             areaValid = readArea(a, limits, area);
-        } else if (name == QLatin1String("ConeSupport") && inArea && areaValid && cones < kMaxCones) {
+        } else if (name == QLatin1String("ConeSupport")) {
             ConeRecord c;
-            if (readCone(a, c)) {
-                area.cones.push_back(c);
+            c.place = place++;
+            if (inArea && areaValid && cones < kMaxCones && readCone(a, c)) {
+                // The bars are asked for as they come, with the meshes they
+                // will be given: a few bytes of text each, they are the most
+                // an entry can hold.
+                const uint64_t before = bars / kBarBatch;
+                for (const LinkRecord& l : c.links)
+                    bars += l.bars.size();
+                if (bars / kBarBatch > before && MemoryCheckCallback &&
+                    !MemoryCheckCallback(kBarBatch * kBarBytes))
+                    throw std::bad_alloc();
+                area.cones.push_back(std::move(c));
                 ++cones;
             }
         }
@@ -298,33 +422,53 @@ SupportRecord readEntry(BoundedXmlReader& r, const MeshLimits& limits) {
 
 } // namespace
 
+uint64_t maxRegions(const MeshLimits& limits, uint64_t cones) {
+    return uint64_t(std::max(limits.triangles, 0)) + uint64_t(std::max(limits.vertices, 0)) + cones +
+           kMaxBareUserPoints;
+}
+
 XmlBounds supportEntryBounds(const MeshLimits& limits) {
     // An id list names each triangle, edge or vertex of the mesh at most once,
-    // in up to ten digits and a separator; a cone element, its numbers written
-    // exactly, takes at most some 500 bytes.
+    // in up to ten digits and a separator. A cone element, its numbers written
+    // exactly, takes some 500 bytes, about as much again with its placement,
+    // and some 110 bytes a bar: a gigabyte holds the cones that the memory a
+    // project may take can carry (some 400,000 at 24 kB each, kConeMeshBytes).
     constexpr qint64 kBytesPerId = 12;
     constexpr qint64 kBytesPerCone = 1024;
     const qint64 ids = qint64(std::max(limits.triangles, 0)) + std::max(limits.edges, 0) + std::max(limits.vertices, 0);
     XmlBounds b;
     b.depth = 8;
-    b.tokenBytes = (qint64(64) << 10) + kBytesPerId * ids;
+    b.tokenBytes = (qint64(64) << 10) + kBytesPerId * ids + kMaxConeElementBytes;
     b.entryBytes = (qint64(1) << 20) + kBytesPerId * ids + kBytesPerCone * qint64(kMaxCones);
     return b;
 }
 
-SupportRecord readSupportEntry(const QByteArray& xml, const MeshLimits& limits, bool* withinBounds) {
+SupportRecord readSupportEntry(const QByteArray& xml, const MeshLimits& limits, bool* withinBounds,
+                               std::string* refusal) {
     QBuffer buffer;
     buffer.setData(xml);
     buffer.open(QIODevice::ReadOnly);
-    return readSupportEntry(&buffer, limits, withinBounds);
+    return readSupportEntry(&buffer, limits, withinBounds, refusal);
 }
 
-SupportRecord readSupportEntry(QIODevice* device, const MeshLimits& limits, bool* withinBounds) {
+SupportRecord readSupportEntry(QIODevice* device, const MeshLimits& limits, bool* withinBounds,
+                               std::string* refusal) {
     BoundedXmlReader r(device, supportEntryBounds(limits));
-    SupportRecord s = readEntry(r, limits);
+    Stop stop = Stop::None;
+    SupportRecord s = readEntry(r, limits, stop);
+    const bool within = !r.exceeded() && stop == Stop::None;
     if (withinBounds)
-        *withinBounds = !r.exceeded();
-    if (r.exceeded())
+        *withinBounds = within;
+    if (refusal) {
+        if (stop == Stop::TooManyRegions)
+            *refusal = "The supports hold more regions than the object's mesh can carry (at most " +
+                       std::to_string(maxRegions(limits, coneCount(s))) + ").";
+        else if (r.exceeded())
+            *refusal = "The supports are larger than any the program writes for this object.";
+        else
+            refusal->clear();
+    }
+    if (!within)
         s = SupportRecord();
     return s;
 }

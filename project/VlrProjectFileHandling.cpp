@@ -301,8 +301,10 @@ IO_ERROR VlrProjectFileHandling::readAndFinish(const QString& path, ObjectTable*
                 static_cast<ObjectEx&>(mesh).startJob(ObjectCalcThread::Job::BuildOctree, false);
             building.insert(&mesh);
         });
-    if (r != IO_SUCCESS)
+    if (r != IO_SUCCESS) {
+        m_lastReason = QString::fromStdString(contents.refusal);
         return r;
+    }
     progress.setPercent(90);
     return finishLoad(contents, table, building);
 }

@@ -22,8 +22,6 @@ bool finite3(const Vector3D& v) { return std::isfinite(v.x) && std::isfinite(v.y
 
 double soundLength(double v, double fallback) { return std::isfinite(v) && v > 0.0 ? v : fallback; }
 
-constexpr int kMaxBarSteps = 1000;
-
 double planarDistSq(const Vector3D& a, const Vector3D& b) {
     const double dx = a.x - b.x, dy = a.y - b.y;
     return dx * dx + dy * dy;
@@ -128,6 +126,7 @@ bool ConeShape::place() {
         }
     }
     ContactNormal = n;
+    placed = true;
 
     double h = HeadExtend;
     HeadEnd = C + n * h;
@@ -288,6 +287,29 @@ void ConeShape::clearMesh() {
         static_cast<ColumnLink*>(l)->destroyBars();
 }
 
+void ConeShape::buildOwnMesh() {
+    // The builders of a cone on the model draw its foot 0.1 below the surface
+    // and lift a head end that comes too close to it. The placement itself
+    // stays as placed: building again (another support type, a project read
+    // back) draws the same mesh, and bars and links keep counting from it.
+    const Vector3D foot = FootPoint, headEnd = HeadEnd;
+    if (ConeSupportType != 0) {
+        if (FootZ >= 0.0)
+            buildCylinderOnModel();
+        else if (GenerateBase)
+            buildCylinderWithBase();
+        else
+            buildCylinderOnPlatform();
+    } else if (FootZ >= 0.0) {
+        buildCrossOnModel();
+    } else {
+        buildCrossOnPlatform();
+        addCrossDisc();
+    }
+    FootPoint = foot;
+    HeadEnd = headEnd;
+}
+
 // The link that carries the bars of the pair it joins: of the links between the
 // same two cones (linking makes one; a container built by hand may hold more), the
 // earliest made whose first cone is a cylinder support.
@@ -311,22 +333,11 @@ bool ConeShape::buildMesh(const PlacementParams& params) {
     sanitise(*this);
     if (deleted)
         return false;
-    if (FootPoint.z < -1e-6)
+    if (!isPlaced())
         place();
-    if (ConeSupportType != 0) {
-        if (FootZ >= 0.0)
-            buildCylinderOnModel();
-        else if (GenerateBase)
-            buildCylinderWithBase();
-        else
-            buildCylinderOnPlatform();
+    buildOwnMesh();
+    if (ConeSupportType != 0)
         buildBars(params);
-    } else if (FootZ >= 0.0) {
-        buildCrossOnModel();
-    } else {
-        buildCrossOnPlatform();
-        addCrossDisc();
-    }
     // clearMesh took the bars of every link this cone takes part in, also of those
     // that the other cone carries: have those made again, so that every linked
     // pair keeps one set of bars whatever order the cones are rebuilt in.
@@ -334,7 +345,7 @@ bool ConeShape::buildMesh(const PlacementParams& params) {
         auto* link = static_cast<ColumnLink*>(l);
         ConeShape* carrier = link->first;
         if (carrier != this && carrier != nullptr && link->bars.empty() && barCarrier(this, link) == link &&
-            carrier->FootPoint.z >= -1e-6)
+            carrier->isPlaced())
             carrier->buildBars(params);
     }
     return true;
@@ -421,7 +432,9 @@ void ConeShape::buildBars(const PlacementParams& params) {
     const topolib::MeshOctree* tree = mesh != nullptr ? mesh->octree() : nullptr;
     // A cone deleted by placement or by its footing (not by the user, whose
     // deletion also marks the links) gets no bars and none lead to it.
-    auto goneForGood = [](const ConeShape* c, const ColumnLink* link) { return c->deleted && !link->deleted; };
+    auto goneForGood = [](const ConeShape* c, const ColumnLink* link) {
+        return c->deleted && !link->deleted;
+    };
 
     Vector3D P = TrunkFoot + T * (D / 2.0);
     for (AbtShape* l : links) {
@@ -446,7 +459,7 @@ void ConeShape::buildBars(const PlacementParams& params) {
                 Vector3D Pb = P;
                 // A trunk that barely rises (a foot far off to the side) must not
                 // make the walk up it endless.
-                for (int steps = 0; Pb.z < HeadEnd.z && steps < kMaxBarSteps; ++steps) {
+                for (std::size_t steps = 0; Pb.z < HeadEnd.z && steps < kMaxBarSteps; ++steps) {
                     if (Pb.z > TrunkFoot.z && Q.z < o->HeadEnd.z && Q.z > o->TrunkFoot.z) {
                         Vector3D axis = Q - Pb;
                         const double len = axis.normalize();

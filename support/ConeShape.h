@@ -47,6 +47,10 @@ public:
     // the head meets the model even at half length, or the trunk meets it (the
     // cone is then deleted).
     bool place();
+    // Whether the cone has its head and foot: placed, given a placement by its
+    // reader (markPlaced), or given a foot at or above the platform by hand.
+    bool isPlaced() const { return placed || FootPoint.z >= -1e-6; }
+    void markPlaced() { placed = true; }
     // Whether the head as drawn for this cone's support type meets the model.
     bool headHitsMesh(const topolib::StlObject& mesh) const;
     // Deletes the placed cone when its trunk as drawn meets the model; false then.
@@ -55,6 +59,9 @@ public:
     void clearMesh();
     // How many links trimLinks keeps.
     static constexpr std::size_t kKeptLinks = 4;
+    // The most bars buildBars makes for one link (a trunk that barely rises
+    // would otherwise be walked up without end).
+    static constexpr std::size_t kMaxBarSteps = 1000;
     // Keeps the four links whose foot points are nearest; the others are removed
     // from both cones and retired, or, when `removed` is given, handed to the
     // caller there (bars intact) instead.
@@ -105,11 +112,14 @@ public:
     topolib::Vector3D FootPoint{-1.0, -1.0, -1.0}; // z = -1: not placed yet
     topolib::Vector3D FootNormal;
     topolib::Vector3D ContactNormal{0.0, 0.0, -1.0};
-    std::vector<topolib::StlVertex*> vertices;   // owned
+    std::vector<topolib::StlVertex*> vertices;    // owned
     std::vector<topolib::StlTriangle*> triangles; // owned
     std::vector<AbtShape*> links;                 // ColumnLinks, shared with the other cone
 
 private:
+    // The mesh builder of the support type and footing; leaves the placement
+    // as it was.
+    void buildOwnMesh();
     void buildCylinderOnPlatform();
     void buildCylinderWithBase();
     void buildCylinderOnModel();
@@ -117,6 +127,8 @@ private:
     void buildCrossOnModel();
     void addCrossDisc();
     void addRingTube(topolib::StlVertex* const* u, int n);
+
+    bool placed = false;
 };
 
 } // namespace support

@@ -146,6 +146,12 @@ void SupportGen::rebuildConeBars() {
         a->rebuildConeBars(params);
 }
 
+ColumnLink* SupportGen::makeLink(ConeShape* first, ConeShape* second) {
+    auto* link = new ColumnLink(first, second);
+    link->serial = ++m_linkSerial;
+    return link;
+}
+
 void SupportGen::clear() {
     // The only allocation, made first: the loop below cannot stop halfway with
     // a region both listed and retired.

@@ -197,6 +197,9 @@ public:
     void rebuildShapeMeshesKeepingBars();
     // Every cylinder cone (live or deleted) rebuilds its bars (after loading).
     void rebuildConeBars();
+    // A new link of first (which carries its bars) to second, numbered after
+    // every link made before; registered with neither cone.
+    ColumnLink* makeLink(ConeShape* first, ConeShape* second);
     // Retires every region, the pending point and the raft; changed := 1. Should
     // the one allocation it needs fail, it throws std::bad_alloc and changes
     // nothing.

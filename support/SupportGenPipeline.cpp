@@ -541,7 +541,7 @@ SupportGen::LinkPlan SupportGen::linkPlan(const PlacementParams& params) const {
     // Proposals as (length in microns, smaller index, larger index).
     std::vector<std::array<int64_t, 3>> proposals;
     proposals.reserve(n * ConeShape::kKeptLinks);
-    const NearestCones nearest(plan.cones);
+    const NearestCones nearest(plan.cones, ConeShape::kKeptLinks);
     std::vector<ConeShape*> near;
     for (std::size_t i = 0; i < n; ++i) {
         nearest.find(plan.cones[i], a, b, ConeShape::kKeptLinks, near);
@@ -615,8 +615,7 @@ void SupportGen::applyLinks(LinkEdit* edit, const PlacementParams& params) {
                 ConeShape* second = i < j ? d : c;
                 if ((first->ConeSupportType == 0) != (second->ConeSupportType == 0) && first->ConeSupportType == 0)
                     std::swap(first, second);
-                link = new ColumnLink(first, second);
-                link->serial = ++m_linkSerial;
+                link = makeLink(first, second);
                 madeByPair.emplace(key, link);
                 made.push_back(link);
             }

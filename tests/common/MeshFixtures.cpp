@@ -177,21 +177,10 @@ TriangleSoup bumpyHead(double size, int level) {
         }
         return q;
     };
-    Point lo{1e300, 1e300, 1e300}, hi{-1e300, -1e300, -1e300};
-    for (Facet& f : soup)
-        for (Point& p : f.v) {
-            p = place(p);
-            for (int k = 0; k < 3; ++k) {
-                lo[k] = std::min(lo[k], p[k]);
-                hi[k] = std::max(hi[k], p[k]);
-            }
-        }
-    const double scale = size / std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
     for (Facet& f : soup)
         for (Point& p : f.v)
-            for (int k = 0; k < 3; ++k)
-                p[k] = (p[k] - lo[k]) * scale;
-    return soup;
+            p = place(p);
+    return fitted(std::move(soup), size);
 }
 
 TriangleSoup torus(double R, double r, int major, int minor, const Point& c) {
@@ -314,6 +303,52 @@ TriangleSoup translated(TriangleSoup soup, const Point& d) {
     for (Facet& f : soup)
         for (Point& p : f.v)
             p = add(p, d);
+    return soup;
+}
+
+TriangleSoup machinedHousing() {
+    TriangleSoup s;
+    auto add = [&s](const TriangleSoup& part) { s = concatenated(s, part); };
+    add(cylinder(60, {0, 0, 0}, {0, 0, 6}, 48));
+    add(cylinder(60, {0, 0, 14}, {0, 0, 20}, 48));
+    add(box({20, 120, 8}, {-70, -60, 6}));
+    add(cylinder(45, {0, 0, 20}, {0, 0, 80}, 48));
+    add(cylinder(70, {0, 0, 78}, {0, 0, 82}, 64));
+    add(cylinder(55, {0, 0, 120}, {0, 0, 123}, 48));
+    add(cylinder(30, {0, 0, 80}, {0, 0, 180}, 32));
+    add(box({200, 30, 10}, {-100, -15, 150}));
+    add(box({10, 30, 50}, {-100, -15, 100}));
+    add(box({10, 30, 50}, {90, -15, 100}));
+    return s;
+}
+
+TriangleSoup machinedBracket() {
+    TriangleSoup s;
+    auto add = [&s](const TriangleSoup& part) { s = concatenated(s, part); };
+    add(box({180, 120, 8}));
+    add(box({8, 120, 140}));
+    add(box({60, 120, 8}, {0, 0, 132}));
+    add(box({2, 120, 12}, {58, 0, 120}));
+    for (double y : {10.0, 55.0, 100.0})
+        add(box({60, 6, 6}, {8, y, 8}));
+    add(cylinder(30, {120, 60, 8}, {120, 60, 48}, 40));
+    add(cylinder(38, {120, 60, 48}, {120, 60, 51}, 40));
+    return s;
+}
+
+TriangleSoup fitted(TriangleSoup soup, double size) {
+    Point lo{1e300, 1e300, 1e300}, hi{-1e300, -1e300, -1e300};
+    for (const Facet& f : soup)
+        for (const Point& p : f.v)
+            for (int k = 0; k < 3; ++k) {
+                lo[k] = std::min(lo[k], p[k]);
+                hi[k] = std::max(hi[k], p[k]);
+            }
+    const double scale = size / std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
+    for (Facet& f : soup)
+        for (Point& p : f.v)
+            for (int k = 0; k < 3; ++k)
+                p[k] = (p[k] - lo[k]) * scale;
     return soup;
 }
 

@@ -75,6 +75,17 @@ TriangleSoup fan(int blades, double radius = 10.0, double spanDegrees = 180.0);
 
 // Soup helpers.
 TriangleSoup translated(TriangleSoup soup, const Point& d);
+// Machined parts as overlapping solids, at their own size. A turned housing
+// about 200 mm tall: a foot with a pocket's ceiling above it, a column with a
+// 4 mm lip reaching 25 mm out and a 3 mm ring higher up, a thin upper column
+// and a cross bar on two legs whose underside is a long ceiling.
+TriangleSoup machinedHousing();
+// A bracket 180 mm long: a plate, an upright wall, a roof hanging out over
+// the plate with a 2 mm lip down its edge, ribs, and a boss with a ring.
+TriangleSoup machinedBracket();
+// The soup moved and scaled so that its largest side measures `size` and its
+// box starts at the origin.
+TriangleSoup fitted(TriangleSoup soup, double size);
 // Reverses the winding of facet i (or of every facet when i < 0).
 TriangleSoup flipped(TriangleSoup soup, long i = -1);
 TriangleSoup concatenated(TriangleSoup a, const TriangleSoup& b);

@@ -392,6 +392,29 @@ TEST_F(ProjectFailureTest, damagedArchivesFailWithTheirCodeAndAddNothing) {
         MemoryCheckCallback = kept;
     }
 
+    // So are the bars stored with the cones, as they are read: a few bytes
+    // of text each, seventeen cones of 4,000 bars ask for a hundred
+    // megabytes and more.
+    {
+        QByteArray bars = "0;0;1;1;1;2";
+        bars = bars.append(";").repeated(1000);
+        bars.chop(1);
+        QByteArray xml = "<SupportGen><AreaList><AreaSupport AreaType=\"1\" AreaID=\"1\" VertexID=\"0\">";
+        for (int k = 0; k < 17; ++k)
+            xml += "<ConeSupport ContactPoint=\"" + QByteArray::number(k) +
+                   ";0;5\" TipCentre=\"0;0;5\" HeadEnd=\"0;0;4\" TrunkFoot=\"0;0;0\" FootTipCentre=\"0;0;0\" "
+                   "FootPoint=\"0;0;0\" FootNormal=\"0;0;1\" FootZ=\"-1\" Links=\"1;2;3;4\" "
+                   "LinkCarriers=\"1;1;1;1\" BarCounts=\"1000;1000;1000;1000\" Bars=\"" +
+                   bars + ";" + bars + ";" + bars + ";" + bars + "\"/>";
+        xml += "</AreaSupport></AreaList></SupportGen>";
+        writeArchive(path, {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", cube}, {"Support/0.xml", xml}});
+        MemoryCheckFunction kept = MemoryCheckCallback;
+        MemoryCheckCallback = [](const uint64_t& bytes) { return bytes < (50u << 20); };
+        EXPECT_EQ(open(), 5) << "68,000 bars, room for 50 MB";
+        EXPECT_EQ(ObjectTable::instance()->count(), 0);
+        MemoryCheckCallback = kept;
+    }
+
     // The memory check refusing a geometry entry gives 5.
     writeArchive(path, {{desc, descriptorEntry(1)}, {"ObjGeo/0.vsg", sphere}});
     MemoryCheckFunction saved = MemoryCheckCallback;

@@ -303,30 +303,44 @@ uint64_t peakResidentBytes() {
 } // namespace
 
 // Entries made to exhaust memory (elements nested twenty million deep, half a
-// gigabyte of text) are refused through File > Open Project without taking
-// more than a few hundred megabytes, also under a 1.5 GB address-space limit;
-// an allocation that fails anyway is told as a lack of memory.
+// gigabyte of text, 200 MB of regions for a cube of twelve facets) are
+// refused through File > Open Project without taking more than a few hundred
+// megabytes, also under a 1.5 GB address-space limit, and the message says
+// why when the reader can tell; an allocation that fails anyway is told as a
+// lack of memory.
 TEST_F(ProjectManagerTest, craftedProjectsAreRefusedWithinBoundedMemory) {
     const QByteArray open20M = QByteArray("<a>").repeated(1 << 16);
     const QByteArray text = QByteArray(1 << 20, 'x');
+    const QByteArray regions1M =
+        QByteArray("<AreaSupport AreaType=\"1\" AreaID=\"0\" VertexID=\"0\" NumConeShape=\"1\"/>\n")
+            .repeated(16384);
     const struct {
         const char* name;
         bool nestedDescriptor;
         std::function<void(StreamedArchive&)> support;
+        const char* reason;
     } cases[] = {
         {"nested support entry", false,
          [&](StreamedArchive& a) {
              a.add(QStringLiteral("Support/0.xml"), 306, [&](int k) {
                  return k == 0 ? QByteArray("<SupportGen><AreaList>") : open20M;
              });
-         }},
-        {"nested descriptor", true, {}},
+         },
+         "larger than any"},
+        {"nested descriptor", true, {}, ""},
         {"text in a support entry", false,
          [&](StreamedArchive& a) {
              a.add(QStringLiteral("Support/0.xml"), 501, [&](int k) {
                  return k == 0 ? QByteArray("<SupportGen><General BaseType=\"1\"/>") : text;
              });
-         }},
+         },
+         "larger than any"},
+        {"regions beyond what the mesh carries", false,
+         [&](StreamedArchive& a) {
+             a.add(QStringLiteral("Support/0.xml"), 201,
+                   [&](int k) { return k == 0 ? QByteArray("<SupportGen><AreaList>") : regions1M; });
+         },
+         "more regions"},
     };
     const QByteArray descriptor = projecttest::descriptorEntry(1, {12});
     const QByteArray geometry = projecttest::geometryEntry(meshfixtures::cube());
@@ -347,6 +361,7 @@ TEST_F(ProjectManagerTest, craftedProjectsAreRefusedWithinBoundedMemory) {
 
         openName = path;
         messages.clear();
+        informatives.clear();
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -359,8 +374,9 @@ TEST_F(ProjectManagerTest, craftedProjectsAreRefusedWithinBoundedMemory) {
             setrlimit(RLIMIT_AS, &limit);
 #endif
             const int opened = manager->openProjectDialog();
-            const bool refused = opened == 0 && ObjectTable::instance()->count() == 0 && messages.size() == 1 &&
-                                 messages[0].contains(QStringLiteral("corrupted"));
+            const bool refused = opened == 0 && ObjectTable::instance()->count() == 0 &&
+                                 messages.size() == 1 && messages[0].contains(QStringLiteral("corrupted")) &&
+                                 informatives[0].contains(QLatin1String(c.reason));
             _exit((refused ? 0 : 1) | (peakResidentBytes() - before < (600ull << 20) ? 0 : 2));
         }
         int status = 0;

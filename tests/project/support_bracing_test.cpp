@@ -1,7 +1,9 @@
 // The bracing of a set of live cones (which cones are linked, the order of
 // each cone's links, the bars) depends on the cones alone: generated supports,
 // supports edited by hand (a point added, a cone deleted, bars deleted) and the same
-// supports read back from their project entry, in the stored order or in the
+// supports read back from their project entry (as stored now, and as an
+// earlier version stored them: contact points only, the cones placed, linked
+// and braced again), in the stored order or in the
 // reverse one, give the same supports down to the last bit of every support
 // triangle, the raft's included, and the container's settings come back.
 // Checked over seeded random scenes: a dozen shapes turned and lifted at
@@ -61,8 +63,8 @@ std::string liveSupports(const SupportGen& gen) {
             const ConeShape* c = shape->asCone();
             if (c == nullptr || c->isDeleted())
                 continue;
-            std::string s = "type " + std::to_string(c->ConeSupportType) + " base " +
-                            std::to_string(c->GenerateBase);
+            std::string s =
+                "type " + std::to_string(c->ConeSupportType) + " base " + std::to_string(c->GenerateBase);
             supportdump::appendPoint(s, c->HeadEnd);
             supportdump::appendPoint(s, c->TrunkFoot);
             supportdump::appendPoint(s, c->FootPoint);
@@ -119,9 +121,18 @@ fileIo::VGeoNumbering identity(const topolib::StlObject& mesh) {
 }
 
 // The container as a project stores it and reads it back (regions in the
-// stored order or reversed) into a new container of the same mesh.
-std::unique_ptr<SupportGen> reopened(const SupportGen& gen, topolib::StlObject& mesh, bool reversed) {
-    const QByteArray xml = project::writeSupportEntry(project::supportRecordFrom(gen, identity(mesh)));
+// stored order or reversed) into a new container of the same mesh; as an
+// earlier version stored it (no placement, links nor bars), with older.
+std::unique_ptr<SupportGen> reopened(const SupportGen& gen, topolib::StlObject& mesh, bool reversed,
+                                     bool older) {
+    project::SupportRecord written = project::supportRecordFrom(gen, identity(mesh));
+    if (older)
+        for (project::AreaRecord& area : written.areas)
+            for (project::ConeRecord& cone : area.cones) {
+                cone.placement.reset();
+                cone.links.clear();
+            }
+    const QByteArray xml = project::writeSupportEntry(written);
     const project::MeshLimits limits{int(mesh.triangles().size()), int(mesh.edges().size()),
                                      int(mesh.vertices().size())};
     project::SupportRecord record = project::readSupportEntry(xml, limits);
@@ -224,11 +235,13 @@ TEST(SupportBracing, liveConesGetTheSameBracingWhicheverWayTheyCameAbout) {
         const std::string made = liveSupports(gen);
         linked += made.find("link to") != std::string::npos ? 1 : 0;
         barred += made.find("bar deleted") != std::string::npos ? 1 : 0;
-        for (bool reversed : {false, true}) {
-            const std::unique_ptr<SupportGen> back = reopened(gen, *mesh, reversed);
-            EXPECT_EQ(supportdump::firstDifference(made, liveSupports(*back)), "") << "reversed " << reversed;
-            EXPECT_EQ(settings(gen), settings(*back));
-        }
+        for (bool older : {false, true})
+            for (bool reversed : {false, true}) {
+                const std::unique_ptr<SupportGen> back = reopened(gen, *mesh, reversed, older);
+                EXPECT_EQ(supportdump::firstDifference(made, liveSupports(*back)), "")
+                    << "reversed " << reversed << " older " << older;
+                EXPECT_EQ(settings(gen), settings(*back));
+            }
     }
     // The scenes brace: most have links, many have bars.
     EXPECT_GT(linked, kScenes * 3 / 4);

@@ -73,7 +73,8 @@ TEST(ConeMesh, everyBuilderGivesItsCountsAndAClosedOutwardMesh) {
         bool slantedGround;
         Vector3D normal;
         size_t vertices, triangles;
-        double contactZ = 12.0;
+        double contactZ = 12.0;  // on the model: 14 (the slab's underside) when left at 12
+        double headExtend = 0.0; // 0: the container's
     };
     const Case cases[] = {
         {"cylinder on platform, vertical", 1, false, false, false, vertical, 42, 80},
@@ -91,6 +92,10 @@ TEST(ConeMesh, everyBuilderGivesItsCountsAndAClosedOutwardMesh) {
         {"cross on model, tilted", 0, false, true, true, tilted, 48, 88},
         // Head end at z 1, below 2.1 base thicknesses: no base.
         {"cylinder with base, too low for it", 1, true, false, false, vertical, 42, 80, 3.0},
+        // A short head 2 mm over the ground: its end comes within 2.5 tip
+        // radii of the foot and is drawn lifted.
+        {"cylinder on model, head end lifted", 1, false, true, false, vertical, 62, 120, 3.0, 1.2},
+        {"cross on model, head end lifted", 0, false, true, false, vertical, 48, 88, 3.0, 1.2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -100,7 +105,9 @@ TEST(ConeMesh, everyBuilderGivesItsCountsAndAClosedOutwardMesh) {
         if (c.onModel) {
             scene = std::make_unique<ModelScene>(c.slantedGround);
             scene->gen->supportType = support::supportTypeFromFlag(c.type);
-            const double p[3] = {10.0, 10.0, 14.0};
+            if (c.headExtend > 0.0)
+                scene->gen->HeadExtend = c.headExtend;
+            const double p[3] = {10.0, 10.0, c.contactZ == 12.0 ? 14.0 : c.contactZ};
             cone = scene->area->addCone(p, c.normal.data(), scene->gen->placementParams().cone, false);
             ASSERT_GT(cone->FootZ, 0.0);
             EXPECT_EQ(c.slantedGround, std::fabs(cone->FootNormal.x) > 1e-3);
@@ -116,11 +123,17 @@ TEST(ConeMesh, everyBuilderGivesItsCountsAndAClosedOutwardMesh) {
         EXPECT_EQ(c.triangles, cone->triangles.size());
         EXPECT_TRUE(closedAndConsistent(cone->triangles));
         EXPECT_GT(signedVolume(cone->triangles), 0.0);
-        // A rebuild gives the same mesh again (placement happens once).
-        const Vector3D firstVertex = cone->vertices.front()->pos;
-        cone->buildMesh(kParams);
-        EXPECT_EQ(c.triangles, cone->triangles.size());
-        EXPECT_TRUE(cone->vertices.front()->pos == firstVertex);
+        // Rebuilds give the same mesh again, to the last bit: placement
+        // happens once, and building leaves it as it was.
+        std::vector<Vector3D> first;
+        for (const topolib::StlVertex* v : cone->vertices)
+            first.push_back(v->pos);
+        for (int again = 0; again < 2; ++again) {
+            cone->buildMesh(kParams);
+            ASSERT_EQ(c.triangles, cone->triangles.size());
+            for (size_t k = 0; k < first.size(); ++k)
+                EXPECT_TRUE(cone->vertices[k]->pos == first[k]) << "vertex " << k << " rebuild " << again;
+        }
     }
 }
 

@@ -70,23 +70,6 @@ TEST(Tools, meshinfoWritingPastTheFileSizeLimitFailsInsteadOfEndingBySignal) {
     }
 }
 
-// The soup moved and scaled so that its largest side measures `size` mm.
-meshfixtures::TriangleSoup fitted(meshfixtures::TriangleSoup soup, double size) {
-    double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
-    for (const auto& f : soup)
-        for (const auto& p : f.v)
-            for (int k = 0; k < 3; ++k) {
-                lo[k] = std::min(lo[k], p[k]);
-                hi[k] = std::max(hi[k], p[k]);
-            }
-    const double scale = size / std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
-    for (auto& f : soup)
-        for (auto& p : f.v)
-            for (int k = 0; k < 3; ++k)
-                p[k] = (p[k] - lo[k]) * scale;
-    return soup;
-}
-
 // A screw 55 mm long standing on its tip: a shank of radius 2.5 with a
 // thread of 0.7 every 1.2 mm, under a head of radius 8 and 5 mm high; a
 // surface of revolution of 24 sides, wound outward.
@@ -120,29 +103,39 @@ meshfixtures::TriangleSoup screw() {
 // Models fitted to 60 mm, saved with their supports as a project and opened
 // again: every cone, link, bar and support triangle comes back (meshinfo's
 // same=1). A lumpy organic body, a screw tilted 45 degrees about x and y,
-// and machine-part-like extrusions turned to hang over at many angles.
+// machined parts (one upside down) and machine-part-like extrusions turned to
+// hang over at many angles; each alone, and all in one project with cones and
+// bars deleted by hand.
 TEST(Tools, meshinfoProjectBringsBackEverySupportOfModelsFittedTo60mm) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     std::vector<std::string> files;
     auto add = [&](const std::string& name, const meshfixtures::TriangleSoup& soup) {
         files.push_back(dir.filePath(QString::fromStdString(name + ".stl")).toStdString());
-        ASSERT_TRUE(stlfixtures::writeFile(files.back(),
-                                           stlfixtures::binaryStl(meshfixtures::toStlFacets(fitted(soup, 60.0)))));
+        ASSERT_TRUE(stlfixtures::writeFile(files.back(), stlfixtures::binaryStl(meshfixtures::toStlFacets(
+                                                             meshfixtures::fitted(soup, 60.0)))));
     };
     add("blob", meshfixtures::irregularIcosphere(10.0, 3, 5));
     add("screw", islandshapes::turned(islandshapes::turned(screw(), {1, 0, 0}, 45.0), {0, 1, 0}, 45.0));
     const std::vector<islandshapes::Rotation> turns = islandshapes::randomRotations(6, 57);
     int k = 0;
+    add("housing upside down", islandshapes::turned(meshfixtures::machinedHousing(), {1, 0, 0}, 180.0));
+    add("bracket", meshfixtures::machinedBracket());
     for (const islandshapes::Shape& shape : islandshapes::all())
         if (shape.name == "bridge" || shape.name == "ledge" || shape.name == "arch") {
             add(shape.name, islandshapes::turned(shape.soup, turns[size_t(k)].axis, turns[size_t(k)].degrees));
             ++k;
         }
-    for (const std::string& file : files) {
-        SCOPED_TRACE(file);
+    std::vector<std::string> runs;
+    for (const std::string& file : files)
+        runs.push_back("'" + file + "'");
+    runs.push_back("--delete 3");
+    for (const std::string& file : files)
+        runs.back() += " '" + file + "'";
+    for (const std::string& run : runs) {
+        SCOPED_TRACE(run);
         std::string command = std::string(MESHINFO_PATH) + " --project '" +
-                              dir.filePath("out.vpf").toStdString() + "' '" + file + "' 2>/dev/null";
+                              dir.filePath("out.vpf").toStdString() + "' " + run + " 2>/dev/null";
         FILE* pipe = popen(command.c_str(), "r");
         ASSERT_NE(pipe, nullptr);
         std::string out;

@@ -1,18 +1,22 @@
-// meshinfo --project OUT.vpf FILE...: imports the files as one batch, lifts
-// each object to z = 5 and generates its supports with the support panel's
-// presets, saves the scene as a project, opens it again into an empty scene
-// and prints
+// meshinfo --project OUT.vpf [--delete N] FILE...: imports the files as one
+// batch, lifts each object to z = 5 and generates its supports with the
+// support panel's presets; with --delete, deletes N cones and then N bars of
+// each object as the user does in the view (spread evenly over its live
+// cones and bars, each one undoable command); saves the scene as a project,
+// opens it again into an empty scene and prints
 //   project result= bytes= save_ms= open_ms= objects= triangles= cones= links= bars= same=
 // result is the save's code, or the open's when the save succeeded; links and
 // bars count the live links between live cones and their bars after the open;
 // same=1 only when every object's triangle and vertex counts, name and flags,
-// every live cone's contact point (within 1e-4), which cones are linked, how
-// many bars each link has and which of its bars the user deleted, and every
-// support triangle (each corner within 1e-4, the raft's included) came back.
+// every live cone's contact point, which cones are linked, how many bars each
+// link has and which of its bars the user deleted, and every support
+// triangle (the raft's included) came back, every number to the last bit.
 //
-// meshinfo --open FILE.vpf: opens a project into an empty scene and prints
+// meshinfo --open FILE.vpf [--save OUT.vpf]: opens a project into an empty
+// scene and prints
 //   open result= code= objects= triangles= cones= ms=
-// (result ok or failed, code the open's result).
+// (result ok or failed, code the open's result); with --save, an open that
+// succeeded is saved again as this version writes projects.
 //
 // meshinfo --project-hollow OUT.vpf WALL DENSITY FILE: imports the file, hollows
 // the object as the hollowing panel's "Ok" does (preview on the object, the
@@ -33,8 +37,11 @@
 #include "app/MemoryCheck.h"
 #include "app/Startup.h"
 #include "fileIo/FileHandlingFactory.h"
+#include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
+#include "scene/SceneHost.h"
+#include "scene/SupportCommands.h"
 #include "src/Features/lcm/HollowContext.h"
 #include "support/ColumnLink.h"
 #include "support/ConeShape.h"
@@ -161,14 +168,8 @@ bool same(const std::vector<ObjectSummary>& a, const std::vector<ObjectSummary>&
             x.cones.size() != y.cones.size() || x.links != y.links || x.deletedBars != y.deletedBars ||
             x.supportTriangles.size() != y.supportTriangles.size())
             return false;
-        for (size_t t = 0; t < x.supportTriangles.size(); ++t)
-            for (size_t i = 0; i < 9; ++i)
-                if (!(std::fabs(x.supportTriangles[t][i] - y.supportTriangles[t][i]) <= 1e-4))
-                    return false;
-        for (size_t c = 0; c < x.cones.size(); ++c)
-            for (int i = 0; i < 3; ++i)
-                if (!(std::fabs(x.cones[c][i] - y.cones[c][i]) <= 1e-4))
-                    return false;
+        if (x.supportTriangles != y.supportTriangles || x.cones != y.cones)
+            return false;
     }
     return true;
 }
@@ -208,6 +209,28 @@ void generateSupports(ObjectEx& o) {
     // The support panel's presets.
     o.setSupportParams(support::presetSupportParams());
     o.generateSupport();
+}
+
+// Deletes `count` of the object's live shapes of one kind (cones, or bars),
+// spread evenly over them, each through the command the view pushes when
+// the user deletes the support under the cursor. Returns how many went.
+int deleteAsTheUserDoes(ObjectTable& table, ObjectEx& o, support::AbtShape::Kind kind, int count) {
+    int deleted = 0;
+    for (int k = 0; k < count && o.hasSupport(); ++k) {
+        support::ShapeDeque live;
+        o.supportGenIfAny()->collectLiveShapes(live);
+        std::vector<support::AbtShape*> candidates;
+        for (support::AbtShape* s : live)
+            if (s->kind() == kind)
+                candidates.push_back(s);
+        if (candidates.empty())
+            break;
+        for (ObjectEx* other : table.objects())
+            other->setSelected(other == &o);
+        o.setPointedSupport(candidates[candidates.size() * size_t(k) / size_t(count) % candidates.size()]);
+        deleted += sceneHost()->pushCommand(new DeleteConeSupportCmd(), false) ? 1 : 0;
+    }
+    return deleted;
 }
 
 struct HollowSummary {
@@ -297,14 +320,19 @@ int runProjectHollow(int argc, char** argv) {
 }
 
 int runProject(int argc, char** argv) {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: meshinfo --project OUT.vpf FILE...\n");
+    int first = 3, toDelete = 0;
+    if (argc >= 5 && std::strcmp(argv[3], "--delete") == 0) {
+        toDelete = std::atoi(argv[4]);
+        first = 5;
+    }
+    if (argc <= first || toDelete < 0) {
+        std::fprintf(stderr, "usage: meshinfo --project OUT.vpf [--delete N] FILE...\n");
         return 2;
     }
     auto app = startTool(argc, argv);
     const QString out = QString::fromLocal8Bit(argv[2]);
     QStringList files;
-    for (int i = 3; i < argc; ++i)
+    for (int i = first; i < argc; ++i)
         files << fileIo::pathToQString(std::string(argv[i]));
 
     ObjectTable* table = ObjectTable::instance();
@@ -317,6 +345,11 @@ int runProject(int argc, char** argv) {
     for (ObjectEx* o : table->objects())
         if (o->isLoaded())
             generateSupports(*o);
+    for (ObjectEx* o : table->objects())
+        if (o->isLoaded() && toDelete > 0) {
+            deleteAsTheUserDoes(*table, *o, support::AbtShape::Kind::Cone, toDelete);
+            deleteAsTheUserDoes(*table, *o, support::AbtShape::Kind::Bar, toDelete);
+        }
     const std::vector<ObjectSummary> before = summarize(*table);
 
     VlrProjectFileHandling* handling = VlrProjectFileHandling::instance();
@@ -326,6 +359,8 @@ int runProject(int argc, char** argv) {
     const double saveMs = msSince(start);
     const long long bytes = QFileInfo(out).exists() ? QFileInfo(out).size() : 0;
 
+    // As a new scene does it: the commands go before the objects.
+    sceneHost()->commandManager()->clear();
     table->deleteAllObjects();
     double openMs = 0;
     if (result == 0) {
@@ -345,8 +380,8 @@ int runProject(int argc, char** argv) {
 }
 
 int runOpen(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: meshinfo --open FILE.vpf\n");
+    if (argc != 3 && !(argc == 5 && std::strcmp(argv[3], "--save") == 0)) {
+        std::fprintf(stderr, "usage: meshinfo --open FILE.vpf [--save OUT.vpf]\n");
         return 2;
     }
     auto app = startTool(argc, argv);
@@ -357,6 +392,11 @@ int runOpen(int argc, char** argv) {
     const Totals t = totals(summarize(*table));
     std::printf("open result=%s code=%d objects=%zu triangles=%lu cones=%lu ms=%.1f\n", code == 0 ? "ok" : "failed",
                 code, static_cast<size_t>(table->count()), t.triangles, t.cones, ms);
+    if (code == 0 && argc == 5) {
+        VlrProjectFileHandling::instance()->saveGLInfo();
+        if (VlrProjectFileHandling::instance()->save(QString::fromLocal8Bit(argv[4])) != 0)
+            std::fprintf(stderr, "save failed\n");
+    }
     table->deleteAllObjects();
     return code == 0 ? 0 : 1;
 }
