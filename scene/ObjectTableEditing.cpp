@@ -175,6 +175,7 @@ bool ObjectTable::replaceObject(ObjectEx* old, ObjectEx* replacement) {
         m_conePreviewObject = nullptr;
     m_objects[size_t(index)] = replacement;
     replacement->setId(index);
+    m_placementStale = true;
     return true;
 }
 
