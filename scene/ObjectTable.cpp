@@ -14,18 +14,21 @@
 
 #include <algorithm>
 #include <cassert>
+#include <unordered_map>
 
-// One import batch: the serials of its objects in file order (failed and
-// forgotten ones taken out) and the objects whose import has not been placed
-// yet. Placed objects are known by serial only: the batch never owns them,
-// and one of them may be deleted (by a scene reset or by a command that took
-// it out of the list) before the batch ends.
+// One import batch: the serials of its objects (failed and forgotten ones
+// taken out) and the objects whose import has not been placed yet. Placed
+// objects are known by serial only: the batch never owns them, and one of
+// them may be deleted (by a scene reset or by a command that took it out of
+// the list) before the batch ends. Sets and maps, not lists: a batch may
+// hold thousands of files, each looked up as its import ends.
 struct ObjectTable::ImportBatch {
-    std::vector<quint64> objects;
-    std::vector<ObjectEx*> pending;
+    std::unordered_set<quint64> objects;
+    std::unordered_set<const ObjectEx*> pending;
     bool signalled = false;
     // The batch's one progress: a slot per file, in file order.
     std::vector<quint64> files;
+    std::unordered_map<quint64, size_t> fileSlots;
     std::shared_ptr<ImportProgress> progress;
     std::wstring title;
     bool showsProgress = false;
@@ -39,14 +42,6 @@ template <typename T> bool eraseValue(T& container, ObjectEx* obj) {
         return false;
     container.erase(it);
     return true;
-}
-
-void eraseSerial(std::vector<quint64>& serials, quint64 serial) {
-    serials.erase(std::remove(serials.begin(), serials.end(), serial), serials.end());
-}
-
-size_t fileSlot(const std::vector<quint64>& files, quint64 serial) {
-    return size_t(std::find(files.begin(), files.end(), serial) - files.begin());
 }
 
 // The file name without its last extension ("part.old.stl" gives "part.old").
@@ -207,9 +202,10 @@ void ObjectTable::importObjects(const QStringList& files) {
         obj->storeFilePath(fileIo::pathFromQString(file));
         obj->setMeshReadMaker(m_makeRead);
         m_objects.push_back(obj);
-        batch->objects.push_back(obj->serial());
+        batch->objects.insert(obj->serial());
+        batch->fileSlots.emplace(obj->serial(), batch->files.size());
         batch->files.push_back(obj->serial());
-        batch->pending.push_back(obj);
+        batch->pending.insert(obj);
         m_waitingImports.push_back(obj);
     }
     m_modified = true;
@@ -233,7 +229,7 @@ void ObjectTable::startWaitingImports() {
         m_runningImports.push_back(obj);
         ProgressSink progress;
         if (std::shared_ptr<ImportBatch> batch = batchOf(obj))
-            progress = batch->progress->sinkForFile(fileSlot(batch->files, obj->serial()));
+            progress = batch->progress->sinkForFile(batch->fileSlots.at(obj->serial()));
         const quint64 serial = obj->serial();
         obj->startImport(progress, [this, serial] { postImportFinished(serial); });
     }
@@ -241,7 +237,7 @@ void ObjectTable::startWaitingImports() {
 
 std::shared_ptr<ObjectTable::ImportBatch> ObjectTable::batchOf(const ObjectEx* obj) const {
     for (const auto& batch : m_batches)
-        if (std::find(batch->objects.begin(), batch->objects.end(), obj->serial()) != batch->objects.end())
+        if (batch->objects.count(obj->serial()))
             return batch;
     return nullptr;
 }
@@ -250,9 +246,9 @@ void ObjectTable::forgetImport(ObjectEx* obj) {
     eraseValue(m_waitingImports, obj);
     const bool wasRunning = eraseValue(m_runningImports, obj);
     if (std::shared_ptr<ImportBatch> batch = batchOf(obj)) {
-        batch->progress->finishFile(fileSlot(batch->files, obj->serial()));
-        eraseSerial(batch->objects, obj->serial());
-        eraseValue(batch->pending, obj);
+        batch->progress->finishFile(batch->fileSlots.at(obj->serial()));
+        batch->objects.erase(obj->serial());
+        batch->pending.erase(obj);
         if (batch->pending.empty())
             QMetaObject::invokeMethod(
                 this, [this, batch] { finishBatchIfDone(batch); }, Qt::QueuedConnection);
@@ -274,11 +270,14 @@ void ObjectTable::finishBatchIfDone(const std::shared_ptr<ImportBatch>& batch) {
     // after it was placed (an unload, a hollowing that replaced it) belongs to
     // that command, and one deleted by a scene reset is gone.
     m_finishedBatch.clear();
-    for (quint64 serial : batch->objects) {
-        auto it = std::find_if(m_objects.begin(), m_objects.end(),
-                               [serial](const ObjectEx* o) { return o->serial() == serial; });
-        if (it != m_objects.end())
-            m_finishedBatch.push_back(*it);
+    std::unordered_map<quint64, ObjectEx*> listed;
+    for (ObjectEx* o : m_objects)
+        if (batch->objects.count(o->serial()))
+            listed.emplace(o->serial(), o);
+    for (quint64 serial : batch->files) {
+        const auto it = listed.find(serial);
+        if (it != listed.end())
+            m_finishedBatch.push_back(it->second);
     }
     emit allObjectImported();
     m_finishedBatch.clear();
@@ -299,7 +298,7 @@ void ObjectTable::onImportFinished(quint64 serial) {
     obj->waitForJob(ObjectCalcThread::Job::Import);
     std::shared_ptr<ImportBatch> batch = batchOf(obj);
     if (batch)
-        batch->progress->finishFile(fileSlot(batch->files, serial));
+        batch->progress->finishFile(batch->fileSlots.at(serial));
     const topolib::LoadResult result = obj->importResult();
     // The reader's findings follow the message, after the file's name.
     const QString file = QFileInfo(fileIo::pathToQString(obj->filePath())).fileName();
@@ -311,7 +310,7 @@ void ObjectTable::onImportFinished(quint64 serial) {
             failure = file + QStringLiteral(": ") + notes;
         obj->setImportPending(false);
         if (batch)
-            eraseValue(batch->pending, obj);
+            batch->pending.erase(obj);
         obj->startJob(ObjectCalcThread::Job::BuildOctree, false);
     } else {
         // A model read whole may still have no place within the coordinate
@@ -325,8 +324,8 @@ void ObjectTable::onImportFinished(quint64 serial) {
         else if (result != topolib::LoadResult::Cancelled)
             failure = QStringLiteral("Load object fail!\n") + file + QStringLiteral(": ") + notes;
         if (batch) {
-            eraseSerial(batch->objects, obj->serial());
-            eraseValue(batch->pending, obj);
+            batch->objects.erase(obj->serial());
+            batch->pending.erase(obj);
         }
         const int index = indexOf(obj);
         if (index >= 0) {

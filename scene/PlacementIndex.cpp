@@ -88,7 +88,10 @@ void PlacementIndex::addToGrid(int32_t e) {
         m_loose.push_back(e);
         return;
     }
-    m_byLevel[size_t(level - kMinLevel)].push_back(e);
+    std::vector<int32_t>& filed = m_byLevel[size_t(level - kMinLevel)];
+    if (filed.empty())
+        m_levels.insert(std::lower_bound(m_levels.begin(), m_levels.end(), level), level);
+    filed.push_back(e);
     for (int64_t ix = range[0]; ix <= range[1]; ++ix)
         for (int64_t iy = range[2]; iy <= range[3]; ++iy) {
             auto cell = m_cells.emplace(cellKey(level, ix, iy), -1).first;
@@ -101,10 +104,8 @@ int32_t PlacementIndex::findOverlap(const Footprint& r) const {
     for (int32_t e : m_loose)
         if (overlap(r, m_entries[size_t(e)].f))
             return e;
-    for (int level = kMinLevel; level <= kMaxLevel; ++level) {
+    for (const int level : m_levels) {
         const std::vector<int32_t>& filed = m_byLevel[size_t(level - kMinLevel)];
-        if (filed.empty())
-            continue;
         int64_t range[4];
         const bool probe = cellRange(r, level, range) && range[1] - range[0] < kMaxProbedCells &&
                            range[3] - range[2] < kMaxProbedCells &&

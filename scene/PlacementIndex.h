@@ -90,6 +90,7 @@ private:
     std::unordered_map<uint64_t, int32_t> m_cells; // key -> first link
     std::vector<Link> m_links;
     std::array<std::vector<int32_t>, kLevels> m_byLevel;
+    std::vector<int> m_levels; // the levels that hold footprints, ascending
     // Footprints too large or not finite for the cells, tested one by one.
     std::vector<int32_t> m_loose;
     // The sizes searched last, most recent first.
