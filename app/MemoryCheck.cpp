@@ -70,6 +70,45 @@ uint64_t availableMemoryFigures() {
 
 } // namespace
 
+namespace {
+thread_local MemoryCheckRun* t_run = nullptr;
+} // namespace
+
 bool hasEnoughMemory(const uint64_t& bytes) noexcept {
+    if (t_run)
+        return t_run->allows(bytes);
     return isRequestAffordable(bytes, availableMemory());
+}
+
+MemoryCheckRun::MemoryCheckRun(Figures figures) : m_figures(figures), m_outer(t_run) {
+    t_run = this;
+}
+
+MemoryCheckRun::~MemoryCheckRun() {
+    t_run = m_outer;
+}
+
+void MemoryCheckRun::read() noexcept {
+    m_available = m_figures();
+    m_read = true;
+    ++m_readings;
+    m_grantedSinceRead = 0;
+}
+
+bool MemoryCheckRun::allows(uint64_t bytes) noexcept {
+    const bool fresh = !m_read || m_grantedSinceRead > kRefreshBytes;
+    if (fresh)
+        read();
+    // What the earlier grants will take is counted as taken; a refusal on
+    // that estimate stands only on figures read for this request.
+    const uint64_t left = m_available > m_grantedSinceRead ? m_available - m_grantedSinceRead : 0;
+    if (!isRequestAffordable(bytes, left)) {
+        if (fresh)
+            return false;
+        read();
+        if (!isRequestAffordable(bytes, m_available))
+            return false;
+    }
+    m_grantedSinceRead += bytes;
+    return true;
 }

@@ -38,5 +38,42 @@ void setRecordRoomProvider(RecordRoomFunction provider);
 // safe from any thread. Never throws: when the figures cannot be read for
 // lack of memory, 0.
 uint64_t availableMemory() noexcept;
-// isRequestAffordable(bytes, availableMemory()); never throws.
+// isRequestAffordable(bytes, availableMemory()), or the judgement of the
+// MemoryCheckRun open on the calling thread; never throws.
 bool hasEnoughMemory(const uint64_t& bytes) noexcept;
+
+// A run of many small requests on one thread (the objects of a project,
+// thousands of a few kilobytes each), for which reading the figures at each
+// request would cost more than the work asked for. While the run lives,
+// hasEnoughMemory on the thread that opened it reads the figures at the first
+// request and then judges each request against them less what the run
+// granted since, as if every grant were already taken; the figures are read
+// again once the grants since the last reading exceed kRefreshBytes, and
+// before a request is refused, so the run refuses only what a check of its
+// own would refuse. Runs nest; other threads check as before.
+class MemoryCheckRun {
+public:
+    static constexpr uint64_t kRefreshBytes = 64ull * 1024 * 1024;
+    using Figures = uint64_t (*)() noexcept;
+
+    // figures gives the available memory (availableMemory; tests pass their own).
+    explicit MemoryCheckRun(Figures figures = availableMemory);
+    ~MemoryCheckRun();
+    MemoryCheckRun(const MemoryCheckRun&) = delete;
+    MemoryCheckRun& operator=(const MemoryCheckRun&) = delete;
+
+    // The judgement of one request, which hasEnoughMemory hands over.
+    bool allows(uint64_t bytes) noexcept;
+    // How often the figures were read so far.
+    unsigned readings() const { return m_readings; }
+
+private:
+    void read() noexcept;
+
+    Figures m_figures;
+    MemoryCheckRun* m_outer;
+    bool m_read = false;
+    unsigned m_readings = 0;
+    uint64_t m_available = 0;
+    uint64_t m_grantedSinceRead = 0;
+};

@@ -1,7 +1,10 @@
 // The scene on a million-facet file: the import of one file through the
 // object list (from importObjects to allObjectImported) next to the plain
 // import that meshinfo times (read, weld, edges, shells: its ms_total), and a
-// 90-degree rotation command and its undo on the imported object.
+// 90-degree rotation command and its undo on the imported object. And the
+// placement of a batch of N imported objects beside each other (the places
+// alone, without reading files): copies of one 10 mm cube, or boxes of
+// distinct sizes; near linear, so the time per object barely grows with N.
 #include "SceneFixtures.h"
 #include "app/MemoryCheck.h"
 #include "fileIo/MeshFileLoad.h"
@@ -117,6 +120,39 @@ void BM_Rotate90AndUndo1M(benchmark::State& state) {
     resetScene();
 }
 BENCHMARK(BM_Rotate90AndUndo1M)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// Places `count` objects listed as a batch is, one after another, as their
+// imports end in list order; kind 0: 10 mm cubes, 1: boxes of distinct sizes.
+void BM_PlaceImports(benchmark::State& state) {
+    const int count = int(state.range(0));
+    const bool distinct = state.range(1) == 1;
+    ObjectTable* table = ObjectTable::instance();
+    for (auto _ : state) {
+        state.PauseTiming();
+        resetScene();
+        std::vector<ObjectEx*> batch;
+        for (int i = 0; i < count; ++i) {
+            auto* obj = new ObjectEx();
+            const double side = distinct ? 5.0 + 0.001 * i : 10.0;
+            meshfixtures::fillMesh(*obj, meshfixtures::box({side, 20.0 - side / 2, 5.0}));
+            obj->setLoaded(true);
+            obj->setImportPending(true);
+            table->addObject(obj);
+            batch.push_back(obj);
+        }
+        state.ResumeTiming();
+        for (ObjectEx* obj : batch) {
+            table->placeObject(obj);
+            obj->setImportPending(false);
+        }
+    }
+    state.SetItemsProcessed(int64_t(count) * int64_t(state.iterations()));
+    resetScene();
+}
+BENCHMARK(BM_PlaceImports)
+    ->ArgsProduct({{2000, 4000, 8000}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 } // namespace
 

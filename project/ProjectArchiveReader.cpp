@@ -244,6 +244,9 @@ namespace {
 IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& out, const ProgressMonitor& progress,
                      const MeshReadyFunction& meshReady) {
     out = ProjectContents();
+    // One memory check per geometry entry: the figures are read once for
+    // many small objects, not once for each.
+    const MemoryCheckRun memoryRun;
     if (!zip.open(QuaZip::mdUnzip))
         return IO_ZIP_FAILED;
     // The names come from the archive's directory, without reading any entry:

@@ -64,6 +64,23 @@ QString beyondLimitReason(const ObjectEx& o) {
         .arg(double(topolib::kMaxImportCoordinate), 0, 'f', 0);
 }
 
+// The objects an open left out for lying beyond the coordinate limit, named
+// (the first ten), and how to keep them.
+QString leftOutNote(const QStringList& names) {
+    QString list = QStringLiteral("'%1'").arg(names.mid(0, 10).join(QStringLiteral("', '")));
+    if (names.size() > 10)
+        list = QCoreApplication::translate("VlrProjectFileHandling", "%1 and %2 more")
+                   .arg(list)
+                   .arg(names.size() - 10);
+    return QCoreApplication::translate(
+               "VlrProjectFileHandling",
+               "Objects that reach beyond %1 mm from the origin, farther than the program "
+               "can hold, were left out: %2. The project file still holds them; save the "
+               "project under another name to keep that file as it is.")
+        .arg(double(topolib::kMaxImportCoordinate), 0, 'f', 0)
+        .arg(list);
+}
+
 QString unstorableReason(const ObjectEx& o, uint32_t written) {
     const double limit = topolib::kMaxImportCoordinate;
     for (const topolib::StlVertex* v : o.vertices())
@@ -264,6 +281,7 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
 
 IO_ERROR VlrProjectFileHandling::open(int loadProjectType, const QString& path, ObjectTable* table) {
     m_lastReason.clear();
+    m_openNote.clear();
     const ProgressSink progress;
     const ProgressEnd end(progress);
     progress.setText(ProgressText::LoadingProject, QFileInfo(path).fileName().toStdWString());
@@ -318,16 +336,18 @@ IO_ERROR VlrProjectFileHandling::finishLoad(project::ProjectContents& contents, 
         logText("Read GL Infor failed!");
         return IO_MISC_ERROR;
     }
-    // A project written by another program, or by hand, may hold an object
-    // beyond the coordinate limit: the scene never holds one.
+    // A project written by an earlier version, another program or by hand
+    // may hold an object beyond the coordinate limit, which the scene never
+    // holds: it is left out (its support entry with it), the others open.
+    QStringList leftOut;
     for (size_t r = 0; r < contents.meshes.size(); ++r) {
         auto* object = static_cast<ObjectEx*>(contents.meshes[r].get());
         if (ObjectTable::staysWithinLimit(object, topolib::Matrix4D()))
             continue;
         object->setName(d.objects[r].name);
-        m_lastReason = beyondLimitReason(*object);
-        logString("Project open: " + m_lastReason.toStdString());
-        return IO_LOAD_OBJECT_FAILED;
+        logString("Project open, left out: " + beyondLimitReason(*object).toStdString());
+        leftOut << object->name();
+        contents.meshes[r].reset();
     }
     // Everything is checked; from here on only memory can fail (the support
     // meshes of a project whose columns are far taller than a printer), and
@@ -337,10 +357,12 @@ IO_ERROR VlrProjectFileHandling::finishLoad(project::ProjectContents& contents, 
     // object is touched again (the end of a job also sets the selection, which
     // the record then overrides).
     for (auto& mesh : contents.meshes)
-        if (!building.count(mesh.get()))
+        if (mesh && !building.count(mesh.get()))
             static_cast<ObjectEx*>(mesh.get())->startJob(ObjectCalcThread::Job::BuildOctree, false);
     for (size_t r = 0; r < contents.meshes.size(); ++r) {
         auto* object = static_cast<ObjectEx*>(contents.meshes[r].get());
+        if (!object)
+            continue;
         object->waitForJobs();
         applyObjectInfo(d.objects[r], *object);
         const auto support = contents.supports.find(static_cast<int>(r));
@@ -359,7 +381,10 @@ IO_ERROR VlrProjectFileHandling::finishLoad(project::ProjectContents& contents, 
         object->setLoaded(true);
     }
     for (auto& mesh : contents.meshes)
-        table->addObject(static_cast<ObjectEx*>(mesh.release()));
+        if (mesh)
+            table->addObject(static_cast<ObjectEx*>(mesh.release()));
     applyGLInfo(d);
+    if (!leftOut.isEmpty())
+        m_openNote = leftOutNote(leftOut);
     return IO_SUCCESS;
 }

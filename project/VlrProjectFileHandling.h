@@ -56,7 +56,9 @@ public:
     // first object reaches the table; on failure no object was added and
     // every object built was freed (codes in ProjectArchiveReader.h; 8 also
     // when the descriptor has no view state; 5 also when an allocation or a
-    // worker's start fails anywhere). The view state is applied last.
+    // worker's start fails anywhere). The view state is applied last. An
+    // object beyond the coordinate limit (from a file the program did not
+    // write) is left out and the others open: openNote() names it.
     IO_ERROR open(int loadProjectType, const QString& path, ObjectTable* table);
 
     // The last save failure's detail, for the log.
@@ -64,6 +66,9 @@ public:
     // The reason of the last failed save or open in the user's words
     // (translated); empty when there is none to tell.
     const QString& lastReason() const { return m_lastReason; }
+    // What the last open that succeeded left out and how to keep it, in the
+    // user's words (translated); empty when it opened everything.
+    const QString& openNote() const { return m_openNote; }
 
 private:
     VlrProjectFileHandling();
@@ -82,4 +87,5 @@ private:
     std::function<void(const CameraState&)> m_applyView;
     QString m_lastError;
     QString m_lastReason;
+    QString m_openNote;
 };

@@ -25,16 +25,13 @@ ProgressSink ImportProgress::sinkForFile(std::size_t index) {
 
 void ImportProgress::finishFile(std::size_t index) {
     if (index < m_files)
-        m_slots[index].store(100);
+        m_sum.fetch_add(100 - m_slots[index].exchange(100));
 }
 
 int ImportProgress::percent() const {
     if (m_files == 0)
         return 100;
-    long sum = 0;
-    for (std::size_t i = 0; i < m_files; ++i)
-        sum += m_slots[i].load();
-    return static_cast<int>(sum / static_cast<long>(m_files));
+    return static_cast<int>(m_sum.load() / static_cast<long>(m_files));
 }
 
 void ImportProgress::raise(std::size_t index, int value) {
@@ -45,6 +42,7 @@ void ImportProgress::raise(std::size_t index, int value) {
     }
     if (old >= value)
         return;
+    m_sum.fetch_add(value - old);
     // Only a rise of the batch's whole percentage wakes the GUI thread.
     const int now = percent();
     int woken = m_woken.load();

@@ -41,6 +41,9 @@ private:
     void raise(std::size_t index, int value);
 
     std::unique_ptr<std::atomic<int>[]> m_slots;
+    // The sum of the slots, raised with each slot, so that a batch of
+    // thousands of files reports without adding them all up each time.
+    std::atomic<long> m_sum{0};
     std::size_t m_files;
     std::function<void()> m_wake;
     std::atomic<int> m_woken{0};

@@ -22,7 +22,8 @@ std::atomic<quint64> g_nextSerial{1};
 // another job takes the worker).
 class WorkerMonitor : public ProgressMonitor {
 public:
-    WorkerMonitor(const ProgressMonitor& slot, const ObjectCalcThread& worker) : m_slot(slot), m_worker(worker) {}
+    WorkerMonitor(const ProgressMonitor& slot, const ObjectCalcThread& worker)
+        : m_slot(slot), m_worker(worker) {}
     void start(ProgressText stage, const std::wstring& name) const override { m_slot.start(stage, name); }
     void report(double fraction) const override { m_slot.report(fraction); }
     bool stopRequested() const override { return m_worker.stopRequested() || m_slot.stopRequested(); }
@@ -34,22 +35,14 @@ private:
 };
 } // namespace
 
-ObjectEx::ObjectEx() : m_serial(g_nextSerial.fetch_add(1)) {
-    initWorkers();
-}
+std::atomic<quint64> ObjectEx::s_geometryChanges{0};
+
+ObjectEx::ObjectEx() : m_serial(g_nextSerial.fetch_add(1)) {}
 
 ObjectEx::ObjectEx(const ObjectEx& other)
     : topolib::StlObject(other), m_visible(other.m_visible), m_transparency(other.m_transparency),
       m_viewMode(other.m_viewMode), m_shade(other.m_shade), m_transparentValue(other.m_transparentValue),
-      m_name(other.m_name), m_serial(g_nextSerial.fetch_add(1)) {
-    initWorkers();
-}
-
-void ObjectEx::initWorkers() {
-    m_sharedMutex = std::make_unique<QMutex>();
-    for (auto& worker : m_workers)
-        worker = std::make_unique<ObjectCalcThread>();
-}
+      m_name(other.m_name), m_serial(g_nextSerial.fetch_add(1)) {}
 
 ObjectEx::~ObjectEx() {
     // Jobs are asked to stop and waited for; a job is never killed, so the mesh
@@ -62,7 +55,7 @@ ObjectEx::~ObjectEx() {
 }
 
 ObjectEx* ObjectEx::clone(int newId, bool copyMesh, bool copyOctree, const topolib::AppendRoom& room) {
-    QMutexLocker lock(m_sharedMutex.get());
+    QMutexLocker lock(&m_cloneMutex);
     waitForJobs();
     auto* copy = new ObjectEx(*this);
     copy->setId(newId);
@@ -116,7 +109,10 @@ int ObjectEx::startJob(ObjectCalcThread::Job job, bool flag) {
 
 void ObjectEx::startWorker(ObjectCalcThread::Job job, bool flag, const ProgressSink& progress,
                            ObjectCalcThread::Completion done) {
-    ObjectCalcThread& worker = *m_workers[ObjectCalcThread::workerIndex(job)];
+    std::unique_ptr<ObjectCalcThread>& slot = m_workers[ObjectCalcThread::workerIndex(job)];
+    if (!slot)
+        slot = std::make_unique<ObjectCalcThread>();
+    ObjectCalcThread& worker = *slot;
     // The earlier run of this job must end before the selection is read.
     if (worker.isRunning())
         worker.requestStop();
@@ -164,9 +160,14 @@ void ObjectEx::waitForJobs() const {
             worker->waitForJob();
 }
 
+void ObjectEx::waitForJob(ObjectCalcThread::Job job) const {
+    if (const auto& worker = m_workers[ObjectCalcThread::workerIndex(job)])
+        worker->waitForJob();
+}
+
 void ObjectEx::waitForBoxJobs() const {
-    worker(ObjectCalcThread::Job::Import)->waitForJob();
-    worker(ObjectCalcThread::Job::RebuildOctree)->waitForJob();
+    waitForJob(ObjectCalcThread::Job::Import);
+    waitForJob(ObjectCalcThread::Job::RebuildOctree);
 }
 
 bool ObjectEx::readBox(double min[3], double max[3]) const {
@@ -246,6 +247,7 @@ void ObjectEx::translate(const double offset[3]) {
     waitForJobs();
     logText("----- Translate: begin -----");
     StlObject::translate(offset);
+    s_geometryChanges.fetch_add(1);
     deleteSupport();
     logText("----- Translate: end ----- ");
     logText("");
@@ -258,6 +260,7 @@ void ObjectEx::rotateByMatrix(const topolib::Matrix4D* m) {
     const topolib::Matrix4D matrix = m ? *m : m_transform;
     for (topolib::StlVertex* v : vertices())
         v->transform(matrix.m);
+    s_geometryChanges.fetch_add(1);
     for (topolib::StlTriangle* t : triangles())
         t->computeNormal();
     setModified();

@@ -3,6 +3,8 @@
 // beyond the mesh: identity and name, display flags and colours, the pending
 // 4 × 4 transform the view shows before it is baked into the mesh, the object's
 // supports and nine workers (ObjectCalcThread) for the slow per-object jobs.
+// A scene may hold a hundred thousand small objects: a worker is made when its
+// job first starts, the supports when first asked for.
 //
 // The object list owns every object in it; a command owns an object that is out
 // of the list (by the command's state).
@@ -19,6 +21,7 @@
 #include "topolib/StlObject.h"
 
 #include <QColor>
+#include <QMutex>
 #include <QPoint>
 #include <QString>
 #include <QStringList>
@@ -33,7 +36,6 @@
 #include <vector>
 
 class ProgressSink;
-class QMutex;
 
 namespace fileIo {
 class MeshFileRead;
@@ -54,7 +56,7 @@ public:
     static constexpr float kDefaultShade[3] = {6.0f / 255.0f, 203.0f / 255.0f, 212.0f / 255.0f};
 
     // An empty mesh: Selected and Visible set, every other flag clear, identity
-    // transform, nine idle workers.
+    // transform, no worker made yet.
     ObjectEx();
     // Stops and waits for every worker, then frees the supports and the mesh.
     ~ObjectEx() override;
@@ -86,7 +88,7 @@ public:
     // progress to `progress` and calls `done` on the worker thread when it has
     // ended, after a failure or a cancel too (then importResult() holds the
     // result). Whoever receives `done` takes the mesh over with
-    // worker(Job::Import)->waitForJob() on the GUI thread.
+    // waitForJob(Job::Import) on the GUI thread.
     void startImport(const ProgressSink& progress, ObjectCalcThread::Completion done);
     std::wstring getFilePath() const override { return m_filePath; }
     std::wstring filePath() const { return m_filePath; }
@@ -142,6 +144,11 @@ public:
     void resetTransform() { m_transform = topolib::Matrix4D(); }
 
     // ---- Geometry changes (GUI thread; each waits for the object's jobs) -------
+    // Counts the changes of any object's geometry made below (moves, turns,
+    // bakes), so that whoever keeps the boxes of many objects knows when to
+    // read them again. Changes made through the mesh's own interface
+    // (topolib::StlObject) are not counted.
+    static quint64 geometryChanges() { return s_geometryChanges.load(); }
     // Moves the mesh, deletes the supports, resets the transform to identity.
     void translate(const double offset[3]);
     // Bakes m (or, when null, the pending transform) into every vertex,
@@ -163,9 +170,9 @@ public:
     // ---- Jobs -------------------------------------------------------------------
     // ObjectCalcThread::startJob on worker `job`. Returns 0.
     int startJob(ObjectCalcThread::Job job, bool flag);
-    ObjectCalcThread* worker(ObjectCalcThread::Job job) const {
-        return m_workers[ObjectCalcThread::workerIndex(job)].get();
-    }
+    // Waits until the job's worker has ended (GUI thread); at once when it
+    // never ran.
+    void waitForJob(ObjectCalcThread::Job job) const;
     // Waits until no job of this object runs (GUI thread).
     void waitForJobs() const;
     // Waits for the jobs that write the bounding box (the import and the
@@ -237,7 +244,6 @@ private:
     // The warning for a model above the platform that got no cone at all (empty
     // when it stands on the platform or has one).
     std::string floatingWithoutSupportText(const support::SupportGen& supports) const;
-    void initWorkers();
     // Starts job on its worker; job 1 first records the selection to restore
     // (set with flag, else the current Selected).
     void startWorker(ObjectCalcThread::Job job, bool flag, const ProgressSink& progress,
@@ -278,8 +284,11 @@ private:
     float m_transparentValue = 1.0f;
     QString m_name;
     std::wstring m_filePath;
-    std::unique_ptr<QMutex> m_sharedMutex;
+    // Serialises clone; a QMutex takes no memory of its own until it is contended.
+    QMutex m_cloneMutex;
+    // Worker i serves job i; made by the GUI thread when its job first starts.
     std::array<std::unique_ptr<ObjectCalcThread>, kWorkerCount> m_workers;
     topolib::Matrix4D m_transform;
     quint64 m_serial;
+    static std::atomic<quint64> s_geometryChanges;
 };

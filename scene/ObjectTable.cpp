@@ -13,18 +13,22 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cassert>
+#include <unordered_map>
 
-// One import batch: the serials of its objects in file order (failed and
-// forgotten ones taken out) and the objects whose import has not been placed
-// yet. Placed objects are known by serial only: the batch never owns them,
-// and one of them may be deleted (by a scene reset or by a command that took
-// it out of the list) before the batch ends.
+// One import batch: the serials of its objects (failed and forgotten ones
+// taken out) and the objects whose import has not been placed yet. Placed
+// objects are known by serial only: the batch never owns them, and one of
+// them may be deleted (by a scene reset or by a command that took it out of
+// the list) before the batch ends. Sets and maps, not lists: a batch may
+// hold thousands of files, each looked up as its import ends.
 struct ObjectTable::ImportBatch {
-    std::vector<quint64> objects;
-    std::vector<ObjectEx*> pending;
+    std::unordered_set<quint64> objects;
+    std::unordered_set<const ObjectEx*> pending;
     bool signalled = false;
     // The batch's one progress: a slot per file, in file order.
     std::vector<quint64> files;
+    std::unordered_map<quint64, size_t> fileSlots;
     std::shared_ptr<ImportProgress> progress;
     std::wstring title;
     bool showsProgress = false;
@@ -40,14 +44,6 @@ template <typename T> bool eraseValue(T& container, ObjectEx* obj) {
     return true;
 }
 
-void eraseSerial(std::vector<quint64>& serials, quint64 serial) {
-    serials.erase(std::remove(serials.begin(), serials.end(), serial), serials.end());
-}
-
-size_t fileSlot(const std::vector<quint64>& files, quint64 serial) {
-    return size_t(std::find(files.begin(), files.end(), serial) - files.begin());
-}
-
 // The file name without its last extension ("part.old.stl" gives "part.old").
 QString objectNameForFile(const QString& file) {
     const QString fileName = QFileInfo(file).fileName();
@@ -56,6 +52,20 @@ QString objectNameForFile(const QString& file) {
     QStringList parts = fileName.split(QLatin1Char('.'), Qt::KeepEmptyParts, Qt::CaseSensitive);
     parts.removeLast();
     return parts.join(QLatin1Char('.'));
+}
+
+// Why a model read whole cannot be placed: standing on the platform it would
+// reach beyond the coordinate limit.
+QString beyondLimitText(const ObjectEx& obj) {
+    double min[3] = {0, 0, 0}, max[3] = {0, 0, 0};
+    obj.readBox(min, max);
+    return QCoreApplication::translate(
+               "ObjectTable", "the model is %1 × %2 × %3 mm: placed on the platform it would reach beyond "
+                              "the coordinate limit of ±%4 mm.")
+        .arg(max[0] - min[0], 0, 'g', 7)
+        .arg(max[1] - min[1], 0, 'g', 7)
+        .arg(max[2] - min[2], 0, 'g', 7)
+        .arg(double(topolib::kMaxImportCoordinate), 0, 'f', 0);
 }
 
 // What the progress dialog names a batch by: the file's path for one file,
@@ -135,11 +145,18 @@ ObjectEx* ObjectTable::objectAt(int index) const {
 }
 
 int ObjectTable::indexOf(const ObjectEx* obj) const {
-    auto it = std::find(m_objects.begin(), m_objects.end(), obj);
-    return it == m_objects.end() ? -1 : int(it - m_objects.begin());
+    // An object of the list sits at its id (the list numbers them), so
+    // membership is one look, also for the many objects a project adds.
+    const int id = obj ? obj->id() : -1;
+    const int index = id >= 0 && id < count() && m_objects[size_t(id)] == obj ? id : -1;
+    assert(index == int(std::find(m_objects.begin(), m_objects.end(), obj) - m_objects.begin()) ||
+           (index < 0 && std::find(m_objects.begin(), m_objects.end(), obj) == m_objects.end()));
+    return index;
 }
 
 void ObjectTable::renumberFrom(int index) {
+    // The placed objects' positions in the list may have moved.
+    m_placementStale = true;
     for (int i = std::max(index, 0); i < count(); ++i)
         m_objects[size_t(i)]->setId(i);
 }
@@ -154,6 +171,7 @@ void ObjectTable::addObject(ObjectEx* obj) {
     admit(obj);
     obj->setId(count());
     m_objects.push_back(obj);
+    m_placementStale = true;
     if (obj->isPointed())
         setPointedObject(obj->id());
 }
@@ -161,6 +179,9 @@ void ObjectTable::addObject(ObjectEx* obj) {
 void ObjectTable::deleteAllObjects() {
     std::vector<ObjectEx*> doomed;
     doomed.swap(m_objects);
+    m_placement = PlacementIndex();
+    m_placedSerials.clear();
+    m_placementStale = true;
     m_conePreviewObject = nullptr;
     m_viewMode = MeshStyle::Filled;
     for (ObjectEx* obj : doomed) {
@@ -186,9 +207,10 @@ void ObjectTable::importObjects(const QStringList& files) {
         obj->storeFilePath(fileIo::pathFromQString(file));
         obj->setMeshReadMaker(m_makeRead);
         m_objects.push_back(obj);
-        batch->objects.push_back(obj->serial());
+        batch->objects.insert(obj->serial());
+        batch->fileSlots.emplace(obj->serial(), batch->files.size());
         batch->files.push_back(obj->serial());
-        batch->pending.push_back(obj);
+        batch->pending.insert(obj);
         m_waitingImports.push_back(obj);
     }
     m_modified = true;
@@ -212,7 +234,7 @@ void ObjectTable::startWaitingImports() {
         m_runningImports.push_back(obj);
         ProgressSink progress;
         if (std::shared_ptr<ImportBatch> batch = batchOf(obj))
-            progress = batch->progress->sinkForFile(fileSlot(batch->files, obj->serial()));
+            progress = batch->progress->sinkForFile(batch->fileSlots.at(obj->serial()));
         const quint64 serial = obj->serial();
         obj->startImport(progress, [this, serial] { postImportFinished(serial); });
     }
@@ -220,7 +242,7 @@ void ObjectTable::startWaitingImports() {
 
 std::shared_ptr<ObjectTable::ImportBatch> ObjectTable::batchOf(const ObjectEx* obj) const {
     for (const auto& batch : m_batches)
-        if (std::find(batch->objects.begin(), batch->objects.end(), obj->serial()) != batch->objects.end())
+        if (batch->objects.count(obj->serial()))
             return batch;
     return nullptr;
 }
@@ -229,9 +251,9 @@ void ObjectTable::forgetImport(ObjectEx* obj) {
     eraseValue(m_waitingImports, obj);
     const bool wasRunning = eraseValue(m_runningImports, obj);
     if (std::shared_ptr<ImportBatch> batch = batchOf(obj)) {
-        batch->progress->finishFile(fileSlot(batch->files, obj->serial()));
-        eraseSerial(batch->objects, obj->serial());
-        eraseValue(batch->pending, obj);
+        batch->progress->finishFile(batch->fileSlots.at(obj->serial()));
+        batch->objects.erase(obj->serial());
+        batch->pending.erase(obj);
         if (batch->pending.empty())
             QMetaObject::invokeMethod(
                 this, [this, batch] { finishBatchIfDone(batch); }, Qt::QueuedConnection);
@@ -253,11 +275,14 @@ void ObjectTable::finishBatchIfDone(const std::shared_ptr<ImportBatch>& batch) {
     // after it was placed (an unload, a hollowing that replaced it) belongs to
     // that command, and one deleted by a scene reset is gone.
     m_finishedBatch.clear();
-    for (quint64 serial : batch->objects) {
-        auto it = std::find_if(m_objects.begin(), m_objects.end(),
-                               [serial](const ObjectEx* o) { return o->serial() == serial; });
-        if (it != m_objects.end())
-            m_finishedBatch.push_back(*it);
+    std::unordered_map<quint64, ObjectEx*> listed;
+    for (ObjectEx* o : m_objects)
+        if (batch->objects.count(o->serial()))
+            listed.emplace(o->serial(), o);
+    for (quint64 serial : batch->files) {
+        const auto it = listed.find(serial);
+        if (it != listed.end())
+            m_finishedBatch.push_back(it->second);
     }
     emit allObjectImported();
     m_finishedBatch.clear();
@@ -275,33 +300,39 @@ void ObjectTable::onImportFinished(quint64 serial) {
         return;
     ObjectEx* obj = *it;
     m_runningImports.erase(it);
-    obj->worker(ObjectCalcThread::Job::Import)->waitForJob();
+    obj->waitForJob(ObjectCalcThread::Job::Import);
     std::shared_ptr<ImportBatch> batch = batchOf(obj);
     if (batch)
-        batch->progress->finishFile(fileSlot(batch->files, serial));
+        batch->progress->finishFile(batch->fileSlots.at(serial));
     const topolib::LoadResult result = obj->importResult();
     // The reader's findings follow the message, after the file's name.
     const QString file = QFileInfo(fileIo::pathToQString(obj->filePath())).fileName();
     const QString notes = obj->importNotes().join(QLatin1Char(' '));
     QString failure;
-    if (result == topolib::LoadResult::Success) {
+    if (result == topolib::LoadResult::Success)
+        admit(obj);
+    const bool placed = result == topolib::LoadResult::Success && placeObject(obj);
+    if (placed) {
         if (!notes.isEmpty())
             failure = file + QStringLiteral(": ") + notes;
-        admit(obj);
-        placeObject(obj);
         obj->setImportPending(false);
         if (batch)
-            eraseValue(batch->pending, obj);
+            batch->pending.erase(obj);
         obj->startJob(ObjectCalcThread::Job::BuildOctree, false);
     } else {
-        // A cancelled read was stopped by the user's own action: no message.
-        if (result == topolib::LoadResult::NotEnoughMemory)
+        // A model read whole may still have no place within the coordinate
+        // limit. A cancelled read was stopped by the user's own action: no
+        // message.
+        if (result == topolib::LoadResult::Success)
+            failure =
+                QStringLiteral("Load object fail!\n") + file + QStringLiteral(": ") + beyondLimitText(*obj);
+        else if (result == topolib::LoadResult::NotEnoughMemory)
             failure = QStringLiteral("NOT ENOUGH MEMORY TO OPEN THIS OBJECT!");
         else if (result != topolib::LoadResult::Cancelled)
             failure = QStringLiteral("Load object fail!\n") + file + QStringLiteral(": ") + notes;
         if (batch) {
-            eraseSerial(batch->objects, obj->serial());
-            eraseValue(batch->pending, obj);
+            batch->objects.erase(obj->serial());
+            batch->pending.erase(obj);
         }
         const int index = indexOf(obj);
         if (index >= 0) {
@@ -322,70 +353,64 @@ void ObjectTable::onImportFinished(quint64 serial) {
 
 // ---- Placement ------------------------------------------------------------------
 
-namespace {
-
-bool footprintsOverlap(const double aMin[2], const double aMax[2], const double bMin[2],
-                       const double bMax[2]) {
-    return aMin[0] < bMax[0] && aMin[1] < bMax[1] && bMin[0] < aMax[0] && bMin[1] < aMax[1];
+void ObjectTable::syncPlacementIndex(const ObjectEx* placing) {
+    if (!m_placementStale && m_placementChanges == ObjectEx::geometryChanges() &&
+        !m_placedSerials.count(placing->serial()))
+        return;
+    m_placement = PlacementIndex();
+    m_placedSerials.clear();
+    // Every other placed object; an object still importing has no place yet.
+    for (size_t i = 0; i < m_objects.size(); ++i) {
+        ObjectEx* other = m_objects[i];
+        double bmin[3], bmax[3];
+        if (other == placing || !other->isReady() || !other->readBox(bmin, bmax))
+            continue;
+        m_placement.add(int64_t(i), {{bmin[0], bmin[1]}, {bmax[0], bmax[1]}});
+        m_placedSerials.insert(other->serial());
+    }
+    m_placementStale = false;
+    m_placementChanges = ObjectEx::geometryChanges();
 }
 
-} // namespace
-
-void ObjectTable::placeObject(ObjectEx* obj) {
+bool ObjectTable::placeObject(ObjectEx* obj) {
     double omin[3], omax[3];
     if (!obj->readBox(omin, omax))
-        return;
-    // Every other placed object; an object still importing has no place yet.
-    struct Footprint {
-        double min[2], max[2];
-    };
-    std::vector<Footprint> placed;
-    for (ObjectEx* other : m_objects) {
-        double bmin[3], bmax[3];
-        if (other == obj || !other->isReady() || !other->readBox(bmin, bmax))
-            continue;
-        placed.push_back({{bmin[0], bmin[1]}, {bmax[0], bmax[1]}});
-    }
+        return true;
+    syncPlacementIndex(obj);
     double offset[3];
-    if (placed.empty()) {
+    if (m_placement.empty()) {
         double volume[3];
         sceneHost()->getBuildVolume(volume);
         offset[0] = volume[0] * 0.5 - (omin[0] + omax[0]) * 0.5;
         offset[1] = volume[1] * 0.5 - (omin[1] + omax[1]) * 0.5;
     } else {
-        const double w = omax[0] - omin[0];
-        const double d = omax[1] - omin[1];
-        double corner[2] = {0.0, 0.0};
-        bool found = false;
-        for (const Footprint& a : placed) {
-            const double candidates[4][2] = {{a.max[0] + 3.0, a.min[1]},
-                                             {a.min[0], a.max[1] + 3.0},
-                                             {a.min[0] - w - 3.0, a.min[1]},
-                                             {a.min[0], a.min[1] - d - 3.0}};
-            for (const auto& c : candidates) {
-                corner[0] = c[0];
-                corner[1] = c[1];
-                const double cmax[2] = {c[0] + w, c[1] + d};
-                const bool free = std::none_of(placed.begin(), placed.end(), [&](const Footprint& b) {
-                    return footprintsOverlap(corner, cmax, b.min, b.max);
-                });
-                if (free) {
-                    found = true;
-                    break;
-                }
-            }
-            if (found)
-                break;
-        }
-        // With no free candidate the last one tried is used.
+        const std::array<double, 2> corner = m_placement.findCorner(omax[0] - omin[0], omax[1] - omin[1]);
         offset[0] = corner[0] - omin[0];
         offset[1] = corner[1] - omin[1];
     }
     offset[2] = -omin[2];
     // A place beside a very large object may lie beyond the coordinate limit:
-    // the object is shifted back inside it (an imported object fits in it).
+    // the object is shifted back inside it (an imported object fits in it
+    // across). Standing on the platform, a model taller than the limit does not.
     const double limit = topolib::kMaxImportCoordinate;
     for (int k = 0; k < 2; ++k)
         offset[k] = std::max(std::min(offset[k], limit - omax[k]), -limit - omin[k]);
+    for (int k = 0; k < 3; ++k)
+        if (!(std::fabs(omin[k] + offset[k]) <= limit && std::fabs(omax[k] + offset[k]) <= limit))
+            return false;
+    const quint64 changes = ObjectEx::geometryChanges();
     obj->translate(offset);
+    // The object now counts as placed; the index takes it unless something
+    // else moved meanwhile.
+    double bmin[3], bmax[3];
+    const int position = indexOf(obj);
+    if (!m_placementStale && ObjectEx::geometryChanges() == changes + 1 && position >= 0 &&
+        obj->readBox(bmin, bmax)) {
+        m_placement.add(position, {{bmin[0], bmin[1]}, {bmax[0], bmax[1]}});
+        m_placedSerials.insert(obj->serial());
+        m_placementChanges = ObjectEx::geometryChanges();
+    } else {
+        m_placementStale = true;
+    }
+    return true;
 }

@@ -8,6 +8,7 @@
 // but take part in no selection, bound, count, command, slicing or saving
 // until they were placed (ObjectEx::isReady). Every operation that reads or
 // changes a mesh waits for that object's running jobs first.
+#include "scene/PlacementIndex.h"
 #include "scene/ViewMode.h"
 #include "support/SupportTypes.h"
 #include "topolib/Matrix4D.h"
@@ -25,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -87,8 +89,12 @@ public:
     // Whether some import is still running or waiting.
     bool importsRunning() const;
     // Moves obj onto the platform beside the other placed objects (or centres it
-    // when it is the only one). Used by the import; public for the tests.
-    void placeObject(ObjectEx* obj);
+    // when it is the only one; see PlacementIndex) and makes it count as
+    // placed. False, and obj stays where it is, when that place would carry it
+    // beyond the coordinate limit (staysWithinLimit): a model taller than the
+    // limit cannot stand on the platform. Used by the import; public for the
+    // tests.
+    bool placeObject(ObjectEx* obj);
 
     // ---- Selection and the current object ----------------------------------------
     // Ray through the widget point p along the view axis; the nearest visible
@@ -112,8 +118,8 @@ public:
     // ---- Ray picking --------------------------------------------------------------
     // The nearest hit over the visible (selected when asked) objects: point
     // written on a hit; 1 when both an object and a triangle were found.
-    int rayPick(const double origin[3], const double dir[3], bool selectedOnly, double point[3], ObjectEx** object,
-                topolib::StlTriangle** triangle);
+    int rayPick(const double origin[3], const double dir[3], bool selectedOnly, double point[3],
+                ObjectEx** object, topolib::StlTriangle** triangle);
     // rayPick over every visible object; on a hit the point replaces originAndHit.
     ObjectEx* pickSurfacePoint(double originAndHit[3], const double dir[3], topolib::StlTriangle** triangle);
     // True at the first visible object with a triangle under the point.
@@ -257,6 +263,9 @@ private:
     ~ObjectTable() override;
 
     void renumberFrom(int index);
+    // Makes the placement index hold every placed object but `placing` when
+    // the list or a box may have changed since it was made.
+    void syncPlacementIndex(const ObjectEx* placing);
     // Forgets obj in the import bookkeeping (it left the list or is deleted).
     void forgetImport(ObjectEx* obj);
     void startWaitingImports();
@@ -273,6 +282,14 @@ private:
     std::deque<ObjectEx*> m_waitingImports;
     std::function<std::unique_ptr<fileIo::MeshFileRead>()> m_makeRead;
     std::vector<ObjectEx*> m_runningImports;
+
+    // The footprints of the placed objects (ready, with a box), by list
+    // position: valid while the list kept its order and no box changed
+    // through ObjectEx (ObjectEx::geometryChanges) but by placements.
+    PlacementIndex m_placement;
+    std::unordered_set<quint64> m_placedSerials;
+    quint64 m_placementChanges = 0;
+    bool m_placementStale = true;
 
     // The hand-off from the workers: ended imports wait here, under the lock,
     // until the GUI thread takes them; one queued call is pending at most.

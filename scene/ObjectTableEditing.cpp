@@ -176,6 +176,7 @@ bool ObjectTable::replaceObject(ObjectEx* old, ObjectEx* replacement) {
     admit(replacement);
     m_objects[size_t(index)] = replacement;
     replacement->setId(index);
+    m_placementStale = true;
     return true;
 }
 

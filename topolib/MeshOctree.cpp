@@ -880,6 +880,11 @@ bool MeshOctree::build(double minCell, const double origin[3], double edge,
         if (filed(t, filing) && insertTriangle(minCell, origin, edge, t) == InsertResult::OutOfMemory)
             return false;
     }
+    // Grown one record at a time, the pools hold up to twice what they use: a
+    // scene of many small objects would keep that room for nothing.
+    nodes_.shrink_to_fit();
+    triangleChunks_.shrink_to_fit();
+    vertexChunks_.shrink_to_fit();
     return true;
 }
 

@@ -251,6 +251,12 @@ int ProjectManager::openProject(const QString& path) {
         logInt(r, nullptr, true);
         logSaveError(r);
         result = 0;
+    } else if (!m_files->openNote().isEmpty()) {
+        // Opened without some objects: a plain Save must not write over the
+        // file that still holds them, so the scene is saved as a new project.
+        warn(tr("<i>'%1'</i> was opened without some of its objects.").arg(QFileInfo(path).fileName()),
+             m_files->openNote());
+        logString("Project opened without some objects: " + m_files->openNote().toStdString());
     } else {
         m_newProject = false;
     }

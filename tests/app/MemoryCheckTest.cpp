@@ -7,7 +7,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <thread>
 #include <utility>
 
 #include <sys/mman.h>
@@ -63,6 +65,86 @@ TEST(MemoryCheck, installedCheckIsWhatCallersReach) {
     // No machine can spare an exabyte.
     EXPECT_FALSE(MemoryCheckCallback(1ull << 60));
     installMemoryCheck(previous);
+}
+
+// A run of many small requests judges them on figures read once in a while:
+// here the figures are the simulated memory, which every grant takes from
+// (and, in one case, another program too). The run reads them at the first
+// request, again after kRefreshBytes of grants and before each refusal, so it
+// refuses exactly what a check of its own would refuse, and grants nothing a
+// check would refuse unless memory was taken behind its back.
+uint64_t g_free = 0;
+unsigned g_reads = 0;
+uint64_t simulatedFigures() noexcept {
+    ++g_reads;
+    return g_free;
+}
+
+TEST(MemoryCheck, aRunOfSmallRequestsReadsTheFiguresRarelyAndRefusesWhatACheckRefuses) {
+    struct Case {
+        const char* what;
+        uint64_t free;
+        uint64_t request;
+        int requests;
+        int64_t takenByOthersEach; // per request (freed when negative), unseen until the next reading
+        unsigned maxReads;
+    };
+    const Case cases[] = {
+        {"100,000 objects of 9 KiB in 16 GiB", 16 * GiB, 9 * 1024, 100000, 0, 16},
+        {"until the memory runs out", 300 * MiB, 64 * 1024, 3000, 0, 0},
+        {"another program takes memory meanwhile", 2 * GiB, 256 * 1024, 20000, 64 * 1024, 0},
+        {"another program frees memory meanwhile", 300 * MiB, 1 * MiB, 1000, -512 * 1024, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        g_free = c.free;
+        g_reads = 0;
+        MemoryCheckRun run(simulatedFigures);
+        int granted = 0;
+        for (int i = 0; i < c.requests; ++i) {
+            const uint64_t freeBefore = g_free;
+            const bool ok = run.allows(c.request);
+            // What the run was told before this request (and what it reads
+            // when in doubt) bounds what it may answer.
+            if (!ok) {
+                EXPECT_FALSE(isRequestAffordable(c.request, g_free)) << "request " << i;
+            } else if (c.takenByOthersEach == 0) {
+                EXPECT_TRUE(isRequestAffordable(c.request, freeBefore)) << "request " << i;
+            }
+            if (ok) {
+                ++granted;
+                g_free -= c.request;
+            }
+            if (c.takenByOthersEach >= 0)
+                g_free -= std::min(g_free, uint64_t(c.takenByOthersEach));
+            else
+                g_free += uint64_t(-c.takenByOthersEach);
+        }
+        if (c.maxReads > 0) {
+            EXPECT_LE(g_reads, c.maxReads);
+        }
+        if (c.takenByOthersEach == 0) {
+            EXPECT_EQ(uint64_t(granted),
+                      std::min<uint64_t>(c.requests, (c.free - MEMORY_SAFETY_MARGIN - 1) / c.request));
+        }
+        EXPECT_EQ(run.readings(), g_reads);
+    }
+
+    // hasEnoughMemory on the run's thread asks the run; other threads and
+    // the time after it read the figures themselves.
+    g_free = 4 * GiB;
+    g_reads = 0;
+    {
+        MemoryCheckRun run(simulatedFigures);
+        for (int i = 0; i < 100; ++i)
+            EXPECT_TRUE(hasEnoughMemory(1024));
+        bool elsewhere = true;
+        std::thread([&elsewhere] { elsewhere = hasEnoughMemory(1ull << 60); }).join();
+        EXPECT_FALSE(elsewhere);
+        EXPECT_EQ(run.readings(), 1u);
+    }
+    EXPECT_FALSE(hasEnoughMemory(1ull << 60));
+    EXPECT_EQ(g_reads, 1u);
 }
 
 } // namespace
@@ -135,7 +217,8 @@ TEST(Platform, passesKeepToTheProcessorsOtherProgramsLeaveWhileMostAreFree) {
     EXPECT_EQ(busyProcessorsFrom("0.10 0.20 0.30 1/300 999\n", 8), 0u); // only the caller runs
     EXPECT_EQ(busyProcessorsFrom("2.00 2.00 2.00 3/300 999\n", 8), 2u);
     EXPECT_EQ(busyProcessorsFrom("40.0 40.0 40.0 41/300 999\n", 8), 8u);
-    for (const char* bad : {"", "garbage", "0.1 0.2 0.3 x/5 1", "0.1 0.2 0.3 0/5 1", "0.1 0.2", "0.1 0.2 0.3 12"})
+    for (const char* bad :
+         {"", "garbage", "0.1 0.2 0.3 x/5 1", "0.1 0.2 0.3 0/5 1", "0.1 0.2", "0.1 0.2 0.3 12"})
         EXPECT_EQ(busyProcessorsFrom(bad, 4), 0u) << bad;
 
     EXPECT_EQ(passProcessorsFor(8, 0), 8u);

@@ -15,11 +15,15 @@
 #include "fileIo/ReplacementFile.h"
 #include "scene/ObjectEx.h"
 #include "scene/ObjectTable.h"
+#include "support/SupportGen.h"
+#include "topolib/Matrix4D.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+#include <quazip/quazip.h>
+#include <quazip/quazipfile.h>
 
 #include <csignal>
 #include <cstring>
@@ -146,23 +150,81 @@ TEST_F(ProjectFailureTest, failedSavesLeaveTheOldProjectAndNoTemporaryFile) {
     EXPECT_EQ(ObjectTable::instance()->count(), 3);
 }
 
-// A project that holds an object beyond the coordinate limit (written by
-// another program) is refused with the reason, and nothing reaches the scene.
-TEST_F(ProjectFailureTest, anObjectBeyondTheCoordinateLimitIsNotOpened) {
-    writeArchive(path, {{"VlrProDesc.xml", descriptorEntry(2)},
-                        {"ObjGeo/0.vsg", geometryEntry(meshfixtures::cube(10.0))},
-                        {"ObjGeo/1.vsg", geometryEntry(meshfixtures::box({10, 10, 10}, {0, -1000005, 0}))}});
-    EXPECT_EQ(open(), 6);
-    EXPECT_TRUE(VlrProjectFileHandling::instance()->lastReason().contains("1000000 mm"))
-        << VlrProjectFileHandling::instance()->lastReason().toStdString();
-    EXPECT_EQ(ObjectTable::instance()->count(), 0);
-    // The same object inside the limit opens.
-    writeArchive(path, {{"VlrProDesc.xml", descriptorEntry(2)},
-                        {"ObjGeo/0.vsg", geometryEntry(meshfixtures::cube(10.0))},
-                        {"ObjGeo/1.vsg", geometryEntry(meshfixtures::box({10, 10, 10}, {0, -999995, 0}))}});
-    EXPECT_EQ(open(), 0);
-    EXPECT_EQ(ObjectTable::instance()->count(), 2);
-    EXPECT_TRUE(VlrProjectFileHandling::instance()->lastReason().isEmpty());
+// A project that holds objects beyond the coordinate limit (written by an
+// earlier version or by another program) opens without them: the others
+// come, each with its own supports, and the ones left out are named.
+TEST_F(ProjectFailureTest, objectsBeyondTheCoordinateLimitAreLeftOutAndNamed) {
+    // A supported plate as this version saves it, then put last in an archive
+    // whose objects before it lie beyond the limit.
+    ObjectEx* plate = makeObject(meshfixtures::box({20, 20, 2}, {0, 0, 5}), QStringLiteral("plate"));
+    ObjectTable::instance()->addObject(plate);
+    ASSERT_TRUE(plate->generateSupport());
+    auto liveCones = [](const ObjectEx& o) {
+        size_t n = 0;
+        if (const auto& gen = o.supportGenIfAny())
+            for (const support::SupportAreaAbs* area : gen->areas)
+                for (const support::AbtShape* s : area->shapes)
+                    n += s && s->asCone() && !s->isDeleted();
+        return n;
+    };
+    const size_t cones = liveCones(*plate);
+    ASSERT_GT(cones, 0u);
+    ASSERT_EQ(save(), 0);
+    auto entry = [&](const QString& name) {
+        QuaZip zip(path);
+        EXPECT_TRUE(zip.open(QuaZip::mdUnzip) && zip.setCurrentFile(name));
+        QuaZipFile file(&zip);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return file.readAll();
+    };
+    const QByteArray plateGeometry = entry(QStringLiteral("ObjGeo/0.vsg"));
+    const QByteArray plateSupports = entry(QStringLiteral("Support/0.xml"));
+    const std::vector<std::pair<QString, QByteArray>> inside = {
+        {"ObjGeo/0.vsg", geometryEntry(meshfixtures::cube(10.0))},
+        {"ObjGeo/3.vsg", plateGeometry},
+        {"Support/3.xml", plateSupports}};
+    // {objects 1 and 2, objects that open, what the note names}
+    const struct {
+        const char* what;
+        TriangleSoup first, second;
+        int opened;
+        QStringList named;
+    } cases[] = {
+        {"beside and far above",
+         meshfixtures::box({10, 10, 10}, {0, -1000005, 0}),
+         meshfixtures::box({10, 10, 3e6}, {0, 0, -1.5e6}),
+         2,
+         {"part1", "part2"}},
+        {"one beyond", meshfixtures::cube(10.0), meshfixtures::box({10, 10, 10}, {1e6, 0, 0}), 3, {"part2"}},
+        {"all inside", meshfixtures::cube(10.0), meshfixtures::box({10, 10, 10}, {0, -999995, 0}), 4, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::pair<QString, QByteArray>> entries = inside;
+        entries.insert(entries.begin(), {{"VlrProDesc.xml", descriptorEntry(4)},
+                                         {"ObjGeo/1.vsg", geometryEntry(c.first)},
+                                         {"ObjGeo/2.vsg", geometryEntry(c.second)}});
+        writeArchive(path, entries);
+        ASSERT_EQ(open(), 0);
+        const VlrProjectFileHandling* files = VlrProjectFileHandling::instance();
+        EXPECT_TRUE(files->lastReason().isEmpty());
+        ASSERT_EQ(ObjectTable::instance()->count(), c.opened);
+        QStringList names;
+        for (const ObjectEx* o : ObjectTable::instance()->objects()) {
+            names << o->name();
+            EXPECT_TRUE(ObjectTable::staysWithinLimit(o, topolib::Matrix4D()));
+        }
+        EXPECT_EQ(names.first(), QStringLiteral("part0"));
+        EXPECT_EQ(names.last(), QStringLiteral("part3"));
+        EXPECT_EQ(liveCones(*ObjectTable::instance()->objects().back()), cones)
+            << "the plate keeps its supports";
+        EXPECT_EQ(files->openNote().isEmpty(), c.named.isEmpty()) << files->openNote().toStdString();
+        for (const QString& name : c.named) {
+            EXPECT_FALSE(names.contains(name));
+            EXPECT_TRUE(files->openNote().contains(QStringLiteral("'%1'").arg(name))) << name.toStdString();
+        }
+        EXPECT_EQ(files->openNote().contains(QStringLiteral("1000000 mm")), !c.named.isEmpty());
+    }
 }
 
 TEST_F(ProjectFailureTest, aSaveWritesOnlyWhatItsReaderReadsBack) {

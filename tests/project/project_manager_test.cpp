@@ -175,6 +175,36 @@ TEST_F(ProjectManagerTest, openReplacesTheSceneAndAFailedOpenLeavesAnEmptyUntitl
     EXPECT_EQ(messages.size(), 1);
 }
 
+// A project with an object beyond the coordinate limit opens without it, says
+// so, and is saved as a new project: the file that still holds the object is
+// not written over by a plain Save.
+TEST_F(ProjectManagerTest, aProjectOpenedWithoutSomeObjectsIsSavedUnderANewName) {
+    const QString old = dir.filePath(QStringLiteral("old.vpf"));
+    writeArchive(
+        old, {{QStringLiteral("VlrProDesc.xml"), descriptorEntry(2)},
+              {QStringLiteral("ObjGeo/0.vsg"), geometryEntry(meshfixtures::cube(10.0))},
+              {QStringLiteral("ObjGeo/1.vsg"), geometryEntry(meshfixtures::box({10, 10, 10}, {0, 2e6, 0}))}});
+    const QByteArray before = fileBytes(old);
+    EXPECT_EQ(manager->openProject(old), 1);
+    ASSERT_EQ(ObjectTable::instance()->count(), 1);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("old.vpf")));
+    EXPECT_TRUE(informatives[0].contains(QStringLiteral("'part1'"))) << informatives[0].toStdString();
+    EXPECT_EQ(icons[0], int(QMessageBox::Warning));
+    EXPECT_TRUE(manager->isNewProject());
+
+    // Save asks where to; cancelled, nothing is written.
+    saveName.clear();
+    EXPECT_EQ(manager->saveProject(false), 0);
+    EXPECT_EQ(suggested.size(), 1);
+    EXPECT_EQ(fileBytes(old), before);
+    // New asks about saving first.
+    answers = {QMessageBox::No};
+    EXPECT_TRUE(manager->newProject());
+    EXPECT_EQ(messages.size(), 2);
+    EXPECT_EQ(fileBytes(old), before);
+}
+
 TEST_F(ProjectManagerTest, saveDialogAsksAboutOverwritingTheNameWithItsExtension) {
     // The real dialog: a name typed without extension that exists with it.
     ProjectManager real;

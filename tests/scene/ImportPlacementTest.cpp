@@ -125,6 +125,9 @@ TEST_F(SceneTest, failedFilesAreReportedOnceAndLeaveNothingBehind) {
     }
     const QString missing = dir.filePath("missing.stl");
     const QString good = file("good.stl", cube(5.0));
+    // Within the coordinate limit, but standing on the platform it would
+    // reach twice as high.
+    const QString tall = file("tall.stl", box({10.0, 10.0, 2e6}, {0.0, 0.0, -1e6}));
 
     // {files, memory granted, expected messages (in any order), objects left}
     struct Case {
@@ -138,10 +141,22 @@ TEST_F(SceneTest, failedFilesAreReportedOnceAndLeaveNothingBehind) {
         {"garbage and missing",
          {garbage, missing},
          true,
-         {"Load object fail!\ngarbage.stl: not a mesh file of its type", "Load object fail!\nmissing.stl: missing"},
+         {"Load object fail!\ngarbage.stl: not a mesh file of its type",
+          "Load object fail!\nmissing.stl: missing"},
          0},
         {"memory refused", {good}, false, {"NOT ENOUGH MEMORY TO OPEN THIS OBJECT!"}, 0},
-        {"one good, one garbage", {garbage, good}, true, {"Load object fail!\ngarbage.stl: not a mesh file of its type"}, 1},
+        {"one good, one garbage",
+         {garbage, good},
+         true,
+         {"Load object fail!\ngarbage.stl: not a mesh file of its type"},
+         1},
+        {"taller than the coordinate limit",
+         {tall, good},
+         true,
+         {"Load object fail!\ntall.stl: the model is 10 × 10 × 2000000 mm: placed on the platform it would "
+          "reach "
+          "beyond the coordinate limit of ±1000000 mm."},
+         1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -158,8 +173,10 @@ TEST_F(SceneTest, failedFilesAreReportedOnceAndLeaveNothingBehind) {
         EXPECT_EQ(host->batchSizes, std::vector<int>({c.objects}));
         // A batch in which every file failed pushes no command.
         EXPECT_EQ(commands()->undoCount(), c.objects > 0 ? 1u : 0u);
-        for (ObjectEx* obj : table()->objects())
+        for (ObjectEx* obj : table()->objects()) {
             EXPECT_EQ(obj->name(), QStringLiteral("good"));
+            EXPECT_TRUE(ObjectTable::staysWithinLimit(obj, topolib::Matrix4D()));
+        }
     }
 }
 

@@ -121,40 +121,43 @@ void summarizeLinks(const support::SupportGen& gen, ObjectSummary& s) {
     std::sort(s.deletedBars.begin(), s.deletedBars.end());
 }
 
+ObjectSummary summarize(const ObjectEx* o) {
+    ObjectSummary s;
+    s.name = o->name();
+    // Live triangles: a collinear facet is kept from the import as a
+    // deleted triangle, which is not part of the model and is not saved.
+    for (const topolib::StlTriangle* t : o->triangles())
+        s.triangles += t && !t->isDeleted() ? 1 : 0;
+    s.vertices = o->vertices().size();
+    s.visible = o->isVisible();
+    s.selected = o->isSelected();
+    s.locked = o->isLocked();
+    s.transparent = o->isTransparent();
+    if (const auto& gen = o->supportGenIfAny())
+        for (const support::SupportAreaAbs* area : gen->areas)
+            for (const support::AbtShape* shape : area->shapes)
+                if (const support::ConeShape* c = shape ? shape->asCone() : nullptr)
+                    if (!c->isDeleted())
+                        s.cones.push_back({c->ContactPoint[0], c->ContactPoint[1], c->ContactPoint[2]});
+    if (const auto& gen = o->supportGenIfAny()) {
+        summarizeLinks(*gen, s);
+        std::vector<topolib::StlTriangle*> triangles;
+        gen->appendAllTriangles(triangles);
+        for (const topolib::StlTriangle* t : triangles) {
+            std::array<double, 9> corners;
+            for (int k = 0; k < 3; ++k)
+                for (int i = 0; i < 3; ++i)
+                    corners[size_t(3 * k + i)] = t->vertices[k]->pos[i];
+            s.supportTriangles.push_back(corners);
+        }
+    }
+    return s;
+}
+
 std::vector<ObjectSummary> summarize(const ObjectTable& table) {
     std::vector<ObjectSummary> out;
-    for (ObjectEx* o : table.objects()) {
-        ObjectSummary s;
-        s.name = o->name();
-        // Live triangles: a collinear facet is kept from the import as a
-        // deleted triangle, which is not part of the model and is not saved.
-        for (const topolib::StlTriangle* t : o->triangles())
-            s.triangles += t && !t->isDeleted() ? 1 : 0;
-        s.vertices = o->vertices().size();
-        s.visible = o->isVisible();
-        s.selected = o->isSelected();
-        s.locked = o->isLocked();
-        s.transparent = o->isTransparent();
-        if (const auto& gen = o->supportGenIfAny())
-            for (const support::SupportAreaAbs* area : gen->areas)
-                for (const support::AbtShape* shape : area->shapes)
-                    if (const support::ConeShape* c = shape ? shape->asCone() : nullptr)
-                        if (!c->isDeleted())
-                            s.cones.push_back({c->ContactPoint[0], c->ContactPoint[1], c->ContactPoint[2]});
-        if (const auto& gen = o->supportGenIfAny()) {
-            summarizeLinks(*gen, s);
-            std::vector<topolib::StlTriangle*> triangles;
-            gen->appendAllTriangles(triangles);
-            for (const topolib::StlTriangle* t : triangles) {
-                std::array<double, 9> corners;
-                for (int k = 0; k < 3; ++k)
-                    for (int i = 0; i < 3; ++i)
-                        corners[size_t(3 * k + i)] = t->vertices[k]->pos[i];
-                s.supportTriangles.push_back(corners);
-            }
-        }
-        out.push_back(std::move(s));
-    }
+    for (const ObjectEx* o : table.objects())
+        out.push_back(summarize(o));
     return out;
 }
 
@@ -178,14 +181,17 @@ struct Totals {
     unsigned long triangles = 0, cones = 0, links = 0, bars = 0;
 };
 
+void addTo(Totals& t, const ObjectSummary& o) {
+    t.triangles += o.triangles;
+    t.cones += o.cones.size();
+    t.links += o.links.size();
+    t.bars += o.bars;
+}
+
 Totals totals(const std::vector<ObjectSummary>& s) {
     Totals t;
-    for (const ObjectSummary& o : s) {
-        t.triangles += o.triangles;
-        t.cones += o.cones.size();
-        t.links += o.links.size();
-        t.bars += o.bars;
-    }
+    for (const ObjectSummary& o : s)
+        addTo(t, o);
     return t;
 }
 
@@ -389,9 +395,14 @@ int runOpen(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     const int code = VlrProjectFileHandling::instance()->open(0, QString::fromLocal8Bit(argv[2]), table);
     const double ms = msSince(start);
-    const Totals t = totals(summarize(*table));
-    std::printf("open result=%s code=%d objects=%zu triangles=%lu cones=%lu ms=%.1f\n", code == 0 ? "ok" : "failed",
-                code, static_cast<size_t>(table->count()), t.triangles, t.cones, ms);
+    // Object by object: the figures of a large scene's open are the open's,
+    // not a summary's.
+    Totals t;
+    for (const ObjectEx* o : table->objects())
+        addTo(t, summarize(o));
+    std::printf("open result=%s code=%d objects=%zu triangles=%lu cones=%lu ms=%.1f\n",
+                code == 0 ? "ok" : "failed", code, static_cast<size_t>(table->count()), t.triangles, t.cones,
+                ms);
     if (code == 0 && argc == 5) {
         VlrProjectFileHandling::instance()->saveGLInfo();
         if (VlrProjectFileHandling::instance()->save(QString::fromLocal8Bit(argv[4])) != 0)

@@ -92,11 +92,15 @@ int runScene(int argc, char** argv) {
                     obj->name().toLocal8Bit().constData(), obj->facetCount(), f.min[0], f.min[1], f.min[2],
                     f.max[0], f.max[1], f.max[2]);
     }
+    // Swept along x: a box overlaps only boxes that start before it ends.
+    std::vector<Footprint> sorted = boxes;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const Footprint& a, const Footprint& b) { return a.min[0] < b.min[0]; });
     int overlaps = 0;
-    for (size_t i = 0; i < boxes.size(); ++i)
-        for (size_t j = i + 1; j < boxes.size(); ++j)
-            if (boxes[i].min[0] < boxes[j].max[0] && boxes[i].min[1] < boxes[j].max[1] &&
-                boxes[j].min[0] < boxes[i].max[0] && boxes[j].min[1] < boxes[i].max[1])
+    for (size_t i = 0; i < sorted.size(); ++i)
+        for (size_t j = i + 1; j < sorted.size() && sorted[j].min[0] < sorted[i].max[0]; ++j)
+            if (sorted[i].min[0] < sorted[j].max[0] && sorted[i].min[1] < sorted[j].max[1] &&
+                sorted[j].min[1] < sorted[i].max[1])
                 ++overlaps;
     std::printf("scene objects=%d ms_import=%.1f ms_octree=%.1f overlaps=%d", table->count(), msImport, msOctree,
                 overlaps);
