@@ -134,8 +134,10 @@ int runScene(int argc, char** argv);
 int runFillHoles(int argc, char** argv);
 
 int main(int argc, char** argv) {
-    // As the application starts: a write past the file size limit fails and is
+    // As the application starts: the threads share one heap under an
+    // address-space limit, and a write past the file size limit fails and is
     // reported instead of ending the tool.
+    shareHeapUnderAddressLimit();
     ignoreFileSizeSignal();
     if (argc >= 4 && std::strcmp(argv[2], "--gcode") == 0)
         return runGcode(argc, argv);
