@@ -1,9 +1,12 @@
 #include "app/Startup.h"
 
 #include "app/Log.h"
+#include "app/Platform.h"
 
-#include <csignal>
 #include <QDir>
+#include <csignal>
+#include <cstdint>
+#include <malloc.h>
 
 QString logFileNameFor(const QDateTime& time) {
     return time.toString(QStringLiteral("yyyy_MM_dd_HH_mm_ss")) + QStringLiteral(".log");
@@ -36,4 +39,9 @@ void writeSystemReport(unsigned int processors, uint64_t physicalBytes) {
 
 void ignoreFileSizeSignal() {
     std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void shareHeapUnderAddressLimit() {
+    if (platform::addressSpaceLimit() != UINT64_MAX)
+        mallopt(M_ARENA_MAX, 1);
 }

@@ -22,5 +22,13 @@ void writeSystemReport(unsigned int processors, uint64_t physicalBytes);
 // program with its unsaved work.
 void ignoreFileSizeSignal();
 
+// Under an address-space limit (ulimit -v) lets every thread allocate from
+// the program's one heap. The C library gives each thread that allocates a
+// heap of its own, and each such heap reserves 64 MiB of address space: the
+// renderer's threads and the import's would take more than a gigabyte of the
+// limit before anything is loaded. Without a limit nothing changes. Call it
+// before any thread is started.
+void shareHeapUnderAddressLimit();
+
 // Gibibytes as the report states them: computed in single precision.
 double physicalGiB(uint64_t bytes);

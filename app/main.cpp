@@ -12,6 +12,7 @@
 #include <clocale>
 
 int main(int argc, char** argv) {
+    shareHeapUnderAddressLimit();
     ignoreFileSizeSignal();
     QApplication app(argc, argv);
     // QApplication adopts the environment's locale; numbers in files and logs

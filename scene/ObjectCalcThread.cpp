@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cassert>
+#include <chrono>
 #include <mutex>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -55,11 +57,27 @@ void ObjectCalcThread::start(Task task, Completion done) {
     m_thread = std::thread([this, task = std::move(task), done = std::move(done)] {
         task(*this);
         if (done)
-            done();
-        {
+            deliver(done);
+        try {
             std::lock_guard<std::mutex> lock(g_endedMutex);
             g_ended.push_back(this);
+        } catch (const std::bad_alloc&) {
+            // Joined at the next start or at the end instead.
         }
         m_finished.store(true);
     });
+}
+
+void ObjectCalcThread::deliver(const Completion& done) {
+    // Whoever waits for the job must learn that it has ended. A job that ran
+    // out of memory has given back what it took; the little the completion
+    // needs comes back soon.
+    for (int pauseMs = 1;; pauseMs = std::min(2 * pauseMs, 100)) {
+        try {
+            done();
+            return;
+        } catch (const std::bad_alloc&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+        }
+    }
 }

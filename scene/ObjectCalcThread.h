@@ -26,7 +26,9 @@ public:
     static constexpr size_t workerIndex(Job job) { return static_cast<size_t>(job); }
     // The work of one job; it may look at the worker's stop flag while it runs.
     using Task = std::function<void(const ObjectCalcThread& worker)>;
-    // Called on the worker thread once the task has returned.
+    // Called on the worker thread once the task has returned. When it throws
+    // std::bad_alloc it is called again a little later, until it returns: it
+    // must not do twice what it did before it threw.
     using Completion = std::function<void()>;
 
     ObjectCalcThread() = default;
@@ -53,6 +55,9 @@ public:
     static void joinEndedWorkers();
 
 private:
+    // Calls done until it returns.
+    static void deliver(const Completion& done);
+
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_finished{true};
     std::thread m_thread;

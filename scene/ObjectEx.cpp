@@ -125,23 +125,38 @@ void ObjectEx::startWorker(ObjectCalcThread::Job job, bool flag, const ProgressS
 
 void ObjectEx::runJob(ObjectCalcThread::Job job, bool restoreSelection, const ObjectCalcThread& worker,
                       const ProgressSink& progress) {
-    switch (job) {
-    case ObjectCalcThread::Job::Import:
-        importJob(worker, progress);
-        break;
-    case ObjectCalcThread::Job::RebuildOctree:
-        if (!worker.stopRequested()) {
-            computeBoundingBox();
-            setBoundingBox(bboxMin(), bboxMax());
-            rebuildOctree();
+    // A job that runs out of memory ends there; the program goes on.
+    try {
+        switch (job) {
+        case ObjectCalcThread::Job::Import:
+            importJob(worker, progress);
+            break;
+        case ObjectCalcThread::Job::RebuildOctree:
+            if (!worker.stopRequested()) {
+                computeBoundingBox();
+                setBoundingBox(bboxMin(), bboxMax());
+                rebuildOctree();
+            }
+            break;
+        case ObjectCalcThread::Job::BuildOctree:
+            if (!worker.stopRequested() && !keepImportOctree())
+                buildOctree();
+            break;
+        default:
+            break;
         }
-        break;
-    case ObjectCalcThread::Job::BuildOctree:
-        if (!worker.stopRequested() && !keepImportOctree())
-            buildOctree();
-        break;
-    default:
-        break;
+    } catch (const std::bad_alloc&) {
+        if (job != ObjectCalcThread::Job::Import) {
+            releaseOctree(); // picking goes without it
+        } else if (m_loaded.load()) {
+            m_importResult.store(topolib::LoadResult::Success); // only its last log lines failed
+        } else {
+            // Refused as an import the memory check refused.
+            releaseMesh();
+            m_importResult.store(topolib::LoadResult::NotEnoughMemory);
+        }
+        logText("Not enough memory: the job of worker ", false);
+        logInt(int(ObjectCalcThread::workerIndex(job)));
     }
     if (!isLocked())
         setSelectedByWorker(restoreSelection);

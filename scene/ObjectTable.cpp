@@ -100,8 +100,9 @@ void ObjectTable::wakeGuiThread() {
     std::lock_guard<std::mutex> lock(m_handOffMutex);
     if (m_wakePending)
         return;
-    m_wakePending = true;
+    // Pending only once posted: posting can run out of memory.
     QMetaObject::invokeMethod(this, "handleWorkerNews", Qt::QueuedConnection);
+    m_wakePending = true;
 }
 
 void ObjectTable::handleWorkerNews() {

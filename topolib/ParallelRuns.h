@@ -6,8 +6,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <exception>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -82,6 +82,31 @@ inline unsigned importThreadsFromFour(std::size_t n) {
 
 namespace detail {
 
+// The first exception of a pass's parts, kept until every part has ended and
+// then thrown on the caller's thread (a part that throws on a thread of its
+// own would end the process; one that throws on the caller's thread would
+// leave the others running on its stack).
+class FirstFailure {
+public:
+    template <typename Body> void run(const Body& body, unsigned part) noexcept {
+        try {
+            body(part);
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_error)
+                m_error = std::current_exception();
+        }
+    }
+    void rethrow() const {
+        if (m_error)
+            std::rethrow_exception(m_error);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::exception_ptr m_error;
+};
+
 // Threads kept for the import's passes: an import runs a few dozen of them,
 // and starting threads for each costs milliseconds on a busy machine (the
 // system maps a stack while the import's other threads fault pages in). One
@@ -106,10 +131,9 @@ public:
     }
 
     // Runs body(1) .. body(threads - 1) on the workers and body(0) here, and
-    // waits for all. False, nothing run, while another caller's pass runs or
-    // when the workers cannot be started.
-    template <typename Body>
-    bool run(unsigned threads, const Body& body) {
+    // waits for all; the parts' exceptions go to failure. False, nothing run,
+    // while another caller's pass runs or when the workers cannot be started.
+    template <typename Body> bool run(unsigned threads, const Body& body, FirstFailure& failure) {
         if (callerHere()) // a pass started from inside a pass of this thread
             return false;
         std::unique_lock<std::mutex> single(m_caller, std::try_to_lock);
@@ -118,21 +142,24 @@ public:
         try {
             while (m_threads.size() + 1 < threads)
                 m_threads.emplace_back([this, index = static_cast<unsigned>(m_threads.size() + 1)] { work(index); });
-        } catch (const std::system_error&) {
+        } catch (const std::exception&) { // no thread, or no memory for one
             if (m_threads.size() + 1 < threads)
                 return false;
         }
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_part = [](const void* b, unsigned t) { (*static_cast<const Body*>(b))(t); };
+            m_part = [](const void* b, unsigned t, FirstFailure& f) {
+                f.run(*static_cast<const Body*>(b), t);
+            };
             m_body = &body;
+            m_failure = &failure;
             m_parts = threads;
             m_left = threads - 1;
             ++m_round;
         }
         m_wake.notify_all();
         callerHere() = true;
-        body(0);
+        failure.run(body, 0);
         callerHere() = false;
         std::unique_lock<std::mutex> lock(m_mutex);
         m_done.wait(lock, [this] { return m_left == 0; });
@@ -157,10 +184,11 @@ private:
             seen = m_round;
             if (index >= m_parts)
                 continue; // not needed this time
-            void (*part)(const void*, unsigned) = m_part;
+            void (*part)(const void*, unsigned, FirstFailure&) = m_part;
             const void* body = m_body;
+            FirstFailure* failure = m_failure;
             lock.unlock();
-            part(body, index);
+            part(body, index, *failure);
             lock.lock();
             if (--m_left == 0)
                 m_done.notify_one();
@@ -172,8 +200,9 @@ private:
     std::condition_variable m_wake;
     std::condition_variable m_done;
     std::vector<std::thread> m_threads; // worker i + 1 runs part i + 1
-    void (*m_part)(const void*, unsigned) = nullptr;
+    void (*m_part)(const void*, unsigned, FirstFailure&) = nullptr;
     const void* m_body = nullptr;
+    FirstFailure* m_failure = nullptr;
     unsigned m_parts = 0;
     unsigned m_left = 0;
     unsigned m_round = 0;
@@ -186,28 +215,34 @@ private:
 // on the import's workers (or on threads of their own while the workers serve
 // another caller). Where a thread cannot be started its part runs on the
 // calling thread after body(0), so every part runs exactly once whatever the
-// system allows.
+// system allows. When parts throw (std::bad_alloc), every part still runs to
+// its end, and then the first exception is thrown here.
 template <typename Body>
 void runOnThreads(unsigned threads, const Body& body) {
     if (threads <= 1) {
         body(0);
         return;
     }
-    if (detail::ImportWorkers::instance().run(threads, body))
+    detail::FirstFailure failure;
+    if (detail::ImportWorkers::instance().run(threads, body, failure)) {
+        failure.rethrow();
         return;
+    }
     std::vector<std::thread> helpers;
-    helpers.reserve(threads > 0 ? threads - 1 : 0);
     unsigned started = 1;
     try {
+        helpers.reserve(threads - 1);
         for (; started < threads; ++started)
-            helpers.emplace_back([&body, started] { body(started); });
-    } catch (const std::system_error&) {
+            helpers.emplace_back([&body, &failure, started] { failure.run(body, started); });
+    } catch (const std::exception&) {
+        // No thread, or no memory for one: the caller runs the part.
     }
-    body(0);
+    failure.run(body, 0);
     for (unsigned t = started; t < threads; ++t)
-        body(t);
+        failure.run(body, t);
     for (std::thread& h : helpers)
         h.join();
+    failure.rethrow();
 }
 
 // Start of part t of `n` items split into `parts` nearly equal parts.

@@ -195,11 +195,13 @@ void StlObject::reserveRecords(uint32_t vertices, uint32_t triangles, uint32_t e
 }
 
 Ref<StlTriangle>* StlObject::newIncidentBlock(std::size_t slots) {
-    auto* block = static_cast<Ref<StlTriangle>*>(std::malloc(std::max<std::size_t>(slots, 1) * sizeof(Ref<StlTriangle>)));
-    if (block == nullptr)
+    // Owned before it is filed: filing can run out of memory too.
+    std::unique_ptr<Ref<StlTriangle>[], Records::FreeIncidentBlock> block(static_cast<Ref<StlTriangle>*>(
+        std::malloc(std::max<std::size_t>(slots, 1) * sizeof(Ref<StlTriangle>))));
+    if (!block)
         throw std::bad_alloc();
-    m_records.incidentBlocks.emplace_back(block);
-    return block;
+    m_records.incidentBlocks.push_back(std::move(block));
+    return m_records.incidentBlocks.back().get();
 }
 
 void StlObject::appendVertex(StlVertex* v) {

@@ -299,16 +299,17 @@ public:
     // geometry format), builds edges (progress 60 to 84) and shells (from 85); ends by closing the
     // progress report. Every report goes to `progress` (null: the global
     // report), from the calling thread. Returns the reader's result: Success,
-    // NotEnoughMemory when the memory check refused, Failure when the path's
-    // type has no handler or the reader failed; Cancelled when `progress`
-    // asked to stop (looked at once per block of records and between the
-    // steps; the mesh is released).
+    // NotEnoughMemory when the memory check refused or memory ran out at any
+    // step (std::bad_alloc is not thrown; the mesh is released), Failure when
+    // the path's type has no handler or the reader failed; Cancelled when
+    // `progress` asked to stop (looked at once per block of records and
+    // between the steps; the mesh is released).
     // `beside` (may be null) is work that reads the mesh while the edges and
     // shells are built: start() runs once a mesh file's vertices and triangle
     // corners are final (after the weld, before the edge step), join() after the
-    // shell step, before the load returns or releases the mesh; both on the
-    // loading thread. The edge and shell steps write triangle flags, edges and
-    // shells, never positions, corner references or normals.
+    // shell step, or when a step fails, before the load returns or releases
+    // the mesh; both on the loading thread; join() must not throw. The edge and shell steps write triangle
+    // flags, edges and shells, never positions, corner references or normals.
     struct SideWork {
         std::function<void()> start;
         std::function<void()> join;

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 #include <thread>
 #include <unordered_map>
 
@@ -2133,31 +2134,56 @@ int StlObject::classifyEdges(double creaseAngleDegrees) {
 
 // ---- Loading a file --------------------------------------------------------------
 
+namespace {
+
+// Joins the side work of a load when the load leaves the step that runs
+// beside it, also by an exception.
+class SideWorkJoin {
+public:
+    explicit SideWorkJoin(const StlObject::SideWork* beside) : m_beside(beside) {
+        if (m_beside)
+            m_beside->start();
+    }
+    ~SideWorkJoin() {
+        if (m_beside)
+            m_beside->join();
+    }
+    SideWorkJoin(const SideWorkJoin&) = delete;
+    SideWorkJoin& operator=(const SideWorkJoin&) = delete;
+
+private:
+    const StlObject::SideWork* m_beside;
+};
+
+} // namespace
+
 LoadResult StlObject::loadFromFile(const std::wstring& path, MeshFileReader& reader,
                                    const ProgressMonitor* progress, const SideWork* beside) {
     const ProgressMonitor& monitor = monitorOrDialog(progress);
     auto cancelled = [&monitor] { return monitor.stopRequested(); };
-    // What the weld hands to the edge build and the edge build to the shell
-    // search; it lives as long as the load.
-    ImportSession scratch;
-    LoadResult result = reader.read(*this, path, progress, &scratch);
-    // A mesh file (STL) brings loose facets; the geometry format brings its
-    // edges and shells, which must stay exactly as written (the triangles
-    // point at those edges).
-    if (result == LoadResult::Success && m_records.edges.empty() && m_records.shells.empty()) {
-        const bool sideWork = beside && !cancelled();
-        if (sideWork)
-            beside->start();
-        if (!cancelled())
-            buildEdges(true, 60, 25, progress, AfterEdges::FindShells, &scratch);
-        if (!cancelled())
-            findShells(true, 85, progress, &scratch);
-        if (sideWork)
-            beside->join();
+    LoadResult result = LoadResult::NotEnoughMemory;
+    try {
+        // What the weld hands to the edge build and the edge build to the
+        // shell search; it lives as long as the load.
+        ImportSession scratch;
+        result = reader.read(*this, path, progress, &scratch);
+        // A mesh file (STL) brings loose facets; the geometry format brings its
+        // edges and shells, which must stay exactly as written (the triangles
+        // point at those edges).
+        if (result == LoadResult::Success && m_records.edges.empty() && m_records.shells.empty()) {
+            const SideWorkJoin sideWork(beside && !cancelled() ? beside : nullptr);
+            if (!cancelled())
+                buildEdges(true, 60, 25, progress, AfterEdges::FindShells, &scratch);
+            if (!cancelled())
+                findShells(true, 85, progress, &scratch);
+        }
+    } catch (const std::bad_alloc&) {
+        // The scratch and the side work are gone; what the mesh holds goes below.
+        result = LoadResult::NotEnoughMemory;
     }
     if (cancelled())
         result = LoadResult::Cancelled;
-    if (result == LoadResult::Cancelled)
+    if (result == LoadResult::Cancelled || result == LoadResult::NotEnoughMemory)
         releaseMesh();
     monitor.end();
     return result;

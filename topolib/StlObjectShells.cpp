@@ -1,5 +1,6 @@
 // The shell search of the mesh object: connected components with their two
 // orientation classes and the negligible-shell test.
+#include "app/MemoryCheck.h"
 #include "app/ProgressReport.h"
 #include "topolib/ImportSession.h"
 #include "topolib/NeighbourEntries.h"
@@ -19,6 +20,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace topolib {
@@ -80,6 +82,36 @@ StlTriangle* triangleAcross(const StlEdge* e, const StlTriangle* t) {
     }
     return live == 2 && hasT ? other : nullptr;
 }
+
+// Files a grown shell into the object's shells: a negligible one at the back,
+// any other at the front. The shell is the object's once filed.
+void fileShell(std::deque<StlShell*>& shells, std::unique_ptr<StlShell> shell, bool negligible) {
+    if (negligible)
+        shells.push_back(shell.get());
+    else
+        shells.push_front(shell.get());
+    shell.release();
+}
+
+// The room for the shells of one search, asked of the memory check a batch
+// at a time once there are many. The memory a mesh file's reader asks for is
+// counted per facet for meshes of a few shells; a mesh that falls apart into
+// loose facets has a shell for each, which costs about as much again.
+class ShellBudget {
+public:
+    // Before each shell is made: at every kBatch-th one asks for the next
+    // batch, and throws std::bad_alloc when the check refuses.
+    void beforeShell() {
+        if (++m_made % kBatch == 0 && MemoryCheckCallback && !MemoryCheckCallback(kBatch * kShellBytes))
+            throw std::bad_alloc();
+    }
+
+private:
+    static constexpr uint64_t kBatch = uint64_t(1) << 16;
+    // The record with the allocator's overhead, and its place in the object's list.
+    static constexpr uint64_t kShellBytes = sizeof(StlShell) + 16 + sizeof(StlShell*);
+    uint64_t m_made = 0;
+};
 
 // Work arrays of the shell search, reused by every shell it grows.
 //
@@ -202,6 +234,15 @@ constexpr std::size_t kEdgesAhead = 8;
 // The work arrays of the shell search running on this thread, shared by the
 // shells it grows; null outside a search.
 thread_local ShellWalk* t_walk = nullptr;
+
+// Makes a search's work arrays this thread's for as long as it lives.
+class WalkOnThisThread {
+public:
+    explicit WalkOnThisThread(ShellWalk& walk) { t_walk = &walk; }
+    ~WalkOnThisThread() { t_walk = nullptr; }
+    WalkOnThisThread(const WalkOnThisThread&) = delete;
+    WalkOnThisThread& operator=(const WalkOnThisThread&) = delete;
+};
 
 // Clears the walk marks of the edges [begin, end) of `edges` that are not
 // detached, writing only where one is set: after an import none is, and the
@@ -927,11 +968,13 @@ int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* 
     else if (tablePlaceFor(threads) == TablePlace::OwnArray)
         runs.fromIndex(RecordIndex<StlTriangle>(m_records.triangles, threads));
     const bool byTable = first && runs.count() > 0 && (tableHanded || n <= NeighbourSearch::kMaxTriangles);
+    ShellBudget budget;
     if (byTable) {
-        StlShell* firstShell = new StlShell(this);
+        auto firstShell = std::make_unique<StlShell>(this);
         const StlVertex* vertices = m_records.vertices.empty() ? nullptr : m_records.vertices[0].get();
         NeighbourSearch table(runs, n, vertices, vertices ? m_records.vertices.size() : 0, m_records.edges,
-                              threads, tableHanded ? TablePlace::Records : tablePlaceFor(threads), firstShell);
+                              threads, tableHanded ? TablePlace::Records : tablePlaceFor(threads),
+                              firstShell.get());
         bool built = true;
         if (tableHanded) {
             // The edges are fresh from the build: no marks to clear.
@@ -944,7 +987,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* 
             built = table.buildTable();
         }
         if (!built) {
-            delete firstShell;
+            firstShell.reset();
             if (!table.filesAsItGoes())
                 clearLiveEdgeMarks();
         } else {
@@ -965,13 +1008,12 @@ int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* 
                     t->setWalkMark(0);
                     if (t->isDeleted())
                         continue;
-                    StlShell* shell = firstShell ? firstShell : new StlShell(this);
-                    firstShell = nullptr;
-                    table.grow(i, shell);
-                    if (isNegligibleShell(shell))
-                        m_records.shells.push_back(shell);
-                    else
-                        m_records.shells.push_front(shell);
+                    budget.beforeShell();
+                    std::unique_ptr<StlShell> shell =
+                        firstShell ? std::move(firstShell) : std::make_unique<StlShell>(this);
+                    table.grow(i, shell.get());
+                    const bool negligible = isNegligibleShell(shell.get());
+                    fileShell(m_records.shells, std::move(shell), negligible);
                 }
             };
             if (table.filesAsItGoes()) {
@@ -984,7 +1026,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* 
                         table.besideSearch(part - 1, threads - 1);
                 });
             }
-            delete firstShell; // no live triangle
+            firstShell.reset(); // no live triangle
             if (table.fileTriangles()) {
                 m_derived.vertexRenderStale = true;
                 m_derived.triangleRenderStale = true;
@@ -1021,7 +1063,7 @@ int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* 
 
     const uint32_t reportEvery = n / 15;
     uint32_t counter = 0;
-    t_walk = &walk;
+    const WalkOnThisThread walking(walk);
     for (uint32_t i = 0; i < n; ++i) {
         if (report && ++counter > reportEvery) {
             counter = 0;
@@ -1034,10 +1076,11 @@ int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* 
             continue;
         if (walk.usesBits())
             t->setWalkMark(0);
-        if (!t->isDeleted())
+        if (!t->isDeleted()) {
+            budget.beforeShell();
             growShell(t, true);
+        }
     }
-    t_walk = nullptr;
     if (!walk.usesBits())
         clearWalkMarks();
     for (StlTriangle* t : walk.marked)
@@ -1051,7 +1094,8 @@ int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* 
 StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
     ShellWalk local;
     ShellWalk& walk = t_walk ? *t_walk : local;
-    auto* shell = new StlShell(this);
+    auto owned = std::make_unique<StlShell>(this);
+    StlShell* shell = owned.get();
     constexpr double inf = std::numeric_limits<double>::infinity();
     Vector3D boxMin(inf, inf, inf);
     Vector3D boxMax(-inf, -inf, -inf);
@@ -1152,12 +1196,10 @@ StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
 
     // The count is set before the shell is judged: the negligible test reads it.
     shell->triangleCount = count;
-    if (addToObject) {
-        if (isNegligibleShell(shell))
-            m_records.shells.push_back(shell);
-        else
-            m_records.shells.push_front(shell);
-    }
+    if (addToObject)
+        fileShell(m_records.shells, std::move(owned), isNegligibleShell(shell));
+    else
+        owned.release(); // the caller files it
     return shell;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "topolib/RecordArena.h"
+#include "topolib/SegmentedList.h"
 #include "topolib/Vector3D.h"
 
 #include <cstdint>
@@ -71,8 +72,10 @@ public:
     Vector3D boxMin;     // over the vertices of the shell's triangles
     Vector3D boxMax;
 
-    // 32-bit references: a shell lists every triangle of its component.
-    using TriangleList = std::deque<Ref<StlTriangle>>;
+    // 32-bit references: a shell lists every triangle of its component. A
+    // shell of one or two triangles (every facet of a triangle soup is one)
+    // holds them without an allocation.
+    using TriangleList = SegmentedList<Ref<StlTriangle>>;
     TriangleList primaryTriangles;  // wound like the seed, flag bit 1 clear
     TriangleList reversedTriangles; // wound against the seed, flag bit 1 set
     // The lists below are empty in almost every shell; vectors cost nothing

@@ -9,6 +9,8 @@
 #include <GL/glu.h>
 #include <QWidget>
 
+#include <mutex>
+#include <new>
 #include <stdexcept>
 #include <utility>
 
@@ -40,10 +42,16 @@ bool SliceRender::computeAt(float z) {
     clearRecords();
     if (!_computeLock.try_lock())
         return false;
+    const std::lock_guard<std::mutex> computing(_computeLock, std::adopt_lock);
     _computeHeight = z;
-    const bool done = sliceAll();
-    _computeLock.unlock();
-    return done;
+    try {
+        return sliceAll();
+    } catch (const std::bad_alloc&) {
+        // The height is done with: the view shows nothing there, and the
+        // program goes on.
+        logText("Slice preview: not enough memory to cut the scene at this height");
+        return true;
+    }
 }
 
 bool SliceRender::sliceAll() {

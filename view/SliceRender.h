@@ -51,7 +51,8 @@ public:
 
     // Slicing thread. Clears the records, then slices every source at z
     // unless another computation holds the compute lock (false). False also
-    // when abortCompute() stopped it half-way; the records then stay empty.
+    // when abortCompute() stopped it half-way; the records then stay empty,
+    // as they do (true) when memory runs out.
     bool computeAt(float z);
     // Slices the sources at the current height and publishes the new records.
     // False when aborted.

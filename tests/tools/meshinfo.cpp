@@ -51,6 +51,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -133,8 +134,10 @@ int runScene(int argc, char** argv);
 int runFillHoles(int argc, char** argv);
 
 int main(int argc, char** argv) {
-    // As the application starts: a write past the file size limit fails and is
+    // As the application starts: the threads share one heap under an
+    // address-space limit, and a write past the file size limit fails and is
     // reported instead of ending the tool.
+    shareHeapUnderAddressLimit();
     ignoreFileSizeSignal();
     if (argc >= 4 && std::strcmp(argv[2], "--gcode") == 0)
         return runGcode(argc, argv);
@@ -215,12 +218,21 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "meshinfo: %s: %s\n", argv[1], note.c_str());
         // As loadFromFile: the geometry format brings its edges and shells.
         if (result == fileIo::kSuccess && mesh.edges().empty() && mesh.shells().empty()) {
-            mesh.buildEdges(true, 60, 25, nullptr, topolib::StlObject::AfterEdges::FindShells, &scratch);
-            const auto edgesBuilt = Clock::now();
-            mesh.findShells(true, 85, nullptr, &scratch);
-            const auto shellsFound = Clock::now();
-            msEdges = msBetween(loaded, edgesBuilt);
-            msShells = msBetween(edgesBuilt, shellsFound);
+            try {
+                mesh.buildEdges(true, 60, 25, nullptr, topolib::StlObject::AfterEdges::FindShells, &scratch);
+                const auto edgesBuilt = Clock::now();
+                mesh.findShells(true, 85, nullptr, &scratch);
+                const auto shellsFound = Clock::now();
+                msEdges = msBetween(loaded, edgesBuilt);
+                msShells = msBetween(edgesBuilt, shellsFound);
+            } catch (const std::bad_alloc&) {
+                // As loadFromFile: refused, and what was made given back.
+                topolib::StlObject released;
+                mesh.swapMeshWith(released);
+                result = fileIo::kNotEnoughMemory;
+                std::fprintf(stderr, "meshinfo: cannot read %s: %s\n", argv[1],
+                             fileIo::readFailureText(fileIo::ReadFailure::TooLarge));
+            }
         }
     }
     ProgressSink().finish();
