@@ -963,8 +963,10 @@ int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* 
                         continue;
                     StlTriangle* t = runs.at(i);
                     t->setWalkMark(0);
-                    if (t->isDeleted())
+                    if (t->isDeleted()) {
+                        t->shell = nullptr; // its shell was released above
                         continue;
+                    }
                     StlShell* shell = firstShell ? firstShell : new StlShell(this);
                     firstShell = nullptr;
                     table.grow(i, shell);
@@ -1034,7 +1036,9 @@ int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* 
             continue;
         if (walk.usesBits())
             t->setWalkMark(0);
-        if (!t->isDeleted())
+        if (t->isDeleted())
+            t->shell = nullptr; // its shell was released above
+        else
             growShell(t, true);
     }
     t_walk = nullptr;

@@ -13,8 +13,10 @@
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace meshstate {
 
@@ -125,6 +127,19 @@ inline uint64_t octreeHash(const topolib::StlObject& mesh) {
                               h.add(triangleId(t));
                       });
     return h.h;
+}
+
+// Whether every live triangle names one of the mesh's shells and every
+// deleted one names none: no triangle points at a shell the mesh has freed.
+inline bool shellLinksSound(const topolib::StlObject& mesh) {
+    std::vector<const topolib::StlShell*> shells(mesh.shells().begin(), mesh.shells().end());
+    std::sort(shells.begin(), shells.end());
+    for (const topolib::StlTriangle* t : mesh.triangles()) {
+        const bool named = std::binary_search(shells.begin(), shells.end(), t->shell);
+        if (t->isDeleted() ? t->shell != nullptr : !named)
+            return false;
+    }
+    return true;
 }
 
 } // namespace meshstate
