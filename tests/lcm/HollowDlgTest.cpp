@@ -301,7 +301,7 @@ TEST_F(PanelFixture, hollowingAgainWorksAfterEveryOutcomeOfTheDrainHoles) {
         ObjectEx* once = ObjectTable::instance()->objectAt(0);
         ASSERT_NE(once, cube);
         EXPECT_EQ(linesTold(), c.told);
-        EXPECT_TRUE(meshstate::shellLinksSound(*once));
+        EXPECT_TRUE(meshstate::linksSoundAndMarksClear(*once));
         EXPECT_EQ(topolib::countUnpairedEdges(*once), 0u);
 
         open(once);
@@ -313,7 +313,7 @@ TEST_F(PanelFixture, hollowingAgainWorksAfterEveryOutcomeOfTheDrainHoles) {
         EXPECT_EQ(twice != once, c.sealed);
         EXPECT_EQ(told.isEmpty(), c.sealed) << told.join('|').toStdString();
         EXPECT_EQ(told.filter("The wall is too thick").isEmpty(), c.sealed);
-        EXPECT_TRUE(meshstate::shellLinksSound(*twice));
+        EXPECT_TRUE(meshstate::linksSoundAndMarksClear(*twice));
         EXPECT_EQ(topolib::countUnpairedEdges(*twice), 0u);
         EXPECT_NEAR(topolib::liveVolume(*twice), 8000.0 - 4096.0, 0.05 * 4096.0);
 

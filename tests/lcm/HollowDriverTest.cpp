@@ -381,7 +381,7 @@ TEST(HollowDriver, rehollowingKeepsOneInnerShell) {
     ASSERT_TRUE(twice);
     EXPECT_EQ(status, HollowStatus::Ok);
     EXPECT_EQ(innerShellCount(*twice), 1u);
-    EXPECT_TRUE(meshstate::shellLinksSound(*twice)); // the first inner shell went
+    EXPECT_TRUE(meshstate::linksSoundAndMarksClear(*twice)); // the first inner shell went
     EXPECT_EQ(topolib::countUnpairedEdges(*twice), 0u);
     EXPECT_NEAR(topolib::liveVolume(*twice), 8000.0 - 14.0 * 14.0 * 14.0, 0.03 * (8000.0 - 2744.0));
     // The first result, the source of the second, is unchanged.

@@ -854,9 +854,9 @@ std::unique_ptr<topolib::StlObject> HollowContext::hollowedCopy(const CopyMaker&
             m_message = kWallDoesNotFit;
         return refuse(outcome == HollowStatus::Ok ? HollowStatus::WallDoesNotFit : outcome);
     }
+    // The hollowing leaves no walk or vertex mark behind (its steps clear
+    // theirs), so the copy needs no pass over its records for them.
     copy->setModified();
-    copy->clearTriangleMarks();
-    copy->clearVertexMarks();
     copy->invalidateZSlabIndex();
     if (status)
         *status = outcome;

@@ -137,8 +137,9 @@ public:
     // The hollowing itself, whoever asks for it: the last preview and the
     // committed holes applied to a copy of the model (applyHollow with the
     // model as copiedFrom); the model is left as it was and stays the model.
-    // The copy comes back with the state of a new mesh (modified, no marks,
-    // its z-slab index to be rebuilt) and an octree only when holes were cut.
+    // The copy comes back with the state of a new mesh (modified, no walk or
+    // vertex marks, its z-slab index to be rebuilt) and an octree only when
+    // holes were cut.
     // Null, with message() saying why unless the user stopped the preview,
     // when the preview ran out of memory, failed or was stopped, the copy
     // could not be made, the application failed, or the copy would be no
