@@ -817,19 +817,21 @@ std::unique_ptr<topolib::StlObject> copyMeshForHollowing(const topolib::StlObjec
 
 std::unique_ptr<topolib::StlObject> HollowContext::hollowedCopy(const CopyMaker& makeCopy,
                                                                 HollowStatus* status) {
-    HollowStatus outcome = m_previewStatus;
+    const HollowStatus outcome = m_previewStatus;
     auto refuse = [&](HollowStatus why) -> std::unique_ptr<topolib::StlObject> {
         if (status)
             *status = why;
         return nullptr;
     };
+    m_warnings.clear();
     topolib::StlObject* const model = m_model;
-    if (model == nullptr)
+    if (model == nullptr) {
+        m_message = kDegenerate;
         return refuse(HollowStatus::DegenerateMesh);
+    }
     if (outcome == HollowStatus::OutOfMemory || outcome == HollowStatus::InternalError ||
         outcome == HollowStatus::Stopped)
         return refuse(outcome);
-    m_warnings.clear();
     std::unique_ptr<topolib::StlObject> copy;
     try {
         const auto copyStart = Clock::now();
