@@ -26,14 +26,19 @@ void StlObject::traceHoleRims() {
     for (StlEdge* e : edges()) {
         if (e->flags & StlShell::kRimTracedEdgeBit)
             continue;
+        // A deleted triangle borders no rim (an edge along a drain-hole cut
+        // keeps the triangles the cut dropped).
         if (e->edgeClass == kEdgeBoundary) {
-            if (e->triangleCount() > 0 && e->triangle(0)->shell)
-                traceBoundaryLoop(e->triangle(0)->shell, e);
+            const StlTriangle* t = e->triangleCount() > 0 ? e->triangle(0) : nullptr;
+            if (t && !t->isDeleted() && t->shell)
+                traceBoundaryLoop(t->shell, e);
         } else if (e->edgeClass == kEdgeNonManifold) {
             // Each shell meeting at the edge may have its own rim through it.
-            for (uint32_t i = 0; i < e->triangleCount(); ++i)
-                if (StlShell* s = e->triangle(i)->shell)
-                    traceBoundaryLoop(s, e);
+            for (uint32_t i = 0; i < e->triangleCount(); ++i) {
+                const StlTriangle* t = e->triangle(i);
+                if (!t->isDeleted() && t->shell)
+                    traceBoundaryLoop(t->shell, e);
+            }
         }
     }
     clearLiveEdgeMarks();

@@ -344,7 +344,9 @@ public:
     // ---- Shells (StlObjectShells.cpp) -----------------------------------------
     // Rebuilds every shell: frees the old ones, floods each component from its
     // first live triangle in index order (growShell) and leaves no walk mark or
-    // edge mark behind. Reports progress from progressBase towards
+    // edge mark behind. A deleted triangle is in no shell: its shell pointer is
+    // null afterwards (whatever still reaches it through an edge or a list
+    // never meets a freed shell). Reports progress from progressBase towards
     // progressBase + 15 percent to `progress` (null: the progress dialog) when
     // report is true. With `session`, takes the table buildEdges left there
     // (AfterEdges::FindShells). Returns 0.

@@ -1006,8 +1006,10 @@ int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* 
                         continue;
                     StlTriangle* t = runs.at(i);
                     t->setWalkMark(0);
-                    if (t->isDeleted())
+                    if (t->isDeleted()) {
+                        t->shell = nullptr; // its shell was released above
                         continue;
+                    }
                     budget.beforeShell();
                     std::unique_ptr<StlShell> shell =
                         firstShell ? std::move(firstShell) : std::make_unique<StlShell>(this);
@@ -1076,7 +1078,9 @@ int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* 
             continue;
         if (walk.usesBits())
             t->setWalkMark(0);
-        if (!t->isDeleted()) {
+        if (t->isDeleted()) {
+            t->shell = nullptr; // its shell was released above
+        } else {
             budget.beforeShell();
             growShell(t, true);
         }

@@ -55,7 +55,7 @@ public:
     Vector3D normal;                      // unit normal, zero for a degenerate triangle
     Ref<StlEdge> edges[3];
     Ref<StlVertex> vertices[3];
-    StlShell* shell = nullptr; // the component holding the triangle
+    StlShell* shell = nullptr; // the component holding the triangle; null once deleted and the shells rebuilt
 
     bool isDeleted() const { return (flags & kDeleted) != 0; }
     void setDeleted(bool on) { flags = on ? (flags | kDeleted) : (flags & ~kDeleted); }

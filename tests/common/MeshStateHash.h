@@ -13,8 +13,10 @@
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace meshstate {
 
@@ -125,6 +127,24 @@ inline uint64_t octreeHash(const topolib::StlObject& mesh) {
                               h.add(triangleId(t));
                       });
     return h.h;
+}
+
+// Whether every live triangle names one of the mesh's shells and every
+// deleted one names none (no triangle points at a shell the mesh has freed),
+// and no triangle or vertex carries a walk mark (scratch state that every
+// routine clears before it returns).
+inline bool linksSoundAndMarksClear(const topolib::StlObject& mesh) {
+    std::vector<const topolib::StlShell*> shells(mesh.shells().begin(), mesh.shells().end());
+    std::sort(shells.begin(), shells.end());
+    for (const topolib::StlTriangle* t : mesh.triangles()) {
+        const bool named = std::binary_search(shells.begin(), shells.end(), t->shell);
+        if ((t->isDeleted() ? t->shell != nullptr : !named) || t->walkMark() != 0)
+            return false;
+    }
+    for (const topolib::StlVertex* v : mesh.vertices())
+        if (v->mark() != 0)
+            return false;
+    return true;
 }
 
 } // namespace meshstate

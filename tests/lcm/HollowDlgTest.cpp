@@ -1,8 +1,10 @@
 // The hollowing panel without a view: the update rule, hole placement, Ok as
-// one undoable command that replaces the object by its hollowed copy, closing,
-// and an object that leaves the list while the panel is open.
+// one undoable command that replaces the object by its hollowed copy (also of
+// a supported object, and again on a hollowed one), closing, and an object
+// that leaves the list while the panel is open.
 
 #include "MeshFixtures.h"
+#include "MeshStateHash.h"
 
 #include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
@@ -10,13 +12,16 @@
 #include "scene/SceneHost.h"
 #include "src/Features/lcm/HollowContext.h"
 #include "src/Features/lcm/HollowDlg.h"
+#include "support/SupportParams.h"
 #include "topolib/MeshBoolean.h"
 #include "topolib/StlShell.h"
+#include "topolib/StlVertex.h"
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QSlider>
+#include <array>
 
 #include <gtest/gtest.h>
 
@@ -247,6 +252,119 @@ TEST_F(PanelFixture, objectThatLeftTheListIsNeverTouched) {
     EXPECT_FALSE(dlg.createHollowedObject(&source, &copy));
     dlg.closeIfObjectGone();
     EXPECT_TRUE(dlg.isHidden());
+}
+
+// The hollowing tool opened again on the result of Ok, after each way its
+// drain holes can end: all cut, one or all of them not reaching the cavity,
+// and a cut that fails together and is retried hole by hole (too few crossing
+// steps for the hole through the top, enough for the two through corner and
+// side). The second preview walks the rims of a mesh the cut changed, and
+// the retried cut runs the boolean more than once on one mesh. A cavity left
+// sealed is opened by the second Ok; a drained one leaves the wall as all the
+// material there is, which the user is told. Undo goes back step by step.
+TEST_F(PanelFixture, hollowingAgainWorksAfterEveryOutcomeOfTheDrainHoles) {
+    using Hole = std::array<double, 6>; // the clicked point, the direction into the object
+    const Hole top{7, 11, 20, 0, 0, -1}, corner{20, 20, 20, -1, -1, -1}, side{0, 10, 10, 1, 0, 0},
+        outward{10, 10, 20, 0, 0, 1}, again{13, 7, 20, 0, 0, -1};
+    const struct Case {
+        const char* what;
+        std::vector<Hole> holes;
+        std::size_t crossingSteps; // 0: the cut's own budget
+        QStringList told;          // on the first Ok, besides trapped resin
+        bool sealed;               // the first Ok left the cavity closed
+    } cases[] = {
+        {"all cut", {top, corner}, 0, {}, false},
+        {"one missing", {top, outward}, 0, {"Drain hole 2 does not reach the hollow inside."}, false},
+        {"all missing", {outward}, 0, {"Drain hole 1 does not reach the hollow inside."}, true},
+        {"retried alone", {top, corner, side}, 300, {"Drain hole 1 could not be cut."}, false},
+    };
+    auto linesTold = [this] {
+        QStringList lines;
+        for (const QString& m : host.messages)
+            for (const QString& line : m.split('\n'))
+                if (!line.contains("traps resin"))
+                    lines << line;
+        host.messages.clear();
+        return lines;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        host.messages.clear();
+        ObjectEx* cube = addObject(meshfixtures::cube(20.0));
+        open(cube);
+        dlg.context()->setCutStepBudget(c.crossingSteps);
+        for (const Hole& h : c.holes) {
+            dlg.placeHole(h.data(), h.data() + 3);
+            dlg.commitHole();
+        }
+        dlg.onBtnOKClicked();
+        ObjectEx* once = ObjectTable::instance()->objectAt(0);
+        ASSERT_NE(once, cube);
+        EXPECT_EQ(linesTold(), c.told);
+        EXPECT_TRUE(meshstate::linksSoundAndMarksClear(*once));
+        EXPECT_EQ(topolib::countUnpairedEdges(*once), 0u);
+
+        open(once);
+        dlg.placeHole(again.data(), again.data() + 3);
+        dlg.commitHole();
+        dlg.onBtnOKClicked();
+        ObjectEx* twice = ObjectTable::instance()->objectAt(0);
+        const QStringList told = linesTold();
+        EXPECT_EQ(twice != once, c.sealed);
+        EXPECT_EQ(told.isEmpty(), c.sealed) << told.join('|').toStdString();
+        EXPECT_EQ(told.filter("The wall is too thick").isEmpty(), c.sealed);
+        EXPECT_TRUE(meshstate::linksSoundAndMarksClear(*twice));
+        EXPECT_EQ(topolib::countUnpairedEdges(*twice), 0u);
+        EXPECT_NEAR(topolib::liveVolume(*twice), 8000.0 - 4096.0, 0.05 * 4096.0);
+
+        while (host.commandManager()->canUndo())
+            ASSERT_TRUE(host.commandManager()->undo());
+        EXPECT_EQ(ObjectTable::instance()->objectAt(0), cube);
+        EXPECT_EQ(cube->triangleCount(), 12u);
+        host.commandManager()->clear();
+        ObjectTable::instance()->deleteAllObjects();
+    }
+}
+
+// The supports of the source do not come with its hollowed copy: the copy,
+// which stood on them 5 mm above the platform, is set down onto it and the
+// user is told; undo gives back the source on its supports, redo the copy.
+TEST_F(PanelFixture, hollowedCopyOfASupportedObjectRestsOnThePlatform) {
+    ObjectEx* cube = addObject(meshfixtures::cube(20.0));
+    const double lift[3] = {0.0, 0.0, 5.0};
+    cube->translate(lift);
+    cube->setSupportParams(support::presetSupportParams());
+    ASSERT_TRUE(cube->generateSupport());
+    const int areas = cube->supportAreaCount();
+    ASSERT_GT(areas, 0);
+    host.messages.clear();
+    open(cube);
+    dlg.onBtnOKClicked();
+    ObjectEx* hollowed = ObjectTable::instance()->objectAt(0);
+    ASSERT_NE(hollowed, cube);
+    EXPECT_FALSE(hollowed->hasSupport());
+    EXPECT_NEAR(hollowed->bboxMin()[2], 0.0, 1e-9);
+    double lowest = HUGE_VAL;
+    for (const topolib::StlVertex* v : hollowed->vertices())
+        lowest = std::min(lowest, v->pos.z);
+    EXPECT_NEAR(lowest, 0.0, 1e-9);
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_TRUE(host.messages[0].contains("it now rests on the platform (it stood 5.00 mm above it"))
+        << host.messages[0].toStdString();
+    // The copy keeps its inner shell where the outer one went.
+    const double cavity[3] = {10.0, 10.0, 10.0}, wall[3] = {10.0, 10.0, 1.0};
+    hollowed->waitForJobs();
+    ASSERT_NE(hollowed->octree(), nullptr);
+    EXPECT_FALSE(hollowed->isInsideByUpwardRay(cavity));
+    EXPECT_TRUE(hollowed->isInsideByUpwardRay(wall));
+
+    ASSERT_TRUE(host.commandManager()->undo());
+    EXPECT_EQ(ObjectTable::instance()->objectAt(0), cube);
+    EXPECT_EQ(cube->supportAreaCount(), areas);
+    EXPECT_NEAR(cube->bboxMin()[2], 5.0, 1e-9);
+    ASSERT_TRUE(host.commandManager()->redo());
+    EXPECT_EQ(ObjectTable::instance()->objectAt(0), hollowed);
+    EXPECT_NEAR(hollowed->bboxMin()[2], 0.0, 1e-9);
 }
 
 } // namespace

@@ -262,13 +262,15 @@ ObjectEx* hollowInTable(ObjectTable& table, double wall, int density) {
     lcm::HollowContext context;
     context.setModel(source);
     context.createPreview(wall, density);
-    ObjectEx* copy = source->clone(0, true, true);
-    context.setModel(copy);
-    const lcm::HollowStatus status = context.applyHollow();
+    std::unique_ptr<topolib::StlObject> made = context.hollowedCopy(
+        [source](const topolib::StlObject&, const topolib::AppendRoom& room) {
+            return std::unique_ptr<topolib::StlObject>(source->clone(0, true, true, room));
+        },
+        nullptr);
     if (!context.message().empty())
         std::fprintf(stderr, "%s\n", context.message().c_str());
-    if (status != lcm::HollowStatus::Ok || context.innerTriangleCount() == 0 ||
-        !table.replaceObject(source, copy)) {
+    auto* copy = static_cast<ObjectEx*>(made.release());
+    if (!copy || context.innerTriangleCount() == 0 || !table.replaceObject(source, copy)) {
         delete copy;
         return source;
     }

@@ -65,10 +65,12 @@ namespace {
 const char* const kInternal = "Hollowing stopped on an internal error; the object was not changed.";
 
 // Takes the triangles of one shell out of the mesh: detached from edges and
-// vertices, marked deleted.
+// vertices, marked deleted, in no shell (the caller deletes this one).
 void removeShellTriangles(topolib::StlShell* shell) {
     for (auto* list : {&shell->primaryTriangles, &shell->reversedTriangles})
         for (topolib::StlTriangle* t : *list) {
+            if (t->shell == shell)
+                t->shell = nullptr;
             if (t->isDeleted())
                 continue;
             t->detachFromEdges();
@@ -285,6 +287,11 @@ HollowStatus HollowContext::fail(HollowStatus status, const std::string& message
 }
 
 HollowStatus HollowContext::createPreview(double thickness, int density, const ProgressMonitor& progress) {
+    m_previewStatus = buildPreview(thickness, density, progress);
+    return m_previewStatus;
+}
+
+HollowStatus HollowContext::buildPreview(double thickness, int density, const ProgressMonitor& progress) {
     logText("----- CreateHollowPreview -----");
     logDouble(thickness, "Thickness: ");
     logInt(density, "Density: ");
@@ -808,39 +815,71 @@ std::unique_ptr<topolib::StlObject> copyMeshForHollowing(const topolib::StlObjec
     return copy;
 }
 
+std::unique_ptr<topolib::StlObject> HollowContext::hollowedCopy(const CopyMaker& makeCopy,
+                                                                HollowStatus* status) {
+    const HollowStatus outcome = m_previewStatus;
+    auto refuse = [&](HollowStatus why) -> std::unique_ptr<topolib::StlObject> {
+        if (status)
+            *status = why;
+        return nullptr;
+    };
+    m_warnings.clear();
+    topolib::StlObject* const model = m_model;
+    if (model == nullptr) {
+        m_message = kDegenerate;
+        return refuse(HollowStatus::DegenerateMesh);
+    }
+    if (outcome == HollowStatus::OutOfMemory || outcome == HollowStatus::InternalError ||
+        outcome == HollowStatus::Stopped)
+        return refuse(outcome);
+    std::unique_ptr<topolib::StlObject> copy;
+    try {
+        const auto copyStart = Clock::now();
+        copy = makeCopy(*model, innerSurfaceRoom());
+        m_timings.copy = msSince(copyStart);
+    } catch (const std::bad_alloc&) {
+        copy.reset();
+    }
+    if (!copy) {
+        m_message = kOutOfMemory;
+        logText("Hollowing: not enough memory to copy the object");
+        return refuse(HollowStatus::OutOfMemory);
+    }
+    m_model = copy.get();
+    const HollowStatus applied = applyHollow(model);
+    m_model = model;
+    if (applied != HollowStatus::Ok)
+        return refuse(applied);
+    // A copy no different from the model is no result: the user is told why.
+    if (m_innerTriangles == 0 && !m_holesCut) {
+        if (m_message.empty())
+            m_message = kWallDoesNotFit;
+        return refuse(outcome == HollowStatus::Ok ? HollowStatus::WallDoesNotFit : outcome);
+    }
+    // The hollowing leaves no walk or vertex mark behind (its steps clear
+    // theirs), so the copy needs no pass over its records for them.
+    copy->setModified();
+    copy->invalidateZSlabIndex();
+    if (status)
+        *status = outcome;
+    return copy;
+}
+
 std::unique_ptr<topolib::StlObject> hollowedCopy(HollowContext& context, topolib::StlObject& source,
                                                  double thickness, int density,
                                                  const std::vector<DrainHoleSpec>& holes,
                                                  HollowStatus* status) {
     context.setModel(&source);
-    HollowStatus s = context.createPreview(thickness, density);
-    if (s == HollowStatus::OutOfMemory || s == HollowStatus::InternalError) {
-        if (status)
-            *status = s;
-        return nullptr;
-    }
+    context.createPreview(thickness, density);
     for (const DrainHoleSpec& h : holes) {
         context.setPendingHole(h.position, h.direction, h.size / 2.0, thickness, h.taper);
         context.commitPendingHole();
     }
-    std::unique_ptr<topolib::StlObject> copy;
-    try {
-        const auto copyStart = Clock::now();
-        copy = copyMeshForHollowing(source, context.innerSurfaceRoom());
-        context.setCopyTime(msSince(copyStart));
-    } catch (const std::bad_alloc&) {
-        if (status)
-            *status = HollowStatus::OutOfMemory;
-        return nullptr;
-    }
-    context.setModel(copy.get());
-    const HollowStatus applied = context.applyHollow(&source);
-    context.setModel(&source);
-    if (status)
-        *status = applied == HollowStatus::Ok ? s : applied;
-    if (applied != HollowStatus::Ok)
-        return nullptr;
-    return copy;
+    return context.hollowedCopy(
+        [](const topolib::StlObject& model, const topolib::AppendRoom& room) {
+            return copyMeshForHollowing(model, room);
+        },
+        status);
 }
 
 } // namespace lcm

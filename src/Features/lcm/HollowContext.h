@@ -9,7 +9,8 @@
 // Failures never leave a half-built stock: a preview that stops (wall does not
 // fit, degenerate mesh, not enough memory, broken internal invariant) leaves an
 // empty stock and a message for the user. applyHollow changes its model in
-// place, so callers apply it to a copy and throw the copy away on failure.
+// place; hollowedCopy applies it to a copy with the one rule of when there is
+// a result, and is what the panel, the tools and the tests call.
 
 #include "src/Features/lcm/DrainHole.h"
 #include "src/Features/lcm/HollowShells.h"
@@ -17,6 +18,7 @@
 #include "topolib/StlObject.h"
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -91,6 +93,8 @@ public:
     // empty and message() says why.
     HollowStatus createPreview(double thickness, int density,
                                const ProgressMonitor& progress = ProgressMonitor::silent());
+    // What the last preview returned (DegenerateMesh before the first).
+    HollowStatus previewStatus() const { return m_previewStatus; }
     const ZMapStock* stock() const { return m_stock.get(); }
     // The inner surface of the last preview; null without a stock.
     const ZMapSurface* previewSurface() const;
@@ -125,6 +129,27 @@ public:
     const std::vector<std::unique_ptr<DrainHole>>& holes() const { return m_holes; }
 
     // ---- Applying --------------------------------------------------------------
+    // Makes the copy of the model that receives the hollow, keeping `room` in
+    // its arrays for the records the hollowing appends (copyMeshForHollowing,
+    // or the scene object's own clone). May throw std::bad_alloc.
+    using CopyMaker = std::function<std::unique_ptr<topolib::StlObject>(const topolib::StlObject& model,
+                                                                        const topolib::AppendRoom& room)>;
+    // The hollowing itself, whoever asks for it: the last preview and the
+    // committed holes applied to a copy of the model (applyHollow with the
+    // model as copiedFrom); the model is left as it was and stays the model.
+    // The copy comes back with the state of a new mesh (modified, no walk or
+    // vertex marks, its z-slab index to be rebuilt) and an octree only when
+    // holes were cut.
+    // Null, with message() saying why unless the user stopped the preview,
+    // when the preview ran out of memory, failed or was stopped, the copy
+    // could not be made, the application failed, or the copy would be no
+    // different from the model (no inner shell made, no hole cut). status
+    // (may be null) gets the preview's status when there is a copy, else the
+    // reason there is none (WallDoesNotFit when nothing changed after a
+    // preview that went through). warnings() lists what the user must know
+    // either way.
+    std::unique_ptr<topolib::StlObject> hollowedCopy(const CopyMaker& makeCopy, HollowStatus* status);
+
     // Turns the model's closed inside-out shells outward, then assembleShell
     // and createHoles, on the model; then the model's area and volume are
     // recomputed. Ok also when the wall did not fit (no inner shell;
@@ -161,7 +186,6 @@ public:
     const std::string& message() const { return m_message; }
     const std::vector<std::string>& warnings() const { return m_warnings; }
     const HollowTimings& timings() const { return m_timings; }
-    void setCopyTime(double ms) { m_timings.copy = ms; }
     std::size_t innerTriangleCount() const { return m_innerTriangles; }
     // The volumes of the cavities the last application left without an exit.
     const std::vector<double>& sealedCavities() const { return m_cavityVolumes; }
@@ -177,12 +201,15 @@ private:
     // as it was before the cut, made again from the mesh it was copied from.
     void remakeModel(const topolib::StlObject& source);
     HollowStatus fail(HollowStatus status, const std::string& message, const char* why);
+    // createPreview's work; createPreview keeps what it returns.
+    HollowStatus buildPreview(double thickness, int density, const ProgressMonitor& progress);
 
     topolib::StlObject* m_model = nullptr;
     std::unique_ptr<ZMapStock> m_stock;
     std::unique_ptr<DrainHole> m_pending;
     std::vector<std::unique_ptr<DrainHole>> m_holes;
     unsigned m_threads = 0;
+    HollowStatus m_previewStatus = HollowStatus::DegenerateMesh;
     double m_thickness = 0.0;
     double m_wallMade = 0.0;
     int m_density = 0;
@@ -209,11 +236,11 @@ struct DrainHoleSpec {
     double taper;
 };
 
-// The whole hollowing of a mesh without a scene: preview on the source, then a
-// copy with the inner shell and the holes. Returns the copy (with an octree
-// only when holes were cut, as applyHollow leaves it), or null when the
-// hollowing failed (message and status in the context, which the caller
-// provides and may inspect afterwards).
+// The whole hollowing of a mesh without a scene, as the hollowing panel's Ok
+// makes it: preview on the source, the holes committed (each as long as the
+// thickness), then HollowContext::hollowedCopy with copyMeshForHollowing.
+// The context is the caller's, to be inspected afterwards; its model is the
+// source again when this returns.
 std::unique_ptr<topolib::StlObject> hollowedCopy(HollowContext& context, topolib::StlObject& source,
                                                  double thickness, int density,
                                                  const std::vector<DrainHoleSpec>& holes, HollowStatus* status);

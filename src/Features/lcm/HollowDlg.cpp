@@ -9,6 +9,7 @@
 #include "scene/SceneHost.h"
 #include "src/Features/lcm/HollowContext.h"
 #include "topolib/MeshBoolean.h"
+#include "topolib/StlObject.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -75,6 +76,29 @@ QStringList noticesBeforePreview(const ObjectEx& obj, double offset, bool tellOp
                                "expect: pockets behind the holes can come out filled. You can go on.")
                        .arg(open);
     return notices;
+}
+
+// The supports of the source do not fit its hollowed copy (they hold the
+// source's facets, and drain holes may open where a cone stands), so the copy
+// has none. Raised to its supports' height, it would float over the platform:
+// it is set down onto it. Returns what the user is told (empty when the
+// source had no supports).
+QString restWithoutSupports(const ObjectEx& source, ObjectEx& copy) {
+    if (source.supportAreaCount() == 0)
+        return QString();
+    const double lowest = copy.bboxMin()[2];
+    if (std::isfinite(lowest) && lowest > 0.0 && !ObjectTable::restsOnPlatform(lowest)) {
+        const double down[3] = {0.0, 0.0, -lowest};
+        copy.translate(down);
+        return QObject::tr(
+                   "The supports do not come with the hollowed copy: it now rests on the platform (it stood "
+                   "%1 mm above it on its supports). Generate supports again before printing; Undo gives "
+                   "back the object with its supports.")
+            .arg(lowest, 0, 'f', 2);
+    }
+    return QObject::tr(
+        "The supports do not come with the hollowed copy. Generate supports again before printing; "
+        "Undo gives back the object with its supports.");
 }
 
 } // namespace
@@ -327,33 +351,38 @@ bool HollowDlg::createHollowedObject(ObjectEx** source, ObjectEx** hollowed) {
     ObjectEx* obj = object();
     if (!obj || !m_context)
         return false;
-    ObjectEx* copy = nullptr;
+    // The preview first, with the values the panel shows: its inner surface
+    // sizes the copy's arrays.
+    onBtnUpdateClicked();
+    // The copy is the scene object's clone (its look, name and place); the
+    // hollowing is the driver's, as for every other caller.
     lcm::HollowStatus status = lcm::HollowStatus::Ok;
-    try {
-        // The preview first: its inner surface sizes the copy's arrays.
-        onBtnUpdateClicked();
-        copy = obj->clone(0, true, true, m_context->innerSurfaceRoom());
-        m_context->setModel(copy);
-        status = m_context->applyHollow(obj);
-    } catch (const std::bad_alloc&) {
-        status = lcm::HollowStatus::OutOfMemory;
-    }
-    m_context->setModel(obj);
-    const bool changed = m_context->innerTriangleCount() > 0 || !m_context->holes().empty();
-    if (status != lcm::HollowStatus::Ok || !changed) {
-        delete copy;
-        QString text = QString::fromStdString(m_context->message());
-        if (text.isEmpty())
-            text = tr("Not enough memory to hollow this object.");
-        sceneHost()->showMessage(text, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
+    std::unique_ptr<topolib::StlObject> made = m_context->hollowedCopy(
+        [obj](const topolib::StlObject&, const topolib::AppendRoom& room) {
+            return std::unique_ptr<topolib::StlObject>(obj->clone(0, true, true, room));
+        },
+        &status);
+    QStringList notes;
+    for (const std::string& w : m_context->warnings())
+        notes << QString::fromStdString(w);
+    if (!made) {
+        if (status != lcm::HollowStatus::Stopped) {
+            QString text = QString::fromStdString(m_context->message());
+            if (text.isEmpty())
+                text = tr("Not enough memory to hollow this object.");
+            notes.prepend(text);
+            sceneHost()->showMessage(notes.join('\n'), QMessageBox::Warning, QMessageBox::Ok,
+                                     QMessageBox::Ok);
+        }
         return false;
     }
-    copy->setModified();
-    copy->clearTriangleMarks();
-    copy->clearVertexMarks();
-    copy->invalidateZSlabIndex();
+    // The maker above made an ObjectEx.
+    auto* copy = static_cast<ObjectEx*>(made.release());
     copy->setTransparent(false);
     copy->setTransparentValue(1.0f);
+    const QString supportsNote = restWithoutSupports(*obj, *copy);
+    if (!supportsNote.isEmpty())
+        notes << supportsNote;
     // Without drain holes the hollowing leaves the copy without an octree: it
     // is built on the copy's worker, as after an import.
     if (copy->octree() == nullptr)
@@ -361,12 +390,10 @@ bool HollowDlg::createHollowedObject(ObjectEx** source, ObjectEx** hollowed) {
     *source = obj;
     *hollowed = copy;
     // The hollowing went through, but holes that end in the wall (or a cut
-    // that failed) leave the cavity closed: the user must know.
-    QStringList warnings;
-    for (const std::string& w : m_context->warnings())
-        warnings << QString::fromStdString(w);
-    if (!warnings.isEmpty())
-        sceneHost()->showMessage(warnings.join('\n'), QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
+    // that failed) leave the cavity closed, and supports do not come along:
+    // the user must know.
+    if (!notes.isEmpty())
+        sceneHost()->showMessage(notes.join('\n'), QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
     return true;
 }
 

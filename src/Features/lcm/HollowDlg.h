@@ -81,10 +81,13 @@ public:
     bool removeHoleAt(const QPoint& p);
     // Draws the inner-surface preview and the holes (while the view paints).
     void drawPreview();
-    // The hollowed copy for Ok's HollowCreationCmd: the source object and its copy
-    // with the inner shell and the holes cut. False (and a message to the
-    // user) when there is no object or the hollowing failed or changed nothing.
-    // Holes that do not reach the cavity are told to the user too.
+    // The hollowed copy for Ok's HollowCreationCmd: the source object and its
+    // clone hollowed by the hollowing driver (HollowContext::hollowedCopy),
+    // whose rule alone decides whether there is a copy. False (and a message
+    // to the user) when there is no object or the driver gave none. Holes that
+    // do not reach the cavity are told to the user too, and so are the
+    // source's supports, which the copy does not take: a copy that stood on
+    // them is set down onto the platform.
     bool createHollowedObject(ObjectEx** source, ObjectEx** hollowed);
     // Closes the panel when its object has left the object list.
     void closeIfObjectGone();

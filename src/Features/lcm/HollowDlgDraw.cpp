@@ -1,6 +1,7 @@
 // The hollowing panel's drawing and hole picking (fixed-function OpenGL, called
 // while the view's context is current). The preview is drawn from client-side
-// vertex arrays; the holes' side walls triangle by triangle.
+// vertex arrays; the holes' side walls triangle by triangle, each committed
+// hole with its number beside it.
 
 #include "src/Features/lcm/HollowDlg.h"
 
@@ -8,10 +9,16 @@
 #include "view/draw/GLPick.h"
 
 #include <QCheckBox>
+#include <QFont>
+#include <QFontMetrics>
+#include <QImage>
+#include <QPainter>
 #include <QPoint>
 
 #include <GL/gl.h>
 
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -32,6 +39,44 @@ void drawHoleWall(const lcm::DrainHole& hole) {
             glVertex3dv(v + 3 * i);
         }
     glEnd();
+}
+
+// The label of drain hole `number`: the number in black on a yellow box,
+// rows bottom first as glDrawPixels takes them.
+QImage holeLabel(int number, int textUnit) {
+    QFont font;
+    font.setBold(true);
+    font.setPixelSize(std::max(12, textUnit * 15 / 16));
+    const QString text = QString::number(number);
+    const QFontMetrics metrics(font);
+    const QSize size(metrics.horizontalAdvance(text) + 10, metrics.height() + 4);
+    QImage image(size, QImage::Format_RGBA8888);
+    image.fill(QColor(255, 221, 0));
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawRect(QRect(QPoint(0, 0), size - QSize(1, 1)));
+    painter.drawText(QRect(QPoint(0, 0), size), Qt::AlignCenter, text);
+    painter.end();
+    return image.mirrored();
+}
+
+// Draws the labels of the committed holes, each up and to the right of the
+// point where its hole was placed, over everything: the warnings of Ok name
+// holes by these numbers, their places in the list. A hole whose point lies
+// outside the view gets none (the raster position is invalid there).
+void drawHoleLabels(const std::vector<std::unique_ptr<lcm::DrainHole>>& holes, int textUnit) {
+    glDisable(GL_LIGHTING);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_TEXTURE_2D);
+    const int offset = std::max(4, textUnit / 2);
+    for (std::size_t k = 0; k < holes.size(); ++k) {
+        const QImage label = holeLabel(static_cast<int>(k + 1), textUnit);
+        glRasterPos3dv(holes[k]->position);
+        glBitmap(0, 0, 0.0f, 0.0f, static_cast<GLfloat>(offset), static_cast<GLfloat>(offset), nullptr);
+        glDrawPixels(label.width(), label.height(), GL_RGBA, GL_UNSIGNED_BYTE, label.constBits());
+    }
+    glEnable(GL_LIGHTING);
 }
 
 } // namespace
@@ -66,6 +111,7 @@ void HollowDlg::drawPreview() {
             drawHoleWall(*hole);
             hole->buffersDirty = 0;
         }
+        drawHoleLabels(m_context->holes(), scaledToTextUnit(16));
     }
     glColorMaterial(GL_FRONT, GL_AMBIENT_AND_DIFFUSE);
     glDisable(GL_BLEND);

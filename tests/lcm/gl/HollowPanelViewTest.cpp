@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace {
 
 class WindowStandIn : public BasicSceneHost {
@@ -68,6 +70,17 @@ double previewFraction(const QImage& image, const QRect& region) {
     return n ? double(hit) / n : 0.0;
 }
 
+// Pixels of the region in the yellow of the drain holes' number labels.
+int labelPixels(const QImage& image, const QRect& region) {
+    int hit = 0;
+    for (int y = region.top(); y <= region.bottom(); ++y)
+        for (int x = region.left(); x <= region.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            hit += c.red() > 200 && c.green() > 190 && c.blue() < 90 ? 1 : 0;
+        }
+    return hit;
+}
+
 TEST(HollowPanelView, previewHoleClicksAndOkWorkInTheView) {
     ASSERT_NE(qApp, nullptr);
     auto* view = new MainGLWidget(new QGLContext(QGLFormat()));
@@ -110,12 +123,24 @@ TEST(HollowPanelView, previewHoleClicksAndOkWorkInTheView) {
     EXPECT_GT(during, 0.5);
     EXPECT_LT(before, 0.05);
 
-    // A left click on the top face places a hole there.
+    // A left click on the top face places a hole there; it gets its number
+    // beside it (up and to the right), which the hole following the cursor
+    // does not have.
+    const QRect beside(top + QPoint(2, -40), QSize(40, 40));
+    EXPECT_EQ(labelPixels(frame(), beside), 0);
+    QTest::mouseMove(view, top);
+    ASSERT_NE(dlg.context()->pendingHole(), nullptr);
+    EXPECT_EQ(labelPixels(frame(), beside), 0);
     QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, top);
     QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, top);
     ASSERT_EQ(dlg.context()->holes().size(), 1u);
     EXPECT_NEAR(dlg.context()->holes()[0]->position[2], 20.0, 1e-6);
     EXPECT_NEAR(dlg.context()->holes()[0]->position[0], 10.0, 0.5);
+    const QImage numbered = frame();
+    EXPECT_GT(labelPixels(numbered, beside), 40);
+    EXPECT_EQ(labelPixels(numbered, QRect(top - QPoint(40, -2), QSize(38, 38))), 0); // not below left
+    if (const char* shot = std::getenv("VELAR_HOLE_LABEL_SHOT"))
+        numbered.save(QString::fromLocal8Bit(shot));
 
     // A second hole on the same line of sight, farther from the eye, then a
     // right click: the nearer one goes.
