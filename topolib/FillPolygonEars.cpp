@@ -451,14 +451,9 @@ void exchangeSuccessors(FillPolygonNode* a, FillPolygonNode* b) {
     aNext->prev = b;
 }
 
-// The same with the predecessors.
+// The same with the predecessors: their predecessors exchange successors.
 void exchangePredecessors(FillPolygonNode* a, FillPolygonNode* b) {
-    FillPolygonNode* aPrev = a->prev;
-    FillPolygonNode* bPrev = b->prev;
-    a->prev = bPrev;
-    bPrev->next = a;
-    b->prev = aPrev;
-    aPrev->next = b;
+    exchangeSuccessors(a->prev, b->prev);
 }
 
 } // namespace
