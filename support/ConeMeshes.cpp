@@ -8,6 +8,7 @@
 #include "topolib/StlVertex.h"
 
 #include <cmath>
+#include <initializer_list>
 
 namespace support {
 
@@ -49,6 +50,13 @@ void mitre(StlVertex* x, const StlVertex* y, const Vector3D& p, const Vector3D& 
     x->pos += dir * ((p - x->pos).dot(nu) / den);
 }
 
+// Moves every vertex of ring x along the line from its partner in ring y onto
+// the plane (point p, normal nu).
+void mitreRing(Ring x, Ring y, const Vector3D& p, const Vector3D& nu) {
+    for (int k = 0; k < kSides; ++k)
+        mitre(x[k], y[k], p, nu);
+}
+
 // Side band between two rings: lower ring a, upper ring b (outward winding for
 // rings that run counter-clockwise about the upward axis).
 void band(std::vector<topolib::StlTriangle*>& ts, Ring a, Ring b, int k) {
@@ -57,38 +65,62 @@ void band(std::vector<topolib::StlTriangle*>& ts, Ring a, Ring b, int k) {
     addShapeTriangle(ts, a[k], b[k1], b[k]);
 }
 
+// The triangles of a closed column of rings listed from the bottom up: for each
+// k in turn the fan from `foot` to the bottom ring, the bands between
+// consecutive rings, and the fan from the top ring to `top`.
+void closedColumn(std::vector<topolib::StlTriangle*>& ts, StlVertex* foot,
+                  std::initializer_list<StlVertex**> rings, StlVertex* top) {
+    StlVertex** const bottom = *rings.begin();
+    StlVertex** const last = *(rings.end() - 1);
+    for (int k = 0; k < kSides; ++k) {
+        const int k1 = (k + 1) % kSides;
+        addShapeTriangle(ts, foot, bottom[k1], bottom[k]);
+        for (auto r = rings.begin(); r + 1 != rings.end(); ++r)
+            band(ts, r[0], r[1], k);
+        addShapeTriangle(ts, top, last[k], last[k1]);
+    }
+}
+
+// The frames of a cylinder support on the platform: head rings lie across the
+// head axis in (a, b), trunk rings horizontal in (a, c). A tilted head meets the
+// vertical trunk at a mitre.
+struct PlatformFrame {
+    Vector3D m; // into the model
+    Vector3D a{1, 0, 0}, b{0, 1, 0}, c{0, 1, 0};
+    bool tilt = false;
+
+    // Normal of the mitre plane through the head end, which halves the angle
+    // between the head axis and the vertical trunk.
+    Vector3D mitreNormal() const { return unit(Vector3D(m - Vector3D(0, 0, 1))).cross(a); }
+};
+
+PlatformFrame platformFrame(const Vector3D& contactNormal) {
+    PlatformFrame f;
+    f.m = unit(-contactNormal);
+    f.tilt = tilted(contactNormal);
+    if (f.tilt) {
+        f.a = unit(Vector3D(-f.m.y, f.m.x, 0.0));
+        f.b = unit(f.m.cross(f.a));
+        f.c = unit(f.a.cross(Vector3D(0, 0, -1)));
+    }
+    return f;
+}
+
 } // namespace
 
 void ConeShape::buildCylinderOnPlatform() {
-    const Vector3D m = unit(-ContactNormal);
-    Vector3D a(1, 0, 0), b(0, 1, 0), c(0, 1, 0);
-    const bool tilt = tilted(ContactNormal);
-    if (tilt) {
-        a = unit(Vector3D(-m.y, m.x, 0.0));
-        b = unit(m.cross(a));
-        c = unit(a.cross(Vector3D(0, 0, -1)));
-    }
-    const Vector3D Ta = ContactPoint + m * 0.1;
+    const PlatformFrame frame = platformFrame(ContactNormal);
+    const Vector3D Ta = ContactPoint + frame.m * 0.1;
     Ring B, N, H, T;
-    makeRing(vertices, B, Vector3D(FootPoint.x, FootPoint.y, 0.0), BottomRadius, a, c);
-    makeRing(vertices, N, HeadEnd, NeckRadius, a, c);
-    if (tilt) {
-        const Vector3D nu = unit(Vector3D(m - Vector3D(0, 0, 1))).cross(a);
-        for (int k = 0; k < kSides; ++k)
-            mitre(N[k], B[k], HeadEnd, nu);
-    }
-    makeRing(vertices, H, TipCentre, HeadRadius, a, b);
-    makeRing(vertices, T, Ta, ContactRadius, a, b);
+    makeRing(vertices, B, Vector3D(FootPoint.x, FootPoint.y, 0.0), BottomRadius, frame.a, frame.c);
+    makeRing(vertices, N, HeadEnd, NeckRadius, frame.a, frame.c);
+    if (frame.tilt)
+        mitreRing(N, B, HeadEnd, frame.mitreNormal());
+    makeRing(vertices, H, TipCentre, HeadRadius, frame.a, frame.b);
+    makeRing(vertices, T, Ta, ContactRadius, frame.a, frame.b);
     StlVertex* ta = addShapeVertex(vertices, Ta);
     StlVertex* fc = addShapeVertex(vertices, FootPoint);
-    for (int k = 0; k < kSides; ++k) {
-        const int k1 = (k + 1) % kSides;
-        addShapeTriangle(triangles, fc, B[k1], B[k]);
-        band(triangles, B, N, k);
-        band(triangles, N, H, k);
-        band(triangles, H, T, k);
-        addShapeTriangle(triangles, ta, T[k], T[k1]);
-    }
+    closedColumn(triangles, fc, {B, N, H, T}, ta);
 }
 
 void ConeShape::buildCylinderWithBase() {
@@ -96,31 +128,22 @@ void ConeShape::buildCylinderWithBase() {
         buildCylinderOnPlatform();
         return;
     }
-    const Vector3D m = unit(-ContactNormal);
-    Vector3D a(1, 0, 0), b(0, 1, 0), c(0, 1, 0);
-    const bool tilt = tilted(ContactNormal);
-    if (tilt) {
-        a = unit(Vector3D(-m.y, m.x, 0.0));
-        b = unit(m.cross(a));
-        c = unit(a.cross(Vector3D(0, 0, -1)));
-    }
+    const PlatformFrame frame = platformFrame(ContactNormal);
+    const Vector3D &a = frame.a, &b = frame.b, &c = frame.c;
     double f = 2.0 * BottomRadius;
     if (HeadEnd.z < 3.0 * BottomRadius)
         f = (HeadEnd.z - BaseThickness) * 0.5;
     const double zc = f + BaseThickness;
     const Vector3D centre(FootPoint.x, FootPoint.y, 0.0);
-    const Vector3D Ta = ContactPoint + m * 0.1;
+    const Vector3D Ta = ContactPoint + frame.m * 0.1;
 
     Ring T, H, N, B, P[5];
     makeRing(vertices, T, Ta, ContactRadius, a, b);
     makeRing(vertices, H, TipCentre, HeadRadius, a, b);
     makeRing(vertices, N, HeadEnd, NeckRadius, a, c);
     makeRing(vertices, B, Vector3D(centre.x, centre.y, zc), BottomRadius, a, c);
-    if (tilt) {
-        const Vector3D nu = unit(Vector3D(m - Vector3D(0, 0, 1))).cross(a);
-        for (int k = 0; k < kSides; ++k)
-            mitre(N[k], B[k], HeadEnd, nu);
-    }
+    if (frame.tilt)
+        mitreRing(N, B, HeadEnd, frame.mitreNormal());
     for (int j = 0; j < 3; ++j) {
         const double phi = (j + 1) * 0.5235987755;
         makeRing(vertices, P[j], Vector3D(centre.x, centre.y, zc - f * std::sin(phi)),
@@ -182,29 +205,16 @@ void ConeShape::buildCylinderOnModel() {
     makeRing(vertices, F1, FootPoint, ContactRadius, p, q);
     makeRing(vertices, F2, FootTipCentre, HeadRadius, p, q);
     makeRing(vertices, F3, TrunkFoot, NeckRadius, p, q);
-    if (footMitre) {
-        for (int k = 0; k < kSides; ++k)
-            mitre(F3[k], F2[k], TrunkFoot, footNu);
-    }
+    if (footMitre)
+        mitreRing(F3, F2, TrunkFoot, footNu);
     makeRing(vertices, N, HeadEnd, NeckRadius, e1, b);
     makeRing(vertices, H, TipCentre, HeadRadius, e1, b);
-    if (headMitre) {
-        for (int k = 0; k < kSides; ++k)
-            mitre(N[k], H[k], HeadEnd, headNu);
-    }
+    if (headMitre)
+        mitreRing(N, H, HeadEnd, headNu);
     makeRing(vertices, T, Ta, ContactRadius, e1, b);
     StlVertex* ta = addShapeVertex(vertices, Ta);
     StlVertex* fa = addShapeVertex(vertices, FootPoint);
-    for (int k = 0; k < kSides; ++k) {
-        const int k1 = (k + 1) % kSides;
-        addShapeTriangle(triangles, fa, F1[k1], F1[k]);
-        band(triangles, F1, F2, k);
-        band(triangles, F2, F3, k);
-        band(triangles, F3, N, k);
-        band(triangles, N, H, k);
-        band(triangles, H, T, k);
-        addShapeTriangle(triangles, ta, T[k], T[k1]);
-    }
+    closedColumn(triangles, fa, {F1, F2, F3, N, H, T}, ta);
 }
 
 void ConeShape::addRingTube(StlVertex* const* u, int n) {
@@ -330,12 +340,7 @@ void ConeShape::addCrossDisc() {
     makeRing(vertices, U, Vector3D(FootPoint.x, FootPoint.y, BaseThickness), BaseSize, ex, ey);
     StlVertex* uc = addShapeVertex(vertices, Vector3D(FootPoint.x, FootPoint.y, BaseThickness));
     StlVertex* dc = addShapeVertex(vertices, FootPoint);
-    for (int k = 0; k < kSides; ++k) {
-        const int k1 = (k + 1) % kSides;
-        addShapeTriangle(triangles, dc, D[k1], D[k]);
-        band(triangles, D, U, k);
-        addShapeTriangle(triangles, uc, U[k], U[k1]);
-    }
+    closedColumn(triangles, dc, {D, U}, uc);
 }
 
 void ConeShape::buildCrossOnModel() {

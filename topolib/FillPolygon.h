@@ -192,9 +192,37 @@ public:
 
 private:
     enum class StepMode { Hole, Cap, Cut };
-    FillPolygon* step(StepMode mode, std::deque<StlTriangle*>* out, const StlTriangle* source);
-    void emit(StepMode mode, StlVertex* a, StlVertex* b, StlVertex* c, std::deque<StlTriangle*>* out,
-              const StlTriangle* source);
+    // Where a step's triangles go: `out` for the hole and cap steps, the owner's
+    // pieces of `source` for the cut step.
+    struct StepSink {
+        StepMode mode;
+        std::deque<StlTriangle*>* out;
+        const StlTriangle* source;
+    };
+    struct Ear;
+    struct EarScan;
+
+    // One step of any mode: takeEar, scanEar or scanCutEar, then splitAtPinch,
+    // splitAtBlocker or clipEar.
+    FillPolygon* step(const StepSink& sink);
+    // The ear to work on; null when the step ended here: fewer than 4 corners
+    // (finished, the last triangle emitted) or no candidate (failed).
+    FillPolygonNode* takeEar(const StepSink& sink);
+    // The rest of the loop against the ear: pinches at Q's or P's vertex and
+    // blockers (hole and cap steps; the plane-distance test only for holes).
+    EarScan scanEar(const Ear& ear, StepMode mode) const;
+    // The same for the cut step: pinches only at E's own vertex, ties between
+    // blockers decided towards the ear vertex.
+    EarScan scanCutEar(const Ear& ear) const;
+    FillPolygon* splitAtPinch(StepMode mode, const Ear& ear, const EarScan& scan);
+    FillPolygon* splitAtBlocker(StepMode mode, const Ear& ear, const EarScan& scan);
+    // The blocker the diagonal from the ear vertex may go to; null (polygon
+    // failed) when no diagonal is clear.
+    FillPolygonNode* diagonalEnd(StepMode mode, const Ear& ear, const EarScan& scan);
+    void clipEar(const StepSink& sink, const Ear& ear);
+    void emit(const StepSink& sink, StlVertex* a, StlVertex* b, StlVertex* c);
+    // Emits (first, next, prev) of the last three nodes and empties the list.
+    void emitLastTriangle(const StepSink& sink);
     FillPolygonNode* reclassify(StepMode mode, FillPolygonNode* node) const;
     FillPolygon* splitOffLoop(FillPolygonNode* start) const;
     void finishWithFailure(FillPolygonNode* loopNode);

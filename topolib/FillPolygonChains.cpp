@@ -74,58 +74,69 @@ int smallestAxis(const Vector3D& v) {
 
 // ---- Open chains ---------------------------------------------------------------------
 
-FillPolygon* FillPolygon::splitByChain(std::deque<StlVertex*>& chain) {
-    if (chain.size() < 2 || m_nodes.size() < 2)
-        return nullptr;
-    ChainEnd S, T;
-    S.vertex = chain.front();
-    T.vertex = chain.back();
+namespace {
 
-    // 1. Locate the ends on the rim edges (A, A.next).
-    FillPolygonNode* A = m_nodes.front();
-    for (std::size_t i = 0; i < m_nodes.size(); ++i, A = A->next) {
-        for (ChainEnd* end : {&S, &T}) {
-            if (end->code != kNotFound)
-                continue;
-            if (end->vertex == A->vertex) {
-                end->node = A;
-                end->code = kAtStart;
-            } else if (end->vertex == A->next->vertex) {
-                end->node = A->next;
-                end->code = kAtEnd;
-            } else {
-                const double* a = posOf(A).data();
-                const double* b = posOf(A->next).data();
-                const double* p = end->vertex->pos.data();
-                // A vertex marked as lying on this rim is held to the tight
-                // tolerance; a free chain end may lie a little off the edge.
-                const int where = end->vertex->mark() == 2 ? classifyPointOnSegment(a, b, p)
-                                                           : locatePointOnSegment(a, b, p);
-                if (where == 1) {
-                    end->node = A;
-                    end->code = kAtStart;
-                } else if (where == 2) {
-                    end->node = A->next;
-                    end->code = kAtEnd;
-                } else if (where == 3) {
-                    end->node = A;
-                    end->code = kInside;
-                }
-            }
-        }
+bool atCorner(const ChainEnd& e) {
+    return e.code == kAtStart || e.code == kAtEnd;
+}
+
+// Where `end` lies on the rim edge (a, a.next), if there: at a (its vertex, or
+// within tolerance), at a.next, or inside the edge (node a).
+void locateOnEdge(ChainEnd& end, FillPolygonNode* a) {
+    if (end.vertex == a->vertex) {
+        end.node = a;
+        end.code = kAtStart;
+        return;
     }
+    if (end.vertex == a->next->vertex) {
+        end.node = a->next;
+        end.code = kAtEnd;
+        return;
+    }
+    const double* pa = posOf(a).data();
+    const double* pb = posOf(a->next).data();
+    const double* p = end.vertex->pos.data();
+    // A vertex marked as lying on this rim is held to the tight tolerance; a
+    // free chain end may lie a little off the edge.
+    const int where =
+        end.vertex->mark() == 2 ? classifyPointOnSegment(pa, pb, p) : locatePointOnSegment(pa, pb, p);
+    if (where == 1) {
+        end.node = a;
+        end.code = kAtStart;
+    } else if (where == 2) {
+        end.node = a->next;
+        end.code = kAtEnd;
+    } else if (where == 3) {
+        end.node = a;
+        end.code = kInside;
+    }
+}
 
-    // Ends off the rim are joined to the nearest rim node, never to the other end's.
+// Locates both ends on the rim edges, walked from the first listed node; each
+// end takes the first edge it lies on.
+void locateChainEnds(const std::deque<FillPolygonNode*>& nodes, ChainEnd& S, ChainEnd& T) {
+    FillPolygonNode* a = nodes.front();
+    for (std::size_t i = 0; i < nodes.size(); ++i, a = a->next) {
+        for (ChainEnd* end : {&S, &T})
+            if (end->code == kNotFound)
+                locateOnEdge(*end, a);
+    }
+}
+
+// Joins the ends that lie off the rim to the nearest rim node (never to the
+// other end's) and opens the rim after that node: a new node on its vertex
+// takes over its successor, and the end's piece boundaries run from there.
+void attachLooseEnds(const FillPolygon& polygon, ChainEnd& S, ChainEnd& T) {
     const bool sFound = S.code != kNotFound;
     const bool tFound = T.code != kNotFound;
     if (!sFound) {
-        S.node = nearestNode(S.vertex->pos.data());
+        S.node = polygon.nearestNode(S.vertex->pos.data());
         if (tFound && S.node == T.node)
             S.node = S.node->prev;
         S.attached = true;
     }
     if (!tFound) {
-        T.node = nearestNode(T.vertex->pos.data());
+        T.node = polygon.nearestNode(T.vertex->pos.data());
         if (sFound && T.node == S.node)
             T.node = T.node->prev;
         else if (!sFound && T.node == S.node)
@@ -135,121 +146,160 @@ FillPolygon* FillPolygon::splitByChain(std::deque<StlVertex*>& chain) {
     for (ChainEnd* end : {&S, &T}) {
         if (!end->attached)
             continue;
-        FillPolygonNode* open = newNode(end->node->vertex, FillPolygonNode::kChainEnd);
+        FillPolygonNode* open = FillPolygon::newNode(end->node->vertex, FillPolygonNode::kChainEnd);
         link(open, end->node->next);
         end->node->next = nullptr;
         end->first = end->node;
         end->second = open;
     }
+}
 
-    auto atCorner = [](const ChainEnd& e) { return e.code == kAtStart || e.code == kAtEnd; };
-    // Two nodes for an end inside the edge that starts at `start`: the first follows
-    // the edge's start (and ends there), the second leads on to the edge's end.
-    auto splitEdge = [&](ChainEnd& e, FillPolygonNode* start, FillPolygonNode* end) {
-        e.first = newNode(e.vertex, FillPolygonNode::kChainEnd);
-        e.second = newNode(e.vertex, FillPolygonNode::kChainEnd);
-        link(start, e.first);
-        e.first->next = nullptr;
-        link(e.second, end);
+// Two nodes for an end inside the edge start-end: the first follows the edge's
+// start (and ends there), the second leads on to the edge's end.
+void splitEdgeAt(ChainEnd& e, FillPolygonNode* start, FillPolygonNode* end) {
+    e.first = FillPolygon::newNode(e.vertex, FillPolygonNode::kChainEnd);
+    e.second = FillPolygon::newNode(e.vertex, FillPolygonNode::kChainEnd);
+    link(start, e.first);
+    e.first->next = nullptr;
+    link(e.second, end);
+}
+
+// Ends on different rim nodes: an end at a corner opens the loop after that
+// corner, an end inside an edge splits the edge. Ends found on the rim leave
+// the chain.
+void openRimAtEnds(ChainEnd& S, ChainEnd& T, std::deque<StlVertex*>& chain) {
+    auto openAt = [](ChainEnd& e) {
+        if (atCorner(e)) {
+            e.first = e.node;
+            e.second = FillPolygon::newNode(e.vertex);
+            link(e.second, e.node->next);
+            e.node->next = nullptr;
+        } else {
+            splitEdgeAt(e, e.node, e.node->next);
+        }
     };
+    if (!S.attached) {
+        openAt(S);
+        chain.pop_front();
+    }
+    if (!T.attached) {
+        openAt(T);
+        chain.pop_back();
+    }
+}
 
-    // 2. Open the rim at both ends.
-    if (S.node != T.node) {
-        // An end at a corner opens the loop after that corner; an end inside an
-        // edge splits the edge.
-        auto openAt = [&](ChainEnd& e) {
-            if (atCorner(e)) {
-                e.first = e.node;
-                e.second = newNode(e.vertex);
-                link(e.second, e.node->next);
-                e.node->next = nullptr;
-            } else {
-                splitEdge(e, e.node, e.node->next);
-            }
-        };
-        if (!S.attached) {
-            openAt(S);
-            chain.pop_front();
-        }
-        if (!T.attached) {
-            openAt(T);
-            chain.pop_back();
-        }
+// One end (`inEdge`) inside the edge from corner N, the other (`atN`) at N:
+// N is `atN`'s first node, and its second node leads into `inEdge`'s first.
+void openEdgeAndCorner(ChainEnd& inEdge, ChainEnd& atN, FillPolygonNode* N) {
+    splitEdgeAt(inEdge, N, N->next);
+    atN.first = N;
+    atN.second = FillPolygon::newNode(atN.vertex, FillPolygonNode::kChainEnd);
+    link(atN.second, inEdge.first);
+    N->next = nullptr;
+}
+
+// Both ends inside the edge from N: two nodes each, in their order along it.
+void openEdgeTwice(ChainEnd& S, ChainEnd& T, FillPolygonNode* N, bool sNearer) {
+    FillPolygonNode* edgeEnd = N->next;
+    ChainEnd& nearer = sNearer ? S : T;
+    ChainEnd& farther = sNearer ? T : S;
+    nearer.first = FillPolygon::newNode(nearer.vertex, FillPolygonNode::kChainEnd);
+    nearer.second = FillPolygon::newNode(nearer.vertex, FillPolygonNode::kChainEnd);
+    farther.first = FillPolygon::newNode(farther.vertex, FillPolygonNode::kChainEnd);
+    farther.second = FillPolygon::newNode(farther.vertex, FillPolygonNode::kChainEnd);
+    link(N, nearer.first);
+    nearer.first->next = nullptr;
+    link(nearer.second, farther.first);
+    farther.first->next = nullptr;
+    link(farther.second, edgeEnd);
+}
+
+// What opening the rim at one node for both ends came to.
+enum class SharedNode {
+    Opened,       // both ends have their nodes; the split goes on
+    BothAtCorner, // nothing to split (the chain lost its ends)
+    AlongEdge,    // a two-vertex chain lying in the edge: its points became corners
+};
+
+// Both ends on one corner or inside one edge (from node N = S.node).
+SharedNode openRimAtSharedNode(ChainEnd& S, ChainEnd& T, std::deque<StlVertex*>& chain) {
+    FillPolygonNode* N = S.node;
+    if (atCorner(S) && atCorner(T)) {
+        chain.pop_front();
+        chain.pop_back();
+        return SharedNode::BothAtCorner;
+    }
+    if (!atCorner(S) && atCorner(T)) {
+        openEdgeAndCorner(S, T, N);
+    } else if (atCorner(S) && !atCorner(T)) {
+        openEdgeAndCorner(T, S, N);
     } else {
-        FillPolygonNode* N = S.node;
-        FillPolygonNode* edgeEnd = N->next;
-        if (atCorner(S) && atCorner(T)) {
-            chain.pop_front();
-            chain.pop_back();
+        const double ds = (S.vertex->pos - posOf(N)).lengthSquared();
+        const double dt = (T.vertex->pos - posOf(N)).lengthSquared();
+        if (chain.size() == 2 && dt > ds) {
+            FillPolygonNode* edgeEnd = N->next;
+            FillPolygonNode* s = FillPolygon::newNode(S.vertex, FillPolygonNode::kChainEnd);
+            FillPolygonNode* t = FillPolygon::newNode(T.vertex, FillPolygonNode::kChainEnd);
+            link(N, s);
+            link(s, t);
+            link(t, edgeEnd);
+            chain.clear();
+            return SharedNode::AlongEdge;
+        }
+        openEdgeTwice(S, T, N, ds < dt);
+    }
+    chain.pop_front();
+    if (!chain.empty())
+        chain.pop_back();
+    return SharedNode::Opened;
+}
+
+// Nodes for the vertices [begin, end) linked in order after `last`; returns the
+// last of them (`last` itself for none).
+template <typename It> FillPolygonNode* linkNodesAfter(FillPolygonNode* last, It begin, It end) {
+    for (It it = begin; it != end; ++it) {
+        FillPolygonNode* n = FillPolygon::newNode(*it);
+        link(last, n);
+        last = n;
+    }
+    return last;
+}
+
+} // namespace
+
+// Locate both ends, open the rim at them, then run the chain's inner vertices
+// across: forwards in this polygon's piece, backwards in the new one.
+FillPolygon* FillPolygon::splitByChain(std::deque<StlVertex*>& chain) {
+    if (chain.size() < 2 || m_nodes.size() < 2)
+        return nullptr;
+    ChainEnd S, T;
+    S.vertex = chain.front();
+    T.vertex = chain.back();
+    locateChainEnds(m_nodes, S, T);
+    attachLooseEnds(*this, S, T);
+    if (S.node != T.node) {
+        openRimAtEnds(S, T, chain);
+    } else {
+        switch (openRimAtSharedNode(S, T, chain)) {
+        case SharedNode::Opened:
+            break;
+        case SharedNode::BothAtCorner:
             // Vertices between two ends at one corner would be a cut that is lost.
             if (!chain.empty())
                 m_failed = true;
             return nullptr;
+        case SharedNode::AlongEdge:
+            rebuildFrom(S.node);
+            return nullptr;
         }
-        if (!atCorner(S) && atCorner(T)) {
-            splitEdge(S, N, edgeEnd);
-            T.first = N;
-            T.second = newNode(T.vertex, FillPolygonNode::kChainEnd);
-            link(T.second, S.first);
-            N->next = nullptr;
-        } else if (atCorner(S) && !atCorner(T)) {
-            splitEdge(T, N, edgeEnd);
-            S.first = N;
-            S.second = newNode(S.vertex, FillPolygonNode::kChainEnd);
-            link(S.second, T.first);
-            N->next = nullptr;
-        } else {
-            const double ds = (S.vertex->pos - posOf(N)).lengthSquared();
-            const double dt = (T.vertex->pos - posOf(N)).lengthSquared();
-            if (chain.size() == 2 && dt > ds) {
-                // A chain lying along the edge only adds its points to it.
-                FillPolygonNode* s = newNode(S.vertex, FillPolygonNode::kChainEnd);
-                FillPolygonNode* t = newNode(T.vertex, FillPolygonNode::kChainEnd);
-                link(N, s);
-                link(s, t);
-                link(t, edgeEnd);
-                chain.clear();
-                rebuildFrom(N);
-                return nullptr;
-            }
-            ChainEnd& nearer = ds < dt ? S : T;
-            ChainEnd& farther = ds < dt ? T : S;
-            nearer.first = newNode(nearer.vertex, FillPolygonNode::kChainEnd);
-            nearer.second = newNode(nearer.vertex, FillPolygonNode::kChainEnd);
-            farther.first = newNode(farther.vertex, FillPolygonNode::kChainEnd);
-            farther.second = newNode(farther.vertex, FillPolygonNode::kChainEnd);
-            link(N, nearer.first);
-            nearer.first->next = nullptr;
-            link(nearer.second, farther.first);
-            farther.first->next = nullptr;
-            link(farther.second, edgeEnd);
-        }
-        chain.pop_front();
-        if (!chain.empty())
-            chain.pop_back();
     }
-
-    // 3. Every branch above gives each end both of its nodes.
+    // Every way of opening the rim gives each end both of its nodes.
     assert(S.first && S.second && T.first && T.second);
 
-    // 4. The chain's remaining vertices run from S's first node to T's second node
-    // in one piece, and backwards from T's first node to S's second in the other.
-    FillPolygonNode* last = S.first;
-    for (StlVertex* v : chain) {
-        FillPolygonNode* n = newNode(v);
-        link(last, n);
-        last = n;
-    }
-    link(last, T.second);
-    last = T.first;
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        FillPolygonNode* n = newNode(*it);
-        link(last, n);
-        last = n;
-    }
-    link(last, S.second);
+    link(linkNodesAfter(S.first, chain.begin(), chain.end()), T.second);
+    link(linkNodesAfter(T.first, chain.rbegin(), chain.rend()), S.second);
 
-    // 5. This polygon keeps S's side, the new one gets T's.
+    // This polygon keeps S's side, the new one gets T's.
     auto* piece = new FillPolygon(owner);
     piece->normal = normal;
     rebuildFrom(S.first);

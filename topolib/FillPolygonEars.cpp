@@ -192,30 +192,93 @@ bool FillPolygon::isPinchCrossing(const FillPolygonNode* e, const FillPolygonNod
 
 // ---- Steps --------------------------------------------------------------------------------
 
+// The ear a step works on: E with its neighbours P = E.prev and Q = E.next, the
+// triangle (E, Q, P) as a record of no mesh, and the squared radius about E
+// beyond which no corner is looked at as a blocker.
+struct FillPolygon::Ear {
+    Ear(FillPolygonNode* e, StepMode mode, const StlTriangle* source, const Vector3D& polygonNormal);
+
+    FillPolygonNode* const E;
+    FillPolygonNode* const P;
+    FillPolygonNode* const Q;
+    StlTriangle triangle;
+    // False for a straight or needle ear of the hole and cap steps: it has no
+    // inside, so nothing can block it, and its zero normal would let every near
+    // corner pass the inside test.
+    bool hasArea = true;
+    double radius = 0.0;
+};
+
+// The cut step takes over the normal of the triangle being cut (the polygon's
+// without one); the other steps compute it from the corners.
+FillPolygon::Ear::Ear(FillPolygonNode* e, StepMode mode, const StlTriangle* source,
+                      const Vector3D& polygonNormal)
+    : E(e), P(e->prev), Q(e->next) {
+    triangle.vertices[0] = E->vertex;
+    triangle.vertices[1] = Q->vertex;
+    triangle.vertices[2] = P->vertex;
+    if (mode == StepMode::Cut)
+        triangle.normal = source ? source->normal : polygonNormal;
+    else
+        hasArea = triangle.computeNormal() > 0.0;
+    radius = (mode == StepMode::Cut ? 1.1 : 1.01) *
+             std::max((posOf(P) - posOf(E)).lengthSquared(), (posOf(Q) - posOf(E)).lengthSquared());
+}
+
+// What the scan of the loop beyond an ear found: a pinch (the loop touching
+// itself at a corner of the ear; `touching` is the node that touches it), else
+// the blocker (a corner inside the ear) that the ear is split at, if any.
+struct FillPolygon::EarScan {
+    enum class Pinch { None, AtQ, AtP, AtE };
+    Pinch pinch = Pinch::None;
+    FillPolygonNode* touching = nullptr;
+    FillPolygonNode* blocker = nullptr;
+    // The blocker farthest from the base (the earliest of equal ones), kept apart
+    // from the one the cut step's tie rule may prefer, and its weight (any
+    // corner inside the ear beats none).
+    FillPolygonNode* farthest = nullptr;
+    double farthestWeight = -1e-6;
+
+    // Takes x as the blocker when its weight (squared distance from the line of
+    // the ear's base) is greater than the farthest one's; false otherwise.
+    bool offer(FillPolygonNode* x, double weight) {
+        if (!(weight > farthestWeight))
+            return false;
+        farthestWeight = weight;
+        blocker = farthest = x;
+        return true;
+    }
+};
+
 FillPolygonNode* FillPolygon::reclassify(StepMode mode, FillPolygonNode* node) const {
     if (mode == StepMode::Cut || planar)
         return node->classifyInPlane(normal.data());
     return node->classify();
 }
 
-void FillPolygon::emit(StepMode mode, StlVertex* a, StlVertex* b, StlVertex* c, std::deque<StlTriangle*>* out,
-                       const StlTriangle* source) {
-    switch (mode) {
+void FillPolygon::emit(const StepSink& sink, StlVertex* a, StlVertex* b, StlVertex* c) {
+    switch (sink.mode) {
     case StepMode::Hole:
         // The ear leaves the loop either way: a triangle refused (corners at one
         // point) leaves the hole open there.
-        if (owner && !owner->addTriangle(a, b, c, out, StlObject::Slivers::Kept))
+        if (owner && !owner->addTriangle(a, b, c, sink.out, StlObject::Slivers::Kept))
             m_lostTriangle = true;
         break;
     case StepMode::Cap:
         if (StlTriangle* t = makeFreeTriangle(a, b, c, owner ? owner->toleranceScale() : 1.0))
-            out->push_back(t);
+            sink.out->push_back(t);
         break;
     case StepMode::Cut:
-        if (owner && source)
-            owner->addCutTriangle(a, b, c, source);
+        if (owner && sink.source)
+            owner->addCutTriangle(a, b, c, sink.source);
         break;
     }
+}
+
+void FillPolygon::emitLastTriangle(const StepSink& sink) {
+    FillPolygonNode* f = m_nodes.front();
+    emit(sink, f->vertex, f->next->vertex, f->prev->vertex);
+    clearNodes();
 }
 
 FillPolygon* FillPolygon::splitOffLoop(FillPolygonNode* start) const {
@@ -226,278 +289,299 @@ FillPolygon* FillPolygon::splitOffLoop(FillPolygonNode* start) const {
     return split;
 }
 
-FillPolygon* FillPolygon::triangulate(std::deque<StlTriangle*>* out) { return step(StepMode::Hole, out, nullptr); }
+FillPolygon* FillPolygon::triangulate(std::deque<StlTriangle*>* out) {
+    return step({StepMode::Hole, out, nullptr});
+}
 
-FillPolygon* FillPolygon::triangulateCap(std::deque<StlTriangle*>& out) { return step(StepMode::Cap, &out, nullptr); }
+FillPolygon* FillPolygon::triangulateCap(std::deque<StlTriangle*>& out) {
+    return step({StepMode::Cap, &out, nullptr});
+}
 
-FillPolygon* FillPolygon::triangulateCut(const StlTriangle* source) { return step(StepMode::Cut, nullptr, source); }
+FillPolygon* FillPolygon::triangulateCut(const StlTriangle* source) {
+    return step({StepMode::Cut, nullptr, source});
+}
 
-FillPolygon* FillPolygon::step(StepMode mode, std::deque<StlTriangle*>* out, const StlTriangle* source) {
-    const bool cut = mode == StepMode::Cut;
-    if (cut && m_nodes.empty())
+// One step: take an ear, look along the rest of the loop for a pinch or a
+// blocker, and split the loop there, or else clip the ear.
+FillPolygon* FillPolygon::step(const StepSink& sink) {
+    FillPolygonNode* e = takeEar(sink);
+    if (!e)
         return nullptr;
-    auto finishTriangle = [&]() {
-        FillPolygonNode* f = m_nodes.front();
-        emit(mode, f->vertex, f->next->vertex, f->prev->vertex, out, source);
-        clearNodes();
-    };
+    const Ear ear(e, sink.mode, sink.source, normal);
+    const EarScan scan = sink.mode == StepMode::Cut ? scanCutEar(ear) : scanEar(ear, sink.mode);
+    if (scan.pinch != EarScan::Pinch::None)
+        return splitAtPinch(sink.mode, ear, scan);
+    if (scan.blocker)
+        return splitAtBlocker(sink.mode, ear, scan);
+    clipEar(sink, ear);
+    return nullptr;
+}
 
-    // 1-3: finish small polygons, pick the ear, reclassify once when no corner is a
-    // candidate.
-    FillPolygonNode* E = nullptr;
+namespace {
+
+// Hole and cap steps: reclassifies every corner when the chosen ear is no
+// candidate, against the vertex normals (or the polygon normal) and then about
+// the loop's average normal. False when no corner is a candidate either way.
+bool findEarCandidates(FillPolygon& polygon) {
+    int count = polygon.classifyNodes();
+    if (polygon.nodeCount() >= 3 && count == 0) {
+        double average[3];
+        polygon.averageNormal(average);
+        count = polygon.classifyNodesInPlane(average);
+        if (polygon.nodeCount() >= 3 && count == 0)
+            return false;
+    }
+    return true;
+}
+
+// Cut step: reclassifies every corner about the polygon normal. False when fewer
+// than two corners are candidates.
+bool findCutEarCandidates(FillPolygon& polygon) {
+    const int count = polygon.classifyNodesInPlane(polygon.normal.data());
+    return !(polygon.nodeCount() >= 3 && count < 2);
+}
+
+} // namespace
+
+FillPolygonNode* FillPolygon::takeEar(const StepSink& sink) {
+    const bool cut = sink.mode == StepMode::Cut;
     for (int round = 0;; ++round) {
         if (m_nodes.size() < 3) {
             clearNodes();
             return nullptr;
         }
         if (m_nodes.size() == 3) {
-            finishTriangle();
+            emitLastTriangle(sink);
             return nullptr;
         }
-        E = cut ? selectCutEar() : selectEar();
-        if (E->notEar == 0)
-            break;
-        if (round > 0) {
+        FillPolygonNode* ear = cut ? selectCutEar() : selectEar();
+        if (ear->notEar == 0)
+            return ear;
+        // One reclassification; when the ear chosen after it is still no
+        // candidate, the polygon is given up.
+        if (round > 0 || !(cut ? findCutEarCandidates(*this) : findEarCandidates(*this))) {
             finishWithFailure(nullptr);
             return nullptr;
         }
-        if (cut) {
-            const int count = classifyNodesInPlane(normal.data());
-            if (m_nodes.size() >= 3 && count < 2) {
-                finishWithFailure(nullptr);
-                return nullptr;
-            }
-        } else {
-            int count = classifyNodes();
-            if (m_nodes.size() >= 3 && count == 0) {
-                double average[3];
-                averageNormal(average);
-                count = classifyNodesInPlane(average);
-                if (m_nodes.size() >= 3 && count == 0) {
-                    finishWithFailure(nullptr);
-                    return nullptr;
-                }
-            }
-        }
     }
+}
 
-    // 4: the ear triangle (E, Q, P), a record of no mesh.
-    FillPolygonNode* P = E->prev;
-    FillPolygonNode* Q = E->next;
-    StlTriangle ear;
-    ear.vertices[0] = E->vertex;
-    ear.vertices[1] = Q->vertex;
-    ear.vertices[2] = P->vertex;
-    bool earHasArea = true;
-    if (cut)
-        ear.normal = source ? source->normal : normal;
-    else
-        earHasArea = ear.computeNormal() > 0.0;
-    const double R = (cut ? 1.1 : 1.01) *
-                     std::max((posOf(P) - posOf(E)).lengthSquared(), (posOf(Q) - posOf(E)).lengthSquared());
-
-    // 5: pinches (the loop touching itself at a corner of the ear) and blockers
-    // (corners inside the ear).
-    enum class Pinch { None, AtQ, AtP, AtE } pinch = Pinch::None;
-    FillPolygonNode* X = nullptr;
-    FillPolygonNode* blocker = nullptr;
-    // The blocker farthest from the base (the earliest of equal ones), kept apart
-    // from the one the cut step's tie rule may prefer.
-    FillPolygonNode* farthest = nullptr;
-    double best = -1e-6;
+FillPolygon::EarScan FillPolygon::scanEar(const Ear& ear, StepMode mode) const {
+    FillPolygonNode* const E = ear.E;
+    FillPolygonNode* const P = ear.P;
+    FillPolygonNode* const Q = ear.Q;
+    EarScan scan;
     std::size_t guard = m_nodes.size();
-    for (X = Q->next; X != P && guard > 0; X = X->next, --guard) {
-        if (!cut) {
-            if (X->vertex == E->vertex)
-                continue;
-            if (X->vertex == Q->vertex) {
-                if (Q->next->vertex != X->prev->vertex && X->next->vertex != E->vertex && chainTurnsLeft(X, Q) &&
-                    chainTurnsLeft(Q, X)) {
-                    pinch = Pinch::AtQ;
-                    break;
-                }
-                continue;
+    for (FillPolygonNode* X = Q->next; X != P && guard > 0; X = X->next, --guard) {
+        if (X->vertex == E->vertex)
+            continue;
+        if (X->vertex == Q->vertex) {
+            if (Q->next->vertex != X->prev->vertex && X->next->vertex != E->vertex && chainTurnsLeft(X, Q) &&
+                chainTurnsLeft(Q, X)) {
+                scan.pinch = EarScan::Pinch::AtQ;
+                scan.touching = X;
+                return scan;
             }
-            if (X->vertex == P->vertex) {
-                if (X->prev->vertex != E->vertex && P->prev->vertex != X->next->vertex && chainTurnsLeft(X, P) &&
-                    chainTurnsLeft(P, X)) {
-                    pinch = Pinch::AtP;
-                    break;
-                }
-                continue;
+            continue;
+        }
+        if (X->vertex == P->vertex) {
+            if (X->prev->vertex != E->vertex && P->prev->vertex != X->next->vertex && chainTurnsLeft(X, P) &&
+                chainTurnsLeft(P, X)) {
+                scan.pinch = EarScan::Pinch::AtP;
+                scan.touching = X;
+                return scan;
             }
-            // A straight or needle ear has no inside: nothing can block it, and its
-            // zero normal would let every near corner pass the inside test.
-            if (!earHasArea || (posOf(E) - posOf(X)).lengthSquared() >= R)
-                continue;
-            if (!ear.containsProjectedPoint(posOf(X).data()))
-                continue;
-            if (mode == StepMode::Hole &&
-                !(pointPlaneDistSq(posOf(X).data(), posOf(E).data(), ear.normal.data()) < R / 25.0))
-                continue;
-            const double weight = baseLineDistSq(posOf(X), posOf(P), posOf(Q));
-            if (weight > best) {
-                best = weight;
-                blocker = farthest = X;
+            continue;
+        }
+        if (!ear.hasArea || (posOf(E) - posOf(X)).lengthSquared() >= ear.radius)
+            continue;
+        if (!ear.triangle.containsProjectedPoint(posOf(X).data()))
+            continue;
+        if (mode == StepMode::Hole && !(pointPlaneDistSq(posOf(X).data(), posOf(E).data(),
+                                                         ear.triangle.normal.data()) < ear.radius / 25.0))
+            continue;
+        scan.offer(X, baseLineDistSq(posOf(X), posOf(P), posOf(Q)));
+    }
+    return scan;
+}
+
+FillPolygon::EarScan FillPolygon::scanCutEar(const Ear& ear) const {
+    FillPolygonNode* const E = ear.E;
+    FillPolygonNode* const P = ear.P;
+    FillPolygonNode* const Q = ear.Q;
+    EarScan scan;
+    std::size_t guard = m_nodes.size();
+    for (FillPolygonNode* X = Q->next; X != P && guard > 0; X = X->next, --guard) {
+        if (X->vertex == E->vertex) {
+            if (Q->vertex != X->prev->vertex && P->vertex != X->next->vertex && isPinchCrossing(E, X)) {
+                scan.pinch = EarScan::Pinch::AtE;
+                scan.touching = X;
+                return scan;
             }
-        } else {
-            if (X->vertex == E->vertex) {
-                if (Q->vertex != X->prev->vertex && P->vertex != X->next->vertex && isPinchCrossing(E, X)) {
-                    pinch = Pinch::AtE;
-                    break;
-                }
-                continue;
-            }
-            if (X->vertex == Q->vertex || X->vertex == P->vertex)
-                continue;
-            if ((posOf(E) - posOf(X)).lengthSquared() >= R || !pointInTriangle(&ear, posOf(X).data()))
-                continue;
-            const double weight = baseLineDistSq(posOf(X), posOf(P), posOf(Q));
-            if (weight > best) {
-                best = weight;
-                blocker = farthest = X;
-            } else if (blocker && best - weight < 1e-6) {
-                // Of corners equally far from the base, prefer one whose outgoing
-                // edge turns towards the ear vertex.
-                const Vector3D& Xp = posOf(X);
-                const Vector3D& Xn = posOf(X->next);
-                if ((Xn - Xp).cross(posOf(E) - Xn).dot(normal) > 1e-6 && !Xn.isNear(Xp))
-                    blocker = X;
-            }
+            continue;
+        }
+        if (X->vertex == Q->vertex || X->vertex == P->vertex)
+            continue;
+        if ((posOf(E) - posOf(X)).lengthSquared() >= ear.radius ||
+            !pointInTriangle(&ear.triangle, posOf(X).data()))
+            continue;
+        const double weight = baseLineDistSq(posOf(X), posOf(P), posOf(Q));
+        if (!scan.offer(X, weight) && scan.blocker && scan.farthestWeight - weight < 1e-6) {
+            // Of corners equally far from the base, prefer one whose outgoing
+            // edge turns towards the ear vertex.
+            const Vector3D& Xp = posOf(X);
+            const Vector3D& Xn = posOf(X->next);
+            if ((Xn - Xp).cross(posOf(E) - Xn).dot(normal) > 1e-6 && !Xn.isNear(Xp))
+                scan.blocker = X;
         }
     }
+    return scan;
+}
 
-    // 7, 8: a pinch splits the loop into two at the touching vertex.
-    if (pinch != Pinch::None) {
-        FillPolygonNode* A = nullptr;
-        if (pinch == Pinch::AtQ) {
-            FillPolygonNode* qNext = Q->next;
-            FillPolygonNode* xNext = X->next;
-            Q->next = xNext;
-            xNext->prev = Q;
-            X->next = qNext;
-            qNext->prev = X;
-            A = Q;
-        } else if (pinch == Pinch::AtP) {
-            FillPolygonNode* pPrev = P->prev;
-            FillPolygonNode* xPrev = X->prev;
-            P->prev = xPrev;
-            xPrev->next = P;
-            X->prev = pPrev;
-            pPrev->next = X;
-            A = P;
-        } else {
-            FillPolygonNode* xNext = X->next;
-            E->next = xNext;
-            xNext->prev = E;
-            X->next = Q;
-            Q->prev = X;
-            A = E;
-        }
-        FillPolygonNode* ra = reclassify(mode, A);
-        if (!ra) {
-            freeLoopNodes(A);
-            m_nodes.clear();
-        } else {
-            rebuildFrom(ra);
-        }
+namespace {
+
+// Gives a and b each other's successors (a.next becomes b's old next and b.next
+// a's old next), so that one loop through both falls into two.
+void exchangeSuccessors(FillPolygonNode* a, FillPolygonNode* b) {
+    FillPolygonNode* aNext = a->next;
+    FillPolygonNode* bNext = b->next;
+    a->next = bNext;
+    bNext->prev = a;
+    b->next = aNext;
+    aNext->prev = b;
+}
+
+// The same with the predecessors: their predecessors exchange successors.
+void exchangePredecessors(FillPolygonNode* a, FillPolygonNode* b) {
+    exchangeSuccessors(a->prev, b->prev);
+}
+
+} // namespace
+
+// The loop falls into two at the touching vertex: this polygon keeps the loop
+// through the ear's corner, the one through the touching node is returned.
+FillPolygon* FillPolygon::splitAtPinch(StepMode mode, const Ear& ear, const EarScan& scan) {
+    FillPolygonNode* X = scan.touching;
+    FillPolygonNode* A = ear.E; // the ear's corner that X touches
+    if (scan.pinch == EarScan::Pinch::AtQ) {
+        A = ear.Q;
+        exchangeSuccessors(A, X);
+    } else if (scan.pinch == EarScan::Pinch::AtP) {
+        A = ear.P;
+        exchangePredecessors(A, X);
+    } else {
+        exchangeSuccessors(A, X);
+    }
+    FillPolygonNode* ra = reclassify(mode, A);
+    if (!ra)
+        freeLoop(A);
+    else
+        rebuildFrom(ra);
+    FillPolygonNode* rx = reclassify(mode, X);
+    if (!rx) {
+        // Only the other loop folds away; this polygon keeps its own loop.
+        freeLoopNodes(X);
+        return nullptr;
+    }
+    return splitOffLoop(rx);
+}
+
+// Splits along the diagonal from E to the blocker X: this polygon keeps E, X … P,
+// the returned one is X', E', Q … X's old predecessor.
+FillPolygon* FillPolygon::splitAtBlocker(StepMode mode, const Ear& ear, const EarScan& scan) {
+    FillPolygonNode* const E = ear.E;
+    FillPolygonNode* const X = diagonalEnd(mode, ear, scan);
+    if (!X)
+        return nullptr;
+    FillPolygonNode* E2 = newNode(E->vertex);
+    FillPolygonNode* X2 = newNode(X->vertex);
+    FillPolygonNode* xPrev = X->prev;
+    E->next = X;
+    X->prev = E;
+    E2->next = ear.Q;
+    ear.Q->prev = E2;
+    xPrev->next = X2;
+    X2->prev = xPrev;
+    X2->next = E2;
+    E2->prev = X2;
+
+    FillPolygonNode* r1 = reclassify(mode, E);
+    if (!r1) {
+        freeLoop(E);
+    } else if (r1 == E) {
         FillPolygonNode* rx = reclassify(mode, X);
-        if (!rx) {
-            // Only the other loop folds away; this polygon keeps its own loop.
-            freeLoopNodes(X);
-            return nullptr;
-        }
-        return splitOffLoop(rx);
+        if (!rx)
+            freeLoop(X);
+        else
+            rebuildFrom(rx);
+    } else {
+        // The needle cut out at E may have taken X with it.
+        rebuildFrom(r1);
     }
-
-    // 9: a blocker splits along the diagonal E-X: this polygon keeps E, X … P, the
-    // other loop is X', E', Q … X's old predecessor.
-    if (blocker) {
-        // The tie rule compares weights with an absolute tolerance, which on a small
-        // or thin piece also admits corners well short of the farthest one; such a
-        // corner is taken only when the diagonal to it stays inside the loop. In
-        // the plane the farthest corner always gives a clear diagonal; when rounding
-        // says otherwise the polygon cannot be split soundly and is given up.
-        if (cut || planar) {
-            const Vector3D& n = cut ? ear.normal : normal;
-            if (blocker != farthest && !diagonalIsClear(E, blocker, n))
-                blocker = farthest;
-            if (!diagonalIsClear(E, blocker, n)) {
-                finishWithFailure(nullptr);
-                return nullptr;
-            }
-        }
-        X = blocker;
-        FillPolygonNode* E2 = newNode(E->vertex);
-        FillPolygonNode* X2 = newNode(X->vertex);
-        FillPolygonNode* xPrev = X->prev;
-        E->next = X;
-        X->prev = E;
-        E2->next = Q;
-        Q->prev = E2;
-        xPrev->next = X2;
-        X2->prev = xPrev;
-        X2->next = E2;
-        E2->prev = X2;
-
-        FillPolygonNode* r1 = reclassify(mode, E);
-        if (!r1) {
-            freeLoopNodes(E);
-            m_nodes.clear();
-        } else if (r1 == E) {
-            FillPolygonNode* rx = reclassify(mode, X);
-            if (!rx) {
-                freeLoopNodes(X);
-                m_nodes.clear();
-            } else {
-                rebuildFrom(rx);
-            }
-        } else {
-            // The needle cut out at E may have taken X with it.
-            rebuildFrom(r1);
-        }
-        FillPolygonNode* r2 = reclassify(mode, E2);
+    FillPolygonNode* r2 = reclassify(mode, E2);
+    if (!r2) {
+        freeLoopNodes(E2);
+        return nullptr;
+    }
+    if (r2 == E2) {
+        r2 = reclassify(mode, X2);
         if (!r2) {
-            freeLoopNodes(E2);
+            freeLoopNodes(X2);
             return nullptr;
         }
-        if (r2 == E2) {
-            r2 = reclassify(mode, X2);
-            if (!r2) {
-                freeLoopNodes(X2);
-                return nullptr;
-            }
-        }
-        return splitOffLoop(r2);
     }
+    return splitOffLoop(r2);
+}
 
-    // 10: clip the ear.
+// The tie rule compares weights with an absolute tolerance, which on a small or
+// thin piece also admits corners well short of the farthest one; such a corner
+// is taken only when the diagonal to it stays inside the loop. In the plane the
+// farthest corner always gives a clear diagonal; when rounding says otherwise
+// the polygon cannot be split soundly and is given up.
+FillPolygonNode* FillPolygon::diagonalEnd(StepMode mode, const Ear& ear, const EarScan& scan) {
+    FillPolygonNode* X = scan.blocker;
+    if (mode == StepMode::Cut || planar) {
+        const Vector3D& n = mode == StepMode::Cut ? ear.triangle.normal : normal;
+        if (X != scan.farthest && !diagonalIsClear(ear.E, X, n))
+            X = scan.farthest;
+        if (!diagonalIsClear(ear.E, X, n)) {
+            finishWithFailure(nullptr);
+            return nullptr;
+        }
+    }
+    return X;
+}
+
+// Clips the ear (its triangle emitted), reclassifies its neighbours and
+// finishes the polygon when three corners remain.
+void FillPolygon::clipEar(const StepSink& sink, const Ear& ear) {
+    FillPolygonNode* const E = ear.E;
+    FillPolygonNode* const P = ear.P;
+    FillPolygonNode* const Q = ear.Q;
     P->next = Q;
     Q->prev = P;
     E->next = E->prev = nullptr;
-    emit(mode, E->vertex, Q->vertex, P->vertex, out, source);
+    emit(sink, E->vertex, Q->vertex, P->vertex);
     freeNode(E);
-    FillPolygonNode* rp = reclassify(mode, P);
+    FillPolygonNode* rp = reclassify(sink.mode, P);
     if (!rp) {
-        freeLoopNodes(P);
-        m_nodes.clear();
-        return nullptr;
+        freeLoop(P);
+        return;
     }
     FillPolygonNode* start = rp;
     if (rp == P) {
-        FillPolygonNode* rq = reclassify(mode, Q);
+        FillPolygonNode* rq = reclassify(sink.mode, Q);
         if (!rq) {
-            freeLoopNodes(Q);
-            m_nodes.clear();
-            return nullptr;
+            freeLoop(Q);
+            return;
         }
-        if (!cut || rq != Q)
+        // The cut step keeps P as the start when Q stays itself.
+        if (sink.mode != StepMode::Cut || rq != Q)
             start = rq;
     }
     rebuildFrom(start);
     if (m_nodes.size() == 3)
-        finishTriangle();
-    return nullptr;
+        emitLastTriangle(sink);
 }
 
 // ---- Drivers ---------------------------------------------------------------------------

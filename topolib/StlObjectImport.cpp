@@ -597,11 +597,10 @@ void countSlots(WeldPart& part) {
 // each part's runs begin at the first such corner in it and go on to the next
 // part's, so the parts find the runs of one pass. May regroup the corners.
 WeldLayout findWeldRuns(FacetCorner* sorted, std::size_t cornerTotal, double scale, unsigned threads) {
-    const double tolerance = 1e-6 * scale;
     WeldLayout layout;
     layout.parts.reserve(threads);
     for (unsigned t = 0; t < threads; ++t)
-        layout.parts.push_back(WeldPart{WeldRuns(sorted, tolerance, scale)});
+        layout.parts.push_back(WeldPart{WeldRuns(sorted, scale)});
     runOnThreads(threads, [&](unsigned t) {
         WeldPart& part = layout.parts[t];
         const std::size_t partEnd = partBegin(cornerTotal, t + 1, threads);

@@ -28,8 +28,8 @@ uint64_t cellKey(int64_t cy, int64_t cz) {
 
 } // namespace
 
-WeldRuns::WeldRuns(FacetCorner* all, double tolerance, double scale)
-    : m_all(all), m_tolerance(tolerance), m_squareLimit(1e-12 * (scale * scale)) {}
+WeldRuns::WeldRuns(FacetCorner* all, double scale)
+    : m_all(all), m_tolerance(1e-6 * scale), m_squareLimit(1e-12 * (scale * scale)) {}
 
 void WeldRuns::cut(std::size_t begin, std::size_t limit, std::size_t end) {
     m_runStart.clear();

@@ -33,8 +33,8 @@ namespace topolib {
 class WeldRuns {
 public:
     // `all` is the sorted corner array (its corners are regrouped in place by
-    // regroup); tolerance = 1e-6 × scale, the weld tolerance.
-    WeldRuns(FacetCorner* all, double tolerance, double scale);
+    // regroup); `scale` is the weld's tolerance scale (floatPointsNear).
+    WeldRuns(FacetCorner* all, double scale);
 
     // Cuts the corners from `begin` on into runs: `begin` starts the first run;
     // the last run ends before `end` at the first corner at or after `limit`
@@ -72,8 +72,8 @@ private:
     void clearWindow();
 
     FacetCorner* m_all;
-    double m_tolerance;
-    double m_squareLimit; // 1e-12 × scale²
+    double m_tolerance;   // 1e-6 × scale, per axis
+    double m_squareLimit; // 1e-12 × scale², the squares' sum
     std::vector<uint32_t> m_runStart;
     // (corner, run) of the corners that joined a run other than the current one.
     std::vector<std::pair<uint32_t, uint32_t>> m_joined;

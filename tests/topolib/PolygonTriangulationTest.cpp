@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <deque>
@@ -322,21 +323,38 @@ TEST(PolygonChains, pointsNextToACornerAreFoundInTheRightPiece) {
 }
 
 TEST(PolygonChains, openChainsSplitPiecesThatCoverTheTriangle) {
-    // A 10 × 10 square piece; chains run across it.
-    Corners c({{0, 0}, {10, 0}, {10, 10}, {0, 10}, {4, 0}, {6, 10}, {5, 5}, {10, 4}, {0.5, 0}, {1.5, 0}});
+    // A 10 × 10 square piece; chains run across it. Each case gives the area of
+    // the smaller piece (the whole square when nothing is split).
+    const std::vector<std::array<double, 2>> xy{{0, 0}, {10, 0}, {10, 10}, {0, 10},  {4, 0}, {6, 10},
+                                                {5, 5}, {10, 4}, {0.5, 0}, {1.5, 0}, {1, 1}, {9, 9}};
     struct Case {
         const char* name;
         std::vector<int> chain;
         bool split;
+        double smallerArea;
     };
     const std::vector<Case> cases{
-        {"edge to edge through an inner point", {4, 6, 5}, true},
-        {"corner to edge", {0, 6, 7}, true},
-        {"along one edge only", {8, 9}, false},
+        {"edge to edge through an inner point", {4, 6, 5}, true, 50.0},
+        {"corner to edge", {0, 6, 7}, true, 35.0},
+        {"along one edge only", {8, 9}, false, 100.0},
+        {"inside an edge back to its start corner", {4, 6, 0}, true, 10.0},
+        {"from a corner back into its own edge", {0, 6, 4}, true, 10.0},
+        // Ends off the rim are joined to the nearest rim corner.
+        {"both ends off the rim", {10, 11}, true, 50.0},
+        {"one end off the rim near the other's edge", {4, 10}, true, 7.0},
+    };
+    auto shoelace = [](const FillPolygon& p) {
+        double twice = 0.0;
+        for (const FillPolygonNode* n : p.nodes()) {
+            const Vector3D& a = n->vertex->pos;
+            const Vector3D& b = n->next->vertex->pos;
+            twice += a.x * b.y - b.x * a.y;
+        }
+        return std::fabs(twice) / 2.0;
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
-        Corners m({{0, 0}, {10, 0}, {10, 10}, {0, 10}, {4, 0}, {6, 10}, {5, 5}, {10, 4}, {0.5, 0}, {1.5, 0}});
+        Corners m(xy);
         auto* piece = new FillPolygon(&m.mesh);
         piece->buildFromVertices(m.loop({0, 1, 2, 3}));
         piece->fitPlane();
@@ -348,6 +366,10 @@ TEST(PolygonChains, openChainsSplitPiecesThatCoverTheTriangle) {
         piece->markVertices(0);
         EXPECT_FALSE(piece->failed());
         EXPECT_EQ(other != nullptr, k.split);
+        const double kept = shoelace(*piece);
+        const double given = other ? shoelace(*other) : 0.0;
+        EXPECT_NEAR(kept + given, 100.0, 1e-9);
+        EXPECT_NEAR(other ? std::min(kept, given) : kept, k.smallerArea, 1e-9);
         std::vector<FillPolygon*> stack{piece};
         if (other)
             stack.push_back(other);

@@ -161,6 +161,7 @@ struct Layer {
 constexpr uint32_t kInner = 0x80000000u;
 constexpr uint32_t kBelow = 0x40000000u;
 constexpr uint32_t kIndexMask = 0x3FFFFFFFu;
+constexpr uint32_t kNoVertex = 0xFFFFFFFFu;
 
 // What one slab of layers makes, numbered by its own codes.
 struct Slab {
@@ -170,173 +171,221 @@ struct Slab {
     std::vector<std::array<uint32_t, 3>> triangles;
 };
 
-} // namespace
+// Fills the layers of the grid, one XY plane z_k each: which grid points are
+// inside, and one vertex on every layer edge whose two ends differ.
+class LayerFiller {
+public:
+    explicit LayerFiller(const ZMapStock& stock)
+        : m_stock(stock), m_n{stock.count(0), stock.count(1), stock.count(2)}, m_cell(stock.cellSize()) {}
 
-// The cubes between layers k - 1 and k are triangulated for k = 1 .. nZ - 1.
-// Slabs of consecutive k are triangulated on the workers, each from the layer
-// below it (filled again, its vertices known by their order), and joined in
-// order: the vertices of the layers in layer order, then the inner vertices
-// slab by slab, the triangles slab by slab, as one pass over the layers makes
-// them.
-void ZMapStock::generateTriangles(int progressBase, int progressSpan) {
-    m_surface.clear();
-    if (isEmpty())
-        return;
-    const auto start = Clock::now();
-    const long nX = m_n[0], nY = m_n[1], nZ = m_n[2];
-    const double c = m_cell;
-    const std::size_t cells = static_cast<std::size_t>(nX) * static_cast<std::size_t>(nY);
-
-    // Grid points taken as inside: material of the X dexels along x and of
-    // the Y dexels along y; two outermost rows on every side excluded.
-    auto fill = [&](Layer& L, long k, std::vector<topolib::Vector3D>& points, uint32_t tag) {
-        std::fill(L.inside.begin(), L.inside.end(), 0);
-        std::fill(L.xId.begin(), L.xId.end(), -1);
-        std::fill(L.yId.begin(), L.yId.end(), -1);
-        if (k < 1 || k > nZ - 2)
+    // Layer k into `layer`, cleared first (layers 0 and nZ - 1 stay empty); its
+    // vertices are appended to `points`, coded with `tag`.
+    void fill(Layer& layer, long k, std::vector<topolib::Vector3D>& points, uint32_t tag) const {
+        std::fill(layer.inside.begin(), layer.inside.end(), 0);
+        std::fill(layer.xId.begin(), layer.xId.end(), -1);
+        std::fill(layer.yId.begin(), layer.yId.end(), -1);
+        if (k < 1 || k > m_n[2] - 2)
             return;
-        const double z = gridCoord(2, k);
-        // d = 0: the X dexels of the rows j; d = 1: the Y dexels of the columns i.
-        auto dexel = [&](int d, long line) -> const std::vector<AASegment>& {
-            return d == 0 ? element(0, static_cast<uint32_t>(line), static_cast<uint32_t>(k)).segments
-                          : element(1, static_cast<uint32_t>(k), static_cast<uint32_t>(line)).segments;
-        };
-        for (int d = 0; d < 2; ++d) {
-            const long nAlong = d == 0 ? nX : nY, nAcross = d == 0 ? nY : nX;
-            const std::size_t step = d == 0 ? 1 : static_cast<std::size_t>(nX);
-            const std::size_t lineStep = d == 0 ? static_cast<std::size_t>(nX) : 1;
-            for (long line = 1; line <= nAcross - 3; ++line) {
-                for (const AASegment& s : dexel(d, line)) {
-                    const long first = std::max(1L, static_cast<long>((s.bottom - m_min[d]) / c) + 1);
-                    const long last = std::min(nAlong - 3, static_cast<long>((s.top - m_min[d]) / c));
-                    for (long q = first; q <= last; ++q)
-                        L.inside[static_cast<std::size_t>(line) * lineStep + static_cast<std::size_t>(q) * step] = 1;
-                }
-            }
-        }
-        // One vertex on every edge of the layer whose ends differ.
-        for (int d = 0; d < 2; ++d) {
-            const long nAlong = d == 0 ? nX : nY, nAcross = d == 0 ? nY : nX;
-            const std::size_t step = d == 0 ? 1 : static_cast<std::size_t>(nX);
-            const std::size_t lineStep = d == 0 ? static_cast<std::size_t>(nX) : 1;
-            std::vector<int32_t>& ids = d == 0 ? L.xId : L.yId;
-            for (long line = 0; line < nAcross; ++line) {
-                const double across = gridCoord(1 - d, line);
-                const std::vector<AASegment>* segs = nullptr;
-                for (long q = 0; q + 1 < nAlong; ++q) {
-                    const std::size_t at = static_cast<std::size_t>(line) * lineStep + static_cast<std::size_t>(q) * step;
-                    const uint8_t here = L.inside[at];
-                    if (here == L.inside[at + step])
-                        continue;
-                    if (!segs)
-                        segs = &dexel(d, line);
-                    const double along = edgeCoordinate(*segs, gridCoord(d, q), gridCoord(d, q + 1), here == 0);
-                    ZMAP_CHECK(points.size() <= kIndexMask);
-                    ids[at] = static_cast<int32_t>(tag | static_cast<uint32_t>(points.size()));
-                    points.emplace_back(d == 0 ? along : across, d == 0 ? across : along, z);
-                }
-            }
-        }
-    };
+        markInside(layer, k);
+        makeEdgeVertices(layer, k, points, tag);
+    }
 
-    const auto& table = caseTable();
-    // Slab s triangulates k = first[s] .. first[s + 1] - 1.
-    const unsigned threads = threadCount();
-    const long pairs = nZ - 1;
-    // One thread makes one slab: the plain pass over the layers.
+private:
+    // The lines of a layer along axis d (0: the rows j, 1: the columns i): how
+    // many points along and lines across, and their strides in the layer.
+    struct Lines {
+        long nAlong, nAcross;
+        std::size_t step, lineStep;
+    };
+    Lines lines(int d) const {
+        const std::size_t nX = static_cast<std::size_t>(m_n[0]);
+        return d == 0 ? Lines{m_n[0], m_n[1], 1, nX} : Lines{m_n[1], m_n[0], nX, 1};
+    }
+    // d = 0: the X dexel of row j = line; d = 1: the Y dexel of column i = line.
+    const std::vector<AASegment>& dexel(int d, long line, long k) const {
+        return d == 0 ? m_stock.element(0, static_cast<uint32_t>(line), static_cast<uint32_t>(k)).segments
+                      : m_stock.element(1, static_cast<uint32_t>(k), static_cast<uint32_t>(line)).segments;
+    }
+    // Grid points taken as inside: material of the X dexels along x and of the Y
+    // dexels along y; two outermost rows on every side excluded.
+    void markInside(Layer& layer, long k) const;
+    // One vertex on every edge of the layer whose ends differ, at the dexel's
+    // segment end there (edgeCoordinate).
+    void makeEdgeVertices(Layer& layer, long k, std::vector<topolib::Vector3D>& points, uint32_t tag) const;
+
+    const ZMapStock& m_stock;
+    const long m_n[3];
+    const double m_cell;
+};
+
+void LayerFiller::markInside(Layer& layer, long k) const {
+    for (int d = 0; d < 2; ++d) {
+        const Lines g = lines(d);
+        const double min = m_stock.minCoord()[d];
+        for (long line = 1; line <= g.nAcross - 3; ++line) {
+            for (const AASegment& s : dexel(d, line, k)) {
+                const long first = std::max(1L, static_cast<long>((s.bottom - min) / m_cell) + 1);
+                const long last = std::min(g.nAlong - 3, static_cast<long>((s.top - min) / m_cell));
+                for (long q = first; q <= last; ++q)
+                    layer.inside[static_cast<std::size_t>(line) * g.lineStep +
+                                 static_cast<std::size_t>(q) * g.step] = 1;
+            }
+        }
+    }
+}
+
+void LayerFiller::makeEdgeVertices(Layer& layer, long k, std::vector<topolib::Vector3D>& points,
+                                   uint32_t tag) const {
+    const double z = m_stock.gridCoord(2, k);
+    for (int d = 0; d < 2; ++d) {
+        const Lines g = lines(d);
+        std::vector<int32_t>& ids = d == 0 ? layer.xId : layer.yId;
+        for (long line = 0; line < g.nAcross; ++line) {
+            const double across = m_stock.gridCoord(1 - d, line);
+            const std::vector<AASegment>* segs = nullptr;
+            for (long q = 0; q + 1 < g.nAlong; ++q) {
+                const std::size_t at =
+                    static_cast<std::size_t>(line) * g.lineStep + static_cast<std::size_t>(q) * g.step;
+                const uint8_t here = layer.inside[at];
+                if (here == layer.inside[at + g.step])
+                    continue;
+                if (!segs)
+                    segs = &dexel(d, line, k);
+                const double along =
+                    edgeCoordinate(*segs, m_stock.gridCoord(d, q), m_stock.gridCoord(d, q + 1), here == 0);
+                ZMAP_CHECK(points.size() <= kIndexMask);
+                ids[at] = static_cast<int32_t>(tag | static_cast<uint32_t>(points.size()));
+                points.emplace_back(d == 0 ? along : across, d == 0 ? across : along, z);
+            }
+        }
+    }
+}
+
+// Triangulates the cubes between layers k - 1 and k for the k of one slab into
+// its Slab, two layers and one table of z-edge vertices alive at a time.
+class SlabMesher {
+public:
+    SlabMesher(const ZMapStock& stock, const LayerFiller& filler, Slab& out)
+        : m_stock(stock), m_filler(filler), m_out(out), m_nX(stock.count(0)), m_nY(stock.count(1)) {
+        const std::size_t cells = static_cast<std::size_t>(m_nX) * static_cast<std::size_t>(m_nY);
+        for (Layer& l : m_layers) {
+            l.inside.assign(cells, 0);
+            l.xId.assign(cells, -1);
+            l.yId.assign(cells, -1);
+        }
+        m_zId.assign(cells, -1);
+    }
+
+    // The cubes of k = begin .. end - 1; layer begin - 1 is filled again, its
+    // vertices (made by the slab before) known by their order.
+    void run(long begin, long end) {
+        m_filler.fill(*m_A, begin - 1, m_out.below, kBelow);
+        for (long k = begin; k < end; ++k) {
+            m_filler.fill(*m_B, k, m_out.points, 0);
+            makeZEdgeVertices(k);
+            for (long j = 1; j <= m_nY - 2; ++j)
+                for (long i = 1; i <= m_nX - 2; ++i)
+                    triangulateCube(i, j);
+            std::swap(m_A, m_B);
+        }
+    }
+
+private:
+    // The vertex on every z edge between layers A (k - 1) and B (k) whose ends
+    // differ, on the Z dexel there (edgeCoordinate).
+    void makeZEdgeVertices(long k);
+    // The cube with corners (i - 1, j - 1) .. (i, j) in A and B, by the case table.
+    void triangulateCube(long i, long j);
+    const topolib::Vector3D& vertex(uint32_t code) const {
+        if (code & kInner)
+            return m_out.inner[code & ~kInner];
+        if (code & kBelow)
+            return m_out.below[code & kIndexMask];
+        return m_out.points[code];
+    }
+
+    const ZMapStock& m_stock;
+    const LayerFiller& m_filler;
+    const std::array<CubeCase, 256>& m_table = caseTable();
+    Slab& m_out;
+    const long m_nX, m_nY;
+    Layer m_layers[2];
+    Layer* m_A = &m_layers[0];
+    Layer* m_B = &m_layers[1];
+    std::vector<int32_t> m_zId;
+};
+
+void SlabMesher::makeZEdgeVertices(long k) {
+    const double z0 = m_stock.gridCoord(2, k - 1), z1 = m_stock.gridCoord(2, k);
+    for (long j = 0; j < m_nY; ++j) {
+        for (long i = 0; i < m_nX; ++i) {
+            const std::size_t at = static_cast<std::size_t>(j * m_nX + i);
+            m_zId[at] = -1;
+            if (m_A->inside[at] == m_B->inside[at])
+                continue;
+            const double z = edgeCoordinate(
+                m_stock.element(2, static_cast<uint32_t>(i), static_cast<uint32_t>(j)).segments, z0, z1,
+                m_B->inside[at] != 0);
+            ZMAP_CHECK(m_out.inner.size() <= kIndexMask);
+            m_zId[at] = static_cast<int32_t>(m_out.inner.size());
+            m_out.inner.emplace_back(m_stock.gridCoord(0, i), m_stock.gridCoord(1, j), z);
+        }
+    }
+}
+
+void SlabMesher::triangulateCube(long i, long j) {
+    const Layer& A = *m_A;
+    const Layer& B = *m_B;
+    const std::size_t r0 = static_cast<std::size_t>((j - 1) * m_nX), r1 = static_cast<std::size_t>(j * m_nX);
+    const std::size_t i0 = static_cast<std::size_t>(i - 1), i1 = static_cast<std::size_t>(i);
+    const unsigned cs = A.inside[r0 + i0] | (A.inside[r0 + i1] << 1) | (A.inside[r1 + i1] << 2) |
+                        (A.inside[r1 + i0] << 3) | (B.inside[r0 + i0] << 4) | (B.inside[r0 + i1] << 5) |
+                        (B.inside[r1 + i1] << 6) | (B.inside[r1 + i0] << 7);
+    if (cs == 0 || cs == 255)
+        return;
+    const int32_t edge[12] = {A.xId[r0 + i0], A.yId[r0 + i1], A.xId[r1 + i0], A.yId[r0 + i0],
+                              B.xId[r0 + i0], B.yId[r0 + i1], B.xId[r1 + i0], B.yId[r0 + i0],
+                              m_zId[r0 + i0], m_zId[r0 + i1], m_zId[r1 + i1], m_zId[r1 + i0]};
+    uint32_t code[16];
+    for (int e = 0; e < 12; ++e) {
+        if (edge[e] < 0)
+            code[e] = kNoVertex;
+        else if (e >= 8)
+            code[e] = kInner | static_cast<uint32_t>(edge[e]);
+        else
+            code[e] = static_cast<uint32_t>(edge[e]);
+    }
+    const CubeCase& cc = m_table[cs];
+    for (std::size_t n = 0; n < cc.centres.size() && n < 4; ++n) {
+        topolib::Vector3D sum;
+        for (int8_t e : cc.centres[n])
+            sum += vertex(code[e]);
+        code[12 + n] = kInner | static_cast<uint32_t>(m_out.inner.size());
+        m_out.inner.push_back(sum / static_cast<double>(cc.centres[n].size()));
+    }
+    for (const auto& tri : cc.triangles) {
+        const uint32_t v0 = code[tri[0]], v1 = code[tri[1]], v2 = code[tri[2]];
+        ZMAP_CHECK(v0 != kNoVertex && v1 != kNoVertex && v2 != kNoVertex);
+        m_out.triangles.push_back({v0, v1, v2});
+    }
+}
+
+// The first k of every slab, then the end: slab s triangulates k = first[s] ..
+// first[s + 1] - 1 of k = 1 .. pairs. One thread makes one slab: the plain pass
+// over the layers.
+std::vector<long> slabStarts(long pairs, unsigned threads) {
     const long wanted = threads <= 1 ? 1 : std::min<long>(threads * 2L, pairs / 8);
     const std::size_t slabCount = pairs < 1 ? 0 : static_cast<std::size_t>(std::min(pairs, std::max(1L, wanted)));
     std::vector<long> first(slabCount + 1);
     for (std::size_t s = 0; s <= slabCount; ++s)
         first[s] = 1 + static_cast<long>(static_cast<std::size_t>(pairs) * s / std::max<std::size_t>(1, slabCount));
-    std::vector<Slab> slabs(slabCount);
-    parallelFor(
-        slabCount, threads,
-        [&](std::size_t s) {
-            Slab& out = slabs[s];
-            Layer layers[2];
-            for (Layer& l : layers) {
-                l.inside.assign(cells, 0);
-                l.xId.assign(cells, -1);
-                l.yId.assign(cells, -1);
-            }
-            std::vector<int32_t> zId(cells, -1);
-            Layer* A = &layers[0];
-            Layer* B = &layers[1];
-            fill(*A, first[s] - 1, out.below, kBelow);
-            auto vertex = [&](uint32_t code) -> const topolib::Vector3D& {
-                if (code & kInner)
-                    return out.inner[code & ~kInner];
-                if (code & kBelow)
-                    return out.below[code & kIndexMask];
-                return out.points[code];
-            };
-            for (long k = first[s]; k < first[s + 1]; ++k) {
-                fill(*B, k, out.points, 0);
-                const double z0 = gridCoord(2, k - 1), z1 = gridCoord(2, k);
-                for (long j = 0; j < nY; ++j) {
-                    for (long i = 0; i < nX; ++i) {
-                        const std::size_t at = static_cast<std::size_t>(j * nX + i);
-                        zId[at] = -1;
-                        if (A->inside[at] == B->inside[at])
-                            continue;
-                        const double z = edgeCoordinate(
-                            element(2, static_cast<uint32_t>(i), static_cast<uint32_t>(j)).segments, z0, z1,
-                            B->inside[at] != 0);
-                        ZMAP_CHECK(out.inner.size() <= kIndexMask);
-                        zId[at] = static_cast<int32_t>(out.inner.size());
-                        out.inner.emplace_back(gridCoord(0, i), gridCoord(1, j), z);
-                    }
-                }
-                for (long j = 1; j <= nY - 2; ++j) {
-                    const std::size_t r0 = static_cast<std::size_t>((j - 1) * nX), r1 = static_cast<std::size_t>(j * nX);
-                    for (long i = 1; i <= nX - 2; ++i) {
-                        const std::size_t i0 = static_cast<std::size_t>(i - 1), i1 = static_cast<std::size_t>(i);
-                        const unsigned cs = A->inside[r0 + i0] | (A->inside[r0 + i1] << 1) |
-                                            (A->inside[r1 + i1] << 2) | (A->inside[r1 + i0] << 3) |
-                                            (B->inside[r0 + i0] << 4) | (B->inside[r0 + i1] << 5) |
-                                            (B->inside[r1 + i1] << 6) | (B->inside[r1 + i0] << 7);
-                        if (cs == 0 || cs == 255)
-                            continue;
-                        int32_t edge[12] = {A->xId[r0 + i0], A->yId[r0 + i1], A->xId[r1 + i0], A->yId[r0 + i0],
-                                            B->xId[r0 + i0], B->yId[r0 + i1], B->xId[r1 + i0], B->yId[r0 + i0],
-                                            zId[r0 + i0],    zId[r0 + i1],    zId[r1 + i1],    zId[r1 + i0]};
-                        uint32_t code[16];
-                        for (int e = 0; e < 12; ++e) {
-                            if (edge[e] < 0)
-                                code[e] = 0xFFFFFFFFu;
-                            else if (e >= 8)
-                                code[e] = kInner | static_cast<uint32_t>(edge[e]);
-                            else
-                                code[e] = static_cast<uint32_t>(edge[e]);
-                        }
-                        const CubeCase& cc = table[cs];
-                        for (std::size_t n = 0; n < cc.centres.size() && n < 4; ++n) {
-                            topolib::Vector3D sum;
-                            for (int8_t e : cc.centres[n])
-                                sum += vertex(code[e]);
-                            code[12 + n] = kInner | static_cast<uint32_t>(out.inner.size());
-                            out.inner.push_back(sum / static_cast<double>(cc.centres[n].size()));
-                        }
-                        for (const auto& tri : cc.triangles) {
-                            const uint32_t v0 = code[tri[0]], v1 = code[tri[1]], v2 = code[tri[2]];
-                            ZMAP_CHECK(v0 != 0xFFFFFFFFu && v1 != 0xFFFFFFFFu && v2 != 0xFFFFFFFFu);
-                            out.triangles.push_back({v0, v1, v2});
-                        }
-                    }
-                }
-                std::swap(A, B);
-            }
-        },
-        [&](std::size_t done) {
-            if (progressSpan > 0)
-                m_progress->report((progressBase + static_cast<int>(static_cast<long>(progressSpan) *
-                                                                     static_cast<long>(done) /
-                                                                     static_cast<long>(slabCount))) /
-                                   100.0);
-        });
+    return first;
+}
 
-    // The layers' vertices in layer order, then the inner vertices slab by slab.
+// Joins the slabs into `surface` as one pass over the layers makes it: the
+// vertices of the layers in layer order, then the inner vertices slab by slab,
+// the triangles slab by slab. Frees each slab's triangles on the way.
+void joinSlabs(std::vector<Slab>& slabs, ZMapSurface& surface) {
     std::size_t pointCount = 0, innerCount = 0, triangleCount = 0;
     for (const Slab& sl : slabs) {
         pointCount += sl.points.size();
@@ -344,8 +393,8 @@ void ZMapStock::generateTriangles(int progressBase, int progressSpan) {
         triangleCount += sl.triangles.size();
     }
     ZMAP_CHECK(pointCount + innerCount <= 0xFFFFFFFFu);
-    std::vector<topolib::Vector3D>& points = m_surface.points;
-    std::vector<std::array<uint32_t, 3>>& tris = m_surface.triangles;
+    std::vector<topolib::Vector3D>& points = surface.points;
+    std::vector<std::array<uint32_t, 3>>& tris = surface.triangles;
     points.reserve(pointCount + innerCount);
     tris.reserve(triangleCount);
     for (const Slab& sl : slabs)
@@ -370,8 +419,36 @@ void ZMapStock::generateTriangles(int progressBase, int progressSpan) {
         innerBase += sl.inner.size();
         std::vector<std::array<uint32_t, 3>>().swap(sl.triangles);
     }
-    logInt(static_cast<int>(tris.size()), "Number triangle: ");
-    logInt(static_cast<int>(tris.size()), "Number triangle generated: ");
+}
+
+} // namespace
+
+// The cubes between layers k - 1 and k are triangulated for k = 1 .. nZ - 1, in
+// slabs of consecutive k on the workers (SlabMesher), which are then joined in
+// order (joinSlabs).
+void ZMapStock::generateTriangles(int progressBase, int progressSpan) {
+    m_surface.clear();
+    if (isEmpty())
+        return;
+    const auto start = Clock::now();
+    const unsigned threads = threadCount();
+    const std::vector<long> first = slabStarts(static_cast<long>(m_n[2]) - 1, threads);
+    const std::size_t slabCount = first.size() - 1;
+    const LayerFiller filler(*this);
+    std::vector<Slab> slabs(slabCount);
+    parallelFor(
+        slabCount, threads,
+        [&](std::size_t s) { SlabMesher(*this, filler, slabs[s]).run(first[s], first[s + 1]); },
+        [&](std::size_t done) {
+            if (progressSpan > 0)
+                m_progress->report((progressBase + static_cast<int>(static_cast<long>(progressSpan) *
+                                                                    static_cast<long>(done) /
+                                                                    static_cast<long>(slabCount))) /
+                                   100.0);
+        });
+    joinSlabs(slabs, m_surface);
+    logInt(static_cast<int>(m_surface.triangles.size()), "Number triangle: ");
+    logInt(static_cast<int>(m_surface.triangles.size()), "Number triangle generated: ");
     m_timings.mesh += msSince(start);
 }
 
