@@ -311,13 +311,14 @@ int generateSupportsForSelection(const support::SupportParams& params, support::
     lifted.reserve(entries.size());
     for (const SupportGenCmd::Entry& e : entries)
         lifted.push_back(e.object);
-    sceneHost()->pushCommand(new SupportGenCmd(std::move(entries)), false);
-
+    // The new containers hold their parameters and types before the command
+    // announces them: whoever follows the selection then reads what is built.
     for (ObjectEx* obj : lifted) {
         obj->setSupportParams(params);
         obj->setSupportType(supportType, false);
         obj->setSupportBaseType(baseType, false);
     }
+    sceneHost()->pushCommand(new SupportGenCmd(std::move(entries)), false);
     int generated = 0;
     for (ObjectEx* obj : lifted)
         generated += obj->generateSupport() ? 1 : 0;

@@ -457,6 +457,9 @@ TEST(MainWindowSupportTool, autoSupportKeysAndPointCommandsThroughTheWindow) {
     EXPECT_EQ(w->commandManager()->undoCount(), commands + 1);
     ASSERT_TRUE(obj->hasSupport());
     EXPECT_GT(obj->supportAreaCount(), 0);
+    // The type buttons show what was just built.
+    EXPECT_EQ(panel->supportType(), obj->supportGenIfAny()->getSupportType());
+    EXPECT_EQ(panel->baseType(), obj->supportGenIfAny()->getBaseType());
     EXPECT_TRUE(QFile::exists(support::supportParamFilePath()));
 
     release(Qt::Key_A);
