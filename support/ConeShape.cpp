@@ -189,7 +189,9 @@ bool ConeShape::place() {
     FootPoint -= FootNormal * (0.15 * r);
     FootTipCentre = FootPoint + FootNormal * (0.5 * r);
     TrunkFoot = FootPoint + FootNormal * (0.6 * HeadExtend);
-    if (TrunkFoot.z > HeadEnd.z) {
+    // Too short for its head and foot; a cylinder whose mesh could not be
+    // drawn goes now, not when its mesh is built, so that it holds no place.
+    if (TrunkFoot.z > HeadEnd.z || (ConeSupportType != 0 && trunkRunsBack())) {
         deleted = 1;
         return true;
     }

@@ -51,6 +51,10 @@ public:
     bool headHitsMesh(const topolib::StlObject& mesh) const;
     // Deletes the placed cone when its trunk as drawn meets the model; false then.
     bool keepTrunkClear(const topolib::StlObject* mesh);
+    // For a cylinder support standing on the model: whether its trunk, as the
+    // mesh draws it, would run back into the contact side or into the foot's
+    // surface (a head end too close above the foot); such a cone is not drawn.
+    bool trunkRunsBack() const;
     // Frees the cone's own mesh and the bars of every link it takes part in.
     void clearMesh();
     // How many links trimLinks keeps.

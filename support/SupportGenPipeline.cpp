@@ -724,6 +724,7 @@ bool SupportGen::placeAndBuild(const ProgressMonitor& progress, bool reset) {
         if ((i + 1) % std::max<std::size_t>(1, n / 10) == 0)
             progress.report((20 + static_cast<int>(50 * (i + 1) / n)) / 100.0);
     }
+    AreaSupport::reachEveryOverhang(areas, params);
     insertConesIntoGrid();
     thinCrowdedCones(minima);
     holdUntouchedMinima(minima);
