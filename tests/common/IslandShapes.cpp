@@ -316,13 +316,8 @@ TriangleSoup blocks(const std::vector<Block>& boxes) {
     return s;
 }
 
-std::vector<Shape> machinedParts() {
-    // The housing's half section: counterbore from below, bore with a ring,
-    // body with a flange and a rim at the top.
-    const std::vector<std::array<double, 2>> housing{
-        {22, 0},  {27, 0},  {27, 12}, {30, 12}, {30, 16}, {27, 16}, {27, 26}, {29, 26},
-        {29, 30}, {10, 30}, {10, 22}, {8, 22},  {8, 18},  {10, 18}, {10, 10}, {22, 10}};
-    std::vector<Block> bracket{
+std::vector<Block> bracketBlocks() {
+    return {
         // Walls under a top plate, and the plate.
         {{{2, 2, 0}, {5, 38, 16}}},
         {{{55, 2, 0}, {58, 38, 16}}},
@@ -348,7 +343,15 @@ std::vector<Shape> machinedParts() {
         {{{22, 10, 22}, {38, 12, 24}}},
         {{{22, 28, 22}, {38, 30, 24}}},
     };
-    return {{"housing", lathe(housing, 96)}, {"bracket", blocks(bracket)}};
+}
+
+std::vector<Shape> machinedParts() {
+    // The housing's half section: counterbore from below, bore with a ring,
+    // body with a flange and a rim at the top.
+    const std::vector<std::array<double, 2>> housing{
+        {22, 0},  {27, 0},  {27, 12}, {30, 12}, {30, 16}, {27, 16}, {27, 26}, {29, 26},
+        {29, 30}, {10, 30}, {10, 22}, {8, 22},  {8, 18},  {10, 18}, {10, 10}, {22, 10}};
+    return {{"housing", lathe(housing, 96)}, {"bracket", blocks(bracketBlocks())}};
 }
 
 std::vector<Pose> machinedPoses() {

@@ -57,6 +57,8 @@ meshfixtures::TriangleSoup blocks(const std::vector<Block>& boxes);
 // inner wall, a 2 mm flange round the walls, a square collar on top with a
 // 2 mm lip).
 std::vector<Shape> machinedParts();
+// The boxes the bracket is made of, as made (its material is their union).
+std::vector<Block> bracketBlocks();
 // The turns the machined parts are checked in, with their names: as made,
 // upside down, a quarter turn about x and about y, and tilted 30 degrees
 // about x and 20 about y.

@@ -16,7 +16,8 @@
 // 0.05 mm apart, cells of 0.1 mm or a 500th of the model's width), unreached_mm2
 // the part of it with no cone's contact within 5 mm. With --out the model
 // and its supports are written as one binary STL file. A refused or failed
-// generation also writes its reason to stderr.
+// generation also writes its reason to stderr, and a model that is not closed
+// says so there before the generation.
 
 #include "IslandCheck.h"
 #include "fileIo/MeshFileLoad.h"
@@ -101,6 +102,8 @@ int runSupport(int argc, char** argv) {
     gen.setSupportType(support::supportTypeFromFlag(static_cast<int>(type)), false);
     gen.setBaseType(*support::baseTypeFromStored(static_cast<int>(base)), false);
 
+    if (const std::string open = gen.openSurfaceText(); !open.empty())
+        std::fprintf(stderr, "%s\n", open.c_str());
     const auto start = std::chrono::steady_clock::now();
     const bool generated = gen.generate();
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
