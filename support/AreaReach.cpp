@@ -80,6 +80,22 @@ std::vector<RimEdge> rimInOrder(const AreaOutline& outline, int group) {
     return out;
 }
 
+// Whether material lies a layer below p somewhere downhill on the facet with
+// this normal, within kHang: where a sloping surface turns down into a wall
+// (a thread's flank into its root) the model holds p, and this is found
+// with a test or two where the full pattern of materialBelow takes dozens.
+bool heldDownhill(StlObject& mesh, const Vector3D& p, const Vector3D& normal) {
+    const double across = std::hypot(normal.x, normal.y);
+    if (!(across > 1e-6))
+        return false;
+    for (const double r : {0.1 * kHang, 0.25 * kHang, 0.5 * kHang, kHang}) {
+        const double q[3] = {p.x - r * normal.x / across, p.y - r * normal.y / across, p.z - kLayer};
+        if (mesh.isInsideByDownwardCount(q))
+            return true;
+    }
+    return false;
+}
+
 // How far a contact reaches: the spacing less one sample step.
 double reachOf(const PlacementParams& params) {
     return (1.0 - kSampleStep) * params.spacing;
@@ -130,12 +146,18 @@ int AreaSupport::placeWhereUnreached(ContactCells& contacts, const PlacementPara
     SurfaceIndex surface(triangles, group);
     ContactCells tried(kTried);
     int made = 0;
+    // Whether material holds the sample from below: the cheap looks first (the
+    // surface downhill, then the model a layer below downhill), the full ones
+    // after.
+    auto hangsNot = [&](const Vector3D& p, const Vector3D& normal) {
+        return surface.slopesDown(p.x, p.y, p.z, &normal) || heldDownhill(*m, p, normal) ||
+               surface.slopesDown(p.x, p.y, p.z) || materialBelow(*m, p.x, p.y, p.z, 4, 16);
+    };
     // A sample that hangs and that no contact reaches gets a cone at `at` (a
     // point of the region near it), or beside it where that one does not fit.
     auto reachSample = [&](const Vector3D& sample, Vector3D at, const StlTriangle* facet, bool held) {
         if (held || static_cast<std::uint64_t>(made) >= budget || !(sample.z > 0.0001) ||
-            contacts.near(sample) || tried.near(sample) || surface.slopesDown(sample.x, sample.y, sample.z) ||
-            materialBelow(*m, sample.x, sample.y, sample.z, 4, 16))
+            contacts.near(sample) || tried.near(sample) || hangsNot(sample, facet->normal))
             return;
         double z = 0.0;
         if (StlTriangle* t = surface.near(at.x, at.y, at.z, &z); t != nullptr && z > 0.0001) {

@@ -46,48 +46,72 @@ public:
             make();
         topolib::StlTriangle* best = nullptr;
         double gap = kSurfaceGap;
-        auto test = [&](topolib::StlTriangle* t) {
+        // The facet's height when it lies over (x, y) within the gap of z.
+        auto heightOf = [&](const topolib::StlTriangle* t, double* h) {
             if (x < lo(t, 0) || x > hi(t, 0) || y < lo(t, 1) || y > hi(t, 1))
-                return;
-            const double h = topolib::triangleHeightAt(t, x, y);
-            if (h > -1e-6 && h < 1e11 && std::fabs(h - z) <= gap) {
+                return false;
+            *h = topolib::triangleHeightAt(t, x, y);
+            return *h > -1e-6 && *h < 1e11 && std::fabs(*h - z) <= kSurfaceGap;
+        };
+        for (topolib::StlTriangle* t : m_wide) {
+            double h = 0.0;
+            if (heightOf(t, &h) && std::fabs(h - z) <= gap) {
                 gap = std::fabs(h - z);
                 best = t;
                 *height = h;
             }
-        };
-        for (topolib::StlTriangle* t : m_wide)
-            test(t);
+        }
         auto it = m_cells.find(key(cell(x), cell(y)));
         if (it == m_cells.end())
             return best;
         // Only facets whose height range comes within the gap of z: on a
         // column of stacked surfaces (a thread) most lie far above or below.
+        // Of those equally near, the last in region order wins.
         const Cell& c = it->second;
         auto from = std::lower_bound(c.facets.begin(), c.facets.end(), z - kSurfaceGap - c.tallest,
                                      [](const Entry& e, double v) { return e.zLow < v; });
-        m_candidates.clear();
-        for (auto e = from; e != c.facets.end() && e->zLow <= z + kSurfaceGap; ++e)
-            if (e->zHigh >= z - kSurfaceGap)
-                m_candidates.push_back(e->index);
-        std::sort(m_candidates.begin(), m_candidates.end());
-        for (std::size_t i : m_candidates)
-            test(m_facets[i]);
+        std::size_t bestIndex = 0;
+        bool fromCell = false;
+        for (auto e = from; e != c.facets.end() && e->zLow <= z + kSurfaceGap; ++e) {
+            double h = 0.0;
+            if (e->zHigh < z - kSurfaceGap || !heightOf(m_facets[e->index], &h))
+                continue;
+            const double d = std::fabs(h - z);
+            if (d < gap || (d == gap && (!fromCell || e->index > bestIndex))) {
+                gap = d;
+                best = m_facets[e->index];
+                bestIndex = e->index;
+                fromCell = true;
+                *height = h;
+            }
+        }
         return best;
     }
 
     // Whether the surface falls away below the next layer within kHang of
     // (x, y, z): material holds that point from below (materialBelow's
-    // answer, given by the region's facets where the surface slopes).
-    bool slopesDown(double x, double y, double z) {
+    // answer, given by the region's facets where the surface slopes). With a
+    // facet's normal, only its downhill direction is tried (a quick first look).
+    bool slopesDown(double x, double y, double z, const topolib::Vector3D* normal = nullptr) {
         const double below = z - kLayer;
+        auto fallsAt = [&](double px, double py) {
+            double h = 0.0;
+            return near(px, py, below, &h) != nullptr && h < below;
+        };
         // The nearest ring first: a steep surface falls more than the gap
         // within the outer ones.
-        for (const double r : {0.1 * kHang, 0.5 * kHang, kHang})
+        const double rings[3] = {0.1 * kHang, 0.5 * kHang, kHang};
+        if (normal != nullptr) {
+            const double across = std::hypot(normal->x, normal->y);
+            for (const double r : rings)
+                if (across > 1e-6 && fallsAt(x - r * normal->x / across, y - r * normal->y / across))
+                    return true;
+            return false;
+        }
+        for (const double r : rings)
             for (int k = 0; k < 8; ++k) {
                 const double a = k * 0.7853981634;
-                double h = 0.0;
-                if (near(x + r * std::cos(a), y + r * std::sin(a), below, &h) != nullptr && h < below)
+                if (fallsAt(x + r * std::cos(a), y + r * std::sin(a)))
                     return true;
             }
         return false;
@@ -148,7 +172,6 @@ private:
     bool m_made = false;
     std::unordered_map<uint64_t, Cell> m_cells;
     std::vector<topolib::StlTriangle*> m_wide;
-    std::vector<std::size_t> m_candidates;
 };
 
 // Contact points in cubic cells of the reach: whether any lies within it of
