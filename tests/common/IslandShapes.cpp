@@ -316,6 +316,56 @@ TriangleSoup blocks(const std::vector<Block>& boxes) {
     return s;
 }
 
+TriangleSoup metricScrew() {
+    const double pitch = 1.5, major = 5.0, minor = major - 0.625 * 0.866025 * pitch, shank = 30.0;
+    const double head = 6.4, flats = 8.0;
+    const int sides = 96, rowsPerPitch = 12;
+    // The thread's radius at angle a and height z over one turn of the profile.
+    auto thread = [&](double a, double z) {
+        double u = z / pitch - a / (2.0 * kPi);
+        u -= std::floor(u);
+        double r = minor;
+        if (u < 0.125)
+            r = major;
+        else if (u < 0.4375)
+            r = major - (major - minor) * (u - 0.125) / 0.3125;
+        else if (u >= 0.6875)
+            r = minor + (major - minor) * (u - 0.6875) / 0.3125;
+        return z < 1.0 ? std::min(r, minor + (major - minor) * z) : r;
+    };
+    struct Row {
+        double z;
+        int kind; // 0 pole, 1 thread, 2 head
+    };
+    std::vector<Row> rows{{0.0, 0}};
+    const int threadRows = static_cast<int>(std::lround(shank / pitch)) * rowsPerPitch;
+    for (int j = 0; j <= threadRows; ++j)
+        rows.push_back({shank * j / threadRows, 1});
+    rows.push_back({shank, 2});
+    rows.push_back({shank + head, 2});
+    rows.push_back({shank + head, 0});
+    auto at = [&](const Row& row, int i) -> Point {
+        const double a = 2.0 * kPi * (i % sides) / sides;
+        double r = 0.0;
+        if (row.kind == 1)
+            r = thread(a, row.z);
+        else if (row.kind == 2)
+            r = flats / std::cos(std::fmod(a, kPi / 3.0) - kPi / 6.0);
+        return {r * std::cos(a), r * std::sin(a), row.z};
+    };
+    TriangleSoup s;
+    for (std::size_t j = 0; j + 1 < rows.size(); ++j)
+        for (int i = 0; i < sides; ++i) {
+            const Point a = at(rows[j], i), b = at(rows[j], i + 1);
+            const Point c = at(rows[j + 1], i + 1), d = at(rows[j + 1], i);
+            if (rows[j].kind != 0)
+                s.push_back({{a, b, c}});
+            if (rows[j + 1].kind != 0)
+                s.push_back({{a, c, d}});
+        }
+    return outward(std::move(s));
+}
+
 std::vector<Block> bracketBlocks() {
     return {
         // Walls under a top plate, and the plate.

@@ -53,12 +53,18 @@ meshfixtures::TriangleSoup blocks(const std::vector<Block>& boxes);
 // across: "housing", a flanged bearing housing turned on a lathe (a 3 mm
 // flange, a 2 mm rim at the top, a 2 mm ring inside the bore and a counterbore
 // whose ceiling is an annulus of 1206 mm²); "bracket", a box open below (a
-// 1620 mm² ceiling with two bosses hanging from it, a 2 mm rail along one
+// 1428 mm² ceiling with two bosses hanging from it, a 2 mm rail along one
 // inner wall, a 2 mm flange round the walls, a square collar on top with a
 // 2 mm lip).
 std::vector<Shape> machinedParts();
 // The boxes the bracket is made of, as made (its material is their union).
 std::vector<Block> bracketBlocks();
+// A metric screw M10 x 1.5 hanging from its hexagon head: a 30 mm thread of
+// the standard profile (a flat crest of an eighth of the pitch, a flat root of
+// a quarter, 60-degree flanks) ending in a 1 mm chamfer at z = 0, and a head
+// 16 mm across its flats and 6.4 mm high on top.
+meshfixtures::TriangleSoup metricScrew();
+
 // The turns the machined parts are checked in, with their names: as made,
 // upside down, a quarter turn about x and about y, and tilted 30 degrees
 // about x and 20 about y.

@@ -139,7 +139,16 @@ TEST(IslandSupport, everyOverhangOfAScrewHangingFromItsHeadHasAContactNearby) {
     const mf::TriangleSoup screw = mf::screw();
     const mf::TriangleSoup tilted =
         islandshapes::turned(islandshapes::turned(screw, {1, 0, 0}, 45.0), {0, 1, 0}, 45.0);
-    for (const auto& [name, soup] : {std::pair{"hanging", &screw}, {"tilted", &tilted}}) {
+    // The same for a metric screw hanging from its head (its flanks leave bands
+    // between the grid's points) and standing on its head, tilted (a thread's
+    // tip is an island with little room below it).
+    const mf::TriangleSoup metric = islandshapes::metricScrew();
+    const mf::TriangleSoup standing =
+        islandshapes::turned(islandshapes::turned(metric, {1, 0, 0}, 225.0), {0, 1, 0}, 45.0);
+    for (const auto& [name, soup] : {std::pair{"hanging", &screw},
+                                     {"tilted", &tilted},
+                                     {"metric hanging", &metric},
+                                     {"metric standing tilted", &standing}}) {
         for (const uint8_t type : {uint8_t(1), uint8_t(0)}) {
             SCOPED_TRACE(std::string(name) + " type " + std::to_string(type));
             Generated model = supported(*soup, type);
