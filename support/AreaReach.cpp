@@ -5,11 +5,13 @@
 #include "support/ConeShape.h"
 #include "support/RegionGrid.h"
 #include "support/SupportArea.h"
+#include "support/SupportGen.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -80,22 +82,6 @@ std::vector<RimEdge> rimInOrder(const AreaOutline& outline, int group) {
     return out;
 }
 
-// Whether material lies a layer below p somewhere downhill on the facet with
-// this normal, within kHang: where a sloping surface turns down into a wall
-// (a thread's flank into its root) the model holds p, and this is found
-// with a test or two where the full pattern of materialBelow takes dozens.
-bool heldDownhill(StlObject& mesh, const Vector3D& p, const Vector3D& normal) {
-    const double across = std::hypot(normal.x, normal.y);
-    if (!(across > 1e-6))
-        return false;
-    for (const double r : {0.1 * kHang, 0.25 * kHang, 0.5 * kHang, kHang}) {
-        const double q[3] = {p.x - r * normal.x / across, p.y - r * normal.y / across, p.z - kLayer};
-        if (mesh.isInsideByDownwardCount(q))
-            return true;
-    }
-    return false;
-}
-
 // How far a contact reaches: the spacing less one sample step.
 double reachOf(const PlacementParams& params) {
     return (1.0 - kSampleStep) * params.spacing;
@@ -136,7 +122,8 @@ std::uint64_t AreaSupport::reachBound(const PlacementParams& params) const {
            static_cast<std::uint64_t>(along) + 1;
 }
 
-int AreaSupport::placeWhereUnreached(ContactCells& contacts, const PlacementParams& params) {
+int AreaSupport::placeWhereUnreached(ContactCells& contacts, SurfaceIndex* model,
+                                     const PlacementParams& params) {
     StlObject* m = mesh();
     if (m == nullptr || m->octree() == nullptr)
         return 0;
@@ -146,12 +133,41 @@ int AreaSupport::placeWhereUnreached(ContactCells& contacts, const PlacementPara
     SurfaceIndex surface(triangles, group);
     ContactCells tried(kTried);
     int made = 0;
-    // Whether material holds the sample from below: the cheap looks first (the
-    // surface downhill, then the model a layer below downhill), the full ones
-    // after.
+    // Whether q lies in the model: on a closed surface wound outward, q is
+    // inside when the first facet below it faces down (`model` holds every
+    // facet); otherwise by the count of the crossings below q.
+    auto inModel = [&](const double q[3]) {
+        if (model == nullptr)
+            return m->isInsideByDownwardCount(q);
+        const StlTriangle* below = model->firstBelow(q[0], q[1], q[2]);
+        return below != nullptr && below->normal.z < 0.0;
+    };
+    // Whether the model holds p from below: material a layer below within
+    // kHang (materialBelow's test, at the centre and on four rings of sixteen).
+    // Downhill on the facet with this normal first: where a sloping surface
+    // turns down into a wall (a thread's flank into its root), a look or two
+    // finds it.
+    auto heldFromBelow = [&](const Vector3D& p, const Vector3D& normal) {
+        const double across = std::hypot(normal.x, normal.y);
+        for (const double r : {0.1 * kHang, 0.25 * kHang, 0.5 * kHang, kHang}) {
+            const double q[3] = {p.x - r * normal.x / across, p.y - r * normal.y / across, p.z - kLayer};
+            if (across > 1e-6 && inModel(q))
+                return true;
+        }
+        for (int i = 0; i <= 4; ++i)
+            for (int k = 0; k < (i == 0 ? 1 : 16); ++k) {
+                const double r = kHang * i / 4, a = k * 0.3926990817;
+                const double q[3] = {p.x + r * std::cos(a), p.y + r * std::sin(a), p.z - kLayer};
+                if (inModel(q))
+                    return true;
+            }
+        return false;
+    };
+    // Whether material holds the sample from below: the region's surface
+    // falling away downhill, then the model below, then the surface all round.
     auto hangsNot = [&](const Vector3D& p, const Vector3D& normal) {
-        return surface.slopesDown(p.x, p.y, p.z, &normal) || heldDownhill(*m, p, normal) ||
-               surface.slopesDown(p.x, p.y, p.z) || materialBelow(*m, p.x, p.y, p.z, 4, 16);
+        return surface.slopesDown(p.x, p.y, p.z, &normal) || heldFromBelow(p, normal) ||
+               surface.slopesDown(p.x, p.y, p.z);
     };
     // A sample that hangs and that no contact reaches gets a cone at `at` (a
     // point of the region near it), or beside it where that one does not fit.
@@ -247,13 +263,30 @@ int AreaSupport::placeWhereUnreached(ContactCells& contacts, const PlacementPara
 void AreaSupport::reachEveryOverhang(const std::vector<SupportAreaAbs*>& areas,
                                      const PlacementParams& params) {
     ContactCells contacts(reachOf(params));
-    for (const SupportAreaAbs* a : areas)
+    StlObject* mesh = nullptr;
+    bool open = true;
+    for (const SupportAreaAbs* a : areas) {
         for (const AbtShape* s : a->shapes)
             if (const ConeShape* c = s->asCone(); c != nullptr && !c->isDeleted())
                 contacts.add(c->ContactPoint);
+        if (a->kind == kAreaSupport && mesh == nullptr && a->owner != nullptr) {
+            mesh = a->mesh();
+            open = a->owner->surfaceOpen();
+        }
+    }
+    // Every facet of a closed surface, by cells: the reach pass asks it where
+    // the model lies below a point.
+    std::vector<StlTriangle*> facets;
+    std::unique_ptr<SurfaceIndex> model;
+    if (mesh != nullptr && !open) {
+        facets.assign(mesh->triangles().begin(), mesh->triangles().end());
+        // Finer cells than a region's: a probe beside a tall part (a thread's
+        // crest) then meets few facets of its column.
+        model = std::make_unique<SurfaceIndex>(facets, SurfaceIndex::kAnyGroup, 0.5, 256);
+    }
     for (SupportAreaAbs* a : areas)
         if (a->kind == kAreaSupport)
-            static_cast<AreaSupport*>(a)->placeWhereUnreached(contacts, params);
+            static_cast<AreaSupport*>(a)->placeWhereUnreached(contacts, model.get(), params);
 }
 
 } // namespace support

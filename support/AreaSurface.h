@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <unordered_map>
 #include <vector>
 
@@ -35,8 +36,14 @@ bool materialBelow(topolib::StlObject& mesh, double x, double y, double z, int r
 // asked; a facet wider than many cells is kept aside and always tested.
 class AreaSupport::SurfaceIndex {
 public:
-    SurfaceIndex(const std::vector<topolib::StlTriangle*>& facets, int group)
-        : m_facets(facets), m_group(group) {}
+    // Every live facet that is not upright, whatever its group.
+    static constexpr int kAnyGroup = -0x7fffffff;
+
+    // Cells of `cell` mm a side; a facet whose box spans more than `wide` of
+    // them is kept aside.
+    SurfaceIndex(const std::vector<topolib::StlTriangle*>& facets, int group, double cell = 2.0,
+                 long wide = 16)
+        : m_facets(facets), m_group(group), m_cell(cell), m_wideCells(wide) {}
 
     // The facet of the region over (x, y) whose height there lies nearest to z,
     // no farther than kSurfaceGap; null when none. Of facets equally near, the
@@ -88,6 +95,41 @@ public:
         return best;
     }
 
+    // The facet over (x, y) whose height there is the highest at or below z;
+    // null when none.
+    topolib::StlTriangle* firstBelow(double x, double y, double z) {
+        if (!m_made)
+            make();
+        topolib::StlTriangle* best = nullptr;
+        double top = -std::numeric_limits<double>::infinity();
+        auto test = [&](topolib::StlTriangle* t) {
+            if (x < lo(t, 0) || x > hi(t, 0) || y < lo(t, 1) || y > hi(t, 1))
+                return;
+            const double h = topolib::triangleHeightAt(t, x, y);
+            if (h > -1e-6 && h < 1e11 && h <= z && h > top) {
+                top = h;
+                best = t;
+            }
+        };
+        for (topolib::StlTriangle* t : m_wide)
+            test(t);
+        auto it = m_cells.find(key(cell(x), cell(y)));
+        if (it == m_cells.end())
+            return best;
+        // Down from z: no facet whose bottom lies more than the cell's tallest
+        // below the best height can reach above it.
+        const Cell& c = it->second;
+        auto e = std::upper_bound(c.facets.begin(), c.facets.end(), z,
+                                  [](double v, const Entry& f) { return v < f.zLow; });
+        while (e != c.facets.begin()) {
+            --e;
+            if (e->zLow + c.tallest < top)
+                break;
+            test(m_facets[e->index]);
+        }
+        return best;
+    }
+
     // Whether the surface falls away below the next layer within kHang of
     // (x, y, z): material holds that point from below (materialBelow's
     // answer, given by the region's facets where the surface slopes). With a
@@ -118,9 +160,8 @@ public:
     }
 
 private:
-    static constexpr double kCell = 2.0;
-    static long cell(double v) {
-        return static_cast<long>(std::floor(std::max(-1e12, std::min(v / kCell, 1e12))));
+    long cell(double v) const {
+        return static_cast<long>(std::floor(std::max(-1e12, std::min(v / m_cell, 1e12))));
     }
     static uint64_t key(long i, long j) {
         return (static_cast<uint64_t>(i) << 32) ^ static_cast<uint64_t>(j & 0xFFFFFFFF);
@@ -135,12 +176,15 @@ private:
         m_made = true;
         for (std::size_t i = 0; i < m_facets.size(); ++i) {
             topolib::StlTriangle* t = m_facets[i];
-            if (t == nullptr || t->isDeleted() || t->group() != m_group)
+            if (t == nullptr || t->isDeleted() || (m_group != kAnyGroup && t->group() != m_group))
+                continue;
+            // An upright facet gives no height (the inside tests pass it by too).
+            if (m_group == kAnyGroup && std::fabs(t->normal.z) < 1e-5)
                 continue;
             const long i0 = cell(lo(t, 0)), i1 = cell(hi(t, 0)), j0 = cell(lo(t, 1)), j1 = cell(hi(t, 1));
             if (!std::isfinite(lo(t, 0) + hi(t, 0) + lo(t, 1) + hi(t, 1)))
                 continue;
-            if ((i1 - i0 + 1) * (j1 - j0 + 1) > 16) {
+            if ((i1 - i0 + 1) * (j1 - j0 + 1) > m_wideCells) {
                 m_wide.push_back(t);
                 continue;
             }
@@ -169,6 +213,8 @@ private:
 
     const std::vector<topolib::StlTriangle*>& m_facets;
     int m_group;
+    double m_cell;
+    long m_wideCells;
     bool m_made = false;
     std::unordered_map<uint64_t, Cell> m_cells;
     std::vector<topolib::StlTriangle*> m_wide;
