@@ -89,6 +89,37 @@ double reachOf(const PlacementParams& params) {
 
 } // namespace
 
+// Whether points lie in the model: by the count of the crossings below each
+// (the mesh's own test) until so many were asked that an index of every facet
+// pays for itself; then, on a closed surface wound outward, by the first facet below (a
+// point is inside where it faces down).
+class AreaSupport::ModelProbe {
+public:
+    ModelProbe(StlObject* mesh, bool closed) : m_mesh(mesh), m_closed(closed) {}
+
+    bool inside(const double q[3]) {
+        // The index costs about as much as a count for every 64 facets.
+        if (!m_index && m_closed &&
+            ++m_counted > std::max<std::size_t>(256, m_mesh->triangles().size() / 64)) {
+            m_facets.assign(m_mesh->triangles().begin(), m_mesh->triangles().end());
+            // Finer cells than a region's: a point beside a tall part (a
+            // thread's crest) then meets few facets of its column.
+            m_index = std::make_unique<SurfaceIndex>(m_facets, SurfaceIndex::kAnyGroup, 0.5, 256);
+        }
+        if (!m_index)
+            return m_mesh->isInsideByDownwardCount(q);
+        const StlTriangle* below = m_index->firstBelow(q[0], q[1], q[2]);
+        return below != nullptr && below->normal.z < 0.0;
+    }
+
+private:
+    StlObject* m_mesh;
+    bool m_closed;
+    std::size_t m_counted = 0;
+    std::vector<StlTriangle*> m_facets;
+    std::unique_ptr<SurfaceIndex> m_index;
+};
+
 ConeShape* AreaSupport::placeAt(SurfaceIndex& surface, const Vector3D& at, const StlTriangle& facet,
                                 const PlacementParams& params) {
     // Where the head meets the model, the cone goes beside the point; where
@@ -122,7 +153,7 @@ std::uint64_t AreaSupport::reachBound(const PlacementParams& params) const {
            static_cast<std::uint64_t>(along) + 1;
 }
 
-int AreaSupport::placeWhereUnreached(ContactCells& contacts, SurfaceIndex* model,
+int AreaSupport::placeWhereUnreached(ContactCells& contacts, ModelProbe& model,
                                      const PlacementParams& params) {
     StlObject* m = mesh();
     if (m == nullptr || m->octree() == nullptr)
@@ -133,15 +164,7 @@ int AreaSupport::placeWhereUnreached(ContactCells& contacts, SurfaceIndex* model
     SurfaceIndex surface(triangles, group);
     ContactCells tried(kTried);
     int made = 0;
-    // Whether q lies in the model: on a closed surface wound outward, q is
-    // inside when the first facet below it faces down (`model` holds every
-    // facet); otherwise by the count of the crossings below q.
-    auto inModel = [&](const double q[3]) {
-        if (model == nullptr)
-            return m->isInsideByDownwardCount(q);
-        const StlTriangle* below = model->firstBelow(q[0], q[1], q[2]);
-        return below != nullptr && below->normal.z < 0.0;
-    };
+    auto inModel = [&](const double q[3]) { return model.inside(q); };
     // Whether the model holds p from below: material a layer below within
     // kHang (materialBelow's test, at the centre and on four rings of sixteen).
     // Downhill on the facet with this normal first: where a sloping surface
@@ -274,19 +297,10 @@ void AreaSupport::reachEveryOverhang(const std::vector<SupportAreaAbs*>& areas,
             open = a->owner->surfaceOpen();
         }
     }
-    // Every facet of a closed surface, by cells: the reach pass asks it where
-    // the model lies below a point.
-    std::vector<StlTriangle*> facets;
-    std::unique_ptr<SurfaceIndex> model;
-    if (mesh != nullptr && !open) {
-        facets.assign(mesh->triangles().begin(), mesh->triangles().end());
-        // Finer cells than a region's: a probe beside a tall part (a thread's
-        // crest) then meets few facets of its column.
-        model = std::make_unique<SurfaceIndex>(facets, SurfaceIndex::kAnyGroup, 0.5, 256);
-    }
+    ModelProbe model(mesh, !open);
     for (SupportAreaAbs* a : areas)
         if (a->kind == kAreaSupport)
-            static_cast<AreaSupport*>(a)->placeWhereUnreached(contacts, model.get(), params);
+            static_cast<AreaSupport*>(a)->placeWhereUnreached(contacts, model, params);
 }
 
 } // namespace support

@@ -190,12 +190,12 @@ private:
     // given one.
     int placeOverHigherSurfaces(const std::vector<GridHit>& lowest, const GridAxis& xs, const GridAxis& ys,
                                 SurfaceIndex& beside, const PlacementParams& params);
+    class ModelProbe;
     // Cones where the region hangs past the layer below and no contact of
     // `contacts` lies within their reach: along the rim first, then over the
-    // facets; each new contact joins `contacts`. `model`, every facet of a
-    // closed surface (or null), answers where the model lies below a point.
-    // The number made, at most reachBound.
-    int placeWhereUnreached(ContactCells& contacts, SurfaceIndex* model, const PlacementParams& params);
+    // facets; each new contact joins `contacts`. `model` answers where the
+    // model lies. The number made, at most reachBound.
+    int placeWhereUnreached(ContactCells& contacts, ModelProbe& model, const PlacementParams& params);
     std::uint64_t reachBound(const PlacementParams& params) const;
     // A live cone at `at` on the facet, or beside it, with the preset head or
     // else one half as long; null (nothing added) when none fits.
