@@ -91,8 +91,8 @@ double reachOf(const PlacementParams& params) {
 
 // Whether points lie in the model: by the count of the crossings below each
 // (the mesh's own test) until so many were asked that an index of every facet
-// pays for itself; then, on a closed surface wound outward, by the first facet below (a
-// point is inside where it faces down).
+// pays for itself; then, on a closed surface wound outward, by the first facet
+// below (a point is inside where it faces down).
 class AreaSupport::ModelProbe {
 public:
     ModelProbe(StlObject* mesh, bool closed) : m_mesh(mesh), m_closed(closed) {}
@@ -164,7 +164,6 @@ int AreaSupport::placeWhereUnreached(ContactCells& contacts, ModelProbe& model,
     SurfaceIndex surface(triangles, group);
     ContactCells tried(kTried);
     int made = 0;
-    auto inModel = [&](const double q[3]) { return model.inside(q); };
     // Whether the model holds p from below: material a layer below within
     // kHang (materialBelow's test, at the centre and on four rings of sixteen).
     // Downhill on the facet with this normal first: where a sloping surface
@@ -173,15 +172,17 @@ int AreaSupport::placeWhereUnreached(ContactCells& contacts, ModelProbe& model,
     auto heldFromBelow = [&](const Vector3D& p, const Vector3D& normal) {
         const double across = std::hypot(normal.x, normal.y);
         for (const double r : {0.1 * kHang, 0.25 * kHang, 0.5 * kHang, kHang}) {
+            if (!(across > 1e-6))
+                break;
             const double q[3] = {p.x - r * normal.x / across, p.y - r * normal.y / across, p.z - kLayer};
-            if (across > 1e-6 && inModel(q))
+            if (model.inside(q))
                 return true;
         }
         for (int i = 0; i <= 4; ++i)
             for (int k = 0; k < (i == 0 ? 1 : 16); ++k) {
                 const double r = kHang * i / 4, a = k * 0.3926990817;
                 const double q[3] = {p.x + r * std::cos(a), p.y + r * std::sin(a), p.z - kLayer};
-                if (inModel(q))
+                if (model.inside(q))
                     return true;
             }
         return false;
