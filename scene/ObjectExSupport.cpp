@@ -101,8 +101,6 @@ bool ObjectEx::generateSupport() {
     waitForJobs();
     std::shared_ptr<support::SupportGen> supports = supportGen();
     resetTriangleGroups();
-    logText("----- Generate support: begin -----");
-    const bool generated = supports->generate();
     // The object's name before a message, and the message into the log.
     auto note = [this](const std::string& text) {
         QString s = QString::fromStdString(text);
@@ -113,6 +111,12 @@ bool ObjectEx::generateSupport() {
         logText(s.toUtf8().constData());
         return s;
     };
+    logText("----- Generate support: begin -----");
+    // An open surface is told before the work, as the hollowing tells it.
+    const QString open = note(supports->openSurfaceText());
+    if (!open.isEmpty())
+        sceneHost()->showMessage(open, SceneMessage::Information, SceneMessage::Ok, SceneMessage::Ok);
+    const bool generated = supports->generate();
     const QString turned = note(supports->turnedShellText());
     const QString failure = generated ? QString() : note(supports->failureText());
     const QString floating = generated ? note(floatingWithoutSupportText(*supports)) : QString();

@@ -1,4 +1,5 @@
 // Overhang regions: their facets, outline and the planar grid of cones over them.
+#include "support/AreaSurface.h"
 #include "support/ConeShape.h"
 #include "support/RegionGrid.h"
 #include "support/ScopeGuard.h"
@@ -118,25 +119,15 @@ std::uint64_t AreaSupport::coneBound(const PlacementParams& params) const {
     if (!above || !coneGrid(params, &xs, &ys))
         return 0;
     // Each axis has at most 2049 points, so the product cannot overflow.
-    return static_cast<std::uint64_t>(xs.last + 1) * static_cast<std::uint64_t>(ys.last + 1);
+    return static_cast<std::uint64_t>(xs.last + 1) * static_cast<std::uint64_t>(ys.last + 1) +
+           reachBound(params);
 }
 
-namespace {
-
-// Surfaces of one region that lie over each other at a point less than this
-// apart count as one.
-constexpr double kSurfaceGap = 1.0;
-// A surface point hangs when the model holds no material this far around it,
-// one print layer below.
-constexpr double kHang = 1.0;
-constexpr double kLayer = 0.05;
-
-// Whether the model holds material within kHang of (x, y), kLayer below z
-// (sampled on two rings and the centre).
-bool materialBelow(StlObject& mesh, double x, double y, double z) {
-    for (const double r : {0.0, 0.5 * kHang, kHang}) {
-        for (int k = 0; k < (r == 0.0 ? 1 : 8); ++k) {
-            const double a = k * 0.7853981634;
+bool materialBelow(StlObject& mesh, double x, double y, double z, int rings, int directions) {
+    for (int i = 0; i <= rings; ++i) {
+        const double r = kHang * i / rings;
+        for (int k = 0; k < (i == 0 ? 1 : directions); ++k) {
+            const double a = k * (0.7853981634 * 8.0 / directions); // eighths as the grid pass has them
             const double p[3] = {x + r * std::cos(a), y + r * std::sin(a), z - kLayer};
             if (mesh.isInsideByDownwardCount(p))
                 return true;
@@ -144,79 +135,6 @@ bool materialBelow(StlObject& mesh, double x, double y, double z) {
     }
     return false;
 }
-
-} // namespace
-
-// The region's facets by square cells of their box in x and y, made when first
-// asked; a facet wider than many cells is kept aside and always tested.
-class AreaSupport::SurfaceIndex {
-public:
-    SurfaceIndex(const std::vector<StlTriangle*>& facets, int group) : m_facets(facets), m_group(group) {}
-
-    // The facet of the region over (x, y) whose height there lies nearest to z,
-    // no farther than kSurfaceGap; null when none.
-    StlTriangle* near(double x, double y, double z, double* height) {
-        if (!m_made)
-            make();
-        StlTriangle* best = nullptr;
-        double gap = kSurfaceGap;
-        auto test = [&](StlTriangle* t) {
-            if (x < lo(t, 0) || x > hi(t, 0) || y < lo(t, 1) || y > hi(t, 1))
-                return;
-            const double h = topolib::triangleHeightAt(t, x, y);
-            if (h > -1e-6 && h < 1e11 && std::fabs(h - z) <= gap) {
-                gap = std::fabs(h - z);
-                best = t;
-                *height = h;
-            }
-        };
-        for (StlTriangle* t : m_wide)
-            test(t);
-        auto it = m_cells.find(key(cell(x), cell(y)));
-        if (it != m_cells.end())
-            for (StlTriangle* t : it->second)
-                test(t);
-        return best;
-    }
-
-private:
-    static constexpr double kCell = 2.0;
-    static long cell(double v) {
-        return static_cast<long>(std::floor(std::max(-1e12, std::min(v / kCell, 1e12))));
-    }
-    static uint64_t key(long i, long j) {
-        return (static_cast<uint64_t>(i) << 32) ^ static_cast<uint64_t>(j & 0xFFFFFFFF);
-    }
-    static double lo(const StlTriangle* t, int k) {
-        return std::min({t->vertices[0]->pos[k], t->vertices[1]->pos[k], t->vertices[2]->pos[k]});
-    }
-    static double hi(const StlTriangle* t, int k) {
-        return std::max({t->vertices[0]->pos[k], t->vertices[1]->pos[k], t->vertices[2]->pos[k]});
-    }
-    void make() {
-        m_made = true;
-        for (StlTriangle* t : m_facets) {
-            if (t == nullptr || t->isDeleted() || t->group() != m_group)
-                continue;
-            const long i0 = cell(lo(t, 0)), i1 = cell(hi(t, 0)), j0 = cell(lo(t, 1)), j1 = cell(hi(t, 1));
-            if (!std::isfinite(lo(t, 0) + hi(t, 0) + lo(t, 1) + hi(t, 1)))
-                continue;
-            if ((i1 - i0 + 1) * (j1 - j0 + 1) > 16) {
-                m_wide.push_back(t);
-                continue;
-            }
-            for (long i = i0; i <= i1; ++i)
-                for (long j = j0; j <= j1; ++j)
-                    m_cells[key(i, j)].push_back(t);
-        }
-    }
-
-    const std::vector<StlTriangle*>& m_facets;
-    int m_group;
-    bool m_made = false;
-    std::unordered_map<uint64_t, std::vector<StlTriangle*>> m_cells;
-    std::vector<StlTriangle*> m_wide;
-};
 
 void AreaSupport::placeContacts(const PlacementParams& params) {
     Density = params.spacing;
@@ -227,6 +145,7 @@ void AreaSupport::placeContacts(const PlacementParams& params) {
     StlObject* m = mesh();
     const topolib::MeshOctree* tree = m != nullptr ? m->octree() : nullptr;
     int made = 0;
+    SurfaceIndex surface(triangles, groupValue(AreaID));
     // Without an octree the model has no searchable surface: no grid cone.
     if (tree != nullptr) {
         const int group = groupValue(AreaID); // as the group field reads back
@@ -237,22 +156,22 @@ void AreaSupport::placeContacts(const PlacementParams& params) {
         // clears every group before it generates and each region writes its id.
         const std::vector<GridHit> lowest = lowestFacetsOnGrid(
             triangles, group, xs, ys, columnSearch, owner != nullptr ? &owner->gridSearchWork : nullptr);
-        SurfaceIndex beside(triangles, group);
         for (const GridHit& g : lowest) {
             if (g.z > 0.0001) {
                 const double c[3] = {xs.at(g.i), ys.at(g.j), g.z};
                 if (addCone(c, g.facet->normal.data(), params.cone, params.removeInternal)->isDeleted())
-                    placeBeside(beside, c, params);
+                    placeBeside(surface, c, params.cone, params.removeInternal);
                 ++made;
             }
         }
-        made += placeOverHigherSurfaces(lowest, xs, ys, beside, params);
+        made += placeOverHigherSurfaces(lowest, xs, ys, surface, params);
     }
     if (made == 0)
         placeFallback(params);
 }
 
-bool AreaSupport::placeBeside(SurfaceIndex& surface, const double c[3], const PlacementParams& params) {
+bool AreaSupport::placeBeside(SurfaceIndex& surface, const double c[3], const ConeSettings& settings,
+                              bool removeInternal) {
     // A cone that does not fit at its grid point (its head meets the model) is
     // tried on the same surface 1 and 2 mm around it; the first that fits stays.
     for (const double d : {1.0, 2.0}) {
@@ -264,7 +183,7 @@ bool AreaSupport::placeBeside(SurfaceIndex& surface, const double c[3], const Pl
             if (facet == nullptr || !(z > 0.0001))
                 continue;
             const double p[3] = {x, y, z};
-            ConeShape* cone = addCone(p, facet->normal.data(), params.cone, params.removeInternal);
+            ConeShape* cone = addCone(p, facet->normal.data(), settings, removeInternal);
             if (!cone->isDeleted())
                 return true;
             // A trial that does not fit leaves nothing behind.
@@ -300,7 +219,7 @@ int AreaSupport::placeOverHigherSurfaces(const std::vector<GridHit>& lowest, con
             if (materialBelow(*m, c[0], c[1], c[2]))
                 continue;
             if (addCone(c, g.facet->normal.data(), params.cone, params.removeInternal)->isDeleted())
-                placeBeside(beside, c, params);
+                placeBeside(beside, c, params.cone, params.removeInternal);
             ++made;
         }
     }

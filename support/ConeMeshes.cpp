@@ -165,20 +165,29 @@ void ConeShape::buildCylinderWithBase() {
     }
 }
 
+bool ConeShape::trunkRunsBack() const {
+    Vector3D head = HeadEnd;
+    const double top = FootZ - 0.1 + 2.5 * ContactRadius;
+    if (head.z < top + 0.001)
+        head.z = ((head.z + top) * 0.5 - 0.001) + 0.002; // as the mesh raises it
+    const Vector3D t = unit(TrunkFoot - head);
+    return t.dot(unit(-ContactNormal)) > 0.0 || t.dot(FootNormal) > 0.0;
+}
+
 void ConeShape::buildCylinderOnModel() {
+    const bool runsBack = trunkRunsBack();
     FootPoint.z = FootZ - 0.1;
     double top = FootPoint.z + 2.5 * ContactRadius;
     if (HeadEnd.z < top + 0.001) {
         top = (HeadEnd.z + top) * 0.5 - 0.001;
         HeadEnd.z = top + 0.002;
     }
-    const Vector3D m = unit(-ContactNormal);
-    const Vector3D t = unit(TrunkFoot - HeadEnd);
-    if (t.dot(m) > 0.0 || t.dot(FootNormal) > 0.0) {
-        // The trunk would run back into the contact side or into the foot surface.
+    if (runsBack) {
         deleted = 1;
         return;
     }
+    const Vector3D m = unit(-ContactNormal);
+    const Vector3D t = unit(TrunkFoot - HeadEnd);
     Vector3D e1(1, 0, 0), b(0, 1, 0), c(0, 1, 0), headNu;
     const bool headMitre = tilted(ContactNormal);
     if (headMitre) {

@@ -188,7 +188,9 @@ bool ConeShape::place() {
     FootPoint -= FootNormal * (0.15 * r);
     FootTipCentre = FootPoint + FootNormal * (0.5 * r);
     TrunkFoot = FootPoint + FootNormal * (0.6 * HeadExtend);
-    if (TrunkFoot.z > HeadEnd.z) {
+    // Too short for its head and foot; a cylinder whose mesh could not be
+    // drawn goes now, not when its mesh is built, so that it holds no place.
+    if (TrunkFoot.z > HeadEnd.z || (ConeSupportType != 0 && trunkRunsBack())) {
         deleted = 1;
         return true;
     }
@@ -222,9 +224,27 @@ bool ConeShape::keepTrunkClear(const StlObject* mesh) {
         return true;
     axis = axis / length;
     const Vector3D from = foot + axis * bottom, to = HeadEnd - axis * top;
-    if (!mesh->truncatedConeHitsMesh(from.data(), bottom, to.data(), top))
+    if (!mesh->truncatedConeHitsMesh(from.data(), bottom, to.data(), top) &&
+        !runsThroughPart(*mesh, from, to))
         return true;
     deleted = 1;
+    return false;
+}
+
+bool ConeShape::runsThroughPart(const StlObject& mesh, const Vector3D& from, const Vector3D& to) const {
+    // On a closed surface a trunk that meets no facet lies outside the part.
+    // On an open one it may enter where a face is missing, or hang from a face
+    // wound the wrong way: its axis is sampled every millimetre.
+    const SupportGen* gen = container();
+    if (gen == nullptr || !gen->surfaceOpen())
+        return false;
+    const double length = std::sqrt((to - from).lengthSquared());
+    const int n = static_cast<int>(std::min(std::ceil(length), 1000.0));
+    for (int k = 0; k <= n; ++k) {
+        const Vector3D p = from + (to - from) * (n > 0 ? static_cast<double>(k) / n : 0.0);
+        if (mesh.isEnclosedUpAndDown(p.data()))
+            return true;
+    }
     return false;
 }
 

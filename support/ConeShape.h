@@ -53,8 +53,18 @@ public:
     void markPlaced() { placed = true; }
     // Whether the head as drawn for this cone's support type meets the model.
     bool headHitsMesh(const topolib::StlObject& mesh) const;
-    // Deletes the placed cone when its trunk as drawn meets the model; false then.
+    // Deletes the placed cone when its trunk as drawn meets the model, or runs
+    // through it (runsThroughPart); false then.
     bool keepTrunkClear(const topolib::StlObject* mesh);
+    // Whether the trunk's axis from `from` to `to` runs through the part where
+    // its surface closes round it (asked only of a container whose surface is
+    // open).
+    bool runsThroughPart(const topolib::StlObject& mesh, const topolib::Vector3D& from,
+                         const topolib::Vector3D& to) const;
+    // For a cylinder support standing on the model: whether its trunk, as the
+    // mesh draws it, would run back into the contact side or into the foot's
+    // surface (a head end too close above the foot); such a cone is not drawn.
+    bool trunkRunsBack() const;
     // Frees the cone's own mesh and the bars of every link it takes part in.
     void clearMesh();
     // How many links trimLinks keeps.

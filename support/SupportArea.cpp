@@ -163,6 +163,16 @@ void LowestPointSupport::placeContacts(const PlacementParams& params) {
         deleteShapes();
         cone = addCone(vertex->pos.data(), down.data(), params.cone, false);
     }
+    if (cone->isDeleted()) {
+        // Too little room below the point for the head and the foot (a corner
+        // just above a lower face): both half as long.
+        deleteShapes();
+        cone = addCone(vertex->pos.data(), down.data(), halfHead(params.cone), false);
+        if (cone->isDeleted()) {
+            deleteShapes();
+            cone = addCone(vertex->pos.data(), down.data(), params.cone, false);
+        }
+    }
     if (params.removeInternal)
         cone->dropIfEndsOnModel();
 }

@@ -20,6 +20,7 @@ namespace support {
 
 class AbtShape;
 class ConeShape;
+class ContactCells;
 class SupportGen;
 struct GridAxis;
 struct GridHit;
@@ -44,6 +45,13 @@ struct ConeSettings {
     double baseThickness = 1.0;
     double baseSize = 4.0;
 };
+
+// The settings with the head (and so the foot) half as long: a cone for a
+// place with too little room below it for the preset's.
+inline ConeSettings halfHead(ConeSettings settings) {
+    settings.headExtend *= 0.5;
+    return settings;
+}
 
 // What the regions, cones and bars of a container are placed and built with,
 // fixed by the container for a whole run (SupportGen::placementParams, the one
@@ -126,8 +134,9 @@ public:
     // Cones on a planar grid over the region's box, on the region's own facets
     // (selected by their group id); one fallback cone when the grid finds none.
     void placeContacts(const PlacementParams& params) override;
-    // Every point of the grid (at least the fallback's one); none when every
-    // corner of the region's facets lies at or below the platform.
+    // Every point of the grid (at least the fallback's one) and the most the
+    // reach pass adds; none when every corner of the region's facets lies at
+    // or below the platform.
     std::uint64_t coneBound(const PlacementParams& params) const override;
     // The grid placeContacts samples at the placement's spacing: false when
     // the box is not a finite, non-negative extent (no grid).
@@ -145,6 +154,10 @@ public:
                                                 const double* minArea, const double* tolerance);
     // Stores the id and writes it into the group field of every own triangle.
     void setAreaId(uint32_t id) override;
+    // After every region placed its cones: cones wherever an overhang region
+    // hangs past the layer below out of every contact's reach (the spacing less
+    // a fifth), the rims and bands narrower than the grid's step included.
+    static void reachEveryOverhang(const std::vector<SupportAreaAbs*>& areas, const PlacementParams& params);
 
     // The region's facets in joining order (entries may be null for a project
     // that named a missing triangle; they are skipped).
@@ -170,12 +183,24 @@ private:
     class SurfaceIndex;
     void placeFallback(const PlacementParams& params);
     // A cone on the region's surface near c where one fits; whether one did.
-    bool placeBeside(SurfaceIndex& surface, const double c[3], const PlacementParams& params);
+    bool placeBeside(SurfaceIndex& surface, const double c[3], const ConeSettings& settings,
+                     bool removeInternal);
     // Cones on the region's surfaces that lie over its lowest ones at the grid
     // points `lowest` and hang past the layer below; the number of grid points
     // given one.
     int placeOverHigherSurfaces(const std::vector<GridHit>& lowest, const GridAxis& xs, const GridAxis& ys,
                                 SurfaceIndex& beside, const PlacementParams& params);
+    class ModelProbe;
+    // Cones where the region hangs past the layer below and no contact of
+    // `contacts` lies within their reach: along the rim first, then over the
+    // facets; each new contact joins `contacts`. `model` answers where the
+    // model lies. The number made, at most reachBound.
+    int placeWhereUnreached(ContactCells& contacts, ModelProbe& model, const PlacementParams& params);
+    std::uint64_t reachBound(const PlacementParams& params) const;
+    // A live cone at `at` on the facet, or beside it, with the preset head or
+    // else one half as long; null (nothing added) when none fits.
+    ConeShape* placeAt(SurfaceIndex& surface, const topolib::Vector3D& at, const topolib::StlTriangle& facet,
+                       const PlacementParams& params);
 };
 
 // One cone at an isolated lowest vertex.

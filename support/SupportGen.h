@@ -125,6 +125,15 @@ public:
     int turnedShellCount() const { return m_turnedShells; }
     // What the user reads when shells were turned (empty when none were).
     std::string turnedShellText() const;
+    // What the user reads before supports are generated for a mesh that is not
+    // closed (its edges without exactly two facets counted); empty for a
+    // closed one.
+    std::string openSurfaceText() const;
+    // Whether the last generation found the owner's surface open: a cone whose
+    // trunk runs where the surface closes round it (in through a missing face,
+    // or hanging from a face wound the wrong way) is then deleted as one that
+    // meets the model.
+    bool surfaceOpen() const { return m_surfaceOpen; }
     std::uint64_t refusedConeCount() const { return m_refusedCones; }
     // What the user reads about the last failure (empty when there is none):
     // one or two sentences in English that say what was not done, why, and what
@@ -336,6 +345,7 @@ private:
     Failure m_failure = Failure::None;
     std::uint64_t m_refusedCones = 0;
     int m_turnedShells = 0;
+    bool m_surfaceOpen = false;
 };
 
 } // namespace support

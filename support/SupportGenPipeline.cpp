@@ -8,6 +8,7 @@
 #include "support/ScopeGuard.h"
 #include "support/ShapeMesh.h"
 #include "support/SupportGen.h"
+#include "topolib/MeshBoolean.h"
 #include "topolib/NeighbourhoodWalks.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlObject.h"
@@ -77,6 +78,7 @@ bool SupportGen::generate(const ProgressMonitor& progress) {
         m_failure = Failure::NoSurface;
         return false;
     }
+    m_surfaceOpen = topolib::countUnpairedEdges(*owner) > 0;
     try {
         const ShapeMemoryCheck check;
         return runGeneration(progress);
@@ -178,6 +180,16 @@ std::string SupportGen::turnedShellText() const {
         return std::string();
     return "The model's surface was inside out (its faces pointed into the model). It has been turned the "
            "right way out before supports were generated.";
+}
+
+std::string SupportGen::openSurfaceText() const {
+    const std::size_t open = owner != nullptr ? topolib::countUnpairedEdges(*owner) : 0;
+    if (open == 0)
+        return std::string();
+    return "This object is not closed: " + std::to_string(open) +
+           " of its edges are open. Its supports follow the surface as it is: where faces are missing, parts "
+           "behind them may get no support, and no support is placed through the part where its surface "
+           "closes round it. Repair the object for complete supports.";
 }
 
 std::uint64_t SupportGen::plannedMeshBytes() const {
@@ -723,6 +735,7 @@ bool SupportGen::placeAndBuild(const ProgressMonitor& progress, bool reset) {
         if ((i + 1) % std::max<std::size_t>(1, n / 10) == 0)
             progress.report((20 + static_cast<int>(50 * (i + 1) / n)) / 100.0);
     }
+    AreaSupport::reachEveryOverhang(areas, params);
     insertConesIntoGrid();
     thinCrowdedCones(minima);
     holdUntouchedMinima(minima);

@@ -559,6 +559,11 @@ public:
     // crossings more than 0.001 below p, and the upward ray from p.
     bool isInsideByDownwardCount(const double p[3]);
     bool isInsideByUpwardRay(const double p[3]) const;
+    // Whether the surface closes round p, whichever way its facets are wound:
+    // the rays straight up and straight down from p each meet it at an odd
+    // number of distinct points (false without an octree). Where a face is
+    // missing above or below p, this says nothing of p.
+    bool isEnclosedUpAndDown(const double p[3]) const;
     // Shifts every vertex in x and y by the corrections of the calibration tables
     // (pairs (a, b): position a from `origin` was printed at b) and remembers the
     // shifts; a calibration already applied is taken back first. False, nothing

@@ -73,4 +73,22 @@ bool StlObject::isInsideByUpwardRay(const double p[3]) const {
     return collector.isInside();
 }
 
+bool StlObject::isEnclosedUpAndDown(const double p[3]) const {
+    const ToleranceScope scope(toleranceScale());
+    const MeshOctree* tree = octree();
+    if (!tree)
+        return false;
+    for (const double dz : {1.0, -1.0}) {
+        const double d[3] = {0.0, 0.0, dz};
+        std::set<StlTriangle*> hits;
+        tree->collectRayHits(octreeOrigin(), octreeEdge(), p, d, &hits);
+        RayHitCollector collector(p, d);
+        for (const StlTriangle* t : hits)
+            collector.add(t);
+        if (collector.distinctHits() % 2 == 0)
+            return false;
+    }
+    return true;
+}
+
 } // namespace topolib

@@ -131,44 +131,169 @@ bool outlinesNear(const Loop& a, const Loop& b, double r) {
     return false;
 }
 
+// The outlines of a layer by square cells of their boxes, so that a point or a
+// box meets only the outlines around it. An outline whose box spans many cells
+// (a layer's outer outline) is kept aside and always offered.
+class LoopIndex {
+public:
+    explicit LoopIndex(const std::vector<Loop>* loops = nullptr) : m_loops(loops) {
+        if (loops == nullptr || loops->empty())
+            return;
+        for (const Loop& l : *loops)
+            for (int k = 0; k < 2; ++k) {
+                m_lo[k] = std::min(m_lo[k], l.lo[k]);
+                m_hi[k] = std::max(m_hi[k], l.hi[k]);
+            }
+        const int side = static_cast<int>(std::min(1024.0, std::ceil(std::sqrt(double(loops->size())))));
+        for (int k = 0; k < 2; ++k) {
+            m_n[k] = side;
+            m_cell[k] = std::max((m_hi[k] - m_lo[k]) / side, 1e-9);
+        }
+        m_cells.resize(std::size_t(m_n[0]) * std::size_t(m_n[1]));
+        m_stamp.assign(loops->size(), 0);
+        for (std::size_t i = 0; i < loops->size(); ++i) {
+            const Loop& l = (*loops)[i];
+            const int i0 = cellOf(l.lo[0], 0), i1 = cellOf(l.hi[0], 0), j0 = cellOf(l.lo[1], 1),
+                      j1 = cellOf(l.hi[1], 1);
+            if ((i1 - i0 + 1) * (j1 - j0 + 1) > 64) {
+                m_wide.push_back(i);
+                continue;
+            }
+            for (int a = i0; a <= i1; ++a)
+                for (int b = j0; b <= j1; ++b)
+                    m_cells[std::size_t(b) * std::size_t(m_n[0]) + std::size_t(a)].push_back(i);
+        }
+    }
+
+    void rebind(const std::vector<Loop>* loops) { m_loops = loops; }
+
+    // Calls f(i) for every outline i whose box holds p, bounds included: the
+    // only ones whose winding about p can differ from 0.
+    template <typename F> void holding(const P& p, F&& f) const {
+        if (m_loops == nullptr)
+            return;
+        auto test = [&](std::size_t i) {
+            const Loop& l = (*m_loops)[i];
+            if (p.x >= l.lo[0] && p.x <= l.hi[0] && p.y >= l.lo[1] && p.y <= l.hi[1])
+                f(i);
+        };
+        for (std::size_t i : m_wide)
+            test(i);
+        if (p.x < m_lo[0] || p.x > m_hi[0] || p.y < m_lo[1] || p.y > m_hi[1])
+            return;
+        for (std::size_t i :
+             m_cells[std::size_t(cellOf(p.y, 1)) * std::size_t(m_n[0]) + std::size_t(cellOf(p.x, 0))])
+            test(i);
+    }
+
+    // Calls f(i), once each, for every outline i whose box comes within r of
+    // the box lo-hi; f returns true to stop. Whether it stopped.
+    template <typename F> bool near(const double lo[2], const double hi[2], double r, F&& f) {
+        if (m_loops == nullptr)
+            return false;
+        ++m_visit;
+        auto test = [&](std::size_t i) {
+            const Loop& l = (*m_loops)[i];
+            if (m_stamp[i] == m_visit)
+                return false;
+            m_stamp[i] = m_visit;
+            return lo[0] - r <= l.hi[0] && l.lo[0] - r <= hi[0] && lo[1] - r <= l.hi[1] &&
+                   l.lo[1] - r <= hi[1] && f(i);
+        };
+        for (std::size_t i : m_wide)
+            if (test(i))
+                return true;
+        if (lo[0] - r > m_hi[0] || hi[0] + r < m_lo[0] || lo[1] - r > m_hi[1] || hi[1] + r < m_lo[1])
+            return false;
+        const int i0 = cellOf(lo[0] - r, 0), i1 = cellOf(hi[0] + r, 0), j0 = cellOf(lo[1] - r, 1),
+                  j1 = cellOf(hi[1] + r, 1);
+        for (int b = j0; b <= j1; ++b)
+            for (int a = i0; a <= i1; ++a)
+                for (std::size_t i : m_cells[std::size_t(b) * std::size_t(m_n[0]) + std::size_t(a)])
+                    if (test(i))
+                        return true;
+        return false;
+    }
+
+private:
+    int cellOf(double v, int k) const {
+        const double c = std::floor((v - m_lo[k]) / m_cell[k]);
+        return static_cast<int>(std::max(0.0, std::min(c, double(m_n[k] - 1))));
+    }
+
+    const std::vector<Loop>* m_loops;
+    double m_lo[2] = {std::numeric_limits<double>::max(), std::numeric_limits<double>::max()};
+    double m_hi[2] = {-std::numeric_limits<double>::max(), -std::numeric_limits<double>::max()};
+    double m_cell[2] = {1.0, 1.0};
+    int m_n[2] = {1, 1};
+    std::vector<std::vector<std::size_t>> m_cells;
+    std::vector<std::size_t> m_wide;
+    std::vector<uint32_t> m_stamp;
+    uint32_t m_visit = 0;
+};
+
 // The material of a layer: what lies inside its outlines by the non-zero
 // rule, so that overlapping shells (and overlapping support shapes) add up
 // and a mesh wound inside out still has its material inside.
 struct Layer {
     std::vector<Loop> loops;
+    LoopIndex index;
+
+    Layer() = default;
+    explicit Layer(std::vector<Loop> l) : loops(std::move(l)), index(&loops) {}
+    // A moved vector keeps its elements where they were: the index stays good.
+    Layer(Layer&& o) noexcept : loops(std::move(o.loops)), index(std::move(o.index)) { index.rebind(&loops); }
+    Layer& operator=(Layer&& o) noexcept {
+        loops = std::move(o.loops);
+        index = std::move(o.index);
+        index.rebind(&loops);
+        return *this;
+    }
 
     bool covers(const P& p) const {
         int w = 0;
-        for (const Loop& l : loops)
-            w += windingOf(l, p);
+        index.holding(p, [&](std::size_t i) { w += windingOf(loops[i], p); });
         return w != 0;
     }
 };
 
 // A region of a layer: outlines that bound one connected piece of material
 // (an outer outline, the outlines of its holes, and outlines of shells that
-// overlap it).
+// overlap it), given by their places in the layer.
 struct Region {
-    std::vector<const Loop*> loops;
-    bool covers(const P& p) const {
+    std::vector<std::size_t> loops;
+};
+
+// The region each outline of the layer belongs to, and the regions: what
+// lies inside the outlines of one region by the non-zero rule is its material.
+struct Regions {
+    std::vector<Region> list;
+    std::vector<std::size_t> of; // outline -> region
+
+    bool covers(const Layer& layer, std::size_t region, const P& p) const {
         int w = 0;
-        for (const Loop* l : loops)
-            w += windingOf(*l, p);
+        layer.index.holding(p, [&](std::size_t i) {
+            if (of[i] == region)
+                w += windingOf(layer.loops[i], p);
+        });
         return w != 0;
     }
 };
 
-std::vector<Region> regionsOf(const std::vector<Loop>& loops) {
+Regions regionsOf(Layer& layer) {
+    const std::vector<Loop>& loops = layer.loops;
     const std::size_t n = loops.size();
     std::vector<double> area(n);
     for (std::size_t i = 0; i < n; ++i)
         area[i] = signedArea(loops[i]);
     // Largest first, so that every loop's holder is settled before it.
-    std::vector<std::size_t> order(n);
+    std::vector<std::size_t> order(n), rank(n);
     for (std::size_t i = 0; i < n; ++i)
         order[i] = i;
     std::sort(order.begin(), order.end(),
               [&](std::size_t a, std::size_t b) { return std::fabs(area[a]) > std::fabs(area[b]); });
+    for (std::size_t oi = 0; oi < n; ++oi)
+        rank[order[oi]] = oi;
     std::vector<std::size_t> cluster(n);
     std::vector<bool> hole(n, false);
     auto find = [&](std::size_t i) {
@@ -179,14 +304,16 @@ std::vector<Region> regionsOf(const std::vector<Loop>& loops) {
     for (std::size_t oi = 0; oi < n; ++oi) {
         const std::size_t i = order[oi];
         cluster[i] = i;
-        // The smallest larger loop holding this one.
+        // The smallest larger loop holding this one (the first in order of
+        // those as small).
         std::size_t holder = n;
-        for (std::size_t oj = 0; oj < oi; ++oj) {
-            const std::size_t j = order[oj];
-            if (boxesNear(loops[i], loops[j], 0.0) && windingOf(loops[j], loops[i].pts.front()) != 0 &&
-                (holder == n || std::fabs(area[j]) < std::fabs(area[holder])))
+        const P& front = loops[i].pts.front();
+        layer.index.holding(front, [&](std::size_t j) {
+            if (rank[j] < oi && windingOf(loops[j], front) != 0 &&
+                (holder == n || std::fabs(area[j]) < std::fabs(area[holder]) ||
+                 (std::fabs(area[j]) == std::fabs(area[holder]) && rank[j] < rank[holder])))
                 holder = j;
-        }
+        });
         if (holder == n)
             continue;
         const bool sameTurn = (area[i] > 0.0) == (area[holder] > 0.0);
@@ -202,48 +329,58 @@ std::vector<Region> regionsOf(const std::vector<Loop>& loops) {
         // Otherwise material inside a hole: a region of its own.
     }
     // Outer outlines that cross belong to one region.
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = i + 1; j < n; ++j)
-            if (!hole[i] && !hole[j] && find(i) != find(j) && outlinesNear(loops[i], loops[j], 0.0))
+    for (std::size_t i = 0; i < n; ++i) {
+        if (hole[i])
+            continue;
+        layer.index.near(loops[i].lo, loops[i].hi, 0.0, [&](std::size_t j) {
+            if (j > i && !hole[j] && find(i) != find(j) && outlinesNear(loops[i], loops[j], 0.0))
                 cluster[find(i)] = find(j);
-    std::vector<Region> regions;
+            return false;
+        });
+    }
+    Regions regions;
+    regions.of.assign(n, 0);
     std::vector<int> index(n, -1);
     for (std::size_t oi = 0; oi < n; ++oi) {
         const std::size_t i = order[oi];
         const std::size_t c = find(i);
         if (index[c] < 0) {
-            index[c] = static_cast<int>(regions.size());
-            regions.emplace_back();
+            index[c] = static_cast<int>(regions.list.size());
+            regions.list.emplace_back();
         }
-        regions[static_cast<std::size_t>(index[c])].loops.push_back(&loops[i]);
+        regions.of[i] = static_cast<std::size_t>(index[c]);
+        regions.list[static_cast<std::size_t>(index[c])].loops.push_back(i);
     }
     return regions;
 }
 
-// Whether some material of `below` lies within r of the region: a point of
-// the region on it, a point of it in the region, or outlines that close.
-bool touches(const Region& region, const Layer& below, double r) {
-    for (const Loop* l : region.loops)
-        for (const P& p : l->pts)
+// Whether some material of `below` lies within r of region k of `layer`: a
+// point of the region on it, a point of it in the region, or outlines that
+// close.
+bool touches(const Layer& layer, const Regions& regions, std::size_t k, Layer& below, double r) {
+    const Region& region = regions.list[k];
+    double lo[2] = {std::numeric_limits<double>::max(), std::numeric_limits<double>::max()};
+    double hi[2] = {-std::numeric_limits<double>::max(), -std::numeric_limits<double>::max()};
+    for (std::size_t i : region.loops) {
+        const Loop& l = layer.loops[i];
+        for (const P& p : l.pts)
             if (below.covers(p))
                 return true;
-    Loop box; // the region's box (no points)
-    for (const Loop* l : region.loops)
-        for (int k = 0; k < 2; ++k) {
-            box.lo[k] = std::min(box.lo[k], l->lo[k]);
-            box.hi[k] = std::max(box.hi[k], l->hi[k]);
+        for (int c = 0; c < 2; ++c) {
+            lo[c] = std::min(lo[c], l.lo[c]);
+            hi[c] = std::max(hi[c], l.hi[c]);
         }
-    for (const Loop& l : below.loops) {
-        if (!boxesNear(box, l, r))
-            continue;
-        for (const P& p : l.pts)
-            if (region.covers(p))
-                return true;
-        for (const Loop* own : region.loops)
-            if (outlinesNear(*own, l, r))
-                return true;
     }
-    return false;
+    return below.index.near(lo, hi, r, [&](std::size_t j) {
+        const Loop& l = below.loops[j];
+        for (const P& p : l.pts)
+            if (regions.covers(layer, k, p))
+                return true;
+        for (std::size_t i : region.loops)
+            if (outlinesNear(layer.loops[i], l, r))
+                return true;
+        return false;
+    });
 }
 
 } // namespace
@@ -265,22 +402,29 @@ Result findIslands(topolib::StlObject& model, const std::vector<topolib::StlTria
     for (const topolib::StlVertex* v : model.vertices())
         top = std::max(top, v->z());
     const double h = settings.layer;
+    // The supports are sliced only below the layers that hold an island.
     Layer modelBelow, supportBelow;
+    long supportLayer = -1;
     bool platform = true; // the layer below is the platform
     for (long k = 0; (static_cast<double>(k) + 0.5) * h <= top; ++k) {
         const double z = (static_cast<double>(k) + 0.5) * h;
-        Layer modelHere, supportHere;
-        modelHere.loops = loopsAt(model, z);
-        supportHere.loops = soup.empty() ? std::vector<Loop>() : loopsAt(*supportMesh, z);
+        Layer modelHere(loopsAt(model, z));
         if (!platform) {
-            for (const Region& r : regionsOf(modelHere.loops)) {
-                if (touches(r, modelBelow, settings.touch))
+            const Regions regions = regionsOf(modelHere);
+            for (std::size_t r = 0; r < regions.list.size(); ++r) {
+                if (touches(modelHere, regions, r, modelBelow, settings.touch))
                     continue;
+                if (supportLayer != k - 1) {
+                    const double zb = (static_cast<double>(k - 1) + 0.5) * h;
+                    supportBelow = Layer(soup.empty() ? std::vector<Loop>() : loopsAt(*supportMesh, zb));
+                    supportLayer = k - 1;
+                }
+                const Loop& first = modelHere.loops[regions.list[r].loops.front()];
                 Island island;
-                island.x = r.loops.front()->pts.front().x;
-                island.y = r.loops.front()->pts.front().y;
+                island.x = first.pts.front().x;
+                island.y = first.pts.front().y;
                 island.z = z;
-                island.supported = touches(r, supportBelow, settings.touch);
+                island.supported = touches(modelHere, regions, r, supportBelow, settings.touch);
                 ++result.islands;
                 result.unsupported += island.supported ? 0 : 1;
                 result.list.push_back(island);
@@ -288,7 +432,6 @@ Result findIslands(topolib::StlObject& model, const std::vector<topolib::StlTria
         }
         platform = false;
         modelBelow = std::move(modelHere);
-        supportBelow = std::move(supportHere);
     }
     return result;
 }

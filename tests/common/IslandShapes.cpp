@@ -241,6 +241,177 @@ std::vector<Shape> all() {
     };
 }
 
+TriangleSoup lathe(const std::vector<std::array<double, 2>>& profile, int sides) {
+    auto at = [&](std::size_t i, int k) {
+        const double a = 2.0 * kPi * (k % sides) / sides, r = profile[i][0];
+        return Point{r * std::cos(a), r * std::sin(a), profile[i][1]};
+    };
+    TriangleSoup s;
+    const std::size_t n = profile.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t j = (i + 1) % n;
+        for (int k = 0; k < sides; ++k) {
+            // A point on the axis is one corner, not two.
+            if (profile[i][0] > 0.0)
+                s.push_back({{at(i, k), at(i, k + 1), at(j, k + 1)}});
+            if (profile[j][0] > 0.0)
+                s.push_back({{at(i, k), at(j, k + 1), at(j, k)}});
+        }
+    }
+    return outward(std::move(s));
+}
+
+TriangleSoup blocks(const std::vector<Block>& boxes) {
+    std::array<std::vector<double>, 3> lines;
+    for (const Block& b : boxes)
+        for (int k = 0; k < 3; ++k) {
+            lines[k].push_back(b[0][k]);
+            lines[k].push_back(b[1][k]);
+        }
+    for (auto& l : lines) {
+        std::sort(l.begin(), l.end());
+        l.erase(std::unique(l.begin(), l.end()), l.end());
+    }
+    const int n[3] = {int(lines[0].size()) - 1, int(lines[1].size()) - 1, int(lines[2].size()) - 1};
+    auto filled = [&](int i, int j, int k) {
+        if (i < 0 || j < 0 || k < 0 || i >= n[0] || j >= n[1] || k >= n[2])
+            return false;
+        const Point c{(lines[0][i] + lines[0][i + 1]) / 2, (lines[1][j] + lines[1][j + 1]) / 2,
+                      (lines[2][k] + lines[2][k + 1]) / 2};
+        for (const Block& b : boxes)
+            if (c[0] > b[0][0] && c[0] < b[1][0] && c[1] > b[0][1] && c[1] < b[1][1] && c[2] > b[0][2] &&
+                c[2] < b[1][2])
+                return true;
+        return false;
+    };
+    TriangleSoup s;
+    for (int i = 0; i < n[0]; ++i)
+        for (int j = 0; j < n[1]; ++j)
+            for (int k = 0; k < n[2]; ++k) {
+                if (!filled(i, j, k))
+                    continue;
+                const int cell[3] = {i, j, k};
+                for (int axis = 0; axis < 3; ++axis)
+                    for (int side = 0; side < 2; ++side) {
+                        int next[3] = {i, j, k};
+                        next[axis] += side == 0 ? -1 : 1;
+                        if (filled(next[0], next[1], next[2]))
+                            continue;
+                        // The face's corners counter-clockwise seen from outside.
+                        const int u = (axis + 1) % 3, v = (axis + 2) % 3;
+                        auto corner = [&](int du, int dv) {
+                            Point p;
+                            p[axis] = lines[axis][cell[axis] + side];
+                            p[u] = lines[u][cell[u] + du];
+                            p[v] = lines[v][cell[v] + dv];
+                            return p;
+                        };
+                        Point q[4] = {corner(0, 0), corner(1, 0), corner(1, 1), corner(0, 1)};
+                        if (side == 0)
+                            std::swap(q[1], q[3]);
+                        s.push_back({{q[0], q[1], q[2]}});
+                        s.push_back({{q[0], q[2], q[3]}});
+                    }
+            }
+    return s;
+}
+
+TriangleSoup metricScrew() {
+    const double pitch = 1.5, major = 5.0, minor = major - 0.625 * 0.866025 * pitch, shank = 30.0;
+    const double head = 6.4, flats = 8.0;
+    const int sides = 96, rowsPerPitch = 12;
+    // The thread's radius at angle a and height z over one turn of the profile.
+    auto thread = [&](double a, double z) {
+        double u = z / pitch - a / (2.0 * kPi);
+        u -= std::floor(u);
+        double r = minor;
+        if (u < 0.125)
+            r = major;
+        else if (u < 0.4375)
+            r = major - (major - minor) * (u - 0.125) / 0.3125;
+        else if (u >= 0.6875)
+            r = minor + (major - minor) * (u - 0.6875) / 0.3125;
+        return z < 1.0 ? std::min(r, minor + (major - minor) * z) : r;
+    };
+    struct Row {
+        double z;
+        int kind; // 0 pole, 1 thread, 2 head
+    };
+    std::vector<Row> rows{{0.0, 0}};
+    const int threadRows = static_cast<int>(std::lround(shank / pitch)) * rowsPerPitch;
+    for (int j = 0; j <= threadRows; ++j)
+        rows.push_back({shank * j / threadRows, 1});
+    rows.push_back({shank, 2});
+    rows.push_back({shank + head, 2});
+    rows.push_back({shank + head, 0});
+    auto at = [&](const Row& row, int i) -> Point {
+        const double a = 2.0 * kPi * (i % sides) / sides;
+        double r = 0.0;
+        if (row.kind == 1)
+            r = thread(a, row.z);
+        else if (row.kind == 2)
+            r = flats / std::cos(std::fmod(a, kPi / 3.0) - kPi / 6.0);
+        return {r * std::cos(a), r * std::sin(a), row.z};
+    };
+    TriangleSoup s;
+    for (std::size_t j = 0; j + 1 < rows.size(); ++j)
+        for (int i = 0; i < sides; ++i) {
+            const Point a = at(rows[j], i), b = at(rows[j], i + 1);
+            const Point c = at(rows[j + 1], i + 1), d = at(rows[j + 1], i);
+            if (rows[j].kind != 0)
+                s.push_back({{a, b, c}});
+            if (rows[j + 1].kind != 0)
+                s.push_back({{a, c, d}});
+        }
+    return outward(std::move(s));
+}
+
+std::vector<Block> bracketBlocks() {
+    return {
+        // Walls under a top plate, and the plate.
+        {{{2, 2, 0}, {5, 38, 16}}},
+        {{{55, 2, 0}, {58, 38, 16}}},
+        {{{5, 2, 0}, {55, 5, 16}}},
+        {{{5, 35, 0}, {55, 38, 16}}},
+        {{{2, 2, 16}, {58, 38, 20}}},
+        // A flange round the walls.
+        {{{0, 0, 6}, {2, 40, 8}}},
+        {{{58, 0, 6}, {60, 40, 8}}},
+        {{{2, 0, 6}, {58, 2, 8}}},
+        {{{2, 38, 6}, {58, 40, 8}}},
+        // Bosses hanging from the ceiling, a rail along one inner wall.
+        {{{12, 14, 9}, {18, 20, 16}}},
+        {{{42, 20, 9}, {48, 26, 16}}},
+        {{{5, 5, 11}, {55, 7, 13}}},
+        // A square collar on top with a lip round its top.
+        {{{22, 12, 20}, {38, 16, 24}}},
+        {{{22, 24, 20}, {38, 28, 24}}},
+        {{{22, 16, 20}, {26, 24, 24}}},
+        {{{34, 16, 20}, {38, 24, 24}}},
+        {{{20, 10, 22}, {22, 30, 24}}},
+        {{{38, 10, 22}, {40, 30, 24}}},
+        {{{22, 10, 22}, {38, 12, 24}}},
+        {{{22, 28, 22}, {38, 30, 24}}},
+    };
+}
+
+std::vector<Shape> machinedParts() {
+    // The housing's half section: counterbore from below, bore with a ring,
+    // body with a flange and a rim at the top.
+    const std::vector<std::array<double, 2>> housing{
+        {22, 0},  {27, 0},  {27, 12}, {30, 12}, {30, 16}, {27, 16}, {27, 26}, {29, 26},
+        {29, 30}, {10, 30}, {10, 22}, {8, 22},  {8, 18},  {10, 18}, {10, 10}, {22, 10}};
+    return {{"housing", lathe(housing, 96)}, {"bracket", blocks(bracketBlocks())}};
+}
+
+std::vector<Pose> machinedPoses() {
+    return {{"up", {}},
+            {"down", {{{1, 0, 0}, 180.0}}},
+            {"x90", {{{1, 0, 0}, 90.0}}},
+            {"y90", {{{0, 1, 0}, 90.0}}},
+            {"tilt", {{{1, 0, 0}, 30.0}, {{0, 1, 0}, 20.0}}}};
+}
+
 std::vector<Rotation> randomRotations(int count, unsigned seed) {
     std::mt19937 random(seed);
     std::normal_distribution<double> normal;

@@ -65,10 +65,48 @@ TEST_F(SceneTest, aFloatingModelThatGetsNoSupportIsReported) {
         ObjectEx* o = addMesh(c.soup);
         o->rebuildOctree();
         ASSERT_TRUE(o->generateSupport());
-        EXPECT_EQ(host->messages.size(), c.told ? 1 : 0);
-        if (c.told && !host->messages.isEmpty()) {
-            EXPECT_TRUE(host->messages.front().contains(QStringLiteral("floats 10.00 mm above the platform")))
-                << host->messages.front().toStdString();
+        // An open surface is told as well, before the work.
+        const QStringList floating = host->messages.filter(QStringLiteral("floats"));
+        EXPECT_EQ(floating.size(), c.told ? 1 : 0);
+        if (c.told && !floating.isEmpty()) {
+            EXPECT_TRUE(floating.front().contains(QStringLiteral("floats 10.00 mm above the platform")))
+                << floating.front().toStdString();
         }
     }
+}
+
+// A model whose surface is open is told so before its supports are computed,
+// through the route every scene message takes; a closed one is not.
+TEST_F(SceneTest, anOpenModelIsToldBeforeItsSupportsAreComputed) {
+    // The host notes, with each message, whether the object had supports yet.
+    struct NotingHost : RecordingSceneHost {
+        int showMessage(const QString& text, int icon, int buttons, int defaultButton) override {
+            const auto gen = watched != nullptr ? watched->supportGenIfAny() : nullptr;
+            hadSupports.push_back(gen != nullptr && gen->areaCount() > 0);
+            icons.push_back(icon);
+            return RecordingSceneHost::showMessage(text, icon, buttons, defaultButton);
+        }
+        ObjectEx* watched = nullptr;
+        std::vector<bool> hadSupports;
+        std::vector<int> icons;
+    };
+    auto* noting = new NotingHost();
+    setSceneHost(noting);
+    delete host;
+    host = noting;
+    ObjectEx* open = addMesh(meshfixtures::openBox(10.0, {0.0, 0.0, 5.0}));
+    ObjectEx* closed = addMesh(meshfixtures::cube(10.0, {20.0, 0.0, 5.0}));
+    for (ObjectEx* o : {open, closed})
+        o->rebuildOctree();
+    noting->watched = open;
+    ASSERT_TRUE(open->generateSupport());
+    ASSERT_EQ(host->messages.size(), 1);
+    EXPECT_TRUE(host->messages.front().contains(QStringLiteral("not closed: 4 of its edges are open")))
+        << host->messages.front().toStdString();
+    EXPECT_EQ(noting->icons.front(), int(SceneMessage::Information));
+    EXPECT_FALSE(noting->hadSupports.front());
+    EXPECT_GT(open->supportGenIfAny()->areaCount(), 0u);
+    noting->watched = closed;
+    ASSERT_TRUE(closed->generateSupport());
+    EXPECT_EQ(host->messages.size(), 1);
 }

@@ -3,7 +3,11 @@
 // NAME_r3.stl turned by the rotations the support tests use, and an inside-out
 // copy of each (NAME_rK_inside_out.stl); then screw.stl, a screw hanging from
 // its head (MeshFixtures' screw), and screw_tilted.stl, the same turned 45
-// degrees about x and then y. Lines "wrote PATH" go to stdout.
+// degrees about x and then y; mscrew.stl, a metric screw hanging from its
+// head (IslandShapes' metricScrew), mscrew_tilted.stl the same turned 45
+// degrees about x and then y, mscrew_standing_tilted.stl standing on its head
+// and so tilted; last the machined parts in their poses
+// (NAME_POSE.stl, e.g. housing_down.stl). Lines "wrote PATH" go to stdout.
 
 #include "IslandShapes.h"
 #include "MeshFixtures.h"
@@ -46,13 +50,28 @@ int main(int argc, char** argv) {
             }
         }
     }
-    // The screw hanging from its head, and turned 45 degrees about x and then y.
+    // The screws hanging from their heads and turned; the machined parts in
+    // their poses.
     const mf::TriangleSoup screw = mf::screw();
-    const mf::TriangleSoup tilted =
-        islandshapes::turned(islandshapes::turned(screw, {1, 0, 0}, 45.0), {0, 1, 0}, 45.0);
-    for (const auto& [name, soup] : {std::pair{"screw", &screw}, {"screw_tilted", &tilted}}) {
+    const mf::TriangleSoup metric = islandshapes::metricScrew();
+    std::vector<std::pair<std::string, mf::TriangleSoup>> singles{
+        {"screw", screw},
+        {"screw_tilted", islandshapes::turned(islandshapes::turned(screw, {1, 0, 0}, 45.0), {0, 1, 0}, 45.0)},
+        {"mscrew", metric},
+        {"mscrew_tilted",
+         islandshapes::turned(islandshapes::turned(metric, {1, 0, 0}, 45.0), {0, 1, 0}, 45.0)},
+        {"mscrew_standing_tilted",
+         islandshapes::turned(islandshapes::turned(metric, {1, 0, 0}, 225.0), {0, 1, 0}, 45.0)}};
+    for (const islandshapes::Shape& part : islandshapes::machinedParts())
+        for (const islandshapes::Pose& pose : islandshapes::machinedPoses()) {
+            mf::TriangleSoup soup = islandshapes::turned(part.soup, {1, 0, 0}, 0.0);
+            for (const islandshapes::Rotation& r : pose.turns)
+                soup = islandshapes::turned(soup, r.axis, r.degrees);
+            singles.emplace_back(part.name + "_" + pose.name, std::move(soup));
+        }
+    for (const auto& [name, soup] : singles) {
         const std::string path = dir + "/" + name + ".stl";
-        auto mesh = mf::buildMesh(*soup, mf::BuildSteps{false, false});
+        auto mesh = mf::buildMesh(soup, mf::BuildSteps{false, false});
         std::vector<topolib::StlTriangle*> triangles(mesh->triangles().begin(), mesh->triangles().end());
         if (fileIo::exportBinaryStl(QString::fromLocal8Bit(path.c_str()).toStdWString(), triangles) != 1) {
             std::fprintf(stderr, "could not write %s\n", path.c_str());

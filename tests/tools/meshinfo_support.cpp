@@ -1,4 +1,4 @@
-// meshinfo FILE --support [--zoffset Z] [--type 0|1] [--base 0|1|2] [--out FILE]:
+// meshinfo FILE --support [--zoffset Z] [--type 0|1] [--base 0|1|2] [--out FILE] [--contacts FILE]:
 // imports the file as the application does (read, edges, shells, octree), lifts
 // the model so that its lowest point lies at Z (default 5), generates supports
 // with the support panel's default parameters and prints one line
@@ -15,8 +15,11 @@
 // the area of the layers that hangs more than 1 mm past the layer below (slices
 // 0.05 mm apart, cells of 0.1 mm or a 500th of the model's width), unreached_mm2
 // the part of it with no cone's contact within 5 mm. With --out the model
-// and its supports are written as one binary STL file. A refused or failed
-// generation also writes its reason to stderr.
+// and its supports are written as one binary STL file (the model's facets
+// first); with --contacts the live cones' contact points as lines "x y z"
+// (for checks outside the program, scripts/overhang_check.py). A refused or failed
+// generation also writes its reason to stderr, and a model that is not closed
+// says so there before the generation.
 
 #include "IslandCheck.h"
 #include "fileIo/MeshFileLoad.h"
@@ -54,7 +57,7 @@ bool parseNumber(const char* text, double* out) {
 
 int runSupport(int argc, char** argv) {
     double zOffset = 5.0, type = 1.0, base = 0.0;
-    std::string outPath;
+    std::string outPath, contactsPath;
     bool ok = argc >= 3;
     for (int i = 3; ok && i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
@@ -66,11 +69,15 @@ int runSupport(int argc, char** argv) {
             ok = parseNumber(argv[++i], &base) && (base == 0.0 || base == 1.0 || base == 2.0);
         else if (std::strcmp(argv[i], "--out") == 0 && hasValue)
             outPath = argv[++i];
+        else if (std::strcmp(argv[i], "--contacts") == 0 && hasValue)
+            contactsPath = argv[++i];
         else
             ok = false;
     }
     if (!ok) {
-        std::fprintf(stderr, "usage: meshinfo FILE --support [--zoffset Z] [--type 0|1] [--base 0|1|2] [--out FILE]\n");
+        std::fprintf(stderr,
+                     "usage: meshinfo FILE --support [--zoffset Z] [--type 0|1] [--base 0|1|2] [--out FILE] "
+                     "[--contacts FILE]\n");
         return 2;
     }
     topolib::StlObject mesh;
@@ -101,6 +108,8 @@ int runSupport(int argc, char** argv) {
     gen.setSupportType(support::supportTypeFromFlag(static_cast<int>(type)), false);
     gen.setBaseType(*support::baseTypeFromStored(static_cast<int>(base)), false);
 
+    if (const std::string open = gen.openSurfaceText(); !open.empty())
+        std::fprintf(stderr, "%s\n", open.c_str());
     const auto start = std::chrono::steady_clock::now();
     const bool generated = gen.generate();
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -162,6 +171,18 @@ int runSupport(int argc, char** argv) {
         all.insert(all.end(), triangles.begin(), triangles.end());
         if (fileIo::exportBinaryStl(fileIo::decodePath(outPath), all) != 1) {
             std::fprintf(stderr, "could not write %s\n", outPath.c_str());
+            return 1;
+        }
+    }
+    if (!contactsPath.empty()) {
+        std::FILE* f = std::fopen(contactsPath.c_str(), "w");
+        bool written = f != nullptr;
+        for (std::size_t i = 0; written && i < contacts.size(); ++i)
+            written = std::fprintf(f, "%.6f %.6f %.6f\n", contacts[i][0], contacts[i][1], contacts[i][2]) > 0;
+        if (f != nullptr && std::fclose(f) != 0)
+            written = false;
+        if (!written) {
+            std::fprintf(stderr, "could not write %s\n", contactsPath.c_str());
             return 1;
         }
     }
