@@ -627,17 +627,26 @@ std::vector<double> growInnerShells(topolib::StlObject& model,
 }
 
 // The surface is closed by construction; should one of the new edges still be
-// open, the hole it borders is filled. Clears the marks of the new edges and
-// the walk marks of every triangle of the model. Returns the open edges met.
+// open, the hole it borders is filled, and the triangles that fill it join the
+// shell whose rim it is. Clears the marks of the new edges and the walk marks
+// of every triangle of the model. Returns the open edges met.
 std::size_t fillOpenInnerEdges(topolib::StlObject& model, const std::deque<topolib::StlEdge*>& edges,
                                unsigned threads) {
     std::size_t open = 0;
+    std::deque<topolib::StlTriangle*> made;
     for (topolib::StlEdge* e : edges) {
         if (e->edgeClass != topolib::kEdgeBoundary || e->marks() != 0)
             continue;
         ++open;
-        if (topolib::FillPolygon* polygon = model.fillHole(e))
-            model.triangulateHolePolygon(polygon);
+        topolib::FillPolygon* polygon = model.fillHole(e);
+        if (!polygon)
+            continue;
+        topolib::StlShell* shell = polygon->shells.empty() ? nullptr : polygon->shells.front();
+        made.clear();
+        model.triangulateHolePolygon(polygon, &made);
+        if (shell)
+            for (topolib::StlTriangle* t : made)
+                shell->addTriangle(t);
     }
     for (topolib::StlEdge* e : edges)
         e->clearMarks();
