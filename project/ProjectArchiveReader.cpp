@@ -241,171 +241,285 @@ IO_ERROR readProjectArchive(QIODevice* device, const MeshFactory& makeMesh, Proj
 
 namespace {
 
-IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& out, const ProgressMonitor& progress,
-                     const MeshReadyFunction& meshReady) {
+// The bytes the descriptor's objects will take, asked for before any of them
+// is read.
+uint64_t declaredObjectBytes(const ProjectDescriptor& descriptor) {
+    uint64_t declared = 0;
+    for (const ProjectObjectInfo& o : descriptor.objects)
+        declared += objectBytes(o.numberTriangles, 0);
+    return declared;
+}
+
+// What an entry's name makes of it.
+struct EntryKind {
+    bool geometry = false;
+    bool descriptor = false;
+    int supportNumber = -1; // -1: not a support entry
+};
+
+EntryKind entryKind(const QString& name) {
+    EntryKind kind;
+    kind.geometry = name.startsWith(kGeometryFolder + QLatin1Char('/')) &&
+                    name.endsWith(QStringLiteral(".vsg"), Qt::CaseInsensitive);
+    kind.supportNumber = entryNumber(name, kSupportFolder, QStringLiteral(".xml"));
+    kind.descriptor = name == kDescriptorName;
+    return kind;
+}
+
+// One pass over an open archive: the entries in archive order, then the
+// support entries that came before their object's geometry entry, then the
+// checks that hand the meshes over to out. The meshes stay here until then,
+// so that a failure at any step frees them all.
+class ArchiveReading {
+public:
+    ArchiveReading(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& out,
+                   const ProgressMonitor& progress, const MeshReadyFunction& meshReady)
+        : zip_(zip), makeMesh_(makeMesh), out_(out), progress_(progress), meshReady_(meshReady) {}
+
+    // Reads the geometry entries, the descriptor and the support entries whose
+    // object is already read, in archive order; stops at the first failure.
+    IO_ERROR readEntries();
+    // Reads the support entries put off by readEntries.
+    IO_ERROR readPendingSupports();
+    // Checks the meshes against the descriptor's records and moves them to
+    // out; drops support entries of no record; asks for the cones' memory.
+    IO_ERROR handOver();
+
+private:
+    void listGeometryNumbers();
+    bool isRead(const EntryKind& kind) const;
+    IO_ERROR readEntry(const QString& name, const EntryKind& kind);
+    IO_ERROR readGeometry(QuaZipFile& file, fileIo::VlrZipFile& stream, const QString& name);
+    IO_ERROR readDescriptorEntry(QuaZipFile& file);
+    void weighGeometryEntries();
+    IO_ERROR readOrPutOffSupport(QuaZipFile& file, int number, const QString& name);
+    bool numbersMatchRecords() const;
+    bool triangleCountsMatch() const;
+    void dropSupportsOfNoRecord();
+
+    QuaZip& zip_;
+    const MeshFactory& makeMesh_;
+    ProjectContents& out_;
+    const ProgressMonitor& progress_;
+    const MeshReadyFunction& meshReady_;
+    // The object numbers of the geometry entries, from the archive's directory.
+    std::set<int> geometryNumbers_;
+    // Support entries met before their object's geometry entry, by name.
+    std::map<int, QString> pendingSupports_;
+    bool haveDescriptor_ = false;
+    std::map<int, std::unique_ptr<topolib::StlObject>> meshes_;
+    // Each geometry entry's share of the progress, in the descriptor's order.
+    std::vector<double> weights_;
+    double progressSum_ = 0;
+};
+
+// The names come from the archive's directory, without reading any entry: a
+// support entry whose object has no geometry entry is passed over unread.
+void ArchiveReading::listGeometryNumbers() {
+    for (const QString& name : zip_.getFileNameList())
+        if (name.startsWith(kGeometryFolder + QLatin1Char('/')))
+            geometryNumbers_.insert(entryNumber(name, kGeometryFolder, QStringLiteral(".vsg")));
+}
+
+// Geometry entries and the descriptor are always read; a support entry only
+// once, and only for an object with a geometry entry and, once the descriptor
+// is read, a record.
+bool ArchiveReading::isRead(const EntryKind& kind) const {
+    const int number = kind.supportNumber;
+    if (number < 0)
+        return kind.geometry || kind.descriptor;
+    return geometryNumbers_.count(number) && !out_.supports.count(number) &&
+           !pendingSupports_.count(number) &&
+           !(haveDescriptor_ && size_t(number) >= out_.descriptor.objects.size());
+}
+
+IO_ERROR ArchiveReading::readEntries() {
+    listGeometryNumbers();
+    size_t entries = 0;
+    for (bool more = zip_.goToFirstFile(); more; more = zip_.goToNextFile()) {
+        if (++entries > 3 * kMaxProjectObjects + 1)
+            return IO_MISC_ERROR;
+        const QString name = zip_.getCurrentFileName();
+        const EntryKind kind = entryKind(name);
+        if (!isRead(kind))
+            continue;
+        const IO_ERROR result = readEntry(name, kind);
+        if (result != IO_SUCCESS)
+            return result;
+    }
+    return IO_SUCCESS;
+}
+
+// Opens the current entry and reads it by its kind.
+IO_ERROR ArchiveReading::readEntry(const QString& name, const EntryKind& kind) {
+    fileIo::VlrZipFile stream(&zip_);
+    QuaZipFile& file = stream.device();
+    if (!file.open(QIODevice::ReadOnly)) {
+        logString("Error Open curContentFile: " + file.errorString().toStdString());
+        return IO_ZIP_FAILED;
+    }
+    if (kind.geometry)
+        return readGeometry(file, stream, name);
+    if (kind.descriptor)
+        return readDescriptorEntry(file);
+    return readOrPutOffSupport(file, kind.supportNumber, name);
+}
+
+// A new mesh from the entry, kept under its number; then the entry's share
+// of the progress. IO_MISC_ERROR for a bad or repeated number, or one object
+// too many.
+IO_ERROR ArchiveReading::readGeometry(QuaZipFile& file, fileIo::VlrZipFile& stream, const QString& name) {
+    const int number = entryNumber(name, kGeometryFolder, QStringLiteral(".vsg"));
+    if (number < 0 || meshes_.count(number) || meshes_.size() >= kMaxProjectObjects) {
+        logString("Bad or repeated geometry entry: " + name.toStdString());
+        return IO_MISC_ERROR;
+    }
+    std::unique_ptr<topolib::StlObject> mesh = makeMesh_();
+    const IO_ERROR result = readGeometryEntry(file, stream, *mesh, meshReady_);
+    if (result != IO_SUCCESS) {
+        logString("Load object file '" + name.toStdString() + "' failed");
+        return result;
+    }
+    const size_t k = meshes_.size();
+    meshes_.emplace(number, std::move(mesh));
+    if (k < weights_.size()) {
+        progressSum_ += weights_[k];
+        progress_.report(progressSum_);
+    }
+    return IO_SUCCESS;
+}
+
+// The one descriptor, read to its end and closed; then the memory for every
+// object it declares is asked for, and the geometry entries are weighed.
+IO_ERROR ArchiveReading::readDescriptorEntry(QuaZipFile& file) {
+    if (haveDescriptor_)
+        return IO_MISC_ERROR;
+    haveDescriptor_ = true;
+    if (!readDescriptor(&file, out_.descriptor))
+        return file.getZipError() != UNZ_OK ? IO_ZIP_FAILED : IO_XML_FAILED;
+    IO_ERROR result = drainXml(file, descriptorBounds());
+    if (result == IO_SUCCESS && !closeEntry(file))
+        result = IO_ZIP_FAILED;
+    if (result != IO_SUCCESS)
+        return result;
+    if (!memoryAllows(declaredObjectBytes(out_.descriptor)))
+        return IO_NOT_ENOUGH_MEMORY;
+    weighGeometryEntries();
+    return IO_SUCCESS;
+}
+
+// The geometry entries' shares of the progress, by the triangle counts of the
+// descriptor's records; a scene of no triangles reports nothing in between.
+void ArchiveReading::weighGeometryEntries() {
+    double total = 0;
+    for (const ProjectObjectInfo& o : out_.descriptor.objects)
+        total += o.numberTriangles;
+    if (total > 0)
+        for (const ProjectObjectInfo& o : out_.descriptor.objects)
+            weights_.push_back(o.numberTriangles / total);
+}
+
+// A support entry is read against its object's mesh; before that mesh is
+// read, the entry is closed and put off by name.
+IO_ERROR ArchiveReading::readOrPutOffSupport(QuaZipFile& file, int number, const QString& name) {
+    if (const auto mesh = meshes_.find(number); mesh != meshes_.end())
+        return readSupport(file, *mesh->second, number, out_);
+    pendingSupports_.emplace(number, name);
+    return closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
+}
+
+IO_ERROR ArchiveReading::readPendingSupports() {
+    for (const auto& [number, name] : pendingSupports_) {
+        const auto mesh = meshes_.find(number);
+        if (mesh == meshes_.end())
+            continue;
+        fileIo::VlrZipFile stream(&zip_);
+        QuaZipFile& file = stream.device();
+        if (!zip_.setCurrentFile(name, QuaZip::csSensitive) || !file.open(QIODevice::ReadOnly))
+            return IO_ZIP_FAILED;
+        const IO_ERROR result = readSupport(file, *mesh->second, number, out_);
+        if (result != IO_SUCCESS)
+            return result;
+    }
+    return IO_SUCCESS;
+}
+
+// As many distinct numbers as records, the largest records - 1: they are
+// exactly 0 .. records - 1.
+bool ArchiveReading::numbersMatchRecords() const {
+    const size_t records = out_.descriptor.objects.size();
+    return meshes_.size() == records &&
+           (records == 0 || meshes_.rbegin()->first == static_cast<int>(records) - 1);
+}
+
+// The descriptor counts each object's triangles: an entry that brings none of
+// them, or more, is not the object that was saved. (Files of earlier versions
+// may count a few triangles their entry left out.)
+bool ArchiveReading::triangleCountsMatch() const {
+    for (size_t r = 0; r < out_.meshes.size(); ++r) {
+        const uint64_t declared = out_.descriptor.objects[r].numberTriangles;
+        const uint64_t read = out_.meshes[r]->triangles().size();
+        if (declared > 0 && (read == 0 || read > declared)) {
+            logString("Object " + std::to_string(r) + ": the geometry entry holds " + std::to_string(read) +
+                      " triangles, the descriptor " + std::to_string(declared));
+            return false;
+        }
+    }
+    return true;
+}
+
+void ArchiveReading::dropSupportsOfNoRecord() {
+    const int records = static_cast<int>(out_.descriptor.objects.size());
+    for (auto it = out_.supports.begin(); it != out_.supports.end();)
+        it = it->first < records ? std::next(it) : out_.supports.erase(it);
+}
+
+IO_ERROR ArchiveReading::handOver() {
+    if (!haveDescriptor_) {
+        logText("No project descriptor in the archive");
+        return IO_MISC_ERROR;
+    }
+    if (!numbersMatchRecords()) {
+        logText("_localObjectExList.size() != _qalmObjInforList.size");
+        return IO_MISC_ERROR;
+    }
+    out_.meshes.reserve(meshes_.size());
+    for (auto& entry : meshes_)
+        out_.meshes.push_back(std::move(entry.second));
+    if (!triangleCountsMatch()) {
+        out_ = ProjectContents();
+        return IO_LOAD_OBJECT_FAILED;
+    }
+    dropSupportsOfNoRecord();
+    // The cones' meshes are built when the objects enter the scene: their
+    // memory is asked for now, before anything reaches it.
+    uint64_t cones = 0;
+    for (const auto& entry : out_.supports)
+        cones += coneCount(entry.second);
+    if (cones > 0 && !memoryAllows(cones * kConeMeshBytes)) {
+        logText("Not enough memory for the support cones of the project");
+        out_ = ProjectContents();
+        return IO_NOT_ENOUGH_MEMORY;
+    }
+    return IO_SUCCESS;
+}
+
+IO_ERROR readArchive(QuaZip& zip, const MeshFactory& makeMesh, ProjectContents& out,
+                     const ProgressMonitor& progress, const MeshReadyFunction& meshReady) {
     out = ProjectContents();
     // One memory check per geometry entry: the figures are read once for
     // many small objects, not once for each.
     const MemoryCheckRun memoryRun;
     if (!zip.open(QuaZip::mdUnzip))
         return IO_ZIP_FAILED;
-    // The names come from the archive's directory, without reading any entry:
-    // a support entry whose object has no geometry entry is passed over unread.
-    std::set<int> geometryNumbers;
-    for (const QString& name : zip.getFileNameList())
-        if (name.startsWith(kGeometryFolder + QLatin1Char('/')))
-            geometryNumbers.insert(entryNumber(name, kGeometryFolder, QStringLiteral(".vsg")));
-    // Support entries met before their object's geometry entry, by name: read
-    // once every geometry entry is there.
-    std::map<int, QString> pendingSupports;
-
-    bool haveDescriptor = false;
-    std::map<int, std::unique_ptr<topolib::StlObject>> meshes;
-    std::vector<double> weights;
-    double progressSum = 0;
-    size_t entries = 0;
-    IO_ERROR result = IO_SUCCESS;
-    const QString vsg = QStringLiteral(".vsg"), xml = QStringLiteral(".xml");
-
-    for (bool more = zip.goToFirstFile(); more && result == IO_SUCCESS; more = zip.goToNextFile()) {
-        if (++entries > 3 * kMaxProjectObjects + 1) {
-            result = IO_MISC_ERROR;
-            break;
-        }
-        const QString name = zip.getCurrentFileName();
-        const bool geometry = name.startsWith(kGeometryFolder + QLatin1Char('/')) && name.endsWith(vsg, Qt::CaseInsensitive);
-        const int supportNumber = entryNumber(name, kSupportFolder, xml);
-        const bool descriptor = name == kDescriptorName;
-        if (!geometry && !descriptor && supportNumber < 0)
-            continue;
-        if (supportNumber >= 0 &&
-            (!geometryNumbers.count(supportNumber) || out.supports.count(supportNumber) ||
-             pendingSupports.count(supportNumber) ||
-             (haveDescriptor && size_t(supportNumber) >= out.descriptor.objects.size())))
-            continue;
-
-        fileIo::VlrZipFile stream(&zip);
-        QuaZipFile& file = stream.device();
-        if (!file.open(QIODevice::ReadOnly)) {
-            logString("Error Open curContentFile: " + file.errorString().toStdString());
-            result = IO_ZIP_FAILED;
-            break;
-        }
-        if (geometry) {
-            const int number = entryNumber(name, kGeometryFolder, vsg);
-            if (number < 0 || meshes.count(number) || meshes.size() >= kMaxProjectObjects) {
-                logString("Bad or repeated geometry entry: " + name.toStdString());
-                result = IO_MISC_ERROR;
-                break;
-            }
-            std::unique_ptr<topolib::StlObject> mesh = makeMesh();
-            result = readGeometryEntry(file, stream, *mesh, meshReady);
-            if (result != IO_SUCCESS) {
-                logString("Load object file '" + name.toStdString() + "' failed");
-                break;
-            }
-            const size_t k = meshes.size();
-            meshes.emplace(number, std::move(mesh));
-            if (k < weights.size()) {
-                progressSum += weights[k];
-                progress.report(progressSum);
-            }
-        } else if (descriptor) {
-            if (haveDescriptor) {
-                result = IO_MISC_ERROR;
-                break;
-            }
-            haveDescriptor = true;
-            if (!readDescriptor(&file, out.descriptor)) {
-                result = file.getZipError() != UNZ_OK ? IO_ZIP_FAILED : IO_XML_FAILED;
-                break;
-            }
-            result = drainXml(file, descriptorBounds());
-            if (result == IO_SUCCESS && !closeEntry(file))
-                result = IO_ZIP_FAILED;
-            if (result != IO_SUCCESS)
-                break;
-            // Every object is asked for before any is read.
-            uint64_t declared = 0;
-            for (const ProjectObjectInfo& o : out.descriptor.objects)
-                declared += objectBytes(o.numberTriangles, 0);
-            if (!memoryAllows(declared)) {
-                result = IO_NOT_ENOUGH_MEMORY;
-                break;
-            }
-            // Weigh the geometry entries by their triangle counts; a scene of
-            // no triangles reports nothing in between.
-            double total = 0;
-            for (const ProjectObjectInfo& o : out.descriptor.objects)
-                total += o.numberTriangles;
-            if (total > 0)
-                for (const ProjectObjectInfo& o : out.descriptor.objects)
-                    weights.push_back(o.numberTriangles / total);
-        } else if (const auto mesh = meshes.find(supportNumber); mesh != meshes.end()) {
-            result = readSupport(file, *mesh->second, supportNumber, out);
-        } else {
-            pendingSupports.emplace(supportNumber, name);
-            result = closeEntry(file) ? IO_SUCCESS : IO_ZIP_FAILED;
-        }
-    }
-    for (const auto& [number, name] : pendingSupports) {
-        const auto mesh = meshes.find(number);
-        if (result != IO_SUCCESS || mesh == meshes.end())
-            continue;
-        fileIo::VlrZipFile stream(&zip);
-        QuaZipFile& file = stream.device();
-        if (!zip.setCurrentFile(name, QuaZip::csSensitive) || !file.open(QIODevice::ReadOnly)) {
-            result = IO_ZIP_FAILED;
-            break;
-        }
-        result = readSupport(file, *mesh->second, number, out);
-    }
+    ArchiveReading reading(zip, makeMesh, out, progress, meshReady);
+    IO_ERROR result = reading.readEntries();
+    if (result == IO_SUCCESS)
+        result = reading.readPendingSupports();
     if (result == IO_SUCCESS && zip.getZipError() != UNZ_OK)
         result = IO_ZIP_FAILED;
     zip.close();
-    if (result != IO_SUCCESS)
-        return result;
-
-    if (!haveDescriptor) {
-        logText("No project descriptor in the archive");
-        return IO_MISC_ERROR;
-    }
-    const size_t records = out.descriptor.objects.size();
-    if (meshes.size() != records || (records > 0 && meshes.rbegin()->first != static_cast<int>(records) - 1)) {
-        logText("_localObjectExList.size() != _qalmObjInforList.size");
-        return IO_MISC_ERROR;
-    }
-    // Distinct numbers, as many as records and the largest records - 1: they
-    // are exactly 0 .. records - 1.
-    out.meshes.reserve(records);
-    for (auto& entry : meshes)
-        out.meshes.push_back(std::move(entry.second));
-    // The descriptor counts each object's triangles: an entry that brings none
-    // of them, or more, is not the object that was saved. (Files of earlier
-    // versions may count a few triangles their entry left out.)
-    for (size_t r = 0; r < records; ++r) {
-        const uint64_t declared = out.descriptor.objects[r].numberTriangles;
-        const uint64_t read = out.meshes[r]->triangles().size();
-        if (declared > 0 && (read == 0 || read > declared)) {
-            logString("Object " + std::to_string(r) + ": the geometry entry holds " + std::to_string(read) +
-                      " triangles, the descriptor " + std::to_string(declared));
-            out = ProjectContents();
-            return IO_LOAD_OBJECT_FAILED;
-        }
-    }
-    for (auto it = out.supports.begin(); it != out.supports.end();)
-        it = it->first < static_cast<int>(records) ? std::next(it) : out.supports.erase(it);
-    // The cones' meshes are built when the objects enter the scene: their
-    // memory is asked for now, before anything reaches it.
-    uint64_t cones = 0;
-    for (const auto& entry : out.supports)
-        cones += coneCount(entry.second);
-    if (cones > 0 && !memoryAllows(cones * kConeMeshBytes)) {
-        logText("Not enough memory for the support cones of the project");
-        out = ProjectContents();
-        return IO_NOT_ENOUGH_MEMORY;
-    }
-    return IO_SUCCESS;
+    return result == IO_SUCCESS ? reading.handOver() : result;
 }
 
 } // namespace

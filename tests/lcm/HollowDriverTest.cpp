@@ -2,7 +2,8 @@
 // sphere against their exact hollow volumes, a drain hole's volume, walls that
 // do not fit, re-hollowing (also of models that come with a cavity, and after
 // the geometry entry's round trip), models wound inside out, walls as thick as
-// asked on big triangles, and the hole frame and mesh.
+// asked on big triangles, gaps in the inner surface, and the hole frame and
+// mesh.
 
 #include "MeshFixtures.h"
 #include "MeshStateHash.h"
@@ -242,6 +243,52 @@ TEST(HollowDriver, sphereHollowsToItsExactInnerSphere) {
             const topolib::StlVertex* b = copy->vertices()[firstVertex + inner.triangles[j][(k + 1) % 3]];
             ASSERT_TRUE((e->vertex(0) == a && e->vertex(1) == b) || (e->vertex(0) == b && e->vertex(1) == a)) << j;
         }
+    }
+}
+
+// An inner surface with gaps (a triangle, a fan around a point, two apart)
+// still joins as one closed inner shell: each gap is filled, and no edge mark
+// or walk mark is left behind. The triangulation leaves no gap on its own, so
+// the gaps are cut into the previewed surface by hand.
+TEST(HollowDriver, gapsInTheInnerSurfaceAreFilledAndLeaveNoMarks) {
+    auto sphere = meshfixtures::buildMeshWithOctree(meshfixtures::icosphere(20.0, 4));
+    HollowContext context;
+    context.setModel(sphere.get());
+    ASSERT_EQ(context.createPreview(2.0, 60), HollowStatus::Ok);
+    lcm::ZMapSurface& surface = const_cast<lcm::ZMapStock*>(context.stock())->surface();
+    const lcm::ZMapSurface whole = surface;
+    const std::size_t n = whole.triangles.size();
+    const uint32_t p = whole.triangles[n / 2][0];
+    // Whether surface triangle j is left out, gap by gap.
+    const std::vector<std::function<bool(std::size_t)>> gaps = {
+        [](std::size_t j) { return j == 0; },
+        [&](std::size_t j) {
+            const auto& t = whole.triangles[j];
+            return t[0] == p || t[1] == p || t[2] == p;
+        },
+        [&](std::size_t j) { return j == n / 4 || j == 3 * n / 4; },
+    };
+    const double cell = context.stock()->cellSize();
+    double wholeVolume = 0.0;
+    for (std::size_t g = 0; g <= gaps.size(); ++g) {
+        surface.triangles.clear();
+        for (std::size_t j = 0; j < n; ++j)
+            if (g == 0 || !gaps[g - 1](j))
+                surface.triangles.push_back(whole.triangles[j]);
+        auto copy = lcm::copyMeshForHollowing(*sphere, context.innerSurfaceRoom());
+        context.setModel(copy.get());
+        ASSERT_EQ(context.applyHollow(), HollowStatus::Ok) << g;
+        EXPECT_EQ(context.innerTriangleCount(), surface.triangles.size()) << g;
+        EXPECT_EQ(topolib::countUnpairedEdges(*copy), 0u) << g;
+        EXPECT_TRUE(closedAndOriented(*copy)) << g;
+        EXPECT_EQ(innerShellCount(*copy), 1u) << g;
+        EXPECT_TRUE(meshstate::linksSoundAndMarksClear(*copy)) << g;
+        for (const topolib::StlEdge* e : copy->edges())
+            ASSERT_EQ(e->marks(), 0u) << g;
+        if (g == 0)
+            wholeVolume = topolib::liveVolume(*copy);
+        else
+            EXPECT_NEAR(topolib::liveVolume(*copy), wholeVolume, 10 * cell * cell * cell) << g;
     }
 }
 

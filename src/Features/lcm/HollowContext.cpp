@@ -472,99 +472,118 @@ bool HollowContext::assembleShell() {
     return assembleShell(nullptr);
 }
 
-bool HollowContext::assembleShell(const std::vector<ShellMeasure>* measures) {
-    m_innerTriangles = 0;
-    topolib::StlObject* model = m_model;
-    if (model == nullptr || !m_stock || m_stock->surface().triangles.empty())
-        return false;
-    // The sides below are numbered in 32 bits (checked before the model changes).
-    ZMAP_CHECK(m_stock->surface().triangles.size() <= 0xFFFFFFFFu / 3);
-    const auto start = Clock::now();
-    // Cavities and inner shells of an earlier hollowing go first: the new
-    // inner shell takes their place (the stock was built without them).
-    auto& shells = model->shells();
-    {
-        const std::vector<ShellRole> roles =
-            hollowShellRoles(*model, measures ? *measures : measureShells(*model, m_threads));
-        std::size_t s = 0;
-        for (auto it = shells.begin(); it != shells.end(); ++s) {
-            if (roles[s] == ShellRole::Cavity) {
-                removeShellTriangles(*it);
-                delete *it;
-                it = shells.erase(it);
-            } else {
-                ++it;
-            }
+namespace {
+
+// Takes the cavities and the inner shells of an earlier hollowing out of the
+// model (their triangles deleted, the shells destroyed): the new inner shell
+// takes their place, as the stock was built without them.
+void removeReplacedShells(topolib::StlObject& model, const std::vector<ShellRole>& roles) {
+    auto& shells = model.shells();
+    std::size_t s = 0;
+    for (auto it = shells.begin(); it != shells.end(); ++s) {
+        if (roles[s] == ShellRole::Cavity) {
+            removeShellTriangles(*it);
+            delete *it;
+            it = shells.erase(it);
+        } else {
+            ++it;
         }
     }
+}
 
-    const ZMapSurface& surface = m_stock->surface();
-    // The new records come from one block each, their pages mapped ahead.
-    const topolib::AppendRoom room = innerSurfaceRoom();
-    model->reserveRecords(static_cast<uint32_t>(room.vertices), static_cast<uint32_t>(room.triangles),
-                          static_cast<uint32_t>(room.edges));
-    // Every vertex is new: its incident list is sized from the surface, all
-    // lists in one block, so that no list grows on the heap one triangle at a
-    // time (a million small allocations for a big model).
+// One new vertex record for every point of the surface, in its order, not yet
+// in the model's vertex array. Every vertex is new: its incident list is sized
+// from the surface, all lists in one block, so that no list grows on the heap
+// one triangle at a time (a million small allocations for a big model).
+std::deque<topolib::StlVertex*> newSurfaceVertices(topolib::StlObject& model, const ZMapSurface& surface) {
     std::vector<uint32_t> uses(surface.points.size(), 0);
     for (const auto& tri : surface.triangles)
         for (uint32_t v : tri)
             ++uses[v];
-    topolib::Ref<topolib::StlTriangle>* lists = model->newIncidentBlock(3 * surface.triangles.size());
+    topolib::Ref<topolib::StlTriangle>* lists = model.newIncidentBlock(3 * surface.triangles.size());
     std::deque<topolib::StlVertex*> vertices;
     for (std::size_t i = 0; i < surface.points.size(); ++i) {
-        topolib::StlVertex* v = model->newVertex(surface.points[i].data());
+        topolib::StlVertex* v = model.newVertex(surface.points[i].data());
         if (uses[i] > 0) // a point that no triangle uses has no list
             v->useExternalList(lists, uses[i]);
         lists += uses[i];
         vertices.push_back(v);
     }
-    std::vector<uint32_t>().swap(uses);
-    model->appendVertices(vertices);
+    return vertices;
+}
 
+// One new triangle record for every triangle of the surface, in its order, on
+// the vertices of newSurfaceVertices; not yet in the model's triangle array.
+std::vector<topolib::StlTriangle*> newSurfaceTriangles(topolib::StlObject& model, const ZMapSurface& surface,
+                                                       const std::deque<topolib::StlVertex*>& vertices) {
     std::vector<topolib::StlTriangle*> triangles;
     triangles.reserve(surface.triangles.size());
     for (const auto& tri : surface.triangles)
-        triangles.push_back(model->newTriangle()->init(vertices[tri[0]], vertices[tri[1]], vertices[tri[2]]));
+        triangles.push_back(model.newTriangle()->init(vertices[tri[0]], vertices[tri[1]], vertices[tri[2]]));
+    return triangles;
+}
 
-    // Edges: every vertex is new, so every edge is new; sides joining the same
-    // two vertices are found by sorting them by (lower end, upper end,
-    // triangle): bucketed by the lower end in triangle order, then each small
-    // bucket ordered by the upper end, keeping the triangle order (stable).
-    // A side is its upper end and 3 × triangle + slot; its bucket is its lower end.
-    struct Side {
-        uint32_t hi, side;
-    };
-    std::vector<uint32_t> bucket(surface.points.size() + 1, 0);
+// A side of a surface triangle: its upper end and 3 × triangle + slot (its
+// lower end is the bucket it is filed under).
+struct Side {
+    uint32_t hi, side;
+};
+
+// The sides of the surface's triangles bucketed by their lower end, in
+// triangle order: the sides of lower end v are sides[bucket[v] .. bucket[v + 1]).
+struct SideBuckets {
+    std::vector<uint32_t> bucket;
+    std::vector<Side> sides;
+};
+
+SideBuckets bucketSidesByLowerEnd(const ZMapSurface& surface) {
+    SideBuckets out;
+    std::vector<uint32_t>& bucket = out.bucket;
+    bucket.assign(surface.points.size() + 1, 0);
     for (const auto& tri : surface.triangles)
         for (std::size_t k = 0; k < 3; ++k)
             ++bucket[std::min(tri[k], tri[(k + 1) % 3]) + 1];
     for (std::size_t v = 0; v + 1 < bucket.size(); ++v)
         bucket[v + 1] += bucket[v];
-    std::vector<Side> sides(surface.triangles.size() * 3);
-    {
-        std::vector<uint32_t> fill(bucket.begin(), bucket.end() - 1);
-        for (std::size_t t = 0; t < surface.triangles.size(); ++t)
-            for (std::size_t k = 0; k < 3; ++k) {
-                const uint32_t a = surface.triangles[t][k];
-                const uint32_t b = surface.triangles[t][(k + 1) % 3];
-                sides[fill[std::min(a, b)]++] = {std::max(a, b), static_cast<uint32_t>(3 * t + k)};
-            }
-    }
+    out.sides.resize(surface.triangles.size() * 3);
+    std::vector<uint32_t> fill(bucket.begin(), bucket.end() - 1);
+    for (std::size_t t = 0; t < surface.triangles.size(); ++t)
+        for (std::size_t k = 0; k < 3; ++k) {
+            const uint32_t a = surface.triangles[t][k];
+            const uint32_t b = surface.triangles[t][(k + 1) % 3];
+            out.sides[fill[std::min(a, b)]++] = {std::max(a, b), static_cast<uint32_t>(3 * t + k)};
+        }
+    return out;
+}
+
+// Orders one bucket by the upper end, keeping the triangle order among equal
+// ends (stable; a bucket holds a handful of sides).
+void sortBucketByUpperEnd(Side* first, Side* last) {
+    for (Side* p = first + 1; p < last; ++p)
+        for (Side* q = p; q > first && q[-1].hi > q->hi; --q)
+            std::swap(q[-1], *q);
+}
+
+// The edges of the new triangles, not yet in the model's edge array. Every
+// vertex is new, so every edge is new: the sides joining the same two
+// vertices, found by sorting them by (lower end, upper end, triangle), make
+// one edge, which runs as its first triangle's side and lists the triangles
+// in their order; each triangle gets its edges in its slots.
+std::deque<topolib::StlEdge*> linkSurfaceEdges(topolib::StlObject& model, const ZMapSurface& surface,
+                                               const std::vector<topolib::StlTriangle*>& triangles) {
+    SideBuckets buckets = bucketSidesByLowerEnd(surface);
     std::deque<topolib::StlEdge*> edges;
-    for (std::size_t v = 0; v + 1 < bucket.size(); ++v) {
-        Side* const first = sides.data() + bucket[v];
-        Side* const last = sides.data() + bucket[v + 1];
-        for (Side* p = first + 1; p < last; ++p)
-            for (Side* q = p; q > first && q[-1].hi > q->hi; --q)
-                std::swap(q[-1], *q);
+    for (std::size_t v = 0; v + 1 < buckets.bucket.size(); ++v) {
+        Side* const first = buckets.sides.data() + buckets.bucket[v];
+        Side* const last = buckets.sides.data() + buckets.bucket[v + 1];
+        sortBucketByUpperEnd(first, last);
         for (Side* s = first; s < last;) {
             Side* e = s;
             while (e < last && e->hi == s->hi)
                 ++e;
             const int slot = static_cast<int>(s->side % 3);
             topolib::StlTriangle* t0 = triangles[s->side / 3];
-            topolib::StlEdge* edge = model->newEdge(t0->vertices[slot], t0->vertices[(slot + 1) % 3]);
+            topolib::StlEdge* edge = model.newEdge(t0->vertices[slot], t0->vertices[(slot + 1) % 3]);
             for (Side* k = s; k < e; ++k) {
                 topolib::StlTriangle* t = triangles[k->side / 3];
                 edge->addTriangle(t);
@@ -574,56 +593,100 @@ bool HollowContext::assembleShell(const std::vector<ShellMeasure>* measures) {
             s = e;
         }
     }
-    std::vector<Side>().swap(sides);
-    model->appendEdges(edges);
-    model->appendTriangles(triangles);
+    return edges;
+}
 
-    // Shells of the new surface, at the front of the shell list and marked as
-    // inner shells; debris is dropped.
-    const double cell = m_stock->cellSize();
-    const double cellVolume = cell * cell * cell;
-    m_cavityVolumes.clear();
+// Grows the new triangles into shells, marked as inner shells and put at the
+// front of the model's shell list, and renumbers the list; debris (negligible
+// shells, and sealed pockets smaller than a cell, which are artefacts of the
+// grid rather than cavities) is removed. Leaves no walk mark on the new
+// triangles. Returns the volume each kept shell encloses.
+std::vector<double> growInnerShells(topolib::StlObject& model,
+                                    const std::vector<topolib::StlTriangle*>& triangles, double cellVolume) {
+    auto& shells = model.shells();
+    std::vector<double> volumes;
     for (topolib::StlTriangle* t : triangles) {
         if (t->isDeleted() || t->walkMark() != 0)
             continue;
-        topolib::StlShell* shell = model->growShell(t, false);
+        topolib::StlShell* shell = model.growShell(t, false);
         shell->spare = 1;
-        // A sealed pocket smaller than a cell is an artefact of the grid, not
-        // a cavity: it goes with the debris.
         const double volume = std::fabs(shellVolume(*shell));
-        if (model->isNegligibleShell(shell) || volume < cellVolume) {
+        if (model.isNegligibleShell(shell) || volume < cellVolume) {
             removeShellTriangles(shell);
             delete shell;
         } else {
             shells.push_front(shell);
-            m_cavityVolumes.push_back(volume);
+            volumes.push_back(volume);
         }
     }
     for (topolib::StlTriangle* t : triangles)
         t->setWalkMark(0);
     for (std::size_t k = 0; k < shells.size(); ++k)
         shells[k]->number = static_cast<uint32_t>(k);
+    return volumes;
+}
 
-    // The surface is closed by construction; should an edge still be open,
-    // its hole is filled.
+// The surface is closed by construction; should one of the new edges still be
+// open, the hole it borders is filled, and the triangles that fill it join the
+// shell whose rim it is. Clears the marks of the new edges and the walk marks
+// of every triangle of the model. Returns the open edges met.
+std::size_t fillOpenInnerEdges(topolib::StlObject& model, const std::deque<topolib::StlEdge*>& edges,
+                               unsigned threads) {
     std::size_t open = 0;
+    std::deque<topolib::StlTriangle*> made;
     for (topolib::StlEdge* e : edges) {
         if (e->edgeClass != topolib::kEdgeBoundary || e->marks() != 0)
             continue;
         ++open;
-        if (topolib::FillPolygon* polygon = model->fillHole(e))
-            model->triangulateHolePolygon(polygon);
+        topolib::FillPolygon* polygon = model.fillHole(e);
+        if (!polygon)
+            continue;
+        topolib::StlShell* shell = polygon->shells.empty() ? nullptr : polygon->shells.front();
+        made.clear();
+        model.triangulateHolePolygon(polygon, &made);
+        if (shell)
+            for (topolib::StlTriangle* t : made)
+                shell->addTriangle(t);
     }
     for (topolib::StlEdge* e : edges)
         e->clearMarks();
-    auto& all = model->triangles();
-    parallelFor((all.size() + 0xFFFF) >> 16, workerCount(m_threads), [&](std::size_t c) {
+    auto& all = model.triangles();
+    parallelFor((all.size() + 0xFFFF) >> 16, workerCount(threads), [&](std::size_t c) {
         for (std::size_t i = c << 16; i < std::min(all.size(), (c + 1) << 16); ++i)
             all[i]->setWalkMark(0);
     });
-    if (open != 0) {
+    return open;
+}
+
+} // namespace
+
+bool HollowContext::assembleShell(const std::vector<ShellMeasure>* measures) {
+    m_innerTriangles = 0;
+    topolib::StlObject* model = m_model;
+    if (model == nullptr || !m_stock || m_stock->surface().triangles.empty())
+        return false;
+    // The sides are numbered in 32 bits (checked before the model changes).
+    ZMAP_CHECK(m_stock->surface().triangles.size() <= 0xFFFFFFFFu / 3);
+    const auto start = Clock::now();
+    removeReplacedShells(*model,
+                         hollowShellRoles(*model, measures ? *measures : measureShells(*model, m_threads)));
+
+    const ZMapSurface& surface = m_stock->surface();
+    // The new records come from one block each, their pages mapped ahead.
+    const topolib::AppendRoom room = innerSurfaceRoom();
+    model->reserveRecords(static_cast<uint32_t>(room.vertices), static_cast<uint32_t>(room.triangles),
+                          static_cast<uint32_t>(room.edges));
+    const std::deque<topolib::StlVertex*> vertices = newSurfaceVertices(*model, surface);
+    model->appendVertices(vertices);
+    const std::vector<topolib::StlTriangle*> triangles = newSurfaceTriangles(*model, surface, vertices);
+    const std::deque<topolib::StlEdge*> edges = linkSurfaceEdges(*model, surface, triangles);
+    model->appendEdges(edges);
+    model->appendTriangles(triangles);
+
+    const double cell = m_stock->cellSize();
+    m_cavityVolumes = growInnerShells(*model, triangles, cell * cell * cell);
+    if (const std::size_t open = fillOpenInnerEdges(*model, edges, m_threads))
         logInt(static_cast<int>(open), "Hollowing: open inner edges filled: ");
-    }
     for (topolib::StlTriangle* t : triangles)
         m_innerTriangles += t->isDeleted() ? 0 : 1;
     model->setModified();
