@@ -163,6 +163,21 @@ public:
     // diagonal over that size, so that a small model meets the tolerances as a
     // model of the reference size does and topology never depends on scale.
     // Areas scale by its square. 1 when the diagonal is unknown (0).
+    //
+    // How the library keeps decisions independent of the model's size:
+    // - import: corners weld within 1e-6 times the mesh's scale; a facet is
+    //   dropped only for exactly repeated corners; normals and measures use the
+    //   exact cross product (Vector3D::normalizeAnyLength), so edges and shells
+    //   are exact;
+    // - slicing, editing and hole filling: scaled by the mesh's toleranceScale;
+    // - the inside tests: the mesh hands its scale to the kernels they run
+    //   (the ray and column tests, the hit-point table) as a value;
+    // - the drain-hole boolean (with the cutter and retriangulation it drives):
+    //   a small model is cut at a size scaled up by a power of two, which is
+    //   exact.
+    // Tolerances on unit normals, cosines and parameters along a segment have
+    // no length and stay fixed; margins added to octree cells and boxes only
+    // let a walk visit more candidates, the triangle tests decide.
     static constexpr double kToleranceReferenceSize = 10.0;
     static double toleranceScaleFor(double diagonal) {
         return diagonal > 0.0 && diagonal < kToleranceReferenceSize ? diagonal / kToleranceReferenceSize : 1.0;
