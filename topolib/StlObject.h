@@ -24,6 +24,7 @@ class ProgressMonitor;
 namespace topolib {
 
 class StlShell;
+class TriangleCutter;
 struct PieceBounds;
 struct RenderArrays;
 class CornerCensus;
@@ -425,15 +426,17 @@ public:
     // ids, normals, vertices, edges, shells), edges (marks, classes, lists),
     // shells (numbered by position here and there) with their lists, counts,
     // area, volume, facet counter, calibration offsets and the octree (its
-    // cube, cell size and leaves, at the copy's records). A live triangle's cut
-    // context is copied for its clone (cutting triangles and segment ends at
-    // the same positions in the target, no pieces; the caller frees them as
-    // the source's). Records the target held are released first. Runs on
-    // several threads for a big mesh, at about the speed of copying its memory.
+    // cube, cell size and leaves, at the copy's records). With a cut, each
+    // live triangle that has a context there gets a context of its own for its
+    // clone, filed with the same cut (cutting triangles and segment ends at the
+    // same positions in the target, no pieces); without one, no clone carries a
+    // context. Records the target held are released first. Runs on several
+    // threads for a big mesh, at about the speed of copying its memory.
     // Without a triangle array only the name is copied. Returns 0; throws
     // std::bad_alloc when memory runs out (the target is then incomplete).
     // The copy's arrays have `room` beyond the records copied.
-    int copyMeshTo(StlObject* target, const AppendRoom& room = AppendRoom()) const;
+    int copyMeshTo(StlObject* target, const AppendRoom& room = AppendRoom(),
+                   TriangleCutter* cut = nullptr) const;
 
     // ---- Octree entry points (the tree itself is MeshOctree) -------------------
     // Implemented in StlObjectOctree.cpp over MeshOctree's operations.
@@ -546,14 +549,15 @@ public:
     // when both are the same vertex.
     bool makeShortPair(const double p[6], ShortPair* out);
     // Replaces one cut triangle by pieces that follow its cut (appending them with
-    // addCutTriangle) and releases the triangle's cut context.
-    using CutRetriangulator = void (*)(StlObject& mesh, StlTriangle* t);
+    // addCutTriangle) and releases the triangle's cut context (the cut's
+    // TriangleCutter::retriangulateForMesh).
+    using CutRetriangulator = std::function<void(StlObject& mesh, StlTriangle* t)>;
     // Deletes every live triangle of `cut` that carries a cut context, detaches it
     // from its edges and retriangulates it; the new pieces go to `added`, and every
     // shell is split into its connected pieces, which go to `pieces` (with
     // `within`, only the pieces that lie wholly in that box).
     void deleteTriangles(const std::vector<StlTriangle*>& cut, std::vector<StlTriangle*>& added,
-                         std::vector<StlShell*>& pieces, CutRetriangulator retriangulate,
+                         std::vector<StlShell*>& pieces, const CutRetriangulator& retriangulate,
                          const PieceBounds* within = nullptr);
     // Mean length of the live edges (class not 5); 0.0 with fewer than 2 edges.
     double averageEdgeLength() const;
