@@ -599,6 +599,9 @@ private:
     int fillOctree(bool withVertices, bool withTriangles);
     // Shell bookkeeping of the mesh object (StlObjectShellLinks.cpp).
     void releaseShells();
+    // Files a grown shell: a negligible one at the back of the shell list,
+    // others at the front (StlObjectShells.cpp).
+    void fileShell(StlShell* shell);
     // buildEdges for a mesh fresh from weldFacetCorners, on `threads` threads,
     // from the corners' vertex numbers it left (overwritten on the way): the same
     // edges, lists and classes. False, nothing changed, when the mesh is not in

@@ -199,10 +199,6 @@ private:
 constexpr std::size_t kRecordsAhead = 16;
 constexpr std::size_t kEdgesAhead = 8;
 
-// The work arrays of the shell search running on this thread, shared by the
-// shells it grows; null outside a search.
-thread_local ShellWalk* t_walk = nullptr;
-
 // Clears the walk marks of the edges [begin, end) of `edges` that are not
 // detached, writing only where one is set: after an import none is, and the
 // pass then only reads.
@@ -899,159 +895,10 @@ RecordSpan spanOfRecords(const std::vector<Ref<StlTriangle>>& triangles) {
     return all;
 }
 
-} // namespace
-
-int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* progress,
-                          ImportSession* session) {
-    const ImportLoadReading load;
-    const ProgressMonitor& sink = monitorOrDialog(progress);
-    releaseShells();
-    const uint32_t n = triangleCount();
-    StlTriangle* first = m_records.triangles.empty() ? nullptr : m_records.triangles[0].get();
-    // The table the edge build may have left in the records (their order
-    // checked there); the records are as the build left them.
-    ShellTableHandover handed = session ? session->takeShellTable() : ShellTableHandover();
-    assert(!handed.holdsTable() || handed.triangles == n);
-    const bool tableHanded = handed.holdsTable() && handed.triangles == n;
-    RecordSpan all;
-    if (!tableHanded)
-        all = spanOfRecords(m_records.triangles);
-
-    const unsigned threads = importThreads(n);
-    // The table serves records in array order, and on threads those in a few
-    // runs (a hollowed and drilled model; on one thread the direct walk is
-    // sooner there than a pass that fills the table and a walk of it).
-    TriangleRuns runs;
-    if (tableHanded || !all.outOfOrder)
-        runs.single(first, n);
-    else if (tablePlaceFor(threads) == TablePlace::OwnArray)
-        runs.fromIndex(RecordIndex<StlTriangle>(m_records.triangles, threads));
-    const bool byTable = first && runs.count() > 0 && (tableHanded || n <= NeighbourSearch::kMaxTriangles);
-    if (byTable) {
-        StlShell* firstShell = new StlShell(this);
-        const StlVertex* vertices = m_records.vertices.empty() ? nullptr : m_records.vertices[0].get();
-        NeighbourSearch table(runs, n, vertices, vertices ? m_records.vertices.size() : 0, m_records.edges,
-                              threads, tableHanded ? TablePlace::Records : tablePlaceFor(threads), firstShell);
-        bool built = true;
-        if (tableHanded) {
-            // The edges are fresh from the build: no marks to clear.
-            table.takeHandedTable(std::move(handed.usedVertices));
-        } else {
-            // The table reads the live edges' marks as clear; on threads they
-            // are cleared beside the search, on one thread first.
-            if (table.filesAsItGoes())
-                clearLiveEdgeMarks();
-            built = table.buildTable();
-        }
-        if (!built) {
-            delete firstShell;
-            if (!table.filesAsItGoes())
-                clearLiveEdgeMarks();
-        } else {
-            // The search on this thread; on threads the others meanwhile clear
-            // the edges' marks and box the vertices for the case that it finds
-            // one shell.
-            auto search = [&] {
-                const uint32_t reportEvery = n / 15;
-                uint32_t counter = 0;
-                for (uint32_t i = 0; i < n; ++i) {
-                    if (report && ++counter > reportEvery) {
-                        counter = 0;
-                        sink.report((progressBase + static_cast<int>((15ull * i) / n)) / 100.0);
-                    }
-                    if (table.isReached(i))
-                        continue;
-                    StlTriangle* t = runs.at(i);
-                    t->setWalkMark(0);
-                    if (t->isDeleted())
-                        continue;
-                    StlShell* shell = firstShell ? firstShell : new StlShell(this);
-                    firstShell = nullptr;
-                    table.grow(i, shell);
-                    if (isNegligibleShell(shell))
-                        m_records.shells.push_back(shell);
-                    else
-                        m_records.shells.push_front(shell);
-                }
-            };
-            if (table.filesAsItGoes()) {
-                search();
-            } else {
-                runOnThreads(threads, [&](unsigned part) {
-                    if (part == 0)
-                        search();
-                    else
-                        table.besideSearch(part - 1, threads - 1);
-                });
-            }
-            delete firstShell; // no live triangle
-            if (table.fileTriangles()) {
-                m_derived.vertexRenderStale = true;
-                m_derived.triangleRenderStale = true;
-                return 0;
-            }
-            // The direct walk below replaces the shells and files every
-            // triangle again.
-            releaseShells();
-        }
-    } else {
-        clearLiveEdgeMarks();
-    }
-    // One set of work arrays serves every shell of this search. The bit array
-    // needs a slot for every triangle of the array.
-    if (tableHanded)
-        all = spanOfRecords(m_records.triangles);
-    ShellWalk walk;
-    if (all.low && !all.misaligned) {
-        const std::size_t slots = static_cast<std::size_t>(all.high - all.low) / sizeof(StlTriangle) + 1;
-        if (slots <= 4 * static_cast<std::size_t>(n) + 4096)
-            walk.useBits(all.low, slots);
-    }
-    // A walk mark left behind by an interrupted walk would keep its triangle
-    // out of every shell, and the geometry writer stores only filed
-    // triangles. With the bit array the walk clears the marks of the triangles
-    // it reaches, and the loop below those of the others.
-    auto clearWalkMarks = [this] {
-        for (StlTriangle* t : m_records.triangles)
-            if (t)
-                t->setWalkMark(0);
-    };
-    if (!walk.usesBits())
-        clearWalkMarks();
-
-    const uint32_t reportEvery = n / 15;
-    uint32_t counter = 0;
-    t_walk = &walk;
-    for (uint32_t i = 0; i < n; ++i) {
-        if (report && ++counter > reportEvery) {
-            counter = 0;
-            sink.report((progressBase + static_cast<int>((15ull * i) / n)) / 100.0);
-        }
-        // The reached bit first: it spares loading the records of the
-        // triangles already filed (after an import, nearly all of them).
-        StlTriangle* t = m_records.triangles[i];
-        if (!t || walk.isReached(t))
-            continue;
-        if (walk.usesBits())
-            t->setWalkMark(0);
-        if (!t->isDeleted())
-            growShell(t, true);
-    }
-    t_walk = nullptr;
-    if (!walk.usesBits())
-        clearWalkMarks();
-    for (StlTriangle* t : walk.marked)
-        t->setWalkMark(0);
-    m_derived.vertexRenderStale = true;
-    m_derived.triangleRenderStale = true;
-    // The walks set no edge marks: the live edges are still clear.
-    return 0;
-}
-
-StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
-    ShellWalk local;
-    ShellWalk& walk = t_walk ? *t_walk : local;
-    auto* shell = new StlShell(this);
+// growShell's flood with the work arrays of `walk`, which a search over the
+// whole mesh shares between its shells. The shell is not filed.
+StlShell* floodShell(StlObject& mesh, StlTriangle* seed, ShellWalk& walk) {
+    auto* shell = new StlShell(&mesh);
     constexpr double inf = std::numeric_limits<double>::infinity();
     Vector3D boxMin(inf, inf, inf);
     Vector3D boxMax(-inf, -inf, -inf);
@@ -1152,13 +999,166 @@ StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
 
     // The count is set before the shell is judged: the negligible test reads it.
     shell->triangleCount = count;
-    if (addToObject) {
-        if (isNegligibleShell(shell))
-            m_records.shells.push_back(shell);
-        else
-            m_records.shells.push_front(shell);
-    }
     return shell;
+}
+
+} // namespace
+
+int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* progress,
+                          ImportSession* session) {
+    const ImportLoadReading load;
+    const ProgressMonitor& sink = monitorOrDialog(progress);
+    releaseShells();
+    const uint32_t n = triangleCount();
+    StlTriangle* first = m_records.triangles.empty() ? nullptr : m_records.triangles[0].get();
+    // The table the edge build may have left in the records (their order
+    // checked there); the records are as the build left them.
+    ShellTableHandover handed = session ? session->takeShellTable() : ShellTableHandover();
+    assert(!handed.holdsTable() || handed.triangles == n);
+    const bool tableHanded = handed.holdsTable() && handed.triangles == n;
+    RecordSpan all;
+    if (!tableHanded)
+        all = spanOfRecords(m_records.triangles);
+
+    const unsigned threads = importThreads(n);
+    // The table serves records in array order, and on threads those in a few
+    // runs (a hollowed and drilled model; on one thread the direct walk is
+    // sooner there than a pass that fills the table and a walk of it).
+    TriangleRuns runs;
+    if (tableHanded || !all.outOfOrder)
+        runs.single(first, n);
+    else if (tablePlaceFor(threads) == TablePlace::OwnArray)
+        runs.fromIndex(RecordIndex<StlTriangle>(m_records.triangles, threads));
+    const bool byTable = first && runs.count() > 0 && (tableHanded || n <= NeighbourSearch::kMaxTriangles);
+    if (byTable) {
+        StlShell* firstShell = new StlShell(this);
+        const StlVertex* vertices = m_records.vertices.empty() ? nullptr : m_records.vertices[0].get();
+        NeighbourSearch table(runs, n, vertices, vertices ? m_records.vertices.size() : 0, m_records.edges,
+                              threads, tableHanded ? TablePlace::Records : tablePlaceFor(threads), firstShell);
+        bool built = true;
+        if (tableHanded) {
+            // The edges are fresh from the build: no marks to clear.
+            table.takeHandedTable(std::move(handed.usedVertices));
+        } else {
+            // The table reads the live edges' marks as clear; on threads they
+            // are cleared beside the search, on one thread first.
+            if (table.filesAsItGoes())
+                clearLiveEdgeMarks();
+            built = table.buildTable();
+        }
+        if (!built) {
+            delete firstShell;
+            if (!table.filesAsItGoes())
+                clearLiveEdgeMarks();
+        } else {
+            // The search on this thread; on threads the others meanwhile clear
+            // the edges' marks and box the vertices for the case that it finds
+            // one shell.
+            auto search = [&] {
+                const uint32_t reportEvery = n / 15;
+                uint32_t counter = 0;
+                for (uint32_t i = 0; i < n; ++i) {
+                    if (report && ++counter > reportEvery) {
+                        counter = 0;
+                        sink.report((progressBase + static_cast<int>((15ull * i) / n)) / 100.0);
+                    }
+                    if (table.isReached(i))
+                        continue;
+                    StlTriangle* t = runs.at(i);
+                    t->setWalkMark(0);
+                    if (t->isDeleted())
+                        continue;
+                    StlShell* shell = firstShell ? firstShell : new StlShell(this);
+                    firstShell = nullptr;
+                    table.grow(i, shell);
+                    fileShell(shell);
+                }
+            };
+            if (table.filesAsItGoes()) {
+                search();
+            } else {
+                runOnThreads(threads, [&](unsigned part) {
+                    if (part == 0)
+                        search();
+                    else
+                        table.besideSearch(part - 1, threads - 1);
+                });
+            }
+            delete firstShell; // no live triangle
+            if (table.fileTriangles()) {
+                m_derived.vertexRenderStale = true;
+                m_derived.triangleRenderStale = true;
+                return 0;
+            }
+            // The direct walk below replaces the shells and files every
+            // triangle again.
+            releaseShells();
+        }
+    } else {
+        clearLiveEdgeMarks();
+    }
+    // One set of work arrays serves every shell of this search. The bit array
+    // needs a slot for every triangle of the array.
+    if (tableHanded)
+        all = spanOfRecords(m_records.triangles);
+    ShellWalk walk;
+    if (all.low && !all.misaligned) {
+        const std::size_t slots = static_cast<std::size_t>(all.high - all.low) / sizeof(StlTriangle) + 1;
+        if (slots <= 4 * static_cast<std::size_t>(n) + 4096)
+            walk.useBits(all.low, slots);
+    }
+    // A walk mark left behind by an interrupted walk would keep its triangle
+    // out of every shell, and the geometry writer stores only filed
+    // triangles. With the bit array the walk clears the marks of the triangles
+    // it reaches, and the loop below those of the others.
+    auto clearWalkMarks = [this] {
+        for (StlTriangle* t : m_records.triangles)
+            if (t)
+                t->setWalkMark(0);
+    };
+    if (!walk.usesBits())
+        clearWalkMarks();
+
+    const uint32_t reportEvery = n / 15;
+    uint32_t counter = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        if (report && ++counter > reportEvery) {
+            counter = 0;
+            sink.report((progressBase + static_cast<int>((15ull * i) / n)) / 100.0);
+        }
+        // The reached bit first: it spares loading the records of the
+        // triangles already filed (after an import, nearly all of them).
+        StlTriangle* t = m_records.triangles[i];
+        if (!t || walk.isReached(t))
+            continue;
+        if (walk.usesBits())
+            t->setWalkMark(0);
+        if (!t->isDeleted())
+            fileShell(floodShell(*this, t, walk));
+    }
+    if (!walk.usesBits())
+        clearWalkMarks();
+    for (StlTriangle* t : walk.marked)
+        t->setWalkMark(0);
+    m_derived.vertexRenderStale = true;
+    m_derived.triangleRenderStale = true;
+    // The walks set no edge marks: the live edges are still clear.
+    return 0;
+}
+
+StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
+    ShellWalk walk;
+    StlShell* shell = floodShell(*this, seed, walk);
+    if (addToObject)
+        fileShell(shell);
+    return shell;
+}
+
+void StlObject::fileShell(StlShell* shell) {
+    if (isNegligibleShell(shell))
+        m_records.shells.push_back(shell);
+    else
+        m_records.shells.push_front(shell);
 }
 
 bool StlObject::isNegligibleShell(const StlShell* shell) const {
