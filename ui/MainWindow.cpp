@@ -254,12 +254,6 @@ void MainWindow::installServices() {
         [this](int value, unsigned int textCode, const std::wstring& text1, const std::wstring& text2,
                const std::wstring& text3) { showProgress(value, textCode, text1, text2, text3); });
     _progressBar->finish();
-    setMessageBoxHook([this](const QString& text, int icon, int buttons, int defaultButton,
-                             const QString& informativeText, const QString& detailedText, quint32 flags) {
-        return showMessageBoxDialog(text, icon, QMessageBox::StandardButtons(buttons),
-                                    QMessageBox::StandardButton(defaultButton), informativeText, detailedText,
-                                    flags);
-    });
     setFontUnitHook([this] { return fontUnitHeight(); });
     installSceneServices();
 }
@@ -559,8 +553,12 @@ void MainWindow::openRecentObject() {
 
 void MainWindow::importRecentFile(const QString& path) {
     // The file may have gone since the menu was built.
-    if (!checkFileReadable(path, this))
+    QString unreadable;
+    if (!checkFileReadable(path, &unreadable)) {
+        if (!unreadable.isEmpty())
+            showMessage(unreadable, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
         return;
+    }
     _glWidget->cancelManipulation();
     ObjectTable::instance()->importObjects(QStringList{path});
     _lastImportPath = path;
