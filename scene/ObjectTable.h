@@ -28,7 +28,6 @@
 #include <utility>
 #include <vector>
 
-class MainGLWidget;
 namespace fileIo {
 class MeshFileRead;
 }

@@ -152,6 +152,7 @@ void MainWindow::createView() {
     // and side panels are children of _glFrame and float over it.
     _glContext = new QGLContext(QGLFormat());
     _glWidget = new MainGLWidget(_glContext, this, nullptr, Qt::WindowFlags());
+    _glWidget->setViewHost(this);
     auto* layout = new QHBoxLayout(_glFrame);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(_glWidget);

@@ -273,7 +273,7 @@ void MainGLWidget::paintGL() {
     if (_slicePreview)
         _slicePreview->setClipPlane();
     renderObjects(*ObjectTable::instance(), _vertexBuffers);
-    sceneHost()->drawHollowPreview();
+    _viewHost->drawHollowPreview();
     glDisable(GL_CLIP_PLANE1);
     if (_slicePreview) {
         enableSmoothBlend();
@@ -483,11 +483,11 @@ void MainGLWidget::mouseReleaseEvent(QMouseEvent* event) {
             releaseInTransformMode(pos);
             break;
         case ViewMode::DeleteSupport:
-            sceneHost()->pushDeleteConeSupportCmd();
+            _viewHost->pushDeleteConeSupportCmd();
             break;
         case ViewMode::AddSupport:
             if (isClick(pos, _pressPos))
-                sceneHost()->pushAddConeSupportCmd();
+                _viewHost->pushAddConeSupportCmd();
             break;
         case ViewMode::PlaceHoles:
             addHoleCutterAt(pos);
@@ -500,7 +500,7 @@ void MainGLWidget::mouseReleaseEvent(QMouseEvent* event) {
     }
     case Qt::RightButton:
         _dragAction = DragAction::None;
-        if (_mode == ViewMode::PlaceHoles && sceneHost()->pickHole(pos)) {
+        if (_mode == ViewMode::PlaceHoles && _viewHost->pickHole(pos)) {
             update();
             return;
         }
@@ -521,7 +521,7 @@ void MainGLWidget::leaveEvent(QEvent* event) {
     QGLWidget::leaveEvent(event);
     if (_mode != ViewMode::PlaceHoles)
         return;
-    sceneHost()->dropPendingHole();
+    _viewHost->dropPendingHole();
     update();
 }
 
@@ -731,10 +731,10 @@ void MainGLWidget::previewHoleCutterAt(const QPoint& pos) {
     topolib::StlTriangle* triangle = nullptr;
     if (ObjectTable::instance()->pickSurfacePoint(p, axis, &triangle) && triangle) {
         const double dir[3] = {-triangle->normal[0], -triangle->normal[1], -triangle->normal[2]};
-        sceneHost()->addHoleAt(p, dir);
+        _viewHost->addHoleAt(p, dir);
     } else {
         // Off the model there is nowhere to drill: no hole is shown.
-        sceneHost()->dropPendingHole();
+        _viewHost->dropPendingHole();
     }
     update();
 }
@@ -748,8 +748,8 @@ void MainGLWidget::addHoleCutterAt(const QPoint& pos) {
         logText("----- Add hole cutter -----");
         logInt(static_cast<int>(triangle->id), "Triangle position: ");
         const double dir[3] = {-triangle->normal[0], -triangle->normal[1], -triangle->normal[2]};
-        sceneHost()->addHoleAt(p, dir);
-        sceneHost()->commitPendingHole();
+        _viewHost->addHoleAt(p, dir);
+        _viewHost->commitPendingHole();
         logText("-----------------------------\n\n", false);
     }
     update();

@@ -13,6 +13,7 @@
 // makes it current itself.
 #include "scene/ViewMode.h"
 #include "view/ViewCamera.h"
+#include "view/ViewHost.h"
 
 #include <QGLWidget>
 #include <QPixmap>
@@ -34,6 +35,9 @@ public:
     // ---- Mode and tools ---------------------------------------------------------
     ViewMode mode() const { return _mode; }
     void setMode(ViewMode mode);
+    // The window's services to the view: drain holes and support points
+    // (not owned; null: none).
+    void setViewHost(ViewHost* host) { _viewHost = host ? host : &_noViewHost; }
     // The manipulator driven in the transform mode (not owned; null: that
     // mode selects only).
     void setManipulator(ManipulatorTool* tool) { _manipulator = tool; }
@@ -159,6 +163,8 @@ private:
 
     SlicePreviewTool* _slicePreview = nullptr;
     ManipulatorTool* _manipulator = nullptr;
+    ViewHost _noViewHost;
+    ViewHost* _viewHost = &_noViewHost;
     ViewMode _mode = ViewMode::Select;
     ViewMode _previousMode = ViewMode::Select;
     enum class DragAction { None = 0, Rotate = 1, Zoom = 2, Pan = 3 };

@@ -24,9 +24,9 @@
 namespace {
 
 // Routes the scene's picking questions to the view, as the main window does.
-class ViewHost : public BasicSceneHost {
+class PickingHost : public BasicSceneHost {
 public:
-    explicit ViewHost(MainGLWidget* view) : m_view(view) {}
+    explicit PickingHost(MainGLWidget* view) : m_view(view) {}
     bool unprojectScreenPoint(const QPoint& p, double depth, double out[3]) override {
         m_view->unprojectScreenPoint(p, out, depth >= 0, depth);
         return true;
@@ -74,7 +74,7 @@ protected:
         view->setWheelStepPause(0);
         view->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
-        host = std::make_unique<ViewHost>(view);
+        host = std::make_unique<PickingHost>(view);
         setSceneHost(host.get());
         frame();
     }
@@ -126,7 +126,7 @@ protected:
     }
 
     MainGLWidget* view = nullptr;
-    std::unique_ptr<ViewHost> host;
+    std::unique_ptr<PickingHost> host;
 };
 
 TEST_F(ViewDrawing, emptySceneShowsBackgroundPlatformAxesAndOrientationCube) {
