@@ -53,6 +53,7 @@ MainGLWidget::MainGLWidget(QGLContext* context, QWidget* parent, const QGLWidget
       // The images live in the application's resources, registered once here.
       _rotateCursor((initResources(), QStringLiteral(":/cursors/Resources/cursor/object_rotate_left.png"))),
       _panCursor(QStringLiteral(":/cursors/Resources/cursor/panning_m_24.png")) {
+    _drawCache = std::make_unique<GLDrawCache>();
     setAcceptDrops(true);
     setContextMenuPolicy(Qt::CustomContextMenu);
     setAttribute(Qt::WA_MouseTracking, true);
@@ -68,7 +69,7 @@ MainGLWidget::~MainGLWidget() {
         freeCubeTextures();
         // The objects' names die with this context; objects drawn again by
         // another view build new ones.
-        GLDrawCache::instance().clear();
+        _drawCache->clear();
     }
 }
 
@@ -272,7 +273,7 @@ void MainGLWidget::paintGL() {
     drawOrientationCube();
     if (_slicePreview)
         _slicePreview->setClipPlane();
-    renderObjects(*ObjectTable::instance(), _vertexBuffers);
+    renderObjects(*ObjectTable::instance(), _vertexBuffers, *_drawCache);
     _viewHost->drawHollowPreview();
     glDisable(GL_CLIP_PLANE1);
     if (_slicePreview) {

@@ -20,8 +20,10 @@
 #include <QPoint>
 
 #include <array>
+#include <memory>
 #include <vector>
 
+class GLDrawCache;
 class ManipulatorTool;
 class QOpenGLTexture;
 class SlicePreviewTool;
@@ -95,6 +97,9 @@ public:
     }
     void disableVertexBuffers() { setVertexBuffersAllowed(false); }
     bool checkVertexBufferSupport();
+    // The GL names the objects and supports are drawn with, made in this
+    // view's context (the context must be current to make or free them).
+    GLDrawCache& drawCache() { return *_drawCache; }
 
     // The printer changed: the next paint reloads the background and platform
     // images.
@@ -182,6 +187,7 @@ private:
     Qt::KeyboardModifiers _releaseModifiers; // of the release being handled
     bool _vertexBuffers = false;
     bool _vertexBuffersForcedOff = false;
+    std::unique_ptr<GLDrawCache> _drawCache;
     double _buildVolume[3] = {130, 130, 180};
     QPixmap _rotateCursor;
     QPixmap _panCursor;
