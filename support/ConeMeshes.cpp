@@ -34,9 +34,9 @@ Vector3D ringPoint(const Vector3D& o, double r, const Vector3D& e1, const Vector
 }
 
 void makeRing(std::vector<StlVertex*>& vs, Ring ring, const Vector3D& o, double r, const Vector3D& e1,
-              const Vector3D& e2) {
+              const Vector3D& e2, ShapeMemoryCheck* check) {
     for (int k = 0; k < kSides; ++k)
-        ring[k] = addShapeVertex(vs, ringPoint(o, r, e1, e2, k));
+        ring[k] = addShapeVertex(vs, ringPoint(o, r, e1, e2, k), check);
 }
 
 // Moves x along the line from its partner y through x onto the plane (point p,
@@ -51,15 +51,16 @@ void mitre(StlVertex* x, const StlVertex* y, const Vector3D& p, const Vector3D& 
 
 // Side band between two rings: lower ring a, upper ring b (outward winding for
 // rings that run counter-clockwise about the upward axis).
-void band(std::vector<topolib::StlTriangle*>& ts, Ring a, Ring b, int k) {
+void band(std::vector<topolib::StlTriangle*>& ts, Ring a, Ring b, int k, ShapeMemoryCheck* check) {
     const int k1 = (k + 1) % kSides;
-    addShapeTriangle(ts, a[k], a[k1], b[k1]);
-    addShapeTriangle(ts, a[k], b[k1], b[k]);
+    addShapeTriangle(ts, a[k], a[k1], b[k1], check);
+    addShapeTriangle(ts, a[k], b[k1], b[k], check);
 }
 
 } // namespace
 
 void ConeShape::buildCylinderOnPlatform() {
+    ShapeMemoryCheck* const check = shapeMemoryCheck();
     const Vector3D m = unit(-ContactNormal);
     Vector3D a(1, 0, 0), b(0, 1, 0), c(0, 1, 0);
     const bool tilt = tilted(ContactNormal);
@@ -70,28 +71,29 @@ void ConeShape::buildCylinderOnPlatform() {
     }
     const Vector3D Ta = ContactPoint + m * 0.1;
     Ring B, N, H, T;
-    makeRing(vertices, B, Vector3D(FootPoint.x, FootPoint.y, 0.0), BottomRadius, a, c);
-    makeRing(vertices, N, HeadEnd, NeckRadius, a, c);
+    makeRing(vertices, B, Vector3D(FootPoint.x, FootPoint.y, 0.0), BottomRadius, a, c, check);
+    makeRing(vertices, N, HeadEnd, NeckRadius, a, c, check);
     if (tilt) {
         const Vector3D nu = unit(Vector3D(m - Vector3D(0, 0, 1))).cross(a);
         for (int k = 0; k < kSides; ++k)
             mitre(N[k], B[k], HeadEnd, nu);
     }
-    makeRing(vertices, H, TipCentre, HeadRadius, a, b);
-    makeRing(vertices, T, Ta, ContactRadius, a, b);
-    StlVertex* ta = addShapeVertex(vertices, Ta);
-    StlVertex* fc = addShapeVertex(vertices, FootPoint);
+    makeRing(vertices, H, TipCentre, HeadRadius, a, b, check);
+    makeRing(vertices, T, Ta, ContactRadius, a, b, check);
+    StlVertex* ta = addShapeVertex(vertices, Ta, check);
+    StlVertex* fc = addShapeVertex(vertices, FootPoint, check);
     for (int k = 0; k < kSides; ++k) {
         const int k1 = (k + 1) % kSides;
-        addShapeTriangle(triangles, fc, B[k1], B[k]);
-        band(triangles, B, N, k);
-        band(triangles, N, H, k);
-        band(triangles, H, T, k);
-        addShapeTriangle(triangles, ta, T[k], T[k1]);
+        addShapeTriangle(triangles, fc, B[k1], B[k], check);
+        band(triangles, B, N, k, check);
+        band(triangles, N, H, k, check);
+        band(triangles, H, T, k, check);
+        addShapeTriangle(triangles, ta, T[k], T[k1], check);
     }
 }
 
 void ConeShape::buildCylinderWithBase() {
+    ShapeMemoryCheck* const check = shapeMemoryCheck();
     if (HeadEnd.z < 2.1 * BaseThickness) {
         buildCylinderOnPlatform();
         return;
@@ -112,10 +114,10 @@ void ConeShape::buildCylinderWithBase() {
     const Vector3D Ta = ContactPoint + m * 0.1;
 
     Ring T, H, N, B, P[5];
-    makeRing(vertices, T, Ta, ContactRadius, a, b);
-    makeRing(vertices, H, TipCentre, HeadRadius, a, b);
-    makeRing(vertices, N, HeadEnd, NeckRadius, a, c);
-    makeRing(vertices, B, Vector3D(centre.x, centre.y, zc), BottomRadius, a, c);
+    makeRing(vertices, T, Ta, ContactRadius, a, b, check);
+    makeRing(vertices, H, TipCentre, HeadRadius, a, b, check);
+    makeRing(vertices, N, HeadEnd, NeckRadius, a, c, check);
+    makeRing(vertices, B, Vector3D(centre.x, centre.y, zc), BottomRadius, a, c, check);
     if (tilt) {
         const Vector3D nu = unit(Vector3D(m - Vector3D(0, 0, 1))).cross(a);
         for (int k = 0; k < kSides; ++k)
@@ -124,25 +126,26 @@ void ConeShape::buildCylinderWithBase() {
     for (int j = 0; j < 3; ++j) {
         const double phi = (j + 1) * 0.5235987755;
         makeRing(vertices, P[j], Vector3D(centre.x, centre.y, zc - f * std::sin(phi)),
-                 (f - f * std::cos(phi)) + BottomRadius, a, c);
+                 (f - f * std::cos(phi)) + BottomRadius, a, c, check);
     }
-    makeRing(vertices, P[3], Vector3D(centre.x, centre.y, BaseThickness), BaseSize, a, c);
-    makeRing(vertices, P[4], centre, BaseSize, a, c);
-    StlVertex* ta = addShapeVertex(vertices, Ta);
-    StlVertex* fc = addShapeVertex(vertices, FootPoint);
+    makeRing(vertices, P[3], Vector3D(centre.x, centre.y, BaseThickness), BaseSize, a, c, check);
+    makeRing(vertices, P[4], centre, BaseSize, a, c, check);
+    StlVertex* ta = addShapeVertex(vertices, Ta, check);
+    StlVertex* fc = addShapeVertex(vertices, FootPoint, check);
     for (int k = 0; k < kSides; ++k) {
         const int k1 = (k + 1) % kSides;
-        addShapeTriangle(triangles, ta, T[k], T[k1]);
-        band(triangles, H, T, k);
-        band(triangles, N, H, k);
-        band(triangles, B, N, k);
+        addShapeTriangle(triangles, ta, T[k], T[k1], check);
+        band(triangles, H, T, k, check);
+        band(triangles, N, H, k, check);
+        band(triangles, B, N, k, check);
         for (int j = 0; j < 5; ++j)
-            band(triangles, P[j], j == 0 ? B : P[j - 1], k);
-        addShapeTriangle(triangles, fc, P[4][k1], P[4][k]);
+            band(triangles, P[j], j == 0 ? B : P[j - 1], k, check);
+        addShapeTriangle(triangles, fc, P[4][k1], P[4][k], check);
     }
 }
 
 void ConeShape::buildCylinderOnModel() {
+    ShapeMemoryCheck* const check = shapeMemoryCheck();
     FootPoint.z = FootZ - 0.1;
     double top = FootPoint.z + 2.5 * ContactRadius;
     if (HeadEnd.z < top + 0.001) {
@@ -179,48 +182,49 @@ void ConeShape::buildCylinderOnModel() {
     }
     const Vector3D Ta = ContactPoint + m * 0.1;
     Ring F1, F2, F3, N, H, T;
-    makeRing(vertices, F1, FootPoint, ContactRadius, p, q);
-    makeRing(vertices, F2, FootTipCentre, HeadRadius, p, q);
-    makeRing(vertices, F3, TrunkFoot, NeckRadius, p, q);
+    makeRing(vertices, F1, FootPoint, ContactRadius, p, q, check);
+    makeRing(vertices, F2, FootTipCentre, HeadRadius, p, q, check);
+    makeRing(vertices, F3, TrunkFoot, NeckRadius, p, q, check);
     if (footMitre) {
         for (int k = 0; k < kSides; ++k)
             mitre(F3[k], F2[k], TrunkFoot, footNu);
     }
-    makeRing(vertices, N, HeadEnd, NeckRadius, e1, b);
-    makeRing(vertices, H, TipCentre, HeadRadius, e1, b);
+    makeRing(vertices, N, HeadEnd, NeckRadius, e1, b, check);
+    makeRing(vertices, H, TipCentre, HeadRadius, e1, b, check);
     if (headMitre) {
         for (int k = 0; k < kSides; ++k)
             mitre(N[k], H[k], HeadEnd, headNu);
     }
-    makeRing(vertices, T, Ta, ContactRadius, e1, b);
-    StlVertex* ta = addShapeVertex(vertices, Ta);
-    StlVertex* fa = addShapeVertex(vertices, FootPoint);
+    makeRing(vertices, T, Ta, ContactRadius, e1, b, check);
+    StlVertex* ta = addShapeVertex(vertices, Ta, check);
+    StlVertex* fa = addShapeVertex(vertices, FootPoint, check);
     for (int k = 0; k < kSides; ++k) {
         const int k1 = (k + 1) % kSides;
-        addShapeTriangle(triangles, fa, F1[k1], F1[k]);
-        band(triangles, F1, F2, k);
-        band(triangles, F2, F3, k);
-        band(triangles, F3, N, k);
-        band(triangles, N, H, k);
-        band(triangles, H, T, k);
-        addShapeTriangle(triangles, ta, T[k], T[k1]);
+        addShapeTriangle(triangles, fa, F1[k1], F1[k], check);
+        band(triangles, F1, F2, k, check);
+        band(triangles, F2, F3, k, check);
+        band(triangles, F3, N, k, check);
+        band(triangles, N, H, k, check);
+        band(triangles, H, T, k, check);
+        addShapeTriangle(triangles, ta, T[k], T[k1], check);
     }
 }
 
 void ConeShape::addRingTube(StlVertex* const* u, int n) {
-    addShapeTriangle(triangles, u[0], u[1], u[2]);
-    addShapeTriangle(triangles, u[0], u[2], u[3]);
+    ShapeMemoryCheck* const check = shapeMemoryCheck();
+    addShapeTriangle(triangles, u[0], u[1], u[2], check);
+    addShapeTriangle(triangles, u[0], u[2], u[3], check);
     for (int i = 4; i < n; ++i) {
         if (i % 4 < 3) {
-            addShapeTriangle(triangles, u[i], u[i + 1], u[i - 3]);
-            addShapeTriangle(triangles, u[i], u[i - 3], u[i - 4]);
+            addShapeTriangle(triangles, u[i], u[i + 1], u[i - 3], check);
+            addShapeTriangle(triangles, u[i], u[i - 3], u[i - 4], check);
         } else {
-            addShapeTriangle(triangles, u[i], u[i - 3], u[i - 7]);
-            addShapeTriangle(triangles, u[i], u[i - 7], u[i - 4]);
+            addShapeTriangle(triangles, u[i], u[i - 3], u[i - 7], check);
+            addShapeTriangle(triangles, u[i], u[i - 7], u[i - 4], check);
         }
     }
-    addShapeTriangle(triangles, u[n - 1], u[n - 2], u[n - 3]);
-    addShapeTriangle(triangles, u[n - 1], u[n - 3], u[n - 4]);
+    addShapeTriangle(triangles, u[n - 1], u[n - 2], u[n - 3], check);
+    addShapeTriangle(triangles, u[n - 1], u[n - 3], u[n - 4], check);
 }
 
 namespace {
@@ -304,7 +308,7 @@ static void crossHead(Vector3D* out, int plate, const ConeShape& c, const CrossF
 static void crossRings(ConeShape& c, std::vector<StlVertex*>& vs, const Vector3D* corners, int n,
                        StlVertex** u) {
     for (int i = 0; i < n; ++i)
-        u[i] = addShapeVertex(vs, corners[i]);
+        u[i] = addShapeVertex(vs, corners[i], c.shapeMemoryCheck());
 }
 
 void ConeShape::buildCrossOnPlatform() {
@@ -322,19 +326,20 @@ void ConeShape::buildCrossOnPlatform() {
 }
 
 void ConeShape::addCrossDisc() {
+    ShapeMemoryCheck* const check = shapeMemoryCheck();
     if (!GenerateBase)
         return;
     const Vector3D ex(1, 0, 0), ey(0, 1, 0);
     Ring D, U;
-    makeRing(vertices, D, Vector3D(FootPoint.x, FootPoint.y, 0.0), BaseSize, ex, ey);
-    makeRing(vertices, U, Vector3D(FootPoint.x, FootPoint.y, BaseThickness), BaseSize, ex, ey);
-    StlVertex* uc = addShapeVertex(vertices, Vector3D(FootPoint.x, FootPoint.y, BaseThickness));
-    StlVertex* dc = addShapeVertex(vertices, FootPoint);
+    makeRing(vertices, D, Vector3D(FootPoint.x, FootPoint.y, 0.0), BaseSize, ex, ey, check);
+    makeRing(vertices, U, Vector3D(FootPoint.x, FootPoint.y, BaseThickness), BaseSize, ex, ey, check);
+    StlVertex* uc = addShapeVertex(vertices, Vector3D(FootPoint.x, FootPoint.y, BaseThickness), check);
+    StlVertex* dc = addShapeVertex(vertices, FootPoint, check);
     for (int k = 0; k < kSides; ++k) {
         const int k1 = (k + 1) % kSides;
-        addShapeTriangle(triangles, dc, D[k1], D[k]);
-        band(triangles, D, U, k);
-        addShapeTriangle(triangles, uc, U[k], U[k1]);
+        addShapeTriangle(triangles, dc, D[k1], D[k], check);
+        band(triangles, D, U, k, check);
+        addShapeTriangle(triangles, uc, U[k], U[k1], check);
     }
 }
 

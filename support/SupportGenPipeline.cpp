@@ -78,7 +78,7 @@ bool SupportGen::generate(const ProgressMonitor& progress) {
         return false;
     }
     try {
-        const ShapeMemoryCheck check;
+        const ShapeMemoryCheck check(*this);
         return runGeneration(progress);
     } catch (const std::bad_alloc&) {
         m_failure = Failure::OutOfMemory;
