@@ -123,8 +123,8 @@ public:
 };
 
 // A million-triangle mesh holds a million of these: the cut context, needed by
-// a few hundred triangles during a cut, lives in a side table so that every
-// record stays this small.
+// a few hundred triangles during a cut, lives with the cut (TriangleCutter) so
+// that every record stays this small.
 static_assert(sizeof(void*) != 8 || sizeof(StlTriangle) == 64, "StlTriangle grew");
 
 // Half the length of (p1 - p0) × (p2 - p0).
