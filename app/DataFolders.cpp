@@ -2,22 +2,12 @@
 
 #include "app/Constants.h"
 #include "app/Log.h"
-#include "app/MainWindowHooks.h"
 #include "app/Platform.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QObject>
-
-namespace {
-
-// Message box figures: Warning icon, the single button Ok, a fixed-size dialog.
-constexpr int ICON_WARNING = 2;
-constexpr int BUTTON_OK = 0x400;
-constexpr quint32 FIXED_DIALOG_FLAGS = 0x103;
-
-} // namespace
 
 QString getCommonAppDataDir() {
     return platform::applicationDataBase() + QLatin1Char('/') + COMPANY_NAME;
@@ -106,18 +96,19 @@ QString fileNotRegularMessage() {
     return QObject::tr("It's impossible to open <i>'%1'</i>.<br>It is not a regular file.");
 }
 
-bool checkFileReadable(const QString& path, QWidget* parent) {
+bool checkFileReadable(const QString& path, QString* why) {
+    if (why)
+        why->clear();
     if (path.isEmpty()) {
         logText("WARNING: FILE PATH EMPTY");
         return false;
     }
-    // Logs why the file cannot be opened and tells the user when there is a parent.
+    // Logs why the file cannot be opened and hands the user's message back.
     auto refuse = [&](const char* logLine, const QString& message) {
         logText(logLine, false);
         logString(path.toStdString());
-        if (parent)
-            showAppMessageBox(message.arg(path), ICON_WARNING, BUTTON_OK, BUTTON_OK, QString(), QString(),
-                              FIXED_DIALOG_FLAGS);
+        if (why)
+            *why = message.arg(path);
         return false;
     };
     if (!QFile::exists(path))

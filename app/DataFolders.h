@@ -5,8 +5,6 @@
 #include <QString>
 #include <QUuid>
 
-class QWidget;
-
 // <data base>/Norvane, the data folder. Never empty; not created here.
 QString getCommonAppDataDir();
 // The per-user base of the work folders: <temp>/Norvane-<uid>/2.2.1. Not created here.
@@ -29,9 +27,11 @@ QString guidToString(const QUuid& guid, bool stripBraces);
 
 // True when path names a readable regular file. An empty path only logs a
 // warning. A missing or unreadable file, or one that is not a regular file (a
-// pipe, device or folder), is logged and, when parent is not null, reported
-// to the user in a message box (from any thread).
-bool checkFileReadable(const QString& path, QWidget* parent);
+// pipe, device or folder), is logged, and *why (when given) gets the message
+// that tells the user (fileNotExistMessage and its kin with the path); it is
+// empty when the file is readable or the path empty. Showing it is the
+// caller's: the frame knows no window.
+bool checkFileReadable(const QString& path, QString* why = nullptr);
 QString fileNotExistMessage();
 QString fileUnreadableMessage();
 QString fileNotRegularMessage();

@@ -78,7 +78,7 @@ void useBuffers(bool on) {
     if (s.view->vertexBuffersSupported() == on)
         return;
     s.view->makeCurrent();
-    GLDrawCache::instance().clear();
+    s.view->drawCache().clear();
     s.view->setVertexBuffersAllowed(on);
     if (on && !s.view->checkVertexBufferSupport())
         qFatal("no vertex buffers");

@@ -14,12 +14,12 @@
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
+#include <utility>
 #include <zlib.h>
 
 namespace project {
 
 namespace {
-int failAfterEntries = -1;
 
 // The zip layer's view of the temporary file: unbuffered writes at the
 // device's position, so that a failing write (full disk, size limit) is seen
@@ -63,12 +63,9 @@ constexpr int kParallelFrom = 256 << 10;
 constexpr int kFastFrom = 2 << 20;
 } // namespace
 
-void ProjectArchiveWriter::setFailAfterEntriesForTesting(int n) {
-    failAfterEntries = n;
-}
-
-ProjectArchiveWriter::ProjectArchiveWriter(const QString& target)
-    : target_(QFileInfo(target).absoluteFilePath()), file_(QFile::encodeName(target_).toStdString()) {}
+ProjectArchiveWriter::ProjectArchiveWriter(const QString& target, EntryCheck admit)
+    : target_(QFileInfo(target).absoluteFilePath()), admit_(std::move(admit)),
+      file_(QFile::encodeName(target_).toStdString()) {}
 
 ProjectArchiveWriter::~ProjectArchiveWriter() {
     discard();
@@ -117,8 +114,8 @@ fileIo::VlrZipFile* ProjectArchiveWriter::openEntry(const QString& name, bool ra
                                                    int level) {
     if (!ok_ || entry_)
         return nullptr;
-    if (failAfterEntries >= 0 && entries_ >= failAfterEntries) {
-        fail(QStringLiteral("entry '%1' refused (injected failure)").arg(name));
+    if (admit_ && !admit_(name)) {
+        fail(QStringLiteral("entry '%1' refused").arg(name));
         return nullptr;
     }
     QuaZipNewInfo info(name);
@@ -133,7 +130,6 @@ fileIo::VlrZipFile* ProjectArchiveWriter::openEntry(const QString& name, bool ra
         fail(QStringLiteral("cannot open entry '%1': %2").arg(name, why));
         return nullptr;
     }
-    ++entries_;
     return entry_.get();
 }
 

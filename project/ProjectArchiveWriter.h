@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QuaZip;
@@ -25,7 +26,13 @@ namespace project {
 
 class ProjectArchiveWriter {
 public:
-    explicit ProjectArchiveWriter(const QString& target);
+    // Whether the entry of that name may be opened; a refused entry fails as
+    // one the zip layer cannot open. Lets a caller (a test) make any entry of
+    // a real save fail.
+    using EntryCheck = std::function<bool(const QString& name)>;
+
+    // target: the file the archive replaces (kept by the writer, see target()).
+    explicit ProjectArchiveWriter(const QString& target, EntryCheck admit = EntryCheck());
     ~ProjectArchiveWriter();
     ProjectArchiveWriter(const ProjectArchiveWriter&) = delete;
     ProjectArchiveWriter& operator=(const ProjectArchiveWriter&) = delete;
@@ -50,8 +57,8 @@ public:
     // elsewhere (an entry the caller could not make) or nothing failed.
     fileIo::SaveFailure fileFailure() const { return file_.failure(); }
 
-    // Tests only: every entry after the first n fails to open (-1: none).
-    static void setFailAfterEntriesForTesting(int n);
+    // The absolute path of the file the archive replaces.
+    const QString& target() const { return target_; }
 
 private:
     // raw: data already deflated, with the CRC and length of the original.
@@ -60,11 +67,11 @@ private:
     bool fail(const QString& why);
 
     QString target_;
+    EntryCheck admit_;
     fileIo::ReplacementFile file_;
     std::unique_ptr<QIODevice> device_;
     std::unique_ptr<QuaZip> zip_;
     std::unique_ptr<fileIo::VlrZipFile> entry_;
-    int entries_ = 0;
     bool ok_ = false;
     QString error_;
 };

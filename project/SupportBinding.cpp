@@ -231,7 +231,7 @@ void linkAsStored(support::SupportGen& gen, const ReadCones& cones) {
                 auto* bar = new support::CylinderBar(cone->BeamRadius, topolib::Vector3D(b.start),
                                                      topolib::Vector3D(b.end));
                 link->bars.push_back(bar);
-                bar->buildPrism();
+                bar->buildPrism(gen.shapeMemoryCheck());
                 if (deleted.has(barPlace++))
                     bar->setDeleted(true, nullptr);
             }
@@ -314,7 +314,7 @@ SupportRecord supportRecordFrom(const support::SupportGen& gen, const fileIo::VG
 void fillSupportGen(support::SupportGen& gen, topolib::StlObject& mesh, const SupportRecord& record) {
     // The reader asked the memory check for kConeMeshBytes a cone; bars and
     // anything beyond are asked for as they are made.
-    const support::ShapeMemoryCheck check(static_cast<std::size_t>(coneCount(record) * kConeMeshBytes));
+    const support::ShapeMemoryCheck check(gen, static_cast<std::size_t>(coneCount(record) * kConeMeshBytes));
     // The reader keeps BaseType within the known numbers; a record made
     // otherwise with an unknown one leaves the container's type.
     if (const std::optional<support::BaseType> base = support::baseTypeFromStored(record.baseType))

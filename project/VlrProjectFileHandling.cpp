@@ -189,6 +189,12 @@ void VlrProjectFileHandling::applyGLInfo(const project::ProjectDescriptor& d) {
 }
 
 IO_ERROR VlrProjectFileHandling::save(const QString& path) {
+    project::ProjectArchiveWriter writer(path);
+    return save(writer);
+}
+
+IO_ERROR VlrProjectFileHandling::save(project::ProjectArchiveWriter& writer) {
+    const QString& path = writer.target();
     m_lastError.clear();
     ObjectTable* table = ObjectTable::instance();
     const std::vector<ObjectEx*> objects = savedObjects(*table);
@@ -208,7 +214,6 @@ IO_ERROR VlrProjectFileHandling::save(const QString& path) {
             return IO_SAVE_OBJECT_FAILED;
         }
     }
-    project::ProjectArchiveWriter writer(path);
     auto failed = [&](IO_ERROR code) {
         m_lastError = writer.errorString();
         if (!m_lastError.isEmpty())

@@ -22,6 +22,7 @@ class ObjectTable;
 class ProgressSink;
 
 namespace project {
+class ProjectArchiveWriter;
 struct ProjectContents;
 }
 namespace topolib {
@@ -50,6 +51,9 @@ public:
     // entry included), 4 the descriptor failed, 7 a geometry entry failed, 8
     // an exception.
     IO_ERROR save(const QString& path);
+    // save through a writer the caller made for the target path (one that
+    // refuses some entries, for a test).
+    IO_ERROR save(project::ProjectArchiveWriter& writer);
 
     // Reads the archive at path into table, which the caller has emptied.
     // loadProjectType other than 0 loads nothing. Every check runs before the

@@ -1,71 +1,57 @@
 #include "scene/ObjectCalcThread.h"
 
-#include <algorithm>
 #include <cassert>
 #include <chrono>
 #include <mutex>
 #include <new>
 #include <utility>
-#include <vector>
-
-namespace {
-
-// Workers whose job has ended and whose thread nobody has joined yet. A
-// finished thread keeps its stack mapped until it is joined: a scene of many
-// objects whose jobs are never waited for would hold one stack (and two
-// memory mappings) per object, until the kernel refuses new mappings.
-std::mutex g_endedMutex;
-std::vector<ObjectCalcThread*> g_ended;
-
-} // namespace
 
 ObjectCalcThread::~ObjectCalcThread() {
     requestStop();
     waitForJob();
-    // Joined: the thread can no longer put this worker on the list.
-    std::lock_guard<std::mutex> lock(g_endedMutex);
-    g_ended.erase(std::remove(g_ended.begin(), g_ended.end(), this), g_ended.end());
-}
-
-void ObjectCalcThread::joinEndedWorkers() {
-    std::vector<ObjectCalcThread*> ended;
-    {
-        std::lock_guard<std::mutex> lock(g_endedMutex);
-        ended.swap(g_ended);
-    }
-    // Each has ended its job (or is returning from it): the joins are quick.
-    for (ObjectCalcThread* worker : ended)
-        worker->waitForJob();
 }
 
 void ObjectCalcThread::waitForJob() {
-    assert(!m_thread.joinable() || m_thread.get_id() != std::this_thread::get_id());
-    if (m_thread.joinable())
-        m_thread.join();
+    if (!m_end)
+        return;
+    assert(std::this_thread::get_id() != m_threadId);
+    {
+        std::unique_lock<std::mutex> lock(m_end->mutex);
+        m_end->ended.wait(lock, [this] { return m_end->done; });
+    }
+    m_end.reset();
 }
 
 void ObjectCalcThread::start(Task task, Completion done) {
-    // This worker too, when its last job has ended, leaves the list of ended
-    // workers here, before its thread is replaced.
-    joinEndedWorkers();
     // The earlier job must end first, or the new one would be lost.
     if (isRunning())
         requestStop();
     waitForJob();
     m_stop.store(false);
     m_finished.store(false);
-    m_thread = std::thread([this, task = std::move(task), done = std::move(done)] {
+    auto end = std::make_shared<JobEnd>();
+    std::thread thread([this, end, task = std::move(task), done = std::move(done)]() mutable {
         task(*this);
         if (done)
             deliver(done);
-        try {
-            std::lock_guard<std::mutex> lock(g_endedMutex);
-            g_ended.push_back(this);
-        } catch (const std::bad_alloc&) {
-            // Joined at the next start or at the end instead.
-        }
+        // What the job's callables hold goes before the job is told ended: a
+        // waiter may release it right after. The worker is not touched past
+        // the signal (it may be gone); the end record is this thread's too.
+        task = nullptr;
+        done = nullptr;
         m_finished.store(true);
+        {
+            std::lock_guard<std::mutex> lock(end->mutex);
+            end->done = true;
+        }
+        end->ended.notify_all();
     });
+    m_threadId = thread.get_id();
+    // A detached thread gives its stack back as soon as it returns: a scene of
+    // many objects whose jobs nobody waits for holds no stack (and no memory
+    // mappings) per object.
+    thread.detach();
+    m_end = std::move(end);
 }
 
 void ObjectCalcThread::deliver(const Completion& done) {

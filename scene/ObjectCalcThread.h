@@ -10,13 +10,18 @@
 // cooperatively (stopRequested); nothing is ever terminated. Only the GUI
 // thread starts jobs and waits for them.
 //
-// The worker is a plain std::thread. It tells whoever started a job that the
-// job has ended through the completion callback given to start(), called on
-// the worker thread; the hand-over of what the job computed is then a join
-// (waitForJob) or a lock that every tool can see.
+// Each job runs on a std::thread of its own, detached: the thread gives its
+// stack back when the job returns, whether or not anyone waits for it. It
+// tells whoever started the job that the job has ended through the
+// completion callback given to start(), called on the worker thread; the
+// hand-over of what the job computed is then waitForJob (which waits for the
+// job's end signal) or a lock that every tool can see.
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 class ObjectCalcThread {
@@ -41,7 +46,7 @@ public:
     // running job is asked to stop and waited for first.
     void start(Task task, Completion done = Completion());
     // Whether a job was started and has not ended yet.
-    bool isRunning() const { return m_thread.joinable() && !m_finished.load(); }
+    bool isRunning() const { return !m_finished.load(); }
 
     // Cooperative stop: set by start and by the owner's destruction, cleared
     // when a job starts.
@@ -50,15 +55,22 @@ public:
 
     // Waits until the running job (if any) has ended (GUI thread).
     void waitForJob();
-    // Joins the threads of every worker whose job has ended (GUI thread;
-    // start does it first), so that ended jobs do not keep their stacks.
-    static void joinEndedWorkers();
 
 private:
     // Calls done until it returns.
     static void deliver(const Completion& done);
 
+    // The end signal of one job, shared by its thread and the worker: the
+    // thread still holds it after the worker is gone.
+    struct JobEnd {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+    };
+
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_finished{true};
-    std::thread m_thread;
+    // The last job's end signal until waitForJob has seen it (GUI thread).
+    std::shared_ptr<JobEnd> m_end;
+    std::thread::id m_threadId;
 };

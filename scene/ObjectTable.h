@@ -30,7 +30,6 @@
 #include <utility>
 #include <vector>
 
-class MainGLWidget;
 namespace fileIo {
 class MeshFileRead;
 }

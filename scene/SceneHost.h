@@ -1,8 +1,8 @@
 #pragma once
 // What scene code needs of the window that shows it: pushing a command onto
 // the undo history, message boxes, repaints, the selection box, the build
-// volume, the view ray for picking, and the forwarders to the hollowing panel
-// and the support commands. The main window implements it; until one is
+// volume and the view ray for picking. (What the view alone needs of the
+// window is view/ViewHost.h.) The main window implements it; until one is
 // installed (tools, tests without a window) a BasicSceneHost answers: it keeps
 // its own command manager, logs every message and answers it with the default
 // button, repaints nothing and reads the current printer's build volume.
@@ -58,19 +58,6 @@ public:
     virtual bool unprojectScreenPoint(const QPoint& p, double depth, double out[3]) = 0;
     // The direction the camera looks along (not necessarily unit).
     virtual void viewAxis(double out[3]) = 0;
-
-    // Forwarders to the hollowing panel; each does nothing (false) while the
-    // panel is absent or hidden.
-    virtual void commitPendingHole() = 0;
-    virtual void addHoleAt(const double position[3], const double direction[3]) = 0;
-    // The hole following the cursor goes: the cursor is off the model.
-    virtual void dropPendingHole() = 0;
-    virtual bool pickHole(const QPoint& p) = 0;
-    virtual void drawHollowPreview() = 0;
-
-    // Push the support-point commands built from the object list's state.
-    virtual void pushAddConeSupportCmd() = 0;
-    virtual void pushDeleteConeSupportCmd() = 0;
 };
 
 // The stand-in used when no window is installed; tests derive their fakes from
@@ -91,13 +78,6 @@ public:
     void getBuildVolume(double out[3]) override;
     bool unprojectScreenPoint(const QPoint&, double, double*) override { return false; }
     void viewAxis(double out[3]) override;
-    void commitPendingHole() override {}
-    void addHoleAt(const double*, const double*) override {}
-    void dropPendingHole() override {}
-    bool pickHole(const QPoint&) override { return false; }
-    void drawHollowPreview() override {}
-    void pushAddConeSupportCmd() override {}
-    void pushDeleteConeSupportCmd() override {}
 
 private:
     std::unique_ptr<CommandManager> m_commands;

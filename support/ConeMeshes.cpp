@@ -35,9 +35,9 @@ Vector3D ringPoint(const Vector3D& o, double r, const Vector3D& e1, const Vector
 }
 
 void makeRing(std::vector<StlVertex*>& vs, Ring ring, const Vector3D& o, double r, const Vector3D& e1,
-              const Vector3D& e2) {
+              const Vector3D& e2, ShapeMemoryCheck* check) {
     for (int k = 0; k < kSides; ++k)
-        ring[k] = addShapeVertex(vs, ringPoint(o, r, e1, e2, k));
+        ring[k] = addShapeVertex(vs, ringPoint(o, r, e1, e2, k), check);
 }
 
 // Moves x along the line from its partner y through x onto the plane (point p,
@@ -59,25 +59,25 @@ void mitreRing(Ring x, Ring y, const Vector3D& p, const Vector3D& nu) {
 
 // Side band between two rings: lower ring a, upper ring b (outward winding for
 // rings that run counter-clockwise about the upward axis).
-void band(std::vector<topolib::StlTriangle*>& ts, Ring a, Ring b, int k) {
+void band(std::vector<topolib::StlTriangle*>& ts, Ring a, Ring b, int k, ShapeMemoryCheck* check) {
     const int k1 = (k + 1) % kSides;
-    addShapeTriangle(ts, a[k], a[k1], b[k1]);
-    addShapeTriangle(ts, a[k], b[k1], b[k]);
+    addShapeTriangle(ts, a[k], a[k1], b[k1], check);
+    addShapeTriangle(ts, a[k], b[k1], b[k], check);
 }
 
 // The triangles of a closed column of rings listed from the bottom up: for each
 // k in turn the fan from `foot` to the bottom ring, the bands between
 // consecutive rings, and the fan from the top ring to `top`.
 void closedColumn(std::vector<topolib::StlTriangle*>& ts, StlVertex* foot,
-                  std::initializer_list<StlVertex**> rings, StlVertex* top) {
+                  std::initializer_list<StlVertex**> rings, StlVertex* top, ShapeMemoryCheck* check) {
     StlVertex** const bottom = *rings.begin();
     StlVertex** const last = *(rings.end() - 1);
     for (int k = 0; k < kSides; ++k) {
         const int k1 = (k + 1) % kSides;
-        addShapeTriangle(ts, foot, bottom[k1], bottom[k]);
+        addShapeTriangle(ts, foot, bottom[k1], bottom[k], check);
         for (auto r = rings.begin(); r + 1 != rings.end(); ++r)
-            band(ts, r[0], r[1], k);
-        addShapeTriangle(ts, top, last[k], last[k1]);
+            band(ts, r[0], r[1], k, check);
+        addShapeTriangle(ts, top, last[k], last[k1], check);
     }
 }
 
@@ -109,21 +109,23 @@ PlatformFrame platformFrame(const Vector3D& contactNormal) {
 } // namespace
 
 void ConeShape::buildCylinderOnPlatform() {
+    ShapeMemoryCheck* const check = shapeMemoryCheck();
     const PlatformFrame frame = platformFrame(ContactNormal);
     const Vector3D Ta = ContactPoint + frame.m * 0.1;
     Ring B, N, H, T;
-    makeRing(vertices, B, Vector3D(FootPoint.x, FootPoint.y, 0.0), BottomRadius, frame.a, frame.c);
-    makeRing(vertices, N, HeadEnd, NeckRadius, frame.a, frame.c);
+    makeRing(vertices, B, Vector3D(FootPoint.x, FootPoint.y, 0.0), BottomRadius, frame.a, frame.c, check);
+    makeRing(vertices, N, HeadEnd, NeckRadius, frame.a, frame.c, check);
     if (frame.tilt)
         mitreRing(N, B, HeadEnd, frame.mitreNormal());
-    makeRing(vertices, H, TipCentre, HeadRadius, frame.a, frame.b);
-    makeRing(vertices, T, Ta, ContactRadius, frame.a, frame.b);
-    StlVertex* ta = addShapeVertex(vertices, Ta);
-    StlVertex* fc = addShapeVertex(vertices, FootPoint);
-    closedColumn(triangles, fc, {B, N, H, T}, ta);
+    makeRing(vertices, H, TipCentre, HeadRadius, frame.a, frame.b, check);
+    makeRing(vertices, T, Ta, ContactRadius, frame.a, frame.b, check);
+    StlVertex* ta = addShapeVertex(vertices, Ta, check);
+    StlVertex* fc = addShapeVertex(vertices, FootPoint, check);
+    closedColumn(triangles, fc, {B, N, H, T}, ta, check);
 }
 
 void ConeShape::buildCylinderWithBase() {
+    ShapeMemoryCheck* const check = shapeMemoryCheck();
     if (HeadEnd.z < 2.1 * BaseThickness) {
         buildCylinderOnPlatform();
         return;
@@ -138,30 +140,30 @@ void ConeShape::buildCylinderWithBase() {
     const Vector3D Ta = ContactPoint + frame.m * 0.1;
 
     Ring T, H, N, B, P[5];
-    makeRing(vertices, T, Ta, ContactRadius, a, b);
-    makeRing(vertices, H, TipCentre, HeadRadius, a, b);
-    makeRing(vertices, N, HeadEnd, NeckRadius, a, c);
-    makeRing(vertices, B, Vector3D(centre.x, centre.y, zc), BottomRadius, a, c);
+    makeRing(vertices, T, Ta, ContactRadius, a, b, check);
+    makeRing(vertices, H, TipCentre, HeadRadius, a, b, check);
+    makeRing(vertices, N, HeadEnd, NeckRadius, a, c, check);
+    makeRing(vertices, B, Vector3D(centre.x, centre.y, zc), BottomRadius, a, c, check);
     if (frame.tilt)
         mitreRing(N, B, HeadEnd, frame.mitreNormal());
     for (int j = 0; j < 3; ++j) {
         const double phi = (j + 1) * 0.5235987755;
         makeRing(vertices, P[j], Vector3D(centre.x, centre.y, zc - f * std::sin(phi)),
-                 (f - f * std::cos(phi)) + BottomRadius, a, c);
+                 (f - f * std::cos(phi)) + BottomRadius, a, c, check);
     }
-    makeRing(vertices, P[3], Vector3D(centre.x, centre.y, BaseThickness), BaseSize, a, c);
-    makeRing(vertices, P[4], centre, BaseSize, a, c);
-    StlVertex* ta = addShapeVertex(vertices, Ta);
-    StlVertex* fc = addShapeVertex(vertices, FootPoint);
+    makeRing(vertices, P[3], Vector3D(centre.x, centre.y, BaseThickness), BaseSize, a, c, check);
+    makeRing(vertices, P[4], centre, BaseSize, a, c, check);
+    StlVertex* ta = addShapeVertex(vertices, Ta, check);
+    StlVertex* fc = addShapeVertex(vertices, FootPoint, check);
     for (int k = 0; k < kSides; ++k) {
         const int k1 = (k + 1) % kSides;
-        addShapeTriangle(triangles, ta, T[k], T[k1]);
-        band(triangles, H, T, k);
-        band(triangles, N, H, k);
-        band(triangles, B, N, k);
+        addShapeTriangle(triangles, ta, T[k], T[k1], check);
+        band(triangles, H, T, k, check);
+        band(triangles, N, H, k, check);
+        band(triangles, B, N, k, check);
         for (int j = 0; j < 5; ++j)
-            band(triangles, P[j], j == 0 ? B : P[j - 1], k);
-        addShapeTriangle(triangles, fc, P[4][k1], P[4][k]);
+            band(triangles, P[j], j == 0 ? B : P[j - 1], k, check);
+        addShapeTriangle(triangles, fc, P[4][k1], P[4][k], check);
     }
 }
 
@@ -175,6 +177,7 @@ bool ConeShape::trunkRunsBack() const {
 }
 
 void ConeShape::buildCylinderOnModel() {
+    ShapeMemoryCheck* const check = shapeMemoryCheck();
     const bool runsBack = trunkRunsBack();
     FootPoint.z = FootZ - 0.1;
     double top = FootPoint.z + 2.5 * ContactRadius;
@@ -211,35 +214,36 @@ void ConeShape::buildCylinderOnModel() {
     }
     const Vector3D Ta = ContactPoint + m * 0.1;
     Ring F1, F2, F3, N, H, T;
-    makeRing(vertices, F1, FootPoint, ContactRadius, p, q);
-    makeRing(vertices, F2, FootTipCentre, HeadRadius, p, q);
-    makeRing(vertices, F3, TrunkFoot, NeckRadius, p, q);
+    makeRing(vertices, F1, FootPoint, ContactRadius, p, q, check);
+    makeRing(vertices, F2, FootTipCentre, HeadRadius, p, q, check);
+    makeRing(vertices, F3, TrunkFoot, NeckRadius, p, q, check);
     if (footMitre)
         mitreRing(F3, F2, TrunkFoot, footNu);
-    makeRing(vertices, N, HeadEnd, NeckRadius, e1, b);
-    makeRing(vertices, H, TipCentre, HeadRadius, e1, b);
+    makeRing(vertices, N, HeadEnd, NeckRadius, e1, b, check);
+    makeRing(vertices, H, TipCentre, HeadRadius, e1, b, check);
     if (headMitre)
         mitreRing(N, H, HeadEnd, headNu);
-    makeRing(vertices, T, Ta, ContactRadius, e1, b);
-    StlVertex* ta = addShapeVertex(vertices, Ta);
-    StlVertex* fa = addShapeVertex(vertices, FootPoint);
-    closedColumn(triangles, fa, {F1, F2, F3, N, H, T}, ta);
+    makeRing(vertices, T, Ta, ContactRadius, e1, b, check);
+    StlVertex* ta = addShapeVertex(vertices, Ta, check);
+    StlVertex* fa = addShapeVertex(vertices, FootPoint, check);
+    closedColumn(triangles, fa, {F1, F2, F3, N, H, T}, ta, check);
 }
 
 void ConeShape::addRingTube(StlVertex* const* u, int n) {
-    addShapeTriangle(triangles, u[0], u[1], u[2]);
-    addShapeTriangle(triangles, u[0], u[2], u[3]);
+    ShapeMemoryCheck* const check = shapeMemoryCheck();
+    addShapeTriangle(triangles, u[0], u[1], u[2], check);
+    addShapeTriangle(triangles, u[0], u[2], u[3], check);
     for (int i = 4; i < n; ++i) {
         if (i % 4 < 3) {
-            addShapeTriangle(triangles, u[i], u[i + 1], u[i - 3]);
-            addShapeTriangle(triangles, u[i], u[i - 3], u[i - 4]);
+            addShapeTriangle(triangles, u[i], u[i + 1], u[i - 3], check);
+            addShapeTriangle(triangles, u[i], u[i - 3], u[i - 4], check);
         } else {
-            addShapeTriangle(triangles, u[i], u[i - 3], u[i - 7]);
-            addShapeTriangle(triangles, u[i], u[i - 7], u[i - 4]);
+            addShapeTriangle(triangles, u[i], u[i - 3], u[i - 7], check);
+            addShapeTriangle(triangles, u[i], u[i - 7], u[i - 4], check);
         }
     }
-    addShapeTriangle(triangles, u[n - 1], u[n - 2], u[n - 3]);
-    addShapeTriangle(triangles, u[n - 1], u[n - 3], u[n - 4]);
+    addShapeTriangle(triangles, u[n - 1], u[n - 2], u[n - 3], check);
+    addShapeTriangle(triangles, u[n - 1], u[n - 3], u[n - 4], check);
 }
 
 namespace {
@@ -323,7 +327,7 @@ static void crossHead(Vector3D* out, int plate, const ConeShape& c, const CrossF
 static void crossRings(ConeShape& c, std::vector<StlVertex*>& vs, const Vector3D* corners, int n,
                        StlVertex** u) {
     for (int i = 0; i < n; ++i)
-        u[i] = addShapeVertex(vs, corners[i]);
+        u[i] = addShapeVertex(vs, corners[i], c.shapeMemoryCheck());
 }
 
 void ConeShape::buildCrossOnPlatform() {
@@ -341,15 +345,16 @@ void ConeShape::buildCrossOnPlatform() {
 }
 
 void ConeShape::addCrossDisc() {
+    ShapeMemoryCheck* const check = shapeMemoryCheck();
     if (!GenerateBase)
         return;
     const Vector3D ex(1, 0, 0), ey(0, 1, 0);
     Ring D, U;
-    makeRing(vertices, D, Vector3D(FootPoint.x, FootPoint.y, 0.0), BaseSize, ex, ey);
-    makeRing(vertices, U, Vector3D(FootPoint.x, FootPoint.y, BaseThickness), BaseSize, ex, ey);
-    StlVertex* uc = addShapeVertex(vertices, Vector3D(FootPoint.x, FootPoint.y, BaseThickness));
-    StlVertex* dc = addShapeVertex(vertices, FootPoint);
-    closedColumn(triangles, dc, {D, U}, uc);
+    makeRing(vertices, D, Vector3D(FootPoint.x, FootPoint.y, 0.0), BaseSize, ex, ey, check);
+    makeRing(vertices, U, Vector3D(FootPoint.x, FootPoint.y, BaseThickness), BaseSize, ex, ey, check);
+    StlVertex* uc = addShapeVertex(vertices, Vector3D(FootPoint.x, FootPoint.y, BaseThickness), check);
+    StlVertex* dc = addShapeVertex(vertices, FootPoint, check);
+    closedColumn(triangles, dc, {D, U}, uc, check);
 }
 
 void ConeShape::buildCrossOnModel() {

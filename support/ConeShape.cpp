@@ -46,6 +46,11 @@ ConeShape::~ConeShape() {
 
 SupportGen* ConeShape::container() const { return area != nullptr ? area->owner : nullptr; }
 
+ShapeMemoryCheck* ConeShape::shapeMemoryCheck() const {
+    const SupportGen* gen = container();
+    return gen ? gen->shapeMemoryCheck() : nullptr;
+}
+
 void ConeShape::addLink(ColumnLink* link) { links.push_back(link); }
 
 bool ConeShape::removeLink(const AbtShape* link) {
@@ -488,7 +493,7 @@ void ConeShape::buildBars(const PlacementParams& params) {
                         if (tree == nullptr ||
                             !tree->anyTriangleInCylinder(mesh->octreeOrigin(), mesh->octreeEdge(), cyl)) {
                             auto* bar = new CylinderBar(BeamRadius, Pb, Q);
-                            bar->buildPrism();
+                            bar->buildPrism(shapeMemoryCheck());
                             link->bars.push_back(bar);
                         }
                     }

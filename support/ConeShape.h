@@ -14,6 +14,7 @@ namespace support {
 
 class ColumnLink;
 class SupportAreaAbs;
+class ShapeMemoryCheck;
 class SupportGen;
 struct PlacementParams;
 
@@ -42,6 +43,9 @@ public:
     void addLink(ColumnLink* link);
     // The container through the area; null for a cone without one.
     SupportGen* container() const;
+    // The check that pays for this cone's records: its container's, null
+    // without a container or outside a generation or load.
+    ShapeMemoryCheck* shapeMemoryCheck() const;
 
     // Computes the head, tests it against the model and finds the foot. False when
     // the head meets the model even at half length, or the trunk meets it (the

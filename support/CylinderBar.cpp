@@ -23,7 +23,7 @@ void CylinderBar::appendVertices(std::vector<topolib::StlVertex*>& out) const {
     out.insert(out.end(), vertices.begin(), vertices.end());
 }
 
-void CylinderBar::buildPrism() {
+void CylinderBar::buildPrism(ShapeMemoryCheck* check) {
     freeMesh();
     const Vector3D a = end - start;
     Vector3D e;
@@ -42,25 +42,25 @@ void CylinderBar::buildPrism() {
     StlVertex* S[6];
     for (int k = 0; k < 6; ++k) {
         const double th = k * 1.047197551;
-        E[k] = addShapeVertex(vertices, end + (u * std::cos(th) + v * std::sin(th)) * radius);
+        E[k] = addShapeVertex(vertices, end + (u * std::cos(th) + v * std::sin(th)) * radius, check);
     }
     for (int k = 0; k < 6; ++k) {
         const double th = k * 1.047197551;
-        S[k] = addShapeVertex(vertices, start + (u * std::cos(th) + v * std::sin(th)) * radius);
+        S[k] = addShapeVertex(vertices, start + (u * std::cos(th) + v * std::sin(th)) * radius, check);
     }
     for (int k = 0; k < 6; ++k) {
         const int k1 = (k + 1) % 6;
-        addShapeTriangle(triangles, S[k], S[k1], E[k1]);
-        addShapeTriangle(triangles, S[k], E[k1], E[k]);
+        addShapeTriangle(triangles, S[k], S[k1], E[k1], check);
+        addShapeTriangle(triangles, S[k], E[k1], E[k], check);
     }
-    addShapeTriangle(triangles, E[5], E[0], E[4]);
-    addShapeTriangle(triangles, E[0], E[1], E[4]);
-    addShapeTriangle(triangles, S[5], S[4], S[0]);
-    addShapeTriangle(triangles, S[0], S[4], S[1]);
-    addShapeTriangle(triangles, E[4], E[1], E[3]);
-    addShapeTriangle(triangles, E[1], E[2], E[3]);
-    addShapeTriangle(triangles, S[4], S[3], S[1]);
-    addShapeTriangle(triangles, S[1], S[3], S[2]);
+    addShapeTriangle(triangles, E[5], E[0], E[4], check);
+    addShapeTriangle(triangles, E[0], E[1], E[4], check);
+    addShapeTriangle(triangles, S[5], S[4], S[0], check);
+    addShapeTriangle(triangles, S[0], S[4], S[1], check);
+    addShapeTriangle(triangles, E[4], E[1], E[3], check);
+    addShapeTriangle(triangles, E[1], E[2], E[3], check);
+    addShapeTriangle(triangles, S[4], S[3], S[1], check);
+    addShapeTriangle(triangles, S[1], S[3], S[2], check);
 }
 
 } // namespace support

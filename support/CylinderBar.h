@@ -7,6 +7,8 @@
 
 namespace support {
 
+class ShapeMemoryCheck;
+
 // One diagonal brace between two cone trunks: a six-sided prism of `radius` from
 // `start` (on the building cone's trunk) to `end` (on the other trunk).
 class CylinderBar : public AbtShape {
@@ -18,8 +20,9 @@ public:
     Kind kind() const override { return Kind::Bar; }
     void appendTriangles(std::vector<topolib::StlTriangle*>& out, bool all) const override;
     void appendVertices(std::vector<topolib::StlVertex*>& out) const override;
-    // Builds the prism: 12 vertices (end ring, then start ring) and 20 triangles.
-    void buildPrism();
+    // Builds the prism: 12 vertices (end ring, then start ring) and 20 triangles,
+    // paid for to check when one is given (ShapeMemoryCheck).
+    void buildPrism(ShapeMemoryCheck* check = nullptr);
     // Frees the prism's records (a retired bar keeps no mesh).
     void freeMesh();
 

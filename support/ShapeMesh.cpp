@@ -1,6 +1,7 @@
 #include "support/ShapeMesh.h"
 
 #include "app/MemoryCheck.h"
+#include "support/SupportGen.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
 
@@ -16,28 +17,10 @@ using topolib::StlVertex;
 
 namespace {
 
-thread_local unsigned t_checks = 0;        // ShapeMemoryCheck objects alive on this thread
-thread_local std::size_t t_paidBytes = 0;  // asked for and not yet spent
-thread_local std::size_t t_spentBytes = 0; // spent since the outermost check began
-
 // About what a record costs with its share of the lists that hold it (a
 // vertex's incident list, the shape's pointer lists).
 constexpr std::size_t kVertexBytes = sizeof(StlVertex) + 32;
 constexpr std::size_t kTriangleBytes = sizeof(StlTriangle) + 16;
-
-void payFor(std::size_t bytes) {
-    if (t_checks == 0)
-        return;
-    if (t_paidBytes < bytes) {
-        const std::size_t step =
-            std::min(std::max(t_spentBytes, ShapeMemoryCheck::kFirstStep), ShapeMemoryCheck::kStep);
-        if (MemoryCheckCallback && !MemoryCheckCallback(step))
-            throw std::bad_alloc();
-        t_paidBytes += step;
-    }
-    t_paidBytes -= bytes;
-    t_spentBytes += bytes;
-}
 
 } // namespace
 
@@ -45,24 +28,41 @@ std::size_t shapeMeshBytes(std::size_t vertices, std::size_t triangles) {
     return vertices * kVertexBytes + triangles * kTriangleBytes;
 }
 
-ShapeMemoryCheck::ShapeMemoryCheck(std::size_t granted) {
-    if (t_checks++ == 0) {
-        t_paidBytes = granted;
-        t_spentBytes = 0;
-    }
+ShapeMemoryCheck::ShapeMemoryCheck(SupportGen& gen, std::size_t granted)
+    : m_gen(gen), m_outermost(gen.shapeMemoryCheck() == nullptr), m_paidBytes(granted) {
+    if (m_outermost)
+        m_gen.setShapeMemoryCheck(this);
 }
 
-ShapeMemoryCheck::~ShapeMemoryCheck() { --t_checks; }
+ShapeMemoryCheck::~ShapeMemoryCheck() {
+    if (m_outermost)
+        m_gen.setShapeMemoryCheck(nullptr);
+}
 
-StlVertex* addShapeVertex(std::vector<StlVertex*>& vertices, const topolib::Vector3D& p) {
-    payFor(kVertexBytes);
+void ShapeMemoryCheck::pay(std::size_t bytes) {
+    if (m_paidBytes < bytes) {
+        const std::size_t step = std::min(std::max(m_spentBytes, kFirstStep), kStep);
+        if (MemoryCheckCallback && !MemoryCheckCallback(step))
+            throw std::bad_alloc();
+        m_paidBytes += step;
+    }
+    m_paidBytes -= bytes;
+    m_spentBytes += bytes;
+}
+
+StlVertex* addShapeVertex(std::vector<StlVertex*>& vertices, const topolib::Vector3D& p,
+                          ShapeMemoryCheck* check) {
+    if (check)
+        check->pay(kVertexBytes);
     auto* v = new StlVertex(p.x, p.y, p.z);
     vertices.push_back(v);
     return v;
 }
 
-StlTriangle* addShapeTriangle(std::vector<StlTriangle*>& triangles, StlVertex* a, StlVertex* b, StlVertex* c) {
-    payFor(kTriangleBytes);
+StlTriangle* addShapeTriangle(std::vector<StlTriangle*>& triangles, StlVertex* a, StlVertex* b, StlVertex* c,
+                              ShapeMemoryCheck* check) {
+    if (check)
+        check->pay(kTriangleBytes);
     auto* t = new StlTriangle();
     t->init(a, b, c);
     triangles.push_back(t);

@@ -283,7 +283,7 @@ void SupportGen::buildBase() {
     };
     StlVertex* v[24];
     for (int i = 0; i < 24; ++i)
-        v[i] = addShapeVertex(baseVertices, Vector3D(xyz[i]));
+        v[i] = addShapeVertex(baseVertices, Vector3D(xyz[i]), m_shapeMemoryCheck);
     static const int kTriangles[][3] = {
         // bottom
         {0, 22, 2}, {2, 22, 20}, {2, 20, 16}, {20, 18, 16}, {2, 16, 4},
@@ -293,13 +293,13 @@ void SupportGen::buildBase() {
         {5, 15, 17}, {5, 7, 9}, {5, 9, 15}, {9, 11, 15}, {11, 13, 15},
     };
     for (const auto& tri : kTriangles)
-        addShapeTriangle(baseTriangles, v[tri[0]], v[tri[1]], v[tri[2]]);
+        addShapeTriangle(baseTriangles, v[tri[0]], v[tri[1]], v[tri[2]], m_shapeMemoryCheck);
     for (int i = 0; i <= 20; i += 2) {
-        addShapeTriangle(baseTriangles, v[i], v[i + 3], v[i + 1]);
-        addShapeTriangle(baseTriangles, v[i], v[i + 2], v[i + 3]);
+        addShapeTriangle(baseTriangles, v[i], v[i + 3], v[i + 1], m_shapeMemoryCheck);
+        addShapeTriangle(baseTriangles, v[i], v[i + 2], v[i + 3], m_shapeMemoryCheck);
     }
-    addShapeTriangle(baseTriangles, v[22], v[1], v[23]);
-    addShapeTriangle(baseTriangles, v[22], v[0], v[1]);
+    addShapeTriangle(baseTriangles, v[22], v[1], v[23], m_shapeMemoryCheck);
+    addShapeTriangle(baseTriangles, v[22], v[0], v[1], m_shapeMemoryCheck);
 }
 
 // ---- User points -----------------------------------------------------------------

@@ -26,6 +26,7 @@ namespace support {
 
 class ColumnLink;
 class ConeShape;
+class ShapeMemoryCheck;
 
 // Everything that supports one object: the parameters, the support regions with
 // their cones, links and bars, the shape grid, the raft, the user's pending
@@ -298,6 +299,12 @@ public:
     // are.
     PlacementParams placementParams() const;
 
+    // The check that pays for the records of this container's shapes and raft
+    // while a generation or a project load makes them; null outside one. Set
+    // by the check itself (ShapeMemoryCheck).
+    ShapeMemoryCheck* shapeMemoryCheck() const { return m_shapeMemoryCheck; }
+    void setShapeMemoryCheck(ShapeMemoryCheck* check) { m_shapeMemoryCheck = check; }
+
 private:
     void rebuildShapeMeshes(const PlacementParams& params);
     bool placeAndBuild(const ProgressMonitor& progress, bool reset);
@@ -346,6 +353,7 @@ private:
     std::uint64_t m_refusedCones = 0;
     int m_turnedShells = 0;
     bool m_surfaceOpen = false;
+    ShapeMemoryCheck* m_shapeMemoryCheck = nullptr;
 };
 
 } // namespace support

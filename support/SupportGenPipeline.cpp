@@ -80,7 +80,7 @@ bool SupportGen::generate(const ProgressMonitor& progress) {
     }
     m_surfaceOpen = topolib::countUnpairedEdges(*owner) > 0;
     try {
-        const ShapeMemoryCheck check;
+        const ShapeMemoryCheck check(*this);
         return runGeneration(progress);
     } catch (const std::bad_alloc&) {
         m_failure = Failure::OutOfMemory;

@@ -17,7 +17,6 @@
 #include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
-#include "topolib/TriangleCutContexts.h"
 #include "topolib/TriangleCutter.h"
 #include "topolib/TriangleIntersection.h"
 
@@ -75,8 +74,9 @@ std::unique_ptr<StlObject> snapshotOf(StlObject& mesh) {
 // The cutter's record of the pairs the walk has sent already.
 class CutterRecorder : public MeshOctree::CutterSink {
 public:
+    explicit CutterRecorder(TriangleCutter& cutter) : m_cutter(cutter) {}
     bool alreadyRecorded(StlTriangle* s, StlTriangle* t) override {
-        const TriangleCutContext* ctx = cutContext(s);
+        const TriangleCutContext* ctx = m_cutter.contextOf(s);
         if (!ctx)
             return false;
         for (const StlTriangle* c : ctx->cutters)
@@ -84,7 +84,10 @@ public:
                 return true;
         return false;
     }
-    void record(StlTriangle* s, StlTriangle* t) override { TriangleCutter::recordCutter(s, t); }
+    void record(StlTriangle* s, StlTriangle* t) override { m_cutter.recordCutter(s, t); }
+
+private:
+    TriangleCutter& m_cutter;
 };
 
 // Whether a piece lies inside `other`, judged at the centroid of its first live
@@ -528,15 +531,6 @@ double normalisingFactor(double diagonal) {
     return std::ldexp(1.0, std::min(k, 200));
 }
 
-void freeContexts(StlObject& mesh) {
-    for (StlTriangle* t : mesh.triangles()) {
-        if (TriangleCutContext* ctx = cutContext(t)) {
-            setCutContext(t, nullptr);
-            delete ctx;
-        }
-    }
-}
-
 } // namespace
 
 std::size_t countUnpairedEdges(const StlObject& mesh) {
@@ -621,13 +615,16 @@ bool MeshBoolean::subtractHere() {
     // together, neither wall would be cut by the other, and the part of one wall
     // that runs inside the other hole would stay as a wall across the channel.
     std::vector<std::unique_ptr<StlObject>> layers = overlapFreeLayers(cutTool);
+    // The working state of this subtraction's cuts: every context they file,
+    // the crossing budget and the failed replacements.
+    TriangleCutter cutter(m_crossingBudget);
     bool ok = true;
     if (layers.empty()) {
-        ok = run(cutTool);
+        ok = run(cutTool, cutter);
     } else {
         for (std::size_t i = 0; i < layers.size() && ok; ++i) {
-            ok = run(*layers[i]);
-            freeContexts(*layers[i]);
+            ok = run(*layers[i], cutter);
+            cutter.releaseContexts(*layers[i]);
         }
     }
     if (ok && countUnpairedEdges(*target) > openBefore) {
@@ -638,10 +635,10 @@ bool MeshBoolean::subtractHere() {
         m_failure = Failure::BrokenResult;
         ok = false;
     }
-    freeContexts(*target);
-    freeContexts(*tool);
+    cutter.releaseContexts(*target);
+    cutter.releaseContexts(*tool);
     if (distinct)
-        freeContexts(*distinct);
+        cutter.releaseContexts(*distinct);
     if (!ok) {
         if (targetCopy)
             target->swapMeshWith(*targetCopy);
@@ -651,14 +648,14 @@ bool MeshBoolean::subtractHere() {
     return true;
 }
 
-bool MeshBoolean::run(StlObject& B) {
+bool MeshBoolean::run(StlObject& B, TriangleCutter& cutter) {
     StlObject& A = *target;
 
     // 1. Pairs of crossing triangles.
     std::deque<SnapRecord> snaps;
     std::vector<StlTriangle*> coplanar;
     bool found = false;
-    CutterRecorder recorder;
+    CutterRecorder recorder(cutter);
     MeshOctree::collectIntersectionSegments(*A.octree(), A.octreeOrigin(), A.octreeEdge(), *B.octree(),
                                             B.octreeOrigin(), B.octreeEdge(), &snaps, &coplanar, &found, recorder);
     for (StlTriangle* t : coplanar)
@@ -675,10 +672,10 @@ bool MeshBoolean::run(StlObject& B) {
     const std::size_t countA = A.triangles().size();
     for (std::size_t i = 0; i < countA; ++i) {
         StlTriangle* t = A.triangles()[i];
-        TriangleCutContext* ctx = t->isDeleted() ? nullptr : cutContext(t);
+        TriangleCutContext* ctx = t->isDeleted() ? nullptr : cutter.contextOf(t);
         if (!ctx || ctx->cutters.empty())
             continue;
-        if (TriangleCutter::intersectTrianglePairs(ctx, shortPairs, &cutB) == 1)
+        if (cutter.intersectTrianglePairs(ctx, shortPairs, &cutB) == 1)
             cutA.push_back(t);
     }
     for (StlTriangle* t : B.triangles())
@@ -695,20 +692,18 @@ bool MeshBoolean::run(StlObject& B) {
     }
 
     // 3. Resolve the crossings of every cut triangle, then replace them.
-    TriangleCutter::setCrossingStepBudget(m_crossingBudget);
     for (std::vector<StlTriangle*>* list : {&cutA, &cutB}) {
         for (StlTriangle* t : *list) {
-            TriangleCutContext* ctx = t->isDeleted() ? nullptr : cutContext(t);
+            TriangleCutContext* ctx = t->isDeleted() ? nullptr : cutter.contextOf(t);
             if (!ctx)
                 continue;
             if (TriangleCutter::splitCrossingSegments(ctx, m_crossingBudget) != 0) {
-                TriangleCutter::setCrossingStepBudget(0);
                 m_failure = Failure::UnresolvedCrossing;
                 return false;
             }
         }
     }
-    TriangleCutter::resetFailureCount();
+    cutter.resetFailureCount();
     std::vector<StlTriangle*> addedA, addedB;
     std::vector<StlShell*> piecesA, piecesB;
     // Only the model's pieces that lie in the tool's box can lie inside the
@@ -724,16 +719,18 @@ bool MeshBoolean::run(StlObject& B) {
         toolBox.lo = box.lo - margin;
         toolBox.hi = box.hi + margin;
     }
-    A.deleteTriangles(cutA, addedA, piecesA, &TriangleCutter::retriangulateForMesh, &toolBox);
-    B.deleteTriangles(cutB, addedB, piecesB, &TriangleCutter::retriangulateForMesh);
-    TriangleCutter::setCrossingStepBudget(0);
+    const StlObject::CutRetriangulator replace = [&cutter](StlObject& mesh, StlTriangle* t) {
+        cutter.retriangulateForMesh(mesh, t);
+    };
+    A.deleteTriangles(cutA, addedA, piecesA, replace, &toolBox);
+    B.deleteTriangles(cutB, addedB, piecesB, replace);
     auto freePieces = [&]() {
         for (StlShell* s : piecesA)
             delete s;
         for (StlShell* s : piecesB)
             delete s;
     };
-    if (TriangleCutter::failureCount() != 0) {
+    if (cutter.failureCount() != 0) {
         freePieces();
         m_failure = Failure::Retriangulation;
         return false;

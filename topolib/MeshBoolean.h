@@ -6,6 +6,7 @@
 namespace topolib {
 
 class StlObject;
+class TriangleCutter;
 
 // Subtracts a closed tool mesh (the merged drain holes) from a model: the model
 // keeps its surface outside the tool, loses its surface inside it and gains the
@@ -65,7 +66,7 @@ public:
 private:
     // subtract at the meshes' present size.
     bool subtractHere();
-    bool run(StlObject& cutTool);
+    bool run(StlObject& cutTool, TriangleCutter& cutter);
 
     Failure m_failure = Failure::None;
     std::size_t m_cutTarget = 0;

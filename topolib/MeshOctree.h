@@ -164,18 +164,21 @@ public:
     // Signed count of the crossings of the vertical line below p (+1 for an
     // up-facing triangle, -1 otherwise). Triangles through whose vertex or edge
     // the line passes are counted once: they are walk-marked (mark 1) and
-    // collected in touched; the caller clears the marks.
+    // collected in touched; the caller clears the marks. lengthScale: the
+    // tolerance scale of the tree's mesh (StlObject::toleranceScale), which the
+    // 0.001 below p and the triangle tests follow.
     void countCrossingsBelow(const double origin[3], double edge, const double p[3], int* count,
-                             std::vector<StlTriangle*>& touched) const;
+                             std::vector<StlTriangle*>& touched, double lengthScale = 1.0) const;
     // Whether a live triangle may cut the cylinder {radius, length, centre[3], axis[3]}.
     bool anyTriangleInCylinder(const double origin[3], double edge, const double cylinder[8]) const;
     // Whether a live triangle cuts the truncated cone.
     bool anyTriangleInTruncatedCone(const double origin[3], double edge, const Misc::VBTruncatedCone& cone) const;
     // Triangles hit by the ray q + s d (s > 0). With a set, every hit triangle is
     // inserted once and the result is whether the set is non-empty; without one,
-    // the walk stops at the first hit.
+    // the walk stops at the first hit. lengthScale: as for countCrossingsBelow,
+    // handed to rayHitsTriangle.
     bool collectRayHits(const double origin[3], double edge, const double q[3], const double d[3],
-                        std::set<StlTriangle*>* hits) const;
+                        std::set<StlTriangle*>* hits, double lengthScale = 1.0) const;
 
     // The drain-hole cutter's side of the pair walk: whether the pair (s, t) has been
     // recorded already, and recording it.

@@ -7,7 +7,6 @@
 #include "topolib/OctreeKernels.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
-#include "topolib/ToleranceScale.h"
 #include "topolib/TriangleIntersection.h"
 #include "topolib/TruncatedCone.h"
 
@@ -219,12 +218,12 @@ void MeshOctree::highestUpFacingPointWithin(const double origin[3], double edge,
 }
 
 void MeshOctree::countCrossingsBelow(const double origin[3], double edge, const double p[3], int* count,
-                                     std::vector<StlTriangle*>& touched) const {
+                                     std::vector<StlTriangle*>& touched, double lengthScale) const {
     if (nodes_.empty())
         return;
     // A crossing counts when it lies at least this far below p (a length, so it
     // follows the tolerance scale of the mesh being asked).
-    const double below = 0.001 * toleranceScaleHere();
+    const double below = 0.001 * lengthScale;
     // The cell test's margin only lets more cells be visited; the triangle
     // test decides.
     auto childTest = [&](const double o[3], double e) { return columnMeetsCell(o, e, p, 1e-5) && p[2] > o[2]; };
@@ -239,7 +238,7 @@ void MeshOctree::countCrossingsBelow(const double origin[3], double edge, const 
             // would drop every crossing at or below z = 0: an object resting on the
             // platform would have no bottom, and its inside points would be outside.
             const std::size_t before = touched.size();
-            const double h = triangleHeightAtMarking(t, p[0], p[1], touched);
+            const double h = triangleHeightAtMarking(t, p[0], p[1], touched, lengthScale);
             if (touched.size() > before && h < p[2] - below)
                 *count += t->normal.z > 0.0 ? 1 : -1;
             return false;
@@ -276,13 +275,13 @@ bool MeshOctree::anyTriangleInTruncatedCone(const double origin[3], double edge,
 }
 
 bool MeshOctree::collectRayHits(const double origin[3], double edge, const double q[3], const double d[3],
-                                std::set<StlTriangle*>* hits) const {
+                                std::set<StlTriangle*>* hits, double lengthScale) const {
     if (nodes_.empty())
         return false;
     auto childTest = [&](const double o[3], double e) { return rayMeetsCube(q, d, o, &e); };
     auto leaf = [&](const Node& n) {
         return listForEach(triangleChunks_, n.triangles, [&](StlTriangle* t) {
-            if (t->isDeleted() || !rayHitsTriangle(t, q, d))
+            if (t->isDeleted() || !rayHitsTriangle(t, q, d, lengthScale))
                 return false;
             if (!hits)
                 return true;

@@ -25,8 +25,9 @@ bool vertexVisited(const StlVertex* v) {
     return (v->flags & kVertexVisited) != 0;
 }
 
-// Scratch lists of the lowest-point test. They keep their storage between calls,
-// so that testing every vertex of a large mesh does not allocate per vertex.
+// Scratch lists of the lowest-point test. A pass that tests every vertex of a
+// large mesh keeps one for all its tests, so that it does not allocate per
+// vertex.
 struct LowestPointScratch {
     std::vector<StlVertex*> marked;    // every vertex given mark bit 0
     std::vector<StlTriangle*> visited; // every triangle given walk mark 1
@@ -206,8 +207,10 @@ double bandTop(const StlVertex* v, double depth) {
 
 } // namespace
 
-bool isLocalLowestVertex(StlVertex* v, double depth) {
-    thread_local LowestPointScratch s;
+namespace {
+
+// isLocalLowestVertex with the scratch lists of the caller.
+bool isLocalLowestVertexWith(StlVertex* v, double depth, LowestPointScratch& s) {
     s.start();
     const RingVerdict ring = firstRing(
         v, depth, [](const StlVertex* w) { return vertexVisited(w); },
@@ -251,6 +254,13 @@ bool isLocalLowestVertex(StlVertex* v, double depth) {
     return s.finish(true);
 }
 
+} // namespace
+
+bool isLocalLowestVertex(StlVertex* v, double depth) {
+    LowestPointScratch scratch;
+    return isLocalLowestVertexWith(v, depth, scratch);
+}
+
 namespace {
 
 // The test of the vertices for which `ask` holds, in turn: going through the
@@ -273,12 +283,13 @@ void lowestInTurnOneByOne(StlObject& mesh, double depth, std::vector<uint8_t>& l
             }
         }
     } putBack{vertices, marks};
+    LowestPointScratch scratch;
     for (std::size_t i = 0; i < vertices.size(); ++i) {
         StlVertex* v = vertices[i];
         if (v == nullptr)
             continue;
         if (v->mark() == 0 && v->hasTriangleList() && ask(i))
-            lowest[i] = isLocalLowestVertex(v, depth) ? 1 : 0;
+            lowest[i] = isLocalLowestVertexWith(v, depth, scratch) ? 1 : 0;
         v->setMark(0);
     }
 }
@@ -397,8 +408,7 @@ StlVertex* StlVertex::nextLowestEdgeVertex(double* length) {
 StlVertex* StlVertex::nextRimVertex(StlEdge** edge, bool reverse) const {
     if (!hasTriangleList())
         return nullptr;
-    thread_local std::vector<RimCandidate> candidates;
-    candidates.clear();
+    std::vector<RimCandidate> candidates;
     for (const StlTriangle* t : *this) {
         if (t->isDeleted())
             continue;
@@ -417,8 +427,7 @@ StlVertex* StlVertex::nextRimVertex(StlEdge** edge, bool reverse) const {
 StlVertex* StlVertex::nextShellRimVertex(StlEdge** edge, const StlShell* shell, bool reverse) const {
     if (!hasTriangleList())
         return nullptr;
-    thread_local std::vector<RimCandidate> candidates;
-    candidates.clear();
+    std::vector<RimCandidate> candidates;
     for (const StlTriangle* t : *this) {
         if (t->isDeleted() || t->shell != shell)
             continue;

@@ -4,7 +4,6 @@
 #include "topolib/StlEdge.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
-#include "topolib/ToleranceScale.h"
 #include "topolib/TruncatedCone.h"
 #include "topolib/Vector3D.h"
 
@@ -15,14 +14,6 @@
 namespace topolib {
 
 namespace {
-
-// Area tolerances (cross products of two lengths) follow the square of the
-// tolerance scale of the mesh being queried; unit-vector and parameter
-// tolerances do not depend on size.
-inline double areaTolerance() {
-    const double L = toleranceScaleHere();
-    return L * L;
-}
 
 inline const Vector3D& pos(const StlTriangle* t, int k) { return t->vertices[k]->pos; }
 
@@ -121,7 +112,7 @@ bool StlTriangle::containsProjectedPoint(const double p[3]) const {
     double q[3];
     projectPointOnPlane(p, vertices[0]->pos.data(), normal.data(), q);
     for (int k = 0; k < 3; ++k) {
-        if (edgeSide(normal, vertices[k]->pos, vertices[(k + 1) % 3]->pos, q) < -1e-10 * areaTolerance())
+        if (edgeSide(normal, vertices[k]->pos, vertices[(k + 1) % 3]->pos, q) < -1e-10)
             return false;
     }
     return true;
@@ -129,7 +120,7 @@ bool StlTriangle::containsProjectedPoint(const double p[3]) const {
 
 int StlTriangle::outsideEdge(const double p[3]) const {
     for (int k = 0; k < 3; ++k) {
-        if (edgeSide(normal, vertices[k]->pos, vertices[(k + 1) % 3]->pos, p) < -1e-6 * areaTolerance())
+        if (edgeSide(normal, vertices[k]->pos, vertices[(k + 1) % 3]->pos, p) < -1e-6)
             return k + 1;
     }
     return 0;
@@ -152,7 +143,6 @@ bool StlTriangle::axisRayHit(int k, const double uv[2], double* t) const {
     const double u1 = uv[0];
     const double u2 = uv[1];
     const double nk = normal[static_cast<std::size_t>(k)];
-    const double A = areaTolerance();
     int onEdge = -1;
     for (int i = 0; i < 3; ++i) {
         const Vector3D& P = vertices[i]->pos;
@@ -160,9 +150,9 @@ bool StlTriangle::axisRayHit(int k, const double uv[2], double* t) const {
         const double Pa = P[static_cast<std::size_t>(a)], Pb = P[static_cast<std::size_t>(b)];
         const double Qa = Q[static_cast<std::size_t>(a)], Qb = Q[static_cast<std::size_t>(b)];
         const double cr = ((u2 - Pb) * (Qa - Pa) - (u1 - Pa) * (Qb - Pb)) * nk;
-        if (cr < -1e-10 * A)
+        if (cr < -1e-10)
             return false;
-        if (cr < 1e-10 * A) {
+        if (cr < 1e-10) {
             const double ea = Qa - Pa, eb = Qb - Pb;
             const double wa = u1 - Pa, wb = u2 - Pb;
             const double tt = wa * ea + wb * eb;
@@ -177,7 +167,7 @@ bool StlTriangle::axisRayHit(int k, const double uv[2], double* t) const {
                 const double cross = wa * eb - wb * ea;
                 dist2 = cross * cross / ee;
             }
-            if (dist2 < 1e-10 * A)
+            if (dist2 < 1e-10)
                 onEdge = i;
             else if (cr < 0.0)
                 return false;
@@ -224,7 +214,7 @@ bool StlTriangle::containsPointXY(const double p[3]) const {
     for (int i = 0; i < 3; ++i) {
         const Vector3D& P = vertices[i]->pos;
         const Vector3D& Q = vertices[(i + 1) % 3]->pos;
-        if (((Q.x - P.x) * (p[1] - P.y) - (Q.y - P.y) * (p[0] - P.x)) * normal.z < -1e-10 * areaTolerance())
+        if (((Q.x - P.x) * (p[1] - P.y) - (Q.y - P.y) * (p[0] - P.x)) * normal.z < -1e-10)
             return false;
     }
     return true;
@@ -253,19 +243,21 @@ double triangleHeightAt(const StlTriangle* t, double x, double y) {
                 return -1.0;
             return P.z + r * (Q.z - P.z);
         }
-        if (cr * s < -1e-6 * areaTolerance())
+        if (cr * s < -1e-6)
             return -1.0;
     }
     const Vector3D& v0 = pos(t, 0);
     return v0.z + ((v0.y - y) * n.y + (v0.x - x) * n.x) / n.z;
 }
 
-double triangleHeightAtMarking(StlTriangle* t, double x, double y, std::vector<StlTriangle*>& touched) {
+double triangleHeightAtMarking(StlTriangle* t, double x, double y, std::vector<StlTriangle*>& touched,
+                               double lengthScale) {
     const Vector3D& n = t->normal;
     if (std::fabs(n.z) < 1e-5)
         return -1.0;
     const double s = n.z < 0.0 ? -1.0 : 1.0;
-    const double A = areaTolerance();
+    // The side tests compare cross products of two lengths: areas.
+    const double A = lengthScale * lengthScale;
     int onLine = -1;
     double dx = 0.0, dy = 0.0;
     for (int i = 0; i < 3; ++i) {

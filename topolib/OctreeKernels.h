@@ -47,7 +47,11 @@ double triangleHeightAt(const StlTriangle* t, double x, double y);
 // met at a vertex whose listed triangles were all marked before (one past what
 // the vertex's list holds, at the hub of a huge fan) is marked and appended
 // alone, and the height is +infinity: that crossing was counted already.
-double triangleHeightAtMarking(StlTriangle* t, double x, double y, std::vector<StlTriangle*>& touched);
+// lengthScale: the tolerance scale of the triangle's mesh
+// (StlObject::toleranceScale); the side tests' tolerances (areas) follow its
+// square.
+double triangleHeightAtMarking(StlTriangle* t, double x, double y, std::vector<StlTriangle*>& touched,
+                               double lengthScale = 1.0);
 
 // Whether the triangle meets the cylinder of the given radius and length around
 // the centre along the unit axis (length/2 on each side). A triangle passing at

@@ -2,8 +2,6 @@
 
 #include "topolib/PointHashTable.h"
 
-#include "topolib/ToleranceScale.h"
-
 #include <cmath>
 #include <cstring>
 
@@ -50,9 +48,9 @@ const Vector3D* PointHashTable::findNear(const double p[3]) const {
     // Rounding is monotone and the tolerance is far below the rounding step, so
     // a point within the tolerance rounds, on each axis, to the value of p - tol
     // or of p + tol: at most two candidates per axis.
-    // The tolerance follows the tolerance scale of the mesh being queried (at
-    // most 1, so it stays below the rounding step).
-    const double tol = kNearTolerance * toleranceScaleHere();
+    // The tolerance follows the tolerance scale of the points' mesh (at most 1,
+    // so it stays below the rounding step).
+    const double tol = kNearTolerance * m_lengthScale;
     double candidates[3][2];
     int counts[3];
     for (int a = 0; a < 3; ++a) {

@@ -9,13 +9,17 @@
 namespace topolib {
 
 // A small set of 3D points for recognising a point met before within 1e-6 on
-// every axis (Vector3D::isNear), times the thread's tolerance scale
-// (ToleranceScale.h). Meant for the handful of hit points of one ray:
+// every axis (Vector3D::isNear), times the tolerance scale of the mesh the
+// points lie on. Meant for the handful of hit points of one ray:
 // 64 fixed buckets keyed by the coordinates rounded to 5 decimals, linear search
 // inside a bucket, no resizing.
 class PointHashTable {
 public:
     static constexpr int kBuckets = 64;
+
+    // lengthScale: the tolerance scale of the points' mesh
+    // (StlObject::toleranceScale, at most 1), which findNear's tolerance follows.
+    explicit PointHashTable(double lengthScale = 1.0) : m_lengthScale(lengthScale) {}
 
     // The bucket of p: each coordinate rounded to 5 decimals (a zero of either
     // sign as +0.0), hashed with 64-bit FNV-1a over its little-endian bytes, the
@@ -40,6 +44,7 @@ public:
 private:
     std::array<std::vector<Vector3D>, kBuckets> m_buckets;
     std::uint64_t m_count = 0;
+    double m_lengthScale;
 };
 
 } // namespace topolib

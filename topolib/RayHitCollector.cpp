@@ -9,8 +9,8 @@
 
 namespace topolib {
 
-RayHitCollector::RayHitCollector(const double origin[3], const double direction[3])
-    : m_origin(origin), m_direction(direction) {}
+RayHitCollector::RayHitCollector(const double origin[3], const double direction[3], double lengthScale)
+    : m_origin(origin), m_direction(direction), m_points(lengthScale) {}
 
 void RayHitCollector::add(const StlTriangle* t) {
     if (!intersectRayPlane(m_origin.data(), m_direction.data(), t->vertices[0]->pos.data(), t->normal.data(),

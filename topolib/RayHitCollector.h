@@ -20,11 +20,14 @@ class StlTriangle;
 // is never counted twice (which would flip the answer).
 class RayHitCollector {
 public:
-    RayHitCollector(const double origin[3], const double direction[3]);
+    // lengthScale: the tolerance scale of the mesh the ray is cast at
+    // (StlObject::toleranceScale).
+    RayHitCollector(const double origin[3], const double direction[3], double lengthScale = 1.0);
 
     // Takes one triangle hit by the ray: its plane point in front of the origin is
-    // recorded unless an equal point (every coordinate within 1e-6) is there
-    // already. A triangle whose plane the ray does not meet in front is ignored.
+    // recorded unless an equal point (every coordinate within 1e-6 times the
+    // length scale) is there already. A triangle whose plane the ray does not
+    // meet in front is ignored.
     void add(const StlTriangle* t);
 
     // Whether the ray's origin lies inside: one distinct hit point is inside;

@@ -12,7 +12,6 @@
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
-#include "topolib/TriangleCutContexts.h"
 #include "topolib/TriangleCutter.h"
 
 #include <algorithm>
@@ -25,9 +24,6 @@
 namespace topolib {
 
 namespace {
-
-thread_local std::size_t t_failures = 0;
-thread_local std::size_t t_crossingBudget = 0;
 
 using Chain = std::deque<StlVertex*>;
 
@@ -199,24 +195,18 @@ void loopSortAxes(const Vector3D& n, int* primary, int* secondary) {
 
 } // namespace
 
-std::size_t TriangleCutter::failureCount() { return t_failures; }
-void TriangleCutter::resetFailureCount() { t_failures = 0; }
-void TriangleCutter::setCrossingStepBudget(std::size_t steps) { t_crossingBudget = steps; }
-
 void TriangleCutter::retriangulateForMesh(StlObject& mesh, StlTriangle* t) {
     (void)mesh;
-    TriangleCutContext* ctx = cutContext(t);
+    const std::unique_ptr<TriangleCutContext> ctx = takeContext(t);
     if (!ctx)
         return;
-    if (ctx->failed || retriangulate(ctx) != 0)
-        ++t_failures;
-    setCutContext(t, nullptr);
-    delete ctx;
+    if (ctx->failed || retriangulate(ctx.get()) != 0)
+        ++m_failures;
 }
 
 int TriangleCutter::retriangulate(TriangleCutContext* ctx) {
     StlTriangle* tri = ctx->triangle;
-    if (ctx->failed || splitCrossingSegments(ctx, t_crossingBudget) != 0) {
+    if (ctx->failed || splitCrossingSegments(ctx, m_crossingBudget) != 0) {
         ctx->failed = true;
         return -1;
     }

@@ -5,7 +5,6 @@
 #include "topolib/ParallelRuns.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
-#include "topolib/TriangleCutContexts.h"
 
 #include <algorithm>
 #include <cmath>
@@ -37,9 +36,6 @@ void StlObject::releaseMesh() {
     // welding blocks they may point into go afterwards.
     m_records.vertexPool.clear();
     m_records.incidentBlocks.clear();
-    // Contexts still filed for these triangles belong to whoever filed them; only
-    // their entries go, so that the table does not grow with every cut mesh.
-    forgetCutContexts([this](const StlTriangle* t) { return m_records.trianglePool.holds(t); });
     m_records.trianglePool.clear();
     m_records.edgePool.clear();
 }

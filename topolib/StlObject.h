@@ -24,6 +24,7 @@ class ProgressMonitor;
 namespace topolib {
 
 class StlShell;
+class TriangleCutter;
 struct PieceBounds;
 struct RenderArrays;
 class CornerCensus;
@@ -165,6 +166,21 @@ public:
     // diagonal over that size, so that a small model meets the tolerances as a
     // model of the reference size does and topology never depends on scale.
     // Areas scale by its square. 1 when the diagonal is unknown (0).
+    //
+    // How the library keeps decisions independent of the model's size:
+    // - import: corners weld within 1e-6 times the mesh's scale; a facet is
+    //   dropped only for exactly repeated corners; normals and measures use the
+    //   exact cross product (Vector3D::normalizeAnyLength), so edges and shells
+    //   are exact;
+    // - slicing, editing and hole filling: scaled by the mesh's toleranceScale;
+    // - the inside tests: the mesh hands its scale to the kernels they run
+    //   (the ray and column tests, the hit-point table) as a value;
+    // - the drain-hole boolean (with the cutter and retriangulation it drives):
+    //   a small model is cut at a size scaled up by a power of two, which is
+    //   exact.
+    // Tolerances on unit normals, cosines and parameters along a segment have
+    // no length and stay fixed; margins added to octree cells and boxes only
+    // let a walk visit more candidates, the triangle tests decide.
     static constexpr double kToleranceReferenceSize = 10.0;
     static double toleranceScaleFor(double diagonal) {
         return diagonal > 0.0 && diagonal < kToleranceReferenceSize ? diagonal / kToleranceReferenceSize : 1.0;
@@ -415,15 +431,17 @@ public:
     // ids, normals, vertices, edges, shells), edges (marks, classes, lists),
     // shells (numbered by position here and there) with their lists, counts,
     // area, volume, facet counter, calibration offsets and the octree (its
-    // cube, cell size and leaves, at the copy's records). A live triangle's cut
-    // context is copied for its clone (cutting triangles and segment ends at
-    // the same positions in the target, no pieces; the caller frees them as
-    // the source's). Records the target held are released first. Runs on
-    // several threads for a big mesh, at about the speed of copying its memory.
+    // cube, cell size and leaves, at the copy's records). With a cut, each
+    // live triangle that has a context there gets a context of its own for its
+    // clone, filed with the same cut (cutting triangles and segment ends at the
+    // same positions in the target, no pieces); without one, no clone carries a
+    // context. Records the target held are released first. Runs on several
+    // threads for a big mesh, at about the speed of copying its memory.
     // Without a triangle array only the name is copied. Returns 0; throws
     // std::bad_alloc when memory runs out (the target is then incomplete).
     // The copy's arrays have `room` beyond the records copied.
-    int copyMeshTo(StlObject* target, const AppendRoom& room = AppendRoom()) const;
+    int copyMeshTo(StlObject* target, const AppendRoom& room = AppendRoom(),
+                   TriangleCutter* cut = nullptr) const;
 
     // ---- Octree entry points (the tree itself is MeshOctree) -------------------
     // Implemented in StlObjectOctree.cpp over MeshOctree's operations.
@@ -536,14 +554,15 @@ public:
     // when both are the same vertex.
     bool makeShortPair(const double p[6], ShortPair* out);
     // Replaces one cut triangle by pieces that follow its cut (appending them with
-    // addCutTriangle) and releases the triangle's cut context.
-    using CutRetriangulator = void (*)(StlObject& mesh, StlTriangle* t);
+    // addCutTriangle) and releases the triangle's cut context (the cut's
+    // TriangleCutter::retriangulateForMesh).
+    using CutRetriangulator = std::function<void(StlObject& mesh, StlTriangle* t)>;
     // Deletes every live triangle of `cut` that carries a cut context, detaches it
     // from its edges and retriangulates it; the new pieces go to `added`, and every
     // shell is split into its connected pieces, which go to `pieces` (with
     // `within`, only the pieces that lie wholly in that box).
     void deleteTriangles(const std::vector<StlTriangle*>& cut, std::vector<StlTriangle*>& added,
-                         std::vector<StlShell*>& pieces, CutRetriangulator retriangulate,
+                         std::vector<StlShell*>& pieces, const CutRetriangulator& retriangulate,
                          const PieceBounds* within = nullptr);
     // Mean length of the live edges (class not 5); 0.0 with fewer than 2 edges.
     double averageEdgeLength() const;

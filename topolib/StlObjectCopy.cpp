@@ -15,7 +15,6 @@
 #include "topolib/PieceWork.h"
 #include "topolib/RecordIndex.h"
 #include "topolib/StlShell.h"
-#include "topolib/TriangleCutContexts.h"
 #include "topolib/TriangleCutter.h"
 
 #include <algorithm>
@@ -23,6 +22,7 @@
 #include <memory>
 #include <new>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace topolib {
@@ -161,13 +161,14 @@ public:
             throw std::bad_alloc();
     }
 
-    // Gives the copy's triangles the cut contexts of the original's: their
-    // own, with the cutting triangles and the segments' ends taken at the same
-    // positions in the copy. Pieces are a cut's working state and are not carried.
-    void copyCutContexts() const {
+    // Gives the copy's triangles the contexts the cut holds for the original's:
+    // their own, filed with the same cut, with the cutting triangles and the
+    // segments' ends taken at the same positions in the copy. Pieces are a
+    // cut's working state and are not carried.
+    void copyCutContexts(TriangleCutter& cut) const {
         for (const std::vector<std::size_t>& list : m_cutTriangles) {
             for (std::size_t i : list) {
-                const TriangleCutContext* from = cutContext(m_original.triangles()[i]);
+                const TriangleCutContext* from = cut.contextOf(m_original.triangles()[i]);
                 if (!from)
                     continue;
                 auto context = std::make_unique<TriangleCutContext>(m_copy.triangles()[i]);
@@ -182,7 +183,7 @@ public:
                         context->segments.push_back(copy);
                 }
                 context->failed = from->failed;
-                setCutContext(m_copy.triangles()[i], context.release());
+                cut.fileContext(m_copy.triangles()[i], std::move(context));
             }
         }
     }
@@ -274,7 +275,8 @@ private:
         for (std::size_t i = begin; i < end; ++i) {
             const StlTriangle* s = m_original.triangles()[i];
             StlTriangle* d = new (m_blocks.triangles + i) StlTriangle();
-            // A cut context goes with its table entry (copyCutContexts).
+            // A clone carries a context only when the cut files one for it
+            // (copyCutContexts).
             d->flags = s->flags & ~StlTriangle::kHasCutContext;
             d->id = s->id;
             d->normal = s->normal;
@@ -327,7 +329,7 @@ private:
 
 } // namespace
 
-int StlObject::copyMeshTo(StlObject* target, const AppendRoom& room) const {
+int StlObject::copyMeshTo(StlObject* target, const AppendRoom& room, TriangleCutter* cut) const {
     const ImportLoadReading load;
     if (target != this)
         target->m_name = m_name;
@@ -354,7 +356,8 @@ int StlObject::copyMeshTo(StlObject* target, const AppendRoom& room) const {
     target->m_measures = m_measures;
     target->m_octree.minCell = m_octree.minCell;
     target->m_calibrationOffsets = m_calibrationOffsets;
-    copy.copyCutContexts();
+    if (cut)
+        copy.copyCutContexts(*cut);
     if (copyOctreeTo(target) != 0)
         throw std::bad_alloc();
     return 0;

@@ -10,7 +10,6 @@
 #include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
-#include "topolib/TriangleCutContexts.h"
 
 #include <algorithm>
 #include <cassert>
@@ -251,7 +250,7 @@ bool StlObject::makeShortPair(const double p[6], ShortPair* out) {
 // ---- Removing cut triangles -----------------------------------------------------
 
 void StlObject::deleteTriangles(const std::vector<StlTriangle*>& cut, std::vector<StlTriangle*>& added,
-                                std::vector<StlShell*>& pieces, CutRetriangulator retriangulate,
+                                std::vector<StlShell*>& pieces, const CutRetriangulator& retriangulate,
                                 const PieceBounds* within) {
     assert(retriangulate && "cut triangles need their retriangulation");
     const size_t k = m_records.triangles.size();
@@ -262,7 +261,6 @@ void StlObject::deleteTriangles(const std::vector<StlTriangle*>& cut, std::vecto
             t->setDeleted(true);
             t->detachFromEdges();
             retriangulate(*this, t);
-            setCutContext(t, nullptr);
         }
     }
     added.insert(added.end(), m_records.triangles.begin() + static_cast<std::ptrdiff_t>(k),

@@ -6,7 +6,6 @@
 #include "topolib/MeshOctree.h"
 #include "topolib/RayHitCollector.h"
 #include "topolib/StlTriangle.h"
-#include "topolib/ToleranceScale.h"
 #include "topolib/TruncatedCone.h"
 
 #include <mutex>
@@ -40,17 +39,15 @@ bool StlObject::truncatedConeHitsMesh(const double p1[3], double r1, const doubl
 }
 
 bool StlObject::isInsideByDownwardCount(const double p[3]) {
-    const ToleranceScope scope(toleranceScale());
     const MeshOctree* tree = octree();
     if (!tree)
         return false;
     // The query marks every triangle it counted (also those around a vertex or an
     // edge the vertical line passes through, so that they count once) and hands
     // them back for clearing.
-    thread_local std::vector<StlTriangle*> touched;
-    touched.clear();
+    std::vector<StlTriangle*> touched;
     int count = 0;
-    tree->countCrossingsBelow(octreeOrigin(), octreeEdge(), p, &count, touched);
+    tree->countCrossingsBelow(octreeOrigin(), octreeEdge(), p, &count, touched, toleranceScale());
     for (StlTriangle* t : touched)
         t->setWalkMark(0);
     // Below an inside point the surface is left through more downward- than
@@ -59,30 +56,30 @@ bool StlObject::isInsideByDownwardCount(const double p[3]) {
 }
 
 bool StlObject::isInsideByUpwardRay(const double p[3]) const {
-    const ToleranceScope scope(toleranceScale());
     const MeshOctree* tree = octree();
     if (!tree)
         return false;
     static const double kUp[3] = {0.0, 0.0, 1.0};
+    const double scale = toleranceScale();
     std::set<StlTriangle*> hits;
-    if (!tree->collectRayHits(octreeOrigin(), octreeEdge(), p, kUp, &hits))
+    if (!tree->collectRayHits(octreeOrigin(), octreeEdge(), p, kUp, &hits, scale))
         return false;
-    RayHitCollector collector(p, kUp);
+    RayHitCollector collector(p, kUp, scale);
     for (const StlTriangle* t : hits)
         collector.add(t);
     return collector.isInside();
 }
 
 bool StlObject::isEnclosedUpAndDown(const double p[3]) const {
-    const ToleranceScope scope(toleranceScale());
     const MeshOctree* tree = octree();
     if (!tree)
         return false;
+    const double scale = toleranceScale();
     for (const double dz : {1.0, -1.0}) {
         const double d[3] = {0.0, 0.0, dz};
         std::set<StlTriangle*> hits;
-        tree->collectRayHits(octreeOrigin(), octreeEdge(), p, d, &hits);
-        RayHitCollector collector(p, d);
+        tree->collectRayHits(octreeOrigin(), octreeEdge(), p, d, &hits, scale);
+        RayHitCollector collector(p, d, scale);
         for (const StlTriangle* t : hits)
             collector.add(t);
         if (collector.distinctHits() % 2 == 0)

@@ -231,19 +231,6 @@ private:
 constexpr std::size_t kRecordsAhead = 16;
 constexpr std::size_t kEdgesAhead = 8;
 
-// The work arrays of the shell search running on this thread, shared by the
-// shells it grows; null outside a search.
-thread_local ShellWalk* t_walk = nullptr;
-
-// Makes a search's work arrays this thread's for as long as it lives.
-class WalkOnThisThread {
-public:
-    explicit WalkOnThisThread(ShellWalk& walk) { t_walk = &walk; }
-    ~WalkOnThisThread() { t_walk = nullptr; }
-    WalkOnThisThread(const WalkOnThisThread&) = delete;
-    WalkOnThisThread& operator=(const WalkOnThisThread&) = delete;
-};
-
 // Clears the walk marks of the edges [begin, end) of `edges` that are not
 // detached, writing only where one is set: after an import none is, and the
 // pass then only reads.
@@ -940,6 +927,114 @@ RecordSpan spanOfRecords(const std::vector<Ref<StlTriangle>>& triangles) {
     return all;
 }
 
+// growShell's flood with the work arrays of `walk`, which a search over the
+// whole mesh shares between its shells. The shell is not filed.
+std::unique_ptr<StlShell> floodShell(StlObject& mesh, StlTriangle* seed, ShellWalk& walk) {
+    auto owned = std::make_unique<StlShell>(&mesh);
+    StlShell* shell = owned.get();
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    Vector3D boxMin(inf, inf, inf);
+    Vector3D boxMax(-inf, -inf, -inf);
+    auto extend = [&](const Vector3D& p) { StlShell::widenBox(boxMin, boxMax, p); };
+
+    shell->primaryTriangles.push_back(seed);
+    for (const StlVertex* v : seed->vertices)
+        extend(v->pos);
+    walk.reach(seed, false);
+    seed->shell = shell;
+
+    std::vector<Ref<StlTriangle>>& stack = walk.stack;
+    std::vector<Ref<StlTriangle>>& queue = walk.queue;
+    stack.clear();
+    queue.clear();
+    std::size_t queueHead = 0;
+    stack.push_back(seed);
+    uint32_t count = 1;
+    StrideGuess guess;
+    // Far corners whose loads are on their way (see below).
+    constexpr unsigned kPending = 16;
+    const StlVertex* pending[kPending] = {};
+    unsigned pendingNext = 0;
+    for (;;) {
+        StlTriangle* t;
+        if (!stack.empty()) {
+            t = stack.back();
+            stack.pop_back();
+            if (stack.size() >= kRecordsAhead)
+                ShellWalk::prefetchAhead(stack, stack.size() - kRecordsAhead, stack.size() - kEdgesAhead);
+            // Unless t reaches new triangles, the next one comes from deep in
+            // the stack.
+            if (!stack.empty())
+                __builtin_prefetch(stack.back());
+        } else if (queueHead < queue.size()) {
+            t = queue[queueHead++];
+            if (queueHead + kRecordsAhead < queue.size())
+                ShellWalk::prefetchAhead(queue, queueHead + kRecordsAhead, queueHead + kEdgesAhead);
+        } else {
+            break;
+        }
+        guess.take(t);
+        const bool tReversed = t->isReversed();
+        StlTriangle* found[3];
+        const StlVertex* farCorner[3];
+        int foundCount = 0;
+        for (int k = 0; k < 3; ++k) {
+            StlEdge* e = t->edges[k];
+            if (!e || e->marks() != 0)
+                continue;
+            if (e->edgeClass == kEdgeBoundary) {
+                shell->open = 1;
+                continue;
+            }
+            StlTriangle* u = triangleAcross(e, t);
+            if (!u || walk.isReached(u) || u->isDeleted())
+                continue;
+            int uSide = 0;
+            const int winding = relativeWinding(t, k, u, &uSide);
+            if (winding == 0)
+                continue;
+            const bool uPrimary = tReversed ? winding < 0 : winding > 0;
+            walk.reach(u, !uPrimary);
+            if (uPrimary) {
+                shell->primaryTriangles.push_back(u);
+                stack.push_back(u);
+            } else {
+                shell->reversedTriangles.push_back(u);
+                queue.push_back(u);
+            }
+            ++count;
+            // The shared side's ends are in the box already (they are t's).
+            const StlVertex* far = u->vertices[(uSide + 2) % 3];
+            __builtin_prefetch(far);
+            farCorner[foundCount] = far;
+            found[foundCount++] = u;
+            u->shell = shell;
+        }
+        // The triangles just reached are taken soon (the last one next): ask for
+        // their edges now. Their far corners widen the box some steps later,
+        // when the loads asked for above have arrived (the points come in the
+        // same order either way).
+        for (int f = 0; f < foundCount; ++f) {
+            for (const StlEdge* e : found[f]->edges)
+                if (e)
+                    __builtin_prefetch(e);
+            const StlVertex*& slot = pending[pendingNext++ & (kPending - 1)];
+            if (slot)
+                extend(slot->pos);
+            slot = farCorner[f];
+        }
+    }
+    for (const StlVertex* v : pending)
+        if (v)
+            extend(v->pos);
+    shell->boxMin = boxMin;
+    shell->boxMax = boxMax;
+
+    // The count is set before the shell is judged: the negligible test reads it.
+    shell->triangleCount = count;
+    return owned;
+}
+
 } // namespace
 
 int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* progress,
@@ -1065,7 +1160,6 @@ int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* 
 
     const uint32_t reportEvery = n / 15;
     uint32_t counter = 0;
-    const WalkOnThisThread walking(walk);
     for (uint32_t i = 0; i < n; ++i) {
         if (report && ++counter > reportEvery) {
             counter = 0;
@@ -1082,7 +1176,9 @@ int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* 
             t->shell = nullptr; // its shell was released above
         } else {
             budget.beforeShell();
-            growShell(t, true);
+            std::unique_ptr<StlShell> shell = floodShell(*this, t, walk);
+            const bool negligible = isNegligibleShell(shell.get());
+            fileShell(m_records.shells, std::move(shell), negligible);
         }
     }
     if (!walk.usesBits())
@@ -1095,116 +1191,18 @@ int StlObject::findShells(bool report, int progressBase, const ProgressMonitor* 
     return 0;
 }
 
+
 StlShell* StlObject::growShell(StlTriangle* seed, bool addToObject) {
-    ShellWalk local;
-    ShellWalk& walk = t_walk ? *t_walk : local;
-    auto owned = std::make_unique<StlShell>(this);
-    StlShell* shell = owned.get();
-    constexpr double inf = std::numeric_limits<double>::infinity();
-    Vector3D boxMin(inf, inf, inf);
-    Vector3D boxMax(-inf, -inf, -inf);
-    auto extend = [&](const Vector3D& p) { StlShell::widenBox(boxMin, boxMax, p); };
-
-    shell->primaryTriangles.push_back(seed);
-    for (const StlVertex* v : seed->vertices)
-        extend(v->pos);
-    walk.reach(seed, false);
-    seed->shell = shell;
-
-    std::vector<Ref<StlTriangle>>& stack = walk.stack;
-    std::vector<Ref<StlTriangle>>& queue = walk.queue;
-    stack.clear();
-    queue.clear();
-    std::size_t queueHead = 0;
-    stack.push_back(seed);
-    uint32_t count = 1;
-    StrideGuess guess;
-    // Far corners whose loads are on their way (see below).
-    constexpr unsigned kPending = 16;
-    const StlVertex* pending[kPending] = {};
-    unsigned pendingNext = 0;
-    for (;;) {
-        StlTriangle* t;
-        if (!stack.empty()) {
-            t = stack.back();
-            stack.pop_back();
-            if (stack.size() >= kRecordsAhead)
-                ShellWalk::prefetchAhead(stack, stack.size() - kRecordsAhead, stack.size() - kEdgesAhead);
-            // Unless t reaches new triangles, the next one comes from deep in
-            // the stack.
-            if (!stack.empty())
-                __builtin_prefetch(stack.back());
-        } else if (queueHead < queue.size()) {
-            t = queue[queueHead++];
-            if (queueHead + kRecordsAhead < queue.size())
-                ShellWalk::prefetchAhead(queue, queueHead + kRecordsAhead, queueHead + kEdgesAhead);
-        } else {
-            break;
-        }
-        guess.take(t);
-        const bool tReversed = t->isReversed();
-        StlTriangle* found[3];
-        const StlVertex* farCorner[3];
-        int foundCount = 0;
-        for (int k = 0; k < 3; ++k) {
-            StlEdge* e = t->edges[k];
-            if (!e || e->marks() != 0)
-                continue;
-            if (e->edgeClass == kEdgeBoundary) {
-                shell->open = 1;
-                continue;
-            }
-            StlTriangle* u = triangleAcross(e, t);
-            if (!u || walk.isReached(u) || u->isDeleted())
-                continue;
-            int uSide = 0;
-            const int winding = relativeWinding(t, k, u, &uSide);
-            if (winding == 0)
-                continue;
-            const bool uPrimary = tReversed ? winding < 0 : winding > 0;
-            walk.reach(u, !uPrimary);
-            if (uPrimary) {
-                shell->primaryTriangles.push_back(u);
-                stack.push_back(u);
-            } else {
-                shell->reversedTriangles.push_back(u);
-                queue.push_back(u);
-            }
-            ++count;
-            // The shared side's ends are in the box already (they are t's).
-            const StlVertex* far = u->vertices[(uSide + 2) % 3];
-            __builtin_prefetch(far);
-            farCorner[foundCount] = far;
-            found[foundCount++] = u;
-            u->shell = shell;
-        }
-        // The triangles just reached are taken soon (the last one next): ask for
-        // their edges now. Their far corners widen the box some steps later,
-        // when the loads asked for above have arrived (the points come in the
-        // same order either way).
-        for (int f = 0; f < foundCount; ++f) {
-            for (const StlEdge* e : found[f]->edges)
-                if (e)
-                    __builtin_prefetch(e);
-            const StlVertex*& slot = pending[pendingNext++ & (kPending - 1)];
-            if (slot)
-                extend(slot->pos);
-            slot = farCorner[f];
-        }
+    ShellWalk walk;
+    std::unique_ptr<StlShell> shell = floodShell(*this, seed, walk);
+    StlShell* grown = shell.get();
+    if (addToObject) {
+        const bool negligible = isNegligibleShell(grown);
+        fileShell(m_records.shells, std::move(shell), negligible);
+    } else {
+        shell.release(); // the caller files it
     }
-    for (const StlVertex* v : pending)
-        if (v)
-            extend(v->pos);
-    shell->boxMin = boxMin;
-    shell->boxMax = boxMax;
-
-    // The count is set before the shell is judged: the negligible test reads it.
-    shell->triangleCount = count;
-    if (addToObject)
-        fileShell(m_records.shells, std::move(owned), isNegligibleShell(shell));
-    else
-        owned.release(); // the caller files it
-    return shell;
+    return grown;
 }
 
 bool StlObject::isNegligibleShell(const StlShell* shell) const {

@@ -2,16 +2,12 @@
 
 #include "topolib/StlEdge.h"
 #include "topolib/StlVertex.h"
-#include "topolib/TriangleCutContexts.h"
 
 #include <cmath>
 
 namespace topolib {
 
 void StlTriangle::reset() {
-    // The entry goes with the bit, so that the table does not keep it for a
-    // record that no longer claims it.
-    setCutContext(this, nullptr);
     flags = kInitialFlags;
     id = 0;
     normal = Vector3D();

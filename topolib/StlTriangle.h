@@ -18,7 +18,7 @@ class StlShell;
 // Flag bits:
 //   0      deleted: the triangle stays in the mesh's array, every live query skips it
 //   1      orientation class from the shell search (wound against the shell's seed)
-//   2      a cut context is filed for the triangle (see TriangleCutContexts.h)
+//   2      a cut context is filed for the triangle (see TriangleCutter)
 //   3      unused, cleared by init
 //   4-6    walk mark, scratch state of one walk at a time
 //   7-26   signed 20-bit group id, -1 (all ones) for no group
@@ -26,7 +26,7 @@ class StlTriangle {
 public:
     static constexpr uint32_t kDeleted = 1u << 0;
     static constexpr uint32_t kReversed = 1u << 1;
-    // Set and cleared only by setCutContext, together with the table entry.
+    // Set and cleared only by the TriangleCutter that files the context.
     static constexpr uint32_t kHasCutContext = 1u << 2;
     static constexpr uint32_t kWalkMarkShift = 4;
     static constexpr uint32_t kWalkMarkMask = 0x7u << kWalkMarkShift;
@@ -61,8 +61,8 @@ public:
     void setDeleted(bool on) { flags = on ? (flags | kDeleted) : (flags & ~kDeleted); }
     bool isReversed() const { return (flags & kReversed) != 0; }
     void setReversed(bool on) { flags = on ? (flags | kReversed) : (flags & ~kReversed); }
-    // Whether a drain-hole cut has filed a context for the triangle; cutContext()
-    // fetches it.
+    // Whether a drain-hole cut has filed a context for the triangle; the cut's
+    // TriangleCutter::contextOf fetches it.
     bool hasCutContext() const { return (flags & kHasCutContext) != 0; }
     uint32_t walkMark() const { return (flags & kWalkMarkMask) >> kWalkMarkShift; }
     void setWalkMark(uint32_t m) { flags = (flags & ~kWalkMarkMask) | ((m << kWalkMarkShift) & kWalkMarkMask); }
@@ -123,8 +123,8 @@ public:
 };
 
 // A million-triangle mesh holds a million of these: the cut context, needed by
-// a few hundred triangles during a cut, lives in a side table so that every
-// record stays this small.
+// a few hundred triangles during a cut, lives with the cut (TriangleCutter) so
+// that every record stays this small.
 static_assert(sizeof(void*) != 8 || sizeof(StlTriangle) == 64, "StlTriangle grew");
 
 // Half the length of (p1 - p0) × (p2 - p0).

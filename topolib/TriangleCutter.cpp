@@ -12,7 +12,6 @@
 #include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
-#include "topolib/TriangleCutContexts.h"
 #include "topolib/TriangleIntersection.h"
 
 #include <algorithm>
@@ -41,7 +40,9 @@ struct Hit {
 // The collection of hits while one pair is examined; a second hit files the
 // segment at once.
 struct HitList {
-    HitList(StlTriangle* ta, StlTriangle* tb, std::vector<ShortPair>& list) : a(ta), b(tb), shortPairs(list) {}
+    HitList(TriangleCutter& c, StlTriangle* ta, StlTriangle* tb, std::vector<ShortPair>& list)
+        : cutter(c), a(ta), b(tb), shortPairs(list) {}
+    TriangleCutter& cutter;
     StlTriangle* a;
     StlTriangle* b;
     std::vector<ShortPair>& shortPairs;
@@ -63,7 +64,7 @@ struct HitList {
                                   {hits[1].p[0], hits[1].p[1], hits[1].p[2]}};
         const int codesA[2] = {hits[0].codeA, hits[1].codeA};
         const int codesB[2] = {hits[0].codeB, hits[1].codeB};
-        if (TriangleCutter::makeSegments(a, pts, codesA, codesB, b, shortPairs) == 1) {
+        if (cutter.makeSegments(a, pts, codesA, codesB, b, shortPairs) == 1) {
             filed = true;
             return true;
         }
@@ -75,11 +76,11 @@ struct HitList {
 // Snaps vertex v of one triangle onto the plane of `other` when its projection
 // lies in `other`: the filed segment ends at v slide with it first. Returns the
 // position code of the projection in `other` (negative: not snapped).
-int snapVertex(StlVertex* v, const StlTriangle* other, double out[3]) {
+int snapVertex(TriangleCutter& cutter, StlVertex* v, const StlTriangle* other, double out[3]) {
     projectPointOnPlane(v->pos.data(), other->vertices[0]->pos.data(), other->normal.data(), out);
     const int code = classifyPointInTriangle(other, out);
     if (code >= 0) {
-        TriangleCutter::prepareVertexMove(v, out);
+        cutter.prepareVertexMove(v, out);
         v->pos = Vector3D(out);
     }
     return code;
@@ -137,10 +138,55 @@ void TriangleCutContext::removeSegment(std::size_t i) {
 
 StlObject* TriangleCutter::meshOf(const StlTriangle* t) { return t->shell ? t->shell->owner : nullptr; }
 
+// ---- The contexts of this cut -----------------------------------------------------
+
+TriangleCutter::~TriangleCutter() = default;
+
+TriangleCutContext* TriangleCutter::contextOf(const StlTriangle* t) const {
+    if (!t->hasCutContext())
+        return nullptr;
+    const auto it = m_contexts.find(t);
+    return it == m_contexts.end() ? nullptr : it->second.get();
+}
+
+TriangleCutContext* TriangleCutter::ensureContext(StlTriangle* t) {
+    if (TriangleCutContext* ctx = contextOf(t))
+        return ctx;
+    auto made = std::make_unique<TriangleCutContext>(t);
+    TriangleCutContext* ctx = made.get();
+    fileContext(t, std::move(made));
+    return ctx;
+}
+
+void TriangleCutter::fileContext(StlTriangle* t, std::unique_ptr<TriangleCutContext> ctx) {
+    // An entry left by a record that stood at t's address before is replaced.
+    m_contexts[t] = std::move(ctx);
+    t->flags |= StlTriangle::kHasCutContext;
+}
+
+std::unique_ptr<TriangleCutContext> TriangleCutter::takeContext(StlTriangle* t) {
+    if (!t->hasCutContext())
+        return nullptr;
+    // A bit without an entry here was set by another cut, which clears it.
+    const auto it = m_contexts.find(t);
+    if (it == m_contexts.end())
+        return nullptr;
+    std::unique_ptr<TriangleCutContext> ctx = std::move(it->second);
+    m_contexts.erase(it);
+    t->flags &= ~StlTriangle::kHasCutContext;
+    return ctx;
+}
+
+void TriangleCutter::releaseContexts(const StlObject& mesh) {
+    for (StlTriangle* t : mesh.triangles())
+        if (t->hasCutContext())
+            takeContext(t);
+}
+
 // ---- Recording and intersecting pairs --------------------------------------------
 
 int TriangleCutter::recordCutter(StlTriangle* t, StlTriangle* other) {
-    ensureCutContext(t)->addCutter(other);
+    ensureContext(t)->addCutter(other);
     return 0;
 }
 
@@ -160,7 +206,7 @@ int TriangleCutter::intersectTrianglePairs(TriangleCutContext* ctx, std::vector<
         }
         if (!b->isDeleted() && !a->isDeleted())
             intersectPair(a, b, shortPairs);
-        if (TriangleCutContext* other = cutContext(b))
+        if (TriangleCutContext* other = contextOf(b))
             other->removeCutter(a);
     }
     ctx->cutters.clear();
@@ -168,7 +214,7 @@ int TriangleCutter::intersectTrianglePairs(TriangleCutContext* ctx, std::vector<
 }
 
 bool TriangleCutter::intersectPair(StlTriangle* a, StlTriangle* b, std::vector<ShortPair>& shortPairs) {
-    HitList hits(a, b, shortPairs);
+    HitList hits(*this, a, b, shortPairs);
     double p[3];
 
     // a's vertices against b's plane.
@@ -181,7 +227,7 @@ bool TriangleCutter::intersectPair(StlTriangle* a, StlTriangle* b, std::vector<S
         double d[3] = {nb.dot(v0->pos) - base, nb.dot(v1->pos) - base, nb.dot(v2->pos) - base};
 
         if (std::fabs(d[0]) <= 1e-6) {
-            const int code = snapVertex(v0, b, p);
+            const int code = snapVertex(*this, v0, b, p);
             if (code >= 0) {
                 d[0] = 0.0;
                 if (hits.add(p, 1, code))
@@ -192,7 +238,7 @@ bool TriangleCutter::intersectPair(StlTriangle* a, StlTriangle* b, std::vector<S
         }
 
         if (std::fabs(d[1]) <= 1e-6) {
-            const int code = snapVertex(v1, b, p);
+            const int code = snapVertex(*this, v1, b, p);
             if (code >= 0) {
                 d[1] = 0.0;
                 if (hits.add(p, 2, code))
@@ -210,7 +256,7 @@ bool TriangleCutter::intersectPair(StlTriangle* a, StlTriangle* b, std::vector<S
         }
 
         if (std::fabs(d[2]) <= 1e-6) {
-            const int code = snapVertex(v2, b, p);
+            const int code = snapVertex(*this, v2, b, p);
             if (code >= 0) {
                 d[2] = 0.0;
                 if (hits.add(p, 3, code))
@@ -247,7 +293,7 @@ bool TriangleCutter::intersectPair(StlTriangle* a, StlTriangle* b, std::vector<S
 
         bool snapped = false;
         if (std::fabs(e[0]) <= 1e-6 && (hits.count == 0 || hits.hits[0].codeB != 1)) {
-            const int code = snapVertex(v0, a, p);
+            const int code = snapVertex(*this, v0, a, p);
             if (code >= 0) {
                 snapped = true;
                 e[0] = 0.0;
@@ -260,7 +306,7 @@ bool TriangleCutter::intersectPair(StlTriangle* a, StlTriangle* b, std::vector<S
 
         snapped = false;
         if (std::fabs(e[1]) <= 1e-6 && (hits.count == 0 || hits.hits[0].codeB != 2)) {
-            const int code = snapVertex(v1, a, p);
+            const int code = snapVertex(*this, v1, a, p);
             if (code >= 0) {
                 snapped = true;
                 e[1] = 0.0;
@@ -282,7 +328,7 @@ bool TriangleCutter::intersectPair(StlTriangle* a, StlTriangle* b, std::vector<S
         if (std::fabs(e[2]) <= 1e-6) {
             if (hits.count > 0 && hits.hits[0].codeB == 3)
                 return false;
-            const int code = snapVertex(v2, a, p);
+            const int code = snapVertex(*this, v2, a, p);
             if (code >= 0) {
                 e[2] = 0.0;
                 if (hits.add(p, code, 3))
@@ -346,7 +392,7 @@ int TriangleCutter::makeSegments(StlTriangle* a, const double hits[2][3], const 
 }
 
 int TriangleCutter::addSegmentToTriangle(StlTriangle* t, CutSegment s, const int codes[2]) {
-    TriangleCutContext* ctx = ensureCutContext(t);
+    TriangleCutContext* ctx = ensureContext(t);
     const int c0 = codes[0];
     const int c1 = codes[1];
     if (c0 <= 0) {
@@ -380,7 +426,7 @@ int TriangleCutter::prepareVertexMove(StlVertex* v, const double target[3]) {
         if (i >= v->triangleCount())
             continue;
         StlTriangle* t = v->triangle(i);
-        TriangleCutContext* ctx = t->isDeleted() ? nullptr : cutContext(t);
+        TriangleCutContext* ctx = t->isDeleted() ? nullptr : contextOf(t);
         if (!ctx)
             continue;
         const int k = t->vertices[0] == v ? 0 : t->vertices[1] == v ? 1 : 2;
@@ -425,7 +471,7 @@ int TriangleCutter::moveTriangleVertex(TriangleCutContext* ctx, int k, const dou
 
 int TriangleCutter::forgetCutters(TriangleCutContext* ctx) {
     for (StlTriangle* c : ctx->cutters)
-        if (TriangleCutContext* other = cutContext(c))
+        if (TriangleCutContext* other = contextOf(c))
             other->removeCutter(ctx->triangle);
     return 0;
 }

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace topolib {
@@ -37,8 +39,8 @@ struct CutSegment {
 
 // The working state of one triangle crossed by the other mesh of a cut: the
 // triangles of the other mesh that cross it, the segments along which they do,
-// and the pieces of its replacement. Filed for the triangle (cutContext(), see
-// TriangleCutContexts.h) from the first recorded cutter or segment until the
+// and the pieces of its replacement. Filed for the triangle with the cut's
+// TriangleCutter (contextOf) from the first recorded cutter or segment until the
 // triangle has been replaced.
 class TriangleCutContext {
 public:
@@ -73,6 +75,20 @@ public:
 // their segments, resolving how the segments of one triangle overlap and cross,
 // and replacing every crossed triangle by pieces that follow its segments.
 //
+// One cutter serves one cut and holds all of its working state: the context of
+// every crossed triangle (a cut touches a few hundred or thousand triangles of
+// meshes that may hold millions, so the contexts are kept here, keyed by
+// triangle, rather than in a pointer on every record), the step budget of the
+// crossing resolution and the count of failed replacements. Cuts on several
+// threads at once (each on its own meshes, with its own cutter) share nothing.
+// Bit kHasCutContext of a triangle's flags says that a context is filed for
+// it: a triangle outside the cut is answered from that bit without a look-up,
+// and a record made at the address of a freed one starts with the bit clear, so
+// a stale entry is never seen. The cutter owns the contexts; whatever is still
+// filed when it ends is freed then, without touching the triangles (their mesh
+// may be gone): a mesh that outlives the cut gives its contexts back first
+// (releaseContexts), so that none of its triangles keeps the bit.
+//
 // The mesh of a triangle is the owner of its shell: every triangle handed to the
 // cutter must have one. Vertex mark bits (StlVertex::mark) are shared scratch:
 // the pair step sets bit 1 on vertices below the other plane, the coarse test
@@ -80,6 +96,29 @@ public:
 // outline of the piece being split".
 class TriangleCutter {
 public:
+    // crossingStepBudget: the steps allowed to the crossing resolution of one
+    // triangle when it runs again before the replacement (0: the default, see
+    // splitCrossingSegments).
+    explicit TriangleCutter(std::size_t crossingStepBudget = 0) : m_crossingBudget(crossingStepBudget) {}
+    ~TriangleCutter();
+    TriangleCutter(const TriangleCutter&) = delete;
+    TriangleCutter& operator=(const TriangleCutter&) = delete;
+
+    // ---- The contexts of this cut (TriangleCutter.cpp) -------------------------
+    // t's context; null when this cut has filed none for it.
+    TriangleCutContext* contextOf(const StlTriangle* t) const;
+    // t's context, made and filed when it has none yet.
+    TriangleCutContext* ensureContext(StlTriangle* t);
+    // Files ctx as t's context (a context t had is freed) and sets t's bit.
+    void fileContext(StlTriangle* t, std::unique_ptr<TriangleCutContext> ctx);
+    // Takes t's context out and clears t's bit; null (the bit left as it is)
+    // when this cut holds no context for t.
+    std::unique_ptr<TriangleCutContext> takeContext(StlTriangle* t);
+    // Frees the contexts this cut holds for mesh's triangles and clears their bits.
+    void releaseContexts(const StlObject& mesh);
+    // The number of contexts filed.
+    std::size_t contextCount() const { return m_contexts.size(); }
+
     // ---- The coarse test of the pair walk (TriangleIntersection.cpp) -----------
     // Coarse test of a non-coplanar candidate pair: true when the pair must go to the
     // exact cutter. A vertex within 1e-6 of the other plane always passes; otherwise
@@ -100,45 +139,45 @@ public:
 
     // ---- Recording and intersecting pairs (TriangleCutter.cpp) -----------------
     // Creates t's context when it has none and lists other as a cutter. Returns 0.
-    static int recordCutter(StlTriangle* t, StlTriangle* other);
+    int recordCutter(StlTriangle* t, StlTriangle* other);
 
     // Intersects the context's triangle with each of its cutters in list order.
     // Every cutter without a walk mark is appended to *work and gets walk mark 1;
     // the pair is removed from the cutter's own list so that it is examined once.
     // Empties the cutter list. Returns 1, or 0 when the list was empty.
-    static int intersectTrianglePairs(TriangleCutContext* ctx, std::vector<ShortPair>& shortPairs,
-                                      std::vector<StlTriangle*>* work);
+    int intersectTrianglePairs(TriangleCutContext* ctx, std::vector<ShortPair>& shortPairs,
+                               std::vector<StlTriangle*>* work);
 
     // The exact step on one pair: vertices within 1e-6 of the other plane and
     // inside the other triangle are snapped onto that plane; the points where the
     // edges of each triangle cross the other's plane inside the other triangle
     // are the hits, and two hits make a segment filed with both triangles. True
     // when a segment was filed.
-    static bool intersectPair(StlTriangle* a, StlTriangle* b, std::vector<ShortPair>& shortPairs);
+    bool intersectPair(StlTriangle* a, StlTriangle* b, std::vector<ShortPair>& shortPairs);
 
     // Turns two hits into vertices of both meshes and files the segment with a and
     // with b. codesA/codesB are the hits' position codes in a and in b
     // (classifyPointInTriangle). Returns 1 when filed; 0 when both hits fall on one
     // vertex, the crossing is shorter than 1e-6 (recorded in shortPairs), or b's
     // mesh welds both points into one vertex.
-    static int makeSegments(StlTriangle* a, const double hits[2][3], const int codesA[2], const int codesB[2],
-                            StlTriangle* b, std::vector<ShortPair>& shortPairs);
+    int makeSegments(StlTriangle* a, const double hits[2][3], const int codesA[2], const int codesB[2],
+                     StlTriangle* b, std::vector<ShortPair>& shortPairs);
 
     // Files s with t (creating t's context), its kind from the position codes of
     // its ends in t. Returns 0.
-    static int addSegmentToTriangle(StlTriangle* t, CutSegment s, const int codes[2]);
+    int addSegmentToTriangle(StlTriangle* t, CutSegment s, const int codes[2]);
 
     // Before v moves to target: the outline ends of the segments already filed on
     // v's triangles slide along their edges with it (moveTriangleVertex on every
     // live incident triangle with a context, last incident first). Returns 0.
-    static int prepareVertexMove(StlVertex* v, const double target[3]);
+    int prepareVertexMove(StlVertex* v, const double target[3]);
     // Slides the outline ends on the two edges at corner k as corner k moves to q.
     // A triangle whose edges at k are shorter than 1e-6 along their dominant axes
     // is degenerate: it is removed from its cutters' lists, detached from its edges
     // and vertices and deleted; returns -1 then, else 0.
-    static int moveTriangleVertex(TriangleCutContext* ctx, int k, const double q[3]);
+    int moveTriangleVertex(TriangleCutContext* ctx, int k, const double q[3]);
     // Removes the context's triangle from the cutter lists of its cutters. Returns 0.
-    static int forgetCutters(TriangleCutContext* ctx);
+    int forgetCutters(TriangleCutContext* ctx);
 
     // Resolves the segments of one triangle so that they meet only at their ends:
     // duplicates go, collinear overlaps are cut back end to end, crossings are
@@ -151,11 +190,13 @@ public:
     // ---- Replacing a cut triangle (Retriangulation*.cpp) -----------------------
     // Replaces the context's triangle, already deleted and detached from its edges
     // by the caller, by pieces that follow its segments (appended to its mesh with
-    // addCutTriangle); the mesh edges along the segments get class 3. Returns 0;
-    // -1 when the triangle could not be covered (a chain or loop lies in no piece,
-    // a piece could not be split or clipped): ctx->failed is set, and whatever was
-    // added stays in the mesh, so the caller must discard the whole cut.
-    static int retriangulate(TriangleCutContext* ctx);
+    // addCutTriangle); the mesh edges along the segments get class 3. The
+    // crossings are resolved once more first, within this cut's step budget.
+    // Returns 0; -1 when the triangle could not be covered (a chain or loop lies
+    // in no piece, a piece could not be split or clipped): ctx->failed is set,
+    // and whatever was added stays in the mesh, so the caller must discard the
+    // whole cut.
+    int retriangulate(TriangleCutContext* ctx);
     // Outline, splitting along every chain and loop, and the classification of
     // the pieces for ear clipping. Returns 0, or -1 on failure (no piece left).
     static int buildPieces(TriangleCutContext* ctx);
@@ -176,16 +217,21 @@ public:
 
     // The retriangulation in the form StlObject::deleteTriangles calls it: runs
     // retriangulate on t's context and frees the context. A failure is counted in
-    // failureCount() of this thread.
-    static void retriangulateForMesh(StlObject& mesh, StlTriangle* t);
-    // The crossing budget retriangulate passes on, per thread (0: the default).
-    static void setCrossingStepBudget(std::size_t steps);
-    // Failures of retriangulateForMesh on this thread since the last reset.
-    static std::size_t failureCount();
-    static void resetFailureCount();
+    // failureCount().
+    void retriangulateForMesh(StlObject& mesh, StlTriangle* t);
+    // The crossing budget retriangulate passes on (0: the default).
+    void setCrossingStepBudget(std::size_t steps) { m_crossingBudget = steps; }
+    // Failures of retriangulateForMesh since the cutter was made or last reset.
+    std::size_t failureCount() const { return m_failures; }
+    void resetFailureCount() { m_failures = 0; }
 
     // The mesh that owns t (the owner of its shell); null without a shell.
     static StlObject* meshOf(const StlTriangle* t);
+
+private:
+    std::unordered_map<const StlTriangle*, std::unique_ptr<TriangleCutContext>> m_contexts;
+    std::size_t m_crossingBudget;
+    std::size_t m_failures = 0;
 };
 
 } // namespace topolib

@@ -1,7 +1,5 @@
 #include "topolib/TriangleIntersection.h"
 
-#include "topolib/ToleranceScale.h"
-
 #include "topolib/GeometricPredicates.h"
 #include "topolib/StlEdge.h"
 #include "topolib/StlTriangle.h"
@@ -97,13 +95,13 @@ bool pointInTriangle(const StlTriangle* t, const double p[3]) {
     return true;
 }
 
-bool rayHitsTriangle(const StlTriangle* t, const double origin[3], const double dir[3]) {
+bool rayHitsTriangle(const StlTriangle* t, const double origin[3], const double dir[3], double lengthScale) {
     const Vector3D q(origin), d(dir);
     const Vector3D a = corner(t, 0), b = corner(t, 1), c = corner(t, 2);
     const Vector3D& n = t->normal;
     // Lengths are judged against the mesh's tolerance scale, areas against its
     // square and products of areas against its fourth power.
-    const double L = toleranceScaleHere();
+    const double L = lengthScale;
     const double A = L * L, AA = A * A;
     const double t0 = n.dot(q - a);
     if (std::fabs(t0) < 1e-6 * L)

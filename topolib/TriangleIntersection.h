@@ -34,8 +34,11 @@ bool pointInTriangle(const StlTriangle* t, const double p[3]);
 // Whether the ray from origin along dir hits the triangle. A ray starting within
 // 1e-6 of the triangle's plane, lying in it or heading away from it never hits; a
 // ray through a vertex or along an edge does. A zero direction or a triangle with a
-// zero normal gives false.
-bool rayHitsTriangle(const StlTriangle* t, const double origin[3], const double dir[3]);
+// zero normal gives false. lengthScale: the tolerance scale of the triangle's
+// mesh (StlObject::toleranceScale); lengths are judged against it, areas
+// against its square.
+bool rayHitsTriangle(const StlTriangle* t, const double origin[3], const double dir[3],
+                     double lengthScale = 1.0);
 
 // Two triangles in one plane (|n_a · n_b| > normalTol, b's vertices within planeTol
 // of a's plane) whose projections overlap (coplanarOverlap2D).

@@ -152,6 +152,7 @@ void MainWindow::createView() {
     // and side panels are children of _glFrame and float over it.
     _glContext = new QGLContext(QGLFormat());
     _glWidget = new MainGLWidget(_glContext, this, nullptr, Qt::WindowFlags());
+    _glWidget->setViewHost(this);
     auto* layout = new QHBoxLayout(_glFrame);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(_glWidget);
@@ -254,12 +255,6 @@ void MainWindow::installServices() {
         [this](int value, unsigned int textCode, const std::wstring& text1, const std::wstring& text2,
                const std::wstring& text3) { showProgress(value, textCode, text1, text2, text3); });
     _progressBar->finish();
-    setMessageBoxHook([this](const QString& text, int icon, int buttons, int defaultButton,
-                             const QString& informativeText, const QString& detailedText, quint32 flags) {
-        return showMessageBoxDialog(text, icon, QMessageBox::StandardButtons(buttons),
-                                    QMessageBox::StandardButton(defaultButton), informativeText, detailedText,
-                                    flags);
-    });
     setFontUnitHook([this] { return fontUnitHeight(); });
     installSceneServices();
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &MainWindow::onFocusWindowChanged);
@@ -586,8 +581,12 @@ void MainWindow::openRecentObject() {
 
 void MainWindow::importRecentFile(const QString& path) {
     // The file may have gone since the menu was built.
-    if (!checkFileReadable(path, this))
+    QString unreadable;
+    if (!checkFileReadable(path, &unreadable)) {
+        if (!unreadable.isEmpty())
+            showMessage(unreadable, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
         return;
+    }
     _glWidget->cancelManipulation();
     ObjectTable::instance()->importObjects(QStringList{path});
     _lastImportPath = path;

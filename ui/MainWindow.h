@@ -5,6 +5,7 @@
 // boxes from any thread, the progress display and the text unit by which
 // the tool panels size themselves.
 #include "scene/SceneHost.h"
+#include "view/ViewHost.h"
 
 #include <QMainWindow>
 #include <QMessageBox>
@@ -37,7 +38,7 @@ class OrientateDlg;
 class ScaleDlg;
 class ZSliceDlg;
 
-class MainWindow : public QMainWindow, public SceneHost {
+class MainWindow : public QMainWindow, public SceneHost, public ViewHost {
     Q_OBJECT
 public:
     // The one window, built on the first call (on the GUI thread).

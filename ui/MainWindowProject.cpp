@@ -19,7 +19,14 @@ void MainWindow::createProjectManager() {
     setCommandManager(_projectManager->commandManager());
     _projectManager->setProjectName(ProjectManager::defaultProjectName());
     _projectManager->attachView(&_glWidget->camera(), [this] { _glWidget->update(); });
-    _projectManager->setWindowHooks({[this] { closePanelsForNewScene(); }, [this] { updateUndoRedoActions(); }});
+    _projectManager->setWindowHooks(
+        {[this] { closePanelsForNewScene(); }, [this] { updateUndoRedoActions(); },
+         [this](const QString& text, int icon, int buttons, int defaultButton, const QString& informativeText,
+                const QString& detailedText, quint32 flags) {
+             return showMessageBoxDialog(text, icon, QMessageBox::StandardButtons(buttons),
+                                         QMessageBox::StandardButton(defaultButton), informativeText,
+                                         detailedText, flags);
+         }});
     _projectManager->setFileDialogs(
         [this](const QString& caption, const QString& start, const QString& filter) {
             return projectFileDialog(true, caption, start, filter);

@@ -6,7 +6,6 @@
 #include "app/DataFolders.h"
 #include "app/FileTypes.h"
 #include "app/Log.h"
-#include "app/MainWindowHooks.h"
 #include "app/Settings.h"
 #include "scene/CommandManager.h"
 #include "scene/ObjectEx.h"
@@ -28,13 +27,18 @@ QString projectExtension() {
     return fileTypeExtension(FILE_TYPE_VPF).toLower();
 }
 
-// reason: the informative text under the message (may be empty).
-int warn(const QString& text, const QString& reason = QString()) {
-    return showAppMessageBox(text, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok, reason, QString(),
-                             kMessageFlags);
+} // namespace
+
+int ProjectManager::ask(const QString& text, int icon, int buttons, int defaultButton,
+                        const QString& reason) const {
+    if (!m_hooks.messageBox)
+        return 0;
+    return m_hooks.messageBox(text, icon, buttons, defaultButton, reason, QString(), kMessageFlags);
 }
 
-} // namespace
+int ProjectManager::warn(const QString& text, const QString& reason) const {
+    return ask(text, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok, reason);
+}
 
 ProjectManager::ProjectManager(QWidget* window)
     : m_commands(std::make_unique<CommandManager>()), m_files(VlrProjectFileHandling::instance()),
@@ -116,10 +120,8 @@ int ProjectManager::askToSave() {
         m_window->window()->raise();
         m_window->window()->showMaximized();
     }
-    const int answer =
-        showAppMessageBox(tr("Would you like to save the project changes?"), QMessageBox::Question,
-                          QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Cancel,
-                          QString(), QString(), kMessageFlags);
+    const int answer = ask(tr("Would you like to save the project changes?"), QMessageBox::Question,
+                           QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Cancel);
     switch (answer) {
     case QMessageBox::Yes:
         logText("ASK-PROJ_SAVE:Yes");
@@ -231,8 +233,13 @@ int ProjectManager::openProjectDialog() {
 }
 
 int ProjectManager::openProject(const QString& path) {
-    if (!checkFileReadable(path, m_window))
+    QString unreadable;
+    if (!checkFileReadable(path, &unreadable)) {
+        // Without a window (a tool) the log says it.
+        if (m_window && !unreadable.isEmpty())
+            warn(unreadable);
         return 0;
+    }
     setPathSetting(PATH_OPENED_PROJECT, path);
     if (!path.endsWith(projectExtension(), Qt::CaseInsensitive))
         return 0;

@@ -13,7 +13,8 @@
 //   confirmClose()          the window's closeEvent: false keeps it open
 //   commandManager()        the history the window's pushCommand, undo and redo use
 //   attachView(camera, repaint)  the camera whose state projects keep
-//   setWindowHooks(hooks)   panels to close before a reset, Undo/Redo to disable after it
+//   setWindowHooks(hooks)   panels to close before a reset, Undo/Redo to disable after it,
+//                           the window's message boxes
 #include <QObject>
 #include <QString>
 
@@ -37,6 +38,12 @@ public:
         std::function<void()> closeSidePanels;
         // Runs after the undo history was cleared (disable Undo and Redo).
         std::function<void()> historyCleared;
+        // Shows a message box (MainWindow::showMessageBoxDialog's arguments,
+        // buttons as QMessageBox::StandardButtons) and returns the pressed
+        // button; without one nothing is shown and the answer is 0.
+        std::function<int(const QString& text, int icon, int buttons, int defaultButton,
+                          const QString& informativeText, const QString& detailedText, quint32 windowFlags)>
+            messageBox;
     };
     // Asks for a file name: (caption, start path, filter) -> the chosen path,
     // empty when cancelled. Tests replace the dialogs with these.
@@ -92,6 +99,11 @@ public:
     bool confirmClose();
 
 private:
+    // A message box through the window's hook; reason: the informative text.
+    int ask(const QString& text, int icon, int buttons, int defaultButton,
+            const QString& reason = QString()) const;
+    // A warning with an Ok button.
+    int warn(const QString& text, const QString& reason = QString()) const;
     QString projectFilter() const;
     void logSaveError(int result) const;
 

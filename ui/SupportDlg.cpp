@@ -249,7 +249,7 @@ void SupportDlg::loadParams() {
 }
 
 void SupportDlg::saveParams() {
-    support::writeSupportParamFile(support::supportParamFilePath(), params());
+    support::writeSupportParamFile(support::supportParamFilePath(), params(), &m_paramWriteFailureLogged);
 }
 
 void SupportDlg::onBtnPresetClicked() {

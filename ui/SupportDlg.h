@@ -93,6 +93,8 @@ private:
 
     support::SupportType m_supportType = support::SupportType::Cylinder;
     bool m_paramsShown = false;
+    // Set after a failed write of the parameter file, cleared by a good one.
+    bool m_paramWriteFailureLogged = false;
     support::BaseType m_baseType = support::BaseType::Raft;
     int m_paramGroupHeight = 0;
     MainGLWidget* m_view = nullptr;

@@ -21,11 +21,6 @@ constexpr const char* kAttributes[SupportParams::kCount] = {
 };
 constexpr char kRemoveInternal[] = "RemoveInternal";
 
-// Set after a failed write and cleared by a successful one, so that a data
-// folder that stays unwritable fills the log with one line, not one per
-// generation.
-bool g_writeFailureLogged = false;
-
 } // namespace
 
 QString supportParamFilePath() {
@@ -48,8 +43,10 @@ QByteArray supportParamXml(const SupportParams& params) {
     return text;
 }
 
-bool writeSupportParamFile(const QString& path, const SupportParams& params) {
-    return writeWholeFileLogged(path, supportParamXml(params), "Support parameters", &g_writeFailureLogged);
+bool writeSupportParamFile(const QString& path, const SupportParams& params, bool* failureLogged) {
+    bool logged = false;
+    return writeWholeFileLogged(path, supportParamXml(params), "Support parameters",
+                                failureLogged ? failureLogged : &logged);
 }
 
 bool readSupportParamFile(const QString& path, SupportParams& params) {

@@ -23,8 +23,11 @@ QByteArray supportParamXml(const SupportParams& params);
 
 // Writes the file through a temporary file beside it that replaces it only
 // when complete, so a failed write leaves the previous file as it was. A
-// failure is logged (once while writes keep failing) and not shown; false.
-bool writeSupportParamFile(const QString& path, const SupportParams& params);
+// failure is logged and not shown; false. With failureLogged (the writer's
+// own flag, kept between its writes) it is logged once while writes keep
+// failing, so that a data folder that stays unwritable fills the log with
+// one line, not one per generation.
+bool writeSupportParamFile(const QString& path, const SupportParams& params, bool* failureLogged = nullptr);
 
 // Reads path into params. Without a file, or when it cannot be opened,
 // params is unchanged and false is returned. Every "SupportParams" element

@@ -53,6 +53,7 @@ MainGLWidget::MainGLWidget(QGLContext* context, QWidget* parent, const QGLWidget
       // The images live in the application's resources, registered once here.
       _rotateCursor((initResources(), QStringLiteral(":/cursors/Resources/cursor/object_rotate_left.png"))),
       _panCursor(QStringLiteral(":/cursors/Resources/cursor/panning_m_24.png")) {
+    _drawCache = std::make_unique<GLDrawCache>();
     setAcceptDrops(true);
     setContextMenuPolicy(Qt::CustomContextMenu);
     setAttribute(Qt::WA_MouseTracking, true);
@@ -68,7 +69,7 @@ MainGLWidget::~MainGLWidget() {
         freeCubeTextures();
         // The objects' names die with this context; objects drawn again by
         // another view build new ones.
-        GLDrawCache::instance().clear();
+        _drawCache->clear();
     }
 }
 
@@ -273,8 +274,8 @@ void MainGLWidget::paintGL() {
     drawOrientationCube();
     if (_slicePreview)
         _slicePreview->setClipPlane();
-    renderObjects(*ObjectTable::instance(), _vertexBuffers);
-    sceneHost()->drawHollowPreview();
+    renderObjects(*ObjectTable::instance(), _vertexBuffers, *_drawCache);
+    _viewHost->drawHollowPreview();
     glDisable(GL_CLIP_PLANE1);
     if (_slicePreview) {
         enableSmoothBlend();
@@ -488,11 +489,11 @@ void MainGLWidget::mouseReleaseEvent(QMouseEvent* event) {
             releaseInTransformMode(pos);
             break;
         case ViewMode::DeleteSupport:
-            sceneHost()->pushDeleteConeSupportCmd();
+            _viewHost->pushDeleteConeSupportCmd();
             break;
         case ViewMode::AddSupport:
             if (isClick(pos, _pressPos))
-                sceneHost()->pushAddConeSupportCmd();
+                _viewHost->pushAddConeSupportCmd();
             break;
         case ViewMode::PlaceHoles:
             addHoleCutterAt(pos);
@@ -505,7 +506,7 @@ void MainGLWidget::mouseReleaseEvent(QMouseEvent* event) {
     }
     case Qt::RightButton:
         _dragAction = DragAction::None;
-        if (_mode == ViewMode::PlaceHoles && sceneHost()->pickHole(pos)) {
+        if (_mode == ViewMode::PlaceHoles && _viewHost->pickHole(pos)) {
             update();
             return;
         }
@@ -530,7 +531,7 @@ void MainGLWidget::leaveEvent(QEvent* event) {
         clearHoveredPart();
     if (_mode != ViewMode::PlaceHoles)
         return;
-    sceneHost()->dropPendingHole();
+    _viewHost->dropPendingHole();
     update();
 }
 
@@ -748,10 +749,10 @@ void MainGLWidget::previewHoleCutterAt(const QPoint& pos) {
     topolib::StlTriangle* triangle = nullptr;
     if (ObjectTable::instance()->pickSurfacePoint(p, axis, &triangle) && triangle) {
         const double dir[3] = {-triangle->normal[0], -triangle->normal[1], -triangle->normal[2]};
-        sceneHost()->addHoleAt(p, dir);
+        _viewHost->addHoleAt(p, dir);
     } else {
         // Off the model there is nowhere to drill: no hole is shown.
-        sceneHost()->dropPendingHole();
+        _viewHost->dropPendingHole();
     }
     update();
 }
@@ -765,8 +766,8 @@ void MainGLWidget::addHoleCutterAt(const QPoint& pos) {
         logText("----- Add hole cutter -----");
         logInt(static_cast<int>(triangle->id), "Triangle position: ");
         const double dir[3] = {-triangle->normal[0], -triangle->normal[1], -triangle->normal[2]};
-        sceneHost()->addHoleAt(p, dir);
-        sceneHost()->commitPendingHole();
+        _viewHost->addHoleAt(p, dir);
+        _viewHost->commitPendingHole();
         logText("-----------------------------\n\n", false);
     }
     update();

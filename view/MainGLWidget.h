@@ -13,14 +13,17 @@
 // makes it current itself.
 #include "scene/ViewMode.h"
 #include "view/ViewCamera.h"
+#include "view/ViewHost.h"
 
 #include <QGLWidget>
 #include <QPixmap>
 #include <QPoint>
 
 #include <array>
+#include <memory>
 #include <vector>
 
+class GLDrawCache;
 class ManipulatorTool;
 class QOpenGLTexture;
 class SlicePreviewTool;
@@ -34,6 +37,9 @@ public:
     // ---- Mode and tools ---------------------------------------------------------
     ViewMode mode() const { return _mode; }
     void setMode(ViewMode mode);
+    // The window's services to the view: drain holes and support points
+    // (not owned; null: none).
+    void setViewHost(ViewHost* host) { _viewHost = host ? host : &_noViewHost; }
     // The manipulator driven in the transform mode (not owned; null: that
     // mode selects only).
     void setManipulator(ManipulatorTool* tool) { _manipulator = tool; }
@@ -94,6 +100,9 @@ public:
     }
     void disableVertexBuffers() { setVertexBuffersAllowed(false); }
     bool checkVertexBufferSupport();
+    // The GL names the objects and supports are drawn with, made in this
+    // view's context (the context must be current to make or free them).
+    GLDrawCache& drawCache() { return *_drawCache; }
 
     // The printer changed: the next paint reloads the background and platform
     // images.
@@ -164,6 +173,8 @@ private:
 
     SlicePreviewTool* _slicePreview = nullptr;
     ManipulatorTool* _manipulator = nullptr;
+    ViewHost _noViewHost;
+    ViewHost* _viewHost = &_noViewHost;
     ViewMode _mode = ViewMode::Select;
     ViewMode _previousMode = ViewMode::Select;
     enum class DragAction { None = 0, Rotate = 1, Zoom = 2, Pan = 3 };
@@ -181,6 +192,7 @@ private:
     Qt::KeyboardModifiers _releaseModifiers; // of the release being handled
     bool _vertexBuffers = false;
     bool _vertexBuffersForcedOff = false;
+    std::unique_ptr<GLDrawCache> _drawCache;
     double _buildVolume[3] = {130, 130, 180};
     QPixmap _rotateCursor;
     QPixmap _panCursor;

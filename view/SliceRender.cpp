@@ -106,7 +106,7 @@ int SliceRender::tessellateContours(const topolib::SliceContourSet* set, std::ve
         for (std::size_t k = 0; k < n; ++k)
             contour[k] = {points[k].x, points[k].y, _computeHeight};
     }
-    GluTesselator tess(_contourList, GLU_TESS_WINDING_NONZERO);
+    GluTesselator tess(_contourList, GLU_TESS_WINDING_NONZERO, _tessFactory);
     tess.tessellate();
     vertices = tess.vertices();
     indices = tess.indices();

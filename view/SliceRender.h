@@ -4,6 +4,7 @@
 // height, and the drawing. Records are computed on the slicing thread
 // (computeAt) and drawn on the GUI thread; painting never waits for a
 // computation (it skips a frame instead).
+#include "view/SliceTesselator.h"
 #include "view/ViewTools.h"
 
 #include <QObject>
@@ -95,6 +96,9 @@ public:
     // then). Installed by the panel; without it every record is drawn.
     using VisibilityTest = std::function<bool(const ObjectEx*)>;
     void setVisibilityTest(VisibilityTest test) { _isVisible = std::move(test); }
+    // What makes the GLU tessellators of the fills (GluTesselator); null, the
+    // default, for gluNewTess. Set while no computation runs.
+    void setTessFactory(GluTesselator::TessFactory factory) { _tessFactory = factory; }
 
 public slots:
     // Repaints the view (after slicingFinish, on the GUI thread).
@@ -114,6 +118,7 @@ private:
     std::vector<std::vector<Point>> _contourList;
     std::atomic<bool> _abort{false};
     bool _loggedTessFailure = false;
+    GluTesselator::TessFactory _tessFactory = nullptr;
 
     QWidget* _view = nullptr;
     VisibilityTest _isVisible;

@@ -2,7 +2,6 @@
 
 #include <GL/glu.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <new>
@@ -14,10 +13,7 @@
 
 namespace {
 
-std::atomic<GluTesselator::TessFactory> g_tessFactory{nullptr};
-
-GLUtesselator* newTess() {
-    const GluTesselator::TessFactory factory = g_tessFactory.load();
+GLUtesselator* newTess(GluTesselator::TessFactory factory) {
     if (factory)
         return static_cast<GLUtesselator*>(factory());
     return gluNewTess();
@@ -34,14 +30,10 @@ std::uint32_t dataToIndex(void* data) {
 
 } // namespace
 
-GluTesselator::GluTesselator(const std::vector<Contour>& contours, int windingRule)
-    : _windingRule(windingRule), _contours(contours) {}
+GluTesselator::GluTesselator(const std::vector<Contour>& contours, int windingRule, TessFactory factory)
+    : _windingRule(windingRule), _factory(factory), _contours(contours) {}
 
 GluTesselator::~GluTesselator() = default;
-
-void GluTesselator::setTessFactory(TessFactory factory) {
-    g_tessFactory.store(factory);
-}
 
 // Begin, edge flag, end and error do nothing; registering the edge-flag
 // callback makes GLU deliver independent triangles only (no fans or strips).
@@ -85,7 +77,7 @@ void GluTesselator::tessellate() {
     for (const Contour& c : _contours)
         _vertices.insert(_vertices.end(), c.begin(), c.end());
 
-    GLUtesselator* tess = newTess();
+    GLUtesselator* tess = newTess(_factory);
     if (!tess)
         throw std::runtime_error("Creation of tesselation object failed.");
     gluTessProperty(tess, GLU_TESS_WINDING_RULE, _windingRule);

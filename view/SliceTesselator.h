@@ -11,9 +11,14 @@ public:
     using Point = std::array<double, 3>;
     using Contour = std::vector<Point>;
 
+    // Makes the GLU object; a null result counts as GLU failing to make one.
+    using TessFactory = void* (*)();
+
     // contours: closed outlines (the closing point need not be repeated);
-    // windingRule: one of the GLU_TESS_WINDING_* values. The contours are copied.
-    GluTesselator(const std::vector<Contour>& contours, int windingRule);
+    // windingRule: one of the GLU_TESS_WINDING_* values. The contours are
+    // copied. factory: makes the GLU object (null: gluNewTess); a test makes
+    // creation fail with it.
+    GluTesselator(const std::vector<Contour>& contours, int windingRule, TessFactory factory = nullptr);
     virtual ~GluTesselator();
 
     // Fills vertices() and indices(). Throws std::runtime_error with the text
@@ -26,11 +31,6 @@ public:
     // Three indices into vertices() per triangle.
     const std::vector<std::uint32_t>& indices() const { return _indices; }
 
-    // The factory for the GLU object; tests replace it to make creation fail.
-    // Null restores gluNewTess.
-    using TessFactory = void* (*)();
-    static void setTessFactory(TessFactory factory);
-
 private:
     static void beginCallback(unsigned type, void* self);
     static void edgeFlagCallback(unsigned char flag, void* self);
@@ -41,6 +41,7 @@ private:
                                 void** outData, void* self);
 
     int _windingRule;
+    TessFactory _factory;
     std::vector<Contour> _contours;
     std::vector<Point> _vertices;
     std::vector<std::uint32_t> _indices;

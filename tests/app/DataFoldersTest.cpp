@@ -1,41 +1,18 @@
 #include "WithoutRoot.h"
 
 #include "app/DataFolders.h"
-#include "app/MainWindowHooks.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QWidget>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
-
-struct ShownBox {
-    QString text;
-    int icon;
-    int buttons;
-    quint32 flags;
-};
-
-// Records the message boxes the frame asks the main window for.
-class MessageBoxRecorder {
-public:
-    MessageBoxRecorder() {
-        setMessageBoxHook([this](const QString& text, int icon, int buttons, int, const QString&,
-                                 const QString&, quint32 flags) {
-            shown.push_back({text, icon, buttons, flags});
-            return buttons;
-        });
-    }
-    ~MessageBoxRecorder() { setMessageBoxHook(nullptr); }
-    std::vector<ShownBox> shown;
-};
 
 TEST(DataFolders, dataFolderIsTheCompanyFolderUnderTheUserDataBase) {
     QTemporaryDir data;
@@ -100,7 +77,7 @@ TEST(DataFolders, guidTextIsUpperCaseWithOrWithoutBraces) {
     EXPECT_EQ(guidToString(id, false).mid(1, 36), guidToString(id, true));
 }
 
-TEST(DataFolders, fileCheckTellsTheUserOnlyWhenGivenAParent) {
+TEST(DataFolders, fileCheckNamesWhyAFileCannotBeOpened) {
     QTemporaryDir dir;
     const QString readable = dir.path() + "/model.stl";
     {
@@ -109,21 +86,19 @@ TEST(DataFolders, fileCheckTellsTheUserOnlyWhenGivenAParent) {
         f.write("solid x\n");
     }
     const QString missing = dir.path() + "/missing.stl";
-    QWidget parent;
-    MessageBoxRecorder boxes;
+    QString why = QStringLiteral("left from before");
 
-    EXPECT_TRUE(checkFileReadable(readable, &parent));
-    EXPECT_FALSE(checkFileReadable(QString(), &parent)); // logged only
-    EXPECT_FALSE(checkFileReadable(missing, nullptr));   // logged only
-    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(checkFileReadable(readable, &why));
+    EXPECT_TRUE(why.isEmpty());
+    EXPECT_FALSE(checkFileReadable(QString(), &why)); // logged only
+    EXPECT_TRUE(why.isEmpty());
+    EXPECT_FALSE(checkFileReadable(missing)); // logged only
 
-    EXPECT_FALSE(checkFileReadable(missing, &parent));
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].text, fileNotExistMessage().arg(missing));
-    EXPECT_TRUE(boxes.shown[0].text.contains("The file does not exist."));
-    EXPECT_EQ(boxes.shown[0].icon, 2);
-    EXPECT_EQ(boxes.shown[0].buttons, 0x400);
-    EXPECT_EQ(boxes.shown[0].flags, 0x103u);
+    EXPECT_FALSE(checkFileReadable(missing, &why));
+    EXPECT_EQ(why, fileNotExistMessage().arg(missing));
+    EXPECT_TRUE(why.contains("The file does not exist."));
+    EXPECT_FALSE(checkFileReadable(dir.path(), &why));
+    EXPECT_EQ(why, fileNotRegularMessage().arg(dir.path()));
 
     // A file that exists but may not be read. Root reads everything, so as
     // root the check runs in a child process that has given up root.
@@ -131,8 +106,7 @@ TEST(DataFolders, fileCheckTellsTheUserOnlyWhenGivenAParent) {
     QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
                                           QFileDevice::ExeGroup | QFileDevice::ExeOther);
     const auto unreadableFileIsReported = [&] {
-        return !checkFileReadable(readable, &parent) && boxes.shown.size() == 2u &&
-               boxes.shown[1].text == fileUnreadableMessage().arg(readable);
+        return !checkFileReadable(readable, &why) && why == fileUnreadableMessage().arg(readable);
     };
     EXPECT_TRUE(testsupport::runWithoutRoot(unreadableFileIsReported));
 }

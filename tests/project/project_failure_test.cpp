@@ -46,10 +46,7 @@ protected:
         ASSERT_TRUE(dir.isValid());
         path = dir.filePath(kName);
     }
-    void TearDown() override {
-        project::ProjectArchiveWriter::setFailAfterEntriesForTesting(-1);
-        clearScene();
-    }
+    void TearDown() override { clearScene(); }
     // A scene of n objects (spheres, so that entries are far above a few kB).
     void fillScene(int n) {
         clearScene();
@@ -80,9 +77,12 @@ TEST_F(ProjectFailureTest, failedSavesLeaveTheOldProjectAndNoTemporaryFile) {
     fillScene(3);
 
     // Injected failure: the third entry (second geometry entry) cannot be opened.
-    project::ProjectArchiveWriter::setFailAfterEntriesForTesting(2);
-    EXPECT_EQ(save(), 3);
-    project::ProjectArchiveWriter::setFailAfterEntriesForTesting(-1);
+    {
+        int opened = 0;
+        project::ProjectArchiveWriter refusing(path, [&opened](const QString&) { return opened++ < 2; });
+        EXPECT_EQ(VlrProjectFileHandling::instance()->save(refusing), 3);
+        EXPECT_EQ(opened, 3);
+    }
     EXPECT_EQ(fileBytes(path), before);
     EXPECT_TRUE(strayFiles(dir.path(), {kName}).isEmpty()) << strayFiles(dir.path(), {kName}).join(' ').toStdString();
 

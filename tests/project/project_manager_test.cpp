@@ -11,7 +11,6 @@
 #include "app/DataFolders.h"
 #include "fileIo/ReplacementFile.h"
 
-#include "app/MainWindowHooks.h"
 #include "app/MemoryCheck.h"
 #include "app/Platform.h"
 #include "scene/CameraState.h"
@@ -53,13 +52,6 @@ protected:
     void SetUp() override {
         clearScene();
         ASSERT_TRUE(dir.isValid());
-        setMessageBoxHook([this](const QString& text, int icon, int, int, const QString& informative, const QString&,
-                                 quint32) {
-            messages << text;
-            informatives << informative;
-            icons << icon;
-            return answers.isEmpty() ? int(QMessageBox::Cancel) : answers.takeFirst();
-        });
         manager = std::make_unique<ProjectManager>();
         manager->setProjectName(ProjectManager::defaultProjectName());
         manager->setFileDialogs(
@@ -68,15 +60,24 @@ protected:
                 return saveName;
             },
             [this](const QString&, const QString&, const QString&) { return openName; });
+        manager->setWindowHooks(recordingHooks());
+    }
+    // The window's part, recorded: the messages shown and answered from
+    // `answers`, the panels closed and the history cleared.
+    ProjectManager::WindowHooks recordingHooks() {
         ProjectManager::WindowHooks hooks;
         hooks.closeSidePanels = [this] { objectsWhenPanelsClosed << ObjectTable::instance()->count(); };
         hooks.historyCleared = [this] { ++historyCleared; };
-        manager->setWindowHooks(hooks);
+        hooks.messageBox = [this](const QString& text, int icon, int, int, const QString& informative,
+                                  const QString&, quint32) {
+            messages << text;
+            informatives << informative;
+            icons << icon;
+            return answers.isEmpty() ? int(QMessageBox::Cancel) : answers.takeFirst();
+        };
+        return hooks;
     }
-    void TearDown() override {
-        setMessageBoxHook({});
-        clearScene();
-    }
+    void TearDown() override { clearScene(); }
     void addPart(const QString& name) {
         ObjectTable::instance()->addObject(makeObject(meshfixtures::cube(), name));
         ObjectTable::instance()->setModified(true);
@@ -265,6 +266,7 @@ TEST_F(ProjectManagerTest, aPipeNamedLikeAProjectIsRefusedWithoutWaitingForAWrit
     ASSERT_EQ(messages.size(), 0) << "no parent window: logged only";
     QWidget window;
     ProjectManager withWindow(&window);
+    withWindow.setWindowHooks(recordingHooks());
     EXPECT_EQ(withWindow.openProject(fifo), 0);
     ASSERT_EQ(messages.size(), 1);
     EXPECT_EQ(messages[0], fileNotRegularMessage().arg(fifo));

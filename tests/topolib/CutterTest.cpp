@@ -9,7 +9,6 @@
 #include "topolib/StlObject.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
-#include "topolib/TriangleCutContexts.h"
 #include "topolib/TriangleCutter.h"
 
 #include <gtest/gtest.h>
@@ -44,18 +43,12 @@ CutSegment segment(StlVertex* a, StlVertex* b, uint8_t aOn, uint8_t bOn, uint8_t
     return s;
 }
 
-// Frees t's cut context, as the boolean does once a cut is over.
-void freeCut(StlTriangle* t) {
-    delete cutContext(t);
-    setCutContext(t, nullptr);
-}
-
 // Replaces t as StlObject::deleteTriangles does; returns retriangulate's result.
-int replace(StlTriangle* t) {
+int replace(TriangleCutter& cut, StlTriangle* t) {
     t->setDeleted(true);
     t->detachFromEdges();
-    const int r = TriangleCutter::retriangulate(cutContext(t));
-    freeCut(t);
+    const int r = cut.retriangulate(cut.contextOf(t));
+    cut.takeContext(t);
     return r;
 }
 
@@ -94,10 +87,11 @@ TEST(TriangleCutter, crossingPairFilesOneSegmentWithEachTriangleByWhereItsEndsLi
     for (const Case& c : cases) {
         auto a = baseFacet();
         auto b = buildMeshWithOctree(c.other);
+        TriangleCutter cut;
         std::vector<ShortPair> shortPairs;
-        ASSERT_TRUE(TriangleCutter::intersectPair(a->triangle(0), b->triangle(0), shortPairs)) << c.name;
-        const TriangleCutContext* ca = cutContext(a->triangle(0));
-        const TriangleCutContext* cb = cutContext(b->triangle(0));
+        ASSERT_TRUE(cut.intersectPair(a->triangle(0), b->triangle(0), shortPairs)) << c.name;
+        const TriangleCutContext* ca = cut.contextOf(a->triangle(0));
+        const TriangleCutContext* cb = cut.contextOf(b->triangle(0));
         ASSERT_TRUE(ca && cb) << c.name;
         ASSERT_EQ(ca->segments.size(), 1u) << c.name;
         ASSERT_EQ(cb->segments.size(), 1u) << c.name;
@@ -119,8 +113,6 @@ TEST(TriangleCutter, crossingPairFilesOneSegmentWithEachTriangleByWhereItsEndsLi
         if (c.kindInOther != kSegmentInside) {
             EXPECT_TRUE(sameSide(kb, c.kindInOther)) << c.name << " kind " << int(kb);
         }
-        freeCut(a->triangle(0));
-        freeCut(b->triangle(0));
     }
 }
 
@@ -128,31 +120,31 @@ TEST(TriangleCutter, trianglesTouchingInOnePointFileNothing) {
     auto a = baseFacet();
     // Upright triangle whose lowest corner rests on the base at (2, 2, 0).
     auto b = buildMeshWithOctree({{{{2, 2, 0}, {4, 2, 5}, {0, 2, 5}}}});
+    TriangleCutter cut;
     std::vector<ShortPair> shortPairs;
-    EXPECT_FALSE(TriangleCutter::intersectPair(a->triangle(0), b->triangle(0), shortPairs));
-    EXPECT_TRUE(!cutContext(a->triangle(0)) || cutContext(a->triangle(0))->segments.empty());
-    freeCut(a->triangle(0));
-    freeCut(b->triangle(0));
+    EXPECT_FALSE(cut.intersectPair(a->triangle(0), b->triangle(0), shortPairs));
+    EXPECT_TRUE(!cut.contextOf(a->triangle(0)) || cut.contextOf(a->triangle(0))->segments.empty());
 }
 
 TEST(TriangleCutter, contextListsEachCutterOnceAndRefusesTinySegments) {
     auto m = baseFacet();
     StlTriangle* t = m->triangle(0);
     StlTriangle other;
-    TriangleCutter::recordCutter(t, &other);
-    TriangleCutter::recordCutter(t, &other);
-    EXPECT_EQ(cutContext(t)->cutters.size(), 1u);
+    TriangleCutter cut;
+    cut.recordCutter(t, &other);
+    cut.recordCutter(t, &other);
+    EXPECT_EQ(cut.contextOf(t)->cutters.size(), 1u);
     StlVertex* p = at(*m, 1, 1);
     StlVertex* q = at(*m, 1 + 5e-7, 1);
-    EXPECT_EQ(cutContext(t)->addSegment(segment(p, q, 0, 0, kSegmentInside)), 0);
-    EXPECT_EQ(cutContext(t)->addSegment(segment(p, at(*m, 2, 1), 0, 0, kSegmentInside)), 1);
-    freeCut(t);
+    EXPECT_EQ(cut.contextOf(t)->addSegment(segment(p, q, 0, 0, kSegmentInside)), 0);
+    EXPECT_EQ(cut.contextOf(t)->addSegment(segment(p, at(*m, 2, 1), 0, 0, kSegmentInside)), 1);
 }
 
 TEST(TriangleCutter, crossingResolutionSplitsDeduplicatesAndCutsBackOverlaps) {
     auto m = baseFacet();
     StlTriangle* t = m->triangle(0);
-    TriangleCutContext* ctx = ensureCutContext(t);
+    TriangleCutter cut;
+    TriangleCutContext* ctx = cut.ensureContext(t);
     // Two segments crossing inside: kind 3 from edge 2 to edge 0, and an inner one.
     StlVertex* a = at(*m, 0, 3);
     StlVertex* b = at(*m, 6, 0);
@@ -194,18 +186,17 @@ TEST(TriangleCutter, crossingResolutionSplitsDeduplicatesAndCutsBackOverlaps) {
     ASSERT_EQ(ctx->segments.size(), 2u);
     EXPECT_TRUE((ctx->segments[0].a == q && ctx->segments[0].b == r) ||
                 (ctx->segments[0].a == r && ctx->segments[0].b == q));
-    freeCut(t);
 }
 
 TEST(TriangleCutter, crossingResolutionGivesUpWhenItsBudgetRunsOut) {
     auto m = baseFacet();
     StlTriangle* t = m->triangle(0);
-    TriangleCutContext* ctx = ensureCutContext(t);
+    TriangleCutter cut;
+    TriangleCutContext* ctx = cut.ensureContext(t);
     ctx->segments.push_back(segment(at(*m, 0, 3), at(*m, 6, 0), 1, 1, kSegmentAcross));
     ctx->segments.push_back(segment(at(*m, 1, 1), at(*m, 5, 2.5), 0, 0, kSegmentInside));
     EXPECT_EQ(TriangleCutter::splitCrossingSegments(ctx, 1), -1);
     EXPECT_TRUE(ctx->failed);
-    freeCut(t);
 }
 
 TEST(TriangleCutter, cutTriangleIsReplacedByPiecesThatCoverItAndFollowTheCut) {
@@ -223,7 +214,8 @@ TEST(TriangleCutter, cutTriangleIsReplacedByPiecesThatCoverItAndFollowTheCut) {
     for (const Case& c : cases) {
         auto m = baseFacet();
         StlTriangle* t = m->triangle(0);
-        TriangleCutContext* ctx = ensureCutContext(t);
+        TriangleCutter cut;
+        TriangleCutContext* ctx = cut.ensureContext(t);
         std::vector<std::pair<StlVertex*, StlVertex*>> ends;
         for (std::size_t i = 0; i < c.segments.size(); ++i) {
             const auto& s = c.segments[i];
@@ -233,7 +225,7 @@ TEST(TriangleCutter, cutTriangleIsReplacedByPiecesThatCoverItAndFollowTheCut) {
             ctx->segments.push_back(segment(a, b, static_cast<uint8_t>(c.onOutline[2 * i]),
                                             static_cast<uint8_t>(c.onOutline[2 * i + 1]), c.kind));
         }
-        ASSERT_EQ(replace(t), 0) << c.name;
+        ASSERT_EQ(replace(cut, t), 0) << c.name;
         EXPECT_NEAR(liveArea(*m), 50.0, 1e-9) << c.name;
         EXPECT_GE(liveCount(*m), c.minPieces) << c.name;
         if (c.kind != kSegmentAlongEdge) {
@@ -251,58 +243,71 @@ TEST(TriangleCutter, cutTriangleIsReplacedByPiecesThatCoverItAndFollowTheCut) {
 TEST(TriangleCutter, chainOutsideEveryPieceGivesTheTriangleUp) {
     auto m = baseFacet();
     StlTriangle* t = m->triangle(0);
-    TriangleCutContext* ctx = ensureCutContext(t);
+    TriangleCutter cut;
+    TriangleCutContext* ctx = cut.ensureContext(t);
     // A chain beyond the long edge: its midpoint lies in no piece.
     ctx->segments.push_back(segment(at(*m, 8, 8), at(*m, 9, 7), 0, 0, kSegmentInside));
-    EXPECT_EQ(TriangleCutter::retriangulate(ctx), -1);
+    EXPECT_EQ(cut.retriangulate(ctx), -1);
     EXPECT_TRUE(ctx->failed);
     EXPECT_TRUE(ctx->pieces.empty());
     EXPECT_TRUE(ctx->segments.empty());
-    freeCut(t);
 }
 
 TEST(TriangleCutter, retriangulationForTheMeshCountsFailuresAndFreesTheContext) {
     auto m = baseFacet();
     StlTriangle* t = m->triangle(0);
-    TriangleCutContext* ctx = ensureCutContext(t);
+    TriangleCutter cut;
+    TriangleCutContext* ctx = cut.ensureContext(t);
     ctx->segments.push_back(segment(at(*m, 8, 8), at(*m, 9, 7), 0, 0, kSegmentInside));
-    TriangleCutter::resetFailureCount();
     t->setDeleted(true);
     t->detachFromEdges();
-    TriangleCutter::retriangulateForMesh(*m, t);
-    EXPECT_EQ(TriangleCutter::failureCount(), 1u);
-    EXPECT_EQ(cutContext(t), nullptr);
-    TriangleCutter::resetFailureCount();
+    cut.retriangulateForMesh(*m, t);
+    EXPECT_EQ(cut.failureCount(), 1u);
+    EXPECT_EQ(cut.contextOf(t), nullptr);
+    EXPECT_FALSE(t->hasCutContext());
+    EXPECT_EQ(cut.contextCount(), 0u);
 }
 
-TEST(TriangleCutContexts, aContextIsSeenOnlyByTheRecordItWasFiledFor) {
-    const std::size_t before = cutContextCount();
-    TriangleCutContext first(nullptr), second(nullptr);
-
-    // A record made where a freed one lay (no reset in between, so the table
+TEST(TriangleCutter, aContextIsSeenOnlyByTheCutAndTheRecordItWasFiledFor) {
+    // A record made where a freed one lay (no reset in between, so the cut
     // still holds the freed one's entry) starts without a context; filing one
-    // replaces the old entry, and reset() takes it out again.
+    // replaces the old entry.
+    TriangleCutter cut;
     alignas(StlTriangle) unsigned char slot[sizeof(StlTriangle)];
-    setCutContext(new (slot) StlTriangle(), &first);
+    const TriangleCutContext* first = cut.ensureContext(new (slot) StlTriangle());
     StlTriangle* fresh = new (slot) StlTriangle();
-    EXPECT_EQ(cutContext(fresh), nullptr);
-    setCutContext(fresh, &second);
-    EXPECT_EQ(cutContext(fresh), &second);
-    EXPECT_EQ(cutContextCount(), before + 1);
+    EXPECT_EQ(cut.contextOf(fresh), nullptr);
+    const TriangleCutContext* second = cut.ensureContext(fresh);
+    EXPECT_EQ(cut.contextOf(fresh), second);
+    EXPECT_EQ(second->triangle, fresh);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(cut.contextCount(), 1u);
     fresh->reset();
-    EXPECT_EQ(cutContext(fresh), nullptr);
-    EXPECT_EQ(cutContextCount(), before);
+    EXPECT_EQ(cut.contextOf(fresh), nullptr);
 
-    // A mesh released in the middle of a cut takes its triangles' entries with
-    // it; the contexts stay with whoever filed them.
+    // Two cuts at once, each on the triangles of its own pair of meshes (as
+    // two subtractions on two threads): neither sees the other's contexts, and
+    // each gives back those of one mesh without touching the rest.
     auto m = buildMeshWithOctree(meshfixtures::cube(10.0));
-    std::vector<std::unique_ptr<TriangleCutContext>> filed;
-    for (StlTriangle* t : m->triangles()) {
-        filed.push_back(std::make_unique<TriangleCutContext>(t));
-        setCutContext(t, filed.back().get());
-    }
-    EXPECT_EQ(cutContext(m->triangle(5)), filed[5].get());
-    EXPECT_EQ(cutContextCount(), before + m->triangles().size());
-    m.reset();
-    EXPECT_EQ(cutContextCount(), before);
+    auto n = buildMeshWithOctree(meshfixtures::cube(10.0, {20, 0, 0}));
+    TriangleCutter other;
+    for (StlTriangle* t : m->triangles())
+        cut.recordCutter(t, n->triangle(0));
+    other.recordCutter(n->triangle(3), m->triangle(3));
+    EXPECT_EQ(other.contextOf(m->triangle(3)), nullptr) << "a context filed by another cut";
+    EXPECT_EQ(cut.contextOf(n->triangle(3)), nullptr);
+    ASSERT_NE(cut.contextOf(m->triangle(5)), nullptr);
+    EXPECT_EQ(cut.contextOf(m->triangle(5))->cutters, std::vector<StlTriangle*>{n->triangle(0)});
+    EXPECT_EQ(other.contextOf(n->triangle(3))->cutters, std::vector<StlTriangle*>{m->triangle(3)});
+    EXPECT_EQ(cut.contextCount(), 1u + m->triangles().size());
+    cut.releaseContexts(*n);
+    EXPECT_EQ(cut.contextCount(), 1u + m->triangles().size());
+    EXPECT_TRUE(n->triangle(3)->hasCutContext()) << "the other cut's context was given back";
+    cut.releaseContexts(*m);
+    EXPECT_EQ(cut.contextCount(), 1u);
+    for (const StlTriangle* t : m->triangles())
+        EXPECT_FALSE(t->hasCutContext());
+    EXPECT_NE(other.contextOf(n->triangle(3)), nullptr);
+    other.releaseContexts(*n);
+    EXPECT_FALSE(n->triangle(3)->hasCutContext());
 }

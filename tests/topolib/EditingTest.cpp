@@ -10,7 +10,7 @@
 #include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
-#include "topolib/TriangleCutContexts.h"
+#include "topolib/TriangleCutter.h"
 
 #include <gtest/gtest.h>
 
@@ -160,24 +160,26 @@ void splitAtCentroid(StlObject& mesh, StlTriangle* t) {
 TEST(MeshEditing, deletingCutTrianglesKeepsTopologyClosed) {
     auto mesh = buildMeshWithOctree(meshfixtures::cube(10.0));
     ASSERT_EQ(mesh->shells().size(), 1u);
-    // Cut contexts are opaque here; any non-null pointer marks a triangle as cut.
-    static int token;
-    auto* context = reinterpret_cast<TriangleCutContext*>(&token);
+    // The contexts are empty here; a filed one marks a triangle as cut.
+    TriangleCutter cut;
     StlTriangle* cut0 = mesh->triangle(0);
     StlTriangle* cut1 = mesh->triangle(5);
     StlTriangle* plain = mesh->triangle(7);
-    setCutContext(cut0, context);
-    setCutContext(cut1, context);
+    cut.ensureContext(cut0);
+    cut.ensureContext(cut1);
     mesh->setSlabState(0);
 
     std::vector<StlTriangle*> added;
     std::vector<StlShell*> pieces;
-    mesh->deleteTriangles({cut0, cut1, plain}, added, pieces, splitAtCentroid);
+    mesh->deleteTriangles({cut0, cut1, plain}, added, pieces, [&cut](StlObject& m, StlTriangle* t) {
+        splitAtCentroid(m, t);
+        cut.takeContext(t);
+    });
 
     EXPECT_TRUE(cut0->isDeleted());
     EXPECT_TRUE(cut1->isDeleted());
     EXPECT_FALSE(plain->isDeleted()) << "a triangle without a cut context is left alone";
-    EXPECT_EQ(cutContext(cut0), nullptr);
+    EXPECT_EQ(cut.contextOf(cut0), nullptr);
     EXPECT_EQ(added.size(), 6u);
     EXPECT_EQ(liveTriangles(*mesh), 16);
     EXPECT_EQ(edgesOfClass(*mesh, kEdgeBoundary), 0);

@@ -12,7 +12,6 @@
 #include "topolib/StlShell.h"
 #include "topolib/StlTriangle.h"
 #include "topolib/StlVertex.h"
-#include "topolib/TriangleCutContexts.h"
 #include "topolib/TriangleCutter.h"
 
 #include <gtest/gtest.h>
@@ -334,19 +333,23 @@ TEST(StlObject, copyHasTheOriginalsStateEdgesAndOctree) {
     // A triangle in the middle of a cut: its clone gets a context of its own
     // with the same cutters and segments, taken in the copy.
     StlTriangle* cutTriangle = src->triangle(2);
-    TriangleCutter::recordCutter(cutTriangle, src->triangle(7));
-    TriangleCutter::recordCutter(cutTriangle, src->triangle(9));
-    ASSERT_EQ(cutContext(cutTriangle)->cutters.size(), 2u);
+    TriangleCutter cut;
+    cut.recordCutter(cutTriangle, src->triangle(7));
+    cut.recordCutter(cutTriangle, src->triangle(9));
+    ASSERT_EQ(cut.contextOf(cutTriangle)->cutters.size(), 2u);
     CutSegment segment;
     segment.a = cutTriangle->vertices[0];
     segment.b = cutTriangle->vertices[1];
     segment.aOnOutline = 1;
-    cutContext(cutTriangle)->segments.push_back(segment);
+    cut.contextOf(cutTriangle)->segments.push_back(segment);
+    StlObject withoutCut(*src);
+    src->copyMeshTo(&withoutCut);
+    EXPECT_FALSE(withoutCut.triangle(2)->hasCutContext()) << "a copy made outside the cut";
     StlObject withCut(*src);
-    src->copyMeshTo(&withCut);
-    const TriangleCutContext* context = cutContext(withCut.triangle(2));
+    src->copyMeshTo(&withCut, AppendRoom(), &cut);
+    const TriangleCutContext* context = cut.contextOf(withCut.triangle(2));
     ASSERT_NE(context, nullptr);
-    EXPECT_NE(context, cutContext(cutTriangle));
+    EXPECT_NE(context, cut.contextOf(cutTriangle));
     EXPECT_EQ(context->triangle, withCut.triangle(2));
     ASSERT_EQ(context->cutters.size(), 2u);
     EXPECT_EQ(context->cutters[0], withCut.triangle(7));
@@ -356,10 +359,7 @@ TEST(StlObject, copyHasTheOriginalsStateEdgesAndOctree) {
     EXPECT_EQ(context->segments[0].b, withCut.triangle(2)->vertices[1]);
     EXPECT_EQ(context->segments[0].aOnOutline, 1);
     for (StlObject* m : {src.get(), &withCut})
-        for (StlTriangle* t : m->triangles()) {
-            delete cutContext(t);
-            setCutContext(t, nullptr);
-        }
+        cut.releaseContexts(*m);
 
     StlObject empty, target;
     empty.setName("nothing");

@@ -1,8 +1,10 @@
 #include "ui/MainWindow.h"
+#include "MessageBoxAnswer.h"
+#include "app/DataFolders.h"
 #include "app/MainWindowHooks.h"
 #include "app/ProgressReport.h"
 #include "ui/ProgressBar.h"
-#include "MessageBoxAnswer.h"
+#include "ui/ProjectManager.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -63,14 +65,14 @@ TEST(MainWindow, messageBoxAskedFromAWorkerIsAnsweredOnTheGuiThread) {
     EXPECT_EQ(text, "Overwrite?");
 }
 
-TEST(MainWindow, frameMessageRequestsReachTheWindow) {
-    MainWindow::instance();
+TEST(MainWindow, projectMessagesReachTheWindow) {
+    MainWindow* w = MainWindow::instance();
     QString title, text;
     answerNextMessageBox(QMessageBox::Ok, &title, &text);
-    EXPECT_EQ(showAppMessageBox("Load object fail!", QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok,
-                                "", "", 0x103),
-              QMessageBox::Ok);
-    EXPECT_EQ(text, "Load object fail!");
+    const QString missing = QStringLiteral("/nonexistent/folder/scene.vpf");
+    EXPECT_EQ(w->projectManager()->openProject(missing), 0);
+    EXPECT_EQ(title, "Velar3D");
+    EXPECT_EQ(text, fileNotExistMessage().arg(missing));
 }
 
 TEST(MainWindow, globalProgressReportDrivesTheWindowsDialog) {

@@ -128,8 +128,8 @@ TEST(SlicePreview, missingTessellatorIsLoggedAndOutlinesStay) {
     logStream().close();
     ASSERT_TRUE(logOpen(logPath));
 
-    GluTesselator::setTessFactory([]() -> void* { return nullptr; });
-    GluTesselator direct({{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}}, GLU_TESS_WINDING_NONZERO);
+    const GluTesselator::TessFactory failing = []() -> void* { return nullptr; };
+    GluTesselator direct({{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}}, GLU_TESS_WINDING_NONZERO, failing);
     try {
         direct.tessellate();
         ADD_FAILURE() << "no exception";
@@ -139,8 +139,8 @@ TEST(SlicePreview, missingTessellatorIsLoggedAndOutlinesStay) {
     auto mesh = buildMesh(meshfixtures::cube(10.0));
     SliceRender renderer(nullptr);
     renderer.setSources({{nullptr, mesh.get()}});
+    renderer.setTessFactory(failing);
     EXPECT_TRUE(renderer.computeAt(5.0f));
-    GluTesselator::setTessFactory(nullptr);
     logStream().close();
 
     renderer.visitRecords([](const std::vector<SliceRender::Record>& records, double) {

@@ -39,11 +39,6 @@ bool resolveGLBufferFunctions(const std::function<void*(const char*)>& resolve) 
     return true;
 }
 
-GLDrawCache& GLDrawCache::instance() {
-    static GLDrawCache cache;
-    return cache;
-}
-
 const ObjectGLNames* GLDrawCache::find(const ObjectEx& object) const {
     const auto it = m_objects.find(object.serial());
     return it == m_objects.end() ? nullptr : &it->second;

@@ -4,7 +4,7 @@
 // each scene object (by its serial) and for each support container. The scene
 // keeps only its "needs re-upload" marks; the float arrays are built at upload
 // (topolib::RenderArrays), handed to GL and dropped, and every GL name lives
-// here.
+// in the cache of the view whose context made it.
 //
 // Threads: GUI thread only, and whatever makes or frees names needs the view's
 // context current. Objects are destroyed on worker threads too, so the cache
@@ -65,9 +65,6 @@ struct SupportGLNames {
 
 class GLDrawCache {
 public:
-    // The one cache of the process (the program has one view and context).
-    static GLDrawCache& instance();
-
     // The names recorded for object, or null when it has none.
     const ObjectGLNames* find(const ObjectEx& object) const;
     // The names of object, an empty record created when missing.

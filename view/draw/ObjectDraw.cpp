@@ -207,18 +207,18 @@ void drawMeshLists(const ObjectEx& o, const ObjectGLNames& names) {
 
 } // namespace
 
-void drawObject(ObjectEx& o, bool useBuffers) {
+void drawObject(ObjectEx& o, bool useBuffers, GLDrawCache& cache) {
     // An import still waiting for its place on the platform is not shown yet.
     if (!o.isReady() || !o.isLoaded() || !o.isVisible())
         return;
-    ObjectGLNames& names = GLDrawCache::instance().namesOf(o);
+    ObjectGLNames& names = cache.namesOf(o);
     // Built again after the mesh changed, and when the drawing switched
     // between buffers and lists.
     const bool buffers = useBuffers && glBufferFunctions().genBuffers;
     if (buffers) {
         if (o.triangleRenderStale() || names.vertex == 0 || names.asLists)
             uploadMesh(o, names);
-        uploadSupport(o);
+        uploadSupport(o, cache);
     } else if (o.triangleRenderStale() || names.triangle == 0 || !names.asLists) {
         compileMeshLists(o, names);
     }
@@ -231,14 +231,14 @@ void drawObject(ObjectEx& o, bool useBuffers) {
     glPopMatrix();
 }
 
-void uploadSupport(ObjectEx& object) {
+void uploadSupport(ObjectEx& object, GLDrawCache& cache) {
     const auto& gen = object.supportGenIfAny();
     if (!gen || !glBufferFunctions().genBuffers)
         return;
-    const bool known = GLDrawCache::instance().find(*gen) != nullptr;
+    const bool known = cache.find(*gen) != nullptr;
     if (known && !gen->changed)
         return;
-    SupportGLNames& names = GLDrawCache::instance().namesOf(gen);
+    SupportGLNames& names = cache.namesOf(gen);
     // Supports that dropped to no triangle draw nothing rather than the old mesh.
     GLDrawCache::release(names);
     gen->changed = 0;
@@ -267,7 +267,7 @@ void uploadSupport(ObjectEx& object) {
     names.triangleCount = static_cast<uint32_t>(n);
 }
 
-void drawObjectSupport(ObjectEx& object) {
+void drawObjectSupport(ObjectEx& object, const GLDrawCache& cache) {
     const auto& gen = object.supportGenIfAny();
     if (!gen)
         return;
@@ -279,7 +279,7 @@ void drawObjectSupport(ObjectEx& object) {
         glColor4f(209.0f / 255.0f, 180.0f / 255.0f, 14.0f / 255.0f, 0.3f);
     else
         glColor4f(56.0f / 255.0f, 52.0f / 255.0f, 92.0f / 255.0f, 0.3f);
-    const SupportGLNames* names = GLDrawCache::instance().find(*gen);
+    const SupportGLNames* names = cache.find(*gen);
     if (names && names->triangleCount > 0 && names->vertex && gl.bindBuffer) {
         gl.bindBuffer(GL_ARRAY_BUFFER, names->vertex);
         glVertexPointer(3, GL_FLOAT, 0, nullptr);

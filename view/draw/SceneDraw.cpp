@@ -7,26 +7,26 @@
 
 #include <GL/gl.h>
 
-void renderObjects(const ObjectTable& table, bool useBuffers) {
+void renderObjects(const ObjectTable& table, bool useBuffers, GLDrawCache& cache) {
     const std::vector<ObjectEx*>& objects = table.objects();
     // Objects that left the list give their GL names back now, while the
     // view's context is current.
-    GLDrawCache::instance().keepOnly(objects);
+    cache.keepOnly(objects);
     for (ObjectEx* o : objects)
         if (!o->isTransparent())
-            drawObject(*o, useBuffers);
+            drawObject(*o, useBuffers, cache);
     if (!table.transparentSupport())
         for (ObjectEx* o : objects)
-            drawObjectSupport(*o);
+            drawObjectSupport(*o, cache);
     for (ObjectEx* o : objects)
         if (o->isTransparent())
-            drawObject(*o, useBuffers);
+            drawObject(*o, useBuffers, cache);
     if (table.transparentSupport()) {
         glEnable(GL_BLEND);
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
         glDepthMask(GL_FALSE);
         for (ObjectEx* o : objects)
-            drawObjectSupport(*o);
+            drawObjectSupport(*o, cache);
         glDisable(GL_BLEND);
         glDepthMask(GL_TRUE);
     }

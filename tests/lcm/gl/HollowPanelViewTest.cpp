@@ -26,7 +26,7 @@
 
 namespace {
 
-class WindowStandIn : public BasicSceneHost {
+class WindowStandIn : public BasicSceneHost, public ViewHost {
 public:
     MainGLWidget* view = nullptr;
     HollowDlg* panel = nullptr;
@@ -92,6 +92,7 @@ TEST(HollowPanelView, previewHoleClicksAndOkWorkInTheView) {
     host.view = view;
     host.panel = &dlg;
     setSceneHost(&host);
+    view->setViewHost(&host);
     dlg.setViewModeHook([view](ViewMode m) { view->setMode(m); });
 
     auto* cube = new ObjectEx();

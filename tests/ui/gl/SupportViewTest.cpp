@@ -27,7 +27,7 @@
 
 namespace {
 
-class WindowStandIn : public BasicSceneHost {
+class WindowStandIn : public BasicSceneHost, public ViewHost {
 public:
     MainGLWidget* view = nullptr;
     bool unprojectScreenPoint(const QPoint& p, double depth, double out[3]) override {
@@ -74,6 +74,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
         host.view = view;
         setSceneHost(&host);
+        view->setViewHost(&host);
         ObjectTable::instance()->deleteAllObjects();
         cube = new ObjectEx();
         meshfixtures::fillMesh(*cube, meshfixtures::cube(20.0));

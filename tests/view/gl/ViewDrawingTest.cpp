@@ -24,9 +24,9 @@
 namespace {
 
 // Routes the scene's picking questions to the view, as the main window does.
-class ViewHost : public BasicSceneHost {
+class PickingHost : public BasicSceneHost {
 public:
-    explicit ViewHost(MainGLWidget* view) : m_view(view) {}
+    explicit PickingHost(MainGLWidget* view) : m_view(view) {}
     bool unprojectScreenPoint(const QPoint& p, double depth, double out[3]) override {
         m_view->unprojectScreenPoint(p, out, depth >= 0, depth);
         return true;
@@ -77,7 +77,7 @@ protected:
         view->setWheelStepPause(0);
         view->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
-        host = std::make_unique<ViewHost>(view);
+        host = std::make_unique<PickingHost>(view);
         setSceneHost(host.get());
         frame();
     }
@@ -129,7 +129,7 @@ protected:
     }
 
     MainGLWidget* view = nullptr;
-    std::unique_ptr<ViewHost> host;
+    std::unique_ptr<PickingHost> host;
 };
 
 TEST_F(ViewDrawing, emptySceneShowsBackgroundPlatformAxesAndOrientationCube) {
@@ -203,14 +203,14 @@ TEST_F(ViewDrawing, objectIsDrawnInItsShadeColourWithAndWithoutVertexBuffers) {
         if (!buffers) {
             // The cube drawn from buffers is drawn from lists after the switch,
             // its buffers given back.
-            ASSERT_TRUE(GLDrawCache::instance().find(*previous));
-            const GLuint old = GLDrawCache::instance().find(*previous)->vertex;
+            ASSERT_TRUE(view->drawCache().find(*previous));
+            const GLuint old = view->drawCache().find(*previous)->vertex;
             previous->setSelected(true);
             view->disableVertexBuffers();
             EXPECT_GT(countIn(frame(), core(projectedBox(lo, hi)), isShade).fraction(), 0.9);
             view->makeCurrent();
             EXPECT_FALSE(QOpenGLContext::currentContext()->functions()->glIsBuffer(old));
-            EXPECT_TRUE(GLDrawCache::instance().find(*previous)->asLists);
+            EXPECT_TRUE(view->drawCache().find(*previous)->asLists);
             ObjectTable::instance()->deleteAllObjects();
         }
         ObjectEx* cube = previous = addCube(40, {45, 45, 0});
@@ -347,7 +347,7 @@ TEST_F(ViewDrawing, objectsLeavingTheListGiveTheirBuffersBackAndRebuildOnReturn)
     ASSERT_TRUE(kept->supportGen()->generate());
     ASSERT_TRUE(doomed->supportGen()->generate());
     frame();
-    const GLDrawCache& cache = GLDrawCache::instance();
+    const GLDrawCache& cache = view->drawCache();
     ASSERT_TRUE(cache.find(*kept) && cache.find(*doomed));
     ASSERT_TRUE(cache.find(*kept->supportGenIfAny()) && cache.find(*doomed->supportGenIfAny()));
     const GLuint keptName = cache.find(*kept)->vertex, doomedName = cache.find(*doomed)->vertex;
